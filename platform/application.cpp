@@ -1,0 +1,46 @@
+#include "platform/application.h"
+
+#include <cstdio>
+
+namespace platform {
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+void TApplication::SetTitle(const QString& title) {
+  FTitle = title;
+  setApplicationDisplayName(title);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    HandleException(std::current_exception());
+    return false;
+  }
+}
+
+void TApplication::HandleException(std::exception_ptr error) {
+  if (OnException) {
+    try {
+      OnException(error);
+      return;
+    } catch (...) {
+      // The error path itself failed; fall back to the console below.
+    }
+  }
+  std::fprintf(stderr, "%s\n", ExceptionMessage(error).toLocal8Bit().constData());
+}
+
+QString TApplication::ExceptionMessage(std::exception_ptr error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return QString::fromUtf8(e.what());
+  } catch (...) {
+    return QStringLiteral("Unknown error");
+  }
+  return QString();
+}
+
+} // namespace platform

@@ -1,0 +1,34 @@
+// The application object: Qt's, with the class library's habit of handing an
+// exception that reaches the event loop to one handler instead of ending.
+#pragma once
+
+#include <QApplication>
+#include <exception>
+#include <functional>
+#include <string>
+
+namespace platform {
+
+class TApplication : public QApplication {
+public:
+  TApplication(int& argc, char** argv);
+
+  // Shown by the desktop in task lists; the main window keeps its own caption.
+  void SetTitle(const QString& title);
+  QString Title() const { return FTitle; }
+
+  // Called with the exception that an event handler let through. Without a
+  // handler the exception's text goes to the standard error stream.
+  std::function<void(std::exception_ptr)> OnException;
+
+  bool notify(QObject* receiver, QEvent* event) override;
+  void HandleException(std::exception_ptr error);
+
+  // The text of an exception for the user, whatever its type.
+  static QString ExceptionMessage(std::exception_ptr error);
+
+private:
+  QString FTitle;
+};
+
+} // namespace platform

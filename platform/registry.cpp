@@ -1,0 +1,631 @@
+#include "platform/registry.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::vector<std::string> SplitPath(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : path) {
+    if (c == '\\') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+std::string JoinPath(const std::vector<std::string>& parts) {
+  std::string s;
+  for (const auto& p : parts) {
+    if (!s.empty()) s += '\\';
+    s += p;
+  }
+  return s;
+}
+
+// ---- text form ------------------------------------------------------------
+
+std::string Quote(const std::string& s) {
+  static const char* hex = "0123456789abcdef";
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20 || c == 0x7f) {
+          out += "\\x";
+          out += hex[c >> 4];
+          out += hex[c & 15];
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Splits one line into words; a quoted word may hold any byte. Answers false
+// on an unterminated quote or a bad escape.
+bool Tokenize(const std::string& line, std::vector<std::string>& words) {
+  words.clear();
+  size_t i = 0;
+  while (i < line.size()) {
+    if (line[i] == ' ') {
+      ++i;
+      continue;
+    }
+    std::string w;
+    if (line[i] == '"') {
+      ++i;
+      bool closed = false;
+      while (i < line.size()) {
+        char c = line[i++];
+        if (c == '"') {
+          closed = true;
+          break;
+        }
+        if (c != '\\') {
+          w += c;
+          continue;
+        }
+        if (i >= line.size()) return false;
+        char e = line[i++];
+        switch (e) {
+          case '\\': w += '\\'; break;
+          case '"': w += '"'; break;
+          case 'n': w += '\n'; break;
+          case 'r': w += '\r'; break;
+          case 't': w += '\t'; break;
+          case 'x': {
+            if (i + 2 > line.size()) return false;
+            int h = HexDigit(line[i]), l = HexDigit(line[i + 1]);
+            if (h < 0 || l < 0) return false;
+            w += static_cast<char>(h * 16 + l);
+            i += 2;
+            break;
+          }
+          default: return false;
+        }
+      }
+      if (!closed) return false;
+    } else {
+      while (i < line.size() && line[i] != ' ') w += line[i++];
+    }
+    words.push_back(std::move(w));
+  }
+  return true;
+}
+
+void WriteNode(const TRegKeyNode& node, std::vector<std::string>& path, std::string& out) {
+  if (!path.empty()) {
+    out += "key";
+    for (const auto& p : path) out += ' ' + Quote(p);
+    out += '\n';
+  }
+  static const char* hex = "0123456789abcdef";
+  for (const auto& [_, v] : node.Values) {
+    switch (v.Kind) {
+      case rdString: out += "sz " + Quote(v.Name) + ' ' + Quote(v.Text) + '\n'; break;
+      case rdExpandString: out += "expand " + Quote(v.Name) + ' ' + Quote(v.Text) + '\n'; break;
+      case rdInteger: out += "dword " + Quote(v.Name) + ' ' + std::to_string(v.Integer) + '\n'; break;
+      case rdBinary: {
+        out += "hex " + Quote(v.Name) + ' ';
+        for (auto b : v.Bytes) {
+          out += hex[b >> 4];
+          out += hex[b & 15];
+        }
+        if (v.Bytes.empty()) out += '-';
+        out += '\n';
+        break;
+      }
+      case rdUnknown: break;
+    }
+  }
+  for (const auto& [_, sub] : node.SubKeys) {
+    path.push_back(sub.Name);
+    WriteNode(sub, path, out);
+    path.pop_back();
+  }
+}
+
+TRegKeyNode* FindNode(TRegKeyNode& root, const std::string& path) {
+  TRegKeyNode* node = &root;
+  for (const auto& part : SplitPath(path)) {
+    auto it = node->SubKeys.find(Lower(part));
+    if (it == node->SubKeys.end()) return nullptr;
+    node = &it->second;
+  }
+  return node;
+}
+
+TRegKeyNode& MakeNode(TRegKeyNode& root, const std::string& path) {
+  TRegKeyNode* node = &root;
+  for (const auto& part : SplitPath(path)) {
+    auto& sub = node->SubKeys[Lower(part)];
+    if (sub.Name.empty()) sub.Name = part;
+    node = &sub;
+  }
+  return *node;
+}
+
+const char* RootFileName(HKEY root) {
+  switch (root) {
+    case HKEY_CLASSES_ROOT: return "HKEY_CLASSES_ROOT.keys";
+    case HKEY_LOCAL_MACHINE: return "HKEY_LOCAL_MACHINE.keys";
+    default: return "HKEY_CURRENT_USER.keys";
+  }
+}
+
+std::mutex& FolderMutex() {
+  static std::mutex m;
+  return m;
+}
+std::string& FolderOverride() {
+  static std::string folder;
+  return folder;
+}
+
+bool MakeFolders(const std::string& folder) {
+  std::string sofar;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = folder.find('/', pos + 1);
+    sofar = folder.substr(0, pos);
+    if (sofar.empty()) continue;
+    if (mkdir(sofar.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st {};
+  return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  out.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
+  char buf[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  ::close(fd);
+  return n == 0;
+}
+
+// One root's file with a parsed copy kept while the file stays the same.
+class TRootStore {
+public:
+  explicit TRootStore(HKEY root) : FRoot(root) {}
+
+  TRegKeyNode Snapshot() {
+    std::lock_guard lock(FMutex);
+    Refresh();
+    return FTree;
+  }
+
+  // Runs change on the newest tree under the file lock and writes the result
+  // when change answers true. Answers false when the file cannot be written.
+  template <class F>
+  bool Modify(F&& change) {
+    std::lock_guard lock(FMutex);
+    const std::string folder = KeyStoreFolder();
+    if (!MakeFolders(folder)) return false;
+    const std::string file = folder + "/" + RootFileName(FRoot);
+    const std::string lockName = file + ".lock";
+    int lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0) return false;
+    while (flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    bool ok = false;
+    std::string text;
+    if (ReadWholeFile(file, text)) {
+      TRegKeyNode tree = ParseKeyStore(text);
+      if (!change(tree)) {
+        ok = true;
+      } else {
+        ok = WriteAtomically(folder, file, SerializeKeyStore(tree));
+      }
+      FTree = std::move(tree);
+      FValid = false; // re-stat on the next read
+    }
+    flock(lockFd, LOCK_UN);
+    ::close(lockFd);
+    return ok;
+  }
+
+private:
+  void Refresh() {
+    const std::string folder = KeyStoreFolder();
+    const std::string file = folder + "/" + RootFileName(FRoot);
+    struct stat st {};
+    bool exists = ::stat(file.c_str(), &st) == 0;
+    if (FValid && file == FFile && exists == FExists &&
+        (!exists || (st.st_ino == FStat.st_ino && st.st_dev == FStat.st_dev &&
+                     st.st_size == FStat.st_size &&
+                     st.st_mtim.tv_sec == FStat.st_mtim.tv_sec &&
+                     st.st_mtim.tv_nsec == FStat.st_mtim.tv_nsec)))
+      return;
+    std::string text;
+    FTree = ReadWholeFile(file, text) ? ParseKeyStore(text) : TRegKeyNode{};
+    FFile = file;
+    FExists = exists;
+    FStat = st;
+    FValid = true;
+  }
+
+  static bool WriteAtomically(const std::string& folder, const std::string& file,
+                              const std::string& text) {
+    std::string tmpl = folder + "/.keys.XXXXXX";
+    int fd = mkstemp(tmpl.data());
+    if (fd < 0) return false;
+    fchmod(fd, 0600);
+    size_t done = 0;
+    bool ok = true;
+    while (done < text.size()) {
+      ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = false;
+        break;
+      }
+      done += static_cast<size_t>(n);
+    }
+    if (ok && fsync(fd) != 0) ok = false;
+    if (::close(fd) != 0) ok = false;
+    if (ok && ::rename(tmpl.c_str(), file.c_str()) != 0) ok = false;
+    if (!ok) ::unlink(tmpl.c_str());
+    return ok;
+  }
+
+  HKEY FRoot;
+  std::mutex FMutex;
+  TRegKeyNode FTree;
+  std::string FFile;
+  bool FExists = false;
+  bool FValid = false;
+  struct stat FStat {};
+};
+
+TRootStore& Store(HKEY root) {
+  static TRootStore user(HKEY_CURRENT_USER), classes(HKEY_CLASSES_ROOT),
+      machine(HKEY_LOCAL_MACHINE);
+  switch (root) {
+    case HKEY_CLASSES_ROOT: return classes;
+    case HKEY_LOCAL_MACHINE: return machine;
+    default: return user;
+  }
+}
+
+} // namespace
+
+std::string SerializeKeyStore(const TRegKeyNode& root) {
+  std::string out = "Pictrova key store 1\n";
+  std::vector<std::string> path;
+  WriteNode(root, path, out);
+  return out;
+}
+
+TRegKeyNode ParseKeyStore(const std::string& text) {
+  TRegKeyNode root;
+  TRegKeyNode* current = nullptr;
+  std::vector<std::string> words;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!Tokenize(line, words) || words.empty()) continue;
+    const std::string& kind = words[0];
+    if (kind == "key") {
+      if (words.size() < 2) {
+        current = nullptr;
+        continue;
+      }
+      TRegKeyNode* node = &root;
+      for (size_t i = 1; i < words.size(); ++i) {
+        if (words[i].empty() || words[i].find('\\') != std::string::npos) {
+          node = nullptr;
+          break;
+        }
+        auto& sub = node->SubKeys[Lower(words[i])];
+        if (sub.Name.empty()) sub.Name = words[i];
+        node = &sub;
+      }
+      current = node;
+      continue;
+    }
+    if (!current || words.size() != 3) continue;
+    TRegValue v;
+    v.Name = words[1];
+    if (kind == "sz" || kind == "expand") {
+      v.Kind = kind == "sz" ? rdString : rdExpandString;
+      v.Text = words[2];
+    } else if (kind == "dword") {
+      errno = 0;
+      char* endp = nullptr;
+      long long n = std::strtoll(words[2].c_str(), &endp, 10);
+      if (errno != 0 || endp == words[2].c_str() || *endp != '\0' || n < INT32_MIN || n > INT32_MAX)
+        continue;
+      v.Kind = rdInteger;
+      v.Integer = static_cast<std::int32_t>(n);
+    } else if (kind == "hex") {
+      const std::string& h = words[2];
+      v.Kind = rdBinary;
+      if (h != "-") {
+        if (h.size() % 2) continue;
+        bool bad = false;
+        for (size_t i = 0; i < h.size(); i += 2) {
+          int hi = HexDigit(h[i]), lo = HexDigit(h[i + 1]);
+          if (hi < 0 || lo < 0) {
+            bad = true;
+            break;
+          }
+          v.Bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+        }
+        if (bad) continue;
+      }
+    } else {
+      continue;
+    }
+    current->Values[Lower(v.Name)] = std::move(v);
+  }
+  return root;
+}
+
+void SetKeyStoreFolder(const std::string& folder) {
+  std::lock_guard lock(FolderMutex());
+  FolderOverride() = folder;
+}
+
+std::string KeyStoreFolder() {
+  {
+    std::lock_guard lock(FolderMutex());
+    if (!FolderOverride().empty()) return FolderOverride();
+  }
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    base = std::string(home) + "/.config";
+  } else {
+    base = "/tmp";
+  }
+  return base + "/Halvenworth/Pictrova 3";
+}
+
+// ---- TRegistry -------------------------------------------------------------
+
+TRegistry::TRegistry(std::uint32_t access) : FAccess(access) {}
+TRegistry::~TRegistry() { CloseKey(); }
+
+void TRegistry::SetRootKey(HKEY root) {
+  CloseKey();
+  FRootKey = root;
+}
+
+std::string TRegistry::Resolve(const std::string& key) const {
+  if (!key.empty() && key[0] == '\\') return JoinPath(SplitPath(key));
+  if (!FOpen || FCurrentPath.empty()) return JoinPath(SplitPath(key));
+  return JoinPath(SplitPath(FCurrentPath + '\\' + key));
+}
+
+bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
+  const std::string path = Resolve(key);
+  TRegKeyNode tree = Store(FRootKey).Snapshot();
+  if (!FindNode(tree, path)) {
+    if (!canCreate || (FAccess & KEY_WRITE) != KEY_WRITE) return false;
+    bool made = Store(FRootKey).Modify([&](TRegKeyNode& t) {
+      if (FindNode(t, path)) return false;
+      MakeNode(t, path);
+      return true;
+    });
+    if (!made) return false;
+  }
+  FCurrentPath = path;
+  FOpen = true;
+  return true;
+}
+
+bool TRegistry::OpenKeyReadOnly(const std::string& key) {
+  const std::string path = Resolve(key);
+  TRegKeyNode tree = Store(FRootKey).Snapshot();
+  if (!FindNode(tree, path)) return false;
+  FAccess = KEY_READ;
+  FCurrentPath = path;
+  FOpen = true;
+  return true;
+}
+
+void TRegistry::CloseKey() {
+  FOpen = false;
+  FCurrentPath.clear();
+}
+
+bool TRegistry::CreateKey(const std::string& key) {
+  const std::string path = Resolve(key);
+  if (SplitPath(path).empty()) return false;
+  return Store(FRootKey).Modify([&](TRegKeyNode& t) {
+    if (FindNode(t, path)) return false;
+    MakeNode(t, path);
+    return true;
+  });
+}
+
+bool TRegistry::DeleteKey(const std::string& key) {
+  const std::string path = Resolve(key);
+  auto parts = SplitPath(path);
+  if (parts.empty()) return false;
+  bool found = false;
+  bool written = Store(FRootKey).Modify([&](TRegKeyNode& t) {
+    std::string leaf = Lower(parts.back());
+    parts.pop_back();
+    TRegKeyNode* parent = FindNode(t, JoinPath(parts));
+    if (!parent) return false;
+    found = parent->SubKeys.erase(leaf) > 0;
+    return found;
+  });
+  return written && found;
+}
+
+bool TRegistry::KeyExists(const std::string& key) {
+  TRegKeyNode tree = Store(FRootKey).Snapshot();
+  return FindNode(tree, Resolve(key)) != nullptr;
+}
+
+bool TRegistry::GetKeyNames(std::vector<std::string>& names) {
+  names.clear();
+  TRegKeyNode tree = Store(FRootKey).Snapshot();
+  TRegKeyNode* node = FindNode(tree, FOpen ? FCurrentPath : std::string());
+  if (!node) return false;
+  for (const auto& [_, sub] : node->SubKeys) names.push_back(sub.Name);
+  return true;
+}
+
+bool TRegistry::GetValueNames(std::vector<std::string>& names) {
+  names.clear();
+  TRegKeyNode tree = Store(FRootKey).Snapshot();
+  TRegKeyNode* node = FindNode(tree, FOpen ? FCurrentPath : std::string());
+  if (!node) return false;
+  for (const auto& [_, v] : node->Values) names.push_back(v.Name);
+  return true;
+}
+
+bool TRegistry::HasSubKeys() {
+  std::vector<std::string> names;
+  return GetKeyNames(names) && !names.empty();
+}
+
+const TRegValue* TRegistry::FindValue(const std::string& name, TRegKeyNode& rootCopy) {
+  rootCopy = Store(FRootKey).Snapshot();
+  TRegKeyNode* node = FindNode(rootCopy, FOpen ? FCurrentPath : std::string());
+  if (!node) return nullptr;
+  auto it = node->Values.find(Lower(name));
+  return it == node->Values.end() ? nullptr : &it->second;
+}
+
+bool TRegistry::ValueExists(const std::string& name) {
+  TRegKeyNode tree;
+  return FindValue(name, tree) != nullptr;
+}
+
+bool TRegistry::DeleteValue(const std::string& name) {
+  RequireWrite(name);
+  bool found = false;
+  const std::string path = FOpen ? FCurrentPath : std::string();
+  bool written = Store(FRootKey).Modify([&](TRegKeyNode& t) {
+    TRegKeyNode* node = FindNode(t, path);
+    found = node && node->Values.erase(Lower(name)) > 0;
+    return found;
+  });
+  return written && found;
+}
+
+TRegDataType TRegistry::GetDataType(const std::string& name) {
+  TRegKeyNode tree;
+  const TRegValue* v = FindValue(name, tree);
+  return v ? v->Kind : rdUnknown;
+}
+
+int TRegistry::GetDataSize(const std::string& name) {
+  TRegKeyNode tree;
+  const TRegValue* v = FindValue(name, tree);
+  if (!v) return -1;
+  switch (v->Kind) {
+    case rdString:
+    case rdExpandString: return static_cast<int>(v->Text.size() + 1);
+    case rdInteger: return 4;
+    case rdBinary: return static_cast<int>(v->Bytes.size());
+    default: return -1;
+  }
+}
+
+std::string TRegistry::ReadString(const std::string& name) {
+  TRegKeyNode tree;
+  const TRegValue* v = FindValue(name, tree);
+  if (!v) return std::string();
+  if (v->Kind != rdString && v->Kind != rdExpandString)
+    throw ERegistryException("Invalid data type for '" + name + "'");
+  return v->Text;
+}
+
+std::int32_t TRegistry::ReadInteger(const std::string& name) {
+  TRegKeyNode tree;
+  const TRegValue* v = FindValue(name, tree);
+  if (!v) throw ERegistryException("Unable to read data for '" + name + "'");
+  if (v->Kind != rdInteger) throw ERegistryException("Invalid data type for '" + name + "'");
+  return v->Integer;
+}
+
+bool TRegistry::ReadBool(const std::string& name) { return ReadInteger(name) != 0; }
+
+std::vector<std::uint8_t> TRegistry::ReadBinaryData(const std::string& name) {
+  TRegKeyNode tree;
+  const TRegValue* v = FindValue(name, tree);
+  if (!v) throw ERegistryException("Unable to read data for '" + name + "'");
+  if (v->Kind != rdBinary) throw ERegistryException("Invalid data type for '" + name + "'");
+  return v->Bytes;
+}
+
+void TRegistry::RequireWrite(const std::string& name) const {
+  if ((FAccess & KEY_WRITE) != KEY_WRITE)
+    throw ERegistryException("Failed to set data for '" + name + "'");
+}
+
+void TRegistry::PutValue(TRegValue value) {
+  RequireWrite(value.Name);
+  const std::string path = FOpen ? FCurrentPath : std::string();
+  bool ok = Store(FRootKey).Modify([&](TRegKeyNode& t) {
+    TRegKeyNode& node = MakeNode(t, path);
+    auto& slot = node.Values[Lower(value.Name)];
+    if (slot == value) return false;
+    slot = value;
+    return true;
+  });
+  if (!ok) throw ERegistryException("Failed to set data for '" + value.Name + "'");
+}
+
+void TRegistry::WriteString(const std::string& name, const std::string& value) {
+  PutValue({name, rdString, value, 0, {}});
+}
+void TRegistry::WriteExpandString(const std::string& name, const std::string& value) {
+  PutValue({name, rdExpandString, value, 0, {}});
+}
+void TRegistry::WriteInteger(const std::string& name, std::int32_t value) {
+  PutValue({name, rdInteger, {}, value, {}});
+}
+void TRegistry::WriteBool(const std::string& name, bool value) { WriteInteger(name, value ? 1 : 0); }
+void TRegistry::WriteBinaryData(const std::string& name, const std::vector<std::uint8_t>& value) {
+  PutValue({name, rdBinary, {}, 0, value});
+}
+
+} // namespace platform

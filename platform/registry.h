@@ -1,0 +1,122 @@
+// The typed hierarchical key store that stands in for the system registry.
+//
+// Three roots (current user, classes, machine), each kept in one file under
+// "$XDG_CONFIG_HOME/Halvenworth/Pictrova 3/". Key and value names compare
+// case-insensitively and keep the case they were created with. Every change
+// is a locked read-modify-write of the root's file, written to a temporary
+// file and renamed over the old one, so a crash never leaves half a file and
+// two processes writing at once lose no value.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+using HKEY = std::uint32_t;
+inline constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000u;
+inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001u;
+inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002u;
+
+// Access rights of an opened key.
+inline constexpr std::uint32_t KEY_READ = 0x20019u;
+inline constexpr std::uint32_t KEY_WRITE = 0x20006u;
+inline constexpr std::uint32_t KEY_ALL_ACCESS = 0xF003Fu;
+
+enum TRegDataType { rdUnknown, rdString, rdExpandString, rdInteger, rdBinary };
+
+class ERegistryException : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// One stored value.
+struct TRegValue {
+  std::string Name;
+  TRegDataType Kind = rdUnknown;
+  std::string Text;                // rdString, rdExpandString
+  std::int32_t Integer = 0;        // rdInteger
+  std::vector<std::uint8_t> Bytes; // rdBinary
+  bool operator==(const TRegValue&) const = default;
+};
+
+// One key with its values and sub-keys; the maps are keyed by lower-case name.
+struct TRegKeyNode {
+  std::string Name;
+  std::map<std::string, TRegValue> Values;
+  std::map<std::string, TRegKeyNode> SubKeys;
+  bool operator==(const TRegKeyNode&) const = default;
+};
+
+// The text form of one root's file. Parse never throws: damaged lines are
+// skipped, so a damaged file loses only what it damaged.
+std::string SerializeKeyStore(const TRegKeyNode& root);
+TRegKeyNode ParseKeyStore(const std::string& text);
+
+// Where the roots' files live. Empty means the default from XDG_CONFIG_HOME
+// (read at each call, so tests can point it elsewhere).
+void SetKeyStoreFolder(const std::string& folder);
+std::string KeyStoreFolder();
+
+class TRegistry {
+public:
+  explicit TRegistry(std::uint32_t access = KEY_ALL_ACCESS);
+  ~TRegistry();
+  TRegistry(const TRegistry&) = delete;
+  TRegistry& operator=(const TRegistry&) = delete;
+
+  HKEY RootKey() const { return FRootKey; }
+  void SetRootKey(HKEY root);
+  std::uint32_t Access() const { return FAccess; }
+  void SetAccess(std::uint32_t access) { FAccess = access; }
+  // The opened key's path below the root, without leading backslash.
+  const std::string& CurrentPath() const { return FCurrentPath; }
+  bool HasCurrentKey() const { return FOpen; }
+
+  // A path that begins with a backslash starts at the root; any other path
+  // is relative to the open key. A trailing backslash is ignored.
+  bool OpenKey(const std::string& key, bool canCreate);
+  bool OpenKeyReadOnly(const std::string& key);
+  void CloseKey();
+  bool CreateKey(const std::string& key);
+  bool DeleteKey(const std::string& key); // the whole subtree
+  bool KeyExists(const std::string& key);
+  bool GetKeyNames(std::vector<std::string>& names);
+  bool GetValueNames(std::vector<std::string>& names);
+  bool HasSubKeys();
+
+  bool ValueExists(const std::string& name);
+  bool DeleteValue(const std::string& name);
+  TRegDataType GetDataType(const std::string& name);
+  // Bytes the value takes as the system would store it; -1 when absent.
+  int GetDataSize(const std::string& name);
+
+  // Readers of another kind raise ERegistryException; ReadString of an
+  // absent value gives the empty text, the other readers raise.
+  std::string ReadString(const std::string& name);
+  std::int32_t ReadInteger(const std::string& name);
+  bool ReadBool(const std::string& name);
+  std::vector<std::uint8_t> ReadBinaryData(const std::string& name);
+
+  void WriteString(const std::string& name, const std::string& value);
+  void WriteExpandString(const std::string& name, const std::string& value);
+  void WriteInteger(const std::string& name, std::int32_t value);
+  void WriteBool(const std::string& name, bool value);
+  void WriteBinaryData(const std::string& name, const std::vector<std::uint8_t>& value);
+
+private:
+  std::string Resolve(const std::string& key) const;
+  const TRegValue* FindValue(const std::string& name, TRegKeyNode& rootCopy);
+  void PutValue(TRegValue value);
+  void RequireWrite(const std::string& name) const;
+
+  HKEY FRootKey = HKEY_CURRENT_USER;
+  std::uint32_t FAccess;
+  std::string FCurrentPath;
+  bool FOpen = false;
+};
+
+} // namespace platform

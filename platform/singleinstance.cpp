@@ -1,0 +1,188 @@
+#include "platform/singleinstance.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QRegularExpression>
+#include <QTimer>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+// A macro is one path or "EXIT"; anything much longer is not ours.
+constexpr qsizetype kMaxMacroBytes = 64 * 1024;
+} // namespace
+
+std::string RuntimeFolder() {
+  if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir == '/' && access(dir, W_OK) == 0)
+    return dir;
+  std::string folder = "/tmp/pictrova-" + std::to_string(getuid());
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return "/tmp";
+  struct stat st {};
+  // Someone else's folder of that name must not receive our socket.
+  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return "/tmp";
+  return folder;
+}
+
+TNamedMutex::TNamedMutex(const std::string& name) {
+  const std::string path = RuntimeFolder() + "/" + name + ".lock";
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return;
+  }
+  FFd = fd;
+}
+
+TNamedMutex::~TNamedMutex() { Close(); }
+
+void TNamedMutex::Close() {
+  if (FFd >= 0) {
+    flock(FFd, LOCK_UN);
+    ::close(FFd);
+    FFd = -1;
+  }
+}
+
+std::string DdeSocketPath(const std::string& service, const std::string& topic) {
+  return RuntimeFolder() + "/" + service + "." + topic + ".dde";
+}
+
+QByteArray EncodeMacroFrame(const QString& macro) {
+  QByteArray text = macro.toUtf8();
+  return "DDE1 " + QByteArray::number(text.size()) + "\n" + text;
+}
+
+bool DecodeMacroFrames(QByteArray& buffer, std::vector<QString>& macros) {
+  for (;;) {
+    if (buffer.isEmpty()) return true;
+    qsizetype eol = buffer.indexOf('\n');
+    if (eol < 0) return buffer.size() <= 32 && QByteArray("DDE1 ").startsWith(buffer.left(5));
+    QByteArray head = buffer.left(eol);
+    if (!head.startsWith("DDE1 ")) return false;
+    bool ok = false;
+    qlonglong length = head.mid(5).toLongLong(&ok);
+    if (!ok || length < 0 || length > kMaxMacroBytes) return false;
+    if (buffer.size() - eol - 1 < length) return true;
+    macros.push_back(QString::fromUtf8(buffer.mid(eol + 1, length)));
+    buffer.remove(0, eol + 1 + length);
+  }
+}
+
+TDdeServerConv::TDdeServerConv(const std::string& service, const std::string& topic, QObject* parent)
+    : QObject(parent), FPath(DdeSocketPath(service, topic)) {}
+
+TDdeServerConv::~TDdeServerConv() {
+  if (FServer) FServer->close();
+}
+
+bool TDdeServerConv::Listen() {
+  if (!FServer) {
+    FServer = new QLocalServer(this);
+    FServer->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(FServer, &QLocalServer::newConnection, this, [this] { Accept(); });
+  }
+  if (FServer->isListening()) return true;
+  QLocalServer::removeServer(QString::fromStdString(FPath));
+  return FServer->listen(QString::fromStdString(FPath));
+}
+
+bool TDdeServerConv::Listening() const { return FServer && FServer->isListening(); }
+
+void TDdeServerConv::Accept() {
+  while (QLocalSocket* socket = FServer->nextPendingConnection()) {
+    FBuffers[socket];
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { ReadFrom(socket); });
+    connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+      ReadFrom(socket);
+      FBuffers.erase(socket);
+      socket->deleteLater();
+    });
+    ReadFrom(socket);
+  }
+}
+
+void TDdeServerConv::ReadFrom(QLocalSocket* socket) {
+  auto it = FBuffers.find(socket);
+  if (it == FBuffers.end()) return;
+  it->second += socket->readAll();
+  std::vector<QString> macros;
+  if (!DecodeMacroFrames(it->second, macros)) {
+    it->second.clear();
+    socket->abort();
+  }
+  for (const QString& m : macros) {
+    QStringList lines = m.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
+    if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+    Deliver(lines);
+  }
+}
+
+void TDdeServerConv::Deliver(const QStringList& lines) {
+  if (FOnExecuteMacro)
+    FOnExecuteMacro(lines);
+  else
+    FHeld.push_back(lines);
+}
+
+void TDdeServerConv::SetOnExecuteMacro(std::function<void(const QStringList&)> handler) {
+  FOnExecuteMacro = std::move(handler);
+  if (!FOnExecuteMacro || FHeld.empty()) return;
+  QTimer::singleShot(0, this, [this] {
+    auto held = std::move(FHeld);
+    FHeld.clear();
+    for (const auto& lines : held) Deliver(lines);
+  });
+}
+
+TDdeClientConv::TDdeClientConv() = default;
+TDdeClientConv::~TDdeClientConv() { CloseLink(); }
+
+void TDdeClientConv::SetLink(const std::string& service, const std::string& topic) {
+  FPath = DdeSocketPath(service, topic);
+}
+
+bool TDdeClientConv::OpenLink(int timeoutMs) {
+  CloseLink();
+  FSocket = new QLocalSocket;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    FSocket->connectToServer(QString::fromStdString(FPath));
+    if (FSocket->waitForConnected(1000)) return true;
+    FSocket->abort();
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  CloseLink();
+  return false;
+}
+
+void TDdeClientConv::CloseLink() {
+  if (!FSocket) return;
+  if (FSocket->state() == QLocalSocket::ConnectedState) {
+    FSocket->flush();
+    FSocket->disconnectFromServer();
+    if (FSocket->state() != QLocalSocket::UnconnectedState) FSocket->waitForDisconnected(1000);
+  }
+  delete FSocket;
+  FSocket = nullptr;
+}
+
+bool TDdeClientConv::ExecuteMacro(const QString& macro) {
+  if (!FSocket || FSocket->state() != QLocalSocket::ConnectedState) return false;
+  QByteArray frame = EncodeMacroFrame(macro);
+  if (FSocket->write(frame) != frame.size()) return false;
+  while (FSocket->bytesToWrite() > 0)
+    if (!FSocket->waitForBytesWritten(2000)) return false;
+  return true;
+}
+
+} // namespace platform

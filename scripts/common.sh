@@ -1,0 +1,46 @@
+# Shared by run.sh and test.sh: installs what is missing and configures a build.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+say() { printf '\n== %s\n' "$*"; }
+fail() { printf '\nFAILED: %s\n' "$*" >&2; exit 1; }
+
+# Everything the viewer needs to build and run.
+BUILD_PACKAGES="qt6-base-dev qt6-multimedia-dev libopenjp2-7-dev libsane-dev libavformat-dev
+ libavcodec-dev libswscale-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev cmake ninja-build g++
+ pkgconf ccache xdg-utils"
+# What the tests add: sanitizer and fuzzing compilers, a virtual display, a
+# screenshot tool, Google's test and benchmark libraries, and the reference
+# tools whose files we read and who read ours.
+TEST_PACKAGES="clang libclang-rt-14-dev xvfb xauth x11-utils imagemagick libgtest-dev
+ libgmock-dev libbenchmark-dev libtiff-tools giflib-tools netpbm libjpeg-turbo-progs pngcheck"
+
+install_packages() {
+  local wanted missing=()
+  for wanted in "$@"; do
+    dpkg-query -W -f='${Status}' "$wanted" 2>/dev/null | grep -q "install ok installed" \
+      || missing+=("$wanted")
+  done
+  [ ${#missing[@]} -eq 0 ] && { say "All packages present"; return; }
+  say "Installing ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q >/dev/null || fail "apt-get update"
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null \
+    || fail "installing ${missing[*]}"
+}
+
+# configure <build dir> <cmake options...>
+configure() {
+  local dir=$1; shift
+  say "Configuring $dir"
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null || fail "cmake configure ($dir)"
+}
+
+build() {
+  local dir=$1; shift
+  say "Building $dir"
+  cmake --build "$dir" "$@" || fail "build ($dir)"
+}
