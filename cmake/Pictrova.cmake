@@ -2,7 +2,11 @@
 
 set(PICTROVA_WARNINGS -Wall -Wextra -Wpedantic -Wno-unused-parameter)
 
-if(PICTROVA_SANITIZE)
+if(PICTROVA_FUZZ)
+  # Every library is instrumented, so the fuzzers see coverage in our code.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(PICTROVA_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()

@@ -7,8 +7,8 @@ namespace platform {
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 void TApplication::SetTitle(const QString& title) {
+  // Not the display name: Qt would append that to every window caption.
   FTitle = title;
-  setApplicationDisplayName(title);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

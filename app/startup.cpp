@@ -1,0 +1,89 @@
+#include "app/startup.h"
+
+#include "app/filetypes.h"
+#include "app/mainform.h"
+#include "platform/application.h"
+#include "platform/singleinstance.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace app {
+
+QString SecondInstanceMacro(const QStringList& arguments) {
+  if (arguments.isEmpty()) return QString();
+  const QString last = arguments.back();
+  if (last == QLatin1String("EXIT")) return last;
+  QFileInfo info(last);
+  // The running instance has another working folder: hand it an absolute path.
+  if (info.exists() && info.isFile()) return info.absoluteFilePath();
+  return QString();
+}
+
+namespace {
+
+QStringList Arguments(int argc, char** argv) {
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  return args;
+}
+
+int SecondInstance(int argc, char** argv, const QStringList& args) {
+  QCoreApplication app(argc, argv);
+  platform::TDdeClientConv client;
+  client.SetLink(DdeService, DdeTopic);
+  if (client.OpenLink()) {
+    client.ExecuteMacro(SecondInstanceMacro(args));
+    client.CloseLink();
+  }
+  return 0;
+}
+
+} // namespace
+
+int ProgramEntry(int argc, char** argv) {
+  const QStringList args = Arguments(argc, argv);
+  platform::TNamedMutex mutex(MutexName);
+  if (!mutex.Owned()) return SecondInstance(argc, argv, args);
+
+  if (!args.isEmpty()) {
+    const QString& first = args.front();
+    bool handled = true;
+    if (first == QLatin1String("-install")) {
+      FixInstallFileTypes();
+      InstallFileTypes();
+    } else if (first == QLatin1String("-fixinstall")) {
+      FixInstallFileTypes();
+    } else if (first == QLatin1String("-uninstall")) {
+      UninstallFileTypes();
+    } else if (first != QLatin1String("EXIT")) {
+      handled = false;
+    }
+    if (handled) {
+      mutex.Close();
+      return 0;
+    }
+  }
+
+  platform::TApplication app(argc, argv);
+  app.SetTitle(QString::fromLatin1(ApplicationTitle));
+  app.OnException = [](std::exception_ptr error) {
+    QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Error"),
+                          platform::TApplication::ExceptionMessage(error));
+  };
+  // Listening before any window exists: a second start during ours is held.
+  platform::TDdeServerConv server(DdeService, DdeTopic);
+  server.Listen();
+
+  int result = 0;
+  {
+    TMainForm mainForm(args, &server);
+    mainForm.show();
+    result = app.exec();
+  }
+  mutex.Close();
+  return result;
+}
+
+} // namespace app

@@ -1,0 +1,23 @@
+#include "platform/application.h"
+
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+using namespace platform;
+
+TEST(ApplicationErrors, AnExceptionFromAnEventReachesTheHandler) {
+  auto* app = dynamic_cast<TApplication*>(QCoreApplication::instance());
+  ASSERT_NE(app, nullptr);
+  QString seen;
+  app->OnException = [&](std::exception_ptr e) { seen = TApplication::ExceptionMessage(e); };
+  QObject target;
+  QTimer::singleShot(0, &target, [] { throw std::runtime_error("Disk full"); });
+  for (int i = 0; i < 20 && seen.isEmpty(); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  app->OnException = nullptr;
+  EXPECT_EQ(seen, "Disk full");
+}
+
+TEST(ApplicationErrors, ExceptionMessageOfAnyType) {
+  EXPECT_EQ(TApplication::ExceptionMessage(std::make_exception_ptr(42)), "Unknown error");
+}
