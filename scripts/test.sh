@@ -12,7 +12,7 @@ configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBI
 build "$dir"
 
 say "Running the tests"
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
+export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0"
 export QT_QPA_PLATFORM=offscreen
