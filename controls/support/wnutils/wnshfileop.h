@@ -1,0 +1,84 @@
+// The shell file-operation component: copy, move, delete or rename a list of
+// files and folders, with undo through the trash.
+#pragma once
+
+#include "controls/support/wnutils/wnutils.h"
+#include "platform/shfileop.h"
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace wn {
+
+class TWnCommonDialog : public TWnComponent {
+ public:
+  virtual bool Execute() = 0;
+  // The window the dialog belongs to; none: the active window.
+  QWidget* Owner = nullptr;
+};
+
+enum TWnSHFileOpType { foCopy, foDelete, foMove, foRename };
+
+enum TWnSHFileOption {
+  fofAllowUndo,
+  fofConfirmMouse,
+  fofFilesOnly,
+  fofMultiDestFiles,
+  fofNoConfirmation,
+  fofNoConfirmMkDir,
+  fofRenameOnCollision,
+  fofSilent,
+  fofSimpleProgress,
+  fofWantMappingHandle,
+  fofNoErrorUI,
+  fofNoCopySecurityAttributes,
+  fofNoRecursion,
+  fofNoConnectedElements,
+  fofNoRecurseParse,
+  fofWantNukeWarning,
+};
+using TWnSHFileOptions = std::set<TWnSHFileOption>;
+
+class TWnSHFileOperation;
+using TWnShFileMappingEvent =
+    std::function<void(TWnSHFileOperation* Sender, const std::string& OldFileName, const std::string& NewFilename)>;
+
+class TWnSHFileOperation : public TWnCommonDialog {
+ public:
+  using TConfirmEvent = std::function<platform::TFileOpAnswer(platform::TFileOpConfirm Kind, const std::string& Source,
+                                                              const std::string& Target)>;
+
+  // Raises EWNCLException when SourceFiles holds no text; true when every
+  // item was done (or skipped by the user's answer) and nothing was cancelled.
+  bool Execute() override;
+
+  std::vector<std::string> SourceFiles;
+  std::vector<std::string> DestFiles;
+  TWnSHFileOpType Operation = foCopy;
+  TWnSHFileOptions Options{fofAllowUndo, fofFilesOnly};
+  std::string Title;
+  TWnShFileMappingEvent OnFileMapping;
+  // Answers the operation's questions; unset, a message box asks the user.
+  TConfirmEvent OnConfirm;
+
+  unsigned Flags() const;
+  static int OperationCode(TWnSHFileOpType Op);
+  bool OperationsAborted() const { return FAborted; }
+  const std::vector<platform::TFileOpFailure>& Failures() const { return FFailures; }
+
+ protected:
+  virtual QWidget* OwnerWindow() const;
+  virtual void DoFileMapping(const std::string& OldFileName, const std::string& NewFilename);
+  virtual platform::TFileOpAnswer Confirm(platform::TFileOpConfirm Kind, const std::string& Source,
+                                          const std::string& Target);
+
+ private:
+  bool FAborted = false;
+  std::vector<platform::TFileOpFailure> FFailures;
+};
+
+}  // namespace wn

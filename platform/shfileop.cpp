@@ -1,0 +1,523 @@
+#include "platform/shfileop.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QString>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+std::string TrimSlashes(std::string P) {
+  while (P.size() > 1 && P.back() == '/') P.pop_back();
+  return P;
+}
+
+std::string DirOf(const std::string& P) {
+  const std::size_t Slash = P.rfind('/');
+  if (Slash == std::string::npos) return ".";
+  return Slash == 0 ? "/" : P.substr(0, Slash);
+}
+
+std::string NameOf(const std::string& P) {
+  const std::size_t Slash = P.rfind('/');
+  return Slash == std::string::npos ? P : P.substr(Slash + 1);
+}
+
+std::string Join(const std::string& Dir, const std::string& Name) {
+  return Dir.empty() || Dir.back() == '/' ? Dir + Name : Dir + "/" + Name;
+}
+
+bool LStat(const std::string& P, struct stat& St) { return ::lstat(P.c_str(), &St) == 0; }
+
+bool Exists(const std::string& P) {
+  struct stat St;
+  return LStat(P, St);
+}
+
+bool IsDir(const std::string& P) {
+  struct stat St;
+  return ::stat(P.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
+}
+
+bool HasWildcard(const std::string& Name) { return Name.find_first_of("*?") != std::string::npos; }
+
+std::vector<std::string> ListDir(const std::string& Dir, int& Error) {
+  std::vector<std::string> Names;
+  Error = 0;
+  DIR* D = ::opendir(Dir.c_str());
+  if (!D) {
+    Error = errno;
+    return Names;
+  }
+  while (const dirent* E = ::readdir(D)) {
+    if (std::strcmp(E->d_name, ".") == 0 || std::strcmp(E->d_name, "..") == 0) continue;
+    Names.emplace_back(E->d_name);
+  }
+  ::closedir(D);
+  return Names;
+}
+
+int RenameNoReplace(const std::string& From, const std::string& To) {
+  if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  int E = errno;
+  if (E != EINVAL && E != ENOSYS) return E;
+  // File systems without the no-replace rename: a hard link fails on an
+  // existing name just as atomically.
+  struct stat St;
+  if (LStat(From, St) && !S_ISDIR(St.st_mode)) {
+    if (::link(From.c_str(), To.c_str()) == 0) {
+      ::unlink(From.c_str());
+      return 0;
+    }
+    if (errno == EEXIST) return EEXIST;
+  }
+  if (Exists(To)) return EEXIST;
+  return ::rename(From.c_str(), To.c_str()) == 0 ? 0 : errno;
+}
+
+// Returns an unused name beside Target, created by Make (which answers an
+// errno value; EEXIST tries the next name).
+int MakeTempBeside(const std::string& Target, std::string& Temp, const std::function<int(const std::string&)>& Make) {
+  static unsigned Counter = 0;
+  const std::string Dir = DirOf(Target);
+  for (int Try = 0; Try < 1000; ++Try) {
+    char Name[64];
+    std::snprintf(Name, sizeof Name, ".pictrova-%d-%u.part", static_cast<int>(::getpid()), Counter++);
+    Temp = Join(Dir, Name);
+    const int E = Make(Temp);
+    if (E != EEXIST) return E;
+  }
+  return EEXIST;
+}
+
+enum class TDecision { Proceed, Replace, Skip, Abort };
+
+class TFileOpRun {
+ public:
+  explicit TFileOpRun(TSHFileOpStruct& Op) : FOp(Op) {}
+  int Run();
+
+ private:
+  std::vector<std::string> ExpandSources();
+  std::int64_t TreeBytes(const std::string& P);
+  TFileOpAnswer Ask(TFileOpConfirm Kind, const std::string& Source, const std::string& Target);
+  TDecision Resolve(const std::string& Source, std::string& Target);
+  bool Fail(const std::string& Path, int Code, const std::string& What);
+  bool Progress(std::int64_t Bytes, const std::string& Current);
+  bool Inside(const std::string& Source, const std::string& Target);
+
+  bool CopyTree(const std::string& Source, std::string Target);
+  bool CopyResolved(const std::string& Source, const struct stat& St, const std::string& Target, TDecision D);
+  bool MoveChildren(const std::string& Source, const struct stat& St, const std::string& Target);
+  bool CopyFile(const std::string& Source, const struct stat& St, const std::string& Target, TDecision D);
+  bool CopyLink(const std::string& Source, const std::string& Target, TDecision D);
+  bool Place(const std::string& Temp, const std::string& Source, const std::string& Target, TDecision D);
+  bool MoveTree(const std::string& Source, std::string Target);
+  bool RemoveTree(const std::string& P);
+  bool DeleteItem(const std::string& P);
+
+  TSHFileOpStruct& FOp;
+  bool FReplaceAll = false;
+  bool FSkipAll = false;
+  bool FCancelled = false;
+  bool FPlaced = false;  // the last Place put its file under the target name
+  int FFirstError = 0;
+  std::int64_t FDone = 0;
+  std::int64_t FTotal = 0;
+};
+
+bool TFileOpRun::Fail(const std::string& Path, int Code, const std::string& What) {
+  if (FFirstError == 0) FFirstError = Code;
+  FOp.Failures.push_back({Path, Code, What + ": " + std::strerror(Code)});
+  return false;
+}
+
+bool TFileOpRun::Progress(std::int64_t Bytes, const std::string& Current) {
+  FDone += Bytes;
+  if (FOp.OnProgress && !FOp.OnProgress(FDone, FTotal, Current)) FCancelled = true;
+  return !FCancelled;
+}
+
+TFileOpAnswer TFileOpRun::Ask(TFileOpConfirm Kind, const std::string& Source, const std::string& Target) {
+  if (Kind != TFileOpConfirm::Replace && (FOp.Flags & FOF_NOCONFIRMATION)) return TFileOpAnswer::Yes;
+  if (Kind == TFileOpConfirm::MakeFolder && (FOp.Flags & FOF_NOCONFIRMMKDIR)) return TFileOpAnswer::Yes;
+  if (!FOp.OnConfirm) return Kind == TFileOpConfirm::Replace ? TFileOpAnswer::No : TFileOpAnswer::Yes;
+  const TFileOpAnswer A = FOp.OnConfirm(Kind, Source, Target);
+  if (A == TFileOpAnswer::Cancel) FCancelled = true;
+  return A;
+}
+
+bool TFileOpRun::Inside(const std::string& Source, const std::string& Target) {
+  return Target == Source || (Target.size() > Source.size() && Target.compare(0, Source.size(), Source) == 0 &&
+                              Target[Source.size()] == '/');
+}
+
+// What to do about Target before writing there; may change Target to a free
+// name.
+TDecision TFileOpRun::Resolve(const std::string& Source, std::string& Target) {
+  struct stat T, S;
+  if (!LStat(Target, T)) return TDecision::Proceed;
+  const bool HaveSource = LStat(Source, S);
+  if (HaveSource && S_ISDIR(S.st_mode) && S_ISDIR(T.st_mode) && Source != Target) return TDecision::Proceed;  // merge
+  if (FOp.Flags & FOF_RENAMEONCOLLISION) {
+    const std::string Dir = DirOf(Target);
+    const std::string Name = NameOf(Target);
+    const std::size_t Dot = HaveSource && S_ISDIR(S.st_mode) ? std::string::npos : Name.rfind('.');
+    const std::string Stem = Dot == std::string::npos || Dot == 0 ? Name : Name.substr(0, Dot);
+    const std::string Ext = Dot == std::string::npos || Dot == 0 ? "" : Name.substr(Dot);
+    for (int N = 2; N < 100000; ++N) {
+      const std::string Candidate = Join(Dir, Stem + " (" + std::to_string(N) + ")" + Ext);
+      if (!Exists(Candidate)) {
+        if (FOp.Flags & FOF_WANTMAPPINGHANDLE) FOp.NameMappings.push_back({Target, Candidate});
+        Target = Candidate;
+        return TDecision::Proceed;
+      }
+    }
+    Fail(Target, EEXIST, "No free name");
+    return TDecision::Skip;
+  }
+  if (HaveSource && S.st_dev == T.st_dev && S.st_ino == T.st_ino) {
+    Fail(Target, EEXIST, "Source and target are the same");
+    return TDecision::Skip;
+  }
+  if (S_ISDIR(T.st_mode) || (HaveSource && S_ISDIR(S.st_mode))) {
+    Fail(Target, S_ISDIR(T.st_mode) ? EISDIR : ENOTDIR, "Cannot replace");
+    return TDecision::Skip;
+  }
+  if (FReplaceAll) return TDecision::Replace;
+  if (FSkipAll) return TDecision::Skip;
+  switch (Ask(TFileOpConfirm::Replace, Source, Target)) {
+    case TFileOpAnswer::YesToAll:
+      FReplaceAll = true;
+      return TDecision::Replace;
+    case TFileOpAnswer::Yes:
+      return TDecision::Replace;
+    case TFileOpAnswer::NoToAll:
+      FSkipAll = true;
+      return TDecision::Skip;
+    case TFileOpAnswer::No:
+      return TDecision::Skip;
+    case TFileOpAnswer::Cancel:
+      break;
+  }
+  return TDecision::Abort;
+}
+
+// Moves the finished Temp to Target: over it only when the user said so,
+// else only when the name is still free.
+bool TFileOpRun::Place(const std::string& Temp, const std::string& Source, const std::string& Target, TDecision D) {
+  FPlaced = false;
+  int E = D == TDecision::Replace ? (::rename(Temp.c_str(), Target.c_str()) == 0 ? 0 : errno)
+                                  : RenameNoReplace(Temp, Target);
+  if (E == EEXIST) {
+    // Target appeared while copying: ask now.
+    std::string Again = Target;
+    const TDecision D2 = Resolve(Source, Again);
+    if (D2 == TDecision::Replace)
+      E = ::rename(Temp.c_str(), Again.c_str()) == 0 ? 0 : errno;
+    else if (D2 == TDecision::Proceed)
+      E = RenameNoReplace(Temp, Again);
+    else {
+      ::unlink(Temp.c_str());
+      return D2 == TDecision::Skip;
+    }
+  }
+  if (E != 0) {
+    ::unlink(Temp.c_str());
+    return Fail(Target, E, "Cannot create");
+  }
+  FPlaced = true;
+  return true;
+}
+
+bool TFileOpRun::CopyFile(const std::string& Source, const struct stat& St, const std::string& Target, TDecision D) {
+  const int In = ::open(Source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (In < 0) return Fail(Source, errno, "Cannot read");
+  std::string Temp;
+  int Out = -1;
+  int E = MakeTempBeside(Target, Temp, [&](const std::string& Name) {
+    Out = ::open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    return Out < 0 ? errno : 0;
+  });
+  if (E != 0) {
+    ::close(In);
+    return Fail(Target, E, "Cannot create");
+  }
+  // Whatever goes wrong from here, the partial copy goes away.
+  auto Abandon = [&](const std::string& Path, int Code, const char* What) {
+    ::close(In);
+    if (Out >= 0) ::close(Out);
+    ::unlink(Temp.c_str());
+    return Code == 0 ? false : Fail(Path, Code, What);
+  };
+  std::vector<char> Buffer(1 << 20);
+  for (;;) {
+    const ssize_t N = ::read(In, Buffer.data(), Buffer.size());
+    if (N < 0) {
+      if (errno == EINTR) continue;
+      return Abandon(Source, errno, "Cannot read");
+    }
+    if (N == 0) break;
+    for (ssize_t Written = 0; Written < N;) {
+      const ssize_t W = ::write(Out, Buffer.data() + Written, static_cast<std::size_t>(N - Written));
+      if (W < 0) {
+        if (errno == EINTR) continue;
+        return Abandon(Target, errno, "Cannot write");
+      }
+      Written += W;
+    }
+    if (!Progress(N, Source)) return Abandon(Target, 0, "");
+  }
+  if (!(FOp.Flags & FOF_NOCOPYSECURITYATTRIBS)) ::fchmod(Out, St.st_mode & 07777);
+  const struct timespec Times[2] = {St.st_atim, St.st_mtim};
+  ::futimens(Out, Times);
+  ::close(In);
+  const int Closed = ::close(Out);
+  Out = -1;
+  if (Closed != 0) {
+    E = errno;
+    ::unlink(Temp.c_str());
+    return Fail(Target, E, "Cannot write");
+  }
+  return Place(Temp, Source, Target, D);
+}
+
+bool TFileOpRun::CopyLink(const std::string& Source, const std::string& Target, TDecision D) {
+  std::vector<char> Link(4097);
+  const ssize_t N = ::readlink(Source.c_str(), Link.data(), Link.size() - 1);
+  if (N < 0) return Fail(Source, errno, "Cannot read");
+  Link[static_cast<std::size_t>(N)] = 0;
+  std::string Temp;
+  const int E = MakeTempBeside(Target, Temp, [&](const std::string& Name) {
+    return ::symlink(Link.data(), Name.c_str()) == 0 ? 0 : errno;
+  });
+  if (E != 0) return Fail(Target, E, "Cannot create");
+  return Place(Temp, Source, Target, D);
+}
+
+bool TFileOpRun::CopyTree(const std::string& Source, std::string Target) {
+  if (FCancelled) return false;
+  struct stat St;
+  if (!LStat(Source, St)) return Fail(Source, errno, "Cannot read");
+  if (S_ISDIR(St.st_mode) && Inside(Source, Target)) return Fail(Target, EINVAL, "Cannot copy a folder into itself");
+  const TDecision D = Resolve(Source, Target);
+  if (D == TDecision::Skip) return true;
+  if (D == TDecision::Abort) return false;
+  return CopyResolved(Source, St, Target, D);
+}
+
+bool TFileOpRun::CopyResolved(const std::string& Source, const struct stat& St, const std::string& Target,
+                              TDecision D) {
+  FPlaced = false;
+  if (S_ISREG(St.st_mode)) return CopyFile(Source, St, Target, D);
+  if (S_ISLNK(St.st_mode)) return CopyLink(Source, Target, D);
+  if (!S_ISDIR(St.st_mode)) return Fail(Source, ENOTSUP, "Cannot copy");
+  if (!IsDir(Target) && ::mkdir(Target.c_str(), 0700) != 0) return Fail(Target, errno, "Cannot create");
+  int E = 0;
+  bool Ok = true;
+  for (const std::string& Name : ListDir(Source, E)) {
+    Ok = CopyTree(Join(Source, Name), Join(Target, Name)) && Ok;
+    if (FCancelled) return false;
+  }
+  if (E != 0) Ok = Fail(Source, E, "Cannot read");
+  if (!(FOp.Flags & FOF_NOCOPYSECURITYATTRIBS)) ::chmod(Target.c_str(), St.st_mode & 07777);
+  return Ok;
+}
+
+bool TFileOpRun::RemoveTree(const std::string& P) {
+  struct stat St;
+  if (!LStat(P, St)) return Fail(P, errno, "Cannot delete");
+  if (S_ISDIR(St.st_mode)) {
+    int E = 0;
+    bool Ok = true;
+    for (const std::string& Name : ListDir(P, E)) Ok = RemoveTree(Join(P, Name)) && Ok;
+    if (E != 0) return Fail(P, E, "Cannot delete");
+    if (!Ok) return false;
+    return ::rmdir(P.c_str()) == 0 ? true : Fail(P, errno, "Cannot delete");
+  }
+  return ::unlink(P.c_str()) == 0 ? true : Fail(P, errno, "Cannot delete");
+}
+
+// Into an existing folder: the contents move one by one, each asking for
+// itself; the source folder goes when it is empty.
+bool TFileOpRun::MoveChildren(const std::string& Source, const struct stat& St, const std::string& Target) {
+  int E = 0;
+  bool Ok = true;
+  for (const std::string& Name : ListDir(Source, E)) {
+    Ok = MoveTree(Join(Source, Name), Join(Target, Name)) && Ok;
+    if (FCancelled) return false;
+  }
+  if (E != 0) return Fail(Source, E, "Cannot move");
+  if (!(FOp.Flags & FOF_NOCOPYSECURITYATTRIBS)) ::chmod(Target.c_str(), St.st_mode & 07777);
+  if (::rmdir(Source.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST) return Fail(Source, errno, "Cannot delete");
+  return Ok;
+}
+
+bool TFileOpRun::MoveTree(const std::string& Source, std::string Target) {
+  if (FCancelled) return false;
+  struct stat St;
+  if (!LStat(Source, St)) return Fail(Source, errno, "Cannot move");
+  if (S_ISDIR(St.st_mode) && Inside(Source, Target)) return Fail(Target, EINVAL, "Cannot move a folder into itself");
+  const TDecision D = Resolve(Source, Target);
+  if (D == TDecision::Skip) return true;
+  if (D == TDecision::Abort) return false;
+  if (S_ISDIR(St.st_mode) && IsDir(Target)) return MoveChildren(Source, St, Target);
+  const int E = D == TDecision::Replace ? (::rename(Source.c_str(), Target.c_str()) == 0 ? 0 : errno)
+                                        : RenameNoReplace(Source, Target);
+  if (E == 0) return Progress(S_ISREG(St.st_mode) ? St.st_size : 0, Source);
+  if (E == EEXIST) return MoveTree(Source, Target);  // appeared meanwhile: decide again
+  if (E != EXDEV) return Fail(Source, E, "Cannot move");
+  // Another device: a source goes only once its copy is complete.
+  if (S_ISDIR(St.st_mode)) {
+    if (::mkdir(Target.c_str(), 0700) != 0) return Fail(Target, errno, "Cannot create");
+    return MoveChildren(Source, St, Target);
+  }
+  if (!CopyResolved(Source, St, Target, D)) return false;
+  if (!FPlaced) return true;  // the user kept the existing file: the source stays
+  return ::unlink(Source.c_str()) == 0 ? true : Fail(Source, errno, "Cannot delete");
+}
+
+bool TFileOpRun::DeleteItem(const std::string& P) {
+  if (FCancelled) return false;
+  if (!Exists(P)) return Fail(P, errno, "Cannot delete");
+  const TFileOpAnswer A = Ask(TFileOpConfirm::Delete, P, std::string());
+  if (A == TFileOpAnswer::Cancel) return false;
+  if (A == TFileOpAnswer::No || A == TFileOpAnswer::NoToAll) return true;
+  if (A == TFileOpAnswer::YesToAll) FOp.Flags |= FOF_NOCONFIRMATION;
+  if (FOp.Flags & FOF_ALLOWUNDO) {
+    // Without the data folder the trash cannot be set up, and the files
+    // would land in the working folder instead.
+    const QString Data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (Data.isEmpty() || !QDir().mkpath(Data)) return Fail(P, EIO, "Cannot move to the trash");
+    if (!QFile::moveToTrash(QString::fromStdString(P))) return Fail(P, EIO, "Cannot move to the trash");
+    return Progress(0, P);
+  }
+  return RemoveTree(P) && Progress(0, P);
+}
+
+std::vector<std::string> TFileOpRun::ExpandSources() {
+  std::vector<std::string> Result;
+  for (const std::string& Raw : FOp.From) {
+    if (Raw.empty()) continue;
+    const std::string P = TrimSlashes(Raw);
+    const std::string Name = NameOf(P);
+    if (!HasWildcard(Name)) {
+      Result.push_back(P);
+      continue;
+    }
+    const std::string Dir = DirOf(P);
+    const std::string Pattern = Name == "*.*" ? "*" : Name;
+    int E = 0;
+    std::vector<std::string> Names = ListDir(Dir, E);
+    if (E != 0) Fail(Dir, E, "Cannot read");
+    std::sort(Names.begin(), Names.end());
+    for (const std::string& N : Names) {
+      if (::fnmatch(Pattern.c_str(), N.c_str(), 0) != 0) continue;
+      const std::string Full = Join(Dir, N);
+      if ((FOp.Flags & FOF_FILESONLY) && IsDir(Full)) continue;
+      Result.push_back(Full);
+    }
+  }
+  return Result;
+}
+
+std::int64_t TFileOpRun::TreeBytes(const std::string& P) {
+  struct stat St;
+  if (!LStat(P, St)) return 0;
+  if (S_ISREG(St.st_mode)) return St.st_size;
+  if (!S_ISDIR(St.st_mode)) return 0;
+  std::int64_t Sum = 0;
+  int E = 0;
+  for (const std::string& Name : ListDir(P, E)) Sum += TreeBytes(Join(P, Name));
+  return Sum;
+}
+
+int TFileOpRun::Run() {
+  FOp.AnyOperationsAborted = false;
+  FOp.NameMappings.clear();
+  FOp.Failures.clear();
+  const bool Wildcards = std::any_of(FOp.From.begin(), FOp.From.end(), [](const std::string& S) {
+    return HasWildcard(NameOf(TrimSlashes(S)));
+  });
+  const std::vector<std::string> Sources = ExpandSources();
+  if (FOp.Func != FO_DELETE)
+    for (const std::string& S : Sources) FTotal += TreeBytes(S);
+
+  if (FOp.Func == FO_DELETE) {
+    for (const std::string& S : Sources)
+      if (!DeleteItem(S) && FCancelled) break;
+  } else if (FOp.Func == FO_COPY || FOp.Func == FO_MOVE || FOp.Func == FO_RENAME) {
+    const bool PerSource = FOp.Func == FO_RENAME || (FOp.Flags & FOF_MULTIDESTFILES);
+    std::string Folder;  // destination folder when one destination serves all
+    bool Single = false;
+    if (!PerSource) {
+      const std::string Dest = FOp.To.empty() ? std::string() : TrimSlashes(FOp.To.front());
+      if (Dest.empty()) {
+        Fail(std::string(), EINVAL, "No destination");
+      } else if (IsDir(Dest)) {
+        Folder = Dest;
+      } else if (Sources.size() == 1 && FOp.From.size() == 1 && !Wildcards) {
+        Single = true;
+        Folder = Dest;
+      } else {
+        const TFileOpAnswer A = Ask(TFileOpConfirm::MakeFolder, Dest, std::string());
+        if (A == TFileOpAnswer::Yes || A == TFileOpAnswer::YesToAll) {
+          if (::mkdir(Dest.c_str(), 0777) != 0) Fail(Dest, errno, "Cannot create");
+          else Folder = Dest;
+        }
+      }
+    }
+    for (std::size_t I = 0; I < Sources.size() && !FCancelled; ++I) {
+      const std::string& S = Sources[I];
+      std::string Target;
+      if (PerSource) {
+        if (I >= FOp.To.size() || FOp.To[I].empty()) {
+          Fail(S, EINVAL, "No destination");
+          continue;
+        }
+        Target = TrimSlashes(FOp.To[I]);
+        if (FOp.Func == FO_RENAME && Target.find('/') == std::string::npos)
+          Target = Join(DirOf(S), Target);
+        else if (FOp.Func != FO_RENAME && IsDir(Target) && !IsDir(S))
+          Target = Join(Target, NameOf(S));
+      } else if (Folder.empty()) {
+        break;
+      } else {
+        Target = Single ? Folder : Join(Folder, NameOf(S));
+      }
+      if (FOp.Func == FO_COPY)
+        CopyTree(S, Target);
+      else
+        MoveTree(S, Target);
+    }
+  } else {
+    Fail(std::string(), EINVAL, "Unknown file operation");
+  }
+  if (FCancelled) {
+    FOp.AnyOperationsAborted = true;
+    return ECANCELED;
+  }
+  return FFirstError;
+}
+
+}  // namespace
+
+int SHFileOperation(TSHFileOpStruct& Op) { return TFileOpRun(Op).Run(); }
+
+}  // namespace platform

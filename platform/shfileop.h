@@ -1,0 +1,79 @@
+// The shell's file operation: copy, move, rename and delete of lists of files
+// and folders, with confirmation and progress through callbacks.
+//
+// A file is never replaced without a "yes" from OnConfirm (no callback, no
+// replacing); a copied file appears under its name only when complete; a move
+// to another device copies, then deletes the source; with FOF_ALLOWUNDO a
+// delete moves to the trash.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Operations.
+constexpr int FO_MOVE = 1;
+constexpr int FO_COPY = 2;
+constexpr int FO_DELETE = 3;
+constexpr int FO_RENAME = 4;
+
+// Flags.
+constexpr unsigned FOF_MULTIDESTFILES = 0x1;  // To holds one target per source
+constexpr unsigned FOF_CONFIRMMOUSE = 0x2;
+constexpr unsigned FOF_SILENT = 0x4;                 // no progress
+constexpr unsigned FOF_RENAMEONCOLLISION = 0x8;      // "name (2).ext" instead of asking
+constexpr unsigned FOF_NOCONFIRMATION = 0x10;        // answers the delete and new-folder questions, never a replace
+constexpr unsigned FOF_WANTMAPPINGHANDLE = 0x20;     // report names changed on collision
+constexpr unsigned FOF_ALLOWUNDO = 0x40;             // delete moves to the trash
+constexpr unsigned FOF_FILESONLY = 0x80;             // wildcards match files only
+constexpr unsigned FOF_SIMPLEPROGRESS = 0x100;
+constexpr unsigned FOF_NOCONFIRMMKDIR = 0x200;
+constexpr unsigned FOF_NOERRORUI = 0x400;
+constexpr unsigned FOF_NOCOPYSECURITYATTRIBS = 0x800;  // permission bits are not copied
+constexpr unsigned FOF_NORECURSION = 0x1000;
+constexpr unsigned FOF_NO_CONNECTED_ELEMENTS = 0x2000;
+constexpr unsigned FOF_WANTNUKEWARNING = 0x4000;
+
+enum class TFileOpConfirm { Replace, Delete, MakeFolder };
+enum class TFileOpAnswer { Yes, YesToAll, No, NoToAll, Cancel };
+
+struct TFileOpNameMapping {
+  std::string OldName;
+  std::string NewName;
+};
+
+struct TFileOpFailure {
+  std::string Path;
+  int Code = 0;  // errno value
+  std::string Message;
+};
+
+struct TSHFileOpStruct {
+  int Func = FO_COPY;
+  // Full paths; the last component of a source may hold "*" and "?".
+  std::vector<std::string> From;
+  // One destination (a folder, or the new name of a single source), or one
+  // per source with FOF_MULTIDESTFILES and for FO_RENAME.
+  std::vector<std::string> To;
+  unsigned Flags = 0;
+  std::string ProgressTitle;
+
+  // Target is empty for Delete and MakeFolder questions.
+  std::function<TFileOpAnswer(TFileOpConfirm Kind, const std::string& Source, const std::string& Target)> OnConfirm;
+  // Answers false to cancel. Bytes are those of files to copy.
+  std::function<bool(std::int64_t Done, std::int64_t Total, const std::string& Current)> OnProgress;
+
+  // Results.
+  bool AnyOperationsAborted = false;
+  std::vector<TFileOpNameMapping> NameMappings;
+  std::vector<TFileOpFailure> Failures;
+};
+
+// 0 when every item was done or skipped by an answer; ECANCELED when
+// cancelled; otherwise the errno value of the first failure.
+int SHFileOperation(TSHFileOpStruct& Op);
+
+}  // namespace platform

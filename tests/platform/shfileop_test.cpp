@@ -1,0 +1,288 @@
+#include "platform/shfileop.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace platform;
+
+namespace {
+
+void WriteFile(const std::string& Path, const std::string& Text) { std::ofstream(Path, std::ios::binary) << Text; }
+
+std::string ReadFile(const std::string& Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(In), {});
+}
+
+bool Exists(const std::string& P) {
+  struct stat St;
+  return ::lstat(P.c_str(), &St) == 0;
+}
+
+// Names left in Dir that look like unfinished copies.
+int PartialFiles(const std::string& Dir) {
+  return static_cast<int>(QDir(QString::fromStdString(Dir)).entryList({".pictrova-*"}, QDir::Hidden | QDir::Files).size());
+}
+
+class ShFileOp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Home.isValid() && Dir.isValid());
+    // Nothing may reach the real home or trash.
+    qputenv("HOME", Home.path().toUtf8());
+    qputenv("XDG_DATA_HOME", (Home.path() + "/.local/share").toUtf8());
+    qputenv("XDG_CONFIG_HOME", (Home.path() + "/.config").toUtf8());
+    qputenv("XDG_CACHE_HOME", (Home.path() + "/.cache").toUtf8());
+    qputenv("XDG_RUNTIME_DIR", Home.path().toUtf8());
+    Root = Dir.path().toStdString();
+  }
+  std::string P(const std::string& Name) const { return Root + "/" + Name; }
+
+  QTemporaryDir Home;
+  QTemporaryDir Dir;
+  std::string Root;
+};
+
+}  // namespace
+
+TEST_F(ShFileOp, CopyNeverReplacesWithoutAnswer) {
+  WriteFile(P("a.txt"), "new");
+  ::mkdir(P("out").c_str(), 0755);
+  WriteFile(P("out/a.txt"), "old");
+
+  TSHFileOpStruct Op;
+  Op.Func = FO_COPY;
+  Op.From = {P("a.txt")};
+  Op.To = {P("out")};
+  Op.Flags = FOF_NOCONFIRMATION;  // answers other questions, not this one
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_EQ(ReadFile(P("out/a.txt")), "old");
+
+  int Asked = 0;
+  Op.OnConfirm = [&](TFileOpConfirm Kind, const std::string& S, const std::string& T) {
+    ++Asked;
+    EXPECT_EQ(Kind, TFileOpConfirm::Replace);
+    EXPECT_EQ(S, P("a.txt"));
+    EXPECT_EQ(T, P("out/a.txt"));
+    return Asked == 1 ? TFileOpAnswer::No : TFileOpAnswer::Yes;
+  };
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_EQ(ReadFile(P("out/a.txt")), "old");
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_EQ(ReadFile(P("out/a.txt")), "new");
+  EXPECT_EQ(Asked, 2);
+  EXPECT_EQ(PartialFiles(P("out")), 0);
+}
+
+TEST_F(ShFileOp, MoveAndRenameKeepExistingTargets) {
+  WriteFile(P("a.txt"), "a");
+  WriteFile(P("b.txt"), "b");
+  TSHFileOpStruct Op;
+  Op.Func = FO_RENAME;
+  Op.From = {P("a.txt")};
+  Op.To = {"b.txt"};
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_EQ(ReadFile(P("a.txt")), "a");
+  EXPECT_EQ(ReadFile(P("b.txt")), "b");
+
+  Op.Func = FO_MOVE;
+  Op.To = {P("b.txt")};
+  Op.OnConfirm = [](TFileOpConfirm, const std::string&, const std::string&) { return TFileOpAnswer::NoToAll; };
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_TRUE(Exists(P("a.txt")));
+  EXPECT_EQ(ReadFile(P("b.txt")), "b");
+
+  Op.OnConfirm = [](TFileOpConfirm, const std::string&, const std::string&) { return TFileOpAnswer::Cancel; };
+  EXPECT_EQ(SHFileOperation(Op), ECANCELED);
+  EXPECT_TRUE(Op.AnyOperationsAborted);
+  EXPECT_TRUE(Exists(P("a.txt")));
+
+  Op.Func = FO_RENAME;
+  Op.To = {"c.txt"};
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_FALSE(Exists(P("a.txt")));
+  EXPECT_EQ(ReadFile(P("c.txt")), "a");
+}
+
+TEST_F(ShFileOp, RenameOnCollisionReportsMapping) {
+  WriteFile(P("a.txt"), "1");
+  ::mkdir(P("out").c_str(), 0755);
+  WriteFile(P("out/a.txt"), "0");
+  WriteFile(P("out/a (2).txt"), "0");
+  TSHFileOpStruct Op;
+  Op.From = {P("a.txt")};
+  Op.To = {P("out")};
+  Op.Flags = FOF_RENAMEONCOLLISION | FOF_WANTMAPPINGHANDLE;
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_EQ(ReadFile(P("out/a (3).txt")), "1");
+  ASSERT_EQ(Op.NameMappings.size(), 1u);
+  EXPECT_EQ(Op.NameMappings[0].OldName, P("out/a.txt"));
+  EXPECT_EQ(Op.NameMappings[0].NewName, P("out/a (3).txt"));
+}
+
+TEST_F(ShFileOp, CopyFailingMidwayLeavesNoPartialFile) {
+  // A file-size limit makes writes fail after 256 KB, as a full disk would.
+  const std::string Big(2 << 20, 'x');
+  WriteFile(P("big.bin"), Big);
+  ::mkdir(P("out").c_str(), 0755);
+  struct rlimit Old;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &Old), 0);
+  auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit Small = Old;
+  Small.rlim_cur = 256 << 10;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &Small), 0);
+  TSHFileOpStruct Op;
+  Op.From = {P("big.bin")};
+  Op.To = {P("out")};
+  const int Result = SHFileOperation(Op);
+  ::setrlimit(RLIMIT_FSIZE, &Old);
+  std::signal(SIGXFSZ, OldHandler);
+  EXPECT_EQ(Result, EFBIG);
+  ASSERT_EQ(Op.Failures.size(), 1u);
+  EXPECT_FALSE(Exists(P("out/big.bin")));
+  EXPECT_EQ(PartialFiles(P("out")), 0);
+  EXPECT_EQ(ReadFile(P("big.bin")).size(), Big.size());
+}
+
+TEST_F(ShFileOp, CopyIntoReadOnlyFolderFails) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  WriteFile(P("a.txt"), "a");
+  ::mkdir(P("ro").c_str(), 0555);
+  TSHFileOpStruct Op;
+  Op.From = {P("a.txt")};
+  Op.To = {P("ro")};
+  EXPECT_EQ(SHFileOperation(Op), EACCES);
+  EXPECT_FALSE(Exists(P("ro/a.txt")));
+  ::chmod(P("ro").c_str(), 0755);
+}
+
+TEST_F(ShFileOp, CancelFromProgressRemovesTheCopy) {
+  WriteFile(P("big.bin"), std::string(3 << 20, 'y'));
+  ::mkdir(P("out").c_str(), 0755);
+  TSHFileOpStruct Op;
+  Op.From = {P("big.bin")};
+  Op.To = {P("out")};
+  Op.OnProgress = [](std::int64_t Done, std::int64_t Total, const std::string&) {
+    EXPECT_EQ(Total, 3 << 20);
+    return Done < (1 << 20);
+  };
+  EXPECT_EQ(SHFileOperation(Op), ECANCELED);
+  EXPECT_TRUE(Op.AnyOperationsAborted);
+  EXPECT_FALSE(Exists(P("out/big.bin")));
+  EXPECT_EQ(PartialFiles(P("out")), 0);
+}
+
+TEST_F(ShFileOp, MoveAcrossDevicesCopiesThenDeletes) {
+  struct stat Shm, Here;
+  if (::stat("/dev/shm", &Shm) != 0 || ::stat(Root.c_str(), &Here) != 0 || Shm.st_dev == Here.st_dev)
+    GTEST_SKIP() << "no second file system";
+  QTemporaryDir Other("/dev/shm/pictrova-test-XXXXXX");
+  ASSERT_TRUE(Other.isValid());
+  const std::string Src = Other.path().toStdString() + "/pics";
+  ::mkdir(Src.c_str(), 0755);
+  ::mkdir((Src + "/sub").c_str(), 0750);
+  WriteFile(Src + "/one.jpg", "1111");
+  WriteFile(Src + "/sub/two.jpg", std::string(100000, 't'));
+  ::symlink("one.jpg", (Src + "/link").c_str());
+
+  TSHFileOpStruct Op;
+  Op.Func = FO_MOVE;
+  Op.From = {Src};
+  Op.To = {Root};
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_FALSE(Exists(Src));
+  EXPECT_EQ(ReadFile(P("pics/one.jpg")), "1111");
+  EXPECT_EQ(ReadFile(P("pics/sub/two.jpg")).size(), 100000u);
+  EXPECT_EQ(ReadFile(P("pics/link")), "1111");
+  struct stat Sub;
+  ASSERT_EQ(::stat(P("pics/sub").c_str(), &Sub), 0);
+  EXPECT_EQ(Sub.st_mode & 0777, 0750u);
+
+  // Declining a replace keeps that source file where it was.
+  ::mkdir(Src.c_str(), 0755);
+  WriteFile(Src + "/one.jpg", "2222");
+  WriteFile(Src + "/three.jpg", "3");
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_EQ(ReadFile(P("pics/one.jpg")), "1111");
+  EXPECT_EQ(ReadFile(Src + "/one.jpg"), "2222");
+  EXPECT_EQ(ReadFile(P("pics/three.jpg")), "3");
+  EXPECT_FALSE(Exists(Src + "/three.jpg"));
+}
+
+TEST_F(ShFileOp, DeleteWithUndoGoesToTheTrash) {
+  WriteFile(P("gone.txt"), "g");
+  TSHFileOpStruct Op;
+  Op.Func = FO_DELETE;
+  Op.From = {P("gone.txt")};
+  Op.Flags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION;
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_FALSE(Exists(P("gone.txt")));
+  const std::string Trash = Home.path().toStdString() + "/.local/share/Trash/files/gone.txt";
+  EXPECT_EQ(ReadFile(Trash), "g");
+}
+
+TEST_F(ShFileOp, DeleteAsksAndRemovesTrees) {
+  ::mkdir(P("tree").c_str(), 0755);
+  ::mkdir(P("tree/x").c_str(), 0755);
+  WriteFile(P("tree/x/f"), "f");
+  TSHFileOpStruct Op;
+  Op.Func = FO_DELETE;
+  Op.From = {P("tree")};
+  Op.OnConfirm = [](TFileOpConfirm K, const std::string&, const std::string&) {
+    EXPECT_EQ(K, TFileOpConfirm::Delete);
+    return TFileOpAnswer::No;
+  };
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_TRUE(Exists(P("tree/x/f")));
+  Op.OnConfirm = [](TFileOpConfirm, const std::string&, const std::string&) { return TFileOpAnswer::Yes; };
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_FALSE(Exists(P("tree")));
+
+  Op.From = {P("missing")};
+  EXPECT_EQ(SHFileOperation(Op), ENOENT);
+}
+
+TEST_F(ShFileOp, WildcardsFilesOnlyAndNewFolder) {
+  WriteFile(P("a.jpg"), "a");
+  WriteFile(P("b.jpg"), "b");
+  WriteFile(P("c.png"), "c");
+  ::mkdir(P("d.jpg").c_str(), 0755);
+  TSHFileOpStruct Op;
+  Op.From = {P("*.jpg")};
+  Op.To = {P("new")};
+  Op.Flags = FOF_FILESONLY;
+  EXPECT_EQ(SHFileOperation(Op), 0);  // the new folder is made without a callback
+  EXPECT_TRUE(Exists(P("new/a.jpg")));
+  EXPECT_TRUE(Exists(P("new/b.jpg")));
+  EXPECT_FALSE(Exists(P("new/c.png")));
+  EXPECT_FALSE(Exists(P("new/d.jpg")));
+}
+
+TEST_F(ShFileOp, FolderIntoItselfAndLongPaths) {
+  ::mkdir(P("f").c_str(), 0755);
+  TSHFileOpStruct Op;
+  Op.From = {P("f")};
+  Op.To = {P("f/inner")};
+  EXPECT_EQ(SHFileOperation(Op), EINVAL);
+  EXPECT_FALSE(Exists(P("f/inner")));
+
+  std::string Deep = Root;
+  for (int I = 0; I < 6; ++I) {
+    Deep += "/" + std::string(50, static_cast<char>('a' + I));
+    ::mkdir(Deep.c_str(), 0755);
+  }
+  ASSERT_GT(Deep.size(), 300u);
+  WriteFile(P("f/x.txt"), "x");
+  Op.From = {P("f/x.txt")};
+  Op.To = {Deep};
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_EQ(ReadFile(Deep + "/x.txt"), "x");
+}
