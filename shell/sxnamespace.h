@@ -1,0 +1,142 @@
+// The shell namespace over the Linux file system. The desktop root holds
+// Home, "Computer" (the user-visible mounts), Trash and the items of the XDG
+// desktop folder. Item identifier lists carry path components: a first-level
+// identifier "//home", "//computer" or "//trash" names a virtual root; below
+// "//computer" each identifier is the absolute path of a mount point; every
+// other identifier is one file name.
+#pragma once
+
+#include "shell/sxidlist.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sx {
+
+// Attribute bits answered by GetAttributesOf.
+inline constexpr std::uint32_t SFGAO_CANRENAME = 0x10;
+inline constexpr std::uint32_t SFGAO_LINK = 0x10000;
+inline constexpr std::uint32_t SFGAO_SHARE = 0x20000;
+inline constexpr std::uint32_t SFGAO_READONLY = 0x40000;
+inline constexpr std::uint32_t SFGAO_GHOSTED = 0x80000;
+inline constexpr std::uint32_t SFGAO_VALIDATE = 0x1000000;
+inline constexpr std::uint32_t SFGAO_COMPRESSED = 0x4000000;
+inline constexpr std::uint32_t SFGAO_FOLDER = 0x20000000;
+inline constexpr std::uint32_t SFGAO_FILESYSTEM = 0x40000000;
+inline constexpr std::uint32_t SFGAO_HASSUBFOLDER = 0x80000000;
+
+// Enumeration flags.
+inline constexpr std::uint32_t SHCONTF_FOLDERS = 0x20;
+inline constexpr std::uint32_t SHCONTF_NONFOLDERS = 0x40;
+inline constexpr std::uint32_t SHCONTF_INCLUDEHIDDEN = 0x80;
+
+// Name forms.
+inline constexpr std::uint32_t SHGDN_NORMAL = 0;
+inline constexpr std::uint32_t SHGDN_INFOLDER = 1;
+inline constexpr std::uint32_t SHGDN_FORPARSING = 0x8000;
+
+inline constexpr const char* kHomeID = "//home";
+inline constexpr const char* kComputerID = "//computer";
+inline constexpr const char* kTrashID = "//trash";
+// Parsing names of the two roots that have no file-system path.
+inline constexpr const char* kComputerParsingName = "computer:///";
+inline constexpr const char* kTrashParsingName = "trash:///";
+
+struct TSxMount {
+  std::string Device;
+  std::string MountPoint;
+  std::string FileSystem;
+};
+
+std::string SxHomeDirectory();
+std::string SxDesktopDirectory();
+std::string SxTrashFilesDirectory();
+// True for a path inside any trash can's "files" folder (home or per volume).
+bool SxIsInTrash(const std::string& path);
+
+// Parses a mount table in the form of /proc/self/mounts.
+std::vector<TSxMount> SxParseMountTable(const std::string& text);
+// The mounts a user sees under "Computer": the root, removable media and
+// mounts in the home folder.
+std::vector<TSxMount> SxUserMounts(const std::vector<TSxMount>& all);
+std::vector<TSxMount> SxUserMounts();
+
+// The identifier list of an absolute path or of a root's parsing name.
+std::optional<TSxItemIDList> SxPathToIDList(const std::string& path, bool mustExist);
+// The file-system path of a list; empty for Computer and Trash themselves.
+std::string SxIDListToPath(const TSxItemIDList& list);
+
+// Names compared case-insensitively, runs of digits by their value; folders
+// come first through CompareIDs.
+int SxCompareNames(const std::string& a, const std::string& b);
+
+// Hands out a folder's items one at a time; a directory is read as the
+// caller asks, so making an enumerator costs no more than opening the folder.
+class TSxEnumIDList {
+public:
+  TSxEnumIDList(std::vector<TSxItemIDList> first, std::string directory, std::uint32_t flags);
+  ~TSxEnumIDList();
+  TSxEnumIDList(const TSxEnumIDList&) = delete;
+  TSxEnumIDList& operator=(const TSxEnumIDList&) = delete;
+  // False when the directory cannot be opened.
+  bool Open();
+  // False when nothing is left.
+  bool Next(TSxItemIDList& item);
+
+private:
+  std::vector<TSxItemIDList> FFirst;
+  std::size_t FNext = 0;
+  std::string FDirectory;
+  std::uint32_t FFlags;
+  void* FDir = nullptr;
+};
+
+// One bound folder of the namespace, the desktop when its list is empty.
+class TSxNamespaceFolder {
+public:
+  explicit TSxNamespaceFolder(TSxItemIDList absolute);
+  static std::shared_ptr<TSxNamespaceFolder> Desktop();
+
+  const TSxItemIDList& AbsoluteIDList() const { return FAbsolute; }
+  std::string Path() const { return SxIDListToPath(FAbsolute); }
+
+  // A name relative to this folder (the desktop also takes absolute paths and
+  // the roots' parsing names); false when it names nothing.
+  bool ParseDisplayName(const std::string& name, TSxItemIDList& relative) const;
+  // None when the folder cannot be read.
+  std::unique_ptr<TSxEnumIDList> EnumObjects(std::uint32_t flags) const;
+  // The bits of mask that hold for the item (the folder itself when empty).
+  std::uint32_t GetAttributesOf(const TSxItemIDList& relative, std::uint32_t mask) const;
+  std::string GetDisplayNameOf(const TSxItemIDList& relative, std::uint32_t flags) const;
+  // Negative, zero or positive, in the namespace's sort order.
+  int CompareIDs(int param, const TSxItemIDList& a, const TSxItemIDList& b) const;
+  // None when the item is not a folder.
+  std::shared_ptr<TSxNamespaceFolder> BindToObject(const TSxItemIDList& relative) const;
+
+private:
+  TSxItemIDList FAbsolute;
+};
+
+// Special folders, in their order, each standing for a system folder number.
+enum TSxSpecialRootFolder {
+  sfAltStartup, sfAppData, sfBitBucket, sfCommonAltStartup, sfCommonDesktopDir,
+  sfCommonFavorites, sfCommonPrograms, sfCommonStartMenu, sfCommonStartup, sfConnections,
+  sfControls, sfCookies, sfDesktop, sfDesktopDir, sfDrives, sfFavorites, sfFonts, sfHistory,
+  sfInternet, sfInternetCache, sfNetHood, sfNetwork, sfNone, sfPersonal, sfPrinters,
+  sfPrintHood, sfPrograms, sfRecentFiles, sfSendTo, sfStartMenu, sfStartup, sfTemplates
+};
+
+int SpecialFolderCSIDL(TSxSpecialRootFolder folder);
+// The list of a system folder number: the desktop, Computer, Trash or an XDG
+// folder; none for a folder this system does not have, or that is missing.
+std::optional<TSxItemIDList> SHGetSpecialFolderLocation(int csidl);
+// The same, raising ESyShellError 110 when there is none.
+TSxItemIDList SxSpecialFolderIDList(TSxSpecialRootFolder folder);
+
+std::uint32_t SxAttributesOf(const TSxItemIDList& absolute, std::uint32_t mask);
+std::string SxDisplayNameOf(const TSxItemIDList& absolute, std::uint32_t flags);
+
+} // namespace sx
