@@ -21,6 +21,12 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void TApplication::HandleException(std::exception_ptr error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const EAbort&) {
+    return;
+  } catch (...) {
+  }
   if (OnException) {
     try {
       OnException(error);

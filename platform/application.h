@@ -9,6 +9,12 @@
 
 namespace platform {
 
+// Ends the current operation silently: the event loop's handler drops it.
+class EAbort : public std::exception {
+public:
+  const char* what() const noexcept override { return "Operation aborted"; }
+};
+
 class TApplication : public QApplication {
 public:
   TApplication(int& argc, char** argv);

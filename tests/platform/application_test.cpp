@@ -21,3 +21,13 @@ TEST(ApplicationErrors, AnExceptionFromAnEventReachesTheHandler) {
 TEST(ApplicationErrors, ExceptionMessageOfAnyType) {
   EXPECT_EQ(TApplication::ExceptionMessage(std::make_exception_ptr(42)), "Unknown error");
 }
+
+TEST(ApplicationErrors, AnAbortIsSilent) {
+  auto* app = dynamic_cast<TApplication*>(QCoreApplication::instance());
+  ASSERT_NE(app, nullptr);
+  bool called = false;
+  app->OnException = [&](std::exception_ptr) { called = true; };
+  app->HandleException(std::make_exception_ptr(EAbort()));
+  app->OnException = nullptr;
+  EXPECT_FALSE(called);
+}
