@@ -1,7 +1,10 @@
 #include "app/mainform.h"
 
 #include "app/settings.h"
+#include "image/io/gif/giflzw.h"
+#include "image/io/lzwhooks.h"
 #include "image/io/rvknownformat.h"
+#include "image/io/tiff/tifflzw.h"
 #include "platform/singleinstance.h"
 
 #include <QApplication>
@@ -101,6 +104,13 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   FMagnifyLevel = FSettings.MagnifyViewLevel;
   ApplyBackground();
   UpdateFileStatusText();
+
+  // The image library starts with empty LZW slots; GIF and TIFF LZW work
+  // only once the program's coders are installed.
+  rv::RvDefaultGifLzwDecompress = rv::GifLzwDecompress;
+  rv::RvDefaultGifLzwCompress = rv::GifLzwCompress;
+  rv::RvDefaultTiffLzwDecompress = rv::TiffLzwDecompress;
+  rv::RvDefaultTiffLzwCompress = rv::TiffLzwCompress;
 
   // The hand-off from later starts: held by the server until now.
   if (FServer) FServer->SetOnExecuteMacro([this](const QStringList& macro) { Ptv_MainExecuteMacro(macro); });

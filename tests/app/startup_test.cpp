@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "image/io/lzwhooks.h"
 #include "support/tempfolder.h"
 
 #include <QFile>
@@ -58,5 +59,20 @@ TEST(MainWindow, APictureOnTheCommandLineIsOpened) {
   f.close();
   TMainForm form({"/shell", f.fileName()}, nullptr);
   EXPECT_EQ(form.CurrentFilePath(), f.fileName());
+  platform::SetKeyStoreFolder("");
+}
+
+TEST(MainWindow, CreationInstallsTheFourLzwCoders) {
+  testing_support::TTempFolder temp;
+  platform::SetKeyStoreFolder(temp.Path());
+  rv::RvDefaultGifLzwDecompress = nullptr;
+  rv::RvDefaultGifLzwCompress = nullptr;
+  rv::RvDefaultTiffLzwDecompress = nullptr;
+  rv::RvDefaultTiffLzwCompress = nullptr;
+  TMainForm form({}, nullptr);
+  EXPECT_NE(rv::RvDefaultGifLzwDecompress, nullptr);
+  EXPECT_NE(rv::RvDefaultGifLzwCompress, nullptr);
+  EXPECT_NE(rv::RvDefaultTiffLzwDecompress, nullptr);
+  EXPECT_NE(rv::RvDefaultTiffLzwCompress, nullptr);
   platform::SetKeyStoreFolder("");
 }

@@ -1,0 +1,71 @@
+// Bilevel rows in the CCITT schemes TIFF uses: modified Huffman (compression
+// 2, rows byte-aligned), T.4 Group 3 one- and two-dimensional (compression 3)
+// and T.6 Group 4 (compression 4). Rows are packed 1-bit, most significant
+// bit first, (Width + 7) / 8 bytes. The decoders write 1 = white, 0 = black;
+// the encoders read 0 = white, 1 = black.
+#pragma once
+
+#include "image/model/rvprogress.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace platform {
+class TStream;
+}
+
+namespace rv {
+
+// Decoding never fails: unknown codes are skipped, runs are clipped to the
+// row, and nothing is read at or past Data + DataSize. Bit positions count
+// from the first bit of Data. FillOrder 2 takes each byte least significant
+// bit first.
+
+// One row of modified Huffman runs from BitPos; an EOL before the first run
+// is skipped, one inside the row ends it and is left unread. Answers the new
+// bit position.
+std::int64_t FaxDecodeRow1D(std::uint8_t* Row, const std::uint8_t* Data, std::int64_t DataSize,
+                            int Width, int FillOrder, std::int64_t BitPos);
+
+// One byte-aligned row from the first bit of Data; answers the bytes used.
+std::int64_t FaxDecodeRowMH(std::uint8_t* Row, const std::uint8_t* Data, std::int64_t DataSize,
+                            int Width, int FillOrder);
+
+// One T.4 two-dimensional or T.6 row against RefRow (decoded convention,
+// 1 = white; all 0xFF bytes before the first row of a strip), which then
+// receives the decoded row. An EOL at the row start is followed by a tag bit:
+// 1 codes the row one-dimensionally. FillBits lets zero fill bits stand before
+// an EOL. Answers the new bit position.
+std::int64_t FaxDecodeRow2D(std::uint8_t* Row, const std::uint8_t* Data, std::int64_t DataSize,
+                            bool FillBits, int FillOrder, std::int64_t BitPos, std::uint8_t* RefRow,
+                            int Width);
+
+// The encoders write through RvSafeStreamWrite, so a short write sets
+// Aborting. Between rows the caller keeps PendingBits (0..7) bits of a partial
+// output byte, left-aligned in PendingByte, and the reference row; all three
+// start empty for a page.
+
+// One row of runs, padded to a whole byte.
+void FaxEncodeRowMH(const std::uint8_t* Row, int Width, platform::TStream& Stream,
+                    TRvAbortFlag& Aborting);
+
+// One T.4 one-dimensional row: an EOL, then the runs, continuing the bit
+// stream. A null Row ends the page by writing the partial byte.
+void FaxEncodeRow1D(const std::uint8_t* Row, int Width, platform::TStream& Stream,
+                    TRvAbortFlag& Aborting, int& PendingBits, std::uint8_t& PendingByte);
+
+// One T.4 row: the first of a page one-dimensional (EOL, tag 1), the others
+// two-dimensional against the previous row (EOL, tag 0). A null Row ends the
+// page with an EOL and releases the reference row.
+void FaxEncodeRowG3(const std::uint8_t* Row, int Width, platform::TStream& Stream,
+                    TRvAbortFlag& Aborting, std::vector<std::uint8_t>& RefRow, int& PendingBits,
+                    std::uint8_t& PendingByte);
+
+// One T.6 row against the previous one (white before the first). A null Row
+// ends the page with EOFB padded to a whole byte and releases the reference
+// row.
+void FaxEncodeRowG4(const std::uint8_t* Row, int Width, platform::TStream& Stream,
+                    TRvAbortFlag& Aborting, std::vector<std::uint8_t>& RefRow, int& PendingBits,
+                    std::uint8_t& PendingByte);
+
+} // namespace rv
