@@ -1,0 +1,345 @@
+#include "image/io/pnm/rvpnm.h"
+
+#include <cstring>
+#include <utility>
+#include <memory>
+#include <string>
+
+#include "image/io/rvwriteconv.h"
+#include "image/model/rvbits.h"
+#include "image/model/rvlists.h"
+
+namespace rv {
+
+namespace {
+
+// Longer tokens are still consumed, but only this much is kept.
+constexpr std::size_t MaxTokenText = 4096;
+
+bool IsAlnum(int C) {
+  return (C >= '0' && C <= '9') || (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z');
+}
+
+std::string Trim(const std::string& S) {
+  std::size_t B = 0, E = S.size();
+  while (B < E && static_cast<unsigned char>(S[B]) <= ' ') ++B;
+  while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ') --E;
+  return S.substr(B, E - B);
+}
+
+// The token's decimal value, or Default when it is not a number that fits.
+std::int64_t TokenNumber(const std::string& Token, std::int64_t Default) {
+  if (Token.empty() || Token.size() > 10) return Default;
+  std::int64_t V = 0;
+  for (char C : Token) {
+    if (C < '0' || C > '9') return Default;
+    V = V * 10 + (C - '0');
+  }
+  return V > INT32_MAX ? Default : V;
+}
+
+struct TPnmHeader {
+  std::string Magic;
+  std::int64_t Width = -1;
+  std::int64_t Height = -1;
+  std::int64_t MaxValue = 0;
+};
+
+// Reads the magic, size and maximum; comments go to Comments when given.
+void ReadHeader(TRvStreamReader& Reader, TPnmHeader& H, std::vector<std::string>* Comments) {
+  std::string Token;
+  int Index = 0;
+  int Wanted = 4;
+  for (;;) {
+    PnmReadToken(Reader, Token);
+    if (!Token.empty() && Token[0] == '#') {
+      if (Comments != nullptr) Comments->push_back(Token.substr(1));
+      continue;
+    }
+    switch (Index) {
+    case 0:
+      H.Magic = Token;
+      if (Token == "P1" || Token == "P4") {
+        H.MaxValue = 1;
+        Wanted = 3;
+      }
+      break;
+    case 1: H.Width = TokenNumber(Token, -1); break;
+    case 2: H.Height = TokenNumber(Token, -1); break;
+    case 3: H.MaxValue = TokenNumber(Token, 0); break;
+    default: break;
+    }
+    if (++Index >= Wanted || Token.empty()) return;
+  }
+}
+
+std::uint8_t Scale(std::int64_t V, std::int64_t Max) {
+  // Samples above the maximum are taken as the maximum.
+  if (V >= Max) return 255;
+  return static_cast<std::uint8_t>(V * 255 / Max);
+}
+
+void PutGray(std::uint8_t* Px, std::uint8_t G) { Px[0] = Px[1] = Px[2] = G; }
+
+} // namespace
+
+void PnmReadToken(TRvStreamReader& Reader, std::string& Token) {
+  Token.clear();
+  int C;
+  do {
+    C = Reader.ReadByte();
+    if (C < 0) return;
+  } while (C != '#' && !IsAlnum(C));
+  if (C == '#') {
+    std::string Text;
+    for (;;) {
+      C = Reader.ReadByte();
+      if (C < 0 || C == '\n' || C == '\r') break;
+      if (Text.size() < MaxTokenText) Text.push_back(static_cast<char>(C));
+    }
+    Token = "#" + Trim(Text);
+    return;
+  }
+  Token.push_back(static_cast<char>(C));
+  for (;;) {
+    C = Reader.ReadByte();
+    if (C < 0 || !IsAlnum(C)) return;
+    if (Token.size() < MaxTokenText) Token.push_back(static_cast<char>(C));
+  }
+}
+
+void PnmReadToken(platform::TStream& Stream, std::string& Token) {
+  TRvStreamReader Reader(Stream);
+  PnmReadToken(Reader, Token);
+}
+
+bool IsPnmStream(platform::TStream& Stream) {
+  const std::int64_t Start = Stream.Position();
+  bool Result = false;
+  {
+    TRvStreamReader Reader(Stream);
+    std::string Token;
+    std::string Magic;
+    std::int64_t Numbers[2] = {-1, -1};
+    int Index = 0;
+    for (int Tokens = 0; Tokens < 501; ++Tokens) {
+      PnmReadToken(Reader, Token);
+      if (!Token.empty() && Token[0] == '#') continue;
+      if (Index == 0) {
+        if (Token.size() != 2 || Token[0] != 'P' || Token[1] < '1' || Token[1] > '6') break;
+        Magic = Token;
+      } else if (Index <= 2) {
+        Numbers[Index - 1] = TokenNumber(Token, -1);
+        if (Index == 2 && (Magic == "P1" || Magic == "P4")) break;
+      } else {
+        break;
+      }
+      ++Index;
+      if (Token.empty()) break;
+    }
+    Result = !Magic.empty() && Numbers[0] >= 1 && Numbers[1] > 0;
+  }
+  Stream.SetPosition(Start);
+  return Result;
+}
+
+void PnmReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
+                   TRvProgressRec& Progress, bool HeaderOnly) {
+  TRvStreamReader Reader(Stream);
+  TPnmHeader H;
+  Params.PnmComments.clear();
+  ReadHeader(Reader, H, &Params.PnmComments);
+  if (H.Width < 1 || H.Height < 1) {
+    Progress.Abort();
+    return;
+  }
+  Params.FreeColorMap();
+  Params.Width = static_cast<std::int32_t>(H.Width);
+  Params.Height = static_cast<std::int32_t>(H.Height);
+  Params.DpiX = RvDefaultDpiX;
+  Params.DpiY = RvDefaultDpiY;
+  Progress.Per = 100.0 / static_cast<double>(H.Height);
+  Progress.Val = 0;
+
+  const char Kind = H.Magic.size() == 2 && H.Magic[0] == 'P' ? H.Magic[1] : '?';
+  const bool Bilevel = Kind == '1' || Kind == '4';
+  switch (Kind) {
+  case '1': case '4': Params.BitsPerSample = 1; Params.SamplesPerPixel = 1; break;
+  case '2': case '5': Params.BitsPerSample = 8; Params.SamplesPerPixel = 1; break;
+  case '3': case '6': Params.BitsPerSample = 8; Params.SamplesPerPixel = 3; break;
+  default: Progress.Abort(); return;
+  }
+  // A maximum of 0 would divide every sample by zero.
+  if (H.MaxValue < 1) {
+    Progress.Abort();
+    return;
+  }
+  if (HeaderOnly) return;
+  if (!RvAllocateBitmap(Bitmap, H.Width, H.Height, Bilevel ? rvpf1Bit : rvpf24Bit)) {
+    Progress.Abort();
+    return;
+  }
+
+  const int W = Params.Width;
+  const int Rows = Params.Height;
+  const std::int64_t Max = H.MaxValue;
+  // Maxima above 255 mean two bytes per sample, most significant first.
+  const int SampleBytes = Max > 255 ? 2 : 1;
+  const int Samples = Kind == '6' || Kind == '3' ? 3 : 1;
+  TRvBuffer Line;
+  const std::int64_t LineBytes =
+      Kind == '4' ? RvPackedRowBytes(W, 1) : std::int64_t{W} * Samples * SampleBytes;
+  if (!Line.Allocate(LineBytes)) {
+    Progress.Abort();
+    return;
+  }
+  std::string Token;
+  for (int Y = 0; Y < Rows; ++Y) {
+    if (Progress.IsAborting()) return;
+    std::uint8_t* Row = Bitmap.Scanline(Y);
+    switch (Kind) {
+    case '1':
+      for (int X = 0; X < W;) {
+        const int C = Reader.ReadByte();
+        if (C < 0) return;
+        if (C == '0' || C == '1') RvSetBit(Row, X++, C == '0');
+      }
+      break;
+    case '4': {
+      Reader.Read(Line.Data(), LineBytes);
+      // In the file a set bit is black; here it is white.
+      for (std::int64_t I = 0; I < LineBytes; ++I) Row[I] = static_cast<std::uint8_t>(~Line[I]);
+      break;
+    }
+    case '2':
+    case '3':
+      for (int X = 0; X < W; ++X) {
+        std::uint8_t V[3];
+        for (int S = 0; S < Samples; ++S) {
+          PnmReadToken(Reader, Token);
+          V[S] = Scale(TokenNumber(Token, 0), Max);
+        }
+        std::uint8_t* Px = Row + 3 * X;
+        if (Samples == 1) {
+          PutGray(Px, V[0]);
+        } else {
+          Px[0] = V[2];
+          Px[1] = V[1];
+          Px[2] = V[0];
+        }
+      }
+      break;
+    case '5':
+    case '6': {
+      if (Max == 255 && Samples == 3) {
+        Reader.Read(Row, LineBytes);
+        for (int X = 0; X < W; ++X, Row += 3) std::swap(Row[0], Row[2]);
+        break;
+      }
+      Reader.Read(Line.Data(), LineBytes);
+      const std::uint8_t* In = Line.Data();
+      if (Max == 255) {
+        for (int X = 0; X < W; ++X, Row += 3) Row[0] = Row[1] = Row[2] = In[X];
+        break;
+      }
+      for (int X = 0; X < W; ++X) {
+        std::uint8_t V[3];
+        for (int S = 0; S < Samples; ++S) {
+          const std::int64_t Raw = SampleBytes == 2 ? (std::int64_t{In[0]} << 8) | In[1] : In[0];
+          In += SampleBytes;
+          // Samples are scaled to the maximum in colour files as in gray ones.
+          V[S] = Max == 255 ? static_cast<std::uint8_t>(Raw) : Scale(Raw, Max);
+        }
+        std::uint8_t* Px = Row + 3 * X;
+        if (Samples == 1) {
+          PutGray(Px, V[0]);
+        } else {
+          Px[0] = V[2];
+          Px[1] = V[1];
+          Px[2] = V[0];
+        }
+      }
+      break;
+    }
+    default: break;
+    }
+    if (Kind != '1' || Y + 1 < Rows) Progress.Step(Y + 1);
+  }
+}
+
+void PnmWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
+                    TRvProgressRec& Progress) {
+  const int W = Bitmap.Width();
+  const int Rows = Bitmap.Height();
+  if (W < 1 || Rows < 1 || Bitmap.PixelFormat() == rvpfNone) {
+    Progress.Abort();
+    return;
+  }
+  Progress.Per = 100.0 / Rows;
+  Progress.Val = 0;
+  std::string Comments;
+  for (std::string Line : Params.PnmComments) {
+    // A line break inside a comment would end it and corrupt the header.
+    for (char& C : Line)
+      if (C == '\n' || C == '\r') C = ' ';
+    Comments += "\n# " + Line + "\n";
+  }
+
+  char Kind;
+  if ((Params.BitsPerSample == 1 && Params.SamplesPerPixel == 1) || Bitmap.PixelFormat() == rvpf1Bit)
+    Kind = '4';
+  else if (Params.BitsPerSample == 8 && Params.SamplesPerPixel == 1)
+    Kind = '5';
+  else
+    Kind = '6'; // a palette or gray picture too is written as it looks
+
+  std::unique_ptr<TRvBitmap> Holder;
+  TRvBitmap* Source;
+  if (Kind == '4') {
+    TRGB Palette[2];
+    // A colour picture is reduced to black and white, not written as bits
+    // taken from its colour bytes.
+    Source = RvAsBlackWhite(Bitmap, Holder, Palette);
+  } else {
+    Source = RvAs24Bit(Bitmap, Holder);
+  }
+  if (Source == nullptr) {
+    Progress.Abort();
+    return;
+  }
+
+  std::string Header = std::string("P") + Kind + " " + Comments + std::to_string(W) + " " +
+                       std::to_string(Rows) + (Kind == '4' ? "\n" : " 255\n");
+  TRvAbortFlag& Aborting = *Progress.Aborting;
+  RvSafeStreamWrite(Stream, Aborting, Header.data(), static_cast<std::int64_t>(Header.size()));
+
+  const std::int64_t LineBytes = Kind == '4' ? RvPackedRowBytes(W, 1)
+                                 : Kind == '5' ? W
+                                               : std::int64_t{W} * 3;
+  TRvBuffer Line;
+  if (!Line.Allocate(LineBytes)) {
+    Progress.Abort();
+    return;
+  }
+  for (int Y = 0; Y < Rows; ++Y) {
+    if (Progress.IsAborting()) return;
+    const std::uint8_t* Row = Source->Scanline(Y);
+    std::uint8_t* Out = Line.Data();
+    if (Kind == '4') {
+      for (std::int64_t I = 0; I < LineBytes; ++I) Out[I] = static_cast<std::uint8_t>(~Row[I]);
+    } else if (Kind == '5') {
+      for (int X = 0; X < W; ++X)
+        Out[X] = static_cast<std::uint8_t>(RvGray(Row[3 * X + 2], Row[3 * X + 1], Row[3 * X]));
+    } else {
+      for (int X = 0; X < W; ++X) {
+        Out[3 * X] = Row[3 * X + 2];
+        Out[3 * X + 1] = Row[3 * X + 1];
+        Out[3 * X + 2] = Row[3 * X];
+      }
+    }
+    RvSafeStreamWrite(Stream, Aborting, Out, LineBytes);
+    Progress.Step(Y + 1);
+  }
+}
+
+} // namespace rv

@@ -1,0 +1,237 @@
+// The parameter record of one image file: everything the library knows about
+// it besides its pixels. Readers fill it, writers read it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image/io/lzwhooks.h"
+#include "image/model/rvbitmap.h"
+#include "image/model/rvhelpers.h"
+#include "image/model/rvmetadata.h"
+
+namespace rv {
+
+class TRastrumIO;
+
+// File type codes, shared with the format registry.
+using TRvFileType = std::int32_t;
+inline constexpr TRvFileType rvftUnknown = 0;
+inline constexpr TRvFileType rvftTIFF = 1;
+inline constexpr TRvFileType rvftGIF = 2;
+inline constexpr TRvFileType rvftJPEG = 3;
+inline constexpr TRvFileType rvftPCX = 4;
+inline constexpr TRvFileType rvftBMP = 5;
+inline constexpr TRvFileType rvftICO = 6;
+inline constexpr TRvFileType rvftCUR = 7;
+inline constexpr TRvFileType rvftPNG = 8;
+inline constexpr TRvFileType rvftWMF = 9;
+inline constexpr TRvFileType rvftEMF = 10;
+inline constexpr TRvFileType rvftTGA = 11;
+inline constexpr TRvFileType rvftPXM = 12;
+inline constexpr TRvFileType rvftJP2 = 13;
+inline constexpr TRvFileType rvftJ2K = 14;
+
+// The resolution readers give a file that states none: 0 until the
+// single-picture view's start-up sets the screen's logical pixels per inch.
+extern std::int32_t RvDefaultDpiX;
+extern std::int32_t RvDefaultDpiY;
+
+// Date and time as a day count from 30 December 1899, the fraction the time
+// of day (the stored form of TgaDateTime).
+using TRvDateTime = double;
+TRvDateTime RvNow();
+// False for a date or time that does not exist.
+bool RvEncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second,
+                      TRvDateTime& Result);
+void RvDecodeDateTime(TRvDateTime Value, int& Year, int& Month, int& Day, int& Hour, int& Minute,
+                      int& Second);
+
+class TIOParamsVals {
+public:
+  explicit TIOParamsVals(TRastrumIO* Owner = nullptr);
+  ~TIOParamsVals();
+  TIOParamsVals(const TIOParamsVals&) = delete;
+  TIOParamsVals& operator=(const TIOParamsVals&) = delete;
+
+  // A copy of Source, field by field, except Owner. Without an Exif bitmap
+  // in Source this record keeps its own.
+  void Assign(const TIOParamsVals& Source);
+  // Clears what describes one particular file (lists, texts, Exif) and keeps
+  // size, resolution, type, palette, counts and every format option.
+  void ResetInfo();
+  void ResetExif();
+  // Every field to its value at creation.
+  void SetDefaultParams();
+  // The type's description with its first extension and a detail of the
+  // file, e.g. "JPEG Bitmap (JPG) YCbCr"; empty for an unknown type.
+  std::string FormatDescription() const;
+
+  // Palette helpers: ColorMap and ColorMapCount always change together.
+  void FreeColorMap();
+  // A zero-filled palette of Count entries (none for Count < 1).
+  TRGB* AllocColorMap(int Count);
+  void SetColorMap(const TRGB* Entries, int Count);
+
+  // ---- General
+  TRastrumIO* Owner = nullptr;
+  std::int32_t BitsPerSample = 8;
+  std::int32_t SamplesPerPixel = 3;
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  std::int32_t DpiX = 0;
+  std::int32_t DpiY = 0;
+  TRvFileType FileType = rvftUnknown;
+
+  // ---- TIFF
+  // 0 none, 1 CCITT 1D, 2 Group 3 1D, 3 Group 3 2D, 4 Group 4, 5 LZW,
+  // 6 old-style JPEG, 7 JPEG, 8 PackBits, 9 other (reader only)
+  std::uint8_t TiffCompression = 0;
+  std::int32_t TiffImageIndex = 0;
+  // 0 WhiteIsZero, 1 BlackIsZero, 2 RGB, 3 palette, 4 mask, 5 CMYK, 6 YCbCr, 7 CIELab
+  std::uint8_t TiffPhotometric = 2;
+  std::int32_t TiffPlanarConfig = 1;
+  std::int32_t TiffXPos = 0;
+  std::int32_t TiffYPos = 0;
+  std::string TiffDocumentName;
+  std::string TiffImageDescription;
+  std::string TiffPageName;
+  std::int32_t TiffPageNumber = 0;
+  std::int32_t TiffPageCount = 0;
+  std::int32_t TiffOrientation = 1;
+  TTiffLzwDecompressProc TiffLzwDecompress = nullptr;
+  TTiffLzwCompressProc TiffLzwCompress = nullptr;
+  bool TiffApplyOrientation = true;
+
+  // ---- GIF
+  std::string GifVersion = "GIF89a";
+  std::int32_t GifImageIndex = 0;
+  std::int32_t GifXPos = 0;
+  std::int32_t GifYPos = 0;
+  std::int32_t GifDelayTime = 0; // hundredths of a second
+  bool GifHasTransparentColor = false;
+  std::uint8_t GifDisposal = 0;
+  TRGB GifTransparentColor{};
+  bool GifInterlaced = false;
+  std::int32_t GifScreenWidth = 0;
+  std::int32_t GifScreenHeight = 0;
+  TRGB GifBackground{};
+  std::int32_t GifAspectRatio = 0;
+  std::vector<std::string> GifComments;
+  TGifLzwDecompressProc GifLzwDecompress = nullptr;
+  TGifLzwCompressProc GifLzwCompress = nullptr;
+
+  // ---- JPEG
+  std::uint8_t JpegColorSpace = 2; // 0 RGB, 1 gray, 2 YCbCr, 3 CMYK, 4 YCbCrK
+  std::int32_t JpegQuality = 50;
+  std::uint8_t JpegDctMethod = 0; // 0 integer slow, 1 integer fast, 2 float
+  bool JpegOptimalHuffman = false;
+  std::int32_t JpegSmoothing = 0;
+  bool JpegProgressive = false;
+  std::uint8_t JpegScale = 1; // 0 automatic, 1 full, 2 half, 3 quarter, 4 eighth
+  TRvMarkerList JpegMarkers;
+  std::int32_t JpegScaleUsed = 1;
+  std::int32_t JpegWarningCount = 0;
+  std::int32_t JpegWarningCode = 0;
+  std::int32_t UnscaledWidth = 0;
+  std::int32_t UnscaledHeight = 0;
+
+  // ---- JPEG 2000, PCX, BMP, icon, cursor, PNG, Targa
+  std::uint8_t J2000ColorSpace = 1; // 0 gray, 1 RGB, 2 YCbCr
+  double J2000Rate = 1.0;
+  std::uint8_t J2000Progression = 0;
+  std::int32_t PcxVersion = 5;
+  std::uint8_t PcxCompression = 1; // 0 none, 1 run-length
+  std::uint8_t BmpVersion = 1;     // 1 40-byte, 2 OS/2 1.x, 3 OS/2 2.x, 0 other
+  std::uint8_t BmpCompression = 0; // 0 none, 1 run-length
+  std::int32_t IcoImageIndex = 0;
+  TRGB IcoBackground{255, 255, 255};
+  std::int32_t CurImageIndex = 0;
+  std::int32_t CurHotSpotX = 0;
+  std::int32_t CurHotSpotY = 0;
+  TRGB CurBackground{255, 255, 255};
+  bool PngInterlaced = false;
+  TRGB PngBackground{};
+  std::uint8_t PngFilter = 0; // 0 none, 1 sub, 2 Paeth
+  std::int32_t PngCompression = 5;
+  std::int32_t TgaXPos = 0;
+  std::int32_t TgaYPos = 0;
+  bool TgaCompressed = true;
+  std::string TgaImageId;
+  std::string TgaAuthor;
+  TRvDateTime TgaDateTime = 0;
+  std::string TgaJobName;
+  TRGB TgaKeyColor{};
+  double TgaAspectRatio = 1.0;
+  double TgaGamma = 2.2;
+  bool TgaGrayLevel = false;
+
+  // ---- Metadata
+  TRvIPTCInfoList IptcRecords;
+  std::vector<std::string> PnmComments;
+  bool HasExif = false;
+  std::unique_ptr<TRvBitmap> ExifBitmap; // created on demand
+
+  std::string ExifImageDescription;
+  std::string ExifMake;
+  std::string ExifModel;
+  std::int32_t ExifOrientation = 0;
+  double ExifXResolution = 0;
+  double ExifYResolution = 0;
+  std::int32_t ExifResolutionUnit = 0;
+  std::string ExifSoftware;
+  std::string ExifDateTime;
+  std::array<double, 2> ExifWhitePoint{};
+  std::array<double, 6> ExifPrimaryChromaticities{};
+  std::array<double, 3> ExifYCbCrCoefficients{};
+  std::int32_t ExifYCbCrPositioning = 0;
+  std::array<double, 6> ExifReferenceBlackWhite{};
+  std::string ExifCopyright;
+  double ExifExposureTime = 0;
+  double ExifFNumber = 0;
+  std::int32_t ExifExposureProgram = 0;
+  std::array<std::int32_t, 2> ExifISOSpeedRatings{};
+  std::string ExifExifVersion;
+  std::string ExifDateTimeOriginal;
+  std::string ExifDateTimeDigitized;
+  double ExifCompressedBitsPerPixel = 0;
+  double ExifShutterSpeedValue = 0;
+  double ExifApertureValue = 0;
+  double ExifBrightnessValue = 0;
+  double ExifExposureBiasValue = 0;
+  double ExifMaxApertureValue = 0;
+  double ExifSubjectDistance = 0;
+  std::int32_t ExifMeteringMode = 0;
+  std::int32_t ExifLightSource = 0;
+  std::int32_t ExifFlash = 0;
+  double ExifFocalLength = 0;
+  std::string ExifSubsecTime;
+  std::string ExifSubsecTimeOriginal;
+  std::string ExifSubsecTimeDigitized;
+  std::string ExifFlashPixVersion;
+  std::int32_t ExifColorSpace = 0;
+  std::int32_t ExifImageWidth = 0;
+  std::int32_t ExifImageHeight = 0;
+  std::string ExifRelatedSoundFile;
+  double ExifFocalPlaneXResolution = 0;
+  double ExifFocalPlaneYResolution = 0;
+  std::int32_t ExifFocalPlaneResolutionUnit = 0;
+  double ExifExposureIndex = 0;
+  std::int32_t ExifSensingMethod = 0;
+  std::int32_t ExifFileSource = 0;
+  std::int32_t ExifSceneType = 0;
+  std::string ExifUserComment;     // after the 8-character code
+  std::string ExifUserCommentCode; // the character-code tag
+
+  // ---- Last fields
+  std::string FileName;
+  std::unique_ptr<TRGB[]> ColorMap; // owned palette of ColorMapCount entries
+  std::int32_t ColorMapCount = 0;
+  std::int32_t GifImageCount = 0;
+  std::int32_t TiffImageCount = 0;
+};
+
+} // namespace rv

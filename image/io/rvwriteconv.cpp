@@ -1,0 +1,133 @@
+#include "image/io/rvwriteconv.h"
+
+#include <cstring>
+#include <new>
+
+#include "image/model/rvbits.h"
+
+namespace rv {
+
+namespace {
+
+std::uint32_t PackedAt(const std::uint8_t* P) {
+  return (std::uint32_t{P[2]} << 16) | (std::uint32_t{P[1]} << 8) | P[0];
+}
+
+TRGB FromPacked(std::uint32_t V) {
+  TRGB C;
+  C.b = static_cast<std::uint8_t>(V);
+  C.g = static_cast<std::uint8_t>(V >> 8);
+  C.r = static_cast<std::uint8_t>(V >> 16);
+  return C;
+}
+
+} // namespace
+
+TRvBitmap* RvAs24Bit(TRvBitmap& Bitmap, std::unique_ptr<TRvBitmap>& Holder) {
+  if (Bitmap.Width() < 1 || Bitmap.Height() < 1 || Bitmap.PixelFormat() == rvpfNone) return nullptr;
+  if (Bitmap.PixelFormat() == rvpf24Bit) return &Bitmap;
+  try {
+    Holder = std::make_unique<TRvBitmap>();
+    Holder->Assign(&Bitmap);
+    Holder->ConvertPixelFormat(rvpf24Bit);
+  } catch (const std::bad_alloc&) {
+    Holder.reset();
+    return nullptr;
+  }
+  if (Holder->PixelFormat() != rvpf24Bit || Holder->Width() != Bitmap.Width()) return nullptr;
+  return Holder.get();
+}
+
+bool RvFindTwoColors(TRvBitmap& Bitmap24, TRGB& Dark, TRGB& Light) {
+  std::uint32_t Colors[2] = {0, 0};
+  int Found = 0;
+  for (int Y = 0; Y < Bitmap24.Height(); ++Y) {
+    const std::uint8_t* Row = Bitmap24.Scanline(Y);
+    for (int X = 0; X < Bitmap24.Width(); ++X) {
+      const std::uint32_t C = PackedAt(Row + 3 * X);
+      if (Found > 0 && C == Colors[0]) continue;
+      if (Found > 1 && C == Colors[1]) continue;
+      if (Found == 2) return false;
+      Colors[Found++] = C;
+    }
+  }
+  if (Found != 2) return false;
+  Dark = FromPacked(Colors[0]);
+  Light = FromPacked(Colors[1]);
+  if (RvRGBToGray(Light) < RvRGBToGray(Dark)) std::swap(Dark, Light);
+  return true;
+}
+
+TRvBitmap* RvAsBlackWhite(TRvBitmap& Bitmap, std::unique_ptr<TRvBitmap>& Holder, TRGB Palette[2]) {
+  RvCreateRGB(0, 0, 0, Palette[0]);
+  RvCreateRGB(255, 255, 255, Palette[1]);
+  if (Bitmap.Width() < 1 || Bitmap.Height() < 1 || Bitmap.PixelFormat() == rvpfNone) return nullptr;
+  if (Bitmap.PixelFormat() == rvpf1Bit) return &Bitmap;
+  try {
+    std::unique_ptr<TRvBitmap> Color24;
+    TRvBitmap* Source = RvAs24Bit(Bitmap, Color24);
+    if (Source == nullptr) return nullptr;
+    TRGB Dark, Light;
+    if (RvFindTwoColors(*Source, Dark, Light)) {
+      Holder = std::make_unique<TRvBitmap>();
+      Holder->Allocate(Source->Width(), Source->Height(), rvpf1Bit);
+      if (Holder->Width() != Source->Width()) return nullptr;
+      const std::uint32_t LightKey = RvRGBToPacked(Light);
+      std::vector<std::uint8_t> Bits(static_cast<std::size_t>(Holder->RowLen()));
+      for (int Y = 0; Y < Source->Height(); ++Y) {
+        std::fill(Bits.begin(), Bits.end(), 0);
+        const std::uint8_t* Row = Source->Scanline(Y);
+        for (int X = 0; X < Source->Width(); ++X)
+          if (PackedAt(Row + 3 * X) == LightKey) RvSetBit(Bits.data(), X, 1);
+        std::memcpy(Holder->Scanline(Y), Bits.data(), Bits.size());
+      }
+      Palette[0] = Dark;
+      Palette[1] = Light;
+      return Holder.get();
+    }
+    Holder = std::make_unique<TRvBitmap>();
+    Holder->Assign(Source);
+    Holder->ConvertPixelFormat(rvpf1Bit);
+  } catch (const std::bad_alloc&) {
+    Holder.reset();
+    return nullptr;
+  }
+  if (Holder->PixelFormat() != rvpf1Bit || Holder->Width() != Bitmap.Width()) return nullptr;
+  return Holder.get();
+}
+
+TRvPaletteMapper::TRvPaletteMapper(TRvBitmap& Bitmap24, TRGB* Palette, int Count) {
+  for (int I = 0; I < Count; ++I) Palette[I] = TRGB{};
+  // A picture with no more colours than entries keeps its colours exactly,
+  // so that a palette file read and written again stays the same.
+  bool Fits = true;
+  for (int Y = 0; Y < Bitmap24.Height() && Fits; ++Y) {
+    const std::uint8_t* Row = Bitmap24.Scanline(Y);
+    for (int X = 0; X < Bitmap24.Width(); ++X) {
+      const std::uint32_t C = PackedAt(Row + 3 * X);
+      if (FExact.count(C) != 0) continue;
+      if (static_cast<int>(FExact.size()) == Count) {
+        Fits = false;
+        break;
+      }
+      const int Index = static_cast<int>(FExact.size());
+      FExact.emplace(C, Index);
+      Palette[Index] = FromPacked(C);
+    }
+  }
+  if (Fits) return;
+  FExact.clear();
+  for (int I = 0; I < Count; ++I) Palette[I] = TRGB{};
+  FQuantizer = std::make_unique<TRvQuantizer>(&Bitmap24, Palette, Count);
+}
+
+TRvPaletteMapper::~TRvPaletteMapper() = default;
+
+int TRvPaletteMapper::Index(const std::uint8_t* BGR) const {
+  const std::uint32_t C = PackedAt(BGR);
+  if (FQuantizer) return FQuantizer->RGBIndex(C);
+  const auto It = FExact.find(C);
+  return It == FExact.end() ? 0 : It->second;
+}
+
+} // namespace rv

@@ -1,0 +1,48 @@
+// Colour reductions the simple writers need before they can write a depth:
+// a 24-bit view of any picture, black and white, and a palette (exact when
+// the picture has few enough colours, quantised otherwise).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+
+#include "image/model/rvbitmap.h"
+#include "image/model/rvhelpers.h"
+#include "image/model/rvquantizer.h"
+
+namespace rv {
+
+// The picture itself when it is 24-bit, else a 24-bit copy held in Holder.
+// Null when the picture is empty or cannot be converted.
+TRvBitmap* RvAs24Bit(TRvBitmap& Bitmap, std::unique_ptr<TRvBitmap>& Holder);
+
+// True when a 24-bit picture holds exactly two colours; Dark gets the one
+// of lower gray level.
+bool RvFindTwoColors(TRvBitmap& Bitmap24, TRGB& Dark, TRGB& Light);
+
+// A 1-bit picture (a set bit is white): the picture itself when it is 1-bit;
+// a two-colour picture with its lighter colour as the set bits (Palette 0
+// and 1 := its dark and light colours); any other a converted copy (Palette
+// := black, white). Null when the picture is empty or cannot be converted.
+TRvBitmap* RvAsBlackWhite(TRvBitmap& Bitmap, std::unique_ptr<TRvBitmap>& Holder, TRGB Palette[2]);
+
+// Maps the colours of a 24-bit picture to at most Count palette entries:
+// the picture's own colours when it has no more than Count, else the
+// quantiser's. Palette receives Count entries (unused ones black).
+class TRvPaletteMapper {
+public:
+  TRvPaletteMapper(TRvBitmap& Bitmap24, TRGB* Palette, int Count);
+  ~TRvPaletteMapper();
+  TRvPaletteMapper(const TRvPaletteMapper&) = delete;
+  TRvPaletteMapper& operator=(const TRvPaletteMapper&) = delete;
+
+  int Index(const std::uint8_t* BGR) const;
+  bool Exact() const { return FQuantizer == nullptr; }
+
+private:
+  std::unordered_map<std::uint32_t, int> FExact;
+  std::unique_ptr<TRvQuantizer> FQuantizer;
+};
+
+} // namespace rv

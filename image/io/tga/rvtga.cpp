@@ -1,0 +1,514 @@
+#include "image/io/tga/rvtga.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "image/io/rvwriteconv.h"
+#include "image/model/rvbits.h"
+#include "image/model/rvlists.h"
+
+namespace rv {
+
+namespace {
+
+constexpr int HeaderSize = 18;
+constexpr int ExtensionSize = 495;
+constexpr int FooterSize = 26;
+constexpr char Signature[] = "TRUEVISION-XFILE."; // written with its NUL: 18 bytes
+
+struct TTgaHeader {
+  std::uint8_t IdLength = 0, ColorMapType = 0, ImageType = 0;
+  std::uint16_t FirstEntry = 0, MapLength = 0;
+  std::uint8_t EntrySize = 0;
+  std::uint16_t XOrigin = 0, YOrigin = 0, Width = 0, Height = 0;
+  std::uint8_t Depth = 0, Descriptor = 0;
+};
+
+void ParseHeader(const std::uint8_t* B, TTgaHeader& H) {
+  TRvByteReader R(B, HeaderSize);
+  H.IdLength = R.U8();
+  H.ColorMapType = R.U8();
+  H.ImageType = R.U8();
+  H.FirstEntry = R.U16LE();
+  H.MapLength = R.U16LE();
+  H.EntrySize = R.U8();
+  H.XOrigin = R.U16LE();
+  H.YOrigin = R.U16LE();
+  H.Width = R.U16LE();
+  H.Height = R.U16LE();
+  H.Depth = R.U8();
+  H.Descriptor = R.U8();
+}
+
+bool KnownTypeAndDepth(const TTgaHeader& H) {
+  const int T = H.ImageType;
+  const bool TypeOk = (T >= 1 && T <= 3) || (T >= 9 && T <= 11);
+  const int D = H.Depth;
+  return TypeOk && (D == 1 || D == 4 || D == 8 || D == 16 || D == 24 || D == 32);
+}
+
+bool LooksLikePnm(const std::uint8_t* B) {
+  return B[0] == 'P' && B[1] >= '2' && B[1] <= '6' && (B[2] == ' ' || B[2] == '#' || B[2] == '\n');
+}
+
+void Fill332(TRGB* Pal) {
+  for (int R = 0; R < 8; ++R)
+    for (int G = 0; G < 8; ++G)
+      for (int B = 0; B < 4; ++B) {
+        TRGB& C = Pal[R * 32 + G * 4 + B];
+        C.r = static_cast<std::uint8_t>(((R + 1) * 8 - 1) * 4);
+        C.g = static_cast<std::uint8_t>(((G + 1) * 8 - 1) * 4);
+        C.b = static_cast<std::uint8_t>(((B + 1) * 16 - 1) * 4);
+      }
+}
+
+TRGB FromWord(std::uint16_t W) {
+  TRGB C;
+  C.b = static_cast<std::uint8_t>((W & 0x1F) << 3);
+  C.g = static_cast<std::uint8_t>(((W >> 5) & 0x1F) << 3);
+  C.r = static_cast<std::uint8_t>(((W >> 10) & 0x1F) << 3);
+  return C;
+}
+
+std::string FieldText(const std::uint8_t* P, std::size_t Size) {
+  const auto* End = static_cast<const std::uint8_t*>(std::memchr(P, 0, Size));
+  return std::string(reinterpret_cast<const char*>(P), End ? static_cast<std::size_t>(End - P) : Size);
+}
+
+void PutLE16(std::uint8_t* P, int V) {
+  P[0] = static_cast<std::uint8_t>(V);
+  P[1] = static_cast<std::uint8_t>(V >> 8);
+}
+
+void PutLE32(std::uint8_t* P, std::uint32_t V) {
+  for (int I = 0; I < 4; ++I) P[I] = static_cast<std::uint8_t>(V >> (8 * I));
+}
+
+// Run-length packets in progress; a packet may go on into the next row.
+struct TPacketState {
+  int Left = 0;
+  bool Run = false;
+  std::uint8_t Value[4] = {};
+};
+
+// Fills Units units of UnitBytes bytes, from run-length packets or raw.
+void ReadUnits(TRvStreamReader& R, std::uint8_t* Out, int Units, int UnitBytes, bool Rle,
+               TPacketState& S) {
+  if (!Rle) {
+    R.Read(Out, std::int64_t{Units} * UnitBytes);
+    return;
+  }
+  int I = 0;
+  while (I < Units) {
+    if (S.Left == 0) {
+      const int H = R.ReadByte();
+      if (H < 0) break;
+      S.Left = (H & 0x7F) + 1;
+      S.Run = (H & 0x80) != 0;
+      if (S.Run) R.Read(S.Value, UnitBytes);
+    }
+    const int N = std::min(S.Left, Units - I);
+    std::uint8_t* P = Out + static_cast<std::size_t>(I) * UnitBytes;
+    if (S.Run) {
+      switch (UnitBytes) {
+      case 1: std::memset(P, S.Value[0], static_cast<std::size_t>(N)); break;
+      case 2: for (int K = 0; K < N; ++K) std::memcpy(P + 2 * K, S.Value, 2); break;
+      case 3: for (int K = 0; K < N; ++K) std::memcpy(P + 3 * K, S.Value, 3); break;
+      default: for (int K = 0; K < N; ++K) std::memcpy(P + 4 * K, S.Value, 4); break;
+      }
+    } else {
+      R.Read(P, std::int64_t{N} * UnitBytes);
+    }
+    S.Left -= N;
+    I += N;
+  }
+  if (I < Units)
+    std::memset(Out + static_cast<std::size_t>(I) * UnitBytes, 0,
+                static_cast<std::size_t>(Units - I) * UnitBytes);
+}
+
+// Run packets for 2 to 128 equal pixels, raw packets (at most 127 pixels)
+// up to the next pair of equal ones.
+void EncodeRow(const std::uint8_t* In, int Count, int UnitBytes, std::vector<std::uint8_t>& Out) {
+  Out.clear();
+  const auto Same = [&](int A, int B) {
+    return std::memcmp(In + A * UnitBytes, In + B * UnitBytes, static_cast<std::size_t>(UnitBytes)) == 0;
+  };
+  int I = 0;
+  while (I < Count) {
+    int Run = 1;
+    while (I + Run < Count && Run < 128 && Same(I, I + Run)) ++Run;
+    if (Run >= 2) {
+      Out.push_back(static_cast<std::uint8_t>(0x80 | (Run - 1)));
+      Out.insert(Out.end(), In + I * UnitBytes, In + (I + 1) * UnitBytes);
+      I += Run;
+      continue;
+    }
+    int N = 0;
+    while (I + N < Count && N < 127 && !(I + N + 1 < Count && Same(I + N, I + N + 1))) ++N;
+    Out.push_back(static_cast<std::uint8_t>(N - 1));
+    Out.insert(Out.end(), In + I * UnitBytes, In + (I + N) * UnitBytes);
+    I += N;
+  }
+}
+
+void SetTgaDefaults(TIOParamsVals& Params) {
+  Params.TgaAuthor.clear();
+  Params.TgaJobName.clear();
+  Params.TgaDateTime = RvNow();
+  Params.TgaKeyColor = TRGB{};
+  Params.TgaAspectRatio = 1.0;
+  Params.TgaGamma = 2.2;
+}
+
+} // namespace
+
+bool IsTgaStream(platform::TStream& Stream) {
+  const std::int64_t Start = Stream.Position();
+  std::uint8_t B[HeaderSize];
+  bool Got;
+  {
+    TRvStreamReader R(Stream);
+    Got = R.Read(B, HeaderSize);
+  }
+  Stream.SetPosition(Start);
+  if (!Got) return false;
+  TTgaHeader H;
+  ParseHeader(B, H);
+  return KnownTypeAndDepth(H) && !LooksLikePnm(B);
+}
+
+void TgaReadFooter(platform::TStream& Stream, TIOParamsVals& Params) {
+  const std::int64_t Start = Stream.Position();
+  SetTgaDefaults(Params);
+  {
+    TRvStreamReader R(Stream);
+    std::uint8_t F[FooterSize];
+    if (R.Seek(R.End() - FooterSize) && R.Read(F, FooterSize) &&
+        FieldText(F + 8, 18) == Signature) {
+      const std::uint32_t Offset = std::uint32_t{F[0]} | (std::uint32_t{F[1]} << 8) |
+                                   (std::uint32_t{F[2]} << 16) | (std::uint32_t{F[3]} << 24);
+      std::uint8_t E[ExtensionSize];
+      if (Offset != 0 && R.Seek(Start + Offset) && R.Read(E, ExtensionSize)) {
+        TRvByteReader X(E, ExtensionSize);
+        Params.TgaAuthor = FieldText(E + 2, 41);
+        X.Seek(367);
+        const int Month = X.U16LE(), Day = X.U16LE(), Year = X.U16LE();
+        const int Hour = X.U16LE(), Minute = X.U16LE(), Second = X.U16LE();
+        TRvDateTime Stamp;
+        if (Month != 0 && Day != 0 && Year != 0 && Year < 2500 && Month < 13 && Day < 32 &&
+            Hour < 24 && Minute < 60 && Second < 60 &&
+            RvEncodeDateTime(Year, Month, Day, Hour, Minute, Second, Stamp))
+          Params.TgaDateTime = Stamp;
+        Params.TgaJobName = FieldText(E + 379, 41);
+        RvCreateRGB(E[471], E[472], E[473], Params.TgaKeyColor);
+        X.Seek(474);
+        const int AspectNum = X.U16LE(), AspectDen = X.U16LE();
+        const int GammaNum = X.U16LE(), GammaDen = X.U16LE();
+        if (AspectNum != 0 && AspectDen != 0) Params.TgaAspectRatio = double(AspectNum) / AspectDen;
+        if (GammaNum != 0 && GammaDen != 0) Params.TgaGamma = double(GammaNum) / GammaDen;
+      }
+    }
+  }
+  Stream.SetPosition(Start);
+}
+
+void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
+                   TRvProgressRec& Progress, bool HeaderOnly, std::unique_ptr<TRvMask>& AlphaMask,
+                   bool NoMask) {
+  TgaReadFooter(Stream, Params);
+  TRvStreamReader R(Stream);
+  std::uint8_t Raw[HeaderSize];
+  const bool Whole = R.Read(Raw, HeaderSize);
+  TTgaHeader H;
+  ParseHeader(Raw, H);
+  Params.TgaXPos = H.XOrigin;
+  Params.TgaYPos = H.YOrigin;
+  // An empty picture is as unusable as an unknown type.
+  if (!Whole || !KnownTypeAndDepth(H) || H.Width == 0 || H.Height == 0) {
+    Progress.Abort();
+    return;
+  }
+  std::string Id(H.IdLength, '\0');
+  R.Read(Id.data(), H.IdLength);
+  Params.TgaImageId = FieldText(reinterpret_cast<const std::uint8_t*>(Id.data()), Id.size());
+
+  TRGB Pal[256];
+  Fill332(Pal);
+  Params.FreeColorMap();
+  const int Depth = H.Depth;
+  if (H.ColorMapType == 1) {
+    const int EntryBytes = (H.EntrySize + 7) / 8;
+    std::uint8_t E[8] = {};
+    for (int I = 0; I < H.MapLength; ++I) {
+      if (!R.Read(E, EntryBytes > 8 ? 8 : EntryBytes)) break;
+      if (EntryBytes > 8) R.Skip(EntryBytes - 8);
+      // Entries past 256 have no place in the palette.
+      const int Index = H.FirstEntry + I;
+      if (Index >= 256) continue;
+      switch (H.EntrySize) {
+      case 15:
+      case 16: Pal[Index] = FromWord(static_cast<std::uint16_t>(E[0] | (E[1] << 8))); break;
+      case 24:
+      case 32: RvCreateRGB(E[2], E[1], E[0], Pal[Index]); break;
+      default: break;
+      }
+    }
+    Params.SetColorMap(Pal, std::min<int>(H.MapLength, 256));
+    Params.TgaGrayLevel = false;
+  } else if (Depth == 8) {
+    for (int I = 0; I < 256; ++I) RvCreateRGB(I, I, I, Pal[I]);
+    Params.TgaGrayLevel = true;
+  }
+  if (Depth == 1) {
+    RvCreateRGB(0, 0, 0, Pal[0]);
+    RvCreateRGB(255, 255, 255, Pal[1]);
+  }
+  const bool Rle = H.ImageType >= 9;
+  Params.TgaCompressed = Rle;
+  Params.Width = H.Width;
+  Params.Height = H.Height;
+  Params.DpiX = RvDefaultDpiX;
+  Params.DpiY = RvDefaultDpiY;
+  switch (Depth) {
+  case 16: Params.BitsPerSample = 5; Params.SamplesPerPixel = 3; break;
+  case 1: Params.BitsPerSample = 1; Params.SamplesPerPixel = 1; break;
+  case 4: Params.BitsPerSample = 4; Params.SamplesPerPixel = 1; break;
+  case 8: Params.BitsPerSample = 8; Params.SamplesPerPixel = 1; break;
+  case 24: Params.BitsPerSample = 8; Params.SamplesPerPixel = 3; break;
+  default: Params.BitsPerSample = 8; Params.SamplesPerPixel = 4; break;
+  }
+  if (HeaderOnly) return;
+
+  const int W = H.Width;
+  const int Rows = H.Height;
+  if (!RvAllocateBitmap(Bitmap, W, Rows, Depth == 1 ? rvpf1Bit : rvpf24Bit)) {
+    Progress.Abort();
+    return;
+  }
+  const bool WithAlpha = Depth == 32 && (H.Descriptor & 8) != 0 && !NoMask;
+  if (WithAlpha) {
+    try {
+      if (!RvAllocationAllowed(std::int64_t{W} * Rows)) throw std::bad_alloc();
+      if (!AlphaMask) AlphaMask = std::make_unique<TRvMask>();
+      AlphaMask->Allocate(W, Rows, 8);
+      AlphaMask->Fill(255);
+      AlphaMask->SetFull(false);
+    } catch (const std::bad_alloc&) {
+      Progress.Abort();
+      return;
+    }
+  }
+  const int UnitBytes = Depth <= 8 ? 1 : Depth / 8;
+  const int Units = Depth == 1 ? (W + 7) / 8 : Depth == 4 ? (W + 1) / 2 : W;
+  TRvBuffer Packed;
+  if (!Packed.Allocate(std::int64_t{Units} * UnitBytes)) {
+    Progress.Abort();
+    return;
+  }
+  const bool TopDown = (H.Descriptor & 0x20) != 0;
+  const bool RightToLeft = (H.Descriptor & 0x10) != 0;
+  TPacketState State;
+  std::vector<std::uint8_t> Alpha(static_cast<std::size_t>(W));
+  Progress.Per = 100.0 / Rows;
+  Progress.Val = 0;
+  for (int I = 0; I < Rows; ++I) {
+    if (Progress.IsAborting()) return;
+    ReadUnits(R, Packed.Data(), Units, UnitBytes, Rle, State);
+    const int Y = TopDown ? I : Rows - 1 - I;
+    std::uint8_t* Row = Bitmap.Scanline(Y);
+    const std::uint8_t* In = Packed.Data();
+    if (Depth == 1) {
+      if (RightToLeft) {
+        for (int X = 0; X < W; ++X) RvSetBit(Row, X, RvTestBit(In, W - 1 - X));
+      } else {
+        std::memcpy(Row, In, static_cast<std::size_t>(Units));
+      }
+    } else if (Depth == 24 && !RightToLeft) {
+      std::memcpy(Row, In, static_cast<std::size_t>(W) * 3);
+    } else {
+      for (int X = 0; X < W; ++X) {
+        const int Src = RightToLeft ? W - 1 - X : X;
+        std::uint8_t* Px = Row + 3 * X;
+        switch (Depth) {
+        case 4: {
+          const int Index = Src % 2 == 0 ? In[Src / 2] >> 4 : In[Src / 2] & 15;
+          std::memcpy(Px, &Pal[Index], 3);
+          break;
+        }
+        case 8: std::memcpy(Px, &Pal[In[Src]], 3); break;
+        case 16: {
+          const TRGB C = FromWord(static_cast<std::uint16_t>(In[2 * Src] | (In[2 * Src + 1] << 8)));
+          std::memcpy(Px, &C, 3);
+          break;
+        }
+        case 24: std::memcpy(Px, In + 3 * Src, 3); break;
+        default:
+          std::memcpy(Px, In + 4 * Src, 3);
+          Alpha[static_cast<std::size_t>(X)] = In[4 * Src + 3];
+          break;
+        }
+      }
+      if (WithAlpha) std::memcpy(AlphaMask->ScanLine(Y), Alpha.data(), Alpha.size());
+    }
+    Progress.Step(I + 1);
+  }
+}
+
+void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
+                    const TRvMask* AlphaMask, TRvProgressRec& Progress) {
+  const std::int64_t Start = Stream.Position();
+  const int W = Bitmap.Width();
+  const int Rows = Bitmap.Height();
+  // The header holds sizes in 16 bits.
+  if (W < 1 || Rows < 1 || W > 65535 || Rows > 65535 || Bitmap.PixelFormat() == rvpfNone) {
+    Progress.Abort();
+    return;
+  }
+  enum { okGray, okMapped, okRGB, okRGBA } Kind = okRGB;
+  int MapLength = 0;
+  TRGB Pal[256] = {};
+  std::unique_ptr<TRvBitmap> Holder;
+  std::unique_ptr<TRvPaletteMapper> Mapper;
+  TRvBitmap* Source = nullptr;
+  if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 1) {
+    // Written as an 8-bit gray file of black and white: 1-bit files are
+    // read by few programs.
+    Source = RvAsBlackWhite(Bitmap, Holder, Pal);
+    Kind = okGray;
+    Params.TgaCompressed = false;
+  } else if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 8 && Params.TgaGrayLevel) {
+    Source = RvAs24Bit(Bitmap, Holder);
+    Kind = okGray;
+  } else if (Params.SamplesPerPixel == 1 && (Params.BitsPerSample == 4 || Params.BitsPerSample == 8)) {
+    Source = RvAs24Bit(Bitmap, Holder);
+    MapLength = Params.BitsPerSample == 4 ? 16 : 256;
+    if (Source != nullptr) {
+      Mapper = std::make_unique<TRvPaletteMapper>(*Source, Pal, MapLength);
+      Params.SetColorMap(Pal, MapLength);
+    }
+    Kind = okMapped;
+    // 4-bit pictures are written as 8-bit indices, which other programs read.
+    if (MapLength == 16) Params.TgaCompressed = false;
+  } else {
+    // Other sample layouts are written in full colour rather than not at all.
+    Source = RvAs24Bit(Bitmap, Holder);
+    const bool MaskUsable = AlphaMask != nullptr && !AlphaMask->Full() &&
+                            AlphaMask->BitCount() == 8 && AlphaMask->Width() == W &&
+                            AlphaMask->Height() == Rows;
+    if (MaskUsable) {
+      Kind = okRGBA;
+      Params.TgaCompressed = false;
+    }
+  }
+  if (Source == nullptr) {
+    Progress.Abort();
+    return;
+  }
+  const bool Rle = Params.TgaCompressed && Kind != okRGBA;
+  const int UnitBytes = Kind == okRGB ? 3 : Kind == okRGBA ? 4 : 1;
+
+  std::uint8_t Header[HeaderSize] = {};
+  // The length byte holds the text and its terminating NUL.
+  const std::string Id = Params.TgaImageId.substr(0, 254);
+  Header[0] = static_cast<std::uint8_t>(Id.size() + 1);
+  if (Kind == okMapped) {
+    Header[1] = 1;
+    Header[2] = Rle ? 9 : 1;
+    PutLE16(Header + 5, MapLength);
+    Header[7] = 24;
+  } else {
+    // Without a colour map its specification stays zero, as readers expect.
+    Header[2] = Kind == okGray ? (Rle ? 11 : 3) : (Rle ? 10 : 2);
+  }
+  PutLE16(Header + 8, RvClamp(Params.TgaXPos, 0, 65535));
+  PutLE16(Header + 10, RvClamp(Params.TgaYPos, 0, 65535));
+  PutLE16(Header + 12, W);
+  PutLE16(Header + 14, Rows);
+  Header[16] = static_cast<std::uint8_t>(UnitBytes * 8);
+  Header[17] = Kind == okRGBA ? 0x28 : 0x20;
+  TRvAbortFlag& Aborting = *Progress.Aborting;
+  RvSafeStreamWrite(Stream, Aborting, Header, HeaderSize);
+  RvSafeStreamWrite(Stream, Aborting, Id.c_str(), static_cast<std::int64_t>(Id.size()) + 1);
+  if (Kind == okMapped) RvSafeStreamWrite(Stream, Aborting, Pal, std::int64_t{MapLength} * 3);
+
+  TRvBuffer Line;
+  if (!Line.Allocate(std::int64_t{W} * UnitBytes)) {
+    Progress.Abort();
+    return;
+  }
+  std::vector<std::uint8_t> Encoded;
+  Progress.Per = 100.0 / Rows;
+  Progress.Val = 0;
+  for (int Y = 0; Y < Rows; ++Y) {
+    if (Progress.IsAborting()) return;
+    const std::uint8_t* Row = Source->Scanline(Y);
+    std::uint8_t* Out = Line.Data();
+    switch (Kind) {
+    case okGray:
+      if (Source->PixelFormat() == rvpf1Bit) {
+        for (int X = 0; X < W; ++X) Out[X] = RvTestBit(Row, X) ? 255 : 0;
+      } else {
+        for (int X = 0; X < W; ++X)
+          Out[X] = static_cast<std::uint8_t>(RvGray(Row[3 * X + 2], Row[3 * X + 1], Row[3 * X]));
+      }
+      break;
+    case okMapped:
+      for (int X = 0; X < W; ++X) Out[X] = static_cast<std::uint8_t>(Mapper->Index(Row + 3 * X));
+      break;
+    case okRGB: std::memcpy(Out, Row, static_cast<std::size_t>(W) * 3); break;
+    case okRGBA: {
+      const std::uint8_t* A = AlphaMask->ScanLine(Y);
+      for (int X = 0; X < W; ++X) {
+        std::memcpy(Out + 4 * X, Row + 3 * X, 3);
+        Out[4 * X + 3] = A[X];
+      }
+      break;
+    }
+    }
+    if (Rle) {
+      EncodeRow(Out, W, UnitBytes, Encoded);
+      RvSafeStreamWrite(Stream, Aborting, Encoded.data(), static_cast<std::int64_t>(Encoded.size()));
+    } else {
+      RvSafeStreamWrite(Stream, Aborting, Out, Line.Size());
+    }
+    Progress.Step(Y + 1);
+  }
+
+  std::uint8_t E[ExtensionSize] = {};
+  PutLE16(E, ExtensionSize);
+  const std::string Author = Params.TgaAuthor.substr(0, 40);
+  std::memcpy(E + 2, Author.data(), Author.size());
+  int Year, Month, Day, Hour, Minute, Second;
+  RvDecodeDateTime(Params.TgaDateTime, Year, Month, Day, Hour, Minute, Second);
+  PutLE16(E + 367, Month);
+  PutLE16(E + 369, Day);
+  PutLE16(E + 371, Year);
+  PutLE16(E + 373, Hour);
+  PutLE16(E + 375, Minute);
+  PutLE16(E + 377, Second);
+  const std::string Job = Params.TgaJobName.substr(0, 40);
+  std::memcpy(E + 379, Job.data(), Job.size());
+  E[471] = Params.TgaKeyColor.r;
+  E[472] = Params.TgaKeyColor.g;
+  E[473] = Params.TgaKeyColor.b;
+  // Sixteen-bit numerators: ratios beyond 6.5535 are kept at that.
+  const auto Ratio = [](double V) {
+    const double Scaled = std::trunc(V * 10000.0);
+    return Scaled >= 65535.0 ? 65535 : Scaled > 0 ? static_cast<int>(Scaled) : 0;
+  };
+  PutLE16(E + 474, Ratio(Params.TgaAspectRatio));
+  PutLE16(E + 476, 10000);
+  PutLE16(E + 478, Ratio(Params.TgaGamma));
+  PutLE16(E + 480, 10000);
+  std::uint8_t F[FooterSize] = {};
+  PutLE32(F, static_cast<std::uint32_t>(Stream.Position() - Start));
+  std::memcpy(F + 8, Signature, sizeof Signature);
+  RvSafeStreamWrite(Stream, Aborting, E, ExtensionSize);
+  RvSafeStreamWrite(Stream, Aborting, F, FooterSize);
+}
+
+} // namespace rv
