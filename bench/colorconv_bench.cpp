@@ -5,7 +5,7 @@
 // no compression, no filter), which also pays for writing the PNG. Each of
 // our runs reports its time as a multiple of its yardstick ("x_vips").
 // glib names members "signals", which Qt defines as a keyword: glib first.
-#include <vips/vips.h>
+#include "bench_support.h"
 
 #include "image/model/rvcolorconv.h"
 #include "platform/graphics.h"
@@ -22,17 +22,7 @@ namespace {
 constexpr int kW = 6000, kH = 4000;
 
 const std::vector<std::uint8_t>& SourceBytes() {
-  static const std::vector<std::uint8_t> bytes = [] {
-    std::vector<std::uint8_t> v(static_cast<std::size_t>(kW) * kH * 3);
-    std::uint32_t s = 4711;
-    for (std::size_t i = 0; i < v.size(); ++i) {
-      // Smooth gradients with some noise, like a photograph.
-      s = s * 1664525u + 1013904223u;
-      const std::size_t px = i / 3, x = px % kW, y = px / kW;
-      v[i] = static_cast<std::uint8_t>((x / 24 + y / 16 + (i % 3) * 40 + (s >> 29)) & 255);
-    }
-    return v;
-  }();
+  static const std::vector<std::uint8_t> bytes = bench::PhotoLikeBytes(kW, kH, 4711);
   return bytes;
 }
 
@@ -42,22 +32,13 @@ void Fill(platform::TBitmap& B) {
     std::memcpy(B.ScanLine(y), bytes.data() + static_cast<std::size_t>(y) * kW * 3, kW * 3);
 }
 
-void InitVips() {
-  static bool done = [] {
-    if (VIPS_INIT("pictrova_bench") != 0) vips_error_exit(nullptr);
-    vips_concurrency_set(1);
-    vips_cache_set_max(0);
-    return true;
-  }();
-  (void)done;
-}
 
 double Seconds(std::chrono::steady_clock::time_point T0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - T0).count();
 }
 
 double VipsGrayOnce() {
-  InitVips();
+  bench::InitVipsOnce();
   const auto& bytes = SourceBytes();
   const auto t0 = std::chrono::steady_clock::now();
   VipsImage* in =
@@ -75,7 +56,7 @@ double VipsGrayOnce() {
 }
 
 double VipsPaletteOnce() {
-  InitVips();
+  bench::InitVipsOnce();
   const auto& bytes = SourceBytes();
   const auto t0 = std::chrono::steady_clock::now();
   VipsImage* in =

@@ -3,7 +3,7 @@
 // the thumbnails beside a plain copy of the same bytes. Each of our runs
 // reports its time as a multiple of its yardstick ("x_vips", "x_copy").
 // glib names members "signals", which Qt defines as a keyword: glib first.
-#include <vips/vips.h>
+#include "bench_support.h"
 
 #include "image/model/rvbitmap.h"
 #include "image/model/rvresample.h"
@@ -21,17 +21,7 @@ namespace {
 constexpr int kSrcW = 6000, kSrcH = 4000, kDstW = 1500, kDstH = 1000;
 
 const std::vector<std::uint8_t>& SourceBytes() {
-  static const std::vector<std::uint8_t> bytes = [] {
-    std::vector<std::uint8_t> v(static_cast<std::size_t>(kSrcW) * kSrcH * 3);
-    std::uint32_t s = 12345;
-    for (std::size_t i = 0; i < v.size(); ++i) {
-      // Smooth gradients with some noise, like a photograph.
-      s = s * 1664525u + 1013904223u;
-      const std::size_t px = i / 3, x = px % kSrcW, y = px / kSrcW;
-      v[i] = static_cast<std::uint8_t>((x / 24 + y / 16 + (i % 3) * 40 + (s >> 29)) & 255);
-    }
-    return v;
-  }();
+  static const std::vector<std::uint8_t> bytes = bench::PhotoLikeBytes(kSrcW, kSrcH, 12345);
   return bytes;
 }
 
@@ -48,19 +38,10 @@ rv::TRvBitmap& SourceBitmap() {
   return *bmp;
 }
 
-void InitVips() {
-  static bool done = [] {
-    if (VIPS_INIT("pictrova_bench") != 0) vips_error_exit(nullptr);
-    vips_concurrency_set(1);
-    vips_cache_set_max(0);
-    return true;
-  }();
-  (void)done;
-}
 
 // One full vips_resize to memory; answers seconds.
 double VipsOnce(VipsKernel kernel, bool fair) {
-  InitVips();
+  bench::InitVipsOnce();
   const auto& bytes = SourceBytes();
   const auto t0 = std::chrono::steady_clock::now();
   VipsImage* in = vips_image_new_from_memory(bytes.data(), bytes.size(), kSrcW, kSrcH, 3,
@@ -132,7 +113,7 @@ void Ours(benchmark::State& state, rv::TResampleFilter filter, VipsKernel kernel
 }
 
 void Vips(benchmark::State& state, VipsKernel kernel, bool fair) {
-  InitVips();
+  bench::InitVipsOnce();
   for (auto _ : state) benchmark::DoNotOptimize(VipsOnce(kernel, fair));
 }
 

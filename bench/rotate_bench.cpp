@@ -2,7 +2,7 @@
 // beside libvips' vips_rotate (bilinear, one thread). Each of our runs
 // reports its best time as a multiple of vips' ("x_vips").
 // glib names members "signals", which Qt defines as a keyword: glib first.
-#include <vips/vips.h>
+#include "bench_support.h"
 
 #include "image/model/rastrumproc.h"
 #include "image/model/rvbitmap.h"
@@ -20,31 +20,13 @@ constexpr int kW = 6000, kH = 4000;
 constexpr double kAngle = 30;
 
 const std::vector<std::uint8_t>& PictureBytes() {
-  static const std::vector<std::uint8_t> bytes = [] {
-    std::vector<std::uint8_t> v(static_cast<std::size_t>(kW) * kH * 3);
-    std::uint32_t s = 777;
-    for (std::size_t i = 0; i < v.size(); ++i) {
-      s = s * 1664525u + 1013904223u;
-      const std::size_t px = i / 3, x = px % kW, y = px / kW;
-      v[i] = static_cast<std::uint8_t>((x / 20 + y / 12 + (i % 3) * 50 + (s >> 29)) & 255);
-    }
-    return v;
-  }();
+  static const std::vector<std::uint8_t> bytes = bench::PhotoLikeBytes(kW, kH, 777);
   return bytes;
 }
 
-void InitVipsOnce() {
-  static bool done = [] {
-    if (VIPS_INIT("pictrova_bench") != 0) vips_error_exit(nullptr);
-    vips_concurrency_set(1);
-    vips_cache_set_max(0);
-    return true;
-  }();
-  (void)done;
-}
 
 double VipsRotateOnce() {
-  InitVipsOnce();
+  bench::InitVipsOnce();
   const auto& bytes = PictureBytes();
   const auto t0 = std::chrono::steady_clock::now();
   VipsImage* in = vips_image_new_from_memory(bytes.data(), bytes.size(), kW, kH, 3, VIPS_FORMAT_UCHAR);

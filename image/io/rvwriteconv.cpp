@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "image/model/rvbits.h"
+#include "image/model/rvcolorconv.h"
 
 namespace rv {
 
@@ -38,26 +38,6 @@ TRvBitmap* RvAs24Bit(TRvBitmap& Bitmap, std::unique_ptr<TRvBitmap>& Holder) {
   return Holder.get();
 }
 
-bool RvFindTwoColors(TRvBitmap& Bitmap24, TRGB& Dark, TRGB& Light) {
-  std::uint32_t Colors[2] = {0, 0};
-  int Found = 0;
-  for (int Y = 0; Y < Bitmap24.Height(); ++Y) {
-    const std::uint8_t* Row = Bitmap24.Scanline(Y);
-    for (int X = 0; X < Bitmap24.Width(); ++X) {
-      const std::uint32_t C = PackedAt(Row + 3 * X);
-      if (Found > 0 && C == Colors[0]) continue;
-      if (Found > 1 && C == Colors[1]) continue;
-      if (Found == 2) return false;
-      Colors[Found++] = C;
-    }
-  }
-  if (Found != 2) return false;
-  Dark = FromPacked(Colors[0]);
-  Light = FromPacked(Colors[1]);
-  if (RvRGBToGray(Light) < RvRGBToGray(Dark)) std::swap(Dark, Light);
-  return true;
-}
-
 TRvBitmap* RvAsBlackWhite(TRvBitmap& Bitmap, std::unique_ptr<TRvBitmap>& Holder, TRGB Palette[2]) {
   RvCreateRGB(0, 0, 0, Palette[0]);
   RvCreateRGB(255, 255, 255, Palette[1]);
@@ -68,19 +48,8 @@ TRvBitmap* RvAsBlackWhite(TRvBitmap& Bitmap, std::unique_ptr<TRvBitmap>& Holder,
     TRvBitmap* Source = RvAs24Bit(Bitmap, Color24);
     if (Source == nullptr) return nullptr;
     TRGB Dark, Light;
-    if (RvFindTwoColors(*Source, Dark, Light)) {
-      Holder = std::make_unique<TRvBitmap>();
-      Holder->Allocate(Source->Width(), Source->Height(), rvpf1Bit);
-      if (Holder->Width() != Source->Width()) return nullptr;
-      const std::uint32_t LightKey = RvRGBToPacked(Light);
-      std::vector<std::uint8_t> Bits(static_cast<std::size_t>(Holder->RowLen()));
-      for (int Y = 0; Y < Source->Height(); ++Y) {
-        std::fill(Bits.begin(), Bits.end(), 0);
-        const std::uint8_t* Row = Source->Scanline(Y);
-        for (int X = 0; X < Source->Width(); ++X)
-          if (PackedAt(Row + 3 * X) == LightKey) RvSetBit(Bits.data(), X, 1);
-        std::memcpy(Holder->Scanline(Y), Bits.data(), Bits.size());
-      }
+    if (auto TwoColors = RvTwoColorsToBW(Source, Dark, Light)) {
+      Holder = std::move(TwoColors);
       Palette[0] = Dark;
       Palette[1] = Light;
       return Holder.get();

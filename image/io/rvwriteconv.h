@@ -17,10 +17,6 @@ namespace rv {
 // Null when the picture is empty or cannot be converted.
 TRvBitmap* RvAs24Bit(TRvBitmap& Bitmap, std::unique_ptr<TRvBitmap>& Holder);
 
-// True when a 24-bit picture holds exactly two colours; Dark gets the one
-// of lower gray level.
-bool RvFindTwoColors(TRvBitmap& Bitmap24, TRGB& Dark, TRGB& Light);
-
 // A 1-bit picture (a set bit is white): the picture itself when it is 1-bit;
 // a two-colour picture with its lighter colour as the set bits (Palette 0
 // and 1 := its dark and light colours); any other a converted copy (Palette
