@@ -3,17 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "fuzz_support.h"
 #include "image/io/pcx/rvpcx.h"
 #include "image/io/rvsafeio.h"
 #include "image/model/rvlists.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool capped = [] {
-    rv::RvSetMaxPixels(1 << 20);
-    rv::RvSetMaxAllocation(64 << 20);
-    return true;
-  }();
-  (void)capped;
+  FuzzSetUp(1 << 20, std::int64_t{64} << 20);
   platform::TBytesStream stream(data, static_cast<std::int64_t>(size));
   {
     rv::TIOParamsVals params;

@@ -1,0 +1,227 @@
+// JPEG and PNG decoding through our codecs into a TRvBitmap, side by side
+// with a bare libjpeg-turbo / libpng decode of the same bytes into a plain
+// buffer. Each "Ours" run reports its time over the bare run's as vs_bare.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+#include <png.h>
+
+#include "image/io/jpeg/jpegfilt.h"
+#include "image/io/png/rvpng.h"
+#include "image/model/rvbitmap.h"
+#include "platform/stream.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Seconds per iteration of the bare runs, by subject.
+std::map<std::string, double>& BareTimes() {
+  static std::map<std::string, double> Times;
+  return Times;
+}
+
+// A photograph-like picture: smooth gradients with fine noise.
+void MakePhoto(rv::TRvBitmap& Bmp, int W, int H) {
+  Bmp.Allocate(W, H, rv::rvpf24Bit);
+  std::uint32_t S = 1;
+  for (int Y = 0; Y < H; ++Y) {
+    std::uint8_t* Row = Bmp.Scanline(Y);
+    for (int X = 0; X < W; ++X) {
+      S = S * 1664525u + 1013904223u;
+      const int N = static_cast<int>(S >> 28) - 8;
+      Row[3 * X] = static_cast<std::uint8_t>(std::clamp((X * 255) / W + N, 0, 255));
+      Row[3 * X + 1] = static_cast<std::uint8_t>(std::clamp((Y * 255) / H + N, 0, 255));
+      Row[3 * X + 2] = static_cast<std::uint8_t>(std::clamp(((X + Y) * 127) / (W + H) + 64 + N, 0, 255));
+    }
+  }
+}
+
+const std::vector<std::uint8_t>& JpegFile() {
+  static const std::vector<std::uint8_t> Data = [] {
+    rv::TRvBitmap Bmp;
+    MakePhoto(Bmp, 6000, 4000);
+    rv::TIOParamsVals Params;
+    Params.JpegQuality = 90;
+    platform::TMemoryStream S;
+    rv::TRvLocalProgress P;
+    rv::JpegWriteStream(S, Bmp, Params, P.Rec);
+    return S.Data();
+  }();
+  return Data;
+}
+
+const std::vector<std::uint8_t>& PngFile() {
+  static const std::vector<std::uint8_t> Data = [] {
+    rv::TRvBitmap Bmp;
+    MakePhoto(Bmp, 3000, 2000);
+    rv::TIOParamsVals Params;
+    Params.PngFilter = 9; // libpng's own choice, as most writers do
+    Params.PngCompression = 6;
+    platform::TMemoryStream S;
+    rv::TRvLocalProgress P;
+    rv::PngWriteStream(S, Bmp, Params, nullptr, P.Rec);
+    return S.Data();
+  }();
+  return Data;
+}
+
+// ---- Bare decodes
+
+struct TBareJpegError {
+  jpeg_error_mgr Pub;
+  std::jmp_buf Jump;
+};
+
+[[noreturn]] void BareJpegExit(j_common_ptr Info) {
+  std::longjmp(reinterpret_cast<TBareJpegError*>(Info->err)->Jump, 1);
+}
+
+bool BareJpegDecode(const std::vector<std::uint8_t>& Data, int Denominator, std::size_t& Bytes) {
+  jpeg_decompress_struct Info;
+  TBareJpegError Err;
+  Info.err = jpeg_std_error(&Err.Pub);
+  Err.Pub.error_exit = BareJpegExit;
+  std::uint8_t* volatile Buffer = nullptr;
+  if (setjmp(Err.Jump) != 0) {
+    jpeg_destroy_decompress(&Info);
+    delete[] Buffer;
+    return false;
+  }
+  jpeg_create_decompress(&Info);
+  jpeg_mem_src(&Info, Data.data(), static_cast<unsigned long>(Data.size()));
+  jpeg_read_header(&Info, TRUE);
+  Info.out_color_space = JCS_EXT_BGR;
+  Info.scale_num = 1;
+  Info.scale_denom = static_cast<unsigned>(Denominator);
+  jpeg_start_decompress(&Info);
+  const std::size_t Stride = Info.output_width * 3;
+  Bytes = Stride * Info.output_height;
+  Buffer = new std::uint8_t[Bytes];
+  while (Info.output_scanline < Info.output_height) {
+    JSAMPROW Row = Buffer + Info.output_scanline * Stride;
+    jpeg_read_scanlines(&Info, &Row, 1);
+  }
+  jpeg_finish_decompress(&Info);
+  jpeg_destroy_decompress(&Info);
+  benchmark::DoNotOptimize(Buffer[Bytes / 2]);
+  delete[] Buffer;
+  return true;
+}
+
+struct TBarePngSource {
+  const std::uint8_t* Data;
+  std::size_t Size;
+  std::size_t Pos;
+};
+
+void BarePngRead(png_structp Png, png_bytep Out, std::size_t Length) {
+  auto* S = static_cast<TBarePngSource*>(png_get_io_ptr(Png));
+  if (S->Pos + Length > S->Size) png_error(Png, "short");
+  std::memcpy(Out, S->Data + S->Pos, Length);
+  S->Pos += Length;
+}
+
+bool BarePngDecode(const std::vector<std::uint8_t>& Data) {
+  TBarePngSource Source{Data.data(), Data.size(), 0};
+  png_structp Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop Info = png_create_info_struct(Png);
+  std::uint8_t* volatile Buffer = nullptr;
+  if (setjmp(png_jmpbuf(Png)) != 0) {
+    png_destroy_read_struct(&Png, &Info, nullptr);
+    delete[] Buffer;
+    return false;
+  }
+  png_set_read_fn(Png, &Source, BarePngRead);
+  png_read_info(Png, Info);
+  png_set_bgr(Png);
+  png_read_update_info(Png, Info);
+  const std::size_t Stride = png_get_rowbytes(Png, Info);
+  const png_uint_32 H = png_get_image_height(Png, Info);
+  Buffer = new std::uint8_t[Stride * H];
+  for (png_uint_32 Y = 0; Y < H; ++Y) png_read_row(Png, Buffer + Y * Stride, nullptr);
+  png_read_end(Png, nullptr);
+  png_destroy_read_struct(&Png, &Info, nullptr);
+  benchmark::DoNotOptimize(Buffer[Stride * H / 2]);
+  delete[] Buffer;
+  return true;
+}
+
+// ---- Benchmarks
+
+template <typename F>
+void Timed(benchmark::State& State, const std::string& Subject, bool Bare, F Body) {
+  const auto Start = Clock::now();
+  for (auto _ : State) Body();
+  const double PerIteration =
+      std::chrono::duration<double>(Clock::now() - Start).count() / static_cast<double>(State.iterations());
+  if (Bare) {
+    BareTimes()[Subject] = PerIteration;
+  } else if (BareTimes().count(Subject) != 0) {
+    State.counters["vs_bare"] = PerIteration / BareTimes()[Subject];
+  }
+}
+
+void JpegBare(benchmark::State& State) {
+  const auto& Data = JpegFile();
+  const int Denominator = static_cast<int>(State.range(0));
+  Timed(State, "jpeg/" + std::to_string(Denominator), true, [&] {
+    std::size_t Bytes = 0;
+    if (!BareJpegDecode(Data, Denominator, Bytes)) State.SkipWithError("bare decode failed");
+  });
+}
+
+void JpegOurs(benchmark::State& State) {
+  const auto& Data = JpegFile();
+  const int Denominator = static_cast<int>(State.range(0));
+  Timed(State, "jpeg/" + std::to_string(Denominator), false, [&] {
+    platform::TBytesStream S(Data.data(), static_cast<std::int64_t>(Data.size()));
+    rv::TRvBitmap Bmp;
+    rv::TIOParamsVals Params;
+    Params.JpegScale = static_cast<std::uint8_t>(Denominator == 1 ? 1 : 4);
+    rv::TRvLocalProgress P;
+    rv::JpegReadStream(S, Bmp, Params, false, P.Rec);
+    if (P.Rec.IsAborting()) State.SkipWithError("our decode failed");
+    benchmark::DoNotOptimize(Bmp.Scanline(0));
+  });
+}
+
+void PngBare(benchmark::State& State) {
+  const auto& Data = PngFile();
+  Timed(State, "png", true, [&] {
+    if (!BarePngDecode(Data)) State.SkipWithError("bare decode failed");
+  });
+}
+
+void PngOurs(benchmark::State& State) {
+  const auto& Data = PngFile();
+  Timed(State, "png", false, [&] {
+    platform::TBytesStream S(Data.data(), static_cast<std::int64_t>(Data.size()));
+    rv::TRvBitmap Bmp;
+    rv::TIOParamsVals Params;
+    std::unique_ptr<rv::TRvMask> Mask;
+    rv::TRvLocalProgress P;
+    rv::PngReadStream(S, Bmp, Params, P.Rec, false, Mask, false);
+    if (P.Rec.IsAborting()) State.SkipWithError("our decode failed");
+    benchmark::DoNotOptimize(Bmp.Scanline(0));
+  });
+}
+
+} // namespace
+
+BENCHMARK(JpegBare)->Name("Jpeg6000x4000/Full/Bare")->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegOurs)->Name("Jpeg6000x4000/Full/Ours")->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegBare)->Name("Jpeg6000x4000/OneEighth/Bare")->Arg(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegOurs)->Name("Jpeg6000x4000/OneEighth/Ours")->Arg(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(PngBare)->Name("Png3000x2000/Bare")->Unit(benchmark::kMillisecond);
+BENCHMARK(PngOurs)->Name("Png3000x2000/Ours")->Unit(benchmark::kMillisecond);

@@ -1,0 +1,65 @@
+// BMP files come from anywhere: the header read, then the full decode, must
+// stay inside their buffers; a decoded picture written at 24 (or 1) bits and
+// read again must come back unchanged.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "fuzz_support.h"
+#include "image/io/bmp/rvbmp.h"
+#include "image/io/rvsafeio.h"
+#include "platform/stream.h"
+
+namespace {
+
+bool SamePixels(rv::TRvBitmap& A, rv::TRvBitmap& B) {
+  if (A.Width() != B.Width() || A.Height() != B.Height() || A.PixelFormat() != B.PixelFormat())
+    return false;
+  const int bits = A.PixelFormat() == rv::rvpf1Bit ? 1 : 24;
+  const std::int64_t usedBits = static_cast<std::int64_t>(A.Width()) * bits;
+  for (int y = 0; y < A.Height(); ++y) {
+    std::uint8_t* a = A.Scanline(y);
+    std::uint8_t* b = B.Scanline(y);
+    for (std::int64_t i = 0; i < usedBits; ++i) {
+      const bool x = (a[i >> 3] >> (7 - (i & 7))) & 1;
+      const bool z = (b[i >> 3] >> (7 - (i & 7))) & 1;
+      if (x != z) return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
+  FuzzSetUp(1 << 20, std::int64_t{64} << 20);
+
+  platform::TBytesStream header(Data, static_cast<std::int64_t>(Size));
+  rv::TIOParamsVals params;
+  rv::TRvLocalProgress p1;
+  rv::BmpReadStream(header, nullptr, 0, params, p1.Rec, true);
+
+  platform::TBytesStream full(Data, static_cast<std::int64_t>(Size));
+  rv::TRvBitmap bitmap;
+  rv::TRvLocalProgress p2;
+  rv::BmpReadStream(full, &bitmap, static_cast<std::int64_t>(Size), params, p2.Rec, false);
+  if (p2.Rec.IsAborting() || bitmap.Width() < 1 ||
+      static_cast<std::int64_t>(bitmap.Width()) * bitmap.Height() > 65536)
+    return 0;
+
+  rv::TIOParamsVals out;
+  out.BitsPerSample = bitmap.PixelFormat() == rv::rvpf1Bit ? 1 : 8;
+  out.SamplesPerPixel = 3;
+  platform::TMemoryStream written;
+  rv::TRvLocalProgress p3;
+  rv::BmpWriteStream(written, bitmap, out, p3.Rec);
+  if (p3.Rec.IsAborting()) std::abort();
+  written.SetPosition(0);
+  rv::TRvBitmap again;
+  rv::TIOParamsVals back;
+  rv::TRvLocalProgress p4;
+  rv::BmpReadStream(written, &again, 0, back, p4.Rec, false);
+  // A 1-bit picture keeps its bits only through the black-and-white palette.
+  if (p4.Rec.IsAborting() || !SamePixels(bitmap, again)) std::abort();
+  return 0;
+}

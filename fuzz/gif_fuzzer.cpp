@@ -1,0 +1,56 @@
+// GIF reader on arbitrary bytes, with the program's LZW coders installed:
+// header only, then every frame in full; the first frame is written again
+// and must read back. A low pixel cap keeps each input small.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "fuzz_support.h"
+#include "image/io/gif/giflzw.h"
+#include "image/io/gif/gifread.h"
+#include "image/io/gif/gifwrite.h"
+#include "image/io/lzwhooks.h"
+#include "image/io/rvsafeio.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzSetUp(1 << 18, std::int64_t{64} << 20);
+  platform::TBytesStream stream(data, static_cast<std::int64_t>(size));
+  int frames = 0;
+  {
+    rv::TIOParamsVals params;
+    rv::TRvBitmap bitmap;
+    std::unique_ptr<rv::TRvMask> mask;
+    rv::TRvLocalProgress progress;
+    rv::GifReadStream(stream, bitmap, frames, false, mask, true, progress.Rec, params);
+  }
+  // Every read walks the whole file: a few frames are enough.
+  for (int index = 0; index < frames && index < 8; ++index) {
+    stream.SetPosition(0);
+    rv::TIOParamsVals params;
+    params.GifImageIndex = index;
+    rv::TRvBitmap bitmap;
+    std::unique_ptr<rv::TRvMask> mask;
+    rv::TRvLocalProgress progress;
+    int count = 0;
+    rv::GifReadStream(stream, bitmap, count, index % 2 == 1, mask, false, progress.Rec, params);
+    if (index != 0 || progress.Rec.IsAborting() || bitmap.Width() < 1 ||
+        std::int64_t{bitmap.Width()} * bitmap.Height() > 16384)
+      continue;
+    platform::TMemoryStream out;
+    rv::TRvLocalProgress writing;
+    rv::GifWriteStream(out, bitmap, params, writing.Rec);
+    if (writing.Rec.IsAborting()) std::abort();
+    out.SetPosition(0);
+    rv::TIOParamsVals again;
+    rv::TRvBitmap reread;
+    std::unique_ptr<rv::TRvMask> mask2;
+    rv::TRvLocalProgress reading;
+    int count2 = 0;
+    rv::GifReadStream(out, reread, count2, true, mask2, false, reading.Rec, again);
+    if (reading.Rec.IsAborting() || count2 != 1 || reread.Width() != bitmap.Width() ||
+        reread.Height() != bitmap.Height())
+      std::abort();
+  }
+  return 0;
+}

@@ -1,0 +1,45 @@
+// TIFF reader on arbitrary bytes: header only, then every page decoded in
+// full (strips, tiles, CCITT, LZW, PackBits, the Exif directory), then the
+// same bytes as the TIFF structure of an Exif block. The LZW coders sit in
+// the record's hooks as the application installs them; a low pixel cap keeps
+// each input small.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "image/io/rvsafeio.h"
+#include "image/io/tiff/exif.h"
+#include "image/io/tiff/tifflzw.h"
+#include "image/io/tiff/tiffread.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzSetUp(1 << 18, std::int64_t{32} << 20);
+  platform::TBytesStream stream(data, static_cast<std::int64_t>(size));
+  int count = 0;
+  {
+    rv::TIOParamsVals params;
+    params.TiffLzwDecompress = rv::TiffLzwDecompress;
+    rv::TRvBitmap bitmap;
+    std::unique_ptr<rv::TRvMask> mask;
+    rv::TRvLocalProgress progress;
+    rv::TiffReadStream(bitmap, stream, count, false, false, mask, true, progress.Rec, &params);
+  }
+  for (int page = 0; page < count && page < 3; ++page) {
+    rv::TIOParamsVals params;
+    params.TiffLzwDecompress = rv::TiffLzwDecompress;
+    params.TiffImageIndex = page;
+    rv::TRvBitmap bitmap;
+    std::unique_ptr<rv::TRvMask> mask;
+    rv::TRvLocalProgress progress;
+    int pages = 0;
+    rv::TiffReadStream(bitmap, stream, pages, false, false, mask, false, progress.Rec, &params);
+  }
+  std::vector<std::uint8_t> app1 = {'E', 'x', 'i', 'f', 0, 0};
+  app1.insert(app1.end(), data, data + size);
+  rv::TIOParamsVals exif;
+  rv::RvLoadExifFromApp1(app1.data(), static_cast<std::int64_t>(app1.size()), exif);
+  return 0;
+}

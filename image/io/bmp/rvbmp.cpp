@@ -1,0 +1,587 @@
+#include "image/io/bmp/rvbmp.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "image/io/rvsafeio.h"
+#include "image/model/rvbits.h"
+#include "image/model/rvcolorconv.h"
+#include "image/model/rvlists.h"
+#include "image/model/rvquantizer.h"
+
+namespace rv {
+
+namespace {
+
+constexpr std::uint16_t BmpMagic = 0x4D42; // "BM"
+constexpr std::uint32_t BiRgb = 0;
+constexpr std::uint32_t BiRle8 = 1;
+constexpr std::uint32_t BiRle4 = 2;
+constexpr std::uint32_t BiBitFields = 3;
+
+inline std::uint16_t Get16(const std::uint8_t* P) {
+  return static_cast<std::uint16_t>(P[0] | (P[1] << 8));
+}
+inline std::uint32_t Get32(const std::uint8_t* P) {
+  return static_cast<std::uint32_t>(P[0]) | (static_cast<std::uint32_t>(P[1]) << 8) |
+         (static_cast<std::uint32_t>(P[2]) << 16) | (static_cast<std::uint32_t>(P[3]) << 24);
+}
+inline void Put16(std::uint8_t* P, std::uint32_t V) {
+  P[0] = static_cast<std::uint8_t>(V);
+  P[1] = static_cast<std::uint8_t>(V >> 8);
+}
+inline void Put32(std::uint8_t* P, std::uint32_t V) {
+  Put16(P, V);
+  Put16(P + 2, V >> 16);
+}
+
+// A shift in either direction, as the 16-bit unpacking needs it; whatever a
+// strange mask asks for, the result stays a defined byte.
+inline std::uint8_t ShiftToByte(std::uint32_t V, int Shift) {
+  if (Shift >= 32 || Shift <= -32) return 0;
+  return static_cast<std::uint8_t>(Shift >= 0 ? V >> Shift : V << -Shift);
+}
+
+// A channel of a 32-bit pixel through its mask, widened or narrowed to 8 bits.
+struct TChannel {
+  std::uint32_t Mask = 0;
+  int Low = 0;
+  int Width = 0;
+  explicit TChannel(std::uint32_t M) : Mask(M) {
+    while (Low < 32 && !(M & (1u << Low))) ++Low;
+    Width = RvMaskShiftWidth(M);
+  }
+  std::uint8_t Get(std::uint32_t Pixel) const {
+    if (Width == 0) return 0;
+    const std::uint32_t v = (Pixel & Mask) >> Low;
+    if (Width >= 8) return static_cast<std::uint8_t>(v >> (Width - 8));
+    return static_cast<std::uint8_t>(v * 255u / ((1u << Width) - 1u));
+  }
+};
+
+// The parsed headers of one BMP.
+struct TBmpHeader {
+  std::int64_t Start = 0;
+  std::uint32_t FileSize = 0;
+  std::uint32_t PixelOffset = 0;
+  std::uint32_t HeaderSize = 0;
+  std::int64_t Width = 0;
+  std::int64_t Height = 0; // negative: rows stored top row first
+  int Bits = 0;
+  std::uint32_t Compression = BiRgb;
+  std::uint32_t ImageSize = 0;
+  std::uint32_t Masks[3] = {0, 0, 0};
+};
+
+void SetSampleLayout(int Bits, TIOParamsVals& Params) {
+  switch (Bits) {
+  case 24:
+  case 32:
+    Params.BitsPerSample = 8;
+    Params.SamplesPerPixel = 3;
+    break;
+  case 16:
+    Params.BitsPerSample = 5;
+    Params.SamplesPerPixel = 3;
+    break;
+  case 8:
+  case 4:
+  case 1:
+    Params.BitsPerSample = Bits;
+    Params.SamplesPerPixel = 1;
+    break;
+  default:
+    break;
+  }
+}
+
+// Reads the palette of Count entries of EntrySize bytes into Params.
+void ReadColorMap(TRvStreamReader& In, TIOParamsVals& Params, int Count, int EntrySize) {
+  Params.FreeColorMap();
+  if (Count < 1) return;
+  TRGB* map = Params.AllocColorMap(Count);
+  std::uint8_t entry[4] = {0, 0, 0, 0};
+  for (int i = 0; i < Count; ++i) {
+    In.Read(entry, EntrySize);
+    map[i].b = entry[0];
+    map[i].g = entry[1];
+    map[i].r = entry[2];
+  }
+}
+
+// A 256-entry copy of the colour map, black past its end, so that any index
+// byte stays inside it.
+std::array<TRGB, 256> FullPalette(const TIOParamsVals& Params) {
+  std::array<TRGB, 256> pal{};
+  if (Params.ColorMap)
+    std::copy_n(Params.ColorMap.get(), std::min(Params.ColorMapCount, 256), pal.begin());
+  return pal;
+}
+
+// Allocates the picture after the library's caps. Rows that the reader
+// fills whole are left as they are; the others (run-length data, padding)
+// are cleared here, row by row, which costs far less than a pixel fill.
+bool AllocatePixels(TRvBitmap& Bitmap, std::int64_t Width, std::int64_t Height,
+                    TRvPixelFormat Format, bool Clear) {
+  std::int64_t total = 0;
+  if (Width > INT32_MAX || Height > INT32_MAX || !RvPixelsAllowed(Width, Height) ||
+      !RvSizeMul(RvRowLen(Width, RvPixelFormatBitCount(Format)), Height, total) ||
+      !RvAllocationAllowed(total))
+    return false;
+  try {
+    Bitmap.Allocate(static_cast<int>(Width), static_cast<int>(Height), Format);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (Bitmap.Width() != Width || Bitmap.Height() != Height || Bitmap.PixelFormat() != Format)
+    return false;
+  if (Clear)
+    for (int y = 0; y < Bitmap.Height(); ++y)
+      std::memset(Bitmap.Scanline(y), 0, static_cast<std::size_t>(Bitmap.RowLen()));
+  return true;
+}
+
+bool Supported(const TBmpHeader& H) {
+  switch (H.Bits) {
+  case 1:
+  case 24:
+    return H.Compression == BiRgb;
+  case 4:
+    return H.Compression == BiRgb || H.Compression == BiRle4;
+  case 8:
+    return H.Compression == BiRgb || H.Compression == BiRle8;
+  case 16:
+  case 32:
+    return H.Compression == BiRgb || H.Compression == BiBitFields;
+  default:
+    return false;
+  }
+}
+
+void ReadPixels(TRvStreamReader& In, TRvBitmap& Bitmap, const TBmpHeader& H, TIOParamsVals& Params,
+                TRvProgressRec& Progress, std::int64_t DataSize) {
+  const int width = Bitmap.Width();
+  const int height = Bitmap.Height();
+  const bool topDown = H.Height < 0;
+  const std::int64_t rowBytes = RvRowLen(width, H.Bits);
+  const std::array<TRGB, 256> pal = FullPalette(Params);
+
+  if (H.Compression == BiRle8 || H.Compression == BiRle4) {
+    const std::int64_t size = std::min(DataSize > 0 ? DataSize : In.Remaining(), In.Remaining());
+    TRvBuffer data;
+    if (size > 0 && !data.Allocate(size)) {
+      Progress.Abort();
+      return;
+    }
+    In.Read(data.Data(), size);
+    if (H.Compression == BiRle8)
+      BmpDecodeRle8(Bitmap, data.Data(), size, Progress, pal.data(), 256, topDown);
+    else
+      BmpDecodeRle4(Bitmap, data.Data(), size, Progress, pal.data(), 256, topDown);
+    return;
+  }
+
+  TRvBuffer line;
+  if (!line.Allocate(rowBytes)) {
+    Progress.Abort();
+    return;
+  }
+  std::uint8_t* src = line.Data();
+
+  std::uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+  if (H.Compression == BiBitFields) std::copy_n(H.Masks, 3, masks);
+  const int wr = RvMaskShiftWidth(masks[0]);
+  const int wg = RvMaskShiftWidth(masks[1]);
+  const int wb = RvMaskShiftWidth(masks[2]);
+  const TChannel red(masks[0]), green(masks[1]), blue(masks[2]);
+  const bool plain32 = H.Compression != BiBitFields || (masks[0] | masks[1] | masks[2]) == 0 ||
+                       (masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF);
+  const bool invert1 = H.Bits == 1 && Params.ColorMapCount == 2 && pal[0].r == 255 &&
+                       pal[0].g == 255 && pal[0].b == 255 && pal[1].r == 0 && pal[1].g == 0 &&
+                       pal[1].b == 0;
+
+  const std::size_t pixelBytes = 3 * static_cast<std::size_t>(width);
+  const std::size_t padding = static_cast<std::size_t>(Bitmap.RowLen()) -
+                              std::min<std::size_t>(pixelBytes, Bitmap.RowLen());
+  for (int i = 0; i < height; ++i) {
+    Progress.Step(i);
+    if (Progress.IsAborting()) {
+      // Rows never reached show as zeros, not as old memory.
+      for (; i < height; ++i)
+        std::memset(Bitmap.Scanline(topDown ? i : height - 1 - i), 0,
+                    static_cast<std::size_t>(Bitmap.RowLen()));
+      return;
+    }
+    const int y = topDown ? i : height - 1 - i;
+    std::uint8_t* dst = Bitmap.Scanline(y);
+    if (H.Bits != 1 && H.Bits != 24 && padding != 0) std::memset(dst + pixelBytes, 0, padding);
+    switch (H.Bits) {
+    case 24:
+      In.Read(dst, rowBytes);
+      break;
+    case 1:
+      In.Read(dst, rowBytes);
+      if (invert1)
+        for (std::int64_t k = 0; k < rowBytes; ++k) dst[k] = static_cast<std::uint8_t>(~dst[k]);
+      break;
+    case 32:
+      In.Read(src, rowBytes);
+      for (int x = 0; x < width; ++x) {
+        const std::uint8_t* p = src + 4 * static_cast<std::size_t>(x);
+        std::uint8_t* q = dst + 3 * static_cast<std::size_t>(x);
+        if (plain32) {
+          q[0] = p[0];
+          q[1] = p[1];
+          q[2] = p[2];
+        } else {
+          // Masks other than the usual byte order would otherwise give
+          // wrong colours: each channel is taken through its mask.
+          const std::uint32_t v = Get32(p);
+          q[0] = blue.Get(v);
+          q[1] = green.Get(v);
+          q[2] = red.Get(v);
+        }
+      }
+      break;
+    case 16:
+      In.Read(src, rowBytes);
+      for (int x = 0; x < width; ++x) {
+        const std::uint32_t v = Get16(src + 2 * static_cast<std::size_t>(x));
+        std::uint8_t* q = dst + 3 * static_cast<std::size_t>(x);
+        q[2] = ShiftToByte(v & masks[0], wg + wb - (8 - wr));
+        q[1] = ShiftToByte(v & masks[1], wb - (8 - wg));
+        q[0] = ShiftToByte((v & 0xFF) & masks[2], -(8 - wb));
+      }
+      break;
+    case 8:
+      In.Read(src, rowBytes);
+      for (int x = 0; x < width; ++x) {
+        const TRGB& c = pal[src[x]];
+        std::uint8_t* q = dst + 3 * static_cast<std::size_t>(x);
+        q[0] = c.b;
+        q[1] = c.g;
+        q[2] = c.r;
+      }
+      break;
+    case 4:
+      In.Read(src, rowBytes);
+      for (int x = 0; x < width; ++x) {
+        const std::uint8_t b = src[x >> 1];
+        const TRGB& c = pal[(x & 1) ? (b & 0x0F) : (b >> 4)];
+        std::uint8_t* q = dst + 3 * static_cast<std::size_t>(x);
+        q[0] = c.b;
+        q[1] = c.g;
+        q[2] = c.r;
+      }
+      break;
+    default:
+      break;
+    }
+  }
+}
+
+} // namespace
+
+int BmpDpiFromPpm(std::int32_t PixelsPerMetre) {
+  return RvRound(static_cast<double>(PixelsPerMetre) / 100.0 * 2.54);
+}
+
+std::int32_t BmpPpmFromDpi(int Dpi) { return RvRound(static_cast<double>(Dpi) / 2.54 * 100.0); }
+
+void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Size,
+                   TIOParamsVals& Params, TRvProgressRec& Progress, bool HeaderOnly) {
+  TRvStreamReader in(Stream);
+  TBmpHeader h;
+  h.Start = in.Position();
+  std::uint8_t fileHeader[14] = {};
+  in.Read(fileHeader, sizeof fileHeader);
+  h.FileSize = Get32(fileHeader + 2);
+  h.PixelOffset = Get32(fileHeader + 10);
+  if (h.FileSize != 0 && Size <= 0) Size = h.FileSize;
+  if (Get16(fileHeader) != BmpMagic) {
+    Progress.Abort();
+    return;
+  }
+
+  h.HeaderSize = in.U32LE();
+  if (h.HeaderSize < 12) {
+    // Nothing sensible follows a header shorter than the smallest one.
+    Progress.Abort();
+    return;
+  }
+  Params.FreeColorMap();
+
+  if (h.HeaderSize == 12) {
+    std::uint8_t core[8] = {};
+    in.Read(core, sizeof core);
+    Params.BmpVersion = 2;
+    h.Width = Get16(core);
+    h.Height = Get16(core + 2);
+    h.Bits = Get16(core + 6);
+    Params.DpiX = RvDefaultDpiX;
+    Params.DpiY = RvDefaultDpiY;
+    if (h.Bits <= 8) ReadColorMap(in, Params, 1 << h.Bits, 3);
+  } else {
+    std::uint8_t info[64] = {};
+    Put32(info, h.HeaderSize);
+    in.Read(info + 4, std::min<std::uint32_t>(h.HeaderSize, 64) - 4);
+    if (h.HeaderSize > 64) in.Skip(static_cast<std::int64_t>(h.HeaderSize) - 64);
+    Params.BmpVersion = h.HeaderSize == 64 ? 3 : h.HeaderSize == 40 ? 1 : 0;
+    h.Width = static_cast<std::int32_t>(Get32(info + 4));
+    h.Height = static_cast<std::int32_t>(Get32(info + 8));
+    h.Bits = Get16(info + 14);
+    h.Compression = Get32(info + 16);
+    h.ImageSize = Get32(info + 20);
+    // A resolution of zero or less says nothing: the default stands in.
+    const int dpiX = BmpDpiFromPpm(static_cast<std::int32_t>(Get32(info + 24)));
+    const int dpiY = BmpDpiFromPpm(static_cast<std::int32_t>(Get32(info + 28)));
+    Params.DpiX = dpiX > 0 ? dpiX : RvDefaultDpiX;
+    Params.DpiY = dpiY > 0 ? dpiY : RvDefaultDpiY;
+    std::uint32_t used = Get32(info + 32);
+    if (used > 256) used = 0;
+    if (used == 0 && h.Bits <= 8) used = 1u << h.Bits;
+    if (used != 0) ReadColorMap(in, Params, static_cast<int>(used), 4);
+    if (h.Compression == BiBitFields) {
+      // Version 2 and later headers carry the masks themselves (the OS/2
+      // header of 64 bytes does not); older files put them after the palette.
+      if (h.HeaderSize >= 52 && h.HeaderSize != 64)
+        for (int k = 0; k < 3; ++k) h.Masks[k] = Get32(info + 40 + 4 * k);
+      else
+        for (int k = 0; k < 3; ++k) h.Masks[k] = in.U32LE();
+    }
+  }
+  Params.Width = static_cast<std::int32_t>(h.Width);
+  // Top-down files store a negative height; the picture is as high either way.
+  Params.Height =
+      static_cast<std::int32_t>(std::min<std::int64_t>(std::llabs(h.Height), INT32_MAX));
+  Params.BmpCompression = (h.Compression == BiRle8 || h.Compression == BiRle4) ? 1 : 0;
+  SetSampleLayout(h.Bits, Params);
+
+  if (h.PixelOffset != 0) in.Seek(h.Start + h.PixelOffset);
+  const std::int64_t dataSize =
+      Size > 0 ? Size - (in.Position() - h.Start) : static_cast<std::int64_t>(h.ImageSize);
+
+  if (HeaderOnly) return;
+  // A picture without pixels, or one whose depth and compression this reader
+  // cannot decode, is a failed read rather than a blank picture.
+  if (Bitmap == nullptr || h.Width < 1 || h.Height == 0 || !Supported(h)) {
+    Progress.Abort();
+    return;
+  }
+  const std::int64_t height = std::llabs(h.Height);
+  // Uncompressed rows are written whole (a short read is zero-filled by the
+  // reader); run-length data may skip pixels, so they start from a cleared picture.
+  const bool rle = h.Compression == BiRle8 || h.Compression == BiRle4;
+  if (!AllocatePixels(*Bitmap, h.Width, height, h.Bits == 1 ? rvpf1Bit : rvpf24Bit, rle)) {
+    Progress.Abort();
+    return;
+  }
+  Progress.Per = 100.0 / static_cast<double>(height);
+  ReadPixels(in, *Bitmap, h, Params, Progress, dataSize);
+}
+
+void BmpWritePalette(platform::TStream& Stream, const TRGB* ColorMap, int Count,
+                     TRvProgressRec& Progress) {
+  if (ColorMap == nullptr || Count < 1) return;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(Count) * 4, 0);
+  for (int i = 0; i < Count; ++i) {
+    bytes[4 * i] = ColorMap[i].b;
+    bytes[4 * i + 1] = ColorMap[i].g;
+    bytes[4 * i + 2] = ColorMap[i].r;
+  }
+  RvSafeStreamWrite(Stream, *Progress.Aborting, bytes.data(),
+                    static_cast<std::int64_t>(bytes.size()));
+}
+
+namespace {
+
+// A copy of Source in Format.
+std::unique_ptr<TRvBitmap> ConvertedCopy(TRvBitmap& Source, TRvPixelFormat Format) {
+  auto copy = std::make_unique<TRvBitmap>();
+  copy->Assign(&Source);
+  copy->ConvertPixelFormat(Format);
+  if (copy->PixelFormat() != Format || copy->Width() != Source.Width() ||
+      copy->Height() != Source.Height())
+    return nullptr;
+  return copy;
+}
+
+void MakeFileHeader(std::uint8_t* Out, std::uint32_t FileSize, std::uint32_t PixelOffset) {
+  std::memset(Out, 0, 14);
+  Put16(Out, BmpMagic);
+  Put32(Out + 2, FileSize);
+  Put32(Out + 10, PixelOffset);
+}
+
+} // namespace
+
+void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
+                    TRvProgressRec& Progress) {
+  TRvAbortFlag& aborting = *Progress.Aborting;
+  const int bits = (Params.BitsPerSample == 1 || Params.BitsPerSample == 4)
+                       ? Params.BitsPerSample
+                       : (Params.SamplesPerPixel == 1 ? 8 : 24);
+  const int width = Bitmap.Width();
+  const int height = Bitmap.Height();
+  if (width < 1 || height < 1 || Bitmap.PixelFormat() == rvpfNone) {
+    Progress.Abort();
+    return;
+  }
+  const bool core = Params.BmpVersion == 2;
+  // The core header holds 16-bit sizes: a larger picture cannot be written in it.
+  if (core && (width > 0xFFFF || height > 0xFFFF)) {
+    Progress.Abort();
+    return;
+  }
+  const std::uint32_t headerSize = core ? 12 : Params.BmpVersion == 3 ? 64 : 40;
+  const bool rle = !core && Params.BmpCompression == 1 && (bits == 4 || bits == 8);
+  const std::int64_t rowBytes = RvRowLen(width, bits);
+  const int colours = bits <= 8 ? 1 << bits : 0;
+
+  // The picture the rows come from, and the palette written before them.
+  std::unique_ptr<TRvBitmap> copy;
+  TRvBitmap* work = &Bitmap;
+  std::vector<TRGB> palette;
+  if (bits == 1) {
+    palette = {TRGB{0, 0, 0}, TRGB{255, 255, 255}};
+    if (Bitmap.PixelFormat() != rvpf1Bit) {
+      std::unique_ptr<TRvBitmap> rgb;
+      TRvBitmap* source = &Bitmap;
+      if (Bitmap.PixelFormat() != rvpf24Bit) {
+        rgb = ConvertedCopy(Bitmap, rvpf24Bit);
+        source = rgb.get();
+      }
+      TRGB c1, c2;
+      if (source != nullptr) copy = RvTwoColorsToBW(source, c1, c2);
+      if (copy)
+        palette = {c1, c2};
+      else
+        copy = ConvertedCopy(Bitmap, rvpf1Bit);
+      work = copy.get();
+    }
+  } else if (Bitmap.PixelFormat() != rvpf24Bit) {
+    copy = ConvertedCopy(Bitmap, rvpf24Bit);
+    work = copy.get();
+  }
+  if (work == nullptr) {
+    Progress.Abort();
+    return;
+  }
+
+  std::unique_ptr<TRvQuantizer> quantizer;
+  if (bits == 4 || bits == 8) {
+    Params.FreeColorMap();
+    TRGB* map = Params.AllocColorMap(colours);
+    quantizer = std::make_unique<TRvQuantizer>(work, map, colours);
+    palette.assign(map, map + colours);
+  } else if (bits == 1) {
+    Params.SetColorMap(palette.data(), 2);
+  }
+
+  const std::int64_t start = Stream.Position();
+  std::uint8_t fileHeader[14];
+  MakeFileHeader(fileHeader, 0, 0);
+  RvSafeStreamWrite(Stream, aborting, fileHeader, sizeof fileHeader);
+
+  std::uint8_t header[64] = {};
+  Put32(header, headerSize);
+  if (core) {
+    Put16(header + 4, static_cast<std::uint32_t>(width));
+    Put16(header + 6, static_cast<std::uint32_t>(height));
+    Put16(header + 8, 1);
+  } else {
+    Put32(header + 4, static_cast<std::uint32_t>(width));
+    Put32(header + 8, static_cast<std::uint32_t>(height));
+    Put16(header + 12, 1);
+    Put32(header + 16, rle ? (bits == 4 ? BiRle4 : BiRle8) : BiRgb);
+    Put32(header + 24, static_cast<std::uint32_t>(BmpPpmFromDpi(Params.DpiX)));
+    Put32(header + 28, static_cast<std::uint32_t>(BmpPpmFromDpi(Params.DpiY)));
+    Put32(header + 32, static_cast<std::uint32_t>(colours));
+    Put32(header + 36, 1u << bits);
+  }
+  RvSafeStreamWrite(Stream, aborting, header, headerSize);
+
+  if (!palette.empty() && !Progress.IsAborting()) {
+    if (core) {
+      RvSafeStreamWrite(Stream, aborting, palette.data(),
+                        static_cast<std::int64_t>(palette.size() * sizeof(TRGB)));
+    } else {
+      BmpWritePalette(Stream, palette.data(), static_cast<int>(palette.size()), Progress);
+    }
+  }
+  const std::int64_t pixelStart = Stream.Position();
+
+  Progress.Per = 100.0 / height;
+  std::vector<std::uint8_t> line(static_cast<std::size_t>(rowBytes));
+  std::vector<std::uint8_t> indexes;
+  std::vector<std::uint8_t> packed;
+  if (quantizer) indexes.resize(static_cast<std::size_t>(width));
+  if (rle) packed.resize(static_cast<std::size_t>(BmpRleRowBound(width)));
+
+  for (int i = 0; i < height && !Progress.IsAborting(); ++i) {
+    Progress.Step(i);
+    if (Progress.IsAborting()) break;
+    const std::uint8_t* src = work->Scanline(height - 1 - i);
+    std::fill(line.begin(), line.end(), 0);
+    if (bits == 24) {
+      std::memcpy(line.data(), src, static_cast<std::size_t>(width) * 3);
+    } else if (bits == 1) {
+      // The padding bits of the last byte go out cleared.
+      std::memcpy(line.data(), src, static_cast<std::size_t>((width + 7) / 8));
+      if (width & 7)
+        line[static_cast<std::size_t>(width / 8)] &=
+            static_cast<std::uint8_t>(0xFF00u >> (width & 7));
+    } else {
+      for (int x = 0; x < width; ++x) {
+        const std::uint8_t* p = src + 3 * static_cast<std::size_t>(x);
+        const std::uint32_t c = (static_cast<std::uint32_t>(p[2]) << 16) | (p[1] << 8) | p[0];
+        indexes[static_cast<std::size_t>(x)] =
+            static_cast<std::uint8_t>(std::clamp(quantizer->RGBIndex(c), 0, colours - 1));
+      }
+      if (rle) {
+        const int n = bits == 8 ? BmpEncodeRle8(indexes.data(), width, packed.data())
+                                : BmpEncodeRle4(indexes.data(), width, packed.data());
+        RvSafeStreamWrite(Stream, aborting, packed.data(), n);
+        continue;
+      }
+      if (bits == 8) {
+        std::copy(indexes.begin(), indexes.end(), line.begin());
+      } else {
+        for (int x = 0; x < width; ++x)
+          line[static_cast<std::size_t>(x / 2)] |=
+              static_cast<std::uint8_t>((x & 1) ? indexes[static_cast<std::size_t>(x)]
+                                                : indexes[static_cast<std::size_t>(x)] << 4);
+      }
+    }
+    RvSafeStreamWrite(Stream, aborting, line.data(), rowBytes);
+  }
+  if (rle && !Progress.IsAborting()) {
+    const std::uint8_t endOfBitmap[2] = {0, 1};
+    RvSafeStreamWrite(Stream, aborting, endOfBitmap, 2);
+  }
+  if (Progress.IsAborting()) return;
+
+  const std::int64_t end = Stream.Position();
+  // Sizes are 32-bit fields: a file they cannot describe is not finished.
+  if (end - start > 0xFFFFFFFFll) {
+    Progress.Abort();
+    return;
+  }
+  MakeFileHeader(fileHeader, static_cast<std::uint32_t>(end - start),
+                 static_cast<std::uint32_t>(pixelStart - start));
+  Stream.Seek(start, platform::soBeginning);
+  RvSafeStreamWrite(Stream, aborting, fileHeader, sizeof fileHeader);
+  if (core) {
+    Put16(header + 10, static_cast<std::uint32_t>(bits));
+  } else {
+    Put16(header + 14, static_cast<std::uint32_t>(bits));
+    Put32(header + 20, static_cast<std::uint32_t>(end - pixelStart));
+  }
+  RvSafeStreamWrite(Stream, aborting, header, headerSize);
+  Stream.Seek(end, platform::soBeginning);
+}
+
+} // namespace rv

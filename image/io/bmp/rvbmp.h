@@ -1,0 +1,35 @@
+// Device-independent bitmap files ("BM"): the reader for every depth and
+// compression Windows and OS/2 write, and the writer at 1, 4, 8 and 24 bits,
+// uncompressed or run-length encoded.
+#pragma once
+
+#include <cstdint>
+
+#include "image/io/bmp/rvbmprle.h"
+#include "image/io/rvioparams.h"
+#include "image/model/rvbitmap.h"
+#include "image/model/rvprogress.h"
+#include "platform/stream.h"
+
+namespace rv {
+
+// Reads one BMP at the stream position. Size: bytes of the BMP in the
+// stream when known, else 0 or less. With HeaderOnly only Params is filled
+// and Bitmap may be null. Failure sets the progress record's abort flag.
+void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Size,
+                   TIOParamsVals& Params, TRvProgressRec& Progress, bool HeaderOnly);
+
+// Writes Bitmap as a BMP at the stream position, at the depth, header and
+// compression Params asks for. A short write sets the abort flag.
+void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
+                    TRvProgressRec& Progress);
+
+// Writes Count palette entries as 4-byte entries (blue, green, red, 0).
+void BmpWritePalette(platform::TStream& Stream, const TRGB* ColorMap, int Count,
+                     TRvProgressRec& Progress);
+
+// Dots per inch from pixels per metre (and back), halves to even.
+int BmpDpiFromPpm(std::int32_t PixelsPerMetre);
+std::int32_t BmpPpmFromDpi(int Dpi);
+
+} // namespace rv

@@ -1,0 +1,256 @@
+#include "image/io/gif/gifread.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "image/io/lzwhooks.h"
+#include "image/io/rvsafeio.h"
+
+namespace rv {
+
+namespace {
+
+constexpr int ExtensionIntroducer = 0x21;
+constexpr int ImageSeparator = 0x2C;
+constexpr int Trailer = 0x3B;
+constexpr int GraphicControlLabel = 0xF9;
+constexpr int CommentLabel = 0xFE;
+
+// A colour table as the frame uses it: always 256 entries, those the file
+// does not give black, so that any index byte finds a colour.
+struct TGifPalette {
+  TRGB Entries[256];
+  int Bits = 1;
+};
+
+void ReadPalette(TRvStreamReader& R, int Bits, TGifPalette& Palette) {
+  std::uint8_t Raw[3 * 256];
+  const int Count = 1 << Bits;
+  R.Read(Raw, 3 * Count); // what the file lacks reads as zeros
+  std::fill(std::begin(Palette.Entries), std::end(Palette.Entries), TRGB{});
+  for (int I = 0; I < Count; ++I) RvCreateRGB(Raw[3 * I], Raw[3 * I + 1], Raw[3 * I + 2], Palette.Entries[I]);
+  Palette.Bits = Bits;
+}
+
+// Data sub-blocks up to the 0 length or the end of the input.
+void SkipSubBlocks(TRvStreamReader& R) {
+  for (;;) {
+    const int Length = R.ReadByte();
+    if (Length <= 0 || !R.Skip(Length)) return;
+  }
+}
+
+// Packed byte, delay (two bytes) and transparent index.
+void ReadGraphicControl(TRvStreamReader& R, std::uint8_t (&State)[4]) {
+  const int Size = R.ReadByte();
+  if (Size < 0) return;
+  std::memset(State, 0, sizeof(State));
+  const int Taken = std::min(Size, 4);
+  R.ReadSome(State, Taken);
+  // A block whose size byte is not 4 is stepped over by its own length, so
+  // the blocks after it are still found.
+  R.Skip(Size - Taken);
+  SkipSubBlocks(R);
+}
+
+void ReadComment(TRvStreamReader& R, TIOParamsVals& Params) {
+  char Text[255];
+  for (;;) {
+    const int Length = R.ReadByte();
+    if (Length <= 0) return;
+    const auto Got = static_cast<std::size_t>(R.ReadSome(Text, Length));
+    const std::size_t Used = static_cast<std::size_t>(std::find(Text, Text + Got, '\0') - Text);
+    if (Used > 0) Params.GifComments.emplace_back(Text, Used);
+    if (Got < static_cast<std::size_t>(Length)) return;
+  }
+}
+
+void Report(TRvProgressRec& Progress, int Percent) {
+  if (Progress.OnProgress) Progress.OnProgress(Progress.Sender, Percent);
+}
+
+struct TGifDescriptor {
+  int Left = 0;
+  int Top = 0;
+  int Width = 0;
+  int Height = 0;
+  bool Interlaced = false;
+};
+
+// The wanted frame; false when reading has to stop.
+bool ReadFrame(TRvStreamReader& R, platform::TStream& Stream, const TGifDescriptor& D,
+               const TGifPalette& Palette, const std::uint8_t (&Control)[4], TRvBitmap& Bitmap,
+               bool NoAlpha, std::unique_ptr<TRvMask>& Mask, bool HeaderOnly,
+               TRvProgressRec& Progress, TIOParamsVals& Params) {
+  Report(Progress, 30);
+  if (Progress.IsAborting()) return false;
+  const TRGB* Colors = Palette.Entries;
+  const std::uint8_t TransparentIndex = Control[3];
+  Params.GifTransparentColor = Colors[TransparentIndex];
+  Params.GifXPos = D.Left;
+  Params.GifYPos = D.Top;
+  Params.Width = D.Width;
+  Params.Height = D.Height;
+  Params.GifDelayTime = Control[1] | (Control[2] << 8);
+  Params.GifHasTransparentColor = (Control[0] & 1) != 0;
+  Params.GifDisposal = static_cast<std::uint8_t>((Control[0] >> 2) & 7);
+  Params.GifInterlaced = D.Interlaced;
+
+  TRvBuffer Indices;
+  if (HeaderOnly) {
+    R.ReadByte(); // LZW code size
+    SkipSubBlocks(R);
+  } else {
+    // An empty frame would give an empty picture reported as read.
+    if (!RvPixelsAllowed(D.Width, D.Height) || !Indices.Allocate(std::int64_t{D.Width} * D.Height)) {
+      Progress.Abort();
+      return false;
+    }
+    const TGifLzwDecompressProc Decode =
+        Params.GifLzwDecompress != nullptr ? Params.GifLzwDecompress : RvDefaultGifLzwDecompress;
+    R.Sync();
+    const std::int64_t Before = Stream.Position();
+    if (Decode != nullptr) Decode(Stream, D.Height, D.Width, Indices.Data(), D.Interlaced);
+    const std::int64_t After = Stream.Position();
+    if (After == Before) {
+      Progress.Abort();
+      return false;
+    }
+    if (!R.Seek(After)) R.Seek(R.End());
+    Report(Progress, 70);
+    if (Progress.IsAborting()) return false;
+  }
+
+  Params.FreeColorMap();
+  Params.BitsPerSample = Palette.Bits;
+  Params.SetColorMap(Colors, 1 << Palette.Bits);
+  if (HeaderOnly) return true;
+
+  const bool OneBit = Palette.Bits == 1 && RvRGBToPacked(Colors[0]) == 0 &&
+                      RvRGBToPacked(Colors[1]) == 0xFFFFFF;
+  if (!RvAllocateBitmap(Bitmap, D.Width, D.Height, OneBit ? rvpf1Bit : rvpf24Bit)) {
+    Progress.Abort();
+    return false;
+  }
+  if (!NoAlpha) {
+    if (!Mask) Mask = std::make_unique<TRvMask>();
+    Mask->Allocate(D.Width, D.Height, 8);
+    Mask->Fill(255);
+  }
+  const bool Transparent = !NoAlpha && Params.GifHasTransparentColor;
+  bool AnyTransparent = false;
+  const std::size_t Width = static_cast<std::size_t>(D.Width);
+  for (int Y = 0; Y < D.Height; ++Y) {
+    const std::uint8_t* Source = Indices.Data() + static_cast<std::size_t>(Y) * Width;
+    std::uint8_t* Row = Bitmap.Scanline(Y);
+    if (OneBit) {
+      std::memset(Row, 0, (Width + 7) / 8);
+      // An index past the two entries is black, like every colour the table
+      // does not give.
+      for (std::size_t X = 0; X < Width; ++X)
+        if (Source[X] == 1) Row[X >> 3] |= static_cast<std::uint8_t>(0x80 >> (X & 7));
+    } else {
+      // Entries past the file's table are black, so an index beyond the
+      // table never reads outside the palette.
+      for (std::size_t X = 0; X < Width; ++X) {
+        const TRGB& C = Colors[Source[X]];
+        Row[3 * X] = C.b;
+        Row[3 * X + 1] = C.g;
+        Row[3 * X + 2] = C.r;
+      }
+    }
+    if (Transparent) {
+      std::uint8_t* Alpha = Mask->ScanLine(Y);
+      for (std::size_t X = 0; X < Width; ++X)
+        if (Source[X] == TransparentIndex) {
+          Alpha[X] = 0;
+          AnyTransparent = true;
+        }
+    }
+  }
+  if (AnyTransparent) Mask->SetFull(false);
+  return true;
+}
+
+} // namespace
+
+void GifReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, int& FrameCount, bool NoAlpha,
+                   std::unique_ptr<TRvMask>& Mask, bool HeaderOnly, TRvProgressRec& Progress,
+                   TIOParamsVals& Params) {
+  FrameCount = 0;
+  Report(Progress, 0);
+  if (Progress.IsAborting()) return;
+  std::uint8_t Control[4] = {0, 0, 0, 0};
+
+  TRvStreamReader R(Stream);
+  std::uint8_t Head[13];
+  R.Read(Head, sizeof(Head));
+  if (std::memcmp(Head, "GIF", 3) != 0) {
+    Progress.Abort();
+    return;
+  }
+  Params.GifVersion.assign(reinterpret_cast<const char*>(Head), 6);
+  Params.GifScreenWidth = Head[6] | (Head[7] << 8);
+  Params.GifScreenHeight = Head[8] | (Head[9] << 8);
+  Params.GifAspectRatio = Head[12];
+  Params.DpiX = RvDefaultDpiX;
+  Params.DpiY = RvDefaultDpiY;
+  Params.SamplesPerPixel = 1;
+
+  TGifPalette Global;
+  std::fill(std::begin(Global.Entries), std::end(Global.Entries), TRGB{});
+  Global.Bits = (Head[10] & 7) + 1;
+  if ((Head[10] & 0x80) != 0) {
+    ReadPalette(R, Global.Bits, Global);
+    Params.GifBackground = Global.Entries[Head[11]];
+  }
+  if (R.AtEnd()) Progress.Abort();
+
+  const int Wanted = Params.GifImageIndex;
+  TGifPalette Local;
+  while (!Progress.IsAborting()) {
+    const int Block = R.ReadByte();
+    // The last byte of the file ends it, whatever it holds.
+    if (Block < 0 || R.AtEnd() || Block == Trailer) break;
+    if (Block == ExtensionIntroducer) {
+      const int Label = R.ReadByte();
+      if (Label == GraphicControlLabel && FrameCount == Wanted)
+        ReadGraphicControl(R, Control);
+      else if (Label == CommentLabel)
+        ReadComment(R, Params);
+      else
+        SkipSubBlocks(R);
+    } else if (Block == ImageSeparator) {
+      std::uint8_t Raw[9];
+      R.Read(Raw, sizeof(Raw));
+      TGifDescriptor D;
+      D.Left = Raw[0] | (Raw[1] << 8);
+      D.Top = Raw[2] | (Raw[3] << 8);
+      D.Width = Raw[4] | (Raw[5] << 8);
+      D.Height = Raw[6] | (Raw[7] << 8);
+      D.Interlaced = (Raw[8] & 0x40) != 0;
+      const bool HasLocal = (Raw[8] & 0x80) != 0;
+      const int LocalBits = (Raw[8] & 7) + 1;
+      if (FrameCount != Wanted) {
+        if (HasLocal) R.Skip(3 << LocalBits);
+        R.ReadByte(); // LZW code size
+        SkipSubBlocks(R);
+      } else {
+        if (HasLocal) ReadPalette(R, LocalBits, Local);
+        ReadFrame(R, Stream, D, HasLocal ? Local : Global, Control, Bitmap, NoAlpha, Mask, HeaderOnly,
+                  Progress, Params);
+      }
+      ++FrameCount;
+    }
+  }
+  Params.GifImageCount = FrameCount;
+  if (!Progress.IsAborting()) Report(Progress, 100);
+}
+
+void GifReadFile(const std::string& FileName, TRvBitmap& Bitmap, int& FrameCount, bool NoAlpha,
+                 std::unique_ptr<TRvMask>& Mask, TRvProgressRec& Progress, TIOParamsVals& Params) {
+  platform::TFileStream Stream(FileName, platform::fmOpenRead);
+  GifReadStream(Stream, Bitmap, FrameCount, NoAlpha, Mask, false, Progress, Params);
+}
+
+} // namespace rv

@@ -1,0 +1,34 @@
+// Reading one frame of a GIF file (GIF87a or GIF89a) by its index. The LZW
+// stage is whatever decoder the parameter record or the library-wide slot
+// holds; without one, reading fails.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "image/io/rvioparams.h"
+#include "image/model/rvbitmap.h"
+#include "image/model/rvmask.h"
+#include "image/model/rvprogress.h"
+#include "platform/stream.h"
+
+namespace rv {
+
+// Reads frame Params.GifImageIndex (0-based) into Bitmap: 1-bit when the
+// palette is exactly black then white, 24-bit otherwise. Walks the whole
+// file, so FrameCount (and GifImageCount) receive the number of frames. Unless
+// NoAlpha, Mask (created when null) becomes the frame's transparency: 8-bit,
+// 255 opaque, 0 transparent. With HeaderOnly only Params are filled. Bad data
+// set the abort flag; an index beyond the last frame decodes nothing and is
+// no failure.
+void GifReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, int& FrameCount, bool NoAlpha,
+                   std::unique_ptr<TRvMask>& Mask, bool HeaderOnly, TRvProgressRec& Progress,
+                   TIOParamsVals& Params);
+
+// Opens the file for reading (EStreamError when it cannot be opened) and
+// reads the whole frame.
+void GifReadFile(const std::string& FileName, TRvBitmap& Bitmap, int& FrameCount, bool NoAlpha,
+                 std::unique_ptr<TRvMask>& Mask, TRvProgressRec& Progress, TIOParamsVals& Params);
+
+} // namespace rv

@@ -1,0 +1,482 @@
+#include "image/io/jpeg/jpegfilt.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "image/io/jpeg/jpegglue.h"
+#include "image/io/rvsafeio.h"
+
+namespace rv {
+
+namespace {
+
+// A progressive file may hold any number of scans, each a pass over the whole
+// picture; real files have a dozen, a crafted one could keep us busy forever.
+constexpr int JpegMaxScans = 500;
+
+constexpr int JpegMarkerLimit = 0xFFFF;
+
+// The bitmap at the decoded size, after the library-wide caps. Its rows are
+// not cleared here: every row is decoded over, and the rows a failed decode
+// never reached are cleared afterwards (ZeroRowsFrom), which spares a whole
+// pass over a large photograph.
+bool AllocateOutput(TRvBitmap& Bitmap, std::int64_t Width, std::int64_t Height) {
+  std::int64_t Total = 0;
+  if (Width > INT32_MAX || Height > INT32_MAX || !RvPixelsAllowed(Width, Height) ||
+      !RvSizeMul(RvRowLen(Width, 24), Height, Total) || !RvAllocationAllowed(Total))
+    return false;
+  try {
+    Bitmap.Allocate(static_cast<int>(Width), static_cast<int>(Height), rvpf24Bit);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return Bitmap.Width() == Width && Bitmap.Height() == Height;
+}
+
+void ZeroRowsFrom(TRvBitmap& Bitmap, int First) {
+  for (int Y = std::max(First, 0); Y < Bitmap.Height(); ++Y)
+    std::memset(Bitmap.Scanline(Y), 0, static_cast<std::size_t>(Bitmap.RowLen()));
+}
+
+// One decompression: the library record, its error manager and its source.
+// Lives in the frame that calls the library, outside the one that sets the
+// jump point, and releases everything however the decode ended.
+struct TJpegDecoder {
+  jpeg_decompress_struct Info;
+  TJpegErrorMgr Err;
+  jpeg_progress_mgr Monitor;
+  TRvAbortFlag* Cancel = nullptr;
+  bool Created = false;
+  // The bitmap and the rows decoded into it; -1 before it is allocated.
+  TRvBitmap* Target = nullptr;
+  int RowsDone = -1;
+
+  TJpegDecoder() {
+    std::memset(&Info, 0, sizeof(Info));
+    std::memset(&Monitor, 0, sizeof(Monitor));
+  }
+  ~TJpegDecoder() {
+    if (Created) jpeg_destroy_decompress(&Info);
+    JpegFreeStreamSource(&Info);
+    if (Target != nullptr && RowsDone >= 0 && RowsDone < Target->Height()) {
+      try {
+        ZeroRowsFrom(*Target, RowsDone);
+      } catch (...) {
+        Target->FreeBits();
+      }
+    }
+  }
+  TJpegDecoder(const TJpegDecoder&) = delete;
+  TJpegDecoder& operator=(const TJpegDecoder&) = delete;
+};
+
+struct TJpegEncoder {
+  jpeg_compress_struct Info;
+  TJpegErrorMgr Err;
+  bool Created = false;
+
+  TJpegEncoder() { std::memset(&Info, 0, sizeof(Info)); }
+  ~TJpegEncoder() {
+    if (Created) jpeg_destroy_compress(&Info);
+    JpegFreeStreamDest(&Info);
+  }
+  TJpegEncoder(const TJpegEncoder&) = delete;
+  TJpegEncoder& operator=(const TJpegEncoder&) = delete;
+};
+
+bool IsSet(const TRvAbortFlag* Flag) {
+  return Flag != nullptr && Flag->load(std::memory_order_relaxed);
+}
+
+void JpegMonitor(j_common_ptr Info) {
+  if (!Info->is_decompressor) return;
+  auto* D = static_cast<TJpegDecoder*>(Info->client_data);
+  if (D->Info.input_scan_number > JpegMaxScans || IsSet(D->Cancel)) JpegErrorExit(Info);
+}
+
+J_DCT_METHOD DctMethod(std::uint8_t Value, J_DCT_METHOD Default) {
+  switch (Value) {
+  case 0: return JDCT_ISLOW;
+  case 1: return JDCT_IFAST;
+  case 2: return JDCT_FLOAT;
+  default: return Default;
+  }
+}
+
+int ScaleDenominator(const TIOParamsVals& Params, int StoredWidth, int StoredHeight) {
+  switch (Params.JpegScale) {
+  case 0: return JpegAutoScale(StoredWidth, StoredHeight, Params.Width, Params.Height);
+  case 1: return 1;
+  case 2: return 2;
+  case 3: return 4;
+  case 4: return 8;
+  default: return 1;
+  }
+}
+
+// The steps that call the library while reading. Returns false when the
+// library jumped back with a fatal error (the flag is then set). Keeps no
+// object with a destructor in this frame.
+bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitmap,
+                     TIOParamsVals& Params, bool HeaderOnly, TRvProgressRec& Progress,
+                     TRvBuffer& Buffer) {
+  TRvAbortFlag* Aborting = Progress.Aborting;
+  if (setjmp(D.Err.Jump) != 0) return false;
+
+  jpeg_create_decompress(&D.Info);
+  D.Created = true;
+  if (IsSet(Aborting)) return true;
+  JpegStreamSource(&D.Info, &Stream, Aborting);
+  if (IsSet(Aborting)) return true;
+  D.Monitor.progress_monitor = JpegMonitor;
+  D.Info.progress = &D.Monitor;
+  // Whole-picture buffers (progressive files) stay within the library-wide
+  // allocation cap instead of taking whatever a header asks for.
+  D.Info.mem->max_memory_to_use =
+      static_cast<long>(std::min<std::int64_t>(RvMaxAllocation(), LONG_MAX));
+
+  jpeg_save_markers(&D.Info, JPEG_COM, JpegMarkerLimit);
+  for (int M = 0; M < 16; ++M) jpeg_save_markers(&D.Info, JPEG_APP0 + M, JpegMarkerLimit);
+  jpeg_read_header(&D.Info, TRUE);
+
+  Params.BitsPerSample = 8;
+  bool KnownSpace = true;
+  switch (D.Info.jpeg_color_space) {
+  case JCS_RGB:
+    Params.JpegColorSpace = 0;
+    Params.SamplesPerPixel = 3;
+    D.Info.out_color_space = JCS_EXT_BGR;
+    break;
+  case JCS_GRAYSCALE:
+    Params.JpegColorSpace = 1;
+    Params.SamplesPerPixel = 1;
+    D.Info.out_color_space = JCS_EXT_BGR;
+    break;
+  case JCS_YCbCr:
+    Params.JpegColorSpace = 2;
+    Params.SamplesPerPixel = 3;
+    D.Info.out_color_space = JCS_EXT_BGR;
+    break;
+  case JCS_CMYK:
+    Params.JpegColorSpace = 3;
+    Params.SamplesPerPixel = 4;
+    D.Info.out_color_space = JCS_CMYK;
+    break;
+  case JCS_YCCK:
+    Params.JpegColorSpace = 4;
+    Params.SamplesPerPixel = 4;
+    D.Info.out_color_space = JCS_CMYK;
+    break;
+  default: KnownSpace = false; break;
+  }
+  D.Info.dct_method = DctMethod(Params.JpegDctMethod, D.Info.dct_method);
+
+  switch (D.Info.density_unit) {
+  case 0:
+  case 1:
+    Params.DpiX = D.Info.X_density;
+    Params.DpiY = D.Info.Y_density;
+    break;
+  case 2:
+    Params.DpiX = static_cast<std::int32_t>(std::trunc(D.Info.X_density * 2.54));
+    Params.DpiY = static_cast<std::int32_t>(std::trunc(D.Info.Y_density * 2.54));
+    break;
+  default: break;
+  }
+
+  Params.FreeColorMap();
+  Params.JpegProgressive = jpeg_has_multiple_scans(&D.Info) != 0;
+  Params.UnscaledWidth = static_cast<std::int32_t>(D.Info.image_width);
+  Params.UnscaledHeight = static_cast<std::int32_t>(D.Info.image_height);
+
+  const int Denominator = ScaleDenominator(Params, Params.UnscaledWidth, Params.UnscaledHeight);
+  D.Info.scale_num = 1;
+  D.Info.scale_denom = static_cast<unsigned>(Denominator);
+  Params.JpegScaleUsed = Denominator;
+  // The output size without decoding anything: a progressive file would
+  // otherwise be read whole just to learn its size.
+  jpeg_calc_output_dimensions(&D.Info);
+  if (IsSet(Aborting)) return true;
+  Params.Width = static_cast<std::int32_t>(D.Info.output_width);
+  Params.Height = static_cast<std::int32_t>(D.Info.output_height);
+  if (HeaderOnly) return true;
+
+  // Samples the library would hand over unconverted, in a count our
+  // three-byte rows cannot take: refused rather than written past a row.
+  if (!KnownSpace) {
+    Progress.Abort();
+    return true;
+  }
+  const std::int64_t Width = D.Info.output_width;
+  const std::int64_t Height = D.Info.output_height;
+  const bool Cmyk = D.Info.out_color_space == JCS_CMYK;
+  if (!AllocateOutput(Bitmap, Width, Height) || (Cmyk && !Buffer.Allocate(Width * 4))) {
+    Progress.Abort();
+    return true;
+  }
+  D.Target = &Bitmap;
+  D.RowsDone = 0;
+  jpeg_start_decompress(&D.Info);
+  if (IsSet(Aborting)) return true;
+  // The library decides the output size; it must be the one allocated.
+  if (D.Info.output_width != Width || D.Info.output_height != Height ||
+      (!Cmyk && D.Info.output_components != 3) || (Cmyk && D.Info.output_components != 4)) {
+    Progress.Abort();
+    return true;
+  }
+
+  Progress.Per = 100.0 / static_cast<double>(Height);
+  Progress.Val = 0;
+  int RowNo = 0;
+  std::int32_t Work = 0;
+  const std::size_t Padding = static_cast<std::size_t>(Bitmap.RowLen() - Width * 3);
+  while (D.Info.output_scanline < D.Info.output_height) {
+    std::uint8_t* Row = Bitmap.Scanline(RowNo);
+    if (Padding > 0) std::memset(Row + Width * 3, 0, Padding);
+    JSAMPROW Target = Cmyk ? Buffer.Data() : Row;
+    const JDIMENSION Got = jpeg_read_scanlines(&D.Info, &Target, 1);
+    if (Cmyk && Got == 1) {
+      const std::uint8_t* Src = Buffer.Data();
+      for (std::int64_t X = 0; X < Width; ++X) JpegCmykToBgr(Src + X * 4, Row + X * 3);
+    }
+    if (IsSet(Aborting) || Got == 0) break;
+    RowNo += static_cast<int>(Got);
+    D.RowsDone = RowNo;
+    Work += static_cast<std::int32_t>(Got);
+    Progress.Step(Work);
+    if (IsSet(Aborting)) break;
+  }
+  if (D.Info.output_scanline < D.Info.output_height) Progress.Abort();
+  return true;
+}
+
+// Ends a complete decode. The flag is detached first: an error in what
+// follows the picture does not make a whole picture a failure.
+void JpegFinishDecode(TJpegDecoder& D) {
+  D.Err.Aborting = nullptr;
+  D.Cancel = nullptr;
+  if (setjmp(D.Err.Jump) != 0) return;
+  jpeg_finish_decompress(&D.Info);
+}
+
+void CollectMarkers(TJpegDecoder& D, TIOParamsVals& Params) {
+  Params.JpegMarkers.Clear();
+  if (!D.Created) return;
+  bool First = true;
+  for (jpeg_saved_marker_ptr M = D.Info.marker_list; M != nullptr; M = M->next) {
+    // The file's own JFIF header: the writer makes a new one.
+    const bool SkipIt = First && M->marker == JPEG_APP0;
+    First = false;
+    if (SkipIt) continue;
+    Params.JpegMarkers.AddMarker(static_cast<std::uint8_t>(M->marker), M->data,
+                                 static_cast<int>(M->data_length));
+  }
+}
+
+// The Adobe segment's transform byte tells a decoder how the components are
+// coded. A copy that disagrees with the colour space being written would
+// make every reader mis-colour the picture.
+bool AdobeMarkerMisfits(const std::uint8_t* Data, int Length, J_COLOR_SPACE Space) {
+  if (Length < 12 || std::memcmp(Data, "Adobe", 5) != 0) return false;
+  const int Transform = Data[11];
+  switch (Space) {
+  case JCS_RGB:
+  case JCS_CMYK: return Transform != 0;
+  case JCS_YCbCr: return Transform != 1;
+  case JCS_YCCK: return Transform != 2;
+  default: return false;
+  }
+}
+
+// The steps that call the library while writing; false after a fatal
+// library error. Keeps no object with a destructor in this frame.
+bool JpegEncodeSteps(TJpegEncoder& E, platform::TStream& Stream, TRvBitmap& Source,
+                     TIOParamsVals& Params, TRvProgressRec& Progress, TRvBuffer& Buffer) {
+  TRvAbortFlag* Aborting = Progress.Aborting;
+  if (setjmp(E.Err.Jump) != 0) return false;
+
+  jpeg_create_compress(&E.Info);
+  E.Created = true;
+  JpegStreamDest(&E.Info, &Stream, Aborting);
+  if (IsSet(Aborting)) return true;
+
+  E.Info.image_width = static_cast<JDIMENSION>(std::max(Source.Width(), 0));
+  E.Info.image_height = static_cast<JDIMENSION>(std::max(Source.Height(), 0));
+  E.Info.input_components = 3;
+  E.Info.in_color_space = JCS_EXT_BGR;
+  J_COLOR_SPACE Space = JCS_RGB;
+  switch (Params.JpegColorSpace) {
+  case 0: Space = JCS_RGB; break;
+  case 1: Space = JCS_GRAYSCALE; break;
+  case 2: Space = JCS_YCbCr; break;
+  case 3:
+    E.Info.input_components = 4;
+    E.Info.in_color_space = JCS_CMYK;
+    Space = JCS_CMYK;
+    break;
+  case 4:
+    E.Info.input_components = 4;
+    E.Info.in_color_space = JCS_CMYK;
+    Space = JCS_YCCK;
+    break;
+  default: Space = JCS_RGB; break;
+  }
+  jpeg_set_defaults(&E.Info);
+  jpeg_set_colorspace(&E.Info, Space);
+
+  // The density fields hold 16 bits.
+  auto Density = [](std::int32_t Dpi, std::int32_t Default) {
+    return static_cast<UINT16>(std::clamp(Dpi != 0 ? Dpi : Default, 0, 0xFFFF));
+  };
+  E.Info.density_unit = 1;
+  E.Info.X_density = Density(Params.DpiX, RvDefaultDpiX);
+  E.Info.Y_density = Density(Params.DpiY, RvDefaultDpiY);
+  E.Info.dct_method = DctMethod(Params.JpegDctMethod, E.Info.dct_method);
+  E.Info.optimize_coding = Params.JpegOptimalHuffman ? TRUE : FALSE;
+  // The library's smoothing arithmetic is defined for 0..100 only.
+  E.Info.smoothing_factor = std::clamp(Params.JpegSmoothing, 0, 100);
+  jpeg_set_quality(&E.Info, Params.JpegQuality, TRUE);
+  if (Params.JpegProgressive) jpeg_simple_progression(&E.Info);
+
+  const bool Cmyk = E.Info.in_color_space == JCS_CMYK;
+  const std::int64_t Width = E.Info.image_width;
+  if (Cmyk && !Buffer.Allocate(std::max<std::int64_t>(Width, 1) * 4)) {
+    Progress.Abort();
+    return true;
+  }
+
+  jpeg_start_compress(&E.Info, TRUE);
+  const TRvMarkerList& Markers = Params.JpegMarkers;
+  for (int N = 0; N < Markers.Count(); ++N) {
+    const int Length = Markers.MarkerLength(N);
+    if (Markers.MarkerType(N) == JPEG_APP0 + 14 &&
+        AdobeMarkerMisfits(Markers.MarkerData(N), Length, Space))
+      continue;
+    jpeg_write_marker(&E.Info, Markers.MarkerType(N), Markers.MarkerData(N),
+                      static_cast<unsigned>(Length));
+  }
+
+  const int Height = static_cast<int>(E.Info.image_height);
+  Progress.Per = Height > 0 ? 100.0 / Height : 0;
+  Progress.Val = 0;
+  int RowNo = 0;
+  std::int32_t Work = 0;
+  while (E.Info.next_scanline < E.Info.image_height) {
+    std::uint8_t* Row = Source.Scanline(RowNo);
+    JSAMPROW Target = Row;
+    if (Cmyk) {
+      std::uint8_t* Dst = Buffer.Data();
+      for (std::int64_t X = 0; X < Width; ++X) JpegBgrToCmyk(Row + X * 3, Dst + X * 4);
+      Target = Dst;
+    }
+    const JDIMENSION Put = jpeg_write_scanlines(&E.Info, &Target, 1);
+    if (Put == 0) break;
+    RowNo += static_cast<int>(Put);
+    Work += static_cast<std::int32_t>(Put);
+    Progress.Step(Work);
+    if (IsSet(Aborting)) break;
+  }
+  if (!IsSet(Aborting) && E.Info.next_scanline < E.Info.image_height) Progress.Abort();
+  if (!IsSet(Aborting)) jpeg_finish_compress(&E.Info);
+  return true;
+}
+
+} // namespace
+
+int JpegAutoScale(int StoredWidth, int StoredHeight, int WishedWidth, int WishedHeight) {
+  if (WishedWidth <= 0 || WishedHeight <= 0) return 1;
+  for (int E = 3; E >= 0; --E) {
+    const int D = 1 << E;
+    if (StoredWidth / D >= WishedWidth && StoredHeight / D >= WishedHeight) return D;
+  }
+  return 1;
+}
+
+std::int64_t JpegFindStart(platform::TStream& Stream) {
+  const std::int64_t Start = Stream.Position();
+  std::uint8_t Bytes[102];
+  const std::int64_t Got = Stream.Read(Bytes, sizeof(Bytes));
+  Stream.SetPosition(Start);
+  for (std::int64_t Offset = 0; Offset < 100 && Offset + 3 <= Got; ++Offset) {
+    if (Bytes[Offset] == 0xFF && Bytes[Offset + 1] == 0xD8 && Bytes[Offset + 2] == 0xFF)
+      return Start + Offset;
+  }
+  return -1;
+}
+
+void JpegCmykToBgr(const std::uint8_t* Cmyk, std::uint8_t* Bgr) {
+  const unsigned K = Cmyk[3];
+  Bgr[2] = static_cast<std::uint8_t>(Cmyk[0] * K / 255);
+  Bgr[1] = static_cast<std::uint8_t>(Cmyk[1] * K / 255);
+  Bgr[0] = static_cast<std::uint8_t>(Cmyk[2] * K / 255);
+}
+
+void JpegBgrToCmyk(const std::uint8_t* Bgr, std::uint8_t* Cmyk) {
+  const unsigned R = Bgr[2];
+  const unsigned G = Bgr[1];
+  const unsigned B = Bgr[0];
+  unsigned K = std::max({R, G, B});
+  if (K == 0) K = 1;
+  Cmyk[0] = static_cast<std::uint8_t>(R * 255 / K);
+  Cmyk[1] = static_cast<std::uint8_t>(G * 255 / K);
+  Cmyk[2] = static_cast<std::uint8_t>(B * 255 / K);
+  Cmyk[3] = static_cast<std::uint8_t>(K);
+}
+
+void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
+                    bool HeaderOnly, TRvProgressRec& Progress) {
+  Params.JpegWarningCount = 0;
+  Params.JpegWarningCode = 0;
+  try {
+    const std::int64_t Start = JpegFindStart(Stream);
+    if (Start < 0) {
+      Progress.Abort();
+      return;
+    }
+    Stream.SetPosition(Start);
+
+    TJpegDecoder D;
+    TRvBuffer Buffer;
+    JpegInitErrorMgr(D.Err, Progress.Aborting);
+    D.Info.err = &D.Err.Pub;
+    D.Info.client_data = &D;
+    D.Cancel = Progress.Aborting;
+    const bool Clean = JpegDecodeSteps(D, Stream, Bitmap, Params, HeaderOnly, Progress, Buffer);
+
+    CollectMarkers(D, Params);
+    if (Clean && D.Created && !Progress.IsAborting() && !HeaderOnly) JpegFinishDecode(D);
+    if (D.Err.Pub.num_warnings > 0) {
+      Params.JpegWarningCount = static_cast<std::int32_t>(
+          std::min<long>(D.Err.Pub.num_warnings, INT32_MAX));
+      Params.JpegWarningCode = D.Err.Pub.msg_code;
+    }
+  } catch (...) {
+    Progress.Abort();
+  }
+}
+
+void JpegWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
+                     TRvProgressRec& Progress) {
+  // The encoder takes three-byte rows: any other layout is read through a
+  // converted copy, never as if it were one.
+  TRvBitmap* Source = &Bitmap;
+  std::unique_ptr<TRvBitmap> Copy;
+  if (Bitmap.PixelFormat() != rvpf24Bit) {
+    Copy = std::make_unique<TRvBitmap>();
+    Copy->Assign(&Bitmap);
+    Copy->ConvertPixelFormat(rvpf24Bit);
+    Source = Copy.get();
+  }
+
+  TJpegEncoder E;
+  TRvBuffer Buffer;
+  JpegInitErrorMgr(E.Err, Progress.Aborting);
+  E.Info.err = &E.Err.Pub;
+  if (!JpegEncodeSteps(E, Stream, *Source, Params, Progress, Buffer)) throw ERvJpegException();
+}
+
+} // namespace rv

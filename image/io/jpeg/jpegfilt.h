@@ -1,0 +1,47 @@
+// The JPEG codec: libjpeg (libjpeg-turbo, library version 62) between a
+// platform::TStream and a TRvBitmap of blue-green-red pixels.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+
+#include "image/io/rvioparams.h"
+#include "image/model/rvbitmap.h"
+#include "image/model/rvprogress.h"
+#include "platform/stream.h"
+
+namespace rv {
+
+// A fatal error of the JPEG library while writing.
+class ERvJpegException : public std::runtime_error {
+public:
+  ERvJpegException() : std::runtime_error("Jpeg corrupted file") {}
+};
+
+// Decodes one JPEG image found at, or at most 99 bytes after, the stream's
+// position. Params.Width and Params.Height are the wished size when
+// JpegScale is 0 (automatic). Failure is reported only through the
+// progress record's flag; nothing is thrown.
+void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
+                    bool HeaderOnly, TRvProgressRec& Progress);
+
+// Encodes the bitmap with the JPEG options of Params and writes every marker
+// of Params.JpegMarkers after the library's own headers. A short write sets
+// the flag; a fatal library error sets it and raises ERvJpegException.
+void JpegWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
+                     TRvProgressRec& Progress);
+
+// Position of the first FF D8 FF sequence starting within 100 bytes of the
+// current position, or -1; the position is restored either way.
+std::int64_t JpegFindStart(platform::TStream& Stream);
+
+// Adobe-style CMYK (255 = no ink) to one blue-green-red pixel, and back.
+void JpegCmykToBgr(const std::uint8_t* Cmyk, std::uint8_t* Bgr);
+void JpegBgrToCmyk(const std::uint8_t* Bgr, std::uint8_t* Cmyk);
+
+// The denominator (1, 2, 4 or 8) that automatic scaling picks for a stored
+// size and a wished size: the largest whose reduced size still covers the
+// wish; 1 when nothing is wished.
+int JpegAutoScale(int StoredWidth, int StoredHeight, int WishedWidth, int WishedHeight);
+
+} // namespace rv

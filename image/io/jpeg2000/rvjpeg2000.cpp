@@ -1,0 +1,537 @@
+#include "image/io/jpeg2000/rvjpeg2000.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <sstream>
+
+#include <openjpeg.h>
+
+#include "image/io/rvsafeio.h"
+#include "image/io/rvwriteconv.h"
+
+namespace rv {
+
+namespace {
+
+constexpr OPJ_SIZE_T J2kStreamChunk = 65536;
+
+// ---- Colour tables
+
+struct TYCbCrTables {
+  int RedFromCr[256];
+  int BlueFromCb[256];
+  int GreenFromCr[256];
+  int GreenFromCb[256];
+};
+
+TYCbCrTables BuildYCbCrTables() {
+  const float Kr = 0.299f;
+  const float Kg = 0.587f;
+  const float Kb = 0.114f;
+  const float A = 2 - 2 * Kr;
+  const float B = 2 - 2 * Kb;
+  const float C = Kr * A / Kg;
+  const float D = Kb * B / Kg;
+  TYCbCrTables T;
+  for (int V = 0; V < 256; ++V) {
+    const float S = static_cast<float>(V - 128);
+    T.RedFromCr[V] = RvRound(S * A);
+    T.BlueFromCb[V] = RvRound(S * B);
+    T.GreenFromCr[V] = -RvRound(S * C);
+    T.GreenFromCb[V] = -RvRound(S * D);
+  }
+  return T;
+}
+
+const TYCbCrTables YCbCr = BuildYCbCrTables();
+
+bool IsSet(const TRvAbortFlag* Flag) {
+  return Flag != nullptr && Flag->load(std::memory_order_relaxed);
+}
+
+// ---- Guards
+
+struct TJ2kCodec {
+  opj_codec_t* Codec = nullptr;
+  opj_stream_t* Stream = nullptr;
+  opj_image_t* Image = nullptr;
+  TJ2kCodec() = default;
+  ~TJ2kCodec() {
+    if (Stream != nullptr) opj_stream_destroy(Stream);
+    if (Codec != nullptr) opj_destroy_codec(Codec);
+    if (Image != nullptr) opj_image_destroy(Image);
+  }
+  TJ2kCodec(const TJ2kCodec&) = delete;
+  TJ2kCodec& operator=(const TJ2kCodec&) = delete;
+};
+
+void QuietHandler(const char*, void*) {}
+
+void Quiet(opj_codec_t* Codec) {
+  opj_set_error_handler(Codec, QuietHandler, nullptr);
+  opj_set_warning_handler(Codec, QuietHandler, nullptr);
+  opj_set_info_handler(Codec, QuietHandler, nullptr);
+}
+
+// ---- Stream callbacks. Nothing may unwind through the library: a stream
+// that throws counts as one that failed.
+
+struct TJ2kSource {
+  platform::TStream* Stream;
+  std::int64_t Start;
+  std::int64_t Length;
+};
+
+OPJ_SIZE_T SourceRead(void* Buffer, OPJ_SIZE_T Count, void* User) {
+  auto* S = static_cast<TJ2kSource*>(User);
+  try {
+    const std::int64_t Left = S->Start + S->Length - S->Stream->Position();
+    const std::int64_t Want = std::min<std::int64_t>(static_cast<std::int64_t>(Count), Left);
+    if (Want <= 0) return static_cast<OPJ_SIZE_T>(-1);
+    const std::int64_t Got = S->Stream->Read(Buffer, Want);
+    return Got > 0 ? static_cast<OPJ_SIZE_T>(Got) : static_cast<OPJ_SIZE_T>(-1);
+  } catch (...) {
+    return static_cast<OPJ_SIZE_T>(-1);
+  }
+}
+
+OPJ_OFF_T SourceSkip(OPJ_OFF_T Count, void* User) {
+  auto* S = static_cast<TJ2kSource*>(User);
+  try {
+    const std::int64_t Here = S->Stream->Position();
+    const std::int64_t Target = std::clamp<std::int64_t>(Here + Count, S->Start, S->Start + S->Length);
+    S->Stream->SetPosition(Target);
+    return static_cast<OPJ_OFF_T>(Target - Here);
+  } catch (...) {
+    return -1;
+  }
+}
+
+OPJ_BOOL SourceSeek(OPJ_OFF_T Position, void* User) {
+  auto* S = static_cast<TJ2kSource*>(User);
+  if (Position < 0 || Position > S->Length) return OPJ_FALSE;
+  try {
+    S->Stream->SetPosition(S->Start + Position);
+    return OPJ_TRUE;
+  } catch (...) {
+    return OPJ_FALSE;
+  }
+}
+
+OPJ_SIZE_T SinkWrite(void* Buffer, OPJ_SIZE_T Count, void* User) {
+  auto* M = static_cast<platform::TMemoryStream*>(User);
+  try {
+    const std::int64_t Put = M->Write(Buffer, static_cast<std::int64_t>(Count));
+    return Put == static_cast<std::int64_t>(Count) ? Count : static_cast<OPJ_SIZE_T>(-1);
+  } catch (...) {
+    return static_cast<OPJ_SIZE_T>(-1);
+  }
+}
+
+OPJ_OFF_T SinkSkip(OPJ_OFF_T Count, void* User) {
+  auto* M = static_cast<platform::TMemoryStream*>(User);
+  const std::int64_t Here = M->Position();
+  if (Here + Count < 0) return -1;
+  M->SetPosition(Here + Count);
+  return Count;
+}
+
+OPJ_BOOL SinkSeek(OPJ_OFF_T Position, void* User) {
+  auto* M = static_cast<platform::TMemoryStream*>(User);
+  if (Position < 0) return OPJ_FALSE;
+  M->SetPosition(Position);
+  return OPJ_TRUE;
+}
+
+std::uint32_t ReadU32BE(const std::uint8_t* P) {
+  return (std::uint32_t{P[0]} << 24) | (std::uint32_t{P[1]} << 16) | (std::uint32_t{P[2]} << 8) |
+         P[3];
+}
+
+bool PeekBytes(platform::TStream& Stream, std::uint8_t* Buffer, std::int64_t Count) {
+  const std::int64_t Start = Stream.Position();
+  const std::int64_t Got = Stream.Read(Buffer, Count);
+  Stream.SetPosition(Start);
+  return Got == Count;
+}
+
+// One component's sample at picture pixel (X, Y), scaled to 0..255.
+struct TJ2kPlane {
+  const opj_image_comp_t* Comp;
+  std::int64_t Max; // 2^precision - 1
+  std::int64_t Offset; // brings signed samples to the unsigned range
+  OPJ_UINT32 ImageX0;
+  OPJ_UINT32 ImageY0;
+
+  int At(std::int64_t X, std::int64_t Y) const {
+    const std::int64_t Col = (ImageX0 + X) / Comp->dx - Comp->x0;
+    const std::int64_t Row = (ImageY0 + Y) / Comp->dy - Comp->y0;
+    if (Col < 0 || Row < 0 || Col >= Comp->w || Row >= Comp->h) return 0;
+    const std::int64_t V = (Comp->data[Row * Comp->w + Col] + Offset) * 255 / Max;
+    return static_cast<int>(std::clamp<std::int64_t>(V, 0, 255));
+  }
+};
+
+TJ2kPlane MakePlane(const opj_image_t* Image, int Index) {
+  const opj_image_comp_t* C = &Image->comps[Index];
+  TJ2kPlane P;
+  P.Comp = C;
+  const int Precision = static_cast<int>(std::clamp<OPJ_UINT32>(C->prec, 1, 31));
+  P.Max = (std::int64_t{1} << Precision) - 1;
+  // Signed samples are centred on zero; shifted up they keep their meaning
+  // instead of every negative value turning black.
+  P.Offset = C->sgnd != 0 ? std::int64_t{1} << (Precision - 1) : 0;
+  P.ImageX0 = Image->x0;
+  P.ImageY0 = Image->y0;
+  return P;
+}
+
+enum TJ2kSpace { jsGray, jsRGB, jsYCbCr, jsOther };
+
+TJ2kSpace SpaceOf(const opj_image_t* Image) {
+  switch (Image->color_space) {
+  case OPJ_CLRSPC_GRAY: return jsGray;
+  case OPJ_CLRSPC_SRGB: return Image->numcomps >= 3 ? jsRGB : jsOther;
+  case OPJ_CLRSPC_SYCC: return Image->numcomps >= 3 ? jsYCbCr : jsOther;
+  case OPJ_CLRSPC_UNKNOWN:
+  case OPJ_CLRSPC_UNSPECIFIED:
+    // A code stream names no colour space: three components or more are
+    // colour, fewer are gray.
+    if (Image->numcomps >= 3) return jsRGB;
+    if (Image->numcomps >= 1) return jsGray;
+    return jsOther;
+  default: return jsOther;
+  }
+}
+
+bool DecodeAllowed(const opj_image_t* Image, int Used) {
+  const std::int64_t W = static_cast<std::int64_t>(Image->x1) - Image->x0;
+  const std::int64_t H = static_cast<std::int64_t>(Image->y1) - Image->y0;
+  if (!RvPixelsAllowed(W, H)) return false;
+  // The library decodes every component into 32-bit samples.
+  std::int64_t Total = 0;
+  for (OPJ_UINT32 I = 0; I < Image->numcomps; ++I) {
+    const opj_image_comp_t& C = Image->comps[I];
+    std::int64_t Bytes = 0;
+    if (C.dx == 0 || C.dy == 0 || !RvSizeMul(static_cast<std::int64_t>(C.w) * 4, C.h, Bytes) ||
+        !RvSizeAdd(Total, Bytes, Total))
+      return false;
+  }
+  return Used >= 1 && RvAllocationAllowed(Total);
+}
+
+} // namespace
+
+void Jpeg2000YCbCrToRGB(int Y, int Cb, int Cr, int& R, int& G, int& B) {
+  Cb = std::clamp(Cb, 0, 255);
+  Cr = std::clamp(Cr, 0, 255);
+  R = std::clamp(Y + YCbCr.RedFromCr[Cr], 0, 255);
+  G = std::clamp(Y + YCbCr.GreenFromCb[Cb] + YCbCr.GreenFromCr[Cr], 0, 255);
+  B = std::clamp(Y + YCbCr.BlueFromCb[Cb], 0, 255);
+}
+
+bool IsJp2Stream(platform::TStream& Stream) {
+  std::uint8_t Box[12];
+  if (!PeekBytes(Stream, Box, 12)) return false;
+  return ReadU32BE(Box) == 12 && ReadU32BE(Box + 4) == 0x6A502020 &&
+         ReadU32BE(Box + 8) == 0x0D0A870A;
+}
+
+bool IsJ2kCodeStream(platform::TStream& Stream) {
+  std::uint8_t Start[4];
+  if (!PeekBytes(Stream, Start, 4)) return false;
+  return Start[0] == 0xFF && Start[1] == 0x4F && Start[2] == 0xFF && Start[3] == 0x51;
+}
+
+std::string Jpeg2000OptionText(double Rate, int Progression) {
+  // Written the same whatever the user's decimal separator is, so that the
+  // encoder always reads the number that was meant.
+  char Number[64];
+  const auto Result =
+      std::to_chars(Number, Number + sizeof(Number), Rate, std::chars_format::general, 15);
+  std::string Text = "rate=" + std::string(Number, Result.ptr);
+  if (Progression == 0)
+    Text += " prg=lrcp";
+  else if (Progression == 1)
+    Text += " prg=rlcp";
+  return Text;
+}
+
+TJ2kOptions Jpeg2000ParseOptions(const std::string& Text) {
+  TJ2kOptions Options;
+  std::istringstream Words(Text);
+  std::string Word;
+  while (Words >> Word) {
+    if (Word.rfind("rate=", 0) == 0) {
+      double Value = 0;
+      const char* First = Word.data() + 5;
+      const char* Last = Word.data() + Word.size();
+      const auto Result = std::from_chars(First, Last, Value);
+      if (Result.ec == std::errc() && Result.ptr == Last && std::isfinite(Value))
+        Options.Rate = Value;
+    } else if (Word == "prg=lrcp") {
+      Options.Progression = 0;
+    } else if (Word == "prg=rlcp") {
+      Options.Progression = 1;
+    }
+  }
+  return Options;
+}
+
+void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
+                        bool HeaderOnly, TRvProgressRec& Progress) {
+  try {
+    OPJ_CODEC_FORMAT Format;
+    if (IsJp2Stream(Stream))
+      Format = OPJ_CODEC_JP2;
+    else if (IsJ2kCodeStream(Stream))
+      Format = OPJ_CODEC_J2K;
+    else {
+      Progress.Abort();
+      return;
+    }
+
+    TJ2kSource Source;
+    Source.Stream = &Stream;
+    Source.Start = Stream.Position();
+    Source.Length = std::max<std::int64_t>(Stream.Size() - Source.Start, 0);
+
+    TJ2kCodec J;
+    J.Codec = opj_create_decompress(Format);
+    if (J.Codec == nullptr) {
+      Progress.Abort();
+      return;
+    }
+    Quiet(J.Codec);
+    opj_dparameters_t Parameters;
+    opj_set_default_decoder_parameters(&Parameters);
+    J.Stream = opj_stream_create(J2kStreamChunk, OPJ_TRUE);
+    if (J.Stream == nullptr || !opj_setup_decoder(J.Codec, &Parameters)) {
+      Progress.Abort();
+      return;
+    }
+    // Strict: the lenient mode trusts tile-part lengths from the file and
+    // allocates them whole (gigabytes for a few damaged bytes); a file cut
+    // short fails instead of showing part of the picture.
+    opj_decoder_set_strict_mode(J.Codec, OPJ_TRUE);
+    opj_stream_set_read_function(J.Stream, SourceRead);
+    opj_stream_set_skip_function(J.Stream, SourceSkip);
+    opj_stream_set_seek_function(J.Stream, SourceSeek);
+    opj_stream_set_user_data(J.Stream, &Source, nullptr);
+    opj_stream_set_user_data_length(J.Stream, static_cast<OPJ_UINT64>(Source.Length));
+
+    if (!opj_read_header(J.Stream, J.Codec, &J.Image) || J.Image == nullptr ||
+        J.Image->numcomps == 0 || J.Image->x1 <= J.Image->x0 || J.Image->y1 <= J.Image->y0) {
+      Progress.Abort();
+      return;
+    }
+    const TJ2kSpace Space = SpaceOf(J.Image);
+    if (Space == jsOther) {
+      Progress.Abort();
+      return;
+    }
+    const int Used = Space == jsGray ? 1 : 3;
+    Params.BitsPerSample = static_cast<std::int32_t>(J.Image->comps[0].prec);
+    Params.SamplesPerPixel = Used;
+    Params.DpiX = RvDefaultDpiX;
+    Params.DpiY = RvDefaultDpiY;
+    Params.FreeColorMap();
+    const std::int64_t Width = static_cast<std::int64_t>(J.Image->x1) - J.Image->x0;
+    const std::int64_t Height = static_cast<std::int64_t>(J.Image->y1) - J.Image->y0;
+    if (Width > INT32_MAX || Height > INT32_MAX) {
+      Progress.Abort();
+      return;
+    }
+    Params.Width = static_cast<std::int32_t>(Width);
+    Params.Height = static_cast<std::int32_t>(Height);
+    if (HeaderOnly) return;
+
+    if (!DecodeAllowed(J.Image, Used)) {
+      Progress.Abort();
+      return;
+    }
+    if (!opj_decode(J.Codec, J.Stream, J.Image) || !opj_end_decompress(J.Codec, J.Stream)) {
+      Progress.Abort();
+      return;
+    }
+    // Palettes and channel definitions of a JP2 file may change the
+    // components: the layout is checked again on what was decoded.
+    if (J.Image->numcomps < static_cast<OPJ_UINT32>(Used) || SpaceOf(J.Image) == jsOther) {
+      Progress.Abort();
+      return;
+    }
+    TJ2kPlane Planes[3];
+    for (int I = 0; I < Used; ++I) {
+      const opj_image_comp_t& C = J.Image->comps[I];
+      if (C.data == nullptr || C.dx == 0 || C.dy == 0) {
+        Progress.Abort();
+        return;
+      }
+      Planes[I] = MakePlane(J.Image, I);
+    }
+
+    const bool OneBit = Params.BitsPerSample == 1 && Used == 1;
+    if (!RvAllocateBitmap(Bitmap, Width, Height, OneBit ? rvpf1Bit : rvpf24Bit)) {
+      Progress.Abort();
+      return;
+    }
+    Progress.Val = 0;
+    Progress.Per = 100.0 / static_cast<double>(Height);
+    const bool Ycc = SpaceOf(J.Image) == jsYCbCr;
+    for (int Y = 0; Y < static_cast<int>(Height); ++Y) {
+      std::uint8_t* Row = Bitmap.Scanline(Y);
+      for (int X = 0; X < static_cast<int>(Width); ++X) {
+        int R, G, B;
+        if (Used == 1) {
+          R = G = B = Planes[0].At(X, Y);
+        } else if (Ycc) {
+          Jpeg2000YCbCrToRGB(Planes[0].At(X, Y), Planes[1].At(X, Y), Planes[2].At(X, Y), R, G, B);
+        } else {
+          R = Planes[0].At(X, Y);
+          G = Planes[1].At(X, Y);
+          B = Planes[2].At(X, Y);
+        }
+        if (OneBit) {
+          if (R != 0) Row[X >> 3] |= static_cast<std::uint8_t>(0x80 >> (X & 7));
+        } else {
+          Row[3 * X] = static_cast<std::uint8_t>(B);
+          Row[3 * X + 1] = static_cast<std::uint8_t>(G);
+          Row[3 * X + 2] = static_cast<std::uint8_t>(R);
+        }
+      }
+      Progress.Step(Y);
+      if (IsSet(Progress.Aborting)) break;
+    }
+  } catch (...) {
+    Progress.Abort();
+  }
+}
+
+void Jpeg2000WriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
+                         int Format, TRvProgressRec& Progress) {
+  try {
+    // Only the two formats exist, and only three colour spaces: anything
+    // else would leave the encoder without a picture.
+    if ((Format != 0 && Format != 1) || Bitmap.Width() < 1 || Bitmap.Height() < 1) {
+      Progress.Abort();
+      return;
+    }
+    std::unique_ptr<TRvBitmap> Holder;
+    TRvBitmap* Source = &Bitmap;
+    if (Bitmap.PixelFormat() == rvpf1Bit) {
+      Params.BitsPerSample = 1;
+      Params.J2000ColorSpace = 0;
+    } else {
+      Source = RvAs24Bit(Bitmap, Holder);
+    }
+    if (Source == nullptr || Params.J2000ColorSpace > 2 || Params.BitsPerSample < 1 ||
+        Params.BitsPerSample > 16) {
+      Progress.Abort();
+      return;
+    }
+    const bool OneBit = Source->PixelFormat() == rvpf1Bit;
+    const int Width = Source->Width();
+    const int Height = Source->Height();
+    const int Count = Params.J2000ColorSpace == 0 ? 1 : 3;
+    const std::int64_t Maximum = (std::int64_t{1} << Params.BitsPerSample) - 1;
+
+    opj_image_cmptparm_t Parms[3];
+    std::memset(Parms, 0, sizeof(Parms));
+    for (int I = 0; I < Count; ++I) {
+      Parms[I].dx = 1;
+      Parms[I].dy = 1;
+      Parms[I].w = static_cast<OPJ_UINT32>(Width);
+      Parms[I].h = static_cast<OPJ_UINT32>(Height);
+      Parms[I].prec = static_cast<OPJ_UINT32>(Params.BitsPerSample);
+      Parms[I].sgnd = 0;
+    }
+    TJ2kCodec J;
+    J.Image = opj_image_create(static_cast<OPJ_UINT32>(Count), Parms,
+                               Count == 1 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
+    if (J.Image == nullptr) {
+      Progress.Abort();
+      return;
+    }
+    J.Image->x0 = 0;
+    J.Image->y0 = 0;
+    J.Image->x1 = static_cast<OPJ_UINT32>(Width);
+    J.Image->y1 = static_cast<OPJ_UINT32>(Height);
+
+    Progress.Val = 0;
+    Progress.Per = 100.0 / Height;
+    for (int Y = 0; Y < Height; ++Y) {
+      const std::uint8_t* Row = Source->Scanline(Y);
+      const std::int64_t Base = static_cast<std::int64_t>(Y) * Width;
+      for (int X = 0; X < Width; ++X) {
+        if (OneBit) {
+          J.Image->comps[0].data[Base + X] = (Row[X >> 3] & (0x80 >> (X & 7))) != 0 ? 1 : 0;
+          continue;
+        }
+        const int B = Row[3 * X];
+        const int G = Row[3 * X + 1];
+        const int R = Row[3 * X + 2];
+        if (Count == 1) {
+          const int Gray = RvGray(R, G, B);
+          J.Image->comps[0].data[Base + X] = static_cast<OPJ_INT32>(Gray * Maximum / 255);
+        } else {
+          J.Image->comps[0].data[Base + X] = static_cast<OPJ_INT32>(R * Maximum / 255);
+          J.Image->comps[1].data[Base + X] = static_cast<OPJ_INT32>(G * Maximum / 255);
+          J.Image->comps[2].data[Base + X] = static_cast<OPJ_INT32>(B * Maximum / 255);
+        }
+      }
+      Progress.Step(Y + 1);
+      if (IsSet(Progress.Aborting)) return;
+    }
+
+    const TJ2kOptions Options =
+        Jpeg2000ParseOptions(Jpeg2000OptionText(Params.J2000Rate, Params.J2000Progression));
+    opj_cparameters_t Parameters;
+    opj_set_default_encoder_parameters(&Parameters);
+    Parameters.tcp_numlayers = 1;
+    Parameters.cp_disto_alloc = 1;
+    // The rate is the share of the uncompressed size to keep; the library
+    // takes a compression ratio, and 0 for lossless.
+    Parameters.tcp_rates[0] =
+        Options.Rate > 0 && Options.Rate < 1 ? static_cast<float>(1.0 / Options.Rate) : 0.0f;
+    if (Options.Progression == 0) Parameters.prog_order = OPJ_LRCP;
+    if (Options.Progression == 1) Parameters.prog_order = OPJ_RLCP;
+    // Each resolution level halves the picture; a small picture has fewer.
+    int Levels = 1;
+    while (Levels < 6 && (std::min(Width, Height) >> Levels) > 0) ++Levels;
+    Parameters.numresolution = Levels;
+
+    J.Codec = opj_create_compress(Format == 0 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
+    if (J.Codec == nullptr) {
+      Progress.Abort();
+      return;
+    }
+    Quiet(J.Codec);
+    platform::TMemoryStream Encoded;
+    J.Stream = opj_stream_create(J2kStreamChunk, OPJ_FALSE);
+    if (J.Stream == nullptr || !opj_setup_encoder(J.Codec, &Parameters, J.Image)) {
+      Progress.Abort();
+      return;
+    }
+    opj_stream_set_write_function(J.Stream, SinkWrite);
+    opj_stream_set_skip_function(J.Stream, SinkSkip);
+    opj_stream_set_seek_function(J.Stream, SinkSeek);
+    opj_stream_set_user_data(J.Stream, &Encoded, nullptr);
+    if (!opj_start_compress(J.Codec, J.Image, J.Stream) || !opj_encode(J.Codec, J.Stream) ||
+        !opj_end_compress(J.Codec, J.Stream)) {
+      Progress.Abort();
+      return;
+    }
+    // The library's own buffer holds the tail until the stream is gone.
+    opj_stream_destroy(J.Stream);
+    J.Stream = nullptr;
+    const std::int64_t Size = Encoded.Size();
+    if (Size <= 0 || Stream.Write(Encoded.Memory(), Size) != Size) Progress.Abort();
+  } catch (...) {
+    Progress.Abort();
+  }
+}
+
+} // namespace rv

@@ -1,0 +1,32 @@
+// The Exif reader: the TIFF structure of a JPEG APP1 Exif block read into the
+// Exif fields and the Exif thumbnail of a parameter record.
+#pragma once
+
+#include <cstdint>
+
+#include "image/io/rvioparams.h"
+
+namespace rv {
+
+// True when Data holds an Exif block ("Exif", zero, pad byte, then a TIFF
+// structure) whose first directory could be read; its tags fill the Exif
+// fields, and the second directory, when there is one, becomes
+// Params.ExifBitmap. False, with Params unchanged, for anything else: another
+// APP1 block, a block too short for its header or a damaged structure. A
+// thumbnail that cannot be decoded is left out.
+bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Params);
+
+// The indexed Exif fields, one element at a time. An index out of range reads
+// 0 and writes nothing.
+std::int32_t GetExifISOSpeedRatings(const TIOParamsVals& Params, int Index);
+void SetExifISOSpeedRatings(TIOParamsVals& Params, int Index, std::int32_t Value);
+double GetExifWhitePoint(const TIOParamsVals& Params, int Index);
+void SetExifWhitePoint(TIOParamsVals& Params, int Index, double Value);
+double GetExifPrimaryChromaticities(const TIOParamsVals& Params, int Index);
+void SetExifPrimaryChromaticities(TIOParamsVals& Params, int Index, double Value);
+double GetExifYCbCrCoefficients(const TIOParamsVals& Params, int Index);
+void SetExifYCbCrCoefficients(TIOParamsVals& Params, int Index, double Value);
+double GetExifReferenceBlackWhite(const TIOParamsVals& Params, int Index);
+void SetExifReferenceBlackWhite(TIOParamsVals& Params, int Index, double Value);
+
+} // namespace rv

@@ -1,0 +1,792 @@
+// BMP reader and writer: hand-built files, ImageMagick's files, broken files
+// and round trips.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "image/io/bmptestutil.h"
+#include "support/tempfolder.h"
+
+using namespace bmptest;
+using rv::TIOParamsVals;
+using rv::TRvBitmap;
+
+namespace {
+
+// Keeps the library-wide default resolution for one test.
+struct TDefaultDpi {
+  TDefaultDpi(int X, int Y) : FX(rv::RvDefaultDpiX), FY(rv::RvDefaultDpiY) {
+    rv::RvDefaultDpiX = X;
+    rv::RvDefaultDpiY = Y;
+  }
+  ~TDefaultDpi() {
+    rv::RvDefaultDpiX = FX;
+    rv::RvDefaultDpiY = FY;
+  }
+  int FX, FY;
+};
+
+// Palette entry i = (red 3i, green 2i, blue i), 4 bytes each.
+TBytes& RampPalette(TBytes& B, int Count) {
+  for (int i = 0; i < Count; ++i) B.Raw({unsigned(i), unsigned(2 * i), unsigned(3 * i), 0});
+  return B;
+}
+std::uint32_t Ramp(int I) {
+  return (std::uint32_t(3 * I) << 16) | (std::uint32_t(2 * I) << 8) | std::uint32_t(I);
+}
+
+// A 24-bit 2 x 2 picture: top row red, white; bottom row blue, green.
+TBytes TwoByTwo(bool TopDown) {
+  TBytes b = BmpHead(2, TopDown ? -2 : 2, 24, 0, 0, 54);
+  const std::initializer_list<unsigned> top = {0, 0, 255, 255, 255, 255, 0, 0};
+  const std::initializer_list<unsigned> bottom = {255, 0, 0, 0, 255, 0, 0, 0};
+  if (TopDown)
+    b.Raw(top).Raw(bottom);
+  else
+    b.Raw(bottom).Raw(top);
+  return b;
+}
+
+// RLE8 palette: 0 black, 1 red, 2 green, 3 blue.
+TBytes Rle8Head(int Width, int Height, std::int32_t Sign = 1) {
+  TBytes b = BmpHead(Width, Sign * Height, 8, 1, 4, 14 + 40 + 16);
+  b.Raw({0, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0});
+  return b;
+}
+
+} // namespace
+
+// ---- Hand-built files -------------------------------------------------
+
+TEST(BmpRead, TwentyFourBitsBottomUp) {
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  const TRead r = ReadBmp(TwoByTwo(false).Data, &bmp, params);
+  ASSERT_FALSE(r.Aborted);
+  EXPECT_EQ(bmp.PixelFormat(), rv::rvpf24Bit);
+  EXPECT_EQ(Rgb(bmp, 0, 0), 0xFF0000u);
+  EXPECT_EQ(Rgb(bmp, 1, 0), 0xFFFFFFu);
+  EXPECT_EQ(Rgb(bmp, 0, 1), 0x0000FFu);
+  EXPECT_EQ(Rgb(bmp, 1, 1), 0x00FF00u);
+  EXPECT_EQ(params.BmpVersion, 1);
+  EXPECT_EQ(params.BitsPerSample, 8);
+  EXPECT_EQ(params.SamplesPerPixel, 3);
+  EXPECT_EQ(params.DpiX, 96); // 3780 pixels per metre
+  EXPECT_EQ(r.Progress, 2);
+}
+
+TEST(BmpRead, TopDownLoadsItsPixels) {
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  ASSERT_FALSE(ReadBmp(TwoByTwo(true).Data, &bmp, params).Aborted);
+  EXPECT_EQ(params.Height, 2);
+  ASSERT_EQ(bmp.Height(), 2);
+  EXPECT_EQ(Rgb(bmp, 0, 0), 0xFF0000u);
+  EXPECT_EQ(Rgb(bmp, 1, 0), 0xFFFFFFu);
+  EXPECT_EQ(Rgb(bmp, 0, 1), 0x0000FFu);
+  EXPECT_EQ(Rgb(bmp, 1, 1), 0x00FF00u);
+}
+
+TEST(BmpRead, ResolutionAndItsDefault) {
+  TDefaultDpi dpi(77, 78);
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  TBytes b = BmpHead(1, 1, 24, 0, 0, 54, 2835).Raw({1, 2, 3, 0});
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(params.DpiX, 72);
+  b = BmpHead(1, 1, 24, 0, 0, 54, 0).Raw({1, 2, 3, 0});
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(params.DpiX, 77);
+  EXPECT_EQ(params.DpiY, 78);
+  EXPECT_EQ(rv::BmpDpiFromPpm(3780), 96);
+  EXPECT_EQ(rv::BmpPpmFromDpi(96), 3780);
+  EXPECT_EQ(rv::BmpPpmFromDpi(300), 11811);
+}
+
+TEST(BmpRead, OneBitWhiteBlackPaletteIsInverted) {
+  // 3 x 2; bottom row indexes 1 0 1, top row 0 1 0.
+  auto build = [](bool WhiteFirst) {
+    TBytes b = BmpHead(3, 2, 1, 0, 0, 14 + 40 + 8);
+    if (WhiteFirst)
+      b.Raw({255, 255, 255, 0, 0, 0, 0, 0});
+    else
+      b.Raw({0, 0, 0, 0, 255, 255, 255, 0});
+    b.Raw({0xA0, 0, 0, 0}).Raw({0x40, 0, 0, 0});
+    return b;
+  };
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  ASSERT_FALSE(ReadBmp(build(true).Data, &bmp, params).Aborted);
+  ASSERT_EQ(bmp.PixelFormat(), rv::rvpf1Bit);
+  EXPECT_EQ(params.ColorMapCount, 2);
+  // A set bit is white: white-first palettes flip every bit.
+  EXPECT_EQ(Bit(bmp, 0, 1), 0);
+  EXPECT_EQ(Bit(bmp, 1, 1), 1);
+  EXPECT_EQ(Bit(bmp, 0, 0), 1);
+  EXPECT_EQ(Bit(bmp, 1, 0), 0);
+  ASSERT_FALSE(ReadBmp(build(false).Data, &bmp, params).Aborted);
+  EXPECT_EQ(Bit(bmp, 0, 1), 1);
+  EXPECT_EQ(Bit(bmp, 1, 1), 0);
+  EXPECT_EQ(Bit(bmp, 1, 0), 1);
+}
+
+TEST(BmpRead, FourBitsHighNibbleFirst) {
+  TBytes b = BmpHead(3, 1, 4, 0, 0, 14 + 40 + 64);
+  RampPalette(b, 16);
+  b.Raw({0x12, 0x30, 0, 0}); // indexes 1, 2, 3; the low nibble of byte 2 unused
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(Rgb(bmp, 0, 0), Ramp(1));
+  EXPECT_EQ(Rgb(bmp, 1, 0), Ramp(2));
+  EXPECT_EQ(Rgb(bmp, 2, 0), Ramp(3));
+  EXPECT_EQ(params.BitsPerSample, 4);
+  EXPECT_EQ(params.SamplesPerPixel, 1);
+}
+
+TEST(BmpRead, HeaderOnlyLeavesTheBitmapAlone) {
+  TBytes b = BmpHead(3, 1, 4, 0, 0, 14 + 40 + 64);
+  RampPalette(b, 16);
+  b.Raw({0x12, 0x30, 0, 0});
+  TRvBitmap bmp;
+  bmp.Allocate(5, 5, rv::rvpf8BitGray);
+  TIOParamsVals params;
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params, true).Aborted);
+  EXPECT_EQ(params.Width, 3);
+  EXPECT_EQ(params.Height, 1);
+  EXPECT_EQ(params.BitsPerSample, 4);
+  EXPECT_EQ(params.SamplesPerPixel, 1);
+  ASSERT_EQ(params.ColorMapCount, 16);
+  EXPECT_EQ(params.ColorMap[5].r, 15);
+  EXPECT_EQ(bmp.Width(), 5);
+  EXPECT_EQ(bmp.PixelFormat(), rv::rvpf8BitGray);
+}
+
+TEST(BmpRead, EightBitColourCounts) {
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  for (std::uint32_t used : {0u, 300u}) {
+    TBytes b = BmpHead(1, 1, 8, 0, used, 14 + 40 + 1024);
+    RampPalette(b, 256);
+    b.Raw({7, 0, 0, 0});
+    ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+    EXPECT_EQ(params.ColorMapCount, 256) << used;
+    EXPECT_EQ(Rgb(bmp, 0, 0), Ramp(7));
+  }
+  // An index past the palette reads as black.
+  TBytes b = BmpHead(2, 1, 8, 0, 2, 14 + 40 + 8);
+  RampPalette(b, 2).Raw({1, 200, 0, 0});
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(Rgb(bmp, 0, 0), Ramp(1));
+  EXPECT_EQ(Rgb(bmp, 1, 0), 0u);
+}
+
+TEST(BmpRead, SixteenBitsDefaultAndFieldMasks) {
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  // No masks: 5-5-5.
+  TBytes b = BmpHead(2, 1, 16, 0, 0, 54);
+  b.U16(0x7FFF).U16(0x4210);
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(Rgb(bmp, 0, 0), 0xF8F8F8u);
+  EXPECT_EQ(Rgb(bmp, 1, 0), 0x808080u);
+  EXPECT_EQ(params.BitsPerSample, 5);
+  // Masks after the 40-byte header: 5-6-5, green keeps six bits.
+  b = BmpHead(2, 1, 16, 3, 0, 66);
+  b.U32(0xF800).U32(0x07E0).U32(0x001F);
+  b.U16(0x07E0).U16(0xF81F);
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(Rgb(bmp, 0, 0), 0x00FC00u);
+  EXPECT_EQ(Rgb(bmp, 1, 0), 0xF800F8u);
+}
+
+TEST(BmpRead, MasksInsideALaterHeader) {
+  // A 124-byte header holds its masks at offset 40; none follow it.
+  TBytes b;
+  b.Raw({'B', 'M'}).U32(0).U32(0).U32(14 + 124);
+  b.U32(124).I32(2).I32(1).U16(1).U16(16).U32(3).U32(4).I32(0).I32(0).U32(0).U32(0);
+  b.U32(0xF800).U32(0x07E0).U32(0x001F).U32(0); // red, green, blue, alpha masks
+  b.Zeros(124 - 56);
+  b.U16(0x07E0).U16(0xF81F);
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(params.BmpVersion, 0);
+  EXPECT_EQ(Rgb(bmp, 0, 0), 0x00FC00u);
+  EXPECT_EQ(Rgb(bmp, 1, 0), 0xF800F8u);
+}
+
+TEST(BmpRead, ThirtyTwoBits) {
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  TBytes b = BmpHead(1, 1, 32, 0, 0, 54).Raw({0x11, 0x22, 0x33, 0x44});
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(Rgb(bmp, 0, 0), 0x332211u); // the fourth byte dropped
+  // Unusual masks are applied rather than ignored.
+  b = BmpHead(1, 1, 32, 3, 0, 66);
+  b.U32(0x0000FF00).U32(0x00FF0000).U32(0xFF000000);
+  b.Raw({0x44, 0x11, 0x22, 0x33});
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(Rgb(bmp, 0, 0), 0x112233u);
+}
+
+TEST(BmpRead, CoreHeader) {
+  TDefaultDpi dpi(81, 82);
+  TBytes b;
+  b.Raw({'B', 'M'}).U32(0).U32(0).U32(14 + 12 + 6);
+  b.U32(12).U16(2).U16(1).U16(1).U16(1); // size, width, height, planes, bits
+  b.Raw({0, 0, 0, 255, 255, 255});       // 3-byte palette: black, white
+  b.Raw({0x40, 0, 0, 0});
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(params.BmpVersion, 2);
+  EXPECT_EQ(params.DpiX, 81);
+  EXPECT_EQ(params.DpiY, 82);
+  EXPECT_EQ(params.ColorMapCount, 2);
+  EXPECT_EQ(Bit(bmp, 0, 0), 0);
+  EXPECT_EQ(Bit(bmp, 1, 0), 1);
+}
+
+TEST(BmpRead, Rle8RunsAbsoluteGroupsAndDeltas) {
+  TBytes b = Rle8Head(6, 3);
+  b.Raw({3, 1, 0, 3, 2, 3, 2, 0, 0, 0}); // bottom: 3 red, absolute G B G + pad, EOL
+  b.Raw({2, 3, 0, 2, 2, 0, 1, 1, 0, 0}); // middle: 2 blue, delta 2 right, red, EOL
+  b.Raw({10, 2, 0, 1});                  // top: a run of 10 cut at 6, end of bitmap
+  b.Raw({5, 1});                         // after the end: ignored
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(params.BmpCompression, 1);
+  const std::vector<std::uint32_t> expect = {
+      0x00FF00, 0x00FF00, 0x00FF00, 0x00FF00, 0x00FF00, 0x00FF00, //
+      0x0000FF, 0x0000FF, 0,        0,        0xFF0000, 0,        //
+      0xFF0000, 0xFF0000, 0xFF0000, 0x00FF00, 0x0000FF, 0x00FF00};
+  EXPECT_EQ(Pixels(bmp), expect);
+}
+
+TEST(BmpRead, Rle8DeltaUpAndOutOfThePicture) {
+  TBytes b = Rle8Head(3, 2);
+  b.Raw({1, 1, 0, 2, 1, 1, 1, 3}); // red at (0,1); delta 1 right, 1 up; blue at (2,0)
+  b.Raw({0, 2, 0, 9, 1, 2});       // delta far above the picture stops decoding
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  const std::vector<std::uint32_t> expect = {0, 0, 0x0000FF, 0xFF0000, 0, 0};
+  EXPECT_EQ(Pixels(bmp), expect);
+}
+
+TEST(BmpRead, Rle8TopDownAndUnterminated) {
+  TBytes b = Rle8Head(2, 2, -1);
+  b.Raw({2, 1, 0, 0, 1, 3}); // no end-of-bitmap escape
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  const std::vector<std::uint32_t> expect = {0xFF0000, 0xFF0000, 0x0000FF, 0};
+  EXPECT_EQ(Pixels(bmp), expect);
+}
+
+TEST(BmpRead, Rle4NibblesAndPadding) {
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  TBytes b = BmpHead(6, 1, 4, 2, 16, 14 + 40 + 64);
+  RampPalette(b, 16);
+  b.Raw({3, 0x12, 0, 3, 0x34, 0x50, 0, 1}); // run 1 2 1, absolute 3 4 5 (2 bytes)
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  std::vector<std::uint32_t> expect = {Ramp(1), Ramp(2), Ramp(1), Ramp(3), Ramp(4), Ramp(5)};
+  EXPECT_EQ(Pixels(bmp), expect);
+  b = BmpHead(6, 1, 4, 2, 16, 14 + 40 + 64);
+  RampPalette(b, 16);
+  b.Raw({0, 5, 0x12, 0x34, 0x50, 0, 1, 0x66, 0, 1}); // 5 nibbles in 3 bytes + pad, run 6
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  expect = {Ramp(1), Ramp(2), Ramp(3), Ramp(4), Ramp(5), Ramp(6)};
+  EXPECT_EQ(Pixels(bmp), expect);
+}
+
+// ---- Broken files -----------------------------------------------------
+
+TEST(BmpRead, NotABitmapLeavesEverything) {
+  TBytes b = TwoByTwo(false);
+  b.Data[1] = 'A';
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  params.Width = 123;
+  EXPECT_TRUE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(params.Width, 123);
+  EXPECT_EQ(bmp.Width(), 0);
+}
+
+TEST(BmpRead, UndecodableCombinationsFailInsteadOfBlank) {
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  const TBytes cases[] = {
+      BmpHead(2, 2, 24, 1, 0, 54).Zeros(16), // RLE8 at 24 bits
+      BmpHead(2, 2, 24, 4, 0, 54).Zeros(16), // embedded JPEG
+      BmpHead(2, 2, 2, 0, 0, 54).Zeros(16),  // two bits per pixel
+      BmpHead(2, 2, 16, 1, 0, 54).Zeros(16), // RLE at 16 bits
+      BmpHead(0, 2, 24, 0, 0, 54).Zeros(16), // no width
+      BmpHead(2, 0, 24, 0, 0, 54).Zeros(16), // no height
+  };
+  for (const TBytes& b : cases) {
+    EXPECT_TRUE(ReadBmp(b.Data, &bmp, params).Aborted);
+    EXPECT_FALSE(ReadBmp(b.Data, nullptr, params, true).Aborted);
+  }
+}
+
+TEST(BmpRead, PixelCapRefusesBeforeAllocating) {
+  TPixelCap cap(100);
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  EXPECT_TRUE(ReadBmp(BmpHead(20, 20, 24, 0, 0, 54).Data, &bmp, params).Aborted);
+  EXPECT_EQ(bmp.Width(), 0);
+  EXPECT_FALSE(ReadBmp(BmpHead(20, 20, 24, 0, 0, 54).Data, nullptr, params, true).Aborted);
+  EXPECT_EQ(params.Width, 20);
+}
+
+TEST(BmpRead, TruncatedFileShowsWhatWasRead) {
+  TBytes b = BmpHead(1, 3, 24, 0, 0, 54);
+  b.Raw({1, 2, 3, 0}).Raw({4, 5}); // bottom row whole, middle row cut
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  const std::vector<std::uint32_t> expect = {0, 0x000504, 0x030201};
+  EXPECT_EQ(Pixels(bmp), expect);
+}
+
+TEST(BmpRead, EveryPrefixOfEveryKindIsSafe) {
+  std::vector<TBytes> files = {TwoByTwo(false), TwoByTwo(true)};
+  TBytes rle = Rle8Head(6, 3);
+  rle.Raw({3, 1, 0, 3, 2, 3, 2, 0, 0, 0, 2, 3, 0, 2, 2, 0, 1, 1, 0, 0, 10, 2, 0, 1});
+  files.push_back(rle);
+  TBytes rle4 = BmpHead(6, 1, 4, 2, 16, 14 + 40 + 64);
+  RampPalette(rle4, 16).Raw({0, 5, 0x12, 0x34, 0x50, 0, 1, 0x66, 0, 1});
+  files.push_back(rle4);
+  TBytes masks = BmpHead(2, 1, 16, 3, 0, 66);
+  masks.U32(0xF800).U32(0x07E0).U32(0x001F).U16(0x07E0).U16(0xF81F);
+  files.push_back(masks);
+  TRvBitmap bmp;
+  for (const TBytes& f : files) {
+    for (std::size_t n = 0; n <= f.Size(); ++n) {
+      std::vector<std::uint8_t> cut(f.Data.begin(), f.Data.begin() + static_cast<long>(n));
+      TIOParamsVals params;
+      ReadBmp(cut, &bmp, params);
+      ReadBmp(cut, nullptr, params, true);
+    }
+  }
+}
+
+TEST(BmpRead, HostileRleCannotWriteOutside) {
+  TBytes b = Rle8Head(4, 2);
+  b.Raw({255, 1, 255, 1, 0, 2, 255, 0, 0, 2, 3, 1, 0, 255, 1, 2,
+         3}); // runs, deltas and a short group
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(Rgb(bmp, 3, 1), 0xFF0000u);
+}
+
+TEST(BmpRead, AbortFromProgressStopsTheRows) {
+  TBytes b = BmpHead(1, 4, 24, 0, 0, 54);
+  for (int i = 0; i < 4; ++i) b.Raw({9, 9, 9, 0});
+  platform::TBytesStream s(b.Data.data(), static_cast<std::int64_t>(b.Size()));
+  rv::TRvLocalProgress p;
+  int calls = 0;
+  p.Rec.OnProgress = [&](void*, int Per) {
+    EXPECT_EQ(Per, calls * 25);
+    if (++calls == 2) p.Rec.Abort();
+  };
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  rv::BmpReadStream(s, &bmp, 0, params, p.Rec, false);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(Rgb(bmp, 0, 3), 0x090909u); // bottom row read
+  EXPECT_EQ(Rgb(bmp, 0, 2), 0u);        // the rest not
+}
+
+// ---- Writer -----------------------------------------------------------
+
+namespace {
+
+std::uint32_t At32(const std::vector<std::uint8_t>& B, std::size_t O) {
+  return B[O] | (B[O + 1] << 8) | (B[O + 2] << 16) | (std::uint32_t(B[O + 3]) << 24);
+}
+std::uint32_t At16(const std::vector<std::uint8_t>& B, std::size_t O) {
+  return B[O] | (B[O + 1] << 8);
+}
+
+// W x H with Colour(x, y) as 0x00RRGGBB.
+template <typename F> void Paint(TRvBitmap& Bmp, int W, int H, F Colour) {
+  rv::RvAllocateBitmap(Bmp, W, H, rv::rvpf24Bit);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const std::uint32_t c = Colour(x, y);
+      std::uint8_t* p = Bmp.Scanline(y) + 3 * x;
+      p[0] = std::uint8_t(c);
+      p[1] = std::uint8_t(c >> 8);
+      p[2] = std::uint8_t(c >> 16);
+    }
+}
+
+// Fails every write after Limit bytes.
+class TShortStream : public platform::TMemoryStream {
+public:
+  explicit TShortStream(std::int64_t Limit) : FLimit(Limit) {}
+  std::int64_t Write(const void* Buffer, std::int64_t Count) override {
+    const std::int64_t n = std::max<std::int64_t>(0, std::min(Count, FLimit - Position()));
+    return platform::TMemoryStream::Write(Buffer, n);
+  }
+
+private:
+  std::int64_t FLimit;
+};
+
+} // namespace
+
+TEST(BmpWrite, TwentyFourBitLayout) {
+  TRvBitmap bmp;
+  Paint(bmp, 2, 2, [](int x, int y) {
+    return y == 0 ? (x ? 0xFFFFFFu : 0xFF0000u) : (x ? 0x00FF00u : 0x0000FFu);
+  });
+  TIOParamsVals params;
+  params.DpiX = 96;
+  params.DpiY = 300;
+  const std::vector<std::uint8_t> f = WriteBmp(bmp, params);
+  ASSERT_EQ(f.size(), 70u);
+  EXPECT_EQ(At16(f, 0), 0x4D42u);
+  EXPECT_EQ(At32(f, 2), 70u);        // file size
+  EXPECT_EQ(At32(f, 10), 54u);       // pixel offset
+  EXPECT_EQ(At32(f, 14), 40u);       // header size
+  EXPECT_EQ(At32(f, 18), 2u);        // width
+  EXPECT_EQ(At32(f, 22), 2u);        // height, bottom-up
+  EXPECT_EQ(At16(f, 26), 1u);        // planes
+  EXPECT_EQ(At16(f, 28), 24u);       // bits
+  EXPECT_EQ(At32(f, 30), 0u);        // compression
+  EXPECT_EQ(At32(f, 34), 16u);       // image data size
+  EXPECT_EQ(At32(f, 38), 3780u);     // 96 dpi
+  EXPECT_EQ(At32(f, 42), 11811u);    // 300 dpi
+  EXPECT_EQ(At32(f, 46), 0u);        // colours used
+  EXPECT_EQ(At32(f, 50), 16777216u); // important colours
+  const std::vector<std::uint8_t> rows(f.begin() + 54, f.end());
+  const TBytes same = TwoByTwo(false);
+  EXPECT_EQ(rows, std::vector<std::uint8_t>(same.Data.begin() + 54, same.Data.end()));
+  TRvBitmap back;
+  TIOParamsVals p2;
+  ASSERT_FALSE(ReadBmp(f, &back, p2).Aborted);
+  EXPECT_EQ(Pixels(back), Pixels(bmp));
+}
+
+TEST(BmpWrite, RleAtEightBits) {
+  // Two colours in bands of two rows, 40 x 16.
+  TRvBitmap bmp;
+  Paint(bmp, 40, 16, [](int, int y) { return (y / 2) % 2 ? 0x102030u : 0x405060u; });
+  TIOParamsVals params;
+  params.BitsPerSample = 8;
+  params.SamplesPerPixel = 1;
+  params.BmpCompression = 1;
+  bool aborted = true;
+  const std::vector<std::uint8_t> f = WriteBmp(bmp, params, &aborted);
+  ASSERT_FALSE(aborted);
+  EXPECT_EQ(At16(f, 28), 8u);
+  EXPECT_EQ(At32(f, 30), 1u);   // RLE8
+  EXPECT_EQ(At32(f, 46), 256u); // colours used
+  const std::size_t p = 14 + 40 + 1024;
+  ASSERT_EQ(At32(f, 10), p);
+  // Each uniform row is one run of 40 and an end of line; then the end of bitmap.
+  ASSERT_EQ(f.size(), p + 16 * 4 + 2);
+  for (std::size_t r = 0; r < 16; ++r) {
+    EXPECT_EQ(f[p + 4 * r], 40);
+    EXPECT_EQ(f[p + 4 * r + 2], 0);
+    EXPECT_EQ(f[p + 4 * r + 3], 0);
+  }
+  EXPECT_EQ(f[f.size() - 2], 0);
+  EXPECT_EQ(f[f.size() - 1], 1);
+  EXPECT_EQ(At32(f, 34), 16u * 4 + 2); // image data size
+  EXPECT_EQ(At32(f, 2), f.size());
+  EXPECT_EQ(params.ColorMapCount, 256);
+  TRvBitmap back;
+  TIOParamsVals p2;
+  ASSERT_FALSE(ReadBmp(f, &back, p2).Aborted);
+  EXPECT_EQ(p2.BmpCompression, 1);
+  const auto px = Pixels(back);
+  EXPECT_EQ(px[0], px[40]);
+  EXPECT_NE(px[0], px[80]);
+}
+
+TEST(BmpWrite, RleIgnoredAtTwentyFourBits) {
+  TRvBitmap bmp;
+  Paint(bmp, 3, 1, [](int, int) { return 0x123456u; });
+  TIOParamsVals params;
+  params.BmpCompression = 1;
+  const std::vector<std::uint8_t> f = WriteBmp(bmp, params);
+  EXPECT_EQ(At32(f, 30), 0u);
+  EXPECT_EQ(At16(f, 28), 24u);
+}
+
+TEST(BmpWrite, SixtyFourByteHeader) {
+  TRvBitmap bmp;
+  Paint(bmp, 1, 1, [](int, int) { return 0xABCDEFu; });
+  TIOParamsVals params;
+  params.BmpVersion = 3;
+  const std::vector<std::uint8_t> f = WriteBmp(bmp, params);
+  EXPECT_EQ(At32(f, 14), 64u);
+  EXPECT_EQ(At32(f, 10), 78u);
+  for (std::size_t i = 54; i < 78; ++i) EXPECT_EQ(f[i], 0) << i;
+  TRvBitmap back;
+  TIOParamsVals p2;
+  ASSERT_FALSE(ReadBmp(f, &back, p2).Aborted);
+  EXPECT_EQ(p2.BmpVersion, 3);
+  EXPECT_EQ(Rgb(back, 0, 0), 0xABCDEFu);
+}
+
+TEST(BmpWrite, CoreHeaderWithThreeBytePalette) {
+  TRvBitmap bmp;
+  rv::RvAllocateBitmap(bmp, 3, 1, rv::rvpf1Bit);
+  bmp.Scanline(0)[0] = 0xA0; // white, black, white
+  TIOParamsVals params;
+  params.BmpVersion = 2;
+  params.BitsPerSample = 1;
+  const std::vector<std::uint8_t> f = WriteBmp(bmp, params);
+  ASSERT_EQ(f.size(), 14u + 12 + 6 + 4);
+  EXPECT_EQ(At32(f, 14), 12u);
+  EXPECT_EQ(At16(f, 18), 3u);
+  EXPECT_EQ(At16(f, 20), 1u);
+  EXPECT_EQ(At16(f, 24), 1u); // bits
+  EXPECT_EQ(At32(f, 10), 32u);
+  const std::vector<std::uint8_t> pal(f.begin() + 26, f.begin() + 32);
+  EXPECT_EQ(pal, (std::vector<std::uint8_t>{0, 0, 0, 255, 255, 255}));
+  EXPECT_EQ(f[32], 0xA0);
+  TRvBitmap back;
+  TIOParamsVals p2;
+  ASSERT_FALSE(ReadBmp(f, &back, p2).Aborted);
+  EXPECT_EQ(Pixels(back), Pixels(bmp));
+}
+
+TEST(BmpWrite, CoreHeaderRefusesWidePictures) {
+  TRvBitmap bmp;
+  rv::RvAllocateBitmap(bmp, 70000, 1, rv::rvpf1Bit);
+  TIOParamsVals params;
+  params.BmpVersion = 2;
+  params.BitsPerSample = 1;
+  bool aborted = false;
+  EXPECT_TRUE(WriteBmp(bmp, params, &aborted).empty());
+  EXPECT_TRUE(aborted);
+}
+
+TEST(BmpWrite, TwoColoursBecomeOneBitDarkerFirst) {
+  TRvBitmap bmp;
+  Paint(bmp, 4, 1, [](int x, int) { return x % 2 ? 0x0000FFu : 0xFF0000u; }); // red, blue, ...
+  TIOParamsVals params;
+  params.BitsPerSample = 1;
+  params.SamplesPerPixel = 1;
+  const std::vector<std::uint8_t> f = WriteBmp(bmp, params);
+  EXPECT_EQ(At16(f, 28), 1u);
+  // Blue (gray 20) is darker than red (gray 53): entry 0 blue, entry 1 red.
+  const std::vector<std::uint8_t> pal(f.begin() + 54, f.begin() + 62);
+  EXPECT_EQ(pal, (std::vector<std::uint8_t>{255, 0, 0, 0, 0, 0, 255, 0}));
+  EXPECT_EQ(f[62], 0xA0); // set where red
+  ASSERT_EQ(params.ColorMapCount, 2);
+  EXPECT_EQ(params.ColorMap[1].r, 255);
+}
+
+TEST(BmpWrite, ShortWriteAbortsAndLeavesPlaceholders) {
+  TRvBitmap bmp;
+  Paint(bmp, 4, 4, [](int, int) { return 0x777777u; });
+  TIOParamsVals params;
+  TShortStream s(60);
+  rv::TRvLocalProgress p;
+  rv::BmpWriteStream(s, bmp, params, p.Rec);
+  EXPECT_TRUE(p.Rec.IsAborting());
+  ASSERT_GE(s.Data().size(), 14u);
+  EXPECT_EQ(At16(s.Data(), 0), 0x4D42u);
+  EXPECT_EQ(At32(s.Data(), 2), 0u);
+  EXPECT_EQ(At32(s.Data(), 10), 0u);
+}
+
+TEST(BmpWrite, FourBitsPackedAndReadBack) {
+  TRvBitmap bmp;
+  const std::uint32_t colours[3] = {0xFF0000, 0x00FF00, 0x0000FF};
+  Paint(bmp, 5, 3, [&](int x, int y) { return colours[(x + y) % 3]; });
+  TIOParamsVals params;
+  params.BitsPerSample = 4;
+  params.SamplesPerPixel = 1;
+  for (int rle = 0; rle < 2; ++rle) {
+    params.BmpCompression = static_cast<std::uint8_t>(rle);
+    const std::vector<std::uint8_t> f = WriteBmp(bmp, params);
+    EXPECT_EQ(At16(f, 28), 4u);
+    EXPECT_EQ(At32(f, 30), rle ? 2u : 0u);
+    EXPECT_EQ(At32(f, 46), 16u);
+    TRvBitmap back;
+    TIOParamsVals p2;
+    ASSERT_FALSE(ReadBmp(f, &back, p2).Aborted);
+    EXPECT_EQ(p2.BitsPerSample, 4);
+    // The quantiser keeps three distinct colours apart.
+    const auto px = Pixels(back);
+    EXPECT_EQ(px[0], px[3]);
+    EXPECT_NE(px[0], px[1]);
+    EXPECT_NE(px[1], px[2]);
+  }
+}
+
+// ---- Run-length encoders ----------------------------------------------
+
+TEST(BmpRle, EncodedBytes) {
+  std::uint8_t out[256];
+  auto enc8 = [&](std::vector<std::uint8_t> Row) {
+    const int n = rv::BmpEncodeRle8(Row.data(), int(Row.size()), out);
+    return std::vector<std::uint8_t>(out, out + n);
+  };
+  auto enc4 = [&](std::vector<std::uint8_t> Row) {
+    const int n = rv::BmpEncodeRle4(Row.data(), int(Row.size()), out);
+    return std::vector<std::uint8_t>(out, out + n);
+  };
+  using V = std::vector<std::uint8_t>;
+  EXPECT_EQ(enc8({5, 5, 5, 1, 2, 3, 4, 7, 7}), (V{3, 5, 0, 4, 1, 2, 3, 4, 2, 7, 0, 0}));
+  EXPECT_EQ(enc8({1, 2, 3}), (V{0, 3, 1, 2, 3, 0, 0, 0}));
+  EXPECT_EQ(enc8({1, 2}), (V{1, 1, 1, 2, 0, 0}));
+  EXPECT_EQ(enc8({9}), (V{1, 9, 0, 0}));
+  EXPECT_EQ(enc4({1, 2, 3}), (V{0, 3, 0x12, 0x30, 0, 0}));
+  EXPECT_EQ(enc4({1, 2, 3, 4, 5}), (V{0, 5, 0x12, 0x34, 0x50, 0, 0, 0}));
+  EXPECT_EQ(enc4({1, 2}), (V{2, 0x12, 0, 0}));
+  EXPECT_EQ(enc4({3, 3, 3, 3}), (V{4, 0x33, 0, 0}));
+  std::vector<std::uint8_t> long300(300, 5);
+  std::vector<std::uint8_t> big(rv::BmpRleRowBound(300));
+  const int n = rv::BmpEncodeRle8(long300.data(), 300, big.data());
+  EXPECT_EQ(V(big.begin(), big.begin() + n), (V{255, 5, 45, 5, 0, 0}));
+}
+
+TEST(BmpRle, RandomRowsSurviveEncodeAndDecode) {
+  std::mt19937 rng(7);
+  rv::TRGB map[16];
+  for (int i = 0; i < 16; ++i)
+    map[i] = rv::TRGB{std::uint8_t(i), std::uint8_t(2 * i), std::uint8_t(3 * i)};
+  for (int trial = 0; trial < 200; ++trial) {
+    const int width = 1 + int(rng() % 700);
+    const bool four = trial % 2;
+    std::vector<std::uint8_t> row(width);
+    const int spread = 1 + int(rng() % 4);
+    for (auto& v : row) v = std::uint8_t(rng() % spread);
+    if (trial % 5 == 0)
+      for (auto& v : row) v = std::uint8_t(rng() % 16);
+    std::vector<std::uint8_t> data(rv::BmpRleRowBound(width));
+    int n = four ? rv::BmpEncodeRle4(row.data(), width, data.data())
+                 : rv::BmpEncodeRle8(row.data(), width, data.data());
+    ASSERT_LE(n, rv::BmpRleRowBound(width));
+    TRvBitmap bmp;
+    rv::RvAllocateBitmap(bmp, width, 1, rv::rvpf24Bit);
+    rv::TRvLocalProgress p;
+    if (four)
+      rv::BmpDecodeRle4(bmp, data.data(), n, p.Rec, map, 16);
+    else
+      rv::BmpDecodeRle8(bmp, data.data(), n, p.Rec, map, 16);
+    for (int x = 0; x < width; ++x)
+      ASSERT_EQ(Rgb(bmp, x, 0), (std::uint32_t(3 * row[x]) << 16) | (2 * row[x] << 8) | row[x])
+          << "trial " << trial << " x " << x;
+  }
+}
+
+// ---- ImageMagick ------------------------------------------------------
+
+namespace {
+
+// 19 x 7 with the given number of distinct colours (each channel a multiple
+// of 8, so 5-bit channels hold it exactly).
+std::vector<std::uint32_t> TestPicture(int Colours) {
+  std::vector<std::uint32_t> px;
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 19; ++x) {
+      const std::uint32_t k = std::uint32_t((x * 3 + y * 5) % Colours);
+      px.push_back(((k * 40) % 256 & 0xF8) << 16 | ((k * 72) % 256 & 0xF8) << 8 |
+                   ((255 - k * 8) & 0xF8));
+    }
+  return px;
+}
+
+} // namespace
+
+TEST(BmpInterop, ReadsImageMagickFiles) {
+  if (!HaveConvert()) GTEST_SKIP() << "convert (ImageMagick) not installed";
+  testing_support::TTempFolder dir;
+  struct TCase {
+    const char* Options;
+    int Colours;
+    int Bits;
+  };
+  const TCase cases[] = {
+      {"-type palette BMP3:", 40, 8},               // 8-bit palette
+      {"-type palette BMP3:", 12, 4},               // 4-bit palette
+      {"-type palette -compress RLE BMP3:", 40, 8}, // RLE8
+      {"-type palette BMP2:", 12, 4},               // OS/2 core header
+      {"-type truecolor BMP3:", 200, 24},           // 24-bit
+      {"-type truecolormatte ", 200, 32},           // 32-bit with bit fields
+      {"-define bmp:subtype=RGB565 ", 200, 16},
+      {"-define bmp:subtype=RGB555 ", 200, 16},
+      {"-monochrome BMP3:", 2, 1},
+  };
+  int n = 0;
+  for (const TCase& c : cases) {
+    std::vector<std::uint32_t> px = TestPicture(c.Colours);
+    if (c.Colours == 2)
+      for (auto& v : px) v = v & 0x800000 ? 0xFFFFFF : 0;
+    const std::string src = dir.File("src" + std::to_string(n) + ".ppm");
+    const std::string bmpFile = dir.File("im" + std::to_string(n) + ".bmp");
+    ++n;
+    SavePpm(src, 19, 7, px);
+    ASSERT_TRUE(Shell("convert '" + src + "' " + c.Options + "'" + bmpFile + "'")) << c.Options;
+    const std::vector<std::uint8_t> bytes = LoadFile(bmpFile);
+    ASSERT_EQ(At16(bytes, At32(bytes, 14) == 12 ? 24 : 28), unsigned(c.Bits)) << c.Options;
+    TRvBitmap bmp;
+    TIOParamsVals params;
+    ASSERT_FALSE(ReadBmp(bytes, &bmp, params, false, std::int64_t(bytes.size())).Aborted)
+        << c.Options;
+    if (c.Bits != 16) {
+      EXPECT_EQ(Pixels(bmp), px) << c.Options;
+      continue;
+    }
+    // 16-bit channels are read with their low bits 0, where ImageMagick
+    // widens them: each of ours lies at most 7 below its reading.
+    const std::vector<std::uint32_t> im = ConvertPixels(bmpFile, bmpFile + ".rgb");
+    const std::vector<std::uint32_t> ours = Pixels(bmp);
+    ASSERT_EQ(im.size(), ours.size());
+    for (std::size_t i = 0; i < im.size(); ++i)
+      for (int shift : {0, 8, 16}) {
+        const int a = int((ours[i] >> shift) & 0xFF), b = int((im[i] >> shift) & 0xFF);
+        ASSERT_TRUE(a <= b && b - a <= 7) << c.Options << " pixel " << i << ": " << a << " " << b;
+      }
+  }
+}
+
+TEST(BmpInterop, ImageMagickReadsOurFiles) {
+  if (!HaveConvert()) GTEST_SKIP() << "convert (ImageMagick) not installed";
+  testing_support::TTempFolder dir;
+  TRvBitmap bmp;
+  // More pixels than the neural quantiser's sampling step.
+  Paint(bmp, 41, 17, [](int x, int y) {
+    return std::uint32_t(x * 6) << 16 | std::uint32_t(y * 15) << 8 | std::uint32_t((x * y) & 0xFF);
+  });
+  struct TCase {
+    int Bits, Samples, Version, Rle;
+  };
+  const TCase cases[] = {{8, 3, 1, 0}, {8, 3, 3, 0}, {8, 3, 2, 0}, {8, 1, 1, 0}, {8, 1, 1, 1},
+                         {4, 1, 1, 0}, {4, 1, 1, 1}, {4, 1, 2, 0}, {1, 1, 1, 0}, {1, 1, 2, 0}};
+  int n = 0;
+  for (const TCase& c : cases) {
+    TIOParamsVals params;
+    params.BitsPerSample = c.Bits;
+    params.SamplesPerPixel = c.Samples;
+    params.BmpVersion = std::uint8_t(c.Version);
+    params.BmpCompression = std::uint8_t(c.Rle);
+    bool aborted = true;
+    const std::vector<std::uint8_t> f = WriteBmp(bmp, params, &aborted);
+    ASSERT_FALSE(aborted);
+    const std::string name = dir.File("ours" + std::to_string(n++) + ".bmp");
+    SaveFile(name, f);
+    TRvBitmap back;
+    TIOParamsVals p2;
+    ASSERT_FALSE(ReadBmp(f, &back, p2).Aborted);
+    EXPECT_EQ(ConvertPixels(name, name + ".rgb"), Pixels(back))
+        << c.Bits << "/" << c.Samples << " v" << c.Version << " rle" << c.Rle;
+    if (c.Bits == 8 && c.Samples == 3) {
+      EXPECT_EQ(Pixels(back), Pixels(bmp));
+    }
+  }
+}

@@ -1,0 +1,163 @@
+#include "image/io/tiff/exif.h"
+
+#include "image/io/tiffbuild_testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+using namespace rv;
+using tiffbuild::Bytes;
+using tiffbuild::TBuilder;
+
+struct TBlockOptions {
+  bool Intel = true;
+  bool Thumbnail = true;
+  bool BrokenThumbnail = false;
+};
+
+// An APP1 Exif block: camera tags, an Exif sub-directory and a 2 x 2 RGB
+// thumbnail in the second directory.
+Bytes ExifBlock(const TBlockOptions& O = {}) {
+  TBuilder B(O.Intel);
+  tiffbuild::TTag Shutter{37377, 10, 1, {}};
+  B.Put32(Shutter.Data, static_cast<std::uint32_t>(-3));
+  B.Put32(Shutter.Data, 2);
+  const std::uint32_t Exif = B.AddIfd(
+      {B.Rational(33434, {{1, 250}}), B.Rational(33437, {{28, 10}}), B.Short(34855, {100, 200}),
+       B.Undefined(36864, {'0', '2', '3', '0'}), B.Ascii(36867, "2024:01:02 03:04:05"), Shutter,
+       B.Short(37385, {16}), B.Undefined(37510, Bytes{'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'H', 'i', '!'}),
+       B.Short(40962, {640}), B.Undefined(41728, {3})},
+      0);
+  std::uint32_t Thumb = 0;
+  if (O.Thumbnail) {
+    const std::uint32_t Strip = B.AddBlob({255, 0, 0, 0, 255, 0, 0, 0, 255, 1, 2, 3});
+    Thumb = B.AddIfd({B.Short(256, {2}), B.Short(257, {2}), B.Short(258, {8, 8, 8}),
+                      B.Short(259, {O.BrokenThumbnail ? 34712u : 1u}), B.Short(262, {2}), B.Long(273, {Strip}),
+                      B.Short(277, {3}), B.Long(279, {12})},
+                     0);
+  }
+  const std::uint32_t First =
+      B.AddIfd({B.Ascii(271, "Camera Co"), B.Ascii(272, "Model 1"), B.Short(274, {6}), B.Rational(282, {{72, 1}}),
+                B.Rational(283, {{72, 1}}), B.Short(296, {2}), B.Rational(318, {{3127, 10000}, {329, 1000}}),
+                B.Long(34665, {Exif})},
+               Thumb);
+  B.SetFirst(First);
+  Bytes Block = {'E', 'x', 'i', 'f', 0, 0};
+  Block.insert(Block.end(), B.B.begin(), B.B.end());
+  return Block;
+}
+
+TEST(Exif, FillsTheFieldsOfBothDirectories) {
+  for (bool Intel : {true, false}) {
+    SCOPED_TRACE(Intel);
+    const Bytes Block = ExifBlock({Intel});
+    TIOParamsVals P;
+    ASSERT_TRUE(RvLoadExifFromApp1(Block.data(), static_cast<std::int64_t>(Block.size()), P));
+    EXPECT_TRUE(P.HasExif);
+    EXPECT_EQ(P.ExifMake, "Camera Co");
+    EXPECT_EQ(P.ExifModel, "Model 1");
+    EXPECT_EQ(P.ExifOrientation, 6);
+    EXPECT_DOUBLE_EQ(P.ExifXResolution, 72.0);
+    EXPECT_EQ(P.ExifResolutionUnit, 2);
+    EXPECT_DOUBLE_EQ(P.ExifWhitePoint[0], 0.3127);
+    EXPECT_DOUBLE_EQ(P.ExifWhitePoint[1], 0.329);
+    EXPECT_DOUBLE_EQ(P.ExifExposureTime, 1.0 / 250);
+    EXPECT_DOUBLE_EQ(P.ExifFNumber, 2.8);
+    EXPECT_EQ(P.ExifISOSpeedRatings[0], 100);
+    EXPECT_EQ(P.ExifISOSpeedRatings[1], 200);
+    EXPECT_EQ(P.ExifExifVersion, "0230");
+    EXPECT_EQ(P.ExifDateTimeOriginal, "2024:01:02 03:04:05");
+    EXPECT_DOUBLE_EQ(P.ExifShutterSpeedValue, -1.5); // signed rational
+    EXPECT_EQ(P.ExifFlash, 16);
+    EXPECT_EQ(P.ExifUserCommentCode, "ASCII");
+    EXPECT_EQ(P.ExifUserComment, "Hi!");
+    EXPECT_EQ(P.ExifImageWidth, 640);
+    EXPECT_EQ(P.ExifFileSource, 3);
+    // The thumbnail, and the record's own TIFF fields untouched.
+    ASSERT_NE(P.ExifBitmap, nullptr);
+    ASSERT_EQ(P.ExifBitmap->Width(), 2);
+    EXPECT_EQ(P.ExifBitmap->Scanline(0)[2], 255); // red, stored blue-green-red
+    EXPECT_EQ(P.ExifBitmap->Scanline(1)[3], 3);
+    EXPECT_EQ(P.TiffImageCount, 0);
+    EXPECT_EQ(P.Width, 0);
+  }
+}
+
+TEST(Exif, OtherBlocksAndShortBlocksChangeNothing) {
+  TIOParamsVals P;
+  P.ExifMake = "kept";
+  const Bytes Xmp = {'h', 't', 't', 'p', ':', '/', '/', 'n', 's', '.', 'a', 'd', 'o', 'b', 'e'};
+  EXPECT_FALSE(RvLoadExifFromApp1(Xmp.data(), static_cast<std::int64_t>(Xmp.size()), P));
+  const Bytes Block = ExifBlock();
+  // Sizes that cut into the 6-byte identifier or the TIFF header.
+  for (std::int64_t Size : {0, 4, 6, 13}) EXPECT_FALSE(RvLoadExifFromApp1(Block.data(), Size, P)) << Size;
+  EXPECT_FALSE(RvLoadExifFromApp1(nullptr, 100, P));
+  EXPECT_EQ(P.ExifMake, "kept");
+  EXPECT_FALSE(P.HasExif);
+  EXPECT_EQ(P.ExifBitmap, nullptr);
+}
+
+TEST(Exif, DamagedBlocksAreReported) {
+  TIOParamsVals P;
+  // A bad byte order.
+  Bytes Block = ExifBlock();
+  Block[6] = Block[7] = 'Q';
+  EXPECT_FALSE(RvLoadExifFromApp1(Block.data(), static_cast<std::int64_t>(Block.size()), P));
+  // A first directory beyond the block.
+  Block = ExifBlock();
+  Block[10] = Block[11] = Block[12] = 0x7F;
+  EXPECT_FALSE(RvLoadExifFromApp1(Block.data(), static_cast<std::int64_t>(Block.size()), P));
+  // The block cut short before its directories.
+  Block = ExifBlock();
+  EXPECT_FALSE(RvLoadExifFromApp1(Block.data(), 20, P));
+  EXPECT_FALSE(P.HasExif);
+  EXPECT_EQ(P.ExifBitmap, nullptr);
+}
+
+TEST(Exif, ThumbnailMissingOrUndecodableLeavesTheTags) {
+  TIOParamsVals None;
+  TBlockOptions O;
+  O.Thumbnail = false;
+  Bytes Block = ExifBlock(O);
+  ASSERT_TRUE(RvLoadExifFromApp1(Block.data(), static_cast<std::int64_t>(Block.size()), None));
+  EXPECT_EQ(None.ExifMake, "Camera Co");
+  ASSERT_NE(None.ExifBitmap, nullptr);
+  EXPECT_EQ(None.ExifBitmap->Width(), 0);
+
+  TIOParamsVals Broken;
+  O.Thumbnail = true;
+  O.BrokenThumbnail = true;
+  Block = ExifBlock(O);
+  ASSERT_TRUE(RvLoadExifFromApp1(Block.data(), static_cast<std::int64_t>(Block.size()), Broken));
+  EXPECT_EQ(Broken.ExifFlash, 16);
+  EXPECT_EQ(Broken.ExifBitmap->Width(), 0);
+}
+
+TEST(Exif, IndexedAccessorsCheckTheirRange) {
+  TIOParamsVals P;
+  SetExifISOSpeedRatings(P, 1, 400);
+  SetExifISOSpeedRatings(P, 2, 999);
+  SetExifISOSpeedRatings(P, -1, 999);
+  EXPECT_EQ(GetExifISOSpeedRatings(P, 1), 400);
+  EXPECT_EQ(GetExifISOSpeedRatings(P, 2), 0);
+  EXPECT_EQ(GetExifISOSpeedRatings(P, -1), 0);
+  SetExifPrimaryChromaticities(P, 5, 0.06);
+  SetExifPrimaryChromaticities(P, 6, 1.0);
+  EXPECT_DOUBLE_EQ(GetExifPrimaryChromaticities(P, 5), 0.06);
+  EXPECT_DOUBLE_EQ(GetExifPrimaryChromaticities(P, 6), 0.0);
+  SetExifWhitePoint(P, 2, 1.0);
+  EXPECT_DOUBLE_EQ(GetExifWhitePoint(P, 2), 0.0);
+  SetExifYCbCrCoefficients(P, 2, 0.114);
+  SetExifYCbCrCoefficients(P, 3, 1.0);
+  EXPECT_DOUBLE_EQ(GetExifYCbCrCoefficients(P, 2), 0.114);
+  SetExifReferenceBlackWhite(P, 5, 255);
+  SetExifReferenceBlackWhite(P, 100, 1);
+  EXPECT_DOUBLE_EQ(GetExifReferenceBlackWhite(P, 5), 255);
+  EXPECT_DOUBLE_EQ(GetExifReferenceBlackWhite(P, 100), 0);
+  EXPECT_DOUBLE_EQ(P.ExifWhitePoint[0] + P.ExifWhitePoint[1], 0.0);
+}
+
+} // namespace

@@ -1,0 +1,486 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstring>
+#include <openjpeg.h>
+
+#include "image/io/jpeg2000/rvjpeg2000.h"
+#include "image/io/rvsafeio.h"
+#include "libcodecs_testutil.h"
+
+using namespace libcodecs_test;
+using rv::TIOParamsVals;
+using rv::TRvBitmap;
+
+namespace {
+
+Bytes Write(TRvBitmap& Bmp, TIOParamsVals& Params, int Format, bool ExpectOk = true) {
+  platform::TMemoryStream S;
+  TProgress P;
+  rv::Jpeg2000WriteStream(S, Bmp, Params, Format, P.Rec);
+  EXPECT_EQ(P.Aborted(), !ExpectOk);
+  return S.Data();
+}
+
+bool Read(const Bytes& Data, TRvBitmap& Bmp, TIOParamsVals& Params, bool HeaderOnly = false) {
+  platform::TBytesStream S(Data.data(), static_cast<std::int64_t>(Data.size()));
+  TProgress P;
+  rv::Jpeg2000ReadStream(S, Bmp, Params, HeaderOnly, P.Rec);
+  return !P.Aborted();
+}
+
+// A picture made directly with the library, for layouts our writer never
+// makes (subsampled chroma, YCbCr): components of the given sizes filled by
+// Fill(component, x, y).
+struct TSink {
+  Bytes Data;
+  std::size_t Pos = 0;
+};
+OPJ_SIZE_T SinkWrite(void* Buffer, OPJ_SIZE_T Count, void* User) {
+  auto* S = static_cast<TSink*>(User);
+  if (S->Data.size() < S->Pos + Count) S->Data.resize(S->Pos + Count);
+  std::memcpy(S->Data.data() + S->Pos, Buffer, Count);
+  S->Pos += Count;
+  return Count;
+}
+OPJ_OFF_T SinkSkip(OPJ_OFF_T Count, void* User) {
+  static_cast<TSink*>(User)->Pos += static_cast<std::size_t>(Count);
+  return Count;
+}
+OPJ_BOOL SinkSeek(OPJ_OFF_T Position, void* User) {
+  static_cast<TSink*>(User)->Pos = static_cast<std::size_t>(Position);
+  return OPJ_TRUE;
+}
+
+template <typename F>
+Bytes LibraryFile(OPJ_CODEC_FORMAT Format, OPJ_COLOR_SPACE Space, int W, int H, int Sub, F Fill) {
+  opj_image_cmptparm_t P[3];
+  std::memset(P, 0, sizeof(P));
+  for (int C = 0; C < 3; ++C) {
+    const int D = C == 0 ? 1 : Sub;
+    P[C].dx = static_cast<OPJ_UINT32>(D);
+    P[C].dy = static_cast<OPJ_UINT32>(D);
+    P[C].w = static_cast<OPJ_UINT32>((W + D - 1) / D);
+    P[C].h = static_cast<OPJ_UINT32>((H + D - 1) / D);
+    P[C].prec = 8;
+  }
+  opj_image_t* Image = opj_image_create(3, P, Space);
+  Image->x1 = static_cast<OPJ_UINT32>(W);
+  Image->y1 = static_cast<OPJ_UINT32>(H);
+  for (int C = 0; C < 3; ++C)
+    for (OPJ_UINT32 Y = 0; Y < P[C].h; ++Y)
+      for (OPJ_UINT32 X = 0; X < P[C].w; ++X)
+        Image->comps[C].data[Y * P[C].w + X] = Fill(C, static_cast<int>(X), static_cast<int>(Y));
+  opj_cparameters_t Params;
+  opj_set_default_encoder_parameters(&Params);
+  Params.numresolution = 2;
+  Params.tcp_mct = 0;
+  opj_codec_t* Codec = opj_create_compress(Format);
+  TSink Out;
+  opj_stream_t* Stream = opj_stream_create(1 << 16, OPJ_FALSE);
+  opj_stream_set_write_function(Stream, SinkWrite);
+  opj_stream_set_skip_function(Stream, SinkSkip);
+  opj_stream_set_seek_function(Stream, SinkSeek);
+  opj_stream_set_user_data(Stream, &Out, nullptr);
+  const bool Ok = opj_setup_encoder(Codec, &Params, Image) && opj_start_compress(Codec, Image, Stream) &&
+                  opj_encode(Codec, Stream) && opj_end_compress(Codec, Stream);
+  EXPECT_TRUE(Ok);
+  opj_stream_destroy(Stream);
+  opj_destroy_codec(Codec);
+  opj_image_destroy(Image);
+  return Out.Data;
+}
+
+} // namespace
+
+// ---- Probes, tables and options
+
+TEST(Jpeg2000Probe, SignatureBoxAndCodeStreamStart) {
+  const Bytes Jp2 = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A, 0};
+  const Bytes J2k = {0xFF, 0x4F, 0xFF, 0x51, 0};
+  platform::TBytesStream A(Jp2.data(), 13);
+  A.SetPosition(0);
+  EXPECT_TRUE(rv::IsJp2Stream(A));
+  EXPECT_FALSE(rv::IsJ2kCodeStream(A));
+  EXPECT_EQ(A.Position(), 0);
+  platform::TBytesStream B(J2k.data(), 5);
+  EXPECT_TRUE(rv::IsJ2kCodeStream(B));
+  EXPECT_FALSE(rv::IsJp2Stream(B));
+  EXPECT_EQ(B.Position(), 0);
+  platform::TBytesStream C(J2k.data(), 3);
+  EXPECT_FALSE(rv::IsJ2kCodeStream(C));
+}
+
+TEST(Jpeg2000Colour, YCbCrTablesFollowTheStandardWeights) {
+  int R, G, B;
+  rv::Jpeg2000YCbCrToRGB(128, 128, 128, R, G, B);
+  EXPECT_EQ(R, 128);
+  EXPECT_EQ(G, 128);
+  EXPECT_EQ(B, 128);
+  // Cr 228 stands for +100: red +Round(140.2), green -Round(71.41).
+  rv::Jpeg2000YCbCrToRGB(100, 128, 228, R, G, B);
+  EXPECT_EQ(R, 240);
+  EXPECT_EQ(G, 29);
+  EXPECT_EQ(B, 100);
+  // Cb 28 stands for -100: blue -Round(177.2) clamps, green +Round(34.41).
+  rv::Jpeg2000YCbCrToRGB(100, 28, 128, R, G, B);
+  EXPECT_EQ(B, 0);
+  EXPECT_EQ(G, 134);
+  EXPECT_EQ(R, 100);
+}
+
+TEST(Jpeg2000Options, TextAlwaysUsesAPoint) {
+  const char* Saved = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string Restore = Saved != nullptr ? Saved : "C";
+  // A comma locale where the system has one; the text must not care.
+  std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+  EXPECT_EQ(rv::Jpeg2000OptionText(0.5, 1), "rate=0.5 prg=rlcp");
+  EXPECT_EQ(rv::Jpeg2000OptionText(1.0, 0), "rate=1 prg=lrcp");
+  EXPECT_EQ(rv::Jpeg2000OptionText(0.125, 7), "rate=0.125");
+  const rv::TJ2kOptions O = rv::Jpeg2000ParseOptions("rate=0.25 prg=rlcp");
+  EXPECT_DOUBLE_EQ(O.Rate, 0.25);
+  EXPECT_EQ(O.Progression, 1);
+  EXPECT_DOUBLE_EQ(rv::Jpeg2000ParseOptions("rate=0,5").Rate, 1.0);
+  EXPECT_EQ(rv::Jpeg2000ParseOptions("rate=2").Progression, -1);
+  std::setlocale(LC_NUMERIC, Restore.c_str());
+}
+
+// ---- Round trips
+
+TEST(Jpeg2000RoundTrip, DefaultRateIsLosslessInBothFormats) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 45, 29);
+  for (int Format : {0, 1}) {
+    TIOParamsVals W;
+    const Bytes Data = Write(Bmp, W, Format);
+    platform::TBytesStream S(Data.data(), static_cast<std::int64_t>(Data.size()));
+    EXPECT_EQ(rv::IsJp2Stream(S), Format == 0);
+    EXPECT_EQ(rv::IsJ2kCodeStream(S), Format == 1);
+    TRvBitmap Out;
+    TIOParamsVals Params;
+    ASSERT_TRUE(Read(Data, Out, Params)) << Format;
+    EXPECT_EQ(Params.Width, 45);
+    EXPECT_EQ(Params.Height, 29);
+    EXPECT_EQ(Params.BitsPerSample, 8);
+    EXPECT_EQ(Params.SamplesPerPixel, 3);
+    ExpectSame24(Bmp, Out);
+  }
+}
+
+TEST(Jpeg2000RoundTrip, TinyAndOddSizesEncode) {
+  for (int Size : {1, 2, 3, 17}) {
+    TRvBitmap Bmp;
+    MakeNoise(Bmp, Size, Size + 1);
+    TIOParamsVals W;
+    TRvBitmap Out;
+    TIOParamsVals Params;
+    ASSERT_TRUE(Read(Write(Bmp, W, 0), Out, Params)) << Size;
+    ExpectSame24(Bmp, Out);
+  }
+}
+
+TEST(Jpeg2000RoundTrip, GrayColourSpaceWritesTheGrayLevel) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 20, 10);
+  TIOParamsVals W;
+  W.J2000ColorSpace = 0;
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  ASSERT_TRUE(Read(Write(Bmp, W, 0), Out, Params));
+  EXPECT_EQ(Params.SamplesPerPixel, 1);
+  for (int Y = 0; Y < 10; ++Y)
+    for (int X = 0; X < 20; ++X) {
+      const std::uint8_t* P = Px(Bmp, X, Y);
+      const int Gray = (P[2] * 21 + P[1] * 71 + P[0] * 8) / 100;
+      ASSERT_EQ(Px(Out, X, Y)[0], Gray);
+      ASSERT_EQ(Px(Out, X, Y)[2], Gray);
+    }
+}
+
+TEST(Jpeg2000RoundTrip, OneBitPictureIsOneGrayComponentOfPrecisionOne) {
+  TRvBitmap Bmp;
+  Bmp.Allocate(21, 6, rv::rvpf1Bit);
+  for (int Y = 0; Y < 6; ++Y) std::memset(Bmp.Scanline(Y), 0x69 + 7 * Y, 3);
+  TIOParamsVals W;
+  W.J2000ColorSpace = 1;
+  const Bytes Data = Write(Bmp, W, 1);
+  EXPECT_EQ(W.BitsPerSample, 1);
+  EXPECT_EQ(W.J2000ColorSpace, 0);
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  ASSERT_TRUE(Read(Data, Out, Params));
+  EXPECT_EQ(Params.BitsPerSample, 1);
+  EXPECT_EQ(Params.SamplesPerPixel, 1);
+  ASSERT_EQ(Out.PixelFormat(), rv::rvpf1Bit);
+  for (int Y = 0; Y < 6; ++Y)
+    for (int X = 0; X < 21; ++X) ASSERT_EQ(BitAt(Out, X, Y), BitAt(Bmp, X, Y));
+}
+
+TEST(Jpeg2000RoundTrip, SixteenBitSamplesScaleBothWays) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 12, 9);
+  TIOParamsVals W;
+  W.BitsPerSample = 16;
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  ASSERT_TRUE(Read(Write(Bmp, W, 0), Out, Params));
+  EXPECT_EQ(Params.BitsPerSample, 16);
+  ExpectSame24(Bmp, Out); // v x 65535 / 255, then back
+}
+
+TEST(Jpeg2000RoundTrip, LowerRateMakesASmallerFile) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 128, 96);
+  TIOParamsVals W;
+  const std::size_t Lossless = Write(Bmp, W, 1).size();
+  W.J2000Rate = 0.05;
+  W.J2000Progression = 1;
+  const Bytes Small = Write(Bmp, W, 1);
+  EXPECT_LT(Small.size(), Lossless / 4);
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  ASSERT_TRUE(Read(Small, Out, Params));
+  EXPECT_EQ(Out.Width(), 128);
+}
+
+TEST(Jpeg2000RoundTrip, HeaderOnlyFillsTheLayoutOnly) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 33, 44);
+  TIOParamsVals W;
+  const Bytes Data = Write(Bmp, W, 0);
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  const std::int32_t Saved = rv::RvDefaultDpiX;
+  rv::RvDefaultDpiX = 91;
+  ASSERT_TRUE(Read(Data, Out, Params, true));
+  rv::RvDefaultDpiX = Saved;
+  EXPECT_EQ(Params.Width, 33);
+  EXPECT_EQ(Params.Height, 44);
+  EXPECT_EQ(Params.SamplesPerPixel, 3);
+  EXPECT_EQ(Params.DpiX, 91);
+  EXPECT_EQ(Out.Width(), 0);
+}
+
+// ---- Layouts made with the library itself
+
+TEST(Jpeg2000Layout, SubsampledChromaIsReadFromTheHalfSizeSample) {
+  auto Fill = [](int C, int X, int Y) { return C == 0 ? (X * 9 + Y) % 256 : (C * 50 + X * 7 + Y * 13) % 256; };
+  const Bytes Data = LibraryFile(OPJ_CODEC_J2K, OPJ_CLRSPC_UNSPECIFIED, 10, 7, 2, Fill);
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  ASSERT_TRUE(Read(Data, Out, Params));
+  for (int Y = 0; Y < 7; ++Y)
+    for (int X = 0; X < 10; ++X) {
+      ASSERT_EQ(Px(Out, X, Y)[2], Fill(0, X, Y));
+      ASSERT_EQ(Px(Out, X, Y)[1], Fill(1, X / 2, Y / 2));
+      ASSERT_EQ(Px(Out, X, Y)[0], Fill(2, X / 2, Y / 2));
+    }
+}
+
+TEST(Jpeg2000Layout, YCbCrFileIsConverted) {
+  auto Fill = [](int C, int X, int Y) { return C == 0 ? 60 + X * 10 : C == 1 ? 100 + Y * 5 : 150 - X * 3; };
+  const Bytes Data = LibraryFile(OPJ_CODEC_JP2, OPJ_CLRSPC_SYCC, 8, 8, 1, Fill);
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  ASSERT_TRUE(Read(Data, Out, Params));
+  for (int Y = 0; Y < 8; ++Y)
+    for (int X = 0; X < 8; ++X) {
+      int R, G, B;
+      rv::Jpeg2000YCbCrToRGB(Fill(0, X, Y), Fill(1, X, Y), Fill(2, X, Y), R, G, B);
+      ASSERT_EQ(Px(Out, X, Y)[2], R);
+      ASSERT_EQ(Px(Out, X, Y)[1], G);
+      ASSERT_EQ(Px(Out, X, Y)[0], B);
+    }
+}
+
+// ---- Failures
+
+TEST(Jpeg2000Failure, UnknownFormatOrColourSpaceWritesNothing) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 4, 4);
+  TIOParamsVals W;
+  EXPECT_TRUE(Write(Bmp, W, 2, false).empty());
+  W.J2000ColorSpace = 3;
+  EXPECT_TRUE(Write(Bmp, W, 0, false).empty());
+  TRvBitmap Empty;
+  TIOParamsVals E;
+  EXPECT_TRUE(Write(Empty, E, 0, false).empty());
+}
+
+TEST(Jpeg2000Failure, ShortWriteSetsTheFlag) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 64, 64);
+  TIOParamsVals W;
+  TShortStream S(100);
+  TProgress P;
+  rv::Jpeg2000WriteStream(S, Bmp, W, 0, P.Rec);
+  EXPECT_TRUE(P.Aborted());
+}
+
+TEST(Jpeg2000Failure, NotJpeg2000IsRefused) {
+  const Bytes Data = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0};
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  EXPECT_FALSE(Read(Data, Out, Params));
+}
+
+TEST(Jpeg2000Failure, TruncatedAndCorruptedFilesNeverCrash) {
+  // Damaged sizes stay small, so that the test stays quick.
+  const std::int64_t Saved = rv::RvMaxPixels();
+  rv::RvSetMaxPixels(20000);
+  TRvBitmap Bmp;
+  MakeGradient(Bmp, 40, 30);
+  for (int Format : {0, 1}) {
+    TIOParamsVals W;
+    const Bytes Good = Write(Bmp, W, Format);
+    for (std::size_t Cut = 1; Cut < Good.size(); Cut += Good.size() / 23 + 1) {
+      TRvBitmap Out;
+      TIOParamsVals Params;
+      Read(Bytes(Good.begin(), Good.begin() + static_cast<std::ptrdiff_t>(Cut)), Out, Params);
+    }
+    std::uint32_t Seed = 5;
+    for (int Round = 0; Round < 60; ++Round) {
+      Bytes Data = Good;
+      for (int K = 0; K < 3; ++K) {
+        Seed = Seed * 1103515245u + 12345u;
+        Data[(Seed >> 8) % Data.size()] = static_cast<std::uint8_t>(Seed >> 24);
+      }
+      TRvBitmap Out;
+      TIOParamsVals Params;
+      Read(Data, Out, Params);
+    }
+  }
+  rv::RvSetMaxPixels(Saved);
+}
+
+TEST(Jpeg2000Failure, TruncatedCodeStreamFailsCleanly) {
+  TRvBitmap Bmp;
+  MakeGradient(Bmp, 64, 64);
+  TIOParamsVals W;
+  Bytes Data = Write(Bmp, W, 1);
+  Data.resize(Data.size() * 3 / 4);
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  EXPECT_FALSE(Read(Data, Out, Params));
+  EXPECT_EQ(Params.Width, 64); // the header was there
+}
+
+TEST(Jpeg2000Failure, HugeTilePartLengthIsRefusedNotAllocated) {
+  // A damaged code stream (found by fuzzing) whose tile part claims
+  // 0xF700002A bytes; run under a 100 MB allocation limit, it fails cleanly.
+  const Bytes Data = {
+      0xFF, 0x4F, 0xFF, 0x51, 0x00, 0x2F, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x0C,
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x0C,
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x0F, 0x01, 0x01, 0x0F, 0x01, 0x01,
+      0x8F, 0x01, 0x01, 0xFF, 0x52, 0x00, 0x0C, 0x00, 0x01, 0x00, 0x01, 0x01, 0x02, 0x04, 0x04, 0x00,
+      0x01, 0xFF, 0x5C, 0x00, 0x0A, 0x40, 0x80, 0x88, 0x88, 0x90, 0x88, 0x88, 0x90, 0xFF, 0x64, 0x00,
+      0x25, 0x00, 0x01, 0x43, 0x72, 0x65, 0x61, 0x74, 0x20, 0x64, 0x62, 0x79, 0x65, 0x20, 0x4F, 0x70,
+      0x65, 0x6E, 0x4A, 0x50, 0x45, 0x47, 0x20, 0x76, 0x65, 0x72, 0x73, 0x69, 0x6F, 0x6E, 0x20, 0x32,
+      0x2E, 0x35, 0x2E, 0x30, 0xFF, 0x90, 0x00, 0x0A, 0x00, 0x00, 0xF7, 0x00, 0x00, 0x2A, 0x00, 0x01,
+      0xFF, 0x93, 0xC7, 0xDE, 0x08, 0x08, 0xEC, 0x65, 0x9F, 0xD8, 0x80, 0x0C, 0xC3, 0x3F, 0x68, 0xDF,
+      0x00, 0xC0, 0x01, 0x75, 0x39, 0x5F, 0x12, 0xAB, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0xFF, 0xD9,
+  };
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  EXPECT_FALSE(Read(Data, Out, Params));
+}
+
+TEST(Jpeg2000Failure, PixelCapRefusesTheDecodeNotTheHeader) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 100, 100);
+  TIOParamsVals W;
+  const Bytes Data = Write(Bmp, W, 0);
+  const std::int64_t Saved = rv::RvMaxPixels();
+  rv::RvSetMaxPixels(5000);
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  EXPECT_TRUE(Read(Data, Out, Params, true));
+  EXPECT_FALSE(Read(Data, Out, Params));
+  rv::RvSetMaxPixels(Saved);
+  EXPECT_EQ(Out.Width(), 0);
+}
+
+// ---- Other programs
+
+TEST(Jpeg2000Interop, ReadsOpjCompressFiles) {
+  LIBCODECS_NEED_TOOL("opj_compress");
+  LIBCODECS_NEED_TOOL("opj_decompress");
+  testing_support::TTempFolder Dir;
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 50, 40);
+  WritePnm(Bmp, Dir.File("in.ppm"));
+  const struct {
+    const char* Name;
+    const char* Options;
+    bool Lossless;
+  } Cases[] = {{"a.jp2", "", true},          {"b.j2k", "-p RLCP", true},
+               {"c.jp2", "-t 32,32 -n 3", true},  {"d.j2k", "-r 20", false},
+               {"e.jp2", "-I -r 10", false}, {"f.jp2", "-n 2 -b 16,16", true}};
+  for (const auto& C : Cases) {
+    ASSERT_TRUE(RunTool("opj_compress -i " + Dir.File("in.ppm") + " -o " + Dir.File(C.Name) + " " +
+                        C.Options));
+    TRvBitmap Out;
+    TIOParamsVals Params;
+    ASSERT_TRUE(Read(ReadFile(Dir.File(C.Name)), Out, Params)) << C.Name;
+    if (C.Lossless) {
+      ExpectSame24(Bmp, Out);
+    } else {
+      // Lossy: the library's own decoder is the reference.
+      ASSERT_TRUE(RunTool("opj_decompress -i " + Dir.File(C.Name) + " -o " + Dir.File("ref.ppm")));
+      TRvBitmap Ref;
+      ASSERT_TRUE(ReadPnm(Dir.File("ref.ppm"), Ref));
+      ExpectSame24(Ref, Out);
+    }
+  }
+}
+
+TEST(Jpeg2000Interop, ReadsSixteenBitGray) {
+  LIBCODECS_NEED_TOOL("opj_compress");
+  testing_support::TTempFolder Dir;
+  {
+    std::ofstream F(Dir.File("g16.pgm"), std::ios::binary);
+    F << "P5\n7 3\n65535\n";
+    for (int I = 0; I < 21; ++I) {
+      const int V = I * 3120;
+      F.put(static_cast<char>(V >> 8));
+      F.put(static_cast<char>(V & 255));
+    }
+  }
+  ASSERT_TRUE(RunTool("opj_compress -n 2 -i " + Dir.File("g16.pgm") + " -o " + Dir.File("g.jp2")));
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  ASSERT_TRUE(Read(ReadFile(Dir.File("g.jp2")), Out, Params));
+  EXPECT_EQ(Params.BitsPerSample, 16);
+  EXPECT_EQ(Params.SamplesPerPixel, 1);
+  for (int I = 0; I < 21; ++I) {
+    const int Expected = I * 3120 * 255 / 65535;
+    ASSERT_EQ(Px(Out, I % 7, I / 7)[1], Expected) << I;
+  }
+}
+
+TEST(Jpeg2000Interop, OpjDecompressReadsOurFiles) {
+  LIBCODECS_NEED_TOOL("opj_decompress");
+  testing_support::TTempFolder Dir;
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 37, 26);
+  for (int Format : {0, 1}) {
+    for (int Progression : {0, 1}) {
+      TIOParamsVals W;
+      W.J2000Progression = static_cast<std::uint8_t>(Progression);
+      const std::string Name = Dir.File(Format == 0 ? "ours.jp2" : "ours.j2k");
+      WriteFile(Name, Write(Bmp, W, Format));
+      ASSERT_TRUE(RunTool("opj_decompress -i " + Name + " -o " + Dir.File("ref.ppm")));
+      TRvBitmap Ref;
+      ASSERT_TRUE(ReadPnm(Dir.File("ref.ppm"), Ref));
+      ExpectSame24(Bmp, Ref);
+    }
+  }
+  TIOParamsVals G;
+  G.J2000ColorSpace = 0;
+  WriteFile(Dir.File("gray.jp2"), Write(Bmp, G, 0));
+  ASSERT_TRUE(RunTool("opj_decompress -i " + Dir.File("gray.jp2") + " -o " + Dir.File("gray.pgm")));
+  TRvBitmap Ref;
+  ASSERT_TRUE(ReadPnm(Dir.File("gray.pgm"), Ref));
+  const std::uint8_t* P = Px(Bmp, 3, 4);
+  EXPECT_EQ(Px(Ref, 3, 4)[0], (P[2] * 21 + P[1] * 71 + P[0] * 8) / 100);
+}

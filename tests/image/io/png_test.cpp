@@ -1,0 +1,655 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <zlib.h>
+
+#include "image/io/png/rvpng.h"
+#include "image/io/rvsafeio.h"
+#include "libcodecs_testutil.h"
+
+using namespace libcodecs_test;
+using rv::TIOParamsVals;
+using rv::TRvBitmap;
+using rv::TRvMask;
+
+namespace {
+
+void PutU32(Bytes& B, std::uint32_t V) {
+  for (int S = 24; S >= 0; S -= 8) B.push_back(static_cast<std::uint8_t>(V >> S));
+}
+
+void PutChunk(Bytes& File, const char* Type, const Bytes& Data) {
+  PutU32(File, static_cast<std::uint32_t>(Data.size()));
+  Bytes Body(Type, Type + 4);
+  Body.insert(Body.end(), Data.begin(), Data.end());
+  File.insert(File.end(), Body.begin(), Body.end());
+  PutU32(File, static_cast<std::uint32_t>(crc32(0, Body.data(), static_cast<uInt>(Body.size()))));
+}
+
+// A PNG file built by hand: Raw holds the filtered rows (each with its
+// filter byte), Extra the chunks between IHDR and IDAT.
+Bytes MakePng(int W, int H, int Depth, int ColorType, const Bytes& Raw,
+              const std::vector<std::pair<const char*, Bytes>>& Extra = {}) {
+  Bytes File = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes Ihdr;
+  PutU32(Ihdr, static_cast<std::uint32_t>(W));
+  PutU32(Ihdr, static_cast<std::uint32_t>(H));
+  Ihdr.push_back(static_cast<std::uint8_t>(Depth));
+  Ihdr.push_back(static_cast<std::uint8_t>(ColorType));
+  Ihdr.push_back(0); // deflate
+  Ihdr.push_back(0); // adaptive filtering
+  Ihdr.push_back(0); // not interlaced
+  PutChunk(File, "IHDR", Ihdr);
+  for (const auto& [Type, Data] : Extra) PutChunk(File, Type, Data);
+  uLongf Len = compressBound(static_cast<uLong>(Raw.size()));
+  Bytes Z(Len);
+  compress(Z.data(), &Len, Raw.data(), static_cast<uLong>(Raw.size()));
+  Z.resize(Len);
+  PutChunk(File, "IDAT", Z);
+  PutChunk(File, "IEND", {});
+  return File;
+}
+
+struct TRead {
+  TRvBitmap Bmp;
+  TIOParamsVals Params;
+  std::unique_ptr<TRvMask> Mask;
+  bool Ok = false;
+};
+
+void Read(const Bytes& Data, TRead& R, bool HeaderOnly = false, bool UseBackground = false) {
+  platform::TBytesStream S(Data.data(), static_cast<std::int64_t>(Data.size()));
+  TProgress P;
+  rv::PngReadStream(S, R.Bmp, R.Params, P.Rec, HeaderOnly, R.Mask, UseBackground);
+  R.Ok = !P.Aborted();
+}
+
+Bytes Write(TRvBitmap& Bmp, TIOParamsVals& Params, const TRvMask* Mask = nullptr) {
+  platform::TMemoryStream S;
+  TProgress P;
+  rv::PngWriteStream(S, Bmp, Params, Mask, P.Rec);
+  EXPECT_FALSE(P.Aborted());
+  return S.Data();
+}
+
+// The chunks of a file by type, in order.
+std::vector<std::pair<std::string, Bytes>> Chunks(const Bytes& File) {
+  std::vector<std::pair<std::string, Bytes>> Out;
+  std::size_t P = 8;
+  while (P + 12 <= File.size()) {
+    const std::uint32_t Len = File[P] << 24 | File[P + 1] << 16 | File[P + 2] << 8 | File[P + 3];
+    Out.emplace_back(std::string(File.begin() + P + 4, File.begin() + P + 8),
+                     Bytes(File.begin() + P + 8, File.begin() + P + 8 + Len));
+    P += 12 + Len;
+  }
+  return Out;
+}
+
+Bytes Chunk(const Bytes& File, const std::string& Type) {
+  for (auto& [T, D] : Chunks(File))
+    if (T == Type) return D;
+  return {};
+}
+
+Bytes Inflated(const Bytes& File) {
+  Bytes Z;
+  for (auto& [T, D] : Chunks(File))
+    if (T == "IDAT") Z.insert(Z.end(), D.begin(), D.end());
+  Bytes Raw(1 << 20);
+  uLongf Len = static_cast<uLongf>(Raw.size());
+  EXPECT_EQ(uncompress(Raw.data(), &Len, Z.data(), static_cast<uLong>(Z.size())), Z_OK);
+  Raw.resize(Len);
+  return Raw;
+}
+
+void FillMask(TRvMask& Mask, int W, int H) {
+  Mask.Allocate(W, H, 8);
+  for (int Y = 0; Y < H; ++Y)
+    for (int X = 0; X < W; ++X) Mask.ScanLine(Y)[X] = static_cast<std::uint8_t>((X * 37 + Y * 11) % 256);
+  Mask.SetFull(false);
+}
+
+} // namespace
+
+// ---- Hand-built files
+
+TEST(PngProbe, SignatureOnlyAndPositionKept) {
+  const Bytes Good = MakePng(1, 1, 8, 0, {0, 0});
+  platform::TBytesStream S(Good.data(), static_cast<std::int64_t>(Good.size()));
+  EXPECT_TRUE(rv::IsPngStream(S));
+  EXPECT_EQ(S.Position(), 0);
+  Bytes Bad = Good;
+  Bad[1] = 'Q';
+  platform::TBytesStream T(Bad.data(), static_cast<std::int64_t>(Bad.size()));
+  EXPECT_FALSE(rv::IsPngStream(T));
+  platform::TBytesStream Short(Good.data(), 5);
+  EXPECT_FALSE(rv::IsPngStream(Short));
+}
+
+TEST(PngRead, SixteenBitRgbReadsAsTwentyFourBit) {
+  // One row of two pixels: (0x1234, 0x5678, 0x9ABC), (0xFFFF, 0, 0x8000).
+  const Bytes Raw = {0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xFF, 0xFF, 0, 0, 0x80, 0};
+  TRead R;
+  Read(MakePng(2, 1, 16, 2, Raw), R);
+  ASSERT_TRUE(R.Ok);
+  EXPECT_EQ(R.Params.BitsPerSample, 16);
+  EXPECT_EQ(R.Params.SamplesPerPixel, 3);
+  ASSERT_EQ(R.Bmp.PixelFormat(), rv::rvpf24Bit);
+  EXPECT_EQ(Px(R.Bmp, 0, 0)[2], 0x12); // red
+  EXPECT_EQ(Px(R.Bmp, 0, 0)[1], 0x56);
+  EXPECT_EQ(Px(R.Bmp, 0, 0)[0], 0x9A); // blue
+  EXPECT_EQ(Px(R.Bmp, 1, 0)[2], 0xFF);
+  EXPECT_EQ(Px(R.Bmp, 1, 0)[0], 0x80);
+}
+
+TEST(PngRead, PaletteWithTransparencyGoesToTheMask) {
+  const Bytes Plte = {255, 0, 0, 0, 255, 0, 0, 0, 255}; // red, green, blue
+  const Bytes Trns = {0, 128};                          // red clear, green half
+  const Bytes Raw = {0, 0, 1, 2};                       // three pixels
+  TRead R;
+  Read(MakePng(3, 1, 8, 3, Raw, {{"PLTE", Plte}, {"tRNS", Trns}}), R);
+  ASSERT_TRUE(R.Ok);
+  EXPECT_EQ(R.Params.SamplesPerPixel, 1);
+  ASSERT_EQ(R.Params.ColorMapCount, 3);
+  EXPECT_EQ(R.Params.ColorMap[0].r, 255);
+  EXPECT_EQ(R.Params.ColorMap[2].b, 255);
+  ASSERT_EQ(R.Bmp.PixelFormat(), rv::rvpf24Bit);
+  EXPECT_EQ(Px(R.Bmp, 1, 0)[1], 255);
+  ASSERT_TRUE(R.Mask);
+  EXPECT_FALSE(R.Mask->Full());
+  EXPECT_EQ(R.Mask->ScanLine(0)[0], 0);
+  EXPECT_EQ(R.Mask->ScanLine(0)[1], 128);
+  EXPECT_EQ(R.Mask->ScanLine(0)[2], 255);
+}
+
+TEST(PngRead, BlackAndWhitePaletteStaysOneBit) {
+  const Bytes Plte = {0, 0, 0, 255, 255, 255};
+  const Bytes Raw = {0, 0xA0}; // 1 0 1 0
+  TRead R;
+  Read(MakePng(4, 1, 1, 3, Raw, {{"PLTE", Plte}}), R);
+  ASSERT_TRUE(R.Ok);
+  ASSERT_EQ(R.Bmp.PixelFormat(), rv::rvpf1Bit);
+  EXPECT_TRUE(BitAt(R.Bmp, 0, 0));
+  EXPECT_FALSE(BitAt(R.Bmp, 1, 0));
+  EXPECT_EQ(R.Params.ColorMapCount, 2);
+  EXPECT_EQ(R.Params.BitsPerSample, 1);
+}
+
+TEST(PngRead, TwoColourPaletteKeepsItsColours) {
+  const Bytes Plte = {200, 10, 10, 10, 10, 200}; // dark red, dark blue
+  const Bytes Raw = {0, 0x40};                   // 0 1 0 0
+  TRead R;
+  Read(MakePng(4, 1, 1, 3, Raw, {{"PLTE", Plte}}), R);
+  ASSERT_TRUE(R.Ok);
+  ASSERT_EQ(R.Bmp.PixelFormat(), rv::rvpf24Bit);
+  EXPECT_EQ(Px(R.Bmp, 0, 0)[2], 200);
+  EXPECT_EQ(Px(R.Bmp, 1, 0)[0], 200);
+  EXPECT_EQ(Px(R.Bmp, 1, 0)[2], 10);
+  EXPECT_EQ(R.Params.ColorMapCount, 2);
+}
+
+TEST(PngRead, GrayWithAlphaReadsAsGrayPixelsAndMask) {
+  const Bytes Raw = {0, 10, 255, 200, 0};
+  TRead R;
+  Read(MakePng(2, 1, 8, 4, Raw), R);
+  ASSERT_TRUE(R.Ok);
+  EXPECT_EQ(R.Params.SamplesPerPixel, 2);
+  EXPECT_EQ(Px(R.Bmp, 0, 0)[0], 10);
+  EXPECT_EQ(Px(R.Bmp, 0, 0)[2], 10);
+  EXPECT_EQ(Px(R.Bmp, 1, 0)[1], 200);
+  EXPECT_EQ(R.Mask->ScanLine(0)[0], 255);
+  EXPECT_EQ(R.Mask->ScanLine(0)[1], 0);
+}
+
+TEST(PngRead, LowDepthGrayIsExpanded) {
+  const Bytes Raw = {0, 0x1B}; // 2-bit samples 0 1 2 3
+  TRead R;
+  Read(MakePng(4, 1, 2, 0, Raw), R);
+  ASSERT_TRUE(R.Ok);
+  EXPECT_EQ(Px(R.Bmp, 0, 0)[0], 0);
+  EXPECT_EQ(Px(R.Bmp, 1, 0)[0], 85);
+  EXPECT_EQ(Px(R.Bmp, 2, 0)[0], 170);
+  EXPECT_EQ(Px(R.Bmp, 3, 0)[1], 255);
+}
+
+TEST(PngRead, ResolutionFromPhysOrTheDefault) {
+  Bytes Phys;
+  PutU32(Phys, 11811); // pixels per metre: 299.9994 dpi
+  PutU32(Phys, 3937);  // 99.9998 dpi
+  Phys.push_back(1);
+  TRead R;
+  Read(MakePng(1, 1, 8, 0, {0, 0}, {{"pHYs", Phys}}), R, true);
+  ASSERT_TRUE(R.Ok);
+  EXPECT_EQ(R.Params.DpiX, 300);
+  EXPECT_EQ(R.Params.DpiY, 100);
+  const std::int32_t SavedX = rv::RvDefaultDpiX;
+  const std::int32_t SavedY = rv::RvDefaultDpiY;
+  rv::RvDefaultDpiX = 72;
+  rv::RvDefaultDpiY = 73;
+  TRead N;
+  Read(MakePng(1, 1, 8, 0, {0, 0}), N, true);
+  rv::RvDefaultDpiX = SavedX;
+  rv::RvDefaultDpiY = SavedY;
+  EXPECT_EQ(N.Params.DpiX, 72);
+  EXPECT_EQ(N.Params.DpiY, 73);
+}
+
+TEST(PngRead, HeaderOnlyLeavesTheBitmap) {
+  TRead R;
+  R.Bmp.Allocate(2, 2, rv::rvpf8BitGray);
+  Read(MakePng(5, 3, 8, 2, Bytes(3 * 16, 0)), R, true, true);
+  ASSERT_TRUE(R.Ok);
+  EXPECT_EQ(R.Params.Width, 5);
+  EXPECT_EQ(R.Params.Height, 3);
+  EXPECT_EQ(R.Bmp.Width(), 2);
+}
+
+TEST(PngRead, BackgroundOfTheFileInItsOwnDepth) {
+  // RGBA pixel half transparent white over a bKGD of (0, 0, 200).
+  Bytes Bkgd;
+  for (int V : {0, 0, 0, 0, 0, 200}) Bkgd.push_back(static_cast<std::uint8_t>(V));
+  const Bytes Raw = {0, 255, 255, 255, 0};
+  TRead R;
+  Read(MakePng(1, 1, 8, 6, Raw, {{"bKGD", Bkgd}}), R, false, true);
+  ASSERT_TRUE(R.Ok);
+  EXPECT_EQ(R.Params.PngBackground.b, 200);
+  EXPECT_EQ(R.Params.PngBackground.r, 0);
+  EXPECT_EQ(Px(R.Bmp, 0, 0)[0], 200); // fully transparent: the background
+  EXPECT_EQ(Px(R.Bmp, 0, 0)[2], 0);
+}
+
+TEST(PngRead, BackgroundOfTheRecordWhenTheFileHasNone) {
+  const Bytes Raw = {0, 255, 255, 255, 0, 10, 20, 30, 255};
+  TRead R;
+  R.Params.PngBackground = rv::TRGB{5, 6, 7};
+  Read(MakePng(2, 1, 8, 6, Raw), R, false, true);
+  ASSERT_TRUE(R.Ok);
+  EXPECT_EQ(Px(R.Bmp, 0, 0)[0], 5);
+  EXPECT_EQ(Px(R.Bmp, 0, 0)[2], 7);
+  EXPECT_EQ(Px(R.Bmp, 1, 0)[2], 10);
+  EXPECT_FALSE(R.Mask);
+
+  // 16-bit gray with alpha: transparent over the record's gray.
+  const Bytes Raw16 = {0, 0x12, 0x34, 0, 0};
+  TRead G;
+  G.Params.PngBackground = rv::TRGB{100, 100, 100};
+  Read(MakePng(1, 1, 16, 4, Raw16), G, false, true);
+  ASSERT_TRUE(G.Ok);
+  EXPECT_EQ(Px(G.Bmp, 0, 0)[0], 100);
+  EXPECT_EQ(Px(G.Bmp, 0, 0)[2], 100);
+}
+
+// ---- Writing
+
+TEST(PngWrite, RgbRoundTripIsExact) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 37, 23);
+  TIOParamsVals W;
+  for (bool Interlaced : {false, true}) {
+    W.PngInterlaced = Interlaced;
+    TRead R;
+    Read(Write(Bmp, W), R);
+    ASSERT_TRUE(R.Ok);
+    EXPECT_EQ(R.Params.PngInterlaced, Interlaced);
+    EXPECT_EQ(R.Params.SamplesPerPixel, 3);
+    ExpectSame24(Bmp, R.Bmp);
+    EXPECT_TRUE(R.Mask->Full());
+  }
+}
+
+TEST(PngWrite, AlphaRoundTripIsExactAlsoInterlaced) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 29, 19);
+  TRvMask Mask;
+  FillMask(Mask, 29, 19);
+  TIOParamsVals W;
+  for (bool Interlaced : {false, true}) {
+    W.PngInterlaced = Interlaced;
+    TRead R;
+    Read(Write(Bmp, W, &Mask), R);
+    ASSERT_TRUE(R.Ok);
+    EXPECT_EQ(R.Params.SamplesPerPixel, 4);
+    ExpectSame24(Bmp, R.Bmp);
+    ASSERT_TRUE(R.Mask);
+    EXPECT_FALSE(R.Mask->Full());
+    for (int Y = 0; Y < 19; ++Y)
+      for (int X = 0; X < 29; ++X) ASSERT_EQ(R.Mask->ScanLine(Y)[X], Mask.ScanLine(Y)[X]);
+  }
+}
+
+TEST(PngWrite, FullMaskCountsAsNone) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 5, 5);
+  TRvMask Mask;
+  Mask.Allocate(5, 5, 8);
+  Mask.Fill(255);
+  TIOParamsVals W;
+  const Bytes Data = Write(Bmp, W, &Mask);
+  EXPECT_EQ(Chunk(Data, "IHDR")[9], 2); // RGB, no alpha
+}
+
+TEST(PngWrite, OneBitPictureRoundTrip) {
+  TRvBitmap Bmp;
+  Bmp.Allocate(13, 7, rv::rvpf1Bit);
+  for (int Y = 0; Y < 7; ++Y) {
+    Bmp.Scanline(Y)[0] = static_cast<std::uint8_t>(0x5A ^ Y);
+    Bmp.Scanline(Y)[1] = static_cast<std::uint8_t>(0xC3 + Y);
+  }
+  TIOParamsVals W;
+  W.BitsPerSample = 1;
+  W.SamplesPerPixel = 1;
+  const Bytes Data = Write(Bmp, W);
+  EXPECT_EQ(Chunk(Data, "IHDR")[8], 1); // depth 1
+  EXPECT_EQ(Chunk(Data, "IHDR")[9], 0); // gray
+  TRead R;
+  Read(Data, R);
+  ASSERT_TRUE(R.Ok);
+  ASSERT_EQ(R.Bmp.PixelFormat(), rv::rvpf1Bit);
+  for (int Y = 0; Y < 7; ++Y)
+    for (int X = 0; X < 13; ++X) ASSERT_EQ(BitAt(R.Bmp, X, Y), BitAt(Bmp, X, Y));
+}
+
+TEST(PngWrite, OneBitWithThreeSamplesWritesGrayNotOverrun) {
+  TRvBitmap Bmp;
+  Bmp.Allocate(40, 3, rv::rvpf1Bit);
+  for (int Y = 0; Y < 3; ++Y) std::memset(Bmp.Scanline(Y), 0xF0, static_cast<std::size_t>(Bmp.RowLen()));
+  TIOParamsVals W;
+  W.BitsPerSample = 1;
+  W.SamplesPerPixel = 3;
+  const Bytes Data = Write(Bmp, W);
+  EXPECT_EQ(Chunk(Data, "IHDR")[9], 0);
+  TRead R;
+  Read(Data, R);
+  ASSERT_TRUE(R.Ok);
+  EXPECT_TRUE(BitAt(R.Bmp, 0, 2));
+  EXPECT_FALSE(BitAt(R.Bmp, 4, 2));
+}
+
+TEST(PngWrite, TwoColourPictureBecomesOneBit) {
+  TRvBitmap Bmp;
+  Bmp.Allocate(8, 2, rv::rvpf24Bit);
+  for (int Y = 0; Y < 2; ++Y)
+    for (int X = 0; X < 8; ++X) std::memset(Bmp.Scanline(Y) + 3 * X, X < 4 ? 30 : 220, 3);
+  TIOParamsVals W;
+  W.BitsPerSample = 1;
+  TRead R;
+  Read(Write(Bmp, W), R);
+  ASSERT_TRUE(R.Ok);
+  ASSERT_EQ(R.Bmp.PixelFormat(), rv::rvpf1Bit);
+  EXPECT_FALSE(BitAt(R.Bmp, 0, 0)); // the darker colour
+  EXPECT_TRUE(BitAt(R.Bmp, 7, 1));
+}
+
+TEST(PngWrite, PaletteStartsWithTheBackgroundAndMarksItTransparent) {
+  TRvBitmap Bmp;
+  MakeGradient(Bmp, 20, 20);
+  TIOParamsVals W;
+  W.SamplesPerPixel = 1;
+  W.BitsPerSample = 8;
+  W.PngBackground = rv::TRGB{1, 2, 3};
+  const Bytes Plain = Write(Bmp, W);
+  const Bytes Plte = Chunk(Plain, "PLTE");
+  ASSERT_EQ(Plte.size(), 256u * 3);
+  EXPECT_EQ(Plte[0], 3); // red first in the file
+  EXPECT_EQ(Plte[1], 2);
+  EXPECT_EQ(Plte[2], 1);
+  EXPECT_TRUE(Chunk(Plain, "tRNS").empty());
+  EXPECT_EQ(Chunk(Plain, "bKGD"), Bytes{0});
+  TRead R;
+  Read(Plain, R);
+  ASSERT_TRUE(R.Ok);
+  EXPECT_EQ(R.Params.ColorMapCount, 256);
+  // A quantised palette: close on the whole, not exact.
+  std::int64_t Sum = 0;
+  for (int Y = 0; Y < 20; ++Y)
+    for (int X = 0; X < 60; ++X) Sum += std::abs(Bmp.Scanline(Y)[X] - R.Bmp.Scanline(Y)[X]);
+  EXPECT_LE(Sum / (20 * 60), 12);
+
+  TRvMask Mask;
+  Mask.Allocate(20, 20, 8);
+  Mask.Fill(255);
+  Mask.ScanLine(4)[5] = 254;
+  Mask.SetFull(false);
+  const Bytes WithMask = Write(Bmp, W, &Mask);
+  EXPECT_EQ(Chunk(WithMask, "tRNS"), Bytes{0});
+  const Bytes Raw = Inflated(WithMask);
+  // Rows of 1 filter byte + 20 indices; only pixel (5, 4) uses entry 0.
+  int Zeros = 0;
+  for (int Y = 0; Y < 20; ++Y)
+    for (int X = 0; X < 20; ++X)
+      if (Raw[static_cast<std::size_t>(Y * 21 + 1 + X)] == 0) ++Zeros;
+  EXPECT_EQ(Zeros, 1);
+  EXPECT_EQ(Raw[4 * 21 + 1 + 5], 0);
+}
+
+TEST(PngWrite, FewColoursKeepTheirColoursExactly) {
+  TRvBitmap Bmp;
+  Bmp.Allocate(6, 6, rv::rvpf24Bit);
+  const std::uint8_t Colors[3][3] = {{10, 20, 30}, {200, 100, 0}, {7, 7, 250}};
+  for (int Y = 0; Y < 6; ++Y)
+    for (int X = 0; X < 6; ++X) std::memcpy(Bmp.Scanline(Y) + 3 * X, Colors[(X + Y) % 3], 3);
+  TIOParamsVals W;
+  W.SamplesPerPixel = 1;
+  W.BitsPerSample = 2;
+  const Bytes Data = Write(Bmp, W);
+  EXPECT_EQ(Chunk(Data, "PLTE").size(), 5u * 3); // background + 4 entries
+  TRead R;
+  Read(Data, R);
+  ASSERT_TRUE(R.Ok);
+  ExpectSame24(Bmp, R.Bmp);
+}
+
+TEST(PngWrite, FilterChoiceAppliesToEveryRow) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 10, 9);
+  for (int Filter : {0, 1, 2}) {
+    TIOParamsVals W;
+    W.PngFilter = static_cast<std::uint8_t>(Filter);
+    const Bytes Raw = Inflated(Write(Bmp, W));
+    ASSERT_EQ(Raw.size(), 9u * 31);
+    const int Expected = Filter == 2 ? 4 : Filter; // Paeth is filter type 4
+    for (int Y = 0; Y < 9; ++Y) ASSERT_EQ(Raw[static_cast<std::size_t>(Y * 31)], Expected);
+  }
+}
+
+TEST(PngWrite, ResolutionAndBackgroundChunks) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 4, 4);
+  TIOParamsVals W;
+  W.DpiX = 300;
+  W.DpiY = 72;
+  W.PngBackground = rv::TRGB{30, 20, 10};
+  const Bytes Data = Write(Bmp, W);
+  const Bytes Phys = Chunk(Data, "pHYs");
+  ASSERT_EQ(Phys.size(), 9u);
+  EXPECT_EQ(Phys[0] << 24 | Phys[1] << 16 | Phys[2] << 8 | Phys[3], 11811); // Round(300 x 100 / 2.54)
+  EXPECT_EQ(Phys[4] << 24 | Phys[5] << 16 | Phys[6] << 8 | Phys[7], 2835);
+  EXPECT_EQ(Phys[8], 1);
+  // Samples of the picture's own depth: 8 bits, red first.
+  EXPECT_EQ(Chunk(Data, "bKGD"), (Bytes{0, 10, 0, 20, 0, 30}));
+}
+
+TEST(PngWrite, ShortWriteSetsTheFlag) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 200, 100);
+  TIOParamsVals W;
+  TShortStream S(500);
+  TProgress P;
+  rv::PngWriteStream(S, Bmp, W, nullptr, P.Rec);
+  EXPECT_TRUE(P.Aborted());
+}
+
+TEST(PngWrite, LibraryErrorRaises) {
+  TRvBitmap Empty;
+  TIOParamsVals W;
+  platform::TMemoryStream S;
+  TProgress P;
+  EXPECT_THROW(rv::PngWriteStream(S, Empty, W, nullptr, P.Rec), rv::EInvalidGraphic);
+}
+
+// ---- Broken input
+
+TEST(PngBroken, TruncatedFileFailsWithTheRowsReadSoFar) {
+  TRvBitmap Bmp;
+  MakeGradient(Bmp, 64, 64);
+  TIOParamsVals W;
+  W.PngCompression = 0;
+  Bytes Data = Write(Bmp, W);
+  Data.resize(Data.size() / 2);
+  TRead R;
+  Read(Data, R);
+  EXPECT_FALSE(R.Ok);
+  ASSERT_EQ(R.Bmp.Height(), 64);
+  EXPECT_EQ(Px(R.Bmp, 3, 1)[2], Px(Bmp, 3, 1)[2]);
+  EXPECT_EQ(Px(R.Bmp, 3, 63)[2], 0);
+}
+
+TEST(PngBroken, CorruptedBytesNeverCrash) {
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 23, 17);
+  TRvMask Mask;
+  FillMask(Mask, 23, 17);
+  for (int Kind = 0; Kind < 3; ++Kind) {
+    TIOParamsVals W;
+    W.PngInterlaced = Kind == 1;
+    W.SamplesPerPixel = Kind == 2 ? 1 : 3;
+    const Bytes Good = Write(Bmp, W, Kind == 1 ? &Mask : nullptr);
+    std::uint32_t Seed = 99;
+    for (int Round = 0; Round < 300; ++Round) {
+      Bytes Data = Good;
+      for (int K = 0; K < 3; ++K) {
+        Seed = Seed * 1103515245u + 12345u;
+        Data[(Seed >> 8) % Data.size()] = static_cast<std::uint8_t>(Seed >> 24);
+      }
+      TRead R;
+      Read(Data, R);
+    }
+  }
+}
+
+TEST(PngBroken, PixelCapRefusesBeforeAllocating) {
+  const Bytes Data = MakePng(5000, 5000, 8, 0, {0, 0});
+  const std::int64_t Saved = rv::RvMaxPixels();
+  rv::RvSetMaxPixels(1000000);
+  TRead R;
+  Read(Data, R);
+  TRead H;
+  Read(Data, H, true, true);
+  rv::RvSetMaxPixels(Saved);
+  EXPECT_FALSE(R.Ok);
+  EXPECT_EQ(R.Bmp.Width(), 0);
+  EXPECT_TRUE(H.Ok); // the header alone allocates nothing
+  EXPECT_EQ(H.Params.Width, 5000);
+}
+
+// ---- Other programs
+
+TEST(PngInterop, ReadsFilesOfTheReferenceTools) {
+  LIBCODECS_NEED_TOOL("convert");
+  testing_support::TTempFolder Dir;
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 31, 21);
+  WritePnm(Bmp, Dir.File("in.ppm"));
+  TRvBitmap Gray;
+  MakeGradient(Gray, 31, 21);
+  WritePnm(Gray, Dir.File("gray.pgm"), true);
+  ASSERT_TRUE(ReadPnm(Dir.File("gray.pgm"), Gray)); // its three channels equal now
+  const std::string In = Dir.File("in.ppm");
+  const std::string G = Dir.File("gray.pgm");
+  const struct {
+    std::string Command;
+    bool IsGray;
+    int Bits;
+  } Cases[] = {
+      {"convert " + In + " PNG24:%s", false, 8},
+      {"convert " + In + " -depth 16 PNG48:%s", false, 16},
+      {"convert " + In + " -interlace PNG PNG24:%s", false, 8},
+      {"convert " + G + " -define png:color-type=0 -define png:bit-depth=8 %s", true, 8},
+      {"convert " + G + " -depth 16 -define png:color-type=0 -define png:bit-depth=16 %s", true, 16},
+      {"pnmtopng " + G + " > %s", true, 8},
+      {"pnmtopng -interlace " + In + " > %s", false, 8},
+  };
+  for (const auto& C : Cases) {
+    const std::string Out = Dir.File("t.png");
+    std::string Command = C.Command;
+    Command.replace(Command.find("%s"), 2, Out);
+    if (Command.rfind("pnmtopng", 0) == 0 && !HaveTool("pnmtopng")) continue;
+    ASSERT_TRUE(RunTool(Command)) << Command;
+    TRead R;
+    Read(ReadFile(Out), R);
+    ASSERT_TRUE(R.Ok) << Command;
+    EXPECT_EQ(R.Params.BitsPerSample, C.Bits) << Command;
+    ExpectSame24(C.IsGray ? Gray : Bmp, R.Bmp);
+  }
+}
+
+TEST(PngInterop, ReadsPaletteAndLowDepthFiles) {
+  LIBCODECS_NEED_TOOL("convert");
+  testing_support::TTempFolder Dir;
+  TRvBitmap Bmp;
+  Bmp.Allocate(17, 9, rv::rvpf24Bit);
+  const std::uint8_t Colors[4][3] = {{0, 0, 0}, {255, 255, 255}, {0, 0, 255}, {0, 128, 0}};
+  for (int Y = 0; Y < 9; ++Y)
+    for (int X = 0; X < 17; ++X) std::memcpy(Px(Bmp, X, Y), Colors[(X * 3 + Y) % 4], 3);
+  WritePnm(Bmp, Dir.File("in.ppm"));
+  for (const std::string Type : {"PNG8:", "-define png:bit-depth=2 -define png:color-type=3 "}) {
+    ASSERT_TRUE(RunTool("convert " + Dir.File("in.ppm") + " " + Type + Dir.File("p.png")));
+    TRead R;
+    Read(ReadFile(Dir.File("p.png")), R);
+    ASSERT_TRUE(R.Ok) << Type;
+    EXPECT_GT(R.Params.ColorMapCount, 0);
+    ExpectSame24(Bmp, R.Bmp);
+  }
+}
+
+TEST(PngInterop, ToolsReadOurFiles) {
+  LIBCODECS_NEED_TOOL("pngcheck");
+  LIBCODECS_NEED_TOOL("pngtopnm");
+  testing_support::TTempFolder Dir;
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 33, 27);
+  TRvMask Mask;
+  FillMask(Mask, 33, 27);
+  struct TCase {
+    bool Interlaced;
+    int Filter;
+    bool Alpha;
+  };
+  for (const TCase C : {TCase{false, 0, false}, TCase{true, 2, false}, TCase{false, 1, true},
+                        TCase{true, 9, true}}) {
+    TIOParamsVals W;
+    W.PngInterlaced = C.Interlaced;
+    W.PngFilter = static_cast<std::uint8_t>(C.Filter);
+    W.PngCompression = 9;
+    WriteFile(Dir.File("ours.png"), Write(Bmp, W, C.Alpha ? &Mask : nullptr));
+    ASSERT_TRUE(RunTool("pngcheck -q " + Dir.File("ours.png")));
+    ASSERT_TRUE(RunTool("pngtopnm " + Dir.File("ours.png") + " > " + Dir.File("ref.ppm")));
+    TRvBitmap Ref;
+    ASSERT_TRUE(ReadPnm(Dir.File("ref.ppm"), Ref));
+    ExpectSame24(Bmp, Ref);
+    if (C.Alpha) {
+      ASSERT_TRUE(RunTool("pngtopnm -alpha " + Dir.File("ours.png") + " > " + Dir.File("a.pgm")));
+      TRvBitmap Alpha;
+      ASSERT_TRUE(ReadPnm(Dir.File("a.pgm"), Alpha));
+      for (int Y = 0; Y < 27; ++Y)
+        for (int X = 0; X < 33; ++X) ASSERT_EQ(Px(Alpha, X, Y)[0], Mask.ScanLine(Y)[X]);
+    }
+  }
+  // The palette and 1-bit kinds, checked by the validator and by pixels.
+  TIOParamsVals Pal;
+  Pal.SamplesPerPixel = 1;
+  WriteFile(Dir.File("pal.png"), Write(Bmp, Pal, &Mask));
+  EXPECT_TRUE(RunTool("pngcheck -q " + Dir.File("pal.png")));
+  TRvBitmap One;
+  One.Allocate(19, 5, rv::rvpf1Bit);
+  for (int Y = 0; Y < 5; ++Y) std::memset(One.Scanline(Y), 0x33 * Y, 4);
+  TIOParamsVals Bw;
+  Bw.BitsPerSample = 1;
+  WriteFile(Dir.File("bw.png"), Write(One, Bw));
+  ASSERT_TRUE(RunTool("pngcheck -q " + Dir.File("bw.png")));
+  ASSERT_TRUE(RunTool("pngtopnm " + Dir.File("bw.png") + " > " + Dir.File("bw.pbm")));
+  TRvBitmap Ref;
+  ASSERT_TRUE(ReadPnm(Dir.File("bw.pbm"), Ref));
+  for (int Y = 0; Y < 5; ++Y)
+    for (int X = 0; X < 19; ++X) ASSERT_EQ(Px(Ref, X, Y)[0], BitAt(One, X, Y) ? 255 : 0);
+}

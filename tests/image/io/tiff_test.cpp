@@ -1,0 +1,751 @@
+#include "image/io/tiff/tiffread.h"
+#include "image/io/tiff/tiffwrite.h"
+
+#include "image/io/jpeg/jpegfilt.h"
+#include "image/io/lzwhooks.h"
+#include "image/io/tiff/tifflzw.h"
+#include "image/io/tiffbuild_testutil.h"
+#include "image/io/tiffstrip_testutil.h"
+#include "platform/stream.h"
+#include "support/tempfolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace rv;
+using tiffbuild::Bytes;
+using tiffbuild::TBuilder;
+
+// Installs the TIFF LZW coders into the library slots for one test.
+class TLzwSlots {
+public:
+  TLzwSlots() {
+    RvDefaultTiffLzwDecompress = TiffLzwDecompress;
+    RvDefaultTiffLzwCompress = TiffLzwCompress;
+  }
+  ~TLzwSlots() {
+    RvDefaultTiffLzwDecompress = nullptr;
+    RvDefaultTiffLzwCompress = nullptr;
+  }
+};
+
+struct TRead {
+  TRvBitmap Bitmap;
+  TIOParamsVals Params;
+  std::unique_ptr<TRvMask> Mask;
+  int Count = -1;
+  bool Failed = false;
+};
+
+void Read(const Bytes& File, TRead& R, int Index = 0, bool HeaderOnly = false) {
+  platform::TBytesStream S(File.data(), static_cast<std::int64_t>(File.size()));
+  R.Params.TiffImageIndex = Index;
+  TRvLocalProgress P;
+  TiffReadStream(R.Bitmap, S, R.Count, false, false, R.Mask, HeaderOnly, P.Rec, &R.Params);
+  R.Failed = P.Rec.IsAborting();
+}
+
+TRGB Pixel(TRvBitmap& B, int X, int Y) {
+  const std::uint8_t* Row = B.Scanline(Y);
+  if (B.PixelFormat() == rvpf1Bit) {
+    const std::uint8_t V = ((Row[X >> 3] >> (7 - (X & 7))) & 1) ? 255 : 0;
+    return TRGB{V, V, V};
+  }
+  return TRGB{Row[3 * X], Row[3 * X + 1], Row[3 * X + 2]};
+}
+
+// A binary PBM, PGM or PPM as red-green-blue triples.
+struct TPnm {
+  int Width = 0, Height = 0;
+  std::vector<TRGB> Pixels;
+};
+
+TPnm ReadPnm(const std::string& Path) {
+  TPnm P;
+  const Bytes F = tifftest::ReadFile(Path);
+  std::size_t Pos = 0;
+  auto Token = [&]() {
+    while (Pos < F.size() && (std::isspace(F[Pos]) || F[Pos] == '#')) {
+      if (F[Pos] == '#')
+        while (Pos < F.size() && F[Pos] != '\n') ++Pos;
+      else ++Pos;
+    }
+    std::string T;
+    while (Pos < F.size() && !std::isspace(F[Pos])) T += static_cast<char>(F[Pos++]);
+    return T;
+  };
+  const std::string Magic = Token();
+  P.Width = std::stoi(Token());
+  P.Height = std::stoi(Token());
+  const int Max = Magic == "P4" ? 1 : std::stoi(Token());
+  ++Pos;
+  for (int Y = 0; Y < P.Height; ++Y)
+    for (int X = 0; X < P.Width; ++X) {
+      std::uint8_t R = 0, G = 0, B = 0;
+      if (Magic == "P4") {
+        const std::size_t RowBytes = static_cast<std::size_t>((P.Width + 7) / 8);
+        const std::uint8_t Byte = F[Pos + Y * RowBytes + X / 8];
+        R = G = B = ((Byte >> (7 - X % 8)) & 1) ? 0 : 255;
+      } else if (Magic == "P5") {
+        R = G = B = Max > 255 ? F[Pos + 2 * (Y * P.Width + X)] : F[Pos + Y * P.Width + X];
+      } else {
+        const std::size_t At = Pos + 3 * (static_cast<std::size_t>(Y) * P.Width + X) * (Max > 255 ? 2 : 1);
+        R = F[At];
+        G = F[At + (Max > 255 ? 2 : 1)];
+        B = F[At + (Max > 255 ? 4 : 2)];
+      }
+      P.Pixels.push_back(TRGB{B, G, R});
+    }
+  return P;
+}
+
+// Every pixel of Bitmap equals libtiff's decoding of Path (through tifftopnm).
+// Tolerance 1 allows for tifftopnm rounding 16-bit samples where we keep the high byte.
+void ExpectSameAsLibtiff(TRvBitmap& Bitmap, const std::string& Path, const std::string& Pnm, int Tolerance = 0) {
+  ASSERT_EQ(std::system(("tifftopnm '" + Path + "' > '" + Pnm + "' 2>/dev/null").c_str()), 0) << Path;
+  const TPnm Ref = ReadPnm(Pnm);
+  ASSERT_EQ(Bitmap.Width(), Ref.Width) << Path;
+  ASSERT_EQ(Bitmap.Height(), Ref.Height) << Path;
+  int Wrong = 0;
+  for (int Y = 0; Y < Ref.Height; ++Y)
+    for (int X = 0; X < Ref.Width; ++X) {
+      const TRGB A = Pixel(Bitmap, X, Y), B = Ref.Pixels[static_cast<std::size_t>(Y * Ref.Width + X)];
+      if (std::abs(A.r - B.r) > Tolerance || std::abs(A.g - B.g) > Tolerance || std::abs(A.b - B.b) > Tolerance)
+        if (++Wrong == 1)
+          ADD_FAILURE() << "first difference at " << X << "," << Y << ": ours " << int(A.r) << " " << int(A.g)
+                        << " " << int(A.b) << ", libtiff " << int(B.r) << " " << int(B.g) << " " << int(B.b);
+    }
+  EXPECT_EQ(Wrong, 0) << Path;
+}
+
+bool HaveTools() {
+  return tifftest::HaveTool("tiffcp") && tifftest::HaveTool("tifftopnm") && tifftest::HaveTool("convert");
+}
+
+// ---- Files made by libtiff's tools ----------------------------------------
+
+class TTiffPeers : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!HaveTools()) GTEST_SKIP() << "tiffcp, tifftopnm (libtiff-tools, netpbm) or convert (imagemagick) missing";
+    Run("convert -size 41x29 gradient:red-blue -fill green -draw 'rectangle 5,5 15,20' -depth 8 -type truecolor '" +
+        File("rgb.tif") + "'");
+    Run("convert -size 37x23 xc:white -fill black -draw 'circle 18,11 18,3' -draw 'line 0,0 36,22' "
+        "-type bilevel -depth 1 '" + File("bw.tif") + "'");
+    Run("convert -size 33x17 gradient:black-white -colorspace gray -depth 8 -type grayscale '" + File("gray.tif") + "'");
+    Run("convert -size 30x20 plasma:fractal -seed 3 -colors 12 -type palette '" + File("pal.tif") + "'");
+    Run("convert -size 30x20 plasma:fractal -seed 3 -colors 40 -type palette '" + File("pal8.tif") + "'");
+    Run("convert -size 21x13 gradient:yellow-navy -depth 16 -type truecolor '" + File("rgb16.tif") + "'");
+  }
+  std::string File(const std::string& Name) const { return Dir.File(Name); }
+  static void Run(const std::string& Cmd) { ASSERT_EQ(std::system((Cmd + " >/dev/null 2>&1").c_str()), 0) << Cmd; }
+  void CheckCopy(const std::string& Source, const std::string& Options, int Tolerance = 0) {
+    SCOPED_TRACE(Source + " " + Options);
+    const std::string Out = File("out.tif");
+    Run("tiffcp " + Options + " '" + File(Source) + "' '" + Out + "'");
+    TRead R;
+    Read(tifftest::ReadFile(Out), R);
+    ASSERT_FALSE(R.Failed);
+    ExpectSameAsLibtiff(R.Bitmap, Out, File("ref.pnm"), Tolerance);
+  }
+  testing_support::TTempFolder Dir;
+  TLzwSlots Slots;
+};
+
+TEST_F(TTiffPeers, ColourInEveryCompressionAndLayout) {
+  for (const char* Options : {"-c none", "-c lzw", "-c lzw:2", "-c packbits", "-c none -B", "-c lzw:2 -B",
+                              "-c lzw -p separate", "-c none -p separate -r 7", "-c none -r 4"})
+    CheckCopy("rgb.tif", Options);
+}
+
+TEST_F(TTiffPeers, TilesIncludingPartialEdgeTiles) {
+  for (const char* Options : {"-t -w 16 -l 16 -c none", "-t -w 16 -l 16 -c lzw:2", "-t -w 32 -l 16 -c packbits"})
+    CheckCopy("rgb.tif", Options);
+  CheckCopy("gray.tif", "-t -w 16 -l 16 -c lzw");
+}
+
+TEST_F(TTiffPeers, BilevelInEveryCompression) {
+  for (const char* Options : {"-c none", "-c lzw", "-c packbits", "-c g3", "-c g3:2d", "-c g4", "-c g3:fill",
+                              "-c g4 -r 5", "-c g3:2d -B"})
+    CheckCopy("bw.tif", Options);
+}
+
+TEST_F(TTiffPeers, GrayAndPalette) {
+  for (const char* Options : {"-c none", "-c lzw:2", "-c packbits"}) CheckCopy("gray.tif", Options);
+  // libtiff refuses prediction on palette pictures.
+  for (const char* Options : {"-c none", "-c lzw", "-c packbits"}) {
+    CheckCopy("pal.tif", Options);
+    CheckCopy("pal8.tif", Options);
+  }
+  for (const char* Options : {"-c none", "-c lzw:2", "-c none -B"}) CheckCopy("rgb16.tif", Options, 1);
+}
+
+TEST_F(TTiffPeers, MultiPageCountsAndReadsEachPage) {
+  const std::string Out = File("multi.tif");
+  Run("tiffcp -c lzw '" + File("rgb.tif") + "' '" + File("bw.tif") + "' '" + File("gray.tif") + "' '" + Out + "'");
+  const Bytes F = tifftest::ReadFile(Out);
+  for (int Page = 0; Page < 3; ++Page) {
+    TRead R;
+    Read(F, R, Page);
+    EXPECT_EQ(R.Count, 3);
+    EXPECT_EQ(R.Params.TiffImageCount, 3);
+    ASSERT_FALSE(R.Failed);
+    const std::string One = File("page.tif");
+    Run("tiffcp '" + Out + "," + std::to_string(Page) + "' '" + One + "'");
+    ExpectSameAsLibtiff(R.Bitmap, One, File("ref.pnm"));
+  }
+  TRead Beyond;
+  Read(F, Beyond, 3);
+  EXPECT_FALSE(Beyond.Failed);
+  EXPECT_EQ(Beyond.Count, 3);
+  EXPECT_EQ(Beyond.Bitmap.Width(), 0);
+}
+
+// ---- Our files read by libtiff --------------------------------------------
+
+class TTiffWrittenForPeers : public TTiffPeers {
+protected:
+  // Writes Source with the given options, checks libtiff reads the same
+  // pixels as ours, and answers the written bytes.
+  Bytes WriteAndCheck(TRvBitmap& Source, int Bits, int Samples, int Compression, int Photometric = 2) {
+    TIOParamsVals P;
+    P.BitsPerSample = Bits;
+    P.SamplesPerPixel = Samples;
+    P.TiffCompression = static_cast<std::uint8_t>(Compression);
+    P.TiffPhotometric = static_cast<std::uint8_t>(Photometric);
+    P.DpiX = P.DpiY = 96;
+    platform::TMemoryStream S;
+    TRvLocalProgress Prog;
+    EXPECT_EQ(TiffWriteStream(S, Source, Prog.Rec, P), 1);
+    const Bytes F = S.Data();
+    const std::string Path = File("ours.tif");
+    tifftest::WriteFile(Path, F);
+    EXPECT_EQ(std::system(("tiffinfo '" + Path + "' >/dev/null 2>&1").c_str()), 0);
+    TRead R;
+    Read(F, R);
+    EXPECT_FALSE(R.Failed);
+    ExpectSameAsLibtiff(R.Bitmap, Path, File("ref.pnm"));
+    return F;
+  }
+};
+
+TEST_F(TTiffWrittenForPeers, ColourInEveryCompressionKeepsEveryPixel) {
+  TRead Src;
+  Read(tifftest::ReadFile(File("rgb.tif")), Src);
+  for (int C : {0, 5, 8}) {
+    SCOPED_TRACE(C);
+    WriteAndCheck(Src.Bitmap, 8, 3, C);
+    TRead Back;
+    Read(tifftest::ReadFile(File("ours.tif")), Back);
+    for (int Y = 0; Y < Src.Bitmap.Height(); ++Y)
+      ASSERT_EQ(std::memcmp(Back.Bitmap.Scanline(Y), Src.Bitmap.Scanline(Y), 3 * 41), 0);
+  }
+}
+
+TEST_F(TTiffWrittenForPeers, BilevelInEveryCompressionKeepsEveryPixel) {
+  TRead Src;
+  Read(tifftest::ReadFile(File("bw.tif")), Src);
+  ASSERT_EQ(Src.Bitmap.PixelFormat(), rvpf1Bit);
+  for (int C : {0, 1, 2, 3, 4, 5, 8}) {
+    SCOPED_TRACE(C);
+    const Bytes F = WriteAndCheck(Src.Bitmap, 1, 1, C);
+    TRead Back;
+    Read(F, Back);
+    for (int Y = 0; Y < 23; ++Y)
+      for (int X = 0; X < 37; ++X) ASSERT_EQ(Pixel(Back.Bitmap, X, Y).r, Pixel(Src.Bitmap, X, Y).r);
+    const tifftest::TStripFile T = tifftest::ParseTiff(F);
+    // The fax schemes store WhiteIsZero, the others BlackIsZero.
+    EXPECT_EQ(T.Tag(262), (C >= 1 && C <= 4) ? 0u : 1u);
+  }
+}
+
+TEST_F(TTiffWrittenForPeers, PaletteAndCmykAreReadByLibtiff) {
+  TRead Src;
+  Read(tifftest::ReadFile(File("pal.tif")), Src);
+  WriteAndCheck(Src.Bitmap, 8, 1, 5);
+  WriteAndCheck(Src.Bitmap, 4, 1, 8);
+  TRead Rgb;
+  Read(tifftest::ReadFile(File("rgb.tif")), Rgb);
+  // CMYK goes through ink percentages: compare libtiff's reading with ours.
+  WriteAndCheck(Rgb.Bitmap, 8, 4, 0, 5);
+}
+
+TEST_F(TTiffWrittenForPeers, FaxCompressionOfAColourPictureFallsBackWithItsOwnPhotometric) {
+  TRead Src;
+  Read(tifftest::ReadFile(File("rgb.tif")), Src);
+  for (int C : {1, 2, 3, 4}) {
+    const Bytes F = WriteAndCheck(Src.Bitmap, 8, 3, C);
+    const tifftest::TStripFile T = tifftest::ParseTiff(F);
+    EXPECT_EQ(T.Tag(259), 1u);
+    EXPECT_EQ(T.Tag(262), 2u);
+    EXPECT_EQ(T.Tags.at(258).size(), 3u);
+  }
+}
+
+// ---- Hand-built structures --------------------------------------------------
+
+// A 4 x 2 8-bit RGB page with one uncompressed strip.
+Bytes SmallRgb(bool Intel, std::vector<tiffbuild::TTag> Extra = {}) {
+  TBuilder B(Intel);
+  const Bytes Pixels = {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  const std::uint32_t Strip = B.AddBlob(Pixels);
+  std::vector<tiffbuild::TTag> Tags = {B.Short(256, {4}),         B.Short(257, {2}),
+                                       B.Short(258, {8, 8, 8}),   B.Short(259, {1}),
+                                       B.Short(262, {2}),         B.Long(273, {Strip}),
+                                       B.Short(277, {3}),         B.Long(279, {24})};
+  Tags.insert(Tags.end(), Extra.begin(), Extra.end());
+  std::sort(Tags.begin(), Tags.end(), [](auto& A, auto& C) { return A.Id < C.Id; });
+  B.SetFirst(B.AddIfd(Tags, 0));
+  return B.B;
+}
+
+TEST(TiffReader, MotorolaFileReadsLikeItsIntelTwin) {
+  TRead I, M;
+  Read(SmallRgb(true), I);
+  Read(SmallRgb(false), M);
+  ASSERT_FALSE(I.Failed);
+  ASSERT_FALSE(M.Failed);
+  ASSERT_EQ(M.Bitmap.Width(), 4);
+  for (int Y = 0; Y < 2; ++Y) EXPECT_EQ(std::memcmp(I.Bitmap.Scanline(Y), M.Bitmap.Scanline(Y), 12), 0);
+  // Blue, green, red of the first pixel (stored red).
+  EXPECT_EQ(I.Bitmap.Scanline(0)[2], 255);
+  EXPECT_EQ(I.Bitmap.Scanline(0)[0], 0);
+  EXPECT_EQ(I.Bitmap.Scanline(1)[0], 3);
+}
+
+TEST(TiffReader, CyclesOfAnyLengthEndThePageWalk) {
+  for (int Length : {1, 2, 3, 5}) {
+    TBuilder B;
+    std::vector<std::size_t> NextAt(static_cast<std::size_t>(Length));
+    std::vector<std::uint32_t> At;
+    for (int I = 0; I < Length; ++I)
+      At.push_back(B.AddIfd({B.Short(256, {1}), B.Short(257, {1})}, 0, &NextAt[static_cast<std::size_t>(I)]));
+    for (int I = 0; I < Length; ++I) B.Patch32(NextAt[static_cast<std::size_t>(I)], At[static_cast<std::size_t>((I + 1) % Length)]);
+    B.SetFirst(At[0]);
+    TRead R;
+    Read(B.B, R, 99, true);
+    EXPECT_EQ(R.Count, Length);
+    EXPECT_FALSE(R.Failed);
+  }
+}
+
+TEST(TiffReader, ChainLeavingTheFileEndsWhereTheFileEnds) {
+  TBuilder B;
+  std::size_t NextAt = 0;
+  B.SetFirst(B.AddIfd({B.Short(256, {1})}, 0, &NextAt));
+  B.Patch32(NextAt, 0x7FFFFFF0);
+  TRead R;
+  Read(B.B, R, 1, true);
+  EXPECT_EQ(R.Count, 1);
+  EXPECT_FALSE(R.Failed);
+}
+
+TEST(TiffReader, ArraysAndOffsetsOutsideTheFileAreRefused) {
+  // Strip offsets whose count reaches far past the end of the file.
+  {
+    TBuilder B;
+    const std::uint32_t Strip = B.AddBlob(Bytes(24, 7));
+    B.SetFirst(B.AddIfd({B.Short(256, {4}), B.Short(257, {2}), B.Short(258, {8, 8, 8}), B.Short(262, {2}),
+                         B.Raw(273, 4, 0x10000000, Strip), B.Short(277, {3}), B.Long(279, {24})},
+                        0));
+    TRead R;
+    Read(B.B, R);
+    EXPECT_TRUE(R.Failed);
+  }
+  // A strip that starts beyond the end of the file.
+  {
+    TBuilder B;
+    B.SetFirst(B.AddIfd({B.Short(256, {4}), B.Short(257, {2}), B.Short(258, {8, 8, 8}), B.Short(262, {2}),
+                         B.Long(273, {0x40000000}), B.Short(277, {3}), B.Long(279, {24})},
+                        0));
+    TRead R;
+    Read(B.B, R);
+    EXPECT_TRUE(R.Failed);
+  }
+  // A text whose offset lies outside reads as empty; a colour map that is too short is padded black.
+  {
+    TBuilder B;
+    const Bytes Map = {0, 0xFF, 0, 0, 0, 0}; // one red entry only (little-endian shorts)
+    B.SetFirst(B.AddIfd({B.Short(256, {2}), B.Short(257, {1}), B.Short(258, {8}), B.Short(262, {3}),
+                         B.Raw(269, 2, 100, 0x7FFFFF00), B.Long(273, {8}), B.Short(277, {1}),
+                         B.Long(279, {2}), tiffbuild::TTag{320, 3, 3, Map}},
+                        0));
+    // The strip at offset 8 is the directory's own first bytes: indices 9 and 0 or so.
+    TRead R;
+    Read(B.B, R);
+    EXPECT_EQ(R.Params.TiffDocumentName, "");
+    EXPECT_EQ(R.Params.ColorMapCount, 256);
+    EXPECT_EQ(R.Params.ColorMap[0].r, 255);
+    EXPECT_EQ(R.Params.ColorMap[1].r, 0);
+  }
+  // A truncated uncompressed strip gives the rows that are there and an error.
+  {
+    TBuilder B;
+    const std::uint32_t Ifd = B.AddIfd({B.Short(256, {12}), B.Short(257, {2}), B.Short(258, {8}), B.Short(262, {1}),
+                                        B.Long(273, {0}), B.Short(277, {1}), B.Long(279, {24})},
+                                       0);
+    B.SetFirst(Ifd);
+    B.Patch32(Ifd + 2 + 12 * 4 + 8, static_cast<std::uint32_t>(B.B.size()));
+    B.B.insert(B.B.end(), 12, 200); // half of the strip
+    TRead R;
+    Read(B.B, R);
+    EXPECT_TRUE(R.Failed);
+  }
+}
+
+TEST(TiffReader, UnsupportedCompressionIsAnErrorNotABlankPicture) {
+  for (std::uint32_t C : {7u, 8u, 32946u, 6u}) {
+    TBuilder B;
+    const std::uint32_t Strip = B.AddBlob(Bytes(24, 7));
+    B.SetFirst(B.AddIfd({B.Short(256, {4}), B.Short(257, {2}), B.Short(258, {8, 8, 8}), B.Short(259, {C}),
+                         B.Short(262, {2}), B.Long(273, {Strip}), B.Short(277, {3}), B.Long(279, {24})},
+                        0));
+    TRead Header;
+    Read(B.B, Header, 0, true);
+    EXPECT_FALSE(Header.Failed) << C;
+    EXPECT_EQ(Header.Params.TiffCompression, C == 7 ? 7 : (C == 6 ? 6 : 9));
+    TRead R;
+    Read(B.B, R);
+    EXPECT_TRUE(R.Failed) << C;
+  }
+}
+
+TEST(TiffReader, LzwWithoutADecoderFails) {
+  TBuilder B;
+  const std::uint32_t Strip = B.AddBlob(Bytes(24, 7));
+  B.SetFirst(B.AddIfd({B.Short(256, {4}), B.Short(257, {2}), B.Short(258, {8, 8, 8}), B.Short(259, {5}),
+                       B.Short(262, {2}), B.Long(273, {Strip}), B.Short(277, {3}), B.Long(279, {24})},
+                      0));
+  TRead R;
+  Read(B.B, R);
+  EXPECT_TRUE(R.Failed);
+}
+
+TEST(TiffReader, UnequalBitsPerSampleAndBadByteOrderFail) {
+  TRead R;
+  Read(SmallRgb(true, {}), R);
+  Bytes F = SmallRgb(true);
+  F[0] = F[1] = 'X';
+  TRead Bad;
+  Read(F, Bad, 0, true);
+  EXPECT_TRUE(Bad.Failed);
+  TBuilder B;
+  B.SetFirst(B.AddIfd({B.Short(256, {4}), B.Short(257, {2}), B.Short(258, {8, 4, 8})}, 0));
+  TRead Unequal;
+  Read(B.B, Unequal, 0, true);
+  EXPECT_TRUE(Unequal.Failed);
+}
+
+TEST(TiffReader, BilevelRgbIsWhiteIsZero) {
+  TBuilder B;
+  const std::uint32_t Strip = B.AddBlob({0xF0, 0x0F});
+  B.SetFirst(B.AddIfd({B.Short(256, {8}), B.Short(257, {2}), B.Short(262, {2}), B.Long(273, {Strip}),
+                       B.Long(279, {2})},
+                      0));
+  TRead R;
+  Read(B.B, R);
+  ASSERT_FALSE(R.Failed);
+  EXPECT_EQ(R.Params.TiffPhotometric, 0);
+  ASSERT_EQ(R.Bitmap.PixelFormat(), rvpf1Bit);
+  EXPECT_EQ(R.Bitmap.Scanline(0)[0], 0x0F); // set bits are white
+  EXPECT_EQ(R.Bitmap.Scanline(1)[0], 0xF0);
+}
+
+TEST(TiffReader, ResolutionInCentimetresAndDefaults) {
+  TBuilder B;
+  TRead R;
+  Read(SmallRgb(true, {B.Rational(282, {{11811, 100}}), B.Short(296, {3})}), R, 0, true);
+  EXPECT_EQ(R.Params.DpiX, 299); // Trunc(118.11 x 2.54 = 299.9994)
+  const std::int32_t Old = RvDefaultDpiY;
+  RvDefaultDpiY = 72;
+  TRead D;
+  Read(SmallRgb(true, {B.Rational(282, {{11811, 100}}), B.Short(296, {3})}), D, 0, true);
+  EXPECT_EQ(D.Params.DpiY, 72);
+  RvDefaultDpiY = Old;
+}
+
+TEST(TiffReader, OrientationAppliedOrOnlyReported) {
+  TBuilder B;
+  TRead Kept;
+  Kept.Params.TiffApplyOrientation = false;
+  Read(SmallRgb(true, {B.Short(274, {6})}), Kept);
+  EXPECT_EQ(Kept.Params.TiffOrientation, 6);
+  EXPECT_EQ(Kept.Params.ExifOrientation, 6);
+  EXPECT_EQ(Kept.Bitmap.Width(), 4);
+  TRead Turned;
+  Read(SmallRgb(true, {B.Short(274, {6})}), Turned);
+  ASSERT_EQ(Turned.Bitmap.Width(), 2);
+  ASSERT_EQ(Turned.Bitmap.Height(), 4);
+  // Turned clockwise: the stored bottom-left pixel (1, 2, 3) is now top left.
+  EXPECT_EQ(Pixel(Turned.Bitmap, 0, 0).r, 1);
+  EXPECT_EQ(Pixel(Turned.Bitmap, 1, 0).r, 255);
+  TRead Flipped;
+  Read(SmallRgb(true, {B.Short(274, {2})}), Flipped);
+  EXPECT_EQ(Pixel(Flipped.Bitmap, 0, 0).r, 9);
+}
+
+TEST(TiffReader, SixteenBitGrayScaledBySoftware) {
+  for (const std::string Software : {"Look@Molli v1.1 x", "other"}) {
+    TBuilder B;
+    const std::uint32_t Strip = B.AddBlob({0x00, 0x0A, 0xFF, 0xFF}); // 2560 and 65535, little-endian
+    B.SetFirst(B.AddIfd({B.Short(256, {2}), B.Short(257, {1}), B.Short(258, {16}), B.Short(262, {1}),
+                         B.Long(273, {Strip}), B.Long(279, {4}), B.Ascii(305, Software)},
+                        0));
+    TRead R;
+    Read(B.B, R);
+    ASSERT_FALSE(R.Failed);
+    EXPECT_EQ(Pixel(R.Bitmap, 0, 0).r, Software == "other" ? 10 : 160);
+    EXPECT_EQ(Pixel(R.Bitmap, 1, 0).r, 255);
+  }
+}
+
+TEST(TiffReader, AlphaSampleFillsTheMaskAndNoAlphaLeavesItOut) {
+  TBuilder B;
+  const std::uint32_t Strip = B.AddBlob({10, 20, 30, 40, 50, 60, 70, 80});
+  B.SetFirst(B.AddIfd({B.Short(256, {2}), B.Short(257, {1}), B.Short(258, {8, 8, 8, 8}), B.Short(262, {2}),
+                       B.Long(273, {Strip}), B.Short(277, {4}), B.Long(279, {8}), B.Short(338, {2})},
+                      0));
+  TRead R;
+  Read(B.B, R);
+  ASSERT_NE(R.Mask, nullptr);
+  EXPECT_EQ(R.Mask->ScanLine(0)[0], 40);
+  EXPECT_EQ(R.Mask->ScanLine(0)[1], 80);
+  EXPECT_EQ(Pixel(R.Bitmap, 1, 0).r, 50);
+}
+
+TEST(TiffReader, HeaderOnlyFillsFieldsAndLeavesThePixels) {
+  TBuilder B;
+  TRead R;
+  Read(SmallRgb(true, {B.Ascii(269, "doc"), B.Ascii(285, "page"), B.Short(297, {2, 5}),
+                       B.Rational(286, {{3, 2}}), B.Ascii(271, "Maker")}),
+       R, 0, true);
+  EXPECT_FALSE(R.Failed);
+  EXPECT_EQ(R.Bitmap.Width(), 0);
+  EXPECT_EQ(R.Params.Width, 4);
+  EXPECT_EQ(R.Params.SamplesPerPixel, 3);
+  EXPECT_EQ(R.Params.TiffDocumentName, "doc");
+  EXPECT_EQ(R.Params.TiffPageName, "page");
+  EXPECT_EQ(R.Params.TiffPageNumber, 2);
+  EXPECT_EQ(R.Params.TiffPageCount, 5);
+  EXPECT_EQ(R.Params.TiffXPos, 1);
+  EXPECT_EQ(R.Params.ExifMake, "Maker");
+}
+
+TEST(TiffReader, NullParamsOnlyCounts) {
+  const Bytes F = SmallRgb(true);
+  platform::TBytesStream S(F.data(), static_cast<std::int64_t>(F.size()));
+  TRvBitmap Bitmap;
+  std::unique_ptr<TRvMask> Mask;
+  TRvLocalProgress P;
+  int Count = 0;
+  TiffReadStream(Bitmap, S, Count, false, false, Mask, false, P.Rec, nullptr);
+  EXPECT_EQ(Count, 1);
+  EXPECT_EQ(Bitmap.Width(), 0);
+  EXPECT_FALSE(P.Rec.IsAborting());
+}
+
+TEST(TiffReader, OldStyleJpegInterchangeFormat) {
+  TRvBitmap Source;
+  Source.Allocate(16, 8, rvpf24Bit);
+  for (int Y = 0; Y < 8; ++Y)
+    for (int X = 0; X < 48; ++X) Source.Scanline(Y)[X] = static_cast<std::uint8_t>(X * 5 + Y * 20);
+  platform::TMemoryStream Jpeg;
+  TIOParamsVals JP;
+  TRvLocalProgress W;
+  JpegWriteStream(Jpeg, Source, JP, W.Rec);
+  ASSERT_FALSE(W.Rec.IsAborting());
+  const Bytes JpegBytes = Jpeg.Data();
+  for (std::uint32_t Length : {static_cast<std::uint32_t>(JpegBytes.size()), 0u}) {
+    TBuilder B;
+    const std::uint32_t At = B.AddBlob(JpegBytes);
+    B.SetFirst(B.AddIfd({B.Short(256, {16}), B.Short(257, {8}), B.Short(258, {8, 8, 8}), B.Short(259, {6}),
+                         B.Short(262, {6}), B.Short(277, {3}), B.Long(513, {At}), B.Long(514, {Length})},
+                        0));
+    TRead R;
+    Read(B.B, R);
+    ASSERT_FALSE(R.Failed);
+    TRvBitmap Direct;
+    platform::TBytesStream In(JpegBytes.data(), static_cast<std::int64_t>(JpegBytes.size()));
+    TIOParamsVals DP;
+    TRvLocalProgress D;
+    JpegReadStream(In, Direct, DP, false, D.Rec);
+    ASSERT_EQ(R.Bitmap.Width(), 16);
+    for (int Y = 0; Y < 8; ++Y) EXPECT_EQ(std::memcmp(R.Bitmap.Scanline(Y), Direct.Scanline(Y), 48), 0);
+  }
+  // With JPEGProc set the stream is not the interchange form: an error, not an empty picture.
+  TBuilder B;
+  const std::uint32_t At = B.AddBlob(JpegBytes);
+  B.SetFirst(B.AddIfd({B.Short(256, {16}), B.Short(257, {8}), B.Short(259, {6}), B.Short(262, {6}),
+                       B.Short(277, {3}), B.Short(512, {1}), B.Long(513, {At})},
+                      0));
+  TRead R;
+  Read(B.B, R);
+  EXPECT_TRUE(R.Failed);
+}
+
+TEST(TiffPackBits, DecodesRunsLiteralsAndSkipsNoOps) {
+  // 2 literals, run of 3 x 0xAA, the no-op -128, then 1 literal.
+  const Bytes Data = {0x01, 1, 2, 0xFE, 0xAA, 0x80, 0x00, 9};
+  std::uint8_t Out[6];
+  std::int64_t Pos = 0;
+  ASSERT_TRUE(TiffPackBitsDecodeRow(Data.data(), static_cast<std::int64_t>(Data.size()), Pos, Out, 6));
+  EXPECT_EQ(Bytes(Out, Out + 6), (Bytes{1, 2, 0xAA, 0xAA, 0xAA, 9}));
+  Pos = 0;
+  EXPECT_FALSE(TiffPackBitsDecodeRow(Data.data(), 3, Pos, Out, 6)); // data end inside the row
+}
+
+TEST(TiffPackBits, EncoderRunsOfFourOrMoreAndLiteralLimit) {
+  Bytes Out;
+  const Bytes Row = {1, 2, 2, 2, 5, 5, 5, 5, 5, 7};
+  TiffPackBitsRow(Row.data(), static_cast<int>(Row.size()), Out);
+  // Literal 1,2,2,2 (a run of 3 stays literal), run of 5 (-4), literal 7.
+  EXPECT_EQ(Out, (Bytes{3, 1, 2, 2, 2, 0xFC, 5, 0, 7}));
+  Bytes Long(300);
+  for (std::size_t I = 0; I < Long.size(); ++I) Long[I] = static_cast<std::uint8_t>(I);
+  Out.clear();
+  TiffPackBitsRow(Long.data(), 300, Out);
+  EXPECT_EQ(Out[0], 127);
+  EXPECT_EQ(Out[129], 127);
+  EXPECT_EQ(Out[258], 43);
+  EXPECT_EQ(Out.size(), 303u);
+}
+
+TEST(TiffWriter, FourBitPaletteWithLzwLayout) {
+  TLzwSlots Slots;
+  TRvBitmap Bitmap;
+  Bitmap.Allocate(5, 3, rvpf24Bit);
+  for (int Y = 0; Y < 3; ++Y)
+    for (int X = 0; X < 5; ++X) {
+      std::uint8_t* P = Bitmap.Scanline(Y) + 3 * X;
+      P[0] = static_cast<std::uint8_t>(X * 60);
+      P[1] = static_cast<std::uint8_t>(Y * 100);
+      P[2] = 30;
+    }
+  TIOParamsVals P;
+  P.BitsPerSample = 4;
+  P.SamplesPerPixel = 1;
+  P.TiffCompression = 5;
+  P.TiffXPos = 3;
+  platform::TMemoryStream S;
+  TRvLocalProgress Prog;
+  ASSERT_EQ(TiffWriteStream(S, Bitmap, Prog.Rec, P), 1);
+  const Bytes F = S.Data();
+  const tifftest::TStripFile T = tifftest::ParseTiff(F);
+  EXPECT_EQ(T.Tag(262), 3u);
+  EXPECT_EQ(T.Tag(258), 4u);
+  EXPECT_EQ(T.Tag(259), 5u);
+  EXPECT_EQ(T.Tags.count(317), 0u);
+  EXPECT_EQ(T.Tags.at(320).size(), 48u);
+  EXPECT_EQ(T.Tags.count(269), 0u); // ASCII tags are not parsed there, and none was written
+  EXPECT_EQ(P.TiffPhotometric, 3);
+  // XPosition 3 as 30000/10000.
+  TRead R;
+  Read(F, R, 0, true);
+  EXPECT_EQ(R.Params.TiffXPos, 3);
+  TRead Back;
+  Read(F, Back);
+  ASSERT_FALSE(Back.Failed);
+  EXPECT_EQ(Back.Bitmap.Width(), 5);
+  // Fifteen colours in 16 quantised entries: each comes back near its own.
+  for (int Y = 0; Y < 3; ++Y)
+    for (int I = 0; I < 15; ++I) EXPECT_NEAR(Back.Bitmap.Scanline(Y)[I], Bitmap.Scanline(Y)[I], 40);
+}
+
+TEST(TiffWriter, EmptyTextsWriteNoTagAndRationalsAreExact) {
+  TRvBitmap Bitmap;
+  Bitmap.Allocate(2, 2, rvpf24Bit);
+  TIOParamsVals P;
+  P.TiffDocumentName = "";
+  P.TiffImageDescription = "desc";
+  P.TiffXPos = 3;
+  P.DpiX = 300;
+  P.TiffPageNumber = 2;
+  P.TiffPageCount = 5;
+  platform::TMemoryStream S;
+  TRvLocalProgress Prog;
+  ASSERT_EQ(TiffWriteStream(S, Bitmap, Prog.Rec, P), 1);
+  const Bytes F = S.Data();
+  platform::TBytesStream In(F.data(), static_cast<std::int64_t>(F.size()));
+  TTiffDirectory D(In, 0, true);
+  ASSERT_TRUE(D.Load(F[4] | (F[5] << 8) | (F[6] << 16) | (F[7] << 24)));
+  EXPECT_EQ(D.TiffFindTag(269), -1);
+  EXPECT_EQ(D.TiffGetTagText(270), "desc");
+  const int X = D.TiffFindTag(286);
+  ASSERT_GE(X, 0);
+  std::uint8_t R[8];
+  ASSERT_TRUE(D.ReadAt(D.U32(D.Entries[static_cast<std::size_t>(X)].Value), R, 8));
+  EXPECT_EQ(D.U32(R), 30000u);
+  EXPECT_EQ(D.U32(R + 4), 10000u);
+  EXPECT_DOUBLE_EQ(D.TiffGetTagRational(282), 300.0);
+  for (std::size_t I = 1; I < D.Entries.size(); ++I) EXPECT_LT(D.Entries[I - 1].Tag, D.Entries[I].Tag);
+  // The page pair fits the entry itself, where readers look for it.
+  EXPECT_EQ(D.TiffGetTagArrayItem(297, 0, -1), 2);
+  EXPECT_EQ(D.TiffGetTagArrayItem(297, 1, -1), 5);
+  EXPECT_EQ(D.U32(D.Entries[static_cast<std::size_t>(D.TiffFindTag(297))].Value), 2u | (5u << 16));
+}
+
+TEST(TiffWriter, LzwWithoutAnEncoderWritesUncompressed) {
+  TRvBitmap Bitmap;
+  Bitmap.Allocate(3, 2, rvpf24Bit);
+  TIOParamsVals P;
+  P.TiffCompression = 5;
+  platform::TMemoryStream S;
+  TRvLocalProgress Prog;
+  ASSERT_EQ(TiffWriteStream(S, Bitmap, Prog.Rec, P), 1);
+  const tifftest::TStripFile T = tifftest::ParseTiff(S.Data());
+  EXPECT_EQ(T.Tag(259), 1u);
+  EXPECT_EQ(T.Tags.count(317), 0u);
+  EXPECT_EQ(T.Tag(279), 18u);
+}
+
+TEST(TiffWriter, OffsetsAreAbsoluteAfterEarlierData) {
+  TRvBitmap Bitmap;
+  Bitmap.Allocate(3, 2, rvpf24Bit);
+  Bitmap.Scanline(1)[0] = 77;
+  TIOParamsVals P;
+  platform::TMemoryStream S;
+  const Bytes Prefix(12, 0xEE);
+  S.WriteBuffer(Prefix.data(), 12);
+  TRvLocalProgress Prog;
+  ASSERT_EQ(TiffWriteStream(S, Bitmap, Prog.Rec, P), 1);
+  const Bytes F = S.Data();
+  platform::TBytesStream In(F.data(), static_cast<std::int64_t>(F.size()));
+  In.SetPosition(12);
+  TRvBitmap Back;
+  TIOParamsVals Params;
+  std::unique_ptr<TRvMask> Mask;
+  TRvLocalProgress Reading;
+  int Count = 0;
+  TiffReadStream(Back, In, Count, false, false, Mask, false, Reading.Rec, &Params);
+  ASSERT_FALSE(Reading.Rec.IsAborting());
+  ASSERT_EQ(Back.Width(), 3);
+  EXPECT_EQ(Back.Scanline(1)[0], 77);
+}
+
+TEST(TiffWriter, ShortWriteSetsAbortingAndWritesNoDirectory) {
+  TRvBitmap Bitmap;
+  Bitmap.Allocate(30, 30, rvpf24Bit);
+  TIOParamsVals P;
+  platform::TBytesStream ReadOnly(nullptr, 0);
+  TRvLocalProgress Prog;
+  EXPECT_EQ(TiffWriteStream(ReadOnly, Bitmap, Prog.Rec, P), 0);
+  EXPECT_TRUE(Prog.Rec.IsAborting());
+}
+
+TEST(TiffWriter, CmykConversion) {
+  const std::uint8_t Bgr[3] = {0, 128, 255}; // red 255, green 128, blue 0
+  std::uint8_t Cmyk[4];
+  TiffBgrToCmyk(Bgr, Cmyk);
+  EXPECT_EQ(Cmyk[0], 0);
+  EXPECT_EQ(Cmyk[1], 127);
+  EXPECT_EQ(Cmyk[2], 255);
+  EXPECT_EQ(Cmyk[3], 0);
+}
+
+} // namespace
