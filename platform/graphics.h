@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,12 @@
 class QPainter;
 
 namespace platform {
+
+// A picture that cannot be made from the data given.
+class EInvalidGraphic : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
 
 struct TPoint {
   std::int32_t X = 0;

@@ -11,6 +11,9 @@
 
 namespace rv {
 
+// The class library's plain event: who fired it.
+using TNotifyEvent = std::function<void(void* Sender)>;
+
 class TRvMask;
 class TRvViewLink;
 

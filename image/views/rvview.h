@@ -17,8 +17,6 @@ namespace rv {
 
 enum TBorderStyle : std::uint8_t { bsNone, bsSingle };
 
-// (Sender)
-using TNotifyEvent = std::function<void(void* Sender)>;
 
 class TRvView : public QWidget, public TRvViewLink {
 public:

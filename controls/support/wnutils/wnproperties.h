@@ -1,18 +1,13 @@
 // The desktop's properties sheet of a file, asked of the file manager.
 #pragma once
 
-#include "controls/support/wnutils/wnutils.h"
+#include "controls/support/wnutils/wnshfileop.h"
 
 #include <string>
 
 namespace wn {
 
 enum TShellObjectType { sdPathObject, sdPrinterObject };
-
-class TWnCommonDialog : public TWnComponent {
-public:
-  virtual bool Execute() = 0;
-};
 
 class TWnObjectPropertiesDialog : public TWnCommonDialog {
 public:

@@ -9,15 +9,12 @@
 #include "image/model/rvbitmap.h"
 #include "image/model/rvmask.h"
 #include "image/model/rvprogress.h"
+#include "platform/graphics.h"
 #include "platform/stream.h"
 
 namespace rv {
 
-// The class library's error for a picture that cannot be made.
-class EInvalidGraphic : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
+using platform::EInvalidGraphic;
 
 // The eight bytes of the PNG signature at the stream's position; the
 // position is restored.

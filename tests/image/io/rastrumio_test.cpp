@@ -1,0 +1,646 @@
+#include "image/io/rastrumio.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "image/io/gif/giflzw.h"
+#include "image/io/lzwhooks.h"
+#include "image/io/rvformats.h"
+#include "image/model/rvmask.h"
+#include "platform/metafile.h"
+#include "platform/stream.h"
+
+namespace {
+
+using namespace rv;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ReadAll(const std::string& Name) {
+  std::ifstream f(Name, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& Name, const Bytes& B) {
+  std::ofstream f(Name, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(B.data()), static_cast<std::streamsize>(B.size()));
+}
+
+void MakePicture(TRvBitmap& B, int W, int H) {
+  B.Allocate(W, H, rvpf24Bit);
+  for (int y = 0; y < H; ++y) {
+    std::uint8_t* r = B.Scanline(y);
+    for (int x = 0; x < W; ++x) {
+      r[3 * x] = static_cast<std::uint8_t>(x * 4);
+      r[3 * x + 1] = static_cast<std::uint8_t>(y * 5);
+      r[3 * x + 2] = static_cast<std::uint8_t>(128);
+    }
+  }
+}
+
+// A 4 x 4 icon (Type 1) or cursor (Type 2), 24-bit, every pixel opaque.
+Bytes MakeIcon(int Type) {
+  Bytes b;
+  auto put16 = [&](int v) { b.push_back(static_cast<std::uint8_t>(v)), b.push_back(static_cast<std::uint8_t>(v >> 8)); };
+  auto put32 = [&](std::uint32_t v) { put16(static_cast<int>(v & 0xffff)), put16(static_cast<int>(v >> 16)); };
+  put16(0), put16(Type), put16(1);                        // directory: reserved, type, count
+  b.insert(b.end(), {4, 4, 0, 0});                          // width, height, colours, reserved
+  put16(Type == 2 ? 1 : 1), put16(Type == 2 ? 2 : 24);      // planes or hot spot x, bits or hot spot y
+  put32(40 + 4 * 12 + 4 * 4);                               // bytes of the image
+  put32(22);                                                // offset of the image
+  put32(40), put32(4), put32(8), put16(1), put16(24);       // header, height doubled for the mask
+  put32(0), put32(0), put32(0), put32(0), put32(0), put32(0);
+  for (int i = 0; i < 4 * 12; ++i) b.push_back(static_cast<std::uint8_t>(i * 5));
+  for (int i = 0; i < 4 * 4; ++i) b.push_back(0); // AND mask: opaque
+  return b;
+}
+
+struct TRecorder {
+  std::vector<int> Progress;
+  int Finished = 0;
+  void Attach(TRastrumIO& IO) {
+    IO.OnProgress = [this](void*, int Per) { Progress.push_back(Per); };
+    IO.OnFinishWork = [this](void*) { ++Finished; };
+  }
+};
+
+class RastrumIOTest : public ::testing::Test {
+protected:
+  // The program installs its LZW coders at start-up; so does this fixture.
+  void SetUp() override {
+    ASSERT_TRUE(Dir.isValid());
+    SavedDecode = RvDefaultGifLzwDecompress;
+    SavedEncode = RvDefaultGifLzwCompress;
+    RvDefaultGifLzwDecompress = GifLzwDecompress;
+    RvDefaultGifLzwCompress = GifLzwCompress;
+  }
+  void TearDown() override {
+    RvDefaultGifLzwDecompress = SavedDecode;
+    RvDefaultGifLzwCompress = SavedEncode;
+  }
+  TGifLzwDecompressProc SavedDecode = nullptr;
+  TGifLzwCompressProc SavedEncode = nullptr;
+  std::string Path(const std::string& Name) const { return Dir.filePath(QString::fromStdString(Name)).toStdString(); }
+  QTemporaryDir Dir;
+};
+
+struct TFormatCase {
+  TRvFileType Type;
+  const char* Ext;
+};
+
+const TFormatCase WritableFormats[] = {
+    {rvftTIFF, "tif"}, {rvftGIF, "gif"}, {rvftJPEG, "jpg"}, {rvftPCX, "pcx"},  {rvftBMP, "bmp"},
+    {rvftPNG, "png"},  {rvftTGA, "tga"}, {rvftPXM, "ppm"},  {rvftJP2, "jp2"}, {rvftJ2K, "j2k"},
+};
+
+// ---------------------------------------------------------------- round trips
+
+TEST_F(RastrumIOTest, EveryWritableFormatSavesAndLoadsByNameTypeAndContent) {
+  for (const TFormatCase& c : WritableFormats) {
+    SCOPED_TRACE(c.Ext);
+    const std::string name = Path(std::string("pic.") + c.Ext);
+    TRastrumIO out;
+    TRecorder rec;
+    rec.Attach(out);
+    MakePicture(*out.RvBitmap(), 40, 30);
+    out.SaveToFile(name);
+    ASSERT_FALSE(out.Aborting);
+    EXPECT_EQ(rec.Finished, 1);
+    ASSERT_FALSE(rec.Progress.empty());
+    for (std::size_t i = 1; i < rec.Progress.size(); ++i) EXPECT_LE(rec.Progress[i - 1], rec.Progress[i]);
+    EXPECT_LE(rec.Progress.back(), 100);
+
+    // By name.
+    TRastrumIO in;
+    TRecorder inRec;
+    inRec.Attach(in);
+    in.LoadFromFile(name);
+    EXPECT_FALSE(in.Aborting);
+    EXPECT_EQ(in.RvBitmap()->Width(), 40);
+    EXPECT_EQ(in.RvBitmap()->Height(), 30);
+    EXPECT_EQ(in.Params().FileType, c.Type);
+    EXPECT_EQ(in.Params().FileName, name);
+    EXPECT_EQ(inRec.Finished, 1);
+    ASSERT_FALSE(inRec.Progress.empty());
+    for (std::size_t i = 1; i < inRec.Progress.size(); ++i) EXPECT_LE(inRec.Progress[i - 1], inRec.Progress[i]);
+
+    // By type.
+    TRastrumIO byType;
+    byType.LoadFromFileFormat(name, c.Type);
+    EXPECT_FALSE(byType.Aborting);
+    EXPECT_EQ(byType.RvBitmap()->Width(), 40);
+    EXPECT_EQ(byType.Params().FileType, c.Type);
+
+    // By content, and back through a stream.
+    platform::TMemoryStream stream;
+    stream.LoadFromFile(name);
+    TRastrumIO byContent;
+    byContent.LoadFromStream(stream);
+    EXPECT_FALSE(byContent.Aborting);
+    EXPECT_EQ(byContent.RvBitmap()->Height(), 30);
+    EXPECT_EQ(byContent.Params().FileType, c.Type);
+    EXPECT_TRUE(byContent.Params().FileName.empty());
+
+    platform::TMemoryStream saved;
+    byContent.SaveToStream(saved, c.Type);
+    ASSERT_FALSE(byContent.Aborting);
+    saved.SetPosition(0);
+    TRastrumIO again;
+    again.LoadFromStreamFormat(saved, c.Type);
+    EXPECT_FALSE(again.Aborting);
+    EXPECT_EQ(again.RvBitmap()->Width(), 40);
+  }
+}
+
+TEST_F(RastrumIOTest, LosslessFormatsKeepEveryPixel) {
+  for (const TFormatCase& c : {TFormatCase{rvftBMP, "bmp"}, TFormatCase{rvftPNG, "png"}, TFormatCase{rvftTGA, "tga"},
+                               TFormatCase{rvftTIFF, "tiff"}, TFormatCase{rvftPXM, "ppm"}}) {
+    SCOPED_TRACE(c.Ext);
+    TRastrumIO out;
+    MakePicture(*out.RvBitmap(), 9, 7);
+    out.SaveToFile(Path(std::string("l.") + c.Ext));
+    TRastrumIO in;
+    in.LoadFromFile(Path(std::string("l.") + c.Ext));
+    ASSERT_EQ(in.RvBitmap()->PixelFormat(), rvpf24Bit);
+    for (int y = 0; y < 7; ++y)
+      EXPECT_EQ(0, std::memcmp(in.RvBitmap()->Scanline(y), out.RvBitmap()->Scanline(y), 27)) << y;
+  }
+}
+
+TEST_F(RastrumIOTest, IconAndCursorLoadByNameTypeAndContentButDoNotSave) {
+  for (int kind : {1, 2}) {
+    const TRvFileType type = kind == 1 ? rvftICO : rvftCUR;
+    const std::string name = Path(kind == 1 ? "a.ico" : "a.cur");
+    WriteAll(name, MakeIcon(kind));
+    TRastrumIO io;
+    io.LoadFromFile(name);
+    EXPECT_FALSE(io.Aborting);
+    EXPECT_EQ(io.RvBitmap()->Width(), 4);
+    EXPECT_EQ(io.Params().FileType, type);
+    TRastrumIO byType;
+    byType.LoadFromFileFormat(name, type);
+    EXPECT_FALSE(byType.Aborting);
+    EXPECT_EQ(byType.RvBitmap()->Height(), 4);
+    platform::TMemoryStream s;
+    s.LoadFromFile(name);
+    TRastrumIO byContent;
+    byContent.LoadFromStream(s);
+    EXPECT_FALSE(byContent.Aborting);
+    EXPECT_EQ(byContent.Params().FileType, type);
+
+    TRecorder rec;
+    rec.Attach(io);
+    const std::string target = Path(kind == 1 ? "out.ico" : "out.cur");
+    io.SaveToFile(target);
+    EXPECT_TRUE(io.Aborting);
+    EXPECT_EQ(rec.Finished, 0);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(target)));
+  }
+}
+
+TEST_F(RastrumIOTest, MetafileLoadsByNameAndTypeAndTakesItsOwnSize) {
+  platform::TMetafile mf;
+  QImage pic(30, 20, QImage::Format_RGB32);
+  pic.fill(Qt::red);
+  mf.Assign(pic);
+  const std::string name = Path("m.emf");
+  mf.SaveToFile(name);
+  TRastrumIO io;
+  io.LoadFromFile(name);
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params().FileType, rvftEMF);
+  EXPECT_EQ(io.RvBitmap()->Width(), mf.Width() - 1);
+  EXPECT_EQ(io.RvBitmap()->Height(), mf.Height() - 1);
+  TRastrumIO byType;
+  byType.LoadFromFileFormat(name, rvftEMF);
+  EXPECT_FALSE(byType.Aborting);
+  EXPECT_EQ(byType.RvBitmap()->Width(), mf.Width() - 1);
+}
+
+TEST_F(RastrumIOTest, LargeMetafileIsCappedAt2800) {
+  platform::TMetafile mf;
+  QImage pic(4000, 1000, QImage::Format_RGB32);
+  pic.fill(Qt::blue);
+  mf.Assign(pic);
+  if (mf.Width() != 4000 || mf.Height() != 1000) GTEST_SKIP() << "metafile not sized 4000 x 1000";
+  const std::string name = Path("big.emf");
+  mf.SaveToFile(name);
+  TRastrumIO io;
+  io.LoadMetafile(name, -1, -1);
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.RvBitmap()->Width(), 2799);
+  EXPECT_EQ(io.RvBitmap()->Height(), 699);
+  // Only the height given: the width follows the aspect (4000 x 100 div 1000).
+  io.LoadMetafile(name, -1, 101);
+  EXPECT_EQ(io.RvBitmap()->Width(), 403);
+  EXPECT_EQ(io.RvBitmap()->Height(), 100);
+  // A zero side does nothing but finish.
+  TRecorder rec;
+  rec.Attach(io);
+  io.LoadMetafile(name, 0, 50);
+  EXPECT_EQ(rec.Finished, 1);
+  EXPECT_EQ(io.RvBitmap()->Width(), 403);
+}
+
+TEST_F(RastrumIOTest, MetafileWithoutSizeIsRefused) {
+  const std::string name = Path("bad.wmf");
+  WriteAll(name, Bytes(40, 0));
+  TRastrumIO io;
+  MakePicture(*io.RvBitmap(), 5, 5);
+  try {
+    io.LoadMetafile(name, -1, -1);
+  } catch (const std::exception&) {
+  }
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_EQ(io.RvBitmap()->Width(), 5);
+}
+
+// ---------------------------------------------------------------- .pix
+
+TEST_F(RastrumIOTest, PixIsTarga) {
+  const std::string name = Path("pic.PIX");
+  TRastrumIO out;
+  MakePicture(*out.RvBitmap(), 12, 8);
+  out.SaveToFile(name);
+  ASSERT_FALSE(out.Aborting);
+  platform::TMemoryStream s;
+  s.LoadFromFile(name);
+  EXPECT_EQ(RvFindStreamFormat(s), rvftTGA);
+
+  TRastrumIO in;
+  MakePicture(*in.RvBitmap(), 3, 3);
+  in.LoadFromFile(name);
+  EXPECT_FALSE(in.Aborting);
+  EXPECT_EQ(in.Params().FileType, rvftTGA);
+  EXPECT_EQ(in.RvBitmap()->Width(), 12);
+}
+
+// ---------------------------------------------------------------- abort and failures
+
+TEST_F(RastrumIOTest, AbortFromProgressStopsLoad) {
+  const std::string name = Path("a.bmp");
+  TRastrumIO out;
+  MakePicture(*out.RvBitmap(), 64, 64);
+  out.SaveToFile(name);
+  TRastrumIO in;
+  int calls = 0;
+  in.OnProgress = [&](void*, int) {
+    ++calls;
+    in.Aborting = true;
+  };
+  in.LoadFromFile(name);
+  EXPECT_TRUE(in.Aborting);
+  EXPECT_GE(calls, 1);
+  EXPECT_LT(calls, 64);
+}
+
+TEST_F(RastrumIOTest, SaveAbortedMidwayLeavesOriginalByteForByte) {
+  for (const TFormatCase& c : WritableFormats) {
+    SCOPED_TRACE(c.Ext);
+    const std::string name = Path(std::string("keep.") + c.Ext);
+    const Bytes original = {'o', 'l', 'd', ' ', 'c', 'o', 'n', 't', 'e', 'n', 't', 0, 1, 2};
+    WriteAll(name, original);
+    TRastrumIO io;
+    MakePicture(*io.RvBitmap(), 64, 64);
+    TRecorder rec;
+    rec.Attach(io);
+    io.OnProgress = [&](void*, int Per) {
+      rec.Progress.push_back(Per);
+      if (rec.Progress.size() == 2) io.Aborting = true;
+    };
+    io.SaveToFile(name);
+    EXPECT_TRUE(io.Aborting);
+    EXPECT_EQ(rec.Finished, 1);
+    EXPECT_EQ(ReadAll(name), original);
+    // No temporary file is left behind.
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    QFile::remove(QString::fromStdString(name));
+  }
+}
+
+TEST_F(RastrumIOTest, SuccessfulSaveReplacesAndKeepsPermissions) {
+  const std::string name = Path("p.png");
+  WriteAll(name, Bytes{1, 2, 3});
+  QFile::setPermissions(QString::fromStdString(name), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  TRastrumIO io;
+  MakePicture(*io.RvBitmap(), 8, 8);
+  io.SaveToFile(name);
+  EXPECT_FALSE(io.Aborting);
+  EXPECT_GT(ReadAll(name).size(), 8u);
+  EXPECT_EQ(QFile::permissions(QString::fromStdString(name)),
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+}
+
+TEST_F(RastrumIOTest, LoadFailuresAreNeverSuccess) {
+  TRastrumIO io;
+  MakePicture(*io.RvBitmap(), 5, 5);
+  // Garbage under a picture's name.
+  const std::string junk = Path("junk.png");
+  WriteAll(junk, Bytes(100, 0x55));
+  io.LoadFromFile(junk);
+  EXPECT_TRUE(io.Aborting);
+  // Truncated JPEG.
+  TRastrumIO out;
+  MakePicture(*out.RvBitmap(), 32, 32);
+  out.SaveToFile(Path("t.jpg"));
+  Bytes jpg = ReadAll(Path("t.jpg"));
+  jpg.resize(jpg.size() / 3);
+  WriteAll(Path("t.jpg"), jpg);
+  io.LoadFromFile(Path("t.jpg"));
+  EXPECT_TRUE(io.Aborting);
+  // A file that is not there raises and is no success either.
+  TRecorder rec;
+  rec.Attach(io);
+  EXPECT_THROW(io.LoadFromFile(Path("missing.bmp")), platform::EStreamError);
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_EQ(rec.Finished, 1);
+  // Unknown extension: refused without finishing.
+  io.LoadFromFile(Path("x.txt"));
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_EQ(rec.Finished, 1);
+  // Empty stream: nothing to detect.
+  platform::TMemoryStream empty;
+  io.LoadFromStream(empty);
+  EXPECT_TRUE(io.Aborting);
+}
+
+TEST_F(RastrumIOTest, SaveIntoMissingFolderRaisesAndAborts) {
+  TRastrumIO io;
+  MakePicture(*io.RvBitmap(), 4, 4);
+  EXPECT_THROW(io.SaveToFile(Path("nofolder/x.bmp")), platform::EStreamError);
+  EXPECT_TRUE(io.Aborting);
+}
+
+// ---------------------------------------------------------------- header-only reads
+
+TEST_F(RastrumIOTest, ParamsFromFileReadsOnlyTheHeader) {
+  TRastrumIO out;
+  MakePicture(*out.RvBitmap(), 33, 21);
+  out.SaveToFile(Path("h.png"));
+  out.SaveToFile(Path("h.jpg"));
+  for (const char* n : {"h.png", "h.jpg"}) {
+    TRastrumIO io;
+    MakePicture(*io.RvBitmap(), 3, 2);
+    TRecorder rec;
+    rec.Attach(io);
+    io.ParamsFromFile(Path(n));
+    EXPECT_FALSE(io.Aborting);
+    EXPECT_EQ(io.Params().Width, 33);
+    EXPECT_EQ(io.Params().Height, 21);
+    EXPECT_EQ(io.Params().FileName, Path(n));
+    EXPECT_EQ(rec.Finished, 1);
+    EXPECT_TRUE(rec.Progress.empty());
+    // The target is untouched.
+    EXPECT_EQ(io.RvBitmap()->Width(), 3);
+  }
+  TRastrumIO io;
+  EXPECT_NO_THROW(io.ParamsFromFile(Path("missing.png")));
+  EXPECT_EQ(io.Params().FileType, rvftUnknown);
+  // Content and extension disagree.
+  QFile::copy(QString::fromStdString(Path("h.png")), QString::fromStdString(Path("h.bmp")));
+  io.ParamsFromFile(Path("h.bmp"));
+  EXPECT_EQ(io.Params().FileType, rvftUnknown);
+  EXPECT_TRUE(io.Aborting);
+
+  platform::TMemoryStream s;
+  s.LoadFromFile(Path("h.jpg"));
+  io.ParamsFromStream(s);
+  EXPECT_EQ(io.Params().FileType, rvftJPEG);
+  EXPECT_EQ(io.Params().Width, 33);
+}
+
+// ---------------------------------------------------------------- stream headers
+
+TEST_F(RastrumIOTest, StreamHeadersFrameJpegTiffAndPcx) {
+  for (TRvFileType type : {rvftJPEG, rvftTIFF, rvftPCX}) {
+    SCOPED_TRACE(type);
+    TRastrumIO io;
+    io.StreamHeaders = true;
+    MakePicture(*io.RvBitmap(), 10, 6);
+    platform::TMemoryStream s;
+    s.WriteBuffer("abc", 3);
+    io.SaveToStream(s, type);
+    ASSERT_FALSE(io.Aborting);
+    s.WriteBuffer("xyz", 3);
+    const std::uint8_t* m = s.Memory();
+    const std::string tag(reinterpret_cast<const char*>(m + 3), 4);
+    EXPECT_EQ(tag, type == rvftJPEG ? "JFIF" : type == rvftTIFF ? "TIFF" : "PCX2");
+    const std::uint32_t len = m[11] | m[12] << 8 | m[13] << 16 | static_cast<std::uint32_t>(m[14]) << 24;
+    EXPECT_EQ(static_cast<std::int64_t>(len), s.Size() - 3 - 12 - 3);
+    TRastrumIO in;
+    in.StreamHeaders = true;
+    s.SetPosition(3);
+    in.LoadFromStreamFormat(s, type);
+    EXPECT_FALSE(in.Aborting);
+    EXPECT_EQ(in.RvBitmap()->Width(), 10);
+    // The stream is left after the framed image.
+    EXPECT_EQ(s.Position(), s.Size() - 3);
+  }
+}
+
+TEST_F(RastrumIOTest, TiffStreamWithoutExpectedHeaderIsRefused) {
+  TRastrumIO out;
+  MakePicture(*out.RvBitmap(), 10, 6);
+  platform::TMemoryStream s;
+  out.SaveToStream(s, rvftTIFF);
+  s.SetPosition(0);
+  TRastrumIO in;
+  in.StreamHeaders = true;
+  MakePicture(*in.RvBitmap(), 2, 2);
+  EXPECT_EQ(in.LoadTIFFStream(s), 0);
+  EXPECT_TRUE(in.Aborting);
+  EXPECT_EQ(in.RvBitmap()->Width(), 2);
+}
+
+// ---------------------------------------------------------------- resolution
+
+TEST_F(RastrumIOTest, AdjustDPIStretchesTheShorterAxis) {
+  TRastrumIO io;
+  MakePicture(*io.RvBitmap(), 300, 200);
+  io.Params().Width = 300, io.Params().Height = 200, io.Params().DpiX = 100, io.Params().DpiY = 200;
+  io.AdjustDPI();
+  EXPECT_EQ(io.RvBitmap()->Width(), 300);
+  EXPECT_EQ(io.RvBitmap()->Height(), 100);
+  EXPECT_EQ(io.Params().DpiY, 100);
+
+  MakePicture(*io.RvBitmap(), 200, 300);
+  io.Params().Width = 200, io.Params().Height = 300, io.Params().DpiX = 100, io.Params().DpiY = 200;
+  io.FilteredAdjustDPI = true;
+  io.AdjustDPI();
+  EXPECT_EQ(io.RvBitmap()->Width(), 400);
+  EXPECT_EQ(io.RvBitmap()->Height(), 300);
+  EXPECT_EQ(io.Params().DpiX, 200);
+
+  io.Params().DpiX = io.Params().DpiY = 200;
+  io.AdjustDPI();
+  EXPECT_EQ(io.RvBitmap()->Width(), 400);
+  // A resolution pair that asks for an absurd size is left alone.
+  io.Params().DpiX = 1, io.Params().DpiY = 2000000000;
+  io.Params().Width = 400, io.Params().Height = 300;
+  io.AdjustDPI();
+  EXPECT_EQ(io.RvBitmap()->Width(), 400);
+  EXPECT_EQ(io.Params().DpiX, 1);
+}
+
+// ---------------------------------------------------------------- JPEG metadata
+
+// An Exif block: "Exif", two zeros, a little-endian TIFF structure with
+// XResolution, YResolution (rationals) and ResolutionUnit.
+Bytes ExifBlock(std::uint32_t Num, std::uint32_t Den, int Unit) {
+  Bytes b = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0};
+  auto put16 = [&](int v) { b.push_back(static_cast<std::uint8_t>(v)), b.push_back(static_cast<std::uint8_t>(v >> 8)); };
+  auto put32 = [&](std::uint32_t v) { put16(static_cast<int>(v & 0xffff)), put16(static_cast<int>(v >> 16)); };
+  put16(3);                                   // entries
+  put16(0x011A), put16(5), put32(1), put32(50); // XResolution at 50
+  put16(0x011B), put16(5), put32(1), put32(58); // YResolution at 58
+  put16(0x0128), put16(3), put32(1), put16(Unit), put16(0);
+  put32(0);                                   // no next directory
+  put32(Num), put32(Den), put32(Num), put32(Den);
+  return b;
+}
+
+TEST_F(RastrumIOTest, JpegAspectOnlyDensityTakesExifResolution) {
+  for (int unit : {2, 3}) {
+    SCOPED_TRACE(unit);
+    TRastrumIO out;
+    MakePicture(*out.RvBitmap(), 16, 16);
+    out.Params().DpiX = out.Params().DpiY = 1;
+    const Bytes exif = unit == 2 ? ExifBlock(72, 1, 2) : ExifBlock(2835, 100, 3);
+    out.Params().JpegMarkers.AddMarker(0xE1, exif.data(), static_cast<int>(exif.size()));
+    out.SaveToFile(Path("e.jpg"));
+    ASSERT_FALSE(out.Aborting);
+    TRastrumIO in;
+    in.LoadFromFile(Path("e.jpg"));
+    ASSERT_FALSE(in.Aborting);
+    EXPECT_EQ(in.Params().DpiX, 72);
+    EXPECT_EQ(in.Params().DpiY, 72);
+    TRastrumIO header;
+    header.ParamsFromFile(Path("e.jpg"));
+    EXPECT_EQ(header.Params().DpiX, 72);
+  }
+}
+
+// ---------------------------------------------------------------- attachment
+
+class TFakeView : public TRvViewLink {
+public:
+  platform::TBitmap Bmp{16, 16, platform::pf24bit};
+  int Registered = 0, Removed = 0, Updates = 0, DpiCalls = 0;
+  TRvBitmapChangeEvent Callback;
+  platform::TBitmap* GetBitmap() override { return &Bmp; }
+  TRvMask* GetAlphaChannel() override { return nullptr; }
+  void SetAlphaChannel(TRvMask* M) override { delete M; }
+  bool HasAlphaChannel() override { return false; }
+  void RemoveAlphaChannel() override {}
+  platform::TColor GetBackground() const override { return 0x123456; }
+  void SetBackground(platform::TColor) override {}
+  int LockUpdate() override { return 1; }
+  int UnlockUpdate() override { return 0; }
+  int UnlockUpdateEx() override { return 0; }
+  int DpiX() const override { return 0; }
+  int DpiY() const override { return 0; }
+  void SetDpiX(int) override {}
+  void SetDpiY(int) override {}
+  void SetDPI(int, int) override { ++DpiCalls; }
+  void Update() override { ++Updates; }
+  void ImageChange() override {}
+  int RegisterBitmapChangeEvent(TRvBitmapChangeEvent C) override {
+    Callback = std::move(C);
+    return ++Registered;
+  }
+  void RemoveBitmapChangeEvent(int) override { ++Removed; }
+  void CallBitmapChangeEvents() override {}
+};
+
+TEST_F(RastrumIOTest, AttachedViewIsTheTargetAndTakesResolutionByFormat) {
+  TRastrumIO out;
+  MakePicture(*out.RvBitmap(), 20, 10);
+  out.SaveToFile(Path("v.png"));
+  out.SaveToFile(Path("v.ppm"));
+  TFakeView view;
+  TRastrumIO io;
+  io.SetAttachedRastrum(&view);
+  io.SetBackground(0x999999);
+  EXPECT_EQ(io.GetBackground(), 0x123456);
+  io.LoadFromFile(Path("v.png"));
+  EXPECT_FALSE(io.Aborting);
+  EXPECT_EQ(view.Bmp.Width(), 20);
+  EXPECT_EQ(view.Bmp.Height(), 10);
+  EXPECT_EQ(view.DpiCalls, 1);
+  EXPECT_EQ(view.Updates, 1);
+  io.LoadFromFile(Path("v.ppm"));
+  EXPECT_EQ(view.DpiCalls, 1); // PBM/PGM/PPM files leave the view's resolution
+  EXPECT_EQ(view.Updates, 2);
+  TFakeView other;
+  io.SetAttachedRastrum(&other);
+  EXPECT_EQ(view.Removed, 1);
+  other.Callback(&other, true);
+  EXPECT_EQ(io.AttachedRastrum(), nullptr);
+}
+
+// ---------------------------------------------------------------- asynchronous
+
+TEST_F(RastrumIOTest, AsyncLoadReportsOnTheUserInterfaceThreadAndFreesItsWorker) {
+  TRastrumIO out;
+  MakePicture(*out.RvBitmap(), 200, 150);
+  out.SaveToFile(Path("async.jpg"));
+  TRvBitmap target;
+  TRastrumIO io;
+  io.SetAttachedRvBitmap(&target);
+  io.AsyncMode = true;
+  bool finished = false;
+  bool finishedOnUi = false;
+  bool progressOnUi = true;
+  std::vector<int> progress;
+  io.OnFinishWork = [&](void*) {
+    finished = true;
+    finishedOnUi = QThread::currentThread() == QCoreApplication::instance()->thread();
+  };
+  io.OnProgress = [&](void*, int Per) {
+    progress.push_back(Per);
+    progressOnUi = progressOnUi && QThread::currentThread() == QCoreApplication::instance()->thread();
+  };
+  io.LoadFromFile(Path("async.jpg"));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!finished && std::chrono::steady_clock::now() < until)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  ASSERT_TRUE(finished);
+  EXPECT_TRUE(finishedOnUi);
+  EXPECT_FALSE(io.Aborting);
+  EXPECT_EQ(target.Width(), 200);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(progressOnUi);
+  for (std::size_t i = 1; i < progress.size(); ++i) EXPECT_LT(progress[i - 1], progress[i]);
+  io.Threads().WaitUntilEmpty();
+  EXPECT_EQ(io.Threads().Count(), 0);
+}
+
+TEST_F(RastrumIOTest, AsyncSaveOfMissingFolderEndsAborted) {
+  TRvBitmap source;
+  MakePicture(source, 8, 8);
+  TRastrumIO io;
+  io.SetAttachedRvBitmap(&source);
+  io.AsyncMode = true;
+  bool finished = false;
+  io.OnFinishWork = [&](void*) { finished = true; };
+  io.SaveToFile(Path("none/x.png"));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!finished && std::chrono::steady_clock::now() < until)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_TRUE(finished);
+  EXPECT_TRUE(io.Aborting);
+}
+
+} // namespace

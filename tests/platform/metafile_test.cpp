@@ -1,0 +1,451 @@
+#include "platform/metafile.h"
+
+#include <QPainter>
+#include <gtest/gtest.h>
+
+#include "platform/stream.h"
+
+using namespace platform;
+
+namespace {
+
+// Little-endian byte builder for hand-made metafiles.
+struct Out {
+  std::vector<std::uint8_t> b;
+  Out& u8(unsigned v) { b.push_back(std::uint8_t(v)); return *this; }
+  Out& u16(unsigned v) { u8(v & 0xFF); return u8((v >> 8) & 0xFF); }
+  Out& u32(std::uint32_t v) { u16(v & 0xFFFF); return u16(v >> 16); }
+  Out& i32(std::int32_t v) { return u32(std::uint32_t(v)); }
+  Out& f32(float f) { std::uint32_t v; std::memcpy(&v, &f, 4); return u32(v); }
+  Out& raw(const std::vector<std::uint8_t>& more) { b.insert(b.end(), more.begin(), more.end()); return *this; }
+  Out& str(const char* s) { while (*s) u8(std::uint8_t(*s++)); return *this; }
+  void put32(std::size_t at, std::uint32_t v) { for (int i = 0; i < 4; ++i) b[at + i] = std::uint8_t(v >> (8 * i)); }
+};
+
+// A 2 x 2 bottom-up 8-bit DIB: bottom row red, green; top row blue, white.
+std::vector<std::uint8_t> Dib2x2() {
+  Out d;
+  d.u32(40).i32(2).i32(2).u16(1).u16(8); // header size, width, height (bottom-up), planes, bits
+  d.u32(0).u32(8).i32(0).i32(0).u32(4).u32(0); // BI_RGB, image size, resolution, 4 colours used
+  d.u32(0x000000FF).u32(0x0000FF00).u32(0x00FF0000).u32(0x00FFFFFF); // blue, green, red, white (stored B, G, R, 0)
+  d.u8(2).u8(1).u8(0).u8(0); // bottom row: red, green, padding
+  d.u8(0).u8(3).u8(0).u8(0); // top row: blue, white, padding
+  return d.b;
+}
+
+// One WMF record: size in words, function, parameters (already in the
+// record's reversed order).
+std::vector<std::uint8_t> W(unsigned function, std::initializer_list<int> words,
+                            const std::vector<std::uint8_t>& tail = {}) {
+  Out r;
+  std::size_t bytes = 6 + words.size() * 2 + tail.size() + (tail.size() & 1);
+  r.u32(std::uint32_t(bytes / 2)).u16(function);
+  for (int w : words) r.u16(unsigned(w) & 0xFFFF);
+  r.raw(tail);
+  if (tail.size() & 1) r.u8(0);
+  return r.b;
+}
+
+std::vector<std::uint8_t> Wmf(const std::vector<std::vector<std::uint8_t>>& records, bool placeable,
+                              int right = 100, int bottom = 80, unsigned inch = 96) {
+  Out f;
+  if (placeable) {
+    f.u32(0x9AC6CDD7).u16(0); // key, handle
+    f.u16(0).u16(0).u16(unsigned(right)).u16(unsigned(bottom)); // bounding box left, top, right, bottom
+    f.u16(inch).u32(0).u16(0); // units per inch, reserved, checksum (not checked)
+  }
+  f.u16(1).u16(9).u16(0x0300); // memory metafile, header of 9 words, version 3
+  f.u32(0).u16(8).u32(0).u16(0); // size in words, objects, largest record, members
+  for (const auto& r : records) f.raw(r);
+  f.raw(W(0x0000, {})); // EOF
+  return f.b;
+}
+
+// The picture used by the drawing tests, in 100 x 80 logical units.
+std::vector<std::vector<std::uint8_t>> PictureRecords() {
+  Out text;
+  text.str("MM").u16(44).u16(44); // string, y, x
+  return {
+      W(0x020B, {0, 0}), W(0x020C, {80, 100}), // window origin (y, x), extent
+      W(0x0102, {1}), // transparent background
+      W(0x02FC, {0, 0x00FF, 0x0000, 0}), // object 0: solid red brush (style, COLORREF lo, hi, hatch)
+      W(0x02FA, {5, 0, 0, 0, 0}), // object 1: null pen (style, width x, y, colour)
+      W(0x012D, {0}), W(0x012D, {1}), // select both
+      W(0x041B, {30, 40, 10, 10}), // rectangle bottom 30, right 40, top 10, left 10
+      W(0x02FC, {0, 0x0000, 0x00FF, 0}), // object 2: solid blue brush
+      W(0x012D, {2}),
+      W(0x0324, {3, 50, 10, 90, 10, 70, 40}), // polygon of 3 points (x, y)
+      W(0x02FA, {0, 3, 0, 0xFF00, 0}), // object 3: green pen, 3 units wide
+      W(0x012D, {3}),
+      W(0x0214, {60, 5}), W(0x0213, {60, 45}), // move to (5, 60), line to (45, 60)
+      W(0x02FB, {unsigned(-14) & 0xFFFF, 0, 0, 0, 700, 0, 0, 0, 0}, {'S', 'a', 'n', 's', 0}), // object 4: bold font
+      W(0x012D, {4}),
+      W(0x012E, {0}), // text aligned top left
+      W(0x0521, {2}, text.b), // TextOut "MM" at (44, 44)
+      // StretchDIB: SRCCOPY, RGB colours, source 2 x 2 at (0, 0), destination 20 x 20 at (70, 50)
+      W(0x0F43, {0x0020, 0x00CC, 0, 2, 2, 0, 0, 20, 20, 50, 70}, Dib2x2()),
+  };
+}
+
+QImage Render(const TMetafile& m, int w, int h) {
+  QImage image(w, h, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter p(&image);
+  m.Draw(p, QRect(0, 0, w, h));
+  return image;
+}
+
+QRgb At(const QImage& i, int x, int y) { return i.pixel(x, y) & 0xFFFFFF; }
+
+void ExpectPicture(const QImage& img, int scale) {
+  auto px = [&](int x, int y) { return At(img, x * scale, y * scale); };
+  EXPECT_EQ(px(20, 20), 0xFF0000u) << "filled rectangle";
+  EXPECT_EQ(px(5, 5), 0xFFFFFFu) << "outside the rectangle";
+  EXPECT_EQ(px(70, 15), 0x0000FFu) << "polygon";
+  EXPECT_EQ(px(88, 35), 0xFFFFFFu) << "outside the polygon";
+  EXPECT_EQ(px(25, 60), 0x00FF00u) << "line";
+  EXPECT_EQ(px(25, 64), 0xFFFFFFu) << "beside the line";
+  EXPECT_EQ(px(75, 55), 0x0000FFu) << "DIB top left: blue";
+  EXPECT_EQ(px(85, 55), 0xFFFFFFu) << "DIB top right: white";
+  EXPECT_EQ(px(75, 65), 0xFF0000u) << "DIB bottom left: red";
+  EXPECT_EQ(px(85, 65), 0x00FF00u) << "DIB bottom right: green";
+  int dark = 0;
+  for (int y = 44 * scale; y < 58 * scale; ++y)
+    for (int x = 44 * scale; x < 68 * scale; ++x) dark += std::max({qRed(img.pixel(x, y)), qGreen(img.pixel(x, y)), qBlue(img.pixel(x, y))}) < 100;
+  EXPECT_GT(dark, 10 * scale) << "text";
+}
+
+// EMF building: records of 32-bit words, a header with the given frame and
+// a reference device of 1920 x 1440 pixels on 508 x 381 mm (96 dpi).
+std::vector<std::uint8_t> E(std::uint32_t type, const Out& body) {
+  Out r;
+  r.u32(type).u32(std::uint32_t(8 + body.b.size())).raw(body.b);
+  while (r.b.size() % 4) r.u8(0);
+  r.put32(4, std::uint32_t(r.b.size()));
+  return r.b;
+}
+
+std::vector<std::uint8_t> Emf(const std::vector<std::vector<std::uint8_t>>& records, std::int32_t frameRight = 2646,
+                              std::int32_t frameBottom = 2117, std::int32_t deviceX = 1920, std::int32_t mmX = 508) {
+  Out f;
+  f.u32(1).u32(88); // EMR_HEADER, record size
+  f.i32(0).i32(0).i32(99).i32(79); // bounds in device pixels
+  f.i32(0).i32(0).i32(frameRight).i32(frameBottom); // frame in 0.01 mm
+  f.u32(0x464D4520).u32(0x10000); // " EMF", version
+  f.u32(0).u32(0).u16(8).u16(0); // bytes, records (patched), handles, reserved
+  f.u32(0).u32(0).u32(0); // no description, no palette
+  f.i32(deviceX).i32(1440).i32(mmX).i32(381); // device pixels, device millimetres
+  for (const auto& r : records) f.raw(r);
+  f.raw(E(14, Out().u32(0).u32(16).u32(20))); // EOF: no palette
+  f.put32(48, std::uint32_t(f.b.size()));
+  return f.b;
+}
+
+std::vector<std::vector<std::uint8_t>> EmfPictureRecords() {
+  Out text; // ExtTextOutW: bounds, graphics mode, scales, EMRTEXT
+  text.i32(0).i32(0).i32(0).i32(0).u32(1).f32(0).f32(0);
+  text.i32(44).i32(44).u32(2).u32(76).u32(0); // reference point, 2 characters at offset 76, options
+  text.i32(0).i32(0).i32(0).i32(0).u32(0); // rectangle, no spacing array
+  text.u16('M').u16('M');
+  std::vector<std::uint8_t> dib = Dib2x2();
+  Out blit; // StretchDIBits
+  blit.i32(0).i32(0).i32(0).i32(0); // bounds
+  blit.i32(70).i32(50).i32(0).i32(0).i32(2).i32(2); // destination (70, 50), source (0, 0) 2 x 2
+  blit.u32(80).u32(40 + 16).u32(80 + 56).u32(8); // header at 80 (with 4 colours), rows after it
+  blit.u32(0).u32(0x00CC0020).i32(20).i32(20); // RGB colours, SRCCOPY, destination 20 x 20
+  blit.raw(dib);
+  return {
+      E(18, Out().u32(1)), // transparent background
+      E(39, Out().u32(1).u32(0).u32(0x0000FF).u32(0)), // object 1: solid red brush
+      E(38, Out().u32(2).u32(5).i32(0).i32(0).u32(0)), // object 2: null pen
+      E(37, Out().u32(1)), E(37, Out().u32(2)),
+      E(43, Out().i32(10).i32(10).i32(40).i32(30)), // rectangle
+      E(39, Out().u32(3).u32(0).u32(0xFF0000).u32(0)), // object 3: blue brush
+      E(37, Out().u32(3)),
+      E(86, Out().i32(0).i32(0).i32(0).i32(0).u32(3).u16(50).u16(10).u16(90).u16(10).u16(70).u16(40)), // Polygon16
+      E(95, Out().u32(4).u32(0).u32(0).u32(0).u32(0).u32(0x10000).u32(3).u32(0).u32(0x00FF00).u32(0).u32(0)), // green geometric pen
+      E(37, Out().u32(4)),
+      E(59, Out()), E(27, Out().i32(5).i32(60)), E(54, Out().i32(45).i32(60)), E(60, Out()), E(64, Out()), // stroked path
+      E(82, [] { Out f; f.u32(5).i32(-14).i32(0).i32(0).i32(0).i32(700).u32(0).u32(0);
+                 for (char c : std::string("Sans")) f.u16(unsigned(c));
+                 for (int i = 4; i < 32; ++i) f.u16(0);
+                 return f; }()), // object 5: LOGFONTW
+      E(37, Out().u32(5)),
+      E(84, text),
+      E(81, blit),
+  };
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- sizes
+
+TEST(MetafileSize, PlaceableFromBoundingBoxAndUnitsPerInch) {
+  TMetafile m;
+  m.LoadFromBytes(Wmf({}, true, 4000, 1000, 96).data(), Wmf({}, true, 4000, 1000, 96).size());
+  EXPECT_FALSE(m.Enhanced());
+  EXPECT_EQ(m.Width(), 4000);
+  EXPECT_EQ(m.Height(), 1000);
+  auto twips = Wmf({}, true, 2880, 1440, 1440); // 2 x 1 inch
+  m.LoadFromBytes(twips.data(), twips.size());
+  EXPECT_EQ(m.Width(), 192);
+  EXPECT_EQ(m.Height(), 96);
+  auto halves = Wmf({}, true, 1, 3, 192); // 0.5 and 1.5 pixels round away from zero
+  m.LoadFromBytes(halves.data(), halves.size());
+  EXPECT_EQ(m.Width(), 1);
+  EXPECT_EQ(m.Height(), 2);
+}
+
+TEST(MetafileSize, EnhancedFromFrameAndReferenceDevice) {
+  TMetafile m;
+  auto emf = Emf({});
+  m.LoadFromBytes(emf.data(), emf.size());
+  EXPECT_TRUE(m.Enhanced());
+  EXPECT_EQ(m.Width(), 100); // 2646 x 1920 / 50800 = 100.006
+  EXPECT_EQ(m.Height(), 80); // 2117 x 1440 / 38100 = 80.01
+  auto wide = Emf({}, 10000, 2117, 1024, 320); // 100 mm on 1024 pixels per 320 mm
+  m.LoadFromBytes(wide.data(), wide.size());
+  EXPECT_EQ(m.Width(), 320);
+}
+
+TEST(MetafileSize, PlainWmfFromItsWindowExtent) {
+  auto wmf = Wmf({W(0x020B, {0, 0}), W(0x020C, {unsigned(-60) & 0xFFFF, 120})}, false);
+  TMetafile m;
+  m.LoadFromBytes(wmf.data(), wmf.size());
+  EXPECT_EQ(m.Width(), 120);
+  EXPECT_EQ(m.Height(), 60);
+}
+
+TEST(MetafileSize, ZeroSizeAndForeignDataRefused) {
+  TMetafile m;
+  auto good = Wmf({}, true);
+  m.LoadFromBytes(good.data(), good.size());
+  std::vector<std::vector<std::uint8_t>> bad = {
+      Wmf({}, true, 100, 80, 0), // no units per inch: the size would divide by zero
+      Wmf({}, true, 0, 80), Wmf({}, true, 100, 0), // empty bounding box
+      Emf({}, 0, 2117), Emf({}, 2646, 2117, 1920, 0), // empty frame, no millimetres
+      Wmf({}, false), // plain WMF without a window extent
+      {0x42, 0x4D, 0, 0}, {}};
+  for (const auto& b : bad) {
+    EXPECT_THROW(m.LoadFromBytes(b.data(), b.size()), EInvalidGraphic);
+    EXPECT_EQ(m.Width(), 100) << "the previous metafile stays";
+  }
+  TMemoryStream empty;
+  EXPECT_THROW(m.LoadFromStream(empty), EInvalidGraphic);
+}
+
+// ---------------------------------------------------------------- drawing
+
+TEST(MetafileDraw, PlaceableWmfAtOwnSizeAndStretched) {
+  auto wmf = Wmf(PictureRecords(), true);
+  TMetafile m;
+  m.LoadFromBytes(wmf.data(), wmf.size());
+  ExpectPicture(Render(m, 100, 80), 1);
+  ExpectPicture(Render(m, 200, 160), 2);
+}
+
+TEST(MetafileDraw, PlainWmfMatchesPlaceable) {
+  auto wmf = Wmf(PictureRecords(), false);
+  TMetafile m;
+  m.LoadFromBytes(wmf.data(), wmf.size());
+  ExpectPicture(Render(m, 100, 80), 1);
+}
+
+TEST(MetafileDraw, EnhancedRecords) {
+  auto emf = Emf(EmfPictureRecords());
+  TMetafile m;
+  m.LoadFromBytes(emf.data(), emf.size());
+  ExpectPicture(Render(m, 100, 80), 1);
+  ExpectPicture(Render(m, 200, 160), 2);
+}
+
+TEST(MetafileDraw, EnhancedMappingModesAndWorldTransform) {
+  // Logical 0..50 maps onto the 100-pixel device, then the world moves it 10 right.
+  auto emf = Emf({
+      E(17, Out().u32(8)), // MM_ANISOTROPIC
+      E(9, Out().i32(50).i32(40)), E(11, Out().i32(100).i32(80)), // window and viewport extents
+      E(36, Out().f32(1).f32(0).f32(0).f32(1).f32(5).f32(0).u32(4)), // world: translate 5 logical units
+      E(39, Out().u32(1).u32(0).u32(0x0000FF).u32(0)), E(37, Out().u32(1)), E(37, Out().u32(0x80000008)), // red, NULL_PEN
+      E(43, Out().i32(0).i32(0).i32(10).i32(10)), // device (10, 0)..(30, 20)
+  });
+  TMetafile m;
+  m.LoadFromBytes(emf.data(), emf.size());
+  QImage img = Render(m, 100, 80);
+  EXPECT_EQ(At(img, 20, 10), 0xFF0000u);
+  EXPECT_EQ(At(img, 5, 10), 0xFFFFFFu);
+  EXPECT_EQ(At(img, 35, 10), 0xFFFFFFu);
+}
+
+TEST(MetafileDraw, TextInHundredthsOfMillimetres) {
+  // Logical units a hundredth of a pixel: a font 1400 units high is 14 pixels.
+  Out text;
+  text.i32(0).i32(0).i32(0).i32(0).u32(1).f32(0).f32(0);
+  text.i32(4400).i32(4400).u32(2).u32(76).u32(0).i32(0).i32(0).i32(0).i32(0).u32(0).u16('M').u16('M');
+  Out font;
+  font.u32(1).i32(-1400).i32(0).i32(0).i32(0).i32(700).u32(0).u32(0);
+  for (int i = 0; i < 32; ++i) font.u16(0);
+  auto emf = Emf({E(17, Out().u32(8)), E(9, Out().i32(10000).i32(8000)), E(11, Out().i32(100).i32(80)),
+                  E(18, Out().u32(1)), E(82, font), E(37, Out().u32(1)), E(84, text)});
+  TMetafile m;
+  m.LoadFromBytes(emf.data(), emf.size());
+  QImage img = Render(m, 100, 80);
+  int inside = 0, outside = 0;
+  for (int y = 0; y < 80; ++y)
+    for (int x = 0; x < 100; ++x)
+      (x >= 44 && x < 72 && y >= 44 && y < 60 ? inside : outside) += qGray(img.pixel(x, y)) < 128;
+  EXPECT_GT(inside, 30);
+  EXPECT_EQ(outside, 0);
+}
+
+TEST(MetafileDraw, OpaqueTextRectangleWithoutCharacters) {
+  // Writers fill rectangles with an opaque ExtTextOut of no characters.
+  auto wmf = Wmf({W(0x0201, {0x00FF, 0}), // background colour red
+                  W(0x0A32, {0, 0, 0, 2, 10, 10, 30, 30})}, // y, x, no characters, ETO_OPAQUE, rectangle
+                 true);
+  TMetafile m;
+  m.LoadFromBytes(wmf.data(), wmf.size());
+  QImage img = Render(m, 100, 80);
+  EXPECT_EQ(At(img, 20, 20), 0xFF0000u);
+  EXPECT_EQ(At(img, 35, 20), 0xFFFFFFu);
+}
+
+// ---------------------------------------------------------------- damage
+
+TEST(MetafileDamage, EveryTruncationLoadsOrIsRefusedAndDraws) {
+  for (const auto& data : {Wmf(PictureRecords(), true), Emf(EmfPictureRecords())}) {
+    for (std::size_t n = 0; n <= data.size(); ++n) {
+      // An exact-size copy, so the sanitizer sees any read past the end.
+      std::vector<std::uint8_t> cut(data.begin(), data.begin() + std::ptrdiff_t(n));
+      TMetafile m;
+      try {
+        m.LoadFromBytes(cut.data(), cut.size());
+      } catch (const EInvalidGraphic&) {
+        continue;
+      }
+      Render(m, 50, 40);
+    }
+  }
+}
+
+TEST(MetafileDamage, WmfRecordSizesCountsAndDibs) {
+  auto records = PictureRecords();
+  // A record claiming more words than the file holds ends the play: the
+  // rectangle before it is drawn, the polygon after it is not.
+  auto huge = records;
+  huge.insert(huge.begin() + 9, Out().u32(0x7FFFFFFF).u16(0x0324).b);
+  TMetafile m;
+  auto wmf = Wmf(huge, true);
+  m.LoadFromBytes(wmf.data(), wmf.size());
+  QImage img = Render(m, 100, 80);
+  EXPECT_EQ(At(img, 20, 20), 0xFF0000u);
+  EXPECT_EQ(At(img, 70, 15), 0xFFFFFFu);
+  // A zero-size record would never advance.
+  auto zero = records;
+  zero.insert(zero.begin() + 9, Out().u32(0).u16(0x0324).b);
+  wmf = Wmf(zero, true);
+  m.LoadFromBytes(wmf.data(), wmf.size());
+  Render(m, 100, 80);
+  // Counts beyond their record, DIBs larger than their data, and object
+  // indices that were never created are skipped.
+  std::vector<std::uint8_t> bigDib = Dib2x2();
+  bigDib[4] = 0xFF; bigDib[5] = 0xFF; // width 65535 with 8 bytes of rows
+  wmf = Wmf({W(0x0324, {5000, 1, 1}), W(0x0538, {3, 2000, 1, 1}), W(0x012D, {999}), W(0x01F0, {999}),
+             W(0x0F43, {0x0020, 0x00CC, 0, 2, 2, 0, 0, 20, 20, 0, 0}, bigDib),
+             W(0x0A32, {10, 10, 900, 6, 0, 0}), W(0x0521, {400}), W(0x02FB, {12}),
+             W(0x0F43, {0x0020, 0x00CC, 0, 2, 2, 0, 0, 20, 20, 0, 0}, {40, 0, 0, 0}),
+             W(0x0127, {unsigned(-50) & 0xFFFF}), W(0x020C, {0, 0})},
+            true);
+  m.LoadFromBytes(wmf.data(), wmf.size());
+  img = Render(m, 100, 80);
+  EXPECT_EQ(img, [] { QImage w(100, 80, QImage::Format_RGB32); w.fill(Qt::white); return w; }());
+}
+
+TEST(MetafileDamage, EmfOffsetsAndIndicesOutsideTheirRecord) {
+  Out blit; // StretchDIBits whose header offset points past the record
+  blit.i32(0).i32(0).i32(0).i32(0).i32(0).i32(0).i32(0).i32(0).i32(2).i32(2);
+  blit.u32(4000).u32(40).u32(80).u32(8).u32(0).u32(0x00CC0020).i32(20).i32(20);
+  auto emf = Emf({
+      E(39, Out().u32(1).u32(0).u32(0x0000FF).u32(0)), E(37, Out().u32(1)),
+      E(43, Out().i32(10).i32(10).i32(40).i32(30)),
+      E(39, Out().u32(0x7FFFFFFF).u32(0).u32(0).u32(0)), E(37, Out().u32(0x7FFFFFF0)), // index out of the table
+      E(81, blit),
+      E(86, Out().i32(0).i32(0).i32(0).i32(0).u32(0x40000000)), // point count beyond the record
+      E(91, Out().i32(0).i32(0).i32(0).i32(0).u32(0x20000000).u32(3)), // polygon counts beyond the record
+      E(84, Out().i32(0).i32(0).i32(0).i32(0).u32(1).f32(0).f32(0).i32(0).i32(0).u32(1000).u32(7000).u32(0)),
+      E(35, Out().f32(0).f32(0).f32(0).f32(0).f32(0).f32(0)), // singular world transform refused
+      E(9, Out().i32(0).i32(0)), // zero window extent refused
+      E(43, Out().i32(60).i32(10).i32(80).i32(30)),
+      Out().u32(43).u32(6).b, // size not a multiple of four ends the play
+      E(43, Out().i32(0).i32(50).i32(100).i32(80)),
+  });
+  TMetafile m;
+  m.LoadFromBytes(emf.data(), emf.size());
+  QImage img = Render(m, 100, 80);
+  EXPECT_EQ(At(img, 20, 20), 0xFF0000u);
+  EXPECT_EQ(At(img, 70, 20), 0xFF0000u) << "drawn after the damaged records";
+  EXPECT_EQ(At(img, 50, 70), 0xFFFFFFu) << "nothing after the broken record size";
+}
+
+// ---------------------------------------------------------------- DIBs
+
+TEST(MetafileDib, BitDepthsAndRefusals) {
+  Out mono; // 3 x 1, 1 bit: black, white colour table; bits 1 0 1
+  mono.u32(40).i32(3).i32(1).u16(1).u16(1).u32(0).u32(0).i32(0).i32(0).u32(0).u32(0);
+  mono.u32(0).u32(0xFFFFFF).u8(0xA0).u8(0).u8(0).u8(0);
+  QImage img = DecodeMetafileDIB(mono.b.data(), mono.b.size(), nullptr, 0);
+  ASSERT_EQ(img.size(), QSize(3, 1));
+  EXPECT_EQ(At(img, 0, 0), 0xFFFFFFu);
+  EXPECT_EQ(At(img, 1, 0), 0u);
+  Out nib; // 2 x 2 top-down, 4 bits, two colours used
+  nib.u32(40).i32(2).i32(-2).u16(1).u16(4).u32(0).u32(0).i32(0).i32(0).u32(2).u32(0);
+  nib.u32(0x0000FF).u32(0x00FF00).u8(0x01).u8(0).u8(0).u8(0).u8(0x10).u8(0).u8(0).u8(0);
+  img = DecodeMetafileDIB(nib.b.data(), nib.b.size(), nullptr, 0);
+  EXPECT_EQ(At(img, 0, 0), 0x0000FFu);
+  EXPECT_EQ(At(img, 1, 0), 0x00FF00u);
+  EXPECT_EQ(At(img, 0, 1), 0x00FF00u) << "second stored row is the second picture row";
+  Out deep; // 1 x 1, 32 bits
+  deep.u32(40).i32(1).i32(1).u16(1).u16(32).u32(0).u32(0).i32(0).i32(0).u32(0).u32(0).u8(1).u8(2).u8(3).u8(0);
+  img = DecodeMetafileDIB(deep.b.data(), deep.b.size(), nullptr, 0);
+  EXPECT_EQ(At(img, 0, 0), 0x030201u);
+  Out rle = deep;
+  rle.put32(16, 1); // BI_RLE8
+  EXPECT_TRUE(DecodeMetafileDIB(rle.b.data(), rle.b.size(), nullptr, 0).isNull());
+  EXPECT_TRUE(DecodeMetafileDIB(deep.b.data(), deep.b.size() - 1, nullptr, 0).isNull()) << "short rows";
+  Out tall = deep;
+  tall.put32(8, 0x40000); // 262144 rows in 4 bytes
+  EXPECT_TRUE(DecodeMetafileDIB(tall.b.data(), tall.b.size(), nullptr, 0).isNull());
+}
+
+// ---------------------------------------------------------------- writer
+
+TEST(MetafileWriter, RoundTripPixelForPixel) {
+  QImage picture(7, 5, QImage::Format_RGB32); // odd width: rows are padded
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x) picture.setPixel(x, y, qRgb(x * 36, y * 60, (x * y * 17) & 0xFF));
+  TMetafile m;
+  m.Assign(picture);
+  EXPECT_TRUE(m.Enhanced());
+  EXPECT_EQ(m.Width(), 7);
+  EXPECT_EQ(m.Height(), 5);
+  const auto& d = m.Data();
+  auto u32 = [&](std::size_t at) { return std::uint32_t(d[at] | d[at + 1] << 8 | d[at + 2] << 16 | d[at + 3] << 24); };
+  EXPECT_EQ(u32(0), 1u);
+  EXPECT_EQ(u32(40), 0x464D4520u);
+  EXPECT_EQ(u32(48), d.size()) << "bytes in the header";
+  EXPECT_EQ(u32(52), 3u) << "header, StretchDIBits, EOF";
+  std::size_t second = u32(4);
+  EXPECT_EQ(u32(second), 81u);
+  EXPECT_EQ(u32(second + 4), 80u + 40u + 24u * 5u) << "24-bit rows of 24 bytes";
+  EXPECT_EQ(u32(d.size() - 20), 14u);
+
+  TMemoryStream stream;
+  m.SaveToStream(stream);
+  stream.SetPosition(0);
+  TMetafile back;
+  back.LoadFromStream(stream);
+  EXPECT_EQ(back.Data(), d);
+  QImage drawn = Render(back, 7, 5);
+  EXPECT_EQ(drawn.convertToFormat(QImage::Format_RGB32), picture);
+  m.Assign(QImage());
+  EXPECT_TRUE(m.Empty());
+}
