@@ -1,5 +1,8 @@
 #include "app/mainform.h"
 
+#include "app/aboutdlg.h"
+#include "app/genutil.h"
+#include "app/helpdlg.h"
 #include "app/settings.h"
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
@@ -10,7 +13,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QPalette>
 
 namespace app {
@@ -87,6 +89,12 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::FormCreate(const QStringList& arguments) {
+  SetMainFormPixelsPerInch(logicalDpiX());
+  // The message dialog also becomes the handler of exceptions that reach
+  // the event loop.
+  FHelpDlg = std::make_unique<THelpDlg>();
+  FAboutDlg = std::make_unique<TAboutDlg>();
+
   // Reset the window's state.
   FCurrentFilePath.clear();
   FModified = false;
@@ -115,14 +123,16 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   // The hand-off from later starts: held by the server until now.
   if (FServer) FServer->SetOnExecuteMacro([this](const QStringList& macro) { Ptv_MainExecuteMacro(macro); });
 
+  ShowStartupSplash(*FAboutDlg, arguments);
+
   QString fileToOpen;
   for (const QString& arg : arguments) {
     const QString suffix = QFileInfo(arg).suffix();
     if (rv::RvIsKnownFormat(arg.toStdString())) {
       fileToOpen = arg;
     } else if (!suffix.isEmpty()) {
-      QMessageBox::warning(this, QStringLiteral("Pictrova 3"),
-                           QStringLiteral("The file format is not supported:\n%1").arg(arg));
+      FHelpDlg->ShowUnsupportedFormat(arg);
+      FHelpDlg->ShowModal();
     }
   }
   if (!fileToOpen.isEmpty()) OpenPath(QFileInfo(fileToOpen).absoluteFilePath(), false);

@@ -7,12 +7,16 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <memory>
 
 namespace platform {
 class TDdeServerConv;
 }
 
 namespace app {
+
+class TAboutDlg;
+class THelpDlg;
 
 // The values kept under the settings key, read once at creation and written
 // back at close.
@@ -73,6 +77,9 @@ private:
   void ApplyBackground();
 
   platform::TDdeServerConv* FServer;
+  // Made without owner at creation, freed with the main window.
+  std::unique_ptr<THelpDlg> FHelpDlg;
+  std::unique_ptr<TAboutDlg> FAboutDlg;
   TMainSettings FSettings;
   QString FCurrentFilePath;
   bool FModified = false;

@@ -2,6 +2,7 @@
 
 #include "app/filetypes.h"
 #include "app/mainform.h"
+#include "app/notificationdlg.h"
 #include "platform/application.h"
 #include "platform/singleinstance.h"
 
@@ -79,6 +80,7 @@ int ProgramEntry(int argc, char** argv) {
   int result = 0;
   {
     TMainForm mainForm(args, &server);
+    TNotificationDlg notificationDlg;
     mainForm.show();
     result = app.exec();
   }

@@ -1,0 +1,196 @@
+#include "app/genutil.h"
+
+#include "controls/support/wnutils/wnutils.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace app {
+
+namespace {
+
+constexpr char PathDelim = '/';
+
+std::string ProgramLongPath;
+std::string WorkFolderPath;
+int PixelsPerInchOverride = 0;
+
+// The number form of the byte-size text: thousands separators and two
+// decimals in the user's locale.
+std::string FormatNumber(long double Value) {
+  QLocale Locale;
+  Locale.setNumberOptions(Locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+  return Locale.toString(static_cast<double>(Value), 'f', 2).toStdString();
+}
+
+// True when Path is a folder we can put files into, creating it when missing.
+bool UsableFolder(const std::string& Path) {
+  std::error_code Error;
+  if (!std::filesystem::is_directory(Path, Error)) {
+    Error.clear();
+    if (!std::filesystem::create_directory(Path, Error) || Error) return false;
+  }
+  return ::access(Path.c_str(), W_OK | X_OK) == 0;
+}
+
+// The class-name test keeps this unit free of the control library's headers;
+// the shape button declares itself to the meta-object system.
+bool IsShapeButton(const QWidget* Control) {
+  return Control->inherits("kel::TKelShapeButton") || Control->inherits("TKelShapeButton");
+}
+
+template <class Apply>
+void WalkControls(QWidget* Control, const std::vector<QWidget*>& Except, const Apply& Set) {
+  if (!Control) return;
+  if (!IsControlInList(Control, Except)) Set(Control);
+  const QObjectList Children = Control->children();
+  for (QObject* Child : Children)
+    if (Child->isWidgetType()) WalkControls(static_cast<QWidget*>(Child), Except, Set);
+}
+
+} // namespace
+
+std::string JoinPath(const std::string& Folder, const std::string& Name) {
+  if (!Folder.empty() && Folder.back() == PathDelim) return Folder + Name;
+  return Folder + PathDelim + Name;
+}
+
+std::string FormatByteSize(std::uint32_t Size) {
+  const long double Value = Size;
+  if (Size < 1024u) return std::to_string(Size) + " bytes";
+  if (Size < 1048576u) return FormatNumber(Value / 1024) + " KB";
+  if (Size < 1073741824u) return FormatNumber(Value / 1024 / 1024) + " MB";
+  return FormatNumber(Value / 1024 / 1024 / 1024) + " GB";
+}
+
+int GifDelayToInterval(std::uint32_t Delay) {
+  // In 64 bits: a huge delay must clamp to the maximum, not wrap to a tiny one.
+  const std::uint64_t Interval = std::uint64_t(Delay) * 10;
+  return static_cast<int>(std::clamp<std::uint64_t>(Interval, 50, 10000));
+}
+
+int MainFormPixelsPerInch() {
+  if (PixelsPerInchOverride > 0) return PixelsPerInchOverride;
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+    if (const QScreen* Screen = QGuiApplication::primaryScreen())
+      return static_cast<int>(std::lround(Screen->logicalDotsPerInch()));
+  return 96;
+}
+
+void SetMainFormPixelsPerInch(int Value) { PixelsPerInchOverride = Value; }
+
+int ScaleByScreenDpi(int Value) {
+  return static_cast<int>(std::nearbyint(MainFormPixelsPerInch() / 96.0 * Value));
+}
+
+int ScaleButtonWidth(int Width) {
+  const int Grown = (MainFormPixelsPerInch() - 96) / 4 + 96;
+  return static_cast<int>(std::nearbyint(Grown / 96.0 * Width));
+}
+
+void AdjustControlsForDpi(QWidget* Control) {
+  if (!Control || MainFormPixelsPerInch() == 96) return;
+  if (IsShapeButton(Control)) Control->resize(ScaleButtonWidth(Control->width()), Control->height());
+  const QObjectList Children = Control->children();
+  for (QObject* Child : Children)
+    if (Child->isWidgetType()) AdjustControlsForDpi(static_cast<QWidget*>(Child));
+}
+
+bool IsControlInList(const QWidget* Control, const std::vector<QWidget*>& List) {
+  if (!Control) return false;
+  return std::find(List.begin(), List.end(), Control) != List.end();
+}
+
+void SetCursorRecursive(QWidget* Control, const QCursor& Cursor, const std::vector<QWidget*>& Except) {
+  WalkControls(Control, Except, [&](QWidget* W) { W->setCursor(Cursor); });
+}
+
+void SetEnabledRecursive(QWidget* Control, bool Enabled, const std::vector<QWidget*>& Except) {
+  WalkControls(Control, Except, [&](QWidget* W) { W->setEnabled(Enabled); });
+}
+
+double GetFileCreationDate(const std::string& FileName) {
+  wn::TWnFindData Data;
+  if (!wn::GetFindData(FileName, Data) || Data.Directory) return -1.0;
+  return wn::FileTimeToDateTimeValue(Data.CreationTime);
+}
+
+std::string LongPathName(const std::string& Path) {
+  std::string Result;
+  std::size_t Pos = 0;
+  const bool Absolute = !Path.empty() && Path.front() == PathDelim;
+  if (Absolute) Pos = 1;
+  while (Pos <= Path.size()) {
+    std::size_t End = Path.find(PathDelim, Pos);
+    if (End == std::string::npos) End = Path.size();
+    const std::string Component = Path.substr(Pos, End - Pos);
+    Pos = End + 1;
+    if (Component.empty()) continue;
+    const std::string Candidate =
+        (Result.empty() && !Absolute) ? Component : Result + PathDelim + Component;
+    struct stat Info;
+    if (::lstat(Candidate.c_str(), &Info) != 0) return std::string();
+    Result = Candidate;
+  }
+  if (Result.empty() && Absolute) return std::string(1, PathDelim);
+  return Result;
+}
+
+std::string GetProgramLongPath() {
+  if (!ProgramLongPath.empty()) return ProgramLongPath;
+  if (!QCoreApplication::instance()) return std::string();
+  const std::string LongPath = LongPathName(QCoreApplication::applicationFilePath().toStdString());
+  if (!LongPath.empty()) ProgramLongPath = LongPath;
+  return LongPath;
+}
+
+std::string FindWorkFolder(const std::string& ProgramFolder, const std::vector<std::string>& TempRoots) {
+  std::string Tried;
+  if (!ProgramFolder.empty()) {
+    Tried = JoinPath(ProgramFolder, "pictrovatemp");
+    if (UsableFolder(Tried)) return Tried;
+  }
+  for (const std::string& Root : TempRoots) {
+    Tried = Root;
+    if (!UsableFolder(Root)) continue;
+    Tried = JoinPath(Root, "pictrova");
+    if (UsableFolder(Tried)) return Tried;
+  }
+  throw std::runtime_error("Cannot create " + Tried);
+}
+
+std::vector<std::string> WorkFolderTempRoots() {
+  std::vector<std::string> Roots;
+  if (const char* Runtime = std::getenv("XDG_RUNTIME_DIR"); Runtime && *Runtime) Roots.emplace_back(Runtime);
+  std::string Temp = wn::TWnDirectories().TempPath();
+  while (Temp.size() > 1 && Temp.back() == PathDelim) Temp.pop_back();
+  if (!Temp.empty()) Roots.push_back(Temp);
+  return Roots;
+}
+
+std::string CreateWorkFolder() {
+  if (!WorkFolderPath.empty()) return WorkFolderPath;
+  std::string ProgramFolder;
+  if (QCoreApplication::instance()) ProgramFolder = QCoreApplication::applicationDirPath().toStdString();
+  WorkFolderPath = FindWorkFolder(ProgramFolder, WorkFolderTempRoots());
+  return WorkFolderPath;
+}
+
+void ClearGenUtilCache() {
+  ProgramLongPath.clear();
+  WorkFolderPath.clear();
+}
+
+} // namespace app

@@ -1,0 +1,70 @@
+// General routines shared by the application's windows: paths, the
+// byte-size text, the animation timer rule, resolution scaling, recursive
+// control settings, file dates and the work folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QCursor;
+class QWidget;
+
+namespace app {
+
+// Folder + name, with one path delimiter between them unless the folder
+// already ends with one; nothing else is normalised.
+std::string JoinPath(const std::string& Folder, const std::string& Name);
+
+// "%d bytes", or the size in KB, MB or GB with two decimals and the locale's
+// separators.
+std::string FormatByteSize(std::uint32_t Size);
+
+// A GIF frame delay (hundredths of a second) as a timer interval in
+// milliseconds, kept within 50 to 10000.
+int GifDelayToInterval(std::uint32_t Delay);
+
+// The resolution the application's forms scale from 96 to: the main
+// window's. The main window sets it at creation; until then it is the
+// primary screen's logical resolution (96 without a screen).
+int MainFormPixelsPerInch();
+void SetMainFormPixelsPerInch(int Value);
+
+int ScaleByScreenDpi(int Value);
+// Buttons grow by a quarter of the resolution increase only.
+int ScaleButtonWidth(int Width);
+// Widens the shape buttons among Control and everything below it; nothing at
+// 96 pixels per inch.
+void AdjustControlsForDpi(QWidget* Control);
+
+// True when Control is one of List; false for a null control.
+bool IsControlInList(const QWidget* Control, const std::vector<QWidget*>& List);
+// Set the value on Control and every widget below it, except on the widgets
+// of Except (whose own children are still visited).
+void SetCursorRecursive(QWidget* Control, const QCursor& Cursor, const std::vector<QWidget*>& Except = {});
+void SetEnabledRecursive(QWidget* Control, bool Enabled, const std::vector<QWidget*>& Except = {});
+
+// Creation time (UTC, no local-time conversion) of a plain file as a
+// date-time value (days since 1899-12-30); -1.0 when there is none.
+double GetFileCreationDate(const std::string& FileName);
+
+// Path with every component spelled as it is found on disk; empty when a
+// component cannot be found.
+std::string LongPathName(const std::string& Path);
+// The program file's path in that form; cached once it succeeded.
+std::string GetProgramLongPath();
+
+// The work folder for converted mail attachments: "pictrovatemp" beside the
+// program, else "pictrova" in the first usable temporary folder. Cached;
+// raises std::runtime_error("Cannot create " + last path tried).
+std::string CreateWorkFolder();
+// The search itself: ProgramFolder first, then each of TempRoots.
+std::string FindWorkFolder(const std::string& ProgramFolder, const std::vector<std::string>& TempRoots);
+// The temporary folders tried after the program's own: the per-user runtime
+// folder when there is one, then the system's temporary folder.
+std::vector<std::string> WorkFolderTempRoots();
+
+// Forgets the cached program path and work folder (the unit's finalisation).
+void ClearGenUtilCache();
+
+} // namespace app

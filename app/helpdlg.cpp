@@ -1,0 +1,307 @@
+#include "app/helpdlg.h"
+
+#include "platform/application.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <cmath>
+
+namespace app {
+
+THelpDlg* HelpDlg = nullptr;
+std::function<void(THelpDlg&)> THelpDlg::ModalAnswer;
+
+namespace {
+
+constexpr int ClientWidth = 434;
+constexpr int ButtonWidth = 100;
+constexpr int ButtonHeight = 25;
+constexpr int MemoHeight = 96;
+
+const QString OverwriteCaption =
+    QStringLiteral("Overwrite current image file with modified image before continuing?");
+const QString OverwriteText = QStringLiteral(
+    "The current image has been modified. Do you want to overwrite the current image file with "
+    "these changes before continuing?");
+
+QLabel* MakeIcon(QWidget* parent, QStyle::StandardPixmap kind) {
+  auto* icon = new QLabel(parent);
+  icon->setGeometry(20, 20, 32, 32);
+  icon->setPixmap(parent->style()->standardIcon(kind).pixmap(32, 32));
+  icon->hide();
+  return icon;
+}
+
+} // namespace
+
+THelpDlg::THelpDlg(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Helpful Hint"));
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+  Bevel1 = new QFrame(this);
+  Bevel1->setFrameShape(QFrame::Box);
+  Bevel1->setFrameShadow(QFrame::Sunken);
+  Bevel1->setGeometry(8, 8, ClientWidth - 16, 56);
+
+  ImgInfo = MakeIcon(this, QStyle::SP_MessageBoxInformation);
+  ImgAlert = MakeIcon(this, QStyle::SP_MessageBoxWarning);
+  ImgQuestion = MakeIcon(this, QStyle::SP_MessageBoxQuestion);
+  ImgError = MakeIcon(this, QStyle::SP_MessageBoxCritical);
+
+  LblHelpText = new QLabel(this);
+  LblHelpText->setWordWrap(true);
+  LblHelpText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  QFont larger = LblHelpText->font();
+  larger.setPointSize(10);
+  LblHelpText->setFont(larger);
+  LblHelpText->setGeometry(64, 16, 338, 32);
+
+  MmoHelpDetail = new QPlainTextEdit(this);
+  MmoHelpDetail->setReadOnly(true);
+  MmoHelpDetail->setGeometry(64, 64, 338, MemoHeight);
+  MmoHelpDetail->installEventFilter(this);
+
+  SbtnOkay = new QPushButton(QStringLiteral("OK"), this);
+  SBtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  SbtnOptional = new QPushButton(QStringLiteral("Abort"), this);
+  int answer = 1;
+  for (QPushButton* button : {SbtnOkay, SBtnCancel, SbtnOptional}) {
+    // Enter and Escape are the dialog's own, whichever button has the focus.
+    button->setAutoDefault(false);
+    button->resize(ButtonWidth, ButtonHeight);
+    button->installEventFilter(this);
+    connect(button, &QPushButton::clicked, this, [this, answer] { done(answer); });
+    ++answer;
+  }
+  SBtnCancel->hide();
+  SbtnOptional->hide();
+  SetIconKind(0);
+  resize(ClientWidth, 120);
+
+  if (HelpDlg == nullptr) HelpDlg = this;
+  if (auto* application = dynamic_cast<platform::TApplication*>(QCoreApplication::instance())) {
+    FPreviousHandler = application->OnException;
+    application->OnException = [this](std::exception_ptr error) { ApplicationEvents1Exception(error); };
+    FHandlerInstalled = true;
+  }
+}
+
+THelpDlg::~THelpDlg() {
+  if (FHandlerInstalled) {
+    if (auto* application = dynamic_cast<platform::TApplication*>(QCoreApplication::instance()))
+      application->OnException = FPreviousHandler;
+  }
+  if (HelpDlg == this) HelpDlg = nullptr;
+}
+
+void THelpDlg::SetIconKind(int kind) {
+  FIconKind = kind;
+  ImgInfo->setVisible(kind == 0);
+  ImgAlert->setVisible(kind == 1);
+  ImgQuestion->setVisible(kind == 2);
+  ImgError->setVisible(kind == 3);
+}
+
+void THelpDlg::SetDetailLines(const QStringList& lines) {
+  FDetailLines = lines;
+  MmoHelpDetail->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+void THelpDlg::SetDetailText(const QString& text) { SetDetailLines({text}); }
+
+int THelpDlg::ShowModal() {
+  if (!ModalAnswer) return exec();
+  setResult(0);
+  show();
+  ModalAnswer(*this);
+  if (isVisible()) done(0);
+  return result();
+}
+
+int THelpDlg::ShowMessage(const QString& caption, const QString& text, const QString& detail) {
+  setWindowTitle(caption);
+  if (!text.isEmpty()) {
+    LblHelpText->setText(text);
+    SetDetailText(detail);
+  } else {
+    LblHelpText->setText(detail);
+    SetDetailLines({});
+  }
+  SetIconKind(3);
+  return ShowModal();
+}
+
+void THelpDlg::PrepareOverwrite(const QStringList& firstLines) {
+  setWindowTitle(OverwriteCaption);
+  LblHelpText->setText(OverwriteText);
+  SetDetailLines(firstLines + QStringList{QString(),
+                                          QStringLiteral("Selecting \"Yes\" will cause the current file to be overwritten."),
+                                          QStringLiteral("Selecting \"No\" will allow you to choose a new file name.")});
+  SbtnOkay->setText(QStringLiteral("Yes"));
+  SBtnCancel->setText(QStringLiteral("No"));
+  SbtnOptional->setText(QStringLiteral("Discard Changes"));
+  SBtnCancel->show();
+  SbtnOptional->show();
+  SetIconKind(2);
+}
+
+void THelpDlg::PromptOverwriteResized() {
+  PrepareOverwrite({QStringLiteral("Whenever an image is resized or modified and then saved, its quality can diminish."),
+                    QStringLiteral("We recommend saving a modified image to a new file name so that the original "
+                                   "file can be reused without loss of quality.")});
+}
+
+void THelpDlg::PromptOverwriteRotated() {
+  PrepareOverwrite({QStringLiteral("Rotating or flipping an image of this small size can compromise its quality."),
+                    QStringLiteral("We recommend saving a rotated or flipped image of this size to a new file name "
+                                   "so that the original file can be reused without loss of quality.")});
+}
+
+void THelpDlg::PromptSaveNewImage() {
+  setWindowTitle(QStringLiteral("Save new image before continuing?"));
+  LblHelpText->setText(QStringLiteral(
+      "The current image has not yet been saved. Would you like to save this image before continuing?"));
+  SetDetailLines({});
+  SbtnOkay->setText(QStringLiteral("Yes"));
+  SBtnCancel->setText(QStringLiteral("No"));
+  SBtnCancel->show();
+  SetIconKind(2);
+}
+
+void THelpDlg::ShowUnsupportedFormat(const QString& file) {
+  setWindowTitle(QStringLiteral("Unsupported File Format"));
+  LblHelpText->setText(file + QStringLiteral(" is not in a supported image format."));
+  SetDetailLines({QStringLiteral("The following image formats are supported:"),
+                  QStringLiteral(" - JPEG (.jpeg, .jpg)"), QStringLiteral(" - Bitmap (.bmp)"),
+                  QStringLiteral(" - Icon (.ico) (Read-only)"), QStringLiteral(" - PNG (.png)"),
+                  QStringLiteral(" - Windows Metafile (.wmf)"), QStringLiteral(" - Enhanced Metafile (.emf)"),
+                  QStringLiteral(" - GIF (.gif)")});
+  SbtnOkay->setText(QStringLiteral("OK"));
+  SetIconKind(1);
+}
+
+void THelpDlg::ShowDefaultHandlerFailed(const QString& type) {
+  setWindowTitle(QStringLiteral("Unable to Set as Default Handler"));
+  LblHelpText->setText(QStringLiteral("Pictrova could not be set as the default handler for ") + type +
+                       QStringLiteral(" images."));
+  SetDetailLines({QStringLiteral("Pictrova may not have been installed properly, or you may not have the access "
+                                 "permissions required to perform this operation.")});
+  SbtnOkay->setText(QStringLiteral("OK"));
+  SetIconKind(1);
+}
+
+void THelpDlg::ShowEmailOptimizationResults(const QStringList& lines, bool error) {
+  setWindowTitle(QStringLiteral("Results of Email Optimization"));
+  LblHelpText->setText(QStringLiteral("Results of Email Optimization:"));
+  SetDetailLines(lines);
+  SbtnOkay->setText(QStringLiteral("Continue"));
+  SetIconKind(error ? 3 : 0);
+}
+
+void THelpDlg::PrepareLoadError(const QString& name, const QString& message, bool offerDelete) {
+  setWindowTitle(QStringLiteral("File Error"));
+  LblHelpText->setText(QStringLiteral("The following error occured while attempting to open \"") + name +
+                       QStringLiteral("\":"));
+  SetDetailText(message);
+  if (offerDelete) {
+    SbtnOkay->setText(QStringLiteral("Delete"));
+    SBtnCancel->setText(QStringLiteral("Skip"));
+    SBtnCancel->show();
+  } else {
+    SbtnOkay->setText(QStringLiteral("OK"));
+  }
+  SetIconKind(3);
+}
+
+void THelpDlg::ApplicationEvents1Exception(std::exception_ptr error) {
+  ShowMessage(QStringLiteral("Error"), QString(), platform::TApplication::ExceptionMessage(error));
+}
+
+void THelpDlg::showEvent(QShowEvent* event) {
+  FormShow();
+  QDialog::showEvent(event);
+}
+
+void THelpDlg::FormShow() {
+  const int labelHeight = std::max(32, LblHelpText->heightForWidth(338));
+  LblHelpText->resize(338, labelHeight);
+  const bool hasDetail = !MmoHelpDetail->toPlainText().isEmpty();
+  int bevelHeight;
+  if (hasDetail) {
+    MmoHelpDetail->move(LblHelpText->x(), LblHelpText->y() + labelHeight + 16);
+    MmoHelpDetail->show();
+    bevelHeight = labelHeight + MmoHelpDetail->height() + 40;
+  } else {
+    MmoHelpDetail->hide();
+    bevelHeight = labelHeight + 24;
+  }
+  Bevel1->resize(Bevel1->width(), bevelHeight);
+
+  const int buttonTop = Bevel1->y() + bevelHeight + 8;
+  const int width = ClientWidth;
+  const int middle = width / 2;
+  if (!SbtnOptional->isHidden()) {
+    const int left = static_cast<int>(std::nearbyint((width - 3 * ButtonWidth) / 2.0)) - 10;
+    SbtnOkay->move(left, buttonTop);
+    SBtnCancel->move(SbtnOkay->x() + ButtonWidth + 5, buttonTop);
+    SbtnOptional->move(SBtnCancel->x() + ButtonWidth + 5, buttonTop);
+  } else if (!SBtnCancel->isHidden()) {
+    SbtnOkay->move(middle - 5 - ButtonWidth, buttonTop);
+    SBtnCancel->move(middle + 5, buttonTop);
+  } else {
+    SbtnOkay->move((width - ButtonWidth) / 2, buttonTop);
+  }
+  setFixedSize(width, buttonTop + ButtonHeight + 8);
+
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+bool THelpDlg::HandleKey(int key) {
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    done(1);
+    return true;
+  }
+  if (key == Qt::Key_Escape) {
+    // With the optional button the user has to choose one of the three.
+    if (SbtnOptional->isHidden()) done(2);
+    return true;
+  }
+  return false;
+}
+
+void THelpDlg::keyPressEvent(QKeyEvent* event) {
+  if (!HandleKey(event->key())) QDialog::keyPressEvent(event);
+}
+
+bool THelpDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && HandleKey(static_cast<QKeyEvent*>(event)->key())) return true;
+  return QDialog::eventFilter(watched, event);
+}
+
+void THelpDlg::reject() {
+  if (SbtnOptional->isHidden()) done(2);
+}
+
+void THelpDlg::done(int result) {
+  QDialog::done(result);
+  SBtnCancel->hide();
+  SbtnOptional->hide();
+  SbtnOkay->setText(QStringLiteral("OK"));
+  SBtnCancel->setText(QStringLiteral("Cancel"));
+  SbtnOptional->setText(QStringLiteral("Abort"));
+}
+
+int ShowHelpDlgMessage(const QString& caption, const QString& text, const QString& detail) {
+  return HelpDlg != nullptr ? HelpDlg->ShowMessage(caption, text, detail) : 0;
+}
+
+int ShowErrorDialog(const QString& text) { return ShowHelpDlgMessage(QStringLiteral("Error"), QString(), text); }
+
+} // namespace app

@@ -1,0 +1,88 @@
+// The application's message window: caption, main text, detail memo, one of
+// four icons and up to three buttons. One instance lives for the whole run;
+// it also reports every exception that reaches the event loop.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+#include <exception>
+#include <functional>
+
+class QFrame;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace app {
+
+class THelpDlg : public QDialog {
+public:
+  explicit THelpDlg(QWidget* parent = nullptr);
+  ~THelpDlg() override;
+
+  QLabel* LblHelpText;
+  QPlainTextEdit* MmoHelpDetail;
+  QFrame* Bevel1;
+  QLabel* ImgInfo;
+  QLabel* ImgAlert;
+  QLabel* ImgQuestion;
+  QLabel* ImgError;
+  QPushButton* SbtnOkay;
+  QPushButton* SBtnCancel;
+  QPushButton* SbtnOptional;
+
+  // 0 information, 1 alert, 2 question, 3 error.
+  void SetIconKind(int kind);
+  int IconKind() const { return FIconKind; }
+  void SetDetailText(const QString& text);
+  QStringList DetailLines() const { return FDetailLines; }
+
+  // Shows the dialog modally; answers 1 (OK), 2 (Cancel), 3 (optional).
+  int ShowModal();
+  // Caption and texts, error icon, shown modally.
+  int ShowMessage(const QString& caption, const QString& text, const QString& detail);
+
+  // Prepared messages; the caller then calls ShowModal.
+  void PromptOverwriteResized();
+  void PromptOverwriteRotated();
+  void PromptSaveNewImage();
+  void ShowUnsupportedFormat(const QString& file);
+  void ShowDefaultHandlerFailed(const QString& type);
+  void ShowEmailOptimizationResults(const QStringList& lines, bool error);
+  // A picture that failed to load: "Delete" (1) and "Skip" (2), or OK alone.
+  void PrepareLoadError(const QString& name, const QString& message, bool offerDelete);
+
+  // The event loop's exception handler: shown with the caption "Error".
+  void ApplicationEvents1Exception(std::exception_ptr error);
+
+  // When set, ShowModal shows the dialog without a modal loop and lets this
+  // answer it (click a button, press a key) instead of a user.
+  static std::function<void(THelpDlg&)> ModalAnswer;
+
+  void done(int result) override;
+  void reject() override;
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  void FormShow();
+  bool HandleKey(int key);
+  void SetDetailLines(const QStringList& lines);
+  void PrepareOverwrite(const QStringList& firstLines);
+
+  int FIconKind = 3;
+  QStringList FDetailLines;
+  std::function<void(std::exception_ptr)> FPreviousHandler;
+  bool FHandlerInstalled = false;
+};
+
+// The one message dialog of the program (set by the first THelpDlg created).
+extern THelpDlg* HelpDlg;
+
+int ShowHelpDlgMessage(const QString& caption, const QString& text, const QString& detail);
+int ShowErrorDialog(const QString& text);
+
+} // namespace app

@@ -1,0 +1,78 @@
+// The application's picture-file routines: the table of picture extensions,
+// their type descriptions, and saving the shown picture in the format of the
+// target's extension (metafiles included).
+#pragma once
+
+#include "platform/metafile.h"
+
+#include <QImage>
+#include <array>
+#include <stdexcept>
+#include <string>
+
+namespace platform {
+class TBitmap;
+}
+namespace rv {
+class TRastrumIO;
+}
+
+namespace app {
+
+// A picture that could not be written in the chosen format.
+class EConvertError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Lower-case, with their dot, in the order the dialogs list them.
+inline constexpr std::array<const char*, 32> ImageFileExtensions = {
+    ".jpeg", ".jpg", ".jpe", ".cur", ".ico", ".bmp", ".dib", ".rle", ".png", ".wmf", ".emf",
+    ".gif",  ".pcx", ".jp2", ".j2k", ".jpc", ".j2c", ".tif", ".tiff", ".fax", ".g3n", ".g3f",
+    ".tga",  ".targa", ".vda", ".icb", ".vst", ".win", ".pxm", ".ppm", ".pgm", ".pbm"};
+
+// The lower-cased text from the last dot of the name (after its last path
+// delimiter), dot included; empty without a dot.
+std::string LowerFileExt(const std::string& FileName);
+// FileNameOrExt: a file name or an extension with its dot.
+bool IsImageFileExtension(const std::string& FileNameOrExt);
+// "Unknown" when no description fits.
+std::string GetImageTypeDescription(const std::string& FileNameOrExt);
+
+// A picture object holding one graphic: a bitmap or a metafile.
+class TPicture {
+public:
+  bool Empty() const { return IsMetafile() ? FMetafile.Empty() : FBitmap.isNull(); }
+  bool IsMetafile() const { return FIsMetafile; }
+  int Width() const { return IsMetafile() ? FMetafile.Width() : FBitmap.width(); }
+  int Height() const { return IsMetafile() ? FMetafile.Height() : FBitmap.height(); }
+  const QImage& Bitmap() const { return FBitmap; }
+  const platform::TMetafile& Metafile() const { return FMetafile; }
+
+  void Assign(const QImage& Bitmap);
+  void Assign(const platform::TBitmap& Bitmap);
+  void Assign(const platform::TMetafile& Metafile);
+  // The graphic writes itself: a metafile as its records, a bitmap as BMP.
+  void SaveToFile(const std::string& FileName) const;
+
+private:
+  bool FIsMetafile = false;
+  QImage FBitmap;
+  platform::TMetafile FMetafile;
+};
+
+// Makes the picture's graphic a metafile of its size holding the graphic
+// drawn at (0, 0); a metafile stays as it is.
+void ConvertGraphicToMetafile(TPicture& Picture);
+void SavePictureAsMetafile(const platform::TBitmap& Source, const std::string& Target);
+void SavePictureAsMetafile(const platform::TMetafile& Source, const std::string& Target);
+
+// Saves the shown picture under Target in the format of its extension. IO is
+// the picture view's input/output component; DisplayBitmap the view's display
+// bitmap, which metafiles are drawn from (nullptr: IO's class-library
+// bitmap, else its picture). Without KeepQuality a JPEG quality of exactly 50
+// is raised to 80. Raises EConvertError when the save was aborted.
+void SavePictureInFormat(const std::string& Target, rv::TRastrumIO& IO, bool KeepQuality,
+                         const platform::TBitmap* DisplayBitmap = nullptr);
+
+} // namespace app
