@@ -5,16 +5,11 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz_support.h"
 #include "image/io/rvformats.h"
-#include "image/io/rvsafeio.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool capped = [] {
-    rv::RvSetMaxPixels(1 << 20);
-    rv::RvSetMaxAllocation(64 << 20);
-    return true;
-  }();
-  (void)capped;
+  FuzzSetUp(1 << 20, std::int64_t{64} << 20);
   platform::TBytesStream stream(data, static_cast<std::int64_t>(size));
   for (std::int64_t at : {std::int64_t{0}, static_cast<std::int64_t>(size / 3)}) {
     stream.SetPosition(at);
