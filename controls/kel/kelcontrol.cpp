@@ -1,0 +1,145 @@
+#include "controls/kel/kelcontrol.h"
+
+#include <QEnterEvent>
+#include <QPainter>
+
+#include "controls/kel/kelfoundation.h"
+#include "platform/graphics.h"
+
+namespace kel {
+
+// ---- TKelControl
+
+TKelControl::TKelControl(QWidget* parent) : QWidget(parent) {}
+
+void TKelControl::SetBounds(int left, int top, int width, int height) {
+  const QRect before = geometry();
+  setGeometry(left, top, width, height);
+  if (FLoading) return;
+  const QRect after = geometry();
+  std::uint8_t flags = 0;
+  if (after.topLeft() != before.topLeft()) flags |= kelBoundsMoved;
+  if (after.size() != before.size()) flags |= kelBoundsResized;
+  if (flags) BoundsChanged(flags);
+}
+
+void TKelControl::EndUpdate() {
+  if (FUpdateCount <= 0) return;
+  if (--FUpdateCount == 0) UpdateControl();
+}
+
+void TKelControl::EndLoading() {
+  if (!FLoading) return;
+  FLoading = false;
+  Loaded();
+}
+
+std::uint8_t TKelControl::ThemeMode() const {
+  return SupportsThemes() && KelThemesActive() ? FThemeSetting : 0;
+}
+
+void TKelControl::ThemeChanged() {
+  if (SupportsThemes()) update();
+}
+
+void TKelControl::BoundsChanged(std::uint8_t flags) {
+  if (OnBoundsChange) OnBoundsChange(this, flags);
+}
+
+void TKelControl::MouseEnter() {
+  if (isEnabled() && OnMouseEnter) OnMouseEnter(this);
+}
+
+void TKelControl::MouseExit() {
+  if (isEnabled() && OnMouseExit) OnMouseExit(this);
+}
+
+void TKelControl::UpdateControl() {
+  if (FUpdateCount > 0 || FLoading) return;
+  update();
+}
+
+void TKelControl::enterEvent(QEnterEvent* event) {
+  QWidget::enterEvent(event);
+  MouseEnter();
+}
+
+void TKelControl::leaveEvent(QEvent* event) {
+  QWidget::leaveEvent(event);
+  MouseExit();
+}
+
+// ---- TKelBaseControl
+
+TKelBaseControl::TKelBaseControl(QWidget* parent) : TKelControl(parent) {}
+
+void TKelBaseControl::SetImageList(TKelCustomImageList* value) {
+  if (value == FImageList) return;
+  FImageList = value;
+  ListChanged();
+}
+
+void TKelBaseControl::SetIndexes(int index, std::int32_t value) {
+  if (value < 0 || (index != 0 && index != 1)) return;
+  std::int32_t& field = index == 0 ? FImageIndex : FListIndex;
+  if (field == value) return;
+  field = value;
+  if (FImageList) ListChanged();
+}
+
+void TKelBaseControl::ListChanged() { UpdateControl(); }
+
+void TKelBaseControl::Loaded() { ListChanged(); }
+
+// ---- TKelBaseGraphicControl
+
+TKelBaseGraphicControl::TKelBaseGraphicControl(QWidget* parent) : TKelBaseControl(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent, false);
+  setAttribute(Qt::WA_NoSystemBackground, true);
+  resize(30, 30);
+}
+
+void TKelBaseGraphicControl::SetTransparent(bool value) {
+  if (value == FTransparent) return;
+  FTransparent = value;
+  setAttribute(Qt::WA_OpaquePaintEvent, !value);
+  UpdateControl();
+}
+
+bool TKelBaseGraphicControl::IsTransparentNow() const {
+  if (!FTransparent) return false;
+  const QWidget* parent = parentWidget();
+  return parent && parent->property(kelTransparentBackgroundProperty).toBool();
+}
+
+void TKelBaseGraphicControl::UpdateControl() {
+  if (IsUpdating() || Loading()) return;
+  if (FTransparent)
+    update();
+  else
+    repaint();
+}
+
+// ---- TKelGraphicControl
+
+TKelGraphicControl::TKelGraphicControl(QWidget* parent) : TKelBaseGraphicControl(parent) {}
+
+void TKelGraphicControl::paintEvent(QPaintEvent*) {
+  if (Loading()) return;
+  QPainter painter(this);
+  platform::TCanvas canvas(&painter);
+  Paint(canvas);
+}
+
+void TKelGraphicControl::Paint(platform::TCanvas&) {}
+
+// ---- theme notice
+
+void KelBroadcastThemeChanged(QWidget* root) {
+  if (!root) return;
+  if (auto* control = dynamic_cast<TKelControl*>(root)) control->ThemeChanged();
+  for (QWidget* child : root->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    KelBroadcastThemeChanged(child);
+}
+
+} // namespace kel

@@ -1,0 +1,128 @@
+// The graphic-control chain of the control library:
+// TKelControl > TKelBaseControl > TKelBaseGraphicControl > TKelGraphicControl.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+
+namespace platform {
+class TCanvas;
+}
+
+namespace kel {
+
+class TKelCustomImageList;
+
+// Bits of the bounds-change flag byte.
+inline constexpr std::uint8_t kelBoundsResized = 0x01;
+inline constexpr std::uint8_t kelBoundsMoved = 0x02;
+
+// A parent widget whose background shows through (a windowed control of the
+// library, a shaped form) says so with this dynamic property set to true.
+inline constexpr const char* kelTransparentBackgroundProperty = "kelTransparentBackground";
+
+class TKelControl : public QWidget {
+public:
+  explicit TKelControl(QWidget* parent = nullptr);
+
+  std::function<void(TKelControl* sender)> OnMouseEnter;
+  std::function<void(TKelControl* sender)> OnMouseExit;
+  std::function<void(TKelControl* sender, std::uint8_t flags)> OnBoundsChange;
+
+  // Sets position and size at once and reports what changed.
+  void SetBounds(int left, int top, int width, int height);
+
+  // While the lock count is above 0 changes do not repaint; the last
+  // EndUpdate repaints once.
+  void BeginUpdate() { ++FUpdateCount; }
+  void EndUpdate();
+  bool IsUpdating() const { return FUpdateCount > 0; }
+
+  // Reading stored settings: no repaint, no bounds events meanwhile.
+  void BeginLoading() { FLoading = true; }
+  void EndLoading();
+  bool Loading() const { return FLoading; }
+
+  // The theme setting, in force only where themes are supported and active.
+  std::uint8_t ThemeMode() const;
+  void SetThemeMode(std::uint8_t value) { FThemeSetting = value; }
+
+  virtual void ThemeChanged();
+  virtual bool SupportsThemes() const { return false; }
+  virtual void BoundsChanged(std::uint8_t flags);
+  virtual void MouseEnter();
+  virtual void MouseExit();
+  // Any settings change of the control ends here.
+  virtual void UpdateControl();
+  virtual bool ShowDesignFrame() const { return true; }
+
+protected:
+  virtual void Loaded() {}
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+private:
+  std::int32_t FUpdateCount = 0;
+  std::uint8_t FThemeSetting = 0;
+  bool FLoading = false;
+};
+
+class TKelBaseControl : public TKelControl {
+public:
+  explicit TKelBaseControl(QWidget* parent = nullptr);
+
+  TKelCustomImageList* ImageList() const { return FImageList; }
+  void SetImageList(TKelCustomImageList* value);
+  std::int32_t ImageIndex() const { return FImageIndex; }
+  std::int32_t ListIndex() const { return FListIndex; }
+  void SetImageIndex(std::int32_t value) { SetIndexes(0, value); }
+  void SetListIndex(std::int32_t value) { SetIndexes(1, value); }
+  // index 0 ImageIndex, 1 ListIndex; negative or unchanged values are ignored.
+  void SetIndexes(int index, std::int32_t value);
+
+  virtual bool IsTransparentNow() const { return false; }
+  // The bound list changed (or another list was bound).
+  virtual void ListChanged();
+
+protected:
+  void Loaded() override;
+
+private:
+  TKelCustomImageList* FImageList = nullptr;
+  std::int32_t FImageIndex = 0;
+  std::int32_t FListIndex = 0;
+};
+
+class TKelBaseGraphicControl : public TKelBaseControl {
+public:
+  explicit TKelBaseGraphicControl(QWidget* parent = nullptr);
+
+  bool Transparent() const { return FTransparent; }
+  // A descendant that paints its own opaque background clears the flag.
+  void SetTransparent(bool value);
+
+  bool IsTransparentNow() const override;
+  // Nothing while updating; invalidates a transparent control, paints an
+  // opaque one at once.
+  void UpdateControl() override;
+
+private:
+  bool FTransparent = true;
+};
+
+class TKelGraphicControl : public TKelBaseGraphicControl {
+public:
+  explicit TKelGraphicControl(QWidget* parent = nullptr);
+
+protected:
+  void paintEvent(QPaintEvent* event) override;
+  // Draws the control onto its client area.
+  virtual void Paint(platform::TCanvas& canvas);
+};
+
+// Sends the library's theme-change notice to every control of the library
+// below root.
+void KelBroadcastThemeChanged(QWidget* root);
+
+} // namespace kel

@@ -1,0 +1,212 @@
+#include "shell/sxfileop.h"
+
+#include <QtCore/QObject>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QMessageBox>
+#include <QtWidgets/QProgressDialog>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <sys/stat.h>
+
+namespace sx {
+
+namespace {
+
+struct TFlagRow {
+  TSxFileOpOptions Option;
+  unsigned Flag;
+};
+
+constexpr TFlagRow FlagTable[] = {
+    {foAllowUndo, platform::FOF_ALLOWUNDO},
+    {foFilesOnly, platform::FOF_FILESONLY},
+    {foNoConfirmation, platform::FOF_NOCONFIRMATION},
+    {foNoConfirmMkDir, platform::FOF_NOCONFIRMMKDIR},
+    {foNoErrorUI, platform::FOF_NOERRORUI},
+    {foRenameCollision, platform::FOF_RENAMEONCOLLISION},
+    {foSilent, platform::FOF_SILENT},
+    {foSimpleProgress, platform::FOF_SIMPLEPROGRESS},
+};
+
+std::string FileNameOf(const std::string& Path) {
+  const auto Slash = Path.find_last_of('/');
+  return Slash == std::string::npos ? Path : Path.substr(Slash + 1);
+}
+
+bool HasWidgets() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
+
+} // namespace
+
+TSxCustomFileOperation::TSxCustomFileOperation(QWidget* Owner) : FOwner(Owner) {}
+
+void TSxCustomFileOperation::SetDestination(const std::string& Value) {
+  std::string D = Value;
+  // The root folder keeps its only separator: without it no destination is left.
+  while (D.size() > 1 && D.back() == '/') D.pop_back();
+  FDestination = D;
+}
+
+unsigned TSxCustomFileOperation::Flags() const {
+  unsigned F = 0;
+  for (const TFlagRow& Row : FlagTable)
+    if (Options.count(Row.Option)) F |= Row.Flag;
+  return F;
+}
+
+int TSxCustomFileOperation::OperationCode(TSxFileOp Op) {
+  switch (Op) {
+    case fopCopy: return platform::FO_COPY;
+    case fopDelete: return platform::FO_DELETE;
+    case fopMove: return platform::FO_MOVE;
+    case fopRename: return platform::FO_RENAME;
+  }
+  return platform::FO_COPY;
+}
+
+bool TSxCustomFileOperation::CheckSourceName(const std::string& Name) {
+  if (Name.empty()) return false;
+  if (Name.find_first_of("*?") != std::string::npos) return true;
+  struct stat St {};
+  return ::stat(Name.c_str(), &St) == 0;
+}
+
+bool TSxCustomFileOperation::BuildFileList(const std::vector<std::string>& List,
+                                           std::vector<std::string>& Buffer) const {
+  bool Result = true;
+  Buffer.clear();
+  for (const std::string& Line : List) {
+    if (ConfirmFiles && !CheckSourceName(Line)) Result = false;
+    // An empty entry would end the shell's list early and drop the names after it.
+    if (!Line.empty()) Buffer.push_back(Line);
+  }
+  return Result;
+}
+
+QWidget* TSxCustomFileOperation::OwnerWindow() const { return FOwner ? FOwner->window() : nullptr; }
+
+platform::TFileOpAnswer TSxCustomFileOperation::Confirm(platform::TFileOpConfirm Kind, const std::string& Source,
+                                                        const std::string& Target) {
+  using platform::TFileOpAnswer;
+  if (!HasWidgets())
+    return Kind == platform::TFileOpConfirm::Replace ? TFileOpAnswer::No : TFileOpAnswer::Yes;
+  QString Text;
+  switch (Kind) {
+    case platform::TFileOpConfirm::Replace:
+      Text = QObject::tr("\"%1\" already exists.\nReplace it with \"%2\"?")
+                 .arg(QString::fromStdString(Target), QString::fromStdString(Source));
+      break;
+    case platform::TFileOpConfirm::Delete:
+      Text = Options.count(foAllowUndo) ? QObject::tr("Move \"%1\" to the trash?").arg(QString::fromStdString(Source))
+                                        : QObject::tr("Delete \"%1\" for good?").arg(QString::fromStdString(Source));
+      break;
+    case platform::TFileOpConfirm::MakeFolder:
+      Text = QObject::tr("The folder \"%1\" does not exist. Create it?").arg(QString::fromStdString(Source));
+      break;
+  }
+  const auto Answer = QMessageBox::question(
+      OwnerWindow(), QString::fromStdString(SimpleText), Text,
+      QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll | QMessageBox::Cancel,
+      QMessageBox::No);
+  switch (Answer) {
+    case QMessageBox::Yes: return TFileOpAnswer::Yes;
+    case QMessageBox::YesToAll: return TFileOpAnswer::YesToAll;
+    case QMessageBox::No: return TFileOpAnswer::No;
+    case QMessageBox::NoToAll: return TFileOpAnswer::NoToAll;
+    default: return TFileOpAnswer::Cancel;
+  }
+}
+
+bool TSxCustomFileOperation::Execute() {
+  const int Func = OperationCode(Operation);
+  unsigned OpFlags = Flags();
+
+  // A list of nothing but empty lines names no source either.
+  if (std::all_of(FSourceFiles.begin(), FSourceFiles.end(), [](const std::string& S) { return S.empty(); }))
+    RaiseSyError<ESyFileOpError>(scNoSourceFiles);
+
+  std::vector<std::string> From, To;
+  int MappedCount = 0;
+  const bool AnyMapping = std::any_of(FSourceFiles.begin(), FSourceFiles.end(),
+                                      [](const std::string& S) { return S.find('=') != std::string::npos; });
+  if (AnyMapping) {
+    if (Operation == fopDelete) RaiseSyError<ESyFileOpError>(scFileMappingsInDelete);
+    FUsesMappings = true;
+    for (const std::string& Line : FSourceFiles) {
+      if (Line.empty()) continue;
+      const auto Eq = Line.find('=');
+      if (Eq == std::string::npos) {
+        // Without a destination the plain line would be sent to the root folder.
+        if (FDestination.empty()) RaiseSyError<ESyFileOpError>(scNoDestinationFiles);
+        From.push_back(Line);
+        To.push_back(FDestination + "/" + FileNameOf(Line));
+      } else {
+        From.push_back(Line.substr(0, Eq));
+        To.push_back(Line.substr(Eq + 1));
+      }
+      ++MappedCount;
+    }
+  } else {
+    FUsesMappings = false;
+    if (!BuildFileList(FSourceFiles, From)) RaiseSyError<ESyFileOpError>(scSourceFileNotFound);
+  }
+
+  if (FDestination.empty() && Operation != fopDelete && !FUsesMappings)
+    RaiseSyError<ESyFileOpError>(scNoDestinationFiles);
+  if (!FUsesMappings && Operation != fopDelete) To.push_back(FDestination);
+  if (FUsesMappings && Operation != fopDelete && MappedCount > 1) OpFlags |= platform::FOF_MULTIDESTFILES;
+
+  platform::TSHFileOpStruct Op;
+  Op.Func = Func;
+  Op.From = std::move(From);
+  Op.To = std::move(To);
+  Op.Flags = OpFlags;
+  Op.ProgressTitle = SimpleText;
+  Op.OnConfirm = [this](platform::TFileOpConfirm Kind, const std::string& Source, const std::string& Target) {
+    return OnConfirm ? OnConfirm(Kind, Source, Target) : Confirm(Kind, Source, Target);
+  };
+
+  std::unique_ptr<QProgressDialog> Progress;
+  if (!Options.count(foSilent) && HasWidgets()) {
+    Progress = std::make_unique<QProgressDialog>(QString::fromStdString(SimpleText), QObject::tr("Cancel"), 0, 1000,
+                                                 OwnerWindow());
+    Progress->setWindowModality(Qt::WindowModal);
+    Progress->setMinimumDuration(500);
+    Progress->setAutoReset(false);
+    Progress->setAutoClose(false);
+    const bool ShowNames = !Options.count(foSimpleProgress);
+    Op.OnProgress = [&Progress, ShowNames](std::int64_t Done, std::int64_t Total, const std::string& Current) {
+      if (ShowNames) Progress->setLabelText(QString::fromStdString(Current));
+      Progress->setValue(Total > 0 ? static_cast<int>(std::min<std::int64_t>(Done * 1000 / Total, 1000)) : 0);
+      return !Progress->wasCanceled();
+    };
+  }
+
+  errno = 0;
+  const int Result = platform::SHFileOperation(Op);
+  Progress.reset();
+
+  FOperationsAborted = Op.AnyOperationsAborted;
+  if (Result == ECANCELED) {
+    LastError = ERROR_CANCELLED;
+    LastErrorText = "The operation was canceled by the user.";
+  } else if (Result == 0) {
+    // The engine answers 0 only when every item was done or skipped by an
+    // answer; errno may still hold a probe's leftover, which is no failure.
+    LastError = 0;
+    LastErrorText.clear();
+  } else {
+    SetLastShellError(static_cast<std::uint32_t>(Result));
+  }
+
+  if (LastError != 0 && Result != ECANCELED && !Options.count(foNoErrorUI) && HasWidgets() && !Op.Failures.empty()) {
+    QString Text;
+    for (const auto& F : Op.Failures) Text += QString::fromStdString(F.Path + "\n" + F.Message + "\n\n");
+    QMessageBox::warning(OwnerWindow(), QString::fromStdString(SimpleText), Text.trimmed());
+  }
+  if (LastError != 0) DoError();
+  return LastError == 0;
+}
+
+} // namespace sx
