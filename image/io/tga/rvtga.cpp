@@ -421,7 +421,7 @@ void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     PutLE16(Header + 5, MapLength);
     Header[7] = 24;
   } else {
-    // Without a colour map its specification stays zero, as readers expect.
+    // Without a colour map its header fields stay zero, as readers expect.
     Header[2] = Kind == okGray ? (Rle ? 11 : 3) : (Rle ? 10 : 2);
   }
   PutLE16(Header + 8, RvClamp(Params.TgaXPos, 0, 65535));

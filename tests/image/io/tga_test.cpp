@@ -340,7 +340,7 @@ TEST(TgaMend, LongImageIdIsCutToItsLengthByte) {
   ExpectSamePixels(Bmp, R.Bmp);
 }
 
-TEST(TgaMend, GrayFileHasNoColourMapSpecification) {
+TEST(TgaMend, GrayFileHasZeroColourMapFields) {
   TRvBitmap Bmp;
   MakeStripes(Bmp, 5, 2, {0x101010, 0x808080, 0xF0F0F0});
   TIOParamsVals P;
