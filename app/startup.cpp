@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <cstdio>
+#include <exception>
 
 namespace app {
 
@@ -51,19 +53,27 @@ int ProgramEntry(int argc, char** argv) {
   if (!args.isEmpty()) {
     const QString& first = args.front();
     bool handled = true;
-    if (first == QLatin1String("-install")) {
-      FixInstallFileTypes();
-      InstallFileTypes();
-    } else if (first == QLatin1String("-fixinstall")) {
-      FixInstallFileTypes();
-    } else if (first == QLatin1String("-uninstall")) {
-      UninstallFileTypes();
-    } else if (first != QLatin1String("EXIT")) {
-      handled = false;
+    int result = 0;
+    try {
+      if (first == QLatin1String("-install")) {
+        FixInstallFileTypes();
+        InstallFileTypes();
+      } else if (first == QLatin1String("-fixinstall")) {
+        FixInstallFileTypes();
+      } else if (first == QLatin1String("-uninstall")) {
+        UninstallFileTypes();
+      } else if (first != QLatin1String("EXIT")) {
+        handled = false;
+      }
+    } catch (const std::exception& e) {
+      // A failed registration is reported and ends the process with an
+      // error code, not with an abort.
+      std::fprintf(stderr, "Pictrova 3: %s\n", e.what());
+      result = 1;
     }
     if (handled) {
       mutex.Close();
-      return 0;
+      return result;
     }
   }
 
