@@ -1,0 +1,87 @@
+#include "app/newfolderdlg.h"
+
+#include "app/genutil.h"
+
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace app {
+
+TNewFolderDlg* NewFolderDlg = nullptr;
+std::function<void(TNewFolderDlg&)> TNewFolderDlg::ModalAnswer;
+
+TNewFolderDlg::TNewFolderDlg(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Create Folder"));
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+  auto* folderCaption = new QLabel(QStringLiteral("Current Folder:"), this);
+  folderCaption->setGeometry(12, 12, 300, 16);
+  LblCurFolder = new QLabel(QStringLiteral("C:\\"), this);
+  LblCurFolder->setGeometry(12, 30, 300, 16);
+
+  auto* nameCaption = new QLabel(QStringLiteral("New Sub Folder Name:"), this);
+  nameCaption->setGeometry(12, 56, 300, 16);
+  EdtNewFolderName = new QLineEdit(this);
+  EdtNewFolderName->setGeometry(12, 74, 300, 22);
+  nameCaption->setBuddy(EdtNewFolderName);
+
+  SBtnOkay = new QPushButton(QStringLiteral("OK"), this);
+  SBtnOkay->setGeometry(132, 108, 88, 25);
+  SBtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  SBtnCancel->setGeometry(224, 108, 88, 25);
+  // Enter and Escape belong to the dialog, whichever control has the focus.
+  SBtnOkay->setAutoDefault(false);
+  SBtnCancel->setAutoDefault(false);
+  connect(SBtnOkay, &QPushButton::clicked, this, [this] { done(1); });
+  connect(SBtnCancel, &QPushButton::clicked, this, [this] { done(2); });
+
+  setFixedSize(324, 145);
+  AdjustControlsForDpi(this);
+  if (NewFolderDlg == nullptr) NewFolderDlg = this;
+}
+
+TNewFolderDlg::~TNewFolderDlg() {
+  if (NewFolderDlg == this) NewFolderDlg = nullptr;
+}
+
+int TNewFolderDlg::ShowModal() {
+  if (!ModalAnswer) return exec();
+  setResult(0);
+  show();
+  ModalAnswer(*this);
+  if (isVisible()) done(0);
+  return result();
+}
+
+void TNewFolderDlg::FormActivate() { EdtNewFolderName->setFocus(); }
+
+void TNewFolderDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // The window system may activate the dialog later (or, offscreen, never):
+  // the name box is to have the focus from the start either way.
+  FormActivate();
+}
+
+void TNewFolderDlg::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+}
+
+void TNewFolderDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    done(1);
+    return;
+  }
+  if (event->key() == Qt::Key_Escape) {
+    done(2);
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TNewFolderDlg::reject() { done(2); }
+
+} // namespace app

@@ -1,0 +1,82 @@
+#include "app/renamedlg.h"
+
+#include "app/genutil.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace app {
+
+TRenameDlg* RenameDlg = nullptr;
+std::function<void(TRenameDlg&)> TRenameDlg::ModalAnswer;
+
+TRenameDlg::TRenameDlg(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Rename Image File"));
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+  auto* nameCaption = new QLabel(QStringLiteral("New File Name:"), this);
+  nameCaption->setGeometry(12, 12, 300, 16);
+  EdtNewFileName = new QLineEdit(this);
+  EdtNewFileName->setGeometry(12, 30, 300, 22);
+  nameCaption->setBuddy(EdtNewFileName);
+
+  auto* typeCaption = new QLabel(QStringLiteral("File Type:"), this);
+  typeCaption->setGeometry(12, 62, 70, 16);
+  LblFileType = new QLabel(QStringLiteral("[File Type]"), this);
+  LblFileType->setGeometry(84, 62, 228, 16);
+
+  SBtnOkay = new QPushButton(QStringLiteral("OK"), this);
+  SBtnOkay->setGeometry(132, 92, 88, 25);
+  SBtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  SBtnCancel->setGeometry(224, 92, 88, 25);
+  // Enter and Escape belong to the dialog, whichever control has the focus.
+  SBtnOkay->setAutoDefault(false);
+  SBtnCancel->setAutoDefault(false);
+  connect(SBtnOkay, &QPushButton::clicked, this, [this] { done(1); });
+  connect(SBtnCancel, &QPushButton::clicked, this, [this] { done(2); });
+
+  setFixedSize(324, 129);
+  AdjustControlsForDpi(this);
+  if (RenameDlg == nullptr) RenameDlg = this;
+}
+
+TRenameDlg::~TRenameDlg() {
+  if (RenameDlg == this) RenameDlg = nullptr;
+}
+
+int TRenameDlg::ShowModal() {
+  if (!ModalAnswer) return exec();
+  setResult(0);
+  show();
+  ModalAnswer(*this);
+  if (isVisible()) done(0);
+  return result();
+}
+
+void TRenameDlg::FormShow() {
+  EdtNewFileName->setFocus();
+  EdtNewFileName->selectAll();
+}
+
+void TRenameDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FormShow();
+}
+
+void TRenameDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    done(1);
+    return;
+  }
+  if (event->key() == Qt::Key_Escape) {
+    done(2);
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TRenameDlg::reject() { done(2); }
+
+} // namespace app
