@@ -1,4 +1,5 @@
 #include "app/helpdlg.h"
+#include "app/modalrun.h"
 
 #include "platform/application.h"
 
@@ -116,12 +117,7 @@ void THelpDlg::SetDetailLines(const QStringList& lines) {
 void THelpDlg::SetDetailText(const QString& text) { SetDetailLines({text}); }
 
 int THelpDlg::ShowModal() {
-  if (!ModalAnswer) return exec();
-  setResult(0);
-  show();
-  ModalAnswer(*this);
-  if (isVisible()) done(0);
-  return result();
+  return RunModal(*this, ModalAnswer);
 }
 
 int THelpDlg::ShowMessage(const QString& caption, const QString& text, const QString& detail) {

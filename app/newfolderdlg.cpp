@@ -1,4 +1,5 @@
 #include "app/newfolderdlg.h"
+#include "app/modalrun.h"
 
 #include "app/genutil.h"
 
@@ -48,12 +49,7 @@ TNewFolderDlg::~TNewFolderDlg() {
 }
 
 int TNewFolderDlg::ShowModal() {
-  if (!ModalAnswer) return exec();
-  setResult(0);
-  show();
-  ModalAnswer(*this);
-  if (isVisible()) done(0);
-  return result();
+  return RunModal(*this, ModalAnswer);
 }
 
 void TNewFolderDlg::FormActivate() { EdtNewFolderName->setFocus(); }

@@ -1,4 +1,5 @@
 #include "app/notificationdlg.h"
+#include "app/modalrun.h"
 
 #include "app/settings.h"
 #include "controls/support/qrcheckbox/qrcheckbox.h"
@@ -103,12 +104,7 @@ int TNotificationDlg::PromptSlideShow() {
 }
 
 int TNotificationDlg::ShowModal() {
-  if (!ModalAnswer) return exec();
-  setResult(0);
-  show();
-  ModalAnswer(*this);
-  if (isVisible()) done(0);
-  return result();
+  return RunModal(*this, ModalAnswer);
 }
 
 void TNotificationDlg::showEvent(QShowEvent* event) {

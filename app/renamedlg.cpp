@@ -1,4 +1,5 @@
 #include "app/renamedlg.h"
+#include "app/modalrun.h"
 
 #include "app/genutil.h"
 
@@ -47,12 +48,7 @@ TRenameDlg::~TRenameDlg() {
 }
 
 int TRenameDlg::ShowModal() {
-  if (!ModalAnswer) return exec();
-  setResult(0);
-  show();
-  ModalAnswer(*this);
-  if (isVisible()) done(0);
-  return result();
+  return RunModal(*this, ModalAnswer);
 }
 
 void TRenameDlg::FormShow() {

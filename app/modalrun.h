@@ -1,0 +1,21 @@
+// Running the application's dialogs modally, with a seam for tests.
+#pragma once
+
+#include <functional>
+
+namespace app {
+
+// Shows Dialog modally and answers its result. When a test has set an
+// answering hook, the dialog is shown without a modal loop and the hook
+// answers it; a dialog the hook leaves open closes with result 0.
+template <class TDialog>
+int RunModal(TDialog& Dialog, const std::function<void(TDialog&)>& Answer) {
+  if (!Answer) return Dialog.exec();
+  Dialog.setResult(0);
+  Dialog.show();
+  Answer(Dialog);
+  if (Dialog.isVisible()) Dialog.done(0);
+  return Dialog.result();
+}
+
+} // namespace app
