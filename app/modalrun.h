@@ -3,6 +3,9 @@
 
 #include <functional>
 
+class QDialog;
+class QPushButton;
+
 namespace app {
 
 // Shows Dialog modally and answers its result. When a test has set an
@@ -17,5 +20,9 @@ int RunModal(TDialog& Dialog, const std::function<void(TDialog&)>& Answer) {
   if (Dialog.isVisible()) Dialog.done(0);
   return Dialog.result();
 }
+
+// The "OK" (result 1) and "Cancel" (result 2) pair of the small dialogs at
+// Top, in their usual place; Enter and Escape stay the dialog's own.
+void MakeOkCancelButtons(QDialog& Dialog, int Top, QPushButton*& Okay, QPushButton*& Cancel);
 
 } // namespace app

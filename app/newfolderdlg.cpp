@@ -29,15 +29,7 @@ TNewFolderDlg::TNewFolderDlg(QWidget* parent) : QDialog(parent) {
   EdtNewFolderName->setGeometry(12, 74, 300, 22);
   nameCaption->setBuddy(EdtNewFolderName);
 
-  SBtnOkay = new QPushButton(QStringLiteral("OK"), this);
-  SBtnOkay->setGeometry(132, 108, 88, 25);
-  SBtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-  SBtnCancel->setGeometry(224, 108, 88, 25);
-  // Enter and Escape belong to the dialog, whichever control has the focus.
-  SBtnOkay->setAutoDefault(false);
-  SBtnCancel->setAutoDefault(false);
-  connect(SBtnOkay, &QPushButton::clicked, this, [this] { done(1); });
-  connect(SBtnCancel, &QPushButton::clicked, this, [this] { done(2); });
+  MakeOkCancelButtons(*this, 108, SBtnOkay, SBtnCancel);
 
   setFixedSize(324, 145);
   AdjustControlsForDpi(this);

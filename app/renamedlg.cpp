@@ -28,15 +28,7 @@ TRenameDlg::TRenameDlg(QWidget* parent) : QDialog(parent) {
   LblFileType = new QLabel(QStringLiteral("[File Type]"), this);
   LblFileType->setGeometry(84, 62, 228, 16);
 
-  SBtnOkay = new QPushButton(QStringLiteral("OK"), this);
-  SBtnOkay->setGeometry(132, 92, 88, 25);
-  SBtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-  SBtnCancel->setGeometry(224, 92, 88, 25);
-  // Enter and Escape belong to the dialog, whichever control has the focus.
-  SBtnOkay->setAutoDefault(false);
-  SBtnCancel->setAutoDefault(false);
-  connect(SBtnOkay, &QPushButton::clicked, this, [this] { done(1); });
-  connect(SBtnCancel, &QPushButton::clicked, this, [this] { done(2); });
+  MakeOkCancelButtons(*this, 92, SBtnOkay, SBtnCancel);
 
   setFixedSize(324, 129);
   AdjustControlsForDpi(this);

@@ -1,5 +1,7 @@
 #include "shell/sxfileop.h"
 
+#include "platform/shfileopask.h"
+
 #include <QtCore/QObject>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QMessageBox>
@@ -91,31 +93,7 @@ platform::TFileOpAnswer TSxCustomFileOperation::Confirm(platform::TFileOpConfirm
   using platform::TFileOpAnswer;
   if (!HasWidgets())
     return Kind == platform::TFileOpConfirm::Replace ? TFileOpAnswer::No : TFileOpAnswer::Yes;
-  QString Text;
-  switch (Kind) {
-    case platform::TFileOpConfirm::Replace:
-      Text = QObject::tr("\"%1\" already exists.\nReplace it with \"%2\"?")
-                 .arg(QString::fromStdString(Target), QString::fromStdString(Source));
-      break;
-    case platform::TFileOpConfirm::Delete:
-      Text = Options.count(foAllowUndo) ? QObject::tr("Move \"%1\" to the trash?").arg(QString::fromStdString(Source))
-                                        : QObject::tr("Delete \"%1\" for good?").arg(QString::fromStdString(Source));
-      break;
-    case platform::TFileOpConfirm::MakeFolder:
-      Text = QObject::tr("The folder \"%1\" does not exist. Create it?").arg(QString::fromStdString(Source));
-      break;
-  }
-  const auto Answer = QMessageBox::question(
-      OwnerWindow(), QString::fromStdString(SimpleText), Text,
-      QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll | QMessageBox::Cancel,
-      QMessageBox::No);
-  switch (Answer) {
-    case QMessageBox::Yes: return TFileOpAnswer::Yes;
-    case QMessageBox::YesToAll: return TFileOpAnswer::YesToAll;
-    case QMessageBox::No: return TFileOpAnswer::No;
-    case QMessageBox::NoToAll: return TFileOpAnswer::NoToAll;
-    default: return TFileOpAnswer::Cancel;
-  }
+  return platform::AskFileOpConfirm(OwnerWindow(), SimpleText, Kind, Source, Target, Options.count(foAllowUndo) != 0);
 }
 
 bool TSxCustomFileOperation::Execute() {

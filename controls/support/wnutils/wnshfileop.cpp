@@ -1,5 +1,7 @@
 #include "controls/support/wnutils/wnshfileop.h"
 
+#include "platform/shfileopask.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -76,33 +78,7 @@ void TWnSHFileOperation::DoFileMapping(const std::string& OldFileName, const std
 
 platform::TFileOpAnswer TWnSHFileOperation::Confirm(platform::TFileOpConfirm Kind, const std::string& Source,
                                                     const std::string& Target) {
-  using platform::TFileOpAnswer;
-  QString Text;
-  switch (Kind) {
-    case platform::TFileOpConfirm::Replace:
-      Text = QObject::tr("\"%1\" already exists.\nReplace it with \"%2\"?")
-                 .arg(QString::fromStdString(Target), QString::fromStdString(Source));
-      break;
-    case platform::TFileOpConfirm::Delete:
-      Text = Options.count(fofAllowUndo)
-                 ? QObject::tr("Move \"%1\" to the trash?").arg(QString::fromStdString(Source))
-                 : QObject::tr("Delete \"%1\" for good?").arg(QString::fromStdString(Source));
-      break;
-    case platform::TFileOpConfirm::MakeFolder:
-      Text = QObject::tr("The folder \"%1\" does not exist. Create it?").arg(QString::fromStdString(Source));
-      break;
-  }
-  const auto Answer = QMessageBox::question(
-      OwnerWindow(), QString::fromStdString(Title), Text,
-      QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll | QMessageBox::Cancel,
-      QMessageBox::No);
-  switch (Answer) {
-    case QMessageBox::Yes: return TFileOpAnswer::Yes;
-    case QMessageBox::YesToAll: return TFileOpAnswer::YesToAll;
-    case QMessageBox::No: return TFileOpAnswer::No;
-    case QMessageBox::NoToAll: return TFileOpAnswer::NoToAll;
-    default: return TFileOpAnswer::Cancel;
-  }
+  return platform::AskFileOpConfirm(OwnerWindow(), Title, Kind, Source, Target, Options.count(fofAllowUndo) != 0);
 }
 
 bool TWnSHFileOperation::Execute() {
