@@ -314,7 +314,7 @@ void TRastrumView::SetZoom(double Value) {
   FIZ = 100 / Value;
   Update();
   UnlockUpdateEx();
-  SchedulePaint();
+  PaintRequested();
   LockUpdate();
   Update();
   UnlockUpdateEx();
@@ -361,6 +361,13 @@ void TRastrumView::FitToHeight() {
 void TRastrumView::ViewMoved() {
   FDirty = true;
   FFullRepaint = true;
+  PaintRequested();
+}
+
+void TRastrumView::PaintRequested() {
+  // Where the design paints at once, the visible rectangle that the
+  // coordinate mapping reads is brought up to date at once too.
+  ComputeVisibleRect();
   SchedulePaint();
 }
 

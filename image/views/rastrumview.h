@@ -365,6 +365,7 @@ private:
   double AutoZoom(int W, int H, int CW, int CH, bool Stretch, bool Shrink) const;
   QPoint ClientPos(const QPointF& WidgetPos) const;
   void SchedulePaint();
+  void PaintRequested();
 
   // Painting.
   void PaintBackBuffer(const QRect& R);
