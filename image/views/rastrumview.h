@@ -323,6 +323,10 @@ public:
   bool AutoScroll();
   // One tick of the 210 ms selection timer.
   void SelectionTimerTick();
+  // Ticks left before the filtered repaint and before the selection's
+  // outline shows again after a view change (0: none).
+  int DelayedFilterCountdown() const { return FDelayCount; }
+  int FastPaintCountdown() const { return FFastCount; }
   bool SelectionTimerActive() const;
   // The grip under client (X, Y): 0 to 3 the corners from the top-left
   // clockwise, 4 to 7 the left, right, top and bottom edges, -1 none.
