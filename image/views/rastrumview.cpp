@@ -294,8 +294,7 @@ void TRastrumView::ArmDelayedFilter() {
 
 void TRastrumView::SetZoom(double Value) {
   if (Value <= 0 || Value == FZoom || !std::isfinite(Value)) return;
-  ArmDelayedFilter();
-  FFastCount = 2;
+  ArmCountdowns();
   LockUpdate();
   const double f = Value / 100;
   const int hx = static_cast<int>(static_cast<unsigned>(ExtentX()) >> 1);
@@ -371,6 +370,25 @@ void TRastrumView::PaintRequested() {
   SchedulePaint();
 }
 
+void TRastrumView::ArmCountdowns() {
+  ArmDelayedFilter();
+  FFastCount = 2;
+}
+
+void TRastrumView::ViewChanged(bool Horizontal, bool Vertical) {
+  ViewMoved();
+  DoViewChange(0);
+  UpdateSelectionTimer();
+  if (Horizontal && (FScrollBars == ssHorizontal || FScrollBars == ssBoth)) {
+    const QSignalBlocker block(FHBar);
+    FHBar->setValue(RvTrunc(FViewX / FHScale));
+  }
+  if (Vertical && (FScrollBars == ssVertical || FScrollBars == ssBoth)) {
+    const QSignalBlocker block(FVBar);
+    FVBar->setValue(RvTrunc(FViewY / FVScale));
+  }
+}
+
 void TRastrumView::SetViewXY(int X, int Y) {
   if (X == FViewX && Y == FViewY) return;
   int maxX, maxY;
@@ -378,53 +396,30 @@ void TRastrumView::SetViewXY(int X, int Y) {
   X = std::clamp(X, 0, std::max(maxX, 0));
   Y = std::clamp(Y, 0, std::max(maxY, 0));
   if (X == FViewX && Y == FViewY) return;
-  ArmDelayedFilter();
-  FFastCount = 2;
+  ArmCountdowns();
   FViewX = X;
   FViewY = Y;
-  ViewMoved();
-  DoViewChange(0);
-  UpdateSelectionTimer();
-  if (FScrollBars == ssHorizontal || FScrollBars == ssBoth) {
-    const QSignalBlocker block(FHBar);
-    FHBar->setValue(RvTrunc(FViewX / FHScale));
-  }
-  if (FScrollBars == ssVertical || FScrollBars == ssBoth) {
-    const QSignalBlocker block(FVBar);
-    FVBar->setValue(RvTrunc(FViewY / FVScale));
-  }
+  ViewChanged(true, true);
 }
 
+// One axis acts whenever the value asked for differs, even when the clamp
+// leaves the view where it was.
 void TRastrumView::SetViewX(int X) {
   if (X == FViewX) return;
-  ArmDelayedFilter();
-  FFastCount = 2;
+  ArmCountdowns();
   int maxX, maxY;
   GetMaxViewXY(maxX, maxY);
   FViewX = std::clamp(X, 0, std::max(maxX, 0));
-  ViewMoved();
-  DoViewChange(0);
-  UpdateSelectionTimer();
-  if (FScrollBars == ssHorizontal || FScrollBars == ssBoth) {
-    const QSignalBlocker block(FHBar);
-    FHBar->setValue(RvTrunc(FViewX / FHScale));
-  }
+  ViewChanged(true, false);
 }
 
 void TRastrumView::SetViewY(int Y) {
   if (Y == FViewY) return;
-  ArmDelayedFilter();
-  FFastCount = 2;
+  ArmCountdowns();
   int maxX, maxY;
   GetMaxViewXY(maxX, maxY);
   FViewY = std::clamp(Y, 0, std::max(maxY, 0));
-  ViewMoved();
-  DoViewChange(0);
-  UpdateSelectionTimer();
-  if (FScrollBars == ssVertical || FScrollBars == ssBoth) {
-    const QSignalBlocker block(FVBar);
-    FVBar->setValue(RvTrunc(FViewY / FVScale));
-  }
+  ViewChanged(false, true);
 }
 
 void TRastrumView::Update() {

@@ -366,6 +366,8 @@ private:
   void ScrollTo(bool Vertical, TRvScrollCode Code, int Position);
   void ViewMoved();
   void ArmDelayedFilter();
+  void ArmCountdowns();
+  void ViewChanged(bool Horizontal, bool Vertical);
   double AutoZoom(int W, int H, int CW, int CH, bool Stretch, bool Shrink) const;
   QPoint ClientPos(const QPointF& WidgetPos) const;
   void SchedulePaint();

@@ -586,38 +586,15 @@ void TRastrumView::MouseUp(platform::TMouseButton Button, platform::TShiftState 
     } else if (mi & miSelectZoom) {
       ZoomSelection();
       FRubberBand = false;
-    } else if (mi & miSelect) {
-      if (moved || FGrip >= 0 || FMoveState >= 0) {
-        if (FRubberBand || FGrip >= 0) {
+    } else if (mi & (miSelect | miSelectCircle | miSelectLasso)) {
+      // The drag that drew this mode's shape, if one ran.
+      const bool drew = (mi & miSelect) ? FRubberBand || FGrip >= 0 : (mi & miSelectCircle) ? FEllipse : FLasso;
+      if (moved || FMoveState >= 0 || ((mi & miSelect) && FGrip >= 0)) {
+        if (drew) {
           if (!shift) FSelMask.Clear();
           EndSelect();
         }
-        EndMoves();
-        changed();
-        Update();
-      } else {
-        Deselect();
-      }
-    } else if (mi & miSelectCircle) {
-      if (moved || FMoveState >= 0) {
-        if (FEllipse) {
-          if (!shift) FSelMask.Clear();
-          EndSelect();
-        }
-        EndMoves();
-        changed();
-        Update();
-      } else {
-        Deselect();
-      }
-    } else if (mi & miSelectLasso) {
-      if (moved || FMoveState >= 0) {
-        if (FLasso) {
-          if (!shift) FSelMask.Clear();
-          EndSelect();
-        }
-        FPolyEntry = false;
-        FLasso = false;
+        if (mi & miSelectLasso) FPolyEntry = FLasso = false;
         EndMoves();
         changed();
         Update();
