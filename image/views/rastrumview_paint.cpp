@@ -172,7 +172,15 @@ void TRastrumView::PaintTo(platform::TCanvas& Canvas, platform::TBitmap* Bitmap)
     } else if (FZoom > 100 || FBitmap.PixelFormat() == platform::pf24bit) {
       const bool whole = FSrcX == 0 && FSrcY == 0 && FSrcW == bw && FSrcH == bh;
       platform::TBitmap crop;
-      if (!whole) RvCropBitmap(&FBitmap, &crop, FSrcX, FSrcY, FSrcX + FSrcW, FSrcY + FSrcH);
+      if (!whole && FBitmap.PixelFormat() == platform::pf24bit) {
+        // The visible part as a window onto the picture's own rows: the same
+        // pixels as a cropped copy, without copying tens of megabytes.
+        const QImage& all = FBitmap.Image();
+        crop.SetImage(QImage(all.constBits() + static_cast<std::size_t>(FSrcY) * all.bytesPerLine() + 3 * FSrcX,
+                             FSrcW, FSrcH, all.bytesPerLine(), QImage::Format_BGR888));
+      } else if (!whole) {
+        RvCropBitmap(&FBitmap, &crop, FSrcX, FSrcY, FSrcX + FSrcW, FSrcY + FSrcH);
+      }
       const platform::TBitmap* source = whole ? &FBitmap : &crop;
       platform::TBitmap sized(FDestW, FDestH, platform::pf24bit);
       if (source->PixelFormat() == platform::pf1bit)
