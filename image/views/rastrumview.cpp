@@ -364,8 +364,8 @@ void TRastrumView::ViewMoved() {
 }
 
 void TRastrumView::PaintRequested() {
-  // Where the design paints at once, the visible rectangle that the
-  // coordinate mapping reads is brought up to date at once too.
+  // The paint comes later, but the visible rectangle that the coordinate
+  // mapping reads must follow the move at once.
   ComputeVisibleRect();
   SchedulePaint();
 }

@@ -131,6 +131,22 @@ TEST(RastrumViewPaint, AlphaBlendsThePictureOverTheBackground) {
   EXPECT_EQ(At(Shot(*view), 1, 0), 0x000000u);
 }
 
+TEST(RastrumViewPaint, AZoomFilterKeepsTheTransparency) {
+  auto view = MakeView(40, 40, 20, 20);
+  view->SetBackground(platform::clWhite);
+  platform::TBitmap black(20, 20, platform::pf24bit);
+  view->Assign(&black);
+  view->GetAlphaChannel()->Fill(128);
+  view->SetEnableAlphaChannel(true);
+  view->SetZoomFilter(rfTriangle);
+  view->SetZoom(150);
+  while (view->DelayedFilterCountdown() > 0) view->SelectionTimerTick();
+  const QImage shot = Shot(*view);
+  EXPECT_EQ(At(shot, 15, 15), 0x7F7F7Fu);
+  EXPECT_EQ(At(shot, 29, 29), 0x7F7F7Fu);
+  EXPECT_EQ(At(shot, 35, 35), 0xFFFFFFu);
+}
+
 TEST(RastrumViewPaint, OneBitPicturesShowSetBitsWhite) {
   auto view = MakeView(10, 10, 2, 2);
   platform::TBitmap bits(8, 1, platform::pf1bit);
