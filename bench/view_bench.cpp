@@ -226,6 +226,7 @@ BENCHMARK_CAPTURE(Frame, Fit, 0.0, true)->Unit(benchmark::kMillisecond)->MinTime
 BENCHMARK_CAPTURE(Frame, Zoom100, 100.0, true)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 BENCHMARK_CAPTURE(Frame, Zoom37, 37.0, true)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 BENCHMARK_CAPTURE(Frame, Fit_plainLoops, 0.0, false)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+BENCHMARK_CAPTURE(Frame, Zoom100_plainLoops, 100.0, false)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 BENCHMARK_CAPTURE(QtSmooth, Fit, 0.0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(QtSmooth, Zoom37, 37.0)->Unit(benchmark::kMillisecond);
 BENCHMARK(Copy)->Unit(benchmark::kMillisecond);
