@@ -1,5 +1,6 @@
 #include "app/genutil.h"
 
+#include "app/pictureutil.h"
 #include "controls/support/wnutils/wnutils.h"
 
 #include <QCoreApplication>
@@ -25,6 +26,7 @@ constexpr char PathDelim = '/';
 
 std::string ProgramLongPath;
 std::string WorkFolderPath;
+std::vector<std::string> WorkFiles;
 int PixelsPerInchOverride = 0;
 
 // The number form of the byte-size text: thousands separators and two
@@ -67,7 +69,7 @@ std::string JoinPath(const std::string& Folder, const std::string& Name) {
   return Folder + PathDelim + Name;
 }
 
-std::string FormatByteSize(std::uint32_t Size) {
+std::string FormatByteSize(std::uint64_t Size) {
   const long double Value = Size;
   if (Size < 1024u) return std::to_string(Size) + " bytes";
   if (Size < 1048576u) return FormatNumber(Value / 1024) + " KB";
@@ -184,13 +186,38 @@ std::string CreateWorkFolder() {
   if (!WorkFolderPath.empty()) return WorkFolderPath;
   std::string ProgramFolder;
   if (QCoreApplication::instance()) ProgramFolder = QCoreApplication::applicationDirPath().toStdString();
-  WorkFolderPath = FindWorkFolder(ProgramFolder, WorkFolderTempRoots());
+  // A shared folder of a fixed name could hold other runs' or other users'
+  // files; this run works in a fresh folder of its own inside it.
+  std::string Run = JoinPath(FindWorkFolder(ProgramFolder, WorkFolderTempRoots()), "run-XXXXXX");
+  if (::mkdtemp(Run.data()) == nullptr) throw std::runtime_error("Cannot create " + Run);
+  WorkFolderPath = Run;
   return WorkFolderPath;
+}
+
+void AddWorkFile(const std::string& Path) {
+  if (std::find(WorkFiles.begin(), WorkFiles.end(), Path) == WorkFiles.end()) WorkFiles.push_back(Path);
+}
+
+void CleanWorkFolder() {
+  if (WorkFolderPath.empty()) return;
+  for (const std::string& File : WorkFiles) {
+    const std::filesystem::path Name(File);
+    // Only our own files inside our own folder, never what another program
+    // put there or a path that leads elsewhere.
+    if (Name.parent_path() != std::filesystem::path(WorkFolderPath)) continue;
+    if (!IsImageFileExtension(File)) continue;
+    std::error_code Ignored;
+    std::filesystem::remove(Name, Ignored);
+  }
+  WorkFiles.clear();
+  ::rmdir(WorkFolderPath.c_str());
+  WorkFolderPath.clear();
 }
 
 void ClearGenUtilCache() {
   ProgramLongPath.clear();
   WorkFolderPath.clear();
+  WorkFiles.clear();
 }
 
 } // namespace app

@@ -17,8 +17,8 @@ namespace app {
 std::string JoinPath(const std::string& Folder, const std::string& Name);
 
 // "%d bytes", or the size in KB, MB or GB with two decimals and the locale's
-// separators.
-std::string FormatByteSize(std::uint32_t Size);
+// separators. 64-bit: a folder's total or a single video can pass 4 GB.
+std::string FormatByteSize(std::uint64_t Size);
 
 // A GIF frame delay (hundredths of a second) as a timer interval in
 // milliseconds, kept within 50 to 10000.
@@ -54,10 +54,18 @@ std::string LongPathName(const std::string& Path);
 // The program file's path in that form; cached once it succeeded.
 std::string GetProgramLongPath();
 
-// The work folder for converted mail attachments: "pictrovatemp" beside the
-// program, else "pictrova" in the first usable temporary folder. Cached;
-// raises std::runtime_error("Cannot create " + last path tried).
+// The work folder for converted mail attachments: a folder of this run's own
+// (made fresh, readable by the user only) inside "pictrovatemp" beside the
+// program, else inside "pictrova" in the first usable temporary folder.
+// Cached; raises std::runtime_error("Cannot create " + last path tried).
 std::string CreateWorkFolder();
+// Notes a file that the program put into the work folder; only such files
+// are deleted by CleanWorkFolder.
+void AddWorkFile(const std::string& Path);
+// Deletes the noted files that are picture files and removes the work folder
+// when that leaves it empty; errors are ignored. Nothing when no work folder
+// was made in this run.
+void CleanWorkFolder();
 // The search itself: ProgramFolder first, then each of TempRoots.
 std::string FindWorkFolder(const std::string& ProgramFolder, const std::vector<std::string>& TempRoots);
 // The temporary folders tried after the program's own: the per-user runtime

@@ -215,6 +215,19 @@ void THelpDlg::PrepareLoadError(const QString& name, const QString& message, boo
   SetIconKind(3);
 }
 
+void THelpDlg::PrepareChoice(const QString& caption, const QString& text, const QString& okay,
+                             const QString& cancel) {
+  setWindowTitle(caption);
+  LblHelpText->setText(text);
+  SetDetailLines({});
+  SbtnOkay->setText(okay);
+  if (!cancel.isEmpty()) {
+    SBtnCancel->setText(cancel);
+    SBtnCancel->show();
+  }
+  SetIconKind(3);
+}
+
 void THelpDlg::ApplicationEvents1Exception(std::exception_ptr error) {
   ShowMessage(QStringLiteral("Error"), QString(), platform::TApplication::ExceptionMessage(error));
 }

@@ -51,6 +51,9 @@ public:
   void ShowEmailOptimizationResults(const QStringList& lines, bool error);
   // A picture that failed to load: "Delete" (1) and "Skip" (2), or OK alone.
   void PrepareLoadError(const QString& name, const QString& message, bool offerDelete);
+  // An error with buttons of the caller's captions: Okay (1) and, unless
+  // empty, Cancel (2).
+  void PrepareChoice(const QString& caption, const QString& text, const QString& okay, const QString& cancel);
 
   // The event loop's exception handler: shown with the caption "Error".
   void ApplicationEvents1Exception(std::exception_ptr error);

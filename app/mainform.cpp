@@ -1,101 +1,147 @@
 #include "app/mainform.h"
 
 #include "app/aboutdlg.h"
+#include "app/folderview.h"
 #include "app/genutil.h"
 #include "app/helpdlg.h"
 #include "app/settings.h"
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
+#include "image/io/rastrumio.h"
 #include "image/io/rvknownformat.h"
 #include "image/io/tiff/tifflzw.h"
+#include "image/model/rastrumproc.h"
+#include "image/views/rastrumview.h"
 #include "platform/singleinstance.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileInfo>
-#include <QPalette>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
 
 namespace app {
 
+TMainForm* MainForm = nullptr;
+
+const char* const TransitionSoundNames[11] = {"",        "click1",  "click2",  "click3", "click4",   "click5",
+                                              "camera1", "camera2", "camera3", "chimes", "projector"};
+
+namespace {
+
+// The settings of the main window as one table: name, member, default. Read
+// and write walk it; the order is the order of writing at close.
+struct TBoolSetting {
+  const char* Name;
+  bool TMainSettings::*Member;
+  bool Default;
+};
+struct TIntSetting {
+  const char* Name;
+  int TMainSettings::*Member;
+  int Default;
+};
+
+constexpr TBoolSetting VisibilitySettings[] = {
+    {"MenuVisible", &TMainSettings::MenuVisible, true},
+    {"ThumbsVisible", &TMainSettings::ThumbsVisible, true},
+    {"NavVisible", &TMainSettings::NavVisible, true},
+    {"StatusVisible", &TMainSettings::StatusVisible, true},
+    {"FullScreenMenuVisible", &TMainSettings::FullScreenMenuVisible, false},
+    {"FullScreenThumbsVisible", &TMainSettings::FullScreenThumbsVisible, true},
+    {"FullScreenListVisible", &TMainSettings::FullScreenListVisible, false},
+    {"FullScreenNavVisible", &TMainSettings::FullScreenNavVisible, false},
+    {"FullScreenStatusVisible", &TMainSettings::FullScreenStatusVisible, false},
+};
+constexpr TIntSetting LookSettings[] = {
+    {"BackGroundStyle", &TMainSettings::BackgroundStyle, 10},
+    {"ImageTransitionEffect", &TMainSettings::ImageTransitionEffect, 1},
+    {"ImageTransitionSound", &TMainSettings::ImageTransitionSound, 1},
+};
+constexpr TIntSetting SlideShowIntervalSetting = {"SlideShowInterval", &TMainSettings::SlideShowInterval, 5000};
+constexpr TBoolSetting FlagSettings[] = {
+    {"StartAtBeginning", &TMainSettings::StartAtBeginning, false},
+    {"StopAtStart", &TMainSettings::StopAtStart, true},
+    {"PlayInReverse", &TMainSettings::PlayInReverse, false},
+    {"AnimateGif", &TMainSettings::AnimateGif, false},
+    {"AlphaChannel", &TMainSettings::AlphaChannel, false},
+    {"AutoSaveImages", &TMainSettings::AutoSaveImages, true},
+    {"HideFolderTab", &TMainSettings::HideFolderTab, false},
+};
+constexpr TIntSetting MagnifierSizes[] = {
+    {"MagnifyViewWidth", &TMainSettings::MagnifyViewWidth, 124},
+    {"MagnifyViewHeight", &TMainSettings::MagnifyViewHeight, 124},
+    {"MagnifyViewLevel", &TMainSettings::MagnifyViewLevel, 2},
+};
+constexpr TBoolSetting MagnifierFlags[] = {
+    {"MagnifyViewFrame", &TMainSettings::MagnifyViewFrame, false},
+    {"MagnifyShowOptions", &TMainSettings::MagnifyShowOptions, false},
+};
+constexpr TIntSetting MruSetting = {"FileMruMaxItems", &TMainSettings::FileMruMaxItems, 20};
+
+} // namespace
+
 void TMainSettings::Read() {
-  SlideShowInterval = ReadSettingInt("SlideShowInterval", 5000);
-  StartAtBeginning = ReadSettingBool("StartAtBeginning", false);
-  StopAtStart = ReadSettingBool("StopAtStart", true);
-  PlayInReverse = ReadSettingBool("PlayInReverse", false);
+  for (const auto& S : VisibilitySettings) this->*S.Member = ReadSettingBool(S.Name, S.Default);
+  for (const auto& S : LookSettings) this->*S.Member = ReadSettingInt(S.Name, S.Default);
   BackgroundColor = ReadSettingInt(BackgroundColorValueName(), platform::clBtnFace);
-  BackgroundStyle = ReadSettingInt("BackGroundStyle", 10);
-  AnimateGif = ReadSettingBool("AnimateGif", false);
-  AutoSaveImages = ReadSettingBool("AutoSaveImages", true);
-  HideFolderTab = ReadSettingBool("HideFolderTab", false);
-  AlphaChannel = ReadSettingBool("AlphaChannel", false);
-  ImageTransitionEffect = ReadSettingInt("ImageTransitionEffect", 1);
-  ImageTransitionSound = ReadSettingInt("ImageTransitionSound", 1);
-  MagnifyViewWidth = ReadSettingInt("MagnifyViewWidth", 124);
-  MagnifyViewHeight = ReadSettingInt("MagnifyViewHeight", 124);
-  MagnifyViewLevel = ReadSettingInt("MagnifyViewLevel", 2);
-  MagnifyViewFrame = ReadSettingBool("MagnifyViewFrame", false);
-  MagnifyShowOptions = ReadSettingBool("MagnifyShowOptions", false);
-  MenuVisible = ReadSettingBool("MenuVisible", true);
-  ThumbsVisible = ReadSettingBool("ThumbsVisible", true);
-  NavVisible = ReadSettingBool("NavVisible", true);
-  StatusVisible = ReadSettingBool("StatusVisible", true);
-  FullScreenMenuVisible = ReadSettingBool("FullScreenMenuVisible", false);
-  FullScreenThumbsVisible = ReadSettingBool("FullScreenThumbsVisible", true);
-  FullScreenListVisible = ReadSettingBool("FullScreenListVisible", false);
-  FullScreenNavVisible = ReadSettingBool("FullScreenNavVisible", false);
-  FullScreenStatusVisible = ReadSettingBool("FullScreenStatusVisible", false);
-  FileMruMaxItems = ReadSettingInt("FileMruMaxItems", 20);
+  this->*SlideShowIntervalSetting.Member = ReadSettingInt(SlideShowIntervalSetting.Name, SlideShowIntervalSetting.Default);
+  for (const auto& S : FlagSettings) this->*S.Member = ReadSettingBool(S.Name, S.Default);
+  for (const auto& S : MagnifierSizes) this->*S.Member = ReadSettingInt(S.Name, S.Default);
+  for (const auto& S : MagnifierFlags) this->*S.Member = ReadSettingBool(S.Name, S.Default);
+  this->*MruSetting.Member = ReadSettingInt(MruSetting.Name, MruSetting.Default);
 }
 
 void TMainSettings::Write() const {
-  WriteSettingInt("SlideShowInterval", SlideShowInterval);
-  WriteSettingBool("StartAtBeginning", StartAtBeginning);
-  WriteSettingBool("StopAtStart", StopAtStart);
-  WriteSettingBool("PlayInReverse", PlayInReverse);
+  for (const auto& S : VisibilitySettings) WriteSettingBool(S.Name, this->*S.Member);
+  for (const auto& S : LookSettings) WriteSettingInt(S.Name, this->*S.Member);
   WriteSettingInt(BackgroundColorValueName(), BackgroundColor);
-  WriteSettingInt("BackGroundStyle", BackgroundStyle);
-  WriteSettingBool("AnimateGif", AnimateGif);
-  WriteSettingBool("AutoSaveImages", AutoSaveImages);
-  WriteSettingBool("HideFolderTab", HideFolderTab);
-  WriteSettingBool("AlphaChannel", AlphaChannel);
-  WriteSettingInt("ImageTransitionEffect", ImageTransitionEffect);
-  WriteSettingInt("ImageTransitionSound", ImageTransitionSound);
-  WriteSettingInt("MagnifyViewWidth", MagnifyViewWidth);
-  WriteSettingInt("MagnifyViewHeight", MagnifyViewHeight);
-  WriteSettingInt("MagnifyViewLevel", MagnifyViewLevel);
-  WriteSettingBool("MagnifyViewFrame", MagnifyViewFrame);
-  WriteSettingBool("MagnifyShowOptions", MagnifyShowOptions);
-  WriteSettingBool("MenuVisible", MenuVisible);
-  WriteSettingBool("ThumbsVisible", ThumbsVisible);
-  WriteSettingBool("NavVisible", NavVisible);
-  WriteSettingBool("StatusVisible", StatusVisible);
-  WriteSettingBool("FullScreenMenuVisible", FullScreenMenuVisible);
-  WriteSettingBool("FullScreenThumbsVisible", FullScreenThumbsVisible);
-  WriteSettingBool("FullScreenListVisible", FullScreenListVisible);
-  WriteSettingBool("FullScreenNavVisible", FullScreenNavVisible);
-  WriteSettingBool("FullScreenStatusVisible", FullScreenStatusVisible);
-  WriteSettingInt("FileMruMaxItems", FileMruMaxItems);
+  WriteSettingInt(SlideShowIntervalSetting.Name, this->*SlideShowIntervalSetting.Member);
+  for (const auto& S : FlagSettings) WriteSettingBool(S.Name, this->*S.Member);
+  for (const auto& S : MagnifierSizes) WriteSettingInt(S.Name, this->*S.Member);
+  for (const auto& S : MagnifierFlags) WriteSettingBool(S.Name, this->*S.Member);
+  WriteSettingInt(MruSetting.Name, this->*MruSetting.Member);
 }
 
 TMainForm::TMainForm(const QStringList& arguments, platform::TDdeServerConv* server, QWidget* parent)
     : QMainWindow(parent), FServer(server) {
   setObjectName(QStringLiteral("MainForm"));
+  if (MainForm == nullptr) MainForm = this;
   resize(800, 600);
   FormCreate(arguments);
 }
 
 TMainForm::~TMainForm() {
+  FormDestroy();
   if (FServer) FServer->SetOnExecuteMacro(nullptr);
+  if (MainForm == this) MainForm = nullptr;
 }
 
 void TMainForm::FormCreate(const QStringList& arguments) {
   SetMainFormPixelsPerInch(logicalDpiX());
+  BuildControls();
+  BuildMenus();
+  ThumbPageControl->setFixedHeight(ScaleByScreenDpi(10));
+
   // The message dialog also becomes the handler of exceptions that reach
   // the event loop.
   FHelpDlg = std::make_unique<THelpDlg>();
   FAboutDlg = std::make_unique<TAboutDlg>();
 
   // Reset the window's state.
+  FFolderViews.clear();
+  FOtherWindows.clear();
+  FCurrentFileName.clear();
   FCurrentFilePath.clear();
   FModified = false;
   FSlideShow = false;
@@ -104,14 +150,13 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   FRememberedFiles.clear();
   FRememberMode = 0;
 
-  setCentralWidget(new QWidget(this));
-  centralWidget()->setObjectName(QStringLiteral("SubMainPanel"));
-  centralWidget()->setAutoFillBackground(true);
+  PreparePictureView();
+  LoadTransitionSounds();
 
   FSettings.Read();
-  FMagnifyLevel = FSettings.MagnifyViewLevel;
-  ApplyBackground();
-  UpdateFileStatusText();
+  ApplySettings();
+  ApplyControlVisibility();
+  RebuildRecentFoldersMenu();
 
   // The image library starts with empty LZW slots; GIF and TIFF LZW work
   // only once the program's coders are installed.
@@ -120,6 +165,13 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   rv::RvDefaultTiffLzwDecompress = rv::TiffLzwDecompress;
   rv::RvDefaultTiffLzwCompress = rv::TiffLzwCompress;
 
+  rv::TRastrumIO* IO = RastrumView1->GetIO();
+  IO->OnProgress = [this](void*, int percent) {
+    if (!FSlideShow) SetProgress(percent);
+  };
+  IO->OnFinishWork = [this](void*) { SetProgress(0); };
+  UpdateFileStatusText();
+
   // The hand-off from later starts: held by the server until now.
   if (FServer) FServer->SetOnExecuteMacro([this](const QStringList& macro) { Ptv_MainExecuteMacro(macro); });
 
@@ -127,60 +179,438 @@ void TMainForm::FormCreate(const QStringList& arguments) {
 
   QString fileToOpen;
   for (const QString& arg : arguments) {
-    const QString suffix = QFileInfo(arg).suffix();
-    if (rv::RvIsKnownFormat(arg.toStdString())) {
+    const QFileInfo info(arg);
+    const QString suffix = info.suffix();
+    if (info.isDir()) {
+      // A folder opens as a tab of its own.
+      fileToOpen = arg;
+    } else if (rv::RvIsKnownFormat(arg.toStdString())) {
       fileToOpen = arg;
     } else if (!suffix.isEmpty()) {
       FHelpDlg->ShowUnsupportedFormat(arg);
       FHelpDlg->ShowModal();
     }
   }
-  if (!fileToOpen.isEmpty()) OpenPath(QFileInfo(fileToOpen).absoluteFilePath(), false);
+  if (!fileToOpen.isEmpty()) OpenFolderView(QFileInfo(fileToOpen).absoluteFilePath());
 }
 
-void TMainForm::ApplyBackground() {
-  const std::uint32_t rgb = platform::ColorToRGB(FSettings.BackgroundColor);
-  QPalette pal = centralWidget()->palette();
-  pal.setColor(QPalette::Window,
-               QColor(platform::GetRValue(rgb), platform::GetGValue(rgb), platform::GetBValue(rgb)));
-  centralWidget()->setPalette(pal);
-}
+void TMainForm::BuildControls() {
+  auto* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  setCentralWidget(central);
 
-void TMainForm::UpdateFileStatusText() {
-  QString caption = QStringLiteral("Pictrova by Halvenworth");
-  if (!FCurrentFilePath.isEmpty()) {
-    caption = QStringLiteral("Pictrova - ") + FCurrentFilePath;
-    if (FModified) caption += QLatin1Char('*');
+  ThumbPageControl = new QTabWidget(central);
+  ThumbPageControl->setObjectName(QStringLiteral("ThumbPageControl"));
+  ThumbPageControl->setDocumentMode(true);
+  ThumbPageControl->tabBar()->installEventFilter(this);
+  connect(ThumbPageControl, &QTabWidget::currentChanged, this, [this] { ThumbPageControlChange(); });
+  column->addWidget(ThumbPageControl);
+
+  SubMainPanel = new QWidget(central);
+  SubMainPanel->setObjectName(QStringLiteral("SubMainPanel"));
+  SubMainPanel->installEventFilter(this);
+  column->addWidget(SubMainPanel, 1);
+  RastrumView1 = new rv::TRastrumView(SubMainPanel);
+  RastrumView1->setObjectName(QStringLiteral("RastrumView1"));
+  RastrumView1->SetBorderStyle(rv::bsNone);
+  LblToOpen = new QLabel(QStringLiteral("Click here to open an image folder."), SubMainPanel);
+  LblToOpen->setObjectName(QStringLiteral("LblToOpen"));
+  LblToOpen->setAutoFillBackground(true);
+  LblToOpen->adjustSize();
+  LblToOpen->installEventFilter(this);
+  OpenBtnImage = new QLabel(SubMainPanel);
+  OpenBtnImage->setObjectName(QStringLiteral("OpenBtnImage"));
+  OpenBtnImage->setPixmap(style()->standardIcon(QStyle::SP_DirOpenIcon).pixmap(32, 32));
+  OpenBtnImage->resize(32, 32);
+  OpenBtnImage->installEventFilter(this);
+
+  BigControlPanel = new QWidget(central);
+  BigControlPanel->setObjectName(QStringLiteral("BigControlPanel"));
+  BigControlPanel->installEventFilter(this);
+  SmallControlPanel = new QWidget(BigControlPanel);
+  SmallControlPanel->setObjectName(QStringLiteral("SmallControlPanel"));
+  auto* buttons = new QHBoxLayout(SmallControlPanel);
+  buttons->setContentsMargins(2, 2, 2, 2);
+  buttons->setSpacing(2);
+  auto addButton = [&](const QString& text, const QString& tip, auto handler) {
+    auto* b = new QPushButton(text, SmallControlPanel);
+    b->setToolTip(tip);
+    b->setFocusPolicy(Qt::NoFocus);
+    connect(b, &QPushButton::clicked, this, handler);
+    buttons->addWidget(b);
+    return b;
+  };
+  SBtnOpen = addButton(QStringLiteral("Open"), QStringLiteral("Open Image Folder"), [this] { OpenImageFolder(); });
+  addButton(QStringLiteral("<"), QStringLiteral("Previous Image"), [this] {
+    if (FCurrentFolderView) FCurrentFolderView->ShowPreviousFile();
+  });
+  addButton(QStringLiteral(">"), QStringLiteral("Next Image"), [this] {
+    if (FCurrentFolderView) FCurrentFolderView->ShowNextFile();
+  });
+  SBtnAutoFit = addButton(QStringLiteral("Fit"), QStringLiteral("Auto-fit"), [this] { ToggleAutoFit(); });
+  SBtnAutoFit->setCheckable(true);
+  SBtnSave = addButton(QStringLiteral("Save"), QStringLiteral("Save"), [this] { SaveModifiedImage(); });
+  SBtnSave->setEnabled(false);
+  SmallControlPanel->adjustSize();
+  column->addWidget(BigControlPanel);
+
+  auto* status = new QStatusBar(this);
+  status->setSizeGripEnabled(true);
+  StatusBar1 = status;
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  for (int i = 0; i < 2; ++i) {
+    auto* panel = new QLabel(status);
+    panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+    status->addWidget(panel, i == 1 ? 1 : 0);
   }
-  setWindowTitle(caption);
+  ProgressBar1 = new QProgressBar(status);
+  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+  ProgressBar1->setTextVisible(false);
+  ProgressBar1->setMaximum(100);
+  ProgressBar1->setFixedWidth(150);
+  status->addPermanentWidget(ProgressBar1);
+  setStatusBar(status);
+
+  TabHackTimer = new QTimer(this);
+  TabHackTimer->setInterval(1);
+  TabHackTimer->setSingleShot(true);
+  connect(TabHackTimer, &QTimer::timeout, this, [this] { TabHackTimerTimer(); });
+  GifTimer = new QTimer(this);
+  connect(GifTimer, &QTimer::timeout, this, [this] { GifTimerTimer(); });
+  KeyCatcher = this;
 }
 
-void TMainForm::OpenPath(const QString& path, bool refresh) {
-  // A path that names no existing file does nothing.
-  QFileInfo info(path);
-  if (!info.exists() || !info.isFile()) return;
-  Q_UNUSED(refresh);
-  FCurrentFilePath = info.absoluteFilePath();
-  UpdateFileStatusText();
+void TMainForm::BuildMenus() {
+  File1 = menuBar()->addMenu(QStringLiteral("&File"));
+  OpenImageFolder1 = File1->addAction(QStringLiteral("Open Image Folder... [Ctrl+O]"), this, [this] { OpenImageFolder(); });
+  OpenRecent1 = File1->addMenu(QStringLiteral("Open Recent"));
+  File1->addSeparator();
+  CloseCurrentFolder1 = File1->addAction(QStringLiteral("Close Folder"), this, [this] {
+    if (FCurrentFolderView) FCurrentFolderView->close();
+  });
+  AdvancedFolderView1 = File1->addAction(QStringLiteral("Advanced Folder View"), this, [this] {
+    if (FCurrentFolderView) FCurrentFolderView->Undock();
+  });
+  File1->addSeparator();
+  SaveCtrlS1 = File1->addAction(QStringLiteral("Save [Ctrl+S]"), this, [this] { SaveModifiedImage(); });
+  File1->addSeparator();
+  File1->addAction(QStringLiteral("Exit"), this, [this] { close(); });
+
+  View1 = menuBar()->addMenu(QStringLiteral("&View"));
+  QMenu* controls = View1->addMenu(QStringLiteral("Controls"));
+  MainMenuVisible1 = controls->addAction(QStringLiteral("Main Menu"), this,
+                                         [this] { SetMainMenuVisible(!IsMainMenuVisible()); });
+  ThumbsVisible1 = controls->addAction(QStringLiteral("Thumbnail Filmstrip"), this,
+                                       [this] { SetThumbsVisible(!AreThumbsVisible()); });
+  NavVisible1 = controls->addAction(QStringLiteral("Tool Bar"), this, [this] { SetToolBarVisible(!IsToolBarVisible()); });
+  StatusVisible1 = controls->addAction(QStringLiteral("Status Bar"), this,
+                                       [this] { SetStatusBarVisible(!IsStatusBarVisible()); });
+  View1->addSeparator();
+  AutoFit1 = View1->addAction(QStringLiteral("Auto-fit"), this, [this] { ToggleAutoFit(); });
+  View1->addAction(QStringLiteral("Zoom In [+]"), this, [this] {
+    if (!CheckAutoFitForZoom()) ZoomBy(10);
+  });
+  View1->addAction(QStringLiteral("Zoom Out [-]"), this, [this] {
+    if (!CheckAutoFitForZoom()) ZoomBy(-10);
+  });
+  View1->addSeparator();
+  AnimateGif1 = View1->addAction(QStringLiteral("Animate GIFs"), this, [this] {
+    FSettings.AnimateGif = !FSettings.AnimateGif;
+    AnimateGif1->setChecked(FSettings.AnimateGif);
+    LoadImageIntoView();
+  });
+  AlphaChannel1 = View1->addAction(QStringLiteral("Transparency"), this, [this] {
+    FSettings.AlphaChannel = !FSettings.AlphaChannel;
+    AlphaChannel1->setChecked(FSettings.AlphaChannel);
+    RastrumView1->SetEnableAlphaChannel(FSettings.AlphaChannel);
+  });
+  for (QAction* a : {MainMenuVisible1, ThumbsVisible1, NavVisible1, StatusVisible1, AutoFit1, AnimateGif1, AlphaChannel1})
+    a->setCheckable(true);
+
+  Windows1 = menuBar()->addMenu(QStringLiteral("F&olders"));
+  Windows1->addAction(QStringLiteral("[Empty]"))->setEnabled(false);
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  help->addAction(QStringLiteral("About... [F1]"), this, [this] { ShowAboutBox(*FAboutDlg, FSlideShow); });
+
+  PopupMenu1 = new QMenu(this);
+  PopViewMainMenu1 = PopupMenu1->addAction(QStringLiteral("View Main Menu"), this, [this] { SetMainMenuVisible(true); });
+  PopViewToolBar1 = PopupMenu1->addAction(QStringLiteral("View Tool Bar"), this, [this] { SetToolBarVisible(true); });
+  PopShowSeparator1 = PopupMenu1->addSeparator();
+  PopupMenu1->addAction(QStringLiteral("Hide Thumbnail Filmstrip"), this, [this] { SetThumbsVisible(false); });
+  PopupMenu1->addAction(QStringLiteral("Hide Tool Bar"), this, [this] { SetToolBarVisible(false); });
+  RastrumView1->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(RastrumView1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& p) { PopupMenu1->popup(RastrumView1->mapToGlobal(p)); });
 }
+
+void TMainForm::PreparePictureView() {
+  rv::TRastrumView& view = *RastrumView1;
+  view.Blank();
+  view.SetZoom(100);
+  FAutoFit = true;
+  view.AutoFit = true;
+  view.SetSelectionColor1(platform::clBlack);
+  view.SetSelectionColor2(platform::clWhite);
+  view.SetSelectionGripStyle(platform::clBlack, platform::clWhite, platform::bsClear, 3, true);
+  view.OnImageChange = [this](void*) {
+    if (!FBusy && !FAcquiring) UpdateModifiedState();
+  };
+  SBtnAutoFit->setChecked(true);
+}
+
+void TMainForm::LoadTransitionSounds() {
+  // The waves travel with the program as resources; one that is missing
+  // leaves its sound silent.
+  for (int i = 1; i <= 10; ++i) {
+    QFile wave(QStringLiteral(":/wave/%1.wav").arg(QLatin1String(TransitionSoundNames[i])));
+    FTransitionSounds[i] = wave.open(QIODevice::ReadOnly) ? wave.readAll() : QByteArray();
+  }
+  FTransitionSounds[0].clear();
+}
+
+void TMainForm::ApplySettings() {
+  FMagnifyLevel = FSettings.MagnifyViewLevel;
+  SetBackgroundColor(FSettings.BackgroundColor);
+  RastrumView1->SetBackground(FSettings.BackgroundColor);
+  SetBackgroundStyle(FSettings.BackgroundStyle);
+  SetTransitionEffect(FSettings.ImageTransitionEffect);
+  SetTransitionSound(FSettings.ImageTransitionSound);
+  RastrumView1->SetEnableAlphaChannel(FSettings.AlphaChannel);
+  AnimateGif1->setChecked(FSettings.AnimateGif);
+  AlphaChannel1->setChecked(FSettings.AlphaChannel);
+  AutoFit1->setChecked(FAutoFit);
+}
+
+void TMainForm::ApplyControlVisibility() {
+  SetMainMenuVisible(IsMainMenuVisible());
+  SetThumbsVisible(AreThumbsVisible());
+  SetAdvancedListVisible(true);
+  SetToolBarVisible(IsToolBarVisible());
+  SetStatusBarVisible(IsStatusBarVisible());
+}
+
+// ---- Control visibility
+
+bool TMainForm::IsMainMenuVisible() const {
+  if (FFullScreen) return !FSlideShow && FSettings.FullScreenMenuVisible;
+  return FSettings.MenuVisible;
+}
+
+bool TMainForm::AreThumbsVisible() const {
+  if (FFullScreen) return !FSlideShow && FSettings.FullScreenThumbsVisible;
+  return FSettings.ThumbsVisible;
+}
+
+bool TMainForm::IsAdvancedListVisible() const {
+  if (FFullScreen) return !FSlideShow && FSettings.FullScreenListVisible;
+  return true;
+}
+
+bool TMainForm::IsToolBarVisible() const {
+  if (FFullScreen) return !FSlideShow && FSettings.FullScreenNavVisible;
+  return FSettings.NavVisible;
+}
+
+bool TMainForm::IsStatusBarVisible() const {
+  if (FFullScreen) return !FSlideShow && FSettings.FullScreenStatusVisible;
+  return FSettings.StatusVisible;
+}
+
+void TMainForm::CheckMenuPair(QAction* main, QAction* popup, bool checked) {
+  if (main) main->setChecked(checked);
+  if (popup) popup->setChecked(checked);
+}
+
+void TMainForm::UpdateMenuPopupItems() {
+  const bool menuShown = menuBar()->isVisibleTo(this);
+  const bool toolShown = BigControlPanel->height() > 0 && BigControlPanel->isVisibleTo(this);
+  PopViewMainMenu1->setVisible(!menuShown);
+  PopViewToolBar1->setVisible(!toolShown);
+  PopShowSeparator1->setVisible(!menuShown || !toolShown);
+}
+
+void TMainForm::SetMainMenuVisible(bool value) {
+  menuBar()->setVisible(value);
+  UpdateMenuPopupItems();
+  if (!FSlideShow) {
+    MainMenuVisible1->setChecked(value);
+    (FFullScreen ? FSettings.FullScreenMenuVisible : FSettings.MenuVisible) = value;
+  }
+}
+
+void TMainForm::SetThumbsVisible(bool value) {
+  if (value) {
+    ThumbPageControl->show();
+    if (FLastShownTab) {
+      const int index = ThumbPageControl->indexOf(FLastShownTab);
+      if (index >= 0) ThumbPageControl->setCurrentIndex(index);
+    }
+  } else {
+    FLastShownTab = ThumbPageControl->currentWidget();
+    ThumbPageControl->hide();
+  }
+  if (!FSlideShow) {
+    ThumbsVisible1->setChecked(value);
+    (FFullScreen ? FSettings.FullScreenThumbsVisible : FSettings.ThumbsVisible) = value;
+  }
+}
+
+void TMainForm::SetAdvancedListVisible(bool value) {
+  for (TFolderViewForm* view : FFolderViews)
+    if (view->Floating()) view->setVisible(value);
+  // Outside full screen the advanced windows are always shown; only the
+  // full-screen choice is kept.
+  if (!FSlideShow && FFullScreen) FSettings.FullScreenListVisible = value;
+}
+
+void TMainForm::SetToolBarVisible(bool value) {
+  BigControlPanel->setFixedHeight(value ? 33 : 0);
+  SmallControlPanel->setFixedHeight(value ? 31 : 0);
+  BigControlPanel->setVisible(value);
+  UpdateMenuPopupItems();
+  if (!FSlideShow) {
+    NavVisible1->setChecked(value);
+    (FFullScreen ? FSettings.FullScreenNavVisible : FSettings.NavVisible) = value;
+  }
+}
+
+void TMainForm::SetStatusBarVisible(bool value) {
+  StatusBar1->setFixedHeight(value ? 19 : 0);
+  StatusBar1->setVisible(value);
+  if (!FSlideShow) {
+    StatusVisible1->setChecked(value);
+    (FFullScreen ? FSettings.FullScreenStatusVisible : FSettings.StatusVisible) = value;
+  }
+}
+
+// ---- Appearance
+
+void TMainForm::SetBackgroundColor(platform::TColor color) {
+  FSettings.BackgroundColor = color;
+  if (color != RastrumView1->GetBackground()) RastrumView1->SetBackground(color);
+  const std::uint32_t rgb = platform::ColorToRGB(color);
+  QPalette pal = LblToOpen->palette();
+  pal.setColor(QPalette::Window, QColor(platform::GetRValue(rgb), platform::GetGValue(rgb), platform::GetBValue(rgb)));
+  pal.setColor(QPalette::WindowText, color == 0 ? Qt::white : Qt::black);
+  LblToOpen->setPalette(pal);
+  QPalette panel = SubMainPanel->palette();
+  panel.setColor(QPalette::Window, pal.color(QPalette::Window));
+  SubMainPanel->setPalette(panel);
+  SubMainPanel->setAutoFillBackground(true);
+}
+
+void TMainForm::SetBackgroundStyle(int style) {
+  FSettings.BackgroundStyle = style;
+  if (style >= rv::rvbsSolid && style <= rv::rvbsCropShadow)
+    RastrumView1->SetBackgroundStyle(static_cast<rv::TRvBackgroundStyle>(style));
+  ZoomBy(0);
+}
+
+void TMainForm::SetTransitionEffect(int effect) { FSettings.ImageTransitionEffect = effect; }
+
+void TMainForm::SetTransitionSound(int number) {
+  if (number < 0 || number > 10) return;
+  FTransitionSounds[0] = number == 0 ? QByteArray() : FTransitionSounds[number];
+  FSettings.ImageTransitionSound = number;
+}
+
+int TMainForm::TransitionSoundNumber() const { return FSettings.ImageTransitionSound; }
+
+// ---- Layout reactions
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize) {
+    if (watched == SubMainPanel) SubMainPanelResize();
+    if (watched == BigControlPanel) {
+      const int left = std::max(0, (BigControlPanel->width() - SmallControlPanel->width()) / 2);
+      SmallControlPanel->move(left, 1);
+    }
+  } else if (event->type() == QEvent::MouseButtonPress) {
+    if ((watched == LblToOpen || watched == OpenBtnImage) && !HasImage()) {
+      OpenImageFolder();
+      return true;
+    }
+    if (watched == ThumbPageControl->tabBar()) QTimer::singleShot(0, this, [this] { ThumbPageControlChange(); });
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::SubMainPanelResize() {
+  RastrumView1->setGeometry(SubMainPanel->rect());
+  const int midX = SubMainPanel->width() / 2;
+  const int midY = SubMainPanel->height() / 2;
+  LblToOpen->move(std::max(0, midX - LblToOpen->width() / 2), std::max(0, midY - LblToOpen->height() - 5));
+  OpenBtnImage->move(std::max(0, midX - OpenBtnImage->width() / 2), std::max(0, midY + 5));
+  ZoomBy(0);
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  ZoomBy(0);
+}
+
+// ---- Hand-off
 
 void TMainForm::Ptv_MainExecuteMacro(const QStringList& macro) {
   if (macro.size() == 1 && macro[0] == QLatin1String("EXIT")) {
     close();
     return;
   }
-  if (!macro.isEmpty()) OpenPath(macro[0], false);
+  if (!macro.isEmpty()) {
+    const QFileInfo info(macro[0]);
+    if (info.isDir()) {
+      // A folder handed over opens as a tab, or its open tab is selected.
+      const std::string folder = info.absoluteFilePath().toStdString();
+      TFolderViewForm* open = nullptr;
+      for (TFolderViewForm* view : FFolderViews)
+        if (view->GetFolderPath() == folder) open = view;
+      if (open && !open->Floating()) ThumbPageControl->setCurrentWidget(open->parentWidget());
+      if (!open) OpenFolderView(info.absoluteFilePath());
+    } else {
+      OpenPath(macro[0], false);
+    }
+  }
   if (isMinimized()) showNormal();
   raise();
   activateWindow();
 }
 
+// ---- Close and destruction
+
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (!FSettingsWritten) {
     FSettingsWritten = true;
-    FSettings.Write();
+    FormClose();
   }
   event->accept();
+}
+
+void TMainForm::FormClose() {
+  QuerySaveModified();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  hide();
+  FClosing = true;
+  for (auto it = FFolderViews.rbegin(); it != FFolderViews.rend(); ++it) (*it)->CloseFolderViewNoPrompt();
+  CleanWorkFolder();
+  FSettings.Write();
+  QApplication::restoreOverrideCursor();
+}
+
+void TMainForm::FormDestroy() {
+  if (FDestroyed) return;
+  FDestroyed = true;
+  FClosing = true;
+  GifTimer->stop();
+  // The folder views go first: each stops and waits for its thread while
+  // the window they report to still exists.
+  while (!FLiveViews.empty()) delete FLiveViews.back();
+  FCurrentFolderView = nullptr;
+  FOtherWindows.clear();
+  FAboutDlg.reset();
+  FHelpDlg.reset();
+  for (QByteArray& sound : FTransitionSounds) sound.clear();
 }
 
 } // namespace app

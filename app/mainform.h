@@ -1,21 +1,38 @@
-// The application's main window: its state, settings and the server side of
-// the single-instance hand-off. Folder tabs, the picture view and the
-// commands are added to this frame by their own units.
+// The application's main window: the picture view with its road from file to
+// screen, the folder tabs with their menus, control visibility, settings at
+// creation and close, and the server side of the single-instance hand-off.
 #pragma once
 
 #include "platform/colors.h"
 
 #include <QMainWindow>
+#include <QPoint>
+#include <QPointer>
 #include <QStringList>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTimer;
 
 namespace platform {
 class TDdeServerConv;
+}
+namespace rv {
+class TRastrumView;
 }
 
 namespace app {
 
 class TAboutDlg;
+class TFolderViewForm;
 class THelpDlg;
 
 // The values kept under the settings key, read once at creation and written
@@ -50,9 +67,13 @@ struct TMainSettings {
   int FileMruMaxItems = 20;
 
   void Read();
+  // In the order the window's close writes them.
   void Write() const;
   bool operator==(const TMainSettings&) const = default;
 };
+
+// The names of the transition sounds' waves, 1 to 10 (0 stands for none).
+extern const char* const TransitionSoundNames[11];
 
 class TMainForm : public QMainWindow {
 public:
@@ -61,34 +82,234 @@ public:
   TMainForm(const QStringList& arguments, platform::TDdeServerConv* server, QWidget* parent = nullptr);
   ~TMainForm() override;
 
+  // ---- Start-up and hand-off
   void Ptv_MainExecuteMacro(const QStringList& macro);
+
+  // ---- Folder views and tabs
+  void OpenFolderView(const QString& path);
   void OpenPath(const QString& path, bool refresh);
+  void OpenImageFolder();
+  void FolderViewClosed(TFolderViewForm* view);
+  void AddFoldersMenuItem(QWidget* window, const QString& caption);
+  void RemoveFoldersMenuItem(QWidget* window);
+  void RebuildRecentFoldersMenu();
+  void AddRecentFolder(const QString& folder);
+  const QStringList& RecentFolders() const { return FRecentFolders; }
+  void RecentFolderClick(QAction* item);
+  bool ValidateFolder(const QString& path);
+  void UpdateFolderTabHeight(QWidget* removing);
+  void TabHackTimerTimer();
+  // Puts a floating (or new) folder view into a new tab sheet.
+  void DockFolderView(TFolderViewForm* view);
+  // Tab captions follow their views; sheets left empty go.
+  void FolderTabsChanged();
+  // A folder view's destruction: it leaves every list of the window.
+  void FolderViewDestroyed(TFolderViewForm* view);
+  void PreviousFolderTab();
+  void NextFolderTab();
+  const std::vector<TFolderViewForm*>& FolderViews() const { return FFolderViews; }
+  TFolderViewForm* CurrentFolderView() const { return FCurrentFolderView; }
+  void SetCurrentFolderView(TFolderViewForm* view) { FCurrentFolderView = view; }
+  // Whether the pictures the user steps through come from the film strip:
+  // shown, or its tab row not in use at all.
+  bool ThumbsShownOrHidden() const;
+
+  // ---- Control visibility
+  bool IsMainMenuVisible() const;
+  bool AreThumbsVisible() const;
+  bool IsAdvancedListVisible() const;
+  bool IsToolBarVisible() const;
+  bool IsStatusBarVisible() const;
+  void SetMainMenuVisible(bool value);
+  void SetThumbsVisible(bool value);
+  void SetAdvancedListVisible(bool value);
+  void SetToolBarVisible(bool value);
+  void SetStatusBarVisible(bool value);
+  bool FullScreen() const { return FFullScreen; }
+  bool SlideShowRunning() const { return FSlideShow; }
+
+  // ---- Appearance
+  void SetBackgroundColor(platform::TColor color);
+  void SetBackgroundStyle(int style);
+  void SetTransitionEffect(int effect);
+  void SetTransitionSound(int number);
+  int TransitionSoundNumber() const;
+
+  // ---- Copy and cut between folder views
+  void RememberFilesForCopy(const std::string& folder, const std::vector<std::string>& names);
+  void RememberFilesForMove(const std::string& folder, const std::vector<std::string>& names);
+  bool PasteRememberedFiles(TFolderViewForm* target);
+  void NotifyFolderViews(bool afterPaste, const std::string& sourceFolder, const std::string& targetFolder);
+  const std::vector<std::string>& RememberedFiles() const { return FRememberedFiles; }
+  int RememberMode() const { return FRememberMode; }
+
+  // ---- The picture
+  void ShowImageFile(TFolderViewForm* view, const std::string& name);
+  void ReloadImage();
+  void ClearPictureView();
+  void LoadImageIntoView();
+  void UpdateModifiedState();
+  // True: the modified picture was saved under another name, which is now
+  // shown; the caller stops.
+  bool QuerySaveModified();
+  void SaveModifiedImage();
+  bool SaveImageAs();
+  void UpdateFileStatusText();
+  void SetZoomPercent(double percent);
+  void ZoomBy(double step);
+  void ZoomToFit();
+  void ToggleAutoFit();
+  bool CheckAutoFitForZoom();
+  void GifTimerTimer();
+  bool IsImageModified() const { return FModified; }
+  bool HasImage() const;
+  bool IsNewImage() const { return FIsNewImage; }
+  bool OnlyRotated() const { return FOnlyRotated; }
+  bool DontAskToSave() const { return FDontAskToSave; }
+  bool AutoFit() const { return FAutoFit; }
+  // Set by a folder view around its step back to the previous picture.
+  bool SteppingBackwards = false;
+  bool Closing() const { return FClosing; }
+  QString CurrentFilePath() const { return FCurrentFilePath; }
+  QString CurrentFileName() const { return FCurrentFileName; }
+  // A rename of the shown file or its folder: the shown names follow.
+  void SetCurrentFileNames(const QString& name, const QString& path);
+  bool Modified() const { return FModified; }
+  // Marks the picture changed the way an edit does (the tool box and the
+  // commands edit through the view's processing component).
+  void SetOnlyRotated(bool value) { FOnlyRotated = value; }
+
+  // The save-as dialog's part of SaveImageAs: answers the modal result and,
+  // for OK, the target and whether the saved file is to be opened. Unset:
+  // the dialog is not there and the answer is Cancel.
+  std::function<int(const QString& current, QString& target, bool& openSaved)> SaveAsPrompt;
+  // The open-folder dialog: answers the modal result and, for OK, the
+  // chosen path. Set when the dialog exists.
+  std::function<int(QString& chosen)> OpenFolderPrompt;
+  // A recent folder that no longer exists was dropped; the open-folder
+  // dialog drops it from its list too.
+  std::function<void(const QString& folder)> OnFolderDropped;
+  // Played at every picture shown (the sound layer plays in-memory waves);
+  // unset, nothing plays.
+  static std::function<void(const QByteArray& wave)> PlayWave;
+
+  // ---- Progress of loads
+  void SetProgressMax(int max);
+  void SetProgress(int position);
+  int ProgressPosition() const;
+  QString StatusPanelText(int panel) const;
+  void SetStatusPanelText(int panel, const QString& text);
 
   const TMainSettings& Settings() const { return FSettings; }
-  QString CurrentFilePath() const { return FCurrentFilePath; }
-  bool Modified() const { return FModified; }
-  void UpdateFileStatusText();
+  TMainSettings& MutableSettings() { return FSettings; }
+
+  // Components, by their form names.
+  QMenu* File1 = nullptr;
+  QMenu* OpenRecent1 = nullptr;
+  QMenu* View1 = nullptr;
+  QMenu* Windows1 = nullptr;
+  QAction* OpenImageFolder1 = nullptr;
+  QAction* CloseCurrentFolder1 = nullptr;
+  QAction* AdvancedFolderView1 = nullptr;
+  QAction* SaveCtrlS1 = nullptr;
+  QAction* MainMenuVisible1 = nullptr;
+  QAction* ThumbsVisible1 = nullptr;
+  QAction* NavVisible1 = nullptr;
+  QAction* StatusVisible1 = nullptr;
+  QAction* AutoFit1 = nullptr;
+  QAction* AnimateGif1 = nullptr;
+  QAction* AlphaChannel1 = nullptr;
+  QMenu* PopupMenu1 = nullptr;
+  QAction* PopViewMainMenu1 = nullptr;
+  QAction* PopViewToolBar1 = nullptr;
+  QAction* PopShowSeparator1 = nullptr;
+  QTabWidget* ThumbPageControl = nullptr;
+  QWidget* SubMainPanel = nullptr;
+  rv::TRastrumView* RastrumView1 = nullptr;
+  QWidget* BigControlPanel = nullptr;
+  QWidget* SmallControlPanel = nullptr;
+  QPushButton* SBtnOpen = nullptr;
+  QPushButton* SBtnSave = nullptr;
+  QPushButton* SBtnAutoFit = nullptr;
+  QWidget* StatusBar1 = nullptr;
+  QLabel* LblToOpen = nullptr;
+  QLabel* OpenBtnImage = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+  QTimer* TabHackTimer = nullptr;
+  QTimer* GifTimer = nullptr;
+  // The key catcher: the control that takes the keys while no dialog is up.
+  QWidget* KeyCatcher = nullptr;
 
 protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   void FormCreate(const QStringList& arguments);
-  void ApplyBackground();
+  void FormClose();
+  void FormDestroy();
+  void BuildMenus();
+  void BuildControls();
+  void PreparePictureView();
+  void LoadTransitionSounds();
+  void ApplySettings();
+  void ApplyControlVisibility();
+  void ThumbPageControlChange();
+  void SubMainPanelResize();
+  void StatusBarResize();
+  void UpdateCommandStates();
+  void FoldersMenuClick(QAction* item);
+  void CheckMenuPair(QAction* main, QAction* popup, bool checked);
+  void UpdateMenuPopupItems();
+  bool LoadFileIntoView(const std::string& path);
+  void PlayTransitionSound();
+  void DrawGifFrame(int index, bool transparent);
+  void ShowLoadError(TFolderViewForm* view, const std::string& name, const QString& message);
+  QString LoadErrorText(const std::string& name) const;
+  void BeginWaitCursor();
+  void EndWaitCursor();
 
   platform::TDdeServerConv* FServer;
   // Made without owner at creation, freed with the main window.
   std::unique_ptr<THelpDlg> FHelpDlg;
   std::unique_ptr<TAboutDlg> FAboutDlg;
   TMainSettings FSettings;
+  QString FCurrentFileName;
   QString FCurrentFilePath;
+  TFolderViewForm* FCurrentFolderView = nullptr;
+  std::vector<TFolderViewForm*> FFolderViews;
+  // Every folder view not yet destroyed, closed ones waiting for their
+  // deferred deletion included.
+  std::vector<TFolderViewForm*> FLiveViews;
+  std::vector<QWidget*> FOtherWindows;
+  QWidget* FLastShownTab = nullptr;
   bool FModified = false;
+  bool FDontAskToSave = false;
+  bool FOnlyRotated = true;
+  bool FIsNewImage = false;
+  bool FAutoFit = true;
+  bool FBusy = false;
+  bool FAcquiring = false;
+  bool FClosing = false;
   bool FSlideShow = false;
+  bool FFullScreen = false;
+  bool FInAutoFitCheck = false;
   int FMagnifyLevel = 2;
   QPoint FLastMousePos{-99, -99};
-  QStringList FRememberedFiles;
+  std::vector<std::string> FRememberedFiles;
+  QStringList FRecentFolders;
   int FRememberMode = 0;
+  int FGifFrameIndex = -1;
+  QImage FGifCanvas;
+  // 0 the chosen one, 1 to 10 the named waves; empty when missing.
+  QByteArray FTransitionSounds[11];
+  int FWaitCursorDepth = 0;
   bool FSettingsWritten = false;
+  bool FDestroyed = false;
 };
+
+// The window that holds the application together (set while it exists).
+extern TMainForm* MainForm;
 
 } // namespace app

@@ -2,7 +2,9 @@
 
 #include "app/filetypes.h"
 #include "app/mainform.h"
+#include "app/newfolderdlg.h"
 #include "app/notificationdlg.h"
+#include "app/renamedlg.h"
 #include "platform/application.h"
 #include "platform/singleinstance.h"
 
@@ -19,8 +21,9 @@ QString SecondInstanceMacro(const QStringList& arguments) {
   const QString last = arguments.back();
   if (last == QLatin1String("EXIT")) return last;
   QFileInfo info(last);
-  // The running instance has another working folder: hand it an absolute path.
-  if (info.exists() && info.isFile()) return info.absoluteFilePath();
+  // The running instance has another working folder: hand it an absolute
+  // path. A folder goes too: the running instance opens it as a tab.
+  if (info.exists() && (info.isFile() || info.isDir())) return info.absoluteFilePath();
   return QString();
 }
 
@@ -89,7 +92,10 @@ int ProgramEntry(int argc, char** argv) {
 
   int result = 0;
   {
+    // The forms of start-up, in their order; only the main window shows.
     TMainForm mainForm(args, &server);
+    TRenameDlg renameDlg;
+    TNewFolderDlg newFolderDlg;
     TNotificationDlg notificationDlg;
     mainForm.show();
     result = app.exec();

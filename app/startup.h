@@ -14,7 +14,7 @@ inline constexpr const char* ApplicationTitle = "Pictrova 3";
 int ProgramEntry(int argc, char** argv);
 
 // What a second instance sends for its arguments: "EXIT", the absolute path
-// of an existing file, or the empty macro.
+// of an existing file or folder, or the empty macro.
 QString SecondInstanceMacro(const QStringList& arguments);
 
 } // namespace app

@@ -2,9 +2,11 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "image/io/lzwhooks.h"
+#include "apptestenv.h"
 #include "support/tempfolder.h"
 
 #include <QFile>
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace app;
@@ -20,26 +22,23 @@ TEST(SecondInstance, SendsExitAnAbsoluteExistingFileOrNothing) {
   EXPECT_EQ(SecondInstanceMacro({"-install"}), "");
   EXPECT_EQ(SecondInstanceMacro({"/shell", f.fileName()}), f.fileName());
   EXPECT_EQ(SecondInstanceMacro({temp.QPath() + "/missing.jpg"}), "");
-  EXPECT_EQ(SecondInstanceMacro({temp.QPath()}), ""); // a folder is no file
+  EXPECT_EQ(SecondInstanceMacro({temp.QPath()}), temp.QPath()); // a folder opens as a tab
 
   QDir::setCurrent(temp.QPath());
   EXPECT_EQ(SecondInstanceMacro({"shot.jpg"}), f.fileName());
 }
 
 TEST(MainWindow, MacroOpensAPathOrClosesTheWindow) {
-  testing_support::TTempFolder temp;
-  platform::SetKeyStoreFolder(temp.Path());
-  QFile f(temp.QPath() + "/a.png");
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.close();
+  apptest::TAppEnv env;
+  const QString file = QString::fromStdString(env.Picture("a.png"));
   {
     TMainForm form({}, nullptr);
     EXPECT_EQ(form.windowTitle(), "Pictrova by Halvenworth");
-    form.Ptv_MainExecuteMacro({f.fileName()});
-    EXPECT_EQ(form.CurrentFilePath(), f.fileName());
-    EXPECT_EQ(form.windowTitle(), "Pictrova - " + f.fileName());
-    form.Ptv_MainExecuteMacro({temp.QPath() + "/none.png"});
-    EXPECT_EQ(form.CurrentFilePath(), f.fileName());
+    form.Ptv_MainExecuteMacro({file});
+    EXPECT_EQ(form.CurrentFilePath(), file);
+    EXPECT_EQ(form.windowTitle(), "Pictrova - " + file);
+    form.Ptv_MainExecuteMacro({env.QFolder() + "/none.png"});
+    EXPECT_EQ(form.CurrentFilePath(), file);
     form.show();
     form.Ptv_MainExecuteMacro({"EXIT"});
     EXPECT_FALSE(form.isVisible());
@@ -48,23 +47,38 @@ TEST(MainWindow, MacroOpensAPathOrClosesTheWindow) {
   platform::TRegistry reg;
   ASSERT_TRUE(reg.OpenKey(SettingsKey, false));
   EXPECT_EQ(reg.ReadString("SlideShowInterval"), "5000");
-  platform::SetKeyStoreFolder("");
 }
 
-TEST(MainWindow, APictureOnTheCommandLineIsOpened) {
-  testing_support::TTempFolder temp;
-  platform::SetKeyStoreFolder(temp.Path());
-  QFile f(temp.QPath() + "/b.JPEG");
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.close();
-  TMainForm form({"/shell", f.fileName()}, nullptr);
-  EXPECT_EQ(form.CurrentFilePath(), f.fileName());
-  platform::SetKeyStoreFolder("");
+TEST(MainWindow, WhatTheCommandLineOpens) {
+  apptest::TAppEnv env;
+  const QString picture = QString::fromStdString(env.Picture("b.JPEG"));
+  env.Picture("a.png");
+  std::ofstream(env.File("notes.txt")) << "x";
+  struct TCase {
+    QStringList Arguments;
+    QString Shown;
+    int Views;
+    int Unsupported;
+  };
+  const TCase Cases[] = {
+      {{"/shell", picture}, picture, 1, 0},
+      // A folder opens as a tab showing its first picture.
+      {{env.QFolder()}, env.QFolder() + "/a.png", 1, 0},
+      // A later picture replaces an earlier one; other files are reported.
+      {{env.QFolder() + "/notes.txt", env.QFolder() + "/a.png", picture}, picture, 1, 1},
+      {{"/shell"}, QString(), 0, 0},
+  };
+  for (const TCase& c : Cases) {
+    env.HelpShown = 0;
+    TMainForm form(c.Arguments, nullptr);
+    EXPECT_EQ(form.CurrentFilePath(), c.Shown) << c.Arguments.join(' ').toStdString();
+    EXPECT_EQ(static_cast<int>(form.FolderViews().size()), c.Views);
+    EXPECT_EQ(env.HelpShown, c.Unsupported);
+  }
 }
 
 TEST(MainWindow, CreationInstallsTheFourLzwCoders) {
-  testing_support::TTempFolder temp;
-  platform::SetKeyStoreFolder(temp.Path());
+  apptest::TAppEnv env;
   rv::RvDefaultGifLzwDecompress = nullptr;
   rv::RvDefaultGifLzwCompress = nullptr;
   rv::RvDefaultTiffLzwDecompress = nullptr;
@@ -74,5 +88,4 @@ TEST(MainWindow, CreationInstallsTheFourLzwCoders) {
   EXPECT_NE(rv::RvDefaultGifLzwCompress, nullptr);
   EXPECT_NE(rv::RvDefaultTiffLzwDecompress, nullptr);
   EXPECT_NE(rv::RvDefaultTiffLzwCompress, nullptr);
-  platform::SetKeyStoreFolder("");
 }

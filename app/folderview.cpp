@@ -1,0 +1,1021 @@
+#include "app/folderview.h"
+
+#include "app/genutil.h"
+#include "app/helpdlg.h"
+#include "app/loadthread.h"
+#include "app/mainform.h"
+#include "app/notificationdlg.h"
+#include "app/pictureutil.h"
+#include "controls/support/wnutils/wnshfileop.h"
+#include "image/io/rastrumio.h"
+#include "image/io/rvknownformat.h"
+#include "shell/sxnotify.h"
+#include "shell/sxshellitems.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace app {
+
+namespace {
+
+constexpr int ThumbViewHeight = 80;
+constexpr int FilmStripImageHeight = 10;
+constexpr int QuickButtonWidth = 16;
+constexpr int ThumbScrollBarHeight = 16;
+// Incremental refreshes compare at most this many files per call.
+constexpr int RefreshChunk = 200;
+// Progress is reported every this many files while a folder is listed.
+constexpr int ProgressStep = 256;
+
+std::int64_t MSecs(const struct statx_timestamp& T) { return std::int64_t(T.tv_sec) * 1000 + T.tv_nsec / 1000000; }
+
+std::string WithoutTrailingDelimiter(std::string Path) {
+  while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
+  return Path;
+}
+
+QIcon IconOfItem(const std::string& Path) {
+  try {
+    auto Item = sx::TSxShellItem::CreateFromPath(Path);
+    if (const QIcon* Icon = Item->GetSmallIcon(); Icon && !Icon->isNull()) return *Icon;
+  } catch (...) {
+  }
+  return QIcon();
+}
+
+} // namespace
+
+TScannedFile FromStatx(const std::string& Name, const struct statx& Info) {
+  TScannedFile File;
+  File.Name = Name;
+  File.Size = static_cast<std::int64_t>(Info.stx_size);
+  File.Modified = MSecs(Info.stx_mtime);
+  // Without a birth time the last status change stands in for it.
+  File.Created = MSecs((Info.stx_mask & STATX_BTIME) ? Info.stx_btime : Info.stx_ctime);
+  return File;
+}
+
+bool ReadScannedFile(const std::string& Folder, const std::string& Name, TScannedFile& File) {
+  struct statx Info;
+  const std::string Path = JoinPath(Folder, Name);
+  if (::statx(AT_FDCWD, Path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &Info) != 0) return false;
+  if (!S_ISREG(Info.stx_mode)) return false;
+  File = FromStatx(Name, Info);
+  return true;
+}
+
+std::vector<TScannedFile> ScanPictureFiles(const std::string& Folder) {
+  std::vector<TScannedFile> Files;
+  DIR* Dir = ::opendir(Folder.c_str());
+  if (!Dir) return Files;
+  const int Fd = ::dirfd(Dir);
+  while (const dirent* Entry = ::readdir(Dir)) {
+    if (Entry->d_type != DT_REG && Entry->d_type != DT_UNKNOWN && Entry->d_type != DT_LNK) continue;
+    if (!rv::RvIsKnownFormat(Entry->d_name)) continue;
+    struct statx Info;
+    if (::statx(Fd, Entry->d_name, AT_STATX_DONT_SYNC, STATX_BASIC_STATS | STATX_BTIME, &Info) != 0) continue;
+    if (!S_ISREG(Info.stx_mode)) continue;
+    Files.push_back(FromStatx(Entry->d_name, Info));
+  }
+  ::closedir(Dir);
+  return Files;
+}
+
+QImage FilmStripPicture(int Width, int Height, int ViewX, int HighlightLeft, int HighlightRight) {
+  QImage Picture(std::max(Width, 1), std::max(Height, 1), QImage::Format_RGB32);
+  Picture.fill(Qt::black);
+  QPainter P(&Picture);
+  P.setPen(Qt::NoPen);
+  const int Phase = -(ViewX % 10);
+  for (int K = -1; 10 * K + Phase <= Width; ++K) {
+    const int Left = 10 * K + 1 + Phase;
+    const int Right = 10 * K + 8 + Phase;
+    const bool Over = HighlightRight > HighlightLeft && Right > HighlightLeft && Left < HighlightRight;
+    P.setBrush(Over ? QColor(0x80, 0x80, 0x80) : QColor(0xFF, 0xFF, 0xFF));
+    P.drawRoundedRect(QRectF(Left, 2, Right - Left, Height - 4), 1.5, 1.5);
+  }
+  return Picture;
+}
+
+TFolderViewForm::TFolderViewForm(TMainForm* Owner)
+    : QMainWindow(Owner, Qt::Widget), FOwner(Owner), FRows(std::make_unique<TFolderRows>()) {
+  setObjectName(QStringLiteral("FolderViewForm"));
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  FormCreate();
+}
+
+TFolderViewForm::~TFolderViewForm() {
+  FClosing = true;
+  SxShellNotify->SetActive(false);
+  if (FLoadThread) {
+    FLoadThread->Stop();
+    // Waiting serves the thread's pending synchronised calls, which return
+    // at once now that it is stopped.
+    FLoadThread->WaitFor();
+    FLoadThread.reset();
+  }
+  if (FOwner) {
+    FOwner->FolderViewDestroyed(this);
+    if (!FOwner->Closing()) FOwner->UpdateFolderTabHeight(this);
+  }
+}
+
+void TFolderViewForm::FormCreate() {
+  FSortAscending = true;
+  FRows->IconOf = [this](int Index) {
+    return Index >= 0 && Index < static_cast<int>(FShellIconList.size()) ? FShellIconList[std::size_t(Index)]
+                                                                           : QIcon();
+  };
+  auto* Central = new QWidget(this);
+  auto* Layout = new QVBoxLayout(Central);
+  Layout->setContentsMargins(0, 0, 0, 0);
+  Layout->setSpacing(0);
+  setCentralWidget(Central);
+  BuildFilmStrip();
+  BuildList();
+  Layout->addWidget(LargeFilmPanel);
+  Layout->addWidget(ImageView);
+  BuildMenus();
+  StatusBar1 = new QStatusBar(this);
+  StatusPanel0 = new QLabel(StatusBar1);
+  StatusPanel1 = new QLabel(StatusBar1);
+  StatusBar1->addWidget(StatusPanel0, 1);
+  StatusBar1->addWidget(StatusPanel1, 1);
+  setStatusBar(StatusBar1);
+
+  FileOpDelayTimer = new QTimer(this);
+  FileOpDelayTimer->setInterval(1);
+  FileOpDelayTimer->setSingleShot(true);
+  connect(FileOpDelayTimer, &QTimer::timeout, this, [this] {
+    if (!FClosing) RefreshFolder(1, false);
+  });
+  BindNotifications();
+  WnSHFileOperator = std::make_unique<wn::TWnSHFileOperation>();
+  FWasFloating = Floating();
+  ApplyFolderViewLayout();
+  DrawFilmStripHoles(-1, -1, true);
+}
+
+void TFolderViewForm::BuildFilmStrip() {
+  LargeFilmPanel = new QWidget(this);
+  LargeFilmPanel->setObjectName(QStringLiteral("LargeFilmPanel"));
+  LargeFilmPanel->setAutoFillBackground(true);
+  QPalette Black = LargeFilmPanel->palette();
+  Black.setColor(QPalette::Window, Qt::black);
+  LargeFilmPanel->setPalette(Black);
+  LargeFilmPanel->setFixedHeight(FilmStripHeight());
+
+  TopFilmImage = new QLabel(LargeFilmPanel);
+  BotFilmImage = new QLabel(LargeFilmPanel);
+  ThumbView = new QWidget(LargeFilmPanel);
+  ThumbView->setObjectName(QStringLiteral("ThumbView"));
+  ThumbView->setAutoFillBackground(true);
+  ThumbView->setPalette(Black);
+  ThumbScrollBar = new QScrollBar(Qt::Horizontal, LargeFilmPanel);
+  SBtnQuickLeft = new QToolButton(LargeFilmPanel);
+  SBtnQuickLeft->setText(QStringLiteral("<"));
+  SBtnQuickRight = new QToolButton(LargeFilmPanel);
+  SBtnQuickRight->setText(QStringLiteral(">"));
+  LargeFilmPanel->installEventFilter(this);
+  FilmPanelResized();
+}
+
+int TFolderViewForm::FilmStripHeight() const {
+  return FilmStripImageHeight + ThumbViewHeight + FilmStripImageHeight + ThumbScrollBarHeight;
+}
+
+void TFolderViewForm::FilmPanelResized() {
+  const int Width = std::max(0, LargeFilmPanel->width() - 2 * QuickButtonWidth);
+  const int Height = FilmStripHeight();
+  SBtnQuickLeft->setGeometry(0, 0, QuickButtonWidth, Height);
+  SBtnQuickRight->setGeometry(QuickButtonWidth + Width, 0, QuickButtonWidth, Height);
+  int Top = 0;
+  TopFilmImage->setGeometry(QuickButtonWidth, Top, Width, FilmStripImageHeight);
+  Top += FilmStripImageHeight;
+  ThumbView->setGeometry(QuickButtonWidth, Top, Width, ThumbViewHeight);
+  Top += ThumbViewHeight;
+  BotFilmImage->setGeometry(QuickButtonWidth, Top, Width, FilmStripImageHeight);
+  Top += FilmStripImageHeight;
+  ThumbScrollBar->setGeometry(QuickButtonWidth, Top, Width, ThumbScrollBarHeight);
+  DrawFilmStripHoles(FStripLeft, FStripRight, true);
+}
+
+void TFolderViewForm::DrawFilmStripHoles(int ThumbLeft, int ThumbRight, bool Force) {
+  const int ViewX = 0;
+  const int Phase = ViewX % 10;
+  if (!Force && ThumbLeft == FStripLeft && ThumbRight == FStripRight && Phase == FStripViewX) return;
+  FStripLeft = ThumbLeft;
+  FStripRight = ThumbRight;
+  FStripViewX = Phase;
+  const QPixmap Strip = QPixmap::fromImage(
+      FilmStripPicture(TopFilmImage->width(), FilmStripImageHeight, ViewX, ThumbLeft, ThumbRight));
+  TopFilmImage->setPixmap(Strip);
+  BotFilmImage->setPixmap(Strip);
+}
+
+void TFolderViewForm::BuildList() {
+  ImageView = new QStackedWidget(this);
+  ImageView->setObjectName(QStringLiteral("ImageView"));
+  ImageDetails = new QTreeView(ImageView);
+  ImageDetails->setModel(FRows.get());
+  ImageDetails->setRootIsDecorated(false);
+  ImageDetails->setUniformRowHeights(true);
+  ImageDetails->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  ImageDetails->setSelectionBehavior(QAbstractItemView::SelectRows);
+  ImageDetails->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ImageDetails->setAllColumnsShowFocus(true);
+  ImageDetails->header()->setSectionsClickable(true);
+  ImageDetails->header()->setStretchLastSection(false);
+  static const int Widths[FolderColumnCount] = {200, 80, 140, 140, 90, 140};
+  for (int C = 0; C < FolderColumnCount; ++C) ImageDetails->setColumnWidth(C, Widths[C]);
+  connect(ImageDetails->header(), &QHeaderView::sectionClicked, this,
+          [this](int Column) { ImageViewColumnClick(Column); });
+  ImageList = new QListView(ImageView);
+  ImageList->setModel(FRows.get());
+  ImageList->setSelectionModel(ImageDetails->selectionModel());
+  ImageList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  ImageList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ImageList->setUniformItemSizes(true);
+  ImageView->addWidget(ImageList);
+  ImageView->addWidget(ImageDetails);
+  ImageView->setCurrentWidget(ImageDetails);
+  connect(ImageDetails->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { ListSelectionChanged(); });
+  ImageDetails->setContextMenuPolicy(Qt::CustomContextMenu);
+  ImageList->setContextMenuPolicy(Qt::CustomContextMenu);
+  auto Popup = [this](const QPoint&) {
+    if (ThumbMenu) ThumbMenu->popup(QCursor::pos());
+  };
+  connect(ImageDetails, &QWidget::customContextMenuRequested, this, Popup);
+  connect(ImageList, &QWidget::customContextMenuRequested, this, Popup);
+}
+
+void TFolderViewForm::SetListStyle(int Style) {
+  FListStyle = Style;
+  if (Style == 2) {
+    ImageView->setCurrentWidget(ImageDetails);
+  } else {
+    ImageList->setViewMode(QListView::ListMode);
+    ImageList->setFlow(Style == 0 ? QListView::LeftToRight : QListView::TopToBottom);
+    ImageList->setWrapping(true);
+    ImageList->setResizeMode(QListView::Adjust);
+    ImageView->setCurrentWidget(ImageList);
+  }
+  SmallIcons1->setChecked(Style == 0);
+  List1->setChecked(Style == 1);
+  Details1->setChecked(Style == 2);
+}
+
+void TFolderViewForm::BuildMenus() {
+  QMenu* File = menuBar()->addMenu(QStringLiteral("&File"));
+  Dock1 = File->addAction(QStringLiteral("Return to Filmstrip"), this, [this] { Dock(); });
+  CloseFolder1 = File->addAction(QStringLiteral("Close Folder"), this, [this] { close(); });
+  QMenu* View = menuBar()->addMenu(QStringLiteral("&View"));
+  SmallIcons1 = View->addAction(QStringLiteral("Small Icons"), this, [this] { SetListStyle(0); });
+  List1 = View->addAction(QStringLiteral("List"), this, [this] { SetListStyle(1); });
+  Details1 = View->addAction(QStringLiteral("Details"), this, [this] { SetListStyle(2); });
+  for (QAction* A : {SmallIcons1, List1, Details1}) A->setCheckable(true);
+  Details1->setChecked(true);
+
+  ThumbMenu = new QMenu(this);
+  Rename1 = ThumbMenu->addAction(QStringLiteral("Rename... [Ctrl+ENTER]"));
+  Delete1 = ThumbMenu->addAction(QStringLiteral("Delete Image(s) [Del]"));
+  Email1 = ThumbMenu->addAction(QStringLiteral("Email Image(s) [Ctrl+E]"));
+  Copy1 = ThumbMenu->addAction(QStringLiteral("Copy Image(s) [Ctrl+C]"));
+  Cut1 = ThumbMenu->addAction(QStringLiteral("Cut Image(s) [Ctrl+X]"));
+  Paste1 = ThumbMenu->addAction(QStringLiteral("Paste Image(s) [Ctrl+V]"));
+  Paste1->setEnabled(false);
+  SelectAll1 = ThumbMenu->addAction(QStringLiteral("Select All [Ctrl+A]"), this, [this] { SelectAllFiles(); });
+  Refresh1 = ThumbMenu->addAction(QStringLiteral("Refresh [Shift+F5]"), this, [this] { RefreshFolderWithWaitCursor(); });
+  ThumbDock1 = ThumbMenu->addAction(QStringLiteral("Return to Filmstrip"), this, [this] { Dock(); });
+  ThumbAdvanced1 = ThumbMenu->addAction(QStringLiteral("Advanced Folder View"), this, [this] { Undock(); });
+  ThumbClose1 = ThumbMenu->addAction(QStringLiteral("Close Folder"), this, [this] { close(); });
+  AdvancedFolderView1 = ThumbAdvanced1;
+}
+
+void TFolderViewForm::BindNotifications() {
+  SxShellNotify = std::make_unique<sx::TSxShellNotification>();
+  auto PathOf = [](sx::TSxShellItem* Item) { return Item ? Item->Path : std::string(); };
+  SxShellNotify->OnFileCreate = [this, PathOf](sx::TSyComponent*, sx::TSxShellItem* I) { FileCreated(PathOf(I)); };
+  SxShellNotify->OnFileDelete = [this, PathOf](sx::TSyComponent*, sx::TSxShellItem* I, sx::TSxShellItem*) {
+    FileDeleted(PathOf(I));
+  };
+  SxShellNotify->OnFileRename = [this, PathOf](sx::TSyComponent*, sx::TSxShellItem* A, sx::TSxShellItem* B) {
+    FileRenamed(PathOf(A), PathOf(B));
+  };
+  SxShellNotify->OnFileChange = [this, PathOf](sx::TSyComponent*, sx::TSxShellItem* I) { FileChanged(PathOf(I)); };
+  SxShellNotify->OnFolderRename = [this, PathOf](sx::TSyComponent*, sx::TSxShellItem* A, sx::TSxShellItem* B) {
+    FolderRenamed(PathOf(A), PathOf(B));
+  };
+  SxShellNotify->OnFolderChange = [this, PathOf](sx::TSyComponent*, sx::TSxShellItem* I) {
+    FolderChanged(PathOf(I));
+  };
+  SxShellNotify->OnFolderDelete = [this, PathOf](sx::TSyComponent*, sx::TSxShellItem* I) {
+    FolderDeleted(PathOf(I));
+  };
+}
+
+// ---- Folder and listing
+
+void TFolderViewForm::SetFolderPath(const std::string& Path) {
+  const bool Changed = Path != FFolderPath;
+  FFolderPath = Path;
+  const std::string Trimmed = WithoutTrailingDelimiter(Path);
+  const std::size_t Slash = Trimmed.rfind('/');
+  // The root keeps its delimiter.
+  FFolderName = Trimmed == "/" ? Trimmed : (Slash == std::string::npos ? Trimmed : Trimmed.substr(Slash + 1));
+  setWindowTitle(QString::fromStdString(Floating() ? FFolderPath : FFolderName));
+  if (FOwner) FOwner->FolderTabsChanged();
+  if (Changed && FOwner && FOwner->CurrentFolderView() == this && !FOwner->CurrentFileName().isEmpty())
+    FOwner->SetCurrentFileNames(FOwner->CurrentFileName(),
+                                QString::fromStdString(JoinPath(FFolderPath, FOwner->CurrentFileName().toStdString())));
+  if (Changed && SxShellNotify->Active()) SxShellNotify->SetWatchFolder(WithoutTrailingDelimiter(FFolderPath));
+}
+
+void TFolderViewForm::LoadFolder(const std::string& Path) {
+  FTotalFileSize = 0;
+  std::error_code Error;
+  std::string Folder = Path, FilePart;
+  if (!std::filesystem::is_directory(Path, Error)) {
+    const std::size_t Slash = Path.rfind('/');
+    Folder = Slash == std::string::npos ? std::string() : Path.substr(0, Slash == 0 ? 1 : Slash);
+    FilePart = Slash == std::string::npos ? Path : Path.substr(Slash + 1);
+  }
+  SetFolderPath(Folder);
+
+  std::vector<TScannedFile> Files = ScanPictureFiles(FFolderPath);
+  std::vector<std::string> Collected;
+  Collected.reserve(Files.size());
+  for (const TScannedFile& F : Files) Collected.push_back(F.Name);
+  const std::vector<int> Order = SortedNameOrder(Collected);
+
+  if (FOwner) {
+    FOwner->SetProgressMax(static_cast<int>(Files.size()));
+    FOwner->SetProgress(0);
+  }
+  // The whole folder goes in as one batch: one insertion for the list and
+  // one for the strip, instead of a layout per file.
+  std::vector<TFolderRow> NewRows;
+  std::vector<std::string> NewNames;
+  NewRows.reserve(Files.size());
+  NewNames.reserve(Files.size());
+  for (std::size_t I = 0; I < Order.size(); ++I) {
+    const TScannedFile& F = Files[static_cast<std::size_t>(Order[I])];
+    if (!FNameSet.insert(F.Name).second) continue;
+    TFolderRow Row;
+    Row.Name = F.Name;
+    Row.Size = F.Size;
+    Row.Modified = F.Modified;
+    Row.Created = F.Created;
+    Row.IconIndex = GetFileIconIndex(F.Name);
+    FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(F.Size, 0));
+    FNames.push_back(F.Name);
+    NewNames.push_back(F.Name);
+    NewRows.push_back(std::move(Row));
+    if (FOwner && (I + 1) % ProgressStep == 0) FOwner->SetProgress(static_cast<int>(I + 1));
+  }
+  FRows->Append(std::move(NewRows));
+  ThumbAppend(NewNames);
+
+  if (!FNames.empty()) {
+    std::string Selected = FNames.front();
+    if (!FilePart.empty() && FilePart != "/" && FNameSet.count(FilePart)) Selected = FilePart;
+    FSelectedNames = {Selected};
+  }
+  DrawFilmStripHoles(FStripLeft, FStripRight, true);
+  if (FOwner) FOwner->SetProgress(0);
+  UpdateSelectionStatus();
+  SyncSelection(true);
+  StartLoadThread();
+  SxShellNotify->SetWatchFolder(WithoutTrailingDelimiter(FFolderPath));
+  SxShellNotify->SetActive(true);
+}
+
+void TFolderViewForm::StartLoadThread() {
+  FLoadThread = std::make_unique<TLoadThread>(true);
+  FLoadThread->View = this;
+  FLoadThread->SetActive(true);
+  FLoadThread->Resume();
+}
+
+int TFolderViewForm::GetFileIconIndex(const std::string& Name) {
+  const std::string Ext = LowerFileExt(Name);
+  if (Ext != ".ico" && rv::RvIsKnownFormat(Name)) {
+    for (std::size_t I = 0; I < FIconExts.size(); ++I)
+      if (FIconExts[I] == Ext) return FIconIndexes[I];
+  }
+  const QIcon Icon = IconOfItem(JoinPath(FFolderPath, Name));
+  if (Icon.isNull()) return -1;
+  FShellIconList.push_back(Icon);
+  const int Index = static_cast<int>(FShellIconList.size()) - 1;
+  FIconExts.push_back(Ext);
+  FIconIndexes.push_back(Index);
+  return Index;
+}
+
+bool TFolderViewForm::AddFileItem(const TScannedFile& File, bool Select) {
+  if (FNameSet.count(File.Name)) return false;
+  FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(File.Size, 0));
+  FNames.push_back(File.Name);
+  FNameSet.insert(File.Name);
+  ThumbAppend({File.Name});
+  TFolderRow Row;
+  Row.Name = File.Name;
+  Row.Size = File.Size;
+  Row.Modified = File.Modified;
+  Row.Created = File.Created;
+  Row.IconIndex = GetFileIconIndex(File.Name);
+  FRows->Append({std::move(Row)});
+  if (Select) {
+    if (FSelectedNames.empty()) {
+      FSelectedNames = {File.Name};
+      UpdateSelectionStatus();
+    }
+    SyncSelection(true);
+  }
+  DrawFilmStripHoles(FStripLeft, FStripRight, true);
+  return true;
+}
+
+bool TFolderViewForm::AddFileByName(const std::string& Name, bool Select) {
+  TScannedFile File;
+  if (!ReadScannedFile(FFolderPath, Name, File)) return false;
+  return AddFileItem(File, Select);
+}
+
+int TFolderViewForm::IndexOfName(const std::string& Name) const {
+  const auto Found = std::find(FNames.begin(), FNames.end(), Name);
+  return Found == FNames.end() ? -1 : static_cast<int>(Found - FNames.begin());
+}
+
+void TFolderViewForm::DropFile(std::size_t Index) {
+  const std::string Name = FNames[Index];
+  const int Row = FRows->IndexOf(Name);
+  if (Row >= 0) {
+    FTotalFileSize -= std::min<std::uint64_t>(FTotalFileSize,
+                                              static_cast<std::uint64_t>(std::max<std::int64_t>(FRows->Row(Row).Size, 0)));
+    FRows->Remove(Row);
+  }
+  ThumbDelete(static_cast<int>(Index));
+  FNames.erase(FNames.begin() + static_cast<std::ptrdiff_t>(Index));
+  FNameSet.erase(Name);
+}
+
+void TFolderViewForm::RemoveFileItem(const std::string& Name, bool DeleteFile, std::string& Result, bool Select) {
+  const int Index = IndexOfName(Name);
+  if (Index < 0) return;
+  if (DeleteFile && !DeleteFiles({Name})) {
+    Result = "-";
+    return;
+  }
+  const auto Sel = std::find(FSelectedNames.begin(), FSelectedNames.end(), Name);
+  const bool WasSelected = Sel != FSelectedNames.end();
+  if (WasSelected) FSelectedNames.erase(Sel);
+  DropFile(static_cast<std::size_t>(Index));
+  // The file that took the removed one's place is selected, so that the
+  // caller can go on with it.
+  if (Select && WasSelected && FSelectedNames.empty() && !FNames.empty())
+    FSelectedNames = {FNames[std::min<std::size_t>(static_cast<std::size_t>(Index), FNames.size() - 1)]};
+  DrawFilmStripHoles(FStripLeft, FStripRight, true);
+  UpdateSelectionStatus();
+  SyncSelection(false);
+  Result = FSelectedNames.empty() ? std::string() : FSelectedNames.front();
+}
+
+bool TFolderViewForm::DeleteFiles(const std::vector<std::string>& Names) {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  wn::TWnSHFileOperation& Operation = *WnSHFileOperator;
+  Operation.Operation = wn::foDelete;
+  Operation.Owner = window();
+  Operation.SourceFiles.clear();
+  Operation.DestFiles.clear();
+  for (const std::string& N : Names) Operation.SourceFiles.push_back(JoinPath(FFolderPath, N));
+  bool Result = false;
+  try {
+    Result = Operation.Execute();
+  } catch (...) {
+    QApplication::restoreOverrideCursor();
+    throw;
+  }
+  QApplication::restoreOverrideCursor();
+  return Result;
+}
+
+void TFolderViewForm::UpdateFileItem(int Row, std::int64_t Size, std::int64_t Modified) {
+  if (Row < 0 || Row >= FRows->Count()) return;
+  TFolderRow& R = FRows->Row(Row);
+  if (!FNameSet.count(R.Name)) return;
+  FTotalFileSize = FTotalFileSize - static_cast<std::uint64_t>(std::max<std::int64_t>(R.Size, 0)) +
+                   static_cast<std::uint64_t>(std::max<std::int64_t>(Size, 0));
+  R.Size = Size;
+  R.Modified = Modified;
+  rv::TRastrumIO Reader;
+  Reader.Params().Width = 0;
+  Reader.Params().Height = 0;
+  Reader.ParamsFromFile(JoinPath(FFolderPath, R.Name));
+  R.DetailsDone = true;
+  R.Width = R.Height = R.Bits = -1;
+  if (!Reader.Aborting && Reader.Params().Width > 0 && Reader.Params().Height > 0) {
+    R.Width = Reader.Params().Width;
+    R.Height = Reader.Params().Height;
+    R.Bits = Reader.Params().BitsPerSample * Reader.Params().SamplesPerPixel;
+  }
+  R.Skipped = false;
+  FRows->RowChanged(Row);
+  ThumbReload(IndexOfName(R.Name));
+}
+
+void TFolderViewForm::FlagFileSkipped(const std::string& Name) {
+  const int Row = FRows->IndexOf(Name);
+  if (Row < 0) return;
+  FRows->Row(Row).Skipped = true;
+  FRows->RowChanged(Row);
+}
+
+void TFolderViewForm::RenameFileItem(const std::string& OldName, const std::string& NewName, bool KeepRow) {
+  if (FOwner && FOwner->CurrentFolderView() == this &&
+      FOwner->CurrentFileName() == QString::fromStdString(OldName))
+    FOwner->SetCurrentFileNames(QString::fromStdString(NewName),
+                                QString::fromStdString(JoinPath(FFolderPath, NewName)));
+  const int Index = IndexOfName(OldName);
+  if (Index < 0) return;
+  FNames[static_cast<std::size_t>(Index)] = NewName;
+  FNameSet.erase(OldName);
+  FNameSet.insert(NewName);
+  std::replace(FSelectedNames.begin(), FSelectedNames.end(), OldName, NewName);
+  ThumbRename(Index, NewName);
+  const int Row = FRows->IndexOf(OldName);
+  if (Row >= 0) {
+    if (KeepRow) {
+      // The list has taken the caption already; only the index follows.
+      FRows->Rename(Row, NewName);
+    } else {
+      FRows->Rename(Row, NewName);
+    }
+    FRows->Row(Row).IconIndex = GetFileIconIndex(NewName);
+  }
+}
+
+void TFolderViewForm::RefreshFolder(int Mode, bool Incremental) {
+  const int ResumeAt = Incremental ? FRefreshResumeRow : 0;
+  FRefreshResumeRow = 0;
+  std::vector<TScannedFile> Files = ScanPictureFiles(FFolderPath);
+  std::vector<std::string> Scanned;
+  Scanned.reserve(Files.size());
+  for (const TScannedFile& F : Files) Scanned.push_back(F.Name);
+  const std::vector<int> Order = SortedNameOrder(Scanned);
+  std::unordered_set<std::string> ScannedSet(Scanned.begin(), Scanned.end());
+
+  const std::string FirstSelected = FSelectedNames.empty() ? std::string() : FSelectedNames.front();
+  const int FirstSelectedIndex = FirstSelected.empty() ? -1 : IndexOfName(FirstSelected);
+  bool AddedOrRemoved = false;
+  if (Mode == 1 || Mode == 3) {
+    for (std::size_t I = FNames.size(); I-- > 0;) {
+      if (ScannedSet.count(FNames[I])) continue;
+      const std::string Name = FNames[I];
+      FSelectedNames.erase(std::remove(FSelectedNames.begin(), FSelectedNames.end(), Name), FSelectedNames.end());
+      DropFile(I);
+      AddedOrRemoved = true;
+    }
+  }
+  if (Mode == 0 || Mode == 3) {
+    for (int I : Order) {
+      const TScannedFile& F = Files[static_cast<std::size_t>(I)];
+      if (FNameSet.count(F.Name)) continue;
+      AddFileItem(F, Mode == 0);
+      AddedOrRemoved = true;
+    }
+  }
+  if (Mode == 2 || Mode == 3) {
+    int Examined = 0;
+    for (std::size_t K = static_cast<std::size_t>(std::max(ResumeAt, 0)); K < Order.size(); ++K) {
+      if (Incremental && ++Examined > RefreshChunk) {
+        FRefreshResumeRow = static_cast<int>(K);
+        break;
+      }
+      const TScannedFile& F = Files[static_cast<std::size_t>(Order[K])];
+      const int Row = FRows->IndexOf(F.Name);
+      if (Row < 0) continue;
+      if (FolderDateTimeText(FRows->Row(Row).Modified) != FolderDateTimeText(F.Modified) ||
+          FRows->Row(Row).Size != F.Size)
+        UpdateFileItem(Row, F.Size, F.Modified);
+    }
+  }
+  if (AddedOrRemoved) {
+    DrawFilmStripHoles(FStripLeft, FStripRight, true);
+    if (FSelectedNames.empty() && !FNames.empty() && FirstSelectedIndex >= 0) {
+      const std::size_t At = std::min<std::size_t>(static_cast<std::size_t>(FirstSelectedIndex), FNames.size() - 1);
+      FSelectedNames = {FNames[At]};
+    }
+    UpdateSelectionStatus();
+    SyncSelection(false);
+  }
+}
+
+void TFolderViewForm::RefreshFolderWithWaitCursor() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  RefreshFolder(3, false);
+  QApplication::restoreOverrideCursor();
+}
+
+// ---- Selection
+
+void TFolderViewForm::SelectSingleFile(const std::string& Name) {
+  FSelectedNames = {Name};
+  UpdateSelectionStatus();
+}
+
+void TFolderViewForm::AddToSelection(const std::string& Name) {
+  if (std::find(FSelectedNames.begin(), FSelectedNames.end(), Name) == FSelectedNames.end())
+    FSelectedNames.push_back(Name);
+  UpdateSelectionStatus();
+}
+
+void TFolderViewForm::RemoveFromSelection(const std::string& Name) {
+  FSelectedNames.erase(std::remove(FSelectedNames.begin(), FSelectedNames.end(), Name), FSelectedNames.end());
+  UpdateSelectionStatus();
+}
+
+void TFolderViewForm::SelectAllFiles() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  FSelectedNames = FNames;
+  SyncSelection(true);
+  UpdateSelectionStatus();
+  QApplication::restoreOverrideCursor();
+}
+
+void TFolderViewForm::SelectAndShowFile(const std::string& Name) {
+  if (!FNameSet.count(Name)) return;
+  SelectSingleFile(Name);
+  SyncSelection(true);
+}
+
+void TFolderViewForm::ShowNextFile() {
+  if (FNames.empty()) return;
+  int Index = FSelectedNames.empty() ? -1 : IndexOfName(FSelectedNames.front());
+  Index = (Index < 0 || Index + 1 >= static_cast<int>(FNames.size())) ? 0 : Index + 1;
+  SelectSingleFile(FNames[static_cast<std::size_t>(Index)]);
+  SyncSelection(true);
+}
+
+void TFolderViewForm::ShowPreviousFile() {
+  if (FNames.empty()) return;
+  int Index = FSelectedNames.empty() ? -1 : IndexOfName(FSelectedNames.front());
+  Index = Index <= 0 ? static_cast<int>(FNames.size()) - 1 : Index - 1;
+  SelectSingleFile(FNames[static_cast<std::size_t>(Index)]);
+  if (FOwner) FOwner->SteppingBackwards = true;
+  SyncSelection(true);
+  if (FOwner) FOwner->SteppingBackwards = false;
+}
+
+void TFolderViewForm::ShowFirstFile() {
+  if (FNames.empty()) return;
+  SelectSingleFile(FNames.front());
+  SyncSelection(true);
+}
+
+void TFolderViewForm::ShowLastFile() {
+  if (FNames.empty()) return;
+  SelectSingleFile(FNames.back());
+  SyncSelection(true);
+}
+
+void TFolderViewForm::SelectRowsFromNames() {
+  QItemSelection Selection;
+  for (const std::string& N : FSelectedNames) {
+    const int Row = FRows->IndexOf(N);
+    if (Row >= 0) Selection.select(FRows->index(Row, 0), FRows->index(Row, FolderColumnCount - 1));
+  }
+  QItemSelectionModel* Model = ImageDetails->selectionModel();
+  Model->select(Selection, QItemSelectionModel::ClearAndSelect);
+  if (!FSelectedNames.empty()) {
+    const int Row = FRows->IndexOf(FSelectedNames.front());
+    if (Row >= 0) Model->setCurrentIndex(FRows->index(Row, 0), QItemSelectionModel::NoUpdate);
+  }
+}
+
+void TFolderViewForm::SyncSelection(bool ShowFile) {
+  FSelectingFromView = true;
+  std::vector<int> Thumbs;
+  Thumbs.reserve(FSelectedNames.size());
+  for (const std::string& N : FSelectedNames)
+    if (const int I = IndexOfName(N); I >= 0) Thumbs.push_back(I);
+  ThumbSelect(Thumbs);
+  SelectRowsFromNames();
+  FSelectingFromView = false;
+  if (ShowFile) ShowFirstSelected();
+}
+
+void TFolderViewForm::ShowFirstSelected() {
+  if (!FOwner) return;
+  if (!FSelectedNames.empty()) {
+    if (!FOwner->ThumbsShownOrHidden()) return;
+    const QString Path = QString::fromStdString(JoinPath(FFolderPath, FSelectedNames.front()));
+    if (Path == FOwner->CurrentFilePath() && FOwner->CurrentFolderView() == this) return;
+    if (FOwner->QuerySaveModified()) return;
+    FOwner->ShowImageFile(this, FSelectedNames.front());
+  } else {
+    FOwner->SetCurrentFolderView(this);
+    FOwner->ClearPictureView();
+  }
+}
+
+void TFolderViewForm::ListSelectionChanged() {
+  if (FSelectingFromView || FClosing) return;
+  std::vector<std::string> Selected;
+  const QModelIndexList Rows = ImageDetails->selectionModel()->selectedRows();
+  // The current row first: it is the one shown.
+  const QModelIndex Current = ImageDetails->selectionModel()->currentIndex();
+  if (Current.isValid() && ImageDetails->selectionModel()->isRowSelected(Current.row(), QModelIndex()))
+    Selected.push_back(FRows->Row(Current.row()).Name);
+  for (const QModelIndex& I : Rows) {
+    const std::string& N = FRows->Row(I.row()).Name;
+    if (Selected.empty() || N != Selected.front()) Selected.push_back(N);
+  }
+  FSelectedNames = Selected;
+  UpdateSelectionStatus();
+  FSelectingFromView = true;
+  std::vector<int> Thumbs;
+  for (const std::string& N : FSelectedNames)
+    if (const int I = IndexOfName(N); I >= 0) Thumbs.push_back(I);
+  ThumbSelect(Thumbs);
+  FSelectingFromView = false;
+  ShowFirstSelected();
+}
+
+void TFolderViewForm::UpdateSelectionStatus() {
+  const std::size_t Count = FSelectedNames.size();
+  Rename1->setEnabled(Count == 1);
+  for (QAction* A : {Delete1, Email1, Copy1, Cut1}) A->setEnabled(Count >= 1);
+  const bool One = Count == 1;
+  Delete1->setText(One ? QStringLiteral("Delete Image [Del]") : QStringLiteral("Delete Images [Del]"));
+  Email1->setText(One ? QStringLiteral("Email Image [Ctrl+E]") : QStringLiteral("Email Images [Ctrl+E]"));
+  Copy1->setText(One ? QStringLiteral("Copy Image [Ctrl+C]") : QStringLiteral("Copy Images [Ctrl+C]"));
+  Cut1->setText(One ? QStringLiteral("Cut Image [Ctrl+X]") : QStringLiteral("Cut Images [Ctrl+X]"));
+  StatusPanel0->setText(QStringLiteral("%1 Images File(s) (").arg(FNames.size()) +
+                        QString::fromStdString(FormatByteSize(FTotalFileSize)) + QLatin1Char(')'));
+  const int Row = One ? FRows->IndexOf(FSelectedNames.front()) : -1;
+  if (One && Row >= 0) {
+    const TFolderRow& R = FRows->Row(Row);
+    StatusPanel1->setText(QStringLiteral("Type: %1 (%2)").arg(FRows->SubItem(R, 1), FRows->SubItem(R, 0)));
+  } else {
+    StatusPanel1->setText(QStringLiteral("%1 Images File(s) Selected").arg(Count));
+  }
+}
+
+QString TFolderViewForm::StatusText(int Panel) const {
+  return Panel == 0 ? StatusPanel0->text() : StatusPanel1->text();
+}
+
+void TFolderViewForm::UpdatePasteMenu(bool Enabled, const std::vector<std::string>& Files, bool CutMode) {
+  Paste1->setEnabled(Enabled);
+  Paste1->setText(Files.size() == 1 ? QStringLiteral("Paste Image [Ctrl+V]") : QStringLiteral("Paste Images [Ctrl+V]"));
+  FCutPaths = Files;
+  FCutMode = CutMode && Enabled;
+  const std::unordered_set<std::string> Cut(Files.begin(), Files.end());
+  for (int I = 0; I < FRows->Count(); ++I) {
+    TFolderRow& R = FRows->Row(I);
+    const bool Ghosted = FCutMode && Cut.count(JoinPath(FFolderPath, R.Name)) > 0;
+    if (R.Cut != Ghosted) {
+      R.Cut = Ghosted;
+      FRows->RowChanged(I);
+    }
+  }
+}
+
+void TFolderViewForm::StartFileOpDelay() { FileOpDelayTimer->start(); }
+
+// ---- Sorting
+
+void TFolderViewForm::ImageViewColumnClick(int Column) {
+  if (Column == FSortColumn && FSortAscending) {
+    FSortAscending = false;
+  } else {
+    FSortColumn = Column;
+    FSortAscending = true;
+  }
+  FLastSortColumn = Column;
+  FRows->SortByColumn(FSortColumn, FSortAscending);
+  ImageDetails->header()->setSortIndicatorShown(true);
+  ImageDetails->header()->setSortIndicator(FSortColumn, FSortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+// ---- Docking and layout
+
+void TFolderViewForm::Dock() {
+  if (!Floating() || !FOwner) return;
+  FOwner->DockFolderView(this);
+  ApplyFolderViewLayout();
+}
+
+void TFolderViewForm::Undock() {
+  if (Floating()) return;
+  QWidget* Sheet = parentWidget();
+  const QRect Screen =
+      QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry() : QRect(0, 0, 800, 600);
+  setParent(FOwner, Qt::Window);
+  if (Sheet && FOwner) FOwner->FolderTabsChanged();
+  resize(std::min(640, Screen.width()), std::min(480, Screen.height()));
+  move(Screen.center() - rect().center());
+  ApplyFolderViewLayout();
+  ScrollSelectedRowIntoView();
+}
+
+void TFolderViewForm::ScrollSelectedRowIntoView() {
+  if (FSelectedNames.empty()) return;
+  const int Row = FRows->IndexOf(FSelectedNames.front());
+  if (Row >= 0) ImageDetails->scrollTo(FRows->index(Row, 0), QAbstractItemView::EnsureVisible);
+}
+
+void TFolderViewForm::ApplyFolderViewLayout() {
+  const bool Float = Floating();
+  FWasFloating = Float;
+  StatusBar1->setVisible(Float);
+  LargeFilmPanel->setVisible(!Float);
+  ImageView->setVisible(Float);
+  menuBar()->setVisible(Float);
+  Dock1->setVisible(Float);
+  ThumbDock1->setVisible(Float);
+  ThumbAdvanced1->setVisible(!Float);
+  setWindowTitle(QString::fromStdString(Float ? FFolderPath : FFolderName));
+  if (FOwner) FOwner->UpdateFolderTabHeight(nullptr);
+  if (Float) {
+    if (FOwner && FOwner->IsAdvancedListVisible()) show();
+  } else {
+    show();
+  }
+}
+
+// ---- Events
+
+bool TFolderViewForm::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == LargeFilmPanel && Event->type() == QEvent::Resize) FilmPanelResized();
+  return QMainWindow::eventFilter(Watched, Event);
+}
+
+void TFolderViewForm::showEvent(QShowEvent* Event) {
+  QMainWindow::showEvent(Event);
+  if (!FClosing && FWasFloating != Floating()) ApplyFolderViewLayout();
+}
+
+void TFolderViewForm::closeEvent(QCloseEvent* Event) {
+  if (FClosing) {
+    Event->accept();
+    return;
+  }
+  if (Floating() && !FNoClosePrompt && ReadPromptFlag("ShowCloseFolderPrompt") && NotificationDlg &&
+      NotificationDlg->PromptCloseFolder() != 1) {
+    Event->ignore();
+    return;
+  }
+  FClosing = true;
+  if (FLoadThread) FLoadThread->Stop();
+  SxShellNotify->SetActive(false);
+  Event->accept();
+  if (FOwner && !FOwner->Closing()) FOwner->FolderViewClosed(this);
+  hide();
+  deleteLater();
+}
+
+void TFolderViewForm::CloseFolderViewNoPrompt() {
+  FNoClosePrompt = true;
+  close();
+}
+
+void TFolderViewForm::keyPressEvent(QKeyEvent* Event) {
+  const Qt::KeyboardModifiers Mods = Event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+  if (Mods == Qt::ControlModifier && Event->key() == Qt::Key_A) {
+    SelectAllFiles();
+    return;
+  }
+  if (Mods == Qt::ShiftModifier && Event->key() == Qt::Key_F5) {
+    RefreshFolderWithWaitCursor();
+    return;
+  }
+  QMainWindow::keyPressEvent(Event);
+}
+
+// ---- Change notification
+
+std::string TFolderViewForm::FileNameOf(const std::string& Path, bool& InFolder) const {
+  const std::size_t Slash = Path.rfind('/');
+  const std::string Folder = Slash == std::string::npos ? std::string() : Path.substr(0, Slash == 0 ? 1 : Slash);
+  InFolder = WithoutTrailingDelimiter(Folder) == WithoutTrailingDelimiter(FFolderPath);
+  return Slash == std::string::npos ? Path : Path.substr(Slash + 1);
+}
+
+void TFolderViewForm::FileCreated(const std::string& Path) {
+  if (FClosing) return;
+  bool InFolder = false;
+  const std::string Name = FileNameOf(Path, InFolder);
+  std::error_code Error;
+  if (!InFolder || !std::filesystem::is_regular_file(Path, Error) || !rv::RvIsKnownFormat(Name)) return;
+  if (FNameSet.count(Name)) return;
+  AddFileByName(Name, false);
+  RefreshFolder(0, false);
+}
+
+void TFolderViewForm::FileDeleted(const std::string& Path) {
+  if (FClosing) return;
+  bool InFolder = false;
+  const std::string Name = FileNameOf(Path, InFolder);
+  if (!InFolder || !FNameSet.count(Name) || !rv::RvIsKnownFormat(Name)) return;
+  std::string Next;
+  RemoveFileItem(Name, false, Next, true);
+  RefreshFolder(1, false);
+}
+
+void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string& NewPath) {
+  if (FClosing) return;
+  bool OldIn = false, NewIn = false;
+  const std::string OldName = FileNameOf(OldPath, OldIn);
+  const std::string NewName = FileNameOf(NewPath, NewIn);
+  const bool OldKnown = rv::RvIsKnownFormat(OldName), NewKnown = rv::RvIsKnownFormat(NewName);
+  if (OldIn && NewIn) {
+    if (OldKnown && NewKnown && FNameSet.count(OldName)) {
+      RenameFileItem(OldName, NewName, false);
+    } else if (NewKnown) {
+      AddFileByName(NewName, false);
+      RefreshFolder(0, false);
+    } else if (FNameSet.count(OldName)) {
+      // Renamed to a type that is no picture: it leaves the view.
+      FileDeleted(OldPath);
+    }
+  } else if (NewIn && NewKnown) {
+    AddFileByName(NewName, false);
+    RefreshFolder(0, false);
+  } else if (OldIn && OldKnown) {
+    FileDeleted(OldPath);
+  }
+}
+
+void TFolderViewForm::FileChanged(const std::string& Path) {
+  if (FClosing) return;
+  bool InFolder = false;
+  const std::string Name = FileNameOf(Path, InFolder);
+  if (!InFolder) return;
+  const int Row = FRows->IndexOf(Name);
+  TScannedFile File;
+  if (Row >= 0 && ReadScannedFile(FFolderPath, Name, File)) UpdateFileItem(Row, File.Size, File.Modified);
+}
+
+void TFolderViewForm::FolderRenamed(const std::string& OldPath, const std::string& NewPath) {
+  if (FClosing) return;
+  if (WithoutTrailingDelimiter(OldPath) != WithoutTrailingDelimiter(FFolderPath)) return;
+  // A folder given with its trailing delimiter keeps it.
+  const bool Trailing = !FFolderPath.empty() && FFolderPath.back() == '/' && FFolderPath.size() > 1;
+  SetFolderPath(Trailing ? WithoutTrailingDelimiter(NewPath) + '/' : WithoutTrailingDelimiter(NewPath));
+}
+
+void TFolderViewForm::FolderChanged(const std::string& Path) {
+  if (FClosing) return;
+  if (WithoutTrailingDelimiter(Path) == WithoutTrailingDelimiter(FFolderPath)) RefreshFolder(3, false);
+}
+
+void TFolderViewForm::FolderDeleted(const std::string& Path) {
+  if (FClosing) return;
+  if (WithoutTrailingDelimiter(Path) != WithoutTrailingDelimiter(FFolderPath)) return;
+  const bool OfferSave = FOwner && FOwner->CurrentFolderView() == this && FOwner->IsImageModified();
+  int Answer = 1;
+  if (HelpDlg) {
+    HelpDlg->PrepareChoice(QStringLiteral("Error"), QStringLiteral("The Image Folder you have open has been deleted."),
+                           QStringLiteral("Close Folder"), OfferSave ? QStringLiteral("Save Image") : QString());
+    Answer = HelpDlg->ShowModal();
+  }
+  if (Answer == 2 && OfferSave) FOwner->SaveImageAs();
+  CloseFolderViewNoPrompt();
+}
+
+// ---- The thumbnail side of the film strip (the strip's thumbnail view is
+// not part of this build yet: the names alone keep the order).
+
+void TFolderViewForm::ThumbAppend(const std::vector<std::string>&) {}
+void TFolderViewForm::ThumbDelete(int) {}
+void TFolderViewForm::ThumbRename(int, const std::string&) {}
+void TFolderViewForm::ThumbReload(int) {}
+void TFolderViewForm::ThumbSelect(const std::vector<int>&) {}
+void TFolderViewForm::ThumbClear() {}
+
+} // namespace app

@@ -1,0 +1,248 @@
+// One open folder of pictures. Docked in a tab of the main window it is a
+// film strip of thumbnails; undocked it is the advanced folder view, a
+// window with a details list, its own menu and a status bar. Names, the
+// thumbnails and the list rows always hold the same files.
+#pragma once
+
+#include "app/folderrows.h"
+
+#include <QIcon>
+#include <QMainWindow>
+#include <QPoint>
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QListView;
+class QMenu;
+class QScrollBar;
+class QStackedWidget;
+class QStatusBar;
+class QTimer;
+class QToolButton;
+class QTreeView;
+
+namespace sx {
+class TSxShellNotification;
+class TSxShellItem;
+} // namespace sx
+
+namespace wn {
+class TWnSHFileOperation;
+}
+
+namespace app {
+
+class TLoadThread;
+class TMainForm;
+
+// One file found by a folder scan.
+struct TScannedFile {
+  std::string Name;
+  std::int64_t Size = 0;
+  std::int64_t Modified = 0; // milliseconds since the epoch
+  std::int64_t Created = 0;
+};
+
+// The picture files of a folder (known formats, plain files only), in the
+// order the folder gives them.
+std::vector<TScannedFile> ScanPictureFiles(const std::string& Folder);
+// One file's details; false when it cannot be read.
+bool ReadScannedFile(const std::string& Folder, const std::string& Name, TScannedFile& File);
+
+// The picture of the film strip above or below the thumbnails: black, with a
+// hole every 10 pixels shifted by the scroll position; holes over the span
+// [HighlightLeft, HighlightRight) are gray (none when the span is empty),
+// the others white.
+QImage FilmStripPicture(int Width, int Height, int ViewX, int HighlightLeft, int HighlightRight);
+
+class TFolderViewForm : public QMainWindow {
+public:
+  explicit TFolderViewForm(TMainForm* Owner);
+  ~TFolderViewForm() override;
+
+  TMainForm* Owner() const { return FOwner; }
+
+  // ---- Called by the main window
+  void LoadFolder(const std::string& Path);
+  const std::string& GetFolderPath() const { return FFolderPath; }
+  const std::string& FolderName() const { return FFolderName; }
+  void SetFolderPath(const std::string& Path);
+  void SelectAndShowFile(const std::string& Name);
+  void ShowFirstFile();
+  void ShowLastFile();
+  void ShowNextFile();
+  void ShowPreviousFile();
+  void FlagFileSkipped(const std::string& Name);
+  void RenameFileItem(const std::string& OldName, const std::string& NewName, bool KeepRow);
+  // Mode 0 adds new files, 1 drops vanished ones, 2 updates changed ones,
+  // 3 all three.
+  void RefreshFolder(int Mode, bool Incremental);
+  void RefreshFolderWithWaitCursor();
+  void CloseFolderViewNoPrompt();
+  // Tells the view whether remembered files can be pasted into it.
+  void UpdatePasteMenu(bool Enabled, const std::vector<std::string>& Files, bool CutMode);
+  // The deferred refresh after files were moved out of this folder.
+  void StartFileOpDelay();
+
+  // ---- Rows, names and the selection
+  bool AddFileItem(const TScannedFile& File, bool Select);
+  bool AddFileByName(const std::string& Name, bool Select);
+  // Result: "-" when the file could not be deleted, else the first selected
+  // name afterwards (empty when none).
+  void RemoveFileItem(const std::string& Name, bool DeleteFile, std::string& Result, bool Select);
+  void UpdateFileItem(int Row, std::int64_t Size, std::int64_t Modified);
+  void SelectSingleFile(const std::string& Name);
+  void AddToSelection(const std::string& Name);
+  void RemoveFromSelection(const std::string& Name);
+  void SelectAllFiles();
+  void UpdateSelectionStatus();
+  // Shows the view's selection and, with ShowFile, the first selected file.
+  void SyncSelection(bool ShowFile = true);
+  bool DeleteFiles(const std::vector<std::string>& Names);
+
+  const std::vector<std::string>& Names() const { return FNames; }
+  const std::vector<std::string>& SelectedNames() const { return FSelectedNames; }
+  std::uint64_t TotalFileSize() const { return FTotalFileSize; }
+  TFolderRows& Rows() { return *FRows; }
+  TLoadThread* LoadThread() const { return FLoadThread.get(); }
+  bool Closing() const { return FClosing; }
+
+  // ---- Sorting of the details list
+  void ImageViewColumnClick(int Column);
+  int SortColumn() const { return FSortColumn; }
+  bool SortAscending() const { return FSortAscending; }
+
+  // ---- Docking and layout
+  bool Floating() const { return isWindow(); }
+  // Into the main window's tab control.
+  void Dock();
+  // Out into the advanced folder view, centred on the screen.
+  void Undock();
+  void ApplyFolderViewLayout();
+  // Status panel texts of the advanced folder view.
+  QString StatusText(int Panel) const;
+  int FilmStripHeight() const;
+  void DrawFilmStripHoles(int ThumbLeft, int ThumbRight, bool Force);
+  // Small icons 0, list 1, details 2.
+  void SetListStyle(int Style);
+  int ListStyle() const { return FListStyle; }
+
+  // The image-list index of a file's icon; -1 when none.
+  int GetFileIconIndex(const std::string& Name);
+
+  // ---- Change notification handlers
+  void FileCreated(const std::string& Path);
+  void FileDeleted(const std::string& Path);
+  void FileRenamed(const std::string& OldPath, const std::string& NewPath);
+  void FileChanged(const std::string& Path);
+  void FolderRenamed(const std::string& OldPath, const std::string& NewPath);
+  void FolderChanged(const std::string& Path);
+  void FolderDeleted(const std::string& Path);
+
+  // Components, by their form names.
+  QWidget* LargeFilmPanel = nullptr;
+  QLabel* TopFilmImage = nullptr;
+  QLabel* BotFilmImage = nullptr;
+  QWidget* ThumbView = nullptr;
+  QScrollBar* ThumbScrollBar = nullptr;
+  QToolButton* SBtnQuickLeft = nullptr;
+  QToolButton* SBtnQuickRight = nullptr;
+  QStackedWidget* ImageView = nullptr;
+  QTreeView* ImageDetails = nullptr;
+  QListView* ImageList = nullptr;
+  QStatusBar* StatusBar1 = nullptr;
+  QLabel* StatusPanel0 = nullptr;
+  QLabel* StatusPanel1 = nullptr;
+  QMenu* ThumbMenu = nullptr;
+  QAction* Dock1 = nullptr;
+  QAction* CloseFolder1 = nullptr;
+  QAction* AdvancedFolderView1 = nullptr;
+  QAction* Rename1 = nullptr;
+  QAction* Delete1 = nullptr;
+  QAction* Email1 = nullptr;
+  QAction* Copy1 = nullptr;
+  QAction* Cut1 = nullptr;
+  QAction* Paste1 = nullptr;
+  QAction* SelectAll1 = nullptr;
+  QAction* Refresh1 = nullptr;
+  QAction* ThumbDock1 = nullptr;
+  QAction* ThumbAdvanced1 = nullptr;
+  QAction* ThumbClose1 = nullptr;
+  QAction* SmallIcons1 = nullptr;
+  QAction* List1 = nullptr;
+  QAction* Details1 = nullptr;
+  std::unique_ptr<sx::TSxShellNotification> SxShellNotify;
+  // Deletes, copies and moves this view's files (default options: a delete
+  // goes to the trash, after the user's yes).
+  std::unique_ptr<wn::TWnSHFileOperation> WnSHFileOperator;
+  QTimer* FileOpDelayTimer = nullptr;
+
+protected:
+  void closeEvent(QCloseEvent* Event) override;
+  void showEvent(QShowEvent* Event) override;
+  void keyPressEvent(QKeyEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+  void FormCreate();
+  void BuildFilmStrip();
+  void BuildList();
+  void BuildMenus();
+  void BindNotifications();
+  void FilmPanelResized();
+  void ListSelectionChanged();
+  void StartLoadThread();
+  // Removes the row, thumbnail and name at Index of Names.
+  void DropFile(std::size_t Index);
+  void SelectRowsFromNames();
+  void ShowFirstSelected();
+  void SelectRange(const std::string& From, const std::string& To, bool Add);
+  int IndexOfName(const std::string& Name) const;
+  void ScrollSelectedRowIntoView();
+  std::string FileNameOf(const std::string& Path, bool& InFolder) const;
+
+  // The thumbnail side of the film strip.
+  void ThumbAppend(const std::vector<std::string>& Names);
+  void ThumbDelete(int Index);
+  void ThumbRename(int Index, const std::string& Name);
+  void ThumbReload(int Index);
+  void ThumbSelect(const std::vector<int>& Indexes);
+  void ThumbClear();
+
+  TMainForm* FOwner;
+  std::string FFolderPath;
+  std::string FFolderName;
+  std::uint64_t FTotalFileSize = 0;
+  std::vector<std::string> FNames;
+  std::unordered_set<std::string> FNameSet;
+  std::vector<std::string> FSelectedNames;
+  std::unique_ptr<TFolderRows> FRows;
+  std::unique_ptr<TLoadThread> FLoadThread;
+  int FSortColumn = -1;
+  int FLastSortColumn = -1;
+  bool FSortAscending = true;
+  bool FClosing = false;
+  bool FWasFloating = false;
+  bool FNoClosePrompt = false;
+  bool FSelectingFromView = false;
+  int FRefreshResumeRow = 0;
+  int FListStyle = 2;
+  int FStripViewX = -1;
+  int FStripLeft = -1;
+  int FStripRight = -1;
+  // The icon cache: lower-case extension and image-list index.
+  std::vector<std::string> FIconExts;
+  std::vector<int> FIconIndexes;
+  std::vector<QIcon> FShellIconList;
+  std::vector<std::string> FCutPaths;
+  bool FCutMode = false;
+};
+
+} // namespace app

@@ -1,0 +1,391 @@
+// The main window's frame: folder views and their tabs, the Folders and
+// recent-folders menus, and copy and cut between folder views.
+#include "app/folderview.h"
+#include "app/genutil.h"
+#include "app/mainform.h"
+#include "app/modalrun.h"
+#include "controls/support/wnutils/wnshfileop.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace app {
+
+namespace {
+
+// The tab sheet a docked folder view sits in; none for a floating one.
+QWidget* SheetOf(TFolderViewForm* view) { return view && !view->Floating() ? view->parentWidget() : nullptr; }
+
+// The folder view a tab sheet holds: its one control, when that is a view.
+TFolderViewForm* ViewOfSheet(QWidget* sheet) {
+  if (!sheet) return nullptr;
+  TFolderViewForm* found = nullptr;
+  int controls = 0;
+  for (QObject* child : sheet->children()) {
+    if (!child->isWidgetType() || static_cast<QWidget*>(child)->isWindow()) continue;
+    ++controls;
+    found = dynamic_cast<TFolderViewForm*>(child);
+  }
+  return controls == 1 ? found : nullptr;
+}
+
+} // namespace
+
+void TMainForm::OpenFolderView(const QString& path) {
+  const QFileInfo info(path);
+  if (!info.exists()) return;
+  auto* view = new TFolderViewForm(this);
+  FLiveViews.push_back(view);
+  view->LoadFolder(path.toStdString());
+  DockFolderView(view);
+  FFolderViews.push_back(view);
+  FCurrentFolderView = view;
+  view->ApplyFolderViewLayout();
+  view->UpdatePasteMenu(!FRememberedFiles.empty() && FRememberMode != 0, FRememberedFiles, FRememberMode == 2);
+  ThumbPageControl->setCurrentIndex(ThumbPageControl->count() - 1);
+  AddRecentFolder(QString::fromStdString(view->GetFolderPath()));
+  RebuildRecentFoldersMenu();
+  UpdateCommandStates();
+  AddFoldersMenuItem(view, QString());
+}
+
+void TMainForm::OpenPath(const QString& path, bool refresh) {
+  // Stopping the show and asking about a modified picture come first; the
+  // request goes on whatever the answer.
+  QuerySaveModified();
+  const QFileInfo info(path);
+  if (!info.exists() || !info.isFile()) return;
+  const std::string full = info.absoluteFilePath().toStdString();
+  const std::size_t slash = full.rfind('/');
+  const std::string folder = full.substr(0, slash == 0 ? 1 : slash);
+  const std::string name = full.substr(slash + 1);
+  for (TFolderViewForm* view : FFolderViews) {
+    // Exact text: another spelling of the folder opens another view.
+    if (view->GetFolderPath() != folder) continue;
+    if (refresh) view->RefreshFolder(3, false);
+    view->SelectAndShowFile(name);
+    if (view->Floating()) {
+      view->raise();
+      view->activateWindow();
+    } else {
+      ThumbPageControl->setCurrentWidget(SheetOf(view));
+      if (KeyCatcher) KeyCatcher->setFocus();
+    }
+    return;
+  }
+  OpenFolderView(QString::fromStdString(full));
+}
+
+void TMainForm::OpenImageFolder() {
+  if (FSlideShow || QuerySaveModified()) return;
+  if (!OpenFolderPrompt) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  QString chosen;
+  QApplication::restoreOverrideCursor();
+  if (OpenFolderPrompt(chosen) != 1) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  OpenFolderView(chosen);
+  QApplication::restoreOverrideCursor();
+}
+
+void TMainForm::DockFolderView(TFolderViewForm* view) {
+  if (view && (view->Floating() || !view->parentWidget() || view->parentWidget() == this)) {
+    auto* sheet = new QWidget(ThumbPageControl);
+    auto* layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(0, 0, 0, 0);
+    view->setParent(sheet, Qt::Widget);
+    layout->addWidget(view);
+    ThumbPageControl->addTab(sheet, QString::fromStdString(view->FolderName()));
+    ThumbPageControl->setCurrentWidget(sheet);
+    view->show();
+  }
+  FolderTabsChanged();
+}
+
+void TMainForm::FolderTabsChanged() {
+  // Sheets left empty by an undocked or closed view go; the others take
+  // their view's folder name.
+  for (int i = ThumbPageControl->count() - 1; i >= 0; --i) {
+    QWidget* sheet = ThumbPageControl->widget(i);
+    TFolderViewForm* view = ViewOfSheet(sheet);
+    if (!view) {
+      ThumbPageControl->removeTab(i);
+      sheet->deleteLater();
+    } else {
+      ThumbPageControl->setTabText(i, QString::fromStdString(view->FolderName()));
+    }
+  }
+  UpdateFolderTabHeight(nullptr);
+}
+
+void TMainForm::FolderViewClosed(TFolderViewForm* view) {
+  const bool wasDocked = !view->Floating();
+  if (FCurrentFolderView == view) FCurrentFolderView = nullptr;
+  const auto it = std::find(FFolderViews.begin(), FFolderViews.end(), view);
+  if (it == FFolderViews.end()) return;
+  const std::size_t position = static_cast<std::size_t>(it - FFolderViews.begin());
+  FFolderViews.erase(it);
+  RemoveFoldersMenuItem(view);
+  if (wasDocked) {
+    // The sheet goes with its view.
+    if (QWidget* sheet = view->parentWidget()) {
+      const int index = ThumbPageControl->indexOf(sheet);
+      if (index >= 0) ThumbPageControl->removeTab(index);
+      view->setParent(this, Qt::Widget);
+      sheet->deleteLater();
+    }
+  }
+  if (!FCurrentFolderView && !FFolderViews.empty())
+    FCurrentFolderView = FFolderViews[std::min(position, FFolderViews.size() - 1)];
+  if (FCurrentFolderView) {
+    if (!wasDocked) {
+      if (QWidget* sheet = SheetOf(FCurrentFolderView)) ThumbPageControl->setCurrentWidget(sheet);
+      FCurrentFolderView->ApplyFolderViewLayout();
+    }
+  } else {
+    QuerySaveModified();
+    ClearPictureView();
+  }
+  UpdateFolderTabHeight(nullptr);
+  UpdateCommandStates();
+}
+
+void TMainForm::FolderViewDestroyed(TFolderViewForm* view) {
+  FLiveViews.erase(std::remove(FLiveViews.begin(), FLiveViews.end(), view), FLiveViews.end());
+  FFolderViews.erase(std::remove(FFolderViews.begin(), FFolderViews.end(), view), FFolderViews.end());
+  if (FCurrentFolderView == view) FCurrentFolderView = nullptr;
+}
+
+void TMainForm::AddFoldersMenuItem(QWidget* window, const QString& caption) {
+  if (FOtherWindows.empty()) Windows1->clear();
+  QString text = caption;
+  auto* view = dynamic_cast<TFolderViewForm*>(window);
+  if (text.isEmpty() && view) text = QString::fromStdString(view->GetFolderPath());
+  if (text.isEmpty()) text = window->windowTitle();
+  auto* item = new QAction(text, Windows1);
+  // The caption is shown as it is, "&" included.
+  item->setText(QString(text).replace(QLatin1Char('&'), QStringLiteral("&&")));
+  connect(item, &QAction::triggered, this, [this, item] { FoldersMenuClick(item); });
+  if (view) {
+    Windows1->addAction(item);
+    FOtherWindows.push_back(window);
+  } else {
+    const QList<QAction*> items = Windows1->actions();
+    Windows1->insertAction(items.isEmpty() ? nullptr : items.front(), item);
+    FOtherWindows.insert(FOtherWindows.begin(), window);
+  }
+}
+
+void TMainForm::RemoveFoldersMenuItem(QWidget* window) {
+  const auto it = std::find(FOtherWindows.begin(), FOtherWindows.end(), window);
+  if (it != FOtherWindows.end()) {
+    const int position = static_cast<int>(it - FOtherWindows.begin());
+    FOtherWindows.erase(it);
+    const QList<QAction*> items = Windows1->actions();
+    if (position < items.size()) {
+      Windows1->removeAction(items[position]);
+      items[position]->deleteLater();
+    }
+  }
+  if (FOtherWindows.empty()) {
+    Windows1->clear();
+    Windows1->addAction(QStringLiteral("[Empty]"))->setEnabled(false);
+  }
+}
+
+void TMainForm::FoldersMenuClick(QAction* item) {
+  const int position = static_cast<int>(Windows1->actions().indexOf(item));
+  if (position < 0 || position >= static_cast<int>(FOtherWindows.size())) return;
+  QWidget* window = FOtherWindows[static_cast<std::size_t>(position)];
+  window->show();
+  if (auto* view = dynamic_cast<TFolderViewForm*>(window)) {
+    if (QWidget* sheet = SheetOf(view)) ThumbPageControl->setCurrentWidget(sheet);
+    else view->raise();
+    view->ApplyFolderViewLayout();
+  }
+}
+
+void TMainForm::ThumbPageControlChange() {
+  TFolderViewForm* view = ViewOfSheet(ThumbPageControl->currentWidget());
+  if (!view) return;
+  FCurrentFolderView = view;
+  view->ApplyFolderViewLayout();
+  if (KeyCatcher) KeyCatcher->setFocus();
+}
+
+void TMainForm::PreviousFolderTab() {
+  const int count = ThumbPageControl->count();
+  if (count > 1) ThumbPageControl->setCurrentIndex((ThumbPageControl->currentIndex() + count - 1) % count);
+}
+
+void TMainForm::NextFolderTab() {
+  const int count = ThumbPageControl->count();
+  if (count > 1) ThumbPageControl->setCurrentIndex((ThumbPageControl->currentIndex() + 1) % count);
+}
+
+bool TMainForm::ThumbsShownOrHidden() const { return AreThumbsVisible() || !ThumbPageControl->isVisible(); }
+
+void TMainForm::UpdateFolderTabHeight(QWidget* removing) {
+  const int sheets = ThumbPageControl->count();
+  auto holds = [&](int i) {
+    TFolderViewForm* view = ViewOfSheet(ThumbPageControl->widget(i));
+    return view != nullptr && view != removing;
+  };
+  int holding = 0;
+  for (int i = 0; i < sheets; ++i) holding += holds(i) ? 1 : 0;
+  TFolderViewForm* first = FFolderViews.empty() ? nullptr : FFolderViews.front();
+  if (first == removing) first = FFolderViews.size() > 1 ? FFolderViews[1] : nullptr;
+  const int border = 1;
+  int height = ThumbPageControl->height();
+  if (holding == 0) {
+    height = ScaleByScreenDpi(10);
+  } else if (FSettings.HideFolderTab && first && holding == 1) {
+    height = first->FilmStripHeight() + 2 * border + 2;
+  } else if (first) {
+    height = first->FilmStripHeight() + ThumbPageControl->tabBar()->sizeHint().height() + 2 * border + 1;
+  }
+  if (height != ThumbPageControl->height()) ThumbPageControl->setFixedHeight(height);
+  if (FSettings.HideFolderTab) TabHackTimer->start();
+  else ThumbPageControl->tabBar()->setVisible(true);
+}
+
+void TMainForm::TabHackTimerTimer() {
+  TabHackTimer->stop();
+  ThumbPageControl->tabBar()->setVisible(!(FSettings.HideFolderTab && ThumbPageControl->count() == 1));
+}
+
+// ---- Recent folders
+
+void TMainForm::AddRecentFolder(const QString& folder) {
+  FRecentFolders.removeAll(folder);
+  FRecentFolders.prepend(folder);
+  while (FRecentFolders.size() > std::max(FSettings.FileMruMaxItems, 0)) FRecentFolders.removeLast();
+}
+
+void TMainForm::RebuildRecentFoldersMenu() {
+  OpenRecent1->clear();
+  for (const QString& folder : FRecentFolders) {
+    auto* item = OpenRecent1->addAction(QString(folder).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    // The folder itself rides along, whatever characters its name holds.
+    item->setData(folder);
+    connect(item, &QAction::triggered, this, [this, item] { RecentFolderClick(item); });
+  }
+  if (OpenRecent1->actions().isEmpty()) OpenRecent1->addAction(QStringLiteral("[Empty]"))->setEnabled(false);
+}
+
+void TMainForm::RecentFolderClick(QAction* item) {
+  if (FSlideShow) return;
+  const QString folder = item->data().toString();
+  if (!ValidateFolder(folder)) return;
+  QuerySaveModified();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  OpenFolderView(folder);
+  QApplication::restoreOverrideCursor();
+}
+
+bool TMainForm::ValidateFolder(const QString& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path.toStdString(), error)) return true;
+  ShowMessageBox(this, QStringLiteral("Please choose a valid Folder"));
+  FRecentFolders.removeAll(path);
+  if (OnFolderDropped) OnFolderDropped(path);
+  RebuildRecentFoldersMenu();
+  return false;
+}
+
+// ---- Copy and cut between folder views
+
+void TMainForm::RememberFilesForCopy(const std::string& folder, const std::vector<std::string>& names) {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  FRememberMode = 1;
+  FRememberedFiles.clear();
+  for (const std::string& n : names) FRememberedFiles.push_back(JoinPath(folder, n));
+  NotifyFolderViews(false, std::string(), std::string());
+  QApplication::restoreOverrideCursor();
+}
+
+void TMainForm::RememberFilesForMove(const std::string& folder, const std::vector<std::string>& names) {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  FRememberMode = 2;
+  FRememberedFiles.clear();
+  for (const std::string& n : names) FRememberedFiles.push_back(JoinPath(folder, n));
+  NotifyFolderViews(false, std::string(), std::string());
+  QApplication::restoreOverrideCursor();
+}
+
+bool TMainForm::PasteRememberedFiles(TFolderViewForm* target) {
+  if (FRememberMode == 0 || FRememberedFiles.empty() || !target) return true;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  target->show();
+  target->raise();
+  wn::TWnSHFileOperation& operation = *target->WnSHFileOperator;
+  operation.Owner = this;
+  operation.SourceFiles = FRememberedFiles;
+  operation.DestFiles = {target->GetFolderPath()};
+  operation.Operation = FRememberMode == 1 ? wn::foCopy : wn::foMove;
+  bool result = false;
+  try {
+    result = operation.Execute();
+  } catch (...) {
+    QApplication::restoreOverrideCursor();
+    throw;
+  }
+  const std::string first = FRememberedFiles.front();
+  const std::size_t slash = first.rfind('/');
+  const std::string source = first.substr(0, slash == 0 ? 1 : slash);
+  const bool moved = FRememberMode == 2;
+  FRememberMode = 0;
+  NotifyFolderViews(true, moved ? source : std::string(), target->GetFolderPath());
+  QApplication::restoreOverrideCursor();
+  return result;
+}
+
+void TMainForm::NotifyFolderViews(bool afterPaste, const std::string& sourceFolder, const std::string& targetFolder) {
+  for (TFolderViewForm* view : FFolderViews) {
+    if (afterPaste) {
+      if (view->GetFolderPath() == targetFolder) view->RefreshFolder(0, false);
+      if (!sourceFolder.empty() && view->GetFolderPath() == sourceFolder) view->StartFileOpDelay();
+    }
+    view->UpdatePasteMenu(!FRememberedFiles.empty() && FRememberMode != 0, FRememberedFiles, FRememberMode == 2);
+  }
+}
+
+// ---- Progress and status
+
+void TMainForm::SetProgressMax(int max) { ProgressBar1->setMaximum(std::max(max, 1)); }
+
+void TMainForm::SetProgress(int position) { ProgressBar1->setValue(std::clamp(position, 0, ProgressBar1->maximum())); }
+
+int TMainForm::ProgressPosition() const { return ProgressBar1->value(); }
+
+QString TMainForm::StatusPanelText(int panel) const {
+  const auto* label = StatusBar1->findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(panel));
+  return label ? label->text() : QString();
+}
+
+void TMainForm::SetStatusPanelText(int panel, const QString& text) {
+  if (auto* label = StatusBar1->findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(panel))) label->setText(text);
+}
+
+void TMainForm::UpdateCommandStates() {
+  const bool view = FCurrentFolderView != nullptr;
+  CloseCurrentFolder1->setEnabled(view);
+  AdvancedFolderView1->setEnabled(view);
+  SaveCtrlS1->setEnabled(FModified);
+  SBtnSave->setEnabled(FModified);
+}
+
+} // namespace app

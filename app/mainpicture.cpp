@@ -1,0 +1,418 @@
+// The main window's picture: the road from a folder view's file to the
+// picture view, the modified state, the questions before a picture is left,
+// saving, zoom and auto-fit, and animated GIF playback.
+#include "app/folderview.h"
+#include "app/genutil.h"
+#include "app/helpdlg.h"
+#include "app/mainform.h"
+#include "app/modalrun.h"
+#include "app/notificationdlg.h"
+#include "app/pictureutil.h"
+#include "app/settings.h"
+#include "image/io/rastrumio.h"
+#include "image/model/rastrumproc.h"
+#include "image/views/rastrumview.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <stdexcept>
+
+namespace app {
+
+std::function<void(const QByteArray& wave)> TMainForm::PlayWave;
+
+namespace {
+
+// The time a transition between two pictures takes.
+constexpr int TransitionDuration = 400;
+
+bool IsFile(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(path, error);
+}
+
+bool IsFolder(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(path, error);
+}
+
+} // namespace
+
+void TMainForm::BeginWaitCursor() {
+  if (FWaitCursorDepth++ == 0) QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void TMainForm::EndWaitCursor() {
+  if (FWaitCursorDepth > 0 && --FWaitCursorDepth == 0) QApplication::restoreOverrideCursor();
+}
+
+bool TMainForm::HasImage() const { return !RastrumView1->IsEmpty(); }
+
+void TMainForm::SetCurrentFileNames(const QString& name, const QString& path) {
+  FCurrentFileName = name;
+  FCurrentFilePath = path;
+  UpdateFileStatusText();
+}
+
+QString TMainForm::LoadErrorText(const std::string& name) const { return QString::fromStdString(name); }
+
+bool TMainForm::LoadFileIntoView(const std::string& path) {
+  rv::TRastrumIO* io = RastrumView1->GetIO();
+  io->LoadFromFile(path);
+  // A reader that stops on bad data reports it through the flag only.
+  if (io->Aborting) throw std::runtime_error("The file is damaged or not in a format that can be read.");
+  return true;
+}
+
+void TMainForm::PlayTransitionSound() {
+  if (PlayWave && !FTransitionSounds[0].isEmpty()) PlayWave(FTransitionSounds[0]);
+}
+
+void TMainForm::ShowImageFile(TFolderViewForm* view, const std::string& name) {
+  if (!view || FClosing) return;
+  FCurrentFolderView = view;
+  FCurrentFileName = QString::fromStdString(name);
+  LblToOpen->hide();
+  OpenBtnImage->hide();
+  BeginWaitCursor();
+  std::string current = name;
+  bool retry = true;
+  while (retry && !view->Names().empty()) {
+    try {
+      FCurrentFilePath = QString::fromStdString(JoinPath(view->GetFolderPath(), current));
+      const std::string path = FCurrentFilePath.toStdString();
+      if (!IsFile(path)) throw std::runtime_error("File \"" + path + "\" Does Not Exist");
+      FBusy = true;
+      RastrumView1->PrepareTransition();
+      LoadFileIntoView(path);
+      PlayTransitionSound();
+      RastrumView1->RunTransition(static_cast<rv::TRvTransitionType>(std::clamp(FSettings.ImageTransitionEffect, 0, 30)),
+                                  TransitionDuration);
+      FBusy = false;
+      RastrumView1->GetProc()->ClearUndo();
+      FIsNewImage = false;
+      FDontAskToSave = false;
+      FOnlyRotated = true;
+      FModified = false;
+      UpdateModifiedState();
+      LoadImageIntoView();
+      retry = false;
+    } catch (const std::exception& error) {
+      FBusy = false;
+      if (!IsFolder(view->GetFolderPath())) {
+        EndWaitCursor();
+        int answer = 2;
+        if (HelpDlg) {
+          HelpDlg->PrepareChoice(QStringLiteral("Error"),
+                                 QStringLiteral("The Image Folder you have open has either been deleted, moved, or renamed."),
+                                 QStringLiteral("Close Folder"), QStringLiteral("Ignore"));
+          answer = HelpDlg->ShowModal();
+        }
+        if (answer == 1) view->CloseFolderViewNoPrompt();
+        return;
+      }
+      int answer = 2;
+      if (HelpDlg) {
+        HelpDlg->PrepareLoadError(QString::fromStdString(current), QString::fromUtf8(error.what()), true);
+        answer = HelpDlg->ShowModal();
+      }
+      std::string next = "-";
+      const bool skipped = answer != 1;
+      if (answer == 1) {
+        view->RemoveFileItem(current, true, next, true);
+      } else {
+        view->FlagFileSkipped(current);
+      }
+      if (skipped || next == "-") {
+        EndWaitCursor();
+        ClearPictureView();
+        // The next file, unless the walk has come round to one already
+        // skipped: every picture of a broken folder asks only once.
+        const std::vector<std::string>& names = view->Names();
+        const auto at = std::find(names.begin(), names.end(), current);
+        if (at != names.end() && names.size() > 1) {
+          const std::size_t index = static_cast<std::size_t>(at - names.begin());
+          const std::string& following =
+              SteppingBackwards ? names[(index + names.size() - 1) % names.size()] : names[(index + 1) % names.size()];
+          const int row = view->Rows().IndexOf(following);
+          if (row >= 0 && view->Rows().Row(row).Skipped) return;
+        }
+        if (SteppingBackwards) view->ShowPreviousFile();
+        else view->ShowNextFile();
+        return;
+      }
+      current = next;
+      FCurrentFileName = QString::fromStdString(current);
+      if (current.empty()) break;
+    }
+  }
+  EndWaitCursor();
+  if (view->Names().empty()) ClearPictureView();
+}
+
+void TMainForm::ReloadImage() {
+  if (FCurrentFolderView) {
+    ShowImageFile(FCurrentFolderView, FCurrentFileName.toStdString());
+    return;
+  }
+  const std::string path = FCurrentFilePath.toStdString();
+  if (!IsFile(path)) return;
+  BeginWaitCursor();
+  try {
+    FBusy = true;
+    LoadFileIntoView(path);
+    FBusy = false;
+    RastrumView1->GetProc()->ClearUndo();
+    FIsNewImage = false;
+    FDontAskToSave = false;
+    FOnlyRotated = true;
+    UpdateModifiedState();
+    LoadImageIntoView();
+  } catch (const std::exception& error) {
+    FBusy = false;
+    if (HelpDlg) {
+      HelpDlg->PrepareLoadError(QFileInfo(FCurrentFilePath).fileName(), QString::fromUtf8(error.what()), false);
+      HelpDlg->ShowModal();
+    }
+  }
+  EndWaitCursor();
+}
+
+void TMainForm::ClearPictureView() {
+  FSlideShow = false;
+  FCurrentFileName.clear();
+  FCurrentFilePath.clear();
+  RastrumView1->Blank();
+  GifTimer->stop();
+  FModified = false;
+  FDontAskToSave = false;
+  FIsNewImage = false;
+  FOnlyRotated = true;
+  UpdateCommandStates();
+  LblToOpen->show();
+  OpenBtnImage->show();
+  UpdateFileStatusText();
+}
+
+void TMainForm::UpdateModifiedState() {
+  FModified = RastrumView1->GetProc()->CanUndo() || FIsNewImage;
+  if (FModified) GifTimer->stop();
+  SBtnSave->setEnabled(FModified);
+  SaveCtrlS1->setEnabled(FModified);
+  ZoomBy(0);
+  UpdateCommandStates();
+  UpdateFileStatusText();
+}
+
+void TMainForm::UpdateFileStatusText() {
+  if (HasImage() && !FCurrentFileName.isEmpty()) {
+    const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
+    QString text = FCurrentFileName + QStringLiteral(" (") + QString::number(bitmap->Width()) + QLatin1Char('x') +
+                   QString::number(bitmap->Height()) + QLatin1Char(')');
+    if (FModified) text += QStringLiteral(" (Modified)");
+    SetStatusPanelText(0, text);
+  } else {
+    SetStatusPanelText(0, QString());
+  }
+  QString caption = QStringLiteral("Pictrova by Halvenworth");
+  if (!FCurrentFilePath.isEmpty()) {
+    caption = QStringLiteral("Pictrova - ") + FCurrentFilePath;
+    if (FModified) caption += QLatin1Char('*');
+  } else if (FCurrentFolderView) {
+    caption = QStringLiteral("Pictrova - ") + QString::fromStdString(FCurrentFolderView->GetFolderPath());
+  }
+  setWindowTitle(caption);
+}
+
+// ---- Leaving a modified picture, saving
+
+bool TMainForm::QuerySaveModified() {
+  if (!HasImage() || !FModified) return false;
+  const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
+  const int smaller = std::min(bitmap->Width(), bitmap->Height());
+  if (FOnlyRotated && !FIsNewImage && FSettings.AutoSaveImages && smaller > 300) {
+    SaveModifiedImage();
+    return false;
+  }
+  if (FIsNewImage && !FDontAskToSave) {
+    int answer = 0;
+    if (HelpDlg) {
+      HelpDlg->PromptSaveNewImage();
+      answer = HelpDlg->ShowModal();
+    }
+    if (answer == 1) return SaveImageAs();
+    FDontAskToSave = true;
+    return false;
+  }
+  auto askOverwrite = [&](bool resized) {
+    int answer = 0;
+    if (HelpDlg) {
+      if (resized) HelpDlg->PromptOverwriteResized();
+      else HelpDlg->PromptOverwriteRotated();
+      answer = HelpDlg->ShowModal();
+    }
+    if (answer == 1) {
+      SaveModifiedImage();
+      return false;
+    }
+    if (answer == 2) return SaveImageAs();
+    FDontAskToSave = true;
+    return false;
+  };
+  if ((!FOnlyRotated || !FSettings.AutoSaveImages) && !FDontAskToSave) return askOverwrite(true);
+  if (FDontAskToSave) return false;
+  return askOverwrite(false);
+}
+
+void TMainForm::SaveModifiedImage() {
+  if (FSlideShow || !FModified) return;
+  if (FIsNewImage) {
+    SaveImageAs();
+    return;
+  }
+  BeginWaitCursor();
+  std::string target = FCurrentFilePath.toStdString();
+  const std::string ext = LowerFileExt(target);
+  // Icons and cursors have no writer: the picture goes beside them as a bitmap.
+  if (ext == ".ico" || ext == ".cur") target += ".bmp";
+  try {
+    FBusy = true;
+    SavePictureInFormat(target, *RastrumView1->GetIO(), false, RastrumView1->GetBitmap());
+    FBusy = false;
+    RastrumView1->GetProc()->ClearUndo();
+    UpdateModifiedState();
+    FOnlyRotated = true;
+    FDontAskToSave = false;
+    if (FCurrentFolderView) {
+      const std::size_t slash = target.rfind('/');
+      const std::string name = target.substr(slash + 1);
+      const int row = FCurrentFolderView->Rows().IndexOf(name);
+      TScannedFile file;
+      if (row >= 0 && ReadScannedFile(FCurrentFolderView->GetFolderPath(), name, file))
+        FCurrentFolderView->UpdateFileItem(row, file.Size, file.Modified);
+      else
+        FCurrentFolderView->RefreshFolder(0, false);
+    }
+  } catch (const EConvertError&) {
+    FBusy = false;
+    ShowMessageBox(this, QStringLiteral("Error saving modified file!"));
+  } catch (const std::exception& error) {
+    FBusy = false;
+    ShowMessageBox(this, QString::fromUtf8(error.what()));
+  }
+  EndWaitCursor();
+}
+
+bool TMainForm::SaveImageAs() {
+  if (FSlideShow || !HasImage()) return false;
+  rv::TIOParamsVals& params = RastrumView1->GetIO()->Params();
+  if (params.JpegQuality == 50) params.JpegQuality = 80;
+  QString target;
+  bool openSaved = false;
+  const int result = SaveAsPrompt ? SaveAsPrompt(FCurrentFilePath, target, openSaved) : 2;
+  if (result != 1) {
+    FDontAskToSave = true;
+    return false;
+  }
+  BeginWaitCursor();
+  bool opened = false;
+  std::string path = target.toStdString();
+  if (LowerFileExt(path).empty()) path += LowerFileExt(FCurrentFileName.toStdString());
+  const bool existed = IsFile(path);
+  const bool other = QString::fromStdString(path) != FCurrentFilePath;
+  try {
+    FBusy = true;
+    SavePictureInFormat(path, *RastrumView1->GetIO(), true, RastrumView1->GetBitmap());
+    FBusy = false;
+    FIsNewImage = false;
+    FOnlyRotated = true;
+    FDontAskToSave = false;
+    if (other && openSaved) {
+      RastrumView1->GetProc()->ClearUndo();
+      OpenPath(QString::fromStdString(path), true);
+      opened = true;
+      if (FCurrentFolderView) {
+        const std::size_t slash = path.rfind('/');
+        const int row = FCurrentFolderView->Rows().IndexOf(path.substr(slash + 1));
+        TScannedFile file;
+        if (existed && row >= 0 && ReadScannedFile(FCurrentFolderView->GetFolderPath(), path.substr(slash + 1), file))
+          FCurrentFolderView->UpdateFileItem(row, file.Size, file.Modified);
+        else
+          FCurrentFolderView->RefreshFolder(0, false);
+      }
+    }
+  } catch (const EConvertError&) {
+    FBusy = false;
+    ShowMessageBox(this, QStringLiteral("Error converting to selected file format!"));
+  } catch (const std::exception& error) {
+    FBusy = false;
+    ShowMessageBox(this, QString::fromUtf8(error.what()));
+  }
+  EndWaitCursor();
+  UpdateModifiedState();
+  return opened;
+}
+
+// ---- Zoom
+
+void TMainForm::SetZoomPercent(double percent) {
+  if (FAutoFit) return;
+  if (percent != RastrumView1->Zoom()) RastrumView1->SetZoom(percent);
+}
+
+void TMainForm::ZoomBy(double step) {
+  const double zoom = RastrumView1->Zoom();
+  if (zoom + step < 0) return;
+  // The steps run 1, 10, 20, ... and back.
+  if (zoom == 1 && step == 10) step = 9;
+  if (zoom == 10 && step == -10) step = -9;
+  SetZoomPercent(zoom + step);
+}
+
+void TMainForm::ZoomToFit() {
+  if (!FAutoFit) RastrumView1->Fit();
+}
+
+void TMainForm::ToggleAutoFit() {
+  FAutoFit = !FAutoFit;
+  SBtnAutoFit->setChecked(FAutoFit);
+  AutoFit1->setChecked(FAutoFit);
+  if (RastrumView1->AutoFit != FAutoFit) {
+    RastrumView1->AutoFit = FAutoFit;
+    RastrumView1->Update();
+  }
+  ZoomBy(0);
+}
+
+bool TMainForm::CheckAutoFitForZoom() {
+  if (FInAutoFitCheck) return FAutoFit;
+  FInAutoFitCheck = true;
+  if (FAutoFit && (!ReadPromptFlag("ShowAutoFitPrompt") || (NotificationDlg && NotificationDlg->PromptDisableAutoFit() == 1)))
+    ToggleAutoFit();
+  FInAutoFitCheck = false;
+  return FAutoFit;
+}
+
+// ---- Animated GIFs: the frames live in a hidden thumbnail view, which is
+// not part of this build yet; a GIF shows its first frame as any picture.
+
+void TMainForm::LoadImageIntoView() {
+  GifTimer->stop();
+  FGifFrameIndex = -1;
+}
+
+void TMainForm::GifTimerTimer() {
+  if (!FSettings.AnimateGif || !HasImage()) GifTimer->stop();
+}
+
+void TMainForm::DrawGifFrame(int, bool) {}
+
+} // namespace app

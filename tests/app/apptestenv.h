@@ -1,0 +1,103 @@
+// What the window tests of the program share: a private key store, a folder
+// of pictures with marked corners, waiting on conditions with a deadline,
+// and answers for the modal dialogs.
+#pragma once
+
+#include "app/helpdlg.h"
+#include "app/modalrun.h"
+#include "app/settings.h"
+#include "app/notificationdlg.h"
+#include "platform/registry.h"
+#include "platform/thread.h"
+#include "support/tempfolder.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QThread>
+#include <functional>
+#include <string>
+
+namespace apptest {
+
+// The corners of every test picture: red top left, green top right, blue
+// bottom left, white bottom right; the rest is Fill.
+inline QImage MarkedPicture(int Width, int Height, QColor Fill = QColor(128, 128, 128)) {
+  QImage Picture(Width, Height, QImage::Format_RGB32);
+  Picture.fill(Fill);
+  QPainter P(&Picture);
+  const int W = std::max(1, Width / 4), H = std::max(1, Height / 4);
+  P.fillRect(0, 0, W, H, Qt::red);
+  P.fillRect(Width - W, 0, W, H, Qt::green);
+  P.fillRect(0, Height - H, W, H, Qt::blue);
+  P.fillRect(Width - W, Height - H, W, H, Qt::white);
+  return Picture;
+}
+
+// Pumps events (and the threads' synchronised calls) until Done answers
+// true or Ms milliseconds have passed; answers Done's last word.
+inline bool WaitUntil(const std::function<bool()>& Done, int Ms = 5000) {
+  QElapsedTimer Timer;
+  Timer.start();
+  while (!Done()) {
+    if (Timer.elapsed() > Ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    platform::CheckSynchronize();
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+// A key store and a folder of the test's own; the dialogs answer as told.
+class TAppEnv {
+public:
+  TAppEnv() {
+    platform::SetKeyStoreFolder(FStore.Path());
+    app::THelpDlg::ModalAnswer = [this](app::THelpDlg& D) {
+      ++HelpShown;
+      LastHelpText = D.LblHelpText->text();
+      LastHelpCaption = D.windowTitle();
+      LastHelpDetail = D.DetailLines().join('\n');
+      D.done(HelpAnswer);
+    };
+    app::TNotificationDlg::ModalAnswer = [this](app::TNotificationDlg& D) {
+      ++PromptsShown;
+      D.done(PromptAnswer);
+    };
+    app::MessageBoxAnswer = [this](const QString& Text) { MessageBoxes << Text; };
+    // Deleted files go to a trash of the test's own.
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(FStore.Path() + "/data"));
+  }
+  ~TAppEnv() {
+    app::MessageBoxAnswer = nullptr;
+    qunsetenv("XDG_DATA_HOME");
+    app::THelpDlg::ModalAnswer = nullptr;
+    app::TNotificationDlg::ModalAnswer = nullptr;
+    platform::SetKeyStoreFolder("");
+  }
+  std::string Folder() const { return FFiles.Path(); }
+  QString QFolder() const { return FFiles.QPath(); }
+  std::string File(const std::string& Name) const { return FFiles.File(Name); }
+  // Writes a picture in the format of the name's extension.
+  std::string Picture(const std::string& Name, int Width = 64, int Height = 48,
+                      QColor Fill = QColor(128, 128, 128)) const {
+    const std::string Path = File(Name);
+    MarkedPicture(Width, Height, Fill).save(QString::fromStdString(Path), nullptr, 100);
+    return Path;
+  }
+
+  int HelpAnswer = 2;
+  int HelpShown = 0;
+  QString LastHelpText, LastHelpCaption, LastHelpDetail;
+  int PromptAnswer = 1;
+  int PromptsShown = 0;
+  QStringList MessageBoxes;
+
+private:
+  testing_support::TTempFolder FStore;
+  testing_support::TTempFolder FFiles;
+};
+
+} // namespace apptest

@@ -1,0 +1,298 @@
+#include "app/folderview.h"
+#include "app/mainform.h"
+#include "apptestenv.h"
+#include "controls/support/wnutils/wnshfileop.h"
+#include "image/io/rastrumio.h"
+#include "image/model/rastrumproc.h"
+#include "image/views/rastrumview.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace app;
+using apptest::WaitUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+  // The window comes up after the settings the test wrote.
+  TMainForm& Form() {
+    if (!FForm) {
+      FForm = std::make_unique<TMainForm>(QStringList{}, nullptr);
+      FForm->resize(640, 480);
+      FForm->show();
+    }
+    return *FForm;
+  }
+  void Show(const std::string& Path) {
+    Form().OpenPath(QString::fromStdString(Path), false);
+    ASSERT_TRUE(WaitUntil([&] { return !Form().RastrumView1->TransitionRunning(); }));
+  }
+  // The picture view as the screen shows it.
+  QImage Shown() { return Form().RastrumView1->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+  QStringList MenuTexts(QMenu* Menu) {
+    QStringList Texts;
+    for (QAction* A : Menu->actions())
+      if (!A->isSeparator()) Texts << A->text() + (A->isEnabled() ? "" : " (disabled)");
+    return Texts;
+  }
+  void Broken(const std::string& Name) { std::ofstream(Env.File(Name)) << "not a picture at all"; }
+
+  apptest::TAppEnv Env;
+  std::unique_ptr<TMainForm> FForm;
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, APictureShowsFittedWithItsCornersInPlace) {
+  Env.Picture("corners.png", 64, 48);
+  Show(Env.File("corners.png"));
+  rv::TRastrumView& View = *Form().RastrumView1;
+  // Auto-fit: the picture fills the view's height or width.
+  EXPECT_TRUE(View.DrawWidth() > 64 && View.DrawHeight() > 48);
+  const QImage Screen = Shown();
+  const int L = View.OffsetX(), T = View.OffsetY(), R = L + View.DrawWidth() - 1, B = T + View.DrawHeight() - 1;
+  struct TCorner {
+    int X, Y;
+    QRgb Colour;
+  };
+  const TCorner Corners[] = {{L + 3, T + 3, qRgb(255, 0, 0)},
+                             {R - 3, T + 3, qRgb(0, 255, 0)},
+                             {L + 3, B - 3, qRgb(0, 0, 255)},
+                             {R - 3, B - 3, qRgb(255, 255, 255)},
+                             {(L + R) / 2, (T + B) / 2, qRgb(128, 128, 128)}};
+  for (const TCorner& C : Corners) EXPECT_EQ(Screen.pixel(C.X, C.Y), C.Colour) << C.X << "," << C.Y;
+  EXPECT_EQ(Form().StatusPanelText(0), "corners.png (64x48)");
+  EXPECT_EQ(Form().windowTitle(), "Pictrova - " + Env.QFolder() + "/corners.png");
+  EXPECT_TRUE(Form().LblToOpen->isHidden());
+}
+
+TEST_F(MainWindowTest, ShowingAPictureRunsTheChosenTransition) {
+  Env.Picture("a.png", 64, 48, Qt::yellow);
+  Env.Picture("b.png", 64, 48, Qt::cyan);
+  Show(Env.File("a.png"));
+  TFolderViewForm* View = Form().CurrentFolderView();
+  View->SelectAndShowFile("b.png");
+  EXPECT_TRUE(Form().RastrumView1->TransitionRunning());
+  ASSERT_TRUE(WaitUntil([&] { return !Form().RastrumView1->TransitionRunning(); }));
+  const QImage Screen = Shown();
+  rv::TRastrumView& V = *Form().RastrumView1;
+  EXPECT_EQ(Screen.pixel(V.OffsetX() + V.DrawWidth() / 2, V.OffsetY() + V.DrawHeight() / 2), qRgb(0, 255, 255));
+}
+
+TEST_F(MainWindowTest, OnePathOneViewAndTheFoldersMenuFollows) {
+  fs::create_directory(Env.File("one"));
+  fs::create_directory(Env.File("two&three"));
+  apptest::MarkedPicture(8, 8).save(QString::fromStdString(Env.File("one/a.png")));
+  apptest::MarkedPicture(8, 8).save(QString::fromStdString(Env.File("one/b.png")));
+  apptest::MarkedPicture(8, 8).save(QString::fromStdString(Env.File("two&three/c.png")));
+  Show(Env.File("one/a.png"));
+  Show(Env.File("one/b.png"));
+  ASSERT_EQ(Form().FolderViews().size(), 1u);
+  EXPECT_EQ(Form().CurrentFilePath().toStdString(), Env.File("one/b.png"));
+  Show(Env.File("two&three/c.png"));
+  ASSERT_EQ(Form().FolderViews().size(), 2u);
+  EXPECT_EQ(Form().ThumbPageControl->count(), 2);
+  EXPECT_EQ(Form().ThumbPageControl->currentIndex(), 1);
+  // Captions show "&" as it is.
+  EXPECT_EQ(MenuTexts(Form().Windows1),
+            (QStringList{QString::fromStdString(Env.File("one")), QString::fromStdString(Env.File("two&&three"))}));
+
+  // The menu brings the first folder back.
+  Form().Windows1->actions().front()->trigger();
+  EXPECT_EQ(Form().ThumbPageControl->currentIndex(), 0);
+
+  // Closing the views one by one: the last leaves no picture and "[Empty]".
+  Form().FolderViews().back()->CloseFolderViewNoPrompt();
+  ASSERT_TRUE(WaitUntil([&] { return Form().FolderViews().size() == 1; }));
+  EXPECT_TRUE(Form().HasImage());
+  Form().FolderViews().front()->CloseFolderViewNoPrompt();
+  ASSERT_TRUE(WaitUntil([&] { return Form().FolderViews().empty(); }));
+  EXPECT_FALSE(Form().HasImage());
+  EXPECT_EQ(MenuTexts(Form().Windows1), QStringList{"[Empty] (disabled)"});
+  EXPECT_FALSE(Form().CloseCurrentFolder1->isEnabled());
+  EXPECT_EQ(Form().ThumbPageControl->count(), 0);
+  EXPECT_EQ(Form().windowTitle(), "Pictrova by Halvenworth");
+  EXPECT_FALSE(Form().LblToOpen->isHidden());
+}
+
+TEST_F(MainWindowTest, RecentFoldersKeepTheirPathAndDropMissingOnes) {
+  const std::string Odd = Env.File("R&D");
+  fs::create_directory(Odd);
+  apptest::MarkedPicture(8, 8).save(QString::fromStdString(Odd + "/x.png"));
+  Show(Odd + "/x.png");
+  QAction* Item = Form().OpenRecent1->actions().front();
+  EXPECT_EQ(Item->text(), QString::fromStdString(Env.File("R&&D")));
+  Form().FolderViews().front()->CloseFolderViewNoPrompt();
+  ASSERT_TRUE(WaitUntil([&] { return Form().FolderViews().empty(); }));
+  Form().RecentFolderClick(Item);
+  ASSERT_EQ(Form().FolderViews().size(), 1u);
+  EXPECT_EQ(Form().FolderViews().front()->GetFolderPath(), Odd);
+
+  Form().FolderViews().front()->CloseFolderViewNoPrompt();
+  ASSERT_TRUE(WaitUntil([&] { return Form().FolderViews().empty(); }));
+  fs::remove_all(Odd);
+  Form().RecentFolderClick(Form().OpenRecent1->actions().front());
+  EXPECT_EQ(Env.MessageBoxes, QStringList{"Please choose a valid Folder"});
+  EXPECT_TRUE(Form().FolderViews().empty());
+  EXPECT_EQ(MenuTexts(Form().OpenRecent1), QStringList{"[Empty] (disabled)"});
+}
+
+TEST_F(MainWindowTest, HiddenFolderTabShowsAgainWithASecondFolder) {
+  WriteSettingBool("HideFolderTab", true);
+  fs::create_directory(Env.File("p"));
+  fs::create_directory(Env.File("q"));
+  apptest::MarkedPicture(8, 8).save(QString::fromStdString(Env.File("p/a.png")));
+  apptest::MarkedPicture(8, 8).save(QString::fromStdString(Env.File("q/a.png")));
+  Show(Env.File("p/a.png"));
+  ASSERT_TRUE(WaitUntil([&] { return !Form().TabHackTimer->isActive(); }));
+  EXPECT_FALSE(Form().ThumbPageControl->tabBar()->isVisibleTo(Form().ThumbPageControl));
+  const int OneHeight = Form().ThumbPageControl->height();
+  EXPECT_EQ(OneHeight, Form().FolderViews().front()->FilmStripHeight() + 4);
+  Show(Env.File("q/a.png"));
+  ASSERT_TRUE(WaitUntil([&] { return !Form().TabHackTimer->isActive(); }));
+  EXPECT_TRUE(Form().ThumbPageControl->tabBar()->isVisibleTo(Form().ThumbPageControl));
+  EXPECT_GT(Form().ThumbPageControl->height(), OneHeight);
+}
+
+TEST_F(MainWindowTest, ALoadFailureOffersDeleteOrSkip) {
+  Env.Picture("a.png");
+  Broken("b.png");
+  Env.Picture("c.png");
+  Show(Env.File("a.png"));
+  TFolderViewForm* View = Form().CurrentFolderView();
+  View->WnSHFileOperator->OnConfirm = [](platform::TFileOpConfirm, const std::string&, const std::string&) {
+    return platform::TFileOpAnswer::Yes;
+  };
+
+  // Skip: the row is flagged and the next picture comes.
+  Env.HelpAnswer = 2;
+  View->SelectAndShowFile("b.png");
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpCaption, "File Error");
+  EXPECT_EQ(Env.LastHelpText, "The following error occured while attempting to open \"b.png\":");
+  EXPECT_EQ(View->Rows().SubItem(View->Rows().Row(View->Rows().IndexOf("b.png")), 7), "Y");
+  EXPECT_EQ(Form().CurrentFileName(), "c.png");
+
+  // Stepping back onto it goes on to the one before.
+  View->SelectSingleFile("c.png");
+  Env.HelpShown = 0;
+  View->ShowPreviousFile();
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Form().CurrentFileName(), "a.png");
+
+  // Delete: the file goes and the one that took its place is shown.
+  Env.HelpAnswer = 1;
+  View->SelectAndShowFile("b.png");
+  EXPECT_FALSE(fs::exists(Env.File("b.png")));
+  EXPECT_EQ(View->Names(), (std::vector<std::string>{"a.png", "c.png"}));
+  EXPECT_EQ(Form().CurrentFileName(), "c.png");
+  EXPECT_TRUE(Form().HasImage());
+}
+
+TEST_F(MainWindowTest, AFolderOfBrokenFilesAsksOncePerFile) {
+  Broken("x.png");
+  Broken("y.png");
+  Broken("z.png");
+  Env.HelpAnswer = 2;
+  Show(Env.File("x.png"));
+  EXPECT_EQ(Env.HelpShown, 3);
+  EXPECT_FALSE(Form().HasImage());
+}
+
+TEST_F(MainWindowTest, LeavingAModifiedPicture) {
+  struct TCase {
+    int Width, Height;
+    bool AutoSave;
+    int Answer;            // of the overwrite question
+    int Prompts;           // questions seen
+    bool Saved;            // the file now holds the turned picture
+    bool DontAskAfterwards;
+  };
+  const TCase Cases[] = {
+      {400, 500, true, 1, 0, true, false},  // large and only turned: saved silently
+      {200, 500, true, 1, 1, true, false},  // small: asked, "Yes" overwrites
+      {200, 500, true, 3, 1, false, true},  // "Discard Changes": never asked again
+      {400, 500, false, 1, 1, true, false}, // no auto-save: asked
+  };
+  for (const TCase& C : Cases) {
+    WriteSettingBool("AutoSaveImages", C.AutoSave);
+    FForm.reset();
+    const std::string Name = "r" + std::to_string(&C - Cases) + ".bmp";
+    Env.Picture(Name, C.Width, C.Height);
+    Show(Env.File(Name));
+    Form().RastrumView1->GetProc()->Rotate(-90, true);
+    Form().UpdateModifiedState();
+    ASSERT_TRUE(Form().IsImageModified());
+    Env.HelpShown = 0;
+    Env.HelpAnswer = C.Answer;
+    EXPECT_FALSE(Form().QuerySaveModified());
+    EXPECT_EQ(Env.HelpShown, C.Prompts) << Name;
+    EXPECT_EQ(QImage(QString::fromStdString(Env.File(Name))).width(), C.Saved ? C.Height : C.Width) << Name;
+    EXPECT_EQ(Form().DontAskToSave(), C.DontAskAfterwards) << Name;
+    if (C.DontAskAfterwards) {
+      EXPECT_FALSE(Form().QuerySaveModified());
+      EXPECT_EQ(Env.HelpShown, C.Prompts);
+    }
+  }
+}
+
+TEST_F(MainWindowTest, ZoomStepsRunOneTenTwenty) {
+  Env.Picture("z.png");
+  Show(Env.File("z.png"));
+  Form().ToggleAutoFit();
+  ASSERT_FALSE(Form().AutoFit());
+  struct TStep {
+    double From, Step, To;
+  };
+  const TStep Steps[] = {{1, 10, 10}, {10, 10, 20}, {20, -10, 10}, {10, -10, 1}, {1, -10, 1}, {50, 0, 50}};
+  for (const TStep& S : Steps) {
+    Form().RastrumView1->SetZoom(S.From);
+    Form().ZoomBy(S.Step);
+    EXPECT_DOUBLE_EQ(Form().RastrumView1->Zoom(), S.To) << S.From << " by " << S.Step;
+  }
+  // With auto-fit on, zoom commands do nothing.
+  Form().ToggleAutoFit();
+  const double Fitted = Form().RastrumView1->Zoom();
+  Form().ZoomBy(10);
+  EXPECT_DOUBLE_EQ(Form().RastrumView1->Zoom(), Fitted);
+}
+
+TEST_F(MainWindowTest, ControlVisibilityIsKeptAndWrittenAtClose) {
+  Form().SetThumbsVisible(false);
+  Form().SetStatusBarVisible(false);
+  Form().SetToolBarVisible(false);
+  EXPECT_FALSE(Form().ThumbPageControl->isVisible());
+  EXPECT_EQ(Form().BigControlPanel->height(), 0);
+  EXPECT_TRUE(Form().PopViewToolBar1->isVisible());
+  EXPECT_FALSE(Form().PopViewMainMenu1->isVisible());
+  Form().SetBackgroundColor(0xFFFFFF);
+  Form().close();
+  struct TValue {
+    std::string Name, Text;
+  };
+  const TValue Values[] = {{"ThumbsVisible", "False"}, {"StatusVisible", "False"}, {"NavVisible", "False"},
+                           {"MenuVisible", "True"},    {"FileMruMaxItems", "20"},  {BackgroundColorValueName(), "16777215"}};
+  for (const TValue& V : Values) EXPECT_EQ(ReadSetting(V.Name), V.Text) << V.Name;
+  // The next start comes up the same.
+  FForm.reset();
+  EXPECT_FALSE(Form().AreThumbsVisible());
+  EXPECT_FALSE(Form().ThumbPageControl->isVisible());
+}
+
+TEST_F(MainWindowTest, AFolderHandedOverOpensAsATab) {
+  Env.Picture("h.png");
+  Form().Ptv_MainExecuteMacro({Env.QFolder()});
+  ASSERT_EQ(Form().FolderViews().size(), 1u);
+  EXPECT_EQ(Form().CurrentFileName(), "h.png");
+  Form().Ptv_MainExecuteMacro({Env.QFolder()});
+  EXPECT_EQ(Form().FolderViews().size(), 1u);
+}
