@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QWidget>
 #include <array>
 #include <cstdint>
 #include <functional>
