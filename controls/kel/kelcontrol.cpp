@@ -3,6 +3,7 @@
 #include <QEnterEvent>
 #include <QPainter>
 
+#include "controls/kel/kelbitmaplist.h"
 #include "controls/kel/kelfoundation.h"
 #include "platform/graphics.h"
 
@@ -71,12 +72,25 @@ void TKelControl::leaveEvent(QEvent* event) {
 
 // ---- TKelBaseControl
 
-TKelBaseControl::TKelBaseControl(QWidget* parent) : TKelControl(parent) {}
+TKelBaseControl::TKelBaseControl(QWidget* parent)
+    : TKelControl(parent), FLink(std::make_unique<TKelChangeLink>(this, [this](TKelChangeLink*) { ListChanged(); })) {
+  FBitmapEffect.OnChange = [this](TKelObject*) { UpdateControl(); };
+}
+
+TKelBaseControl::~TKelBaseControl() {
+  if (FImageList != nullptr) FImageList->UnregisterChanges(FLink.get());
+}
 
 void TKelBaseControl::SetImageList(TKelCustomImageList* value) {
   if (value == FImageList) return;
+  if (FImageList != nullptr) FImageList->UnregisterChanges(FLink.get());
   FImageList = value;
+  if (FImageList != nullptr) FImageList->RegisterChanges(FLink.get());
   ListChanged();
+}
+
+bool TKelBaseControl::ListItemMissing() const {
+  return FImageList == nullptr || !FImageList->ItemExists(FListIndex, FImageIndex);
 }
 
 void TKelBaseControl::SetIndexes(int index, std::int32_t value) {
@@ -122,7 +136,9 @@ void TKelBaseGraphicControl::UpdateControl() {
 
 // ---- TKelGraphicControl
 
-TKelGraphicControl::TKelGraphicControl(QWidget* parent) : TKelBaseGraphicControl(parent) {}
+TKelGraphicControl::TKelGraphicControl(QWidget* parent) : TKelBaseGraphicControl(parent) {
+  FBevel.OnChange = [this](TKelObject*) { UpdateControl(); };
+}
 
 void TKelGraphicControl::paintEvent(QPaintEvent*) {
   if (Loading()) return;
@@ -131,7 +147,9 @@ void TKelGraphicControl::paintEvent(QPaintEvent*) {
   Paint(canvas);
 }
 
-void TKelGraphicControl::Paint(platform::TCanvas&) {}
+void TKelGraphicControl::Paint(platform::TCanvas& canvas) {
+  FBevel.PaintBevel(canvas, platform::Rect(0, 0, width(), height()), false);
+}
 
 // ---- theme notice
 
