@@ -508,13 +508,19 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
     if (Pen.Mode == pmBlack) c = Qt::black;
     if (Pen.Mode == pmWhite) c = Qt::white;
     const int pw = std::max(1, Pen.Width);
+    // A wide pen is centred on the path (inside-frame pens stay inside).
+    const int out = Pen.Style == psInsideFrame ? 0 : pw / 2;
+    const int bx1 = x1 - out, by1 = y1 - out;
+    const int bx2 = x2 - 1 - out + pw - (Pen.Style == psInsideFrame ? pw - 1 : 0);
+    const int by2 = y2 - 1 - out + pw - (Pen.Style == psInsideFrame ? pw - 1 : 0);
+    const int bw = bx2 - bx1, bh = by2 - by1;
     // Four bands that do not overlap, so that XOR frames undo themselves.
-    p.fillRect(QRect(x1, y1, w, std::min(pw, h)), c);
-    if (h > pw) p.fillRect(QRect(x1, y2 - std::min(pw, h - pw), w, std::min(pw, h - pw)), c);
-    const int inner = h - 2 * pw;
+    p.fillRect(QRect(bx1, by1, bw, std::min(pw, bh)), c);
+    if (bh > pw) p.fillRect(QRect(bx1, by2 - std::min(pw, bh - pw), bw, std::min(pw, bh - pw)), c);
+    const int inner = bh - 2 * pw;
     if (inner > 0) {
-      p.fillRect(QRect(x1, y1 + pw, std::min(pw, w), inner), c);
-      if (w > pw) p.fillRect(QRect(x2 - std::min(pw, w - pw), y1 + pw, std::min(pw, w - pw), inner), c);
+      p.fillRect(QRect(bx1, by1 + pw, std::min(pw, bw), inner), c);
+      if (bw > pw) p.fillRect(QRect(bx2 - std::min(pw, bw - pw), by1 + pw, std::min(pw, bw - pw), inner), c);
     }
   });
 }

@@ -220,7 +220,7 @@ void KelDrawArrow(TCanvas& canvas, int x, int y, bool enabled, bool pointDown, T
 void KelFillSolidBitmap(TBitmap& bitmap, const TRect& rect, TColor color) {
   if (rect.Width() <= 0 || rect.Height() <= 0) return;
   bitmap.SetSize(rect.Width(), rect.Height());
-  bitmap.Image().fill(ColorToQRgb(color));
+  bitmap.Image().fill(QColor::fromRgb(ColorToQRgb(color)));
   if (bitmap.PixelFormat() == pf1bit || bitmap.PixelFormat() == pf4bit || bitmap.PixelFormat() == pf8bit) {
     bitmap.Canvas().Brush = TBrush{color, bsSolid, {}};
     bitmap.Canvas().FillRect(Rect(0, 0, rect.Width(), rect.Height()));

@@ -265,6 +265,8 @@ void TKelBaseGraphicButton::MouseDown(int x, int y) {
 
 void TKelBaseGraphicButton::mousePressEvent(QMouseEvent* event) {
   const QPoint p = event->position().toPoint();
+  // Outside the outline the press belongs to what shows through.
+  if (FAllowTransparency && !PointInShape(p.x(), p.y())) return;
   if (OnMouseDown) OnMouseDown(this, event->button(), p.x(), p.y());
   if (event->button() != Qt::LeftButton || !isEnabled()) return;
   MouseDown(p.x(), p.y());

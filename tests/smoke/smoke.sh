@@ -29,6 +29,13 @@ wait_window() {
 
 "$program" >"$work/first.log" 2>&1 &
 first=$!
+# The start-up splash: its picture's film strip (its close button stays hidden
+# while it is a splash).
+splash=$(wait_window "About Pictrova 3") || fail "no splash appeared"
+read -r _ _ _ sx sy <<<"$splash"
+import -window root "$work/splash.png" || fail "no screenshot of the splash"
+strip=$(convert "$work/splash.png" -format "%[fx:int(255*p{$((sx + 7)),$((sy + 179))}.r)]" info:)
+[ "$strip" = "24" ] || fail "the splash is not on the screenshot (film strip pixel $strip)"
 win=$(wait_window "Pictrova by Halvenworth") || fail "no main window appeared"
 read -r id width height x y <<<"$win"
 echo "main window $id ${width}x$height at $x,$y"
