@@ -224,24 +224,31 @@ void BevelLines(TCanvas& c, TKelShapeType type, const std::vector<TPoint>& in, i
       break;
     }
     case stRoundRect: {
-      // Straight edges between the corners, each corner's arc split between
-      // the two colours where it meets the other side.
+      // Straight edges between the corners; the top-right and bottom-left
+      // arcs are split between the two colours at their middle.
       const int x0 = in[0].X, y0 = in[0].Y, x1 = in[1].X - 1, y1 = in[1].Y - 1;
       const int d = std::min({corner, x1 - x0, y1 - y0});
       const int r = d / 2;
+      const auto arc = [&](int left, int top, double from, double to) {
+        // Rays from the corner box's centre at the two angles (counter-clockwise).
+        const double cx = left + (d + 1) / 2.0, cy = top + (d + 1) / 2.0, reach = d + 1.0;
+        const double a = from * M_PI / 180, b = to * M_PI / 180;
+        c.Arc(left, top, left + d + 1, top + d + 1, KelRound(cx + reach * std::cos(a)),
+              KelRound(cy - reach * std::sin(a)), KelRound(cx + reach * std::cos(b)), KelRound(cy - reach * std::sin(b)));
+      };
       c.Pen.Color = first;
       if (d > 1) {
-        c.Arc(x0, y0, x0 + d + 1, y0 + d + 1, x0 + r, y0, x0, y0 + r);         // top left
-        c.Arc(x1 - d, y0, x1 + 1, y0 + d + 1, x1, y0, x1 - r, y0);             // top right, upper half
-        c.Arc(x0, y1 - d, x0 + d + 1, y1 + 1, x0, y1 - r, x0, y1);             // bottom left, left half
+        arc(x0, y0, 90, 180);
+        arc(x1 - d, y0, 45, 90);
+        arc(x0, y1 - d, 180, 225);
       }
       Line(c, {{x0, y1 - r}, {x0, y0 + r}});
       Line(c, {{x0 + r, y0}, {x1 - r + 1, y0}});
       c.Pen.Color = second;
       if (d > 1) {
-        c.Arc(x1 - d, y1 - d, x1 + 1, y1 + 1, x1 - r, y1, x1, y1 - r);         // bottom right
-        c.Arc(x1 - d, y0, x1 + 1, y0 + d + 1, x1, y0 + r, x1, y0);             // top right, lower half
-        c.Arc(x0, y1 - d, x0 + d + 1, y1 + 1, x0 + r, y1, x0, y1);             // bottom left, lower half
+        arc(x1 - d, y1 - d, 270, 360);
+        arc(x1 - d, y0, 0, 45);
+        arc(x0, y1 - d, 225, 270);
       }
       Line(c, {{x1, y0 + r}, {x1, y1 - r + 1}});
       Line(c, {{x1 - r, y1}, {x0 + r - 1, y1}});
