@@ -4,6 +4,7 @@
 // 400 x 300, a tracing shadow, a full repaint of 40 buttons (its share of a
 // 16.7 ms frame), the glyph cache's bytes for the forms' 27 glyphs and
 // progress updates.
+#include "app/helpdlg.h"
 #include "controls/kel/kelprogressfill.h"
 #include "controls/kel/kelshapebutton.h"
 
@@ -51,16 +52,7 @@ void PerFillRect(benchmark::State& state, int w, int h) {
       PeerSeconds(w, h), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void FormValues(TKelShapeButton& b) {
-  b.Colors().SetMouseOver(clGray);
-  b.Shape().SetShape(stRoundRect);
-  b.Shape().Bevel().SetStyle(sbOffset);
-  b.Shape().Bevel().SetWidth(1);
-  b.Shape().Bevel().SetColor(1, clSilver);
-  b.Shape().SetBrushColor(clBtnFace);
-  b.Shape().Shadow().SetDepth(3);
-  b.SetTransparent(true);
-}
+void FormValues(TKelShapeButton& b) { app::ApplyFormButtonValues(b); }
 
 struct Glyph : TBitmap {
   Glyph(int w, int h) : TBitmap(w, h, pf24bit) {

@@ -24,6 +24,18 @@ void TKelControl::SetBounds(int left, int top, int width, int height) {
   if (flags) BoundsChanged(flags);
 }
 
+platform::TFont TKelControl::WidgetFont() const {
+  const QFont f = font();
+  platform::TFont result;
+  result.Name = f.family().toStdString();
+  result.Size = f.pointSize() > 0 ? f.pointSize() : 8;
+  result.Bold = f.bold();
+  result.Italic = f.italic();
+  result.Underline = f.underline();
+  result.StrikeOut = f.strikeOut();
+  return result;
+}
+
 void TKelControl::EndUpdate() {
   if (FUpdateCount <= 0) return;
   if (--FUpdateCount == 0) UpdateControl();

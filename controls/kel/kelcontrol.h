@@ -10,9 +10,7 @@
 #include "controls/kel/kelbevel.h"
 #include "controls/kel/kelfill.h"
 
-namespace platform {
-class TCanvas;
-}
+#include "platform/graphics.h"
 
 namespace kel {
 
@@ -62,7 +60,18 @@ public:
   virtual void UpdateControl();
   virtual bool ShowDesignFrame() const { return true; }
 
+  // The widget's own font as the canvas takes it.
+  platform::TFont WidgetFont() const;
+
 protected:
+  // The setter pattern of the controls: nothing for an unchanged value,
+  // else store and repaint.
+  template <class T, class U> bool SetControlProp(T& field, const U& value) {
+    if (field == value) return false;
+    field = value;
+    UpdateControl();
+    return true;
+  }
   virtual void Loaded() {}
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;

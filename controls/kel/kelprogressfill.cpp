@@ -18,41 +18,17 @@ TKelBaseMeter::TKelBaseMeter(QWidget* parent) : TKelGraphicControl(parent) {
   FFont3D.OnChange = [this](TKelObject*) { UpdateControl(); };
 }
 
-void TKelBaseMeter::SetAlignment(TAlignment value) {
-  if (value == FAlignment) return;
-  FAlignment = value;
-  UpdateControl();
-}
+void TKelBaseMeter::SetAlignment(TAlignment value) { SetControlProp(FAlignment, value); }
 
-void TKelBaseMeter::SetDirection(TKelMeterDirection value) {
-  if (value == FDirection) return;
-  FDirection = value;
-  UpdateControl();
-}
+void TKelBaseMeter::SetDirection(TKelMeterDirection value) { SetControlProp(FDirection, value); }
 
-void TKelBaseMeter::SetOptionsText(TKelMeterTextOptions value) {
-  if (value == FOptionsText) return;
-  FOptionsText = value;
-  UpdateControl();
-}
+void TKelBaseMeter::SetOptionsText(TKelMeterTextOptions value) { SetControlProp(FOptionsText, value); }
 
-void TKelBaseMeter::SetUseFontColor(bool value) {
-  if (value == FUseFontColor) return;
-  FUseFontColor = value;
-  UpdateControl();
-}
+void TKelBaseMeter::SetUseFontColor(bool value) { SetControlProp(FUseFontColor, value); }
 
-void TKelBaseMeter::SetCaption(const std::string& value) {
-  if (value == FCaption) return;
-  FCaption = value;
-  UpdateControl();
-}
+void TKelBaseMeter::SetCaption(const std::string& value) { SetControlProp(FCaption, value); }
 
-void TKelBaseMeter::SetColor(TColor value) {
-  if (value == FColor) return;
-  FColor = value;
-  UpdateControl();
-}
+void TKelBaseMeter::SetColor(TColor value) { SetControlProp(FColor, value); }
 
 int TKelBaseMeter::PercentOf(int userValue) const {
   // In 64 bits: the span of two 32-bit values overflows 32.
@@ -107,15 +83,7 @@ void TKelBaseMeter::UpdateBar() {
   if (isVisible() && !IsUpdating() && !Loading()) repaint();
 }
 
-TFont TKelBaseMeter::EffectiveFont() const {
-  const QFont f = font();
-  TFont result;
-  result.Name = f.family().toStdString();
-  result.Size = f.pointSize() > 0 ? f.pointSize() : 8;
-  result.Bold = f.bold();
-  result.Italic = f.italic();
-  return result;
-}
+TFont TKelBaseMeter::EffectiveFont() const { return WidgetFont(); }
 
 void TKelBaseMeter::Render(int percent) {
   FPainting = true;
@@ -194,17 +162,9 @@ TKelCustomProgressFill::TKelCustomProgressFill(QWidget* parent) : TKelBaseMeter(
   FFillObject.OnChange = [this](TKelObject*) { UpdateControl(); };
 }
 
-void TKelCustomProgressFill::SetBar3D(TKelBorderStyle value) {
-  if (value == FBar3D) return;
-  FBar3D = value;
-  UpdateControl();
-}
+void TKelCustomProgressFill::SetBar3D(TKelBorderStyle value) { SetControlProp(FBar3D, value); }
 
-void TKelCustomProgressFill::SetBrushBackColor(TColor value) {
-  if (value == FBrushBackColor) return;
-  FBrushBackColor = value;
-  UpdateControl();
-}
+void TKelCustomProgressFill::SetBrushBackColor(TColor value) { SetControlProp(FBrushBackColor, value); }
 
 void TKelCustomProgressFill::DrawFill(TCanvas& c, const TRect& bar, const TRect& inner, int percent) {
   c.Brush = TBrush{FBrushBackColor, bsSolid, {}};

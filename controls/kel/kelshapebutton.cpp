@@ -86,11 +86,7 @@ void TKelBaseGraphicButton::SetPressed(bool value) {
   }
 }
 
-void TKelBaseGraphicButton::SetUseCaption(bool value) {
-  if (value == FUseCaption) return;
-  FUseCaption = value;
-  UpdateControl();
-}
+void TKelBaseGraphicButton::SetUseCaption(bool value) { SetControlProp(FUseCaption, value); }
 
 void TKelBaseGraphicButton::SetCaption(const std::string& value) {
   if (value == FCaption) return;
@@ -99,11 +95,7 @@ void TKelBaseGraphicButton::SetCaption(const std::string& value) {
   UpdateControl();
 }
 
-void TKelBaseGraphicButton::SetMultiLine(bool value) {
-  if (value == FMultiLine) return;
-  FMultiLine = value;
-  UpdateControl();
-}
+void TKelBaseGraphicButton::SetMultiLine(bool value) { SetControlProp(FMultiLine, value); }
 
 void TKelBaseGraphicButton::SetFont(const TFont& value) {
   FFont = value;
@@ -111,29 +103,16 @@ void TKelBaseGraphicButton::SetFont(const TFont& value) {
   UpdateControl();
 }
 
-void TKelBaseGraphicButton::SetParentFont(bool value) {
-  if (value == FParentFont) return;
-  FParentFont = value;
-  UpdateControl();
-}
+void TKelBaseGraphicButton::SetParentFont(bool value) { SetControlProp(FParentFont, value); }
 
 TFont TKelBaseGraphicButton::EffectiveFont() const {
   if (!FParentFont) return FFont;
-  const QFont f = font();
-  TFont result;
-  result.Name = f.family().toStdString();
-  result.Size = f.pointSize() > 0 ? f.pointSize() : 8;
-  result.Bold = f.bold();
-  result.Italic = f.italic();
+  TFont result = WidgetFont();
   result.Color = clBtnText;
   return result;
 }
 
-void TKelBaseGraphicButton::SetColor(TColor value) {
-  if (value == FColor) return;
-  FColor = value;
-  UpdateControl();
-}
+void TKelBaseGraphicButton::SetColor(TColor value) { SetControlProp(FColor, value); }
 
 void TKelBaseGraphicButton::SetGlyph(const TBitmap& value) { FGlyph.SetGlyph(value); }
 
@@ -410,11 +389,7 @@ TKelCustomShapeButton::~TKelCustomShapeButton() {
   if (FShapeFillImageList != nullptr) FShapeFillImageList->UnregisterChanges(FFillLink.get());
 }
 
-void TKelCustomShapeButton::SetMode(TKelShapeButtonMode value) {
-  if (value == FMode) return;
-  FMode = value;
-  UpdateControl();
-}
+void TKelCustomShapeButton::SetMode(TKelShapeButtonMode value) { SetControlProp(FMode, value); }
 
 void TKelCustomShapeButton::SetStyle(TKelShapeButtonStyle value) {
   if (value == FStyle) return;

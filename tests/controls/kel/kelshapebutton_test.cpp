@@ -64,6 +64,7 @@ struct TButtonFixture : ::testing::Test {
 TEST_F(TButtonFixture, LatchingInGroups) {
   TKelShapeButton* a = Make(0, 0, 40, 25);
   TKelShapeButton* b = Make(50, 0, 40, 25);
+  EXPECT_TRUE(a->inherits("kel::TKelShapeButton")); // the forms' scaling finds buttons by class
   a->SetPressed(true);
   EXPECT_FALSE(a->Pressed()); // group 0 never latches
   a->SetGroupIndex(1);
