@@ -137,6 +137,8 @@ public:
   // The caption's accelerator pressed.
   void DialogChar();
   void DropDown();
+  // The caption's accelerator (none without "&" in the caption).
+  QShortcut* Accelerator() const { return FShortcut; }
   void NotifyGroup();
   // A button of the same group was latched by sender.
   void ButtonPressed(int group, TKelBaseGraphicButton* sender);

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFrame>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include "controls/kel/kelshapebutton.h"
@@ -240,6 +241,24 @@ TEST_F(HelpDialog, ExceptionsReachingTheEventLoop) {
   EXPECT_EQ(FSeen.Caption, "Error");
   EXPECT_EQ(FSeen.Text, "");
   EXPECT_FALSE(FSeen.MemoVisible) << "an empty message: empty label and no memo";
+}
+
+TEST_F(HelpDialog, ShapeButtonsAnswerTheMouseWithTheFormsLook) {
+  FDlg.PromptSaveNewImage();
+  QImage seen;
+  Answer([&seen](THelpDlg& d) {
+    seen = d.SBtnCancel->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QPointF at(30, 10);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      QMouseEvent e(type, at, d.SBtnCancel->mapToGlobal(at), Qt::LeftButton,
+                    type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+      QApplication::sendEvent(d.SBtnCancel, &e);
+    }
+  });
+  EXPECT_EQ(FDlg.ShowModal(), 2);
+  EXPECT_EQ(seen.pixel(4, 10), qRgb(212, 208, 200));                  // face
+  EXPECT_EQ(seen.pixel(seen.width() - 2, 12), qRgb(128, 128, 128));  // shadow strip
+  EXPECT_EQ(seen.pixel(seen.width() - 4, 12), qRgb(192, 192, 192));  // dark bevel
 }
 
 TEST(HelpDialogLifetime, HandlerIsRestoredWhenTheDialogGoes) {

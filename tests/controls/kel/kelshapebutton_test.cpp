@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QShortcut>
 #include <gtest/gtest.h>
 
 using namespace kel;
@@ -42,6 +43,7 @@ struct TButtonFixture : ::testing::Test {
   TKelShapeButton* Make(int x, int y, int w, int h) {
     auto* b = new TKelShapeButton(&Parent);
     b->setGeometry(x, y, w, h);
+    b->show();
     FormValues(*b);
     b->OnClick = [this](TKelBaseGraphicButton*) { Clicks.push_back(Ticks); };
     return b;
@@ -202,4 +204,33 @@ TEST_F(TButtonFixture, GlyphsDisabledAndFromTheImageList) {
   b->SetGlyph(thin);
   b->SetNumGlyphs(4);
   EXPECT_NO_THROW(Grab(b));
+}
+
+TEST_F(TButtonFixture, AcceleratorKeys) {
+  TKelShapeButton* plain = Make(0, 0, 60, 25);
+  plain->SetCaption("&Go");
+  Parent.show();
+  ASSERT_NE(plain->Accelerator(), nullptr);
+  EXPECT_EQ(plain->Accelerator()->key(), QKeySequence(Qt::ALT | Qt::Key_G));
+  emit plain->Accelerator()->activated();
+  EXPECT_EQ(Clicks.size(), 1u);
+  // A grouped button toggles; latched without AllowAllUp it stays as it is.
+  TKelShapeButton* grouped = Make(70, 0, 60, 25);
+  grouped->SetCaption("&Bold");
+  grouped->SetGroupIndex(2);
+  emit grouped->Accelerator()->activated();
+  EXPECT_TRUE(grouped->Pressed());
+  EXPECT_EQ(grouped->State(), bsOptionSet);
+  emit grouped->Accelerator()->activated();
+  EXPECT_TRUE(grouped->Pressed());
+  EXPECT_EQ(Clicks.size(), 2u);
+  grouped->SetAllowAllUp(true);
+  emit grouped->Accelerator()->activated();
+  EXPECT_FALSE(grouped->Pressed());
+  grouped->SetCaption("Bold");
+  EXPECT_EQ(grouped->Accelerator(), nullptr);
+  grouped->setEnabled(false);
+  plain->setEnabled(false);
+  plain->DialogChar();
+  EXPECT_EQ(Clicks.size(), 2u);
 }
