@@ -360,12 +360,22 @@ void KelGradientFill(TCanvas& canvas, const TRect& rect, TKelGradientStyle style
   if (colors == nullptr || colors->empty() || rect.Width() <= 0 || rect.Height() <= 0) return;
   const int W = rect.Width(), H = rect.Height();
   const int n = static_cast<int>(colors->size());
-  std::unique_ptr<TBitmap> offscreen;
+  // One off-screen bitmap serves every call (all on the user-interface
+  // thread); it only grows, so repeated fills allocate nothing.
+  static TBitmap scratch;
   TCanvas* target = &canvas;
   int L = rect.Left, T = rect.Top;
-  if (flags & kgfOffscreen) {
-    offscreen = std::make_unique<TBitmap>(W, H, pf32bit);
-    target = &offscreen->Canvas();
+  const bool offscreen = flags & kgfOffscreen;
+  if (offscreen) {
+    if (scratch.Width() < W || scratch.Height() < H) {
+      scratch.SetPixelFormat(pf32bit);
+      scratch.SetSize(std::max(W, scratch.Width()), std::max(H, scratch.Height()));
+    }
+    target = &scratch.Canvas();
+    target->RemoveClip();
+    // What the styles leave uncovered is black, as on a new bitmap.
+    target->Brush = TBrush{clBlack, bsSolid, {}};
+    target->FillRect(Rect(0, 0, W, H));
     L = 0;
     T = 0;
   }
@@ -421,7 +431,7 @@ void KelGradientFill(TCanvas& canvas, const TRect& rect, TKelGradientStyle style
   c.Brush = oldBrush;
   if (offscreen) {
     if (flags & kgfClip) clip.Intersect(QRegion((clipOffset ? KelOffsetRect(rect, clipOffset) : rect).ToQRect()));
-    canvas.Draw(rect.Left, rect.Top, *offscreen);
+    BitBlt(canvas, rect.Left, rect.Top, W, H, scratch.Canvas(), 0, 0, SRCCOPY);
   }
 }
 

@@ -301,10 +301,7 @@ void TKelBaseGraphicButton::mouseReleaseEvent(QMouseEvent* event) {
   }
   SetState(next);
   if (inside && !RepeatedClick) Click();
-  if (isEnabled() && FState != bsDropDown && !FPressed) {
-    const QPoint cursor = mapFromGlobal(QCursor::pos());
-    if (FState == bsMouseOver && !Inside(cursor.x(), cursor.y()) && !rect().contains(p)) SetState(bsUp);
-  }
+  // The mouse-over polling started with bsMouseOver follows the cursor from here.
 }
 
 void TKelBaseGraphicButton::changeEvent(QEvent* event) {
