@@ -484,7 +484,12 @@ const char* KelContainerExtension(TKelContainerKind kind) {
   return kind < std::size(kExtensions) ? kExtensions[kind] : "";
 }
 
-TKelBaseContainer::~TKelBaseContainer() = default;
+TKelBaseContainer::~TKelBaseContainer() {
+  const std::vector<TKelChangeLink*> links = FLinks;
+  FLinks.clear();
+  for (TKelChangeLink* link : links)
+    if (link->OnFree) link->OnFree(link);
+}
 
 TKelListItem* TKelBaseContainer::Items(int index) const {
   if (index < 0 || index >= Count()) throw EListError("List index out of bounds");

@@ -102,6 +102,8 @@ public:
       : Owner(owner), OnChange(std::move(onChange)) {}
   QObject* Owner;
   std::function<void(TKelChangeLink* link)> OnChange;
+  // The container goes: whoever is bound to it lets go.
+  std::function<void(TKelChangeLink* link)> OnFree;
 };
 
 class TKelListItem : public TKelCustomComponent {

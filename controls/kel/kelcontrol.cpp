@@ -87,6 +87,10 @@ void TKelControl::leaveEvent(QEvent* event) {
 TKelBaseControl::TKelBaseControl(QWidget* parent)
     : TKelControl(parent), FLink(std::make_unique<TKelChangeLink>(this, [this](TKelChangeLink*) { ListChanged(); })) {
   FBitmapEffect.OnChange = [this](TKelObject*) { UpdateControl(); };
+  FLink->OnFree = [this](TKelChangeLink*) {
+    FImageList = nullptr;
+    ListChanged();
+  };
 }
 
 TKelBaseControl::~TKelBaseControl() {

@@ -307,6 +307,10 @@ void TKelFillObject::Assign(const TKelObject& source) {
 TKelAlphaObject::TKelAlphaObject()
     : FLink(std::make_unique<TKelChangeLink>(nullptr, [this](TKelChangeLink*) { UpdateFromList(); })) {
   LinkChild(FFillObject);
+  FLink->OnFree = [this](TKelChangeLink*) {
+    FImageList = nullptr;
+    UpdateFromList();
+  };
 }
 
 TKelAlphaObject::~TKelAlphaObject() {

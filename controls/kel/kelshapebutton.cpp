@@ -380,6 +380,10 @@ TKelCustomShapeButton::TKelCustomShapeButton(QWidget* parent)
   FShape.OnChange = changed;
   FColors.OnChange = changed;
   FShapeFill.OnChange = changed;
+  FFillLink->OnFree = [this](TKelChangeLink*) {
+    FShapeFillImageList = nullptr;
+    UpdateControl();
+  };
 }
 
 TKelCustomShapeButton::~TKelCustomShapeButton() {

@@ -199,6 +199,18 @@ TEST_F(TButtonFixture, GlyphsDisabledAndFromTheImageList) {
   b->setEnabled(false);
   img = Grab(b);
   EXPECT_EQ(img.pixel(16, 13), qRgb(128, 128, 128)); // embossed shadow
+  // From the bound list; a list that goes unbinds itself.
+  {
+    TKelBitmapList list;
+    static_cast<TKelBitmapListItem&>(list.AddNew()).SetBitmap(glyph);
+    b->setEnabled(true);
+    b->SetGlyph(TBitmap());
+    b->SetImageList(&list);
+    EXPECT_FALSE(b->ListItemMissing());
+    EXPECT_EQ(Grab(b).pixel(16, 13), qRgb(0, 0, 0));
+  }
+  EXPECT_EQ(b->ImageList(), nullptr);
+  EXPECT_NE(Grab(b).pixel(16, 13), qRgb(0, 0, 0));
   // A glyph narrower than a pixel per image draws nothing and does not fail.
   TBitmap thin(3, 16, pf24bit);
   b->SetGlyph(thin);
