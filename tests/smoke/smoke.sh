@@ -10,8 +10,6 @@ mkdir -p "$work/config" "$work/runtime" "$work/pictures"
 chmod 700 "$work/runtime"
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" HOME="$work"
 unset QT_QPA_PLATFORM
-# The system libraries' own caches, as in the unit tests.
-export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")/.." && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 fail() { echo "SMOKE FAILED: $*" >&2; [ -n "${first:-}" ] && kill "$first" 2>/dev/null; exit 1; }
 
