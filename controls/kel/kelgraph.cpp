@@ -383,52 +383,58 @@ void KelGradientFill(TCanvas& canvas, const TRect& rect, TKelGradientStyle style
   if (!(flags & kgfOffscreen) && (flags & kgfClip))
     clip.Intersect(QRegion((clipOffset ? KelOffsetRect(rect, clipOffset) : rect).ToQRect()));
   TCanvas& c = *target;
-  const TPen oldPen = c.Pen;
-  const TBrush oldBrush = c.Brush;
-  c.Pen.Style = psClear;
-  c.Brush = TBrush{};
   const int R = L + W, B = T + H;
   const int cx = L + W / 2, cy = T + H / 2;
   const auto dx = [&](int i) { return KelMulDiv(i + 1, W, n); };
   const auto dy = [&](int i) { return KelMulDiv(i + 1, H, n); };
-  if (style == gstHorizontal) {
-    for (int i = 0; i < n; ++i) {
-      c.Brush.Color = static_cast<TColor>((*colors)[std::size_t(i)]);
-      c.Rectangle(L + KelMulDiv(i, W, n), T, L + KelMulDiv(i + 1, W, n) + 1, B + 1);
-    }
-  } else {
-    for (int i = n - 1; i >= 0; --i) {
-      c.Brush.Color = static_cast<TColor>((*colors)[std::size_t(i)]);
+  // All bands in one pass, with the pixel rules of pen-less shapes: a box
+  // leaves out one more pixel right and bottom.
+  c.Paint([&](QPainter& p) {
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(Qt::NoPen);
+    const auto box = [&](int x1, int y1, int x2, int y2) {
+      return QRect(std::min(x1, x2), std::min(y1, y2), std::abs(x2 - x1) - 1, std::abs(y2 - y1) - 1);
+    };
+    const auto rectangle = [&](int x1, int y1, int x2, int y2, const QColor& color) {
+      const QRect r = box(x1, y1, x2, y2);
+      if (r.width() > 0 && r.height() > 0) p.fillRect(r, color);
+    };
+    for (int k = 0; k < n; ++k) {
+      // The horizontal ramp paints first colour first; the others paint from
+      // the last colour inward so that the first ends up at the origin.
+      const int i = style == gstHorizontal ? k : n - 1 - k;
+      const QColor color = Q(static_cast<TColor>((*colors)[std::size_t(i)]));
       switch (style) {
-        case gstVertical: c.Rectangle(L, T + KelMulDiv(i, H, n), R + 1, T + KelMulDiv(i + 1, H, n) + 1); break;
+        case gstHorizontal: rectangle(L + KelMulDiv(i, W, n), T, L + KelMulDiv(i + 1, W, n) + 1, B + 1, color); break;
+        case gstVertical: rectangle(L, T + KelMulDiv(i, H, n), R + 1, T + KelMulDiv(i + 1, H, n) + 1, color); break;
         case gstSquare:
-          c.Rectangle(cx - dx(i) / 2, cy - dy(i) / 2, cx + dx(i) / 2 + 2, cy + dy(i) / 2 + 2);
+          rectangle(cx - dx(i) / 2, cy - dy(i) / 2, cx + dx(i) / 2 + 2, cy + dy(i) / 2 + 2, color);
           break;
         case gstElliptic: {
           const int rx = KelRound(dx(i) / 1.4), ry = KelRound(dy(i) / 1.4);
-          c.Ellipse(cx - rx, cy - ry, cx + rx, cy + ry);
+          if (rx < 1 || ry < 1) break;
+          p.setBrush(color);
+          p.drawEllipse(QRectF(cx - rx, cy - ry, 2 * rx - 1, 2 * ry - 1));
           break;
         }
-        case gstTopLeft: c.Rectangle(L, T, L + dx(i) + 1, T + dy(i) + 1); break;
-        case gstTopRight: c.Rectangle(R - dx(i), T, R + 1, T + dy(i) + 1); break;
-        case gstBottomLeft: c.Rectangle(L, B - dy(i), L + dx(i) + 1, B + 1); break;
-        case gstBottomRight: c.Rectangle(R - dx(i), B - dy(i), R + 1, B + 1); break;
-        case gstTopLeftDiagonal: {
-          const TPoint p[] = {{L, T}, {L + 2 * dx(i), T}, {L, T + 1 + 2 * dy(i)}, {L - 2 * dx(i), T + 1 + 2 * dy(i)}};
-          c.Polygon(p, 4);
+        case gstTopLeft: rectangle(L, T, L + dx(i) + 1, T + dy(i) + 1, color); break;
+        case gstTopRight: rectangle(R - dx(i), T, R + 1, T + dy(i) + 1, color); break;
+        case gstBottomLeft: rectangle(L, B - dy(i), L + dx(i) + 1, B + 1, color); break;
+        case gstBottomRight: rectangle(R - dx(i), B - dy(i), R + 1, B + 1, color); break;
+        case gstTopLeftDiagonal:
+          p.setBrush(color);
+          p.drawPolygon(QPolygon({QPoint(L, T), QPoint(L + 2 * dx(i), T), QPoint(L, T + 1 + 2 * dy(i)),
+                                  QPoint(L - 2 * dx(i), T + 1 + 2 * dy(i))}));
           break;
-        }
-        case gstTopRightDiagonal: {
-          const TPoint p[] = {{R + 1, T}, {R + 1 - 2 * dx(i), T}, {R + 1, T + 2 * dy(i)}, {R + 1 + 2 * dx(i), T + 2 * dy(i)}};
-          c.Polygon(p, 4);
+        case gstTopRightDiagonal:
+          p.setBrush(color);
+          p.drawPolygon(QPolygon({QPoint(R + 1, T), QPoint(R + 1 - 2 * dx(i), T), QPoint(R + 1, T + 2 * dy(i)),
+                                  QPoint(R + 1 + 2 * dx(i), T + 2 * dy(i))}));
           break;
-        }
         default: break;
       }
     }
-  }
-  c.Pen = oldPen;
-  c.Brush = oldBrush;
+  });
   if (offscreen) {
     if (flags & kgfClip) clip.Intersect(QRegion((clipOffset ? KelOffsetRect(rect, clipOffset) : rect).ToQRect()));
     BitBlt(canvas, rect.Left, rect.Top, W, H, scratch.Canvas(), 0, 0, SRCCOPY);
