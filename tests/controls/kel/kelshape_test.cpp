@@ -104,3 +104,22 @@ TEST(KelShapePaint, ShadowBodyAndBevelPixels) {
   EXPECT_NE(c.Pixels(28, 10), c.Pixels(28, 11));
   EXPECT_TRUE(c.Pixels(28, 10) == clNavy || c.Pixels(28, 11) == clNavy);
 }
+
+TEST(KelShapePaint, OctagonPixels) {
+  TBitmap b(100, 100, pf32bit);
+  b.Canvas().Brush.Color = clFuchsia;
+  b.Canvas().FillRect(Rect(0, 0, 100, 100));
+  TKelSimpleBevel pen;
+  pen.SetWidth(1); // sbNormal: the outline in the bevel's colour, black
+  KelShapePaint(Rect(0, 0, 100, 100), b.Canvas(), stOctagon, clFuchsia, clFuchsia, nullptr, nullptr, &pen, 33,
+                TBrush{clLime, bsSolid, {}}, false);
+  TCanvas& c = b.Canvas();
+  // The top edge runs from x 29 to 70, the left one from y 29 to 70.
+  EXPECT_EQ(c.Pixels(29, 0), clBlack);
+  EXPECT_EQ(c.Pixels(70, 0), clBlack);
+  EXPECT_EQ(c.Pixels(27, 0), clFuchsia);
+  EXPECT_EQ(c.Pixels(0, 50), clBlack);
+  EXPECT_EQ(c.Pixels(0, 27), clFuchsia);
+  EXPECT_EQ(c.Pixels(50, 50), clLime);
+  EXPECT_EQ(c.Pixels(3, 3), clFuchsia); // the cut corner
+}
