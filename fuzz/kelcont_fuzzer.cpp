@@ -4,26 +4,12 @@
 #include "controls/kel/kelbevel.h"
 #include "controls/kel/kelcont.h"
 #include "controls/kel/kelfill.h"
-#include "controls/kel/kelutils.h"
+#include "kel_fuzz_support.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
-
-template <class T> std::vector<std::uint8_t> Written(const T& item) {
-  platform::TMemoryStream out;
-  item.WriteData(out);
-  return out.Data();
-}
-
-template <class T> void CheckItem(const T& item) {
-  const std::vector<std::uint8_t> first = Written(item);
-  platform::TBytesStream in(first.data(), std::int64_t(first.size()));
-  T again;
-  again.ReadData(in);
-  if (Written(again) != first || in.Position() != in.Size()) std::abort();
-}
 
 template <class TList> void CheckList(platform::TStream& stream) {
   TList list;
@@ -43,31 +29,31 @@ template <class TList> void CheckList(platform::TStream& stream) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   platform::TBytesStream stream(data + 1, std::int64_t(size - 1));
-  try {
+  KelReadDamaged([&] {
     switch (data[0] % 9) {
       case 0: {
         kel::TKelImageListItem item;
         item.ReadData(stream);
-        CheckItem(item);
+        KelCheckRoundTrip(item);
         break;
       }
       case 1: {
         kel::TKelImageListItem item;
         item.SetMasked(data[0] & 0x80);
         item.ReadBitmapProperty(stream);
-        CheckItem(item);
+        KelCheckRoundTrip(item);
         break;
       }
       case 2: {
         kel::TKelStringListItem item;
         item.ReadData(stream);
-        CheckItem(item);
+        KelCheckRoundTrip(item);
         break;
       }
       case 3: {
         kel::TKelWaveListItem item;
         item.ReadData(stream);
-        CheckItem(item);
+        KelCheckRoundTrip(item);
         break;
       }
       case 4: CheckList<kel::TKelImageList>(stream); break;
@@ -100,10 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
     }
-  } catch (const kel::EKelException&) {
-  } catch (const kel::EKelBlockError&) {
-  } catch (const platform::EStreamError&) {
-  } catch (const platform::EInvalidGraphic&) {
-  }
+  });
   return 0;
 }
