@@ -223,7 +223,8 @@ bool TKelFillObject::PaintFill(TCanvas& canvas, const TRect& rect, TColor backCo
     case sfNone: return false;
     case sfBrushBitmap: {
       const TBrush old = canvas.Brush;
-      if (!Bitmap().Empty()) canvas.Brush.Pattern = Bitmap().ToImage().copy(0, 0, 8, 8);
+      // The NT family takes the whole bitmap as the pattern.
+      if (!Bitmap().Empty()) canvas.Brush.Pattern = Bitmap().ToImage();
       canvas.FillRect(rect);
       canvas.Brush = old;
       return true;

@@ -123,6 +123,15 @@ TEST(KelFillSettings, PaintFillByStyle) {
   EXPECT_TRUE(f.PaintFill(b.Canvas(), Rect(0, 0, 10, 4), clLime));
   EXPECT_EQ(b.Canvas().Pixels(9, 3), clBlue);
   EXPECT_EQ(b.Canvas().Pixels(7, 3), clLime);
+  // A pattern bitmap tiles from the device origin.
+  f.SetStyle(sfBrushBitmap);
+  f.SetBitmap(tile);
+  tile.Canvas().SetPixels(1, 1, clRed);
+  f.SetBitmap(tile);
+  EXPECT_TRUE(f.PaintFill(b.Canvas(), Rect(0, 0, 10, 4), clLime));
+  EXPECT_EQ(b.Canvas().Pixels(0, 0), clBlue);
+  EXPECT_EQ(b.Canvas().Pixels(3, 3), clRed);
+  EXPECT_EQ(b.Canvas().Pixels(9, 1), clRed);
   f.SetStyle(sfGradient);
   f.Gradient().SetColor(clSilver);
   f.PaintFill(b.Canvas(), Rect(0, 0, 10, 4), clWhite);
