@@ -39,6 +39,19 @@ void Guarded(F&& Action) {
   }
 }
 
+// One Open and Close around Work, the Close also when Work fails.
+template <class F>
+void WithStoreOpen(TQoAbstractStore& Store, F&& Work) {
+  Store.Open();
+  try {
+    Work();
+  } catch (...) {
+    Store.Close();
+    throw;
+  }
+  Store.Close();
+}
+
 // The program's own main window: it minimizes the whole application.
 bool IsApplicationMainForm(const QWidget* Form) {
   return qobject_cast<const QMainWindow*>(Form) != nullptr && Form->parentWidget() == nullptr;
@@ -397,42 +410,27 @@ TQoFormState::TQoFormState(QObject* Owner) : TQoAbstractState(Owner) {}
 TQoFormState::~TQoFormState() { Unhook(); }
 
 void TQoFormState::DoRestoreState() {
-  TQoAbstractStore* Store = Storage();
   QWidget* FormWidget = Form();
-  if (!Store || !FormWidget) return;
-  Store->Open();
-  try {
+  if (!Storage() || !FormWidget) return;
+  WithStoreOpen(*Storage(), [&] {
     RestoreFormState(FormWidget, SectionText());
-    if (Options.count(fsActiveControl)) {
-      const std::string Name = Store->ReadString(SectionText(), "ActiveControl", "");
-      auto* Control = Name.empty() ? nullptr : FormWidget->findChild<QWidget*>(QString::fromStdString(Name));
-      if (Control && Control->focusPolicy() != Qt::NoFocus && Control->isEnabled() &&
-          Control->isVisibleTo(FormWidget))
-        Control->setFocus();
-    }
-  } catch (...) {
-    Store->Close();
-    throw;
-  }
-  Store->Close();
+    if (!Options.count(fsActiveControl)) return;
+    const std::string Name = Storage()->ReadString(SectionText(), "ActiveControl", "");
+    auto* Control = Name.empty() ? nullptr : FormWidget->findChild<QWidget*>(QString::fromStdString(Name));
+    if (Control && Control->focusPolicy() != Qt::NoFocus && Control->isEnabled() && Control->isVisibleTo(FormWidget))
+      Control->setFocus();
+  });
 }
 
 void TQoFormState::DoSaveState() {
-  TQoAbstractStore* Store = Storage();
   QWidget* FormWidget = Form();
-  if (!Store || !FormWidget) return;
-  Store->Open();
-  try {
+  if (!Storage() || !FormWidget) return;
+  WithStoreOpen(*Storage(), [&] {
     SaveFormState(FormWidget, SectionText());
-    if (Options.count(fsActiveControl)) {
-      if (const QWidget* Control = FormWidget->focusWidget())
-        Store->WriteString(SectionText(), "ActiveControl", Control->objectName().toStdString());
-    }
-  } catch (...) {
-    Store->Close();
-    throw;
-  }
-  Store->Close();
+    if (!Options.count(fsActiveControl)) return;
+    if (const QWidget* Control = FormWidget->focusWidget())
+      Storage()->WriteString(SectionText(), "ActiveControl", Control->objectName().toStdString());
+  });
 }
 
 void TQoFormState::SaveFormState(QWidget* FormWidget, const std::string& Section) {

@@ -1,7 +1,7 @@
 #include "controls/support/qoformstate/qoformstate.h"
 
 #include "platform/application.h"
-#include "support/tempfolder.h"
+#include "support/tempkeystore.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -24,18 +24,7 @@ using TValues = std::map<std::string, std::string>;
 
 class FormState : public ::testing::Test {
  protected:
-  void SetUp() override { platform::SetKeyStoreFolder(FTemp.Path()); }
-  void TearDown() override { platform::SetKeyStoreFolder(""); }
-
-  static TValues Stored() {
-    TValues Values;
-    platform::TRegistry Registry;
-    if (!Registry.OpenKeyReadOnly(SectionKey)) return Values;
-    std::vector<std::string> Names;
-    Registry.GetValueNames(Names);
-    for (const auto& Name : Names) Values[Name] = Registry.ReadString(Name);
-    return Values;
-  }
+  static TValues Stored() { return testing_support::KeyValueTexts(SectionKey); }
 
   static void Store(const TValues& Values) {
     platform::TRegistry Registry;
@@ -43,7 +32,7 @@ class FormState : public ::testing::Test {
     for (const auto& [Name, Text] : Values) Registry.WriteString(Name, Text);
   }
 
-  testing_support::TTempFolder FTemp;
+  testing_support::TTempKeyStore FKeyStore;
 };
 
 // A form with the main window's state components, hooked as at creation.

@@ -1,6 +1,6 @@
 #include "controls/support/wnmrulist/wnmrulist.h"
 
-#include "support/tempfolder.h"
+#include "support/tempkeystore.h"
 
 #include <QAction>
 #include <QMenu>
@@ -18,22 +18,7 @@ using TValues = std::map<std::string, std::string>;
 
 class MruList : public ::testing::Test {
  protected:
-  void SetUp() override { platform::SetKeyStoreFolder(FTemp.Path()); }
-  void TearDown() override { platform::SetKeyStoreFolder(""); }
-
-  // The text values under the list's key; binary values as their size.
-  static TValues Stored() {
-    TValues Values;
-    platform::TRegistry Registry;
-    if (!Registry.OpenKeyReadOnly("\\" + RecentKey)) return Values;
-    std::vector<std::string> Names;
-    Registry.GetValueNames(Names);
-    for (const auto& Name : Names)
-      Values[Name] = Registry.GetDataType(Name) == platform::rdBinary
-                         ? "#" + std::to_string(Registry.ReadBinaryData(Name).size())
-                         : Registry.ReadString(Name);
-    return Values;
-  }
+  static TValues Stored() { return testing_support::KeyValueTexts("\\" + RecentKey); }
 
   // The main window's list: capacity 20 unless told.
   static void Configure(TWnMruList& List, int MaxItems = 20) {
@@ -50,7 +35,7 @@ class MruList : public ::testing::Test {
     return Texts;
   }
 
-  testing_support::TTempFolder FTemp;
+  testing_support::TTempKeyStore FKeyStore;
 };
 
 }  // namespace
