@@ -40,15 +40,7 @@ class MruList : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(MruList, CreationAndListDescription) {
-  TWnMruList List;
-  EXPECT_EQ(List.MaxItems(), 10);
-  EXPECT_EQ(List.DataType(), dtString);
-  EXPECT_EQ(List.RootKey(), hkCurrentUser);
-  EXPECT_FALSE(List.DelayedWrite() || List.WantUnicode() || List.UseUnicode() || List.Active());
-  EXPECT_EQ(List.ItemIndex(), -1);
-  EXPECT_FALSE(List.ItemData().has_value());
-
+TEST_F(MruList, ListDescription) {
   struct TCase {
     TWnDataType Kind;
     bool Delayed;
