@@ -92,7 +92,7 @@ void TQ32StatusParts::PaintPart(TCanvas& Canvas, const QRect& Area, const TPartT
     if (DrawItem) DrawItem(Canvas, Index, Inside);
     return;
   }
-  const QStringList Pieces = Part.Text.split(QLatin1Char('\t'));
+  const QStringList Columns = Part.Text.split(QLatin1Char('\t'));
   const QRect TextRect = Inside.ToQRect().adjusted(TextMargin, 0, -TextMargin, 0);
   Canvas.Paint([&](QPainter& P) {
     P.setClipRect(Inside.ToQRect());
@@ -100,9 +100,9 @@ void TQ32StatusParts::PaintPart(TCanvas& Canvas, const QRect& Area, const TPartT
     P.setPen(Qc(clBtnText));
     P.setLayoutDirection((Part.Flags & SBT_RTLREADING) ? Qt::RightToLeft : Qt::LeftToRight);
     static const Qt::Alignment Aligns[3] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight};
-    for (int i = 0; i < std::min<int>(3, Pieces.size()); ++i) {
-      if (Pieces[i].isEmpty()) continue;
-      P.drawText(TextRect, int(Aligns[i] | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine), Pieces[i]);
+    for (int i = 0; i < std::min<int>(3, Columns.size()); ++i) {
+      if (Columns[i].isEmpty()) continue;
+      P.drawText(TextRect, int(Aligns[i] | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextSingleLine), Columns[i]);
     }
   });
 }

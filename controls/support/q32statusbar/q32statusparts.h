@@ -8,7 +8,7 @@
 // part starts 2 pixels right of the previous one's right edge; a part that
 // runs to the end stops short of the size grip (12 x 12 in the bottom-right
 // corner). Texts are split at tab characters into a left, a centred and a
-// right-aligned piece, drawn 2 pixels inside the part's border.
+// right-aligned column, drawn 2 pixels inside the part's border.
 #pragma once
 
 #include "platform/colors.h"
@@ -30,6 +30,7 @@ inline constexpr int SBT_OWNERDRAW = 0x1000;
 class TQ32StatusParts {
  public:
   static constexpr int SimplePart = 255;
+  // Index 255 names the simple mode's part.
   static constexpr int MaxParts = 255;
   static constexpr int TopBorder = 2;
   static constexpr int PartSpacing = 2;
