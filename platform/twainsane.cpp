@@ -1,5 +1,6 @@
 #include "platform/twainsane.h"
 
+#include <QApplication>
 #include <QPointer>
 #include <QWidget>
 
@@ -122,6 +123,8 @@ const TDevice* DefaultDevice() {
 }
 
 QWidget* DialogParent(QObject* Proxy) {
+  // The proxy is a hidden window of the application's window; its dialogs
+  // belong to that window.
   auto* w = qobject_cast<QWidget*>(Proxy);
   if (w == nullptr) return nullptr;
   return w->parentWidget() != nullptr ? w->parentWidget()->window() : nullptr;
@@ -250,8 +253,10 @@ TW_UINT16 ManagerCall(TW_IDENTITY& Origin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT1
   }
   case MSG_USERSELECT: {
     ReadDevices();
-    // Without sources there is nothing to show.
+    // Without sources there is nothing to show, and without windows no way to.
     if (m.Devices.empty()) return ManagerFail(&session, TWCC_NODS);
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+      return ManagerFail(&session, TWCC_OPERATIONERROR);
     std::vector<std::string> names;
     int current = 0;
     for (const TDevice& d : m.Devices) {

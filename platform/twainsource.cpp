@@ -1,5 +1,6 @@
 #include "platform/twainsource.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QEvent>
@@ -780,6 +781,11 @@ TW_UINT16 TSaneSource::Enable(const TW_USERINTERFACE& UI, const std::string& Tit
   FProxy = static_cast<QObject*>(UI.hParent);
   FMessages.clear();
   FState = 5;
+  if (FShowUI && qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    // A source's window needs a program with windows.
+    FState = 4;
+    return Fail(TWCC_OPERATIONERROR);
+  }
   if (FShowUI) {
     QWidget* owner = nullptr;
     if (auto* proxy = qobject_cast<QWidget*>(FProxy.data()); proxy != nullptr && proxy->parentWidget() != nullptr)
@@ -814,7 +820,8 @@ void TSaneSource::StartScan() {
   if (FOptions.Usable(FOptions.Find(SANE_NAME_SCAN_Y_RESOLUTION)) &&
       FOptions.GetNumber(FOptions.Find(SANE_NAME_SCAN_Y_RESOLUTION), y) && y > 0)
     FJob->DpiY = y;
-  if (FIndicators && !FShowUI) {
+  // Without widgets in the program there is no progress window either.
+  if (FIndicators && !FShowUI && qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
     auto* progress = new QProgressDialog(QStringLiteral("Scanning..."), QStringLiteral("Cancel"), 0, 100);
     progress->setObjectName(TwainProgressName);
     progress->setMinimumDuration(500);

@@ -118,15 +118,23 @@ void RecordError(TConnection& C) {
 
 // ---- the state table
 
-QWidget* EnsureProxy(TRvTWainShared& Shared, QWidget* Parent) {
+QObject* EnsureProxy(TRvTWainShared& Shared, QWidget* Parent) {
   if (!Shared.ProxyWindow) {
-    auto* proxy = new QWidget(Parent, Qt::Window | Qt::Tool);
-    proxy->setWindowTitle(QStringLiteral("Acquire Proxy"));
-    proxy->setObjectName(QStringLiteral("AcquireProxy"));
-    proxy->setAttribute(Qt::WA_DontShowOnScreen);
-    Shared.ProxyWindow = proxy;
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+      Shared.ProxyWindow = new QObject();
+    } else {
+      auto* proxy = new QWidget(Parent, Qt::Window | Qt::Tool);
+      proxy->setWindowTitle(QStringLiteral("Acquire Proxy"));
+      proxy->setAttribute(Qt::WA_DontShowOnScreen);
+      Shared.ProxyWindow = proxy;
+    }
+    Shared.ProxyWindow->setObjectName(QStringLiteral("AcquireProxy"));
   }
   return Shared.ProxyWindow;
+}
+
+void SetProxyEnabled(QObject* Proxy, bool Enabled) {
+  if (auto* w = qobject_cast<QWidget*>(Proxy)) w->setEnabled(Enabled);
 }
 
 bool LoadManager(TConnection& C) {
@@ -670,7 +678,7 @@ void EndTransfer(TConnection& C) {
 // is first offered to the source.
 class TAcquireLoop : public QObject {
 public:
-  TAcquireLoop(TConnection& C, QWidget* Proxy) : FC(C), FProxy(Proxy) {
+  TAcquireLoop(TConnection& C, QObject* Proxy) : FC(C), FProxy(Proxy) {
     static const int type = QEvent::registerEventType();
     FContinueType = type;
     Proxy->installEventFilter(this);
@@ -750,7 +758,7 @@ private:
   }
 
   TConnection& FC;
-  QPointer<QWidget> FProxy;
+  QPointer<QObject> FProxy;
   QEventLoop FLoop;
   int FContinueType = 0;
 };
@@ -865,7 +873,7 @@ bool TwainAcquire(TRvBitmap* Target, TRvTWainParams& Params, QWidget* ParentWind
   c.HideUI = !Params.VisibleDialog;
   c.Buffered = Params.BufferedTransfer();
   QPointer<QWidget> active = QApplication::activeWindow();
-  QWidget* proxy = EnsureProxy(Shared, ParentWindow);
+  QObject* proxy = EnsureProxy(Shared, ParentWindow);
   // The caller's record is filled only when a picture arrives.
   TIOParamsVals description;
   if (IOParams != nullptr) {
@@ -881,12 +889,12 @@ bool TwainAcquire(TRvBitmap* Target, TRvTWainParams& Params, QWidget* ParentWind
     EndJob(c);
     return false;
   }
-  proxy->setEnabled(false);
+  SetProxyEnabled(proxy, false);
   {
     TAcquireLoop loop(c, proxy);
     loop.Run();
   }
-  if (Shared.ProxyWindow) Shared.ProxyWindow->setEnabled(true);
+  SetProxyEnabled(Shared.ProxyWindow, true);
   EndJob(c);
   const bool acquired = c.Acquired && c.Image != nullptr;
   if (acquired) {

@@ -32,11 +32,11 @@ struct TRvTWainError {
 
 // What every job of one parameter object shares: the loaded manager and
 // the hidden proxy window that parents the manager's windows and receives
-// the source's messages.
+// the source's messages (a plain object in a program without widgets).
 struct TRvTWainShared {
   platform::TTwainManager* Module = nullptr;
   platform::DSMENTRYPROC Entry = nullptr;
-  QPointer<QWidget> ProxyWindow;
+  QPointer<QObject> ProxyWindow;
   TRvTWainError LastError;
 };
 
