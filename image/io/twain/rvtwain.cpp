@@ -747,7 +747,7 @@ private:
   // served while a large one comes in.
   void ContinueTransfer() {
     if (!FC.TransferRunning) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(8);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(4);
     if (!TransferStrips(FC, deadline)) {
       QCoreApplication::postEvent(FProxy, new QEvent(static_cast<QEvent::Type>(FContinueType)));
       return;
