@@ -2,13 +2,12 @@
 // input/output component (without the source's window) side by side with
 // scanimage and the same options. A 1 ms timer measures the longest time the
 // event loop was kept waiting during Acquire.
+#include "bench_support.h" // before Qt, as libvips needs
+
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -35,38 +34,19 @@ QString ConfigDir() {
   return dir.path();
 }
 
-void App() {
-  if (QCoreApplication::instance() != nullptr) return;
-  static int argc = 1;
-  static char name[] = "acquire_bench";
-  static char* argv[] = {name, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  new QApplication(argc, argv);
-}
-
 void BM_AcquireA4Colour300Dpi(benchmark::State& State) {
   ConfigDir();
-  App();
+  bench::EnsureApplication();
   double worst = 0;
   for (auto _ : State) {
     rv::TRastrumIO io;
     io.TWainParams().VisibleDialog = false;
     io.TWainParams().SetProgressIndicators(false);
-    QElapsedTimer clock;
-    qint64 lastTick = 0, longest = 0;
-    QTimer ticker;
-    ticker.setInterval(1);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-      const qint64 now = clock.nsecsElapsed();
-      longest = std::max(longest, now - lastTick);
-      lastTick = now;
-    });
-    ticker.start();
-    clock.start();
+    bench::TLoopBlockMeter meter;
+    meter.Start();
     const bool ok = io.Acquire();
-    longest = std::max(longest, clock.nsecsElapsed() - lastTick);
+    worst = std::max(worst, meter.Stop());
     if (!ok || io.RvBitmap()->Width() != 2480) State.SkipWithError("the test device gave no A4 page");
-    worst = std::max(worst, static_cast<double>(longest) / 1e6);
   }
   State.counters["max_block_ms"] = worst;
 }

@@ -7,7 +7,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPrinter>
@@ -28,15 +27,6 @@
 namespace {
 
 constexpr int W = 6000, H = 4000;
-
-void App() {
-  if (QCoreApplication::instance() != nullptr) return;
-  static int argc = 1;
-  static char name[] = "print_bench";
-  static char* argv[] = {name, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  new QGuiApplication(argc, argv);
-}
 
 std::string PdfName() { return "/tmp/pictrova_print_bench_" + std::to_string(::getpid()) + ".pdf"; }
 
@@ -94,7 +84,7 @@ double RunChild(TWay Way) {
 }
 
 void Run(benchmark::State& State, TWay Way) {
-  App();
+  bench::EnsureApplication();
   const double base = RunChild(wayNone);
   double peak = 0;
   for (auto _ : State) {

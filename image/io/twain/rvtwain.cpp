@@ -118,6 +118,17 @@ void RecordError(TConnection& C) {
 
 // ---- the state table
 
+// One step of the table: on success the connection enters NewState, a
+// failure is recorded.
+bool Step(TConnection& C, TW_UINT16 Rc, int NewState) {
+  if (Rc == TWRC_SUCCESS) {
+    C.State = NewState;
+    return true;
+  }
+  RecordError(C);
+  return false;
+}
+
 QObject* EnsureProxy(TRvTWainShared& Shared, QWidget* Parent) {
   if (!Shared.ProxyWindow) {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
@@ -158,12 +169,7 @@ bool LoadManager(TConnection& C) {
 
 bool OpenManager(TConnection& C) {
   QObject* proxy = C.Shared->ProxyWindow.data();
-  if (CallManager(C, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &proxy) != TWRC_SUCCESS) {
-    RecordError(C);
-    return false;
-  }
-  C.State = 3;
-  return true;
+  return Step(C, CallManager(C, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &proxy), 3);
 }
 
 bool OpenSource(TConnection& C, const std::string& Selected) {
@@ -179,12 +185,7 @@ bool OpenSource(TConnection& C, const std::string& Selected) {
       rc = CallManager(C, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id);
     }
   }
-  if (CallManager(C, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &C.Source) != TWRC_SUCCESS) {
-    RecordError(C);
-    return false;
-  }
-  C.State = 4;
-  return true;
+  return Step(C, CallManager(C, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &C.Source), 4);
 }
 
 bool EnableSource(TConnection& C) {
@@ -201,29 +202,18 @@ bool EnableSource(TConnection& C) {
 }
 
 void DisableSource(TConnection& C) {
-  if (C.State != 5) return;
-  if (CallSource(C, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &C.UI) == TWRC_SUCCESS)
-    C.State = 4;
-  else
-    RecordError(C);
+  if (C.State == 5) Step(C, CallSource(C, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &C.UI), 4);
 }
 
 void CloseSource(TConnection& C) {
   if (C.State == 5) DisableSource(C);
-  if (C.State != 4) return;
-  if (CallManager(C, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &C.Source) == TWRC_SUCCESS)
-    C.State = 3;
-  else
-    RecordError(C);
+  if (C.State == 4) Step(C, CallManager(C, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &C.Source), 3);
 }
 
 void CloseManager(TConnection& C) {
   if (C.State != 3) return;
   QObject* proxy = C.Shared->ProxyWindow.data();
-  if (CallManager(C, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &proxy) == TWRC_SUCCESS)
-    C.State = 2;
-  else
-    RecordError(C);
+  Step(C, CallManager(C, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &proxy), 2);
 }
 
 // Not forced: the shared module stays loaded for the next job.
@@ -659,12 +649,9 @@ void FinishMemoryTransfer(TConnection& C) {
 
 void EndTransfer(TConnection& C) {
   TW_PENDINGXFERS pending;
-  if (C.State >= 6) {
-    if (CallSource(C, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending) == TWRC_SUCCESS)
-      C.State = pending.Count != 0 ? 6 : 5;
-    else
-      RecordError(C);
-  }
+  if (C.State >= 6 && Step(C, CallSource(C, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending), 5) &&
+      pending.Count != 0)
+    C.State = 6;
   if (C.State == 6) {
     if (CallSource(C, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending) == TWRC_SUCCESS) C.State = 5;
   }
@@ -740,16 +727,20 @@ private:
       EndTransfer(FC);
       return;
     }
-    ContinueTransfer();
+    PostContinue();
+  }
+
+  void PostContinue() {
+    QCoreApplication::postEvent(FProxy, new QEvent(static_cast<QEvent::Type>(FContinueType)));
   }
 
   // A page is taken in slices, so that the caller's windows keep being
   // served while a large one comes in.
   void ContinueTransfer() {
     if (!FC.TransferRunning) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(4);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(3);
     if (!TransferStrips(FC, deadline)) {
-      QCoreApplication::postEvent(FProxy, new QEvent(static_cast<QEvent::Type>(FContinueType)));
+      PostContinue();
       return;
     }
     FinishMemoryTransfer(FC);
