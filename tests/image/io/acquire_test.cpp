@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "image/io/rastrumio.h"
+#include "image/io/rvsafeio.h"
 #include "platform/twainsane.h"
 #include "support/sanetestenv.h"
 
@@ -116,6 +117,22 @@ TEST(Acquire, HandScannerPageOfUnknownLength) {
     ExpectSamePicture(*s.IO.RvBitmap(), reference);
     EXPECT_EQ(s.IO.Params().Height, reference.Height);
   }
+}
+
+TEST(Acquire, APageOfUnknownLengthStopsAtThePixelCap) {
+  TSaneTestEnv env("mode Color\ndepth 8\nresolution 20\nhand-scanner true\ntest-picture \"Color pattern\"");
+  const TPnm reference = ParsePnm(env.ScanImage());
+  ASSERT_GT(reference.Height, 30);
+  const std::int64_t kept = RvMaxPixels();
+  RvSetMaxPixels(static_cast<std::int64_t>(reference.Width) * 30);
+  for (bool undefined : {false, true}) {
+    TScanner s;
+    s.IO.TWainParams().SetUndefinedImageSize(undefined);
+    EXPECT_TRUE(s.IO.Acquire());
+    EXPECT_EQ(s.IO.RvBitmap()->Height(), 30);
+    EXPECT_EQ(s.IO.RvBitmap()->Width(), reference.Width);
+  }
+  RvSetMaxPixels(kept);
 }
 
 TEST(Acquire, FailureKeepsThePicture) {
