@@ -48,17 +48,6 @@ TRvUpDown::TRvUpDown(QWidget* Parent) : QWidget(Parent) {
   connect(FDown, &QToolButton::clicked, this, [this] { if (OnClick) OnClick(false); });
 }
 
-TRvPagePreview::TRvPagePreview(QWidget* Parent) : TRvView(Parent) {
-  SetBackground(platform::clBtnFace);
-}
-
-void TRvPagePreview::Paint() {
-  TRvView::Paint();
-  platform::TCanvas* canvas = GetCanvas();
-  if (canvas == nullptr || FBitmap.Empty()) return;
-  canvas->Draw((ClientWidth() - FBitmap.Width()) / 2, (ClientHeight() - FBitmap.Height()) / 2, FBitmap);
-}
-
 // ------------------------------------------------------------ shared
 
 namespace {
@@ -122,8 +111,11 @@ void TRvPrintForm::MakeFields() {
   }
   PositionButton[4]->setChecked(true);
   connect(group, &QButtonGroup::idClicked, this, [this] { PrintPreview(); });
-  RastrumView1 = new TRvPagePreview(this);
+  RastrumView1 = new TRastrumView(this);
   RastrumView1->setObjectName(QStringLiteral("RastrumView1"));
+  // The page is made to fit the view: shown whole, in the middle.
+  RastrumView1->SetScrollBars(ssNone);
+  RastrumView1->SetCenter(true);
   SizeFieldsEnabled(false);
 }
 

@@ -10,8 +10,8 @@
 
 #include "image/io/rastrumio.h"
 #include "image/model/rvmsglanguage.h"
+#include "image/views/rastrumview.h"
 #include "image/views/rvprint.h"
-#include "image/views/rvview.h"
 
 class QAction;
 class QComboBox;
@@ -39,19 +39,6 @@ public:
 private:
   QToolButton* FUp;
   QToolButton* FDown;
-};
-
-// Shows a picture centred on the background: the page of a print preview.
-class TRvPagePreview : public TRvView {
-public:
-  explicit TRvPagePreview(QWidget* Parent = nullptr);
-  platform::TBitmap* GetBitmap() override { return &FBitmap; }
-
-protected:
-  void Paint() override;
-
-private:
-  platform::TBitmap FBitmap;
 };
 
 // What both windows share: the fields, reading them, the preview and the
@@ -82,7 +69,7 @@ public:
   TRvUpDown* UpDown[7] = {};
   QComboBox* ComboBox1 = nullptr;
   QToolButton* PositionButton[9] = {};
-  TRvPagePreview* RastrumView1 = nullptr;
+  TRastrumView* RastrumView1 = nullptr;
 
 protected:
   // Builds the fields with their default texts and hooks their changes.

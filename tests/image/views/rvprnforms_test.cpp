@@ -46,15 +46,23 @@ void Type(QLineEdit* E, const QString& Text) {
   for (QChar c : Text) Key(E, c.unicode(), QString(c));
 }
 
-// The first row and column of the preview where the picture's red corner is.
-QPoint RedCorner(TRvPagePreview* View) {
-  platform::TBitmap& b = *View->GetBitmap();
-  for (int y = 0; y < b.Height(); ++y)
-    for (int x = 0; x < b.Width(); ++x) {
-      const std::uint8_t* p = b.ScanLine(y) + 3 * x;
-      if (p[2] > 200 && p[1] < 60 && p[0] < 60) return {x, y};
+// The first row and column where a picture's red corner is.
+QPoint RedCorner(const QImage& Image) {
+  const QImage rgb = Image.convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < rgb.height(); ++y)
+    for (int x = 0; x < rgb.width(); ++x) {
+      const QRgb p = rgb.pixel(x, y);
+      if (qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60) return {x, y};
     }
   return {-1, -1};
+}
+
+// In the page the preview made, and on the screen.
+struct TCorners {
+  QPoint Page, Shown;
+};
+TCorners RedCorners(TRastrumView* View) {
+  return {RedCorner(View->GetBitmap()->ToImage()), RedCorner(View->grab().toImage())};
 }
 
 class PrintForms : public testing::Test {
@@ -96,12 +104,15 @@ TEST_F(PrintForms, TheFirstFieldMovesThePictureDown) {
     EXPECT_EQ(form->ComboBox1->currentIndex(), rvpsFit);
     form->ComboBox1->setCurrentIndex(rvpsNormal);
     Click(form->PositionButton[1]); // top centre
-    const QPoint before = RedCorner(form->RastrumView1);
-    ASSERT_GE(before.y(), 0);
+    const TCorners before = RedCorners(form->RastrumView1);
+    ASSERT_GE(before.Page.y(), 0);
+    ASSERT_GE(before.Shown.y(), 0);
     Type(form->Edit[0], "2");
-    const QPoint after = RedCorner(form->RastrumView1);
-    EXPECT_EQ(after.x(), before.x());
-    EXPECT_GT(after.y(), before.y());
+    const TCorners after = RedCorners(form->RastrumView1);
+    EXPECT_EQ(after.Page.x(), before.Page.x());
+    EXPECT_GT(after.Page.y(), before.Page.y());
+    EXPECT_EQ(after.Shown.x(), before.Shown.x());
+    EXPECT_EQ(after.Shown.y() - before.Shown.y(), after.Page.y() - before.Page.y());
     EXPECT_DOUBLE_EQ(form->ReadLayout().TopMargin, 2);
     EXPECT_DOUBLE_EQ(form->ReadLayout().LeftMargin, 1);
     form->hide();
