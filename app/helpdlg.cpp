@@ -236,9 +236,9 @@ void THelpDlg::PrepareChoice(const QString& caption, const QString& text, const 
   setWindowTitle(caption);
   LblHelpText->setText(text);
   SetDetailLines({});
-  SbtnOkay->setText(okay);
+  SbtnOkay->SetCaption(okay.toStdString());
   if (!cancel.isEmpty()) {
-    SBtnCancel->setText(cancel);
+    SBtnCancel->SetCaption(cancel.toStdString());
     SBtnCancel->show();
   }
   SetIconKind(3);

@@ -5,6 +5,11 @@
 #include "app/genutil.h"
 #include "app/helpdlg.h"
 #include "app/settings.h"
+#include "controls/kel/kelprogressfill.h"
+#include "controls/support/q32statusbar/q32statusbar.h"
+#include "controls/support/qoformstate/qoformstate.h"
+#include "controls/support/wnmrulist/wnmrulist.h"
+#include "shell/sxshellitems.h"
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rastrumio.h"
@@ -21,10 +26,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
-#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -38,6 +41,8 @@ const char* const TransitionSoundNames[11] = {"",        "click1",  "click2",  "
                                               "camera1", "camera2", "camera3", "chimes", "projector"};
 
 namespace {
+
+constexpr int StatusPanelWidths[3] = {330, 200, 130};
 
 // The settings of the main window as one table: name, member, default. Read
 // and write walk it; the order is the order of writing at close.
@@ -156,6 +161,13 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   FSettings.Read();
   ApplySettings();
   ApplyControlVisibility();
+  // A capacity beyond the list's kind would wrap around to a small one.
+  FileMruList->SetMaxItems(static_cast<wn::TMRUCount>(std::clamp(FSettings.FileMruMaxItems, 0, 255)));
+  try {
+    FileMruList->SetActive(true);
+  } catch (const wn::EMruException&) {
+    // Without its key the list stays empty; the program goes on.
+  }
   RebuildRecentFoldersMenu();
 
   // The image library starts with empty LZW slots; GIF and TIFF LZW work
@@ -170,6 +182,7 @@ void TMainForm::FormCreate(const QStringList& arguments) {
     if (!FSlideShow) SetProgress(percent);
   };
   IO->OnFinishWork = [this](void*) { SetProgress(0); };
+  ShellController = std::make_unique<sx::TSxCustomShellController>();
   UpdateFileStatusText();
 
   // The hand-off from later starts: held by the server until now.
@@ -256,27 +269,40 @@ void TMainForm::BuildControls() {
   SmallControlPanel->adjustSize();
   column->addWidget(BigControlPanel);
 
-  auto* status = new QStatusBar(this);
-  status->setSizeGripEnabled(true);
-  StatusBar1 = status;
+  // Three panels: the shown file, the rest of the width, the load progress.
+  StatusBar1 = new wn::TQ32StatusBar(central);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-  for (int i = 0; i < 2; ++i) {
-    auto* panel = new QLabel(status);
-    panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-    status->addWidget(panel, i == 1 ? 1 : 0);
-  }
-  ProgressBar1 = new QProgressBar(status);
+  StatusBar1->setFixedHeight(19);
+  StatusBar1->SetAutoHint(true);
+  wn::TQ32StatusPanels& panels = StatusBar1->Panels();
+  panels.BeginUpdate();
+  for (int width : StatusPanelWidths) panels.Add()->SetWidth(width);
+  wn::TQ32StatusPanel* progressPanel = &panels[2];
+  progressPanel->SetStyle(wn::spsContainer);
+  panels.EndUpdate();
+  ProgressBar1 = new kel::TKelProgressFill();
   ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-  ProgressBar1->setTextVisible(false);
-  ProgressBar1->setMaximum(100);
-  ProgressBar1->setFixedWidth(150);
-  status->addPermanentWidget(ProgressBar1);
-  setStatusBar(status);
+  ProgressBar1->SetBar3D(kel::lsDoubleLowered);
+  ProgressBar1->FillObject().SetStyle(kel::sfGradient);
+  ProgressBar1->FillObject().Gradient().SetColor(platform::clSilver);
+  StatusBar1->Container(progressPanel->ContainerIndex())->Host(ProgressBar1);
+  StatusBar1->OnResize = [this](wn::TQ32CustomStatusBar*) { StatusBarResize(); };
+  column->addWidget(StatusBar1);
 
   TabHackTimer = new QTimer(this);
   TabHackTimer->setInterval(1);
   TabHackTimer->setSingleShot(true);
   connect(TabHackTimer, &QTimer::timeout, this, [this] { TabHackTimerTimer(); });
+  FileMruList = new wn::TWnMruList();
+  FileMruList->SetSubKey("Software\\Halvenworth\\Pictrova 3\\RecentFolders\\");
+  FileMruList->SetMaxItems(20);
+  QoRegistryStore1 = new wn::TQoRegistryStore(this);
+  QoRegistryStore1->SetKeyName("Software\\Halvenworth\\Pictrova 3\\WinState");
+  QoFormState1 = new wn::TQoFormState(this);
+  QoFormState1->Options = {wn::fsPosition, wn::fsState};
+  QoFormState1->SetSection("MainForm");
+  QoFormState1->SetStorage(QoRegistryStore1);
+  QoFormState1->Loaded();
   GifTimer = new QTimer(this);
   connect(GifTimer, &QTimer::timeout, this, [this] { GifTimerTimer(); });
   KeyCatcher = this;
@@ -537,6 +563,12 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
+void TMainForm::StatusBarResize() {
+  wn::TQ32StatusPanels& panels = StatusBar1->Panels();
+  if (panels.Count() < 3) return;
+  panels[1].SetWidth(std::max(0, StatusBar1->width() - panels[0].Width() - panels[2].Width()));
+}
+
 void TMainForm::SubMainPanelResize() {
   RastrumView1->setGeometry(SubMainPanel->rect());
   const int midX = SubMainPanel->width() / 2;
@@ -608,6 +640,11 @@ void TMainForm::FormDestroy() {
   while (!FLiveViews.empty()) delete FLiveViews.back();
   FCurrentFolderView = nullptr;
   FOtherWindows.clear();
+  if (FileMruList) {
+    FileMruList->SetActive(false);
+    delete FileMruList;
+    FileMruList = nullptr;
+  }
   FAboutDlg.reset();
   FHelpDlg.reset();
   for (QByteArray& sound : FTransitionSounds) sound.clear();

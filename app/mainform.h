@@ -17,7 +17,6 @@
 class QAction;
 class QLabel;
 class QMenu;
-class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTimer;
@@ -25,6 +24,18 @@ class QTimer;
 namespace platform {
 class TDdeServerConv;
 }
+namespace kel {
+class TKelProgressFill;
+}
+namespace sx {
+class TSxCustomShellController;
+}
+namespace wn {
+class TQ32StatusBar;
+class TQoFormState;
+class TQoRegistryStore;
+class TWnMruList;
+} // namespace wn
 namespace rv {
 class TRastrumView;
 }
@@ -93,8 +104,8 @@ public:
   void AddFoldersMenuItem(QWidget* window, const QString& caption);
   void RemoveFoldersMenuItem(QWidget* window);
   void RebuildRecentFoldersMenu();
-  void AddRecentFolder(const QString& folder);
-  const QStringList& RecentFolders() const { return FRecentFolders; }
+  // The folders of the recent-folders list, most recent first.
+  QStringList RecentFolders() const;
   void RecentFolderClick(QAction* item);
   bool ValidateFolder(const QString& path);
   void UpdateFolderTabHeight(QWidget* removing);
@@ -231,10 +242,15 @@ public:
   QPushButton* SBtnOpen = nullptr;
   QPushButton* SBtnSave = nullptr;
   QPushButton* SBtnAutoFit = nullptr;
-  QWidget* StatusBar1 = nullptr;
+  wn::TQ32StatusBar* StatusBar1 = nullptr;
   QLabel* LblToOpen = nullptr;
   QLabel* OpenBtnImage = nullptr;
-  QProgressBar* ProgressBar1 = nullptr;
+  kel::TKelProgressFill* ProgressBar1 = nullptr;
+  wn::TWnMruList* FileMruList = nullptr;
+  wn::TQoFormState* QoFormState1 = nullptr;
+  wn::TQoRegistryStore* QoRegistryStore1 = nullptr;
+  // The shell controller of the file commands.
+  std::unique_ptr<sx::TSxCustomShellController> ShellController;
   QTimer* TabHackTimer = nullptr;
   QTimer* GifTimer = nullptr;
   // The key catcher: the control that takes the keys while no dialog is up.
@@ -298,7 +314,6 @@ private:
   int FMagnifyLevel = 2;
   QPoint FLastMousePos{-99, -99};
   std::vector<std::string> FRememberedFiles;
-  QStringList FRecentFolders;
   int FRememberMode = 0;
   int FGifFrameIndex = -1;
   QImage FGifCanvas;

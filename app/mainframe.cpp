@@ -4,6 +4,9 @@
 #include "app/genutil.h"
 #include "app/mainform.h"
 #include "app/modalrun.h"
+#include "controls/kel/kelprogressfill.h"
+#include "controls/support/q32statusbar/q32statusbar.h"
+#include "controls/support/wnmrulist/wnmrulist.h"
 #include "controls/support/wnutils/wnshfileop.h"
 
 #include <QApplication>
@@ -11,9 +14,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -56,7 +57,7 @@ void TMainForm::OpenFolderView(const QString& path) {
   view->ApplyFolderViewLayout();
   view->UpdatePasteMenu(!FRememberedFiles.empty() && FRememberMode != 0, FRememberedFiles, FRememberMode == 2);
   ThumbPageControl->setCurrentIndex(ThumbPageControl->count() - 1);
-  AddRecentFolder(QString::fromStdString(view->GetFolderPath()));
+  if (FileMruList->Active()) FileMruList->AddString(view->GetFolderPath());
   RebuildRecentFoldersMenu();
   UpdateCommandStates();
   AddFoldersMenuItem(view, QString());
@@ -269,26 +270,27 @@ void TMainForm::TabHackTimerTimer() {
 
 // ---- Recent folders
 
-void TMainForm::AddRecentFolder(const QString& folder) {
-  FRecentFolders.removeAll(folder);
-  FRecentFolders.prepend(folder);
-  while (FRecentFolders.size() > std::max(FSettings.FileMruMaxItems, 0)) FRecentFolders.removeLast();
+QStringList TMainForm::RecentFolders() const {
+  QStringList folders;
+  const int count = FileMruList->Active() ? FileMruList->GetItemsCount() : 0;
+  for (int i = 0; i < count; ++i)
+    if (FileMruList->ReadItem(i, false)) folders << QString::fromStdString(FileMruList->ItemText());
+  return folders;
 }
 
 void TMainForm::RebuildRecentFoldersMenu() {
   OpenRecent1->clear();
-  for (const QString& folder : FRecentFolders) {
-    auto* item = OpenRecent1->addAction(QString(folder).replace(QLatin1Char('&'), QStringLiteral("&&")));
-    // The folder itself rides along, whatever characters its name holds.
-    item->setData(folder);
-    connect(item, &QAction::triggered, this, [this, item] { RecentFolderClick(item); });
-  }
-  if (OpenRecent1->actions().isEmpty()) OpenRecent1->addAction(QStringLiteral("[Empty]"))->setEnabled(false);
+  // Each item keeps its folder in its data, whatever characters the name
+  // holds ("&" included).
+  const int added = FileMruList->Active()
+                        ? wn::AddMruMenuItems(*OpenRecent1, *FileMruList, [this](QAction* item) { RecentFolderClick(item); })
+                        : 0;
+  if (added == 0) OpenRecent1->addAction(QStringLiteral("[Empty]"))->setEnabled(false);
 }
 
 void TMainForm::RecentFolderClick(QAction* item) {
   if (FSlideShow) return;
-  const QString folder = item->data().toString();
+  const QString folder = wn::MruMenuItemText(item);
   if (!ValidateFolder(folder)) return;
   QuerySaveModified();
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -300,7 +302,10 @@ bool TMainForm::ValidateFolder(const QString& path) {
   std::error_code error;
   if (std::filesystem::is_directory(path.toStdString(), error)) return true;
   ShowMessageBox(this, QStringLiteral("Please choose a valid Folder"));
-  FRecentFolders.removeAll(path);
+  if (FileMruList->Active()) {
+    const int index = FileMruList->FindString(path.toStdString());
+    if (index >= 0) FileMruList->DeleteItem(index);
+  }
   if (OnFolderDropped) OnFolderDropped(path);
   RebuildRecentFoldersMenu();
   return false;
@@ -365,19 +370,22 @@ void TMainForm::NotifyFolderViews(bool afterPaste, const std::string& sourceFold
 
 // ---- Progress and status
 
-void TMainForm::SetProgressMax(int max) { ProgressBar1->setMaximum(std::max(max, 1)); }
+void TMainForm::SetProgressMax(int max) { ProgressBar1->SetMaxValue(std::max(max, 1)); }
 
-void TMainForm::SetProgress(int position) { ProgressBar1->setValue(std::clamp(position, 0, ProgressBar1->maximum())); }
+void TMainForm::SetProgress(int position) {
+  ProgressBar1->SetUserValue(std::clamp(position, ProgressBar1->MinValue(), ProgressBar1->MaxValue()));
+}
 
-int TMainForm::ProgressPosition() const { return ProgressBar1->value(); }
+int TMainForm::ProgressPosition() const { return ProgressBar1->UserValue(); }
 
 QString TMainForm::StatusPanelText(int panel) const {
-  const auto* label = StatusBar1->findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(panel));
-  return label ? label->text() : QString();
+  const wn::TQ32StatusPanels& panels = StatusBar1->Panels();
+  return panel >= 0 && panel < panels.Count() ? panels[panel].Text() : QString();
 }
 
 void TMainForm::SetStatusPanelText(int panel, const QString& text) {
-  if (auto* label = StatusBar1->findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(panel))) label->setText(text);
+  wn::TQ32StatusPanels& panels = StatusBar1->Panels();
+  if (panel >= 0 && panel < panels.Count()) panels[panel].SetText(text);
 }
 
 void TMainForm::UpdateCommandStates() {

@@ -7,6 +7,8 @@
 #include "image/views/rastrumview.h"
 
 #include <QAction>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QMenu>
 #include <QTabBar>
 #include <QTabWidget>
@@ -295,4 +297,50 @@ TEST_F(MainWindowTest, AFolderHandedOverOpensAsATab) {
   EXPECT_EQ(Form().CurrentFileName(), "h.png");
   Form().Ptv_MainExecuteMacro({Env.QFolder()});
   EXPECT_EQ(Form().FolderViews().size(), 1u);
+}
+
+TEST_F(MainWindowTest, PlacementAndRecentFoldersAreBackAfterARestart) {
+  std::vector<std::string> Folders;
+  for (const char* Name : {"older", "old", "new"}) {
+    Folders.push_back(Env.File(Name));
+    fs::create_directory(Folders.back());
+    apptest::MarkedPicture(8, 8).save(QString::fromStdString(Folders.back() + "/a.png"));
+  }
+  Form().setGeometry(100, 120, 500, 400);
+  for (const std::string& F : Folders) Show(F + "/a.png");
+  Form().close();
+  FForm.reset();
+  EXPECT_EQ(Form().normalGeometry(), QRect(100, 120, 500, 400));
+  const QStringList Newest = {QString::fromStdString(Folders[2]), QString::fromStdString(Folders[1]),
+                              QString::fromStdString(Folders[0])};
+  EXPECT_EQ(Form().RecentFolders(), Newest);
+  EXPECT_EQ(MenuTexts(Form().OpenRecent1), Newest);
+
+  // A smaller capacity keeps the newest; none keeps nothing.
+  struct TCase {
+    int Capacity;
+    QStringList Kept;
+  };
+  const TCase Cases[] = {{2, Newest.mid(0, 2)}, {0, {}}};
+  for (const TCase& C : Cases) {
+    Form().MutableSettings().FileMruMaxItems = C.Capacity;
+    Form().close();
+    FForm.reset();
+    EXPECT_EQ(Form().RecentFolders(), C.Kept) << C.Capacity;
+  }
+  EXPECT_EQ(MenuTexts(Form().OpenRecent1), QStringList{"[Empty] (disabled)"});
+}
+
+TEST_F(MainWindowTest, APlacementOnNoScreenComesBackOntoOne) {
+  Form().setGeometry(100, 100, 400, 300);
+  Form().close();
+  FForm.reset();
+  platform::TRegistry Reg;
+  ASSERT_TRUE(Reg.OpenKey("\\Software\\Halvenworth\\Pictrova 3\\WinState\\MainForm", false));
+  const std::string Stored = Reg.ReadString("NormalPos");
+  EXPECT_FALSE(Stored.empty());
+  Reg.WriteString("NormalPos", "30000,30000,30400,30300");
+  Reg.CloseKey();
+  const QRect Screen = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_TRUE(Screen.intersects(Form().normalGeometry())) << Form().normalGeometry().x();
 }
