@@ -207,6 +207,39 @@ TJ2kSpace SpaceOf(const opj_image_t* Image) {
   }
 }
 
+// Whether a JP2 file's colour specification names CIELab (enumerated
+// colour space 14): the library hands such samples over as raw L, a and b.
+// The header boxes come before the code stream; only they are looked at.
+bool Jp2IsCieLab(platform::TStream& Stream) {
+  const std::int64_t Start = Stream.Position();
+  const std::int64_t End = Stream.Size();
+  bool Lab = false;
+  std::int64_t At = Start;
+  std::int64_t Limit = End; // the end of the box whose contents are walked
+  std::uint8_t Head[16];
+  for (int Boxes = 0; Boxes < 64 && At + 8 <= Limit; ++Boxes) {
+    Stream.SetPosition(At);
+    if (Stream.Read(Head, 8) != 8) break;
+    std::int64_t Length = ReadU32BE(Head);
+    const std::uint32_t Type = ReadU32BE(Head + 4);
+    if (Length == 0) Length = Limit - At;
+    if (Length < 8 || Length > Limit - At) break;
+    if (Type == 0x6A703268) { // "jp2h": walk the boxes inside it
+      Limit = At + Length;
+      At += 8;
+      continue;
+    }
+    if (Type == 0x636F6C72 && Length >= 15) { // "colr"
+      if (Stream.Read(Head, 7) == 7 && Head[0] == 1 && ReadU32BE(Head + 3) == 14) Lab = true;
+      break;
+    }
+    if (Type == 0x6A703263) break; // "jp2c": the code stream, no header box follows
+    At += Length;
+  }
+  Stream.SetPosition(Start);
+  return Lab;
+}
+
 bool DecodeAllowed(const opj_image_t* Image, int Used) {
   const std::int64_t W = static_cast<std::int64_t>(Image->x1) - Image->x0;
   const std::int64_t H = static_cast<std::int64_t>(Image->y1) - Image->y0;
@@ -328,7 +361,38 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
       Progress.Abort();
       return;
     }
-    const TJ2kSpace Space = SpaceOf(J.Image);
+    // Raw Lab samples shown as RGB would be a wrong picture.
+    if (Format == OPJ_CODEC_JP2 && Jp2IsCieLab(Stream)) {
+      Progress.Abort();
+      return;
+    }
+    const std::int64_t Width = static_cast<std::int64_t>(J.Image->x1) - J.Image->x0;
+    const std::int64_t Height = static_cast<std::int64_t>(J.Image->y1) - J.Image->y0;
+    if (Width > INT32_MAX || Height > INT32_MAX) {
+      Progress.Abort();
+      return;
+    }
+    Params.DpiX = RvDefaultDpiX;
+    Params.DpiY = RvDefaultDpiY;
+    Params.FreeColorMap();
+    Params.Width = static_cast<std::int32_t>(Width);
+    Params.Height = static_cast<std::int32_t>(Height);
+    // The sample layout as decoding leaves it: a palette box turns one index
+    // component into colours only then. A header-only read takes the
+    // header's layout when it names one.
+    TJ2kSpace Space = SpaceOf(J.Image);
+    if (Space != jsOther) {
+      Params.BitsPerSample = static_cast<std::int32_t>(J.Image->comps[0].prec);
+      Params.SamplesPerPixel = Space == jsGray ? 1 : 3;
+    }
+    if (!HeaderOnly || Space == jsOther) {
+      if (!DecodeAllowed(J.Image, 1) || !opj_decode(J.Codec, J.Stream, J.Image) ||
+          !opj_end_decompress(J.Codec, J.Stream)) {
+        Progress.Abort();
+        return;
+      }
+      Space = SpaceOf(J.Image);
+    }
     if (Space == jsOther) {
       Progress.Abort();
       return;
@@ -336,33 +400,8 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
     const int Used = Space == jsGray ? 1 : 3;
     Params.BitsPerSample = static_cast<std::int32_t>(J.Image->comps[0].prec);
     Params.SamplesPerPixel = Used;
-    Params.DpiX = RvDefaultDpiX;
-    Params.DpiY = RvDefaultDpiY;
-    Params.FreeColorMap();
-    const std::int64_t Width = static_cast<std::int64_t>(J.Image->x1) - J.Image->x0;
-    const std::int64_t Height = static_cast<std::int64_t>(J.Image->y1) - J.Image->y0;
-    if (Width > INT32_MAX || Height > INT32_MAX) {
-      Progress.Abort();
-      return;
-    }
-    Params.Width = static_cast<std::int32_t>(Width);
-    Params.Height = static_cast<std::int32_t>(Height);
     if (HeaderOnly) return;
 
-    if (!DecodeAllowed(J.Image, Used)) {
-      Progress.Abort();
-      return;
-    }
-    if (!opj_decode(J.Codec, J.Stream, J.Image) || !opj_end_decompress(J.Codec, J.Stream)) {
-      Progress.Abort();
-      return;
-    }
-    // Palettes and channel definitions of a JP2 file may change the
-    // components: the layout is checked again on what was decoded.
-    if (J.Image->numcomps < static_cast<OPJ_UINT32>(Used) || SpaceOf(J.Image) == jsOther) {
-      Progress.Abort();
-      return;
-    }
     TJ2kPlane Planes[3];
     for (int I = 0; I < Used; ++I) {
       const opj_image_comp_t& C = J.Image->comps[I];
@@ -380,7 +419,7 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
     }
     Progress.Val = 0;
     Progress.Per = 100.0 / static_cast<double>(Height);
-    const bool Ycc = SpaceOf(J.Image) == jsYCbCr;
+    const bool Ycc = Space == jsYCbCr;
     for (int Y = 0; Y < static_cast<int>(Height); ++Y) {
       std::uint8_t* Row = Bitmap.Scanline(Y);
       for (int X = 0; X < static_cast<int>(Width); ++X) {

@@ -163,14 +163,19 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
 
   // A two-colour palette that is not plain black and white would lose its
   // colours in a 1-bit picture: it is expanded like deeper palettes.
+  // A tRNS colour key of a gray or RGB picture is transparency as much as a
+  // palette's tRNS is: it becomes alpha at every depth.
+  const bool KeyColour = png_get_valid(R.Png, R.Info, PNG_INFO_tRNS) != 0 &&
+                         (ColorType == PNG_COLOR_TYPE_GRAY || ColorType == PNG_COLOR_TYPE_RGB);
   const bool OneBit =
-      Depth == 1 && (ColorType == PNG_COLOR_TYPE_GRAY ||
+      Depth == 1 && ((ColorType == PNG_COLOR_TYPE_GRAY && !KeyColour) ||
                      (ColorType == PNG_COLOR_TYPE_PALETTE && PaletteIsBlackWhite(R.Png, R.Info)));
   if (ColorType == PNG_COLOR_TYPE_PALETTE && !OneBit) png_set_expand(R.Png);
-  if (ColorType == PNG_COLOR_TYPE_GRAY && Depth >= 2 && Depth <= 7) png_set_expand(R.Png);
+  if (ColorType == PNG_COLOR_TYPE_GRAY && Depth <= 7 && !OneBit) png_set_expand(R.Png);
+  if (KeyColour) png_set_tRNS_to_alpha(R.Png);
   if (Depth == 16) png_set_strip_16(R.Png);
   if (Depth >= 2 && Depth <= 7) png_set_packing(R.Png);
-  if ((ColorType == PNG_COLOR_TYPE_GRAY || ColorType == PNG_COLOR_TYPE_GRAY_ALPHA) && Depth > 1)
+  if ((ColorType == PNG_COLOR_TYPE_GRAY || ColorType == PNG_COLOR_TYPE_GRAY_ALPHA) && !OneBit)
     png_set_gray_to_rgb(R.Png);
   if (!OneBit) png_set_bgr(R.Png);
   const int Passes = png_set_interlace_handling(R.Png);

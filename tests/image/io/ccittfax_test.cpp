@@ -50,7 +50,7 @@ Bytes Encode(TScheme Scheme, const Rows& Page, int Width, bool AlignRows = false
 Rows Decode(TScheme Scheme, const Bytes& Data, int Width, int Height, int FillOrder = 1,
             bool FillBits = false) {
   Rows out;
-  Bytes ref(RowBytes(Width), 0xFF);
+  TFaxRefRow ref;
   std::int64_t pos = 0;
   std::int64_t bytePos = 0;
   for (int y = 0; y < Height; ++y) {
@@ -63,8 +63,7 @@ Rows Decode(TScheme Scheme, const Bytes& Data, int Width, int Height, int FillOr
       break;
     case fsG3OneD: pos = FaxDecodeRow1D(row.data(), Data.data(), size, Width, FillOrder, pos); break;
     default:
-      pos = FaxDecodeRow2D(row.data(), Data.data(), size, FillBits, FillOrder, pos, ref.data(), Width);
-      EXPECT_EQ(ref, row);
+      pos = FaxDecodeRow2D(row.data(), Data.data(), size, FillBits, FillOrder, pos, ref, Width);
       break;
     }
     EXPECT_LE(pos, size * 8);
