@@ -904,13 +904,16 @@ void ApplyOrientation(TRvBitmap& Bitmap, int Orientation) {
     RvFlipBitmap(&Bitmap, 0);
     break;
   case 4: RvFlipBitmap(&Bitmap, 1); break;
+  // 5 stores the picture transposed (row 0 on the left, column 0 at the
+  // top), 7 transversed: a clockwise turn then a mirror undoes 5, an
+  // anticlockwise one 7. The other way round each came out upside down.
   case 5:
-    RvRotateBitmap(&Bitmap, false, 90, Black);
+    RvRotateBitmap(&Bitmap, false, -90, Black);
     RvFlipBitmap(&Bitmap, 0);
     break;
   case 6: RvRotateBitmap(&Bitmap, false, -90, Black); break;
   case 7:
-    RvRotateBitmap(&Bitmap, false, -90, Black);
+    RvRotateBitmap(&Bitmap, false, 90, Black);
     RvFlipBitmap(&Bitmap, 0);
     break;
   case 8: RvRotateBitmap(&Bitmap, false, 90, Black); break;

@@ -309,4 +309,35 @@ TEST(CcittInterop, LibtiffReadsOursAndWeReadLibtiffs) {
   EXPECT_EQ(Decode(fsG3TwoD, filled.Strips, w, h, 1, true), Inverted(page, w));
 }
 
+
+TEST(CcittInterop, EmptyRunsStayChangesOfTheReferenceRow) {
+  if (!tifftest::HaveTool("tiffcp")) GTEST_SKIP() << "tiffcp (libtiff-tools) is not installed";
+  // Row 0: H(white 0, black 0), H(white 20, black 10), V0. Row 1 begins with
+  // a pass mode over row 0's two empty runs at 0, then copies it by V0s, as
+  // does row 2. Bits first left.
+  const std::string rows[] = {"001" "00110101" "0000110111" "001" "0001000" "0000100" "1", "0001" "111", "111"};
+  const std::string eol = "000000000001";
+  const int w = 64, h = 3;
+  Bytes row(8, 0);
+  SetBlack(row, 20, 30);
+  testing_support::TTempFolder dir;
+  for (const TScheme scheme : {fsG4, fsG3TwoD}) {
+    std::string bits;
+    for (const std::string& r : rows) bits += (scheme == fsG4 ? "" : eol + "0") + r;
+    bits += scheme == fsG4 ? eol + eol : eol;
+    Bytes strip((bits.size() + 7) / 8, 0);
+    for (std::size_t i = 0; i < bits.size(); ++i)
+      if (bits[i] == '1') strip[i / 8] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
+    std::map<int, std::uint32_t> extra;
+    if (scheme == fsG3TwoD) extra[292] = 1;
+    tifftest::WriteFile(dir.File("fax.tif"), tifftest::MakeTiff(w, h, 1, scheme == fsG4 ? 4 : 3, 0, strip, extra));
+    const tifftest::TStripFile plain = tifftest::Tiffcp("-c none", dir.File("fax.tif"), dir.File("plain.tif"));
+    ASSERT_TRUE(plain.Ok);
+    Rows theirs;
+    for (int y = 0; y < h; ++y) theirs.emplace_back(plain.Strips.begin() + y * 8, plain.Strips.begin() + (y + 1) * 8);
+    EXPECT_EQ(theirs, Rows(h, row)) << scheme;
+    EXPECT_EQ(Decode(scheme, strip, w, h), Inverted(theirs, w)) << scheme;
+  }
+}
+
 } // namespace

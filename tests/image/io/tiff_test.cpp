@@ -4,6 +4,7 @@
 #include "image/io/jpeg/jpegfilt.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/tiff/tifflzw.h"
+#include "image/io/codectest_util.h"
 #include "image/io/tiffbuild_testutil.h"
 #include "image/io/tiffstrip_testutil.h"
 #include "platform/stream.h"
@@ -205,6 +206,86 @@ TEST_F(TTiffPeers, MultiPageCountsAndReadsEachPage) {
   EXPECT_FALSE(Beyond.Failed);
   EXPECT_EQ(Beyond.Count, 3);
   EXPECT_EQ(Beyond.Bitmap.Width(), 0);
+}
+
+// ---- Files of other programs, decoded as ImageMagick decodes them -----------
+
+class TTiffOthers : public TTiffPeers {
+protected:
+  // A 46 x 70 picture with marked corners and an alpha ramp, written by convert with Options.
+  std::string MakeRgba(const std::string& Name, const std::string& Options) {
+    const std::string Path = File(Name);
+    Run("convert -size 46x70 gradient:red-blue -fill lime -draw 'rectangle 0,0 5,3' -fill white -draw 'point 45,69' "
+        "\\( -size 46x70 gradient:white-black -fill gray50 -draw 'rectangle 30,0 45,9' \\) -alpha off "
+        "-compose copy_opacity -composite " + Options + " '" + Path + "'");
+    return Path;
+  }
+  void ExpectAsImageMagick(const std::string& Path, bool WithAlpha, int Tolerance = 0, const std::string& Options = "") {
+    SCOPED_TRACE(Path + " " + Options);
+    TRead R;
+    Read(tifftest::ReadFile(Path), R);
+    ASSERT_FALSE(R.Failed);
+    EXPECT_EQ(R.Mask != nullptr, WithAlpha);
+    codectest::ExpectMatches(R.Bitmap, R.Mask.get(), codectest::Reference(Path, Options), Tolerance);
+  }
+};
+
+TEST_F(TTiffOthers, EveryOrientationTurnsTheMaskWithThePicture) {
+  const std::string Source = MakeRgba("rgba.tif", "-depth 8");
+  for (int Orientation = 1; Orientation <= 8; ++Orientation) {
+    const std::string Path = File("o" + std::to_string(Orientation) + ".tif");
+    Run("cp '" + Source + "' '" + Path + "' && tiffset -s 274 " + std::to_string(Orientation) + " '" + Path + "'");
+    ExpectAsImageMagick(Path, true, 0, "-auto-orient");
+  }
+}
+
+TEST_F(TTiffOthers, ExtraSamplesDecideWhetherAndHowAlphaCounts) {
+  struct TCase {
+    const char* Options;
+    bool Alpha;
+    int Tolerance; // ImageMagick truncates where we round when it divides by alpha
+  } Cases[] = {{"-define tiff:alpha=unassociated", true, 0},
+               {"-define tiff:alpha=associated", true, 1},
+               {"-colorspace gray -define tiff:alpha=associated", true, 1},
+               {"-colorspace gray -define tiff:alpha=unassociated", true, 0},
+               {"-define tiff:alpha=unspecified", false, 0}};
+  for (const TCase& C : Cases) {
+    const std::string Path = MakeRgba("extra.tif", std::string("-depth 8 ") + C.Options);
+    // An unspecified extra sample is no alpha: the colours count as stored.
+    ExpectAsImageMagick(Path, C.Alpha, C.Tolerance, C.Alpha ? "" : "-alpha off");
+  }
+}
+
+TEST_F(TTiffOthers, PaletteAlphaIsTakenAsStored) {
+  const std::string Path = File("pa.tif");
+  Run("convert -size 30x20 plasma:fractal -seed 3 -alpha set -channel A -fx 'i/w' +channel -colors 60 -depth 8 "
+      "-type PaletteAlpha '" + Path + "'");
+  // The colour map's 16-bit entries keep their high byte; ImageMagick rounds them.
+  ExpectAsImageMagick(Path, true, 1);
+}
+
+TEST_F(TTiffOthers, FillOrderTwoInEveryCompression) {
+  for (const char* C : {"none", "lzw", "lzw:2", "packbits", "g4"}) {
+    const std::string Out = File("lsb.tif");
+    Run(std::string("tiffcp -f lsb2msb -c ") + C + " '" + File(std::string(C) == "g4" ? "bw.tif" : "rgb.tif") + "' '" +
+        Out + "'");
+    ExpectAsImageMagick(Out, false);
+  }
+}
+
+TEST_F(TTiffOthers, SignedAndFloatingPointSamplesAreRefused) {
+  for (const char* Format : {"signed", "floating-point"}) {
+    const std::string Path = File("format.tif");
+    // convert complains of the predictor tag it cannot set on floating-point samples but writes the file.
+    codectest::Run(std::string("convert -size 10x4 gradient:white-black -define quantum:format=") + Format + " '" +
+                   Path + "'");
+    TRead Header, R;
+    Read(tifftest::ReadFile(Path), Header, 0, true);
+    Read(tifftest::ReadFile(Path), R);
+    EXPECT_FALSE(Header.Failed) << Format;
+    EXPECT_EQ(Header.Params.Width, 10);
+    EXPECT_TRUE(R.Failed) << Format;
+  }
 }
 
 // ---- Our files read by libtiff --------------------------------------------
