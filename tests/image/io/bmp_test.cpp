@@ -5,6 +5,7 @@
 #include <random>
 
 #include "image/io/bmptestutil.h"
+#include "image/io/codectest_util.h"
 #include "support/tempfolder.h"
 
 using namespace bmptest;
@@ -198,6 +199,15 @@ TEST(BmpRead, SixteenBitsDefaultAndFieldMasks) {
   ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
   EXPECT_EQ(Rgb(bmp, 0, 0), 0x00FC00u);
   EXPECT_EQ(Rgb(bmp, 1, 0), 0xF800F8u);
+  // With a colours-used palette too, the masks come first and the palette follows them.
+  b = BmpHead(2, 1, 16, 3, 2, 74);
+  b.U32(0xF800).U32(0x07E0).U32(0x001F).Raw({1, 2, 3, 0, 4, 5, 6, 0});
+  b.U16(0x07E0).U16(0xF81F);
+  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
+  EXPECT_EQ(Rgb(bmp, 0, 0), 0x00FC00u);
+  EXPECT_EQ(Rgb(bmp, 1, 0), 0xF800F8u);
+  EXPECT_EQ(params.ColorMapCount, 2);
+  EXPECT_EQ(params.ColorMap[1].r, 6);
 }
 
 TEST(BmpRead, MasksInsideALaterHeader) {
@@ -753,6 +763,21 @@ TEST(BmpInterop, ReadsImageMagickFiles) {
         ASSERT_TRUE(a <= b && b - a <= 7) << c.Options << " pixel " << i << ": " << a << " " << b;
       }
   }
+}
+
+TEST(BmpInterop, TwoColoursOtherThanBlackAndWhiteKeepTheirColours) {
+  CODECTEST_NEED_TOOLS("convert", "ppmtobmp");
+  testing_support::TTempFolder dir;
+  const std::string ppm = dir.File("two.ppm"), file = dir.File("two.bmp");
+  ASSERT_TRUE(Shell("convert -size 9x5 xc:'#C03010' -fill '#2080F0' -draw 'rectangle 2,1 5,3' -depth 8 '" + ppm +
+                    "' && ppmtobmp '" + ppm + "' > '" + file + "'"));
+  const std::vector<std::uint8_t> bytes = LoadFile(file);
+  ASSERT_EQ(At16(bytes, 28), 1u);
+  TRvBitmap bmp;
+  TIOParamsVals params;
+  ASSERT_FALSE(ReadBmp(bytes, &bmp, params).Aborted);
+  EXPECT_EQ(params.BitsPerSample, 1);
+  codectest::ExpectMatches(bmp, nullptr, codectest::Reference(file));
 }
 
 TEST(BmpInterop, ImageMagickReadsOurFiles) {

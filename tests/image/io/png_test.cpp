@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include "image/io/png/rvpng.h"
+#include "image/io/codectest_util.h"
 #include "image/io/rvsafeio.h"
 #include "libcodecs_testutil.h"
 
@@ -580,6 +581,24 @@ TEST(PngInterop, ReadsFilesOfTheReferenceTools) {
     ASSERT_TRUE(R.Ok) << Command;
     EXPECT_EQ(R.Params.BitsPerSample, C.Bits) << Command;
     ExpectSame24(C.IsGray ? Gray : Bmp, R.Bmp);
+  }
+}
+
+TEST(PngInterop, ColourKeysBecomeAlphaAtEveryDepth) {
+  LIBCODECS_NEED_TOOL("convert");
+  testing_support::TTempFolder Dir;
+  const std::string File = Dir.File("key.png");
+  for (const auto& [Type, Depth] : {std::pair{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}}) {
+    SCOPED_TRACE(std::to_string(Type) + "/" + std::to_string(Depth));
+    ASSERT_TRUE(RunTool("convert -size 9x5 xc:white -fill black -draw 'rectangle 0,0 3,2' -fill gray50 "
+                        "-draw 'point 7,3' -transparent black -define png:color-type=" + std::to_string(Type) +
+                        " -define png:bit-depth=" + std::to_string(Depth) + " " + File));
+    ASSERT_EQ(Chunk(ReadFile(File), "tRNS").size(), Type == 0 ? 2u : 6u);
+    TRead R;
+    Read(ReadFile(File), R);
+    ASSERT_TRUE(R.Ok);
+    EXPECT_FALSE(R.Mask->Full());
+    codectest::ExpectMatches(R.Bmp, R.Mask.get(), codectest::Reference(File));
   }
 }
 

@@ -138,6 +138,36 @@ TEST(TgaRead, AlphaOfThirtyTwoBitFile) {
   EXPECT_EQ(R.Params.SamplesPerPixel, 4);
 }
 
+TEST(TgaRead, SixteenBitGrayIsGrayAndAlpha) {
+  // Types 3 and 11 at 16 bits: gray in the low byte, alpha in the high one.
+  // A 16-bit true-colour file stays 5-5-5 with each channel shifted left by 3.
+  struct TCase {
+    int Type;
+    std::initializer_list<int> Data;
+  } Cases[] = {{3, {10, 255, 50, 128, 90, 0}}, {11, {0x80, 10, 255, 0x01, 50, 128, 90, 0}}};
+  for (const TCase& C : Cases) {
+    Bytes B = Header(C.Type, 3, 1, 16, 0x28);
+    Put(B, C.Data);
+    TRead R;
+    ReadTga(B, R);
+    ASSERT_FALSE(R.Aborted()) << C.Type;
+    EXPECT_EQ(R.Params.SamplesPerPixel, 2);
+    EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 0x0A0A0Au);
+    EXPECT_EQ(PixelAt(R.Bmp, 1, 0), 0x323232u);
+    EXPECT_EQ(PixelAt(R.Bmp, 2, 0), 0x5A5A5Au);
+    ASSERT_TRUE(R.Mask);
+    EXPECT_EQ(R.Mask->ScanLine(0)[0], 255);
+    EXPECT_EQ(R.Mask->ScanLine(0)[1], 128);
+    EXPECT_EQ(R.Mask->ScanLine(0)[2], 0);
+  }
+  Bytes B = Header(2, 1, 1, 16, 0x20);
+  Put16(B, 0x7C1F); // red 31, green 0, blue 31
+  TRead R;
+  ReadTga(B, R);
+  EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 0xF800F8u);
+  EXPECT_EQ(R.Params.BitsPerSample, 5);
+}
+
 TEST(TgaProbe, TypesDepthsAndPgmLookalike) {
   Bytes Good = Header(10, 1, 1, 24, 0);
   auto S = StreamOf(Good);
