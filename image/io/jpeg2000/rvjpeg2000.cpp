@@ -207,16 +207,22 @@ TJ2kSpace SpaceOf(const opj_image_t* Image) {
   }
 }
 
-// Whether a JP2 file's colour specification names CIELab (enumerated
-// colour space 14): the library hands such samples over as raw L, a and b.
-// The header boxes come before the code stream; only they are looked at.
-bool Jp2IsCieLab(platform::TStream& Stream) {
-  const std::int64_t Start = Stream.Position();
-  const std::int64_t End = Stream.Size();
+// What the header boxes of a JP2 file say beyond the code stream: a colour
+// specification of CIELab (enumerated colour space 14), whose samples the
+// library hands over as raw L, a and b, and a palette, which turns one
+// component into colours only while decoding. The header boxes come before
+// the code stream; only they are looked at.
+struct TJp2Boxes {
   bool Lab = false;
+  bool Palette = false;
+};
+
+TJp2Boxes ReadJp2Boxes(platform::TStream& Stream, std::int64_t Start) {
+  const std::int64_t Here = Stream.Position();
+  TJp2Boxes Found;
   std::int64_t At = Start;
-  std::int64_t Limit = End; // the end of the box whose contents are walked
-  std::uint8_t Head[16];
+  std::int64_t Limit = Stream.Size(); // the end of the box whose contents are walked
+  std::uint8_t Head[8];
   for (int Boxes = 0; Boxes < 64 && At + 8 <= Limit; ++Boxes) {
     Stream.SetPosition(At);
     if (Stream.Read(Head, 8) != 8) break;
@@ -229,15 +235,14 @@ bool Jp2IsCieLab(platform::TStream& Stream) {
       At += 8;
       continue;
     }
-    if (Type == 0x636F6C72 && Length >= 15) { // "colr"
-      if (Stream.Read(Head, 7) == 7 && Head[0] == 1 && ReadU32BE(Head + 3) == 14) Lab = true;
-      break;
-    }
+    if (Type == 0x636F6C72 && Length >= 15 && Stream.Read(Head, 7) == 7) // "colr"
+      Found.Lab = Found.Lab || (Head[0] == 1 && ReadU32BE(Head + 3) == 14);
+    if (Type == 0x70636C72) Found.Palette = true; // "pclr"
     if (Type == 0x6A703263) break; // "jp2c": the code stream, no header box follows
     At += Length;
   }
-  Stream.SetPosition(Start);
-  return Lab;
+  Stream.SetPosition(Here);
+  return Found;
 }
 
 bool DecodeAllowed(const opj_image_t* Image, int Used) {
@@ -361,8 +366,9 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
       Progress.Abort();
       return;
     }
+    const TJp2Boxes Boxes = Format == OPJ_CODEC_JP2 ? ReadJp2Boxes(Stream, Source.Start) : TJp2Boxes{};
     // Raw Lab samples shown as RGB would be a wrong picture.
-    if (Format == OPJ_CODEC_JP2 && Jp2IsCieLab(Stream)) {
+    if (Boxes.Lab) {
       Progress.Abort();
       return;
     }
@@ -377,15 +383,14 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
     Params.FreeColorMap();
     Params.Width = static_cast<std::int32_t>(Width);
     Params.Height = static_cast<std::int32_t>(Height);
-    // The sample layout as decoding leaves it: a palette box turns one index
-    // component into colours only then. A header-only read takes the
-    // header's layout when it names one.
+    // The sample layout as decoding leaves it. A header-only read takes the
+    // header's layout when it tells the whole story.
     TJ2kSpace Space = SpaceOf(J.Image);
     if (Space != jsOther) {
       Params.BitsPerSample = static_cast<std::int32_t>(J.Image->comps[0].prec);
       Params.SamplesPerPixel = Space == jsGray ? 1 : 3;
     }
-    if (!HeaderOnly || Space == jsOther) {
+    if (!HeaderOnly || Space == jsOther || Boxes.Palette) {
       if (!DecodeAllowed(J.Image, 1) || !opj_decode(J.Codec, J.Stream, J.Image) ||
           !opj_end_decompress(J.Codec, J.Stream)) {
         Progress.Abort();

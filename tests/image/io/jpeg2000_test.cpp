@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <clocale>
 #include <cstring>
 #include <openjpeg.h>
@@ -89,6 +90,44 @@ Bytes LibraryFile(OPJ_CODEC_FORMAT Format, OPJ_COLOR_SPACE Space, int W, int H, 
   opj_destroy_codec(Codec);
   opj_image_destroy(Image);
   return Out.Data;
+}
+
+void PutBox(Bytes& Out, const char* Type, const Bytes& Payload) {
+  const auto Length = static_cast<std::uint32_t>(Payload.size() + 8);
+  for (int Shift = 24; Shift >= 0; Shift -= 8) Out.push_back(static_cast<std::uint8_t>(Length >> Shift));
+  Out.insert(Out.end(), Type, Type + 4);
+  Out.insert(Out.end(), Payload.begin(), Payload.end());
+}
+
+Bytes Be(std::uint32_t V, int Bytes) {
+  ::Bytes B;
+  for (int I = Bytes - 1; I >= 0; --I) B.push_back(static_cast<std::uint8_t>(V >> (8 * I)));
+  return B;
+}
+
+// A JP2 file around an 8-bit code stream: colour specification EnumCs and,
+// when given, a palette (red, green, blue entries) that maps the one
+// component to three channels.
+Bytes Jp2File(const Bytes& CodeStream, int W, int H, int Components, std::uint32_t EnumCs,
+              const std::vector<std::array<std::uint8_t, 3>>& Palette = {}) {
+  Bytes Header, Ihdr = Be(static_cast<std::uint32_t>(H), 4), Colr = {1, 0, 0};
+  for (std::uint8_t B : Be(static_cast<std::uint32_t>(W), 4)) Ihdr.push_back(B);
+  Ihdr.insert(Ihdr.end(), {0, static_cast<std::uint8_t>(Components), 7, 7, 0, 0});
+  for (std::uint8_t B : Be(EnumCs, 4)) Colr.push_back(B);
+  PutBox(Header, "ihdr", Ihdr);
+  PutBox(Header, "colr", Colr);
+  if (!Palette.empty()) {
+    Bytes Pclr = Be(static_cast<std::uint32_t>(Palette.size()), 2);
+    Pclr.insert(Pclr.end(), {3, 7, 7, 7});
+    for (const auto& E : Palette) Pclr.insert(Pclr.end(), E.begin(), E.end());
+    PutBox(Header, "pclr", Pclr);
+    PutBox(Header, "cmap", {0, 0, 1, 0, 0, 0, 1, 1, 0, 0, 1, 2});
+  }
+  Bytes File = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+  PutBox(File, "ftyp", {'j', 'p', '2', ' ', 0, 0, 0, 0, 'j', 'p', '2', ' '});
+  PutBox(File, "jp2h", Header);
+  PutBox(File, "jp2c", CodeStream);
+  return File;
 }
 
 } // namespace
@@ -483,4 +522,43 @@ TEST(Jpeg2000Interop, OpjDecompressReadsOurFiles) {
   ASSERT_TRUE(ReadPnm(Dir.File("gray.pgm"), Ref));
   const std::uint8_t* P = Px(Bmp, 3, 4);
   EXPECT_EQ(Px(Ref, 3, 4)[0], (P[2] * 21 + P[1] * 71 + P[0] * 8) / 100);
+}
+
+TEST(Jpeg2000Interop, PaletteBoxIsAppliedAndLabIsRefused) {
+  LIBCODECS_NEED_TOOL("opj_compress");
+  LIBCODECS_NEED_TOOL("opj_decompress");
+  testing_support::TTempFolder Dir;
+  // Indexes 0..5 in a 13 x 7 gray map, coded by opj_compress, then wrapped
+  // with a six-colour palette.
+  {
+    std::ofstream F(Dir.File("idx.pgm"), std::ios::binary);
+    F << "P5\n13 7\n255\n";
+    for (int I = 0; I < 13 * 7; ++I) F.put(static_cast<char>((I * 7 / 5) % 6));
+  }
+  ASSERT_TRUE(RunTool("opj_compress -n 2 -i " + Dir.File("idx.pgm") + " -o " + Dir.File("idx.j2k")));
+  const std::vector<std::array<std::uint8_t, 3>> Palette = {
+      {255, 0, 0}, {0, 200, 0}, {0, 0, 150}, {250, 240, 10}, {0, 0, 0}, {90, 30, 160}};
+  WriteFile(Dir.File("pal.jp2"), Jp2File(ReadFile(Dir.File("idx.j2k")), 13, 7, 1, 16, Palette));
+  ASSERT_TRUE(RunTool("opj_decompress -i " + Dir.File("pal.jp2") + " -o " + Dir.File("ref.ppm")));
+  TRvBitmap Ref, Out, Header;
+  ASSERT_TRUE(ReadPnm(Dir.File("ref.ppm"), Ref));
+  TIOParamsVals Params, HeaderParams;
+  ASSERT_TRUE(Read(ReadFile(Dir.File("pal.jp2")), Out, Params));
+  ExpectSame24(Ref, Out);
+  EXPECT_EQ(Params.SamplesPerPixel, 3);
+  ASSERT_TRUE(Read(ReadFile(Dir.File("pal.jp2")), Header, HeaderParams, true));
+  EXPECT_EQ(HeaderParams.SamplesPerPixel, 3);
+  EXPECT_EQ(Header.Width(), 0);
+
+  // Three components declared CIELab: refused, not shown as RGB.
+  TRvBitmap Rgb;
+  MakeGradient(Rgb, 13, 7);
+  WritePnm(Rgb, Dir.File("lab.ppm"));
+  ASSERT_TRUE(RunTool("opj_compress -n 2 -mct 0 -i " + Dir.File("lab.ppm") + " -o " + Dir.File("lab.j2k")));
+  const Bytes Lab = Jp2File(ReadFile(Dir.File("lab.j2k")), 13, 7, 3, 14);
+  const Bytes Srgb = Jp2File(ReadFile(Dir.File("lab.j2k")), 13, 7, 3, 16);
+  EXPECT_FALSE(Read(Lab, Out, Params));
+  EXPECT_FALSE(Read(Lab, Out, Params, true));
+  ASSERT_TRUE(Read(Srgb, Out, Params));
+  ExpectSame24(Rgb, Out);
 }
