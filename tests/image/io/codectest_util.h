@@ -181,4 +181,21 @@ inline TDecodedPtr RoundTrip(const TWriteFn& Write, const TReadFn& Read, rv::TRv
   return D;
 }
 
+// Every prefix (every one of a short file), then copies with three bytes
+// changed: none may take the reader outside its buffers.
+inline void ExpectDamageIsSafe(const TReadFn& Read, const Bytes& Good, int Rounds = 150) {
+  const std::size_t Step = Good.size() <= 600 ? 1 : Good.size() / 200;
+  for (std::size_t Cut = 0; Cut < Good.size(); Cut += Step)
+    ReadBytes(Read, Bytes(Good.begin(), Good.begin() + static_cast<std::ptrdiff_t>(Cut)));
+  std::uint32_t Seed = 99;
+  for (int Round = 0; Round < Rounds && !Good.empty(); ++Round) {
+    Bytes Data = Good;
+    for (int K = 0; K < 3; ++K) {
+      Seed = Seed * 1103515245u + 12345u;
+      Data[(Seed >> 8) % Data.size()] = static_cast<std::uint8_t>(Seed >> 24);
+    }
+    ReadBytes(Read, Data);
+  }
+}
+
 } // namespace codectest

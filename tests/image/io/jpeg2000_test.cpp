@@ -186,38 +186,6 @@ TEST(Jpeg2000Options, TextAlwaysUsesAPoint) {
 
 // ---- Round trips
 
-TEST(Jpeg2000RoundTrip, DefaultRateIsLosslessInBothFormats) {
-  TRvBitmap Bmp;
-  MakeNoise(Bmp, 45, 29);
-  for (int Format : {0, 1}) {
-    TIOParamsVals W;
-    const Bytes Data = Write(Bmp, W, Format);
-    platform::TBytesStream S(Data.data(), static_cast<std::int64_t>(Data.size()));
-    EXPECT_EQ(rv::IsJp2Stream(S), Format == 0);
-    EXPECT_EQ(rv::IsJ2kCodeStream(S), Format == 1);
-    TRvBitmap Out;
-    TIOParamsVals Params;
-    ASSERT_TRUE(Read(Data, Out, Params)) << Format;
-    EXPECT_EQ(Params.Width, 45);
-    EXPECT_EQ(Params.Height, 29);
-    EXPECT_EQ(Params.BitsPerSample, 8);
-    EXPECT_EQ(Params.SamplesPerPixel, 3);
-    ExpectSame24(Bmp, Out);
-  }
-}
-
-TEST(Jpeg2000RoundTrip, TinyAndOddSizesEncode) {
-  for (int Size : {1, 2, 3, 17}) {
-    TRvBitmap Bmp;
-    MakeNoise(Bmp, Size, Size + 1);
-    TIOParamsVals W;
-    TRvBitmap Out;
-    TIOParamsVals Params;
-    ASSERT_TRUE(Read(Write(Bmp, W, 0), Out, Params)) << Size;
-    ExpectSame24(Bmp, Out);
-  }
-}
-
 TEST(Jpeg2000RoundTrip, GrayColourSpaceWritesTheGrayLevel) {
   TRvBitmap Bmp;
   MakeNoise(Bmp, 20, 10);
@@ -234,37 +202,6 @@ TEST(Jpeg2000RoundTrip, GrayColourSpaceWritesTheGrayLevel) {
       ASSERT_EQ(Px(Out, X, Y)[0], Gray);
       ASSERT_EQ(Px(Out, X, Y)[2], Gray);
     }
-}
-
-TEST(Jpeg2000RoundTrip, OneBitPictureIsOneGrayComponentOfPrecisionOne) {
-  TRvBitmap Bmp;
-  Bmp.Allocate(21, 6, rv::rvpf1Bit);
-  for (int Y = 0; Y < 6; ++Y) std::memset(Bmp.Scanline(Y), 0x69 + 7 * Y, 3);
-  TIOParamsVals W;
-  W.J2000ColorSpace = 1;
-  const Bytes Data = Write(Bmp, W, 1);
-  EXPECT_EQ(W.BitsPerSample, 1);
-  EXPECT_EQ(W.J2000ColorSpace, 0);
-  TRvBitmap Out;
-  TIOParamsVals Params;
-  ASSERT_TRUE(Read(Data, Out, Params));
-  EXPECT_EQ(Params.BitsPerSample, 1);
-  EXPECT_EQ(Params.SamplesPerPixel, 1);
-  ASSERT_EQ(Out.PixelFormat(), rv::rvpf1Bit);
-  for (int Y = 0; Y < 6; ++Y)
-    for (int X = 0; X < 21; ++X) ASSERT_EQ(BitAt(Out, X, Y), BitAt(Bmp, X, Y));
-}
-
-TEST(Jpeg2000RoundTrip, SixteenBitSamplesScaleBothWays) {
-  TRvBitmap Bmp;
-  MakeNoise(Bmp, 12, 9);
-  TIOParamsVals W;
-  W.BitsPerSample = 16;
-  TRvBitmap Out;
-  TIOParamsVals Params;
-  ASSERT_TRUE(Read(Write(Bmp, W, 0), Out, Params));
-  EXPECT_EQ(Params.BitsPerSample, 16);
-  ExpectSame24(Bmp, Out); // v x 65535 / 255, then back
 }
 
 TEST(Jpeg2000RoundTrip, LowerRateMakesASmallerFile) {
@@ -361,35 +298,6 @@ TEST(Jpeg2000Failure, NotJpeg2000IsRefused) {
   TRvBitmap Out;
   TIOParamsVals Params;
   EXPECT_FALSE(Read(Data, Out, Params));
-}
-
-TEST(Jpeg2000Failure, TruncatedAndCorruptedFilesNeverCrash) {
-  // Damaged sizes stay small, so that the test stays quick.
-  const std::int64_t Saved = rv::RvMaxPixels();
-  rv::RvSetMaxPixels(20000);
-  TRvBitmap Bmp;
-  MakeGradient(Bmp, 40, 30);
-  for (int Format : {0, 1}) {
-    TIOParamsVals W;
-    const Bytes Good = Write(Bmp, W, Format);
-    for (std::size_t Cut = 1; Cut < Good.size(); Cut += Good.size() / 23 + 1) {
-      TRvBitmap Out;
-      TIOParamsVals Params;
-      Read(Bytes(Good.begin(), Good.begin() + static_cast<std::ptrdiff_t>(Cut)), Out, Params);
-    }
-    std::uint32_t Seed = 5;
-    for (int Round = 0; Round < 60; ++Round) {
-      Bytes Data = Good;
-      for (int K = 0; K < 3; ++K) {
-        Seed = Seed * 1103515245u + 12345u;
-        Data[(Seed >> 8) % Data.size()] = static_cast<std::uint8_t>(Seed >> 24);
-      }
-      TRvBitmap Out;
-      TIOParamsVals Params;
-      Read(Data, Out, Params);
-    }
-  }
-  rv::RvSetMaxPixels(Saved);
 }
 
 TEST(Jpeg2000Failure, TruncatedCodeStreamFailsCleanly) {

@@ -288,41 +288,6 @@ TEST(TgaWrite, ExtensionAreaAndFooter) {
   ExpectSamePixels(Bmp, R.Bmp);
 }
 
-TEST(TgaWrite, AlphaIsWrittenUncompressedAndReadBack) {
-  TRvBitmap Bmp;
-  MakePattern(Bmp, 4, 3);
-  TRvMask Mask;
-  Mask.Allocate(4, 3, 8);
-  for (int Y = 0; Y < 3; ++Y)
-    for (int X = 0; X < 4; ++X) Mask.ScanLine(Y)[X] = static_cast<std::uint8_t>(X * 60 + Y);
-  Mask.SetFull(false);
-  TIOParamsVals P;
-  ASSERT_TRUE(P.TgaCompressed);
-  const Bytes B = WriteTga(Bmp, P, &Mask);
-  EXPECT_FALSE(P.TgaCompressed);
-  EXPECT_EQ(B[2], 2);
-  EXPECT_EQ(B[16], 32);
-  EXPECT_EQ(B[17], 0x28);
-  TRead R;
-  ReadTga(B, R);
-  ExpectSamePixels(Bmp, R.Bmp);
-  ASSERT_TRUE(R.Mask);
-  for (int Y = 0; Y < 3; ++Y)
-    for (int X = 0; X < 4; ++X) EXPECT_EQ(R.Mask->ScanLine(Y)[X], Mask.ScanLine(Y)[X]);
-}
-
-TEST(TgaWrite, RoundTripsTrueColourRunLength) {
-  TRvBitmap Bmp;
-  MakePattern(Bmp, 300, 5);
-  for (int X = 100; X < 290; ++X) std::memcpy(Bmp.Scanline(2) + 3 * X, Bmp.Scanline(2), 3);
-  TIOParamsVals P;
-  const Bytes B = WriteTga(Bmp, P);
-  EXPECT_EQ(B[2], 10);
-  TRead R;
-  ReadTga(B, R);
-  ExpectSamePixels(Bmp, R.Bmp);
-}
-
 TEST(TgaMend, OneAndFourBitPicturesAreWrittenAsEightBit) {
   TRvBitmap Bw;
   Bw.Allocate(9, 2, rvpf1Bit);
