@@ -121,29 +121,6 @@ std::array<TRGB, 256> FullPalette(const TIOParamsVals& Params) {
   return pal;
 }
 
-// Allocates the picture after the library's caps. Rows that the reader
-// fills whole are left as they are; the others (run-length data, padding)
-// are cleared here, row by row, which costs far less than a pixel fill.
-bool AllocatePixels(TRvBitmap& Bitmap, std::int64_t Width, std::int64_t Height,
-                    TRvPixelFormat Format, bool Clear) {
-  std::int64_t total = 0;
-  if (Width > INT32_MAX || Height > INT32_MAX || !RvPixelsAllowed(Width, Height) ||
-      !RvSizeMul(RvRowLen(Width, RvPixelFormatBitCount(Format)), Height, total) ||
-      !RvAllocationAllowed(total))
-    return false;
-  try {
-    Bitmap.Allocate(static_cast<int>(Width), static_cast<int>(Height), Format);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  if (Bitmap.Width() != Width || Bitmap.Height() != Height || Bitmap.PixelFormat() != Format)
-    return false;
-  if (Clear)
-    for (int y = 0; y < Bitmap.Height(); ++y)
-      std::memset(Bitmap.Scanline(y), 0, static_cast<std::size_t>(Bitmap.RowLen()));
-  return true;
-}
-
 bool IsWhiteBlack(const TRGB& First, const TRGB& Second) {
   return First.r == 255 && First.g == 255 && First.b == 255 && Second.r == 0 && Second.g == 0 &&
          Second.b == 0;
@@ -397,7 +374,7 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
   const bool rle = h.Compression == BiRle8 || h.Compression == BiRle4;
   const std::array<TRGB, 256> pal = FullPalette(Params);
   const bool blackWhite = h.Bits == 1 && (IsWhiteBlack(pal[0], pal[1]) || IsWhiteBlack(pal[1], pal[0]));
-  if (!AllocatePixels(*Bitmap, h.Width, height, blackWhite ? rvpf1Bit : rvpf24Bit, rle)) {
+  if (!RvAllocateBitmap(*Bitmap, h.Width, height, blackWhite ? rvpf1Bit : rvpf24Bit, rle)) {
     Progress.Abort();
     return;
   }

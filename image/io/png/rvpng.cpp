@@ -32,6 +32,10 @@ struct TPngReader {
   png_infop Info = nullptr;
   TRvStreamReader* Source = nullptr;
   TRvAbortFlag* Aborting = nullptr;
+  // Rows of a picture allocated without clearing from this one down are not
+  // yet read, and are cleared should the read end early.
+  TRvBitmap* Uncleared = nullptr;
+  int RowsDone = 0;
 
   TPngReader() = default;
   ~TPngReader() {
@@ -230,11 +234,14 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
                                       : static_cast<std::size_t>(W) * (Channels == 4 ? 4 : 3);
   if (RowBytes != Expected || (!OneBit && Channels != 3 && Channels != 4) ||
       (OneBit && Channels != 1) || (Channels == 4 && !AlphaMask) ||
-      !RvAllocateBitmap(Bitmap, W, H, OneBit ? rvpf1Bit : rvpf24Bit) ||
+      !RvAllocateBitmap(Bitmap, W, H, OneBit ? rvpf1Bit : rvpf24Bit, Passes > 1) ||
       (Channels == 4 && !Buffer.Allocate(static_cast<std::int64_t>(W) * 4))) {
     Progress.Abort();
     return;
   }
+  // Each row of a picture read in one pass is written whole: clearing it
+  // first would cost a pass over the picture that libpng does not need.
+  if (Passes == 1) R.Uncleared = &Bitmap;
   Progress.Val = 0;
   Progress.Per = 100.0 / (static_cast<double>(H) * Passes);
   std::int32_t Work = 0;
@@ -251,6 +258,7 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
       } else {
         png_read_row(R.Png, Row, nullptr);
       }
+      R.RowsDone = Y + 1;
       Progress.Step(++Work);
       if (IsSet(Progress.Aborting)) break;
     }
@@ -442,6 +450,10 @@ void PngReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     return;
   }
   PngReadSteps(R, Bitmap, Params, Progress, HeaderOnly, AlphaMask, UseBackground, Buffer);
+  // Rows a damaged or cut file never reached show as zeros, not as old memory.
+  if (R.Uncleared != nullptr)
+    for (int Y = R.RowsDone; Y < Bitmap.Height(); ++Y)
+      std::memset(Bitmap.Scanline(Y), 0, static_cast<std::size_t>(Bitmap.RowLen()));
 }
 
 void PngWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
