@@ -340,25 +340,21 @@ TEST(IcoRead, HugeSizesAreRefusedByTheCap) {
 TEST(IcoInterop, ReadsIconsAsImageMagickDoes) {
   CODECTEST_NEED_TOOLS("convert");
   testing_support::TTempFolder dir;
-  // ImageMagick's 4-bit icon of an opaque picture of twelve colours.
-  std::vector<std::uint32_t> px;
-  for (int y = 0; y < 7; ++y)
-    for (int x = 0; x < 19; ++x) px.push_back(Ramp((x + 2 * y) % 12 * 7));
-  SavePpm(dir.File("src.ppm"), 19, 7, px);
-  ASSERT_TRUE(Shell("convert '" + dir.File("src.ppm") + "' -type palette '" + dir.File("p.ico") + "'"));
-  // Its 32-bit icon with partial transparency.
-  ASSERT_TRUE(Shell("convert -size 9x5 xc:none -fill 'rgba(255,0,0,0.5)' -draw 'rectangle 0,0 4,4' "
-                    "-fill '#0000ff' -draw 'point 6,2' '" + dir.File("a.png") + "'"));
-  ASSERT_TRUE(Shell("convert '" + dir.File("a.png") + "' '" + dir.File("a.ico") + "'"));
+  // ImageMagick's 4-bit icon of an opaque picture of twelve colours, and
+  // its 32-bit icon with partial transparency.
+  ASSERT_TRUE(codectest::Run("convert -size 19x7 plasma:fractal -seed 5 -colors 12 -type palette '" + dir.File("p.ico") + "'"));
+  ASSERT_TRUE(codectest::Run("convert -size 9x5 xc:none -fill 'rgba(255,0,0,0.5)' -draw 'rectangle 0,0 4,4' "
+                             "-fill '#0000ff' -draw 'point 6,2' '" + dir.File("a.png") + "' && convert '" +
+                             dir.File("a.png") + "' '" + dir.File("a.ico") + "'"));
   // A 24-bit icon whose AND mask hides the top row's first and last pixels
   // and the bottom row's middle one.
   TBytes img = ImageHead(3, 2, 24);
   img.Raw({1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0}).Raw({10, 20, 30, 40, 50, 60, 70, 80, 90, 0, 0, 0});
   img.Raw({0x40, 0, 0, 0, 0xA0, 0, 0, 0});
-  SaveFile(dir.File("m.ico"), Directory(1, {{3, 2, 0, 1, 24, img}}).Data);
+  codectest::Save(dir.File("m.ico"), Directory(1, {{3, 2, 0, 1, 24, img}}).Data);
   for (const auto& [name, bits] : {std::pair{"p.ico", 4}, std::pair{"a.ico", 32}, std::pair{"m.ico", 24}}) {
     SCOPED_TRACE(name);
-    const std::vector<std::uint8_t> bytes = LoadFile(dir.File(name));
+    const std::vector<std::uint8_t> bytes = codectest::Load(dir.File(name));
     ASSERT_EQ(bytes[12], bits); // bits per pixel in the entry
     TRvBitmap bmp;
     TIOParamsVals params;
