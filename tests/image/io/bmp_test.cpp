@@ -59,33 +59,21 @@ TBytes Rle8Head(int Width, int Height, std::int32_t Sign = 1) {
 
 // ---- Hand-built files -------------------------------------------------
 
-TEST(BmpRead, TwentyFourBitsBottomUp) {
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  const TRead r = ReadBmp(TwoByTwo(false).Data, &bmp, params);
-  ASSERT_FALSE(r.Aborted);
-  EXPECT_EQ(bmp.PixelFormat(), rv::rvpf24Bit);
-  EXPECT_EQ(Rgb(bmp, 0, 0), 0xFF0000u);
-  EXPECT_EQ(Rgb(bmp, 1, 0), 0xFFFFFFu);
-  EXPECT_EQ(Rgb(bmp, 0, 1), 0x0000FFu);
-  EXPECT_EQ(Rgb(bmp, 1, 1), 0x00FF00u);
-  EXPECT_EQ(params.BmpVersion, 1);
-  EXPECT_EQ(params.BitsPerSample, 8);
-  EXPECT_EQ(params.SamplesPerPixel, 3);
-  EXPECT_EQ(params.DpiX, 96); // 3780 pixels per metre
-  EXPECT_EQ(r.Progress, 2);
-}
-
-TEST(BmpRead, TopDownLoadsItsPixels) {
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  ASSERT_FALSE(ReadBmp(TwoByTwo(true).Data, &bmp, params).Aborted);
-  EXPECT_EQ(params.Height, 2);
-  ASSERT_EQ(bmp.Height(), 2);
-  EXPECT_EQ(Rgb(bmp, 0, 0), 0xFF0000u);
-  EXPECT_EQ(Rgb(bmp, 1, 0), 0xFFFFFFu);
-  EXPECT_EQ(Rgb(bmp, 0, 1), 0x0000FFu);
-  EXPECT_EQ(Rgb(bmp, 1, 1), 0x00FF00u);
+TEST(BmpRead, TwentyFourBitsBottomUpAndTopDown) {
+  for (bool topDown : {false, true}) {
+    TRvBitmap bmp;
+    TIOParamsVals params;
+    const TRead r = ReadBmp(TwoByTwo(topDown).Data, &bmp, params);
+    ASSERT_FALSE(r.Aborted);
+    EXPECT_EQ(bmp.PixelFormat(), rv::rvpf24Bit);
+    EXPECT_EQ(Pixels(bmp), (std::vector<std::uint32_t>{0xFF0000, 0xFFFFFF, 0x0000FF, 0x00FF00}));
+    EXPECT_EQ(params.Height, 2);
+    EXPECT_EQ(params.BmpVersion, 1);
+    EXPECT_EQ(params.BitsPerSample, 8);
+    EXPECT_EQ(params.SamplesPerPixel, 3);
+    EXPECT_EQ(params.DpiX, 96); // 3780 pixels per metre
+    EXPECT_EQ(r.Progress, 2);
+  }
 }
 
 TEST(BmpRead, ResolutionAndItsDefault) {
@@ -477,10 +465,6 @@ TEST(BmpWrite, TwentyFourBitLayout) {
   const std::vector<std::uint8_t> rows(f.begin() + 54, f.end());
   const TBytes same = TwoByTwo(false);
   EXPECT_EQ(rows, std::vector<std::uint8_t>(same.Data.begin() + 54, same.Data.end()));
-  TRvBitmap back;
-  TIOParamsVals p2;
-  ASSERT_FALSE(ReadBmp(f, &back, p2).Aborted);
-  EXPECT_EQ(Pixels(back), Pixels(bmp));
 }
 
 TEST(BmpWrite, RleAtEightBits) {
@@ -518,16 +502,12 @@ TEST(BmpWrite, RleAtEightBits) {
   const auto px = Pixels(back);
   EXPECT_EQ(px[0], px[40]);
   EXPECT_NE(px[0], px[80]);
-}
-
-TEST(BmpWrite, RleIgnoredAtTwentyFourBits) {
-  TRvBitmap bmp;
-  Paint(bmp, 3, 1, [](int, int) { return 0x123456u; });
-  TIOParamsVals params;
-  params.BmpCompression = 1;
-  const std::vector<std::uint8_t> f = WriteBmp(bmp, params);
-  EXPECT_EQ(At32(f, 30), 0u);
-  EXPECT_EQ(At16(f, 28), 24u);
+  // At 24 bits the rows stay uncompressed.
+  params.BitsPerSample = 8;
+  params.SamplesPerPixel = 3;
+  const std::vector<std::uint8_t> plain = WriteBmp(bmp, params);
+  EXPECT_EQ(At32(plain, 30), 0u);
+  EXPECT_EQ(At16(plain, 28), 24u);
 }
 
 TEST(BmpWrite, SixtyFourByteHeader) {
@@ -539,11 +519,6 @@ TEST(BmpWrite, SixtyFourByteHeader) {
   EXPECT_EQ(At32(f, 14), 64u);
   EXPECT_EQ(At32(f, 10), 78u);
   for (std::size_t i = 54; i < 78; ++i) EXPECT_EQ(f[i], 0) << i;
-  TRvBitmap back;
-  TIOParamsVals p2;
-  ASSERT_FALSE(ReadBmp(f, &back, p2).Aborted);
-  EXPECT_EQ(p2.BmpVersion, 3);
-  EXPECT_EQ(Rgb(back, 0, 0), 0xABCDEFu);
 }
 
 TEST(BmpWrite, CoreHeaderWithThreeBytePalette) {
@@ -563,10 +538,6 @@ TEST(BmpWrite, CoreHeaderWithThreeBytePalette) {
   const std::vector<std::uint8_t> pal(f.begin() + 26, f.begin() + 32);
   EXPECT_EQ(pal, (std::vector<std::uint8_t>{0, 0, 0, 255, 255, 255}));
   EXPECT_EQ(f[32], 0xA0);
-  TRvBitmap back;
-  TIOParamsVals p2;
-  ASSERT_FALSE(ReadBmp(f, &back, p2).Aborted);
-  EXPECT_EQ(Pixels(back), Pixels(bmp));
 }
 
 TEST(BmpWrite, CoreHeaderRefusesWidePictures) {

@@ -277,7 +277,7 @@ TEST(CcittInterop, LibtiffReadsOursAndWeReadLibtiffs) {
   ASSERT_EQ(static_cast<int>(page.size()), h);
   Bytes raw;
   for (const Bytes& r : page) raw.insert(raw.end(), r.begin(), r.end());
-  tifftest::WriteFile(dir.File("raw.tif"), tifftest::MakeTiff(w, h, 1, 1, 0, raw));
+  codectest::Save(dir.File("raw.tif"), tifftest::MakeTiff(w, h, 1, 1, 0, raw));
 
   const TLibtiffCase cases[] = {{fsMH, 2, 0, "-c none"},
                                 {fsG3OneD, 3, 0, "-c g3:1d"},
@@ -286,7 +286,7 @@ TEST(CcittInterop, LibtiffReadsOursAndWeReadLibtiffs) {
   for (const TLibtiffCase& c : cases) {
     std::map<int, std::uint32_t> extra;
     if (c.Compression == 3) extra[292] = c.T4Options;
-    tifftest::WriteFile(dir.File("ours.tif"),
+    codectest::Save(dir.File("ours.tif"),
                         tifftest::MakeTiff(w, h, 1, c.Compression, 0, Encode(c.Scheme, page, w), extra));
     const tifftest::TStripFile plain = tifftest::Tiffcp("-c none", dir.File("ours.tif"), dir.File("plain.tif"));
     ASSERT_TRUE(plain.Ok) << c.Compression;
@@ -330,7 +330,7 @@ TEST(CcittInterop, EmptyRunsStayChangesOfTheReferenceRow) {
       if (bits[i] == '1') strip[i / 8] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
     std::map<int, std::uint32_t> extra;
     if (scheme == fsG3TwoD) extra[292] = 1;
-    tifftest::WriteFile(dir.File("fax.tif"), tifftest::MakeTiff(w, h, 1, scheme == fsG4 ? 4 : 3, 0, strip, extra));
+    codectest::Save(dir.File("fax.tif"), tifftest::MakeTiff(w, h, 1, scheme == fsG4 ? 4 : 3, 0, strip, extra));
     const tifftest::TStripFile plain = tifftest::Tiffcp("-c none", dir.File("fax.tif"), dir.File("plain.tif"));
     ASSERT_TRUE(plain.Ok);
     Rows theirs;

@@ -92,7 +92,7 @@ protected:
     const std::string Out = File("out.tif");
     Run("tiffcp " + Options + " '" + File(Source) + "' '" + Out + "'");
     TRead R;
-    Read(tifftest::ReadFile(Out), R);
+    Read(codectest::Load(Out), R);
     ASSERT_FALSE(R.Failed);
     ExpectSameAsLibtiff(R.Bitmap, Out, File("ref.pnm"), Tolerance);
   }
@@ -131,7 +131,7 @@ TEST_F(TTiffPeers, GrayAndPalette) {
 TEST_F(TTiffPeers, MultiPageCountsAndReadsEachPage) {
   const std::string Out = File("multi.tif");
   Run("tiffcp -c lzw '" + File("rgb.tif") + "' '" + File("bw.tif") + "' '" + File("gray.tif") + "' '" + Out + "'");
-  const Bytes F = tifftest::ReadFile(Out);
+  const Bytes F = codectest::Load(Out);
   for (int Page = 0; Page < 3; ++Page) {
     TRead R;
     Read(F, R, Page);
@@ -164,7 +164,7 @@ protected:
   void ExpectAsImageMagick(const std::string& Path, bool WithAlpha, int Tolerance = 0, const std::string& Options = "") {
     SCOPED_TRACE(Path + " " + Options);
     TRead R;
-    Read(tifftest::ReadFile(Path), R);
+    Read(codectest::Load(Path), R);
     ASSERT_FALSE(R.Failed);
     EXPECT_EQ(R.Mask != nullptr, WithAlpha);
     codectest::ExpectMatches(R.Bitmap, R.Mask.get(), codectest::Reference(Path, Options), Tolerance);
@@ -221,8 +221,8 @@ TEST_F(TTiffOthers, SignedAndFloatingPointSamplesAreRefused) {
     codectest::Run(std::string("convert -size 10x4 gradient:white-black -define quantum:format=") + Format + " '" +
                    Path + "'");
     TRead Header, R;
-    Read(tifftest::ReadFile(Path), Header, 0, true);
-    Read(tifftest::ReadFile(Path), R);
+    Read(codectest::Load(Path), Header, 0, true);
+    Read(codectest::Load(Path), R);
     EXPECT_FALSE(Header.Failed) << Format;
     EXPECT_EQ(Header.Params.Width, 10);
     EXPECT_TRUE(R.Failed) << Format;
@@ -247,7 +247,7 @@ protected:
     EXPECT_EQ(TiffWriteStream(S, Source, Prog.Rec, P), 1);
     const Bytes F = S.Data();
     const std::string Path = File("ours.tif");
-    tifftest::WriteFile(Path, F);
+    codectest::Save(Path, F);
     EXPECT_EQ(std::system(("tiffinfo '" + Path + "' >/dev/null 2>&1").c_str()), 0);
     TRead R;
     Read(F, R);
@@ -260,8 +260,8 @@ protected:
 // Our own reading of what we write is checked by the round trips of every codec.
 TEST_F(TTiffWrittenForPeers, EveryCompressionIsReadByLibtiff) {
   TRead Rgb, Bw;
-  Read(tifftest::ReadFile(File("rgb.tif")), Rgb);
-  Read(tifftest::ReadFile(File("bw.tif")), Bw);
+  Read(codectest::Load(File("rgb.tif")), Rgb);
+  Read(codectest::Load(File("bw.tif")), Bw);
   ASSERT_EQ(Bw.Bitmap.PixelFormat(), rvpf1Bit);
   for (int C : {0, 5, 8}) WriteAndCheck(Rgb.Bitmap, 8, 3, C);
   for (int C : {0, 1, 2, 3, 4, 5, 8}) {
@@ -274,18 +274,18 @@ TEST_F(TTiffWrittenForPeers, EveryCompressionIsReadByLibtiff) {
 
 TEST_F(TTiffWrittenForPeers, PaletteAndCmykAreReadByLibtiff) {
   TRead Src;
-  Read(tifftest::ReadFile(File("pal.tif")), Src);
+  Read(codectest::Load(File("pal.tif")), Src);
   WriteAndCheck(Src.Bitmap, 8, 1, 5);
   WriteAndCheck(Src.Bitmap, 4, 1, 8);
   TRead Rgb;
-  Read(tifftest::ReadFile(File("rgb.tif")), Rgb);
+  Read(codectest::Load(File("rgb.tif")), Rgb);
   // CMYK goes through ink percentages: compare libtiff's reading with ours.
   WriteAndCheck(Rgb.Bitmap, 8, 4, 0, 5);
 }
 
 TEST_F(TTiffWrittenForPeers, FaxCompressionOfAColourPictureFallsBackWithItsOwnPhotometric) {
   TRead Src;
-  Read(tifftest::ReadFile(File("rgb.tif")), Src);
+  Read(codectest::Load(File("rgb.tif")), Src);
   for (int C : {1, 2, 3, 4}) {
     const Bytes F = WriteAndCheck(Src.Bitmap, 8, 3, C);
     const tifftest::TStripFile T = tifftest::ParseTiff(F);
