@@ -423,18 +423,7 @@ template <typename F> void Paint(TRvBitmap& Bmp, int W, int H, F Colour) {
     }
 }
 
-// Fails every write after Limit bytes.
-class TShortStream : public platform::TMemoryStream {
-public:
-  explicit TShortStream(std::int64_t Limit) : FLimit(Limit) {}
-  std::int64_t Write(const void* Buffer, std::int64_t Count) override {
-    const std::int64_t n = std::max<std::int64_t>(0, std::min(Count, FLimit - Position()));
-    return platform::TMemoryStream::Write(Buffer, n);
-  }
-
-private:
-  std::int64_t FLimit;
-};
+using codectest::TShortStream;
 
 } // namespace
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/io/bmp/rvbmp.h"
+#include "image/io/codectest_util.h"
 #include "image/io/rvsafeio.h"
 #include "image/model/rvbitmap.h"
 #include "platform/stream.h"
@@ -102,14 +103,6 @@ inline std::vector<std::uint32_t> Pixels(rv::TRvBitmap& B) {
   return out;
 }
 
-// Lowers the pixel cap for one test.
-class TPixelCap {
-public:
-  explicit TPixelCap(std::int64_t Pixels) : FOld(rv::RvMaxPixels()) { rv::RvSetMaxPixels(Pixels); }
-  ~TPixelCap() { rv::RvSetMaxPixels(FOld); }
-
-private:
-  std::int64_t FOld;
-};
+using codectest::TPixelCap;
 
 } // namespace bmptest

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -182,15 +183,34 @@ inline TDecodedPtr RoundTrip(const TWriteFn& Write, const TReadFn& Read, rv::TRv
   return D;
 }
 
+// Lowers the pixel cap for one scope.
+class TPixelCap {
+public:
+  explicit TPixelCap(std::int64_t Pixels) : FOld(rv::RvMaxPixels()) { rv::RvSetMaxPixels(Pixels); }
+  ~TPixelCap() { rv::RvSetMaxPixels(FOld); }
+
+private:
+  std::int64_t FOld;
+};
+
+// A stream that takes at most Capacity bytes, then writes short.
+class TShortStream : public platform::TMemoryStream {
+public:
+  explicit TShortStream(std::int64_t Capacity) : FCapacity(Capacity) {}
+  std::int64_t Write(const void* Buffer, std::int64_t Count) override {
+    const std::int64_t Room = std::max<std::int64_t>(0, FCapacity - Position());
+    return platform::TMemoryStream::Write(Buffer, std::min(Count, Room));
+  }
+
+private:
+  std::int64_t FCapacity;
+};
+
 // Every prefix (every one of a short file), then copies with three bytes
 // changed: none may take the reader outside its buffers. Damaged sizes are
 // held small by the pixel cap, so that the test stays quick.
 inline void ExpectDamageIsSafe(const TReadFn& Read, const Bytes& Good, int Rounds = 150) {
-  struct TCap {
-    std::int64_t Old = rv::RvMaxPixels();
-    TCap() { rv::RvSetMaxPixels(20000); }
-    ~TCap() { rv::RvSetMaxPixels(Old); }
-  } Cap;
+  const TPixelCap Cap(20000);
   const std::size_t Step = Good.size() <= 600 ? 1 : Good.size() / 200;
   for (std::size_t Cut = 0; Cut < Good.size(); Cut += Step)
     ReadBytes(Read, Bytes(Good.begin(), Good.begin() + static_cast<std::ptrdiff_t>(Cut)));
