@@ -127,90 +127,44 @@ TEST(PngProbe, SignatureOnlyAndPositionKept) {
   EXPECT_FALSE(rv::IsPngStream(Short));
 }
 
-TEST(PngRead, SixteenBitRgbReadsAsTwentyFourBit) {
-  // One row of two pixels: (0x1234, 0x5678, 0x9ABC), (0xFFFF, 0, 0x8000).
-  const Bytes Raw = {0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xFF, 0xFF, 0, 0, 0x80, 0};
-  TRead R;
-  Read(MakePng(2, 1, 16, 2, Raw), R);
-  ASSERT_TRUE(R.Ok);
-  EXPECT_EQ(R.Params.BitsPerSample, 16);
-  EXPECT_EQ(R.Params.SamplesPerPixel, 3);
-  ASSERT_EQ(R.Bmp.PixelFormat(), rv::rvpf24Bit);
-  EXPECT_EQ(Px(R.Bmp, 0, 0)[2], 0x12); // red
-  EXPECT_EQ(Px(R.Bmp, 0, 0)[1], 0x56);
-  EXPECT_EQ(Px(R.Bmp, 0, 0)[0], 0x9A); // blue
-  EXPECT_EQ(Px(R.Bmp, 1, 0)[2], 0xFF);
-  EXPECT_EQ(Px(R.Bmp, 1, 0)[0], 0x80);
-}
-
-TEST(PngRead, PaletteWithTransparencyGoesToTheMask) {
-  const Bytes Plte = {255, 0, 0, 0, 255, 0, 0, 0, 255}; // red, green, blue
-  const Bytes Trns = {0, 128};                          // red clear, green half
-  const Bytes Raw = {0, 0, 1, 2};                       // three pixels
-  TRead R;
-  Read(MakePng(3, 1, 8, 3, Raw, {{"PLTE", Plte}, {"tRNS", Trns}}), R);
-  ASSERT_TRUE(R.Ok);
-  EXPECT_EQ(R.Params.SamplesPerPixel, 1);
-  ASSERT_EQ(R.Params.ColorMapCount, 3);
-  EXPECT_EQ(R.Params.ColorMap[0].r, 255);
-  EXPECT_EQ(R.Params.ColorMap[2].b, 255);
-  ASSERT_EQ(R.Bmp.PixelFormat(), rv::rvpf24Bit);
-  EXPECT_EQ(Px(R.Bmp, 1, 0)[1], 255);
-  ASSERT_TRUE(R.Mask);
-  EXPECT_FALSE(R.Mask->Full());
-  EXPECT_EQ(R.Mask->ScanLine(0)[0], 0);
-  EXPECT_EQ(R.Mask->ScanLine(0)[1], 128);
-  EXPECT_EQ(R.Mask->ScanLine(0)[2], 255);
-}
-
-TEST(PngRead, BlackAndWhitePaletteStaysOneBit) {
-  const Bytes Plte = {0, 0, 0, 255, 255, 255};
-  const Bytes Raw = {0, 0xA0}; // 1 0 1 0
-  TRead R;
-  Read(MakePng(4, 1, 1, 3, Raw, {{"PLTE", Plte}}), R);
-  ASSERT_TRUE(R.Ok);
-  ASSERT_EQ(R.Bmp.PixelFormat(), rv::rvpf1Bit);
-  EXPECT_TRUE(BitAt(R.Bmp, 0, 0));
-  EXPECT_FALSE(BitAt(R.Bmp, 1, 0));
-  EXPECT_EQ(R.Params.ColorMapCount, 2);
-  EXPECT_EQ(R.Params.BitsPerSample, 1);
-}
-
-TEST(PngRead, TwoColourPaletteKeepsItsColours) {
-  const Bytes Plte = {200, 10, 10, 10, 10, 200}; // dark red, dark blue
-  const Bytes Raw = {0, 0x40};                   // 0 1 0 0
-  TRead R;
-  Read(MakePng(4, 1, 1, 3, Raw, {{"PLTE", Plte}}), R);
-  ASSERT_TRUE(R.Ok);
-  ASSERT_EQ(R.Bmp.PixelFormat(), rv::rvpf24Bit);
-  EXPECT_EQ(Px(R.Bmp, 0, 0)[2], 200);
-  EXPECT_EQ(Px(R.Bmp, 1, 0)[0], 200);
-  EXPECT_EQ(Px(R.Bmp, 1, 0)[2], 10);
-  EXPECT_EQ(R.Params.ColorMapCount, 2);
-}
-
-TEST(PngRead, GrayWithAlphaReadsAsGrayPixelsAndMask) {
-  const Bytes Raw = {0, 10, 255, 200, 0};
-  TRead R;
-  Read(MakePng(2, 1, 8, 4, Raw), R);
-  ASSERT_TRUE(R.Ok);
-  EXPECT_EQ(R.Params.SamplesPerPixel, 2);
-  EXPECT_EQ(Px(R.Bmp, 0, 0)[0], 10);
-  EXPECT_EQ(Px(R.Bmp, 0, 0)[2], 10);
-  EXPECT_EQ(Px(R.Bmp, 1, 0)[1], 200);
-  EXPECT_EQ(R.Mask->ScanLine(0)[0], 255);
-  EXPECT_EQ(R.Mask->ScanLine(0)[1], 0);
-}
-
-TEST(PngRead, LowDepthGrayIsExpanded) {
-  const Bytes Raw = {0, 0x1B}; // 2-bit samples 0 1 2 3
-  TRead R;
-  Read(MakePng(4, 1, 2, 0, Raw), R);
-  ASSERT_TRUE(R.Ok);
-  EXPECT_EQ(Px(R.Bmp, 0, 0)[0], 0);
-  EXPECT_EQ(Px(R.Bmp, 1, 0)[0], 85);
-  EXPECT_EQ(Px(R.Bmp, 2, 0)[0], 170);
-  EXPECT_EQ(Px(R.Bmp, 3, 0)[1], 255);
+TEST(PngRead, EveryColourTypeToPixelsAndMask) {
+  const Bytes Rgb = {255, 0, 0, 0, 255, 0, 0, 0, 255}, Bw = {0, 0, 0, 255, 255, 255}, Dark = {200, 10, 10, 10, 10, 200};
+  struct TCase {
+    const char* Name;
+    int Width, Depth, Type;
+    Bytes Raw;
+    std::vector<std::pair<const char*, Bytes>> Chunks;
+    int Bits, Samples;
+    std::vector<std::uint32_t> Pixels; // 0x00RRGGBB
+    std::vector<int> Alpha;            // empty: the mask stays full
+  } Cases[] = {
+      {"16-bit RGB keeps the high bytes", 2, 16, 2, {0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xFF, 0xFF, 0, 0, 0x80, 0}, {},
+       16, 3, {0x12569A, 0xFF0080}, {}},
+      {"palette with tRNS", 3, 8, 3, {0, 0, 1, 2}, {{"PLTE", Rgb}, {"tRNS", {0, 128}}}, 8, 1,
+       {0xFF0000, 0x00FF00, 0x0000FF}, {0, 128, 255}},
+      {"black and white palette stays 1-bit", 4, 1, 3, {0, 0xA0}, {{"PLTE", Bw}}, 1, 1, {0xFFFFFF, 0, 0xFFFFFF, 0}, {}},
+      {"two other colours keep them", 4, 1, 3, {0, 0x40}, {{"PLTE", Dark}}, 1, 1,
+       {0xC80A0A, 0x0A0AC8, 0xC80A0A, 0xC80A0A}, {}},
+      {"gray and alpha", 2, 8, 4, {0, 10, 255, 200, 0}, {}, 8, 2, {0x0A0A0A, 0xC8C8C8}, {255, 0}},
+      {"2-bit gray is spread", 4, 2, 0, {0, 0x1B}, {}, 2, 1, {0, 0x555555, 0xAAAAAA, 0xFFFFFF}, {}},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TRead R;
+    Read(MakePng(C.Width, 1, C.Depth, C.Type, C.Raw, C.Chunks), R);
+    ASSERT_TRUE(R.Ok);
+    EXPECT_EQ(R.Params.BitsPerSample, C.Bits);
+    EXPECT_EQ(R.Params.SamplesPerPixel, C.Samples);
+    EXPECT_EQ(R.Bmp.PixelFormat(), C.Depth == 1 && C.Pixels[1] == 0 ? rv::rvpf1Bit : rv::rvpf24Bit);
+    EXPECT_EQ(R.Params.ColorMapCount, C.Type == 3 ? static_cast<int>(C.Chunks[0].second.size() / 3) : 0);
+    EXPECT_EQ(R.Mask->Full(), C.Alpha.empty());
+    for (int X = 0; X < C.Width; ++X) {
+      int P[3];
+      codectest::OurPixel(R.Bmp, X, 0, P);
+      EXPECT_EQ(static_cast<std::uint32_t>(P[0] << 16 | P[1] << 8 | P[2]), C.Pixels[static_cast<std::size_t>(X)]) << X;
+      EXPECT_EQ(R.Mask->ScanLine(0)[X], C.Alpha.empty() ? 255 : C.Alpha[static_cast<std::size_t>(X)]) << X;
+    }
+  }
 }
 
 TEST(PngRead, ResolutionFromPhysOrTheDefault) {
