@@ -92,45 +92,73 @@ TEST(BmpRead, ResolutionAndItsDefault) {
   EXPECT_EQ(rv::BmpPpmFromDpi(300), 11811);
 }
 
-TEST(BmpRead, OneBitWhiteBlackPaletteIsInverted) {
-  // 3 x 2; bottom row indexes 1 0 1, top row 0 1 0.
-  auto build = [](bool WhiteFirst) {
-    TBytes b = BmpHead(3, 2, 1, 0, 0, 14 + 40 + 8);
-    if (WhiteFirst)
-      b.Raw({255, 255, 255, 0, 0, 0, 0, 0});
-    else
-      b.Raw({0, 0, 0, 0, 255, 255, 255, 0});
-    b.Raw({0xA0, 0, 0, 0}).Raw({0x40, 0, 0, 0});
-    return b;
+TEST(BmpRead, PixelsOfEveryDepthAndLayout) {
+  TDefaultDpi dpi(81, 82);
+  // 1-bit, 3 x 2 (bottom row indexes 1 0 1, top row 0 1 0) with the given palette.
+  const auto oneBit = [](std::initializer_list<unsigned> Palette) {
+    return BmpHead(3, 2, 1, 0, 0, 14 + 40 + 8).Raw(Palette).Raw({0xA0, 0, 0, 0}).Raw({0x40, 0, 0, 0});
   };
-  TRvBitmap bmp;
+  const auto ramp = [](TBytes B, int Count, std::initializer_list<unsigned> Pixels) {
+    return RampPalette(B, Count).Raw(Pixels);
+  };
+  TBytes core;
+  core.Raw({'B', 'M'}).U32(0).U32(0).U32(14 + 12 + 6);
+  core.U32(12).U16(2).U16(1).U16(1).U16(1).Raw({0, 0, 0, 255, 255, 255, 0x40, 0, 0, 0}); // 3-byte palette
+  // A 124-byte header holds its masks at offset 40; none follow it.
+  TBytes v5;
+  v5.Raw({'B', 'M'}).U32(0).U32(0).U32(14 + 124);
+  v5.U32(124).I32(2).I32(1).U16(1).U16(16).U32(3).U32(4).I32(0).I32(0).U32(0).U32(0);
+  v5.U32(0xF800).U32(0x07E0).U32(0x001F).U32(0).Zeros(124 - 56).U16(0x07E0).U16(0xF81F);
+  struct TCase {
+    const char* Name;
+    TBytes File;
+    bool OneBit;
+    int Bits, MapCount;
+    std::vector<std::uint32_t> Pixels; // 0x00RRGGBB, top row first
+  } Cases[] = {
+      // A set bit is white: white-first palettes flip every bit.
+      {"1-bit white, black", oneBit({255, 255, 255, 0, 0, 0, 0, 0}), true, 1, 2, {~0u >> 8, 0, ~0u >> 8, 0, ~0u >> 8, 0}},
+      {"1-bit black, white", oneBit({0, 0, 0, 0, 255, 255, 255, 0}), true, 1, 2, {0, ~0u >> 8, 0, ~0u >> 8, 0, ~0u >> 8}},
+      {"1-bit other colours", oneBit({0, 0, 200, 0, 90, 0, 0, 0}), false, 1, 2,
+       {0xC80000, 0x00005A, 0xC80000, 0x00005A, 0xC80000, 0x00005A}},
+      {"4-bit high nibble first", ramp(BmpHead(3, 1, 4, 0, 0, 14 + 40 + 64), 16, {0x12, 0x30, 0, 0}), false, 4, 16,
+       {Ramp(1), Ramp(2), Ramp(3)}},
+      {"8-bit, colours used 0", ramp(BmpHead(1, 1, 8, 0, 0, 14 + 40 + 1024), 256, {7, 0, 0, 0}), false, 8, 256, {Ramp(7)}},
+      {"8-bit, colours used 300", ramp(BmpHead(1, 1, 8, 0, 300, 14 + 40 + 1024), 256, {7, 0, 0, 0}), false, 8, 256, {Ramp(7)}},
+      {"8-bit index past the palette is black", ramp(BmpHead(2, 1, 8, 0, 2, 14 + 40 + 8), 2, {1, 200, 0, 0}), false, 8,
+       2, {Ramp(1), 0}},
+      {"16-bit without masks is 5-5-5", BmpHead(2, 1, 16, 0, 0, 54).U16(0x7FFF).U16(0x4210), false, 5, 0,
+       {0xF8F8F8, 0x808080}},
+      {"16-bit masks after the header: 5-6-5",
+       BmpHead(2, 1, 16, 3, 0, 66).U32(0xF800).U32(0x07E0).U32(0x001F).U16(0x07E0).U16(0xF81F), false, 5, 0,
+       {0x00FC00, 0xF800F8}},
+      {"16-bit masks, then the palette",
+       BmpHead(2, 1, 16, 3, 2, 74).U32(0xF800).U32(0x07E0).U32(0x001F).Raw({1, 2, 3, 0, 4, 5, 6, 0}).U16(0x07E0).U16(0xF81F),
+       false, 5, 2, {0x00FC00, 0xF800F8}},
+      {"16-bit masks inside a 124-byte header", v5, false, 5, 0, {0x00FC00, 0xF800F8}},
+      {"32-bit drops the fourth byte", BmpHead(1, 1, 32, 0, 0, 54).Raw({0x11, 0x22, 0x33, 0x44}), false, 8, 0, {0x332211}},
+      {"32-bit unusual masks are applied",
+       BmpHead(1, 1, 32, 3, 0, 66).U32(0x0000FF00).U32(0x00FF0000).U32(0xFF000000).Raw({0x44, 0x11, 0x22, 0x33}), false,
+       8, 0, {0x112233}},
+      {"core header", core, true, 1, 2, {0, ~0u >> 8}},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TRvBitmap bmp;
+    TIOParamsVals params;
+    ASSERT_FALSE(ReadBmp(C.File.Data, &bmp, params).Aborted);
+    EXPECT_EQ(bmp.PixelFormat(), C.OneBit ? rv::rvpf1Bit : rv::rvpf24Bit);
+    EXPECT_EQ(params.BitsPerSample, C.Bits);
+    EXPECT_EQ(params.ColorMapCount, C.MapCount);
+    EXPECT_EQ(Pixels(bmp), C.Pixels);
+  }
   TIOParamsVals params;
-  ASSERT_FALSE(ReadBmp(build(true).Data, &bmp, params).Aborted);
-  ASSERT_EQ(bmp.PixelFormat(), rv::rvpf1Bit);
-  EXPECT_EQ(params.ColorMapCount, 2);
-  // A set bit is white: white-first palettes flip every bit.
-  EXPECT_EQ(Bit(bmp, 0, 1), 0);
-  EXPECT_EQ(Bit(bmp, 1, 1), 1);
-  EXPECT_EQ(Bit(bmp, 0, 0), 1);
-  EXPECT_EQ(Bit(bmp, 1, 0), 0);
-  ASSERT_FALSE(ReadBmp(build(false).Data, &bmp, params).Aborted);
-  EXPECT_EQ(Bit(bmp, 0, 1), 1);
-  EXPECT_EQ(Bit(bmp, 1, 1), 0);
-  EXPECT_EQ(Bit(bmp, 1, 0), 1);
-}
-
-TEST(BmpRead, FourBitsHighNibbleFirst) {
-  TBytes b = BmpHead(3, 1, 4, 0, 0, 14 + 40 + 64);
-  RampPalette(b, 16);
-  b.Raw({0x12, 0x30, 0, 0}); // indexes 1, 2, 3; the low nibble of byte 2 unused
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
-  EXPECT_EQ(Rgb(bmp, 0, 0), Ramp(1));
-  EXPECT_EQ(Rgb(bmp, 1, 0), Ramp(2));
-  EXPECT_EQ(Rgb(bmp, 2, 0), Ramp(3));
-  EXPECT_EQ(params.BitsPerSample, 4);
-  EXPECT_EQ(params.SamplesPerPixel, 1);
+  ReadBmp(core.Data, nullptr, params, true);
+  EXPECT_EQ(params.BmpVersion, 2);
+  EXPECT_EQ(params.DpiX, 81);
+  EXPECT_EQ(params.DpiY, 82);
+  ReadBmp(v5.Data, nullptr, params, true);
+  EXPECT_EQ(params.BmpVersion, 0);
 }
 
 TEST(BmpRead, HeaderOnlyLeavesTheBitmapAlone) {
@@ -149,101 +177,6 @@ TEST(BmpRead, HeaderOnlyLeavesTheBitmapAlone) {
   EXPECT_EQ(params.ColorMap[5].r, 15);
   EXPECT_EQ(bmp.Width(), 5);
   EXPECT_EQ(bmp.PixelFormat(), rv::rvpf8BitGray);
-}
-
-TEST(BmpRead, EightBitColourCounts) {
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  for (std::uint32_t used : {0u, 300u}) {
-    TBytes b = BmpHead(1, 1, 8, 0, used, 14 + 40 + 1024);
-    RampPalette(b, 256);
-    b.Raw({7, 0, 0, 0});
-    ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
-    EXPECT_EQ(params.ColorMapCount, 256) << used;
-    EXPECT_EQ(Rgb(bmp, 0, 0), Ramp(7));
-  }
-  // An index past the palette reads as black.
-  TBytes b = BmpHead(2, 1, 8, 0, 2, 14 + 40 + 8);
-  RampPalette(b, 2).Raw({1, 200, 0, 0});
-  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
-  EXPECT_EQ(Rgb(bmp, 0, 0), Ramp(1));
-  EXPECT_EQ(Rgb(bmp, 1, 0), 0u);
-}
-
-TEST(BmpRead, SixteenBitsDefaultAndFieldMasks) {
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  // No masks: 5-5-5.
-  TBytes b = BmpHead(2, 1, 16, 0, 0, 54);
-  b.U16(0x7FFF).U16(0x4210);
-  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
-  EXPECT_EQ(Rgb(bmp, 0, 0), 0xF8F8F8u);
-  EXPECT_EQ(Rgb(bmp, 1, 0), 0x808080u);
-  EXPECT_EQ(params.BitsPerSample, 5);
-  // Masks after the 40-byte header: 5-6-5, green keeps six bits.
-  b = BmpHead(2, 1, 16, 3, 0, 66);
-  b.U32(0xF800).U32(0x07E0).U32(0x001F);
-  b.U16(0x07E0).U16(0xF81F);
-  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
-  EXPECT_EQ(Rgb(bmp, 0, 0), 0x00FC00u);
-  EXPECT_EQ(Rgb(bmp, 1, 0), 0xF800F8u);
-  // With a colours-used palette too, the masks come first and the palette follows them.
-  b = BmpHead(2, 1, 16, 3, 2, 74);
-  b.U32(0xF800).U32(0x07E0).U32(0x001F).Raw({1, 2, 3, 0, 4, 5, 6, 0});
-  b.U16(0x07E0).U16(0xF81F);
-  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
-  EXPECT_EQ(Rgb(bmp, 0, 0), 0x00FC00u);
-  EXPECT_EQ(Rgb(bmp, 1, 0), 0xF800F8u);
-  EXPECT_EQ(params.ColorMapCount, 2);
-  EXPECT_EQ(params.ColorMap[1].r, 6);
-}
-
-TEST(BmpRead, MasksInsideALaterHeader) {
-  // A 124-byte header holds its masks at offset 40; none follow it.
-  TBytes b;
-  b.Raw({'B', 'M'}).U32(0).U32(0).U32(14 + 124);
-  b.U32(124).I32(2).I32(1).U16(1).U16(16).U32(3).U32(4).I32(0).I32(0).U32(0).U32(0);
-  b.U32(0xF800).U32(0x07E0).U32(0x001F).U32(0); // red, green, blue, alpha masks
-  b.Zeros(124 - 56);
-  b.U16(0x07E0).U16(0xF81F);
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
-  EXPECT_EQ(params.BmpVersion, 0);
-  EXPECT_EQ(Rgb(bmp, 0, 0), 0x00FC00u);
-  EXPECT_EQ(Rgb(bmp, 1, 0), 0xF800F8u);
-}
-
-TEST(BmpRead, ThirtyTwoBits) {
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  TBytes b = BmpHead(1, 1, 32, 0, 0, 54).Raw({0x11, 0x22, 0x33, 0x44});
-  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
-  EXPECT_EQ(Rgb(bmp, 0, 0), 0x332211u); // the fourth byte dropped
-  // Unusual masks are applied rather than ignored.
-  b = BmpHead(1, 1, 32, 3, 0, 66);
-  b.U32(0x0000FF00).U32(0x00FF0000).U32(0xFF000000);
-  b.Raw({0x44, 0x11, 0x22, 0x33});
-  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
-  EXPECT_EQ(Rgb(bmp, 0, 0), 0x112233u);
-}
-
-TEST(BmpRead, CoreHeader) {
-  TDefaultDpi dpi(81, 82);
-  TBytes b;
-  b.Raw({'B', 'M'}).U32(0).U32(0).U32(14 + 12 + 6);
-  b.U32(12).U16(2).U16(1).U16(1).U16(1); // size, width, height, planes, bits
-  b.Raw({0, 0, 0, 255, 255, 255});       // 3-byte palette: black, white
-  b.Raw({0x40, 0, 0, 0});
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  ASSERT_FALSE(ReadBmp(b.Data, &bmp, params).Aborted);
-  EXPECT_EQ(params.BmpVersion, 2);
-  EXPECT_EQ(params.DpiX, 81);
-  EXPECT_EQ(params.DpiY, 82);
-  EXPECT_EQ(params.ColorMapCount, 2);
-  EXPECT_EQ(Bit(bmp, 0, 0), 0);
-  EXPECT_EQ(Bit(bmp, 1, 0), 1);
 }
 
 TEST(BmpRead, Rle8RunsAbsoluteGroupsAndDeltas) {
