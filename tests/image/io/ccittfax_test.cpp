@@ -131,43 +131,31 @@ Rows Page(int Kind, int Width, int Height, std::mt19937& Rng) {
 // ---------------------------------------------------------------------------
 // Known code words
 
-TEST(CcittEncode, ShortWhiteRowIsOneTerminatingCode) {
-  const Bytes out = Encode(fsMH, {Bytes{0x00}}, 8);
-  EXPECT_EQ(out, (Bytes{0x98})); // white 8 = 10011, padded
-}
-
-TEST(CcittEncode, RowStartingBlackBeginsWithWhiteZero) {
-  // white 0 = 00110101, black 4 = 011, white 4 = 1011, one fill bit.
-  const Bytes out = Encode(fsMH, {Bytes{0xF0}}, 8);
-  EXPECT_EQ(out, (Bytes{0x35, 0x76}));
-  EXPECT_EQ(Decode(fsMH, out, 8, 1)[0], (Bytes{0x0F}));
-}
-
-TEST(CcittEncode, LongWhiteRunUsesExtendedThenMakeUpThenTerminating) {
-  // 3,000 = 2,560 (000000011111) + 384 (00110111) + 56 (01011001), 4 fill bits.
-  const Bytes out = Encode(fsMH, {Bytes(RowBytes(3000), 0)}, 3000);
-  EXPECT_EQ(out, (Bytes{0x01, 0xF3, 0x75, 0x90}));
-  EXPECT_EQ(Decode(fsMH, out, 3000, 1), Inverted({Bytes(RowBytes(3000), 0)}, 3000));
-}
-
-TEST(CcittEncode, BlackMakeUpCodes) {
-  // White 0, black 64 (0000001111) + black 0 (0000110111), 4 fill bits.
-  const Bytes out = Encode(fsMH, {Bytes(8, 0xFF)}, 64);
-  EXPECT_EQ(out, (Bytes{0x35, 0x03, 0xC3, 0x70}));
-}
-
-TEST(CcittEncode, G3RowsStartWithEolAndTag) {
-  // EOL, tag 1, white 8; EOL, tag 0, V0; closing EOL; zero fill.
-  const Bytes out = Encode(fsG3TwoD, {Bytes{0x00}, Bytes{0x00}}, 8);
-  // 000000000001 1 10011 000000000001 0 1 000000000001 000
-  EXPECT_EQ(out, (Bytes{0x00, 0x1C, 0xC0, 0x05, 0x00, 0x10}));
-  const Bytes oneD = Encode(fsG3OneD, {Bytes{0x00}}, 8);
-  EXPECT_EQ(oneD, (Bytes{0x00, 0x19, 0x80})); // EOL, white 8, zero fill
-}
-
-TEST(CcittEncode, G4PageEndsWithEofbOnAByte) {
-  // V0, then two EOLs, seven fill bits.
-  EXPECT_EQ(Encode(fsG4, {Bytes{0x00}}, 8), (Bytes{0x80, 0x08, 0x00, 0x80}));
+TEST(CcittEncode, KnownCodeWords) {
+  const struct {
+    const char* Name;
+    TScheme Scheme;
+    Rows Page;
+    int Width;
+    Bytes Expected;
+  } Cases[] = {
+      {"white 8 = 10011, padded", fsMH, {Bytes{0x00}}, 8, {0x98}},
+      {"white 0, black 4 = 011, white 4 = 1011, one fill bit", fsMH, {Bytes{0xF0}}, 8, {0x35, 0x76}},
+      {"3000 white = 2560 (000000011111) + 384 (00110111) + 56 (01011001)", fsMH, {Bytes(RowBytes(3000), 0)}, 3000,
+       {0x01, 0xF3, 0x75, 0x90}},
+      {"white 0, black 64 (0000001111) + black 0 (0000110111)", fsMH, {Bytes(8, 0xFF)}, 64, {0x35, 0x03, 0xC3, 0x70}},
+      // 000000000001 1 10011 000000000001 0 1 000000000001 000
+      {"G3: EOL, tag 1, white 8; EOL, tag 0, V0; closing EOL", fsG3TwoD, {Bytes{0x00}, Bytes{0x00}}, 8,
+       {0x00, 0x1C, 0xC0, 0x05, 0x00, 0x10}},
+      {"T.4 one-dimensional: EOL, white 8, zero fill", fsG3OneD, {Bytes{0x00}}, 8, {0x00, 0x19, 0x80}},
+      {"G4: V0, then EOFB on a byte", fsG4, {Bytes{0x00}}, 8, {0x80, 0x08, 0x00, 0x80}},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const Bytes Out = Encode(C.Scheme, C.Page, C.Width);
+    EXPECT_EQ(Out, C.Expected);
+    EXPECT_EQ(Decode(C.Scheme, Out, C.Width, static_cast<int>(C.Page.size())), Inverted(C.Page, C.Width));
+  }
 }
 
 // ---------------------------------------------------------------------------

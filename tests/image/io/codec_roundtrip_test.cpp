@@ -4,10 +4,8 @@
 #include "image/io/bmp/rvbmp.h"
 #include "image/io/codectest_util.h"
 #include "image/io/jpeg2000/rvjpeg2000.h"
-#include "image/io/lzwhooks.h"
 #include "image/io/png/rvpng.h"
 #include "image/io/tga/rvtga.h"
-#include "image/io/tiff/tifflzw.h"
 #include "image/io/tiff/tiffread.h"
 #include "image/io/tiff/tiffwrite.h"
 
@@ -43,18 +41,6 @@ TReadFn Reader(TFormat F) {
   default: return [](platform::TStream& S, TDecoded& D, TRvProgressRec& R) { Jpeg2000ReadStream(S, D.Bitmap, D.Params, false, R); };
   }
 }
-
-// Installs the TIFF LZW coders into the library slots for one test.
-struct TLzwSlots {
-  TLzwSlots() {
-    RvDefaultTiffLzwDecompress = TiffLzwDecompress;
-    RvDefaultTiffLzwCompress = TiffLzwCompress;
-  }
-  ~TLzwSlots() {
-    RvDefaultTiffLzwDecompress = nullptr;
-    RvDefaultTiffLzwCompress = nullptr;
-  }
-};
 
 enum TPicture { pcNoise, pcRuns, pcBits };
 

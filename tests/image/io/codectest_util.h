@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "image/io/lzwhooks.h"
 #include "image/io/rvioparams.h"
+#include "image/io/tiff/tifflzw.h"
 #include "image/io/rvsafeio.h"
 #include "image/model/rvbitmap.h"
 #include "image/model/rvmask.h"
@@ -224,5 +226,17 @@ inline void ExpectDamageIsSafe(const TReadFn& Read, const Bytes& Good, int Round
     ReadBytes(Read, Data);
   }
 }
+
+// Installs the TIFF LZW coders into the library slots for one scope.
+struct TLzwSlots {
+  TLzwSlots() {
+    rv::RvDefaultTiffLzwDecompress = rv::TiffLzwDecompress;
+    rv::RvDefaultTiffLzwCompress = rv::TiffLzwCompress;
+  }
+  ~TLzwSlots() {
+    rv::RvDefaultTiffLzwDecompress = nullptr;
+    rv::RvDefaultTiffLzwCompress = nullptr;
+  }
+};
 
 } // namespace codectest

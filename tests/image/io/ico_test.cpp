@@ -158,34 +158,21 @@ TEST(IcoRead, HeaderSizeWinsOverTheEntry) {
   EXPECT_EQ(bmp.Width(), 32);
 }
 
-TEST(IcoRead, ThirtyTwoBitIconLoadsPixelsAndAlpha) {
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  params.IcoBackground = rv::TRGB{7, 8, 9};
-  TIcoRead r = ReadIcon(ThirtyTwoBitIcon(true).Data, &bmp, params);
-  ASSERT_FALSE(r.Aborted);
-  EXPECT_EQ(Rgb(bmp, 0, 1), 0x1E140Au);
-  EXPECT_EQ(Rgb(bmp, 0, 0), 0x030201u);
-  EXPECT_EQ(Rgb(bmp, 1, 1), 0x090807u); // alpha 0: the background
-  EXPECT_EQ(Alpha(*r.Mask, 0, 1), 255);
-  EXPECT_EQ(Alpha(*r.Mask, 0, 0), 128);
-  EXPECT_EQ(Alpha(*r.Mask, 1, 0), 0);
-  EXPECT_EQ(params.BitsPerSample, 8);
-  EXPECT_EQ(params.SamplesPerPixel, 3);
-}
-
-TEST(IcoRead, ThirtyTwoBitIconWithoutAlphaUsesTheMask) {
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  params.IcoBackground = rv::TRGB{7, 8, 9};
-  TIcoRead r = ReadIcon(ThirtyTwoBitIcon(false).Data, &bmp, params);
-  ASSERT_FALSE(r.Aborted);
-  EXPECT_EQ(Rgb(bmp, 0, 1), 0x1E140Au);
-  EXPECT_EQ(Rgb(bmp, 1, 1), 0x3C3228u);
-  EXPECT_EQ(Rgb(bmp, 0, 0), 0x030201u);
-  EXPECT_EQ(Rgb(bmp, 1, 0), 0x090807u);
-  EXPECT_EQ(Alpha(*r.Mask, 0, 0), 255);
-  EXPECT_EQ(Alpha(*r.Mask, 1, 0), 0);
+TEST(IcoRead, ThirtyTwoBitIconsTakeTheirAlphaOrElseTheMask) {
+  for (bool withAlpha : {true, false}) {
+    TRvBitmap bmp;
+    TIOParamsVals params;
+    params.IcoBackground = rv::TRGB{7, 8, 9};
+    TIcoRead r = ReadIcon(ThirtyTwoBitIcon(withAlpha).Data, &bmp, params);
+    ASSERT_FALSE(r.Aborted);
+    // Alpha 0, or a set AND bit, shows the background.
+    EXPECT_EQ(Pixels(bmp), (std::vector<std::uint32_t>{0x030201, 0x090807, 0x1E140A, withAlpha ? 0x090807u : 0x3C3228u}));
+    EXPECT_EQ(Alpha(*r.Mask, 0, 0), withAlpha ? 128 : 255);
+    EXPECT_EQ(Alpha(*r.Mask, 1, 0), 0);
+    EXPECT_EQ(Alpha(*r.Mask, 0, 1), 255);
+    EXPECT_EQ(params.BitsPerSample, 8);
+    EXPECT_EQ(params.SamplesPerPixel, 3);
+  }
 }
 
 TEST(IcoRead, NoMaskLeavesTheMaskAlone) {

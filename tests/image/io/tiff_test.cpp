@@ -2,8 +2,6 @@
 #include "image/io/tiff/tiffwrite.h"
 
 #include "image/io/jpeg/jpegfilt.h"
-#include "image/io/lzwhooks.h"
-#include "image/io/tiff/tifflzw.h"
 #include "image/io/codectest_util.h"
 #include "image/io/tiffbuild_testutil.h"
 #include "image/io/tiffstrip_testutil.h"
@@ -14,27 +12,13 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
 using namespace rv;
+using codectest::TLzwSlots;
 using tiffbuild::Bytes;
 using tiffbuild::TBuilder;
-
-// Installs the TIFF LZW coders into the library slots for one test.
-class TLzwSlots {
-public:
-  TLzwSlots() {
-    RvDefaultTiffLzwDecompress = TiffLzwDecompress;
-    RvDefaultTiffLzwCompress = TiffLzwCompress;
-  }
-  ~TLzwSlots() {
-    RvDefaultTiffLzwDecompress = nullptr;
-    RvDefaultTiffLzwCompress = nullptr;
-  }
-};
 
 struct TRead {
   TRvBitmap Bitmap;
