@@ -100,6 +100,9 @@ TEST_F(TTiffPeers, BilevelInEveryCompression) {
   for (const char* Options : {"-c none", "-c lzw", "-c packbits", "-c g3", "-c g3:2d", "-c g4", "-c g3:fill",
                               "-c g4 -r 5", "-c g3:2d -B"})
     CheckCopy("bw.tif", Options);
+  // A fax-wide page of ragged shapes, as scans have, in long strips.
+  Run("convert -size 1728x200 plasma:fractal -seed 9 -blur 0x3 -threshold 50% -type bilevel -depth 1 '" + File("page.tif") + "'");
+  for (const char* Options : {"-c g3:2d -r 200", "-c g3:2d:fill -r 200", "-c g4 -r 200"}) CheckCopy("page.tif", Options);
 }
 
 TEST_F(TTiffPeers, GrayAndPalette) {
