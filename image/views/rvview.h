@@ -16,6 +16,8 @@
 namespace rv {
 
 enum TBorderStyle : std::uint8_t { bsNone, bsSingle };
+// Which scroll bars a view shows.
+enum TScrollStyle : std::uint8_t { ssNone, ssHorizontal, ssVertical, ssBoth };
 
 
 class TRvView : public QWidget, public TRvViewLink {
@@ -68,6 +70,8 @@ public:
   // Width of the frame on each side: 2 for the sunken client edge, 1 for a
   // plain border, 0 without.
   int FrameWidth() const { return FFrameWidth; }
+  // The contents rectangle: inside the frame and any scroll bars a
+  // descendant reserves with contents margins.
   int ClientWidth() const;
   int ClientHeight() const;
 
