@@ -70,8 +70,9 @@ TRvStarter::~TRvStarter() { Terminate(); }
 
 void TRvStarter::SetPoolSize(int Value) {
   {
-    std::lock_guard lock(FLock);
+    std::unique_lock lock(FLock);
     FPoolSize = std::clamp(Value, 0, MaxWorkers);
+    if (!FTerminated && !FQueue.empty()) StartWorkers(lock);
   }
   FWake.notify_all();
 }
