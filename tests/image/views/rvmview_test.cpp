@@ -6,6 +6,8 @@
 
 #include <fstream>
 
+#include "image/io/gif/giflzw.h"
+#include "image/io/lzwhooks.h"
 #include "image/io/rvioparams.h"
 #include "image/io/rvmio.h"
 #include "mviewtestutil.h"
@@ -407,6 +409,54 @@ TEST(MView, GifAndTiffFramesEnterAtTheCurrentImage) {
   view.DeleteImage(2);
   EXPECT_EQ(mio->GetParams(2)->Width, 16);
   EXPECT_EQ(mio->GetParams(view.ImageCount()), nullptr);
+}
+
+TEST(MView, AnimatedGifAndVideoFramesInTheirOrder) {
+  testing_support::TTempFolder dir;
+  const std::uint32_t fills[3] = {0x00FF00, 0x0000FF, 0xFFFF00};
+  for (int i = 0; i < 3; ++i) SaveMarked(dir.File("f" + std::to_string(i) + ".ppm"), 24, 16, fills[i]);
+  const std::string gif = dir.File("anim.gif"), avi = dir.File("clip.AVI");
+  auto run = [](const std::string& Command) { return std::system((Command + " >/dev/null 2>&1").c_str()) == 0; };
+  if (!run("command -v convert") || !run("command -v ffmpeg")) GTEST_SKIP() << "convert or ffmpeg missing";
+  ASSERT_TRUE(run("convert -delay 10 '" + dir.File("f0.ppm") + "' -delay 0 '" + dir.File("f1.ppm") +
+                  "' -delay 30 '" + dir.File("f2.ppm") + "' '" + gif + "'"));
+  ASSERT_TRUE(run("ffmpeg -v error -y -framerate 15 -i '" + dir.File("f%d.ppm") +
+                  "' -c:v rawvideo -pix_fmt bgr24 '" + avi + "'"));
+  const TGifLzwDecompressProc saved = RvDefaultGifLzwDecompress;
+  RvDefaultGifLzwDecompress = GifLzwDecompress;
+  TRastrumMView view;
+  Shape(view, 200, 60, 0);
+  TRastrumMIO* mio = view.GetMIO();
+  mio->LoadMultiImageFile(gif);
+  mio->LoadMultiImageFile(avi); // at the current image: before the GIF's frames
+  RvDefaultGifLzwDecompress = saved;
+  ASSERT_EQ(view.ImageCount(), 6);
+  // Video frames 0..2 (66 ms each at 15 per second), then GIF frames 0..2
+  // (a frame without delay keeps the one before).
+  const int delays[6] = {66, 66, 66, 100, 100, 300};
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(view.ImageDelayTime(i), delays[i]);
+    EXPECT_EQ(mio->GetParams(i)->GifImageIndex, i);
+    platform::TBitmap* b = view.GetImageBitmap(i);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->Width(), 24);
+    auto rgb = [&](int X, int Y) {
+      const std::uint8_t* p = b->ScanLine(Y) + 3 * X;
+      return (static_cast<std::uint32_t>(p[2]) << 16) | (p[1] << 8) | p[0];
+    };
+    EXPECT_EQ(rgb(12, 8), fills[i % 3]);
+    EXPECT_EQ(rgb(0, 0), TopLeft);
+    EXPECT_EQ(rgb(23, 15), BottomRight);
+    view.ReleaseImageBitmap(b);
+  }
+  EXPECT_EQ(mio->GetParams(0)->FileName, avi);
+  EXPECT_EQ(mio->GetParams(1)->Width, 24);
+  EXPECT_EQ(mio->GetParams(4)->FileType, rvftGIF);
+  mio->LoadMultiImageFile(dir.File("f0.gifx")); // not a multi-image extension
+  mio->LoadAviFileFrames(dir.File("missing.avi"));
+  EXPECT_TRUE(mio->Aborting.load());
+  EXPECT_EQ(view.ImageCount(), 6);
 }
 
 } // namespace
