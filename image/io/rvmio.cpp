@@ -50,6 +50,13 @@ void TRastrumMIO::SetAttachedMView(TRvMViewLink* View) {
   // The records are made for the images there are now; a list change the
   // view reported before must not add one more.
   View->TakeLastOp();
+  // Records copied from a neighbour that is a fresh record are fresh ones:
+  // a view of thousands of images gets them without copying each.
+  if (FParams.empty()) {
+    FParams.reserve(static_cast<std::size_t>(View->ImageCount()));
+    while (ParamsCount() < View->ImageCount()) FParams.push_back(std::make_unique<TIOParamsVals>());
+    Renumber(0);
+  }
   while (ParamsCount() < View->ImageCount()) InsertParams(ParamsCount());
 }
 

@@ -49,12 +49,11 @@ TRastrumMView::TRastrumMView(QWidget* AOwner)
   }
   FPlayTimer.setSingleShot(true);
   connect(&FPlayTimer, &QTimer::timeout, this, [this] { PlayStep(); });
-  // Results come back on a worker thread: they travel to this thread as
-  // queued calls, which die with the view if it goes first.
-  FStarter = std::make_unique<TRvStarter>([this](std::shared_ptr<TRvLoadResult> Result) {
-    QMetaObject::invokeMethod(
-        this, [this, Result] { LoadJobFinished(Result); }, Qt::QueuedConnection);
-  });
+  // A worker announces results with a queued call to this thread, which
+  // dies with the view if the view goes first. The call carries nothing:
+  // the results themselves pass under the loader's lock.
+  FStarter = std::make_unique<TRvStarter>(
+      [this] { QMetaObject::invokeMethod(this, "TakeLoadResults", Qt::QueuedConnection); });
   FStarter->SetPoolSize(ThreadPoolSize);
   setFocusPolicy(Qt::StrongFocus);
   resize(180, 90);
@@ -480,6 +479,14 @@ void TRastrumMView::ReapLoaderJobs() {
 
 void TRastrumMView::StopLoaders() {
   if (FStarter) FStarter->StopLoaders();
+}
+
+void TRastrumMView::TakeLoadResults() {
+  // A few at a time, so that a long run of results never holds up painting.
+  constexpr int batch = 8;
+  int rest = 0;
+  for (const std::shared_ptr<TRvLoadResult>& result : FStarter->TakeResults(batch, rest)) LoadJobFinished(result);
+  if (rest > 0) QMetaObject::invokeMethod(this, "TakeLoadResults", Qt::QueuedConnection);
 }
 
 int TRastrumMView::LoadQueueCount() const { return FStarter->QueueCount(); }

@@ -95,6 +95,8 @@ using TRvMProgressEvent = std::function<void(void* Sender, int per, int idx)>;
 void ThumbFitSize(int W, int H, int BoxW, int BoxH, int& Width, int& Height);
 
 class TRastrumMView : public TRvView, public TRvMViewLink {
+  Q_OBJECT
+
 public:
   explicit TRastrumMView(QWidget* AOwner = nullptr);
   ~TRastrumMView() override;
@@ -205,6 +207,8 @@ public:
   void ReapLoaderJobs();
   // The end of a background load, on the user-interface thread.
   void LoadJobFinished(const std::shared_ptr<TRvLoadResult>& Result);
+  // Takes the loader's waiting results into the images they belong to.
+  Q_INVOKABLE void TakeLoadResults();
   int LoadQueueCount() const;
   int LoadRunningCount() const;
 

@@ -49,6 +49,7 @@ void TRastrumMView::SetSelectedInternal(int Index) {
     return;
   }
   FSelectedImage = Index;
+  if (TImageRecord* r = Record(Index)) DropScaledCopy(*r);
   FCurrentBitmap = GetImageBitmap(Index);
 }
 

@@ -1,6 +1,9 @@
 #include "image/views/rvstarter.h"
 
 #include <algorithm>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "image/io/rastrumio.h"
 #include "image/io/rvioparams.h"
@@ -140,6 +143,7 @@ void TRvStarter::Terminate() {
     std::lock_guard lock(FLock);
     FTerminated = true;
     FQueue.clear();
+    FDone.clear();
     for (auto& job : FRunning) Cancel(*job);
   }
   FWake.notify_all();
@@ -149,6 +153,9 @@ void TRvStarter::Terminate() {
 }
 
 void TRvStarter::Execute() {
+  pthread_setname_np(pthread_self(), "rvstarter");
+  // Decoding waits for the user-interface thread, never the other way.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
   for (;;) {
     std::shared_ptr<TJob> job;
     {
@@ -164,17 +171,32 @@ void TRvStarter::Execute() {
       FRunning.push_back(job);
     }
     std::shared_ptr<TRvLoadResult> result = RvRunLoadJob(job->Request, *job->IO);
-    bool cancelled;
+    bool announce = false;
     {
       std::lock_guard lock(FLock);
       std::erase(FRunning, job);
-      cancelled = job->Cancelled;
+      if (!job->Cancelled) {
+        FDone.push_back(std::move(result));
+        announce = FDone.size() == 1;
+      }
     }
+    // Out of the list, no one else reaches the job's component any more.
+    job->IO.reset();
     // A place in the pool is free again.
     FWake.notify_all();
-    job->IO.reset();
-    if (!cancelled && FDeliver) FDeliver(std::move(result));
+    if (announce && FDeliver) FDeliver();
   }
+}
+
+std::vector<std::shared_ptr<TRvLoadResult>> TRvStarter::TakeResults(int Max, int& Rest) {
+  std::vector<std::shared_ptr<TRvLoadResult>> taken;
+  std::lock_guard lock(FLock);
+  while (!FDone.empty() && static_cast<int>(taken.size()) < Max) {
+    taken.push_back(std::move(FDone.front()));
+    FDone.pop_front();
+  }
+  Rest = static_cast<int>(FDone.size());
+  return taken;
 }
 
 } // namespace rv

@@ -56,9 +56,9 @@ std::shared_ptr<TRvLoadResult> RvRunLoadJob(const TRvLoadRequest& Request, TRast
 
 class TRvStarter {
 public:
-  // Called on a worker thread with every result of a job that was not
-  // cancelled; it must pass the result on to the user-interface thread.
-  using TDeliverProc = std::function<void(std::shared_ptr<TRvLoadResult>)>;
+  // Called on a worker thread when results wait where there were none: it
+  // must ask the user-interface thread to take them (TakeResults).
+  using TDeliverProc = std::function<void()>;
 
   explicit TRvStarter(TDeliverProc Deliver);
   // Cancels every job and joins the workers.
@@ -80,6 +80,9 @@ public:
   void StopLoaders();
   int QueueCount() const;
   int RunningCount() const;
+  // Up to Max results of jobs that ran to their end uncancelled, oldest
+  // first; Rest receives how many still wait.
+  std::vector<std::shared_ptr<TRvLoadResult>> TakeResults(int Max, int& Rest);
   // Stops and joins the workers; the queue is dropped.
   void Terminate();
 
@@ -95,12 +98,14 @@ private:
   void StartWorkers(std::unique_lock<std::mutex>& Lock);
 
   TDeliverProc FDeliver;
-  // Guards the queue, the job list and the pool size; never held while a
-  // picture is decoded.
+  // Guards the queue, the job list, the results and the pool size; never
+  // held while a picture is decoded. Results pass to the user-interface
+  // thread under it, so what a worker wrote is seen whole.
   mutable std::mutex FLock;
   std::condition_variable FWake;
   std::deque<TRvLoadRequest> FQueue;
   std::vector<std::shared_ptr<TJob>> FRunning;
+  std::deque<std::shared_ptr<TRvLoadResult>> FDone;
   std::vector<std::thread> FWorkers;
   int FPoolSize = 5;
   bool FTerminated = false;

@@ -178,8 +178,14 @@ TEST_F(TLoader, JpegThumbnailsDecodeAtTheSmallestCoveringScale) {
 }
 
 TEST(Starter, QueueOperationsUnderLoad) {
-  std::atomic<int> delivered{0};
-  TRvStarter starter([&](std::shared_ptr<TRvLoadResult>) { ++delivered; });
+  std::atomic<int> announced{0};
+  TRvStarter starter([&] { ++announced; });
+  int delivered = 0;
+  auto take = [&] {
+    int rest = 0;
+    delivered += static_cast<int>(starter.TakeResults(2, rest).size());
+    return rest;
+  };
   starter.SetPoolSize(0);
   for (std::uint64_t k = 1; k <= 6; ++k) starter.Enqueue({k, "/nonexistent/" + std::to_string(k) + ".png"});
   EXPECT_TRUE(starter.IsPending(3));
@@ -187,8 +193,11 @@ TEST(Starter, QueueOperationsUnderLoad) {
   EXPECT_EQ(starter.QueueCount(), 3);
   EXPECT_FALSE(starter.IsPending(3));
   starter.SetPoolSize(2);
-  ASSERT_TRUE(WaitFor([&] { return delivered == 3; }));
-  EXPECT_EQ(starter.RunningCount(), 0);
+  ASSERT_TRUE(WaitFor([&] { return starter.QueueCount() + starter.RunningCount() == 0; }));
+  EXPECT_GE(announced, 1);
+  EXPECT_EQ(take(), 1); // two taken, one waits
+  EXPECT_EQ(take(), 0);
+  EXPECT_EQ(delivered, 3);
   starter.StopLoaders();
   starter.Terminate();
   starter.Enqueue({9, "x.png"}); // after the end: ignored
