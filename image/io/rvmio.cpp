@@ -4,6 +4,7 @@
 
 #include "image/io/avi/rvavifile.h"
 #include "image/io/gif/gifread.h"
+#include "image/io/rvformats.h"
 #include "image/io/tiff/tiffread.h"
 #include "image/model/rvclipboard.h"
 #include "image/model/rvdib.h"
@@ -13,17 +14,6 @@
 namespace rv {
 
 namespace {
-
-// The extension with its dot, its ASCII letters lower-cased.
-std::string LowerExtension(const std::string& FileName) {
-  const std::size_t slash = FileName.find_last_of('/');
-  const std::size_t dot = FileName.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string ext = FileName.substr(dot);
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return ext;
-}
 
 platform::TColor ColorOf(const TRGB& C) {
   return static_cast<platform::TColor>(RvSwapRedBlue(static_cast<int>(RvRGBToPacked(C))));
@@ -117,12 +107,12 @@ void TRastrumMIO::Report(TRvProgressRec& Progress, int Per) {
 
 void TRastrumMIO::LoadMultiImageFile(const std::string& FileName) {
   Aborting = false;
-  const std::string ext = LowerExtension(FileName);
-  if (ext == ".gif")
+  const std::string ext = RvExtractExtension(FileName);
+  if (ext == "gif")
     LoadGifFileFrames(FileName);
-  else if (ext == ".tif" || ext == ".tiff")
+  else if (ext == "tif" || ext == "tiff")
     LoadTiffFileFrames(FileName);
-  else if (ext == ".avi")
+  else if (ext == "avi")
     LoadAviFileFrames(FileName);
 }
 

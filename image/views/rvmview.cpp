@@ -67,6 +67,9 @@ TRastrumMView::~TRastrumMView() {
   FProc.reset();
   FDestroying = true;
   FPlayTimer.stop();
+  // The stores go as a whole: the records need not give back their blocks.
+  for (auto& r : FImages) r->Image = r->Scaled = nullptr;
+  FWithScaledCopy.clear();
   for (int i = ImageCount() - 1; i >= 0; --i) DeleteImageNU(i);
   FStore.reset();
   FScaledStore.reset();
@@ -80,6 +83,16 @@ TRastrumMView::~TRastrumMView() {
 TRastrumMView::TImageRecord* TRastrumMView::Record(int Index) const {
   if (Index < 0 || Index >= ImageCount()) return nullptr;
   return FImages[static_cast<std::size_t>(Index)].get();
+}
+
+int TRastrumMView::RecordInt(int Index, int TImageRecord::*Field) const {
+  const TImageRecord* r = Record(Index);
+  return r ? r->*Field : 0;
+}
+
+TRvMText* TRastrumMView::RecordText(int Index, std::unique_ptr<TRvMText> TImageRecord::*Field) const {
+  const TImageRecord* r = Record(Index);
+  return r ? (r->*Field).get() : nullptr;
 }
 
 void TRastrumMView::Renumber(int From) {
@@ -204,38 +217,22 @@ void TRastrumMView::ImageBackground(int Index, platform::TColor Color) {
 }
 
 platform::TColor TRastrumMView::GetImageBackground(int Index) const {
-  const TImageRecord* r = Record(Index);
-  return r ? r->Background : 0;
+  return RecordInt(Index, &TImageRecord::Background);
 }
 
 void TRastrumMView::SetImageDelayTime(int Index, int Milliseconds) {
   if (TImageRecord* r = Record(Index)) r->DTime = Milliseconds;
 }
 
-int TRastrumMView::ImageDelayTime(int Index) const {
-  const TImageRecord* r = Record(Index);
-  return r ? r->DTime : 0;
-}
+int TRastrumMView::ImageDelayTime(int Index) const { return RecordInt(Index, &TImageRecord::DTime); }
 
-int TRastrumMView::ImageID(int Index) const {
-  const TImageRecord* r = Record(Index);
-  return r ? r->X : 0;
-}
+int TRastrumMView::ImageID(int Index) const { return RecordInt(Index, &TImageRecord::X); }
 
-int TRastrumMView::ImageTag(int Index) const {
-  const TImageRecord* r = Record(Index);
-  return r ? r->Y : 0;
-}
+int TRastrumMView::ImageTag(int Index) const { return RecordInt(Index, &TImageRecord::Y); }
 
-int TRastrumMView::ImageRow(int Index) const {
-  const TImageRecord* r = Record(Index);
-  return r ? r->Row : 0;
-}
+int TRastrumMView::ImageRow(int Index) const { return RecordInt(Index, &TImageRecord::Row); }
 
-int TRastrumMView::ImageCol(int Index) const {
-  const TImageRecord* r = Record(Index);
-  return r ? r->Col : 0;
-}
+int TRastrumMView::ImageCol(int Index) const { return RecordInt(Index, &TImageRecord::Col); }
 
 int TRastrumMView::ImageFullWidth(int Index) const {
   const TImageRecord* r = Record(Index);
@@ -257,20 +254,11 @@ void TRastrumMView::SetImageFullHeight(int Index, int Value) {
   if (r && r->Image) FStore->SetFullHeight(r->Image, Value);
 }
 
-TRvMText* TRastrumMView::ImageTopText(int Index) const {
-  const TImageRecord* r = Record(Index);
-  return r ? r->TopText.get() : nullptr;
-}
+TRvMText* TRastrumMView::ImageTopText(int Index) const { return RecordText(Index, &TImageRecord::TopText); }
 
-TRvMText* TRastrumMView::ImageInfoText(int Index) const {
-  const TImageRecord* r = Record(Index);
-  return r ? r->InfoText.get() : nullptr;
-}
+TRvMText* TRastrumMView::ImageInfoText(int Index) const { return RecordText(Index, &TImageRecord::InfoText); }
 
-TRvMText* TRastrumMView::ImageBottomText(int Index) const {
-  const TImageRecord* r = Record(Index);
-  return r ? r->BottomText.get() : nullptr;
-}
+TRvMText* TRastrumMView::ImageBottomText(int Index) const { return RecordText(Index, &TImageRecord::BottomText); }
 
 bool TRastrumMView::ImageHasPixels(int Index) const {
   const TImageRecord* r = Record(Index);

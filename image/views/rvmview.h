@@ -334,6 +334,9 @@ private:
   };
 
   TImageRecord* Record(int Index) const;
+  // A field of image Index; 0 (or null) out of range.
+  int RecordInt(int Index, int TImageRecord::*Field) const;
+  TRvMText* RecordText(int Index, std::unique_ptr<TRvMText> TImageRecord::*Field) const;
   int InsertRecord(int Index);
   void Renumber(int From);
   void MarkLayout(int From);

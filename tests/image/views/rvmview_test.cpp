@@ -459,4 +459,30 @@ TEST(MView, AnimatedGifAndVideoFramesInTheirOrder) {
   EXPECT_EQ(view.ImageCount(), 6);
 }
 
+TEST(MView, ResolutionsAreEvenedOutAlongTheSmallerSide) {
+  const struct {
+    int W, H, DpiX, DpiY, NewW, NewH, NewDpi;
+  } cases[] = {
+      {300, 200, 300, 150, 300, 400, 300}, // height smaller: stretched to DpiX
+      {200, 300, 150, 300, 400, 300, 300}, // width smaller (or equal): to DpiY
+      {50, 40, 96, 96, 50, 40, 96},        // even already: untouched
+  };
+  for (const auto& c : cases) {
+    TRvBitmap bitmap;
+    MarkedPicture(bitmap, c.W, c.H, 0x808080, 2);
+    TIOParamsVals params;
+    params.Width = c.W;
+    params.Height = c.H;
+    params.DpiX = c.DpiX;
+    params.DpiY = c.DpiY;
+    TRastrumMIO::AdjustDPI(bitmap, params, false);
+    EXPECT_EQ(bitmap.Width(), c.NewW);
+    EXPECT_EQ(bitmap.Height(), c.NewH);
+    EXPECT_EQ(params.Width, c.NewW);
+    EXPECT_EQ(params.Height, c.NewH);
+    EXPECT_EQ(params.DpiX, c.NewDpi);
+    EXPECT_EQ(params.DpiY, c.NewDpi);
+  }
+}
+
 } // namespace
