@@ -21,7 +21,7 @@ platform::TColor ColorOf(const TRGB& C) {
 
 } // namespace
 
-TRastrumMIO::TRastrumMIO() : FTWainParams(std::make_unique<TRvTWainParams>()) {}
+TRastrumMIO::TRastrumMIO() : FTWainParams(std::make_unique<TRvTWainParams>(rvtoMultiIO)) {}
 
 TRastrumMIO::~TRastrumMIO() { Detach(); }
 

@@ -43,7 +43,7 @@ TRastrumMView::TRastrumMView(QWidget* AOwner)
     connect(bar, &QAbstractSlider::actionTriggered, this,
             [this, vertical](int Action) { BarAction(vertical, Action); });
     connect(bar, &QAbstractSlider::sliderReleased, this, [this, vertical, bar] {
-      ScrollMessage(vertical, SB_THUMBPOSITION, bar->sliderPosition());
+      ScrollMessage(vertical, scPosition, bar->sliderPosition());
       SetBarPosition(vertical);
     });
   }
@@ -645,15 +645,15 @@ void TRastrumMView::SetScrollBars(TScrollStyle Value) {
 void TRastrumMView::BarAction(bool Vertical, int Action) {
   if (FSettingBar) return;
   QScrollBar* bar = Vertical ? FVertBar : FHorzBar;
-  int code = -1;
+  TRvScrollCode code;
   switch (Action) {
-  case QAbstractSlider::SliderSingleStepSub: code = SB_LINEUP; break;
-  case QAbstractSlider::SliderSingleStepAdd: code = SB_LINEDOWN; break;
-  case QAbstractSlider::SliderPageStepSub: code = SB_PAGEUP; break;
-  case QAbstractSlider::SliderPageStepAdd: code = SB_PAGEDOWN; break;
-  case QAbstractSlider::SliderToMinimum: code = SB_TOP; break;
-  case QAbstractSlider::SliderToMaximum: code = SB_BOTTOM; break;
-  case QAbstractSlider::SliderMove: code = SB_THUMBTRACK; break;
+  case QAbstractSlider::SliderSingleStepSub: code = scLineUp; break;
+  case QAbstractSlider::SliderSingleStepAdd: code = scLineDown; break;
+  case QAbstractSlider::SliderPageStepSub: code = scPageUp; break;
+  case QAbstractSlider::SliderPageStepAdd: code = scPageDown; break;
+  case QAbstractSlider::SliderToMinimum: code = scTop; break;
+  case QAbstractSlider::SliderToMaximum: code = scBottom; break;
+  case QAbstractSlider::SliderMove: code = scTrack; break;
   default: return;
   }
   ScrollMessage(Vertical, code, bar->sliderPosition());
@@ -661,7 +661,7 @@ void TRastrumMView::BarAction(bool Vertical, int Action) {
   SetBarPosition(Vertical);
 }
 
-void TRastrumMView::ScrollMessage(bool Vertical, int Code, int Position) {
+void TRastrumMView::ScrollMessage(bool Vertical, TRvScrollCode Code, int Position) {
   const TRvScrollBarParams& params = Vertical ? FVScrollParams : FHScrollParams;
   const int current = Vertical ? FViewY : FViewX;
   const int line = params.LineStep == -1
@@ -671,16 +671,16 @@ void TRastrumMView::ScrollMessage(bool Vertical, int Code, int Position) {
   const double scale = Vertical ? FScaleY : FScaleX;
   int value = current;
   switch (Code) {
-  case SB_LINEUP: value = current - line; break;
-  case SB_LINEDOWN: value = current + line; break;
-  case SB_PAGEUP: value = current - page; break;
-  case SB_PAGEDOWN: value = current + page; break;
-  case SB_THUMBPOSITION: value = static_cast<int>(Position * scale); break;
-  case SB_THUMBTRACK:
+  case scLineUp: value = current - line; break;
+  case scLineDown: value = current + line; break;
+  case scPageUp: value = current - page; break;
+  case scPageDown: value = current + page; break;
+  case scPosition: value = static_cast<int>(Position * scale); break;
+  case scTrack:
     if (params.Tracking) value = static_cast<int>(Position * scale);
     break;
-  case SB_TOP: value = 0; break;
-  case SB_BOTTOM: value = Vertical ? MaxViewY() : MaxViewX(); break;
+  case scTop: value = 0; break;
+  case scBottom: value = Vertical ? MaxViewY() : MaxViewX(); break;
   default: break;
   }
   if (Vertical)

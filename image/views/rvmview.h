@@ -18,8 +18,10 @@
 #include "image/model/rvthumbstore.h"
 #include "image/model/rvtransitions.h"
 #include "image/model/rvviewparams.h"
+#include "image/views/rastrumview.h"
 #include "image/views/rvmtext.h"
 #include "image/views/rvview.h"
+#include "platform/input.h"
 
 class QScrollBar;
 
@@ -50,36 +52,6 @@ inline constexpr TRvMKeyInteract mkiMoveSelected = 1;
 using TRvMultiSelectionOptions = std::uint8_t;
 inline constexpr TRvMultiSelectionOptions rvmoRegion = 1;
 
-// Modifier keys and buttons of mouse and key events.
-using TShiftState = std::uint8_t;
-inline constexpr TShiftState ssShift = 1;
-inline constexpr TShiftState ssAlt = 2;
-inline constexpr TShiftState ssCtrl = 4;
-inline constexpr TShiftState ssLeft = 8;
-
-// Virtual key codes of the keys the view claims.
-inline constexpr int VK_PRIOR = 33;
-inline constexpr int VK_NEXT = 34;
-inline constexpr int VK_END = 35;
-inline constexpr int VK_HOME = 36;
-inline constexpr int VK_LEFT = 37;
-inline constexpr int VK_UP = 38;
-inline constexpr int VK_RIGHT = 39;
-inline constexpr int VK_DOWN = 40;
-
-// Scroll-bar request codes.
-inline constexpr int SB_LINEUP = 0;
-inline constexpr int SB_LINEDOWN = 1;
-inline constexpr int SB_PAGEUP = 2;
-inline constexpr int SB_PAGEDOWN = 3;
-inline constexpr int SB_THUMBPOSITION = 4;
-inline constexpr int SB_THUMBTRACK = 5;
-inline constexpr int SB_TOP = 6;
-inline constexpr int SB_BOTTOM = 7;
-inline constexpr int SB_ENDSCROLL = 8;
-
-// (Sender, Change)
-using TViewChangeEvent = std::function<void(void* Sender, int Change)>;
 // (Sender, ID, Bitmap): the handler sets Bitmap (owned by the handler).
 using TRvImageIDRequestEvent = std::function<void(void* Sender, int ID, platform::TBitmap*& Bitmap)>;
 // (Sender, idx, Left, Top, Canvas)
@@ -164,7 +136,7 @@ public:
   int ContentHeight() const { return FContentHeight; }
   virtual void DoViewChange(int Change);
   // The scroll-bar requests (SB_...) of the vertical or horizontal bar.
-  void ScrollMessage(bool Vertical, int Code, int Position);
+  void ScrollMessage(bool Vertical, TRvScrollCode Code, int Position);
   TRvScrollBarParams& VertScrollParams() { return FVScrollParams; }
   TRvScrollBarParams& HorzScrollParams() { return FHScrollParams; }
   QScrollBar* HorzScrollBar() const { return FHorzBar; }
@@ -192,13 +164,14 @@ public:
   int PlayInterval() const { return FPlayTimer.isActive() ? FPlayTimer.interval() : 0; }
   void PlayStep();
   void MoveSelection(int Direction);
-  // The keyboard, mouse and wheel handlers with client coordinates.
-  void KeyDown(int Key, TShiftState Shift);
-  void MouseDown(int Button, TShiftState Shift, int X, int Y);
-  void MouseMove(TShiftState Shift, int X, int Y);
-  void MouseUp(int Button, TShiftState Shift, int X, int Y);
+  // The keyboard (Qt key codes), mouse and wheel handlers, in client
+  // coordinates.
+  void KeyDown(int Key, platform::TShiftState Shift);
+  void MouseDown(platform::TMouseButton Button, platform::TShiftState Shift, int X, int Y);
+  void MouseMove(platform::TShiftState Shift, int X, int Y);
+  void MouseUp(platform::TMouseButton Button, platform::TShiftState Shift, int X, int Y);
   void MouseWheel(int Delta);
-  void SelectAt(int X, int Y, TShiftState Shift);
+  void SelectAt(int X, int Y, platform::TShiftState Shift);
 
   // ---- Loader
   virtual void StopLoaders();
@@ -363,7 +336,6 @@ private:
   void SetSelectedInternal(int Index);
   void ClearSelection();
   void ReleaseCurrent();
-  TShiftState ShiftOf(Qt::KeyboardModifiers Modifiers, Qt::MouseButtons Buttons) const;
   int FittingColumns() const;
   void ScrollAfterMove(int Direction);
 

@@ -126,15 +126,15 @@ bool TRastrumMView::IsImageVisible(int Index) const { return ImageVisibility(Ind
 
 // ------------------------------------------------------------ mouse
 
-void TRastrumMView::SelectAt(int X, int Y, TShiftState Shift) {
+void TRastrumMView::SelectAt(int X, int Y, platform::TShiftState Shift) {
   const bool savedMulti = FMultiSelecting;
-  if (Shift & (ssShift | ssCtrl)) FMultiSelecting = true;
+  if (Shift & (platform::ssShift | platform::ssCtrl)) FMultiSelecting = true;
   const int clicked = ImageAtPos(X, Y);
   if (clicked < 0 || (clicked == FSelectedImage && (!FMultiSelecting || !FEnableMultiSelect))) {
     FMultiSelecting = savedMulti;
     return;
   }
-  if (Shift & ssShift) {
+  if (Shift & platform::ssShift) {
     const int current = FSelectedImage;
     // The images in between join the selection without becoming current
     // one by one, which would read every one of them.
@@ -164,7 +164,7 @@ void TRastrumMView::SelectAt(int X, int Y, TShiftState Shift) {
   FMultiSelecting = savedMulti;
 }
 
-void TRastrumMView::MouseDown(int Button, TShiftState Shift, int X, int Y) {
+void TRastrumMView::MouseDown(platform::TMouseButton Button, platform::TShiftState Shift, int X, int Y) {
   (void)Button;
   (void)Shift;
   if (FSkipMouseDown) {
@@ -179,7 +179,7 @@ void TRastrumMView::MouseDown(int Button, TShiftState Shift, int X, int Y) {
   FDownImage = FLastDragImage = ImageAtPos(X, Y);
 }
 
-void TRastrumMView::MouseMove(TShiftState Shift, int X, int Y) {
+void TRastrumMView::MouseMove(platform::TShiftState Shift, int X, int Y) {
   (void)Shift;
   if (!FMouseCaptured) return;
   if ((FMouseInteract & mmiSelect) && FEnableMultiSelect) {
@@ -193,15 +193,15 @@ void TRastrumMView::MouseMove(TShiftState Shift, int X, int Y) {
       ClearSelection();
       SetSelectedInternal(start);
       FMultiSelecting = multi;
-      SelectAt(X, Y, ssShift);
+      SelectAt(X, Y, platform::ssShift);
       FKeepOnToggle = keep;
     }
   }
   if (FMouseInteract & mmiScroll) SetViewXY(FDownViewX - (X - FDownX), FDownViewY - (Y - FDownY));
 }
 
-void TRastrumMView::MouseUp(int Button, TShiftState Shift, int X, int Y) {
-  if (Button != 0 || FPlaying) return;
+void TRastrumMView::MouseUp(platform::TMouseButton Button, platform::TShiftState Shift, int X, int Y) {
+  if (Button != platform::mbLeft || FPlaying) return;
   if (FMouseInteract & mmiSelect) SelectAt(X, Y, Shift);
   if (FMouseInteract & mmiScroll) SetViewXY(FDownViewX - (X - FDownX), FDownViewY - (Y - FDownY));
 }
@@ -211,42 +211,25 @@ void TRastrumMView::MouseWheel(int Delta) {
   SetViewY(FViewY + (Delta <= 0 ? step : -step));
 }
 
-TShiftState TRastrumMView::ShiftOf(Qt::KeyboardModifiers Modifiers, Qt::MouseButtons Buttons) const {
-  TShiftState s = 0;
-  if (Modifiers & Qt::ShiftModifier) s |= ssShift;
-  if (Modifiers & Qt::ControlModifier) s |= ssCtrl;
-  if (Modifiers & Qt::AltModifier) s |= ssAlt;
-  if (Buttons & Qt::LeftButton) s |= ssLeft;
-  return s;
-}
-
-namespace {
-
-int ButtonOf(Qt::MouseButton Button) {
-  switch (Button) {
-  case Qt::LeftButton: return 0;
-  case Qt::RightButton: return 1;
-  default: return 2;
-  }
-}
-
-} // namespace
-
 void TRastrumMView::mousePressEvent(QMouseEvent* Event) {
   const QPoint p = Event->position().toPoint() - contentsRect().topLeft();
-  if (Event->button() == Qt::LeftButton) FMouseCaptured = true;
-  MouseDown(ButtonOf(Event->button()), ShiftOf(Event->modifiers(), Event->buttons()), p.x(), p.y());
+  platform::TMouseButton button;
+  if (!platform::MouseButtonOf(Event->button(), button)) return;
+  if (button == platform::mbLeft) FMouseCaptured = true;
+  MouseDown(button, platform::ShiftStateOf(Event->modifiers(), Event->buttons()), p.x(), p.y());
 }
 
 void TRastrumMView::mouseMoveEvent(QMouseEvent* Event) {
   const QPoint p = Event->position().toPoint() - contentsRect().topLeft();
-  MouseMove(ShiftOf(Event->modifiers(), Event->buttons()), p.x(), p.y());
+  MouseMove(platform::ShiftStateOf(Event->modifiers(), Event->buttons()), p.x(), p.y());
 }
 
 void TRastrumMView::mouseReleaseEvent(QMouseEvent* Event) {
   const QPoint p = Event->position().toPoint() - contentsRect().topLeft();
-  if (Event->button() == Qt::LeftButton) FMouseCaptured = false;
-  MouseUp(ButtonOf(Event->button()), ShiftOf(Event->modifiers(), Event->buttons()), p.x(), p.y());
+  platform::TMouseButton button;
+  if (!platform::MouseButtonOf(Event->button(), button)) return;
+  if (button == platform::mbLeft) FMouseCaptured = false;
+  MouseUp(button, platform::ShiftStateOf(Event->modifiers(), Event->buttons()), p.x(), p.y());
 }
 
 void TRastrumMView::mouseDoubleClickEvent(QMouseEvent* Event) {
@@ -281,41 +264,39 @@ void TRastrumMView::focusOutEvent(QFocusEvent* Event) {
 
 // ------------------------------------------------------------ keyboard
 
-void TRastrumMView::keyPressEvent(QKeyEvent* Event) {
-  int key = 0;
-  switch (Event->key()) {
-  case Qt::Key_PageUp: key = VK_PRIOR; break;
-  case Qt::Key_PageDown: key = VK_NEXT; break;
-  case Qt::Key_End: key = VK_END; break;
-  case Qt::Key_Home: key = VK_HOME; break;
-  case Qt::Key_Left: key = VK_LEFT; break;
-  case Qt::Key_Up: key = VK_UP; break;
-  case Qt::Key_Right: key = VK_RIGHT; break;
-  case Qt::Key_Down: key = VK_DOWN; break;
-  default: TRvView::keyPressEvent(Event); return;
+// The direction of MoveSelection a navigation key asks for; -1 for others.
+int DirectionOfKey(int Key) {
+  switch (Key) {
+  case Qt::Key_Left: return 0;
+  case Qt::Key_Right: return 1;
+  case Qt::Key_Up: return 2;
+  case Qt::Key_Down: return 3;
+  case Qt::Key_Home: return 4;
+  case Qt::Key_End: return 5;
+  case Qt::Key_PageDown: return 6;
+  case Qt::Key_PageUp: return 7;
+  default: return -1;
   }
-  Event->accept();
-  KeyDown(key, ShiftOf(Event->modifiers(), Qt::NoButton));
 }
 
-void TRastrumMView::KeyDown(int Key, TShiftState Shift) {
+void TRastrumMView::keyPressEvent(QKeyEvent* Event) {
+  // The view claims the navigation keys; the rest go to its parent.
+  if (DirectionOfKey(Event->key()) < 0) {
+    TRvView::keyPressEvent(Event);
+    return;
+  }
+  Event->accept();
+  KeyDown(Event->key(), platform::ShiftStateOf(Event->modifiers(), Qt::NoButton));
+}
+
+void TRastrumMView::KeyDown(int Key, platform::TShiftState Shift) {
   if (FPlaying) return;
   const bool savedMulti = FMultiSelecting, savedKeep = FKeepOnToggle;
-  if (FEnableMultiSelect && (Shift & (ssShift | ssCtrl))) {
+  if (FEnableMultiSelect && (Shift & (platform::ssShift | platform::ssCtrl))) {
     FMultiSelecting = true;
     FKeepOnToggle = true;
   }
-  switch (Key) {
-  case VK_LEFT: MoveSelection(0); break;
-  case VK_RIGHT: MoveSelection(1); break;
-  case VK_UP: MoveSelection(2); break;
-  case VK_DOWN: MoveSelection(3); break;
-  case VK_HOME: MoveSelection(4); break;
-  case VK_END: MoveSelection(5); break;
-  case VK_NEXT: MoveSelection(6); break;
-  case VK_PRIOR: MoveSelection(7); break;
-  default: break;
-  }
+  if (const int direction = DirectionOfKey(Key); direction >= 0) MoveSelection(direction);
   FMultiSelecting = savedMulti;
   FKeepOnToggle = savedKeep;
   Update();

@@ -43,10 +43,10 @@ void SendKey(TRastrumMView& View, int Key, Qt::KeyboardModifiers Modifiers = Qt:
   QCoreApplication::sendEvent(&View, &e);
 }
 
-void Click(TRastrumMView& View, int Index, TShiftState Shift = 0) {
+void Click(TRastrumMView& View, int Index, platform::TShiftState Shift = 0) {
   const QPoint p = Middle(View, Index);
-  View.MouseDown(0, Shift, p.x(), p.y());
-  View.MouseUp(0, Shift, p.x(), p.y());
+  View.MouseDown(platform::mbLeft, Shift, p.x(), p.y());
+  View.MouseUp(platform::mbLeft, Shift, p.x(), p.y());
 }
 
 TEST(MViewSelect, BatchSelectionIsQuietUntilItEnds) {
@@ -81,25 +81,25 @@ TEST(MViewSelect, ClicksWithAndWithoutModifiers) {
   EXPECT_EQ(events, 1);
   Click(view, 1); // the current image again: nothing
   EXPECT_EQ(events, 1);
-  Click(view, 3, ssCtrl);
+  Click(view, 3, platform::ssCtrl);
   EXPECT_EQ(Selection(view), (std::vector<int>{1, 3}));
-  Click(view, 3, ssCtrl); // toggled off: no current image
+  Click(view, 3, platform::ssCtrl); // toggled off: no current image
   EXPECT_EQ(Selection(view), (std::vector<int>{1}));
   EXPECT_EQ(view.SelectedImage(), -1);
   Click(view, 1);
-  Click(view, 4, ssShift); // the run between, from the current one
+  Click(view, 4, platform::ssShift); // the run between, from the current one
   EXPECT_EQ(Selection(view), (std::vector<int>{1, 2, 3, 4}));
   EXPECT_EQ(view.SelectedImage(), 4);
   // A rectangle over the grid: rows 0..2, columns 0..1 from image 1 to 6;
   // grid position 7 has no image.
   view.MultiSelectionOptions = rvmoRegion;
   Click(view, 1);
-  Click(view, 6, ssShift);
+  Click(view, 6, platform::ssShift);
   EXPECT_EQ(Selection(view), (std::vector<int>{1, 0, 3, 4, 6}));
   Click(view, 5); // plain click: only that one
   EXPECT_EQ(Selection(view), (std::vector<int>{5}));
   // A click beside every cell changes nothing.
-  view.MouseUp(0, 0, 2, 2);
+  view.MouseUp(platform::mbLeft, 0, 2, 2);
   EXPECT_EQ(view.SelectedImage(), 5);
 }
 
@@ -165,12 +165,12 @@ struct TKeyCase {
 TEST(MViewSelect, KeysMoveTheCurrentImage) {
   // 9 images in 3 columns, 2 rows fit in 100 pixels.
   const TKeyCase cases[] = {
-      {3, 4, VK_LEFT, 3, 0},  {3, 4, VK_RIGHT, 5, 0}, {3, 4, VK_UP, 1, 0},
-      {3, 4, VK_DOWN, 7, 36}, {3, 4, VK_HOME, 0, 0},  {3, 4, VK_END, 8, 36},
-      {3, 4, VK_NEXT, 4, 0},  {3, 4, VK_PRIOR, 4, 0}, // 4 +- 6 is outside the list
-      {3, 1, VK_NEXT, 7, 36}, {3, 0, VK_LEFT, 8, 36}, // wraps to the last
-      {3, 8, VK_RIGHT, 0, 0}, {0, 4, VK_UP, 4, 0},    // one row: up and down do nothing
-      {0, 4, VK_DOWN, 4, 0},  {3, -1, VK_LEFT, -1, 0},
+      {3, 4, Qt::Key_Left, 3, 0},  {3, 4, Qt::Key_Right, 5, 0}, {3, 4, Qt::Key_Up, 1, 0},
+      {3, 4, Qt::Key_Down, 7, 36}, {3, 4, Qt::Key_Home, 0, 0},  {3, 4, Qt::Key_End, 8, 36},
+      {3, 4, Qt::Key_PageDown, 4, 0},  {3, 4, Qt::Key_PageUp, 4, 0}, // 4 +- 6 is outside the list
+      {3, 1, Qt::Key_PageDown, 7, 36}, {3, 0, Qt::Key_Left, 8, 36}, // wraps to the last
+      {3, 8, Qt::Key_Right, 0, 0}, {0, 4, Qt::Key_Up, 4, 0},    // one row: up and down do nothing
+      {0, 4, Qt::Key_Down, 4, 0},  {3, -1, Qt::Key_Left, -1, 0},
   };
   for (const TKeyCase& c : cases) {
     TRastrumMView view;
@@ -222,7 +222,7 @@ TEST(MViewSelect, PlayShowsEachImageForItsTime) {
   EXPECT_EQ(view.PlayFrame(), 0);
   // While playing, selection and display mode wait for the end.
   view.SetSelectedImage(2);
-  view.KeyDown(VK_RIGHT, 0);
+  view.KeyDown(Qt::Key_Right, 0);
   view.SetDisplayMode(mdGrid);
   EXPECT_EQ(view.SelectedImage(), -1);
   EXPECT_EQ(view.DisplayMode(), mdSingle);

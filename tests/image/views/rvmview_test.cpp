@@ -166,11 +166,12 @@ TEST(MView, ScrollBarsFollowTheContentAndTheSetter) {
   const double scale = 543.0 / 65536;
   EXPECT_EQ(view.HorzScrollBar()->pageStep(), static_cast<int>(200 / scale));
   const struct {
-    int Code, Position, Expected;
-  } cases[] = {{SB_LINEDOWN, 0, 54},    {SB_LINEDOWN, 0, 108},  {SB_LINEUP, 0, 54},
-               {SB_PAGEDOWN, 0, 254},   {SB_PAGEUP, 0, 54},     {SB_BOTTOM, 0, 344},
-               {SB_TOP, 0, 0},          {SB_THUMBPOSITION, 20000, 165},
-               {SB_THUMBTRACK, 30000, 248}, {SB_ENDSCROLL, 0, 248}};
+    TRvScrollCode Code;
+    int Position, Expected;
+  } cases[] = {{scLineDown, 0, 54},    {scLineDown, 0, 108},  {scLineUp, 0, 54},
+               {scPageDown, 0, 254},   {scPageUp, 0, 54},     {scBottom, 0, 344},
+               {scTop, 0, 0},          {scPosition, 20000, 165},
+               {scTrack, 30000, 248}, {scEndScroll, 0, 248}};
   for (const auto& c : cases) {
     view.ScrollMessage(false, c.Code, c.Position);
     EXPECT_EQ(view.ViewX(), c.Expected) << "code " << c.Code;
@@ -180,10 +181,10 @@ TEST(MView, ScrollBarsFollowTheContentAndTheSetter) {
         << c.Code;
   }
   view.HorzScrollParams().Tracking = false;
-  view.ScrollMessage(false, SB_THUMBTRACK, 0);
+  view.ScrollMessage(false, scTrack, 0);
   EXPECT_EQ(view.ViewX(), 248);
   view.HorzScrollParams().LineStep = 7;
-  view.ScrollMessage(false, SB_LINEDOWN, 0);
+  view.ScrollMessage(false, scLineDown, 0);
   EXPECT_EQ(view.ViewX(), 255);
   // Leaving out the bar hides it and gives its room back.
   view.SetScrollBars(ssVertical);
