@@ -504,7 +504,8 @@ void TRastrumMView::LoadJobFinished(const std::shared_ptr<TRvLoadResult>& Result
 // ------------------------------------------------------------ layout
 
 int TRastrumMView::FittingColumns() const {
-  return (ClientWidth() - FHorizBorder) / (FThumbWidth + FHorizBorder);
+  const int step = FThumbWidth + FHorizBorder;
+  return step > 0 ? (ClientWidth() - FHorizBorder) / step : 0;
 }
 
 int TRastrumMView::Columns() const { return FGridWidth == -1 ? FittingColumns() : FGridWidth; }

@@ -328,7 +328,8 @@ void TRastrumMView::ScrollAfterMove(int Direction) {
 
 void TRastrumMView::MoveSelection(int Direction) {
   const int count = ImageCount();
-  if (count == 0) return;
+  // Cells of no size have no rows to count.
+  if (count == 0 || FThumbHeight + FVertBorder <= 0) return;
   const int cols = Columns();
   const int rows = (ClientHeight() - FVertBorder) / (FThumbHeight + FVertBorder);
   const int current = FSelectedImage;

@@ -81,6 +81,12 @@ TEST(MView, InsertsAndDeletesKeepTheLayoutOfAFreshView) {
   EXPECT_EQ(view.ImageID(7), 0);
   EXPECT_EQ(view.ImageFileName(-1), "");
   EXPECT_EQ(view.ImageInfoText(7), nullptr);
+  // Steps of no size divide nothing: the layout stays, hit tests find none.
+  view.SetHorizBorder(-50);
+  view.SetGridWidth(-1);
+  view.KeyDown(Qt::Key_Down, 0);
+  EXPECT_EQ(view.ImageAtPos(10, 10), -1);
+  EXPECT_EQ(view.ImageID(1), 58);
 }
 
 TEST(MView, LastOperationAndCurrentImageAfterListChanges) {
