@@ -165,8 +165,8 @@ void BM_ThumbnailsVips(benchmark::State& state) {
   std::string command = "(";
   const int cores = Cores();
   for (int c = 0; c < cores; ++c) {
-    // At the loader's own priority (its workers run niced by 10).
-    command += " VIPS_CONCURRENCY=1 nice -n 10 vipsthumbnail --size 100x100 -o '" + out + "/%s.jpg'";
+    // At the loader's own priority (its workers run niced by 5).
+    command += " VIPS_CONCURRENCY=1 nice -n 5 vipsthumbnail --size 100x100 -o '" + out + "/%s.jpg'";
     for (std::size_t i = static_cast<std::size_t>(c); i < files.size(); i += static_cast<std::size_t>(cores))
       command += " '" + files[i] + "'";
     command += " &";

@@ -155,7 +155,7 @@ void TRvStarter::Terminate() {
 void TRvStarter::Execute() {
   pthread_setname_np(pthread_self(), "rvstarter");
   // Decoding waits for the user-interface thread, never the other way.
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 5);
   for (;;) {
     std::shared_ptr<TJob> job;
     {
