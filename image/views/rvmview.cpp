@@ -447,22 +447,17 @@ bool TRastrumMView::RequestLoad(int Index) {
   return true;
 }
 
+bool TRastrumMView::StillWanted(std::uint64_t Key) const {
+  auto it = FByKey.find(Key);
+  return it != FByKey.end() && IsImageVisible(it->second->Index);
+}
+
 void TRastrumMView::PruneLoadRequests() {
-  FStarter->Prune(
-      [this](std::uint64_t Key) {
-        auto it = FByKey.find(Key);
-        return it != FByKey.end() && IsImageVisible(it->second->Index);
-      },
-      false);
+  FStarter->Prune([this](std::uint64_t Key) { return StillWanted(Key); }, false);
 }
 
 void TRastrumMView::ReapLoaderJobs() {
-  FStarter->Prune(
-      [this](std::uint64_t Key) {
-        auto it = FByKey.find(Key);
-        return it != FByKey.end() && IsImageVisible(it->second->Index);
-      },
-      true);
+  FStarter->Prune([this](std::uint64_t Key) { return StillWanted(Key); }, true);
 }
 
 void TRastrumMView::StopLoaders() {

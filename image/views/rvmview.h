@@ -311,6 +311,8 @@ private:
   int RecordInt(int Index, int TImageRecord::*Field) const;
   TRvMText* RecordText(int Index, std::unique_ptr<TRvMText> TImageRecord::*Field) const;
   int InsertRecord(int Index);
+  // The image of a load request still exists and shows.
+  bool StillWanted(std::uint64_t Key) const;
   void Renumber(int From);
   void MarkLayout(int From);
   void LayoutImages();
