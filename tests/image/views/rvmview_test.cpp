@@ -328,6 +328,17 @@ TEST_F(TMViewPaint, SelectionRingsBevelsAndCaptions) {
   EXPECT_EQ(At(img, 60, 44 - 2), 0x00FF00u);
 }
 
+TEST_F(TMViewPaint, DrawProgressPerCellThenDone) {
+  std::vector<std::pair<int, int>> calls;
+  View.OnDrawProgress = [&](void*, int Per, int Idx) { calls.emplace_back(Per, Idx); };
+  Grab(View);
+  EXPECT_EQ(calls, (std::vector<std::pair<int, int>>{{0, 0}, {50, 1}, {100, 0}}));
+  calls.clear();
+  View.DeleteImage(1); // a single cell reports nothing
+  Grab(View);
+  EXPECT_TRUE(calls.empty());
+}
+
 TEST_F(TMViewPaint, WallPaperLiesBehindTheCells) {
   platform::TBitmap tile(3, 3, platform::pf24bit);
   tile.Canvas().Brush.Color = 0x0000FF; // red
