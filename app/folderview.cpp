@@ -9,6 +9,7 @@
 #include "controls/support/wnutils/wnshfileop.h"
 #include "image/io/rastrumio.h"
 #include "image/io/rvknownformat.h"
+#include "image/views/rvmview.h"
 #include "shell/sxnotify.h"
 #include "shell/sxshellitems.h"
 
@@ -20,6 +21,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
@@ -44,6 +46,9 @@ constexpr int ThumbViewHeight = 80;
 constexpr int FilmStripImageHeight = 10;
 constexpr int QuickButtonWidth = 16;
 constexpr int ThumbScrollBarHeight = 16;
+// A cell of the strip: a 4:3 thumbnail with a small border round it.
+constexpr int ThumbCellWidth = 96;
+constexpr int ThumbCellBorder = 4;
 // Incremental refreshes compare at most this many files per call.
 constexpr int RefreshChunk = 200;
 // Progress is reported every this many files while a folder is listed.
@@ -189,15 +194,40 @@ void TFolderViewForm::BuildFilmStrip() {
 
   TopFilmImage = new QLabel(LargeFilmPanel);
   BotFilmImage = new QLabel(LargeFilmPanel);
-  ThumbView = new QWidget(LargeFilmPanel);
+  ThumbView = new rv::TRastrumMView(LargeFilmPanel);
   ThumbView->setObjectName(QStringLiteral("ThumbView"));
-  ThumbView->setAutoFillBackground(true);
-  ThumbView->setPalette(Black);
+  ThumbView->SetBorderStyle(rv::bsNone);
+  ThumbView->StoreType = rv::rvtThumb;
+  ThumbView->SetStyle(rv::rvmsFlat);
+  ThumbView->SetDisplayMode(rv::mdGrid);
+  ThumbView->SetGridWidth(0);
+  ThumbView->SetThumbWidth(ThumbCellWidth);
+  ThumbView->SetThumbHeight(ThumbViewHeight - 2 * ThumbCellBorder);
+  ThumbView->SetHorizBorder(ThumbCellBorder);
+  ThumbView->SetVertBorder(ThumbCellBorder);
+  ThumbView->SetBackground(platform::clBlack);
+  ThumbView->ThumbnailsBackground = platform::clBlack;
+  ThumbView->SetEnlargeSmallImages(false);
+  ThumbView->SetEnableMultiSelect(true);
+  ThumbView->SetSelectionColor(platform::clWhite);
+  ThumbView->SetScrollBars(rv::ssNone);
+  // The strip's own handlers select by mouse; the keys stay the view's.
+  ThumbView->SetMouseInteract(0);
+  ThumbView->Font.Color = platform::clWhite;
+  ThumbView->OnImageSelect = [this](void*, int) { ThumbViewImageSelect(); };
+  ThumbView->setMouseTracking(true);
+  ThumbView->installEventFilter(this);
   ThumbScrollBar = new QScrollBar(Qt::Horizontal, LargeFilmPanel);
+  connect(ThumbScrollBar, &QScrollBar::valueChanged, this, [this](int Value) {
+    ThumbView->SetViewX(Value);
+    ThumbScrolled();
+  });
   SBtnQuickLeft = new QToolButton(LargeFilmPanel);
   SBtnQuickLeft->setText(QStringLiteral("<"));
   SBtnQuickRight = new QToolButton(LargeFilmPanel);
   SBtnQuickRight->setText(QStringLiteral(">"));
+  connect(SBtnQuickLeft, &QToolButton::clicked, this, [this] { QuickScroll(-1); });
+  connect(SBtnQuickRight, &QToolButton::clicked, this, [this] { QuickScroll(1); });
   LargeFilmPanel->installEventFilter(this);
   FilmPanelResized();
 }
@@ -219,11 +249,13 @@ void TFolderViewForm::FilmPanelResized() {
   BotFilmImage->setGeometry(QuickButtonWidth, Top, Width, FilmStripImageHeight);
   Top += FilmStripImageHeight;
   ThumbScrollBar->setGeometry(QuickButtonWidth, Top, Width, ThumbScrollBarHeight);
+  ScrollThumbIntoView();
+  ThumbScrolled();
   DrawFilmStripHoles(FStripLeft, FStripRight, true);
 }
 
 void TFolderViewForm::DrawFilmStripHoles(int ThumbLeft, int ThumbRight, bool Force) {
-  const int ViewX = 0;
+  const int ViewX = ThumbView->ViewX();
   const int Phase = ViewX % 10;
   if (!Force && ThumbLeft == FStripLeft && ThumbRight == FStripRight && Phase == FStripViewX) return;
   FStripLeft = ThumbLeft;
@@ -872,6 +904,48 @@ void TFolderViewForm::ApplyFolderViewLayout() {
 
 bool TFolderViewForm::eventFilter(QObject* Watched, QEvent* Event) {
   if (Watched == LargeFilmPanel && Event->type() == QEvent::Resize) FilmPanelResized();
+  if (Watched == ThumbView && !FClosing) {
+    switch (Event->type()) {
+    case QEvent::MouseButtonPress: {
+      auto* M = static_cast<QMouseEvent*>(Event);
+      ThumbMouseDown(M->button(), M->modifiers(), M->position().toPoint());
+      break;
+    }
+    case QEvent::MouseMove: {
+      auto* M = static_cast<QMouseEvent*>(Event);
+      ThumbMouseMove(M->buttons(), M->modifiers(), M->position().toPoint());
+      break;
+    }
+    case QEvent::MouseButtonRelease: {
+      auto* M = static_cast<QMouseEvent*>(Event);
+      ThumbMouseUp(M->button(), M->modifiers(), M->position().toPoint());
+      break;
+    }
+    case QEvent::Leave:
+      DrawFilmStripHoles(-1, -1, false);
+      break;
+    case QEvent::KeyPress: {
+      // Up and Down go to the neighbouring folder tabs.
+      const int Key = static_cast<QKeyEvent*>(Event)->key();
+      if (FOwner && (Key == Qt::Key_Up || Key == Qt::Key_Down)) {
+        if (Key == Qt::Key_Up) FOwner->PreviousFolderTab();
+        else FOwner->NextFolderTab();
+        return true;
+      }
+      break;
+    }
+    case QEvent::Wheel:
+    case QEvent::Resize:
+    case QEvent::Show:
+      QTimer::singleShot(0, this, [this] {
+        ScrollThumbIntoView();
+        ThumbScrolled();
+      });
+      break;
+    default:
+      break;
+    }
+  }
   return QMainWindow::eventFilter(Watched, Event);
 }
 
@@ -1008,14 +1082,213 @@ void TFolderViewForm::FolderDeleted(const std::string& Path) {
   CloseFolderViewNoPrompt();
 }
 
-// ---- The thumbnail side of the film strip (the strip's thumbnail view is
-// not part of this build yet: the names alone keep the order).
+// ---- The film strip's thumbnails
 
-void TFolderViewForm::ThumbAppend(const std::vector<std::string>&) {}
-void TFolderViewForm::ThumbDelete(int) {}
-void TFolderViewForm::ThumbRename(int, const std::string&) {}
-void TFolderViewForm::ThumbReload(int) {}
-void TFolderViewForm::ThumbSelect(const std::vector<int>&) {}
-void TFolderViewForm::ThumbClear() {}
+void TFolderViewForm::ThumbAppend(const std::vector<std::string>& Names) {
+  if (Names.empty()) return;
+  // One layout for the whole batch.
+  ThumbView->LockUpdate();
+  for (const std::string& Name : Names) {
+    const int Index = ThumbView->AppendImage();
+    ThumbView->SetImageFileName(Index, JoinPath(FFolderPath, Name));
+    if (rv::TRvMText* Caption = ThumbView->ImageInfoText(Index)) {
+      Caption->Font.Color = platform::clWhite;
+      Caption->Background = platform::clBlack;
+      Caption->SetCaption(Name);
+    }
+  }
+  ThumbView->UnlockUpdate();
+  ThumbScrolled();
+}
+
+void TFolderViewForm::ThumbDelete(int Index) {
+  if (Index < 0 || Index >= ThumbView->ImageCount()) return;
+  ThumbView->DeleteImage(Index);
+  ThumbScrolled();
+}
+
+void TFolderViewForm::ThumbRename(int Index, const std::string& Name) {
+  if (Index < 0 || Index >= ThumbView->ImageCount()) return;
+  ThumbView->SetImageFileName(Index, JoinPath(FFolderPath, Name));
+  if (rv::TRvMText* Caption = ThumbView->ImageInfoText(Index)) Caption->SetCaption(Name);
+  ThumbView->Update();
+}
+
+void TFolderViewForm::ThumbReload(int Index) {
+  if (Index < 0 || Index >= ThumbView->ImageCount()) return;
+  ThumbView->LoadImageFromFile(Index, JoinPath(FFolderPath, FNames[static_cast<std::size_t>(Index)]));
+}
+
+void TFolderViewForm::ThumbSelect(const std::vector<int>& Indexes) {
+  ThumbView->BeginSelectImages();
+  // The view's current image is the last one selected: the first of ours.
+  for (auto It = Indexes.rbegin(); It != Indexes.rend(); ++It) ThumbView->SetSelectedImage(*It);
+  ThumbView->EndSelectImages();
+  FThumbToShow = Indexes.empty() ? -1 : Indexes.front();
+  ScrollThumbIntoView();
+}
+
+void TFolderViewForm::ScrollThumbIntoView() {
+  // Before the strip has its width the scroll would be wrong: it waits for
+  // the first layout.
+  if (FThumbToShow < 0 || !ThumbView->isVisible() || ThumbView->ClientWidth() < ThumbView->ThumbWidth()) return;
+  const int Left = ThumbView->ImageID(FThumbToShow);
+  const int Right = Left + ThumbView->ThumbWidth() + ThumbView->HorizBorder();
+  const int Width = ThumbView->ClientWidth();
+  if (Left < ThumbView->ViewX()) ThumbView->SetViewX(Left - ThumbView->HorizBorder());
+  else if (Right > ThumbView->ViewX() + Width) ThumbView->SetViewX(Right - Width);
+  FThumbToShow = -1;
+  ThumbScrolled();
+}
+
+void TFolderViewForm::ThumbScrolled() {
+  const int Max = ThumbView->MaxViewX();
+  if (ThumbScrollBar->maximum() != Max || ThumbScrollBar->pageStep() != std::max(1, ThumbView->ClientWidth())) {
+    const QSignalBlocker Block(ThumbScrollBar);
+    ThumbScrollBar->setRange(0, Max);
+    ThumbScrollBar->setPageStep(std::max(1, ThumbView->ClientWidth()));
+    ThumbScrollBar->setSingleStep(ThumbView->ThumbWidth() + ThumbView->HorizBorder());
+  }
+  if (ThumbScrollBar->value() != ThumbView->ViewX()) {
+    const QSignalBlocker Block(ThumbScrollBar);
+    ThumbScrollBar->setValue(ThumbView->ViewX());
+  }
+  DrawFilmStripHoles(FStripLeft, FStripRight, false);
+}
+
+void TFolderViewForm::QuickScroll(int Direction) {
+  const int Step = std::max(1, ThumbView->ClientWidth() - ThumbView->ThumbWidth());
+  ThumbView->SetViewX(ThumbView->ViewX() + Direction * Step);
+  ThumbScrolled();
+}
+
+void TFolderViewForm::ThumbViewImageSelect() {
+  if (FSelectingFromView || FClosing) return;
+  std::vector<std::string> Selected;
+  // The current image first: it is the one to show.
+  const int Current = ThumbView->SelectedImage();
+  if (Current >= 0 && Current < static_cast<int>(FNames.size())) Selected.push_back(FNames[std::size_t(Current)]);
+  for (int I = 0; I < ThumbView->MultiSelectedImagesCount(); ++I) {
+    const int Index = ThumbView->MultiSelectedImages(I);
+    if (Index < 0 || Index >= static_cast<int>(FNames.size()) || Index == Current) continue;
+    Selected.push_back(FNames[std::size_t(Index)]);
+  }
+  FSelectedNames = Selected;
+  UpdateSelectionStatus();
+  SyncSelection(true);
+}
+
+void TFolderViewForm::SelectRange(const std::string& From, const std::string& To, bool Add) {
+  int A = IndexOfName(From), B = IndexOfName(To);
+  if (B < 0) return;
+  if (A < 0) A = B;
+  if (!Add) FSelectedNames.clear();
+  // The clicked end first when nothing else is kept: it is shown.
+  const int Step = A <= B ? 1 : -1;
+  for (int I = A;; I += Step) {
+    const std::string& N = FNames[std::size_t(I)];
+    if (std::find(FSelectedNames.begin(), FSelectedNames.end(), N) == FSelectedNames.end()) FSelectedNames.push_back(N);
+    if (I == B) break;
+  }
+  UpdateSelectionStatus();
+}
+
+void TFolderViewForm::ApplyClickToSelection(const std::string& Name, Qt::KeyboardModifiers Mods) {
+  const bool Ctrl = Mods & Qt::ControlModifier, Shift = Mods & Qt::ShiftModifier;
+  const std::string First = FSelectedNames.empty() ? Name : FSelectedNames.front();
+  if (Ctrl && Shift) {
+    SelectRange(First, Name, true);
+  } else if (Ctrl) {
+    if (std::find(FSelectedNames.begin(), FSelectedNames.end(), Name) != FSelectedNames.end()) RemoveFromSelection(Name);
+    else AddToSelection(Name);
+  } else if (Shift) {
+    SelectRange(First, Name, false);
+    // The range keeps its anchor in front.
+    if (!FSelectedNames.empty() && FSelectedNames.front() != First) {
+      FSelectedNames.erase(std::remove(FSelectedNames.begin(), FSelectedNames.end(), First), FSelectedNames.end());
+      FSelectedNames.insert(FSelectedNames.begin(), First);
+    }
+  } else {
+    SelectSingleFile(Name);
+  }
+}
+
+void TFolderViewForm::ThumbMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Mods, const QPoint& At) {
+  if (FButtonDown) return;
+  const int Index = ThumbView->ImageAtPos(At.x(), At.y());
+  if (Index < 0 || Index >= static_cast<int>(FNames.size())) return;
+  FDownPoint = At;
+  FDownMods = Mods;
+  FDownName = FNames[std::size_t(Index)];
+  FButtonDown = Button == Qt::LeftButton || Button == Qt::RightButton;
+  FDragSelecting = false;
+  ThumbView->setFocus();
+}
+
+void TFolderViewForm::ThumbMouseMove(Qt::MouseButtons Buttons, Qt::KeyboardModifiers Mods, const QPoint& At) {
+  const int Index = ThumbView->ImageAtPos(At.x(), At.y());
+  if (Index >= 0) {
+    const int Left = ThumbView->ImageID(Index) - ThumbView->ViewX();
+    DrawFilmStripHoles(Left, Left + ThumbView->ThumbWidth() + ThumbView->HorizBorder(), false);
+  } else {
+    DrawFilmStripHoles(-1, -1, false);
+  }
+  UpdateThumbHint(Index);
+  if (!FButtonDown || !(Buttons & Qt::LeftButton) || Index < 0 || Index >= static_cast<int>(FNames.size())) return;
+  const std::string& Name = FNames[std::size_t(Index)];
+  const QPoint Moved = At - FDownPoint;
+  if (std::abs(Moved.x()) < 4 && std::abs(Moved.y()) < 4 && Name == FDownName) return;
+  // A drag over the strip selects what it passes.
+  if (!FDragSelecting) ApplyClickToSelection(FDownName, Mods);
+  FDragSelecting = true;
+  if (Name != FDownName && std::find(FSelectedNames.begin(), FSelectedNames.end(), Name) == FSelectedNames.end())
+    AddToSelection(Name);
+  SyncSelection(false);
+}
+
+void TFolderViewForm::ThumbMouseUp(Qt::MouseButton Button, Qt::KeyboardModifiers Mods, const QPoint& At) {
+  const bool WasDown = FButtonDown;
+  FButtonDown = false;
+  if (!WasDown) return;
+  if (FDragSelecting) {
+    FDragSelecting = false;
+    SyncSelection(true);
+    return;
+  }
+  if (Button == Qt::RightButton && (Mods & (Qt::ShiftModifier | Qt::ControlModifier))) return;
+  const int Index = ThumbView->ImageAtPos(At.x(), At.y());
+  if (Index < 0 || Index >= static_cast<int>(FNames.size())) return;
+  const std::string& Name = FNames[std::size_t(Index)];
+  if (Button == Qt::LeftButton) {
+    ApplyClickToSelection(Name, Mods);
+  } else if (Button == Qt::RightButton) {
+    if (std::find(FSelectedNames.begin(), FSelectedNames.end(), Name) == FSelectedNames.end()) SelectSingleFile(Name);
+  }
+  SyncSelection(true);
+  if (Button == Qt::RightButton) ThumbMenu->popup(ThumbView->mapToGlobal(At));
+}
+
+void TFolderViewForm::UpdateThumbHint(int Index) {
+  if (Index == FHintIndex) return;
+  FHintIndex = Index;
+  if (Index < 0 || Index >= static_cast<int>(FNames.size())) {
+    ThumbView->setToolTip(QString());
+    ThumbView->setStatusTip(QString());
+    return;
+  }
+  const std::string& Name = FNames[std::size_t(Index)];
+  const int Row = FRows->IndexOf(Name);
+  if (Row < 0) return;
+  const TFolderRow& R = FRows->Row(Row);
+  const QString N = QString::fromStdString(Name), Size = FRows->SubItem(R, 0), Dims = FRows->SubItem(R, 3);
+  // The short hint in the tip, the long one in the status line.
+  if (!Dims.isEmpty()) {
+    ThumbView->setToolTip(N + QStringLiteral("\r\n") + Size + QStringLiteral("\r\n") + Dims);
+    ThumbView->setStatusTip(N + QStringLiteral(" (") + Dims + QLatin1Char(')'));
+  } else {
+    ThumbView->setToolTip(N + QStringLiteral("\r\n") + Size);
+    ThumbView->setStatusTip(N);
+  }
+}
 
 } // namespace app

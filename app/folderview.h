@@ -33,6 +33,9 @@ class TSxShellNotification;
 class TSxShellItem;
 } // namespace sx
 
+namespace rv {
+class TRastrumMView;
+}
 namespace wn {
 class TWnSHFileOperation;
 }
@@ -150,7 +153,7 @@ public:
   QWidget* LargeFilmPanel = nullptr;
   QLabel* TopFilmImage = nullptr;
   QLabel* BotFilmImage = nullptr;
-  QWidget* ThumbView = nullptr;
+  rv::TRastrumMView* ThumbView = nullptr;
   QScrollBar* ThumbScrollBar = nullptr;
   QToolButton* SBtnQuickLeft = nullptr;
   QToolButton* SBtnQuickRight = nullptr;
@@ -208,13 +211,23 @@ private:
   void ScrollSelectedRowIntoView();
   std::string FileNameOf(const std::string& Path, bool& InFolder) const;
 
+  // Thumbnail mouse handling of the film strip.
+  void ThumbMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Mods, const QPoint& At);
+  void ThumbMouseMove(Qt::MouseButtons Buttons, Qt::KeyboardModifiers Mods, const QPoint& At);
+  void ThumbMouseUp(Qt::MouseButton Button, Qt::KeyboardModifiers Mods, const QPoint& At);
+  void ApplyClickToSelection(const std::string& Name, Qt::KeyboardModifiers Mods);
+  void ThumbViewImageSelect();
+  void QuickScroll(int Direction);
+  void ThumbScrolled();
+  void ScrollThumbIntoView();
+  void UpdateThumbHint(int Index);
+
   // The thumbnail side of the film strip.
   void ThumbAppend(const std::vector<std::string>& Names);
   void ThumbDelete(int Index);
   void ThumbRename(int Index, const std::string& Name);
   void ThumbReload(int Index);
   void ThumbSelect(const std::vector<int>& Indexes);
-  void ThumbClear();
 
   TMainForm* FOwner;
   std::string FFolderPath;
@@ -242,6 +255,15 @@ private:
   std::vector<int> FIconIndexes;
   std::vector<QIcon> FShellIconList;
   std::vector<std::string> FCutPaths;
+  // Mouse-down state on the thumbnails.
+  QPoint FDownPoint;
+  Qt::KeyboardModifiers FDownMods;
+  std::string FDownName;
+  bool FButtonDown = false;
+  bool FDragSelecting = false;
+  int FHintIndex = -1;
+  // The thumbnail to bring into view once the strip has its width.
+  int FThumbToShow = -1;
   bool FCutMode = false;
 };
 

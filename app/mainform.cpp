@@ -17,6 +17,7 @@
 #include "image/io/tiff/tifflzw.h"
 #include "image/model/rastrumproc.h"
 #include "image/views/rastrumview.h"
+#include "image/views/rvmview.h"
 #include "platform/singleinstance.h"
 
 #include <QApplication>
@@ -228,6 +229,10 @@ void TMainForm::BuildControls() {
   RastrumView1 = new rv::TRastrumView(SubMainPanel);
   RastrumView1->setObjectName(QStringLiteral("RastrumView1"));
   RastrumView1->SetBorderStyle(rv::bsNone);
+  RastrumMView1 = new rv::TRastrumMView(SubMainPanel);
+  RastrumMView1->setObjectName(QStringLiteral("RastrumMView1"));
+  RastrumMView1->ThreadPoolSize = 0;
+  RastrumMView1->hide();
   LblToOpen = new QLabel(QStringLiteral("Click here to open an image folder."), SubMainPanel);
   LblToOpen->setObjectName(QStringLiteral("LblToOpen"));
   LblToOpen->setAutoFillBackground(true);
@@ -571,6 +576,7 @@ void TMainForm::StatusBarResize() {
 
 void TMainForm::SubMainPanelResize() {
   RastrumView1->setGeometry(SubMainPanel->rect());
+  RastrumMView1->setGeometry(SubMainPanel->rect());
   const int midX = SubMainPanel->width() / 2;
   const int midY = SubMainPanel->height() / 2;
   LblToOpen->move(std::max(0, midX - LblToOpen->width() / 2), std::max(0, midY - LblToOpen->height() - 5));

@@ -37,8 +37,9 @@ class TQoRegistryStore;
 class TWnMruList;
 } // namespace wn
 namespace rv {
+class TRastrumMView;
 class TRastrumView;
-}
+} // namespace rv
 
 namespace app {
 
@@ -172,6 +173,7 @@ public:
   void ToggleAutoFit();
   bool CheckAutoFitForZoom();
   void GifTimerTimer();
+  int GifFrameIndex() const { return FGifFrameIndex; }
   bool IsImageModified() const { return FModified; }
   bool HasImage() const;
   bool IsNewImage() const { return FIsNewImage; }
@@ -237,6 +239,8 @@ public:
   QTabWidget* ThumbPageControl = nullptr;
   QWidget* SubMainPanel = nullptr;
   rv::TRastrumView* RastrumView1 = nullptr;
+  // Holds the frames of the shown GIF file; never shown.
+  rv::TRastrumMView* RastrumMView1 = nullptr;
   QWidget* BigControlPanel = nullptr;
   QWidget* SmallControlPanel = nullptr;
   QPushButton* SBtnOpen = nullptr;
@@ -281,6 +285,7 @@ private:
   bool LoadFileIntoView(const std::string& path);
   void PlayTransitionSound();
   void DrawGifFrame(int index, bool transparent);
+  void ShowGifCanvas();
   void ShowLoadError(TFolderViewForm* view, const std::string& name, const QString& message);
   QString LoadErrorText(const std::string& name) const;
   void BeginWaitCursor();

@@ -11,12 +11,14 @@
 #include "app/settings.h"
 #include "image/io/rastrumio.h"
 #include "image/model/rastrumproc.h"
+#include "image/io/rvmio.h"
 #include "image/views/rastrumview.h"
+#include "image/views/rvmview.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QTimer>
 
@@ -401,18 +403,117 @@ bool TMainForm::CheckAutoFitForZoom() {
   return FAutoFit;
 }
 
-// ---- Animated GIFs: the frames live in a hidden thumbnail view, which is
-// not part of this build yet; a GIF shows its first frame as any picture.
+// ---- Animated GIFs: the frames live in the hidden thumbnail view, each
+// with its own parameter record; the canvas composes them.
+
+namespace {
+
+QRgb FrameColour(const rv::TRGB& C) { return qRgb(C.r, C.g, C.b); }
+
+} // namespace
+
+void TMainForm::DrawGifFrame(int index, bool transparent) {
+  rv::TIOParamsVals* params = RastrumMView1->GetMIO()->GetParams(index);
+  platform::TBitmap* frame = RastrumMView1->GetImageBitmap(index);
+  if (!params || !frame) return;
+  QImage picture = frame->ToImage().convertToFormat(QImage::Format_ARGB32);
+  RastrumMView1->ReleaseImageBitmap(frame);
+  if (transparent) {
+    // The frame's transparent colour lets the canvas show through.
+    const QRgb key = FrameColour(params->GifTransparentColor) & 0xFFFFFFu;
+    for (int y = 0; y < picture.height(); ++y) {
+      auto* row = reinterpret_cast<QRgb*>(picture.scanLine(y));
+      for (int x = 0; x < picture.width(); ++x)
+        if ((row[x] & 0xFFFFFFu) == key) row[x] = 0;
+    }
+  }
+  QPainter painter(&FGifCanvas);
+  painter.drawImage(params->GifXPos, params->GifYPos, picture);
+}
+
+void TMainForm::ShowGifCanvas() {
+  platform::TBitmap bitmap;
+  bitmap.SetImage(FGifCanvas);
+  // A frame is no change of the picture: the modified state stays.
+  const bool busy = FBusy;
+  FBusy = true;
+  RastrumView1->Assign(&bitmap);
+  FBusy = busy;
+}
 
 void TMainForm::LoadImageIntoView() {
-  GifTimer->stop();
-  FGifFrameIndex = -1;
+  RastrumMView1->Clear();
+  if (LowerFileExt(FCurrentFilePath.toStdString()) != ".gif") {
+    GifTimer->stop();
+    return;
+  }
+  RastrumMView1->GetMIO()->LoadMultiImageFile(FCurrentFilePath.toStdString());
+  const int frames = RastrumMView1->ImageCount();
+  int width = 0, height = 0;
+  for (int i = 0; i < frames; ++i) {
+    width = std::max(width, RastrumMView1->ImageFullWidth(i));
+    height = std::max(height, RastrumMView1->ImageFullHeight(i));
+  }
+  if (frames > 0 && width > 0 && height > 0) {
+    FGifFrameIndex = 0;
+    const rv::TIOParamsVals* first = RastrumMView1->GetMIO()->GetParams(0);
+    const bool transparent = first && first->GifHasTransparentColor;
+    FGifCanvas = QImage(width, height, QImage::Format_RGB32);
+    FGifCanvas.fill(first ? FrameColour(transparent ? first->GifTransparentColor : first->GifBackground) : qRgb(0, 0, 0));
+    DrawGifFrame(0, transparent);
+    ShowGifCanvas();
+    GifTimer->setInterval(GifDelayToInterval(static_cast<std::uint32_t>(std::max(first ? first->GifDelayTime : 0, 0))));
+  }
+  if (frames > 1 && FSettings.AnimateGif && !FSlideShow && !FModified) GifTimer->start();
+  else GifTimer->stop();
 }
 
 void TMainForm::GifTimerTimer() {
-  if (!FSettings.AnimateGif || !HasImage()) GifTimer->stop();
+  if (FSlideShow) return;
+  const int frames = RastrumMView1->ImageCount();
+  if (!FSettings.AnimateGif || !HasImage() || frames == 0) {
+    GifTimer->stop();
+    return;
+  }
+  FGifFrameIndex = FGifFrameIndex + 1 >= frames ? 0 : FGifFrameIndex + 1;
+  const int current = FGifFrameIndex;
+  auto frameInfo = [this](int index) { return RastrumMView1->GetMIO()->GetParams(index); };
+  QRgb brush;
+  if (const rv::TIOParamsVals* p = frameInfo(current))
+    brush = FrameColour(p->GifHasTransparentColor ? p->GifTransparentColor : p->GifBackground);
+  else {
+    const std::uint32_t rgb = platform::ColorToRGB(RastrumView1->GetBackground());
+    brush = qRgb(platform::GetRValue(rgb), platform::GetGValue(rgb), platform::GetBValue(rgb));
+  }
+  FGifCanvas.fill(brush);
+  // The base: the last full-size frame before this one that covers what
+  // came before it.
+  int base = 0;
+  for (int i = current; i >= 1; --i) {
+    const rv::TIOParamsVals* p = frameInfo(i);
+    if (!p) continue;
+    const bool fullSize = RastrumMView1->ImageFullWidth(i) == FGifCanvas.width() &&
+                          RastrumMView1->ImageFullHeight(i) == FGifCanvas.height();
+    if (fullSize && (!p->GifHasTransparentColor || (p->GifDisposal == 2 && i < current))) {
+      base = i;
+      break;
+    }
+  }
+  for (int i = base; i < current; ++i) {
+    const rv::TIOParamsVals* p = frameInfo(i);
+    if (!p) continue;
+    if (p->GifDisposal <= 1) {
+      DrawGifFrame(i, p->GifHasTransparentColor);
+    } else if (p->GifDisposal == 2 && i > base) {
+      QPainter painter(&FGifCanvas);
+      painter.fillRect(p->GifXPos, p->GifYPos, RastrumMView1->ImageFullWidth(i), RastrumMView1->ImageFullHeight(i),
+                       QColor::fromRgb(brush));
+    }
+  }
+  const rv::TIOParamsVals* p = frameInfo(current);
+  DrawGifFrame(current, p && p->GifHasTransparentColor);
+  ShowGifCanvas();
+  GifTimer->setInterval(GifDelayToInterval(static_cast<std::uint32_t>(std::max(p ? p->GifDelayTime : 0, 0))));
 }
-
-void TMainForm::DrawGifFrame(int, bool) {}
 
 } // namespace app

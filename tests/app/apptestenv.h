@@ -14,7 +14,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QThread>
 #include <functional>
@@ -48,6 +50,23 @@ inline bool WaitUntil(const std::function<bool()>& Done, int Ms = 5000) {
     QThread::msleep(2);
   }
   return true;
+}
+
+// A synthetic press and release of Button at Point of Widget.
+inline void Click(QWidget* Widget, QPoint Point, Qt::MouseButton Button = Qt::LeftButton,
+                  Qt::KeyboardModifiers Mods = Qt::NoModifier) {
+  const QPointF Local(Point), Global(Widget->mapToGlobal(Point));
+  QMouseEvent Press(QEvent::MouseButtonPress, Local, Global, Button, Button, Mods);
+  QApplication::sendEvent(Widget, &Press);
+  QMouseEvent Release(QEvent::MouseButtonRelease, Local, Global, Button, Qt::NoButton, Mods);
+  QApplication::sendEvent(Widget, &Release);
+}
+
+inline void PressKey(QWidget* Widget, int Key, Qt::KeyboardModifiers Mods = Qt::NoModifier) {
+  QKeyEvent Press(QEvent::KeyPress, Key, Mods);
+  QApplication::sendEvent(Widget, &Press);
+  QKeyEvent Release(QEvent::KeyRelease, Key, Mods);
+  QApplication::sendEvent(Widget, &Release);
 }
 
 // A key store and a folder of the test's own; the dialogs answer as told.

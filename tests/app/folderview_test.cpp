@@ -3,10 +3,13 @@
 #include "app/mainform.h"
 #include "apptestenv.h"
 #include "controls/support/wnutils/wnshfileop.h"
+#include "image/views/rvmview.h"
 #include "shell/sxnotify.h"
 
 #include <QFile>
+#include <QScrollBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -236,4 +239,72 @@ TEST(FilmStripPictureTest, HolesFollowTheScrollPhaseAndTheHighlight) {
   EXPECT_EQ(Lit.pixel(3, 5), White);
   EXPECT_EQ(Lit.pixel(13, 5), Gray);
   EXPECT_EQ(Lit.pixel(23, 5), White);
+}
+
+TEST_F(FolderViewTest, TheFilmStripHoldsTheSameFilesAndSelectsByMouse) {
+  const QColor Fills[] = {Qt::yellow, Qt::cyan, Qt::magenta, Qt::darkGreen};
+  for (int I = 0; I < 4; ++I) Env.Picture("p" + std::to_string(I) + ".png", 80, 60, Fills[I]);
+  TFolderViewForm* View = Open(Env.File("p0.png"));
+  rv::TRastrumMView& Strip = *View->ThumbView;
+  ASSERT_EQ(Strip.ImageCount(), 4);
+  for (int I = 0; I < 4; ++I) {
+    EXPECT_EQ(Strip.ImageFileName(I), Env.File(View->Names()[std::size_t(I)]));
+    EXPECT_EQ(Strip.ImageInfoText(I)->Caption(), View->Names()[std::size_t(I)]);
+  }
+  ASSERT_TRUE(WaitUntil([&] {
+    for (int I = 0; I < 4; ++I)
+      if (!Strip.ImageHasPixels(I)) return false;
+    return true;
+  }));
+  // Each cell shows its picture: the middle of cell I in its fill.
+  Strip.repaint();
+  const QImage Shot = Strip.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  auto CellMiddle = [&](int I) {
+    return QPoint(Strip.ImageID(I) - Strip.ViewX() + Strip.ThumbWidth() / 2, Strip.ImageTag(I) + 20);
+  };
+  for (int I = 0; I < 4; ++I) EXPECT_EQ(Shot.pixel(CellMiddle(I)), Fills[I].rgb()) << I;
+
+  struct TClick {
+    int Cell;
+    Qt::KeyboardModifiers Mods;
+    std::vector<std::string> Selected;
+  };
+  const TClick Clicks[] = {{2, Qt::NoModifier, {"p2.png"}},
+                           {3, Qt::ControlModifier, {"p2.png", "p3.png"}},
+                           {2, Qt::ControlModifier, {"p3.png"}},
+                           {1, Qt::ShiftModifier, {"p3.png", "p2.png", "p1.png"}},
+                           {0, Qt::NoModifier, {"p0.png"}}};
+  for (const TClick& C : Clicks) {
+    apptest::Click(&Strip, CellMiddle(C.Cell), Qt::LeftButton, C.Mods);
+    EXPECT_EQ(View->SelectedNames(), C.Selected) << "cell " << C.Cell;
+    EXPECT_EQ(Strip.MultiSelectedImagesCount(), static_cast<int>(C.Selected.size()));
+    // The first selected file is the one shown.
+    EXPECT_EQ(Form.CurrentFileName().toStdString(), C.Selected.front());
+  }
+  // The keyboard moves the view's own selection; the shown file follows.
+  apptest::PressKey(&Strip, Qt::Key_Right);
+  EXPECT_EQ(View->SelectedNames(), std::vector<std::string>{"p1.png"});
+  EXPECT_EQ(Form.CurrentFileName(), "p1.png");
+}
+
+TEST_F(FolderViewTest, QuickButtonsScrollByAViewLessOneThumbnail) {
+  for (int I = 0; I < 30; ++I) Env.Picture("q" + std::to_string(100 + I) + ".png", 8, 8);
+  TFolderViewForm* View = Open(Env.File("q100.png"));
+  rv::TRastrumMView& Strip = *View->ThumbView;
+  ASSERT_GT(Strip.MaxViewX(), 0);
+  EXPECT_EQ(View->ThumbScrollBar->maximum(), Strip.MaxViewX());
+  const int Step = Strip.ClientWidth() - Strip.ThumbWidth();
+  View->SBtnQuickRight->click();
+  EXPECT_EQ(Strip.ViewX(), std::min(Step, Strip.MaxViewX()));
+  EXPECT_EQ(View->ThumbScrollBar->value(), Strip.ViewX());
+  EXPECT_EQ(View->ThumbScrollBar->maximum(), Strip.MaxViewX());
+  View->ThumbScrollBar->setValue(Strip.MaxViewX());
+  EXPECT_EQ(Strip.ViewX(), Strip.MaxViewX());
+  View->SBtnQuickLeft->click();
+  EXPECT_EQ(Strip.ViewX(), std::max(0, Strip.MaxViewX() - Step));
+  // Showing the last file brings its thumbnail into view.
+  View->ThumbScrollBar->setValue(0);
+  View->ShowLastFile();
+  EXPECT_GE(Strip.ImageID(29) + Strip.ThumbWidth(), Strip.ViewX());
+  EXPECT_LE(Strip.ImageID(29) + Strip.ThumbWidth(), Strip.ViewX() + Strip.ClientWidth());
 }

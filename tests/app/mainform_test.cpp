@@ -5,6 +5,7 @@
 #include "image/io/rastrumio.h"
 #include "image/model/rastrumproc.h"
 #include "image/views/rastrumview.h"
+#include "image/views/rvmview.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -14,6 +15,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -343,4 +345,65 @@ TEST_F(MainWindowTest, APlacementOnNoScreenComesBackOntoOne) {
   Reg.CloseKey();
   const QRect Screen = QGuiApplication::primaryScreen()->availableGeometry();
   EXPECT_TRUE(Screen.intersects(Form().normalGeometry())) << Form().normalGeometry().x();
+}
+
+namespace {
+
+// An animated GIF made by ImageMagick: empty when the tool is missing.
+std::string MakeGif(const std::string& Path, const std::string& Frames) {
+  const std::string Command = "convert " + Frames + " '" + Path + "' 2>/dev/null";
+  return std::system(Command.c_str()) == 0 && fs::exists(Path) ? Path : std::string();
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, AnimatedGifsPlayFromTheHiddenThumbnailView) {
+  WriteSettingBool("AnimateGif", true);
+  WriteSettingInt("ImageTransitionEffect", 0);
+  // Three full frames, then one small frame over the last, left in place.
+  const std::string Gif = MakeGif(Env.File("anim.gif"),
+                                  "-dispose none -delay 2 -size 16x16 xc:red xc:lime -delay 30 xc:blue "
+                                  "-delay 65535 '(' -size 8x8 xc:yellow -repage 16x16+4+4 ')'");
+  if (Gif.empty()) GTEST_SKIP() << "ImageMagick's convert is needed to make the GIF";
+  Show(Gif);
+  rv::TRastrumView& V = *Form().RastrumView1;
+  auto Middle = [&] {
+    const QImage Screen = Shown();
+    return Screen.pixel(V.OffsetX() + V.DrawWidth() / 2, V.OffsetY() + V.DrawHeight() / 2);
+  };
+  auto Corner = [&] {
+    const QImage Screen = Shown();
+    return Screen.pixel(V.OffsetX() + 1, V.OffsetY() + 1);
+  };
+  EXPECT_EQ(Form().RastrumMView1->ImageCount(), 4);
+  EXPECT_EQ(Middle(), qRgb(255, 0, 0));
+  ASSERT_TRUE(Form().GifTimer->isActive());
+  // Delays in hundredths, kept within 50 and 10,000 ms.
+  struct TStep {
+    QRgb Middle, Corner;
+    int NextInterval;
+  };
+  const TStep Steps[] = {{qRgb(0, 255, 0), qRgb(0, 255, 0), 50},
+                         {qRgb(0, 0, 255), qRgb(0, 0, 255), 300},
+                         {qRgb(255, 255, 0), qRgb(0, 0, 255), 10000},
+                         {qRgb(255, 0, 0), qRgb(255, 0, 0), 50}};
+  for (const TStep& S : Steps) {
+    Form().GifTimerTimer();
+    EXPECT_EQ(Middle(), S.Middle) << Form().GifFrameIndex();
+    EXPECT_EQ(Corner(), S.Corner) << Form().GifFrameIndex();
+    EXPECT_EQ(Form().GifTimer->interval(), S.NextInterval) << Form().GifFrameIndex();
+  }
+  // A frame is no edit: the picture stays unmodified.
+  EXPECT_FALSE(Form().IsImageModified());
+
+  // One frame never starts the timer; animation off stops it.
+  const std::string Still = MakeGif(Env.File("still.gif"), "-size 8x8 xc:white");
+  TFolderViewForm* View = Form().CurrentFolderView();
+  ASSERT_TRUE(WaitUntil([&] { return View->Rows().IndexOf("still.gif") >= 0; }));
+  Show(Still);
+  EXPECT_FALSE(Form().GifTimer->isActive());
+  Show(Gif);
+  EXPECT_TRUE(Form().GifTimer->isActive());
+  Form().AnimateGif1->trigger();
+  EXPECT_FALSE(Form().GifTimer->isActive());
 }
