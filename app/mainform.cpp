@@ -379,6 +379,7 @@ void TMainForm::BuildMenus() {
 void TMainForm::PreparePictureView() {
   rv::TRastrumView& view = *RastrumView1;
   view.Blank();
+  view.SetCenter(true);
   view.SetZoom(100);
   FAutoFit = true;
   view.AutoFit = true;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Starts the real program on the virtual display, checks that its main window
-# is on a screenshot, hands it a picture from a second start, and closes it
-# with a third start "EXIT". Usage: smoke.sh <pictrova> <work folder>
+# A short first session with the real program on the virtual display: it
+# starts empty, a second start hands it a folder of pictures (shown on the
+# strip and the view, checked on screenshots), a click on the strip shows
+# another picture, and a third start "EXIT" closes it.
+# Usage: smoke.sh <pictrova> <work folder>
 set -euo pipefail
 program=$1
 work=$2
@@ -10,56 +12,42 @@ mkdir -p "$work/config" "$work/runtime" "$work/pictures"
 chmod 700 "$work/runtime"
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" HOME="$work"
 unset QT_QPA_PLATFORM
+source "$(dirname "$0")/screenlib.sh"
 
 fail() { echo "SMOKE FAILED: $*" >&2; [ -n "${first:-}" ] && kill "$first" 2>/dev/null; exit 1; }
 
-# The window whose name matches, as "id width height x y".
-find_window() {
-  xwininfo -root -tree 2>/dev/null | grep -F "\"$1\"" | head -1 |
-    sed -E 's/^ *(0x[0-9a-f]+) .* ([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+ +\+(-?[0-9]+)\+(-?[0-9]+).*/\1 \2 \3 \4 \5/'
-}
-wait_window() {
-  for _ in $(seq 1 150); do
-    w=$(find_window "$1")
-    [ -n "$w" ] && { echo "$w"; return 0; }
-    sleep 0.2
-  done
-  return 1
-}
-
 "$program" >"$work/first.log" 2>&1 &
 first=$!
-# The start-up splash, centred under the main window that opens over it:
-# its version line shows below the window (its close button stays hidden
-# while it is a splash).
-splash=$(wait_window "About Pictrova 3") || fail "no splash appeared"
-read -r _ _ _ sx sy <<<"$splash"
-for _ in $(seq 1 10); do # until it has painted, well within its 3.5 s
-  import -window root "$work/splash.png" || fail "no screenshot of the splash"
-  dark=$(convert "$work/splash.png" -crop "180x16+$((sx + 12))+$((sy + 273))" -colorspace gray -threshold 50% \
-    -format "%[fx:int(w*h*(1-mean)+0.5)]" info:)
-  [ "$dark" -gt 20 ] && break
-  sleep 0.2
-done
-[ "$dark" -gt 20 ] || fail "the splash is not on the screenshot ($dark text pixels)"
-win=$(wait_window "Pictrova by Halvenworth") || fail "no main window appeared"
+win=$(wait_window "^Pictrova by Halvenworth$") || fail "no main window appeared"
 read -r id width height x y <<<"$win"
 echo "main window $id ${width}x$height at $x,$y"
 [ "$width" -ge 200 ] && [ "$height" -ge 150 ] || fail "main window too small: ${width}x$height"
-
 sleep 1 # let it paint
-import -window root "$work/screen.png" || fail "no screenshot"
-cx=$((x + width / 2)); cy=$((y + height / 2))
-pixel=$(convert "$work/screen.png" -format "%[fx:int(255*p{$cx,$cy}.r)],%[fx:int(255*p{$cx,$cy}.g)],%[fx:int(255*p{$cx,$cy}.b)]" info:)
-echo "pixel at the window's centre: $pixel"
-# The picture area's default background is the classic button face colour.
-[ "$pixel" = "212,208,200" ] || fail "the window is not on the screenshot (centre pixel $pixel)"
+shot screen
+# Without a picture the view shows its background, the classic button face.
+centre=$(pixel screen $((x + width / 2)) $((y + height / 2)))
+[ "$centre" = "212,208,200" ] || fail "the window is not on the screenshot (centre pixel $centre)"
 
-# A second start hands its picture to the first and ends.
-convert -size 8x8 xc:red "$work/pictures/red.png"
-timeout 20 "$program" "$work/pictures/red.png" || fail "second instance did not end cleanly"
-wait_window "Pictrova - $work/pictures/red.png" >/dev/null || fail "the first instance did not open the handed path"
+# A second start hands over a folder of pictures and ends.
+marked_picture "$work/pictures/a.png" "#0000FF"
+marked_picture "$work/pictures/b.jpg" "#FF0000" 320x240
+timeout 20 "$program" "$work/pictures" || fail "second instance did not end cleanly"
+wait_window "^Pictrova - $work/pictures/a.png$" >/dev/null || fail "the first instance did not open the folder"
 kill -0 "$first" 2>/dev/null || fail "the first instance ended"
+sleep 1
+view="${width}x$((height - 230))+$x+$((y + 168))"
+strip="${width}x120+$x+$((y + 45))"
+shot folder
+check_marked folder "#0000FF" "$view" >/dev/null
+thumb=$(where folder "#FF0000" "$strip") || fail "no thumbnail of b.jpg on the strip"
+
+# A click on the thumbnail shows that picture.
+read -r tw th tx ty <<<"$thumb"
+click $((tx + tw / 2)) $((ty + th / 2))
+wait_window "^Pictrova - $work/pictures/b.jpg$" >/dev/null || fail "the click did not show b.jpg"
+sleep 1
+shot clicked
+check_marked clicked "#FF0000" "$view" >/dev/null
 
 # "EXIT" from another start closes the running one.
 timeout 20 "$program" EXIT || fail "EXIT instance did not end cleanly"
@@ -69,8 +57,9 @@ for _ in $(seq 1 100); do
 done
 kill -0 "$first" 2>/dev/null && fail "the first instance is still running after EXIT"
 wait "$first" || fail "the first instance exited with an error: $(cat "$work/first.log")"
-grep -q '"SlideShowInterval" "5000"' "$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys" \
-  || fail "settings were not written at close"
+keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
+grep -q '"SlideShowInterval" "5000"' "$keys" || fail "settings were not written at close"
+grep -q "\"$work/pictures\"" "$keys" || fail "the folder is not among the recent folders"
 
 # Without a running instance, EXIT ends at once.
 timeout 10 "$program" EXIT || fail "EXIT without an instance"

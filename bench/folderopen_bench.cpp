@@ -1,0 +1,199 @@
+// Opening a folder of 10,000 24-megapixel pictures in the real main window,
+// beside what a user could pick instead: vipsthumbnail making the
+// thumbnails of the same first screen, and a plain QFileSystemModel listing
+// of the same folder.
+//
+// Measured, once per run: the open command itself (listing, the first
+// picture shown), the time until the first screen of thumbnails has its
+// pixels, the longest time the event loop was kept waiting while the strip
+// and the details list fill (the strip scrolled meanwhile, as a user would),
+// the time until every row has its dimensions, and resident memory.
+//
+// The pictures (8 JPEGs and 8 PNGs, 6000 x 4000) are written once into
+// /tmp/pictrova_folder_bench; the folder's 10,000 names are hard links to
+// them, so every file is a real 24-megapixel picture.
+#include "bench_support.h" // before Qt
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFileSystemModel>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/folderview.h"
+#include "app/mainform.h"
+#include "image/io/rastrumio.h"
+#include "image/views/rvmview.h"
+#include "platform/registry.h"
+#include "platform/thread.h"
+
+namespace {
+
+const std::string Root = "/tmp/pictrova_folder_bench";
+constexpr int PhotoW = 6000, PhotoH = 4000, Sources = 8, FolderSize = 10000;
+
+bool Exists(const std::string& Path) {
+  struct stat St {};
+  return ::stat(Path.c_str(), &St) == 0 && St.st_size > 0;
+}
+
+// The folder of FolderSize names, JPEG and PNG in turn.
+std::string MakeFolder() {
+  ::mkdir(Root.c_str(), 0755);
+  std::vector<std::string> Sourced;
+  for (int I = 0; I < 2 * Sources; ++I) {
+    const bool Jpeg = I % 2 == 0;
+    const std::string Name = Root + "/source" + std::to_string(I) + (Jpeg ? ".jpg" : ".png");
+    if (!Exists(Name)) {
+      rv::TRastrumIO IO;
+      rv::TRvBitmap& B = *IO.RvBitmap();
+      B.Allocate(PhotoW, PhotoH, rv::rvpf24Bit);
+      const std::vector<std::uint8_t> Bytes = bench::PhotoLikeBytes(PhotoW, PhotoH, 11u + I);
+      for (int Y = 0; Y < PhotoH; ++Y)
+        std::memcpy(B.Scanline(Y), Bytes.data() + static_cast<std::size_t>(Y) * PhotoW * 3, PhotoW * 3);
+      IO.Params().JpegQuality = 85;
+      IO.Params().PngCompression = 3;
+      IO.SaveToFile(Name);
+    }
+    Sourced.push_back(Name);
+  }
+  const std::string Dir = Root + "/folder";
+  ::mkdir(Dir.c_str(), 0755);
+  for (int I = 0; I < FolderSize; ++I) {
+    const std::string& Source = Sourced[static_cast<std::size_t>(I) % Sourced.size()];
+    char Name[32];
+    std::snprintf(Name, sizeof Name, "/p%05d", I);
+    const std::string Path = Dir + Name + Source.substr(Source.size() - 4);
+    if (!Exists(Path)) ::link(Source.c_str(), Path.c_str());
+  }
+  return Dir;
+}
+
+double ResidentMB() {
+  std::ifstream Statm("/proc/self/statm");
+  long Pages = 0, Resident = 0;
+  Statm >> Pages >> Resident;
+  return Resident * static_cast<double>(::sysconf(_SC_PAGESIZE)) / (1 << 20);
+}
+
+double Since(std::chrono::steady_clock::time_point Start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - Start).count();
+}
+
+// Serves events and the loader's synchronised calls until Done or Ms pass.
+bool Pump(const std::function<bool()>& Done, double Ms, const std::function<void()>& Each = {}) {
+  const auto Start = std::chrono::steady_clock::now();
+  while (!Done()) {
+    if (Since(Start) > Ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    platform::CheckSynchronize();
+    if (Each) Each();
+  }
+  return true;
+}
+
+bool FirstScreenLoaded(rv::TRastrumMView& Strip, std::vector<std::string>* Files = nullptr) {
+  bool All = true;
+  for (int I = 0; I < Strip.ImageCount(); ++I) {
+    if (Strip.ImageVisibility(I) == 0) {
+      if (I > 0 && Strip.ImageVisibility(I - 1) != 0) break;
+      continue;
+    }
+    if (Files) Files->push_back(Strip.ImageFileName(I));
+    if (!Strip.ImageHasPixels(I) && !Strip.ImageLoadFailed(I)) All = false;
+  }
+  return All;
+}
+
+void BM_OpenFolderScenario(benchmark::State& State) {
+  bench::EnsureApplication();
+  const std::string Folder = MakeFolder();
+  QTemporaryDir Store;
+  platform::SetKeyStoreFolder(Store.path().toStdString());
+  for (auto _ : State) {
+    app::TMainForm Form({}, nullptr);
+    Form.resize(1280, 900);
+    Form.show();
+    Pump([] { return false; }, 200);
+    bench::TLoopBlockMeter Meter;
+
+    const auto Start = std::chrono::steady_clock::now();
+    Form.OpenFolderView(QString::fromStdString(Folder));
+    const double OpenCall = Since(Start);
+    app::TFolderViewForm* View = Form.CurrentFolderView();
+    rv::TRastrumMView& Strip = *View->ThumbView;
+    Meter.Start();
+    Pump([&] { return FirstScreenLoaded(Strip); }, 60000);
+    const double FirstScreen = Since(Start);
+    const double FirstScreenStall = Meter.Stop();
+    std::vector<std::string> Shown;
+    FirstScreenLoaded(Strip, &Shown);
+
+    // The fill: every row's dimensions, the strip stepped along meanwhile.
+    Meter.Start();
+    auto LastScroll = std::chrono::steady_clock::now();
+    auto AllDetails = [&] {
+      for (int I = 0; I < View->Rows().Count(); ++I)
+        if (!View->Rows().Row(I).DetailsDone) return false;
+      return true;
+    };
+    const bool Filled = Pump(AllDetails, 300000, [&] {
+      if (Since(LastScroll) < 100) return;
+      LastScroll = std::chrono::steady_clock::now();
+      Strip.SetViewX(Strip.ViewX() + Strip.ClientWidth() / 2);
+    });
+    const double Details = Since(Start);
+    const double FillStall = Meter.Stop();
+    if (!Filled) State.SkipWithError("the dimensions were not all filled");
+    State.SetIterationTime(FirstScreen / 1000);
+
+    // The peers on the same files on the same machine.
+    double Vips = 0;
+    if (std::system("command -v vipsthumbnail >/dev/null 2>&1") == 0 && !Shown.empty()) {
+      std::string Command = "vipsthumbnail --size 96x72 -o '" + Root + "/vips_%s.jpg'";
+      for (const std::string& F : Shown) Command += " '" + F + "'";
+      const auto VipsStart = std::chrono::steady_clock::now();
+      if (std::system(Command.c_str()) != 0) State.SkipWithError("vipsthumbnail failed");
+      Vips = Since(VipsStart);
+    }
+    QFileSystemModel Model;
+    bool Loaded = false;
+    QObject::connect(&Model, &QFileSystemModel::directoryLoaded, [&](const QString&) { Loaded = true; });
+    const auto ListStart = std::chrono::steady_clock::now();
+    const QModelIndex Root = Model.setRootPath(QString::fromStdString(Folder));
+    Pump([&] { return Loaded && Model.rowCount(Root) >= FolderSize; }, 60000);
+    const double Listing = Since(ListStart);
+    const auto OwnListStart = std::chrono::steady_clock::now();
+    const std::size_t Listed = app::ScanPictureFiles(Folder).size();
+    const double OwnListing = Since(OwnListStart);
+
+    State.counters["files"] = static_cast<double>(View->Names().size());
+    State.counters["open_call_ms"] = OpenCall;
+    State.counters["first_screen_ms"] = FirstScreen;
+    State.counters["first_screen_thumbs"] = static_cast<double>(Shown.size());
+    State.counters["stall_first_screen_ms"] = FirstScreenStall;
+    State.counters["stall_fill_ms"] = FillStall;
+    State.counters["all_dimensions_ms"] = Details;
+    State.counters["resident_MB"] = ResidentMB();
+    State.counters["vips_first_screen_ms"] = Vips;
+    State.counters["x_vips"] = Vips > 0 ? FirstScreen / Vips : 0;
+    State.counters["qfsmodel_listing_ms"] = Listing;
+    State.counters["own_listing_ms"] = OwnListing;
+    State.counters["x_qfsmodel_listing"] = Listing > 0 ? OwnListing / Listing : 0;
+    benchmark::DoNotOptimize(Listed);
+  }
+  platform::SetKeyStoreFolder("");
+}
+BENCHMARK(BM_OpenFolderScenario)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace

@@ -1,0 +1,99 @@
+# Helpers of the screen checks of the real program (sourced by smoke.sh and
+# scripts/journey.sh): windows found by name, screenshots, and where a colour
+# shows on them. Expects $work (a scratch folder) and fail() of the caller.
+
+# The window whose name matches exactly (an extended regular expression) as
+# "id width height x y".
+find_window() {
+  local id
+  id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1) || return 1
+  [ -n "$id" ] || return 1
+  eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || return 1
+  echo "$id $WIDTH $HEIGHT $X $Y"
+}
+wait_window() {
+  local w
+  for _ in $(seq 1 150); do
+    w=$(find_window "$1") && { echo "$w"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+wait_gone() {
+  for _ in $(seq 1 100); do
+    find_window "$1" >/dev/null || return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# shot <name>: the whole screen into $work/<name>.png.
+shot() { import -window root "$work/$1.png" || fail "no screenshot $1"; }
+
+# fraction <shot> <colour> <region WxH+X+Y>: the share of the region's
+# pixels within 12% of the colour, 0 to 1.
+fraction() {
+  convert "$work/$1.png" -crop "$3" +repage $(mask "$2") -colorspace gray -format "%[fx:mean]" info:
+}
+
+# The options that turn the colour's pixels white and all others black: the
+# others first go to a colour nobody uses, so that white and black pictures
+# of their own do not count.
+mask() {
+  echo "-fuzz 12% -fill #123457 +opaque $1 -fill white -opaque $1 -fuzz 0 -fill black -opaque #123457"
+}
+
+# where <shot> <colour> <region>: the bounding box "w h x y" (screen
+# coordinates) of the colour's pixels in the region; nothing when absent.
+where() {
+  local share box ox oy
+  share=$(fraction "$1" "$2" "$3")
+  awk -v s="$share" 'BEGIN { exit !(s > 0.0005) }' || return 1
+  box=$(convert "$work/$1.png" -crop "$3" +repage $(mask "$2") -trim -format "%w %h %X %Y" info: 2>/dev/null) ||
+    return 1
+  ox=${3#*+}; oy=${ox#*+}; ox=${ox%%+*}
+  set -- $box
+  echo "$1 $2 $(($3 + ox)) $(($4 + oy))"
+}
+
+# pixel <shot> <x> <y>: "r,g,b" of one pixel.
+pixel() {
+  convert "$work/$1.png" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
+}
+
+# near <r,g,b> <r,g,b>: true when each channel differs by at most 40.
+near() {
+  local IFS=,
+  set -- $1 $2
+  [ $(( ($1-$4)*($1-$4) < 1600 && ($2-$5)*($2-$5) < 1600 && ($3-$6)*($3-$6) < 1600 )) -eq 1 ]
+}
+
+# click <x> <y> [button]: a synthetic click at a screen point.
+click() {
+  xdotool mousemove --sync "$1" "$2" click "${3:-1}"
+}
+
+# A picture of 400 x 300 (or WxH) in Fill with a white mark at the top left
+# and a black one at the bottom right, so that an offset or a flip shows.
+marked_picture() {
+  local path=$1 fill=$2 size=${3:-400x300}
+  local w=${size%x*} h=${size#*x}
+  convert -size "$size" "xc:$fill" -fill white -draw "rectangle 0,0 $((w/4-1)),$((h/4-1))" \
+    -fill black -draw "rectangle $((w*3/4)),$((h*3/4)) $((w-1)),$((h-1))" "$path"
+}
+
+# check_marked <shot> <fill> <region>: the picture in Fill fills most of the
+# region's picture area with its white mark up left of its black one.
+check_marked() {
+  local box white black
+  box=$(where "$1" "$2" "$3") || fail "$1: no $2 picture in $3"
+  read -r bw bh bx by <<<"$box"
+  white=$(where "$1" white "${bw}x${bh}+${bx}+${by}") || fail "$1: the white mark of the $2 picture is missing"
+  black=$(where "$1" black "${bw}x${bh}+${bx}+${by}") || fail "$1: the black mark of the $2 picture is missing"
+  read -r ww wh wx wy <<<"$white"
+  read -r kw kh kx ky <<<"$black"
+  [ "$wx" -le "$bx" ] && [ "$wy" -le "$by" ] || fail "$1: the white mark is not at the top left ($white in $box)"
+  [ $((kx + kw)) -ge $((bx + bw - 2)) ] && [ $((ky + kh)) -ge $((by + bh - 2)) ] ||
+    fail "$1: the black mark is not at the bottom right ($black in $box)"
+  echo "$box"
+}
