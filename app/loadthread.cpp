@@ -8,8 +8,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <pthread.h>
-#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <typeinfo>
 
 namespace app {
@@ -64,9 +64,9 @@ void TLoadThread::Pause(int Ms) {
 }
 
 void TLoadThread::Execute() {
-  // The lowest priority there is: the window always comes first.
-  sched_param Param{};
-  pthread_setschedparam(pthread_self(), SCHED_IDLE, &Param);
+  // The lowest priority of the time-sharing class: the window always comes
+  // first, yet the thread is never starved for good as under SCHED_IDLE.
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
   try {
     LoadThreadRun();
   } catch (const std::exception& E) {
