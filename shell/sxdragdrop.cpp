@@ -319,9 +319,14 @@ TSxClipboardAction SxCopiedFilesFromMime(const QMimeData* Data, std::vector<std:
   return Action;
 }
 
-Qt::DropAction SxDoDragDrop(QWidget* Source, TSxDataObject* Data, Qt::DropActions Allowed) {
+Qt::DropAction SxDoDragDrop(QWidget* Source, TSxDataObject* Data, Qt::DropActions Allowed, const QPixmap& Image,
+                            QPoint HotSpot) {
   auto* Drag = new QDrag(Source);
   Drag->setMimeData(Data);
+  if (!Image.isNull()) {
+    Drag->setPixmap(Image);
+    Drag->setHotSpot(HotSpot);
+  }
   const Qt::DropAction Result = Drag->exec(Allowed);
   Drag->deleteLater();
   return Result;
