@@ -156,6 +156,8 @@ public:
   QTreeView* ReportView() const;
   void EditRow(int Row);
   bool Editing() const { return FEditing; }
+  // A change came while editing: the list is read again when the edit ends.
+  bool ChangeAwaitsEditEnd() const { return FChangeDuringEdit; }
   // The row shown as the drop target while something is dragged over.
   int DropTargetRow() const { return FDropRow; }
 
