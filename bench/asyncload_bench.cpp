@@ -16,19 +16,13 @@
 #include <string>
 #include <unistd.h>
 
+#include "app_support.h"
 #include "image/io/rastrumio.h"
 #include "image/model/rvbitmap.h"
 
 namespace {
 
-QCoreApplication& App() {
-  static int argc = 1;
-  static char name[] = "asyncload_bench";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication* app =
-      QCoreApplication::instance() != nullptr ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
-  return *app;
-}
+QCoreApplication& App() { return bench::App(); }
 
 // A photograph-like 6000 x 4000 JPEG, written once.
 const std::string& PhotoFile() {

@@ -121,9 +121,10 @@ void TSxCustomShellComboBox::AddFolder(std::unique_ptr<TSxShellFolder> Folder) {
 
 void TSxCustomShellComboBox::InsertEntry(int Index, std::unique_ptr<TSxShellFolder> Folder) {
   const QString text = QString::fromStdString(Folder->DisplayName);
+  const QIcon icon = TSxSystemImageList::Instance().Icon(Folder->IconIndex);
   auto& list = Folders.List();
   list.insert(list.begin() + Index, std::move(Folder));
-  insertItem(Index, text);
+  insertItem(Index, icon, text);
 }
 
 void TSxCustomShellComboBox::RemoveEntry(int Index) {
@@ -161,8 +162,10 @@ void TSxCustomShellComboBox::Fill() {
     return FController->DesktopFolder->CompareIDs(0, a->AbsoluteIDList, b->AbsoluteIDList) < 0;
   });
   clear();
-  for (const auto& f : list) addItem(QString::fromStdString(f->DisplayName));
-  if (!FListView) setCurrentIndex(0);
+  for (const auto& f : list)
+    addItem(TSxSystemImageList::Instance().Icon(f->IconIndex), QString::fromStdString(f->DisplayName));
+  // With a list the entry comes from the folder it shows.
+  setCurrentIndex(FListView ? -1 : 0);
 }
 
 std::string TSxCustomShellComboBox::LevelName(const TSxItemIDList& List) const {
@@ -210,6 +213,12 @@ void TSxCustomShellComboBox::ShowPath(TSxShellFolder* Folder) {
   }
   SelectByPath(*Folder);
   update();
+}
+
+int TSxCustomShellComboBox::IndexOfPath(const std::string& Path) const {
+  for (int i = 0; i < Folders.Count(); ++i)
+    if (FolderAt(i) && FolderAt(i)->Path == Path) return i;
+  return -1;
 }
 
 void TSxCustomShellComboBox::SelectByPath(const TSxShellItem& Folder) {

@@ -43,6 +43,8 @@ public:
   void SetFolder(TSxShellFolder* Folder, bool SelectOnly);
   void ShowPath(TSxShellFolder* Folder);
   void SelectByPath(const TSxShellItem& Folder);
+  // The first entry of that path; -1 for none.
+  int IndexOfPath(const std::string& Path) const;
   void Fill();
   // What the user does by picking an entry (or Enter in the edit part).
   void Choose(int Index);

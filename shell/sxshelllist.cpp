@@ -732,7 +732,10 @@ void TSxCustomShellListView::FillList(TSxShellFolder* Folder) {
   FNotifier->QueueLimit = 5;
   FNotifier->SetActive(true);
   if (FComboBox) {
-    if (FComboBox->currentIndex() < 0) FComboBox->SetFolder(FCurrentFolder.get(), false);
+    // A folder the combo box has no entry for (one chosen in a linked tree)
+    // gets its path shown too, not a stale entry left selected.
+    if (FComboBox->currentIndex() < 0 || FComboBox->IndexOfPath(FCurrentFolder->Path) < 0)
+      FComboBox->SetFolder(FCurrentFolder.get(), false);
     FComboBox->SelectByPath(*FCurrentFolder);
   }
 }

@@ -1,0 +1,311 @@
+// The folder list on a folder of 10,000 files of mixed types and 100
+// folders, side by side with a QListView (and a QTreeView for the details)
+// over QFileSystemModel on the same folder: time to the first screen
+// painted, to the whole list, the longest block of the user-interface
+// thread (a 1 ms timer's longest gap) and the resident memory the view
+// added. Then sorting by each column and reversing, and 1,000 files made
+// by another process while the folder is shown.
+#include <benchmark/benchmark.h>
+
+#include "app_support.h"
+#include "shell/sxshelllist.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QEventLoop>
+#include <QtCore/QTimer>
+#include <QtGui/QFileSystemModel>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QListView>
+#include <QtWidgets/QTreeView>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kFiles = 10000;
+constexpr int kFolders = 100;
+constexpr int kMade = 1000;
+constexpr int kScreenRows = 40;
+
+using bench::App;
+
+// A private home holding the folder, so that nothing of the real home is
+// touched and changes are told without a look at the mount table.
+const std::string& BigFolder() {
+  static const std::string dir = [] {
+    const std::string root = "/tmp/pictrova_shellbench_" + std::to_string(::getpid());
+    const std::string home = root + "/home";
+    const std::string big = home + "/big";
+    QDir().mkpath(QString::fromStdString(big));
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+    static const char* const kinds[] = {".jpg", ".png", ".txt", ".pdf", ".mp3", ".cpp", ".zip", ".qqzz", "", ".html"};
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string path = big + "/file" + std::to_string(i) + kinds[i % 10];
+      const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+      if (fd >= 0) {
+        const std::string body(static_cast<std::size_t>(i % 5000), 'x');
+        if (::write(fd, body.data(), body.size()) < 0) std::perror("write");
+        ::close(fd);
+      }
+    }
+    for (int i = 0; i < kFolders; ++i) QDir().mkpath(QString::fromStdString(big + "/folder" + std::to_string(i)));
+    std::atexit([] { std::system(("rm -rf /tmp/pictrova_shellbench_" + std::to_string(::getpid())).c_str()); });
+    return big;
+  }();
+  return dir;
+}
+
+long ResidentKb() {
+  std::ifstream in("/proc/self/statm");
+  long pages = 0, resident = 0;
+  in >> pages >> resident;
+  return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Runs the event loop until done() holds; measures the longest gap between
+// two ticks of a 1 ms timer and notes when the watched viewport first
+// painted a screenful of rows.
+struct TRun {
+  double FirstScreenMs = -1, WholeMs = 0, LongestMs = 0;
+
+  void Go(const std::function<void()>& start, const std::function<bool()>& done, QWidget* viewport,
+          const std::function<int()>& rows) {
+    QEventLoop loop;
+    QElapsedTimer clock;
+    qint64 last = 0, longest = 0;
+    QTimer ticker;
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+      const qint64 now = clock.nsecsElapsed();
+      longest = std::max(longest, now - last);
+      last = now;
+      if (done()) loop.quit();
+    });
+    struct TPaints : QObject {
+      std::function<void()> OnPaint;
+      bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint && OnPaint) OnPaint();
+        return false;
+      }
+    } paints;
+    paints.OnPaint = [&] {
+      if (FirstScreenMs < 0 && rows() >= kScreenRows) FirstScreenMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    };
+    if (viewport) viewport->installEventFilter(&paints);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(60000);
+    ticker.start();
+    clock.start();
+    QTimer::singleShot(0, start);
+    loop.exec();
+    ticker.stop();
+    // The first screen may need the paint after the last rows came.
+    while (viewport && FirstScreenMs < 0 && clock.elapsed() < 60000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (viewport) viewport->removeEventFilter(&paints);
+    WholeMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    LongestMs = static_cast<double>(std::max(longest, clock.nsecsElapsed() - last)) / 1e6;
+  }
+};
+
+void Report(benchmark::State& state, double first, double whole, double longest, double rss) {
+  state.counters["first_screen_ms"] = first;
+  state.counters["whole_ms"] = whole;
+  state.counters["max_block_ms"] = longest;
+  state.counters["rss_mb"] = rss / 1024.0;
+}
+
+void FolderList(benchmark::State& state, sx::TViewStyle style) {
+  App();
+  const std::string dir = BigFolder();
+  double first = 0, whole = 0, longest = 0, rss = 0;
+  for (auto _ : state) {
+    const long before = ResidentKb();
+    auto list = std::make_unique<sx::TSxShellListView>();
+    list->resize(800, 600);
+    list->SetViewStyle(style);
+    list->show();
+    TRun run;
+    run.Go([&] { list->SetRootFolder(dir); },
+           [&] { return !list->Loading() && list->RowCount() == kFiles + kFolders; }, list->ActiveView()->viewport(),
+           [&] { return list->RowCount(); });
+    if (list->RowCount() != kFiles + kFolders) state.SkipWithError("not all rows came");
+    rss = std::max(rss, static_cast<double>(ResidentKb() - before));
+    first = std::max(first, run.FirstScreenMs);
+    whole = std::max(whole, run.WholeMs);
+    longest = std::max(longest, run.LongestMs);
+  }
+  Report(state, first, whole, longest, rss);
+}
+
+template <class TView>
+void FileSystemModel(benchmark::State& state) {
+  App();
+  const std::string dir = BigFolder();
+  double first = 0, whole = 0, longest = 0, rss = 0;
+  for (auto _ : state) {
+    const long before = ResidentKb();
+    auto model = std::make_unique<QFileSystemModel>();
+    auto view = std::make_unique<TView>();
+    view->setModel(model.get());
+    view->resize(800, 600);
+    view->show();
+    bool loaded = false;
+    QObject::connect(model.get(), &QFileSystemModel::directoryLoaded, [&](const QString&) { loaded = true; });
+    const QString path = QString::fromStdString(dir);
+    TRun run;
+    run.Go([&] { view->setRootIndex(model->setRootPath(path)); },
+           [&] { return loaded && model->rowCount(model->index(path)) == kFiles + kFolders; }, view->viewport(),
+           [&] { return model->rowCount(model->index(path)); });
+    rss = std::max(rss, static_cast<double>(ResidentKb() - before));
+    first = std::max(first, run.FirstScreenMs);
+    whole = std::max(whole, run.WholeMs);
+    longest = std::max(longest, run.LongestMs);
+  }
+  Report(state, first, whole, longest, rss);
+}
+
+void BM_FolderList10000_List(benchmark::State& state) { FolderList(state, sx::vsList); }
+void BM_QFileSystemModel10000_QListView(benchmark::State& state) { FileSystemModel<QListView>(state); }
+void BM_FolderList10000_Details(benchmark::State& state) { FolderList(state, sx::vsReport); }
+void BM_QFileSystemModel10000_QTreeView(benchmark::State& state) { FileSystemModel<QTreeView>(state); }
+BENCHMARK(BM_FolderList10000_List)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_QFileSystemModel10000_QListView)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FolderList10000_Details)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_QFileSystemModel10000_QTreeView)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One list in details, loaded once, for the sorting runs.
+sx::TSxShellListView& LoadedList() {
+  static sx::TSxShellListView* list = [] {
+    App();
+    auto* l = new sx::TSxShellListView;
+    l->resize(800, 600);
+    l->SetViewStyle(sx::vsReport);
+    l->show();
+    l->SetRootFolder(BigFolder());
+    while (l->Loading()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return l;
+  }();
+  return *list;
+}
+
+void BM_FolderListSort(benchmark::State& state) {
+  sx::TSxShellListView& list = LoadedList();
+  const int column = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    list.ColClick(column == 0 ? 1 : 0);
+    QCoreApplication::processEvents();
+    state.ResumeTiming();
+    list.ColClick(column);
+  }
+}
+BENCHMARK(BM_FolderListSort)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_FolderListReverse(benchmark::State& state) {
+  sx::TSxShellListView& list = LoadedList();
+  const int column = static_cast<int>(state.range(0));
+  list.ColClick(column == 0 ? 1 : 0);
+  list.ColClick(column);
+  for (auto _ : state) list.ColClick(column);
+}
+BENCHMARK(BM_FolderListReverse)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// Another process makes 1,000 files in the folder shown; the run ends when
+// the list shows them all. Answers the process, to be reaped after the run.
+pid_t MakeFilesElsewhere(const std::string& dir, const char* prefix) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    for (int i = 0; i < kMade; ++i) {
+      const std::string path = dir + "/" + prefix + std::to_string(i) + ".txt";
+      const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+      if (fd >= 0) {
+        if (::write(fd, "made", 4) < 0) _exit(1);
+        ::close(fd);
+      }
+    }
+    _exit(0);
+  }
+  return child;
+}
+
+void Reap(pid_t child) {
+  int status = 0;
+  if (child > 0) ::waitpid(child, &status, 0);
+}
+
+void RemoveMade(const std::string& dir, const char* prefix) {
+  for (int i = 0; i < kMade; ++i) ::unlink((dir + "/" + prefix + std::to_string(i) + ".txt").c_str());
+}
+
+void BM_FolderList1000MadeElsewhere(benchmark::State& state) {
+  App();
+  const std::string dir = BigFolder();
+  double whole = 0, longest = 0;
+  for (auto _ : state) {
+    auto list = std::make_unique<sx::TSxShellListView>();
+    list->resize(800, 600);
+    list->SetViewStyle(sx::vsList);
+    list->show();
+    list->SetRootFolder(dir);
+    while (list->Loading()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    TRun run;
+    pid_t child = 0;
+    run.Go([&] { child = MakeFilesElsewhere(dir, "made"); },
+           [&] { return !list->Loading() && list->RowCount() == kFiles + kFolders + kMade; }, nullptr, {});
+    Reap(child);
+    if (list->RowCount() != kFiles + kFolders + kMade) state.SkipWithError("not all files came");
+    whole = std::max(whole, run.WholeMs);
+    longest = std::max(longest, run.LongestMs);
+    list.reset();
+    RemoveMade(dir, "made");
+  }
+  state.counters["shown_ms"] = whole;
+  state.counters["max_block_ms"] = longest;
+}
+BENCHMARK(BM_FolderList1000MadeElsewhere)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_QFileSystemModel1000MadeElsewhere(benchmark::State& state) {
+  App();
+  const std::string dir = BigFolder();
+  const QString path = QString::fromStdString(dir);
+  double whole = 0, longest = 0;
+  for (auto _ : state) {
+    auto model = std::make_unique<QFileSystemModel>();
+    auto view = std::make_unique<QListView>();
+    view->setModel(model.get());
+    view->resize(800, 600);
+    view->show();
+    bool loaded = false;
+    QObject::connect(model.get(), &QFileSystemModel::directoryLoaded, [&](const QString&) { loaded = true; });
+    view->setRootIndex(model->setRootPath(path));
+    while (!loaded || model->rowCount(model->index(path)) != kFiles + kFolders)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    TRun run;
+    pid_t child = 0;
+    run.Go([&] { child = MakeFilesElsewhere(dir, "peer"); },
+           [&] { return model->rowCount(model->index(path)) == kFiles + kFolders + kMade; }, nullptr, {});
+    Reap(child);
+    whole = std::max(whole, run.WholeMs);
+    longest = std::max(longest, run.LongestMs);
+    view.reset();
+    model.reset();
+    RemoveMade(dir, "peer");
+  }
+  state.counters["shown_ms"] = whole;
+  state.counters["max_block_ms"] = longest;
+}
+BENCHMARK(BM_QFileSystemModel1000MadeElsewhere)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+} // namespace
