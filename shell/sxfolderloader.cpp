@@ -244,9 +244,18 @@ TSxItemBatch TSxFolderLoader::ReadAll(const TSxLoadRequest& request, const std::
     entries.push_back({id, SxNameKey(id.Component(0), isFolder)});
   }
   items.reset();
-  std::sort(entries.begin(), entries.end(),
-            [](const TEntry& a, const TEntry& b) { return SxCompareNameKeys(a.Key, b.Key) < 0; });
-  if (request.Descending) std::reverse(entries.begin(), entries.end());
+  auto before = [descending = request.Descending](const TEntry& a, const TEntry& b) {
+    const int c = SxCompareNameKeys(a.Key, b.Key);
+    return descending ? c > 0 : c < 0;
+  };
+  // The first screen's entries are picked and sorted first; the rest are
+  // sorted once those are on their way.
+  std::size_t sorted = entries.size();
+  if (deliver && firstBatch > 0 && entries.size() > static_cast<std::size_t>(firstBatch)) {
+    sorted = static_cast<std::size_t>(firstBatch);
+    std::nth_element(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(sorted), entries.end(), before);
+  }
+  std::sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(sorted), before);
 
   const std::vector<std::string> c = request.Folder.Components();
   const std::string dir = request.Trash || (c.size() == 1 && c[0] == kTrashID) ? SxTrashFilesDirectory()
@@ -254,8 +263,10 @@ TSxItemBatch TSxFolderLoader::ReadAll(const TSxLoadRequest& request, const std::
   using Clock = std::chrono::steady_clock;
   Clock::time_point last = Clock::now();
   std::size_t limit = static_cast<std::size_t>(std::max(1, firstBatch));
-  for (const TEntry& entry : entries) {
+  for (std::size_t index = 0; index < entries.size(); ++index) {
     if (cancelled()) return {};
+    if (index == sorted) std::sort(entries.begin() + static_cast<std::ptrdiff_t>(sorted), entries.end(), before);
+    const TEntry& entry = entries[index];
     const std::string name = entry.Id.Component(0);
     std::unique_ptr<TSxShellItem> item = (SxRootRank(name) >= 0 || name.empty() || name[0] == '/' || dir.empty())
                                              ? MakeShellItem(request, entry.Id)

@@ -152,14 +152,52 @@ int SxRootRank(const std::string& component) {
   return -1;
 }
 
+namespace {
+
+// Each run of digits becomes "0", its length without leading zeros, and those
+// digits: a run then sorts against any other character as a digit does, and
+// against another run by value. "0" appears nowhere else in the text.
+QString SortText(const QString& name) {
+  QString key;
+  key.reserve(name.size() * 2 + 4);
+  for (qsizetype i = 0; i < name.size();) {
+    const QChar c = name[i];
+    if (c >= u'0' && c <= u'9') {
+      qsizetype end = i;
+      while (end < name.size() && name[end] >= u'0' && name[end] <= u'9') ++end;
+      qsizetype start = i;
+      while (start < end - 1 && name[start] == u'0') ++start;
+      key += u'0';
+      key += QChar(static_cast<char16_t>(end - start));
+      key += QStringView(name).mid(start, end - start);
+      i = end;
+      continue;
+    }
+    if (c.isDigit()) return {};
+    key += c.toCaseFolded();
+    ++i;
+  }
+  key += QChar(u'\0');
+  key += name;
+  return key;
+}
+
+} // namespace
+
 TSxNameKey SxNameKey(const std::string& component, bool folder) {
   const int rank = SxRootRank(component);
-  return {rank < 0 ? 3 : rank, folder, QString::fromStdString(component)};
+  TSxNameKey key{rank < 0 ? 3 : rank, folder, QString::fromStdString(component), {}};
+  if (key.Name.size() < 0x8000) key.Sort = SortText(key.Name);
+  return key;
 }
 
 int SxCompareNameKeys(const TSxNameKey& a, const TSxNameKey& b) {
   if (a.Rank != b.Rank) return a.Rank < b.Rank ? -1 : 1;
   if (a.Folder != b.Folder) return a.Folder ? -1 : 1;
+  if (!a.Sort.isEmpty() && !b.Sort.isEmpty()) {
+    const int c = a.Sort.compare(b.Sort);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+  }
   return SxCompareNameTexts(a.Name, b.Name);
 }
 

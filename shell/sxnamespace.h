@@ -90,6 +90,10 @@ struct TSxNameKey {
   int Rank = 3;  // virtual roots first, in their order
   bool Folder = false;
   QString Name;
+  // A text whose plain order is the names' order (digit runs by value, case
+  // folded, ties by the exact name); empty for a name with digits outside
+  // ASCII, which is compared as a name.
+  QString Sort;
 };
 TSxNameKey SxNameKey(const std::string& component, bool folder);
 // The order of CompareIDs between two identifiers of one folder.

@@ -385,3 +385,17 @@ TEST_F(ShellList, GhostedRowsAreDrawnFaded) {
   EXPECT_LT(ghosted, plain * 0.75);
   EXPECT_GT(ghosted, plain * 0.25);
 }
+
+TEST(SxNameKeys, SortTextsOrderAsNamesCompare) {
+  const std::vector<std::string> names = {
+      "file9", "file010", "file10", "File10", "a", "A", "a0", "a00", "a:", "a 1", "a1b", "a01b", "ab", "",
+      "\xd9\xa3",  "x\xd9\xa3", "x3", "\xc3\x9f", "SS", "1", "01", "001", "0", "9a", "10a", "b", "B1", "b01"};
+  auto sign = [](int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; };
+  for (const std::string& a : names)
+    for (const std::string& b : names)
+      EXPECT_EQ(sign(SxCompareNameKeys(SxNameKey(a, false), SxNameKey(b, false))), sign(SxCompareNames(a, b)))
+          << a << " | " << b;
+  // Virtual roots first, then folders, then files.
+  EXPECT_LT(SxCompareNameKeys(SxNameKey(kTrashID, true), SxNameKey("a", true)), 0);
+  EXPECT_LT(SxCompareNameKeys(SxNameKey("z", true), SxNameKey("a", false)), 0);
+}
