@@ -183,6 +183,23 @@ void FolderList(benchmark::State& state, sx::TViewStyle style) {
   totals.Report(state);
 }
 
+// The peer: a view over QFileSystemModel, shown.
+template <class TView>
+struct TPeer {
+  explicit TPeer(const std::string& dir) : Path(QString::fromStdString(dir)) {
+    View.setModel(&Model);
+    View.resize(800, 600);
+    View.show();
+    QObject::connect(&Model, &QFileSystemModel::directoryLoaded, [this](const QString&) { Loaded = true; });
+  }
+  void Start() { View.setRootIndex(Model.setRootPath(Path)); }
+  int Rows() const { return Model.rowCount(Model.index(Path)); }
+  QString Path;
+  QFileSystemModel Model;
+  TView View;
+  bool Loaded = false;
+};
+
 template <class TView>
 void FileSystemModel(benchmark::State& state) {
   App();
@@ -191,18 +208,10 @@ void FileSystemModel(benchmark::State& state) {
   TTotals totals;
   for (auto _ : state) {
     const long before = HeapKb();
-    auto model = std::make_unique<QFileSystemModel>();
-    auto view = std::make_unique<TView>();
-    view->setModel(model.get());
-    view->resize(800, 600);
-    view->show();
-    bool loaded = false;
-    QObject::connect(model.get(), &QFileSystemModel::directoryLoaded, [&](const QString&) { loaded = true; });
-    const QString path = QString::fromStdString(dir);
+    auto peer = std::make_unique<TPeer<TView>>(dir);
     TRun run;
-    run.Go([&] { view->setRootIndex(model->setRootPath(path)); },
-           [&] { return loaded && model->rowCount(model->index(path)) == kFiles + kFolders; }, view->viewport(),
-           [&] { return model->rowCount(model->index(path)); });
+    run.Go([&] { peer->Start(); }, [&] { return peer->Loaded && peer->Rows() == kFiles + kFolders; },
+           peer->View.viewport(), [&] { return peer->Rows(); });
     totals.Add(run, HeapKb() - before);
   }
   totals.Report(state);
@@ -281,62 +290,54 @@ void RemoveMade(const std::string& dir, const char* prefix) {
   for (int i = 0; i < kMade; ++i) ::unlink((dir + "/" + prefix + std::to_string(i) + ".txt").c_str());
 }
 
-void BM_FolderList1000MadeElsewhere(benchmark::State& state) {
+// Show() makes and loads a view and answers how many rows it shows now.
+void MadeElsewhere(benchmark::State& state, const char* prefix,
+                   const std::function<std::function<int()>(std::shared_ptr<void>&)>& show) {
   App();
   const std::string dir = BigFolder();
   double whole = 0, longest = 0;
   for (auto _ : state) {
-    auto list = std::make_unique<sx::TSxShellListView>();
-    list->resize(800, 600);
-    list->SetViewStyle(sx::vsList);
-    list->show();
-    list->SetRootFolder(dir);
-    while (list->Loading()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::shared_ptr<void> view;
+    const std::function<int()> rows = show(view);
     TRun run;
     pid_t child = 0;
-    run.Go([&] { child = MakeFilesElsewhere(dir, "made"); },
-           [&] { return !list->Loading() && list->RowCount() == kFiles + kFolders + kMade; }, nullptr, {});
+    run.Go([&] { child = MakeFilesElsewhere(dir, prefix); }, [&] { return rows() == kFiles + kFolders + kMade; },
+           nullptr, {});
     Reap(child);
-    if (list->RowCount() != kFiles + kFolders + kMade) state.SkipWithError("not all files came");
+    if (rows() != kFiles + kFolders + kMade) state.SkipWithError("not all files came");
     whole = std::max(whole, run.WholeMs);
     longest = std::max(longest, run.LongestMs);
-    list.reset();
-    RemoveMade(dir, "made");
+    view.reset();
+    RemoveMade(dir, prefix);
   }
   state.counters["shown_ms"] = whole;
   state.counters["max_block_ms"] = longest;
 }
+
+void BM_FolderList1000MadeElsewhere(benchmark::State& state) {
+  MadeElsewhere(state, "made", [](std::shared_ptr<void>& view) -> std::function<int()> {
+    auto list = std::make_shared<sx::TSxShellListView>();
+    list->resize(800, 600);
+    list->SetViewStyle(sx::vsList);
+    list->show();
+    list->SetRootFolder(BigFolder());
+    while (list->Loading()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    view = list;
+    sx::TSxShellListView* l = list.get();
+    return [l] { return l->Loading() ? -1 : l->RowCount(); };
+  });
+}
 BENCHMARK(BM_FolderList1000MadeElsewhere)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_QFileSystemModel1000MadeElsewhere(benchmark::State& state) {
-  App();
-  const std::string dir = BigFolder();
-  const QString path = QString::fromStdString(dir);
-  double whole = 0, longest = 0;
-  for (auto _ : state) {
-    auto model = std::make_unique<QFileSystemModel>();
-    auto view = std::make_unique<QListView>();
-    view->setModel(model.get());
-    view->resize(800, 600);
-    view->show();
-    bool loaded = false;
-    QObject::connect(model.get(), &QFileSystemModel::directoryLoaded, [&](const QString&) { loaded = true; });
-    view->setRootIndex(model->setRootPath(path));
-    while (!loaded || model->rowCount(model->index(path)) != kFiles + kFolders)
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    TRun run;
-    pid_t child = 0;
-    run.Go([&] { child = MakeFilesElsewhere(dir, "peer"); },
-           [&] { return model->rowCount(model->index(path)) == kFiles + kFolders + kMade; }, nullptr, {});
-    Reap(child);
-    whole = std::max(whole, run.WholeMs);
-    longest = std::max(longest, run.LongestMs);
-    view.reset();
-    model.reset();
-    RemoveMade(dir, "peer");
-  }
-  state.counters["shown_ms"] = whole;
-  state.counters["max_block_ms"] = longest;
+  MadeElsewhere(state, "peer", [](std::shared_ptr<void>& view) -> std::function<int()> {
+    auto peer = std::make_shared<TPeer<QListView>>(BigFolder());
+    peer->Start();
+    while (!peer->Loaded || peer->Rows() != kFiles + kFolders) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    view = peer;
+    TPeer<QListView>* p = peer.get();
+    return [p] { return p->Rows(); };
+  });
 }
 BENCHMARK(BM_QFileSystemModel1000MadeElsewhere)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -6,6 +6,7 @@
 
 #include <QtCore/QUrl>
 #include <QtGui/QClipboard>
+#include <QtGui/QtEvents>
 #include <QtGui/QGuiApplication>
 
 #include <cerrno>
@@ -141,6 +142,35 @@ std::string SxDragImageText(int files, int folders, int rows) {
   }
   if (text.empty()) text = std::to_string(rows) + SyStr::Objects;
   return text;
+}
+
+bool SxDragEnter(QDragEnterEvent* Event, bool AllowDrop) {
+  const bool files = AllowDrop && !SxPathsFromMime(Event->mimeData()).empty();
+  if (files) Event->accept();
+  else Event->ignore();
+  return files;
+}
+
+void SxAnswerDrag(QDropEvent* Event, std::uint32_t Effect) {
+  if (Effect == DROPEFFECT_NONE) {
+    Event->ignore();
+    return;
+  }
+  Event->setDropAction(SxDropActionOf(Effect));
+  Event->accept();
+}
+
+std::uint32_t SxDragOver(TSxFolderDropTarget* Target, bool Entered, QDropEvent* Event) {
+  if (!Target) return DROPEFFECT_NONE;
+  const std::uint32_t keys = SxKeysOf(Event->modifiers());
+  const std::uint32_t allowed = SxEffectsOf(Event->possibleActions());
+  return Entered ? Target->DragEnter(Event->mimeData(), keys, allowed) : Target->DragOver(keys, allowed);
+}
+
+void SxDropOn(TSxFolderDropTarget* Target, QDropEvent* Event, QWidget* Window) {
+  SxAnswerDrag(Event, Target ? Target->Drop(Event->mimeData(), SxKeysOf(Event->modifiers()),
+                                            SxEffectsOf(Event->possibleActions()), Window)
+                             : DROPEFFECT_NONE);
 }
 
 // ---------------------------------------------------------------- drop target

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+class QDragEnterEvent;
+class QDropEvent;
 class QWidget;
 
 namespace sx {
@@ -42,6 +44,19 @@ std::uint32_t SxKeysOf(Qt::KeyboardModifiers modifiers);
 std::uint32_t SxEffectsOf(Qt::DropActions actions);
 Qt::DropActions SxDropActionsOf(std::uint32_t effects);
 Qt::DropAction SxDropActionOf(std::uint32_t effect);
+
+class TSxFolderDropTarget;
+
+// What the controls do with Qt's drag events: a drag is taken in only when
+// it carries files; a move or drop is answered with the effect (none
+// ignores it).
+bool SxDragEnter(QDragEnterEvent* Event, bool AllowDrop);
+void SxAnswerDrag(QDropEvent* Event, std::uint32_t Effect);
+// The effect of the event's keys and actions on target, entering it first
+// when it is new; none without a target.
+std::uint32_t SxDragOver(TSxFolderDropTarget* Target, bool Entered, QDropEvent* Event);
+// Drops the event's data on target and answers the event.
+void SxDropOn(TSxFolderDropTarget* Target, QDropEvent* Event, QWidget* Window);
 
 class TSxFolderDropTarget {
 public:

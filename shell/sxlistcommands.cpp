@@ -3,6 +3,7 @@
 #include "shell/sxshellcombo.h"
 #include "shell/sxshelllist.h"
 #include "shell/sxshelltree.h"
+#include "shell/sxguards.h"
 
 #include <QtCore/QTimer>
 #include <QtGui/QtEvents>
@@ -33,11 +34,6 @@ bool ExistsOnDisk(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
 }
-
-struct TWaitCursor {
-  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 } // namespace
 
@@ -174,26 +170,9 @@ bool TSxCustomShellListView::CanEdit(TSxShellItem* Item) {
 
 bool TSxCustomShellListView::Edit(TSxShellItem* Item, const std::string& NewText) {
   if (!Item || NewText.empty() || NewText == Item->DisplayName || !Item->ParentFolder) return false;
-  if (!SxValidItemName(NewText)) {
-    // Refused whole: a name cut to fit would not be the one typed.
-    FController->ReportError(this, "\"" + NewText + "\" is not a valid name: a name may not be \".\" or \"..\", "
-                                   "hold \"/\", or be longer than 255 bytes.");
-    return false;
-  }
   TSxItemIDList relative;
-  bool ok;
-  int error;
-  {
-    TWaitCursor wait;
-    ok = Item->ParentFolder->SetNameOf(Item->RelativeIDList, NewText, relative);
-    error = errno;
-  }
-  if (!ok) {
-    FController->ReportError(this, error == EEXIST ? "\"" + NewText + "\" already exists."
-                                                   : "Could not rename \"" + Item->DisplayName + "\": " +
-                                                         std::strerror(error));
+  if (!FController->RenameItem(this, *Item->ParentFolder, Item->RelativeIDList, Item->DisplayName, NewText, relative))
     return false;
-  }
   const std::string oldPath = Item->Path;
   auto rename = [&](TSxShellItem& target) {
     target.RelativeIDList = relative;
@@ -287,6 +266,14 @@ TSxRowNeighbours TSxCustomShellListView::Neighbours() const {
   return n;
 }
 
+std::unique_ptr<TSxFolderDropTarget> TSxCustomShellListView::DropTargetFor(const TSxShellItem* Item) const {
+  // A folder row takes the drop itself; a file row takes none; the empty
+  // space stands for the folder shown.
+  if (Item) return TSxFolderDropTarget::Create(FController, Item->AbsoluteIDList);
+  if (FCurrentFolder) return TSxFolderDropTarget::Create(FController, FCurrentFolder->AbsoluteIDList);
+  return nullptr;
+}
+
 void TSxCustomShellListView::SetDropRow(int Row) {
   if (Row == FDropRow) return;
   QAbstractItemView* view = ActiveView();
@@ -296,15 +283,10 @@ void TSxCustomShellListView::SetDropRow(int Row) {
 }
 
 void TSxCustomShellListView::DragEnter(QDragEnterEvent* Event) {
-  FDragHasFiles = HasOption(loAllowDrop) && !SxPathsFromMime(Event->mimeData()).empty();
   FDraggingOver = false;
   FDropTarget.reset();
   FDropRow = -1;
-  if (!FDragHasFiles) {
-    Event->ignore();
-    return;
-  }
-  Event->accept();
+  FDragHasFiles = SxDragEnter(Event, HasOption(loAllowDrop));
 }
 
 void TSxCustomShellListView::DragMove(QDragMoveEvent* Event) {
@@ -321,26 +303,13 @@ void TSxCustomShellListView::DragMove(QDragMoveEvent* Event) {
   const QModelIndex index = view->indexAt(FDragPoint);
   const int row = index.isValid() ? index.row() : -1;
   TSxShellItem* item = RowItem(row);
-  const std::uint32_t keys = SxKeysOf(Event->modifiers());
-  const std::uint32_t allowed = SxEffectsOf(Event->possibleActions());
-  std::uint32_t effect = DROPEFFECT_NONE;
-  if (row != FDropRow || !FDropTarget) {
-    // A folder row takes the drop itself; a file row takes none; the empty
-    // space stands for the folder shown.
-    const TSxItemIDList* target = item ? &item->AbsoluteIDList : FCurrentFolder ? &FCurrentFolder->AbsoluteIDList : nullptr;
-    FDropTarget = target ? TSxFolderDropTarget::Create(FController, *target) : nullptr;
+  const bool entered = row != FDropRow || !FDropTarget;
+  if (entered) {
+    FDropTarget = DropTargetFor(item);
     SetDropRow(item && FDropTarget ? row : -1);
-    if (FDropTarget) effect = FDropTarget->DragEnter(Event->mimeData(), keys, allowed);
     if (!item) FDropRow = row;
-  } else {
-    effect = FDropTarget->DragOver(keys, allowed);
   }
-  if (effect == DROPEFFECT_NONE) {
-    Event->ignore();
-    return;
-  }
-  Event->setDropAction(SxDropActionOf(effect));
-  Event->accept();
+  SxAnswerDrag(Event, SxDragOver(FDropTarget.get(), entered, Event));
 }
 
 void TSxCustomShellListView::DragLeave() {
@@ -353,22 +322,13 @@ void TSxCustomShellListView::DragLeave() {
 
 void TSxCustomShellListView::Drop(QDropEvent* Event) {
   FScrollTimer->stop();
-  std::uint32_t effect = DROPEFFECT_NONE;
+  std::unique_ptr<TSxFolderDropTarget> target;
   if (FDragHasFiles) {
-    QAbstractItemView* view = ActiveView();
-    const QModelIndex index = view->indexAt(Event->position().toPoint());
-    TSxShellItem* item = RowItem(index.isValid() ? index.row() : -1);
-    const TSxItemIDList* target = item ? &item->AbsoluteIDList : FCurrentFolder ? &FCurrentFolder->AbsoluteIDList : nullptr;
-    if (std::unique_ptr<TSxFolderDropTarget> drop = target ? TSxFolderDropTarget::Create(FController, *target) : nullptr)
-      effect = drop->Drop(Event->mimeData(), SxKeysOf(Event->modifiers()), SxEffectsOf(Event->possibleActions()), this);
+    const QModelIndex index = ActiveView()->indexAt(Event->position().toPoint());
+    target = DropTargetFor(RowItem(index.isValid() ? index.row() : -1));
   }
   DragLeave();
-  if (effect == DROPEFFECT_NONE) {
-    Event->ignore();
-    return;
-  }
-  Event->setDropAction(SxDropActionOf(effect));
-  Event->accept();
+  SxDropOn(target.get(), Event, this);
 }
 
 void TSxCustomShellListView::DragScrollStep() {

@@ -2,6 +2,7 @@
 
 #include "shell/sxshelllist.h"
 #include "shell/sxshelltree.h"
+#include "shell/sxguards.h"
 
 #include <QtGui/QPainter>
 #include <QtWidgets/QAbstractItemView>
@@ -12,12 +13,6 @@
 namespace sx {
 
 namespace {
-
-struct TCounter {
-  explicit TCounter(int& n) : N(n) { ++N; }
-  ~TCounter() { --N; }
-  int& N;
-};
 
 // Draws an entry: indented 5 pixels plus 12 per level, the small icon, the
 // name 3 pixels after it; a selected entry has its name boxed in the
@@ -134,7 +129,7 @@ void TSxCustomShellComboBox::RemoveEntry(int Index) {
 }
 
 void TSxCustomShellComboBox::Fill() {
-  TCounter busy(FUpdating);
+  TSxBusy busy(FUpdating);
   FItemHeight = std::max(FController->SmallImages.Height, fontMetrics().boundingRect(QStringLiteral("Aj")).height());
   Folders.Clear();
   auto desktop = TSxShellFolder::CreateFromIDList(TSxItemIDList(), FController);
@@ -174,7 +169,7 @@ std::string TSxCustomShellComboBox::LevelName(const TSxItemIDList& List) const {
 
 void TSxCustomShellComboBox::ShowPath(TSxShellFolder* Folder) {
   if (!Folder) return;
-  TCounter busy(FUpdating);
+  TSxBusy busy(FUpdating);
   const QString name = QString::fromStdString(Folder->DisplayName);
   for (int i = count() - 1; i >= 0; --i) {
     if (!Temporary(FolderAt(i))) {
@@ -222,7 +217,7 @@ int TSxCustomShellComboBox::IndexOfPath(const std::string& Path) const {
 }
 
 void TSxCustomShellComboBox::SelectByPath(const TSxShellItem& Folder) {
-  TCounter busy(FUpdating);
+  TSxBusy busy(FUpdating);
   for (int i = 0; i < Folders.Count(); ++i)
     if (FolderAt(i) && FolderAt(i)->Path == Folder.Path) {
       setCurrentIndex(i);
@@ -241,7 +236,7 @@ void TSxCustomShellComboBox::SetFolder(TSxShellFolder* Folder, bool SelectOnly) 
     DoFolderChanging(FPrevious.get());
     const int i = findText(QString::fromStdString(Folder->DisplayName), Qt::MatchExactly | Qt::MatchCaseSensitive);
     {
-      TCounter busy(FUpdating);
+      TSxBusy busy(FUpdating);
       if (i >= 0) setCurrentIndex(i);
     }
     remember();
@@ -252,7 +247,7 @@ void TSxCustomShellComboBox::SetFolder(TSxShellFolder* Folder, bool SelectOnly) 
   remember();
   ShowPath(Folder);
   if (currentIndex() < 0) {
-    TCounter busy(FUpdating);
+    TSxBusy busy(FUpdating);
     setCurrentIndex(findText(QString::fromStdString(Folder->DisplayName), Qt::MatchExactly | Qt::MatchCaseSensitive));
   }
 }
@@ -286,7 +281,7 @@ void TSxCustomShellComboBox::DrivesChanged() {
   const int index = currentIndex();
   Fill();
   if (FListView && FListView->CurrentFolder()) ShowPath(FListView->CurrentFolder());
-  TCounter busy(FUpdating);
+  TSxBusy busy(FUpdating);
   const int again = findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
   setCurrentIndex(again >= 0 ? again : std::min(index, count() - 1));
 }

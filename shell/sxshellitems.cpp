@@ -2,6 +2,7 @@
 
 #include "platform/fileproperties.h"
 #include "shell/sxfolderdrop.h"
+#include "shell/sxguards.h"
 
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
@@ -13,6 +14,8 @@
 #include <QtWidgets/QMessageBox>
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <sstream>
@@ -471,6 +474,27 @@ bool TSxCustomShellController::InvokeCommand(int command, const std::shared_ptr<
   default:
     return command == cmRename;
   }
+}
+
+bool TSxCustomShellController::RenameItem(QWidget* window, const TSxNamespaceFolder& folder,
+                                          const TSxItemIDList& relative, const std::string& oldName,
+                                          const std::string& name, TSxItemIDList& newRelative) {
+  if (!SxValidItemName(name)) {
+    ReportError(window, "\"" + name + "\" is not a valid name: a name may not be \".\" or \"..\", hold \"/\", "
+                        "or be longer than 255 bytes.");
+    return false;
+  }
+  bool ok;
+  int error;
+  {
+    TSxWaitCursor wait;
+    ok = folder.SetNameOf(relative, name, newRelative);
+    error = errno;
+  }
+  if (!ok)
+    ReportError(window, error == EEXIST ? "\"" + name + "\" already exists."
+                                        : "Could not rename \"" + oldName + "\": " + std::strerror(error));
+  return ok;
 }
 
 void TSxCustomShellController::ReportError(QWidget* window, const std::string& text) {

@@ -126,6 +126,11 @@ public:
   // (after reporting why) when it failed. Rename is left to the control.
   bool InvokeCommand(int command, const std::shared_ptr<TSxNamespaceFolder>& folder, QWidget* window,
                      const std::vector<TSxItemIDList>& ids);
+  // Renames an item of folder; false after telling the user why: a name
+  // that is refused whole (never cut to fit), one already taken, or the
+  // file system's error.
+  bool RenameItem(QWidget* window, const TSxNamespaceFolder& folder, const TSxItemIDList& relative,
+                  const std::string& oldName, const std::string& name, TSxItemIDList& newRelative);
   // Tells the user why a command failed: OnCommandError when set, else a
   // message box over window.
   void ReportError(QWidget* window, const std::string& text);

@@ -3,6 +3,7 @@
 #include "shell/sxregex.h"
 #include "shell/sxshellcombo.h"
 #include "shell/sxshelltree.h"
+#include "shell/sxguards.h"
 
 #include <QtCore/QAbstractTableModel>
 #include <QtCore/QTimer>
@@ -32,17 +33,6 @@ int TSxCustomShellListView::SortColumn = 0;
 bool TSxCustomShellListView::SortAscending = true;
 
 namespace {
-
-struct TCounter {
-  explicit TCounter(int& n) : N(n) { ++N; }
-  ~TCounter() { --N; }
-  int& N;
-};
-
-struct TWaitCursor {
-  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 std::string FileNameOf(const std::string& path) {
   const std::size_t cut = path.find_last_of("/:");
@@ -667,7 +657,7 @@ bool TSxCustomShellListView::IsTrash(const TSxShellItem* Folder) const {
 }
 
 void TSxCustomShellListView::ClearRows() {
-  TCounter busy(FUpdating);
+  TSxBusy busy(FUpdating);
   FModel->BeginReset();
   FShellItems.Clear();
   FFilteredItems.Clear();
@@ -827,7 +817,7 @@ void TSxCustomShellListView::AddArrived(TSxItemBatch& Batch) {
   const bool atStart = FLoadDescending;
   const int first = atStart == SortAscending ? 0 : FRowCount;
   {
-    TCounter busy(FUpdating);
+    TSxBusy busy(FUpdating);
     FModel->BeginInsert(first, first + added - 1);
     place(filter ? FFilteredItems : FShellItems, visible);
     FRowCount += added;
@@ -849,7 +839,7 @@ void TSxCustomShellListView::Reloaded() {
   TSxItemBatch items = std::move(FReloadItems);
   FReloadItems.clear();
   {
-    TCounter busy(FUpdating);
+    TSxBusy busy(FUpdating);
     FModel->BeginReset();
     FShellItems.Clear();
     FFilteredItems.Clear();
@@ -902,7 +892,7 @@ void TSxCustomShellListView::Redisplay(bool Reenumerate) {
   TSxShellItem* focused = RowItem(focusedRow);
   const std::string caption = focused ? focused->DisplayName : std::string();
   {
-    TCounter busy(FUpdating);
+    TSxBusy busy(FUpdating);
     setUpdatesEnabled(false);
     FModel->BeginReset();
     FSelectedItem = nullptr;
@@ -1039,7 +1029,7 @@ void TSxCustomShellListView::SortList(TSxShellItemList& List) {
 void TSxCustomShellListView::SortItems() { Reorder([this] { SortList(CurrentList()); }); }
 
 void TSxCustomShellListView::Reorder(const std::function<void()>& Change) {
-  TCounter busy(FUpdating);
+  TSxBusy busy(FUpdating);
   FModel->Reorder(Change);
 }
 

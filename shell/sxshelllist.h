@@ -225,6 +225,7 @@ private:
   void DragScrollStep();
   TSxRowNeighbours Neighbours() const;
   void SetDropRow(int Row);
+  std::unique_ptr<TSxFolderDropTarget> DropTargetFor(const TSxShellItem* Item) const;
   bool DropFilter(TSxShellItem* Item);
   bool MatchesFilter(class TSxRegEx& Filter, const TSxShellItem& Item) const;
 

@@ -1,6 +1,7 @@
 #include "shell/sxshelltree.h"
 
 #include "shell/sxshelllist.h"
+#include "shell/sxguards.h"
 
 #include <QtCore/QAbstractItemModel>
 #include <QtCore/QMimeData>
@@ -27,17 +28,6 @@ TSxNameKey KeyOf(const TSxShellFolder* folder) {
   const std::vector<std::string> c = folder->AbsoluteIDList.Components();
   return SxNameKey(c.empty() ? std::string() : c.back(), folder->IsFolder);
 }
-
-struct TWaitCursor {
-  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
-};
-
-struct TCounter {
-  explicit TCounter(int& n) : N(n) { ++N; }
-  ~TCounter() { --N; }
-  int& N;
-};
 
 } // namespace
 
@@ -362,38 +352,24 @@ QModelIndex TSxCustomShellTreeView::NodeIndex(TSxTreeNode Handle) const { return
 
 QRect TSxCustomShellTreeView::NodeRect(TSxTreeNode Handle) const { return visualRect(NodeIndex(Handle)); }
 
-TSxTreeNode TSxCustomShellTreeView::FindNodeByIDList(const TSxItemIDList& List) const {
-  TSxTreeNode found = nullptr;
-  std::function<bool(const TSxTreeNodeData*)> walk = [&](const TSxTreeNodeData* n) {
+TSxTreeNode TSxCustomShellTreeView::FindNode(const std::function<bool(const TSxShellFolder&)>& Match) const {
+  // Each node, then its children, then its next sibling.
+  std::function<TSxTreeNode(const TSxTreeNodeData*)> walk = [&](const TSxTreeNodeData* n) -> TSxTreeNode {
     for (const auto& c : n->Children) {
-      const TSxShellFolder* f = NodeFolder(c.get());
-      if (f && ILIsEqual(f->AbsoluteIDList, List)) {
-        found = c.get();
-        return true;
-      }
-      if (walk(c.get())) return true;
+      if (const TSxShellFolder* f = NodeFolder(c.get()); f && Match(*f)) return c.get();
+      if (TSxTreeNode found = walk(c.get())) return found;
     }
-    return false;
+    return nullptr;
   };
-  walk(FRoot.get());
-  return found;
+  return walk(FRoot.get());
+}
+
+TSxTreeNode TSxCustomShellTreeView::FindNodeByIDList(const TSxItemIDList& List) const {
+  return FindNode([&List](const TSxShellFolder& f) { return ILIsEqual(f.AbsoluteIDList, List); });
 }
 
 TSxTreeNode TSxCustomShellTreeView::FindNodeByPath(const std::string& Path) const {
-  TSxTreeNode found = nullptr;
-  std::function<bool(const TSxTreeNodeData*)> walk = [&](const TSxTreeNodeData* n) {
-    for (const auto& c : n->Children) {
-      const TSxShellFolder* f = NodeFolder(c.get());
-      if (f && f->Path == Path) {
-        found = c.get();
-        return true;
-      }
-      if (walk(c.get())) return true;
-    }
-    return false;
-  };
-  walk(FRoot.get());
-  return found;
+  return FindNode([&Path](const TSxShellFolder& f) { return f.Path == Path; });
 }
 
 TSxTreeNode TSxCustomShellTreeView::FindParentNode(const TSxShellItem& Item) const {
@@ -458,7 +434,7 @@ void TSxCustomShellTreeView::InsertPending(TSxTreeNodeData* Parent) {
 }
 
 void TSxCustomShellTreeView::Clear() {
-  TCounter busy(FUpdating);
+  TSxBusy busy(FUpdating);
   FModel->BeginReset();
   FRoot->Children.clear();
   FPending.clear();
@@ -493,7 +469,7 @@ void TSxCustomShellTreeView::FillTree() {
   FolderList.Add(std::move(folder));
   TSxTreeNodeData* topNode = top.get();
   {
-    TCounter busy(FUpdating);
+    TSxBusy busy(FUpdating);
     FModel->BeginInsert(FRoot.get(), 0, 0);
     FRoot->Children.push_back(std::move(top));
     FModel->EndInsert();
@@ -534,7 +510,7 @@ void TSxCustomShellTreeView::CanExpand(TSxTreeNode Handle) {
   if (!folder || !FController) return;
   n->ChildrenLoaded = true;
   {
-    TWaitCursor wait;
+    TSxWaitCursor wait;
     FController->TreeView = this;
     FController->ParentNode = n;
     FPending.clear();
@@ -586,7 +562,7 @@ void TSxCustomShellTreeView::HandleStartIn() {
   }
   if (TSxTreeNodeData* n = Node(FindNodeByIDList(*start))) {
     {
-      TCounter busy(FUpdating);
+      TSxBusy busy(FUpdating);
       SelectNode(n);
     }
     SelectionChanged(n);
@@ -710,7 +686,7 @@ void TSxCustomShellTreeView::RefreshNode(TSxTreeNode Handle) {
 
   setUpdatesEnabled(false);
   {
-    TCounter busy(FUpdating);
+    TSxBusy busy(FUpdating);
     // The node keeps its folder: the selection passes to it while its
     // children are read again.
     if (selectedList) FSelectedFolder = NodeFolder(n);
@@ -735,7 +711,7 @@ void TSxCustomShellTreeView::RefreshNode(TSxTreeNode Handle) {
     while (!again && ILRemoveLastID(list)) again = FindNodeByIDList(list);
     if (!again) again = n;
     {
-      TCounter busy(FUpdating);
+      TSxBusy busy(FUpdating);
       SelectNode(again);
     }
     if (ILIsEqual(list, *selectedList)) FSelectedFolder = NodeFolder(again);
@@ -761,7 +737,7 @@ void TSxCustomShellTreeView::DeleteNode(TSxTreeNodeData* N, bool MoveSelection) 
     else if (parent != FRoot.get()) next = parent;
   }
   {
-    TCounter busy(FUpdating);
+    TSxBusy busy(FUpdating);
     if (selectedInside) FSelectedFolder = nullptr;
     FModel->BeginRemove(parent, N->Row, N->Row);
     FreeFolders(N);
@@ -897,25 +873,9 @@ bool TSxCustomShellTreeView::RenameNode(TSxTreeNode Handle, const std::string& N
   TSxTreeNodeData* n = Node(Handle);
   TSxShellFolder* folder = NodeFolder(n);
   if (!folder || !folder->ParentFolder || Name.empty() || QString::fromStdString(Name) == n->Text) return false;
-  if (!SxValidItemName(Name)) {
-    FController->ReportError(this, "\"" + Name + "\" is not a valid name: a name may not be \".\" or \"..\", "
-                                   "hold \"/\", or be longer than 255 bytes.");
-    return false;
-  }
   TSxItemIDList relative;
-  bool ok;
-  int error;
-  {
-    TWaitCursor wait;
-    ok = folder->ParentFolder->SetNameOf(folder->RelativeIDList, Name, relative);
-    error = errno;
-  }
-  if (!ok) {
-    FController->ReportError(this, error == EEXIST ? "\"" + Name + "\" already exists."
-                                                   : "Could not rename \"" + folder->DisplayName + "\": " +
-                                                         std::strerror(error));
+  if (!FController->RenameItem(this, *folder->ParentFolder, folder->RelativeIDList, folder->DisplayName, Name, relative))
     return false;
-  }
   TSxItemIDList absolute = ILClone(folder->ParentFolder->AbsoluteIDList());
   absolute = ILCombine(absolute, relative);
   auto renamed = TSxShellFolder::CreateFromIDList(absolute, FController);
@@ -991,12 +951,7 @@ void TSxCustomShellTreeView::SetDropNode(TSxTreeNodeData* N) {
 
 void TSxCustomShellTreeView::dragEnterEvent(QDragEnterEvent* Event) {
   FDraggingOver = false;
-  FDragHasFiles = (FOptions & toAllowDrop) && !SxPathsFromMime(Event->mimeData()).empty();
-  if (!FDragHasFiles) {
-    Event->ignore();
-    return;
-  }
-  Event->accept();
+  FDragHasFiles = SxDragEnter(Event, FOptions & toAllowDrop);
 }
 
 void TSxCustomShellTreeView::dragMoveEvent(QDragMoveEvent* Event) {
@@ -1012,48 +967,25 @@ void TSxCustomShellTreeView::dragMoveEvent(QDragMoveEvent* Event) {
                                  n && indexBelow(index).isValid());
   if (FDragScroll.Direction != sdNone && !FScrollTimer->isActive()) FScrollTimer->start(FDragScroll.WaitMs);
 
-  const std::uint32_t keys = SxKeysOf(Event->modifiers());
-  const std::uint32_t allowed = SxEffectsOf(Event->possibleActions());
-  std::uint32_t effect = DROPEFFECT_NONE;
-  if (n != FDropNode) {
+  const bool entered = n != FDropNode;
+  if (entered) {
     SetDropNode(n);
     const TSxShellFolder* folder = NodeFolder(n);
     FDropTarget = folder ? TSxFolderDropTarget::Create(FController, folder->AbsoluteIDList) : nullptr;
-    if (FDropTarget) effect = FDropTarget->DragEnter(Event->mimeData(), keys, allowed);
     if (ExpandInterval != 0) FExpandTimer->start(ExpandInterval);
-  } else if (FDropTarget) {
-    effect = FDropTarget->DragOver(keys, allowed);
   }
-  if (effect == DROPEFFECT_NONE) {
-    Event->ignore();
-    return;
-  }
-  Event->setDropAction(SxDropActionOf(effect));
-  Event->accept();
+  SxAnswerDrag(Event, SxDragOver(FDropTarget.get(), entered, Event));
 }
 
 void TSxCustomShellTreeView::dragLeaveEvent(QDragLeaveEvent*) { DragDone(); }
 
 void TSxCustomShellTreeView::dropEvent(QDropEvent* Event) {
   FExpandTimer->stop();
-  if (!FDragHasFiles) {
-    Event->ignore();
-    DragDone();
-    return;
-  }
-  const TSxShellFolder* folder = NodeFolder(NodeAt(Event->position().toPoint()));
+  const TSxShellFolder* folder = FDragHasFiles ? NodeFolder(NodeAt(Event->position().toPoint())) : nullptr;
   std::unique_ptr<TSxFolderDropTarget> target =
       folder ? TSxFolderDropTarget::Create(FController, folder->AbsoluteIDList) : nullptr;
-  const std::uint32_t effect =
-      target ? target->Drop(Event->mimeData(), SxKeysOf(Event->modifiers()), SxEffectsOf(Event->possibleActions()), this)
-             : DROPEFFECT_NONE;
   DragDone();
-  if (effect == DROPEFFECT_NONE) {
-    Event->ignore();
-    return;
-  }
-  Event->setDropAction(SxDropActionOf(effect));
-  Event->accept();
+  SxDropOn(target.get(), Event, this);
 }
 
 void TSxCustomShellTreeView::DragDone() {

@@ -106,6 +106,8 @@ public:
   TSxTreeNode FindNodeByIDList(const TSxItemIDList& List) const;
   TSxTreeNode FindNodeByPath(const std::string& Path) const;
   TSxTreeNode FindParentNode(const TSxShellItem& Item) const;
+  // The first node, in tree order, whose folder matches.
+  TSxTreeNode FindNode(const std::function<bool(const TSxShellFolder&)>& Match) const;
   void SetNodeImages(TSxTreeNode Node, const TSxItemIDList& List, bool SetText);
   virtual void FillTree();
 

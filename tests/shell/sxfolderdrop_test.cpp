@@ -18,14 +18,10 @@
 
 using namespace sx;
 using shelltest::TPrivateHome;
+using shelltest::Exists;
 using shelltest::WaitFor;
 
 namespace {
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
 
 constexpr std::uint32_t kAll = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
 

@@ -18,6 +18,7 @@
 
 using namespace sx;
 using shelltest::TPrivateHome;
+using shelltest::Exists;
 using shelltest::WaitFor;
 
 namespace {
@@ -30,11 +31,6 @@ void WriteFile(const std::string& path, std::size_t size) {
     out.write(block.data(), static_cast<std::streamsize>(n));
     done += n;
   }
-}
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
 }
 
 class ShellList : public ::testing::Test {

@@ -16,14 +16,10 @@
 
 using namespace sx;
 using shelltest::TPrivateHome;
+using shelltest::Exists;
 using shelltest::WaitFor;
 
 namespace {
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
 
 std::vector<std::string> Texts(const TSxCustomShellTreeView& tree, TSxTreeNode node) {
   std::vector<std::string> out;
