@@ -36,8 +36,12 @@ QByteArray UriList(const std::vector<std::string>& Paths) {
 
 std::vector<std::string> LocalPaths(const QList<QUrl>& Urls) {
   std::vector<std::string> Paths;
-  for (const QUrl& U : Urls)
-    if (U.isLocalFile()) Paths.push_back(U.toLocalFile().toStdString());
+  for (const QUrl& U : Urls) {
+    if (!U.isLocalFile()) continue;
+    // "file:name" reads as a name relative to wherever we happen to run.
+    std::string P = U.toLocalFile().toStdString();
+    if (!P.empty() && P[0] == '/') Paths.push_back(std::move(P));
+  }
   return Paths;
 }
 

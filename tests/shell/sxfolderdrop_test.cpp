@@ -208,6 +208,8 @@ TEST(SxClipboard, PasteReadsOursAndFileManagers) {
        TSxClipboardAction::Cut},
       {"uri list", [&](QMimeData& d) { d.setUrls({url}); }, TSxClipboardAction::Copy},
       {"remote only", [&](QMimeData& d) { d.setUrls({QUrl("https://example.org/a")}); }, TSxClipboardAction::None},
+      {"relative", [&](QMimeData& d) { d.setData("x-special/gnome-copied-files", "copy\nfile:x//q.txt"); },
+       TSxClipboardAction::None},
       {"text", [&](QMimeData& d) { d.setText("/p/q.txt"); }, TSxClipboardAction::None},
   };
   for (const TCase& c : cases) {
