@@ -9,6 +9,7 @@
 #include <QtCore/QMimeDatabase>
 #include <QtCore/QUrl>
 #include <QtGui/QDesktopServices>
+#include <QtGui/QPainter>
 #include <QtWidgets/QFileIconProvider>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QMessageBox>
@@ -153,6 +154,31 @@ int SxMimeIconIndex(const QString& mimeName) {
                             QIcon::fromTheme(mime.genericIconName(),
                                              IconProvider().icon(QFileIconProvider::File)));
   });
+}
+
+QIcon SxDecoratedIcon(const QIcon& Base, bool Ghosted, bool Link) {
+  QIcon out;
+  for (int size : {16, 32}) {
+    QPixmap pm(size, size);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    if (Ghosted) p.setOpacity(0.5);
+    p.drawPixmap(0, 0, Base.pixmap(size, size));
+    p.setOpacity(1);
+    if (Link) {
+      const int s = size / 2;
+      const QRect box(0, size - s, s, s);
+      p.fillRect(box, Qt::white);
+      p.setPen(Qt::black);
+      p.drawRect(box.adjusted(0, 0, -1, -1));
+      p.drawLine(box.left() + 2, box.bottom() - 2, box.right() - 2, box.top() + 2);
+      p.drawLine(box.right() - 2, box.top() + 2, box.right() - 2 - s / 4, box.top() + 2);
+      p.drawLine(box.right() - 2, box.top() + 2, box.right() - 2, box.top() + 2 + s / 4);
+    }
+    p.end();
+    out.addPixmap(pm);
+  }
+  return out;
 }
 
 QString SxMimeNameOf(const std::string& fileName) {

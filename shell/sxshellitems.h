@@ -323,6 +323,9 @@ int SxDriveType(const std::string& path);
 // open) and a file type's by its MIME name.
 int SxFolderIconIndex(bool open);
 int SxMimeIconIndex(const QString& mimeName);
+// The icon of a ghosted or linked item: faded to half, and a small arrow in
+// the lower left corner for a link; 16 and 32 pixels.
+QIcon SxDecoratedIcon(const QIcon& Base, bool Ghosted, bool Link);
 // The MIME type of a file name by its extension only.
 QString SxMimeNameOf(const std::string& fileName);
 // The description the MIME database gives for a file name's type; empty for

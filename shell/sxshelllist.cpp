@@ -46,33 +46,6 @@ std::unique_ptr<TSxShellItem> CopyItem(TSxCustomShellController* controller, con
   return copy;
 }
 
-// The icon of a ghosted or linked item: faded to half, and a small arrow in
-// the lower left corner for a link.
-QIcon DecoratedIcon(const QIcon& base, bool ghosted, bool link) {
-  QIcon out;
-  for (int size : {16, 32}) {
-    QPixmap pm(size, size);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    if (ghosted) p.setOpacity(0.5);
-    p.drawPixmap(0, 0, base.pixmap(size, size));
-    p.setOpacity(1);
-    if (link) {
-      const int s = size / 2;
-      const QRect box(0, size - s, s, s);
-      p.fillRect(box, Qt::white);
-      p.setPen(Qt::black);
-      p.drawRect(box.adjusted(0, 0, -1, -1));
-      p.drawLine(box.left() + 2, box.bottom() - 2, box.right() - 2, box.top() + 2);
-      p.drawLine(box.right() - 2, box.top() + 2, box.right() - 2 - s / 4, box.top() + 2);
-      p.drawLine(box.right() - 2, box.top() + 2, box.right() - 2, box.top() + 2 + s / 4);
-    }
-    p.end();
-    out.addPixmap(pm);
-  }
-  return out;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- model
@@ -632,7 +605,7 @@ QIcon TSxCustomShellListView::RowIcon(TSxShellItem* Item, bool) {
   const std::uint32_t key = static_cast<std::uint32_t>(Item->IconIndex) << 2 | (ghosted ? 2u : 0u) | (link ? 1u : 0u);
   for (const auto& [k, icon] : FIconCache)
     if (k == key) return icon;
-  FIconCache.emplace_back(key, DecoratedIcon(base, ghosted, link));
+  FIconCache.emplace_back(key, SxDecoratedIcon(base, ghosted, link));
   return FIconCache.back().second;
 }
 

@@ -81,9 +81,14 @@ public:
       return n->Text;
     case Qt::DecorationRole: {
       const TSxImageList& images = FTree->FController ? FTree->FController->SmallImages : FSmall;
+      // A link's node carries the link mark.
+      auto image = [&](int index) {
+        return n->OverlayIndex == 1 ? SxDecoratedIcon(images.Icon(index), false, true).pixmap(images.Width)
+                                    : images.Pixmap(index);
+      };
       QIcon icon;
-      icon.addPixmap(images.Pixmap(n->ImageIndex), QIcon::Normal);
-      icon.addPixmap(images.Pixmap(n->SelectedIndex >= 0 ? n->SelectedIndex : n->ImageIndex), QIcon::Selected);
+      icon.addPixmap(image(n->ImageIndex), QIcon::Normal);
+      icon.addPixmap(image(n->SelectedIndex >= 0 ? n->SelectedIndex : n->ImageIndex), QIcon::Selected);
       return icon;
     }
     default:

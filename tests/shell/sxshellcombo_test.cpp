@@ -84,6 +84,22 @@ TEST_F(ShellCombo, ADeepPathIsInsertedBelowItsDriveAndGoesAgain) {
   EXPECT_EQ(combo.currentIndex(), 2);
 }
 
+TEST_F(ShellCombo, WithoutAnyEntryTheWholePathIsInserted) {
+  // No entry names an ancestor: the search for one ends with the last
+  // identifier instead of going on for ever.
+  const std::string deep = Env.MakeDir("home/a/b");
+  TSxShellComboBox combo;
+  combo.clear();
+  combo.Folders.Clear();
+  auto folder = TSxShellFolder::CreateFromPath(deep, combo.Controller());
+  combo.ShowPath(folder.get());
+  const auto entries = Entries(combo);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0], std::make_pair(std::string("Home"), 1));
+  EXPECT_EQ(entries[2], std::make_pair(std::string("b"), 3));
+  EXPECT_EQ(combo.currentIndex(), 2);
+}
+
 TEST_F(ShellCombo, ByNameTheFirstOfTwoEqualNamesIsChosen) {
   const std::string desktopHome = Env.MakeDir("home/Desktop/Home");
   TSxShellComboBox combo;
