@@ -196,12 +196,6 @@ public:
   // for OK, the target and whether the saved file is to be opened. Unset:
   // the dialog is not there and the answer is Cancel.
   std::function<int(const QString& current, QString& target, bool& openSaved)> SaveAsPrompt;
-  // The open-folder dialog: answers the modal result and, for OK, the
-  // chosen path. Set when the dialog exists.
-  std::function<int(QString& chosen)> OpenFolderPrompt;
-  // A recent folder that no longer exists was dropped; the open-folder
-  // dialog drops it from its list too.
-  std::function<void(const QString& folder)> OnFolderDropped;
   // Played at every picture shown (the sound layer plays in-memory waves);
   // unset, nothing plays.
   static std::function<void(const QByteArray& wave)> PlayWave;

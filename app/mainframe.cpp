@@ -3,6 +3,7 @@
 #include "app/folderview.h"
 #include "app/genutil.h"
 #include "app/mainform.h"
+#include "app/openfolderdlg.h"
 #include "app/modalrun.h"
 #include "controls/kel/kelprogressfill.h"
 #include "controls/support/q32statusbar/q32statusbar.h"
@@ -91,14 +92,11 @@ void TMainForm::OpenPath(const QString& path, bool refresh) {
 }
 
 void TMainForm::OpenImageFolder() {
-  if (FSlideShow || QuerySaveModified()) return;
-  if (!OpenFolderPrompt) return;
+  if (FSlideShow || QuerySaveModified() || !OpenFolderForm) return;
+  if (OpenFolderForm->ShowModal() != 1) return;
+  update();
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  QString chosen;
-  QApplication::restoreOverrideCursor();
-  if (OpenFolderPrompt(chosen) != 1) return;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  OpenFolderView(chosen);
+  OpenFolderView(OpenFolderForm->GetSelectedPath());
   QApplication::restoreOverrideCursor();
 }
 
@@ -306,7 +304,7 @@ bool TMainForm::ValidateFolder(const QString& path) {
     const int index = FileMruList->FindString(path.toStdString());
     if (index >= 0) FileMruList->DeleteItem(index);
   }
-  if (OnFolderDropped) OnFolderDropped(path);
+  if (OpenFolderForm) OpenFolderForm->DropRecentPath(path);
   RebuildRecentFoldersMenu();
   return false;
 }

@@ -4,6 +4,7 @@
 #include "app/mainform.h"
 #include "app/newfolderdlg.h"
 #include "app/notificationdlg.h"
+#include "app/openfolderdlg.h"
 #include "app/renamedlg.h"
 #include "platform/application.h"
 #include "platform/singleinstance.h"
@@ -97,6 +98,7 @@ int ProgramEntry(int argc, char** argv) {
     TRenameDlg renameDlg;
     TNewFolderDlg newFolderDlg;
     TNotificationDlg notificationDlg;
+    TOpenFolderForm openFolderForm(mainForm.RecentFolders());
     mainForm.show();
     result = app.exec();
   }

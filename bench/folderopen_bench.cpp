@@ -40,15 +40,15 @@
 namespace {
 
 const std::string Root = "/tmp/pictrova_folder_bench";
-constexpr int PhotoW = 6000, PhotoH = 4000, Sources = 8, FolderSize = 10000;
+constexpr int PhotoW = 6000, PhotoH = 4000, Sources = 8;
 
 bool Exists(const std::string& Path) {
   struct stat St {};
   return ::stat(Path.c_str(), &St) == 0 && St.st_size > 0;
 }
 
-// The folder of FolderSize names, JPEG and PNG in turn.
-std::string MakeFolder() {
+// The folder of Count names, JPEG and PNG in turn.
+std::string MakeFolder(int Count) {
   ::mkdir(Root.c_str(), 0755);
   std::vector<std::string> Sourced;
   for (int I = 0; I < 2 * Sources; ++I) {
@@ -67,9 +67,9 @@ std::string MakeFolder() {
     }
     Sourced.push_back(Name);
   }
-  const std::string Dir = Root + "/folder";
+  const std::string Dir = Root + "/folder" + std::to_string(Count);
   ::mkdir(Dir.c_str(), 0755);
-  for (int I = 0; I < FolderSize; ++I) {
+  for (int I = 0; I < Count; ++I) {
     const std::string& Source = Sourced[static_cast<std::size_t>(I) % Sourced.size()];
     char Name[32];
     std::snprintf(Name, sizeof Name, "/p%05d", I);
@@ -117,7 +117,8 @@ bool FirstScreenLoaded(rv::TRastrumMView& Strip, std::vector<std::string>* Files
 
 void BM_OpenFolderScenario(benchmark::State& State) {
   bench::EnsureApplication();
-  const std::string Folder = MakeFolder();
+  const int Count = static_cast<int>(State.range(0));
+  const std::string Folder = MakeFolder(Count);
   QTemporaryDir Store;
   platform::SetKeyStoreFolder(Store.path().toStdString());
   for (auto _ : State) {
@@ -149,13 +150,16 @@ void BM_OpenFolderScenario(benchmark::State& State) {
         if (!View->Rows().Row(I).DetailsDone) return false;
       return true;
     };
-    const bool Filled = Pump(AllDetails, 300000, [&] {
+    const bool Filled = Pump(AllDetails, 900000, [&] {
       if (Since(LastScroll) < 100 || Since(FillStart) > 3000) return;
       LastScroll = std::chrono::steady_clock::now();
       Strip.SetViewX(Strip.ViewX() + Strip.ClientWidth() / 2);
     });
     const double Details = Since(Start);
     const double FillStall = Meter.Stop();
+    int Done = 0;
+    for (int I = 0; I < View->Rows().Count(); ++I) Done += View->Rows().Row(I).DetailsDone ? 1 : 0;
+    State.counters["rows_filled"] = Done;
     if (!Filled) State.SkipWithError("the dimensions were not all filled");
     State.SetIterationTime(FirstScreen / 1000);
 
@@ -173,7 +177,7 @@ void BM_OpenFolderScenario(benchmark::State& State) {
     QObject::connect(&Model, &QFileSystemModel::directoryLoaded, [&](const QString&) { Loaded = true; });
     const auto ListStart = std::chrono::steady_clock::now();
     const QModelIndex Root = Model.setRootPath(QString::fromStdString(Folder));
-    Pump([&] { return Loaded && Model.rowCount(Root) >= FolderSize; }, 60000);
+    Pump([&] { return Loaded && Model.rowCount(Root) >= Count; }, 60000);
     const double Listing = Since(ListStart);
     const auto OwnListStart = std::chrono::steady_clock::now();
     const std::size_t Listed = app::ScanPictureFiles(Folder).size();
@@ -196,6 +200,6 @@ void BM_OpenFolderScenario(benchmark::State& State) {
   }
   platform::SetKeyStoreFolder("");
 }
-BENCHMARK(BM_OpenFolderScenario)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_OpenFolderScenario)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace

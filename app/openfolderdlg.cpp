@@ -1,0 +1,361 @@
+#include "app/openfolderdlg.h"
+
+#include "app/folderrows.h"
+#include "app/folderview.h"
+#include "app/genutil.h"
+#include "app/helpdlg.h"
+#include "app/mainform.h"
+#include "app/modalrun.h"
+#include "app/newfolderdlg.h"
+#include "app/pictureutil.h"
+#include "controls/kel/kelshapebutton.h"
+#include "controls/support/wnimagelistbox/wnimagelistbox.h"
+#include "controls/support/wnutils/wnutils.h"
+#include "image/io/rvknownformat.h"
+#include "image/views/rastrum.h"
+#include "shell/sxshelltree.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace app {
+
+TOpenFolderForm* OpenFolderForm = nullptr;
+std::function<void(TOpenFolderForm&)> TOpenFolderForm::ModalAnswer;
+
+namespace {
+
+bool IsFolder(const QString& Path) {
+  std::error_code Error;
+  return !Path.isEmpty() && std::filesystem::is_directory(Path.toStdString(), Error);
+}
+
+QString WithoutTrailingDelimiter(QString Path) {
+  while (Path.size() > 1 && Path.endsWith(QLatin1Char('/'))) Path.chop(1);
+  return Path;
+}
+
+QLabel* MakeLabel(QWidget* Parent, const QString& Text, int X, int Y, int W) {
+  auto* Label = new QLabel(Text, Parent);
+  Label->setGeometry(X, Y, W, 16);
+  return Label;
+}
+
+} // namespace
+
+QString OpenFolderStartingFolder(const QStringList& RecentFolders) {
+  for (const QString& F : RecentFolders)
+    if (IsFolder(F)) return F;
+  const QString Documents = QString::fromStdString(wn::TWnDirectories().Personal());
+  // The user's pictures: "My Pictures" in the documents as the design has
+  // it, else the desktop's own pictures folder; then the documents.
+  const QString Candidates[] = {
+      Documents.isEmpty() ? QString() : WithoutTrailingDelimiter(Documents) + QStringLiteral("/My Pictures"),
+      QStandardPaths::writableLocation(QStandardPaths::PicturesLocation), WithoutTrailingDelimiter(Documents)};
+  for (const QString& C : Candidates)
+    if (IsFolder(C)) return WithoutTrailingDelimiter(C);
+  return QString();
+}
+
+TOpenFolderForm::TOpenFolderForm(const QStringList& RecentFolders, QWidget* Parent) : QDialog(Parent) {
+  setObjectName(QStringLiteral("OpenFolderForm"));
+  setWindowTitle(QStringLiteral("Open Image Folder"));
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+  MakeLabel(this, QStringLiteral("Image Folder:"), 8, 8, 300);
+  CbxImageFolder = new QComboBox(this);
+  CbxImageFolder->setEditable(true);
+  CbxImageFolder->setInsertPolicy(QComboBox::NoInsert);
+  CbxImageFolder->setGeometry(8, 26, 330, 24);
+  SBtnAssignFolder = new kel::TKelShapeButton(this);
+  SBtnAssignFolder->setGeometry(342, 26, 24, 24);
+  SBtnAssignFolder->SetCaption(">");
+  SBtnAssignFolder->setToolTip(QStringLiteral("View Folder Contents"));
+  SBtnAssignFolder->setStatusTip(QStringLiteral("View Folder Contents"));
+  SBtnNewFolder = new kel::TKelShapeButton(this);
+  SBtnNewFolder->setGeometry(370, 26, 24, 24);
+  SBtnNewFolder->SetCaption("+");
+  SBtnNewFolder->setToolTip(QStringLiteral("Create New Folder"));
+  SBtnNewFolder->setStatusTip(QStringLiteral("Create New Folder"));
+
+  SxShellTree = new sx::TSxShellTreeView(this);
+  SxShellTree->setGeometry(8, 56, 386, 330);
+  ImageListBox = new wn::TWnImageListBox(this);
+  ImageListBox->setGeometry(402, 26, 200, 360);
+  FIcons = new wn::TImageList(16, 16, this);
+  ImageListBox->SetImageList(FIcons);
+  ImagePreview = new rv::TRastrum(this);
+  ImagePreview->setGeometry(610, 26, 200, 160);
+  ImagePreview->AutoFit = true;
+  ImagePreview->SetCenter(true);
+  LblImageNOf = MakeLabel(this, QStringLiteral("Image #:"), 610, 194, 200);
+  LblImageType = MakeLabel(this, QStringLiteral("Type:"), 610, 212, 200);
+  LblDimensions = MakeLabel(this, QStringLiteral("Approx. Dimensions:"), 610, 230, 200);
+  LblSize = MakeLabel(this, QStringLiteral("Size:"), 610, 248, 200);
+  LblModified = MakeLabel(this, QStringLiteral("Modified Date:"), 610, 266, 200);
+
+  SBtnOpen = new kel::TKelShapeButton(this);
+  SBtnOpen->SetCaption("Open");
+  SBtnOpen->setGeometry(622, 356, 88, 28);
+  SBtnCancel = new kel::TKelShapeButton(this);
+  SBtnCancel->SetCaption("Cancel");
+  SBtnCancel->setGeometry(716, 356, 88, 28);
+  for (kel::TKelShapeButton* B : {SBtnOpen, SBtnCancel, SBtnAssignFolder, SBtnNewFolder}) ApplyFormButtonValues(*B);
+  SBtnOpen->OnClick = [this](kel::TKelBaseGraphicButton*) { done(1); };
+  SBtnCancel->OnClick = [this](kel::TKelBaseGraphicButton*) { done(2); };
+  SBtnAssignFolder->OnClick = [this](kel::TKelBaseGraphicButton*) { AssignFolderClick(); };
+  SBtnNewFolder->OnClick = [this](kel::TKelBaseGraphicButton*) { NewFolderClick(); };
+
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->addAction(QStringLiteral("Refresh [F5]"), this, [this] { RefreshOpenFolder(); });
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(this, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& P) { PopupMenu1->popup(mapToGlobal(P)); });
+
+  SxShellTree->OnFolderSelected = [this](sx::TSyComponent*, sx::TSxShellFolder*) { SxShellTreeFolderSelected(); };
+  connect(ImageListBox, &QListWidget::currentRowChanged, this, [this] {
+    if (!FFilling) ShowOpenFolderFileInfo();
+  });
+  ImageListBox->OnDblClick = [this](wn::TWnImageListBox*) { done(1); };
+  SxShellTree->viewport()->installEventFilter(this);
+  ImagePreview->installEventFilter(this);
+  CbxImageFolder->lineEdit()->installEventFilter(this);
+
+  setFixedSize(818, 394);
+  FormCreate(RecentFolders);
+  if (OpenFolderForm == nullptr) OpenFolderForm = this;
+}
+
+TOpenFolderForm::~TOpenFolderForm() {
+  if (OpenFolderForm == this) OpenFolderForm = nullptr;
+}
+
+void TOpenFolderForm::FormCreate(const QStringList& RecentFolders) {
+  AdjustControlsForDpi(this);
+  ImagePreview->Blank();
+  for (const QString& F : RecentFolders)
+    if (IsFolder(F)) CbxImageFolder->addItem(F);
+  FStartingFolder = OpenFolderStartingFolder(RecentFolders);
+  if (!FStartingFolder.isEmpty()) {
+    CbxImageFolder->setEditText(FStartingFolder);
+    SelectTreeFolder(FStartingFolder);
+  }
+}
+
+void TOpenFolderForm::SelectTreeFolder(const QString& Path) {
+  try {
+    SxShellTree->SelectFolderPath(Path.toStdString());
+  } catch (const std::exception&) {
+    // A folder outside the tree's root leaves the tree where it is.
+  }
+}
+
+QString TOpenFolderForm::TreeFolder() const {
+  const sx::TSxShellFolder* Folder = SxShellTree->SelectedFolder();
+  return Folder ? QString::fromStdString(Folder->Path) : QString();
+}
+
+int TOpenFolderForm::ShowModal() { return RunModal(*this, ModalAnswer); }
+
+void TOpenFolderForm::showEvent(QShowEvent* Event) {
+  QDialog::showEvent(Event);
+  ShowOpenFolderFileInfo();
+}
+
+void TOpenFolderForm::SxShellTreeFolderSelected() {
+  const sx::TSxShellFolder* Folder = SxShellTree->SelectedFolder();
+  if (!Folder) return;
+  // A virtual folder keeps its display form.
+  const QString Path = Folder->Path.empty() || Folder->Path.rfind("::", 0) == 0
+                           ? QString::fromStdString(Folder->DisplayName)
+                           : QString::fromStdString(Folder->Path);
+  if (Path != CbxImageFolder->currentText()) CbxImageFolder->setEditText(Path);
+  PopulateFileList();
+  ShowOpenFolderFileInfo();
+}
+
+int TOpenFolderForm::GetOpenDialogIconIndex(const std::string& Name) {
+  const std::string Ext = LowerFileExt(Name);
+  if (Ext != ".ico") {
+    for (std::size_t I = 0; I < FIconExts.size(); ++I)
+      if (FIconExts[I] == Ext) return FIconIndexes[I];
+  }
+  QIcon Icon;
+  try {
+    auto Item = sx::TSxShellItem::CreateFromPath(JoinPath(TreeFolder().toStdString(), Name));
+    if (const QIcon* I = Item->GetSmallIcon()) Icon = *I;
+  } catch (const std::exception&) {
+  }
+  if (Icon.isNull()) return -1;
+  const int Index = FIcons->Add(Icon.pixmap(16, 16).toImage());
+  FIconExts.push_back(Ext);
+  FIconIndexes.push_back(Index);
+  return Index;
+}
+
+void TOpenFolderForm::PopulateFileList() {
+  const QString Previous = ImageListBox->currentItem() ? ImageListBox->currentItem()->text() : QString();
+  FFilling = true;
+  ImageListBox->Items().Clear();
+  const std::string Folder = TreeFolder().toStdString();
+  std::vector<std::string> Names;
+  for (const TScannedFile& F : ScanPictureFiles(Folder)) Names.push_back(F.Name);
+  const std::vector<int> Order = SortedNameOrder(Names);
+  int Reselect = -1;
+  for (int I : Order) {
+    const std::string& Name = Names[static_cast<std::size_t>(I)];
+    wn::TWnListItem* Item = ImageListBox->Items().Add();
+    Item->SetText(QString::fromStdString(Name));
+    Item->SetImageIndex(GetOpenDialogIconIndex(Name));
+    if (Reselect < 0 && Item->Text() == Previous) Reselect = Item->Index();
+  }
+  FFilling = false;
+  if (ImageListBox->count() > 0) ImageListBox->setCurrentRow(Reselect >= 0 ? Reselect : 0);
+}
+
+void TOpenFolderForm::ShowOpenFolderFileInfo() {
+  const int Row = ImageListBox->currentRow();
+  if (Row < 0 || Row >= ImageListBox->count()) {
+    FPreviewFile.clear();
+    LblImageNOf->setText(QStringLiteral("Image #:"));
+    LblImageType->setText(QStringLiteral("Type:"));
+    LblDimensions->setText(QStringLiteral("Dimensions:"));
+    LblSize->setText(QStringLiteral("Size:"));
+    LblModified->setText(QStringLiteral("Modified Date:"));
+    ImagePreview->Blank();
+    return;
+  }
+  const std::string Name = ImageListBox->item(Row)->text().toStdString();
+  const QString Path = QString::fromStdString(JoinPath(TreeFolder().toStdString(), Name));
+  if (Path == FPreviewFile) return;
+  FPreviewFile = Path;
+  int Width = 0, Height = 0;
+  try {
+    ImagePreview->LoadFromFile(Path.toStdString());
+    Width = ImagePreview->IOParams().Width;
+    Height = ImagePreview->IOParams().Height;
+  } catch (const std::exception&) {
+    ImagePreview->Blank();
+  }
+  TScannedFile File;
+  const bool Known = ReadScannedFile(TreeFolder().toStdString(), Name, File);
+  LblImageNOf->setText(QStringLiteral("Image #: %1 of %2").arg(Row + 1).arg(ImageListBox->count()));
+  LblImageType->setText(QStringLiteral("Type: ") + QString::fromStdString(GetImageTypeDescription(Name)));
+  LblDimensions->setText(QStringLiteral("Dimensions: %1 x %2").arg(Width).arg(Height));
+  LblSize->setText(QStringLiteral("Size: ") +
+                   QString::fromStdString(FormatByteSize(Known ? static_cast<std::uint64_t>(File.Size) : 0)));
+  LblModified->setText(QStringLiteral("Modified Date: ") + (Known ? FolderDateTimeText(File.Modified) : QString()));
+}
+
+QString TOpenFolderForm::GetSelectedPath() const {
+  const QString Folder = TreeFolder();
+  const int Row = ImageListBox->currentRow();
+  if (Row >= 0 && Row < ImageListBox->count() &&
+      WithoutTrailingDelimiter(CbxImageFolder->currentText()) == WithoutTrailingDelimiter(Folder))
+    return QString::fromStdString(JoinPath(Folder.toStdString(), ImageListBox->item(Row)->text().toStdString()));
+  return Folder;
+}
+
+void TOpenFolderForm::AssignFolderClick() {
+  const QString Path = CbxImageFolder->currentText();
+  if (MainForm && !MainForm->ValidateFolder(Path)) return;
+  if (!IsFolder(Path)) return;
+  SelectTreeFolder(Path);
+  if (sx::TSxTreeNode Node = SxShellTree->FindNodeByPath(Path.toStdString())) SxShellTree->ExpandNode(Node);
+  ShowOpenFolderFileInfo();
+}
+
+void TOpenFolderForm::NewFolderClick() {
+  if (!NewFolderDlg) return;
+  const QString Folder = TreeFolder();
+  NewFolderDlg->LblCurFolder->setText(Folder);
+  NewFolderDlg->EdtNewFolderName->clear();
+  while (NewFolderDlg->ShowModal() == 1) {
+    const QString Path = QString::fromStdString(
+        JoinPath(Folder.toStdString(), NewFolderDlg->EdtNewFolderName->text().toStdString()));
+    if (QFileInfo::exists(Path)) {
+      ShowErrorDialog(Path + QStringLiteral(" already exists."));
+      continue;
+    }
+    if (!QDir().mkdir(Path)) {
+      ShowErrorDialog(Path + QStringLiteral(" could not be created."));
+      continue;
+    }
+    SxShellTree->RefreshNode(SxShellTree->FindNodeByPath(Folder.toStdString()));
+    SelectTreeFolder(Path);
+    break;
+  }
+}
+
+void TOpenFolderForm::RefreshOpenFolder() {
+  const QString Previous = TreeFolder();
+  SxShellTree->RefreshNode();
+  if (IsFolder(Previous)) SelectTreeFolder(Previous);
+  PopulateFileList();
+  FPreviewFile.clear();
+  ShowOpenFolderFileInfo();
+}
+
+void TOpenFolderForm::DropRecentPath(const QString& Path) {
+  const int Index = CbxImageFolder->findText(Path);
+  if (Index >= 0) CbxImageFolder->removeItem(Index);
+}
+
+bool TOpenFolderForm::CloseWithOpen() {
+  const QString Path = CbxImageFolder->currentText();
+  if (MainForm ? !MainForm->ValidateFolder(Path) : !IsFolder(Path)) return false;
+  if (CbxImageFolder->findText(Path) < 0) CbxImageFolder->addItem(Path);
+  if (WithoutTrailingDelimiter(TreeFolder()) != WithoutTrailingDelimiter(Path)) SelectTreeFolder(Path);
+  return true;
+}
+
+void TOpenFolderForm::done(int Result) {
+  // An Open whose folder is not valid keeps the dialog up.
+  if (Result == 1 && !CloseWithOpen()) return;
+  QDialog::done(Result);
+}
+
+void TOpenFolderForm::keyPressEvent(QKeyEvent* Event) {
+  switch (Event->key()) {
+  case Qt::Key_Return:
+  case Qt::Key_Enter:
+    done(1);
+    return;
+  case Qt::Key_Escape:
+    done(2);
+    return;
+  case Qt::Key_F5:
+    RefreshOpenFolder();
+    return;
+  default:
+    QDialog::keyPressEvent(Event);
+  }
+}
+
+bool TOpenFolderForm::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Event->type() == QEvent::MouseButtonDblClick) {
+    if (Watched == SxShellTree->viewport() || (Watched == ImagePreview && !ImagePreview->IsEmpty())) {
+      done(1);
+      return true;
+    }
+  }
+  if (Watched == CbxImageFolder->lineEdit() && Event->type() == QEvent::KeyPress) {
+    const int Key = static_cast<QKeyEvent*>(Event)->key();
+    if (Key == Qt::Key_Return || Key == Qt::Key_Enter) {
+      done(1);
+      return true;
+    }
+  }
+  return QDialog::eventFilter(Watched, Event);
+}
+
+} // namespace app

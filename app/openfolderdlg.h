@@ -1,0 +1,105 @@
+// "Open Image Folder": the folder tree of the shell, a path box with the
+// recent folders, the picture files of the chosen folder with their icons,
+// and a preview of the selected file with its details.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QMenu;
+
+namespace kel {
+class TKelShapeButton;
+}
+namespace rv {
+class TRastrum;
+}
+namespace sx {
+class TSxShellTreeView;
+}
+namespace wn {
+class TImageList;
+class TWnImageListBox;
+} // namespace wn
+
+namespace app {
+
+class TOpenFolderForm : public QDialog {
+public:
+  // RecentFolders: the main window's recent folders, most recent first.
+  explicit TOpenFolderForm(const QStringList& RecentFolders, QWidget* Parent = nullptr);
+  ~TOpenFolderForm() override;
+
+  sx::TSxShellTreeView* SxShellTree;
+  QComboBox* CbxImageFolder;
+  wn::TWnImageListBox* ImageListBox;
+  rv::TRastrum* ImagePreview;
+  QLabel* LblImageNOf;
+  QLabel* LblImageType;
+  QLabel* LblDimensions;
+  QLabel* LblSize;
+  QLabel* LblModified;
+  kel::TKelShapeButton* SBtnOpen;
+  kel::TKelShapeButton* SBtnCancel;
+  kel::TKelShapeButton* SBtnAssignFolder;
+  kel::TKelShapeButton* SBtnNewFolder;
+  QMenu* PopupMenu1;
+
+  // Shows the dialog modally; 1 Open, 2 Cancel.
+  int ShowModal();
+  // The chosen folder, or the folder and its selected file when the path
+  // box shows that folder.
+  QString GetSelectedPath() const;
+  // The tree's selected folder; empty when none.
+  QString TreeFolder() const;
+  void PopulateFileList();
+  void ShowOpenFolderFileInfo();
+  void RefreshOpenFolder();
+  void AssignFolderClick();
+  void NewFolderClick();
+  // A recent folder that no longer exists leaves the path box's list.
+  void DropRecentPath(const QString& Path);
+  // The file shown in the preview; empty when none.
+  const QString& PreviewFile() const { return FPreviewFile; }
+  QString StartingFolder() const { return FStartingFolder; }
+
+  // When set, ShowModal shows the dialog without a modal loop and lets this
+  // answer it instead of a user.
+  static std::function<void(TOpenFolderForm&)> ModalAnswer;
+
+  void done(int Result) override;
+
+protected:
+  void showEvent(QShowEvent* Event) override;
+  void keyPressEvent(QKeyEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+  void FormCreate(const QStringList& RecentFolders);
+  void SxShellTreeFolderSelected();
+  void SelectTreeFolder(const QString& Path);
+  int GetOpenDialogIconIndex(const std::string& Name);
+  bool CloseWithOpen();
+
+  wn::TImageList* FIcons;
+  QString FPreviewFile;
+  QString FStartingFolder;
+  std::vector<std::string> FIconExts;
+  std::vector<int> FIconIndexes;
+  bool FFilling = false;
+};
+
+// The one open-folder dialog of the program (set by the first one created).
+extern TOpenFolderForm* OpenFolderForm;
+
+// The folder the dialog starts in: the first recent folder that exists,
+// else the user's "My Pictures", pictures or documents folder; empty when
+// there is none.
+QString OpenFolderStartingFolder(const QStringList& RecentFolders);
+
+} // namespace app

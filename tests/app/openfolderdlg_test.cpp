@@ -1,0 +1,155 @@
+#include "app/folderview.h"
+#include "app/mainform.h"
+#include "app/newfolderdlg.h"
+#include "app/openfolderdlg.h"
+#include "apptestenv.h"
+#include "controls/support/wnimagelistbox/wnimagelistbox.h"
+#include "image/views/rastrum.h"
+#include "shell/sxshelltree.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace app;
+using apptest::WaitUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+class OpenFolderTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    fs::create_directory(Env.File("pics"));
+    fs::create_directory(Env.File("empty"));
+    Pics = QString::fromStdString(Env.File("pics"));
+    apptest::MarkedPicture(64, 48, Qt::yellow).save(Pics + "/b.png");
+    apptest::MarkedPicture(32, 32).save(Pics + "/A.jpg");
+    apptest::MarkedPicture(20, 10).save(Pics + "/c.bmp");
+    std::ofstream(Env.File("pics/notes.txt")) << "x";
+  }
+  QStringList Items(const wn::TWnImageListBox& Box) {
+    QStringList Texts;
+    for (int I = 0; I < Box.count(); ++I) Texts << Box.item(I)->text();
+    return Texts;
+  }
+
+  apptest::TAppEnv Env;
+  QString Pics;
+};
+
+} // namespace
+
+TEST_F(OpenFolderTest, StartsInTheFirstRecentFolderThatExists) {
+  const QStringList Recent = {QString::fromStdString(Env.File("gone")), Pics, QString::fromStdString(Env.File("empty"))};
+  EXPECT_EQ(OpenFolderStartingFolder(Recent), Pics);
+  TOpenFolderForm Dialog(Recent);
+  EXPECT_EQ(Dialog.CbxImageFolder->count(), 2); // the missing folder is left out
+  EXPECT_EQ(Dialog.CbxImageFolder->currentText(), Pics);
+  EXPECT_EQ(Dialog.TreeFolder(), Pics);
+  // The picture files only, in name order, the first selected.
+  EXPECT_EQ(Items(*Dialog.ImageListBox), (QStringList{"A.jpg", "b.png", "c.bmp"}));
+  EXPECT_EQ(Dialog.ImageListBox->currentRow(), 0);
+}
+
+TEST_F(OpenFolderTest, ThePreviewShowsTheSelectedFileWithItsDetails) {
+  TOpenFolderForm Dialog({Pics});
+  Dialog.show();
+  Dialog.ImageListBox->setCurrentRow(1);
+  EXPECT_EQ(Dialog.PreviewFile(), Pics + "/b.png");
+  struct TLabel {
+    QLabel* Label;
+    QString Text;
+  };
+  const TLabel Labels[] = {{Dialog.LblImageNOf, "Image #: 2 of 3"},
+                           {Dialog.LblImageType, "Type: Portable Network Graphics"},
+                           {Dialog.LblDimensions, "Dimensions: 64 x 48"}};
+  for (const TLabel& L : Labels) EXPECT_EQ(L.Label->text(), L.Text);
+  EXPECT_TRUE(Dialog.LblSize->text().startsWith("Size: "));
+  EXPECT_TRUE(Dialog.LblModified->text().startsWith("Modified Date: "));
+  // The preview holds the picture: its middle is the fill.
+  rv::TRastrum& Preview = *Dialog.ImagePreview;
+  const QImage Shown = Preview.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  EXPECT_EQ(Shown.pixel(Preview.OffsetX() + Preview.DrawWidth() / 2, Preview.OffsetY() + Preview.DrawHeight() / 2),
+            QColor(Qt::yellow).rgb());
+  EXPECT_FALSE(Preview.IsEmpty());
+
+  // The file alone when the path box shows the tree's folder; the folder
+  // when the box says otherwise.
+  EXPECT_EQ(Dialog.GetSelectedPath(), Pics + "/b.png");
+  Dialog.CbxImageFolder->setEditText(QString::fromStdString(Env.File("empty")));
+  EXPECT_EQ(Dialog.GetSelectedPath(), Pics);
+
+  // A folder without pictures: no selection, the labels plain, no preview.
+  Dialog.CbxImageFolder->setEditText(QString::fromStdString(Env.File("empty")));
+  Dialog.AssignFolderClick();
+  EXPECT_EQ(Dialog.TreeFolder().toStdString(), Env.File("empty"));
+  EXPECT_EQ(Dialog.ImageListBox->count(), 0);
+  EXPECT_EQ(Dialog.LblImageNOf->text(), "Image #:");
+  EXPECT_EQ(Dialog.LblDimensions->text(), "Dimensions:");
+  EXPECT_TRUE(Dialog.ImagePreview->IsEmpty());
+}
+
+TEST_F(OpenFolderTest, OpenRefusesAFolderThatDoesNotExist) {
+  TMainForm Form({}, nullptr);
+  TOpenFolderForm Dialog({Pics});
+  int Result = -1;
+  TOpenFolderForm::ModalAnswer = [&](TOpenFolderForm& D) {
+    D.CbxImageFolder->setEditText(QString::fromStdString(Env.File("nowhere")));
+    D.done(1);
+    Result = D.isVisible() ? 0 : D.result();
+    D.CbxImageFolder->setEditText(Pics);
+    D.done(1);
+  };
+  EXPECT_EQ(Dialog.ShowModal(), 1);
+  TOpenFolderForm::ModalAnswer = nullptr;
+  EXPECT_EQ(Result, 0);
+  EXPECT_EQ(Env.MessageBoxes, QStringList{"Please choose a valid Folder"});
+}
+
+TEST_F(OpenFolderTest, NewFolderAsksAgainWhileTheNameExists) {
+  TMainForm Form({}, nullptr);
+  TNewFolderDlg NewFolder;
+  TOpenFolderForm Dialog({Pics});
+  fs::create_directory(Env.File("pics/taken"));
+  const QStringList Names = {"taken", "fresh"};
+  int Shown = 0;
+  TNewFolderDlg::ModalAnswer = [&](TNewFolderDlg& D) {
+    EXPECT_EQ(D.LblCurFolder->text(), Pics);
+    D.EdtNewFolderName->setText(Names[Shown++]);
+    D.done(1);
+  };
+  Env.HelpShown = 0;
+  Dialog.NewFolderClick();
+  TNewFolderDlg::ModalAnswer = nullptr;
+  EXPECT_EQ(Shown, 2);
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpDetail + Env.LastHelpText, Pics + "/taken already exists.");
+  EXPECT_TRUE(fs::is_directory(Env.File("pics/fresh")));
+  EXPECT_EQ(Dialog.TreeFolder(), Pics + "/fresh");
+}
+
+TEST_F(OpenFolderTest, TheMainWindowOpensTheChosenFileAsANewTab) {
+  TMainForm Form({}, nullptr);
+  Form.show();
+  TOpenFolderForm Dialog(Form.RecentFolders());
+  TOpenFolderForm::ModalAnswer = [&](TOpenFolderForm& D) {
+    D.CbxImageFolder->setEditText(Pics);
+    D.AssignFolderClick();
+    D.ImageListBox->setCurrentRow(2);
+    D.done(1);
+  };
+  Form.OpenImageFolder();
+  TOpenFolderForm::ModalAnswer = nullptr;
+  ASSERT_EQ(Form.FolderViews().size(), 1u);
+  EXPECT_EQ(Form.CurrentFilePath(), Pics + "/c.bmp");
+  EXPECT_EQ(Form.RecentFolders(), QStringList{Pics});
+  // Cancel opens nothing.
+  TOpenFolderForm::ModalAnswer = [](TOpenFolderForm& D) { D.done(2); };
+  Form.OpenImageFolder();
+  TOpenFolderForm::ModalAnswer = nullptr;
+  EXPECT_EQ(Form.FolderViews().size(), 1u);
+}
