@@ -1016,9 +1016,13 @@ void TFolderViewForm::FileDeleted(const std::string& Path) {
   bool InFolder = false;
   const std::string Name = FileNameOf(Path, InFolder);
   if (!InFolder || !FNameSet.count(Name) || !rv::RvIsKnownFormat(Name)) return;
+  // The shown picture gone: the one that takes its place is shown.
+  const bool WasShown = FOwner && FOwner->CurrentFolderView() == this &&
+                        FOwner->CurrentFileName() == QString::fromStdString(Name);
   std::string Next;
   RemoveFileItem(Name, false, Next, true);
   RefreshFolder(1, false);
+  if (WasShown && !FClosing) SyncSelection(true);
 }
 
 void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string& NewPath) {
@@ -1103,7 +1107,11 @@ void TFolderViewForm::ThumbAppend(const std::vector<std::string>& Names) {
 
 void TFolderViewForm::ThumbDelete(int Index) {
   if (Index < 0 || Index >= ThumbView->ImageCount()) return;
+  // The view's own selection may change with the image: not the user's.
+  const bool Selecting = FSelectingFromView;
+  FSelectingFromView = true;
   ThumbView->DeleteImage(Index);
+  FSelectingFromView = Selecting;
   ThumbScrolled();
 }
 

@@ -162,9 +162,23 @@ rm "$pics/renamed.png"
 sleep 1.5
 shot 05-deleted
 where 05-deleted "#8000C0" "$strip" >/dev/null && fail "the deleted file's thumbnail is still on the strip"
+# The shown file went: the one that took its place is shown.
+wait_window "^Pictrova - $pics/zphoto.jpg$" >/dev/null || fail "no picture took the deleted one's place"
 
-step "a second folder opens as another tab"
-timeout 20 "$program" "$work/more" || fail "the second start did not end"
+step "a second folder opens as another tab through the open-folder dialog"
+click $((x + 200)) $((y + height - 8))
+xdotool key alt+f
+sleep 0.3
+shot 06-menu
+xdotool key Return
+dlg=$(wait_window "^Open Image Folder$") || { shot 06-nodialog; fail "the open-folder dialog did not open"; }
+sleep 0.5
+shot 06-dialog
+xdotool key ctrl+a
+xdotool type --delay 20 "$work/more"
+sleep 0.3
+xdotool key Return
+wait_gone "^Open Image Folder$" || fail "the open-folder dialog did not close"
 wait_window "^Pictrova - $work/more/purple.png$" >/dev/null || fail "the second folder did not open"
 sleep 1
 shot 06-second

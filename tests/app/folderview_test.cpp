@@ -308,3 +308,21 @@ TEST_F(FolderViewTest, QuickButtonsScrollByAViewLessOneThumbnail) {
   EXPECT_GE(Strip.ImageID(29) + Strip.ThumbWidth(), Strip.ViewX());
   EXPECT_LE(Strip.ImageID(29) + Strip.ThumbWidth(), Strip.ViewX() + Strip.ClientWidth());
 }
+
+TEST_F(FolderViewTest, WhenTheShownFileIsDeletedTheNextIsShown) {
+  Env.Picture("a.png", 8, 8, Qt::yellow);
+  Env.Picture("b.png", 8, 8, Qt::cyan);
+  Env.Picture("c.png", 8, 8, Qt::magenta);
+  TFolderViewForm* View = Open(Env.File("b.png"));
+  ASSERT_EQ(Form.CurrentFileName(), "b.png");
+  fs::remove(Env.File("b.png"));
+  ASSERT_TRUE(WaitUntil([&] { return Form.CurrentFileName() == "c.png"; }));
+  EXPECT_EQ(View->SelectedNames(), std::vector<std::string>{"c.png"});
+  EXPECT_EQ(View->ThumbView->SelectedImage(), 1);
+  // A file that is not shown goes without changing the picture.
+  fs::remove(Env.File("a.png"));
+  ASSERT_TRUE(WaitUntil([&] { return View->Names().size() == 1; }));
+  EXPECT_EQ(Form.CurrentFileName(), "c.png");
+  fs::remove(Env.File("c.png"));
+  ASSERT_TRUE(WaitUntil([&] { return !Form.HasImage(); }));
+}
