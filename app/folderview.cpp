@@ -416,16 +416,10 @@ void TFolderViewForm::LoadFolder(const std::string& Path) {
   for (std::size_t I = 0; I < Order.size(); ++I) {
     const TScannedFile& F = Files[static_cast<std::size_t>(Order[I])];
     if (!FNameSet.insert(F.Name).second) continue;
-    TFolderRow Row;
-    Row.Name = F.Name;
-    Row.Size = F.Size;
-    Row.Modified = F.Modified;
-    Row.Created = F.Created;
-    Row.IconIndex = GetFileIconIndex(F.Name);
     FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(F.Size, 0));
     FNames.push_back(F.Name);
     NewNames.push_back(F.Name);
-    NewRows.push_back(std::move(Row));
+    NewRows.push_back(RowOf(F));
     if (FOwner && (I + 1) % ProgressStep == 0) FOwner->SetProgress(static_cast<int>(I + 1));
   }
   FRows->Append(std::move(NewRows));
@@ -467,19 +461,23 @@ int TFolderViewForm::GetFileIconIndex(const std::string& Name) {
   return Index;
 }
 
-bool TFolderViewForm::AddFileItem(const TScannedFile& File, bool Select) {
-  if (FNameSet.count(File.Name)) return false;
-  FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(File.Size, 0));
-  FNames.push_back(File.Name);
-  FNameSet.insert(File.Name);
-  ThumbAppend({File.Name});
+TFolderRow TFolderViewForm::RowOf(const TScannedFile& File) {
   TFolderRow Row;
   Row.Name = File.Name;
   Row.Size = File.Size;
   Row.Modified = File.Modified;
   Row.Created = File.Created;
   Row.IconIndex = GetFileIconIndex(File.Name);
-  FRows->Append({std::move(Row)});
+  return Row;
+}
+
+bool TFolderViewForm::AddFileItem(const TScannedFile& File, bool Select) {
+  if (FNameSet.count(File.Name)) return false;
+  FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(File.Size, 0));
+  FNames.push_back(File.Name);
+  FNameSet.insert(File.Name);
+  ThumbAppend({File.Name});
+  FRows->Append({RowOf(File)});
   if (Select) {
     if (FSelectedNames.empty()) {
       FSelectedNames = {File.Name};
@@ -519,7 +517,7 @@ void TFolderViewForm::RemoveFileItem(const std::string& Name, bool DeleteFile, s
   const int Index = IndexOfName(Name);
   if (Index < 0) return;
   if (DeleteFile && !DeleteFiles({Name})) {
-    Result = "-";
+    Result.assign(1, '-');
     return;
   }
   const auto Sel = std::find(FSelectedNames.begin(), FSelectedNames.end(), Name);
@@ -537,22 +535,14 @@ void TFolderViewForm::RemoveFileItem(const std::string& Name, bool DeleteFile, s
 }
 
 bool TFolderViewForm::DeleteFiles(const std::vector<std::string>& Names) {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const TWaitCursor Wait;
   wn::TWnSHFileOperation& Operation = *WnSHFileOperator;
   Operation.Operation = wn::foDelete;
   Operation.Owner = window();
   Operation.SourceFiles.clear();
   Operation.DestFiles.clear();
   for (const std::string& N : Names) Operation.SourceFiles.push_back(JoinPath(FFolderPath, N));
-  bool Result = false;
-  try {
-    Result = Operation.Execute();
-  } catch (...) {
-    QApplication::restoreOverrideCursor();
-    throw;
-  }
-  QApplication::restoreOverrideCursor();
-  return Result;
+  return Operation.Execute();
 }
 
 void TFolderViewForm::UpdateFileItem(int Row, std::int64_t Size, std::int64_t Modified) {
@@ -667,9 +657,8 @@ void TFolderViewForm::RefreshFolder(int Mode, bool Incremental) {
 }
 
 void TFolderViewForm::RefreshFolderWithWaitCursor() {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const TWaitCursor Wait;
   RefreshFolder(3, false);
-  QApplication::restoreOverrideCursor();
 }
 
 // ---- Selection
@@ -691,11 +680,10 @@ void TFolderViewForm::RemoveFromSelection(const std::string& Name) {
 }
 
 void TFolderViewForm::SelectAllFiles() {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const TWaitCursor Wait;
   FSelectedNames = FNames;
   SyncSelection(true);
   UpdateSelectionStatus();
-  QApplication::restoreOverrideCursor();
 }
 
 void TFolderViewForm::SelectAndShowFile(const std::string& Name) {

@@ -202,6 +202,8 @@ private:
   void FilmPanelResized();
   void ListSelectionChanged();
   void StartLoadThread();
+  // A new row for a scanned file, with its icon.
+  TFolderRow RowOf(const TScannedFile& File);
   // Removes the row, thumbnail and name at Index of Names.
   void DropFile(std::size_t Index);
   void SelectRowsFromNames();

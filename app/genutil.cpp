@@ -110,6 +110,10 @@ void AdjustControlsForDpi(QWidget* Control) {
     if (Child->isWidgetType()) AdjustControlsForDpi(static_cast<QWidget*>(Child));
 }
 
+TWaitCursor::TWaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+
+TWaitCursor::~TWaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+
 bool IsControlInList(const QWidget* Control, const std::vector<QWidget*>& List) {
   if (!Control) return false;
   return std::find(List.begin(), List.end(), Control) != List.end();

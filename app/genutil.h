@@ -37,6 +37,15 @@ int ScaleButtonWidth(int Width);
 // 96 pixels per inch.
 void AdjustControlsForDpi(QWidget* Control);
 
+// The hourglass over the whole program while it lives.
+class TWaitCursor {
+public:
+  TWaitCursor();
+  ~TWaitCursor();
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+
 // True when Control is one of List; false for a null control.
 bool IsControlInList(const QWidget* Control, const std::vector<QWidget*>& List);
 // Set the value on Control and every widget below it, except on the widgets

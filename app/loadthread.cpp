@@ -64,9 +64,9 @@ void TLoadThread::Pause(int Ms) {
 }
 
 void TLoadThread::Execute() {
-  // The lowest priority of the time-sharing class: the window always comes
-  // first, yet the thread is never starved for good as under SCHED_IDLE.
-  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+  // Below the window and the thumbnail loader (nice 5), yet not starved on
+  // a busy machine as at the very lowest level.
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), LoaderNice);
   try {
     LoadThreadRun();
   } catch (const std::exception& E) {

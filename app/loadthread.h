@@ -5,7 +5,7 @@
 // The worker reads the headers itself; the user-interface thread, reached
 // through the synchronise call, only hands out the names of the rows to fill
 // and writes the results into them. So a batch never holds the window up for
-// the time of its file reads.
+// the time of its file reads. The worker runs at a low priority.
 #pragma once
 
 #include "platform/thread.h"
@@ -46,6 +46,8 @@ public:
   static constexpr int IdlePause = 3000;
   // Every this many idle passes the folder is rescanned.
   static constexpr int RescanIdlePasses = 16;
+  // The worker's scheduling priority (nice value).
+  static constexpr int LoaderNice = 10;
   // Rows handed to the worker per synchronised call.
   static constexpr int RowsPerCall = 16;
 

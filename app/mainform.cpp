@@ -628,13 +628,12 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::FormClose() {
   QuerySaveModified();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const TWaitCursor wait;
   hide();
   FClosing = true;
   for (auto it = FFolderViews.rbegin(); it != FFolderViews.rend(); ++it) (*it)->CloseFolderViewNoPrompt();
   CleanWorkFolder();
   FSettings.Write();
-  QApplication::restoreOverrideCursor();
 }
 
 void TMainForm::FormDestroy() {

@@ -274,6 +274,13 @@ private:
   void StatusBarResize();
   void UpdateCommandStates();
   void FoldersMenuClick(QAction* item);
+  void RememberFiles(int mode, const std::string& folder, const std::vector<std::string>& names);
+  // Writes the picture to Target; false after an error, which was shown
+  // (ConvertMessage for a format that could not be written).
+  bool WritePicture(const std::string& target, bool keepQuality, const QString& convertMessage);
+  // A file of the current folder view was written: its row follows, or the
+  // view looks for the new file.
+  void ReportFileWritten(const std::string& path, bool existed);
   void CheckMenuPair(QAction* main, QAction* popup, bool checked);
   void UpdateMenuPopupItems();
   bool LoadFileIntoView(const std::string& path);

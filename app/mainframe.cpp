@@ -95,9 +95,8 @@ void TMainForm::OpenImageFolder() {
   if (FSlideShow || QuerySaveModified() || !OpenFolderForm) return;
   if (OpenFolderForm->ShowModal() != 1) return;
   update();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const TWaitCursor Wait;
   OpenFolderView(OpenFolderForm->GetSelectedPath());
-  QApplication::restoreOverrideCursor();
 }
 
 void TMainForm::DockFolderView(TFolderViewForm* view) {
@@ -291,9 +290,8 @@ void TMainForm::RecentFolderClick(QAction* item) {
   const QString folder = wn::MruMenuItemText(item);
   if (!ValidateFolder(folder)) return;
   QuerySaveModified();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const TWaitCursor Wait;
   OpenFolderView(folder);
-  QApplication::restoreOverrideCursor();
 }
 
 bool TMainForm::ValidateFolder(const QString& path) {
@@ -311,27 +309,25 @@ bool TMainForm::ValidateFolder(const QString& path) {
 
 // ---- Copy and cut between folder views
 
-void TMainForm::RememberFilesForCopy(const std::string& folder, const std::vector<std::string>& names) {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  FRememberMode = 1;
+void TMainForm::RememberFiles(int mode, const std::string& folder, const std::vector<std::string>& names) {
+  const TWaitCursor wait;
+  FRememberMode = mode;
   FRememberedFiles.clear();
   for (const std::string& n : names) FRememberedFiles.push_back(JoinPath(folder, n));
   NotifyFolderViews(false, std::string(), std::string());
-  QApplication::restoreOverrideCursor();
+}
+
+void TMainForm::RememberFilesForCopy(const std::string& folder, const std::vector<std::string>& names) {
+  RememberFiles(1, folder, names);
 }
 
 void TMainForm::RememberFilesForMove(const std::string& folder, const std::vector<std::string>& names) {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  FRememberMode = 2;
-  FRememberedFiles.clear();
-  for (const std::string& n : names) FRememberedFiles.push_back(JoinPath(folder, n));
-  NotifyFolderViews(false, std::string(), std::string());
-  QApplication::restoreOverrideCursor();
+  RememberFiles(2, folder, names);
 }
 
 bool TMainForm::PasteRememberedFiles(TFolderViewForm* target) {
   if (FRememberMode == 0 || FRememberedFiles.empty() || !target) return true;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const TWaitCursor wait;
   target->show();
   target->raise();
   wn::TWnSHFileOperation& operation = *target->WnSHFileOperator;
@@ -339,20 +335,13 @@ bool TMainForm::PasteRememberedFiles(TFolderViewForm* target) {
   operation.SourceFiles = FRememberedFiles;
   operation.DestFiles = {target->GetFolderPath()};
   operation.Operation = FRememberMode == 1 ? wn::foCopy : wn::foMove;
-  bool result = false;
-  try {
-    result = operation.Execute();
-  } catch (...) {
-    QApplication::restoreOverrideCursor();
-    throw;
-  }
+  const bool result = operation.Execute();
   const std::string first = FRememberedFiles.front();
   const std::size_t slash = first.rfind('/');
   const std::string source = first.substr(0, slash == 0 ? 1 : slash);
   const bool moved = FRememberMode == 2;
   FRememberMode = 0;
   NotifyFolderViews(true, moved ? source : std::string(), target->GetFolderPath());
-  QApplication::restoreOverrideCursor();
   return result;
 }
 

@@ -274,6 +274,33 @@ bool TMainForm::QuerySaveModified() {
   return askOverwrite(false);
 }
 
+bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const QString& convertMessage) {
+  FBusy = true;
+  try {
+    SavePictureInFormat(target, *RastrumView1->GetIO(), keepQuality, RastrumView1->GetBitmap());
+    FBusy = false;
+    return true;
+  } catch (const EConvertError&) {
+    FBusy = false;
+    ShowMessageBox(this, convertMessage);
+  } catch (const std::exception& error) {
+    FBusy = false;
+    ShowMessageBox(this, QString::fromUtf8(error.what()));
+  }
+  return false;
+}
+
+void TMainForm::ReportFileWritten(const std::string& path, bool existed) {
+  if (!FCurrentFolderView) return;
+  const std::string name = path.substr(path.rfind('/') + 1);
+  const int row = FCurrentFolderView->Rows().IndexOf(name);
+  TScannedFile file;
+  if (existed && row >= 0 && ReadScannedFile(FCurrentFolderView->GetFolderPath(), name, file))
+    FCurrentFolderView->UpdateFileItem(row, file.Size, file.Modified);
+  else
+    FCurrentFolderView->RefreshFolder(0, false);
+}
+
 void TMainForm::SaveModifiedImage() {
   if (FSlideShow || !FModified) return;
   if (FIsNewImage) {
@@ -285,30 +312,13 @@ void TMainForm::SaveModifiedImage() {
   const std::string ext = LowerFileExt(target);
   // Icons and cursors have no writer: the picture goes beside them as a bitmap.
   if (ext == ".ico" || ext == ".cur") target += ".bmp";
-  try {
-    FBusy = true;
-    SavePictureInFormat(target, *RastrumView1->GetIO(), false, RastrumView1->GetBitmap());
-    FBusy = false;
+  const bool existed = IsFile(target);
+  if (WritePicture(target, false, QStringLiteral("Error saving modified file!"))) {
     RastrumView1->GetProc()->ClearUndo();
     UpdateModifiedState();
     FOnlyRotated = true;
     FDontAskToSave = false;
-    if (FCurrentFolderView) {
-      const std::size_t slash = target.rfind('/');
-      const std::string name = target.substr(slash + 1);
-      const int row = FCurrentFolderView->Rows().IndexOf(name);
-      TScannedFile file;
-      if (row >= 0 && ReadScannedFile(FCurrentFolderView->GetFolderPath(), name, file))
-        FCurrentFolderView->UpdateFileItem(row, file.Size, file.Modified);
-      else
-        FCurrentFolderView->RefreshFolder(0, false);
-    }
-  } catch (const EConvertError&) {
-    FBusy = false;
-    ShowMessageBox(this, QStringLiteral("Error saving modified file!"));
-  } catch (const std::exception& error) {
-    FBusy = false;
-    ShowMessageBox(this, QString::fromUtf8(error.what()));
+    ReportFileWritten(target, existed);
   }
   EndWaitCursor();
 }
@@ -330,10 +340,7 @@ bool TMainForm::SaveImageAs() {
   if (LowerFileExt(path).empty()) path += LowerFileExt(FCurrentFileName.toStdString());
   const bool existed = IsFile(path);
   const bool other = QString::fromStdString(path) != FCurrentFilePath;
-  try {
-    FBusy = true;
-    SavePictureInFormat(path, *RastrumView1->GetIO(), true, RastrumView1->GetBitmap());
-    FBusy = false;
+  if (WritePicture(path, true, QStringLiteral("Error converting to selected file format!"))) {
     FIsNewImage = false;
     FOnlyRotated = true;
     FDontAskToSave = false;
@@ -341,22 +348,8 @@ bool TMainForm::SaveImageAs() {
       RastrumView1->GetProc()->ClearUndo();
       OpenPath(QString::fromStdString(path), true);
       opened = true;
-      if (FCurrentFolderView) {
-        const std::size_t slash = path.rfind('/');
-        const int row = FCurrentFolderView->Rows().IndexOf(path.substr(slash + 1));
-        TScannedFile file;
-        if (existed && row >= 0 && ReadScannedFile(FCurrentFolderView->GetFolderPath(), path.substr(slash + 1), file))
-          FCurrentFolderView->UpdateFileItem(row, file.Size, file.Modified);
-        else
-          FCurrentFolderView->RefreshFolder(0, false);
-      }
+      ReportFileWritten(path, existed);
     }
-  } catch (const EConvertError&) {
-    FBusy = false;
-    ShowMessageBox(this, QStringLiteral("Error converting to selected file format!"));
-  } catch (const std::exception& error) {
-    FBusy = false;
-    ShowMessageBox(this, QString::fromUtf8(error.what()));
   }
   EndWaitCursor();
   UpdateModifiedState();
