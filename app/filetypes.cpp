@@ -240,7 +240,13 @@ std::string FileTypeCommandLinePath() {
   return QDir::cleanPath(QDir::current().absoluteFilePath(Arg)).toStdString();
 }
 
-std::string FileTypeCommand() { return "\"" + FileTypeProgramPath() + "\" /shell \"%1\""; }
+std::string FileTypeCommand() {
+  // Appended piece by piece: GCC 12 warns falsely on the chained concatenation.
+  std::string Command = "\"";
+  Command += FileTypeProgramPath();
+  Command += "\" /shell \"%1\"";
+  return Command;
+}
 
 std::string MimeTypeOfExtension(const std::string& Ext) {
   static const QMimeDatabase Database;

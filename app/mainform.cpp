@@ -13,6 +13,7 @@
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rastrumio.h"
+#include "image/io/twain/rvtwainparams.h"
 #include "image/io/rvknownformat.h"
 #include "image/io/tiff/tifflzw.h"
 #include "image/model/rastrumproc.h"
@@ -183,6 +184,14 @@ void TMainForm::FormCreate(const QStringList& arguments) {
     if (!FSlideShow) SetProgress(percent);
   };
   IO->OnFinishWork = [this](void*) { SetProgress(0); };
+  // Who asks, as the scanner source is told.
+  rv::TRvTWainParams& scanner = IO->TWainParams();
+  scanner.SetVersionInfo("3.0");
+  scanner.SetManufacturer("Halvenworth");
+  scanner.SetProductFamily("Image processing");
+  scanner.SetProductName("Pictrova");
+  scanner.SetProgressIndicators(true);
+  scanner.SetBufferedTransfer(true);
   ShellController = std::make_unique<sx::TSxCustomShellController>();
   UpdateFileStatusText();
 

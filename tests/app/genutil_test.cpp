@@ -243,6 +243,46 @@ TEST(WorkFolderTest, SecondCallDoesNotTouchTheDisk) {
   app::ClearGenUtilCache();
 }
 
+TEST(WorkFolderTest, EachRunHasItsOwnAndCleaningTakesOnlyOurFiles) {
+  app::ClearGenUtilCache();
+  const std::string First = app::CreateWorkFolder();
+  app::ClearGenUtilCache();
+  const std::string Second = app::CreateWorkFolder();
+  EXPECT_NE(First, Second);
+  EXPECT_EQ(fs::status(Second).permissions() & fs::perms::all, fs::perms::owner_all);
+  fs::remove(First);
+
+  // Ours: two pictures and a text; theirs: a picture of the same kind.
+  struct TFile {
+    std::string Name;
+    bool Ours;
+    bool Gone;
+  };
+  const TFile Files[] = {{"a.jpg", true, true}, {"b.PNG", true, true}, {"note.txt", true, false}, {"other.jpg", false, false}};
+  for (const TFile& F : Files) {
+    std::ofstream(Second + "/" + F.Name) << "x";
+    if (F.Ours) app::AddWorkFile(Second + "/" + F.Name);
+  }
+  // A noted path outside the folder is never touched.
+  const std::string Outside = Second + "-outside.jpg";
+  std::ofstream(Outside) << "x";
+  app::AddWorkFile(Outside);
+  app::CleanWorkFolder();
+  for (const TFile& F : Files) EXPECT_EQ(fs::exists(Second + "/" + F.Name), !F.Gone) << F.Name;
+  EXPECT_TRUE(fs::exists(Outside));
+  EXPECT_TRUE(fs::is_directory(Second)); // not empty: it stays
+  fs::remove_all(Second);
+  fs::remove(Outside);
+
+  // A folder left empty goes.
+  const std::string Third = app::CreateWorkFolder();
+  std::ofstream(Third + "/c.bmp") << "x";
+  app::AddWorkFile(Third + "/c.bmp");
+  app::CleanWorkFolder();
+  EXPECT_FALSE(fs::exists(Third));
+  app::ClearGenUtilCache();
+}
+
 } // namespace
 
 #include "genutil_test.moc"

@@ -1,11 +1,18 @@
 #include "app/mainform.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/genutil.h"
 #include "image/io/lzwhooks.h"
+#include "image/io/rastrumio.h"
+#include "image/io/twain/rvtwainparams.h"
+#include "image/views/rastrumview.h"
 #include "apptestenv.h"
 #include "support/tempfolder.h"
 
+#include <QAction>
 #include <QFile>
+#include <QMenu>
+#include <QTabWidget>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -88,4 +95,26 @@ TEST(MainWindow, CreationInstallsTheFourLzwCoders) {
   EXPECT_NE(rv::RvDefaultGifLzwCompress, nullptr);
   EXPECT_NE(rv::RvDefaultTiffLzwDecompress, nullptr);
   EXPECT_NE(rv::RvDefaultTiffLzwCompress, nullptr);
+}
+
+TEST(MainWindow, ThePictureViewIsPreparedAtCreation) {
+  apptest::TAppEnv env;
+  TMainForm form({}, nullptr);
+  rv::TRastrumView& view = *form.RastrumView1;
+  EXPECT_TRUE(view.IsEmpty());
+  EXPECT_DOUBLE_EQ(view.Zoom(), 100);
+  EXPECT_TRUE(view.AutoFit);
+  EXPECT_TRUE(form.AutoFit());
+  rv::TRvTWainParams& scanner = view.GetIO()->TWainParams();
+  const std::pair<std::string, std::string> identity[] = {{scanner.VersionInfo(), "3.0"},
+                                                           {scanner.Manufacturer(), "Halvenworth"},
+                                                           {scanner.ProductFamily(), "Image processing"},
+                                                           {scanner.ProductName(), "Pictrova"}};
+  for (const auto& [value, expected] : identity) EXPECT_EQ(value, expected);
+  EXPECT_TRUE(scanner.BufferedTransfer());
+  // The folder tab row starts at its empty height; no folder, "[Empty]".
+  EXPECT_EQ(form.ThumbPageControl->height(), ScaleByScreenDpi(10));
+  EXPECT_EQ(form.Windows1->actions().size(), 1);
+  EXPECT_FALSE(form.Windows1->actions().front()->isEnabled());
+  EXPECT_FALSE(form.CloseCurrentFolder1->isEnabled());
 }
