@@ -7,9 +7,6 @@
 #include "controls/kel/kelprogressfill.h"
 #include "controls/kel/kelshapebutton.h"
 #include "controls/support/qrcheckbox/qrcheckbox.h"
-#include "controls/support/wngif/wngif.h"
-#include "image/io/gif/giflzw.h"
-#include "image/io/lzwhooks.h"
 #include "image/views/rastrumview.h"
 #include "support/fakemailprogram.h"
 #include "support/tempkeystore.h"
@@ -65,8 +62,6 @@ QSize SizeOf(const QString& Path) { return QImageReader(Path).size(); }
 class EmailDialog : public ::testing::Test {
 protected:
   void SetUp() override {
-    rv::RvDefaultGifLzwDecompress = rv::GifLzwDecompress;
-    rv::RvDefaultGifLzwCompress = rv::GifLzwCompress;
     THelpDlg::ModalAnswer = [this](THelpDlg& d) {
       FResults << d.windowTitle() << d.DetailLines();
       d.SbtnOkay->Click();
@@ -174,22 +169,6 @@ TEST_F(EmailDialog, ReducesWhatIsTooLarge) {
   EXPECT_EQ(result.SubjectNames, "small.jpg, middle.jpg, big.jpg, pic.bmp, pic.jpg, big.jpg");
   EXPECT_EQ(steps.size(), 8u + 5u * 2u + 1u);
   EXPECT_EQ(steps.back(), 24);
-}
-
-TEST_F(EmailDialog, GifThatMustShrinkStaysAGif) {
-  platform::TBitmap noise(400, 400, platform::pf8bit);
-  std::mt19937 rng(4);
-  for (int y = 0; y < 400; ++y)
-    for (int x = 0; x < 400; ++x) noise.ScanLine(y)[x] = static_cast<std::uint8_t>(rng());
-  wn::TWnGIFImage gif;
-  gif.Assign(&noise);
-  gif.SaveToFile(FFiles.File("noise.gif"));
-  FDlg->StartWithFiles({FFiles.QPath() + "/noise.gif"});
-  FDlg->SetSpeedIndex(2);
-  const TEmailOptimization result = FDlg->Optimize(FWork.Path(), nullptr);
-  ASSERT_EQ(result.Attachments, QStringList{Work("noise.gif")}) << result.Results.join('\n').toStdString();
-  EXPECT_EQ(QImageReader(Work("noise.gif")).format(), "gif");
-  EXPECT_LT(SizeOf(Work("noise.gif")).width(), 400);
 }
 
 TEST_F(EmailDialog, DoNotResizeAttachesEverythingAsItIs) {

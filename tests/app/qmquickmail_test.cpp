@@ -105,17 +105,3 @@ TEST_F(MailSender, MissingMailProgramIsReportedNotTakenForAnAbort) {
   EXPECT_EQ(FBoxes, (QStringList{"Error sending mail (-1).", "Error sending mail (-1)."}));
 }
 
-TEST_F(MailSender, SendAsyncAnswersAfterTheProgramEnds) {
-  TFakeMailProgram fake(2);
-  TQmQuickMail mail;
-  mail.SetErrorMessage(QStringLiteral("No mail"));
-  mail.FileNames = {QStringLiteral("/tmp/gone.jpg")};
-  std::optional<bool> done;
-  mail.SendAsync([&](bool sent) { done = sent; });
-  EXPECT_TRUE(mail.Busy());
-  ASSERT_TRUE(testing_support::WaitFor([&] { return done.has_value(); }));
-  EXPECT_FALSE(mail.Busy());
-  EXPECT_FALSE(*done);
-  EXPECT_EQ(FBoxes, QStringList{"No mail (11)."});
-  EXPECT_EQ(fake.Arguments(), (QStringList{"--utf8", "--attach", "/tmp/gone.jpg"}));
-}

@@ -374,19 +374,6 @@ TEST(WnGifLzw, DecodesOddCodesToDefinedPixels) {
   }
 }
 
-TEST(WnGifLzw, InterlacedRowOrder) {
-  struct TCase {
-    int Height;
-    std::vector<int> Rows;
-  };
-  const TCase cases[] = {{1, {0}}, {2, {0, 1}}, {5, {0, 4, 2, 1, 3}}, {10, {0, 8, 4, 2, 6, 1, 3, 5, 7, 9}}};
-  for (const TCase& c : cases) {
-    std::vector<int> rows{0};
-    for (int r = NextInterlacedRow(0, c.Height); r < c.Height; r = NextInterlacedRow(r, c.Height)) rows.push_back(r);
-    EXPECT_EQ(rows, c.Rows) << c.Height;
-  }
-}
-
 // decode(encode(x)) = x, long enough for the table to fill and clear.
 TEST(WnGifWrite, RoundTripsAtEachDepth) {
   struct TCase {
