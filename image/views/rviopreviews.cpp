@@ -927,40 +927,40 @@ void TfIOPreviews::StepEdit(QLineEdit* Edit, bool Up, int Maximum) {
   Edit->setText(QString::number(std::clamp(v + (Up ? 1 : -1), 0, Maximum)));
 }
 
+namespace {
+
+// Moves Box to Index without running its handler.
+void SetQuietly(QComboBox* Box, int Index) {
+  if (Box->currentIndex() == Index) return;
+  const QSignalBlocker block(Box);
+  Box->setCurrentIndex(Index);
+}
+
+} // namespace
+
 void TfIOPreviews::TiffColorsChange() {
   if (!FReady) return;
   const int photometric = ComboBox3->currentIndex();
-  int next = photometric;
   switch (ComboBox4->currentIndex()) {
-  case 0: if (photometric > 1) next = 1; break;
-  case 1: next = 3; break;
-  case 2: if (photometric != 0 && photometric != 1 && photometric != 3) next = 3; break;
+  case 0: if (photometric > 1) SetQuietly(ComboBox3, 1); break;
+  case 1: SetQuietly(ComboBox3, 3); break;
+  case 2: if (photometric != 0 && photometric != 1) SetQuietly(ComboBox3, 3); break;
   default: break;
-  }
-  if (next != photometric) {
-    const QSignalBlocker block(ComboBox3);
-    ComboBox3->setCurrentIndex(next);
   }
   ParamsChange();
 }
 
 void TfIOPreviews::TiffPhotometricChange() {
   if (!FReady) return;
-  const int colors = ComboBox4->currentIndex();
-  int next = colors;
   switch (ComboBox3->currentIndex()) {
   case 0:
-  case 1: if (colors != 0) next = 2; break;
-  case 3: next = 2; break;
+  case 1: if (ComboBox4->currentIndex() != 0) SetQuietly(ComboBox4, 2); break;
+  case 3: SetQuietly(ComboBox4, 2); break;
   case 2:
   case 5:
   case 6:
-  case 7: next = 4; break;
+  case 7: SetQuietly(ComboBox4, 4); break;
   default: break;
-  }
-  if (next != colors) {
-    const QSignalBlocker block(ComboBox4);
-    ComboBox4->setCurrentIndex(next);
   }
   ParamsChange();
 }
@@ -968,20 +968,15 @@ void TfIOPreviews::TiffPhotometricChange() {
 void TfIOPreviews::TiffSimpleCompressionChange() {
   if (!FReady) return;
   const int index = ComboBox16->currentIndex();
-  if (index >= 0 && IsFaxCompression(TiffSimpleCompressions[index]) && ComboBox17->currentIndex() != 0) {
-    const QSignalBlocker block(ComboBox17);
-    ComboBox17->setCurrentIndex(0);
-  }
+  if (index >= 0 && IsFaxCompression(TiffSimpleCompressions[index])) SetQuietly(ComboBox17, 0);
   ParamsChange();
 }
 
 void TfIOPreviews::TiffSimpleColorsChange() {
   if (!FReady) return;
   const int index = ComboBox16->currentIndex();
-  if (ComboBox17->currentIndex() > 0 && index >= 0 && IsFaxCompression(TiffSimpleCompressions[index])) {
-    const QSignalBlocker block(ComboBox16);
-    ComboBox16->setCurrentIndex(0);
-  }
+  if (ComboBox17->currentIndex() > 0 && index >= 0 && IsFaxCompression(TiffSimpleCompressions[index]))
+    SetQuietly(ComboBox16, 0);
   ParamsChange();
 }
 

@@ -5,15 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -31,33 +28,16 @@
 #include "image/model/rvpalettedlg.h"
 #include "image/views/rastrumview.h"
 #include "support/tempfolder.h"
+#include "viewtest_support.h"
 
 namespace {
 
 using namespace rv;
 using Dlg = TfIOPreviews;
 
-void Click(QWidget* W) {
-  const QPointF at(W->width() / 2.0, W->height() / 2.0);
-  const QPointF global = W->mapToGlobal(at);
-  QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-  QApplication::sendEvent(W, &press);
-  QApplication::sendEvent(W, &release);
-}
-
-void Key(QWidget* W, int K, const QString& Text = {}) {
-  QKeyEvent press(QEvent::KeyPress, K, Qt::NoModifier, Text);
-  QKeyEvent release(QEvent::KeyRelease, K, Qt::NoModifier, Text);
-  QApplication::sendEvent(W, &press);
-  QApplication::sendEvent(W, &release);
-}
-
-void Type(QLineEdit* E, const QString& Text) {
-  E->selectAll();
-  Key(E, Qt::Key_Delete);
-  for (QChar c : Text) Key(E, c.unicode(), QString(c));
-}
+using viewtest::Click;
+using viewtest::Key;
+using viewtest::Type;
 
 // Four flat quadrants: red, green / blue, white (64 x 48).
 constexpr int PicW = 64, PicH = 48;
