@@ -51,9 +51,7 @@ void TRvColorPanel::SetColor(platform::TColor Value) {
 void TRvColorPanel::paintEvent(QPaintEvent* Event) {
   {
     QPainter p(this);
-    p.fillRect(contentsRect(), QColor::fromRgb(platform::GetRValue(platform::ColorToRGB(FColor)),
-                                               platform::GetGValue(platform::ColorToRGB(FColor)),
-                                               platform::GetBValue(platform::ColorToRGB(FColor))));
+    p.fillRect(contentsRect(), QColor::fromRgb(platform::ColorToQRgb(FColor)));
   }
   QFrame::paintEvent(Event);
 }
@@ -137,16 +135,13 @@ int TiffFullColorsIndex(int Bits, int Samples) {
   if (Samples >= 3) return 4;
   return Bits <= 1 ? 0 : Bits <= 4 ? 1 : Bits <= 8 ? 2 : 3;
 }
-int TiffSimpleColorsIndex(int Bits, int Samples) {
+// "B/W", "16", "256", then true colour: the simplified TIFF and the PCX lists.
+int FourColorsIndex(int Bits, int Samples) {
   if (Samples >= 3) return 3;
   return Bits <= 1 ? 0 : Bits <= 4 ? 1 : 2;
 }
 int BmpColorsIndex(int Bits, int Samples) {
   if (Samples >= 3) return Bits == 5 ? 3 : 4;
-  return Bits <= 1 ? 0 : Bits <= 4 ? 1 : 2;
-}
-int PcxColorsIndex(int Bits, int Samples) {
-  if (Samples >= 3) return 3;
   return Bits <= 1 ? 0 : Bits <= 4 ? 1 : 2;
 }
 int PngColorsIndex(int Bits, int Samples) {
@@ -342,9 +337,7 @@ TfIOPreviews::TfIOPreviews(QWidget* Owner)
   connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
 
   auto* buttons = new QVBoxLayout;
-  for (QWidget* b : {static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button2),
-                     static_cast<QWidget*>(Button3), static_cast<QWidget*>(SpeedButton1),
-                     static_cast<QWidget*>(Button4)})
+  for (QWidget* b : std::initializer_list<QWidget*>{Button1, Button2, Button3, SpeedButton1, Button4})
     buttons->addWidget(b);
   buttons->addStretch(1);
   // The buttons stand beside the views, so that the simplified form keeps
@@ -378,11 +371,7 @@ TfIOPreviews::TfIOPreviews(QWidget* Owner)
   resize(FullFormWidth, FullFormHeight);
 }
 
-TfIOPreviews::~TfIOPreviews() {
-  // The trial components hold the views' pictures, which go first.
-  FIO.reset();
-  FProc.reset();
-}
+TfIOPreviews::~TfIOPreviews() = default;
 
 void TfIOPreviews::Register(QObject* Target, int Word, TCaptionKind Kind) {
   FCaptions.push_back({Target, Word, Kind});
@@ -721,7 +710,7 @@ void TfIOPreviews::LoadValues() {
   v.BmpCompression = p.BmpCompression;
   v.BmpColors = BmpColorsIndex(p.BitsPerSample, p.SamplesPerPixel);
   v.PcxCompression = p.PcxCompression;
-  v.PcxColors = PcxColorsIndex(p.BitsPerSample, p.SamplesPerPixel);
+  v.PcxColors = FourColorsIndex(p.BitsPerSample, p.SamplesPerPixel);
   v.PngColors = PngColorsIndex(p.BitsPerSample, p.SamplesPerPixel);
   v.PngInterlaced = p.PngInterlaced;
   v.PngBackground = ColorOf(p.PngBackground);
@@ -761,7 +750,7 @@ void TfIOPreviews::FillPages() {
   setEdit(TiffEdit[5], number(v.TiffPageNumber));
   setEdit(TiffEdit[6], number(v.TiffPageCount));
   ComboBox16->setCurrentIndex(TiffSimpleCompressionIndex(v.TiffCompression));
-  ComboBox17->setCurrentIndex(TiffSimpleColorsIndex(v.TiffBits, v.TiffSamples));
+  ComboBox17->setCurrentIndex(FourColorsIndex(v.TiffBits, v.TiffSamples));
 
   setEdit(Edit9, number(v.GifImageIndex));
   ComboBox5->setCurrentIndex(v.GifBits - 1);
@@ -1086,9 +1075,7 @@ bool TfIOPreviews::ChooseColor(TRvColorPanel* Panel, std::int64_t Colors, bool W
     chosen = PaletteDialog1->Execute();
     if (chosen) Panel->SetColor(PaletteDialog1->Color());
   } else {
-    const std::uint32_t rgb = platform::ColorToRGB(Panel->Color());
-    ColorDialog1->setCurrentColor(
-        QColor(platform::GetRValue(rgb), platform::GetGValue(rgb), platform::GetBValue(rgb)));
+    ColorDialog1->setCurrentColor(QColor::fromRgb(platform::ColorToQRgb(Panel->Color())));
     chosen = ColorDialog1->exec() == QDialog::Accepted;
     if (chosen) {
       const QColor c = ColorDialog1->selectedColor();

@@ -87,13 +87,16 @@ protected:
     RvDefaultGifLzwDecompress = nullptr;
   }
 
-  // A shown dialog on the view's picture with Pages, as DoPreviews fills it.
-  std::unique_ptr<Dlg> Open(TRvPreviewPages Pages, bool Simplified = false) {
+  // A dialog on the view's picture, as DoPreviews fills it; Open shows it.
+  std::unique_ptr<Dlg> Make(bool Simplified) {
     auto d = std::make_unique<Dlg>();
     d->Params = &IO->Params();
     d->SimplifiedParamsDialogs = Simplified;
     d->Rastrum1->Assign(View->GetBitmap());
-    d->resize(660, 560);
+    return d;
+  }
+  std::unique_ptr<Dlg> Open(TRvPreviewPages Pages, bool Simplified = false) {
+    auto d = Make(Simplified);
     EXPECT_TRUE(d->SetPreviewPages(Pages));
     d->show();
     return d;
@@ -142,33 +145,24 @@ TEST_F(IOPreviews, PageSetsChooseThePagesShown) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "pages " << c.Pages << " type " << c.FileType);
     IO->Params().FileType = c.FileType;
-    Dlg d;
-    d.Params = &IO->Params();
-    d.SimplifiedParamsDialogs = c.Simplified;
-    d.Rastrum1->Assign(View->GetBitmap());
-    EXPECT_EQ(d.SetPreviewPages(c.Pages), c.Accepted);
+    auto d = Make(c.Simplified);
+    EXPECT_EQ(d->SetPreviewPages(c.Pages), c.Accepted);
     if (!c.Accepted) continue;
-    d.show();
+    d->show();
     std::vector<int> shown;
     for (int i = 0; i < Dlg::pgCount; ++i)
-      if (d.PageControl1->isTabVisible(i)) shown.push_back(i);
+      if (d->PageControl1->isTabVisible(i)) shown.push_back(i);
     EXPECT_EQ(shown, c.Shown);
-    EXPECT_EQ(d.ActivePage(), c.Shown.front());
+    EXPECT_EQ(d->ActivePage(), c.Shown.front());
   }
 }
 
-TEST_F(IOPreviews, AutoWithoutAPageOpensNothing) {
-  IO->Params().FileType = rvftWMF;
+TEST_F(IOPreviews, OpensNothingWithoutAPageOrADialog) {
   bool opened = false;
   IO->OnIOPreview = [&](void*, QWidget*) { opened = true; };
+  IO->Params().FileType = rvftWMF;
   EXPECT_FALSE(IO->DoPreviews(pvpAuto));
   EXPECT_FALSE(IO->DoPreviews(0));
-  EXPECT_FALSE(opened);
-}
-
-TEST_F(IOPreviews, HandledByTheEventOrNoDialogInstalled) {
-  bool opened = false;
-  IO->OnIOPreview = [&](void*, QWidget*) { opened = true; };
   IO->OnDoPreviews = [](void*, bool& Handled) { Handled = true; };
   EXPECT_TRUE(IO->DoPreviews(pvpAll));
   IO->OnDoPreviews = nullptr;
@@ -531,6 +525,30 @@ TEST_F(IOPreviews, CancelAfterApplyKeepsTheAppliedValues) {
   EXPECT_EQ(IO->Params().JpegQuality, 90);
 }
 
+TEST_F(IOPreviews, NumbersKeepWithinWhatTheirFieldsHold) {
+  struct Case {
+    TRvPreviewPages Pages;
+    QLineEdit* Dlg::*Edit;
+    const char* Text;
+    int TRvPreviewValues::*Value;
+    int Expected;
+  };
+  const Case cases[] = {
+      {pvpJPEG, &Dlg::Edit22, "150", &TRvPreviewValues::JpegQuality, 100},
+      {pvpJPEG, &Dlg::Edit23, "-3", &TRvPreviewValues::JpegSmoothing, 0},
+      {pvpGIF, &Dlg::Edit12, "70000", &TRvPreviewValues::GifDelayTime, 65535},
+      {pvpGIF, &Dlg::Edit10, "-1", &TRvPreviewValues::GifXPos, 0},
+      {pvpGIF, &Dlg::Edit9, "2000", &TRvPreviewValues::GifImageIndex, 1000},
+      {pvpTIFF, &Dlg::Edit1, "1001", &TRvPreviewValues::TiffImageIndex, 1000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    auto d = Open(c.Pages);
+    Type((*d).*c.Edit, QString::fromLatin1(c.Text));
+    EXPECT_EQ(d->WorkingValues().*c.Value, c.Expected);
+  }
+}
+
 TEST_F(IOPreviews, SwitchingPagesDropsEditsNotApplied) {
   auto d = Open(pvpAll);
   Type(d->Edit22, QStringLiteral("77"));
@@ -544,112 +562,55 @@ TEST_F(IOPreviews, SwitchingPagesDropsEditsNotApplied) {
 
 // Files written with the values chosen in the dialog read back with them.
 TEST_F(IOPreviews, SavedFilesReloadWithTheChosenValues) {
+  using P = TIOParamsVals;
   struct Case {
     TRvPreviewPages Pages;
     bool Simplified;
     const char* File;
     std::function<void(Dlg&)> Set;
-    std::function<void(const TIOParamsVals&)> Check;
+    std::function<void(const P&)> Check;
   };
   const Case cases[] = {
-      {pvpJPEG, false, "a.jpg",
-       [](Dlg& d) {
-         d.ComboBox13->setCurrentIndex(1);
-         d.CheckBox3->setChecked(true);
-       },
-       [](const TIOParamsVals& p) {
-         EXPECT_EQ(p.JpegColorSpace, 1);
-         EXPECT_TRUE(p.JpegProgressive);
-       }},
+      {pvpJPEG, false, "a.jpg", [](Dlg& d) { d.ComboBox13->setCurrentIndex(1); d.CheckBox3->setChecked(true); },
+       [](const P& p) { EXPECT_EQ(p.JpegColorSpace, 1); EXPECT_TRUE(p.JpegProgressive); }},
       {pvpTIFF, false, "a.tif",
        [](Dlg& d) {
          d.ComboBox2->setCurrentIndex(8);
          d.ComboBox4->setCurrentIndex(4);
-         Type(d.TiffEdit[2], "scan");
-         Type(d.TiffEdit[3], "first page");
-         Type(d.TiffEdit[4], "front");
-         Type(d.TiffEdit[5], "2");
-         Type(d.TiffEdit[6], "5");
+         const char* texts[5] = {"scan", "first page", "front", "2", "5"};
+         for (int i = 0; i < 5; ++i) Type(d.TiffEdit[i + 2], QString::fromLatin1(texts[i]));
        },
-       [](const TIOParamsVals& p) {
+       [](const P& p) {
          EXPECT_EQ(p.TiffCompression, 8);
          EXPECT_EQ(p.SamplesPerPixel, 3);
-         EXPECT_EQ(p.TiffDocumentName, "scan");
-         EXPECT_EQ(p.TiffImageDescription, "first page");
-         EXPECT_EQ(p.TiffPageName, "front");
-         EXPECT_EQ(p.TiffPageNumber, 2);
-         EXPECT_EQ(p.TiffPageCount, 5);
+         EXPECT_EQ(p.TiffDocumentName + "|" + p.TiffImageDescription + "|" + p.TiffPageName, "scan|first page|front");
+         EXPECT_EQ(p.TiffPageNumber * 10 + p.TiffPageCount, 25);
        }},
       {pvpTIFF, true, "b.tif", [](Dlg& d) { d.ComboBox16->setCurrentIndex(4); },
-       [](const TIOParamsVals& p) {
-         EXPECT_EQ(p.TiffCompression, 4);
-         EXPECT_EQ(p.BitsPerSample, 1);
-       }},
+       [](const P& p) { EXPECT_EQ(p.TiffCompression, 4); EXPECT_EQ(p.BitsPerSample, 1); }},
       {pvpGIF, false, "a.gif",
-       [](Dlg& d) {
-         d.ComboBox5->setCurrentIndex(3);
-         d.CheckBox5->setChecked(true);
-         Type(d.Edit12, "25");
-       },
-       [](const TIOParamsVals& p) {
-         EXPECT_EQ(p.BitsPerSample, 4);
-         EXPECT_TRUE(p.GifInterlaced);
-         EXPECT_EQ(p.GifDelayTime, 25);
-       }},
-      {pvpBMP, false, "a.bmp",
-       [](Dlg& d) {
-         d.ComboBox6->setCurrentIndex(1);
-         d.ComboBox7->setCurrentIndex(2);
-       },
-       [](const TIOParamsVals& p) {
-         EXPECT_EQ(p.BmpCompression, 1);
-         EXPECT_EQ(p.BitsPerSample, 8);
-         EXPECT_EQ(p.SamplesPerPixel, 1);
-       }},
-      {pvpPCX, false, "a.pcx",
-       [](Dlg& d) {
-         d.ComboBox8->setCurrentIndex(0);
-         d.ComboBox9->setCurrentIndex(3);
-       },
-       [](const TIOParamsVals& p) {
-         EXPECT_EQ(p.PcxCompression, 0);
-         EXPECT_EQ(p.SamplesPerPixel, 3);
-       }},
-      {pvpPNG, false, "a.png",
-       [](Dlg& d) {
-         d.ComboBox10->setCurrentIndex(0);
-         d.CheckBox6->setChecked(true);
-       },
-       [](const TIOParamsVals& p) {
-         EXPECT_EQ(p.BitsPerSample, 1);
-         EXPECT_TRUE(p.PngInterlaced);
-       }},
+       [](Dlg& d) { d.ComboBox5->setCurrentIndex(3); d.CheckBox5->setChecked(true); Type(d.Edit12, "25"); },
+       [](const P& p) { EXPECT_EQ(p.BitsPerSample, 4); EXPECT_TRUE(p.GifInterlaced); EXPECT_EQ(p.GifDelayTime, 25); }},
+      {pvpBMP, false, "a.bmp", [](Dlg& d) { d.ComboBox6->setCurrentIndex(1); d.ComboBox7->setCurrentIndex(2); },
+       [](const P& p) { EXPECT_EQ(p.BmpCompression, 1); EXPECT_EQ(p.BitsPerSample * 10 + p.SamplesPerPixel, 81); }},
+      {pvpPCX, false, "a.pcx", [](Dlg& d) { d.ComboBox8->setCurrentIndex(0); d.ComboBox9->setCurrentIndex(3); },
+       [](const P& p) { EXPECT_EQ(p.PcxCompression, 0); EXPECT_EQ(p.SamplesPerPixel, 3); }},
+      {pvpPNG, false, "a.png", [](Dlg& d) { d.ComboBox10->setCurrentIndex(0); d.CheckBox6->setChecked(true); },
+       [](const P& p) { EXPECT_EQ(p.BitsPerSample, 1); EXPECT_TRUE(p.PngInterlaced); }},
       {pvpTGA, false, "a.tga",
-       [](Dlg& d) {
-         d.CheckBox1->setChecked(false);
-         Type(d.Edit13, "job");
-         Type(d.Edit14, "id");
-       },
-       [](const TIOParamsVals& p) {
-         EXPECT_FALSE(p.TgaCompressed);
-         EXPECT_EQ(p.TgaJobName, "job");
-         EXPECT_EQ(p.TgaImageId, "id");
-       }},
+       [](Dlg& d) { d.CheckBox1->setChecked(false); Type(d.Edit13, "job"); Type(d.Edit14, "id"); },
+       [](const P& p) { EXPECT_FALSE(p.TgaCompressed); EXPECT_EQ(p.TgaJobName + "|" + p.TgaImageId, "job|id"); }},
       {pvpJPEG2000, false, "a.jp2", [](Dlg& d) { d.ComboBox15->setCurrentIndex(0); },
-       [](const TIOParamsVals& p) {
-         EXPECT_EQ(p.SamplesPerPixel, 1);
-         EXPECT_EQ(p.BitsPerSample, 8);
-       }},
+       [](const P& p) { EXPECT_EQ(p.BitsPerSample * 10 + p.SamplesPerPixel, 81); }},
   };
   testing_support::TTempFolder folder;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.File);
     IO->SimplifiedParamsDialogs = c.Simplified;
-    const bool ok = Run(c.Pages, [&c](Dlg& d) {
+    ASSERT_TRUE(Run(c.Pages, [&c](Dlg& d) {
       c.Set(d);
       Click(d.Button1);
-    });
-    ASSERT_TRUE(ok);
+    }));
     const std::string path = folder.File(c.File);
     IO->SaveToFile(path);
     ASSERT_FALSE(IO->Aborting);
