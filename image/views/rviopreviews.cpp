@@ -670,57 +670,109 @@ void TfIOPreviews::FormActivate() {
   PageControl1Change();
 }
 
+namespace {
+
+// Copies fields between the caller's record and the working values, toward
+// the record or from it.
+struct TPass {
+  bool ToRecord;
+  template <class T>
+  void operator()(T& Record, T& Work) const {
+    if (ToRecord)
+      Record = Work;
+    else
+      Work = Record;
+  }
+  void operator()(std::uint8_t& Record, int& Work) const {
+    if (ToRecord)
+      Record = static_cast<std::uint8_t>(Work);
+    else
+      Work = Record;
+  }
+  void operator()(TRGB& Record, platform::TColor& Work) const {
+    if (ToRecord)
+      Record = RGBOf(Work);
+    else
+      Work = ColorOf(Record);
+  }
+};
+
+// The fields of each format that pass unchanged; the colour choices and the
+// sample layouts they stand for are the callers' part.
+void PassJpeg(TPass F, TIOParamsVals& P, TRvPreviewValues& V) {
+  F(P.JpegQuality, V.JpegQuality);
+  F(P.JpegColorSpace, V.JpegColorSpace);
+  F(P.JpegDctMethod, V.JpegDctMethod);
+  F(P.JpegOptimalHuffman, V.JpegOptimalHuffman);
+  F(P.JpegSmoothing, V.JpegSmoothing);
+  F(P.JpegProgressive, V.JpegProgressive);
+}
+
+void PassTiff(TPass F, TIOParamsVals& P, TRvPreviewValues& V) {
+  F(P.TiffCompression, V.TiffCompression);
+  F(P.TiffImageIndex, V.TiffImageIndex);
+  F(P.TiffPhotometric, V.TiffPhotometric);
+  F(P.TiffXPos, V.TiffXPos);
+  F(P.TiffYPos, V.TiffYPos);
+  F(P.TiffDocumentName, V.TiffDocumentName);
+  F(P.TiffImageDescription, V.TiffImageDescription);
+  F(P.TiffPageName, V.TiffPageName);
+  F(P.TiffPageNumber, V.TiffPageNumber);
+  F(P.TiffPageCount, V.TiffPageCount);
+  F(P.BitsPerSample, V.TiffBits);
+  F(P.SamplesPerPixel, V.TiffSamples);
+}
+
+void PassGif(TPass F, TIOParamsVals& P, TRvPreviewValues& V) {
+  F(P.GifImageIndex, V.GifImageIndex);
+  F(P.GifXPos, V.GifXPos);
+  F(P.GifYPos, V.GifYPos);
+  F(P.GifDelayTime, V.GifDelayTime);
+  F(P.GifHasTransparentColor, V.GifHasTransparentColor);
+  F(P.GifTransparentColor, V.GifTransparentColor);
+  F(P.GifInterlaced, V.GifInterlaced);
+  F(P.GifBackground, V.GifBackground);
+}
+
+void PassPng(TPass F, TIOParamsVals& P, TRvPreviewValues& V) {
+  F(P.PngInterlaced, V.PngInterlaced);
+  F(P.PngBackground, V.PngBackground);
+  F(P.PngFilter, V.PngFilter);
+  F(P.PngCompression, V.PngCompression);
+}
+
+void PassTga(TPass F, TIOParamsVals& P, TRvPreviewValues& V) {
+  F(P.TgaKeyColor, V.TgaKeyColor);
+  F(P.TgaCompressed, V.TgaCompressed);
+  F(P.TgaJobName, V.TgaJobName);
+  F(P.TgaImageId, V.TgaImageId);
+}
+
+} // namespace
+
 void TfIOPreviews::LoadValues() {
   if (Params == nullptr) return;
-  const TIOParamsVals& p = *Params;
+  TIOParamsVals& p = *Params;
   TRvPreviewValues& v = FValues;
-  v.JpegQuality = p.JpegQuality;
-  v.JpegColorSpace = p.JpegColorSpace;
-  v.JpegDctMethod = p.JpegDctMethod;
-  v.JpegOptimalHuffman = p.JpegOptimalHuffman;
-  v.JpegSmoothing = p.JpegSmoothing;
-  v.JpegProgressive = p.JpegProgressive;
-  v.J2000Rate = p.J2000Rate;
-  v.J2000ColorSpace = p.J2000ColorSpace;
+  const TPass from{false};
+  PassJpeg(from, p, v);
+  from(p.J2000Rate, v.J2000Rate);
+  from(p.J2000ColorSpace, v.J2000ColorSpace);
+  PassTiff(from, p, v);
   v.TiffLzwDecompress = p.TiffLzwDecompress;
   v.TiffLzwCompress = p.TiffLzwCompress;
-  v.TiffCompression = p.TiffCompression;
-  v.TiffImageIndex = p.TiffImageIndex;
-  v.TiffPhotometric = p.TiffPhotometric;
-  v.TiffXPos = p.TiffXPos;
-  v.TiffYPos = p.TiffYPos;
-  v.TiffDocumentName = p.TiffDocumentName;
-  v.TiffImageDescription = p.TiffImageDescription;
-  v.TiffPageName = p.TiffPageName;
-  v.TiffPageNumber = p.TiffPageNumber;
-  v.TiffPageCount = p.TiffPageCount;
-  v.TiffBits = p.BitsPerSample;
-  v.TiffSamples = p.SamplesPerPixel;
-  v.GifImageIndex = p.GifImageIndex;
-  v.GifXPos = p.GifXPos;
-  v.GifYPos = p.GifYPos;
-  v.GifDelayTime = p.GifDelayTime;
-  v.GifHasTransparentColor = p.GifHasTransparentColor;
-  v.GifTransparentColor = ColorOf(p.GifTransparentColor);
-  v.GifInterlaced = p.GifInterlaced;
-  v.GifBackground = ColorOf(p.GifBackground);
+  PassGif(from, p, v);
   v.GifLzwDecompress = p.GifLzwDecompress;
   v.GifLzwCompress = p.GifLzwCompress;
   v.GifBits = std::clamp(p.BitsPerSample, 1, 8);
-  v.BmpCompression = p.BmpCompression;
+  from(p.BmpCompression, v.BmpCompression);
   v.BmpColors = BmpColorsIndex(p.BitsPerSample, p.SamplesPerPixel);
-  v.PcxCompression = p.PcxCompression;
+  from(p.PcxCompression, v.PcxCompression);
   v.PcxColors = FourColorsIndex(p.BitsPerSample, p.SamplesPerPixel);
+  PassPng(from, p, v);
   v.PngColors = PngColorsIndex(p.BitsPerSample, p.SamplesPerPixel);
-  v.PngInterlaced = p.PngInterlaced;
-  v.PngBackground = ColorOf(p.PngBackground);
-  v.PngFilter = p.PngFilter;
-  v.PngCompression = p.PngCompression;
+  PassTga(from, p, v);
   v.TgaColors = PngColorsIndex(p.BitsPerSample, p.SamplesPerPixel);
-  v.TgaKeyColor = ColorOf(p.TgaKeyColor);
-  v.TgaCompressed = p.TgaCompressed;
-  v.TgaJobName = p.TgaJobName;
-  v.TgaImageId = p.TgaImageId;
 }
 
 void TfIOPreviews::FillPages() {
@@ -974,73 +1026,42 @@ void TfIOPreviews::TiffSimpleColorsChange() {
 void TfIOPreviews::WriteValues() {
   if (Params == nullptr) return;
   TIOParamsVals& p = *Params;
-  const TRvPreviewValues& v = FValues;
+  TRvPreviewValues& v = FValues;
+  const TPass to{true};
   const auto layout = [&p](TLayout L) {
     p.BitsPerSample = L.Bits;
     p.SamplesPerPixel = L.Samples;
   };
   switch (ActivePage()) {
   case pgJPEG1:
-  case pgJPEG2:
-    p.JpegQuality = v.JpegQuality;
-    p.JpegColorSpace = static_cast<std::uint8_t>(v.JpegColorSpace);
-    p.JpegDctMethod = static_cast<std::uint8_t>(v.JpegDctMethod);
-    p.JpegOptimalHuffman = v.JpegOptimalHuffman;
-    p.JpegSmoothing = v.JpegSmoothing;
-    p.JpegProgressive = v.JpegProgressive;
-    break;
+  case pgJPEG2: PassJpeg(to, p, v); break;
   case pgJ20001:
     layout({8, v.J2000ColorSpace == 0 ? 1 : 3});
-    p.J2000ColorSpace = static_cast<std::uint8_t>(v.J2000ColorSpace);
-    p.J2000Rate = v.J2000Rate;
+    to(p.J2000ColorSpace, v.J2000ColorSpace);
+    to(p.J2000Rate, v.J2000Rate);
     break;
   case pgTIFF1:
-  case pgTIFF2:
-    p.TiffCompression = static_cast<std::uint8_t>(v.TiffCompression);
-    p.TiffImageIndex = v.TiffImageIndex;
-    p.TiffPhotometric = static_cast<std::uint8_t>(v.TiffPhotometric);
-    p.TiffXPos = v.TiffXPos;
-    p.TiffYPos = v.TiffYPos;
-    p.TiffDocumentName = v.TiffDocumentName;
-    p.TiffImageDescription = v.TiffImageDescription;
-    p.TiffPageName = v.TiffPageName;
-    p.TiffPageNumber = v.TiffPageNumber;
-    p.TiffPageCount = v.TiffPageCount;
-    layout({v.TiffBits, v.TiffSamples});
-    break;
+  case pgTIFF2: PassTiff(to, p, v); break;
   case pgGIF1:
   case pgGIF2:
-    p.GifImageIndex = v.GifImageIndex;
-    p.GifXPos = v.GifXPos;
-    p.GifYPos = v.GifYPos;
-    p.GifDelayTime = v.GifDelayTime;
-    p.GifHasTransparentColor = v.GifHasTransparentColor;
-    p.GifTransparentColor = RGBOf(v.GifTransparentColor);
-    p.GifInterlaced = v.GifInterlaced;
-    p.GifBackground = RGBOf(v.GifBackground);
+    PassGif(to, p, v);
     layout({v.GifBits, 1});
     break;
   case pgBMP1:
-    p.BmpCompression = static_cast<std::uint8_t>(v.BmpCompression);
+    to(p.BmpCompression, v.BmpCompression);
     layout(LayoutAt(BmpColors, v.BmpColors));
     break;
   case pgPCX1:
-    p.PcxCompression = static_cast<std::uint8_t>(v.PcxCompression);
+    to(p.PcxCompression, v.PcxCompression);
     layout(LayoutAt(PcxColors, v.PcxColors));
     break;
   case pgPNG1:
     layout(LayoutAt(PngColors, v.PngColors));
-    p.PngBackground = RGBOf(v.PngBackground);
-    p.PngInterlaced = v.PngInterlaced;
-    p.PngFilter = static_cast<std::uint8_t>(v.PngFilter);
-    p.PngCompression = v.PngCompression;
+    PassPng(to, p, v);
     break;
   case pgTGA1:
     layout(LayoutAt(PngColors, v.TgaColors));
-    p.TgaKeyColor = RGBOf(v.TgaKeyColor);
-    p.TgaCompressed = v.TgaCompressed;
-    p.TgaJobName = v.TgaJobName;
-    p.TgaImageId = v.TgaImageId;
+    PassTga(to, p, v);
     break;
   default: break;
   }
@@ -1184,12 +1205,7 @@ void TfIOPreviews::DoPreview(TRastrumView* Target) {
     case pgJPEG2:
       twin = page == pgJPEG1 ? pgJPEG2 : pgJPEG1;
       FProgressDivisor = 2;
-      trial.JpegQuality = v.JpegQuality;
-      trial.JpegColorSpace = static_cast<std::uint8_t>(v.JpegColorSpace);
-      trial.JpegDctMethod = static_cast<std::uint8_t>(v.JpegDctMethod);
-      trial.JpegOptimalHuffman = v.JpegOptimalHuffman;
-      trial.JpegSmoothing = v.JpegSmoothing;
-      trial.JpegProgressive = v.JpegProgressive;
+      PassJpeg(TPass{true}, trial, FValues);
       FIO->SaveJpegStream(memory);
       written(memory.Size());
       memory.SetPosition(0);
