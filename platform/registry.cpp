@@ -336,7 +336,8 @@ std::string SerializeKeyStore(const TRegKeyNode& root) {
 
 TRegKeyNode ParseKeyStore(const std::string& text) {
   TRegKeyNode root;
-  TRegKeyNode* current = nullptr;
+  // The root's values come first, without a key line of their own.
+  TRegKeyNode* current = &root;
   std::vector<std::string> words;
   size_t pos = 0;
   while (pos < text.size()) {

@@ -53,6 +53,35 @@ TEST_F(KeyStore, ValueKindsRoundTripThroughTheFile) {
   EXPECT_EQ(names, (std::vector<std::string>{"Bytes", "Colour", "Empty", "Expand", "Text"}));
 }
 
+TEST_F(KeyStore, ValuesRoundTripAtTheRootAndInKeys) {
+  // How the writer reaches its key: nothing opened, the root opened, keys below.
+  const struct {
+    const char* Open;
+    const char* Path;
+    std::int32_t Number;
+  } cases[] = {{nullptr, "", 1}, {"\\", "", 2}, {"\\Software", "Software", 3}, {"\\Software\\A\\B", "Software\\A\\B", 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Number);
+    const std::string text = "at " + std::to_string(c.Number);
+    {
+      TRegistry reg;
+      if (c.Open) ASSERT_TRUE(reg.OpenKey(c.Open, true));
+      reg.WriteString("Text", text);
+      reg.WriteInteger("Number", c.Number);
+      reg.WriteBinaryData("Bytes", {static_cast<std::uint8_t>(c.Number)});
+    }
+    TRegistry reg(KEY_READ);
+    if (*c.Path) ASSERT_TRUE(reg.OpenKeyReadOnly(c.Path));
+    EXPECT_EQ(reg.ReadString("Text"), text);
+    EXPECT_EQ(reg.ReadInteger("Number"), c.Number);
+    EXPECT_EQ(reg.ReadBinaryData("Bytes"), std::vector<std::uint8_t>{static_cast<std::uint8_t>(c.Number)});
+  }
+  const TRegKeyNode root = ParseKeyStore(FileText());
+  EXPECT_EQ(root.Values.at("text").Text, "at 2");
+  EXPECT_EQ(root.SubKeys.at("software").Values.at("number").Integer, 3);
+  EXPECT_EQ(root.SubKeys.at("software").SubKeys.at("a").SubKeys.at("b").Values.at("text").Text, "at 4");
+}
+
 TEST_F(KeyStore, ReadingAnotherKindRaisesAndAbsentTextIsEmpty) {
   TRegistry reg;
   ASSERT_TRUE(reg.OpenKey("\\Software\\Test", true));
