@@ -166,8 +166,9 @@ if [ "$LISTONLY" -eq 1 ]; then
   exit 0
 fi
 
+# A new time stamp, so that the next build replaces the last mutant's object.
 restore() {
-  if ! cmp -s "$WORK/original" "$FILE"; then cp -p "$WORK/original" "$FILE"; fi
+  if ! cmp -s "$WORK/original" "$FILE"; then cp "$WORK/original" "$FILE"; fi
 }
 finish() {
   restore
@@ -184,6 +185,8 @@ runtests() {
 }
 
 echo "$FILE: $TOTAL mutants, binary $TARGET, filter $FILTER"
+# An earlier run stopped hard may have left a mutant's object behind.
+touch "$FILE"
 build || { echo "the clean build fails: see $BUILD" >&2; tail -n 20 "$WORK/build.log" >&2; exit 1; }
 t0=$(date +%s%N)
 runtests 600 || { echo "the tests fail without a mutant" >&2; tail -n 20 "$WORK/test.log" >&2; exit 1; }
@@ -213,6 +216,7 @@ while IFS=$'\t' read -r id no kind what; do
 done < "$WORK/list"
 unset CCACHE_DISABLE
 restore
+touch "$FILE"
 build || echo "warning: the restored file does not build" >&2
 
 ran=$((killed + survived))
