@@ -95,6 +95,7 @@ TEST(RvMaskPixels, EdgesOfTheMaskAndTheBox) {
     m.SetPixel(32, 2, 1);
     ExpectBox(m, 32, 2, 32, 2);
     m.SetPixel(0, 0, 1);
+    EXPECT_EQ(m.GetPixel(33, 1), 0); // not the next row's first pixel
     m.SetPixel(5, 1, 0); // clearing widens nothing
     ExpectBox(m, 0, 0, 32, 2);
     EXPECT_EQ(m.GetPixel(32, 2), 1);
@@ -177,16 +178,26 @@ TEST(RvMaskPolygons, RightAndBottomEdgesStayOut) {
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) EXPECT_EQ(m.GetPixel(x, y), x < 4 && y < 4 ? 200 : 0) << x << "," << y;
 
-  // Two polygons, the second a triangle not starting at row 0; a vertex
-  // outside the mask is clamped into the box.
-  TRvMask t;
-  t.Allocate(12, 9, 1);
-  const platform::TPoint points[] = {{-2, 0}, {2, 0}, {2, 2}, {-2, 2}, {RvPolygonSeparator, 0},
-                                     {5, 2},  {11, 8}, {5, 8}};
-  t.AddPolygons(1, points, 8);
-  EXPECT_EQ(Picture(t), "##.......... ##.......... ............ .....#...... .....##..... "
-                        ".....###.... .....####... .....#####.. ............");
-  ExpectBox(t, 0, 0, 10, 7);
+  const struct {
+    std::vector<platform::TPoint> Points;
+    int Width, Height;
+    const char* Picture;
+    int X1, Y1, X2, Y2;
+  } cases[] = {
+      // Two polygons, the second a triangle not starting at row 0; vertices
+      // outside the mask are clamped into the box.
+      {{{-2, 0}, {2, 0}, {2, 2}, {-2, 2}, {RvPolygonSeparator, 0}, {5, 2}, {9, 8}, {5, 8}}, 10, 7,
+       "##........ ##........ .......... .....#.... .....#.... .....##... .....###..", 0, 0, 8, 6},
+      // An edge leaning left moves only when its error leaves [-dy, dy].
+      {{{2, 0}, {4, 0}, {4, 2}, {1, 2}}, 5, 3, "..##. ..##. .....", 1, 0, 3, 1},
+  };
+  for (const auto& c : cases) {
+    TRvMask t;
+    t.Allocate(c.Width, c.Height, 1);
+    t.AddPolygons(1, c.Points.data(), static_cast<int>(c.Points.size()));
+    EXPECT_EQ(Picture(t), c.Picture);
+    ExpectBox(t, c.X1, c.Y1, c.X2, c.Y2);
+  }
 }
 
 TEST(RvMaskPolygons, NothingFilledKeepsTheBox) {
@@ -197,7 +208,7 @@ TEST(RvMaskPolygons, NothingFilledKeepsTheBox) {
   EXPECT_TRUE(m.IsEmpty());
   m.SetPixel(3, 4, 1);
   m.FillPolygon(1, flat, 3);
-  m.FillPolygon(1, flat, 0);
+  m.FillPolygon(1, nullptr, 0);
   ExpectBox(m, 3, 4, 3, 4);
 }
 
