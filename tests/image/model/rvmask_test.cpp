@@ -264,6 +264,14 @@ TEST(RvMaskTranslate, MovesAreReducedOrClippedAtEveryEdge) {
   m.Translate(dx, dy, true);
   EXPECT_EQ(Picture(m), ".................... .................... .................... "
                         "........###......... ....................");
+  // Cut at the right edge of a whole word: nothing spills into the next row.
+  TRvMask w;
+  w.Allocate(32, 2, 1);
+  w.FillSpan(1, 30, 1, 31);
+  w.SetBox(30, 1, 31, 1);
+  dx = 1, dy = 0;
+  w.Translate(dx, dy, true);
+  EXPECT_EQ(Picture(w), std::string(32, '.') + " " + std::string(31, '.') + "#");
 }
 
 TEST(RvMaskPainting, XorTwiceRestoresAndRowsStayUpright) {
