@@ -204,6 +204,10 @@ TEST_F(KeyStore, AWriteThatCannotBeSavedRaises) {
   SetKeyStoreFolder(FTemp.File("one/two/three"));
   reg.WriteString("Saved", "x");
   EXPECT_EQ(reg.ReadString("Saved"), "x");
+  // A file of one byte is read in full, and found to hold nothing.
+  std::ofstream(FTemp.File("one/two/three/HKEY_CURRENT_USER.keys")) << "\n";
+  reg.WriteString("Again", "y");
+  EXPECT_EQ(Names(ParseKeyStore(FileText("one/two/three/HKEY_CURRENT_USER.keys"))), std::vector<std::string>{"Again"});
 }
 
 TEST_F(KeyStore, RootsAreSeparateFilesAndChangesFromOutsideAreSeen) {
