@@ -2,6 +2,7 @@
 #include "support/tempfolder.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -226,8 +227,11 @@ TEST_F(KeyStore, RootsAreSeparateFilesAndChangesFromOutsideAreSeen) {
   EXPECT_EQ(Names(ParseKeyStore(FileText())), std::vector<std::string>{"User"});
 
   // Another program rewrites the file: the next read sees it.
+  EXPECT_EQ(user.ReadString("User"), "u");
   std::ofstream(FTemp.File("HKEY_CURRENT_USER.keys")) << "Pictrova key store 1\nsz \"User\" \"changed\"\n";
   EXPECT_EQ(user.ReadString("User"), "changed");
+  std::remove(FTemp.File("HKEY_CURRENT_USER.keys").c_str());
+  EXPECT_FALSE(user.ValueExists("User"));
   // Another folder is another store.
   testing_support::TTempFolder other;
   SetKeyStoreFolder(other.Path());
@@ -317,7 +321,7 @@ TEST(KeyStoreText, DamagedKeyLinesOrphanTheirValues) {
     EXPECT_EQ(ParseKeyStore(SerializeKeyStore(root)), root) << bad;
   }
   // Key names compare without case; the first spelling stays.
-  const TRegKeyNode root = ParseKeyStore("key \"Soft\" \"Ware\"\nsz \"A\" \"1\"\nkey \"SOFT\"\nsz \"B\" \"2\"\n");
+  const TRegKeyNode root = ParseKeyStore("key \"Soft\" \"Ware\"\n\n  \nsz \"A\" \"1\"\nkey \"SOFT\"\nsz \"B\" \"2\"\n");
   ASSERT_EQ(root.SubKeys.size(), 1u);
   EXPECT_EQ(root.SubKeys.at("soft").Name, "Soft");
   EXPECT_EQ(root.SubKeys.at("soft").SubKeys.at("ware").Name, "Ware");

@@ -315,6 +315,7 @@ TEST(RvMaskPainting, OutlinesMarchAroundTheVisiblePart) {
       {0, 0, 0, 8, 8, 4, 4, 0, 0, "........ ........ ..rrrrbb ..r..... ..r..... ..r..... ..b..... ..b....."},
       // One column: only its ends lie on real edges.
       {0, 0, 0, 1, 8, 1, 8, 3, 0, "........ b....... ........ ........ ........ r....... ........ ........"},
+      {0, 0, 0, 8, 1, 8, 1, 0, 3, ".b...r.. ........ ........ ........ ........ ........ ........ ........"},
       // Nothing for an empty view.
       {0, 0, 0, 0, 8, 8, 8, 0, 0, "........ ........ ........ ........ ........ ........ ........ ........"},
       {0, 0, 0, 8, 0, 8, 8, 0, 0, "........ ........ ........ ........ ........ ........ ........ ........"},
@@ -325,6 +326,11 @@ TEST(RvMaskPainting, OutlinesMarchAroundTheVisiblePart) {
                   c.ZoomW, c.ZoomH, c.OriginX, c.OriginY);
     EXPECT_EQ(target.Text(), c.Canvas) << c.DestW << "x" << c.DestH << " from " << c.OriginX << "," << c.OriginY;
   }
+  // A hole inside: its eight neighbours are edges too.
+  m.SetPixel(3, 3, 0);
+  TCanvasPicture holed(8, 8);
+  m.DrawOutline(holed.Canvas(), 0, 0, platform::clRed, platform::clBlue, 0, 8, 8, 8, 8, 0, 0);
+  EXPECT_EQ(holed.Text(), "........ .bbrrr.. .brrrr.. .rr.rb.. .rrrbb.. .rrbbb.. ........ ........");
   // Nor for an 8-bit mask.
   TCanvasPicture target(2, 2);
   TRvMask alpha;
@@ -339,7 +345,7 @@ TEST(RvMaskCopy, CopiesWhereTheMaskIsSetInsideTheBox) {
   TRvMask m;
   m.Allocate(2, 1, 8);
   m.SetPixel(0, 0, 128);
-  m.SetPixel(1, 0, 255);
+  m.SetPixel(1, 0, 192);
   platform::TBitmap source(2, 1, platform::pf24bit), dest(2, 1, platform::pf24bit);
   std::uint8_t* s = source.ScanLine(0);
   std::uint8_t* d = dest.ScanLine(0);
@@ -347,7 +353,7 @@ TEST(RvMaskCopy, CopiesWhereTheMaskIsSetInsideTheBox) {
   std::copy(sv, sv + 6, s);
   std::copy(dv, dv + 6, d);
   m.CopyBitmap(&source, &dest, false, false);
-  EXPECT_EQ(std::vector<int>(d, d + 6), (std::vector<int>{127, 10, 5, 100, 0, 0}));
+  EXPECT_EQ(std::vector<int>(d, d + 6), (std::vector<int>{127, 10, 5, 125, 0, 0}));
 
   // 1-bit into bitmaps holding just the box, or smaller than that.
   TRvMask one;
