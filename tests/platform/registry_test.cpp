@@ -164,7 +164,13 @@ TEST_F(KeyStore, KeysAreCreatedOpenedListedAndDeleted) {
   EXPECT_FALSE(reg.DeleteKey("\\"));
   EXPECT_FALSE(reg.DeleteKey("Missing"));
   EXPECT_FALSE(reg.DeleteKey("\\Missing\\Key"));
+  TRegistry other;
+  ASSERT_TRUE(other.OpenKey("\\Software\\Halvenworth\\Pictrova 3", false));
   EXPECT_TRUE(reg.DeleteKey("Halvenworth")); // with its whole subtree
+  // A key deleted under another object's feet holds nothing any more.
+  EXPECT_FALSE(other.ValueExists("Gone"));
+  EXPECT_EQ(other.ReadString("Gone"), "");
+  EXPECT_FALSE(other.GetValueNames(keys));
   EXPECT_FALSE(reg.KeyExists("\\Software\\Halvenworth\\Pictrova 3\\WinState"));
   EXPECT_FALSE(reg.KeyExists("\\Software\\Halvenworth"));
   ASSERT_TRUE(reg.GetKeyNames(keys));
@@ -180,6 +186,7 @@ TEST_F(KeyStore, ReadOnlyAccessRefusesWrites) {
   }
   TRegistry reg(KEY_READ);
   EXPECT_FALSE(reg.OpenKey("\\Software\\Other", true));
+  EXPECT_FALSE(reg.OpenKeyReadOnly("\\Software\\Other"));
   EXPECT_FALSE(reg.KeyExists("\\Software\\Other"));
   ASSERT_TRUE(reg.OpenKey("\\Software\\Test", false));
   EXPECT_THROW(reg.WriteString("x", "y"), ERegistryException);
