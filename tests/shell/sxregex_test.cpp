@@ -44,6 +44,8 @@ TEST(SxRegEx, MatchesAtTheFirstPossibleStart) {
       {"^abc", "abcd", false, 1, 3}, {"^abc", "xabc", false, 0, 0}, {"b^", "ab", false, 0, 0},
       {"bc$", "abc", false, 2, 2}, {"ab$", "abc", false, 0, 0}, {"c\\n", "abc", false, 3, 3},
       {"c\\r\\l", "abc", false, 3, 3}, {"a.", "a", false, 0, 0}, {"a.c", "a\rc", false, 0, 0},
+      {"a.c", "a\nc", false, 0, 0}, {"c\\n.", "abc", false, 0, 0}, {"c\\n[^x]", "abc", false, 0, 0},
+      {"c\\nd", "abc", false, 0, 0}, {"{c\\n}", "abc", false, 3, 3},
       {"{ab}c", "xabc", false, 2, 3}, {"a{}", "a", false, 1, 1},
       // Classes: ranges at their ends, reversed or half ranges, escapes.
       {"[a-c]+", "xxbcaz", false, 3, 3}, {"[0-9]", "/", false, 0, 0}, {"[0-9]", ":", false, 0, 0},
@@ -140,6 +142,14 @@ TEST(SxRegEx, SettingsChangesRecompileAndFailuresDiscardThePattern) {
   EXPECT_FALSE(r.CheckString("XAB", info));
   r.Settings().MaxLineLength = 1;
   EXPECT_EQ(ErrorOf([&] { r.CheckString("ab", info); }), 298);
+
+  // x+ shares x's inner pattern: freeing both must not free it twice.
+  TSxRegEx shared;
+  shared.SetMatchPattern({"(ab)+c"});
+  shared.SetMatchPattern({"(xy)+z1234567"});
+  EXPECT_TRUE(shared.CheckString("xyxyz1234567", info));
+  EXPECT_EQ(info.Length, 12);
+  EXPECT_FALSE(shared.CheckString("xyz123456", info));
 
   TSxRegEx failed;
   failed.SetMatchPattern({"a"});

@@ -133,7 +133,9 @@ TEST(QoCommands, TableEditingAndIndexesAtTheirLimits) {
   EXPECT_EQ(t.FindKeys(TQoCmdRec{2, 0, 0, 0, 99}), 2); // keys alone decide
   EXPECT_EQ(t.FindKeys(TQoCmdRec{2, 0, 0, 1, 2}), -1);
   t.ReplaceRec(4, TQoCmdRec{9, 0, 0, 0, 6});
+  t.ReplaceRec(0, TQoCmdRec{8, 0, 0, 0, 6});
   EXPECT_EQ(t.GetRec(4).Key1, 9);
+  EXPECT_EQ(t.GetRec(0).Key1, 8);
   t.DeleteRec(4);
   t.DeleteRec(0);
   ASSERT_EQ(t.Count(), 3);
@@ -164,6 +166,7 @@ TEST(QoCommands, AddToTableRefusesUnknownTablesAndDuplicates) {
   } catch (const wn::EDuplicateCommand& e) {
     EXPECT_STREQ(e.what(), "Duplicate command found while adding a new command to the table");
   }
+  EXPECT_THROW(p.AddToTable("Default", TQoCmdRec{37, 0, 0, 0, 1}), wn::EDuplicateCommand); // the first record
   EXPECT_EQ(p.FindTable("WordStar")->Count(), 40);
   p.AddToTable("GRID", CtrlQS);
   EXPECT_EQ(p.FindTable("Grid")->Count(), 39);
