@@ -3,10 +3,11 @@
 // timer measures the longest gap between two of its ticks (the time the
 // loop was blocked). Side by side, the same load run synchronously, which
 // blocks the loop for the whole decode.
+#include "bench_support.h" // before Qt, as libvips needs
+
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -73,26 +74,15 @@ double RunLoad(bool Async) {
     finished = true;
     loop.quit();
   };
-  QElapsedTimer clock;
-  qint64 lastTick = 0;
-  qint64 longest = 0;
-  QTimer ticker;
-  ticker.setInterval(1);
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    const qint64 now = clock.nsecsElapsed();
-    longest = std::max(longest, now - lastTick);
-    lastTick = now;
-  });
-  ticker.start();
-  clock.start();
+  bench::TLoopBlockMeter meter;
+  meter.Start();
   // Starting the load is itself part of what the loop waits for.
   QTimer::singleShot(0, [&] { io.LoadFromFile(PhotoFile()); });
   if (!finished) loop.exec();
-  ticker.stop();
-  longest = std::max(longest, clock.nsecsElapsed() - lastTick);
+  const double longest = meter.Stop();
   io.Threads().WaitUntilEmpty();
   if (io.Aborting || target.Width() != 6000) std::fprintf(stderr, "load failed\n");
-  return static_cast<double>(longest) / 1e6;
+  return longest;
 }
 
 void BM_AsyncLoad6000x4000Jpeg(benchmark::State& State) {

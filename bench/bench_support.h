@@ -5,8 +5,14 @@
 
 #include <vips/vips.h> // before Qt: glib names a member "signals"
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 namespace bench {
@@ -32,5 +38,48 @@ inline void InitVipsOnce() {
   }();
   (void)done;
 }
+
+// A widget application on the offscreen platform, unless the program
+// already has an application object.
+inline void EnsureApplication() {
+  if (QCoreApplication::instance() != nullptr) return;
+  static int argc = 1;
+  static char name[] = "pictrova_bench";
+  static char* argv[] = {name, nullptr};
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  new QApplication(argc, argv);
+}
+
+// The longest time the event loop kept a 1 ms timer waiting between Start
+// and Stop: how long the loop was blocked.
+class TLoopBlockMeter {
+public:
+  TLoopBlockMeter() {
+    FTicker.setInterval(1);
+    QObject::connect(&FTicker, &QTimer::timeout, [this] { Tick(); });
+  }
+  void Start() {
+    FLast = FLongest = 0;
+    FTicker.start();
+    FClock.start();
+  }
+  // Milliseconds.
+  double Stop() {
+    FTicker.stop();
+    Tick();
+    return static_cast<double>(FLongest) / 1e6;
+  }
+
+private:
+  void Tick() {
+    const qint64 now = FClock.nsecsElapsed();
+    FLongest = std::max(FLongest, now - FLast);
+    FLast = now;
+  }
+  QTimer FTicker;
+  QElapsedTimer FClock;
+  qint64 FLast = 0;
+  qint64 FLongest = 0;
+};
 
 } // namespace bench

@@ -324,13 +324,13 @@ const TFaxData& FaxData() {
 void BM_FaxG4Decode_Ours(benchmark::State& State) {
   const TFaxData& d = FaxData();
   Bytes out(d.Page.size());
-  Bytes ref(kFaxRowBytes);
+  rv::TFaxRefRow ref;
   for (auto _ : State) {
-    std::fill(ref.begin(), ref.end(), 0xFF);
+    ref.Reset(kFaxWidth);
     std::int64_t pos = 0;
     for (int y = 0; y < kFaxHeight; ++y)
       pos = rv::FaxDecodeRow2D(out.data() + static_cast<std::size_t>(y) * kFaxRowBytes, d.Strip.data(),
-                               static_cast<std::int64_t>(d.Strip.size()), false, 1, pos, ref.data(), kFaxWidth);
+                               static_cast<std::int64_t>(d.Strip.size()), false, 1, pos, ref, kFaxWidth);
     benchmark::DoNotOptimize(out.data());
   }
   for (std::size_t i = 0; i < out.size(); ++i)

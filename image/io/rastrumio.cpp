@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QWidget>
 
 #include <algorithm>
 #include <cctype>
@@ -66,10 +67,11 @@ TRvFileType SaveTypeOfExtension(const std::string& Ext) {
 // ------------------------------------------------------------ life
 
 TRastrumIO::TRastrumIO()
-    : FOwnBitmap(std::make_unique<TRvBitmap>()), FTWainParams(std::make_unique<TRvTWainParams>()),
+    : FOwnBitmap(std::make_unique<TRvBitmap>()), FTWainParams(std::make_unique<TRvTWainParams>(rvtoIO)),
       FAlive(std::make_shared<std::atomic<bool>>(true)),
       FParams(std::make_unique<TIOParamsVals>(this)) {
   FRvBitmap = FOwnBitmap.get();
+  FTWainParams->OwnerWindow = [this] { return OwnerWindow(); };
 }
 
 TRastrumIO::~TRastrumIO() {
@@ -590,18 +592,57 @@ void TRastrumIO::ParamsFromStreamFormat(platform::TStream& Stream, TRvFileType F
 
 // ------------------------------------------------------------ scanner and previews
 
-bool TRastrumIO::Acquire() {
-  if (FAcquireBusy != 0) return true;
-  if (HandOff(TRvIOProc([this] { Acquire(); }))) return true;
-  if (!StartOperation()) return false;
-  // No scanner support in this build: the acquisition fails.
-  Aborting = true;
-  UpdateView();
-  FinishWork();
-  return false;
+QWidget* TRastrumIO::OwnerWindow() const {
+  auto* view = dynamic_cast<QWidget*>(FAttachedView);
+  return view != nullptr ? view->window() : nullptr;
 }
 
-bool TRastrumIO::SelectAcquireSource() { return false; }
+bool TRastrumIO::Acquire() {
+  // A call made while an acquisition runs got no picture.
+  if (FAcquireBusy != 0) return false;
+  // No hand-off to a worker: the scanner's windows and the loop that waits
+  // for it belong to the user-interface thread.
+  if (!StartOperation()) return false;
+  struct TBusy {
+    std::int32_t& Flag;
+    explicit TBusy(std::int32_t& F) : Flag(F) { Flag = 1; }
+    ~TBusy() { Flag = 0; }
+  };
+  bool acquired = false;
+  {
+    TBusy busy(FAcquireBusy);
+    TRvProgressRec progress;
+    MakeProgress(progress);
+    try {
+      acquired = TwainAcquire(FRvBitmap, *FTWainParams, OwnerWindow(), FTWainParams->Shared(), progress,
+                              FParams.get());
+    } catch (...) {
+      Aborting = true;
+      FinishWork();
+      throw;
+    }
+  }
+  if (acquired) {
+    if (AutoAdjustDPI) AdjustDPI();
+    if (FAttachedView != nullptr) {
+      FAttachedView->SetDpiX(FParams->DpiX);
+      FAttachedView->SetDpiY(FParams->DpiY);
+    }
+  } else {
+    Aborting = true;
+  }
+  if (QWidget* owner = OwnerWindow()) owner->setFocus();
+  UpdateView();
+  FinishWork();
+  return acquired;
+}
+
+bool TRastrumIO::SelectAcquireSource() {
+  std::string name;
+  const bool chosen = TwainSelectSource(name, FTWainParams->Shared(), OwnerWindow());
+  FTWainParams->SetSourceByName(name);
+  return chosen;
+}
 
 void TRastrumIO::DoAcquireBitmap(TRvBitmap* ABitmap, bool& Handled) {
   if (OnAcquireBitmap) OnAcquireBitmap(this, ABitmap, Handled);

@@ -13,6 +13,7 @@
 
 #include "image/io/rviothread.h"
 #include "image/io/rvioparams.h"
+#include "image/io/twain/rvtwainparams.h"
 #include "image/model/rvbitmap.h"
 #include "image/model/rvmsglanguage.h"
 #include "image/model/rvprogress.h"
@@ -62,14 +63,6 @@ using TRvAcquireBitmapEvent = std::function<void(void* Sender, TRvBitmap* ABitma
 using TRvDoPreviewsEvent = std::function<void(void* Sender, bool& Handled)>;
 // (Sender, PreviewForm)
 using TRvIOPreviewEvent = std::function<void(void* Sender, QWidget* PreviewForm)>;
-
-// The scanner settings; the acquisition itself arrives with the scanner
-// support, until then the component holds an empty record.
-class TRvTWainParams {
-public:
-  TRvTWainParams() = default;
-  virtual ~TRvTWainParams() = default;
-};
 
 class TRastrumIO {
 public:
@@ -213,8 +206,12 @@ public:
   // The after-load resolution adjustment: makes DpiX and DpiY equal by
   // stretching the picture along one axis.
   void AdjustDPI();
-  // Scanner acquisition: not available in this build; both answer false.
+  // One picture from the selected scanner source into the target; true
+  // when one arrived. A call while another runs answers false.
   bool Acquire();
+  bool AcquireBusy() const { return FAcquireBusy != 0; }
+  // The manager's source selection; the chosen source becomes the selected
+  // one of TWainParams. True when one was chosen.
   bool SelectAcquireSource();
   virtual void AcquiredBitmap(TRvBitmap* ABitmap, TIOParamsVals& AParams);
   virtual void ResetAcquireState() { FAcquireBusy = 0; }
@@ -245,6 +242,8 @@ private:
     return true;
   }
 
+  // The window of the attached view: it parents the scanner's windows.
+  QWidget* OwnerWindow() const;
   void DetachView();
   void ReadView();
   void ForgetTImage();

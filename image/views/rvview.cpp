@@ -127,18 +127,28 @@ void TRvView::paintEvent(QPaintEvent* Event) {
       frame.FrameRect(r);
     }
   }
-  painter.setClipRect(contentsRect().intersected(Event->rect()));
+  const QRect clip = contentsRect().intersected(Event->rect());
+  painter.setClipRect(clip);
   painter.translate(FFrameWidth, FFrameWidth);
   platform::TCanvas canvas(&painter);
   FCanvas = &canvas;
+  FPaintClip = platform::Bounds(clip.x() - FFrameWidth, clip.y() - FFrameWidth, clip.width(),
+                                clip.height());
   // Painting never stops on a failure: it is logged and the next paint
   // starts afresh.
   try {
-    if (FUpdateLock == 0) Paint();
+    if (FUpdateLock == 0)
+      Paint();
+    else
+      PaintLocked();
   } catch (const std::exception& e) {
     qDebug("[Paint] %s\r\n", e.what());
+  } catch (...) {
+    // Whatever was thrown, it must not cross Qt's event dispatch.
+    qDebug("[Paint] unknown failure\r\n");
   }
   FCanvas = nullptr;
+  FPaintClip = {};
 }
 
 void TRvView::enterEvent(QEnterEvent* Event) {

@@ -71,10 +71,17 @@ public:
   int ClientWidth() const;
   int ClientHeight() const;
 
+  // The part of the client area the running paint event repaints (client
+  // coordinates); empty outside paint events.
+  platform::TRect PaintClipRect() const { return FPaintClip; }
+
 protected:
   // Draws the client area through GetCanvas; the base fills it with
-  // Background.
+  // Background. Not called while the update lock is held.
   virtual void Paint();
+  // Called instead of Paint while the update lock is held; draws nothing
+  // in the base (the window keeps what it showed).
+  virtual void PaintLocked() {}
   // Applies the frame that BorderStyle and Ctl3D ask for.
   virtual void RecreateWnd();
 
@@ -100,6 +107,7 @@ private:
   int FUpdateLock = 0;
   int FFrameWidth = 0;
   platform::TCanvas* FCanvas = nullptr;
+  platform::TRect FPaintClip;
 };
 
 } // namespace rv

@@ -101,6 +101,24 @@ TEST(RvView, CallbacksAreRemovedOnceAndCalledInOrder) {
   EXPECT_EQ(calls, (std::vector<std::pair<int, bool>>{{1, false}, {2, false}, {1, true}, {2, true}}));
 }
 
+TEST(RvView, ACallbackRemovedDuringTheWalkIsSkipped) {
+  std::vector<int> calls;
+  TTestView view;
+  int second = RvNoBitmapChangeEvent;
+  const int first = view.RegisterBitmapChangeEvent([&](TRvViewLink*, bool) {
+    calls.push_back(1);
+    view.RemoveBitmapChangeEvent(second);
+  });
+  second = view.RegisterBitmapChangeEvent([&](TRvViewLink*, bool) { calls.push_back(2); });
+  view.RegisterBitmapChangeEvent([&](TRvViewLink* s, bool) {
+    calls.push_back(3);
+    s->RemoveBitmapChangeEvent(first);
+  });
+  view.CallBitmapChangeEvents();
+  view.CallBitmapChangeEvents();
+  EXPECT_EQ(calls, (std::vector<int>{1, 3, 3}));
+}
+
 TEST(RvView, AProcessingComponentFollowsAndOutlivesItsView) {
   TRastrumProc proc;
   {

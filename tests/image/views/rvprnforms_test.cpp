@@ -1,0 +1,210 @@
+// The print windows driven by synthetic input; their previews are read back
+// as pixels.
+#include "image/views/rvprnforms.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPrinter>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <QFileInfo>
+
+#include "image/model/rvwords.h"
+#include "support/tempfolder.h"
+
+namespace {
+
+using namespace rv;
+
+void Click(QWidget* W) {
+  const QPointF at(W->width() / 2.0, W->height() / 2.0);
+  const QPointF global = W->mapToGlobal(at);
+  QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(W, &press);
+  QApplication::sendEvent(W, &release);
+}
+
+void Key(QWidget* W, int K, const QString& Text = {}) {
+  QKeyEvent press(QEvent::KeyPress, K, Qt::NoModifier, Text);
+  QKeyEvent release(QEvent::KeyRelease, K, Qt::NoModifier, Text);
+  QApplication::sendEvent(W, &press);
+  QApplication::sendEvent(W, &release);
+}
+
+// Replaces a field's text as a user would: select all, type.
+void Type(QLineEdit* E, const QString& Text) {
+  E->selectAll();
+  for (QChar c : Text) Key(E, c.unicode(), QString(c));
+}
+
+// The first row and column where a picture's red corner is.
+QPoint RedCorner(const QImage& Image) {
+  const QImage rgb = Image.convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < rgb.height(); ++y)
+    for (int x = 0; x < rgb.width(); ++x) {
+      const QRgb p = rgb.pixel(x, y);
+      if (qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60) return {x, y};
+    }
+  return {-1, -1};
+}
+
+// In the page the preview made, and on the screen.
+struct TCorners {
+  QPoint Page, Shown;
+};
+TCorners RedCorners(TRastrumView* View) {
+  return {RedCorner(View->GetBitmap()->ToImage()), RedCorner(View->grab().toImage())};
+}
+
+class PrintForms : public testing::Test {
+protected:
+  PrintForms() {
+    Printer.setOutputFormat(QPrinter::PdfFormat);
+    Printer.setOutputFileName(Temp.QPath() + "/out.pdf");
+    Printer.setResolution(300);
+    Printer.setPageSize(QPageSize(QPageSize::Letter));
+    Printer.setFullPage(true);
+    Printer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    TRvBitmap& b = *IO.RvBitmap();
+    b.Allocate(300, 200, rvpf24Bit);
+    for (int y = 0; y < 200; ++y)
+      for (int x = 0; x < 300; ++x) {
+        std::uint8_t* p = b.Scanline(y) + 3 * x;
+        const bool red = x < 150 && y < 100;
+        p[0] = red ? 0 : 200, p[1] = red ? 0 : 200, p[2] = red ? 255 : 200;
+      }
+    IO.Params().DpiX = IO.Params().DpiY = 100;
+  }
+  void Open(TRvPrintForm& F) {
+    F.IO = &IO;
+    F.Printer = &Printer;
+    F.OnRefusal = [this](const std::string& Why) { Refusals.push_back(Why); };
+    F.show();
+  }
+  testing_support::TTempFolder Temp;
+  QPrinter Printer{QPrinter::HighResolution};
+  TRastrumIO IO;
+  std::vector<std::string> Refusals;
+};
+
+TEST_F(PrintForms, TheFirstFieldMovesThePictureDown) {
+  tfrvprnform1 preview;
+  Tfrvprnform2 options;
+  for (TRvPrintForm* form : {static_cast<TRvPrintForm*>(&preview), static_cast<TRvPrintForm*>(&options)}) {
+    Open(*form);
+    EXPECT_EQ(form->ComboBox1->currentIndex(), rvpsFit);
+    form->ComboBox1->setCurrentIndex(rvpsNormal);
+    Click(form->PositionButton[1]); // top centre
+    const TCorners before = RedCorners(form->RastrumView1);
+    ASSERT_GE(before.Page.y(), 0);
+    ASSERT_GE(before.Shown.y(), 0);
+    Type(form->Edit[0], "2");
+    const TCorners after = RedCorners(form->RastrumView1);
+    EXPECT_EQ(after.Page.x(), before.Page.x());
+    EXPECT_GT(after.Page.y(), before.Page.y());
+    EXPECT_EQ(after.Shown.x(), before.Shown.x());
+    EXPECT_EQ(after.Shown.y() - before.Shown.y(), after.Page.y() - before.Page.y());
+    EXPECT_DOUBLE_EQ(form->ReadLayout().TopMargin, 2);
+    EXPECT_DOUBLE_EQ(form->ReadLayout().LeftMargin, 1);
+    form->hide();
+  }
+}
+
+TEST_F(PrintForms, ArrowsStepAndStopAtZero) {
+  Tfrvprnform2 form;
+  Open(form);
+  struct TCase {
+    int Field;
+    const char* Text;
+    bool Up;
+    const char* Result;
+  } cases[] = {{0, "0", false, "0"}, {0, "0", true, "0.01"}, {3, "1", false, "0.99"},
+               {6, "1", true, "1.1"}, {6, "0.05", false, "0"}, {2, "abc", true, "0.01"}};
+  for (const TCase& c : cases) {
+    form.Edit[c.Field]->setText(c.Text);
+    Click(c.Up ? form.UpDown[c.Field]->UpButton() : form.UpDown[c.Field]->DownButton());
+    EXPECT_EQ(form.Edit[c.Field]->text().toStdString(), c.Result) << c.Text;
+  }
+  // Typed negative lengths count as 0, as the arrows would leave them.
+  Type(form.Edit[1], "-3");
+  EXPECT_DOUBLE_EQ(form.ReadLayout().LeftMargin, 0);
+}
+
+TEST_F(PrintForms, UnitsTurnLengthsIntoCentimetresAndBack) {
+  Tfrvprnform2 form;
+  form.MeasureUnit = rvduSelectableDefInches;
+  Open(form);
+  EXPECT_TRUE(form.GroupBox6->isVisible());
+  form.ComboBox2->setFocus();
+  Key(form.ComboBox2, Qt::Key_Down);
+  const char* const cm[6] = {"2.54", "2.54", "2.54", "2.54", "15.24", "10.16"};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(form.Edit[i]->text().toStdString(), cm[i]) << i;
+  EXPECT_EQ(form.GroupBox1->title(), " Margins (Cm) ");
+  EXPECT_EQ(form.Label[6]->text(), "Cm");
+  EXPECT_DOUBLE_EQ(form.ReadLayout().TopMargin, 1);
+  Key(form.ComboBox2, Qt::Key_Up);
+  const char* const inches[6] = {"1", "1", "1", "1", "6", "4"};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(form.Edit[i]->text().toStdString(), inches[i]) << i;
+  EXPECT_EQ(form.GroupBox1->title(), " Margins (inches) ");
+}
+
+TEST_F(PrintForms, FixedCentimetresHideTheUnitBox) {
+  Tfrvprnform2 form;
+  form.MeasureUnit = rvduCm;
+  form.ApplyLanguage(msEnglish);
+  Open(form);
+  EXPECT_FALSE(form.GroupBox6->isVisible());
+  EXPECT_EQ(form.GroupBox1->title(), " Margins (Cm) ");
+  form.Edit[1]->setText("2.54");
+  form.Edit[4]->setText("5,08");
+  const TRvPrintLayout l = form.ReadLayout();
+  EXPECT_DOUBLE_EQ(l.LeftMargin, 1);
+  EXPECT_DOUBLE_EQ(l.SpecifiedWidth, 2);
+  EXPECT_DOUBLE_EQ(l.Gamma, 1);
+}
+
+TEST_F(PrintForms, HintsNameWhatEachFieldDoes) {
+  tfrvprnform1 form;
+  EXPECT_EQ(form.Edit[0]->toolTip(), "Top Margin");
+  EXPECT_EQ(form.Edit[1]->toolTip(), "Left Margin");
+  form.ApplyLanguage(msGerman);
+  EXPECT_EQ(form.Edit[0]->toolTip().toStdString(), RvWord(106, msGerman));
+  EXPECT_EQ(form.Edit[1]->toolTip().toStdString(), RvWord(105, msGerman));
+  EXPECT_EQ(form.windowTitle().toStdString(), RvWord(91, msGerman));
+}
+
+TEST_F(PrintForms, OkPrintsAndCloses) {
+  Tfrvprnform2 form;
+  Open(form);
+  Click(form.Button1);
+  EXPECT_TRUE(Refusals.empty());
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(form.result(), QDialog::Accepted);
+  EXPECT_GT(QFileInfo(Temp.QPath() + "/out.pdf").size(), 1000);
+}
+
+TEST_F(PrintForms, ARefusedPrintSaysWhyAndStays) {
+  tfrvprnform1 form;
+  Open(form);
+  Type(form.Edit[1], "5"); // left margin
+  Type(form.Edit[2], "4"); // right margin: no room on 8.5 inches
+  Click(form.SpeedButton11);
+  ASSERT_EQ(Refusals.size(), 1u);
+  EXPECT_EQ(Refusals[0], "The margins leave no room on the page for the picture.");
+  EXPECT_FALSE(QFileInfo::exists(Temp.QPath() + "/out.pdf"));
+  EXPECT_TRUE(form.isVisible());
+  Click(form.SpeedButton12);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(form.result(), 1);
+}
+
+} // namespace
