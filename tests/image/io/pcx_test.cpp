@@ -195,6 +195,11 @@ TEST(PcxRead, EveryLayoutDecodes) {
     EXPECT_EQ(R.Bmp.PixelFormat(), c.File[3] == 1 && c.File[65] == 1 ? rvpf1Bit : rvpf24Bit);
     for (int X = 0; X < R.Bmp.Width(); ++X) EXPECT_EQ(PixelAt(R.Bmp, X, 0), c.Row[static_cast<std::size_t>(X)]) << &c - cases;
   }
+  // Four planes a whole word wide: the second row's padding bits stay out of the first row.
+  TRead R;
+  ReadPcx(Join(Header(0, 1, 8, 2, 4, 2, 72, 72, Pal), {0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF}), R);
+  EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 0xF0F0F0u);
+  EXPECT_EQ(PixelAt(R.Bmp, 0, 1), 0u);
 }
 
 // ---- Broken files
