@@ -29,7 +29,7 @@ TEST(SxRegEx, MatchesAtTheFirstPossibleStart) {
     bool IgnoreCase;
     int Start, Length; // Start 0: no match
   } cases[] = {
-      {"b", "abab", false, 2, 1},
+      {"b", "abab", false, 2, 1}, {"x*", "", false, 1, 0},
       // Alternation binds single tokens.
       {"a|b", "a", false, 1, 1}, {"a|b", "b", false, 1, 1}, {"a|b", "c", false, 0, 0},
       {"ab|cd", "xxacd", false, 3, 3}, {"ab|cd", "abd", false, 1, 3}, {"ab|cd", "ad", false, 0, 0},
@@ -91,6 +91,7 @@ TEST(SxRegEx, FileMasksIgnoringCase) {
       // Pieces are not trimmed; empty pieces are skipped.
       {"*.jpg; *.png", " a.png", true}, {"*.jpg; *.png", "a.png", false}, {"*.jpg; *.png", "a.jpg", true},
       {"*.jpg;", "x.jpg", true}, {";*.jpg", "x.jpg", true}, {"*.gif;;*.png", "x.png", true},
+      {"*.gif;*.png;*.bmp", "x.png", true},
       // Characters of the pattern language stand for themselves.
       {"a(1)*", "A(1) copy.jpg", true}, {"a(1)*", "a1.jpg", false}, {"c++.txt", "C++.TXT", true},
       {"c++.txt", "cc.txt", false}, {"x[1].jpg", "X[1].JPG", true}, {"x[1].jpg", "x1.jpg", false},
@@ -132,14 +133,15 @@ TEST(SxRegEx, MalformedPatternsRaiseTheirCodes) {
 
 TEST(SxRegEx, SettingsChangesRecompileAndFailuresDiscardThePattern) {
   TSxRegEx r;
-  r.SetMatchPattern({"  a", "b\x01\t "}); // lines are trimmed and joined
+  r.SetMatchPattern({"  a", "b!\x01\t "}); // lines are trimmed and joined
   TMatchPosition info;
-  ASSERT_TRUE(r.CheckString("xAB", info) == false && r.CheckString("xab", info));
+  ASSERT_TRUE(r.CheckString("xAB!", info) == false && r.CheckString("xab", info) == false &&
+              r.CheckString("xab!", info));
   EXPECT_EQ(info.StartPos, 2);
   r.SetIgnoreCase(true);
-  EXPECT_TRUE(r.CheckString("XAB", info));
+  EXPECT_TRUE(r.CheckString("XAB!", info));
   r.Settings().IgnoreCase = false;
-  EXPECT_FALSE(r.CheckString("XAB", info));
+  EXPECT_FALSE(r.CheckString("XAB!", info));
   r.Settings().MaxLineLength = 1;
   EXPECT_EQ(ErrorOf([&] { r.CheckString("ab", info); }), 298);
 
@@ -196,6 +198,8 @@ TEST(SxStreamRegEx, LineProcessing) {
        "     2  two\r\n     3  three\r\n", 3, 3, 2},
       {"one\r\ntwo\r\nthree", nullptr, "o", [](TSxRegExSettings& s) { s.Avoid = true; }, "three\r\n", 3, 1, 1},
       {"one\r\ntwo\r\nthree", nullptr, "o", [](TSxRegExSettings&) {}, "one\r\ntwo\r\n", 3, 2, 2},
+      {"one\ntwo", "o", nullptr, [](TSxRegExSettings& s) { s.Avoid = true; }, "one\r\ntwo\r\n", 2, 2, 2},
+      {"a", "a", nullptr, [](TSxRegExSettings&) {}, "a\r\n", 1, 1, 1},
       {"one\r\ntwo\r\nthree", "e", "t", [](TSxRegExSettings&) {}, "three\r\n", 3, 2, 1},
       {"one\ntwo\n", "t", nullptr, [](TSxRegExSettings& s) { s.OutputOptions = ooUnselected; }, "one\r\ntwo\r\n", 2, 2, 1},
       {"one\ntwo", "o", nullptr, [](TSxRegExSettings& s) { s.OutputOptions = ooNoOutput; }, "", 2, 2, 2},
@@ -207,14 +211,14 @@ TEST(SxStreamRegEx, LineProcessing) {
          s.OutLineTerminator = ltLF;
        },
        "a\nab\n", 3, 3, 2},
-      {"abcde", "", "c|e",
+      {"abcdef", "", "c|e",
        [](TSxRegExSettings& s) {
          s.InLineTerminator = ltNone;
          s.InFixedLineLength = 2;
          s.OutLineTerminator = ltOther;
          s.OutLineTermChar = '|';
        },
-       "cd|e|", 3, 2, 2},
+       "cd|ef|", 3, 2, 2},
       {"three\r\nthe", "th", nullptr, [](TSxRegExSettings& s) { s.MaxLineLength = 3; }, "thr\r\nthe\r\n", 2, 2, 2},
   };
   for (const auto& c : cases) {

@@ -190,6 +190,8 @@ TEST(RvMaskPolygons, RightAndBottomEdgesStayOut) {
        "##........ ##........ .......... .....#.... .....#.... .....##... .....###..", 0, 0, 8, 6},
       // An edge leaning left moves only when its error leaves [-dy, dy].
       {{{2, 0}, {4, 0}, {4, 2}, {1, 2}}, 5, 3, "..##. ..##. .....", 1, 0, 3, 1},
+      // More than one pixel a row: x steps by dx div dy, the error by the rest.
+      {{{0, 0}, {7, 2}, {0, 2}}, 8, 3, "........ ###..... ........", 0, 0, 6, 1},
   };
   for (const auto& c : cases) {
     TRvMask t;
