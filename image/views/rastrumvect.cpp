@@ -31,6 +31,11 @@ bool HasOrderedCorners(TRvVObjKind Kind) {
   return Kind != rvokLine && Kind != rvokRuler && Kind != rvokPolyline;
 }
 
+// Coordinates handed to the distance helpers: within a billion, their
+// squared differences stay inside 64 bits.
+constexpr int kFarCoordinate = 1000000000;
+int Cut(std::int64_t V) { return static_cast<int>(std::clamp<std::int64_t>(V, -kFarCoordinate, kFarCoordinate)); }
+
 // 0 when every value is 0, 255 when every value is 255, 1 otherwise.
 int ClassifyMask(const TRvMask& Mask) {
   bool zero = true, full = true;
@@ -524,8 +529,15 @@ void TRastrumVect::SetDpiY(int Value) {
   Update();
 }
 
+std::string RvLengthText(double Value, int Precision, int Digits, TRvUnits Unit) {
+  std::string text = RvFloatText(Value, Precision, Digits);
+  text += ' ';
+  text += RvUnitName(Unit);
+  return text;
+}
+
 std::string TRastrumVect::LengthText(double Value) const {
-  return RvFloatText(Value, FFloatPrecision, FFloatDigits) + " " + RvUnitName(FMUnit);
+  return RvLengthText(Value, FFloatPrecision, FFloatDigits, FMUnit);
 }
 
 std::string TRastrumVect::AreaText(double Value) const { return LengthText(Value) + "\u00B2"; }
@@ -599,7 +611,9 @@ double TRastrumVect::DragMeasure(int X, int Y) const {
 // ------------------------------------------------------------ hit tests
 
 double TRastrumVect::ObjectDistance(const TRvVObject& Obj, int X, int Y) const {
-  const int l = Obj.Left, t = Obj.Top, r = Obj.Right, b = Obj.Bottom;
+  const int l = Cut(Obj.Left), t = Cut(Obj.Top), r = Cut(Obj.Right), b = Cut(Obj.Bottom);
+  X = Cut(X);
+  Y = Cut(Y);
   switch (Obj.Kind) {
     case rvokLine:
     case rvokRuler: return RvPointSegmentDistance(X, Y, l, t, r, b);
@@ -632,18 +646,63 @@ double TRastrumVect::ObjectDistance(const TRvVObject& Obj, int X, int Y) const {
       return best;
     }
     case rvokPolyline: {
+      double x1, y1, x2, y2;
+      // Points scaled out of all proportion are never hit.
+      if (!ShapeBox(Obj, x1, y1, x2, y2)) return RvFarAway;
+      if (std::min(x1, y1) < -kFarCoordinate || std::max(x2, y2) > kFarCoordinate) return 2147483647.0;
       const double bw = static_cast<double>(Obj.BaseRight) - Obj.BaseLeft;
       const double bh = static_cast<double>(Obj.BaseBottom) - Obj.BaseTop;
-      const double sx = bw == 0 ? 1.0 : (static_cast<double>(r) - l) / bw;
-      const double sy = bh == 0 ? 1.0 : (static_cast<double>(b) - t) / bh;
-      return RvPointPolylineDistance(X, Y, Obj.Points.data(), Obj.PointCount(), sx, sy, l, t, Obj.BaseLeft,
-                                     Obj.BaseTop);
+      const double sx = bw == 0 ? 1.0 : (static_cast<double>(Obj.Right) - Obj.Left) / bw;
+      const double sy = bh == 0 ? 1.0 : (static_cast<double>(Obj.Bottom) - Obj.Top) / bh;
+      return RvPointPolylineDistance(X, Y, Obj.Points.data(), Obj.PointCount(), sx, sy, Obj.Left, Obj.Top,
+                                     Obj.BaseLeft, Obj.BaseTop);
     }
     case rvokAngle: {
-      return RvPointPolylineDistance(X, Y, Obj.AnglePoints.data(), RvPlacedPoints(Obj), 1, 1, 0, 0, 0, 0);
+      platform::TPoint points[3];
+      const int placed = RvPlacedPoints(Obj);
+      for (int i = 0; i < placed; ++i)
+        points[i] = {Cut(Obj.AnglePoints[static_cast<std::size_t>(i)].X), Cut(Obj.AnglePoints[static_cast<std::size_t>(i)].Y)};
+      return RvPointPolylineDistance(X, Y, points, placed, 1, 1, 0, 0, 0, 0);
     }
     default: return -1;
   }
+}
+
+// The box of what ObjectDistance measures against, in picture coordinates.
+bool TRastrumVect::ShapeBox(const TRvVObject& O, double& X1, double& Y1, double& X2, double& Y2) {
+  X1 = std::min(O.Left, O.Right);
+  Y1 = std::min(O.Top, O.Bottom);
+  X2 = std::max(O.Left, O.Right);
+  Y2 = std::max(O.Top, O.Bottom);
+  if (O.Kind == rvokAngle) {
+    const int placed = RvPlacedPoints(O);
+    if (placed == 0) return false;
+    X1 = Y1 = 1e300;
+    X2 = Y2 = -1e300;
+    for (int i = 0; i < placed; ++i) {
+      const platform::TPoint& p = O.AnglePoints[static_cast<std::size_t>(i)];
+      X1 = std::min(X1, double(p.X));
+      Y1 = std::min(Y1, double(p.Y));
+      X2 = std::max(X2, double(p.X));
+      Y2 = std::max(Y2, double(p.Y));
+    }
+  } else if (O.Kind == rvokPolyline) {
+    // The points mapped into the box: each axis maps by one scale, so the
+    // box of the mapped points is the mapped box of the points.
+    if (O.Points.empty()) return false;
+    auto [minX, maxX] = std::minmax_element(O.Points.begin(), O.Points.end(), [](auto& A, auto& B) { return A.X < B.X; });
+    auto [minY, maxY] = std::minmax_element(O.Points.begin(), O.Points.end(), [](auto& A, auto& B) { return A.Y < B.Y; });
+    const double bw = static_cast<double>(O.BaseRight) - O.BaseLeft, bh = static_cast<double>(O.BaseBottom) - O.BaseTop;
+    const double sx = bw == 0 ? 1.0 : (static_cast<double>(O.Right) - O.Left) / bw;
+    const double sy = bh == 0 ? 1.0 : (static_cast<double>(O.Bottom) - O.Top) / bh;
+    auto mx = [&](double V) { return std::nearbyint((V - O.BaseLeft) * sx) + static_cast<double>(O.Left); };
+    auto my = [&](double V) { return std::nearbyint((V - O.BaseTop) * sy) + static_cast<double>(O.Top); };
+    X1 = std::min(mx(minX->X), mx(maxX->X));
+    X2 = std::max(mx(minX->X), mx(maxX->X));
+    Y1 = std::min(my(minY->Y), my(maxY->Y));
+    Y2 = std::max(my(minY->Y), my(maxY->Y));
+  }
+  return true;
 }
 
 int TRastrumVect::FindObjectAt(int X, int Y, bool SelectableOnly, double& Distance) const {
@@ -653,21 +712,18 @@ int TRastrumVect::FindObjectAt(int X, int Y, bool SelectableOnly, double& Distan
   int found = -3;
   for (auto it = FOrder.rbegin(); it != FOrder.rend(); ++it) {
     const TRvVObject& o = FObjects[static_cast<std::size_t>(*it)];
-    if (SelectableOnly && (o.Style & rvosSelectable) == 0) continue;
     // Kinds without a shape are never hit: their distance is no distance.
     if (o.Kind == rvokNone || o.Kind > rvokAngle) continue;
+    if (SelectableOnly && (o.Style & rvosSelectable) == 0) continue;
     if (!RvRectsIntersect(o.Left, o.Top, o.Right, o.Bottom, visible.Left, visible.Top, visible.Right - 1,
                           visible.Bottom - 1))
       continue;
-    // Every shape but the point lists lies inside its box: a box farther
-    // than the best so far cannot be strictly nearer.
-    if (o.Kind != rvokPolyline && o.Kind != rvokAngle) {
-      const double bx = std::max({0.0, static_cast<double>(std::min(o.Left, o.Right)) - px,
-                                  static_cast<double>(px) - std::max(o.Left, o.Right)});
-      const double by = std::max({0.0, static_cast<double>(std::min(o.Top, o.Bottom)) - py,
-                                  static_cast<double>(py) - std::max(o.Top, o.Bottom)});
-      if (std::sqrt(bx * bx + by * by) >= best) continue;
-    }
+    // A shape whose box lies farther than the best so far cannot be
+    // strictly nearer.
+    double x1, y1, x2, y2;
+    if (!ShapeBox(o, x1, y1, x2, y2)) continue;
+    const double bx = std::max({0.0, x1 - px, px - x2}), by = std::max({0.0, y1 - py, py - y2});
+    if (bx * bx + by * by >= best * best) continue;
     const double d = ObjectDistance(o, px, py);
     if (d >= 0 && d < best) {
       best = d;

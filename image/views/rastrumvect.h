@@ -15,7 +15,6 @@
 
 #include <QFont>
 #include <QFontMetrics>
-#include <QHash>
 #include <QPen>
 #include <QPointF>
 #include <QStyle>
@@ -25,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "image/views/rastrumview.h"
@@ -179,6 +179,8 @@ double RvUnitPerPixel(TRvUnits Unit, int Dpi, double Scale);
 // The library's fixed-point number text: Value rounded to Precision
 // significant digits with Digits digits after the point ("12.50").
 std::string RvFloatText(double Value, int Precision, int Digits);
+// "12.50 cm": the number text, a blank and the unit's name.
+std::string RvLengthText(double Value, int Precision, int Digits, TRvUnits Unit);
 // The angle at the vertex B between the arms to A and C, in degrees,
 // counter-clockwise as seen on the screen from arm BA to arm BC (Y points
 // down), so 0 <= result < 360.
@@ -357,6 +359,41 @@ private:
     QFont Font;
     QFontMetrics Metrics{QFont()};
   };
+  // A stored font at a height in client pixels (negative: points).
+  struct TFontKey {
+    TRvLogFont Font;
+    int Pixels = 0;
+    bool operator==(const TFontKey&) const = default;
+  };
+  struct TFontKeyHash {
+    std::size_t operator()(const TFontKey& K) const;
+  };
+  struct TTextKey {
+    std::string Text;
+    QRgb Color;
+    TFontKey Font;
+    double Degrees; // counter-clockwise on the screen
+    bool operator==(const TTextKey&) const = default;
+  };
+  // A text as an image, turned as asked: Origin is where the text's
+  // top-left corner lies in it; Width and Height are the text's own.
+  struct TTextImage {
+    QImage Image;
+    QPoint Origin;
+    int Width = 0, Height = 0, Ascent = 0;
+  };
+  struct TTextKeyHash {
+    std::size_t operator()(const TTextKey& K) const;
+  };
+  // Picture to client: (X + OX) x Z + OffX, as BitmapToScreenX maps.
+  struct TMapping {
+    double OX, OY, Z, OffX, OffY;
+    double X(double V) const { return (V + OX) * Z + OffX; }
+    double Y(double V) const { return (V + OY) * Z + OffY; }
+    int IX(double V) const;
+    int IY(double V) const;
+  };
+  struct TPass;
 
   // Store (rastrumvect.cpp).
   const TRvVObject* Record(int hobj) const;
@@ -368,26 +405,37 @@ private:
   void RecomputeUnits();
   double PicturePerClient() const { return 100.0 / Zoom(); }
   double DragMeasure(int X, int Y) const;
+  static bool ShapeBox(const TRvVObject& O, double& X1, double& Y1, double& X2, double& Y2);
 
   // Drawing (rastrumvect_draw.cpp).
-  double ToClientX(double X) const;
-  double ToClientY(double Y) const;
+  TMapping Mapping() const;
   int ClientX(double X) const;
   int ClientY(double Y) const;
-  TClientBox ClientBox(const TRvVObject& O) const;
-  QRect PaintedBounds(const TRvVObject& O) const;
-  int LabelMargin() const;
-  const TFontEntry& FontFor(const TRvLogFont& Font, int PixelHeight) const;
-  const QFont& LabelFont() const;
+  TClientBox ClientBox(const TRvVObject& O, const TMapping& M) const;
+  TClientBox ClientBox(const TRvVObject& O) const { return ClientBox(O, Mapping()); }
+  int PenWidthOf(const TRvVObject& O, double Z) const;
+  QRect PaintedBounds(const TRvVObject& O, const TMapping& M) const;
+  static TFontKey LabelKey();
+  const TFontEntry& FontFor(const TFontKey& Key) const;
   const QFontMetrics& LabelMetrics() const;
-  QPen ObjectPen(const TRvVObject& O) const;
+  int LabelMargin() const;
+  const TTextImage& TextImage(const TFontKey& Font, const std::string& Text, platform::TColor Color,
+                              double Degrees) const;
+  void DrawText(TPass& S, const TFontKey& Font, const std::string& Text, platform::TColor Color, QPointF At,
+                double Degrees) const;
   void DrawObjectPass(QPainter& P, QImage* Image, const QRect& Clip, bool Grips);
-  void DrawObject(QPainter& P, QImage* Image, const QRect& Clip, const TRvVObject& O, int hobj);
-  void DrawArrowHead(QPainter& P, QPointF End, QPointF Other, TRvArrowShape Shape, double W, double H);
-  void DrawBitmapObject(QPainter& P, QImage* Image, const QRect& Clip, const TRvVObject& O);
-  void DrawTextObject(QPainter& P, const TRvVObject& O);
-  void DrawRuler(QPainter& P, const QRect& Clip, const TRvVObject& O);
-  void DrawGauge(QPainter& P, const TRvVObject& O);
+  void DrawObject(TPass& S, const TRvVObject& O, int hobj);
+  // One object alone onto a painter of the client (a preview).
+  void DrawObjectPreview(QPainter& P, const TRvVObject& O);
+  void DrawArrowHead(TPass& S, QPointF End, QPointF Other, TRvArrowShape Shape, double W, double H);
+  void DrawBitmapObject(TPass& S, const TRvVObject& O);
+  void DrawTextObject(TPass& S, const TRvVObject& O);
+  void DrawRuler(TPass& S, const TRvVObject& O);
+  void DrawGauge(TPass& S, const TRvVObject& O);
+
+  // Overlays (rastrumvect_overlay.cpp).
+  std::vector<std::pair<int, QPoint>> ShownGrips() const;
+  int GripHalf() const;
   void DrawGrips(QPainter& P);
   std::vector<QRect> GripRects() const;
   void InvalidateGrips();
@@ -439,8 +487,9 @@ private:
   // every object by whole pixels (then the back buffer's pixels can move).
   int FRenderedOriginX = 0, FRenderedOriginY = 0, FRenderedViewX = 0, FRenderedViewY = 0;
   bool FRendered = false;
-  mutable QHash<QByteArray, TFontEntry> FFonts;
-  mutable std::optional<TFontEntry> FLabel;
+  mutable std::unordered_map<TFontKey, TFontEntry, TFontKeyHash> FFonts;
+  mutable std::unordered_map<TTextKey, TTextImage, TTextKeyHash> FTexts;
+  mutable std::int64_t FTextBytes = 0;
   mutable int FLabelMargin = -1;
 
   // Interaction state.

@@ -68,12 +68,15 @@ void TRastrumVect::ClampToPicture(int& X, int& Y) const {
 QPoint TRastrumVect::ToPicture(QPoint P) const { return QPoint(ScreenToBitmapX(P.x()), ScreenToBitmapY(P.y())); }
 
 void TRastrumVect::GripPositions(const TRvVObject& O, QPoint (&Grips)[6]) const {
-  const TClientBox b = ClientBox(O);
-  const int x1 = ClientX(O.Left), y1 = ClientY(O.Top), x2 = ClientX(O.Right), y2 = ClientY(O.Bottom);
+  // Far off the client a grip only needs to stay far: kept within a range
+  // where sums of coordinates cannot overflow.
+  auto near = [](double V) { return static_cast<int>(std::clamp(V, -1e7, 1e7)); };
+  const TMapping m = Mapping();
+  const TClientBox b = ClientBox(O, m);
+  const int x1 = near(m.IX(O.Left)), y1 = near(m.IY(O.Top)), x2 = near(m.IX(O.Right)), y2 = near(m.IY(O.Bottom));
   Grips[1] = QPoint(x1, y1);
   Grips[2] = QPoint(x2, y2);
-  Grips[3] = QPoint(static_cast<int>(b.X1) + static_cast<int>(b.X2 - b.X1 + 1) / 2,
-                    static_cast<int>(b.Y1) + static_cast<int>(b.Y2 - b.Y1 + 1) / 2);
+  Grips[3] = QPoint(near(b.X1 + std::floor((b.X2 - b.X1 + 1) / 2)), near(b.Y1 + std::floor((b.Y2 - b.Y1 + 1) / 2)));
   Grips[4] = QPoint(x2, y1);
   Grips[5] = QPoint(x1, y2);
 }
@@ -84,7 +87,10 @@ bool TRastrumVect::BoxOnScreen(const TRvVObject& O) const {
 }
 
 int TRastrumVect::GripHit(int X, int Y) const {
-  auto near = [&](QPoint G) { return std::abs(X - G.x()) <= GripSize && std::abs(Y - G.y()) <= GripSize; };
+  auto near = [&](QPoint G) {
+    return std::abs(static_cast<std::int64_t>(X) - G.x()) <= GripSize &&
+           std::abs(static_cast<std::int64_t>(Y) - G.y()) <= GripSize;
+  };
   for (int h : FSelected) {
     const TRvVObject& o = FObjects[static_cast<std::size_t>(h)];
     if (!BoxOnScreen(o)) continue;

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "image/views/rastrumvect.h"
+#include "image/views/rvrender.h"
 #include "viewtest_support.h"
 
 namespace {
@@ -34,6 +35,10 @@ TRvVObject Make(TRvVObjKind Kind, int L, int T, int R, int B) {
   o.PenColor = platform::clBlack;
   return o;
 }
+
+struct TBox {
+  int L, T, R, B;
+};
 
 int CountColumn(const QImage& S, int X, int Y1, int Y2, QRgb C) {
   int n = 0;
@@ -180,6 +185,30 @@ TEST(RastrumVectDraw, BitmapsStretchByFixedStepsAndBlendThroughTheirMask) {
   view->Update();
   s = viewtest::Shot(*view);
   EXPECT_EQ(At(s, 11, 11), 0u) << "no bitmap: a frame with its diagonals";
+}
+
+// The vector path of the blend gives the plain loop's pixels, stretched
+// both ways, at any width (eight at a time and the rest).
+TEST(RastrumVectDraw, TheVectorBlendEqualsThePlainOne) {
+  platform::TBitmap pixels(37, 23, platform::pf24bit);
+  TRvMask mask;
+  mask.Allocate(37, 23, 8);
+  std::uint32_t seed = 5;
+  for (int y = 0; y < 23; ++y) {
+    for (int x = 0; x < 37 * 3; ++x) pixels.ScanLine(y)[x] = static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+    for (int x = 0; x < 37; ++x) mask.ScanLine(y)[x] = static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+  }
+  QImage shots[2];
+  for (const bool vector : {false, true}) {
+    auto view = viewtest::MakeView<TRastrumVect>(160, 120, 160, 120);
+    const TBox boxes[] = {{3, 4, 40, 27}, {50, 10, 150, 110}, {20, 60, 30, 70}};
+    for (const TBox& b : boxes) view->SetObjBitmap(view->AddNewObject(Make(rvokBitmap, b.L, b.T, b.R, b.B)), &pixels, &mask);
+    RvRenderSetVectorPaths(vector);
+    view->Update();
+    shots[vector] = viewtest::Shot(*view);
+  }
+  RvRenderSetVectorPaths(true);
+  EXPECT_EQ(shots[0], shots[1]);
 }
 
 TEST(RastrumVectDraw, TextsSitInTheirBoxInThePenColour) {
