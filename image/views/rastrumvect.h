@@ -453,6 +453,8 @@ private:
   void GripPositions(const TRvVObject& O, QPoint (&Grips)[6]) const;
   bool BoxOnScreen(const TRvVObject& O) const;
   int GripHit(int X, int Y) const;
+  int AddBuiltObject(TRvVObjKind Kind);
+  void FinishBuilt(int& Handle);
   void AngleClick(QPoint At);
   void PolylineClick(QPoint At, bool Double);
   void SelectModeDown(platform::TShiftState Shift, QPoint At);
@@ -503,7 +505,7 @@ private:
   bool FButtonDown = false;
   bool FBand = false;
   int FAppliedX = 0, FAppliedY = 0;
-  QPoint FDown, FCur, FRaw, FLastClick;
+  QPoint FDown, FCur, FRaw;
   int FEditing = -1;
   QLineEdit* FEditor = nullptr;
 

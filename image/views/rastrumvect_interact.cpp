@@ -22,6 +22,13 @@ std::int32_t Shifted(std::int32_t V, std::int64_t D) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(V + D, INT32_MIN, INT32_MAX));
 }
 
+void SetBox(TRvVObject& O, const platform::TRect& Box) {
+  O.Left = Box.Left;
+  O.Top = Box.Top;
+  O.Right = Box.Right;
+  O.Bottom = Box.Bottom;
+}
+
 bool IsDragKind(int Kind) {
   return Kind == rvokLine || Kind == rvokRuler || Kind == rvokBox || Kind == rvokEllipse || Kind == rvokBitmap ||
          Kind == rvokText;
@@ -146,42 +153,49 @@ void TRastrumVect::MouseDown(platform::TMouseButton Button, platform::TShiftStat
   }
 }
 
+// A gauge or polyline from the template with the empty box, which only
+// that object takes: a click-made object keeps the size of the last one
+// made, not that of nothing.
+int TRastrumVect::AddBuiltObject(TRvVObjKind Kind) {
+  const platform::TRect saved{FTemplate.Left, FTemplate.Top, FTemplate.Right, FTemplate.Bottom};
+  FTemplate.Kind = Kind;
+  SetBox(FTemplate, RvVectEmptyBox);
+  const int handle = AddNewObject(FTemplate);
+  SetBox(FTemplate, saved);
+  FMaking = Kind;
+  UnselectAll();
+  return handle;
+}
+
+// The object built by clicks is done: the template takes its box, it is
+// selected and announced.
+void TRastrumVect::FinishBuilt(int& Handle) {
+  const int made = Handle;
+  const TRvVObject& o = FObjects[static_cast<std::size_t>(made)];
+  SetBox(FTemplate, {o.Left, o.Top, o.Right, o.Bottom});
+  FMaking = rvokNone;
+  Handle = -3;
+  SetOverlay(0, {}, {});
+  SelectObject(made);
+  DoVectorialChanged();
+  if (OnNewObject) OnNewObject(this, made);
+}
+
 void TRastrumVect::AngleClick(QPoint At) {
   const QPoint p = ToPicture(At);
   TRvVObject* gauge = ObjectAt(FAngle);
   if (FMaking != rvokAngle || gauge == nullptr) {
-    FMaking = rvokAngle;
-    const TRvVObject saved = FTemplate;
-    FTemplate.Kind = rvokAngle;
     FTemplate.AnglePoints = {platform::TPoint{p.x(), p.y()}, platform::TPoint{RvNotPlaced, RvNotPlaced},
                              platform::TPoint{RvNotPlaced, RvNotPlaced}};
-    FTemplate.Left = RvVectEmptyBox.Left;
-    FTemplate.Top = RvVectEmptyBox.Top;
-    FTemplate.Right = RvVectEmptyBox.Right;
-    FTemplate.Bottom = RvVectEmptyBox.Bottom;
-    FAngle = AddNewObject(FTemplate);
-    // The empty box was only for the gauge: a click-made object keeps the
-    // size of the last one made, not that of nothing.
-    FTemplate.Left = saved.Left;
-    FTemplate.Top = saved.Top;
-    FTemplate.Right = saved.Right;
-    FTemplate.Bottom = saved.Bottom;
-    UnselectAll();
-  } else if (gauge->AnglePoints[1].X == RvNotPlaced && gauge->AnglePoints[1].Y == RvNotPlaced) {
+    FAngle = AddBuiltObject(rvokAngle);
+  } else if (RvPlacedPoints(*gauge) == 1) {
     gauge->AnglePoints[1] = {p.x(), p.y()};
   } else {
     gauge->AnglePoints[2] = {p.x(), p.y()};
-    gauge->Left = std::min({gauge->AnglePoints[0].X, gauge->AnglePoints[1].X, gauge->AnglePoints[2].X});
-    gauge->Top = std::min({gauge->AnglePoints[0].Y, gauge->AnglePoints[1].Y, gauge->AnglePoints[2].Y});
-    gauge->Right = std::max({gauge->AnglePoints[0].X, gauge->AnglePoints[1].X, gauge->AnglePoints[2].X});
-    gauge->Bottom = std::max({gauge->AnglePoints[0].Y, gauge->AnglePoints[1].Y, gauge->AnglePoints[2].Y});
-    const int made = FAngle;
-    FMaking = rvokNone;
-    FAngle = -3;
-    SetOverlay(0, {}, {});
-    SelectObject(made);
-    DoVectorialChanged();
-    if (OnNewObject) OnNewObject(this, made);
+    const auto& a = gauge->AnglePoints;
+    SetBox(*gauge, {std::min({a[0].X, a[1].X, a[2].X}), std::min({a[0].Y, a[1].Y, a[2].Y}),
+                    std::max({a[0].X, a[1].X, a[2].X}), std::max({a[0].Y, a[1].Y, a[2].Y})});
+    FinishBuilt(FAngle);
   }
   Update();
 }
@@ -189,39 +203,13 @@ void TRastrumVect::AngleClick(QPoint At) {
 void TRastrumVect::PolylineClick(QPoint At, bool Double) {
   const QPoint p = ToPicture(At);
   if (FMaking != rvokPolyline || ObjectAt(FPolyline) == nullptr) {
-    FMaking = rvokPolyline;
-    const TRvVObject saved = FTemplate;
-    FTemplate.Kind = rvokPolyline;
-    FTemplate.Left = RvVectEmptyBox.Left;
-    FTemplate.Top = RvVectEmptyBox.Top;
-    FTemplate.Right = RvVectEmptyBox.Right;
-    FTemplate.Bottom = RvVectEmptyBox.Bottom;
     FTemplate.Points.clear();
-    FPolyline = AddNewObject(FTemplate);
-    FTemplate.Left = saved.Left;
-    FTemplate.Top = saved.Top;
-    FTemplate.Right = saved.Right;
-    FTemplate.Bottom = saved.Bottom;
+    FPolyline = AddBuiltObject(rvokPolyline);
     AddPolylinePoint(FPolyline, p.x(), p.y());
-    UnselectAll();
   } else {
     AddPolylinePoint(FPolyline, p.x(), p.y());
-    if (Double) {
-      const TRvVObject& line = *ObjectAt(FPolyline);
-      FTemplate.Left = line.Left;
-      FTemplate.Top = line.Top;
-      FTemplate.Right = line.Right;
-      FTemplate.Bottom = line.Bottom;
-      const int made = FPolyline;
-      FMaking = rvokNone;
-      FPolyline = -3;
-      SetOverlay(0, {}, {});
-      SelectObject(made);
-      DoVectorialChanged();
-      if (OnNewObject) OnNewObject(this, made);
-    }
+    if (Double) FinishBuilt(FPolyline);
   }
-  FLastClick = At;
   Update();
 }
 

@@ -6,23 +6,19 @@
 // the layer's rendering as the window shows it.
 // Usage: vectcheck <picture> <screenshot file>
 #include <QApplication>
-#include <QProcess>
-#include <QTimer>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
 
 #include "image/io/rastrumio.h"
 #include "image/views/rastrumvect.h"
+#include "screencheck.h"
 
 namespace {
 
 using namespace rv;
 
-int Fail(const char* What) {
-  std::fprintf(stderr, "VECT CHECK FAILED: %s\n", What);
-  return 1;
-}
+int Fail(const char* What) { return screencheck::Fail("VECT CHECK", What); }
 
 struct TPlaced {
   const char* Name;
@@ -155,37 +151,6 @@ int main(int argc, char** argv) {
   Place(view);
   window.show();
 
-  int result = 2;
-  // Once the view has settled after the fit, one more paint, then the shot.
-  bool asked = false;
-  int paints = 0;
-  view.OnPaint = [&](void*) { paints += asked; };
-  QTimer poll;
-  poll.setInterval(20);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (view.FastPaintCountdown() > 0) return;
-    if (!asked) {
-      asked = true;
-      view.Invalidate();
-      return;
-    }
-    if (paints < 1) return;
-    poll.stop();
-    QProcess import;
-    import.start("import", {"-window", "root", shotFile});
-    if (!import.waitForFinished(20000) || import.exitCode() != 0) {
-      result = Fail("import could not take the screenshot");
-    } else {
-      const QImage screen = QImage(shotFile).convertToFormat(QImage::Format_RGB32);
-      result = screen.isNull() ? Fail("no screenshot") : Check(view, screen);
-    }
-    app.quit();
-  });
-  poll.start();
-  QTimer::singleShot(30000, &app, [&] {
-    result = Fail("the view did not settle within 30 s");
-    app.quit();
-  });
-  app.exec();
-  return result;
+  return screencheck::ShootWhenSettled(app, view, shotFile, "VECT CHECK",
+                                       [&](const QImage& Screen) { return Check(view, Screen); });
 }

@@ -70,6 +70,7 @@ TEST(RastrumVectInteract, BoxesByClickTakeTheTemplatesSizeAndByDragTheirOwn) {
       {{10, 10}, {50, 40}, {10, 10, 50, 40}},
       {{100, 60}, {100, 60}, {100, 60, 140, 90}},   // the last one's size
       {{150, 100}, {120, 80}, {120, 80, 150, 100}}, // dragged backwards
+      {{160, 20}, {160, 20}, {160, 20, 190, 40}},   // still from the click on
   };
   int count = 0;
   for (const TStep& s : steps) {
@@ -220,7 +221,7 @@ TEST(RastrumVectInteract, GaugesByThreeClicksReadTheirTurn) {
     EXPECT_EQ(l.MadeCount, 1);
     EXPECT_EQ(l.Changed, 1);
     EXPECT_EQ(l.View->SelectedObjects(), (std::vector<int>{0}));
-    EXPECT_EQ(BoxOf(*l.View, -1), (TBox{0, 0, 63, 63})) << "a click-made box keeps the template's size";
+    EXPECT_EQ(BoxOf(*l.View, -1), BoxOf(*l.View, 0)) << "the next click-made object takes the gauge's size";
   }
 }
 
@@ -259,6 +260,13 @@ TEST(RastrumVectInteract, DragMeasureReportsAndARepeatedClickKeepsTheValue) {
   Click(l.W(), {50, 50});
   EXPECT_EQ(ends, (std::vector<double>{100, 100}));
   EXPECT_EQ(l.View->ObjectsCount(), 0);
+  // A measure of exactly 0 (no selection to measure) shows the last value.
+  l.View->SetVectInteract(mviMeasurePerimeter);
+  l.View->SetMeasureHintVisible(true);
+  l.View->ShowMeasureHint(10, 10);
+  EXPECT_EQ(l.View->MeasureHintText(), "100.00 pixels");
+  l.View->SetMeasureHintVisible(false);
+  l.View->SetVectInteract(mviMeasureDrag);
   l.View->SetDPI(254, 254);
   l.View->SetMUnit(rvuCENTIMETERS);
   l.View->OnMeasureHint = [](void*, std::string& Text, double V) { Text += V > 0.5 ? " long" : " short"; };

@@ -187,6 +187,10 @@ TEST(RastrumVectStore, BitmapsAreSharedByPixelsAndTransparency) {
   view->SetObjBitmap(c, &pixels, &half);
   EXPECT_EQ(view->ObjectAt(c)->BitmapIndex, freed);
   EXPECT_EQ(entries.size(), size);
+  // Given its own entry's pixels again, an object keeps them.
+  view->SetObjBitmap(c, entries[static_cast<std::size_t>(freed)].Bitmap.get(), &half);
+  EXPECT_EQ(view->ObjectAt(c)->BitmapIndex, freed);
+  EXPECT_EQ(entries[static_cast<std::size_t>(freed)].RefCount, 1);
   // A thousand objects made from the template share its one entry.
   TRvVObject icon = *view->ObjectAt(-1);
   icon.Kind = rvokBitmap;
