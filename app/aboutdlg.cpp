@@ -1,4 +1,6 @@
 #include "app/aboutdlg.h"
+#include "app/helpdlg.h"
+#include "controls/kel/kelshapebutton.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -8,7 +10,6 @@
 #include <QLinearGradient>
 #include <QMainWindow>
 #include <QPainter>
-#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
@@ -63,11 +64,12 @@ TAboutDlg::TAboutDlg(QWidget* parent)
   FLblMail = makeLink("LblMail", QString::fromLatin1(AboutSupportMail), QStringLiteral("support@halvenworth.com"),
                       SplashHeight + 70);
 
-  FSBtnClose = new QPushButton(QStringLiteral("Close"), FPanel);
+  FSBtnClose = new kel::TKelShapeButton(FPanel);
   FSBtnClose->setObjectName(QStringLiteral("SBtnClose"));
+  FSBtnClose->SetCaption("Close");
+  ApplyFormButtonValues(*FSBtnClose);
   FSBtnClose->setGeometry(SplashWidth + 4 - 75, SplashHeight + 62, 75, 25);
-  FSBtnClose->setAutoDefault(false);
-  connect(FSBtnClose, &QPushButton::clicked, this, [this] { SBtnCloseClick(); });
+  FSBtnClose->OnClick = [this](kel::TKelBaseGraphicButton*) { SBtnCloseClick(); };
 
   FAutoCloseTimer = new QTimer(this);
   FAutoCloseTimer->setObjectName(QStringLiteral("AutoCloseTimer"));

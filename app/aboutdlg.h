@@ -8,8 +8,11 @@
 
 class QFrame;
 class QLabel;
-class QPushButton;
 class QTimer;
+
+namespace kel {
+class TKelShapeButton;
+}
 
 namespace app {
 
@@ -37,7 +40,7 @@ public:
 
   QLabel* ImgSplash() const { return FImgSplash; }
   QLabel* LblBuild() const { return FLblBuild; }
-  QPushButton* SBtnClose() const { return FSBtnClose; }
+  kel::TKelShapeButton* SBtnClose() const { return FSBtnClose; }
   QTimer* AutoCloseTimer() const { return FAutoCloseTimer; }
 
   // The splash picture, drawn rather than stored.
@@ -56,8 +59,7 @@ private:
   QLabel* FLblBuild;
   QLabel* FLblWeb;
   QLabel* FLblMail;
-  // Stands in for the control library's shape button.
-  QPushButton* FSBtnClose;
+  kel::TKelShapeButton* FSBtnClose;
   QTimer* FAutoCloseTimer;
 };
 

@@ -1,6 +1,7 @@
 #include "app/helpdlg.h"
 #include "app/modalrun.h"
 
+#include "controls/kel/kelshapebutton.h"
 #include "platform/application.h"
 
 #include <QApplication>
@@ -8,7 +9,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <cmath>
@@ -16,6 +16,19 @@
 namespace app {
 
 THelpDlg* HelpDlg = nullptr;
+
+void ApplyFormButtonValues(kel::TKelShapeButton& button) {
+  button.SetAllowTransparency(true);
+  button.SetAllowMouseOver(true);
+  button.Colors().SetMouseOver(platform::clGray);
+  button.Shape().SetShape(kel::stRoundRect);
+  button.Shape().Bevel().SetStyle(kel::sbOffset);
+  button.Shape().Bevel().SetWidth(1);
+  button.Shape().Bevel().SetColor(1, platform::clSilver);
+  button.Shape().SetBrushColor(platform::clBtnFace);
+  button.Shape().Shadow().SetDepth(3);
+  button.SetTransparent(true);
+}
 std::function<void(THelpDlg&)> THelpDlg::ModalAnswer;
 
 namespace {
@@ -68,16 +81,19 @@ THelpDlg::THelpDlg(QWidget* parent) : QDialog(parent) {
   MmoHelpDetail->setGeometry(64, 64, 338, MemoHeight);
   MmoHelpDetail->installEventFilter(this);
 
-  SbtnOkay = new QPushButton(QStringLiteral("OK"), this);
-  SBtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-  SbtnOptional = new QPushButton(QStringLiteral("Abort"), this);
+  SbtnOkay = new kel::TKelShapeButton(this);
+  SBtnCancel = new kel::TKelShapeButton(this);
+  SbtnOptional = new kel::TKelShapeButton(this);
+  SbtnOkay->SetCaption("OK");
+  SBtnCancel->SetCaption("Cancel");
+  SbtnOptional->SetCaption("Abort");
   int answer = 1;
-  for (QPushButton* button : {SbtnOkay, SBtnCancel, SbtnOptional}) {
-    // Enter and Escape are the dialog's own, whichever button has the focus.
-    button->setAutoDefault(false);
+  for (kel::TKelShapeButton* button : {SbtnOkay, SBtnCancel, SbtnOptional}) {
+    ApplyFormButtonValues(*button);
     button->resize(ButtonWidth, ButtonHeight);
+    // Enter and Escape are the dialog's own, whichever control has the focus.
     button->installEventFilter(this);
-    connect(button, &QPushButton::clicked, this, [this, answer] { done(answer); });
+    button->OnClick = [this, answer](kel::TKelBaseGraphicButton*) { done(answer); };
     ++answer;
   }
   SBtnCancel->hide();
@@ -139,9 +155,9 @@ void THelpDlg::PrepareOverwrite(const QStringList& firstLines) {
   SetDetailLines(firstLines + QStringList{QString(),
                                           QStringLiteral("Selecting \"Yes\" will cause the current file to be overwritten."),
                                           QStringLiteral("Selecting \"No\" will allow you to choose a new file name.")});
-  SbtnOkay->setText(QStringLiteral("Yes"));
-  SBtnCancel->setText(QStringLiteral("No"));
-  SbtnOptional->setText(QStringLiteral("Discard Changes"));
+  SbtnOkay->SetCaption("Yes");
+  SBtnCancel->SetCaption("No");
+  SbtnOptional->SetCaption("Discard Changes");
   SBtnCancel->show();
   SbtnOptional->show();
   SetIconKind(2);
@@ -164,8 +180,8 @@ void THelpDlg::PromptSaveNewImage() {
   LblHelpText->setText(QStringLiteral(
       "The current image has not yet been saved. Would you like to save this image before continuing?"));
   SetDetailLines({});
-  SbtnOkay->setText(QStringLiteral("Yes"));
-  SBtnCancel->setText(QStringLiteral("No"));
+  SbtnOkay->SetCaption("Yes");
+  SBtnCancel->SetCaption("No");
   SBtnCancel->show();
   SetIconKind(2);
 }
@@ -178,7 +194,7 @@ void THelpDlg::ShowUnsupportedFormat(const QString& file) {
                   QStringLiteral(" - Icon (.ico) (Read-only)"), QStringLiteral(" - PNG (.png)"),
                   QStringLiteral(" - Windows Metafile (.wmf)"), QStringLiteral(" - Enhanced Metafile (.emf)"),
                   QStringLiteral(" - GIF (.gif)")});
-  SbtnOkay->setText(QStringLiteral("OK"));
+  SbtnOkay->SetCaption("OK");
   SetIconKind(1);
 }
 
@@ -188,7 +204,7 @@ void THelpDlg::ShowDefaultHandlerFailed(const QString& type) {
                        QStringLiteral(" images."));
   SetDetailLines({QStringLiteral("Pictrova may not have been installed properly, or you may not have the access "
                                  "permissions required to perform this operation.")});
-  SbtnOkay->setText(QStringLiteral("OK"));
+  SbtnOkay->SetCaption("OK");
   SetIconKind(1);
 }
 
@@ -196,7 +212,7 @@ void THelpDlg::ShowEmailOptimizationResults(const QStringList& lines, bool error
   setWindowTitle(QStringLiteral("Results of Email Optimization"));
   LblHelpText->setText(QStringLiteral("Results of Email Optimization:"));
   SetDetailLines(lines);
-  SbtnOkay->setText(QStringLiteral("Continue"));
+  SbtnOkay->SetCaption("Continue");
   SetIconKind(error ? 3 : 0);
 }
 
@@ -206,11 +222,11 @@ void THelpDlg::PrepareLoadError(const QString& name, const QString& message, boo
                        QStringLiteral("\":"));
   SetDetailText(message);
   if (offerDelete) {
-    SbtnOkay->setText(QStringLiteral("Delete"));
-    SBtnCancel->setText(QStringLiteral("Skip"));
+    SbtnOkay->SetCaption("Delete");
+    SBtnCancel->SetCaption("Skip");
     SBtnCancel->show();
   } else {
-    SbtnOkay->setText(QStringLiteral("OK"));
+    SbtnOkay->SetCaption("OK");
   }
   SetIconKind(3);
 }
@@ -289,9 +305,9 @@ void THelpDlg::done(int result) {
   QDialog::done(result);
   SBtnCancel->hide();
   SbtnOptional->hide();
-  SbtnOkay->setText(QStringLiteral("OK"));
-  SBtnCancel->setText(QStringLiteral("Cancel"));
-  SbtnOptional->setText(QStringLiteral("Abort"));
+  SbtnOkay->SetCaption("OK");
+  SBtnCancel->SetCaption("Cancel");
+  SbtnOptional->SetCaption("Abort");
 }
 
 int ShowHelpDlgMessage(const QString& caption, const QString& text, const QString& detail) {

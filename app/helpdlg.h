@@ -11,9 +11,16 @@
 class QFrame;
 class QLabel;
 class QPlainTextEdit;
-class QPushButton;
+
+namespace kel {
+class TKelShapeButton;
+}
 
 namespace app {
+
+// The look the forms give their shape buttons: rounded, a 3-pixel shadow,
+// a raised one-pixel bevel, grey under the mouse, keyed out around the shape.
+void ApplyFormButtonValues(kel::TKelShapeButton& button);
 
 class THelpDlg : public QDialog {
 public:
@@ -27,9 +34,9 @@ public:
   QLabel* ImgAlert;
   QLabel* ImgQuestion;
   QLabel* ImgError;
-  QPushButton* SbtnOkay;
-  QPushButton* SBtnCancel;
-  QPushButton* SbtnOptional;
+  kel::TKelShapeButton* SbtnOkay;
+  kel::TKelShapeButton* SBtnCancel;
+  kel::TKelShapeButton* SbtnOptional;
 
   // 0 information, 1 alert, 2 question, 3 error.
   void SetIconKind(int kind);

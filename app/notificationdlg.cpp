@@ -1,13 +1,14 @@
 #include "app/notificationdlg.h"
 #include "app/modalrun.h"
 
+#include "app/helpdlg.h"
 #include "app/settings.h"
+#include "controls/kel/kelshapebutton.h"
 #include "controls/support/qrcheckbox/qrcheckbox.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPushButton>
 #include <QScreen>
 
 namespace app {
@@ -47,14 +48,14 @@ TNotificationDlg::TNotificationDlg(QWidget* parent) : QDialog(parent) {
   CbDoNotPrompt->SetTransparent(true);
   CbDoNotPrompt->setGeometry(16, 88, 200, 17);
 
-  SBtnOkay = new QPushButton(this);
-  SBtnCancel = new QPushButton(this);
+  SBtnOkay = new kel::TKelShapeButton(this);
+  SBtnCancel = new kel::TKelShapeButton(this);
   int answer = 1;
-  for (QPushButton* button : {SBtnOkay, SBtnCancel}) {
-    button->setAutoDefault(false);
+  for (kel::TKelShapeButton* button : {SBtnOkay, SBtnCancel}) {
+    ApplyFormButtonValues(*button);
     button->resize(ButtonWidth, ButtonHeight);
     button->installEventFilter(this);
-    connect(button, &QPushButton::clicked, this, [this, answer] { done(answer); });
+    button->OnClick = [this, answer](kel::TKelBaseGraphicButton*) { done(answer); };
     ++answer;
   }
   resize(ClientWidth, 160);
@@ -70,8 +71,8 @@ int TNotificationDlg::Prompt(const QString& caption, const QString& main, const 
   setWindowTitle(caption);
   LblMain->setText(main);
   LblDetail->setText(detail);
-  SBtnOkay->setText(okay);
-  SBtnCancel->setText(cancel);
+  SBtnOkay->SetCaption(okay.toStdString());
+  SBtnCancel->SetCaption(cancel.toStdString());
   FSettingName = setting;
   return ShowModal();
 }

@@ -7,10 +7,12 @@
 #include <string>
 
 class QLabel;
-class QPushButton;
 
 namespace wn {
 class TQrCheckBox;
+}
+namespace kel {
+class TKelShapeButton;
 }
 
 namespace app {
@@ -23,8 +25,8 @@ public:
   QLabel* LblMain;
   QLabel* LblDetail;
   wn::TQrCheckBox* CbDoNotPrompt;
-  QPushButton* SBtnOkay;
-  QPushButton* SBtnCancel;
+  kel::TKelShapeButton* SBtnOkay;
+  kel::TKelShapeButton* SBtnCancel;
 
   // Each fills the dialog, shows it modally and answers 1 (first button) or 2.
   int PromptDisableAutoFit();

@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   auto decode = [&](const std::vector<std::uint8_t>& bytes, int order, bool fill, int rows) {
     std::vector<std::uint8_t> all;
-    std::vector<std::uint8_t> row(rowBytes), ref(rowBytes, 0xFF);
+    std::vector<std::uint8_t> row(rowBytes);
+    rv::TFaxRefRow ref;
     const auto n = static_cast<std::int64_t>(bytes.size());
     std::int64_t pos = 0;
     for (int y = 0; y < rows; ++y) {
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       } else if (scheme == 1) {
         pos = rv::FaxDecodeRow1D(row.data(), bytes.data(), n, width, order, pos);
       } else {
-        pos = rv::FaxDecodeRow2D(row.data(), bytes.data(), n, fill, order, pos, ref.data(), width);
+        pos = rv::FaxDecodeRow2D(row.data(), bytes.data(), n, fill, order, pos, ref, width);
       }
       if (pos > n * 8 && scheme != 0) std::abort();
       all.insert(all.end(), row.begin(), row.end());

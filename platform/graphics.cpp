@@ -3,8 +3,10 @@
 #include <QFontMetrics>
 #include <QHash>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPolygon>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -336,17 +338,30 @@ TCanvas::TCanvas(TBitmap* bitmap) : FBitmap(bitmap) {}
 TCanvas::TCanvas(QPainter* painter) : FPainter(painter) {}
 TCanvas::~TCanvas() = default;
 
+void TCanvas::SetClipRegion(const QRegion& region) {
+  FClip = region;
+  FHasClip = true;
+}
+
+void TCanvas::RemoveClip() {
+  FClip = QRegion();
+  FHasClip = false;
+}
+
 void TCanvas::Paint(const std::function<void(QPainter&)>& draw) {
   if (FPainter != nullptr) {
     FPainter->save();
     FPainter->setRenderHint(QPainter::Antialiasing, false);
+    if (FHasClip) FPainter->setClipRegion(FClip, FPainter->hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
     draw(*FPainter);
     FPainter->restore();
     return;
   }
   if (FBitmap == nullptr || FBitmap->Empty()) return;
+  if (FHasClip && FClip.isEmpty()) return;
   if (QtCanPaint(FBitmap->FFormat)) {
     QPainter p(&FBitmap->FImage);
+    if (FHasClip) p.setClipRegion(FClip);
     draw(p);
     return;
   }
@@ -356,6 +371,7 @@ void TCanvas::Paint(const std::function<void(QPainter&)>& draw) {
   QImage work = before;
   {
     QPainter p(&work);
+    if (FHasClip) p.setClipRegion(FClip);
     draw(p);
   }
   TPaletteMatcher matcher(PaletteTable(*FBitmap));
@@ -402,18 +418,36 @@ void TCanvas::Apply(QPainter& p, bool pen, bool brush) const {
     qp.setStyle(styles[Pen.Style]);
     p.setPen(qp);
   }
-  if (!brush || Brush.Style == bsClear) {
+  if (!brush || (Brush.Style == bsClear && Brush.Pattern.isNull())) {
     p.setBrush(Qt::NoBrush);
+  } else if (Pen.Mode == pmBlack || Pen.Mode == pmWhite) {
+    p.setBrush(Pen.Mode == pmBlack ? Qt::black : Qt::white);
   } else {
-    static const Qt::BrushStyle styles[] = {Qt::SolidPattern, Qt::NoBrush, Qt::HorPattern,
-                                            Qt::VerPattern, Qt::FDiagPattern, Qt::BDiagPattern,
-                                            Qt::CrossPattern, Qt::DiagCrossPattern};
-    QColor c = QColor::fromRgb(ColorToQRgb(Brush.Color));
-    if (Pen.Mode == pmBlack) c = Qt::black;
-    if (Pen.Mode == pmWhite) c = Qt::white;
-    p.setBrush(QBrush(c, styles[Brush.Style]));
+    p.setBrush(QtBrush());
   }
 }
+
+QBrush TCanvas::QtBrush() const {
+  if (!Brush.Pattern.isNull()) {
+    QImage pattern = Brush.Pattern;
+    if (pattern.format() == QImage::Format_Mono || pattern.format() == QImage::Format_MonoLSB)
+      pattern.setColorTable({ColorToQRgb(TextColor) | 0xFF000000u, ColorToQRgb(BackColor) | 0xFF000000u});
+    return QBrush(pattern.convertToFormat(QImage::Format_RGB32));
+  }
+  if (Brush.Style == bsClear) return Qt::NoBrush;
+  static const Qt::BrushStyle styles[] = {Qt::SolidPattern, Qt::NoBrush, Qt::HorPattern,
+                                          Qt::VerPattern, Qt::FDiagPattern, Qt::BDiagPattern,
+                                          Qt::CrossPattern, Qt::DiagCrossPattern};
+  return QBrush(QColor::fromRgb(ColorToQRgb(Brush.Color)), styles[Brush.Style]);
+}
+
+namespace {
+// A hatched brush on an opaque background first lays the background colour.
+bool NeedsBackground(const TCanvas& c) {
+  return c.Brush.Pattern.isNull() && c.Brush.Style != bsSolid && c.Brush.Style != bsClear &&
+         c.BackMode == bkOpaque;
+}
+} // namespace
 
 void TCanvas::MoveTo(int x, int y) { PenPos = {x, y}; }
 
@@ -462,27 +496,46 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
   Paint([&](QPainter& p) {
     Apply(p, false, true);
     const bool outline = Pen.Style != psClear && Pen.Mode != pmNop;
-    if (Brush.Style != bsClear) {
-      if (outline && w > 2 && h > 2)
-        p.fillRect(QRect(x1 + 1, y1 + 1, w - 2, h - 2), p.brush());
-      else if (!outline)
-        p.fillRect(QRect(x1, y1, w, h), p.brush());
+    if (p.brush().style() != Qt::NoBrush) {
+      QRect inside;
+      if (outline && w > 2 && h > 2) inside = QRect(x1 + 1, y1 + 1, w - 2, h - 2);
+      else if (!outline) inside = QRect(x1, y1, w - 1, h - 1);
+      if (!inside.isEmpty() && NeedsBackground(*this)) p.fillRect(inside, QColor::fromRgb(ColorToQRgb(BackColor)));
+      if (!inside.isEmpty()) p.fillRect(inside, p.brush());
     }
     if (!outline) return;
     QColor c = QColor::fromRgb(ColorToQRgb(Pen.Color));
     if (Pen.Mode == pmBlack) c = Qt::black;
     if (Pen.Mode == pmWhite) c = Qt::white;
     const int pw = std::max(1, Pen.Width);
+    // A wide pen is centred on the path (inside-frame pens stay inside).
+    const int out = Pen.Style == psInsideFrame ? 0 : pw / 2;
+    const int bx1 = x1 - out, by1 = y1 - out;
+    const int bx2 = x2 - 1 - out + pw - (Pen.Style == psInsideFrame ? pw - 1 : 0);
+    const int by2 = y2 - 1 - out + pw - (Pen.Style == psInsideFrame ? pw - 1 : 0);
+    const int bw = bx2 - bx1, bh = by2 - by1;
     // Four bands that do not overlap, so that XOR frames undo themselves.
-    p.fillRect(QRect(x1, y1, w, std::min(pw, h)), c);
-    if (h > pw) p.fillRect(QRect(x1, y2 - std::min(pw, h - pw), w, std::min(pw, h - pw)), c);
-    const int inner = h - 2 * pw;
+    p.fillRect(QRect(bx1, by1, bw, std::min(pw, bh)), c);
+    if (bh > pw) p.fillRect(QRect(bx1, by2 - std::min(pw, bh - pw), bw, std::min(pw, bh - pw)), c);
+    const int inner = bh - 2 * pw;
     if (inner > 0) {
-      p.fillRect(QRect(x1, y1 + pw, std::min(pw, w), inner), c);
-      if (w > pw) p.fillRect(QRect(x2 - std::min(pw, w - pw), y1 + pw, std::min(pw, w - pw), inner), c);
+      p.fillRect(QRect(bx1, by1 + pw, std::min(pw, bw), inner), c);
+      if (bw > pw) p.fillRect(QRect(bx2 - std::min(pw, bw - pw), by1 + pw, std::min(pw, bw - pw), inner), c);
     }
   });
 }
+
+namespace {
+// The box a shape's path runs along: a one-pixel pen sits on the pixels
+// inside the right and bottom edge; without a pen the fill leaves out one
+// more pixel, as a wide pen's centre line is drawn half in.
+QRectF ShapeBox(int x1, int y1, int x2, int y2, const TPen& pen) {
+  const bool outline = pen.Style != psClear && pen.Mode != pmNop;
+  const double in = outline ? (pen.Width > 1 ? pen.Width / 2.0 : 0.5) : 0.0;
+  const double shrink = outline ? 2 * in : 1.0;
+  return QRectF(x1 + in, y1 + in, x2 - x1 - shrink, y2 - y1 - shrink);
+}
+} // namespace
 
 void TCanvas::Ellipse(int x1, int y1, int x2, int y2) {
   if (x1 > x2) std::swap(x1, x2);
@@ -490,7 +543,52 @@ void TCanvas::Ellipse(int x1, int y1, int x2, int y2) {
   if (x2 - x1 < 1 || y2 - y1 < 1) return;
   Paint([&](QPainter& p) {
     Apply(p, true, true);
-    p.drawEllipse(QRect(x1, y1, x2 - x1 - 1, y2 - y1 - 1));
+    if (Pen.Style == psClear || Pen.Mode == pmNop) {
+      if (NeedsBackground(*this)) {
+        QPainterPath path;
+        path.addEllipse(ShapeBox(x1, y1, x2, y2, Pen));
+        p.fillPath(path, QColor::fromRgb(ColorToQRgb(BackColor)));
+      }
+      p.drawEllipse(ShapeBox(x1, y1, x2, y2, Pen));
+    } else {
+      p.drawEllipse(QRect(x1, y1, x2 - x1 - 1, y2 - y1 - 1));
+    }
+  });
+}
+
+void TCanvas::RoundRect(int x1, int y1, int x2, int y2, int width, int height) {
+  if (x1 > x2) std::swap(x1, x2);
+  if (y1 > y2) std::swap(y1, y2);
+  if (x2 - x1 < 1 || y2 - y1 < 1) return;
+  const QRectF box = ShapeBox(x1, y1, x2, y2, Pen);
+  const double rx = std::min(std::abs(width) / 2.0, box.width() / 2);
+  const double ry = std::min(std::abs(height) / 2.0, box.height() / 2);
+  Paint([&](QPainter& p) {
+    Apply(p, true, true);
+    QPainterPath path;
+    path.addRoundedRect(box, rx, ry);
+    if (NeedsBackground(*this)) p.fillPath(path, QColor::fromRgb(ColorToQRgb(BackColor)));
+    p.drawPath(path);
+  });
+}
+
+void TCanvas::Arc(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4) {
+  if (x1 > x2) std::swap(x1, x2);
+  if (y1 > y2) std::swap(y1, y2);
+  if (x2 - x1 < 1 || y2 - y1 < 1 || Pen.Style == psClear || Pen.Mode == pmNop) return;
+  const QRectF box = ShapeBox(x1, y1, x2, y2, Pen);
+  const QPointF c = box.center();
+  // Angles counter-clockwise on the screen, y pointing down.
+  const double start = std::atan2(c.y() - y3, x3 - c.x()) * 180.0 / M_PI;
+  const double end = std::atan2(c.y() - y4, x4 - c.x()) * 180.0 / M_PI;
+  double span = end - start;
+  while (span <= 0) span += 360.0;
+  Paint([&](QPainter& p) {
+    Apply(p, true, false);
+    QPainterPath path;
+    path.arcMoveTo(box, start);
+    path.arcTo(box, start, span);
+    p.drawPath(path);
   });
 }
 
@@ -505,11 +603,12 @@ void TCanvas::Polygon(const TPoint* points, int count) {
 }
 
 void TCanvas::FillRect(const TRect& r) {
-  if (r.Width() <= 0 || r.Height() <= 0 || Brush.Style == bsClear) return;
+  if (r.Width() <= 0 || r.Height() <= 0 || (Brush.Style == bsClear && Brush.Pattern.isNull())) return;
   Paint([&](QPainter& p) {
     Apply(p, false, true);
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    p.fillRect(r.ToQRect(), p.brush());
+    if (NeedsBackground(*this)) p.fillRect(r.ToQRect(), QColor::fromRgb(ColorToQRgb(BackColor)));
+    p.fillRect(r.ToQRect(), QtBrush());
   });
 }
 
@@ -590,7 +689,20 @@ void TCanvas::StretchDraw(const TRect& dest, const TBitmap& bitmap) {
 
 void TCanvas::CopyRect(const TRect& dest, TCanvas& source, const TRect& sourceRect) {
   StretchBlt(*this, dest.Left, dest.Top, dest.Width(), dest.Height(), source, sourceRect.Left,
-             sourceRect.Top, sourceRect.Width(), sourceRect.Height(), SRCCOPY);
+             sourceRect.Top, sourceRect.Width(), sourceRect.Height(), CopyMode);
+}
+
+void TCanvas::BrushCopy(const TRect& dest, const TBitmap& bitmap, const TRect& source, TColor color) {
+  if (bitmap.Empty() || dest.Width() <= 0 || dest.Height() <= 0) return;
+  QImage image = bitmap.ToImage().copy(source.ToQRect()).convertToFormat(QImage::Format_RGB32);
+  const QRgb key = ColorToQRgb(color) | 0xFF000000u;
+  const QRgb brush = ColorToQRgb(Brush.Color) | 0xFF000000u;
+  for (int y = 0; y < image.height(); ++y) {
+    QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < image.width(); ++x)
+      if ((row[x] | 0xFF000000u) == key) row[x] = brush;
+  }
+  DrawImageRop(*this, dest.ToQRect(), image, image.rect(), SRCCOPY);
 }
 
 QImage TCanvas::Grab(const QRect& r) {
@@ -622,6 +734,22 @@ void DrawImageRop(TCanvas& dest, const QRect& destRect, const QImage& image, con
       case NOTSRCCOPY: p.setCompositionMode(QPainter::RasterOp_NotSource); break;
       case NOTSRCERASE: p.setCompositionMode(QPainter::RasterOp_NotSourceAndNotDestination); break;
       case MERGEPAINT: p.setCompositionMode(QPainter::RasterOp_NotSourceOrDestination); break;
+      case DSPDxax: {
+        // (D and not S) or (S and P), in two raster passes.
+        QImage src = image.copy(sourceRect).convertToFormat(QImage::Format_RGB32);
+        if (src.size() != destRect.size())
+          src = src.scaled(destRect.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        p.setCompositionMode(QPainter::RasterOp_NotSourceAndDestination);
+        p.drawImage(destRect.topLeft(), src);
+        const QRgb brush = dest.QtBrush().color().rgb() | 0xFF000000u;
+        for (int y = 0; y < src.height(); ++y) {
+          QRgb* row = reinterpret_cast<QRgb*>(src.scanLine(y));
+          for (int x = 0; x < src.width(); ++x) row[x] &= brush;
+        }
+        p.setCompositionMode(QPainter::RasterOp_SourceOrDestination);
+        p.drawImage(destRect.topLeft(), src);
+        return;
+      }
       default: p.setCompositionMode(QPainter::CompositionMode_Source); break;
     }
     if (image.isNull()) return;
@@ -646,8 +774,9 @@ bool StretchBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& sou
   const QRect sr(sourceX, sourceY, sourceWidth, sourceHeight);
   QImage image;
   QRect from = sr;
-  if (source.Bitmap() != nullptr) {
-    image = source.Bitmap()->ToImage();
+  const TBitmap* sourceBitmap = source.Bitmap();
+  if (sourceBitmap != nullptr) {
+    image = sourceBitmap->ToImage();
     if (&source == &dest) {
       image = image.copy(sr);
       from = image.rect();
@@ -656,7 +785,46 @@ bool StretchBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& sou
     image = source.Grab(sr);
     from = image.rect();
   }
+  const bool toMono = dest.Bitmap() != nullptr && dest.Bitmap()->PixelFormat() == pf1bit;
+  const bool fromMono = sourceBitmap != nullptr && sourceBitmap->Monochrome();
+  if (fromMono && !toMono) {
+    // Monochrome to colour: 0 bits take the text colour, 1 bits the background.
+    image = image.copy(from);
+    from = image.rect();
+    image.setColorTable({ColorToQRgb(dest.TextColor) | 0xFF000000u, ColorToQRgb(dest.BackColor) | 0xFF000000u});
+  } else if (toMono && !(sourceBitmap != nullptr && sourceBitmap->PixelFormat() == pf1bit)) {
+    // Colour to monochrome: white where the source shows its background colour.
+    const QImage colour = image.copy(from).convertToFormat(QImage::Format_RGB32);
+    const QRgb key = ColorToQRgb(source.BackColor) | 0xFF000000u;
+    image = QImage(colour.size(), QImage::Format_Mono);
+    image.setColorTable(BlackWhiteTable());
+    for (int row = 0; row < colour.height(); ++row) {
+      const QRgb* s = reinterpret_cast<const QRgb*>(colour.constScanLine(row));
+      for (int col = 0; col < colour.width(); ++col)
+        image.setPixel(col, row, (s[col] | 0xFF000000u) == key ? 1 : 0);
+    }
+    from = image.rect();
+  }
   DrawImageRop(dest, QRect(x, y, width, height), image, from, rop);
+  return true;
+}
+
+bool TransparentBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& source, int sourceX,
+                    int sourceY, int sourceWidth, int sourceHeight, TColor key) {
+  if (width <= 0 || height <= 0 || sourceWidth <= 0 || sourceHeight <= 0) return false;
+  const QRect sr(sourceX, sourceY, sourceWidth, sourceHeight);
+  QImage image = (source.Bitmap() != nullptr ? source.Bitmap()->ToImage().copy(sr) : source.Grab(sr))
+                     .convertToFormat(QImage::Format_ARGB32);
+  const QRgb keyRgb = ColorToQRgb(key) & 0xFFFFFFu;
+  for (int row = 0; row < image.height(); ++row) {
+    QRgb* p = reinterpret_cast<QRgb*>(image.scanLine(row));
+    for (int col = 0; col < image.width(); ++col)
+      if ((p[col] & 0xFFFFFFu) == keyRgb) p[col] = 0;
+  }
+  dest.Paint([&](QPainter& p) {
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    p.drawImage(QRect(x, y, width, height), image, image.rect());
+  });
   return true;
 }
 
@@ -717,11 +885,12 @@ void DrawEdge(TCanvas& canvas, TRect& rect, unsigned edge, unsigned flags) {
     TColor BottomRight;
   };
   // Outer band first, then the inner one.
+  const bool soft = flags & BF_SOFT;
   const TBand bands[] = {
-      {BDR_RAISEDOUTER, cl3DLight, cl3DDkShadow},
-      {BDR_SUNKENOUTER, clBtnShadow, clBtnHighlight},
-      {BDR_RAISEDINNER, clBtnHighlight, clBtnShadow},
-      {BDR_SUNKENINNER, cl3DDkShadow, cl3DLight},
+      {BDR_RAISEDOUTER, soft ? clBtnHighlight : cl3DLight, cl3DDkShadow},
+      {BDR_SUNKENOUTER, soft ? cl3DDkShadow : clBtnShadow, clBtnHighlight},
+      {BDR_RAISEDINNER, soft ? cl3DLight : clBtnHighlight, clBtnShadow},
+      {BDR_SUNKENINNER, soft ? clBtnShadow : cl3DDkShadow, cl3DLight},
   };
   TRect r = rect;
   for (int band = 0; band < 2; ++band) {

@@ -9,9 +9,11 @@
 // mapped back onto their palette.
 #pragma once
 
+#include <QBrush>
 #include <QFont>
 #include <QImage>
 #include <QRect>
+#include <QRegion>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -150,7 +152,13 @@ struct TPen {
 struct TBrush {
   TColor Color = clWhite;
   TBrushStyle Style = bsSolid;
+  // A pattern brush (an 8 x 8 bitmap, tiled from the device origin) when not
+  // null; a 1-bit pattern paints the canvas' text colour for 0 and its
+  // background colour for 1.
+  QImage Pattern;
 };
+
+enum TBackMode { bkTransparent = 1, bkOpaque = 2 };
 
 struct TFont {
   std::string Name = "Sans Serif";
@@ -175,6 +183,9 @@ inline constexpr std::uint32_t MERGEPAINT = 0x00BB0226;
 inline constexpr std::uint32_t DSTINVERT = 0x00550009;
 inline constexpr std::uint32_t BLACKNESS = 0x00000042;
 inline constexpr std::uint32_t WHITENESS = 0x00FF0062;
+// Source ? brush : destination, bit by bit: paints the brush where a
+// monochrome source is white.
+inline constexpr std::uint32_t DSPDxax = 0x00E20746;
 
 class TCanvas {
 public:
@@ -191,22 +202,48 @@ public:
   TBrush Brush;
   TFont Font;
   TPoint PenPos;
+  // Colours of monochrome copies and pattern brushes: a 0 bit becomes the
+  // text colour, a 1 bit the background colour; a colour copied onto a
+  // monochrome bitmap becomes 1 where it equals the source's background
+  // colour. An opaque background fills the gaps of hatched brushes.
+  TColor TextColor = clBlack;
+  TColor BackColor = clWhite;
+  TBackMode BackMode = bkOpaque;
+  // The raster operation of CopyRect.
+  std::uint32_t CopyMode = SRCCOPY;
 
   TBitmap* Bitmap() const { return FBitmap; }
 
+  // Drawing is limited to the clip region while one is set.
+  void SetClipRect(const TRect& r) { SetClipRegion(QRegion(r.ToQRect())); }
+  void SetClipRegion(const QRegion& region);
+  void RemoveClip();
+  bool HasClip() const { return FHasClip; }
+  const QRegion& ClipRegion() const { return FClip; }
+
   void MoveTo(int x, int y);
   // The end point is left out; the pen moves there.
-  void LineTo(int x, int y);
+  virtual void LineTo(int x, int y);
   void Polyline(const TPoint* points, int count);
-  // Outline with the pen, interior with the brush; right and bottom edge out.
-  void Rectangle(int x1, int y1, int x2, int y2);
+  // Outline with the pen, interior with the brush; right and bottom edge
+  // out. Without a pen the interior leaves out one more pixel right and
+  // bottom (a 10 x 10 box fills 9 x 9).
+  virtual void Rectangle(int x1, int y1, int x2, int y2);
   void Rectangle(const TRect& r) { Rectangle(r.Left, r.Top, r.Right, r.Bottom); }
-  void Ellipse(int x1, int y1, int x2, int y2);
-  void Polygon(const TPoint* points, int count);
+  // A rectangle with corners rounded by ellipses of width x height.
+  virtual void RoundRect(int x1, int y1, int x2, int y2, int width, int height);
+  virtual void Ellipse(int x1, int y1, int x2, int y2);
+  // The part of the ellipse in the box from the ray through (x3, y3)
+  // counter-clockwise to the ray through (x4, y4).
+  virtual void Arc(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4);
+  virtual void Polygon(const TPoint* points, int count);
   // Brush only, right and bottom edge out.
-  void FillRect(const TRect& r);
+  virtual void FillRect(const TRect& r);
   // One-pixel frame in the brush colour, inside the rectangle.
-  void FrameRect(const TRect& r);
+  virtual void FrameRect(const TRect& r);
+  // Copies source's rectangle of bitmap to dest, its pixels of colour
+  // replaced by the brush.
+  void BrushCopy(const TRect& dest, const TBitmap& bitmap, const TRect& source, TColor color);
 
   TColor Pixels(int x, int y);
   void SetPixels(int x, int y, TColor color);
@@ -228,10 +265,15 @@ public:
   // content of a painter canvas is read only when its device is an image).
   QImage Grab(const QRect& r);
 
+  // The brush as Qt paints it (pattern, hatch over an opaque background).
+  QBrush QtBrush() const;
+
 private:
   void Apply(QPainter& p, bool pen, bool brush) const;
   TBitmap* FBitmap = nullptr;
   QPainter* FPainter = nullptr;
+  QRegion FClip;
+  bool FHasClip = false;
 };
 
 // Copies a rectangle between canvases with a raster operation; operations Qt
@@ -240,6 +282,10 @@ bool BitBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& source,
             int sourceY, std::uint32_t rop);
 bool StretchBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& source, int sourceX,
                 int sourceY, int sourceWidth, int sourceHeight, std::uint32_t rop);
+
+// Copies a rectangle leaving out the source pixels of colour key.
+bool TransparentBlt(TCanvas& dest, int x, int y, int width, int height, TCanvas& source, int sourceX,
+                    int sourceY, int sourceWidth, int sourceHeight, TColor key);
 
 // Draws image into dest, stretched without smoothing, with a raster
 // operation; the common path of the blits and the DIB painting.
@@ -304,6 +350,9 @@ inline constexpr unsigned BF_RIGHT = 0x0004;
 inline constexpr unsigned BF_BOTTOM = 0x0008;
 inline constexpr unsigned BF_RECT = BF_LEFT | BF_TOP | BF_RIGHT | BF_BOTTOM;
 inline constexpr unsigned BF_MIDDLE = 0x0800;
+// Soft buttons: the outer raised band's light side is the highlight and the
+// inner one's the lighter face.
+inline constexpr unsigned BF_SOFT = 0x1000;
 inline constexpr unsigned BF_ADJUST = 0x2000;
 
 // Draws a 3-D edge in the classic system colours; with BF_ADJUST the

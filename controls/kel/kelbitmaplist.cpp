@@ -109,6 +109,49 @@ std::vector<std::uint8_t> WriteBmp(const TBitmap& bitmap) {
 
 } // namespace
 
+void KelWriteU32(TStream& stream, std::uint32_t value) { WriteU32(stream, value); }
+std::uint32_t KelReadU32(TStream& stream) { return ReadU32(stream); }
+
+void KelWriteDataBlock(TStream& stream, const std::vector<std::uint8_t>& data, bool compressed) {
+  if (data.size() > std::numeric_limits<std::uint32_t>::max()) throw EKelContainerError("Data too large");
+  if (compressed) {
+    platform::TBytesStream source(data.data(), std::int64_t(data.size()));
+    KelCompressToStream(source, stream, std::int64_t(data.size()));
+  } else {
+    WriteU32(stream, std::uint32_t(data.size()));
+    stream.WriteBuffer(data.data(), std::int64_t(data.size()));
+  }
+}
+
+std::vector<std::uint8_t> KelReadDataBlock(TStream& stream, bool compressed) {
+  if (compressed) {
+    TMemoryStream data;
+    KelDecompressFromStream(stream, data);
+    return std::move(data.Data());
+  }
+  const std::uint32_t length = ReadU32(stream);
+  if (std::int64_t(length) > Remaining(stream)) throw EStreamError("Stream read error");
+  std::vector<std::uint8_t> data(length);
+  stream.ReadBuffer(data.data(), length);
+  return data;
+}
+
+std::uint8_t KelPixelFormatFlags(TKelSavePixelFormat format) {
+  switch (format) {
+    case spfMono: return kelItemMono;
+    case spf4bit: return kelItem4bit;
+    case spf8bit: return kelItem8bit;
+    default: return 0;
+  }
+}
+
+TKelSavePixelFormat KelPixelFormatFromFlags(std::uint8_t flags) {
+  if (flags & kelItemMono) return spfMono;
+  if (flags & kelItem4bit) return spf4bit;
+  if (flags & kelItem8bit) return spf8bit;
+  return spfDefault;
+}
+
 int KelSavePixelFormatColors(TKelSavePixelFormat format) {
   switch (format) {
     case spfMono: return 2;
@@ -271,28 +314,13 @@ void KelStreamWriteBitmap(TStream& stream, const TBitmap& bitmap, bool compresse
   else if (original == nullptr) image = KelBitmapToBmpFile(bitmap);
   const std::vector<std::uint8_t>& bytes = original != nullptr && colors == -1 ? *original : image;
   if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) throw EKelContainerError("Bitmap too large");
-  if (compressed) {
-    platform::TBytesStream source(bytes.data(), std::int64_t(bytes.size()));
-    KelCompressToStream(source, stream, std::int64_t(bytes.size()));
-  } else {
-    WriteU32(stream, std::uint32_t(bytes.size()));
-    stream.WriteBuffer(bytes.data(), std::int64_t(bytes.size()));
-  }
+  KelWriteDataBlock(stream, bytes, compressed);
 }
 
 void KelStreamReadBitmap(TStream& stream, TBitmap& bitmap, bool compressed, std::vector<std::uint8_t>* image) {
-  TMemoryStream data;
-  if (compressed) {
-    KelDecompressFromStream(stream, data);
-  } else {
-    const std::uint32_t length = ReadU32(stream);
-    // A length beyond the stream's end is damage, not a request for memory.
-    if (std::int64_t(length) > Remaining(stream)) throw EStreamError("Stream read error");
-    data.SetSize(length);
-    stream.ReadBuffer(data.Memory(), length);
-  }
-  KelBitmapFromBmpFile(bitmap, data.Memory(), data.Data().size());
-  if (image != nullptr) *image = std::move(data.Data());
+  std::vector<std::uint8_t> data = KelReadDataBlock(stream, compressed);
+  KelBitmapFromBmpFile(bitmap, data.data(), data.size());
+  if (image != nullptr) *image = std::move(data);
 }
 
 // ---------------------------------------------------------------- filer
@@ -344,6 +372,33 @@ void TKelListItem::ReadProperties(TStream& stream) {
   KelReadBinaryProperty(stream, "Internal", [this](TStream& s) { ReadData(s); });
 }
 
+void TKelListItem::WriteHead(TStream& stream, std::uint8_t flags) const {
+  if (Compressed()) flags |= kelItemCompressed;
+  if (!Description().empty()) flags |= kelItemDescription;
+  if (Ident() != 0) flags |= kelItemIdent;
+  stream.WriteBuffer(&flags, 1);
+  if (flags & kelItemDescription) {
+    const std::uint8_t n = std::uint8_t(Description().size());
+    stream.WriteBuffer(&n, 1);
+    stream.WriteBuffer(Description().data(), n);
+  }
+  if (flags & kelItemIdent) WriteU32(stream, Ident());
+}
+
+std::uint8_t TKelListItem::ReadHead(TStream& stream) {
+  const std::uint8_t flags = ReadU8(stream);
+  std::string description;
+  if (flags & kelItemDescription) {
+    description.resize(ReadU8(stream));
+    stream.ReadBuffer(description.data(), std::int64_t(description.size()));
+  }
+  const std::uint16_t ident = (flags & kelItemIdent) ? std::uint16_t(ReadU32(stream)) : 0;
+  SetCompressed(flags & kelItemCompressed);
+  SetDescription(description);
+  SetIdent(ident);
+  return flags;
+}
+
 void TKelListItem::Assign(const TKelListItem& source) {
   FDescription = source.FDescription;
   FIdent = source.FIdent;
@@ -361,20 +416,8 @@ bool TKelBitmapListItem::LoadedImageCurrent() const {
 }
 
 void TKelBitmapListItem::WriteData(TStream& stream) const {
-  std::uint8_t flags = Compressed() ? kelItemCompressed : 0;
-  if (!Description().empty()) flags |= kelItemDescription;
-  if (Ident() != 0) flags |= kelItemIdent;
-  if (!FBitmap.Empty()) flags |= kelItemImage;
-  if (FPixelFormat == spfMono) flags |= kelItemMono;
-  else if (FPixelFormat == spf4bit) flags |= kelItem4bit;
-  else if (FPixelFormat == spf8bit) flags |= kelItem8bit;
-  stream.WriteBuffer(&flags, 1);
-  if (flags & kelItemDescription) {
-    const std::uint8_t n = std::uint8_t(Description().size());
-    stream.WriteBuffer(&n, 1);
-    stream.WriteBuffer(Description().data(), n);
-  }
-  if (flags & kelItemIdent) WriteU32(stream, Ident());
+  const std::uint8_t flags = KelPixelFormatFlags(FPixelFormat) | (FBitmap.Empty() ? 0 : kelItemImage);
+  WriteHead(stream, flags);
   if (flags & kelItemImage) {
     const bool keep = FPixelFormat == spfDefault && LoadedImageCurrent();
     KelStreamWriteBitmap(stream, FBitmap, Compressed(), KelSavePixelFormatColors(FPixelFormat),
@@ -383,20 +426,8 @@ void TKelBitmapListItem::WriteData(TStream& stream) const {
 }
 
 void TKelBitmapListItem::ReadData(TStream& stream) {
-  const std::uint8_t flags = ReadU8(stream);
-  std::string description;
-  if (flags & kelItemDescription) {
-    description.resize(ReadU8(stream));
-    stream.ReadBuffer(description.data(), std::int64_t(description.size()));
-  }
-  const std::uint16_t ident = (flags & kelItemIdent) ? std::uint16_t(ReadU32(stream)) : 0;
-  SetCompressed(flags & kelItemCompressed);
-  SetDescription(description);
-  SetIdent(ident);
-  if (flags & kelItemMono) FPixelFormat = spfMono;
-  else if (flags & kelItem4bit) FPixelFormat = spf4bit;
-  else if (flags & kelItem8bit) FPixelFormat = spf8bit;
-  else FPixelFormat = spfDefault;
+  const std::uint8_t flags = ReadHead(stream);
+  FPixelFormat = KelPixelFormatFromFlags(flags);
   FLoadedImage.clear();
   FLoadedPalette.clear();
   if (!(flags & kelItemImage)) {
@@ -453,7 +484,12 @@ const char* KelContainerExtension(TKelContainerKind kind) {
   return kind < std::size(kExtensions) ? kExtensions[kind] : "";
 }
 
-TKelBaseContainer::~TKelBaseContainer() = default;
+TKelBaseContainer::~TKelBaseContainer() {
+  const std::vector<TKelChangeLink*> links = FLinks;
+  FLinks.clear();
+  for (TKelChangeLink* link : links)
+    if (link->OnFree) link->OnFree(link);
+}
 
 TKelListItem* TKelBaseContainer::Items(int index) const {
   if (index < 0 || index >= Count()) throw EListError("List index out of bounds");
@@ -590,16 +626,15 @@ void TKelCustomImageList::AssignList(const TKelCustomImageList& source) {
 
 // ---------------------------------------------------------------- global lists
 
-TKelBitmapList& KelGlobalBitmapList() {
-  static TKelBitmapList list;
-  return list;
-}
-
 bool KelWriteListBinding(TStream& stream, const TKelCustomImageList* list) {
-  if (list == nullptr || list != &KelGlobalBitmapList()) return false;
+  if (list == nullptr) return false;
+  TKelContainerKind kind;
+  if (list == &KelGlobalBitmapList()) kind = ckBitmapList;
+  else if (list == KelGlobalImageListPtr()) kind = ckImageList;
+  else return false;
   const std::uint8_t head[] = {8, 'I', 'n', 't', 'e', 'r', 'n', 'a', 'l', kelValueString, 8};
   stream.WriteBuffer(head, sizeof head);
-  stream.WriteBuffer(KelContainerSignature(ckBitmapList), 8);
+  stream.WriteBuffer(KelContainerSignature(kind), 8);
   return true;
 }
 
@@ -610,7 +645,9 @@ TKelCustomImageList* KelReadListBinding(TStream& stream) {
     throw EKelContainerError("Property Internal expected");
   std::string name(ReadU8(stream), '\0');
   stream.ReadBuffer(name.data(), std::int64_t(name.size()));
-  return name == KelContainerSignature(ckBitmapList) ? &KelGlobalBitmapList() : nullptr;
+  if (name == KelContainerSignature(ckBitmapList)) return &KelGlobalBitmapList();
+  if (name == KelContainerSignature(ckImageList)) return KelGlobalImageListPtr();
+  return nullptr;
 }
 
 // ---------------------------------------------------------------- bitmap list

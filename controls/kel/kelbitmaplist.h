@@ -66,6 +66,17 @@ void KelStreamWriteBitmap(platform::TStream& stream, const platform::TBitmap& bi
 void KelStreamReadBitmap(platform::TStream& stream, platform::TBitmap& bitmap, bool compressed,
                          std::vector<std::uint8_t>* image = nullptr);
 
+// Little-endian 32-bit values of the stored forms.
+void KelWriteU32(platform::TStream& stream, std::uint32_t value);
+std::uint32_t KelReadU32(platform::TStream& stream);
+// A block of bytes: a 4-byte length and the bytes, or compressed framed
+// blocks. Reading refuses lengths beyond the stream's end.
+void KelWriteDataBlock(platform::TStream& stream, const std::vector<std::uint8_t>& data, bool compressed);
+std::vector<std::uint8_t> KelReadDataBlock(platform::TStream& stream, bool compressed);
+// Pixel format bits of the flags byte, and back.
+std::uint8_t KelPixelFormatFlags(TKelSavePixelFormat format);
+TKelSavePixelFormat KelPixelFormatFromFlags(std::uint8_t flags);
+
 // ---------------------------------------------------------------- filer
 
 // The class library's value types used here.
@@ -91,6 +102,8 @@ public:
       : Owner(owner), OnChange(std::move(onChange)) {}
   QObject* Owner;
   std::function<void(TKelChangeLink* link)> OnChange;
+  // The container goes: whoever is bound to it lets go.
+  std::function<void(TKelChangeLink* link)> OnFree;
 };
 
 class TKelListItem : public TKelCustomComponent {
@@ -115,6 +128,13 @@ public:
   void ReadProperties(platform::TStream& stream);
 
   virtual void Assign(const TKelListItem& source);
+
+protected:
+  // The common head of the stored forms: the flags byte (compressed,
+  // Description and Ident bits added here) and the fields it announces.
+  void WriteHead(platform::TStream& stream, std::uint8_t flags) const;
+  // Reads the head, stores what it holds and answers the flags.
+  std::uint8_t ReadHead(platform::TStream& stream);
 
 private:
   friend class TKelBaseContainer;
@@ -271,8 +291,10 @@ public:
                       bool transparent) override;
 };
 
-// The library's global bitmap list, shared by every control bound to it.
+// The library's global bitmap list and image list (held by the global
+// container), shared by every control bound to them.
 TKelBitmapList& KelGlobalBitmapList();
+TKelCustomImageList* KelGlobalImageListPtr();
 
 // A control bound to a global list stores, as its "Internal" property (a
 // string value), the signature of that list's kind; nothing is written for

@@ -3,6 +3,7 @@
 #include <QEnterEvent>
 #include <QPainter>
 
+#include "controls/kel/kelbitmaplist.h"
 #include "controls/kel/kelfoundation.h"
 #include "platform/graphics.h"
 
@@ -21,6 +22,18 @@ void TKelControl::SetBounds(int left, int top, int width, int height) {
   if (after.topLeft() != before.topLeft()) flags |= kelBoundsMoved;
   if (after.size() != before.size()) flags |= kelBoundsResized;
   if (flags) BoundsChanged(flags);
+}
+
+platform::TFont TKelControl::WidgetFont() const {
+  const QFont f = font();
+  platform::TFont result;
+  result.Name = f.family().toStdString();
+  result.Size = f.pointSize() > 0 ? f.pointSize() : 8;
+  result.Bold = f.bold();
+  result.Italic = f.italic();
+  result.Underline = f.underline();
+  result.StrikeOut = f.strikeOut();
+  return result;
 }
 
 void TKelControl::EndUpdate() {
@@ -71,12 +84,29 @@ void TKelControl::leaveEvent(QEvent* event) {
 
 // ---- TKelBaseControl
 
-TKelBaseControl::TKelBaseControl(QWidget* parent) : TKelControl(parent) {}
+TKelBaseControl::TKelBaseControl(QWidget* parent)
+    : TKelControl(parent), FLink(std::make_unique<TKelChangeLink>(this, [this](TKelChangeLink*) { ListChanged(); })) {
+  FBitmapEffect.OnChange = [this](TKelObject*) { UpdateControl(); };
+  FLink->OnFree = [this](TKelChangeLink*) {
+    FImageList = nullptr;
+    ListChanged();
+  };
+}
+
+TKelBaseControl::~TKelBaseControl() {
+  if (FImageList != nullptr) FImageList->UnregisterChanges(FLink.get());
+}
 
 void TKelBaseControl::SetImageList(TKelCustomImageList* value) {
   if (value == FImageList) return;
+  if (FImageList != nullptr) FImageList->UnregisterChanges(FLink.get());
   FImageList = value;
+  if (FImageList != nullptr) FImageList->RegisterChanges(FLink.get());
   ListChanged();
+}
+
+bool TKelBaseControl::ListItemMissing() const {
+  return FImageList == nullptr || !FImageList->ItemExists(FListIndex, FImageIndex);
 }
 
 void TKelBaseControl::SetIndexes(int index, std::int32_t value) {
@@ -122,7 +152,9 @@ void TKelBaseGraphicControl::UpdateControl() {
 
 // ---- TKelGraphicControl
 
-TKelGraphicControl::TKelGraphicControl(QWidget* parent) : TKelBaseGraphicControl(parent) {}
+TKelGraphicControl::TKelGraphicControl(QWidget* parent) : TKelBaseGraphicControl(parent) {
+  FBevel.OnChange = [this](TKelObject*) { UpdateControl(); };
+}
 
 void TKelGraphicControl::paintEvent(QPaintEvent*) {
   if (Loading()) return;
@@ -131,7 +163,9 @@ void TKelGraphicControl::paintEvent(QPaintEvent*) {
   Paint(canvas);
 }
 
-void TKelGraphicControl::Paint(platform::TCanvas&) {}
+void TKelGraphicControl::Paint(platform::TCanvas& canvas) {
+  FBevel.PaintBevel(canvas, platform::Rect(0, 0, width(), height()), false);
+}
 
 // ---- theme notice
 

@@ -5,14 +5,17 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
-namespace platform {
-class TCanvas;
-}
+#include "controls/kel/kelbevel.h"
+#include "controls/kel/kelfill.h"
+
+#include "platform/graphics.h"
 
 namespace kel {
 
 class TKelCustomImageList;
+class TKelChangeLink;
 
 // Bits of the bounds-change flag byte.
 inline constexpr std::uint8_t kelBoundsResized = 0x01;
@@ -57,7 +60,18 @@ public:
   virtual void UpdateControl();
   virtual bool ShowDesignFrame() const { return true; }
 
+  // The widget's own font as the canvas takes it.
+  platform::TFont WidgetFont() const;
+
 protected:
+  // The setter pattern of the controls: nothing for an unchanged value,
+  // else store and repaint.
+  template <class T, class U> bool SetControlProp(T& field, const U& value) {
+    if (field == value) return false;
+    field = value;
+    UpdateControl();
+    return true;
+  }
   virtual void Loaded() {}
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
@@ -71,6 +85,11 @@ private:
 class TKelBaseControl : public TKelControl {
 public:
   explicit TKelBaseControl(QWidget* parent = nullptr);
+  ~TKelBaseControl() override;
+
+  TKelBitmapEffectObject& BitmapEffect() { return FBitmapEffect; }
+  // True when no list is bound or it has no item at (ListIndex, ImageIndex).
+  bool ListItemMissing() const;
 
   TKelCustomImageList* ImageList() const { return FImageList; }
   void SetImageList(TKelCustomImageList* value);
@@ -92,6 +111,8 @@ private:
   TKelCustomImageList* FImageList = nullptr;
   std::int32_t FImageIndex = 0;
   std::int32_t FListIndex = 0;
+  std::unique_ptr<TKelChangeLink> FLink;
+  TKelBitmapEffectObject FBitmapEffect;
 };
 
 class TKelBaseGraphicControl : public TKelBaseControl {
@@ -115,10 +136,17 @@ class TKelGraphicControl : public TKelBaseGraphicControl {
 public:
   explicit TKelGraphicControl(QWidget* parent = nullptr);
 
+  TKelBevel& Bevel() { return FBevel; }
+  const TKelBevel& Bevel() const { return FBevel; }
+  void SetBevel(const TKelBevel& value) { FBevel.Assign(value); }
+
 protected:
   void paintEvent(QPaintEvent* event) override;
-  // Draws the control onto its client area.
+  // Draws the control onto its client area: here the bevel.
   virtual void Paint(platform::TCanvas& canvas);
+
+private:
+  TKelBevel FBevel;
 };
 
 // Sends the library's theme-change notice to every control of the library

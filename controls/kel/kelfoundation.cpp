@@ -270,4 +270,21 @@ void TKelWndProcComponent::Loaded() {
   if (FEnabled) Hook();
 }
 
+// ---- one instance per owner, theme manager
+
+void KelCheckOneInstance(const std::string& className, int countOnOwner, bool wrongOwner, bool perProject) {
+  if (!wrongOwner && countOnOwner <= 1) return;
+  const std::string reason = perProject ? "Already one " + className + " control in this project!"
+                                        : std::string("Invalid owner (<>TForm) or second instance on a form");
+  throw KelEOneInstError(className + ":\r" + reason);
+}
+
+bool TKelXPThemeManager::WndProc(QEvent* event) {
+  if (event->type() == QEvent::ThemeChange && KelThemesActive()) {
+    KelApplication().SetThemeMode(false);
+    KelApplication().SetThemeMode(true);
+  }
+  return false;
+}
+
 } // namespace kel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QWidget>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -28,6 +29,11 @@ public:
   using EKelException::EKelException;
 };
 class EOutOfResources : public EKelException {
+public:
+  using EKelException::EKelException;
+};
+// A component that may exist once per form found another, or a wrong owner.
+class KelEOneInstError : public EKelException {
 public:
   using EKelException::EKelException;
 };
@@ -229,6 +235,20 @@ private:
   QPointer<QWidget> FOwner;
   std::unique_ptr<TFilter> FFilter;
   bool FEnabled = true;
+};
+
+// Raises KelEOneInstError when owner is not a window (wrongOwner) or holds
+// more than one component of the class.
+void KelCheckOneInstance(const std::string& className, int countOnOwner, bool wrongOwner, bool perProject = false);
+
+// Reacts to the desktop's theme changes for the library's controls. Themes
+// stay off here (no theme library), so a change only refreshes the state.
+class TKelXPThemeManager : public TKelWndProcComponent {
+public:
+  explicit TKelXPThemeManager(QWidget* owner) : TKelWndProcComponent(owner) {}
+
+protected:
+  bool WndProc(QEvent* event) override;
 };
 
 } // namespace kel

@@ -64,7 +64,7 @@ void TRvBuffer::Free() {
 }
 
 bool RvAllocateBitmap(TRvBitmap& Bitmap, std::int64_t Width, std::int64_t Height,
-                      TRvPixelFormat PixelFormat) {
+                      TRvPixelFormat PixelFormat, bool Clear) {
   const int Bits = RvPixelFormatBitCount(PixelFormat);
   if (Bits == 0 || Width > INT32_MAX || Height > INT32_MAX || !RvPixelsAllowed(Width, Height))
     return false;
@@ -74,10 +74,10 @@ bool RvAllocateBitmap(TRvBitmap& Bitmap, std::int64_t Width, std::int64_t Height
     return false;
   try {
     Bitmap.Allocate(static_cast<int>(Width), static_cast<int>(Height), PixelFormat);
-    if (Bitmap.Width() != Width || Bitmap.Height() != Height) return false;
+    if (Bitmap.Width() != Width || Bitmap.Height() != Height || Bitmap.PixelFormat() != PixelFormat) return false;
     // Rows a truncated file never reaches show as zeros, not as old memory.
     const auto RowLen = static_cast<std::size_t>(Bitmap.RowLen());
-    for (int Y = 0; Y < Bitmap.Height(); ++Y) std::memset(Bitmap.Scanline(Y), 0, RowLen);
+    for (int Y = 0; Clear && Y < Bitmap.Height(); ++Y) std::memset(Bitmap.Scanline(Y), 0, RowLen);
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -60,10 +60,11 @@ private:
   std::int64_t FSize = 0;
 };
 
-// Allocates Bitmap at Width x Height, zero-filled, after checking both caps.
-// False (bitmap left empty) when the size is refused or memory cannot be had.
+// Allocates Bitmap at Width x Height after checking both caps, zero-filled
+// unless the caller writes every row itself (Clear false). False (bitmap
+// left empty) when the size is refused or memory cannot be had.
 bool RvAllocateBitmap(TRvBitmap& Bitmap, std::int64_t Width, std::int64_t Height,
-                      TRvPixelFormat PixelFormat);
+                      TRvPixelFormat PixelFormat, bool Clear = true);
 
 // ---- Bounded reading ----------------------------------------------------
 // Reads from a stream, never beyond a limit (the stream's end, or fewer

@@ -5,7 +5,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMainWindow>
-#include <QPushButton>
+#include "controls/kel/kelshapebutton.h"
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -90,7 +90,7 @@ TEST(AboutDlgTest, KeysAndButtonClose) {
   }
   dlg.PrepareModal();
   dlg.open();
-  dlg.SBtnClose()->click();
+  dlg.SBtnClose()->Click();
   EXPECT_FALSE(dlg.isVisible());
 }
 

@@ -5,9 +5,10 @@
 #include <QApplication>
 #include <QFrame>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QPushButton>
+#include "controls/kel/kelshapebutton.h"
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -51,9 +52,9 @@ protected:
         }
       FSeen.Buttons.clear();
       FSeen.ButtonX.clear();
-      for (QPushButton* b : {dlg.SbtnOkay, dlg.SBtnCancel, dlg.SbtnOptional})
+      for (kel::TKelShapeButton* b : {dlg.SbtnOkay, dlg.SBtnCancel, dlg.SbtnOptional})
         if (b->isVisible()) {
-          FSeen.Buttons << b->text();
+          FSeen.Buttons << QString::fromStdString(b->Caption());
           FSeen.ButtonX << b->x();
           FSeen.ButtonTop = b->y();
         }
@@ -82,16 +83,16 @@ const QStringList SelectingLines = {QString(),
 TEST_F(HelpDialog, OneInstanceIsTheGlobalAndStartsPlain) {
   EXPECT_EQ(HelpDlg, &FDlg);
   EXPECT_EQ(FDlg.windowTitle(), "Helpful Hint");
-  EXPECT_EQ(FDlg.SbtnOkay->text(), "OK");
-  EXPECT_EQ(FDlg.SBtnCancel->text(), "Cancel");
-  EXPECT_EQ(FDlg.SbtnOptional->text(), "Abort");
+  EXPECT_EQ(QString::fromStdString(FDlg.SbtnOkay->Caption()), "OK");
+  EXPECT_EQ(QString::fromStdString(FDlg.SBtnCancel->Caption()), "Cancel");
+  EXPECT_EQ(QString::fromStdString(FDlg.SbtnOptional->Caption()), "Abort");
   EXPECT_TRUE(FDlg.SBtnCancel->isHidden());
   EXPECT_TRUE(FDlg.SbtnOptional->isHidden());
 }
 
 TEST_F(HelpDialog, OverwriteResizedAnswersAndResets) {
   for (int answer = 1; answer <= 3; ++answer) {
-    Answer([answer](THelpDlg& d) { (answer == 1 ? d.SbtnOkay : answer == 2 ? d.SBtnCancel : d.SbtnOptional)->click(); });
+    Answer([answer](THelpDlg& d) { (answer == 1 ? d.SbtnOkay : answer == 2 ? d.SBtnCancel : d.SbtnOptional)->Click(); });
     FDlg.PromptOverwriteResized();
     EXPECT_EQ(FDlg.ShowModal(), answer);
   }
@@ -109,7 +110,7 @@ TEST_F(HelpDialog, OverwriteResizedAnswersAndResets) {
   EXPECT_EQ(FSeen.ButtonX, QList<int>({57, 162, 267}));
 
   // The next message has OK alone again.
-  Answer([](THelpDlg& d) { d.SbtnOkay->click(); });
+  Answer([](THelpDlg& d) { d.SbtnOkay->Click(); });
   FDlg.ShowDefaultHandlerFailed("JPEG");
   EXPECT_EQ(FDlg.ShowModal(), 1);
   EXPECT_EQ(FSeen.Buttons, QStringList({"OK"}));
@@ -122,7 +123,7 @@ TEST_F(HelpDialog, EscapeDoesNothingWhileTheOptionalButtonShows) {
     Key(d.SbtnOkay, Qt::Key_Escape);
     d.reject();
     EXPECT_TRUE(d.isVisible());
-    d.SbtnOptional->click();
+    d.SbtnOptional->Click();
   });
   FDlg.PromptOverwriteRotated();
   EXPECT_EQ(FDlg.ShowModal(), 3);
@@ -132,7 +133,7 @@ TEST_F(HelpDialog, EscapeDoesNothingWhileTheOptionalButtonShows) {
                          "the original file can be reused without loss of quality."}) +
                 SelectingLines);
   EXPECT_TRUE(FDlg.SbtnOptional->isHidden());
-  EXPECT_EQ(FDlg.SbtnOptional->text(), "Abort");
+  EXPECT_EQ(QString::fromStdString(FDlg.SbtnOptional->Caption()), "Abort");
 }
 
 TEST_F(HelpDialog, EnterAndEscapeWithTwoButtons) {
@@ -175,7 +176,7 @@ TEST_F(HelpDialog, UnsupportedFormat) {
 }
 
 TEST_F(HelpDialog, DefaultHandlerAndEmailResults) {
-  Answer([](THelpDlg& d) { d.SbtnOkay->click(); });
+  Answer([](THelpDlg& d) { d.SbtnOkay->Click(); });
   FDlg.ShowDefaultHandlerFailed("GIF");
   FDlg.ShowModal();
   EXPECT_EQ(FSeen.Caption, "Unable to Set as Default Handler");
@@ -197,7 +198,7 @@ TEST_F(HelpDialog, DefaultHandlerAndEmailResults) {
 }
 
 TEST_F(HelpDialog, LoadErrorOffersDeleteOrSkip) {
-  Answer([](THelpDlg& d) { d.SBtnCancel->click(); });
+  Answer([](THelpDlg& d) { d.SBtnCancel->Click(); });
   FDlg.PrepareLoadError("broken.jpg", "Not a JPEG file", true);
   EXPECT_EQ(FDlg.ShowModal(), 2);
   EXPECT_EQ(FSeen.Caption, "File Error");
@@ -206,14 +207,14 @@ TEST_F(HelpDialog, LoadErrorOffersDeleteOrSkip) {
   EXPECT_EQ(FSeen.Buttons, QStringList({"Delete", "Skip"}));
   EXPECT_EQ(FSeen.Icon, 3);
 
-  Answer([](THelpDlg& d) { d.SbtnOkay->click(); });
+  Answer([](THelpDlg& d) { d.SbtnOkay->Click(); });
   FDlg.PrepareLoadError("broken.jpg", "Not a JPEG file", false);
   EXPECT_EQ(FDlg.ShowModal(), 1);
   EXPECT_EQ(FSeen.Buttons, QStringList({"OK"}));
 }
 
 TEST_F(HelpDialog, MessagesWithAndWithoutText) {
-  Answer([](THelpDlg& d) { d.SbtnOkay->click(); });
+  Answer([](THelpDlg& d) { d.SbtnOkay->Click(); });
   EXPECT_EQ(ShowHelpDlgMessage("Caption", "Main", "More"), 1);
   EXPECT_EQ(FSeen.Caption, "Caption");
   EXPECT_EQ(FSeen.Text, "Main");
@@ -228,7 +229,7 @@ TEST_F(HelpDialog, MessagesWithAndWithoutText) {
 }
 
 TEST_F(HelpDialog, ExceptionsReachingTheEventLoop) {
-  Answer([](THelpDlg& d) { d.SbtnOkay->click(); });
+  Answer([](THelpDlg& d) { d.SbtnOkay->Click(); });
   auto* application = dynamic_cast<platform::TApplication*>(QCoreApplication::instance());
   ASSERT_NE(application, nullptr);
   application->HandleException(std::make_exception_ptr(std::runtime_error("Out of paper")));
@@ -242,6 +243,24 @@ TEST_F(HelpDialog, ExceptionsReachingTheEventLoop) {
   EXPECT_FALSE(FSeen.MemoVisible) << "an empty message: empty label and no memo";
 }
 
+TEST_F(HelpDialog, ShapeButtonsAnswerTheMouseWithTheFormsLook) {
+  FDlg.PromptSaveNewImage();
+  QImage seen;
+  Answer([&seen](THelpDlg& d) {
+    seen = d.SBtnCancel->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QPointF at(30, 10);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      QMouseEvent e(type, at, d.SBtnCancel->mapToGlobal(at), Qt::LeftButton,
+                    type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+      QApplication::sendEvent(d.SBtnCancel, &e);
+    }
+  });
+  EXPECT_EQ(FDlg.ShowModal(), 2);
+  EXPECT_EQ(seen.pixel(4, 10), qRgb(212, 208, 200));                  // face
+  EXPECT_EQ(seen.pixel(seen.width() - 2, 12), qRgb(128, 128, 128));  // shadow strip
+  EXPECT_EQ(seen.pixel(seen.width() - 4, 12), qRgb(192, 192, 192));  // dark bevel
+}
+
 TEST(HelpDialogLifetime, HandlerIsRestoredWhenTheDialogGoes) {
   auto* application = dynamic_cast<platform::TApplication*>(QCoreApplication::instance());
   ASSERT_NE(application, nullptr);
@@ -249,7 +268,7 @@ TEST(HelpDialogLifetime, HandlerIsRestoredWhenTheDialogGoes) {
   application->OnException = [&previous](std::exception_ptr) { previous = true; };
   {
     THelpDlg dlg;
-    THelpDlg::ModalAnswer = [](THelpDlg& d) { d.SbtnOkay->click(); };
+    THelpDlg::ModalAnswer = [](THelpDlg& d) { d.SbtnOkay->Click(); };
     application->HandleException(std::make_exception_ptr(std::runtime_error("x")));
     THelpDlg::ModalAnswer = nullptr;
     EXPECT_FALSE(previous);

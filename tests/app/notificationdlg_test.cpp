@@ -7,7 +7,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPushButton>
+#include "controls/kel/kelshapebutton.h"
 #include <gtest/gtest.h>
 
 using namespace app;
@@ -35,8 +35,8 @@ protected:
       FSeen.Caption = d.windowTitle();
       FSeen.Main = d.LblMain->text();
       FSeen.Detail = d.LblDetail->text();
-      FSeen.Okay = d.SBtnOkay->text();
-      FSeen.Cancel = d.SBtnCancel->text();
+      FSeen.Okay = QString::fromStdString(d.SBtnOkay->Caption());
+      FSeen.Cancel = QString::fromStdString(d.SBtnCancel->Caption());
       FSeen.Setting = d.SettingName();
       FSeen.BoxClearedOnShow = !d.CbDoNotPrompt->Checked();
       FSeen.LabelGap = d.LblDetail->y() - (d.LblMain->y() + d.LblMain->height());
@@ -73,7 +73,7 @@ TEST_F(PromptDialog, FlagsOnAFirstStart) {
 }
 
 TEST_F(PromptDialog, TheFourPrompts) {
-  Answer(false, [](TNotificationDlg& d) { d.SBtnOkay->click(); });
+  Answer(false, [](TNotificationDlg& d) { d.SBtnOkay->Click(); });
   EXPECT_EQ(FDlg.PromptDisableAutoFit(), 1);
   EXPECT_EQ(FSeen.Caption, "Disable Auto-fit Mode?");
   EXPECT_EQ(FSeen.Main, "Would you like to disable \"Auto-fit\" mode?");
@@ -114,13 +114,13 @@ TEST_F(PromptDialog, TheFourPrompts) {
 }
 
 TEST_F(PromptDialog, DoNotPromptAgainAndNoStillCountsAsNo) {
-  Answer(true, [](TNotificationDlg& d) { d.SBtnCancel->click(); });
+  Answer(true, [](TNotificationDlg& d) { d.SBtnCancel->Click(); });
   EXPECT_EQ(FDlg.PromptCloseFolder(), 2);
   EXPECT_EQ(Stored("ShowCloseFolderPrompt"), "False");
   EXPECT_FALSE(ReadPromptFlag("ShowCloseFolderPrompt"));
 
   // The box starts cleared on the next show; leaving it clear turns the prompt back on.
-  Answer(false, [](TNotificationDlg& d) { d.SBtnOkay->click(); });
+  Answer(false, [](TNotificationDlg& d) { d.SBtnOkay->Click(); });
   EXPECT_EQ(FDlg.PromptCloseFolder(), 1);
   EXPECT_TRUE(FSeen.BoxClearedOnShow);
   EXPECT_EQ(Stored("ShowCloseFolderPrompt"), "True");

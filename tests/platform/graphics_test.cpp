@@ -180,3 +180,121 @@ TEST(GraphicsCanvas, PainterCanvasDrawsOnItsDevice) {
   EXPECT_EQ(image.pixel(1, 1), qRgb(0, 0, 0));
   EXPECT_EQ(image.pixel(2, 2), qRgb(255, 255, 255));
 }
+
+TEST(GraphicsCanvas, ShapesWithoutPenLeaveOutOneMorePixel) {
+  TBitmap b(12, 12, pf24bit);
+  White(b);
+  TCanvas& c = b.Canvas();
+  c.Pen.Style = psClear;
+  c.Brush.Color = clBlack;
+  c.Rectangle(0, 0, 10, 10);
+  EXPECT_EQ(Count(b, clBlack), 81);
+  EXPECT_EQ(c.Pixels(8, 8), clBlack);
+  EXPECT_EQ(c.Pixels(9, 9), clWhite);
+  // A wide pen is centred on the path, as the shapes' inner outlines expect.
+  White(b);
+  c.Pen = TPen{clRed, 3, psSolid, pmCopy};
+  c.Brush.Style = bsClear;
+  c.Rectangle(2, 2, 10, 10);
+  EXPECT_EQ(c.Pixels(1, 5), clRed);
+  EXPECT_EQ(c.Pixels(3, 5), clRed);
+  EXPECT_EQ(c.Pixels(4, 5), clWhite);
+  EXPECT_EQ(c.Pixels(10, 5), clRed);
+  EXPECT_EQ(c.Pixels(11, 5), clWhite);
+}
+
+TEST(GraphicsCanvas, RoundRectArcAndClip) {
+  TBitmap b(20, 20, pf24bit);
+  White(b);
+  TCanvas& c = b.Canvas();
+  c.Brush.Color = clBlue;
+  c.Pen.Color = clBlack;
+  c.RoundRect(0, 0, 20, 20, 10, 10);
+  EXPECT_EQ(c.Pixels(0, 0), clWhite); // the corner is cut
+  EXPECT_EQ(c.Pixels(10, 0), clBlack);
+  EXPECT_EQ(c.Pixels(10, 10), clBlue);
+  White(b);
+  // Upper half of a circle: from the right point counter-clockwise to the left.
+  c.Arc(0, 0, 20, 20, 20, 10, 0, 10);
+  int upper = 0, lower = 0;
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 20; ++x)
+      if (c.Pixels(x, y) == clBlack) (y < 9 ? upper : lower) += y < 9 || y > 11;
+  EXPECT_GT(upper, 20);
+  EXPECT_EQ(lower, 0);
+  White(b);
+  c.SetClipRect(Rect(5, 5, 10, 10));
+  c.Brush = TBrush{clGreen, bsSolid, {}};
+  c.FillRect(Rect(0, 0, 20, 20));
+  c.RemoveClip();
+  EXPECT_EQ(Count(b, clGreen), 25);
+  EXPECT_EQ(c.Pixels(4, 4), clWhite);
+}
+
+TEST(GraphicsCanvas, PatternAndHatchBrushes) {
+  TBitmap b(16, 2, pf24bit);
+  White(b);
+  TCanvas& c = b.Canvas();
+  QImage pattern(8, 8, QImage::Format_Mono);
+  pattern.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) pattern.setPixel(x, y, x & 1);
+  c.Brush.Pattern = pattern;
+  c.TextColor = clRed;  // 0 bits
+  c.BackColor = clBlue; // 1 bits
+  c.FillRect(Rect(0, 0, 16, 2));
+  EXPECT_EQ(c.Pixels(0, 0), clRed);
+  EXPECT_EQ(c.Pixels(1, 0), clBlue);
+  EXPECT_EQ(c.Pixels(8, 1), clRed); // tiled from the origin
+  c.Brush = TBrush{clBlack, bsVertical, {}};
+  c.BackColor = clYellow;
+  c.BackMode = bkOpaque;
+  c.FillRect(Rect(0, 0, 16, 2));
+  EXPECT_EQ(Count(b, clYellow) + Count(b, clBlack), 32);
+  EXPECT_GT(Count(b, clYellow), 0);
+}
+
+TEST(GraphicsBlits, MonochromeCopiesKeysAndBrushOperations) {
+  // Colour to monochrome: white where the source shows its background colour.
+  TBitmap colour(3, 1, pf24bit);
+  colour.Canvas().SetPixels(0, 0, clRed);
+  colour.Canvas().SetPixels(1, 0, clLime);
+  colour.Canvas().SetPixels(2, 0, clRed);
+  colour.Canvas().BackColor = clRed;
+  TBitmap mono(3, 1, pf1bit);
+  BitBlt(mono.Canvas(), 0, 0, 3, 1, colour.Canvas(), 0, 0, SRCCOPY);
+  EXPECT_EQ(mono.Canvas().Pixels(0, 0), clWhite);
+  EXPECT_EQ(mono.Canvas().Pixels(1, 0), clBlack);
+  // Monochrome to colour: 0 takes the text colour, 1 the background colour.
+  TBitmap dest(3, 1, pf24bit);
+  dest.Canvas().TextColor = clNavy;
+  dest.Canvas().BackColor = clYellow;
+  BitBlt(dest.Canvas(), 0, 0, 3, 1, mono.Canvas(), 0, 0, SRCCOPY);
+  EXPECT_EQ(dest.Canvas().Pixels(0, 0), clYellow);
+  EXPECT_EQ(dest.Canvas().Pixels(1, 0), clNavy);
+  // Source ? brush : destination.
+  dest.Canvas().TextColor = clBlack;
+  dest.Canvas().BackColor = clWhite;
+  dest.Canvas().Brush.Color = clGreen;
+  BitBlt(dest.Canvas(), 0, 0, 3, 1, mono.Canvas(), 0, 0, DSPDxax);
+  EXPECT_EQ(dest.Canvas().Pixels(0, 0), clGreen);
+  EXPECT_EQ(dest.Canvas().Pixels(1, 0), clNavy);
+  // Brush copy and colour key.
+  TBitmap target(3, 1, pf24bit);
+  target.Canvas().Brush.Color = clFuchsia;
+  target.Canvas().BrushCopy(Rect(0, 0, 3, 1), colour, Rect(0, 0, 3, 1), clRed);
+  EXPECT_EQ(target.Canvas().Pixels(0, 0), clFuchsia);
+  EXPECT_EQ(target.Canvas().Pixels(1, 0), clLime);
+  White(target);
+  TransparentBlt(target.Canvas(), 0, 0, 3, 1, colour.Canvas(), 0, 0, 3, 1, clRed);
+  EXPECT_EQ(target.Canvas().Pixels(0, 0), clWhite);
+  EXPECT_EQ(target.Canvas().Pixels(1, 0), clLime);
+}
+
+TEST(GraphicsEdges, SoftEdgesSwapTheLightSides) {
+  TBitmap b(6, 6, pf24bit);
+  TRect r = Rect(0, 0, 6, 6);
+  DrawEdge(b.Canvas(), r, EDGE_RAISED, BF_RECT | BF_SOFT | BF_ADJUST);
+  EXPECT_EQ(static_cast<std::uint32_t>(b.Canvas().Pixels(0, 0)), ColorToRGB(clBtnHighlight));
+  EXPECT_EQ(static_cast<std::uint32_t>(b.Canvas().Pixels(1, 1)), ColorToRGB(cl3DLight));
+}

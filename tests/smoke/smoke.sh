@@ -29,6 +29,19 @@ wait_window() {
 
 "$program" >"$work/first.log" 2>&1 &
 first=$!
+# The start-up splash, centred under the main window that opens over it:
+# its version line shows below the window (its close button stays hidden
+# while it is a splash).
+splash=$(wait_window "About Pictrova 3") || fail "no splash appeared"
+read -r _ _ _ sx sy <<<"$splash"
+for _ in $(seq 1 10); do # until it has painted, well within its 3.5 s
+  import -window root "$work/splash.png" || fail "no screenshot of the splash"
+  dark=$(convert "$work/splash.png" -crop "180x16+$((sx + 12))+$((sy + 273))" -colorspace gray -threshold 50% \
+    -format "%[fx:int(w*h*(1-mean)+0.5)]" info:)
+  [ "$dark" -gt 20 ] && break
+  sleep 0.2
+done
+[ "$dark" -gt 20 ] || fail "the splash is not on the screenshot ($dark text pixels)"
 win=$(wait_window "Pictrova by Halvenworth") || fail "no main window appeared"
 read -r id width height x y <<<"$win"
 echo "main window $id ${width}x$height at $x,$y"

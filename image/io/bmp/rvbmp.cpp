@@ -121,27 +121,9 @@ std::array<TRGB, 256> FullPalette(const TIOParamsVals& Params) {
   return pal;
 }
 
-// Allocates the picture after the library's caps. Rows that the reader
-// fills whole are left as they are; the others (run-length data, padding)
-// are cleared here, row by row, which costs far less than a pixel fill.
-bool AllocatePixels(TRvBitmap& Bitmap, std::int64_t Width, std::int64_t Height,
-                    TRvPixelFormat Format, bool Clear) {
-  std::int64_t total = 0;
-  if (Width > INT32_MAX || Height > INT32_MAX || !RvPixelsAllowed(Width, Height) ||
-      !RvSizeMul(RvRowLen(Width, RvPixelFormatBitCount(Format)), Height, total) ||
-      !RvAllocationAllowed(total))
-    return false;
-  try {
-    Bitmap.Allocate(static_cast<int>(Width), static_cast<int>(Height), Format);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  if (Bitmap.Width() != Width || Bitmap.Height() != Height || Bitmap.PixelFormat() != Format)
-    return false;
-  if (Clear)
-    for (int y = 0; y < Bitmap.Height(); ++y)
-      std::memset(Bitmap.Scanline(y), 0, static_cast<std::size_t>(Bitmap.RowLen()));
-  return true;
+bool IsWhiteBlack(const TRGB& First, const TRGB& Second) {
+  return First.r == 255 && First.g == 255 && First.b == 255 && Second.r == 0 && Second.g == 0 &&
+         Second.b == 0;
 }
 
 bool Supported(const TBmpHeader& H) {
@@ -199,9 +181,9 @@ void ReadPixels(TRvStreamReader& In, TRvBitmap& Bitmap, const TBmpHeader& H, TIO
   const TChannel red(masks[0]), green(masks[1]), blue(masks[2]);
   const bool plain32 = H.Compression != BiBitFields || (masks[0] | masks[1] | masks[2]) == 0 ||
                        (masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF);
-  const bool invert1 = H.Bits == 1 && Params.ColorMapCount == 2 && pal[0].r == 255 &&
-                       pal[0].g == 255 && pal[0].b == 255 && pal[1].r == 0 && pal[1].g == 0 &&
-                       pal[1].b == 0;
+  const bool invert1 = H.Bits == 1 && IsWhiteBlack(pal[0], pal[1]);
+  // Two colours other than black and white are kept by decoding through the palette.
+  const bool colour1 = H.Bits == 1 && Bitmap.PixelFormat() == rvpf24Bit;
 
   const std::size_t pixelBytes = 3 * static_cast<std::size_t>(width);
   const std::size_t padding = static_cast<std::size_t>(Bitmap.RowLen()) -
@@ -217,12 +199,24 @@ void ReadPixels(TRvStreamReader& In, TRvBitmap& Bitmap, const TBmpHeader& H, TIO
     }
     const int y = topDown ? i : height - 1 - i;
     std::uint8_t* dst = Bitmap.Scanline(y);
-    if (H.Bits != 1 && H.Bits != 24 && padding != 0) std::memset(dst + pixelBytes, 0, padding);
+    if ((H.Bits != 1 || colour1) && H.Bits != 24 && padding != 0)
+      std::memset(dst + pixelBytes, 0, padding);
     switch (H.Bits) {
     case 24:
       In.Read(dst, rowBytes);
       break;
     case 1:
+      if (colour1) {
+        In.Read(src, rowBytes);
+        for (int x = 0; x < width; ++x) {
+          const TRGB& c = pal[(src[x >> 3] >> (7 - (x & 7))) & 1];
+          std::uint8_t* q = dst + 3 * static_cast<std::size_t>(x);
+          q[0] = c.b;
+          q[1] = c.g;
+          q[2] = c.r;
+        }
+        break;
+      }
       In.Read(dst, rowBytes);
       if (invert1)
         for (std::int64_t k = 0; k < rowBytes; ++k) dst[k] = static_cast<std::uint8_t>(~dst[k]);
@@ -343,15 +337,18 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
     std::uint32_t used = Get32(info + 32);
     if (used > 256) used = 0;
     if (used == 0 && h.Bits <= 8) used = 1u << h.Bits;
+    // Version 2 and later headers carry the masks themselves (the OS/2
+    // header of 64 bytes does not). After a 40-byte header they come before
+    // the palette, as every writer puts them; read after it they would take
+    // palette entries for masks.
+    const bool masks = h.Compression == BiBitFields;
+    if (masks && h.HeaderSize >= 52 && h.HeaderSize != 64)
+      for (int k = 0; k < 3; ++k) h.Masks[k] = Get32(info + 40 + 4 * k);
+    else if (masks && h.HeaderSize == 40)
+      for (int k = 0; k < 3; ++k) h.Masks[k] = in.U32LE();
     if (used != 0) ReadColorMap(in, Params, static_cast<int>(used), 4);
-    if (h.Compression == BiBitFields) {
-      // Version 2 and later headers carry the masks themselves (the OS/2
-      // header of 64 bytes does not); older files put them after the palette.
-      if (h.HeaderSize >= 52 && h.HeaderSize != 64)
-        for (int k = 0; k < 3; ++k) h.Masks[k] = Get32(info + 40 + 4 * k);
-      else
-        for (int k = 0; k < 3; ++k) h.Masks[k] = in.U32LE();
-    }
+    if (masks && h.HeaderSize < 52 && h.HeaderSize != 40)
+      for (int k = 0; k < 3; ++k) h.Masks[k] = in.U32LE();
   }
   Params.Width = static_cast<std::int32_t>(h.Width);
   // Top-down files store a negative height; the picture is as high either way.
@@ -375,7 +372,9 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
   // Uncompressed rows are written whole (a short read is zero-filled by the
   // reader); run-length data may skip pixels, so they start from a cleared picture.
   const bool rle = h.Compression == BiRle8 || h.Compression == BiRle4;
-  if (!AllocatePixels(*Bitmap, h.Width, height, h.Bits == 1 ? rvpf1Bit : rvpf24Bit, rle)) {
+  const std::array<TRGB, 256> pal = FullPalette(Params);
+  const bool blackWhite = h.Bits == 1 && (IsWhiteBlack(pal[0], pal[1]) || IsWhiteBlack(pal[1], pal[0]));
+  if (!RvAllocateBitmap(*Bitmap, h.Width, height, blackWhite ? rvpf1Bit : rvpf24Bit, rle)) {
     Progress.Abort();
     return;
   }

@@ -229,7 +229,7 @@ void ReadDirectoryImage(platform::TStream& Stream, TRvBitmap* Bitmap, TIOParamsV
       q[2] = c.r;
     }
   }
-  if (bits == 24) return;
+  // 24-bit images hide pixels through the AND mask like the palette depths.
   if (bits == 32 && anyAlpha) return;
 
   // The AND mask: a set bit hides the pixel (or, in a 1-bit image whose

@@ -207,6 +207,44 @@ TJ2kSpace SpaceOf(const opj_image_t* Image) {
   }
 }
 
+// What the header boxes of a JP2 file say beyond the code stream: a colour
+// box ("colr") naming CIELab (enumerated colour space 14), whose samples the
+// library hands over as raw L, a and b, and a palette, which turns one
+// component into colours only while decoding. The header boxes come before
+// the code stream; only they are looked at.
+struct TJp2Boxes {
+  bool Lab = false;
+  bool Palette = false;
+};
+
+TJp2Boxes ReadJp2Boxes(platform::TStream& Stream, std::int64_t Start) {
+  const std::int64_t Here = Stream.Position();
+  TJp2Boxes Found;
+  std::int64_t At = Start;
+  std::int64_t Limit = Stream.Size(); // the end of the box whose contents are walked
+  std::uint8_t Head[8];
+  for (int Boxes = 0; Boxes < 64 && At + 8 <= Limit; ++Boxes) {
+    Stream.SetPosition(At);
+    if (Stream.Read(Head, 8) != 8) break;
+    std::int64_t Length = ReadU32BE(Head);
+    const std::uint32_t Type = ReadU32BE(Head + 4);
+    if (Length == 0) Length = Limit - At;
+    if (Length < 8 || Length > Limit - At) break;
+    if (Type == 0x6A703268) { // "jp2h": walk the boxes inside it
+      Limit = At + Length;
+      At += 8;
+      continue;
+    }
+    if (Type == 0x636F6C72 && Length >= 15 && Stream.Read(Head, 7) == 7) // "colr"
+      Found.Lab = Found.Lab || (Head[0] == 1 && ReadU32BE(Head + 3) == 14);
+    if (Type == 0x70636C72) Found.Palette = true; // "pclr"
+    if (Type == 0x6A703263) break; // "jp2c": the code stream, no header box follows
+    At += Length;
+  }
+  Stream.SetPosition(Here);
+  return Found;
+}
+
 bool DecodeAllowed(const opj_image_t* Image, int Used) {
   const std::int64_t W = static_cast<std::int64_t>(Image->x1) - Image->x0;
   const std::int64_t H = static_cast<std::int64_t>(Image->y1) - Image->y0;
@@ -328,7 +366,38 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
       Progress.Abort();
       return;
     }
-    const TJ2kSpace Space = SpaceOf(J.Image);
+    const TJp2Boxes Boxes = Format == OPJ_CODEC_JP2 ? ReadJp2Boxes(Stream, Source.Start) : TJp2Boxes{};
+    // Raw Lab samples shown as RGB would be a wrong picture.
+    if (Boxes.Lab) {
+      Progress.Abort();
+      return;
+    }
+    const std::int64_t Width = static_cast<std::int64_t>(J.Image->x1) - J.Image->x0;
+    const std::int64_t Height = static_cast<std::int64_t>(J.Image->y1) - J.Image->y0;
+    if (Width > INT32_MAX || Height > INT32_MAX) {
+      Progress.Abort();
+      return;
+    }
+    Params.DpiX = RvDefaultDpiX;
+    Params.DpiY = RvDefaultDpiY;
+    Params.FreeColorMap();
+    Params.Width = static_cast<std::int32_t>(Width);
+    Params.Height = static_cast<std::int32_t>(Height);
+    // The sample layout as decoding leaves it. A header-only read takes the
+    // header's layout when it tells the whole story.
+    TJ2kSpace Space = SpaceOf(J.Image);
+    if (Space != jsOther) {
+      Params.BitsPerSample = static_cast<std::int32_t>(J.Image->comps[0].prec);
+      Params.SamplesPerPixel = Space == jsGray ? 1 : 3;
+    }
+    if (!HeaderOnly || Space == jsOther || Boxes.Palette) {
+      if (!DecodeAllowed(J.Image, 1) || !opj_decode(J.Codec, J.Stream, J.Image) ||
+          !opj_end_decompress(J.Codec, J.Stream)) {
+        Progress.Abort();
+        return;
+      }
+      Space = SpaceOf(J.Image);
+    }
     if (Space == jsOther) {
       Progress.Abort();
       return;
@@ -336,33 +405,8 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
     const int Used = Space == jsGray ? 1 : 3;
     Params.BitsPerSample = static_cast<std::int32_t>(J.Image->comps[0].prec);
     Params.SamplesPerPixel = Used;
-    Params.DpiX = RvDefaultDpiX;
-    Params.DpiY = RvDefaultDpiY;
-    Params.FreeColorMap();
-    const std::int64_t Width = static_cast<std::int64_t>(J.Image->x1) - J.Image->x0;
-    const std::int64_t Height = static_cast<std::int64_t>(J.Image->y1) - J.Image->y0;
-    if (Width > INT32_MAX || Height > INT32_MAX) {
-      Progress.Abort();
-      return;
-    }
-    Params.Width = static_cast<std::int32_t>(Width);
-    Params.Height = static_cast<std::int32_t>(Height);
     if (HeaderOnly) return;
 
-    if (!DecodeAllowed(J.Image, Used)) {
-      Progress.Abort();
-      return;
-    }
-    if (!opj_decode(J.Codec, J.Stream, J.Image) || !opj_end_decompress(J.Codec, J.Stream)) {
-      Progress.Abort();
-      return;
-    }
-    // Palettes and channel definitions of a JP2 file may change the
-    // components: the layout is checked again on what was decoded.
-    if (J.Image->numcomps < static_cast<OPJ_UINT32>(Used) || SpaceOf(J.Image) == jsOther) {
-      Progress.Abort();
-      return;
-    }
     TJ2kPlane Planes[3];
     for (int I = 0; I < Used; ++I) {
       const opj_image_comp_t& C = J.Image->comps[I];
@@ -380,7 +424,7 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
     }
     Progress.Val = 0;
     Progress.Per = 100.0 / static_cast<double>(Height);
-    const bool Ycc = SpaceOf(J.Image) == jsYCbCr;
+    const bool Ycc = Space == jsYCbCr;
     for (int Y = 0; Y < static_cast<int>(Height); ++Y) {
       std::uint8_t* Row = Bitmap.Scanline(Y);
       for (int X = 0; X < static_cast<int>(Width); ++X) {

@@ -32,6 +32,10 @@ struct TPngReader {
   png_infop Info = nullptr;
   TRvStreamReader* Source = nullptr;
   TRvAbortFlag* Aborting = nullptr;
+  // Rows of a picture allocated without clearing from this one down are not
+  // yet read, and are cleared should the read end early.
+  TRvBitmap* Uncleared = nullptr;
+  int RowsDone = 0;
 
   TPngReader() = default;
   ~TPngReader() {
@@ -163,14 +167,19 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
 
   // A two-colour palette that is not plain black and white would lose its
   // colours in a 1-bit picture: it is expanded like deeper palettes.
+  // A tRNS colour key of a gray or RGB picture is transparency as much as a
+  // palette's tRNS is: it becomes alpha at every depth.
+  const bool KeyColour = png_get_valid(R.Png, R.Info, PNG_INFO_tRNS) != 0 &&
+                         (ColorType == PNG_COLOR_TYPE_GRAY || ColorType == PNG_COLOR_TYPE_RGB);
   const bool OneBit =
-      Depth == 1 && (ColorType == PNG_COLOR_TYPE_GRAY ||
+      Depth == 1 && ((ColorType == PNG_COLOR_TYPE_GRAY && !KeyColour) ||
                      (ColorType == PNG_COLOR_TYPE_PALETTE && PaletteIsBlackWhite(R.Png, R.Info)));
   if (ColorType == PNG_COLOR_TYPE_PALETTE && !OneBit) png_set_expand(R.Png);
-  if (ColorType == PNG_COLOR_TYPE_GRAY && Depth >= 2 && Depth <= 7) png_set_expand(R.Png);
+  if (ColorType == PNG_COLOR_TYPE_GRAY && Depth <= 7 && !OneBit) png_set_expand(R.Png);
+  if (KeyColour) png_set_tRNS_to_alpha(R.Png);
   if (Depth == 16) png_set_strip_16(R.Png);
   if (Depth >= 2 && Depth <= 7) png_set_packing(R.Png);
-  if ((ColorType == PNG_COLOR_TYPE_GRAY || ColorType == PNG_COLOR_TYPE_GRAY_ALPHA) && Depth > 1)
+  if ((ColorType == PNG_COLOR_TYPE_GRAY || ColorType == PNG_COLOR_TYPE_GRAY_ALPHA) && !OneBit)
     png_set_gray_to_rgb(R.Png);
   if (!OneBit) png_set_bgr(R.Png);
   const int Passes = png_set_interlace_handling(R.Png);
@@ -225,11 +234,14 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
                                       : static_cast<std::size_t>(W) * (Channels == 4 ? 4 : 3);
   if (RowBytes != Expected || (!OneBit && Channels != 3 && Channels != 4) ||
       (OneBit && Channels != 1) || (Channels == 4 && !AlphaMask) ||
-      !RvAllocateBitmap(Bitmap, W, H, OneBit ? rvpf1Bit : rvpf24Bit) ||
+      !RvAllocateBitmap(Bitmap, W, H, OneBit ? rvpf1Bit : rvpf24Bit, Passes > 1) ||
       (Channels == 4 && !Buffer.Allocate(static_cast<std::int64_t>(W) * 4))) {
     Progress.Abort();
     return;
   }
+  // Each row of a picture read in one pass is written whole: clearing it
+  // first would cost a pass over the picture that libpng does not need.
+  if (Passes == 1) R.Uncleared = &Bitmap;
   Progress.Val = 0;
   Progress.Per = 100.0 / (static_cast<double>(H) * Passes);
   std::int32_t Work = 0;
@@ -246,6 +258,7 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
       } else {
         png_read_row(R.Png, Row, nullptr);
       }
+      R.RowsDone = Y + 1;
       Progress.Step(++Work);
       if (IsSet(Progress.Aborting)) break;
     }
@@ -437,6 +450,10 @@ void PngReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     return;
   }
   PngReadSteps(R, Bitmap, Params, Progress, HeaderOnly, AlphaMask, UseBackground, Buffer);
+  // Rows a damaged or cut file never reached show as zeros, not as old memory.
+  if (R.Uncleared != nullptr)
+    for (int Y = R.RowsDone; Y < Bitmap.Height(); ++Y)
+      std::memset(Bitmap.Scanline(Y), 0, static_cast<std::size_t>(Bitmap.RowLen()));
 }
 
 void PngWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,

@@ -273,8 +273,13 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   Params.Height = H.Height;
   Params.DpiX = RvDefaultDpiX;
   Params.DpiY = RvDefaultDpiY;
+  // 16-bit gray pictures hold gray in the low byte and alpha in the high one, not 5-5-5 colour.
+  const bool GrayAlpha = Depth == 16 && (H.ImageType == 3 || H.ImageType == 11);
   switch (Depth) {
-  case 16: Params.BitsPerSample = 5; Params.SamplesPerPixel = 3; break;
+  case 16:
+    Params.BitsPerSample = GrayAlpha ? 8 : 5;
+    Params.SamplesPerPixel = GrayAlpha ? 2 : 3;
+    break;
   case 1: Params.BitsPerSample = 1; Params.SamplesPerPixel = 1; break;
   case 4: Params.BitsPerSample = 4; Params.SamplesPerPixel = 1; break;
   case 8: Params.BitsPerSample = 8; Params.SamplesPerPixel = 1; break;
@@ -289,7 +294,7 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     Progress.Abort();
     return;
   }
-  const bool WithAlpha = Depth == 32 && (H.Descriptor & 8) != 0 && !NoMask;
+  const bool WithAlpha = (Depth == 32 || GrayAlpha) && (H.Descriptor & 8) != 0 && !NoMask;
   if (WithAlpha) {
     try {
       if (!RvAllocationAllowed(std::int64_t{W} * Rows)) throw std::bad_alloc();
@@ -341,6 +346,11 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
         }
         case 8: std::memcpy(Px, &Pal[In[Src]], 3); break;
         case 16: {
+          if (GrayAlpha) {
+            Px[0] = Px[1] = Px[2] = In[2 * Src];
+            Alpha[static_cast<std::size_t>(X)] = In[2 * Src + 1];
+            break;
+          }
           const TRGB C = FromWord(static_cast<std::uint16_t>(In[2 * Src] | (In[2 * Src + 1] << 8)));
           std::memcpy(Px, &C, 3);
           break;

@@ -364,39 +364,6 @@ void FindB1B2(const std::uint8_t* Ref, int A0, int Colour, int Width, int WhiteB
   B2 = FindBit(Ref, B1, Width, colourBit);
 }
 
-// The changing elements of a row, white before the first pixel: entry k is
-// where black starts (k even) or white starts again (k odd). Three entries of
-// Width follow, so b1 and b2 always exist. Changes must hold Width + 4 ints.
-int ListChanges(const std::uint8_t* Row, int Width, int WhiteBit, int* Changes) {
-  const std::size_t rowBytes = RowBytes(Width);
-  int n = 0;
-  std::uint64_t previousBlack = 0;
-  for (std::size_t byte = 0; byte < rowBytes; byte += 8) {
-    std::uint64_t w = 0;
-    if (byte + 8 <= rowBytes) {
-      std::memcpy(&w, Row + byte, 8);
-    } else {
-      std::uint8_t tail[8] = {};
-      std::memcpy(tail, Row + byte, rowBytes - byte);
-      std::memcpy(&w, tail, 8);
-    }
-    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
-    const std::uint64_t black = WhiteBit != 0 ? ~w : w;
-    std::uint64_t t = black ^ ((black >> 1) | (previousBlack << 63));
-    previousBlack = black & 1u;
-    const int base = static_cast<int>(byte * 8);
-    while (t != 0) {
-      const int k = std::countl_zero(t);
-      const int pos = base + k;
-      if (pos >= Width) break;
-      Changes[n++] = pos;
-      t &= ~(std::uint64_t{1} << (63 - k));
-    }
-  }
-  Changes[n] = Changes[n + 1] = Changes[n + 2] = Width;
-  return n;
-}
-
 // b1 and b2 from the reference row's changes. Index only moves forward, as
 // a0 never moves back, so a row costs one walk over its changes.
 inline void NextB1B2(const int* Changes, int& Index, int A0, int Colour, int& B1, int& B2) {
@@ -411,7 +378,19 @@ inline void NextB1B2(const int* Changes, int& Index, int A0, int Colour, int& B1
 // ---------------------------------------------------------------------------
 // Decoding
 
-void Decode1D(std::uint8_t* Row, TFaxBitReader& Reader, int Width) {
+// Where a decoded row records its changing elements for the next row; null
+// for rows no other row refers to.
+struct TChangeSink {
+  int* Changes = nullptr;
+  int Count = 0;
+  int Capacity = 0;
+  bool Full() const { return Count + 2 > Capacity; }
+  void Add(int Pos) {
+    if (Changes != nullptr && Count < Capacity) Changes[Count++] = Pos;
+  }
+};
+
+void Decode1D(std::uint8_t* Row, TFaxBitReader& Reader, int Width, TChangeSink* Sink = nullptr) {
   std::memset(Row, 0xFF, RowBytes(Width));
   std::int64_t pos = 0;
   int colour = kWhite;
@@ -439,6 +418,10 @@ void Decode1D(std::uint8_t* Row, TFaxBitReader& Reader, int Width) {
       ClearBits(Row, static_cast<int>(pos), static_cast<int>(std::min<std::int64_t>(end, Width)));
     pos = end;
     if (c.Run < 64) {
+      if (Sink != nullptr) {
+        if (Sink->Full()) break;
+        Sink->Add(static_cast<int>(std::min<std::int64_t>(pos, Width)));
+      }
       colour = 1 - colour;
       makeUpPending = false;
     } else {
@@ -472,25 +455,19 @@ bool SkipUncompressed(TFaxBitReader& Reader, int& A0, int& Colour, int Width) {
   }
 }
 
-void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const std::uint8_t* Ref,
-              int Width) {
+void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const int* changes,
+              TChangeSink& Sink, int Width) {
   std::memset(Row, 0xFF, RowBytes(Width));
   const TFaxTables& tables = Tables();
-  constexpr int kStackChanges = 4096;
-  int stackChanges[kStackChanges + 4];
-  std::unique_ptr<int[]> heapChanges;
-  int* changes = stackChanges;
-  if (Width > kStackChanges) {
-    heapChanges.reset(new int[static_cast<std::size_t>(Width) + 4]);
-    changes = heapChanges.get();
-  }
-  ListChanges(Ref, Width, 1, changes);
   int changeIndex = 0;
   int a0 = -1;
   int colour = kWhite;
   // Every pass of this loop consumes at least one bit or ends the row, so
   // damaged data cannot keep it going past the data end.
   while (a0 < Width && !Reader.AtEnd()) {
+    // Damaged data may code empty runs without end: the row stops when its
+    // list of changes is full.
+    if (Sink.Full()) break;
     const std::uint32_t bits = Reader.Peek32();
     const TModeLookup& m = tables.Modes[bits >> (32 - kModeLookupBits)];
     if (m.Length == 0 || m.Mode == fmUnknown) {
@@ -523,7 +500,8 @@ void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const std
       const bool oneD = (Reader.Peek32() >> 31) != 0;
       Reader.Skip(1);
       if (oneD) {
-        Decode1D(Row, Reader, Width);
+        Sink.Count = 0;
+        Decode1D(Row, Reader, Width, &Sink);
         return;
       }
       break;
@@ -538,7 +516,8 @@ void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const std
       const bool oneD = (Reader.Peek32() >> 31) != 0;
       Reader.Skip(1);
       if (oneD) {
-        Decode1D(Row, Reader, Width);
+        Sink.Count = 0;
+        Decode1D(Row, Reader, Width, &Sink);
         return;
       }
       break;
@@ -567,14 +546,20 @@ void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const std
       const int a2 = static_cast<int>(std::min<std::int64_t>(a1 + run2, Width));
       if (colour == kBlack) ClearBits(Row, from, a1);
       else ClearBits(Row, a1, a2);
+      // Empty runs are changes too: the next row's b1 and b2 count them.
+      Sink.Add(a1);
+      Sink.Add(a2);
       a0 = a2;
       break;
     }
     case fmExt2D:
-    case fmExt1D:
+    case fmExt1D: {
       Reader.Skip(m.Length);
+      const int before = colour;
       if (!SkipUncompressed(Reader, a0, colour, Width)) return;
+      if (colour != before) Sink.Add(a0);
       break;
+    }
     default: {
       Reader.Skip(m.Length);
       int b1, b2;
@@ -582,6 +567,7 @@ void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const std
       // A damaged offset may point before a0 or past the row: keep a1 inside.
       const int a1 = std::clamp(b1 + static_cast<int>(m.Mode) - static_cast<int>(fmV0), from, Width);
       if (colour == kBlack) ClearBits(Row, from, a1);
+      Sink.Add(a1);
       colour = 1 - colour;
       a0 = a1;
       break;
@@ -702,13 +688,27 @@ std::int64_t FaxDecodeRowMH(std::uint8_t* Row, const std::uint8_t* Data, std::in
   return (bits + 7) / 8;
 }
 
+void TFaxRefRow::Reset(int Width) {
+  const std::size_t capacity = static_cast<std::size_t>(Width) * 2 + 8;
+  if (FWidth != Width || FChanges.size() != capacity + 3) {
+    FWidth = Width;
+    FChanges.assign(capacity + 3, Width);
+    FNext.assign(capacity + 3, Width);
+  }
+  std::fill_n(FChanges.begin(), 3, Width);
+}
+
 std::int64_t FaxDecodeRow2D(std::uint8_t* Row, const std::uint8_t* Data, std::int64_t DataSize,
-                            bool FillBits, int FillOrder, std::int64_t BitPos, std::uint8_t* RefRow,
+                            bool FillBits, int FillOrder, std::int64_t BitPos, TFaxRefRow& RefRow,
                             int Width) {
-  if (Row == nullptr || RefRow == nullptr || Width <= 0) return BitPos;
+  if (Row == nullptr || Width <= 0) return BitPos;
+  if (RefRow.FWidth != Width) RefRow.Reset(Width);
   TFaxBitReader reader(Data, DataSize, FillOrder, BitPos);
-  Decode2D(Row, reader, FillBits, RefRow, Width);
-  std::memcpy(RefRow, Row, RowBytes(Width));
+  TChangeSink sink{RefRow.FNext.data(), 0, static_cast<int>(RefRow.FNext.size()) - 3};
+  Decode2D(Row, reader, FillBits, RefRow.FChanges.data(), sink, Width);
+  // b1 and b2 always exist.
+  std::fill_n(RefRow.FNext.begin() + sink.Count, 3, Width);
+  RefRow.FChanges.swap(RefRow.FNext);
   return reader.Pos();
 }
 

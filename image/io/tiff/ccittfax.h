@@ -31,13 +31,31 @@ std::int64_t FaxDecodeRow1D(std::uint8_t* Row, const std::uint8_t* Data, std::in
 std::int64_t FaxDecodeRowMH(std::uint8_t* Row, const std::uint8_t* Data, std::int64_t DataSize,
                             int Width, int FillOrder);
 
-// One T.4 two-dimensional or T.6 row against RefRow (decoded convention,
-// 1 = white; all 0xFF bytes before the first row of a strip), which then
-// receives the decoded row. An EOL at the row start is followed by a tag bit:
-// 1 codes the row one-dimensionally. FillBits lets zero fill bits stand before
-// an EOL. Answers the new bit position.
+// The reference row of the two-dimensional decoders: the changing elements
+// that decoding the previous row produced. They are kept as coded, not taken
+// from the row's pixels, because encoders use empty runs (a row coded
+// H(0,0) ...) that change colour twice at one spot and that the next row's
+// pass and vertical modes count. A new or reset one stands for an all-white
+// row, as before the first row of a strip.
+class TFaxRefRow {
+public:
+  void Reset(int Width);
+
+private:
+  friend std::int64_t FaxDecodeRow2D(std::uint8_t*, const std::uint8_t*, std::int64_t, bool, int,
+                                     std::int64_t, TFaxRefRow&, int);
+  // Entry k starts black (k even) or white again (k odd); three entries of
+  // the width close the list.
+  std::vector<int> FChanges, FNext;
+  int FWidth = -1;
+};
+
+// One T.4 two-dimensional or T.6 row against RefRow, which then holds this
+// row's changes. An EOL at the row start is followed by a tag bit: 1 codes
+// the row one-dimensionally. FillBits lets zero fill bits stand before an
+// EOL. Answers the new bit position.
 std::int64_t FaxDecodeRow2D(std::uint8_t* Row, const std::uint8_t* Data, std::int64_t DataSize,
-                            bool FillBits, int FillOrder, std::int64_t BitPos, std::uint8_t* RefRow,
+                            bool FillBits, int FillOrder, std::int64_t BitPos, TFaxRefRow& RefRow,
                             int Width);
 
 // The encoders write through RvSafeStreamWrite, so a short write sets

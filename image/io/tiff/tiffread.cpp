@@ -229,7 +229,8 @@ struct TTiffImage {
   std::int64_t Width = 0, Height = 0, Spp = 1, Bps = 1, RowsPerStrip = 0;
   std::int64_t TileWidth = -1, TileLength = -1;
   int Photometric = phRGB, Planar = 1, Orientation = 1, Compression = cpNone, Predictor = 1;
-  int ResolutionUnit = 2, FillOrder = 1, ExtraSamples = 0;
+  int ResolutionUnit = 2, FillOrder = 1, ExtraSamples = -1, SampleFormat = 1;
+  bool Alpha = false, Associated = false;
   std::uint32_t T4Options = 0;
   double XRes = 0, YRes = 0, XPos = 0, YPos = 0;
   std::vector<std::uint32_t> StripOffsets, StripCounts, TileOffsets, TileCounts;
@@ -310,11 +311,17 @@ public:
       Count = std::min(Count, Need);
     try {
       FData.resize(static_cast<std::size_t>(Count));
-      FRef.assign(static_cast<std::size_t>((Width + 7) / 8), 0xFF);
+      FRef.Reset(Width);
     } catch (const std::bad_alloc&) {
       return false;
     }
-    return FDir.ReadAt(Offset, FData.data(), Count);
+    if (!FDir.ReadAt(Offset, FData.data(), Count)) return false;
+    // The fax decoders read either bit order themselves; every other scheme
+    // is written most significant bit first and needs the bytes turned.
+    const bool Fax = FImage.Compression >= cpHuffman && FImage.Compression <= cpT6;
+    if (FImage.FillOrder == 2 && !Fax)
+      for (std::uint8_t& B : FData) RvReverseBits8(B);
+    return true;
   }
 
   // One row of RowBytes decoded bytes; false when it cannot be decoded.
@@ -337,13 +344,13 @@ public:
       std::memset(Out, 0xFF, static_cast<std::size_t>(RowBytes));
       if (FImage.T4Options & 1)
         FBitPos = FaxDecodeRow2D(Out, D, Size, (FImage.T4Options & 4) != 0, FImage.FillOrder, FBitPos,
-                                 FRef.data(), FWidth);
+                                 FRef, FWidth);
       else
         FBitPos = FaxDecodeRow1D(Out, D, Size, FWidth, FImage.FillOrder, FBitPos);
       return true;
     case cpT6:
       std::memset(Out, 0xFF, static_cast<std::size_t>(RowBytes));
-      FBitPos = FaxDecodeRow2D(Out, D, Size, false, FImage.FillOrder, FBitPos, FRef.data(), FWidth);
+      FBitPos = FaxDecodeRow2D(Out, D, Size, false, FImage.FillOrder, FBitPos, FRef, FWidth);
       return true;
     case cpLzw: {
       if (FData.empty() || RowBytes > INT32_MAX) return false;
@@ -367,12 +374,19 @@ private:
   TTiffLzwDecompressProc FLzw;
   void* FLzwState = nullptr;
   std::vector<std::uint8_t> FData;
-  std::vector<std::uint8_t> FRef;
+  TFaxRefRow FRef;
   std::int64_t FPos = 0;
   std::int64_t FBitPos = 0;
   int FWidth = 0;
   std::uint8_t FEmpty = 0;
 };
+
+// Colours stored multiplied by their alpha (associated alpha) back to plain
+// colours; a fully transparent pixel keeps what it has.
+void Unpremultiply(std::uint8_t* P, int Count, unsigned Alpha) {
+  if (Alpha == 0 || Alpha == 255) return;
+  for (int I = 0; I < Count; ++I) P[I] = static_cast<std::uint8_t>(std::min(255u, (P[I] * 255u + Alpha / 2) / Alpha));
+}
 
 // Decodes rows of strips or tiles and puts them into the bitmap.
 class TTiffDecoder {
@@ -469,13 +483,14 @@ void TTiffDecoder::PutRow(const std::uint8_t* Raw, std::int64_t X0, std::int64_t
   const bool White = FImage.Photometric == phWhiteIsZero;
   switch (FConvert) {
   case cvRGB8:
-    Alpha = Spp == 4;
+    Alpha = FImage.Alpha;
     for (std::int64_t X = 0; X < N; ++X, P += 3) {
       const std::uint8_t* S = Raw + X * Spp;
       P[0] = S[2];
       P[1] = S[1];
       P[2] = S[0];
       if (A != nullptr && Alpha) A[X] = S[3];
+      if (FImage.Associated) Unpremultiply(P, 3, S[3]);
     }
     break;
   case cvRGB16:
@@ -487,19 +502,20 @@ void TTiffDecoder::PutRow(const std::uint8_t* Raw, std::int64_t X0, std::int64_t
     break;
   case cvPalette:
   case cvPaletteAlpha:
-    Alpha = FConvert == cvPaletteAlpha;
+    Alpha = FConvert == cvPaletteAlpha && FImage.Alpha;
     for (std::int64_t X = 0; X < N; ++X, P += 3) {
       const unsigned Index = Sample(Raw, X * Spp);
       const TRGB C = Index < FImage.ColorMap.size() ? FImage.ColorMap[Index] : TRGB{};
       P[0] = C.b;
       P[1] = C.g;
       P[2] = C.r;
-      if (A != nullptr && Alpha) A[X] = static_cast<std::uint8_t>(255 - Raw[X * 2 + 1]);
+      // Alpha as stored: 255 is opaque here as in every other layout.
+      if (A != nullptr && Alpha) A[X] = Raw[X * 2 + 1];
     }
     break;
   case cvGray:
   case cvGrayAlpha: {
-    Alpha = FConvert == cvGrayAlpha;
+    Alpha = FConvert == cvGrayAlpha && FImage.Alpha;
     const auto Bps = static_cast<unsigned>(FImage.Bps);
     const unsigned Max = (1u << Bps) - 1;
     for (std::int64_t X = 0; X < N; ++X, P += 3) {
@@ -510,6 +526,7 @@ void TTiffDecoder::PutRow(const std::uint8_t* Raw, std::int64_t X0, std::int64_t
       if (White) V = 255 - V;
       P[0] = P[1] = P[2] = static_cast<std::uint8_t>(V);
       if (A != nullptr && Alpha) A[X] = Raw[X * 2 + 1];
+      if (Alpha && FImage.Associated) Unpremultiply(P, 3, Raw[X * 2 + 1]);
     }
     break;
   }
@@ -710,7 +727,10 @@ void ReadImageTags(const TTiffDirectory& D, TTiffImage& T) {
   T.JpegProc = D.TiffGetTagInteger(512, 0);
   T.JpegOffset = D.TiffGetTagInteger(513, 0);
   T.JpegLength = D.TiffGetTagInteger(514, 0);
-  T.ExtraSamples = static_cast<int>(D.TiffGetTagInteger(338, 0));
+  T.ExtraSamples = static_cast<int>(D.TiffGetTagInteger(338, -1));
+  T.SampleFormat = static_cast<int>(D.TiffGetTagInteger(339, 1));
+  for (std::uint32_t F : D.TiffGetTagArray(339))
+    if (F != 1) T.SampleFormat = static_cast<int>(F);
   T.StripOffsets = D.TiffGetTagArray(273);
   T.StripCounts = D.TiffGetTagArray(279);
   T.TileOffsets = D.TiffGetTagArray(324);
@@ -884,18 +904,42 @@ void ApplyOrientation(TRvBitmap& Bitmap, int Orientation) {
     RvFlipBitmap(&Bitmap, 0);
     break;
   case 4: RvFlipBitmap(&Bitmap, 1); break;
+  // 5 stores the picture transposed (row 0 on the left, column 0 at the
+  // top), 7 transversed: a clockwise turn then a mirror undoes 5, an
+  // anticlockwise one 7. The other way round each came out upside down.
   case 5:
-    RvRotateBitmap(&Bitmap, false, 90, Black);
+    RvRotateBitmap(&Bitmap, false, -90, Black);
     RvFlipBitmap(&Bitmap, 0);
     break;
   case 6: RvRotateBitmap(&Bitmap, false, -90, Black); break;
   case 7:
-    RvRotateBitmap(&Bitmap, false, -90, Black);
+    RvRotateBitmap(&Bitmap, false, 90, Black);
     RvFlipBitmap(&Bitmap, 0);
     break;
   case 8: RvRotateBitmap(&Bitmap, false, 90, Black); break;
   default: break;
   }
+}
+
+// The same turn and flip on an 8-bit mask, through a gray picture.
+void ApplyMaskOrientation(TRvMask& Mask, int Orientation) {
+  const int W = Mask.Width(), H = Mask.Height();
+  TRvBitmap Gray;
+  if (Mask.BitCount() != 8 || !RvAllocateBitmap(Gray, W, H, rvpf24Bit)) return;
+  for (int Y = 0; Y < H; ++Y) {
+    const std::uint8_t* In = Mask.ScanLine(Y);
+    std::uint8_t* Out = Gray.Scanline(Y);
+    for (int X = 0; X < W; ++X) Out[3 * X] = Out[3 * X + 1] = Out[3 * X + 2] = In[X];
+  }
+  ApplyOrientation(Gray, Orientation);
+  const bool Full = Mask.Full();
+  Mask.Allocate(Gray.Width(), Gray.Height(), 8);
+  for (int Y = 0; Y < Gray.Height(); ++Y) {
+    const std::uint8_t* In = Gray.Scanline(Y);
+    std::uint8_t* Out = Mask.ScanLine(Y);
+    for (int X = 0; X < Gray.Width(); ++X) Out[X] = In[3 * X];
+  }
+  Mask.SetFull(Full);
 }
 
 bool CompressionDecodable(int Compression) {
@@ -957,9 +1001,12 @@ void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCoun
     return;
   }
 
-  const bool HasAlpha = (T.Spp == 4 && T.ExtraSamples == 2) || (T.Spp == 2 && T.Bps == 8) ||
-                        (T.Spp == 4 && T.Photometric == phRGB);
-  if (!NoAlpha && Mask == nullptr && HasAlpha) Mask = std::make_unique<TRvMask>();
+  // An ExtraSamples of 0 says the extra sample is no alpha at all.
+  T.Alpha = ((T.Spp == 4 && T.ExtraSamples == 2) || (T.Spp == 2 && T.Bps == 8) ||
+             (T.Spp == 4 && T.Photometric == phRGB)) &&
+            T.ExtraSamples != 0;
+  T.Associated = T.Alpha && T.ExtraSamples == 1;
+  if (!NoAlpha && Mask == nullptr && T.Alpha) Mask = std::make_unique<TRvMask>();
   if (Mask != nullptr) {
     if (!RvPixelsAllowed(T.Width, T.Height)) {
       Progress.Abort();
@@ -978,7 +1025,9 @@ void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCoun
     const TConvert Convert = ChooseConversion(T, OneBit);
     const bool Fax = T.Compression >= cpHuffman && T.Compression <= cpT6;
     // A compression or sample layout we cannot decode is reported, not shown as a blank picture.
+    // Signed and floating-point samples are refused: read as unsigned they give a wrong picture.
     if (!CompressionDecodable(T.Compression) || Convert == cvUnsupported || (Fax && !OneBit) ||
+        T.SampleFormat != 1 ||
         T.Bps > 16 || (T.Planar == 2 && !(T.Spp >= 3 && T.Bps == 8 && Convert == cvRGB8))) {
       Progress.Abort();
       return;
@@ -991,7 +1040,11 @@ void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCoun
     Decoder.Run();
   }
   if (Params->TiffApplyOrientation && T.Orientation >= 2 && T.Orientation <= 8 && Bitmap.Width() > 0)
+  {
     ApplyOrientation(Bitmap, T.Orientation);
+    // The mask turns with the picture, or it would no longer fit it.
+    if (Mask != nullptr && Mask->Width() > 0) ApplyMaskOrientation(*Mask, T.Orientation);
+  }
 }
 
 } // namespace rv

@@ -433,9 +433,12 @@ TEST(KelBitmapListTest, BindingToTheGlobalListIsStoredByName) {
   s.SetPosition(0);
   EXPECT_EQ(KelReadListBinding(s), &KelGlobalBitmapList());
   Bytes other = expected;
-  other[14] = 'I'; // "KelIML30" names no list here
+  other[14] = 'I'; // "KelIML30": the global image list
   TBytesStream o(other.data(), std::int64_t(other.size()));
-  EXPECT_EQ(KelReadListBinding(o), nullptr);
+  EXPECT_EQ(KelReadListBinding(o), KelGlobalImageListPtr());
+  other[14] = 'X';
+  TBytesStream x(other.data(), std::int64_t(other.size()));
+  EXPECT_EQ(KelReadListBinding(x), nullptr);
   TBytesStream cut(expected.data(), 15);
   EXPECT_THROW(KelReadListBinding(cut), platform::EStreamError);
 }

@@ -408,3 +408,22 @@ TEST(KelWndProcTest, HookSeesEventsFirst) {
 }
 
 } // namespace
+
+TEST(KelOneInstance, MessagesNameTheClass) {
+  EXPECT_NO_THROW(KelCheckOneInstance("TKelFormShape", 1, false));
+  const struct {
+    int Count;
+    bool WrongOwner, PerProject;
+    const char* Message;
+  } cases[] = {{2, false, false, "TKelFormShape:\rInvalid owner (<>TForm) or second instance on a form"},
+               {1, true, false, "TKelFormShape:\rInvalid owner (<>TForm) or second instance on a form"},
+               {2, false, true, "TKelFormShape:\rAlready one TKelFormShape control in this project!"}};
+  for (const auto& c : cases) {
+    try {
+      KelCheckOneInstance("TKelFormShape", c.Count, c.WrongOwner, c.PerProject);
+      ADD_FAILURE() << c.Count;
+    } catch (const KelEOneInstError& e) {
+      EXPECT_STREQ(e.what(), c.Message);
+    }
+  }
+}

@@ -2,13 +2,13 @@
 // codecs, pixel access and ImageMagick round trips.
 #pragma once
 
-#include <QFile>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "image/io/bmp/rvbmp.h"
+#include "image/io/codectest_util.h"
 #include "image/io/rvsafeio.h"
 #include "image/model/rvbitmap.h"
 #include "platform/stream.h"
@@ -103,56 +103,6 @@ inline std::vector<std::uint32_t> Pixels(rv::TRvBitmap& B) {
   return out;
 }
 
-inline bool HaveConvert() { return std::system("convert -version >/dev/null 2>&1") == 0; }
-
-inline bool Shell(const std::string& Command) {
-  return std::system((Command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-inline std::vector<std::uint8_t> LoadFile(const std::string& Name) {
-  QFile f(QString::fromStdString(Name));
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  const QByteArray a = f.readAll();
-  return std::vector<std::uint8_t>(a.begin(), a.end());
-}
-
-inline void SaveFile(const std::string& Name, const std::vector<std::uint8_t>& Bytes) {
-  QFile f(QString::fromStdString(Name));
-  if (f.open(QIODevice::WriteOnly))
-    f.write(reinterpret_cast<const char*>(Bytes.data()), static_cast<qint64>(Bytes.size()));
-}
-
-// A picture file decoded by ImageMagick into 0x00RRGGBB pixels, top row
-// first; empty when convert fails.
-inline std::vector<std::uint32_t> ConvertPixels(const std::string& File, const std::string& Raw) {
-  if (!Shell("convert '" + File + "' -depth 8 rgb:'" + Raw + "'")) return {};
-  const std::vector<std::uint8_t> raw = LoadFile(Raw);
-  std::vector<std::uint32_t> out;
-  for (std::size_t i = 0; i + 2 < raw.size(); i += 3)
-    out.push_back((static_cast<std::uint32_t>(raw[i]) << 16) | (raw[i + 1] << 8) | raw[i + 2]);
-  return out;
-}
-
-// A binary PPM of the given pixels (0x00RRGGBB, top row first).
-inline void SavePpm(const std::string& Name, int W, int H, const std::vector<std::uint32_t>& Px) {
-  std::string head = "P6\n" + std::to_string(W) + " " + std::to_string(H) + "\n255\n";
-  std::vector<std::uint8_t> bytes(head.begin(), head.end());
-  for (std::uint32_t c : Px) {
-    bytes.push_back(static_cast<std::uint8_t>(c >> 16));
-    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(c));
-  }
-  SaveFile(Name, bytes);
-}
-
-// Lowers the pixel cap for one test.
-class TPixelCap {
-public:
-  explicit TPixelCap(std::int64_t Pixels) : FOld(rv::RvMaxPixels()) { rv::RvSetMaxPixels(Pixels); }
-  ~TPixelCap() { rv::RvSetMaxPixels(FOld); }
-
-private:
-  std::int64_t FOld;
-};
+using codectest::TPixelCap;
 
 } // namespace bmptest

@@ -4,6 +4,7 @@
 
 #include "image/io/bmp/rvico.h"
 #include "image/io/bmptestutil.h"
+#include "image/io/codectest_util.h"
 #include "support/tempfolder.h"
 
 using namespace bmptest;
@@ -157,34 +158,21 @@ TEST(IcoRead, HeaderSizeWinsOverTheEntry) {
   EXPECT_EQ(bmp.Width(), 32);
 }
 
-TEST(IcoRead, ThirtyTwoBitIconLoadsPixelsAndAlpha) {
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  params.IcoBackground = rv::TRGB{7, 8, 9};
-  TIcoRead r = ReadIcon(ThirtyTwoBitIcon(true).Data, &bmp, params);
-  ASSERT_FALSE(r.Aborted);
-  EXPECT_EQ(Rgb(bmp, 0, 1), 0x1E140Au);
-  EXPECT_EQ(Rgb(bmp, 0, 0), 0x030201u);
-  EXPECT_EQ(Rgb(bmp, 1, 1), 0x090807u); // alpha 0: the background
-  EXPECT_EQ(Alpha(*r.Mask, 0, 1), 255);
-  EXPECT_EQ(Alpha(*r.Mask, 0, 0), 128);
-  EXPECT_EQ(Alpha(*r.Mask, 1, 0), 0);
-  EXPECT_EQ(params.BitsPerSample, 8);
-  EXPECT_EQ(params.SamplesPerPixel, 3);
-}
-
-TEST(IcoRead, ThirtyTwoBitIconWithoutAlphaUsesTheMask) {
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  params.IcoBackground = rv::TRGB{7, 8, 9};
-  TIcoRead r = ReadIcon(ThirtyTwoBitIcon(false).Data, &bmp, params);
-  ASSERT_FALSE(r.Aborted);
-  EXPECT_EQ(Rgb(bmp, 0, 1), 0x1E140Au);
-  EXPECT_EQ(Rgb(bmp, 1, 1), 0x3C3228u);
-  EXPECT_EQ(Rgb(bmp, 0, 0), 0x030201u);
-  EXPECT_EQ(Rgb(bmp, 1, 0), 0x090807u);
-  EXPECT_EQ(Alpha(*r.Mask, 0, 0), 255);
-  EXPECT_EQ(Alpha(*r.Mask, 1, 0), 0);
+TEST(IcoRead, ThirtyTwoBitIconsTakeTheirAlphaOrElseTheMask) {
+  for (bool withAlpha : {true, false}) {
+    TRvBitmap bmp;
+    TIOParamsVals params;
+    params.IcoBackground = rv::TRGB{7, 8, 9};
+    TIcoRead r = ReadIcon(ThirtyTwoBitIcon(withAlpha).Data, &bmp, params);
+    ASSERT_FALSE(r.Aborted);
+    // Alpha 0, or a set AND bit, shows the background.
+    EXPECT_EQ(Pixels(bmp), (std::vector<std::uint32_t>{0x030201, 0x090807, 0x1E140A, withAlpha ? 0x090807u : 0x3C3228u}));
+    EXPECT_EQ(Alpha(*r.Mask, 0, 0), withAlpha ? 128 : 255);
+    EXPECT_EQ(Alpha(*r.Mask, 1, 0), 0);
+    EXPECT_EQ(Alpha(*r.Mask, 0, 1), 255);
+    EXPECT_EQ(params.BitsPerSample, 8);
+    EXPECT_EQ(params.SamplesPerPixel, 3);
+  }
 }
 
 TEST(IcoRead, NoMaskLeavesTheMaskAlone) {
@@ -316,18 +304,14 @@ TEST(IcoProbe, DirectoriesAreToldApart) {
   EXPECT_FALSE(probe(bad)); // shorter than 23 bytes
 }
 
-TEST(IcoRead, EveryPrefixIsSafe) {
-  const TBytes files[] = {FourBitIcon(), ThirtyTwoBitIcon(true), ThirtyTwoBitIcon(false)};
-  for (const TBytes& f : files)
-    for (std::size_t n = 0; n <= f.Size(); ++n) {
-      std::vector<std::uint8_t> cut(f.Data.begin(), f.Data.begin() + long(n));
-      TRvBitmap bmp;
-      TIOParamsVals params;
-      ReadIcon(cut, &bmp, params);
-      ReadIcon(cut, &bmp, params, true);
-      platform::TBytesStream s(cut.data(), std::int64_t(cut.size()));
-      rv::IsIcoStream(s);
-    }
+TEST(IcoRead, DamagedIconsAreSafe) {
+  for (const TBytes& f : {FourBitIcon(), ThirtyTwoBitIcon(true), ThirtyTwoBitIcon(false)})
+    codectest::ExpectDamageIsSafe(
+        [](platform::TStream& S, codectest::TDecoded& D, rv::TRvProgressRec& P) {
+          rv::IsIcoStream(S);
+          rv::IcoReadStream(S, &D.Bitmap, D.Params, false, D.Mask, P, false);
+        },
+        f.Data);
 }
 
 TEST(IcoRead, HugeSizesAreRefusedByTheCap) {
@@ -340,46 +324,29 @@ TEST(IcoRead, HugeSizesAreRefusedByTheCap) {
   EXPECT_EQ(bmp.Width(), 0);
 }
 
-TEST(IcoInterop, ReadsImageMagickIcons) {
-  if (!HaveConvert()) GTEST_SKIP() << "convert (ImageMagick) not installed";
+TEST(IcoInterop, ReadsIconsAsImageMagickDoes) {
+  CODECTEST_NEED_TOOLS("convert");
   testing_support::TTempFolder dir;
-  // A 4-bit icon of an opaque picture of twelve colours.
-  std::vector<std::uint32_t> px;
-  for (int y = 0; y < 7; ++y)
-    for (int x = 0; x < 19; ++x) px.push_back(Ramp((x + 2 * y) % 12 * 7));
-  SavePpm(dir.File("src.ppm"), 19, 7, px);
-  ASSERT_TRUE(
-      Shell("convert '" + dir.File("src.ppm") + "' -type palette '" + dir.File("p.ico") + "'"));
-  std::vector<std::uint8_t> bytes = LoadFile(dir.File("p.ico"));
-  ASSERT_EQ(bytes[12], 4); // bits per pixel in the entry
-  TRvBitmap bmp;
-  TIOParamsVals params;
-  TIcoRead r = ReadIcon(bytes, &bmp, params);
-  ASSERT_FALSE(r.Aborted);
-  EXPECT_EQ(Pixels(bmp), px);
-
-  // A 32-bit icon with partial transparency, against ImageMagick's RGBA.
-  ASSERT_TRUE(Shell("convert -size 9x5 xc:none -fill 'rgba(255,0,0,0.5)' -draw 'rectangle 0,0 4,4' "
-                    "-fill '#0000ff' -draw 'point 6,2' '" +
-                    dir.File("a.png") + "'"));
-  ASSERT_TRUE(Shell("convert '" + dir.File("a.png") + "' '" + dir.File("a.ico") + "'"));
-  ASSERT_TRUE(
-      Shell("convert '" + dir.File("a.ico") + "' -depth 8 rgba:'" + dir.File("a.rgba") + "'"));
-  bytes = LoadFile(dir.File("a.ico"));
-  ASSERT_EQ(bytes[12], 32);
-  const std::vector<std::uint8_t> rgba = LoadFile(dir.File("a.rgba"));
-  ASSERT_EQ(rgba.size(), 9u * 5 * 4);
-  params.IcoBackground = rv::TRGB{1, 2, 3};
-  r = ReadIcon(bytes, &bmp, params);
-  ASSERT_FALSE(r.Aborted);
-  int transparent = 0;
-  for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 9; ++x) {
-      const std::uint8_t* q = &rgba[4 * (y * 9 + x)];
-      ASSERT_EQ(Alpha(*r.Mask, x, y), q[3]) << x << "," << y;
-      const std::uint32_t c = q[3] ? (std::uint32_t(q[0]) << 16 | q[1] << 8 | q[2]) : 0x030201u;
-      EXPECT_EQ(Rgb(bmp, x, y), c) << x << "," << y;
-      transparent += q[3] == 0;
-    }
-  EXPECT_GT(transparent, 0);
+  // ImageMagick's 4-bit icon of an opaque picture of twelve colours, and
+  // its 32-bit icon with partial transparency.
+  ASSERT_TRUE(codectest::Run("convert -size 19x7 plasma:fractal -seed 5 -colors 12 -type palette '" + dir.File("p.ico") + "'"));
+  ASSERT_TRUE(codectest::Run("convert -size 9x5 xc:none -fill 'rgba(255,0,0,0.5)' -draw 'rectangle 0,0 4,4' "
+                             "-fill '#0000ff' -draw 'point 6,2' '" + dir.File("a.png") + "' && convert '" +
+                             dir.File("a.png") + "' '" + dir.File("a.ico") + "'"));
+  // A 24-bit icon whose AND mask hides the top row's first and last pixels
+  // and the bottom row's middle one.
+  TBytes img = ImageHead(3, 2, 24);
+  img.Raw({1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0}).Raw({10, 20, 30, 40, 50, 60, 70, 80, 90, 0, 0, 0});
+  img.Raw({0x40, 0, 0, 0, 0xA0, 0, 0, 0});
+  codectest::Save(dir.File("m.ico"), Directory(1, {{3, 2, 0, 1, 24, img}}).Data);
+  for (const auto& [name, bits] : {std::pair{"p.ico", 4}, std::pair{"a.ico", 32}, std::pair{"m.ico", 24}}) {
+    SCOPED_TRACE(name);
+    const std::vector<std::uint8_t> bytes = codectest::Load(dir.File(name));
+    ASSERT_EQ(bytes[12], bits); // bits per pixel in the entry
+    TRvBitmap bmp;
+    TIOParamsVals params;
+    TIcoRead r = ReadIcon(bytes, &bmp, params);
+    ASSERT_FALSE(r.Aborted);
+    codectest::ExpectMatches(bmp, r.Mask.get(), codectest::Reference(dir.File(name)));
+  }
 }

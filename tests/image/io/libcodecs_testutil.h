@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "image/io/codectest_util.h"
 #include "image/io/rvioparams.h"
 #include "image/model/rvbitmap.h"
 #include "image/model/rvprogress.h"
@@ -161,43 +162,12 @@ inline bool ReadPnm(const std::string& Path, rv::TRvBitmap& Bmp, int* MaxVal = n
 
 // ---- Tools and files
 
-inline bool HaveTool(const std::string& Name) {
-  return std::system(("command -v " + Name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-inline bool RunTool(const std::string& Command) {
-  return std::system(("(" + Command + ") >/dev/null 2>&1").c_str()) == 0;
-}
-
-#define LIBCODECS_NEED_TOOL(name)                                                                  \
-  do {                                                                                             \
-    if (!::libcodecs_test::HaveTool(name)) GTEST_SKIP() << "reference tool missing: " << name;     \
-  } while (0)
-
-inline Bytes ReadFile(const std::string& Path) {
-  std::ifstream F(Path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(F), {});
-}
-
-inline void WriteFile(const std::string& Path, const Bytes& Data) {
-  std::ofstream F(Path, std::ios::binary);
-  F.write(reinterpret_cast<const char*>(Data.data()), static_cast<std::streamsize>(Data.size()));
-}
-
-inline Bytes StreamBytes(platform::TMemoryStream& S) { return S.Data(); }
-
-// A stream that takes at most Capacity bytes, then writes short.
-class TShortStream : public platform::TMemoryStream {
-public:
-  explicit TShortStream(std::int64_t Capacity) : FCapacity(Capacity) {}
-  std::int64_t Write(const void* Buffer, std::int64_t Count) override {
-    const std::int64_t Room = std::max<std::int64_t>(0, FCapacity - Size());
-    return platform::TMemoryStream::Write(Buffer, std::min(Count, Room));
-  }
-
-private:
-  std::int64_t FCapacity;
-};
+using codectest::HaveTool;
+using codectest::TShortStream;
+inline bool RunTool(const std::string& Command) { return codectest::Run(Command); }
+inline Bytes ReadFile(const std::string& Path) { return codectest::Load(Path); }
+inline void WriteFile(const std::string& Path, const Bytes& Data) { codectest::Save(Path, Data); }
+#define LIBCODECS_NEED_TOOL(name) CODECTEST_NEED_TOOLS(name)
 
 // A progress record with a flag of its own and a log of the percentages.
 struct TProgress {

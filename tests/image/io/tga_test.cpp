@@ -89,53 +89,55 @@ TEST(TgaRead, BottomUpRunLengthEqualsTopDownRaw) {
   EXPECT_TRUE(B.Params.TgaCompressed);
 }
 
-TEST(TgaRead, SixteenBitWordsAndRightToLeft) {
-  Bytes B = Header(2, 2, 1, 16, 0x30);
-  Put16(B, 0x7C00); // red 31
-  Put16(B, 0x001F); // blue 31
-  TRead R;
-  ReadTga(B, R);
-  EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 0x0000F8u); // mirrored: the blue word first
-  EXPECT_EQ(PixelAt(R.Bmp, 1, 0), 0xF80000u);
-  EXPECT_EQ(R.Params.BitsPerSample, 5);
-}
-
-TEST(TgaRead, ColourMapFromItsFirstEntry) {
-  Bytes B = Header(1, 2, 1, 8, 0x20, 1, 2, 24, 0, 5);
-  Put(B, {0x11, 0x22, 0x33}); // entry 5, blue green red
-  Put(B, {0x44, 0x55, 0x66}); // entry 6
-  Put(B, {5, 6});
-  TRead R;
-  ReadTga(B, R);
-  EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 0x332211u);
-  EXPECT_EQ(PixelAt(R.Bmp, 1, 0), 0x665544u);
-  EXPECT_EQ(R.Params.ColorMapCount, 2);
-  EXPECT_FALSE(R.Params.TgaGrayLevel);
-}
-
-TEST(TgaRead, GrayWithoutMapAndImageId) {
-  Bytes B = Header(3, 1, 1, 8, 0x20, 0, 0, 0, 4);
-  PutText(B, "abc");
-  B.push_back(0);
-  Put(B, {0x7F});
-  TRead R;
-  ReadTga(B, R);
-  EXPECT_EQ(R.Params.TgaImageId, "abc");
-  EXPECT_TRUE(R.Params.TgaGrayLevel);
-  EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 0x7F7F7Fu);
-}
-
-TEST(TgaRead, AlphaOfThirtyTwoBitFile) {
-  Bytes B = Header(2, 2, 1, 32, 0x28);
-  Put(B, {1, 2, 3, 200, 4, 5, 6, 0});
-  TRead R;
-  ReadTga(B, R);
-  ASSERT_TRUE(R.Mask);
-  EXPECT_EQ(R.Mask->BitCount(), 8);
-  EXPECT_EQ(R.Mask->ScanLine(0)[0], 200);
-  EXPECT_EQ(R.Mask->ScanLine(0)[1], 0);
-  EXPECT_FALSE(R.Mask->Full());
-  EXPECT_EQ(R.Params.SamplesPerPixel, 4);
+TEST(TgaRead, PixelsAndAlphaOfEveryDepth) {
+  const auto File = [](Bytes Head, std::initializer_list<int> Data) {
+    Put(Head, Data);
+    return Head;
+  };
+  Bytes WithId = Header(3, 1, 1, 8, 0x20, 0, 0, 0, 4);
+  PutText(WithId, "abc");
+  struct TCase {
+    const char* Name;
+    Bytes Data;
+    int Bits, Samples;
+    std::vector<std::uint32_t> Pixels; // 0x00RRGGBB
+    std::vector<int> Alpha;            // empty: no mask
+  } Cases[] = {
+      // 5-5-5 words, each channel shifted left by 3; right to left.
+      {"16-bit colour", File(Header(2, 2, 1, 16, 0x30), {0x00, 0x7C, 0x1F, 0x00}), 5, 3, {0x0000F8, 0xF80000}, {}},
+      {"map from entry 5", File(Header(1, 2, 1, 8, 0x20, 1, 2, 24, 0, 5), {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 5, 6}),
+       8, 1, {0x332211, 0x665544}, {}},
+      {"gray with an image id", File(WithId, {0, 0x7F}), 8, 1, {0x7F7F7F}, {}},
+      {"32-bit with alpha", File(Header(2, 2, 1, 32, 0x28), {1, 2, 3, 200, 4, 5, 6, 0}), 8, 4, {0x030201, 0x060504},
+       {200, 0}},
+      // 16-bit gray (types 3 and 11): gray in the low byte, alpha in the high one.
+      {"16-bit gray", File(Header(3, 3, 1, 16, 0x28), {10, 255, 50, 128, 90, 0}), 8, 2, {0x0A0A0A, 0x323232, 0x5A5A5A},
+       {255, 128, 0}},
+      {"16-bit gray run-length", File(Header(11, 3, 1, 16, 0x28), {0x80, 10, 255, 0x01, 50, 128, 90, 0}), 8, 2,
+       {0x0A0A0A, 0x323232, 0x5A5A5A}, {255, 128, 0}},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TRead R;
+    ReadTga(C.Data, R);
+    ASSERT_FALSE(R.Aborted());
+    EXPECT_EQ(R.Params.BitsPerSample, C.Bits);
+    EXPECT_EQ(R.Params.SamplesPerPixel, C.Samples);
+    ASSERT_EQ(R.Mask != nullptr, !C.Alpha.empty());
+    for (int X = 0; X < static_cast<int>(C.Pixels.size()); ++X) {
+      EXPECT_EQ(PixelAt(R.Bmp, X, 0), C.Pixels[static_cast<std::size_t>(X)]) << X;
+      if (R.Mask) {
+        EXPECT_EQ(R.Mask->ScanLine(0)[X], C.Alpha[static_cast<std::size_t>(X)]) << X;
+      }
+    }
+  }
+  TRead Gray, Mapped;
+  ReadTga(Cases[2].Data, Gray);
+  ReadTga(Cases[1].Data, Mapped);
+  EXPECT_EQ(Gray.Params.TgaImageId, "abc");
+  EXPECT_TRUE(Gray.Params.TgaGrayLevel);
+  EXPECT_FALSE(Mapped.Params.TgaGrayLevel);
+  EXPECT_EQ(Mapped.Params.ColorMapCount, 2);
 }
 
 TEST(TgaProbe, TypesDepthsAndPgmLookalike) {
@@ -255,41 +257,6 @@ TEST(TgaWrite, ExtensionAreaAndFooter) {
   EXPECT_EQ(R.Params.TgaJobName, std::string(40, 'j'));
   EXPECT_DOUBLE_EQ(R.Params.TgaDateTime, P.TgaDateTime);
   EXPECT_EQ(R.Params.TgaKeyColor.r, 1);
-  ExpectSamePixels(Bmp, R.Bmp);
-}
-
-TEST(TgaWrite, AlphaIsWrittenUncompressedAndReadBack) {
-  TRvBitmap Bmp;
-  MakePattern(Bmp, 4, 3);
-  TRvMask Mask;
-  Mask.Allocate(4, 3, 8);
-  for (int Y = 0; Y < 3; ++Y)
-    for (int X = 0; X < 4; ++X) Mask.ScanLine(Y)[X] = static_cast<std::uint8_t>(X * 60 + Y);
-  Mask.SetFull(false);
-  TIOParamsVals P;
-  ASSERT_TRUE(P.TgaCompressed);
-  const Bytes B = WriteTga(Bmp, P, &Mask);
-  EXPECT_FALSE(P.TgaCompressed);
-  EXPECT_EQ(B[2], 2);
-  EXPECT_EQ(B[16], 32);
-  EXPECT_EQ(B[17], 0x28);
-  TRead R;
-  ReadTga(B, R);
-  ExpectSamePixels(Bmp, R.Bmp);
-  ASSERT_TRUE(R.Mask);
-  for (int Y = 0; Y < 3; ++Y)
-    for (int X = 0; X < 4; ++X) EXPECT_EQ(R.Mask->ScanLine(Y)[X], Mask.ScanLine(Y)[X]);
-}
-
-TEST(TgaWrite, RoundTripsTrueColourRunLength) {
-  TRvBitmap Bmp;
-  MakePattern(Bmp, 300, 5);
-  for (int X = 100; X < 290; ++X) std::memcpy(Bmp.Scanline(2) + 3 * X, Bmp.Scanline(2), 3);
-  TIOParamsVals P;
-  const Bytes B = WriteTga(Bmp, P);
-  EXPECT_EQ(B[2], 10);
-  TRead R;
-  ReadTga(B, R);
   ExpectSamePixels(Bmp, R.Bmp);
 }
 

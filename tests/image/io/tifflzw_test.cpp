@@ -303,12 +303,12 @@ TEST(TiffLzwInterop, LibtiffDecodesOursAndWeDecodeLibtiffs) {
       pixels[static_cast<std::size_t>(y * w + x)] =
           static_cast<std::uint8_t>(((x / 8) ^ (y / 5)) * 37 + (rng() % 23 == 0 ? rng() : 0));
 
-  tifftest::WriteFile(dir.File("ours.tif"), tifftest::MakeTiff(w, h, 8, 5, 1, Encode(pixels, w)));
+  codectest::Save(dir.File("ours.tif"), tifftest::MakeTiff(w, h, 8, 5, 1, Encode(pixels, w)));
   const tifftest::TStripFile plain = tifftest::Tiffcp("-c none", dir.File("ours.tif"), dir.File("plain.tif"));
   ASSERT_TRUE(plain.Ok);
   EXPECT_EQ(plain.Strips, pixels);
 
-  tifftest::WriteFile(dir.File("raw.tif"), tifftest::MakeTiff(w, h, 8, 1, 1, pixels));
+  codectest::Save(dir.File("raw.tif"), tifftest::MakeTiff(w, h, 8, 1, 1, pixels));
   const tifftest::TStripFile theirs =
       tifftest::Tiffcp("-c lzw -r 100000", dir.File("raw.tif"), dir.File("lzw.tif"));
   ASSERT_TRUE(theirs.Ok);

@@ -2,10 +2,10 @@
 // the strips of their output back: little-endian files, first directory only.
 #pragma once
 
+#include "image/io/codectest_util.h"
+
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,9 +23,7 @@ struct TStripFile {
   }
 };
 
-inline bool HaveTool(const char* Name) {
-  return std::system((std::string("command -v ") + Name + " >/dev/null 2>&1").c_str()) == 0;
-}
+using codectest::HaveTool;
 
 inline void Put16(std::vector<std::uint8_t>& B, std::uint32_t V) {
   B.push_back(static_cast<std::uint8_t>(V));
@@ -73,16 +71,6 @@ inline std::vector<std::uint8_t> MakeTiff(int Width, int Height, int Bits, int C
   return b;
 }
 
-inline std::vector<std::uint8_t> ReadFile(const std::string& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteFile(const std::string& Path, const std::vector<std::uint8_t>& Bytes) {
-  std::ofstream out(Path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
-}
-
 inline TStripFile ParseTiff(const std::vector<std::uint8_t>& F) {
   TStripFile r;
   auto u16 = [&](std::size_t p) -> std::uint32_t { return p + 2 <= F.size() ? F[p] | (F[p + 1] << 8) : 0; };
@@ -117,7 +105,7 @@ inline TStripFile ParseTiff(const std::vector<std::uint8_t>& F) {
 inline TStripFile Tiffcp(const std::string& Options, const std::string& In, const std::string& Out) {
   const std::string cmd = "tiffcp " + Options + " '" + In + "' '" + Out + "' >/dev/null 2>&1";
   if (std::system(cmd.c_str()) != 0) return {};
-  return ParseTiff(ReadFile(Out));
+  return ParseTiff(codectest::Load(Out));
 }
 
 } // namespace tifftest
