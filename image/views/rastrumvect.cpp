@@ -172,6 +172,8 @@ TRastrumVect::TRastrumVect(QWidget* AOwner) : TRastrumView(AOwner) {
   QObject::connect(FEditor, &QLineEdit::textChanged, this, [this] { EditorChanged(); });
   FHintFont.Color = platform::clBlack;
   FHintFont.Bold = true;
+  MeasureHintBrush.Color = 0x60FFFF;
+  MeasureHintBrush.Style = platform::bsSolid;
   // The template starts from the view's canvas font with the face "Arial".
   const platform::TFont canvasFont;
   FTemplate.PenColor = canvasFont.Color;

@@ -313,7 +313,7 @@ public:
   double LastMeasure() const { return FLastValue; }
   const platform::TFont& MeasureHintFont() const { return FHintFont; }
   void SetMeasureHintFont(const platform::TFont& Value);
-  platform::TBrush MeasureHintBrush{0x60FFFF, platform::bsSolid};
+  platform::TBrush MeasureHintBrush; // 0x60FFFF, solid
   platform::TColor MeasureHintColor1 = platform::clWhite;
   platform::TColor MeasureHintColor2 = platform::clGray;
 
