@@ -75,6 +75,39 @@ __attribute__((target("avx2"))) void Sample24To32Avx2(const std::uint8_t* Src,
   }
   Sample24To32Plain(Src, Offs + i, Dst + i, N - i);
 }
+
+// Each channel D + floor((S - D) x A / 256), written as
+// (D x (256 - A) + S x A) >> 8, which stays within 16 unsigned bits.
+__attribute__((target("avx2"))) inline __m256i BlendHalfAvx2(__m256i S16, __m256i D16, __m256i A16) {
+  const __m256i full = _mm256_set1_epi16(256);
+  return _mm256_srli_epi16(
+      _mm256_add_epi16(_mm256_mullo_epi16(D16, _mm256_sub_epi16(full, A16)), _mm256_mullo_epi16(S16, A16)), 8);
+}
+
+__attribute__((target("avx2"))) void BlendRowAvx2(const std::uint32_t* Src, const std::uint8_t* A,
+                                                  std::uint32_t* Dst, int N) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i spread = _mm256_set1_epi32(0x01010101);
+  const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  int i = 0;
+  for (; i + 8 <= N; i += 8) {
+    const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src + i));
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Dst + i));
+    const __m256i a = _mm256_mullo_epi32(
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(A + i))), spread);
+    const __m256i lo = BlendHalfAvx2(_mm256_unpacklo_epi8(s, zero), _mm256_unpacklo_epi8(d, zero), _mm256_unpacklo_epi8(a, zero));
+    const __m256i hi = BlendHalfAvx2(_mm256_unpackhi_epi8(s, zero), _mm256_unpackhi_epi8(d, zero), _mm256_unpackhi_epi8(a, zero));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst + i), _mm256_or_si256(_mm256_packus_epi16(lo, hi), opaque));
+  }
+  for (; i < N; ++i) {
+    auto* px = reinterpret_cast<std::uint8_t*>(Dst + i);
+    const std::uint32_t sv = Src[i];
+    px[0] = Blend(sv & 0xFF, px[0], A[i]);
+    px[1] = Blend((sv >> 8) & 0xFF, px[1], A[i]);
+    px[2] = Blend((sv >> 16) & 0xFF, px[2], A[i]);
+    px[3] = 0xFF;
+  }
+}
 #endif
 
 } // namespace
@@ -116,6 +149,18 @@ void RvRenderNearest(const TRvNearestJob& Job, QImage& Dest) {
   }
   const bool wholeRows = sx == 16384 && sy == 16384;
   const bool avx2 = bytes == 4 && !mono && alpha == nullptr && UseAvx2();
+  const bool blendAvx2 = bytes == 4 && !mono && alpha != nullptr && UseAvx2();
+  // For the blend: source byte offsets, and a row of samples and weights.
+  std::vector<std::int32_t> offsets;
+  std::vector<std::uint32_t> sampled;
+  std::vector<std::uint8_t> weights;
+  int sampledRow = -1;
+  if (blendAvx2) {
+    offsets.resize(cols.size());
+    for (std::size_t i = 0; i < cols.size(); ++i) offsets[i] = cols[i] * 3;
+    sampled.resize(cols.size());
+    weights.resize(cols.size());
+  }
   const QImage& pixels = source->Image();
   const std::size_t sourceBytes = static_cast<std::size_t>(pixels.sizeInBytes());
   const std::uint8_t* sourceBase = pixels.constBits();
@@ -133,6 +178,22 @@ void RvRenderNearest(const TRvNearestJob& Job, QImage& Dest) {
     const std::uint8_t* s = source->ScanLine(srow);
     if (alpha != nullptr) {
       const std::uint8_t* a = alpha->ScanLine(srow);
+#if defined(__x86_64__)
+      if (blendAvx2) {
+        // The row's source pixels and weights first, then eight at a time.
+        if (srow != sampledRow) {
+          const std::size_t room = sourceBytes - static_cast<std::size_t>(s - sourceBase);
+          int safe = n;
+          while (safe > 0 && static_cast<std::size_t>(offsets[static_cast<std::size_t>(safe - 1)]) + 4 > room) --safe;
+          Sample24To32Avx2(s, offsets.data(), sampled.data(), safe);
+          Sample24To32Plain(s, offsets.data() + safe, sampled.data() + safe, n - safe);
+          for (int i = 0; i < n; ++i) weights[static_cast<std::size_t>(i)] = a[cols[static_cast<std::size_t>(i)]];
+          sampledRow = srow;
+        }
+        BlendRowAvx2(sampled.data(), weights.data(), reinterpret_cast<std::uint32_t*>(d), n);
+        continue;
+      }
+#endif
       for (int i = 0; i < n; ++i) {
         const int c = cols[static_cast<std::size_t>(i)];
         const int av = a[c];
@@ -193,6 +254,7 @@ void RvRenderNearest(const TRvNearestJob& Job, QImage& Dest) {
   (void)sourceBytes;
   (void)sourceBase;
   (void)avx2;
+  (void)blendAvx2;
 }
 
 } // namespace rv

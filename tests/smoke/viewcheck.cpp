@@ -5,21 +5,17 @@
 // Usage: viewcheck <picture> <screenshot file>
 #include <QApplication>
 #include <QImageReader>
-#include <QProcess>
-#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
 #include "image/io/rastrumio.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvrender.h"
+#include "screencheck.h"
 
 namespace {
 
-int Fail(const char* What) {
-  std::fprintf(stderr, "VIEW CHECK FAILED: %s\n", What);
-  return 1;
-}
+int Fail(const char* What) { return screencheck::Fail("VIEW CHECK", What); }
 
 int Check(rv::TRastrumView& View, const QImage& Screen, const QImage& Reference) {
   const QPoint origin = View.mapToGlobal(QPoint(View.FrameWidth(), View.FrameWidth()));
@@ -98,32 +94,7 @@ int main(int argc, char** argv) {
   view.SelectRect(w / 4, h / 4, w / 2, h / 2, 0);
   window.show();
 
-  int result = 2;
-  int paintsAfterCountdown = 0;
-  view.OnPaint = [&](void*) {
-    if (view.FastPaintCountdown() == 0) ++paintsAfterCountdown;
-  };
-  QTimer poll;
-  poll.setInterval(20);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    // The outline shows once the view has settled after the fit.
-    if (paintsAfterCountdown < 2) return;
-    poll.stop();
-    QProcess import;
-    import.start("import", {"-window", "root", shotFile});
-    if (!import.waitForFinished(20000) || import.exitCode() != 0) {
-      result = Fail("import could not take the screenshot");
-    } else {
-      const QImage screen = QImage(shotFile).convertToFormat(QImage::Format_RGB32);
-      result = screen.isNull() ? Fail("no screenshot") : Check(view, screen, reference);
-    }
-    app.quit();
-  });
-  poll.start();
-  QTimer::singleShot(30000, &app, [&] {
-    result = Fail("the view did not settle within 30 s");
-    app.quit();
-  });
-  app.exec();
-  return result;
+  // The outline shows once the view has settled after the fit.
+  return screencheck::ShootWhenSettled(app, view, shotFile, "VIEW CHECK",
+                                       [&](const QImage& Screen) { return Check(view, Screen, reference); });
 }

@@ -10,31 +10,12 @@ namespace {
 using namespace rv;
 using viewtest::MakeView;
 
-// Synthetic mouse input in client coordinates (the views have no frame).
-void Send(QWidget* W, QEvent::Type Type, QPoint P, Qt::MouseButton Button, Qt::MouseButtons Buttons,
-          Qt::KeyboardModifiers Mods) {
-  QMouseEvent e(Type, QPointF(P), W->mapToGlobal(QPointF(P)), Button, Buttons, Mods);
-  QApplication::sendEvent(W, &e);
-}
-void Press(QWidget* W, QPoint P, Qt::MouseButton B = Qt::LeftButton, Qt::KeyboardModifiers M = {}) {
-  Send(W, QEvent::MouseButtonPress, P, B, B, M);
-}
-void Release(QWidget* W, QPoint P, Qt::MouseButton B = Qt::LeftButton, Qt::KeyboardModifiers M = {}) {
-  Send(W, QEvent::MouseButtonRelease, P, B, Qt::NoButton, M);
-}
-void Move(QWidget* W, QPoint P, Qt::MouseButtons B = Qt::LeftButton, Qt::KeyboardModifiers M = {}) {
-  Send(W, QEvent::MouseMove, P, Qt::NoButton, B, M);
-}
-void Click(QWidget* W, QPoint P, Qt::MouseButton B = Qt::LeftButton) {
-  Press(W, P, B);
-  Release(W, P, B);
-}
-void Drag(QWidget* W, QPoint From, QPoint To, Qt::KeyboardModifiers M = {}) {
-  Press(W, From, Qt::LeftButton, M);
-  Move(W, (From + To) / 2, Qt::LeftButton, M);
-  Move(W, To, Qt::LeftButton, M);
-  Release(W, To, Qt::LeftButton, M);
-}
+using viewtest::Click;
+using viewtest::Drag;
+using viewtest::Move;
+using viewtest::Press;
+using viewtest::Release;
+using viewtest::Send;
 
 struct TBox {
   int X1, Y1, X2, Y2;

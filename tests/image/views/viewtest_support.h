@@ -1,14 +1,42 @@
 // What the picture-view tests share: a view without frame at a chosen size,
 // shown on the offscreen platform, and pictures whose every pixel tells
-// where it lies, so that an offset, a flip or a wrong step shows.
+// where it lies, so that an offset, a flip or a wrong step shows; and the
+// synthetic clicks and keys that drive windows.
 #pragma once
 
+#include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <memory>
 
 #include "image/views/rastrumview.h"
 
 namespace viewtest {
+
+// A left click in the middle of W.
+inline void Click(QWidget* W) {
+  const QPointF at(W->width() / 2.0, W->height() / 2.0);
+  const QPointF global = W->mapToGlobal(at);
+  QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(W, &press);
+  QApplication::sendEvent(W, &release);
+}
+
+inline void Key(QWidget* W, int K, const QString& Text = {}) {
+  QKeyEvent press(QEvent::KeyPress, K, Qt::NoModifier, Text);
+  QKeyEvent release(QEvent::KeyRelease, K, Qt::NoModifier, Text);
+  QApplication::sendEvent(W, &press);
+  QApplication::sendEvent(W, &release);
+}
+
+// Replaces a field's text as a user would: select all, type.
+inline void Type(QLineEdit* E, const QString& Text) {
+  E->selectAll();
+  for (QChar c : Text) Key(E, c.unicode(), QString(c));
+}
 
 // Red 0x80, green the row, blue the column (both modulo 256).
 inline QRgb MarkedPixel(int X, int Y) { return qRgb(0x80, Y & 255, X & 255); }
@@ -28,9 +56,9 @@ inline void FillMarked(platform::TBitmap& Bitmap, int Width, int Height) {
 
 // A shown view of ClientWidth x ClientHeight without frame, holding a
 // marked picture of PictureWidth x PictureHeight.
-inline std::unique_ptr<rv::TRastrumView> MakeView(int ClientWidth, int ClientHeight,
-                                                  int PictureWidth, int PictureHeight) {
-  auto view = std::make_unique<rv::TRastrumView>();
+template <class TView = rv::TRastrumView>
+std::unique_ptr<TView> MakeView(int ClientWidth, int ClientHeight, int PictureWidth, int PictureHeight) {
+  auto view = std::make_unique<TView>();
   view->SetBorderStyle(rv::bsNone);
   view->SetBackground(platform::clLime);
   view->resize(ClientWidth, ClientHeight);
@@ -39,6 +67,39 @@ inline std::unique_ptr<rv::TRastrumView> MakeView(int ClientWidth, int ClientHei
   FillMarked(picture, PictureWidth, PictureHeight);
   view->Assign(&picture);
   return view;
+}
+
+// Synthetic mouse input in client coordinates (the views have no frame).
+inline void Send(QWidget* W, QEvent::Type Type, QPoint P, Qt::MouseButton Button, Qt::MouseButtons Buttons,
+                 Qt::KeyboardModifiers Mods) {
+  QMouseEvent e(Type, QPointF(P), W->mapToGlobal(QPointF(P)), Button, Buttons, Mods);
+  QApplication::sendEvent(W, &e);
+}
+inline void Press(QWidget* W, QPoint P, Qt::MouseButton B = Qt::LeftButton, Qt::KeyboardModifiers M = {}) {
+  Send(W, QEvent::MouseButtonPress, P, B, B, M);
+}
+inline void Release(QWidget* W, QPoint P, Qt::MouseButton B = Qt::LeftButton, Qt::KeyboardModifiers M = {}) {
+  Send(W, QEvent::MouseButtonRelease, P, B, Qt::NoButton, M);
+}
+inline void Move(QWidget* W, QPoint P, Qt::MouseButtons B = Qt::LeftButton, Qt::KeyboardModifiers M = {}) {
+  Send(W, QEvent::MouseMove, P, Qt::NoButton, B, M);
+}
+inline void Click(QWidget* W, QPoint P, Qt::MouseButton B = Qt::LeftButton, Qt::KeyboardModifiers M = {}) {
+  Press(W, P, B, M);
+  Release(W, P, B, M);
+}
+// What Qt delivers for a double click: a click, then the second press as a
+// double-click event, then its release.
+inline void DoubleClick(QWidget* W, QPoint P) {
+  Click(W, P);
+  Send(W, QEvent::MouseButtonDblClick, P, Qt::LeftButton, Qt::LeftButton, {});
+  Release(W, P);
+}
+inline void Drag(QWidget* W, QPoint From, QPoint To, Qt::KeyboardModifiers M = {}) {
+  Press(W, From, Qt::LeftButton, M);
+  Move(W, (From + To) / 2, Qt::LeftButton, M);
+  Move(W, To, Qt::LeftButton, M);
+  Release(W, To, Qt::LeftButton, M);
 }
 
 inline QImage Shot(rv::TRastrumView& View) {
