@@ -334,6 +334,8 @@ TEmailOptimization TEmailSizeDlg::Optimize(const std::string& Folder, const std:
           if (Progress) Progress(3 * i + 2);
           const std::string output = UniqueOutputPath(Folder, outputName);
           SavePictureInFormat(output, *io, false);
+          // Ours: the work folder's cleaning at close takes it.
+          AddWorkFile(output);
           result.Attachments.append(QString::fromStdString(output));
           if (showResults) {
             const QString after = SizeText(bitmap->Width(), bitmap->Height());

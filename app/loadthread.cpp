@@ -3,7 +3,7 @@
 #include "app/folderview.h"
 #include "app/genutil.h"
 #include "app/mainform.h"
-#include "app/modalrun.h"
+#include "app/msgbox.h"
 #include "image/io/rastrumio.h"
 
 #include <chrono>
@@ -79,7 +79,7 @@ void TLoadThread::Execute() {
 
 void TLoadThread::ReportError(const std::string& Text) {
   DoSynchronize([Text] {
-    ShowMessageBox(nullptr, QString::fromStdString(Text));
+    MessageDlg(QStringLiteral("Error"), QString::fromStdString(Text), QMessageBox::Critical, QMessageBox::Ok);
   });
 }
 

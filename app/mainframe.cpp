@@ -4,7 +4,7 @@
 #include "app/genutil.h"
 #include "app/mainform.h"
 #include "app/openfolderdlg.h"
-#include "app/modalrun.h"
+#include "app/msgbox.h"
 #include "controls/kel/kelprogressfill.h"
 #include "controls/support/q32statusbar/q32statusbar.h"
 #include "controls/support/wnmrulist/wnmrulist.h"
@@ -297,7 +297,7 @@ void TMainForm::RecentFolderClick(QAction* item) {
 bool TMainForm::ValidateFolder(const QString& path) {
   std::error_code error;
   if (std::filesystem::is_directory(path.toStdString(), error)) return true;
-  ShowMessageBox(this, QStringLiteral("Please choose a valid Folder"));
+  MessageDlg(windowTitle(), QStringLiteral("Please choose a valid Folder"), QMessageBox::Critical, QMessageBox::Ok);
   if (FileMruList->Active()) {
     const int index = FileMruList->FindString(path.toStdString());
     if (index >= 0) FileMruList->DeleteItem(index);

@@ -5,7 +5,7 @@
 #include "app/genutil.h"
 #include "app/helpdlg.h"
 #include "app/mainform.h"
-#include "app/modalrun.h"
+#include "app/msgbox.h"
 #include "app/notificationdlg.h"
 #include "app/pictureutil.h"
 #include "app/settings.h"
@@ -282,10 +282,10 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
     return true;
   } catch (const EConvertError&) {
     FBusy = false;
-    ShowMessageBox(this, convertMessage);
+    MessageDlg(windowTitle(), convertMessage, QMessageBox::Critical, QMessageBox::Ok);
   } catch (const std::exception& error) {
     FBusy = false;
-    ShowMessageBox(this, QString::fromUtf8(error.what()));
+    MessageDlg(windowTitle(), QString::fromUtf8(error.what()), QMessageBox::Critical, QMessageBox::Ok);
   }
   return false;
 }

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/emailsizedlg.h"
 #include "app/filetypes.h"
 #include "app/mainform.h"
 #include "app/newfolderdlg.h"
@@ -95,6 +96,7 @@ int ProgramEntry(int argc, char** argv) {
   {
     // The forms of start-up, in their order; only the main window shows.
     TMainForm mainForm(args, &server);
+    TEmailSizeDlg emailSizeDlg;
     TRenameDlg renameDlg;
     TNewFolderDlg newFolderDlg;
     TNotificationDlg notificationDlg;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "app/helpdlg.h"
-#include "app/modalrun.h"
+#include "app/msgbox.h"
 #include "app/settings.h"
 #include "app/notificationdlg.h"
 #include "platform/registry.h"
@@ -85,12 +85,15 @@ public:
       ++PromptsShown;
       D.done(PromptAnswer);
     };
-    app::MessageBoxAnswer = [this](const QString& Text) { MessageBoxes << Text; };
+    app::MessageDlgAnswer = [this](QMessageBox& Box) {
+      MessageBoxes << Box.text();
+      Box.done(QMessageBox::Ok);
+    };
     // Deleted files go to a trash of the test's own.
     qputenv("XDG_DATA_HOME", QByteArray::fromStdString(FStore.Path() + "/data"));
   }
   ~TAppEnv() {
-    app::MessageBoxAnswer = nullptr;
+    app::MessageDlgAnswer = nullptr;
     qunsetenv("XDG_DATA_HOME");
     app::THelpDlg::ModalAnswer = nullptr;
     app::TNotificationDlg::ModalAnswer = nullptr;
