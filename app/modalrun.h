@@ -32,4 +32,8 @@ extern std::function<void(const QString& Text)> MessageBoxAnswer;
 // Top, in their usual place; Enter and Escape stay the dialog's own.
 void MakeOkCancelButtons(QDialog& Dialog, int Top, QPushButton*& Okay, QPushButton*& Cancel);
 
+// The dialogs' keys: Enter ends Dialog with 1, Escape with 2. Answers
+// whether Key was one of them.
+bool DialogKey(QDialog& Dialog, int Key);
+
 } // namespace app

@@ -384,25 +384,13 @@ void TOptionsForm::done(int result) {
 
 void TOptionsForm::reject() { done(2); }
 
-bool TOptionsForm::HandleKey(int key) {
-  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-    done(1);
-    return true;
-  }
-  if (key == Qt::Key_Escape) {
-    done(2);
-    return true;
-  }
-  return false;
-}
-
 void TOptionsForm::keyPressEvent(QKeyEvent* event) {
-  if (!HandleKey(event->key())) QDialog::keyPressEvent(event);
+  if (!DialogKey(*this, event->key())) QDialog::keyPressEvent(event);
 }
 
 bool TOptionsForm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress && dynamic_cast<kel::TKelShapeButton*>(watched) != nullptr &&
-      HandleKey(static_cast<QKeyEvent*>(event)->key()))
+      DialogKey(*this, static_cast<QKeyEvent*>(event)->key()))
     return true;
   if (auto* box = qobject_cast<QCheckBox*>(watched)) {
     if (event->type() == QEvent::FocusIn) LblPromptHint->setText(box->toolTip());

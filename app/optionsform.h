@@ -111,7 +111,6 @@ private:
   void BuildPromptsTab();
   void BuildMagnifyTab();
   void BuildFileTypesTab();
-  bool HandleKey(int key);
 
   TMainSettings FShown;
   int FMaxMagnifyWidth = 1;

@@ -377,20 +377,9 @@ void TSaveAsForm::done(int result) {
 void TSaveAsForm::reject() { done(2); }
 
 bool TSaveAsForm::HandleKey(int key) {
-  switch (key) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      done(1);
-      return true;
-    case Qt::Key_Escape:
-      done(2);
-      return true;
-    case Qt::Key_F5:
-      Refresh();
-      return true;
-    default:
-      return false;
-  }
+  if (key != Qt::Key_F5) return DialogKey(*this, key);
+  Refresh();
+  return true;
 }
 
 void TSaveAsForm::keyPressEvent(QKeyEvent* event) {

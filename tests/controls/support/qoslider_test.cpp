@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "beepcounter.h"
+
 using namespace wn;
 using platform::TColor;
 
@@ -23,14 +25,6 @@ std::unique_ptr<TQoSlider> Bare(int w, int h, double max = 100, double step = 1)
   s->SetStep(step);
   return s;
 }
-
-struct TBeeps {
-  TBeeps() {
-    MessageBeepHook = [this](unsigned) { ++Count; };
-  }
-  ~TBeeps() { MessageBeepHook = nullptr; }
-  int Count = 0;
-};
 
 } // namespace
 
@@ -194,7 +188,7 @@ TEST(QoSliderEdit, LeavingWithAValueOutOfRangeReportsItAndKeepsTheText) {
 }
 
 TEST(QoSliderEdit, TypedKeys) {
-  TBeeps beeps;
+  TBeepCounter beeps;
   TQoSliderEdit e;
   QTest::keyClicks(&e, "1a2 */");
   EXPECT_EQ(e.text(), "12*/");
@@ -247,6 +241,20 @@ TEST(QoSliderEdit, PopupOpensAtMinimumFollowsTheSliderAndClosesOnEscape) {
   QTest::keyClick(e->Slider(), Qt::Key_Escape);
   QCoreApplication::processEvents();
   EXPECT_FALSE(e->PopupVisible());
+
+  // Enter and Escape reaching the edit close an open pop-up; otherwise they
+  // go on to the dialog.
+  e->PostOpenPopup();
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(e->PopupVisible());
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(e, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(e->PopupVisible());
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(e, &escape);
+  EXPECT_FALSE(escape.isAccepted());
 
   e->SetReadOnly(true);
   EXPECT_FALSE(e->Button()->isEnabled());

@@ -7,20 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include "beepcounter.h"
+
 using namespace wn;
 using platform::TBitmap;
 
 namespace {
 
 QRgb Rgb(platform::TColor c) { return platform::ColorToQRgb(c) | 0xFF000000; }
-
-struct TBeeps {
-  TBeeps() {
-    MessageBeepHook = [this](unsigned) { ++Count; };
-  }
-  ~TBeeps() { MessageBeepHook = nullptr; }
-  int Count = 0;
-};
 
 } // namespace
 
@@ -103,7 +97,7 @@ TEST(WnSpinEdit, ButtonsKeysAndWheelStepTheValue) {
   EXPECT_EQ(bottoms, 2);
   EXPECT_EQ(changes, 5);
 
-  TBeeps beeps;
+  TBeepCounter beeps;
   e.setReadOnly(true);
   QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(2, 2));
   QTest::keyClick(&e, Qt::Key_Up);
