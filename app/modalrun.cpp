@@ -1,22 +1,9 @@
 #include "app/modalrun.h"
 
 #include <QDialog>
-#include <QMessageBox>
 #include <QPushButton>
 
 namespace app {
-
-std::function<void(const QString& Text)> MessageBoxAnswer;
-
-void ShowMessageBox(QWidget* Parent, const QString& Text, bool Error) {
-  if (MessageBoxAnswer) {
-    MessageBoxAnswer(Text);
-    return;
-  }
-  QMessageBox Box(Error ? QMessageBox::Critical : QMessageBox::Information,
-                  Parent ? Parent->window()->windowTitle() : QString(), Text, QMessageBox::Ok, Parent);
-  Box.exec();
-}
 
 void MakeOkCancelButtons(QDialog& Dialog, int Top, QPushButton*& Okay, QPushButton*& Cancel) {
   Okay = new QPushButton(QStringLiteral("OK"), &Dialog);

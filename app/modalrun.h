@@ -5,7 +5,6 @@
 
 class QDialog;
 class QPushButton;
-class QString;
 
 namespace app {
 
@@ -21,12 +20,6 @@ int RunModal(TDialog& Dialog, const std::function<void(TDialog&)>& Answer) {
   if (Dialog.isVisible()) Dialog.done(0);
   return Dialog.result();
 }
-
-// The class library's message box: Text with the error icon (or the
-// information icon) and an OK button, over Parent.
-void ShowMessageBox(QWidget* Parent, const QString& Text, bool Error = true);
-// When set, message boxes are not shown; this receives their text instead.
-extern std::function<void(const QString& Text)> MessageBoxAnswer;
 
 // The "OK" (result 1) and "Cancel" (result 2) pair of the small dialogs at
 // Top, in their usual place; Enter and Escape stay the dialog's own.

@@ -4,6 +4,7 @@
 #include "app/filetypes.h"
 #include "app/genutil.h"
 #include "app/helpdlg.h"
+#include "app/msgbox.h"
 #include "app/notificationdlg.h"
 #include "app/pictureutil.h"
 #include "app/settings.h"
@@ -229,6 +230,10 @@ void TOptionsForm::BuildFileTypesTab() {
 
 void TOptionsForm::EnableApply() { SBtnApply->setEnabled(true); }
 
+void TOptionsForm::ShowError(const QString& Text) {
+  MessageDlg(windowTitle(), Text, QMessageBox::Critical, QMessageBox::Ok);
+}
+
 void TOptionsForm::MagnifyChanged() {
   const auto differs = [](const wn::TQoSliderEdit* edit, int present) {
     try {
@@ -345,7 +350,7 @@ bool TOptionsForm::Apply() {
 
     const int interval = ComboNumber(CmbMinutes) * 60000 + ComboNumber(CmbSeconds) * 1000;
     if (interval == 0) {
-      ShowMessageBox(this, QStringLiteral("Slide Show Interval Must be Greater than 0"));
+      ShowError(QStringLiteral("Slide Show Interval Must be Greater than 0"));
       return false;
     }
 
@@ -370,7 +375,7 @@ bool TOptionsForm::Apply() {
     FShown = applied;
     if (OnApplyPreferences) OnApplyPreferences(applied);
   } catch (const std::exception& error) {
-    ShowMessageBox(this, QString::fromUtf8(error.what()));
+    ShowError(QString::fromUtf8(error.what()));
     return false;
   }
   return true;

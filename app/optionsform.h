@@ -104,6 +104,7 @@ protected:
 private:
   void FormShow();
   void EnableApply();
+  void ShowError(const QString& Text);
   void MagnifyChanged();
   void ClearRecentFolders();
   void BuildGeneralTab();

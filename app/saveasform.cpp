@@ -3,6 +3,7 @@
 #include "app/dialogglyphs.h"
 #include "app/genutil.h"
 #include "app/helpdlg.h"
+#include "app/msgbox.h"
 #include "app/pictureutil.h"
 #include "controls/kel/kelshapebutton.h"
 #include "controls/support/wnutils/wnutils.h"
@@ -23,7 +24,6 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
-#include <QMessageBox>
 #include <QScreen>
 #include <QSignalBlocker>
 
@@ -35,7 +35,6 @@ namespace app {
 
 TSaveAsForm* SaveAsForm = nullptr;
 std::function<void(TSaveAsForm&)> TSaveAsForm::ModalAnswer;
-std::function<bool(const QString& Text)> TSaveAsForm::ReplaceAnswer;
 
 const std::array<TSaveAsFileType, 11> SaveAsFileTypes = {{
     {".jpg", "*.jpeg;*.jpg;*.jpe", rv::pvpJPEG},
@@ -197,7 +196,7 @@ TSaveAsForm::TSaveAsForm(QWidget* parent) : QDialog(parent) {
     try {
       SxShellList->CreateNewFolder("");
     } catch (const std::exception& error) {
-      ShowMessageBox(this, QString::fromUtf8(error.what()));
+      MessageDlg(windowTitle(), QString::fromUtf8(error.what()), QMessageBox::Critical, QMessageBox::Ok);
     }
   };
   SBtnViewMode->OnClick = [this](kel::TKelBaseGraphicButton*) {
@@ -344,12 +343,6 @@ void TSaveAsForm::ItemDblClick(sx::TSxShellItem* Item, bool& DefaultAction) {
   done(1);
 }
 
-bool TSaveAsForm::AskReplace(const QString& Text) {
-  if (ReplaceAnswer) return ReplaceAnswer(Text);
-  return QMessageBox::warning(this, windowTitle(), Text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
-         QMessageBox::Yes;
-}
-
 bool TSaveAsForm::CloseQuery() {
   std::string name = EdtFileName->text().toStdString();
   if (name.empty()) return false;
@@ -360,11 +353,13 @@ bool TSaveAsForm::CloseQuery() {
   }
   const QString target = QString::fromStdString(GetSaveAsTargetPath());
   if (!IsImageFileExtension(target.toStdString())) {
-    ShowMessageBox(this, target + QStringLiteral(" is not a supported save format!"));
+    MessageDlg(windowTitle(), target + QStringLiteral(" is not a supported save format!"), QMessageBox::Critical,
+               QMessageBox::Ok);
     return false;
   }
   if (QFileInfo::exists(target) &&
-      !AskReplace(target + QStringLiteral(" already exists!\n\rDo you you want to replace it?")))
+      MessageDlg(windowTitle(), target + QStringLiteral(" already exists!\n\rDo you you want to replace it?"),
+                 QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return false;
   return true;
 }

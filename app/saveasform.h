@@ -100,9 +100,6 @@ public:
   // When set, ShowModal shows the dialog without a modal loop and this
   // answers it.
   static std::function<void(TSaveAsForm&)> ModalAnswer;
-  // When set, the question whether to replace a file is not shown; this
-  // answers it (true for Yes).
-  static std::function<bool(const QString& Text)> ReplaceAnswer;
 
   void done(int result) override;
   void reject() override;
@@ -114,7 +111,6 @@ protected:
 
 private:
   bool CloseQuery();
-  bool AskReplace(const QString& Text);
   void ItemDblClick(sx::TSxShellItem* Item, bool& DefaultAction);
   void SetViewStyle(QAction* Item);
   void Refresh();

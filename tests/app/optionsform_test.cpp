@@ -21,7 +21,9 @@
 #include <QWidget>
 #include <QtTest/QTest>
 
-#include "app/modalrun.h"
+#include "app/msgbox.h"
+
+#include <QAbstractButton>
 
 #include <cstdlib>
 #include <optional>
@@ -62,10 +64,13 @@ protected:
     Form.RecentFolders = &Recent;
     Form.OnRecentFoldersChanged = [this] { ++Rebuilt; };
     Form.PictureViewClientSize = [this] { return View; };
-    MessageBoxAnswer = [this](const QString& text) { Messages.push_back(text.toStdString()); };
+    MessageDlgAnswer = [this](QMessageBox& box) {
+      Messages.push_back(box.text().toStdString());
+      box.button(QMessageBox::Ok)->click();
+    };
   }
   void TearDown() override {
-    MessageBoxAnswer = nullptr;
+    MessageDlgAnswer = nullptr;
     TOptionsForm::ModalAnswer = nullptr;
     THelpDlg::ModalAnswer = nullptr;
     Recent.Close();

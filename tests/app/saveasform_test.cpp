@@ -14,7 +14,9 @@
 #include <QLineEdit>
 #include <QtTest/QTest>
 
-#include "app/modalrun.h"
+#include "app/msgbox.h"
+
+#include <QAbstractButton>
 #include "controls/kel/kelshapebutton.h"
 
 #include <sys/stat.h>
@@ -49,16 +51,15 @@ protected:
     ASSERT_TRUE(picture.save(QString::fromStdString(Folder + "/a.png")));
     shelltest::TPrivateHome::Touch(Folder + "/photo.ico");
     shelltest::TPrivateHome::Touch(Folder + "/notes.txt");
-    MessageBoxAnswer = [this](const QString& text) { Messages.push_back(text.toStdString()); };
-    TSaveAsForm::ReplaceAnswer = [this](const QString& text) {
-      Questions.push_back(text.toStdString());
-      return Replace;
+    MessageDlgAnswer = [this](QMessageBox& box) {
+      const bool question = box.icon() == QMessageBox::Warning;
+      (question ? Questions : Messages).push_back(box.text().toStdString());
+      box.button(!question ? QMessageBox::Ok : Replace ? QMessageBox::Yes : QMessageBox::No)->click();
     };
     Form.PictureIO = &IO;
   }
   void TearDown() override {
-    MessageBoxAnswer = nullptr;
-    TSaveAsForm::ReplaceAnswer = nullptr;
+    MessageDlgAnswer = nullptr;
     TSaveAsForm::ModalAnswer = nullptr;
   }
   void PrepareAndWait(const std::string& path, bool newImage = false) {
