@@ -79,8 +79,11 @@ TEST(WnSpinEdit, ButtonsKeysAndWheelStepTheValue) {
   e.OnChange = [&](QObject*) { ++changes; };
   TWnSpinButton* b = e.DiagonalButton();
   ASSERT_NE(b, nullptr);
+  const auto corner = [b] { return b->grab().toImage().pixel(1, 1) | 0xFF000000; };
+  EXPECT_EQ(corner(), Rgb(platform::clBtnHighlight));
   QTest::mousePress(b, Qt::LeftButton, {}, QPoint(2, 2));
   EXPECT_EQ(e.Value(), 2);
+  EXPECT_EQ(corner(), Rgb(platform::clBtnShadow)) << "the upper half shows pressed";
   b->RepeatTick();
   EXPECT_EQ(e.Value(), 4) << "held: the click repeats";
   QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(2, 2));
