@@ -18,4 +18,16 @@ void MakeOkCancelButtons(QDialog& Dialog, int Top, QPushButton*& Okay, QPushButt
   QObject::connect(Cancel, &QPushButton::clicked, &Dialog, [&Dialog] { Dialog.done(2); });
 }
 
+bool DialogKey(QDialog& Dialog, int Key) {
+  if (Key == Qt::Key_Return || Key == Qt::Key_Enter) {
+    Dialog.done(1);
+    return true;
+  }
+  if (Key == Qt::Key_Escape) {
+    Dialog.done(2);
+    return true;
+  }
+  return false;
+}
+
 } // namespace app

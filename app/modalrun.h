@@ -25,4 +25,8 @@ int RunModal(TDialog& Dialog, const std::function<void(TDialog&)>& Answer) {
 // Top, in their usual place; Enter and Escape stay the dialog's own.
 void MakeOkCancelButtons(QDialog& Dialog, int Top, QPushButton*& Okay, QPushButton*& Cancel);
 
+// The dialogs' keys: Enter ends Dialog with 1, Escape with 2. Answers
+// whether Key was one of them.
+bool DialogKey(QDialog& Dialog, int Key);
+
 } // namespace app

@@ -2,6 +2,9 @@
 
 #include "image/io/rastrumio.h"
 #include "platform/graphics.h"
+#include "platform/stream.h"
+
+#include <QSaveFile>
 
 #include <memory>
 
@@ -99,7 +102,14 @@ void SavePictureObject(TPicture& Picture, const std::string& Target) {
   // An empty picture would leave an empty file behind and look like success.
   if (Picture.Empty()) throw platform::EInvalidGraphic("No picture to save");
   ConvertGraphicToMetafile(Picture);
-  Picture.SaveToFile(Target);
+  // A file confirmed for replacement stays whole until the new one is complete.
+  platform::TMemoryStream Memory;
+  Picture.Metafile().SaveToStream(Memory);
+  QSaveFile File(QString::fromStdString(Target));
+  const auto Size = static_cast<qint64>(Memory.Data().size());
+  if (!File.open(QIODevice::WriteOnly) ||
+      File.write(reinterpret_cast<const char*>(Memory.Memory()), Size) != Size || !File.commit())
+    throw platform::EInvalidGraphic("Cannot write " + Target);
 }
 } // namespace
 

@@ -1,0 +1,245 @@
+#include "app/saveasform.h"
+
+#include "app/pictureutil.h"
+#include "image/io/rastrumio.h"
+#include "image/views/rastrum.h"
+#include "platform/graphics.h"
+#include "shell/shelltestenv.h"
+#include "shell/sxshelllist.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QtTest/QTest>
+
+#include "app/msgbox.h"
+
+#include <QAbstractButton>
+#include "controls/kel/kelshapebutton.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+using namespace app;
+using shelltest::WaitFor;
+
+namespace {
+
+// Records the page set "Advanced..." asks for.
+class TRecordingIO : public rv::TRastrumIO {
+public:
+  bool DoPreviews(rv::TRvPreviewPages Pages) override {
+    Asked.push_back(Pages);
+    return true;
+  }
+  std::vector<int> Asked;
+};
+
+class SaveAs : public ::testing::Test {
+protected:
+  void SetUp() override {
+    sx::TSxCustomShellListView::SortColumn = 0;
+    sx::TSxCustomShellListView::SortAscending = true;
+    Folder = Env.MakeDir("home/shots");
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(qRgb(255, 0, 0));
+    for (int y = 0; y < 30; ++y)
+      for (int x = 20; x < 40; ++x) picture.setPixel(x, y, qRgb(0, 0, 255));
+    ASSERT_TRUE(picture.save(QString::fromStdString(Folder + "/a.png")));
+    shelltest::TPrivateHome::Touch(Folder + "/photo.ico");
+    shelltest::TPrivateHome::Touch(Folder + "/notes.txt");
+    MessageDlgAnswer = [this](QMessageBox& box) {
+      const bool question = box.icon() == QMessageBox::Warning;
+      (question ? Questions : Messages).push_back(box.text().toStdString());
+      box.button(!question ? QMessageBox::Ok : Replace ? QMessageBox::Yes : QMessageBox::No)->click();
+    };
+    Form.PictureIO = &IO;
+  }
+  void TearDown() override {
+    MessageDlgAnswer = nullptr;
+    TSaveAsForm::ModalAnswer = nullptr;
+  }
+  void PrepareAndWait(const std::string& path, bool newImage = false) {
+    Form.Prepare(path, newImage);
+    ASSERT_TRUE(WaitFor([&] { return !Form.SxShellList->Loading(); }));
+  }
+  // Shows the dialog, lets Act answer it, and the result with the target.
+  int Run(std::function<void(TSaveAsForm&)> Act, QString& target) {
+    TSaveAsForm::ModalAnswer = std::move(Act);
+    bool open = false;
+    return Form.Execute(QString::fromStdString(Folder + "/photo.ico"), false, target, open);
+  }
+
+  shelltest::TPrivateHome Env;
+  std::string Folder;
+  std::vector<std::string> Messages, Questions;
+  bool Replace = false;
+  TRecordingIO IO;
+  TSaveAsForm Form;
+};
+
+} // namespace
+
+TEST(SaveAsTable, RowsAndTheirExtensions) {
+  ASSERT_EQ(SaveAsFileTypes.size(), 11u);
+  const char* texts[] = {"JPEG Bitmap (*.jpeg,*.jpg,*.jpe)",
+                         "Windows Bitmap (*.bmp,*.dib,*.rle)",
+                         "Portable Network Graphics (*.png)",
+                         "Enhanced Windows Metafile (*.wmf,*.emf)",
+                         "CompuServe Bitmap (*.gif)",
+                         "PaintBrush (*.pcx)",
+                         "JPEG2000 (*.jp2)",
+                         "JPEG2000 Code Stream (*.j2k,*.jpc,*.j2c)",
+                         "TIFF Bitmap (*.tif,*.tiff,*.fax,*.g3n,*.g3f)",
+                         "Targa Bitmap (*.tga,*.targa,*.vda,*.icb,*.vst,*.win)",
+                         "Portable Pixmap, GreyMap, BitMap (*.pxm,*.ppm,*.pgm,*.pbm)"};
+  const int pages[] = {4, 32, 128, 0, 16, 64, 512, 512, 8, 256, 0};
+  for (std::size_t i = 0; i < 11; ++i) {
+    EXPECT_EQ(SaveAsFilterText(SaveAsFileTypes[i]).toStdString(), texts[i]);
+    EXPECT_EQ(SaveAsFileTypes[i].Pages, pages[i]);
+  }
+  for (auto [ext, row] : {std::pair{".jpg", 0}, {".jpeg", 0}, {".ico", 1}, {".bmp", 1}, {".png", 2}, {".wmf", 3},
+                          {".emf", 3}, {".j2c", 7}, {".tiff", 8}, {".pbm", 10}, {".cur", -1}, {".txt", -1}, {"", -1}})
+    EXPECT_EQ(SaveAsRowOfExtension(ext), row) << ext;
+}
+
+TEST_F(SaveAs, PreparesWithTheFilesFolderAndType) {
+  PrepareAndWait(Folder + "/photo.ico");
+  EXPECT_EQ(Form.windowTitle(), "Save Image");
+  EXPECT_EQ(Form.CmbFilter->currentIndex(), 1) << "an icon is saved as a bitmap";
+  EXPECT_EQ(Form.SxShellList->FileFilter(), "*.bmp;*.dib;*.rle");
+  EXPECT_EQ(Form.EdtFileName->text(), "photo.ico") << "preparing keeps the name";
+  EXPECT_EQ(Form.GetSaveAsTargetPath(), Folder + "/photo.ico");
+
+  Env.MakeDir("home/Documents");
+  PrepareAndWait(Folder + "/photo.ico", true);
+  EXPECT_EQ(Form.GetSaveAsTargetPath(), Env.Home + "/Documents/photo.ico") << "a new picture: documents";
+  Env.MakeDir("home/Documents/My Pictures");
+  PrepareAndWait("", true);
+  EXPECT_EQ(Form.GetSaveAsTargetPath(), Env.Home + "/Documents/My Pictures/");
+}
+
+TEST_F(SaveAs, ChoosingATypeChangesTheExtension) {
+  PrepareAndWait(Folder + "/photo.ico");
+  Form.EdtFileName->setText("photo.jpg");
+  Form.CmbFilter->setCurrentIndex(2);
+  EXPECT_EQ(Form.EdtFileName->text(), "photo.png");
+  EXPECT_EQ(Form.SxShellList->FileFilter(), "*.png");
+  Form.EdtFileName->setText("");
+  Form.CmbFilter->setCurrentIndex(0);
+  EXPECT_EQ(Form.EdtFileName->text(), "");
+}
+
+TEST_F(SaveAs, ClosingChecksTheName) {
+  struct TCase {
+    const char* Name;
+    int Row;
+    bool Replace;
+    int Result;
+    const char* Target;
+    const char* Message;
+    const char* Question;
+  };
+  const TCase cases[] = {
+      {"photo", 2, false, 1, "photo.png", nullptr, nullptr},
+      {"", 2, false, 0, nullptr, nullptr, nullptr},
+      {"notes.txt", 2, false, 0, nullptr, "notes.txt is not a supported save format!", nullptr},
+      {"a.png", 2, false, 0, nullptr, nullptr, "a.png already exists!\n\rDo you you want to replace it?"},
+      {"a", 2, true, 1, "a.png", nullptr, "a.png already exists!\n\rDo you you want to replace it?"},
+  };
+  for (const TCase& c : cases) {
+    Messages.clear();
+    Questions.clear();
+    Replace = c.Replace;
+    QString target;
+    const int result = Run(
+        [&](TSaveAsForm& f) {
+          ASSERT_TRUE(WaitFor([&] { return !f.SxShellList->Loading(); }));
+          f.CmbFilter->setCurrentIndex(c.Row);
+          f.EdtFileName->setText(c.Name);
+          f.SBtnSave->Click();
+        },
+        target);
+    EXPECT_EQ(result, c.Result) << c.Name;
+    if (c.Target) {
+      EXPECT_EQ(target.toStdString(), Folder + "/" + c.Target);
+    }
+    EXPECT_EQ(Messages, c.Message ? std::vector<std::string>{Folder + "/" + c.Message} : std::vector<std::string>{});
+    EXPECT_EQ(Questions, c.Question ? std::vector<std::string>{Folder + "/" + c.Question} : std::vector<std::string>{});
+  }
+}
+
+TEST_F(SaveAs, PreviewOfTheSelectedPicture) {
+  PrepareAndWait(Folder + "/a.png");
+  Form.show();
+  ASSERT_TRUE(WaitFor([&] { return Form.LblDimensions->text() != "Dimensions:"; }));
+  EXPECT_EQ(Form.LblDimensions->text(), "Dimensions: 40 x 30");
+  EXPECT_EQ(Form.LblSize->text().toStdString(),
+            "Size: " + std::to_string(QFileInfo(QString::fromStdString(Folder + "/a.png")).size()) + " bytes");
+  EXPECT_TRUE(Form.LblModified->text().startsWith("Modified Date: "));
+  const QImage shown = Form.ImagePreview->grab().toImage();
+  const QPoint centre(Form.ImagePreview->width() / 2, Form.ImagePreview->height() / 2);
+  EXPECT_EQ(shown.pixel(centre + QPoint(-10, 0)) & 0xFFFFFF, 0xFF0000u) << "left half red";
+  EXPECT_EQ(shown.pixel(centre + QPoint(10, 0)) & 0xFFFFFF, 0x0000FFu) << "right half blue";
+  EXPECT_NE(shown.pixel(centre + QPoint(-30, 0)) & 0xFFFFFF, 0xFF0000u) << "shown at its own size";
+
+  bool accepted = false;
+  TSaveAsForm::ModalAnswer = [&](TSaveAsForm& f) {
+    QTest::mouseDClick(f.ImagePreview, Qt::LeftButton, {}, centre);
+    accepted = !f.isVisible();
+  };
+  Replace = true;
+  EXPECT_EQ(Form.ShowModal(), 1);
+  EXPECT_TRUE(accepted) << "a double click on a picture saves";
+
+  Form.SxShellList->SetFileFilter("");
+  Form.SxShellList->SelectItemByName("notes.txt");
+  Form.RefreshPreview();
+  EXPECT_EQ(Form.LblDimensions->text(), "Dimensions:");
+  EXPECT_EQ(Form.LblSize->text(), "Size:");
+  EXPECT_TRUE(Form.ImagePreview->IsEmpty());
+}
+
+TEST_F(SaveAs, AdvancedAsksForTheRowsPages) {
+  for (int row : {2, 3, 8, 0}) {
+    Form.CmbFilter->setCurrentIndex(row);
+    Form.SBtnAdvanced->Click();
+  }
+  EXPECT_EQ(IO.Asked, (std::vector<int>{128, 8, 4})) << "the metafile row has no parameters";
+}
+
+TEST_F(SaveAs, DoubleClickedFileIsTheTarget) {
+  Replace = true;
+  QString target;
+  const int result = Run(
+      [&](TSaveAsForm& f) {
+        ASSERT_TRUE(WaitFor([&] { return !f.SxShellList->Loading(); }));
+        f.CmbFilter->setCurrentIndex(2);
+        f.EdtFileName->setText("other.png");
+        sx::TSxShellItem* item = f.SxShellList->RowItem(f.SxShellList->RowByCaption("a.png"));
+        ASSERT_NE(item, nullptr);
+        bool defaultAction = true;
+        f.SxShellList->OnItemDblClick(f.SxShellList, item, defaultAction);
+        EXPECT_FALSE(defaultAction);
+      },
+      target);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(target.toStdString(), Folder + "/a.png");
+}
+
+TEST_F(SaveAs, ReplacedMetafileIsSwappedInWhole) {
+  const std::string target = Folder + "/old.emf";
+  shelltest::TPrivateHome::Touch(target);
+  struct stat before {};
+  ASSERT_EQ(::stat(target.c_str(), &before), 0);
+  rv::TRastrum view;
+  view.GetBitmap()->SetSize(8, 6);
+  SavePictureInFormat(target, *view.GetIO(), true, view.GetBitmap());
+  struct stat after {};
+  ASSERT_EQ(::stat(target.c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino) << "a new file renamed over the old one";
+  EXPECT_GT(after.st_size, 0);
+}
