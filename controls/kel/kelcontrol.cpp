@@ -2,6 +2,7 @@
 
 #include <QEnterEvent>
 #include <QPainter>
+#include <unordered_map>
 
 #include "controls/kel/kelbitmaplist.h"
 #include "controls/kel/kelfoundation.h"
@@ -82,39 +83,85 @@ void TKelControl::leaveEvent(QEvent* event) {
   MouseExit();
 }
 
-// ---- TKelBaseControl
+// ---- parent backgrounds
 
-TKelBaseControl::TKelBaseControl(QWidget* parent)
-    : TKelControl(parent), FLink(std::make_unique<TKelChangeLink>(this, [this](TKelChangeLink*) { ListChanged(); })) {
-  FBitmapEffect.OnChange = [this](TKelObject*) { UpdateControl(); };
+namespace {
+
+std::unordered_map<const QWidget*, TKelParentBackground*>& ParentBackgrounds() {
+  static std::unordered_map<const QWidget*, TKelParentBackground*> sources;
+  return sources;
+}
+
+} // namespace
+
+void KelSetParentBackground(const QWidget* widget, TKelParentBackground* source) {
+  if (widget == nullptr) return;
+  if (source != nullptr) ParentBackgrounds()[widget] = source;
+  else ParentBackgrounds().erase(widget);
+}
+
+TKelParentBackground* KelParentBackground(const QWidget* widget) {
+  const auto it = ParentBackgrounds().find(widget);
+  return it == ParentBackgrounds().end() ? nullptr : it->second;
+}
+
+bool KelParentPaintsTransparent(const QWidget* parent) {
+  if (parent == nullptr) return false;
+  if (const TKelParentBackground* source = KelParentBackground(parent)) return source->ChildrenTransparent();
+  return parent->property(kelTransparentBackgroundProperty).toBool();
+}
+
+void KelPaintParentBackground(QWidget* child, platform::TCanvas& canvas) {
+  QWidget* parent = child->parentWidget();
+  if (parent == nullptr) return;
+  if (TKelParentBackground* source = KelParentBackground(parent)) return source->PaintChildBackground(child, canvas);
+  const QRect area = child->geometry();
+  canvas.Paint([&](QPainter& p) { parent->render(&p, QPoint(), QRegion(area), QWidget::DrawWindowBackground); });
+}
+
+// ---- TKelListBinding
+
+TKelListBinding::TKelListBinding(QObject* owner, std::function<void()> changed)
+    : FLink(std::make_unique<TKelChangeLink>(owner, [this](TKelChangeLink*) { FChanged(); })),
+      FChanged(std::move(changed)) {
   FLink->OnFree = [this](TKelChangeLink*) {
-    FImageList = nullptr;
-    ListChanged();
+    FList = nullptr;
+    FChanged();
   };
 }
 
-TKelBaseControl::~TKelBaseControl() {
-  if (FImageList != nullptr) FImageList->UnregisterChanges(FLink.get());
+TKelListBinding::~TKelListBinding() {
+  if (FList != nullptr) FList->UnregisterChanges(FLink.get());
 }
 
-void TKelBaseControl::SetImageList(TKelCustomImageList* value) {
-  if (value == FImageList) return;
-  if (FImageList != nullptr) FImageList->UnregisterChanges(FLink.get());
-  FImageList = value;
-  if (FImageList != nullptr) FImageList->RegisterChanges(FLink.get());
-  ListChanged();
+void TKelListBinding::SetList(TKelCustomImageList* value) {
+  if (value == FList) return;
+  if (FList != nullptr) FList->UnregisterChanges(FLink.get());
+  FList = value;
+  if (FList != nullptr) FList->RegisterChanges(FLink.get());
+  FChanged();
 }
 
-bool TKelBaseControl::ListItemMissing() const {
-  return FImageList == nullptr || !FImageList->ItemExists(FListIndex, FImageIndex);
+bool TKelListBinding::SetIndex(int index, std::int32_t value) {
+  if (value < 0 || (index != 0 && index != 1)) return false;
+  std::int32_t& field = index == 0 ? FImageIndex : FListIndex;
+  if (field == value) return false;
+  field = value;
+  return true;
 }
+
+bool TKelListBinding::ItemMissing() const { return FList == nullptr || !FList->ItemExists(FListIndex, FImageIndex); }
+
+// ---- TKelBaseControl
+
+TKelBaseControl::TKelBaseControl(QWidget* parent) : TKelControl(parent), FBinding(this, [this] { ListChanged(); }) {
+  FBitmapEffect.OnChange = [this](TKelObject*) { UpdateControl(); };
+}
+
+bool TKelBaseControl::ListItemMissing() const { return FBinding.ItemMissing(); }
 
 void TKelBaseControl::SetIndexes(int index, std::int32_t value) {
-  if (value < 0 || (index != 0 && index != 1)) return;
-  std::int32_t& field = index == 0 ? FImageIndex : FListIndex;
-  if (field == value) return;
-  field = value;
-  if (FImageList) ListChanged();
+  if (FBinding.SetIndex(index, value) && FBinding.List() != nullptr) ListChanged();
 }
 
 void TKelBaseControl::ListChanged() { UpdateControl(); }
@@ -137,9 +184,7 @@ void TKelBaseGraphicControl::SetTransparent(bool value) {
 }
 
 bool TKelBaseGraphicControl::IsTransparentNow() const {
-  if (!FTransparent) return false;
-  const QWidget* parent = parentWidget();
-  return parent && parent->property(kelTransparentBackgroundProperty).toBool();
+  return FTransparent && KelParentPaintsTransparent(parentWidget());
 }
 
 void TKelBaseGraphicControl::UpdateControl() {

@@ -451,13 +451,10 @@ TRect KelAlignRect(TKelAlignment alignment, const TRect& container, const TRect&
 
 // ---------------------------------------------------------------- bitmaps
 
-void KelDrawBitmapStyled(TCanvas& canvas, const TRect& rect, const TBitmap& bitmap, const TBitmap* mask,
-                         TColor transparentColor, unsigned flags, const TRect& source) {
-  if (rect.Width() <= 0 || rect.Height() <= 0 || bitmap.Empty()) return;
-  const int w = source.Width(), h = source.Height();
-  if (w <= 0 || h <= 0) return;
-  const int W = rect.Width(), H = rect.Height();
+std::vector<TRect> KelStyledTargets(const TRect& rect, int w, int h, unsigned flags) {
   std::vector<TRect> targets;
+  if (w <= 0 || h <= 0) return targets;
+  const int W = rect.Width(), H = rect.Height();
   if (flags & kbfCenter) {
     targets.push_back(Bounds(rect.Left + (W - w) / 2, rect.Top + (H - h) / 2, w, h));
   } else if (flags & kbfStretch) {
@@ -478,6 +475,27 @@ void KelDrawBitmapStyled(TCanvas& canvas, const TRect& rect, const TBitmap& bitm
   } else {
     targets.push_back(Bounds(rect.Left, rect.Top, w, h));
   }
+  return targets;
+}
+
+unsigned KelBitmapStyleFlags(TKelBitmapStyle style) {
+  switch (style) {
+    case sbCenter: return kbfCenter;
+    case sbStretch: return kbfStretch;
+    case sbTile: return kbfTile;
+    case sbKeepAspRatio: return kbfStretch | kbfKeepAspect;
+    case sbKeepWidth: return kbfStretch | kbfKeepWidth;
+    case sbKeepHeight: return kbfStretch | kbfKeepHeight;
+    default: return 0;
+  }
+}
+
+void KelDrawBitmapStyled(TCanvas& canvas, const TRect& rect, const TBitmap& bitmap, const TBitmap* mask,
+                         TColor transparentColor, unsigned flags, const TRect& source) {
+  if (rect.Width() <= 0 || rect.Height() <= 0 || bitmap.Empty()) return;
+  const int w = source.Width(), h = source.Height();
+  if (w <= 0 || h <= 0) return;
+  const std::vector<TRect> targets = KelStyledTargets(rect, w, h, flags);
   TClipScope clip(canvas);
   if (flags & (kbfClip | kbfTile)) clip.Intersect(QRegion(rect.ToQRect()));
   TBitmap& src = const_cast<TBitmap&>(bitmap);

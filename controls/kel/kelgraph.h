@@ -78,6 +78,12 @@ void KelGradientFill(TCanvas& canvas, const TRect& rect, TKelGradientStyle style
 
 TRect KelAlignRect(TKelAlignment alignment, const TRect& container, const TRect& item);
 
+// Where KelDrawBitmapStyled puts a w x h picture inside rect: one target, or
+// the tiles row by row.
+std::vector<TRect> KelStyledTargets(const TRect& rect, int w, int h, unsigned flags);
+// The drawing flags a bitmap style stands for (sbNone and sbAutosize: none).
+unsigned KelBitmapStyleFlags(TKelBitmapStyle style);
+
 void KelDrawBitmapStyled(TCanvas& canvas, const TRect& rect, const TBitmap& bitmap, const TBitmap* mask,
                          TColor transparentColor, unsigned flags, const TRect& sourceRect);
 void KelDrawBitmap(TCanvas& canvas, const TRect& rect, const TBitmap& bitmap, TColor transparentColor,

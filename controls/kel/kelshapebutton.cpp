@@ -131,17 +131,9 @@ void TKelBaseGraphicButton::UpdateShortcut() {
   FShortcut->setKey(key);
 }
 
-bool TKelBaseGraphicButton::IsTransparentNow() const {
-  const QWidget* parent = parentWidget();
-  return parent != nullptr && parent->property(kelTransparentBackgroundProperty).toBool();
-}
+bool TKelBaseGraphicButton::IsTransparentNow() const { return KelParentPaintsTransparent(parentWidget()); }
 
-void TKelBaseGraphicButton::PaintParentBackground(TCanvas& canvas) {
-  QWidget* parent = parentWidget();
-  if (parent == nullptr) return;
-  const QRect area = geometry();
-  canvas.Paint([&](QPainter& p) { parent->render(&p, QPoint(), QRegion(area), QWidget::DrawWindowBackground); });
-}
+void TKelBaseGraphicButton::PaintParentBackground(TCanvas& canvas) { KelPaintParentBackground(this, canvas); }
 
 void TKelBaseGraphicButton::Repaint() {
   if (!isVisible() || IsUpdating() || Loading()) return;
@@ -179,6 +171,23 @@ void TKelBaseGraphicButton::StopTimer(int slot) {
     item->Callback = nullptr;
   }
   KelTimerRemove(id);
+}
+
+void TKelBaseGraphicButton::PaintGlyphAndCaption(TCanvas& canvas, const TRect& body) {
+  TFont font = EffectiveFont();
+  if (EnterColorChange && FState == bsMouseOver) font.Color = EnterColor;
+  canvas.Font = font;
+  canvas.Brush.Style = bsClear;
+  const std::string caption = UseCaption() ? Caption() : std::string();
+  const unsigned flags = isEnabled() ? kglEnabled : 0;
+  if (UsesImageList() && !ListItemMissing()) {
+    TBitmap glyph;
+    ImageList()->AssignItemTo(ListIndex(), ImageIndex(), &glyph);
+    KelCalcGlyphTextLayout(canvas, caption, &glyph, Rect(0, 0, glyph.Width(), glyph.Height()), nullptr,
+                           KelBitmapTransparentColor(glyph), FButtonLayout, body, flags, &FFontFX, MultiLine());
+  } else {
+    FGlyph.Draw(canvas, body, caption, FState, FButtonLayout, flags, &FFontFX, MultiLine());
+  }
 }
 
 bool TKelBaseGraphicButton::PointInShape(int x, int y) { return x >= 0 && x <= width() && y >= 0 && y <= height(); }
@@ -552,21 +561,8 @@ void TKelCustomShapeButton::PaintTo(TCanvas& canvas) {
 
   // Caption and glyph sit on the body, which is the face less the shadow.
   const int sd = shadow != nullptr && shadow->Style() != hssNone ? shadow->Depth() : 0;
-  const TRect body = Rect(face.Left, face.Top, face.Right - sd, face.Bottom - sd);
-  TFont font = EffectiveFont();
-  if (EnterColorChange && state == bsMouseOver) font.Color = EnterColor;
-  canvas.Font = font;
   canvas.Brush = TBrush{brush.Color, bsClear, {}};
-  const std::string caption = UseCaption() ? Caption() : std::string();
-  const unsigned flags = isEnabled() ? kglEnabled : 0;
-  if (UsesImageList() && !ListItemMissing()) {
-    TBitmap glyph;
-    ImageList()->AssignItemTo(ListIndex(), ImageIndex(), &glyph);
-    KelCalcGlyphTextLayout(canvas, caption, &glyph, Rect(0, 0, glyph.Width(), glyph.Height()), nullptr,
-                           KelBitmapTransparentColor(glyph), FButtonLayout, body, flags, &FFontFX, MultiLine());
-  } else {
-    FGlyph.Draw(canvas, body, caption, state, FButtonLayout, flags, &FFontFX, MultiLine());
-  }
+  PaintGlyphAndCaption(canvas, Rect(face.Left, face.Top, face.Right - sd, face.Bottom - sd));
 }
 
 void TKelCustomShapeButton::paintEvent(QPaintEvent*) {

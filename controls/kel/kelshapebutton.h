@@ -157,6 +157,9 @@ protected:
   // Whether a change between the two states would look the same.
   virtual bool LooksSame(TKelButtonState from, TKelButtonState to) const;
   void MouseDown(int x, int y);
+  // Caption and glyph in body: the glyph from the bound image list, else
+  // from Glyph; the canvas brush's colour stays as it is.
+  void PaintGlyphAndCaption(TCanvas& canvas, const TRect& body);
 
   TKelGlyph FGlyph;
   TKelButtonLayout FButtonLayout;
