@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "controls/kel/wave_image.h"
+#include "support/waveimage.h"
 
 using namespace kel;
 using namespace platform;
