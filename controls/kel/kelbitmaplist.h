@@ -111,6 +111,40 @@ public:
   std::function<void(TKelChangeLink* link)> OnFree;
 };
 
+// A bound list and the link through which it reports: changed runs when the
+// list changes, when it goes, and when another list is bound. TList keeps
+// its links through RegisterChanges and UnregisterChanges and calls OnFree
+// when it goes.
+template <class TList> class TKelListHolder {
+public:
+  TKelListHolder(QObject* owner, std::function<void()> changed)
+      : FLink(owner, [this](TKelChangeLink*) { FChanged(); }), FChanged(std::move(changed)) {
+    FLink.OnFree = [this](TKelChangeLink*) {
+      FList = nullptr;
+      FChanged();
+    };
+  }
+  ~TKelListHolder() {
+    if (FList != nullptr) FList->UnregisterChanges(&FLink);
+  }
+  TKelListHolder(const TKelListHolder&) = delete;
+  TKelListHolder& operator=(const TKelListHolder&) = delete;
+
+  TList* List() const { return FList; }
+  void SetList(TList* value) {
+    if (value == FList) return;
+    if (FList != nullptr) FList->UnregisterChanges(&FLink);
+    FList = value;
+    if (FList != nullptr) FList->RegisterChanges(&FLink);
+    FChanged();
+  }
+
+private:
+  TList* FList = nullptr;
+  TKelChangeLink FLink;
+  std::function<void()> FChanged;
+};
+
 class TKelListItem : public TKelCustomComponent {
 public:
   TKelListItem() = default;

@@ -67,30 +67,9 @@ void TImageList::Draw(TCanvas& canvas, int x, int y, int index) const {
 
 // ---------------------------------------------------------------- TKelDovImageListItem
 
-TKelDovImageListItem::TKelDovImageListItem(QObject* owner, std::function<void()> changed)
-    : FLink(std::make_unique<TKelChangeLink>(owner, [this](TKelChangeLink*) { FChanged(); })),
-      FChanged(std::move(changed)) {
-  FLink->OnFree = [this](TKelChangeLink*) {
-    FList = nullptr;
-    FChanged();
-  };
-}
-
-TKelDovImageListItem::~TKelDovImageListItem() {
-  if (FList != nullptr) FList->UnregisterChanges(FLink.get());
-}
-
-void TKelDovImageListItem::SetImageList(TCustomImageList* value) {
-  if (value == FList) return;
-  if (FList != nullptr) FList->UnregisterChanges(FLink.get());
-  FList = value;
-  if (FList != nullptr) FList->RegisterChanges(FLink.get());
-  FChanged();
-}
-
 std::string TKelDovImageListItem::DisplayName() const {
   if (!Name.empty()) return Name;
-  return FList != nullptr ? FList->Name : std::string();
+  return ImageList() != nullptr ? ImageList()->Name : std::string();
 }
 
 // ---------------------------------------------------------------- TKelImageListConnector

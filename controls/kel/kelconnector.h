@@ -70,20 +70,15 @@ private:
 // One list of the connector, under its own name or the list's.
 class TKelDovImageListItem {
 public:
-  TKelDovImageListItem(QObject* owner, std::function<void()> changed);
-  ~TKelDovImageListItem();
-  TKelDovImageListItem(const TKelDovImageListItem&) = delete;
-  TKelDovImageListItem& operator=(const TKelDovImageListItem&) = delete;
+  TKelDovImageListItem(QObject* owner, std::function<void()> changed) : FHolder(owner, std::move(changed)) {}
 
-  TCustomImageList* ImageList() const { return FList; }
-  void SetImageList(TCustomImageList* value);
+  TCustomImageList* ImageList() const { return FHolder.List(); }
+  void SetImageList(TCustomImageList* value) { FHolder.SetList(value); }
   std::string Name;
   std::string DisplayName() const;
 
 private:
-  TCustomImageList* FList = nullptr;
-  std::unique_ptr<TKelChangeLink> FLink;
-  std::function<void()> FChanged;
+  TKelListHolder<TCustomImageList> FHolder;
 };
 
 class TKelImageListConnector : public TKelCustomImageList {

@@ -121,27 +121,6 @@ void KelPaintParentBackground(QWidget* child, platform::TCanvas& canvas) {
 
 // ---- TKelListBinding
 
-TKelListBinding::TKelListBinding(QObject* owner, std::function<void()> changed)
-    : FLink(std::make_unique<TKelChangeLink>(owner, [this](TKelChangeLink*) { FChanged(); })),
-      FChanged(std::move(changed)) {
-  FLink->OnFree = [this](TKelChangeLink*) {
-    FList = nullptr;
-    FChanged();
-  };
-}
-
-TKelListBinding::~TKelListBinding() {
-  if (FList != nullptr) FList->UnregisterChanges(FLink.get());
-}
-
-void TKelListBinding::SetList(TKelCustomImageList* value) {
-  if (value == FList) return;
-  if (FList != nullptr) FList->UnregisterChanges(FLink.get());
-  FList = value;
-  if (FList != nullptr) FList->RegisterChanges(FLink.get());
-  FChanged();
-}
-
 bool TKelListBinding::SetIndex(int index, std::int32_t value) {
   if (value < 0 || (index != 0 && index != 1)) return false;
   std::int32_t& field = index == 0 ? FImageIndex : FListIndex;
@@ -150,7 +129,9 @@ bool TKelListBinding::SetIndex(int index, std::int32_t value) {
   return true;
 }
 
-bool TKelListBinding::ItemMissing() const { return FList == nullptr || !FList->ItemExists(FListIndex, FImageIndex); }
+bool TKelListBinding::ItemMissing() const {
+  return List() == nullptr || !List()->ItemExists(FListIndex, FImageIndex);
+}
 
 // ---- TKelBaseControl
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "controls/kel/kelbevel.h"
+#include "controls/kel/kelbitmaplist.h"
 #include "controls/kel/kelfill.h"
 
 #include "platform/graphics.h"
@@ -52,13 +53,10 @@ void KelPaintParentBackground(QWidget* child, platform::TCanvas& canvas);
 // binding shows may have changed.
 class TKelListBinding {
 public:
-  TKelListBinding(QObject* owner, std::function<void()> changed);
-  ~TKelListBinding();
-  TKelListBinding(const TKelListBinding&) = delete;
-  TKelListBinding& operator=(const TKelListBinding&) = delete;
+  TKelListBinding(QObject* owner, std::function<void()> changed) : FHolder(owner, std::move(changed)) {}
 
-  TKelCustomImageList* List() const { return FList; }
-  void SetList(TKelCustomImageList* value);
+  TKelCustomImageList* List() const { return FHolder.List(); }
+  void SetList(TKelCustomImageList* value) { FHolder.SetList(value); }
   std::int32_t ImageIndex() const { return FImageIndex; }
   std::int32_t ListIndex() const { return FListIndex; }
   // index 0 ImageIndex, 1 ListIndex; negative or unchanged values are ignored.
@@ -68,11 +66,9 @@ public:
   bool ItemMissing() const;
 
 private:
-  TKelCustomImageList* FList = nullptr;
+  TKelListHolder<TKelCustomImageList> FHolder;
   std::int32_t FImageIndex = 0;
   std::int32_t FListIndex = 0;
-  std::unique_ptr<TKelChangeLink> FLink;
-  std::function<void()> FChanged;
 };
 
 class TKelControl : public QWidget {

@@ -22,26 +22,6 @@ namespace {
 
 QColor Q(TColor c) { return QColor::fromRgb(ColorToQRgb(c)); }
 
-// The canvas' clip, restored when the scope ends.
-class TClipScope {
-public:
-  explicit TClipScope(TCanvas& canvas) : FCanvas(canvas), FHad(canvas.HasClip()), FOld(canvas.ClipRegion()) {}
-  ~TClipScope() {
-    if (FHad) FCanvas.SetClipRegion(FOld);
-    else FCanvas.RemoveClip();
-  }
-  void Intersect(const QRegion& region) {
-    FCanvas.SetClipRegion(FCanvas.HasClip() ? FCanvas.ClipRegion().intersected(region) : region);
-  }
-  TClipScope(const TClipScope&) = delete;
-  TClipScope& operator=(const TClipScope&) = delete;
-
-private:
-  TCanvas& FCanvas;
-  bool FHad;
-  QRegion FOld;
-};
-
 } // namespace
 
 // ---------------------------------------------------------------- frames
@@ -379,7 +359,7 @@ void KelGradientFill(TCanvas& canvas, const TRect& rect, TKelGradientStyle style
     L = 0;
     T = 0;
   }
-  TClipScope clip(canvas);
+  TKelClipScope clip(canvas);
   if (!(flags & kgfOffscreen) && (flags & kgfClip))
     clip.Intersect(QRegion((clipOffset ? KelOffsetRect(rect, clipOffset) : rect).ToQRect()));
   TCanvas& c = *target;
@@ -496,7 +476,7 @@ void KelDrawBitmapStyled(TCanvas& canvas, const TRect& rect, const TBitmap& bitm
   const int w = source.Width(), h = source.Height();
   if (w <= 0 || h <= 0) return;
   const std::vector<TRect> targets = KelStyledTargets(rect, w, h, flags);
-  TClipScope clip(canvas);
+  TKelClipScope clip(canvas);
   if (flags & (kbfClip | kbfTile)) clip.Intersect(QRegion(rect.ToQRect()));
   TBitmap& src = const_cast<TBitmap&>(bitmap);
   const TColor key = transparentColor < 0 ? transparentColor : (transparentColor & 0xFFFFFF);
@@ -529,7 +509,7 @@ void KelDrawBitmapStyled(TCanvas& canvas, const TRect& rect, const TBitmap& bitm
 void KelDrawBitmap(TCanvas& canvas, const TRect& rect, const TBitmap& bitmap, TColor transparentColor,
                    std::uint32_t clipOffset, unsigned flags) {
   if (bitmap.Empty()) return;
-  TClipScope clip(canvas);
+  TKelClipScope clip(canvas);
   if (flags & kbfClip) clip.Intersect(QRegion((clipOffset ? KelOffsetRect(rect, clipOffset) : rect).ToQRect()));
   KelDrawBitmapStyled(canvas, rect, bitmap, nullptr, transparentColor, flags & ~kbfClip,
                       Rect(0, 0, bitmap.Width(), bitmap.Height()));
@@ -675,7 +655,7 @@ void KelDrawFxText(TCanvas& canvas, const std::string& text, TKel3DCaption* styl
   }
   auto* fx = dynamic_cast<TKelFxCaption*>(style);
   const bool rotated = fx != nullptr && fx->Angle() != 0;
-  TClipScope clip(canvas);
+  TKelClipScope clip(canvas);
   if (flags & kfxClip) clip.Intersect(QRegion(rect.ToQRect()));
 
   TKelThreeDStyle effect = style->Style();

@@ -3,6 +3,7 @@
 // whole outline, its upper-left part, its lower-right part).
 #include <memory>
 
+#include "controls/kel/kelgraph.h"
 #include "controls/kel/kelregion.h"
 
 namespace kel {
@@ -241,21 +242,6 @@ std::unique_ptr<TOutline> PolygonOutline(TKelRegionShape shape) {
   }
 }
 
-// Keeps the canvas's clip as it was when the painter began.
-class TClipKeeper {
-public:
-  explicit TClipKeeper(TCanvas& c) : FCanvas(c), FHad(c.HasClip()), FClip(c.ClipRegion()) {}
-  ~TClipKeeper() {
-    if (FHad) FCanvas.SetClipRegion(FClip);
-    else FCanvas.RemoveClip();
-  }
-
-private:
-  TCanvas& FCanvas;
-  bool FHad;
-  QRegion FClip;
-};
-
 } // namespace
 
 void TKelRegion::PaintShadow(TCanvas& canvas, TRect& rect) {
@@ -315,7 +301,7 @@ void TKelRegion::PaintBorder(TCanvas& canvas, const TRect& rect) {
       TRect body = r;
       const std::vector<TPoint> nose = NosePoints(body, r.Width() / 10, NoseOffset(), FExtPos);
       const int k = FShape == rsNoseRect ? 2 : 4;
-      TClipKeeper keep(canvas);
+      TKelClipScope keep(canvas);
       canvas.ExcludeClipRect(Rect(nose[1].X - k, nose[1].Y - k, nose[2].X + k, nose[2].Y + k));
       if (FShape == rsNoseRect) {
         PaintStyle(canvas, rectangle, body, FBorder);
@@ -329,7 +315,7 @@ void TKelRegion::PaintBorder(TCanvas& canvas, const TRect& rect) {
     case rsRoundThinkBubble:
     case rsEllipticThinkBubble: {
       TRect body = r;
-      TClipKeeper keep(canvas);
+      TKelClipScope keep(canvas);
       for (const TBubble& b : BubblePoints(body, r.Width() / 6, FBubbleCount, FExtPos)) {
         const TRect square = Rect(b.X - b.R, b.Y - b.R, b.X + b.R, b.Y + b.R);
         PaintStyle(canvas, ellipse, square, FBorder);

@@ -380,7 +380,7 @@ void TKelBaseGraphicButton::ButtonPressed(int group, TKelBaseGraphicButton* send
 
 TKelCustomShapeButton::TKelCustomShapeButton(QWidget* parent)
     : TKelBaseGraphicButton(parent),
-      FFillLink(std::make_unique<TKelChangeLink>(this, [this](TKelChangeLink*) { UpdateControl(); })) {
+      FFillList(this, [this] { UpdateControl(); }) {
   FShape.SetBrushColor(clBtnFace);
   const auto changed = [this](TKelObject*) {
     FRegionValid = false;
@@ -389,15 +389,9 @@ TKelCustomShapeButton::TKelCustomShapeButton(QWidget* parent)
   FShape.OnChange = changed;
   FColors.OnChange = changed;
   FShapeFill.OnChange = changed;
-  FFillLink->OnFree = [this](TKelChangeLink*) {
-    FShapeFillImageList = nullptr;
-    UpdateControl();
-  };
 }
 
-TKelCustomShapeButton::~TKelCustomShapeButton() {
-  if (FShapeFillImageList != nullptr) FShapeFillImageList->UnregisterChanges(FFillLink.get());
-}
+TKelCustomShapeButton::~TKelCustomShapeButton() = default;
 
 void TKelCustomShapeButton::SetMode(TKelShapeButtonMode value) { SetControlProp(FMode, value); }
 
@@ -415,13 +409,7 @@ void TKelCustomShapeButton::SetTransparent(bool value) {
   UpdateControl();
 }
 
-void TKelCustomShapeButton::SetShapeFillImageList(TKelCustomImageList* value) {
-  if (value == FShapeFillImageList) return;
-  if (FShapeFillImageList != nullptr) FShapeFillImageList->UnregisterChanges(FFillLink.get());
-  FShapeFillImageList = value;
-  if (value != nullptr) value->RegisterChanges(FFillLink.get());
-  UpdateControl();
-}
+void TKelCustomShapeButton::SetShapeFillImageList(TKelCustomImageList* value) { FFillList.SetList(value); }
 
 void TKelCustomShapeButton::SetShapeFillIndexes(int imageIndex, int listIndex) {
   if (imageIndex < 0 || listIndex < 0) return;
@@ -503,8 +491,8 @@ void TKelCustomShapeButton::UpdateShapeFill() {
       const TBitmap* source = &FShapeFill.Bitmap();
       if (FShapeFill.Style() == sfBitmapList) {
         FShapeFill.ListBitmap().Assign(TBitmap());
-        if (FShapeFillImageList != nullptr)
-          FShapeFillImageList->AssignItemTo(FShapeFillListIndex, FShapeFillImageIndex, &FShapeFill.ListBitmap());
+        if (FFillList.List() != nullptr)
+          FFillList.List()->AssignItemTo(FShapeFillListIndex, FShapeFillImageIndex, &FShapeFill.ListBitmap());
         source = &FShapeFill.ListBitmap();
       }
       static const unsigned styles[] = {0, kbfCenter, kbfStretch, kbfTile};

@@ -7,23 +7,11 @@
 #include <QLabel>
 #include <QMouseEvent>
 
+#include "controls/kel/kel_test_support.h"
+
 using namespace kel;
 using namespace platform;
 
-namespace {
-
-void SendMouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButton button) {
-  const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Qt::LeftButton);
-  QMouseEvent event(type, QPointF(at), QPointF(target->mapToGlobal(at)), button, held, Qt::NoModifier);
-  QApplication::sendEvent(target, &event);
-}
-
-TColor At(const QImage& image, int x, int y) {
-  const QRgb c = image.pixel(x, y);
-  return TColor(qRed(c) | qGreen(c) << 8 | qBlue(c) << 16);
-}
-
-} // namespace
 
 TEST(KelFormShape, RegionOfASizeableForm) {
   QWidget form;
@@ -94,27 +82,27 @@ TEST(KelFormShape, DragsByTheClientAreaOnly) {
   TKelFormShape shape(&form);
   form.show();
   const QPoint start = form.pos();
-  SendMouse(&form, QEvent::MouseButtonPress, {150, 120}, Qt::LeftButton);
-  SendMouse(&form, QEvent::MouseMove, {170, 130}, Qt::NoButton);
-  SendMouse(&form, QEvent::MouseButtonRelease, {170, 130}, Qt::LeftButton);
+  SendMouse(&form, QEvent::MouseButtonPress, {150, 120});
+  SendMouse(&form, QEvent::MouseMove, {170, 130});
+  SendMouse(&form, QEvent::MouseButtonRelease, {170, 130});
   EXPECT_EQ(form.pos(), start + QPoint(20, 10));
 
   // The label lets its press through to the form: still no drag.
   const QPoint before = form.pos();
-  SendMouse(label, QEvent::MouseButtonPress, {10, 5}, Qt::LeftButton);
-  SendMouse(&form, QEvent::MouseMove, {90, 90}, Qt::NoButton);
-  SendMouse(label, QEvent::MouseButtonRelease, {10, 5}, Qt::LeftButton);
+  SendMouse(label, QEvent::MouseButtonPress, {10, 5});
+  SendMouse(&form, QEvent::MouseMove, {90, 90});
+  SendMouse(label, QEvent::MouseButtonRelease, {10, 5});
   EXPECT_EQ(form.pos(), before);
 
   // Not draggable: the client area stays put, the caption still moves it.
   shape.SetFormDragable(false);
-  SendMouse(&form, QEvent::MouseButtonPress, {150, 120}, Qt::LeftButton);
-  SendMouse(&form, QEvent::MouseMove, {170, 130}, Qt::NoButton);
-  SendMouse(&form, QEvent::MouseButtonRelease, {170, 130}, Qt::LeftButton);
+  SendMouse(&form, QEvent::MouseButtonPress, {150, 120});
+  SendMouse(&form, QEvent::MouseMove, {170, 130});
+  SendMouse(&form, QEvent::MouseButtonRelease, {170, 130});
   EXPECT_EQ(form.pos(), before);
-  SendMouse(&form, QEvent::MouseButtonPress, {150, 10}, Qt::LeftButton);
-  SendMouse(&form, QEvent::MouseMove, {140, 15}, Qt::NoButton);
-  SendMouse(&form, QEvent::MouseButtonRelease, {140, 15}, Qt::LeftButton);
+  SendMouse(&form, QEvent::MouseButtonPress, {150, 10});
+  SendMouse(&form, QEvent::MouseMove, {140, 15});
+  SendMouse(&form, QEvent::MouseButtonRelease, {140, 15});
   EXPECT_EQ(form.pos(), before + QPoint(-10, 5));
 }
 
@@ -134,10 +122,10 @@ TEST(KelFormShape, BackgroundBorderAndTransparentButtons) {
   const QImage shot = form.grab().toImage();
   // The client area starts at (4, 23): fill inside, the single border on
   // its edge (the rectangle was built one pixel larger all round).
-  EXPECT_EQ(At(shot, 60, 40), clLime);
-  EXPECT_EQ(At(shot, 4, 40), clRed);
-  EXPECT_EQ(At(shot, 60, 23), clRed);
-  EXPECT_EQ(At(shot, 60, 10), TColor(ColorToRGB(clActiveCaption)));
+  EXPECT_EQ(PixelColor(shot, 60, 40), clLime);
+  EXPECT_EQ(PixelColor(shot, 4, 40), clRed);
+  EXPECT_EQ(PixelColor(shot, 60, 23), clRed);
+  EXPECT_EQ(PixelColor(shot, 60, 10), TColor(ColorToRGB(clActiveCaption)));
 
   // A transparent button copies the fill under it.
   TBitmap under(25, 25, pf24bit);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "controls/kel/kel_test_support.h"
 #include "platform/stream.h"
 
 using namespace kel;
@@ -56,21 +57,6 @@ void Colours(TKelBorderRegion& region, TKelRegionBorderStyle style) {
   region.Border().SetShadowColor(clBlue);
   region.Border().SetSingleColor(clRed);
 }
-
-struct TPicture {
-  TPicture(int w, int h, TColor c) : Bitmap(w, h, pf32bit) {
-    Bitmap.Canvas().Brush = TBrush{c, bsSolid, {}};
-    Bitmap.Canvas().FillRect(Rect(0, 0, w, h));
-  }
-  TColor operator()(int x, int y) { return Bitmap.Canvas().Pixels(x, y); }
-  int Count(TColor c) {
-    int n = 0;
-    for (int y = 0; y < Bitmap.Height(); ++y)
-      for (int x = 0; x < Bitmap.Width(); ++x) n += (*this)(x, y) == c;
-    return n;
-  }
-  TBitmap Bitmap;
-};
 
 } // namespace
 

@@ -10,23 +10,13 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QScrollBar>
-#include <QMouseEvent>
+
+#include "controls/kel/kel_test_support.h"
 
 using namespace kel;
 using namespace platform;
 
 namespace {
-
-TColor At(const QImage& image, int x, int y) {
-  const QRgb c = image.pixel(x, y);
-  return TColor(qRed(c) | qGreen(c) << 8 | qBlue(c) << 16);
-}
-
-void Mouse(QWidget* target, QEvent::Type type, QPoint at) {
-  const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Qt::LeftButton);
-  QMouseEvent event(type, QPointF(at), QPointF(target->mapToGlobal(at)), Qt::LeftButton, held, Qt::NoModifier);
-  QApplication::sendEvent(target, &event);
-}
 
 // A 20 x 20 face: white (transparent) with a blue square at (5, 5)-(15, 15).
 void AddFace(TKelBitmapList& list, TColor inside) {
@@ -71,9 +61,9 @@ TEST(KelCustomControl, TransparentShowsTheParentAndFramesTrack) {
   parent.setAutoFillBackground(true);
   auto* control = new TKelCustomControl(&parent);
   control->setGeometry(10, 10, 40, 30);
-  EXPECT_EQ(At(parent.grab().toImage(), 30, 25), TColor(ColorToRGB(clBtnFace)));
+  EXPECT_EQ(PixelColor(parent.grab().toImage(), 30, 25), TColor(ColorToRGB(clBtnFace)));
   control->SetTransparent(true);
-  EXPECT_EQ(At(parent.grab().toImage(), 30, 25), clRed);
+  EXPECT_EQ(PixelColor(parent.grab().toImage(), 30, 25), clRed);
 
   // A flat frame darkens while the mouse is inside.
   control->SetTransparent(false);
@@ -81,10 +71,10 @@ TEST(KelCustomControl, TransparentShowsTheParentAndFramesTrack) {
   control->SetCtl3D(false);
   control->SetFrameTracking(true);
   EXPECT_EQ(control->contentsMargins().left(), 1);
-  EXPECT_EQ(At(parent.grab().toImage(), 10, 20), TColor(ColorToRGB(clBtnShadow)));
+  EXPECT_EQ(PixelColor(parent.grab().toImage(), 10, 20), TColor(ColorToRGB(clBtnShadow)));
   QEnterEvent enter(QPointF(5, 5), QPointF(15, 15), QPointF(15, 15));
   QApplication::sendEvent(control, &enter);
-  EXPECT_EQ(At(parent.grab().toImage(), 10, 20), TColor(ColorToRGB(clWindowFrame)));
+  EXPECT_EQ(PixelColor(parent.grab().toImage(), 10, 20), TColor(ColorToRGB(clWindowFrame)));
   control->SetCtl3D(true);
   EXPECT_EQ(control->contentsMargins().left(), 2);
   // The base paints no transparent background for its children.
@@ -102,8 +92,8 @@ TEST(KelCustomScrollBox, BevelScrollAndSavedResources) {
   top.show();
   EXPECT_EQ(box->viewport()->geometry(), QRect(3, 3, 114, 74));
   const QImage shot = box->grab().toImage();
-  EXPECT_EQ(At(shot, 1, 40), TColor(ColorToRGB(clBtnHighlight)));
-  EXPECT_EQ(At(shot, 118, 40), TColor(ColorToRGB(clBtnShadow)));
+  EXPECT_EQ(PixelColor(shot, 1, 40), TColor(ColorToRGB(clBtnHighlight)));
+  EXPECT_EQ(PixelColor(shot, 118, 40), TColor(ColorToRGB(clBtnShadow)));
 
   auto* near = new QWidget(box->Content());
   near->setGeometry(0, 0, 50, 20);
@@ -176,19 +166,19 @@ TEST(KelFaceButton, PixelHitTestAndFaces) {
   button.ButtonFace().SetFace(bsDown, 1, 0);
   int clicks = 0;
   button.OnClick = [&](TKelBaseGraphicButton*) { ++clicks; };
-  Mouse(&button, QEvent::MouseButtonPress, {1, 1});
-  Mouse(&button, QEvent::MouseButtonRelease, {1, 1});
+  SendMouse(&button, QEvent::MouseButtonPress, {1, 1});
+  SendMouse(&button, QEvent::MouseButtonRelease, {1, 1});
   EXPECT_EQ(clicks, 0);
   TBitmap up(20, 20, pf32bit);
   button.PaintTo(up.Canvas());
   EXPECT_EQ(up.Canvas().Pixels(10, 10), clBlue);
   EXPECT_EQ(up.Canvas().Pixels(1, 1), TColor(ColorToRGB(clWindow)));
-  Mouse(&button, QEvent::MouseButtonPress, {10, 10});
+  SendMouse(&button, QEvent::MouseButtonPress, {10, 10});
   EXPECT_EQ(button.State(), bsDown);
   TBitmap down(20, 20, pf32bit);
   button.PaintTo(down.Canvas());
   EXPECT_EQ(down.Canvas().Pixels(10, 10), clLime);
-  Mouse(&button, QEvent::MouseButtonRelease, {10, 10});
+  SendMouse(&button, QEvent::MouseButtonRelease, {10, 10});
   EXPECT_EQ(clicks, 1);
 
   // The nine pairs in state order, list index first.
