@@ -1,6 +1,5 @@
 #include "controls/kel/kelregion.h"
 
-#include <QPolygon>
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -20,20 +19,31 @@ TRect Normalized(const TRect& r) {
               std::max(r.Top, r.Bottom));
 }
 
-// One span [left, right) per row from top; rows of equal spans become one
-// band, so the rectangles are in the order QRegion keeps them.
+// The spans [left, right) of each row, rows from the top; rows of equal
+// spans become one band, so the rectangles are in the order QRegion keeps
+// them.
 class TRowBands {
 public:
-  void Add(int y, int left, int right) {
-    if (right <= left) return;
-    if (!FRects.empty()) {
-      QRect& last = FRects.back();
-      if (last.bottom() + 1 == y && last.left() == left && last.right() + 1 == right) {
-        last.setBottom(y);
-        return;
-      }
+  using TSpans = std::vector<std::pair<int, int>>;
+  // spans: sorted from the left; touching and empty ones are taken care of.
+  void AddRow(int y, const TSpans& spans) {
+    FRow.clear();
+    for (const auto& [left, right] : spans) {
+      if (right <= left) continue;
+      if (!FRow.empty() && left <= FRow.back().second) FRow.back().second = std::max(FRow.back().second, right);
+      else FRow.emplace_back(left, right);
     }
-    FRects.push_back(QRect(left, y, right - left, 1));
+    if (!FRow.empty() && y == FLastY + 1 && FRow == FLast) {
+      for (std::size_t i = FRects.size() - FRow.size(); i < FRects.size(); ++i) FRects[i].setBottom(y);
+    } else {
+      for (const auto& [left, right] : FRow) FRects.push_back(QRect(left, y, right - left, 1));
+    }
+    FLast.swap(FRow);
+    FLastY = y;
+  }
+  // The pixels x whose centres lie in [from, to].
+  void AddSpan(int y, double from, double to) {
+    AddRow(y, {{int(std::ceil(from - 0.5)), int(std::floor(to - 0.5)) + 1}});
   }
   QRegion Region() const {
     QRegion region;
@@ -43,12 +53,9 @@ public:
 
 private:
   std::vector<QRect> FRects;
+  TSpans FRow, FLast;
+  int FLastY = 0;
 };
-
-// The pixels x whose centres lie in [from, to].
-void AddSpan(TRowBands& bands, int y, double from, double to) {
-  bands.Add(y, int(std::ceil(from - 0.5)), int(std::floor(to - 0.5)) + 1);
-}
 
 } // namespace
 
@@ -62,7 +69,7 @@ QRegion KelEllipticRegion(const TRect& box) {
     const double t = (y + 0.5 - cy) / ry;
     if (std::abs(t) >= 1) continue;
     const double hw = rx * std::sqrt(1 - t * t);
-    AddSpan(bands, y, cx - hw, cx + hw);
+    bands.AddSpan(y, cx - hw, cx + hw);
   }
   return bands.Region();
 }
@@ -80,15 +87,51 @@ QRegion KelRoundRectRegion(const TRect& box, int width, int height) {
     const double t = dy / ry;
     if (t >= 1) continue;
     const double inset = rx - rx * std::sqrt(1 - t * t);
-    AddSpan(bands, y, r.Left + inset, r.Right - inset);
+    bands.AddSpan(y, r.Left + inset, r.Right - inset);
   }
   return bands.Region();
 }
 
 QRegion KelPolygonRegion(const std::vector<TPoint>& points) {
-  QPolygon polygon;
-  for (const TPoint& p : points) polygon << QPoint(p.X, p.Y);
-  return QRegion(polygon, Qt::OddEvenFill);
+  // Scan lines through the pixel centres: the pixels whose centres lie
+  // inside by the odd-even rule, an edge's own row counted half-open, as the
+  // other shapes are.
+  struct TEdge {
+    double X0, Y0, Slope;
+    int Top, Bottom; // rows whose centres it crosses: [Top, Bottom)
+  };
+  std::vector<TEdge> edges;
+  const std::size_t n = points.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    TPoint a = points[i], b = points[(i + 1) % n];
+    if (a.Y == b.Y) continue;
+    if (a.Y > b.Y) std::swap(a, b);
+    const int top = int(std::ceil(a.Y - 0.5)), bottom = int(std::ceil(b.Y - 0.5));
+    if (top >= bottom) continue;
+    edges.push_back({double(a.X), double(a.Y), double(b.X - a.X) / double(b.Y - a.Y), top, bottom});
+  }
+  if (edges.empty()) return {};
+  std::sort(edges.begin(), edges.end(), [](const TEdge& a, const TEdge& b) { return a.Top < b.Top; });
+  int last = edges.front().Top;
+  for (const TEdge& e : edges) last = std::max(last, e.Bottom);
+  TRowBands bands;
+  std::vector<const TEdge*> active;
+  std::vector<double> crossings;
+  TRowBands::TSpans spans;
+  std::size_t next = 0;
+  for (int y = edges.front().Top; y < last; ++y) {
+    while (next < edges.size() && edges[next].Top == y) active.push_back(&edges[next++]);
+    active.erase(std::remove_if(active.begin(), active.end(), [y](const TEdge* e) { return e->Bottom <= y; }),
+                 active.end());
+    crossings.clear();
+    for (const TEdge* e : active) crossings.push_back(e->X0 + (y + 0.5 - e->Y0) * e->Slope);
+    std::sort(crossings.begin(), crossings.end());
+    spans.clear();
+    for (std::size_t i = 0; i + 1 < crossings.size(); i += 2)
+      spans.emplace_back(int(std::ceil(crossings[i] - 0.5)), int(std::ceil(crossings[i + 1] - 0.5)));
+    bands.AddRow(y, spans);
+  }
+  return bands.Region();
 }
 
 // ---------------------------------------------------------------- region data
