@@ -22,13 +22,10 @@
 
 namespace {
 
+// One application for every benchmark, able to show widgets.
 QCoreApplication& App() {
-  static int argc = 1;
-  static char name[] = "asyncload_bench";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication* app =
-      QCoreApplication::instance() != nullptr ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
-  return *app;
+  bench::EnsureApplication();
+  return *QCoreApplication::instance();
 }
 
 // A photograph-like 6000 x 4000 JPEG, written once.

@@ -5,6 +5,8 @@
 
 #include <vips/vips.h> // before Qt: glib names a member "signals"
 
+#include <gif_lib.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -13,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace bench {
@@ -81,5 +84,20 @@ private:
   qint64 FLast = 0;
   qint64 FLongest = 0;
 };
+
+// giflib's input from bytes in memory.
+struct TGifMemoryInput {
+  const std::uint8_t* Data;
+  std::size_t Size;
+  std::size_t Pos;
+};
+
+inline int ReadGifMemory(GifFileType* Gif, GifByteType* Buffer, int Count) {
+  auto* in = static_cast<TGifMemoryInput*>(Gif->UserData);
+  const std::size_t n = std::min(static_cast<std::size_t>(Count), in->Size - in->Pos);
+  std::memcpy(Buffer, in->Data + in->Pos, n);
+  in->Pos += n;
+  return static_cast<int>(n);
+}
 
 } // namespace bench

@@ -1,5 +1,7 @@
 // Decoding speed of our GIF LZW, TIFF LZW and CCITT group 4 decoders beside
 // giflib's and libtiff's, on the same coded bytes.
+#include "bench_support.h"
+
 #include "image/io/gif/giflzw.h"
 #include "image/io/tiff/ccittfax.h"
 #include "image/io/tiff/tifflzw.h"
@@ -83,23 +85,10 @@ const TGifData& GifData() {
   return d;
 }
 
-struct TMemoryInput {
-  const Bytes* Data;
-  std::size_t Pos;
-};
-
-int GifRead(GifFileType* Gif, GifByteType* Buffer, int Count) {
-  auto* in = static_cast<TMemoryInput*>(Gif->UserData);
-  const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(Count), in->Data->size() - in->Pos);
-  std::memcpy(Buffer, in->Data->data() + in->Pos, n);
-  in->Pos += n;
-  return static_cast<int>(n);
-}
-
 bool GiflibDecode(const Bytes& File, Bytes& Pixels) {
-  TMemoryInput in{&File, 0};
+  bench::TGifMemoryInput in{File.data(), File.size(), 0};
   int error = 0;
-  GifFileType* gif = DGifOpen(&in, GifRead, &error);
+  GifFileType* gif = DGifOpen(&in, bench::ReadGifMemory, &error);
   if (gif == nullptr) return false;
   bool ok = false;
   GifRecordType type;

@@ -336,7 +336,8 @@ std::string SerializeKeyStore(const TRegKeyNode& root) {
 
 TRegKeyNode ParseKeyStore(const std::string& text) {
   TRegKeyNode root;
-  TRegKeyNode* current = nullptr;
+  // The root's values come first, without a key line of their own.
+  TRegKeyNode* current = &root;
   std::vector<std::string> words;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -344,7 +345,12 @@ TRegKeyNode ParseKeyStore(const std::string& text) {
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(pos, end - pos);
     pos = end + 1;
-    if (!Tokenize(line, words) || words.empty()) continue;
+    if (!Tokenize(line, words)) {
+      // The values after an unreadable key line are its own, not the last key's.
+      if (line.compare(0, 4, "key ") == 0) current = nullptr;
+      continue;
+    }
+    if (words.empty()) continue;
     const std::string& kind = words[0];
     if (kind == "key") {
       if (words.size() < 2) {

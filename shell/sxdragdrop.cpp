@@ -36,8 +36,12 @@ QByteArray UriList(const std::vector<std::string>& Paths) {
 
 std::vector<std::string> LocalPaths(const QList<QUrl>& Urls) {
   std::vector<std::string> Paths;
-  for (const QUrl& U : Urls)
-    if (U.isLocalFile()) Paths.push_back(U.toLocalFile().toStdString());
+  for (const QUrl& U : Urls) {
+    if (!U.isLocalFile()) continue;
+    // "file:name" reads as a name relative to wherever we happen to run.
+    std::string P = U.toLocalFile().toStdString();
+    if (!P.empty() && P[0] == '/') Paths.push_back(std::move(P));
+  }
   return Paths;
 }
 
@@ -319,9 +323,14 @@ TSxClipboardAction SxCopiedFilesFromMime(const QMimeData* Data, std::vector<std:
   return Action;
 }
 
-Qt::DropAction SxDoDragDrop(QWidget* Source, TSxDataObject* Data, Qt::DropActions Allowed) {
+Qt::DropAction SxDoDragDrop(QWidget* Source, TSxDataObject* Data, Qt::DropActions Allowed, const QPixmap& Image,
+                            QPoint HotSpot) {
   auto* Drag = new QDrag(Source);
   Drag->setMimeData(Data);
+  if (!Image.isNull()) {
+    Drag->setPixmap(Image);
+    Drag->setHotSpot(HotSpot);
+  }
   const Qt::DropAction Result = Drag->exec(Allowed);
   Drag->deleteLater();
   return Result;

@@ -10,6 +10,7 @@
 
 #include <QtCore/QMimeData>
 #include <QtCore/QStringList>
+#include <QtGui/QPixmap>
 
 #include <array>
 #include <cstdint>
@@ -169,6 +170,8 @@ TSxClipboardAction SxCopiedFilesFromMime(const QMimeData* Data, std::vector<std:
 
 // Runs the drag on the user-interface thread; the drag takes the data object
 // over. Answers the action the target carried out.
-Qt::DropAction SxDoDragDrop(QWidget* Source, TSxDataObject* Data, Qt::DropActions Allowed);
+// Image, when given, follows the pointer with its hot spot there.
+Qt::DropAction SxDoDragDrop(QWidget* Source, TSxDataObject* Data, Qt::DropActions Allowed,
+                            const QPixmap& Image = QPixmap(), QPoint HotSpot = QPoint());
 
 } // namespace sx

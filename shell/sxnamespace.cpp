@@ -8,6 +8,9 @@
 #include <QtCore/QString>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
@@ -129,15 +132,78 @@ const std::set<std::string>& PseudoFileSystems() {
   return kinds;
 }
 
-// Position of a virtual root in the desktop's order; -1 for other items.
-int RootRank(const std::string& component) {
+// The compressed flag as the file system reports it; false where it has none.
+bool IsCompressedFile(const std::string& path) {
+  struct statx stx {};
+  if (::statx(AT_FDCWD, path.c_str(), 0, 0, &stx) != 0) return false;
+  return (stx.stx_attributes_mask & STATX_ATTR_COMPRESSED) && (stx.stx_attributes & STATX_ATTR_COMPRESSED);
+}
+
+bool Writable(const std::string& dir) { return ::access(dir.empty() ? "/" : dir.c_str(), W_OK) == 0; }
+
+std::string ParentOf(const std::string& path) { return path.substr(0, path.find_last_of('/')); }
+
+} // namespace
+
+int SxRootRank(const std::string& component) {
   if (component == kHomeID) return 0;
   if (component == kComputerID) return 1;
   if (component == kTrashID) return 2;
   return -1;
 }
 
+namespace {
+
+// Each run of digits becomes "0", its length without leading zeros, and those
+// digits: a run then sorts against any other character as a digit does, and
+// against another run by value. "0" appears nowhere else in the text.
+QString SortText(const QString& name) {
+  QString key;
+  key.reserve(name.size() * 2 + 4);
+  for (qsizetype i = 0; i < name.size();) {
+    const QChar c = name[i];
+    if (c >= u'0' && c <= u'9') {
+      qsizetype end = i;
+      while (end < name.size() && name[end] >= u'0' && name[end] <= u'9') ++end;
+      qsizetype start = i;
+      while (start < end - 1 && name[start] == u'0') ++start;
+      key += u'0';
+      key += QChar(static_cast<char16_t>(end - start));
+      key += QStringView(name).mid(start, end - start);
+      i = end;
+      continue;
+    }
+    if (c.isDigit()) return {};
+    key += c.toCaseFolded();
+    ++i;
+  }
+  key += QChar(u'\0');
+  key += name;
+  return key;
+}
+
 } // namespace
+
+TSxNameKey SxNameKey(const std::string& component, bool folder) {
+  const int rank = SxRootRank(component);
+  TSxNameKey key{rank < 0 ? 3 : rank, folder, QString::fromStdString(component), {}};
+  if (key.Name.size() < 0x8000) key.Sort = SortText(key.Name);
+  return key;
+}
+
+int SxCompareNameKeys(const TSxNameKey& a, const TSxNameKey& b) {
+  if (a.Rank != b.Rank) return a.Rank < b.Rank ? -1 : 1;
+  if (a.Folder != b.Folder) return a.Folder ? -1 : 1;
+  if (!a.Sort.isEmpty() && !b.Sort.isEmpty()) {
+    const int c = a.Sort.compare(b.Sort);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+  }
+  return SxCompareNameTexts(a.Name, b.Name);
+}
+
+bool SxValidItemName(const std::string& name) {
+  return ValidName(name) && name.size() <= 255 && name.find('\0') == std::string::npos;
+}
 
 // ---------------------------------------------------------------- places
 
@@ -246,8 +312,10 @@ std::string SxIDListToPath(const TSxItemIDList& list) {
 // ---------------------------------------------------------------- names
 
 int SxCompareNames(const std::string& a, const std::string& b) {
-  const QString x = QString::fromStdString(a);
-  const QString y = QString::fromStdString(b);
+  return SxCompareNameTexts(QString::fromStdString(a), QString::fromStdString(b));
+}
+
+int SxCompareNameTexts(const QString& x, const QString& y) {
   qsizetype i = 0, j = 0;
   while (i < x.size() && j < y.size()) {
     if (x[i].isDigit() && y[j].isDigit()) {
@@ -291,9 +359,11 @@ bool TSxEnumIDList::Open() {
   return FDir != nullptr;
 }
 
-bool TSxEnumIDList::Next(TSxItemIDList& item) {
+bool TSxEnumIDList::Next(TSxItemIDList& item, bool* isFolder) {
   if (FNext < FFirst.size()) {
     item = FFirst[FNext++];
+    // The virtual roots and the mounts are all folders.
+    if (isFolder) *isFolder = true;
     return true;
   }
   if (!FDir) return false;
@@ -308,6 +378,7 @@ bool TSxEnumIDList::Next(TSxItemIDList& item) {
     }
     if (folder ? !(FFlags & SHCONTF_FOLDERS) : !(FFlags & SHCONTF_NONFOLDERS)) continue;
     item = TSxItemIDList(std::vector<std::string>{name});
+    if (isFolder) *isFolder = folder;
     return true;
   }
   return false;
@@ -340,12 +411,13 @@ std::uint32_t SxAttributesOf(const TSxItemIDList& absolute, std::uint32_t mask) 
     // A folder is taken to have sub-folders without reading it, as the shell does.
     if (dir) a |= SFGAO_FOLDER | SFGAO_HASSUBFOLDER;
     if ((mask & SFGAO_READONLY) && ::access(r.Path.c_str(), W_OK) != 0) a |= SFGAO_READONLY;
+    if ((mask & SFGAO_COMPRESSED) && IsCompressedFile(r.Path)) a |= SFGAO_COMPRESSED;
+    a |= SFGAO_CANCOPY | SFGAO_CANLINK;
     if (r.Kind == TKind::FsItem) {
       if (LastComponent(r.Path).rfind('.', 0) == 0) a |= SFGAO_GHOSTED;
-      if (mask & SFGAO_CANRENAME) {
-        const std::string parent = r.Path.substr(0, r.Path.find_last_of('/'));
-        if (::access(parent.empty() ? "/" : parent.c_str(), W_OK) == 0) a |= SFGAO_CANRENAME;
-      }
+      // Renaming, moving and deleting all change the parent folder.
+      if ((mask & (SFGAO_CANRENAME | SFGAO_CANMOVE | SFGAO_CANDELETE)) && Writable(ParentOf(r.Path)))
+        a |= SFGAO_CANRENAME | SFGAO_CANMOVE | SFGAO_CANDELETE;
     }
     break;
   }
@@ -358,7 +430,7 @@ std::string SxDisplayNameOf(const TSxItemIDList& absolute, std::uint32_t flags) 
   const TResolved r = Resolve(c);
   if (r.Kind == TKind::Invalid) return {};
   if (flags & SHGDN_FORPARSING) {
-    if ((flags & SHGDN_INFOLDER) && !c.empty() && RootRank(c.back()) < 0) return c.back();
+    if ((flags & SHGDN_INFOLDER) && !c.empty() && SxRootRank(c.back()) < 0) return c.back();
     if (r.Kind == TKind::Computer) return kComputerParsingName;
     if (r.Kind == TKind::Trash) return kTrashParsingName;
     return r.Path;
@@ -475,7 +547,7 @@ int TSxNamespaceFolder::CompareIDs(int, const TSxItemIDList& a, const TSxItemIDL
   if (i == ca.size() && i == cb.size()) return 0;
   if (i == ca.size()) return -1;
   if (i == cb.size()) return 1;
-  const int ra = RootRank(ca[i]), rb = RootRank(cb[i]);
+  const int ra = SxRootRank(ca[i]), rb = SxRootRank(cb[i]);
   if (ra != rb) {
     if (ra < 0) return 1;
     if (rb < 0) return -1;
@@ -496,6 +568,37 @@ std::shared_ptr<TSxNamespaceFolder> TSxNamespaceFolder::BindToObject(const TSxIt
   TSxItemIDList abs = ILCombine(FAbsolute, relative);
   if (!SxAttributesOf(abs, SFGAO_FOLDER)) return nullptr;
   return std::make_shared<TSxNamespaceFolder>(std::move(abs));
+}
+
+bool TSxNamespaceFolder::SetNameOf(const TSxItemIDList& relative, const std::string& name,
+                                   TSxItemIDList& newRelative) const {
+  const TSxItemIDList abs = ILCombine(FAbsolute, relative);
+  const TResolved r = Resolve(abs);
+  if (r.Kind != TKind::FsItem || relative.Count() != 1) {
+    errno = EPERM;
+    return false;
+  }
+  if (!SxValidItemName(name)) {
+    errno = EINVAL;
+    return false;
+  }
+  const std::string target = JoinPath(ParentOf(r.Path), name);
+  if (target == r.Path) {
+    newRelative = relative;
+    return true;
+  }
+  // Never replaces what is there: the kernel refuses a taken name; where the
+  // file system cannot say so, the name is checked just before.
+  if (::renameat2(AT_FDCWD, r.Path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (Exists(target)) {
+      errno = EEXIST;
+      return false;
+    }
+    if (::rename(r.Path.c_str(), target.c_str()) != 0) return false;
+  }
+  newRelative = TSxItemIDList(std::vector<std::string>{name});
+  return true;
 }
 
 // ---------------------------------------------------------------- special folders

@@ -8,6 +8,8 @@
 
 #include "shell/sxidlist.h"
 
+#include <QtCore/QString>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -17,7 +19,11 @@
 namespace sx {
 
 // Attribute bits answered by GetAttributesOf.
+inline constexpr std::uint32_t SFGAO_CANCOPY = 0x1;
+inline constexpr std::uint32_t SFGAO_CANMOVE = 0x2;
+inline constexpr std::uint32_t SFGAO_CANLINK = 0x4;
 inline constexpr std::uint32_t SFGAO_CANRENAME = 0x10;
+inline constexpr std::uint32_t SFGAO_CANDELETE = 0x20;
 inline constexpr std::uint32_t SFGAO_LINK = 0x10000;
 inline constexpr std::uint32_t SFGAO_SHARE = 0x20000;
 inline constexpr std::uint32_t SFGAO_READONLY = 0x40000;
@@ -72,6 +78,31 @@ std::string SxIDListToPath(const TSxItemIDList& list);
 // Names compared case-insensitively, runs of digits by their value; folders
 // come first through CompareIDs.
 int SxCompareNames(const std::string& a, const std::string& b);
+int SxCompareNameTexts(const QString& a, const QString& b);
+
+// Place of a virtual root ("//home", "//computer", "//trash") in the
+// desktop's order; -1 for any other identifier.
+int SxRootRank(const std::string& component);
+
+// What CompareIDs weighs for one identifier, worked out once so that large
+// folders sort without touching the disk.
+struct TSxNameKey {
+  int Rank = 3;  // virtual roots first, in their order
+  bool Folder = false;
+  QString Name;
+  // A text whose plain order is the names' order (digit runs by value, case
+  // folded, ties by the exact name); empty for a name with digits outside
+  // ASCII, which is compared as a name.
+  QString Sort;
+};
+TSxNameKey SxNameKey(const std::string& component, bool folder);
+// The order of CompareIDs between two identifiers of one folder.
+int SxCompareNameKeys(const TSxNameKey& a, const TSxNameKey& b);
+
+// A name a file or folder may take: not empty, ".", or "..", no "/" or NUL,
+// at most 255 bytes. Longer names are refused rather than cut, so nothing
+// lands under a name the user did not type.
+bool SxValidItemName(const std::string& name);
 
 // Hands out a folder's items one at a time; a directory is read as the
 // caller asks, so making an enumerator costs no more than opening the folder.
@@ -83,8 +114,9 @@ public:
   TSxEnumIDList& operator=(const TSxEnumIDList&) = delete;
   // False when the directory cannot be opened.
   bool Open();
-  // False when nothing is left.
-  bool Next(TSxItemIDList& item);
+  // False when nothing is left; isFolder, when given, tells whether the item
+  // is a folder (a link to a folder counts as one).
+  bool Next(TSxItemIDList& item, bool* isFolder = nullptr);
 
 private:
   std::vector<TSxItemIDList> FFirst;
@@ -115,6 +147,10 @@ public:
   int CompareIDs(int param, const TSxItemIDList& a, const TSxItemIDList& b) const;
   // None when the item is not a folder.
   std::shared_ptr<TSxNamespaceFolder> BindToObject(const TSxItemIDList& relative) const;
+  // Renames a file-system item of this folder; newRelative receives its new
+  // identifier. False with errno set: EINVAL for a name SxValidItemName
+  // refuses, EEXIST when the name is taken (nothing is ever replaced).
+  bool SetNameOf(const TSxItemIDList& relative, const std::string& name, TSxItemIDList& newRelative) const;
 
 private:
   TSxItemIDList FAbsolute;

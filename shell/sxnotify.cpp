@@ -201,6 +201,7 @@ void TSxCustomShellNotification::Register() {
 
   FInotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (FInotify < 0) return;
+  FBaseFolders = folders;
   for (const std::string& f : folders) AddWatch(f, FRecursive);
   if (!folders.empty() && !FWatches.empty()) {
     FRootPath = folders.front();
@@ -213,6 +214,7 @@ void TSxCustomShellNotification::Register() {
       WatchRootParent();
     }
   }
+  for (const std::string& f : FExtraFolders) AddWatch(f, false);
   if (FWatches.empty() && !mounts) {
     ::close(FInotify);
     FInotify = -1;
@@ -284,6 +286,30 @@ void TSxCustomShellNotification::AddWatch(const std::string& path, bool recursiv
   for (const std::string& s : subs) AddWatch(s, true);
 }
 
+void TSxCustomShellNotification::SetExtraWatchFolders(const std::set<std::string>& paths) {
+  if (FRegistered && FInotify >= 0) {
+    // A folder that the watch folder covers keeps its watch.
+    auto covered = [this](const std::string& path) {
+      for (const std::string& base : FBaseFolders)
+        if (path == base || (FRecursive && IsUnderOrEqual(path, base))) return true;
+      return false;
+    };
+    for (const std::string& old : FExtraFolders) {
+      if (paths.count(old) || covered(old)) continue;
+      for (auto w = FWatches.begin(); w != FWatches.end(); ++w) {
+        if (w->second != old || w->first == FRootWatch) continue;
+        ::inotify_rm_watch(FInotify, w->first);
+        FWatches.erase(w);
+        break;
+      }
+    }
+    for (const std::string& path : paths)
+      if (!FExtraFolders.count(path) && !path.empty()) AddWatch(path, false);
+  }
+  FExtraFolders = paths;
+  FExtraFolders.erase(std::string());
+}
+
 void TSxCustomShellNotification::WatchRootParent() {
   if (FParentWatch >= 0) ::inotify_rm_watch(FInotify, FParentWatch);
   FParentWatch = -1;
@@ -296,6 +322,10 @@ void TSxCustomShellNotification::WatchRootParent() {
 void TSxCustomShellNotification::RenameWatches(const std::string& from, const std::string& to) {
   for (auto& [wd, path] : FWatches)
     if (IsUnderOrEqual(path, from)) path = to + path.substr(from.size());
+  std::set<std::string> extra;
+  for (const std::string& path : FExtraFolders)
+    extra.insert(IsUnderOrEqual(path, from) ? to + path.substr(from.size()) : path);
+  FExtraFolders = std::move(extra);
   if (IsUnderOrEqual(FRootPath, from)) FRootPath = to + FRootPath.substr(from.size());
 }
 
@@ -406,6 +436,9 @@ bool TSxCustomShellNotification::HandleEvent(int wd, std::uint32_t mask, std::ui
 bool TSxCustomShellNotification::Report(std::uint32_t bit, const std::string& path1,
                                         const std::string& path2) {
   if (!(bit & FEventMask)) return true;
+  // An event the full queue would drop costs no identifier lists (a burst
+  // of thousands of files would otherwise block the loop).
+  if (!(bit & SHCNE_ATTRIBUTES) && QueueLimit != 0 && FQueue->Count() > QueueLimit) return true;
   std::weak_ptr<int> alive = FAlive;
   const std::optional<TSxItemIDList> l1 = SxPathToIDList(path1, false);
   std::optional<TSxItemIDList> l2;

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,10 @@ public:
   // None watches the whole namespace.
   void SetWatchIDList(const std::optional<TSxItemIDList>& list);
   const std::optional<TSxItemIDList>& WatchIDList() const { return FWatchIDList; }
+  // Folders watched besides the watched folder, each without its
+  // sub-folders: the folder tree follows every folder it has read this way.
+  void SetExtraWatchFolders(const std::set<std::string>& paths);
+  const std::set<std::string>& ExtraWatchFolders() const { return FExtraFolders; }
   bool Registered() const { return FRegistered; }
   void Loaded();
 
@@ -213,6 +218,8 @@ private:
   QSocketNotifier* FMountsNotifier = nullptr;
   std::vector<TSxMount> FMounts;
   bool FWholeNamespace = false;
+  std::set<std::string> FExtraFolders;
+  std::vector<std::string> FBaseFolders;
 };
 
 class TSxShellNotification : public TSxCustomShellNotification {};

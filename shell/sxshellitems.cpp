@@ -1,17 +1,26 @@
 #include "shell/sxshellitems.h"
 
+#include "platform/fileproperties.h"
+#include "shell/sxfolderdrop.h"
+#include "shell/sxguards.h"
+
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMimeDatabase>
 #include <QtCore/QUrl>
 #include <QtGui/QDesktopServices>
+#include <QtGui/QPainter>
 #include <QtWidgets/QFileIconProvider>
 #include <QtWidgets/QMenu>
+#include <QtWidgets/QMessageBox>
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <sstream>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,18 +82,8 @@ int IconIndexOf(const TSxItemIDList& absolute, bool open) {
     return images.IndexOf("trash", [] { return IconProvider().icon(QFileIconProvider::Trashcan); });
   if (c.size() == 2 && c[0] == kComputerID)
     return images.IndexOf("drive", [] { return IconProvider().icon(QFileIconProvider::Drive); });
-  if (SxAttributesOf(absolute, SFGAO_FOLDER)) {
-    if (open)
-      return images.IndexOf("folder-open", [] { return ThemeIcon("folder-open", QFileIconProvider::Folder); });
-    return images.IndexOf("folder", [] { return IconProvider().icon(QFileIconProvider::Folder); });
-  }
-  const QMimeType mime =
-      MimeDatabase().mimeTypeForFile(Q(SxIDListToPath(absolute)), QMimeDatabase::MatchExtension);
-  return images.IndexOf("mime:" + mime.name(), [mime] {
-    return QIcon::fromTheme(mime.iconName(),
-                            QIcon::fromTheme(mime.genericIconName(),
-                                             IconProvider().icon(QFileIconProvider::File)));
-  });
+  if (SxAttributesOf(absolute, SFGAO_FOLDER)) return SxFolderIconIndex(open);
+  return SxMimeIconIndex(SxMimeNameOf(SxIDListToPath(absolute)));
 }
 
 // The kind of drive a path lies on: 2 removable, 3 fixed, 4 remote, 5 optical.
@@ -130,13 +129,6 @@ std::string SubItemText(const TSxShellItem& item, int column) {
 
 int Sign(int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
-int AnsiCompareText(const std::string& a, const std::string& b) {
-  return Sign(QString::localeAwareCompare(Q(a).toCaseFolded(), Q(b).toCaseFolded()));
-}
-
-int AnsiCompareStr(const std::string& a, const std::string& b) {
-  return Sign(QString::localeAwareCompare(Q(a), Q(b)));
-}
 
 // Folders before everything else; 0 when both or neither are folders.
 int FoldersFirst(const TSxShellItem& a, const TSxShellItem& b) {
@@ -147,6 +139,66 @@ int FoldersFirst(const TSxShellItem& a, const TSxShellItem& b) {
 } // namespace
 
 // ---------------------------------------------------------------- image lists
+
+int SxFolderIconIndex(bool open) {
+  TSxSystemImageList& images = TSxSystemImageList::Instance();
+  if (open)
+    return images.IndexOf("folder-open", [] { return ThemeIcon("folder-open", QFileIconProvider::Folder); });
+  return images.IndexOf("folder", [] { return IconProvider().icon(QFileIconProvider::Folder); });
+}
+
+int SxMimeIconIndex(const QString& mimeName) {
+  return TSxSystemImageList::Instance().IndexOf("mime:" + mimeName, [mimeName] {
+    const QMimeType mime = MimeDatabase().mimeTypeForName(mimeName);
+    return QIcon::fromTheme(mime.iconName(),
+                            QIcon::fromTheme(mime.genericIconName(),
+                                             IconProvider().icon(QFileIconProvider::File)));
+  });
+}
+
+QIcon SxDecoratedIcon(const QIcon& Base, bool Ghosted, bool Link) {
+  QIcon out;
+  for (int size : {16, 32}) {
+    QPixmap pm(size, size);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    if (Ghosted) p.setOpacity(0.5);
+    p.drawPixmap(0, 0, Base.pixmap(size, size));
+    p.setOpacity(1);
+    if (Link) {
+      const int s = size / 2;
+      const QRect box(0, size - s, s, s);
+      p.fillRect(box, Qt::white);
+      p.setPen(Qt::black);
+      p.drawRect(box.adjusted(0, 0, -1, -1));
+      p.drawLine(box.left() + 2, box.bottom() - 2, box.right() - 2, box.top() + 2);
+      p.drawLine(box.right() - 2, box.top() + 2, box.right() - 2 - s / 4, box.top() + 2);
+      p.drawLine(box.right() - 2, box.top() + 2, box.right() - 2, box.top() + 2 + s / 4);
+    }
+    p.end();
+    out.addPixmap(pm);
+  }
+  return out;
+}
+
+QString SxMimeNameOf(const std::string& fileName) {
+  return MimeDatabase().mimeTypeForFile(Q(fileName), QMimeDatabase::MatchExtension).name();
+}
+
+std::string SxMimeDescriptionOf(const std::string& fileName) {
+  const QMimeType mime = MimeDatabase().mimeTypeForFile(Q(fileName), QMimeDatabase::MatchExtension);
+  return mime.isDefault() ? std::string() : mime.comment().toStdString();
+}
+
+int SxDriveType(const std::string& path) { return DriveTypeOf(path, AllMounts()); }
+
+int SxAnsiCompareText(const std::string& a, const std::string& b) {
+  return Sign(QString::localeAwareCompare(Q(a).toCaseFolded(), Q(b).toCaseFolded()));
+}
+
+int SxAnsiCompareStr(const std::string& a, const std::string& b) {
+  return Sign(QString::localeAwareCompare(Q(a), Q(b)));
+}
 
 TSxSystemImageList& TSxSystemImageList::Instance() {
   static TSxSystemImageList list;
@@ -362,28 +414,121 @@ int TSxCustomShellController::ShowContextMenu(const void* control,
   if (TreeView && control == static_cast<const void*>(TreeView)) canRename = TreeView->AllowRename();
   if (ListView && control == static_cast<const void*>(ListView)) canRename = ListView->AllowRename();
 
-  bool allFileSystem = true;
-  for (const TSxItemIDList& id : ids)
-    allFileSystem = allFileSystem && folder->GetAttributesOf(id, SFGAO_FILESYSTEM) != 0;
+  bool allFileSystem = true, allDeletable = true;
+  for (const TSxItemIDList& id : ids) {
+    const std::uint32_t a = folder->GetAttributesOf(id, SFGAO_FILESYSTEM | SFGAO_CANDELETE);
+    allFileSystem = allFileSystem && (a & SFGAO_FILESYSTEM);
+    allDeletable = allDeletable && (a & SFGAO_CANDELETE);
+  }
+  const bool oneFolder = ids.size() == 1 && folder->GetAttributesOf(ids[0], SFGAO_FOLDER) &&
+                         !SxIDListToPath(ILCombine(folder->AbsoluteIDList(), ids[0])).empty();
 
   QMenu menu(window);
-  menu.addAction(QStringLiteral("&Open"))->setData(cmOpen);
-  if (allFileSystem) menu.addAction(QStringLiteral("Move to &Trash"))->setData(cmMoveToTrash);
+  auto add = [&menu](const char* text, int command, bool enabled) {
+    QAction* action = menu.addAction(QString::fromLatin1(text));
+    action->setData(command);
+    action->setEnabled(enabled);
+  };
+  add("&Open", cmOpen, true);
+  menu.addSeparator();
+  add("Cu&t", cmCut, allFileSystem && allDeletable);
+  add("&Copy", cmCopy, allFileSystem);
+  if (oneFolder) add("&Paste", cmPaste, SxClipboardHasFiles());
+  menu.addSeparator();
+  if (allFileSystem) add("Move to &Trash", cmMoveToTrash, allDeletable);
   if (canRename && ids.size() == 1 && folder->GetAttributesOf(ids[0], SFGAO_CANRENAME))
-    menu.addAction(QStringLiteral("Rena&me"))->setData(cmRename);
-  QAction* chosen = menu.exec(QPoint(x, y));
-  if (!chosen) return 0;
-  const int command = chosen->data().toInt();
-  for (const TSxItemIDList& id : ids) {
-    const std::string path = folder->GetDisplayNameOf(id, SHGDN_FORPARSING);
-    if (command == cmOpen) {
-      QDesktopServices::openUrl(path.find(":///") != std::string::npos ? QUrl(Q(path))
-                                                                       : QUrl::fromLocalFile(Q(path)));
-    } else if (command == cmMoveToTrash) {
-      QFile::moveToTrash(Q(path));
-    }
+    add("Rena&me", cmRename, true);
+  menu.addSeparator();
+  add("P&roperties", cmProperties, allFileSystem);
+
+  int command = 0;
+  if (OnPopupMenu) {
+    command = OnPopupMenu(menu);
+  } else if (QAction* chosen = menu.exec(QPoint(x, y))) {
+    command = chosen->data().toInt();
   }
+  if (command > 0) InvokeCommand(command, folder, window, ids);
   return command;
+}
+
+bool TSxCustomShellController::InvokeCommand(int command, const std::shared_ptr<TSxNamespaceFolder>& folder,
+                                             QWidget* window, const std::vector<TSxItemIDList>& ids) {
+  if (!folder || ids.empty()) return false;
+  std::vector<std::string> paths;
+  for (const TSxItemIDList& id : ids) paths.push_back(folder->GetDisplayNameOf(id, SHGDN_FORPARSING));
+  switch (command) {
+  case cmOpen: {
+    bool ok = true;
+    for (const std::string& path : paths) {
+      const QUrl url = path.find(":///") != std::string::npos ? QUrl(Q(path)) : QUrl::fromLocalFile(Q(path));
+      if (!QDesktopServices::openUrl(url)) {
+        ReportError(window, "No program could open " + path + ".");
+        ok = false;
+      }
+    }
+    return ok;
+  }
+  case cmCut:
+  case cmCopy:
+    SxSetClipboardFiles(folder->AbsoluteIDList(), ids,
+                        command == cmCut ? TSxClipboardAction::Cut : TSxClipboardAction::Copy);
+    return true;
+  case cmPaste:
+    return SxPasteFiles(this, window, paths.front());
+  case cmMoveToTrash: {
+    TSxFileOperation op(window);
+    op.Operation = fopDelete;
+    // The trash keeps every file, so there is nothing to ask; failures are
+    // told below.
+    op.Options = {foAllowUndo, foNoConfirmation, foNoErrorUI};
+    op.SetSourceFiles(paths);
+    op.OnConfirm = OnConfirm;
+    bool ok = false;
+    try {
+      ok = op.Execute();
+    } catch (const ESyException& e) {
+      op.LastErrorText = e.what();
+    }
+    if (!ok && op.LastError != ERROR_CANCELLED)
+      ReportError(window, "Could not move to the trash: " + op.LastErrorText);
+    return ok;
+  }
+  case cmProperties:
+    if (platform::ShowFileProperties(paths)) return true;
+    ReportError(window, "No file manager could show the properties.");
+    return false;
+  default:
+    return command == cmRename;
+  }
+}
+
+bool TSxCustomShellController::RenameItem(QWidget* window, const TSxNamespaceFolder& folder,
+                                          const TSxItemIDList& relative, const std::string& oldName,
+                                          const std::string& name, TSxItemIDList& newRelative) {
+  if (!SxValidItemName(name)) {
+    ReportError(window, "\"" + name + "\" is not a valid name: a name may not be \".\" or \"..\", hold \"/\", "
+                        "or be longer than 255 bytes.");
+    return false;
+  }
+  bool ok;
+  int error;
+  {
+    TSxWaitCursor wait;
+    ok = folder.SetNameOf(relative, name, newRelative);
+    error = errno;
+  }
+  if (!ok)
+    ReportError(window, error == EEXIST ? "\"" + name + "\" already exists."
+                                        : "Could not rename \"" + oldName + "\": " + std::strerror(error));
+  return ok;
+}
+
+void TSxCustomShellController::ReportError(QWidget* window, const std::string& text) {
+  if (OnCommandError) {
+    OnCommandError(text);
+    return;
+  }
+  QMessageBox::warning(window, QStringLiteral("Error"), Q(text));
 }
 
 // ---------------------------------------------------------------- items
@@ -463,7 +608,7 @@ std::unique_ptr<TSxShellFolder> TSxShellFolder::CreateFromIDList(const TSxItemID
   return item;
 }
 
-void TSxShellItem::Assign(const TSxShellItem& other) {
+void TSxShellItem::Assign(const TSxShellItem& other, bool ShareParent) {
   DisplayName = other.DisplayName;
   Path = other.Path;
   TypeName = other.TypeName;
@@ -490,42 +635,48 @@ void TSxShellItem::Assign(const TSxShellItem& other) {
   }
   AbsoluteIDList = ILClone(other.AbsoluteIDList);
   RelativeIDList = ILClone(other.RelativeIDList);
-  ParentFolder = Controller->GetParentFolder(AbsoluteIDList);
+  ParentFolder = ShareParent ? other.ParentFolder : Controller->GetParentFolder(AbsoluteIDList);
 }
 
 void TSxShellItem::ReadDetails() {
   if (!IsFileSystem) return;
-  struct stat st {};
-  if (::stat(Path.c_str(), &st) != 0 && ::lstat(Path.c_str(), &st) != 0) {
+  struct statx st {};
+  if (::statx(AT_FDCWD, Path.c_str(), 0, STATX_BASIC_STATS, &st) != 0 &&
+      ::statx(AT_FDCWD, Path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &st) != 0) {
     Size = 0;
     return;
   }
+  const bool directory = S_ISDIR(st.stx_mode);
+  const bool compressed = (st.stx_attributes_mask & STATX_ATTR_COMPRESSED) && (st.stx_attributes & STATX_ATTR_COMPRESSED);
+  SetDetails(directory, static_cast<std::int64_t>(st.stx_size), st.stx_mtime.tv_sec,
+             ::access(Path.c_str(), W_OK) == 0, compressed);
+  if (!directory) TypeName = SxMimeDescriptionOf(Path);
+}
+
+void TSxShellItem::SetDetails(bool directory, std::int64_t size, std::int64_t modified, bool writable,
+                              bool compressed) {
   // Sizes are kept whole: files of 4 GB and more are common.
-  Size = static_cast<std::int64_t>(st.st_size);
+  Size = directory ? 0 : size;
   Attributes = 0;
-  if (S_ISDIR(st.st_mode)) {
+  if (directory) {
     IsFolder = true;
-    Size = 0;
     Attributes |= faDirectory;
   }
-  if (::access(Path.c_str(), W_OK) != 0) Attributes |= faReadOnly;
+  if (!writable) Attributes |= faReadOnly;
   const std::size_t slash = Path.find_last_of('/');
   if (Path.compare(slash == std::string::npos ? 0 : slash + 1, 1, ".") == 0) Attributes |= faHidden;
+  if (compressed) Attributes |= faCompressed;
   if (Attributes == 0) Attributes = faNormal;
-  DosDateTime = SxDosDateTime(st.st_mtime);
+  DosDateTime = SxDosDateTime(modified);
   // A time the packed form cannot hold (before 1980) is still the file's own
   // time, not the present one.
-  Date = DosDateTime != 0 ? SxDosDateTimeToDateTime(DosDateTime) : SxLocalDateTime(st.st_mtime);
+  Date = DosDateTime != 0 ? SxDosDateTimeToDateTime(DosDateTime) : SxLocalDateTime(modified);
   AttributeText.clear();
   if (Attributes & faHidden) AttributeText += 'H';
   if (Attributes & faSystem) AttributeText += 'S';
   if (Attributes & faReadOnly) AttributeText += 'R';
   if (Attributes & faCompressed) AttributeText += 'C';
   if (Attributes & faArchive) AttributeText += 'A';
-  if (!S_ISDIR(st.st_mode)) {
-    const QMimeType mime = MimeDatabase().mimeTypeForFile(Q(Path), QMimeDatabase::MatchExtension);
-    TypeName = mime.isDefault() ? std::string() : mime.comment().toStdString();
-  }
 }
 
 std::int64_t TSxShellItem::GetSize() {
@@ -602,13 +753,13 @@ int CompareBySize(TSxShellItem& a, TSxShellItem& b) {
 int CompareByType(const TSxShellItem& a, const TSxShellItem& b, int column) {
   if (const int f = FoldersFirst(a, b)) return f;
   if (a.IsFolder) return CompareText(a.DisplayName, b.DisplayName);
-  return AnsiCompareText(SubItemText(a, column), SubItemText(b, column));
+  return SxAnsiCompareText(SubItemText(a, column), SubItemText(b, column));
 }
 
 int CompareByExtension(const TSxShellItem& a, const TSxShellItem& b, int column) {
   if (const int f = FoldersFirst(a, b)) return f;
   if (a.IsFolder) return CompareText(a.DisplayName, b.DisplayName);
-  return AnsiCompareStr(Extension(a.Path), Extension(b.Path));
+  return SxAnsiCompareStr(Extension(a.Path), Extension(b.Path));
 }
 
 int CompareByDate(TSxShellItem& a, TSxShellItem& b) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "shell/sxbase.h"
+#include "shell/sxfileop.h"
 #include "shell/sxidlist.h"
 #include "shell/sxnamespace.h"
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+class QMenu;
 class QWidget;
 
 namespace sx {
@@ -93,8 +95,11 @@ public:
 
 enum TSxEnumKind { ekTree = 0, ekList = 1, ekCombo = 2 };
 
-// Commands of the context menu; 19 is the rename command the controls act on.
-enum : int { cmOpen = 1, cmMoveToTrash = 2, cmRename = 19 };
+// Commands of the context menu, numbered as the shell numbers its verbs
+// (one past the verb); 19 is the rename command the controls act on.
+enum : int {
+  cmOpen = 1, cmMoveToTrash = 2, cmRename = 19, cmProperties = 20, cmCut = 25, cmCopy = 26, cmPaste = 27
+};
 
 class TSxCustomShellController : public TSyComponent {
 public:
@@ -117,6 +122,26 @@ public:
   // -1 when no menu was shown, 0 when it was dismissed, else the command.
   int ShowContextMenu(const void* control, const std::shared_ptr<TSxNamespaceFolder>& folder,
                       QWidget* window, int x, int y, const std::vector<TSxItemIDList>& ids);
+  // Carries out a command of the context menu on items of folder; false
+  // (after reporting why) when it failed. Rename is left to the control.
+  bool InvokeCommand(int command, const std::shared_ptr<TSxNamespaceFolder>& folder, QWidget* window,
+                     const std::vector<TSxItemIDList>& ids);
+  // Renames an item of folder; false after telling the user why: a name
+  // that is refused whole (never cut to fit), one already taken, or the
+  // file system's error.
+  bool RenameItem(QWidget* window, const TSxNamespaceFolder& folder, const TSxItemIDList& relative,
+                  const std::string& oldName, const std::string& name, TSxItemIDList& newRelative);
+  // Tells the user why a command failed: OnCommandError when set, else a
+  // message box over window.
+  void ReportError(QWidget* window, const std::string& text);
+
+  // Answers a context menu instead of the user (tests, automation): the
+  // command chosen, 0 for none.
+  std::function<int(QMenu& Menu)> OnPopupMenu;
+  std::function<void(const std::string& Text)> OnCommandError;
+  // Answers the questions of the file operations the controls start; unset,
+  // the user is asked.
+  TSxCustomFileOperation::TConfirmEvent OnConfirm;
   void GetItemDisplayInfo(const TSxItemIDList& absolute, std::uint32_t& attributes,
                           std::string& displayName, int& openIconIndex, int& iconIndex);
   void GetItemIconInfo(const TSxItemIDList& absolute, std::uint32_t& attributes,
@@ -140,6 +165,13 @@ inline constexpr std::uint32_t faArchive = 0x20;
 inline constexpr std::uint32_t faNormal = 0x80;
 inline constexpr std::uint32_t faCompressed = 0x800;
 
+// Bits of TSxShellItem::Flags, filled where an item is read in one go (a
+// folder list's loader) so that painting needs no file-system query.
+inline constexpr std::uint8_t sxfGhosted = 0x1;
+inline constexpr std::uint8_t sxfLink = 0x2;
+inline constexpr std::uint8_t sxfCompressed = 0x4;
+inline constexpr std::uint8_t sxfKnown = 0x80;  // the bits above are set
+
 class TSxShellItem {
 public:
   explicit TSxShellItem(TSxCustomShellController* controller = nullptr);
@@ -152,8 +184,13 @@ public:
   TSxShellItem(const TSxShellItem&) = delete;
   TSxShellItem& operator=(const TSxShellItem&) = delete;
 
-  void Assign(const TSxShellItem& other);
+  // ShareParent keeps the other item's parent folder instead of binding it
+  // anew (the copy then costs no file-system query).
+  void Assign(const TSxShellItem& other, bool ShareParent = false);
   void ReadDetails();
+  // What ReadDetails takes from the file system, given by a caller that
+  // read it already.
+  void SetDetails(bool Directory, std::int64_t Size, std::int64_t Modified, bool Writable, bool Compressed);
   std::int64_t GetSize();
   int GetIconIndex();
   int GetOpenIconIndex();
@@ -219,23 +256,34 @@ public:
 
 class TSxShellItemList {
 public:
+  using TItems = std::vector<std::unique_ptr<TSxShellItem>>;
   int Count() const { return static_cast<int>(FItems.size()); }
   // None at or past Count.
   TSxShellItem* Items(int index) const;
   void Add(std::unique_ptr<TSxShellItem> item) { FItems.push_back(std::move(item)); }
   void Clear() { FItems.clear(); }
+  // The items themselves, for sorting and merging in place.
+  TItems& List() { return FItems; }
+  const TItems& List() const { return FItems; }
 
 private:
-  std::vector<std::unique_ptr<TSxShellItem>> FItems;
+  TItems FItems;
 };
 
 class TSxShellFolderList {
 public:
   int Count() const { return static_cast<int>(FItems.size()); }
-  // An index out of range raises std::out_of_range.
+  // An index out of range raises std::out_of_range; a freed slot gives none.
   TSxShellFolder* Items(int index) const { return FItems.at(static_cast<std::size_t>(index)).get(); }
   void Add(std::unique_ptr<TSxShellFolder> folder) { FItems.push_back(std::move(folder)); }
   void Clear() { FItems.clear(); }
+  // Frees the folder of a slot; the slot stays, empty, so later indices hold.
+  void Free(int index) { FItems.at(static_cast<std::size_t>(index)).reset(); }
+  // The folders themselves, for sorting and inserting in place.
+  std::vector<std::unique_ptr<TSxShellFolder>>& List() { return FItems; }
+  void Put(int index, std::unique_ptr<TSxShellFolder> folder) {
+    FItems.at(static_cast<std::size_t>(index)) = std::move(folder);
+  }
 
 private:
   std::vector<std::unique_ptr<TSxShellFolder>> FItems;
@@ -262,5 +310,26 @@ double SxLocalDateTime(std::int64_t unixTime);
 
 // ASCII case-insensitive comparison of the class library.
 int CompareText(const std::string& a, const std::string& b);
+
+// The locale's comparison, ignoring case and not.
+int SxAnsiCompareText(const std::string& a, const std::string& b);
+int SxAnsiCompareStr(const std::string& a, const std::string& b);
+
+// The kind of drive a path lies on: 1 none, 2 removable, 3 fixed, 4 remote,
+// 5 optical.
+int SxDriveType(const std::string& path);
+
+// System icon indices without a file-system query: a folder's (closed or
+// open) and a file type's by its MIME name.
+int SxFolderIconIndex(bool open);
+int SxMimeIconIndex(const QString& mimeName);
+// The icon of a ghosted or linked item: faded to half, and a small arrow in
+// the lower left corner for a link; 16 and 32 pixels.
+QIcon SxDecoratedIcon(const QIcon& Base, bool Ghosted, bool Link);
+// The MIME type of a file name by its extension only.
+QString SxMimeNameOf(const std::string& fileName);
+// The description the MIME database gives for a file name's type; empty for
+// a type it does not know.
+std::string SxMimeDescriptionOf(const std::string& fileName);
 
 } // namespace sx

@@ -660,11 +660,29 @@ void TRastrumIO::AcquiredBitmap(TRvBitmap* ABitmap, TIOParamsVals& AParams) {
   UpdateView();
 }
 
+namespace {
+
+TRvIOPreviewsDialog& PreviewsDialog() {
+  static TRvIOPreviewsDialog dialog;
+  return dialog;
+}
+
+} // namespace
+
+void RvSetIOPreviewsDialog(TRvIOPreviewsDialog Dialog) { PreviewsDialog() = std::move(Dialog); }
+
+bool RvHasIOPreviewsDialog() { return static_cast<bool>(PreviewsDialog()); }
+
 bool TRastrumIO::DoPreviews(TRvPreviewPages PreviewKinds) {
-  (void)PreviewKinds;
   bool handled = false;
   if (OnDoPreviews) OnDoPreviews(this, handled);
-  return handled;
+  if (handled) return true;
+  if (FRvBitmap == nullptr || !PreviewsDialog()) return false;
+  if (FBitmap != nullptr) FRvBitmap->CopyFromTBitmap(FBitmap);
+  ConvertForSave();
+  const bool accepted = PreviewsDialog()(*this, PreviewKinds, OwnerWindow());
+  UpdateView();
+  return accepted;
 }
 
 } // namespace rv

@@ -64,6 +64,14 @@ using TRvDoPreviewsEvent = std::function<void(void* Sender, bool& Handled)>;
 // (Sender, PreviewForm)
 using TRvIOPreviewEvent = std::function<void(void* Sender, QWidget* PreviewForm)>;
 
+// Shows the parameters-preview dialog of IO with Pages over Owner (nullptr
+// for none) and answers whether it closed with OK. The dialog shows picture
+// views, so the views library owns it and installs it here.
+using TRvIOPreviewsDialog =
+    std::function<bool(TRastrumIO& IO, TRvPreviewPages Pages, QWidget* Owner)>;
+void RvSetIOPreviewsDialog(TRvIOPreviewsDialog Dialog);
+bool RvHasIOPreviewsDialog();
+
 class TRastrumIO {
 public:
   TRastrumIO();
@@ -215,8 +223,10 @@ public:
   bool SelectAcquireSource();
   virtual void AcquiredBitmap(TRvBitmap* ABitmap, TIOParamsVals& AParams);
   virtual void ResetAcquireState() { FAcquireBusy = 0; }
-  // The parameters-preview dialog: only OnDoPreviews so far; answers its
-  // Handled, else false.
+  // The parameters-preview dialog over the picture, which is first made
+  // 24-bit unless it is 24- or 1-bit; edits Params in place. True when
+  // OnDoPreviews handled it or the dialog closed with OK; false when no
+  // page was chosen, there is no picture or no dialog is installed.
   virtual bool DoPreviews(TRvPreviewPages PreviewKinds);
 
 protected:

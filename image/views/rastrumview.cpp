@@ -18,6 +18,7 @@
 #include "image/io/rvioparams.h"
 #include "image/model/rastrumproc.h"
 #include "image/model/rvbits.h"
+#include "image/views/rviopreviews.h"
 #include "image/views/rvviewmath.h"
 
 namespace rv {
@@ -51,6 +52,8 @@ TRastrumView::TRastrumView(QWidget* AOwner)
     : TRvView(AOwner), FBitmap(105, 105, platform::pf24bit) {
   SetDefaultResolutionFromScreen();
   RvRegisterViewCursors();
+  // The input/output components show their parameters preview through us.
+  RvInstallIOPreviews();
   FTransitionLink = std::make_unique<TTransitionLink>(this);
   FTransition = std::make_unique<TRvTransitionEffects>(FTransitionLink.get());
   FTransition->SetDuration(1000);

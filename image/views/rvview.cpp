@@ -104,8 +104,8 @@ void TRvView::CallBitmapChangeEvents() {
   }
 }
 
-int TRvView::ClientWidth() const { return std::max(0, width() - 2 * FFrameWidth); }
-int TRvView::ClientHeight() const { return std::max(0, height() - 2 * FFrameWidth); }
+int TRvView::ClientWidth() const { return std::max(0, contentsRect().width()); }
+int TRvView::ClientHeight() const { return std::max(0, contentsRect().height()); }
 
 void TRvView::Paint() {
   platform::TCanvas* canvas = GetCanvas();

@@ -68,6 +68,8 @@ public:
   // Width of the frame on each side: 2 for the sunken client edge, 1 for a
   // plain border, 0 without.
   int FrameWidth() const { return FFrameWidth; }
+  // The contents rectangle: inside the frame and any scroll bars a
+  // descendant reserves with contents margins.
   int ClientWidth() const;
   int ClientHeight() const;
 

@@ -1,7 +1,11 @@
 #include "platform/registry.h"
 #include "support/tempfolder.h"
 
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -24,33 +28,91 @@ protected:
   testing_support::TTempFolder FTemp;
 };
 
+std::vector<std::string> Names(const TRegKeyNode& node) {
+  std::vector<std::string> names;
+  for (const auto& [_, v] : node.Values) names.push_back(v.Name);
+  return names;
+}
+
 } // namespace
 
-TEST_F(KeyStore, ValueKindsRoundTripThroughTheFile) {
+TEST_F(KeyStore, ValuesRoundTripAtTheRootAndInKeys) {
+  // How the writer reaches its key: nothing opened, the root opened, keys below.
+  const std::pair<const char*, const char*> cases[] = {{nullptr, "1"}, {"\\", "2"}, {"\\Software", "3"},
+                                                       {"\\Software\\A\\B", "4"}};
+  for (auto [open, text] : cases) {
+    TRegistry writer, reader(KEY_READ);
+    if (open) {
+      ASSERT_TRUE(writer.OpenKey(open, true));
+      ASSERT_TRUE(reader.OpenKeyReadOnly(open));
+    }
+    writer.WriteString("Text", text);
+    writer.WriteBinaryData("Bytes", {static_cast<std::uint8_t>(*text)});
+    EXPECT_EQ(reader.ReadString("Text"), text);
+    EXPECT_EQ(reader.ReadBinaryData("Bytes"), std::vector<std::uint8_t>{static_cast<std::uint8_t>(*text)});
+  }
+  const TRegKeyNode root = ParseKeyStore(FileText());
+  EXPECT_EQ(root.Values.at("text").Text, "2");
+  EXPECT_EQ(root.SubKeys.at("software").Values.at("text").Text, "3");
+  EXPECT_EQ(root.SubKeys.at("software").SubKeys.at("a").SubKeys.at("b").Values.at("text").Text, "4");
+}
+
+TEST_F(KeyStore, EveryKindRoundTripsWithItsSizeAndItsLine) {
+  std::string allBytes;
+  for (int c = 1; c < 256; ++c) allBytes += static_cast<char>(c);
+  const struct {
+    TRegValue Value;
+    int Size; // as the system counts it: text with its terminator
+    const char* Line;
+  } values[] = {
+      {{"Control", rdString, "\x01\x1f \x7e\x7f\t\r\n\"\\", 0, {}}, 11, "sz \"Control\" \"\\x01\\x1f ~\\x7f\\t\\r\\n\\\"\\\\\"\n"},
+      {{"Every", rdString, allBytes, 0, {}}, 256, "sz \"Every\" \"\\x01\\x02"},
+      {{"", rdString, "default", 0, {}}, 8, "sz \"\" \"default\"\n"},
+      {{"Expand", rdExpandString, "%HOME%/x", 0, {}}, 9, "expand \"Expand\" \"%HOME%/x\"\n"},
+      {{"Min", rdInteger, "", INT_MIN, {}}, 4, "dword \"Min\" -2147483648\n"},
+      {{"Max", rdInteger, "", INT_MAX, {}}, 4, "dword \"Max\" 2147483647\n"},
+      {{"Bytes", rdBinary, "", 0, {0x00, 0x0f, 0x10, 0x9a, 0xff}}, 5, "hex \"Bytes\" 000f109aff\n"},
+      {{"Empty", rdBinary, "", 0, {}}, 0, "hex \"Empty\" -\n"},
+  };
   {
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKey("\\Software\\Halvenworth\\Pictrova 3", true));
-    reg.WriteString("Text", "line one\nline \"two\" \\ end");
-    reg.WriteExpandString("Expand", "%HOME%/pictures");
-    reg.WriteInteger("Colour", -2147483633);
-    reg.WriteBinaryData("Bytes", {0x00, 0xff, 0x10});
-    reg.WriteBinaryData("Empty", {});
+    for (const auto& v : values) {
+      switch (v.Value.Kind) {
+        case rdString: reg.WriteString(v.Value.Name, v.Value.Text); break;
+        case rdExpandString: reg.WriteExpandString(v.Value.Name, v.Value.Text); break;
+        case rdInteger: reg.WriteInteger(v.Value.Name, v.Value.Integer); break;
+        default: reg.WriteBinaryData(v.Value.Name, v.Value.Bytes); break;
+      }
+    }
+    reg.WriteBool("Yes", true);
+    reg.WriteBool("No", false);
   }
   TRegistry reg(KEY_READ);
   ASSERT_TRUE(reg.OpenKeyReadOnly("\\software\\HALVENWORTH\\pictrova 3"));
-  EXPECT_EQ(reg.ReadString("text"), "line one\nline \"two\" \\ end");
-  EXPECT_EQ(reg.ReadString("Expand"), "%HOME%/pictures");
-  EXPECT_EQ(reg.GetDataType("Expand"), rdExpandString);
-  EXPECT_EQ(reg.ReadInteger("Colour"), -2147483633);
-  EXPECT_EQ(reg.ReadBinaryData("Bytes"), (std::vector<std::uint8_t>{0x00, 0xff, 0x10}));
-  EXPECT_TRUE(reg.ReadBinaryData("Empty").empty());
-  EXPECT_EQ(reg.GetDataSize("Text"), 26); // the terminator counts
-  EXPECT_EQ(reg.GetDataSize("Colour"), 4);
+  const std::string text = FileText();
+  EXPECT_EQ(text.rfind("Pictrova key store 1\nkey \"Software\"\nkey \"Software\" \"Halvenworth\"\n"
+                       "key \"Software\" \"Halvenworth\" \"Pictrova 3\"\nsz \"\" \"default\"\n", 0), 0u);
+  for (const auto& v : values) {
+    const std::string& name = v.Value.Name;
+    EXPECT_EQ(reg.GetDataType(name), v.Value.Kind) << name;
+    EXPECT_EQ(reg.GetDataSize(name), v.Size) << name;
+    EXPECT_NE(text.find(v.Line), std::string::npos) << v.Line;
+    if (v.Value.Kind == rdInteger)
+      EXPECT_EQ(reg.ReadInteger(name), v.Value.Integer);
+    else if (v.Value.Kind == rdBinary)
+      EXPECT_EQ(reg.ReadBinaryData(name), v.Value.Bytes);
+    else
+      EXPECT_EQ(reg.ReadString(name), v.Value.Text);
+  }
+  EXPECT_TRUE(reg.ReadBool("Yes"));
+  EXPECT_FALSE(reg.ReadBool("No"));
+  EXPECT_TRUE(reg.ReadBool("Min")); // any number but 0
+  EXPECT_EQ(reg.GetDataType("Missing"), rdUnknown);
   EXPECT_EQ(reg.GetDataSize("Missing"), -1);
-  // Names keep the case they were written with.
   std::vector<std::string> names;
-  reg.GetValueNames(names);
-  EXPECT_EQ(names, (std::vector<std::string>{"Bytes", "Colour", "Empty", "Expand", "Text"}));
+  ASSERT_TRUE(reg.GetValueNames(names));
+  EXPECT_EQ(names, (std::vector<std::string>{"", "Bytes", "Control", "Empty", "Every", "Expand", "Max", "Min", "No", "Yes"}));
 }
 
 TEST_F(KeyStore, ReadingAnotherKindRaisesAndAbsentTextIsEmpty) {
@@ -58,57 +120,129 @@ TEST_F(KeyStore, ReadingAnotherKindRaisesAndAbsentTextIsEmpty) {
   ASSERT_TRUE(reg.OpenKey("\\Software\\Test", true));
   reg.WriteInteger("Number", 7);
   reg.WriteString("Word", "seven");
-  EXPECT_THROW(reg.ReadString("Number"), ERegistryException);
-  EXPECT_THROW(reg.ReadInteger("Word"), ERegistryException);
-  EXPECT_THROW(reg.ReadInteger("Absent"), ERegistryException);
+  reg.WriteBinaryData("Bytes", {7});
   EXPECT_EQ(reg.ReadString("Absent"), "");
+  const std::function<void(const char*)> readers[] = {
+      [&](const char* n) { reg.ReadString(n); }, [&](const char* n) { reg.ReadInteger(n); },
+      [&](const char* n) { reg.ReadBool(n); }, [&](const char* n) { reg.ReadBinaryData(n); }};
+  const std::pair<int, const char*> refused[] = {{0, "Number"}, {0, "Bytes"}, {1, "Word"},   {1, "Absent"}, {2, "Word"},
+                                                 {2, "Absent"}, {3, "Word"},  {3, "Number"}, {3, "Absent"}};
+  for (auto [reader, name] : refused) EXPECT_THROW(readers[reader](name), ERegistryException) << reader << name;
 }
 
-TEST_F(KeyStore, OpenKeyWithoutCreateFailsAndRelativePathsNest) {
+TEST_F(KeyStore, KeysAreCreatedOpenedListedAndDeleted) {
   TRegistry reg;
   EXPECT_FALSE(reg.OpenKey("\\Software\\Nothing", false));
-  ASSERT_TRUE(reg.OpenKey("\\Software\\Halvenworth", true));
-  ASSERT_TRUE(reg.OpenKey("Pictrova 3\\WinState\\", true));
-  EXPECT_EQ(reg.CurrentPath(), "Software\\Halvenworth\\Pictrova 3\\WinState");
-  EXPECT_TRUE(reg.KeyExists("\\Software\\Halvenworth\\Pictrova 3"));
-}
+  EXPECT_FALSE(reg.HasCurrentKey());
+  EXPECT_TRUE(reg.CreateKey("\\Software\\Halvenworth"));
+  EXPECT_TRUE(reg.CreateKey("\\software\\halvenworth")); // there already: as good as made
+  EXPECT_FALSE(reg.CreateKey("\\"));                      // the root always exists
+  ASSERT_TRUE(reg.OpenKey("\\Software\\Halvenworth", false));
+  EXPECT_FALSE(reg.HasSubKeys());
+  // Relative to the open key, a trailing backslash ignored.
+  EXPECT_TRUE(reg.CreateKey("Pictrova 3\\WinState\\"));
+  EXPECT_TRUE(reg.HasSubKeys());
+  ASSERT_TRUE(reg.OpenKey("Pictrova 3\\", false));
+  EXPECT_EQ(reg.CurrentPath(), "Software\\Halvenworth\\Pictrova 3");
+  EXPECT_TRUE(reg.KeyExists("WinState"));
+  EXPECT_TRUE(reg.KeyExists("\\Software\\Halvenworth\\Pictrova 3\\WinState"));
+  EXPECT_FALSE(reg.KeyExists("\\WinState"));
 
-TEST_F(KeyStore, DeleteKeyRemovesTheWholeSubtree) {
-  TRegistry reg;
-  ASSERT_TRUE(reg.OpenKey("\\Software\\A\\B\\C", true));
-  reg.WriteString("Deep", "x");
-  ASSERT_TRUE(reg.OpenKey("\\Software\\A\\Sibling", true));
+  reg.WriteString("Gone", "x");
+  EXPECT_TRUE(reg.DeleteValue("gone"));
+  EXPECT_FALSE(reg.DeleteValue("Gone"));
+  EXPECT_FALSE(reg.ValueExists("Gone"));
+
   reg.CloseKey();
-  EXPECT_TRUE(reg.DeleteKey("\\Software\\A\\B"));
-  EXPECT_FALSE(reg.KeyExists("\\Software\\A\\B\\C"));
-  EXPECT_FALSE(reg.KeyExists("\\Software\\A\\B"));
-  EXPECT_TRUE(reg.KeyExists("\\Software\\A\\Sibling"));
-  EXPECT_FALSE(reg.DeleteKey("\\Software\\A\\B"));
-  ASSERT_TRUE(reg.OpenKey("\\Software\\A", false));
+  EXPECT_TRUE(reg.HasSubKeys()); // the root holds Software
+  ASSERT_TRUE(reg.OpenKey("\\Software\\Sibling", true));
+  reg.WriteString("Deep", "x");
   std::vector<std::string> keys;
-  reg.GetKeyNames(keys);
+  ASSERT_TRUE(reg.OpenKey("\\Software", false));
+  ASSERT_TRUE(reg.GetKeyNames(keys));
+  EXPECT_EQ(keys, (std::vector<std::string>{"Halvenworth", "Sibling"}));
+  EXPECT_FALSE(reg.DeleteKey("\\"));
+  EXPECT_FALSE(reg.DeleteKey("Missing"));
+  EXPECT_FALSE(reg.DeleteKey("\\Missing\\Key"));
+  TRegistry other;
+  ASSERT_TRUE(other.OpenKey("\\Software\\Halvenworth\\Pictrova 3", false));
+  EXPECT_TRUE(reg.DeleteKey("Halvenworth")); // with its whole subtree
+  // A key deleted under another object's feet holds nothing any more.
+  EXPECT_FALSE(other.ValueExists("Gone"));
+  EXPECT_EQ(other.ReadString("Gone"), "");
+  EXPECT_FALSE(other.GetValueNames(keys));
+  EXPECT_FALSE(reg.KeyExists("\\Software\\Halvenworth\\Pictrova 3\\WinState"));
+  EXPECT_FALSE(reg.KeyExists("\\Software\\Halvenworth"));
+  ASSERT_TRUE(reg.GetKeyNames(keys));
   EXPECT_EQ(keys, std::vector<std::string>{"Sibling"});
+  EXPECT_TRUE(reg.KeyExists("Sibling"));
 }
 
 TEST_F(KeyStore, ReadOnlyAccessRefusesWrites) {
   {
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKey("\\Software\\Test", true));
+    reg.WriteString("Kept", "k");
   }
   TRegistry reg(KEY_READ);
   EXPECT_FALSE(reg.OpenKey("\\Software\\Other", true));
-  ASSERT_TRUE(reg.OpenKeyReadOnly("\\Software\\Test"));
+  EXPECT_FALSE(reg.OpenKeyReadOnly("\\Software\\Other"));
+  EXPECT_FALSE(reg.KeyExists("\\Software\\Other"));
+  ASSERT_TRUE(reg.OpenKey("\\Software\\Test", false));
   EXPECT_THROW(reg.WriteString("x", "y"), ERegistryException);
+  EXPECT_THROW(reg.WriteInteger("x", 1), ERegistryException);
+  EXPECT_THROW(reg.DeleteValue("Kept"), ERegistryException);
+  EXPECT_EQ(reg.ReadString("Kept"), "k");
+  // Opening read-only lowers the access of a full-access object.
+  TRegistry full;
+  ASSERT_TRUE(full.OpenKeyReadOnly("\\Software\\Test"));
+  EXPECT_EQ(full.Access(), KEY_READ);
+  EXPECT_THROW(full.WriteBool("x", true), ERegistryException);
 }
 
-TEST_F(KeyStore, RootsAreSeparateFiles) {
+TEST_F(KeyStore, AWriteThatCannotBeSavedRaises) {
+  // A file where the folder should be.
+  std::ofstream(FTemp.File("blocked")) << "x";
+  SetKeyStoreFolder(FTemp.File("blocked") + "/keys");
+  TRegistry reg;
+  EXPECT_FALSE(reg.OpenKey("\\Software", true));
+  EXPECT_FALSE(reg.CreateKey("\\Software"));
+  EXPECT_THROW(reg.WriteString("Lost", "x"), ERegistryException);
+  // A folder several levels deep is made on the first write.
+  SetKeyStoreFolder(FTemp.File("one/two/three"));
+  reg.WriteString("Saved", "x");
+  EXPECT_EQ(reg.ReadString("Saved"), "x");
+  // A file of one byte is read in full, and found to hold nothing.
+  std::ofstream(FTemp.File("one/two/three/HKEY_CURRENT_USER.keys")) << "\n";
+  reg.WriteString("Again", "y");
+  EXPECT_EQ(Names(ParseKeyStore(FileText("one/two/three/HKEY_CURRENT_USER.keys"))), std::vector<std::string>{"Again"});
+}
+
+TEST_F(KeyStore, RootsAreSeparateFilesAndChangesFromOutsideAreSeen) {
   TRegistry classes;
   classes.SetRootKey(HKEY_CLASSES_ROOT);
   ASSERT_TRUE(classes.OpenKey("\\.jpg", true));
   classes.WriteString("", "Pictrova.jpg");
+  classes.SetRootKey(HKEY_LOCAL_MACHINE);
+  EXPECT_FALSE(classes.HasCurrentKey());
+  classes.WriteString("Machine", "m");
   TRegistry user;
   EXPECT_FALSE(user.KeyExists("\\.jpg"));
-  EXPECT_NE(FileText("HKEY_CLASSES_ROOT.keys").find("Pictrova.jpg"), std::string::npos);
+  user.WriteString("User", "u");
+  EXPECT_EQ(ParseKeyStore(FileText("HKEY_CLASSES_ROOT.keys")).SubKeys.at(".jpg").Values.at("").Text, "Pictrova.jpg");
+  EXPECT_EQ(Names(ParseKeyStore(FileText("HKEY_LOCAL_MACHINE.keys"))), std::vector<std::string>{"Machine"});
+  EXPECT_EQ(Names(ParseKeyStore(FileText())), std::vector<std::string>{"User"});
+
+  // Another program rewrites the file: the next read sees it.
+  EXPECT_EQ(user.ReadString("User"), "u");
+  std::ofstream(FTemp.File("HKEY_CURRENT_USER.keys")) << "Pictrova key store 1\nsz \"User\" \"changed\"\n";
+  EXPECT_EQ(user.ReadString("User"), "changed");
+  std::remove(FTemp.File("HKEY_CURRENT_USER.keys").c_str());
+  EXPECT_FALSE(user.ValueExists("User"));
+  // Another folder is another store.
+  testing_support::TTempFolder other;
+  SetKeyStoreFolder(other.Path());
+  EXPECT_FALSE(user.ValueExists("User"));
 }
 
 TEST_F(KeyStore, WritesLeaveNoTemporaryFilesAndSeeOtherWriters) {
@@ -132,7 +266,7 @@ TEST_F(KeyStore, TwoProcessesWritingAtOnceLoseNoValue) {
     if (children[c] == 0) {
       TRegistry reg;
       if (!reg.OpenKey("\\Software\\Race", true)) _exit(2);
-      for (int i = 0; i < kEach; ++i) reg.WriteString("P" + std::to_string(c) + "_" + std::to_string(i), "v");
+      for (int i = 0; i < kEach; ++i) reg.WriteString(std::to_string(c) + "_" + std::to_string(i), "v");
       _exit(0);
     }
   }
@@ -149,22 +283,78 @@ TEST_F(KeyStore, TwoProcessesWritingAtOnceLoseNoValue) {
   EXPECT_EQ(names.size(), 2u * kEach);
 }
 
-TEST(KeyStoreText, DamagedLinesAreSkippedNotFatal) {
-  const std::string text =
-      "Pictrova key store 1\n"
-      "key \"Software\"\n"
-      "sz \"Good\" \"yes\"\n"
-      "sz \"Unterminated x\n"
-      "dword \"TooBig\" 99999999999\n"
-      "hex \"Odd\" abc\n"
-      "dword \"Fine\" -5\n"
-      "key \"Bad\\\\Name\"\n"
-      "sz \"Orphan\" \"o\"\n";
-  TRegKeyNode root = ParseKeyStore(text);
+TEST(KeyStoreText, EachDamagedLineIsSkippedOnItsOwn) {
+  const struct {
+    const char* Line;
+    const char* Value; // what "V" reads as, nullptr when the line is refused
+  } cases[] = {
+      {"sz \"V\" \"yes\"", "yes"},       {"sz  \"V\"   \"two blanks\"", "two blanks"},
+      {"sz \"V\" \"\\x4a\\x4B\"", "JK"}, {"sz \"V\" \"\\x0", nullptr}, {"sz \"V\" \"\\x4g\"", nullptr},
+      {"sz \"V\" \"\\xg4\"", nullptr},  {"sz \"V\" \"\\q\"", nullptr},  {"sz \"V\" \"open", nullptr},
+      {"sz \"V\" \"end\\", nullptr},    {"sz \"V\"", nullptr},             {"sz \"V\" \"a\" \"b\"", nullptr},
+      {"word \"V\" \"x\"", nullptr},     {"dword \"V\" 2147483647", "2147483647"},
+      {"dword \"V\" -2147483648", "-2147483648"}, {"dword \"V\" 2147483648", nullptr},
+      {"dword \"V\" -2147483649", nullptr}, {"dword \"V\" 99999999999999999999", nullptr},
+      {"dword \"V\" 12x", nullptr},     {"dword \"V\" x", nullptr},        {"hex \"V\" 00fF", "2"},
+      {"hex \"V\" -", "0"},             {"hex \"V\" abc", nullptr},        {"hex \"V\" 0g", nullptr},
+      {"hex \"V\" g0", nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::string text = std::string("Pictrova key store 1\nkey \"K\"\nsz \"Before\" \"b\"\n") + c.Line +
+                             "\nsz \"After\" \"a\"\n";
+    const TRegKeyNode root = ParseKeyStore(text);
+    const TRegKeyNode& k = root.SubKeys.at("k");
+    EXPECT_EQ(k.Values.at("before").Text, "b") << c.Line;
+    EXPECT_EQ(k.Values.at("after").Text, "a") << c.Line;
+    const auto v = k.Values.find("v");
+    ASSERT_EQ(v != k.Values.end(), c.Value != nullptr) << c.Line;
+    if (!c.Value) continue;
+    const TRegValue& got = v->second;
+    const std::string seen = got.Kind == rdInteger  ? std::to_string(got.Integer)
+                             : got.Kind == rdBinary ? std::to_string(got.Bytes.size())
+                                                    : got.Text;
+    EXPECT_EQ(seen, c.Value) << c.Line;
+  }
+  EXPECT_EQ(ParseKeyStore("hex \"V\" 00fF\n").Values.at("v").Bytes, (std::vector<std::uint8_t>{0x00, 0xff}));
+}
+
+TEST(KeyStoreText, DamagedKeyLinesOrphanTheirValues) {
+  const char* badKeys[] = {"key", "key \"Bad\\\\Name\"", "key \"A\" \"\"", "key \"open"};
+  for (const char* bad : badKeys) {
+    const TRegKeyNode root =
+        ParseKeyStore(std::string("sz \"Root\" \"r\"\nkey \"Good\"\n") + bad + "\nsz \"Orphan\" \"o\"\n");
+    EXPECT_EQ(Names(root), std::vector<std::string>{"Root"}) << bad;
+    EXPECT_TRUE(root.SubKeys.at("good").Values.empty()) << bad;
+    EXPECT_EQ(ParseKeyStore(SerializeKeyStore(root)), root) << bad;
+  }
+  // Key names compare without case; the first spelling stays.
+  const TRegKeyNode root = ParseKeyStore("key \"Soft\" \"Ware\"\n\n  \nsz \"A\" \"1\"\nkey \"SOFT\"\nsz \"B\" \"2\"\n");
   ASSERT_EQ(root.SubKeys.size(), 1u);
-  const TRegKeyNode& sw = root.SubKeys.at("software");
-  EXPECT_EQ(sw.Values.size(), 2u);
-  EXPECT_EQ(sw.Values.at("good").Text, "yes");
-  EXPECT_EQ(sw.Values.at("fine").Integer, -5);
-  EXPECT_EQ(ParseKeyStore(SerializeKeyStore(root)), root);
+  EXPECT_EQ(root.SubKeys.at("soft").Name, "Soft");
+  EXPECT_EQ(root.SubKeys.at("soft").SubKeys.at("ware").Name, "Ware");
+  EXPECT_EQ(Names(root.SubKeys.at("soft")), std::vector<std::string>{"B"});
+}
+
+TEST(KeyStoreFolderName, FollowsTheEnvironment) {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string savedXdg = xdg ? xdg : "", home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  const struct {
+    const char* Xdg;
+    const char* Home;
+    const char* Folder;
+  } cases[] = {{"/cfg", "/home/u", "/cfg/Halvenworth/Pictrova 3"},
+               {"relative", "/home/u", "/home/u/.config/Halvenworth/Pictrova 3"},
+               {"", "/home/u", "/home/u/.config/Halvenworth/Pictrova 3"},
+               {"", "", "/tmp/Halvenworth/Pictrova 3"}};
+  for (const auto& c : cases) {
+    setenv("XDG_CONFIG_HOME", c.Xdg, 1);
+    setenv("HOME", c.Home, 1);
+    EXPECT_EQ(KeyStoreFolder(), c.Folder) << c.Xdg << " " << c.Home;
+  }
+  SetKeyStoreFolder("/elsewhere");
+  EXPECT_EQ(KeyStoreFolder(), "/elsewhere");
+  SetKeyStoreFolder("");
+  if (xdg) setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
+  else unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", home.c_str(), 1);
 }

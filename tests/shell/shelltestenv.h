@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <functional>
 #include <string>
 #include <unistd.h>
@@ -64,6 +65,11 @@ private:
   };
   std::vector<TSaved> FSaved;
 };
+
+inline bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
 
 // Runs the event loop until cond holds or ms pass; answers cond.
 inline bool WaitFor(const std::function<bool()>& cond, int ms = 3000) {

@@ -208,7 +208,7 @@ TJ2kSpace SpaceOf(const opj_image_t* Image) {
 }
 
 // What the header boxes of a JP2 file say beyond the code stream: a colour
-// specification of CIELab (enumerated colour space 14), whose samples the
+// box ("colr") naming CIELab (enumerated colour space 14), whose samples the
 // library hands over as raw L, a and b, and a palette, which turns one
 // component into colours only while decoding. The header boxes come before
 // the code stream; only they are looked at.

@@ -105,7 +105,7 @@ Bytes Be(std::uint32_t V, int Bytes) {
   return B;
 }
 
-// A JP2 file around an 8-bit code stream: colour specification EnumCs and,
+// A JP2 file around an 8-bit code stream: colour box ("colr") EnumCs and,
 // when given, a palette (red, green, blue entries) that maps the one
 // component to three channels.
 Bytes Jp2File(const Bytes& CodeStream, int W, int H, int Components, std::uint32_t EnumCs,

@@ -57,155 +57,174 @@ Bytes Header(int Encoding, int Bits, int Width, int Height, int Planes, int Byte
 
 int Le16(const Bytes& B, std::size_t At) { return B[At] | (B[At + 1] << 8); }
 
+Bytes Repeat(int Count, int Value) { return Bytes(static_cast<std::size_t>(Count), static_cast<std::uint8_t>(Value)); }
+
+Bytes Join(Bytes A, const Bytes& B) {
+  A.insert(A.end(), B.begin(), B.end());
+  return A;
+}
+
 } // namespace
 
 // ---- Run-length coding
 
-TEST(PcxEncode, HighLiteralBecomesRunOfOne) {
-  const std::uint8_t In[] = {0x05, 0xC7, 0x07, 0x07, 0x07, 0x09};
-  std::uint8_t Out[16];
-  const int N = PcxEncodeRow(Out, In, 6, 1, 0);
-  const std::vector<int> Expected = {0x05, 0xC1, 0xC7, 0xC3, 0x07, 0x09};
-  ASSERT_EQ(N, 6);
-  for (int I = 0; I < N; ++I) EXPECT_EQ(Out[I], Expected[static_cast<std::size_t>(I)]);
+TEST(PcxCoding, EncodedRowsAtTheRunLimits) {
+  const struct {
+    Bytes In;
+    int Count, Stride, Offset;
+    Bytes Out;
+  } cases[] = {
+      {{0x05, 0xC7, 0x07, 0x07, 0x07, 0x09}, 6, 1, 0, {0x05, 0xC1, 0xC7, 0xC3, 0x07, 0x09}},
+      {{0xBF, 0xC0}, 2, 1, 0, {0xBF, 0xC1, 0xC0}},
+      {Join(Repeat(69, 0x11), {0x22}), 70, 1, 0, {0xFF, 0x11, 0xC6, 0x11, 0x22}},
+      {Repeat(64, 0x11), 64, 1, 0, {0xFF, 0x11, 0x11}},
+      {Repeat(63, 0x11), 63, 1, 0, {0xFF, 0x11, 0x00}}, // odd: the pad byte
+      {Repeat(3, 0xEE), 3, 1, 0, {0xC3, 0xEE, 0x00}},
+      {{1, 2, 3, 1, 2, 4}, 2, 3, 2, {3, 4}}, // the reds of two blue-green-red pixels
+  };
+  for (const auto& c : cases) {
+    Bytes Out(static_cast<std::size_t>(2 * c.Count + 2));
+    Out.resize(static_cast<std::size_t>(PcxEncodeRow(Out.data(), c.In.data(), c.Count, c.Stride, c.Offset)));
+    EXPECT_EQ(Out, c.Out) << c.Count;
+  }
 }
 
-TEST(PcxEncode, OddCountGetsPadAndRunsStopAt63) {
-  std::uint8_t In[70];
-  std::fill(In, In + 70, 0x11);
-  In[69] = 0x22;
-  std::uint8_t Out[160];
-  // 69 of 0x11 then 0x22: 63 + 6, the literal, no pad (70 is even).
-  ASSERT_EQ(PcxEncodeRow(Out, In, 70, 1, 0), 5);
-  EXPECT_EQ(Out[0], 0xFF);
-  EXPECT_EQ(Out[2], 0xC6);
-  EXPECT_EQ(Out[4], 0x22);
-  // Three bytes: the run of 0x11 x 3 and the pad byte 0.
-  ASSERT_EQ(PcxEncodeRow(Out, In, 3, 1, 0), 3);
-  EXPECT_EQ(Out[2], 0);
-}
-
-TEST(PcxEncode, StrideAndOffsetPickOneChannel) {
-  const std::uint8_t Bgr[] = {1, 2, 3, 1, 2, 4};
-  std::uint8_t Out[8];
-  ASSERT_EQ(PcxEncodeRow(Out, Bgr, 2, 3, 2), 2); // reds 3 and 4
-  EXPECT_EQ(Out[0], 3);
-  EXPECT_EQ(Out[1], 4);
+TEST(PcxCoding, DecodedLinesCarryRunsOnAndZeroWhatIsMissing) {
+  const struct {
+    Bytes Data;
+    bool Rle;
+    int LineBytes;
+    Bytes First, Second; // two lines in turn
+  } cases[] = {
+      {{0xC3, 0x10, 0x20}, true, 2, {0x10, 0x10}, {0x10, 0x20}},
+      {{0xC0, 0x55, 0x07, 0xBF, 0xC1, 0xC0}, true, 2, {0x07, 0xBF}, {0xC0, 0}}, // a run of none
+      {{0xFF, 0x01}, true, 2, {1, 1}, {1, 1}},
+      {{0x09, 0xC4}, true, 2, {0x09, 0}, {0, 0}},
+      {{1, 2, 3}, false, 2, {1, 2}, {3, 0}},
+      {{9, 8}, false, 1, {9}, {8}},
+  };
+  for (const auto& c : cases) {
+    TRvByteReader In(c.Data.data(), static_cast<std::int64_t>(c.Data.size()));
+    TPcxDecodeState State;
+    Bytes First(static_cast<std::size_t>(c.LineBytes), 0xAA), Second(First);
+    PcxDecodeRow(In, First.data(), c.LineBytes, c.Rle, State);
+    PcxDecodeRow(In, Second.data(), c.LineBytes, c.Rle, State);
+    EXPECT_EQ(First, c.First) << c.Data.size() << " bytes, rle " << c.Rle;
+    EXPECT_EQ(Second, c.Second) << c.Data.size() << " bytes, rle " << c.Rle;
+  }
 }
 
 // ---- Hand-built files
 
-TEST(PcxRead, RunCrossingPlaneLineCarriesOn) {
-  Bytes B = Header(1, 8, 2, 1, 3, 2);
-  Put(B, {0xC3, 0x10}); // three of 0x10: both reds and the first green
-  Put(B, {0x20});       // second green
-  Put(B, {0x30, 0x31}); // blues
-  TRead R;
-  ReadPcx(B, R);
-  ASSERT_FALSE(R.Aborted());
-  EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 0x101030u);
-  EXPECT_EQ(PixelAt(R.Bmp, 1, 0), 0x102031u);
-  EXPECT_EQ(R.Params.BitsPerSample, 8);
-  EXPECT_EQ(R.Params.SamplesPerPixel, 3);
-}
-
-TEST(PcxRead, FourPlanesOfOneBitReadAsSixteenColours) {
-  std::vector<std::uint32_t> Pal(16);
-  for (int I = 0; I < 16; ++I) Pal[static_cast<std::size_t>(I)] = static_cast<std::uint32_t>(I * 0x101010);
-  Bytes B = Header(0, 1, 2, 1, 4, 2, 72, 72, Pal);
-  Put(B, {0x80, 0}); // plane 0: first pixel has bit 0
-  Put(B, {0x40, 0}); // plane 1: second pixel has bit 1
-  Put(B, {0xC0, 0}); // plane 2: both have bit 2
-  Put(B, {0x00, 0}); // plane 3: none
-  TRead R;
-  ReadPcx(B, R);
-  ASSERT_FALSE(R.Aborted());
-  EXPECT_EQ(R.Bmp.PixelFormat(), rvpf24Bit);
-  EXPECT_EQ(R.Params.BitsPerSample, 4);
-  EXPECT_EQ(R.Params.SamplesPerPixel, 1);
-  EXPECT_EQ(R.Params.ColorMapCount, 16);
-  EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 5u * 0x101010u);
-  EXPECT_EQ(PixelAt(R.Bmp, 1, 0), 6u * 0x101010u);
-}
-
-TEST(PcxRead, EightBitUsesEndPaletteAndDefaultDpiInBothDirections) {
+TEST(PcxRead, HeadersGiveTheParametersOrAreRefused) {
   RvDefaultDpiX = 96;
   RvDefaultDpiY = 97;
-  Bytes B = Header(0, 8, 3, 1, 1, 4, 300, 0);
-  Put(B, {2, 1, 0, 0}); // indices and the pad byte
-  B.push_back(12);
-  Bytes Pal(768, 0);
-  Pal[3] = 0xAA; // entry 1 red
-  Pal[8] = 0xBB; // entry 2 blue
-  B.insert(B.end(), Pal.begin(), Pal.end());
-  TRead R;
-  ReadPcx(B, R);
+  const struct {
+    Bytes File;
+    int Width, Height, Bits, Samples, Colours, DpiX, DpiY; // Width 0: refused
+  } cases[] = {
+      {Header(0, 8, 3, 1, 1, 4, 300, 0), 3, 1, 8, 1, 256, 96, 97},
+      {Header(1, 8, 3, 2, 1, 4, 0, 200), 3, 2, 8, 1, 256, 96, 97},
+      {Header(1, 8, 1, 1, 3, 1, 300, 200), 1, 1, 8, 3, 0, 300, 200},
+      {Header(0, 1, 16, 1, 1, 2), 16, 1, 1, 1, 2, 72, 72},
+      {Header(0, 4, 3, 1, 1, 2), 3, 1, 4, 1, 16, 72, 72},
+      {Header(0, 1, 9, 1, 4, 2), 9, 1, 4, 1, 16, 72, 72},
+      {Header(2, 8, 3, 1, 1, 4), 0, 0, 0, 0, 0, 0, 0}, // unknown encoding
+      {Header(0, 9, 3, 1, 1, 4), 0, 0, 0, 0, 0, 0, 0},
+      {Header(0, 2, 4, 1, 1, 2), 0, 0, 0, 0, 0, 0, 0}, // a layout without a decoder
+      {Header(0, 8, 3, 1, 2, 4), 0, 0, 0, 0, 0, 0, 0},
+      {Header(0, 8, 0, 1, 1, 4), 0, 0, 0, 0, 0, 0, 0}, // xmax below xmin
+      {Header(0, 8, 40, 2, 3, 39), 0, 0, 0, 0, 0, 0, 0}, // line shorter than the picture
+      {Header(0, 1, 17, 1, 1, 2), 0, 0, 0, 0, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    TRead R;
+    ReadPcx(c.File, R, true);
+    EXPECT_EQ(R.Aborted(), c.Width == 0) << &c - cases;
+    EXPECT_EQ(R.Bmp.Width(), 0) << &c - cases; // only the header is read
+    if (c.Width == 0) continue;
+    const int Got[] = {R.Params.Width, R.Params.Height, R.Params.BitsPerSample, R.Params.SamplesPerPixel,
+                       R.Params.ColorMapCount, R.Params.DpiX, R.Params.DpiY};
+    const int Want[] = {c.Width, c.Height, c.Bits, c.Samples, c.Colours, c.DpiX, c.DpiY};
+    EXPECT_EQ(std::vector<int>(Got, Got + 7), std::vector<int>(Want, Want + 7)) << &c - cases;
+  }
   RvDefaultDpiX = RvDefaultDpiY = 0;
-  ASSERT_FALSE(R.Aborted());
-  EXPECT_EQ(R.Params.DpiX, 96);
-  EXPECT_EQ(R.Params.DpiY, 97);
-  EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 0x0000BBu);
-  EXPECT_EQ(PixelAt(R.Bmp, 1, 0), 0xAA0000u);
-  ASSERT_EQ(R.Params.ColorMapCount, 256);
-  EXPECT_EQ(R.Params.ColorMap[1].r, 0xAA);
-}
-
-TEST(PcxRead, OneBitKeepsSetBitsWhite) {
-  Bytes B = Header(0, 1, 10, 1, 1, 2);
-  Put(B, {0xA5, 0x80});
+  // An origin other than (0, 0): the size is the difference.
+  Bytes B = Header(0, 8, 1, 1, 3, 4);
+  B[4] = 2, B[6] = 3, B[8] = 5, B[10] = 4; // (2, 3) to (5, 4)
   TRead R;
-  ReadPcx(B, R);
-  EXPECT_EQ(R.Bmp.PixelFormat(), rvpf1Bit);
-  EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 0xFFFFFFu);
-  EXPECT_EQ(PixelAt(R.Bmp, 1, 0), 0u);
-  EXPECT_EQ(PixelAt(R.Bmp, 8, 0), 0xFFFFFFu);
-}
-
-TEST(PcxRead, NotPcxChangesNothing) {
-  Bytes B = Header(0, 8, 3, 1, 3, 4);
+  ReadPcx(B, R, true);
+  EXPECT_EQ(R.Params.Width, 4);
+  EXPECT_EQ(R.Params.Height, 2);
   B[0] = 11;
-  TRead R;
-  R.Params.Width = 77;
-  ReadPcx(B, R);
-  EXPECT_TRUE(R.Aborted());
-  EXPECT_EQ(R.Params.Width, 77);
+  TRead NotPcx;
+  NotPcx.Params.Width = 77;
+  ReadPcx(B, NotPcx);
+  EXPECT_TRUE(NotPcx.Aborted());
+  EXPECT_EQ(NotPcx.Params.Width, 77);
 }
 
-// ---- Mends and broken files
-
-TEST(PcxMend, LineShorterThanPictureIsRefused) {
-  Bytes B = Header(0, 8, 40, 2, 3, 8); // 40 pixels but 8 bytes per line
-  B.resize(B.size() + 200, 1);
+TEST(PcxRead, EveryLayoutDecodes) {
+  std::vector<std::uint32_t> Pal(16);
+  for (int I = 0; I < 16; ++I) Pal[static_cast<std::size_t>(I)] = static_cast<std::uint32_t>(I * 0x101010);
+  Bytes EndPalette(769, 0);
+  EndPalette[0] = 12;
+  EndPalette[1 + 3] = 0xAA; // entry 1 red
+  EndPalette[1 + 8] = 0xBB; // entry 2 blue
+  const struct {
+    Bytes File;
+    std::vector<std::uint32_t> Row; // the first row's pixels
+  } cases[] = {
+      // A red run spilling into the green line.
+      {Join(Header(1, 8, 2, 1, 3, 2), {0xC3, 0x10, 0x20, 0x30, 0x31}), {0x101030, 0x102031}},
+      // Four planes: plane p sets bit p of the index.
+      {Join(Header(0, 1, 2, 1, 4, 2, 72, 72, Pal), {0x80, 0, 0x40, 0, 0xC0, 0, 0, 0}), {0x505050, 0x606060}},
+      {Join(Join(Header(0, 8, 3, 1, 1, 4), {2, 1, 0, 0}), EndPalette), {0x0000BB, 0xAA0000, 0}},
+      // Two pixels a byte, high nibble first; the odd width leaves a nibble unused.
+      {Join(Header(0, 4, 3, 1, 1, 2, 72, 72, Pal), {0x12, 0x3F}), {0x101010, 0x202020, 0x303030}},
+      // One bit: set bits white.
+      {Join(Header(0, 1, 10, 1, 1, 2), {0xA5, 0x80}),
+       {0xFFFFFF, 0, 0xFFFFFF, 0, 0, 0xFFFFFF, 0, 0xFFFFFF, 0xFFFFFF, 0}},
+      {Join(Header(1, 8, 1, 1, 3, 1), {7, 8, 9}), {0x070809}},
+  };
+  for (const auto& c : cases) {
+    TRead R;
+    ReadPcx(c.File, R);
+    ASSERT_FALSE(R.Aborted()) << &c - cases;
+    ASSERT_EQ(R.Bmp.Width(), static_cast<int>(c.Row.size()));
+    EXPECT_EQ(R.Bmp.PixelFormat(), c.File[3] == 1 && c.File[65] == 1 ? rvpf1Bit : rvpf24Bit);
+    for (int X = 0; X < R.Bmp.Width(); ++X) EXPECT_EQ(PixelAt(R.Bmp, X, 0), c.Row[static_cast<std::size_t>(X)]) << &c - cases;
+  }
+  // Four planes a whole word wide: the second row's padding bits stay out of the first row.
   TRead R;
-  ReadPcx(B, R);
-  EXPECT_TRUE(R.Aborted());
+  ReadPcx(Join(Header(0, 1, 8, 2, 4, 2, 72, 72, Pal), {0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF}), R);
+  EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 0xF0F0F0u);
+  EXPECT_EQ(PixelAt(R.Bmp, 0, 1), 0u);
 }
 
-TEST(PcxMend, LayoutWithoutDecoderIsAnErrorNotABlankPicture) {
-  Bytes B = Header(0, 2, 4, 1, 1, 2); // 2 bits in one plane
-  Put(B, {0x1B, 0});
-  TRead R;
-  ReadPcx(B, R);
-  EXPECT_TRUE(R.Aborted());
-}
+// ---- Broken files
 
-TEST(PcxBroken, TruncatedDataGivesPartialPicture) {
-  Bytes B = Header(1, 8, 4, 3, 3, 4);
-  Put(B, {0xC4, 0x50, 0xC4, 0x60, 0xC4}); // red line, green line, a run count without value
+TEST(PcxBroken, MissingDataReadsAsZeros) {
+  const struct {
+    Bytes File;
+    std::uint32_t First, Last; // the ends of the last row
+  } cases[] = {
+      // Red line, green line, a run count without a value.
+      {Join(Header(1, 8, 4, 3, 3, 4), {0xC4, 0x50, 0xC4, 0x60, 0xC4}), 0, 0},
+      {Join(Header(0, 8, 2, 2, 3, 2), {1, 2, 3, 4, 5, 6, 7}), 0x070000, 0},
+      // Shorter than its palette: a black one.
+      {Join(Header(0, 8, 2, 1, 1, 2), {1, 2}), 0, 0},
+  };
+  for (const auto& c : cases) {
+    TRead R;
+    ReadPcx(c.File, R);
+    ASSERT_FALSE(R.Aborted());
+    EXPECT_EQ(PixelAt(R.Bmp, 0, R.Bmp.Height() - 1), c.First) << &c - cases;
+    EXPECT_EQ(PixelAt(R.Bmp, R.Bmp.Width() - 1, R.Bmp.Height() - 1), c.Last) << &c - cases;
+  }
   TRead R;
-  ReadPcx(B, R);
-  EXPECT_FALSE(R.Aborted());
+  ReadPcx(cases[0].File, R);
   EXPECT_EQ(PixelAt(R.Bmp, 3, 0), 0x506000u);
-  EXPECT_EQ(PixelAt(R.Bmp, 0, 2), 0u);
-}
-
-TEST(PcxBroken, EightBitFileShorterThanItsPalette) {
-  Bytes B = Header(0, 8, 2, 1, 1, 2);
-  Put(B, {1, 2});
-  TRead R;
-  ReadPcx(B, R);
-  EXPECT_FALSE(R.Aborted());
-  EXPECT_EQ(R.Bmp.Width(), 2);
 }
 
 TEST(PcxBroken, EveryTruncationOfAGoodFileIsSafe) {
@@ -229,19 +248,40 @@ TEST(PcxBroken, EveryTruncationOfAGoodFileIsSafe) {
 
 // ---- Writing
 
-TEST(PcxWrite, OddWidthAtEightBitsPadsTheLine) {
+TEST(PcxWrite, HeaderFieldsForEveryDepth) {
+  const struct {
+    int Bits, Samples;              // asked for
+    int Depth, Planes, Bpl, Info;   // written, for a width of 9
+  } cases[] = {
+      {1, 1, 1, 1, 2, 1},  {1, 3, 1, 1, 2, 1},  {2, 1, 4, 1, 6, 1},  {3, 1, 4, 1, 6, 1},  {4, 1, 4, 1, 6, 1},
+      {5, 1, 8, 1, 10, 1}, {2, 4, 8, 1, 10, 1}, {8, 1, 8, 1, 10, 1}, {3, 3, 8, 3, 10, 0}, {8, 3, 8, 3, 10, 0},
+      {16, 3, 8, 3, 10, 0},
+  };
   TRvBitmap Bmp;
-  MakeStripes(Bmp, 5, 2, {0x112233, 0x445566, 0x778899});
-  TIOParamsVals P;
-  P.BitsPerSample = 8;
-  P.SamplesPerPixel = 1;
-  P.PcxCompression = 0;
-  const Bytes B = WritePcx(Bmp, P);
-  EXPECT_EQ(Le16(B, 66), 6);
-  EXPECT_EQ(B[3], 8);
-  EXPECT_EQ(B[65], 1);
-  ASSERT_EQ(B.size(), 128u + 2 * 6 + 1 + 768);
-  EXPECT_EQ(B[128 + 12], 12);
+  MakeStripes(Bmp, 9, 2, {0x000000, 0xFFFFFF});
+  for (const auto& c : cases)
+    for (int Rle : {0, 1}) {
+      TIOParamsVals P;
+      P.BitsPerSample = c.Bits;
+      P.SamplesPerPixel = c.Samples;
+      P.PcxCompression = static_cast<std::uint8_t>(Rle);
+      P.PcxVersion = 3;
+      P.DpiX = 300;
+      P.DpiY = 70000; // beyond 16 bits: the largest
+      const Bytes B = WritePcx(Bmp, P);
+      ASSERT_GE(B.size(), 128u);
+      const int Got[] = {B[0], B[1], B[2], B[3], Le16(B, 4), Le16(B, 6), Le16(B, 8), Le16(B, 10), Le16(B, 12),
+                         Le16(B, 14), B[65], Le16(B, 66), Le16(B, 68)};
+      const int Want[] = {10, 3, Rle, c.Depth, 0, 0, 8, 1, 300, 65535, c.Planes, c.Bpl, c.Info};
+      EXPECT_EQ(std::vector<int>(Got, Got + 13), std::vector<int>(Want, Want + 13)) << c.Bits << "x" << c.Samples;
+      if (!Rle) {
+        const bool EndPalette = c.Depth == 8 && c.Planes == 1;
+        EXPECT_EQ(B.size(), 128u + 2 * c.Planes * c.Bpl + (EndPalette ? 769 : 0)) << c.Bits << "x" << c.Samples;
+        if (EndPalette) {
+          EXPECT_EQ(B[128 + 2 * c.Bpl], 12);
+        }
+      }
+    }
 }
 
 TEST(PcxWrite, RoundTripsEveryDepth) {
@@ -251,6 +291,7 @@ TEST(PcxWrite, RoundTripsEveryDepth) {
   };
   const std::vector<TCase> Cases = {
       {8, 3, {}},
+      {16, 3, {}},
       {8, 1, {0x102030, 0x405060, 0x708090, 0xFF0000, 0x00FF00}},
       {4, 1, {0x000000, 0xFFFFFF, 0x808080, 0x123456, 0xABCDEF, 0x0000FF}},
       {1, 1, {0x000000, 0xFFFFFF}},
@@ -274,17 +315,23 @@ TEST(PcxWrite, RoundTripsEveryDepth) {
     }
 }
 
-TEST(PcxMend, UnsupportedDepthIsConvertedNotWrittenInvalid) {
-  TRvBitmap Bmp;
-  MakePattern(Bmp, 8, 3);
-  TIOParamsVals P;
-  P.BitsPerSample = 16;
-  P.SamplesPerPixel = 3;
-  TRead R;
-  ReadPcx(WritePcx(Bmp, P), R);
-  ASSERT_FALSE(R.Aborted());
-  EXPECT_EQ(R.Params.SamplesPerPixel, 3);
-  ExpectSamePixels(Bmp, R.Bmp);
+TEST(PcxWrite, SizesBeyondSixteenBitsAreRefused) {
+  const struct {
+    int Width, Height;
+    bool Written;
+  } cases[] = {{65536, 1, true}, {65537, 1, false}, {1, 65536, true}, {1, 65537, false}, {0, 1, false}};
+  for (const auto& c : cases) {
+    TRvBitmap Bmp;
+    Bmp.Allocate(c.Width, c.Height, rvpf24Bit);
+    TIOParamsVals P;
+    bool Aborted = false;
+    const Bytes B = WritePcx(Bmp, P, &Aborted);
+    EXPECT_EQ(Aborted, !c.Written) << c.Width << "x" << c.Height;
+    EXPECT_EQ(B.empty(), !c.Written) << c.Width << "x" << c.Height;
+    if (c.Written) {
+      EXPECT_EQ(Le16(B, 8) + Le16(B, 10), c.Width + c.Height - 2);
+    }
+  }
 }
 
 TEST(PcxWrite, TwoColourPictureAtOneBitKeepsItsColoursInThePalette) {
@@ -300,7 +347,7 @@ TEST(PcxWrite, TwoColourPictureAtOneBitKeepsItsColoursInThePalette) {
   EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 0xFFFFFFu); // the lighter colour became white
 }
 
-TEST(PcxWrite, AbortFlagStopsWriting) {
+TEST(PcxWrite, AbortFlagStopsWritingAndReading) {
   TRvBitmap Bmp;
   MakePattern(Bmp, 4, 40);
   TIOParamsVals P;
@@ -313,6 +360,11 @@ TEST(PcxWrite, AbortFlagStopsWriting) {
   PcxWriteStream(S, Bmp, P, Progress.Rec);
   EXPECT_EQ(Reports, 2);
   EXPECT_LT(S.Size(), 128 + 40 * 12);
+
+  TRead R;
+  R.Progress.Rec.OnProgress = [&](void*, int) { R.Progress.Rec.Abort(); };
+  ReadPcx(Join(Header(1, 8, 1, 2, 3, 1), {7, 8, 9, 7, 8, 9}), R);
+  EXPECT_EQ(PixelAt(R.Bmp, 0, 0), 0u); // stopped before the first row
 }
 
 // ---- Other programs

@@ -447,7 +447,7 @@ TEST(RvColorConv, VideoFramesInRGBLayouts) {
   EXPECT_EQ(RvVideoFrameToBitmap(frame.data(), frame.size(), &b, nullptr, 0), 32);
   EXPECT_EQ(At(b, 0, 0), 0x070605u); // bottom-up: the second stored row is the top
   EXPECT_EQ(At(b, 0, 1), 0x030201u);
-  frame.resize(frame.size() - 1);
+  frame.pop_back();
   EXPECT_EQ(RvVideoFrameToBitmap(frame.data(), frame.size(), &b, nullptr, 0), 0);
 
   // 1 bit stays 1 bit; a palette with white first is stored inverted.

@@ -19,32 +19,15 @@
 
 #include "image/model/rvwords.h"
 #include "support/tempfolder.h"
+#include "viewtest_support.h"
 
 namespace {
 
 using namespace rv;
 
-void Click(QWidget* W) {
-  const QPointF at(W->width() / 2.0, W->height() / 2.0);
-  const QPointF global = W->mapToGlobal(at);
-  QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-  QApplication::sendEvent(W, &press);
-  QApplication::sendEvent(W, &release);
-}
-
-void Key(QWidget* W, int K, const QString& Text = {}) {
-  QKeyEvent press(QEvent::KeyPress, K, Qt::NoModifier, Text);
-  QKeyEvent release(QEvent::KeyRelease, K, Qt::NoModifier, Text);
-  QApplication::sendEvent(W, &press);
-  QApplication::sendEvent(W, &release);
-}
-
-// Replaces a field's text as a user would: select all, type.
-void Type(QLineEdit* E, const QString& Text) {
-  E->selectAll();
-  for (QChar c : Text) Key(E, c.unicode(), QString(c));
-}
+using viewtest::Click;
+using viewtest::Key;
+using viewtest::Type;
 
 // The first row and column where a picture's red corner is.
 QPoint RedCorner(const QImage& Image) {

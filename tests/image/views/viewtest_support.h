@@ -1,14 +1,42 @@
 // What the picture-view tests share: a view without frame at a chosen size,
 // shown on the offscreen platform, and pictures whose every pixel tells
-// where it lies, so that an offset, a flip or a wrong step shows.
+// where it lies, so that an offset, a flip or a wrong step shows; and the
+// synthetic clicks and keys that drive windows.
 #pragma once
 
+#include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <memory>
 
 #include "image/views/rastrumview.h"
 
 namespace viewtest {
+
+// A left click in the middle of W.
+inline void Click(QWidget* W) {
+  const QPointF at(W->width() / 2.0, W->height() / 2.0);
+  const QPointF global = W->mapToGlobal(at);
+  QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(W, &press);
+  QApplication::sendEvent(W, &release);
+}
+
+inline void Key(QWidget* W, int K, const QString& Text = {}) {
+  QKeyEvent press(QEvent::KeyPress, K, Qt::NoModifier, Text);
+  QKeyEvent release(QEvent::KeyRelease, K, Qt::NoModifier, Text);
+  QApplication::sendEvent(W, &press);
+  QApplication::sendEvent(W, &release);
+}
+
+// Replaces a field's text as a user would: select all, type.
+inline void Type(QLineEdit* E, const QString& Text) {
+  E->selectAll();
+  for (QChar c : Text) Key(E, c.unicode(), QString(c));
+}
 
 // Red 0x80, green the row, blue the column (both modulo 256).
 inline QRgb MarkedPixel(int X, int Y) { return qRgb(0x80, Y & 255, X & 255); }

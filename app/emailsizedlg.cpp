@@ -1,0 +1,423 @@
+#include "app/emailsizedlg.h"
+
+#include "app/genutil.h"
+#include "app/helpdlg.h"
+#include "app/msgbox.h"
+#include "app/pictureutil.h"
+#include "app/qmquickmail.h"
+#include "app/settings.h"
+#include "controls/kel/kelprogressfill.h"
+#include "controls/kel/kelshapebutton.h"
+#include "controls/support/qrcheckbox/qrcheckbox.h"
+#include "image/io/rastrumio.h"
+#include "image/model/rastrumproc.h"
+#include "image/views/rastrumview.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QRadioButton>
+#include <cmath>
+#include <stdexcept>
+
+namespace app {
+
+TEmailSizeDlg* EmailSizeDlg = nullptr;
+
+namespace {
+
+constexpr int NarrowWidth = 372;
+constexpr int WideWidth = 732;
+constexpr int ClientHeight = 292;
+constexpr int ButtonWidth = 100;
+constexpr int ButtonHeight = 25;
+constexpr std::size_t SubjectLength = 50;
+
+kel::TKelShapeButton* MakeButton(QWidget* parent, const char* caption, int x, int y, int width) {
+  auto* button = new kel::TKelShapeButton(parent);
+  button->SetCaption(caption);
+  ApplyFormButtonValues(*button);
+  button->setGeometry(x, y, width, ButtonHeight);
+  return button;
+}
+
+wn::TQrCheckBox* MakeCheckBox(QWidget* parent, const char* caption, int y) {
+  auto* box = new wn::TQrCheckBox(parent);
+  box->SetCaption(QString::fromUtf8(caption));
+  box->SetTransparent(true);
+  box->setGeometry(8, y, NarrowWidth - 16, 17);
+  return box;
+}
+
+QString FileName(const QString& Path) { return QFileInfo(Path).fileName(); }
+
+// A name not yet taken in the work folder: pictures of the same name from
+// two folders, or x.bmp beside x.jpg, each keep their own file.
+std::string UniqueOutputPath(const std::string& Folder, const QString& Name) {
+  const QFileInfo info(Name);
+  const QString stem = info.completeBaseName(), suffix = info.suffix();
+  QString candidate = Name;
+  for (int n = 2; QFileInfo::exists(QString::fromStdString(JoinPath(Folder, candidate.toStdString()))); ++n)
+    candidate = stem + QStringLiteral(" (%1)").arg(n) + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
+  return JoinPath(Folder, candidate.toStdString());
+}
+
+QString SizeText(int Width, int Height) { return QString::number(Width) + QLatin1Char('x') + QString::number(Height); }
+
+} // namespace
+
+int EmailSizeLimit(int SpeedIndex) {
+  switch (SpeedIndex) {
+    case 0: return 0x60000;
+    case 2: return 0x8000;
+    default: return 0x10000;
+  }
+}
+
+double EmailScaleFactor(double Ratio) {
+  const long r = std::lrint(Ratio * 100);
+  // Capped for every type: just below 1, the rounding up to the next step of
+  // 4 would enlarge a picture that had to shrink.
+  return std::min(static_cast<double>(r - r % 4 + 4) / 100, 1.0);
+}
+
+TEmailSizeDlg::TEmailSizeDlg(QWidget* parent) : QDialog(parent) {
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+  LblExplain = new QLabel(this);
+  LblExplain->setWordWrap(true);
+  LblExplain->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  LblExplain->setText(QStringLiteral(
+      "Pictures larger than your connection can send quickly are reduced and saved as copies before they are "
+      "attached. Your original files are not changed."));
+  LblExplain->setGeometry(8, 8, NarrowWidth - 16, 64);
+
+  RGSpeed = new QGroupBox(QStringLiteral("Image Size (Your Internet Connection Speed)"), this);
+  RGSpeed->setGeometry(8, 76, NarrowWidth - 16, 92);
+  RbLarge = new QRadioButton(QStringLiteral("Large (Cable/DSL)"), RGSpeed);
+  RbMedium = new QRadioButton(QStringLiteral("Medium (56K Modem)"), RGSpeed);
+  RbSmall = new QRadioButton(QStringLiteral("Small (28.8K Modem)"), RGSpeed);
+  int y = 22;
+  for (QRadioButton* item : {RbLarge, RbMedium, RbSmall}) {
+    item->setGeometry(12, y, NarrowWidth - 48, 20);
+    y += 22;
+  }
+
+  CBDontResize = MakeCheckBox(this, "Do not resize the images. Leave them as they are.", 176);
+  CBShowResults = MakeCheckBox(this, "Show results after optimization.", 198);
+
+  PBProgress = new kel::TKelProgressFill(this);
+  PBProgress->setGeometry(8, 224, NarrowWidth - 16, 18);
+
+  SBtnContinue = MakeButton(this, "Send Email", 8, 256, ButtonWidth);
+  SBtnCancel = MakeButton(this, "Close", 8 + ButtonWidth + 7, 256, ButtonWidth);
+  SBtnShowFiles = MakeButton(this, "Show Files >", 8 + 2 * (ButtonWidth + 7), 256, ButtonWidth);
+
+  LblList = new QLabel(QStringLiteral("Files to Email"), this);
+  LblList->setGeometry(NarrowWidth + 6, 8, 200, 16);
+  FileListBox = new QListWidget(this);
+  FileListBox->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  FileListBox->setGeometry(NarrowWidth + 6, 26, 200, 188);
+  FileListBox->installEventFilter(this);
+  SBtnClearSelection = MakeButton(this, "Clear Selected", NarrowWidth + 6, 222, 96);
+  SBtnClearList = MakeButton(this, "Clear List", NarrowWidth + 110, 222, 96);
+  SBtnMoreFiles = MakeButton(this, "Add More Files", NarrowWidth + 6, 256, 200);
+
+  ImgPreview = new rv::TRastrumView(this);
+  ImgPreview->setGeometry(NarrowWidth + 214, 26, 138, 138);
+  ImgPreview->AutoFit = true;
+  ImgPreview->SetCenter(true);
+  LblPreviewName = new QLabel(this);
+  LblPreviewName->setGeometry(NarrowWidth + 214, 170, 138, 16);
+  LblPreviewSize = new QLabel(this);
+  LblPreviewSize->setGeometry(NarrowWidth + 214, 188, 138, 16);
+
+  FQuickMail = std::make_unique<TQmQuickMail>();
+  QuickMail = FQuickMail.get();
+  WorkFolder = CreateWorkFolder;
+
+  SBtnContinue->OnClick = [this](kel::TKelBaseGraphicButton*) { SBtnContinueClick(); };
+  SBtnCancel->OnClick = [this](kel::TKelBaseGraphicButton*) { SBtnCancelClick(); };
+  SBtnShowFiles->OnClick = [this](kel::TKelBaseGraphicButton*) { SBtnShowFilesClick(); };
+  SBtnClearList->OnClick = [this](kel::TKelBaseGraphicButton*) { SBtnClearListClick(); };
+  SBtnMoreFiles->OnClick = [this](kel::TKelBaseGraphicButton*) { SBtnMoreFilesClick(); };
+  SBtnClearSelection->OnClick = [this](kel::TKelBaseGraphicButton*) { SBtnClearSelectionClick(); };
+  QObject::connect(FileListBox, &QListWidget::itemClicked, this, [this] { FileListBoxClick(); });
+
+  // FormCreate
+  SetSpeedIndex(ReadSettingInt("InetSpeed", 1));
+  CBShowResults->SetChecked(ReadSettingBool("ShowOptResults", false));
+  CBDontResize->SetChecked(ReadSettingBool("DontOptimize", false));
+  LayoutFiles();
+  UpdateCaption();
+  AdjustControlsForDpi(this);
+  if (EmailSizeDlg == nullptr) EmailSizeDlg = this;
+}
+
+TEmailSizeDlg::~TEmailSizeDlg() {
+  // FormDestroy
+  WriteSettingInt("InetSpeed", SpeedIndex());
+  WriteSettingBool("ShowOptResults", CBShowResults->Checked());
+  WriteSettingBool("DontOptimize", CBDontResize->Checked());
+  if (EmailSizeDlg == this) EmailSizeDlg = nullptr;
+}
+
+int TEmailSizeDlg::SpeedIndex() const {
+  if (RbLarge->isChecked()) return 0;
+  if (RbMedium->isChecked()) return 1;
+  if (RbSmall->isChecked()) return 2;
+  return -1;
+}
+
+void TEmailSizeDlg::SetSpeedIndex(int Index) {
+  QRadioButton* items[] = {RbLarge, RbMedium, RbSmall};
+  if (Index >= 0 && Index < 3) {
+    items[Index]->setChecked(true);
+    return;
+  }
+  for (QRadioButton* item : items) {
+    item->setAutoExclusive(false);
+    item->setChecked(false);
+    item->setAutoExclusive(true);
+  }
+}
+
+void TEmailSizeDlg::AddFile(const QString& Path) { StartWithFiles(QStringList{Path}); }
+
+void TEmailSizeDlg::StartWithFiles(const QStringList& Paths) {
+  for (const QString& path : Paths)
+    if (!FPaths.contains(path)) {
+      FPaths.append(path);
+      FileListBox->addItem(FileName(path));
+    }
+  UpdateCancelCaption();
+  UpdateCaption();
+}
+
+void TEmailSizeDlg::StartWithFiles(const QString& Folder, const QStringList& Names) {
+  QStringList paths;
+  for (const QString& name : Names) paths.append(QString::fromStdString(JoinPath(Folder.toStdString(), name.toStdString())));
+  StartWithFiles(paths);
+}
+
+void TEmailSizeDlg::ShowWithFiles(const QStringList& Paths) {
+  StartWithFiles(Paths);
+  show();
+  raise();
+  activateWindow();
+}
+
+void TEmailSizeDlg::UpdateCancelCaption() { SBtnCancel->SetCaption(FPaths.isEmpty() ? "Close" : "Cancel"); }
+
+void TEmailSizeDlg::UpdateCaption() {
+  if (FPaths.isEmpty())
+    setWindowTitle(QStringLiteral("No Files to Email"));
+  else if (FPaths.size() == 1)
+    setWindowTitle(QStringLiteral("Email ") + FileName(FPaths.front()));
+  else
+    setWindowTitle(QStringLiteral("Email ") + QString::number(FPaths.size()) + QStringLiteral(" Images"));
+}
+
+void TEmailSizeDlg::ClearPreview() {
+  ImgPreview->Blank();
+  LblPreviewName->clear();
+  LblPreviewSize->clear();
+}
+
+void TEmailSizeDlg::ClearList() {
+  FPaths.clear();
+  FileListBox->clear();
+  ClearPreview();
+  UpdateCancelCaption();
+  UpdateCaption();
+}
+
+void TEmailSizeDlg::LayoutFiles() {
+  for (QWidget* part : std::initializer_list<QWidget*>{LblList, FileListBox, SBtnClearSelection, SBtnClearList,
+                                                       SBtnMoreFiles, ImgPreview, LblPreviewName, LblPreviewSize})
+    part->setVisible(FFilesShown);
+  SBtnShowFiles->SetCaption(FFilesShown ? "< Hide Files" : "Show Files >");
+  setFixedSize(FFilesShown ? WideWidth : NarrowWidth, ClientHeight);
+}
+
+void TEmailSizeDlg::SBtnShowFilesClick() {
+  FFilesShown = !FFilesShown;
+  LayoutFiles();
+}
+
+void TEmailSizeDlg::SBtnCancelClick() {
+  ClearList();
+  close();
+}
+
+void TEmailSizeDlg::SBtnClearListClick() { ClearList(); }
+
+void TEmailSizeDlg::SBtnMoreFilesClick() { close(); }
+
+void TEmailSizeDlg::SBtnClearSelectionClick() {
+  for (int row = FileListBox->count() - 1; row >= 0; --row)
+    if (FileListBox->item(row)->isSelected()) {
+      delete FileListBox->takeItem(row);
+      FPaths.removeAt(row);
+    }
+  ClearPreview();
+  UpdateCancelCaption();
+  UpdateCaption();
+}
+
+void TEmailSizeDlg::FileListBoxClick() {
+  const int row = FileListBox->currentRow();
+  if (row < 0 || row >= FPaths.size()) return;
+  const QString path = FPaths[row];
+  rv::TRastrumIO* io = ImgPreview->GetIO();
+  io->Aborting = false;
+  try {
+    io->LoadFromFile(path.toStdString());
+  } catch (const std::exception&) {
+    io->Aborting = true;
+  }
+  LblPreviewName->setText(FileName(path));
+  if (io->Aborting) {
+    ImgPreview->Blank();
+    LblPreviewSize->clear();
+    return;
+  }
+  ImgPreview->Update();
+  LblPreviewSize->setText(QString::number(io->Params().Width) + QStringLiteral(" x ") +
+                          QString::number(io->Params().Height));
+}
+
+TEmailOptimization TEmailSizeDlg::Optimize(const std::string& Folder, const std::function<void(int)>& Progress) {
+  TEmailOptimization result;
+  const std::int64_t limit = EmailSizeLimit(SpeedIndex());
+  const bool dontResize = CBDontResize->Checked();
+  const bool showResults = CBShowResults->Checked();
+  rv::TRastrumView view;
+  rv::TRastrumIO* io = view.GetIO();
+  // The copy an undo entry would keep is never used here.
+  view.GetProc()->AutoUndo = false;
+
+  for (int i = 0; i < FPaths.size(); ++i) {
+    const QString path = FPaths[i];
+    const QString name = FileName(path);
+    const std::string ext = LowerFileExt(path.toStdString());
+    try {
+      const QFileInfo file(path);
+      // Gone since it was listed: reported, and the other files still go.
+      if (!file.isFile()) throw std::runtime_error("File not found");
+      const std::int64_t size = file.size();
+      if (ext == ".ico" || ext == ".cur" || dontResize || size <= limit) {
+        result.Attachments.append(path);
+        if (showResults) result.Results.append(name + QStringLiteral(" - Unchanged"));
+      } else {
+        io->Aborting = false;
+        io->LoadFromFile(path.toStdString());
+        if (io->Aborting) throw std::runtime_error("Unable to read the image file");
+        if (Progress) Progress(3 * i + 1);
+        const bool bmp = ext == ".bmp";
+        const QString outputName = bmp ? QFileInfo(name).completeBaseName() + QStringLiteral(".jpg") : name;
+        const double ratio = (bmp ? 16.0 : 1.5) * static_cast<double>(limit) / static_cast<double>(size);
+        if (ratio >= 1.0 && !bmp) {
+          result.Attachments.append(path);
+          if (showResults) result.Results.append(name + QStringLiteral(" - Unchanged"));
+        } else {
+          const double factor = EmailScaleFactor(ratio);
+          const int width = io->Params().Width, height = io->Params().Height;
+          platform::TBitmap* bitmap = view.GetBitmap();
+          const int newWidth = static_cast<int>(std::nearbyint(bitmap->Width() * factor));
+          const int newHeight = static_cast<int>(std::nearbyint(bitmap->Height() * factor));
+          if (newWidth != bitmap->Width() || newHeight != bitmap->Height())
+            view.GetProc()->Resample(newWidth, newHeight, rv::rfNone);
+          if (Progress) Progress(3 * i + 2);
+          const std::string output = UniqueOutputPath(Folder, outputName);
+          SavePictureInFormat(output, *io, false);
+          result.Attachments.append(QString::fromStdString(output));
+          if (showResults) {
+            const QString after = SizeText(bitmap->Width(), bitmap->Height());
+            if (bmp && factor == 1.0)
+              result.Results.append(name + QStringLiteral(" - Converted to Jpeg"));
+            else if (bmp)
+              result.Results.append(name + QStringLiteral(" - Converted to Jpeg and resized from ") +
+                                    SizeText(width, height) + QStringLiteral(" to ") + after);
+            else
+              result.Results.append(name + QStringLiteral(" - Resized from ") + SizeText(width, height) +
+                                    QStringLiteral(" to ") + after);
+          }
+        }
+      }
+    } catch (const std::exception& error) {
+      result.Results.append(name + QStringLiteral(" - ERROR: ") + QString::fromUtf8(error.what()));
+      result.Error = true;
+    }
+    if (result.SubjectNames.isEmpty())
+      result.SubjectNames = name;
+    else if (static_cast<std::size_t>(result.SubjectNames.size()) < SubjectLength)
+      result.SubjectNames += QStringLiteral(", ") + name;
+    if (Progress) Progress(3 * i + 3);
+  }
+  return result;
+}
+
+void TEmailSizeDlg::ShowEmailOptimizationResults(const QStringList& Lines, bool Error) {
+  // The main window's message dialog; one of our own before it exists.
+  std::unique_ptr<THelpDlg> own;
+  THelpDlg* dialog = HelpDlg;
+  if (dialog == nullptr) {
+    own = std::make_unique<THelpDlg>();
+    dialog = own.get();
+  }
+  dialog->ShowEmailOptimizationResults(Lines, Error);
+  dialog->ShowModal();
+}
+
+bool TEmailSizeDlg::Sending() const { return FQuickMail->Busy(); }
+
+void TEmailSizeDlg::SBtnContinueClick() {
+  if (FPaths.isEmpty() || Sending()) return;
+  const std::string workFolder = WorkFolder();
+  PBProgress->SetMaxValue(3 * static_cast<int>(FPaths.size()));
+  QuickMail->FileNames.clear();
+  const TEmailOptimization result = Optimize(workFolder, [this](int Step) { PBProgress->SetPosition(Step); });
+
+  if (result.Error || (CBShowResults->Checked() && !CBDontResize->Checked()))
+    ShowEmailOptimizationResults(result.Results, result.Error);
+  QuickMail->Subject = static_cast<std::size_t>(result.SubjectNames.size()) > SubjectLength
+                           ? QString::number(result.Attachments.size()) + QStringLiteral(" Images")
+                           : result.SubjectNames;
+  QuickMail->FileNames = result.Attachments;
+  setEnabled(false);
+  QuickMail->SendAsync([this](bool Sent) { Finish(Sent); });
+}
+
+void TEmailSizeDlg::Finish(bool Sent) {
+  setEnabled(true);
+  if (Sent && MessageDlg(windowTitle(), QStringLiteral("Finished. Would you like to clear the file list?"),
+                         QMessageBox::Question, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+    ClearList();
+  UpdateCaption();
+  PBProgress->SetPosition(0);
+  close();
+}
+
+void TEmailSizeDlg::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: SBtnContinue->Click(); return;
+    case Qt::Key_Escape: SBtnCancel->Click(); return;
+    default: QDialog::keyPressEvent(event);
+  }
+}
+
+bool TEmailSizeDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == FileListBox && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+    SBtnClearSelectionClick();
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+} // namespace app

@@ -1,0 +1,280 @@
+#include "image/io/rvmio.h"
+
+#include <cmath>
+
+#include "image/io/avi/rvavifile.h"
+#include "image/io/gif/gifread.h"
+#include "image/io/rvformats.h"
+#include "image/io/tiff/tiffread.h"
+#include "image/model/rvclipboard.h"
+#include "image/model/rvdib.h"
+#include "image/model/rvmask.h"
+#include "platform/stream.h"
+
+namespace rv {
+
+namespace {
+
+platform::TColor ColorOf(const TRGB& C) {
+  return static_cast<platform::TColor>(RvSwapRedBlue(static_cast<int>(RvRGBToPacked(C))));
+}
+
+} // namespace
+
+TRastrumMIO::TRastrumMIO() : FTWainParams(std::make_unique<TRvTWainParams>(rvtoMultiIO)) {}
+
+TRastrumMIO::~TRastrumMIO() { Detach(); }
+
+void TRastrumMIO::Detach() {
+  if (FView != nullptr && FCallbackHandle != RvNoBitmapChangeEvent)
+    FView->ViewLink().RemoveBitmapChangeEvent(FCallbackHandle);
+  FCallbackHandle = RvNoBitmapChangeEvent;
+}
+
+void TRastrumMIO::SetAttachedMView(TRvMViewLink* View) {
+  Detach();
+  FView = View;
+  if (View == nullptr) return;
+  FCallbackHandle = View->ViewLink().RegisterBitmapChangeEvent(
+      [this](TRvViewLink* Sender, bool Destroying) { ViewChanged(Sender, Destroying); });
+  // The records are made for the images there are now; a list change the
+  // view reported before must not add one more.
+  View->TakeLastOp();
+  // Records copied from a neighbour that is a fresh record are fresh ones:
+  // a view of thousands of images gets them without copying each.
+  if (FParams.empty()) {
+    FParams.reserve(static_cast<std::size_t>(View->ImageCount()));
+    while (ParamsCount() < View->ImageCount()) FParams.push_back(std::make_unique<TIOParamsVals>());
+    Renumber(0);
+  }
+  while (ParamsCount() < View->ImageCount()) InsertParams(ParamsCount());
+}
+
+TIOParamsVals* TRastrumMIO::GetParams(int Index) {
+  if (Index < 0 || Index >= ParamsCount()) return nullptr;
+  return FParams[static_cast<std::size_t>(Index)].get();
+}
+
+void TRastrumMIO::ViewChanged(TRvViewLink*, bool Destroying) {
+  if (Destroying) {
+    FView = nullptr;
+    FCallbackHandle = RvNoBitmapChangeEvent;
+    return;
+  }
+  if (FView == nullptr) return;
+  const int op = FView->TakeLastOp();
+  if (op == RvMOpInsert)
+    InsertParams(FView->LastOpIndex());
+  else if (op == RvMOpDelete)
+    DeleteParams(FView->LastOpIndex());
+}
+
+void TRastrumMIO::Renumber(int From) {
+  for (int i = std::max(0, From); i < ParamsCount(); ++i) {
+    FParams[static_cast<std::size_t>(i)]->TiffImageIndex = i;
+    FParams[static_cast<std::size_t>(i)]->GifImageIndex = i;
+  }
+}
+
+void TRastrumMIO::InsertParams(int Index) {
+  // Indexes outside the list insert at its nearer end.
+  const int at = std::clamp(Index, 0, ParamsCount());
+  auto params = std::make_unique<TIOParamsVals>();
+  // A new image takes its neighbour's settings.
+  if (!FParams.empty()) params->Assign(*FParams[static_cast<std::size_t>(at < ParamsCount() ? at : at - 1)]);
+  FParams.insert(FParams.begin() + at, std::move(params));
+  // Records before the insertion keep their numbers.
+  Renumber(at);
+}
+
+void TRastrumMIO::DeleteParams(int Index) {
+  if (Index < 0 || Index >= ParamsCount()) return;
+  FParams.erase(FParams.begin() + Index);
+  Renumber(Index);
+}
+
+void TRastrumMIO::UpdateView() {
+  if (FView == nullptr) return;
+  FView->ViewLink().Update();
+  FView->ViewLink().ImageChange();
+}
+
+void TRastrumMIO::Report(TRvProgressRec& Progress, int Per) {
+  if (Progress.OnProgress) Progress.OnProgress(Progress.Sender, Per);
+}
+
+// ------------------------------------------------------------ loads
+
+void TRastrumMIO::LoadMultiImageFile(const std::string& FileName) {
+  Aborting = false;
+  const std::string ext = RvExtractExtension(FileName);
+  if (ext == "gif")
+    LoadGifFileFrames(FileName);
+  else if (ext == "tif" || ext == "tiff")
+    LoadTiffFileFrames(FileName);
+  else if (ext == "avi")
+    LoadAviFileFrames(FileName);
+}
+
+void TRastrumMIO::LoadGifFileFrames(const std::string& FileName) {
+  Aborting = false;
+  platform::TFileStream file(FileName, platform::fmOpenRead);
+  LoadGifStreamFrames(file);
+}
+
+void TRastrumMIO::LoadTiffFileFrames(const std::string& FileName) {
+  Aborting = false;
+  platform::TFileStream file(FileName, platform::fmOpenRead);
+  LoadTiffStreamFrames(file);
+}
+
+void TRastrumMIO::LoadGifStreamFrames(platform::TStream& Stream) { LoadFrames(Stream, true); }
+void TRastrumMIO::LoadTiffStreamFrames(platform::TStream& Stream) { LoadFrames(Stream, false); }
+
+void TRastrumMIO::AdjustDPI(TRvBitmap& Bitmap, TIOParamsVals& Params, bool Filtered) {
+  if (Params.DpiX <= 0 || Params.DpiY <= 0 || Params.DpiX == Params.DpiY) return;
+  // The input/output component's own adjustment, on this bitmap and record.
+  TRastrumIO io;
+  io.SetAttachedRvBitmap(&Bitmap);
+  io.Params().Assign(Params);
+  io.FilteredAdjustDPI = Filtered;
+  io.AdjustDPI();
+  io.SetAttachedRvBitmap(nullptr);
+  Params.DpiX = io.Params().DpiX;
+  Params.DpiY = io.Params().DpiY;
+  Params.Width = io.Params().Width;
+  Params.Height = io.Params().Height;
+}
+
+void TRastrumMIO::LoadFrames(platform::TStream& Stream, bool Gif) {
+  if (FView == nullptr) return;
+  TRvProgressRec progress;
+  progress.OnProgress = OnProgress;
+  progress.Sender = this;
+  progress.Aborting = &Aborting;
+  const std::int64_t start = Stream.Position();
+  int position = std::max(FView->SelectedImage(), 0);
+  int frameCount = 1;
+  double factor = 0;
+  int delay = 10;
+  for (int n = 0; n < frameCount; ++n) {
+    FView->InsertImageEx(position);
+    TIOParamsVals* params = GetParams(position);
+    if (params == nullptr) break;
+    Stream.SetPosition(start);
+    TRvBitmap bitmap;
+    std::unique_ptr<TRvMask> mask;
+    int count = 0;
+    if (Gif) {
+      params->GifImageIndex = n;
+      GifReadStream(Stream, bitmap, count, true, mask, false, progress, *params);
+    } else {
+      params->TiffImageIndex = n;
+      TiffReadStream(bitmap, Stream, count, true, true, mask, false, progress, params);
+    }
+    frameCount = count;
+    if (AutoAdjustDPI && !Aborting) AdjustDPI(bitmap, *params, FilteredAdjustDPI);
+    params->GifImageIndex = position;
+    params->TiffImageIndex = position;
+    params->FileType = Gif ? rvftGIF : rvftTIFF;
+    params->FileName.clear();
+    if (Aborting) {
+      FView->DeleteImage(position);
+      break;
+    }
+    if (count > 0) {
+      factor = 100.0 / count;
+      FView->SetImage(position, &bitmap);
+      if (Gif) {
+        FView->ImageBackground(position, ColorOf(params->GifBackground));
+        if (params->GifDelayTime > 0) delay = params->GifDelayTime * 10;
+        FView->SetImageDelayTime(position, delay);
+      } else {
+        FView->SetImageDelayTime(position, 100);
+      }
+    } else {
+      FView->DeleteImage(position);
+    }
+    Report(progress, static_cast<int>(n * factor));
+    if (Aborting) break;
+    ++position;
+  }
+  UpdateView();
+}
+
+void TRastrumMIO::LoadAviFileFrames(const std::string& FileName) {
+  if (FView == nullptr) return;
+  TRvAviFile avi;
+  if (!avi.Open(FileName) || avi.Rate() <= 0) {
+    Aborting = true;
+    return;
+  }
+  TRvProgressRec progress;
+  progress.OnProgress = OnProgress;
+  progress.Sender = this;
+  progress.Aborting = &Aborting;
+  const int delay = static_cast<int>(1000.0 * avi.Scale() / avi.Rate());
+  const int length = avi.Length();
+  const double factor = 100.0 / length;
+  int position = std::max(FView->SelectedImage(), 0);
+  TRvDibbitmap dib;
+  for (int n = 0; n < length; ++n) {
+    const std::vector<std::uint8_t> frame = avi.GetFrame(n);
+    if (frame.empty()) {
+      Aborting = true;
+      break;
+    }
+    FView->InsertImageEx(position);
+    const int bits = RvDIBToBitmap(frame.data(), frame.size(), &dib);
+    FView->SetImage(position, &dib);
+    if (n == 0) FView->ReserveCacheSpace(dib.Width(), dib.Height(), length - 1, bits);
+    FView->SetImageDelayTime(position, delay);
+    if (TIOParamsVals* params = GetParams(position)) {
+      params->GifDelayTime = delay;
+      switch (bits) {
+      case 1: params->BitsPerSample = 1; params->SamplesPerPixel = 1; break;
+      case 4: params->BitsPerSample = 4; params->SamplesPerPixel = 1; break;
+      case 8: params->BitsPerSample = 8; params->SamplesPerPixel = 1; break;
+      case 15: params->BitsPerSample = 5; params->SamplesPerPixel = 3; break;
+      default: params->BitsPerSample = 8; params->SamplesPerPixel = 3; break;
+      }
+      params->GifImageIndex = position;
+      params->TiffImageIndex = position;
+      params->DpiX = RvDefaultDpiX;
+      params->DpiY = RvDefaultDpiY;
+      params->Width = dib.Width();
+      params->Height = dib.Height();
+      params->FileName = FileName;
+      params->FileType = rvftUnknown;
+      params->FreeColorMap();
+    }
+    Report(progress, static_cast<int>(n * factor));
+    if (Aborting) break;
+    ++position;
+  }
+  UpdateView();
+}
+
+// ------------------------------------------------------------ acquisition
+
+void TRastrumMIO::AcquiredBitmap(TRvBitmap* Bitmap, TIOParamsVals*& Params) {
+  Params = nullptr;
+  bool handled = false;
+  if (OnAcquireBitmap) OnAcquireBitmap(this, Bitmap, handled);
+  if (handled || FView == nullptr || Bitmap == nullptr) return;
+  const int index = AcquisitionIndex;
+  FView->InsertImageEx(index);
+  Params = GetParams(std::clamp(index, 0, ParamsCount() - 1));
+  if (AutoAdjustDPI && Params != nullptr) {
+    TRvBitmap adjusted;
+    adjusted.Assign(Bitmap);
+    AdjustDPI(adjusted, *Params, FilteredAdjustDPI);
+    FView->SetImage(index, &adjusted);
+  } else {
+    FView->SetImage(index, Bitmap);
+  }
+  FView->SetImageDelayTime(index, 100);
+  ++AcquisitionIndex;
+}
+
+} // namespace rv

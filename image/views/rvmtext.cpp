@@ -1,0 +1,34 @@
+#include "image/views/rvmtext.h"
+
+#include <QFontMetrics>
+
+#include "image/views/rvmview.h"
+
+namespace rv {
+
+int RvTextHeight(const platform::TFont& Font) { return QFontMetrics(Font.ToQFont()).height(); }
+
+int RvTextWidth(const platform::TFont& Font, const std::string& Text) {
+  return QFontMetrics(Font.ToQFont()).horizontalAdvance(QString::fromStdString(Text));
+}
+
+TRvMText::TRvMText(TRastrumMView* Owner, int Position)
+    : Font(Owner != nullptr ? Owner->Font : platform::TFont()),
+      Background(Owner != nullptr ? Owner->GetBackground() : platform::clBtnFace), FOwner(Owner),
+      FPosition(Position) {}
+
+void TRvMText::SetCaption(const std::string& Value) {
+  if (FOwner != nullptr) {
+    const int h = RvTextHeight(Font);
+    // The gaps change without a layout: the caller updates the view once
+    // after setting its captions.
+    if (FPosition == RvMTextTop && h + 2 > FOwner->FUpperGap) {
+      FOwner->FUpperGap = h + 2;
+    } else if (FPosition == RvMTextInfo && h + 2 > FOwner->FBottomGap) {
+      FOwner->FBottomGap = FOwner->Style() == rvmsACD ? h + 4 : h + 2;
+    }
+  }
+  FCaption = Value;
+}
+
+} // namespace rv

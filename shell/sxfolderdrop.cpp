@@ -1,0 +1,319 @@
+#include "shell/sxfolderdrop.h"
+
+#include "shell/sxfileop.h"
+#include "shell/sxnamespace.h"
+#include "shell/sxshellitems.h"
+
+#include <QtCore/QUrl>
+#include <QtGui/QClipboard>
+#include <QtGui/QtEvents>
+#include <QtGui/QGuiApplication>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sx {
+
+namespace {
+
+std::string ParentOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+bool IsUnderOrEqual(const std::string& path, const std::string& root) {
+  if (path == root) return true;
+  if (root == "/") return !path.empty() && path[0] == '/';
+  return path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/';
+}
+
+std::string Trimmed(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+constexpr const char* kKdeCutSelection = "application/x-kde-cutselection";
+
+bool AnyInFolder(const std::vector<std::string>& sources, const std::string& folder) {
+  for (const std::string& s : sources)
+    if (ParentOf(Trimmed(s)) == Trimmed(folder)) return true;
+  return false;
+}
+
+bool AnyHolds(const std::vector<std::string>& sources, const std::string& folder) {
+  for (const std::string& s : sources)
+    if (IsUnderOrEqual(Trimmed(folder), Trimmed(s))) return true;
+  return false;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- decisions
+
+std::uint32_t SxChooseDropEffect(std::uint32_t keys, std::uint32_t allowed, bool sameDevice, bool toTrash) {
+  if (toTrash) return allowed & DROPEFFECT_MOVE;
+  const bool control = keys & MK_CONTROL, shift = keys & MK_SHIFT;
+  if (control && shift) return allowed & DROPEFFECT_LINK;
+  if (control) return allowed & DROPEFFECT_COPY;
+  if (shift) return allowed & DROPEFFECT_MOVE;
+  const std::uint32_t preferred = sameDevice ? DROPEFFECT_MOVE : DROPEFFECT_COPY;
+  const std::uint32_t other = sameDevice ? DROPEFFECT_COPY : DROPEFFECT_MOVE;
+  if (allowed & preferred) return preferred;
+  if (allowed & other) return other;
+  return allowed & DROPEFFECT_LINK;
+}
+
+bool SxDropRefused(const std::vector<std::string>& sources, const std::string& target) {
+  return target.empty() || AnyInFolder(sources, target) || AnyHolds(sources, target);
+}
+
+std::uint32_t SxKeysOf(Qt::KeyboardModifiers modifiers) {
+  std::uint32_t keys = 0;
+  if (modifiers & Qt::ControlModifier) keys |= MK_CONTROL;
+  if (modifiers & Qt::ShiftModifier) keys |= MK_SHIFT;
+  return keys;
+}
+
+std::uint32_t SxEffectsOf(Qt::DropActions actions) {
+  std::uint32_t effects = 0;
+  if (actions & Qt::CopyAction) effects |= DROPEFFECT_COPY;
+  if (actions & Qt::MoveAction) effects |= DROPEFFECT_MOVE;
+  if (actions & Qt::LinkAction) effects |= DROPEFFECT_LINK;
+  return effects;
+}
+
+Qt::DropActions SxDropActionsOf(std::uint32_t effects) {
+  Qt::DropActions actions;
+  if (effects & DROPEFFECT_COPY) actions |= Qt::CopyAction;
+  if (effects & DROPEFFECT_MOVE) actions |= Qt::MoveAction;
+  if (effects & DROPEFFECT_LINK) actions |= Qt::LinkAction;
+  return actions;
+}
+
+Qt::DropAction SxDropActionOf(std::uint32_t effect) {
+  if (effect & DROPEFFECT_MOVE) return Qt::MoveAction;
+  if (effect & DROPEFFECT_COPY) return Qt::CopyAction;
+  if (effect & DROPEFFECT_LINK) return Qt::LinkAction;
+  return Qt::IgnoreAction;
+}
+
+TSxDragScroll SxTreeDragScroll(int y, int clientHeight, bool hasPrevious, bool hasNext) {
+  if (y < 10 && hasPrevious) return {sdUp, 30};
+  if (y > clientHeight - 30 && hasNext) return {sdDown, 30};
+  return {};
+}
+
+TSxDragScroll SxListDragScroll(TViewStyle style, QPoint point, QSize client, const TSxRowNeighbours& rows) {
+  switch (style) {
+  case vsReport:
+  case vsSmallIcon:
+    if (point.y() < 30 && rows.Above) return {sdUp, 30};
+    if (point.y() > client.height() - 30 && rows.Below) return {sdDown, 30};
+    return {};
+  case vsIcon:
+    if (point.y() < 30 && rows.Above) return {sdUp, 100};
+    if (point.y() > client.height() - 30) {
+      if (rows.Below) return {sdDown, 100};
+      if (rows.Next) return {sdNext, 100};
+    }
+    return {};
+  case vsList:
+    if (point.x() < 10 && rows.Left) return {sdLeft, 400};
+    if (point.x() > client.width() - 30) {
+      if (rows.Right) return {sdRight, 400};
+      if (rows.Next) return {sdNext, 400};
+    }
+    return {};
+  }
+  return {};
+}
+
+std::string SxDragImageText(int files, int folders, int rows) {
+  std::string text;
+  if (files > 0) text = std::to_string(files) + (files == 1 ? SyStr::File : SyStr::Files);
+  if (folders > 0) {
+    if (!text.empty()) text += ", ";
+    text += std::to_string(folders) + (folders == 1 ? SyStr::Folder : SyStr::Folders);
+  }
+  if (text.empty()) text = std::to_string(rows) + SyStr::Objects;
+  return text;
+}
+
+bool SxDragEnter(QDragEnterEvent* Event, bool AllowDrop) {
+  const bool files = AllowDrop && !SxPathsFromMime(Event->mimeData()).empty();
+  if (files) Event->accept();
+  else Event->ignore();
+  return files;
+}
+
+void SxAnswerDrag(QDropEvent* Event, std::uint32_t Effect) {
+  if (Effect == DROPEFFECT_NONE) {
+    Event->ignore();
+    return;
+  }
+  Event->setDropAction(SxDropActionOf(Effect));
+  Event->accept();
+}
+
+std::uint32_t SxDragOver(TSxFolderDropTarget* Target, bool Entered, QDropEvent* Event) {
+  if (!Target) return DROPEFFECT_NONE;
+  const std::uint32_t keys = SxKeysOf(Event->modifiers());
+  const std::uint32_t allowed = SxEffectsOf(Event->possibleActions());
+  return Entered ? Target->DragEnter(Event->mimeData(), keys, allowed) : Target->DragOver(keys, allowed);
+}
+
+void SxDropOn(TSxFolderDropTarget* Target, QDropEvent* Event, QWidget* Window) {
+  SxAnswerDrag(Event, Target ? Target->Drop(Event->mimeData(), SxKeysOf(Event->modifiers()),
+                                            SxEffectsOf(Event->possibleActions()), Window)
+                             : DROPEFFECT_NONE);
+}
+
+// ---------------------------------------------------------------- drop target
+
+TSxFolderDropTarget::TSxFolderDropTarget(TSxCustomShellController* controller, std::string path, bool trash)
+    : FController(controller), FPath(std::move(path)), FTrash(trash) {}
+
+std::unique_ptr<TSxFolderDropTarget> TSxFolderDropTarget::Create(TSxCustomShellController* controller,
+                                                                  const TSxItemIDList& folder) {
+  const std::vector<std::string> c = folder.Components();
+  if (c.size() == 1 && c[0] == kTrashID)
+    return std::unique_ptr<TSxFolderDropTarget>(new TSxFolderDropTarget(controller, SxTrashFilesDirectory(), true));
+  if (!(SxAttributesOf(folder, SFGAO_FOLDER | SFGAO_FILESYSTEM) & SFGAO_FILESYSTEM)) return nullptr;
+  if (!SxAttributesOf(folder, SFGAO_FOLDER)) return nullptr;
+  std::string path = SxIDListToPath(folder);
+  if (path.empty()) return nullptr;
+  const bool trash = SxIsInTrash(path + "/");
+  return std::unique_ptr<TSxFolderDropTarget>(new TSxFolderDropTarget(controller, std::move(path), trash));
+}
+
+void TSxFolderDropTarget::ReadSources(const QMimeData* data) {
+  FSources = SxPathsFromMime(data);
+  FSameDevice = false;
+  struct stat from {}, to {};
+  if (!FSources.empty() && ::lstat(FSources.front().c_str(), &from) == 0 && ::stat(FPath.c_str(), &to) == 0)
+    FSameDevice = from.st_dev == to.st_dev;
+}
+
+std::uint32_t TSxFolderDropTarget::DragEnter(const QMimeData* data, std::uint32_t keys, std::uint32_t allowed) {
+  ReadSources(data);
+  return DragOver(keys, allowed);
+}
+
+std::uint32_t TSxFolderDropTarget::DragOver(std::uint32_t keys, std::uint32_t allowed) const {
+  if (FSources.empty() || SxDropRefused(FSources, FPath)) return DROPEFFECT_NONE;
+  return SxChooseDropEffect(keys, allowed, FSameDevice, FTrash);
+}
+
+void TSxFolderDropTarget::DragLeave() { FSources.clear(); }
+
+std::uint32_t TSxFolderDropTarget::Drop(const QMimeData* data, std::uint32_t keys, std::uint32_t allowed,
+                                        QWidget* window) {
+  ReadSources(data);
+  const std::uint32_t effect = DragOver(keys, allowed);
+  const std::vector<std::string> sources = FSources;
+  FSources.clear();
+  if (effect == DROPEFFECT_NONE) return DROPEFFECT_NONE;
+  return SxTransferFiles(FController, window, effect, sources, FPath, FTrash) ? effect : DROPEFFECT_NONE;
+}
+
+// ---------------------------------------------------------------- transfers
+
+bool SxTransferFiles(TSxCustomShellController* controller, QWidget* window, std::uint32_t effect,
+                     const std::vector<std::string>& paths, const std::string& folder, bool toTrash) {
+  auto report = [&](const std::string& text) {
+    if (controller) controller->ReportError(window, text);
+  };
+  if (paths.empty()) return false;
+  if (!toTrash && effect == DROPEFFECT_LINK) {
+    for (const std::string& path : paths) {
+      const std::string link = folder + "/" + NameOf(path);
+      // symlink never replaces: a taken name fails with EEXIST.
+      if (::symlink(path.c_str(), link.c_str()) != 0) {
+        report("Could not create a link to " + path + ": " + std::strerror(errno));
+        return false;
+      }
+    }
+    return true;
+  }
+  TSxFileOperation op(window);
+  if (toTrash) {
+    op.Operation = fopDelete;
+    op.Options = {foAllowUndo, foNoConfirmation, foNoErrorUI};
+  } else {
+    op.Operation = effect == DROPEFFECT_MOVE ? fopMove : fopCopy;
+    op.Options = {foAllowUndo, foNoErrorUI};
+    // A copy beside its original takes a new name rather than asking to
+    // replace the file with itself.
+    if (op.Operation == fopCopy && AnyInFolder(paths, folder)) op.Options.insert(foRenameCollision);
+    op.SetDestination(folder);
+  }
+  op.SetSourceFiles(paths);
+  if (controller) op.OnConfirm = controller->OnConfirm;
+  bool ok = false;
+  try {
+    ok = op.Execute();
+  } catch (const ESyException& e) {
+    op.LastErrorText = e.what();
+  }
+  if (!ok && op.LastError != ERROR_CANCELLED) {
+    const char* what = toTrash ? "move to the trash" : effect == DROPEFFECT_MOVE ? "move" : "copy";
+    report(std::string("Could not ") + what + " the files: " + op.LastErrorText);
+  }
+  return ok;
+}
+
+// ---------------------------------------------------------------- clipboard
+
+void SxSetClipboardFiles(const TSxItemIDList& folder, const std::vector<TSxItemIDList>& items,
+                         TSxClipboardAction action) {
+  if (items.empty()) return;
+  auto* data = new TSxDataObject(items, ILCombine(folder, items.front()));
+  data->SetClipboardAction(action);
+  // File managers mark a cut for themselves too.
+  if (action == TSxClipboardAction::Cut) data->setData(kKdeCutSelection, "1");
+  QGuiApplication::clipboard()->setMimeData(data);
+}
+
+TSxClipboardAction SxPasteFromMime(const QMimeData* data, std::vector<std::string>* paths) {
+  std::vector<std::string> found;
+  TSxClipboardAction action = SxCopiedFilesFromMime(data, &found);
+  if (action == TSxClipboardAction::None || found.empty()) {
+    found = SxPathsFromMime(data);
+    action = TSxClipboardAction::Copy;
+    if (data && data->data(kKdeCutSelection).startsWith('1')) action = TSxClipboardAction::Cut;
+  }
+  if (found.empty()) action = TSxClipboardAction::None;
+  if (paths) *paths = std::move(found);
+  return action;
+}
+
+bool SxClipboardHasFiles() {
+  return SxPasteFromMime(QGuiApplication::clipboard()->mimeData(), nullptr) != TSxClipboardAction::None;
+}
+
+bool SxPasteFiles(TSxCustomShellController* controller, QWidget* window, const std::string& folder) {
+  std::vector<std::string> paths;
+  const TSxClipboardAction action = SxPasteFromMime(QGuiApplication::clipboard()->mimeData(), &paths);
+  if (action == TSxClipboardAction::None) {
+    if (controller) controller->ReportError(window, "The clipboard holds no files to paste.");
+    return false;
+  }
+  const bool cut = action == TSxClipboardAction::Cut;
+  if (AnyHolds(paths, folder)) {
+    if (controller) controller->ReportError(window, "A folder cannot be pasted into itself.");
+    return false;
+  }
+  // Files cut from this very folder stay where they are.
+  if (cut && AnyInFolder(paths, folder)) return true;
+  const bool ok = SxTransferFiles(controller, window, cut ? DROPEFFECT_MOVE : DROPEFFECT_COPY, paths,
+                                  folder, SxIsInTrash(folder + "/"));
+  if (ok && cut) QGuiApplication::clipboard()->clear();
+  return ok;
+}
+
+} // namespace sx

@@ -1,0 +1,270 @@
+#include "app/emailsizedlg.h"
+
+#include "app/helpdlg.h"
+#include "app/msgbox.h"
+#include "app/qmquickmail.h"
+#include "app/settings.h"
+#include "controls/kel/kelprogressfill.h"
+#include "controls/kel/kelshapebutton.h"
+#include "controls/support/qrcheckbox/qrcheckbox.h"
+#include "image/views/rastrumview.h"
+#include "support/fakemailprogram.h"
+#include "support/tempkeystore.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QImageReader>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace app;
+using testing_support::TTempFolder;
+
+namespace {
+
+void Click(QWidget* widget, QPoint at = {-1, -1}) {
+  if (at.x() < 0) at = widget->rect().center();
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent event(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+  }
+}
+
+// A picture with soft bands and some noise, saved in Format and padded
+// with zero bytes after its end to exactly Size bytes (0: as it is).
+QString Picture(const TTempFolder& Folder, const QString& Name, int Width, int Height, const char* Format,
+                qint64 Size = 0) {
+  QImage image(Width, Height, QImage::Format_RGB32);
+  std::mt19937 rng(static_cast<unsigned>(Width * 31 + Height));
+  for (int y = 0; y < Height; ++y)
+    for (int x = 0; x < Width; ++x)
+      image.setPixel(x, y, qRgb((x * 3 + static_cast<int>(rng() % 24)) & 255, (y * 5) & 255, (x + y) & 255));
+  const QString path = Folder.QPath() + "/" + Name;
+  EXPECT_TRUE(image.save(path, Format, 90)) << Name.toStdString();
+  if (Size > 0) {
+    QFile file(path);
+    EXPECT_LE(file.size(), Size) << Name.toStdString() << " is too large to pad";
+    file.open(QIODevice::Append);
+    file.write(QByteArray(static_cast<qsizetype>(Size - file.size()), '\0'));
+  }
+  return path;
+}
+
+QSize SizeOf(const QString& Path) { return QImageReader(Path).size(); }
+
+class EmailDialog : public ::testing::Test {
+protected:
+  void SetUp() override {
+    THelpDlg::ModalAnswer = [this](THelpDlg& d) {
+      FResults << d.windowTitle() << d.DetailLines();
+      d.SbtnOkay->Click();
+    };
+    MessageDlgAnswer = [this](QMessageBox& box) {
+      FBoxes << box.text();
+      (box.button(FAnswer) ? box.button(FAnswer) : box.buttons().front())->click();
+    };
+    FDlg = std::make_unique<TEmailSizeDlg>();
+    FDlg->WorkFolder = [this] { return FWork.Path(); };
+  }
+  void TearDown() override {
+    FDlg.reset();
+    THelpDlg::ModalAnswer = nullptr;
+    MessageDlgAnswer = nullptr;
+  }
+  QString Work(const QString& Name) const { return FWork.QPath() + "/" + Name; }
+
+  testing_support::TTempKeyStore FKeys;
+  TTempFolder FFiles, FOther, FWork;
+  std::unique_ptr<TEmailSizeDlg> FDlg;
+  QStringList FResults, FBoxes;
+  QMessageBox::StandardButton FAnswer = QMessageBox::Yes;
+};
+
+} // namespace
+
+TEST(EmailMath, LimitsAndScaleFactors) {
+  const std::pair<int, int> limits[] = {{0, 393216}, {1, 65536}, {2, 32768}, {3, 65536}, {-1, 65536}};
+  for (auto [index, bytes] : limits) EXPECT_EQ(EmailSizeLimit(index), bytes) << index;
+  // Rounded to hundredths, down to a multiple of 4, plus 4, at most 1.
+  const std::pair<double, double> factors[] = {{1.5 * 65536 / 200000, 0.52}, {0.0, 0.04}, {0.47, 0.48},
+                                               {0.48, 0.52},                 {0.96, 1.0}, {0.995, 1.0},
+                                               {16.0 * 65536 / 921654, 1.0}};
+  for (auto [ratio, factor] : factors) EXPECT_DOUBLE_EQ(EmailScaleFactor(ratio), factor) << ratio;
+}
+
+TEST_F(EmailDialog, CaptionsAndTheListOfFiles) {
+  EXPECT_EQ(FDlg->windowTitle(), "No Files to Email");
+  EXPECT_EQ(FDlg->SBtnCancel->Caption(), "Close");
+  FDlg->StartWithFiles(FFiles.QPath(), {"a.jpg"});
+  EXPECT_EQ(FDlg->windowTitle(), "Email a.jpg");
+  EXPECT_EQ(FDlg->SBtnCancel->Caption(), "Cancel");
+  FDlg->StartWithFiles({FFiles.QPath() + "/a.jpg", FOther.QPath() + "/a.jpg", FFiles.QPath() + "/b.png"});
+  EXPECT_EQ(FDlg->windowTitle(), "Email 3 Images") << "a path already listed is not added twice";
+  EXPECT_EQ(FDlg->FileListBox->count(), 3);
+  EXPECT_EQ(FDlg->FileListBox->item(2)->text(), "b.png");
+
+  FDlg->FileListBox->item(0)->setSelected(true);
+  FDlg->FileListBox->item(2)->setSelected(true);
+  QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+  QApplication::sendEvent(FDlg->FileListBox, &del);
+  EXPECT_EQ(FDlg->Paths(), QStringList{FOther.QPath() + "/a.jpg"});
+  FDlg->show();
+  FDlg->SBtnMoreFiles->Click();
+  EXPECT_FALSE(FDlg->isVisible());
+  EXPECT_EQ(FDlg->Paths().size(), 1) << "\"Add More Files\" keeps the list";
+  FDlg->show();
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(FDlg.get(), &escape);
+  EXPECT_FALSE(FDlg->isVisible());
+  EXPECT_TRUE(FDlg->Paths().isEmpty()) << "Esc is \"Close\", which clears";
+  EXPECT_EQ(FDlg->windowTitle(), "No Files to Email");
+}
+
+// The edge cases of the reduction on real files, "Medium" (64 KB).
+TEST_F(EmailDialog, ReducesWhatIsTooLarge) {
+  const QString small = Picture(FFiles, "small.jpg", 120, 90, "JPG", 61440);
+  const QString middle = Picture(FFiles, "middle.jpg", 120, 90, "JPG", 92160);
+  const QString big = Picture(FFiles, "big.jpg", 400, 300, "JPG", 200000);
+  const QString bmp = Picture(FFiles, "pic.bmp", 640, 480, "BMP");
+  const QString twin = Picture(FFiles, "pic.jpg", 300, 200, "JPG", 200000);
+  const QString otherBig = Picture(FOther, "big.jpg", 200, 100, "JPG", 300000);
+  const QString png = Picture(FFiles, "noise.png", 600, 600, "PNG");
+  const QString broken = FFiles.QPath() + "/broken.jpg";
+  {
+    QFile file(broken);
+    file.open(QIODevice::WriteOnly);
+    file.write(QByteArray(150000, 'x'));
+  }
+  ASSERT_EQ(QFile(bmp).size(), 921654);
+  FDlg->StartWithFiles({small, middle, big, bmp, twin, otherBig, png, broken});
+  FDlg->SetSpeedIndex(1);
+  FDlg->CBShowResults->SetChecked(true);
+  std::vector<int> steps;
+  const TEmailOptimization result = FDlg->Optimize(FWork.Path(), [&](int step) { steps.push_back(step); });
+
+  const int pngSide = static_cast<int>(std::nearbyint(600 * EmailScaleFactor(1.5 * 65536 / QFile(png).size())));
+  EXPECT_EQ(result.Results,
+            (QStringList{"small.jpg - Unchanged", "middle.jpg - Unchanged",
+                         "big.jpg - Resized from 400x300 to 208x156", "pic.bmp - Converted to Jpeg",
+                         "pic.jpg - Resized from 300x200 to 156x104", "big.jpg - Resized from 200x100 to 72x36",
+                         QStringLiteral("noise.png - Resized from 600x600 to %1x%1").arg(pngSide),
+                         result.Results.value(7)}));
+  EXPECT_TRUE(result.Results.value(7).startsWith("broken.jpg - ERROR: ")) << result.Results.value(7).toStdString();
+  EXPECT_TRUE(result.Error);
+  // Every output keeps its own name in the work folder.
+  EXPECT_EQ(result.Attachments, (QStringList{small, middle, Work("big.jpg"), Work("pic.jpg"), Work("pic (2).jpg"),
+                                             Work("big (2).jpg"), Work("noise.png")}));
+  const std::pair<QString, QSize> sizes[] = {{Work("big.jpg"), {208, 156}},   {Work("pic.jpg"), {640, 480}},
+                                             {Work("pic (2).jpg"), {156, 104}}, {Work("big (2).jpg"), {72, 36}},
+                                             {Work("noise.png"), {pngSide, pngSide}}};
+  for (const auto& [path, size] : sizes) EXPECT_EQ(SizeOf(path), size) << path.toStdString();
+  EXPECT_EQ(QImageReader(Work("pic.jpg")).format(), "jpeg");
+  EXPECT_EQ(result.SubjectNames, "small.jpg, middle.jpg, big.jpg, pic.bmp, pic.jpg, big.jpg");
+  EXPECT_EQ(steps.size(), 8u + 5u * 2u + 1u);
+  EXPECT_EQ(steps.back(), 24);
+}
+
+TEST_F(EmailDialog, DoNotResizeAttachesEverythingAsItIs) {
+  const QString big = Picture(FFiles, "big.jpg", 400, 300, "JPG", 200000);
+  const QString bmp = Picture(FFiles, "pic.bmp", 640, 480, "BMP");
+  FDlg->StartWithFiles({big, bmp});
+  FDlg->CBDontResize->SetChecked(true);
+  FDlg->CBShowResults->SetChecked(true);
+  testing_support::TFakeMailProgram fake;
+  Click(FDlg->SBtnContinue);
+  ASSERT_TRUE(testing_support::WaitFor([&] { return !FDlg->Sending(); }));
+  EXPECT_TRUE(FResults.isEmpty()) << "no results without resizing";
+  EXPECT_EQ(fake.Arguments(), (QStringList{"--utf8", "--subject", "big.jpg, pic.bmp", "--attach", big, "--attach", bmp}));
+}
+
+TEST_F(EmailDialog, SendEmailHandsTheReducedFilesOverAndClearsOnYes) {
+  const QString big = Picture(FFiles, "big.jpg", 400, 300, "JPG", 200000);
+  const QString small = Picture(FFiles, "a-rather-long-file-name-for-the-subject.jpg", 30, 20, "JPG");
+  const QString other = Picture(FFiles, "another-long-name.jpg", 30, 20, "JPG");
+  testing_support::TFakeMailProgram fake;
+  for (int exitCode : {2, 0}) {
+    FResults.clear();
+    FBoxes.clear();
+    fake.SetExitCode(exitCode);
+    FDlg->ShowWithFiles({big, small, other});
+    FDlg->SetSpeedIndex(1);
+    FDlg->CBShowResults->SetChecked(true);
+    Click(FDlg->SBtnContinue);
+    EXPECT_TRUE(FDlg->Sending());
+    ASSERT_TRUE(testing_support::WaitFor([&] { return !FDlg->Sending(); }));
+    EXPECT_EQ(FResults, (QStringList{"Results of Email Optimization", "big.jpg - Resized from 400x300 to 208x156",
+                                     "a-rather-long-file-name-for-the-subject.jpg - Unchanged",
+                                     "another-long-name.jpg - Unchanged"}));
+    const QString reduced = exitCode == 2 ? Work("big.jpg") : Work("big (2).jpg");
+    EXPECT_EQ(fake.Arguments(), (QStringList{"--utf8", "--subject", "3 Images", "--attach", reduced, "--attach",
+                                             small, "--attach", other}));
+    EXPECT_FALSE(FDlg->isVisible());
+    EXPECT_EQ(FDlg->PBProgress->Position(), 0);
+    if (exitCode == 2) {
+      EXPECT_EQ(FBoxes, QStringList{"Error sending mail (11)."});
+      EXPECT_EQ(FDlg->Paths().size(), 3) << "a mail error keeps the list";
+    } else {
+      EXPECT_EQ(FBoxes, QStringList{"Finished. Would you like to clear the file list?"});
+      EXPECT_TRUE(FDlg->Paths().isEmpty());
+      EXPECT_EQ(FDlg->windowTitle(), "No Files to Email");
+    }
+  }
+}
+
+TEST_F(EmailDialog, ShowFilesAndPreview) {
+  QImage halves(60, 30, QImage::Format_RGB32);
+  halves.fill(Qt::red);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 30; x < 60; ++x) halves.setPixel(x, y, qRgb(0, 0, 255));
+  ASSERT_TRUE(halves.save(FFiles.QPath() + "/halves.png"));
+  FDlg->ShowWithFiles({FFiles.QPath() + "/missing.jpg", FFiles.QPath() + "/halves.png"});
+  const int narrow = FDlg->width();
+  EXPECT_FALSE(FDlg->FileListBox->isVisible());
+  Click(FDlg->SBtnShowFiles);
+  EXPECT_TRUE(FDlg->FileListBox->isVisible());
+  EXPECT_TRUE(FDlg->ImgPreview->isVisible());
+  EXPECT_GT(FDlg->width(), narrow + 300);
+  EXPECT_EQ(FDlg->SBtnShowFiles->Caption(), "< Hide Files");
+
+  QListWidget* list = FDlg->FileListBox;
+  Click(list->viewport(), list->visualItemRect(list->item(1)).center());
+  EXPECT_EQ(FDlg->LblPreviewName->text(), "halves.png");
+  EXPECT_EQ(FDlg->LblPreviewSize->text(), "60 x 30");
+  rv::TRastrumView& view = *FDlg->ImgPreview;
+  const QImage shown = view.grab().toImage();
+  const int left = view.FrameWidth() + view.OffsetX(), top = view.FrameWidth() + view.OffsetY();
+  EXPECT_EQ(shown.pixel(left + view.DrawWidth() / 4, top + view.DrawHeight() / 2) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(shown.pixel(left + 3 * view.DrawWidth() / 4, top + view.DrawHeight() / 2) & 0xFFFFFF, 0x0000FFu);
+  Click(list->viewport(), list->visualItemRect(list->item(0)).center());
+  EXPECT_EQ(FDlg->LblPreviewName->text(), "missing.jpg");
+  EXPECT_EQ(FDlg->LblPreviewSize->text(), "");
+
+  Click(FDlg->SBtnShowFiles);
+  EXPECT_EQ(FDlg->width(), narrow);
+  EXPECT_FALSE(FDlg->FileListBox->isVisible());
+  EXPECT_EQ(FDlg->SBtnShowFiles->Caption(), "Show Files >");
+}
+
+TEST_F(EmailDialog, OptionsAreKeptInTheSettings) {
+  EXPECT_EQ(FDlg->SpeedIndex(), 1);
+  EXPECT_FALSE(FDlg->CBShowResults->Checked());
+  EXPECT_FALSE(FDlg->CBDontResize->Checked());
+  FDlg->RbSmall->setChecked(true);
+  FDlg->CBShowResults->SetChecked(true);
+  FDlg->CBDontResize->SetChecked(true);
+  FDlg.reset();
+  EXPECT_EQ(ReadSetting("InetSpeed"), "2");
+  EXPECT_EQ(ReadSetting("ShowOptResults"), "True");
+  EXPECT_EQ(ReadSetting("DontOptimize"), "True");
+  WriteSetting("InetSpeed", "0");
+  TEmailSizeDlg again;
+  EXPECT_TRUE(again.RbLarge->isChecked());
+  EXPECT_TRUE(again.CBDontResize->Checked());
+}

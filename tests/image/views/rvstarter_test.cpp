@@ -1,0 +1,207 @@
+#include "image/views/rvstarter.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <memory>
+
+#include "image/io/rastrumio.h"
+#include "image/io/rvioparams.h"
+#include "image/io/rvmio.h"
+#include "image/views/rvmview.h"
+#include "mviewtestutil.h"
+#include "support/tempfolder.h"
+
+namespace {
+
+using namespace rv;
+using namespace mviewtest;
+
+// The fill colour of file i, 0x00RRGGBB.
+std::uint32_t FillOf(int I) { return 0x102030u + 0x0A0B0Cu * static_cast<std::uint32_t>(I); }
+
+class TLoader : public testing::Test {
+protected:
+  std::string Name(int I) const { return Dir.File("p" + std::to_string(I) + ".bmp"); }
+  void MakeFiles(int Count, int W = 60, int H = 40) {
+    for (int i = 0; i < Count; ++i) SaveMarked(Name(i), W, H, FillOf(i));
+  }
+  // A strip of Count images named after the files, nothing selected.
+  void Strip(TRastrumMView& View, int Count) {
+    Shape(View, 170, 60, 0);
+    for (int i = 0; i < Count; ++i) View.SetImageFileName(View.AppendImage(), Name(i));
+    View.DeselectNU();
+  }
+  // The middle pixel of the stored picture of image Index.
+  static std::uint32_t StoredFill(TRastrumMView& View, int Index) {
+    platform::TBitmap* b = View.GetImageBitmap(Index);
+    if (b == nullptr) return 0xFFFFFFFF;
+    const std::uint8_t* p = b->ScanLine(b->Height() / 2) + 3 * (b->Width() / 2);
+    const std::uint32_t rgb = (static_cast<std::uint32_t>(p[2]) << 16) | (p[1] << 8) | p[0];
+    View.ReleaseImageBitmap(b);
+    return rgb;
+  }
+  testing_support::TTempFolder Dir;
+};
+
+TEST_F(TLoader, VisibleCellsLoadInTheBackground) {
+  MakeFiles(30);
+  TRastrumMView view;
+  Strip(view, 30);
+  view.StoreType = rvtThumb;
+  view.SetSelectedImage(1);
+  Grab(view);
+  // The current image is read at once; the other visible ones are queued.
+  EXPECT_TRUE(view.ImageHasPixels(1));
+  EXPECT_FALSE(view.ImageHasPixels(0) && view.ImageHasPixels(2));
+  ASSERT_TRUE(WaitFor([&] { return view.ImageHasPixels(0) && view.ImageHasPixels(2); }));
+  // 170 pixels show cells 0 to 3 (the fourth partly); none beyond.
+  EXPECT_TRUE(WaitFor([&] { return view.ImageHasPixels(3); }));
+  for (int i = 4; i < 30; ++i) EXPECT_FALSE(view.ImageHasPixels(i)) << i;
+  EXPECT_EQ(StoredFill(view, 2), FillOf(2));
+  EXPECT_EQ(view.ImageFullWidth(2), 60);
+  EXPECT_EQ(view.GetMIO()->GetParams(2)->FileType, rvftBMP);
+  // Thumbnails: 60 x 40 fitted into 50 x 40.
+  platform::TBitmap* b = view.GetImageBitmap(0);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->Width(), 50);
+  EXPECT_EQ(b->Height(), 33);
+  view.ReleaseImageBitmap(b);
+}
+
+TEST_F(TLoader, ResultsFindTheirImageWhateverChangedMeanwhile) {
+  MakeFiles(6);
+  TRastrumMView view;
+  Strip(view, 4);
+  Grab(view); // images 0..3 queued or loading
+  // Before any result is delivered (they come as queued calls): the list
+  // moves under them, one image goes and one is renamed.
+  view.InsertImage(0);
+  view.SetImageFileName(0, Name(4));
+  view.DeleteImage(2);           // was image 1
+  view.SetImageFileName(3, Name(5)); // was image 3: its pending result is stale
+  view.DeselectNU();
+  ASSERT_TRUE(WaitFor([&] { return view.LoadRunningCount() == 0 && view.LoadQueueCount() == 0; }));
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(view.ImageHasPixels(3)); // the stale result was dropped
+  const std::uint32_t expected[] = {FillOf(4), FillOf(0), FillOf(2), FillOf(5)};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(StoredFill(view, i), expected[i]) << i;
+}
+
+TEST_F(TLoader, UnreadableFilesEndAsMarkedCellsAndNeverBlockThePool) {
+  MakeFiles(2);
+  TRastrumMView view;
+  Shape(view, 500, 60, 0);
+  view.ThreadPoolSize = 2;
+  // Six bad files before two good ones, all visible.
+  const char* bad[] = {"BM short", "", "\xFF\xD8\xFF\xE0 not a jpeg", "GIF89a", "\x89PNG\r\n\x1A\n", "II*\0"};
+  const char* ext[] = {".bmp", ".bmp", ".jpg", ".gif", ".png", ".tif"};
+  for (int i = 0; i < 6; ++i) {
+    const std::string name = Dir.File("bad" + std::to_string(i) + ext[i]);
+    std::ofstream(name, std::ios::binary) << bad[i];
+    view.SetImageFileName(view.AppendImage(), name);
+  }
+  view.SetImageFileName(view.AppendImage(), Dir.File("gone.png"));
+  for (int i = 0; i < 2; ++i) view.SetImageFileName(view.AppendImage(), Name(i));
+  view.DeselectNU();
+  Grab(view);
+  ASSERT_TRUE(WaitFor([&] { return view.ImageHasPixels(7) && view.ImageHasPixels(8); }));
+  ASSERT_TRUE(WaitFor([&] {
+    for (int i = 0; i < 7; ++i)
+      if (!view.ImageLoadFailed(i)) return false;
+    return true;
+  }));
+  // Painting again asks for nothing more.
+  Grab(view);
+  EXPECT_EQ(view.LoadQueueCount(), 0);
+  EXPECT_EQ(view.LoadRunningCount(), 0);
+}
+
+TEST_F(TLoader, RequestsForImagesScrolledAwayAreDropped) {
+  MakeFiles(40);
+  TRastrumMView view;
+  Strip(view, 40);
+  view.ThreadPoolSize = 0; // requests wait: no worker may start
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(view.RequestLoad(i));
+  EXPECT_EQ(view.LoadQueueCount(), 4);
+  view.StopLoaders();
+  EXPECT_EQ(view.LoadQueueCount(), 0);
+  // Queue the four visible cells, then scroll far right: the next request
+  // prunes them before a worker reaches them (a pool of 1 runs one at most).
+  view.ThreadPoolSize = 1;
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(view.RequestLoad(i));
+  view.SetViewX(view.MaxViewX());
+  EXPECT_TRUE(view.RequestLoad(39));
+  EXPECT_LE(view.LoadQueueCount() + view.LoadRunningCount(), 2);
+  ASSERT_TRUE(WaitFor([&] { return view.ImageHasPixels(39); }));
+  EXPECT_FALSE(view.ImageHasPixels(3));
+  EXPECT_FALSE(view.ImageHasPixels(2));
+}
+
+TEST_F(TLoader, ViewGoesAwayWhileItsJobsRun) {
+  MakeFiles(8, 1500, 1000);
+  for (int round = 0; round < 3; ++round) {
+    auto view = std::make_unique<TRastrumMView>();
+    Shape(*view, 600, 60, 0);
+    view->ThreadPoolSize = 4;
+    for (int i = 0; i < 8; ++i) view->SetImageFileName(view->AppendImage(), Name(i));
+    view->DeselectNU();
+    Grab(*view);
+    if (round == 1) WaitFor([&] { return view->LoadRunningCount() > 0; }, 2000);
+    if (round == 2) view->Clear();
+    view.reset(); // joins the workers; their results die with the view
+  }
+  QCoreApplication::processEvents();
+}
+
+TEST_F(TLoader, JpegThumbnailsDecodeAtTheSmallestCoveringScale) {
+  TRastrumIO io;
+  MarkedPicture(*io.RvBitmap(), 800, 600, 0x808080, 40);
+  io.SaveToFile(Dir.File("big.jpg"));
+  TRvLoadRequest request;
+  request.FileName = Dir.File("big.jpg");
+  request.Thumb = true;
+  request.ThumbWidth = 100;
+  request.ThumbHeight = 100;
+  TRastrumIO job;
+  const std::shared_ptr<TRvLoadResult> result = RvRunLoadJob(request, job);
+  ASSERT_FALSE(result->Failed);
+  // 1/8 would give 75 rows, fewer than the cell's 100: 1/4 it is.
+  EXPECT_EQ(result->Params->JpegScaleUsed, 4);
+  EXPECT_EQ(result->FullWidth, 200);
+  EXPECT_EQ(result->Bitmap->Width(), 100);
+  EXPECT_EQ(result->Bitmap->Height(), 75);
+  request.FileName = Dir.File("none.jpg");
+  const std::shared_ptr<TRvLoadResult> missing = RvRunLoadJob(request, job);
+  EXPECT_TRUE(missing->Failed);
+}
+
+TEST(Starter, QueueOperationsUnderLoad) {
+  std::atomic<int> announced{0};
+  TRvStarter starter([&] { ++announced; });
+  int delivered = 0;
+  auto take = [&] {
+    int rest = 0;
+    delivered += static_cast<int>(starter.TakeResults(2, rest).size());
+    return rest;
+  };
+  starter.SetPoolSize(0);
+  for (std::uint64_t k = 1; k <= 6; ++k) starter.Enqueue({k, "/nonexistent/" + std::to_string(k) + ".png"});
+  EXPECT_TRUE(starter.IsPending(3));
+  starter.Prune([](std::uint64_t Key) { return Key % 2 == 0; }, true);
+  EXPECT_EQ(starter.QueueCount(), 3);
+  EXPECT_FALSE(starter.IsPending(3));
+  starter.SetPoolSize(2);
+  ASSERT_TRUE(WaitFor([&] { return starter.QueueCount() + starter.RunningCount() == 0; }));
+  EXPECT_GE(announced, 1);
+  EXPECT_EQ(take(), 1); // two taken, one waits
+  EXPECT_EQ(take(), 0);
+  EXPECT_EQ(delivered, 3);
+  starter.StopLoaders();
+  starter.Terminate();
+  starter.Enqueue({9, "x.png"}); // after the end: ignored
+  EXPECT_EQ(starter.QueueCount(), 0);
+}
+
+} // namespace
