@@ -96,8 +96,14 @@ std::unordered_map<const QWidget*, TKelParentBackground*>& ParentBackgrounds() {
 
 void KelSetParentBackground(const QWidget* widget, TKelParentBackground* source) {
   if (widget == nullptr) return;
-  if (source != nullptr) ParentBackgrounds()[widget] = source;
-  else ParentBackgrounds().erase(widget);
+  if (source == nullptr) {
+    ParentBackgrounds().erase(widget);
+    return;
+  }
+  // A widget that goes takes its entry along: a new one at its address must
+  // not find the old answerer.
+  if (ParentBackgrounds().insert_or_assign(widget, source).second)
+    QObject::connect(widget, &QObject::destroyed, [widget] { ParentBackgrounds().erase(widget); });
 }
 
 TKelParentBackground* KelParentBackground(const QWidget* widget) {

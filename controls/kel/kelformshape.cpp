@@ -179,8 +179,8 @@ void TKelFormShape::Unhook() {
   if (!Hooked()) return;
   TKelWndProcComponent::Unhook();
   FDragging = false;
+  KelSetParentBackground(FFormKey, nullptr);
   if (form == nullptr) return;
-  KelSetParentBackground(form, nullptr);
   form->setProperty(kelTransparentBackgroundProperty, QVariant());
   form->clearMask();
   form->setContentsMargins(0, 0, 0, 0);

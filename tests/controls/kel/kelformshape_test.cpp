@@ -135,3 +135,17 @@ TEST(KelFormShape, BackgroundBorderAndTransparentButtons) {
   shape.SetEnabled(false);
   EXPECT_FALSE(button->IsTransparentNow());
 }
+
+TEST(KelFormShape, OutlivesItsForm) {
+  auto* form = new QWidget;
+  TKelFormShape shape(form);
+  auto* button = new TKelShapeButton(form);
+  EXPECT_TRUE(button->IsTransparentNow());
+  delete form;
+  shape.UpdateFormRegion();
+  shape.SetEnabled(false);
+  // A new form may take a shape of its own.
+  QWidget next;
+  TKelFormShape again(&next);
+  EXPECT_TRUE(again.ShapeInForce());
+}
