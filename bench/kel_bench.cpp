@@ -12,6 +12,8 @@
 #include <QPainter>
 #include <benchmark/benchmark.h>
 
+#include "kel_bench_support.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -21,36 +23,7 @@ namespace {
 
 using namespace kel;
 using namespace platform;
-
-// Widgets need the application object before any benchmark runs.
-struct TAppOnce {
-  TAppOnce() {
-    if (QCoreApplication::instance() != nullptr) return;
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static int argc = 1;
-    static char name[] = "pictrova_bench";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-  }
-} gApp;
-
-double PeerSeconds(int w, int h) {
-  QImage image(w, h, QImage::Format_RGB32);
-  const int rounds = 2000;
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < rounds; ++i) {
-    QPainter p(&image);
-    p.fillRect(QRect(0, 0, w, h), QColor(i & 255, 20, 30));
-  }
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / rounds;
-}
-
-
-// Our time per iteration over the peer's.
-void PerFillRect(benchmark::State& state, int w, int h) {
-  state.counters["per_fillRect"] = benchmark::Counter(
-      PeerSeconds(w, h), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
+using kelbench::PerFillRect;
 
 void FormValues(TKelShapeButton& b) { app::ApplyFormButtonValues(b); }
 

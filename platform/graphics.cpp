@@ -348,6 +348,12 @@ void TCanvas::RemoveClip() {
   FHasClip = false;
 }
 
+void TCanvas::ExcludeClipRect(const TRect& r) {
+  // Without a clip everything is drawn: start from the whole coordinate range.
+  const QRegion all(QRect(-(1 << 24), -(1 << 24), 1 << 25, 1 << 25));
+  SetClipRegion((FHasClip ? FClip : all).subtracted(QRegion(r.ToQRect().normalized())));
+}
+
 void TCanvas::Paint(const std::function<void(QPainter&)>& draw) {
   if (FPainter != nullptr) {
     FPainter->save();
@@ -622,6 +628,18 @@ void TCanvas::FrameRect(const TRect& r) {
     if (h > 2) {
       p.fillRect(QRect(r.Left, r.Top + 1, 1, h - 2), c);
       if (w > 1) p.fillRect(QRect(r.Right - 1, r.Top + 1, 1, h - 2), c);
+    }
+  });
+}
+
+void TCanvas::FillRgn(const QRegion& region) {
+  if (region.isEmpty() || (Brush.Style == bsClear && Brush.Pattern.isNull())) return;
+  Paint([&](QPainter& p) {
+    Apply(p, false, true);
+    const QBrush brush = QtBrush();
+    for (const QRect& r : region) {
+      if (NeedsBackground(*this)) p.fillRect(r, QColor::fromRgb(ColorToQRgb(BackColor)));
+      p.fillRect(r, brush);
     }
   });
 }

@@ -218,6 +218,8 @@ public:
   void SetClipRect(const TRect& r) { SetClipRegion(QRegion(r.ToQRect())); }
   void SetClipRegion(const QRegion& region);
   void RemoveClip();
+  // Leaves r out of the clip region (out of everything when none is set).
+  void ExcludeClipRect(const TRect& r);
   bool HasClip() const { return FHasClip; }
   const QRegion& ClipRegion() const { return FClip; }
 
@@ -241,6 +243,9 @@ public:
   virtual void FillRect(const TRect& r);
   // One-pixel frame in the brush colour, inside the rectangle.
   virtual void FrameRect(const TRect& r);
+  // The region's pixels in the brush, combined with what is there by the
+  // pen's mode (a mask mode ANDs a pattern into the picture).
+  virtual void FillRgn(const QRegion& region);
   // Copies source's rectangle of bitmap to dest, its pixels of colour
   // replaced by the brush.
   void BrushCopy(const TRect& dest, const TBitmap& bitmap, const TRect& source, TColor color);

@@ -354,6 +354,56 @@ void KelReadBinaryProperty(TStream& stream, const std::string& name, const std::
   read(data);
 }
 
+namespace {
+// Value types of the class library's stored lists.
+constexpr std::uint8_t vaNull = 0, vaList = 1, vaInt8 = 2, vaInt16 = 3, vaInt32 = 4;
+} // namespace
+
+void KelWriteIntegerList(TStream& stream, const std::vector<std::int32_t>& values) {
+  stream.WriteBuffer(&vaList, 1);
+  for (const std::int32_t value : values) {
+    std::uint8_t b[5];
+    std::size_t n;
+    if (value >= -128 && value <= 127) {
+      b[0] = vaInt8;
+      b[1] = std::uint8_t(value);
+      n = 2;
+    } else if (value >= -32768 && value <= 32767) {
+      b[0] = vaInt16;
+      b[1] = std::uint8_t(value);
+      b[2] = std::uint8_t(value >> 8);
+      n = 3;
+    } else {
+      b[0] = vaInt32;
+      for (int i = 0; i < 4; ++i) b[1 + i] = std::uint8_t(std::uint32_t(value) >> (8 * i));
+      n = 5;
+    }
+    stream.WriteBuffer(b, std::int64_t(n));
+  }
+  stream.WriteBuffer(&vaNull, 1);
+}
+
+std::vector<std::int32_t> KelReadIntegerList(TStream& stream) {
+  if (ReadU8(stream) != vaList) throw EKelContainerError("Invalid property value");
+  std::vector<std::int32_t> values;
+  for (;;) {
+    const std::uint8_t type = ReadU8(stream);
+    if (type == vaNull) break;
+    std::uint8_t b[4] = {};
+    switch (type) {
+      case vaInt8: stream.ReadBuffer(b, 1); values.push_back(std::int8_t(b[0])); break;
+      case vaInt16: stream.ReadBuffer(b, 2); values.push_back(std::int16_t(b[0] | b[1] << 8)); break;
+      case vaInt32:
+        stream.ReadBuffer(b, 4);
+        values.push_back(std::int32_t(std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
+                                      std::uint32_t(b[3]) << 24));
+        break;
+      default: throw EKelContainerError("Invalid property value");
+    }
+  }
+  return values;
+}
+
 // ---------------------------------------------------------------- items
 
 void TKelListItem::SetDescription(const std::string& value) {
@@ -707,7 +757,7 @@ void TKelBitmapList::AssignItemTo(int listIndex, int, TBitmap* target) const {
 
 int TKelBitmapList::ImageCount(int) const { return 0; }
 
-TColor TKelBitmapList::ItemTransparentColor(int listIndex) const {
+TColor TKelBitmapList::ItemTransparentColor(int listIndex, int) const {
   const TKelBitmapListItem* item = BitmapItem(listIndex);
   return item ? KelBitmapTransparentColor(item->Bitmap()) : kNeutralColor;
 }

@@ -91,6 +91,11 @@ void KelWriteBinaryProperty(platform::TStream& stream, const std::string& name,
 void KelReadBinaryProperty(platform::TStream& stream, const std::string& name,
                            const std::function<void(platform::TStream&)>& read);
 
+// A list of integers: the list value type, each integer in its smallest
+// encoding, the end marker.
+void KelWriteIntegerList(platform::TStream& stream, const std::vector<std::int32_t>& values);
+std::vector<std::int32_t> KelReadIntegerList(platform::TStream& stream);
+
 // ---------------------------------------------------------------- items
 
 class TKelBaseContainer;
@@ -104,6 +109,40 @@ public:
   std::function<void(TKelChangeLink* link)> OnChange;
   // The container goes: whoever is bound to it lets go.
   std::function<void(TKelChangeLink* link)> OnFree;
+};
+
+// A bound list and the link through which it reports: changed runs when the
+// list changes, when it goes, and when another list is bound. TList keeps
+// its links through RegisterChanges and UnregisterChanges and calls OnFree
+// when it goes.
+template <class TList> class TKelListHolder {
+public:
+  TKelListHolder(QObject* owner, std::function<void()> changed)
+      : FLink(owner, [this](TKelChangeLink*) { FChanged(); }), FChanged(std::move(changed)) {
+    FLink.OnFree = [this](TKelChangeLink*) {
+      FList = nullptr;
+      FChanged();
+    };
+  }
+  ~TKelListHolder() {
+    if (FList != nullptr) FList->UnregisterChanges(&FLink);
+  }
+  TKelListHolder(const TKelListHolder&) = delete;
+  TKelListHolder& operator=(const TKelListHolder&) = delete;
+
+  TList* List() const { return FList; }
+  void SetList(TList* value) {
+    if (value == FList) return;
+    if (FList != nullptr) FList->UnregisterChanges(&FLink);
+    FList = value;
+    if (FList != nullptr) FList->RegisterChanges(&FLink);
+    FChanged();
+  }
+
+private:
+  TList* FList = nullptr;
+  TKelChangeLink FLink;
+  std::function<void()> FChanged;
 };
 
 class TKelListItem : public TKelCustomComponent {
@@ -253,7 +292,10 @@ public:
   virtual bool ItemExists(int listIndex, int imageIndex) const = 0;
   virtual void AssignItemTo(int listIndex, int imageIndex, platform::TBitmap* target) const = 0;
   virtual int ImageCount(int listIndex) const = 0;
-  virtual platform::TColor ItemTransparentColor(int listIndex) const = 0;
+  // The transparent colour of image imageIndex of the item.
+  virtual platform::TColor ItemTransparentColor(int listIndex, int imageIndex = 0) const = 0;
+  // Whether the item keeps a mask.
+  virtual bool ItemMasked(int listIndex) const { return false; }
   virtual platform::TColor ItemPixel(int listIndex, int imageIndex, int x, int y) const = 0;
   virtual void DrawItem(platform::TCanvas& canvas, int x, int y, int listIndex, int imageIndex) = 0;
   // Stretched to rect.
@@ -282,7 +324,7 @@ public:
   bool ItemExists(int listIndex, int imageIndex) const override;
   void AssignItemTo(int listIndex, int imageIndex, platform::TBitmap* target) const override;
   int ImageCount(int listIndex) const override;
-  platform::TColor ItemTransparentColor(int listIndex) const override;
+  platform::TColor ItemTransparentColor(int listIndex, int imageIndex = 0) const override;
   platform::TColor ItemPixel(int listIndex, int imageIndex, int x, int y) const override;
   void DrawItem(platform::TCanvas& canvas, int x, int y, int listIndex, int imageIndex) override;
   void DrawItemRect(platform::TCanvas& canvas, const platform::TRect& rect, int listIndex,

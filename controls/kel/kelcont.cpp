@@ -418,8 +418,12 @@ int TKelImageList::ImageCount(int listIndex) const {
   const TKelImageListItem* s = Strip(listIndex);
   return s ? s->Count() : -1;
 }
-TColor TKelImageList::ItemTransparentColor(int listIndex) const {
-  return ItemExists(listIndex, 0) ? Strip(listIndex)->GetTransparentColor(0) : 0xFFFFFF;
+TColor TKelImageList::ItemTransparentColor(int listIndex, int imageIndex) const {
+  return ItemExists(listIndex, imageIndex) ? Strip(listIndex)->GetTransparentColor(imageIndex) : 0xFFFFFF;
+}
+bool TKelImageList::ItemMasked(int listIndex) const {
+  const TKelImageListItem* s = Strip(listIndex);
+  return s != nullptr && s->Masked();
 }
 TColor TKelImageList::ItemPixel(int listIndex, int imageIndex, int x, int y) const {
   return ItemExists(listIndex, imageIndex) ? Strip(listIndex)->GetPixel({x, y}, imageIndex) : 0xFFFFFF;
@@ -430,8 +434,11 @@ void TKelImageList::DrawItem(TCanvas& canvas, int x, int y, int listIndex, int i
 void TKelImageList::DrawItemRect(TCanvas& canvas, const TRect& rect, int listIndex, int imageIndex) {
   if (ItemExists(listIndex, imageIndex)) Strip(listIndex)->DrawStyled(canvas, rect, kbfStretch, imageIndex, nullptr);
 }
-void TKelImageList::DrawItemEffect(TCanvas& canvas, int x, int y, int listIndex, int imageIndex, bool) {
-  DrawItem(canvas, x, y, listIndex, imageIndex);
+void TKelImageList::DrawItemEffect(TCanvas& canvas, int x, int y, int listIndex, int imageIndex, bool transparent) {
+  if (!ItemExists(listIndex, imageIndex)) return;
+  TKelImageListItem* strip = Strip(listIndex);
+  strip->DrawClipped(canvas, Bounds(x, y, strip->Width(), strip->Height()), transparent ? kbfTransparentColor : 0, 0,
+                     strip->GetTransparentColor(imageIndex), imageIndex);
 }
 
 // ---------------------------------------------------------------- strings and waves
@@ -470,22 +477,23 @@ void TKelStringListItem::Assign(const TKelListItem& source) {
 }
 
 void TKelWaveListItem::WriteData(TStream& stream) const {
-  WriteHead(stream, Data.empty() ? 0 : kelItemImage);
-  KelWriteDataBlock(stream, Data, Compressed());
+  WriteHead(stream, Wave.Empty() ? 0 : kelItemImage);
+  KelWriteDataBlock(stream, Wave.Bytes(), Compressed());
 }
 
 void TKelWaveListItem::ReadData(TStream& stream) {
   const std::uint8_t flags = ReadHead(stream);
   // The writer appends the block even for an empty wave: read it always, or
   // the next item would be read 4 bytes early.
-  std::vector<std::uint8_t> data = KelReadDataBlock(stream, Compressed());
+  const std::vector<std::uint8_t> data = KelReadDataBlock(stream, Compressed());
   if (!(flags & kelItemImage) && !data.empty()) throw EKelContainerError("Damaged wave item");
-  Data = std::move(data);
+  TBytesStream bytes(data.data(), std::int64_t(data.size()));
+  Wave.LoadFromStream(bytes);
 }
 
 void TKelWaveListItem::Assign(const TKelListItem& source) {
   TKelListItem::Assign(source);
-  if (const auto* s = dynamic_cast<const TKelWaveListItem*>(&source)) Data = s->Data;
+  if (const auto* s = dynamic_cast<const TKelWaveListItem*>(&source)) Wave.Assign(s->Wave);
 }
 
 std::unique_ptr<TKelListItem> TKelStringList::CreateItem() const {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "controls/kel/kelbitmaplist.h"
+#include "controls/kel/kelwave.h"
 
 namespace kel {
 
@@ -108,7 +109,8 @@ public:
   bool ItemExists(int listIndex, int imageIndex) const override;
   void AssignItemTo(int listIndex, int imageIndex, TBitmap* target) const override;
   int ImageCount(int listIndex) const override;
-  TColor ItemTransparentColor(int listIndex) const override;
+  TColor ItemTransparentColor(int listIndex, int imageIndex = 0) const override;
+  bool ItemMasked(int listIndex) const override;
   TColor ItemPixel(int listIndex, int imageIndex, int x, int y) const override;
   void DrawItem(TCanvas& canvas, int x, int y, int listIndex, int imageIndex) override;
   void DrawItemRect(TCanvas& canvas, const TRect& rect, int listIndex, int imageIndex) override;
@@ -123,10 +125,12 @@ public:
   void Assign(const TKelListItem& source) override;
 };
 
-// A wave sound's file image, kept as bytes.
 class TKelWaveListItem : public TKelListItem {
 public:
-  std::vector<std::uint8_t> Data;
+  TKelWaveListItem() {
+    Wave.OnChange = [this](TKelObject*) { Change(); };
+  }
+  TKelWave Wave;
   void WriteData(platform::TStream& stream) const override;
   void ReadData(platform::TStream& stream) override;
   void Assign(const TKelListItem& source) override;

@@ -2,6 +2,7 @@
 
 #include <QEnterEvent>
 #include <QPainter>
+#include <unordered_map>
 
 #include "controls/kel/kelbitmaplist.h"
 #include "controls/kel/kelfoundation.h"
@@ -82,39 +83,72 @@ void TKelControl::leaveEvent(QEvent* event) {
   MouseExit();
 }
 
+// ---- parent backgrounds
+
+namespace {
+
+std::unordered_map<const QWidget*, TKelParentBackground*>& ParentBackgrounds() {
+  static std::unordered_map<const QWidget*, TKelParentBackground*> sources;
+  return sources;
+}
+
+} // namespace
+
+void KelSetParentBackground(const QWidget* widget, TKelParentBackground* source) {
+  if (widget == nullptr) return;
+  if (source == nullptr) {
+    ParentBackgrounds().erase(widget);
+    return;
+  }
+  // A widget that goes takes its entry along: a new one at its address must
+  // not find the old answerer.
+  if (ParentBackgrounds().insert_or_assign(widget, source).second)
+    QObject::connect(widget, &QObject::destroyed, [widget] { ParentBackgrounds().erase(widget); });
+}
+
+TKelParentBackground* KelParentBackground(const QWidget* widget) {
+  const auto it = ParentBackgrounds().find(widget);
+  return it == ParentBackgrounds().end() ? nullptr : it->second;
+}
+
+bool KelParentPaintsTransparent(const QWidget* parent) {
+  if (parent == nullptr) return false;
+  if (const TKelParentBackground* source = KelParentBackground(parent)) return source->ChildrenTransparent();
+  return parent->property(kelTransparentBackgroundProperty).toBool();
+}
+
+void KelPaintParentBackground(QWidget* child, platform::TCanvas& canvas) {
+  QWidget* parent = child->parentWidget();
+  if (parent == nullptr) return;
+  if (TKelParentBackground* source = KelParentBackground(parent)) return source->PaintChildBackground(child, canvas);
+  const QRect area = child->geometry();
+  canvas.Paint([&](QPainter& p) { parent->render(&p, QPoint(), QRegion(area), QWidget::DrawWindowBackground); });
+}
+
+// ---- TKelListBinding
+
+bool TKelListBinding::SetIndex(int index, std::int32_t value) {
+  if (value < 0 || (index != 0 && index != 1)) return false;
+  std::int32_t& field = index == 0 ? FImageIndex : FListIndex;
+  if (field == value) return false;
+  field = value;
+  return true;
+}
+
+bool TKelListBinding::ItemMissing() const {
+  return List() == nullptr || !List()->ItemExists(FListIndex, FImageIndex);
+}
+
 // ---- TKelBaseControl
 
-TKelBaseControl::TKelBaseControl(QWidget* parent)
-    : TKelControl(parent), FLink(std::make_unique<TKelChangeLink>(this, [this](TKelChangeLink*) { ListChanged(); })) {
+TKelBaseControl::TKelBaseControl(QWidget* parent) : TKelControl(parent), FBinding(this, [this] { ListChanged(); }) {
   FBitmapEffect.OnChange = [this](TKelObject*) { UpdateControl(); };
-  FLink->OnFree = [this](TKelChangeLink*) {
-    FImageList = nullptr;
-    ListChanged();
-  };
 }
 
-TKelBaseControl::~TKelBaseControl() {
-  if (FImageList != nullptr) FImageList->UnregisterChanges(FLink.get());
-}
-
-void TKelBaseControl::SetImageList(TKelCustomImageList* value) {
-  if (value == FImageList) return;
-  if (FImageList != nullptr) FImageList->UnregisterChanges(FLink.get());
-  FImageList = value;
-  if (FImageList != nullptr) FImageList->RegisterChanges(FLink.get());
-  ListChanged();
-}
-
-bool TKelBaseControl::ListItemMissing() const {
-  return FImageList == nullptr || !FImageList->ItemExists(FListIndex, FImageIndex);
-}
+bool TKelBaseControl::ListItemMissing() const { return FBinding.ItemMissing(); }
 
 void TKelBaseControl::SetIndexes(int index, std::int32_t value) {
-  if (value < 0 || (index != 0 && index != 1)) return;
-  std::int32_t& field = index == 0 ? FImageIndex : FListIndex;
-  if (field == value) return;
-  field = value;
-  if (FImageList) ListChanged();
+  if (FBinding.SetIndex(index, value) && FBinding.List() != nullptr) ListChanged();
 }
 
 void TKelBaseControl::ListChanged() { UpdateControl(); }
@@ -137,9 +171,7 @@ void TKelBaseGraphicControl::SetTransparent(bool value) {
 }
 
 bool TKelBaseGraphicControl::IsTransparentNow() const {
-  if (!FTransparent) return false;
-  const QWidget* parent = parentWidget();
-  return parent && parent->property(kelTransparentBackgroundProperty).toBool();
+  return FTransparent && KelParentPaintsTransparent(parentWidget());
 }
 
 void TKelBaseGraphicControl::UpdateControl() {

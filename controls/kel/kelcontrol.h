@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "controls/kel/kelbevel.h"
+#include "controls/kel/kelbitmaplist.h"
 #include "controls/kel/kelfill.h"
 
 #include "platform/graphics.h"
@@ -24,6 +25,51 @@ inline constexpr std::uint8_t kelBoundsMoved = 0x02;
 // A parent widget whose background shows through (a windowed control of the
 // library, a shaped form) says so with this dynamic property set to true.
 inline constexpr const char* kelTransparentBackgroundProperty = "kelTransparentBackground";
+
+// What a parent answers its transparent graphic controls: whether their
+// background is its own just now, and what lies under one of them. The
+// windowed bases answer for themselves (a scroll box for its content), a
+// form shape for its form.
+class TKelParentBackground {
+public:
+  virtual ~TKelParentBackground() = default;
+  virtual bool ChildrenTransparent() const = 0;
+  // Paints what lies under child into canvas, child's top-left at (0, 0).
+  virtual void PaintChildBackground(QWidget* child, platform::TCanvas& canvas) = 0;
+};
+
+// The answerer registered for widget (none: nullptr removes it).
+void KelSetParentBackground(const QWidget* widget, TKelParentBackground* source);
+TKelParentBackground* KelParentBackground(const QWidget* widget);
+// Whether children of parent paint its background under themselves: its
+// answerer's reply, else the widget's transparent-background property.
+bool KelParentPaintsTransparent(const QWidget* parent);
+// Paints the background of child's parent under child into canvas: through
+// the parent's answerer, else by rendering the parent's own painting.
+void KelPaintParentBackground(QWidget* child, platform::TCanvas& canvas);
+
+// A control's binding to an image list: the list, the indexes into it and the
+// change link through which the list reports. Changed runs whenever what the
+// binding shows may have changed.
+class TKelListBinding {
+public:
+  TKelListBinding(QObject* owner, std::function<void()> changed) : FHolder(owner, std::move(changed)) {}
+
+  TKelCustomImageList* List() const { return FHolder.List(); }
+  void SetList(TKelCustomImageList* value) { FHolder.SetList(value); }
+  std::int32_t ImageIndex() const { return FImageIndex; }
+  std::int32_t ListIndex() const { return FListIndex; }
+  // index 0 ImageIndex, 1 ListIndex; negative or unchanged values are ignored.
+  // True when the value changed.
+  bool SetIndex(int index, std::int32_t value);
+  // True when no list is bound or it has no item at (ListIndex, ImageIndex).
+  bool ItemMissing() const;
+
+private:
+  TKelListHolder<TKelCustomImageList> FHolder;
+  std::int32_t FImageIndex = 0;
+  std::int32_t FListIndex = 0;
+};
 
 class TKelControl : public QWidget {
 public:
@@ -85,16 +131,15 @@ private:
 class TKelBaseControl : public TKelControl {
 public:
   explicit TKelBaseControl(QWidget* parent = nullptr);
-  ~TKelBaseControl() override;
 
   TKelBitmapEffectObject& BitmapEffect() { return FBitmapEffect; }
   // True when no list is bound or it has no item at (ListIndex, ImageIndex).
   bool ListItemMissing() const;
 
-  TKelCustomImageList* ImageList() const { return FImageList; }
-  void SetImageList(TKelCustomImageList* value);
-  std::int32_t ImageIndex() const { return FImageIndex; }
-  std::int32_t ListIndex() const { return FListIndex; }
+  TKelCustomImageList* ImageList() const { return FBinding.List(); }
+  void SetImageList(TKelCustomImageList* value) { FBinding.SetList(value); }
+  std::int32_t ImageIndex() const { return FBinding.ImageIndex(); }
+  std::int32_t ListIndex() const { return FBinding.ListIndex(); }
   void SetImageIndex(std::int32_t value) { SetIndexes(0, value); }
   void SetListIndex(std::int32_t value) { SetIndexes(1, value); }
   // index 0 ImageIndex, 1 ListIndex; negative or unchanged values are ignored.
@@ -108,10 +153,7 @@ protected:
   void Loaded() override;
 
 private:
-  TKelCustomImageList* FImageList = nullptr;
-  std::int32_t FImageIndex = 0;
-  std::int32_t FListIndex = 0;
-  std::unique_ptr<TKelChangeLink> FLink;
+  TKelListBinding FBinding;
   TKelBitmapEffectObject FBitmapEffect;
 };
 

@@ -9,39 +9,6 @@ namespace kel {
 
 using namespace platform;
 
-namespace {
-
-// Value types of the class library's stored lists.
-constexpr std::uint8_t vaNull = 0, vaList = 1, vaInt8 = 2, vaInt16 = 3, vaInt32 = 4;
-
-void WriteInteger(TStream& stream, std::int32_t value) {
-  std::uint8_t b[5];
-  std::size_t n;
-  if (value >= -128 && value <= 127) {
-    b[0] = vaInt8;
-    b[1] = std::uint8_t(value);
-    n = 2;
-  } else if (value >= -32768 && value <= 32767) {
-    b[0] = vaInt16;
-    b[1] = std::uint8_t(value);
-    b[2] = std::uint8_t(value >> 8);
-    n = 3;
-  } else {
-    b[0] = vaInt32;
-    for (int i = 0; i < 4; ++i) b[1 + i] = std::uint8_t(std::uint32_t(value) >> (8 * i));
-    n = 5;
-  }
-  stream.WriteBuffer(b, std::int64_t(n));
-}
-
-std::uint8_t ReadByte(TStream& stream) {
-  std::uint8_t b;
-  stream.ReadBuffer(&b, 1);
-  return b;
-}
-
-} // namespace
-
 // ---------------------------------------------------------------- TKelGradient
 
 TKelGradient::TKelGradient() { RecalcColors(); }
@@ -108,31 +75,12 @@ void TKelGradient::Assign(const TKelObject& source) {
 }
 
 void TKelGradient::WriteColorList(TStream& stream) const {
-  stream.WriteBuffer(&vaList, 1);
-  for (TColor c : FColorList) WriteInteger(stream, c);
-  stream.WriteBuffer(&vaNull, 1);
+  KelWriteIntegerList(stream, std::vector<std::int32_t>(FColorList.begin(), FColorList.end()));
 }
 
 void TKelGradient::ReadColorList(TStream& stream) {
-  if (ReadByte(stream) != vaList) throw EKelContainerError("Invalid property value");
-  std::vector<TColor> colors;
-  for (;;) {
-    const std::uint8_t type = ReadByte(stream);
-    if (type == vaNull) break;
-    std::uint8_t b[4] = {};
-    std::int32_t value = 0;
-    switch (type) {
-      case vaInt8: stream.ReadBuffer(b, 1); value = std::int8_t(b[0]); break;
-      case vaInt16: stream.ReadBuffer(b, 2); value = std::int16_t(b[0] | b[1] << 8); break;
-      case vaInt32:
-        stream.ReadBuffer(b, 4);
-        value = std::int32_t(std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
-                             std::uint32_t(b[3]) << 24);
-        break;
-      default: throw EKelContainerError("Invalid property value");
-    }
-    colors.push_back(value);
-  }
+  const std::vector<std::int32_t> values = KelReadIntegerList(stream);
+  const std::vector<TColor> colors(values.begin(), values.end());
   SetColorList(colors);
 }
 

@@ -222,8 +222,10 @@ public:
   bool Hooked() const { return FFilter != nullptr; }
   QWidget* Owner() const { return FOwner; }
 
-  void Hook();
-  void Unhook();
+  // A component that does more when it starts or stops watching extends
+  // these; a destructor that must undo its part calls its own Unhook.
+  virtual void Hook();
+  virtual void Unhook();
 
 protected:
   // True when the event is handled here and the window must not see it.

@@ -22,26 +22,6 @@ namespace {
 
 QColor Q(TColor c) { return QColor::fromRgb(ColorToQRgb(c)); }
 
-// The canvas' clip, restored when the scope ends.
-class TClipScope {
-public:
-  explicit TClipScope(TCanvas& canvas) : FCanvas(canvas), FHad(canvas.HasClip()), FOld(canvas.ClipRegion()) {}
-  ~TClipScope() {
-    if (FHad) FCanvas.SetClipRegion(FOld);
-    else FCanvas.RemoveClip();
-  }
-  void Intersect(const QRegion& region) {
-    FCanvas.SetClipRegion(FCanvas.HasClip() ? FCanvas.ClipRegion().intersected(region) : region);
-  }
-  TClipScope(const TClipScope&) = delete;
-  TClipScope& operator=(const TClipScope&) = delete;
-
-private:
-  TCanvas& FCanvas;
-  bool FHad;
-  QRegion FOld;
-};
-
 } // namespace
 
 // ---------------------------------------------------------------- frames
@@ -379,7 +359,7 @@ void KelGradientFill(TCanvas& canvas, const TRect& rect, TKelGradientStyle style
     L = 0;
     T = 0;
   }
-  TClipScope clip(canvas);
+  TKelClipScope clip(canvas);
   if (!(flags & kgfOffscreen) && (flags & kgfClip))
     clip.Intersect(QRegion((clipOffset ? KelOffsetRect(rect, clipOffset) : rect).ToQRect()));
   TCanvas& c = *target;
@@ -451,13 +431,10 @@ TRect KelAlignRect(TKelAlignment alignment, const TRect& container, const TRect&
 
 // ---------------------------------------------------------------- bitmaps
 
-void KelDrawBitmapStyled(TCanvas& canvas, const TRect& rect, const TBitmap& bitmap, const TBitmap* mask,
-                         TColor transparentColor, unsigned flags, const TRect& source) {
-  if (rect.Width() <= 0 || rect.Height() <= 0 || bitmap.Empty()) return;
-  const int w = source.Width(), h = source.Height();
-  if (w <= 0 || h <= 0) return;
-  const int W = rect.Width(), H = rect.Height();
+std::vector<TRect> KelStyledTargets(const TRect& rect, int w, int h, unsigned flags) {
   std::vector<TRect> targets;
+  if (w <= 0 || h <= 0) return targets;
+  const int W = rect.Width(), H = rect.Height();
   if (flags & kbfCenter) {
     targets.push_back(Bounds(rect.Left + (W - w) / 2, rect.Top + (H - h) / 2, w, h));
   } else if (flags & kbfStretch) {
@@ -478,7 +455,28 @@ void KelDrawBitmapStyled(TCanvas& canvas, const TRect& rect, const TBitmap& bitm
   } else {
     targets.push_back(Bounds(rect.Left, rect.Top, w, h));
   }
-  TClipScope clip(canvas);
+  return targets;
+}
+
+unsigned KelBitmapStyleFlags(TKelBitmapStyle style) {
+  switch (style) {
+    case sbCenter: return kbfCenter;
+    case sbStretch: return kbfStretch;
+    case sbTile: return kbfTile;
+    case sbKeepAspRatio: return kbfStretch | kbfKeepAspect;
+    case sbKeepWidth: return kbfStretch | kbfKeepWidth;
+    case sbKeepHeight: return kbfStretch | kbfKeepHeight;
+    default: return 0;
+  }
+}
+
+void KelDrawBitmapStyled(TCanvas& canvas, const TRect& rect, const TBitmap& bitmap, const TBitmap* mask,
+                         TColor transparentColor, unsigned flags, const TRect& source) {
+  if (rect.Width() <= 0 || rect.Height() <= 0 || bitmap.Empty()) return;
+  const int w = source.Width(), h = source.Height();
+  if (w <= 0 || h <= 0) return;
+  const std::vector<TRect> targets = KelStyledTargets(rect, w, h, flags);
+  TKelClipScope clip(canvas);
   if (flags & (kbfClip | kbfTile)) clip.Intersect(QRegion(rect.ToQRect()));
   TBitmap& src = const_cast<TBitmap&>(bitmap);
   const TColor key = transparentColor < 0 ? transparentColor : (transparentColor & 0xFFFFFF);
@@ -511,7 +509,7 @@ void KelDrawBitmapStyled(TCanvas& canvas, const TRect& rect, const TBitmap& bitm
 void KelDrawBitmap(TCanvas& canvas, const TRect& rect, const TBitmap& bitmap, TColor transparentColor,
                    std::uint32_t clipOffset, unsigned flags) {
   if (bitmap.Empty()) return;
-  TClipScope clip(canvas);
+  TKelClipScope clip(canvas);
   if (flags & kbfClip) clip.Intersect(QRegion((clipOffset ? KelOffsetRect(rect, clipOffset) : rect).ToQRect()));
   KelDrawBitmapStyled(canvas, rect, bitmap, nullptr, transparentColor, flags & ~kbfClip,
                       Rect(0, 0, bitmap.Width(), bitmap.Height()));
@@ -657,7 +655,7 @@ void KelDrawFxText(TCanvas& canvas, const std::string& text, TKel3DCaption* styl
   }
   auto* fx = dynamic_cast<TKelFxCaption*>(style);
   const bool rotated = fx != nullptr && fx->Angle() != 0;
-  TClipScope clip(canvas);
+  TKelClipScope clip(canvas);
   if (flags & kfxClip) clip.Intersect(QRegion(rect.ToQRect()));
 
   TKelThreeDStyle effect = style->Style();

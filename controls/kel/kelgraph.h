@@ -27,6 +27,26 @@ int KelRoundExtended(long double value);
 // zero denominator.
 int KelMulDiv(int number, int numerator, int denominator);
 
+// The canvas' clip, restored when the scope ends.
+class TKelClipScope {
+public:
+  explicit TKelClipScope(TCanvas& canvas) : FCanvas(canvas), FHad(canvas.HasClip()), FOld(canvas.ClipRegion()) {}
+  ~TKelClipScope() {
+    if (FHad) FCanvas.SetClipRegion(FOld);
+    else FCanvas.RemoveClip();
+  }
+  void Intersect(const QRegion& region) {
+    FCanvas.SetClipRegion(FCanvas.HasClip() ? FCanvas.ClipRegion().intersected(region) : region);
+  }
+  TKelClipScope(const TKelClipScope&) = delete;
+  TKelClipScope& operator=(const TKelClipScope&) = delete;
+
+private:
+  TCanvas& FCanvas;
+  bool FHad;
+  QRegion FOld;
+};
+
 // Drawing flags of KelDrawBitmapStyled and KelDrawBitmap.
 inline constexpr unsigned kbfClip = 1, kbfCenter = 8, kbfStretch = 16, kbfKeepHeight = 512,
                           kbfKeepWidth = 1024, kbfKeepAspect = 1536, kbfTile = 32,
@@ -77,6 +97,12 @@ void KelGradientFill(TCanvas& canvas, const TRect& rect, TKelGradientStyle style
                      unsigned flags, const TKelPalette* palette, const TKelColorTable* colors);
 
 TRect KelAlignRect(TKelAlignment alignment, const TRect& container, const TRect& item);
+
+// Where KelDrawBitmapStyled puts a w x h picture inside rect: one target, or
+// the tiles row by row.
+std::vector<TRect> KelStyledTargets(const TRect& rect, int w, int h, unsigned flags);
+// The drawing flags a bitmap style stands for (sbNone and sbAutosize: none).
+unsigned KelBitmapStyleFlags(TKelBitmapStyle style);
 
 void KelDrawBitmapStyled(TCanvas& canvas, const TRect& rect, const TBitmap& bitmap, const TBitmap* mask,
                          TColor transparentColor, unsigned flags, const TRect& sourceRect);

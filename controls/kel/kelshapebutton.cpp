@@ -131,17 +131,9 @@ void TKelBaseGraphicButton::UpdateShortcut() {
   FShortcut->setKey(key);
 }
 
-bool TKelBaseGraphicButton::IsTransparentNow() const {
-  const QWidget* parent = parentWidget();
-  return parent != nullptr && parent->property(kelTransparentBackgroundProperty).toBool();
-}
+bool TKelBaseGraphicButton::IsTransparentNow() const { return KelParentPaintsTransparent(parentWidget()); }
 
-void TKelBaseGraphicButton::PaintParentBackground(TCanvas& canvas) {
-  QWidget* parent = parentWidget();
-  if (parent == nullptr) return;
-  const QRect area = geometry();
-  canvas.Paint([&](QPainter& p) { parent->render(&p, QPoint(), QRegion(area), QWidget::DrawWindowBackground); });
-}
+void TKelBaseGraphicButton::PaintParentBackground(TCanvas& canvas) { KelPaintParentBackground(this, canvas); }
 
 void TKelBaseGraphicButton::Repaint() {
   if (!isVisible() || IsUpdating() || Loading()) return;
@@ -179,6 +171,23 @@ void TKelBaseGraphicButton::StopTimer(int slot) {
     item->Callback = nullptr;
   }
   KelTimerRemove(id);
+}
+
+void TKelBaseGraphicButton::PaintGlyphAndCaption(TCanvas& canvas, const TRect& body) {
+  TFont font = EffectiveFont();
+  if (EnterColorChange && FState == bsMouseOver) font.Color = EnterColor;
+  canvas.Font = font;
+  canvas.Brush.Style = bsClear;
+  const std::string caption = UseCaption() ? Caption() : std::string();
+  const unsigned flags = isEnabled() ? kglEnabled : 0;
+  if (UsesImageList() && !ListItemMissing()) {
+    TBitmap glyph;
+    ImageList()->AssignItemTo(ListIndex(), ImageIndex(), &glyph);
+    KelCalcGlyphTextLayout(canvas, caption, &glyph, Rect(0, 0, glyph.Width(), glyph.Height()), nullptr,
+                           KelBitmapTransparentColor(glyph), FButtonLayout, body, flags, &FFontFX, MultiLine());
+  } else {
+    FGlyph.Draw(canvas, body, caption, FState, FButtonLayout, flags, &FFontFX, MultiLine());
+  }
 }
 
 bool TKelBaseGraphicButton::PointInShape(int x, int y) { return x >= 0 && x <= width() && y >= 0 && y <= height(); }
@@ -371,7 +380,7 @@ void TKelBaseGraphicButton::ButtonPressed(int group, TKelBaseGraphicButton* send
 
 TKelCustomShapeButton::TKelCustomShapeButton(QWidget* parent)
     : TKelBaseGraphicButton(parent),
-      FFillLink(std::make_unique<TKelChangeLink>(this, [this](TKelChangeLink*) { UpdateControl(); })) {
+      FFillList(this, [this] { UpdateControl(); }) {
   FShape.SetBrushColor(clBtnFace);
   const auto changed = [this](TKelObject*) {
     FRegionValid = false;
@@ -380,15 +389,9 @@ TKelCustomShapeButton::TKelCustomShapeButton(QWidget* parent)
   FShape.OnChange = changed;
   FColors.OnChange = changed;
   FShapeFill.OnChange = changed;
-  FFillLink->OnFree = [this](TKelChangeLink*) {
-    FShapeFillImageList = nullptr;
-    UpdateControl();
-  };
 }
 
-TKelCustomShapeButton::~TKelCustomShapeButton() {
-  if (FShapeFillImageList != nullptr) FShapeFillImageList->UnregisterChanges(FFillLink.get());
-}
+TKelCustomShapeButton::~TKelCustomShapeButton() = default;
 
 void TKelCustomShapeButton::SetMode(TKelShapeButtonMode value) { SetControlProp(FMode, value); }
 
@@ -406,13 +409,7 @@ void TKelCustomShapeButton::SetTransparent(bool value) {
   UpdateControl();
 }
 
-void TKelCustomShapeButton::SetShapeFillImageList(TKelCustomImageList* value) {
-  if (value == FShapeFillImageList) return;
-  if (FShapeFillImageList != nullptr) FShapeFillImageList->UnregisterChanges(FFillLink.get());
-  FShapeFillImageList = value;
-  if (value != nullptr) value->RegisterChanges(FFillLink.get());
-  UpdateControl();
-}
+void TKelCustomShapeButton::SetShapeFillImageList(TKelCustomImageList* value) { FFillList.SetList(value); }
 
 void TKelCustomShapeButton::SetShapeFillIndexes(int imageIndex, int listIndex) {
   if (imageIndex < 0 || listIndex < 0) return;
@@ -494,8 +491,8 @@ void TKelCustomShapeButton::UpdateShapeFill() {
       const TBitmap* source = &FShapeFill.Bitmap();
       if (FShapeFill.Style() == sfBitmapList) {
         FShapeFill.ListBitmap().Assign(TBitmap());
-        if (FShapeFillImageList != nullptr)
-          FShapeFillImageList->AssignItemTo(FShapeFillListIndex, FShapeFillImageIndex, &FShapeFill.ListBitmap());
+        if (FFillList.List() != nullptr)
+          FFillList.List()->AssignItemTo(FShapeFillListIndex, FShapeFillImageIndex, &FShapeFill.ListBitmap());
         source = &FShapeFill.ListBitmap();
       }
       static const unsigned styles[] = {0, kbfCenter, kbfStretch, kbfTile};
@@ -552,21 +549,8 @@ void TKelCustomShapeButton::PaintTo(TCanvas& canvas) {
 
   // Caption and glyph sit on the body, which is the face less the shadow.
   const int sd = shadow != nullptr && shadow->Style() != hssNone ? shadow->Depth() : 0;
-  const TRect body = Rect(face.Left, face.Top, face.Right - sd, face.Bottom - sd);
-  TFont font = EffectiveFont();
-  if (EnterColorChange && state == bsMouseOver) font.Color = EnterColor;
-  canvas.Font = font;
   canvas.Brush = TBrush{brush.Color, bsClear, {}};
-  const std::string caption = UseCaption() ? Caption() : std::string();
-  const unsigned flags = isEnabled() ? kglEnabled : 0;
-  if (UsesImageList() && !ListItemMissing()) {
-    TBitmap glyph;
-    ImageList()->AssignItemTo(ListIndex(), ImageIndex(), &glyph);
-    KelCalcGlyphTextLayout(canvas, caption, &glyph, Rect(0, 0, glyph.Width(), glyph.Height()), nullptr,
-                           KelBitmapTransparentColor(glyph), FButtonLayout, body, flags, &FFontFX, MultiLine());
-  } else {
-    FGlyph.Draw(canvas, body, caption, state, FButtonLayout, flags, &FFontFX, MultiLine());
-  }
+  PaintGlyphAndCaption(canvas, Rect(face.Left, face.Top, face.Right - sd, face.Bottom - sd));
 }
 
 void TKelCustomShapeButton::paintEvent(QPaintEvent*) {

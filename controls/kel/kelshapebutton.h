@@ -157,6 +157,9 @@ protected:
   // Whether a change between the two states would look the same.
   virtual bool LooksSame(TKelButtonState from, TKelButtonState to) const;
   void MouseDown(int x, int y);
+  // Caption and glyph in body: the glyph from the bound image list, else
+  // from Glyph; the canvas brush's colour stays as it is.
+  void PaintGlyphAndCaption(TCanvas& canvas, const TRect& body);
 
   TKelGlyph FGlyph;
   TKelButtonLayout FButtonLayout;
@@ -208,7 +211,7 @@ public:
   // Keyed out around the shape with Color, so the parent shows through.
   bool Transparent() const { return FTransparent; }
   void SetTransparent(bool value);
-  TKelCustomImageList* ShapeFillImageList() const { return FShapeFillImageList; }
+  TKelCustomImageList* ShapeFillImageList() const { return FFillList.List(); }
   void SetShapeFillImageList(TKelCustomImageList* value);
   int ShapeFillImageIndex() const { return FShapeFillImageIndex; }
   int ShapeFillListIndex() const { return FShapeFillListIndex; }
@@ -234,7 +237,6 @@ private:
   TKelShape FShape;
   TKelShapeButtonColor FColors;
   TKelShapeFill FShapeFill;
-  TKelCustomImageList* FShapeFillImageList = nullptr;
   int FShapeFillImageIndex = 0;
   int FShapeFillListIndex = 0;
   TKelShapeButtonMode FMode = sbmShapeFast;
@@ -245,7 +247,7 @@ private:
   TKelPointList FPoints;
   QRegion FRegion;
   bool FRegionValid = false;
-  std::unique_ptr<TKelChangeLink> FFillLink;
+  TKelListHolder<TKelCustomImageList> FFillList;
 };
 
 // Publishes the shape button; all behaviour is in its bases.

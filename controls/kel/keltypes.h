@@ -73,4 +73,8 @@ inline constexpr TKelFrameSides kelAllSides = fsBottom | fsLeft | fsRight | fsTo
 
 using TKelPercent = std::uint8_t; // 0..100
 
+// A window's border: none, single, sizeable, dialog, tool window, sizeable
+// tool window.
+enum TFormBorderStyle : std::uint8_t { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
+
 } // namespace kel

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/waveimage.h"
+
 using namespace kel;
 using namespace platform;
 
@@ -169,15 +171,19 @@ TEST(KelStoredItems, RoundTripByteForByte) {
   const auto plain = Written(strings);
   EXPECT_TRUE(std::equal(head.begin(), head.end(), plain.begin()));
   TKelWaveListItem wave;
-  wave.Data = {'R', 'I', 'F', 'F', 1, 2, 3};
+  const auto image = WaveImage(1, 1, 8000, 8, {1, 2, 3});
+  TBytesStream in(image.data(), std::int64_t(image.size()));
+  wave.Wave.LoadFromStream(in);
   const auto waveBytes = Written(wave);
-  EXPECT_EQ(ReadBack<TKelWaveListItem>(waveBytes)->Data, wave.Data);
+  EXPECT_EQ(ReadBack<TKelWaveListItem>(waveBytes)->Wave.Bytes(), image);
 }
 
 TEST(KelStoredItems, EmptyWaveKeepsTheNextItemInStep) {
   TKelWaveList list;
   list.AddNew();
-  static_cast<TKelWaveListItem*>(&list.AddNew())->Data = {1, 2, 3};
+  const auto image = WaveImage(1, 2, 11025, 16, {1, 2, 3, 4});
+  TBytesStream in(image.data(), std::int64_t(image.size()));
+  static_cast<TKelWaveListItem*>(&list.AddNew())->Wave.LoadFromStream(in);
   for (bool compressed : {false, true}) {
     for (int i = 0; i < 2; ++i) list.Items(i)->SetCompressed(compressed);
     TMemoryStream s;
@@ -189,8 +195,8 @@ TEST(KelStoredItems, EmptyWaveKeepsTheNextItemInStep) {
     s.SetPosition(0);
     back.ReadFromStream(s, false);
     ASSERT_EQ(back.Count(), 2);
-    EXPECT_TRUE(static_cast<TKelWaveListItem*>(back.Items(0))->Data.empty());
-    EXPECT_EQ(static_cast<TKelWaveListItem*>(back.Items(1))->Data, (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_TRUE(static_cast<TKelWaveListItem*>(back.Items(0))->Wave.Empty());
+    EXPECT_EQ(static_cast<TKelWaveListItem*>(back.Items(1))->Wave.Bytes(), image);
   }
 }
 

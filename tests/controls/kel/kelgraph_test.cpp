@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "controls/kel/kel_test_support.h"
+
 #include <string>
 #include <vector>
 
@@ -12,20 +14,8 @@ using namespace platform;
 namespace {
 
 // A magenta picture, so every drawn pixel shows.
-struct TMagenta {
-  explicit TMagenta(int w, int h) : Bitmap(w, h, pf32bit) {
-    Bitmap.Canvas().Brush = TBrush{clFuchsia, bsSolid, {}};
-    Bitmap.Canvas().FillRect(Rect(0, 0, w, h));
-  }
-  TColor operator()(int x, int y) { return Bitmap.Canvas().Pixels(x, y); }
-  int Count(TColor c) {
-    int n = 0;
-    for (int y = 0; y < Bitmap.Height(); ++y)
-      for (int x = 0; x < Bitmap.Width(); ++x) n += (*this)(x, y) == c;
-    return n;
-  }
-  TCanvas& C() { return Bitmap.Canvas(); }
-  TBitmap Bitmap;
+struct TMagenta : TPicture {
+  TMagenta(int w, int h) : TPicture(w, h, clFuchsia) {}
 };
 
 TColor Rgb(TColor c) { return static_cast<TColor>(ColorToRGB(c)); }
