@@ -618,6 +618,7 @@ void TSxShellItem::Assign(const TSxShellItem& other, bool ShareParent) {
   DosDateTime = other.DosDateTime;
   Size = other.Size;
   IsDesktop = other.IsDesktop;
+  IsFile = other.IsFile;
   IsFolder = other.IsFolder;
   IsFileSystem = other.IsFileSystem;
   IconIndex = other.IconIndex;

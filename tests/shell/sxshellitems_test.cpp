@@ -299,6 +299,7 @@ TEST_F(ShellItems, AssignFromItemThatOwnsItsControllerDoesNotDangle) {
   }
   EXPECT_EQ(copy.Controller, &Controller);
   EXPECT_EQ(copy.Path, Env.Home + "/y.txt");
+  EXPECT_TRUE(copy.IsFile);
   EXPECT_TRUE(copy.ParentFolder);
   EXPECT_TRUE(copy.CanRename());
 }
