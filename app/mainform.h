@@ -200,6 +200,17 @@ public:
   // unset, nothing plays.
   static std::function<void(const QByteArray& wave)> PlayWave;
 
+  // ---- Wallpaper, clipboard, printing and scanner
+  void SetAsDesktopWallpaper();
+  void CopyToClipboard();
+  void PrinterSetup();
+  void PrintImage();
+  void PrintPreview();
+  void SelectScannerSource();
+  void AcquireImage();
+  // A scanner source was chosen (its index above -1).
+  bool ScannerSourceSelected() const;
+
   // ---- Progress of loads
   void SetProgressMax(int max);
   void SetProgress(int position);
