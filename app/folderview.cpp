@@ -534,6 +534,24 @@ void TFolderViewForm::RemoveFileItem(const std::string& Name, bool DeleteFile, s
   Result = FSelectedNames.empty() ? std::string() : FSelectedNames.front();
 }
 
+void TFolderViewForm::DeleteSelectedFiles() {
+  if (!FSelectedNames.empty()) DeleteFiles(FSelectedNames);
+}
+
+void TFolderViewForm::CopySelectedFiles() {
+  if (FOwner && !FSelectedNames.empty()) FOwner->RememberFilesForCopy(FFolderPath, FSelectedNames);
+}
+
+void TFolderViewForm::CutSelectedFiles() {
+  if (FOwner && !FSelectedNames.empty()) FOwner->RememberFilesForMove(FFolderPath, FSelectedNames);
+}
+
+void TFolderViewForm::PasteFiles() {
+  if (FOwner) FOwner->PasteRememberedFiles(this);
+}
+
+void TFolderViewForm::RenameSelectedFile() {}
+
 bool TFolderViewForm::DeleteFiles(const std::vector<std::string>& Names) {
   const TWaitCursor Wait;
   wn::TWnSHFileOperation& Operation = *WnSHFileOperator;

@@ -109,6 +109,11 @@ public:
   // Shows the view's selection and, with ShowFile, the first selected file.
   void SyncSelection(bool ShowFile = true);
   bool DeleteFiles(const std::vector<std::string>& Names);
+  void DeleteSelectedFiles();
+  void CopySelectedFiles();
+  void CutSelectedFiles();
+  void PasteFiles();
+  void RenameSelectedFile();
 
   const std::vector<std::string>& Names() const { return FNames; }
   const std::vector<std::string>& SelectedNames() const { return FSelectedNames; }

@@ -64,6 +64,11 @@ void WalkControls(QWidget* Control, const std::vector<QWidget*>& Except, const A
 
 } // namespace
 
+bool IsPlainFileName(const std::string& Name) {
+  return !Name.empty() && Name != "." && Name != ".." && Name.find('/') == std::string::npos &&
+         Name.find('\0') == std::string::npos;
+}
+
 std::string JoinPath(const std::string& Folder, const std::string& Name) {
   if (!Folder.empty() && Folder.back() == PathDelim) return Folder + Name;
   return Folder + PathDelim + Name;

@@ -15,6 +15,9 @@ namespace app {
 // Folder + name, with one path delimiter between them unless the folder
 // already ends with one; nothing else is normalised.
 std::string JoinPath(const std::string& Folder, const std::string& Name);
+// A name that stays inside its folder: not empty, no "/" or NUL, not "."
+// or "..".
+bool IsPlainFileName(const std::string& Name);
 
 // "%d bytes", or the size in KB, MB or GB with two decimals and the locale's
 // separators. 64-bit: a folder's total or a single video can pass 4 GB.

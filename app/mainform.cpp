@@ -1,9 +1,11 @@
 #include "app/mainform.h"
+#include "controls/kel/kelshapebutton.h"
 
 #include "app/aboutdlg.h"
 #include "app/folderview.h"
 #include "app/genutil.h"
 #include "app/helpdlg.h"
+#include "app/toolbox.h"
 #include "app/settings.h"
 #include "controls/kel/kelprogressfill.h"
 #include "controls/support/q32statusbar/q32statusbar.h"
@@ -26,7 +28,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QWheelEvent>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStyle>
@@ -258,29 +264,7 @@ void TMainForm::BuildControls() {
   BigControlPanel->installEventFilter(this);
   SmallControlPanel = new QWidget(BigControlPanel);
   SmallControlPanel->setObjectName(QStringLiteral("SmallControlPanel"));
-  auto* buttons = new QHBoxLayout(SmallControlPanel);
-  buttons->setContentsMargins(2, 2, 2, 2);
-  buttons->setSpacing(2);
-  auto addButton = [&](const QString& text, const QString& tip, auto handler) {
-    auto* b = new QPushButton(text, SmallControlPanel);
-    b->setToolTip(tip);
-    b->setFocusPolicy(Qt::NoFocus);
-    connect(b, &QPushButton::clicked, this, handler);
-    buttons->addWidget(b);
-    return b;
-  };
-  SBtnOpen = addButton(QStringLiteral("Open"), QStringLiteral("Open Image Folder"), [this] { OpenImageFolder(); });
-  addButton(QStringLiteral("<"), QStringLiteral("Previous Image"), [this] {
-    if (FCurrentFolderView) FCurrentFolderView->ShowPreviousFile();
-  });
-  addButton(QStringLiteral(">"), QStringLiteral("Next Image"), [this] {
-    if (FCurrentFolderView) FCurrentFolderView->ShowNextFile();
-  });
-  SBtnAutoFit = addButton(QStringLiteral("Fit"), QStringLiteral("Auto-fit"), [this] { ToggleAutoFit(); });
-  SBtnAutoFit->setCheckable(true);
-  SBtnSave = addButton(QStringLiteral("Save"), QStringLiteral("Save"), [this] { SaveModifiedImage(); });
-  SBtnSave->setEnabled(false);
-  SmallControlPanel->adjustSize();
+  BuildToolBar();
   column->addWidget(BigControlPanel);
 
   // Three panels: the shown file, the rest of the width, the load progress.
@@ -319,70 +303,20 @@ void TMainForm::BuildControls() {
   QoFormState1->Loaded();
   GifTimer = new QTimer(this);
   connect(GifTimer, &QTimer::timeout, this, [this] { GifTimerTimer(); });
-  KeyCatcher = this;
-}
-
-void TMainForm::BuildMenus() {
-  File1 = menuBar()->addMenu(QStringLiteral("&File"));
-  OpenImageFolder1 = File1->addAction(QStringLiteral("Open Image Folder... [Ctrl+O]"), this, [this] { OpenImageFolder(); });
-  OpenRecent1 = File1->addMenu(QStringLiteral("Open Recent"));
-  File1->addSeparator();
-  CloseCurrentFolder1 = File1->addAction(QStringLiteral("Close Folder"), this, [this] {
-    if (FCurrentFolderView) FCurrentFolderView->close();
-  });
-  AdvancedFolderView1 = File1->addAction(QStringLiteral("Advanced Folder View"), this, [this] {
-    if (FCurrentFolderView) FCurrentFolderView->Undock();
-  });
-  File1->addSeparator();
-  SaveCtrlS1 = File1->addAction(QStringLiteral("Save [Ctrl+S]"), this, [this] { SaveModifiedImage(); });
-  File1->addSeparator();
-  File1->addAction(QStringLiteral("Exit"), this, [this] { close(); });
-
-  View1 = menuBar()->addMenu(QStringLiteral("&View"));
-  QMenu* controls = View1->addMenu(QStringLiteral("Controls"));
-  MainMenuVisible1 = controls->addAction(QStringLiteral("Main Menu"), this,
-                                         [this] { SetMainMenuVisible(!IsMainMenuVisible()); });
-  ThumbsVisible1 = controls->addAction(QStringLiteral("Thumbnail Filmstrip"), this,
-                                       [this] { SetThumbsVisible(!AreThumbsVisible()); });
-  NavVisible1 = controls->addAction(QStringLiteral("Tool Bar"), this, [this] { SetToolBarVisible(!IsToolBarVisible()); });
-  StatusVisible1 = controls->addAction(QStringLiteral("Status Bar"), this,
-                                       [this] { SetStatusBarVisible(!IsStatusBarVisible()); });
-  View1->addSeparator();
-  AutoFit1 = View1->addAction(QStringLiteral("Auto-fit"), this, [this] { ToggleAutoFit(); });
-  View1->addAction(QStringLiteral("Zoom In [+]"), this, [this] {
-    if (!CheckAutoFitForZoom()) ZoomBy(10);
-  });
-  View1->addAction(QStringLiteral("Zoom Out [-]"), this, [this] {
-    if (!CheckAutoFitForZoom()) ZoomBy(-10);
-  });
-  View1->addSeparator();
-  AnimateGif1 = View1->addAction(QStringLiteral("Animate GIFs"), this, [this] {
-    FSettings.AnimateGif = !FSettings.AnimateGif;
-    AnimateGif1->setChecked(FSettings.AnimateGif);
-    LoadImageIntoView();
-  });
-  AlphaChannel1 = View1->addAction(QStringLiteral("Transparency"), this, [this] {
-    FSettings.AlphaChannel = !FSettings.AlphaChannel;
-    AlphaChannel1->setChecked(FSettings.AlphaChannel);
-    RastrumView1->SetEnableAlphaChannel(FSettings.AlphaChannel);
-  });
-  for (QAction* a : {MainMenuVisible1, ThumbsVisible1, NavVisible1, StatusVisible1, AutoFit1, AnimateGif1, AlphaChannel1})
-    a->setCheckable(true);
-
-  Windows1 = menuBar()->addMenu(QStringLiteral("F&olders"));
-  Windows1->addAction(QStringLiteral("[Empty]"))->setEnabled(false);
-  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  help->addAction(QStringLiteral("About... [F1]"), this, [this] { ShowAboutBox(*FAboutDlg, FSlideShow); });
-
-  PopupMenu1 = new QMenu(this);
-  PopViewMainMenu1 = PopupMenu1->addAction(QStringLiteral("View Main Menu"), this, [this] { SetMainMenuVisible(true); });
-  PopViewToolBar1 = PopupMenu1->addAction(QStringLiteral("View Tool Bar"), this, [this] { SetToolBarVisible(true); });
-  PopShowSeparator1 = PopupMenu1->addSeparator();
-  PopupMenu1->addAction(QStringLiteral("Hide Thumbnail Filmstrip"), this, [this] { SetThumbsVisible(false); });
-  PopupMenu1->addAction(QStringLiteral("Hide Tool Bar"), this, [this] { SetToolBarVisible(false); });
-  RastrumView1->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(RastrumView1, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& p) { PopupMenu1->popup(RastrumView1->mapToGlobal(p)); });
+  SlideShowTimer = new QTimer(this);
+  SlideShowTimer->setObjectName(QStringLiteral("SlideShowTimer"));
+  SlideShowTimer->setInterval(5000);
+  connect(SlideShowTimer, &QTimer::timeout, this, [this] { SlideShowTimerTimer(); });
+  // The key catcher sits behind the picture: it holds the focus, never
+  // shows, and keeps no character.
+  KeyCatcher = new QLineEdit(SubMainPanel);
+  KeyCatcher->setObjectName(QStringLiteral("EdtKeyGrab"));
+  KeyCatcher->setGeometry(0, 0, 1, 1);
+  KeyCatcher->lower();
+  KeyCatcher->installEventFilter(this);
+  BuildMagnifier();
+  // Every key of the window comes here first.
+  qApp->installEventFilter(this);
 }
 
 void TMainForm::PreparePictureView() {
@@ -398,7 +332,7 @@ void TMainForm::PreparePictureView() {
   view.OnImageChange = [this](void*) {
     if (!FBusy && !FAcquiring) UpdateModifiedState();
   };
-  SBtnAutoFit->setChecked(true);
+  SBtnAutoFit->SetPressed(true);
 }
 
 void TMainForm::LoadTransitionSounds() {
@@ -422,6 +356,10 @@ void TMainForm::ApplySettings() {
   AnimateGif1->setChecked(FSettings.AnimateGif);
   AlphaChannel1->setChecked(FSettings.AlphaChannel);
   AutoFit1->setChecked(FAutoFit);
+  SlideShowTimer->setInterval(std::max(1, FSettings.SlideShowInterval));
+  MagnifyView->resize(FSettings.MagnifyViewWidth, FSettings.MagnifyViewHeight);
+  MagnifyView->SetBorderStyle(FSettings.MagnifyViewFrame ? rv::bsSingle : rv::bsNone);
+  SetMouseMode(3);
 }
 
 void TMainForm::ApplyControlVisibility() {
@@ -540,21 +478,30 @@ void TMainForm::SetBackgroundColor(platform::TColor color) {
   panel.setColor(QPalette::Window, pal.color(QPalette::Window));
   SubMainPanel->setPalette(panel);
   SubMainPanel->setAutoFillBackground(true);
+  int item = 4;
+  for (int i = 0; i < 4; ++i)
+    if (color == (i == 0 ? 0 : i == 1 ? 0xFFFFFF : i == 2 ? 0x808080 : platform::clBtnFace)) item = i;
+  for (int i = 0; i < static_cast<int>(BackgroundColorItems.size()); ++i) BackgroundColorItems[static_cast<std::size_t>(i)]->setChecked(i == item);
 }
 
 void TMainForm::SetBackgroundStyle(int style) {
   FSettings.BackgroundStyle = style;
   if (style >= rv::rvbsSolid && style <= rv::rvbsCropShadow)
     RastrumView1->SetBackgroundStyle(static_cast<rv::TRvBackgroundStyle>(style));
+  CheckTagged(BackgroundStyleItems, style);
   ZoomBy(0);
 }
 
-void TMainForm::SetTransitionEffect(int effect) { FSettings.ImageTransitionEffect = effect; }
+void TMainForm::SetTransitionEffect(int effect) {
+  FSettings.ImageTransitionEffect = effect;
+  CheckTagged(TransitionEffectItems, effect);
+}
 
 void TMainForm::SetTransitionSound(int number) {
   if (number < 0 || number > 10) return;
   FTransitionSounds[0] = number == 0 ? QByteArray() : FTransitionSounds[number];
   FSettings.ImageTransitionSound = number;
+  CheckTagged(TransitionSoundItems, number);
 }
 
 int TMainForm::TransitionSoundNumber() const { return FSettings.ImageTransitionSound; }
@@ -562,6 +509,47 @@ int TMainForm::TransitionSoundNumber() const { return FSettings.ImageTransitionS
 // ---- Layout reactions
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type == QEvent::KeyPress && watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
+    if (HandleKey(*static_cast<QKeyEvent*>(event))) return true;
+    // No character reaches the key catcher's text.
+    if (watched == KeyCatcher) return true;
+    return false;
+  }
+  if (watched == KeyCatcher && (type == QEvent::InputMethod || type == QEvent::KeyRelease)) return true;
+  // No hints in full screen.
+  if (type == QEvent::ToolTip && FFullScreen) return true;
+  if (type == QEvent::Wheel && watched->isWidgetType() &&
+      (watched == SubMainPanel || SubMainPanel->isAncestorOf(static_cast<QWidget*>(watched)))) {
+    const auto* wheel = static_cast<QWheelEvent*>(event);
+    const Qt::KeyboardModifiers mods = wheel->modifiers();
+    if ((mods == Qt::ShiftModifier || mods == Qt::ControlModifier) && wheel->angleDelta().y() != 0 && !CheckAutoFitForZoom())
+      ZoomBy(wheel->angleDelta().y() < 0 ? 10 : -10);
+    return true;
+  }
+  if (watched == MagnifyView) return ForwardMagnifierEvent(event);
+  if (watched == RastrumView1) {
+    if (type == QEvent::MouseMove) {
+      const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+      PictureMouseMoved(at);
+      MagnifierMouseMove(at);
+    } else if (type == QEvent::MouseButtonPress && !HasImage()) {
+      PictureViewClicked();
+      return true;
+    } else if (type == QEvent::MouseButtonRelease) {
+      if (KeyCatcher) KeyCatcher->setFocus();
+    } else if (type == QEvent::Enter && FMouseMode == 2) {
+      FMagnifyEnter = std::min(2, FMagnifyEnter + 1);
+    } else if (type == QEvent::Leave && FMouseMode == 2) {
+      FMagnifyEnter = std::max(0, FMagnifyEnter - 1);
+      if (FMagnifyEnter == 0) MagnifyView->hide();
+    }
+    return false;
+  }
+  if (type == QEvent::MouseButtonPress && watched->objectName() == QLatin1String("LblCloseZoom")) {
+    ZoomPanel->hide();
+    return true;
+  }
   if (event->type() == QEvent::Resize) {
     if (watched == SubMainPanel) SubMainPanelResize();
     if (watched == BigControlPanel) {
@@ -570,7 +558,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     }
   } else if (event->type() == QEvent::MouseButtonPress) {
     if ((watched == LblToOpen || watched == OpenBtnImage) && !HasImage()) {
-      OpenImageFolder();
+      PictureViewClicked();
       return true;
     }
     if (watched == ThumbPageControl->tabBar()) QTimer::singleShot(0, this, [this] { ThumbPageControlChange(); });
@@ -636,6 +624,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::FormClose() {
+  StopSlideShow();
   QuerySaveModified();
   const TWaitCursor wait;
   hide();
@@ -649,7 +638,12 @@ void TMainForm::FormDestroy() {
   if (FDestroyed) return;
   FDestroyed = true;
   FClosing = true;
+  qApp->removeEventFilter(this);
   GifTimer->stop();
+  SlideShowTimer->stop();
+  if (FOverrideCursor) QApplication::restoreOverrideCursor();
+  FOverrideCursor = false;
+  if (ToolBox && ToolBox->Host == FToolBoxHost.get()) ToolBox->Host = nullptr;
   // The folder views go first: each stops and waits for its thread while
   // the window they report to still exists.
   while (!FLiveViews.empty()) delete FLiveViews.back();

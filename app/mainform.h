@@ -15,9 +15,12 @@
 #include <vector>
 
 class QAction;
+class QComboBox;
+class QKeyEvent;
 class QLabel;
+class QLineEdit;
 class QMenu;
-class QPushButton;
+class QSlider;
 class QTabWidget;
 class QTimer;
 
@@ -26,6 +29,7 @@ class TDdeServerConv;
 }
 namespace kel {
 class TKelProgressFill;
+class TKelShapeButton;
 }
 namespace sx {
 class TSxCustomShellController;
@@ -46,6 +50,7 @@ namespace app {
 class TAboutDlg;
 class TFolderViewForm;
 class THelpDlg;
+class TToolBoxHost;
 
 // The values kept under the settings key, read once at creation and written
 // back at close.
@@ -96,6 +101,8 @@ public:
 
   // ---- Start-up and hand-off
   void Ptv_MainExecuteMacro(const QStringList& macro);
+  // The dialogs of start-up exist: the window links itself to them.
+  void FormsCreated();
 
   // ---- Folder views and tabs
   void OpenFolderView(const QString& path);
@@ -139,6 +146,7 @@ public:
   void SetStatusBarVisible(bool value);
   bool FullScreen() const { return FFullScreen; }
   bool SlideShowRunning() const { return FSlideShow; }
+  bool SlideShowTimerOn() const;
 
   // ---- Appearance
   void SetBackgroundColor(platform::TColor color);
@@ -200,6 +208,52 @@ public:
   // unset, nothing plays.
   static std::function<void(const QByteArray& wave)> PlayWave;
 
+  // ---- Commands: menus, tool-bar buttons and keys all run named commands
+  void Execute(const QString& command);
+  QStringList CommandNames() const;
+  // The key map, in its order; true when a row took the key.
+  bool HandleKey(const QKeyEvent& event);
+  // Told the name of every command that runs (tests follow the road of a
+  // menu item, button or key with it).
+  static std::function<void(const QString& command)> CommandTrace;
+  void UpdateCommandStates();
+  void PreviousImage();
+  void NextImage();
+  // Clockwise degrees: 90, -90, 180.
+  void RotateImage(int angle);
+  // rv::rvfdHorizontal or rv::rvfdVertical.
+  void FlipImage(int direction);
+  void ResizeImage(int width, int height);
+  void RenameShownFile();
+  void EmailImages();
+  void ShowFileProperties();
+  void ShowToolBox();
+  // page: none for the page last shown.
+  void ShowPreferences(QWidget* page = nullptr);
+  void ApplyPreferences(const TMainSettings& settings);
+  // 0 grab, 1 zoom, 2 magnify, 3 normal.
+  void SetMouseMode(int mode);
+  int MouseMode() const { return FMouseMode; }
+  void ZoomPercentEdited(const QString& text);
+  void ZoomTrackBarChanged(int position);
+  void ShowZoomPanel();
+  // The magnifier follows the pointer at a point of the picture view.
+  void MagnifyAt(const QPoint& viewPoint);
+  bool MagnifierShown() const;
+
+  // ---- Slide show and full screen
+  void StartSlideShow();
+  void PauseSlideShow();
+  void StopSlideShow();
+  void SlideShowTimerTimer();
+  void HideCursorInFullScreen();
+  void RestoreCursor();
+  void SetFullScreen(bool enter, bool prompt);
+  void ToggleFullScreen();
+  bool SlideShowPaused() const;
+  bool CursorHidden() const { return FCursorHidden; }
+  QString SlideShowHint() const { return FHint; }
+
   // ---- Wallpaper, clipboard, printing and scanner
   void SetAsDesktopWallpaper();
   void CopyToClipboard();
@@ -222,6 +276,8 @@ public:
   TMainSettings& MutableSettings() { return FSettings; }
 
   // Components, by their form names.
+  // Menus and items: the command table names each after its form name,
+  // which is also its object name.
   QMenu* File1 = nullptr;
   QMenu* OpenRecent1 = nullptr;
   QMenu* View1 = nullptr;
@@ -234,13 +290,47 @@ public:
   QAction* ThumbsVisible1 = nullptr;
   QAction* NavVisible1 = nullptr;
   QAction* StatusVisible1 = nullptr;
+  QAction* ListVisible1 = nullptr;
   QAction* AutoFit1 = nullptr;
+  QAction* FullScreen1 = nullptr;
   QAction* AnimateGif1 = nullptr;
   QAction* AlphaChannel1 = nullptr;
   QMenu* PopupMenu1 = nullptr;
   QAction* PopViewMainMenu1 = nullptr;
   QAction* PopViewToolBar1 = nullptr;
   QAction* PopShowSeparator1 = nullptr;
+  QAction* PopFullScreen1 = nullptr;
+  QAction* PopListVisible1 = nullptr;
+  QAction* SlideShow1 = nullptr;
+  QAction* PauseHoldH1 = nullptr;
+  QAction* MagnifyPreferences1 = nullptr;
+  QMenu* CursorMenu = nullptr;
+  QMenu* TabPopupMenu = nullptr;
+  QMenu* ToolBarPopupMenu = nullptr;
+  // The colour, style, effect and sound items of the Options menu and the
+  // picture pop-up, by their tags.
+  std::vector<QAction*> BackgroundColorItems;
+  std::vector<QAction*> BackgroundStyleItems;
+  std::vector<QAction*> TransitionEffectItems;
+  std::vector<QAction*> TransitionSoundItems;
+  std::vector<QAction*> CursorItems;
+  kel::TKelShapeButton* SBtnPrevious = nullptr;
+  kel::TKelShapeButton* SBtnNext = nullptr;
+  kel::TKelShapeButton* SBtnHide = nullptr;
+  kel::TKelShapeButton* SBtnPrint = nullptr;
+  kel::TKelShapeButton* SBtnTools = nullptr;
+  kel::TKelShapeButton* SBtnSlideShow = nullptr;
+  kel::TKelShapeButton* SBtnEmail = nullptr;
+  kel::TKelShapeButton* SBtnRotateCCW = nullptr;
+  kel::TKelShapeButton* SBtnRotateCW = nullptr;
+  kel::TKelShapeButton* SBtnZoomWindow = nullptr;
+  kel::TKelShapeButton* SBtnChangeCursor = nullptr;
+  QComboBox* CmbZoomPercent = nullptr;
+  QWidget* ZoomPanel = nullptr;
+  QSlider* ZoomTrackBar = nullptr;
+  QTimer* SlideShowTimer = nullptr;
+  // The second picture view of the magnify mode.
+  rv::TRastrumView* MagnifyView = nullptr;
   QTabWidget* ThumbPageControl = nullptr;
   QWidget* SubMainPanel = nullptr;
   rv::TRastrumView* RastrumView1 = nullptr;
@@ -248,9 +338,9 @@ public:
   rv::TRastrumMView* RastrumMView1 = nullptr;
   QWidget* BigControlPanel = nullptr;
   QWidget* SmallControlPanel = nullptr;
-  QPushButton* SBtnOpen = nullptr;
-  QPushButton* SBtnSave = nullptr;
-  QPushButton* SBtnAutoFit = nullptr;
+  kel::TKelShapeButton* SBtnOpen = nullptr;
+  kel::TKelShapeButton* SBtnSave = nullptr;
+  kel::TKelShapeButton* SBtnAutoFit = nullptr;
   wn::TQ32StatusBar* StatusBar1 = nullptr;
   QLabel* LblToOpen = nullptr;
   QLabel* OpenBtnImage = nullptr;
@@ -262,8 +352,9 @@ public:
   std::unique_ptr<sx::TSxCustomShellController> ShellController;
   QTimer* TabHackTimer = nullptr;
   QTimer* GifTimer = nullptr;
-  // The key catcher: the control that takes the keys while no dialog is up.
-  QWidget* KeyCatcher = nullptr;
+  // The key catcher: the hidden edit that holds the key focus while no
+  // other control of the window wants it; it never keeps a character.
+  QLineEdit* KeyCatcher = nullptr;
 
 protected:
   void closeEvent(QCloseEvent* event) override;
@@ -275,7 +366,23 @@ private:
   void FormClose();
   void FormDestroy();
   void BuildMenus();
+  void BuildToolBar();
+  void BuildCommands();
+  void BuildMagnifier();
   void BuildControls();
+  void AddCommand(const QString& name, std::function<void()> action);
+  QAction* AddItem(QMenu* menu, const QString& objectName, const QString& caption, const QString& command);
+  void CheckTagged(const std::vector<QAction*>& items, int tag);
+  void UpdateZoomControls();
+  void MagnifierMouseMove(const QPoint& viewPoint);
+  void PictureViewClicked();
+  bool ForwardMagnifierEvent(QEvent* event);
+  bool KeyForFolderView() const;
+  void SetSlideShowCaptions(bool running, bool paused);
+  void ShowSlideShowButtonState(bool running);
+  // A pointer move over the picture during a show may bring the pointer back.
+  void PictureMouseMoved(const QPoint& at);
+  void UpdateScreenCursor();
   void PreparePictureView();
   void LoadTransitionSounds();
   void ApplySettings();
@@ -283,7 +390,6 @@ private:
   void ThumbPageControlChange();
   void SubMainPanelResize();
   void StatusBarResize();
-  void UpdateCommandStates();
   void FoldersMenuClick(QAction* item);
   void RememberFiles(int mode, const std::string& folder, const std::vector<std::string>& names);
   // Writes the picture to Target; false after an error, which was shown
@@ -339,6 +445,25 @@ private:
   int FWaitCursorDepth = 0;
   bool FSettingsWritten = false;
   bool FDestroyed = false;
+  // Commands by name, in the order they were made.
+  std::vector<std::pair<QString, std::function<void()>>> FCommands;
+  std::unique_ptr<TToolBoxHost> FToolBoxHost;
+  int FMouseMode = 3;
+  // Set while the window itself moves the zoom bar.
+  bool FUpdatingZoom = false;
+  // Slide show.
+  QString FStartPath;
+  bool FFirstTick = false;
+  bool FFullScreenBefore = false;
+  bool FCursorHidden = false;
+  QString FHint;
+  // Full screen: the window state to come back to.
+  Qt::WindowStates FStateBeforeFullScreen = Qt::WindowNoState;
+  // The magnifier's enter/leave count (0 to 2) and its last pointer.
+  int FMagnifyEnter = 0;
+  // The window has its cursor on the application's override stack.
+  bool FOverrideCursor = false;
+  QPoint FMagnifyLast{-1, -1};
 };
 
 // The window that holds the application together (set while it exists).

@@ -3,6 +3,7 @@
 #include "app/folderview.h"
 #include "app/genutil.h"
 #include "app/mainform.h"
+#include "controls/kel/kelshapebutton.h"
 #include "app/openfolderdlg.h"
 #include "app/msgbox.h"
 #include "controls/kel/kelprogressfill.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -67,6 +69,7 @@ void TMainForm::OpenFolderView(const QString& path) {
 void TMainForm::OpenPath(const QString& path, bool refresh) {
   // Stopping the show and asking about a modified picture come first; the
   // request goes on whatever the answer.
+  StopSlideShow();
   QuerySaveModified();
   const QFileInfo info(path);
   if (!info.exists() || !info.isFile()) return;
@@ -375,12 +378,5 @@ void TMainForm::SetStatusPanelText(int panel, const QString& text) {
   if (panel >= 0 && panel < panels.Count()) panels[panel].SetText(text);
 }
 
-void TMainForm::UpdateCommandStates() {
-  const bool view = FCurrentFolderView != nullptr;
-  CloseCurrentFolder1->setEnabled(view);
-  AdvancedFolderView1->setEnabled(view);
-  SaveCtrlS1->setEnabled(FModified);
-  SBtnSave->setEnabled(FModified);
-}
 
 } // namespace app

@@ -5,6 +5,7 @@
 #include "app/genutil.h"
 #include "app/helpdlg.h"
 #include "app/mainform.h"
+#include "controls/kel/kelshapebutton.h"
 #include "app/msgbox.h"
 #include "app/notificationdlg.h"
 #include "app/pictureutil.h"
@@ -18,6 +19,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
@@ -49,11 +51,13 @@ bool IsFolder(const std::string& path) {
 } // namespace
 
 void TMainForm::BeginWaitCursor() {
-  if (FWaitCursorDepth++ == 0) QApplication::setOverrideCursor(Qt::WaitCursor);
+  ++FWaitCursorDepth;
+  UpdateScreenCursor();
 }
 
 void TMainForm::EndWaitCursor() {
-  if (FWaitCursorDepth > 0 && --FWaitCursorDepth == 0) QApplication::restoreOverrideCursor();
+  if (FWaitCursorDepth > 0) --FWaitCursorDepth;
+  UpdateScreenCursor();
 }
 
 bool TMainForm::HasImage() const { return !RastrumView1->IsEmpty(); }
@@ -189,7 +193,7 @@ void TMainForm::ReloadImage() {
 }
 
 void TMainForm::ClearPictureView() {
-  FSlideShow = false;
+  StopSlideShow();
   FCurrentFileName.clear();
   FCurrentFilePath.clear();
   RastrumView1->Blank();
@@ -207,8 +211,6 @@ void TMainForm::ClearPictureView() {
 void TMainForm::UpdateModifiedState() {
   FModified = RastrumView1->GetProc()->CanUndo() || FIsNewImage;
   if (FModified) GifTimer->stop();
-  SBtnSave->setEnabled(FModified);
-  SaveCtrlS1->setEnabled(FModified);
   ZoomBy(0);
   UpdateCommandStates();
   UpdateFileStatusText();
@@ -370,6 +372,7 @@ void TMainForm::ZoomBy(double step) {
   if (zoom == 1 && step == 10) step = 9;
   if (zoom == 10 && step == -10) step = -9;
   SetZoomPercent(zoom + step);
+  UpdateZoomControls();
 }
 
 void TMainForm::ZoomToFit() {
@@ -378,7 +381,7 @@ void TMainForm::ZoomToFit() {
 
 void TMainForm::ToggleAutoFit() {
   FAutoFit = !FAutoFit;
-  SBtnAutoFit->setChecked(FAutoFit);
+  SBtnAutoFit->SetPressed(FAutoFit);
   AutoFit1->setChecked(FAutoFit);
   if (RastrumView1->AutoFit != FAutoFit) {
     RastrumView1->AutoFit = FAutoFit;
@@ -457,7 +460,7 @@ void TMainForm::LoadImageIntoView() {
     ShowGifCanvas();
     GifTimer->setInterval(GifDelayToInterval(static_cast<std::uint32_t>(std::max(first ? first->GifDelayTime : 0, 0))));
   }
-  if (frames > 1 && FSettings.AnimateGif && !FSlideShow && !FModified) GifTimer->start();
+  if (frames > 1 && FSettings.AnimateGif && !SlideShowTimerOn() && !FModified) GifTimer->start();
   else GifTimer->stop();
 }
 

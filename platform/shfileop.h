@@ -76,4 +76,8 @@ struct TSHFileOpStruct {
 // cancelled; otherwise the errno value of the first failure.
 int SHFileOperation(TSHFileOpStruct& Op);
 
+// Renames From to To unless To exists, atomically: 0, EEXIST when To is
+// there, or another errno value.
+int RenameNoReplace(const std::string& From, const std::string& To);
+
 }  // namespace platform
