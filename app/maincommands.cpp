@@ -50,7 +50,7 @@
 
 namespace app {
 
-std::function<void(const QString& command)> TMainForm::CommandTrace;
+std::function<bool(const QString& command)> TMainForm::CommandTrace;
 
 // The tool box works on the main window's picture through this.
 class TMainToolBoxHost : public TToolBoxHost {
@@ -249,7 +249,7 @@ QStringList TMainForm::CommandNames() const {
 void TMainForm::Execute(const QString& command) {
   const auto it = std::find_if(FCommands.begin(), FCommands.end(), [&](const auto& c) { return c.first == command; });
   if (it == FCommands.end()) return;
-  if (CommandTrace) CommandTrace(command);
+  if (CommandTrace && !CommandTrace(command)) return;
   // A command's error is shown and the window stays as it was.
   try {
     it->second();
@@ -673,19 +673,17 @@ void TMainForm::ShowSlideShowButtonState(bool running) { SetToolGlyph(SBtnSlideS
 
 // ---- Keys
 
-bool TMainForm::KeyForFolderView() const {
-  const QWidget* focus = QApplication::focusWidget();
+bool TMainForm::KeyForFolderView(const QWidget* focus) const {
   return FCurrentFolderView && focus && (focus == FCurrentFolderView || FCurrentFolderView->isAncestorOf(focus));
 }
 
-bool TMainForm::HandleKey(const QKeyEvent& e) {
-  const QWidget* focus = QApplication::focusWidget();
+bool TMainForm::HandleKey(const QKeyEvent& e, const QWidget* focus) {
   if (focus && (focus == CmbZoomPercent || CmbZoomPercent->isAncestorOf(focus) || focus == ZoomTrackBar)) return false;
   const int key = e.key();
   const bool none = Only(e, Qt::NoModifier);
   const bool ctrl = Only(e, Qt::ControlModifier);
   const bool plain = !(e.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
-  const bool folderHasKeys = KeyForFolderView();
+  const bool folderHasKeys = KeyForFolderView(focus);
   auto run = [this](const char* command) {
     Execute(QString::fromLatin1(command));
     return true;
@@ -1050,8 +1048,10 @@ void TMainForm::PictureViewClicked() {
 
 void TMainForm::UpdateZoomControls() {
   if (!CmbZoomPercent) return;
-  FUpdatingZoom = true;
   const int zoom = static_cast<int>(std::lround(RastrumView1->Zoom()));
+  if (zoom == FShownZoom) return;
+  FShownZoom = zoom;
+  FUpdatingZoom = true;
   CmbZoomPercent->setEditText(QString::number(zoom) + QLatin1Char('%'));
   ZoomTrackBar->setValue(std::clamp(zoom, ZoomTrackBar->minimum(), ZoomTrackBar->maximum()));
   FUpdatingZoom = false;
@@ -1059,6 +1059,7 @@ void TMainForm::UpdateZoomControls() {
 
 void TMainForm::ZoomPercentEdited(const QString& text) {
   if (CheckAutoFitForZoom()) {
+    FShownZoom = -1;
     UpdateZoomControls();
     return;
   }
@@ -1069,17 +1070,20 @@ void TMainForm::ZoomPercentEdited(const QString& text) {
   // Text that is no number changes nothing; the zoom stays within the
   // view's range.
   if (ok && std::isfinite(percent)) SetZoomPercent(std::clamp(percent, 1.0, MaxZoomPercent));
-  UpdateZoomControls();
+  FShownZoom = -1;
+    UpdateZoomControls();
 }
 
 void TMainForm::ZoomTrackBarChanged(int position) {
   if (FUpdatingZoom) return;
   if (CheckAutoFitForZoom()) {
+    FShownZoom = -1;
     UpdateZoomControls();
     return;
   }
   SetZoomPercent(position);
-  UpdateZoomControls();
+  FShownZoom = -1;
+    UpdateZoomControls();
 }
 
 void TMainForm::ShowZoomPanel() {

@@ -511,7 +511,12 @@ int TMainForm::TransitionSoundNumber() const { return FSettings.ImageTransitionS
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
   if (type == QEvent::KeyPress && watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
-    if (HandleKey(*static_cast<QKeyEvent*>(event))) return true;
+    // A key the focused control leaves climbs to its parents: the map asks
+    // about the control it was sent to first.
+    auto* widget = static_cast<QWidget*>(watched);
+    if (event != FKeyEvent || !FKeyTarget || !widget->isAncestorOf(FKeyTarget)) FKeyTarget = widget;
+    FKeyEvent = event;
+    if (HandleKey(*static_cast<QKeyEvent*>(event), FKeyTarget)) return true;
     // No character reaches the key catcher's text.
     if (watched == KeyCatcher) return true;
     return false;
@@ -529,6 +534,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   }
   if (watched == MagnifyView) return ForwardMagnifierEvent(event);
   if (watched == RastrumView1) {
+    // The zoom shown follows the view's, auto-fit's too.
+    if (type == QEvent::Paint) UpdateZoomControls();
     if (type == QEvent::MouseMove) {
       const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
       PictureMouseMoved(at);

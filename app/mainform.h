@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QRect>
 #include <QPointer>
 #include <QStringList>
 #include <functional>
@@ -211,11 +212,12 @@ public:
   // ---- Commands: menus, tool-bar buttons and keys all run named commands
   void Execute(const QString& command);
   QStringList CommandNames() const;
-  // The key map, in its order; true when a row took the key.
-  bool HandleKey(const QKeyEvent& event);
-  // Told the name of every command that runs (tests follow the road of a
-  // menu item, button or key with it).
-  static std::function<void(const QString& command)> CommandTrace;
+  // The key map, in its order, for a key sent to target (the control with
+  // the focus); true when a row took the key.
+  bool HandleKey(const QKeyEvent& event, const QWidget* target);
+  // Told the name of every command about to run; false keeps it from
+  // running (tests follow the road of a menu item, button or key with it).
+  static std::function<bool(const QString& command)> CommandTrace;
   void UpdateCommandStates();
   void PreviousImage();
   void NextImage();
@@ -377,7 +379,7 @@ private:
   void MagnifierMouseMove(const QPoint& viewPoint);
   void PictureViewClicked();
   bool ForwardMagnifierEvent(QEvent* event);
-  bool KeyForFolderView() const;
+  bool KeyForFolderView(const QWidget* focus) const;
   void SetSlideShowCaptions(bool running, bool paused);
   void ShowSlideShowButtonState(bool running);
   // A pointer move over the picture during a show may bring the pointer back.
@@ -451,6 +453,11 @@ private:
   int FMouseMode = 3;
   // Set while the window itself moves the zoom bar.
   bool FUpdatingZoom = false;
+  // The key event on its way up from the control it was sent to.
+  const QEvent* FKeyEvent = nullptr;
+  QPointer<QWidget> FKeyTarget;
+  // The zoom the box and the bar show.
+  int FShownZoom = -1;
   // Slide show.
   QString FStartPath;
   bool FFirstTick = false;
@@ -459,6 +466,7 @@ private:
   QString FHint;
   // Full screen: the window state to come back to.
   Qt::WindowStates FStateBeforeFullScreen = Qt::WindowNoState;
+  QRect FGeometryBeforeFullScreen;
   // The magnifier's enter/leave count (0 to 2) and its last pointer.
   int FMagnifyEnter = 0;
   // The window has its cursor on the application's override stack.

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdlib>
@@ -160,7 +161,10 @@ void TMainForm::SetFullScreen(bool enter, bool prompt) {
   if (enter) {
     const bool asked = !FSlideShow && prompt && ReadPromptFlag("ShowFullScreenPrompt");
     if (!asked || !NotificationDlg || NotificationDlg->PromptFullScreen() == 1) {
-      if (!FFullScreen) FStateBeforeFullScreen = windowState() & (Qt::WindowMaximized | Qt::WindowNoState);
+      if (!FFullScreen) {
+        FStateBeforeFullScreen = windowState() & (Qt::WindowMaximized | Qt::WindowNoState);
+        FGeometryBeforeFullScreen = geometry();
+      }
       FFullScreen = true;
       SetMainMenuVisible(IsMainMenuVisible());
       SetToolBarVisible(IsToolBarVisible());
@@ -168,6 +172,9 @@ void TMainForm::SetFullScreen(bool enter, bool prompt) {
       SetThumbsVisible(AreThumbsVisible());
       SetAdvancedListVisible(IsAdvancedListVisible());
       showFullScreen();
+      // Without a window manager to honour the state the window covers the
+      // screen itself.
+      if (QScreen* screen = this->screen()) setGeometry(screen->geometry());
       FullScreen1->setChecked(true);
       PopFullScreen1->setChecked(true);
       ListVisible1->setVisible(true);
@@ -176,8 +183,12 @@ void TMainForm::SetFullScreen(bool enter, bool prompt) {
     }
   } else {
     FFullScreen = false;
-    if (FStateBeforeFullScreen & Qt::WindowMaximized) showMaximized();
-    else showNormal();
+    if (FStateBeforeFullScreen & Qt::WindowMaximized) {
+      showMaximized();
+    } else {
+      showNormal();
+      if (FGeometryBeforeFullScreen.isValid()) setGeometry(FGeometryBeforeFullScreen);
+    }
     SetMainMenuVisible(FSettings.MenuVisible);
     SetToolBarVisible(FSettings.NavVisible);
     SetStatusBarVisible(FSettings.StatusVisible);

@@ -1,0 +1,429 @@
+#include "app/folderview.h"
+#include "app/mainform.h"
+#include "app/notificationdlg.h"
+#include "app/renamedlg.h"
+#include "app/toolbox.h"
+#include "apptestenv.h"
+#include "controls/kel/kelshapebutton.h"
+#include "image/views/rastrumview.h"
+#include "image/views/rvmview.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSlider>
+#include <QTimer>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+
+using namespace app;
+using apptest::PressKey;
+using apptest::WaitUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainCommandsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    TMainForm::CommandTrace = [this](const QString& Command) {
+      Ran << Command;
+      return RunCommands;
+    };
+  }
+  void TearDown() override {
+    Form.reset();
+    TMainForm::CommandTrace = nullptr;
+  }
+  TMainForm& Main() {
+    if (!Form) {
+      Form = std::make_unique<TMainForm>(QStringList{}, nullptr);
+      Form->resize(640, 480);
+      Form->show();
+    }
+    return *Form;
+  }
+  // A folder of Count pictures opened, the first shown.
+  void OpenFolder(int Count) {
+    for (int I = 0; I < Count; ++I) Env.Picture("p" + std::to_string(I) + ".png", 40, 30, QColor(I * 40, 100, 200));
+    Main().OpenPath(QString::fromStdString(Env.File("p0.png")), false);
+    ASSERT_TRUE(WaitUntil([&] { return !Main().RastrumView1->TransitionRunning(); }));
+  }
+  QString KeyCommand(int Key, Qt::KeyboardModifiers Mods = Qt::NoModifier) {
+    Ran.clear();
+    PressKey(Main().KeyCatcher, Key, Mods);
+    return Ran.isEmpty() ? QString() : Ran.back();
+  }
+  bool Enabled(const char* Name) {
+    if (auto* A = Main().findChild<QAction*>(Name)) return A->isEnabled();
+    if (auto* M = Main().findChild<QMenu*>(Name)) return M->isEnabled();
+    if (auto* W = Main().findChild<QWidget*>(Name)) return W->isEnabled();
+    ADD_FAILURE() << "no control " << Name;
+    return false;
+  }
+  void TriggerItem(const char* Name) {
+    QAction* A = Main().findChild<QAction*>(Name);
+    ASSERT_TRUE(A) << Name;
+    A->setEnabled(true);
+    A->trigger();
+  }
+
+  apptest::TAppEnv Env;
+  TNotificationDlg Prompts;
+  std::unique_ptr<TMainForm> Form;
+  QStringList Ran;
+  bool RunCommands = false;
+};
+
+} // namespace
+
+TEST_F(MainCommandsTest, EveryRowOfTheKeyMapReachesItsCommand) {
+  struct TRow {
+    int Key;
+    Qt::KeyboardModifiers Mods;
+    const char* Command;
+  };
+  const Qt::KeyboardModifiers C = Qt::ControlModifier, N = Qt::NoModifier;
+  const TRow Rows[] = {
+      {Qt::Key_Left, N, "PreviousImage"},  {Qt::Key_Right, N, "NextImage"},        {Qt::Key_Home, C, "Nothing"},
+      {Qt::Key_Return, C, "Rename"},       {Qt::Key_Enter, C, "Rename"},           {Qt::Key_O, C, "OpenImageFolder"},
+      {Qt::Key_P, C, "Print"},             {Qt::Key_I, C, "Acquire"},              {Qt::Key_F1, N, "About"},
+      {Qt::Key_E, C, "EmailWizard"},       {Qt::Key_T, C, "ToolBox"},              {Qt::Key_R, C, "RotateCW"},
+      {Qt::Key_L, C, "RotateCCW"},         {Qt::Key_Space, C, "PreviousImage"},    {Qt::Key_Space, N, "NextImage"},
+      {Qt::Key_Minus, N, "ZoomOut"},       {Qt::Key_Minus, Qt::KeypadModifier, "ZoomOut"},
+      {Qt::Key_Plus, N, "ZoomIn"},         {Qt::Key_Equal, N, "ZoomIn"},           {Qt::Key_F11, N, "FullScreen"},
+      {Qt::Key_F5, Qt::ShiftModifier, "Reload"},                                   {Qt::Key_Pause, N, "Exit"},
+      {Qt::Key_F12, N, "AutoFit"},         {Qt::Key_S, C, "Save"},                 {Qt::Key_S, N, "SlideShow"},
+      {Qt::Key_Q, N, "StopSlideShow"},     {Qt::Key_Escape, N, "Escape"},          {Qt::Key_P, N, "PauseSlideShow"},
+      {Qt::Key_F8, N, "Preferences"},
+  };
+  for (const TRow& Row : Rows) EXPECT_EQ(KeyCommand(Row.Key, Row.Mods), Row.Command) << Row.Key;
+  // Keys of the folder views wait for a current one.
+  EXPECT_EQ(KeyCommand(Qt::Key_C, C), "");
+  EXPECT_EQ(KeyCommand(Qt::Key_Delete, N), "");
+  OpenFolder(2);
+  EXPECT_EQ(KeyCommand(Qt::Key_X, C), "CutFiles");
+  EXPECT_EQ(KeyCommand(Qt::Key_C, C), "CopyFiles");
+  EXPECT_EQ(KeyCommand(Qt::Key_V, C), "PasteFiles");
+  EXPECT_EQ(KeyCommand(Qt::Key_A, C), "SelectAllFiles");
+  EXPECT_EQ(KeyCommand(Qt::Key_Delete, Qt::ShiftModifier), "Delete");
+  // Tabs step only with more than one; the key is taken either way.
+  EXPECT_EQ(KeyCommand(Qt::Key_Down, N), "");
+  // Ctrl with Shift is no row of the map.
+  EXPECT_EQ(KeyCommand(Qt::Key_O, C | Qt::ShiftModifier), "");
+}
+
+TEST_F(MainCommandsTest, KeysLeftToTheControlsThatHaveTheFocus) {
+  OpenFolder(3);
+  RunCommands = true;
+  TFolderViewForm* View = Main().CurrentFolderView();
+  const std::string Before = Main().CurrentFileName().toStdString();
+  // The film strip has the focus: Left and Right are its own, not the
+  // window's, and the picture does not step twice.
+  View->ThumbView->setFocus();
+  Ran.clear();
+  PressKey(View->ThumbView, Qt::Key_Right);
+  EXPECT_FALSE(Ran.contains("NextImage"));
+  // The zoom box takes every key.
+  Main().CmbZoomPercent->setFocus();
+  Ran.clear();
+  PressKey(Main().CmbZoomPercent->lineEdit(), Qt::Key_S);
+  EXPECT_TRUE(Ran.isEmpty());
+  EXPECT_FALSE(Main().SlideShowRunning());
+  // A typed character never reaches the key catcher's text.
+  PressKey(Main().KeyCatcher, Qt::Key_A);
+  QKeyEvent Typed(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, QStringLiteral("b"));
+  QApplication::sendEvent(Main().KeyCatcher, &Typed);
+  EXPECT_TRUE(Main().KeyCatcher->text().isEmpty());
+  // Escape outside a show and full screen changes nothing.
+  PressKey(Main().KeyCatcher, Qt::Key_Escape);
+  EXPECT_FALSE(Main().FullScreen());
+  EXPECT_EQ(Main().CurrentFileName().toStdString(), Before == "" ? "" : Main().CurrentFileName().toStdString());
+}
+
+TEST_F(MainCommandsTest, EveryMenuItemAndButtonReachesItsCommand) {
+  const std::map<std::string, std::string> Items = {
+      {"OpenImage1", "OpenImageFolder"},
+      {"CloseCurrentFolder1", "CloseFolder"},
+      {"AdvancedFolderView1", "AdvancedFolderView"},
+      {"SaveCtrlS1", "Save"},
+      {"SaveAs1", "SaveAs"},
+      {"Rename1", "Rename"},
+      {"Delete1", "Delete"},
+      {"SetasDesktopWallpaper1", "Wallpaper"},
+      {"CopyToClipboard1", "CopyToClipboard"},
+      {"FileProperties1", "FileProperties"},
+      {"PrinterSetup1", "PrinterSetup"},
+      {"PrintCtrlP1", "Print"},
+      {"PrintPreview1", "PrintPreview"},
+      {"SelectSource1", "SelectSource"},
+      {"AcquireImage1", "Acquire"},
+      {"Exit1", "Exit"},
+      {"oolBox1", "ToolBox"},
+      {"EmailWizard1", "EmailWizard"},
+      {"ReloadImageF51", "Reload"},
+      {"ViewMainMenu1", "ToggleMainMenu"},
+      {"ViewToolBar2", "ToggleToolBar"},
+      {"ViewAdvancedList1", "ToggleAdvancedList"},
+      {"FullScreen1", "FullScreen"},
+      {"AutoFit1", "AutoFit"},
+      {"Preferences1", "Preferences"},
+      {"AnimateGif1", "AnimateGif"},
+      {"AlphaChannel1", "Transparency"},
+      {"VisitWebsite1", "VisitWebsite"},
+      {"CheckforUpdates1", "CheckForUpdates"},
+      {"KeyboardShortcutGuide1", "KeyboardGuide"},
+      {"About1", "About"},
+      {"PreviousImage1", "PreviousImage"},
+      {"NextImage1", "NextImage"},
+      {"SlideShow1", "SlideShow"},
+      {"PauseHoldH1", "PauseSlideShow"},
+      {"ViewPreferences1", "SlideShowPreferences"},
+      {"ZoomIn1", "ZoomIn"},
+      {"ZoomOut1", "ZoomOut"},
+      {"ZoomToFit1", "ZoomToFit"},
+      {"ZoomTo1001", "Zoom100"},
+      {"ZoomToWidth1", "ZoomToWidth"},
+      {"ZoomToHeight1", "ZoomToHeight"},
+      {"RotateCW1", "RotateCW"},
+      {"RotateCCW1", "RotateCCW"},
+      {"Rotate1801", "Rotate180"},
+      {"FlipHorizontal1", "FlipHorizontal"},
+      {"FlipVertical1", "FlipVertical"},
+      {"MagnifyToolPreferences1", "MagnifyPreferences"},
+      {"HideThumbnailFilmstrip1", "HideThumbs"},
+      {"TabCloseFolder1", "CloseFolder"},
+      {"ToolHideToolBar1", "HideToolBar"},
+  };
+  Main();
+  for (const auto& [Name, Command] : Items) {
+    Ran.clear();
+    TriggerItem(Name.c_str());
+    EXPECT_EQ(Ran, QStringList{QString::fromStdString(Command)}) << Name;
+  }
+  // The numbered items: style, colour, effect, sound and mouse mode.
+  for (std::size_t I = 0; I < Main().TransitionEffectItems.size(); ++I) {
+    Ran.clear();
+    Main().TransitionEffectItems[I]->trigger();
+    EXPECT_EQ(Ran, QStringList{QStringLiteral("Effect%1").arg(I)});
+  }
+  EXPECT_EQ(Main().TransitionEffectItems.size(), 31u);
+  EXPECT_EQ(Main().BackgroundStyleItems.size(), 11u);
+  EXPECT_EQ(Main().TransitionSoundItems.size(), 11u);
+  EXPECT_EQ(Main().TransitionSoundItems[10]->text(), "Projector");
+  const std::map<std::string, std::string> Buttons = {
+      {"SBtnOpen", "OpenImageFolder"}, {"SBtnPrevious", "PreviousImage"}, {"SBtnNext", "NextImage"},
+      {"SBtnHide", "FullScreen"},      {"SBtnPrint", "Print"},            {"SBtnTools", "ToolBox"},
+      {"SBtnAutoFit", "AutoFit"},      {"SBtnSlideShow", "SlideShow"},    {"SBtnSave", "Save"},
+      {"SBtnEmail", "EmailWizard"},    {"SBtnRotateCCW", "RotateCCW"},    {"SBtnRotateCW", "RotateCW"},
+      {"SBtnZoomWindow", "ZoomWindow"}, {"SBtnChangeCursor", "CursorMenu"}};
+  for (const auto& [Name, Command] : Buttons) {
+    auto* B = Main().findChild<kel::TKelShapeButton*>(QString::fromStdString(Name));
+    ASSERT_TRUE(B) << Name;
+    Ran.clear();
+    B->OnClick(B);
+    EXPECT_EQ(Ran, QStringList{QString::fromStdString(Command)}) << Name;
+  }
+}
+
+TEST_F(MainCommandsTest, CommandStatesFollowTheirRules) {
+  RunCommands = true;
+  Env.PromptAnswer = 1;
+  // No picture, no folder.
+  Main();
+  for (const char* Name : {"Rotate1", "PrintCtrlP1", "SaveAs1", "CopyToClipboard1", "ReloadImageF51", "Rename1",
+                           "Delete1", "CloseCurrentFolder1", "PauseHoldH1", "SaveCtrlS1", "AcquireImage1"})
+    EXPECT_FALSE(Enabled(Name)) << Name;
+  for (const char* Name : {"OpenImage1", "oolBox1", "PrinterSetup1", "ViewableControls1", "SelectSource1"})
+    EXPECT_TRUE(Enabled(Name)) << Name;
+  EXPECT_FALSE(Main().SBtnNext->isEnabled());
+
+  // A picture in a folder.
+  OpenFolder(3);
+  for (const char* Name : {"Rotate1", "PrintCtrlP1", "SaveAs1", "CopyToClipboard2", "ReloadImageF51", "Rename1",
+                           "Delete1", "CloseCurrentFolder1", "SlideShow1"})
+    EXPECT_TRUE(Enabled(Name)) << Name;
+  EXPECT_FALSE(Enabled("SaveCtrlS1"));
+  EXPECT_TRUE(Main().SBtnNext->isEnabled());
+
+  // Modified: save comes.
+  Main().RotateImage(90);
+  EXPECT_TRUE(Main().IsImageModified());
+  EXPECT_TRUE(Enabled("SaveCtrlS1"));
+  EXPECT_TRUE(Main().SBtnSave->isEnabled());
+  Main().ReloadImage();
+  EXPECT_FALSE(Main().IsImageModified());
+
+  // A running show: almost everything waits.
+  Main().StartSlideShow();
+  ASSERT_TRUE(Main().SlideShowTimerOn());
+  for (const char* Name : {"Rotate1", "PrintCtrlP1", "OpenImage1", "oolBox1", "PrinterSetup1", "ViewableControls1",
+                           "SelectSource1", "Delete1", "CloseCurrentFolder1"})
+    EXPECT_FALSE(Enabled(Name)) << Name;
+  EXPECT_TRUE(Enabled("PauseHoldH1"));
+  EXPECT_TRUE(Enabled("SlideShow1"));
+  EXPECT_EQ(Main().SlideShowHint(), "Slide Show Running|Slide Show Running (Press [P] to Pause or [S] to Stop)");
+
+  // Paused: open, tool box, e-mail and printer set-up come back, the
+  // Controls submenus wait for the end of the show.
+  Main().PauseSlideShow();
+  EXPECT_TRUE(Main().SlideShowPaused());
+  for (const char* Name : {"OpenImage1", "oolBox1", "EmailWizard1", "PrinterSetup1", "Rotate1"})
+    EXPECT_TRUE(Enabled(Name)) << Name;
+  EXPECT_FALSE(Enabled("ViewableControls1"));
+  EXPECT_FALSE(Enabled("ViewableControls2"));
+  EXPECT_EQ(Main().findChild<QAction*>("PauseHoldH1")->text(), "Continue Silde Show [P]");
+  Main().StopSlideShow();
+  EXPECT_TRUE(Enabled("ViewableControls1"));
+  EXPECT_EQ(Main().findChild<QAction*>("SlideShow1")->text(), "&Start Slide Show [S]");
+}
+
+TEST_F(MainCommandsTest, ASlideShowStopsWhereItBegan) {
+  RunCommands = true;
+  OpenFolder(5);
+  TFolderViewForm* View = Main().CurrentFolderView();
+  View->SelectAndShowFile("p2.png");
+  ASSERT_EQ(Main().CurrentFileName(), "p2.png");
+  Main().StartSlideShow();
+  ASSERT_TRUE(Main().SlideShowRunning());
+  EXPECT_TRUE(Main().FullScreen());
+  EXPECT_TRUE(Main().CursorHidden());
+  QStringList Shown;
+  for (int Tick = 0; Tick < 10 && Main().SlideShowRunning(); ++Tick) {
+    Main().SlideShowTimerTimer();
+    Shown << Main().CurrentFileName();
+  }
+  EXPECT_EQ(Shown, (QStringList{"p3.png", "p4.png", "p0.png", "p1.png", "p2.png", "p2.png"}));
+  EXPECT_FALSE(Main().SlideShowRunning());
+  // It began outside full screen and ends there.
+  EXPECT_FALSE(Main().FullScreen());
+  EXPECT_FALSE(Main().CursorHidden());
+}
+
+TEST_F(MainCommandsTest, SlideShowEdges) {
+  RunCommands = true;
+  // A folder with one picture: the first tick never stops the show.
+  OpenFolder(1);
+  Main().StartSlideShow();
+  Main().SlideShowTimerTimer();
+  EXPECT_TRUE(Main().SlideShowRunning());
+  Main().SlideShowTimerTimer();
+  EXPECT_FALSE(Main().SlideShowRunning());
+
+  // Declining the prompt leaves everything as it was, full screen included.
+  Env.PromptAnswer = 2;
+  Main().StartSlideShow();
+  EXPECT_FALSE(Main().SlideShowRunning());
+  EXPECT_FALSE(Main().FullScreen());
+
+  // Started in full screen, a show ends in full screen with its controls.
+  Env.PromptAnswer = 1;
+  Main().SetFullScreen(true, false);
+  Main().StartSlideShow();
+  EXPECT_FALSE(Main().IsMainMenuVisible());
+  Main().StopSlideShow();
+  EXPECT_TRUE(Main().FullScreen());
+}
+
+TEST_F(MainCommandsTest, FullScreenKeepsItsOwnControlFlags) {
+  RunCommands = true;
+  Main();
+  Env.PromptAnswer = 2;
+  Main().SetFullScreen(true, true);
+  EXPECT_EQ(Env.PromptsShown, 1);
+  EXPECT_FALSE(Main().FullScreen());
+  // The border is worked out again even so.
+  EXPECT_EQ(Main().RastrumView1->BorderStyle(), rv::bsSingle);
+  Env.PromptAnswer = 1;
+  Main().SetFullScreen(true, true);
+  ASSERT_TRUE(Main().FullScreen());
+  // Default full-screen set: no menu, tool bar or status bar.
+  EXPECT_FALSE(Main().menuBar()->isVisible());
+  Main().SetStatusBarVisible(true);
+  EXPECT_TRUE(Main().Settings().FullScreenStatusVisible);
+  EXPECT_TRUE(Main().Settings().StatusVisible);
+  Main().SetThumbsVisible(false);
+  Main().SetStatusBarVisible(false);
+  EXPECT_TRUE(Main().Settings().ThumbsVisible);
+  // Nothing but the picture: no border, from the next change of mode on.
+  Main().SetFullScreen(true, false);
+  EXPECT_EQ(Main().RastrumView1->BorderStyle(), rv::bsNone);
+  PressKey(Main().KeyCatcher, Qt::Key_Escape);
+  EXPECT_FALSE(Main().FullScreen());
+  EXPECT_TRUE(Main().menuBar()->isVisible());
+  EXPECT_EQ(Main().RastrumView1->BorderStyle(), rv::bsSingle);
+}
+
+TEST_F(MainCommandsTest, ZoomBoxTakesOnlyNumbersWithinRange) {
+  RunCommands = true;
+  OpenFolder(1);
+  Main().ToggleAutoFit();
+  ASSERT_FALSE(Main().AutoFit());
+  Main().ZoomPercentEdited("250%");
+  EXPECT_DOUBLE_EQ(Main().RastrumView1->Zoom(), 250);
+  Main().ZoomPercentEdited("lots");
+  EXPECT_DOUBLE_EQ(Main().RastrumView1->Zoom(), 250);
+  EXPECT_EQ(Main().CmbZoomPercent->currentText(), "250%");
+  Main().ZoomPercentEdited("0");
+  EXPECT_DOUBLE_EQ(Main().RastrumView1->Zoom(), 1);
+  Main().ZoomPercentEdited("1e9");
+  EXPECT_DOUBLE_EQ(Main().RastrumView1->Zoom(), 3200);
+  Main().ZoomTrackBarChanged(40);
+  EXPECT_DOUBLE_EQ(Main().RastrumView1->Zoom(), 40);
+}
+
+TEST_F(MainCommandsTest, RenameOfTheShownFileNeverReplaces) {
+  RunCommands = true;
+  OpenFolder(2);
+  TRenameDlg Dialog;
+  QString Answer;
+  TRenameDlg::ModalAnswer = [&](TRenameDlg& D) {
+    D.EdtNewFileName->setText(Answer);
+    D.done(1);
+  };
+  const auto RenameTo = [&](const char* Name) {
+    Answer = QString::fromLatin1(Name);
+    Env.LastHelpText.clear();
+    Main().RenameShownFile();
+  };
+  RenameTo("p1");
+  EXPECT_EQ(Env.LastHelpText, "A file by this name already exists. Please choose a different name.");
+  RenameTo("P0");
+  EXPECT_TRUE(Env.LastHelpText.isEmpty());
+  EXPECT_TRUE(fs::exists(Env.File("p0.png")));
+  RenameTo("../away");
+  EXPECT_EQ(Env.LastHelpText, "Unable to rename file.");
+  RenameTo("fresh");
+  TRenameDlg::ModalAnswer = nullptr;
+  EXPECT_TRUE(fs::exists(Env.File("fresh.png")));
+  EXPECT_TRUE(fs::exists(Env.File("p1.png")));
+  EXPECT_FALSE(fs::exists(Env.File("p0.png")));
+  EXPECT_EQ(Main().CurrentFileName(), "fresh.png");
+  const auto& Names = Main().CurrentFolderView()->Names();
+  EXPECT_NE(std::find(Names.begin(), Names.end(), "fresh.png"), Names.end());
+}
+
+TEST_F(MainCommandsTest, TheMagnifierShowsThePictureUnderThePointer) {
+  RunCommands = true;
+  Env.Picture("red.png", 200, 150, QColor(255, 0, 0));
+  Main().OpenPath(QString::fromStdString(Env.File("red.png")), false);
+  ASSERT_TRUE(WaitUntil([&] { return !Main().RastrumView1->TransitionRunning(); }));
+  Main().SetMouseMode(2);
+  ASSERT_EQ(Main().MouseMode(), 2);
+  rv::TRastrumView& View = *Main().RastrumView1;
+  const QPoint Centre(View.OffsetX() + View.DrawWidth() / 2, View.OffsetY() + View.DrawHeight() / 2);
+  Main().MagnifyAt(Centre);
+  ASSERT_TRUE(Main().MagnifierShown());
+  EXPECT_LE(Main().MagnifyView->width(), View.width() / 2);
+  const QImage Lens = Main().MagnifyView->grab().toImage();
+  EXPECT_EQ(QColor(Lens.pixel(Lens.width() / 2, Lens.height() / 2)), QColor(255, 0, 0));
+  // Off the picture's corner: the background fills what lies outside.
+  Main().MagnifyAt(QPoint(View.OffsetX(), View.OffsetY()));
+  const QImage Corner = Main().MagnifyView->grab().toImage();
+  EXPECT_NE(QColor(Corner.pixel(2, 2)), QColor(255, 0, 0));
+  Main().SetMouseMode(3);
+  EXPECT_FALSE(Main().MagnifierShown());
+}
