@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# A user's second session with the real program, under a virtual display:
+# the commands. Keys, menus and dialogs driven by synthetic input; every
+# step is a screenshot checked against the pictures and files.
+#   xvfb-run -a -s "-screen 0 1280x1024x24" scripts/journey-commands.sh <pictrova> [work folder]
+set -euo pipefail
+program=$1
+work=${2:-/tmp/pictrova-commands}
+here=$(cd "$(dirname "$0")" && pwd)
+rm -rf "$work"
+mkdir -p "$work/config/Halvenworth/Pictrova 3" "$work/runtime" "$work/pics"
+chmod 700 "$work/runtime"
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" HOME="$work" XDG_DATA_HOME="$work/data"
+unset QT_QPA_PLATFORM
+pid=""
+fail() { echo "COMMANDS JOURNEY FAILED: $*" >&2; [ -n "$pid" ] && kill "$pid" 2>/dev/null; exit 1; }
+step() { echo "== $*"; }
+source "$here/../tests/smoke/screenlib.sh"
+keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
+
+# A quick slide show, no transition, no prompts but the slide show's.
+cat >"$keys" <<'EOF'
+Pictrova key store 1
+key "Software"
+key "Software" "Halvenworth"
+key "Software" "Halvenworth" "Pictrova 3"
+sz "SlideShowInterval" "1000"
+sz "ImageTransitionEffect" "0"
+sz "ShowFullScreenPrompt" "False"
+sz "ShowSlideShowPrompt" "False"
+EOF
+
+pics=$work/pics
+marked_picture "$pics/a-blue.png" "#0000FF" 400x300
+marked_picture "$pics/b-green.png" "#00B000" 400x300
+marked_picture "$pics/c-red.png" "#FF0000" 480x360
+
+start() {
+  "$program" "$@" >>"$work/program.log" 2>&1 &
+  pid=$!
+}
+title() { xdotool getwindowname "$id" 2>/dev/null; }
+wait_title() {
+  for _ in $(seq 1 100); do
+    [ "$(title)" = "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+step "open a folder, show a picture"
+start "$pics"
+win=$(wait_window "^Pictrova - $pics/a-blue.png$") || fail "the first picture is not shown"
+read -r id width height x y <<<"$win"
+xdotool windowsize --sync "$id" 900 700
+xdotool windowmove --sync "$id" 0 0
+sleep 1
+click 450 400
+xdotool key Right Right
+wait_title "Pictrova - $pics/c-red.png" || fail "Right did not step to c-red.png ($(title))"
+sleep 0.5
+view="900x450+0+170"
+shot 01-red
+check_marked 01-red "#FF0000" "$view" >/dev/null
+
+step "rotate it with the tool box"
+xdotool key ctrl+t
+tools=$(wait_window "^Image Tools$") || fail "the tool box did not open"
+read -r tid tw th tx ty <<<"$tools"
+shot 02-toolbox
+# The first button of the Rotate frame turns clockwise.
+click $((tx + 8 + 12 + 20)) $((ty + 6 + 18 + 14))
+wait_title "Pictrova - $pics/c-red.png*" || fail "the rotation did not mark the picture modified ($(title))"
+sleep 0.5
+shot 02-rotated
+box=$(where 02-rotated "#FF0000" "$view") || fail "no red picture after the rotation"
+read -r bw bh bx by <<<"$box"
+[ "$bh" -gt "$bw" ] || fail "the rotated picture is not upright (${bw}x$bh)"
+# Turned clockwise: the white mark is now at the top right.
+white=$(where 02-rotated white "${bw}x${bh}+${bx}+${by}") || fail "no white mark after the rotation"
+read -r ww wh wx wy <<<"$white"
+[ $((wx + ww)) -ge $((bx + bw - 2)) ] && [ "$wy" -le "$by" ] || fail "the white mark is not at the top right"
+# Its Close button.
+click $((tx + 60)) $((ty + 322 + 12))
+wait_gone "^Image Tools$" || fail "the tool box did not close"
+
+step "save it as PNG through save-as"
+click 450 400
+xdotool key alt+f
+sleep 0.3
+shot 03-menu
+for _ in 1 2 3 4 5; do xdotool key Down; done
+xdotool key Return
+save=$(wait_window "^Save Image$") || { shot 03-nodialog; fail "the save-as dialog did not open"; }
+read -r sid sw sh sx sy <<<"$save"
+sleep 0.5
+click $((sx + 100 + 150)) $((sy + 322 + 12))
+xdotool key ctrl+a
+xdotool type --delay 20 "turned.png"
+shot 03-save
+xdotool key Return
+wait_gone "^Save Image$" || fail "the save-as dialog did not close"
+sleep 1
+[ -f "$pics/turned.png" ] || fail "turned.png was not written"
+read -r fw fh <<<"$(identify -format "%w %h" "$pics/turned.png")"
+[ "$fw" = 360 ] && [ "$fh" = 480 ] || fail "turned.png is ${fw}x$fh, not 360x480"
+# The file holds the turned pixels: white top right, black bottom left.
+at() { convert "$pics/turned.png" -format "%[fx:int(255*p{$1,$2}.r)],%[fx:int(255*p{$1,$2}.g)],%[fx:int(255*p{$1,$2}.b)]" info:; }
+[ "$(at 350 10)" = "255,255,255" ] || fail "turned.png: no white mark top right"
+[ "$(at 10 470)" = "0,0,0" ] || fail "turned.png: no black mark bottom left"
+[ "$(at 180 240)" = "255,0,0" ] && [ "$(at 10 10)" = "255,0,0" ] || fail "turned.png: not red where it should be"
+
+step "start a slide show: it goes round the folder in order and stops where it began"
+click 450 400
+xdotool key s
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$id")"
+[ "$WIDTH" = 1280 ] && [ "$HEIGHT" = 1024 ] || fail "the show is not in full screen (${WIDTH}x$HEIGHT)"
+shot 04-show
+box=$(where 04-show "#FF0000" 1280x1024+0+0) || fail "the show does not show the red picture"
+read -r bw bh bx by <<<"$box"
+[ "$bh" -ge 1000 ] || fail "the show's picture does not fill the screen's height ($box)"
+seen=""
+for _ in $(seq 1 70); do
+  t=$(title)
+  case "$seen" in *"|$t") ;; *) seen="$seen|$t" ;; esac
+  sleep 0.1
+done
+order=$(tr '|' '\n' <<<"$seen" | sed -n "s|^Pictrova - $pics/||p" | tr '\n' ' ')
+echo "shown: $order"
+[ "$order" = "c-red.png turned.png a-blue.png b-green.png c-red.png " ] || fail "the show went $order"
+eval "$(xdotool getwindowgeometry --shell "$id")"
+[ "$WIDTH" = 900 ] && [ "$HEIGHT" = 700 ] || fail "the window did not come back from the show (${WIDTH}x$HEIGHT)"
+
+step "a show stopped by Escape"
+xdotool key s
+sleep 1.5
+xdotool key Escape
+sleep 0.5
+after=$(title)
+eval "$(xdotool getwindowgeometry --shell "$id")"
+[ "$WIDTH" = 900 ] && [ "$HEIGHT" = 700 ] || fail "Escape did not end the show's full screen (${WIDTH}x$HEIGHT)"
+sleep 2.2
+[ "$(title)" = "$after" ] || fail "the show went on after Escape"
+
+step "full screen and back"
+xdotool key F11
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$id")"
+[ "$WIDTH" = 1280 ] && [ "$HEIGHT" = 1024 ] || fail "F11 did not fill the screen (${WIDTH}x$HEIGHT)"
+shot 05-full
+# The full-screen controls: the film strip without the menu bar above it,
+# so the strip's black band starts right under the tab row.
+near "$(pixel 05-full 1000 40)" 0,0,0 || fail "full screen still shows the menu"
+xdotool key Escape
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$id")"
+[ "$WIDTH" = 900 ] && [ "$HEIGHT" = 700 ] || fail "Escape did not leave full screen (${WIDTH}x$HEIGHT)"
+
+step "change the slide-show interval in the preferences"
+xdotool key F8
+prefs=$(wait_window "^Preferences$") || fail "the preferences did not open"
+read -r pid2 pw ph px py <<<"$prefs"
+sleep 0.5
+shot 06-prefs
+xdotool key ctrl+Tab
+sleep 0.3
+shot 06-slideshow
+# The seconds box of the Slide Show page.
+click $((px + 268)) $((py + 60))
+xdotool key ctrl+a
+xdotool type --delay 20 "3"
+xdotool key Return
+wait_gone "^Preferences$" || { shot 06-stuck; fail "the preferences did not close"; }
+
+step "restart: the interval is kept"
+timeout 20 "$program" EXIT || fail "EXIT did not end"
+wait "$pid" || fail "the program ended with an error"
+pid=""
+grep -q '"SlideShowInterval" "3000"' "$keys" || fail "the interval was not written: $(grep SlideShowInterval "$keys")"
+start "$pics"
+wait_window "^Pictrova - $pics/a-blue.png$" >/dev/null || fail "no window after the restart"
+timeout 20 "$program" EXIT
+wait "$pid" || fail "the program ended with an error"
+pid=""
+grep -q '"SlideShowInterval" "3000"' "$keys" || fail "the interval was not kept after a restart"
+echo "commands journey passed; screenshots in $work"
