@@ -12,6 +12,8 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysinfo.h>
+#include <atomic>
+#include <chrono>
 #include <unistd.h>
 
 #include "image/model/rvbits.h"
@@ -150,8 +152,28 @@ void TRvMemoryMapped::UnmapAll() {
 
 // ---------------------------------------------------------------- TRvBitmap
 
+namespace {
+
+// The free memory as read at most every half second: a folder of thousands
+// of pictures makes a bitmap per file, and the reading is a file of the
+// kernel's parsed each time.
+std::uint64_t RecentAvailablePhysicalMemory() {
+  static std::atomic<std::int64_t> readAt{INT64_MIN};
+  static std::atomic<std::uint64_t> value{0};
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+  if (now - readAt.load(std::memory_order_relaxed) >= 500) {
+    value.store(RvAvailablePhysicalMemory(), std::memory_order_relaxed);
+    readAt.store(now, std::memory_order_relaxed);
+  }
+  return value.load(std::memory_order_relaxed);
+}
+
+} // namespace
+
 TRvBitmap::TRvBitmap() : FStore(std::make_unique<TRvMemoryMapped>()) {
-  const std::uint64_t available = RvAvailablePhysicalMemory();
+  const std::uint64_t available = RecentAvailablePhysicalMemory();
   FMapThreshold = available == 0 ? 8388608u : available / 2;
 }
 
