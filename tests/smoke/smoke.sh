@@ -28,6 +28,28 @@ shot screen
 centre=$(pixel screen $((x + width / 2)) $((y + height / 2)))
 [ "$centre" = "212,208,200" ] || fail "the window is not on the screenshot (centre pixel $centre)"
 
+# The splash closes itself; Help > About shows the same window, now with its
+# shape-button Close in the forms' values: the face, the silver bevel on its
+# right and the shadow strip 3 pixels deep.
+wait_gone "^About Pictrova 3$" || fail "the splash did not close itself"
+click $((x + 200)) $((y + height - 8))
+xdotool key alt+h
+sleep 0.3
+xdotool key Return
+about=$(wait_window "^About Pictrova 3$") || fail "Help > About did not open the about box"
+read -r _ _ _ ax ay <<<"$about"
+xdotool mousemove --sync $((ax + 20)) $((ay + 20)) # over the picture, off the button
+sleep 0.5
+shot about
+bx=$((ax + 250)) by=$((ay + 303)) # the Close button, 75 x 25
+for probe in "4 10 212,208,200 face" "71 11 192,192,192 bevel" "73 12 128,128,128 shadow" "35 23 128,128,128 shadow"; do
+  read -r px py want what <<<"$probe"
+  got=$(pixel about $((bx + px)) $((by + py)))
+  [ "$got" = "$want" ] || fail "the about box's Close button: $what at $px,$py is $got, not $want"
+done
+xdotool key Escape
+wait_gone "^About Pictrova 3$" || fail "Escape did not close the about box"
+
 # A second start hands over a folder of pictures and ends.
 marked_picture "$work/pictures/a.png" "#0000FF"
 marked_picture "$work/pictures/b.jpg" "#FF0000" 320x240
