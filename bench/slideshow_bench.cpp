@@ -6,7 +6,7 @@
 //
 // Four pictures of 6000 x 4000 are written once into
 // /tmp/pictrova_slideshow_bench; the folder holds them under eight names.
-#include "bench_support.h" // before Qt
+#include "bench_photos.h" // before Qt
 
 #include <benchmark/benchmark.h>
 
@@ -35,40 +35,19 @@ namespace {
 const std::string Root = "/tmp/pictrova_slideshow_bench";
 constexpr int PhotoW = 6000, PhotoH = 4000;
 
-bool Exists(const std::string& Path) {
-  struct stat St {};
-  return ::stat(Path.c_str(), &St) == 0 && St.st_size > 0;
-}
-
 std::string MakeFolder() {
   ::mkdir(Root.c_str(), 0755);
   const std::string Dir = Root + "/show";
   ::mkdir(Dir.c_str(), 0755);
   for (int I = 0; I < 4; ++I) {
     const std::string Source = Root + "/source" + std::to_string(I) + ".jpg";
-    if (!Exists(Source)) {
-      rv::TRastrumIO IO;
-      rv::TRvBitmap& B = *IO.RvBitmap();
-      B.Allocate(PhotoW, PhotoH, rv::rvpf24Bit);
-      const std::vector<std::uint8_t> Bytes = bench::PhotoLikeBytes(PhotoW, PhotoH, 31u + I);
-      for (int Y = 0; Y < PhotoH; ++Y)
-        std::memcpy(B.Scanline(Y), Bytes.data() + static_cast<std::size_t>(Y) * PhotoW * 3, PhotoW * 3);
-      IO.Params().JpegQuality = 85;
-      IO.SaveToFile(Source);
-    }
+    bench::WritePhoto(Source, PhotoW, PhotoH, 31u + I);
     for (int Copy = 0; Copy < 2; ++Copy) {
       const std::string Name = Dir + "/p" + std::to_string(Copy * 4 + I) + ".jpg";
-      if (!Exists(Name)) ::link(Source.c_str(), Name.c_str());
+      if (!bench::FileExists(Name)) ::link(Source.c_str(), Name.c_str());
     }
   }
   return Dir;
-}
-
-double ResidentMB() {
-  std::ifstream Statm("/proc/self/statm");
-  long Pages = 0, Resident = 0;
-  Statm >> Pages >> Resident;
-  return Resident * static_cast<double>(::sysconf(_SC_PAGESIZE)) / (1 << 20);
 }
 
 // Catches the slide-show timer's ticks and the picture view's paints.
@@ -145,9 +124,9 @@ void BM_SlideShowScenario(benchmark::State& State) {
     while (static_cast<int>(Watch.Latencies.size()) < Pictures) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
       platform::CheckSynchronize();
-      if (Watch.Latencies.size() == 20 && After20 == 0) After20 = ResidentMB();
+      if (Watch.Latencies.size() == 20 && After20 == 0) After20 = bench::ResidentMB();
     }
-    const double After = ResidentMB();
+    const double After = bench::ResidentMB();
     Form.StopSlideShow();
     const std::vector<double>& T = Watch.Ticks;
     double Drift = 0;

@@ -7,15 +7,11 @@ set -euo pipefail
 program=$1
 work=${2:-/tmp/pictrova-journey}
 here=$(cd "$(dirname "$0")" && pwd)
-rm -rf "$work"
-mkdir -p "$work/config/Halvenworth/Pictrova 3" "$work/runtime" "$work/pics" "$work/more"
-chmod 700 "$work/runtime"
-export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" HOME="$work" XDG_DATA_HOME="$work/data"
-unset QT_QPA_PLATFORM
+source "$here/../tests/smoke/screenlib.sh"
+journey_env "$work" pics more
 pid=""
 fail() { echo "JOURNEY FAILED: $*" >&2; [ -n "$pid" ] && kill "$pid" 2>/dev/null; exit 1; }
 step() { echo "== $*"; }
-source "$here/../tests/smoke/screenlib.sh"
 
 # Animated GIFs play in this session.
 cat >"$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys" <<'EOF'

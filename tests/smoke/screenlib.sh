@@ -97,3 +97,16 @@ check_marked() {
     fail "$1: the black mark is not at the bottom right ($black in $box)"
   echo "$box"
 }
+
+# journey_env <work folder> [extra folders...]: a fresh scratch folder with
+# private settings, runtime and data folders, and the program on the
+# virtual display.
+journey_env() {
+  local w=$1; shift
+  rm -rf "$w"
+  mkdir -p "$w/config/Halvenworth/Pictrova 3" "$w/runtime"
+  for d in "$@"; do mkdir -p "$w/$d"; done
+  chmod 700 "$w/runtime"
+  export XDG_CONFIG_HOME="$w/config" XDG_RUNTIME_DIR="$w/runtime" HOME="$w" XDG_DATA_HOME="$w/data"
+  unset QT_QPA_PLATFORM
+}
