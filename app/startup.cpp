@@ -1,12 +1,7 @@
 #include "app/startup.h"
 
-#include "app/emailsizedlg.h"
 #include "app/filetypes.h"
 #include "app/mainform.h"
-#include "app/newfolderdlg.h"
-#include "app/notificationdlg.h"
-#include "app/openfolderdlg.h"
-#include "app/renamedlg.h"
 #include "platform/application.h"
 #include "platform/singleinstance.h"
 
@@ -96,11 +91,7 @@ int ProgramEntry(int argc, char** argv) {
   {
     // The forms of start-up, in their order; only the main window shows.
     TMainForm mainForm(args, &server);
-    TEmailSizeDlg emailSizeDlg;
-    TRenameDlg renameDlg;
-    TNewFolderDlg newFolderDlg;
-    TNotificationDlg notificationDlg;
-    TOpenFolderForm openFolderForm(mainForm.RecentFolders());
+    TStartupForms forms(mainForm.RecentFolders());
     mainForm.show();
     result = app.exec();
   }
