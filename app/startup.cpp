@@ -1,15 +1,7 @@
 #include "app/startup.h"
 
-#include "app/emailsizedlg.h"
 #include "app/filetypes.h"
 #include "app/mainform.h"
-#include "app/newfolderdlg.h"
-#include "app/notificationdlg.h"
-#include "app/openfolderdlg.h"
-#include "app/optionsform.h"
-#include "app/renamedlg.h"
-#include "app/saveasform.h"
-#include "app/toolbox.h"
 #include "platform/application.h"
 #include "platform/singleinstance.h"
 
@@ -99,14 +91,7 @@ int ProgramEntry(int argc, char** argv) {
   {
     // The forms of start-up, in their order; only the main window shows.
     TMainForm mainForm(args, &server);
-    TOptionsForm optionsForm;
-    TToolBox toolBox;
-    TEmailSizeDlg emailSizeDlg;
-    TRenameDlg renameDlg;
-    TNewFolderDlg newFolderDlg;
-    TNotificationDlg notificationDlg;
-    TOpenFolderForm openFolderForm(mainForm.RecentFolders());
-    TSaveAsForm saveAsForm;
+    TStartupForms forms(mainForm.RecentFolders());
     mainForm.FormsCreated();
     mainForm.show();
     result = app.exec();

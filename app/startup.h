@@ -4,6 +4,15 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/emailsizedlg.h"
+#include "app/newfolderdlg.h"
+#include "app/notificationdlg.h"
+#include "app/openfolderdlg.h"
+#include "app/optionsform.h"
+#include "app/renamedlg.h"
+#include "app/saveasform.h"
+#include "app/toolbox.h"
+
 namespace app {
 
 inline constexpr const char* MutexName = "Pictrova3";
@@ -12,6 +21,21 @@ inline constexpr const char* DdeTopic = "Ptv_Main";
 inline constexpr const char* ApplicationTitle = "Pictrova 3";
 
 int ProgramEntry(int argc, char** argv);
+
+// The forms made at start-up after the main window, in their order (members
+// are built as declared). Each one makes itself reachable to the others as
+// it is built and none shows until it is asked to.
+struct TStartupForms {
+  explicit TStartupForms(const QStringList& RecentFolders) : OpenFolder(RecentFolders) {}
+  TOptionsForm Options;
+  TToolBox Tools;
+  TEmailSizeDlg EmailSize;
+  TRenameDlg Rename;
+  TNewFolderDlg NewFolder;
+  TNotificationDlg Notification;
+  TOpenFolderForm OpenFolder;
+  TSaveAsForm SaveAs;
+};
 
 // What a second instance sends for its arguments: "EXIT", the absolute path
 // of an existing file or folder, or the empty macro.

@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QScrollBar>
+#include <QStackedWidget>
 #include <QTabWidget>
 #include <QToolButton>
 #include <filesystem>
@@ -325,4 +326,32 @@ TEST_F(FolderViewTest, WhenTheShownFileIsDeletedTheNextIsShown) {
   EXPECT_EQ(Form.CurrentFileName(), "c.png");
   fs::remove(Env.File("c.png"));
   ASSERT_TRUE(WaitUntil([&] { return !Form.HasImage(); }));
+}
+
+TEST_F(FolderViewTest, UndockedIntoItsOwnWindowAndDockedBackAsATab) {
+  Env.Picture("a.png");
+  Env.Picture("b.png");
+  TFolderViewForm* View = Open(Env.Folder());
+  const QString Name = QString::fromStdString(View->FolderName());
+  ASSERT_EQ(Form.ThumbPageControl->count(), 1);
+  EXPECT_FALSE(View->Floating());
+  EXPECT_EQ(View->windowTitle(), Name);
+  EXPECT_FALSE(View->ImageView->isVisibleTo(View)) << "docked, the film strip shows alone";
+
+  View->ThumbAdvanced1->trigger();
+  ASSERT_TRUE(View->Floating());
+  EXPECT_TRUE(View->isVisible());
+  EXPECT_EQ(View->windowTitle(), QString::fromStdString(Env.Folder()));
+  EXPECT_TRUE(View->ImageView->isVisibleTo(View));
+  EXPECT_FALSE(View->LargeFilmPanel->isVisibleTo(View));
+  EXPECT_TRUE(WaitUntil([&] { return Form.ThumbPageControl->count() == 0; })) << "the emptied tab goes";
+  EXPECT_EQ(View->Rows().Count(), 2) << "the same files, now in the details list";
+
+  View->Dock1->trigger();
+  EXPECT_FALSE(View->Floating());
+  EXPECT_EQ(View->windowTitle(), Name);
+  ASSERT_EQ(Form.ThumbPageControl->count(), 1);
+  EXPECT_EQ(Form.ThumbPageControl->tabText(0), Name);
+  EXPECT_TRUE(View->LargeFilmPanel->isVisibleTo(View));
+  EXPECT_FALSE(View->ImageView->isVisibleTo(View));
 }

@@ -118,3 +118,24 @@ TEST(MainWindow, ThePictureViewIsPreparedAtCreation) {
   EXPECT_FALSE(form.Windows1->actions().front()->isEnabled());
   EXPECT_FALSE(form.CloseCurrentFolder1->isEnabled());
 }
+
+TEST(MainWindow, TheFormsOfStartUpAreReachableAndHiddenUntilAsked) {
+  apptest::TAppEnv env;
+  {
+    TStartupForms forms({env.QFolder()});
+    const std::pair<QWidget*, QWidget*> reachable[] = {
+        {OptionsForm, &forms.Options},       {ToolBox, &forms.Tools},
+        {EmailSizeDlg, &forms.EmailSize},    {RenameDlg, &forms.Rename},
+        {NewFolderDlg, &forms.NewFolder},    {NotificationDlg, &forms.Notification},
+        {OpenFolderForm, &forms.OpenFolder}, {SaveAsForm, &forms.SaveAs},
+    };
+    for (const auto& [global, form] : reachable) {
+      EXPECT_EQ(global, form) << form->metaObject()->className();
+      EXPECT_FALSE(form->isVisible()) << form->metaObject()->className();
+    }
+  }
+  // Gone with the run: no form is left reachable after it was freed.
+  for (QWidget* global : std::initializer_list<QWidget*>{OptionsForm, ToolBox, EmailSizeDlg, RenameDlg, NewFolderDlg,
+                                                          NotificationDlg, OpenFolderForm, SaveAsForm})
+    EXPECT_EQ(global, nullptr);
+}

@@ -1,4 +1,5 @@
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include "image/io/rvioparams.h"
@@ -215,6 +216,22 @@ TEST(RastrumViewGeometry, WheelPartsAddUpToWholeNotches) {
   scroll->MouseWheelParams().InvertDirection = true;
   scroll->MouseWheel(-120, 0, 0);
   EXPECT_EQ(scroll->ViewY(), 0);
+}
+
+TEST(RastrumViewGeometry, TouchpadWheelEventsZoomOnlyByWholeNotches) {
+  auto view = MakeView(200, 100, 50, 50);
+  auto wheel = [&](QPoint Delta) {
+    QWheelEvent e(QPointF(10, 10), view->mapToGlobal(QPointF(10, 10)), QPoint(), Delta, Qt::NoButton,
+                  Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.get(), &e);
+    return e.isAccepted();
+  };
+  EXPECT_TRUE(wheel({0, 60}));
+  EXPECT_DOUBLE_EQ(view->Zoom(), 100) << "half a notch waits for the other half";
+  EXPECT_TRUE(wheel({0, 60}));
+  EXPECT_DOUBLE_EQ(view->Zoom(), 92);
+  EXPECT_FALSE(wheel({120, 0})) << "a sideways turn is left to the parent";
+  EXPECT_DOUBLE_EQ(view->Zoom(), 92);
 }
 
 TEST(RastrumViewGeometry, TheFirstViewSetsTheLibraryResolutionFromTheScreen) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <functional>
+#include <stdexcept>
 
 #include "image/views/rvrender.h"
 #include "viewtest_support.h"
@@ -277,6 +278,24 @@ TEST(RastrumViewPaint, PaintingReportsThroughOnPaint) {
   };
   Shot(*view);
   EXPECT_EQ(paints, 1);
+}
+
+TEST(RastrumViewPaint, AFailureWhilePaintingStaysInsideThePaint) {
+  auto view = MakeView(20, 20, 5, 5);
+  const std::function<void()> failures[] = {[] { throw std::runtime_error("handler failed"); }, [] { throw 7; }};
+  for (const auto& fail : failures) {
+    view->OnPaint = [&](void*) { fail(); };
+    QImage shot;
+    EXPECT_NO_THROW(shot = Shot(*view));
+    EXPECT_EQ(At(shot, 1, 2), Rgb(MarkedPixel(1, 2))) << "what was painted before the failure stays";
+  }
+  // The next paint starts afresh.
+  view->OnPaint = nullptr;
+  platform::TBitmap other;
+  viewtest::FillMarked(other, 5, 5);
+  other.Canvas().SetPixels(0, 0, platform::clWhite);
+  view->Assign(&other);
+  EXPECT_EQ(At(Shot(*view), 0, 0), 0xFFFFFFu);
 }
 
 } // namespace

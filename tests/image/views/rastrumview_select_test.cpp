@@ -112,6 +112,53 @@ TEST(RastrumViewSelect, APolygonClosesWithTheDoubleClickedPoint) {
   EXPECT_EQ(Box(*view), (TBox{10, 10, 59, 49}));
 }
 
+TEST(RastrumViewSelect, ALassoFollowsTheDragAndClosesAtTheRelease) {
+  auto view = MakeView(100, 80, 100, 80);
+  view->SetMouseInteract(miSelectLasso);
+  int changed = 0;
+  view->OnSelectionChange = [&](void*) { ++changed; };
+  Press(view.get(), {10, 10});
+  EXPECT_TRUE(view->PolygonEntry());
+  // The last point runs past the picture: it is held at its border.
+  for (QPoint p : {QPoint(60, 10), QPoint(60, 40), QPoint(30, 40), QPoint(150, 90)}) Move(view.get(), p);
+  Release(view.get(), {150, 90});
+  EXPECT_FALSE(view->PolygonEntry());
+  EXPECT_EQ(changed, 1);
+  ASSERT_EQ(view->SelectionPointCount(), 5);
+  EXPECT_EQ(view->SelectionPoints()[4].X, 100);
+  EXPECT_EQ(view->SelectionPoints()[4].Y, 80);
+  EXPECT_TRUE(view->SelectionMask()->IsPointInside(50, 20));
+  EXPECT_FALSE(view->SelectionMask()->IsPointInside(20, 35));
+  EXPECT_FALSE(view->SelectionMask()->IsPointInside(5, 5));
+
+  // A second lasso without Shift replaces the first; with Shift it adds.
+  Press(view.get(), {70, 50});
+  for (QPoint p : {QPoint(90, 50), QPoint(90, 70), QPoint(70, 70)}) Move(view.get(), p);
+  Release(view.get(), {70, 70});
+  EXPECT_FALSE(view->SelectionMask()->IsPointInside(50, 20));
+  EXPECT_TRUE(view->SelectionMask()->IsPointInside(80, 60));
+  Press(view.get(), {10, 10}, Qt::LeftButton, Qt::ShiftModifier);
+  for (QPoint p : {QPoint(30, 10), QPoint(30, 30), QPoint(10, 30)}) Move(view.get(), p, Qt::LeftButton, Qt::ShiftModifier);
+  Release(view.get(), {10, 30}, Qt::LeftButton, Qt::ShiftModifier);
+  EXPECT_TRUE(view->SelectionMask()->IsPointInside(80, 60));
+  EXPECT_TRUE(view->SelectionMask()->IsPointInside(20, 20));
+}
+
+TEST(RastrumViewSelect, ARectangleDrawnInZoomModeFillsTheView) {
+  auto view = MakeView(100, 80, 100, 80);
+  view->SetMouseInteract(miSelectZoom);
+  // A click draws no rectangle: nothing changes.
+  Click(view.get(), {30, 30});
+  EXPECT_DOUBLE_EQ(view->Zoom(), 100);
+  Drag(view.get(), {20, 30}, {45, 50});
+  EXPECT_FALSE(view->Selected()) << "the rectangle only chooses the zoom";
+  // 26 x 21 pixels into the 100 x 80 window: the height limits.
+  EXPECT_DOUBLE_EQ(view->Zoom(), 8000.0 / 21);
+  // The rectangle's centre comes to the centre of the view.
+  EXPECT_NEAR(view->ScreenToBitmapX(view->ExtentX() / 2), 32, 1);
+  EXPECT_NEAR(view->ScreenToBitmapY(view->ExtentY() / 2), 40, 1);
+}
+
 TEST(RastrumViewSelect, TheMagicWandTakesOnlyPixelsOfThePicture) {
   auto view = MakeView(60, 40, 40, 30);
   platform::TBitmap picture(40, 30, platform::pf24bit);
