@@ -133,6 +133,13 @@ TEST(MainWindow, TheFormsOfStartUpAreReachableAndHiddenUntilAsked) {
       EXPECT_EQ(global, form) << form->metaObject()->className();
       EXPECT_FALSE(form->isVisible()) << form->metaObject()->className();
     }
+    // The main window links itself to them: save-as, the tool box's host,
+    // the preferences' recent list.
+    TMainForm main({}, nullptr);
+    main.FormsCreated();
+    EXPECT_TRUE(main.SaveAsPrompt);
+    EXPECT_NE(forms.Tools.Host, nullptr);
+    EXPECT_EQ(forms.Options.RecentFolders, main.FileMruList);
   }
   // Gone with the run: no form is left reachable after it was freed.
   for (QWidget* global : std::initializer_list<QWidget*>{OptionsForm, ToolBox, EmailSizeDlg, RenameDlg, NewFolderDlg,
