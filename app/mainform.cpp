@@ -6,6 +6,7 @@
 #include "app/genutil.h"
 #include "app/helpdlg.h"
 #include "app/toolbox.h"
+#include "app/transitionsounds.h"
 #include "app/settings.h"
 #include "controls/kel/kelprogressfill.h"
 #include "controls/support/q32statusbar/q32statusbar.h"
@@ -22,6 +23,7 @@
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
 #include "platform/singleinstance.h"
+#include "platform/sound.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -336,13 +338,13 @@ void TMainForm::PreparePictureView() {
 }
 
 void TMainForm::LoadTransitionSounds() {
-  // The waves travel with the program as resources; one that is missing
-  // leaves its sound silent.
-  for (int i = 1; i <= 10; ++i) {
-    QFile wave(QStringLiteral(":/wave/%1.wav").arg(QLatin1String(TransitionSoundNames[i])));
-    FTransitionSounds[i] = wave.open(QIODevice::ReadOnly) ? wave.readAll() : QByteArray();
-  }
+  for (int i = 1; i <= 10; ++i) FTransitionSounds[i] = TransitionSoundWave(i);
   FTransitionSounds[0].clear();
+  // The platform's sound call plays them, unless a test listens instead.
+  if (!PlayWave)
+    PlayWave = [](const QByteArray& wave) {
+      platform::PlayWaveSound(reinterpret_cast<const std::uint8_t*>(wave.constData()), static_cast<std::size_t>(wave.size()));
+    };
 }
 
 void TMainForm::ApplySettings() {
