@@ -39,6 +39,9 @@ class TWnMruList;
 namespace rv {
 class TRastrumMView;
 class TRastrumView;
+class TRvPrintForm;
+class Tfrvprnform2;
+class tfrvprnform1;
 } // namespace rv
 
 namespace app {
@@ -339,6 +342,12 @@ private:
   int FWaitCursorDepth = 0;
   bool FSettingsWritten = false;
   bool FDestroyed = false;
+
+  // Wallpaper, clipboard, printing and scanner: the print windows, made on
+  // first use and kept (children of the window, they go with it).
+  void ShowPrintWindow(rv::TRvPrintForm& Window);
+  QPointer<rv::Tfrvprnform2> FPrintOptionsForm;
+  QPointer<rv::tfrvprnform1> FPrintPreviewForm;
 };
 
 // The window that holds the application together (set while it exists).
