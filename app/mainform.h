@@ -44,6 +44,9 @@ class TWnMruList;
 namespace rv {
 class TRastrumMView;
 class TRastrumView;
+class TRvPrintForm;
+class Tfrvprnform2;
+class tfrvprnform1;
 } // namespace rv
 
 namespace app {
@@ -472,6 +475,12 @@ private:
   // The window has its cursor on the application's override stack.
   bool FOverrideCursor = false;
   QPoint FMagnifyLast{-1, -1};
+
+  // Wallpaper, clipboard, printing and scanner: the print windows, made on
+  // first use and kept (children of the window, they go with it).
+  void ShowPrintWindow(rv::TRvPrintForm& Window);
+  QPointer<rv::Tfrvprnform2> FPrintOptionsForm;
+  QPointer<rv::tfrvprnform1> FPrintPreviewForm;
 };
 
 // The window that holds the application together (set while it exists).

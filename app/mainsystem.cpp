@@ -1,18 +1,225 @@
+// The main window's commands that hand the shown picture to the system or to
+// the image library's services: desktop wallpaper, clipboard, printing and
+// scanner acquisition.
+#include "app/mainsystem.h"
+
+#include "app/genutil.h"
+#include "app/helpdlg.h"
 #include "app/mainform.h"
-#include "image/views/rastrumview.h"
+#include "app/modalrun.h"
+#include "app/pictureutil.h"
+#include "app/settings.h"
+#include "controls/support/wnutils/wnutils.h"
+#include "image/io/rastrumio.h"
+#include "image/io/twain/rvtwainparams.h"
 #include "image/model/rastrumproc.h"
+#include "image/views/rastrumview.h"
+#include "image/views/rvprnforms.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPrintDialog>
+#include <QProcess>
+#include <QScreen>
+#include <QUrl>
+
+#include <cmath>
+#include <filesystem>
+#include <stdexcept>
 
 namespace app {
 
-void TMainForm::SetAsDesktopWallpaper() {}
+std::function<QSize()> WallpaperScreenSize;
+std::function<void(QDialog&)> SystemDialogAnswer;
+
+namespace {
+
+// How long one call of the settings tool may take.
+constexpr int SettingsToolTimeout = 10000;
+
+QSize ScreenSizeOf(const QWidget& Window) {
+  if (WallpaperScreenSize) return WallpaperScreenSize();
+  const QScreen* screen = Window.screen();
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (!screen) return {};
+  return (QSizeF(screen->size()) * screen->devicePixelRatio()).toSize();
+}
+
+// Text as a GVariant string literal, so that no path is taken for another
+// kind of value.
+QString VariantString(const QString& Text) {
+  QString quoted = Text;
+  quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('\''), QStringLiteral("\\'"));
+  return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+// One key of the desktop background through gsettings; raises with the
+// tool's own words when it is missing or refuses.
+void SetBackgroundKey(const QString& Key, const QString& Value) {
+  QProcess tool;
+  tool.start(QStringLiteral("gsettings"),
+             {QStringLiteral("set"), QStringLiteral("org.gnome.desktop.background"), Key, Value});
+  if (!tool.waitForStarted())
+    throw std::runtime_error("The desktop wallpaper could not be set: the program gsettings was not found.");
+  if (!tool.waitForFinished(SettingsToolTimeout)) {
+    tool.kill();
+    tool.waitForFinished();
+    throw std::runtime_error("The desktop wallpaper could not be set: gsettings did not answer.");
+  }
+  if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
+    QString why = QString::fromLocal8Bit(tool.readAllStandardError()).trimmed();
+    if (why.isEmpty()) why = QStringLiteral("gsettings failed with exit code %1.").arg(tool.exitCode());
+    throw std::runtime_error("The desktop wallpaper could not be set: " + why.toStdString());
+  }
+}
+
+// The wallpaper replaces only a file of the program's own: a link left in
+// its place goes, not what it points to.
+void PrepareWallpaperTarget(const std::string& Target) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::symlink_status(Target, error);
+  if (fs::is_symlink(status)) {
+    fs::remove(Target, error);
+    if (error) throw std::runtime_error("Cannot replace " + Target);
+  } else if (fs::exists(status) && !fs::is_regular_file(status)) {
+    throw std::runtime_error("Cannot replace " + Target);
+  }
+}
+
+} // namespace
+
+QString WallpaperPath(const QString& Folder, const QString& Name) {
+  // Only the name counts: the file never leaves the folder.
+  const QString file = QFileInfo(Name).fileName();
+  const int dot = file.lastIndexOf(QLatin1Char('.'));
+  const QString stem = dot < 0 ? file : file.left(dot);
+  return QString::fromStdString(JoinPath(Folder.toStdString(), (stem + QStringLiteral(".bmp")).toStdString()));
+}
+
+double WallpaperScale(int Width, int Height, QSize Screen) {
+  double fx = 1, fy = 1;
+  if (Width > 0 && Screen.width() < Width) fx = static_cast<double>(Screen.width()) / Width;
+  if (Height > 0 && Screen.height() < Height) fy = static_cast<double>(Screen.height()) / Height;
+  return std::min(fx, fy);
+}
+
+// ---- Wallpaper and clipboard
+
+void TMainForm::SetAsDesktopWallpaper() {
+  if (!HasImage()) return;
+  try {
+    const std::string folder = wn::TWnDirectories().WindowsDirectory();
+    if (folder.empty()) throw std::runtime_error("The program's data folder cannot be created.");
+    const std::string target = WallpaperPath(QString::fromStdString(folder), FCurrentFileName).toStdString();
+    PrepareWallpaperTarget(target);
+    const platform::TBitmap* shown = RastrumView1->GetBitmap();
+    const double factor = WallpaperScale(shown->Width(), shown->Height(), ScreenSizeOf(*this));
+    if (factor < 1) {
+      rv::TRastrumView scaled;
+      scaled.GetProc()->AutoUndo = false;
+      scaled.Assign(shown);
+      scaled.GetProc()->Resample(std::max(1, static_cast<int>(std::nearbyint(shown->Width() * factor))),
+                                 std::max(1, static_cast<int>(std::nearbyint(shown->Height() * factor))),
+                                 rv::rfNone);
+      SavePictureInFormat(target, *scaled.GetIO(), true);
+    } else {
+      SavePictureInFormat(target, *RastrumView1->GetIO(), true);
+    }
+    WriteRegistryValue(platform::HKEY_CURRENT_USER, "\\Control Panel\\Desktop", "TileWallpaper", QStringLiteral("0"),
+                       1);
+    WriteRegistryValue(platform::HKEY_CURRENT_USER, "\\Control Panel\\Desktop", "WallpaperStyle",
+                       QStringLiteral("0"), 1);
+    const QString uri = VariantString(QUrl::fromLocalFile(QString::fromStdString(target)).toString(QUrl::FullyEncoded));
+    SetBackgroundKey(QStringLiteral("picture-uri"), uri);
+    SetBackgroundKey(QStringLiteral("picture-uri-dark"), uri);
+    SetBackgroundKey(QStringLiteral("picture-options"), VariantString(QStringLiteral("centered")));
+  } catch (const std::exception& error) {
+    ShowErrorDialog(QString::fromUtf8(error.what()));
+  }
+}
+
 void TMainForm::CopyToClipboard() {
   if (HasImage()) RastrumView1->GetProc()->CopyToClipboard();
 }
-void TMainForm::PrinterSetup() {}
-void TMainForm::PrintImage() {}
-void TMainForm::PrintPreview() {}
-void TMainForm::SelectScannerSource() {}
-void TMainForm::AcquireImage() {}
-bool TMainForm::ScannerSourceSelected() const { return false; }
+
+// ---- Printing
+
+void TMainForm::PrinterSetup() {
+  QPrintDialog dialog(&rv::RvPrinter(), this);
+  RunModal<QDialog>(dialog, SystemDialogAnswer);
+}
+
+void TMainForm::ShowPrintWindow(rv::TRvPrintForm& Window) {
+  rv::TRastrumIO* io = RastrumView1->GetIO();
+  Window.IO = io;
+  Window.MeasureUnit = io->DialogsMeasureUnit;
+  Window.setFont(io->PreviewFont().ToQFont());
+  Window.JobTitle = FCurrentFileName.toStdString();
+  // Refused prints say why in the program's own error dialog.
+  Window.OnRefusal = [](const std::string& why) { ShowErrorDialog(QString::fromStdString(why)); };
+  Window.setWindowTitle(QStringLiteral("Pictrova - ") + FCurrentFileName);
+  RunModal<QDialog>(Window, SystemDialogAnswer);
+}
+
+void TMainForm::PrintImage() {
+  if (FSlideShow || !HasImage()) return;
+  if (!FPrintOptionsForm) FPrintOptionsForm = new rv::Tfrvprnform2(this);
+  FPrintOptionsForm->ApplyLanguage(RastrumView1->GetIO()->MsgLanguage);
+  ShowPrintWindow(*FPrintOptionsForm);
+}
+
+void TMainForm::PrintPreview() {
+  if (!HasImage()) return;
+  if (!FPrintPreviewForm) FPrintPreviewForm = new rv::tfrvprnform1(this);
+  FPrintPreviewForm->ApplyLanguage(RastrumView1->GetIO()->MsgLanguage);
+  ShowPrintWindow(*FPrintPreviewForm);
+}
+
+// ---- Scanner
+
+bool TMainForm::ScannerSourceSelected() const {
+  return RastrumView1->GetIO()->TWainParams().SelectedSource() > -1;
+}
+
+void TMainForm::SelectScannerSource() {
+  rv::TRastrumIO* io = RastrumView1->GetIO();
+  // With no scanner at all nothing stays selected; a cancelled choice keeps
+  // the source chosen before.
+  if (!io->SelectAcquireSource() && io->TWainParams().SourceCount() == 0) io->TWainParams().SetSelectedSource(-1);
+  UpdateCommandStates();
+}
+
+void TMainForm::AcquireImage() {
+  // A second call while the scanner works would start nothing anyway.
+  if (FAcquiring) return;
+  if (QuerySaveModified() || FSlideShow || !ScannerSourceSelected()) return;
+  BeginWaitCursor();
+  FAcquiring = true;
+  bool acquired = false;
+  try {
+    acquired = RastrumView1->GetIO()->Acquire();
+  } catch (const std::exception& error) {
+    FAcquiring = false;
+    EndWaitCursor();
+    ShowErrorDialog(QString::fromUtf8(error.what()));
+    return;
+  }
+  if (acquired) {
+    FIsNewImage = true;
+    LblToOpen->hide();
+    OpenBtnImage->hide();
+    FCurrentFileName = QStringLiteral("new_image.jpg");
+    FCurrentFilePath = FCurrentFileName;
+    FDontAskToSave = false;
+    FOnlyRotated = false;
+    FCurrentFolderView = nullptr;
+    UpdateModifiedState();
+  }
+  FAcquiring = false;
+  EndWaitCursor();
+}
 
 } // namespace app

@@ -18,7 +18,7 @@ BUILD_PACKAGES="qt6-base-dev qt6-multimedia-dev libopenjp2-7-dev libsane-dev lib
 # thumbnail benchmark's yardstick).
 TEST_PACKAGES="clang libclang-rt-14-dev xvfb xauth x11-utils imagemagick mate-backgrounds xdotool xclip libgtest-dev
  libgmock-dev libbenchmark-dev libvips-dev libtiff-dev libgif-dev libtiff-tools giflib-tools netpbm libjpeg-turbo-progs pngcheck libopenjp2-tools
- sane-utils poppler-utils ffmpeg libvips-tools"
+ sane-utils poppler-utils ffmpeg libvips-tools libglib2.0-bin gsettings-desktop-schemas"
 
 install_packages() {
   local wanted missing=()

@@ -235,7 +235,7 @@ TEST_F(MainCommandsTest, CommandStatesFollowTheirRules) {
   // No picture, no folder.
   Main();
   for (const char* Name : {"Rotate1", "PrintCtrlP1", "SaveAs1", "CopyToClipboard1", "ReloadImageF51", "Rename1",
-                           "Delete1", "CloseCurrentFolder1", "PauseHoldH1", "SaveCtrlS1", "AcquireImage1"})
+                           "Delete1", "CloseCurrentFolder1", "PauseHoldH1", "SaveCtrlS1"})
     EXPECT_FALSE(Enabled(Name)) << Name;
   for (const char* Name : {"OpenImage1", "oolBox1", "PrinterSetup1", "ViewableControls1", "SelectSource1"})
     EXPECT_TRUE(Enabled(Name)) << Name;

@@ -1,6 +1,7 @@
 #include "app/folderview.h"
 #include "app/mainform.h"
 #include "apptestenv.h"
+#include "mainwindowhost.h"
 #include "controls/support/wnutils/wnshfileop.h"
 #include "image/io/rastrumio.h"
 #include "image/model/rastrumproc.h"
@@ -25,21 +26,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, protected apptest::TMainWindowHost {
 protected:
-  // The window comes up after the settings the test wrote.
-  TMainForm& Form() {
-    if (!FForm) {
-      FForm = std::make_unique<TMainForm>(QStringList{}, nullptr);
-      FForm->resize(640, 480);
-      FForm->show();
-    }
-    return *FForm;
-  }
-  void Show(const std::string& Path) {
-    Form().OpenPath(QString::fromStdString(Path), false);
-    ASSERT_TRUE(WaitUntil([&] { return !Form().RastrumView1->TransitionRunning(); }));
-  }
   // The picture view as the screen shows it.
   QImage Shown() { return Form().RastrumView1->grab().toImage().convertToFormat(QImage::Format_RGB32); }
   QStringList MenuTexts(QMenu* Menu) {
@@ -49,9 +37,6 @@ protected:
     return Texts;
   }
   void Broken(const std::string& Name) { std::ofstream(Env.File(Name)) << "not a picture at all"; }
-
-  apptest::TAppEnv Env;
-  std::unique_ptr<TMainForm> FForm;
 };
 
 } // namespace

@@ -1,0 +1,283 @@
+// The main window's wallpaper, print and scanner commands: the wallpaper
+// through gsettings on a key file of the test's own, the prints into a PDF,
+// the scanner on SANE's test device.
+#include "app/mainform.h"
+#include "app/mainsystem.h"
+#include "apptestenv.h"
+#include "mainwindowhost.h"
+#include "image/io/rastrumio.h"
+#include "image/io/twain/rvtwainparams.h"
+#include "image/views/rastrumview.h"
+#include "image/views/rvprnforms.h"
+#include "platform/registry.h"
+#include "platform/twainsane.h"
+#include "support/sanetestenv.h"
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QToolButton>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace app;
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainSystemTest : public ::testing::Test, protected apptest::TMainWindowHost {
+protected:
+  MainSystemTest() {
+    qputenv("GSETTINGS_BACKEND", "keyfile");
+    qputenv("XDG_CONFIG_HOME", Config.QPath().toUtf8());
+    WallpaperScreenSize = [] { return QSize(1024, 768); };
+  }
+  ~MainSystemTest() override {
+    WallpaperScreenSize = nullptr;
+    SystemDialogAnswer = nullptr;
+    qunsetenv("GSETTINGS_BACKEND");
+    qunsetenv("XDG_CONFIG_HOME");
+  }
+  static QString Background(const char* Key) {
+    QProcess P;
+    P.start("gsettings", {"get", "org.gnome.desktop.background", Key});
+    P.waitForFinished(10000);
+    return QString::fromUtf8(P.readAllStandardOutput()).trimmed();
+  }
+  // Where the program keeps its own files.
+  static QString DataFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation); }
+
+  testing_support::TTempFolder Config;
+};
+
+// ---- Wallpaper
+
+TEST_F(MainSystemTest, WallpaperIsABitmapOfItsOwnSizeNamedInTheDesktopSettings) {
+  Env.Picture("a.png", 64, 48);
+  Show(Env.File("a.png"));
+  Form().SetAsDesktopWallpaper();
+  EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpText.toStdString();
+  const QString Target = DataFolder() + "/a.bmp";
+  const QImage Written(Target, "BMP");
+  ASSERT_EQ(Written.size(), QSize(64, 48));
+  EXPECT_EQ(Written.pixel(2, 2), qRgb(255, 0, 0));
+  EXPECT_EQ(Written.pixel(61, 45), qRgb(255, 255, 255));
+  const QString Uri = "'file://" + Target + "'";
+  EXPECT_EQ(Background("picture-uri"), Uri);
+  EXPECT_EQ(Background("picture-uri-dark"), Uri);
+  EXPECT_EQ(Background("picture-options"), "'centered'");
+  platform::TRegistry Reg;
+  ASSERT_TRUE(Reg.OpenKeyReadOnly("\\Control Panel\\Desktop"));
+  EXPECT_EQ(Reg.ReadString("TileWallpaper"), "0");
+  EXPECT_EQ(Reg.ReadString("WallpaperStyle"), "0");
+}
+
+TEST_F(MainSystemTest, WallpaperWiderThanTheScreenShrinksToItsWidth) {
+  Env.Picture("wide.png", 4000, 1000);
+  Show(Env.File("wide.png"));
+  Form().SetAsDesktopWallpaper();
+  const QImage Written(DataFolder() + "/wide.bmp", "BMP");
+  EXPECT_EQ(Written.size(), QSize(1024, 256));
+  // The shown picture keeps its size and its state.
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 4000);
+  EXPECT_FALSE(Form().IsImageModified());
+  EXPECT_EQ(WallpaperScale(4000, 1000, QSize(1024, 768)), 0.256);
+  EXPECT_EQ(WallpaperScale(1000, 4000, QSize(1024, 768)), 0.192);
+  EXPECT_EQ(WallpaperScale(1024, 768, QSize(1024, 768)), 1);
+}
+
+TEST_F(MainSystemTest, WallpaperReplacesOnlyTheProgramsOwnFile) {
+  fs::create_directory(Env.File("one"));
+  fs::create_directory(Env.File("two"));
+  apptest::MarkedPicture(40, 30).save(QString::fromStdString(Env.File("one/a.jpg")), nullptr, 100);
+  apptest::MarkedPicture(20, 10).save(QString::fromStdString(Env.File("two/a.jpg")), nullptr, 100);
+  Show(Env.File("one/a.jpg"));
+  Form().SetAsDesktopWallpaper();
+  const QString Target = DataFolder() + "/a.bmp";
+  EXPECT_EQ(QImage(Target, "BMP").size(), QSize(40, 30));
+  Show(Env.File("two/a.jpg"));
+  Form().SetAsDesktopWallpaper();
+  EXPECT_EQ(QImage(Target, "BMP").size(), QSize(20, 10));
+  EXPECT_EQ(Env.HelpShown, 0);
+
+  // A link put in its place is replaced, not what it points to.
+  const std::string Outside = Env.File("precious.txt");
+  std::ofstream(Outside) << "keep";
+  fs::remove(Target.toStdString());
+  fs::create_symlink(Outside, Target.toStdString());
+  Form().SetAsDesktopWallpaper();
+  EXPECT_FALSE(fs::is_symlink(Target.toStdString()));
+  EXPECT_EQ(QImage(Target, "BMP").size(), QSize(20, 10));
+  std::ifstream In(Outside);
+  std::string Text;
+  In >> Text;
+  EXPECT_EQ(Text, "keep");
+  EXPECT_EQ(WallpaperPath("/data", "../../etc/x.y.jpg"), "/data/x.y.bmp");
+  EXPECT_EQ(WallpaperPath("/data/", "noext"), "/data/noext.bmp");
+}
+
+TEST_F(MainSystemTest, WallpaperWithoutGsettingsSaysSo) {
+  Env.Picture("a.png", 64, 48);
+  Show(Env.File("a.png"));
+  const QByteArray Path = qgetenv("PATH");
+  qputenv("PATH", Config.QPath().toUtf8());
+  Form().SetAsDesktopWallpaper();
+  qputenv("PATH", Path);
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpCaption, "Error");
+  EXPECT_EQ(Env.LastHelpText, "The desktop wallpaper could not be set: the program gsettings was not found.");
+
+  // A refusal of the tool is passed on in its own words.
+  qputenv("XDG_DATA_DIRS", Config.QPath().toUtf8());
+  qputenv("GSETTINGS_SCHEMA_DIR", Config.QPath().toUtf8());
+  Form().SetAsDesktopWallpaper();
+  qunsetenv("GSETTINGS_SCHEMA_DIR");
+  qunsetenv("XDG_DATA_DIRS");
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_TRUE(Env.LastHelpText.startsWith("The desktop wallpaper could not be set: ")) << Env.LastHelpText.toStdString();
+  EXPECT_TRUE(Env.LastHelpText.endsWith("No schemas installed")) << Env.LastHelpText.toStdString();
+}
+
+// ---- Printing
+
+TEST_F(MainSystemTest, PrintWindowsAreMadeOnceCaptionedAndPrint) {
+  testing_support::TTempFolder Out;
+  const QString Pdf = Out.QPath() + "/page.pdf";
+  QPrinter& Printer = rv::RvPrinter();
+  Printer.setOutputFormat(QPrinter::PdfFormat);
+  Printer.setOutputFileName(Pdf);
+  int Shown = 0;
+  QString Caption;
+  SystemDialogAnswer = [&](QDialog& D) {
+    ++Shown;
+    Caption = D.windowTitle();
+    if (auto* Options = dynamic_cast<rv::Tfrvprnform2*>(&D)) Options->Button1->click();
+    if (auto* Preview = dynamic_cast<rv::tfrvprnform1*>(&D)) Preview->SpeedButton12->click();
+  };
+  // Nothing to print yet.
+  Form().PrintImage();
+  Form().PrintPreview();
+  EXPECT_EQ(Shown, 0);
+
+  Env.Picture("a.png", 64, 48);
+  Show(Env.File("a.png"));
+  Form().PrintImage();
+  EXPECT_EQ(Shown, 1);
+  EXPECT_EQ(Caption, "Pictrova - a.png");
+  ASSERT_TRUE(QFileInfo(Pdf).size() > 0);
+  QFile File(Pdf);
+  ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(File.read(4) == "%PDF");
+  Form().PrintImage();
+  Form().PrintPreview();
+  Form().PrintPreview();
+  EXPECT_EQ(Shown, 4);
+  EXPECT_EQ(Caption, "Pictrova - a.png");
+  int Options = 0, Previews = 0;
+  for (QDialog* D : Form().findChildren<QDialog*>()) {
+    Options += dynamic_cast<rv::Tfrvprnform2*>(D) != nullptr;
+    if (auto* Preview = dynamic_cast<rv::tfrvprnform1*>(D)) {
+      ++Previews;
+      EXPECT_EQ(Preview->IO, Form().RastrumView1->GetIO());
+    }
+  }
+  EXPECT_EQ(Options, 1);
+  EXPECT_EQ(Previews, 1);
+
+  // A refused print says why in the program's error dialog.
+  SystemDialogAnswer = [](QDialog& D) {
+    auto& Options = dynamic_cast<rv::Tfrvprnform2&>(D);
+    Options.Edit[0]->setText("20");
+    Options.Button1->click();
+  };
+  Form().PrintImage();
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpText, "The margins leave no room on the page for the picture.");
+
+  // The printer set-up works on the printer the print windows use.
+  QPrinter* Asked = nullptr;
+  SystemDialogAnswer = [&](QDialog& D) {
+    if (auto* Setup = dynamic_cast<QPrintDialog*>(&D)) Asked = Setup->printer();
+  };
+  Form().PrinterSetup();
+  EXPECT_EQ(Asked, &Printer);
+  Printer.setOutputFileName(QString());
+}
+
+// ---- Scanner
+
+TEST_F(MainSystemTest, AcquireWithoutAScannerDoesNothing) {
+  testing_support::TSaneTestEnv Sane("", false);
+  Env.Picture("a.png", 64, 48);
+  Show(Env.File("a.png"));
+  Form().SelectScannerSource();
+  EXPECT_FALSE(Form().ScannerSourceSelected());
+  Form().AcquireImage();
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 64);
+  EXPECT_EQ(Form().CurrentFileName(), "a.png");
+  EXPECT_FALSE(Form().IsImageModified());
+  for (QWidget* W : QApplication::topLevelWidgets()) {
+    const bool Scanner =
+        W->objectName() == platform::TwainSelectDialogName || W->objectName() == platform::TwainSourceDialogName;
+    EXPECT_FALSE(Scanner && W->isVisible());
+  }
+}
+
+// Scanner parameters as the tests want them: no source window, no progress
+// window.
+void QuietScanner(TMainForm& Form) {
+  rv::TRvTWainParams& Scanner = Form.RastrumView1->GetIO()->TWainParams();
+  Scanner.VisibleDialog = false;
+  Scanner.SetProgressIndicators(false);
+}
+
+TEST_F(MainSystemTest, AJammedScannerLeavesThePictureAsItWas) {
+  testing_support::TSaneTestEnv Sane("mode Color\nread-status-code \"SANE_STATUS_JAMMED\"");
+  Env.Picture("a.png", 64, 48);
+  Show(Env.File("a.png"));
+  QuietScanner(Form());
+  Form().AcquireImage();
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 64);
+  EXPECT_EQ(Form().CurrentFileName(), "a.png");
+  EXPECT_NE(Form().CurrentFolderView(), nullptr);
+  EXPECT_FALSE(Form().IsImageModified());
+  EXPECT_FALSE(Form().IsNewImage());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainSystemTest, AcquiredPictureIsANewModifiedImage) {
+  testing_support::TSaneTestEnv Sane("mode Color\ndepth 8\nresolution 50\ntest-picture \"Color pattern\"");
+  const testing_support::TPnm Reference = testing_support::ParsePnm(Sane.ScanImage());
+  ASSERT_GT(Reference.Width, 0);
+  Env.Picture("a.png", 64, 48);
+  Show(Env.File("a.png"));
+  QuietScanner(Form());
+  EXPECT_TRUE(Form().ScannerSourceSelected());
+  Form().AcquireImage();
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), Reference.Width);
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Height(), Reference.Height);
+  EXPECT_TRUE(Form().IsNewImage());
+  EXPECT_TRUE(Form().IsImageModified());
+  EXPECT_FALSE(Form().OnlyRotated());
+  EXPECT_EQ(Form().CurrentFileName(), "new_image.jpg");
+  EXPECT_EQ(Form().CurrentFilePath(), "new_image.jpg");
+  EXPECT_EQ(Form().CurrentFolderView(), nullptr);
+  EXPECT_EQ(Form().windowTitle(), "Pictrova - new_image.jpg*");
+  EXPECT_TRUE(Form().LblToOpen->isHidden());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  // Scanning again first asks about the unsaved picture; "No" scans anew.
+  Env.HelpAnswer = 2;
+  Form().AcquireImage();
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpCaption, "Save new image before continuing?");
+  EXPECT_TRUE(Form().IsNewImage());
+  EXPECT_FALSE(Form().DontAskToSave());
+}
+
+} // namespace

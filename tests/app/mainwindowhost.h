@@ -1,0 +1,34 @@
+// A main window for the window tests, made on first use after the settings
+// the test wrote, in an environment of the test's own that outlives it.
+#pragma once
+
+#include "app/mainform.h"
+#include "apptestenv.h"
+#include "image/views/rastrumview.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace apptest {
+
+class TMainWindowHost {
+protected:
+  app::TMainForm& Form() {
+    if (!FForm) {
+      FForm = std::make_unique<app::TMainForm>(QStringList{}, nullptr);
+      FForm->resize(640, 480);
+      FForm->show();
+    }
+    return *FForm;
+  }
+  // Opens the file and waits until its transition has run.
+  void Show(const std::string& Path) {
+    Form().OpenPath(QString::fromStdString(Path), false);
+    ASSERT_TRUE(WaitUntil([&] { return !Form().RastrumView1->TransitionRunning(); }));
+  }
+
+  TAppEnv Env;
+  std::unique_ptr<app::TMainForm> FForm;
+};
+
+} // namespace apptest
