@@ -29,6 +29,22 @@ bool RvPixelsAllowed(std::int64_t Width, std::int64_t Height) {
 
 bool RvAllocationAllowed(std::int64_t Bytes) { return Bytes >= 0 && Bytes <= RvMaxAllocation(); }
 
+bool RvDataCanFill(std::int64_t Held, std::int64_t Needed, std::int64_t Width, std::int64_t Height) {
+  std::int64_t Pixels;
+  if (Width >= 0 && Height >= 0 && RvSizeMul(Width, Height, Pixels) && Pixels <= RvUnbackedPixels) return true;
+  return Needed <= std::max<std::int64_t>(Held, 0);
+}
+
+std::int64_t RvLeastStoredBytes(std::int64_t Decoded, std::int64_t Out, std::int64_t In) {
+  if (Decoded <= 0 || Out <= 0 || In <= 0) return 0;
+  // Decoded x In / Out rounded up, split so that no product overflows.
+  std::int64_t Whole, Rest, Least;
+  if (!RvSizeMul(Decoded / Out, In, Whole) || !RvSizeMul(Decoded % Out, In, Rest) ||
+      !RvSizeAdd(Whole, (Rest + Out - 1) / Out, Least))
+    return INT64_MAX;
+  return Least;
+}
+
 bool RvSizeMul(std::int64_t A, std::int64_t B, std::int64_t& Result) {
   if (A < 0 || B < 0) return false;
   return !__builtin_mul_overflow(A, B, &Result);

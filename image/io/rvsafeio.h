@@ -33,6 +33,22 @@ bool RvPixelsAllowed(std::int64_t Width, std::int64_t Height);
 // 0 <= Bytes <= the allocation cap.
 bool RvAllocationAllowed(std::int64_t Bytes);
 
+// ---- Data behind a header ------------------------------------------------
+// A header can claim any size; the pixels must come from the data behind it.
+// A reader asks before it allocates a picture (or a decoder's buffer of its
+// size) whether the bytes the stream holds could fill it: Held bytes are
+// there, the pixels cannot be coded in fewer than Needed. A picture of at
+// most RvUnbackedPixels pixels passes whatever the data, so that a small cut
+// file still shows what it held; a larger one is refused, so that a few
+// bytes cannot make a reader take gigabytes it could never fill.
+inline constexpr std::int64_t RvUnbackedPixels = std::int64_t{1} << 18; // 768 KB at 24 bits
+bool RvDataCanFill(std::int64_t Held, std::int64_t Needed, std::int64_t Width, std::int64_t Height);
+// The fewest stored bytes of Decoded output when a scheme gives at most Out
+// units for every In stored bytes (uncompressed: 1 for 1; PackBits: 128 for
+// 2; LZW: 4096 for every 9-bit code, 4096 for 9 / 8). Saturates instead of
+// overflowing; a negative or unknown Decoded gives 0.
+std::int64_t RvLeastStoredBytes(std::int64_t Decoded, std::int64_t Out, std::int64_t In);
+
 // ---- Size arithmetic ----------------------------------------------------
 // Each answers false (leaving Result unspecified) on overflow or when an
 // operand is negative.

@@ -144,7 +144,7 @@ bool Supported(const TBmpHeader& H) {
 }
 
 void ReadPixels(TRvStreamReader& In, TRvBitmap& Bitmap, const TBmpHeader& H, TIOParamsVals& Params,
-                TRvProgressRec& Progress, std::int64_t DataSize) {
+                TRvProgressRec& Progress, const TRvBuffer& RleData) {
   const int width = Bitmap.Width();
   const int height = Bitmap.Height();
   const bool topDown = H.Height < 0;
@@ -152,17 +152,10 @@ void ReadPixels(TRvStreamReader& In, TRvBitmap& Bitmap, const TBmpHeader& H, TIO
   const std::array<TRGB, 256> pal = FullPalette(Params);
 
   if (H.Compression == BiRle8 || H.Compression == BiRle4) {
-    const std::int64_t size = std::min(DataSize > 0 ? DataSize : In.Remaining(), In.Remaining());
-    TRvBuffer data;
-    if (size > 0 && !data.Allocate(size)) {
-      Progress.Abort();
-      return;
-    }
-    In.Read(data.Data(), size);
     if (H.Compression == BiRle8)
-      BmpDecodeRle8(Bitmap, data.Data(), size, Progress, pal.data(), 256, topDown);
+      BmpDecodeRle8(Bitmap, RleData.Data(), RleData.Size(), Progress, pal.data(), 256, topDown);
     else
-      BmpDecodeRle4(Bitmap, data.Data(), size, Progress, pal.data(), 256, topDown);
+      BmpDecodeRle4(Bitmap, RleData.Data(), RleData.Size(), Progress, pal.data(), 256, topDown);
     return;
   }
 
@@ -372,6 +365,27 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
   // Uncompressed rows are written whole (a short read is zero-filled by the
   // reader); run-length data may skip pixels, so they start from a cleared picture.
   const bool rle = h.Compression == BiRle8 || h.Compression == BiRle4;
+  // The data are weighed before the picture is allocated, so that a header
+  // claiming more than they could ever fill costs no memory: uncompressed
+  // rows by the bytes they take, run-length data by the rows they reach.
+  TRvBuffer rleData;
+  std::int64_t held = in.Remaining(), needed = 0;
+  if (rle) {
+    const std::int64_t size = std::min(dataSize > 0 ? dataSize : in.Remaining(), in.Remaining());
+    if (size > 0 && !rleData.Allocate(size)) {
+      Progress.Abort();
+      return;
+    }
+    in.Read(rleData.Data(), size);
+    held = BmpRleRowsReached(rleData.Data(), rleData.Size(), height, h.Compression == BiRle4);
+    needed = height;
+  } else if (!RvSizeMul(RvRowLen(h.Width, h.Bits), height, needed)) {
+    needed = INT64_MAX;
+  }
+  if (!RvDataCanFill(held, needed, h.Width, height)) {
+    Progress.Abort();
+    return;
+  }
   const std::array<TRGB, 256> pal = FullPalette(Params);
   const bool blackWhite = h.Bits == 1 && (IsWhiteBlack(pal[0], pal[1]) || IsWhiteBlack(pal[1], pal[0]));
   if (!RvAllocateBitmap(*Bitmap, h.Width, height, blackWhite ? rvpf1Bit : rvpf24Bit, rle)) {
@@ -379,7 +393,7 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
     return;
   }
   Progress.Per = 100.0 / static_cast<double>(height);
-  ReadPixels(in, *Bitmap, h, Params, Progress, dataSize);
+  ReadPixels(in, *Bitmap, h, Params, Progress, rleData);
 }
 
 void BmpWritePalette(platform::TStream& Stream, const TRGB* ColorMap, int Count,

@@ -104,11 +104,29 @@ private:
   std::uint8_t* FLine = nullptr;
 };
 
-void DecodeRle(TRvBitmap& Bitmap, const std::uint8_t* Data, std::int64_t DataSize,
-               TRvProgressRec& Progress, const TRGB* ColorMap, int ColorMapCount, bool TopDown,
-               bool Four) {
-  TRleCursor out(Bitmap, Progress, ColorMap, ColorMapCount, TopDown);
-  if (!out.Valid() || Data == nullptr) return;
+// Counts the rows RLE data reach without a picture to write to.
+class TRleRowCounter {
+public:
+  explicit TRleRowCounter(std::int64_t Height) : FHeight(Height) {}
+  void Put(unsigned) {}
+  void PutRun(unsigned, unsigned) {}
+  void PutBytes(const std::uint8_t*, std::int64_t) {}
+  bool NextLine() { return Delta(0, 1); }
+  bool Delta(int, int DY) {
+    FRow += DY;
+    return FRow < FHeight;
+  }
+  std::int64_t Row() const { return FRow; }
+
+private:
+  std::int64_t FHeight;
+  std::int64_t FRow = 0;
+};
+
+// Walks the codes of an RLE block into Out. True when an escape or the
+// picture's end stopped it, false when the data ran out first.
+template <class TOut>
+bool WalkRle(TOut& out, const std::uint8_t* Data, std::int64_t DataSize, bool Four) {
   std::int64_t i = 0;
   while (i + 1 < DataSize) {
     const unsigned n = Data[i];
@@ -123,13 +141,13 @@ void DecodeRle(TRvBitmap& Bitmap, const std::uint8_t* Data, std::int64_t DataSiz
     }
     switch (code) {
     case 0:
-      if (!out.NextLine()) return;
+      if (!out.NextLine()) return true;
       break;
     case 1:
-      return;
+      return true;
     case 2:
-      if (i + 1 >= DataSize) return;
-      if (!out.Delta(Data[i], Data[i + 1])) return;
+      if (i + 1 >= DataSize) return false;
+      if (!out.Delta(Data[i], Data[i + 1])) return true;
       i += 2;
       break;
     default: {
@@ -149,6 +167,14 @@ void DecodeRle(TRvBitmap& Bitmap, const std::uint8_t* Data, std::int64_t DataSiz
     }
     }
   }
+  return false;
+}
+
+void DecodeRle(TRvBitmap& Bitmap, const std::uint8_t* Data, std::int64_t DataSize,
+               TRvProgressRec& Progress, const TRGB* ColorMap, int ColorMapCount, bool TopDown,
+               bool Four) {
+  TRleCursor out(Bitmap, Progress, ColorMap, ColorMapCount, TopDown);
+  if (out.Valid() && Data != nullptr) WalkRle(out, Data, DataSize, Four);
 }
 
 // Writes indexes [First, First + Count) as runs of one or two and absolute
@@ -238,6 +264,13 @@ void BmpDecodeRle4(TRvBitmap& Bitmap, const std::uint8_t* Data, std::int64_t Dat
                    TRvProgressRec& Progress, const TRGB* ColorMap, int ColorMapCount,
                    bool TopDown) {
   DecodeRle(Bitmap, Data, DataSize, Progress, ColorMap, ColorMapCount, TopDown, true);
+}
+
+std::int64_t BmpRleRowsReached(const std::uint8_t* Data, std::int64_t DataSize, std::int64_t Height, bool Four) {
+  if (Height <= 0) return 0;
+  TRleRowCounter rows(Height);
+  if (Data != nullptr && WalkRle(rows, Data, DataSize, Four)) return Height;
+  return std::min(rows.Row() + 1, Height);
 }
 
 int BmpEncodeRle8(const std::uint8_t* Row, int Width, std::uint8_t* Output) {

@@ -22,6 +22,12 @@ void BmpDecodeRle4(TRvBitmap& Bitmap, const std::uint8_t* Data, std::int64_t Dat
                    TRvProgressRec& Progress, const TRGB* ColorMap, int ColorMapCount,
                    bool TopDown = false);
 
+// The rows of a Height-row picture that an RLE block reaches, counted from
+// its first stored row: Height when an end-of-bitmap escape or the picture's
+// end stops it, fewer when the data run out before (a cut file).
+std::int64_t BmpRleRowsReached(const std::uint8_t* Data, std::int64_t DataSize, std::int64_t Height,
+                               bool Four);
+
 // The most bytes the encoders produce for a row of Width indexes; Output
 // must hold that many.
 inline std::int64_t BmpRleRowBound(std::int64_t Width) { return 10 * Width + 16; }

@@ -152,6 +152,15 @@ void ReadDirectoryImage(platform::TStream& Stream, TRvBitmap* Bitmap, TIOParamsV
     Progress.Abort();
     return;
   }
+  // The colour rows must be in the stream (the AND mask may be missing
+  // under 32-bit pixels): a header claiming more is refused before any
+  // memory is taken.
+  std::int64_t needed = 0;
+  if (!RvSizeMul(RvRowLen(width, bits), height, needed)) needed = INT64_MAX;
+  if (!RvDataCanFill(in.Remaining(), needed, width, height)) {
+    Progress.Abort();
+    return;
+  }
   // The pixel format follows the depth actually decoded, so that a cursor
   // whose entry claims two colours cannot have wider rows written into it.
   if (!RvAllocateBitmap(*Bitmap, width, height, bits == 1 ? rvpf1Bit : rvpf24Bit)) {

@@ -101,8 +101,15 @@ bool ReadFrame(TRvStreamReader& R, platform::TStream& Stream, const TGifDescript
     R.ReadByte(); // LZW code size
     SkipSubBlocks(R);
   } else {
-    // An empty frame would give an empty picture reported as read.
-    if (!RvPixelsAllowed(D.Width, D.Height) || !Indices.Allocate(std::int64_t{D.Width} * D.Height)) {
+    // An empty frame would give an empty picture reported as read. A frame
+    // its data could not fill is refused before anything is allocated: every
+    // LZW code gives at most 4096 pixels and takes at least one bit more than
+    // the minimum code size that starts the data.
+    const int MinCodeSize = R.PeekByte();
+    const int CodeBits = MinCodeSize >= 1 && MinCodeSize <= 11 ? MinCodeSize + 1 : 2;
+    const std::int64_t Least = RvLeastStoredBytes(std::int64_t{D.Width} * D.Height, 4096 * 8, CodeBits);
+    if (!RvPixelsAllowed(D.Width, D.Height) || !RvDataCanFill(R.Remaining(), Least, D.Width, D.Height) ||
+        !Indices.Allocate(std::int64_t{D.Width} * D.Height)) {
       Progress.Abort();
       return false;
     }

@@ -214,7 +214,18 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   const std::int64_t Width = D.Info.output_width;
   const std::int64_t Height = D.Info.output_height;
   const bool Cmyk = D.Info.out_color_space == JCS_CMYK;
-  if (!AllocateOutput(Bitmap, Width, Height) || (Cmyk && !Buffer.Allocate(Width * 4))) {
+  // The scans must be able to fill the frame the header claims: a Huffman
+  // code is at least one bit and every 8 x 8 block of the largest component
+  // takes one at least, so a frame its data could not fill is refused before
+  // the library or we allocate for it. Arithmetic coding can spend less than
+  // a bit on a block; those files are held by the pixel caps alone.
+  const std::int64_t StoredWidth = D.Info.image_width, StoredHeight = D.Info.image_height;
+  const std::int64_t Held = static_cast<std::int64_t>(D.Info.src->bytes_in_buffer) +
+                            std::max<std::int64_t>(Stream.Size() - Stream.Position(), 0);
+  const std::int64_t Blocks = ((StoredWidth + 7) / 8) * ((StoredHeight + 7) / 8);
+  const std::int64_t Least = D.Info.arith_code ? 0 : RvLeastStoredBytes(Blocks, 8, 1);
+  if (!RvDataCanFill(Held, Least, StoredWidth, StoredHeight) || !AllocateOutput(Bitmap, Width, Height) ||
+      (Cmyk && !Buffer.Allocate(Width * 4))) {
     Progress.Abort();
     return true;
   }

@@ -187,7 +187,14 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     Progress.Abort();
     return;
   }
-  if (!RvAllocateBitmap(Bitmap, Width, Height, Layout == ly1 ? rvpf1Bit : rvpf24Bit)) {
+  // Every line of every plane comes from the data: a run pair gives at most
+  // 63 bytes, so a header claiming more than the data could give is refused
+  // before the picture is allocated.
+  std::int64_t Decoded = 0;
+  if (!RvSizeMul(std::int64_t{H.BytesPerLine} * H.Planes, Height, Decoded)) Decoded = INT64_MAX;
+  const std::int64_t Least = H.Encoding == 1 ? RvLeastStoredBytes(Decoded, 63, 2) : Decoded;
+  if (!RvDataCanFill(Data.Size(), Least, Width, Height) ||
+      !RvAllocateBitmap(Bitmap, Width, Height, Layout == ly1 ? rvpf1Bit : rvpf24Bit)) {
     Progress.Abort();
     return;
   }

@@ -133,6 +133,21 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
   int ColorType = 0;
   int Interlace = 0;
   png_get_IHDR(R.Png, R.Info, &Width, &Height, &Depth, &ColorType, &Interlace, nullptr, nullptr);
+  // The compressed data must be able to fill the picture the header claims:
+  // deflate gives at most 1032 bytes for a byte (a 258-byte copy coded in
+  // two bits), which still lets a blank picture of any size be a small
+  // file. A picture its data could not fill is refused before anything of
+  // its size is allocated.
+  if (!HeaderOnly) {
+    std::int64_t Bits = 0;
+    if (!RvSizeMul(std::int64_t{Width} * Height, std::int64_t{png_get_channels(R.Png, R.Info)} * Depth, Bits))
+      Bits = INT64_MAX;
+    const std::int64_t Held = R.Source->Remaining() + 8; // the first data chunk's header is read
+    if (!RvDataCanFill(Held, RvLeastStoredBytes(Bits / 8, 1032, 1), Width, Height)) {
+      Progress.Abort();
+      return;
+    }
+  }
 
   if (UseBackground) {
     png_color_16p FileBackground = nullptr;

@@ -175,7 +175,22 @@ void PnmReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     return;
   }
   if (HeaderOnly) return;
-  if (!RvAllocateBitmap(Bitmap, H.Width, H.Height, Bilevel ? rvpf1Bit : rvpf24Bit)) {
+  // The samples come from the data: binary ones take their bytes, plain
+  // ones a digit and a separator each (plain bits a character). A header
+  // claiming more than the data hold is refused before the picture is
+  // allocated.
+  const int Samples = Kind == '6' || Kind == '3' ? 3 : 1;
+  const int SampleBytes = H.MaxValue > 255 ? 2 : 1;
+  std::int64_t Count = 0, Least = 0, UnitsPerRow = RvPackedRowBytes(H.Width, 1);
+  if ((Kind != '4' && !RvSizeMul(H.Width, Samples, UnitsPerRow)) || !RvSizeMul(UnitsPerRow, H.Height, Count))
+    Count = INT64_MAX;
+  switch (Kind) {
+  case '2': case '3': Least = RvLeastStoredBytes(Count, 1, 2) - 1; break;
+  case '5': case '6': Least = RvLeastStoredBytes(Count, 1, SampleBytes); break;
+  default: Least = Count; break;
+  }
+  if (!RvDataCanFill(Reader.Remaining(), Least, H.Width, H.Height) ||
+      !RvAllocateBitmap(Bitmap, H.Width, H.Height, Bilevel ? rvpf1Bit : rvpf24Bit)) {
     Progress.Abort();
     return;
   }
@@ -184,8 +199,6 @@ void PnmReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   const int Rows = Params.Height;
   const std::int64_t Max = H.MaxValue;
   // Maxima above 255 mean two bytes per sample, most significant first.
-  const int SampleBytes = Max > 255 ? 2 : 1;
-  const int Samples = Kind == '6' || Kind == '3' ? 3 : 1;
   TRvBuffer Line;
   const std::int64_t LineBytes =
       Kind == '4' ? RvPackedRowBytes(W, 1) : std::int64_t{W} * Samples * SampleBytes;

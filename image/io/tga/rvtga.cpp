@@ -290,7 +290,17 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
 
   const int W = H.Width;
   const int Rows = H.Height;
-  if (!RvAllocateBitmap(Bitmap, W, Rows, Depth == 1 ? rvpf1Bit : rvpf24Bit)) {
+  const int UnitBytes = Depth <= 8 ? 1 : Depth / 8;
+  const int Units = Depth == 1 ? (W + 7) / 8 : Depth == 4 ? (W + 1) / 2 : W;
+  // The pixels come from the data: a run packet of one header byte and one
+  // unit gives at most 128 units. A header claiming more than the data
+  // could give is refused before the picture is allocated.
+  std::int64_t AllUnits = 0;
+  if (!RvSizeMul(Units, Rows, AllUnits)) AllUnits = INT64_MAX;
+  const std::int64_t Least =
+      Rle ? RvLeastStoredBytes(AllUnits, 128, 1 + UnitBytes) : RvLeastStoredBytes(AllUnits, 1, UnitBytes);
+  if (!RvDataCanFill(R.Remaining(), Least, W, Rows) ||
+      !RvAllocateBitmap(Bitmap, W, Rows, Depth == 1 ? rvpf1Bit : rvpf24Bit)) {
     Progress.Abort();
     return;
   }
@@ -307,8 +317,6 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
       return;
     }
   }
-  const int UnitBytes = Depth <= 8 ? 1 : Depth / 8;
-  const int Units = Depth == 1 ? (W + 7) / 8 : Depth == 4 ? (W + 1) / 2 : W;
   TRvBuffer Packed;
   if (!Packed.Allocate(std::int64_t{Units} * UnitBytes)) {
     Progress.Abort();

@@ -382,10 +382,11 @@ private:
 };
 
 // Colours stored multiplied by their alpha (associated alpha) back to plain
-// colours; a fully transparent pixel keeps what it has.
+// colours, rounded; a fully transparent pixel has no colour left and is black.
 void Unpremultiply(std::uint8_t* P, int Count, unsigned Alpha) {
-  if (Alpha == 0 || Alpha == 255) return;
-  for (int I = 0; I < Count; ++I) P[I] = static_cast<std::uint8_t>(std::min(255u, (P[I] * 255u + Alpha / 2) / Alpha));
+  if (Alpha == 255) return;
+  for (int I = 0; I < Count; ++I)
+    P[I] = Alpha == 0 ? 0 : static_cast<std::uint8_t>(std::min(255u, (P[I] * 255u + Alpha / 2) / Alpha));
 }
 
 // Decodes rows of strips or tiles and puts them into the bitmap.
@@ -947,6 +948,46 @@ bool CompressionDecodable(int Compression) {
          Compression == cpLzw || Compression == cpPackBits;
 }
 
+// Whether the strips or tiles the file holds could fill the picture its
+// directory claims: their byte counts (each cut at the end of the stream,
+// all together at most the stream, since blocks do not overlap) against the
+// fewest bytes that code the picture in its compression: none 1 for 1,
+// PackBits 128 bytes for 2, LZW 4096 bytes for every code of at least 9
+// bits, the fax schemes one row for every bit, JPEG 64 pixels for every bit.
+bool BlocksCanFill(const TTiffDirectory& Dir, const TTiffImage& T) {
+  const std::int64_t Size = std::max<std::int64_t>(Dir.StreamSize - Dir.Base, 0);
+  std::int64_t Held = 0;
+  if (T.Compression == cpOldJpeg) {
+    Held = Size - T.JpegOffset;
+  } else {
+    const bool Tiled = T.TileWidth > 0 || T.TileLength > 0;
+    const auto& Offsets = Tiled && !T.TileOffsets.empty() ? T.TileOffsets : T.StripOffsets;
+    const auto& Counts = Tiled && !T.TileOffsets.empty() ? T.TileCounts : T.StripCounts;
+    for (std::size_t I = 0; I < Offsets.size() && Held < Size; ++I) {
+      const std::int64_t Available = Size - Offsets[I];
+      if (Available <= 0) continue;
+      const std::int64_t Count = I < Counts.size() ? Counts[I] : 0;
+      Held += Count <= 0 || Count > Available ? Available : Count;
+    }
+    Held = std::min(Held, Size);
+  }
+  std::int64_t Decoded = 0;
+  const std::int64_t RowBytes = RvPackedRowBytes(T.Width, T.Spp * T.Bps);
+  if (RowBytes < 0 || !RvSizeMul(RowBytes, T.Height, Decoded)) Decoded = INT64_MAX;
+  std::int64_t Least = 0;
+  switch (T.Compression) {
+  case cpNone: Least = Decoded; break;
+  case cpPackBits: Least = RvLeastStoredBytes(Decoded, 128, 2); break;
+  case cpLzw: Least = RvLeastStoredBytes(Decoded, 4096 * 8, 9); break;
+  case cpHuffman:
+  case cpT4:
+  case cpT6: Least = RvLeastStoredBytes(T.Height, 8, 1); break;
+  case cpOldJpeg: Least = RvLeastStoredBytes(T.Width * T.Height, 64 * 8, 1); break;
+  default: break; // refused later as undecodable
+  }
+  return RvDataCanFill(Held, Least, T.Width, T.Height);
+}
+
 } // namespace
 
 void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCount, bool NoAlpha, bool Embedded,
@@ -997,6 +1038,12 @@ void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCoun
   }
   if (HeaderOnly) return;
   if (T.Width <= 0 || T.Height <= 0 || T.Width > INT32_MAX || T.Height > INT32_MAX) {
+    Progress.Abort();
+    return;
+  }
+
+  // A directory claiming more than its data could fill takes no memory.
+  if (!BlocksCanFill(Dir, T)) {
     Progress.Abort();
     return;
   }

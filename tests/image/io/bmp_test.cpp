@@ -668,3 +668,54 @@ TEST(BmpInterop, ImageMagickReadsOurFiles) {
     codectest::ExpectMatches(back, nullptr, codectest::Reference(name));
   }
 }
+
+namespace {
+
+// 16-bit 5-6-5 pixels after a 40-byte header, its three masks and a colour
+// table of Colours entries (which a 16-bit picture does not use).
+TBytes BitFieldsWithTable(unsigned Colours, int Width, int Height) {
+  TBytes b = BmpHead(Width, Height, 16, 3, Colours, 14 + 40 + 12 + 4 * Colours);
+  b.U32(0xF800).U32(0x07E0).U32(0x001F);
+  for (unsigned i = 0; i < Colours; ++i) b.Raw({i, 255 - i, i / 2, 0});
+  for (int y = Height - 1; y >= 0; --y) {
+    for (int x = 0; x < Width; ++x)
+      b.U16(unsigned((x * 5 + y * 3) % 32) << 11 | unsigned((x * 9 + y * 7) % 64) << 5 | unsigned((x * 2 + y * 11) % 32));
+    b.Zeros(std::size_t(rv::RvRowLen(Width, 16) - 2 * Width));
+  }
+  return b;
+}
+
+} // namespace
+
+TEST(BmpInterop, BitFieldsBeforeAColourTableReadAsImageMagickReadsThem) {
+  // bmptopnm (Netpbm 11) takes no masks from a 40-byte header and reads
+  // such files as 5-5-5: ImageMagick is the peer here.
+  CODECTEST_NEED_TOOLS("convert");
+  testing_support::TTempFolder dir;
+  std::vector<std::uint32_t> first;
+  for (unsigned colours : {0u, 256u}) {
+    SCOPED_TRACE(colours);
+    const TBytes file = BitFieldsWithTable(colours, 13, 6);
+    const std::string name = dir.File("bf" + std::to_string(colours) + ".bmp");
+    codectest::Save(name, file.Data);
+    TRvBitmap bmp;
+    TIOParamsVals params;
+    ASSERT_FALSE(ReadBmp(file.Data, &bmp, params).Aborted);
+    const codectest::TRgba ref = codectest::Reference(name);
+    ASSERT_EQ(ref.Width, 13);
+    // Our channels keep their 5 or 6 bits with the low bits 0; ImageMagick
+    // widens them to 8: narrowed back they must be the same bits.
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 13; ++x) {
+        int ours[3];
+        codectest::OurPixel(bmp, x, y, ours);
+        const std::uint8_t* p = ref.At(x, y);
+        for (int c = 0; c < 3; ++c) {
+          const int bits = c == 1 ? 6 : 5, max = (1 << bits) - 1;
+          ASSERT_EQ(ours[c], ((p[c] * max + 127) / 255) << (8 - bits)) << x << "," << y << " channel " << c;
+        }
+      }
+    if (first.empty()) first = Pixels(bmp);
+    else EXPECT_EQ(Pixels(bmp), first);
+  }
+}

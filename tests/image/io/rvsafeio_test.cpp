@@ -88,6 +88,20 @@ TEST(RvSizes, CheckedArithmetic) {
   EXPECT_EQ(RvPackedRowBytes(INT64_MAX, 8), -1);
 }
 
+TEST(RvSizes, DataMustBeAbleToFillLargePicturesOnly) {
+  EXPECT_EQ(rv::RvLeastStoredBytes(1000, 1, 1), 1000);
+  EXPECT_EQ(rv::RvLeastStoredBytes(129, 128, 2), 3);
+  EXPECT_EQ(rv::RvLeastStoredBytes(4096 * 8, 4096 * 8, 9), 9);
+  EXPECT_EQ(rv::RvLeastStoredBytes(0, 63, 2), 0);
+  EXPECT_EQ(rv::RvLeastStoredBytes(INT64_MAX, 1, 4), INT64_MAX);
+  EXPECT_EQ(rv::RvLeastStoredBytes(INT64_MAX, 1032, 1), INT64_MAX / 1032 + 1);
+  // 512 x 512 is as large as a picture may be without its data.
+  EXPECT_TRUE(rv::RvDataCanFill(0, INT64_MAX, 512, 512));
+  EXPECT_FALSE(rv::RvDataCanFill(100, 101, 512, 513));
+  EXPECT_TRUE(rv::RvDataCanFill(101, 101, 512, 513));
+  EXPECT_FALSE(rv::RvDataCanFill(-5, 1, 1 << 20, 1 << 20));
+}
+
 TEST(RvCaps, PixelAndAllocationCapsAreCheckedFirst) {
   const auto SavedPixels = RvMaxPixels();
   const auto SavedBytes = RvMaxAllocation();

@@ -184,6 +184,38 @@ TEST_F(TTiffOthers, ExtraSamplesDecideWhetherAndHowAlphaCounts) {
   }
 }
 
+TEST_F(TTiffOthers, AssociatedAlphaIsDividedOutPixelForPixel) {
+  if (!tifftest::HaveTool("tiff2rgba")) GTEST_SKIP() << "reference tool missing: tiff2rgba";
+  // tiff2rgba hands associated colours on as stored: the premultiplied
+  // samples, from which the plain colour is colour x 255 / alpha, rounded,
+  // and black where alpha is 0.
+  const std::string Path = MakeRgba("assoc.tif", "-depth 8 -define tiff:alpha=associated");
+  Run("tiff2rgba -c none '" + Path + "' '" + File("assoc-rgba.tif") + "'");
+  const tifftest::TStripFile Stored = tifftest::ParseTiff(codectest::Load(File("assoc-rgba.tif")));
+  ASSERT_TRUE(Stored.Ok);
+  ASSERT_EQ(Stored.Tag(338), 1u); // still associated
+  ASSERT_EQ(Stored.Strips.size(), 46u * 70u * 4u);
+  TRead R;
+  Read(codectest::Load(Path), R);
+  ASSERT_FALSE(R.Failed);
+  ASSERT_NE(R.Mask, nullptr);
+  int Partial = 0, Clear = 0;
+  for (int Y = 0; Y < 70; ++Y)
+    for (int X = 0; X < 46; ++X) {
+      const std::uint8_t* P = Stored.Strips.data() + 4 * (Y * 46 + X);
+      const unsigned A = P[3];
+      int Ours[3];
+      codectest::OurPixel(R.Bitmap, X, Y, Ours);
+      ASSERT_EQ(R.Mask->ScanLine(Y)[X], A) << X << "," << Y;
+      for (int C = 0; C < 3; ++C)
+        ASSERT_EQ(unsigned(Ours[C]), A == 0 ? 0u : std::min(255u, (P[C] * 255u + A / 2) / A)) << X << "," << Y;
+      Partial += A > 0 && A < 255;
+      Clear += A == 0;
+    }
+  EXPECT_GT(Partial, 1000); // the gradient, not just opaque and clear pixels
+  EXPECT_GT(Clear, 0);
+}
+
 TEST_F(TTiffOthers, PaletteAlphaIsTakenAsStored) {
   const std::string Path = File("pa.tif");
   Run("convert -size 30x20 plasma:fractal -seed 3 -alpha set -channel A -fx 'i/w' +channel -colors 60 -depth 8 "
