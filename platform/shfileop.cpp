@@ -73,6 +73,8 @@ std::vector<std::string> ListDir(const std::string& Dir, int& Error) {
   return Names;
 }
 
+}  // namespace
+
 int RenameNoReplace(const std::string& From, const std::string& To) {
   if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0) return 0;
   int E = errno;
@@ -90,6 +92,8 @@ int RenameNoReplace(const std::string& From, const std::string& To) {
   if (Exists(To)) return EEXIST;
   return ::rename(From.c_str(), To.c_str()) == 0 ? 0 : errno;
 }
+
+namespace {
 
 // Returns an unused name beside Target, created by Make (which answers an
 // errno value; EEXIST tries the next name).
