@@ -995,8 +995,18 @@ void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string&
   const std::string OldName = FileNameOf(OldPath, OldIn);
   const std::string NewName = FileNameOf(NewPath, NewIn);
   const bool OldKnown = rv::RvIsKnownFormat(OldName), NewKnown = rv::RvIsKnownFormat(NewName);
+  // A file the view lists already (a paste's copy finished under its name,
+  // a rename of our own) needs no refresh: one per file of a paste of
+  // thousands would read the folder thousands of times.
+  const bool NewListed = NewIn && FNameSet.count(NewName) > 0;
   if (OldIn && NewIn) {
-    if (OldKnown && NewKnown && FNameSet.count(OldName)) {
+    if (NewListed) {
+      // Renamed over a listed file: one row stays, with the new content.
+      if (FNameSet.count(OldName)) {
+        FileDeleted(OldPath);
+        FileChanged(NewPath);
+      }
+    } else if (OldKnown && NewKnown && FNameSet.count(OldName)) {
       RenameFileItem(OldName, NewName, false);
     } else if (NewKnown) {
       AddFileByName(NewName, false);
@@ -1005,7 +1015,7 @@ void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string&
       // Renamed to a type that is no picture: it leaves the view.
       FileDeleted(OldPath);
     }
-  } else if (NewIn && NewKnown) {
+  } else if (NewIn && NewKnown && !NewListed) {
     AddFileByName(NewName, false);
     RefreshFolder(0, false);
   } else if (OldIn && OldKnown) {
