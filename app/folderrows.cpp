@@ -203,6 +203,13 @@ QVariant TFolderRows::headerData(int Section, Qt::Orientation Orientation, int R
   return Section >= 0 && Section < FolderColumnCount ? QString::fromLatin1(Captions[Section]) : QVariant();
 }
 
+bool TFolderRows::setData(const QModelIndex& Index, const QVariant& Value, int Role) {
+  if (Role != Qt::EditRole || !Index.isValid() || Index.column() != fcName || Index.row() >= Count()) return false;
+  // The handler renames the file and, through the folder view, the row.
+  const std::string OldName = Row(Index.row()).Name;
+  return OnNameEdited && OnNameEdited(OldName, Value.toString().toStdString());
+}
+
 Qt::ItemFlags TFolderRows::flags(const QModelIndex& Index) const {
   if (!Index.isValid()) return Qt::NoItemFlags;
   Qt::ItemFlags Flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;

@@ -82,12 +82,15 @@ public:
 
   // The icon of an image-list index; set by the folder view.
   std::function<QIcon(int)> IconOf;
+  // A name edited in place in the list: answers whether the file took it.
+  std::function<bool(const std::string& OldName, const std::string& NewName)> OnNameEdited;
 
   int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& Index, int Role) const override;
   QVariant headerData(int Section, Qt::Orientation Orientation, int Role) const override;
   Qt::ItemFlags flags(const QModelIndex& Index) const override;
+  bool setData(const QModelIndex& Index, const QVariant& Value, int Role = Qt::EditRole) override;
 
 private:
   void Reindex(std::size_t From) const;

@@ -10,6 +10,7 @@
 #include "image/io/rastrumio.h"
 #include "image/io/rvknownformat.h"
 #include "image/views/rvmview.h"
+#include "platform/stream.h"
 #include "shell/sxnotify.h"
 #include "shell/sxshellitems.h"
 
@@ -163,6 +164,7 @@ void TFolderViewForm::FormCreate() {
   Layout->addWidget(LargeFilmPanel);
   Layout->addWidget(ImageView);
   BuildMenus();
+  BindFileOps();
   StatusBar1 = new QStatusBar(this);
   StatusPanel0 = new QLabel(StatusBar1);
   StatusPanel1 = new QLabel(StatusBar1);
@@ -506,7 +508,12 @@ void TFolderViewForm::DropFile(std::size_t Index) {
   if (Row >= 0) {
     FTotalFileSize -= std::min<std::uint64_t>(FTotalFileSize,
                                               static_cast<std::uint64_t>(std::max<std::int64_t>(FRows->Row(Row).Size, 0)));
+    // The list drops the row from its selection: not the user's choice, and
+    // the names still selected may be of files already gone.
+    const bool Selecting = FSelectingFromView;
+    FSelectingFromView = true;
     FRows->Remove(Row);
+    FSelectingFromView = Selecting;
   }
   ThumbDelete(static_cast<int>(Index));
   FNames.erase(FNames.begin() + static_cast<std::ptrdiff_t>(Index));
@@ -532,35 +539,6 @@ void TFolderViewForm::RemoveFileItem(const std::string& Name, bool DeleteFile, s
   UpdateSelectionStatus();
   SyncSelection(false);
   Result = FSelectedNames.empty() ? std::string() : FSelectedNames.front();
-}
-
-void TFolderViewForm::DeleteSelectedFiles() {
-  if (!FSelectedNames.empty()) DeleteFiles(FSelectedNames);
-}
-
-void TFolderViewForm::CopySelectedFiles() {
-  if (FOwner && !FSelectedNames.empty()) FOwner->RememberFilesForCopy(FFolderPath, FSelectedNames);
-}
-
-void TFolderViewForm::CutSelectedFiles() {
-  if (FOwner && !FSelectedNames.empty()) FOwner->RememberFilesForMove(FFolderPath, FSelectedNames);
-}
-
-void TFolderViewForm::PasteFiles() {
-  if (FOwner) FOwner->PasteRememberedFiles(this);
-}
-
-void TFolderViewForm::RenameSelectedFile() {}
-
-bool TFolderViewForm::DeleteFiles(const std::vector<std::string>& Names) {
-  const TWaitCursor Wait;
-  wn::TWnSHFileOperation& Operation = *WnSHFileOperator;
-  Operation.Operation = wn::foDelete;
-  Operation.Owner = window();
-  Operation.SourceFiles.clear();
-  Operation.DestFiles.clear();
-  for (const std::string& N : Names) Operation.SourceFiles.push_back(JoinPath(FFolderPath, N));
-  return Operation.Execute();
 }
 
 void TFolderViewForm::UpdateFileItem(int Row, std::int64_t Size, std::int64_t Modified) {
@@ -827,24 +805,6 @@ QString TFolderViewForm::StatusText(int Panel) const {
   return Panel == 0 ? StatusPanel0->text() : StatusPanel1->text();
 }
 
-void TFolderViewForm::UpdatePasteMenu(bool Enabled, const std::vector<std::string>& Files, bool CutMode) {
-  Paste1->setEnabled(Enabled);
-  Paste1->setText(Files.size() == 1 ? QStringLiteral("Paste Image [Ctrl+V]") : QStringLiteral("Paste Images [Ctrl+V]"));
-  FCutPaths = Files;
-  FCutMode = CutMode && Enabled;
-  const std::unordered_set<std::string> Cut(Files.begin(), Files.end());
-  for (int I = 0; I < FRows->Count(); ++I) {
-    TFolderRow& R = FRows->Row(I);
-    const bool Ghosted = FCutMode && Cut.count(JoinPath(FFolderPath, R.Name)) > 0;
-    if (R.Cut != Ghosted) {
-      R.Cut = Ghosted;
-      FRows->RowChanged(I);
-    }
-  }
-}
-
-void TFolderViewForm::StartFileOpDelay() { FileOpDelayTimer->start(); }
-
 // ---- Sorting
 
 void TFolderViewForm::ImageViewColumnClick(int Column) {
@@ -909,6 +869,7 @@ void TFolderViewForm::ApplyFolderViewLayout() {
 // ---- Events
 
 bool TFolderViewForm::eventFilter(QObject* Watched, QEvent* Event) {
+  if (FileOpsEvent(Watched, Event)) return true;
   if (Watched == LargeFilmPanel && Event->type() == QEvent::Resize) FilmPanelResized();
   if (Watched == ThumbView && !FClosing) {
     switch (Event->type()) {
@@ -986,10 +947,7 @@ void TFolderViewForm::CloseFolderViewNoPrompt() {
 
 void TFolderViewForm::keyPressEvent(QKeyEvent* Event) {
   const Qt::KeyboardModifiers Mods = Event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
-  if (Mods == Qt::ControlModifier && Event->key() == Qt::Key_A) {
-    SelectAllFiles();
-    return;
-  }
+  if (FileOpKey(*Event)) return;
   if (Mods == Qt::ShiftModifier && Event->key() == Qt::Key_F5) {
     RefreshFolderWithWaitCursor();
     return;
@@ -1037,8 +995,18 @@ void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string&
   const std::string OldName = FileNameOf(OldPath, OldIn);
   const std::string NewName = FileNameOf(NewPath, NewIn);
   const bool OldKnown = rv::RvIsKnownFormat(OldName), NewKnown = rv::RvIsKnownFormat(NewName);
+  // A file the view lists already (a paste's copy finished under its name,
+  // a rename of our own) needs no refresh: one per file of a paste of
+  // thousands would read the folder thousands of times.
+  const bool NewListed = NewIn && FNameSet.count(NewName) > 0;
   if (OldIn && NewIn) {
-    if (OldKnown && NewKnown && FNameSet.count(OldName)) {
+    if (NewListed) {
+      // Renamed over a listed file: one row stays, with the new content.
+      if (FNameSet.count(OldName)) {
+        FileDeleted(OldPath);
+        FileChanged(NewPath);
+      }
+    } else if (OldKnown && NewKnown && FNameSet.count(OldName)) {
       RenameFileItem(OldName, NewName, false);
     } else if (NewKnown) {
       AddFileByName(NewName, false);
@@ -1047,7 +1015,7 @@ void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string&
       // Renamed to a type that is no picture: it leaves the view.
       FileDeleted(OldPath);
     }
-  } else if (NewIn && NewKnown) {
+  } else if (NewIn && NewKnown && !NewListed) {
     AddFileByName(NewName, false);
     RefreshFolder(0, false);
   } else if (OldIn && OldKnown) {
@@ -1063,6 +1031,10 @@ void TFolderViewForm::FileChanged(const std::string& Path) {
   const int Row = FRows->IndexOf(Name);
   TScannedFile File;
   if (Row >= 0 && ReadScannedFile(FFolderPath, Name, File)) UpdateFileItem(Row, File.Size, File.Modified);
+}
+
+bool TFolderViewForm::ShowsFolder(const std::string& Path) const {
+  return WithoutTrailingDelimiter(Path) == WithoutTrailingDelimiter(FFolderPath);
 }
 
 void TFolderViewForm::FolderRenamed(const std::string& OldPath, const std::string& NewPath) {
@@ -1116,7 +1088,13 @@ void TFolderViewForm::ThumbDelete(int Index) {
   // The view's own selection may change with the image: not the user's.
   const bool Selecting = FSelectingFromView;
   FSelectingFromView = true;
-  ThumbView->DeleteImage(Index);
+  // The view makes the next thumbnail current and reads its file, which a
+  // move of several files may have taken away already.
+  try {
+    ThumbView->DeleteImage(Index);
+  } catch (const platform::EStreamError&) {
+    ThumbView->Update();
+  }
   FSelectingFromView = Selecting;
   ThumbScrolled();
 }
@@ -1137,7 +1115,13 @@ void TFolderViewForm::ThumbSelect(const std::vector<int>& Indexes) {
   ThumbView->BeginSelectImages();
   // The view's current image is the last one selected: the first of ours.
   for (auto It = Indexes.rbegin(); It != Indexes.rend(); ++It) ThumbView->SetSelectedImage(*It);
-  ThumbView->EndSelectImages();
+  // A selected file gone meanwhile has no picture to lend; the change
+  // notification will take it out.
+  try {
+    ThumbView->EndSelectImages();
+  } catch (const platform::EStreamError&) {
+    ThumbView->Update();
+  }
   FThumbToShow = Indexes.empty() ? -1 : Indexes.front();
   ScrollThumbIntoView();
 }
@@ -1252,12 +1236,13 @@ void TFolderViewForm::ThumbMouseMove(Qt::MouseButtons Buttons, Qt::KeyboardModif
   const std::string& Name = FNames[std::size_t(Index)];
   const QPoint Moved = At - FDownPoint;
   if (std::abs(Moved.x()) < 4 && std::abs(Moved.y()) < 4 && Name == FDownName) return;
-  // A drag over the strip selects what it passes.
-  if (!FDragSelecting) ApplyClickToSelection(FDownName, Mods);
+  // The thumbnail under the mouse joins the selection as a click would,
+  // unless it is selected already: then the whole selection goes along.
+  if (std::find(FSelectedNames.begin(), FSelectedNames.end(), Name) == FSelectedNames.end())
+    ApplyClickToSelection(Name, Mods);
   FDragSelecting = true;
-  if (Name != FDownName && std::find(FSelectedNames.begin(), FSelectedNames.end(), Name) == FSelectedNames.end())
-    AddToSelection(Name);
-  SyncSelection(false);
+  SyncSelection(true);
+  StartFileDrag();
 }
 
 void TFolderViewForm::ThumbMouseUp(Qt::MouseButton Button, Qt::KeyboardModifiers Mods, const QPoint& At) {

@@ -12,13 +12,16 @@
 #include <QPointer>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 class QAction;
+class QKeyEvent;
 class QLabel;
+class QMimeData;
 class QListView;
 class QMenu;
 class QScrollBar;
@@ -77,6 +80,8 @@ public:
   const std::string& GetFolderPath() const { return FFolderPath; }
   const std::string& FolderName() const { return FFolderName; }
   void SetFolderPath(const std::string& Path);
+  // Whether Path names this view's folder (trailing delimiters aside).
+  bool ShowsFolder(const std::string& Path) const;
   void SelectAndShowFile(const std::string& Name);
   void ShowFirstFile();
   void ShowLastFile();
@@ -108,12 +113,30 @@ public:
   void UpdateSelectionStatus();
   // Shows the view's selection and, with ShowFile, the first selected file.
   void SyncSelection(bool ShowFile = true);
+
+  // ---- File management (folderfileops.cpp)
+  // True only when every file is gone afterwards: a declined or failed
+  // delete leaves the file, and the view keeps it.
   bool DeleteFiles(const std::vector<std::string>& Names);
   void DeleteSelectedFiles();
   void CopySelectedFiles();
   void CutSelectedFiles();
   void PasteFiles();
+  // Asks for the selected file's new name until it is taken or the user
+  // gives up.
   void RenameSelectedFile();
+  // A name edited in the details list; false refuses the edit.
+  bool ImageViewEdited(const std::string& OldName, const std::string& NewName);
+  // Whether a drag carrying Data may drop its files here: only files
+  // dragged from another folder view of another folder.
+  bool AcceptsFileDrag(const QMimeData* Data) const;
+  // Moves the files of such a drag into this folder (after the event
+  // returns, outside the drag).
+  void DropDraggedFiles(const QMimeData* Data);
+  // The data of a drag of this view's selected files.
+  QMimeData* FileDragData();
+  // Called between the check of a new name and the rename (a test seam).
+  static std::function<void(const std::string& NewPath)> BeforeFileRename;
 
   const std::vector<std::string>& Names() const { return FNames; }
   const std::vector<std::string>& SelectedNames() const { return FSelectedNames; }
@@ -200,6 +223,13 @@ protected:
 
 private:
   void FormCreate();
+  void BindFileOps();
+  bool FileOpsEvent(QObject* Watched, QEvent* Event);
+  bool FileOpKey(const QKeyEvent& Key);
+  // Gives the file OldName the name NewName (no replacing); false with the
+  // message to show.
+  bool RenameOnDisk(const std::string& OldName, const std::string& NewName, QString& Error);
+  void StartFileDrag();
   void BuildFilmStrip();
   void BuildList();
   void BuildMenus();
@@ -272,6 +302,9 @@ private:
   // The thumbnail to bring into view once the strip has its width.
   int FThumbToShow = -1;
   bool FCutMode = false;
+  // A press on a row of the list, where a drag of the rows may start.
+  QPoint FListDownPoint;
+  bool FListDown = false;
 };
 
 } // namespace app

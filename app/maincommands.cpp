@@ -674,7 +674,10 @@ void TMainForm::ShowSlideShowButtonState(bool running) { SetToolGlyph(SBtnSlideS
 // ---- Keys
 
 bool TMainForm::KeyForFolderView(const QWidget* focus) const {
-  return FCurrentFolderView && focus && (focus == FCurrentFolderView || FCurrentFolderView->isAncestorOf(focus));
+  // A folder view with the focus takes its own keys, the current one or not.
+  if (!focus) return false;
+  return std::any_of(FFolderViews.begin(), FFolderViews.end(),
+                     [focus](const TFolderViewForm* view) { return focus == view || view->isAncestorOf(focus); });
 }
 
 bool TMainForm::HandleKey(const QKeyEvent& e, const QWidget* focus) {

@@ -72,12 +72,12 @@ struct TSHFileOpStruct {
   std::vector<TFileOpFailure> Failures;
 };
 
+// Gives From the name To unless To exists (also when it appears meanwhile);
+// answers 0 or an errno value, EEXIST when To exists.
+int RenameNoReplace(const std::string& From, const std::string& To);
+
 // 0 when every item was done or skipped by an answer; ECANCELED when
 // cancelled; otherwise the errno value of the first failure.
 int SHFileOperation(TSHFileOpStruct& Op);
-
-// Renames From to To unless To exists, atomically: 0, EEXIST when To is
-// there, or another errno value.
-int RenameNoReplace(const std::string& From, const std::string& To);
 
 }  // namespace platform
