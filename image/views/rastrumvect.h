@@ -347,7 +347,7 @@ public:
 protected:
   void Paint() override;
   void DoViewChange(int Change) override;
-  bool CanScrollBackBuffer() const override;
+  bool CanScrollBackBuffer(int ShiftX, int ShiftY) const override;
   void resizeEvent(QResizeEvent* Event) override;
 
 private:
@@ -487,7 +487,7 @@ private:
   bool FDestroying = false;
   // The picture origin of the last render, to tell whether a scroll moves
   // every object by whole pixels (then the back buffer's pixels can move).
-  int FRenderedOriginX = 0, FRenderedOriginY = 0, FRenderedViewX = 0, FRenderedViewY = 0;
+  int FRenderedOriginX = 0, FRenderedOriginY = 0;
   bool FRendered = false;
   mutable std::unordered_map<TFontKey, TFontEntry, TFontKeyHash> FFonts;
   mutable std::unordered_map<TTextKey, TTextImage, TTextKeyHash> FTexts;

@@ -383,21 +383,20 @@ void TRastrumVect::DrawImageTo(platform::TBitmap& Dest, const platform::TRect* C
     FRendered = true;
     FRenderedOriginX = RvNearest(-ViewX() * (100.0 / Zoom()));
     FRenderedOriginY = RvNearest(-ViewY() * (100.0 / Zoom()));
-    FRenderedViewX = ViewX();
-    FRenderedViewY = ViewY();
   }
   QPainter p(&image);
   DrawObjectPass(p, &image, clip, false);
 }
 
-bool TRastrumVect::CanScrollBackBuffer() const {
-  if (!TRastrumView::CanScrollBackBuffer()) return false;
+bool TRastrumVect::CanScrollBackBuffer(int ShiftX, int ShiftY) const {
+  if (!TRastrumView::CanScrollBackBuffer(ShiftX, ShiftY)) return false;
   if (FObjects.empty() || FObjectsHidden) return true;
-  // The picture's pixels move by the scroll; the objects keep their places
-  // only when their origin moved by the same whole number of pixels.
+  // The picture's pixels move by the shift; the objects keep their places
+  // only when their origin moved by the same whole number of pixels, and
+  // only at whole zoom factors: elsewhere their rounded corners (halves to
+  // the even neighbour) and clipped ends move by other amounts.
   const TMapping m = Mapping();
-  return FRendered && (m.OX - FRenderedOriginX) * m.Z == FRenderedViewX - ViewX() &&
-         (m.OY - FRenderedOriginY) * m.Z == FRenderedViewY - ViewY();
+  return FRendered && m.Z == std::floor(m.Z) && (m.OX - FRenderedOriginX) * m.Z == -ShiftX && (m.OY - FRenderedOriginY) * m.Z == -ShiftY;
 }
 
 void TRastrumVect::PaintTo(platform::TCanvas& Canvas, platform::TBitmap* Bitmap) {
