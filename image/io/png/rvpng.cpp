@@ -281,6 +281,15 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
   Red.Width = static_cast<int>((Width + Red.Factor - 1) / Red.Factor);
   Red.Height = static_cast<int>((Height + Red.Factor - 1) / Red.Factor);
   if (!UseBackground) PrepareMask(AlphaMask, Red.Width, Red.Height);
+  if (Red.Factor > 1 && !HeaderOnly) {
+    // A thumbnail is a preview: the checksums over the compressed and the
+    // inflated data cost a tenth of the read and are left unchecked; broken
+    // deflate data still stops the read.
+    png_set_crc_action(R.Png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+#ifdef PNG_IGNORE_ADLER32
+    png_set_option(R.Png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+#endif
+  }
   if (ColorType == PNG_COLOR_TYPE_PALETTE && !OneBit) png_set_expand(R.Png);
   if (ColorType == PNG_COLOR_TYPE_GRAY && Depth <= 7 && !OneBit) png_set_expand(R.Png);
   if (KeyColour) png_set_tRNS_to_alpha(R.Png);

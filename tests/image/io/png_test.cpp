@@ -65,6 +65,14 @@ void Read(const Bytes& Data, TRead& R, bool HeaderOnly = false, bool UseBackgrou
   R.Ok = !P.Aborted();
 }
 
+// A read at a wished size, as the thumbnail loader asks.
+void ReadWished(const Bytes& Data, TRead& R, int Width, int Height) {
+  R.Params.JpegScale = 0;
+  R.Params.Width = Width;
+  R.Params.Height = Height;
+  Read(Data, R);
+}
+
 Bytes Write(TRvBitmap& Bmp, TIOParamsVals& Params, const TRvMask* Mask = nullptr) {
   platform::TMemoryStream S;
   TProgress P;
@@ -181,10 +189,7 @@ TEST(PngRead, AWishedSizeAveragesBoxesWhileDecoding) {
   }
   const Bytes File = MakePng(5, 3, 8, 6, Raw);
   TRead R;
-  R.Params.JpegScale = 0;
-  R.Params.Width = 2;
-  R.Params.Height = 1;
-  Read(File, R);
+  ReadWished(File, R, 2, 1);
   ASSERT_TRUE(R.Ok);
   ASSERT_EQ(R.Bmp.Width(), 3);
   ASSERT_EQ(R.Bmp.Height(), 2);
@@ -210,11 +215,19 @@ TEST(PngRead, AWishedSizeAveragesBoxesWhileDecoding) {
   Read(File, Full);
   EXPECT_EQ(Full.Bmp.Width(), 5);
   TRead Mono;
-  Mono.Params.JpegScale = 0;
-  Mono.Params.Width = Mono.Params.Height = 1;
-  Read(MakePng(16, 2, 1, 0, {0, 0xF0, 0x0F, 0, 0xFF, 0x00}), Mono);
+  ReadWished(MakePng(16, 2, 1, 0, {0, 0xF0, 0x0F, 0, 0xFF, 0x00}), Mono, 1, 1);
   EXPECT_EQ(Mono.Bmp.Width(), 16);
   EXPECT_EQ(Mono.Bmp.PixelFormat(), rv::rvpf1Bit);
+  // A preview does not check the data's CRC; a full read does.
+  Bytes Damaged = File;
+  Damaged[Damaged.size() - 13] ^= 0x5A; // the IDAT chunk's CRC, before IEND
+  TRead Preview;
+  ReadWished(Damaged, Preview, 2, 1);
+  EXPECT_TRUE(Preview.Ok);
+  EXPECT_EQ(Preview.Bmp.Width(), 3);
+  TRead Whole;
+  Read(Damaged, Whole);
+  EXPECT_FALSE(Whole.Ok);
 }
 
 TEST(PngRead, ResolutionFromPhysOrTheDefault) {
