@@ -277,6 +277,9 @@ public:
   // The object pass onto Canvas, grips included.
   void DrawObjects(platform::TCanvas& Canvas);
   int DrawnObjectsCount() const { return FDrawnObjectsCount; }
+  // Objects whose painted bounds miss the area being drawn are left out;
+  // tests turn this off to compare with every object drawn.
+  void SetCullObjects(bool Value) { FCullObjects = Value; }
   bool ObjectsHidden() const { return FObjectsHidden; }
   void SetObjectsHidden(bool Value);
   bool ZoomObjectsWidth() const { return FZoomObjectsWidth; }
@@ -347,7 +350,7 @@ public:
 protected:
   void Paint() override;
   void DoViewChange(int Change) override;
-  bool CanScrollBackBuffer() const override;
+  bool CanScrollBackBuffer(int ShiftX, int ShiftY) const override;
   void resizeEvent(QResizeEvent* Event) override;
 
 private:
@@ -415,6 +418,11 @@ private:
   TClientBox ClientBox(const TRvVObject& O) const { return ClientBox(O, Mapping()); }
   int PenWidthOf(const TRvVObject& O, double Z) const;
   QRect PaintedBounds(const TRvVObject& O, const TMapping& M) const;
+  // The client pixels an object can paint around its box (pen, arrow heads,
+  // labels), and a quick test on the unrounded box that errs only towards
+  // keeping the object.
+  double PaintedMargin(const TRvVObject& O, double Z) const;
+  bool SurelyOutside(const TRvVObject& O, const TMapping& M, const QRect& Area) const;
   static TFontKey LabelKey();
   const TFontEntry& FontFor(const TFontKey& Key) const;
   const QFontMetrics& LabelMetrics() const;
@@ -484,10 +492,11 @@ private:
   bool FZoomObjectsWidth = true;
   TResampleFilter FBitmapResampleFilter = rfNone;
   int FDrawnObjectsCount = 0;
+  bool FCullObjects = true;
   bool FDestroying = false;
   // The picture origin of the last render, to tell whether a scroll moves
   // every object by whole pixels (then the back buffer's pixels can move).
-  int FRenderedOriginX = 0, FRenderedOriginY = 0, FRenderedViewX = 0, FRenderedViewY = 0;
+  int FRenderedOriginX = 0, FRenderedOriginY = 0;
   bool FRendered = false;
   mutable std::unordered_map<TFontKey, TFontEntry, TFontKeyHash> FFonts;
   mutable std::unordered_map<TTextKey, TTextImage, TTextKeyHash> FTexts;

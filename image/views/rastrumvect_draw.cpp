@@ -334,29 +334,57 @@ int TRastrumVect::PenWidthOf(const TRvVObject& O, double Z) const {
 
 // Where an object can put pixels, in client coordinates: its box with room
 // for the pen, arrow heads and labels.
-QRect TRastrumVect::PaintedBounds(const TRvVObject& O, const TMapping& M) const {
-  TClientBox b = ClientBox(O, M);
-  double margin = PenWidthOf(O, M.Z) + 2;
+double TRastrumVect::PaintedMargin(const TRvVObject& O, double Z) const {
   switch (O.Kind) {
     case rvokLine:
       if (O.BeginShape != rvasNone || O.EndShape != rvasNone)
-        margin += std::max(std::fabs(static_cast<double>(O.ShapeWidth)) / 2, std::fabs(static_cast<double>(O.ShapeHeight))) * M.Z;
+        return PenWidthOf(O, Z) + 2 +
+               std::max(std::fabs(static_cast<double>(O.ShapeWidth)) / 2, std::fabs(static_cast<double>(O.ShapeHeight))) * Z;
       break;
     case rvokRuler:
-    case rvokAngle: {
-      margin = std::clamp(O.PenWidth, 1, kMaxPenWidth) + 14.0 + LabelMargin();
-      if (O.Kind == rvokAngle) {
-        const int placed = RvPlacedPoints(O);
-        if (placed == 0) return QRect();
-        b = {1e300, 1e300, -1e300, -1e300};
-        for (int i = 0; i < placed; ++i) {
-          const platform::TPoint& p = O.AnglePoints[static_cast<std::size_t>(i)];
-          b = {std::min(b.X1, M.X(p.X)), std::min(b.Y1, M.Y(p.Y)), std::max(b.X2, M.X(p.X)), std::max(b.Y2, M.Y(p.Y))};
-        }
-      }
-      break;
-    }
+    case rvokAngle: return std::clamp(O.PenWidth, 1, kMaxPenWidth) + 14.0 + LabelMargin();
     default: break;
+  }
+  return PenWidthOf(O, Z) + 2;
+}
+
+namespace {
+
+// The picture box of a gauge's placed points: false when none is placed.
+bool GaugeBox(const TRvVObject& O, double& X1, double& Y1, double& X2, double& Y2) {
+  const int placed = RvPlacedPoints(O);
+  X1 = Y1 = 1e300;
+  X2 = Y2 = -1e300;
+  for (int i = 0; i < placed; ++i) {
+    const platform::TPoint& p = O.AnglePoints[static_cast<std::size_t>(i)];
+    X1 = std::min(X1, static_cast<double>(p.X));
+    X2 = std::max(X2, static_cast<double>(p.X));
+    Y1 = std::min(Y1, static_cast<double>(p.Y));
+    Y2 = std::max(Y2, static_cast<double>(p.Y));
+  }
+  return placed > 0;
+}
+
+} // namespace
+
+bool TRastrumVect::SurelyOutside(const TRvVObject& O, const TMapping& M, const QRect& Area) const {
+  // The unrounded box: rounding its corners and the bounds moves them by
+  // less than the 3 pixels of slack.
+  double x1 = std::min(O.Left, O.Right), y1 = std::min(O.Top, O.Bottom), x2 = std::max(O.Left, O.Right),
+         y2 = std::max(O.Top, O.Bottom);
+  if (O.Kind == rvokAngle && !GaugeBox(O, x1, y1, x2, y2)) return true;
+  const double margin = PaintedMargin(O, M.Z) + 3;
+  return M.X(x2) + margin < Area.left() || M.X(x1) - margin > Area.right() + 1 || M.Y(y2) + margin < Area.top() ||
+         M.Y(y1) - margin > Area.bottom() + 1;
+}
+
+QRect TRastrumVect::PaintedBounds(const TRvVObject& O, const TMapping& M) const {
+  TClientBox b = ClientBox(O, M);
+  const double margin = PaintedMargin(O, M.Z);
+  if (O.Kind == rvokAngle) {
+    double x1, y1, x2, y2;
+    if (!GaugeBox(O, x1, y1, x2, y2)) return QRect();
+    b = {M.X(x1), M.Y(y1), M.X(x2), M.Y(y2)};
   }
   auto cut = [](double v) { return static_cast<int>(std::clamp(v, -kFar, kFar)); };
   return QRect(QPoint(cut(b.X1 - margin), cut(b.Y1 - margin)), QPoint(cut(b.X2 + 1 + margin), cut(b.Y2 + 1 + margin)));
@@ -383,21 +411,20 @@ void TRastrumVect::DrawImageTo(platform::TBitmap& Dest, const platform::TRect* C
     FRendered = true;
     FRenderedOriginX = RvNearest(-ViewX() * (100.0 / Zoom()));
     FRenderedOriginY = RvNearest(-ViewY() * (100.0 / Zoom()));
-    FRenderedViewX = ViewX();
-    FRenderedViewY = ViewY();
   }
   QPainter p(&image);
   DrawObjectPass(p, &image, clip, false);
 }
 
-bool TRastrumVect::CanScrollBackBuffer() const {
-  if (!TRastrumView::CanScrollBackBuffer()) return false;
+bool TRastrumVect::CanScrollBackBuffer(int ShiftX, int ShiftY) const {
+  if (!TRastrumView::CanScrollBackBuffer(ShiftX, ShiftY)) return false;
   if (FObjects.empty() || FObjectsHidden) return true;
-  // The picture's pixels move by the scroll; the objects keep their places
-  // only when their origin moved by the same whole number of pixels.
+  // The picture's pixels move by the shift; the objects keep their places
+  // only when their origin moved by the same whole number of pixels, and
+  // only at whole zoom factors: elsewhere their rounded corners (halves to
+  // the even neighbour) and clipped ends move by other amounts.
   const TMapping m = Mapping();
-  return FRendered && (m.OX - FRenderedOriginX) * m.Z == FRenderedViewX - ViewX() &&
-         (m.OY - FRenderedOriginY) * m.Z == FRenderedViewY - ViewY();
+  return FRendered && m.Z == std::floor(m.Z) && (m.OX - FRenderedOriginX) * m.Z == -ShiftX && (m.OY - FRenderedOriginY) * m.Z == -ShiftY;
 }
 
 void TRastrumVect::PaintTo(platform::TCanvas& Canvas, platform::TBitmap* Bitmap) {
@@ -425,7 +452,9 @@ void TRastrumVect::DrawObjectPass(QPainter& P, QImage* Image, const QRect& Clip,
     for (int h : FOrder) {
       const TRvVObject& o = FObjects[static_cast<std::size_t>(h)];
       if ((o.Style & rvosVisible) == 0 || o.Kind == rvokNone || o.Kind > rvokAngle) continue;
-      if (!PaintedBounds(o, pass.M).intersects(area)) continue;
+      // A few multiplications set most objects out of view aside before
+      // their exact bounds are rounded.
+      if (FCullObjects && (SurelyOutside(o, pass.M, area) || !PaintedBounds(o, pass.M).intersects(area))) continue;
       try {
         DrawObject(pass, o, h);
       } catch (const std::exception& e) {

@@ -263,6 +263,9 @@ public:
   // Renders the back buffer now when it is out of date (the next paint
   // event would).
   void RenderBackBuffer();
+  // Back-buffer pixels the renderer wrote at the last render: the whole
+  // client, or only the strips a scroll uncovered.
+  std::int64_t RenderedPixels() const { return FRenderedPixels; }
 
   // ---- Selections.
   TRvSelectionOptions SelectionOptions() const { return FSelectionOptions; }
@@ -340,10 +343,16 @@ protected:
   void Paint() override;
   void PaintLocked() override;
   virtual void DoViewChange(int Change);
-  // Whether a scroll may move the back buffer's pixels and render only the
-  // uncovered strips through DrawImageTo with a clip. A descendant whose
-  // DrawImageTo draws beyond its clip answers false.
-  virtual bool CanScrollBackBuffer() const { return true; }
+  // Whether a scroll may move the back buffer's pixels by ShiftX, ShiftY
+  // (old column x + ShiftX becomes column x) and render only the uncovered
+  // strips through DrawImageTo with a clip. A descendant whose DrawImageTo
+  // draws beyond its clip, or whose drawing does not move by the same
+  // pixels, answers false.
+  virtual bool CanScrollBackBuffer(int ShiftX, int ShiftY) const {
+    (void)ShiftX;
+    (void)ShiftY;
+    return true;
+  }
 
   void resizeEvent(QResizeEvent* Event) override;
   void mousePressEvent(QMouseEvent* Event) override;
@@ -377,6 +386,14 @@ private:
   void PaintBackBuffer(const QRect& R);
   bool AlphaDisplayed() const;
   bool ScrollBackBuffer();
+  // The software renderer's map along one axis: the first source pixel, the
+  // start inside it and the step, anchored at a place of the whole zoomed
+  // picture, so that the same zoomed pixel always shows the same source pixel.
+  struct TAxisMap {
+    int First = 0, Phase = 0;
+    std::int64_t Step = 0, Anchor = 0;
+  };
+  TAxisMap AxisMap(bool Vertical) const;
   void ComputeMaps(std::vector<int>& Cols, std::vector<int>& Rows) const;
   void RecordRenderedMaps();
   bool Dragging() const;
@@ -457,7 +474,8 @@ private:
   // Where the back buffer's columns and rows came from at its last render
   // (-1 for background), to tell whether a scroll can reuse its pixels.
   std::vector<int> FRenderedCols, FRenderedRows;
-  int FRenderedViewX = 0, FRenderedViewY = 0;
+  std::int64_t FRenderedAnchorX = 0, FRenderedAnchorY = 0;
+  std::int64_t FRenderedPixels = 0;
 
   std::unique_ptr<TTransitionLink> FTransitionLink;
   std::unique_ptr<TRvTransitionEffects> FTransition;

@@ -85,14 +85,34 @@ void TRastrumView::DrawBackgroundFor(platform::TBitmap& Dest, const platform::TR
                  platform::Bounds(FOffX, FOffY, FDestW, FDestH), Clip);
 }
 
+TRastrumView::TAxisMap TRastrumView::AxisMap(bool Vertical) const {
+  TAxisMap m;
+  const int size = Vertical ? FBitmap.Height() : FBitmap.Width();
+  m.Step = std::max<std::int64_t>(RvFixedStep(size, Vertical ? FZoomH : FZoomW), 1);
+  // Up to 100 % the view position is the place in the zoomed picture; above,
+  // the first visible bitmap pixel starts at the offset, where the overlays
+  // and the pixel grid put it.
+  const int first = Vertical ? FSrcY : FSrcX;
+  m.Anchor = FZoom <= 100 ? (Vertical ? FViewY : FViewX) : ((static_cast<std::int64_t>(first) << 14) + m.Step - 1) / m.Step;
+  const std::int64_t at = m.Anchor * m.Step;
+  m.First = static_cast<int>(at >> 14);
+  m.Phase = static_cast<int>(at & 16383);
+  return m;
+}
+
 void TRastrumView::RenderNearest(platform::TBitmap& Dest, const QRect& Clip, bool WithAlpha) {
   TRvNearestJob job;
   job.Source = &FBitmap;
   job.Alpha = WithAlpha ? FAlpha.get() : nullptr;
-  job.SourceX = FSrcX;
-  job.SourceY = FSrcY;
+  const TAxisMap cols = AxisMap(false), rows = AxisMap(true);
+  job.SourceX = cols.First;
+  job.SourceY = rows.First;
   job.SourceW = FSrcW;
   job.SourceH = FSrcH;
+  job.StepX = cols.Step;
+  job.StepY = rows.Step;
+  job.PhaseX = cols.Phase;
+  job.PhaseY = rows.Phase;
   job.DestX = FOffX;
   job.DestY = FOffY;
   job.DestW = FDestW;
@@ -237,10 +257,12 @@ void TRastrumView::RenderBackBuffer() {
     if (FRenderAll || !ScrollBackBuffer()) {
       DrawImageTo(FBackBuffer);
       RecordRenderedMaps();
+      FRenderedPixels = static_cast<std::int64_t>(ex) * ey;
     }
   } else {
     PaintTo(FBackBuffer.Canvas(), &FBackBuffer);
     FRenderedCols.clear();
+    FRenderedPixels = static_cast<std::int64_t>(ex) * ey;
   }
   FDirty = false;
   FRenderAll = false;
@@ -250,21 +272,21 @@ void TRastrumView::ComputeMaps(std::vector<int>& Cols, std::vector<int>& Rows) c
   const int ex = ExtentX(), ey = ExtentY();
   Cols.assign(static_cast<std::size_t>(ex), -1);
   Rows.assign(static_cast<std::size_t>(ey), -1);
-  const std::int64_t sx = RvFixedStep(FSrcW, FDestW), sy = RvFixedStep(FSrcH, FDestH);
+  const TAxisMap cm = AxisMap(false), rm = AxisMap(true);
+  const int lastCol = FBitmap.Width() - 1, lastRow = FBitmap.Height() - 1;
   for (int x = std::max(FOffX, 0); x < std::min(FOffX + FDestW, ex); ++x)
-    Cols[static_cast<std::size_t>(x)] = FSrcX + static_cast<int>(((x - FOffX) * sx) >> 14);
+    Cols[static_cast<std::size_t>(x)] = RvNearestSource(x - FOffX, cm.First, cm.Phase, cm.Step, lastCol);
   for (int y = std::max(FOffY, 0); y < std::min(FOffY + FDestH, ey); ++y)
-    Rows[static_cast<std::size_t>(y)] = FSrcY + static_cast<int>(((y - FOffY) * sy) >> 14);
+    Rows[static_cast<std::size_t>(y)] = RvNearestSource(y - FOffY, rm.First, rm.Phase, rm.Step, lastRow);
 }
 
 void TRastrumView::RecordRenderedMaps() {
   ComputeMaps(FRenderedCols, FRenderedRows);
-  FRenderedViewX = FViewX;
-  FRenderedViewY = FViewY;
+  FRenderedAnchorX = AxisMap(false).Anchor;
+  FRenderedAnchorY = AxisMap(true).Anchor;
 }
 
 bool TRastrumView::ScrollBackBuffer() {
-  if (!CanScrollBackBuffer()) return false;
   if (DisplayGrid && FZoom >= 400) return false;
   if ((FSelectionOptions & rvsoFilled) != 0 && FSel->Visible) return false;
   const int w = FBackBuffer.Width(), h = FBackBuffer.Height();
@@ -274,8 +296,11 @@ bool TRastrumView::ScrollBackBuffer() {
   const bool covers = FOffX == 0 && FOffY == 0 && FDestW >= w && FDestH >= h && !AlphaDisplayed();
   // A patterned background must stay where it is; only a plain one can move.
   if (!covers && FBackgroundStyle != rvbsSolid) return false;
-  const int dx = FViewX - FRenderedViewX, dy = FViewY - FRenderedViewY;
-  if (std::abs(dx) >= w || std::abs(dy) >= h) return false;
+  // The zoomed picture moved by the change of its anchors.
+  const std::int64_t shiftX = AxisMap(false).Anchor - FRenderedAnchorX, shiftY = AxisMap(true).Anchor - FRenderedAnchorY;
+  if (std::abs(shiftX) >= w || std::abs(shiftY) >= h) return false;
+  const int dx = static_cast<int>(shiftX), dy = static_cast<int>(shiftY);
+  if (!CanScrollBackBuffer(dx, dy)) return false;
   std::vector<int> cols, rows;
   ComputeMaps(cols, rows);
   // New column x shows what old column x + dx showed, or the scroll would
@@ -309,8 +334,9 @@ bool TRastrumView::ScrollBackBuffer() {
   }
   FRenderedCols = std::move(cols);
   FRenderedRows = std::move(rows);
-  FRenderedViewX = FViewX;
-  FRenderedViewY = FViewY;
+  FRenderedAnchorX += dx;
+  FRenderedAnchorY += dy;
+  FRenderedPixels = static_cast<std::int64_t>(std::abs(dy)) * w + static_cast<std::int64_t>(std::abs(dx)) * (h - std::abs(dy));
   return true;
 }
 

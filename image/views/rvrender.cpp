@@ -133,8 +133,9 @@ void RvRenderNearest(const TRvNearestJob& Job, QImage& Dest) {
                            alpha->Height() != source->Height()))
     return;
 
-  const std::int64_t sy = RvFixedStep(Job.SourceH, Job.DestH);
-  const std::int64_t sx = RvFixedStep(Job.SourceW, Job.DestW);
+  const std::int64_t sy = Job.StepY > 0 ? Job.StepY : RvFixedStep(Job.SourceH, Job.DestH);
+  const std::int64_t sx = Job.StepX > 0 ? Job.StepX : RvFixedStep(Job.SourceW, Job.DestW);
+  const int lastCol = source->Width() - 1, lastRow = source->Height() - 1;
   QRect rows(Job.DestX, Job.DestY, std::min(Job.DestW, Dest.width() - Job.DestX),
              std::min(Job.DestH, Dest.height() - Job.DestY));
   rows = rows.intersected(Job.Clip).intersected(Dest.rect());
@@ -144,10 +145,10 @@ void RvRenderNearest(const TRvNearestJob& Job, QImage& Dest) {
   // Source column of every destination column, as a byte offset for 24 bits.
   std::vector<std::int32_t> cols(static_cast<std::size_t>(n));
   for (int x = x0; x < x1; ++x) {
-    const int c = Job.SourceX + static_cast<int>(((x - Job.DestX) * sx) >> 14);
+    const int c = RvNearestSource(x - Job.DestX, Job.SourceX, Job.PhaseX, sx, lastCol);
     cols[static_cast<std::size_t>(x - x0)] = mono || alpha ? c : c * 3;
   }
-  const bool wholeRows = sx == 16384 && sy == 16384;
+  const bool wholeRows = sx == 16384 && sy == 16384 && cols[static_cast<std::size_t>(n - 1)] == cols[0] + (mono || alpha ? 1 : 3) * (n - 1);
   const bool avx2 = bytes == 4 && !mono && alpha == nullptr && UseAvx2();
   const bool blendAvx2 = bytes == 4 && !mono && alpha != nullptr && UseAvx2();
   // For the blend: source byte offsets, and a row of samples and weights.
@@ -167,7 +168,7 @@ void RvRenderNearest(const TRvNearestJob& Job, QImage& Dest) {
 
   int prevSource = -1;
   for (int y = rows.top(); y <= rows.bottom(); ++y) {
-    const int srow = Job.SourceY + static_cast<int>(((y - Job.DestY) * sy) >> 14);
+    const int srow = RvNearestSource(y - Job.DestY, Job.SourceY, Job.PhaseY, sy, lastRow);
     std::uint8_t* d = Dest.scanLine(y) + static_cast<std::size_t>(x0) * static_cast<std::size_t>(bytes);
     if (srow == prevSource && Job.ReuseRows) {
       std::memcpy(d, Dest.constScanLine(y - 1) + static_cast<std::size_t>(x0) * bytes,

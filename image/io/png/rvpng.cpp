@@ -110,11 +110,112 @@ void SplitAlphaRow(const std::uint8_t* Buffer, std::uint8_t* Row, std::uint8_t* 
   }
 }
 
+// The reduction of a read at a wished size: Factor x Factor source pixels
+// averaged into one, row by row as they are decoded, so that the full-size
+// picture is never held. Sums holds one running total per reduced sample.
+struct TPngReduction {
+  int Factor = 1;
+  int Width = 0, Height = 0; // reduced
+  std::uint32_t* Sums = nullptr;
+};
+
+// The largest whole factor whose reduced size still covers the wish (1 when
+// nothing is wished), as the JPEG reader picks its scale; at most 4096, so
+// that the 32-bit totals of a box cannot overflow.
+int PngReductionFactor(int StoredWidth, int StoredHeight, int WishedWidth, int WishedHeight) {
+  if (WishedWidth <= 0 || WishedHeight <= 0) return 1;
+  return std::clamp(std::min(StoredWidth / WishedWidth, StoredHeight / WishedHeight), 1, 4096);
+}
+
+// Adds one decoded row of Channels-byte pixels to the running totals.
+void AccumulateRow(const TPngReduction& Red, const std::uint8_t* Row, int Width, int Channels) {
+  std::uint32_t* Sum = Red.Sums;
+  const int F = Red.Factor;
+  for (int X0 = 0; X0 < Width; X0 += F, Sum += Channels) {
+    const int X1 = std::min(X0 + F, Width);
+    std::uint32_t A = 0, B = 0, C = 0, D = 0;
+    const std::uint8_t* P = Row + static_cast<std::size_t>(X0) * Channels;
+    if (Channels == 4) {
+      for (int X = X0; X < X1; ++X, P += 4) {
+        A += P[0];
+        B += P[1];
+        C += P[2];
+        D += P[3];
+      }
+      Sum[3] += D;
+    } else {
+      for (int X = X0; X < X1; ++X, P += 3) {
+        A += P[0];
+        B += P[1];
+        C += P[2];
+      }
+    }
+    Sum[0] += A;
+    Sum[1] += B;
+    Sum[2] += C;
+  }
+}
+
+// Writes the averages of a band of Rows source rows into reduced row Y and
+// clears the totals for the next band.
+void FlushBand(const TPngReduction& Red, int Rows, int Width, int Channels, TRvBitmap& Bitmap,
+               TRvMask* Alpha, int Y) {
+  std::uint8_t* Out = Bitmap.Scanline(Y);
+  std::uint8_t* OutAlpha = Alpha != nullptr && Channels == 4 ? Alpha->ScanLine(Y) : nullptr;
+  const std::uint32_t* Sum = Red.Sums;
+  for (int X = 0; X < Red.Width; ++X, Sum += Channels) {
+    const std::uint32_t Count = static_cast<std::uint32_t>(std::min(Red.Factor, Width - X * Red.Factor) * Rows);
+    Out[3 * X] = static_cast<std::uint8_t>((Sum[0] + Count / 2) / Count);
+    Out[3 * X + 1] = static_cast<std::uint8_t>((Sum[1] + Count / 2) / Count);
+    Out[3 * X + 2] = static_cast<std::uint8_t>((Sum[2] + Count / 2) / Count);
+    if (OutAlpha != nullptr) OutAlpha[X] = static_cast<std::uint8_t>((Sum[3] + Count / 2) / Count);
+  }
+  std::memset(Red.Sums, 0, static_cast<std::size_t>(Red.Width) * Channels * sizeof(std::uint32_t));
+}
+
+// The rows of a non-interlaced picture averaged into a reduced one as they
+// are decoded; called from PngReadSteps, whose jump point covers it.
+void PngReadReduced(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params, TRvProgressRec& Progress,
+                    std::unique_ptr<TRvMask>& AlphaMask, TPngReduction& Red, TRvBuffer& Buffer,
+                    TRvBuffer& SumBuffer) {
+  const int W = Params.Width, H = Params.Height;
+  const int Channels = png_get_channels(R.Png, R.Info);
+  if ((Channels != 3 && Channels != 4) || png_get_rowbytes(R.Png, R.Info) != static_cast<std::size_t>(W) * Channels ||
+      (Channels == 4 && !AlphaMask) || !Buffer.Allocate(static_cast<std::int64_t>(W) * Channels) ||
+      !SumBuffer.Allocate(static_cast<std::int64_t>(Red.Width) * Channels * 4) ||
+      !RvAllocateBitmap(Bitmap, Red.Width, Red.Height, rvpf24Bit)) {
+    Progress.Abort();
+    return;
+  }
+  Red.Sums = reinterpret_cast<std::uint32_t*>(SumBuffer.Data());
+  std::memset(Red.Sums, 0, static_cast<std::size_t>(SumBuffer.Size()));
+  if (Channels == 4) AlphaMask->SetFull(false);
+  Params.Width = Red.Width;
+  Params.Height = Red.Height;
+  Progress.Val = 0;
+  Progress.Per = 100.0 / H;
+  int Band = 0;
+  for (int Y = 0; Y < H; ++Y) {
+    png_read_row(R.Png, Buffer.Data(), nullptr);
+    AccumulateRow(Red, Buffer.Data(), W, Channels);
+    if (++Band == Red.Factor || Y == H - 1) {
+      FlushBand(Red, Band, W, Channels, Bitmap, AlphaMask.get(), Y / Red.Factor);
+      Band = 0;
+    }
+    Progress.Step(Y + 1);
+    if (IsSet(Progress.Aborting)) return;
+  }
+  png_read_end(R.Png, nullptr);
+}
+
 // The library calls of one read; no object with a destructor in this frame.
 void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
                   TRvProgressRec& Progress, bool HeaderOnly, std::unique_ptr<TRvMask>& AlphaMask,
-                  bool UseBackground, TRvBuffer& Buffer) {
+                  bool UseBackground, TRvBuffer& Buffer, TRvBuffer& SumBuffer) {
   if (setjmp(png_jmpbuf(R.Png)) != 0) return;
+  // A thumbnail-size read (automatic scale) wishes a size, as for JPEG.
+  const int WishedWidth = Params.JpegScale == 0 ? Params.Width : 0;
+  const int WishedHeight = Params.JpegScale == 0 ? Params.Height : 0;
 
   png_set_read_fn(R.Png, &R, PngReadCallback);
   // Compressed data is fetched in small pieces, so that a file cut short
@@ -177,7 +278,6 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
       Progress.Abort();
       return;
     }
-    PrepareMask(AlphaMask, static_cast<int>(Width), static_cast<int>(Height));
   }
 
   // A two-colour palette that is not plain black and white would lose its
@@ -189,6 +289,22 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
   const bool OneBit =
       Depth == 1 && ((ColorType == PNG_COLOR_TYPE_GRAY && !KeyColour) ||
                      (ColorType == PNG_COLOR_TYPE_PALETTE && PaletteIsBlackWhite(R.Png, R.Info)));
+  // Interlaced files and 1-bit pictures are read whole; the caller reduces.
+  TPngReduction Red;
+  if (Interlace == PNG_INTERLACE_NONE && !OneBit)
+    Red.Factor = PngReductionFactor(static_cast<int>(Width), static_cast<int>(Height), WishedWidth, WishedHeight);
+  Red.Width = static_cast<int>((Width + Red.Factor - 1) / Red.Factor);
+  Red.Height = static_cast<int>((Height + Red.Factor - 1) / Red.Factor);
+  if (!UseBackground) PrepareMask(AlphaMask, Red.Width, Red.Height);
+  if (Red.Factor > 1 && !HeaderOnly) {
+    // A thumbnail is a preview: the checksums over the compressed and the
+    // inflated data cost a tenth of the read and are left unchecked; broken
+    // deflate data still stops the read.
+    png_set_crc_action(R.Png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+#ifdef PNG_IGNORE_ADLER32
+    png_set_option(R.Png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+#endif
+  }
   if (ColorType == PNG_COLOR_TYPE_PALETTE && !OneBit) png_set_expand(R.Png);
   if (ColorType == PNG_COLOR_TYPE_GRAY && Depth <= 7 && !OneBit) png_set_expand(R.Png);
   if (KeyColour) png_set_tRNS_to_alpha(R.Png);
@@ -237,7 +353,13 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
     }
   }
   Params.PngInterlaced = Interlace != PNG_INTERLACE_NONE;
+  Params.UnscaledWidth = Params.Width;
+  Params.UnscaledHeight = Params.Height;
   if (HeaderOnly) return;
+  if (Red.Factor > 1) {
+    PngReadReduced(R, Bitmap, Params, Progress, AlphaMask, Red, Buffer, SumBuffer);
+    return;
+  }
 
   const int W = static_cast<int>(Width);
   const int H = static_cast<int>(Height);
@@ -453,7 +575,7 @@ void PngReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
                    TRvProgressRec& Progress, bool HeaderOnly, std::unique_ptr<TRvMask>& AlphaMask,
                    bool UseBackground) {
   TRvStreamReader Source(Stream);
-  TRvBuffer Buffer;
+  TRvBuffer Buffer, SumBuffer;
   TPngReader R;
   R.Source = &Source;
   R.Aborting = Progress.Aborting;
@@ -464,7 +586,7 @@ void PngReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     Progress.Abort();
     return;
   }
-  PngReadSteps(R, Bitmap, Params, Progress, HeaderOnly, AlphaMask, UseBackground, Buffer);
+  PngReadSteps(R, Bitmap, Params, Progress, HeaderOnly, AlphaMask, UseBackground, Buffer, SumBuffer);
   // Rows a damaged or cut file never reached show as zeros, not as old memory.
   if (R.Uncleared != nullptr)
     for (int Y = R.RowsDone; Y < Bitmap.Height(); ++Y)

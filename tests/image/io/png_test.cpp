@@ -65,6 +65,14 @@ void Read(const Bytes& Data, TRead& R, bool HeaderOnly = false, bool UseBackgrou
   R.Ok = !P.Aborted();
 }
 
+// A read at a wished size, as the thumbnail loader asks.
+void ReadWished(const Bytes& Data, TRead& R, int Width, int Height) {
+  R.Params.JpegScale = 0;
+  R.Params.Width = Width;
+  R.Params.Height = Height;
+  Read(Data, R);
+}
+
 Bytes Write(TRvBitmap& Bmp, TIOParamsVals& Params, const TRvMask* Mask = nullptr) {
   platform::TMemoryStream S;
   TProgress P;
@@ -165,6 +173,61 @@ TEST(PngRead, EveryColourTypeToPixelsAndMask) {
       EXPECT_EQ(R.Mask->ScanLine(0)[X], C.Alpha.empty() ? 255 : C.Alpha[static_cast<std::size_t>(X)]) << X;
     }
   }
+}
+
+TEST(PngRead, AWishedSizeAveragesBoxesWhileDecoding) {
+  // 5 x 3 RGBA, wished 2 x 1: factor min(5 / 2, 3 / 1) = 2, so 3 x 2 boxes,
+  // the last column and row of boxes only partly filled.
+  Bytes Raw;
+  for (int Y = 0; Y < 3; ++Y) {
+    Raw.push_back(0);
+    for (int X = 0; X < 5; ++X) {
+      const int V = 10 * (5 * Y + X);
+      Raw.insert(Raw.end(), {static_cast<std::uint8_t>(V), static_cast<std::uint8_t>(255 - V), 7,
+                             static_cast<std::uint8_t>(X == 4 ? 0 : 255)});
+    }
+  }
+  const Bytes File = MakePng(5, 3, 8, 6, Raw);
+  TRead R;
+  ReadWished(File, R, 2, 1);
+  ASSERT_TRUE(R.Ok);
+  ASSERT_EQ(R.Bmp.Width(), 3);
+  ASSERT_EQ(R.Bmp.Height(), 2);
+  EXPECT_EQ(R.Params.Width, 3);
+  EXPECT_EQ(R.Params.UnscaledWidth, 5);
+  EXPECT_EQ(R.Params.UnscaledHeight, 3);
+  // Red of box (x, y): the rounded mean of 10 x (5 row + column) over it.
+  const int Red[2][3] = {{30, 50, 65}, {105, 125, 140}};
+  const int Alpha[2][3] = {{255, 255, 0}, {255, 255, 0}};
+  for (int Y = 0; Y < 2; ++Y)
+    for (int X = 0; X < 3; ++X) {
+      int P[3];
+      codectest::OurPixel(R.Bmp, X, Y, P);
+      EXPECT_EQ(P[0], Red[Y][X]) << X << "," << Y;
+      EXPECT_EQ(P[1], 255 - Red[Y][X]) << X << "," << Y;
+      EXPECT_EQ(P[2], 7);
+      EXPECT_EQ(R.Mask->ScanLine(Y)[X], Alpha[Y][X]) << X << "," << Y;
+    }
+  // Without the automatic scale, or for a 1-bit picture, the file's size.
+  TRead Full;
+  Full.Params.Width = 2;
+  Full.Params.Height = 1;
+  Read(File, Full);
+  EXPECT_EQ(Full.Bmp.Width(), 5);
+  TRead Mono;
+  ReadWished(MakePng(16, 2, 1, 0, {0, 0xF0, 0x0F, 0, 0xFF, 0x00}), Mono, 1, 1);
+  EXPECT_EQ(Mono.Bmp.Width(), 16);
+  EXPECT_EQ(Mono.Bmp.PixelFormat(), rv::rvpf1Bit);
+  // A preview does not check the data's CRC; a full read does.
+  Bytes Damaged = File;
+  Damaged[Damaged.size() - 13] ^= 0x5A; // the IDAT chunk's CRC, before IEND
+  TRead Preview;
+  ReadWished(Damaged, Preview, 2, 1);
+  EXPECT_TRUE(Preview.Ok);
+  EXPECT_EQ(Preview.Bmp.Width(), 3);
+  TRead Whole;
+  Read(Damaged, Whole);
+  EXPECT_FALSE(Whole.Ok);
 }
 
 TEST(PngRead, ResolutionFromPhysOrTheDefault) {

@@ -289,6 +289,60 @@ TEST(RastrumVectDraw, GripsAndTheHintAreOverlays) {
   EXPECT_TRUE(view->MeasureHintRect().isEmpty());
 }
 
+// Objects whose bounds miss the view cost nothing and are not drawn; what
+// is drawn is the same with every object tried.
+TEST(RastrumVectDraw, ObjectsOutOfViewAreNotDrawnAndCullingChangesNoPixel) {
+  auto view = WhiteLayer(1800, 1500);
+  view->resize(160, 120);
+  int boxes = 0;
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 6; ++x, ++boxes) view->AddNewObject(Make(rvokBox, 300 * x + 20, 300 * y + 20, 300 * x + 60, 300 * y + 50));
+  view->SetZoom(100);
+  view->SetViewXY(0, 0);
+  viewtest::Shot(*view);
+  EXPECT_EQ(view->DrawnObjectsCount(), 1);
+  view->SetViewXY(300, 280);
+  viewtest::Shot(*view);
+  EXPECT_EQ(view->DrawnObjectsCount(), 1);
+  view->SetViewXY(100, 100);
+  viewtest::Shot(*view);
+  EXPECT_EQ(view->DrawnObjectsCount(), 0);
+  // Every kind, near the view's edges too: labels and arrow heads reach
+  // beyond an object's box.
+  for (int i = 0; i < 180; ++i) {
+    TRvVObject o = Make(static_cast<TRvVObjKind>(rvokLine + i % 9), (i * 97) % 1700, (i * 61) % 1400, 0, 0);
+    o.Right = o.Left + 10 + i % 70;
+    o.Bottom = o.Top + 8 + i % 50;
+    o.PenWidth = 1 + i % 4;
+    o.EndShape = i % 2 ? rvasTipAtEnd : rvasNone;
+    o.ShapeHeight = 10 + i % 30;
+    o.Text = "T" + std::to_string(i);
+    o.ArcEnd = 2;
+    o.AnglePoints = {platform::TPoint{o.Right, o.Bottom}, platform::TPoint{o.Left, o.Bottom},
+                     platform::TPoint{o.Left + 5, o.Top}};
+    view->AddNewObject(o);
+  }
+  const int all = view->ObjectsCount();
+  for (double zoom : {100.0, 37.0, 250.0, 8.0}) {
+    for (QPoint at : {QPoint(0, 0), QPoint(400, 333), QPoint(900, 700)}) {
+      view->SetZoom(zoom);
+      view->SetViewXY(at.x(), at.y());
+      view->SetCullObjects(true);
+      view->Update();
+      const QImage culled = viewtest::Shot(*view);
+      const int drawn = view->DrawnObjectsCount();
+      view->SetCullObjects(false);
+      view->Update();
+      EXPECT_EQ(viewtest::Shot(*view), culled) << zoom << " at " << at.x() << "," << at.y();
+      EXPECT_EQ(view->DrawnObjectsCount(), all);
+      if (zoom >= 37) {
+        EXPECT_LT(drawn, all / 2) << zoom;
+      }
+    }
+  }
+  view->SetCullObjects(true);
+}
+
 // A scroll moves the back buffer's pixels only where the objects move by
 // the same whole pixels: the result equals a fresh render.
 TEST(RastrumVectDraw, ScrollingGivesTheFreshRender) {

@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 
+#include "image/io/png/rvpng.h"
 #include "image/io/rastrumio.h"
 #include "image/io/rvioparams.h"
 #include "image/io/rvmio.h"
 #include "image/views/rvmview.h"
+#include "image/views/rvthumbfit.h"
 #include "mviewtestutil.h"
 #include "support/tempfolder.h"
 
@@ -175,6 +179,66 @@ TEST_F(TLoader, JpegThumbnailsDecodeAtTheSmallestCoveringScale) {
   request.FileName = Dir.File("none.jpg");
   const std::shared_ptr<TRvLoadResult> missing = RvRunLoadJob(request, job);
   EXPECT_TRUE(missing->Failed);
+}
+
+TEST_F(TLoader, PngThumbnailsReducedWhileDecodingLookAsBefore) {
+  // A photo-like picture: smooth gradients, a sharp edge and fine texture.
+  auto make = [&](const std::string& Name, bool Interlaced, bool Alpha) {
+    TRastrumIO io;
+    TRvBitmap& b = *io.RvBitmap();
+    b.Allocate(1203, 905, rvpf24Bit);
+    for (int y = 0; y < b.Height(); ++y)
+      for (int x = 0; x < b.Width(); ++x) {
+        std::uint8_t* p = b.Scanline(y) + 3 * x;
+        p[0] = static_cast<std::uint8_t>(x * 255 / 1203);
+        p[1] = static_cast<std::uint8_t>(x > 600 ? 220 : 30);
+        p[2] = static_cast<std::uint8_t>((y * 200 / 905) + ((x * 7 + y * 13) % 31));
+      }
+    TRvMask mask;
+    mask.Allocate(1203, 905, 8);
+    for (int y = 0; y < 905; ++y) std::memset(mask.ScanLine(y), y < 400 ? 255 : 90, 1203);
+    mask.SetFull(false);
+    io.Params().PngInterlaced = Interlaced;
+    io.Params().SamplesPerPixel = 3;
+    io.Params().BitsPerSample = 8;
+    platform::TMemoryStream out;
+    TRvAbortFlag aborting{false};
+    TRvProgressRec progress;
+    progress.Aborting = &aborting;
+    PngWriteStream(out, b, io.Params(), Alpha ? &mask : nullptr, progress);
+    std::ofstream(Dir.File(Name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(out.Memory()), static_cast<std::streamsize>(out.Size()));
+  };
+  make("plain.png", false, false);
+  make("alpha.png", false, true);
+  make("interlaced.png", true, false);
+  for (const char* name : {"plain.png", "alpha.png", "interlaced.png"}) {
+    SCOPED_TRACE(name);
+    TRvLoadRequest request;
+    request.FileName = Dir.File(name);
+    request.Thumb = true;
+    request.ThumbWidth = 120;
+    request.ThumbHeight = 100;
+    request.Filter = rfFastLinear;
+    TRastrumIO job;
+    const std::shared_ptr<TRvLoadResult> result = RvRunLoadJob(request, job);
+    ASSERT_FALSE(result->Failed);
+    // The old way: the whole picture, then the resample to the cell.
+    TRastrumIO whole;
+    whole.LoadFromFile(Dir.File(name));
+    ASSERT_EQ(whole.RvBitmap()->Width(), 1203);
+    const std::unique_ptr<TRvBitmap> before = RvReduceToThumb(whole.RvBitmap(), 120, 100, rfFastLinear);
+    ASSERT_TRUE(before);
+    ASSERT_EQ(result->Bitmap->Width(), before->Width());
+    ASSERT_EQ(result->Bitmap->Height(), before->Height());
+    double sum = 0;
+    for (int y = 0; y < before->Height(); ++y)
+      for (int i = 0; i < 3 * before->Width(); ++i)
+        sum += std::abs(result->Bitmap->Scanline(y)[i] - before->Scanline(y)[i]);
+    EXPECT_LT(sum / (3.0 * before->Width() * before->Height()), 2.0);
+    // Non-interlaced files come reduced from the reader: 1203 / 9 columns.
+    EXPECT_EQ(result->Params->Width, std::string(name) == "interlaced.png" ? 1203 : 134);
+  }
 }
 
 TEST(Starter, QueueOperationsUnderLoad) {
