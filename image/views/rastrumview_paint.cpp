@@ -86,17 +86,15 @@ void TRastrumView::DrawBackgroundFor(platform::TBitmap& Dest, const platform::TR
 }
 
 TRastrumView::TAxisMap TRastrumView::AxisMap(bool Vertical) const {
+  // The renderer's own steps: the visible source over the destination, from
+  // the first visible pixel. A scroll moves the picture by the change of
+  // the view position; where the maps do not line up after it, the check
+  // against the recorded maps renders the whole frame instead.
   TAxisMap m;
-  const int size = Vertical ? FBitmap.Height() : FBitmap.Width();
-  m.Step = std::max<std::int64_t>(RvFixedStep(size, Vertical ? FZoomH : FZoomW), 1);
-  // Up to 100 % the view position is the place in the zoomed picture; above,
-  // the first visible bitmap pixel starts at the offset, where the overlays
-  // and the pixel grid put it.
-  const int first = Vertical ? FSrcY : FSrcX;
-  m.Anchor = FZoom <= 100 ? (Vertical ? FViewY : FViewX) : ((static_cast<std::int64_t>(first) << 14) + m.Step - 1) / m.Step;
-  const std::int64_t at = m.Anchor * m.Step;
-  m.First = static_cast<int>(at >> 14);
-  m.Phase = static_cast<int>(at & 16383);
+  m.First = Vertical ? FSrcY : FSrcX;
+  m.Phase = 0;
+  m.Step = RvFixedStep(Vertical ? FSrcH : FSrcW, Vertical ? FDestH : FDestW);
+  m.Anchor = Vertical ? FViewY : FViewX;
   return m;
 }
 
