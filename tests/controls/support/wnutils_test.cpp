@@ -218,10 +218,11 @@ TEST_F(TempHome, FileOperationDeleteAndErrors) {
 
 namespace {
 
-// Answers the operation's own question after the user has thought about it
-// for longer than the progress window's delay; notes what was on screen.
+// Answers the operation's own question after thinking for ThinkMs; notes
+// what was on screen meanwhile.
 struct TSlowUser {
   QMessageBox::StandardButton Answer;
+  int ThinkMs = 100;
   bool Asked = false;
   bool ProgressShownMeanwhile = false;
   bool OffersToAll = true;
@@ -231,10 +232,12 @@ struct TSlowUser {
     Clock->start();
     auto* Poll = new QTimer;
     QObject::connect(Poll, &QTimer::timeout, [this, Clock, Poll] {
-      for (QWidget* W : QApplication::topLevelWidgets())
+      QMessageBox* Box = nullptr;
+      for (QWidget* W : QApplication::topLevelWidgets()) {
         if (qobject_cast<QProgressDialog*>(W) && W->isVisible()) ProgressShownMeanwhile = true;
-      auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!Box || Clock->elapsed() < 800) return;
+        if (auto* B = qobject_cast<QMessageBox*>(W); B && B->isVisible()) Box = B;
+      }
+      if (!Box || Clock->elapsed() < ThinkMs) return;
       Asked = true;
       OffersToAll = Box->button(QMessageBox::YesToAll) || Box->button(QMessageBox::NoToAll);
       Box->button(Answer)->click();
@@ -264,7 +267,8 @@ TEST_F(TempHome, FileOperationDeleteAskedByTheOperationItself) {
   EXPECT_TRUE(Op.OperationsAborted());
   EXPECT_TRUE(std::filesystem::exists(P("a.jpg")));
 
-  TSlowUser Yes{QMessageBox::Yes};
+  // Longer than any delay a progress window may have.
+  TSlowUser Yes{QMessageBox::Yes, 4500};
   Yes.Start();
   EXPECT_TRUE(Op.Execute());
   EXPECT_TRUE(Yes.Asked);
