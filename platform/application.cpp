@@ -62,7 +62,11 @@ namespace platform {
 QWidget* DialogOwner(QWidget* preferred) {
   if (QWidget* modal = QApplication::activeModalWidget()) return modal;
   if (preferred) return preferred->window();
-  return QApplication::activeWindow();
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  // Before the window manager has made any window active: the main window.
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (window->isVisible() && window->inherits("QMainWindow")) return window;
+  return nullptr;
 }
 
 namespace {

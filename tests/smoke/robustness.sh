@@ -97,10 +97,13 @@ modal)
   "$program" >"$work/first.log" 2>&1 &
   first=$!
   read -r main mw mh mx my <<<"$(wait_window "^Pictrova by Halvenworth$")" || fail "no main window"
+  # The start-up splash goes by itself; the window manager restacks then.
+  wait_window "^About Pictrova 3$" >/dev/null || fail "no start-up splash"
+  wait_gone "^About Pictrova 3$" || fail "the start-up splash stays"
   sleep 1
-  # The open button in the middle of the empty view opens the dialog.
-  click $((mx + mw / 2)) $((my + mh / 2))
-  shot empty
+  # The open button in the middle of the empty view opens the dialog (the
+  # pointer starts there: a synced move would wait for a motion).
+  xdotool mousemove $((mx + mw / 2)) $((my + mh / 2)) sleep 0.3 click 1
   read -r dlg _ _ dx dy <<<"$(wait_window "^Open Image Folder$")" || fail "no open-folder dialog"
   sleep 1
   click $((dx + 100)) $((dy + 38))
