@@ -55,10 +55,6 @@ QString TApplication::ExceptionMessage(std::exception_ptr error) {
   return QString();
 }
 
-} // namespace platform
-
-namespace platform {
-
 QWidget* DialogOwner(QWidget* preferred) {
   if (QWidget* modal = QApplication::activeModalWidget()) return modal;
   if (preferred) return preferred->window();

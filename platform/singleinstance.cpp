@@ -152,12 +152,18 @@ void TDdeServerConv::DeliverHeld() {
   }
   const QStringList lines = FHeld.front();
   FHeld.pop_front();
+  // The next one comes after this one, also when its handler threw.
+  struct TDelivering {
+    TDdeServerConv& Server;
+    ~TDelivering() {
+      Server.FDelivering = false;
+      if (!Server.FHeld.empty()) Server.ScheduleDelivery(0);
+    }
+  } delivering{*this};
   FDelivering = true;
   // A copy: the handler may replace itself.
   const auto handler = FOnExecuteMacro;
   handler(lines);
-  FDelivering = false;
-  if (!FHeld.empty()) ScheduleDelivery(0);
 }
 
 void TDdeServerConv::SetOnExecuteMacro(std::function<void(const QStringList&)> handler) {
