@@ -203,9 +203,6 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   ShellController = std::make_unique<sx::TSxCustomShellController>();
   UpdateFileStatusText();
 
-  // The hand-off from later starts: held by the server until now.
-  if (FServer) FServer->SetOnExecuteMacro([this](const QStringList& macro) { Ptv_MainExecuteMacro(macro); });
-
   ShowStartupSplash(*FAboutDlg, arguments);
 
   QString fileToOpen;
@@ -223,6 +220,9 @@ void TMainForm::FormCreate(const QStringList& arguments) {
     }
   }
   if (!fileToOpen.isEmpty()) OpenFolderView(QFileInfo(fileToOpen).absoluteFilePath());
+  // The hand-off from later starts: held by the server until the start's
+  // own folder is open, so that a hand-off of the same folder selects it.
+  if (FServer) FServer->SetOnExecuteMacro([this](const QStringList& macro) { Ptv_MainExecuteMacro(macro); });
 }
 
 void TMainForm::BuildControls() {

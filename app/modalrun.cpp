@@ -1,10 +1,20 @@
 #include "app/modalrun.h"
 
+#include "platform/application.h"
+
 #include <QDialog>
 #include <QPushButton>
+#include <QWindow>
 
 namespace app {
 
+void PlaceOverOwner(QDialog& Dialog) {
+  if (Dialog.parentWidget()) return;
+  QWidget* owner = platform::DialogOwner();
+  if (!owner || owner == &Dialog || !owner->windowHandle()) return;
+  Dialog.winId(); // its window exists from here on
+  if (QWindow* window = Dialog.windowHandle()) window->setTransientParent(owner->windowHandle());
+}
 
 void MakeOkCancelButtons(QDialog& Dialog, int Top, QPushButton*& Okay, QPushButton*& Cancel) {
   Okay = new QPushButton(QStringLiteral("OK"), &Dialog);

@@ -8,11 +8,16 @@ class QPushButton;
 
 namespace app {
 
-// Shows Dialog modally and answers its result. When a test has set an
-// answering hook, the dialog is shown without a modal loop and the hook
-// answers it; a dialog the hook leaves open closes with result 0.
+// A dialog without a parent window stands over the window the user is
+// answering: the topmost modal window, else the active one.
+void PlaceOverOwner(QDialog& Dialog);
+
+// Shows Dialog modally, over its owner, and answers its result. When a test
+// has set an answering hook, the dialog is shown without a modal loop and the
+// hook answers it; a dialog the hook leaves open closes with result 0.
 template <class TDialog>
 int RunModal(TDialog& Dialog, const std::function<void(TDialog&)>& Answer) {
+  PlaceOverOwner(Dialog);
   if (!Answer) return Dialog.exec();
   Dialog.setResult(0);
   Dialog.show();

@@ -1,6 +1,7 @@
 #include "app/msgbox.h"
 
 #include "app/modalrun.h"
+#include "platform/application.h"
 
 #include <QApplication>
 
@@ -10,7 +11,7 @@ std::function<void(QMessageBox&)> MessageDlgAnswer;
 
 int MessageDlg(const QString& Caption, const QString& Text, QMessageBox::Icon Icon,
                QMessageBox::StandardButtons Buttons) {
-  QMessageBox box(Icon, Caption, Text, Buttons, QApplication::activeWindow());
+  QMessageBox box(Icon, Caption, Text, Buttons, platform::DialogOwner());
   return RunModal(box, MessageDlgAnswer);
 }
 

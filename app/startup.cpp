@@ -2,12 +2,15 @@
 
 #include "app/filetypes.h"
 #include "app/mainform.h"
+#include "image/model/rvbitmap.h"
 #include "platform/application.h"
 #include "platform/singleinstance.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
 #include <exception>
 
@@ -80,9 +83,11 @@ int ProgramEntry(int argc, char** argv) {
   platform::TApplication app(argc, argv);
   app.SetTitle(QString::fromLatin1(ApplicationTitle));
   app.OnException = [](std::exception_ptr error) {
-    QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Error"),
+    QMessageBox::critical(platform::DialogOwner(), QStringLiteral("Error"),
                           platform::TApplication::ExceptionMessage(error));
   };
+  // Work files of earlier runs that were killed.
+  rv::RvRemoveStaleTempFiles();
   // Listening before any window exists: a second start during ours is held.
   platform::TDdeServerConv server(DdeService, DdeTopic);
   server.Listen();
@@ -94,6 +99,18 @@ int ProgramEntry(int argc, char** argv) {
     TStartupForms forms(mainForm.RecentFolders());
     mainForm.FormsCreated();
     mainForm.show();
+    // Ended by the session (logout, hang-up, interrupt) as by File > Exit:
+    // open dialogs end as cancelled, then the main window closes, which
+    // writes the settings and cleans the work folder.
+    platform::TTerminationSignals ending([&mainForm](int) {
+      for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible() && dialog->isModal())
+          dialog->reject();
+      QTimer::singleShot(0, &mainForm, [&mainForm] {
+        mainForm.close();
+        QCoreApplication::quit();
+      });
+    });
     result = app.exec();
   }
   mutex.Close();

@@ -1,6 +1,12 @@
 #include "platform/application.h"
 
+#include <QSocketNotifier>
+#include <QWidget>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -47,6 +53,69 @@ QString TApplication::ExceptionMessage(std::exception_ptr error) {
     return QStringLiteral("Unknown error");
   }
   return QString();
+}
+
+QWidget* DialogOwner(QWidget* preferred) {
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  if (preferred) return preferred->window();
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  // Before the window manager has made any window active: the main window.
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (window->isVisible() && window->inherits("QMainWindow")) return window;
+  return nullptr;
+}
+
+namespace {
+
+constexpr int TerminationSignals[] = {SIGTERM, SIGHUP, SIGINT};
+// [0] written by the handler, [1] read by the event loop.
+int SignalPipe[2] = {-1, -1};
+
+void NoteSignal(int signo) {
+  const int saved = errno;
+  const char number = static_cast<char>(signo);
+  [[maybe_unused]] const ssize_t written = ::write(SignalPipe[0], &number, 1);
+  errno = saved;
+}
+
+} // namespace
+
+TTerminationSignals::TTerminationSignals(std::function<void(int)> onSignal, QObject* parent)
+    : QObject(parent), FOnSignal(std::move(onSignal)) {
+  if (SignalPipe[0] >= 0) return;
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, SignalPipe) != 0) {
+    SignalPipe[0] = SignalPipe[1] = -1;
+    return;
+  }
+  FNotifier = new QSocketNotifier(SignalPipe[1], QSocketNotifier::Read, this);
+  connect(FNotifier, &QSocketNotifier::activated, this, [this] {
+    char number = 0;
+    while (::read(SignalPipe[1], &number, 1) == 1)
+      if (FOnSignal) FOnSignal(number);
+  });
+  struct sigaction action {};
+  action.sa_handler = NoteSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  for (int signo : TerminationSignals) {
+    // What the starter ignores (nohup's hang-up) stays ignored.
+    struct sigaction old {};
+    if (::sigaction(signo, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    ::sigaction(signo, &action, nullptr);
+  }
+}
+
+TTerminationSignals::~TTerminationSignals() {
+  if (!FNotifier) return;
+  for (int signo : TerminationSignals) {
+    struct sigaction old {};
+    if (::sigaction(signo, nullptr, &old) == 0 && old.sa_handler == NoteSignal) ::signal(signo, SIG_DFL);
+  }
+  delete FNotifier;
+  FNotifier = nullptr;
+  ::close(SignalPipe[0]);
+  ::close(SignalPipe[1]);
+  SignalPipe[0] = SignalPipe[1] = -1;
 }
 
 } // namespace platform

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+class QSocketNotifier;
+
 namespace platform {
 
 // Ends the current operation silently: the event loop's handler drops it.
@@ -35,6 +37,31 @@ public:
 
 private:
   QString FTitle;
+};
+
+// The window a new message or dialog belongs to: the topmost modal window,
+// else Preferred's window, else the active one, else the main window. A message owned by a window
+// under a modal one is blocked by that one, and a window manager may stack it
+// out of sight.
+QWidget* DialogOwner(QWidget* preferred = nullptr);
+
+// The session's request to end (SIGTERM at logout, SIGHUP, SIGINT), handed to
+// the event loop: the signal handler only writes the signal's number to a
+// socket pair, and OnSignal runs from the event loop. Each signal's handler
+// is used once: a second one of the same kind ends the process at once.
+// One object at a time; the default actions come back with its end.
+class TTerminationSignals : public QObject {
+public:
+  explicit TTerminationSignals(std::function<void(int)> onSignal, QObject* parent = nullptr);
+  ~TTerminationSignals() override;
+  TTerminationSignals(const TTerminationSignals&) = delete;
+  TTerminationSignals& operator=(const TTerminationSignals&) = delete;
+
+  bool Installed() const { return FNotifier != nullptr; }
+
+private:
+  std::function<void(int)> FOnSignal;
+  QSocketNotifier* FNotifier = nullptr;
 };
 
 } // namespace platform

@@ -221,6 +221,30 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
   return n == 0;
 }
 
+// The lock beside a root's file. The lock file goes again before its lock is
+// released, so that no run leaves one behind: whoever opened it meanwhile
+// finds, once it holds the lock, that the name no longer leads to its file,
+// and tries again.
+int LockFile(const std::string& lockName) {
+  for (;;) {
+    const int fd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct stat held {}, named {};
+    if (::fstat(fd, &held) == 0 && ::stat(lockName.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev)
+      return fd;
+    ::close(fd);
+  }
+}
+
+void UnlockFile(const std::string& lockName, int fd) {
+  ::unlink(lockName.c_str());
+  flock(fd, LOCK_UN);
+  ::close(fd);
+}
+
 // One root's file with a parsed copy kept while the file stays the same.
 class TRootStore {
 public:
@@ -241,10 +265,8 @@ public:
     if (!MakeFolders(folder)) return false;
     const std::string file = folder + "/" + RootFileName(FRoot);
     const std::string lockName = file + ".lock";
-    int lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int lockFd = LockFile(lockName);
     if (lockFd < 0) return false;
-    while (flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
-    }
     bool ok = false;
     std::string text;
     if (ReadWholeFile(file, text)) {
@@ -257,8 +279,7 @@ public:
       FTree = std::move(tree);
       FValid = false; // re-stat on the next read
     }
-    flock(lockFd, LOCK_UN);
-    ::close(lockFd);
+    UnlockFile(lockName, lockFd);
     return ok;
   }
 

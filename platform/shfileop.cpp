@@ -140,6 +140,7 @@ class TFileOpRun {
   bool FReplaceAll = false;
   bool FSkipAll = false;
   bool FCancelled = false;
+  bool FDeclined = false;  // a delete the user refused
   bool FPlaced = false;  // the last Place put its file under the target name
   int FFirstError = 0;
   std::int64_t FDone = 0;
@@ -402,7 +403,11 @@ bool TFileOpRun::DeleteItem(const std::string& P) {
   if (!Exists(P)) return Fail(P, errno, "Cannot delete");
   const TFileOpAnswer A = Ask(TFileOpConfirm::Delete, P, std::string());
   if (A == TFileOpAnswer::Cancel) return false;
-  if (A == TFileOpAnswer::No || A == TFileOpAnswer::NoToAll) return true;
+  if (A == TFileOpAnswer::No || A == TFileOpAnswer::NoToAll) {
+    // The item stays: the caller must not take it for gone.
+    FDeclined = true;
+    return true;
+  }
   if (A == TFileOpAnswer::YesToAll) FOp.Flags |= FOF_NOCONFIRMATION;
   if (FOp.Flags & FOF_ALLOWUNDO) {
     // Without the data folder the trash cannot be set up, and the files
@@ -517,6 +522,7 @@ int TFileOpRun::Run() {
     FOp.AnyOperationsAborted = true;
     return ECANCELED;
   }
+  FOp.AnyOperationsAborted = FDeclined;
   return FFirstError;
 }
 

@@ -66,7 +66,7 @@ struct TSHFileOpStruct {
   // Answers false to cancel. Bytes are those of files to copy.
   std::function<bool(std::int64_t Done, std::int64_t Total, const std::string& Current)> OnProgress;
 
-  // Results.
+  // Results. Aborted: cancelled, or a delete the user answered with "No".
   bool AnyOperationsAborted = false;
   std::vector<TFileOpNameMapping> NameMappings;
   std::vector<TFileOpFailure> Failures;

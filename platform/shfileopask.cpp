@@ -1,12 +1,16 @@
 #include "platform/shfileopask.h"
 
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QObject>
+#include <QProgressDialog>
+
+#include <algorithm>
 
 namespace platform {
 
 TFileOpAnswer AskFileOpConfirm(QWidget* Owner, const std::string& Title, TFileOpConfirm Kind,
-                               const std::string& Source, const std::string& Target, bool ToTrash) {
+                               const std::string& Source, const std::string& Target, bool ToTrash, bool Several) {
   QString Text;
   switch (Kind) {
     case TFileOpConfirm::Replace:
@@ -21,10 +25,9 @@ TFileOpAnswer AskFileOpConfirm(QWidget* Owner, const std::string& Title, TFileOp
       Text = QObject::tr("The folder \"%1\" does not exist. Create it?").arg(QString::fromStdString(Source));
       break;
   }
-  const auto Answer = QMessageBox::question(
-      Owner, QString::fromStdString(Title), Text,
-      QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll | QMessageBox::Cancel,
-      QMessageBox::No);
+  QMessageBox::StandardButtons Buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+  if (Several) Buttons |= QMessageBox::YesToAll | QMessageBox::NoToAll;
+  const auto Answer = QMessageBox::question(Owner, QString::fromStdString(Title), Text, Buttons, QMessageBox::No);
   switch (Answer) {
     case QMessageBox::Yes: return TFileOpAnswer::Yes;
     case QMessageBox::YesToAll: return TFileOpAnswer::YesToAll;
@@ -32,6 +35,46 @@ TFileOpAnswer AskFileOpConfirm(QWidget* Owner, const std::string& Title, TFileOp
     case QMessageBox::NoToAll: return TFileOpAnswer::NoToAll;
     default: return TFileOpAnswer::Cancel;
   }
+}
+
+bool FileOpMayAskAgain(TFileOpConfirm Kind, const std::vector<std::string>& Sources) {
+  if (Kind == TFileOpConfirm::MakeFolder) return false;
+  const auto Count = std::count_if(Sources.begin(), Sources.end(), [](const std::string& S) { return !S.empty(); });
+  if (Count != 1) return Count > 1;
+  const auto& Only = *std::find_if(Sources.begin(), Sources.end(), [](const std::string& S) { return !S.empty(); });
+  const QFileInfo Info(QString::fromStdString(Only));
+  if (Info.fileName().contains(QLatin1Char('*')) || Info.fileName().contains(QLatin1Char('?'))) return true;
+  return Kind == TFileOpConfirm::Replace && Info.isDir();
+}
+
+TFileOpProgressWindow::TFileOpProgressWindow(QWidget* Owner, const std::string& Title, bool ShowNames)
+    : FOwner(Owner), FTitle(Title), FShowNames(ShowNames) {}
+
+TFileOpProgressWindow::~TFileOpProgressWindow() = default;
+
+void TFileOpProgressWindow::Attach(TSHFileOpStruct& Op) {
+  Op.OnConfirm = [this, Ask = std::move(Op.OnConfirm)](TFileOpConfirm Kind, const std::string& Source,
+                                                        const std::string& Target) {
+    // The question stands alone; the progress comes back after it, with
+    // its own delay.
+    FDialog.reset();
+    return Ask ? Ask(Kind, Source, Target)
+               : (Kind == TFileOpConfirm::Replace ? TFileOpAnswer::No : TFileOpAnswer::Yes);
+  };
+  Op.OnProgress = [this](std::int64_t Done, std::int64_t Total, const std::string& Current) {
+    if (!FDialog) {
+      // QProgressDialog times its delay from its making.
+      FDialog = std::make_unique<QProgressDialog>(QString::fromStdString(FTitle), QObject::tr("Cancel"), 0, 1000,
+                                                  FOwner);
+      FDialog->setWindowModality(Qt::WindowModal);
+      FDialog->setMinimumDuration(500);
+      FDialog->setAutoReset(false);
+      FDialog->setAutoClose(false);
+    }
+    if (FShowNames) FDialog->setLabelText(QString::fromStdString(Current));
+    FDialog->setValue(Total > 0 ? static_cast<int>(std::min<std::int64_t>(Done * 1000 / Total, 1000)) : 0);
+    return !FDialog->wasCanceled();
+  };
 }
 
 } // namespace platform

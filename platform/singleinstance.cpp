@@ -1,5 +1,6 @@
 #include "platform/singleinstance.h"
 
+#include <QApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QRegularExpression>
@@ -18,6 +19,12 @@ namespace platform {
 namespace {
 // A macro is one path or "EXIT"; anything much longer is not ours.
 constexpr qsizetype kMaxMacroBytes = 64 * 1024;
+// How often held macros look again whether the modal window has gone.
+constexpr int kModalRetryMs = 100;
+
+bool ModalWindowRuns() {
+  return qobject_cast<QApplication*>(QCoreApplication::instance()) && QApplication::activeModalWidget();
+}
 } // namespace
 
 std::string RuntimeFolder() {
@@ -78,7 +85,10 @@ bool DecodeMacroFrames(QByteArray& buffer, std::vector<QString>& macros) {
 }
 
 TDdeServerConv::TDdeServerConv(const std::string& service, const std::string& topic, QObject* parent)
-    : QObject(parent), FPath(DdeSocketPath(service, topic)) {}
+    : QObject(parent), FPath(DdeSocketPath(service, topic)), FDeliveryTimer(new QTimer(this)) {
+  FDeliveryTimer->setSingleShot(true);
+  connect(FDeliveryTimer, &QTimer::timeout, this, [this] { DeliverHeld(); });
+}
 
 TDdeServerConv::~TDdeServerConv() {
   if (FServer) FServer->close();
@@ -122,25 +132,43 @@ void TDdeServerConv::ReadFrom(QLocalSocket* socket) {
   for (const QString& m : macros) {
     QStringList lines = m.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
     if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
-    Deliver(lines);
+    FHeld.push_back(lines);
   }
+  // Never from here: the handler may run a modal message, and the socket
+  // must not be read again or deleted while its signal is still on the stack.
+  if (!macros.empty()) ScheduleDelivery(0);
 }
 
-void TDdeServerConv::Deliver(const QStringList& lines) {
-  if (FOnExecuteMacro)
-    FOnExecuteMacro(lines);
-  else
-    FHeld.push_back(lines);
+void TDdeServerConv::ScheduleDelivery(int delayMs) {
+  if (!FDeliveryTimer->isActive() || delayMs == 0) FDeliveryTimer->start(delayMs);
+}
+
+void TDdeServerConv::DeliverHeld() {
+  if (FDelivering || !FOnExecuteMacro || FHeld.empty()) return;
+  if (ModalWindowRuns()) {
+    // Acted on once the user has answered the window: not inside its loop.
+    ScheduleDelivery(kModalRetryMs);
+    return;
+  }
+  const QStringList lines = FHeld.front();
+  FHeld.pop_front();
+  // The next one comes after this one, also when its handler threw.
+  struct TDelivering {
+    TDdeServerConv& Server;
+    ~TDelivering() {
+      Server.FDelivering = false;
+      if (!Server.FHeld.empty()) Server.ScheduleDelivery(0);
+    }
+  } delivering{*this};
+  FDelivering = true;
+  // A copy: the handler may replace itself.
+  const auto handler = FOnExecuteMacro;
+  handler(lines);
 }
 
 void TDdeServerConv::SetOnExecuteMacro(std::function<void(const QStringList&)> handler) {
   FOnExecuteMacro = std::move(handler);
-  if (!FOnExecuteMacro || FHeld.empty()) return;
-  QTimer::singleShot(0, this, [this] {
-    auto held = std::move(FHeld);
-    FHeld.clear();
-    for (const auto& lines : held) Deliver(lines);
-  });
+  if (FOnExecuteMacro && !FHeld.empty()) ScheduleDelivery(0);
 }
 
 TDdeClientConv::TDdeClientConv() = default;

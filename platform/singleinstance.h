@@ -5,17 +5,22 @@
 // is a per-user local socket named after service and topic; the server
 // listens from the moment it exists and holds what arrives until somebody
 // takes it, so a second start never loses its message while the first one is
-// still building its windows.
+// still building its windows. A macro is taken off its socket whole and acted
+// on later from the event loop, one at a time and never while a modal window
+// runs: the handler may show messages of its own without the socket, or the
+// next macro, coming back into it.
 #pragma once
 
 #include <QObject>
 #include <QStringList>
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
 
 class QLocalServer;
 class QLocalSocket;
+class QTimer;
 
 namespace platform {
 
@@ -51,20 +56,23 @@ public:
   bool Listen();
   bool Listening() const;
 
-  // Receives each execute-macro as its lines. Macros that arrived before the
-  // handler was set are handed over, in order, from the event loop.
+  // Receives each execute-macro as its lines, in order, from the event loop;
+  // macros that arrived before the handler was set are held until then.
   void SetOnExecuteMacro(std::function<void(const QStringList&)> handler);
 
 private:
   void Accept();
   void ReadFrom(QLocalSocket* socket);
-  void Deliver(const QStringList& lines);
+  void ScheduleDelivery(int delayMs);
+  void DeliverHeld();
 
   std::string FPath;
   QLocalServer* FServer = nullptr;
   std::map<QLocalSocket*, QByteArray> FBuffers;
   std::function<void(const QStringList&)> FOnExecuteMacro;
-  std::vector<QStringList> FHeld;
+  std::deque<QStringList> FHeld;
+  QTimer* FDeliveryTimer = nullptr;
+  bool FDelivering = false;
 };
 
 class TDdeClientConv {

@@ -14,11 +14,12 @@ BUILD_PACKAGES="qt6-base-dev qt6-multimedia-dev libopenjp2-7-dev libsane-dev lib
 # screenshot tool, Google's test and benchmark libraries, and the reference
 # tools whose files we read and who read ours (scanimage for the scanner,
 # pdftoppm for printed pages, ffmpeg for video files, xdotool and xclip for
-# pointer input and the clipboard on the virtual display; vipsthumbnail is the
+# pointer input and the clipboard on the virtual display, a small window
+# manager for dialogs stacked as a desktop stacks them; vipsthumbnail is the
 # thumbnail benchmark's yardstick).
 TEST_PACKAGES="clang libclang-rt-14-dev xvfb xauth x11-utils imagemagick mate-backgrounds xdotool xclip libgtest-dev
  libgmock-dev libbenchmark-dev libvips-dev libtiff-dev libgif-dev libtiff-tools giflib-tools netpbm libjpeg-turbo-progs pngcheck libopenjp2-tools
- sane-utils poppler-utils ffmpeg libvips-tools libglib2.0-bin gsettings-desktop-schemas"
+ sane-utils poppler-utils ffmpeg libvips-tools libglib2.0-bin gsettings-desktop-schemas matchbox-window-manager"
 
 install_packages() {
   local wanted missing=()

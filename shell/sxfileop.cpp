@@ -1,11 +1,11 @@
 #include "shell/sxfileop.h"
+#include "platform/application.h"
 
 #include "platform/shfileopask.h"
 
 #include <QtCore/QObject>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QMessageBox>
-#include <QtWidgets/QProgressDialog>
 
 #include <algorithm>
 #include <cerrno>
@@ -86,14 +86,15 @@ bool TSxCustomFileOperation::BuildFileList(const std::vector<std::string>& List,
   return Result;
 }
 
-QWidget* TSxCustomFileOperation::OwnerWindow() const { return FOwner ? FOwner->window() : nullptr; }
+QWidget* TSxCustomFileOperation::OwnerWindow() const { return platform::DialogOwner(FOwner); }
 
 platform::TFileOpAnswer TSxCustomFileOperation::Confirm(platform::TFileOpConfirm Kind, const std::string& Source,
                                                         const std::string& Target) {
   using platform::TFileOpAnswer;
   if (!HasWidgets())
     return Kind == platform::TFileOpConfirm::Replace ? TFileOpAnswer::No : TFileOpAnswer::Yes;
-  return platform::AskFileOpConfirm(OwnerWindow(), SimpleText, Kind, Source, Target, Options.count(foAllowUndo) != 0);
+  return platform::AskFileOpConfirm(OwnerWindow(), SimpleText, Kind, Source, Target, Options.count(foAllowUndo) != 0,
+                                    platform::FileOpMayAskAgain(Kind, FSourceFiles));
 }
 
 bool TSxCustomFileOperation::Execute() {
@@ -145,20 +146,11 @@ bool TSxCustomFileOperation::Execute() {
     return OnConfirm ? OnConfirm(Kind, Source, Target) : Confirm(Kind, Source, Target);
   };
 
-  std::unique_ptr<QProgressDialog> Progress;
+  std::unique_ptr<platform::TFileOpProgressWindow> Progress;
   if (!Options.count(foSilent) && HasWidgets()) {
-    Progress = std::make_unique<QProgressDialog>(QString::fromStdString(SimpleText), QObject::tr("Cancel"), 0, 1000,
-                                                 OwnerWindow());
-    Progress->setWindowModality(Qt::WindowModal);
-    Progress->setMinimumDuration(500);
-    Progress->setAutoReset(false);
-    Progress->setAutoClose(false);
-    const bool ShowNames = !Options.count(foSimpleProgress);
-    Op.OnProgress = [&Progress, ShowNames](std::int64_t Done, std::int64_t Total, const std::string& Current) {
-      if (ShowNames) Progress->setLabelText(QString::fromStdString(Current));
-      Progress->setValue(Total > 0 ? static_cast<int>(std::min<std::int64_t>(Done * 1000 / Total, 1000)) : 0);
-      return !Progress->wasCanceled();
-    };
+    Progress = std::make_unique<platform::TFileOpProgressWindow>(OwnerWindow(), SimpleText,
+                                                                 !Options.count(foSimpleProgress));
+    Progress->Attach(Op);
   }
 
   errno = 0;

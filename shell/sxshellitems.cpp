@@ -1,4 +1,5 @@
 #include "shell/sxshellitems.h"
+#include "platform/application.h"
 
 #include "platform/fileproperties.h"
 #include "shell/sxfolderdrop.h"
@@ -528,7 +529,7 @@ void TSxCustomShellController::ReportError(QWidget* window, const std::string& t
     OnCommandError(text);
     return;
   }
-  QMessageBox::warning(window, QStringLiteral("Error"), Q(text));
+  QMessageBox::warning(platform::DialogOwner(window), QStringLiteral("Error"), Q(text));
 }
 
 // ---------------------------------------------------------------- items

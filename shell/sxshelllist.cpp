@@ -693,7 +693,8 @@ void TSxCustomShellListView::FillList(TSxShellFolder* Folder) {
   FNotifier->SetActive(false);
   FNotifier->SetWatchIDList(FCurrentFolder->AbsoluteIDList);
   FNotifier->QueueLimit = 5;
-  FNotifier->SetActive(true);
+  // Hidden after being shown, the list follows its folder again when shown.
+  FNotifier->SetActive(!FStale);
   if (FComboBox) {
     // A folder the combo box has no entry for (one chosen in a linked tree)
     // gets its path shown too, not a stale entry left selected.
@@ -891,6 +892,22 @@ void TSxCustomShellListView::ApplyFileFilter() {
   for (auto& item : FShellItems.List())
     if (MatchesFilter(regex, *item)) FFilteredItems.Add(CopyItem(FController, *item));
   Redisplay(false);
+}
+
+void TSxCustomShellListView::showEvent(QShowEvent* Event) {
+  QWidget::showEvent(Event);
+  if (!FCurrentFolder || FNotifier->Active()) return;
+  const bool stale = FStale;
+  FStale = false;
+  if (stale) RefreshList();
+  FNotifier->SetActive(true);
+}
+
+void TSxCustomShellListView::hideEvent(QHideEvent* Event) {
+  QWidget::hideEvent(Event);
+  if (!FNotifier->Active() || isVisible()) return;
+  FNotifier->SetActive(false);
+  FStale = true;
 }
 
 void TSxCustomShellListView::RefreshList() {

@@ -189,6 +189,10 @@ protected:
   virtual void DoListFilled();
   virtual void DoShellChangeNotify(TSxShellItem* Old, TSxShellItem* New, TSxNotifyEventsSet Events);
   void ShellChangeNotify(TSxShellItem* Old, TSxShellItem* New, TSxNotifyEventsSet Events);
+  // Hidden after being shown, the list stops following changes; shown
+  // again, it reads its folder anew.
+  void showEvent(QShowEvent* Event) override;
+  void hideEvent(QHideEvent* Event) override;
 
 private:
   friend class TSxShellListModel;
@@ -252,6 +256,7 @@ private:
   std::unique_ptr<TSxShellNotification> FNotifier;
   std::vector<TSxListColumn> FColumns;
   bool FTrash = false;
+  bool FStale = false;  // hidden after following changes
   int FDriveType = 3;
 
   TSxShellListModel* FModel = nullptr;

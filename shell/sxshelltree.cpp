@@ -201,7 +201,6 @@ TSxCustomShellTreeView::TSxCustomShellTreeView(QWidget* Parent)
   FNotifier->QueueLimit = 5;
   FNotifier->OnShellChangeNotify = [this](TSyComponent*, TSxShellItem* Old, TSxShellItem* New,
                                           TSxNotifyEventsSet Events) { ShellChangeNotify(Old, New, Events); };
-  FNotifier->SetActive(true);
 
   FControllerRef = std::make_shared<TSxCustomShellController>();
   FController = FControllerRef.get();
@@ -530,6 +529,22 @@ void TSxCustomShellTreeView::CanExpand(TSxTreeNode Handle) {
     InsertPending(n);
   }
   UpdateWatches();
+}
+
+void TSxCustomShellTreeView::showEvent(QShowEvent* Event) {
+  QTreeView::showEvent(Event);
+  if (!FNotifier || FNotifier->Active()) return;
+  if (FStale) RefreshNode();
+  FStale = false;
+  FNotifier->SetActive(true);
+}
+
+void TSxCustomShellTreeView::hideEvent(QHideEvent* Event) {
+  QTreeView::hideEvent(Event);
+  // A dialog kept for the next time watches nothing meanwhile.
+  if (!FNotifier || !FNotifier->Active() || isVisible()) return;
+  FNotifier->SetActive(false);
+  FStale = true;
 }
 
 void TSxCustomShellTreeView::UpdateWatches() {

@@ -155,6 +155,10 @@ protected:
   void ShellChangeNotify(TSxShellItem* Old, TSxShellItem* New, TSxNotifyEventsSet Events);
 
   void paintEvent(QPaintEvent* Event) override;
+  // Changes are followed only while the tree is shown; shown, it reads
+  // its folders anew when it was not following them.
+  void showEvent(QShowEvent* Event) override;
+  void hideEvent(QHideEvent* Event) override;
   void contextMenuEvent(QContextMenuEvent* Event) override;
   void startDrag(Qt::DropActions Supported) override;
   void dragEnterEvent(QDragEnterEvent* Event) override;
@@ -205,6 +209,7 @@ private:
   int FUpdating = 0;  // selection changes of our own making are not handled
   bool FKeepList = false;
   bool FStartInSelected = false;
+  bool FStale = true;  // filled, or hidden, while not following changes
 
   // Dragging over.
   std::unique_ptr<TSxFolderDropTarget> FDropTarget;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
@@ -42,6 +43,29 @@ std::string RvTempPath() {
   return ec ? std::string("/tmp") : path.string();
 }
 
+int RvRemoveStaleTempFiles() {
+  int removed = 0;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(RvTempPath(), ec)) {
+    // Only names we make: "rastrum", the process number, "-", six characters.
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("rastrum", 0) != 0) continue;
+    const std::size_t dash = name.find('-', 7);
+    if (dash == std::string::npos || dash == 7 || name.size() != dash + 7 ||
+        !std::all_of(name.begin() + 7, name.begin() + static_cast<std::ptrdiff_t>(dash),
+                     [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
+    const long pid = std::strtol(name.c_str() + 7, nullptr, 10);
+    if (pid <= 0 || pid > INT_MAX || pid == ::getpid()) continue;
+    struct stat st {};
+    if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) continue;
+    // A live process (of any owner) keeps its files.
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    if (::unlink(entry.path().c_str()) == 0) ++removed;
+  }
+  return removed;
+}
+
 std::uint64_t RvAvailablePhysicalMemory() {
   // What the kernel could hand out without swapping, page cache included.
   std::ifstream meminfo("/proc/meminfo");
@@ -74,7 +98,10 @@ bool TRvMemoryMapped::Allocate(const std::string& Name, std::uint64_t Size) {
     } catch (const std::exception&) {
       return false;
     }
-    std::string templ = folder + (folder.back() == '/' ? "" : "/") + "rastrumXXXXXX";
+    // The owner's process number in the name: a later start can tell the
+    // files of a process that is gone from those of one still running.
+    std::string templ =
+        folder + (folder.back() == '/' ? "" : "/") + "rastrum" + std::to_string(::getpid()) + "-XXXXXX";
     std::vector<char> buffer(templ.begin(), templ.end());
     buffer.push_back('\0');
     fd = ::mkostemp(buffer.data(), O_CLOEXEC);

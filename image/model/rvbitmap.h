@@ -35,6 +35,9 @@ int RvPixelFormatBitCount(TRvPixelFormat Format);
 extern std::string RvTempFolder;
 // The folder temporaries go to: RvTempFolder, else the system's.
 std::string RvTempPath();
+// Removes the work files left in RvTempPath() by processes that are gone
+// (killed, or crashed); answers how many.
+int RvRemoveStaleTempFiles();
 // Free physical memory in bytes (0 when it cannot be read).
 std::uint64_t RvAvailablePhysicalMemory();
 

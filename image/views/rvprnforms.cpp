@@ -1,4 +1,5 @@
 #include "image/views/rvprnforms.h"
+#include "platform/application.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -151,7 +152,7 @@ void TRvPrintForm::Refuse(const std::string& Why) {
     OnRefusal(Why);
     return;
   }
-  QMessageBox::warning(this, windowTitle(), QString::fromStdString(Why));
+  QMessageBox::warning(platform::DialogOwner(this), windowTitle(), QString::fromStdString(Why));
 }
 
 bool TRvPrintForm::PrintPreview(bool Print) {

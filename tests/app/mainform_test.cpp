@@ -7,8 +7,11 @@
 #include "image/model/rastrumproc.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "platform/singleinstance.h"
+#include "support/tempfolder.h"
 
 #include <QAction>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QMenu>
@@ -185,6 +188,56 @@ TEST_F(MainWindowTest, ALoadFailureOffersDeleteOrSkip) {
   EXPECT_EQ(View->Names(), (std::vector<std::string>{"a.png", "c.png"}));
   EXPECT_EQ(Form().CurrentFileName(), "c.png");
   EXPECT_TRUE(Form().HasImage());
+}
+
+// "Delete" in the message, then "No" to the delete's own question: the file
+// stays on disk and in the view.
+TEST_F(MainWindowTest, ADeleteRefusedKeepsTheFileInTheView) {
+  Env.Picture("a.png");
+  Broken("b.png");
+  Show(Env.File("a.png"));
+  TFolderViewForm* View = Form().CurrentFolderView();
+  View->WnSHFileOperator->OnConfirm = [](platform::TFileOpConfirm, const std::string&, const std::string&) {
+    return platform::TFileOpAnswer::No;
+  };
+  Env.HelpAnswer = 1;
+  View->SelectAndShowFile("b.png");
+  EXPECT_TRUE(fs::exists(Env.File("b.png")));
+  EXPECT_EQ(View->Names(), (std::vector<std::string>{"a.png", "b.png"}));
+}
+
+// A second start hands over the folder of the first one's arguments while the
+// first is still showing a start-up message: the folder opens once.
+TEST_F(MainWindowTest, AHandOffDuringTheStartUpMessageOpensNoSecondTab) {
+  Env.Picture("s.png");
+  testing_support::TTempFolder Runtime;
+  const QByteArray OldRuntime = qgetenv("XDG_RUNTIME_DIR");
+  qputenv("XDG_RUNTIME_DIR", Runtime.QPath().toUtf8());
+  platform::TDdeServerConv Server("PictrovaTest", "Ptv_Main");
+  ASSERT_TRUE(Server.Listen());
+  int Messages = 0;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    ++Messages;
+    platform::TDdeClientConv Client;
+    Client.SetLink("PictrovaTest", "Ptv_Main");
+    if (Client.OpenLink(2000)) Client.ExecuteMacro(Env.QFolder());
+    Client.CloseLink();
+    // The message's own loop, while the user reads it.
+    QEventLoop Loop;
+    QTimer::singleShot(300, &Loop, &QEventLoop::quit);
+    Loop.exec();
+    D.done(1);
+  };
+  {
+    TMainForm Started({Env.QFolder(), Env.File("notes.qqzz").c_str()}, &Server);
+    EXPECT_EQ(Messages, 1);
+    QEventLoop Loop;
+    QTimer::singleShot(300, &Loop, &QEventLoop::quit);
+    Loop.exec();
+    EXPECT_EQ(Started.FolderViews().size(), 1u);
+    EXPECT_EQ(Started.ThumbPageControl->count(), 1);
+  }
+  qputenv("XDG_RUNTIME_DIR", OldRuntime);
 }
 
 TEST_F(MainWindowTest, AFolderOfBrokenFilesAsksOncePerFile) {

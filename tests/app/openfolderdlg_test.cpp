@@ -6,6 +6,7 @@
 #include "controls/support/wnimagelistbox/wnimagelistbox.h"
 #include "image/views/rastrum.h"
 #include "shell/sxshelltree.h"
+#include "support/inotifywatches.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -91,6 +92,32 @@ TEST_F(OpenFolderTest, ThePreviewShowsTheSelectedFileWithItsDetails) {
   EXPECT_EQ(Dialog.LblImageNOf->text(), "Image #:");
   EXPECT_EQ(Dialog.LblDimensions->text(), "Dimensions:");
   EXPECT_TRUE(Dialog.ImagePreview->IsEmpty());
+}
+
+// The dialog follows folders only while it is up, and a folder view's
+// watches go with the view.
+TEST_F(OpenFolderTest, WatchesEndWithTheDialogAndTheView) {
+  using testing_support::InotifyWatches;
+  TMainForm Form({}, nullptr);
+  const int Before = InotifyWatches();
+  TOpenFolderForm Dialog({Pics});
+  EXPECT_EQ(InotifyWatches(), Before);
+  for (int Time = 0; Time < 2; ++Time) {
+    int During = 0;
+    TOpenFolderForm::ModalAnswer = [&](TOpenFolderForm& D) {
+      During = InotifyWatches();
+      D.done(2);
+    };
+    Dialog.ShowModal();
+    TOpenFolderForm::ModalAnswer = nullptr;
+    EXPECT_GT(During, Before);
+    EXPECT_EQ(InotifyWatches(), Before);
+  }
+  Form.OpenPath(Pics + "/b.png", false);
+  ASSERT_EQ(Form.FolderViews().size(), 1u);
+  EXPECT_GT(InotifyWatches(), Before);
+  Form.FolderViews().front()->CloseFolderViewNoPrompt();
+  EXPECT_TRUE(WaitUntil([&] { return InotifyWatches() == Before; }));
 }
 
 TEST_F(OpenFolderTest, OpenRefusesAFolderThatDoesNotExist) {

@@ -1,6 +1,9 @@
 #include "platform/application.h"
 
+#include <QDialog>
+#include <QLineEdit>
 #include <QTimer>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -30,4 +33,40 @@ TEST(ApplicationErrors, AnAbortIsSilent) {
   app->HandleException(std::make_exception_ptr(EAbort()));
   app->OnException = nullptr;
   EXPECT_FALSE(called);
+}
+
+// The session's signals reach the event loop, not the handler's context; the
+// second of a kind is the system's again.
+TEST(TerminationSignals, ArriveThroughTheEventLoopOnce) {
+  std::vector<int> seen;
+  {
+    TTerminationSignals ending([&](int signo) { seen.push_back(signo); });
+    ASSERT_TRUE(ending.Installed());
+    ::raise(SIGTERM);
+    ::raise(SIGHUP);
+    EXPECT_TRUE(seen.empty()); // nothing runs inside the handler
+    for (int i = 0; i < 50 && seen.size() < 2; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(seen, (std::vector<int>{SIGTERM, SIGHUP}));
+    struct sigaction now {};
+    ::sigaction(SIGTERM, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+    ::sigaction(SIGINT, nullptr, &now);
+    EXPECT_NE(now.sa_handler, SIG_DFL);
+  }
+  struct sigaction after {};
+  ::sigaction(SIGINT, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, SIG_DFL);
+}
+
+TEST(DialogOwnerOf, TheTopmostModalWindowComesFirst) {
+  QWidget main;
+  QLineEdit field(&main);
+  EXPECT_EQ(DialogOwner(&field), &main);
+  QDialog dialog(&main);
+  dialog.setModal(true);
+  dialog.show();
+  EXPECT_EQ(DialogOwner(&field), &dialog);
+  EXPECT_EQ(DialogOwner(), &dialog);
+  dialog.hide();
+  EXPECT_EQ(DialogOwner(&field), &main);
 }

@@ -255,6 +255,8 @@ TEST_F(KeyStore, WritesLeaveNoTemporaryFilesAndSeeOtherWriters) {
   EXPECT_EQ(b.ReadString("One"), "1");
   for (const auto& entry : QDir(FTemp.QPath()).entryList(QDir::Files | QDir::Hidden))
     EXPECT_TRUE(entry.endsWith(".keys") || entry.endsWith(".lock")) << entry.toStdString();
+  // Nor the lock: it goes with its write.
+  EXPECT_EQ(QDir(FTemp.QPath()).entryList({"*.lock"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST_F(KeyStore, TwoProcessesWritingAtOnceLoseNoValue) {

@@ -250,6 +250,29 @@ TEST_F(ShFileOp, DeleteAsksAndRemovesTrees) {
   EXPECT_EQ(SHFileOperation(Op), ENOENT);
 }
 
+// A delete the user refuses leaves its file, and the caller is told so: the
+// flag a view reads before dropping the file from its list.
+TEST_F(ShFileOp, ADeclinedDeleteIsAnAbort) {
+  WriteFile(P("keep.jpg"), "k");
+  WriteFile(P("go.jpg"), "g");
+  TSHFileOpStruct Op;
+  Op.Func = FO_DELETE;
+  Op.From = {P("keep.jpg"), P("go.jpg")};
+  Op.OnConfirm = [this](TFileOpConfirm, const std::string& Source, const std::string&) {
+    return Source == P("keep.jpg") ? TFileOpAnswer::No : TFileOpAnswer::Yes;
+  };
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_TRUE(Op.AnyOperationsAborted);
+  EXPECT_TRUE(Exists(P("keep.jpg")));
+  EXPECT_FALSE(Exists(P("go.jpg")));
+
+  Op.From = {P("keep.jpg")};
+  Op.OnConfirm = [](TFileOpConfirm, const std::string&, const std::string&) { return TFileOpAnswer::Yes; };
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_FALSE(Op.AnyOperationsAborted);
+  EXPECT_FALSE(Exists(P("keep.jpg")));
+}
+
 TEST_F(ShFileOp, WildcardsFilesOnlyAndNewFolder) {
   WriteFile(P("a.jpg"), "a");
   WriteFile(P("b.jpg"), "b");

@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QLocalServer>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -82,6 +84,37 @@ TEST_F(SingleInstance, MacrosArriveAsLinesAndAreHeldUntilAHandlerExists) {
   EXPECT_EQ(got[0], QStringList{"/pictures/one.jpg"});
   EXPECT_EQ(got[1], QStringList{"EXIT"});
   EXPECT_TRUE(got[2].isEmpty());
+}
+
+// A handler that runs a modal loop of its own (a message about the file)
+// while its client has gone and the next macro arrives: the socket is not
+// freed under the reading code, and the handler is not entered again.
+TEST_F(SingleInstance, AHandlerRunningItsOwnLoopIsNeverReentered) {
+  TDdeServerConv server("Nested", "Topic");
+  ASSERT_TRUE(server.Listen());
+  auto send = [](const QString& macro) {
+    TDdeClientConv client;
+    client.SetLink("Nested", "Topic");
+    ASSERT_TRUE(client.OpenLink(2000));
+    ASSERT_TRUE(client.ExecuteMacro(macro));
+  };
+  std::vector<QString> got;
+  int depth = 0, deepest = 0;
+  server.SetOnExecuteMacro([&](const QStringList& lines) {
+    deepest = std::max(deepest, ++depth);
+    got.push_back(lines.value(0));
+    if (got.size() == 1) {
+      send("/second.png");
+      QEventLoop loop;
+      QTimer::singleShot(400, &loop, &QEventLoop::quit);
+      loop.exec(); // the message's loop: the first client's hang-up and the second macro arrive here
+    }
+    --depth;
+  });
+  send("/first.txt");
+  SpinUntil([&] { return got.size() >= 2; });
+  EXPECT_EQ(deepest, 1);
+  EXPECT_EQ(got, (std::vector<QString>{"/first.txt", "/second.png"}));
 }
 
 TEST_F(SingleInstance, AStaleSocketFileIsReplaced) {

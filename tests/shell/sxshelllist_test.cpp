@@ -1,5 +1,6 @@
 #include "shell/sxshelllist.h"
 #include "shelltestenv.h"
+#include "support/inotifywatches.h"
 
 #include <gtest/gtest.h>
 
@@ -231,6 +232,21 @@ TEST_F(ShellList, NewFolderNamesAreFreeOnDiskAndRefusedWhenBad) {
   EXPECT_FALSE(list->CreateNewFolder("late"));
   EXPECT_EQ(list->RowCount(), rows);
   EXPECT_EQ(Errors.size(), 1u);
+}
+
+// Hidden, the list watches nothing; shown again, it reads its folder anew.
+TEST_F(ShellList, WatchesOnlyWhileShown) {
+  const int before = testing_support::InotifyWatches();
+  auto list = MakeList(vsList);
+  list->show();
+  const int shown = testing_support::InotifyWatches();
+  EXPECT_GT(shown, before);
+  list->hide();
+  EXPECT_EQ(testing_support::InotifyWatches(), before);
+  WriteFile(Dir + "/meanwhile.txt", 3);
+  list->show();
+  EXPECT_EQ(testing_support::InotifyWatches(), shown);
+  ASSERT_TRUE(WaitFor([&] { return Row(*list, "meanwhile.txt") >= 0; }));
 }
 
 TEST_F(ShellList, AChangeDuringAnEditWaitsForItsEnd) {

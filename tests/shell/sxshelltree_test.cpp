@@ -1,6 +1,7 @@
 #include "shell/sxshelllist.h"
 #include "shell/sxshelltree.h"
 #include "shelltestenv.h"
+#include "support/inotifywatches.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,28 @@ TEST_F(ShellTree, ChildrenAreReadOnFirstExpansion) {
   const std::set<std::string>& watched = tree->Notifier()->ExtraWatchFolders();
   EXPECT_TRUE(watched.count(Root) && watched.count(Root + "/a") && watched.count(Root + "/empty"));
   EXPECT_FALSE(watched.count(Root + "/b"));
+}
+
+// A hidden tree (a dialog kept for next time) watches nothing; shown again,
+// it reads its folders anew and follows them again.
+TEST_F(ShellTree, WatchesOnlyWhileShown) {
+  const int before = testing_support::InotifyWatches();
+  auto tree = std::make_unique<TSxShellTreeView>();
+  tree->SetRootFolder(Root);
+  EXPECT_EQ(testing_support::InotifyWatches(), before); // never shown yet
+  tree->show();
+  ASSERT_TRUE(WaitFor([&] { return tree->StartInSelected(); }));
+  tree->ExpandNode(Node(*tree, "a"));
+  const int shown = testing_support::InotifyWatches();
+  EXPECT_GE(shown, before + 2);
+  tree->hide();
+  EXPECT_EQ(testing_support::InotifyWatches(), before);
+  Env.MakeDir("root/a/z");
+  tree->show();
+  EXPECT_EQ(testing_support::InotifyWatches(), shown);
+  EXPECT_EQ(Texts(*tree, Node(*tree, "a")), (std::vector<std::string>{"x", "y", "z"}));
+  tree.reset();
+  EXPECT_EQ(testing_support::InotifyWatches(), before);
 }
 
 TEST_F(ShellTree, SelectFolderPathExpandsTheWayAndRefusesOutsideTheRoot) {

@@ -33,7 +33,7 @@ std::int32_t PaletteColor(std::int32_t Color) {
 
 void ResourceNotFound() {
   QApplication::restoreOverrideCursor();
-  QMessageBox::information(QApplication::activeWindow(), QString(),
+  QMessageBox::information(platform::DialogOwner(), QString(),
                            QStringLiteral("Resource not found"), QMessageBox::Ok);
   throw platform::EAbort();
 }

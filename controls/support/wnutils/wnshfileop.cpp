@@ -1,4 +1,5 @@
 #include "controls/support/wnutils/wnshfileop.h"
+#include "platform/application.h"
 
 #include "platform/shfileopask.h"
 
@@ -6,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QWidget>
 
 #include <algorithm>
@@ -68,8 +68,7 @@ int TWnSHFileOperation::OperationCode(TWnSHFileOpType Op) {
 }
 
 QWidget* TWnSHFileOperation::OwnerWindow() const {
-  if (Owner) return Owner->window();
-  return QApplication::activeWindow();
+  return platform::DialogOwner(Owner);
 }
 
 void TWnSHFileOperation::DoFileMapping(const std::string& OldFileName, const std::string& NewFilename) {
@@ -78,7 +77,8 @@ void TWnSHFileOperation::DoFileMapping(const std::string& OldFileName, const std
 
 platform::TFileOpAnswer TWnSHFileOperation::Confirm(platform::TFileOpConfirm Kind, const std::string& Source,
                                                     const std::string& Target) {
-  return platform::AskFileOpConfirm(OwnerWindow(), Title, Kind, Source, Target, Options.count(fofAllowUndo) != 0);
+  return platform::AskFileOpConfirm(OwnerWindow(), Title, Kind, Source, Target, Options.count(fofAllowUndo) != 0,
+                                    platform::FileOpMayAskAgain(Kind, SourceFiles));
 }
 
 bool TWnSHFileOperation::Execute() {
@@ -95,18 +95,10 @@ bool TWnSHFileOperation::Execute() {
     return OnConfirm ? OnConfirm(Kind, Source, Target) : Confirm(Kind, Source, Target);
   };
 
-  std::unique_ptr<QProgressDialog> Progress;
+  std::unique_ptr<platform::TFileOpProgressWindow> Progress;
   if (!Options.count(fofSilent) && qobject_cast<QApplication*>(QCoreApplication::instance())) {
-    Progress = std::make_unique<QProgressDialog>(QString::fromStdString(Title), QObject::tr("Cancel"), 0, 1000,
-                                                 OwnerWindow());
-    Progress->setWindowModality(Qt::WindowModal);
-    Progress->setMinimumDuration(500);
-    Progress->setAutoReset(false);
-    Op.OnProgress = [&Progress](std::int64_t Done, std::int64_t Total, const std::string& Current) {
-      Progress->setLabelText(QString::fromStdString(Current));
-      Progress->setValue(Total > 0 ? static_cast<int>(std::min<std::int64_t>(Done * 1000 / Total, 1000)) : 0);
-      return !Progress->wasCanceled();
-    };
+    Progress = std::make_unique<platform::TFileOpProgressWindow>(OwnerWindow(), Title, true);
+    Progress->Attach(Op);
   }
 
   const int Result = platform::SHFileOperation(Op);

@@ -53,7 +53,8 @@ class TWnSHFileOperation : public TWnCommonDialog {
                                                               const std::string& Target)>;
 
   // Raises EWNCLException when SourceFiles holds no text; true when every
-  // item was done (or skipped by the user's answer) and nothing was cancelled.
+  // item was done (a replace declined counts as done) and nothing was
+  // cancelled; a delete answered with "No" is not done.
   bool Execute() override;
 
   std::vector<std::string> SourceFiles;

@@ -2,7 +2,13 @@
 #include "controls/support/wnutils/wnutils.h"
 #include "platform/stream.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDate>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QTimer>
 #include <QDateTime>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -208,4 +214,76 @@ TEST_F(TempHome, FileOperationDeleteAndErrors) {
   EXPECT_FALSE(Op.Execute());  // gone already
   ASSERT_EQ(Op.Failures().size(), 1u);
   EXPECT_EQ(Op.Failures()[0].Path, P("x.jpg"));
+}
+
+namespace {
+
+// Answers the operation's own question after thinking for ThinkMs; notes
+// what was on screen meanwhile.
+struct TSlowUser {
+  QMessageBox::StandardButton Answer;
+  int ThinkMs = 100;
+  bool Asked = false;
+  bool ProgressShownMeanwhile = false;
+  bool OffersToAll = true;
+
+  void Start() {
+    auto* Clock = new QElapsedTimer;
+    Clock->start();
+    auto* Poll = new QTimer;
+    QObject::connect(Poll, &QTimer::timeout, [this, Clock, Poll] {
+      QMessageBox* Box = nullptr;
+      for (QWidget* W : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QProgressDialog*>(W) && W->isVisible()) ProgressShownMeanwhile = true;
+        if (auto* B = qobject_cast<QMessageBox*>(W); B && B->isVisible()) Box = B;
+      }
+      if (!Box || Clock->elapsed() < ThinkMs) return;
+      Asked = true;
+      OffersToAll = Box->button(QMessageBox::YesToAll) || Box->button(QMessageBox::NoToAll);
+      Box->button(Answer)->click();
+      Poll->deleteLater();
+      delete Clock;
+    });
+    Poll->start(20);
+  }
+};
+
+}  // namespace
+
+// The delete's own question: no progress window comes up over it while the
+// user thinks, a single file is offered no "to all", "Yes" deletes and "No"
+// keeps the file and reports the operation as not done.
+TEST_F(TempHome, FileOperationDeleteAskedByTheOperationItself) {
+  Write(P("a.jpg"), "a");
+  TWnSHFileOperation Op;
+  Op.Operation = foDelete;
+  Op.Options = {fofAllowUndo};
+  Op.SourceFiles = {P("a.jpg")};
+
+  TSlowUser No{QMessageBox::No};
+  No.Start();
+  EXPECT_FALSE(Op.Execute());
+  EXPECT_TRUE(No.Asked);
+  EXPECT_TRUE(Op.OperationsAborted());
+  EXPECT_TRUE(std::filesystem::exists(P("a.jpg")));
+
+  // Longer than any delay a progress window may have.
+  TSlowUser Yes{QMessageBox::Yes, 4500};
+  Yes.Start();
+  EXPECT_TRUE(Op.Execute());
+  EXPECT_TRUE(Yes.Asked);
+  EXPECT_FALSE(Yes.ProgressShownMeanwhile);
+  EXPECT_FALSE(Yes.OffersToAll);
+  EXPECT_FALSE(std::filesystem::exists(P("a.jpg")));
+
+  // Two files: the question may come again, so "to all" is offered.
+  Write(P("b.jpg"), "b");
+  Write(P("c.jpg"), "c");
+  Op.SourceFiles = {P("b.jpg"), P("c.jpg")};
+  TSlowUser All{QMessageBox::YesToAll};
+  All.Start();
+  EXPECT_TRUE(Op.Execute());
+  EXPECT_TRUE(All.OffersToAll);
+  EXPECT_FALSE(All.ProgressShownMeanwhile);
+  EXPECT_FALSE(std::filesystem::exists(P("c.jpg")));
 }

@@ -4,6 +4,10 @@
 
 #include <climits>
 #include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 using namespace rv;
@@ -109,6 +113,37 @@ TEST(RvBitmapStorage, MemoryMappedFileLifecycle) {
   EXPECT_EQ(std::filesystem::file_size(name), 300000u);
   store.Deallocate();
   EXPECT_FALSE(std::filesystem::exists(name));
+}
+
+// Work files left by a process that is gone go at the next start; those of
+// a live process, other names and other kinds of entry stay.
+TEST(RvBitmapStorage, StaleWorkFilesOfDeadProcessesOnly) {
+  const std::string kept = RvTempFolder;
+  char folder[] = "/tmp/rvstaleXXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  RvTempFolder = folder;
+  const pid_t dead = ::fork();
+  if (dead == 0) _exit(0);
+  ::waitpid(dead, nullptr, 0);
+  const std::string base = std::string(folder) + "/rastrum";
+  const std::string gone = base + std::to_string(dead) + "-aB3dE9";
+  const std::vector<std::string> stay = {base + std::to_string(::getppid()) + "-aB3dE9", base + "Ab3dE9",
+                                         base + std::to_string(dead) + "-abc", std::string(folder) + "/x" + std::to_string(dead) + "-aB3dE9"};
+  for (const std::string& f : stay) std::ofstream(f) << "x";
+  std::ofstream(gone) << "x";
+  ::mkdir((base + std::to_string(dead) + "-dirdir").c_str(), 0700);
+  TRvMemoryMapped mine;
+  ASSERT_TRUE(mine.Allocate("", 4096));
+  EXPECT_EQ(mine.FileName().rfind(base + std::to_string(::getpid()) + "-", 0), 0u) << mine.FileName();
+
+  EXPECT_EQ(RvRemoveStaleTempFiles(), 1);
+  EXPECT_FALSE(std::filesystem::exists(gone));
+  for (const std::string& f : stay) EXPECT_TRUE(std::filesystem::exists(f)) << f;
+  EXPECT_TRUE(std::filesystem::exists(base + std::to_string(dead) + "-dirdir"));
+  EXPECT_TRUE(std::filesystem::exists(mine.FileName()));
+  mine.Deallocate();
+  RvTempFolder = kept;
+  std::filesystem::remove_all(folder);
 }
 
 TEST(RvBitmapFill, FullFlagFollowsTheValue) {

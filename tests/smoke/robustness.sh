@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# The real program where users met its faults, one case a run:
+#   handoff   a second start hands over a file that is no picture; the
+#             "File Error" message is closed with Escape; the first instance
+#             lives on and answers.
+#   modal     under a window manager, a folder that does not exist is typed
+#             into the open-folder dialog: the message comes up over the
+#             dialog, is answered, and the program answers afterwards.
+#   sigterm   ended by SIGTERM as at logout: the settings are written and no
+#             work file or settings lock is left; work files of a process
+#             that is gone are cleared at the start.
+# Usage: robustness.sh <pictrova> <work folder> <case>
+set -euo pipefail
+program=$1
+work=$2
+case=$3
+rm -rf "$work"
+mkdir -p "$work/config" "$work/runtime" "$work/pictures" "$work/tmp"
+chmod 700 "$work/runtime"
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" HOME="$work" TMPDIR="$work/tmp"
+unset QT_QPA_PLATFORM
+source "$(dirname "$0")/screenlib.sh"
+
+first=""
+wm=""
+fail() {
+  echo "ROBUSTNESS ($case) FAILED: $*" >&2
+  [ -n "$first" ] && kill -9 "$first" 2>/dev/null
+  [ -n "$wm" ] && kill "$wm" 2>/dev/null
+  exit 1
+}
+keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
+
+# The visible window named Name that is not Other, as "id width height x y".
+other_window() {
+  local id
+  for id in $(xdotool search --onlyvisible --name "$1" 2>/dev/null); do
+    [ "$id" = "$2" ] && continue
+    eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || continue
+    echo "$id $WIDTH $HEIGHT $X $Y"
+    return 0
+  done
+  return 1
+}
+wait_other() {
+  for _ in $(seq 1 100); do
+    other_window "$1" "$2" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+# press <window> <keys...>: keys typed into that window.
+press() {
+  local id=$1; shift
+  xdotool windowactivate --sync "$id" 2>/dev/null || xdotool windowfocus --sync "$id"
+  xdotool key --delay 50 "$@"
+}
+# The first instance still answers: "EXIT" from another start ends it well.
+ends_on_exit() {
+  timeout 20 "$program" EXIT || fail "the EXIT start did not end"
+  for _ in $(seq 1 100); do
+    kill -0 "$first" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$first" 2>/dev/null && fail "the first instance does not answer: EXIT did not end it"
+  wait "$first" || fail "the first instance ended with an error: $(tail -5 "$work/first.log")"
+  first=""
+}
+
+case $case in
+handoff)
+  marked_picture "$work/pictures/good.jpg" "#00FF00"
+  marked_picture "$work/pictures/later.jpg" "#FF0000"
+  echo "just some text" >"$work/pictures/not_a_picture.png"
+  "$program" "$work/pictures/good.jpg" >"$work/first.log" 2>&1 &
+  first=$!
+  wait_window "^Pictrova - $work/pictures/good.jpg$" >/dev/null || fail "the picture was not shown"
+  timeout 20 "$program" "$work/pictures/not_a_picture.png" || fail "the second start did not end"
+  read -r id _ <<<"$(wait_window "^File Error$")" || fail "no File Error message"
+  # A start during the message: its hand-off waits for the answer.
+  timeout 20 "$program" "$work/pictures/later.jpg" || fail "the start during the message did not end"
+  sleep 1
+  find_window "^Pictrova - $work/pictures/later.jpg$" >/dev/null && fail "a hand-off was acted on inside the message"
+  press "$id" Escape
+  wait_gone "^File Error$" || fail "the message did not close"
+  wait_window "^Pictrova - $work/pictures/later.jpg$" >/dev/null || fail "the hand-off made during the message was lost"
+  sleep 1
+  kill -0 "$first" 2>/dev/null || fail "the first instance died: $(tail -5 "$work/first.log")"
+  # Skipped, the file that could not be read is still there.
+  [ -f "$work/pictures/not_a_picture.png" ] || fail "Skip deleted the file"
+  ends_on_exit
+  ;;
+modal)
+  matchbox-window-manager -use_titlebar no >"$work/wm.log" 2>&1 &
+  wm=$!
+  sleep 1
+  "$program" >"$work/first.log" 2>&1 &
+  first=$!
+  read -r main mw mh mx my <<<"$(wait_window "^Pictrova by Halvenworth$")" || fail "no main window"
+  # The start-up splash goes by itself; the window manager restacks then.
+  wait_window "^About Pictrova 3$" >/dev/null || fail "no start-up splash"
+  wait_gone "^About Pictrova 3$" || fail "the start-up splash stays"
+  sleep 1
+  # The open button in the middle of the empty view opens the dialog (the
+  # pointer starts there: a synced move would wait for a motion).
+  xdotool mousemove $((mx + mw / 2)) $((my + mh / 2)) sleep 0.3 click 1
+  read -r dlg _ _ dx dy <<<"$(wait_window "^Open Image Folder$")" || fail "no open-folder dialog"
+  sleep 1
+  click $((dx + 100)) $((dy + 38))
+  xdotool key --delay 30 ctrl+a
+  xdotool type --delay 30 "/no/such/folder"
+  xdotool key Return
+  read -r box bw bh bx by <<<"$(wait_other "^Pictrova by Halvenworth$" "$main")" || fail "no message"
+  sleep 1
+  shot message
+  # The message is on top and drawn: its face, not the dialog's tree under it.
+  centre=$(pixel message $((bx + bw / 2)) $((by + 8)))
+  near "$centre" "239,239,239" || near "$centre" "212,208,200" || fail "the message is not drawn on top (pixel $centre)"
+  press "$box" Return
+  for _ in $(seq 1 50); do
+    other_window "^Pictrova by Halvenworth$" "$main" >/dev/null || break
+    sleep 0.2
+  done
+  other_window "^Pictrova by Halvenworth$" "$main" >/dev/null && fail "the message did not close: the program hangs"
+  find_window "^Open Image Folder$" >/dev/null || fail "the dialog closed with a folder that does not exist"
+  press "$dlg" Escape
+  wait_gone "^Open Image Folder$" || fail "the dialog did not close"
+  ends_on_exit
+  kill "$wm" 2>/dev/null || true
+  wm=""
+  ;;
+sigterm)
+  marked_picture "$work/pictures/a.png" "#0000FF"
+  # Work files of a process that is gone, and of one that lives.
+  dead=$(sh -c 'echo $$')
+  echo x >"$work/tmp/rastrum$dead-AbC123"
+  echo x >"$work/tmp/rastrum$$-AbC123"
+  "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
+  first=$!
+  wait_window "^Pictrova - $work/pictures/a.png$" >/dev/null || fail "the picture was not shown"
+  sleep 1
+  [ -e "$work/tmp/rastrum$dead-AbC123" ] && fail "the dead process's work file is still there"
+  [ -e "$work/tmp/rastrum$$-AbC123" ] || fail "a live process's work file went"
+  ls "$work/tmp" | grep -q "^rastrum$first-" || fail "no work file while running: $(ls "$work/tmp")"
+  grep -qs '"SlideShowInterval"' "$keys" && fail "the settings were written before the end"
+  kill -TERM "$first"
+  for _ in $(seq 1 100); do
+    kill -0 "$first" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$first" 2>/dev/null && fail "SIGTERM did not end the program"
+  wait "$first" || fail "the program ended with an error: $(tail -5 "$work/first.log")"
+  first=""
+  left=$(ls "$work/tmp" | grep "^rastrum" | grep -v "^rastrum$$-" || true)
+  [ -z "$left" ] || fail "work files left: $left"
+  [ -e "$keys.lock" ] && fail "the settings lock was left"
+  grep -q '"SlideShowInterval" "5000"' "$keys" || fail "the settings were not written at the end"
+  grep -q "\"$work/pictures\"" "$keys" || fail "the folder is not among the recent folders"
+  ;;
+*)
+  fail "unknown case"
+  ;;
+esac
+echo "robustness ($case) passed"
