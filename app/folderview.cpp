@@ -373,6 +373,11 @@ void TFolderViewForm::BindNotifications() {
 
 void TFolderViewForm::SetFolderPath(const std::string& Path) {
   const bool Changed = Path != FFolderPath;
+  // The shown picture follows only when it lies in this folder, whichever
+  // view is current.
+  const bool ShownHere =
+      Changed && FOwner && !FOwner->CurrentFileName().isEmpty() &&
+      FOwner->CurrentFilePath() == QString::fromStdString(JoinPath(FFolderPath, FOwner->CurrentFileName().toStdString()));
   FFolderPath = Path;
   const std::string Trimmed = WithoutTrailingDelimiter(Path);
   const std::size_t Slash = Trimmed.rfind('/');
@@ -380,7 +385,7 @@ void TFolderViewForm::SetFolderPath(const std::string& Path) {
   FFolderName = Trimmed == "/" ? Trimmed : (Slash == std::string::npos ? Trimmed : Trimmed.substr(Slash + 1));
   setWindowTitle(QString::fromStdString(Floating() ? FFolderPath : FFolderName));
   if (FOwner) FOwner->FolderTabsChanged();
-  if (Changed && FOwner && FOwner->CurrentFolderView() == this && !FOwner->CurrentFileName().isEmpty())
+  if (ShownHere)
     FOwner->SetCurrentFileNames(FOwner->CurrentFileName(),
                                 QString::fromStdString(JoinPath(FFolderPath, FOwner->CurrentFileName().toStdString())));
   if (Changed && SxShellNotify->Active()) SxShellNotify->SetWatchFolder(WithoutTrailingDelimiter(FFolderPath));
@@ -577,8 +582,7 @@ void TFolderViewForm::FlagFileSkipped(const std::string& Name) {
 }
 
 void TFolderViewForm::RenameFileItem(const std::string& OldName, const std::string& NewName, bool KeepRow) {
-  if (FOwner && FOwner->CurrentFolderView() == this &&
-      FOwner->CurrentFileName() == QString::fromStdString(OldName))
+  if (FOwner && FOwner->CurrentFilePath() == QString::fromStdString(JoinPath(FFolderPath, OldName)))
     FOwner->SetCurrentFileNames(QString::fromStdString(NewName),
                                 QString::fromStdString(JoinPath(FFolderPath, NewName)));
   const int Index = IndexOfName(OldName);
@@ -1006,7 +1010,7 @@ void TFolderViewForm::FileDeleted(const std::string& Path) {
   if (!InFolder || !FNameSet.count(Name) || !rv::RvIsKnownFormat(Name)) return;
   // The shown picture gone: the one that takes its place is shown.
   const bool WasShown = FOwner && FOwner->CurrentFolderView() == this &&
-                        FOwner->CurrentFileName() == QString::fromStdString(Name);
+                        FOwner->CurrentFilePath() == QString::fromStdString(JoinPath(FFolderPath, Name));
   std::string Next;
   RemoveFileItem(Name, false, Next, true);
   RefreshFolder(1, false);

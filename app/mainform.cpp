@@ -19,6 +19,7 @@
 #include "image/model/rastrumproc.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "platform/application.h"
 #include "platform/singleinstance.h"
 
 #include <QApplication>
@@ -214,7 +215,10 @@ void TMainForm::FormCreate(const QStringList& arguments) {
       FHelpDlg->ShowModal();
     }
   }
-  if (!fileToOpen.isEmpty()) OpenFolderView(QFileInfo(fileToOpen).absoluteFilePath());
+  // Still outside the event loop: a failure must reach the error path, not
+  // end the start.
+  if (!fileToOpen.isEmpty())
+    platform::TApplication::Guarded([&] { OpenFolderView(QFileInfo(fileToOpen).absoluteFilePath()); });
 }
 
 void TMainForm::BuildControls() {

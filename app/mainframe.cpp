@@ -51,8 +51,10 @@ void TMainForm::OpenFolderView(const QString& path) {
   if (!info.exists()) return;
   auto* view = new TFolderViewForm(this);
   FLiveViews.push_back(view);
-  view->LoadFolder(path.toStdString());
+  // Docked before it loads: the first picture's messages come while it
+  // reads, and it must not show meanwhile as a window of its own.
   DockFolderView(view);
+  view->LoadFolder(path.toStdString());
   FFolderViews.push_back(view);
   FCurrentFolderView = view;
   view->ApplyFolderViewLayout();
