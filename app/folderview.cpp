@@ -439,6 +439,9 @@ void TFolderViewForm::LoadFolder(const std::string& Path) {
   if (FOwner) FOwner->SetProgress(0);
   UpdateSelectionStatus();
   SyncSelection(true);
+  // Closed while its first picture was asked about (the folder went): there
+  // is nothing to read or watch.
+  if (FClosing) return;
   StartLoadThread();
   SxShellNotify->SetWatchFolder(WithoutTrailingDelimiter(FFolderPath));
   SxShellNotify->SetActive(true);

@@ -270,6 +270,25 @@ TEST_F(MainWindowTest, AFolderViewIsDockedBeforeItsFirstPictureLoads) {
   EXPECT_EQ(Form().CurrentFileName(), "b.png");
 }
 
+TEST_F(MainWindowTest, AFolderClosedWhileItsFirstPictureLoadsLeavesNoTab) {
+  const std::string Folder = Env.File("gone");
+  fs::create_directory(Folder);
+  const QString Picture = QString::fromStdString(Folder + "/a.png");
+  apptest::MarkedPicture(64, 480).save(Picture);
+  // Cut inside the checksum of its last data: the rows come, then the error.
+  fs::resize_file(Picture.toStdString(), fs::file_size(Picture.toStdString()) - 16);
+  // The folder goes while the picture is read; the user closes the folder.
+  Form().RastrumView1->GetIO()->OnProgress = [&](void*, int) { fs::remove_all(Folder); };
+  Env.HelpAnswer = 1;
+  Form().OpenPath(Picture, false);
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpText, "The Image Folder you have open has either been deleted, moved, or renamed.");
+  EXPECT_TRUE(Form().FolderViews().empty());
+  EXPECT_EQ(Form().CurrentFolderView(), nullptr);
+  EXPECT_EQ(Form().ThumbPageControl->count(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return Form().ThumbPageControl->count() == 0; }, 500));
+}
+
 TEST_F(MainWindowTest, CommandsOnTheShownPictureKeepToItsOwnFolder) {
   fs::create_directory(Env.File("one"));
   fs::create_directory(Env.File("two"));
