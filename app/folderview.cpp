@@ -375,6 +375,11 @@ void TFolderViewForm::BindNotifications() {
 
 void TFolderViewForm::SetFolderPath(const std::string& Path) {
   const bool Changed = Path != FFolderPath;
+  // The shown picture follows only when it lies in this folder, whichever
+  // view is current.
+  const bool ShownHere =
+      Changed && FOwner && !FOwner->CurrentFileName().isEmpty() &&
+      FOwner->CurrentFilePath() == QString::fromStdString(JoinPath(FFolderPath, FOwner->CurrentFileName().toStdString()));
   FFolderPath = Path;
   const std::string Trimmed = WithoutTrailingDelimiter(Path);
   const std::size_t Slash = Trimmed.rfind('/');
@@ -382,7 +387,7 @@ void TFolderViewForm::SetFolderPath(const std::string& Path) {
   FFolderName = Trimmed == "/" ? Trimmed : (Slash == std::string::npos ? Trimmed : Trimmed.substr(Slash + 1));
   setWindowTitle(QString::fromStdString(Floating() ? FFolderPath : FFolderName));
   if (FOwner) FOwner->FolderTabsChanged();
-  if (Changed && FOwner && FOwner->CurrentFolderView() == this && !FOwner->CurrentFileName().isEmpty())
+  if (ShownHere)
     FOwner->SetCurrentFileNames(FOwner->CurrentFileName(),
                                 QString::fromStdString(JoinPath(FFolderPath, FOwner->CurrentFileName().toStdString())));
   if (Changed && SxShellNotify->Active()) SxShellNotify->SetWatchFolder(WithoutTrailingDelimiter(FFolderPath));
@@ -436,6 +441,9 @@ void TFolderViewForm::LoadFolder(const std::string& Path) {
   if (FOwner) FOwner->SetProgress(0);
   UpdateSelectionStatus();
   SyncSelection(true);
+  // Closed while its first picture was asked about (the folder went): there
+  // is nothing to read or watch.
+  if (FClosing) return;
   StartLoadThread();
   SxShellNotify->SetWatchFolder(WithoutTrailingDelimiter(FFolderPath));
   SxShellNotify->SetActive(true);
@@ -573,8 +581,7 @@ void TFolderViewForm::FlagFileSkipped(const std::string& Name) {
 }
 
 void TFolderViewForm::RenameFileItem(const std::string& OldName, const std::string& NewName, bool KeepRow) {
-  if (FOwner && FOwner->CurrentFolderView() == this &&
-      FOwner->CurrentFileName() == QString::fromStdString(OldName))
+  if (FOwner && FOwner->CurrentFilePath() == QString::fromStdString(JoinPath(FFolderPath, OldName)))
     FOwner->SetCurrentFileNames(QString::fromStdString(NewName),
                                 QString::fromStdString(JoinPath(FFolderPath, NewName)));
   const int Index = IndexOfName(OldName);
@@ -982,7 +989,7 @@ void TFolderViewForm::FileDeleted(const std::string& Path) {
   if (!InFolder || !FNameSet.count(Name) || !rv::RvIsKnownFormat(Name)) return;
   // The shown picture gone: the one that takes its place is shown.
   const bool WasShown = FOwner && FOwner->CurrentFolderView() == this &&
-                        FOwner->CurrentFileName() == QString::fromStdString(Name);
+                        FOwner->CurrentFilePath() == QString::fromStdString(JoinPath(FFolderPath, Name));
   std::string Next;
   RemoveFileItem(Name, false, Next, true);
   RefreshFolder(1, false);

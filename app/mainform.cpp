@@ -22,6 +22,7 @@
 #include "image/model/rastrumproc.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "platform/application.h"
 #include "platform/singleinstance.h"
 #include "platform/sound.h"
 
@@ -219,7 +220,10 @@ void TMainForm::FormCreate(const QStringList& arguments) {
       FHelpDlg->ShowModal();
     }
   }
-  if (!fileToOpen.isEmpty()) OpenFolderView(QFileInfo(fileToOpen).absoluteFilePath());
+  // Still outside the event loop: a failure must reach the error path, not
+  // end the start.
+  if (!fileToOpen.isEmpty())
+    platform::TApplication::Guarded([&] { OpenFolderView(QFileInfo(fileToOpen).absoluteFilePath()); });
   // The hand-off from later starts: held by the server until the start's
   // own folder is open, so that a hand-off of the same folder selects it.
   if (FServer) FServer->SetOnExecuteMacro([this](const QStringList& macro) { Ptv_MainExecuteMacro(macro); });

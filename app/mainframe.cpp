@@ -53,10 +53,14 @@ void TMainForm::OpenFolderView(const QString& path) {
   if (!info.exists()) return;
   auto* view = new TFolderViewForm(this);
   FLiveViews.push_back(view);
-  view->LoadFolder(path.toStdString());
+  // Docked and listed before it loads: the first picture's messages come
+  // while it reads, it must not show meanwhile as a window of its own, and
+  // a "Close Folder" answered there takes its tab with it.
   DockFolderView(view);
   FFolderViews.push_back(view);
   FCurrentFolderView = view;
+  view->LoadFolder(path.toStdString());
+  if (view->Closing()) return;
   view->ApplyFolderViewLayout();
   view->UpdatePasteMenu(!FRememberedFiles.empty() && FRememberMode != 0, FRememberedFiles, FRememberMode == 2);
   ThumbPageControl->setCurrentIndex(ThumbPageControl->count() - 1);

@@ -48,6 +48,16 @@ bool IsFolder(const std::string& path) {
   return std::filesystem::is_directory(path, error);
 }
 
+// The open folder view that holds Path, if any: after a tab switch or a
+// closed folder the current view may be another folder with a file of the
+// same name.
+TFolderViewForm* ViewHolding(const std::vector<TFolderViewForm*>& views, const std::string& path) {
+  const std::string name = path.substr(path.rfind('/') + 1);
+  for (TFolderViewForm* view : views)
+    if (JoinPath(view->GetFolderPath(), name) == path) return view;
+  return nullptr;
+}
+
 } // namespace
 
 void TMainForm::BeginWaitCursor() {
@@ -165,11 +175,13 @@ void TMainForm::ShowImageFile(TFolderViewForm* view, const std::string& name) {
 }
 
 void TMainForm::ReloadImage() {
-  if (FCurrentFolderView) {
+  const std::string path = FCurrentFilePath.toStdString();
+  // Through the folder view only when it is the shown file's own folder;
+  // otherwise the file is read again from its own path.
+  if (FCurrentFolderView && !path.empty() && ViewHolding({FCurrentFolderView}, path)) {
     ShowImageFile(FCurrentFolderView, FCurrentFileName.toStdString());
     return;
   }
-  const std::string path = FCurrentFilePath.toStdString();
   if (!IsFile(path)) return;
   BeginWaitCursor();
   try {
@@ -293,14 +305,16 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
 }
 
 void TMainForm::ReportFileWritten(const std::string& path, bool existed) {
-  if (!FCurrentFolderView) return;
+  // The view of the folder written into, which need not be the current one.
+  TFolderViewForm* view = ViewHolding(FFolderViews, path);
+  if (!view) return;
   const std::string name = path.substr(path.rfind('/') + 1);
-  const int row = FCurrentFolderView->Rows().IndexOf(name);
+  const int row = view->Rows().IndexOf(name);
   TScannedFile file;
-  if (existed && row >= 0 && ReadScannedFile(FCurrentFolderView->GetFolderPath(), name, file))
-    FCurrentFolderView->UpdateFileItem(row, file.Size, file.Modified);
+  if (existed && row >= 0 && ReadScannedFile(view->GetFolderPath(), name, file))
+    view->UpdateFileItem(row, file.Size, file.Modified);
   else
-    FCurrentFolderView->RefreshFolder(0, false);
+    view->RefreshFolder(0, false);
 }
 
 void TMainForm::SaveModifiedImage() {

@@ -44,6 +44,17 @@ void TApplication::HandleException(std::exception_ptr error) {
   std::fprintf(stderr, "%s\n", ExceptionMessage(error).toLocal8Bit().constData());
 }
 
+void TApplication::Guarded(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (...) {
+    if (auto* application = dynamic_cast<TApplication*>(QCoreApplication::instance()))
+      application->HandleException(std::current_exception());
+    else
+      std::fprintf(stderr, "%s\n", ExceptionMessage(std::current_exception()).toLocal8Bit().constData());
+  }
+}
+
 QString TApplication::ExceptionMessage(std::exception_ptr error) {
   try {
     if (error) std::rethrow_exception(error);

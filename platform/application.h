@@ -31,6 +31,10 @@ public:
 
   bool notify(QObject* receiver, QEvent* event) override;
   void HandleException(std::exception_ptr error);
+  // Runs work where no event handler is around it (the start-up before the
+  // event loop, a destructor): what it raises goes to the application's
+  // handler as from an event, instead of ending the program.
+  static void Guarded(const std::function<void()>& work);
 
   // The text of an exception for the user, whatever its type.
   static QString ExceptionMessage(std::exception_ptr error);

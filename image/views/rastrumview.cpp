@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMetaObject>
 #include <QMouseEvent>
 #include <QResizeEvent>
 #include <QScreen>
@@ -174,6 +175,7 @@ void TRastrumView::SetAlphaChannel(TRvMask* Value) { FAlpha.reset(Value); }
 void TRastrumView::RemoveAlphaChannel() { FAlpha.reset(); }
 
 void TRastrumView::Blank() {
+  ReleaseTransitionStart();
   FTransition->Stop();
   FBitmap.SetSize(1, 1);
   Clear();
@@ -650,17 +652,45 @@ void TRastrumView::SchedulePaint() { QWidget::update(); }
 // ------------------------------------------------------------ transitions
 
 void TRastrumView::PrepareTransition() {
-  if (ExtentX() == 0 || ExtentY() == 0) return;
+  // Held already: the screen still shows the captured picture, which stays
+  // the start whatever a failed load left in the view.
+  if (FHoldingStart || ExtentX() == 0 || ExtentY() == 0) return;
   FTransition->SetSizes(ExtentX(), ExtentY());
   DrawImageTo(FTransition->StartImage());
+  // A paint forced between the load and RunTransition (a progress bar that
+  // repaints at once flushes the whole window) would show the new picture
+  // for one frame before the transition goes back to the old one.
+  FHoldingStart = true;
+  LockUpdate();
+  const unsigned serial = ++FHoldSerial;
+  QMetaObject::invokeMethod(
+      this,
+      [this, serial] {
+        if (serial == FHoldSerial) ReleaseTransitionStart();
+      },
+      Qt::QueuedConnection);
+}
+
+void TRastrumView::ReleaseTransitionStart() {
+  if (!FHoldingStart) return;
+  FHoldingStart = false;
+  UnlockUpdateEx();
+  // Without a transition taking over, the present picture is painted.
+  if (!FTransition->Running()) SchedulePaint();
 }
 
 void TRastrumView::RunTransition(TRvTransitionType Effect, int Duration) {
-  if (ExtentX() == 0 || ExtentY() == 0) return;
+  if (ExtentX() == 0 || ExtentY() == 0) {
+    ReleaseTransitionStart();
+    return;
+  }
   FTransition->SetTransitionType(Effect);
   FTransition->SetDuration(Duration);
   DrawImageTo(FTransition->EndImage());
+  // The transition takes its own lock before the hold lets go of the view:
+  // no paint of the new picture comes between.
   FTransition->Start(true);
+  ReleaseTransitionStart();
 }
 
 // ------------------------------------------------------------ Qt events
@@ -672,6 +702,8 @@ QPoint TRastrumView::ClientPos(const QPointF& WidgetPos) const {
 
 void TRastrumView::resizeEvent(QResizeEvent* Event) {
   TRvView::resizeEvent(Event);
+  // The captured picture no longer fits the view.
+  ReleaseTransitionStart();
   FTransition->Stop();
   LayoutScrollBars();
   Update();

@@ -236,10 +236,14 @@ public:
   platform::TKeyEvent OnKeyUp;
 
   // ---- Transitions.
-  // Captures what the view shows as the start of a transition.
+  // Captures what the view shows as the start of a transition. Until
+  // RunTransition the view keeps showing that picture, whatever is loaded
+  // meanwhile and whoever forces a paint; the event loop's next turn ends
+  // the hold should RunTransition never come.
   void PrepareTransition();
   // Blends from the captured picture to the present one.
   void RunTransition(TRvTransitionType Effect, int Duration);
+  bool HoldingTransitionStart() const { return FHoldingStart; }
   bool TransitionRunning() const { return FTransition->Running(); }
   TRvTransitionEffects& Transition() { return *FTransition; }
 
@@ -381,6 +385,7 @@ private:
   QPoint ClientPos(const QPointF& WidgetPos) const;
   void SchedulePaint();
   void PaintRequested();
+  void ReleaseTransitionStart();
 
   // Painting.
   void PaintBackBuffer(const QRect& R);
@@ -479,6 +484,10 @@ private:
 
   std::unique_ptr<TTransitionLink> FTransitionLink;
   std::unique_ptr<TRvTransitionEffects> FTransition;
+  // PrepareTransition holds the update lock until RunTransition; the serial
+  // tells a hold from the ones before it.
+  bool FHoldingStart = false;
+  unsigned FHoldSerial = 0;
 
   // Selection state.
   std::vector<std::unique_ptr<TRvSelectionRecord>> FSelList;

@@ -369,10 +369,12 @@ void TRastrumView::Paint() {
 }
 
 void TRastrumView::PaintLocked() {
-  if (!FTransition || !FTransition->Running()) return;
+  if (!FTransition) return;
+  const bool running = FTransition->Running();
+  if (!running && !FHoldingStart) return;
   platform::TCanvas* canvas = GetCanvas();
   if (canvas == nullptr) return;
-  const platform::TBitmap& frame = FTransition->FrameImage();
+  const platform::TBitmap& frame = running ? FTransition->FrameImage() : FTransition->StartImage();
   canvas->Paint([&](QPainter& p) { p.drawImage(QPoint(0, 0), frame.Image()); });
 }
 

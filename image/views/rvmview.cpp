@@ -359,18 +359,25 @@ bool TRastrumMView::LoadThroughIO(TImageRecord& R, int Index, platform::TStream*
   TRvBitmap bitmap;
   FIO->SetAttachedRvBitmap(&bitmap);
   PrepareLoader(*FIO, R);
+  bool raised = false;
   try {
     if (Stream != nullptr)
       FIO->LoadFromStream(*Stream);
     else
       FIO->LoadFromFile(R.FileName);
   } catch (...) {
-    FIO->SetAttachedRvBitmap(nullptr);
-    throw;
+    // A file that vanished or a reader that raised is an unreadable image
+    // like any other: this load is reached from selections and list changes
+    // whose callers cannot take an exception.
+    raised = true;
   }
   FIO->SetAttachedRvBitmap(nullptr);
-  if (TIOParamsVals* params = GetMIO()->GetParams(Index)) params->Assign(FIO->Params());
-  if (FIO->Aborting || bitmap.Width() < 1 || bitmap.Height() < 1) return false;
+  if (!raised)
+    if (TIOParamsVals* params = GetMIO()->GetParams(Index)) params->Assign(FIO->Params());
+  if (raised || FIO->Aborting || bitmap.Width() < 1 || bitmap.Height() < 1) {
+    R.LoadFailed = true;
+    return false;
+  }
   R.Background = FIO->GetBackground();
   SetImage(Index, &bitmap);
   return true;

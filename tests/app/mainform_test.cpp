@@ -250,6 +250,125 @@ TEST_F(MainWindowTest, AFolderOfBrokenFilesAsksOncePerFile) {
   EXPECT_FALSE(Form().HasImage());
 }
 
+TEST_F(MainWindowTest, AFileThatVanishesDuringTheFirstMessageAtStartIsOneMoreLoadError) {
+  Broken("a.jpg");
+  Env.Picture("b.jpg", 64, 48, Qt::yellow);
+  Env.Picture("c.jpg", 64, 48, Qt::cyan);
+  QStringList Texts;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    Texts << D.LblHelpText->text();
+    if (Texts.size() > 1) return D.done(2); // skip
+    // While the message about a.jpg is up another program removes b.jpg;
+    // the user deletes a.jpg, and b.jpg comes next on the strip.
+    fs::remove(Env.File("b.jpg"));
+    MainForm->CurrentFolderView()->WnSHFileOperator->OnConfirm =
+        [](platform::TFileOpConfirm, const std::string&, const std::string&) { return platform::TFileOpAnswer::Yes; };
+    D.done(1);
+  };
+  // The folder is opened by the start itself, outside any event handler.
+  std::unique_ptr<TMainForm> Started;
+  ASSERT_NO_THROW(Started = std::make_unique<TMainForm>(QStringList{Env.QFolder()}, nullptr));
+  EXPECT_FALSE(fs::exists(Env.File("a.jpg")));
+  ASSERT_EQ(Texts.size(), 2);
+  EXPECT_EQ(Texts[1], "The following error occured while attempting to open \"b.jpg\":");
+  EXPECT_EQ(Started->CurrentFileName(), "c.jpg");
+  EXPECT_TRUE(Started->HasImage());
+}
+
+TEST_F(MainWindowTest, AFailureWhileTheStartOpensAFolderReachesTheErrorPath) {
+  Broken("a.png");
+  int Shown = 0;
+  QString Caption, Text;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    if (++Shown == 1) throw std::runtime_error("The message could not be shown");
+    Caption = D.windowTitle();
+    Text = D.LblHelpText->text();
+    D.done(1);
+  };
+  std::unique_ptr<TMainForm> Started;
+  ASSERT_NO_THROW(Started = std::make_unique<TMainForm>(QStringList{Env.QFolder()}, nullptr));
+  EXPECT_EQ(Shown, 2);
+  EXPECT_EQ(Caption, "Error");
+  EXPECT_EQ(Text, "The message could not be shown");
+}
+
+TEST_F(MainWindowTest, AFolderViewIsDockedBeforeItsFirstPictureLoads) {
+  Broken("a.png");
+  Env.Picture("b.png");
+  bool Asked = false, Docked = false;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    const TFolderViewForm* View = Form().CurrentFolderView();
+    Asked = true;
+    Docked = View && !View->isWindow() && Form().ThumbPageControl->indexOf(View->parentWidget()) >= 0;
+    D.done(2);
+  };
+  Show(Env.File("a.png"));
+  EXPECT_TRUE(Asked);
+  EXPECT_TRUE(Docked);
+  EXPECT_EQ(Form().CurrentFileName(), "b.png");
+}
+
+TEST_F(MainWindowTest, AFolderClosedWhileItsFirstPictureLoadsLeavesNoTab) {
+  const std::string Folder = Env.File("gone");
+  fs::create_directory(Folder);
+  const QString Picture = QString::fromStdString(Folder + "/a.png");
+  apptest::MarkedPicture(64, 480).save(Picture);
+  // Cut inside the checksum of its last data: the rows come, then the error.
+  fs::resize_file(Picture.toStdString(), fs::file_size(Picture.toStdString()) - 16);
+  // The folder goes while the picture is read; the user closes the folder.
+  Form().RastrumView1->GetIO()->OnProgress = [&](void*, int) { fs::remove_all(Folder); };
+  Env.HelpAnswer = 1;
+  Form().OpenPath(Picture, false);
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpText, "The Image Folder you have open has either been deleted, moved, or renamed.");
+  EXPECT_TRUE(Form().FolderViews().empty());
+  EXPECT_EQ(Form().CurrentFolderView(), nullptr);
+  EXPECT_EQ(Form().ThumbPageControl->count(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return Form().ThumbPageControl->count() == 0; }, 500));
+}
+
+TEST_F(MainWindowTest, CommandsOnTheShownPictureKeepToItsOwnFolder) {
+  fs::create_directory(Env.File("one"));
+  fs::create_directory(Env.File("two"));
+  apptest::MarkedPicture(64, 48, Qt::yellow).save(QString::fromStdString(Env.File("one/same.png")));
+  apptest::MarkedPicture(64, 48, Qt::cyan).save(QString::fromStdString(Env.File("two/same.png")));
+  Show(Env.File("two/same.png"));
+  TFolderViewForm* Two = Form().CurrentFolderView();
+  Show(Env.File("one/same.png"));
+  TFolderViewForm* One = Form().CurrentFolderView();
+  ASSERT_NE(One, Two);
+  const QString Path = QString::fromStdString(Env.File("one/same.png"));
+  auto Centre = [&] {
+    rv::TRastrumView& V = *Form().RastrumView1;
+    return Shown().pixel(V.OffsetX() + V.DrawWidth() / 2, V.OffsetY() + V.DrawHeight() / 2);
+  };
+  // The user turns to the other folder's tab; the picture stays.
+  Form().ThumbPageControl->setCurrentWidget(Two->parentWidget());
+  ASSERT_EQ(Form().CurrentFolderView(), Two);
+  ASSERT_EQ(Form().CurrentFilePath(), Path);
+
+  // Reload reads the shown file again, not its namesake in the other folder.
+  Form().ReloadImage();
+  ASSERT_TRUE(WaitUntil([&] { return !Form().RastrumView1->TransitionRunning(); }));
+  EXPECT_EQ(Form().CurrentFilePath(), Path);
+  EXPECT_EQ(Centre(), qRgb(255, 255, 0));
+  // Nor does a rename of the namesake carry the shown picture off to it,
+  // where the next save would write it; a rename of the shown file does.
+  Two->RenameFileItem("same.png", "renamed.png", false);
+  EXPECT_EQ(Form().CurrentFilePath(), Path);
+  EXPECT_EQ(Form().CurrentFileName(), "same.png");
+  One->RenameFileItem("same.png", "moved.png", false);
+  EXPECT_EQ(Form().CurrentFilePath(), QString::fromStdString(Env.File("one/moved.png")));
+
+  // With the shown file's folder closed, reload still reads that file.
+  fs::rename(Env.File("one/same.png"), Env.File("one/moved.png"));
+  One->CloseFolderViewNoPrompt();
+  ASSERT_TRUE(WaitUntil([&] { return Form().FolderViews().size() == 1; }));
+  Form().ReloadImage();
+  EXPECT_EQ(Form().CurrentFolderView(), Two);
+  EXPECT_EQ(Env.HelpShown, 0);
+}
+
 TEST_F(MainWindowTest, LeavingAModifiedPicture) {
   struct TCase {
     int Width, Height;

@@ -70,3 +70,17 @@ TEST(DialogOwnerOf, TheTopmostModalWindowComesFirst) {
   dialog.hide();
   EXPECT_EQ(DialogOwner(&field), &main);
 }
+
+TEST(ApplicationErrors, GuardedWorkHandsItsExceptionToTheHandler) {
+  auto* app = dynamic_cast<TApplication*>(QCoreApplication::instance());
+  ASSERT_NE(app, nullptr);
+  QStringList seen;
+  app->OnException = [&](std::exception_ptr e) { seen << TApplication::ExceptionMessage(e); };
+  bool ran = false;
+  EXPECT_NO_THROW(TApplication::Guarded([&] { ran = true; }));
+  EXPECT_NO_THROW(TApplication::Guarded([] { throw std::runtime_error("Folder gone"); }));
+  EXPECT_NO_THROW(TApplication::Guarded([] { throw EAbort(); }));
+  app->OnException = nullptr;
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(seen, QStringList{"Folder gone"});
+}

@@ -5,7 +5,9 @@
 #include <functional>
 #include <stdexcept>
 
+#include "image/io/rastrumio.h"
 #include "image/views/rvrender.h"
+#include "support/tempfolder.h"
 #include "viewtest_support.h"
 
 namespace {
@@ -303,6 +305,62 @@ TEST(RastrumViewPaint, ATransitionShowsItsFramesThenTheNewPicture) {
   now = 400;
   view->Transition().Step();
   EXPECT_FALSE(view->TransitionRunning());
+  EXPECT_EQ(view->UpdateLockCount(), 0);
+  EXPECT_EQ(At(Shot(*view), 29, 5), 0xFF0000u);
+}
+
+TEST(RastrumViewPaint, BetweenLoadAndTransitionTheOldPictureStays) {
+  testing_support::TTempFolder dir;
+  const std::string red = dir.File("red.bmp"), blue = dir.File("blue.bmp");
+  QImage picture(30, 20, QImage::Format_RGB32);
+  picture.fill(Qt::red);
+  ASSERT_TRUE(picture.save(QString::fromStdString(red)));
+  picture.fill(Qt::blue);
+  ASSERT_TRUE(picture.save(QString::fromStdString(blue)));
+  auto view = MakeView(30, 20, 30, 20);
+  std::int64_t now = 0;
+  view->Transition().Clock = [&] { return now; };
+  const QRgb old = Rgb(MarkedPixel(29, 5));
+
+  // As the main window does it: capture, load through the view's own
+  // component (which updates the view), then a paint forced from elsewhere.
+  view->PrepareTransition();
+  view->GetIO()->LoadFromFile(red);
+  ASSERT_EQ(view->GetBitmap()->Width(), 30);
+  EXPECT_EQ(At(Shot(*view), 29, 5), old);
+  EXPECT_EQ(At(Shot(*view), 2, 5), Rgb(MarkedPixel(2, 5)));
+  view->RunTransition(rvttCrossDissolve, 400);
+  ASSERT_TRUE(view->TransitionRunning());
+  EXPECT_FALSE(view->HoldingTransitionStart());
+  EXPECT_EQ(view->UpdateLockCount(), 1);
+  // The first frame is the old picture, before and after the first tick.
+  EXPECT_EQ(At(Shot(*view), 29, 5), old);
+  view->Transition().Step();
+  EXPECT_EQ(At(Shot(*view), 29, 5), old);
+  now = 400;
+  view->Transition().Step();
+  view->Transition().Step();
+  EXPECT_FALSE(view->TransitionRunning());
+  EXPECT_EQ(view->UpdateLockCount(), 0);
+  EXPECT_EQ(At(Shot(*view), 29, 5), 0xFF0000u);
+
+  // Without an effect the new picture shows as soon as RunTransition comes.
+  view->PrepareTransition();
+  view->GetIO()->LoadFromFile(blue);
+  EXPECT_EQ(At(Shot(*view), 29, 5), 0xFF0000u);
+  view->RunTransition(rvttNone, 400);
+  EXPECT_EQ(view->UpdateLockCount(), 0);
+  EXPECT_EQ(At(Shot(*view), 29, 5), 0x0000FFu);
+
+  // A load that never reaches RunTransition holds the view only until the
+  // event loop turns.
+  view->PrepareTransition();
+  view->GetIO()->LoadFromFile(red);
+  view->PrepareTransition(); // a second try keeps the first capture
+  EXPECT_EQ(view->UpdateLockCount(), 1);
+  EXPECT_EQ(At(Shot(*view), 29, 5), 0x0000FFu);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(view->HoldingTransitionStart());
   EXPECT_EQ(view->UpdateLockCount(), 0);
   EXPECT_EQ(At(Shot(*view), 29, 5), 0xFF0000u);
 }

@@ -11,6 +11,7 @@
 #include "image/io/rvioparams.h"
 #include "image/io/rvmio.h"
 #include "mviewtestutil.h"
+#include "platform/stream.h"
 #include "support/tempfolder.h"
 
 namespace {
@@ -387,14 +388,53 @@ TEST(MView, ForegroundLoadsMarkFailuresOnce) {
   view.SetImageFileName(1, dir.File("broken.bmp"));
   Grab(view);
   EXPECT_TRUE(view.ImageHasPixels(1));
-  // Asking for the bitmap tries once more and reports a raising reader.
-  EXPECT_THROW(view.GetImageBitmap(2), std::exception);
+  // Asking for the bitmap tries once more; a raising reader is a failed
+  // load, reported as no pixels.
+  platform::TBitmap* missing = nullptr;
+  EXPECT_NO_THROW(missing = view.GetImageBitmap(2));
+  EXPECT_EQ(missing, nullptr);
+  EXPECT_TRUE(view.ImageLoadFailed(2));
   // With RemoveCorrupted the unreadable images leave the list while painting.
   view.SetRemoveCorrupted(true);
   view.SetImageFileName(2, dir.File("missing.bmp"));
   view.SetImageFileName(3, dir.File("missing.bmp"));
   Grab(view);
   EXPECT_EQ(view.ImageCount(), 2);
+}
+
+TEST(MView, AFileThatVanishedIsAFailedLoadNeverAnException) {
+  testing_support::TTempFolder dir;
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) SaveMarked(dir.File(name), 30, 20, 0x445566);
+  TRastrumMView view;
+  Shape(view, 200, 60, 0);
+  view.ThreadPoolSize = 0;
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) view.SetImageFileName(view.AppendImage(), dir.File(name));
+  view.SetSelectedImage(0);
+  ASSERT_NE(view.GetBitmap(), nullptr);
+  std::remove(dir.File("b.jpg").c_str());
+  // The first image leaves the list: the vanished one takes its place as the
+  // current image and is read at once.
+  EXPECT_NO_THROW(view.DeleteImage(0));
+  EXPECT_EQ(view.SelectedImage(), 0);
+  EXPECT_EQ(view.GetBitmap(), nullptr);
+  EXPECT_TRUE(view.ImageLoadFailed(0));
+  bool loaded = true;
+  EXPECT_NO_THROW(loaded = view.LoadImageNow(0));
+  EXPECT_FALSE(loaded);
+  // A stream whose medium goes away while it is read is no different.
+  struct TGoneStream : platform::TMemoryStream {
+    std::int64_t Read(void*, std::int64_t) override { throw platform::EStreamError("Stream read error"); }
+  } gone;
+  gone.Write("\xFF\xD8\xFF\xE0", 4);
+  gone.SetPosition(0);
+  EXPECT_NO_THROW(loaded = view.LoadImageFromStream(1, gone));
+  EXPECT_FALSE(loaded);
+  EXPECT_TRUE(view.ImageLoadFailed(1));
+  // The paint that follows draws both failed cells without reading again.
+  EXPECT_NO_THROW(Grab(view));
+  EXPECT_EQ(view.ImageCount(), 2);
+  EXPECT_TRUE(view.ImageLoadFailed(0) && view.ImageLoadFailed(1));
+  EXPECT_FALSE(view.ImageHasPixels(1));
 }
 
 TEST(MView, GifAndTiffFramesEnterAtTheCurrentImage) {
