@@ -26,6 +26,12 @@ sz "ShowFullScreenPrompt" "False"
 sz "ShowSlideShowPrompt" "False"
 EOF
 
+# SANE's test device is the only scanner this session knows.
+mkdir -p "$work/sane"
+echo test >"$work/sane/dll.conf"
+printf 'number_of_devices 1\nmode Color\ndepth 8\nresolution 50.0\ntest-picture "Color pattern"\n' >"$work/sane/test.conf"
+export SANE_CONFIG_DIR="$work/sane"
+
 pics=$work/pics
 marked_picture "$pics/a-blue.png" "#0000FF" 400x300
 marked_picture "$pics/b-green.png" "#00B000" 400x300
@@ -153,6 +159,30 @@ sleep 1
 eval "$(xdotool getwindowgeometry --shell "$id")"
 [ "$WIDTH" = 900 ] && [ "$HEIGHT" = 700 ] || fail "Escape did not leave full screen (${WIDTH}x$HEIGHT)"
 
+step "print preview and print of the shown picture"
+shown=$(title)
+shown=${shown##*/}
+xdotool key alt+f
+sleep 0.3
+# The menu opens on its first item; Print Preview is twelve below.
+for _ in $(seq 1 12); do xdotool key Down; done
+xdotool key Return
+preview=$(wait_window "^Pictrova - $shown$") || { shot 06-nopreview; fail "Print Preview did not open"; }
+read -r vid vw vh vx vy <<<"$preview"
+sleep 1
+shot 06-preview
+where 06-preview "#FF0000" "${vw}x${vh}+${vx}+${vy}" >/dev/null || fail "the print preview does not show the red picture"
+xdotool key Escape
+wait_gone "^Pictrova - $shown$" || fail "the print preview did not close"
+xdotool key ctrl+p
+options=$(wait_window "^Pictrova - $shown$") || fail "Ctrl+P did not open the print window"
+read -r oid ow oh ox oy <<<"$options"
+sleep 1
+shot 06-print
+where 06-print "#FF0000" "${ow}x${oh}+${ox}+${oy}" >/dev/null || fail "the print window does not show the red picture"
+xdotool key Escape
+wait_gone "^Pictrova - $shown$" || fail "the print window did not close"
+
 step "change the slide-show interval in the preferences"
 xdotool key F8
 prefs=$(wait_window "^Preferences$") || fail "the preferences did not open"
@@ -180,4 +210,36 @@ timeout 20 "$program" EXIT
 wait "$pid" || fail "the program ended with an error"
 pid=""
 grep -q '"SlideShowInterval" "3000"' "$keys" || fail "the interval was not kept after a restart"
+
+step "scan a new picture from the test device"
+start "$pics"
+win=$(wait_window "^Pictrova - $pics/a-blue.png$") || fail "no window for the scan"
+read -r id width height x y <<<"$win"
+click $((x + 400)) $((y + 400))
+xdotool key alt+f
+sleep 0.3
+for _ in $(seq 1 13); do xdotool key Down; done
+xdotool key Right Return
+wait_window "^Select Source$" >/dev/null || { shot 07-nosource; fail "Select Source did not open"; }
+sleep 0.3
+xdotool key Return
+wait_gone "^Select Source$" || fail "Select Source did not close"
+xdotool key ctrl+i
+# The scanner's own window: Scan is its default button.
+sleep 1.5
+shot 07-scanner
+xdotool key Return
+wait_title "Pictrova - new_image.jpg*" || { shot 07-noscan; fail "Ctrl+I did not show the scan as new_image.jpg, modified ($(title))"; }
+sleep 0.8
+shot 07-scan
+# The test device's colour pattern: several strong colours on the view.
+colours=0
+for c in "#FF0000" "#00FF00" "#0000FF"; do where 07-scan "$c" "900x450+$x+$((y + 170))" >/dev/null && colours=$((colours + 1)); done
+[ "$colours" -ge 2 ] || fail "the scanned picture is not on the view"
+# Leaving it asks whether to save it; the answer No lets the program end.
+"$program" EXIT &
+sleep 1.5
+xdotool key Escape
+wait "$pid" || fail "the program ended with an error"
+pid=""
 echo "commands journey passed; screenshots in $work"
