@@ -58,11 +58,7 @@ press() {
 # The first instance still answers: "EXIT" from another start ends it well.
 ends_on_exit() {
   timeout 20 "$program" EXIT || fail "the EXIT start did not end"
-  for _ in $(seq 1 100); do
-    kill -0 "$first" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$first" 2>/dev/null && fail "the first instance does not answer: EXIT did not end it"
+  pid_gone "$first" || fail "the first instance does not answer: EXIT did not end it"
   wait "$first" || fail "the first instance ended with an error: $(tail -5 "$work/first.log")"
   first=""
 }
@@ -144,11 +140,7 @@ sigterm)
   ls "$work/tmp" | grep -q "^rastrum$first-" || fail "no work file while running: $(ls "$work/tmp")"
   grep -qs '"SlideShowInterval"' "$keys" && fail "the settings were written before the end"
   kill -TERM "$first"
-  for _ in $(seq 1 100); do
-    kill -0 "$first" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$first" 2>/dev/null && fail "SIGTERM did not end the program"
+  pid_gone "$first" || fail "SIGTERM did not end the program"
   wait "$first" || fail "the program ended with an error: $(tail -5 "$work/first.log")"
   first=""
   left=$(ls "$work/tmp" | grep "^rastrum" | grep -v "^rastrum$$-" || true)

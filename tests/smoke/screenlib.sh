@@ -110,3 +110,12 @@ journey_env() {
   export XDG_CONFIG_HOME="$w/config" XDG_RUNTIME_DIR="$w/runtime" HOME="$w" XDG_DATA_HOME="$w/data"
   unset QT_QPA_PLATFORM
 }
+
+# pid_gone <pid>: true once the process has ended (10 s at most).
+pid_gone() {
+  for _ in $(seq 1 100); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  return 1
+}
