@@ -1,6 +1,5 @@
 #include "platform/shfileopask.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QObject>
@@ -74,13 +73,6 @@ void TFileOpProgressWindow::Attach(TSHFileOpStruct& Op) {
     }
     if (FShowNames) FDialog->setLabelText(QString::fromStdString(Current));
     FDialog->setValue(Total > 0 ? static_cast<int>(std::min<std::int64_t>(Done * 1000 / Total, 1000)) : 0);
-    // Until the window shows (it serves events from then on) the windows
-    // still repaint, and timers run, every frame; the user's input waits, as
-    // it does behind the window-modal progress.
-    if (!FDialog->isVisible() && (!FSinceEvents.isValid() || FSinceEvents.elapsed() >= 16)) {
-      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-      FSinceEvents.start();
-    }
     return !FDialog->wasCanceled();
   };
 }

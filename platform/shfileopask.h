@@ -4,8 +4,6 @@
 
 #include "platform/shfileop.h"
 
-#include <QElapsedTimer>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,8 +43,6 @@ private:
   std::string FTitle;
   bool FShowNames;
   std::unique_ptr<QProgressDialog> FDialog;
-  // Since events were last served while the window was not up yet.
-  QElapsedTimer FSinceEvents;
 };
 
 } // namespace platform

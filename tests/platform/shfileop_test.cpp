@@ -1,9 +1,6 @@
 #include "platform/shfileop.h"
-#include "platform/shfileopask.h"
 
 #include <QDir>
-#include <QTimer>
-#include <QWidget>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -311,22 +308,4 @@ TEST_F(ShFileOp, FolderIntoItselfAndLongPaths) {
   Op.To = {Deep};
   EXPECT_EQ(SHFileOperation(Op), 0);
   EXPECT_EQ(ReadFile(Deep + "/x.txt"), "x");
-}
-
-// Before its progress window shows, a long operation still lets the windows
-// repaint and timers run, one frame at a time; the user's input waits.
-TEST(FileOpProgress, EventsAreServedBeforeTheWindowShows) {
-  QWidget owner;
-  TFileOpProgressWindow progress(&owner, "Copying", false);
-  TSHFileOpStruct op;
-  progress.Attach(op);
-  int ticks = 0;
-  QTimer timer;
-  QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
-  timer.start(1);
-  for (int step = 0; step < 5; ++step) {
-    ::usleep(20000);
-    ASSERT_TRUE(op.OnProgress(step, 100, "x"));
-  }
-  EXPECT_GE(ticks, 4);
 }
