@@ -980,6 +980,15 @@ void TMainForm::BuildMagnifier() {
   RastrumView1->installEventFilter(this);
 }
 
+void TMainForm::MagnifierLeft() {
+  FMagnifyEnter = std::max(0, FMagnifyEnter - 1);
+  // The pointer leaves the picture for the magnifier that came up under it
+  // before it enters the magnifier: judge once both have arrived.
+  QTimer::singleShot(0, this, [this] {
+    if (FMagnifyEnter == 0 && MagnifyView) MagnifyView->hide();
+  });
+}
+
 bool TMainForm::MagnifierShown() const { return MagnifyView && MagnifyView->isVisible(); }
 
 void TMainForm::MagnifyAt(const QPoint& at) { MagnifierMouseMove(at); }
@@ -1025,8 +1034,7 @@ bool TMainForm::ForwardMagnifierEvent(QEvent* event) {
     FMagnifyEnter = std::min(2, FMagnifyEnter + 1);
     return false;
   case QEvent::Leave:
-    FMagnifyEnter = std::max(0, FMagnifyEnter - 1);
-    if (FMagnifyEnter == 0) MagnifyView->hide();
+    MagnifierLeft();
     return false;
   case QEvent::MouseMove: {
     // Moves over the magnifier count as moves over the picture.

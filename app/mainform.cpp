@@ -554,8 +554,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     } else if (type == QEvent::Enter && FMouseMode == 2) {
       FMagnifyEnter = std::min(2, FMagnifyEnter + 1);
     } else if (type == QEvent::Leave && FMouseMode == 2) {
-      FMagnifyEnter = std::max(0, FMagnifyEnter - 1);
-      if (FMagnifyEnter == 0) MagnifyView->hide();
+      MagnifierLeft();
     }
     return false;
   }

@@ -380,6 +380,7 @@ private:
   void CheckTagged(const std::vector<QAction*>& items, int tag);
   void UpdateZoomControls();
   void MagnifierMouseMove(const QPoint& viewPoint);
+  void MagnifierLeft();
   void PictureViewClicked();
   bool ForwardMagnifierEvent(QEvent* event);
   bool KeyForFolderView(const QWidget* focus) const;

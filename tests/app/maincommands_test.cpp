@@ -420,6 +420,18 @@ TEST_F(MainCommandsTest, TheMagnifierShowsThePictureUnderThePointer) {
   EXPECT_LE(Main().MagnifyView->width(), View.width() / 2);
   const QImage Lens = Main().MagnifyView->grab().toImage();
   EXPECT_EQ(QColor(Lens.pixel(Lens.width() / 2, Lens.height() / 2)), QColor(255, 0, 0));
+  // Coming up under the pointer, the magnifier takes it from the picture:
+  // the picture's leave before the magnifier's enter keeps it shown.
+  QEvent Enter(QEvent::Enter), Leave(QEvent::Leave);
+  QApplication::sendEvent(Main().RastrumView1, &Enter);
+  QApplication::sendEvent(Main().RastrumView1, &Leave);
+  QApplication::sendEvent(Main().MagnifyView, &Enter);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(Main().MagnifierShown());
+  // Leaving both hides it.
+  QApplication::sendEvent(Main().MagnifyView, &Leave);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(Main().MagnifierShown());
   // Off the picture's corner: the background fills what lies outside.
   Main().MagnifyAt(QPoint(View.OffsetX(), View.OffsetY()));
   const QImage Corner = Main().MagnifyView->grab().toImage();
