@@ -105,7 +105,7 @@ enlarge "$pics/anim.gif" "$pics/huge.gif" 6 ff ff ff ff
 enlarge "$pics/made.pcx" "$pics/huge.pcx" 8 ff ff ff ff
 enlarge "$pics/made.tga" "$pics/huge.tga" 12 ff ff ff ff
 printf 'P6\n60000 60000\n255\n' | cat - <(head -c 500 /dev/urandom) >"$pics/huge.ppm"
-cp "$pics/noise.jpg" "$pics/more/noise-sub.jpg"
+head -c 1500 /dev/urandom >"$pics/more/noise-sub.jpg"
 # Every file's bytes, and whether it was a picture at the start.
 (cd "$pics" && find . -type f | sort | while read -r f; do
   kind=damaged
@@ -361,7 +361,7 @@ while read -r sum path; do found[$sum]=$path; done < <(find "$work" -type f ! -p
   ! -name manifest -print0 | xargs -0 sha256sum | sed 's/  / /')
 lost=0 moved=0 saved=0
 while read -r sum kind path; do
-  now=$(sha256sum <"$pics/$path" 2>/dev/null | cut -d' ' -f1)
+  now=$({ sha256sum <"$pics/$path"; } 2>/dev/null | cut -d" " -f1)
   [ "$now" = "$sum" ] && continue
   if [ -n "${found[$sum]:-}" ]; then
     moved=$((moved + 1))
