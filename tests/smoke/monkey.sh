@@ -163,9 +163,9 @@ check_alive() {
 }
 # The windows of the program, visible, as ids.
 windows() { xdotool search --onlyvisible --pid "$pid" 2>/dev/null; }
-geometry() { # geometry <id>: "width height x y"
-  eval "$(xdotool getwindowgeometry --shell "$1" 2>/dev/null)" || return 1
-  echo "$WIDTH $HEIGHT $X $Y"
+geometry() { # geometry <id>: "width height x y" on the screen, inside any frame
+  xwininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
+    /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF } END { if (w == "") exit 1; print w, h, x, y }'
 }
 # Answering: a ping to one of its windows is answered within 10 s. A
 # window that went meanwhile is asked again; a program without any window
@@ -193,6 +193,8 @@ check_answers() {
 }
 hung() {
   echo "monkey: hang: $1"
+  # Who is busy meanwhile: the program, the X server, the window manager.
+  top -b -n 2 -d 1 -w 120 2>/dev/null | awk '/^top -/ { n++ } n == 2 && /^ *[0-9]/ && $9 > 5 { print "  busy: " $0 }' | head -5
   if command -v gdb >/dev/null; then
     timeout 60 gdb -p "$pid" -batch -ex "thread apply all bt 30" >"$log.stacks" 2>&1
     echo "  stacks in $log.stacks"
@@ -203,21 +205,24 @@ hung() {
   ended 137 hang
 }
 
-# ---- Another program changes the folder meanwhile: files of its own only.
+# ---- Another program changes the folder meanwhile: files of its own only,
+# whose bytes are none of the recorded files'.
+convert -size 100x80 xc:"#406080" "$work/other.png"
+convert -delay 50 -size 50x40 xc:"#604080" xc:"#806040" "$work/other.gif"
 change_folder() {
   RANDOM=$((seed + 1))
   local i=0 own
   while :; do
     i=$((i + 1))
     case $((RANDOM % 6)) in
-    0) cp "$pics/made.png" "$pics/other-$i.png" 2>/dev/null ;;
+    0) cp "$work/other.png" "$pics/other-$i.png" 2>/dev/null ;;
     1) head -c $((RANDOM % 3000)) /dev/urandom >"$pics/other-$i.jpg" 2>/dev/null ;;
     2) own=$(ls "$pics" | grep '^other-' | shuf -n1 --random-source=<(yes $i))
        [ -n "$own" ] && mv "$pics/$own" "$pics/other-renamed-$i.${own##*.}" 2>/dev/null ;;
     3) own=$(ls "$pics" | grep '^other-' | shuf -n1 --random-source=<(yes $i))
-       [ -n "$own" ] && rm -f "$pics/$own" ;;
+       [ -n "$own" ] && rm -rf "$pics/$own" ;;
     4) mkdir -p "$pics/other-folder-$i" 2>/dev/null
-       cp "$pics/anim.gif" "$pics/other-folder-$i/other.gif" 2>/dev/null ;;
+       cp "$work/other.gif" "$pics/other-folder-$i/other.gif" 2>/dev/null ;;
     5) rm -rf "$pics"/other-folder-* 2>/dev/null ;;
     esac
     sleep "$((RANDOM % 3 + 1)).$((RANDOM % 10))"
@@ -325,7 +330,7 @@ finish() {
       g=$(geometry "$id") || continue
       read -r w h x y <<<"$g"
       # Three buttons of 100 centred on the 434 wide window, 25 high at the foot.
-      xdotool mousemove $((x + 317)) $((y + h - 20)) click 1 ;;
+      xdotool mousemove --window "$id" 317 $((h - 20)) click 1 ;;
     "Pictrova"*) ;;
     *) xdotool key Escape ;;
     esac
