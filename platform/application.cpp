@@ -66,10 +66,25 @@ QString TApplication::ExceptionMessage(std::exception_ptr error) {
   return QString();
 }
 
+namespace {
+
+// A tool window (a palette such as the tool box) serves the window under it:
+// a modal message over the palette would block the palette's own window and
+// leave the two to the window manager, and some window managers then hand
+// the focus between the palette and the message for good.
+QWidget* ServedWindow(QWidget* window) {
+  while (window && window->windowType() == Qt::Tool)
+    window = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+  return window;
+}
+
+} // namespace
+
 QWidget* DialogOwner(QWidget* preferred) {
   if (QWidget* modal = QApplication::activeModalWidget()) return modal;
-  if (preferred) return preferred->window();
-  if (QWidget* active = QApplication::activeWindow()) return active;
+  if (preferred)
+    if (QWidget* served = ServedWindow(preferred->window())) return served;
+  if (QWidget* active = ServedWindow(QApplication::activeWindow())) return active;
   // Before the window manager has made any window active: the main window.
   for (QWidget* window : QApplication::topLevelWidgets())
     if (window->isVisible() && window->inherits("QMainWindow")) return window;

@@ -1,5 +1,6 @@
 #include "platform/application.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
 #include <QTimer>
@@ -69,6 +70,23 @@ TEST(DialogOwnerOf, TheTopmostModalWindowComesFirst) {
   EXPECT_EQ(DialogOwner(), &dialog);
   dialog.hide();
   EXPECT_EQ(DialogOwner(&field), &main);
+}
+
+// A palette is no owner: its message belongs to the window it serves, also
+// when the palette is the active window.
+TEST(DialogOwnerOf, AToolWindowGivesWayToTheWindowItServes) {
+  QWidget main;
+  QWidget palette(&main, Qt::Tool);
+  QLineEdit field(&palette);
+  main.show();
+  palette.show();
+  EXPECT_EQ(DialogOwner(&field), &main);
+  QApplication::setActiveWindow(&palette);
+  EXPECT_EQ(DialogOwner(), &main);
+  // A palette of no window leaves the choice to the main window or nothing.
+  QWidget orphan(nullptr, Qt::Tool);
+  QLineEdit orphanField(&orphan);
+  EXPECT_NE(DialogOwner(&orphanField), &orphan);
 }
 
 TEST(ApplicationErrors, GuardedWorkHandsItsExceptionToTheHandler) {

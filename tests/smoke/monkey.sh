@@ -194,6 +194,14 @@ check_answers() {
 hung() {
   echo "monkey: hang: $1"
   # Who is busy meanwhile: the program, the X server, the window manager.
+  # Its windows and where the focus goes meanwhile.
+  local id focus=""
+  for id in $(windows); do
+    echo "  window $id \"$(xdotool getwindowname "$id" 2>/dev/null)\" $(geometry "$id")" \
+      "$(xprop -id "$id" WM_TRANSIENT_FOR _NET_WM_WINDOW_TYPE 2>/dev/null | tr '\n' ' ')"
+  done
+  for _ in $(seq 1 10); do focus="$focus $(xdotool getwindowfocus 2>/dev/null)"; sleep 0.1; done
+  echo "  focus:$focus"
   top -b -n 2 -d 1 -w 120 2>/dev/null | awk '/^top -/ { n++ } n == 2 && /^ *[0-9]/ && $9 > 5 { print "  busy: " $0 }' | head -5
   if command -v gdb >/dev/null; then
     timeout 60 gdb -p "$pid" -batch -ex "thread apply all bt 30" >"$log.stacks" 2>&1
