@@ -68,12 +68,14 @@ QString TApplication::ExceptionMessage(std::exception_ptr error) {
 
 namespace {
 
-// A tool window (a palette such as the tool box) serves the window under it:
-// a modal message over the palette would block the palette's own window and
-// leave the two to the window manager, and some window managers then hand
-// the focus between the palette and the message for good.
+// A window that is neither modal nor a window of its own (a palette such as
+// the tool box, a modeless dialog such as the e-mail wizard) serves the
+// window under it: a modal message owned by it blocks its owner, and some
+// window managers then hand the focus between the two for good. Such a
+// window without a parent serves the main window.
 QWidget* ServedWindow(QWidget* window) {
-  while (window && window->windowType() == Qt::Tool)
+  while (window && (window->windowType() == Qt::Tool || window->windowType() == Qt::Dialog) &&
+         window->windowModality() == Qt::NonModal)
     window = window->parentWidget() ? window->parentWidget()->window() : nullptr;
   return window;
 }

@@ -45,7 +45,7 @@ private:
 
 // The window a new message or dialog belongs to: the topmost modal window,
 // else Preferred's window, else the active one, else the main window; for a
-// tool window, the window it serves. A message owned by a window under a
+// tool window or a modeless dialog, the window it serves. A message owned by a window under a
 // modal one is blocked by that one, and a window manager may stack it out of
 // sight.
 QWidget* DialogOwner(QWidget* preferred = nullptr);

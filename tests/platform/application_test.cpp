@@ -72,8 +72,8 @@ TEST(DialogOwnerOf, TheTopmostModalWindowComesFirst) {
   EXPECT_EQ(DialogOwner(&field), &main);
 }
 
-// A palette is no owner: its message belongs to the window it serves, also
-// when the palette is the active window.
+// A palette or a modeless dialog is no owner: its message belongs to the
+// window it serves, also when it is the active window.
 TEST(DialogOwnerOf, AToolWindowGivesWayToTheWindowItServes) {
   QWidget main;
   QWidget palette(&main, Qt::Tool);
@@ -87,6 +87,18 @@ TEST(DialogOwnerOf, AToolWindowGivesWayToTheWindowItServes) {
   QWidget orphan(nullptr, Qt::Tool);
   QLineEdit orphanField(&orphan);
   EXPECT_NE(DialogOwner(&orphanField), &orphan);
+  // So does a modeless dialog; a modal one is the owner itself.
+  QDialog wizard(&main);
+  QLineEdit wizardField(&wizard);
+  wizard.show();
+  EXPECT_EQ(DialogOwner(&wizardField), &main);
+  QApplication::setActiveWindow(&wizard);
+  EXPECT_EQ(DialogOwner(), &main);
+  wizard.hide();
+  wizard.setModal(true);
+  wizard.show();
+  EXPECT_EQ(DialogOwner(&wizardField), &wizard);
+  EXPECT_EQ(DialogOwner(&field), &wizard);
 }
 
 TEST(ApplicationErrors, GuardedWorkHandsItsExceptionToTheHandler) {

@@ -384,6 +384,11 @@ while read -r sum kind path; do
     # the readers take damaged files as far as they go, so these too.
     saved=$((saved + 1))
     echo "monkey: $path saved over by the user, still a picture"
+  elif saved_as=$(find "$pics" "$work/data" -type f -name "${path##*/}" 2>/dev/null | head -1) && [ -n "$saved_as" ] &&
+    [ -s "$saved_as" ] && identify "$saved_as" >/dev/null 2>&1; then
+    # Saved over by the user, then moved: its name, still a picture.
+    saved=$((saved + 1))
+    echo "monkey: $path saved over by the user and moved to ${saved_as#$work/}, still a picture"
   else
     lost=$((lost + 1))
     state=gone
