@@ -66,10 +66,27 @@ QString TApplication::ExceptionMessage(std::exception_ptr error) {
   return QString();
 }
 
+namespace {
+
+// A window that is neither modal nor a window of its own (a palette such as
+// the tool box, a modeless dialog such as the e-mail wizard) serves the
+// window under it: a modal message owned by it blocks its owner, and some
+// window managers then hand the focus between the two for good. Such a
+// window without a parent serves the main window.
+QWidget* ServedWindow(QWidget* window) {
+  while (window && (window->windowType() == Qt::Tool || window->windowType() == Qt::Dialog) &&
+         window->windowModality() == Qt::NonModal)
+    window = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+  return window;
+}
+
+} // namespace
+
 QWidget* DialogOwner(QWidget* preferred) {
   if (QWidget* modal = QApplication::activeModalWidget()) return modal;
-  if (preferred) return preferred->window();
-  if (QWidget* active = QApplication::activeWindow()) return active;
+  if (preferred)
+    if (QWidget* served = ServedWindow(preferred->window())) return served;
+  if (QWidget* active = ServedWindow(QApplication::activeWindow())) return active;
   // Before the window manager has made any window active: the main window.
   for (QWidget* window : QApplication::topLevelWidgets())
     if (window->isVisible() && window->inherits("QMainWindow")) return window;

@@ -44,9 +44,10 @@ private:
 };
 
 // The window a new message or dialog belongs to: the topmost modal window,
-// else Preferred's window, else the active one, else the main window. A message owned by a window
-// under a modal one is blocked by that one, and a window manager may stack it
-// out of sight.
+// else Preferred's window, else the active one, else the main window; for a
+// tool window or a modeless dialog, the window it serves. A message owned by a window under a
+// modal one is blocked by that one, and a window manager may stack it out of
+// sight.
 QWidget* DialogOwner(QWidget* preferred = nullptr);
 
 // The session's request to end (SIGTERM at logout, SIGHUP, SIGINT), handed to

@@ -1,5 +1,6 @@
 #include "platform/application.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
 #include <QTimer>
@@ -69,6 +70,35 @@ TEST(DialogOwnerOf, TheTopmostModalWindowComesFirst) {
   EXPECT_EQ(DialogOwner(), &dialog);
   dialog.hide();
   EXPECT_EQ(DialogOwner(&field), &main);
+}
+
+// A palette or a modeless dialog is no owner: its message belongs to the
+// window it serves, also when it is the active window.
+TEST(DialogOwnerOf, AToolWindowGivesWayToTheWindowItServes) {
+  QWidget main;
+  QWidget palette(&main, Qt::Tool);
+  QLineEdit field(&palette);
+  main.show();
+  palette.show();
+  EXPECT_EQ(DialogOwner(&field), &main);
+  QApplication::setActiveWindow(&palette);
+  EXPECT_EQ(DialogOwner(), &main);
+  // A palette of no window leaves the choice to the main window or nothing.
+  QWidget orphan(nullptr, Qt::Tool);
+  QLineEdit orphanField(&orphan);
+  EXPECT_NE(DialogOwner(&orphanField), &orphan);
+  // So does a modeless dialog; a modal one is the owner itself.
+  QDialog wizard(&main);
+  QLineEdit wizardField(&wizard);
+  wizard.show();
+  EXPECT_EQ(DialogOwner(&wizardField), &main);
+  QApplication::setActiveWindow(&wizard);
+  EXPECT_EQ(DialogOwner(), &main);
+  wizard.hide();
+  wizard.setModal(true);
+  wizard.show();
+  EXPECT_EQ(DialogOwner(&wizardField), &wizard);
+  EXPECT_EQ(DialogOwner(&field), &wizard);
 }
 
 TEST(ApplicationErrors, GuardedWorkHandsItsExceptionToTheHandler) {

@@ -6,6 +6,9 @@
 #   modal     under a window manager, a folder that does not exist is typed
 #             into the open-folder dialog: the message comes up over the
 #             dialog, is answered, and the program answers afterwards.
+#   palette   under a window manager, a question comes up while the tool
+#             box is the active window: it belongs to the main window and
+#             the program answers afterwards.
 #   sigterm   ended by SIGTERM as at logout: the settings are written and no
 #             work file or settings lock is left; work files of a process
 #             that is gone are cleared at the start.
@@ -121,6 +124,51 @@ modal)
   find_window "^Open Image Folder$" >/dev/null || fail "the dialog closed with a folder that does not exist"
   press "$dlg" Escape
   wait_gone "^Open Image Folder$" || fail "the dialog did not close"
+  ends_on_exit
+  kill "$wm" 2>/dev/null || true
+  wm=""
+  ;;
+palette)
+  # A question that comes up while the tool box is the active window: under
+  # a window manager it belongs to the main window, is answered, and the
+  # program answers afterwards (owned by the tool box, the window manager
+  # and the program handed the focus between them for good).
+  matchbox-window-manager -use_titlebar no >"$work/wm.log" 2>&1 &
+  wm=$!
+  sleep 1
+  mkdir -p "$(dirname "$keys")"
+  cat >"$keys" <<'EOF2'
+Pictrova key store 1
+key "Software"
+key "Software" "Halvenworth"
+key "Software" "Halvenworth" "Pictrova 3"
+sz "AutoSaveImages" "False"
+EOF2
+  marked_picture "$work/pictures/a.png" "#0000FF"
+  marked_picture "$work/pictures/b.png" "#00FF00"
+  "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
+  first=$!
+  read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/a.png$")" || fail "the picture was not shown"
+  sleep 2
+  click $((mx + mw / 2)) $((my + mh / 2))
+  xdotool key ctrl+r
+  sleep 0.5
+  xdotool key ctrl+t
+  read -r tools tw th _ <<<"$(wait_window "^Image Tools$")" || fail "no tool box"
+  sleep 1
+  xdotool mousemove --window "$tools" 10 $((th - 10)) click 1
+  sleep 0.5
+  timeout 20 "$program" "$work/pictures/b.png" || fail "the hand-off did not end"
+  read -r box _ <<<"$(wait_window "^Overwrite current image file")" || fail "no question about the rotated picture"
+  owner=$(xprop -id "$box" WM_TRANSIENT_FOR | sed 's/.*# //')
+  [ $((owner)) = "$main" ] || fail "the question belongs to window $owner, not to the main window $main"
+  sleep 2
+  # Yes by its key (the window manager may stack the tool box over the
+  # question's buttons): the rotated picture is written.
+  press "$box" Return
+  wait_gone "^Overwrite current image file" || fail "the question did not close: the program hangs"
+  wait_window "^Pictrova - $work/pictures/b.png$" >/dev/null || fail "the handed-over picture was not shown"
+  [ "$(identify -format "%wx%h" "$work/pictures/a.png")" = 300x400 ] || fail "Yes did not write the rotated picture"
   ends_on_exit
   kill "$wm" 2>/dev/null || true
   wm=""
