@@ -158,7 +158,7 @@ namespace {
 // of pictures makes a bitmap per file, and the reading is a file of the
 // kernel's parsed each time.
 std::uint64_t RecentAvailablePhysicalMemory() {
-  static std::atomic<std::int64_t> readAt{INT64_MIN};
+  static std::atomic<std::int64_t> readAt{-(std::int64_t{1} << 40)};
   static std::atomic<std::uint64_t> value{0};
   const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                                std::chrono::steady_clock::now().time_since_epoch())
