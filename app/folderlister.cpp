@@ -2,9 +2,9 @@
 
 #include "app/folderrows.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 
 namespace app {
 
@@ -65,15 +65,14 @@ bool TFolderLister::Publish(std::vector<TScannedFile>& Batch, bool Last) {
 void TFolderLister::Run() {
   pthread_setname_np(pthread_self(), "folderlister");
   std::vector<TScannedFile> Batch;
-  DIR* Dir = ::opendir(FFolder.c_str());
-  if (Dir == nullptr) {
+  // The names alone first: one pass over the directory, nothing opened;
+  // each name's one status call comes in the view's order.
+  const std::vector<std::string> Names = ListPictureNames(FFolder, false);
+  const int Fd = ::open(FFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Fd < 0) {
     Publish(Batch, true);
     return;
   }
-  // The names alone first: one pass over the directory, nothing opened.
-  std::vector<std::string> Names;
-  while (const dirent* Entry = ::readdir(Dir))
-    if (MayBePicture(Entry->d_type, Entry->d_name)) Names.emplace_back(Entry->d_name);
   if (Names.size() > SmallFolder) {
     {
       std::lock_guard Lock(FLock);
@@ -82,7 +81,6 @@ void TFolderLister::Run() {
     FArrived.notify_all();
   }
   const std::vector<int> Order = SortedNameOrder(Names);
-  const int Fd = ::dirfd(Dir);
   std::size_t Published = 0;
   Batch.reserve(FirstBatch);
   for (std::size_t I = 0; I < Order.size(); ++I) {
@@ -95,7 +93,7 @@ void TFolderLister::Run() {
       Batch.reserve(LaterBatch);
     }
   }
-  ::closedir(Dir);
+  ::close(Fd);
   Publish(Batch, true);
 }
 

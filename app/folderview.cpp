@@ -104,6 +104,23 @@ bool StatPictureAt(int DirFd, const std::string& Name, TScannedFile& File) {
   return true;
 }
 
+std::vector<std::string> ListPictureNames(const std::string& Folder, bool Verify) {
+  std::vector<std::string> Names;
+  DIR* Dir = ::opendir(Folder.c_str());
+  if (!Dir) return Names;
+  const int Fd = ::dirfd(Dir);
+  TScannedFile File;
+  while (const dirent* Entry = ::readdir(Dir)) {
+    if (!MayBePicture(Entry->d_type, Entry->d_name)) continue;
+    // The folder tells plain files by their entries; links and entries of
+    // an unknown kind need a look at what they name.
+    if (Verify && Entry->d_type != DT_REG && !StatPictureAt(Fd, Entry->d_name, File)) continue;
+    Names.emplace_back(Entry->d_name);
+  }
+  ::closedir(Dir);
+  return Names;
+}
+
 std::vector<TScannedFile> ScanPictureFiles(const std::string& Folder) {
   std::vector<TScannedFile> Files;
   DIR* Dir = ::opendir(Folder.c_str());

@@ -61,6 +61,10 @@ struct TScannedFile {
 std::vector<TScannedFile> ScanPictureFiles(const std::string& Folder);
 // The scanned file of Name from its status.
 TScannedFile FromStatx(const std::string& Name, const struct statx& Info);
+// The names of the folder's pictures, in the folder's order, without a
+// status call for plain files; with Verify links and entries of an unknown
+// kind are kept only when they name a plain file.
+std::vector<std::string> ListPictureNames(const std::string& Folder, bool Verify);
 // Whether a folder entry of the type (DT_...) and name may be a picture.
 bool MayBePicture(unsigned char Type, const char* Name);
 // The details of the folder's file Name (a regular one); false when none.

@@ -1,9 +1,12 @@
 #include "app/folderlister.h"
 #include "app/folderview.h"
 #include "app/mainform.h"
+#include "app/openfolderdlg.h"
 #include "apptestenv.h"
+#include "controls/support/wnimagelistbox/wnimagelistbox.h"
 #include "image/views/rvmview.h"
 
+#include <QLabel>
 #include <QThread>
 #include <atomic>
 #include <fstream>
@@ -224,4 +227,21 @@ TEST_F(FolderListerTest, ALargeFolderShowsBeforeItIsReadAndFillsInOrder) {
   EXPECT_EQ(View->SelectedNames(), std::vector<std::string>{Names.front()});
   EXPECT_EQ(View->ThumbView->SelectedImage(), 0);
   EXPECT_TRUE(View->StatusText(0).startsWith(QString::number(Count) + " Images File(s)"));
+}
+
+TEST_F(FolderListerTest, TheHiddenOpenFolderDialogListsNamesWithoutReadingFiles) {
+  const std::vector<std::string> Names = Pictures(5);
+  TOpenWatch Watch(Env.Folder());
+  TOpenFolderForm Dialog({QString::fromStdString(Env.Folder())});
+  ASSERT_EQ(Dialog.ImageListBox->count(), 5);
+  EXPECT_EQ(Dialog.ImageListBox->item(0)->text().toStdString(), Names.front());
+  // Plain files are told by their folder entries; nothing is opened.
+  EXPECT_TRUE(Stats.empty());
+  EXPECT_TRUE(Watch.Opened().empty());
+  EXPECT_EQ(Dialog.PreviewFile(), "");
+  // Shown, it previews the selected file.
+  Dialog.show();
+  EXPECT_EQ(Dialog.PreviewFile().toStdString(), Env.File(Names.front()));
+  EXPECT_EQ(Dialog.LblDimensions->text(), "Dimensions: 64 x 48");
+  EXPECT_EQ(Watch.Count(Names.front()), 1);
 }
