@@ -141,7 +141,8 @@ private:
 };
 
 bool FirstScreenLoaded(rv::TRastrumMView& Strip, std::vector<std::string>* Files = nullptr) {
-  bool All = true;
+  // A large folder's names arrive after the open returned.
+  bool All = Strip.ImageCount() > 0;
   for (int I = 0; I < Strip.ImageCount(); ++I) {
     if (Strip.ImageVisibility(I) == 0) {
       if (I > 0 && Strip.ImageVisibility(I - 1) != 0) break;
@@ -189,6 +190,7 @@ void BM_OpenFolderScenario(benchmark::State& State) {
     const auto FillStart = std::chrono::steady_clock::now();
     auto LastScroll = FillStart;
     auto AllDetails = [&] {
+      if (View->Rows().Count() < Count) return false;
       for (int I = 0; I < View->Rows().Count(); ++I)
         if (!View->Rows().Row(I).DetailsDone) return false;
       return true;
