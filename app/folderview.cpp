@@ -53,6 +53,8 @@ constexpr int ThumbCellWidth = 96;
 constexpr int ThumbCellBorder = 4;
 // Incremental refreshes compare at most this many files per call.
 constexpr int RefreshChunk = 200;
+// A listing adds at most this many files per call (a few milliseconds).
+constexpr std::size_t ListSlice = 2048;
 
 std::int64_t MSecs(const struct statx_timestamp& T) { return std::int64_t(T.tv_sec) * 1000 + T.tv_nsec / 1000000; }
 
@@ -431,22 +433,31 @@ void TFolderViewForm::LoadFolder(const std::string& Path) {
     QMetaObject::invokeMethod(this, [this] { TakeListedFiles(); }, Qt::QueuedConnection);
   });
   FLister->WaitIfSmall();
-  TakeListedFiles();
+  TakeListedFiles(false);
   SxShellNotify->SetWatchFolder(WithoutTrailingDelimiter(FFolderPath));
   SxShellNotify->SetActive(true);
 }
 
-void TFolderViewForm::TakeListedFiles() {
+void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   if (!FLister || FClosing) return;
   bool Done = false;
-  std::vector<TScannedFile> Files = FLister->Take(Done);
-  // Each batch goes in as one: one insertion for the list and one for the
+  std::vector<TScannedFile> More = FLister->Take(Done);
+  if (FListed.empty()) {
+    FListed = std::move(More);
+  } else {
+    FListed.insert(FListed.end(), std::make_move_iterator(More.begin()), std::make_move_iterator(More.end()));
+  }
+  // Files that waited while the window was busy come in slices, so that the
+  // window never stops for long; the rest follows in a call of its own.
+  const std::size_t End = std::min(FListed.size(), FListedFrom + ListSlice);
+  // Each slice goes in as one: one insertion for the list and one for the
   // strip, instead of a layout per file. The lister's order is the view's.
   std::vector<TFolderRow> NewRows;
   std::vector<std::string> NewNames;
-  NewRows.reserve(Files.size());
-  NewNames.reserve(Files.size());
-  for (const TScannedFile& F : Files) {
+  NewRows.reserve(End - FListedFrom);
+  NewNames.reserve(End - FListedFrom);
+  for (std::size_t I = FListedFrom; I < End; ++I) {
+    const TScannedFile& F = FListed[I];
     if (!FNameSet.insert(F.Name).second) continue;
     FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(F.Size, 0));
     FNames.push_back(F.Name);
@@ -455,6 +466,12 @@ void TFolderViewForm::TakeListedFiles() {
   }
   FRows->Append(std::move(NewRows));
   ThumbAppend(NewNames);
+  FListedFrom = End;
+  if (FListedFrom == FListed.size()) {
+    FListed.clear();
+    FListedFrom = 0;
+  }
+  Done = Done && FListed.empty();
 
   // The named file once it has arrived; the first one when there is none.
   bool Selected = false;
@@ -470,10 +487,19 @@ void TFolderViewForm::TakeListedFiles() {
   if (Selected || Done) FFileToSelect.clear();
   DrawFilmStripHoles(FStripLeft, FStripRight, true);
   UpdateSelectionStatus();
-  // Appending moved the strip's own selection: the user's comes back.
-  SyncSelection(Selected || !FLoadThread);
+  // Appending moved the strip's own selection: the user's comes back. A
+  // picture chosen from the event loop is read after the strip has painted
+  // and handed its first screen to the thumbnail loader.
+  const bool ShowNow = (Selected || !FLoadThread) && !FromLoop;
+  SyncSelection(ShowNow);
+  if (Selected && FromLoop)
+    QMetaObject::invokeMethod(this, [this] { if (!FClosing) ShowFirstSelected(); }, Qt::QueuedConnection);
   if (!FLoadThread) StartLoadThread();
-  if (Done) FLister.reset();
+  if (Done) {
+    FLister.reset();
+  } else if (!FListed.empty()) {
+    QMetaObject::invokeMethod(this, [this] { TakeListedFiles(); }, Qt::QueuedConnection);
+  }
 }
 
 void TFolderViewForm::StartLoadThread() {

@@ -223,8 +223,9 @@ private:
   void FilmPanelResized();
   void ListSelectionChanged();
   void StartLoadThread();
-  // Takes the files the folder's lister has found since the last call.
-  void TakeListedFiles();
+  // Takes the files the folder's lister has found since the last call;
+  // FromLoop: called from the event loop, not while the folder is opened.
+  void TakeListedFiles(bool FromLoop = true);
   // The thumbnail of Index has been read: its row takes the dimensions.
   void ThumbLoaded(int Index, const rv::TIOParamsVals* Params);
   // A new row for a scanned file, with its icon.
@@ -269,6 +270,9 @@ private:
   std::unique_ptr<TFolderLister> FLister;
   // The file named when the folder was opened, selected when it arrives.
   std::string FFileToSelect;
+  // Listed files not yet added, from FListedFrom on.
+  std::vector<TScannedFile> FListed;
+  std::size_t FListedFrom = 0;
   int FSortColumn = -1;
   int FLastSortColumn = -1;
   bool FSortAscending = true;

@@ -194,7 +194,8 @@ TEST_F(FolderListerTest, OpeningAFolderExaminesEachFileOnceFirstScreenFirst) {
 }
 
 TEST_F(FolderListerTest, ALargeFolderShowsBeforeItIsReadAndFillsInOrder) {
-  const int Count = static_cast<int>(TFolderLister::SmallFolder) + 40;
+  // More than a slice of the view's after the first batch.
+  const int Count = static_cast<int>(TFolderLister::SmallFolder) + 200;
   // One picture under many names.
   const std::string Source = Env.Picture("source.jpeg");
   std::vector<std::string> Names = {"source.jpeg"};
@@ -218,6 +219,8 @@ TEST_F(FolderListerTest, ALargeFolderShowsBeforeItIsReadAndFillsInOrder) {
   ASSERT_TRUE(WaitUntil([&] { return !View->Names().empty(); }));
   EXPECT_EQ(View->Names(), std::vector<std::string>(Names.begin(), Names.begin() + TFolderLister::FirstBatch));
   EXPECT_EQ(View->SelectedNames(), std::vector<std::string>{Names.front()});
+  // The picture comes once the strip has had its turn.
+  EXPECT_TRUE(WaitUntil([&] { return Form.CurrentFileName().toStdString() == Names.front(); }));
   HoldAfterFirstBatch = false;
   ASSERT_TRUE(WaitUntil([&] { return View->Names().size() == Names.size(); }));
   EXPECT_EQ(View->Names(), Names);
