@@ -67,18 +67,17 @@ void TFolderLister::Run() {
   std::vector<TScannedFile> Batch;
   // The names alone first: one pass over the directory, nothing opened;
   // each name's one status call comes in the view's order.
-  const std::vector<std::string> Names = ListPictureNames(FFolder, false);
-  const int Fd = ::open(FFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (Fd < 0) {
-    Publish(Batch, true);
-    return;
-  }
-  if (Names.size() > SmallFolder) {
+  const std::vector<std::string> Names = ListPictureNames(FFolder, false, SmallFolder, [this] {
     {
       std::lock_guard Lock(FLock);
       FLarge = true;
     }
     FArrived.notify_all();
+  });
+  const int Fd = ::open(FFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Fd < 0) {
+    Publish(Batch, true);
+    return;
   }
   const std::vector<int> Order = SortedNameOrder(Names);
   std::size_t Published = 0;

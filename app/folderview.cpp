@@ -106,7 +106,8 @@ bool StatPictureAt(int DirFd, const std::string& Name, TScannedFile& File) {
   return true;
 }
 
-std::vector<std::string> ListPictureNames(const std::string& Folder, bool Verify) {
+std::vector<std::string> ListPictureNames(const std::string& Folder, bool Verify, std::size_t Many,
+                                          const std::function<void()>& OnMany) {
   std::vector<std::string> Names;
   DIR* Dir = ::opendir(Folder.c_str());
   if (!Dir) return Names;
@@ -118,6 +119,7 @@ std::vector<std::string> ListPictureNames(const std::string& Folder, bool Verify
     // an unknown kind need a look at what they name.
     if (Verify && Entry->d_type != DT_REG && !StatPictureAt(Fd, Entry->d_name, File)) continue;
     Names.emplace_back(Entry->d_name);
+    if (Names.size() == Many + 1 && OnMany) OnMany();
   }
   ::closedir(Dir);
   return Names;

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -63,8 +64,10 @@ std::vector<TScannedFile> ScanPictureFiles(const std::string& Folder);
 TScannedFile FromStatx(const std::string& Name, const struct statx& Info);
 // The names of the folder's pictures, in the folder's order, without a
 // status call for plain files; with Verify links and entries of an unknown
-// kind are kept only when they name a plain file.
-std::vector<std::string> ListPictureNames(const std::string& Folder, bool Verify);
+// kind are kept only when they name a plain file. OnMany is called once as
+// soon as more than Many names are found.
+std::vector<std::string> ListPictureNames(const std::string& Folder, bool Verify, std::size_t Many = 0,
+                                          const std::function<void()>& OnMany = {});
 // Whether a folder entry of the type (DT_...) and name may be a picture.
 bool MayBePicture(unsigned char Type, const char* Name);
 // The details of the folder's file Name (a regular one); false when none.
