@@ -39,7 +39,10 @@ void TFolderRows::Append(std::vector<TFolderRow> Rows) {
   if (Rows.empty()) return;
   const int First = Count();
   beginInsertRows(QModelIndex(), First, First + static_cast<int>(Rows.size()) - 1);
-  FRows.reserve(FRows.size() + Rows.size());
+  // Batches come one after another: the room grows by halves, not by
+  // exactly each batch.
+  if (FRows.capacity() < FRows.size() + Rows.size())
+    FRows.reserve(std::max(FRows.size() + Rows.size(), FRows.capacity() * 3 / 2));
   for (TFolderRow& R : Rows) FRows.push_back(std::make_unique<TFolderRow>(std::move(R)));
   endInsertRows();
 }

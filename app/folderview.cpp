@@ -1,6 +1,7 @@
 #include "app/folderview.h"
 
 #include "app/genutil.h"
+#include "app/folderlister.h"
 #include "app/helpdlg.h"
 #include "app/loadthread.h"
 #include "app/mainform.h"
@@ -8,6 +9,7 @@
 #include "app/pictureutil.h"
 #include "controls/support/wnutils/wnshfileop.h"
 #include "image/io/rastrumio.h"
+#include "image/io/rvioparams.h"
 #include "image/io/rvknownformat.h"
 #include "image/views/rvmview.h"
 #include "platform/stream.h"
@@ -52,8 +54,8 @@ constexpr int ThumbCellWidth = 96;
 constexpr int ThumbCellBorder = 4;
 // Incremental refreshes compare at most this many files per call.
 constexpr int RefreshChunk = 200;
-// Progress is reported every this many files while a folder is listed.
-constexpr int ProgressStep = 256;
+// A listing adds at most this many files per call (a few milliseconds).
+constexpr std::size_t ListSlice = 2048;
 
 std::int64_t MSecs(const struct statx_timestamp& T) { return std::int64_t(T.tv_sec) * 1000 + T.tv_nsec / 1000000; }
 
@@ -92,19 +94,46 @@ bool ReadScannedFile(const std::string& Folder, const std::string& Name, TScanne
   return true;
 }
 
+bool MayBePicture(unsigned char Type, const char* Name) {
+  return (Type == DT_REG || Type == DT_UNKNOWN || Type == DT_LNK) && rv::RvIsKnownFormat(Name);
+}
+
+bool StatPictureAt(int DirFd, const std::string& Name, TScannedFile& File) {
+  struct statx Info;
+  if (TFolderLister::StatProc(DirFd, Name.c_str(), AT_STATX_DONT_SYNC, STATX_BASIC_STATS | STATX_BTIME, &Info) != 0 ||
+      !S_ISREG(Info.stx_mode))
+    return false;
+  File = FromStatx(Name, Info);
+  return true;
+}
+
+std::vector<std::string> ListPictureNames(const std::string& Folder, bool Verify, std::size_t Many,
+                                          const std::function<void()>& OnMany) {
+  std::vector<std::string> Names;
+  DIR* Dir = ::opendir(Folder.c_str());
+  if (!Dir) return Names;
+  const int Fd = ::dirfd(Dir);
+  TScannedFile File;
+  while (const dirent* Entry = ::readdir(Dir)) {
+    if (!MayBePicture(Entry->d_type, Entry->d_name)) continue;
+    // The folder tells plain files by their entries; links and entries of
+    // an unknown kind need a look at what they name.
+    if (Verify && Entry->d_type != DT_REG && !StatPictureAt(Fd, Entry->d_name, File)) continue;
+    Names.emplace_back(Entry->d_name);
+    if (Names.size() == Many + 1 && OnMany) OnMany();
+  }
+  ::closedir(Dir);
+  return Names;
+}
+
 std::vector<TScannedFile> ScanPictureFiles(const std::string& Folder) {
   std::vector<TScannedFile> Files;
   DIR* Dir = ::opendir(Folder.c_str());
   if (!Dir) return Files;
   const int Fd = ::dirfd(Dir);
-  while (const dirent* Entry = ::readdir(Dir)) {
-    if (Entry->d_type != DT_REG && Entry->d_type != DT_UNKNOWN && Entry->d_type != DT_LNK) continue;
-    if (!rv::RvIsKnownFormat(Entry->d_name)) continue;
-    struct statx Info;
-    if (::statx(Fd, Entry->d_name, AT_STATX_DONT_SYNC, STATX_BASIC_STATS | STATX_BTIME, &Info) != 0) continue;
-    if (!S_ISREG(Info.stx_mode)) continue;
-    Files.push_back(FromStatx(Entry->d_name, Info));
-  }
+  TScannedFile File;
+  while (const dirent* Entry = ::readdir(Dir))
+    if (MayBePicture(Entry->d_type, Entry->d_name) && StatPictureAt(Fd, Entry->d_name, File)) Files.push_back(File);
   ::closedir(Dir);
   return Files;
 }
@@ -134,6 +163,7 @@ TFolderViewForm::TFolderViewForm(TMainForm* Owner)
 
 TFolderViewForm::~TFolderViewForm() {
   FClosing = true;
+  FLister.reset();
   SxShellNotify->SetActive(false);
   if (FLoadThread) {
     FLoadThread->Stop();
@@ -217,6 +247,7 @@ void TFolderViewForm::BuildFilmStrip() {
   ThumbView->SetMouseInteract(0);
   ThumbView->Font.Color = platform::clWhite;
   ThumbView->OnImageSelect = [this](void*, int) { ThumbViewImageSelect(); };
+  ThumbView->OnImageLoaded = [this](void*, int Index, const rv::TIOParamsVals* Params) { ThumbLoaded(Index, Params); };
   ThumbView->setMouseTracking(true);
   ThumbView->installEventFilter(this);
   ThumbScrollBar = new QScrollBar(Qt::Horizontal, LargeFilmPanel);
@@ -403,50 +434,85 @@ void TFolderViewForm::LoadFolder(const std::string& Path) {
     FilePart = Slash == std::string::npos ? Path : Path.substr(Slash + 1);
   }
   SetFolderPath(Folder);
+  FFileToSelect = FilePart == "/" ? std::string() : FilePart;
 
-  std::vector<TScannedFile> Files = ScanPictureFiles(FFolderPath);
-  std::vector<std::string> Collected;
-  Collected.reserve(Files.size());
-  for (const TScannedFile& F : Files) Collected.push_back(F.Name);
-  const std::vector<int> Order = SortedNameOrder(Collected);
+  // A small folder is there at once; a large one comes in batches while
+  // the view already shows. A queued call lives only as long as the view.
+  FLister = std::make_unique<TFolderLister>(FFolderPath, [this] {
+    QMetaObject::invokeMethod(this, [this] { TakeListedFiles(); }, Qt::QueuedConnection);
+  });
+  FLister->WaitIfSmall();
+  TakeListedFiles(false);
+  if (FClosing) return;
+  SxShellNotify->SetWatchFolder(WithoutTrailingDelimiter(FFolderPath));
+  SxShellNotify->SetActive(true);
+}
 
-  if (FOwner) {
-    FOwner->SetProgressMax(static_cast<int>(Files.size()));
-    FOwner->SetProgress(0);
+void TFolderViewForm::TakeListedFiles(bool FromLoop) {
+  if (!FLister || FClosing) return;
+  bool Done = false;
+  std::vector<TScannedFile> More = FLister->Take(Done);
+  if (FListed.empty()) {
+    FListed = std::move(More);
+  } else {
+    FListed.insert(FListed.end(), std::make_move_iterator(More.begin()), std::make_move_iterator(More.end()));
   }
-  // The whole folder goes in as one batch: one insertion for the list and
-  // one for the strip, instead of a layout per file.
+  // Files that waited while the window was busy come in slices, so that the
+  // window never stops for long; the rest follows in a call of its own.
+  const std::size_t End = std::min(FListed.size(), FListedFrom + ListSlice);
+  // Each slice goes in as one: one insertion for the list and one for the
+  // strip, instead of a layout per file. The lister's order is the view's.
   std::vector<TFolderRow> NewRows;
   std::vector<std::string> NewNames;
-  NewRows.reserve(Files.size());
-  NewNames.reserve(Files.size());
-  for (std::size_t I = 0; I < Order.size(); ++I) {
-    const TScannedFile& F = Files[static_cast<std::size_t>(Order[I])];
+  NewRows.reserve(End - FListedFrom);
+  NewNames.reserve(End - FListedFrom);
+  for (std::size_t I = FListedFrom; I < End; ++I) {
+    const TScannedFile& F = FListed[I];
     if (!FNameSet.insert(F.Name).second) continue;
     FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(F.Size, 0));
     FNames.push_back(F.Name);
     NewNames.push_back(F.Name);
     NewRows.push_back(RowOf(F));
-    if (FOwner && (I + 1) % ProgressStep == 0) FOwner->SetProgress(static_cast<int>(I + 1));
   }
   FRows->Append(std::move(NewRows));
   ThumbAppend(NewNames);
-
-  if (!FNames.empty()) {
-    std::string Selected = FNames.front();
-    if (!FilePart.empty() && FilePart != "/" && FNameSet.count(FilePart)) Selected = FilePart;
-    FSelectedNames = {Selected};
+  FListedFrom = End;
+  if (FListedFrom == FListed.size()) {
+    FListed.clear();
+    FListedFrom = 0;
   }
+  Done = Done && FListed.empty();
+
+  // The named file once it has arrived; the first one when there is none.
+  bool Selected = false;
+  if (FSelectedNames.empty() && !FNames.empty()) {
+    if (!FFileToSelect.empty() && FNameSet.count(FFileToSelect)) {
+      FSelectedNames = {FFileToSelect};
+      Selected = true;
+    } else if (FFileToSelect.empty() || Done) {
+      FSelectedNames = {FNames.front()};
+      Selected = true;
+    }
+  }
+  if (Selected || Done) FFileToSelect.clear();
   DrawFilmStripHoles(FStripLeft, FStripRight, true);
-  if (FOwner) FOwner->SetProgress(0);
   UpdateSelectionStatus();
-  SyncSelection(true);
+  // Appending moved the strip's own selection: the user's comes back. A
+  // picture chosen from the event loop is read after the strip has painted
+  // and handed its first screen to the thumbnail loader.
+  const bool ShowNow = (Selected || !FLoadThread) && !FromLoop;
+  SyncSelection(ShowNow);
   // Closed while its first picture was asked about (the folder went): there
-  // is nothing to read or watch.
+  // is nothing more to read or watch.
   if (FClosing) return;
-  StartLoadThread();
-  SxShellNotify->SetWatchFolder(WithoutTrailingDelimiter(FFolderPath));
-  SxShellNotify->SetActive(true);
+  if (Selected && FromLoop)
+    QMetaObject::invokeMethod(this, [this] { if (!FClosing) ShowFirstSelected(); }, Qt::QueuedConnection);
+  if (!FLoadThread) StartLoadThread();
+  if (Done) {
+    FLister.reset();
+  } else if (!FListed.empty()) {
+    QMetaObject::invokeMethod(this, [this] { TakeListedFiles(); }, Qt::QueuedConnection);
+  }
 }
 
 void TFolderViewForm::StartLoadThread() {
@@ -604,6 +670,8 @@ void TFolderViewForm::RenameFileItem(const std::string& OldName, const std::stri
 }
 
 void TFolderViewForm::RefreshFolder(int Mode, bool Incremental) {
+  // The listing still under way brings the folder as it is.
+  if (FLister) return;
   const int ResumeAt = Incremental ? FRefreshResumeRow : 0;
   FRefreshResumeRow = 0;
   std::vector<TScannedFile> Files = ScanPictureFiles(FFolderPath);
@@ -1088,6 +1156,40 @@ void TFolderViewForm::ThumbAppend(const std::vector<std::string>& Names) {
   }
   ThumbView->UnlockUpdate();
   ThumbScrolled();
+}
+
+std::unordered_set<std::string> TFolderViewForm::ThumbsOnScreenUnread() const {
+  std::unordered_set<std::string> Names;
+  if (!ThumbView->isVisible()) return Names;
+  // The strip is one row of equal steps: only the cells about the view are
+  // looked at, whatever the folder's size.
+  const int Step = std::max(1, ThumbView->ThumbWidth() + ThumbView->HorizBorder());
+  const int Count = std::min(ThumbView->ImageCount(), static_cast<int>(FNames.size()));
+  const int Right = ThumbView->ViewX() + ThumbView->ClientWidth();
+  for (int I = std::max(0, ThumbView->ViewX() / Step - 1); I < Count && ThumbView->ImageID(I) < Right; ++I)
+    if (ThumbView->IsImageVisible(I) && !ThumbView->ImageHasPixels(I) && !ThumbView->ImageLoadFailed(I))
+      Names.insert(FNames[static_cast<std::size_t>(I)]);
+  return Names;
+}
+
+void TFolderViewForm::ThumbLoaded(int Index, const rv::TIOParamsVals* Params) {
+  // The thumbnail's read was the file's one open: its header gives the row
+  // its details, and the loader thread passes the row by.
+  if (Index < 0 || Index >= static_cast<int>(FNames.size())) return;
+  const int Row = FRows->IndexOf(FNames[static_cast<std::size_t>(Index)]);
+  if (Row < 0) return;
+  TFolderRow& R = FRows->Row(Row);
+  if (R.Width >= 0 || R.DetailsDone) return;
+  R.DetailsDone = true;
+  // A picture decoded at a reduced scale knows the size it was stored at.
+  const int Width = Params ? (Params->UnscaledWidth > 0 ? Params->UnscaledWidth : Params->Width) : 0;
+  const int Height = Params ? (Params->UnscaledHeight > 0 ? Params->UnscaledHeight : Params->Height) : 0;
+  if (Width > 0 && Height > 0) {
+    R.Width = Width;
+    R.Height = Height;
+    R.Bits = Params->BitsPerSample * Params->SamplesPerPixel;
+  }
+  FRows->RowsChanged(Row, Row);
 }
 
 void TFolderViewForm::ThumbDelete(int Index) {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unordered_set>
 #include <vector>
 
@@ -37,6 +38,7 @@ class TSxShellItem;
 } // namespace sx
 
 namespace rv {
+class TIOParamsVals;
 class TRastrumMView;
 }
 namespace wn {
@@ -45,6 +47,7 @@ class TWnSHFileOperation;
 
 namespace app {
 
+class TFolderLister;
 class TLoadThread;
 class TMainForm;
 
@@ -59,6 +62,18 @@ struct TScannedFile {
 // The picture files of a folder (known formats, plain files only), in the
 // order the folder gives them.
 std::vector<TScannedFile> ScanPictureFiles(const std::string& Folder);
+// The scanned file of Name from its status.
+TScannedFile FromStatx(const std::string& Name, const struct statx& Info);
+// The names of the folder's pictures, in the folder's order, without a
+// status call for plain files; with Verify links and entries of an unknown
+// kind are kept only when they name a plain file. OnMany is called once as
+// soon as more than Many names are found.
+std::vector<std::string> ListPictureNames(const std::string& Folder, bool Verify, std::size_t Many = 0,
+                                          const std::function<void()>& OnMany = {});
+// Whether a folder entry of the type (DT_...) and name may be a picture.
+bool MayBePicture(unsigned char Type, const char* Name);
+// The details of the folder's file Name (a regular one); false when none.
+bool StatPictureAt(int DirFd, const std::string& Name, TScannedFile& File);
 // One file's details; false when it cannot be read.
 bool ReadScannedFile(const std::string& Folder, const std::string& Name, TScannedFile& File);
 
@@ -143,6 +158,9 @@ public:
   std::uint64_t TotalFileSize() const { return FTotalFileSize; }
   TFolderRows& Rows() { return *FRows; }
   TLoadThread* LoadThread() const { return FLoadThread.get(); }
+  // The files whose thumbnails are on screen and not read yet: the strip
+  // reads them, and their rows' details with them.
+  std::unordered_set<std::string> ThumbsOnScreenUnread() const;
   bool Closing() const { return FClosing; }
 
   // ---- Sorting of the details list
@@ -237,6 +255,11 @@ private:
   void FilmPanelResized();
   void ListSelectionChanged();
   void StartLoadThread();
+  // Takes the files the folder's lister has found since the last call;
+  // FromLoop: called from the event loop, not while the folder is opened.
+  void TakeListedFiles(bool FromLoop = true);
+  // The thumbnail of Index has been read: its row takes the dimensions.
+  void ThumbLoaded(int Index, const rv::TIOParamsVals* Params);
   // A new row for a scanned file, with its icon.
   TFolderRow RowOf(const TScannedFile& File);
   // Removes the row, thumbnail and name at Index of Names.
@@ -275,6 +298,13 @@ private:
   std::vector<std::string> FSelectedNames;
   std::unique_ptr<TFolderRows> FRows;
   std::unique_ptr<TLoadThread> FLoadThread;
+  // Lists the folder while the view already shows; gone once it is done.
+  std::unique_ptr<TFolderLister> FLister;
+  // The file named when the folder was opened, selected when it arrives.
+  std::string FFileToSelect;
+  // Listed files not yet added, from FListedFrom on.
+  std::vector<TScannedFile> FListed;
+  std::size_t FListedFrom = 0;
   int FSortColumn = -1;
   int FLastSortColumn = -1;
   bool FSortAscending = true;

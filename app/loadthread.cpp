@@ -5,6 +5,7 @@
 #include "app/mainform.h"
 #include "app/msgbox.h"
 #include "image/io/rastrumio.h"
+#include "image/views/rvmview.h"
 
 #include <chrono>
 #include <filesystem>
@@ -127,14 +128,23 @@ void TLoadThread::FillImageDetails() {
     DoSynchronize([&] { StoreRows(Results); });
     if (NowMs() - Start > (NotCurrentView ? BatchTimeNotCurrent : BatchTime)) break;
   }
-  FoundWork = AnyWork;
+  FoundWork = AnyWork || Deferred;
 }
 
 bool TLoadThread::TakeRows(std::vector<std::string>& Names) {
   Names.clear();
+  Deferred = false;
   if (!IsActive() || View == nullptr) return false;
   FFolder = View->GetFolderPath();
   if (!FolderExists(FFolder) || !View->isVisible()) return false;
+  // The thumbnails on screen come first, and their reads fill their rows:
+  // no header is read while the strip still has cells to read.
+  const rv::TRastrumMView& Strip = *View->ThumbView;
+  if (Strip.isVisible() && !View->window()->isMinimized() &&
+      (Strip.LoadQueueCount() + Strip.LoadRunningCount() > 0 || !View->ThumbsOnScreenUnread().empty())) {
+    Deferred = true;
+    return true;
+  }
   TFolderRows& Rows = View->Rows();
   const int Count = Rows.Count();
   const int First = static_cast<int>(View->Names().size()) > ScanStartRow ? ScanStartRow : 0;

@@ -78,6 +78,8 @@ public:
   THeaderResult ReadHeader(const std::string& Folder, const std::string& Name);
 
   bool FoundWork = false;
+  // The last TakeRows waited for the thumbnails on screen.
+  bool Deferred = false;
   std::int32_t ScanStartRow = 0;
   bool NotCurrentView = false;
 

@@ -207,8 +207,7 @@ void TOpenFolderForm::PopulateFileList() {
   FFilling = true;
   ImageListBox->Items().Clear();
   const std::string Folder = TreeFolder().toStdString();
-  std::vector<std::string> Names;
-  for (const TScannedFile& F : ScanPictureFiles(Folder)) Names.push_back(F.Name);
+  const std::vector<std::string> Names = ListPictureNames(Folder, true);
   const std::vector<int> Order = SortedNameOrder(Names);
   int Reselect = -1;
   for (int I : Order) {
@@ -232,6 +231,12 @@ void TOpenFolderForm::ShowOpenFolderFileInfo() {
     LblSize->setText(QStringLiteral("Size:"));
     LblModified->setText(QStringLiteral("Modified Date:"));
     ImagePreview->Blank();
+    return;
+  }
+  // The hidden dialog (made at start-up in the folder just opened) reads
+  // no picture: showing it brings the preview.
+  if (!isVisible()) {
+    FPreviewFile.clear();
     return;
   }
   const std::string Name = ImageListBox->item(Row)->text().toStdString();

@@ -501,9 +501,33 @@ void TRastrumIO::SaveToStream(platform::TStream& Stream, TRvFileType FileType) {
 
 // ------------------------------------------------------------ header-only reads
 
+namespace {
+
+bool ReadsNothing(TRvFileType FileType) { return FileType == rvftWMF || FileType == rvftEMF; }
+
+} // namespace
+
 void TRastrumIO::ParamsFromFile(const std::string& FileName) {
+  // One open: the contents are recognised on the stream the header is then
+  // read from (a folder's loader reads thousands of headers).
+  std::unique_ptr<platform::TFileStream> File;
+  TRvFileType Type = rvftUnknown;
   try {
-    ParamsFromFileFormat(FileName, RvFindFileFormat(FileName, true));
+    File = std::make_unique<platform::TFileStream>(FileName, platform::fmOpenRead);
+    Type = RvVerifyFileExtension(FileName, RvFindStreamFormat(*File));
+  } catch (...) {
+    File.reset();
+  }
+  try {
+    if (File == nullptr || ReadsNothing(Type)) {
+      ParamsFromFileFormat(FileName, Type);
+      return;
+    }
+    // Named before the read, as the file's own read does: the end of the
+    // work is reported with it.
+    FParams->FileName = FileName;
+    ParamsFromStreamFormat(*File, Type);
+    FParams->FileName = FileName;
   } catch (...) {
     Aborting = true;
   }
@@ -519,12 +543,6 @@ void TRastrumIO::ParamsFromStream(platform::TStream& Stream) {
     Aborting = true;
   }
 }
-
-namespace {
-
-bool ReadsNothing(TRvFileType FileType) { return FileType == rvftWMF || FileType == rvftEMF; }
-
-} // namespace
 
 void TRastrumIO::ParamsFromFileFormat(const std::string& FileName, TRvFileType FileType) {
   TIOParamsVals& p = *FParams;

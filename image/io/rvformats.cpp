@@ -352,7 +352,10 @@ TRvFileType RvFindFileFormat(const std::string& FileName, bool VerifyExtension) 
   } catch (...) {
     Detected = rvftUnknown;
   }
-  if (!VerifyExtension) return Detected;
+  return VerifyExtension ? RvVerifyFileExtension(FileName, Detected) : Detected;
+}
+
+TRvFileType RvVerifyFileExtension(const std::string& FileName, TRvFileType Detected) {
   const TRvFileFormatInfo* ByExt = RvFindFileFormatInfoByExt(RvExtractExtension(FileName));
   if (ByExt == nullptr) return rvftUnknown;
   if (Detected == rvftICO || Detected == rvftCUR) return ByExt->FileType;

@@ -62,6 +62,9 @@ TRvFileType RvFindStreamFormat(platform::TStream& Stream);
 // VerifyExtension the name's extension must agree with the content (an icon
 // or cursor takes the extension's type), else 0.
 TRvFileType RvFindFileFormat(const std::string& FileName, bool VerifyExtension);
+// What RvFindFileFormat answers with VerifyExtension for contents detected
+// as Detected: the type, when the file's extension names it.
+TRvFileType RvVerifyFileExtension(const std::string& FileName, TRvFileType Detected);
 
 // Stream headers: a four-character tag ("JFIF", "TIFF", "PCX2"), four zero
 // bytes and the length of the image data that follows, 32-bit little-endian.

@@ -392,7 +392,11 @@ bool TRastrumMView::LoadImageNow(int Index) {
     SetImageFromBitmap(Index, bitmap);
     return true;
   }
-  if (!r->FileName.empty()) return LoadThroughIO(*r, Index, nullptr);
+  if (!r->FileName.empty()) {
+    const bool loaded = LoadThroughIO(*r, Index, nullptr);
+    if (OnImageLoaded) OnImageLoaded(this, Index, loaded ? &FIO->Params() : nullptr);
+    return loaded;
+  }
   return true;
 }
 
@@ -500,6 +504,7 @@ void TRastrumMView::LoadJobFinished(const std::shared_ptr<TRvLoadResult>& Result
     SetImageFullWidth(index, Result->FullWidth);
     SetImageFullHeight(index, Result->FullHeight);
   }
+  if (OnImageLoaded) OnImageLoaded(this, index, Result->Failed ? nullptr : Result->Params.get());
   QWidget::update();
 }
 

@@ -31,6 +31,7 @@ class TStream;
 
 namespace rv {
 
+class TIOParamsVals;
 class TRastrumIO;
 class TRastrumMIO;
 class TRastrumProc;
@@ -59,6 +60,9 @@ using TRvImageDrawEvent =
     std::function<void(void* Sender, int idx, int Left, int Top, platform::TCanvas& Canvas)>;
 // (Sender, idx)
 using TRvImageSelectEvent = std::function<void(void* Sender, int idx)>;
+// (Sender, idx, Params): the reader's parameters of a load from the image's
+// file, null when the load failed.
+using TRvImageLoadedEvent = std::function<void(void* Sender, int idx, const TIOParamsVals* Params)>;
 // (Sender, per, idx)
 using TRvMProgressEvent = std::function<void(void* Sender, int per, int idx)>;
 
@@ -258,6 +262,8 @@ public:
   TRvImageDrawEvent OnBeforeImageDraw;
   TRvImageDrawEvent OnImageDraw;
   TRvImageSelectEvent OnImageSelect;
+  // After each load from an image's file, in the background or at once.
+  TRvImageLoadedEvent OnImageLoaded;
   // Progress of synchronous loads.
   TRvProgressEvent OnIOProgress;
   TRvMProgressEvent OnDrawProgress;

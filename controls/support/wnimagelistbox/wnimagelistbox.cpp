@@ -121,6 +121,9 @@ TWnListItem* TWnListItems::Add() {
 }
 
 int TWnListItems::IndexOf(const TWnListItem* Item) const {
+  // The item just added, whose text and image are set next, at once: a
+  // list filled with thousands of files is not searched once per line.
+  if (!FItems.empty() && FItems.back().get() == Item) return Count() - 1;
   for (std::size_t i = 0; i < FItems.size(); ++i)
     if (FItems[i].get() == Item) return static_cast<int>(i);
   return -1;
@@ -303,7 +306,8 @@ void TWnImageListBox::MoveLine(int CurIndex, int NewIndex) {
 }
 
 void TWnImageListBox::InvalidateItem(int Index) {
-  if (Index < 0 || Index >= count()) return;
+  // A hidden list is painted whole when it shows.
+  if (!isVisible() || Index < 0 || Index >= count()) return;
   viewport()->update(visualItemRect(item(Index)));
 }
 
