@@ -31,11 +31,17 @@ keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
 pid=""
 wm=""
 changer=""
-fail() {
-  echo "MONKEY FAILED: $*" >&2
+# Ours end with the run, also when it is stopped from outside.
+cleanup() {
   [ -n "$changer" ] && kill "$changer" 2>/dev/null
   [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
   [ -n "$wm" ] && kill "$wm" 2>/dev/null
+  changer="" pid="" wm=""
+}
+trap cleanup EXIT
+trap 'exit 1' TERM INT
+fail() {
+  echo "MONKEY FAILED: $*" >&2
   exit 1
 }
 
@@ -368,6 +374,7 @@ if kill -0 "$pid" 2>/dev/null; then
 fi
 pid=""
 [ -n "$wm" ] && kill "$wm" 2>/dev/null
+wm=""
 
 # ---- Every file: unchanged, moved with its bytes, or saved as a picture.
 declare -A found
