@@ -633,6 +633,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     FormClose();
   }
   event->accept();
+  // The program ends with its main window, also while a window of its own
+  // (the e-mail wizard, the tool box) is still open: those would keep it
+  // running with no main window.
+  QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
 }
 
 void TMainForm::FormClose() {

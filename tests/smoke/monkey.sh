@@ -31,11 +31,17 @@ keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
 pid=""
 wm=""
 changer=""
-fail() {
-  echo "MONKEY FAILED: $*" >&2
+# Ours end with the run, also when it is stopped from outside.
+cleanup() {
   [ -n "$changer" ] && kill "$changer" 2>/dev/null
   [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
   [ -n "$wm" ] && kill "$wm" 2>/dev/null
+  changer="" pid="" wm=""
+}
+trap cleanup EXIT
+trap 'exit 1' TERM INT
+fail() {
+  echo "MONKEY FAILED: $*" >&2
   exit 1
 }
 
@@ -106,10 +112,11 @@ enlarge "$pics/made.pcx" "$pics/huge.pcx" 8 ff ff ff ff
 enlarge "$pics/made.tga" "$pics/huge.tga" 12 ff ff ff ff
 printf 'P6\n60000 60000\n255\n' | cat - <(head -c 500 /dev/urandom) >"$pics/huge.ppm"
 head -c 1500 /dev/urandom >"$pics/more/noise-sub.jpg"
-# Every file's bytes, and whether it was a picture at the start.
+# Every file's bytes, and whether it was a picture at the start (with its
+# dimensions).
 (cd "$pics" && find . -type f | sort | while read -r f; do
   kind=damaged
-  grep -qxF "$f" <<<"$good" && kind=picture
+  grep -qxF "$f" <<<"$good" && kind=$(identify -format "%wx%h" "$f[0]")
   echo "$(sha256sum <"$f" | cut -d' ' -f1) $kind $f"
 done) >"$work/manifest"
 chown -R 65534:65534 "$work" 2>/dev/null || true
@@ -367,11 +374,32 @@ if kill -0 "$pid" 2>/dev/null; then
 fi
 pid=""
 [ -n "$wm" ] && kill "$wm" 2>/dev/null
+wm=""
 
 # ---- Every file: unchanged, moved with its bytes, or saved as a picture.
 declare -A found
 while read -r sum path; do found[$sum]=$path; done < <(find "$work" -type f ! -path "$work/logs/*" \
   ! -name manifest -print0 | xargs -0 sha256sum | sed 's/  / /')
+# The pictures the run made ("path WxH"), each to be claimed once.
+declare -A known claimed
+while read -r _ _ path; do known[$pics/${path#./}]=1; done <"$work/manifest"
+made=$(find "$work" -type f ! -path "$work/logs/*" ! -path "$work/config/*" ! -path "$work/runtime/*" \
+  ! -path "$work/tmp/*" ! -name manifest -newer "$work/manifest" 2>/dev/null | while read -r f; do
+  [ -n "${known[$f]:-}" ] && continue
+  dims=$(identify -format "%wx%h" "$f[0]" 2>/dev/null) && echo "$dims $f"
+done)
+saved_elsewhere() { # saved_elsewhere <WxH>: $saved_as, an unclaimed made picture of those dimensions, turned or not
+  local w=${1%x*} h=${1#*x} dims f
+  while read -r dims f; do
+    [ -n "$f" ] && [ -z "${claimed[$f]:-}" ] || continue
+    if [ "$dims" = "${w}x$h" ] || [ "$dims" = "${h}x$w" ]; then
+      claimed[$f]=1
+      saved_as=$f
+      return 0
+    fi
+  done <<<"$made"
+  return 1
+}
 lost=0 moved=0 saved=0
 while read -r sum kind path; do
   now=$({ sha256sum <"$pics/$path"; } 2>/dev/null | cut -d" " -f1)
@@ -384,9 +412,9 @@ while read -r sum kind path; do
     # the readers take damaged files as far as they go, so these too.
     saved=$((saved + 1))
     echo "monkey: $path saved over by the user, still a picture"
-  elif saved_as=$(find "$pics" "$work/data" -type f -name "${path##*/}" 2>/dev/null | head -1) && [ -n "$saved_as" ] &&
-    [ -s "$saved_as" ] && identify "$saved_as" >/dev/null 2>&1; then
-    # Saved over by the user, then moved: its name, still a picture.
+  elif [ -z "$now" ] && [ "$kind" != damaged ] && saved_elsewhere "$kind"; then
+    # Saved over by the user (rotated), then renamed or moved: a new picture
+    # of its dimensions, either way round.
     saved=$((saved + 1))
     echo "monkey: $path saved over by the user and moved to ${saved_as#$work/}, still a picture"
   else

@@ -9,6 +9,8 @@
 #   palette   under a window manager, a question comes up while the tool
 #             box is the active window: it belongs to the main window and
 #             the program answers afterwards.
+#   wizard    File > Exit (by "EXIT") while the e-mail wizard is open ends
+#             the program.
 #   sigterm   ended by SIGTERM as at logout: the settings are written and no
 #             work file or settings lock is left; work files of a process
 #             that is gone are cleared at the start.
@@ -172,6 +174,18 @@ EOF2
   ends_on_exit
   kill "$wm" 2>/dev/null || true
   wm=""
+  ;;
+wizard)
+  # Exit while the e-mail wizard is open: the program ends, the wizard with it.
+  marked_picture "$work/pictures/a.png" "#0000FF"
+  "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
+  first=$!
+  read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/a.png$")" || fail "the picture was not shown"
+  sleep 1
+  click $((mx + mw / 2)) $((my + mh / 2))
+  xdotool key ctrl+e
+  wait_window "^Email a.png$" >/dev/null || fail "no e-mail wizard"
+  ends_on_exit
   ;;
 sigterm)
   marked_picture "$work/pictures/a.png" "#0000FF"
