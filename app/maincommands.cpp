@@ -664,7 +664,6 @@ void TMainForm::BuildToolBar() {
   row->addWidget(ZoomTrackBar);
   auto* close = new QLabel(QStringLiteral("x"), ZoomPanel);
   close->setObjectName(QStringLiteral("LblCloseZoom"));
-  close->installEventFilter(this);
   row->addWidget(close);
   ZoomPanel->adjustSize();
 }
@@ -974,10 +973,8 @@ void TMainForm::BuildMagnifier() {
   MagnifyView->SetBorderStyle(rv::bsNone);
   MagnifyView->AutoFit = true;
   MagnifyView->setMouseTracking(true);
-  MagnifyView->installEventFilter(this);
   MagnifyView->hide();
   RastrumView1->setMouseTracking(true);
-  RastrumView1->installEventFilter(this);
 }
 
 void TMainForm::MagnifierLeft() {

@@ -239,13 +239,11 @@ void TMainForm::BuildControls() {
   ThumbPageControl = new QTabWidget(central);
   ThumbPageControl->setObjectName(QStringLiteral("ThumbPageControl"));
   ThumbPageControl->setDocumentMode(true);
-  ThumbPageControl->tabBar()->installEventFilter(this);
   connect(ThumbPageControl, &QTabWidget::currentChanged, this, [this] { ThumbPageControlChange(); });
   column->addWidget(ThumbPageControl);
 
   SubMainPanel = new QWidget(central);
   SubMainPanel->setObjectName(QStringLiteral("SubMainPanel"));
-  SubMainPanel->installEventFilter(this);
   column->addWidget(SubMainPanel, 1);
   RastrumView1 = new rv::TRastrumView(SubMainPanel);
   RastrumView1->setObjectName(QStringLiteral("RastrumView1"));
@@ -258,16 +256,13 @@ void TMainForm::BuildControls() {
   LblToOpen->setObjectName(QStringLiteral("LblToOpen"));
   LblToOpen->setAutoFillBackground(true);
   LblToOpen->adjustSize();
-  LblToOpen->installEventFilter(this);
   OpenBtnImage = new QLabel(SubMainPanel);
   OpenBtnImage->setObjectName(QStringLiteral("OpenBtnImage"));
   OpenBtnImage->setPixmap(style()->standardIcon(QStyle::SP_DirOpenIcon).pixmap(32, 32));
   OpenBtnImage->resize(32, 32);
-  OpenBtnImage->installEventFilter(this);
 
   BigControlPanel = new QWidget(central);
   BigControlPanel->setObjectName(QStringLiteral("BigControlPanel"));
-  BigControlPanel->installEventFilter(this);
   SmallControlPanel = new QWidget(BigControlPanel);
   SmallControlPanel->setObjectName(QStringLiteral("SmallControlPanel"));
   BuildToolBar();
@@ -319,9 +314,10 @@ void TMainForm::BuildControls() {
   KeyCatcher->setObjectName(QStringLiteral("EdtKeyGrab"));
   KeyCatcher->setGeometry(0, 0, 1, 1);
   KeyCatcher->lower();
-  KeyCatcher->installEventFilter(this);
   BuildMagnifier();
-  // Every key of the window comes here first.
+  // Every event of the program passes the window's filter first: the keys
+  // of its key map, and what its own controls report (resizes, clicks,
+  // the pointer over the picture and the magnifier).
   qApp->installEventFilter(this);
 }
 
