@@ -61,6 +61,14 @@ press() {
   xdotool key --delay 50 "$@"
 }
 # The first instance still answers: "EXIT" from another start ends it well.
+# Starts the program on pictures/a.png and waits for it to show; sets first
+# and the main window's place (main mw mh mx my).
+start_on_picture() {
+  "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
+  first=$!
+  read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/a.png$")" || fail "the picture was not shown"
+}
+
 ends_on_exit() {
   timeout 20 "$program" EXIT || fail "the EXIT start did not end"
   pid_gone "$first" || fail "the first instance does not answer: EXIT did not end it"
@@ -148,9 +156,7 @@ sz "AutoSaveImages" "False"
 EOF2
   marked_picture "$work/pictures/a.png" "#0000FF"
   marked_picture "$work/pictures/b.png" "#00FF00"
-  "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
-  first=$!
-  read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/a.png$")" || fail "the picture was not shown"
+  start_on_picture
   sleep 2
   click $((mx + mw / 2)) $((my + mh / 2))
   xdotool key ctrl+r
@@ -178,9 +184,7 @@ EOF2
 wizard)
   # Exit while the e-mail wizard is open: the program ends, the wizard with it.
   marked_picture "$work/pictures/a.png" "#0000FF"
-  "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
-  first=$!
-  read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/a.png$")" || fail "the picture was not shown"
+  start_on_picture
   sleep 1
   click $((mx + mw / 2)) $((my + mh / 2))
   xdotool key ctrl+e
