@@ -102,6 +102,7 @@ THelpDlg::THelpDlg(QWidget* parent) : QDialog(parent) {
   resize(ClientWidth, 120);
 
   if (HelpDlg == nullptr) HelpDlg = this;
+  else if (FStandbyMaking) return; // the shared dialog's stand-in handles no exceptions of its own
   if (auto* application = dynamic_cast<platform::TApplication*>(QCoreApplication::instance())) {
     FPreviousHandler = application->OnException;
     application->OnException = [this](std::exception_ptr error) { ApplicationEvents1Exception(error); };
@@ -133,7 +134,20 @@ void THelpDlg::SetDetailLines(const QStringList& lines) {
 void THelpDlg::SetDetailText(const QString& text) { SetDetailLines({text}); }
 
 int THelpDlg::ShowModal() {
-  return RunModal(*this, ModalAnswer);
+  if (HelpDlg != this) return RunModal(*this, ModalAnswer);
+  // A message raised while this one waits for its answer (a timer, a
+  // hand-off, an exception) gets a dialog of its own: preparing it here would
+  // change the question the user is answering, and the second modal loop on
+  // one dialog would answer at once.
+  if (!FStandby) {
+    FStandbyMaking = true;
+    FStandby = std::make_unique<THelpDlg>(parentWidget());
+    FStandbyMaking = false;
+  }
+  HelpDlg = FStandby.get();
+  const int answer = RunModal(*this, ModalAnswer);
+  if (HelpDlg == FStandby.get()) HelpDlg = this;
+  return answer;
 }
 
 int THelpDlg::ShowMessage(const QString& caption, const QString& text, const QString& detail) {
@@ -245,7 +259,9 @@ void THelpDlg::PrepareChoice(const QString& caption, const QString& text, const 
 }
 
 void THelpDlg::ApplicationEvents1Exception(std::exception_ptr error) {
-  ShowMessage(QStringLiteral("Error"), QString(), platform::TApplication::ExceptionMessage(error));
+  // Through the dialog free to ask: this one may be up already.
+  THelpDlg* dialog = HelpDlg && HelpDlg != this && HelpDlg == FStandby.get() ? HelpDlg : this;
+  dialog->ShowMessage(QStringLiteral("Error"), QString(), platform::TApplication::ExceptionMessage(error));
 }
 
 void THelpDlg::showEvent(QShowEvent* event) {

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <exception>
 #include <functional>
+#include <memory>
 
 class QFrame;
 class QLabel;
@@ -87,6 +88,9 @@ private:
   QStringList FDetailLines;
   std::function<void(std::exception_ptr)> FPreviousHandler;
   bool FHandlerInstalled = false;
+  // Stands in as the program's message dialog while this one is up.
+  std::unique_ptr<THelpDlg> FStandby;
+  static inline bool FStandbyMaking = false;
 };
 
 // The one message dialog of the program (set by the first THelpDlg created).

@@ -278,3 +278,33 @@ TEST(HelpDialogLifetime, HandlerIsRestoredWhenTheDialogGoes) {
   EXPECT_TRUE(previous);
   application->OnException = nullptr;
 }
+
+// A message raised while the shared dialog waits for its answer (a timer, an
+// exception) is asked in a dialog of its own: the first question keeps its
+// text and its answer.
+TEST(HelpDialogLifetime, MessageWhileUpIsAskedApart) {
+  THelpDlg dlg;
+  ASSERT_EQ(HelpDlg, &dlg);
+  QString nestedText, firstTextAfter;
+  int nestedAnswer = -1;
+  THelpDlg::ModalAnswer = [&](THelpDlg& d) {
+    if (&d != &dlg) {
+      nestedText = d.LblHelpText->text();
+      d.SBtnCancel->Click();
+      return;
+    }
+    ASSERT_NE(HelpDlg, &dlg);
+    HelpDlg->PrepareLoadError(QStringLiteral("b.jpg"), QStringLiteral("gone"), true);
+    nestedAnswer = HelpDlg->ShowModal();
+    firstTextAfter = d.LblHelpText->text();
+    d.SbtnOkay->Click();
+  };
+  dlg.PrepareLoadError(QStringLiteral("a.jpg"), QStringLiteral("damaged"), true);
+  const QString firstText = dlg.LblHelpText->text();
+  EXPECT_EQ(dlg.ShowModal(), 1);
+  THelpDlg::ModalAnswer = nullptr;
+  EXPECT_EQ(nestedAnswer, 2);
+  EXPECT_TRUE(nestedText.contains("b.jpg"));
+  EXPECT_EQ(firstTextAfter, firstText);
+  EXPECT_EQ(HelpDlg, &dlg);
+}
