@@ -12,7 +12,8 @@ namespace app {
 namespace {
 
 const QColor Key(128, 128, 0);
-const QColor Ink(0, 0, 96);
+// Black: a disabled button embosses only a glyph's black pixels.
+const QColor Ink(0, 0, 0);
 const QColor Folder(224, 192, 64);
 
 void Arrowhead(QPainter& p, QPointF tip, QPointF back) {

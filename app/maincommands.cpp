@@ -144,7 +144,9 @@ QImage ToolGlyphImage(TToolGlyph kind) {
   {
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing, false);
-    const QColor ink(0x20, 0x20, 0x40);
+    // Black: a disabled button embosses only the glyph's black pixels, so a
+    // glyph without them would leave the button blank.
+    const QColor ink(Qt::black);
     p.setPen(ink);
     p.setBrush(Qt::NoBrush);
     auto fill = [&](const QPolygon& poly, const QColor& c) {

@@ -439,3 +439,20 @@ TEST_F(MainCommandsTest, TheMagnifierShowsThePictureUnderThePointer) {
   Main().SetMouseMode(3);
   EXPECT_FALSE(Main().MagnifierShown());
 }
+
+// A disabled tool-bar button shows its glyph embossed (the light and shadow
+// colours in its middle), never an empty face.
+TEST_F(MainCommandsTest, DisabledToolButtonsKeepTheirGlyphs) {
+  Main();
+  const QList<kel::TKelShapeButton*> Buttons = Main().SmallControlPanel->findChildren<kel::TKelShapeButton*>();
+  ASSERT_GE(Buttons.size(), 12);
+  for (kel::TKelShapeButton* Button : Buttons) {
+    Button->setEnabled(false);
+    const QImage Face = Button->grab().toImage();
+    int Shadow = 0;
+    for (int Y = 6; Y < Face.height() - 6; ++Y)
+      for (int X = 6; X < Face.width() - 6; ++X)
+        if (Face.pixel(X, Y) == qRgb(128, 128, 128)) ++Shadow;
+    EXPECT_GT(Shadow, 4) << Button->objectName().toStdString();
+  }
+}
