@@ -1,5 +1,6 @@
 #include <QPainter>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -366,6 +367,106 @@ TEST(RastrumVectDraw, ScrollingGivesTheFreshRender) {
       EXPECT_EQ(viewtest::Shot(*view), viewtest::Shot(*fresh)) << zoom << " step " << step;
     }
   }
+}
+
+// ------------------------------------------------------------ the kept frame
+
+// Every kind over the marked picture (blends, hatches and glyphs show what
+// lies under them), two of them selected.
+std::unique_ptr<TRastrumVect> EveryKind() {
+  auto view = viewtest::MakeView<TRastrumVect>(200, 150, 400, 300);
+  for (int i = 0; i < 9; ++i) {
+    TRvVObject o = Make(static_cast<TRvVObjKind>(rvokLine + i % 9), 40 * i, 30 * i, 40 * i + 70, 30 * i + 50);
+    o.BeginShape = rvasBaseAtEnd, o.EndShape = rvasTipAtEnd, o.PenWidth = 1 + i % 3;
+    o.BrushStyle = i == 1 ? platform::bsDiagCross : platform::bsSolid, o.BrushColor = platform::clBlue;
+    o.Text = "Kept", o.Font = TRvLogFont{}, o.Font->lfHeight = -18, o.Font->lfEscapement = 150;
+    o.RulerType = i == 6 ? rvrtGraduated : rvrtLabelMiddle;
+    o.AnglePoints = {platform::TPoint{o.Right, o.Bottom}, platform::TPoint{o.Left, o.Bottom}, platform::TPoint{o.Left + 20, o.Top}};
+    const int h = view->AddNewObject(o);
+    for (int k = 0; o.Kind == rvokPolyline && k < 6; ++k) view->AddPolylinePoint(h, o.Left + 12 * k, o.Top + k % 2 * 40);
+  }
+  platform::TBitmap pixels(16, 16, platform::pf24bit);
+  TRvMask mask;
+  mask.Allocate(16, 16, 8);
+  for (int y = 0; y < 16; ++y) std::memset(pixels.ScanLine(y), 15 * y, 48), std::memset(mask.ScanLine(y), 17 * y, 16);
+  view->SetObjBitmap(4, &pixels, &mask);
+  view->SelectObject(1);
+  view->SelectObject(5);
+  return view;
+}
+
+// Frames kept across each step, then taken from the cache, have the pixels of
+// a view that draws every frame.
+TEST(RastrumVectCache, KeptFramesEqualDrawnOnes) {
+  auto kept = EveryKind(), drawn = EveryKind();
+  drawn->SetCacheObjects(false);
+  // Picture rows the same width (the left half) set to one gray.
+  auto gray = [](TRastrumVect& V, int From, int To) {
+    for (int y = From; y < To; ++y) std::memset(V.GetBitmap()->ScanLine(y), 0x33, 600);
+  };
+  const std::vector<std::pair<const char*, std::function<void(TRastrumVect&)>>> steps = {
+      {"fit", [](TRastrumVect& V) { V.Fit(); }},
+      {"100 %", [](TRastrumVect& V) { V.SetZoom(100), V.SetViewXY(0, 0); }},
+      {"scrolled", [](TRastrumVect& V) { V.SetViewXY(130, 110); }},
+      {"150 %", [](TRastrumVect& V) { V.SetZoom(150), V.SetViewXY(37, 51); }},
+      {"edited", [](TRastrumVect& V) { V.ObjectAt(1)->PenColor = platform::clRed, V.ObjectAt(7)->Points[2].Y += 30; }},
+      {"selection", [](TRastrumVect& V) { V.UnselectObject(1), V.SelectObject(7); }},
+      {"text edited", [](TRastrumVect& V) { V.UnselectAll(), V.SelectObject(5), viewtest::Key(&V, Qt::Key_F2); }},
+      {"filtered", [](TRastrumVect& V) { V.EndInteraction(), V.SetZoomFilter(rfTriangle), V.Fit(); }},
+      // The picture changes under the same objects, low in the frame or
+      // all over: they are drawn again over it.
+      {"a few rows", [&](TRastrumVect& V) { V.SetZoomFilter(rfNone), gray(V, 250, 252); }},
+      {"another picture", [&](TRastrumVect& V) { gray(V, 0, 300); }},
+  };
+  for (const auto& [what, step] : steps) {
+    step(*kept);
+    step(*drawn);
+    drawn->Update();
+    const QImage expected = viewtest::Shot(*drawn);
+    EXPECT_GT(drawn->DrawnObjectsCount(), 0) << what;
+    kept->Update();
+    EXPECT_EQ(viewtest::Shot(*kept), expected) << what;
+    kept->Update();
+    const std::int64_t calls = kept->DrawCalls();
+    EXPECT_EQ(viewtest::Shot(*kept), expected) << what << ", taken from the cache";
+    EXPECT_EQ(kept->DrawCalls(), calls) << what;
+  }
+}
+
+// Each change draws the objects again, a frame without one takes them from
+// the cache, and objects out of view are never drawn.
+TEST(RastrumVectCache, EveryChangeDrawsAgain) {
+  auto view = EveryKind();
+  view->SetZoom(100);
+  auto drawsAgain = [&] {
+    const std::int64_t calls = view->DrawCalls();
+    view->Update();
+    viewtest::Shot(*view);
+    return view->DrawCalls() > calls;
+  };
+  const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+      {"added", [&] { view->AddNewObject(Make(rvokBox, 5, 5, 20, 20)); }},
+      {"changed", [&] { view->ObjectAt(0)->PenWidth = 5; }},
+      {"bitmap", [&] { view->SetObjBitmapIndex(4, -1); }},
+      {"zoom", [&] { view->SetZoom(120); }},
+      {"scroll", [&] { view->SetViewXY(10, 4); }},
+      {"resize", [&] { view->resize(180, 150); }},
+      {"pen widths", [&] { view->SetZoomObjectsWidth(false); }},
+      {"resample", [&] { view->SetBitmapResampleFilter(rfTriangle); }},
+      {"scale", [&] { view->SetMeasureScale(2); }},
+      {"digits", [&] { view->SetFloatDigits(4); }},
+      {"resolution", [&] { view->SetDPI(300, 300); }},
+      {"removed", [&] { view->RemoveAllObjects(), view->AddNewObject(Make(rvokBox, 5, 5, 20, 20)); }},
+  };
+  for (const auto& [what, change] : changes) {
+    drawsAgain();
+    EXPECT_FALSE(drawsAgain()) << what << ": nothing changed";
+    change();
+    EXPECT_TRUE(drawsAgain()) << what;
+  }
+  view->SetViewXY(300, 200);
+  EXPECT_FALSE(drawsAgain()) << "out of view";
+  EXPECT_EQ(view->DrawnObjectsCount(), 0);
 }
 
 } // namespace
