@@ -4,6 +4,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <numbers>
+#include <tuple>
 
 #include "image/views/rastrumvect.h"
 #include "image/views/rvrender.h"
@@ -395,78 +396,56 @@ std::unique_ptr<TRastrumVect> EveryKind() {
   return view;
 }
 
-// Frames kept across each step, then taken from the cache, have the pixels of
-// a view that draws every frame.
-TEST(RastrumVectCache, KeptFramesEqualDrawnOnes) {
+// A view keeping its frames beside one drawing every frame, through steps
+// that change what the objects look like (drawn again) or not (taken from
+// the cache): the same pixels, and objects out of view never drawn.
+TEST(RastrumVectCache, KeptFramesEqualDrawnOnesAndEveryChangeDrawsAgain) {
   auto kept = EveryKind(), drawn = EveryKind();
   drawn->SetCacheObjects(false);
-  // Picture rows the same width (the left half) set to one gray.
+  // The picture's rows From to To, left half, set to one gray in place.
   auto gray = [](TRastrumVect& V, int From, int To) {
     for (int y = From; y < To; ++y) std::memset(V.GetBitmap()->ScanLine(y), 0x33, 600);
   };
-  const std::vector<std::pair<const char*, std::function<void(TRastrumVect&)>>> steps = {
-      {"fit", [](TRastrumVect& V) { V.Fit(); }},
-      {"100 %", [](TRastrumVect& V) { V.SetZoom(100), V.SetViewXY(0, 0); }},
-      {"scrolled", [](TRastrumVect& V) { V.SetViewXY(130, 110); }},
-      {"150 %", [](TRastrumVect& V) { V.SetZoom(150), V.SetViewXY(37, 51); }},
-      {"edited", [](TRastrumVect& V) { V.ObjectAt(1)->PenColor = platform::clRed, V.ObjectAt(7)->Points[2].Y += 30; }},
-      {"selection", [](TRastrumVect& V) { V.UnselectObject(1), V.SelectObject(7); }},
-      {"text edited", [](TRastrumVect& V) { V.UnselectAll(), V.SelectObject(5), viewtest::Key(&V, Qt::Key_F2); }},
-      {"filtered", [](TRastrumVect& V) { V.EndInteraction(), V.SetZoomFilter(rfTriangle), V.Fit(); }},
+  const std::vector<std::tuple<const char*, bool, std::function<void(TRastrumVect&)>>> steps = {
+      {"fit", true, [](TRastrumVect& V) { V.Fit(); }},
+      {"100 %", true, [](TRastrumVect& V) { V.SetZoom(100), V.SetViewXY(0, 0); }},
+      {"scrolled", true, [](TRastrumVect& V) { V.SetViewXY(130, 110); }},
+      {"150 %", true, [](TRastrumVect& V) { V.SetZoom(150), V.SetViewXY(37, 51); }},
+      {"edited", true, [](TRastrumVect& V) { V.ObjectAt(1)->PenColor = platform::clRed, V.ObjectAt(7)->Points[2].Y += 30; }},
+      {"selection", false, [](TRastrumVect& V) { V.UnselectObject(1), V.SelectObject(7); }},
+      {"text edited", true, [](TRastrumVect& V) { V.UnselectAll(), V.SelectObject(5), viewtest::Key(&V, Qt::Key_F2); }},
+      {"filtered", true, [](TRastrumVect& V) { V.EndInteraction(), V.SetZoomFilter(rfTriangle), V.Fit(); }},
       // The picture changes under the same objects, low in the frame or
-      // all over: they are drawn again over it.
-      {"a few rows", [&](TRastrumVect& V) { V.SetZoomFilter(rfNone), gray(V, 250, 252); }},
-      {"another picture", [&](TRastrumVect& V) { gray(V, 0, 300); }},
+      // all over.
+      {"a few rows", true, [&](TRastrumVect& V) { V.SetZoomFilter(rfNone), gray(V, 250, 252); }},
+      {"another picture", true, [&](TRastrumVect& V) { gray(V, 0, 300); }},
+      {"hidden", false, [](TRastrumVect& V) { V.SetObjectsHidden(true); }},
+      {"shown", false, [](TRastrumVect& V) { V.SetObjectsHidden(false); }},
+      {"added", true, [](TRastrumVect& V) { V.AddNewObject(Make(rvokBox, 5, 5, 20, 20)); }},
+      {"no bitmap", true, [](TRastrumVect& V) { V.SetObjBitmapIndex(4, -1); }},
+      {"resized", true, [](TRastrumVect& V) { V.resize(180, 150); }},
+      {"pen widths", true, [](TRastrumVect& V) { V.SetZoomObjectsWidth(false); }},
+      {"resampled", true, [](TRastrumVect& V) { V.SetBitmapResampleFilter(rfTriangle); }},
+      {"scale", true, [](TRastrumVect& V) { V.SetMeasureScale(2); }},
+      {"digits", true, [](TRastrumVect& V) { V.SetFloatDigits(4); }},
+      {"resolution", true, [](TRastrumVect& V) { V.SetDPI(300, 300); }},
+      {"out of view", false, [](TRastrumVect& V) { V.SetZoom(800), V.SetViewXY(0, 100000); }},
+      {"removed", false, [](TRastrumVect& V) { V.Fit(), V.RemoveAllObjects(); }},
   };
-  for (const auto& [what, step] : steps) {
+  for (const auto& [what, draws, step] : steps) {
     step(*kept);
     step(*drawn);
     drawn->Update();
     const QImage expected = viewtest::Shot(*drawn);
-    EXPECT_GT(drawn->DrawnObjectsCount(), 0) << what;
-    kept->Update();
-    EXPECT_EQ(viewtest::Shot(*kept), expected) << what;
-    kept->Update();
-    const std::int64_t calls = kept->DrawCalls();
-    EXPECT_EQ(viewtest::Shot(*kept), expected) << what << ", taken from the cache";
-    EXPECT_EQ(kept->DrawCalls(), calls) << what;
+    for (const bool again : {false, true}) {
+      const std::int64_t calls = kept->DrawCalls();
+      kept->Update();
+      EXPECT_EQ(viewtest::Shot(*kept), expected) << what << (again ? ", taken from the cache" : "");
+      EXPECT_EQ(kept->DrawCalls() > calls, draws && !again) << what << (again ? ", taken from the cache" : "");
+      EXPECT_EQ(kept->DrawnObjectsCount(), drawn->DrawnObjectsCount()) << what;
+    }
+    if (std::string(what) == "out of view") EXPECT_EQ(kept->DrawnObjectsCount(), 0);
   }
-}
-
-// Each change draws the objects again, a frame without one takes them from
-// the cache, and objects out of view are never drawn.
-TEST(RastrumVectCache, EveryChangeDrawsAgain) {
-  auto view = EveryKind();
-  view->SetZoom(100);
-  auto drawsAgain = [&] {
-    const std::int64_t calls = view->DrawCalls();
-    view->Update();
-    viewtest::Shot(*view);
-    return view->DrawCalls() > calls;
-  };
-  const std::vector<std::pair<const char*, std::function<void()>>> changes = {
-      {"added", [&] { view->AddNewObject(Make(rvokBox, 5, 5, 20, 20)); }},
-      {"changed", [&] { view->ObjectAt(0)->PenWidth = 5; }},
-      {"bitmap", [&] { view->SetObjBitmapIndex(4, -1); }},
-      {"zoom", [&] { view->SetZoom(120); }},
-      {"scroll", [&] { view->SetViewXY(10, 4); }},
-      {"resize", [&] { view->resize(180, 150); }},
-      {"pen widths", [&] { view->SetZoomObjectsWidth(false); }},
-      {"resample", [&] { view->SetBitmapResampleFilter(rfTriangle); }},
-      {"scale", [&] { view->SetMeasureScale(2); }},
-      {"digits", [&] { view->SetFloatDigits(4); }},
-      {"resolution", [&] { view->SetDPI(300, 300); }},
-      {"removed", [&] { view->RemoveAllObjects(), view->AddNewObject(Make(rvokBox, 5, 5, 20, 20)); }},
-  };
-  for (const auto& [what, change] : changes) {
-    drawsAgain();
-    EXPECT_FALSE(drawsAgain()) << what << ": nothing changed";
-    change();
-    EXPECT_TRUE(drawsAgain()) << what;
-  }
-  view->SetViewXY(300, 200);
-  EXPECT_FALSE(drawsAgain()) << "out of view";
-  EXPECT_EQ(view->DrawnObjectsCount(), 0);
 }
 
 } // namespace
