@@ -10,9 +10,10 @@
 // a small rectangle (the hint following the pointer) copies pixels and draws
 // nothing again. The frame with the objects is kept too: while they and the
 // view stay as they are and the picture renders to the same pixels, a new
-// frame takes them from it instead of drawing thousands of objects again. What follows the pointer (rubber bands, preview lines,
-// grips, the hint) is overlay state painted in the paint event; changing it
-// repaints only the rectangles it covered and covers.
+// frame takes them from it instead of drawing thousands of objects again.
+// What follows the pointer (rubber bands, preview lines, grips, the hint) is
+// overlay state painted in the paint event; changing it repaints only the
+// rectangles it covered and covers.
 #pragma once
 
 #include <QFont>

@@ -491,7 +491,8 @@ bool TRastrumVect::ReuseLayer(QImage& Image) const {
   const QRect r = FLayer.Reach;
   if (r.isEmpty()) return true;
   const std::size_t bytes = static_cast<std::size_t>(Image.depth() / 8);
-  const std::size_t from = static_cast<std::size_t>(r.x()) * bytes, length = static_cast<std::size_t>(r.width()) * bytes;
+  const std::size_t from = static_cast<std::size_t>(r.x()) * bytes;
+  const std::size_t length = static_cast<std::size_t>(r.width()) * bytes;
   for (int y = 0; y < r.height(); ++y) {
     std::uint8_t* row = Image.scanLine(r.y() + y) + from;
     if (std::memcmp(row, FLayer.Under.constScanLine(y), length) != 0) {

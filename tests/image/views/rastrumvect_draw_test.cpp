@@ -377,12 +377,13 @@ TEST(RastrumVectDraw, ScrollingGivesTheFreshRender) {
 std::unique_ptr<TRastrumVect> EveryKind() {
   auto view = viewtest::MakeView<TRastrumVect>(200, 150, 400, 300);
   for (int i = 0; i < 9; ++i) {
-    TRvVObject o = Make(static_cast<TRvVObjKind>(rvokLine + i % 9), 40 * i, 30 * i, 40 * i + 70, 30 * i + 50);
+    TRvVObject o = Make(static_cast<TRvVObjKind>(rvokLine + i), 40 * i, 30 * i, 40 * i + 70, 30 * i + 50);
     o.BeginShape = rvasBaseAtEnd, o.EndShape = rvasTipAtEnd, o.PenWidth = 1 + i % 3;
     o.BrushStyle = i == 1 ? platform::bsDiagCross : platform::bsSolid, o.BrushColor = platform::clBlue;
     o.Text = "Kept", o.Font = TRvLogFont{}, o.Font->lfHeight = -18, o.Font->lfEscapement = 150;
     o.RulerType = i == 6 ? rvrtGraduated : rvrtLabelMiddle;
-    o.AnglePoints = {platform::TPoint{o.Right, o.Bottom}, platform::TPoint{o.Left, o.Bottom}, platform::TPoint{o.Left + 20, o.Top}};
+    o.AnglePoints = {platform::TPoint{o.Right, o.Bottom}, platform::TPoint{o.Left, o.Bottom},
+                     platform::TPoint{o.Left + 20, o.Top}};
     const int h = view->AddNewObject(o);
     for (int k = 0; o.Kind == rvokPolyline && k < 6; ++k) view->AddPolylinePoint(h, o.Left + 12 * k, o.Top + k % 2 * 40);
   }
@@ -411,7 +412,7 @@ TEST(RastrumVectCache, KeptFramesEqualDrawnOnesAndEveryChangeDrawsAgain) {
       {"100 %", true, [](TRastrumVect& V) { V.SetZoom(100), V.SetViewXY(0, 0); }},
       {"scrolled", true, [](TRastrumVect& V) { V.SetViewXY(130, 110); }},
       {"150 %", true, [](TRastrumVect& V) { V.SetZoom(150), V.SetViewXY(37, 51); }},
-      {"edited", true, [](TRastrumVect& V) { V.ObjectAt(1)->PenColor = platform::clRed, V.ObjectAt(7)->Points[2].Y += 30; }},
+      {"edited", true, [](TRastrumVect& V) { V.ObjectAt(1)->PenColor = 0xFF, V.ObjectAt(7)->Points[2].Y += 30; }},
       {"selection", false, [](TRastrumVect& V) { V.UnselectObject(1), V.SelectObject(7); }},
       {"text edited", true, [](TRastrumVect& V) { V.UnselectAll(), V.SelectObject(5), viewtest::Key(&V, Qt::Key_F2); }},
       {"filtered", true, [](TRastrumVect& V) { V.EndInteraction(), V.SetZoomFilter(rfTriangle), V.Fit(); }},
