@@ -136,7 +136,7 @@ void Frame(benchmark::State& State, double Zoom, bool Corner) {
   const double plain = BestFrame(v, 5);
   v.SetObjectsHidden(false);
   v.SetCacheObjects(false);
-  const double uncached = BestFrame(v, 3);
+  const double uncached = BestFrame(v, 10);
   v.SetCacheObjects(true);
   State.counters["best_ms"] = best * 1000;
   State.counters["plain_ms"] = plain * 1000;
