@@ -212,7 +212,11 @@ const TRvVObject* TRastrumVect::Record(int hobj) const {
   return h >= 0 ? &FObjects[static_cast<std::size_t>(h)] : nullptr;
 }
 
-TRvVObject* TRastrumVect::ObjectAt(int hobj) { return const_cast<TRvVObject*>(Record(hobj)); }
+TRvVObject* TRastrumVect::ObjectAt(int hobj) {
+  // The object may be changed through the pointer: the kept frame is stale.
+  if (Resolve(hobj) >= 0) ObjectsChanged();
+  return const_cast<TRvVObject*>(Record(hobj));
+}
 
 int TRastrumVect::AddNewObject(const TRvVObject& Obj) {
   TRvVObject o = Obj;
@@ -245,6 +249,7 @@ int TRastrumVect::AddNewObject(const TRvVObject& Obj) {
   if (FOrder.size() % 512 == 0) FOrder.reserve(FOrder.size() + 522);
   FObjects.push_back(std::move(o));
   FSelFlags.push_back(false);
+  ObjectsChanged();
   const int handle = ObjectsCount() - 1;
   FOrder.push_back(handle);
   return handle;
@@ -385,6 +390,7 @@ void TRastrumVect::RemoveAllObjects() {
   FSelFlags.clear();
   FBitmaps.clear();
   FTemplate.BitmapIndex = -1;
+  ObjectsChanged();
   DoVectorialChanged();
   Update();
 }
@@ -815,5 +821,10 @@ void TRastrumVect::SetBitmapResampleFilter(TResampleFilter Value) {
 }
 
 void TRastrumVect::SetVectInteract(TRvVectInteract Value) { FVectInteract = Value; }
+
+void TRastrumVect::SetCacheObjects(bool Value) {
+  FCacheObjects = Value;
+  if (!Value) FLayer = TLayerCache();
+}
 
 } // namespace rv

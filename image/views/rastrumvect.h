@@ -8,9 +8,12 @@
 //
 // Objects are drawn into the back buffer after the picture, so a repaint of
 // a small rectangle (the hint following the pointer) copies pixels and draws
-// nothing again. What follows the pointer (rubber bands, preview lines,
-// grips, the hint) is overlay state painted in the paint event; changing it
-// repaints only the rectangles it covered and covers.
+// nothing again. The frame with the objects is kept too: while they and the
+// view stay as they are and the picture renders to the same pixels, a new
+// frame takes them from it instead of drawing thousands of objects again.
+// What follows the pointer (rubber bands, preview lines, grips, the hint) is
+// overlay state painted in the paint event; changing it repaints only the
+// rectangles it covered and covers.
 #pragma once
 
 #include <QFont>
@@ -276,10 +279,19 @@ public:
   // ---- Drawing.
   // The object pass onto Canvas, grips included.
   void DrawObjects(platform::TCanvas& Canvas);
+  // The objects in the last frame, taken from the cache or drawn.
   int DrawnObjectsCount() const { return FDrawnObjectsCount; }
+  // Objects drawn since the view was made: a frame taken from the cache of
+  // the layer adds none.
+  std::int64_t DrawCalls() const { return FDrawCalls; }
   // Objects whose painted bounds miss the area being drawn are left out;
   // tests turn this off to compare with every object drawn.
   void SetCullObjects(bool Value) { FCullObjects = Value; }
+  // The back buffer's frame with the objects is kept and taken again while
+  // neither the objects nor the view changed and the picture renders to
+  // the same pixels; off, every frame draws the objects.
+  bool CacheObjects() const { return FCacheObjects; }
+  void SetCacheObjects(bool Value);
   bool ObjectsHidden() const { return FObjectsHidden; }
   void SetObjectsHidden(bool Value);
   bool ZoomObjectsWidth() const { return FZoomObjectsWidth; }
@@ -397,6 +409,28 @@ private:
     int IY(double V) const;
   };
   struct TPass;
+  // What the objects' pixels in a frame depend on, besides the objects and
+  // the pixels under them.
+  struct TLayerKey {
+    std::uint64_t Version = 0;
+    double OX = 0, OY = 0, Z = 0, OffX = 0, OffY = 0;
+    int Width = 0, Height = 0, Format = 0;
+    int Editing = -1, DpiX = 0, DpiY = 0, Precision = 0, Digits = 0;
+    double MeasureScale = 0;
+    bool Cull = true, ZoomWidth = true;
+    TResampleFilter Filter = rfNone;
+    bool operator==(const TLayerKey&) const = default;
+  };
+  // The last whole frame of the back buffer: the picture's pixels under the
+  // objects and the same pixels with them, within the rectangle the drawn
+  // objects can reach (outside it they change nothing).
+  struct TLayerCache {
+    bool Valid = false;
+    TLayerKey Key;
+    QRect Reach;
+    QImage Under, Composed;
+    int Drawn = 0;
+  };
 
   // Store (rastrumvect.cpp).
   const TRvVObject* Record(int hobj) const;
@@ -431,7 +465,16 @@ private:
                               double Degrees) const;
   void DrawText(TPass& S, const TFontKey& Font, const std::string& Text, platform::TColor Color, QPointF At,
                 double Degrees) const;
-  void DrawObjectPass(QPainter& P, QImage* Image, const QRect& Clip, bool Grips);
+  // Keep: a whole frame of the back buffer, which may come from the cache.
+  void DrawObjectPass(QPainter& P, QImage* Image, const QRect& Clip, bool Grips, bool Keep = false);
+  // The visible objects in Area in drawing order, and the client rectangle
+  // within Area they can paint.
+  void ObjectsIn(const TMapping& M, const QRect& Area, std::vector<int>& Handles, QRect& Reach) const;
+  TLayerKey LayerKey(const QImage& Image, const TMapping& M) const;
+  bool ReuseLayer(QImage& Image) const;
+  // Whatever an object's drawing depends on changed (or may change through
+  // a pointer handed out): the kept frame is stale.
+  void ObjectsChanged() { ++FObjectsVersion; }
   void DrawObject(TPass& S, const TRvVObject& O, int hobj);
   // One object alone onto a painter of the client (a preview).
   void DrawObjectPreview(QPainter& P, const TRvVObject& O);
@@ -492,7 +535,11 @@ private:
   bool FZoomObjectsWidth = true;
   TResampleFilter FBitmapResampleFilter = rfNone;
   int FDrawnObjectsCount = 0;
+  std::int64_t FDrawCalls = 0;
   bool FCullObjects = true;
+  bool FCacheObjects = true;
+  std::uint64_t FObjectsVersion = 0;
+  TLayerCache FLayer;
   bool FDestroying = false;
   // The picture origin of the last render, to tell whether a scroll moves
   // every object by whole pixels (then the back buffer's pixels can move).

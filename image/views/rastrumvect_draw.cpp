@@ -9,6 +9,7 @@
 #include <QPolygonF>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "image/model/rvbits.h"
@@ -413,7 +414,7 @@ void TRastrumVect::DrawImageTo(platform::TBitmap& Dest, const platform::TRect* C
     FRenderedOriginY = RvNearest(-ViewY() * (100.0 / Zoom()));
   }
   QPainter p(&image);
-  DrawObjectPass(p, &image, clip, false);
+  DrawObjectPass(p, &image, clip, false, &Dest == &BackBuffer());
 }
 
 bool TRastrumVect::CanScrollBackBuffer(int ShiftX, int ShiftY) const {
@@ -435,38 +436,124 @@ void TRastrumVect::PaintTo(platform::TCanvas& Canvas, platform::TBitmap* Bitmap)
   Canvas.Paint([&](QPainter& P) {
     QImage* image = nullptr;
     if (Bitmap != nullptr && P.device() == &Bitmap->Image()) image = &Bitmap->Image();
-    DrawObjectPass(P, image, QRect(0, 0, ExtentX(), ExtentY()), grips);
+    DrawObjectPass(P, image, QRect(0, 0, ExtentX(), ExtentY()), grips, !grips);
   });
 }
 
-void TRastrumVect::DrawObjectPass(QPainter& P, QImage* Image, const QRect& Clip, bool Grips) {
+void TRastrumVect::ObjectsIn(const TMapping& M, const QRect& Area, std::vector<int>& Handles, QRect& Reach) const {
+  for (int h : FOrder) {
+    const TRvVObject& o = FObjects[static_cast<std::size_t>(h)];
+    if ((o.Style & rvosVisible) == 0 || o.Kind == rvokNone || o.Kind > rvokAngle) continue;
+    if (!FCullObjects) {
+      Handles.push_back(h);
+      Reach = Area;
+      continue;
+    }
+    // A few multiplications set most objects out of view aside before
+    // their exact bounds are rounded.
+    if (SurelyOutside(o, M, Area)) continue;
+    const QRect bounds = PaintedBounds(o, M);
+    if (!bounds.intersects(Area)) continue;
+    Handles.push_back(h);
+    Reach |= bounds.intersected(Area);
+  }
+}
+
+TRastrumVect::TLayerKey TRastrumVect::LayerKey(const QImage& Image, const TMapping& M) const {
+  TLayerKey k;
+  k.Version = FObjectsVersion;
+  k.OX = M.OX;
+  k.OY = M.OY;
+  k.Z = M.Z;
+  k.OffX = M.OffX;
+  k.OffY = M.OffY;
+  k.Width = Image.width();
+  k.Height = Image.height();
+  k.Format = Image.format();
+  k.Editing = FEditing;
+  k.DpiX = DpiX();
+  k.DpiY = DpiY();
+  k.Precision = FFloatPrecision;
+  k.Digits = FFloatDigits;
+  k.MeasureScale = FMeasureScale;
+  k.Cull = FCullObjects;
+  k.ZoomWidth = FZoomObjectsWidth;
+  k.Filter = FBitmapResampleFilter;
+  return k;
+}
+
+// Every object writes each pixel from that pixel alone (copies, blends,
+// raster operations): where the picture rendered to the pixels it had
+// under the kept frame, the objects give the kept pixels again. The rows
+// go over one by one; at the first that differs, those taken already are
+// given back the picture's pixels.
+bool TRastrumVect::ReuseLayer(QImage& Image) const {
+  const QRect r = FLayer.Reach;
+  if (r.isEmpty()) return true;
+  const std::size_t bytes = static_cast<std::size_t>(Image.depth() / 8);
+  const std::size_t from = static_cast<std::size_t>(r.x()) * bytes;
+  const std::size_t length = static_cast<std::size_t>(r.width()) * bytes;
+  for (int y = 0; y < r.height(); ++y) {
+    std::uint8_t* row = Image.scanLine(r.y() + y) + from;
+    if (std::memcmp(row, FLayer.Under.constScanLine(y), length) != 0) {
+      for (int k = 0; k < y; ++k) std::memcpy(Image.scanLine(r.y() + k) + from, FLayer.Under.constScanLine(k), length);
+      return false;
+    }
+    std::memcpy(row, FLayer.Composed.constScanLine(y), length);
+  }
+  return true;
+}
+
+void TRastrumVect::DrawObjectPass(QPainter& P, QImage* Image, const QRect& Clip, bool Grips, bool Keep) {
   FDrawnObjectsCount = 0;
   const QRect area = Clip.intersected(QRect(0, 0, ExtentX(), ExtentY()));
   if (area.isEmpty()) return;
+  const TMapping m = Mapping();
+  // Only whole frames of pixels at hand are kept, and none while objects
+  // move: each frame of a drag has them elsewhere.
+  const bool keep = Keep && FCacheObjects && !FObjectsHidden && !FMoving && Image != nullptr && Writable(*Image) &&
+                    area == Image->rect();
+  TLayerKey key;
+  if (keep) {
+    key = LayerKey(*Image, m);
+    if (FLayer.Valid && FLayer.Key == key && ReuseLayer(*Image)) {
+      FDrawnObjectsCount = FLayer.Drawn;
+      return;
+    }
+    FLayer = TLayerCache();
+  }
+  std::vector<int> handles;
+  QRect reach;
+  if (!FObjectsHidden) ObjectsIn(m, area, handles, reach);
+  if (keep && !reach.isEmpty()) FLayer.Under = Image->copy(reach);
   P.save();
   P.setClipRect(area, Qt::IntersectClip);
   P.setRenderHint(QPainter::Antialiasing, false);
   TPass pass{P, Image != nullptr && Writable(*Image) ? Image : nullptr, area,
-             QRectF(area).adjusted(-kMaxPenWidth, -kMaxPenWidth, kMaxPenWidth, kMaxPenWidth), Mapping()};
-  if (!FObjectsHidden) {
-    for (int h : FOrder) {
-      const TRvVObject& o = FObjects[static_cast<std::size_t>(h)];
-      if ((o.Style & rvosVisible) == 0 || o.Kind == rvokNone || o.Kind > rvokAngle) continue;
-      // A few multiplications set most objects out of view aside before
-      // their exact bounds are rounded.
-      if (FCullObjects && (SurelyOutside(o, pass.M, area) || !PaintedBounds(o, pass.M).intersects(area))) continue;
-      try {
-        DrawObject(pass, o, h);
-      } catch (const std::exception& e) {
-        // One object that cannot be drawn does not take the others along.
-        qDebug("[Paint] %s\r\n", e.what());
-        pass.Forget();
-      }
-      ++FDrawnObjectsCount;
+             QRectF(area).adjusted(-kMaxPenWidth, -kMaxPenWidth, kMaxPenWidth, kMaxPenWidth), m};
+  bool failed = false;
+  for (int h : handles) {
+    try {
+      DrawObject(pass, FObjects[static_cast<std::size_t>(h)], h);
+    } catch (const std::exception& e) {
+      // One object that cannot be drawn does not take the others along.
+      qDebug("[Paint] %s\r\n", e.what());
+      pass.Forget();
+      failed = true;
     }
   }
+  FDrawnObjectsCount = static_cast<int>(handles.size());
+  FDrawCalls += FDrawnObjectsCount;
   if (Grips) DrawGrips(P);
   P.restore();
+  // A frame short of an object is not kept: the next one tries again.
+  if (keep && !failed) {
+    if (!reach.isEmpty()) FLayer.Composed = Image->copy(reach);
+    FLayer.Key = key;
+    FLayer.Reach = reach;
+    FLayer.Drawn = FDrawnObjectsCount;
+    FLayer.Valid = true;
+  }
 }
 
 void TRastrumVect::DrawObjectPreview(QPainter& P, const TRvVObject& O) {

@@ -202,7 +202,7 @@ void TRastrumVect::AngleClick(QPoint At) {
 
 void TRastrumVect::PolylineClick(QPoint At, bool Double) {
   const QPoint p = ToPicture(At);
-  if (FMaking != rvokPolyline || ObjectAt(FPolyline) == nullptr) {
+  if (FMaking != rvokPolyline || Record(FPolyline) == nullptr) {
     FTemplate.Points.clear();
     FPolyline = AddBuiltObject(rvokPolyline);
     AddPolylinePoint(FPolyline, p.x(), p.y());
@@ -245,8 +245,8 @@ void TRastrumVect::MouseMove(platform::TShiftState Shift, int X, int Y) {
     if (FGrip != 0) GripDragTo(Shift, {cx, cy});
     else if (FMaking != rvokNone) MakingMove(Shift, {cx, cy});
     else if (FVectInteract & mviSelectObjects) RubberBandTo(Shift, {cx, cy});
-  } else if (FMaking == rvokPolyline && ObjectAt(FPolyline) != nullptr) {
-    const TRvVObject& line = *ObjectAt(FPolyline);
+  } else if (FMaking == rvokPolyline && Record(FPolyline) != nullptr) {
+    const TRvVObject& line = *Record(FPolyline);
     const QPoint last(ClientX(line.Points.back().X), ClientY(line.Points.back().Y));
     int ex = cx, ey = cy;
     if (Shift & platform::ssCtrl) RvSnapLine(last.x(), last.y(), ex, ey);
@@ -273,6 +273,7 @@ void TRastrumVect::GripDragTo(platform::TShiftState Shift, QPoint At) {
   // which makes every drag behave as if Alt were held.
   const bool keep = (Shift & platform::ssAlt) != 0 || ConstrainAlways;
   const std::vector<int> selected = FSelected;
+  ObjectsChanged();
   for (int h : selected) {
     if (OnObjectMoveResize) OnObjectMoveResize(this, h, FGrip, ox, oy);
     TRvVObject& o = FObjects[static_cast<std::size_t>(h)];
@@ -372,12 +373,13 @@ void TRastrumVect::MouseUp(platform::TMouseButton Button, platform::TShiftState 
   ClampToPicture(cx, cy);
   if (FMaking == rvokPolyline) {
     FDown = QPoint(cx, cy);
-    if (const TRvVObject* line = ObjectAt(FPolyline))
+    if (const TRvVObject* line = Record(FPolyline))
       SetOverlay(1, QPoint(ClientX(line->Points.back().X), ClientY(line->Points.back().Y)), FDown);
   } else if (FMaking != rvokAngle && FEditing < 0) {
     if (IsDragKind(FMaking)) FinishMaking();
     else if (FGrip == 0 && (FVectInteract & mviSelectObjects) && QPoint(cx, cy) == FDown) SelectClick(Shift, {cx, cy});
     else if (FGrip != 0) {
+      ObjectsChanged();
       for (int h : FSelected) {
         TRvVObject& o = FObjects[static_cast<std::size_t>(h)];
         if (o.Kind != rvokLine && o.Kind != rvokRuler && o.Kind != rvokPolyline)
@@ -518,6 +520,7 @@ void TRastrumVect::EditorChanged() {
   if (FEditing < 0) return;
   TRvVObject& o = FObjects[static_cast<std::size_t>(FEditing)];
   if (!o.AutoSize) return;
+  ObjectsChanged();
   const QFontMetrics fm(FEditor->font());
   const int w = fm.horizontalAdvance(FEditor->text());
   FEditor->resize(std::max(w, 1), FEditor->height());
@@ -529,6 +532,7 @@ void TRastrumVect::EndEditing() {
   if (FEditing < 0 || FEditor == nullptr) return;
   TRvVObject& o = FObjects[static_cast<std::size_t>(FEditing)];
   o.Text = FEditor->text().toStdString();
+  ObjectsChanged();
   if (o.AutoSize) o.Right = Shifted(o.Left, PictureWidth(QFontMetrics(FEditor->font()).horizontalAdvance(FEditor->text())));
   FEditing = -1;
   FEditor->hide();

@@ -1,8 +1,10 @@
 #include <QPainter>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <numbers>
+#include <tuple>
 
 #include "image/views/rastrumvect.h"
 #include "image/views/rvrender.h"
@@ -365,6 +367,85 @@ TEST(RastrumVectDraw, ScrollingGivesTheFreshRender) {
       fresh->Update();
       EXPECT_EQ(viewtest::Shot(*view), viewtest::Shot(*fresh)) << zoom << " step " << step;
     }
+  }
+}
+
+// ------------------------------------------------------------ the kept frame
+
+// Every kind over the marked picture (blends, hatches and glyphs show what
+// lies under them), two of them selected.
+std::unique_ptr<TRastrumVect> EveryKind() {
+  auto view = viewtest::MakeView<TRastrumVect>(200, 150, 400, 300);
+  for (int i = 0; i < 9; ++i) {
+    TRvVObject o = Make(static_cast<TRvVObjKind>(rvokLine + i), 40 * i, 30 * i, 40 * i + 70, 30 * i + 50);
+    o.BeginShape = rvasBaseAtEnd, o.EndShape = rvasTipAtEnd, o.PenWidth = 1 + i % 3;
+    o.BrushStyle = i == 1 ? platform::bsDiagCross : platform::bsSolid, o.BrushColor = platform::clBlue;
+    o.Text = "Kept", o.Font = TRvLogFont{}, o.Font->lfHeight = -18, o.Font->lfEscapement = 150;
+    o.RulerType = i == 6 ? rvrtGraduated : rvrtLabelMiddle;
+    o.AnglePoints = {platform::TPoint{o.Right, o.Bottom}, platform::TPoint{o.Left, o.Bottom},
+                     platform::TPoint{o.Left + 20, o.Top}};
+    const int h = view->AddNewObject(o);
+    for (int k = 0; o.Kind == rvokPolyline && k < 6; ++k) view->AddPolylinePoint(h, o.Left + 12 * k, o.Top + k % 2 * 40);
+  }
+  platform::TBitmap pixels(16, 16, platform::pf24bit);
+  TRvMask mask;
+  mask.Allocate(16, 16, 8);
+  for (int y = 0; y < 16; ++y) std::memset(pixels.ScanLine(y), 15 * y, 48), std::memset(mask.ScanLine(y), 17 * y, 16);
+  view->SetObjBitmap(4, &pixels, &mask);
+  view->SelectObject(1);
+  view->SelectObject(5);
+  return view;
+}
+
+// A view keeping its frames beside one drawing every frame, through steps
+// that change what the objects look like (drawn again) or not (taken from
+// the cache): the same pixels, and objects out of view never drawn.
+TEST(RastrumVectCache, KeptFramesEqualDrawnOnesAndEveryChangeDrawsAgain) {
+  auto kept = EveryKind(), drawn = EveryKind();
+  drawn->SetCacheObjects(false);
+  // The picture's rows From to To, left half, set to one gray in place.
+  auto gray = [](TRastrumVect& V, int From, int To) {
+    for (int y = From; y < To; ++y) std::memset(V.GetBitmap()->ScanLine(y), 0x33, 600);
+  };
+  const std::vector<std::tuple<const char*, bool, std::function<void(TRastrumVect&)>>> steps = {
+      {"fit", true, [](TRastrumVect& V) { V.Fit(); }},
+      {"100 %", true, [](TRastrumVect& V) { V.SetZoom(100), V.SetViewXY(0, 0); }},
+      {"scrolled", true, [](TRastrumVect& V) { V.SetViewXY(130, 110); }},
+      {"150 %", true, [](TRastrumVect& V) { V.SetZoom(150), V.SetViewXY(37, 51); }},
+      {"edited", true, [](TRastrumVect& V) { V.ObjectAt(1)->PenColor = 0xFF, V.ObjectAt(7)->Points[2].Y += 30; }},
+      {"selection", false, [](TRastrumVect& V) { V.UnselectObject(1), V.SelectObject(7); }},
+      {"text edited", true, [](TRastrumVect& V) { V.UnselectAll(), V.SelectObject(5), viewtest::Key(&V, Qt::Key_F2); }},
+      {"filtered", true, [](TRastrumVect& V) { V.EndInteraction(), V.SetZoomFilter(rfTriangle), V.Fit(); }},
+      // The picture changes under the same objects, low in the frame or
+      // all over.
+      {"a few rows", true, [&](TRastrumVect& V) { V.SetZoomFilter(rfNone), gray(V, 250, 252); }},
+      {"another picture", true, [&](TRastrumVect& V) { gray(V, 0, 300); }},
+      {"hidden", false, [](TRastrumVect& V) { V.SetObjectsHidden(true); }},
+      {"shown", false, [](TRastrumVect& V) { V.SetObjectsHidden(false); }},
+      {"added", true, [](TRastrumVect& V) { V.AddNewObject(Make(rvokBox, 5, 5, 20, 20)); }},
+      {"no bitmap", true, [](TRastrumVect& V) { V.SetObjBitmapIndex(4, -1); }},
+      {"resized", true, [](TRastrumVect& V) { V.resize(180, 150); }},
+      {"pen widths", true, [](TRastrumVect& V) { V.SetZoomObjectsWidth(false); }},
+      {"resampled", true, [](TRastrumVect& V) { V.SetBitmapResampleFilter(rfTriangle); }},
+      {"scale", true, [](TRastrumVect& V) { V.SetMeasureScale(2); }},
+      {"digits", true, [](TRastrumVect& V) { V.SetFloatDigits(4); }},
+      {"resolution", true, [](TRastrumVect& V) { V.SetDPI(300, 300); }},
+      {"out of view", false, [](TRastrumVect& V) { V.SetZoom(800), V.SetViewXY(0, 100000); }},
+      {"removed", false, [](TRastrumVect& V) { V.Fit(), V.RemoveAllObjects(); }},
+  };
+  for (const auto& [what, draws, step] : steps) {
+    step(*kept);
+    step(*drawn);
+    drawn->Update();
+    const QImage expected = viewtest::Shot(*drawn);
+    for (const bool again : {false, true}) {
+      const std::int64_t calls = kept->DrawCalls();
+      kept->Update();
+      EXPECT_EQ(viewtest::Shot(*kept), expected) << what << (again ? ", taken from the cache" : "");
+      EXPECT_EQ(kept->DrawCalls() > calls, draws && !again) << what << (again ? ", taken from the cache" : "");
+      EXPECT_EQ(kept->DrawnObjectsCount(), drawn->DrawnObjectsCount()) << what;
+    }
+    if (std::string(what) == "out of view") EXPECT_EQ(kept->DrawnObjectsCount(), 0);
   }
 }
 
