@@ -181,6 +181,34 @@ TEST_F(TLoader, JpegThumbnailsDecodeAtTheSmallestCoveringScale) {
   EXPECT_TRUE(missing->Failed);
 }
 
+// The starter cancels a job by its flag and the job's component's abort
+// flag; the component clears the latter as its load starts, which lost a
+// cancel that came between the job's start and the reader's.
+TEST_F(TLoader, ACancelBeforeTheReaderStartsIsKept) {
+  TRastrumIO io;
+  MarkedPicture(*io.RvBitmap(), 800, 600, 0x808080, 40);
+  io.SaveToFile(Dir.File("big.jpg"));
+  io.SaveToFile(Dir.File("big.png"));
+  for (const char* name : {"big.jpg", "big.png"}) {
+    SCOPED_TRACE(name);
+    TRvLoadRequest request;
+    request.FileName = Dir.File(name);
+    request.Thumb = true;
+    TRastrumIO job;
+    std::atomic<bool> cancelled{true};
+    job.Aborting = true;
+    const std::shared_ptr<TRvLoadResult> result = RvRunLoadJob(request, job, &cancelled);
+    EXPECT_TRUE(result->Failed);
+    EXPECT_EQ(result->Params->UnscaledWidth, 0) << "the reader ran";
+    // Uncancelled, the same job loads, its progress passing the flag by.
+    TRastrumIO again;
+    cancelled = false;
+    const std::shared_ptr<TRvLoadResult> loaded = RvRunLoadJob(request, again, &cancelled);
+    ASSERT_FALSE(loaded->Failed);
+    EXPECT_EQ(loaded->Bitmap->Width(), 100);
+  }
+}
+
 TEST_F(TLoader, PngThumbnailsReducedWhileDecodingLookAsBefore) {
   // A photo-like picture: smooth gradients, a sharp edge and fine texture.
   auto make = [&](const std::string& Name, bool Interlaced, bool Alpha) {
