@@ -2,15 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
-#include <sys/resource.h>
 
 #include "image/model/rvdib.h"
+#include "support/filesizelimit.h"
 
 namespace {
 
 using namespace rv;
+using testing_support::TFileSizeLimit;
 
 TEST(ThumbStore, BlocksAreWholeMultiplesOf64K) {
   TRvVirtualDIBList store;
@@ -129,27 +129,6 @@ TEST(ThumbStore, GrowingTheFileForgetsEveryView) {
   ASSERT_NE(b, nullptr);
   EXPECT_NE(b->View, nullptr);
 }
-
-// The process may not make files larger than a limit while the object
-// lives (as a full disk would refuse the store's growth).
-class TFileSizeLimit {
-public:
-  explicit TFileSizeLimit(rlim_t Bytes) {
-    getrlimit(RLIMIT_FSIZE, &FOld);
-    FOldSignal = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = FOld;
-    limit.rlim_cur = Bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~TFileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &FOld);
-    std::signal(SIGXFSZ, FOldSignal);
-  }
-
-private:
-  rlimit FOld{};
-  void (*FOldSignal)(int) = nullptr;
-};
 
 void FillDib(TRvDibbitmap& Dib, std::uint8_t Value) {
   ASSERT_TRUE(Dib.AllocateDIB(100, 100, 24));

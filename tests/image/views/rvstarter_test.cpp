@@ -15,6 +15,7 @@
 #include "image/views/rvmview.h"
 #include "image/views/rvthumbfit.h"
 #include "mviewtestutil.h"
+#include "support/filesizelimit.h"
 #include "support/tempfolder.h"
 
 namespace {
@@ -72,6 +73,34 @@ TEST_F(TLoader, VisibleCellsLoadInTheBackground) {
   EXPECT_EQ(b->Width(), 50);
   EXPECT_EQ(b->Height(), 33);
   view.ReleaseImageBitmap(b);
+}
+
+TEST_F(TLoader, CellsTheStoreCannotTakeWaitAndFillOnceItCan) {
+  MakeFiles(4);
+  TRastrumMView view;
+  Strip(view, 4);
+  {
+    // The store's file holds one 64 KB block and cannot grow.
+    testing_support::TFileSizeLimit limit(65536);
+    Grab(view);
+    ASSERT_TRUE(WaitFor([&] { return view.LoadRunningCount() == 0 && view.LoadQueueCount() == 0; }));
+    QCoreApplication::processEvents();
+    int stored = 0;
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_FALSE(view.ImageLoadFailed(i)) << i; // readable files, not marked unreadable
+      if (!view.ImageHasPixels(i)) continue;
+      ++stored;
+      EXPECT_EQ(StoredFill(view, i), FillOf(i)) << i; // no cell without pixels or with another's
+    }
+    EXPECT_EQ(stored, 1);
+  }
+  ASSERT_TRUE(WaitFor([&] {
+    Grab(view);
+    for (int i = 0; i < 4; ++i)
+      if (!view.ImageHasPixels(i)) return false;
+    return true;
+  }));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(StoredFill(view, i), FillOf(i)) << i;
 }
 
 TEST_F(TLoader, ResultsFindTheirImageWhateverChangedMeanwhile) {
