@@ -84,6 +84,30 @@ std::uint64_t RvAvailablePhysicalMemory() {
 
 // ---------------------------------------------------------------- TRvMemoryMapped
 
+namespace {
+
+// Gives the file Size bytes with its blocks reserved where the file system
+// can (a sparse file on a full disk would fail later, on a write through the
+// mapping, where it cannot be reported); else by its length alone. A
+// reservation on a memory file system stops (and undoes itself) at any
+// signal: it is tried again a few times, not taken as a full disk at once.
+int SizeFile(int Fd, off_t Size, bool Reserve) {
+  int rc;
+  if (Reserve) {
+    int tries = 0;
+    do {
+      rc = ::fallocate(Fd, 0, 0, Size);
+    } while (rc != 0 && errno == EINTR && ++tries < 8);
+    if (rc == 0 || (errno != EOPNOTSUPP && errno != ENOSYS)) return rc;
+  }
+  do {
+    rc = ::ftruncate(Fd, Size);
+  } while (rc != 0 && errno == EINTR);
+  return rc;
+}
+
+} // namespace
+
 TRvMemoryMapped::~TRvMemoryMapped() { Deallocate(); }
 
 bool TRvMemoryMapped::Allocate(const std::string& Name, std::uint64_t Size) {
@@ -110,11 +134,7 @@ bool TRvMemoryMapped::Allocate(const std::string& Name, std::uint64_t Size) {
     fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   }
   if (fd < 0) return false;
-  const off_t size = static_cast<off_t>(Size);
-  // The blocks are reserved now: a sparse file on a full disk would fail
-  // later on a write through the mapping, where it cannot be reported.
-  int rc = ::fallocate(fd, 0, 0, size);
-  if (rc != 0 && (errno == EOPNOTSUPP || errno == ENOSYS)) rc = ::ftruncate(fd, size);
+  const int rc = SizeFile(fd, static_cast<off_t>(Size), true);
   struct stat st {};
   if (rc != 0 || ::fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) != Size) {
     ::close(fd);
@@ -139,10 +159,7 @@ void TRvMemoryMapped::Deallocate() {
 
 bool TRvMemoryMapped::Resize(std::uint64_t Size) {
   if (FFile < 0 || Size == 0) return false;
-  const off_t size = static_cast<off_t>(Size);
-  int rc = Size > FSize ? ::fallocate(FFile, 0, 0, size) : ::ftruncate(FFile, size);
-  if (rc != 0 && Size > FSize && (errno == EOPNOTSUPP || errno == ENOSYS)) rc = ::ftruncate(FFile, size);
-  if (rc != 0) return false;
+  if (SizeFile(FFile, static_cast<off_t>(Size), Size > FSize) != 0) return false;
   FSize = Size;
   return true;
 }

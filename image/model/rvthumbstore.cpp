@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 namespace rv {
 
@@ -90,7 +91,9 @@ bool TRvVirtualDIBList::AllocateBlock(TRvDIBEntry& Entry, int Width, int Height,
   std::uint64_t newFrontier = FFrontier;
   auto freeBlock = std::find_if(FFreeBlocks.begin(), FFreeBlocks.end(),
                                 [&](const TFreeBlock& b) { return b.Capacity >= blockSize; });
+  std::optional<TFreeBlock> reused;
   if (freeBlock != FFreeBlocks.end()) {
+    reused = *freeBlock;
     offset = freeBlock->Offset;
     FFreeBlocks.erase(freeBlock);
   } else {
@@ -98,12 +101,22 @@ bool TRvVirtualDIBList::AllocateBlock(TRvDIBEntry& Entry, int Width, int Height,
     if (blockSize > FGrowBy) FGrowBy = FLastBlockSize + blockSize;
     FLastBlockSize = blockSize;
     newFrontier = FFrontier + blockSize;
-    if (newFrontier > FFileSize || !FStore.IsAllocated()) {
+    if (newFrontier > FFileSize || !FStore.IsAllocated() || newFrontier > FStore.Size()) {
       if (newFrontier > FFileSize) FFileSize = std::max(FFileSize + FGrowBy, newFrontier);
       ResetFile();
+      if (!FStore.IsAllocated() || FStore.Size() < newFrontier) {
+        // The file could not grow (a full disk, a size limit): no block. The
+        // size is the one the file has, so that the next picture tries again
+        // instead of taking a block past the end.
+        if (FStore.IsAllocated()) FFileSize = FStore.Size();
+        return false;
+      }
     }
   }
 
+  // A block whose header cannot be written is no picture: the entry keeps
+  // what it described before, and a reused block goes back to the free list.
+  const TRvDIBEntry before = Entry;
   Entry.Offset = offset;
   Entry.DataSize = static_cast<std::uint32_t>(dataSize);
   Entry.BlockSize = static_cast<std::uint32_t>(blockSize);
@@ -111,17 +124,20 @@ bool TRvVirtualDIBList::AllocateBlock(TRvDIBEntry& Entry, int Width, int Height,
   Entry.Cached = 0;
   Entry.FullWidth = Width;
   Entry.FullHeight = Height;
-  if (MapEntry(Entry)) {
-    std::memset(Entry.View, 0, HeaderSize);
-    platform::TBitmapInfoHeader header;
-    header.biWidth = Width;
-    header.biHeight = Height;
-    header.biBitCount = static_cast<std::uint16_t>(BitCount);
-    std::memcpy(Entry.View, &header, sizeof header);
-    const platform::TRGBQuad white{255, 255, 255, 0};
-    std::memcpy(Entry.View + 44, &white, sizeof white);
-    FFrontier = newFrontier;
+  if (!MapEntry(Entry)) {
+    Entry = before;
+    if (reused) FFreeBlocks.push_back(*reused);
+    return false;
   }
+  std::memset(Entry.View, 0, HeaderSize);
+  platform::TBitmapInfoHeader header;
+  header.biWidth = Width;
+  header.biHeight = Height;
+  header.biBitCount = static_cast<std::uint16_t>(BitCount);
+  std::memcpy(Entry.View, &header, sizeof header);
+  const platform::TRGBQuad white{255, 255, 255, 0};
+  std::memcpy(Entry.View + 44, &white, sizeof white);
+  FFrontier = newFrontier;
   return true;
 }
 

@@ -505,7 +505,10 @@ void TRastrumMView::LoadJobFinished(const std::shared_ptr<TRvLoadResult>& Result
     SetImageFullHeight(index, Result->FullHeight);
   }
   if (OnImageLoaded) OnImageLoaded(this, index, Result->Failed ? nullptr : Result->Params.get());
-  QWidget::update();
+  // A picture the store could not take (its file cannot grow) changes no
+  // cell: it is asked for again at a later paint, not by this one's repaint
+  // over and over.
+  if (Result->Failed || r.Image != nullptr) QWidget::update();
 }
 
 // ------------------------------------------------------------ layout

@@ -18,7 +18,8 @@ constexpr int MaxWorkers = 64;
 
 } // namespace
 
-std::shared_ptr<TRvLoadResult> RvRunLoadJob(const TRvLoadRequest& Request, TRastrumIO& IO) {
+std::shared_ptr<TRvLoadResult> RvRunLoadJob(const TRvLoadRequest& Request, TRastrumIO& IO,
+                                            const std::atomic<bool>* Cancelled) {
   auto result = std::make_shared<TRvLoadResult>();
   result->Key = Request.Key;
   result->FileName = Request.FileName;
@@ -29,14 +30,22 @@ std::shared_ptr<TRvLoadResult> RvRunLoadJob(const TRvLoadRequest& Request, TRast
     IO.SetAttachedRvBitmap(bitmap.get());
     IO.SetBackground(Request.Background);
     IO.AsyncMode = false;
+    // A load clears the component's abort flag as it starts, so a cancel
+    // that came before would be lost and the picture decoded in full for
+    // nothing: the reader's progress steps set it again.
+    auto cancelled = [Cancelled] { return Cancelled != nullptr && Cancelled->load(std::memory_order_relaxed); };
+    if (Cancelled != nullptr)
+      IO.OnProgress = [&IO, cancelled](void*, int) {
+        if (cancelled()) IO.Aborting = true;
+      };
     TIOParamsVals& params = IO.Params();
     params.JpegScale = Request.Thumb ? 0 : 1;
     if (Request.Thumb) {
       params.Width = Request.ThumbWidth;
       params.Height = Request.ThumbHeight;
     }
-    IO.LoadFromFile(Request.FileName);
-    failed = IO.Aborting.load() || bitmap->Width() < 1 || bitmap->Height() < 1;
+    if (!cancelled()) IO.LoadFromFile(Request.FileName);
+    failed = cancelled() || IO.Aborting.load() || bitmap->Width() < 1 || bitmap->Height() < 1;
     result->Params = std::make_unique<TIOParamsVals>();
     result->Params->Assign(IO.Params());
     result->Background = IO.GetBackground();
@@ -170,7 +179,7 @@ void TRvStarter::Execute() {
       job->IO = std::make_unique<TRastrumIO>();
       FRunning.push_back(job);
     }
-    std::shared_ptr<TRvLoadResult> result = RvRunLoadJob(job->Request, *job->IO);
+    std::shared_ptr<TRvLoadResult> result = RvRunLoadJob(job->Request, *job->IO, &job->Cancelled);
     bool announce = false;
     {
       std::lock_guard lock(FLock);

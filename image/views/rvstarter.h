@@ -51,8 +51,10 @@ struct TRvLoadResult {
   bool Failed = false;
 };
 
-// Runs one load as a worker does: never raises.
-std::shared_ptr<TRvLoadResult> RvRunLoadJob(const TRvLoadRequest& Request, TRastrumIO& IO);
+// Runs one load as a worker does: never raises. Cancelled, when given, stops
+// the load whenever it is set, before the reader starts as well as during.
+std::shared_ptr<TRvLoadResult> RvRunLoadJob(const TRvLoadRequest& Request, TRastrumIO& IO,
+                                            const std::atomic<bool>* Cancelled = nullptr);
 
 class TRvStarter {
 public:
@@ -90,7 +92,7 @@ private:
   struct TJob {
     TRvLoadRequest Request;
     std::unique_ptr<TRastrumIO> IO;
-    bool Cancelled = false;
+    std::atomic<bool> Cancelled{false};
   };
 
   void Execute();

@@ -5,10 +5,12 @@
 #include <cstring>
 
 #include "image/model/rvdib.h"
+#include "support/filesizelimit.h"
 
 namespace {
 
 using namespace rv;
+using testing_support::TFileSizeLimit;
 
 TEST(ThumbStore, BlocksAreWholeMultiplesOf64K) {
   TRvVirtualDIBList store;
@@ -126,6 +128,57 @@ TEST(ThumbStore, GrowingTheFileForgetsEveryView) {
   TRvDIBHandle b = store.AddBlankImage(10, 10, 24); // after Clear the file comes back
   ASSERT_NE(b, nullptr);
   EXPECT_NE(b->View, nullptr);
+}
+
+void FillDib(TRvDibbitmap& Dib, std::uint8_t Value) {
+  ASSERT_TRUE(Dib.AllocateDIB(100, 100, 24));
+  for (int y = 0; y < 100; ++y) std::memset(Dib.Scanline(y), Value, 300);
+}
+
+TEST(ThumbStore, AFileThatCannotGrowRefusesThePictureAndTriesAgainLater) {
+  TRvVirtualDIBList store;
+  TRvDibbitmap first, second;
+  FillDib(first, 0x11);
+  FillDib(second, 0x22);
+  TRvDIBHandle a = store.AddBitmap(&first); // fills the first 64 KB exactly
+  ASSERT_NE(a, nullptr);
+  const std::uint64_t grown = store.FileSize();
+  {
+    TFileSizeLimit limit(grown);
+    // No block could be had: no handle whose pixels were never written.
+    EXPECT_EQ(store.AddBitmap(&second), nullptr);
+    EXPECT_EQ(store.Count(), 1);
+  }
+  // The next picture grows the file and gets a block of its own, not one
+  // past the end or a share of the first picture's.
+  TRvDIBHandle b = store.AddBitmap(&second);
+  ASSERT_NE(b, nullptr);
+  ASSERT_NE(b->View, nullptr);
+  EXPECT_EQ(b->Offset, 65536u);
+  EXPECT_EQ(store.ImageWidth(a), 100);
+  EXPECT_EQ(store.ImagePixels(a)[0], 0x11);
+  EXPECT_EQ(store.ImageWidth(b), 100);
+  EXPECT_EQ(store.ImagePixels(b)[0], 0x22);
+  EXPECT_GE(store.FileSize(), store.Frontier());
+}
+
+TEST(ThumbStore, AWriteBackThatFindsNoBlockKeepsTheOldPicture) {
+  TRvVirtualDIBList store;
+  TRvDibbitmap dib;
+  FillDib(dib, 0x33);
+  TRvDIBHandle h = store.AddBitmap(&dib);
+  ASSERT_NE(h, nullptr);
+  store.SetFullWidth(h, 4000);
+  platform::TBitmap* b = store.GetBitmap(h);
+  b->SetSize(300, 300);
+  {
+    TFileSizeLimit limit(store.FileSize());
+    store.ReleaseBitmap(b, true);
+  }
+  EXPECT_EQ(h->Offset, 0u);
+  EXPECT_EQ(store.ImageWidth(h), 100);
+  EXPECT_EQ(store.ImagePixels(h)[0], 0x33);
+  EXPECT_EQ(store.GetFullWidth(h), 4000);
 }
 
 TEST(ThumbStore, SizesThatDoNotFitAreRefused) {

@@ -15,6 +15,7 @@
 #include "image/views/rvmview.h"
 #include "image/views/rvthumbfit.h"
 #include "mviewtestutil.h"
+#include "support/filesizelimit.h"
 #include "support/tempfolder.h"
 
 namespace {
@@ -72,6 +73,34 @@ TEST_F(TLoader, VisibleCellsLoadInTheBackground) {
   EXPECT_EQ(b->Width(), 50);
   EXPECT_EQ(b->Height(), 33);
   view.ReleaseImageBitmap(b);
+}
+
+TEST_F(TLoader, CellsTheStoreCannotTakeWaitAndFillOnceItCan) {
+  MakeFiles(4);
+  TRastrumMView view;
+  Strip(view, 4);
+  {
+    // The store's file holds one 64 KB block and cannot grow.
+    testing_support::TFileSizeLimit limit(65536);
+    Grab(view);
+    ASSERT_TRUE(WaitFor([&] { return view.LoadRunningCount() == 0 && view.LoadQueueCount() == 0; }));
+    QCoreApplication::processEvents();
+    int stored = 0;
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_FALSE(view.ImageLoadFailed(i)) << i; // readable files, not marked unreadable
+      if (!view.ImageHasPixels(i)) continue;
+      ++stored;
+      EXPECT_EQ(StoredFill(view, i), FillOf(i)) << i; // no cell without pixels or with another's
+    }
+    EXPECT_EQ(stored, 1);
+  }
+  ASSERT_TRUE(WaitFor([&] {
+    Grab(view);
+    for (int i = 0; i < 4; ++i)
+      if (!view.ImageHasPixels(i)) return false;
+    return true;
+  }));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(StoredFill(view, i), FillOf(i)) << i;
 }
 
 TEST_F(TLoader, ResultsFindTheirImageWhateverChangedMeanwhile) {
@@ -179,6 +208,34 @@ TEST_F(TLoader, JpegThumbnailsDecodeAtTheSmallestCoveringScale) {
   request.FileName = Dir.File("none.jpg");
   const std::shared_ptr<TRvLoadResult> missing = RvRunLoadJob(request, job);
   EXPECT_TRUE(missing->Failed);
+}
+
+// The starter cancels a job by its flag and the job's component's abort
+// flag; the component clears the latter as its load starts, which lost a
+// cancel that came between the job's start and the reader's.
+TEST_F(TLoader, ACancelBeforeTheReaderStartsIsKept) {
+  TRastrumIO io;
+  MarkedPicture(*io.RvBitmap(), 800, 600, 0x808080, 40);
+  io.SaveToFile(Dir.File("big.jpg"));
+  io.SaveToFile(Dir.File("big.png"));
+  for (const char* name : {"big.jpg", "big.png"}) {
+    SCOPED_TRACE(name);
+    TRvLoadRequest request;
+    request.FileName = Dir.File(name);
+    request.Thumb = true;
+    TRastrumIO job;
+    std::atomic<bool> cancelled{true};
+    job.Aborting = true;
+    const std::shared_ptr<TRvLoadResult> result = RvRunLoadJob(request, job, &cancelled);
+    EXPECT_TRUE(result->Failed);
+    EXPECT_EQ(result->Params->UnscaledWidth, 0) << "the reader ran";
+    // Uncancelled, the same job loads, its progress passing the flag by.
+    TRastrumIO again;
+    cancelled = false;
+    const std::shared_ptr<TRvLoadResult> loaded = RvRunLoadJob(request, again, &cancelled);
+    ASSERT_FALSE(loaded->Failed);
+    EXPECT_EQ(loaded->Bitmap->Width(), 100);
+  }
 }
 
 TEST_F(TLoader, PngThumbnailsReducedWhileDecodingLookAsBefore) {
