@@ -115,6 +115,21 @@ void StretchPlain(TRvBitmap& Source, TRvBitmap& Dest, int Width, int Height) {
   }
 }
 
+// The process's file-creation mask, read without setting it: umask() can
+// only be read by setting it, and another thread creating a file meanwhile
+// would get a mask of 0 (or, with two saves at once, keep it).
+mode_t CurrentUmask() {
+  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(mask & 0777);
+  }
+  return 022;
+}
+
 // A temporary file beside the target, removed unless committed.
 class TSafeSaveFile {
 public:
@@ -137,9 +152,7 @@ public:
     if (::stat(FTarget.c_str(), &st) == 0) {
       mode = st.st_mode & 07777;
     } else {
-      const mode_t mask = ::umask(0);
-      ::umask(mask);
-      mode = 0666 & ~mask;
+      mode = 0666 & ~CurrentUmask();
     }
     ::fchmod(fd, mode);
     ::close(fd);

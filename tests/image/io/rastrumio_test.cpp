@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rvformats.h"
@@ -162,6 +164,25 @@ TEST_F(RastrumIOTest, EveryWritableFormatSavesAndLoadsByNameTypeAndContent) {
     EXPECT_FALSE(again.Aborting);
     EXPECT_EQ(again.RvBitmap()->Width(), 40);
   }
+}
+
+// A new file takes the process's creation mask; a saved-over one keeps its
+// own mode; saving leaves the mask as it was.
+TEST_F(RastrumIOTest, SavedFilesTakeTheCreationMaskOrTheirOwnMode) {
+  const mode_t before = ::umask(027);
+  TRastrumIO out;
+  MakePicture(*out.RvBitmap(), 8, 8);
+  const std::string name = Path("mode.png");
+  out.SaveToFile(name);
+  ASSERT_FALSE(out.Aborting);
+  struct stat st {};
+  ASSERT_EQ(::stat(name.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  ASSERT_EQ(::chmod(name.c_str(), 0604), 0);
+  out.SaveToFile(name);
+  ASSERT_EQ(::stat(name.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0604u);
+  EXPECT_EQ(::umask(before), 027u);
 }
 
 TEST_F(RastrumIOTest, LosslessFormatsKeepEveryPixel) {
