@@ -506,7 +506,8 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   // is nothing more to read or watch.
   if (FClosing) return;
   if (Selected && FromLoop)
-    QMetaObject::invokeMethod(this, [this] { if (!FClosing) ShowFirstSelected(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { ShowFirstSelectedAfterStrip(QDeadlineTimer(FirstPictureWait)); }, Qt::QueuedConnection);
   if (!FLoadThread) StartLoadThread();
   if (Done) {
     FLister.reset();
@@ -831,6 +832,18 @@ void TFolderViewForm::ShowFirstSelected() {
     FOwner->SetCurrentFolderView(this);
     FOwner->ClearPictureView();
   }
+}
+
+void TFolderViewForm::ShowFirstSelectedAfterStrip(QDeadlineTimer Deadline) {
+  if (FClosing) return;
+  // Reading the picture holds the window: the thumbnails the strip's
+  // threads read meanwhile could not be shown. They come first, within
+  // bounds.
+  if (StripReading() && !Deadline.hasExpired()) {
+    QTimer::singleShot(FirstPicturePoll, this, [this, Deadline] { ShowFirstSelectedAfterStrip(Deadline); });
+    return;
+  }
+  ShowFirstSelected();
 }
 
 void TFolderViewForm::ListSelectionChanged() {
@@ -1170,6 +1183,11 @@ std::unordered_set<std::string> TFolderViewForm::ThumbsOnScreenUnread() const {
     if (ThumbView->IsImageVisible(I) && !ThumbView->ImageHasPixels(I) && !ThumbView->ImageLoadFailed(I))
       Names.insert(FNames[static_cast<std::size_t>(I)]);
   return Names;
+}
+
+bool TFolderViewForm::StripReading() const {
+  return ThumbView->isVisible() && !window()->isMinimized() &&
+         (ThumbView->LoadQueueCount() + ThumbView->LoadRunningCount() > 0 || !ThumbsOnScreenUnread().empty());
 }
 
 void TFolderViewForm::ThumbLoaded(int Index, const rv::TIOParamsVals* Params) {
