@@ -501,6 +501,10 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   // picture chosen from the event loop is read after the strip has painted
   // and handed its first screen to the thumbnail loader.
   const bool ShowNow = (Selected || !FLoadThread) && !FromLoop;
+  // From the event loop the strip is laid out: its screen goes to the
+  // thumbnail threads now, not at its next paint, so that they read while
+  // the window reads the selected cell and paints.
+  if (FromLoop) RequestStripScreen();
   SyncSelection(ShowNow);
   // Closed while its first picture was asked about (the folder went): there
   // is nothing more to read or watch.
@@ -1171,9 +1175,9 @@ void TFolderViewForm::ThumbAppend(const std::vector<std::string>& Names) {
   ThumbScrolled();
 }
 
-std::unordered_set<std::string> TFolderViewForm::ThumbsOnScreenUnread() const {
-  std::unordered_set<std::string> Names;
-  if (!ThumbView->isVisible()) return Names;
+std::vector<int> TFolderViewForm::StripScreenUnread() const {
+  std::vector<int> Cells;
+  if (!ThumbView->isVisible()) return Cells;
   // The strip is one row of equal steps: only the cells about the view are
   // looked at, whatever the folder's size.
   const int Step = std::max(1, ThumbView->ThumbWidth() + ThumbView->HorizBorder());
@@ -1181,8 +1185,23 @@ std::unordered_set<std::string> TFolderViewForm::ThumbsOnScreenUnread() const {
   const int Right = ThumbView->ViewX() + ThumbView->ClientWidth();
   for (int I = std::max(0, ThumbView->ViewX() / Step - 1); I < Count && ThumbView->ImageID(I) < Right; ++I)
     if (ThumbView->IsImageVisible(I) && !ThumbView->ImageHasPixels(I) && !ThumbView->ImageLoadFailed(I))
-      Names.insert(FNames[static_cast<std::size_t>(I)]);
+      Cells.push_back(I);
+  return Cells;
+}
+
+std::unordered_set<std::string> TFolderViewForm::ThumbsOnScreenUnread() const {
+  std::unordered_set<std::string> Names;
+  for (int I : StripScreenUnread()) Names.insert(FNames[static_cast<std::size_t>(I)]);
   return Names;
+}
+
+void TFolderViewForm::RequestStripScreen() {
+  // Without threads the strip reads its cells as it paints them.
+  if (ThumbView->ThreadPoolSize == 0) return;
+  // The cell to be selected is read by the selection itself.
+  const int Selected = FSelectedNames.empty() ? -1 : IndexOfName(FSelectedNames.front());
+  for (int I : StripScreenUnread())
+    if (I != Selected) ThumbView->RequestLoad(I);
 }
 
 bool TFolderViewForm::StripReading() const {

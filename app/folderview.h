@@ -275,6 +275,10 @@ private:
   void ShowFirstSelected();
   // ShowFirstSelected once the strip has read its screen or the wait is over.
   void ShowFirstSelectedAfterStrip(QDeadlineTimer Deadline);
+  // The strip's cells on screen without their thumbnails, in order.
+  std::vector<int> StripScreenUnread() const;
+  // Hands those cells but the selected one to the thumbnail threads.
+  void RequestStripScreen();
   void SelectRange(const std::string& From, const std::string& To, bool Add);
   int IndexOfName(const std::string& Name) const;
   void ScrollSelectedRowIntoView();
