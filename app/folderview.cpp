@@ -501,12 +501,17 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   // picture chosen from the event loop is read after the strip has painted
   // and handed its first screen to the thumbnail loader.
   const bool ShowNow = (Selected || !FLoadThread) && !FromLoop;
+  // From the event loop the strip is laid out: its screen goes to the
+  // thumbnail threads now, not at its next paint, so that they read while
+  // the window reads the selected cell and paints.
+  if (FromLoop) RequestStripScreen();
   SyncSelection(ShowNow);
   // Closed while its first picture was asked about (the folder went): there
   // is nothing more to read or watch.
   if (FClosing) return;
   if (Selected && FromLoop)
-    QMetaObject::invokeMethod(this, [this] { if (!FClosing) ShowFirstSelected(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { ShowFirstSelectedAfterStrip(QDeadlineTimer(FirstPictureWait)); }, Qt::QueuedConnection);
   if (!FLoadThread) StartLoadThread();
   if (Done) {
     FLister.reset();
@@ -831,6 +836,18 @@ void TFolderViewForm::ShowFirstSelected() {
     FOwner->SetCurrentFolderView(this);
     FOwner->ClearPictureView();
   }
+}
+
+void TFolderViewForm::ShowFirstSelectedAfterStrip(QDeadlineTimer Deadline) {
+  if (FClosing) return;
+  // Reading the picture holds the window: the thumbnails the strip's
+  // threads read meanwhile could not be shown. They come first, within
+  // bounds.
+  if (StripReading() && !Deadline.hasExpired()) {
+    QTimer::singleShot(FirstPicturePoll, this, [this, Deadline] { ShowFirstSelectedAfterStrip(Deadline); });
+    return;
+  }
+  ShowFirstSelected();
 }
 
 void TFolderViewForm::ListSelectionChanged() {
@@ -1158,9 +1175,9 @@ void TFolderViewForm::ThumbAppend(const std::vector<std::string>& Names) {
   ThumbScrolled();
 }
 
-std::unordered_set<std::string> TFolderViewForm::ThumbsOnScreenUnread() const {
-  std::unordered_set<std::string> Names;
-  if (!ThumbView->isVisible()) return Names;
+std::vector<int> TFolderViewForm::StripScreenUnread() const {
+  std::vector<int> Cells;
+  if (!ThumbView->isVisible()) return Cells;
   // The strip is one row of equal steps: only the cells about the view are
   // looked at, whatever the folder's size.
   const int Step = std::max(1, ThumbView->ThumbWidth() + ThumbView->HorizBorder());
@@ -1168,8 +1185,28 @@ std::unordered_set<std::string> TFolderViewForm::ThumbsOnScreenUnread() const {
   const int Right = ThumbView->ViewX() + ThumbView->ClientWidth();
   for (int I = std::max(0, ThumbView->ViewX() / Step - 1); I < Count && ThumbView->ImageID(I) < Right; ++I)
     if (ThumbView->IsImageVisible(I) && !ThumbView->ImageHasPixels(I) && !ThumbView->ImageLoadFailed(I))
-      Names.insert(FNames[static_cast<std::size_t>(I)]);
+      Cells.push_back(I);
+  return Cells;
+}
+
+std::unordered_set<std::string> TFolderViewForm::ThumbsOnScreenUnread() const {
+  std::unordered_set<std::string> Names;
+  for (int I : StripScreenUnread()) Names.insert(FNames[static_cast<std::size_t>(I)]);
   return Names;
+}
+
+void TFolderViewForm::RequestStripScreen() {
+  // Without threads the strip reads its cells as it paints them.
+  if (ThumbView->ThreadPoolSize == 0) return;
+  // The cell to be selected is read by the selection itself.
+  const int Selected = FSelectedNames.empty() ? -1 : IndexOfName(FSelectedNames.front());
+  for (int I : StripScreenUnread())
+    if (I != Selected) ThumbView->RequestLoad(I);
+}
+
+bool TFolderViewForm::StripReading() const {
+  return ThumbView->isVisible() && !window()->isMinimized() &&
+         (ThumbView->LoadQueueCount() + ThumbView->LoadRunningCount() > 0 || !ThumbsOnScreenUnread().empty());
 }
 
 void TFolderViewForm::ThumbLoaded(int Index, const rv::TIOParamsVals* Params) {

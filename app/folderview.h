@@ -6,6 +6,7 @@
 
 #include "app/folderrows.h"
 
+#include <QDeadlineTimer>
 #include <QIcon>
 #include <QMainWindow>
 #include <QPoint>
@@ -161,6 +162,12 @@ public:
   // The files whose thumbnails are on screen and not read yet: the strip
   // reads them, and their rows' details with them.
   std::unordered_set<std::string> ThumbsOnScreenUnread() const;
+  // The strip shows and still reads thumbnails of its screen.
+  bool StripReading() const;
+  // How long at most the first picture of a folder filled from the event
+  // loop waits for the strip's screen, and how often it looks (ms).
+  static constexpr int FirstPictureWait = 300;
+  static constexpr int FirstPicturePoll = 10;
   bool Closing() const { return FClosing; }
 
   // ---- Sorting of the details list
@@ -266,6 +273,12 @@ private:
   void DropFile(std::size_t Index);
   void SelectRowsFromNames();
   void ShowFirstSelected();
+  // ShowFirstSelected once the strip has read its screen or the wait is over.
+  void ShowFirstSelectedAfterStrip(QDeadlineTimer Deadline);
+  // The strip's cells on screen without their thumbnails, in order.
+  std::vector<int> StripScreenUnread() const;
+  // Hands those cells but the selected one to the thumbnail threads.
+  void RequestStripScreen();
   void SelectRange(const std::string& From, const std::string& To, bool Add);
   int IndexOfName(const std::string& Name) const;
   void ScrollSelectedRowIntoView();

@@ -139,9 +139,7 @@ bool TLoadThread::TakeRows(std::vector<std::string>& Names) {
   if (!FolderExists(FFolder) || !View->isVisible()) return false;
   // The thumbnails on screen come first, and their reads fill their rows:
   // no header is read while the strip still has cells to read.
-  const rv::TRastrumMView& Strip = *View->ThumbView;
-  if (Strip.isVisible() && !View->window()->isMinimized() &&
-      (Strip.LoadQueueCount() + Strip.LoadRunningCount() > 0 || !View->ThumbsOnScreenUnread().empty())) {
+  if (View->StripReading()) {
     Deferred = true;
     return true;
   }

@@ -66,7 +66,8 @@ QString OpenFolderStartingFolder(const QStringList& RecentFolders) {
   return QString();
 }
 
-TOpenFolderForm::TOpenFolderForm(const QStringList& RecentFolders, QWidget* Parent) : QDialog(Parent) {
+TOpenFolderForm::TOpenFolderForm(const QStringList& RecentFolders, QWidget* Parent, TTreeStart TreeStart)
+    : QDialog(Parent) {
   setObjectName(QStringLiteral("OpenFolderForm"));
   setWindowTitle(QStringLiteral("Open Image Folder"));
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -132,6 +133,7 @@ TOpenFolderForm::TOpenFolderForm(const QStringList& RecentFolders, QWidget* Pare
 
   setFixedSize(818, 394);
   FormCreate(RecentFolders);
+  if (TreeStart == tsAtCreation) PlaceTreeAtStart();
   if (OpenFolderForm == nullptr) OpenFolderForm = this;
 }
 
@@ -147,11 +149,22 @@ void TOpenFolderForm::FormCreate(const QStringList& RecentFolders) {
   FStartingFolder = OpenFolderStartingFolder(RecentFolders);
   if (!FStartingFolder.isEmpty()) {
     CbxImageFolder->setEditText(FStartingFolder);
-    SelectTreeFolder(FStartingFolder);
+    FTreePending = true;
   }
 }
 
+void TOpenFolderForm::PlaceTreeAtStart() {
+  if (!FTreePending) return;
+  const QString Text = CbxImageFolder->currentText();
+  SelectTreeFolder(FStartingFolder);
+  // A path put in the box since creation stays; the tree's own form of the
+  // starting folder replaces the starting folder as it did at creation.
+  if (Text != FStartingFolder) CbxImageFolder->setEditText(Text);
+}
+
 void TOpenFolderForm::SelectTreeFolder(const QString& Path) {
+  // Any folder chosen stands for the starting one.
+  FTreePending = false;
   try {
     SxShellTree->SelectFolderPath(Path.toStdString());
   } catch (const std::exception&) {
@@ -160,6 +173,8 @@ void TOpenFolderForm::SelectTreeFolder(const QString& Path) {
 }
 
 QString TOpenFolderForm::TreeFolder() const {
+  // To its callers the tree has been in its starting folder all along.
+  if (FTreePending) const_cast<TOpenFolderForm*>(this)->PlaceTreeAtStart();
   const sx::TSxShellFolder* Folder = SxShellTree->SelectedFolder();
   return Folder ? QString::fromStdString(Folder->Path) : QString();
 }
@@ -167,6 +182,7 @@ QString TOpenFolderForm::TreeFolder() const {
 int TOpenFolderForm::ShowModal() { return RunModal(*this, ModalAnswer); }
 
 void TOpenFolderForm::showEvent(QShowEvent* Event) {
+  PlaceTreeAtStart();
   QDialog::showEvent(Event);
   ShowOpenFolderFileInfo();
 }
@@ -203,6 +219,7 @@ int TOpenFolderForm::GetOpenDialogIconIndex(const std::string& Name) {
 }
 
 void TOpenFolderForm::PopulateFileList() {
+  PlaceTreeAtStart();
   const QString Previous = ImageListBox->currentItem() ? ImageListBox->currentItem()->text() : QString();
   FFilling = true;
   ImageListBox->Items().Clear();
@@ -222,6 +239,7 @@ void TOpenFolderForm::PopulateFileList() {
 }
 
 void TOpenFolderForm::ShowOpenFolderFileInfo() {
+  PlaceTreeAtStart();
   const int Row = ImageListBox->currentRow();
   if (Row < 0 || Row >= ImageListBox->count()) {
     FPreviewFile.clear();

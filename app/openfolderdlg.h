@@ -31,8 +31,14 @@ namespace app {
 
 class TOpenFolderForm : public QDialog {
 public:
+  // When the tree goes to the starting folder (a walk of the file system
+  // and a listing of the folder's pictures): at creation, or when the
+  // dialog is first used (shown, or its folder asked for).
+  enum TTreeStart { tsAtCreation, tsAtFirstUse };
+
   // RecentFolders: the main window's recent folders, most recent first.
-  explicit TOpenFolderForm(const QStringList& RecentFolders, QWidget* Parent = nullptr);
+  explicit TOpenFolderForm(const QStringList& RecentFolders, QWidget* Parent = nullptr,
+                           TTreeStart TreeStart = tsAtCreation);
   ~TOpenFolderForm() override;
 
   sx::TSxShellTreeView* SxShellTree;
@@ -83,6 +89,8 @@ private:
   void FormCreate(const QStringList& RecentFolders);
   void SxShellTreeFolderSelected();
   void SelectTreeFolder(const QString& Path);
+  // Selects the starting folder in the tree when nothing has yet.
+  void PlaceTreeAtStart();
   int GetOpenDialogIconIndex(const std::string& Name);
   bool CloseWithOpen();
 
@@ -92,6 +100,8 @@ private:
   std::vector<std::string> FIconExts;
   std::vector<int> FIconIndexes;
   bool FFilling = false;
+  // The starting folder waits to be selected in the tree.
+  bool FTreePending = false;
 };
 
 // The one open-folder dialog of the program (set by the first one created).

@@ -24,9 +24,12 @@ int ProgramEntry(int argc, char** argv);
 
 // The forms made at start-up after the main window, in their order (members
 // are built as declared). Each one makes itself reachable to the others as
-// it is built and none shows until it is asked to.
+// it is built and none shows until it is asked to. The open-folder dialog
+// walks to its starting folder only when first used: at start-up that walk
+// (and the listing of a folder just opened) would hold up the main window.
 struct TStartupForms {
-  explicit TStartupForms(const QStringList& RecentFolders) : OpenFolder(RecentFolders) {}
+  explicit TStartupForms(const QStringList& RecentFolders)
+      : OpenFolder(RecentFolders, nullptr, TOpenFolderForm::tsAtFirstUse) {}
   TOptionsForm Options;
   TToolBox Tools;
   TEmailSizeDlg EmailSize;

@@ -442,7 +442,9 @@ bool TRastrumMView::RequestLoad(int Index) {
   if (r == nullptr) return false;
   if (r->Image != nullptr) return true;
   PruneLoadRequests();
-  if (FStarter->IsPending(r->Key)) return true;
+  // A read whose result waits for the user-interface thread is not read
+  // again (a paint between the two would ask for it).
+  if (FStarter->IsPending(r->Key) || FStarter->HasResult(r->Key, r->FileName)) return true;
   ReapLoaderJobs();
   if (r->FileName.empty() || (r->ID >= 0 && OnImageIDRequest)) return false;
   FStarter->SetPoolSize(ThreadPoolSize);

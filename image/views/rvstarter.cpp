@@ -102,6 +102,12 @@ bool TRvStarter::IsPending(std::uint64_t Key) const {
                      [&](const auto& j) { return j->Request.Key == Key && !j->Cancelled; });
 }
 
+bool TRvStarter::HasResult(std::uint64_t Key, const std::string& FileName) const {
+  std::lock_guard lock(FLock);
+  return std::any_of(FDone.begin(), FDone.end(),
+                     [&](const auto& r) { return r->Key == Key && r->FileName == FileName; });
+}
+
 void TRvStarter::StartWorkers(std::unique_lock<std::mutex>&) {
   const int wanted = std::min(FPoolSize, MaxWorkers);
   while (static_cast<int>(FWorkers.size()) < wanted) FWorkers.emplace_back([this] { Execute(); });

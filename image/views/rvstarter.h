@@ -74,6 +74,8 @@ public:
 
   // Queue operations (user-interface thread).
   bool IsPending(std::uint64_t Key) const;
+  // A result for Key read from FileName waits to be taken.
+  bool HasResult(std::uint64_t Key, const std::string& FileName) const;
   void Enqueue(TRvLoadRequest Request);
   // Drops queued requests and cancels running jobs whose image is no
   // longer wanted.

@@ -27,6 +27,9 @@ std::map<std::string, int> Stats;
 
 // While set, the listing stops after its first batch's status calls.
 std::atomic<bool> HoldAfterFirstBatch{false};
+// While set, each status call takes a millisecond: a view opening a large
+// folder returns before the listing's first batch.
+std::atomic<bool> SlowStats{false};
 
 int CountingStat(int DirFd, const char* Name, int Flags, unsigned Mask, struct statx* Info) {
   std::size_t Total = 0;
@@ -38,6 +41,7 @@ int CountingStat(int DirFd, const char* Name, int Flags, unsigned Mask, struct s
   // Never for good: a view that waited for the whole listing would only be
   // slow to fail.
   for (int Ms = 0; Total > TFolderLister::FirstBatch && HoldAfterFirstBatch && Ms < 5000; ++Ms) QThread::msleep(1);
+  if (SlowStats) QThread::msleep(1);
   return ::statx(DirFd, Name, Flags, Mask, Info);
 }
 
@@ -230,6 +234,46 @@ TEST_F(FolderListerTest, ALargeFolderShowsBeforeItIsReadAndFillsInOrder) {
   EXPECT_EQ(View->SelectedNames(), std::vector<std::string>{Names.front()});
   EXPECT_EQ(View->ThumbView->SelectedImage(), 0);
   EXPECT_TRUE(View->StatusText(0).startsWith(QString::number(Count) + " Images File(s)"));
+}
+
+// The first picture of a folder filled from the event loop holds the window
+// while it is read: the thumbnails of the strip's screen come before it.
+TEST_F(FolderListerTest, ALargeFoldersFirstPictureComesAfterTheStripsScreen) {
+  const int Count = static_cast<int>(TFolderLister::SmallFolder) + 10;
+  const std::string Source = Env.Picture("source.jpeg", 300, 200);
+  for (int I = 0; I < Count - 1; ++I) {
+    char Name[16];
+    std::snprintf(Name, sizeof Name, "n%05d.jpg", I);
+    ASSERT_EQ(::link(Source.c_str(), Env.File(Name).c_str()), 0);
+  }
+  // Told at every picture shown, after its read.
+  int Shown = 0;
+  bool StripWasReading = true;
+  int StripPixels = 0;
+  TMainForm Form{{}, nullptr};
+  Form.resize(700, 500);
+  Form.show();
+  struct TRestore {
+    std::function<void(const QByteArray&)> Saved = TMainForm::PlayWave;
+    ~TRestore() { TMainForm::PlayWave = Saved; }
+  } Restore;
+  TMainForm::PlayWave = [&](const QByteArray&) {
+    TFolderViewForm* View = Form.CurrentFolderView();
+    ++Shown;
+    StripWasReading = View->StripReading();
+    for (int I = 0; I < View->ThumbView->ImageCount(); ++I)
+      if (View->ThumbView->IsImageVisible(I) && View->ThumbView->ImageHasPixels(I)) ++StripPixels;
+  };
+  SlowStats = true;
+  Form.OpenFolderView(QString::fromStdString(Env.Folder()));
+  SlowStats = false;
+  ASSERT_NE(Form.CurrentFolderView(), nullptr);
+  EXPECT_TRUE(Form.CurrentFolderView()->Names().empty());
+  ASSERT_TRUE(WaitUntil([&] { return Shown > 0; }));
+  EXPECT_EQ(Shown, 1);
+  EXPECT_EQ(Form.CurrentFileName(), "n00000.jpg");
+  EXPECT_FALSE(StripWasReading);
+  EXPECT_GE(StripPixels, 3);
 }
 
 TEST_F(FolderListerTest, TheHiddenOpenFolderDialogListsNamesWithoutReadingFiles) {

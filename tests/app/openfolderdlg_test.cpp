@@ -2,6 +2,7 @@
 #include "app/mainform.h"
 #include "app/newfolderdlg.h"
 #include "app/openfolderdlg.h"
+#include "app/startup.h"
 #include "apptestenv.h"
 #include "controls/support/wnimagelistbox/wnimagelistbox.h"
 #include "image/views/rastrum.h"
@@ -179,4 +180,73 @@ TEST_F(OpenFolderTest, TheMainWindowOpensTheChosenFileAsANewTab) {
   Form.OpenImageFolder();
   TOpenFolderForm::ModalAnswer = nullptr;
   EXPECT_EQ(Form.FolderViews().size(), 1u);
+}
+
+// Made at start-up, the dialog leaves the tree's walk and the folder's
+// listing to its first use; whatever uses it first finds it as if it had
+// walked at creation.
+TEST_F(OpenFolderTest, MadeToWaitTheDialogWalksToItsFolderOnFirstUse) {
+  const QString Empty = QString::fromStdString(Env.File("empty"));
+  const QStringList Listed = {"A.jpg", "b.png", "c.bmp"};
+  {
+    TOpenFolderForm Dialog({Pics}, nullptr, TOpenFolderForm::tsAtFirstUse);
+    EXPECT_EQ(Dialog.SxShellTree->SelectedFolder(), nullptr);
+    EXPECT_EQ(Dialog.ImageListBox->count(), 0);
+    EXPECT_EQ(Dialog.CbxImageFolder->currentText(), Pics);
+    // A refill asked for first lists the folder once.
+    Dialog.PopulateFileList();
+    EXPECT_EQ(Items(*Dialog.ImageListBox), Listed);
+    EXPECT_EQ(Dialog.ImageListBox->currentRow(), 0);
+    EXPECT_EQ(Dialog.TreeFolder(), Pics);
+  }
+  {
+    // Asked for its folder, or for the chosen path.
+    TOpenFolderForm Dialog({Pics}, nullptr, TOpenFolderForm::tsAtFirstUse);
+    EXPECT_EQ(Dialog.GetSelectedPath(), Pics + "/A.jpg");
+    EXPECT_EQ(Items(*Dialog.ImageListBox), Listed);
+  }
+  {
+    // A path put in the box before the first use stays there.
+    TOpenFolderForm Dialog({Pics}, nullptr, TOpenFolderForm::tsAtFirstUse);
+    Dialog.CbxImageFolder->setEditText(Empty);
+    Dialog.show();
+    EXPECT_EQ(Dialog.TreeFolder(), Pics);
+    EXPECT_EQ(Dialog.CbxImageFolder->currentText(), Empty);
+    EXPECT_EQ(Dialog.PreviewFile(), Pics + "/A.jpg");
+    EXPECT_EQ(Dialog.GetSelectedPath(), Pics);
+  }
+  {
+    // A folder chosen first stands for the starting one.
+    TOpenFolderForm Dialog({Pics}, nullptr, TOpenFolderForm::tsAtFirstUse);
+    Dialog.CbxImageFolder->setEditText(Empty);
+    Dialog.AssignFolderClick();
+    EXPECT_EQ(Dialog.TreeFolder(), Empty);
+    EXPECT_EQ(Dialog.ImageListBox->count(), 0);
+    Dialog.show();
+    EXPECT_EQ(Dialog.TreeFolder(), Empty);
+    EXPECT_EQ(Dialog.CbxImageFolder->currentText(), Empty);
+  }
+}
+
+// The start-up's dialog, shown by File > Open Image Folder, is in the folder
+// just opened with its pictures listed.
+TEST_F(OpenFolderTest, TheStartUpsDialogIsReadyWhenTheMainWindowOpensIt) {
+  TMainForm Form({Pics}, nullptr);
+  TStartupForms Forms(Form.RecentFolders());
+  Form.FormsCreated();
+  Form.show();
+  ASSERT_EQ(OpenFolderForm, &Forms.OpenFolder);
+  QString Tree, Preview;
+  QStringList Listed;
+  TOpenFolderForm::ModalAnswer = [&](TOpenFolderForm& D) {
+    Tree = D.TreeFolder();
+    Listed = Items(*D.ImageListBox);
+    Preview = D.PreviewFile();
+    D.done(2);
+  };
+  Form.OpenImageFolder();
+  TOpenFolderForm::ModalAnswer = nullptr;
+  EXPECT_EQ(Tree, Pics);
+  EXPECT_EQ(Listed, (QStringList{"A.jpg", "b.png", "c.bmp"}));
+  EXPECT_EQ(Preview, Pics + "/A.jpg");
 }

@@ -9,7 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
+#include <dlfcn.h>
 
 #include "image/io/rvsafeio.h"
 #include "image/model/rvhelpers.h"
@@ -19,13 +19,83 @@ namespace rv {
 
 namespace {
 
+// FFmpeg's libraries (and theirs, some hundred) are loaded with the first
+// video file, not at every start of the program: loading and linking them
+// took a good part of the time before the first window.
+#define RV_AV_FUNCTIONS(X) \
+  X(avutil, av_log_set_level) \
+  X(avutil, av_frame_alloc) \
+  X(avutil, av_frame_free) \
+  X(avutil, av_frame_unref) \
+  X(avutil, av_malloc) \
+  X(avutil, av_free) \
+  X(avutil, av_freep) \
+  X(avcodec, av_packet_alloc) \
+  X(avcodec, av_packet_free) \
+  X(avcodec, av_packet_unref) \
+  X(avcodec, avcodec_find_decoder) \
+  X(avcodec, avcodec_alloc_context3) \
+  X(avcodec, avcodec_parameters_to_context) \
+  X(avcodec, avcodec_open2) \
+  X(avcodec, avcodec_send_packet) \
+  X(avcodec, avcodec_receive_frame) \
+  X(avcodec, avcodec_flush_buffers) \
+  X(avcodec, avcodec_free_context) \
+  X(avcodec, avcodec_descriptor_get) \
+  X(avformat, av_find_input_format) \
+  X(avformat, avformat_alloc_context) \
+  X(avformat, avformat_open_input) \
+  X(avformat, avformat_find_stream_info) \
+  X(avformat, avformat_close_input) \
+  X(avformat, avformat_seek_file) \
+  X(avformat, av_seek_frame) \
+  X(avformat, av_read_frame) \
+  X(avformat, avio_alloc_context) \
+  X(avformat, avio_context_free) \
+  X(swscale, sws_getCachedContext) \
+  X(swscale, sws_scale) \
+  X(swscale, sws_freeContext)
+
+struct TAvLibrary {
+#define RV_AV_MEMBER(Library, Name) decltype(&::Name) Name = nullptr;
+  RV_AV_FUNCTIONS(RV_AV_MEMBER)
+#undef RV_AV_MEMBER
+  // Every function was found.
+  bool Loaded = false;
+};
+
+TAvLibrary LoadAvLibrary() {
+  // The versions the program was built against; the handles stay for the
+  // process.
+  void* const avutil = dlopen("libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
+  void* const avcodec = dlopen("libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
+  void* const avformat = dlopen("libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
+  void* const swscale = dlopen("libswscale.so." AV_STRINGIFY(LIBSWSCALE_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
+  TAvLibrary Lib;
+  if (!avutil || !avcodec || !avformat || !swscale) return Lib;
+  bool All = true;
+#define RV_AV_BIND(Library, Name) \
+  Lib.Name = reinterpret_cast<decltype(Lib.Name)>(dlsym(Library, #Name)); \
+  All = All && Lib.Name != nullptr;
+  RV_AV_FUNCTIONS(RV_AV_BIND)
+#undef RV_AV_BIND
+  Lib.Loaded = All;
+  if (All) Lib.av_log_set_level(AV_LOG_QUIET);
+  return Lib;
+}
+
+const TAvLibrary& Av() {
+  static const TAvLibrary Lib = LoadAvLibrary();
+  return Lib;
+}
+
+} // namespace
+
+
+namespace {
+
 // More packets than this in one stream is no AVI file we can hold anyway.
 constexpr std::size_t MaxPackets = 1u << 22;
-
-void InitOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
 
 struct TMemorySource {
   const std::uint8_t* Data = nullptr;
@@ -95,13 +165,13 @@ struct TRvAviFile::TImpl {
   std::int64_t Decoded = 0;
 
   ~TImpl() {
-    sws_freeContext(Scaler);
-    av_frame_free(&Frame);
-    av_packet_free(&Packet);
-    avcodec_free_context(&Codec);
-    avformat_close_input(&Format);
-    if (IO != nullptr) av_freep(&IO->buffer);
-    avio_context_free(&IO);
+    Av().sws_freeContext(Scaler);
+    Av().av_frame_free(&Frame);
+    Av().av_packet_free(&Packet);
+    Av().avcodec_free_context(&Codec);
+    Av().avformat_close_input(&Format);
+    if (IO != nullptr) Av().av_freep(&IO->buffer);
+    Av().avio_context_free(&IO);
   }
 
   int PacketIndexOf(std::int64_t Dts) const {
@@ -135,10 +205,10 @@ std::int64_t TRvAviFile::DecodedPackets() const { return F ? F->Decoded : 0; }
 
 bool TRvAviFile::Open(const std::string& FileName) {
   Close();
-  InitOnce();
+  if (!Av().Loaded) return false;
   F = std::make_unique<TImpl>();
-  const AVInputFormat* avi = av_find_input_format("avi");
-  if (avformat_open_input(&F->Format, FileName.c_str(), avi, nullptr) < 0) {
+  const AVInputFormat* avi = Av().av_find_input_format("avi");
+  if (Av().avformat_open_input(&F->Format, FileName.c_str(), avi, nullptr) < 0) {
     F.reset();
     return false;
   }
@@ -147,22 +217,22 @@ bool TRvAviFile::Open(const std::string& FileName) {
 
 bool TRvAviFile::OpenMemory(const std::uint8_t* Data, std::size_t Size) {
   Close();
-  InitOnce();
+  if (!Av().Loaded) return false;
   F = std::make_unique<TImpl>();
   F->Memory = {Data, static_cast<std::int64_t>(Size), 0};
   constexpr int bufferSize = 4096;
-  auto* buffer = static_cast<unsigned char*>(av_malloc(bufferSize));
-  F->IO = avio_alloc_context(buffer, bufferSize, 0, &F->Memory, ReadMemory, nullptr, SeekMemory);
-  F->Format = avformat_alloc_context();
+  auto* buffer = static_cast<unsigned char*>(Av().av_malloc(bufferSize));
+  F->IO = Av().avio_alloc_context(buffer, bufferSize, 0, &F->Memory, ReadMemory, nullptr, SeekMemory);
+  F->Format = Av().avformat_alloc_context();
   if (F->IO == nullptr || F->Format == nullptr) {
-    if (F->IO == nullptr) av_free(buffer);
+    if (F->IO == nullptr) Av().av_free(buffer);
     F.reset();
     return false;
   }
   F->Format->pb = F->IO;
-  const AVInputFormat* avi = av_find_input_format("avi");
+  const AVInputFormat* avi = Av().av_find_input_format("avi");
   // On failure the context is freed by FFmpeg itself.
-  if (avformat_open_input(&F->Format, nullptr, avi, nullptr) < 0) {
+  if (Av().avformat_open_input(&F->Format, nullptr, avi, nullptr) < 0) {
     F->Format = nullptr;
     F.reset();
     return false;
@@ -172,7 +242,7 @@ bool TRvAviFile::OpenMemory(const std::uint8_t* Data, std::size_t Size) {
 
 bool TRvAviFile::Start() {
   TImpl& f = *F;
-  if (avformat_find_stream_info(f.Format, nullptr) < 0) {
+  if (Av().avformat_find_stream_info(f.Format, nullptr) < 0) {
     F.reset();
     return false;
   }
@@ -186,17 +256,17 @@ bool TRvAviFile::Start() {
     return false;
   }
   AVStream* st = f.Format->streams[f.Stream];
-  const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
-  f.Codec = decoder ? avcodec_alloc_context3(decoder) : nullptr;
-  f.Packet = av_packet_alloc();
-  f.Frame = av_frame_alloc();
+  const AVCodec* decoder = Av().avcodec_find_decoder(st->codecpar->codec_id);
+  f.Codec = decoder ? Av().avcodec_alloc_context3(decoder) : nullptr;
+  f.Packet = Av().av_packet_alloc();
+  f.Frame = Av().av_frame_alloc();
   if (f.Codec == nullptr || f.Packet == nullptr || f.Frame == nullptr ||
-      avcodec_parameters_to_context(f.Codec, st->codecpar) < 0) {
+      Av().avcodec_parameters_to_context(f.Codec, st->codecpar) < 0) {
     F.reset();
     return false;
   }
   f.Codec->thread_count = 1;
-  if (avcodec_open2(f.Codec, decoder, nullptr) < 0) {
+  if (Av().avcodec_open2(f.Codec, decoder, nullptr) < 0) {
     F.reset();
     return false;
   }
@@ -206,7 +276,7 @@ bool TRvAviFile::Start() {
     F.reset();
     return false;
   }
-  const AVCodecDescriptor* descriptor = avcodec_descriptor_get(st->codecpar->codec_id);
+  const AVCodecDescriptor* descriptor = Av().avcodec_descriptor_get(st->codecpar->codec_id);
   f.IntraOnly = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
   AVRational rate = st->avg_frame_rate;
   if (rate.num <= 0 || rate.den <= 0) rate = st->r_frame_rate;
@@ -224,11 +294,11 @@ bool TRvAviFile::Start() {
 // Reads every packet once, without decoding: the stream's length, the key
 // frames and the time stamps to seek to.
 bool TRvAviFile::TImpl::Scan() {
-  while (av_read_frame(Format, Packet) >= 0) {
+  while (Av().av_read_frame(Format, Packet) >= 0) {
     // A chunk cut short by the end of the file is no frame.
     if (Packet->stream_index == Stream && Packet->size > 0 && !(Packet->flags & AV_PKT_FLAG_CORRUPT)) {
       if (Packets.size() >= MaxPackets) {
-        av_packet_unref(Packet);
+        Av().av_packet_unref(Packet);
         return false;
       }
       const std::int64_t dts = Packet->dts != AV_NOPTS_VALUE ? Packet->dts : Packet->pts;
@@ -236,7 +306,7 @@ bool TRvAviFile::TImpl::Scan() {
       if ((Packet->flags & AV_PKT_FLAG_KEY) || IntraOnly) KeyPackets.push_back(static_cast<int>(Packets.size()));
       Packets.push_back({dts, Packet->pos, (Packet->flags & AV_PKT_FLAG_KEY) != 0 || IntraOnly});
     }
-    av_packet_unref(Packet);
+    Av().av_packet_unref(Packet);
   }
   PresentOf.assign(Packets.size(), -1);
   PacketOf.assign(Packets.size(), -1);
@@ -254,14 +324,14 @@ bool TRvAviFile::TImpl::SeekToPacket(int K) {
   const TPacketInfo& p = Packets[static_cast<std::size_t>(K)];
   bool sought = false;
   if (K == 0) {
-    sought = avformat_seek_file(Format, Stream, INT64_MIN, p.Dts, p.Dts, 0) >= 0 ||
-             av_seek_frame(Format, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+    sought = Av().avformat_seek_file(Format, Stream, INT64_MIN, p.Dts, p.Dts, 0) >= 0 ||
+             Av().av_seek_frame(Format, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
   } else if (DtsUsable) {
-    sought = av_seek_frame(Format, Stream, p.Dts, AVSEEK_FLAG_BACKWARD) >= 0;
+    sought = Av().av_seek_frame(Format, Stream, p.Dts, AVSEEK_FLAG_BACKWARD) >= 0;
   }
-  if (!sought && p.Pos >= 0) sought = av_seek_frame(Format, Stream, p.Pos, AVSEEK_FLAG_BYTE) >= 0;
+  if (!sought && p.Pos >= 0) sought = Av().av_seek_frame(Format, Stream, p.Pos, AVSEEK_FLAG_BYTE) >= 0;
   if (!sought) return false;
-  avcodec_flush_buffers(Codec);
+  Av().avcodec_flush_buffers(Codec);
   NextPacket = K;
   InputEnded = false;
   // From the very start the frames come in display order from 0.
@@ -275,9 +345,9 @@ bool TRvAviFile::TImpl::SeekToPacket(int K) {
 // is left to give.
 bool TRvAviFile::TImpl::ReadPacket() {
   if (InputEnded) return false;
-  while (av_read_frame(Format, Packet) >= 0) {
+  while (Av().av_read_frame(Format, Packet) >= 0) {
     if (Packet->stream_index != Stream || Packet->size <= 0 || (Packet->flags & AV_PKT_FLAG_CORRUPT)) {
-      av_packet_unref(Packet);
+      Av().av_packet_unref(Packet);
       continue;
     }
     const std::int64_t dts = Packet->dts != AV_NOPTS_VALUE ? Packet->dts : Packet->pts;
@@ -285,26 +355,26 @@ bool TRvAviFile::TImpl::ReadPacket() {
     if (index < 0) index = NextPacket;
     // A seek that landed before the wanted key frame: skip up to it.
     if (index < NextPacket) {
-      av_packet_unref(Packet);
+      Av().av_packet_unref(Packet);
       continue;
     }
     NextPacket = index + 1;
     Packet->pts = index;
     ++Decoded;
-    const int sent = avcodec_send_packet(Codec, Packet);
-    av_packet_unref(Packet);
+    const int sent = Av().avcodec_send_packet(Codec, Packet);
+    Av().av_packet_unref(Packet);
     if (sent < 0 && sent != AVERROR(EAGAIN)) continue;
     return true;
   }
   InputEnded = true;
-  avcodec_send_packet(Codec, nullptr);
+  Av().avcodec_send_packet(Codec, nullptr);
   return true;
 }
 
 std::vector<std::uint8_t> TRvAviFile::TImpl::Convert(const AVFrame* Src) {
   const int w = Src->width, h = Src->height;
   if (w < 1 || h < 1 || !RvPixelsAllowed(w, h)) return {};
-  Scaler = sws_getCachedContext(Scaler, w, h, static_cast<AVPixelFormat>(Src->format), w, h,
+  Scaler = Av().sws_getCachedContext(Scaler, w, h, static_cast<AVPixelFormat>(Src->format), w, h,
                                 AV_PIX_FMT_BGR24, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr,
                                 nullptr);
   if (Scaler == nullptr) return {};
@@ -321,13 +391,13 @@ std::vector<std::uint8_t> TRvAviFile::TImpl::Convert(const AVFrame* Src) {
   std::uint8_t* planes[4] = {dib.data() + header + static_cast<std::size_t>(rowLen * (h - 1)), nullptr,
                              nullptr, nullptr};
   int strides[4] = {-static_cast<int>(rowLen), 0, 0, 0};
-  if (sws_scale(Scaler, Src->data, Src->linesize, 0, h, planes, strides) != h) return {};
+  if (Av().sws_scale(Scaler, Src->data, Src->linesize, 0, h, planes, strides) != h) return {};
   return dib;
 }
 
 std::vector<std::uint8_t> TRvAviFile::TImpl::DecodeUntil(int N) {
   for (;;) {
-    const int got = avcodec_receive_frame(Codec, Frame);
+    const int got = Av().avcodec_receive_frame(Codec, Frame);
     if (got == AVERROR(EAGAIN)) {
       if (!ReadPacket()) return {};
       continue;
@@ -342,7 +412,7 @@ std::vector<std::uint8_t> TRvAviFile::TImpl::DecodeUntil(int N) {
     } else if (Synced) {
       present = LastOut + 1;
       if (present >= static_cast<int>(Packets.size())) {
-        av_frame_unref(Frame);
+        Av().av_frame_unref(Frame);
         return {};
       }
       if (tagged) {
@@ -352,16 +422,16 @@ std::vector<std::uint8_t> TRvAviFile::TImpl::DecodeUntil(int N) {
     }
     if (present < 0) {
       // A frame before any known one (after a seek): its place is unknown.
-      av_frame_unref(Frame);
+      Av().av_frame_unref(Frame);
       continue;
     }
     LastOut = present;
     if (present == N) {
       std::vector<std::uint8_t> dib = Convert(Frame);
-      av_frame_unref(Frame);
+      Av().av_frame_unref(Frame);
       return dib;
     }
-    av_frame_unref(Frame);
+    Av().av_frame_unref(Frame);
     if (present > N) {
       Synced = false;
       return {};

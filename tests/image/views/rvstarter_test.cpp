@@ -8,6 +8,9 @@
 #include <fstream>
 #include <memory>
 
+#include <QElapsedTimer>
+#include <QThread>
+
 #include "image/io/png/rvpng.h"
 #include "image/io/rastrumio.h"
 #include "image/io/rvioparams.h"
@@ -38,6 +41,15 @@ protected:
     for (int i = 0; i < Count; ++i) View.SetImageFileName(View.AppendImage(), Name(i));
     View.DeselectNU();
   }
+  // A strip of 30 thumbnails with image 1 selected, painted once: the
+  // other cells on screen are asked for.
+  void PaintedStrip(TRastrumMView& View) {
+    MakeFiles(30);
+    Strip(View, 30);
+    View.StoreType = rvtThumb;
+    View.SetSelectedImage(1);
+    Grab(View);
+  }
   // The middle pixel of the stored picture of image Index.
   static std::uint32_t StoredFill(TRastrumMView& View, int Index) {
     platform::TBitmap* b = View.GetImageBitmap(Index);
@@ -51,12 +63,8 @@ protected:
 };
 
 TEST_F(TLoader, VisibleCellsLoadInTheBackground) {
-  MakeFiles(30);
   TRastrumMView view;
-  Strip(view, 30);
-  view.StoreType = rvtThumb;
-  view.SetSelectedImage(1);
-  Grab(view);
+  PaintedStrip(view);
   // The current image is read at once; the other visible ones are queued.
   EXPECT_TRUE(view.ImageHasPixels(1));
   EXPECT_FALSE(view.ImageHasPixels(0) && view.ImageHasPixels(2));
@@ -296,6 +304,36 @@ TEST_F(TLoader, PngThumbnailsReducedWhileDecodingLookAsBefore) {
     // Non-interlaced files come reduced from the reader: 1203 / 9 columns.
     EXPECT_EQ(result->Params->Width, std::string(name) == "interlaced.png" ? 1203 : 134);
   }
+}
+
+// A read that has ended waits for the user-interface thread to take it: a
+// paint meanwhile does not ask for the same file again.
+TEST_F(TLoader, AReadWaitingToBeTakenIsNotAskedForAgain) {
+  TRastrumMView view;
+  PaintedStrip(view);
+  ASSERT_GT(view.LoadQueueCount() + view.LoadRunningCount(), 0);
+  // No event is served: the results stay with the loader.
+  QElapsedTimer timer;
+  timer.start();
+  while (view.LoadQueueCount() + view.LoadRunningCount() > 0 && timer.elapsed() < 10000) QThread::msleep(2);
+  ASSERT_EQ(view.LoadQueueCount() + view.LoadRunningCount(), 0);
+  EXPECT_FALSE(view.ImageHasPixels(0));
+  Grab(view);
+  EXPECT_EQ(view.LoadQueueCount() + view.LoadRunningCount(), 0);
+  EXPECT_TRUE(WaitFor([&] { return view.ImageHasPixels(0) && view.ImageHasPixels(2) && view.ImageHasPixels(3); }));
+
+  // The loader's own answer: by key and file.
+  TRvStarter starter({});
+  starter.SetPoolSize(1);
+  starter.Enqueue({7, Name(0)});
+  ASSERT_TRUE(WaitFor([&] { return starter.QueueCount() + starter.RunningCount() == 0; }));
+  EXPECT_FALSE(starter.IsPending(7));
+  EXPECT_TRUE(starter.HasResult(7, Name(0)));
+  EXPECT_FALSE(starter.HasResult(7, Name(1)));
+  EXPECT_FALSE(starter.HasResult(8, Name(0)));
+  int rest = 0;
+  EXPECT_EQ(starter.TakeResults(8, rest).size(), 1u);
+  EXPECT_FALSE(starter.HasResult(7, Name(0)));
 }
 
 TEST(Starter, QueueOperationsUnderLoad) {
