@@ -26,6 +26,11 @@ int ClampInt(std::int64_t V) {
   return static_cast<int>(std::clamp<std::int64_t>(V, INT_MIN, INT_MAX));
 }
 
+bool SameFont(const platform::TFont& A, const platform::TFont& B) {
+  return A.Name == B.Name && A.Size == B.Size && A.Color == B.Color && A.Bold == B.Bold && A.Italic == B.Italic &&
+         A.Underline == B.Underline && A.StrikeOut == B.StrikeOut;
+}
+
 } // namespace
 
 // ------------------------------------------------------------ life
@@ -90,9 +95,21 @@ int TRastrumMView::RecordInt(int Index, int TImageRecord::*Field) const {
   return r ? r->*Field : 0;
 }
 
-TRvMText* TRastrumMView::RecordText(int Index, std::unique_ptr<TRvMText> TImageRecord::*Field) const {
-  const TImageRecord* r = Record(Index);
-  return r ? (r->*Field).get() : nullptr;
+TRvMText* TRastrumMView::RecordText(int Index, std::unique_ptr<TRvMText> TImageRecord::*Field, int Position) const {
+  TImageRecord* r = Record(Index);
+  if (r == nullptr) return nullptr;
+  std::unique_ptr<TRvMText>& text = r->*Field;
+  if (!text) {
+    text = std::make_unique<TRvMText>(const_cast<TRastrumMView*>(this), Position, r->CaptionStyle->Font,
+                                      r->CaptionStyle->Background);
+  }
+  return text.get();
+}
+
+int TRastrumMView::CaptionCount() const {
+  int count = 0;
+  for (const auto& r : FImages) count += !!r->TopText + !!r->InfoText + !!r->BottomText;
+  return count;
 }
 
 void TRastrumMView::Renumber(int From) {
@@ -106,9 +123,9 @@ int TRastrumMView::InsertRecord(int Index) {
   const int at = std::clamp(Index, 0, ImageCount());
   auto record = std::make_unique<TImageRecord>();
   record->Background = GetBackground();
-  record->TopText = std::make_unique<TRvMText>(this, RvMTextTop);
-  record->InfoText = std::make_unique<TRvMText>(this, RvMTextInfo);
-  record->BottomText = std::make_unique<TRvMText>(this, RvMTextBottom);
+  if (!FCaptionStyle || !SameFont(FCaptionStyle->Font, Font) || FCaptionStyle->Background != GetBackground())
+    FCaptionStyle = std::make_shared<const TCaptionStyle>(TCaptionStyle{Font, GetBackground()});
+  record->CaptionStyle = FCaptionStyle;
   record->Key = FNextKey++;
   FByKey.emplace(record->Key, record.get());
   FImages.insert(FImages.begin() + at, std::move(record));
@@ -254,11 +271,17 @@ void TRastrumMView::SetImageFullHeight(int Index, int Value) {
   if (r && r->Image) FStore->SetFullHeight(r->Image, Value);
 }
 
-TRvMText* TRastrumMView::ImageTopText(int Index) const { return RecordText(Index, &TImageRecord::TopText); }
+TRvMText* TRastrumMView::ImageTopText(int Index) const {
+  return RecordText(Index, &TImageRecord::TopText, RvMTextTop);
+}
 
-TRvMText* TRastrumMView::ImageInfoText(int Index) const { return RecordText(Index, &TImageRecord::InfoText); }
+TRvMText* TRastrumMView::ImageInfoText(int Index) const {
+  return RecordText(Index, &TImageRecord::InfoText, RvMTextInfo);
+}
 
-TRvMText* TRastrumMView::ImageBottomText(int Index) const { return RecordText(Index, &TImageRecord::BottomText); }
+TRvMText* TRastrumMView::ImageBottomText(int Index) const {
+  return RecordText(Index, &TImageRecord::BottomText, RvMTextBottom);
+}
 
 bool TRastrumMView::ImageHasPixels(int Index) const {
   const TImageRecord* r = Record(Index);
