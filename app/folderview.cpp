@@ -247,6 +247,9 @@ void TFolderViewForm::BuildFilmStrip() {
   // The strip's own handlers select by mouse; the keys stay the view's.
   ThumbView->SetMouseInteract(0);
   ThumbView->Font.Color = platform::clWhite;
+  // Each cell's info caption is its file's name, white on black: the view
+  // shows it without a caption object per file.
+  ThumbView->SetInfoFileNames(true);
   ThumbView->OnImageSelect = [this](void*, int) { ThumbViewImageSelect(); };
   ThumbView->OnImageLoaded = [this](void*, int Index, const rv::TIOParamsVals* Params) { ThumbLoaded(Index, Params); };
   ThumbView->setMouseTracking(true);
@@ -1147,15 +1150,7 @@ void TFolderViewForm::ThumbAppend(const std::vector<std::string>& Names) {
   if (Names.empty()) return;
   // One layout for the whole batch.
   ThumbView->LockUpdate();
-  for (const std::string& Name : Names) {
-    const int Index = ThumbView->AppendImage();
-    ThumbView->SetImageFileName(Index, JoinPath(FFolderPath, Name));
-    if (rv::TRvMText* Caption = ThumbView->ImageInfoText(Index)) {
-      Caption->Font.Color = platform::clWhite;
-      Caption->Background = platform::clBlack;
-      Caption->SetCaption(Name);
-    }
-  }
+  for (const std::string& Name : Names) ThumbView->SetImageFileName(ThumbView->AppendImage(), JoinPath(FFolderPath, Name));
   ThumbView->UnlockUpdate();
   ThumbScrolled();
 }

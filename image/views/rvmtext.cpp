@@ -16,8 +16,9 @@ TRvMText::TRvMText(TRastrumMView* Owner, int Position)
     : TRvMText(Owner, Position, Owner != nullptr ? Owner->Font : platform::TFont(),
                Owner != nullptr ? Owner->GetBackground() : platform::clBtnFace) {}
 
-TRvMText::TRvMText(TRastrumMView* Owner, int Position, const platform::TFont& AFont, platform::TColor ABackground)
-    : Font(AFont), Background(ABackground), FOwner(Owner), FPosition(Position) {}
+TRvMText::TRvMText(TRastrumMView* Owner, int Position, const platform::TFont& AFont, platform::TColor ABackground,
+                   std::string ACaption)
+    : Font(AFont), Background(ABackground), FOwner(Owner), FPosition(Position), FCaption(std::move(ACaption)) {}
 
 void TRvMText::SetCaption(const std::string& Value) {
   if (FOwner != nullptr) {

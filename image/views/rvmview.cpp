@@ -99,11 +99,17 @@ TRvMText* TRastrumMView::RecordText(int Index, std::unique_ptr<TRvMText> TImageR
   TImageRecord* r = Record(Index);
   if (r == nullptr) return nullptr;
   std::unique_ptr<TRvMText>& text = r->*Field;
-  if (!text) {
-    text = std::make_unique<TRvMText>(const_cast<TRastrumMView*>(this), Position, r->CaptionStyle->Font,
-                                      r->CaptionStyle->Background);
-  }
+  auto* owner = const_cast<TRastrumMView*>(this);
+  if (!text && Position == RvMTextInfo && FInfoFileNames)
+    text = std::make_unique<TRvMText>(FileNameCaption(*r, owner));
+  else if (!text)
+    text = std::make_unique<TRvMText>(owner, Position, r->CaptionStyle->Font, r->CaptionStyle->Background);
   return text.get();
+}
+
+TRvMText TRastrumMView::FileNameCaption(const TImageRecord& R, TRastrumMView* Owner) const {
+  return TRvMText(Owner, RvMTextInfo, R.CaptionStyle->Font, R.CaptionStyle->Background,
+                  R.FileName.substr(R.FileName.find_last_of('/') + 1));
 }
 
 int TRastrumMView::CaptionCount() const {
@@ -223,6 +229,11 @@ void TRastrumMView::SetImageFileName(int Index, const std::string& Name) {
     r->FileName = Name;
     r->ID = -1;
     r->LoadFailed = false;
+    // The caption that shows the name raises the gap as setting it would.
+    if (FInfoFileNames && !r->InfoText) {
+      TRvMText caption = FileNameCaption(*r, this);
+      caption.SetCaption(caption.Caption());
+    }
   }
 }
 

@@ -112,6 +112,12 @@ public:
   TRvMText* ImageBottomText(int Index) const;
   // The caption objects made so far, over all images.
   int CaptionCount() const;
+  // Images whose info caption was never asked for show their file's name
+  // (without its folder) there, in their captions' font and background; the
+  // caption, once asked for, starts with that name. Naming a file raises
+  // the bottom gap as setting that caption would.
+  bool InfoFileNames() const { return FInfoFileNames; }
+  void SetInfoFileNames(bool Value) { FInfoFileNames = Value; }
   // Whether the image holds pixels now, and whether its last load failed.
   bool ImageHasPixels(int Index) const;
   bool ImageLoadFailed(int Index) const;
@@ -330,6 +336,9 @@ private:
   int RecordInt(int Index, int TImageRecord::*Field) const;
   TRvMText* RecordText(int Index, std::unique_ptr<TRvMText> TImageRecord::*Field, int Position) const;
   int InsertRecord(int Index);
+  // An info caption of the record's font and background showing its file's
+  // name; Owner raises gaps when its caption is set.
+  TRvMText FileNameCaption(const TImageRecord& R, TRastrumMView* Owner) const;
   // The image of a load request still exists and shows.
   bool StillWanted(std::uint64_t Key) const;
   void Renumber(int From);
@@ -445,6 +454,7 @@ private:
   TRvWallPaperStyle FWallPaperStyle = rvwoNormal;
   TRvProgressEvent FOnProgress;
   bool FEnlargeSmallImages = true;
+  bool FInfoFileNames = false;
 };
 
 } // namespace rv

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 #include "image/model/rvbwgray.h"
 #include "image/views/rvmview.h"
@@ -167,6 +168,11 @@ void TRastrumMView::DrawThumbnailCell(platform::TCanvas& Canvas, TImageRecord& R
   // A caption never made is empty, and an empty one is not drawn.
   const TRvMText* top = R.TopText && !R.TopText->Caption().empty() ? R.TopText.get() : nullptr;
   const TRvMText* info = R.InfoText && !R.InfoText->Caption().empty() ? R.InfoText.get() : nullptr;
+  std::optional<TRvMText> fileName;
+  if (!R.InfoText && FInfoFileNames) {
+    fileName.emplace(FileNameCaption(R, nullptr));
+    if (!fileName->Caption().empty()) info = &*fileName;
+  }
   const TRvMText* bottom = R.BottomText && !R.BottomText->Caption().empty() ? R.BottomText.get() : nullptr;
   const int hb = bottom ? RvTextHeight(bottom->Font) : 0;
   const int ah = th - FBottomGap - FUpperGap - hb;

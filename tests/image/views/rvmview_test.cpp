@@ -512,6 +512,35 @@ TEST(MView, CaptionsAndReaderRecordsAreMadeWhenAskedFor) {
   EXPECT_EQ(mio->ParamsMade(), 4);
 }
 
+// File names shown in the info band without a caption per image: the gap
+// and the pixels of captions set one by one, in the insertion's font.
+TEST(MView, FileNameCaptionsLookLikeCaptionsSetOneByOne) {
+  TRastrumMView set, named;
+  named.SetInfoFileNames(true);
+  TRvBitmap picture;
+  MarkedPicture(picture, 30, 20, 0x123456, 4);
+  for (TRastrumMView* view : {&set, &named}) {
+    Shape(*view, 200, 60, 0);
+    view->SetStyle(rvmsACD);
+    view->SetBackground(0x000000);
+    view->Font.Color = 0xFFFFFF;
+    for (int i = 0; i < 3; ++i) {
+      const int at = view->AppendImage();
+      view->SetImageFileName(at, "/pictures/n" + std::to_string(i) + ".png");
+      view->SetImage(at, &picture);
+      if (view == &set) view->ImageInfoText(at)->SetCaption("n" + std::to_string(i) + ".png");
+    }
+    view->Font.Color = 0x00FF00; // later images only
+    view->DeselectNU();
+  }
+  EXPECT_EQ(named.CaptionCount(), 0);
+  EXPECT_GT(set.BottomGap(), 0);
+  EXPECT_EQ(named.BottomGap(), set.BottomGap());
+  EXPECT_EQ(Grab(named), Grab(set));
+  EXPECT_EQ(named.ImageInfoText(1)->Caption(), "n1.png");
+  EXPECT_EQ(named.ImageInfoText(1)->Font.Color, 0xFFFFFF);
+}
+
 TEST(MView, AnimatedGifAndVideoFramesInTheirOrder) {
   testing_support::TTempFolder dir;
   const std::uint32_t fills[3] = {0x00FF00, 0x0000FF, 0xFFFF00};
