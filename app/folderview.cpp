@@ -1150,7 +1150,8 @@ void TFolderViewForm::ThumbAppend(const std::vector<std::string>& Names) {
   if (Names.empty()) return;
   // One layout for the whole batch.
   ThumbView->LockUpdate();
-  for (const std::string& Name : Names) ThumbView->SetImageFileName(ThumbView->AppendImage(), JoinPath(FFolderPath, Name));
+  for (const std::string& Name : Names)
+    ThumbView->SetImageFileName(ThumbView->AppendImage(), JoinPath(FFolderPath, Name));
   ThumbView->UnlockUpdate();
   ThumbScrolled();
 }

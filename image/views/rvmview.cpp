@@ -99,11 +99,11 @@ TRvMText* TRastrumMView::RecordText(int Index, std::unique_ptr<TRvMText> TImageR
   TImageRecord* r = Record(Index);
   if (r == nullptr) return nullptr;
   std::unique_ptr<TRvMText>& text = r->*Field;
+  if (text) return text.get();
   auto* owner = const_cast<TRastrumMView*>(this);
-  if (!text && Position == RvMTextInfo && FInfoFileNames)
-    text = std::make_unique<TRvMText>(FileNameCaption(*r, owner));
-  else if (!text)
-    text = std::make_unique<TRvMText>(owner, Position, r->CaptionStyle->Font, r->CaptionStyle->Background);
+  text = std::make_unique<TRvMText>(Position == RvMTextInfo && FInfoFileNames
+                                        ? FileNameCaption(*r, owner)
+                                        : TRvMText(owner, Position, r->CaptionStyle->Font, r->CaptionStyle->Background));
   return text.get();
 }
 
