@@ -30,8 +30,15 @@ int TFolderRows::IndexOf(const std::string& Name) const {
   return -1;
 }
 
+void TFolderRows::IndexName(std::string_view Key, int Index) const {
+  // A key of the same text may view another row's name: the entry is made
+  // anew, with the key of the row it finds.
+  FIndex.erase(Key);
+  FIndex.emplace(Key, Index);
+}
+
 void TFolderRows::Reindex(std::size_t From) const {
-  for (std::size_t I = From; I < FRows.size(); ++I) FIndex[FRows[I]->Name] = static_cast<int>(I);
+  for (std::size_t I = From; I < FRows.size(); ++I) IndexName(FRows[I]->Name, static_cast<int>(I));
   FIndexedUpTo = FRows.size();
 }
 
@@ -61,7 +68,7 @@ void TFolderRows::Rename(int Index, const std::string& NewName) {
   TFolderRow& R = Row(Index);
   FIndex.erase(R.Name);
   R.Name = NewName;
-  if (static_cast<std::size_t>(Index) < FIndexedUpTo) FIndex[NewName] = Index;
+  if (static_cast<std::size_t>(Index) < FIndexedUpTo) IndexName(R.Name, Index);
   RowChanged(Index);
 }
 
@@ -138,7 +145,7 @@ void TFolderRows::SortByColumn(int Column, bool Ascending) {
   QModelIndexList After;
   After.reserve(Before.size());
   for (int I = 0; I < Before.size(); ++I)
-    After.push_back(index(FIndex[Old[static_cast<std::size_t>(I)]->Name], Before[I].column()));
+    After.push_back(index(FIndex.at(Old[static_cast<std::size_t>(I)]->Name), Before[I].column()));
   changePersistentIndexList(Before, After);
   emit layoutChanged();
 }

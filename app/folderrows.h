@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -96,8 +97,13 @@ private:
   void Reindex(std::size_t From) const;
   int CompareText(const QString& A, const QString& B) const;
 
+  // Indexes Key (a view of a row's own name) as the row at Index.
+  void IndexName(std::string_view Key, int Index) const;
+
   std::vector<std::unique_ptr<TFolderRow>> FRows;
-  mutable std::unordered_map<std::string, int> FIndex;
+  // The keys view the rows' own names: a name is kept once. A row's name
+  // leaves the index before it changes or goes.
+  mutable std::unordered_map<std::string_view, int> FIndex;
   // Rows from here on have no current entry in FIndex.
   mutable std::size_t FIndexedUpTo = 0;
   QCollator FCollator = [] {

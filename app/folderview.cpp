@@ -39,6 +39,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace app {
@@ -246,6 +247,9 @@ void TFolderViewForm::BuildFilmStrip() {
   // The strip's own handlers select by mouse; the keys stay the view's.
   ThumbView->SetMouseInteract(0);
   ThumbView->Font.Color = platform::clWhite;
+  // Each cell's info caption is its file's name, white on black: the view
+  // shows it without a caption object per file.
+  ThumbView->SetInfoFileNames(true);
   ThumbView->OnImageSelect = [this](void*, int) { ThumbViewImageSelect(); };
   ThumbView->OnImageLoaded = [this](void*, int Index, const rv::TIOParamsVals* Params) { ThumbLoaded(Index, Params); };
   ThumbView->setMouseTracking(true);
@@ -466,9 +470,12 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   std::vector<std::string> NewNames;
   NewRows.reserve(End - FListedFrom);
   NewNames.reserve(End - FListedFrom);
+  // The batch's names are known by the rows only once it is appended.
+  std::unordered_set<std::string_view> InBatch;
+  InBatch.reserve(End - FListedFrom);
   for (std::size_t I = FListedFrom; I < End; ++I) {
     const TScannedFile& F = FListed[I];
-    if (!FNameSet.insert(F.Name).second) continue;
+    if (Listed(F.Name) || !InBatch.insert(F.Name).second) continue;
     FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(F.Size, 0));
     FNames.push_back(F.Name);
     NewNames.push_back(F.Name);
@@ -486,7 +493,7 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   // The named file once it has arrived; the first one when there is none.
   bool Selected = false;
   if (FSelectedNames.empty() && !FNames.empty()) {
-    if (!FFileToSelect.empty() && FNameSet.count(FFileToSelect)) {
+    if (!FFileToSelect.empty() && Listed(FFileToSelect)) {
       FSelectedNames = {FFileToSelect};
       Selected = true;
     } else if (FFileToSelect.empty() || Done) {
@@ -553,10 +560,9 @@ TFolderRow TFolderViewForm::RowOf(const TScannedFile& File) {
 }
 
 bool TFolderViewForm::AddFileItem(const TScannedFile& File, bool Select) {
-  if (FNameSet.count(File.Name)) return false;
+  if (Listed(File.Name)) return false;
   FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(File.Size, 0));
   FNames.push_back(File.Name);
-  FNameSet.insert(File.Name);
   ThumbAppend({File.Name});
   FRows->Append({RowOf(File)});
   if (Select) {
@@ -581,6 +587,8 @@ int TFolderViewForm::IndexOfName(const std::string& Name) const {
   return Found == FNames.end() ? -1 : static_cast<int>(Found - FNames.begin());
 }
 
+bool TFolderViewForm::Listed(const std::string& Name) const { return FRows->IndexOf(Name) >= 0; }
+
 void TFolderViewForm::DropFile(std::size_t Index) {
   const std::string Name = FNames[Index];
   const int Row = FRows->IndexOf(Name);
@@ -596,7 +604,6 @@ void TFolderViewForm::DropFile(std::size_t Index) {
   }
   ThumbDelete(static_cast<int>(Index));
   FNames.erase(FNames.begin() + static_cast<std::ptrdiff_t>(Index));
-  FNameSet.erase(Name);
 }
 
 void TFolderViewForm::RemoveFileItem(const std::string& Name, bool DeleteFile, std::string& Result, bool Select) {
@@ -623,7 +630,7 @@ void TFolderViewForm::RemoveFileItem(const std::string& Name, bool DeleteFile, s
 void TFolderViewForm::UpdateFileItem(int Row, std::int64_t Size, std::int64_t Modified) {
   if (Row < 0 || Row >= FRows->Count()) return;
   TFolderRow& R = FRows->Row(Row);
-  if (!FNameSet.count(R.Name)) return;
+  if (!Listed(R.Name)) return;
   FTotalFileSize = FTotalFileSize - static_cast<std::uint64_t>(std::max<std::int64_t>(R.Size, 0)) +
                    static_cast<std::uint64_t>(std::max<std::int64_t>(Size, 0));
   R.Size = Size;
@@ -658,8 +665,6 @@ void TFolderViewForm::RenameFileItem(const std::string& OldName, const std::stri
   const int Index = IndexOfName(OldName);
   if (Index < 0) return;
   FNames[static_cast<std::size_t>(Index)] = NewName;
-  FNameSet.erase(OldName);
-  FNameSet.insert(NewName);
   std::replace(FSelectedNames.begin(), FSelectedNames.end(), OldName, NewName);
   ThumbRename(Index, NewName);
   const int Row = FRows->IndexOf(OldName);
@@ -701,7 +706,7 @@ void TFolderViewForm::RefreshFolder(int Mode, bool Incremental) {
   if (Mode == 0 || Mode == 3) {
     for (int I : Order) {
       const TScannedFile& F = Files[static_cast<std::size_t>(I)];
-      if (FNameSet.count(F.Name)) continue;
+      if (Listed(F.Name)) continue;
       AddFileItem(F, Mode == 0);
       AddedOrRemoved = true;
     }
@@ -763,7 +768,7 @@ void TFolderViewForm::SelectAllFiles() {
 }
 
 void TFolderViewForm::SelectAndShowFile(const std::string& Name) {
-  if (!FNameSet.count(Name)) return;
+  if (!Listed(Name)) return;
   SelectSingleFile(Name);
   SyncSelection(true);
 }
@@ -1062,7 +1067,7 @@ void TFolderViewForm::FileCreated(const std::string& Path) {
   const std::string Name = FileNameOf(Path, InFolder);
   std::error_code Error;
   if (!InFolder || !std::filesystem::is_regular_file(Path, Error) || !rv::RvIsKnownFormat(Name)) return;
-  if (FNameSet.count(Name)) return;
+  if (Listed(Name)) return;
   AddFileByName(Name, false);
   RefreshFolder(0, false);
 }
@@ -1071,7 +1076,7 @@ void TFolderViewForm::FileDeleted(const std::string& Path) {
   if (FClosing) return;
   bool InFolder = false;
   const std::string Name = FileNameOf(Path, InFolder);
-  if (!InFolder || !FNameSet.count(Name) || !rv::RvIsKnownFormat(Name)) return;
+  if (!InFolder || !Listed(Name) || !rv::RvIsKnownFormat(Name)) return;
   // The shown picture gone: the one that takes its place is shown.
   const bool WasShown = FOwner && FOwner->CurrentFolderView() == this &&
                         FOwner->CurrentFilePath() == QString::fromStdString(JoinPath(FFolderPath, Name));
@@ -1090,20 +1095,20 @@ void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string&
   // A file the view lists already (a paste's copy finished under its name,
   // a rename of our own) needs no refresh: one per file of a paste of
   // thousands would read the folder thousands of times.
-  const bool NewListed = NewIn && FNameSet.count(NewName) > 0;
+  const bool NewListed = NewIn && Listed(NewName);
   if (OldIn && NewIn) {
     if (NewListed) {
       // Renamed over a listed file: one row stays, with the new content.
-      if (FNameSet.count(OldName)) {
+      if (Listed(OldName)) {
         FileDeleted(OldPath);
         FileChanged(NewPath);
       }
-    } else if (OldKnown && NewKnown && FNameSet.count(OldName)) {
+    } else if (OldKnown && NewKnown && Listed(OldName)) {
       RenameFileItem(OldName, NewName, false);
     } else if (NewKnown) {
       AddFileByName(NewName, false);
       RefreshFolder(0, false);
-    } else if (FNameSet.count(OldName)) {
+    } else if (Listed(OldName)) {
       // Renamed to a type that is no picture: it leaves the view.
       FileDeleted(OldPath);
     }
@@ -1162,15 +1167,8 @@ void TFolderViewForm::ThumbAppend(const std::vector<std::string>& Names) {
   if (Names.empty()) return;
   // One layout for the whole batch.
   ThumbView->LockUpdate();
-  for (const std::string& Name : Names) {
-    const int Index = ThumbView->AppendImage();
-    ThumbView->SetImageFileName(Index, JoinPath(FFolderPath, Name));
-    if (rv::TRvMText* Caption = ThumbView->ImageInfoText(Index)) {
-      Caption->Font.Color = platform::clWhite;
-      Caption->Background = platform::clBlack;
-      Caption->SetCaption(Name);
-    }
-  }
+  for (const std::string& Name : Names)
+    ThumbView->SetImageFileName(ThumbView->AppendImage(), JoinPath(FFolderPath, Name));
   ThumbView->UnlockUpdate();
   ThumbScrolled();
 }

@@ -281,6 +281,8 @@ private:
   void RequestStripScreen();
   void SelectRange(const std::string& From, const std::string& To, bool Add);
   int IndexOfName(const std::string& Name) const;
+  // Whether the view lists the file: its row, the one index of names.
+  bool Listed(const std::string& Name) const;
   void ScrollSelectedRowIntoView();
   std::string FileNameOf(const std::string& Path, bool& InFolder) const;
 
@@ -307,7 +309,6 @@ private:
   std::string FFolderName;
   std::uint64_t FTotalFileSize = 0;
   std::vector<std::string> FNames;
-  std::unordered_set<std::string> FNameSet;
   std::vector<std::string> FSelectedNames;
   std::unique_ptr<TFolderRows> FRows;
   std::unique_ptr<TLoadThread> FLoadThread;

@@ -1,5 +1,6 @@
 #include "image/io/rvmio.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "image/io/avi/rvavifile.h"
@@ -41,18 +42,24 @@ void TRastrumMIO::SetAttachedMView(TRvMViewLink* View) {
   // view reported before must not add one more.
   View->TakeLastOp();
   // Records copied from a neighbour that is a fresh record are fresh ones:
-  // a view of thousands of images gets them without copying each.
-  if (FParams.empty()) {
-    FParams.reserve(static_cast<std::size_t>(View->ImageCount()));
-    while (ParamsCount() < View->ImageCount()) FParams.push_back(std::make_unique<TIOParamsVals>());
-    Renumber(0);
-  }
+  // a view of thousands of images gets them without making each.
+  if (FParams.empty()) FParams.resize(static_cast<std::size_t>(View->ImageCount()));
   while (ParamsCount() < View->ImageCount()) InsertParams(ParamsCount());
 }
 
 TIOParamsVals* TRastrumMIO::GetParams(int Index) {
   if (Index < 0 || Index >= ParamsCount()) return nullptr;
-  return FParams[static_cast<std::size_t>(Index)].get();
+  std::unique_ptr<TIOParamsVals>& params = FParams[static_cast<std::size_t>(Index)];
+  if (!params) {
+    params = std::make_unique<TIOParamsVals>();
+    params->TiffImageIndex = Index;
+    params->GifImageIndex = Index;
+  }
+  return params.get();
+}
+
+int TRastrumMIO::ParamsMade() const {
+  return static_cast<int>(std::count_if(FParams.begin(), FParams.end(), [](const auto& P) { return P != nullptr; }));
 }
 
 void TRastrumMIO::ViewChanged(TRvViewLink*, bool Destroying) {
@@ -71,17 +78,25 @@ void TRastrumMIO::ViewChanged(TRvViewLink*, bool Destroying) {
 
 void TRastrumMIO::Renumber(int From) {
   for (int i = std::max(0, From); i < ParamsCount(); ++i) {
-    FParams[static_cast<std::size_t>(i)]->TiffImageIndex = i;
-    FParams[static_cast<std::size_t>(i)]->GifImageIndex = i;
+    if (TIOParamsVals* params = FParams[static_cast<std::size_t>(i)].get()) {
+      params->TiffImageIndex = i;
+      params->GifImageIndex = i;
+    }
   }
 }
 
 void TRastrumMIO::InsertParams(int Index) {
   // Indexes outside the list insert at its nearer end.
   const int at = std::clamp(Index, 0, ParamsCount());
-  auto params = std::make_unique<TIOParamsVals>();
-  // A new image takes its neighbour's settings.
-  if (!FParams.empty()) params->Assign(*FParams[static_cast<std::size_t>(at < ParamsCount() ? at : at - 1)]);
+  // A new image takes its neighbour's settings; a fresh neighbour's copy
+  // is fresh.
+  std::unique_ptr<TIOParamsVals> params;
+  const TIOParamsVals* neighbour =
+      FParams.empty() ? nullptr : FParams[static_cast<std::size_t>(at < ParamsCount() ? at : at - 1)].get();
+  if (neighbour != nullptr) {
+    params = std::make_unique<TIOParamsVals>();
+    params->Assign(*neighbour);
+  }
   FParams.insert(FParams.begin() + at, std::move(params));
   // Records before the insertion keep their numbers.
   Renumber(at);

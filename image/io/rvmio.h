@@ -34,9 +34,12 @@ public:
   // Registers with the view and adds a record per image it already holds.
   void SetAttachedMView(TRvMViewLink* View);
 
-  // The record of image Index; null out of range.
+  // The record of image Index; null out of range. Records are made when
+  // first asked for: until then an image's record is a fresh one.
   TIOParamsVals* GetParams(int Index);
   int ParamsCount() const { return static_cast<int>(FParams.size()); }
+  // The records made so far.
+  int ParamsMade() const;
 
   // By the extension: ".gif", ".tif"/".tiff", ".avi" (any case); others
   // load nothing.
@@ -83,6 +86,8 @@ private:
 
   TRvMViewLink* FView = nullptr;
   int FCallbackHandle = RvNoBitmapChangeEvent;
+  // Null for a record never asked for (a fresh record, numbered by its
+  // index): a view of many images needs no record per image.
   std::vector<std::unique_ptr<TIOParamsVals>> FParams;
   std::unique_ptr<TRvTWainParams> FTWainParams;
   platform::TFont FPreviewFont;

@@ -13,9 +13,12 @@ int RvTextWidth(const platform::TFont& Font, const std::string& Text) {
 }
 
 TRvMText::TRvMText(TRastrumMView* Owner, int Position)
-    : Font(Owner != nullptr ? Owner->Font : platform::TFont()),
-      Background(Owner != nullptr ? Owner->GetBackground() : platform::clBtnFace), FOwner(Owner),
-      FPosition(Position) {}
+    : TRvMText(Owner, Position, Owner != nullptr ? Owner->Font : platform::TFont(),
+               Owner != nullptr ? Owner->GetBackground() : platform::clBtnFace) {}
+
+TRvMText::TRvMText(TRastrumMView* Owner, int Position, const platform::TFont& AFont, platform::TColor ABackground,
+                   std::string ACaption)
+    : Font(AFont), Background(ABackground), FOwner(Owner), FPosition(Position), FCaption(std::move(ACaption)) {}
 
 void TRvMText::SetCaption(const std::string& Value) {
   if (FOwner != nullptr) {

@@ -21,6 +21,10 @@ public:
   // Owner may be null: the caption then has the button-face background and
   // raises no gaps.
   TRvMText(TRastrumMView* Owner, int Position);
+  // With the font and background given instead of the owner's current ones,
+  // and the text it starts with (which raises no gap).
+  TRvMText(TRastrumMView* Owner, int Position, const platform::TFont& AFont, platform::TColor ABackground,
+           std::string ACaption = {});
 
   const std::string& Caption() const { return FCaption; }
   // Raises the owner's upper or bottom gap so that the text fits; does not

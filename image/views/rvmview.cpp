@@ -26,6 +26,11 @@ int ClampInt(std::int64_t V) {
   return static_cast<int>(std::clamp<std::int64_t>(V, INT_MIN, INT_MAX));
 }
 
+bool SameFont(const platform::TFont& A, const platform::TFont& B) {
+  return A.Name == B.Name && A.Size == B.Size && A.Color == B.Color && A.Bold == B.Bold && A.Italic == B.Italic &&
+         A.Underline == B.Underline && A.StrikeOut == B.StrikeOut;
+}
+
 } // namespace
 
 // ------------------------------------------------------------ life
@@ -90,9 +95,27 @@ int TRastrumMView::RecordInt(int Index, int TImageRecord::*Field) const {
   return r ? r->*Field : 0;
 }
 
-TRvMText* TRastrumMView::RecordText(int Index, std::unique_ptr<TRvMText> TImageRecord::*Field) const {
-  const TImageRecord* r = Record(Index);
-  return r ? (r->*Field).get() : nullptr;
+TRvMText* TRastrumMView::RecordText(int Index, std::unique_ptr<TRvMText> TImageRecord::*Field, int Position) const {
+  TImageRecord* r = Record(Index);
+  if (r == nullptr) return nullptr;
+  std::unique_ptr<TRvMText>& text = r->*Field;
+  if (text) return text.get();
+  auto* owner = const_cast<TRastrumMView*>(this);
+  text = std::make_unique<TRvMText>(Position == RvMTextInfo && FInfoFileNames
+                                        ? FileNameCaption(*r, owner)
+                                        : TRvMText(owner, Position, r->CaptionStyle->Font, r->CaptionStyle->Background));
+  return text.get();
+}
+
+TRvMText TRastrumMView::FileNameCaption(const TImageRecord& R, TRastrumMView* Owner) const {
+  return TRvMText(Owner, RvMTextInfo, R.CaptionStyle->Font, R.CaptionStyle->Background,
+                  R.FileName.substr(R.FileName.find_last_of('/') + 1));
+}
+
+int TRastrumMView::CaptionCount() const {
+  int count = 0;
+  for (const auto& r : FImages) count += !!r->TopText + !!r->InfoText + !!r->BottomText;
+  return count;
 }
 
 void TRastrumMView::Renumber(int From) {
@@ -106,9 +129,9 @@ int TRastrumMView::InsertRecord(int Index) {
   const int at = std::clamp(Index, 0, ImageCount());
   auto record = std::make_unique<TImageRecord>();
   record->Background = GetBackground();
-  record->TopText = std::make_unique<TRvMText>(this, RvMTextTop);
-  record->InfoText = std::make_unique<TRvMText>(this, RvMTextInfo);
-  record->BottomText = std::make_unique<TRvMText>(this, RvMTextBottom);
+  if (!FCaptionStyle || !SameFont(FCaptionStyle->Font, Font) || FCaptionStyle->Background != GetBackground())
+    FCaptionStyle = std::make_shared<const TCaptionStyle>(TCaptionStyle{Font, GetBackground()});
+  record->CaptionStyle = FCaptionStyle;
   record->Key = FNextKey++;
   FByKey.emplace(record->Key, record.get());
   FImages.insert(FImages.begin() + at, std::move(record));
@@ -206,6 +229,11 @@ void TRastrumMView::SetImageFileName(int Index, const std::string& Name) {
     r->FileName = Name;
     r->ID = -1;
     r->LoadFailed = false;
+    // The caption that shows the name raises the gap as setting it would.
+    if (FInfoFileNames && !r->InfoText) {
+      TRvMText caption = FileNameCaption(*r, this);
+      caption.SetCaption(caption.Caption());
+    }
   }
 }
 
@@ -254,11 +282,17 @@ void TRastrumMView::SetImageFullHeight(int Index, int Value) {
   if (r && r->Image) FStore->SetFullHeight(r->Image, Value);
 }
 
-TRvMText* TRastrumMView::ImageTopText(int Index) const { return RecordText(Index, &TImageRecord::TopText); }
+TRvMText* TRastrumMView::ImageTopText(int Index) const {
+  return RecordText(Index, &TImageRecord::TopText, RvMTextTop);
+}
 
-TRvMText* TRastrumMView::ImageInfoText(int Index) const { return RecordText(Index, &TImageRecord::InfoText); }
+TRvMText* TRastrumMView::ImageInfoText(int Index) const {
+  return RecordText(Index, &TImageRecord::InfoText, RvMTextInfo);
+}
 
-TRvMText* TRastrumMView::ImageBottomText(int Index) const { return RecordText(Index, &TImageRecord::BottomText); }
+TRvMText* TRastrumMView::ImageBottomText(int Index) const {
+  return RecordText(Index, &TImageRecord::BottomText, RvMTextBottom);
+}
 
 bool TRastrumMView::ImageHasPixels(int Index) const {
   const TImageRecord* r = Record(Index);

@@ -105,9 +105,19 @@ public:
   int ImageFullHeight(int Index) const;
   void SetImageFullWidth(int Index, int Value);
   void SetImageFullHeight(int Index, int Value);
+  // A cell's captions are made when first asked for, with the font and
+  // background the view had when the image was inserted.
   TRvMText* ImageInfoText(int Index) const;
   TRvMText* ImageTopText(int Index) const;
   TRvMText* ImageBottomText(int Index) const;
+  // The caption objects made so far, over all images.
+  int CaptionCount() const;
+  // Images whose info caption was never asked for show their file's name
+  // (without its folder) there, in their captions' font and background; the
+  // caption, once asked for, starts with that name. Naming a file raises
+  // the bottom gap as setting that caption would.
+  bool InfoFileNames() const { return FInfoFileNames; }
+  void SetInfoFileNames(bool Value) { FInfoFileNames = Value; }
   // Whether the image holds pixels now, and whether its last load failed.
   bool ImageHasPixels(int Index) const;
   bool ImageLoadFailed(int Index) const;
@@ -295,6 +305,13 @@ protected:
 private:
   friend class TRvMText;
 
+  // The captions' font and background at an image's insertion: one for
+  // all the images inserted alike, copied into a caption when it is made.
+  struct TCaptionStyle {
+    platform::TFont Font;
+    platform::TColor Background = 0;
+  };
+
   struct TImageRecord {
     TRvDIBHandle Image = nullptr;
     TRvDIBHandle Scaled = nullptr;
@@ -303,6 +320,8 @@ private:
     std::string FileName;
     int ID = -1;
     int DTime = 0;
+    std::shared_ptr<const TCaptionStyle> CaptionStyle;
+    // Null until asked for: a caption never asked for is empty.
     std::unique_ptr<TRvMText> TopText, InfoText, BottomText;
     // Stable identity of the record: a background result finds its image
     // by it, whatever was inserted or deleted meanwhile.
@@ -315,8 +334,11 @@ private:
   TImageRecord* Record(int Index) const;
   // A field of image Index; 0 (or null) out of range.
   int RecordInt(int Index, int TImageRecord::*Field) const;
-  TRvMText* RecordText(int Index, std::unique_ptr<TRvMText> TImageRecord::*Field) const;
+  TRvMText* RecordText(int Index, std::unique_ptr<TRvMText> TImageRecord::*Field, int Position) const;
   int InsertRecord(int Index);
+  // An info caption of the record's font and background showing its file's
+  // name; Owner raises gaps when its caption is set.
+  TRvMText FileNameCaption(const TImageRecord& R, TRastrumMView* Owner) const;
   // The image of a load request still exists and shows.
   bool StillWanted(std::uint64_t Key) const;
   void Renumber(int From);
@@ -350,6 +372,7 @@ private:
   std::vector<std::unique_ptr<TImageRecord>> FImages;
   std::unordered_map<std::uint64_t, TImageRecord*> FByKey;
   std::uint64_t FNextKey = 1;
+  std::shared_ptr<const TCaptionStyle> FCaptionStyle;
   std::unique_ptr<TRvVirtualDIBList> FStore;
   std::unique_ptr<TRvVirtualDIBList> FScaledStore;
   std::vector<TImageRecord*> FWithScaledCopy;
@@ -431,6 +454,7 @@ private:
   TRvWallPaperStyle FWallPaperStyle = rvwoNormal;
   TRvProgressEvent FOnProgress;
   bool FEnlargeSmallImages = true;
+  bool FInfoFileNames = false;
 };
 
 } // namespace rv

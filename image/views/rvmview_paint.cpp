@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 #include "image/model/rvbwgray.h"
 #include "image/views/rvmview.h"
@@ -164,10 +165,16 @@ void TRastrumMView::DrawThumbnailCell(platform::TCanvas& Canvas, TImageRecord& R
   const int x = R.X - FViewX, y = R.Y - FViewY;
   const int tw = FThumbWidth, th = FThumbHeight;
   if (OnBeforeImageDraw) OnBeforeImageDraw(this, Index, x, y, Canvas);
-  const TRvMText& top = *R.TopText;
-  const TRvMText& info = *R.InfoText;
-  const TRvMText& bottom = *R.BottomText;
-  const int hb = bottom.Caption().empty() ? 0 : RvTextHeight(bottom.Font);
+  // A caption never made is empty, and an empty one is not drawn.
+  const TRvMText* top = R.TopText && !R.TopText->Caption().empty() ? R.TopText.get() : nullptr;
+  const TRvMText* info = R.InfoText && !R.InfoText->Caption().empty() ? R.InfoText.get() : nullptr;
+  std::optional<TRvMText> fileName;
+  if (!R.InfoText && FInfoFileNames) {
+    fileName.emplace(FileNameCaption(R, nullptr));
+    if (!fileName->Caption().empty()) info = &*fileName;
+  }
+  const TRvMText* bottom = R.BottomText && !R.BottomText->Caption().empty() ? R.BottomText.get() : nullptr;
+  const int hb = bottom ? RvTextHeight(bottom->Font) : 0;
   const int ah = th - FBottomGap - FUpperGap - hb;
   const bool acdSelected = Selected && FSelectionStyle == rvssACD;
   const platform::TColor bg = acdSelected ? platform::clHighlight
@@ -206,22 +213,22 @@ void TRastrumMView::DrawThumbnailCell(platform::TCanvas& Canvas, TImageRecord& R
     Canvas.Brush.Color = acdSelected ? platform::clHighlight : Text.Background;
     if (acdSelected) Canvas.Font.Color = platform::clHighlightText;
   };
-  if (!top.Caption().empty()) {
-    prepare(top);
-    Canvas.TextOut(x + (tw - RvTextWidth(top.Font, top.Caption())) / 2, y, top.Caption());
+  if (top) {
+    prepare(*top);
+    Canvas.TextOut(x + (tw - RvTextWidth(top->Font, top->Caption())) / 2, y, top->Caption());
   }
-  if (!bottom.Caption().empty()) {
-    prepare(bottom);
-    Canvas.TextOut(x + (tw - RvTextWidth(bottom.Font, bottom.Caption())) / 2, y + th - FBottomGap - hb,
-                   bottom.Caption());
+  if (bottom) {
+    prepare(*bottom);
+    Canvas.TextOut(x + (tw - RvTextWidth(bottom->Font, bottom->Caption())) / 2, y + th - FBottomGap - hb,
+                   bottom->Caption());
   }
   int infoHeight = 0;
-  if (!info.Caption().empty()) {
-    prepare(info);
-    const int ith = RvTextHeight(info.Font);
+  if (info) {
+    prepare(*info);
+    const int ith = RvTextHeight(info->Font);
     FillBand(Canvas, x, y + th - ith - 1, x + tw, y + th);
-    Canvas.TextOut(x + 1 + (tw - RvTextWidth(info.Font, info.Caption()) - 2) / 2, y + th - ith - 1,
-                   info.Caption());
+    Canvas.TextOut(x + 1 + (tw - RvTextWidth(info->Font, info->Caption()) - 2) / 2, y + th - ith - 1,
+                   info->Caption());
     infoHeight = ith + 3;
   }
 
@@ -229,9 +236,9 @@ void TRastrumMView::DrawThumbnailCell(platform::TCanvas& Canvas, TImageRecord& R
   if (FStyle == rvmsACD) {
     const platform::TColor grey = 0x808080;
     if (hasPixels && w > 0 && h > 0) RvDrawBevel(Canvas, ix, iy, ix + w - 1, iy + h - 1, grey, platform::clWhite);
-    if (FUpperGap + FBottomGap >= 1 || !bottom.Caption().empty())
+    if (FUpperGap + FBottomGap >= 1 || bottom)
       RvDrawBevel(Canvas, x, y, x + tw - 1, y + th - 1 - infoHeight, platform::clWhite, platform::clBlack);
-    if (!info.Caption().empty())
+    if (info)
       RvDrawBevel(Canvas, x, y + th - infoHeight + 2, x + tw - 1, y + th - 1, grey, platform::clWhite);
   }
 

@@ -3,6 +3,7 @@
 #include "app/mainform.h"
 #include "apptestenv.h"
 #include "controls/support/wnutils/wnshfileop.h"
+#include "image/io/rvmio.h"
 #include "image/views/rvmview.h"
 #include "shell/sxnotify.h"
 
@@ -11,6 +12,7 @@
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QToolButton>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -240,6 +242,27 @@ TEST(FilmStripPictureTest, HolesFollowTheScrollPhaseAndTheHighlight) {
   EXPECT_EQ(Lit.pixel(3, 5), White);
   EXPECT_EQ(Lit.pixel(13, 5), Gray);
   EXPECT_EQ(Lit.pixel(23, 5), White);
+}
+
+// A large folder holds no object per file beyond what each file needs: no
+// caption objects (the cells show their names without), and the reader's
+// records only for the thumbnails read.
+TEST_F(FolderViewTest, FilesNotShownHoldNoCaptionsOrReaderRecords) {
+  const int Count = 300;
+  Env.Picture("p000.png");
+  for (int I = 1; I < Count; ++I) {
+    char Name[16];
+    std::snprintf(Name, sizeof Name, "p%03d.png", I);
+    fs::create_hard_link(Env.File("p000.png"), Env.File(Name));
+  }
+  TFolderViewForm* View = Open(Env.File("p000.png"));
+  rv::TRastrumMView& Strip = *View->ThumbView;
+  ASSERT_TRUE(WaitUntil([&] { return Strip.ImageCount() == Count && Strip.ImageHasPixels(0); }));
+  EXPECT_EQ(Strip.CaptionCount(), 0);
+  int Read = 0;
+  for (int I = 0; I < Count; ++I) Read += Strip.ImageHasPixels(I) || Strip.ImageLoadFailed(I) ? 1 : 0;
+  EXPECT_LT(Read, Count / 4);
+  EXPECT_EQ(Strip.GetMIO()->ParamsMade(), Read);
 }
 
 TEST_F(FolderViewTest, TheFilmStripHoldsTheSameFilesAndSelectsByMouse) {

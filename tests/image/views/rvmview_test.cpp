@@ -469,6 +469,78 @@ TEST(MView, GifAndTiffFramesEnterAtTheCurrentImage) {
   EXPECT_EQ(mio->GetParams(view.ImageCount()), nullptr);
 }
 
+// A view of many images holds no caption or reader record per image until
+// one is asked for, and what it then makes is what it made before at once.
+TEST(MView, CaptionsAndReaderRecordsAreMadeWhenAskedFor) {
+  TRastrumMView view;
+  Shape(view, 200, 60, 0);
+  view.Font.Color = 0x0000FF;
+  const platform::TColor before = view.GetBackground();
+  Fill(view, 100);
+  view.Font.Color = 0x00FF00;
+  view.SetBackground(0x123456);
+  Fill(view, 1);
+  EXPECT_EQ(view.CaptionCount(), 0);
+  // A caption has the font and background of its image's insertion.
+  EXPECT_EQ(view.ImageInfoText(5)->Font.Color, 0x0000FF);
+  EXPECT_EQ(view.ImageInfoText(5)->Background, before);
+  EXPECT_EQ(view.ImageBottomText(100)->Font.Color, 0x00FF00);
+  EXPECT_EQ(view.ImageBottomText(100)->Background, 0x123456);
+  EXPECT_EQ(view.ImageInfoText(5), view.ImageInfoText(5));
+  EXPECT_EQ(view.CaptionCount(), 2);
+
+  TRastrumMIO* mio = view.GetMIO();
+  EXPECT_EQ(mio->ParamsCount(), 101);
+  EXPECT_EQ(mio->ParamsMade(), 0);
+  mio->GetParams(7)->JpegQuality = 7;
+  const int fresh = mio->GetParams(50)->JpegQuality;
+  EXPECT_EQ(mio->GetParams(50)->TiffImageIndex, 50);
+  // An image inserted takes its made neighbour's settings; beside a fresh
+  // record it gets a fresh one, numbered where it stands.
+  view.InsertImageEx(7);
+  view.InsertImageEx(30);
+  EXPECT_EQ(mio->ParamsCount(), 103);
+  EXPECT_EQ(mio->ParamsMade(), 3);
+  EXPECT_EQ(mio->GetParams(7)->JpegQuality, 7);
+  EXPECT_EQ(mio->GetParams(8)->JpegQuality, 7);
+  EXPECT_EQ(mio->GetParams(8)->GifImageIndex, 8);
+  EXPECT_EQ(mio->GetParams(52)->TiffImageIndex, 52); // the old image 50
+  EXPECT_EQ(mio->GetParams(30)->JpegQuality, fresh);
+  EXPECT_EQ(mio->GetParams(30)->TiffImageIndex, 30);
+  view.DeleteImage(0);
+  EXPECT_EQ(mio->GetParams(51)->GifImageIndex, 51);
+  EXPECT_EQ(mio->ParamsMade(), 4);
+}
+
+// File names shown in the info band without a caption per image: the gap
+// and the pixels of captions set one by one, in the insertion's font.
+TEST(MView, FileNameCaptionsLookLikeCaptionsSetOneByOne) {
+  TRastrumMView set, named;
+  named.SetInfoFileNames(true);
+  TRvBitmap picture;
+  MarkedPicture(picture, 30, 20, 0x123456, 4);
+  for (TRastrumMView* view : {&set, &named}) {
+    Shape(*view, 200, 60, 0);
+    view->SetStyle(rvmsACD);
+    view->SetBackground(0x000000);
+    view->Font.Color = 0xFFFFFF;
+    for (int i = 0; i < 3; ++i) {
+      const int at = view->AppendImage();
+      view->SetImageFileName(at, "/pictures/n" + std::to_string(i) + ".png");
+      view->SetImage(at, &picture);
+      if (view == &set) view->ImageInfoText(at)->SetCaption("n" + std::to_string(i) + ".png");
+    }
+    view->Font.Color = 0x00FF00; // later images only
+    view->DeselectNU();
+  }
+  EXPECT_EQ(named.CaptionCount(), 0);
+  EXPECT_GT(set.BottomGap(), 0);
+  EXPECT_EQ(named.BottomGap(), set.BottomGap());
+  EXPECT_EQ(Grab(named), Grab(set));
+  EXPECT_EQ(named.ImageInfoText(1)->Caption(), "n1.png");
+  EXPECT_EQ(named.ImageInfoText(1)->Font.Color, 0xFFFFFF);
+}
+
 TEST(MView, AnimatedGifAndVideoFramesInTheirOrder) {
   testing_support::TTempFolder dir;
   const std::uint32_t fills[3] = {0x00FF00, 0x0000FF, 0xFFFF00};
