@@ -117,10 +117,14 @@ enlarge "$pics/made.tga" "$pics/huge.tga" 12 ff ff ff ff
 printf 'P6\n60000 60000\n255\n' | cat - <(head -c 500 /dev/urandom) >"$pics/huge.ppm"
 head -c 1500 /dev/urandom >"$pics/more/noise-sub.jpg"
 # Every file's bytes, and whether it was a picture at the start (with its
-# dimensions).
+# dimensions). A cut picture reads as far as it goes, at the whole
+# picture's dimensions, so it can be turned and saved like one.
+declare -A cut_from=([./cut.jpg]=photo-0.jpg [./cut.png]=made.png [./cut.gif]=anim.gif [./cut.bmp]=made.bmp
+  [./cut.tif]=made.tif)
 (cd "$pics" && find . -type f | sort | while read -r f; do
   kind=damaged
   grep -qxF "$f" <<<"$good" && kind=$(identify -format "%wx%h" "$f[0]")
+  [ -n "${cut_from[$f]:-}" ] && kind=$(identify -format "%wx%h" "${cut_from[$f]}[0]")
   echo "$(sha256sum <"$f" | cut -d' ' -f1) $kind $f"
 done) >"$work/manifest"
 chown -R 65534:65534 "$work" 2>/dev/null || true
@@ -387,8 +391,10 @@ while read -r sum path; do found[$sum]=$path; done < <(find "$work" -type f ! -p
 # The pictures the run made ("path WxH"), each to be claimed once.
 declare -A known claimed
 while read -r _ _ path; do known[$pics/${path#./}]=1; done <"$work/manifest"
+# Wallpapers (the program's data folder) are copies the program made, not
+# the user's saves.
 made=$(find "$work" -type f ! -path "$work/logs/*" ! -path "$work/config/*" ! -path "$work/runtime/*" \
-  ! -path "$work/tmp/*" ! -name manifest -newer "$work/manifest" 2>/dev/null | while read -r f; do
+  ! -path "$work/tmp/*" ! -path "$work/data/pictrova/*" ! -name manifest -newer "$work/manifest" 2>/dev/null | while read -r f; do
   [ -n "${known[$f]:-}" ] && continue
   dims=$(identify -format "%wx%h" "$f[0]" 2>/dev/null) && echo "$dims $f"
 done)
