@@ -56,11 +56,27 @@ std::function<bool(const QString& command)> TMainForm::CommandTrace;
 class TMainToolBoxHost : public TToolBoxHost {
 public:
   explicit TMainToolBoxHost(TMainForm& form) : Form(form) {}
-  void RotateImage(int angle) override { Form.RotateImage(angle); }
-  void FlipImage(int direction) override { Form.FlipImage(direction); }
-  void ResizeImage(int width, int height) override { Form.ResizeImage(width, height); }
-  void ReloadImage() override { Form.ReloadImage(); }
-  void SaveModifiedImage() override { Form.SaveModifiedImage(); }
+  // Each acts on the picture asked for last: a read still running ends first.
+  void RotateImage(int angle) override {
+    Form.FinishPendingLoad();
+    Form.RotateImage(angle);
+  }
+  void FlipImage(int direction) override {
+    Form.FinishPendingLoad();
+    Form.FlipImage(direction);
+  }
+  void ResizeImage(int width, int height) override {
+    Form.FinishPendingLoad();
+    Form.ResizeImage(width, height);
+  }
+  void ReloadImage() override {
+    Form.FinishPendingLoad();
+    Form.ReloadImage();
+  }
+  void SaveModifiedImage() override {
+    Form.FinishPendingLoad();
+    Form.SaveModifiedImage();
+  }
   bool HasImage() const override { return Form.HasImage(); }
   bool IsImageModified() const override { return Form.IsImageModified(); }
   bool IsNewImage() const override { return Form.IsNewImage(); }
@@ -252,6 +268,9 @@ void TMainForm::Execute(const QString& command) {
   if (CommandTrace && !CommandTrace(command)) return;
   // A command's error is shown and the window stays as it was.
   try {
+    // Commands act on the picture asked for last, so a read still running
+    // ends first; a step to another picture drops it instead.
+    if (command != QLatin1String("PreviousImage") && command != QLatin1String("NextImage")) FinishPendingLoad();
     it->second();
   } catch (...) {
     if (HelpDlg) HelpDlg->ApplicationEvents1Exception(std::current_exception());
