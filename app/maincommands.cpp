@@ -56,27 +56,11 @@ std::function<bool(const QString& command)> TMainForm::CommandTrace;
 class TMainToolBoxHost : public TToolBoxHost {
 public:
   explicit TMainToolBoxHost(TMainForm& form) : Form(form) {}
-  // Each acts on the picture asked for last: a read still running ends first.
-  void RotateImage(int angle) override {
-    Form.FinishPendingLoad();
-    Form.RotateImage(angle);
-  }
-  void FlipImage(int direction) override {
-    Form.FinishPendingLoad();
-    Form.FlipImage(direction);
-  }
-  void ResizeImage(int width, int height) override {
-    Form.FinishPendingLoad();
-    Form.ResizeImage(width, height);
-  }
-  void ReloadImage() override {
-    Form.FinishPendingLoad();
-    Form.ReloadImage();
-  }
-  void SaveModifiedImage() override {
-    Form.FinishPendingLoad();
-    Form.SaveModifiedImage();
-  }
+  void RotateImage(int angle) override { Form.RotateImage(angle); }
+  void FlipImage(int direction) override { Form.FlipImage(direction); }
+  void ResizeImage(int width, int height) override { Form.ResizeImage(width, height); }
+  void ReloadImage() override { Form.ReloadImage(); }
+  void SaveModifiedImage() override { Form.SaveModifiedImage(); }
   bool HasImage() const override { return Form.HasImage(); }
   bool IsImageModified() const override { return Form.IsImageModified(); }
   bool IsNewImage() const override { return Form.IsNewImage(); }
@@ -845,18 +829,21 @@ void TMainForm::NextImage() {
 }
 
 void TMainForm::RotateImage(int angle) {
+  FinishPendingLoad();
   if (SlideShowTimerOn() || !HasImage()) return;
   const TWaitCursor wait;
   RastrumView1->GetProc()->Rotate(-angle, true, RastrumView1->GetBackground());
 }
 
 void TMainForm::FlipImage(int direction) {
+  FinishPendingLoad();
   if (SlideShowTimerOn() || !HasImage()) return;
   const TWaitCursor wait;
   RastrumView1->GetProc()->Flip(direction);
 }
 
 void TMainForm::ResizeImage(int width, int height) {
+  FinishPendingLoad();
   if (!HasImage()) return;
   const TWaitCursor wait;
   RastrumView1->GetProc()->Resample(width, height, rv::rfNone);
@@ -865,6 +852,7 @@ void TMainForm::ResizeImage(int width, int height) {
 }
 
 void TMainForm::RenameShownFile() {
+  FinishPendingLoad();
   if (!HasImage() || FIsNewImage || QuerySaveModified() || !RenameDlg) return;
   // The shown file's own folder: the current view may show another one.
   const QFileInfo shown(FCurrentFilePath);
@@ -892,6 +880,7 @@ void TMainForm::RenameShownFile() {
 }
 
 void TMainForm::EmailImages() {
+  FinishPendingLoad();
   if (QuerySaveModified() || !EmailSizeDlg) return;
   if (FCurrentFolderView && !FCurrentFolderView->SelectedNames().empty()) {
     QStringList names;
@@ -905,6 +894,7 @@ void TMainForm::EmailImages() {
 }
 
 void TMainForm::ShowFileProperties() {
+  FinishPendingLoad();
   if (!HasImage() || FCurrentFilePath.isEmpty()) return;
   wn::TWnObjectPropertiesDialog properties;
   properties.ObjectName = FCurrentFilePath.toStdString();

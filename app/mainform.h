@@ -176,7 +176,9 @@ public:
   // Whether a picture asked for by ShowImageFile is still being read.
   bool PictureLoadPending() const { return FPendingLoad != nullptr; }
   // Waits for a pending read and shows its picture (or runs its error path)
-  // at once: for every step that acts on the shown picture.
+  // at once: every command and every step that acts on the shown picture
+  // (edits, saving, printing, the clipboard, renaming, closing) calls it
+  // first.
   void FinishPendingLoad();
   void ReloadImage();
   void ClearPictureView();
@@ -419,9 +421,9 @@ private:
   // The steps of ShowImageFile: the read of Current starts, or its error is
   // handled at once; the end of the read; the error path, true when Current
   // (now the name that took the failed one's place) is to be read next.
-  void StartImageLoad(TFolderViewForm* view, std::string current);
+  void StartImageLoad(TFolderViewForm* view, std::string current, bool backwards);
   void CompleteImageLoad();
-  bool HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message);
+  bool HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message, bool backwards);
   void EndImageLoad(TFolderViewForm* view);
   // A read no longer wanted: its worker is told to stop and its result will
   // be dropped.

@@ -99,10 +99,10 @@ void TMainForm::ShowImageFile(TFolderViewForm* view, const std::string& name) {
   LblToOpen->hide();
   OpenBtnImage->hide();
   BeginWaitCursor();
-  StartImageLoad(view, name);
+  StartImageLoad(view, name, SteppingBackwards);
 }
 
-void TMainForm::StartImageLoad(TFolderViewForm* view, std::string current) {
+void TMainForm::StartImageLoad(TFolderViewForm* view, std::string current, bool backwards) {
   while (!view->Names().empty()) {
     FCurrentFilePath = QString::fromStdString(JoinPath(view->GetFolderPath(), current));
     const std::string path = FCurrentFilePath.toStdString();
@@ -120,9 +120,10 @@ void TMainForm::StartImageLoad(TFolderViewForm* view, std::string current) {
           [this, serial] { LoadEnded(serial); });
       FPendingLoad->View = view;
       FPendingLoad->Name = current;
+      FPendingLoad->Backwards = backwards;
       return;
     }
-    if (!HandleLoadError(view, current, "File \"" + path + "\" Does Not Exist")) return;
+    if (!HandleLoadError(view, current, "File \"" + path + "\" Does Not Exist", backwards)) return;
   }
   EndImageLoad(view);
 }
@@ -169,7 +170,7 @@ void TMainForm::CompleteImageLoad() {
   std::string current = load->Name;
   if (!load->Error().empty()) {
     FBusy = false;
-    if (HandleLoadError(view, current, load->Error())) StartImageLoad(view, current);
+    if (HandleLoadError(view, current, load->Error(), load->Backwards)) StartImageLoad(view, current, load->Backwards);
     return;
   }
   // The transition starts from what the screen shows: the old picture.
@@ -197,7 +198,8 @@ void TMainForm::EndImageLoad(TFolderViewForm* view) {
   if (view->Names().empty()) ClearPictureView();
 }
 
-bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message) {
+bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message,
+                                bool backwards) {
   if (!IsFolder(view->GetFolderPath())) {
     EndWaitCursor();
     int answer = 2;
@@ -232,11 +234,11 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
     if (at != names.end() && names.size() > 1) {
       const std::size_t index = static_cast<std::size_t>(at - names.begin());
       const std::string& following =
-          SteppingBackwards ? names[(index + names.size() - 1) % names.size()] : names[(index + 1) % names.size()];
+          backwards ? names[(index + names.size() - 1) % names.size()] : names[(index + 1) % names.size()];
       const int row = view->Rows().IndexOf(following);
       if (row >= 0 && view->Rows().Row(row).Skipped) return false;
     }
-    if (SteppingBackwards) view->ShowPreviousFile();
+    if (backwards) view->ShowPreviousFile();
     else view->ShowNextFile();
     return false;
   }
@@ -250,6 +252,7 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
 }
 
 void TMainForm::ReloadImage() {
+  FinishPendingLoad();
   const std::string path = FCurrentFilePath.toStdString();
   // Through the folder view only when it is the shown file's own folder;
   // otherwise the file is read again from its own path.
@@ -396,6 +399,7 @@ void TMainForm::ReportFileWritten(const std::string& path, bool existed) {
 }
 
 void TMainForm::SaveModifiedImage() {
+  FinishPendingLoad();
   if (FSlideShow || !FModified) return;
   if (FIsNewImage) {
     SaveImageAs();
@@ -418,6 +422,7 @@ void TMainForm::SaveModifiedImage() {
 }
 
 bool TMainForm::SaveImageAs() {
+  FinishPendingLoad();
   if (FSlideShow || !HasImage()) return false;
   rv::TIOParamsVals& params = RastrumView1->GetIO()->Params();
   if (params.JpegQuality == 50) params.JpegQuality = 80;

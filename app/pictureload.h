@@ -51,6 +51,8 @@ public:
   // The file's folder view and name, for the window's steps after the read.
   QPointer<TFolderViewForm> View;
   std::string Name;
+  // The user was stepping backwards when the file was asked for.
+  bool Backwards = false;
 
 private:
   void Run(QObject* Context, std::function<void(int)> Progress, std::function<void()> Done);
