@@ -167,6 +167,8 @@ bool TFolderViewForm::FileOpKey(const QKeyEvent& Key) {
 
 bool TFolderViewForm::DeleteFiles(const std::vector<std::string>& Names) {
   if (Names.empty()) return false;
+  // The shown file may be among them: its read ends first.
+  if (FOwner) FOwner->FinishPendingLoad();
   const TWaitCursor Wait;
   wn::TWnSHFileOperation& Operation = *WnSHFileOperator;
   Operation.Operation = wn::foDelete;
@@ -247,6 +249,7 @@ bool TFolderViewForm::RenameOnDisk(const std::string& OldName, const std::string
 void TFolderViewForm::RenameSelectedFile() {
   if (FClosing || FSelectedNames.size() != 1) return;
   const std::string OldName = FSelectedNames.front();
+  if (FOwner) FOwner->FinishPendingLoad();
   if (FOwner && FOwner->CurrentFolderView() == this && FOwner->CurrentFileName() == QString::fromStdString(OldName) &&
       FOwner->QuerySaveModified())
     return;
@@ -279,6 +282,7 @@ void TFolderViewForm::RenameSelectedFile() {
 
 bool TFolderViewForm::ImageViewEdited(const std::string& OldName, const std::string& NewName) {
   if (FClosing || NewName == OldName) return false;
+  if (FOwner) FOwner->FinishPendingLoad();
   QString Error;
   if (LowerFileExt(OldName) != LowerFileExt(NewName)) {
     Error = QStringLiteral("The file extension must match previous file extension.");

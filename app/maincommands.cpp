@@ -254,6 +254,9 @@ void TMainForm::Execute(const QString& command) {
   if (CommandTrace && !CommandTrace(command)) return;
   // A command's error is shown and the window stays as it was.
   try {
+    // Commands act on the picture asked for last, so a read still running
+    // ends first; a step to another picture drops it instead.
+    if (command != QLatin1String("PreviousImage") && command != QLatin1String("NextImage")) FinishPendingLoad();
     it->second();
   } catch (...) {
     if (HelpDlg) HelpDlg->ApplicationEvents1Exception(std::current_exception());
@@ -828,18 +831,21 @@ void TMainForm::NextImage() {
 }
 
 void TMainForm::RotateImage(int angle) {
+  FinishPendingLoad();
   if (SlideShowTimerOn() || !HasImage()) return;
   const TWaitCursor wait;
   RastrumView1->GetProc()->Rotate(-angle, true, RastrumView1->GetBackground());
 }
 
 void TMainForm::FlipImage(int direction) {
+  FinishPendingLoad();
   if (SlideShowTimerOn() || !HasImage()) return;
   const TWaitCursor wait;
   RastrumView1->GetProc()->Flip(direction);
 }
 
 void TMainForm::ResizeImage(int width, int height) {
+  FinishPendingLoad();
   if (!HasImage()) return;
   const TWaitCursor wait;
   RastrumView1->GetProc()->Resample(width, height, rv::rfNone);
@@ -848,6 +854,7 @@ void TMainForm::ResizeImage(int width, int height) {
 }
 
 void TMainForm::RenameShownFile() {
+  FinishPendingLoad();
   if (!HasImage() || FIsNewImage || QuerySaveModified() || !RenameDlg) return;
   // The shown file's own folder: the current view may show another one.
   const QFileInfo shown(FCurrentFilePath);
@@ -875,6 +882,7 @@ void TMainForm::RenameShownFile() {
 }
 
 void TMainForm::EmailImages() {
+  FinishPendingLoad();
   if (QuerySaveModified() || !EmailSizeDlg) return;
   if (FCurrentFolderView && !FCurrentFolderView->SelectedNames().empty()) {
     QStringList names;
@@ -888,6 +896,7 @@ void TMainForm::EmailImages() {
 }
 
 void TMainForm::ShowFileProperties() {
+  FinishPendingLoad();
   if (!HasImage() || FCurrentFilePath.isEmpty()) return;
   wn::TWnObjectPropertiesDialog properties;
   properties.ObjectName = FCurrentFilePath.toStdString();

@@ -1,4 +1,5 @@
 #include "app/mainform.h"
+#include "app/pictureload.h"
 #include "controls/kel/kelshapebutton.h"
 
 #include "app/aboutdlg.h"
@@ -636,6 +637,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::FormClose() {
+  FinishPendingLoad();
   StopSlideShow();
   QuerySaveModified();
   const TWaitCursor wait;
@@ -650,6 +652,8 @@ void TMainForm::FormDestroy() {
   if (FDestroyed) return;
   FDestroyed = true;
   FClosing = true;
+  DropPendingLoad();
+  FDroppedLoads.clear();
   qApp->removeEventFilter(this);
   GifTimer->stop();
   SlideShowTimer->stop();

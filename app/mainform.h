@@ -54,6 +54,7 @@ namespace app {
 class TAboutDlg;
 class TFolderViewForm;
 class THelpDlg;
+class TPictureLoad;
 class TToolBoxHost;
 
 // The values kept under the settings key, read once at creation and written
@@ -168,7 +169,17 @@ public:
   int RememberMode() const { return FRememberMode; }
 
   // ---- The picture
+  // Starts the read of the file on a worker and returns; the picture, its
+  // transition and the state after it come when the read ends (or its
+  // error path). A newer call drops the read still running.
   void ShowImageFile(TFolderViewForm* view, const std::string& name);
+  // Whether a picture asked for by ShowImageFile is still being read.
+  bool PictureLoadPending() const { return FPendingLoad != nullptr; }
+  // Waits for a pending read and shows its picture (or runs its error path)
+  // at once: every command and every step that acts on the shown picture
+  // (edits, saving, printing, the clipboard, renaming, closing) calls it
+  // first.
+  void FinishPendingLoad();
   void ReloadImage();
   void ClearPictureView();
   void LoadImageIntoView();
@@ -407,6 +418,17 @@ private:
   void CheckMenuPair(QAction* main, QAction* popup, bool checked);
   void UpdateMenuPopupItems();
   bool LoadFileIntoView(const std::string& path);
+  // The steps of ShowImageFile: the read of Current starts, or its error is
+  // handled at once; the end of the read; the error path, true when Current
+  // (now the name that took the failed one's place) is to be read next.
+  void StartImageLoad(TFolderViewForm* view, std::string current, bool backwards);
+  void CompleteImageLoad();
+  bool HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message, bool backwards);
+  void EndImageLoad(TFolderViewForm* view);
+  // A read no longer wanted: its worker is told to stop and its result will
+  // be dropped.
+  void DropPendingLoad();
+  void LoadEnded(unsigned serial);
   void PlayTransitionSound();
   void DrawGifFrame(int index, bool transparent);
   void ShowGifCanvas();
@@ -449,6 +471,11 @@ private:
   // 0 the chosen one, 1 to 10 the named waves; empty when missing.
   QByteArray FTransitionSounds[11];
   int FWaitCursorDepth = 0;
+  // The read of the picture asked for last, and the dropped ones whose
+  // workers have not ended yet, by serial.
+  std::unique_ptr<TPictureLoad> FPendingLoad;
+  unsigned FPendingSerial = 0;
+  std::vector<std::pair<unsigned, std::unique_ptr<TPictureLoad>>> FDroppedLoads;
   bool FSettingsWritten = false;
   bool FDestroyed = false;
   // Commands by name, in the order they were made.

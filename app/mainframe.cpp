@@ -3,6 +3,7 @@
 #include "app/folderview.h"
 #include "app/genutil.h"
 #include "app/mainform.h"
+#include "app/pictureload.h"
 #include "controls/kel/kelshapebutton.h"
 #include "app/openfolderdlg.h"
 #include "app/msgbox.h"
@@ -138,6 +139,7 @@ void TMainForm::FolderTabsChanged() {
 
 void TMainForm::FolderViewClosed(TFolderViewForm* view) {
   const bool wasDocked = !view->Floating();
+  if (FPendingLoad && FPendingLoad->View == view) DropPendingLoad();
   if (FCurrentFolderView == view) FCurrentFolderView = nullptr;
   const auto it = std::find(FFolderViews.begin(), FFolderViews.end(), view);
   if (it == FFolderViews.end()) return;
@@ -169,6 +171,7 @@ void TMainForm::FolderViewClosed(TFolderViewForm* view) {
 }
 
 void TMainForm::FolderViewDestroyed(TFolderViewForm* view) {
+  if (FPendingLoad && FPendingLoad->View == view) DropPendingLoad();
   FLiveViews.erase(std::remove(FLiveViews.begin(), FLiveViews.end(), view), FLiveViews.end());
   FFolderViews.erase(std::remove(FFolderViews.begin(), FFolderViews.end(), view), FFolderViews.end());
   if (FCurrentFolderView == view) FCurrentFolderView = nullptr;

@@ -8,6 +8,7 @@
 #include "controls/kel/kelshapebutton.h"
 #include "app/msgbox.h"
 #include "app/notificationdlg.h"
+#include "app/pictureload.h"
 #include "app/pictureutil.h"
 #include "app/settings.h"
 #include "image/io/rastrumio.h"
@@ -81,10 +82,8 @@ void TMainForm::SetCurrentFileNames(const QString& name, const QString& path) {
 QString TMainForm::LoadErrorText(const std::string& name) const { return QString::fromStdString(name); }
 
 bool TMainForm::LoadFileIntoView(const std::string& path) {
-  rv::TRastrumIO* io = RastrumView1->GetIO();
-  io->LoadFromFile(path);
-  // A reader that stops on bad data reports it through the flag only.
-  if (io->Aborting) throw std::runtime_error("The file is damaged or not in a format that can be read.");
+  const std::string error = ReadPictureFile(*RastrumView1->GetIO(), path);
+  if (!error.empty()) throw std::runtime_error(error);
   return true;
 }
 
@@ -94,87 +93,166 @@ void TMainForm::PlayTransitionSound() {
 
 void TMainForm::ShowImageFile(TFolderViewForm* view, const std::string& name) {
   if (!view || FClosing) return;
+  DropPendingLoad();
   FCurrentFolderView = view;
   FCurrentFileName = QString::fromStdString(name);
   LblToOpen->hide();
   OpenBtnImage->hide();
   BeginWaitCursor();
-  std::string current = name;
-  bool retry = true;
-  while (retry && !view->Names().empty()) {
-    try {
-      FCurrentFilePath = QString::fromStdString(JoinPath(view->GetFolderPath(), current));
-      const std::string path = FCurrentFilePath.toStdString();
-      if (!IsFile(path)) throw std::runtime_error("File \"" + path + "\" Does Not Exist");
+  StartImageLoad(view, name, SteppingBackwards);
+}
+
+void TMainForm::StartImageLoad(TFolderViewForm* view, std::string current, bool backwards) {
+  while (!view->Names().empty()) {
+    FCurrentFilePath = QString::fromStdString(JoinPath(view->GetFolderPath(), current));
+    const std::string path = FCurrentFilePath.toStdString();
+    if (IsFile(path)) {
       FBusy = true;
-      RastrumView1->PrepareTransition();
-      LoadFileIntoView(path);
-      PlayTransitionSound();
-      RastrumView1->RunTransition(static_cast<rv::TRvTransitionType>(std::clamp(FSettings.ImageTransitionEffect, 0, 30)),
-                                  TransitionDuration);
-      FBusy = false;
-      RastrumView1->GetProc()->ClearUndo();
-      FIsNewImage = false;
-      FDontAskToSave = false;
-      FOnlyRotated = true;
-      FModified = false;
-      UpdateModifiedState();
-      LoadImageIntoView();
-      retry = false;
-    } catch (const std::exception& error) {
-      FBusy = false;
-      if (!IsFolder(view->GetFolderPath())) {
-        EndWaitCursor();
-        int answer = 2;
-        if (HelpDlg) {
-          HelpDlg->PrepareChoice(QStringLiteral("Error"),
-                                 QStringLiteral("The Image Folder you have open has either been deleted, moved, or renamed."),
-                                 QStringLiteral("Close Folder"), QStringLiteral("Ignore"));
-          answer = HelpDlg->ShowModal();
-        }
-        if (answer == 1) view->CloseFolderViewNoPrompt();
-        return;
-      }
-      int answer = 2;
-      if (HelpDlg) {
-        HelpDlg->PrepareLoadError(QString::fromStdString(current), QString::fromUtf8(error.what()), true);
-        answer = HelpDlg->ShowModal();
-      }
-      std::string next = "-";
-      const bool skipped = answer != 1;
-      if (answer == 1) {
-        view->RemoveFileItem(current, true, next, true);
-      } else {
-        view->FlagFileSkipped(current);
-      }
-      if (skipped || next == "-") {
-        EndWaitCursor();
-        ClearPictureView();
-        // The next file, unless the walk has come round to one already
-        // skipped: every picture of a broken folder asks only once.
-        const std::vector<std::string>& names = view->Names();
-        const auto at = std::find(names.begin(), names.end(), current);
-        if (at != names.end() && names.size() > 1) {
-          const std::size_t index = static_cast<std::size_t>(at - names.begin());
-          const std::string& following =
-              SteppingBackwards ? names[(index + names.size() - 1) % names.size()] : names[(index + 1) % names.size()];
-          const int row = view->Rows().IndexOf(following);
-          if (row >= 0 && view->Rows().Row(row).Skipped) return;
-        }
-        if (SteppingBackwards) view->ShowPreviousFile();
-        else view->ShowNextFile();
-        return;
-      }
-      current = next;
-      FCurrentFileName = QString::fromStdString(current);
-      if (current.empty()) break;
+      const unsigned serial = ++FPendingSerial;
+      // The view's own component hears the progress and the end, as when
+      // it read the file itself.
+      rv::TRastrumIO* io = RastrumView1->GetIO();
+      FPendingLoad = std::make_unique<TPictureLoad>(
+          *RastrumView1, path, this,
+          [this, serial, io](int percent) {
+            if (serial == FPendingSerial && FPendingLoad && io->OnProgress) io->OnProgress(io, percent);
+          },
+          [this, serial] { LoadEnded(serial); });
+      FPendingLoad->View = view;
+      FPendingLoad->Name = current;
+      FPendingLoad->Backwards = backwards;
+      return;
     }
+    if (!HandleLoadError(view, current, "File \"" + path + "\" Does Not Exist", backwards)) return;
   }
+  EndImageLoad(view);
+}
+
+void TMainForm::LoadEnded(unsigned serial) {
+  if (FPendingLoad && serial == FPendingSerial) {
+    CompleteImageLoad();
+    return;
+  }
+  std::erase_if(FDroppedLoads, [serial](const auto& dropped) { return dropped.first == serial; });
+}
+
+void TMainForm::FinishPendingLoad() {
+  // The error path may go on to the next file: that read is finished too.
+  while (FPendingLoad) {
+    FPendingLoad->Wait();
+    CompleteImageLoad();
+  }
+}
+
+void TMainForm::DropPendingLoad() {
+  if (!FPendingLoad) return;
+  FPendingLoad->Abort();
+  FDroppedLoads.emplace_back(FPendingSerial, std::move(FPendingLoad));
+  // A new serial: the dropped read's reports no longer match.
+  ++FPendingSerial;
+  FBusy = false;
+  EndWaitCursor();
+  if (rv::TRastrumIO* io = RastrumView1->GetIO(); io->OnFinishWork) io->OnFinishWork(io);
+}
+
+void TMainForm::CompleteImageLoad() {
+  std::unique_ptr<TPictureLoad> load = std::move(FPendingLoad);
+  load->Wait();
+  rv::TRastrumIO* io = RastrumView1->GetIO();
+  if (io->OnFinishWork) io->OnFinishWork(io);
+  TFolderViewForm* view = load->View;
+  if (!view) {
+    // The folder view went while its file was read.
+    FBusy = false;
+    EndWaitCursor();
+    return;
+  }
+  std::string current = load->Name;
+  if (!load->Error().empty()) {
+    FBusy = false;
+    if (HandleLoadError(view, current, load->Error(), load->Backwards)) StartImageLoad(view, current, load->Backwards);
+    return;
+  }
+  // The transition starts from what the screen shows: the old picture.
+  RastrumView1->PrepareTransition();
+  io->AssignParams(&load->IO());
+  RastrumView1->TakePicture(load->Picture());
+  // The read's copy of the pixels goes; the view's is their only owner.
+  load.reset();
+  PlayTransitionSound();
+  RastrumView1->RunTransition(static_cast<rv::TRvTransitionType>(std::clamp(FSettings.ImageTransitionEffect, 0, 30)),
+                              TransitionDuration);
+  FBusy = false;
+  RastrumView1->GetProc()->ClearUndo();
+  FIsNewImage = false;
+  FDontAskToSave = false;
+  FOnlyRotated = true;
+  FModified = false;
+  UpdateModifiedState();
+  LoadImageIntoView();
+  EndImageLoad(view);
+}
+
+void TMainForm::EndImageLoad(TFolderViewForm* view) {
   EndWaitCursor();
   if (view->Names().empty()) ClearPictureView();
 }
 
+bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message,
+                                bool backwards) {
+  if (!IsFolder(view->GetFolderPath())) {
+    EndWaitCursor();
+    int answer = 2;
+    if (HelpDlg) {
+      HelpDlg->PrepareChoice(QStringLiteral("Error"),
+                             QStringLiteral("The Image Folder you have open has either been deleted, moved, or renamed."),
+                             QStringLiteral("Close Folder"), QStringLiteral("Ignore"));
+      answer = HelpDlg->ShowModal();
+    }
+    if (answer == 1) view->CloseFolderViewNoPrompt();
+    return false;
+  }
+  int answer = 2;
+  if (HelpDlg) {
+    HelpDlg->PrepareLoadError(QString::fromStdString(current), QString::fromStdString(message), true);
+    answer = HelpDlg->ShowModal();
+  }
+  std::string next = "-";
+  const bool skipped = answer != 1;
+  if (answer == 1) {
+    view->RemoveFileItem(current, true, next, true);
+  } else {
+    view->FlagFileSkipped(current);
+  }
+  if (skipped || next == "-") {
+    EndWaitCursor();
+    ClearPictureView();
+    // The next file, unless the walk has come round to one already
+    // skipped: every picture of a broken folder asks only once.
+    const std::vector<std::string>& names = view->Names();
+    const auto at = std::find(names.begin(), names.end(), current);
+    if (at != names.end() && names.size() > 1) {
+      const std::size_t index = static_cast<std::size_t>(at - names.begin());
+      const std::string& following =
+          backwards ? names[(index + names.size() - 1) % names.size()] : names[(index + 1) % names.size()];
+      const int row = view->Rows().IndexOf(following);
+      if (row >= 0 && view->Rows().Row(row).Skipped) return false;
+    }
+    if (backwards) view->ShowPreviousFile();
+    else view->ShowNextFile();
+    return false;
+  }
+  current = next;
+  FCurrentFileName = QString::fromStdString(current);
+  if (current.empty()) {
+    EndImageLoad(view);
+    return false;
+  }
+  return true;
+}
+
 void TMainForm::ReloadImage() {
+  FinishPendingLoad();
   const std::string path = FCurrentFilePath.toStdString();
   // Through the folder view only when it is the shown file's own folder;
   // otherwise the file is read again from its own path.
@@ -205,6 +283,7 @@ void TMainForm::ReloadImage() {
 }
 
 void TMainForm::ClearPictureView() {
+  DropPendingLoad();
   StopSlideShow();
   FCurrentFileName.clear();
   FCurrentFilePath.clear();
@@ -251,7 +330,9 @@ void TMainForm::UpdateFileStatusText() {
 // ---- Leaving a modified picture, saving
 
 bool TMainForm::QuerySaveModified() {
-  if (!HasImage() || !FModified) return false;
+  // The picture a read is on its way to replace was asked about before the
+  // read began; the one coming is not modified.
+  if (PictureLoadPending() || !HasImage() || !FModified) return false;
   const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
   const int smaller = std::min(bitmap->Width(), bitmap->Height());
   if (FOnlyRotated && !FIsNewImage && FSettings.AutoSaveImages && smaller > 300) {
@@ -318,6 +399,7 @@ void TMainForm::ReportFileWritten(const std::string& path, bool existed) {
 }
 
 void TMainForm::SaveModifiedImage() {
+  FinishPendingLoad();
   if (FSlideShow || !FModified) return;
   if (FIsNewImage) {
     SaveImageAs();
@@ -340,6 +422,7 @@ void TMainForm::SaveModifiedImage() {
 }
 
 bool TMainForm::SaveImageAs() {
+  FinishPendingLoad();
   if (FSlideShow || !HasImage()) return false;
   rv::TIOParamsVals& params = RastrumView1->GetIO()->Params();
   if (params.JpegQuality == 50) params.JpegQuality = 80;

@@ -109,6 +109,7 @@ double WallpaperScale(int Width, int Height, QSize Screen) {
 // ---- Wallpaper and clipboard
 
 void TMainForm::SetAsDesktopWallpaper() {
+  FinishPendingLoad();
   if (!HasImage()) return;
   try {
     const std::string folder = wn::TWnDirectories().WindowsDirectory();
@@ -142,6 +143,7 @@ void TMainForm::SetAsDesktopWallpaper() {
 }
 
 void TMainForm::CopyToClipboard() {
+  FinishPendingLoad();
   if (HasImage()) RastrumView1->GetProc()->CopyToClipboard();
 }
 
@@ -165,6 +167,7 @@ void TMainForm::ShowPrintWindow(rv::TRvPrintForm& Window) {
 }
 
 void TMainForm::PrintImage() {
+  FinishPendingLoad();
   if (FSlideShow || !HasImage()) return;
   if (!FPrintOptionsForm) FPrintOptionsForm = new rv::Tfrvprnform2(this);
   FPrintOptionsForm->ApplyLanguage(RastrumView1->GetIO()->MsgLanguage);
@@ -172,6 +175,7 @@ void TMainForm::PrintImage() {
 }
 
 void TMainForm::PrintPreview() {
+  FinishPendingLoad();
   if (!HasImage()) return;
   if (!FPrintPreviewForm) FPrintPreviewForm = new rv::tfrvprnform1(this);
   FPrintPreviewForm->ApplyLanguage(RastrumView1->GetIO()->MsgLanguage);
@@ -193,6 +197,7 @@ void TMainForm::SelectScannerSource() {
 }
 
 void TMainForm::AcquireImage() {
+  FinishPendingLoad();
   // A second call while the scanner works would start nothing anyway.
   if (FAcquiring) return;
   if (QuerySaveModified() || FSlideShow || !ScannerSourceSelected()) return;

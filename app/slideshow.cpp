@@ -33,6 +33,7 @@ void TMainForm::SetSlideShowCaptions(bool running, bool paused) {
 }
 
 void TMainForm::StartSlideShow() {
+  FinishPendingLoad();
   if (!FCurrentFolderView || FCurrentFolderView->Names().empty() || SlideShowTimerOn()) return;
   if (ReadPromptFlag("ShowSlideShowPrompt") && NotificationDlg && NotificationDlg->PromptSlideShow() != 1) return;
   if (QuerySaveModified()) return;
@@ -62,6 +63,9 @@ void TMainForm::StartSlideShow() {
 }
 
 void TMainForm::SlideShowTimerTimer() {
+  // A picture slower to read than the interval is shown for one tick before
+  // the show moves on.
+  FinishPendingLoad();
   if (FSettings.StopAtStart && !FFirstTick && FCurrentFilePath == FStartPath) {
     StopSlideShow();
     return;

@@ -67,7 +67,8 @@ protected:
       FPending = true;
       FShownBefore = FForm.CurrentFilePath();
     } else if (Watched == FForm.RastrumView1 && Event->type() == QEvent::Paint && FPending &&
-               FForm.CurrentFilePath() != FShownBefore) {
+               FForm.CurrentFilePath() != FShownBefore && !FForm.PictureLoadPending()) {
+      // The path changes when the read starts; the picture comes at its end.
       // Counted once the paint of the new picture has run.
       QTimer::singleShot(0, [this, Tick = Ticks.back()] { Latencies.push_back(FClock.nsecsElapsed() / 1e6 - Tick); });
       FPending = false;

@@ -1,4 +1,5 @@
 #include "image/views/rastrumview.h"
+#include "image/io/rvloadedpicture.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -225,6 +226,14 @@ void TRastrumView::Assign(const platform::TBitmap* Source) {
     FBitmap.SetSize(Source->Width(), Source->Height());
     FBitmap.Canvas().Draw(0, 0, *Source);
   }
+  Update();
+  ImageChange();
+}
+
+void TRastrumView::TakePicture(TRvLoadedPicture& Source) {
+  FBitmap.Assign(*Source.GetBitmap());
+  FAlpha = Source.TakeAlphaChannel();
+  SetDPI(Source.DpiX(), Source.DpiY());
   Update();
   ImageChange();
 }

@@ -108,6 +108,8 @@ inline constexpr platform::TCursor crRvCross2Sub = 1795;
 // (once per process).
 void RvRegisterViewCursors();
 
+class TRvLoadedPicture;
+
 class TRastrumView : public TRvView {
 public:
   explicit TRastrumView(QWidget* AOwner = nullptr);
@@ -139,6 +141,10 @@ public:
   virtual void Assign(const TRastrumView* Source);
   void Assign(const platform::TBitmap* Source);
   void Assign(std::nullptr_t) { Clear(); }
+  // The picture an input/output component read into Source elsewhere: its
+  // pixels are shared, not copied (Source is to go right after), its alpha
+  // mask moves over and its resolution is taken.
+  void TakePicture(TRvLoadedPicture& Source);
   void SetBackground(platform::TColor Value) override;
   void ImageChange() override;
 

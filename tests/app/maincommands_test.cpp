@@ -50,7 +50,7 @@ protected:
   void OpenFolder(int Count) {
     for (int I = 0; I < Count; ++I) Env.Picture("p" + std::to_string(I) + ".png", 40, 30, QColor(I * 40, 100, 200));
     Main().OpenPath(QString::fromStdString(Env.File("p0.png")), false);
-    ASSERT_TRUE(WaitUntil([&] { return !Main().RastrumView1->TransitionRunning(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
   }
   QString KeyCommand(int Key, Qt::KeyboardModifiers Mods = Qt::NoModifier) {
     Ran.clear();
@@ -255,6 +255,7 @@ TEST_F(MainCommandsTest, CommandStatesFollowTheirRules) {
   EXPECT_TRUE(Enabled("SaveCtrlS1"));
   EXPECT_TRUE(Main().SBtnSave->isEnabled());
   Main().ReloadImage();
+  ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending(); }));
   EXPECT_FALSE(Main().IsImageModified());
 
   // A running show: almost everything waits.
@@ -410,7 +411,7 @@ TEST_F(MainCommandsTest, TheMagnifierShowsThePictureUnderThePointer) {
   RunCommands = true;
   Env.Picture("red.png", 200, 150, QColor(255, 0, 0));
   Main().OpenPath(QString::fromStdString(Env.File("red.png")), false);
-  ASSERT_TRUE(WaitUntil([&] { return !Main().RastrumView1->TransitionRunning(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
   Main().SetMouseMode(2);
   ASSERT_EQ(Main().MouseMode(), 2);
   rv::TRastrumView& View = *Main().RastrumView1;

@@ -73,6 +73,7 @@ TEST_F(MainWindowTest, ShowingAPictureRunsTheChosenTransition) {
   Show(Env.File("a.png"));
   TFolderViewForm* View = Form().CurrentFolderView();
   View->SelectAndShowFile("b.png");
+  Loaded();
   EXPECT_TRUE(Form().RastrumView1->TransitionRunning());
   ASSERT_TRUE(WaitUntil([&] { return !Form().RastrumView1->TransitionRunning(); }));
   const QImage Screen = Shown();
@@ -168,6 +169,7 @@ TEST_F(MainWindowTest, ALoadFailureOffersDeleteOrSkip) {
   // Skip: the row is flagged and the next picture comes.
   Env.HelpAnswer = 2;
   View->SelectAndShowFile("b.png");
+  Loaded();
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(Env.LastHelpCaption, "File Error");
   EXPECT_EQ(Env.LastHelpText, "The following error occured while attempting to open \"b.png\":");
@@ -178,12 +180,14 @@ TEST_F(MainWindowTest, ALoadFailureOffersDeleteOrSkip) {
   View->SelectSingleFile("c.png");
   Env.HelpShown = 0;
   View->ShowPreviousFile();
+  Loaded();
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(Form().CurrentFileName(), "a.png");
 
   // Delete: the file goes and the one that took its place is shown.
   Env.HelpAnswer = 1;
   View->SelectAndShowFile("b.png");
+  Loaded();
   EXPECT_FALSE(fs::exists(Env.File("b.png")));
   EXPECT_EQ(View->Names(), (std::vector<std::string>{"a.png", "c.png"}));
   EXPECT_EQ(Form().CurrentFileName(), "c.png");
@@ -268,6 +272,7 @@ TEST_F(MainWindowTest, AFileThatVanishesDuringTheFirstMessageAtStartIsOneMoreLoa
   // The folder is opened by the start itself, outside any event handler.
   std::unique_ptr<TMainForm> Started;
   ASSERT_NO_THROW(Started = std::make_unique<TMainForm>(QStringList{Env.QFolder()}, nullptr));
+  ASSERT_TRUE(WaitUntil([&] { return !Started->PictureLoadPending(); }));
   EXPECT_FALSE(fs::exists(Env.File("a.jpg")));
   ASSERT_EQ(Texts.size(), 2);
   EXPECT_EQ(Texts[1], "The following error occured while attempting to open \"b.jpg\":");
@@ -287,6 +292,7 @@ TEST_F(MainWindowTest, AFailureWhileTheStartOpensAFolderReachesTheErrorPath) {
   };
   std::unique_ptr<TMainForm> Started;
   ASSERT_NO_THROW(Started = std::make_unique<TMainForm>(QStringList{Env.QFolder()}, nullptr));
+  ASSERT_TRUE(WaitUntil([&] { return !Started->PictureLoadPending(); }));
   EXPECT_EQ(Shown, 2);
   EXPECT_EQ(Caption, "Error");
   EXPECT_EQ(Text, "The message could not be shown");
@@ -319,6 +325,7 @@ TEST_F(MainWindowTest, AFolderClosedWhileItsFirstPictureLoadsLeavesNoTab) {
   Form().RastrumView1->GetIO()->OnProgress = [&](void*, int) { fs::remove_all(Folder); };
   Env.HelpAnswer = 1;
   Form().OpenPath(Picture, false);
+  Loaded();
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(Env.LastHelpText, "The Image Folder you have open has either been deleted, moved, or renamed.");
   EXPECT_TRUE(Form().FolderViews().empty());

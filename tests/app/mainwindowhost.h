@@ -21,11 +21,15 @@ protected:
     }
     return *FForm;
   }
-  // Opens the file and waits until its transition has run.
+  // Opens the file and waits until it is read and its transition has run.
   void Show(const std::string& Path) {
     Form().OpenPath(QString::fromStdString(Path), false);
+    Loaded();
     ASSERT_TRUE(WaitUntil([&] { return !Form().RastrumView1->TransitionRunning(); }));
   }
+  // Waits until the picture asked for last has been read and shown (or its
+  // error path has run).
+  void Loaded() { ASSERT_TRUE(WaitUntil([&] { return !Form().PictureLoadPending(); })); }
 
   TAppEnv Env;
   std::unique_ptr<app::TMainForm> FForm;

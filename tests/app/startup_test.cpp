@@ -43,6 +43,7 @@ TEST(MainWindow, MacroOpensAPathOrClosesTheWindow) {
     EXPECT_EQ(form.windowTitle(), "Pictrova by Halvenworth");
     form.Ptv_MainExecuteMacro({file});
     EXPECT_EQ(form.CurrentFilePath(), file);
+    ASSERT_TRUE(apptest::WaitUntil([&] { return !form.PictureLoadPending(); }));
     EXPECT_EQ(form.windowTitle(), "Pictrova - " + file);
     form.Ptv_MainExecuteMacro({env.QFolder() + "/none.png"});
     EXPECT_EQ(form.CurrentFilePath(), file);

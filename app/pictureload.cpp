@@ -1,0 +1,59 @@
+#include "app/pictureload.h"
+
+#include "image/views/rastrumview.h"
+
+#include <QMetaObject>
+
+#include <exception>
+
+namespace app {
+
+std::string ReadPictureFile(rv::TRastrumIO& IO, const std::string& Path) {
+  try {
+    IO.LoadFromFile(Path);
+  } catch (const std::exception& Error) {
+    return Error.what();
+  }
+  // A reader that stops on bad data reports it through the flag only.
+  if (IO.Aborting) return "The file is damaged or not in a format that can be read.";
+  return {};
+}
+
+TPictureLoad::TPictureLoad(rv::TRastrumView& View, const std::string& Path, QObject* Context,
+                           std::function<void(int)> Progress, std::function<void()> Done)
+    : FPath(Path), FPicture(View.GetBackground(), View.DpiX(), View.DpiY()),
+      FIO(std::make_unique<rv::TRastrumIO>()) {
+  const rv::TRastrumIO& Shown = *View.GetIO();
+  FIO->AutoAdjustDPI = Shown.AutoAdjustDPI;
+  FIO->FilteredAdjustDPI = Shown.FilteredAdjustDPI;
+  FIO->SetAttachedRastrum(&FPicture);
+  FThread = std::thread([this, Context, Progress = std::move(Progress), Done = std::move(Done)]() mutable {
+    Run(Context, std::move(Progress), std::move(Done));
+  });
+}
+
+TPictureLoad::~TPictureLoad() {
+  Abort();
+  Wait();
+  // The component lets go of the picture before the picture goes.
+  FIO.reset();
+}
+
+void TPictureLoad::Wait() {
+  if (FThread.joinable()) FThread.join();
+}
+
+void TPictureLoad::Run(QObject* Context, std::function<void(int)> Progress, std::function<void()> Done) {
+  int Last = -1;
+  FIO->OnProgress = [&](void*, int Percent) {
+    if (FAbort.load()) FIO->Aborting = true;
+    if (Percent == Last || !Progress) return;
+    Last = Percent;
+    QMetaObject::invokeMethod(Context, [Progress, Percent] { Progress(Percent); }, Qt::QueuedConnection);
+  };
+  FError = FAbort.load() ? "Aborted" : ReadPictureFile(*FIO, FPath);
+  FIO->OnProgress = nullptr;
+  QMetaObject::invokeMethod(Context, std::move(Done), Qt::QueuedConnection);
+}
+
+} // namespace app

@@ -1,0 +1,163 @@
+// The shown picture is read on a worker: what the window shows and asks
+// before and after the read ends, and what a newer request, a command or
+// the window's end do to a read still running.
+#include "app/folderview.h"
+#include "app/mainform.h"
+#include "apptestenv.h"
+#include "mainwindowhost.h"
+#include "image/model/rvmask.h"
+#include "image/views/rastrumview.h"
+
+#include <QApplication>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace app;
+using apptest::WaitUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+class PictureLoadTest : public ::testing::Test, protected apptest::TMainWindowHost {
+protected:
+  // The colour at the centre of the picture as the view shows it.
+  QRgb Centre() {
+    rv::TRastrumView& V = *Form().RastrumView1;
+    const QImage Screen = V.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return Screen.pixel(V.OffsetX() + V.DrawWidth() / 2, V.OffsetY() + V.DrawHeight() / 2);
+  }
+  // Serves events for Ms: time for a late report to arrive.
+  void Pump(int Ms) { WaitUntil([] { return false; }, Ms); }
+  void Settled() {
+    Loaded();
+    ASSERT_TRUE(WaitUntil([&] { return !Form().RastrumView1->TransitionRunning(); }));
+  }
+};
+
+} // namespace
+
+TEST_F(PictureLoadTest, ThePictureComesWhenItsReadEnds) {
+  Env.Picture("a.png", 64, 48, Qt::yellow);
+  Env.Picture("b.png", 80, 40, Qt::cyan);
+  Show(Env.File("a.png"));
+  TFolderViewForm* View = Form().CurrentFolderView();
+  View->SelectAndShowFile("b.png");
+  // Until the end of the read is handled the old picture stays, under the
+  // wait cursor.
+  EXPECT_TRUE(Form().PictureLoadPending());
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 64);
+  EXPECT_EQ(Centre(), qRgb(255, 255, 0));
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  Settled();
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 80);
+  EXPECT_EQ(Centre(), qRgb(0, 255, 255));
+  EXPECT_EQ(Form().StatusPanelText(0), "b.png (80x40)");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(PictureLoadTest, TransparencyArrivesWithThePicture) {
+  QImage Picture(20, 10, QImage::Format_ARGB32);
+  Picture.fill(qRgba(255, 0, 0, 255));
+  for (int X = 0; X < 10; ++X)
+    for (int Y = 0; Y < 10; ++Y) Picture.setPixel(X, Y, qRgba(0, 0, 255, 0));
+  ASSERT_TRUE(Picture.save(QString::fromStdString(Env.File("alpha.png"))));
+  Env.Picture("plain.png");
+  Show(Env.File("alpha.png"));
+  rv::TRastrumView& V = *Form().RastrumView1;
+  ASSERT_TRUE(V.HasAlphaChannel());
+  EXPECT_EQ(V.GetAlphaChannel()->Width(), 20);
+  EXPECT_EQ(V.GetAlphaChannel()->GetPixel(2, 5), 0);
+  EXPECT_EQ(V.GetAlphaChannel()->GetPixel(15, 5), 255);
+  // A picture without transparency keeps nothing of the mask before.
+  Show(Env.File("plain.png"));
+  EXPECT_TRUE(!V.HasAlphaChannel() || V.GetAlphaChannel()->GetPixel(2, 5) == 255);
+}
+
+TEST_F(PictureLoadTest, ANewerRequestWinsOverARunningRead) {
+  Env.Picture("a.png", 64, 48, Qt::yellow);
+  // A large damaged file: its read runs a while and then fails.
+  Env.Picture("b.png", 1600, 1600, Qt::red);
+  fs::resize_file(Env.File("b.png"), fs::file_size(Env.File("b.png")) / 2);
+  Env.Picture("c.png", 50, 30, Qt::cyan);
+  Show(Env.File("a.png"));
+  TFolderViewForm* View = Form().CurrentFolderView();
+  View->SelectAndShowFile("b.png");
+  View->SelectAndShowFile("c.png");
+  Settled();
+  // The dropped read neither shows its picture nor asks about its error.
+  Pump(300);
+  EXPECT_EQ(Env.HelpShown, 0);
+  EXPECT_EQ(Form().CurrentFileName(), "c.png");
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 50);
+  EXPECT_EQ(Centre(), qRgb(0, 255, 255));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(PictureLoadTest, ADamagedAndAVanishedFileAskOnceEach) {
+  Env.Picture("a.png");
+  std::ofstream(Env.File("b.png")) << "not a picture at all";
+  Env.Picture("c.png");
+  Env.Picture("d.png");
+  Env.Picture("e.png", 30, 20, Qt::cyan);
+  Show(Env.File("a.png"));
+  TFolderViewForm* View = Form().CurrentFolderView();
+  Env.HelpAnswer = 2; // skip
+  View->SelectAndShowFile("b.png");
+  Settled();
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpText, "The following error occured while attempting to open \"b.png\":");
+  EXPECT_EQ(Form().CurrentFileName(), "c.png");
+
+  // Gone before its read: asked at once, and the step goes on to the next.
+  fs::remove(Env.File("d.png"));
+  View->SelectAndShowFile("d.png");
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_EQ(Env.LastHelpText, "The following error occured while attempting to open \"d.png\":");
+  Settled();
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_EQ(Form().CurrentFileName(), "e.png");
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 30);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(PictureLoadTest, ACommandActsOnThePictureAskedForLast) {
+  Env.Picture("a.png", 64, 48, Qt::yellow);
+  Env.Picture("b.png", 80, 40, Qt::cyan);
+  Show(Env.File("a.png"));
+  Form().CurrentFolderView()->SelectAndShowFile("b.png");
+  ASSERT_TRUE(Form().PictureLoadPending());
+  Form().Execute("RotateCW");
+  EXPECT_FALSE(Form().PictureLoadPending());
+  EXPECT_EQ(Form().CurrentFileName(), "b.png");
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 40);
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Height(), 80);
+  EXPECT_TRUE(Form().IsImageModified());
+  // The end of the read that was finished early changes nothing.
+  Settled();
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 40);
+  EXPECT_TRUE(Form().IsImageModified());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(PictureLoadTest, TheWindowEndsDuringARead) {
+  Env.Picture("a.png", 64, 48, Qt::yellow);
+  Env.Picture("b.png", 80, 40, Qt::cyan);
+  Show(Env.File("a.png"));
+  // Closing shows the picture asked for, then goes.
+  Form().CurrentFolderView()->SelectAndShowFile("b.png");
+  Form().close();
+  EXPECT_FALSE(Form().PictureLoadPending());
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 80);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  FForm.reset();
+
+  // Freed with a read running: the read is dropped with the window.
+  Show(Env.File("a.png"));
+  Form().CurrentFolderView()->SelectAndShowFile("b.png");
+  ASSERT_TRUE(Form().PictureLoadPending());
+  FForm.reset();
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  Pump(100);
+}
