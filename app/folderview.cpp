@@ -206,8 +206,14 @@ void TFolderViewForm::FormCreate() {
   FileOpDelayTimer->setInterval(1);
   FileOpDelayTimer->setSingleShot(true);
   connect(FileOpDelayTimer, &QTimer::timeout, this, [this] {
-    if (!FClosing) RefreshFolder(1, false);
+    if (FClosing) return;
+    const bool ShownGone = ShownFileGone();
+    RefreshFolder(1, false);
+    if (ShownGone && !FClosing) SyncSelection(true);
   });
+  FNotifiedTimer = new QTimer(this);
+  FNotifiedTimer->setSingleShot(true);
+  connect(FNotifiedTimer, &QTimer::timeout, this, [this] { TakeNotifiedChanges(); });
   BindNotifications();
   WnSHFileOperator = std::make_unique<wn::TWnSHFileOperation>();
   FWasFloating = Floating();
@@ -549,20 +555,33 @@ TFolderRow TFolderViewForm::RowOf(const TScannedFile& File) {
 
 bool TFolderViewForm::AddFileItem(const TScannedFile& File, bool Select) {
   if (FNameSet.count(File.Name)) return false;
-  FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(File.Size, 0));
-  FNames.push_back(File.Name);
-  FNameSet.insert(File.Name);
-  ThumbAppend({File.Name});
-  FRows->Append({RowOf(File)});
+  AddFileItems({&File}, Select);
+  return true;
+}
+
+void TFolderViewForm::AddFileItems(const std::vector<const TScannedFile*>& Files, bool Select) {
+  std::vector<std::string> Names;
+  std::vector<TFolderRow> Rows;
+  Names.reserve(Files.size());
+  Rows.reserve(Files.size());
+  for (const TScannedFile* File : Files) {
+    if (!FNameSet.insert(File->Name).second) continue;
+    FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(File->Size, 0));
+    FNames.push_back(File->Name);
+    Names.push_back(File->Name);
+    Rows.push_back(RowOf(*File));
+  }
+  if (Names.empty()) return;
+  ThumbAppend(Names);
+  FRows->Append(std::move(Rows));
   if (Select) {
     if (FSelectedNames.empty()) {
-      FSelectedNames = {File.Name};
+      FSelectedNames = {Names.front()};
       UpdateSelectionStatus();
     }
     SyncSelection(true);
   }
   DrawFilmStripHoles(FStripLeft, FStripRight, true);
-  return true;
 }
 
 bool TFolderViewForm::AddFileByName(const std::string& Name, bool Select) {
@@ -592,6 +611,33 @@ void TFolderViewForm::DropFile(std::size_t Index) {
   ThumbDelete(static_cast<int>(Index));
   FNames.erase(FNames.begin() + static_cast<std::ptrdiff_t>(Index));
   FNameSet.erase(Name);
+}
+
+void TFolderViewForm::DropFiles(const std::unordered_set<std::string>& Gone) {
+  std::vector<int> Thumbs, Rows;
+  std::size_t Kept = 0;
+  for (std::size_t I = 0; I < FNames.size(); ++I) {
+    if (!Gone.count(FNames[I])) {
+      if (Kept != I) FNames[Kept] = std::move(FNames[I]);
+      ++Kept;
+      continue;
+    }
+    Thumbs.push_back(static_cast<int>(I));
+    if (const int Row = FRows->IndexOf(FNames[I]); Row >= 0) {
+      FTotalFileSize -= std::min<std::uint64_t>(
+          FTotalFileSize, static_cast<std::uint64_t>(std::max<std::int64_t>(FRows->Row(Row).Size, 0)));
+      Rows.push_back(Row);
+    }
+    FNameSet.erase(FNames[I]);
+  }
+  if (Thumbs.empty()) return;
+  FNames.resize(Kept);
+  // As in DropFile: the list's own selection change is not the user's.
+  const bool Selecting = FSelectingFromView;
+  FSelectingFromView = true;
+  FRows->RemoveRows(std::move(Rows));
+  FSelectingFromView = Selecting;
+  ThumbDeleteMany(Thumbs);
 }
 
 void TFolderViewForm::RemoveFileItem(const std::string& Name, bool DeleteFile, std::string& Result, bool Select) {
@@ -684,20 +730,26 @@ void TFolderViewForm::RefreshFolder(int Mode, bool Incremental) {
   const std::string FirstSelected = FSelectedNames.empty() ? std::string() : FSelectedNames.front();
   const int FirstSelectedIndex = FirstSelected.empty() ? -1 : IndexOfName(FirstSelected);
   bool AddedOrRemoved = false;
+  // Rows go and come in one pass each: one at a time, each would lay out
+  // and repaint the lists, the film strip and the selection again.
   if (Mode == 1 || Mode == 3) {
-    for (std::size_t I = FNames.size(); I-- > 0;) {
-      if (ScannedSet.count(FNames[I])) continue;
-      const std::string Name = FNames[I];
-      FSelectedNames.erase(std::remove(FSelectedNames.begin(), FSelectedNames.end(), Name), FSelectedNames.end());
-      DropFile(I);
+    std::unordered_set<std::string> Gone;
+    for (const std::string& Name : FNames)
+      if (!ScannedSet.count(Name)) Gone.insert(Name);
+    if (!Gone.empty()) {
+      FSelectedNames.erase(std::remove_if(FSelectedNames.begin(), FSelectedNames.end(),
+                                          [&](const std::string& N) { return Gone.count(N) > 0; }),
+                           FSelectedNames.end());
+      DropFiles(Gone);
       AddedOrRemoved = true;
     }
   }
   if (Mode == 0 || Mode == 3) {
-    for (int I : Order) {
-      const TScannedFile& F = Files[static_cast<std::size_t>(I)];
-      if (FNameSet.count(F.Name)) continue;
-      AddFileItem(F, Mode == 0);
+    std::vector<const TScannedFile*> New;
+    for (int I : Order)
+      if (!FNameSet.count(Files[static_cast<std::size_t>(I)].Name)) New.push_back(&Files[static_cast<std::size_t>(I)]);
+    if (!New.empty()) {
+      AddFileItems(New, Mode == 0);
       AddedOrRemoved = true;
     }
   }
@@ -1046,8 +1098,8 @@ void TFolderViewForm::FileCreated(const std::string& Path) {
   std::error_code Error;
   if (!InFolder || !std::filesystem::is_regular_file(Path, Error) || !rv::RvIsKnownFormat(Name)) return;
   if (FNameSet.count(Name)) return;
-  AddFileByName(Name, false);
-  RefreshFolder(0, false);
+  FNotifiedNew.push_back(Name);
+  FNotifiedTimer->start(0);
 }
 
 void TFolderViewForm::FileDeleted(const std::string& Path) {
@@ -1055,13 +1107,50 @@ void TFolderViewForm::FileDeleted(const std::string& Path) {
   bool InFolder = false;
   const std::string Name = FileNameOf(Path, InFolder);
   if (!InFolder || !FNameSet.count(Name) || !rv::RvIsKnownFormat(Name)) return;
+  FNotifiedGone = true;
+  FNotifiedTimer->start(0);
+}
+
+bool TFolderViewForm::ShownFileGone() const {
+  if (!FOwner || FOwner->CurrentFolderView() != this) return false;
+  bool InFolder = false;
+  const std::string Name = FileNameOf(FOwner->CurrentFilePath().toStdString(), InFolder);
+  std::error_code Error;
+  return InFolder && FNameSet.count(Name) && !std::filesystem::exists(JoinPath(FFolderPath, Name), Error);
+}
+
+void TFolderViewForm::TakeNotifiedChanges() {
+  if (FClosing) return;
+  // The operation's own end brings its folders up to date; the views wait
+  // for it rather than read the folder again for each file it reports.
+  if (wn::TWnSHFileOperation::Running()) {
+    FNotifiedTimer->start(20);
+    return;
+  }
+  const std::vector<std::string> New = std::move(FNotifiedNew);
+  FNotifiedNew.clear();
+  const bool Gone = FNotifiedGone;
+  FNotifiedGone = false;
   // The shown picture gone: the one that takes its place is shown.
-  const bool WasShown = FOwner && FOwner->CurrentFolderView() == this &&
-                        FOwner->CurrentFilePath() == QString::fromStdString(JoinPath(FFolderPath, Name));
-  std::string Next;
-  RemoveFileItem(Name, false, Next, true);
-  RefreshFolder(1, false);
-  if (WasShown && !FClosing) SyncSelection(true);
+  const bool ShownGone = Gone && ShownFileGone();
+  // The files reported are added unselected; the folder's read then adds
+  // any others, as a refresh does.
+  if (Gone) RefreshFolder(1, false);
+  if (!New.empty()) {
+    std::vector<TScannedFile> Files;
+    Files.reserve(New.size());
+    std::unordered_set<std::string> Seen;
+    for (const std::string& Name : New) {
+      TScannedFile File;
+      if (!FNameSet.count(Name) && Seen.insert(Name).second && ReadScannedFile(FFolderPath, Name, File))
+        Files.push_back(std::move(File));
+    }
+    std::vector<const TScannedFile*> Items;
+    for (const TScannedFile& F : Files) Items.push_back(&F);
+    AddFileItems(Items, false);
+    RefreshFolder(0, false);
+  }
+  if (ShownGone && !FClosing) SyncSelection(true);
 }
 
 void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string& NewPath) {
@@ -1084,15 +1173,13 @@ void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string&
     } else if (OldKnown && NewKnown && FNameSet.count(OldName)) {
       RenameFileItem(OldName, NewName, false);
     } else if (NewKnown) {
-      AddFileByName(NewName, false);
-      RefreshFolder(0, false);
+      FileCreated(NewPath);
     } else if (FNameSet.count(OldName)) {
       // Renamed to a type that is no picture: it leaves the view.
       FileDeleted(OldPath);
     }
   } else if (NewIn && NewKnown && !NewListed) {
-    AddFileByName(NewName, false);
-    RefreshFolder(0, false);
+    FileCreated(NewPath);
   } else if (OldIn && OldKnown) {
     FileDeleted(OldPath);
   }
@@ -1128,6 +1215,12 @@ void TFolderViewForm::FolderChanged(const std::string& Path) {
 void TFolderViewForm::FolderDeleted(const std::string& Path) {
   if (FClosing) return;
   if (WithoutTrailingDelimiter(Path) != WithoutTrailingDelimiter(FFolderPath)) return;
+  // A file operation still running may be this view's own: the view stays
+  // until it has ended.
+  if (wn::TWnSHFileOperation::Running()) {
+    QTimer::singleShot(20, this, [this, Path] { FolderDeleted(Path); });
+    return;
+  }
   const bool OfferSave = FOwner && FOwner->CurrentFolderView() == this && FOwner->IsImageModified();
   int Answer = 1;
   if (HelpDlg) {
@@ -1201,6 +1294,25 @@ void TFolderViewForm::ThumbDelete(int Index) {
   // move of several files may have taken away already.
   try {
     ThumbView->DeleteImage(Index);
+  } catch (const platform::EStreamError&) {
+    ThumbView->Update();
+  }
+  FSelectingFromView = Selecting;
+  ThumbScrolled();
+}
+
+void TFolderViewForm::ThumbDeleteMany(const std::vector<int>& Indexes) {
+  if (Indexes.size() == 1) return ThumbDelete(Indexes.front());
+  const bool Selecting = FSelectingFromView;
+  FSelectingFromView = true;
+  // Without a current image no deletion makes the next one current and
+  // reads its file; the caller selects again afterwards.
+  ThumbView->LockUpdate();
+  ThumbView->DeselectNU();
+  for (auto It = Indexes.rbegin(); It != Indexes.rend(); ++It)
+    if (*It >= 0 && *It < ThumbView->ImageCount()) ThumbView->DeleteImageNU(*It);
+  try {
+    ThumbView->UnlockUpdate();
   } catch (const platform::EStreamError&) {
     ThumbView->Update();
   }
