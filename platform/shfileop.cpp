@@ -145,6 +145,8 @@ class TFileOpRun {
   int FFirstError = 0;
   std::int64_t FDone = 0;
   std::int64_t FTotal = 0;
+  static constexpr std::size_t CopyBufferSize = 1 << 20;
+  std::unique_ptr<char[]> FBuffer;
 };
 
 bool TFileOpRun::Fail(const std::string& Path, int Code, const std::string& What) {
@@ -271,16 +273,18 @@ bool TFileOpRun::CopyFile(const std::string& Source, const struct stat& St, cons
     ::unlink(Temp.c_str());
     return Code == 0 ? false : Fail(Path, Code, What);
   };
-  std::vector<char> Buffer(1 << 20);
+  // One buffer for the whole run, not a fresh megabyte cleared per file.
+  if (!FBuffer) FBuffer = std::make_unique_for_overwrite<char[]>(CopyBufferSize);
+  char* const Buffer = FBuffer.get();
   for (;;) {
-    const ssize_t N = ::read(In, Buffer.data(), Buffer.size());
+    const ssize_t N = ::read(In, Buffer, CopyBufferSize);
     if (N < 0) {
       if (errno == EINTR) continue;
       return Abandon(Source, errno, "Cannot read");
     }
     if (N == 0) break;
     for (ssize_t Written = 0; Written < N;) {
-      const ssize_t W = ::write(Out, Buffer.data() + Written, static_cast<std::size_t>(N - Written));
+      const ssize_t W = ::write(Out, Buffer + Written, static_cast<std::size_t>(N - Written));
       if (W < 0) {
         if (errno == EINTR) continue;
         return Abandon(Target, errno, "Cannot write");

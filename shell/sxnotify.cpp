@@ -335,6 +335,10 @@ void TSxCustomShellNotification::ReadEvents() {
   std::weak_ptr<int> alive = FAlive;
   alignas(inotify_event) char buffer[64 * 1024];
   ++FBusy;
+  // A paste of thousands of files reports thousands of paths: each would
+  // read the mount table again.
+  std::optional<TSxPathContext> context;
+  FPathContext = &context;
   for (;;) {
     const ssize_t n = ::read(FInotify, buffer, sizeof buffer);
     if (n <= 0) break;
@@ -345,6 +349,7 @@ void TSxCustomShellNotification::ReadEvents() {
       if (!HandleEvent(ev->wd, ev->mask, ev->cookie, name)) return;
     }
   }
+  FPathContext = nullptr;
   --FBusy;
   if (FPendingMove) FPendingTimer->start();
 }
@@ -440,9 +445,12 @@ bool TSxCustomShellNotification::Report(std::uint32_t bit, const std::string& pa
   // of thousands of files would otherwise block the loop).
   if (!(bit & SHCNE_ATTRIBUTES) && QueueLimit != 0 && FQueue->Count() > QueueLimit) return true;
   std::weak_ptr<int> alive = FAlive;
-  const std::optional<TSxItemIDList> l1 = SxPathToIDList(path1, false);
+  std::optional<TSxPathContext> here;
+  std::optional<TSxPathContext>& context = FPathContext ? *FPathContext : here;
+  if (!context) context = SxCurrentPathContext();
+  const std::optional<TSxItemIDList> l1 = SxPathToIDList(path1, false, *context);
   std::optional<TSxItemIDList> l2;
-  if (!path2.empty()) l2 = SxPathToIDList(path2, false);
+  if (!path2.empty()) l2 = SxPathToIDList(path2, false, *context);
   ReceiveShellEvent(l1 ? &*l1 : nullptr, l2 ? &*l2 : nullptr, bit);
   return !alive.expired();
 }
