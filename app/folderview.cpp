@@ -206,10 +206,7 @@ void TFolderViewForm::FormCreate() {
   FileOpDelayTimer->setInterval(1);
   FileOpDelayTimer->setSingleShot(true);
   connect(FileOpDelayTimer, &QTimer::timeout, this, [this] {
-    if (FClosing) return;
-    const bool ShownGone = ShownFileGone();
-    RefreshFolder(1, false);
-    if (ShownGone && !FClosing) SyncSelection(true);
+    if (!FClosing) RefreshFolder(1, false);
   });
   FNotifiedTimer = new QTimer(this);
   FNotifiedTimer->setSingleShot(true);
@@ -730,6 +727,10 @@ void TFolderViewForm::RefreshFolder(int Mode, bool Incremental) {
   const std::string FirstSelected = FSelectedNames.empty() ? std::string() : FSelectedNames.front();
   const int FirstSelectedIndex = FirstSelected.empty() ? -1 : IndexOfName(FirstSelected);
   bool AddedOrRemoved = false;
+  // The shown picture gone: the one that takes its place is shown, whoever
+  // noticed first (the change notification, the deferred refresh after a
+  // move, the loader's rescan).
+  bool ShownGone = false;
   // Rows go and come in one pass each: one at a time, each would lay out
   // and repaint the lists, the film strip and the selection again.
   if (Mode == 1 || Mode == 3) {
@@ -737,6 +738,7 @@ void TFolderViewForm::RefreshFolder(int Mode, bool Incremental) {
     for (const std::string& Name : FNames)
       if (!ScannedSet.count(Name)) Gone.insert(Name);
     if (!Gone.empty()) {
+      ShownGone = Gone.count(ShownName()) > 0;
       FSelectedNames.erase(std::remove_if(FSelectedNames.begin(), FSelectedNames.end(),
                                           [&](const std::string& N) { return Gone.count(N) > 0; }),
                            FSelectedNames.end());
@@ -775,7 +777,7 @@ void TFolderViewForm::RefreshFolder(int Mode, bool Incremental) {
       FSelectedNames = {FNames[At]};
     }
     UpdateSelectionStatus();
-    SyncSelection(false);
+    SyncSelection(ShownGone);
   }
 }
 
@@ -1111,12 +1113,11 @@ void TFolderViewForm::FileDeleted(const std::string& Path) {
   FNotifiedTimer->start(0);
 }
 
-bool TFolderViewForm::ShownFileGone() const {
-  if (!FOwner || FOwner->CurrentFolderView() != this) return false;
+std::string TFolderViewForm::ShownName() const {
+  if (!FOwner || FOwner->CurrentFolderView() != this) return std::string();
   bool InFolder = false;
   const std::string Name = FileNameOf(FOwner->CurrentFilePath().toStdString(), InFolder);
-  std::error_code Error;
-  return InFolder && FNameSet.count(Name) && !std::filesystem::exists(JoinPath(FFolderPath, Name), Error);
+  return InFolder ? Name : std::string();
 }
 
 void TFolderViewForm::TakeNotifiedChanges() {
@@ -1131,8 +1132,6 @@ void TFolderViewForm::TakeNotifiedChanges() {
   FNotifiedNew.clear();
   const bool Gone = FNotifiedGone;
   FNotifiedGone = false;
-  // The shown picture gone: the one that takes its place is shown.
-  const bool ShownGone = Gone && ShownFileGone();
   // The files reported are added unselected; the folder's read then adds
   // any others, as a refresh does.
   if (Gone) RefreshFolder(1, false);
@@ -1150,7 +1149,6 @@ void TFolderViewForm::TakeNotifiedChanges() {
     AddFileItems(Items, false);
     RefreshFolder(0, false);
   }
-  if (ShownGone && !FClosing) SyncSelection(true);
 }
 
 void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string& NewPath) {

@@ -278,8 +278,9 @@ private:
   int IndexOfName(const std::string& Name) const;
   void ScrollSelectedRowIntoView();
   std::string FileNameOf(const std::string& Path, bool& InFolder) const;
-  // The main window shows a file of this view that is no longer there.
-  bool ShownFileGone() const;
+  // The name of the file the main window shows from this view; empty when
+  // none.
+  std::string ShownName() const;
 
   // Thumbnail mouse handling of the film strip.
   void ThumbMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Mods, const QPoint& At);

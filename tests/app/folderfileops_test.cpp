@@ -314,7 +314,8 @@ std::vector<std::string> OnDisk(const std::string& Folder) {
 // order with their thumbnails and the source's selection stays, or, when it
 // went, the file now at its place is selected; the target shows the first
 // file pasted. Files moved away by another program while the source shows
-// one of them: the file now at its place is shown.
+// one of them: the file now at its place is shown, however many reports
+// the views take the move in.
 TEST_F(FolderFileOpsTest, MovingManyFilesKeepsTheOtherRowsAndTheShownFile) {
   const std::string First = Put(One, Numbered(0));
   for (int I = 1; I < 1000; ++I) fs::copy_file(First, One + "/" + Numbered(I));
@@ -346,13 +347,13 @@ TEST_F(FolderFileOpsTest, MovingManyFilesKeepsTheOtherRowsAndTheShownFile) {
 
   Source->SelectAndShowFile(Numbered(800));
   ASSERT_EQ(Form.CurrentFilePath(), QString::fromStdString(One + "/" + Numbered(800)));
-  for (const std::string& Name : Numbered(800, 900)) fs::rename(One + "/" + Name, Two + "/" + Name);
+  const std::string Elsewhere = Env.File("elsewhere");
+  fs::create_directory(Elsewhere);
+  for (const std::string& Name : Numbered(800, 900)) fs::rename(One + "/" + Name, Elsewhere + "/" + Name);
   const QString Next = QString::fromStdString(One + "/" + Numbered(900));
   ASSERT_TRUE(WaitUntil([&] { return Source->Names().size() == 300 && Form.CurrentFilePath() == Next; }));
   EXPECT_EQ(Source->SelectedNames(), std::vector<std::string>{Numbered(900)});
   EXPECT_TRUE(MatchesDisk(Source, One));
-  ASSERT_TRUE(WaitUntil([&] { return Target->Names().size() == 700; }));
-  EXPECT_TRUE(MatchesDisk(Target, Two));
 }
 
 // A move cancelled at a question halfway: the files before it are moved,
