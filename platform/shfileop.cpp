@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -98,7 +99,8 @@ namespace {
 // Returns an unused name beside Target, created by Make (which answers an
 // errno value; EEXIST tries the next name).
 int MakeTempBeside(const std::string& Target, std::string& Temp, const std::function<int(const std::string&)>& Make) {
-  static unsigned Counter = 0;
+  // Operations of two views may run at once, each on its own thread.
+  static std::atomic<unsigned> Counter{0};
   const std::string Dir = DirOf(Target);
   for (int Try = 0; Try < 1000; ++Try) {
     char Name[64];
