@@ -1123,8 +1123,9 @@ std::string TFolderViewForm::ShownName() const {
 void TFolderViewForm::TakeNotifiedChanges() {
   if (FClosing) return;
   // The operation's own end brings its folders up to date; the views wait
-  // for it rather than read the folder again for each file it reports.
-  if (wn::TWnSHFileOperation::Running()) {
+  // for it rather than read the folder again for each file it reports. A
+  // listing under way may still bring a file reported gone: after it.
+  if (wn::TWnSHFileOperation::Running() || FLister) {
     FNotifiedTimer->start(20);
     return;
   }
