@@ -63,6 +63,48 @@ void TFolderRows::Remove(int Index) {
   endRemoveRows();
 }
 
+void TFolderRows::RemoveRows(std::vector<int> Indexes) {
+  Indexes.erase(std::remove_if(Indexes.begin(), Indexes.end(), [this](int I) { return I < 0 || I >= Count(); }),
+                Indexes.end());
+  std::sort(Indexes.begin(), Indexes.end());
+  Indexes.erase(std::unique(Indexes.begin(), Indexes.end()), Indexes.end());
+  if (Indexes.empty()) return;
+  const int First = Indexes.front(), Last = Indexes.back();
+  if (Last - First + 1 == static_cast<int>(Indexes.size())) {
+    beginRemoveRows(QModelIndex(), First, Last);
+    for (int I : Indexes) FIndex.erase(FRows[static_cast<std::size_t>(I)]->Name);
+    FRows.erase(FRows.begin() + First, FRows.begin() + Last + 1);
+    FIndexedUpTo = std::min(FIndexedUpTo, static_cast<std::size_t>(First));
+    endRemoveRows();
+    return;
+  }
+  emit layoutAboutToBeChanged();
+  // Where each old row ends up; -1: removed.
+  std::vector<int> NewRow(FRows.size());
+  int Next = 0;
+  for (std::size_t I = 0, K = 0; I < FRows.size(); ++I) {
+    const bool Gone = K < Indexes.size() && Indexes[K] == static_cast<int>(I);
+    if (Gone) ++K;
+    NewRow[I] = Gone ? -1 : Next++;
+  }
+  const QModelIndexList Before = persistentIndexList();
+  QModelIndexList After;
+  After.reserve(Before.size());
+  for (const QModelIndex& I : Before) {
+    const int Row = NewRow[static_cast<std::size_t>(I.row())];
+    After.push_back(Row < 0 ? QModelIndex() : index(Row, I.column()));
+  }
+  std::size_t Kept = 0;
+  for (std::size_t I = 0; I < FRows.size(); ++I)
+    if (NewRow[I] >= 0) FRows[Kept++] = std::move(FRows[I]);
+  FRows.resize(Kept);
+  FIndex.clear();
+  FIndexedUpTo = 0;
+  Reindex(0);
+  changePersistentIndexList(Before, After);
+  emit layoutChanged();
+}
+
 void TFolderRows::Rename(int Index, const std::string& NewName) {
   if (Index < 0 || Index >= Count()) return;
   TFolderRow& R = Row(Index);

@@ -64,6 +64,10 @@ public:
   // The rows go to the end with one insertion notice for all of them.
   void Append(std::vector<TFolderRow> Rows);
   void Remove(int Index);
+  // Removes every row of Indexes (any order, repeats and strays ignored)
+  // with one notice: a run of rows as one removal, scattered rows as one
+  // change of layout, so that the lists lay out and repaint once.
+  void RemoveRows(std::vector<int> Indexes);
   void Rename(int Index, const std::string& NewName);
   void Clear();
   // Every column of the row is shown again.

@@ -209,6 +209,9 @@ void TFolderViewForm::FormCreate() {
   connect(FileOpDelayTimer, &QTimer::timeout, this, [this] {
     if (!FClosing) RefreshFolder(1, false);
   });
+  FNotifiedTimer = new QTimer(this);
+  FNotifiedTimer->setSingleShot(true);
+  connect(FNotifiedTimer, &QTimer::timeout, this, [this] { TakeNotifiedChanges(); });
   BindNotifications();
   WnSHFileOperator = std::make_unique<wn::TWnSHFileOperation>();
   FWasFloating = Floating();
@@ -561,19 +564,36 @@ TFolderRow TFolderViewForm::RowOf(const TScannedFile& File) {
 
 bool TFolderViewForm::AddFileItem(const TScannedFile& File, bool Select) {
   if (Listed(File.Name)) return false;
-  FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(File.Size, 0));
-  FNames.push_back(File.Name);
-  ThumbAppend({File.Name});
-  FRows->Append({RowOf(File)});
+  AddFileItems({&File}, Select);
+  return true;
+}
+
+void TFolderViewForm::AddFileItems(const std::vector<const TScannedFile*>& Files, bool Select) {
+  std::vector<std::string> Names;
+  std::vector<TFolderRow> Rows;
+  Names.reserve(Files.size());
+  Rows.reserve(Files.size());
+  // The batch's names are known by the rows only once it is appended.
+  std::unordered_set<std::string_view> InBatch;
+  InBatch.reserve(Files.size());
+  for (const TScannedFile* File : Files) {
+    if (Listed(File->Name) || !InBatch.insert(File->Name).second) continue;
+    FTotalFileSize += static_cast<std::uint64_t>(std::max<std::int64_t>(File->Size, 0));
+    FNames.push_back(File->Name);
+    Names.push_back(File->Name);
+    Rows.push_back(RowOf(*File));
+  }
+  if (Names.empty()) return;
+  ThumbAppend(Names);
+  FRows->Append(std::move(Rows));
   if (Select) {
     if (FSelectedNames.empty()) {
-      FSelectedNames = {File.Name};
+      FSelectedNames = {Names.front()};
       UpdateSelectionStatus();
     }
     SyncSelection(true);
   }
   DrawFilmStripHoles(FStripLeft, FStripRight, true);
-  return true;
 }
 
 bool TFolderViewForm::AddFileByName(const std::string& Name, bool Select) {
@@ -604,6 +624,32 @@ void TFolderViewForm::DropFile(std::size_t Index) {
   }
   ThumbDelete(static_cast<int>(Index));
   FNames.erase(FNames.begin() + static_cast<std::ptrdiff_t>(Index));
+}
+
+void TFolderViewForm::DropFiles(const std::unordered_set<std::string>& Gone) {
+  std::vector<int> Thumbs, Rows;
+  std::size_t Kept = 0;
+  for (std::size_t I = 0; I < FNames.size(); ++I) {
+    if (!Gone.count(FNames[I])) {
+      if (Kept != I) FNames[Kept] = std::move(FNames[I]);
+      ++Kept;
+      continue;
+    }
+    Thumbs.push_back(static_cast<int>(I));
+    if (const int Row = FRows->IndexOf(FNames[I]); Row >= 0) {
+      FTotalFileSize -= std::min<std::uint64_t>(
+          FTotalFileSize, static_cast<std::uint64_t>(std::max<std::int64_t>(FRows->Row(Row).Size, 0)));
+      Rows.push_back(Row);
+    }
+  }
+  if (Thumbs.empty()) return;
+  FNames.resize(Kept);
+  // As in DropFile: the list's own selection change is not the user's.
+  const bool Selecting = FSelectingFromView;
+  FSelectingFromView = true;
+  FRows->RemoveRows(std::move(Rows));
+  FSelectingFromView = Selecting;
+  ThumbDeleteMany(Thumbs);
 }
 
 void TFolderViewForm::RemoveFileItem(const std::string& Name, bool DeleteFile, std::string& Result, bool Select) {
@@ -694,20 +740,31 @@ void TFolderViewForm::RefreshFolder(int Mode, bool Incremental) {
   const std::string FirstSelected = FSelectedNames.empty() ? std::string() : FSelectedNames.front();
   const int FirstSelectedIndex = FirstSelected.empty() ? -1 : IndexOfName(FirstSelected);
   bool AddedOrRemoved = false;
+  // The shown picture gone: the one that takes its place is shown, whoever
+  // noticed first (the change notification, the deferred refresh after a
+  // move, the loader's rescan).
+  bool ShownGone = false;
+  // Rows go and come in one pass each: one at a time, each would lay out
+  // and repaint the lists, the film strip and the selection again.
   if (Mode == 1 || Mode == 3) {
-    for (std::size_t I = FNames.size(); I-- > 0;) {
-      if (ScannedSet.count(FNames[I])) continue;
-      const std::string Name = FNames[I];
-      FSelectedNames.erase(std::remove(FSelectedNames.begin(), FSelectedNames.end(), Name), FSelectedNames.end());
-      DropFile(I);
+    std::unordered_set<std::string> Gone;
+    for (const std::string& Name : FNames)
+      if (!ScannedSet.count(Name)) Gone.insert(Name);
+    if (!Gone.empty()) {
+      ShownGone = Gone.count(ShownName()) > 0;
+      FSelectedNames.erase(std::remove_if(FSelectedNames.begin(), FSelectedNames.end(),
+                                          [&](const std::string& N) { return Gone.count(N) > 0; }),
+                           FSelectedNames.end());
+      DropFiles(Gone);
       AddedOrRemoved = true;
     }
   }
   if (Mode == 0 || Mode == 3) {
-    for (int I : Order) {
-      const TScannedFile& F = Files[static_cast<std::size_t>(I)];
-      if (Listed(F.Name)) continue;
-      AddFileItem(F, Mode == 0);
+    std::vector<const TScannedFile*> New;
+    for (int I : Order)
+      if (!Listed(Files[static_cast<std::size_t>(I)].Name)) New.push_back(&Files[static_cast<std::size_t>(I)]);
+    if (!New.empty()) {
+      AddFileItems(New, Mode == 0);
       AddedOrRemoved = true;
     }
   }
@@ -733,7 +790,7 @@ void TFolderViewForm::RefreshFolder(int Mode, bool Incremental) {
       FSelectedNames = {FNames[At]};
     }
     UpdateSelectionStatus();
-    SyncSelection(false);
+    SyncSelection(ShownGone);
   }
 }
 
@@ -1068,8 +1125,8 @@ void TFolderViewForm::FileCreated(const std::string& Path) {
   std::error_code Error;
   if (!InFolder || !std::filesystem::is_regular_file(Path, Error) || !rv::RvIsKnownFormat(Name)) return;
   if (Listed(Name)) return;
-  AddFileByName(Name, false);
-  RefreshFolder(0, false);
+  FNotifiedNew.push_back(Name);
+  FNotifiedTimer->start(0);
 }
 
 void TFolderViewForm::FileDeleted(const std::string& Path) {
@@ -1077,13 +1134,47 @@ void TFolderViewForm::FileDeleted(const std::string& Path) {
   bool InFolder = false;
   const std::string Name = FileNameOf(Path, InFolder);
   if (!InFolder || !Listed(Name) || !rv::RvIsKnownFormat(Name)) return;
-  // The shown picture gone: the one that takes its place is shown.
-  const bool WasShown = FOwner && FOwner->CurrentFolderView() == this &&
-                        FOwner->CurrentFilePath() == QString::fromStdString(JoinPath(FFolderPath, Name));
-  std::string Next;
-  RemoveFileItem(Name, false, Next, true);
-  RefreshFolder(1, false);
-  if (WasShown && !FClosing) SyncSelection(true);
+  FNotifiedGone = true;
+  FNotifiedTimer->start(0);
+}
+
+std::string TFolderViewForm::ShownName() const {
+  if (!FOwner || FOwner->CurrentFolderView() != this) return std::string();
+  bool InFolder = false;
+  const std::string Name = FileNameOf(FOwner->CurrentFilePath().toStdString(), InFolder);
+  return InFolder ? Name : std::string();
+}
+
+void TFolderViewForm::TakeNotifiedChanges() {
+  if (FClosing) return;
+  // The operation's own end brings its folders up to date; the views wait
+  // for it rather than read the folder again for each file it reports. A
+  // listing under way may still bring a file reported gone: after it.
+  if (wn::TWnSHFileOperation::Running() || FLister) {
+    FNotifiedTimer->start(20);
+    return;
+  }
+  const std::vector<std::string> New = std::move(FNotifiedNew);
+  FNotifiedNew.clear();
+  const bool Gone = FNotifiedGone;
+  FNotifiedGone = false;
+  // The files reported are added unselected; the folder's read then adds
+  // any others, as a refresh does.
+  if (Gone) RefreshFolder(1, false);
+  if (!New.empty()) {
+    std::vector<TScannedFile> Files;
+    Files.reserve(New.size());
+    std::unordered_set<std::string> Seen;
+    for (const std::string& Name : New) {
+      TScannedFile File;
+      if (!Listed(Name) && Seen.insert(Name).second && ReadScannedFile(FFolderPath, Name, File))
+        Files.push_back(std::move(File));
+    }
+    std::vector<const TScannedFile*> Items;
+    for (const TScannedFile& F : Files) Items.push_back(&F);
+    AddFileItems(Items, false);
+    RefreshFolder(0, false);
+  }
 }
 
 void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string& NewPath) {
@@ -1106,15 +1197,13 @@ void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string&
     } else if (OldKnown && NewKnown && Listed(OldName)) {
       RenameFileItem(OldName, NewName, false);
     } else if (NewKnown) {
-      AddFileByName(NewName, false);
-      RefreshFolder(0, false);
+      FileCreated(NewPath);
     } else if (Listed(OldName)) {
       // Renamed to a type that is no picture: it leaves the view.
       FileDeleted(OldPath);
     }
   } else if (NewIn && NewKnown && !NewListed) {
-    AddFileByName(NewName, false);
-    RefreshFolder(0, false);
+    FileCreated(NewPath);
   } else if (OldIn && OldKnown) {
     FileDeleted(OldPath);
   }
@@ -1150,6 +1239,12 @@ void TFolderViewForm::FolderChanged(const std::string& Path) {
 void TFolderViewForm::FolderDeleted(const std::string& Path) {
   if (FClosing) return;
   if (WithoutTrailingDelimiter(Path) != WithoutTrailingDelimiter(FFolderPath)) return;
+  // A file operation still running may be this view's own: the view stays
+  // until it has ended.
+  if (wn::TWnSHFileOperation::Running()) {
+    QTimer::singleShot(20, this, [this, Path] { FolderDeleted(Path); });
+    return;
+  }
   const bool OfferSave = FOwner && FOwner->CurrentFolderView() == this && FOwner->IsImageModified();
   int Answer = 1;
   if (HelpDlg) {
@@ -1236,6 +1331,25 @@ void TFolderViewForm::ThumbDelete(int Index) {
   // move of several files may have taken away already.
   try {
     ThumbView->DeleteImage(Index);
+  } catch (const platform::EStreamError&) {
+    ThumbView->Update();
+  }
+  FSelectingFromView = Selecting;
+  ThumbScrolled();
+}
+
+void TFolderViewForm::ThumbDeleteMany(const std::vector<int>& Indexes) {
+  if (Indexes.size() == 1) return ThumbDelete(Indexes.front());
+  const bool Selecting = FSelectingFromView;
+  FSelectingFromView = true;
+  // Without a current image no deletion makes the next one current and
+  // reads its file; the caller selects again afterwards.
+  ThumbView->LockUpdate();
+  ThumbView->DeselectNU();
+  for (auto It = Indexes.rbegin(); It != Indexes.rend(); ++It)
+    if (*It >= 0 && *It < ThumbView->ImageCount()) ThumbView->DeleteImageNU(*It);
+  try {
+    ThumbView->UnlockUpdate();
   } catch (const platform::EStreamError&) {
     ThumbView->Update();
   }

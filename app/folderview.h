@@ -239,6 +239,8 @@ public:
   // goes to the trash, after the user's yes).
   std::unique_ptr<wn::TWnSHFileOperation> WnSHFileOperator;
   QTimer* FileOpDelayTimer = nullptr;
+  // Takes the changes the notification has reported since the last time.
+  void TakeNotifiedChanges();
 
 protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -271,6 +273,12 @@ private:
   TFolderRow RowOf(const TScannedFile& File);
   // Removes the row, thumbnail and name at Index of Names.
   void DropFile(std::size_t Index);
+  // Removes the rows, thumbnails and names of every listed name of Gone in
+  // one pass: one layout of the list and of the film strip.
+  void DropFiles(const std::unordered_set<std::string>& Gone);
+  // Appends rows and thumbnails for Files in one pass; with Select, the
+  // first of them is selected when nothing is, and shown.
+  void AddFileItems(const std::vector<const TScannedFile*>& Files, bool Select);
   void SelectRowsFromNames();
   void ShowFirstSelected();
   // ShowFirstSelected once the strip has read its screen or the wait is over.
@@ -285,6 +293,9 @@ private:
   bool Listed(const std::string& Name) const;
   void ScrollSelectedRowIntoView();
   std::string FileNameOf(const std::string& Path, bool& InFolder) const;
+  // The name of the file the main window shows from this view; empty when
+  // none.
+  std::string ShownName() const;
 
   // Thumbnail mouse handling of the film strip.
   void ThumbMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Mods, const QPoint& At);
@@ -300,6 +311,7 @@ private:
   // The thumbnail side of the film strip.
   void ThumbAppend(const std::vector<std::string>& Names);
   void ThumbDelete(int Index);
+  void ThumbDeleteMany(const std::vector<int>& Indexes);
   void ThumbRename(int Index, const std::string& Name);
   void ThumbReload(int Index);
   void ThumbSelect(const std::vector<int>& Indexes);
@@ -326,6 +338,12 @@ private:
   bool FWasFloating = false;
   bool FNoClosePrompt = false;
   bool FSelectingFromView = false;
+  // Changes reported by the notification, taken together in one pass once
+  // the burst is over (a paste reports thousands) and no file operation
+  // runs any more.
+  QTimer* FNotifiedTimer = nullptr;
+  std::vector<std::string> FNotifiedNew;
+  bool FNotifiedGone = false;
   int FRefreshResumeRow = 0;
   int FListStyle = 2;
   int FStripViewX = -1;

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -98,7 +99,8 @@ namespace {
 // Returns an unused name beside Target, created by Make (which answers an
 // errno value; EEXIST tries the next name).
 int MakeTempBeside(const std::string& Target, std::string& Temp, const std::function<int(const std::string&)>& Make) {
-  static unsigned Counter = 0;
+  // Operations of two views may run at once, each on its own thread.
+  static std::atomic<unsigned> Counter{0};
   const std::string Dir = DirOf(Target);
   for (int Try = 0; Try < 1000; ++Try) {
     char Name[64];
@@ -145,6 +147,8 @@ class TFileOpRun {
   int FFirstError = 0;
   std::int64_t FDone = 0;
   std::int64_t FTotal = 0;
+  static constexpr std::size_t CopyBufferSize = 1 << 20;
+  std::unique_ptr<char[]> FBuffer;
 };
 
 bool TFileOpRun::Fail(const std::string& Path, int Code, const std::string& What) {
@@ -271,16 +275,18 @@ bool TFileOpRun::CopyFile(const std::string& Source, const struct stat& St, cons
     ::unlink(Temp.c_str());
     return Code == 0 ? false : Fail(Path, Code, What);
   };
-  std::vector<char> Buffer(1 << 20);
+  // One buffer for the whole run, not a fresh megabyte cleared per file.
+  if (!FBuffer) FBuffer = std::make_unique_for_overwrite<char[]>(CopyBufferSize);
+  char* const Buffer = FBuffer.get();
   for (;;) {
-    const ssize_t N = ::read(In, Buffer.data(), Buffer.size());
+    const ssize_t N = ::read(In, Buffer, CopyBufferSize);
     if (N < 0) {
       if (errno == EINTR) continue;
       return Abandon(Source, errno, "Cannot read");
     }
     if (N == 0) break;
     for (ssize_t Written = 0; Written < N;) {
-      const ssize_t W = ::write(Out, Buffer.data() + Written, static_cast<std::size_t>(N - Written));
+      const ssize_t W = ::write(Out, Buffer + Written, static_cast<std::size_t>(N - Written));
       if (W < 0) {
         if (errno == EINTR) continue;
         return Abandon(Target, errno, "Cannot write");

@@ -271,7 +271,10 @@ std::vector<TSxMount> SxUserMounts() {
   return SxUserMounts(SxParseMountTable(text.str()));
 }
 
-std::optional<TSxItemIDList> SxPathToIDList(const std::string& path, bool mustExist) {
+namespace {
+
+// Context: read from the system when absent, and then only as far as needed.
+std::optional<TSxItemIDList> PathToIDList(const std::string& path, bool mustExist, const TSxPathContext* context) {
   if (path == kComputerParsingName) return TSxItemIDList({kComputerID});
   if (path == kTrashParsingName) return TSxItemIDList({kTrashID});
   if (path.compare(0, std::strlen(kTrashParsingName), kTrashParsingName) == 0) {
@@ -293,15 +296,27 @@ std::optional<TSxItemIDList> SxPathToIDList(const std::string& path, bool mustEx
     head.insert(head.end(), rel.begin(), rel.end());
     return TSxItemIDList(head);
   };
-  const std::string trash = SxTrashFilesDirectory();
+  const std::string trash = context ? context->Trash : SxTrashFilesDirectory();
   if (clean == trash || IsUnder(clean, trash)) return below(trash, {kTrashID});
-  const std::string home = SxHomeDirectory();
+  const std::string home = context ? context->Home : SxHomeDirectory();
   if (home != "/" && (clean == home || IsUnder(clean, home))) return below(home, {kHomeID});
   std::string best = "/";
-  for (const TSxMount& m : SxUserMounts())
+  for (const TSxMount& m : context ? context->Mounts : SxUserMounts())
     if ((clean == m.MountPoint || IsUnder(clean, m.MountPoint)) && m.MountPoint.size() > best.size())
       best = m.MountPoint;
   return below(best, {kComputerID, best});
+}
+
+} // namespace
+
+std::optional<TSxItemIDList> SxPathToIDList(const std::string& path, bool mustExist) {
+  return PathToIDList(path, mustExist, nullptr);
+}
+
+TSxPathContext SxCurrentPathContext() { return {SxTrashFilesDirectory(), SxHomeDirectory(), SxUserMounts()}; }
+
+std::optional<TSxItemIDList> SxPathToIDList(const std::string& path, bool mustExist, const TSxPathContext& context) {
+  return PathToIDList(path, mustExist, &context);
 }
 
 std::string SxIDListToPath(const TSxItemIDList& list) {

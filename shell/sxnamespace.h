@@ -72,6 +72,15 @@ std::vector<TSxMount> SxUserMounts();
 
 // The identifier list of an absolute path or of a root's parsing name.
 std::optional<TSxItemIDList> SxPathToIDList(const std::string& path, bool mustExist);
+// What that takes of the system (trash, home, mounts), read once for a burst
+// of paths rather than once per path.
+struct TSxPathContext {
+  std::string Trash;
+  std::string Home;
+  std::vector<TSxMount> Mounts;
+};
+TSxPathContext SxCurrentPathContext();
+std::optional<TSxItemIDList> SxPathToIDList(const std::string& path, bool mustExist, const TSxPathContext& context);
 // The file-system path of a list; empty for Computer and Trash themselves.
 std::string SxIDListToPath(const TSxItemIDList& list);
 

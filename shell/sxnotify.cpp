@@ -1,6 +1,7 @@
 #include "shell/sxnotify.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QObject>
 #include <QtCore/QSocketNotifier>
 #include <QtCore/QTimer>
@@ -26,6 +27,7 @@ constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_
 // How long the first half of a move waits for its second half, which the
 // kernel may hand over in the next read.
 constexpr int kMovePairingMs = 50;
+constexpr int kReadSliceMs = 8;
 
 constexpr std::uint32_t kMountBits =
     SHCNE_DRIVEADD | SHCNE_DRIVEREMOVED | SHCNE_MEDIAINSERTED | SHCNE_MEDIAREMOVED;
@@ -333,9 +335,19 @@ void TSxCustomShellNotification::RenameWatches(const std::string& from, const st
 
 void TSxCustomShellNotification::ReadEvents() {
   std::weak_ptr<int> alive = FAlive;
-  alignas(inotify_event) char buffer[64 * 1024];
+  alignas(inotify_event) char buffer[16 * 1024];
   ++FBusy;
+  // A paste of thousands of files reports thousands of paths: each would
+  // read the mount table again.
+  std::optional<TSxPathContext> context;
+  FPathContext = &context;
+  // Events keep coming while files are pasted: after a slice of reading the
+  // event loop gets its turn, and the notifier calls again for the rest
+  // (a move read only as far as its first half is read on to its second).
+  QElapsedTimer spent;
+  spent.start();
   for (;;) {
+    if (spent.elapsed() >= kReadSliceMs && !FPendingMove) break;
     const ssize_t n = ::read(FInotify, buffer, sizeof buffer);
     if (n <= 0) break;
     for (ssize_t off = 0; off + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
@@ -345,6 +357,7 @@ void TSxCustomShellNotification::ReadEvents() {
       if (!HandleEvent(ev->wd, ev->mask, ev->cookie, name)) return;
     }
   }
+  FPathContext = nullptr;
   --FBusy;
   if (FPendingMove) FPendingTimer->start();
 }
@@ -440,9 +453,12 @@ bool TSxCustomShellNotification::Report(std::uint32_t bit, const std::string& pa
   // of thousands of files would otherwise block the loop).
   if (!(bit & SHCNE_ATTRIBUTES) && QueueLimit != 0 && FQueue->Count() > QueueLimit) return true;
   std::weak_ptr<int> alive = FAlive;
-  const std::optional<TSxItemIDList> l1 = SxPathToIDList(path1, false);
+  std::optional<TSxPathContext> here;
+  std::optional<TSxPathContext>& context = FPathContext ? *FPathContext : here;
+  if (!context) context = SxCurrentPathContext();
+  const std::optional<TSxItemIDList> l1 = SxPathToIDList(path1, false, *context);
   std::optional<TSxItemIDList> l2;
-  if (!path2.empty()) l2 = SxPathToIDList(path2, false);
+  if (!path2.empty()) l2 = SxPathToIDList(path2, false, *context);
   ReceiveShellEvent(l1 ? &*l1 : nullptr, l2 ? &*l2 : nullptr, bit);
   return !alive.expired();
 }
@@ -536,6 +552,8 @@ void TSxCustomShellNotification::DispatchQueue() {
   // handler first checks that the object still lives.
   std::weak_ptr<int> alive = FAlive;
   ++FBusy;
+  QElapsedTimer spent;
+  spent.start();
   for (;;) {
     void* head = nullptr;
     FQueue->PeekHead(head);
@@ -593,6 +611,12 @@ void TSxCustomShellNotification::DispatchQueue() {
     DoShellChangeNotify(i1, i2, FiredEvents);
     if (alive.expired()) return;
     FQueue->PopHead();
+    // Thousands queued (a paste): the rest after the event loop's turn.
+    if (spent.elapsed() >= kReadSliceMs && FQueue->Count() > 0) {
+      QMetaObject::invokeMethod(
+          FContext, [this, alive] { if (!alive.expired()) DispatchQueue(); }, Qt::QueuedConnection);
+      break;
+    }
   }
   --FBusy;
 }

@@ -213,6 +213,9 @@ private:
   bool FRootGone = false;
   bool FRecursive = false;
   std::optional<TPendingMove> FPendingMove;
+  // While events read together are reported: the system's folders and
+  // mounts, looked at once for all of them.
+  std::optional<TSxPathContext>* FPathContext = nullptr;
   QTimer* FPendingTimer = nullptr;
   int FMountsFd = -1;
   QSocketNotifier* FMountsNotifier = nullptr;

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QThread>
 #include <QTreeView>
 #include <deque>
 #include <filesystem>
@@ -266,4 +267,125 @@ TEST_F(FolderFileOpsTest, AFileRenamedOverAListedOneLeavesOneRow) {
   ASSERT_TRUE(WaitUntil([&] { return !Listed(View, "x.png"); }));
   EXPECT_EQ(View->Names(), std::vector<std::string>{"y.png"});
   EXPECT_EQ(View->Rows().Count(), 1);
+}
+
+namespace {
+
+std::string Numbered(int I) {
+  char Name[16];
+  std::snprintf(Name, sizeof Name, "p%04d.png", I);
+  return Name;
+}
+
+std::vector<std::string> Numbered(int From, int To) {
+  std::vector<std::string> Names;
+  for (int I = From; I < To; ++I) Names.push_back(Numbered(I));
+  return Names;
+}
+
+std::vector<std::string> OnDisk(const std::string& Folder) {
+  std::vector<std::string> Names;
+  for (const auto& E : fs::directory_iterator(Folder)) Names.push_back(E.path().filename().string());
+  std::sort(Names.begin(), Names.end());
+  return Names;
+}
+
+// The view lists exactly the files of its folder (new ones come last), its
+// rows and thumbnails in step with its names.
+::testing::AssertionResult MatchesDisk(TFolderViewForm* View, const std::string& Folder) {
+  std::vector<std::string> Listed = View->Names();
+  std::sort(Listed.begin(), Listed.end());
+  if (Listed != OnDisk(Folder))
+    return ::testing::AssertionFailure() << "names differ from the folder: " << View->Names().size() << " listed, "
+                                         << OnDisk(Folder).size() << " there";
+  if (View->Rows().Count() != static_cast<int>(View->Names().size()) ||
+      View->ThumbView->ImageCount() != static_cast<int>(View->Names().size()))
+    return ::testing::AssertionFailure() << "rows or thumbnails out of step";
+  for (std::size_t I = 0; I < View->Names().size(); ++I)
+    if (View->Rows().Row(static_cast<int>(I)).Name != View->Names()[I] || View->Rows().IndexOf(View->Names()[I]) != static_cast<int>(I) ||
+        View->ThumbView->ImageFileName(static_cast<int>(I)) != Folder + "/" + View->Names()[I])
+      return ::testing::AssertionFailure() << "row or thumbnail " << I << " is not " << View->Names()[I];
+  return ::testing::AssertionSuccess();
+}
+
+} // namespace
+
+// 300 of 1,000 files moved out in one paste, twice: the other rows stay in
+// order with their thumbnails and the source's selection stays, or, when it
+// went, the file now at its place is selected; the target shows the first
+// file pasted. Files moved away by another program while the source shows
+// one of them: the file now at its place is shown, however many reports
+// the views take the move in.
+TEST_F(FolderFileOpsTest, MovingManyFilesKeepsTheOtherRowsAndTheShownFile) {
+  const std::string First = Put(One, Numbered(0));
+  for (int I = 1; I < 1000; ++I) fs::copy_file(First, One + "/" + Numbered(I));
+  TFolderViewForm* Source = Open(One + "/" + Numbered(500));
+  ASSERT_TRUE(WaitUntil([&] { return Source->Names().size() == 1000; }));
+  TFolderViewForm* Target = Open(Two);
+  Source->SelectAndShowFile(Numbered(500));
+
+  Form.RememberFilesForMove(One, Numbered(100, 400));
+  EXPECT_TRUE(Form.PasteRememberedFiles(Target));
+  EXPECT_TRUE(MatchesDisk(Target, Two));
+  EXPECT_EQ(Target->Names(), Numbered(100, 400));
+  EXPECT_EQ(Form.CurrentFilePath(), QString::fromStdString(Two + "/" + Numbered(100)));
+  ASSERT_TRUE(WaitUntil([&] { return Source->Names().size() == 700; }));
+  EXPECT_TRUE(MatchesDisk(Source, One));
+  EXPECT_EQ(Source->SelectedNames(), std::vector<std::string>{Numbered(500)});
+  EXPECT_EQ(Source->ThumbView->SelectedImage(), 200);
+
+  // p0500 stood at 200 of the 700: p0800 stands there once 400-699 are gone.
+  Form.RememberFilesForMove(One, Numbered(400, 700));
+  EXPECT_TRUE(Form.PasteRememberedFiles(Target));
+  EXPECT_EQ(Target->Names(), Numbered(100, 700));
+  ASSERT_TRUE(WaitUntil([&] { return Source->Names().size() == 400; }));
+  EXPECT_TRUE(MatchesDisk(Source, One));
+  EXPECT_TRUE(MatchesDisk(Target, Two));
+  EXPECT_EQ(Source->SelectedNames(), std::vector<std::string>{Numbered(800)});
+  EXPECT_EQ(Source->ThumbView->SelectedImage(), 200);
+  EXPECT_EQ(Form.CurrentFilePath(), QString::fromStdString(Two + "/" + Numbered(100)));
+
+  Source->SelectAndShowFile(Numbered(800));
+  ASSERT_EQ(Form.CurrentFilePath(), QString::fromStdString(One + "/" + Numbered(800)));
+  const std::string Elsewhere = Env.File("elsewhere");
+  fs::create_directory(Elsewhere);
+  for (const std::string& Name : Numbered(800, 900)) fs::rename(One + "/" + Name, Elsewhere + "/" + Name);
+  const QString Next = QString::fromStdString(One + "/" + Numbered(900));
+  ASSERT_TRUE(WaitUntil([&] { return Source->Names().size() == 300 && Form.CurrentFilePath() == Next; }));
+  EXPECT_EQ(Source->SelectedNames(), std::vector<std::string>{Numbered(900)});
+  EXPECT_TRUE(MatchesDisk(Source, One));
+}
+
+// A move cancelled at a question halfway: the files before it are moved,
+// the others stay, and both views list what their folders hold. The
+// question is asked on the window's thread, the first file kept.
+TEST_F(FolderFileOpsTest, AMoveCancelledHalfwayLeavesTheViewsMatchingTheFolders) {
+  const std::string First = Put(One, Numbered(0));
+  for (int I = 1; I < 200; ++I) fs::copy_file(First, One + "/" + Numbered(I));
+  apptest::MarkedPicture(4, 4).save(QString::fromStdString(Two + "/" + Numbered(120)));
+  const std::string Kept = Read(Two + "/" + Numbered(120));
+  TFolderViewForm* Source = Open(One);
+  ASSERT_TRUE(WaitUntil([&] { return Source->Names().size() == 200; }));
+  TFolderViewForm* Target = Open(Two);
+  int Asked = 0;
+  Target->WnSHFileOperator->OnConfirm = [&](platform::TFileOpConfirm Kind, const std::string&, const std::string& To) {
+    ++Asked;
+    EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
+    EXPECT_EQ(Kind, platform::TFileOpConfirm::Replace);
+    EXPECT_EQ(To, Two + "/" + Numbered(120));
+    return platform::TFileOpAnswer::Cancel;
+  };
+  Source->SelectAllFiles();
+  Source->CutSelectedFiles();
+  EXPECT_FALSE(Form.PasteRememberedFiles(Target));
+  EXPECT_EQ(Asked, 1);
+  EXPECT_EQ(Read(Two + "/" + Numbered(120)), Kept);
+  EXPECT_EQ(OnDisk(One), Numbered(120, 200));
+  EXPECT_EQ(OnDisk(Two), Numbered(0, 121));
+  EXPECT_TRUE(MatchesDisk(Target, Two));
+  ASSERT_TRUE(WaitUntil([&] { return Source->Names().size() == 80; }));
+  EXPECT_TRUE(MatchesDisk(Source, One));
+  // Nothing is left ghosted or to paste: the mode was used up.
+  EXPECT_FALSE(Ghosted(Source, Numbered(150)));
+  EXPECT_FALSE(Target->Paste1->isEnabled());
 }

@@ -1,6 +1,7 @@
 #include "app/folderrows.h"
 
 #include <QDateTime>
+#include <QItemSelectionModel>
 #include <QLocale>
 #include <gtest/gtest.h>
 
@@ -105,4 +106,44 @@ TEST(SortedNameOrderTest, CaseInsensitiveAndStable) {
   std::vector<std::string> Sorted;
   for (int I : Order) Sorted.push_back(Names[static_cast<std::size_t>(I)]);
   EXPECT_EQ(Sorted, (std::vector<std::string>{"a10.jpg", "A2.jpg", "b.png", "B.png", "c.gif"}));
+}
+
+// Scattered rows go in one change of layout, a run of rows in one removal;
+// either way the rows left keep their order, their lookup and the list's
+// selection and current row, and strays or repeats change nothing.
+TEST(FolderRowsRemoveTest, ManyRowsAtOnceKeepTheRestAndTheirSelection) {
+  TFolderRows Rows;
+  std::vector<TFolderRow> Batch;
+  for (int I = 0; I < 10; ++I) Batch.push_back(MakeRow("r" + std::to_string(I) + ".png", I, 0));
+  Rows.Append(std::move(Batch));
+  QItemSelectionModel Selection(&Rows);
+  Selection.select(Rows.index(4, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  Selection.select(Rows.index(7, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  Selection.setCurrentIndex(Rows.index(7, 0), QItemSelectionModel::NoUpdate);
+  int Layouts = 0, Removals = 0;
+  QObject::connect(&Rows, &QAbstractItemModel::layoutChanged, [&] { ++Layouts; });
+  QObject::connect(&Rows, &QAbstractItemModel::rowsRemoved, [&] { ++Removals; });
+
+  Rows.RemoveRows({9, 0, 5, 5, 2, -1, 10, 7});
+  EXPECT_EQ(Order(Rows), (std::vector<std::string>{"r1.png", "r3.png", "r4.png", "r6.png", "r8.png"}));
+  EXPECT_EQ(Layouts, 1);
+  EXPECT_EQ(Removals, 0);
+  EXPECT_EQ(Rows.IndexOf("r6.png"), 3);
+  EXPECT_EQ(Rows.IndexOf("r7.png"), -1);
+  EXPECT_EQ(Rows.IndexOf("r9.png"), -1);
+  // r4 stays selected where it is now; r7 went with its selection.
+  const QModelIndexList Selected = Selection.selectedRows();
+  ASSERT_EQ(Selected.size(), 1);
+  EXPECT_EQ(Selected.front().row(), 2);
+  EXPECT_FALSE(Selection.currentIndex().isValid());
+
+  Rows.RemoveRows({1, 2});
+  EXPECT_EQ(Order(Rows), (std::vector<std::string>{"r1.png", "r6.png", "r8.png"}));
+  EXPECT_EQ(Removals, 1);
+  EXPECT_EQ(Layouts, 1);
+  EXPECT_EQ(Rows.IndexOf("r8.png"), 2);
+  EXPECT_TRUE(Selection.selectedRows().isEmpty());
+  Rows.RemoveRows({});
+  Rows.RemoveRows({5});
+  EXPECT_EQ(Rows.Count(), 3);
 }

@@ -312,3 +312,24 @@ TEST_F(Notify, WatchFolderSetters) {
   EXPECT_EQ(SxShellEventBit(neFolderRename), 0x20000u);
   EXPECT_EQ(SxShellEventBit(neAssociationChange), 0x8000000u);
 }
+
+// A burst bigger than one slice of reading and of reporting (renames of
+// 3,000 files within the folder, the loop getting its turns in between):
+// every rename arrives once, paired, in order.
+TEST_F(Notify, ABurstComesInSlicesWithNothingLostOrUnpaired) {
+  constexpr int Count = 3000;
+  for (int i = 0; i < Count; ++i) TPrivateHome::Touch(Dir + "/f" + std::to_string(i) + ".tmp");
+  TSxShellNotification n;
+  n.QueueLimit = 0;
+  TRecorder rec(n);
+  Watch(n, Dir);
+  for (int i = 0; i < Count; ++i)
+    ::rename((Dir + "/f" + std::to_string(i) + ".tmp").c_str(), (Dir + "/f" + std::to_string(i) + ".jpg").c_str());
+  EXPECT_TRUE(WaitFor([&] { return rec.Events.size() >= Count; }, 60000));
+  Pump(100);
+  ASSERT_EQ(rec.Events.size(), static_cast<std::size_t>(Count));
+  for (int i = 0; i < Count; ++i) {
+    const std::string f = Dir + "/f" + std::to_string(i);
+    ASSERT_EQ(rec.Events[static_cast<std::size_t>(i)], Seen(neFileRename, f + ".tmp", f + ".jpg")) << i;
+  }
+}

@@ -85,6 +85,28 @@ TEST_F(ShellItems, PathsMapToListsAndBack) {
   EXPECT_EQ(SxIDListToPath(TSxItemIDList({kHomeID, ".."})), "");
 }
 
+// A burst of paths looked up with one context of the system's folders and
+// mounts gives the lists a lookup of each alone gives; a context taken
+// before home moved keeps the home it saw.
+TEST_F(ShellItems, PathsMapThroughOneContextAsAlone) {
+  const std::string pics = Env.MakeDir("home/Pictures");
+  const std::string trash = SxTrashFilesDirectory();
+  const TSxPathContext Context = SxCurrentPathContext();
+  EXPECT_EQ(Context.Trash, trash);
+  EXPECT_EQ(Context.Home, SxHomeDirectory());
+  for (const std::string& Path : {pics, pics + "/a.png", trash + "/x.png", std::string("/usr/bin"), Env.Root + "/gone",
+                                  std::string("/"), std::string(kTrashParsingName), std::string("relative")}) {
+    const auto Alone = SxPathToIDList(Path, false);
+    const auto Burst = SxPathToIDList(Path, false, Context);
+    ASSERT_EQ(Alone.has_value(), Burst.has_value()) << Path;
+    if (Alone) EXPECT_EQ(Alone->Components(), Burst->Components()) << Path;
+  }
+  EXPECT_EQ(SxPathToIDList(trash + "/x.png", false, Context)->Component(0), kTrashID);
+  TSxPathContext Moved = Context;
+  Moved.Home = Env.Root;
+  EXPECT_EQ(SxPathToIDList(pics, false, Moved)->Components(), (std::vector<std::string>{kHomeID, "home", "Pictures"}));
+}
+
 TEST_F(ShellItems, CreateFromPathFillsNamesAndFlags) {
   const std::string dir = Env.MakeDir("home/Pictures");
   TPrivateHome::Touch(dir + "/a.png");

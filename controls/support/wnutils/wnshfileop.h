@@ -55,7 +55,15 @@ class TWnSHFileOperation : public TWnCommonDialog {
   // Raises EWNCLException when SourceFiles holds no text; true when every
   // item was done (a replace declined counts as done) and nothing was
   // cancelled; a delete answered with "No" is not done.
+  //
+  // Called on the application's thread, the files are handled on a worker
+  // thread while the event loop goes on (without the user's input until
+  // the progress window shows); the questions are asked and the progress
+  // shown on the application's thread. Execute returns when all is done;
+  // a second call on the same component meanwhile does nothing (false).
   bool Execute() override;
+  // Whether an Execute of any component is under way.
+  static bool Running() { return RunningCount > 0; }
 
   std::vector<std::string> SourceFiles;
   std::vector<std::string> DestFiles;
@@ -78,6 +86,9 @@ class TWnSHFileOperation : public TWnCommonDialog {
                                           const std::string& Target);
 
  private:
+  int Run(platform::TSHFileOpStruct& Op);
+  static inline int RunningCount = 0;
+  bool FExecuting = false;
   bool FAborted = false;
   std::vector<platform::TFileOpFailure> FFailures;
 };

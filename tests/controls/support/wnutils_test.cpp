@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QThread>
 #include <QTimer>
 #include <QDateTime>
 #include <QTemporaryDir>
@@ -286,4 +287,65 @@ TEST_F(TempHome, FileOperationDeleteAskedByTheOperationItself) {
   EXPECT_TRUE(All.OffersToAll);
   EXPECT_FALSE(All.ProgressShownMeanwhile);
   EXPECT_FALSE(std::filesystem::exists(P("c.jpg")));
+}
+
+// The files are handled off the window's thread: events already posted are
+// delivered while the operation runs (a second Execute of the same
+// component then does nothing), the questions and the name mappings come on
+// the window's thread, and "Yes to All" answers the rest of the replaces.
+TEST_F(TempHome, FileOperationRunsBesideTheEventLoop) {
+  ::mkdir(P("in").c_str(), 0755);
+  ::mkdir(P("out").c_str(), 0755);
+  for (const char* Name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) {
+    Write(P(std::string("in/") + Name), std::string("new ") + Name);
+    if (Name[0] != 'a') Write(P(std::string("out/") + Name), "old");
+  }
+  TWnSHFileOperation Op;
+  Op.Options = {fofSilent};
+  Op.SourceFiles = {P("in/*.jpg")};
+  Op.DestFiles = {P("out")};
+  QThread* const Window = QCoreApplication::instance()->thread();
+  int Asked = 0;
+  Op.OnConfirm = [&](platform::TFileOpConfirm Kind, const std::string& Source, const std::string&) {
+    ++Asked;
+    EXPECT_EQ(QThread::currentThread(), Window);
+    EXPECT_EQ(Kind, platform::TFileOpConfirm::Replace);
+    EXPECT_EQ(Source, P("in/b.jpg"));
+    return platform::TFileOpAnswer::YesToAll;
+  };
+  bool RanMeanwhile = false, SecondRefused = false;
+  QTimer::singleShot(0, [&] {
+    RanMeanwhile = TWnSHFileOperation::Running();
+    SecondRefused = !Op.Execute();
+  });
+  EXPECT_FALSE(TWnSHFileOperation::Running());
+  EXPECT_TRUE(Op.Execute());
+  EXPECT_FALSE(TWnSHFileOperation::Running());
+  EXPECT_TRUE(RanMeanwhile);
+  EXPECT_TRUE(SecondRefused);
+  EXPECT_EQ(Asked, 1);
+  for (const char* Name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"})
+    EXPECT_EQ(Read(P(std::string("out/") + Name)), std::string("new ") + Name);
+
+  // Cancelled at the question: nothing after it is done.
+  for (const char* Name : {"b.jpg", "c.jpg"}) Write(P(std::string("out/") + Name), "old");
+  std::filesystem::remove(P("out/d.jpg"));
+  Op.OnConfirm = [&](platform::TFileOpConfirm, const std::string&, const std::string&) {
+    ++Asked;
+    return platform::TFileOpAnswer::Cancel;
+  };
+  EXPECT_FALSE(Op.Execute());
+  EXPECT_TRUE(Op.OperationsAborted());
+  EXPECT_EQ(Asked, 2);
+  EXPECT_EQ(Read(P("out/b.jpg")), "old");
+  EXPECT_FALSE(std::filesystem::exists(P("out/d.jpg")));
+
+  // A question that throws cancels the operation and throws from Execute.
+  Op.OnConfirm = [](platform::TFileOpConfirm, const std::string&, const std::string&) -> platform::TFileOpAnswer {
+    throw std::runtime_error("no answer");
+  };
+  EXPECT_THROW(Op.Execute(), std::runtime_error);
+  EXPECT_EQ(Read(P("out/b.jpg")), "old");
+  EXPECT_FALSE(std::filesystem::exists(P("out/d.jpg")));
+  EXPECT_FALSE(TWnSHFileOperation::Running());
 }
