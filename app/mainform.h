@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -173,10 +174,11 @@ public:
   // transition and the state after it come when the read ends (or its
   // error path). A newer call drops the read still running.
   void ShowImageFile(TFolderViewForm* view, const std::string& name);
-  // Whether a picture asked for by ShowImageFile is still being read.
-  bool PictureLoadPending() const { return FPendingLoad != nullptr; }
+  // Whether a picture asked for by ShowImageFile is still being read, or
+  // shown with the state after it still to come.
+  bool PictureLoadPending() const { return FPendingLoad != nullptr || FHandOverView.has_value(); }
   // Waits for a pending read and shows its picture (or runs its error path)
-  // at once: every command and every step that acts on the shown picture
+  // and the state after it at once: every command and every step that acts on the shown picture
   // (edits, saving, printing, the clipboard, renaming, closing) calls it
   // first.
   void FinishPendingLoad();
@@ -423,6 +425,10 @@ private:
   // (now the name that took the failed one's place) is to be read next.
   void StartImageLoad(TFolderViewForm* view, std::string current, bool backwards);
   void CompleteImageLoad();
+  // The second half of a picture's hand-over, a loop turn after the swap
+  // and the transition's start: the modified state, the commands, the
+  // status and the animation. Nothing when none is waiting.
+  void FinishHandOver();
   bool HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message, bool backwards);
   void EndImageLoad(TFolderViewForm* view);
   // A read no longer wanted: its worker is told to stop and its result will
@@ -476,6 +482,8 @@ private:
   std::unique_ptr<TPictureLoad> FPendingLoad;
   unsigned FPendingSerial = 0;
   std::vector<std::pair<unsigned, std::unique_ptr<TPictureLoad>>> FDroppedLoads;
+  // The folder view of a picture shown whose FinishHandOver is to come.
+  std::optional<QPointer<TFolderViewForm>> FHandOverView;
   bool FSettingsWritten = false;
   bool FDestroyed = false;
   // Commands by name, in the order they were made.

@@ -142,9 +142,13 @@ void TMainForm::FinishPendingLoad() {
     FPendingLoad->Wait();
     CompleteImageLoad();
   }
+  FinishHandOver();
 }
 
 void TMainForm::DropPendingLoad() {
+  // The picture shown before gets its state before the next one is asked
+  // for or the view is cleared.
+  FinishHandOver();
   if (!FPendingLoad) return;
   FPendingLoad->Abort();
   FDroppedLoads.emplace_back(FPendingSerial, std::move(FPendingLoad));
@@ -183,14 +187,28 @@ void TMainForm::CompleteImageLoad() {
   RastrumView1->RunTransition(static_cast<rv::TRvTransitionType>(std::clamp(FSettings.ImageTransitionEffect, 0, 30)),
                               TransitionDuration);
   FBusy = false;
+  // What a command acts on is the new picture's at once; what only shows
+  // it (commands, status, the animation's frames) waits for the next loop
+  // turn, so that the swap and the transition's start keep the loop's turn
+  // short. The transition holds the view meanwhile.
   RastrumView1->GetProc()->ClearUndo();
   FIsNewImage = false;
   FDontAskToSave = false;
   FOnlyRotated = true;
   FModified = false;
+  FHandOverView = QPointer<TFolderViewForm>(view);
+  QMetaObject::invokeMethod(this, [this] { FinishHandOver(); }, Qt::QueuedConnection);
+}
+
+void TMainForm::FinishHandOver() {
+  if (!FHandOverView) return;
+  TFolderViewForm* view = *FHandOverView;
+  FHandOverView.reset();
   UpdateModifiedState();
   LoadImageIntoView();
-  EndImageLoad(view);
+  // A folder view closed meanwhile has nothing left to show.
+  if (view) EndImageLoad(view);
+  else EndWaitCursor();
 }
 
 void TMainForm::EndImageLoad(TFolderViewForm* view) {

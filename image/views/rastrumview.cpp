@@ -695,11 +695,22 @@ void TRastrumView::RunTransition(TRvTransitionType Effect, int Duration) {
   }
   FTransition->SetTransitionType(Effect);
   FTransition->SetDuration(Duration);
-  DrawImageTo(FTransition->EndImage());
+  // The end picture is drawn with the first frame (see PaintLocked), not in
+  // the turn that took the new picture: that turn stays short. Unsized
+  // snapshots (no PrepareTransition since a stop) get it here.
+  const platform::TBitmap& End = FTransition->EndImage();
+  FEndPending = End.Width() == ExtentX() && End.Height() == ExtentY();
+  if (!FEndPending) DrawImageTo(FTransition->EndImage());
   // The transition takes its own lock before the hold lets go of the view:
   // no paint of the new picture comes between.
   FTransition->Start(true);
   ReleaseTransitionStart();
+}
+
+void TRastrumView::DrawPendingTransitionEnd() {
+  if (!FEndPending) return;
+  FEndPending = false;
+  if (FTransition->Running()) DrawImageTo(FTransition->EndImage());
 }
 
 // ------------------------------------------------------------ Qt events

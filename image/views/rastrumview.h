@@ -249,6 +249,9 @@ public:
   void PrepareTransition();
   // Blends from the captured picture to the present one.
   void RunTransition(TRvTransitionType Effect, int Duration);
+  // The end picture of a transition that runs, drawn now if RunTransition
+  // left it for the first frame.
+  void DrawPendingTransitionEnd();
   bool HoldingTransitionStart() const { return FHoldingStart; }
   bool TransitionRunning() const { return FTransition->Running(); }
   TRvTransitionEffects& Transition() { return *FTransition; }
@@ -493,6 +496,8 @@ private:
   // PrepareTransition holds the update lock until RunTransition; the serial
   // tells a hold from the ones before it.
   bool FHoldingStart = false;
+  // RunTransition left the end picture to the first frame's paint.
+  bool FEndPending = false;
   unsigned FHoldSerial = 0;
 
   // Selection state.

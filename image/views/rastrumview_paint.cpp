@@ -374,6 +374,7 @@ void TRastrumView::PaintLocked() {
   if (!running && !FHoldingStart) return;
   platform::TCanvas* canvas = GetCanvas();
   if (canvas == nullptr) return;
+  if (running) DrawPendingTransitionEnd();
   const platform::TBitmap& frame = running ? FTransition->FrameImage() : FTransition->StartImage();
   canvas->Paint([&](QPainter& p) { p.drawImage(QPoint(0, 0), frame.Image()); });
 }

@@ -141,6 +141,38 @@ TEST_F(PictureLoadTest, ACommandActsOnThePictureAskedForLast) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+TEST_F(PictureLoadTest, ACommandRightAfterTheSwapFindsTheNewPicturesState) {
+  Env.Picture("a.png", 64, 48, Qt::yellow);
+  Env.Picture("b.png", 80, 40, Qt::cyan);
+  Show(Env.File("a.png"));
+  rv::TRastrumView& View = *Form().RastrumView1;
+  // A call queued from the swap runs before the rest of the hand-over.
+  bool Ran = false;
+  const auto Own = View.OnImageChange;
+  View.OnImageChange = [&](void* Sender) {
+    Own(Sender);
+    if (View.GetBitmap()->Width() != 80 || Ran) return;
+    QMetaObject::invokeMethod(
+        &View,
+        [&] {
+          Ran = true;
+          EXPECT_TRUE(Form().PictureLoadPending());
+          Form().FinishPendingLoad();
+          EXPECT_FALSE(Form().PictureLoadPending());
+          EXPECT_EQ(Form().StatusPanelText(0), "b.png (80x40)");
+          EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        },
+        Qt::QueuedConnection);
+  };
+  Form().CurrentFolderView()->SelectAndShowFile("b.png");
+  Settled();
+  View.OnImageChange = Own;
+  EXPECT_TRUE(Ran);
+  EXPECT_EQ(Form().StatusPanelText(0), "b.png (80x40)");
+  EXPECT_FALSE(Form().IsImageModified());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 TEST_F(PictureLoadTest, TheWindowEndsDuringARead) {
   Env.Picture("a.png", 64, 48, Qt::yellow);
   Env.Picture("b.png", 80, 40, Qt::cyan);
