@@ -45,11 +45,21 @@ void TPictureLoad::Wait() {
 
 void TPictureLoad::Run(QObject* Context, std::function<void(int)> Progress, std::function<void()> Done) {
   int Last = -1;
+  // One report on its way at a time, carrying the newest percent when it
+  // arrives: a window busy for a while gets one report, not a burst of
+  // stale ones each repainting the bar in the same loop turn.
+  auto Waiting = std::make_shared<std::atomic<int>>(-1);
   FIO->OnProgress = [&](void*, int Percent) {
     if (FAbort.load()) FIO->Aborting = true;
     if (Percent == Last || !Progress) return;
     Last = Percent;
-    QMetaObject::invokeMethod(Context, [Progress, Percent] { Progress(Percent); }, Qt::QueuedConnection);
+    if (Waiting->exchange(Percent) != -1) return;
+    QMetaObject::invokeMethod(
+        Context,
+        [Progress, Waiting] {
+          if (const int Newest = Waiting->exchange(-1); Newest != -1) Progress(Newest);
+        },
+        Qt::QueuedConnection);
   };
   FError = FAbort.load() ? "Aborted" : ReadPictureFile(*FIO, FPath);
   FIO->OnProgress = nullptr;

@@ -27,7 +27,10 @@ constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_
 // How long the first half of a move waits for its second half, which the
 // kernel may hand over in the next read.
 constexpr int kMovePairingMs = 50;
-constexpr int kReadSliceMs = 8;
+// A slice of reading or of handing changes over. Two views watching the two
+// folders of one paste may each take a read and a hand-over slice in the
+// same loop turn; a read of a small buffer ends soon after its slice.
+constexpr int kReadSliceMs = 4;
 
 constexpr std::uint32_t kMountBits =
     SHCNE_DRIVEADD | SHCNE_DRIVEREMOVED | SHCNE_MEDIAINSERTED | SHCNE_MEDIAREMOVED;
@@ -335,7 +338,7 @@ void TSxCustomShellNotification::RenameWatches(const std::string& from, const st
 
 void TSxCustomShellNotification::ReadEvents() {
   std::weak_ptr<int> alive = FAlive;
-  alignas(inotify_event) char buffer[16 * 1024];
+  alignas(inotify_event) char buffer[4 * 1024];
   ++FBusy;
   // A paste of thousands of files reports thousands of paths: each would
   // read the mount table again.
