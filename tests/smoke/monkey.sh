@@ -24,7 +24,12 @@ source "$here/screenlib.sh"
 ping_tool=${MONKEY_PING:-$(dirname "$program")/../tests/pictrova_ping}
 [ -x "$ping_tool" ] || { echo "MONKEY FAILED: no answer probe at $ping_tool" >&2; exit 1; }
 
-journey_env "$work" pics pics/more data tmp logs
+journey_env "$work" pics pics/more data tmp
+# The logs stand beside the work folder, out of the program's reach: the
+# random input may rename or delete any folder under its home.
+logs="${work%/}-logs"
+rm -rf "$logs"
+mkdir -p "$logs"
 export TMPDIR="$work/tmp"
 pics=$work/pics
 keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
@@ -131,7 +136,7 @@ chown -R 65534:65534 "$work" 2>/dev/null || true
 files=$(wc -l <"$work/manifest")
 
 if [ "$use_wm" = --wm ]; then
-  matchbox-window-manager -use_titlebar no >"$work/logs/wm.log" 2>&1 &
+  matchbox-window-manager -use_titlebar no >"$logs/wm.log" 2>&1 &
   wm=$!
   sleep 1
 fi
@@ -141,7 +146,7 @@ events=0 restarts=0 crashes=0 hangs=0 reports=0 runs=0
 log=""
 start() {
   runs=$((runs + 1))
-  log="$work/logs/program-$runs.log"
+  log="$logs/program-$runs.log"
   "${as_user[@]}" "$program" "$@" >"$log" 2>&1 &
   pid=$!
   for _ in $(seq 1 150); do
@@ -311,7 +316,7 @@ event() {
     # A second start hands over a file or a folder of the work folder.
     local target
     target=$(find "$pics" -maxdepth 2 | shuf -n1 --random-source=<(yes "$RANDOM"))
-    "${as_user[@]}" timeout 20 "$program" "$target" >>"$work/logs/handoffs.log" 2>&1 &
+    "${as_user[@]}" timeout 20 "$program" "$target" >>"$logs/handoffs.log" 2>&1 &
   else
     xdotool type --delay 20 "$(printf 'ab%s' $(rand 100))"
   fi
@@ -361,7 +366,7 @@ finish() {
 }
 if kill -0 "$pid" 2>/dev/null; then
   finish
-  "${as_user[@]}" timeout 20 "$program" EXIT >>"$work/logs/handoffs.log" 2>&1
+  "${as_user[@]}" timeout 20 "$program" EXIT >>"$logs/handoffs.log" 2>&1
   for _ in $(seq 1 60); do
     kill -0 "$pid" 2>/dev/null || break
     finish
@@ -386,14 +391,14 @@ wm=""
 
 # ---- Every file: unchanged, moved with its bytes, or saved as a picture.
 declare -A found
-while read -r sum path; do found[$sum]=$path; done < <(find "$work" -type f ! -path "$work/logs/*" \
+while read -r sum path; do found[$sum]=$path; done < <(find "$work" -type f \
   ! -name manifest -print0 | xargs -0 sha256sum | sed 's/  / /')
 # The pictures the run made ("path WxH"), each to be claimed once.
 declare -A known claimed
 while read -r _ _ path; do known[$pics/${path#./}]=1; done <"$work/manifest"
 # Wallpapers (the program's data folder) are copies the program made, not
 # the user's saves.
-made=$(find "$work" -type f ! -path "$work/logs/*" ! -path "$work/config/*" ! -path "$work/runtime/*" \
+made=$(find "$work" -type f ! -path "$work/config/*" ! -path "$work/runtime/*" \
   ! -path "$work/tmp/*" ! -path "$work/data/pictrova/*" ! -name manifest -newer "$work/manifest" 2>/dev/null | while read -r f; do
   [ -n "${known[$f]:-}" ] && continue
   dims=$(identify -format "%wx%h" "$f[0]" 2>/dev/null) && echo "$dims $f"
