@@ -166,22 +166,21 @@ xdotool key alt+f
 sleep 0.3
 # The menu opens on its first item; Print Preview is twelve below.
 for _ in $(seq 1 12); do xdotool key Down; done
-xdotool key Return
-preview=$(wait_window "^Pictrova - $shown$") || { shot 06-nopreview; fail "Print Preview did not open"; }
-read -r vid vw vh vx vy <<<"$preview"
-sleep 1
-shot 06-preview
-where 06-preview "#FF0000" "${vw}x${vh}+${vx}+${vy}" >/dev/null || fail "the print preview does not show the red picture"
-xdotool key Escape
-wait_gone "^Pictrova - $shown$" || fail "the print preview did not close"
-xdotool key ctrl+p
-options=$(wait_window "^Pictrova - $shown$") || fail "Ctrl+P did not open the print window"
-read -r oid ow oh ox oy <<<"$options"
-sleep 1
-shot 06-print
-where 06-print "#FF0000" "${ow}x${oh}+${ox}+${oy}" >/dev/null || fail "the print window does not show the red picture"
-xdotool key Escape
-wait_gone "^Pictrova - $shown$" || fail "the print window did not close"
+# print_window <key> <shot> <what>: the key opens a window showing the red
+# picture, and Escape closes it.
+print_window() {
+  local found w h x y
+  xdotool key "$1"
+  found=$(wait_window "^Pictrova - $shown$") || { shot "$2-missing"; fail "$3 did not open"; }
+  read -r _ w h x y <<<"$found"
+  sleep 1
+  shot "$2"
+  where "$2" "#FF0000" "${w}x${h}+${x}+${y}" >/dev/null || fail "$3 does not show the red picture"
+  xdotool key Escape
+  wait_gone "^Pictrova - $shown$" || fail "$3 did not close"
+}
+print_window Return 06-preview "the print preview"
+print_window ctrl+p 06-print "the print window"
 
 step "change the slide-show interval in the preferences"
 xdotool key F8

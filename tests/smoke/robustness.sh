@@ -19,12 +19,9 @@ set -euo pipefail
 program=$1
 work=$2
 case=$3
-rm -rf "$work"
-mkdir -p "$work/config" "$work/runtime" "$work/pictures" "$work/tmp"
-chmod 700 "$work/runtime"
-export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" HOME="$work" TMPDIR="$work/tmp"
-unset QT_QPA_PLATFORM
 source "$(dirname "$0")/screenlib.sh"
+journey_env "$work" pictures tmp
+export TMPDIR="$work/tmp"
 
 first=""
 wm=""

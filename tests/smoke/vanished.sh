@@ -8,12 +8,8 @@
 set -euo pipefail
 program=$1
 work=$2
-rm -rf "$work"
-mkdir -p "$work/config" "$work/runtime" "$work/pictures" "$work/data"
-chmod 700 "$work/runtime"
-export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" HOME="$work" XDG_DATA_HOME="$work/data"
-unset QT_QPA_PLATFORM
 source "$(dirname "$0")/screenlib.sh"
+journey_env "$work" pictures data
 
 fail() { echo "VANISHED FILE FAILED: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
 alive() { kill -0 "$pid" 2>/dev/null || fail "the program ended: $(tail -5 "$work/program.log")"; }
