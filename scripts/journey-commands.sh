@@ -122,15 +122,26 @@ shot 04-show
 box=$(where 04-show "#FF0000" 1280x1024+0+0) || fail "the show does not show the red picture"
 read -r bw bh bx by <<<"$box"
 [ "$bh" -ge 1000 ] || fail "the show's picture does not fill the screen's height ($box)"
+# Titles until the show gives the window back (40 s at most: a loaded
+# machine slows the pictures, not the order). The red picture's first turn
+# may pass before the first look; the screenshot above has seen it.
 seen=""
-for _ in $(seq 1 70); do
+for _ in $(seq 1 400); do
   t=$(title)
   case "$seen" in *"|$t") ;; *) seen="$seen|$t" ;; esac
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  [ "$WIDTH" = 1280 ] || break
   sleep 0.1
 done
+sleep 0.3
+t=$(title)
+case "$seen" in *"|$t") ;; *) seen="$seen|$t" ;; esac
 order=$(tr '|' '\n' <<<"$seen" | sed -n "s|^Pictrova - $pics/||p" | tr '\n' ' ')
 echo "shown: $order"
-[ "$order" = "c-red.png turned.png a-blue.png b-green.png c-red.png " ] || fail "the show went $order"
+case "$order" in
+  "c-red.png turned.png a-blue.png b-green.png c-red.png " | "turned.png a-blue.png b-green.png c-red.png ") ;;
+  *) fail "the show went $order" ;;
+esac
 eval "$(xdotool getwindowgeometry --shell "$id")"
 [ "$WIDTH" = 900 ] && [ "$HEIGHT" = 700 ] || fail "the window did not come back from the show (${WIDTH}x$HEIGHT)"
 
