@@ -2,6 +2,7 @@
 #include "app/mainform.h"
 #include "app/notificationdlg.h"
 #include "app/renamedlg.h"
+#include "app/settings.h"
 #include "app/toolbox.h"
 #include "apptestenv.h"
 #include "controls/kel/kelshapebutton.h"
@@ -327,6 +328,39 @@ TEST_F(MainCommandsTest, SlideShowEdges) {
   EXPECT_FALSE(Main().IsMainMenuVisible());
   Main().StopSlideShow();
   EXPECT_TRUE(Main().FullScreen());
+}
+
+TEST_F(MainCommandsTest, AShowFromTheStartOrInReverseStopsWhereItBegan) {
+  RunCommands = true;
+  struct TCase {
+    bool AtBeginning, Reverse;
+    QString First;
+    QStringList Shown;
+  };
+  // Each show is started with p2.png on the screen.
+  const TCase Cases[] = {
+      {true, false, "p0.png", {"p1.png", "p2.png", "p3.png", "p4.png", "p0.png", "p0.png"}},
+      {false, true, "p2.png", {"p1.png", "p0.png", "p4.png", "p3.png", "p2.png", "p2.png"}},
+      {true, true, "p4.png", {"p3.png", "p2.png", "p1.png", "p0.png", "p4.png", "p4.png"}},
+  };
+  for (const TCase& C : Cases) {
+    Form.reset();
+    WriteSettingBool("StartAtBeginning", C.AtBeginning);
+    WriteSettingBool("PlayInReverse", C.Reverse);
+    OpenFolder(5);
+    Main().CurrentFolderView()->SelectAndShowFile("p2.png");
+    ASSERT_EQ(Main().CurrentFileName(), "p2.png");
+    EXPECT_EQ(KeyCommand(Qt::Key_S), "SlideShow");
+    ASSERT_TRUE(Main().SlideShowRunning());
+    EXPECT_EQ(Main().CurrentFileName(), C.First);
+    QStringList Shown;
+    for (int Tick = 0; Tick < 10 && Main().SlideShowRunning(); ++Tick) {
+      Main().SlideShowTimerTimer();
+      Shown << Main().CurrentFileName();
+    }
+    EXPECT_EQ(Shown, C.Shown) << C.AtBeginning << C.Reverse;
+    EXPECT_FALSE(Main().SlideShowRunning());
+  }
 }
 
 TEST_F(MainCommandsTest, FullScreenKeepsItsOwnControlFlags) {
