@@ -220,6 +220,7 @@ void TMainForm::AcquireImage() {
     FCurrentFileName = QStringLiteral("new_image.jpg");
     FCurrentFilePath = FCurrentFileName;
     FDontAskToSave = false;
+    FAutoSaveFailed = false;
     FOnlyRotated = false;
     FCurrentFolderView = nullptr;
     UpdateModifiedState();

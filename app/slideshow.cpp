@@ -80,6 +80,10 @@ void TMainForm::SlideShowTimerTimer() {
 void TMainForm::PauseSlideShow() {
   if (!FSlideShow) return;
   if (!SlideShowTimerOn()) {
+    // The show goes on to leave the picture: an edit made while it paused is
+    // asked about now, while nothing moves. A save that failed (or a saved
+    // copy opened in its place, which ends the show) keeps it paused.
+    if (QuerySaveModified() || !FSlideShow) return;
     SetSlideShowCaptions(true, false);
     SlideShowTimer->start();
     FHint = QString::fromLatin1(RunningHint);
