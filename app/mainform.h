@@ -186,10 +186,14 @@ public:
   void ClearPictureView();
   void LoadImageIntoView();
   void UpdateModifiedState();
-  // True: the modified picture was saved under another name, which is now
-  // shown; the caller stops.
+  // True: the caller stops. Either the modified picture was saved under
+  // another name, which is now shown, or a save failed and the picture stays
+  // with its edit.
   bool QuerySaveModified();
-  void SaveModifiedImage();
+  // False when the write failed or a running show refused it (the edit is
+  // still there).
+  bool SaveModifiedImage();
+  // True: a new file was opened.
   bool SaveImageAs();
   void UpdateFileStatusText();
   void SetZoomPercent(double percent);
@@ -442,6 +446,8 @@ private:
   QString LoadErrorText(const std::string& name) const;
   void BeginWaitCursor();
   void EndWaitCursor();
+  enum class TSaveAsOutcome { Cancelled, Written, Opened, Failed };
+  TSaveAsOutcome SaveImageAsOutcome();
 
   platform::TDdeServerConv* FServer;
   // Made without owner at creation, freed with the main window.
@@ -459,6 +465,8 @@ private:
   QWidget* FLastShownTab = nullptr;
   bool FModified = false;
   bool FDontAskToSave = false;
+  // The silent save of this picture failed: leaving it asks instead.
+  bool FAutoSaveFailed = false;
   bool FOnlyRotated = true;
   bool FIsNewImage = false;
   bool FAutoFit = true;

@@ -194,6 +194,7 @@ void TMainForm::CompleteImageLoad() {
   RastrumView1->GetProc()->ClearUndo();
   FIsNewImage = false;
   FDontAskToSave = false;
+  FAutoSaveFailed = false;
   FOnlyRotated = true;
   FModified = false;
   FHandOverView = QPointer<TFolderViewForm>(view);
@@ -287,6 +288,7 @@ void TMainForm::ReloadImage() {
     RastrumView1->GetProc()->ClearUndo();
     FIsNewImage = false;
     FDontAskToSave = false;
+    FAutoSaveFailed = false;
     FOnlyRotated = true;
     UpdateModifiedState();
     LoadImageIntoView();
@@ -309,6 +311,7 @@ void TMainForm::ClearPictureView() {
   GifTimer->stop();
   FModified = false;
   FDontAskToSave = false;
+  FAutoSaveFailed = false;
   FIsNewImage = false;
   FOnlyRotated = true;
   UpdateCommandStates();
@@ -353,17 +356,38 @@ bool TMainForm::QuerySaveModified() {
   if (PictureLoadPending() || !HasImage() || !FModified) return false;
   const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
   const int smaller = std::min(bitmap->Width(), bitmap->Height());
-  if (FOnlyRotated && !FIsNewImage && FSettings.AutoSaveImages && smaller > 300) {
-    SaveModifiedImage();
-    return false;
+  // A save that failed keeps the picture and its edit on screen: the caller
+  // stops. After a failed silent save the user is asked, so that another
+  // name or discarding the edit stays within reach.
+  if (FOnlyRotated && !FIsNewImage && FSettings.AutoSaveImages && smaller > 300 && !FAutoSaveFailed) {
+    if (SaveModifiedImage()) return false;
+    FAutoSaveFailed = true;
+    return true;
   }
+  // Save As from a question: a saved copy opened in place of this picture,
+  // or a write that failed, stops the caller. A copy written and not opened
+  // leaves this file as it was by the user's choice: the rest of this move
+  // (the folder view's own question on showing the next file) asks no more.
+  auto saveAs = [this] {
+    switch (SaveImageAsOutcome()) {
+    case TSaveAsOutcome::Opened:
+    case TSaveAsOutcome::Failed:
+      return true;
+    case TSaveAsOutcome::Written:
+      FDontAskToSave = true;
+      return false;
+    case TSaveAsOutcome::Cancelled:
+      break;
+    }
+    return false;
+  };
   if (FIsNewImage && !FDontAskToSave) {
     int answer = 0;
     if (HelpDlg) {
       HelpDlg->PromptSaveNewImage();
       answer = HelpDlg->ShowModal();
     }
-    if (answer == 1) return SaveImageAs();
+    if (answer == 1) return saveAs();
     FDontAskToSave = true;
     return false;
   }
@@ -374,15 +398,12 @@ bool TMainForm::QuerySaveModified() {
       else HelpDlg->PromptOverwriteRotated();
       answer = HelpDlg->ShowModal();
     }
-    if (answer == 1) {
-      SaveModifiedImage();
-      return false;
-    }
-    if (answer == 2) return SaveImageAs();
+    if (answer == 1) return !SaveModifiedImage();
+    if (answer == 2) return saveAs();
     FDontAskToSave = true;
     return false;
   };
-  if ((!FOnlyRotated || !FSettings.AutoSaveImages) && !FDontAskToSave) return askOverwrite(true);
+  if ((!FOnlyRotated || !FSettings.AutoSaveImages || FAutoSaveFailed) && !FDontAskToSave) return askOverwrite(true);
   if (FDontAskToSave) return false;
   return askOverwrite(false);
 }
@@ -416,32 +437,36 @@ void TMainForm::ReportFileWritten(const std::string& path, bool existed) {
     view->RefreshFolder(0, false);
 }
 
-void TMainForm::SaveModifiedImage() {
+bool TMainForm::SaveModifiedImage() {
   FinishPendingLoad();
-  if (FSlideShow || !FModified) return;
-  if (FIsNewImage) {
-    SaveImageAs();
-    return;
-  }
+  // A paused show saves as any save does; a running one has no edit to save.
+  if (SlideShowTimerOn()) return false;
+  if (!FModified) return true;
+  if (FIsNewImage) return SaveImageAsOutcome() != TSaveAsOutcome::Failed;
   BeginWaitCursor();
   std::string target = FCurrentFilePath.toStdString();
   const std::string ext = LowerFileExt(target);
   // Icons and cursors have no writer: the picture goes beside them as a bitmap.
   if (ext == ".ico" || ext == ".cur") target += ".bmp";
   const bool existed = IsFile(target);
-  if (WritePicture(target, false, QStringLiteral("Error saving modified file!"))) {
+  const bool written = WritePicture(target, false, QStringLiteral("Error saving modified file!"));
+  if (written) {
     RastrumView1->GetProc()->ClearUndo();
     UpdateModifiedState();
     FOnlyRotated = true;
     FDontAskToSave = false;
+    FAutoSaveFailed = false;
     ReportFileWritten(target, existed);
   }
   EndWaitCursor();
+  return written;
 }
 
-bool TMainForm::SaveImageAs() {
+bool TMainForm::SaveImageAs() { return SaveImageAsOutcome() == TSaveAsOutcome::Opened; }
+
+TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
   FinishPendingLoad();
-  if (FSlideShow || !HasImage()) return false;
+  if (SlideShowTimerOn() || !HasImage()) return TSaveAsOutcome::Cancelled;
   rv::TIOParamsVals& params = RastrumView1->GetIO()->Params();
   if (params.JpegQuality == 50) params.JpegQuality = 80;
   QString target;
@@ -449,28 +474,29 @@ bool TMainForm::SaveImageAs() {
   const int result = SaveAsPrompt ? SaveAsPrompt(FCurrentFilePath, target, openSaved) : 2;
   if (result != 1) {
     FDontAskToSave = true;
-    return false;
+    return TSaveAsOutcome::Cancelled;
   }
   BeginWaitCursor();
-  bool opened = false;
+  TSaveAsOutcome outcome = TSaveAsOutcome::Failed;
   std::string path = target.toStdString();
   if (LowerFileExt(path).empty()) path += LowerFileExt(FCurrentFileName.toStdString());
   const bool existed = IsFile(path);
   const bool other = QString::fromStdString(path) != FCurrentFilePath;
   if (WritePicture(path, true, QStringLiteral("Error converting to selected file format!"))) {
+    outcome = TSaveAsOutcome::Written;
     FIsNewImage = false;
     FOnlyRotated = true;
     FDontAskToSave = false;
     if (other && openSaved) {
       RastrumView1->GetProc()->ClearUndo();
       OpenPath(QString::fromStdString(path), true);
-      opened = true;
+      outcome = TSaveAsOutcome::Opened;
       ReportFileWritten(path, existed);
     }
   }
   EndWaitCursor();
   UpdateModifiedState();
-  return opened;
+  return outcome;
 }
 
 // ---- Zoom

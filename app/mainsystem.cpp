@@ -168,7 +168,8 @@ void TMainForm::ShowPrintWindow(rv::TRvPrintForm& Window) {
 
 void TMainForm::PrintImage() {
   FinishPendingLoad();
-  if (FSlideShow || !HasImage()) return;
+  // A paused show prints; only the show's running timer refuses.
+  if (SlideShowTimerOn() || !HasImage()) return;
   if (!FPrintOptionsForm) FPrintOptionsForm = new rv::Tfrvprnform2(this);
   FPrintOptionsForm->ApplyLanguage(RastrumView1->GetIO()->MsgLanguage);
   ShowPrintWindow(*FPrintOptionsForm);
@@ -219,6 +220,7 @@ void TMainForm::AcquireImage() {
     FCurrentFileName = QStringLiteral("new_image.jpg");
     FCurrentFilePath = FCurrentFileName;
     FDontAskToSave = false;
+    FAutoSaveFailed = false;
     FOnlyRotated = false;
     FCurrentFolderView = nullptr;
     UpdateModifiedState();

@@ -41,8 +41,6 @@ void TMainForm::StartSlideShow() {
   FHint = QString::fromLatin1(RunningHint);
   SetStatusPanelText(1, FHint.section(QLatin1Char('|'), 1));
   SetSlideShowCaptions(true, false);
-  // Where the show began: taken before the first picture is chosen below,
-  // so that a show stops where the user started it.
   FFirstTick = true;
   FFullScreenBefore = FFullScreen;
   SetFullScreen(true, true);
@@ -51,6 +49,9 @@ void TMainForm::StartSlideShow() {
     if (FSettings.PlayInReverse) view->ShowLastFile();
     else view->ShowFirstFile();
   }
+  // Where the show began: taken after the first picture is chosen above, so
+  // that a show started at the folder's first (or, in reverse, last) file
+  // stops when it comes back to that file.
   FStartPath = FCurrentFilePath;
   ShowSlideShowButtonState(true);
   SlideShowTimer->setInterval(std::max(1, FSettings.SlideShowInterval));
@@ -79,6 +80,10 @@ void TMainForm::SlideShowTimerTimer() {
 void TMainForm::PauseSlideShow() {
   if (!FSlideShow) return;
   if (!SlideShowTimerOn()) {
+    // The show goes on to leave the picture: an edit made while it paused is
+    // asked about now, while nothing moves. A save that failed (or a saved
+    // copy opened in its place, which ends the show) keeps it paused.
+    if (QuerySaveModified() || !FSlideShow) return;
     SetSlideShowCaptions(true, false);
     SlideShowTimer->start();
     FHint = QString::fromLatin1(RunningHint);

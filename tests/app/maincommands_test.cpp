@@ -2,11 +2,14 @@
 #include "app/mainform.h"
 #include "app/notificationdlg.h"
 #include "app/renamedlg.h"
+#include "app/saveasform.h"
+#include "app/settings.h"
 #include "app/toolbox.h"
 #include "apptestenv.h"
 #include "controls/kel/kelshapebutton.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "shell/sxshelllist.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -327,6 +330,150 @@ TEST_F(MainCommandsTest, SlideShowEdges) {
   EXPECT_FALSE(Main().IsMainMenuVisible());
   Main().StopSlideShow();
   EXPECT_TRUE(Main().FullScreen());
+}
+
+TEST_F(MainCommandsTest, AShowFromTheStartOrInReverseStopsWhereItBegan) {
+  RunCommands = true;
+  struct TCase {
+    bool AtBeginning, Reverse;
+    QString First;
+    QStringList Shown;
+  };
+  // Each show is started with p2.png on the screen.
+  const TCase Cases[] = {
+      {true, false, "p0.png", {"p1.png", "p2.png", "p3.png", "p4.png", "p0.png", "p0.png"}},
+      {false, true, "p2.png", {"p1.png", "p0.png", "p4.png", "p3.png", "p2.png", "p2.png"}},
+      {true, true, "p4.png", {"p3.png", "p2.png", "p1.png", "p0.png", "p4.png", "p4.png"}},
+  };
+  for (const TCase& C : Cases) {
+    Form.reset();
+    WriteSettingBool("StartAtBeginning", C.AtBeginning);
+    WriteSettingBool("PlayInReverse", C.Reverse);
+    OpenFolder(5);
+    Main().CurrentFolderView()->SelectAndShowFile("p2.png");
+    ASSERT_EQ(Main().CurrentFileName(), "p2.png");
+    EXPECT_EQ(KeyCommand(Qt::Key_S), "SlideShow");
+    ASSERT_TRUE(Main().SlideShowRunning());
+    EXPECT_EQ(Main().CurrentFileName(), C.First);
+    QStringList Shown;
+    for (int Tick = 0; Tick < 10 && Main().SlideShowRunning(); ++Tick) {
+      Main().SlideShowTimerTimer();
+      Shown << Main().CurrentFileName();
+    }
+    EXPECT_EQ(Shown, C.Shown) << C.AtBeginning << C.Reverse;
+    EXPECT_FALSE(Main().SlideShowRunning());
+  }
+}
+
+// An edit made while a show is paused is the user's like any other: leaving
+// the picture saves it (asked, or silently for a large picture only turned),
+// and so does going on with the show.
+TEST_F(MainCommandsTest, AnEditInAPausedShowReachesItsFile) {
+  RunCommands = true;
+  Env.Picture("p0.png", 40, 30);
+  Env.Picture("p1.png", 400, 320);
+  Env.Picture("p2.png", 40, 30);
+  auto Settle = [&] {
+    return WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); });
+  };
+  auto Turned = [&](const char* Name, int Width, int Height) {
+    const QImage File(QString::fromStdString(Env.File(Name)));
+    // Turned clockwise: the red corner is now at the top right.
+    return File.size() == QSize(Width, Height) && File.pixel(Width - 1, 0) == qRgb(255, 0, 0);
+  };
+  Main().OpenPath(QString::fromStdString(Env.File("p0.png")), false);
+  ASSERT_TRUE(Settle());
+  KeyCommand(Qt::Key_S);
+  KeyCommand(Qt::Key_P);
+  ASSERT_TRUE(Main().SlideShowPaused());
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  ASSERT_TRUE(Main().IsImageModified());
+  Env.HelpAnswer = 1;
+  KeyCommand(Qt::Key_Right);
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_TRUE(Turned("p0.png", 30, 40));
+  EXPECT_EQ(Main().CurrentFileName(), "p1.png");
+
+  // Large and only turned: saved without a word.
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  KeyCommand(Qt::Key_Right);
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_TRUE(Turned("p1.png", 320, 400));
+  EXPECT_EQ(Main().CurrentFileName(), "p2.png");
+
+  // Going on with the show leaves the picture too: asked while still paused.
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  KeyCommand(Qt::Key_P);
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_TRUE(Turned("p2.png", 30, 40));
+  EXPECT_TRUE(Main().SlideShowTimerOn());
+  EXPECT_FALSE(Main().IsImageModified());
+  // While it runs, nothing is edited.
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  EXPECT_FALSE(Main().IsImageModified());
+  EXPECT_TRUE(Env.MessageBoxes.isEmpty());
+}
+
+// Leaving an edited picture asks once per move, and a save that fails keeps
+// the picture and its edit on the screen.
+TEST_F(MainCommandsTest, OneQuestionPerMoveAndFailedSavesKeepTheEdit) {
+  RunCommands = true;
+  // The program's own save-as dialog, linked as at start-up.
+  TSaveAsForm SaveAs;
+  Main().FormsCreated();
+  TSaveAsForm::ModalAnswer = [](TSaveAsForm& F) {
+    ASSERT_TRUE(WaitUntil([&] { return !F.SxShellList->Loading(); }));
+    F.EdtFileName->setText("copy.png");
+    F.SBtnSave->Click();
+  };
+  Env.Picture("p0.png", 40, 30);
+  Env.Picture("p1.png", 40, 30);
+  // A name so long that no file can be made beside it to save through.
+  const std::string Long = std::string(246, 'q') + ".png";
+  Env.Picture(Long, 400, 320);
+  auto Settle = [&] {
+    return WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); });
+  };
+  Main().OpenPath(QString::fromStdString(Env.File("p0.png")), false);
+  ASSERT_TRUE(Settle());
+
+  // "No", then a new name: the copy is written and the move goes on.
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  Env.HelpAnswer = 2;
+  KeyCommand(Qt::Key_Right);
+  ASSERT_TRUE(Settle());
+  TSaveAsForm::ModalAnswer = nullptr;
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Main().CurrentFileName(), "p1.png");
+  EXPECT_EQ(QImage(QString::fromStdString(Env.File("copy.png"))).size(), QSize(30, 40));
+  EXPECT_EQ(QImage(QString::fromStdString(Env.File("p0.png"))).size(), QSize(40, 30));
+
+  // The silent save fails: one message, the picture stays with its edit.
+  Main().OpenPath(QString::fromStdString(Env.File(Long)), false);
+  ASSERT_TRUE(Settle());
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  Env.HelpShown = 0;
+  KeyCommand(Qt::Key_Right);
+  EXPECT_EQ(Env.MessageBoxes.size(), 1);
+  EXPECT_EQ(Env.HelpShown, 0);
+  EXPECT_EQ(Main().CurrentFileName().toStdString(), Long);
+  EXPECT_TRUE(Main().IsImageModified());
+  // The next move asks instead; "Yes" fails the same way and keeps it all.
+  Env.HelpAnswer = 1;
+  KeyCommand(Qt::Key_Right);
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.MessageBoxes.size(), 2);
+  EXPECT_EQ(Main().CurrentFileName().toStdString(), Long);
+  EXPECT_TRUE(Main().IsImageModified());
+  // "Discard Changes" moves on; the file was never touched.
+  Env.HelpAnswer = 3;
+  KeyCommand(Qt::Key_Right);
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_NE(Main().CurrentFileName().toStdString(), Long);
+  EXPECT_EQ(QImage(QString::fromStdString(Env.File(Long))).size(), QSize(400, 320));
 }
 
 TEST_F(MainCommandsTest, FullScreenKeepsItsOwnControlFlags) {

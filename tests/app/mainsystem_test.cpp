@@ -13,6 +13,7 @@
 #include "platform/twainsane.h"
 #include "support/sanetestenv.h"
 
+#include <QAction>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPrintDialog>
@@ -207,6 +208,29 @@ TEST_F(MainSystemTest, PrintWindowsAreMadeOnceCaptionedAndPrint) {
   Form().PrinterSetup();
   EXPECT_EQ(Asked, &Printer);
   Printer.setOutputFileName(QString());
+}
+
+// A paused show prints; a running one waits.
+TEST_F(MainSystemTest, PrintWaitsOnlyWhileAShowRuns) {
+  int Shown = 0;
+  SystemDialogAnswer = [&](QDialog& D) {
+    ++Shown;
+    D.reject();
+  };
+  Env.Picture("a.png", 64, 48);
+  Env.Picture("b.png", 64, 48);
+  Show(Env.File("a.png"));
+  Form().Execute("SlideShow");
+  ASSERT_TRUE(Form().SlideShowTimerOn());
+  Form().Execute("Print");
+  EXPECT_EQ(Shown, 0);
+  Form().Execute("PauseSlideShow");
+  ASSERT_TRUE(Form().SlideShowPaused());
+  EXPECT_TRUE(Form().findChild<QAction*>("PrintCtrlP1")->isEnabled());
+  Form().Execute("Print");
+  EXPECT_EQ(Shown, 1);
+  Form().Execute("PrintPreview");
+  EXPECT_EQ(Shown, 2);
 }
 
 // ---- Scanner
