@@ -2,6 +2,8 @@
 // numbers, time, file sizes and the error raisers.
 #pragma once
 
+#include "platform/cursors.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -114,6 +116,14 @@ bool GetFindData(const std::string& Path, TWnFindData& Data);
 double FindDataCreationTime(const TWnFindData& Data);
 
 std::int64_t GetFileSizeByName(const std::string& FileName);
+
+// The collection's two cursors in the screen's cursor table: an open hand
+// and a closed hand that drags.
+inline constexpr platform::TCursor crWnHand = 14000;
+inline constexpr platform::TCursor crWnDrag = 14001;
+// Registers them ("WN_HANDCUR", "WN_DRAGCUR"); needs the application object,
+// and a second call changes nothing.
+void WnRegisterCursors();
 
 // Raises EOSError for errno when it is not 0.
 void RaiseLastWin32ErrorText(const std::string& Text);
