@@ -512,7 +512,7 @@ private:
   // The key event on its way up from the control it was sent to.
   const QEvent* FKeyEvent = nullptr;
   QPointer<QWidget> FKeyTarget;
-  // The zoom the box and the bar show.
+  // The zoom the box, the bar and the panel's label show, to a tenth.
   double FShownZoom = -1;
   // The percent of a scan at which the picture was last repainted.
   int FRepaintPercent = 0;

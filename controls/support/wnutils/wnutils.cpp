@@ -1,5 +1,6 @@
 #include "controls/support/wnutils/wnutils.h"
 
+#include "platform/cursors.h"
 #include "platform/stream.h"
 
 #include <QCursor>

@@ -2,8 +2,6 @@
 // numbers, time, file sizes and the error raisers.
 #pragma once
 
-#include "platform/cursors.h"
-
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -117,10 +115,10 @@ double FindDataCreationTime(const TWnFindData& Data);
 
 std::int64_t GetFileSizeByName(const std::string& FileName);
 
-// The collection's two cursors in the screen's cursor table: an open hand
-// and a closed hand that drags.
-inline constexpr platform::TCursor crWnHand = 14000;
-inline constexpr platform::TCursor crWnDrag = 14001;
+// The collection's two cursors, numbers of the screen's cursor table
+// (platform::TCursor): an open hand and a closed hand that drags.
+inline constexpr std::int16_t crWnHand = 14000;
+inline constexpr std::int16_t crWnDrag = 14001;
 // Registers them ("WN_HANDCUR", "WN_DRAGCUR"); needs the application object,
 // and a second call changes nothing.
 void WnRegisterCursors();
