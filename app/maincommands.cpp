@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -66,6 +67,12 @@ public:
   bool IsNewImage() const override { return Form.IsNewImage(); }
   bool ToolBoxSaveBlocked() const override { return Form.SlideShowTimerOn(); }
   QSize PictureSize() const override {
+    // The picture as it is now: a resize or a turn changes it, while the
+    // input/output parameters keep the size the file was read at.
+    if (Form.HasImage()) {
+      const platform::TBitmap* bitmap = Form.RastrumView1->GetBitmap();
+      return {bitmap->Width(), bitmap->Height()};
+    }
     const rv::TIOParamsVals& params = Form.RastrumView1->GetIO()->Params();
     return {params.Width, params.Height};
   }
@@ -308,7 +315,12 @@ void TMainForm::BuildCommands() {
   AddCommand("ShowToolBar", [this] { SetToolBarVisible(true); });
   AddCommand("HideThumbs", [this] { SetThumbsVisible(false); });
   AddCommand("HideToolBar", [this] { SetToolBarVisible(false); });
-  AddCommand("FullScreen", [this] { ToggleFullScreen(); });
+  AddCommand("FullScreen", [this] {
+    ToggleFullScreen();
+    // The click checked the item already; a declined prompt leaves the
+    // window as it was, and the mark shows that.
+    CheckMenuPair(FullScreen1, PopFullScreen1, FFullScreen);
+  });
   AddCommand("AutoFit", [this] { ToggleAutoFit(); });
   AddCommand("Preferences", [this] { ShowPreferences(); });
   AddCommand("SlideShowPreferences", [this] { ShowPreferences(OptionsForm ? OptionsForm->SlideShowTab : nullptr); });
@@ -336,6 +348,9 @@ void TMainForm::BuildCommands() {
     const QColor chosen = QColorDialog::getColor(start, QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this);
     if (chosen.isValid())
       SetBackgroundColor(static_cast<platform::TColor>(chosen.red() | (chosen.green() << 8) | (chosen.blue() << 16)));
+    else
+      // A cancelled dialog changes nothing, the check mark the click moved included.
+      CheckBackgroundColor(FSettings.BackgroundColor);
   });
   for (int effect = 0; effect <= 30; ++effect)
     AddCommand(QStringLiteral("Effect%1").arg(effect), [this, effect] {
@@ -554,12 +569,13 @@ void TMainForm::BuildMenus() {
   PopupMenu1->addSeparator();
   QMenu* popControls = PopupMenu1->addMenu(QStringLiteral("Controls"));
   popControls->setObjectName(QStringLiteral("ViewableControls2"));
-  AddItem(popControls, "PopMainMenu1", "Main Menu", "ToggleMainMenu")->setCheckable(true);
-  AddItem(popControls, "PopThumbs1", "Thumbnail Filmstrip", "ToggleThumbs")->setCheckable(true);
-  AddItem(popControls, "ViewToolBar2", "Tool Bar", "ToggleToolBar")->setCheckable(true);
-  AddItem(popControls, "PopStatusBar1", "Status Bar", "ToggleStatusBar")->setCheckable(true);
+  PopMainMenuVisible1 = AddItem(popControls, "PopMainMenu1", "Main Menu", "ToggleMainMenu");
+  PopThumbsVisible1 = AddItem(popControls, "PopThumbs1", "Thumbnail Filmstrip", "ToggleThumbs");
+  PopNavVisible1 = AddItem(popControls, "ViewToolBar2", "Tool Bar", "ToggleToolBar");
+  PopStatusVisible1 = AddItem(popControls, "PopStatusBar1", "Status Bar", "ToggleStatusBar");
   PopListVisible1 = AddItem(popControls, "PopAdvancedList1", "Advanced Folder Views", "ToggleAdvancedList");
-  PopListVisible1->setCheckable(true);
+  for (QAction* item : {PopMainMenuVisible1, PopThumbsVisible1, PopNavVisible1, PopStatusVisible1, PopListVisible1})
+    item->setCheckable(true);
   PopListVisible1->setVisible(false);
   PopFullScreen1 = AddItem(PopupMenu1, "PopFullScreen1", "&Full Screen [F11]", "FullScreen");
   PopFullScreen1->setCheckable(true);
@@ -594,11 +610,8 @@ void TMainForm::BuildMenus() {
     a->setCheckable(true);
 
   RastrumView1->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(RastrumView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
-    // In zoom mode the right button zooms out while the tool bar is there.
-    if (FMouseMode == 1 && IsToolBarVisible()) return;
-    PopupMenu1->popup(RastrumView1->mapToGlobal(p));
-  });
+  connect(RastrumView1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& p) { ShowPicturePopup(RastrumView1->mapToGlobal(p)); });
   ThumbPageControl->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(ThumbPageControl->tabBar(), &QWidget::customContextMenuRequested, this,
           [this](const QPoint& p) { TabPopupMenu->popup(ThumbPageControl->tabBar()->mapToGlobal(p)); });
@@ -667,6 +680,12 @@ void TMainForm::BuildToolBar() {
   ZoomTrackBar->setFixedWidth(200);
   connect(ZoomTrackBar, &QSlider::valueChanged, this, [this](int position) { ZoomTrackBarChanged(position); });
   row->addWidget(ZoomTrackBar);
+  LblZoomPercent = new QLabel(ZoomPanel);
+  LblZoomPercent->setObjectName(QStringLiteral("LblZoomPercent"));
+  // Room for "3200.0%" without the panel changing its width.
+  LblZoomPercent->setMinimumWidth(LblZoomPercent->fontMetrics().horizontalAdvance(QStringLiteral("3200.0%")));
+  LblZoomPercent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  row->addWidget(LblZoomPercent);
   auto* close = new QLabel(QStringLiteral("x"), ZoomPanel);
   close->setObjectName(QStringLiteral("LblCloseZoom"));
   row->addWidget(close);
@@ -950,8 +969,12 @@ void TMainForm::ApplyPreferences(const TMainSettings& s) {
 
 void TMainForm::SetMouseMode(int mode) {
   if (mode < 0 || mode > 3) return;
-  // Zooming by mouse needs auto-fit off.
-  if (mode == 1 && CheckAutoFitForZoom()) return;
+  // Zooming by mouse needs auto-fit off; refused, the mode and its check
+  // mark stay where they were.
+  if (mode == 1 && CheckAutoFitForZoom()) {
+    CheckTagged(CursorItems, FMouseMode);
+    return;
+  }
   FMouseMode = mode;
   switch (mode) {
   case 0:
@@ -999,6 +1022,15 @@ void TMainForm::MagnifierLeft() {
 
 bool TMainForm::MagnifierShown() const { return MagnifyView && MagnifyView->isVisible(); }
 
+void TMainForm::RefreshMagnifier() {
+  // A picture shown or cleared under a still pointer: the magnifier shows
+  // what is there now.
+  if (FMouseMode != 2 || !MagnifierShown() || FMagnifyLast.x() < 0) return;
+  const QPoint at = FMagnifyLast;
+  FMagnifyLast = QPoint(-1, -1);
+  MagnifierMouseMove(at);
+}
+
 void TMainForm::MagnifyAt(const QPoint& at) { MagnifierMouseMove(at); }
 
 void TMainForm::MagnifierMouseMove(const QPoint& at) {
@@ -1012,20 +1044,24 @@ void TMainForm::MagnifierMouseMove(const QPoint& at) {
   MagnifyView->move(centre.x() - w / 2, centre.y() - h / 2);
   MagnifyView->show();
   MagnifyView->raise();
-  if (FSlideShow || !RastrumView1->rect().contains(at) || !HasImage()) return;
+  if (FSlideShow || !RastrumView1->rect().contains(at)) return;
   const int level = std::max(1, FMagnifyLevel);
   const int sw = std::max(1, MagnifyView->width() / level);
   const int sh = std::max(1, MagnifyView->height() / level);
-  const int x0 = RastrumView1->ScreenToBitmapX(at.x() - sw / 2);
-  const int y0 = RastrumView1->ScreenToBitmapY(at.y() - sh / 2);
-  const int x1 = RastrumView1->ScreenToBitmapX(at.x() - sw / 2 + sw);
-  const int y1 = RastrumView1->ScreenToBitmapY(at.y() - sh / 2 + sh);
-  const QRect source(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
-  const QImage picture = RastrumView1->GetBitmap()->ToImage();
+  QRect source(0, 0, sw, sh);
+  QImage picture;
+  if (HasImage()) {
+    const int x0 = RastrumView1->ScreenToBitmapX(at.x() - sw / 2);
+    const int y0 = RastrumView1->ScreenToBitmapY(at.y() - sh / 2);
+    const int x1 = RastrumView1->ScreenToBitmapX(at.x() - sw / 2 + sw);
+    const int y1 = RastrumView1->ScreenToBitmapY(at.y() - sh / 2 + sh);
+    source = QRect(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
+    picture = RastrumView1->GetBitmap()->ToImage();
+  }
   QImage part(source.size(), QImage::Format_RGB32);
   const std::uint32_t rgb = platform::ColorToRGB(RastrumView1->GetBackground());
   part.fill(QColor(platform::GetRValue(rgb), platform::GetGValue(rgb), platform::GetBValue(rgb)));
-  {
+  if (!picture.isNull()) {
     // Where the rectangle leaves the picture the background shows.
     QPainter painter(&part);
     painter.drawImage(QPoint(0, 0), picture, source);
@@ -1054,8 +1090,18 @@ bool TMainForm::ForwardMagnifierEvent(QEvent* event) {
     PictureViewClicked();
     return true;
   }
+  case QEvent::ContextMenu:
+    // The magnifier sits under the pointer: its right click is the picture's.
+    ShowPicturePopup(static_cast<QContextMenuEvent*>(event)->globalPos());
+    return true;
   default: return false;
   }
+}
+
+void TMainForm::ShowPicturePopup(const QPoint& globalPos) {
+  // In zoom mode the right button zooms out while the tool bar is there.
+  if (FMouseMode == 1 && IsToolBarVisible()) return;
+  PopupMenu1->popup(globalPos);
 }
 
 void TMainForm::PictureViewClicked() {
@@ -1067,11 +1113,14 @@ void TMainForm::PictureViewClicked() {
 
 void TMainForm::UpdateZoomControls() {
   if (!CmbZoomPercent) return;
+  // The panel's label shows a tenth of a percent, the box and the bar whole ones.
+  const double shown = std::round(RastrumView1->Zoom() * 10) / 10;
+  if (shown == FShownZoom) return;
+  FShownZoom = shown;
   const int zoom = static_cast<int>(std::lround(RastrumView1->Zoom()));
-  if (zoom == FShownZoom) return;
-  FShownZoom = zoom;
   FUpdatingZoom = true;
   CmbZoomPercent->setEditText(QString::number(zoom) + QLatin1Char('%'));
+  LblZoomPercent->setText(QString::number(shown) + QLatin1Char('%'));
   ZoomTrackBar->setValue(std::clamp(zoom, ZoomTrackBar->minimum(), ZoomTrackBar->maximum()));
   FUpdatingZoom = false;
 }

@@ -13,6 +13,7 @@
 #include "controls/support/q32statusbar/q32statusbar.h"
 #include "controls/support/qoformstate/qoformstate.h"
 #include "controls/support/wnmrulist/wnmrulist.h"
+#include "controls/support/wnutils/wnutils.h"
 #include "shell/sxshellitems.h"
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
@@ -146,6 +147,8 @@ TMainForm::~TMainForm() {
 
 void TMainForm::FormCreate(const QStringList& arguments) {
   SetMainFormPixelsPerInch(logicalDpiX());
+  // The supporting collection's cursors, ready before its first control.
+  wn::WnRegisterCursors();
   BuildControls();
   BuildMenus();
   ThumbPageControl->setFixedHeight(ScaleByScreenDpi(10));
@@ -192,6 +195,13 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   rv::TRastrumIO* IO = RastrumView1->GetIO();
   IO->OnProgress = [this](void*, int percent) {
     if (!FSlideShow) SetProgress(percent);
+    // A scan keeps the window painted and answering: every ten percent, or
+    // when a new page starts over.
+    if (FAcquiring && (percent > FRepaintPercent + 10 || percent < FRepaintPercent)) {
+      FRepaintPercent = percent;
+      RastrumView1->repaint();
+      QCoreApplication::processEvents();
+    }
   };
   IO->OnFinishWork = [this](void*) { SetProgress(0); };
   // Who asks, as the scanner source is told.
@@ -261,6 +271,13 @@ void TMainForm::BuildControls() {
   OpenBtnImage->setObjectName(QStringLiteral("OpenBtnImage"));
   OpenBtnImage->setPixmap(style()->standardIcon(QStyle::SP_DirOpenIcon).pixmap(32, 32));
   OpenBtnImage->resize(32, 32);
+  PnlPleaseWait = new QLabel(QStringLiteral("Please wait..."), SubMainPanel);
+  PnlPleaseWait->setObjectName(QStringLiteral("PnlPleaseWait"));
+  PnlPleaseWait->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  PnlPleaseWait->setAlignment(Qt::AlignCenter);
+  PnlPleaseWait->setAutoFillBackground(true);
+  PnlPleaseWait->resize(ScaleByScreenDpi(200), ScaleByScreenDpi(80));
+  PnlPleaseWait->hide();
 
   BigControlPanel = new QWidget(central);
   BigControlPanel->setObjectName(QStringLiteral("BigControlPanel"));
@@ -417,7 +434,7 @@ void TMainForm::SetMainMenuVisible(bool value) {
   menuBar()->setVisible(value);
   UpdateMenuPopupItems();
   if (!FSlideShow) {
-    MainMenuVisible1->setChecked(value);
+    CheckMenuPair(MainMenuVisible1, PopMainMenuVisible1, value);
     (FFullScreen ? FSettings.FullScreenMenuVisible : FSettings.MenuVisible) = value;
   }
 }
@@ -434,7 +451,7 @@ void TMainForm::SetThumbsVisible(bool value) {
     ThumbPageControl->hide();
   }
   if (!FSlideShow) {
-    ThumbsVisible1->setChecked(value);
+    CheckMenuPair(ThumbsVisible1, PopThumbsVisible1, value);
     (FFullScreen ? FSettings.FullScreenThumbsVisible : FSettings.ThumbsVisible) = value;
   }
 }
@@ -442,9 +459,11 @@ void TMainForm::SetThumbsVisible(bool value) {
 void TMainForm::SetAdvancedListVisible(bool value) {
   for (TFolderViewForm* view : FFolderViews)
     if (view->Floating()) view->setVisible(value);
+  if (FSlideShow) return;
+  CheckMenuPair(ListVisible1, PopListVisible1, value);
   // Outside full screen the advanced windows are always shown; only the
   // full-screen choice is kept.
-  if (!FSlideShow && FFullScreen) FSettings.FullScreenListVisible = value;
+  if (FFullScreen) FSettings.FullScreenListVisible = value;
 }
 
 void TMainForm::SetToolBarVisible(bool value) {
@@ -453,7 +472,7 @@ void TMainForm::SetToolBarVisible(bool value) {
   BigControlPanel->setVisible(value);
   UpdateMenuPopupItems();
   if (!FSlideShow) {
-    NavVisible1->setChecked(value);
+    CheckMenuPair(NavVisible1, PopNavVisible1, value);
     (FFullScreen ? FSettings.FullScreenNavVisible : FSettings.NavVisible) = value;
   }
 }
@@ -462,7 +481,7 @@ void TMainForm::SetStatusBarVisible(bool value) {
   StatusBar1->setFixedHeight(value ? 19 : 0);
   StatusBar1->setVisible(value);
   if (!FSlideShow) {
-    StatusVisible1->setChecked(value);
+    CheckMenuPair(StatusVisible1, PopStatusVisible1, value);
     (FFullScreen ? FSettings.FullScreenStatusVisible : FSettings.StatusVisible) = value;
   }
 }
@@ -481,6 +500,10 @@ void TMainForm::SetBackgroundColor(platform::TColor color) {
   panel.setColor(QPalette::Window, pal.color(QPalette::Window));
   SubMainPanel->setPalette(panel);
   SubMainPanel->setAutoFillBackground(true);
+  CheckBackgroundColor(color);
+}
+
+void TMainForm::CheckBackgroundColor(platform::TColor color) {
   int item = 4;
   for (int i = 0; i < 4; ++i)
     if (color == (i == 0 ? 0 : i == 1 ? 0xFFFFFF : i == 2 ? 0x808080 : platform::clBtnFace)) item = i;
@@ -566,7 +589,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
       SmallControlPanel->move(left, 1);
     }
   } else if (event->type() == QEvent::MouseButtonPress) {
-    if ((watched == LblToOpen || watched == OpenBtnImage) && !HasImage()) {
+    if ((watched == LblToOpen || watched == OpenBtnImage || watched == PnlPleaseWait) && !HasImage()) {
       PictureViewClicked();
       return true;
     }
@@ -588,6 +611,7 @@ void TMainForm::SubMainPanelResize() {
   const int midY = SubMainPanel->height() / 2;
   LblToOpen->move(std::max(0, midX - LblToOpen->width() / 2), std::max(0, midY - LblToOpen->height() - 5));
   OpenBtnImage->move(std::max(0, midX - OpenBtnImage->width() / 2), std::max(0, midY + 5));
+  PnlPleaseWait->move(std::max(0, midX - PnlPleaseWait->width() / 2), std::max(0, midY - PnlPleaseWait->height() / 2));
   ZoomBy(0);
 }
 

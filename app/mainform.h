@@ -262,6 +262,8 @@ public:
   // The magnifier follows the pointer at a point of the picture view.
   void MagnifyAt(const QPoint& viewPoint);
   bool MagnifierShown() const;
+  // The magnifier shows anew what lies under its last pointer position.
+  void RefreshMagnifier();
 
   // ---- Slide show and full screen
   void StartSlideShow();
@@ -323,6 +325,11 @@ public:
   QAction* PopShowSeparator1 = nullptr;
   QAction* PopFullScreen1 = nullptr;
   QAction* PopListVisible1 = nullptr;
+  // The pop-up's Controls items, checked with their main-menu twins.
+  QAction* PopMainMenuVisible1 = nullptr;
+  QAction* PopThumbsVisible1 = nullptr;
+  QAction* PopNavVisible1 = nullptr;
+  QAction* PopStatusVisible1 = nullptr;
   QAction* SlideShow1 = nullptr;
   QAction* PauseHoldH1 = nullptr;
   QAction* MagnifyPreferences1 = nullptr;
@@ -350,6 +357,8 @@ public:
   QComboBox* CmbZoomPercent = nullptr;
   QWidget* ZoomPanel = nullptr;
   QSlider* ZoomTrackBar = nullptr;
+  // The zoom panel's label: the zoom to a tenth of a percent.
+  QLabel* LblZoomPercent = nullptr;
   QTimer* SlideShowTimer = nullptr;
   // The second picture view of the magnify mode.
   rv::TRastrumView* MagnifyView = nullptr;
@@ -366,6 +375,8 @@ public:
   wn::TQ32StatusBar* StatusBar1 = nullptr;
   QLabel* LblToOpen = nullptr;
   QLabel* OpenBtnImage = nullptr;
+  // Shown over the hint while a folder is read with no picture on screen.
+  QLabel* PnlPleaseWait = nullptr;
   kel::TKelProgressFill* ProgressBar1 = nullptr;
   wn::TWnMruList* FileMruList = nullptr;
   wn::TQoFormState* QoFormState1 = nullptr;
@@ -399,6 +410,12 @@ private:
   void MagnifierMouseMove(const QPoint& viewPoint);
   void MagnifierLeft();
   void PictureViewClicked();
+  // The picture's pop-up menu at a screen point (not in zoom mode while the
+  // tool bar is there).
+  void ShowPicturePopup(const QPoint& globalPos);
+  // Checks the background colour's item in the colour menu.
+  void CheckBackgroundColor(platform::TColor color);
+  void ShowPleaseWait(bool shown);
   bool ForwardMagnifierEvent(QEvent* event);
   bool KeyForFolderView(const QWidget* focus) const;
   void SetSlideShowCaptions(bool running, bool paused);
@@ -503,8 +520,10 @@ private:
   // The key event on its way up from the control it was sent to.
   const QEvent* FKeyEvent = nullptr;
   QPointer<QWidget> FKeyTarget;
-  // The zoom the box and the bar show.
-  int FShownZoom = -1;
+  // The zoom the box, the bar and the panel's label show, to a tenth.
+  double FShownZoom = -1;
+  // The percent of a scan at which the picture was last repainted.
+  int FRepaintPercent = 0;
   // Slide show.
   QString FStartPath;
   bool FFirstTick = false;

@@ -60,7 +60,17 @@ void TMainForm::OpenFolderView(const QString& path) {
   DockFolderView(view);
   FFolderViews.push_back(view);
   FCurrentFolderView = view;
-  view->LoadFolder(path.toStdString());
+  // A folder read while nothing is on screen says so where its first
+  // picture will come.
+  const bool wait = isVisible() && !HasImage() && !PictureLoadPending();
+  if (wait) ShowPleaseWait(true);
+  try {
+    view->LoadFolder(path.toStdString());
+  } catch (...) {
+    if (wait) ShowPleaseWait(false);
+    throw;
+  }
+  if (wait) ShowPleaseWait(false);
   if (view->Closing()) return;
   view->ApplyFolderViewLayout();
   view->UpdatePasteMenu(!FRememberedFiles.empty() && FRememberMode != 0, FRememberedFiles, FRememberMode == 2);
@@ -97,6 +107,17 @@ void TMainForm::OpenPath(const QString& path, bool refresh) {
     return;
   }
   OpenFolderView(QString::fromStdString(full));
+}
+
+void TMainForm::ShowPleaseWait(bool shown) {
+  if (!shown) {
+    PnlPleaseWait->hide();
+    return;
+  }
+  PnlPleaseWait->raise();
+  PnlPleaseWait->show();
+  // The folder is read before the loop turns again.
+  PnlPleaseWait->repaint();
 }
 
 void TMainForm::OpenImageFolder() {

@@ -11,6 +11,7 @@
 #include "app/pictureload.h"
 #include "app/pictureutil.h"
 #include "app/settings.h"
+#include "app/toolbox.h"
 #include "image/io/rastrumio.h"
 #include "image/model/rastrumproc.h"
 #include "image/io/rvmio.h"
@@ -215,6 +216,7 @@ void TMainForm::FinishHandOver() {
 void TMainForm::EndImageLoad(TFolderViewForm* view) {
   EndWaitCursor();
   if (view->Names().empty()) ClearPictureView();
+  RefreshMagnifier();
 }
 
 bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message,
@@ -318,12 +320,16 @@ void TMainForm::ClearPictureView() {
   LblToOpen->show();
   OpenBtnImage->show();
   UpdateFileStatusText();
+  RefreshMagnifier();
 }
 
 void TMainForm::UpdateModifiedState() {
   FModified = RastrumView1->GetProc()->CanUndo() || FIsNewImage;
   if (FModified) GifTimer->stop();
   ZoomBy(0);
+  // The tool box's sizes follow the picture (its save button comes with
+  // the command states).
+  if (ToolBox) ToolBox->ResetToolBoxSizeFields();
   UpdateCommandStates();
   UpdateFileStatusText();
 }

@@ -12,12 +12,15 @@
 #include "shell/sxshelllist.h"
 
 #include <QAction>
+#include <QColorDialog>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSlider>
 #include <QTimer>
+#include <QtTest/QTest>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
@@ -603,4 +606,200 @@ TEST_F(MainCommandsTest, DisabledToolButtonsKeepTheirGlyphs) {
         if (Face.pixel(X, Y) == qRgb(128, 128, 128)) ++Shadow;
     EXPECT_GT(Shadow, 4) << Button->objectName().toStdString();
   }
+}
+
+// ---- Check marks show what is true
+
+TEST_F(MainCommandsTest, CheckMarksFollowTheStateNotTheClick) {
+  RunCommands = true;
+  Main();
+  auto Checked = [&](const char* Name) {
+    QAction* A = Main().findChild<QAction*>(Name);
+    EXPECT_TRUE(A) << Name;
+    return A && A->isChecked();
+  };
+  // The pop-up's Controls items start as their main-menu twins do, and
+  // either one moves both.
+  for (const char* Name : {"ViewMainMenu1", "PopMainMenu1", "ViewThumbs1", "PopThumbs1", "ViewToolBar1", "ViewToolBar2",
+                           "ViewStatusBar1", "PopStatusBar1"})
+    EXPECT_TRUE(Checked(Name)) << Name;
+  TriggerItem("PopThumbs1");
+  EXPECT_FALSE(Main().AreThumbsVisible());
+  EXPECT_FALSE(Checked("PopThumbs1"));
+  EXPECT_FALSE(Checked("ViewThumbs1"));
+  TriggerItem("ViewThumbs1");
+  EXPECT_TRUE(Checked("PopThumbs1"));
+  TriggerItem("ViewToolBar2");
+  EXPECT_FALSE(Main().IsToolBarVisible());
+  EXPECT_FALSE(Checked("ViewToolBar1"));
+  TriggerItem("ViewToolBar1");
+  EXPECT_TRUE(Checked("ViewToolBar2"));
+
+  // Full Screen with its prompt declined: no mark, in either menu.
+  Env.PromptAnswer = 2;
+  TriggerItem("FullScreen1");
+  EXPECT_EQ(Env.PromptsShown, 1);
+  EXPECT_FALSE(Main().FullScreen());
+  EXPECT_FALSE(Checked("FullScreen1"));
+  EXPECT_FALSE(Checked("PopFullScreen1"));
+  Env.PromptAnswer = 1;
+  TriggerItem("PopFullScreen1");
+  ASSERT_TRUE(Main().FullScreen());
+  EXPECT_TRUE(Checked("FullScreen1"));
+  EXPECT_TRUE(Checked("PopFullScreen1"));
+  // In full screen the marks are those of the full-screen set: no menu.
+  EXPECT_FALSE(Checked("PopMainMenu1"));
+  TriggerItem("FullScreen1");
+  EXPECT_FALSE(Main().FullScreen());
+  EXPECT_FALSE(Checked("PopFullScreen1"));
+  EXPECT_TRUE(Checked("PopMainMenu1"));
+
+  // The cursor menu's Zoom while auto-fit refuses to go: Normal stays marked.
+  WriteSettingBool("ShowAutoFitPrompt", true);
+  Env.PromptAnswer = 2;
+  Main().CursorItems[1]->trigger();
+  EXPECT_TRUE(Main().AutoFit());
+  EXPECT_EQ(Main().MouseMode(), 3);
+  for (int Mode = 0; Mode < 4; ++Mode) EXPECT_EQ(Main().CursorItems[Mode]->isChecked(), Mode == 3) << Mode;
+  Env.PromptAnswer = 1;
+  Main().CursorItems[1]->trigger();
+  EXPECT_EQ(Main().MouseMode(), 1);
+  for (int Mode = 0; Mode < 4; ++Mode) EXPECT_EQ(Main().CursorItems[Mode]->isChecked(), Mode == 1) << Mode;
+
+  // Custom Color... cancelled keeps White marked; a colour chosen marks it.
+  QColor Choice;
+  auto AnswerColorDialog = [&] {
+    auto* Timer = new QTimer(&Main());
+    QObject::connect(Timer, &QTimer::timeout, [&Choice, Timer] {
+      auto* Dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
+      if (!Dialog) return;
+      Timer->stop();
+      Timer->deleteLater();
+      if (Choice.isValid()) {
+        Dialog->setCurrentColor(Choice);
+        Dialog->accept();
+      } else {
+        Dialog->reject();
+      }
+    });
+    Timer->start(10);
+  };
+  Main().BackgroundColorItems[1]->trigger();
+  ASSERT_EQ(Main().Settings().BackgroundColor, 0xFFFFFF);
+  AnswerColorDialog();
+  Main().BackgroundColorItems[4]->trigger();
+  EXPECT_EQ(Main().Settings().BackgroundColor, 0xFFFFFF);
+  for (int I = 0; I < 5; ++I) EXPECT_EQ(Main().BackgroundColorItems[I]->isChecked(), I == 1) << I;
+  Choice = QColor(10, 20, 30);
+  AnswerColorDialog();
+  Main().BackgroundColorItems[4]->trigger();
+  EXPECT_EQ(Main().Settings().BackgroundColor, platform::TColor(10 | 20 << 8 | 30 << 16));
+  for (int I = 0; I < 5; ++I) EXPECT_EQ(Main().BackgroundColorItems[I]->isChecked(), I == 4) << I;
+}
+
+// ---- The magnifier's pop-up and its refresh
+
+TEST_F(MainCommandsTest, AMagnifierUnderThePointerOpensThePicturePopupAndFollowsThePicture) {
+  RunCommands = true;
+  Env.Picture("a_red.png", 200, 150, QColor(255, 0, 0));
+  Env.Picture("b_blue.png", 200, 150, QColor(0, 0, 255));
+  Main().OpenPath(QString::fromStdString(Env.File("a_red.png")), false);
+  ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
+  Main().CursorItems[2]->trigger();
+  ASSERT_EQ(Main().MouseMode(), 2);
+  rv::TRastrumView& View = *Main().RastrumView1;
+  const QPoint Centre(View.OffsetX() + View.DrawWidth() / 2, View.OffsetY() + View.DrawHeight() / 2);
+  Main().MagnifyAt(Centre);
+  ASSERT_TRUE(Main().MagnifierShown());
+  auto LensMiddle = [&] {
+    const QImage Lens = Main().MagnifyView->grab().toImage();
+    return QColor(Lens.pixel(Lens.width() / 2, Lens.height() / 2));
+  };
+  EXPECT_EQ(LensMiddle(), QColor(255, 0, 0));
+
+  // A right click lands on the magnifier: the picture's pop-up opens, with
+  // the magnifier's preferences offered.
+  QContextMenuEvent Right(QContextMenuEvent::Mouse, QPoint(5, 5), Main().MagnifyView->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(Main().MagnifyView, &Right);
+  ASSERT_TRUE(WaitUntil([&] { return Main().PopupMenu1->isVisible(); }));
+  EXPECT_TRUE(Main().MagnifyPreferences1->isVisible());
+  Main().PopupMenu1->hide();
+
+  // The next picture and an empty view come into the magnifier without the
+  // pointer moving.
+  Main().NextImage();
+  ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
+  ASSERT_EQ(Main().CurrentFileName(), "b_blue.png");
+  ASSERT_TRUE(Main().MagnifierShown());
+  EXPECT_EQ(LensMiddle(), QColor(0, 0, 255));
+  Main().ClearPictureView();
+  const std::uint32_t Rgb = platform::ColorToRGB(View.GetBackground());
+  EXPECT_EQ(LensMiddle(), QColor(platform::GetRValue(Rgb), platform::GetGValue(Rgb), platform::GetBValue(Rgb)));
+}
+
+// ---- The zoom panel and the tool box follow the picture
+
+TEST_F(MainCommandsTest, TheZoomPanelsLabelShowsATenthOfAPercent) {
+  RunCommands = true;
+  OpenFolder(1);
+  Main().Execute("AutoFit");
+  ASSERT_FALSE(Main().AutoFit());
+  Main().Execute("ZoomWindow");
+  ASSERT_TRUE(Main().ZoomPanel->isVisible());
+  Main().ZoomPercentEdited("37.46%");
+  EXPECT_EQ(Main().LblZoomPercent->text(), "37.5%");
+  EXPECT_EQ(Main().CmbZoomPercent->currentText(), "37%");
+  EXPECT_EQ(Main().ZoomTrackBar->value(), 37);
+  Main().ZoomPercentEdited("37.54");
+  EXPECT_EQ(Main().LblZoomPercent->text(), "37.5%");
+  Main().ZoomPercentEdited("37.56");
+  EXPECT_EQ(Main().LblZoomPercent->text(), "37.6%");
+  Main().Execute("ZoomIn");
+  EXPECT_EQ(Main().LblZoomPercent->text(), "47.6%");
+  Main().Execute("Zoom100");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Main().LblZoomPercent->text(), "100%");
+  EXPECT_EQ(Main().CmbZoomPercent->currentText(), "100%");
+  Main().ZoomPanel->hide();
+}
+
+TEST_F(MainCommandsTest, TheToolBoxSizesFollowResizesTurnsAndThePictureShown) {
+  RunCommands = true;
+  TToolBox Box;
+  Main().FormsCreated();
+  Env.Picture("a.png", 200, 125);
+  Env.Picture("b.png", 64, 48);
+  Main().OpenPath(QString::fromStdString(Env.File("a.png")), false);
+  ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
+  Main().Execute("ToolBox");
+  ASSERT_TRUE(Box.isVisible());
+  EXPECT_EQ(Box.EditWidth->text(), "200");
+  EXPECT_EQ(Box.EditHeight->text(), "125");
+  // Half the width, proportions kept: 62.5 rounds to the even 62.
+  Box.EditWidth->selectAll();
+  QTest::keyClicks(Box.EditWidth, "100");
+  EXPECT_EQ(Box.EditHeight->text(), "62");
+  ASSERT_TRUE(Box.SBtnResize->isEnabled());
+  Box.SBtnResize->Click();
+  EXPECT_EQ(Main().RastrumView1->GetBitmap()->Width(), 100);
+  EXPECT_EQ(Main().RastrumView1->GetBitmap()->Height(), 62);
+  EXPECT_EQ(Box.EditWidth->text(), "100");
+  EXPECT_EQ(Box.EditHeight->text(), "62");
+  EXPECT_FALSE(Box.SBtnResize->isEnabled());
+  EXPECT_TRUE(Box.SBtnSave->isEnabled());
+  // Percent of the picture as it is now.
+  Box.CmbWidthType->setCurrentIndex(1);
+  EXPECT_EQ(Box.EditWidth->text(), "100");
+  Box.CmbWidthType->setCurrentIndex(0);
+  // A turn from the main window swaps the boxes.
+  Main().Execute("RotateCW");
+  EXPECT_EQ(Box.EditWidth->text(), "62");
+  EXPECT_EQ(Box.EditHeight->text(), "100");
+  // The next picture brings its own size (the edit is left unsaved).
+  Env.HelpAnswer = 3;
+  Main().Execute("NextImage");
+  ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && Main().CurrentFileName() == "b.png"; }));
+  EXPECT_EQ(Box.EditWidth->text(), "64");
+  EXPECT_EQ(Box.EditHeight->text(), "48");
+  EXPECT_FALSE(Box.SBtnSave->isEnabled());
 }

@@ -1,5 +1,6 @@
 #include "app/folderview.h"
 #include "app/mainform.h"
+#include "app/openfolderdlg.h"
 #include "apptestenv.h"
 #include "mainwindowhost.h"
 #include "controls/support/wnutils/wnshfileop.h"
@@ -7,17 +8,20 @@
 #include "image/model/rastrumproc.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "platform/cursors.h"
 #include "platform/singleinstance.h"
 #include "support/tempfolder.h"
 
 #include <QAction>
 #include <QEventLoop>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QMenu>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QWindow>
 #include <filesystem>
 #include <cstdlib>
 #include <fstream>
@@ -570,4 +574,58 @@ TEST_F(MainWindowTest, AnimatedGifsPlayFromTheHiddenThumbnailView) {
   EXPECT_TRUE(Form().GifTimer->isActive());
   Form().AnimateGif1->trigger();
   EXPECT_FALSE(Form().GifTimer->isActive());
+}
+
+// While the first folder is read with nothing on screen, "Please wait..."
+// stands where the picture will come; a click on it, as on the hint, opens
+// the open-folder dialog.
+TEST_F(MainWindowTest, PleaseWaitShowsWhileAFolderIsReadWithNothingShown) {
+  Env.Picture("a.png", 64, 48);
+  struct TWatch : QObject {
+    QStringList Seen;
+    bool eventFilter(QObject*, QEvent* E) override {
+      if (E->type() == QEvent::Show) Seen << "show";
+      if (E->type() == QEvent::Paint) Seen << "paint";
+      if (E->type() == QEvent::Hide) Seen << "hide";
+      return false;
+    }
+  } Watch;
+  // A window on screen for a while, as the user's is.
+  ASSERT_TRUE(WaitUntil([&] { return Form().windowHandle() && Form().windowHandle()->isExposed(); }));
+  Form().PnlPleaseWait->installEventFilter(&Watch);
+  EXPECT_TRUE(Form().PnlPleaseWait->isHidden());
+  Form().OpenPath(QString::fromStdString(Env.File("a.png")), false);
+  EXPECT_EQ(Watch.Seen, (QStringList{"show", "paint", "hide"}));
+  EXPECT_EQ(Form().PnlPleaseWait->text(), "Please wait...");
+  Loaded();
+  // With a picture on screen a second folder does not ask to wait.
+  Watch.Seen.clear();
+  fs::create_directory(Env.File("more"));
+  Env.Picture("more/b.png", 64, 48);
+  Form().OpenPath(QString::fromStdString(Env.File("more/b.png")), false);
+  EXPECT_TRUE(Watch.Seen.isEmpty()) << Watch.Seen.join(',').toStdString();
+  Loaded();
+  Form().PnlPleaseWait->removeEventFilter(&Watch);
+
+  // Without a picture a click on it runs the open command.
+  Form().ClearPictureView();
+  int Asked = 0;
+  TOpenFolderForm Dialog({Env.QFolder()});
+  TOpenFolderForm::ModalAnswer = [&](TOpenFolderForm& D) {
+    ++Asked;
+    D.done(2);
+  };
+  apptest::Click(Form().PnlPleaseWait, QPoint(5, 5));
+  TOpenFolderForm::ModalAnswer = nullptr;
+  EXPECT_EQ(Asked, 1);
+}
+
+// The supporting collection's hand cursors are in the screen's table once
+// the main window is there.
+TEST_F(MainWindowTest, TheHandCursorsAreRegistered) {
+  Form();
+  ASSERT_TRUE(platform::IsCursorRegistered(14000));
+  ASSERT_TRUE(platform::IsCursorRegistered(14001));
+  EXPECT_EQ(platform::CursorOf(14000).shape(), Qt::OpenHandCursor);
+  EXPECT_EQ(platform::CursorOf(14001).shape(), Qt::ClosedHandCursor);
 }

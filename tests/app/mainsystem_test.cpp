@@ -274,6 +274,42 @@ TEST_F(MainSystemTest, AJammedScannerLeavesThePictureAsItWas) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+// While a page comes in, the picture is repainted every ten percent or so
+// of the scan, never on every strip.
+TEST_F(MainSystemTest, TheViewIsRepaintedAsAScanProgresses) {
+  // Fine enough for some fifty strips.
+  testing_support::TSaneTestEnv Sane("mode Color\ndepth 8\nresolution 300\ntest-picture \"Color pattern\"");
+  Env.Picture("a.png", 64, 48);
+  Show(Env.File("a.png"));
+  QuietScanner(Form());
+  struct TPaints : QObject {
+    app::TMainForm* Main = nullptr;
+    std::vector<int> At;
+    bool eventFilter(QObject*, QEvent* E) override {
+      if (E->type() == QEvent::Paint && Main->ProgressPosition() > 0) At.push_back(Main->ProgressPosition());
+      return false;
+    }
+  } Paints;
+  Paints.Main = &Form();
+  std::vector<int> Reported;
+  rv::TRastrumIO* IO = Form().RastrumView1->GetIO();
+  const auto Shown = IO->OnProgress;
+  IO->OnProgress = [&](void* Sender, int Percent) {
+    Reported.push_back(Percent);
+    Shown(Sender, Percent);
+  };
+  Form().RastrumView1->installEventFilter(&Paints);
+  Form().AcquireImage();
+  Form().RastrumView1->removeEventFilter(&Paints);
+  IO->OnProgress = Shown;
+  ASSERT_TRUE(Form().IsNewImage());
+  ASSERT_GT(Reported.size(), 20u) << "a scan of many strips";
+  ASSERT_GE(Paints.At.size(), 5u);
+  EXPECT_LT(Paints.At.size(), Reported.size() / 2);
+  // Each repaint more than ten percent after the one before.
+  for (std::size_t I = 1; I < Paints.At.size(); ++I) EXPECT_GT(Paints.At[I], Paints.At[I - 1] + 10) << I;
+}
+
 TEST_F(MainSystemTest, AcquiredPictureIsANewModifiedImage) {
   testing_support::TSaneTestEnv Sane("mode Color\ndepth 8\nresolution 50\ntest-picture \"Color pattern\"");
   const testing_support::TPnm Reference = testing_support::ParsePnm(Sane.ScanImage());

@@ -22,6 +22,7 @@ namespace {
 
 constexpr const char* FormColorProperty = "Color";
 constexpr const char* DefaultMonitorProperty = "DefaultMonitor";
+constexpr const char* MaxPositionProperty = "MaxPosition";
 
 // An exception inside a hook goes to the application's handler; the form
 // opens or closes all the same.
@@ -158,6 +159,8 @@ TDefaultMonitor FormDefaultMonitor(const QWidget* Form) {
 void SetFormDefaultMonitor(QWidget* Form, TDefaultMonitor Value) {
   Form->setProperty(DefaultMonitorProperty, static_cast<int>(Value));
 }
+
+QPoint FormMaxPosition(const QWidget* Form) { return Form->property(MaxPositionProperty).toPoint(); }
 
 int FormShowCmd(const QWidget* Form) {
   const Qt::WindowStates States = Form->windowState();
@@ -420,6 +423,21 @@ void TQoFormState::DoRestoreState() {
     if (Control && Control->focusPolicy() != Qt::NoFocus && Control->isEnabled() && Control->isVisibleTo(FormWidget))
       Control->setFocus();
   });
+  ResetMaxPosition();
+}
+
+void TQoFormState::ResetMaxPosition() {
+  QWidget* FormWidget = Form();
+  if (!parent() || !FormWidget || !FormWidget->windowHandle()) return;
+  // The frame as the window system draws it: none for a form without
+  // border, the border or the sizing frame for the others.
+  const QRect Frame = FormWidget->frameGeometry();
+  const QRect Client = FormWidget->geometry();
+  const QPoint Position(-std::max(0, Client.left() - Frame.left()), -std::max(0, Frame.bottom() - Client.bottom()));
+  // A placement read from a hidden form is not applied, so nothing of it
+  // stays. Where a window manager maximises, it keeps its own place for the
+  // form; the placement holds the position all the same.
+  if (FormWidget->isVisible()) FormWidget->setProperty(MaxPositionProperty, Position);
 }
 
 void TQoFormState::DoSaveState() {

@@ -175,6 +175,12 @@ class TQoFormState : public TQoAbstractState {
 
   TQoFormStateOptions Options{fsState, fsPosition};
 
+  // After every restore: the form's maximised position becomes minus the
+  // width and height of its frame, so that a maximised form's frame lies
+  // beyond the screen's edges. Only a form that has its window and shows
+  // takes it.
+  void ResetMaxPosition();
+
  protected:
   void DoRestoreState() override;
   void DoSaveState() override;
@@ -199,6 +205,9 @@ platform::TColor FormColor(const QWidget* Form);
 void SetFormColor(QWidget* Form, platform::TColor Color);
 TDefaultMonitor FormDefaultMonitor(const QWidget* Form);
 void SetFormDefaultMonitor(QWidget* Form, TDefaultMonitor Value);
+
+// The maximised position of a form's placement; (0, 0) until one was set.
+QPoint FormMaxPosition(const QWidget* Form);
 
 // The placement's numbers of a form as they are stored.
 int FormShowCmd(const QWidget* Form);

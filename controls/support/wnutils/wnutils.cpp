@@ -1,7 +1,9 @@
 #include "controls/support/wnutils/wnutils.h"
 
+#include "platform/cursors.h"
 #include "platform/stream.h"
 
+#include <QCursor>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -200,6 +202,15 @@ std::int64_t GetFileSizeByName(const std::string& FileName) {
 }
 
 // ------------------------------------------------------------------- errors
+
+// ------------------------------------------------------------------ cursors
+
+void WnRegisterCursors() {
+  if (platform::IsCursorRegistered(crWnHand)) return;
+  // The desktop's own hand shapes stand in for the two cursor resources.
+  platform::RegisterCursor(crWnHand, QCursor(Qt::OpenHandCursor));
+  platform::RegisterCursor(crWnDrag, QCursor(Qt::ClosedHandCursor));
+}
 
 void RaiseLastWin32ErrorText(const std::string& Text) {
   const int Code = errno;

@@ -115,6 +115,14 @@ double FindDataCreationTime(const TWnFindData& Data);
 
 std::int64_t GetFileSizeByName(const std::string& FileName);
 
+// The collection's two cursors, numbers of the screen's cursor table
+// (platform::TCursor): an open hand and a closed hand that drags.
+inline constexpr std::int16_t crWnHand = 14000;
+inline constexpr std::int16_t crWnDrag = 14001;
+// Registers them ("WN_HANDCUR", "WN_DRAGCUR"); needs the application object,
+// and a second call changes nothing.
+void WnRegisterCursors();
+
 // Raises EOSError for errno when it is not 0.
 void RaiseLastWin32ErrorText(const std::string& Text);
 bool CheckWin32Result(bool B);

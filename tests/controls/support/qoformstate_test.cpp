@@ -341,3 +341,28 @@ TEST_F(FormState, ComponentNames) {
   TQoFormState State(&Form);
   EXPECT_EQ(State.Section(), "QMainWindow");
 }
+
+// After a restore, a form that shows keeps a maximised position of minus
+// its frame; a hidden one keeps none.
+TEST_F(FormState, RestoreResetsTheMaximisedPositionOfAShownForm) {
+  Store({{"NormalPos", "10,20,300,400"}});
+  {
+    THookedForm<QWidget> Hidden;
+    Hidden.State->RestoreState();
+    EXPECT_FALSE(Hidden.Form.property("MaxPosition").isValid());
+    EXPECT_EQ(FormMaxPosition(&Hidden.Form), QPoint(0, 0));
+  }
+  QWidget Framed;
+  Framed.setGeometry(100, 120, 300, 200);
+  auto* Registry = new TQoRegistryStore(&Framed);
+  Registry->SetKeyName(WinStateKey);
+  auto* State = new TQoFormState(&Framed);
+  State->SetSection("MainForm");
+  State->SetStorage(Registry);
+  Framed.show();
+  State->RestoreState();
+  ASSERT_TRUE(Framed.property("MaxPosition").isValid());
+  const QRect Frame = Framed.frameGeometry(), Client = Framed.geometry();
+  EXPECT_EQ(FormMaxPosition(&Framed), QPoint(Frame.left() - Client.left(), Client.bottom() - Frame.bottom()));
+  EXPECT_EQ(Framed.normalGeometry(), QRect(10, 20, 290, 380));
+}
