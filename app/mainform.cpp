@@ -191,7 +191,10 @@ void TMainForm::FormCreate(const QStringList& arguments) {
 
   rv::TRastrumIO* IO = RastrumView1->GetIO();
   IO->OnProgress = [this](void*, int percent) {
-    if (!FSlideShow) SetProgress(percent);
+    if (FSlideShow) return;
+    // A folder's listing counts its files on the same bar.
+    SetProgressMax(100);
+    SetProgress(percent);
   };
   IO->OnFinishWork = [this](void*) { SetProgress(0); };
   // Who asks, as the scanner source is told.
@@ -241,6 +244,8 @@ void TMainForm::BuildControls() {
   ThumbPageControl->setObjectName(QStringLiteral("ThumbPageControl"));
   ThumbPageControl->setDocumentMode(true);
   connect(ThumbPageControl, &QTabWidget::currentChanged, this, [this] { ThumbPageControlChange(); });
+  // Thumbnails dragged over a tab go to that tab's folder.
+  ThumbPageControl->tabBar()->setAcceptDrops(true);
   column->addWidget(ThumbPageControl);
 
   SubMainPanel = new QWidget(central);
@@ -536,6 +541,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   if (watched == MagnifyView) return ForwardMagnifierEvent(event);
+  if ((type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop) &&
+      watched == ThumbPageControl->tabBar())
+    return TabRowDrag(static_cast<QDropEvent*>(event));
   if (watched == RastrumView1) {
     // The zoom shown follows the view's, auto-fit's too.
     if (type == QEvent::Paint) UpdateZoomControls();
