@@ -58,6 +58,7 @@ bool PathExists(const std::string& Path) {
 void TFolderViewForm::BindFileOps() {
   connect(Rename1, &QAction::triggered, this, [this] { RenameSelectedFile(); });
   connect(Delete1, &QAction::triggered, this, [this] { DeleteSelectedFiles(); });
+  connect(Email1, &QAction::triggered, this, [this] { EmailSelectedFiles(); });
   connect(Copy1, &QAction::triggered, this, [this] { CopySelectedFiles(); });
   connect(Cut1, &QAction::triggered, this, [this] { CutSelectedFiles(); });
   connect(Paste1, &QAction::triggered, this, [this] { PasteFiles(); });
@@ -154,6 +155,9 @@ bool TFolderViewForm::FileOpKey(const QKeyEvent& Key) {
   case Qt::Key_A:
     SelectAllFiles();
     return true;
+  case Qt::Key_E:
+    EmailSelectedFiles();
+    return true;
   case Qt::Key_Return:
   case Qt::Key_Enter:
     RenameSelectedFile();
@@ -188,6 +192,18 @@ void TFolderViewForm::DeleteSelectedFiles() {
   // The rows of deleted files go when the change notification reports them.
   const std::vector<std::string> Names = FSelectedNames;
   DeleteFiles(Names);
+}
+
+// ---- E-mail
+
+void TFolderViewForm::EmailSelectedFiles() {
+  if (FClosing || !FOwner || FSelectedNames.empty()) return;
+  // The main window's command mails its current view's selection. A view
+  // that is not current (an undocked one after another tab was chosen)
+  // becomes current as a click on its selection makes it.
+  if (FOwner->CurrentFolderView() != this) ShowFirstSelected();
+  if (FClosing || FOwner->CurrentFolderView() != this) return;
+  FOwner->Execute(QStringLiteral("EmailWizard"));
 }
 
 // ---- Copy, cut and paste

@@ -42,6 +42,12 @@ bool TFolderLister::Finished() const {
   return FDone && FWaiting.empty();
 }
 
+bool TFolderLister::Counted(std::size_t& Total) const {
+  std::lock_guard Lock(FLock);
+  Total = FTotal;
+  return FCounted;
+}
+
 bool TFolderLister::Publish(std::vector<TScannedFile>& Batch, bool Last) {
   bool Announce = false;
   {
@@ -74,6 +80,11 @@ void TFolderLister::Run() {
     }
     FArrived.notify_all();
   });
+  {
+    std::lock_guard Lock(FLock);
+    FTotal = Names.size();
+    FCounted = true;
+  }
   const int Fd = ::open(FFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (Fd < 0) {
     Publish(Batch, true);

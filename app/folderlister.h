@@ -47,6 +47,9 @@ public:
   // follow.
   std::vector<TScannedFile> Take(bool& Done);
   bool Finished() const;
+  // Whether the folder's names are all read; Total then tells how many
+  // there are. They are read before any file is handed over.
+  bool Counted(std::size_t& Total) const;
 
 private:
   void Run();
@@ -59,6 +62,8 @@ private:
   std::condition_variable FArrived;
   std::vector<TScannedFile> FWaiting;
   bool FAnnounced = false;
+  bool FCounted = false;
+  std::size_t FTotal = 0;
   bool FLarge = false;
   bool FDone = false;
   bool FStopping = false;

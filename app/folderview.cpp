@@ -36,6 +36,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -464,6 +465,13 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   } else {
     FListed.insert(FListed.end(), std::make_move_iterator(More.begin()), std::make_move_iterator(More.end()));
   }
+  std::size_t Total = 0;
+  if (FOwner && !FListingProgress && FLister->Counted(Total)) {
+    FListingProgress = true;
+    FListingTotal = static_cast<int>(std::min<std::size_t>(Total, INT_MAX));
+    FOwner->SetProgressMax(FListingTotal);
+    FOwner->SetProgress(0);
+  }
   // Files that waited while the window was busy come in slices, so that the
   // window never stops for long; the rest follows in a call of its own.
   const std::size_t End = std::min(FListed.size(), FListedFrom + ListSlice);
@@ -486,6 +494,12 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   }
   FRows->Append(std::move(NewRows));
   ThumbAppend(NewNames);
+  FListedCount += End - FListedFrom;
+  if (FListingProgress) {
+    // The first picture's read may have had the bar meanwhile.
+    FOwner->SetProgressMax(FListingTotal);
+    FOwner->SetProgress(static_cast<int>(std::min<std::size_t>(FListedCount, INT_MAX)));
+  }
   FListedFrom = End;
   if (FListedFrom == FListed.size()) {
     FListed.clear();
@@ -506,6 +520,7 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   }
   if (Selected || Done) FFileToSelect.clear();
   DrawFilmStripHoles(FStripLeft, FStripRight, true);
+  if (Done) EndListingProgress();
   UpdateSelectionStatus();
   // Appending moved the strip's own selection: the user's comes back. A
   // picture chosen from the event loop is read after the strip has painted
@@ -528,6 +543,12 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   } else if (!FListed.empty()) {
     QMetaObject::invokeMethod(this, [this] { TakeListedFiles(); }, Qt::QueuedConnection);
   }
+}
+
+void TFolderViewForm::EndListingProgress() {
+  if (!FListingProgress) return;
+  FListingProgress = false;
+  if (FOwner && !FOwner->Closing()) FOwner->SetProgress(0);
 }
 
 void TFolderViewForm::StartLoadThread() {
@@ -1088,6 +1109,8 @@ void TFolderViewForm::closeEvent(QCloseEvent* Event) {
   FClosing = true;
   if (FLoadThread) FLoadThread->Stop();
   SxShellNotify->SetActive(false);
+  // A listing cut short leaves no count on the main window's bar.
+  EndListingProgress();
   Event->accept();
   if (FOwner && !FOwner->Closing()) FOwner->FolderViewClosed(this);
   hide();

@@ -135,6 +135,9 @@ public:
   // delete leaves the file, and the view keeps it.
   bool DeleteFiles(const std::vector<std::string>& Names);
   void DeleteSelectedFiles();
+  // The selected files to the e-mail wizard (only for the main window's
+  // current view).
+  void EmailSelectedFiles();
   void CopySelectedFiles();
   void CutSelectedFiles();
   void PasteFiles();
@@ -267,6 +270,8 @@ private:
   // Takes the files the folder's lister has found since the last call;
   // FromLoop: called from the event loop, not while the folder is opened.
   void TakeListedFiles(bool FromLoop = true);
+  // The listing's count leaves the main window's progress bar.
+  void EndListingProgress();
   // The thumbnail of Index has been read: its row takes the dimensions.
   void ThumbLoaded(int Index, const rv::TIOParamsVals* Params);
   // A new row for a scanned file, with its icon.
@@ -331,6 +336,11 @@ private:
   // Listed files not yet added, from FListedFrom on.
   std::vector<TScannedFile> FListed;
   std::size_t FListedFrom = 0;
+  // The main window's progress bar counts the listed files in, from when
+  // the lister knows their number until the last is added.
+  bool FListingProgress = false;
+  int FListingTotal = 0;
+  std::size_t FListedCount = 0;
   int FSortColumn = -1;
   int FLastSortColumn = -1;
   bool FSortAscending = true;

@@ -883,18 +883,22 @@ void TMainForm::RenameShownFile() {
   const std::string ext = shown.suffix().isEmpty() ? std::string() : "." + shown.suffix().toStdString();
   RenameDlg->EdtNewFileName->setText(shown.completeBaseName());
   RenameDlg->LblFileType->setText(QString::fromStdString(GetImageTypeDescription(shown.absoluteFilePath().toStdString())));
-  if (RenameDlg->ShowModal() != 1) return;
-  const QString entered = RenameDlg->EdtNewFileName->text();
-  if (entered.isEmpty() || entered.compare(shown.completeBaseName(), Qt::CaseInsensitive) == 0) return;
-  const std::string newName = entered.toStdString() + ext;
-  auto fail = [](const char* text) {
-    if (HelpDlg) HelpDlg->ShowMessage(QStringLiteral("Error"), QString::fromLatin1(text), QString());
-  };
-  if (!IsPlainFileName(newName)) return fail("Unable to rename file.");
-  const std::string newPath = JoinPath(folder, newName);
-  const int error = platform::RenameNoReplace(JoinPath(folder, oldName), newPath);
-  if (error == EEXIST) return fail("A file by this name already exists. Please choose a different name.");
-  if (error != 0) return fail("Unable to rename file.");
+  std::string newName, newPath;
+  // After an error the dialog comes back with the name entered, until a
+  // name is taken or the user gives up.
+  for (;;) {
+    if (RenameDlg->ShowModal() != 1) return;
+    const QString entered = RenameDlg->EdtNewFileName->text();
+    if (entered.isEmpty() || entered.compare(shown.completeBaseName(), Qt::CaseInsensitive) == 0) return;
+    newName = entered.toStdString() + ext;
+    newPath = JoinPath(folder, newName);
+    const int error = IsPlainFileName(newName) ? platform::RenameNoReplace(JoinPath(folder, oldName), newPath) : EINVAL;
+    if (error == 0) break;
+    const char* text =
+        error == EEXIST ? "A file by this name already exists. Please choose a different name." : "Unable to rename file.";
+    if (!HelpDlg) return;
+    HelpDlg->ShowMessage(QStringLiteral("Error"), QString::fromLatin1(text), QString());
+  }
   for (TFolderViewForm* view : FFolderViews)
     if (view->GetFolderPath() == folder) view->RenameFileItem(oldName, newName, false);
   SetCurrentFileNames(QString::fromStdString(newName), QString::fromStdString(newPath));

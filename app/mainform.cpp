@@ -194,7 +194,11 @@ void TMainForm::FormCreate(const QStringList& arguments) {
 
   rv::TRastrumIO* IO = RastrumView1->GetIO();
   IO->OnProgress = [this](void*, int percent) {
-    if (!FSlideShow) SetProgress(percent);
+    if (!FSlideShow) {
+      // A folder's listing counts its files on the same bar.
+      SetProgressMax(100);
+      SetProgress(percent);
+    }
     // A scan keeps the window painted and answering: every ten percent, or
     // when a new page starts over.
     if (FAcquiring && (percent > FRepaintPercent + 10 || percent < FRepaintPercent)) {
@@ -251,6 +255,8 @@ void TMainForm::BuildControls() {
   ThumbPageControl->setObjectName(QStringLiteral("ThumbPageControl"));
   ThumbPageControl->setDocumentMode(true);
   connect(ThumbPageControl, &QTabWidget::currentChanged, this, [this] { ThumbPageControlChange(); });
+  // Thumbnails dragged over a tab go to that tab's folder.
+  ThumbPageControl->tabBar()->setAcceptDrops(true);
   column->addWidget(ThumbPageControl);
 
   SubMainPanel = new QWidget(central);
@@ -559,6 +565,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   if (watched == MagnifyView) return ForwardMagnifierEvent(event);
+  if ((type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop) &&
+      watched == ThumbPageControl->tabBar())
+    return TabRowDrag(static_cast<QDropEvent*>(event));
   if (watched == RastrumView1) {
     // The zoom shown follows the view's, auto-fit's too.
     if (type == QEvent::Paint) UpdateZoomControls();

@@ -18,6 +18,7 @@
 
 class QAction;
 class QComboBox;
+class QDropEvent;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
@@ -428,6 +429,9 @@ private:
   void ApplySettings();
   void ApplyControlVisibility();
   void ThumbPageControlChange();
+  // A drag over the tab row: the tab under the pointer becomes the active
+  // one and its folder view takes the drag.
+  bool TabRowDrag(QDropEvent* event);
   void SubMainPanelResize();
   void StatusBarResize();
   void FoldersMenuClick(QAction* item);

@@ -13,6 +13,7 @@
 #include "controls/support/wnutils/wnshfileop.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -253,6 +254,29 @@ void TMainForm::ThumbPageControlChange() {
   FCurrentFolderView = view;
   view->ApplyFolderViewLayout();
   if (KeyCatcher) KeyCatcher->setFocus();
+}
+
+bool TMainForm::TabRowDrag(QDropEvent* event) {
+  // Over a tab that is not the active one the drag acts as a click on it;
+  // a drop only lands on the tab the user sees.
+  const int tab = ThumbPageControl->tabBar()->tabAt(event->position().toPoint());
+  if (event->type() != QEvent::Drop && tab >= 0 && tab != ThumbPageControl->currentIndex())
+    ThumbPageControl->setCurrentIndex(tab);
+  // The row takes every drag that enters it, so that the moves over the
+  // other tabs reach it too; each move tells whether a drop may come.
+  if (event->type() == QEvent::DragEnter) {
+    event->accept();
+    return true;
+  }
+  TFolderViewForm* view = FCurrentFolderView;
+  if (!view || SheetOf(view) != ThumbPageControl->currentWidget() || !view->AcceptsFileDrag(event->mimeData())) {
+    event->ignore();
+    return true;
+  }
+  event->setDropAction(Qt::MoveAction);
+  event->accept();
+  if (event->type() == QEvent::Drop) view->DropDraggedFiles(event->mimeData());
+  return true;
 }
 
 void TMainForm::PreviousFolderTab() {

@@ -1,3 +1,4 @@
+#include "app/emailsizedlg.h"
 #include "app/folderview.h"
 #include "app/mainform.h"
 #include "app/renamedlg.h"
@@ -12,6 +13,8 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QThread>
 #include <QTreeView>
 #include <deque>
@@ -388,4 +391,69 @@ TEST_F(FolderFileOpsTest, AMoveCancelledHalfwayLeavesTheViewsMatchingTheFolders)
   // Nothing is left ghosted or to paste: the mode was used up.
   EXPECT_FALSE(Ghosted(Source, Numbered(150)));
   EXPECT_FALSE(Target->Paste1->isEnabled());
+}
+
+TEST_F(FolderFileOpsTest, EmailFromThePopUpAndFromTheKeysOfAnUndockedView) {
+  TEmailSizeDlg Mail;
+  Put(One, "a.png");
+  Put(One, "b.png");
+  Put(Two, "c.png");
+  TFolderViewForm* First = Open(One);
+  First->SelectAllFiles();
+  EXPECT_EQ(First->Email1->text(), "Email Images [Ctrl+E]");
+  ASSERT_TRUE(First->Email1->isEnabled());
+  First->Email1->trigger();
+  EXPECT_EQ(Mail.Paths(), QStringList({QString::fromStdString(One + "/a.png"), QString::fromStdString(One + "/b.png")}));
+  EXPECT_TRUE(Mail.isVisible());
+
+  // The second folder, undocked: the tab left behind is the current view,
+  // yet Ctrl+E in the undocked window mails its own selection.
+  TFolderViewForm* Second = Open(Two);
+  Second->Undock();
+  ASSERT_TRUE(Second->Floating());
+  ASSERT_EQ(Form.CurrentFolderView(), First);
+  ASSERT_EQ(Second->SelectedNames(), std::vector<std::string>{"c.png"});
+  apptest::PressKey(Second->ImageDetails, Qt::Key_E, Qt::ControlModifier);
+  EXPECT_EQ(Form.CurrentFolderView(), Second);
+  EXPECT_EQ(Mail.Paths().size(), 3);
+  EXPECT_EQ(Mail.Paths().value(2), QString::fromStdString(Two + "/c.png"));
+  EXPECT_EQ(Mail.windowTitle(), "Email 3 Images");
+}
+
+TEST_F(FolderFileOpsTest, ThumbnailsDraggedOverAFolderTabMoveIntoThatFolder) {
+  Put(One, "a.png");
+  Put(One, "b.png");
+  Put(Two, "x.png");
+  TFolderViewForm* Target = Open(Two);
+  TFolderViewForm* Source = Open(One + "/a.png");
+  QTabBar* Tabs = Form.ThumbPageControl->tabBar();
+  const int SourceTab = Form.ThumbPageControl->indexOf(Source->parentWidget());
+  const int TargetTab = Form.ThumbPageControl->indexOf(Target->parentWidget());
+  ASSERT_TRUE(SourceTab >= 0 && TargetTab >= 0 && Tabs->currentIndex() == SourceTab);
+  std::unique_ptr<QMimeData> Data(Source->FileDragData());
+  auto Over = [&](QEvent::Type Type, int Tab) {
+    const QPoint At = Tabs->tabRect(Tab).center();
+    std::unique_ptr<QDropEvent> Event;
+    if (Type == QEvent::DragEnter) Event = std::make_unique<QDragEnterEvent>(At, Qt::MoveAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+    else if (Type == QEvent::DragMove) Event = std::make_unique<QDragMoveEvent>(At, Qt::MoveAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+    else Event = std::make_unique<QDropEvent>(QPointF(At), Qt::MoveAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Tabs, Event.get());
+    return Event->isAccepted();
+  };
+  // The row follows every drag; over its own folder's tab no drop.
+  EXPECT_TRUE(Over(QEvent::DragEnter, SourceTab));
+  EXPECT_FALSE(Over(QEvent::DragMove, SourceTab));
+  EXPECT_EQ(Tabs->currentIndex(), SourceTab);
+  // Over the other tab: that tab is chosen and its view takes the drag.
+  EXPECT_TRUE(Over(QEvent::DragMove, TargetTab));
+  EXPECT_EQ(Tabs->currentIndex(), TargetTab);
+  EXPECT_EQ(Form.CurrentFolderView(), Target);
+  EXPECT_FALSE(Over(QEvent::DragMove, SourceTab));
+  EXPECT_EQ(Form.CurrentFolderView(), Source);
+  EXPECT_TRUE(Over(QEvent::DragMove, TargetTab));
+  EXPECT_TRUE(Over(QEvent::Drop, TargetTab));
+  ASSERT_TRUE(WaitUntil([&] { return Listed(Target, "a.png") && !Listed(Source, "a.png"); }));
+  EXPECT_TRUE(fs::exists(Two + "/a.png") && !fs::exists(One + "/a.png"));
+  EXPECT_TRUE(fs::exists(One + "/b.png") && Listed(Source, "b.png"));
+  EXPECT_EQ(Form.CurrentFolderView(), Target);
 }

@@ -531,23 +531,33 @@ TEST_F(MainCommandsTest, RenameOfTheShownFileNeverReplaces) {
   OpenFolder(2);
   TRenameDlg Dialog;
   QString Answer;
+  // The dialog takes the answer once; shown again (after an error) it is
+  // cancelled, holding what was entered.
+  QStringList Shown;
   TRenameDlg::ModalAnswer = [&](TRenameDlg& D) {
+    Shown << D.EdtNewFileName->text();
+    if (Shown.size() > 1) return D.done(2);
     D.EdtNewFileName->setText(Answer);
     D.done(1);
   };
   const auto RenameTo = [&](const char* Name) {
     Answer = QString::fromLatin1(Name);
     Env.LastHelpText.clear();
+    Shown.clear();
     Main().RenameShownFile();
   };
   RenameTo("p1");
   EXPECT_EQ(Env.LastHelpText, "A file by this name already exists. Please choose a different name.");
+  EXPECT_EQ(Shown, QStringList({"p0", "p1"})) << "after the error the dialog comes back";
   RenameTo("P0");
   EXPECT_TRUE(Env.LastHelpText.isEmpty());
+  EXPECT_EQ(Shown.size(), 1);
   EXPECT_TRUE(fs::exists(Env.File("p0.png")));
   RenameTo("../away");
   EXPECT_EQ(Env.LastHelpText, "Unable to rename file.");
+  EXPECT_EQ(Shown, QStringList({"p0", "../away"}));
   RenameTo("fresh");
+  EXPECT_EQ(Shown.size(), 1);
   TRenameDlg::ModalAnswer = nullptr;
   EXPECT_TRUE(fs::exists(Env.File("fresh.png")));
   EXPECT_TRUE(fs::exists(Env.File("p1.png")));

@@ -3,6 +3,7 @@
 #include "app/openfolderdlg.h"
 #include "apptestenv.h"
 #include "mainwindowhost.h"
+#include "controls/kel/kelprogressfill.h"
 #include "controls/support/wnutils/wnshfileop.h"
 #include "image/io/rastrumio.h"
 #include "image/model/rastrumproc.h"
@@ -628,4 +629,58 @@ TEST_F(MainWindowTest, TheHandCursorsAreRegistered) {
   ASSERT_TRUE(platform::IsCursorRegistered(14001));
   EXPECT_EQ(platform::CursorOf(14000).shape(), Qt::OpenHandCursor);
   EXPECT_EQ(platform::CursorOf(14001).shape(), Qt::ClosedHandCursor);
+}
+
+TEST_F(MainWindowTest, OpeningAFolderCountsItsFilesOnTheProgressBar) {
+  for (const char* Name : {"a.png", "b.png", "c.png"}) Env.Picture(Name);
+  Form().OpenFolderView(Env.QFolder());
+  // A small folder is listed whole before the view shows: the bar counted
+  // its three files and is back at 0.
+  EXPECT_EQ(Form().ProgressBar1->MaxValue(), 3);
+  EXPECT_EQ(Form().ProgressPosition(), 0);
+  // The picture's read reports percents on the same bar.
+  Loaded();
+  EXPECT_EQ(Form().ProgressBar1->MaxValue(), 100);
+  EXPECT_EQ(Form().ProgressPosition(), 0);
+
+  // A large folder is listed while the window goes on: the bar shows the
+  // count so far of all its files between the event loop's turns.
+  const std::string Big = Env.File("big");
+  fs::create_directory(Big);
+  const std::string First = Big + "/p0000.png";
+  apptest::MarkedPicture(8, 8).save(QString::fromStdString(First));
+  const int Count = 2600;
+  for (int I = 1; I < Count; ++I) {
+    const std::string Number = std::to_string(I);
+    fs::copy_file(First, Big + "/p" + std::string(4 - Number.size(), '0') + Number + ".png");
+  }
+  std::vector<std::pair<int, int>> Seen;
+  // The picture asked for is the last one listed: its read comes after.
+  Form().OpenFolderView(QString::fromStdString(Big + "/p2599.png"));
+  TFolderViewForm* View = Form().CurrentFolderView();
+  QElapsedTimer Clock;
+  Clock.start();
+  while (Clock.elapsed() < 20000 &&
+         (View->Names().size() < static_cast<std::size_t>(Count) || Form().PictureLoadPending())) {
+    const std::pair<int, int> State{Form().ProgressBar1->MaxValue(), Form().ProgressPosition()};
+    if (Seen.empty() || Seen.back() != State) Seen.push_back(State);
+    QCoreApplication::processEvents();
+    platform::CheckSynchronize();
+  }
+  Seen.push_back({Form().ProgressBar1->MaxValue(), Form().ProgressPosition()});
+  ASSERT_EQ(View->Names().size(), static_cast<std::size_t>(Count));
+  const auto Counting = std::find_if(Seen.begin(), Seen.end(),
+                                     [&](const auto& S) { return S.first == Count && S.second > 0 && S.second < Count; });
+  ASSERT_NE(Counting, Seen.end()) << "no count under way on the bar";
+  EXPECT_NE(std::find(Counting, Seen.end(), std::make_pair(Count, 0)), Seen.end()) << "the bar is not back at 0";
+  // The count only grows until it goes back to 0.
+  int Last = 0;
+  for (const auto& [Max, Value] : Seen) {
+    if (Max != Count) continue;
+    if (Value != 0) {
+      EXPECT_GE(Value, Last);
+    }
+    Last = Value;
+  }
+  EXPECT_EQ(Seen.back().second, 0);
 }

@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# The folder views of the real program, one case a run:
+#   email    two thumbnails selected, "Email Images" of the strip's pop-up
+#            opens the e-mail wizard with them; Ctrl+E in the advanced
+#            folder view adds that view's selection; "Send Email" hands all
+#            three to a stand-in xdg-email.
+#   tabdrag  a thumbnail dragged onto another folder's tab: the tab comes
+#            up while the drag goes on, and the drop moves the file there.
+#   rename   Ctrl+Enter, then a name that is taken: after the error the
+#            rename dialog comes back, and the next name is taken.
+# Usage: folders.sh <pictrova> <work folder> <case>
+set -euo pipefail
+program=$1
+work=$2
+case=$3
+source "$(dirname "$0")/screenlib.sh"
+journey_env "$work" one two bin
+
+pid=""
+fail() {
+  echo "FOLDERS ($case) FAILED: $*" >&2
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  exit 1
+}
+
+# start <picture>: the program on the picture; sets main mw mh mx my.
+start() {
+  "$program" "$1" >"$work/program.log" 2>&1 &
+  pid=$!
+  read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $1$")" || fail "$1 was not shown"
+  sleep 1
+}
+# thumb <shot> <colour>: the centre "x y" of the strip's thumbnail in that
+# colour (the strip lies under the menu and the tab row).
+thumb() {
+  local box
+  box=$(where "$1" "$2" "${mw}x100+${mx}+$((my + 40))") || fail "$1: no $2 thumbnail in the strip"
+  read -r bw bh bx by <<<"$box"
+  echo "$((bx + bw / 2)) $((by + bh / 2))"
+}
+ends() {
+  timeout 20 "$program" EXIT || fail "the EXIT start did not end"
+  pid_gone "$pid" || fail "the program did not end on EXIT"
+  wait "$pid" || fail "the program ended with an error: $(tail -5 "$work/program.log")"
+  pid=""
+}
+
+case $case in
+email)
+  cat >"$work/bin/xdg-email" <<EOF
+#!/bin/sh
+printf '%s\n' "\$@" > "$work/mail.args"
+EOF
+  chmod +x "$work/bin/xdg-email"
+  export PATH="$work/bin:$PATH"
+  marked_picture "$work/one/a.png" "#FF0000"
+  marked_picture "$work/one/b.png" "#0000FF"
+  marked_picture "$work/one/c.png" "#00FF00"
+  start "$work/one/a.png"
+  shot strip
+  read -r ax ay <<<"$(thumb strip "#FF0000")"
+  read -r bx by <<<"$(thumb strip "#0000FF")"
+  click "$ax" "$ay"
+  xdotool keydown ctrl
+  click "$bx" "$by"
+  xdotool keyup ctrl
+  sleep 0.5
+  # The pop-up over the selection (the pointer is there already: a move
+  # to where it is would wait): "Rename..." is off for two files, so the
+  # second item that can be chosen is "Email Images [Ctrl+E]".
+  xdotool click 3
+  sleep 0.5
+  shot popup
+  xdotool key Down Down Return
+  wait_window "^Email 2 Images$" >/dev/null || fail "the pop-up's e-mail did not open the wizard with two pictures"
+  shot wizard2
+  # The advanced folder view (the pop-up's item before "Close Folder"):
+  # Ctrl+A, Ctrl+E there.
+  xdotool click 3
+  sleep 0.5
+  xdotool key Up Up Return
+  read -r adv _ <<<"$(wait_window "^$work/one$")" || fail "no advanced folder view"
+  xdotool windowfocus --sync "$adv" key --delay 100 ctrl+a ctrl+e
+  read -r wizard _ <<<"$(wait_window "^Email 3 Images$")" ||
+    fail "Ctrl+E in the advanced folder view did not add its selection"
+  shot wizard3
+  xdotool windowfocus --sync "$wizard" key Return
+  for _ in $(seq 1 100); do [ -s "$work/mail.args" ] && break; sleep 0.2; done
+  [ -s "$work/mail.args" ] || fail "Send Email did not run xdg-email"
+  for name in a b c; do
+    grep -q "/$name.png\$" "$work/mail.args" || fail "$name.png is not attached: $(tr '\n' ' ' <"$work/mail.args")"
+  done
+  # "Finished. Would you like to clear the file list?": Yes.
+  sleep 1
+  xdotool key Return
+  wait_gone "^Email 3 Images$" || fail "the wizard stayed after sending"
+  ends
+  ;;
+tabdrag)
+  marked_picture "$work/one/a.png" "#FF0000"
+  marked_picture "$work/one/b.png" "#FFFF00"
+  marked_picture "$work/two/x.png" "#0000FF"
+  # Long folder names make wide tabs: the second tab is easy to hit.
+  mv "$work/one" "$work/first_folder_of_pictures"
+  mv "$work/two" "$work/second_folder_of_pictures"
+  one="$work/first_folder_of_pictures"
+  two="$work/second_folder_of_pictures"
+  start "$two/x.png"
+  # The second folder comes by a second start; its tab is the last one.
+  "$program" "$one/a.png"
+  wait_window "^Pictrova - $one/a.png$" >/dev/null || fail "the first folder did not open"
+  sleep 1
+  shot before
+  read -r ax ay <<<"$(thumb before "#FF0000")"
+  # The tab row lies right over the strip, whose top is found at its right
+  # end (no tab there); the first tab holds the second folder.
+  box=$(where before black "20x80+$((mx + mw - 100))+$((my + 25))") || fail "no film strip"
+  read -r sw sh sx sy <<<"$box"
+  tx=$((mx + 60)) ty=$((sy - 13))
+  xdotool mousemove --sync "$ax" "$ay" mousedown 1
+  for step in 1 2 3 4 5 6 7 8 9 10; do
+    xdotool mousemove --sync $((ax + (tx - ax) * step / 10)) $((ay + (ty - ay) * step / 10))
+    sleep 0.05
+  done
+  xdotool mousemove --sync $((tx + 2)) "$ty"
+  sleep 0.5
+  shot hover
+  # The tab came up under the drag: the strip shows the blue picture's
+  # folder, not the red one's.
+  where hover "#0000FF" "${mw}x100+${mx}+$((my + 40))" >/dev/null || fail "the hovered tab did not come up"
+  where hover "#FFFF00" "${mw}x100+${mx}+$((my + 40))" >/dev/null && fail "the first folder's strip is still shown"
+  xdotool mousemove --sync "$tx" "$ty" mouseup 1
+  for _ in $(seq 1 50); do [ -f "$two/a.png" ] && break; sleep 0.2; done
+  [ -f "$two/a.png" ] && [ ! -e "$one/a.png" ] || fail "the drop did not move a.png into the other folder"
+  [ -f "$one/b.png" ] || fail "b.png moved too"
+  sleep 1
+  shot after
+  where after "#FF0000" "${mw}x100+${mx}+$((my + 40))" >/dev/null || fail "the moved picture is not in the tab's strip"
+  ends
+  ;;
+rename)
+  marked_picture "$work/one/a.png" "#FF0000"
+  marked_picture "$work/one/b.png" "#0000FF"
+  start "$work/one/a.png"
+  xdotool key ctrl+Return
+  wait_window "^Rename Image File$" >/dev/null || fail "Ctrl+Enter did not open the rename dialog"
+  xdotool key ctrl+a
+  xdotool type b
+  xdotool key Return
+  wait_window "^Error$" >/dev/null || fail "no error for a taken name"
+  shot error
+  xdotool key Return
+  wait_window "^Rename Image File$" >/dev/null || fail "the rename dialog did not come back after the error"
+  shot again
+  xdotool key ctrl+a
+  xdotool type c
+  xdotool key Return
+  wait_window "^Pictrova - $work/one/c.png$" >/dev/null || fail "the second name was not taken"
+  [ -f "$work/one/c.png" ] && [ ! -e "$work/one/a.png" ] && [ -f "$work/one/b.png" ] ||
+    fail "the files are not as renamed: $(ls "$work/one")"
+  ends
+  ;;
+*)
+  fail "unknown case"
+  ;;
+esac
+echo "folders ($case) passed"
