@@ -47,6 +47,7 @@ else
   mkdir -p "$logs"
 fi
 work=$program_home
+program=$(journey_program "$program") || exit 1
 export TMPDIR="$work/tmp"
 pics=$work/pics
 keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"

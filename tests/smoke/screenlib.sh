@@ -111,9 +111,9 @@ check_marked() {
 # with a copy of the display's authority file beside them, where the
 # program cannot rename it; all of it goes when the test ends. The work
 # folder then keeps only what the test itself writes (logs, screenshots).
-# Once it has filled $program_home, the test calls journey_hand_over before
-# the program starts; a test with an EXIT trap of its own calls journey_end
-# from it.
+# The program is started by the path journey_program gives. Once it has
+# filled $program_home, the test calls journey_hand_over before the program
+# starts; a test with an EXIT trap of its own calls journey_end from it.
 as_user=()
 program_home=""
 journey_top="" journey_user="" journey_uid="" journey_gid=""
@@ -135,8 +135,7 @@ journey_env() {
       install -m 600 -o "$journey_uid" -g "$journey_gid" "$XAUTHORITY" "$journey_top/Xauthority"
       export XAUTHORITY="$journey_top/Xauthority"
     fi
-    # setpriv, not runuser: the environment stays as set here, and the
-    # program is started from a build folder the user may not reach.
+    # setpriv, not runuser: the environment stays as set here.
     as_user=()
     [ "$journey_uid" = "$(id -u)" ] ||
       as_user=(setpriv --reuid="$journey_uid" --regid="$journey_gid" --init-groups --)
@@ -149,6 +148,22 @@ journey_env() {
   unset QT_QPA_PLATFORM
 }
 
+# journey_program <program>: the path by which the user of journey_env --as
+# starts the program (and its second starts, also through timeout and the
+# like): a link, or a copy, in a folder the user can read but not change;
+# the program's own path otherwise.
+journey_program() {
+  [ -n "$journey_top" ] || { echo "$1"; return 0; }
+  local to
+  to="$journey_top/bin/$(basename "$1")"
+  mkdir -p "$journey_top/bin"
+  # A link shares the build's file and its mode: only one others may run.
+  if [ -z "$(find "$1" -perm -o=rx)" ] || ! ln -f "$1" "$to" 2>/dev/null; then
+    cp "$1" "$to" && chmod 755 "$to" || fail "no copy of $1 for $journey_user"
+  fi
+  echo "$to"
+}
+
 # journey_hand_over: after journey_env --as, everything in $program_home
 # becomes the user's, and the user must be able to read and write all of it
 # and to open the display; the test fails here, saying what is out of
@@ -159,8 +174,9 @@ journey_hand_over() {
   local denied
   denied=$("${as_user[@]}" sh -c '
     [ -z "${XAUTHORITY:-}" ] || [ -r "$XAUTHORITY" ] || echo "$XAUTHORITY: not readable"
+    [ ! -d "$2" ] || find "$2" -type f \( ! -readable -o ! -executable \) -printf "%p: cannot run it\n" 2>&1
     find "$1" \( ! -readable -o ! -writable -o -type d ! -executable \) -printf "%p: no access\n" 2>&1 | head -5
-  ' sh "$program_home" 2>&1)
+  ' sh "$program_home" "$journey_top/bin" 2>&1)
   [ -z "$denied" ] || fail "user $journey_user cannot reach the program's files: $denied"
   "${as_user[@]}" xdpyinfo >/dev/null 2>&1 ||
     fail "user $journey_user cannot open the display ${DISPLAY:-(none)} with the authority file ${XAUTHORITY:-(none)}"
