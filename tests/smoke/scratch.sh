@@ -3,7 +3,8 @@
 # (journey_env --as): they lie under the system's temporary folder, not in
 # the build's folders (closed to others here, as a checkout in a private
 # folder is), belong to that user with a copy of the display's authority
-# file it can read, and go when the test ends. A temporary folder the user
+# file it can read and the program it can start, also through timeout, and
+# go when the test ends. A temporary folder the user
 # cannot reach fails the hand-over, naming what is out of reach. As root
 # the user is nobody; any other user runs it as itself, and the closed
 # temporary folder, which needs two users, is left out.
@@ -19,14 +20,20 @@ rm -rf "$work"
 mkdir -p "$work"
 chmod 700 "$work"
 
+# A stand-in for the program in the build's folder.
+printf '#!/bin/sh\necho "started as $(id -un)"\n' >"$work/program"
+chmod 755 "$work/program"
+
 # A test's start as far as the program: prints the program's home, then
 # who the program runs as, what it can read and write, and who owns its
 # runtime folder.
 start_as_user() {
   journey_env --as "$user" "$work/test" pics
+  program=$(journey_program "$work/program")
   marked_picture "$program_home/pics/a.png" "#0000FF"
   journey_hand_over
   echo "$program_home"
+  "${as_user[@]}" timeout 10 "$program"
   "${as_user[@]}" sh -c 'id -un; test -r "$XAUTHORITY" && echo "authority readable"
     test -r "$HOME/pics/a.png" && echo x >>"$HOME/pics/a.png" && echo "picture writable"
     stat -c "runtime of %U, %a" "$XDG_RUNTIME_DIR"'
@@ -38,7 +45,8 @@ case $home in
 "${TMPDIR:-/tmp}"/pictrova-screen.*/home) ;;
 *) fail "the program's folders are at $home, not under the system's temporary folder" ;;
 esac
-[ "$(sed -n 2p <<<"$out")" = "$user" ] || fail "the program does not run as $user"
+grep -qx "started as $user" <<<"$out" || fail "the program did not start as $user"
+[ "$(sed -n 3p <<<"$out")" = "$user" ] || fail "the program does not run as $user"
 grep -qx "authority readable" <<<"$out" || fail "$user cannot read the display's authority file"
 grep -qx "picture writable" <<<"$out" || fail "$user cannot change its pictures"
 grep -qx "runtime of $user, 700" <<<"$out" || fail "the runtime folder is not $user's alone"
