@@ -4,10 +4,10 @@
 # the build's folders (closed to others here, as a checkout in a private
 # folder is), belong to that user with a copy of the display's authority
 # file it can read and the program it can start, also through timeout, and
-# go when the test ends. A temporary folder the user
-# cannot reach fails the hand-over, naming what is out of reach. As root
-# the user is nobody; any other user runs it as itself, and the closed
-# temporary folder, which needs two users, is left out.
+# go when the test ends. A temporary folder the user cannot reach fails the
+# hand-over, naming what is out of reach. As root the user is nobody; any
+# other user runs it as itself, and the closed temporary folder, which
+# needs two users, is left out.
 # Usage: scratch.sh <work folder>
 set -euo pipefail
 work=$1
