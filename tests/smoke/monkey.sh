@@ -10,7 +10,9 @@
 #   monkey.sh <pictrova> <work folder> <seed> <seconds> [--wm]
 # The answer probe (pictrova_ping) is $MONKEY_PING, else found in the build
 # folder beside the program. Run as root, the program runs as "nobody" so
-# that random input can do nothing to the system's files.
+# that random input can do nothing to the system's files; its folders are
+# then a scratch folder of nobody's under the system's temporary folder,
+# and the work folder keeps the logs.
 # Closing line: "monkey: <events> events, <restarts> restarts, <crashes>
 # crashes, <hangs> hangs, <reports> sanitizer reports, <lost> files lost"
 set -uo pipefail
@@ -24,12 +26,28 @@ source "$here/screenlib.sh"
 ping_tool=${MONKEY_PING:-$(dirname "$program")/../tests/pictrova_ping}
 [ -x "$ping_tool" ] || { echo "MONKEY FAILED: no answer probe at $ping_tool" >&2; exit 1; }
 
-journey_env "$work" pics pics/more data tmp
-# The logs stand beside the work folder, out of the program's reach: the
-# random input may rename or delete any folder under its home.
-logs="${work%/}-logs"
-rm -rf "$logs"
-mkdir -p "$logs"
+fail() {
+  echo "MONKEY FAILED: $*" >&2
+  exit 1
+}
+
+# As root the program gets no power over the system's files: it runs as
+# nobody, in folders of its own that nobody can reach wherever the build
+# lies, with its own copy of the display's key.
+# The logs stand out of the program's reach, as the random input may rename
+# or delete any folder under its home: in the work folder when the
+# program's folders are elsewhere, else beside it.
+if [ "$(id -u)" = 0 ]; then
+  journey_env --as nobody "$work" pics pics/more data tmp
+  logs=$work
+else
+  journey_env "$work" pics pics/more data tmp
+  logs="${work%/}-logs"
+  rm -rf "$logs"
+  mkdir -p "$logs"
+fi
+work=$program_home
+program=$(journey_program "$program") || exit 1
 export TMPDIR="$work/tmp"
 pics=$work/pics
 keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
@@ -42,28 +60,15 @@ cleanup() {
   [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
   [ -n "$wm" ] && kill "$wm" 2>/dev/null
   changer="" pid="" wm=""
+  journey_end
 }
 trap cleanup EXIT
 trap 'exit 1' TERM INT
-fail() {
-  echo "MONKEY FAILED: $*" >&2
-  exit 1
-}
 
-# As root the program gets no power over the system's files: it runs as
-# nobody, with its own copy of the display's key.
-as_user=()
 # Leaks at the end are the other screen checks' business: under another
 # user the leak checker's suppressions of the system libraries' caches do
 # not hold, and a cache would count as a crash here.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
-if [ "$(id -u)" = 0 ]; then
-  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
-  if [ -n "${XAUTHORITY:-}" ] && [ -f "$XAUTHORITY" ]; then
-    cp "$XAUTHORITY" "$work/Xauthority"
-    export XAUTHORITY="$work/Xauthority"
-  fi
-fi
 
 # Saving needs the user's word: no rotated picture is written by itself.
 cat >"$keys" <<'EOF'
@@ -132,7 +137,7 @@ declare -A cut_from=([./cut.jpg]=photo-0.jpg [./cut.png]=made.png [./cut.gif]=an
   [ -n "${cut_from[$f]:-}" ] && kind=$(identify -format "%wx%h" "${cut_from[$f]}[0]")
   echo "$(sha256sum <"$f" | cut -d' ' -f1) $kind $f"
 done) >"$work/manifest"
-chown -R 65534:65534 "$work" 2>/dev/null || true
+journey_hand_over
 files=$(wc -l <"$work/manifest")
 
 if [ "$use_wm" = --wm ]; then

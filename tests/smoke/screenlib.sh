@@ -1,6 +1,7 @@
 # Helpers of the screen checks of the real program (sourced by smoke.sh and
 # scripts/journey.sh): windows found by name, screenshots, and where a colour
-# shows on them. Expects $work (a scratch folder) and fail() of the caller.
+# shows on them. Expects $work (a scratch folder, where screenshots go) and
+# fail() of the caller.
 
 # The window whose name matches exactly (an extended regular expression) as
 # "id width height x y".
@@ -98,17 +99,95 @@ check_marked() {
   echo "$box"
 }
 
-# journey_env <work folder> [extra folders...]: a fresh scratch folder with
-# private settings, runtime and data folders, and the program on the
-# virtual display.
+# journey_env [--as <user>] <work folder> [extra folders...]: a fresh
+# scratch folder with private settings, runtime and data folders, and the
+# program on the virtual display; $program_home names it (the work folder
+# itself unless --as).
+#
+# --as is for a test run by root that starts the program as another user
+# through "${as_user[@]}". The folders above the work folder may be closed
+# to that user (a checkout in a folder of mode 0700), so the program's
+# folders go to a folder of their own under the system's temporary folder,
+# with a copy of the display's authority file beside them, where the
+# program cannot rename it; all of it goes when the test ends. The work
+# folder then keeps only what the test itself writes (logs, screenshots).
+# The program is started by the path journey_program gives. Once it has
+# filled $program_home, the test calls journey_hand_over before the program
+# starts; a test with an EXIT trap of its own calls journey_end from it.
+as_user=()
+program_home=""
+journey_top="" journey_user="" journey_uid="" journey_gid=""
 journey_env() {
+  local user=""
+  if [ "${1:-}" = --as ]; then user=$2; shift 2; fi
   local w=$1; shift
   rm -rf "$w"
-  mkdir -p "$w/config/Halvenworth/Pictrova 3" "$w/runtime"
-  for d in "$@"; do mkdir -p "$w/$d"; done
-  chmod 700 "$w/runtime"
-  export XDG_CONFIG_HOME="$w/config" XDG_RUNTIME_DIR="$w/runtime" HOME="$w" XDG_DATA_HOME="$w/data"
+  program_home=$w
+  if [ -n "$user" ]; then
+    mkdir -p "$w"
+    journey_user=$user
+    journey_uid=$(id -u "$user") && journey_gid=$(id -g "$user") || fail "no user $user to run the program as"
+    journey_top=$(mktemp -d "${TMPDIR:-/tmp}/pictrova-screen.XXXXXX") || fail "no scratch folder for $user"
+    trap journey_end EXIT
+    chmod 755 "$journey_top"
+    program_home=$journey_top/home
+    if [ -n "${XAUTHORITY:-}" ] && [ -f "$XAUTHORITY" ]; then
+      install -m 600 -o "$journey_uid" -g "$journey_gid" "$XAUTHORITY" "$journey_top/Xauthority"
+      export XAUTHORITY="$journey_top/Xauthority"
+    fi
+    # setpriv, not runuser: the environment stays as set here.
+    as_user=()
+    [ "$journey_uid" = "$(id -u)" ] ||
+      as_user=(setpriv --reuid="$journey_uid" --regid="$journey_gid" --init-groups --)
+  fi
+  mkdir -p "$program_home/config/Halvenworth/Pictrova 3" "$program_home/runtime"
+  for d in "$@"; do mkdir -p "$program_home/$d"; done
+  chmod 700 "$program_home/runtime"
+  export XDG_CONFIG_HOME="$program_home/config" XDG_RUNTIME_DIR="$program_home/runtime" HOME="$program_home" \
+    XDG_DATA_HOME="$program_home/data"
   unset QT_QPA_PLATFORM
+}
+
+# journey_program <program>: the path by which the user of journey_env --as
+# starts the program (and its second starts, also through timeout and the
+# like): a link, or a copy, in a folder the user can read but not change;
+# the program's own path otherwise.
+journey_program() {
+  [ -n "$journey_top" ] || { echo "$1"; return 0; }
+  local to
+  to="$journey_top/bin/$(basename "$1")"
+  mkdir -p "$journey_top/bin"
+  # A link shares the build's file and its mode: only one others may run.
+  if [ -z "$(find "$1" -perm -o=rx)" ] || ! ln -f "$1" "$to" 2>/dev/null; then
+    cp "$1" "$to" && chmod 755 "$to" || fail "no copy of $1 for $journey_user"
+  fi
+  echo "$to"
+}
+
+# journey_hand_over: after journey_env --as, everything in $program_home
+# becomes the user's, and the user must be able to read and write all of it
+# and to open the display; the test fails here, saying what is out of
+# reach, rather than at every start of the program.
+journey_hand_over() {
+  [ -n "$journey_top" ] || return 0
+  chown -R "$journey_uid:$journey_gid" "$program_home" || fail "cannot hand $program_home to $journey_user"
+  local denied
+  denied=$("${as_user[@]}" sh -c '
+    [ -z "${XAUTHORITY:-}" ] || [ -r "$XAUTHORITY" ] || echo "$XAUTHORITY: not readable"
+    [ ! -d "$2" ] || find "$2" -type f \( ! -readable -o ! -executable \) -printf "%p: cannot run it\n" 2>&1
+    find "$1" \( ! -readable -o ! -writable -o -type d ! -executable \) -printf "%p: no access\n" 2>&1 | head -5
+  ' sh "$program_home" "$journey_top/bin" 2>&1)
+  [ -z "$denied" ] || fail "user $journey_user cannot reach the program's files: $denied"
+  "${as_user[@]}" xdpyinfo >/dev/null 2>&1 ||
+    fail "user $journey_user cannot open the display ${DISPLAY:-(none)} with the authority file ${XAUTHORITY:-(none)}"
+}
+
+# journey_end: the folder of journey_env --as goes; a second try when a
+# program that was just killed still wrote into it.
+journey_end() {
+  [ -n "$journey_top" ] || return 0
+  rm -rf "$journey_top" 2>/dev/null || { sleep 1; rm -rf "$journey_top"; } || true
+  journey_top=""
 }
 
 # pid_gone <pid>: true once the process has ended (10 s at most).
