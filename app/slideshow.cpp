@@ -6,6 +6,7 @@
 #include "app/toolbox.h"
 #include "controls/kel/kelshapebutton.h"
 #include "image/views/rastrumview.h"
+#include "platform/application.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -180,10 +181,12 @@ void TMainForm::SetFullScreen(bool enter, bool prompt) {
       SetStatusBarVisible(IsStatusBarVisible());
       SetThumbsVisible(AreThumbsVisible());
       SetAdvancedListVisible(IsAdvancedListVisible());
+      // The window manager covers the screen with the window and drops its
+      // frame; a geometry set after that would end the state it has granted.
+      // Without a manager that does, the window covers the screen itself.
       showFullScreen();
-      // Without a window manager to honour the state the window covers the
-      // screen itself.
-      if (QScreen* screen = this->screen()) setGeometry(screen->geometry());
+      if (!platform::WindowManagerFullScreen())
+        if (QScreen* screen = this->screen()) setGeometry(screen->geometry());
       FullScreen1->setChecked(true);
       PopFullScreen1->setChecked(true);
       ListVisible1->setVisible(true);

@@ -1,8 +1,17 @@
 #include "platform/application.h"
 
+#include <QDialog>
+#include <QGuiApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
+#include <xcb/xcb.h>
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -19,6 +28,12 @@ void TApplication::SetTitle(const QString& title) {
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
   try {
+    // Sent before the window is mapped: the window manager learns its owner
+    // in time to stack it.
+    if (event->type() == QEvent::Show && receiver->isWidgetType()) {
+      QWidget* widget = static_cast<QWidget*>(receiver);
+      if (widget->isWindow()) PlaceOverOwner(*widget);
+    }
     return QApplication::notify(receiver, event);
   } catch (...) {
     HandleException(std::current_exception());
@@ -80,6 +95,12 @@ QWidget* ServedWindow(QWidget* window) {
   return window;
 }
 
+QWidget* MainWindow() {
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (window->isVisible() && window->inherits("QMainWindow")) return window;
+  return nullptr;
+}
+
 } // namespace
 
 QWidget* DialogOwner(QWidget* preferred) {
@@ -88,9 +109,86 @@ QWidget* DialogOwner(QWidget* preferred) {
     if (QWidget* served = ServedWindow(preferred->window())) return served;
   if (QWidget* active = ServedWindow(QApplication::activeWindow())) return active;
   // Before the window manager has made any window active: the main window.
-  for (QWidget* window : QApplication::topLevelWidgets())
-    if (window->isVisible() && window->inherits("QMainWindow")) return window;
-  return nullptr;
+  return MainWindow();
+}
+
+void PlaceOverOwner(QWidget& Window) {
+  const Qt::WindowType type = Window.windowType();
+  if (!Window.isWindow() || (type != Qt::Dialog && type != Qt::Tool && type != Qt::Sheet)) return;
+  QWidget* owner = nullptr;
+  if (Window.isModal()) {
+    QWidget* modal = QApplication::activeModalWidget();
+    owner = modal && modal != &Window ? modal : DialogOwner(Window.parentWidget());
+  } else if (!Window.parentWidget()) {
+    owner = MainWindow();
+  }
+  if (!owner || owner == &Window || !owner->windowHandle()) return;
+  Window.winId(); // its window exists from here on
+  QWindow* window = Window.windowHandle();
+  if (!window) return;
+  // Never under itself: a window whose owners lead back to it.
+  for (QWindow* up = owner->windowHandle(); up; up = up->transientParent())
+    if (up == window) return;
+  window->setTransientParent(owner->windowHandle());
+  if (Window.isModal())
+    // Once mapped: a modal window the user cannot see blocks the program.
+    QTimer::singleShot(0, &Window, [&Window] {
+      if (!Window.isVisible()) return;
+      Window.raise();
+      Window.activateWindow();
+    });
+}
+
+namespace {
+
+// An atom's value, 0 when the server has none by that name.
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+      connection, xcb_intern_atom(connection, 1, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+  const xcb_atom_t atom = reply ? reply->atom : 0;
+  std::free(reply);
+  return atom;
+}
+
+// The values of a window's property of 32-bit items (windows, atoms).
+std::vector<uint32_t> Property32(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property,
+                                 xcb_atom_t type) {
+  std::vector<uint32_t> values;
+  xcb_get_property_reply_t* reply =
+      xcb_get_property_reply(connection, xcb_get_property(connection, 0, window, property, type, 0, 4096), nullptr);
+  if (reply && reply->format == 32) {
+    const auto* items = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+    values.assign(items, items + xcb_get_property_value_length(reply) / 4);
+  }
+  std::free(reply);
+  return values;
+}
+
+} // namespace
+
+bool WindowManagerFullScreen() {
+  const QString platformName = QGuiApplication::platformName();
+  // A Wayland compositor always manages the windows.
+  if (platformName.startsWith(QLatin1String("wayland"))) return true;
+  if (platformName != QLatin1String("xcb")) return false;
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+  if (!connection) return false;
+  const xcb_setup_t* setup = xcb_get_setup(connection);
+  const xcb_screen_iterator_t screens = xcb_setup_roots_iterator(setup);
+  if (!screens.rem) return false;
+  const xcb_window_t root = screens.data->root;
+  // A manager that runs names a window of its own that names itself; the
+  // root's property outlives a manager that ended.
+  const xcb_atom_t check = Atom(connection, "_NET_SUPPORTING_WM_CHECK");
+  if (!check) return false;
+  const std::vector<uint32_t> named = Property32(connection, root, check, XCB_ATOM_WINDOW);
+  if (named.empty() || Property32(connection, named[0], check, XCB_ATOM_WINDOW) != named) return false;
+  const xcb_atom_t supported = Atom(connection, "_NET_SUPPORTED");
+  const xcb_atom_t fullScreen = Atom(connection, "_NET_WM_STATE_FULLSCREEN");
+  if (!supported || !fullScreen) return false;
+  const std::vector<uint32_t> atoms = Property32(connection, root, supported, XCB_ATOM_ATOM);
+  return std::find(atoms.begin(), atoms.end(), fullScreen) != atoms.end();
 }
 
 namespace {

@@ -50,6 +50,19 @@ private:
 // sight.
 QWidget* DialogOwner(QWidget* preferred = nullptr);
 
+// Hands Window, a dialog or palette about to be shown, to the window manager
+// as a window of ours: a modal one belongs to the topmost modal window (else
+// to DialogOwner's window), a modeless one without a parent to the main
+// window. A window manager stacks a dialog that belongs to no window above
+// all of the program's windows, so a modal window owned by the main window
+// would open out of sight under it while blocking it. The application object
+// applies this to every window it shows.
+void PlaceOverOwner(QWidget& Window);
+
+// Whether the window manager takes the full-screen state of a window and
+// covers the screen with it; without one the window covers it itself.
+bool WindowManagerFullScreen();
+
 // The session's request to end (SIGTERM at logout, SIGHUP, SIGINT), handed to
 // the event loop: the signal handler only writes the signal's number to a
 // socket pair, and OnSignal runs from the event loop. Each signal's handler

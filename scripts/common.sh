@@ -9,7 +9,7 @@ fail() { printf '\nFAILED: %s\n' "$*" >&2; exit 1; }
 # Everything the viewer needs to build and run.
 BUILD_PACKAGES="qt6-base-dev qt6-multimedia-dev libopenjp2-7-dev libsane-dev libavformat-dev
  libavcodec-dev libswscale-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev cmake ninja-build g++
- pkgconf ccache xdg-utils"
+ pkgconf ccache xdg-utils libxcb1-dev"
 # What the tests add: sanitizer and fuzzing compilers, a virtual display, a
 # screenshot tool, Google's test and benchmark libraries, and the reference
 # tools whose files we read and who read ours (scanimage for the scanner,
@@ -21,7 +21,7 @@ BUILD_PACKAGES="qt6-base-dev qt6-multimedia-dev libopenjp2-7-dev libsane-dev lib
 TEST_PACKAGES="clang libclang-rt-14-dev xvfb xauth x11-utils imagemagick mate-backgrounds xdotool xclip libgtest-dev
  libgmock-dev libbenchmark-dev libvips-dev libtiff-dev libgif-dev libtiff-tools giflib-tools netpbm libjpeg-turbo-progs pngcheck libopenjp2-tools
  sane-utils poppler-utils ffmpeg libvips-tools libglib2.0-bin gsettings-desktop-schemas matchbox-window-manager
- libxcb1-dev gdb"
+ gdb"
 
 install_packages() {
   local wanted missing=()
