@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QWindow>
 #include <QTimer>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -113,4 +115,35 @@ TEST(ApplicationErrors, GuardedWorkHandsItsExceptionToTheHandler) {
   app->OnException = nullptr;
   EXPECT_TRUE(ran);
   EXPECT_EQ(seen, QStringList{"Folder gone"});
+}
+
+// Shown through the application object, a dialog of no window belongs to the
+// main window, and a modal one to the topmost modal window: a window
+// manager stacks a window that belongs to nobody over all of ours.
+TEST(PlaceOverOwnerOf, EveryShownDialogBelongsToAWindowOfOurs) {
+  QMainWindow main;
+  main.show();
+  QDialog wizard;
+  wizard.show();
+  ASSERT_NE(wizard.windowHandle(), nullptr);
+  EXPECT_EQ(wizard.windowHandle()->transientParent(), main.windowHandle());
+  QDialog question(&main);
+  question.setModal(true);
+  question.show();
+  QDialog results;
+  results.setModal(true);
+  results.show();
+  EXPECT_EQ(results.windowHandle()->transientParent(), question.windowHandle());
+  // A modal window of a window under the topmost modal one still goes over it.
+  QDialog late(&wizard);
+  late.setModal(true);
+  late.show();
+  EXPECT_EQ(late.windowHandle()->transientParent(), results.windowHandle());
+  late.hide();
+  results.hide();
+  question.hide();
+  // A palette with a parent keeps the window it serves.
+  QWidget palette(&main, Qt::Tool);
+  palette.show();
+  EXPECT_EQ(palette.windowHandle()->transientParent(), main.windowHandle());
 }
