@@ -114,7 +114,6 @@ EOF
   export PATH="$work/bin:$PATH"
   # Large enough to be reduced for mail, so that there are results to show.
   convert -size 2400x1800 xc:"#FF0000" "$work/pics/a.jpg"
-  convert -size 2400x1800 xc:"#0000FF" "$work/pics/b.jpg"
   start "$work/pics/a.jpg"
   xdotool windowactivate --sync "$main" key ctrl+e
   read -r wizard _ <<<"$(wait_window "^Email a.jpg$")" || fail "Ctrl+E opened no e-mail wizard"
