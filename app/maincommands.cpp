@@ -786,7 +786,14 @@ void TMainForm::FormsCreated() {
   if (ToolBox) ToolBox->Host = FToolBoxHost.get();
   if (SaveAsForm && !SaveAsPrompt)
     SaveAsPrompt = [this](const QString& current, QString& target, bool& openSaved) {
-      return SaveAsForm->Execute(current, FIsNewImage, target, openSaved);
+      // "Advanced..." edits the shown picture's own save parameters, the
+      // ones the write then uses; linked only while the dialog is open, as
+      // the dialog may outlive this window.
+      if (!SaveAsForm) return 2;
+      SaveAsForm->PictureIO = RastrumView1->GetIO();
+      const int result = SaveAsForm->Execute(current, FIsNewImage, target, openSaved);
+      SaveAsForm->PictureIO = nullptr;
+      return result;
     };
   UpdateCommandStates();
 }

@@ -255,8 +255,11 @@ void TSaveAsForm::Prepare(const std::string& Path, bool NewImage) {
 }
 
 std::string TSaveAsForm::GetSaveAsTargetPath() const {
+  const std::string name = EdtFileName->text().toStdString();
+  // A path typed in full names its own folder; any other name is in the one shown.
+  if (!name.empty() && name.front() == '/') return name;
   const sx::TSxShellFolder* folder = SxShellList->CurrentFolder();
-  return JoinPath(folder ? folder->Path : SxShellList->RootFolder(), EdtFileName->text().toStdString());
+  return JoinPath(folder ? folder->Path : SxShellList->RootFolder(), name);
 }
 
 int TSaveAsForm::ShowModal() { return RunModal(*this, ModalAnswer); }
@@ -346,7 +349,8 @@ void TSaveAsForm::ItemDblClick(sx::TSxShellItem* Item, bool& DefaultAction) {
 bool TSaveAsForm::CloseQuery() {
   std::string name = EdtFileName->text().toStdString();
   if (name.empty()) return false;
-  if (name.find('.') == std::string::npos) {
+  // Only the name's own dots count, not those of a folder typed before it.
+  if (FileNameOf(name).find('.') == std::string::npos) {
     const int row = std::max(0, CmbFilter->currentIndex());
     name += SaveAsFileTypes[static_cast<std::size_t>(row)].DefaultExt;
     EdtFileName->setText(QString::fromStdString(name));

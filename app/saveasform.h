@@ -85,7 +85,8 @@ public:
   // Shows the file's folder, or the pictures folder for a picture that has
   // no file yet; the file's name and type are taken.
   void Prepare(const std::string& Path, bool NewImage);
-  // The folder shown joined with the name box.
+  // The folder shown joined with the name box; a name box holding an
+  // absolute path names the target as it stands.
   std::string GetSaveAsTargetPath() const;
   // Answers 1 (Save) or 2 (Cancel).
   int ShowModal();

@@ -1,6 +1,10 @@
 #include "app/saveasform.h"
 
+#include "app/mainform.h"
 #include "app/pictureutil.h"
+#include "apptestenv.h"
+#include "image/views/rastrumview.h"
+#include "image/views/rviopreviews.h"
 #include "image/io/rastrumio.h"
 #include "image/views/rastrum.h"
 #include "platform/graphics.h"
@@ -9,6 +13,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTimer>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,22 +29,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 using namespace app;
 using shelltest::WaitFor;
 
 namespace {
-
-// Records the page set "Advanced..." asks for.
-class TRecordingIO : public rv::TRastrumIO {
-public:
-  bool DoPreviews(rv::TRvPreviewPages Pages) override {
-    Asked.push_back(Pages);
-    return true;
-  }
-  std::vector<int> Asked;
-};
 
 class SaveAs : public ::testing::Test {
 protected:
@@ -56,7 +56,6 @@ protected:
       (question ? Questions : Messages).push_back(box.text().toStdString());
       box.button(!question ? QMessageBox::Ok : Replace ? QMessageBox::Yes : QMessageBox::No)->click();
     };
-    Form.PictureIO = &IO;
   }
   void TearDown() override {
     MessageDlgAnswer = nullptr;
@@ -77,7 +76,6 @@ protected:
   std::string Folder;
   std::vector<std::string> Messages, Questions;
   bool Replace = false;
-  TRecordingIO IO;
   TSaveAsForm Form;
 };
 
@@ -203,12 +201,107 @@ TEST_F(SaveAs, PreviewOfTheSelectedPicture) {
   EXPECT_TRUE(Form.ImagePreview->IsEmpty());
 }
 
-TEST_F(SaveAs, AdvancedAsksForTheRowsPages) {
-  for (int row : {2, 3, 8, 0}) {
-    Form.CmbFilter->setCurrentIndex(row);
-    Form.SBtnAdvanced->Click();
+TEST_F(SaveAs, APathTypedInFullIsTakenAsItStands) {
+  const std::string elsewhere = Env.MakeDir("home/else.d");
+  struct TCase {
+    std::string Name;
+    std::string Target;
+  };
+  const TCase cases[] = {
+      {elsewhere + "/new.bmp", elsewhere + "/new.bmp"},
+      // The folder's dot is no extension: the name still gets the row's.
+      {elsewhere + "/new", elsewhere + "/new.png"},
+      {"else/new.bmp", Folder + "/else/new.bmp"},
+  };
+  for (const TCase& c : cases) {
+    QString target;
+    const int result = Run(
+        [&](TSaveAsForm& f) {
+          ASSERT_TRUE(WaitFor([&] { return !f.SxShellList->Loading(); }));
+          f.CmbFilter->setCurrentIndex(2);
+          f.EdtFileName->setText(QString::fromStdString(c.Name));
+          f.SBtnSave->Click();
+        },
+        target);
+    EXPECT_EQ(result, 1) << c.Name;
+    EXPECT_EQ(target.toStdString(), c.Target);
   }
-  EXPECT_EQ(IO.Asked, (std::vector<int>{128, 8, 4})) << "the metafile row has no parameters";
+  EXPECT_TRUE(Messages.empty());
+}
+
+namespace {
+
+// The first value of a JPEG file's first quantisation table.
+int FirstQuantValue(const std::string& Path) {
+  QFile file(QString::fromStdString(Path));
+  if (!file.open(QIODevice::ReadOnly)) return -1;
+  const QByteArray data = file.readAll();
+  const int at = data.indexOf(QByteArray("\xFF\xDB", 2));
+  return at < 0 || at + 5 >= data.size() ? -1 : static_cast<unsigned char>(data[at + 5]);
+}
+
+// The first luminance quantiser the JPEG library chooses for a quality.
+int QuantForQuality(int Quality) {
+  const int scale = Quality < 50 ? 5000 / Quality : 200 - Quality * 2;
+  return std::clamp((16 * scale + 50) / 100, 1, 255);
+}
+
+} // namespace
+
+// The dialog as the main window's Save As opens it: "Advanced..." edits the
+// shown picture's save parameters, and the file written uses them.
+TEST(SaveAsFromTheMainWindow, AdvancedSetsTheParametersTheSaveUses) {
+  apptest::TAppEnv env;
+  TSaveAsForm dialog;
+  TMainForm main({}, nullptr);
+  main.FormsCreated();
+  main.resize(640, 480);
+  main.show();
+  env.Picture("p.png", 120, 90);
+  main.OpenPath(QString::fromStdString(env.File("p.png")), false);
+  ASSERT_TRUE(apptest::WaitUntil(
+      [&] { return !main.PictureLoadPending() && !main.RastrumView1->TransitionRunning(); }));
+  const std::string elsewhere = env.File("out");
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(elsewhere)));
+
+  using Dlg = rv::TfIOPreviews;
+  std::vector<int> pagesShown;
+  QString quality;
+  main.RastrumView1->GetIO()->OnIOPreview = [&](void*, QWidget* form) {
+    auto* d = static_cast<Dlg*>(form);
+    QTimer::singleShot(0, d, [&, d] {
+      pagesShown.push_back(d->ActivePage());
+      if (d->ActivePage() != Dlg::pgJPEG2) return d->reject();
+      d->Edit16->setText(quality);
+      d->Button1->click();
+    });
+  };
+  auto saveAs = [&](const std::string& name, const QString& chosenQuality) {
+    quality = chosenQuality;
+    pagesShown.clear();
+    TSaveAsForm::ModalAnswer = [&](TSaveAsForm& f) {
+      ASSERT_TRUE(apptest::WaitUntil([&] { return !f.SxShellList->Loading(); }));
+      for (int row : {2, 3, 8, 0}) {
+        f.CmbFilter->setCurrentIndex(row);
+        f.SBtnAdvanced->Click();
+      }
+      f.EdtFileName->setText(QString::fromStdString(name));
+      f.SBtnSave->Click();
+    };
+    main.Execute("SaveAs");
+    TSaveAsForm::ModalAnswer = nullptr;
+  };
+
+  saveAs(elsewhere + "/low.jpg", "12");
+  EXPECT_EQ(pagesShown, (std::vector<int>{Dlg::pgPNG1, Dlg::pgTIFF2, Dlg::pgJPEG2}))
+      << "the metafile row has no parameters";
+  EXPECT_EQ(main.RastrumView1->GetIO()->Params().JpegQuality, 12);
+  EXPECT_EQ(FirstQuantValue(elsewhere + "/low.jpg"), QuantForQuality(12)) << "written where typed, at its quality";
+  saveAs("high.jpg", "95");
+  EXPECT_EQ(FirstQuantValue(env.File("high.jpg")), QuantForQuality(95));
+  EXPECT_EQ(dialog.PictureIO, nullptr) << "linked only while the dialog is open";
+  EXPECT_TRUE(env.MessageBoxes.isEmpty()) << env.MessageBoxes.join('\n').toStdString();
+  main.RastrumView1->GetIO()->OnIOPreview = nullptr;
 }
 
 TEST_F(SaveAs, DoubleClickedFileIsTheTarget) {
