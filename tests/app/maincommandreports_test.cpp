@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -32,12 +33,17 @@ public:
   TBusWithoutFileManager() : FOld(qgetenv("DBUS_SESSION_BUS_ADDRESS")) {
     const QString Daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    if (Daemon.isEmpty()) return;
+    QFile Session(QStringLiteral("/usr/share/dbus-1/session.conf"));
+    if (Daemon.isEmpty() || !Session.open(QIODevice::ReadOnly)) return;
+    // The desktop's own settings, without the services it could start and
+    // listening in the test's folder.
+    QString Text = QString::fromUtf8(Session.readAll());
+    Text.remove(QRegularExpression(QStringLiteral("<standard_session_servicedirs */>|<include[^>]*>[^<]*</include[^>]*>")));
+    Text.replace(QRegularExpression(QStringLiteral("<listen>[^<]*</listen>")),
+                 QStringLiteral("<listen>unix:dir=%1</listen>").arg(FFolder.QPath()));
     QFile Config(FFolder.QPath() + "/bus.conf");
     Config.open(QIODevice::WriteOnly);
-    Config.write("<busconfig><type>session</type><listen>unix:dir=" + FFolder.QPath().toUtf8() +
-                 "</listen><policy context=\"default\"><allow send_destination=\"*\"/><allow own=\"*\"/>"
-                 "</policy></busconfig>");
+    Config.write(Text.toUtf8());
     Config.close();
     FDaemon.start(Daemon, {"--config-file=" + Config.fileName(), "--print-address", "--nofork"});
     if (FDaemon.waitForReadyRead(5000))
