@@ -167,10 +167,10 @@ std::string GetProgramLongPath() {
   return LongPath;
 }
 
-std::string FindWorkFolder(const std::string& ProgramFolder, const std::vector<std::string>& TempRoots) {
+std::string FindWorkFolder(const std::string& UserFolder, const std::vector<std::string>& TempRoots) {
   std::string Tried;
-  if (!ProgramFolder.empty()) {
-    Tried = JoinPath(ProgramFolder, "pictrovatemp");
+  if (!UserFolder.empty()) {
+    Tried = JoinPath(UserFolder, "pictrovatemp");
     if (UsableFolder(Tried)) return Tried;
   }
   for (const std::string& Root : TempRoots) {
@@ -193,11 +193,12 @@ std::vector<std::string> WorkFolderTempRoots() {
 
 std::string CreateWorkFolder() {
   if (!WorkFolderPath.empty()) return WorkFolderPath;
-  std::string ProgramFolder;
-  if (QCoreApplication::instance()) ProgramFolder = QCoreApplication::applicationDirPath().toStdString();
-  // A shared folder of a fixed name could hold other runs' or other users'
-  // files; this run works in a fresh folder of its own inside it.
-  std::string Run = JoinPath(FindWorkFolder(ProgramFolder, WorkFolderTempRoots()), "run-XXXXXX");
+  // The user's own data folder, where the wallpaper goes too: an installed
+  // program's folder is not writable.
+  const std::string UserFolder = wn::TWnDirectories().WindowsDirectory();
+  // A shared folder of a fixed name could hold other runs' files; this run
+  // works in a fresh folder of its own inside it.
+  std::string Run = JoinPath(FindWorkFolder(UserFolder, WorkFolderTempRoots()), "run-XXXXXX");
   if (::mkdtemp(Run.data()) == nullptr) throw std::runtime_error("Cannot create " + Run);
   WorkFolderPath = Run;
   return WorkFolderPath;
@@ -220,6 +221,8 @@ void CleanWorkFolder() {
   }
   WorkFiles.clear();
   ::rmdir(WorkFolderPath.c_str());
+  // The shared folder goes too once no other run works in it.
+  ::rmdir(std::filesystem::path(WorkFolderPath).parent_path().c_str());
   WorkFolderPath.clear();
 }
 

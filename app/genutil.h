@@ -67,20 +67,21 @@ std::string LongPathName(const std::string& Path);
 std::string GetProgramLongPath();
 
 // The work folder for converted mail attachments: a folder of this run's own
-// (made fresh, readable by the user only) inside "pictrovatemp" beside the
-// program, else inside "pictrova" in the first usable temporary folder.
+// (made fresh, readable by the user only) inside "pictrovatemp" in the user's
+// data folder (TWnDirectories::WindowsDirectory), else inside "pictrova" in
+// the first usable temporary folder.
 // Cached; raises std::runtime_error("Cannot create " + last path tried).
 std::string CreateWorkFolder();
 // Notes a file that the program put into the work folder; only such files
 // are deleted by CleanWorkFolder.
 void AddWorkFile(const std::string& Path);
 // Deletes the noted files that are picture files and removes the work folder
-// when that leaves it empty; errors are ignored. Nothing when no work folder
+// (and the folder holding it) when that leaves it empty; errors are ignored. Nothing when no work folder
 // was made in this run.
 void CleanWorkFolder();
-// The search itself: ProgramFolder first, then each of TempRoots.
-std::string FindWorkFolder(const std::string& ProgramFolder, const std::vector<std::string>& TempRoots);
-// The temporary folders tried after the program's own: the per-user runtime
+// The search itself: UserFolder first, then each of TempRoots.
+std::string FindWorkFolder(const std::string& UserFolder, const std::vector<std::string>& TempRoots);
+// The temporary folders tried after the user's data folder: the per-user runtime
 // folder when there is one, then the system's temporary folder.
 std::vector<std::string> WorkFolderTempRoots();
 

@@ -365,7 +365,10 @@ void TMainForm::BuildCommands() {
   AddCommand("VisitWebsite", [] { QDesktopServices::openUrl(QUrl(QStringLiteral("https://pictrova.halvenworth.example/"))); });
   AddCommand("CheckForUpdates", [this] {
     if (QuerySaveModified()) return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(JoinPath(QCoreApplication::applicationDirPath().toStdString(), "WiseUpdt.exe"))));
+    const QString updater = QString::fromStdString(JoinPath(QCoreApplication::applicationDirPath().toStdString(), "WiseUpdt.exe"));
+    // No updater ships with the program; one put beside it is still run.
+    if (!QFileInfo(updater).isFile() || !QDesktopServices::openUrl(QUrl::fromLocalFile(updater)))
+      ShowErrorDialog(QStringLiteral("No updater is installed."));
   });
   AddCommand("KeyboardGuide", [] {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(JoinPath(QCoreApplication::applicationDirPath().toStdString(), "keyboard_guide.html"))));
@@ -930,7 +933,11 @@ void TMainForm::ShowFileProperties() {
   if (!HasImage() || FCurrentFilePath.isEmpty()) return;
   wn::TWnObjectPropertiesDialog properties;
   properties.ObjectName = FCurrentFilePath.toStdString();
-  properties.Execute();
+  // The file manager may be slow to start or not there at all: the window
+  // goes on meanwhile, and a refusal is told.
+  properties.ExecuteAsync(this, [this](bool Shown) {
+    if (!Shown && !FClosing) ShowErrorDialog(QStringLiteral("No file manager can show the properties of this file."));
+  });
 }
 
 void TMainForm::ShowToolBox() {

@@ -17,11 +17,12 @@ BUILD_PACKAGES="qt6-base-dev qt6-multimedia-dev libopenjp2-7-dev libsane-dev lib
 # pointer input and the clipboard on the virtual display, a small window
 # manager for dialogs stacked as a desktop stacks them; vipsthumbnail is the
 # thumbnail benchmark's yardstick; the random-input run asks windows for an
-# answer through xcb and takes the stacks of a hung program with gdb).
+# answer through xcb and takes the stacks of a hung program with gdb; a
+# private session bus stands for a desktop without a file manager).
 TEST_PACKAGES="clang libclang-rt-14-dev xvfb xauth x11-utils imagemagick mate-backgrounds xdotool xclip libgtest-dev
  libgmock-dev libbenchmark-dev libvips-dev libtiff-dev libgif-dev libtiff-tools giflib-tools netpbm libjpeg-turbo-progs pngcheck libopenjp2-tools
  sane-utils poppler-utils ffmpeg libvips-tools libglib2.0-bin gsettings-desktop-schemas matchbox-window-manager
- gdb"
+ gdb dbus-daemon"
 
 install_packages() {
   local wanted missing=()

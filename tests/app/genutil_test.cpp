@@ -190,13 +190,13 @@ TEST(LongPathTest, ProgramPathIsCached) {
   EXPECT_EQ(app::GetProgramLongPath(), first);
 }
 
-TEST(WorkFolderTest, ProgramFolderFirst) {
+TEST(WorkFolderTest, UserFolderFirst) {
   QTemporaryDir dir;
-  const std::string program = dir.path().toStdString();
-  EXPECT_EQ(app::FindWorkFolder(program, {}), program + "/pictrovatemp");
-  EXPECT_TRUE(fs::is_directory(program + "/pictrovatemp"));
+  const std::string user = dir.path().toStdString();
+  EXPECT_EQ(app::FindWorkFolder(user, {}), user + "/pictrovatemp");
+  EXPECT_TRUE(fs::is_directory(user + "/pictrovatemp"));
   // A second search accepts the folder that is now there.
-  EXPECT_EQ(app::FindWorkFolder(program, {}), program + "/pictrovatemp");
+  EXPECT_EQ(app::FindWorkFolder(user, {}), user + "/pictrovatemp");
 }
 
 TEST(WorkFolderTest, FallsBackToTheTemporaryRoots) {
@@ -233,18 +233,37 @@ TEST(WorkFolderTest, FailureNamesTheLastPathTried) {
   fs::permissions(readOnly, fs::perms::owner_all);
 }
 
-TEST(WorkFolderTest, SecondCallDoesNotTouchTheDisk) {
-  app::ClearGenUtilCache();
+// The runs' folders go into a data folder of the test's own.
+class WorkFolderRunTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FOld = qgetenv("XDG_DATA_HOME");
+    FHadOld = qEnvironmentVariableIsSet("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", FData.path().toUtf8());
+    app::ClearGenUtilCache();
+  }
+  void TearDown() override {
+    app::ClearGenUtilCache();
+    if (FHadOld) qputenv("XDG_DATA_HOME", FOld);
+    else qunsetenv("XDG_DATA_HOME");
+  }
+  QTemporaryDir FData;
+  QByteArray FOld;
+  bool FHadOld = false;
+};
+
+TEST_F(WorkFolderRunTest, SecondCallDoesNotTouchTheDisk) {
   const std::string first = app::CreateWorkFolder();
   ASSERT_TRUE(fs::is_directory(first));
+  // In the user's data folder, never beside the program.
+  EXPECT_EQ(first.rfind(FData.path().toStdString() + "/", 0), 0u) << first;
+  EXPECT_EQ(fs::path(first).parent_path().filename(), "pictrovatemp");
   fs::remove_all(first);
   EXPECT_EQ(app::CreateWorkFolder(), first);
   EXPECT_FALSE(fs::exists(first));
-  app::ClearGenUtilCache();
 }
 
-TEST(WorkFolderTest, EachRunHasItsOwnAndCleaningTakesOnlyOurFiles) {
-  app::ClearGenUtilCache();
+TEST_F(WorkFolderRunTest, EachRunHasItsOwnAndCleaningTakesOnlyOurFiles) {
   const std::string First = app::CreateWorkFolder();
   app::ClearGenUtilCache();
   const std::string Second = app::CreateWorkFolder();
@@ -280,7 +299,8 @@ TEST(WorkFolderTest, EachRunHasItsOwnAndCleaningTakesOnlyOurFiles) {
   app::AddWorkFile(Third + "/c.bmp");
   app::CleanWorkFolder();
   EXPECT_FALSE(fs::exists(Third));
-  app::ClearGenUtilCache();
+  // No other run works there: the shared folder goes as well.
+  EXPECT_FALSE(fs::exists(fs::path(Third).parent_path()));
 }
 
 } // namespace

@@ -3,7 +3,11 @@
 
 #include "controls/support/wnutils/wnshfileop.h"
 
+#include <functional>
 #include <string>
+
+class QDBusMessage;
+class QObject;
 
 namespace wn {
 
@@ -18,6 +22,15 @@ public:
   // True when the file manager took the request. Printers have no
   // properties sheet here.
   bool Execute() override;
+  // The same request without waiting for the file manager: returns at once;
+  // Done gets the answer from the event loop (false also when there is no
+  // file, no session bus or nothing serving the request), unless Context is
+  // gone by then.
+  void ExecuteAsync(QObject* Context, std::function<void(bool)> Done);
+
+private:
+  // The call Execute and ExecuteAsync send; false when there is nothing to ask.
+  bool MakeCall(QDBusMessage& Call) const;
 };
 
 } // namespace wn

@@ -2,6 +2,8 @@
 #include "controls/support/wnutils/wnproperties.h"
 #include "platform/colors.h"
 
+#include <QCoreApplication>
+#include <QObject>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -41,4 +43,28 @@ TEST(WnProperties, NothingToShowGivesFalse) {
   dlg.ObjectName = "/";
   dlg.ObjectType = sdPrinterObject;
   EXPECT_FALSE(dlg.Execute());
+}
+
+// The refusal comes from the event loop, never inside the call, and not
+// once its context is gone.
+TEST(WnProperties, TheAsyncAnswerComesLaterAndOnlyWhileItsContextLives) {
+  TWnObjectPropertiesDialog dlg;
+  dlg.ObjectName = "/no/such/file";
+  int answers = 0;
+  bool shown = true;
+  QObject context;
+  dlg.ExecuteAsync(&context, [&](bool ok) {
+    ++answers;
+    shown = ok;
+  });
+  EXPECT_EQ(answers, 0);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(answers, 1);
+  EXPECT_FALSE(shown);
+  {
+    QObject gone;
+    dlg.ExecuteAsync(&gone, [&](bool) { ++answers; });
+  }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(answers, 1);
 }

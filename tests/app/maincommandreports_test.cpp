@@ -1,0 +1,139 @@
+// Commands of the main window that write work files or hand over to another
+// program: where the files go, and what the user hears when nothing can act.
+#include "app/emailsizedlg.h"
+#include "app/genutil.h"
+#include "app/mainform.h"
+#include "apptestenv.h"
+#include "controls/kel/kelshapebutton.h"
+#include "image/views/rastrumview.h"
+#include "support/fakemailprogram.h"
+#include "support/tempfolder.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace app;
+using apptest::WaitUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A session bus of the test's own on which nothing serves the file
+// manager's requests; with no bus daemon installed, no bus at all. Either
+// way the file manager is missing, as on a desktop without one.
+class TBusWithoutFileManager {
+public:
+  TBusWithoutFileManager() : FOld(qgetenv("DBUS_SESSION_BUS_ADDRESS")) {
+    const QString Daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    QFile Session(QStringLiteral("/usr/share/dbus-1/session.conf"));
+    if (Daemon.isEmpty() || !Session.open(QIODevice::ReadOnly)) return;
+    // The desktop's own settings, without the services it could start and
+    // listening in the test's folder.
+    QString Text = QString::fromUtf8(Session.readAll());
+    Text.remove(QRegularExpression(QStringLiteral("<standard_session_servicedirs */>|<include[^>]*>[^<]*</include[^>]*>")));
+    Text.replace(QRegularExpression(QStringLiteral("<listen>[^<]*</listen>")),
+                 QStringLiteral("<listen>unix:dir=%1</listen>").arg(FFolder.QPath()));
+    QFile Config(FFolder.QPath() + "/bus.conf");
+    Config.open(QIODevice::WriteOnly);
+    Config.write(Text.toUtf8());
+    Config.close();
+    FDaemon.start(Daemon, {"--config-file=" + Config.fileName(), "--print-address", "--nofork"});
+    if (FDaemon.waitForReadyRead(5000))
+      qputenv("DBUS_SESSION_BUS_ADDRESS", FDaemon.readLine().trimmed());
+  }
+  ~TBusWithoutFileManager() {
+    FDaemon.kill();
+    FDaemon.waitForFinished();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", FOld);
+  }
+
+private:
+  QByteArray FOld;
+  testing_support::TTempFolder FFolder;
+  QProcess FDaemon;
+};
+
+class MainCommandReportsTest : public ::testing::Test {
+protected:
+  TMainForm& Main() {
+    if (!Form) {
+      Form = std::make_unique<TMainForm>(QStringList{}, nullptr);
+      Form->resize(640, 480);
+      Form->show();
+    }
+    return *Form;
+  }
+  void Open(const std::string& Path) {
+    Main().OpenPath(QString::fromStdString(Path), false);
+    ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
+  }
+  void TriggerItem(const char* Name) {
+    QAction* A = Main().findChild<QAction*>(Name);
+    ASSERT_TRUE(A) << Name;
+    ASSERT_TRUE(A->isEnabled()) << Name;
+    A->trigger();
+  }
+
+  apptest::TAppEnv Env;
+  std::unique_ptr<TMainForm> Form;
+};
+
+} // namespace
+
+// The wizard's reduced copies go to the user's data folder; closing the main
+// window takes them and their folders away.
+TEST_F(MainCommandReportsTest, TheMailWorkFolderIsTheUsersAndGoesWithTheMainWindow) {
+  ClearGenUtilCache();
+  TEmailSizeDlg Wizard; // made at start-up as the program makes it
+  testing_support::TFakeMailProgram Mail;
+  // A bitmap of this size is over every limit: it is converted.
+  Open(Env.Picture("big.bmp", 640, 480));
+  TriggerItem("EmailWizard1");
+  ASSERT_TRUE(Wizard.isVisible());
+  ASSERT_EQ(Wizard.Paths(), QStringList{QString::fromStdString(Env.File("big.bmp"))});
+  Wizard.SBtnContinue->Click();
+  ASSERT_TRUE(WaitUntil([&] { return !Wizard.Sending(); }));
+  const QStringList Args = Mail.Arguments();
+  const qsizetype Attach = Args.indexOf("--attach");
+  ASSERT_GE(Attach, 0) << Args.join(' ').toStdString();
+  const fs::path Reduced = Args.value(Attach + 1).toStdString();
+  const std::string UserData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
+  EXPECT_EQ(Reduced.string().rfind(qgetenv("XDG_DATA_HOME").toStdString() + "/", 0), 0u) << Reduced;
+  EXPECT_EQ(Reduced.parent_path().parent_path(), fs::path(UserData) / "pictrovatemp");
+  EXPECT_TRUE(fs::is_regular_file(Reduced));
+
+  Main().close();
+  EXPECT_FALSE(fs::exists(Reduced));
+  EXPECT_FALSE(fs::exists(Reduced.parent_path()));
+  EXPECT_FALSE(fs::exists(Reduced.parent_path().parent_path())) << "the empty shared folder stays";
+  ClearGenUtilCache();
+}
+
+// No file manager: the command returns at once, and the message follows.
+TEST_F(MainCommandReportsTest, FilePropertiesWithoutAFileManagerSaysSo) {
+  TBusWithoutFileManager Bus;
+  Open(Env.Picture("a.png"));
+  QElapsedTimer Timer;
+  Timer.start();
+  TriggerItem("FileProperties1");
+  EXPECT_LT(Timer.elapsed(), 1000);
+  EXPECT_EQ(Env.HelpShown, 0) << "the window waited for the answer";
+  ASSERT_TRUE(WaitUntil([&] { return Env.HelpShown > 0; }, 8000));
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpText, "No file manager can show the properties of this file.");
+}
+
+TEST_F(MainCommandReportsTest, CheckForUpdatesWithoutAnUpdaterSaysSo) {
+  Main();
+  TriggerItem("CheckforUpdates1");
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpText, "No updater is installed.");
+}

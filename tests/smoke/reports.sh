@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Commands of the real program that cannot act say so in its message window,
+# one case a run:
+#   properties  File > File Properties... on a session bus where no file
+#               manager serves: the message comes at once, and the window
+#               still answers.
+#   updates     Help > Check for Updates... with no updater installed.
+# Usage: reports.sh <pictrova> <work folder> <case>
+set -euo pipefail
+program=$1
+work=$2
+case=$3
+source "$(dirname "$0")/screenlib.sh"
+journey_env "$work" pictures
+
+pid=""
+bus_pid=""
+fail() {
+  echo "REPORTS ($case) FAILED: $*" >&2
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
+  exit 1
+}
+
+# A session bus of the test's own, with no services to start: nothing
+# answers for the file manager. Without a bus daemon the program has no bus.
+unset DBUS_SESSION_BUS_ADDRESS
+if command -v dbus-daemon >/dev/null && [ -f /usr/share/dbus-1/session.conf ]; then
+  # The desktop's own settings, without the services it could start.
+  sed -e 's|<standard_session_servicedirs */>||; s|<listen>[^<]*</listen>|<listen>unix:dir='"$work"'</listen>|' \
+    -e '/<include/d' /usr/share/dbus-1/session.conf >"$work/bus.conf"
+  bus=$(dbus-daemon --config-file="$work/bus.conf" --fork --print-address=1 --print-pid=1) || fail "no session bus"
+  bus_pid=$(sed -n 2p <<<"$bus")
+  export DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus")
+fi
+
+marked_picture "$work/pictures/a.png" "#FF0000"
+"$program" "$work/pictures/a.png" >"$work/program.log" 2>&1 &
+pid=$!
+read -r main _ <<<"$(wait_window "^Pictrova - $work/pictures/a.png$")" || fail "the picture was not shown"
+sleep 1
+xdotool windowfocus --sync "$main"
+
+# said <command>: the program's own message window comes within 3 s (a
+# window that waits on the bus, or another program's window, does not count);
+# sets message.
+said() {
+  local start=$SECONDS
+  read -r message _ <<<"$(wait_window "^Error$")" || { shot nomessage; fail "$1 said nothing"; }
+  [ $((SECONDS - start)) -le 3 ] || fail "$1: the message came late: the window waited"
+  [ "$(xdotool getwindowpid "$message" 2>/dev/null)" = "$pid" ] || fail "$1: the message is not the program's"
+  shot message
+}
+
+case $case in
+properties)
+  xdotool key alt+f
+  sleep 0.3
+  shot menu
+  # The menu opens on its first item; with a picture that is not edited
+  # ("Save" is off) "File Properties..." is nine below.
+  for _ in $(seq 1 9); do xdotool key Down; done
+  xdotool key Return
+  said "File Properties..."
+  ;;
+updates)
+  xdotool key alt+h
+  sleep 0.3
+  # "Visit Website..." first, then "Check for Updates...".
+  xdotool key Down Return
+  said "Check for Updates..."
+  ;;
+*)
+  fail "unknown case"
+  ;;
+esac
+
+# The message closes on Enter, and the program goes on to take the EXIT of a
+# second start.
+xdotool windowfocus --sync "$message" key Return
+wait_gone "^Error$" || fail "the message did not close"
+timeout 20 "$program" EXIT || fail "the EXIT start did not end"
+pid_gone "$pid" || fail "the program did not end on EXIT"
+wait "$pid" || fail "the program ended with an error: $(tail -5 "$work/program.log")"
+pid=""
+[ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
+echo "reports ($case) passed"
