@@ -2,13 +2,22 @@
 
 #include <QtCore/QFileInfo>
 #include <QtCore/QStringList>
+#include <QtCore/QTimer>
 #include <QtCore/QUrl>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusMessage>
+#include <QtDBus/QDBusPendingCallWatcher>
 
 namespace platform {
 
-bool ShowFileProperties(const std::vector<std::string>& Paths) {
+namespace {
+
+// How long a file manager may take to answer before the request counts as
+// refused.
+constexpr int ReplyTimeoutMs = 5000;
+
+// The request for Paths; false when there is nothing to ask.
+bool PropertiesCall(const std::vector<std::string>& Paths, QDBusMessage& Call) {
   QStringList Urls;
   for (const std::string& P : Paths) {
     const QFileInfo Info(QString::fromStdString(P));
@@ -16,13 +25,39 @@ bool ShowFileProperties(const std::vector<std::string>& Paths) {
     Urls << QUrl::fromLocalFile(Info.absoluteFilePath()).toString();
   }
   if (Urls.isEmpty()) return false;
-  QDBusConnection Bus = QDBusConnection::sessionBus();
-  if (!Bus.isConnected()) return false;
-  QDBusMessage Call = QDBusMessage::createMethodCall(
+  Call = QDBusMessage::createMethodCall(
       QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
       QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItemProperties"));
   Call << Urls << QString();
-  return Bus.call(Call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+  return true;
+}
+
+} // namespace
+
+bool ShowFileProperties(const std::vector<std::string>& Paths) {
+  QDBusMessage Call;
+  if (!PropertiesCall(Paths, Call)) return false;
+  QDBusConnection Bus = QDBusConnection::sessionBus();
+  if (!Bus.isConnected()) return false;
+  return Bus.call(Call, QDBus::Block, ReplyTimeoutMs).type() == QDBusMessage::ReplyMessage;
+}
+
+void ShowFilePropertiesAsync(const std::vector<std::string>& Paths, QObject* Context,
+                             std::function<void(bool Shown)> Done) {
+  QDBusMessage Call;
+  QDBusConnection Bus = QDBusConnection::sessionBus();
+  if (!PropertiesCall(Paths, Call) || !Bus.isConnected()) {
+    // Answered from the event loop as a reply would be, so that callers
+    // see one order of events.
+    QTimer::singleShot(0, Context, [Done = std::move(Done)] { Done(false); });
+    return;
+  }
+  auto* Watcher = new QDBusPendingCallWatcher(Bus.asyncCall(Call, ReplyTimeoutMs), Context);
+  QObject::connect(Watcher, &QDBusPendingCallWatcher::finished, Context,
+                   [Done = std::move(Done)](QDBusPendingCallWatcher* W) {
+                     W->deleteLater();
+                     Done(!W->isError());
+                   });
 }
 
 } // namespace platform

@@ -7,10 +7,12 @@
 
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QPointer>
 #include <QtCore/QMimeDatabase>
 #include <QtCore/QUrl>
 #include <QtGui/QDesktopServices>
 #include <QtGui/QPainter>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QFileIconProvider>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QMessageBox>
@@ -30,6 +32,15 @@ namespace sx {
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// OnError when set, else a message box over window.
+void Report(const std::function<void(const std::string&)>& OnError, QWidget* window, const std::string& text) {
+  if (OnError) {
+    OnError(text);
+    return;
+  }
+  QMessageBox::warning(platform::DialogOwner(window), QStringLiteral("Error"), Q(text));
+}
 
 const QMimeDatabase& MimeDatabase() {
   static const QMimeDatabase db;
@@ -494,10 +505,17 @@ bool TSxCustomShellController::InvokeCommand(int command, const std::shared_ptr<
       ReportError(window, "Could not move to the trash: " + op.LastErrorText);
     return ok;
   }
-  case cmProperties:
-    if (platform::ShowFileProperties(paths)) return true;
-    ReportError(window, "No file manager could show the properties.");
-    return false;
+  case cmProperties: {
+    // Asked without waiting: a file manager may be slow to start or not
+    // there at all, and the view goes on meanwhile. The answer may come after
+    // this controller is gone, so it carries what reporting needs.
+    QPointer<QWidget> owner(window);
+    platform::ShowFilePropertiesAsync(
+        paths, window ? static_cast<QObject*>(window) : qApp, [owner, onError = OnCommandError](bool shown) {
+          if (!shown) Report(onError, owner, "No file manager could show the properties.");
+        });
+    return true;
+  }
   default:
     return command == cmRename;
   }
@@ -525,11 +543,7 @@ bool TSxCustomShellController::RenameItem(QWidget* window, const TSxNamespaceFol
 }
 
 void TSxCustomShellController::ReportError(QWidget* window, const std::string& text) {
-  if (OnCommandError) {
-    OnCommandError(text);
-    return;
-  }
-  QMessageBox::warning(platform::DialogOwner(window), QStringLiteral("Error"), Q(text));
+  Report(OnCommandError, window, text);
 }
 
 // ---------------------------------------------------------------- items

@@ -349,4 +349,15 @@ TEST(SxContextMenu, OffersTheClipboardCommandsAndReportsFailures) {
   EXPECT_EQ(errors[0].rfind("Could not move to the trash", 0), 0u);
   EXPECT_TRUE(controller.InvokeCommand(cmMoveToTrash, folder, nullptr, {TSxItemIDList({"sub"})}));
   EXPECT_TRUE(Exists(SxTrashFilesDirectory() + "/sub"));
+  // Properties of the gone file: the view goes on at once and is told later,
+  // even when its controller has gone meanwhile.
+  {
+    TSxCustomShellController passing;
+    passing.OnCommandError = controller.OnCommandError;
+    EXPECT_TRUE(passing.InvokeCommand(cmProperties, folder, nullptr, {TSxItemIDList({"f.txt"})}));
+  }
+  EXPECT_EQ(errors.size(), 1u);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[1], "No file manager could show the properties.");
 }

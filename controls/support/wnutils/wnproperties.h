@@ -6,7 +6,6 @@
 #include <functional>
 #include <string>
 
-class QDBusMessage;
 class QObject;
 
 namespace wn {
@@ -27,10 +26,6 @@ public:
   // file, no session bus or nothing serving the request), unless Context is
   // gone by then.
   void ExecuteAsync(QObject* Context, std::function<void(bool)> Done);
-
-private:
-  // The call Execute and ExecuteAsync send; false when there is nothing to ask.
-  bool MakeCall(QDBusMessage& Call) const;
 };
 
 } // namespace wn
