@@ -864,6 +864,7 @@ void TMainForm::RotateImage(int angle) {
   if (SlideShowTimerOn() || !HasImage()) return;
   const TWaitCursor wait;
   RastrumView1->GetProc()->Rotate(-angle, true, RastrumView1->GetBackground());
+  FPixelTurn.Rotate(angle);
 }
 
 void TMainForm::FlipImage(int direction) {
@@ -871,6 +872,8 @@ void TMainForm::FlipImage(int direction) {
   if (SlideShowTimerOn() || !HasImage()) return;
   const TWaitCursor wait;
   RastrumView1->GetProc()->Flip(direction);
+  if (direction == rv::rvfdHorizontal) FPixelTurn.FlipHorizontal();
+  else FPixelTurn.FlipVertical();
 }
 
 void TMainForm::ResizeImage(int width, int height) {

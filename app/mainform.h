@@ -3,6 +3,7 @@
 // creation and close, and the server side of the single-instance hand-off.
 #pragma once
 
+#include "app/pictureutil.h"
 #include "platform/colors.h"
 
 #include <QMainWindow>
@@ -454,7 +455,10 @@ private:
   // and the transition's start: the modified state, the commands, the
   // status and the animation. Nothing when none is waiting.
   void FinishHandOver();
-  bool HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message, bool backwards);
+  // A picture refused for its size (tooLarge) is a valid file: it is
+  // skipped, never offered for deletion.
+  bool HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message, bool backwards,
+                       bool tooLarge = false);
   void EndImageLoad(TFolderViewForm* view);
   // A read no longer wanted: its worker is told to stop and its result will
   // be dropped.
@@ -489,6 +493,8 @@ private:
   // The silent save of this picture failed: leaving it asks instead.
   bool FAutoSaveFailed = false;
   bool FOnlyRotated = true;
+  // The turns and flips of the shown pixels since they were read or saved.
+  TPixelTurn FPixelTurn;
   bool FIsNewImage = false;
   bool FAutoFit = true;
   bool FBusy = false;

@@ -175,7 +175,8 @@ void TMainForm::CompleteImageLoad() {
   std::string current = load->Name;
   if (!load->Error().empty()) {
     FBusy = false;
-    if (HandleLoadError(view, current, load->Error(), load->Backwards)) StartImageLoad(view, current, load->Backwards);
+    if (HandleLoadError(view, current, load->Error(), load->Backwards, load->TooLarge()))
+      StartImageLoad(view, current, load->Backwards);
     return;
   }
   // The transition starts from what the screen shows: the old picture.
@@ -197,6 +198,7 @@ void TMainForm::CompleteImageLoad() {
   FDontAskToSave = false;
   FAutoSaveFailed = false;
   FOnlyRotated = true;
+  FPixelTurn.Reset();
   FModified = false;
   FHandOverView = QPointer<TFolderViewForm>(view);
   QMetaObject::invokeMethod(this, [this] { FinishHandOver(); }, Qt::QueuedConnection);
@@ -220,7 +222,7 @@ void TMainForm::EndImageLoad(TFolderViewForm* view) {
 }
 
 bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message,
-                                bool backwards) {
+                                bool backwards, bool tooLarge) {
   if (!IsFolder(view->GetFolderPath())) {
     EndWaitCursor();
     int answer = 2;
@@ -235,12 +237,13 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
   }
   int answer = 2;
   if (HelpDlg) {
-    HelpDlg->PrepareLoadError(QString::fromStdString(current), QString::fromStdString(message), true);
+    HelpDlg->PrepareLoadError(QString::fromStdString(current), QString::fromStdString(message), !tooLarge);
     answer = HelpDlg->ShowModal();
   }
   std::string next = "-";
-  const bool skipped = answer != 1;
-  if (answer == 1) {
+  // Its only button acknowledges a picture too large: it is skipped.
+  const bool skipped = answer != 1 || tooLarge;
+  if (!skipped) {
     view->RemoveFileItem(current, true, next, true);
   } else {
     view->FlagFileSkipped(current);
@@ -292,6 +295,7 @@ void TMainForm::ReloadImage() {
     FDontAskToSave = false;
     FAutoSaveFailed = false;
     FOnlyRotated = true;
+    FPixelTurn.Reset();
     UpdateModifiedState();
     LoadImageIntoView();
   } catch (const std::exception& error) {
@@ -316,6 +320,7 @@ void TMainForm::ClearPictureView() {
   FAutoSaveFailed = false;
   FIsNewImage = false;
   FOnlyRotated = true;
+  FPixelTurn.Reset();
   UpdateCommandStates();
   LblToOpen->show();
   OpenBtnImage->show();
@@ -416,6 +421,17 @@ bool TMainForm::QuerySaveModified() {
 
 bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const QString& convertMessage) {
   FBusy = true;
+  // Turned or flipped pixels are the picture as the user made it upright: a
+  // camera's orientation written with them would turn them once more. The
+  // shown file's own orientation stays for what it holds.
+  std::int32_t& orientation = RastrumView1->GetIO()->Params().ExifOrientation;
+  const std::int32_t shown = orientation;
+  if (FPixelTurn.Turned() && orientation > 1) orientation = 1;
+  struct TRestore {
+    std::int32_t& Field;
+    std::int32_t Value;
+    ~TRestore() { Field = Value; }
+  } restore{orientation, shown};
   try {
     SavePictureInFormat(target, *RastrumView1->GetIO(), keepQuality, RastrumView1->GetBitmap());
     FBusy = false;
@@ -457,6 +473,11 @@ bool TMainForm::SaveModifiedImage() {
   const bool existed = IsFile(target);
   const bool written = WritePicture(target, false, QStringLiteral("Error saving modified file!"));
   if (written) {
+    // The file now holds the turned pixels, with the orientation they were
+    // written with.
+    if (FPixelTurn.Turned() && RastrumView1->GetIO()->Params().ExifOrientation > 1)
+      RastrumView1->GetIO()->Params().ExifOrientation = 1;
+    FPixelTurn.Reset();
     RastrumView1->GetProc()->ClearUndo();
     UpdateModifiedState();
     FOnlyRotated = true;

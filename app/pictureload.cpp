@@ -1,5 +1,6 @@
 #include "app/pictureload.h"
 
+#include "image/io/rvsafeio.h"
 #include "image/views/rastrumview.h"
 
 #include <QMetaObject>
@@ -8,15 +9,37 @@
 
 namespace app {
 
-std::string ReadPictureFile(rv::TRastrumIO& IO, const std::string& Path) {
+namespace {
+
+std::string TooLargeText(const rv::TRvSizeRefusal& Refusal) {
+  if (Refusal.Width < 1 || Refusal.Height < 1) return "The picture is too large to open.";
+  return "The picture is too large to open (" + std::to_string(Refusal.Width) + " x " +
+         std::to_string(Refusal.Height) + " pixels).";
+}
+
+} // namespace
+
+std::string ReadPictureFile(rv::TRastrumIO& IO, const std::string& Path, bool* TooLarge) {
+  if (TooLarge) *TooLarge = false;
+  // The readers run on this thread: a refusal for size they note is this
+  // read's.
+  rv::RvClearSizeRefusal();
+  std::string Error;
   try {
     IO.LoadFromFile(Path);
-  } catch (const std::exception& Error) {
-    return Error.what();
+    // A reader that stops on bad data reports it through the flag only.
+    if (IO.Aborting) Error = "The file is damaged or not in a format that can be read.";
+  } catch (const std::exception& Failure) {
+    Error = Failure.what();
   }
-  // A reader that stops on bad data reports it through the flag only.
-  if (IO.Aborting) return "The file is damaged or not in a format that can be read.";
-  return {};
+  if (Error.empty()) return Error;
+  // A picture over the size the readers take is valid: it is not called
+  // damaged.
+  if (const rv::TRvSizeRefusal Refusal = rv::RvLastSizeRefusal(); Refusal.Refused) {
+    if (TooLarge) *TooLarge = true;
+    return TooLargeText(Refusal);
+  }
+  return Error;
 }
 
 TPictureLoad::TPictureLoad(rv::TRastrumView& View, const std::string& Path, QObject* Context,
@@ -61,7 +84,7 @@ void TPictureLoad::Run(QObject* Context, std::function<void(int)> Progress, std:
         },
         Qt::QueuedConnection);
   };
-  FError = FAbort.load() ? "Aborted" : ReadPictureFile(*FIO, FPath);
+  FError = FAbort.load() ? "Aborted" : ReadPictureFile(*FIO, FPath, &FTooLarge);
   FIO->OnProgress = nullptr;
   QMetaObject::invokeMethod(Context, std::move(Done), Qt::QueuedConnection);
 }

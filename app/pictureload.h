@@ -45,6 +45,8 @@ public:
   const std::string& Path() const { return FPath; }
   // After Wait: the error that stopped the read, empty on success.
   const std::string& Error() const { return FError; }
+  // After Wait: the read was refused for the picture's size, not its data.
+  bool TooLarge() const { return FTooLarge; }
   rv::TRastrumIO& IO() { return *FIO; }
   rv::TRvLoadedPicture& Picture() { return FPicture; }
 
@@ -61,12 +63,14 @@ private:
   rv::TRvLoadedPicture FPicture;
   std::unique_ptr<rv::TRastrumIO> FIO;
   std::string FError;
+  bool FTooLarge = false;
   std::atomic<bool> FAbort{false};
   std::thread FThread;
 };
 
 // The read of Path by IO on the calling thread: an empty answer, or the
-// text of what stopped it.
-std::string ReadPictureFile(rv::TRastrumIO& IO, const std::string& Path);
+// text of what stopped it. TooLarge, when given, tells whether the picture
+// was refused for its size (a valid file, not a damaged one).
+std::string ReadPictureFile(rv::TRastrumIO& IO, const std::string& Path, bool* TooLarge = nullptr);
 
 } // namespace app

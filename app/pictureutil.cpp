@@ -125,6 +125,19 @@ void SavePictureAsMetafile(const platform::TMetafile& Source, const std::string&
   SavePictureObject(Picture, Target);
 }
 
+void TPixelTurn::Rotate(int Angle) {
+  for (int Quarters = ((Angle / 90) % 4 + 4) % 4; Quarters > 0; --Quarters) Then(0, -1, 1, 0);
+}
+
+void TPixelTurn::Then(int A, int B, int C, int D) {
+  const int NA = A * FA + B * FC, NB = A * FB + B * FD;
+  const int NC = C * FA + D * FC, ND = C * FB + D * FD;
+  FA = NA;
+  FB = NB;
+  FC = NC;
+  FD = ND;
+}
+
 void SavePictureInFormat(const std::string& Target, rv::TRastrumIO& IO, bool KeepQuality,
                          const platform::TBitmap* DisplayBitmap) {
   const std::string Ext = LowerFileExt(Target);

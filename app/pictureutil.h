@@ -31,6 +31,25 @@ inline constexpr std::array<const char*, 32> ImageFileExtensions = {
     ".gif",  ".pcx", ".jp2", ".j2k", ".jpc", ".j2c", ".tif", ".tiff", ".fax", ".g3n", ".g3f",
     ".tga",  ".targa", ".vda", ".icb", ".vst", ".win", ".pxm", ".ppm", ".pgm", ".pbm"};
 
+// The quarter turns and flips a picture's pixels have had, as the one
+// transform they add up to. Identity when none, or when they cancel out
+// (four quarter turns, a flip and the same flip again).
+class TPixelTurn {
+public:
+  // Angle in quarter turns (90, -90, 180, ...); the sense does not matter
+  // as long as one sense is kept.
+  void Rotate(int Angle);
+  void FlipHorizontal() { Then(-1, 0, 0, 1); }
+  void FlipVertical() { Then(1, 0, 0, -1); }
+  bool Turned() const { return !(FA == 1 && FB == 0 && FC == 0 && FD == 1); }
+  void Reset() { *this = TPixelTurn(); }
+
+private:
+  // Applies the matrix (a b / c d) after the transform so far.
+  void Then(int A, int B, int C, int D);
+  int FA = 1, FB = 0, FC = 0, FD = 1;
+};
+
 // The lower-cased text from the last dot of the name (after its last path
 // delimiter), dot included; empty without a dot.
 std::string LowerFileExt(const std::string& FileName);

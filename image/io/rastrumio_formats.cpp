@@ -229,13 +229,25 @@ const TRvMask* TRastrumIO::SaveAlphaSource(std::unique_ptr<TRvMask>& Temp) {
 
 // ------------------------------------------------------------ JPEG metadata
 
+namespace {
+
+// The APP1 block that holds Exif: a file may carry XMP in an APP1 block too,
+// before or after it. -1 when none.
+int ExifMarkerIndex(const TRvMarkerList& Markers) {
+  for (int N = 0; N < Markers.Count(); ++N)
+    if (Markers.MarkerType(N) == 0xE1 && RvIsExifApp1(Markers.MarkerData(N), Markers.MarkerLength(N))) return N;
+  return -1;
+}
+
+} // namespace
+
 void TRastrumIO::ReadJpegMetadata() {
   TIOParamsVals& p = *FParams;
   const int app13 = p.JpegMarkers.IndexOf(0xED);
   if (app13 >= 0)
     p.IptcRecords.LoadFromStandardBuffer(p.JpegMarkers.MarkerData(app13),
                                          p.JpegMarkers.MarkerLength(app13));
-  const int app1 = p.JpegMarkers.IndexOf(0xE1);
+  const int app1 = ExifMarkerIndex(p.JpegMarkers);
   if (app1 >= 0 &&
       RvLoadExifFromApp1(p.JpegMarkers.MarkerData(app1), p.JpegMarkers.MarkerLength(app1), p) &&
       p.DpiX == 1 && p.DpiY == 1) {
@@ -253,6 +265,13 @@ void TRastrumIO::ReadJpegMetadata() {
 
 void TRastrumIO::PrepareJpegMarkers() {
   TIOParamsVals& p = *FParams;
+  // The Exif block is written with the orientation the field holds: a
+  // caller that turned the pixels upright has set it to 1, and a copy
+  // telling to turn them once more would show the picture on its side.
+  if (p.ExifOrientation >= 1 && p.ExifOrientation <= 8) {
+    if (const int app1 = ExifMarkerIndex(p.JpegMarkers); app1 >= 0)
+      RvSetExifOrientation(p.JpegMarkers.MarkerData(app1), p.JpegMarkers.MarkerLength(app1), p.ExifOrientation);
+  }
   if (!p.IptcRecords.Changed) return;
   const std::vector<std::uint8_t> block = p.IptcRecords.SaveToStandardBuffer();
   const int length = static_cast<int>(std::min<std::size_t>(block.size(), 0x7fffffff));

@@ -12,7 +12,17 @@ namespace rv {
 namespace {
 std::atomic<std::int64_t> GMaxPixels{RvDefaultMaxPixels};
 std::atomic<std::int64_t> GMaxAllocation{RvDefaultMaxAllocation};
+thread_local TRvSizeRefusal GSizeRefusal;
+
+void NoteSizeRefusal(std::int64_t Width, std::int64_t Height) {
+  GSizeRefusal.Refused = true;
+  GSizeRefusal.Width = Width;
+  GSizeRefusal.Height = Height;
+}
 } // namespace
+
+void RvClearSizeRefusal() { GSizeRefusal = TRvSizeRefusal(); }
+TRvSizeRefusal RvLastSizeRefusal() { return GSizeRefusal; }
 
 std::int64_t RvMaxPixels() { return GMaxPixels.load(std::memory_order_relaxed); }
 void RvSetMaxPixels(std::int64_t Value) { GMaxPixels.store(Value, std::memory_order_relaxed); }
@@ -23,8 +33,10 @@ void RvSetMaxAllocation(std::int64_t Value) {
 
 bool RvPixelsAllowed(std::int64_t Width, std::int64_t Height) {
   std::int64_t Pixels;
-  if (Width < 1 || Height < 1 || !RvSizeMul(Width, Height, Pixels)) return false;
-  return Pixels <= RvMaxPixels();
+  if (Width < 1 || Height < 1) return false;
+  if (RvSizeMul(Width, Height, Pixels) && Pixels <= RvMaxPixels()) return true;
+  NoteSizeRefusal(Width, Height);
+  return false;
 }
 
 bool RvAllocationAllowed(std::int64_t Bytes) { return Bytes >= 0 && Bytes <= RvMaxAllocation(); }
@@ -82,19 +94,29 @@ void TRvBuffer::Free() {
 bool RvAllocateBitmap(TRvBitmap& Bitmap, std::int64_t Width, std::int64_t Height,
                       TRvPixelFormat PixelFormat, bool Clear) {
   const int Bits = RvPixelFormatBitCount(PixelFormat);
-  if (Bits == 0 || Width > INT32_MAX || Height > INT32_MAX || !RvPixelsAllowed(Width, Height))
+  if (Bits == 0) return false;
+  if (Width > INT32_MAX || Height > INT32_MAX) {
+    NoteSizeRefusal(Width, Height);
     return false;
+  }
+  if (!RvPixelsAllowed(Width, Height)) return false;
   std::int64_t RowBytes = RvRowLen(Width, Bits);
   std::int64_t Total;
-  if (RowBytes < 0 || !RvSizeMul(RowBytes, Height, Total) || !RvAllocationAllowed(Total))
+  if (RowBytes < 0 || !RvSizeMul(RowBytes, Height, Total) || !RvAllocationAllowed(Total)) {
+    NoteSizeRefusal(Width, Height);
     return false;
+  }
   try {
     Bitmap.Allocate(static_cast<int>(Width), static_cast<int>(Height), PixelFormat);
-    if (Bitmap.Width() != Width || Bitmap.Height() != Height || Bitmap.PixelFormat() != PixelFormat) return false;
+    if (Bitmap.Width() != Width || Bitmap.Height() != Height || Bitmap.PixelFormat() != PixelFormat) {
+      NoteSizeRefusal(Width, Height);
+      return false;
+    }
     // Rows a truncated file never reaches show as zeros, not as old memory.
     const auto RowLen = static_cast<std::size_t>(Bitmap.RowLen());
     for (int Y = 0; Clear && Y < Bitmap.Height(); ++Y) std::memset(Bitmap.Scanline(Y), 0, RowLen);
   } catch (const std::bad_alloc&) {
+    NoteSizeRefusal(Width, Height);
     return false;
   }
   return true;

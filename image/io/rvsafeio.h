@@ -30,6 +30,21 @@ void RvSetMaxAllocation(std::int64_t Value);
 
 // Width and height at least 1, and their product within the pixel cap.
 bool RvPixelsAllowed(std::int64_t Width, std::int64_t Height);
+
+// ---- Refused for size ----------------------------------------------------
+// A picture refused for the caps (or for memory) is not a damaged one: the
+// refusal leaves a note on the refusing thread, so that the caller of a read
+// that failed can say the picture is too large instead of calling it
+// damaged. A read runs on its caller's thread; the caller clears the note
+// before it and looks at it after.
+struct TRvSizeRefusal {
+  bool Refused = false;
+  // The size asked for (0 when the refusal came without one).
+  std::int64_t Width = 0;
+  std::int64_t Height = 0;
+};
+void RvClearSizeRefusal();
+TRvSizeRefusal RvLastSizeRefusal();
 // 0 <= Bytes <= the allocation cap.
 bool RvAllocationAllowed(std::int64_t Bytes);
 

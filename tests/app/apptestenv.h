@@ -6,6 +6,7 @@
 #include "app/helpdlg.h"
 #include "app/msgbox.h"
 #include "app/settings.h"
+#include "controls/kel/kelshapebutton.h"
 #include "app/notificationdlg.h"
 #include "platform/registry.h"
 #include "platform/thread.h"
@@ -79,6 +80,9 @@ public:
       LastHelpText = D.LblHelpText->text();
       LastHelpCaption = D.windowTitle();
       LastHelpDetail = D.DetailLines().join('\n');
+      LastHelpButtons.clear();
+      for (kel::TKelShapeButton* B : {D.SbtnOkay, D.SBtnCancel, D.SbtnOptional})
+        if (B->isVisible()) LastHelpButtons << QString::fromStdString(B->Caption());
       D.done(HelpAnswer);
     };
     app::TNotificationDlg::ModalAnswer = [this](app::TNotificationDlg& D) {
@@ -113,6 +117,8 @@ public:
   int HelpAnswer = 2;
   int HelpShown = 0;
   QString LastHelpText, LastHelpCaption, LastHelpDetail;
+  // The captions of the buttons shown, left to right.
+  QStringList LastHelpButtons;
   int PromptAnswer = 1;
   int PromptsShown = 0;
   QStringList MessageBoxes;

@@ -83,9 +83,8 @@ void SetItem(std::array<T, N>& A, int Index, T Value) {
 bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Params) {
   // The size is checked before the header is looked at: a block shorter than
   // its own header and a TIFF header is not Exif.
-  if (Data == nullptr || Size < ExifHeaderSize + TiffHeaderSize) return false;
+  if (!RvIsExifApp1(Data, Size)) return false;
   const auto* Bytes = static_cast<const std::uint8_t*>(Data);
-  if (std::memcmp(Bytes, "Exif", 5) != 0) return false;
 
   TIOParamsVals Temp(Params.Owner);
   platform::TMemoryStream Stream;
@@ -113,6 +112,46 @@ bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Para
   // A half-decoded thumbnail is worse than none.
   if (Second.Rec.IsAborting()) Params.ExifBitmap->FreeBits();
   return true;
+}
+
+bool RvIsExifApp1(const void* Data, std::int64_t Size) {
+  return Data != nullptr && Size >= ExifHeaderSize + TiffHeaderSize && std::memcmp(Data, "Exif", 5) == 0;
+}
+
+bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation) {
+  if (!RvIsExifApp1(Data, Size) || Orientation < 1 || Orientation > 8) return false;
+  std::uint8_t* Tiff = static_cast<std::uint8_t*>(Data) + ExifHeaderSize;
+  const std::int64_t Length = Size - ExifHeaderSize;
+  bool Motorola;
+  if (Tiff[0] == 'I' && Tiff[1] == 'I') Motorola = false;
+  else if (Tiff[0] == 'M' && Tiff[1] == 'M') Motorola = true;
+  else return false;
+  auto Get = [&](std::int64_t At, int Bytes) {
+    std::uint32_t V = 0;
+    for (int I = 0; I < Bytes; ++I) {
+      const std::uint32_t B = Tiff[At + I];
+      V |= Motorola ? B << (8 * (Bytes - 1 - I)) : B << (8 * I);
+    }
+    return V;
+  };
+  const std::int64_t Directory = Get(4, 4);
+  if (Directory < TiffHeaderSize || Directory + 2 > Length) return false;
+  const std::int64_t Count = Get(Directory, 2);
+  for (std::int64_t N = 0; N < Count; ++N) {
+    const std::int64_t Entry = Directory + 2 + 12 * N;
+    if (Entry + 12 > Length) return false;
+    if (Get(Entry, 2) != 274) continue;
+    const std::uint32_t Type = Get(Entry + 2, 2);
+    const int Bytes = Type == 3 ? 2 : Type == 4 ? 4 : 0;
+    // One value, held in the entry itself.
+    if (Bytes == 0 || Get(Entry + 4, 4) != 1) return false;
+    for (int I = 0; I < Bytes; ++I) {
+      const int Shift = Motorola ? 8 * (Bytes - 1 - I) : 8 * I;
+      Tiff[Entry + 8 + I] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(Orientation) >> Shift);
+    }
+    return true;
+  }
+  return false;
 }
 
 std::int32_t GetExifISOSpeedRatings(const TIOParamsVals& Params, int Index) {

@@ -16,6 +16,16 @@ namespace rv {
 // thumbnail that cannot be decoded is left out.
 bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Params);
 
+// True when Data holds an Exif block (the header RvLoadExifFromApp1 looks
+// for).
+bool RvIsExifApp1(const void* Data, std::int64_t Size);
+
+// Rewrites in place the Orientation tag (274) of an Exif block's first
+// directory to Orientation (1..8). False, with the block unchanged, when the
+// block is not Exif, has no such tag, or the tag is not one SHORT or LONG
+// inside the block.
+bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation);
+
 // The indexed Exif fields, one element at a time. An index out of range reads
 // 0 and writes nothing.
 std::int32_t GetExifISOSpeedRatings(const TIOParamsVals& Params, int Index);

@@ -117,6 +117,32 @@ TEST(Exif, DamagedBlocksAreReported) {
   EXPECT_EQ(P.ExifBitmap, nullptr);
 }
 
+TEST(Exif, OrientationIsRewrittenInPlace) {
+  for (bool Intel : {true, false}) {
+    SCOPED_TRACE(Intel);
+    Bytes Block = ExifBlock({Intel});
+    const Bytes Before = Block;
+    ASSERT_TRUE(RvSetExifOrientation(Block.data(), static_cast<std::int64_t>(Block.size()), 1));
+    ASSERT_EQ(Block.size(), Before.size());
+    TIOParamsVals P;
+    ASSERT_TRUE(RvLoadExifFromApp1(Block.data(), static_cast<std::int64_t>(Block.size()), P));
+    EXPECT_EQ(P.ExifOrientation, 1);
+    EXPECT_EQ(P.ExifMake, "Camera Co");
+    // Two bytes of the value, nothing else.
+    int Changed = 0;
+    for (std::size_t I = 0; I < Block.size(); ++I) Changed += Block[I] != Before[I];
+    EXPECT_EQ(Changed, 1);
+  }
+  // Out of range values, other blocks and cut blocks are left alone.
+  Bytes Block = ExifBlock();
+  const Bytes Before = Block;
+  EXPECT_FALSE(RvSetExifOrientation(Block.data(), static_cast<std::int64_t>(Block.size()), 9));
+  EXPECT_FALSE(RvSetExifOrientation(Block.data(), 20, 1));
+  Bytes Xmp = {'h', 't', 't', 'p', ':', '/', '/', 'n', 's', '.', 'a', 'd', 'o', 'b', 'e'};
+  EXPECT_FALSE(RvSetExifOrientation(Xmp.data(), static_cast<std::int64_t>(Xmp.size()), 1));
+  EXPECT_EQ(Block, Before);
+}
+
 TEST(Exif, ThumbnailMissingOrUndecodableLeavesTheTags) {
   TIOParamsVals None;
   TBlockOptions O;

@@ -553,6 +553,33 @@ TEST_F(RastrumIOTest, JpegAspectOnlyDensityTakesExifResolution) {
   }
 }
 
+TEST_F(RastrumIOTest, JpegExifOrientationIsWrittenAsTheFieldSays) {
+  // Orientation 6 in a little-endian Exif block, after an XMP block.
+  const Bytes exif = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0,
+                      6, 0, 0, 0, 0, 0, 0, 0};
+  const std::string xmp = "http://ns.adobe.com/xap/1.0/";
+  TRastrumIO out;
+  MakePicture(*out.RvBitmap(), 16, 16);
+  out.Params().JpegMarkers.AddMarker(0xE1, xmp.data(), static_cast<int>(xmp.size()) + 1);
+  out.Params().JpegMarkers.AddMarker(0xE1, exif.data(), static_cast<int>(exif.size()));
+  out.SaveToFile(Path("o.jpg"));
+  TRastrumIO io;
+  io.LoadFromFile(Path("o.jpg"));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params().ExifOrientation, 6);
+  // Saved as read, the tag stays; set to 1, the block says 1.
+  io.SaveToFile(Path("p.jpg"));
+  TRastrumIO same;
+  same.LoadFromFile(Path("p.jpg"));
+  EXPECT_EQ(same.Params().ExifOrientation, 6);
+  io.Params().ExifOrientation = 1;
+  io.SaveToFile(Path("q.jpg"));
+  TRastrumIO upright;
+  upright.LoadFromFile(Path("q.jpg"));
+  EXPECT_EQ(upright.Params().ExifOrientation, 1);
+  EXPECT_EQ(upright.Params().JpegMarkers.IndexOf(0xE1), 0);
+}
+
 // ---------------------------------------------------------------- attachment
 
 class TFakeView : public TRvViewLink {

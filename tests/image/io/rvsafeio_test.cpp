@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <thread>
 
 #include "image/io/rvsafeio.h"
 #include "platform/stream.h"
@@ -123,4 +124,23 @@ TEST(RvCaps, PixelAndAllocationCapsAreCheckedFirst) {
   RvSetMaxPixels(SavedPixels);
   RvSetMaxAllocation(SavedBytes);
   EXPECT_FALSE(RvAllocateBitmap(Bmp, 70000, 70000, rvpf24Bit));
+}
+
+TEST(RvCaps, ARefusalForSizeIsNotedWithTheSize) {
+  RvClearSizeRefusal();
+  EXPECT_FALSE(RvPixelsAllowed(0, 5));
+  EXPECT_FALSE(RvLastSizeRefusal().Refused) << "an empty size is bad data, not a large picture";
+  EXPECT_TRUE(RvPixelsAllowed(100, 100));
+  EXPECT_FALSE(RvLastSizeRefusal().Refused);
+  TRvBitmap Bmp;
+  EXPECT_FALSE(RvAllocateBitmap(Bmp, 70000, 70000, rvpf24Bit));
+  TRvSizeRefusal Refusal = RvLastSizeRefusal();
+  EXPECT_TRUE(Refusal.Refused);
+  EXPECT_EQ(Refusal.Width, 70000);
+  EXPECT_EQ(Refusal.Height, 70000);
+  RvClearSizeRefusal();
+  EXPECT_FALSE(RvLastSizeRefusal().Refused);
+  // Another thread's refusal is its own.
+  std::thread([] { RvPixelsAllowed(INT64_MAX, 2); }).join();
+  EXPECT_FALSE(RvLastSizeRefusal().Refused);
 }
