@@ -9,8 +9,14 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
 
 #include <sane/saneopts.h>
 
@@ -315,12 +321,74 @@ int ChannelOf(SANE_Frame Format) {
   }
 }
 
+// The scan worker's name. Linux gives a new thread its creator's name, so
+// the threads a backend starts from the worker carry it too.
+constexpr const char* WorkerName = "pictrova-scan";
+
+std::string TaskFile(const std::string& Id, const char* File) {
+  std::ifstream in("/proc/self/task/" + Id + "/" + File);
+  std::string text;
+  std::getline(in, text);
+  return text;
+}
+
+// A thread that is gone, or asleep in the kernel outside the calls that
+// the allocator makes while it holds its locks.
+bool ThreadAtRest(const std::string& Id) {
+  const std::string stat = TaskFile(Id, "stat");
+  const std::size_t paren = stat.rfind(')');
+  if (paren == std::string::npos || paren + 2 >= stat.size()) return true;
+  const char state = stat[paren + 2];
+  if (state == 'Z' || state == 'X') return true;
+  if (state != 'S' && state != 'D') return false;
+  const std::string call = TaskFile(Id, "syscall");
+  const std::string number = call.substr(0, call.find(' '));
+  if (number.empty()) return true;
+  // mmap, mprotect, munmap, mremap, madvise, futex.
+  for (const char* busy : {"running", "9", "10", "11", "25", "28", "202"})
+    if (number == busy) return false;
+  return true;
+}
+
+// SANE's thread helper cancels a backend's reader thread asynchronously
+// (when a pass ends, in sane_read or sane_cancel). A reader cancelled in
+// the middle of malloc or free leaves the allocator's lock taken for good,
+// and the next allocation anywhere in the process hangs. So before a call
+// that may end the pass, the worker's threads are let go on up to where
+// they wait on a pipe or a device, or are gone.
+void WaitForScanThreads() {
+  const std::string self = std::to_string(gettid());
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    bool rest = true;
+    if (DIR* dir = opendir("/proc/self/task")) {
+      while (const dirent* e = readdir(dir)) {
+        const std::string id = e->d_name;
+        if (!rest || id[0] == '.' || id == self || TaskFile(id, "comm") != WorkerName) continue;
+        rest = ThreadAtRest(id);
+      }
+      closedir(dir);
+    }
+    if (rest || std::chrono::steady_clock::now() > end) return;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+}
+
 } // namespace
+
+void CancelPass(TScanJob& Job) {
+  Job.Cancelled = true;
+  WaitForScanThreads();
+  // SANE lets a scan be cancelled from another thread: the worker's
+  // sane_read returns at once.
+  sane_cancel(Job.Handle);
+}
 
 void RunScan(TScanJob& Job) {
   Job.Status = SANE_STATUS_GOOD;
   Job.Page = TPage();
   std::vector<SANE_Byte> buffer(64 * 1024);
+  pthread_setname_np(pthread_self(), WorkerName);
   bool first = true;
   int frames = 1;
   for (;;) {
@@ -347,6 +415,7 @@ void RunScan(TScanJob& Job) {
     bool full = false;
     for (;;) {
       SANE_Int length = 0;
+      WaitForScanThreads();
       status = sane_read(Job.Handle, buffer.data(), static_cast<SANE_Int>(buffer.size()), &length);
       if (status != SANE_STATUS_GOOD) break;
       if (!reader.Feed(buffer.data(), length)) {
@@ -376,6 +445,7 @@ void RunScan(TScanJob& Job) {
     }
     if (p.last_frame) break;
   }
+  WaitForScanThreads();
   sane_cancel(Job.Handle);
   if (Job.Cancelled) Job.Status = SANE_STATUS_CANCELLED;
   if (Job.Status == SANE_STATUS_GOOD && Job.Page.Height <= 0) Job.Status = SANE_STATUS_NO_DOCS;
@@ -415,10 +485,7 @@ void TSaneSource::JoinWorker() {
 
 void TSaneSource::CancelScan() {
   if (!FWorker.joinable()) return;
-  FJob->Cancelled = true;
-  // SANE lets a scan be cancelled from another thread: the worker's
-  // sane_read returns at once.
-  sane_cancel(FHandle);
+  CancelPass(*FJob);
   JoinWorker();
   FJob.reset();
 }
@@ -828,10 +895,7 @@ void TSaneSource::StartScan() {
     progress->setAutoClose(false);
     progress->setAutoReset(false);
     QObject::connect(progress, &QProgressDialog::canceled, FNotifier.get(), [this] {
-      if (FJob) {
-        FJob->Cancelled = true;
-        sane_cancel(FHandle);
-      }
+      if (FJob) CancelPass(*FJob);
     });
     FProgress = progress;
   }

@@ -81,6 +81,9 @@ struct TScanJob {
 // come; the status ends in Job.Status.
 void RunScan(TScanJob& Job);
 
+// Cancels the job's pass; from any thread.
+void CancelPass(TScanJob& Job);
+
 // The condition code a SANE failure stands for.
 TW_UINT16 ConditionOfStatus(SANE_Status Status);
 
