@@ -85,7 +85,7 @@ public:
         << "number_of_devices 2\nmode Gray\ndepth 8\nhand-scanner false\nthree-pass false\n"
            "three-pass-order RGB\nresolution_min 1.0\nresolution_max 1200.0\nresolution_quant 1.0\n"
            "resolution 50.0\ntest-picture \"Solid black\"\ninvert-endianess false\nread-limit false\n"
-           "read-delay false\nread-status-code \"Default\"\nfuzzy-parameters false\nppl-loss 0\n"
+           "read-limit-size 1\nread-delay false\nread-delay-duration 1000\nread-status-code \"Default\"\nfuzzy-parameters false\nppl-loss 0\n"
            "non-blocking false\nselect-fd false\nenable-test-options false\ngeometry_min 0.0\n"
            "geometry_max 200.0\ngeometry_quant 1.0\ntl_x 0.0\ntl_y 0.0\nbr_x 80.0\nbr_y 100.0\n"
         << TestConf << "\n";
