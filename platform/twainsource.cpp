@@ -9,12 +9,16 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <csignal>
+#include <ctime>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -374,6 +378,39 @@ void WaitForScanThreads() {
   }
 }
 
+// SANE's thread helper ends a pass by closing the reader's pipe and then
+// cancelling the reader. The close wakes a reader that waits to write; if
+// it ran on before the cancel came, the cancel could catch it in malloc or
+// free. A scan thread's write to the closed pipe brings it here instead,
+// where it waits for its cancel holding nothing (nanosleep is a
+// cancellation point); any other thread goes on as if the signal were
+// ignored, which is what SANE would have set up.
+void OnBrokenPipe(int) {
+  char name[17] = {};
+  if (prctl(PR_GET_NAME, name) != 0 || std::strcmp(name, WorkerName) != 0) return;
+  const int saved = errno;
+  for (int i = 0; i < 2000; ++i) {
+    timespec step{0, 1000000};
+    nanosleep(&step, nullptr);
+  }
+  errno = saved;
+}
+
+void CatchBrokenPipes() {
+  static const bool done = [] {
+    struct sigaction now {};
+    if (sigaction(SIGPIPE, nullptr, &now) != 0) return false;
+    const bool plain = (now.sa_flags & SA_SIGINFO) == 0 && (now.sa_handler == SIG_DFL || now.sa_handler == SIG_IGN);
+    if (!plain) return false;
+    struct sigaction mine {};
+    mine.sa_handler = &OnBrokenPipe;
+    sigemptyset(&mine.sa_mask);
+    mine.sa_flags = SA_RESTART;
+    return sigaction(SIGPIPE, &mine, nullptr) == 0;
+  }();
+  (void)done;
+}
+
 } // namespace
 
 void CancelPass(TScanJob& Job) {
@@ -388,6 +425,7 @@ void RunScan(TScanJob& Job) {
   Job.Status = SANE_STATUS_GOOD;
   Job.Page = TPage();
   std::vector<SANE_Byte> buffer(64 * 1024);
+  CatchBrokenPipes();
   pthread_setname_np(pthread_self(), WorkerName);
   bool first = true;
   int frames = 1;
