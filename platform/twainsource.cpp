@@ -360,15 +360,15 @@ bool ThreadAtRest(const std::string& Id) {
 // and the next allocation anywhere in the process hangs. So before a call
 // that may end the pass, the worker's threads are let go on up to where
 // they wait on a pipe or a device, or are gone.
-void WaitForScanThreads() {
-  const std::string self = std::to_string(gettid());
+void WaitForScanThreads(int Worker) {
+  const std::string self = std::to_string(gettid()), worker = std::to_string(Worker);
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   for (;;) {
     bool rest = true;
     if (DIR* dir = opendir("/proc/self/task")) {
       while (const dirent* e = readdir(dir)) {
         const std::string id = e->d_name;
-        if (!rest || id[0] == '.' || id == self || TaskFile(id, "comm") != WorkerName) continue;
+        if (!rest || id[0] == '.' || id == self || id == worker || TaskFile(id, "comm") != WorkerName) continue;
         rest = ThreadAtRest(id);
       }
       closedir(dir);
@@ -415,7 +415,8 @@ void CatchBrokenPipes() {
 
 void CancelPass(TScanJob& Job) {
   Job.Cancelled = true;
-  WaitForScanThreads();
+  // The worker itself only waits in sane_read; the cancel is what ends that.
+  WaitForScanThreads(Job.Worker.load());
   // SANE lets a scan be cancelled from another thread: the worker's
   // sane_read returns at once.
   sane_cancel(Job.Handle);
@@ -427,6 +428,7 @@ void RunScan(TScanJob& Job) {
   std::vector<SANE_Byte> buffer(64 * 1024);
   CatchBrokenPipes();
   pthread_setname_np(pthread_self(), WorkerName);
+  Job.Worker = static_cast<int>(gettid());
   bool first = true;
   int frames = 1;
   for (;;) {
@@ -453,7 +455,7 @@ void RunScan(TScanJob& Job) {
     bool full = false;
     for (;;) {
       SANE_Int length = 0;
-      WaitForScanThreads();
+      WaitForScanThreads(0);
       status = sane_read(Job.Handle, buffer.data(), static_cast<SANE_Int>(buffer.size()), &length);
       if (status != SANE_STATUS_GOOD) break;
       if (!reader.Feed(buffer.data(), length)) {
@@ -483,7 +485,7 @@ void RunScan(TScanJob& Job) {
     }
     if (p.last_frame) break;
   }
-  WaitForScanThreads();
+  WaitForScanThreads(0);
   sane_cancel(Job.Handle);
   if (Job.Cancelled) Job.Status = SANE_STATUS_CANCELLED;
   if (Job.Status == SANE_STATUS_GOOD && Job.Page.Height <= 0) Job.Status = SANE_STATUS_NO_DOCS;

@@ -71,6 +71,8 @@ struct TScanJob {
   double DpiX = 0;
   double DpiY = 0;
   std::atomic<bool> Cancelled{false};
+  // The worker's thread id, once it runs.
+  std::atomic<int> Worker{0};
   std::atomic<int> Percent{0};
   SANE_Status Status = SANE_STATUS_GOOD;
   TPage Page;
