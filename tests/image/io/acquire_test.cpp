@@ -8,6 +8,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <cerrno>
+#include <unistd.h>
+
 #include "image/io/rastrumio.h"
 #include "image/io/rvsafeio.h"
 #include "platform/twainsane.h"
@@ -194,6 +197,22 @@ TEST(Acquire, AScanThatNeverEndsIsCancelledFromItsProgressWindow) {
   EXPECT_LT(clock.elapsed(), 30000);
   EXPECT_EQ(io.RvBitmap()->Width(), 3);
   for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(w->isVisible());
+}
+
+TEST(Acquire, AfterAScanTheProgramsBrokenPipesAreErrors) {
+  TSaneTestEnv env(ColourConf);
+  TScanner s;
+  ASSERT_TRUE(s.IO.Acquire());
+  // Neither the end of the program nor a wait: the write just fails.
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(write(ends[1], "x", 1), -1);
+  EXPECT_EQ(errno, EPIPE);
+  EXPECT_LT(clock.elapsed(), 500);
+  close(ends[1]);
 }
 
 TEST(Acquire, ACallWhileOneRunsAnswersFalse) {
