@@ -97,15 +97,26 @@ public:
   std::string Path() const { return Dir().path().toStdString(); }
 
   // scanimage's picture of device test:0 (PNM), empty when it failed.
+  // scanimage itself now and then hangs for good: SANE cancels the test
+  // device's reader thread at any instruction, and one caught in malloc or
+  // in the dynamic loader keeps that lock. A scanimage that is not done in
+  // a while is stopped and run again.
   QByteArray ScanImage(const QStringList& Args = {}) const {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("SANE_CONFIG_DIR"), Dir().path());
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral("scanimage"),
-            QStringList{QStringLiteral("-d"), QStringLiteral("test:0"), QStringLiteral("--format=pnm")} + Args);
-    if (!p.waitForFinished(60000) || p.exitCode() != 0) return {};
-    return p.readAllStandardOutput();
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      QProcess p;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      env.insert(QStringLiteral("SANE_CONFIG_DIR"), Dir().path());
+      p.setProcessEnvironment(env);
+      p.start(QStringLiteral("scanimage"),
+              QStringList{QStringLiteral("-d"), QStringLiteral("test:0"), QStringLiteral("--format=pnm")} + Args);
+      if (p.waitForFinished(20000)) {
+        if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) return {};
+        return p.readAllStandardOutput();
+      }
+      p.kill();
+      p.waitForFinished();
+    }
+    return {};
   }
 
 private:
