@@ -9,8 +9,18 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <csignal>
+#include <ctime>
+#include <pthread.h>
+#include <sys/prctl.h>
+#include <thread>
+#include <unistd.h>
 
 #include <sane/saneopts.h>
 
@@ -315,12 +325,110 @@ int ChannelOf(SANE_Frame Format) {
   }
 }
 
+// The scan worker's name. Linux gives a new thread its creator's name, so
+// the threads a backend starts from the worker carry it too.
+constexpr const char* WorkerName = "pictrova-scan";
+
+std::string TaskFile(const std::string& Id, const char* File) {
+  std::ifstream in("/proc/self/task/" + Id + "/" + File);
+  std::string text;
+  std::getline(in, text);
+  return text;
+}
+
+// A thread that is gone, or asleep in the kernel outside the calls that
+// the allocator makes while it holds its locks.
+bool ThreadAtRest(const std::string& Id) {
+  const std::string stat = TaskFile(Id, "stat");
+  const std::size_t paren = stat.rfind(')');
+  if (paren == std::string::npos || paren + 2 >= stat.size()) return true;
+  const char state = stat[paren + 2];
+  if (state == 'Z' || state == 'X') return true;
+  if (state != 'S' && state != 'D') return false;
+  const std::string call = TaskFile(Id, "syscall");
+  const std::string number = call.substr(0, call.find(' '));
+  if (number.empty()) return true;
+  // mmap, mprotect, munmap, mremap, madvise, futex.
+  for (const char* busy : {"running", "9", "10", "11", "25", "28", "202"})
+    if (number == busy) return false;
+  return true;
+}
+
+// SANE's thread helper cancels a backend's reader thread asynchronously
+// (when a pass ends, in sane_read or sane_cancel). A reader cancelled in
+// the middle of malloc or free leaves the allocator's lock taken for good,
+// and the next allocation anywhere in the process hangs. So before a call
+// that may end the pass, the worker's threads are let go on up to where
+// they wait on a pipe or a device, or are gone.
+void WaitForScanThreads(int Worker) {
+  const std::string self = std::to_string(gettid()), worker = std::to_string(Worker);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    bool rest = true;
+    if (DIR* dir = opendir("/proc/self/task")) {
+      while (const dirent* e = readdir(dir)) {
+        const std::string id = e->d_name;
+        if (!rest || id[0] == '.' || id == self || id == worker || TaskFile(id, "comm") != WorkerName) continue;
+        rest = ThreadAtRest(id);
+      }
+      closedir(dir);
+    }
+    if (rest || std::chrono::steady_clock::now() > end) return;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+}
+
+// SANE's thread helper ends a pass by closing the reader's pipe and then
+// cancelling the reader. The close wakes a reader that waits to write; if
+// it ran on before the cancel came, the cancel could catch it in malloc or
+// free. A scan thread's write to the closed pipe brings it here instead,
+// where it waits for its cancel holding nothing (nanosleep is a
+// cancellation point); any other thread goes on as if the signal were
+// ignored, which is what SANE would have set up.
+void OnBrokenPipe(int) {
+  char name[17] = {};
+  if (prctl(PR_GET_NAME, name) != 0 || std::strcmp(name, WorkerName) != 0) return;
+  const int saved = errno;
+  for (int i = 0; i < 2000; ++i) {
+    timespec step{0, 1000000};
+    nanosleep(&step, nullptr);
+  }
+  errno = saved;
+}
+
+void CatchBrokenPipes() {
+  static const bool done = [] {
+    struct sigaction now {};
+    if (sigaction(SIGPIPE, nullptr, &now) != 0) return false;
+    const bool plain = (now.sa_flags & SA_SIGINFO) == 0 && (now.sa_handler == SIG_DFL || now.sa_handler == SIG_IGN);
+    if (!plain) return false;
+    struct sigaction mine {};
+    mine.sa_handler = &OnBrokenPipe;
+    sigemptyset(&mine.sa_mask);
+    mine.sa_flags = SA_RESTART;
+    return sigaction(SIGPIPE, &mine, nullptr) == 0;
+  }();
+  (void)done;
+}
+
 } // namespace
+
+void CancelPass(TScanJob& Job) {
+  Job.Cancelled = true;
+  // The worker itself only waits in sane_read; the cancel is what ends that.
+  WaitForScanThreads(Job.Worker.load());
+  // SANE lets a scan be cancelled from another thread: the worker's
+  // sane_read returns at once.
+  sane_cancel(Job.Handle);
+}
 
 void RunScan(TScanJob& Job) {
   Job.Status = SANE_STATUS_GOOD;
   Job.Page = TPage();
   std::vector<SANE_Byte> buffer(64 * 1024);
+  CatchBrokenPipes();
+  pthread_setname_np(pthread_self(), WorkerName);
+  Job.Worker = static_cast<int>(gettid());
   bool first = true;
   int frames = 1;
   for (;;) {
@@ -347,6 +455,7 @@ void RunScan(TScanJob& Job) {
     bool full = false;
     for (;;) {
       SANE_Int length = 0;
+      WaitForScanThreads(0);
       status = sane_read(Job.Handle, buffer.data(), static_cast<SANE_Int>(buffer.size()), &length);
       if (status != SANE_STATUS_GOOD) break;
       if (!reader.Feed(buffer.data(), length)) {
@@ -376,6 +485,7 @@ void RunScan(TScanJob& Job) {
     }
     if (p.last_frame) break;
   }
+  WaitForScanThreads(0);
   sane_cancel(Job.Handle);
   if (Job.Cancelled) Job.Status = SANE_STATUS_CANCELLED;
   if (Job.Status == SANE_STATUS_GOOD && Job.Page.Height <= 0) Job.Status = SANE_STATUS_NO_DOCS;
@@ -415,10 +525,7 @@ void TSaneSource::JoinWorker() {
 
 void TSaneSource::CancelScan() {
   if (!FWorker.joinable()) return;
-  FJob->Cancelled = true;
-  // SANE lets a scan be cancelled from another thread: the worker's
-  // sane_read returns at once.
-  sane_cancel(FHandle);
+  CancelPass(*FJob);
   JoinWorker();
   FJob.reset();
 }
@@ -828,10 +935,7 @@ void TSaneSource::StartScan() {
     progress->setAutoClose(false);
     progress->setAutoReset(false);
     QObject::connect(progress, &QProgressDialog::canceled, FNotifier.get(), [this] {
-      if (FJob) {
-        FJob->Cancelled = true;
-        sane_cancel(FHandle);
-      }
+      if (FJob) CancelPass(*FJob);
     });
     FProgress = progress;
   }

@@ -71,6 +71,8 @@ struct TScanJob {
   double DpiX = 0;
   double DpiY = 0;
   std::atomic<bool> Cancelled{false};
+  // The worker's thread id, once it runs.
+  std::atomic<int> Worker{0};
   std::atomic<int> Percent{0};
   SANE_Status Status = SANE_STATUS_GOOD;
   TPage Page;
@@ -80,6 +82,9 @@ struct TScanJob {
 // last frame, sane_cancel. Rows are converted to the page's layout as they
 // come; the status ends in Job.Status.
 void RunScan(TScanJob& Job);
+
+// Cancels the job's pass; from any thread.
+void CancelPass(TScanJob& Job);
 
 // The condition code a SANE failure stands for.
 TW_UINT16 ConditionOfStatus(SANE_Status Status);

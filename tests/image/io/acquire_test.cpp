@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
+
+#include <cerrno>
+#include <unistd.h>
 
 #include "image/io/rastrumio.h"
 #include "image/io/rvsafeio.h"
@@ -164,6 +168,51 @@ TEST(Acquire, FailureKeepsThePicture) {
     EXPECT_EQ(e.ConditionCode, c.Condition);
     for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(w->isVisible());
   }
+}
+
+TEST(Acquire, AScanThatNeverEndsIsCancelledFromItsProgressWindow) {
+  // A byte a read and a fifth of a second a read: the page would take days.
+  TSaneTestEnv env("mode Color\nresolution 300\nread-limit true\nread-limit-size 1\nread-delay true\n"
+                   "read-delay-duration 200000");
+  TRastrumIO io;
+  io.TWainParams().VisibleDialog = false;
+  io.TWainParams().SetProgressIndicators(true);
+  io.RvBitmap()->Allocate(3, 2, rvpf24Bit);
+  bool clicked = false;
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == platform::TwainProgressName && w->isVisible() && !clicked)
+        if (auto* cancel = w->findChild<QPushButton*>()) {
+          cancel->click();
+          clicked = true;
+        }
+  });
+  user.start(50);
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_FALSE(io.Acquire());
+  EXPECT_TRUE(clicked);
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_LT(clock.elapsed(), 30000);
+  EXPECT_EQ(io.RvBitmap()->Width(), 3);
+  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(w->isVisible());
+}
+
+TEST(Acquire, AfterAScanTheProgramsBrokenPipesAreErrors) {
+  TSaneTestEnv env(ColourConf);
+  TScanner s;
+  ASSERT_TRUE(s.IO.Acquire());
+  // Neither the end of the program nor a wait: the write just fails.
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(write(ends[1], "x", 1), -1);
+  EXPECT_EQ(errno, EPIPE);
+  EXPECT_LT(clock.elapsed(), 500);
+  close(ends[1]);
 }
 
 TEST(Acquire, ACallWhileOneRunsAnswersFalse) {
