@@ -15,16 +15,7 @@ step() { echo "== $*"; }
 keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
 
 # A quick slide show, no transition, no prompts but the slide show's.
-cat >"$keys" <<'EOF'
-Pictrova key store 1
-key "Software"
-key "Software" "Halvenworth"
-key "Software" "Halvenworth" "Pictrova 3"
-sz "SlideShowInterval" "1000"
-sz "ImageTransitionEffect" "0"
-sz "ShowFullScreenPrompt" "False"
-sz "ShowSlideShowPrompt" "False"
-EOF
+settings SlideShowInterval=1000 ImageTransitionEffect=0 ShowFullScreenPrompt=False ShowSlideShowPrompt=False
 
 # SANE's test device is the only scanner this session knows.
 mkdir -p "$work/sane"
@@ -40,14 +31,6 @@ marked_picture "$pics/c-red.png" "#FF0000" 480x360
 start() {
   "$program" "$@" >>"$work/program.log" 2>&1 &
   pid=$!
-}
-title() { xdotool getwindowname "$id" 2>/dev/null; }
-wait_title() {
-  for _ in $(seq 1 100); do
-    [ "$(title)" = "$1" ] && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 step "open a folder, show a picture"

@@ -14,13 +14,7 @@ fail() { echo "JOURNEY FAILED: $*" >&2; [ -n "$pid" ] && kill "$pid" 2>/dev/null
 step() { echo "== $*"; }
 
 # Animated GIFs play in this session.
-cat >"$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys" <<'EOF'
-Pictrova key store 1
-key "Software"
-key "Software" "Halvenworth"
-key "Software" "Halvenworth" "Pictrova 3"
-sz "AnimateGif" "True"
-EOF
+settings AnimateGif=True
 
 # The pictures, each in its own format and colour; their areas do not follow
 # their names, so sorting by dimensions shows that the dimensions are read.

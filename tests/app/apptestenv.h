@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/helpdlg.h"
+#include "app/mainform.h"
 #include "app/msgbox.h"
 #include "app/settings.h"
 #include "controls/kel/kelshapebutton.h"
@@ -21,6 +22,7 @@
 #include <QPainter>
 #include <QThread>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace apptest {
@@ -68,6 +70,16 @@ inline void PressKey(QWidget* Widget, int Key, Qt::KeyboardModifiers Mods = Qt::
   QApplication::sendEvent(Widget, &Press);
   QKeyEvent Release(QEvent::KeyRelease, Key, Mods);
   QApplication::sendEvent(Widget, &Release);
+}
+
+// The main window as the program shows it, made on first use.
+inline app::TMainForm& ShownMainForm(std::unique_ptr<app::TMainForm>& Form) {
+  if (!Form) {
+    Form = std::make_unique<app::TMainForm>(QStringList{}, nullptr);
+    Form->resize(640, 480);
+    Form->show();
+  }
+  return *Form;
 }
 
 // A key store and a folder of the test's own; the dialogs answer as told.

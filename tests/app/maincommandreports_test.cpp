@@ -63,14 +63,7 @@ private:
 
 class MainCommandReportsTest : public ::testing::Test {
 protected:
-  TMainForm& Main() {
-    if (!Form) {
-      Form = std::make_unique<TMainForm>(QStringList{}, nullptr);
-      Form->resize(640, 480);
-      Form->show();
-    }
-    return *Form;
-  }
+  TMainForm& Main() { return apptest::ShownMainForm(Form); }
   void Open(const std::string& Path) {
     Main().OpenPath(QString::fromStdString(Path), false);
     ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));

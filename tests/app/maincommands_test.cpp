@@ -44,14 +44,7 @@ protected:
     Form.reset();
     TMainForm::CommandTrace = nullptr;
   }
-  TMainForm& Main() {
-    if (!Form) {
-      Form = std::make_unique<TMainForm>(QStringList{}, nullptr);
-      Form->resize(640, 480);
-      Form->show();
-    }
-    return *Form;
-  }
+  TMainForm& Main() { return apptest::ShownMainForm(Form); }
   // A folder of Count pictures opened, the first shown.
   void OpenFolder(int Count) {
     for (int I = 0; I < Count; ++I) Env.Picture("p" + std::to_string(I) + ".png", 40, 30, QColor(I * 40, 100, 200));

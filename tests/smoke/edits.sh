@@ -10,31 +10,13 @@ source "$(dirname "$0")/screenlib.sh"
 journey_env "$work" pics
 pid=""
 fail() { echo "EDITS FAILED: $*" >&2; [ -n "$pid" ] && kill "$pid" 2>/dev/null; exit 1; }
-keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
 # A show that never moves on by itself, no transition, no prompts.
-cat >"$keys" <<'KEYS'
-Pictrova key store 1
-key "Software"
-key "Software" "Halvenworth"
-key "Software" "Halvenworth" "Pictrova 3"
-sz "SlideShowInterval" "60000"
-sz "ImageTransitionEffect" "0"
-sz "ShowFullScreenPrompt" "False"
-sz "ShowSlideShowPrompt" "False"
-KEYS
+settings SlideShowInterval=60000 ImageTransitionEffect=0 ShowFullScreenPrompt=False ShowSlideShowPrompt=False
 pics=$work/pics
 marked_picture "$pics/a-small.png" "#0000FF" 200x150
 marked_picture "$pics/b-large.png" "#00B000" 480x360
 marked_picture "$pics/c-red.png" "#FF0000" 400x300
 
-title() { xdotool getwindowname "$id" 2>/dev/null; }
-wait_title() {
-  for _ in $(seq 1 100); do
-    [ "$(title)" = "$1" ] && return 0
-    sleep 0.1
-  done
-  fail "${2:-the title is not $1} ($(title))"
-}
 # turned <file> <w> <h>: the file is w x h with the white mark at its top
 # right and the black one at its bottom left (a clockwise turn).
 turned() {
@@ -50,10 +32,7 @@ turned() {
 pid=$!
 win=$(wait_window "^Pictrova - $pics/a-small.png$") || fail "the first picture is not shown"
 read -r id _ <<<"$win"
-xdotool windowsize --sync "$id" 900 700
-xdotool windowmove --sync "$id" 0 0
-sleep 0.5
-click 450 400
+place_window "$id"
 
 # Start the show, pause it, turn the small picture, move on, answer Yes.
 xdotool key s
@@ -61,7 +40,7 @@ sleep 0.5
 xdotool key p
 sleep 0.3
 xdotool key ctrl+r
-wait_title "Pictrova - $pics/a-small.png*" "the turn in the paused show did not mark the picture modified"
+wait_title "Pictrova - $pics/a-small.png*" || fail "the turn in the paused show did not mark the picture modified ($(title))"
 sleep 0.3
 shot 01-turned
 box=$(where 01-turned "#0000FF" 1280x1024+0+0) || fail "no blue picture on the screen"
@@ -72,14 +51,14 @@ wait_window "^Overwrite current image file with modified image before continuing
   { shot 02-noquestion; fail "leaving the turned small picture asked nothing"; }
 shot 02-question
 xdotool key Return
-wait_title "Pictrova - $pics/b-large.png" "Yes did not move on to b-large.png"
+wait_title "Pictrova - $pics/b-large.png" || fail "Yes did not move on to b-large.png ($(title))"
 turned "$pics/a-small.png" 150 200
 
 # A large picture, only turned, is saved without a question.
 xdotool key ctrl+r
-wait_title "Pictrova - $pics/b-large.png*" "the second turn did not mark the picture modified"
+wait_title "Pictrova - $pics/b-large.png*" || fail "the second turn did not mark the picture modified ($(title))"
 xdotool key Right
-wait_title "Pictrova - $pics/c-red.png" "Right did not move on to c-red.png"
+wait_title "Pictrova - $pics/c-red.png" || fail "Right did not move on to c-red.png ($(title))"
 turned "$pics/b-large.png" 360 480
 
 # Print in the paused show opens the print window on the shown picture.

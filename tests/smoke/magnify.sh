@@ -15,13 +15,7 @@ fail() { echo "MAGNIFY FAILED: $*" >&2; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/
 alive() { kill -0 "$pid" 2>/dev/null || fail "the program ended: $(tail -5 "$work/program.log")"; }
 share() { fraction "$@" | awk '{ printf "%d", $1 * 100 }'; }
 
-cat >"$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys" <<'EOF'
-Pictrova key store 1
-key "Software"
-key "Software" "Halvenworth"
-key "Software" "Halvenworth" "Pictrova 3"
-sz "ImageTransitionEffect" "0"
-EOF
+settings ImageTransitionEffect=0
 marked_picture "$work/pictures/a-red.png" "#FF0000" 400x300
 "$program" "$work/pictures" >"$work/program.log" 2>&1 &
 pid=$!

@@ -10,14 +10,7 @@ source "$(dirname "$0")/screenlib.sh"
 journey_env "$work" pics out
 pid=""
 fail() { echo "SAVEAS FAILED: $*" >&2; [ -n "$pid" ] && kill "$pid" 2>/dev/null; exit 1; }
-keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
-cat >"$keys" <<'KEYS'
-Pictrova key store 1
-key "Software"
-key "Software" "Halvenworth"
-key "Software" "Halvenworth" "Pictrova 3"
-sz "ImageTransitionEffect" "0"
-KEYS
+settings ImageTransitionEffect=0
 pics=$work/pics
 out=$work/out
 marked_picture "$pics/a.png" "#0000FF" 400x300
@@ -26,10 +19,7 @@ marked_picture "$pics/a.png" "#0000FF" 400x300
 pid=$!
 win=$(wait_window "^Pictrova - $pics/a.png$") || fail "the picture is not shown"
 read -r id _ <<<"$win"
-xdotool windowsize --sync "$id" 900 700
-xdotool windowmove --sync "$id" 0 0
-sleep 0.5
-click 450 400
+place_window "$id"
 
 # File > Save As... (Save is disabled on an unedited picture, so the fourth
 # item).

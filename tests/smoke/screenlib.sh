@@ -99,6 +99,38 @@ check_marked() {
   echo "$box"
 }
 
+# settings <Name=Value>...: the program's settings for this run, written to
+# its key store; $keys names the file.
+settings() {
+  keys="$program_home/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
+  mkdir -p "$(dirname "$keys")"
+  {
+    printf '%s\n' 'Pictrova key store 1' 'key "Software"' 'key "Software" "Halvenworth"' \
+      'key "Software" "Halvenworth" "Pictrova 3"'
+    local s
+    for s in "$@"; do printf 'sz "%s" "%s"\n' "${s%%=*}" "${s#*=}"; done
+  } >"$keys"
+}
+
+# title: the name of window $id; wait_title <name>: up to 10 s for it.
+title() { xdotool getwindowname "$id" 2>/dev/null; }
+wait_title() {
+  for _ in $(seq 1 100); do
+    [ "$(title)" = "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# place_window <id>: 900 x 700 at the top left of the screen, with the
+# pointer's click on the picture giving it the keys.
+place_window() {
+  xdotool windowsize --sync "$1" 900 700
+  xdotool windowmove --sync "$1" 0 0
+  sleep 0.5
+  click 450 400
+}
+
 # journey_env [--as <user>] <work folder> [extra folders...]: a fresh
 # scratch folder with private settings, runtime and data folders, and the
 # program on the virtual display; $program_home names it (the work folder

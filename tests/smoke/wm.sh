@@ -24,15 +24,7 @@ fail() {
   [ -n "$wm" ] && kill "$wm" 2>/dev/null
   exit 1
 }
-keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
-cat >"$keys" <<'KEYS'
-Pictrova key store 1
-key "Software"
-key "Software" "Halvenworth"
-key "Software" "Halvenworth" "Pictrova 3"
-sz "ShowFullScreenPrompt" "False"
-sz "FullScreenThumbsVisible" "False"
-KEYS
+settings ShowFullScreenPrompt=False FullScreenThumbsVisible=False
 
 # The manager's own F11 (its full-screen toggle) would keep the key from the
 # program: its key bindings here leave F11 alone.
