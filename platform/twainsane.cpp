@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <sane/sane.h>
 
 #include "platform/twainsource.h"
@@ -23,6 +26,20 @@ struct TTwainManager {
 };
 
 namespace {
+
+// SANE's backends stay in memory once SANE has loaded them: SANE cancels a
+// backend's reader thread without waiting for it to end, and a reader still
+// ending when SANE exits would run on in unloaded code; what it leaves
+// behind stays traceable to its backend too.
+void KeepSaneBackendsLoaded() {
+  dl_iterate_phdr(
+      [](dl_phdr_info* Info, size_t, void*) {
+        const char* Name = Info->dlpi_name;
+        if (Name && std::strstr(Name, "/sane/libsane-")) dlopen(Name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+        return 0;
+      },
+      nullptr);
+}
 
 using twainsane::TSaneSource;
 
@@ -373,6 +390,7 @@ void TwainFreeManager(TTwainManager* Loaded) {
     m.Open.clear();
     m.Devices.clear();
     m.DevicesRead = false;
+    KeepSaneBackendsLoaded();
     sane_exit();
   }
   delete Loaded;
