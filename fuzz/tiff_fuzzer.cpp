@@ -1,8 +1,8 @@
 // TIFF reader on arbitrary bytes: header only, then every page decoded in
 // full (strips, tiles, CCITT, LZW, PackBits, the Exif directory), then the
-// same bytes as the TIFF structure of an Exif block. The LZW coders sit in
-// the record's hooks as the application installs them; a low pixel cap keeps
-// each input small.
+// same bytes as the TIFF structure of an Exif block, read and given a new
+// orientation. The LZW coders sit in the record's hooks as the application
+// installs them; a low pixel cap keeps each input small.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -41,5 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   app1.insert(app1.end(), data, data + size);
   rv::TIOParamsVals exif;
   rv::RvLoadExifFromApp1(app1.data(), static_cast<std::int64_t>(app1.size()), exif);
+  // A saved copy of the block gets its orientation rewritten in place.
+  rv::RvSetExifOrientation(app1.data(), static_cast<std::int64_t>(app1.size()), 1 + static_cast<int>(size % 8));
   return 0;
 }
