@@ -44,12 +44,12 @@ std::string ReadPictureFile(rv::TRastrumIO& IO, const std::string& Path, bool* T
 
 TPictureLoad::TPictureLoad(rv::TRastrumView& View, const std::string& Path, QObject* Context,
                            std::function<void(int)> Progress, std::function<void()> Done)
-    : FPath(Path), FPicture(View.GetBackground(), View.DpiX(), View.DpiY()),
+    : FPath(Path), FPicture(std::make_unique<rv::TRvLoadedPicture>(View.GetBackground(), View.DpiX(), View.DpiY())),
       FIO(std::make_unique<rv::TRastrumIO>()) {
   const rv::TRastrumIO& Shown = *View.GetIO();
   FIO->AutoAdjustDPI = Shown.AutoAdjustDPI;
   FIO->FilteredAdjustDPI = Shown.FilteredAdjustDPI;
-  FIO->SetAttachedRastrum(&FPicture);
+  FIO->SetAttachedRastrum(FPicture.get());
   FThread = std::thread([this, Context, Progress = std::move(Progress), Done = std::move(Done)]() mutable {
     Run(Context, std::move(Progress), std::move(Done));
   });
@@ -60,6 +60,19 @@ TPictureLoad::~TPictureLoad() {
   Wait();
   // The component lets go of the picture before the picture goes.
   FIO.reset();
+}
+
+void TPictureLoad::Abort() {
+  FAbort.store(true);
+  std::lock_guard Lock(FEndLock);
+  if (FEnded) ReleasePicture();
+}
+
+void TPictureLoad::ReleasePicture() {
+  // While a key is held down the window drops read after read, and hears of
+  // their ends only between the keys: each kept a whole picture until then.
+  FIO.reset();
+  FPicture.reset();
 }
 
 void TPictureLoad::Wait() {
@@ -86,6 +99,11 @@ void TPictureLoad::Run(QObject* Context, std::function<void(int)> Progress, std:
   };
   FError = FAbort.load() ? "Aborted" : ReadPictureFile(*FIO, FPath, &FTooLarge);
   FIO->OnProgress = nullptr;
+  {
+    std::lock_guard Lock(FEndLock);
+    FEnded = true;
+    if (FAbort.load()) ReleasePicture();
+  }
   QMetaObject::invokeMethod(Context, std::move(Done), Qt::QueuedConnection);
 }
 

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -37,8 +38,10 @@ public:
   TPictureLoad(const TPictureLoad&) = delete;
   TPictureLoad& operator=(const TPictureLoad&) = delete;
 
-  // Asks the reader to stop at its next progress report.
-  void Abort() { FAbort.store(true); }
+  // Asks the reader to stop at its next progress report. The picture of an
+  // aborted read is let go as soon as the read has ended: a dropped read
+  // keeps nothing while the window has yet to hear of its end.
+  void Abort();
   // Waits until the worker has ended (the queued Done may still come).
   void Wait();
 
@@ -47,8 +50,9 @@ public:
   const std::string& Error() const { return FError; }
   // After Wait: the read was refused for the picture's size, not its data.
   bool TooLarge() const { return FTooLarge; }
+  // After Wait, of a read not aborted: its component and picture.
   rv::TRastrumIO& IO() { return *FIO; }
-  rv::TRvLoadedPicture& Picture() { return FPicture; }
+  rv::TRvLoadedPicture& Picture() { return *FPicture; }
 
   // The file's folder view and name, for the window's steps after the read.
   QPointer<TFolderViewForm> View;
@@ -58,13 +62,17 @@ public:
 
 private:
   void Run(QObject* Context, std::function<void(int)> Progress, std::function<void()> Done);
+  // Under FEndLock, once the read of an aborted load has ended.
+  void ReleasePicture();
 
   std::string FPath;
-  rv::TRvLoadedPicture FPicture;
+  std::unique_ptr<rv::TRvLoadedPicture> FPicture;
   std::unique_ptr<rv::TRastrumIO> FIO;
   std::string FError;
   bool FTooLarge = false;
   std::atomic<bool> FAbort{false};
+  std::mutex FEndLock;
+  bool FEnded = false;
   std::thread FThread;
 };
 

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <vector>
 #include <csignal>
 #include <cstdio>
@@ -19,7 +20,16 @@
 
 namespace platform {
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // Pictures are made on worker threads and freed on this one. Under the C
+  // library's sliding threshold the first picture freed lifts the threshold
+  // past every picture's size; from then on pictures are cut from the
+  // workers' heaps, which keep them when they are freed (gigabytes after a
+  // fast walk through a folder). A fixed threshold maps each block of a
+  // megabyte or more on its own and gives it back when it is freed.
+  constexpr int LargeBlock = 1 << 20;
+  mallopt(M_MMAP_THRESHOLD, LargeBlock);
+}
 
 void TApplication::SetTitle(const QString& title) {
   // Not the display name: Qt would append that to every window caption.

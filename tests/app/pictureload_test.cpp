@@ -12,10 +12,14 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <zlib.h>
+
+#include "support/heldbytes.h"
 
 using namespace app;
 using apptest::WaitUntil;
+using testsupport::HeldBytes;
 namespace fs = std::filesystem;
 
 namespace {
@@ -261,4 +265,29 @@ TEST_F(PictureLoadTest, TheWindowEndsDuringARead) {
   FForm.reset();
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   Pump(100);
+}
+
+// A key held down: the window takes the keys of a batch one after another
+// and hears of the reads' ends only after them. A dropped read keeps no
+// picture meanwhile, and once shown, the pictures freed go back to the
+// system: the C library's heaps keep none of them.
+TEST_F(PictureLoadTest, AWalkFasterThanTheReadsKeepsNoPictureBehind) {
+  constexpr int Pictures = 8, Steps = 40;
+  constexpr std::size_t Picture = 2048 * 1536 * 3;
+  for (int I = 0; I < Pictures; ++I)
+    Env.Picture("p" + std::to_string(I) + ".jpg", 2048, 1536, QColor::fromHsv(I * 45, 255, 255));
+  Show(Env.File("p0.jpg"));
+  const std::size_t Before = HeldBytes();
+  for (int Step = 0; Step < Steps; ++Step) {
+    Form().NextImage();
+    QThread::msleep(5);
+  }
+  // No events: what the dropped reads hold goes as each ends.
+  QElapsedTimer Clock;
+  Clock.start();
+  while (HeldBytes() > Before + 3 * Picture && Clock.elapsed() < 20000) QThread::msleep(10);
+  EXPECT_LE(HeldBytes(), Before + 3 * Picture);
+  Settled();
+  EXPECT_EQ(Form().CurrentFileName(), QStringLiteral("p%1.jpg").arg(Steps % Pictures));
+  EXPECT_LT(mallinfo2().fordblks, 2 * Picture);
 }
