@@ -352,6 +352,15 @@ void TRastrumMView::RetakeCurrentBitmap() {
   FCurrentBitmap = r->Image ? FStore->GetBitmap(r->Image) : nullptr;
 }
 
+void TRastrumMView::TakeCurrentBitmap() {
+  platform::TBitmap* Lent = GetImageBitmap(FSelectedImage);
+  // Reading the image on the way lent it as the current one already: that
+  // loan goes back, or the bitmap and its block would stay for as long as
+  // the image (one for each picture shown before its thumbnail was read).
+  if (FCurrentBitmap != nullptr) FStore->ReleaseBitmap(FCurrentBitmap, false);
+  FCurrentBitmap = Lent;
+}
+
 void TRastrumMView::SetImage(int Index, TRvBaseBitmap* Bitmap) {
   TImageRecord* r = Record(Index);
   if (r != nullptr && Bitmap != nullptr) {

@@ -350,6 +350,8 @@ private:
   void FreeImagePixels(TImageRecord& R);
   void StoreBitmap(TImageRecord& R, TRvBaseBitmap* Bitmap);
   void RetakeCurrentBitmap();
+  // Lends the selected image's bitmap out as the current one.
+  void TakeCurrentBitmap();
   bool CanUpdate() const;
   void ApplyBarMargins();
   void ShowBar(bool Vertical, bool Show);

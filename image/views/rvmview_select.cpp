@@ -50,7 +50,7 @@ void TRastrumMView::SetSelectedInternal(int Index) {
   }
   FSelectedImage = Index;
   if (TImageRecord* r = Record(Index)) DropScaledCopy(*r);
-  FCurrentBitmap = GetImageBitmap(Index);
+  TakeCurrentBitmap();
 }
 
 void TRastrumMView::ClearSelection() {
@@ -84,7 +84,7 @@ void TRastrumMView::EndSelectImages() {
   // A batch that selected nothing leaves no current image.
   if (!FMultiSelected.empty()) {
     FSelectedImage = FMultiSelected.back();
-    FCurrentBitmap = GetImageBitmap(FSelectedImage);
+    TakeCurrentBitmap();
   }
   Update();
 }

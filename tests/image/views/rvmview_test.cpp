@@ -11,6 +11,7 @@
 #include "image/io/rvioparams.h"
 #include "image/io/rvmio.h"
 #include "mviewtestutil.h"
+#include "support/heldbytes.h"
 #include "platform/stream.h"
 #include "support/tempfolder.h"
 
@@ -435,6 +436,39 @@ TEST(MView, AFileThatVanishedIsAFailedLoadNeverAnException) {
   EXPECT_EQ(view.ImageCount(), 2);
   EXPECT_TRUE(view.ImageLoadFailed(0) && view.ImageLoadFailed(1));
   EXPECT_FALSE(view.ImageHasPixels(1));
+}
+
+// Each image the selection reaches before its thumbnail is read is read at
+// once and its bitmap lent out as the current one; moving on gives it back,
+// so nothing stays for the images passed.
+TEST(MView, SelectingImagesAsTheyAreReadKeepsOnlyTheCurrentBitmap) {
+  testing_support::TTempFolder dir;
+  SaveMarked(dir.File("p.bmp"), 400, 300, 0x445566);
+  TRastrumMView view;
+  Shape(view, 200, 60, 0);
+  view.SetThumbWidth(200);
+  view.SetThumbHeight(150);
+  view.ThreadPoolSize = 0;
+  view.SetEnableMultiSelect(true);
+  constexpr int Images = 40;
+  for (int i = 0; i < Images; ++i) view.SetImageFileName(view.AppendImage(), dir.File("p.bmp"));
+  view.SetSelectedImage(0);
+  ASSERT_NE(view.GetBitmap(), nullptr);
+  const std::size_t Bitmap = static_cast<std::size_t>(view.GetBitmap()->ScanLineSize()) * view.GetBitmap()->Height();
+  const std::size_t Before = testsupport::HeldBytes();
+  for (int i = 1; i < Images; ++i) {
+    // As a click selects, and as a folder view selects its file.
+    if (i % 2) {
+      view.SetSelectedImage(i);
+    } else {
+      view.BeginSelectImages();
+      view.SetSelectedImage(i);
+      view.EndSelectImages();
+    }
+    ASSERT_EQ(view.SelectedImage(), i);
+    ASSERT_NE(view.GetBitmap(), nullptr);
+  }
+  EXPECT_LT(testsupport::HeldBytes(), Before + 4 * Bitmap);
 }
 
 TEST(MView, GifAndTiffFramesEnterAtTheCurrentImage) {
