@@ -18,6 +18,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/application.h"
+
 namespace bench {
 
 // Width x Height blue-green-red pixels: smooth gradients with some noise.
@@ -50,7 +52,8 @@ inline void EnsureApplication() {
   static char name[] = "pictrova_bench";
   static char* argv[] = {name, nullptr};
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  new QApplication(argc, argv);
+  // The program's own application object: its allocator settings with it.
+  new platform::TApplication(argc, argv);
 }
 
 // The longest time the event loop kept a 1 ms timer waiting between Start

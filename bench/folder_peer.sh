@@ -23,54 +23,21 @@ CAPTURE=${CAPTURE:-8}  # seconds of screenshots per run, analysed after it
 # The machine is shared: one thread for the tools.
 export MAGICK_THREAD_LIMIT=1
 
-for tool in Xvfb import convert python3 qimgv; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/bench.sh installs it)" >&2; exit 1; }
-done
+source "$ROOT/bench/screenbench.sh"
+need Xvfb import convert python3 bc qimgv
 [ -x "$PICTROVA" ] || { echo "no program at $PICTROVA (scripts/bench.sh builds it)" >&2; exit 1; }
 
-# ---- the folder
-mkdir -p "$DATA" "$FOLDER"
-if [ ! -f "$DATA/pic39.jpg" ]; then
-  echo "making 40 pictures of 4000 x 3000 in $DATA" >&2
-  # A photograph's detail (and so its file size and decoding time) from
-  # noise over a cloudy texture; each picture that texture in one hue.
-  convert -size 1000x750 plasma:gray50-gray100 -colorspace gray -resize 4000x3000! \
-    -attenuate 0.6 +noise Gaussian "$DATA/texture.png"
-  for i in $(seq 0 39); do
-    convert -size 4000x3000 "xc:hsl($((i * 9)),100%,50%)" "$DATA/texture.png" \
-      -compose multiply -composite -type TrueColor -quality 85 "$DATA/pic$i.jpg"
-  done
-fi
-if [ "$(find "$FOLDER" -name '*.jpg' | wc -l)" -ne "$COUNT" ]; then
-  echo "linking $COUNT names in $FOLDER" >&2
-  python3 - "$DATA" "$FOLDER" "$COUNT" <<'EOF'
-import os, sys
-data, folder, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
-for i in range(count):
-    name = os.path.join(folder, "p%06d.jpg" % i)
-    if not os.path.exists(name):
-        os.link(os.path.join(data, "pic%d.jpg" % (i % 40)), name)
-EOF
-fi
-
-# ---- the display
-work=$(mktemp -d /tmp/pictrova_peer_run.XXXXXX)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 1 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$work/display")
+photos "$DATA" 4000x3000
+names "$DATA" "$FOLDER" "$COUNT"
+display
 
 # run <name> <command...>: one cold start; prints "seconds_first seconds_all
 # cells peak_MB stall_ms".
 run() {
-  local name=$1; shift
-  local home="$work/home_$name"
-  rm -rf "$home" "$work/shots"; mkdir -p "$home/config" "$home/cache" "$work/shots"
-  local start
+  rm -rf "$work/shots"; mkdir -p "$work/shots"
+  local start pid
   start=$(date +%s.%N)
-  HOME=$home XDG_CONFIG_HOME=$home/config XDG_CACHE_HOME=$home/cache "$@" >/dev/null 2>&1 &
-  local pid=$!
+  private "$@"
   # The main thread's processor time, sampled every 2 ms, for the stall.
   python3 - "$pid" >"$work/stall" <<'EOF' &
 import sys, time
@@ -158,7 +125,6 @@ for r in $(seq 1 "$RUNS"); do
   printf '%-9s %4d %12s %12s %6s %9s %9s\n' Pictrova "$r" "${first[p$r]}" "${all[p$r]}" "${cells[p$r]}" "${peak[p$r]}" "${stall[p$r]}"
   printf '%-9s %4d %12s %12s %6s %9s %9s\n' qimgv "$r" "${first[q$r]}" "${all[q$r]}" "${cells[q$r]}" "${peak[q$r]}" "${stall[q$r]}"
 done
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 pf=$(median $(for r in $(seq 1 "$RUNS"); do echo "${first[p$r]}"; done))
 qf=$(median $(for r in $(seq 1 "$RUNS"); do echo "${first[q$r]}"; done))
 pa=$(median $(for r in $(seq 1 "$RUNS"); do echo "${all[p$r]}"; done))
