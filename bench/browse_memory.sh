@@ -72,7 +72,10 @@ report() {
   echo "$name: end - start = $(( ${!#} - $1 )) MB"
 }
 report Pictrova "$PICTROVA" "$FOLDER/p000000.jpg"
-if [ -z "${NOPEER:-}" ] && command -v qimgv >/dev/null; then
+# NOPEER=1 walks this program alone.
+if [ -n "${NOPEER:-}" ]; then
+  :
+elif command -v qimgv >/dev/null; then
   report qimgv qimgv "$FOLDER/p000000.jpg"
 else
   echo "qimgv is not installed (scripts/bench.sh installs it): no figures beside"
