@@ -423,6 +423,9 @@ private:
   void ShowPleaseWait(bool shown);
   bool ForwardMagnifierEvent(QEvent* event);
   bool KeyForFolderView(const QWidget* focus) const;
+  // A step to the previous or next picture would show another one: the
+  // current folder view holds a file other than the one shown.
+  bool CanStepToAnotherPicture() const;
   void SetSlideShowCaptions(bool running, bool paused);
   void ShowSlideShowButtonState(bool running);
   // A pointer move over the picture during a show may bring the pointer back.

@@ -340,4 +340,28 @@ TEST_F(MainSystemTest, AcquiredPictureIsANewModifiedImage) {
   EXPECT_FALSE(Form().DontAskToSave());
 }
 
+// A step that cannot leave the picture asks nothing: a scan has no folder
+// view to step in, and a folder's only picture is the one shown.
+TEST_F(MainSystemTest, AStepThatCannotMoveAsksNothing) {
+  testing_support::TSaneTestEnv Sane("mode Color\ndepth 8\nresolution 50\ntest-picture \"Color pattern\"");
+  Env.Picture("a.png", 64, 48);
+  Show(Env.File("a.png"));
+  QuietScanner(Form());
+  apptest::PressKey(Form().KeyCatcher, Qt::Key_I, Qt::ControlModifier);
+  ASSERT_TRUE(Form().IsNewImage());
+  for (int Key : {Qt::Key_Right, Qt::Key_Left, Qt::Key_Space}) apptest::PressKey(Form().KeyCatcher, Key);
+  EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpCaption.toStdString();
+  EXPECT_EQ(Form().windowTitle(), "Pictrova - new_image.jpg*");
+
+  // "No" drops the scan for the folder's picture; turned, it stays too.
+  Env.HelpAnswer = 2;
+  Show(Env.File("a.png"));
+  Env.HelpShown = 0;
+  apptest::PressKey(Form().KeyCatcher, Qt::Key_R, Qt::ControlModifier);
+  ASSERT_TRUE(Form().IsImageModified());
+  apptest::PressKey(Form().KeyCatcher, Qt::Key_Right);
+  EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpCaption.toStdString();
+  EXPECT_TRUE(Form().IsImageModified());
+}
+
 } // namespace
