@@ -3,6 +3,7 @@
 // the scanner on SANE's test device.
 #include "app/mainform.h"
 #include "app/mainsystem.h"
+#include "app/saveasform.h"
 #include "apptestenv.h"
 #include "mainwindowhost.h"
 #include "image/io/rastrumio.h"
@@ -11,6 +12,8 @@
 #include "image/views/rvprnforms.h"
 #include "platform/registry.h"
 #include "platform/twainsane.h"
+#include "shell/shelltestenv.h"
+#include "shell/sxshelllist.h"
 #include "support/sanetestenv.h"
 
 #include <QAction>
@@ -362,6 +365,32 @@ TEST_F(MainSystemTest, AStepThatCannotMoveAsksNothing) {
   apptest::PressKey(Form().KeyCatcher, Qt::Key_Right);
   EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpCaption.toStdString();
   EXPECT_TRUE(Form().IsImageModified());
+}
+
+// In a home without a documents folder, Ctrl+S on a scan opens the save-as
+// dialog in the home folder; the scan saved there becomes the shown file.
+TEST_F(MainSystemTest, SavingAScanInAHomeWithoutDocumentsStartsAtHome) {
+  shelltest::TPrivateHome Home;
+  fs::remove_all(Home.Home + "/Documents");
+  testing_support::TSaneTestEnv Sane("mode Color\ndepth 8\nresolution 50\ntest-picture \"Color pattern\"");
+  TSaveAsForm SaveAs;
+  Form().FormsCreated();
+  QuietScanner(Form());
+  apptest::PressKey(Form().KeyCatcher, Qt::Key_I, Qt::ControlModifier);
+  ASSERT_TRUE(Form().IsNewImage());
+  std::string Target;
+  TSaveAsForm::ModalAnswer = [&](TSaveAsForm& F) {
+    ASSERT_TRUE(apptest::WaitUntil([&] { return !F.SxShellList->Loading(); }));
+    F.EdtFileName->setText("scan.jpg");
+    Target = F.GetSaveAsTargetPath();
+    F.SBtnSave->Click();
+  };
+  apptest::PressKey(Form().KeyCatcher, Qt::Key_S, Qt::ControlModifier);
+  TSaveAsForm::ModalAnswer = nullptr;
+  EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpText.toStdString();
+  EXPECT_EQ(Target, Home.Home + "/scan.jpg");
+  EXPECT_TRUE(fs::is_regular_file(Home.Home + "/scan.jpg"));
+  EXPECT_EQ(Form().windowTitle().toStdString(), "Pictrova - " + Home.Home + "/scan.jpg");
 }
 
 } // namespace
