@@ -1106,6 +1106,12 @@ void TFolderViewForm::closeEvent(QCloseEvent* Event) {
     Event->ignore();
     return;
   }
+  // The user's close of the last folder leaves the picture: an edit whose
+  // save failed or was cancelled keeps the folder open.
+  if (!FNoClosePrompt && FOwner && !FOwner->FolderViewMayClose(this)) {
+    Event->ignore();
+    return;
+  }
   FClosing = true;
   if (FLoadThread) FLoadThread->Stop();
   SxShellNotify->SetActive(false);

@@ -845,15 +845,25 @@ void TMainForm::UpdateCommandStates() {
 
 // ---- Picture commands
 
+bool TMainForm::CanStepToAnotherPicture() const {
+  if (!FCurrentFolderView) return false;
+  const std::vector<std::string>& names = FCurrentFolderView->Names();
+  return names.size() > 1 ||
+         (names.size() == 1 &&
+          QString::fromStdString(JoinPath(FCurrentFolderView->GetFolderPath(), names.front())) != FCurrentFilePath);
+}
+
+// Asked about the picture only when the step can leave it: a scan with no
+// current folder view, or the one file of a folder, stays where it is.
 void TMainForm::PreviousImage() {
-  if (QuerySaveModified() || !FCurrentFolderView) return;
+  if (!CanStepToAnotherPicture() || QuerySaveModified()) return;
   SBtnPrevious->setEnabled(false);
   FCurrentFolderView->ShowPreviousFile();
   UpdateCommandStates();
 }
 
 void TMainForm::NextImage() {
-  if (QuerySaveModified() || !FCurrentFolderView) return;
+  if (!CanStepToAnotherPicture() || QuerySaveModified()) return;
   SBtnNext->setEnabled(false);
   FCurrentFolderView->ShowNextFile();
   UpdateCommandStates();

@@ -659,6 +659,23 @@ void TMainForm::Ptv_MainExecuteMacro(const QStringList& macro) {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (!FSettingsWritten) {
+    // A close asked for while the question of another is up waits for its
+    // answer.
+    if (FCloseQuerying) {
+      event->ignore();
+      return;
+    }
+    FinishPendingLoad();
+    StopSlideShow();
+    FCloseQuerying = true;
+    const TLeaveAnswer answer = QueryLeaveModified();
+    FCloseQuerying = false;
+    // A save the user asked for that failed or was cancelled keeps the
+    // window open, with the edit and nothing closed or written.
+    if (answer == TLeaveAnswer::Kept) {
+      event->ignore();
+      return;
+    }
     FSettingsWritten = true;
     FormClose();
   }
@@ -670,9 +687,6 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::FormClose() {
-  FinishPendingLoad();
-  StopSlideShow();
-  QuerySaveModified();
   const TWaitCursor wait;
   hide();
   FClosing = true;

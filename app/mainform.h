@@ -189,11 +189,14 @@ public:
   void LoadImageIntoView();
   void UpdateModifiedState();
   // True: the caller stops. Either the modified picture was saved under
-  // another name, which is now shown, or a save failed and the picture stays
-  // with its edit.
+  // another name, which is now shown, or a save the user asked for failed
+  // or was cancelled and the picture stays with its edit.
   bool QuerySaveModified();
-  // False when the write failed or a running show refused it (the edit is
-  // still there).
+  // Whether closing the folder view may go on: closing the last one leaves
+  // no picture, and an edit whose save failed or was cancelled keeps it open.
+  bool FolderViewMayClose(TFolderViewForm* view);
+  // False when the write failed or was cancelled, or a running show refused
+  // it (the edit is still there).
   bool SaveModifiedImage();
   // True: a new file was opened.
   bool SaveImageAs();
@@ -420,6 +423,9 @@ private:
   void ShowPleaseWait(bool shown);
   bool ForwardMagnifierEvent(QEvent* event);
   bool KeyForFolderView(const QWidget* focus) const;
+  // A step to the previous or next picture would show another one: the
+  // current folder view holds a file other than the one shown.
+  bool CanStepToAnotherPicture() const;
   void SetSlideShowCaptions(bool running, bool paused);
   void ShowSlideShowButtonState(bool running);
   // A pointer move over the picture during a show may bring the pointer back.
@@ -473,6 +479,15 @@ private:
   void EndWaitCursor();
   enum class TSaveAsOutcome { Cancelled, Written, Opened, Failed };
   TSaveAsOutcome SaveImageAsOutcome();
+  // What leaving a modified picture came to: the caller may go on, another
+  // file (the saved copy) is shown now, or the picture stays with its edit.
+  enum class TLeaveAnswer { Go, OtherShown, Kept };
+  TLeaveAnswer QueryLeaveModified();
+  // The shown picture has no file of its own (a scan not saved yet): a save
+  // asks where to.
+  bool WithoutOwnFile() const;
+  // The picture as shown is what its file holds now.
+  void PictureSaved();
 
   platform::TDdeServerConv* FServer;
   // Made without owner at creation, freed with the main window.
@@ -520,6 +535,9 @@ private:
   // The folder view of a picture shown whose FinishHandOver is to come.
   std::optional<QPointer<TFolderViewForm>> FHandOverView;
   bool FSettingsWritten = false;
+  // The close is asking about the picture: a second close meanwhile waits
+  // for that answer.
+  bool FCloseQuerying = false;
   bool FDestroyed = false;
   // Commands by name, in the order they were made.
   std::vector<std::pair<QString, std::function<void()>>> FCommands;

@@ -84,9 +84,10 @@ void TMainForm::OpenFolderView(const QString& path) {
 
 void TMainForm::OpenPath(const QString& path, bool refresh) {
   // Stopping the show and asking about a modified picture come first; the
-  // request goes on whatever the answer.
+  // request goes on unless the edit stays (a save that failed or was
+  // cancelled).
   StopSlideShow();
-  QuerySaveModified();
+  if (QueryLeaveModified() == TLeaveAnswer::Kept) return;
   const QFileInfo info(path);
   if (!info.exists() || !info.isFile()) return;
   const std::string full = info.absoluteFilePath().toStdString();
@@ -184,12 +185,18 @@ void TMainForm::FolderViewClosed(TFolderViewForm* view) {
       if (QWidget* sheet = SheetOf(FCurrentFolderView)) ThumbPageControl->setCurrentWidget(sheet);
       FCurrentFolderView->ApplyFolderViewLayout();
     }
-  } else {
-    QuerySaveModified();
+  } else if (QueryLeaveModified() != TLeaveAnswer::Kept) {
+    // An edit whose save failed or was cancelled stays on the screen.
     ClearPictureView();
   }
   UpdateFolderTabHeight(nullptr);
   UpdateCommandStates();
+}
+
+bool TMainForm::FolderViewMayClose(TFolderViewForm* view) {
+  // Only the last view takes the picture with it.
+  if (FClosing || FFolderViews.size() != 1 || FFolderViews.front() != view) return true;
+  return QueryLeaveModified() != TLeaveAnswer::Kept;
 }
 
 void TMainForm::FolderViewDestroyed(TFolderViewForm* view) {
@@ -343,8 +350,9 @@ void TMainForm::RebuildRecentFoldersMenu() {
 void TMainForm::RecentFolderClick(QAction* item) {
   if (FSlideShow) return;
   const QString folder = wn::MruMenuItemText(item);
-  if (!ValidateFolder(folder)) return;
-  QuerySaveModified();
+  // An edit whose save failed or was cancelled stays: the new folder's
+  // first picture would replace it.
+  if (!ValidateFolder(folder) || QueryLeaveModified() == TLeaveAnswer::Kept) return;
   const TWaitCursor Wait;
   OpenFolderView(folder);
 }

@@ -361,36 +361,42 @@ void TMainForm::UpdateFileStatusText() {
 
 // ---- Leaving a modified picture, saving
 
-bool TMainForm::QuerySaveModified() {
+bool TMainForm::QuerySaveModified() { return QueryLeaveModified() != TLeaveAnswer::Go; }
+
+bool TMainForm::WithoutOwnFile() const { return FIsNewImage || !QFileInfo(FCurrentFilePath).isAbsolute(); }
+
+TMainForm::TLeaveAnswer TMainForm::QueryLeaveModified() {
   // The picture a read is on its way to replace was asked about before the
   // read began; the one coming is not modified.
-  if (PictureLoadPending() || !HasImage() || !FModified) return false;
+  if (PictureLoadPending() || !HasImage() || !FModified) return TLeaveAnswer::Go;
   const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
   const int smaller = std::min(bitmap->Width(), bitmap->Height());
   // A save that failed keeps the picture and its edit on screen: the caller
   // stops. After a failed silent save the user is asked, so that another
   // name or discarding the edit stays within reach.
-  if (FOnlyRotated && !FIsNewImage && FSettings.AutoSaveImages && smaller > 300 && !FAutoSaveFailed) {
-    if (SaveModifiedImage()) return false;
+  if (FOnlyRotated && !WithoutOwnFile() && FSettings.AutoSaveImages && smaller > 300 && !FAutoSaveFailed) {
+    if (SaveModifiedImage()) return TLeaveAnswer::Go;
     FAutoSaveFailed = true;
-    return true;
+    return TLeaveAnswer::Kept;
   }
-  // Save As from a question: a saved copy opened in place of this picture,
-  // or a write that failed, stops the caller. A copy written and not opened
-  // leaves this file as it was by the user's choice: the rest of this move
-  // (the folder view's own question on showing the next file) asks no more.
+  // Save As from a question: a saved copy opened in place of this picture
+  // stops the caller; a write that failed or a dialog cancelled keeps the
+  // edit, as only "Discard Changes" (or "No" for a new picture) drops it. A
+  // copy written and not opened leaves this file as it was by the user's
+  // choice: the rest of this move (the folder view's own question on
+  // showing the next file) asks no more.
   auto saveAs = [this] {
     switch (SaveImageAsOutcome()) {
     case TSaveAsOutcome::Opened:
-    case TSaveAsOutcome::Failed:
-      return true;
+      return TLeaveAnswer::OtherShown;
     case TSaveAsOutcome::Written:
       FDontAskToSave = true;
-      return false;
+      return TLeaveAnswer::Go;
+    case TSaveAsOutcome::Failed:
     case TSaveAsOutcome::Cancelled:
       break;
     }
-    return false;
+    return TLeaveAnswer::Kept;
   };
   if (FIsNewImage && !FDontAskToSave) {
     int answer = 0;
@@ -400,7 +406,7 @@ bool TMainForm::QuerySaveModified() {
     }
     if (answer == 1) return saveAs();
     FDontAskToSave = true;
-    return false;
+    return TLeaveAnswer::Go;
   }
   auto askOverwrite = [&](bool resized) {
     int answer = 0;
@@ -409,13 +415,13 @@ bool TMainForm::QuerySaveModified() {
       else HelpDlg->PromptOverwriteRotated();
       answer = HelpDlg->ShowModal();
     }
-    if (answer == 1) return !SaveModifiedImage();
+    if (answer == 1) return SaveModifiedImage() ? TLeaveAnswer::Go : TLeaveAnswer::Kept;
     if (answer == 2) return saveAs();
     FDontAskToSave = true;
-    return false;
+    return TLeaveAnswer::Go;
   };
   if ((!FOnlyRotated || !FSettings.AutoSaveImages || FAutoSaveFailed) && !FDontAskToSave) return askOverwrite(true);
-  if (FDontAskToSave) return false;
+  if (FDontAskToSave) return TLeaveAnswer::Go;
   return askOverwrite(false);
 }
 
@@ -464,7 +470,12 @@ bool TMainForm::SaveModifiedImage() {
   // A paused show saves as any save does; a running one has no edit to save.
   if (SlideShowTimerOn()) return false;
   if (!FModified) return true;
-  if (FIsNewImage) return SaveImageAsOutcome() != TSaveAsOutcome::Failed;
+  // A picture with no file of its own is never written to a bare name (the
+  // program's working folder): the user says where.
+  if (WithoutOwnFile()) {
+    const TSaveAsOutcome outcome = SaveImageAsOutcome();
+    return outcome == TSaveAsOutcome::Written || outcome == TSaveAsOutcome::Opened;
+  }
   BeginWaitCursor();
   std::string target = FCurrentFilePath.toStdString();
   const std::string ext = LowerFileExt(target);
@@ -473,20 +484,25 @@ bool TMainForm::SaveModifiedImage() {
   const bool existed = IsFile(target);
   const bool written = WritePicture(target, false, QStringLiteral("Error saving modified file!"));
   if (written) {
-    // The file now holds the turned pixels, with the orientation they were
-    // written with.
-    if (FPixelTurn.Turned() && RastrumView1->GetIO()->Params().ExifOrientation > 1)
-      RastrumView1->GetIO()->Params().ExifOrientation = 1;
-    FPixelTurn.Reset();
-    RastrumView1->GetProc()->ClearUndo();
+    PictureSaved();
     UpdateModifiedState();
-    FOnlyRotated = true;
-    FDontAskToSave = false;
-    FAutoSaveFailed = false;
     ReportFileWritten(target, existed);
   }
   EndWaitCursor();
   return written;
+}
+
+void TMainForm::PictureSaved() {
+  // The file now holds the turned pixels, with the orientation they were
+  // written with.
+  if (FPixelTurn.Turned() && RastrumView1->GetIO()->Params().ExifOrientation > 1)
+    RastrumView1->GetIO()->Params().ExifOrientation = 1;
+  FPixelTurn.Reset();
+  RastrumView1->GetProc()->ClearUndo();
+  FIsNewImage = false;
+  FOnlyRotated = true;
+  FDontAskToSave = false;
+  FAutoSaveFailed = false;
 }
 
 bool TMainForm::SaveImageAs() { return SaveImageAsOutcome() == TSaveAsOutcome::Opened; }
@@ -499,26 +515,33 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
   QString target;
   bool openSaved = false;
   const int result = SaveAsPrompt ? SaveAsPrompt(FCurrentFilePath, target, openSaved) : 2;
-  if (result != 1) {
-    FDontAskToSave = true;
-    return TSaveAsOutcome::Cancelled;
-  }
+  // A cancelled dialog leaves the edit as it was, still to be asked about
+  // when the picture is left.
+  if (result != 1) return TSaveAsOutcome::Cancelled;
   BeginWaitCursor();
   TSaveAsOutcome outcome = TSaveAsOutcome::Failed;
   std::string path = target.toStdString();
   if (LowerFileExt(path).empty()) path += LowerFileExt(FCurrentFileName.toStdString());
   const bool existed = IsFile(path);
   const bool other = QString::fromStdString(path) != FCurrentFilePath;
+  const bool withoutFile = WithoutOwnFile();
   if (WritePicture(path, true, QStringLiteral("Error converting to selected file format!"))) {
     outcome = TSaveAsOutcome::Written;
     FIsNewImage = false;
     FOnlyRotated = true;
     FDontAskToSave = false;
     if (other && openSaved) {
-      RastrumView1->GetProc()->ClearUndo();
+      // Saved: leaving it for the copy asks nothing.
+      PictureSaved();
+      UpdateModifiedState();
       OpenPath(QString::fromStdString(path), true);
       outcome = TSaveAsOutcome::Opened;
       ReportFileWritten(path, existed);
+    } else if (withoutFile) {
+      // The picture had no file: the one written becomes its own, as
+      // opening it would make it, so that a later save goes there.
+      PictureSaved();
+      SetCurrentFileNames(QFileInfo(QString::fromStdString(path)).fileName(), QString::fromStdString(path));
     }
   }
   EndWaitCursor();

@@ -236,11 +236,12 @@ void TSaveAsForm::Prepare(const std::string& Path, bool NewImage) {
   if (!NewImage && QFileInfo(QString::fromStdString(Path)).isFile()) {
     folder = FolderOf(Path);
   } else {
-    std::string documents = wn::TWnDirectories().Personal();
-    // Without a documents folder the home folder stands in, never the root.
-    if (documents.empty()) documents = QDir::homePath().toStdString();
-    const std::string pictures = JoinPath(documents, "My Pictures");
-    folder = IsFolder(pictures) ? pictures : documents;
+    // The pictures folder in the documents folder, else the documents
+    // folder, else the home folder: the first that exists (a home need not
+    // have a documents folder), never the root.
+    const std::string documents = wn::TWnDirectories().Personal();
+    const std::string pictures = documents.empty() ? std::string() : JoinPath(documents, "My Pictures");
+    folder = IsFolder(pictures) ? pictures : IsFolder(documents) ? documents : QDir::homePath().toStdString();
   }
   SxShellList->SetRootFolder(folder);
   const std::string name = FileNameOf(Path);

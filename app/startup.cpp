@@ -101,14 +101,15 @@ int ProgramEntry(int argc, char** argv) {
     mainForm.show();
     // Ended by the session (logout, hang-up, interrupt) as by File > Exit:
     // open dialogs end as cancelled, then the main window closes, which
-    // writes the settings and cleans the work folder.
+    // writes the settings and cleans the work folder. A close refused to
+    // keep an edit whose save failed keeps the program, as Exit does; a
+    // second signal ends it at once.
     platform::TTerminationSignals ending([&mainForm](int) {
       for (QWidget* window : QApplication::topLevelWidgets())
         if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible() && dialog->isModal())
           dialog->reject();
       QTimer::singleShot(0, &mainForm, [&mainForm] {
-        mainForm.close();
-        QCoreApplication::quit();
+        if (mainForm.close()) QCoreApplication::quit();
       });
     });
     result = app.exec();

@@ -3,6 +3,7 @@
 // the scanner on SANE's test device.
 #include "app/mainform.h"
 #include "app/mainsystem.h"
+#include "app/saveasform.h"
 #include "apptestenv.h"
 #include "mainwindowhost.h"
 #include "image/io/rastrumio.h"
@@ -11,6 +12,8 @@
 #include "image/views/rvprnforms.h"
 #include "platform/registry.h"
 #include "platform/twainsane.h"
+#include "shell/shelltestenv.h"
+#include "shell/sxshelllist.h"
 #include "support/sanetestenv.h"
 
 #include <QAction>
@@ -338,6 +341,56 @@ TEST_F(MainSystemTest, AcquiredPictureIsANewModifiedImage) {
   EXPECT_EQ(Env.LastHelpCaption, "Save new image before continuing?");
   EXPECT_TRUE(Form().IsNewImage());
   EXPECT_FALSE(Form().DontAskToSave());
+}
+
+// A step that cannot leave the picture asks nothing: a scan has no folder
+// view to step in, and a folder's only picture is the one shown.
+TEST_F(MainSystemTest, AStepThatCannotMoveAsksNothing) {
+  testing_support::TSaneTestEnv Sane("mode Color\ndepth 8\nresolution 50\ntest-picture \"Color pattern\"");
+  Env.Picture("a.png", 64, 48);
+  Show(Env.File("a.png"));
+  QuietScanner(Form());
+  apptest::PressKey(Form().KeyCatcher, Qt::Key_I, Qt::ControlModifier);
+  ASSERT_TRUE(Form().IsNewImage());
+  for (int Key : {Qt::Key_Right, Qt::Key_Left, Qt::Key_Space}) apptest::PressKey(Form().KeyCatcher, Key);
+  EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpCaption.toStdString();
+  EXPECT_EQ(Form().windowTitle(), "Pictrova - new_image.jpg*");
+
+  // "No" drops the scan for the folder's picture; turned, it stays too.
+  Env.HelpAnswer = 2;
+  Show(Env.File("a.png"));
+  Env.HelpShown = 0;
+  apptest::PressKey(Form().KeyCatcher, Qt::Key_R, Qt::ControlModifier);
+  ASSERT_TRUE(Form().IsImageModified());
+  apptest::PressKey(Form().KeyCatcher, Qt::Key_Right);
+  EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpCaption.toStdString();
+  EXPECT_TRUE(Form().IsImageModified());
+}
+
+// In a home without a documents folder, Ctrl+S on a scan opens the save-as
+// dialog in the home folder; the scan saved there becomes the shown file.
+TEST_F(MainSystemTest, SavingAScanInAHomeWithoutDocumentsStartsAtHome) {
+  shelltest::TPrivateHome Home;
+  fs::remove_all(Home.Home + "/Documents");
+  testing_support::TSaneTestEnv Sane("mode Color\ndepth 8\nresolution 50\ntest-picture \"Color pattern\"");
+  TSaveAsForm SaveAs;
+  Form().FormsCreated();
+  QuietScanner(Form());
+  apptest::PressKey(Form().KeyCatcher, Qt::Key_I, Qt::ControlModifier);
+  ASSERT_TRUE(Form().IsNewImage());
+  std::string Target;
+  TSaveAsForm::ModalAnswer = [&](TSaveAsForm& F) {
+    ASSERT_TRUE(apptest::WaitUntil([&] { return !F.SxShellList->Loading(); }));
+    F.EdtFileName->setText("scan.jpg");
+    Target = F.GetSaveAsTargetPath();
+    F.SBtnSave->Click();
+  };
+  apptest::PressKey(Form().KeyCatcher, Qt::Key_S, Qt::ControlModifier);
+  TSaveAsForm::ModalAnswer = nullptr;
+  EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpText.toStdString();
+  EXPECT_EQ(Target, Home.Home + "/scan.jpg");
+  EXPECT_TRUE(fs::is_regular_file(Home.Home + "/scan.jpg"));
+  EXPECT_EQ(Form().windowTitle().toStdString(), "Pictrova - " + Home.Home + "/scan.jpg");
 }
 
 } // namespace

@@ -1,15 +1,139 @@
 #!/usr/bin/env bash
-# The real program: edits made while a slide show is paused. A turn answered
-# "Yes" on leaving, and one saved silently (a large picture), reach their
-# files; Print works in the paused show.
-# Usage: edits.sh <pictrova> <work folder>
+# The real program's edits and their saves, one case a run:
+#   paused   edits made while a slide show is paused: a turn answered "Yes"
+#            on leaving, and one saved silently (a large picture), reach
+#            their files; Print works in the paused show.
+#   closing  a turned picture whose file cannot be written: the close by
+#            Pause or File > Exit and the close of its folder, answered
+#            "Yes" (the save fails) or "No" with the save-as dialog
+#            cancelled, keep the window, the folder and the turn, and write
+#            no settings; "Discard Changes" then closes.
+# Usage: edits.sh <pictrova> <work folder> [case, paused if none]
 set -euo pipefail
 program=$1
 work=$2
+case=${3:-paused}
 source "$(dirname "$0")/screenlib.sh"
-journey_env "$work" pics
 pid=""
-fail() { echo "EDITS FAILED: $*" >&2; [ -n "$pid" ] && kill "$pid" 2>/dev/null; exit 1; }
+fail() { echo "EDITS ($case) FAILED: $*" >&2; [ -n "$pid" ] && kill "$pid" 2>/dev/null; exit 1; }
+
+# The picture's file and its folder are closed to the user. Permissions do
+# not stop root: run by root, the program runs as nobody.
+closing() {
+  local user="" question="^Overwrite current image file with modified image before continuing\?$"
+  [ "$(id -u)" = 0 ] && user=nobody
+  # A run by the user itself left its folder closed to it.
+  [ -d "$work/pics" ] && chmod -R u+w "$work/pics"
+  journey_env ${user:+--as "$user"} "$work" pics
+  pics=$program_home/pics
+  trap 'chmod -R u+w "$pics" 2>/dev/null; journey_end' EXIT
+  settings ImageTransitionEffect=0
+  marked_picture "$pics/a.png" "#0000FF" 200x150
+  program=$(journey_program "$program")
+  # The leak checker's suppressions where the program's user can read them.
+  if [ -n "$journey_top" ] && [[ "${LSAN_OPTIONS:-}" =~ suppressions=([^:]*) ]] && [ -f "${BASH_REMATCH[1]}" ]; then
+    install -m 644 "${BASH_REMATCH[1]}" "$journey_top/lsan.supp"
+    export LSAN_OPTIONS=${LSAN_OPTIONS/"${BASH_REMATCH[1]}"/$journey_top/lsan.supp}
+  fi
+  journey_hand_over
+  chmod a-w "$pics/a.png" "$pics"
+  "${as_user[@]}" sh -c 'touch "$1/b.png"' sh "$pics" 2>/dev/null && fail "the picture's folder can still be written to"
+
+  "${as_user[@]}" "$program" "$pics" >"$work/program.log" 2>&1 &
+  pid=$!
+  local shown="Pictrova - $pics/a.png"
+  read -r id _ <<<"$(wait_window "^$shown$")" || fail "the picture is not shown"
+  place_window "$id"
+  xdotool key ctrl+r
+  wait_title "$shown*" || fail "the turn did not mark the picture modified ($(title))"
+
+  # kept <shot>: the window is there with the turned picture and its mark,
+  # the file is as it was, and no settings were written.
+  kept() {
+    find_window "^$shown\*$" >/dev/null || { shot "$1-gone"; fail "$1: the window closed"; }
+    [ "$(title)" = "$shown*" ] || fail "$1: the window shows $(title), not the turned a.png"
+    sleep 0.3
+    shot "$1"
+    local box
+    box=$(where "$1" "#0000FF" 900x450+0+170) || fail "$1: no blue picture on the screen"
+    read -r bw bh _ <<<"$box"
+    [ "$bh" -gt "$bw" ] || fail "$1: the picture on the screen is not the turned one ($box)"
+    where "$1" "#0000FF" 900x100+0+40 >/dev/null || fail "$1: the folder's thumbnail is gone"
+    [ "$(identify -format "%w %h" "$pics/a.png")" = "200 150" ] || fail "$1: a.png changed"
+    grep -q '"MenuVisible"' "$keys" && fail "$1: the settings were written"
+    return 0
+  }
+  # windows <test> <n>: up to 10 s until the number of windows of the
+  # turned picture's name (the main window, and the message of a failed
+  # save) passes the test, e.g. -eq 2.
+  windows() {
+    for _ in $(seq 1 100); do
+      [ "$(xdotool search --onlyvisible --name "^$shown\*$" 2>/dev/null | wc -l)" "$1" "$2" ] && return 0
+      sleep 0.1
+    done
+    return 1
+  }
+  # failed_save <shot>: "Yes" to the question; the save fails with a
+  # message, answered OK.
+  failed_save() {
+    wait_window "$question" >/dev/null || { shot "$1-noquestion"; fail "$1: no question about the turned picture"; }
+    xdotool key Return
+    windows -eq 2 || { shot "$1-nomessage"; fail "$1: the failed save showed no message"; }
+    xdotool key Return
+    windows -lt 2 || fail "$1: the message did not close"
+  }
+  # button <number>: a click on the question's first, second or third button
+  # (three of 100 centred on its 434 wide window, 25 high at its foot).
+  button() {
+    local q w h x y
+    read -r q w h x y <<<"$(wait_window "$question")" || fail "no question about the turned picture"
+    sleep 0.3
+    click $((x + 107 + 105 * ($1 - 1))) $((y + h - 20))
+  }
+
+  # Pause (Exit), "Yes": the save fails; the window stays with the turn.
+  xdotool key Pause
+  failed_save 01-exit-yes
+  kept 01-exit-yes
+
+  # File > Exit, "No", the save-as dialog cancelled: the same.
+  click 450 400
+  xdotool key alt+f
+  sleep 0.3
+  xdotool key Up Return
+  button 2
+  wait_window "^Save Image$" >/dev/null || { shot 02-nodialog; fail "No opened no save-as dialog"; }
+  sleep 0.5
+  xdotool key Escape
+  wait_gone "^Save Image$" || fail "the save-as dialog did not close"
+  kept 02-exit-no-cancel
+
+  # File > Close Folder, "Yes": the save fails; the folder stays open.
+  click 450 400
+  xdotool key alt+f
+  sleep 0.3
+  xdotool key Down Down Return
+  failed_save 03-close-folder
+  kept 03-close-folder
+
+  # "Discard Changes" lets the close go on: the settings are written.
+  "${as_user[@]}" timeout 20 "$program" EXIT || fail "the EXIT start did not end"
+  button 3
+  pid_gone "$pid" || { shot 04-notended; fail "Discard Changes did not end the program"; }
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+  [ "$(identify -format "%w %h" "$pics/a.png")" = "200 150" ] || fail "a.png changed"
+  grep -q '"MenuVisible"' "$keys" || fail "the settings were not written at the close"
+}
+
+if [ "$case" = closing ]; then
+  closing
+  echo "edits ($case) test passed; screenshots in $work"
+  exit 0
+fi
+[ "$case" = paused ] || fail "no case $case"
+
+journey_env "$work" pics
 # A show that never moves on by itself, no transition, no prompts.
 settings SlideShowInterval=60000 ImageTransitionEffect=0 ShowFullScreenPrompt=False ShowSlideShowPrompt=False
 pics=$work/pics
@@ -74,4 +198,4 @@ wait_gone "^Pictrova - c-red.png$" || fail "the print window did not close"
 timeout 20 "$program" EXIT || fail "EXIT did not end"
 wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
 pid=""
-echo "edits test passed; screenshots in $work"
+echo "edits ($case) test passed; screenshots in $work"
