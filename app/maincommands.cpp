@@ -17,16 +17,17 @@
 #include "controls/kel/kelshapebutton.h"
 #include "controls/support/wnutils/wnproperties.h"
 #include "image/io/rastrumio.h"
+#include "image/io/rvsafeio.h"
 #include "image/model/rastrumproc.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "platform/openurl.h"
 #include "platform/shfileop.h"
 
 #include <QApplication>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -48,6 +49,7 @@
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
+#include <new>
 
 namespace app {
 
@@ -362,16 +364,20 @@ void TMainForm::BuildCommands() {
       SetTransitionSound(sound);
       CheckTagged(TransitionSoundItems, sound);
     });
-  AddCommand("VisitWebsite", [] { QDesktopServices::openUrl(QUrl(QStringLiteral("https://pictrova.halvenworth.example/"))); });
+  AddCommand("VisitWebsite",
+             [this] { OpenThroughDesktop(QUrl(QStringLiteral("https://pictrova.halvenworth.example/"))); });
   AddCommand("CheckForUpdates", [this] {
     if (QuerySaveModified()) return;
     const QString updater = QString::fromStdString(JoinPath(QCoreApplication::applicationDirPath().toStdString(), "WiseUpdt.exe"));
     // No updater ships with the program; one put beside it is still run.
-    if (!QFileInfo(updater).isFile() || !QDesktopServices::openUrl(QUrl::fromLocalFile(updater)))
-      ShowErrorDialog(QStringLiteral("No updater is installed."));
+    if (!QFileInfo(updater).isFile()) ShowErrorDialog(QStringLiteral("No updater is installed."));
+    else OpenThroughDesktop(QUrl::fromLocalFile(updater));
   });
-  AddCommand("KeyboardGuide", [] {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(JoinPath(QCoreApplication::applicationDirPath().toStdString(), "keyboard_guide.html"))));
+  AddCommand("KeyboardGuide", [this] {
+    const QString guide = QString::fromStdString(
+        JoinPath(QCoreApplication::applicationDirPath().toStdString(), "keyboard_guide.html"));
+    if (!QFileInfo(guide).isFile()) ShowErrorDialog(QStringLiteral("No keyboard guide is installed."));
+    else OpenThroughDesktop(QUrl::fromLocalFile(guide));
   });
   AddCommand("About", [this] { ShowAboutBox(*FAboutDlg, SlideShowTimerOn()); });
   AddCommand("PreviousImage", [this] { PreviousImage(); });
@@ -889,8 +895,30 @@ void TMainForm::FlipImage(int direction) {
 void TMainForm::ResizeImage(int width, int height) {
   FinishPendingLoad();
   if (!HasImage()) return;
-  const TWaitCursor wait;
-  RastrumView1->GetProc()->Resample(width, height, rv::rfNone);
+  const QString size = QStringLiteral("%1 x %2 pixels").arg(width).arg(height);
+  // The readers take no picture past the library's cap: one made here could
+  // not be opened again once saved.
+  if (!rv::RvPixelsAllowed(width, height)) {
+    ShowErrorDialog(QStringLiteral("The picture cannot be resized to %1: that is more pixels than a picture may have.")
+                        .arg(size));
+    return;
+  }
+  rv::TRastrumProc& proc = *RastrumView1->GetProc();
+  const bool edited = proc.CanUndo();
+  try {
+    const TWaitCursor wait;
+    proc.Resample(width, height, rv::rfNone);
+  } catch (const std::bad_alloc&) {
+    // The resample kept the picture for undo before it began: that copy
+    // brings back what it may have let go of. The picture is as edited as
+    // it was before.
+    if (proc.CanUndo()) proc.Undo();
+    if (!edited) proc.ClearUndo();
+    else if (!proc.CanUndo()) proc.SaveUndo();
+    UpdateModifiedState();
+    ShowErrorDialog(QStringLiteral("There is not enough memory to resize the picture to %1.").arg(size));
+    return;
+  }
   FOnlyRotated = false;
   UpdateModifiedState();
 }
@@ -950,6 +978,16 @@ void TMainForm::ShowFileProperties() {
   // goes on meanwhile, and a refusal is told.
   properties.ExecuteAsync(this, [this](bool Shown) {
     if (!Shown && !FClosing) ShowErrorDialog(QStringLiteral("No file manager can show the properties of this file."));
+  });
+}
+
+void TMainForm::OpenThroughDesktop(const QUrl& url) {
+  // The desktop's opener may find no program for the address, or one that
+  // fails: the window goes on meanwhile, and a failure is told.
+  platform::OpenUrlAsync(url, this, [this, url](bool Opened) {
+    if (!Opened && !FClosing)
+      ShowErrorDialog(QStringLiteral("No program could open %1.")
+                          .arg(url.isLocalFile() ? url.toLocalFile() : url.toString()));
   });
 }
 

@@ -27,6 +27,7 @@ class QMenu;
 class QSlider;
 class QTabWidget;
 class QTimer;
+class QUrl;
 
 namespace platform {
 class TDdeServerConv;
@@ -411,6 +412,9 @@ private:
   void AddCommand(const QString& name, std::function<void()> action);
   QAction* AddItem(QMenu* menu, const QString& objectName, const QString& caption, const QString& command);
   void CheckTagged(const std::vector<QAction*>& items, int tag);
+  // Hands a web page or a file of the program to the desktop; says when
+  // nothing could open it.
+  void OpenThroughDesktop(const QUrl& url);
   void UpdateZoomControls();
   void MagnifierMouseMove(const QPoint& viewPoint);
   void MagnifierLeft();

@@ -15,6 +15,7 @@
 #include "image/io/rastrumio.h"
 #include "image/model/rastrumproc.h"
 #include "image/io/rvmio.h"
+#include "image/io/tiff/exif.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
 
@@ -433,6 +434,8 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
   std::int32_t& orientation = RastrumView1->GetIO()->Params().ExifOrientation;
   const std::int32_t shown = orientation;
   if (FPixelTurn.Turned() && orientation > 1) orientation = 1;
+  // A camera's thumbnail shows the pixels as they were stored, not turned.
+  if (FPixelTurn.Turned()) rv::RvDropJpegExifThumbnail(RastrumView1->GetIO()->Params().JpegMarkers);
   struct TRestore {
     std::int32_t& Field;
     std::int32_t Value;

@@ -13,10 +13,10 @@
 #include "controls/support/wnutils/wnutils.h"
 #include "image/io/rvknownformat.h"
 #include "image/views/rastrum.h"
+#include "shell/sxnamespace.h"
 #include "shell/sxshelltree.h"
 
 #include <QComboBox>
-#include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -25,6 +25,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 namespace app {
@@ -303,14 +304,19 @@ void TOpenFolderForm::NewFolderClick() {
   NewFolderDlg->LblCurFolder->setText(Folder);
   NewFolderDlg->EdtNewFolderName->clear();
   while (NewFolderDlg->ShowModal() == 1) {
-    const QString Path = QString::fromStdString(
-        JoinPath(Folder.toStdString(), NewFolderDlg->EdtNewFolderName->text().toStdString()));
-    if (QFileInfo::exists(Path)) {
-      ShowErrorDialog(Path + QStringLiteral(" already exists."));
-      continue;
-    }
-    if (!QDir().mkdir(Path)) {
-      ShowErrorDialog(Path + QStringLiteral(" could not be created."));
+    const std::string Name = NewFolderDlg->EdtNewFolderName->text().toStdString();
+    const QString Path = QString::fromStdString(JoinPath(Folder.toStdString(), Name));
+    // Made by its name inside the folder shown: a name such as "../x" is
+    // refused there, not made beside it.
+    if (!sx::SxCreateFolder(Folder.toStdString(), Name)) {
+      const int Error = errno;
+      const std::string Fault = sx::SxItemNameFault(Name);
+      if (!Fault.empty())
+        ShowErrorDialog(QString::fromStdString("\"" + Name + "\" is not a valid folder name. " + Fault));
+      else if (Error == EEXIST)
+        ShowErrorDialog(Path + QStringLiteral(" already exists."));
+      else
+        ShowErrorDialog(Path + QStringLiteral(" could not be created."));
       continue;
     }
     SxShellTree->RefreshNode(SxShellTree->FindNodeByPath(Folder.toStdString()));

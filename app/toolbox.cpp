@@ -5,7 +5,6 @@
 #include "app/helpdlg.h"
 #include "controls/kel/kelshapebutton.h"
 #include "controls/support/qrcheckbox/qrcheckbox.h"
-#include "image/io/rvsafeio.h"
 #include "image/model/rastrumproc.h"
 #include "platform/graphics.h"
 
@@ -15,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace app {
@@ -27,7 +28,11 @@ constexpr int ClientWidth = 220;
 constexpr int PixelsItem = 0;
 constexpr int PercentItem = 1;
 
-int Round(double Value) { return static_cast<int>(std::nearbyint(Value)); }
+// A size past what an integer holds stays the largest one, so that it is
+// refused as too large rather than wrapped into a small one.
+int Round(double Value) {
+  return static_cast<int>(std::clamp(std::nearbyint(Value), double(INT_MIN), double(INT_MAX)));
+}
 
 // A box holds an integer; anything else reads 0.
 int BoxValue(const QLineEdit* Box) {
@@ -181,8 +186,9 @@ void TToolBox::UpdateToolBoxState(bool Enabled) {
   const bool picture = Host && Host->HasImage();
   SBtnSave->setEnabled(picture && Host->IsImageModified() && !Host->ToolBoxSaveBlocked());
   const bool sized = WidthInPercent() != 100 || HeightInPercent() != 100;
-  // A size under one pixel or past the library's cap cannot be made.
-  SBtnResize->setEnabled(picture && sized && rv::RvPixelsAllowed(WidthInPixels(), HeightInPixels()));
+  // A size under one pixel is no size; one too large is offered, so that
+  // the main window can say why it cannot make it.
+  SBtnResize->setEnabled(picture && sized && WidthInPixels() >= 1 && HeightInPixels() >= 1);
   SBtnResetSizes->setEnabled(picture && sized);
   SBtnReload->setEnabled(picture && !Host->IsNewImage());
   SBtnCancel->setEnabled(true);

@@ -1,10 +1,12 @@
 // TIFF reader on arbitrary bytes: header only, then every page decoded in
 // full (strips, tiles, CCITT, LZW, PackBits, the Exif directory), then the
-// same bytes as the TIFF structure of an Exif block, read and given a new
-// orientation. The LZW coders sit in the record's hooks as the application
-// installs them; a low pixel cap keeps each input small.
+// same bytes as the TIFF structure of an Exif block, read, given a new
+// orientation and left without its thumbnail. The LZW coders sit in the
+// record's hooks as the application installs them; a low pixel cap keeps
+// each input small.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -40,8 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> app1 = {'E', 'x', 'i', 'f', 0, 0};
   app1.insert(app1.end(), data, data + size);
   rv::TIOParamsVals exif;
-  rv::RvLoadExifFromApp1(app1.data(), static_cast<std::int64_t>(app1.size()), exif);
-  // A saved copy of the block gets its orientation rewritten in place.
+  const bool read = rv::RvLoadExifFromApp1(app1.data(), static_cast<std::int64_t>(app1.size()), exif);
+  // A saved copy of the block gets its orientation rewritten in place, and
+  // then loses its thumbnail: what is kept must still read, without one.
   rv::RvSetExifOrientation(app1.data(), static_cast<std::int64_t>(app1.size()), 1 + static_cast<int>(size % 8));
+  const std::int64_t kept = rv::RvDropExifThumbnail(app1.data(), static_cast<std::int64_t>(app1.size()));
+  if (kept > static_cast<std::int64_t>(app1.size()) || (kept >= 0 && kept < 14)) std::abort();
+  if (read && kept >= 0) {
+    rv::TIOParamsVals again;
+    if (!rv::RvLoadExifFromApp1(app1.data(), kept, again) || again.ExifBitmap->Width() != 0) std::abort();
+  }
   return 0;
 }

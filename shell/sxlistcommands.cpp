@@ -44,7 +44,7 @@ bool TSxCustomShellListView::CreateNewFolder(const std::string& Name) {
   if (FCurrentFolder->IsReadOnly()) RaiseSyError<ESyInvalidFolder>(scParentReadOnly);
   const std::string base = Name.empty() ? std::string(SyStr::NewFolder) : Name;
   if (!SxValidItemName(base)) {
-    FController->ReportError(this, "\"" + base + "\" is not a valid folder name.");
+    FController->ReportError(this, "\"" + base + "\" is not a valid folder name. " + SxItemNameFault(base));
     return false;
   }
   const std::string dir = FCurrentFolder->Path;
@@ -66,7 +66,7 @@ bool TSxCustomShellListView::CreateNewFolder(const std::string& Name) {
     }
   }
   const std::string path = (dir.empty() || dir.back() == '/' ? dir : dir + "/") + candidate;
-  if (::mkdir(path.c_str(), 0777) != 0) {
+  if (!SxCreateFolder(dir, candidate)) {
     // Nothing was made: no row comes for it.
     FController->ReportError(this, "Could not create \"" + candidate + "\": " + std::strerror(errno));
     return false;

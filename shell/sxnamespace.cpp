@@ -205,6 +205,25 @@ bool SxValidItemName(const std::string& name) {
   return ValidName(name) && name.size() <= 255 && name.find('\0') == std::string::npos;
 }
 
+std::string SxItemNameFault(const std::string& name) {
+  if (name.empty()) return "A name cannot be empty.";
+  if (name == "." || name == "..") return "A name cannot be \".\" or \"..\".";
+  if (name.find('/') != std::string::npos || name.find('\0') != std::string::npos)
+    return "A name cannot contain \"/\".";
+  if (name.size() > 255) return "A name cannot be longer than 255 bytes.";
+  return {};
+}
+
+bool SxCreateFolder(const std::string& parent, const std::string& name) {
+  // A name that is a path would make the folder somewhere else ("../x"
+  // beside the parent) or not a new one at all ("." and "..").
+  if (!SxValidItemName(name)) {
+    errno = EINVAL;
+    return false;
+  }
+  return ::mkdir(JoinPath(parent, name).c_str(), 0777) == 0;
+}
+
 // ---------------------------------------------------------------- places
 
 std::string SxHomeDirectory() { return CleanPath(Std(QDir::homePath())); }

@@ -112,6 +112,14 @@ int SxCompareNameKeys(const TSxNameKey& a, const TSxNameKey& b);
 // at most 255 bytes. Longer names are refused rather than cut, so nothing
 // lands under a name the user did not type.
 bool SxValidItemName(const std::string& name);
+// Why SxValidItemName refuses name, told to the user ("A folder name cannot
+// contain \"/\"."); empty when it takes it.
+std::string SxItemNameFault(const std::string& name);
+
+// Makes the folder name inside the folder parent, and nowhere else: false with
+// errno set: EINVAL for a name SxValidItemName refuses (a path, "." or ".."),
+// EEXIST when the name is taken, or what mkdir met.
+bool SxCreateFolder(const std::string& parent, const std::string& name);
 
 // Hands out a folder's items one at a time; a directory is read as the
 // caller asks, so making an enumerator costs no more than opening the folder.

@@ -229,25 +229,13 @@ const TRvMask* TRastrumIO::SaveAlphaSource(std::unique_ptr<TRvMask>& Temp) {
 
 // ------------------------------------------------------------ JPEG metadata
 
-namespace {
-
-// The APP1 block that holds Exif: a file may carry XMP in an APP1 block too,
-// before or after it. -1 when none.
-int ExifMarkerIndex(const TRvMarkerList& Markers) {
-  for (int N = 0; N < Markers.Count(); ++N)
-    if (Markers.MarkerType(N) == 0xE1 && RvIsExifApp1(Markers.MarkerData(N), Markers.MarkerLength(N))) return N;
-  return -1;
-}
-
-} // namespace
-
 void TRastrumIO::ReadJpegMetadata() {
   TIOParamsVals& p = *FParams;
   const int app13 = p.JpegMarkers.IndexOf(0xED);
   if (app13 >= 0)
     p.IptcRecords.LoadFromStandardBuffer(p.JpegMarkers.MarkerData(app13),
                                          p.JpegMarkers.MarkerLength(app13));
-  const int app1 = ExifMarkerIndex(p.JpegMarkers);
+  const int app1 = RvExifMarkerIndex(p.JpegMarkers);
   if (app1 >= 0 &&
       RvLoadExifFromApp1(p.JpegMarkers.MarkerData(app1), p.JpegMarkers.MarkerLength(app1), p) &&
       p.DpiX == 1 && p.DpiY == 1) {
@@ -269,7 +257,7 @@ void TRastrumIO::PrepareJpegMarkers() {
   // caller that turned the pixels upright has set it to 1, and a copy
   // telling to turn them once more would show the picture on its side.
   if (p.ExifOrientation >= 1 && p.ExifOrientation <= 8) {
-    if (const int app1 = ExifMarkerIndex(p.JpegMarkers); app1 >= 0)
+    if (const int app1 = RvExifMarkerIndex(p.JpegMarkers); app1 >= 0)
       RvSetExifOrientation(p.JpegMarkers.MarkerData(app1), p.JpegMarkers.MarkerLength(app1), p.ExifOrientation);
   }
   if (!p.IptcRecords.Changed) return;

@@ -3,6 +3,7 @@
 #include "app/emailsizedlg.h"
 #include "app/genutil.h"
 #include "app/mainform.h"
+#include "app/toolbox.h"
 #include "apptestenv.h"
 #include "controls/kel/kelshapebutton.h"
 #include "image/views/rastrumview.h"
@@ -10,11 +11,14 @@
 #include "support/tempfolder.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QtTest/QTest>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -129,4 +133,61 @@ TEST_F(MainCommandReportsTest, CheckForUpdatesWithoutAnUpdaterSaysSo) {
   TriggerItem("CheckforUpdates1");
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(Env.LastHelpText, "No updater is installed.");
+}
+
+// A size past the library's cap is offered and refused with the reason; the
+// picture stays as it was, unedited.
+TEST_F(MainCommandReportsTest, AResizeTooLargeSaysWhyAndKeepsThePicture) {
+  TToolBox Box;
+  Main().FormsCreated();
+  Open(Env.Picture("a.png", 300, 200));
+  Main().Execute("ToolBox");
+  struct TCase {
+    bool Percent;
+    const char* Width;
+    const char* Said;
+  };
+  // The height follows; a percentage past what a number holds stays the
+  // largest one.
+  for (TCase c : {TCase{false, "30000", "30000 x 20000"}, {true, "2000000000", "2147483647 x 1431655765"}}) {
+    Box.CmbWidthType->setCurrentIndex(c.Percent ? 1 : 0);
+    Box.EditWidth->selectAll();
+    QTest::keyClicks(Box.EditWidth, c.Width);
+    ASSERT_TRUE(Box.SBtnResize->isEnabled()) << c.Width;
+    const int Before = Env.HelpShown;
+    Box.SBtnResize->Click();
+    EXPECT_EQ(Env.HelpShown, Before + 1);
+    EXPECT_EQ(Env.LastHelpText, QStringLiteral("The picture cannot be resized to %1 pixels: that is more pixels than a "
+                                               "picture may have.").arg(c.Said));
+    EXPECT_EQ(Main().RastrumView1->GetBitmap()->Width(), 300);
+    EXPECT_EQ(Main().RastrumView1->GetBitmap()->Height(), 200);
+    EXPECT_FALSE(Main().IsImageModified());
+    EXPECT_FALSE(Box.SBtnSave->isEnabled());
+  }
+}
+
+// The desktop's opener finds nothing to show the web page with: the window
+// goes on and says so; an opener that did its work is not questioned. The
+// test program has no keyboard guide beside it.
+TEST_F(MainCommandReportsTest, HelpPagesNothingCanOpenAreToldOf) {
+  testing_support::TFakeProgram Opener(QStringLiteral("xdg-open"));
+  // The window hears the opener's end as it ends.
+  const auto OpenerEnded = [&] {
+    for (const QProcess* P : Main().findChildren<QProcess*>())
+      if (P->state() != QProcess::NotRunning) return false;
+    return Opener.Ran();
+  };
+  TriggerItem("VisitWebsite1");
+  ASSERT_TRUE(WaitUntil(OpenerEnded));
+  EXPECT_EQ(Opener.Arguments(), QStringList{"https://pictrova.halvenworth.example/"});
+  EXPECT_EQ(Env.HelpShown, 0);
+
+  Opener.SetExitCode(3); // xdg-open: no program for it
+  TriggerItem("VisitWebsite1");
+  ASSERT_TRUE(WaitUntil([&] { return Env.HelpShown > 0; }));
+  EXPECT_EQ(Env.LastHelpText, "No program could open https://pictrova.halvenworth.example/.");
+
+  TriggerItem("KeyboardShortcutGuide1");
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_EQ(Env.LastHelpText, "No keyboard guide is installed.");
 }

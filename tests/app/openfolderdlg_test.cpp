@@ -160,6 +160,35 @@ TEST_F(OpenFolderTest, NewFolderAsksAgainWhileTheNameExists) {
   EXPECT_EQ(Dialog.TreeFolder(), Pics + "/fresh");
 }
 
+// A name that is a path, or "." or "..", makes nothing, not even beside the
+// folder: the dialog says why and asks again.
+TEST_F(OpenFolderTest, NewFolderRefusesANameThatIsNotOneFolder) {
+  TMainForm Form({}, nullptr);
+  TNewFolderDlg NewFolder;
+  TOpenFolderForm Dialog({Pics});
+  const QStringList Names = {"../evil", "a/b", ".", "..", "", "fine"};
+  int Shown = 0;
+  QStringList Said;
+  Env.HelpShown = 0;
+  TNewFolderDlg::ModalAnswer = [&](TNewFolderDlg& D) {
+    if (Shown > 0) Said << Env.LastHelpText;
+    D.EdtNewFolderName->setText(Names[Shown++]);
+    D.done(1);
+  };
+  Dialog.NewFolderClick();
+  TNewFolderDlg::ModalAnswer = nullptr;
+  EXPECT_EQ(Said.join('\n').toStdString(), "\"../evil\" is not a valid folder name. A name cannot contain \"/\".\n"
+                                           "\"a/b\" is not a valid folder name. A name cannot contain \"/\".\n"
+                                           "\".\" is not a valid folder name. A name cannot be \".\" or \"..\".\n"
+                                           "\"..\" is not a valid folder name. A name cannot be \".\" or \"..\".\n"
+                                           "\"\" is not a valid folder name. A name cannot be empty.");
+  EXPECT_EQ(Env.HelpShown, 5);
+  EXPECT_FALSE(fs::exists(Env.File("evil")));
+  EXPECT_FALSE(fs::exists(Env.File("pics/a")));
+  EXPECT_TRUE(fs::is_directory(Env.File("pics/fine")));
+  EXPECT_EQ(Dialog.TreeFolder().toStdString(), Env.File("pics/fine"));
+}
+
 TEST_F(OpenFolderTest, TheMainWindowOpensTheChosenFileAsANewTab) {
   TMainForm Form({}, nullptr);
   Form.show();

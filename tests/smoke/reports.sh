@@ -5,6 +5,9 @@
 #               manager serves: the message comes at once, and the window
 #               still answers.
 #   updates     Help > Check for Updates... with no updater installed.
+#   website     Help > Visit Website... where the desktop's opener has no
+#               program for the web page: it fails on its own output only.
+#   guide       Help > Keyboard Shortcut Guide..., the same.
 # Usage: reports.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -33,6 +36,19 @@ if command -v dbus-daemon >/dev/null && [ -f /usr/share/dbus-1/session.conf ]; t
   bus_pid=$(sed -n 2p <<<"$bus")
   export DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus")
 fi
+
+# An xdg-open that finds nothing to open with, as on a desktop without a
+# browser: it says so on its error output and ends with 3. It notes what it
+# was given.
+mkdir -p "$work/bin"
+cat >"$work/bin/xdg-open" <<EOF
+#!/bin/sh
+printf '%s\n' "\$*" >"$work/opened"
+echo "xdg-open: no method available for opening '\$1'" >&2
+exit 3
+EOF
+chmod +x "$work/bin/xdg-open"
+export PATH="$work/bin:$PATH"
 
 marked_picture "$work/pictures/a.png" "#FF0000"
 "$program" "$work/pictures/a.png" >"$work/program.log" 2>&1 &
@@ -69,6 +85,23 @@ updates)
   # "Visit Website..." first, then "Check for Updates...".
   xdotool key Down Return
   said "Check for Updates..."
+  ;;
+website)
+  xdotool key alt+h
+  sleep 0.3
+  xdotool key Return
+  said "Visit Website..."
+  [ "$(cat "$work/opened" 2>/dev/null)" = "https://pictrova.halvenworth.example/" ] ||
+    fail "the opener was not asked for the web page"
+  ;;
+guide)
+  xdotool key alt+h
+  sleep 0.3
+  # Third, after "Check for Updates...".
+  xdotool key Down Down Return
+  said "Keyboard Shortcut Guide..."
+  [ "$(cat "$work/opened" 2>/dev/null)" = "file://$(dirname "$program")/keyboard_guide.html" ] ||
+    fail "the opener was not asked for the guide: $(cat "$work/opened" 2>/dev/null)"
   ;;
 *)
   fail "unknown case"

@@ -1,6 +1,7 @@
-// A stand-in xdg-email first on PATH for the life of a test: it records its
-// arguments and ends with the exit code asked for. Absent() instead leaves
-// PATH with no xdg-email at all.
+// A stand-in program first on PATH for the life of a test (xdg-email, or
+// another desktop tool such as xdg-open): it records its arguments and ends
+// with the exit code asked for. Absent() instead leaves PATH with no such
+// program at all.
 #pragma once
 
 #include "support/tempfolder.h"
@@ -15,28 +16,31 @@
 
 namespace testing_support {
 
-class TFakeMailProgram {
+class TFakeProgram {
 public:
-  explicit TFakeMailProgram(int ExitCode = 0) : FSavedPath(qgetenv("PATH")) {
-    QFile script(FFolder.QPath() + "/xdg-email");
+  explicit TFakeProgram(const QString& Name, int ExitCode = 0) : FSavedPath(qgetenv("PATH")) {
+    QFile script(FFolder.QPath() + "/" + Name);
     script.open(QIODevice::WriteOnly);
-    script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$PICTROVA_MAIL_ARGS\"\n"
-                 "exit ${PICTROVA_MAIL_EXIT:-0}\n");
+    // Its own files, not variables of the environment: two stand-ins may be
+    // on PATH at once.
+    script.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > '%1'\n"
+                                "exit $(cat '%2')\n")
+                     .arg(ArgsFile(), ExitFile())
+                     .toLocal8Bit());
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     script.close();
-    qputenv("PICTROVA_MAIL_ARGS", ArgsFile().toLocal8Bit());
     SetExitCode(ExitCode);
     qputenv("PATH", FFolder.QPath().toLocal8Bit() + ":" + FSavedPath);
   }
-  ~TFakeMailProgram() {
-    qputenv("PATH", FSavedPath);
-    qunsetenv("PICTROVA_MAIL_ARGS");
-    qunsetenv("PICTROVA_MAIL_EXIT");
-  }
-  TFakeMailProgram(const TFakeMailProgram&) = delete;
-  TFakeMailProgram& operator=(const TFakeMailProgram&) = delete;
+  ~TFakeProgram() { qputenv("PATH", FSavedPath); }
+  TFakeProgram(const TFakeProgram&) = delete;
+  TFakeProgram& operator=(const TFakeProgram&) = delete;
 
-  void SetExitCode(int Code) { qputenv("PICTROVA_MAIL_EXIT", QByteArray::number(Code)); }
+  void SetExitCode(int Code) {
+    QFile file(ExitFile());
+    file.open(QIODevice::WriteOnly);
+    file.write(QByteArray::number(Code));
+  }
   // PATH holds only an empty folder.
   void Absent() { qputenv("PATH", FEmpty.QPath().toLocal8Bit()); }
 
@@ -53,9 +57,15 @@ public:
 
 private:
   QString ArgsFile() const { return FFolder.QPath() + "/args"; }
+  QString ExitFile() const { return FFolder.QPath() + "/exit"; }
   TTempFolder FFolder;
   TTempFolder FEmpty;
   QByteArray FSavedPath;
+};
+
+class TFakeMailProgram : public TFakeProgram {
+public:
+  explicit TFakeMailProgram(int ExitCode = 0) : TFakeProgram(QStringLiteral("xdg-email"), ExitCode) {}
 };
 
 // Runs the event loop until Done answers true or Ms milliseconds have

@@ -1,7 +1,9 @@
 #include "image/io/tiff/exif.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "image/io/tiff/tiffread.h"
 #include "image/model/rvmask.h"
@@ -78,6 +80,123 @@ void SetItem(std::array<T, N>& A, int Index, T Value) {
   if (Index >= 0 && static_cast<std::size_t>(Index) < N) A[static_cast<std::size_t>(Index)] = Value;
 }
 
+// The TIFF structure of an Exif block, read and written in its byte order;
+// every access is checked against the block's end.
+class TExifTiff {
+public:
+  // Bytes [Start, End) of the structure.
+  struct TSpan {
+    std::int64_t Start;
+    std::int64_t End;
+    void Add(std::int64_t From, std::int64_t Length) {
+      Start = std::min(Start, From);
+      End = std::max(End, From + Length);
+    }
+  };
+
+  bool Open(void* Data, std::int64_t Size) {
+    if (!RvIsExifApp1(Data, Size)) return false;
+    FTiff = static_cast<std::uint8_t*>(Data) + ExifHeaderSize;
+    FLength = Size - ExifHeaderSize;
+    if (FTiff[0] == 'I' && FTiff[1] == 'I') FMotorola = false;
+    else if (FTiff[0] == 'M' && FTiff[1] == 'M') FMotorola = true;
+    else return false;
+    return true;
+  }
+  bool Inside(std::int64_t At, std::int64_t Bytes) const {
+    return At >= 0 && Bytes >= 0 && At <= FLength && Bytes <= FLength - At;
+  }
+  // 0 for bytes outside the block.
+  std::uint32_t Get(std::int64_t At, int Bytes) const {
+    if (!Inside(At, Bytes)) return 0;
+    std::uint32_t V = 0;
+    for (int I = 0; I < Bytes; ++I) {
+      const std::uint32_t B = FTiff[At + I];
+      V |= FMotorola ? B << (8 * (Bytes - 1 - I)) : B << (8 * I);
+    }
+    return V;
+  }
+  void Put(std::int64_t At, int Bytes, std::uint32_t V) {
+    if (!Inside(At, Bytes)) return;
+    for (int I = 0; I < Bytes; ++I)
+      FTiff[At + I] = static_cast<std::uint8_t>(V >> (FMotorola ? 8 * (Bytes - 1 - I) : 8 * I));
+  }
+  // Where the first directory lies and how many entries it claims.
+  bool FirstDirectory(std::int64_t& Directory, std::int64_t& Count) const {
+    Directory = Get(4, 4);
+    if (Directory < TiffHeaderSize || !Inside(Directory, 2)) return false;
+    Count = Get(Directory, 2);
+    return true;
+  }
+
+  // Widens Into by the directory at Directory with its link to the next one,
+  // its values and, for the thumbnail's, the data of its picture; follows the
+  // Exif, GPS and interoperability directories of the others. False for
+  // anything it cannot bound: bytes outside the block, a type of unknown
+  // size, picture data outside the thumbnail, a chain of more directories.
+  bool Span(std::int64_t Directory, bool Thumbnail, int Depth, TSpan& Into) const {
+    if (Depth > 2 || !Inside(Directory, 2)) return false;
+    const std::int64_t Count = Get(Directory, 2);
+    const std::int64_t Next = Directory + 2 + 12 * Count;
+    if (!Inside(Directory, Next + 4 - Directory)) return false;
+    Into.Add(Directory, Next + 4 - Directory);
+    if (Thumbnail && Get(Next, 4) != 0) return false;
+    std::int64_t JpegAt = -1, JpegLength = -1, StripAt = -1, StripLength = -1;
+    for (std::int64_t N = 0; N < Count; ++N) {
+      const std::int64_t Entry = Directory + 2 + 12 * N;
+      const std::uint32_t Tag = Get(Entry, 2);
+      const std::int64_t Unit = TypeSize(Get(Entry + 2, 2));
+      const std::int64_t Values = Get(Entry + 4, 4);
+      if (Unit == 0) return false;
+      const std::int64_t Bytes = Unit * Values;
+      if (Bytes > 4) {
+        if (!Inside(Get(Entry + 8, 4), Bytes)) return false;
+        Into.Add(Get(Entry + 8, 4), Bytes);
+      }
+      const bool Single = Values == 1 && (Unit == 2 || Unit == 4);
+      const std::uint32_t Value = Single ? Get(Entry + 8, static_cast<int>(Unit)) : 0;
+      switch (Tag) {
+      case 34665: // Exif
+      case 34853: // GPS
+      case 40965: // interoperability
+        if (Thumbnail || !Single || !Span(Value, false, Depth + 1, Into)) return false;
+        break;
+      case 513: JpegAt = Single ? Value : -2; break;
+      case 514: JpegLength = Single ? Value : -2; break;
+      case 273: StripAt = Single ? Value : -2; break;
+      case 279: StripLength = Single ? Value : -2; break;
+      case 324: // tiles
+      case 325:
+      case 330: // sub-directories
+        return false;
+      default: break;
+      }
+    }
+    // Picture data: one JPEG stream or one strip, in the thumbnail only.
+    for (auto [At, Length] : {std::pair{JpegAt, JpegLength}, std::pair{StripAt, StripLength}}) {
+      if (At == -1 && Length == -1) continue;
+      if (!Thumbnail || At < 0 || Length < 0 || !Inside(At, Length)) return false;
+      Into.Add(At, Length);
+    }
+    return true;
+  }
+
+private:
+  static std::int64_t TypeSize(std::uint32_t Type) {
+    switch (Type) {
+    case 1: case 2: case 6: case 7: return 1;
+    case 3: case 8: return 2;
+    case 4: case 9: case 11: case 13: return 4;
+    case 5: case 10: case 12: return 8;
+    default: return 0;
+    }
+  }
+
+  std::uint8_t* FTiff = nullptr;
+  std::int64_t FLength = 0;
+  bool FMotorola = false;
+};
+
 } // namespace
 
 bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Params) {
@@ -119,39 +238,54 @@ bool RvIsExifApp1(const void* Data, std::int64_t Size) {
 }
 
 bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation) {
-  if (!RvIsExifApp1(Data, Size) || Orientation < 1 || Orientation > 8) return false;
-  std::uint8_t* Tiff = static_cast<std::uint8_t*>(Data) + ExifHeaderSize;
-  const std::int64_t Length = Size - ExifHeaderSize;
-  bool Motorola;
-  if (Tiff[0] == 'I' && Tiff[1] == 'I') Motorola = false;
-  else if (Tiff[0] == 'M' && Tiff[1] == 'M') Motorola = true;
-  else return false;
-  auto Get = [&](std::int64_t At, int Bytes) {
-    std::uint32_t V = 0;
-    for (int I = 0; I < Bytes; ++I) {
-      const std::uint32_t B = Tiff[At + I];
-      V |= Motorola ? B << (8 * (Bytes - 1 - I)) : B << (8 * I);
-    }
-    return V;
-  };
-  const std::int64_t Directory = Get(4, 4);
-  if (Directory < TiffHeaderSize || Directory + 2 > Length) return false;
-  const std::int64_t Count = Get(Directory, 2);
+  if (Orientation < 1 || Orientation > 8) return false;
+  TExifTiff T;
+  std::int64_t Directory, Count;
+  if (!T.Open(Data, Size) || !T.FirstDirectory(Directory, Count)) return false;
   for (std::int64_t N = 0; N < Count; ++N) {
     const std::int64_t Entry = Directory + 2 + 12 * N;
-    if (Entry + 12 > Length) return false;
-    if (Get(Entry, 2) != 274) continue;
-    const std::uint32_t Type = Get(Entry + 2, 2);
+    if (!T.Inside(Entry, 12)) return false;
+    if (T.Get(Entry, 2) != 274) continue;
+    const std::uint32_t Type = T.Get(Entry + 2, 2);
     const int Bytes = Type == 3 ? 2 : Type == 4 ? 4 : 0;
     // One value, held in the entry itself.
-    if (Bytes == 0 || Get(Entry + 4, 4) != 1) return false;
-    for (int I = 0; I < Bytes; ++I) {
-      const int Shift = Motorola ? 8 * (Bytes - 1 - I) : 8 * I;
-      Tiff[Entry + 8 + I] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(Orientation) >> Shift);
-    }
+    if (Bytes == 0 || T.Get(Entry + 4, 4) != 1) return false;
+    T.Put(Entry + 8, Bytes, static_cast<std::uint32_t>(Orientation));
     return true;
   }
   return false;
+}
+
+std::int64_t RvDropExifThumbnail(void* Data, std::int64_t Size) {
+  TExifTiff T;
+  std::int64_t First, Count;
+  if (!T.Open(Data, Size) || !T.FirstDirectory(First, Count)) return -1;
+  const std::int64_t Link = First + 2 + 12 * Count;
+  if (!T.Inside(Link, 4)) return -1;
+  const std::int64_t Second = T.Get(Link, 4);
+  if (Second == 0) return -1;
+  T.Put(Link, 4, 0);
+  // The thumbnail's bytes go too when they end the block and nothing else
+  // lies among them; otherwise they stay, unreachable.
+  TExifTiff::TSpan Rest{0, TiffHeaderSize}, Thumbnail{Second, Second};
+  if (!T.Span(First, false, 0, Rest) || !T.Span(Second, true, 0, Thumbnail) || Rest.End > Thumbnail.Start)
+    return Size;
+  return ExifHeaderSize + Thumbnail.Start;
+}
+
+int RvExifMarkerIndex(const TRvMarkerList& Markers) {
+  for (int N = 0; N < Markers.Count(); ++N)
+    if (Markers.MarkerType(N) == 0xE1 && RvIsExifApp1(Markers.MarkerData(N), Markers.MarkerLength(N))) return N;
+  return -1;
+}
+
+void RvDropJpegExifThumbnail(TRvMarkerList& Markers) {
+  const int App1 = RvExifMarkerIndex(Markers);
+  if (App1 < 0) return;
+  const int Length = Markers.MarkerLength(App1);
+  const std::int64_t Kept = RvDropExifThumbnail(Markers.MarkerData(App1), Length);
+  if (Kept >= 0 && Kept < Length)
+    Markers.SetMarkerData(App1, 0xE1, Markers.MarkerData(App1), static_cast<int>(Kept));
 }
 
 std::int32_t GetExifISOSpeedRatings(const TIOParamsVals& Params, int Index) {

@@ -26,6 +26,21 @@ bool RvIsExifApp1(const void* Data, std::int64_t Size);
 // inside the block.
 bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation);
 
+// Leaves the thumbnail out of an Exif block: the first directory's link to
+// the second (the thumbnail's) is cleared in place. When the thumbnail's
+// directory, values and picture data end the block and nothing the other
+// directories hold lies among them, they can go too: the answer is then the
+// shorter size to keep, otherwise Size. -1, the block unchanged, when it is
+// not Exif, its first directory is not inside it, or it has no thumbnail.
+std::int64_t RvDropExifThumbnail(void* Data, std::int64_t Size);
+
+// The Exif block among a JPEG file's markers: a file may carry XMP in an
+// APP1 block too, before or after it. -1 when none.
+int RvExifMarkerIndex(const TRvMarkerList& Markers);
+// The thumbnail of the Exif block among Markers, when there is one, left out
+// as RvDropExifThumbnail does; the block keeps what it must.
+void RvDropJpegExifThumbnail(TRvMarkerList& Markers);
+
 // The indexed Exif fields, one element at a time. An index out of range reads
 // 0 and writes nothing.
 std::int32_t GetExifISOSpeedRatings(const TIOParamsVals& Params, int Index);
