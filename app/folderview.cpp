@@ -540,6 +540,9 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   if (!FLoadThread) StartLoadThread();
   if (Done) {
     FLister.reset();
+    // Listed to its end from the event loop without a picture: none is to
+    // come, and the main window stops waiting for one.
+    if (FromLoop && FNames.empty() && FOwner && FOwner->CurrentFolderView() == this) FOwner->ClearPictureView();
   } else if (!FListed.empty()) {
     QMetaObject::invokeMethod(this, [this] { TakeListedFiles(); }, Qt::QueuedConnection);
   }

@@ -172,6 +172,8 @@ public:
   static constexpr int FirstPictureWait = 300;
   static constexpr int FirstPicturePoll = 10;
   bool Closing() const { return FClosing; }
+  // Its files are still being listed.
+  bool Listing() const { return FLister != nullptr; }
 
   // ---- Sorting of the details list
   void ImageViewColumnClick(int Column);

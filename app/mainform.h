@@ -424,7 +424,12 @@ private:
   void ShowPicturePopup(const QPoint& globalPos);
   // Checks the background colour's item in the colour menu.
   void CheckBackgroundColor(platform::TColor color);
+  // "Please wait..." in place of the hint to open a folder; hidden, the
+  // hint comes back when nothing is shown or asked for.
   void ShowPleaseWait(bool shown);
+  // Whether "Please wait..." stays: the current folder is still listed and
+  // none of its pictures is asked for yet.
+  bool StillWaiting() const;
   bool ForwardMagnifierEvent(QEvent* event);
   bool KeyForFolderView(const QWidget* focus) const;
   // A step to the previous or next picture would show another one: the

@@ -71,7 +71,9 @@ void TMainForm::OpenFolderView(const QString& path) {
     if (wait) ShowPleaseWait(false);
     throw;
   }
-  if (wait) ShowPleaseWait(false);
+  // A large folder goes on from the event loop: the panel stays until its
+  // first picture is asked for.
+  if (wait && !StillWaiting()) ShowPleaseWait(false);
   if (view->Closing()) return;
   view->ApplyFolderViewLayout();
   view->UpdatePasteMenu(!FRememberedFiles.empty() && FRememberMode != 0, FRememberedFiles, FRememberMode == 2);
@@ -113,13 +115,23 @@ void TMainForm::OpenPath(const QString& path, bool refresh) {
 
 void TMainForm::ShowPleaseWait(bool shown) {
   if (!shown) {
-    PnlPleaseWait->hide();
+    if (!PnlPleaseWait->isHidden()) PnlPleaseWait->hide();
+    const bool nothing = FCurrentFileName.isEmpty() && !HasImage();
+    LblToOpen->setVisible(nothing);
+    OpenBtnImage->setVisible(nothing);
     return;
   }
+  LblToOpen->hide();
+  OpenBtnImage->hide();
   PnlPleaseWait->raise();
   PnlPleaseWait->show();
   // The folder is read before the loop turns again.
   PnlPleaseWait->repaint();
+}
+
+bool TMainForm::StillWaiting() const {
+  return !PnlPleaseWait->isHidden() && FCurrentFileName.isEmpty() && FCurrentFolderView &&
+         FCurrentFolderView->Listing();
 }
 
 void TMainForm::OpenImageFolder() {
@@ -189,6 +201,8 @@ void TMainForm::FolderViewClosed(TFolderViewForm* view) {
     // An edit whose save failed or was cancelled stays on the screen.
     ClearPictureView();
   }
+  // The folder waited for went; the view that takes its place is shown as it is.
+  if (!PnlPleaseWait->isHidden() && !StillWaiting()) ShowPleaseWait(false);
   UpdateFolderTabHeight(nullptr);
   UpdateCommandStates();
 }

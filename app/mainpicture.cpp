@@ -98,8 +98,7 @@ void TMainForm::ShowImageFile(TFolderViewForm* view, const std::string& name) {
   DropPendingLoad();
   FCurrentFolderView = view;
   FCurrentFileName = QString::fromStdString(name);
-  LblToOpen->hide();
-  OpenBtnImage->hide();
+  ShowPleaseWait(false);
   BeginWaitCursor();
   StartImageLoad(view, name, SteppingBackwards);
 }
@@ -323,8 +322,8 @@ void TMainForm::ClearPictureView() {
   FOnlyRotated = true;
   FPixelTurn.Reset();
   UpdateCommandStates();
-  LblToOpen->show();
-  OpenBtnImage->show();
+  // A folder still listed has its first picture to come.
+  if (!StillWaiting()) ShowPleaseWait(false);
   UpdateFileStatusText();
   RefreshMagnifier();
 }

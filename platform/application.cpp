@@ -126,20 +126,31 @@ void PlaceOverOwner(QWidget& Window) {
   const Qt::WindowType type = Window.windowType();
   if (!Window.isWindow() || (type != Qt::Dialog && type != Qt::Tool && type != Qt::Sheet)) return;
   QWidget* owner = nullptr;
-  if (Window.isModal()) {
-    QWidget* modal = QApplication::activeModalWidget();
-    owner = modal && modal != &Window ? modal : DialogOwner(Window.parentWidget());
+  if (Window.windowModality() == Qt::WindowModal) {
+    // It blocks only the windows it belongs to.
+    owner = DialogOwner(Window.parentWidget());
+    if (!owner) return;
+  } else if (Window.isModal()) {
+    // Modal to the whole program: it belongs to no one window, and window
+    // managers keep it over all of ours. Owned by one window it came up just
+    // over that one, under a palette kept over the window the user works in;
+    // owned by another modal window, a manager that keeps the focus on the
+    // one modal to the whole program fought it for the focus.
   } else if (!Window.parentWidget()) {
     owner = MainWindow();
+    if (!owner) return;
+  } else {
+    return;
   }
-  if (!owner || owner == &Window || !owner->windowHandle()) return;
+  if (owner == &Window || (owner && !owner->windowHandle())) return;
   Window.winId(); // its window exists from here on
   QWindow* window = Window.windowHandle();
   if (!window) return;
+  QWindow* ownerWindow = owner ? owner->windowHandle() : nullptr;
   // Never under itself: a window whose owners lead back to it.
-  for (QWindow* up = owner->windowHandle(); up; up = up->transientParent())
+  for (QWindow* up = ownerWindow; up; up = up->transientParent())
     if (up == window) return;
-  window->setTransientParent(owner->windowHandle());
+  window->setTransientParent(ownerWindow);
   if (Window.isModal())
     // Once mapped: a modal window the user cannot see blocks the program.
     QTimer::singleShot(0, &Window, [&Window] {

@@ -51,12 +51,13 @@ private:
 QWidget* DialogOwner(QWidget* preferred = nullptr);
 
 // Hands Window, a dialog or palette about to be shown, to the window manager
-// as a window of ours: a modal one belongs to the topmost modal window (else
-// to DialogOwner's window), a modeless one without a parent to the main
-// window. A window manager stacks a dialog that belongs to no window above
-// all of the program's windows, so a modal window owned by the main window
-// would open out of sight under it while blocking it. The application object
-// applies this to every window it shows.
+// as a window of ours: one modal to the whole program belongs to no one
+// window, so that the manager stacks it above all of the program's windows,
+// palettes included; a window-modal one belongs to DialogOwner's window,
+// whose windows it blocks; a modeless one without a parent belongs to the
+// main window (stacked above all of the program's windows it could cover a
+// modal window that blocks it). The application object applies this to
+// every window it shows.
 void PlaceOverOwner(QWidget& Window);
 
 // Whether the window manager takes the full-screen state of a window and

@@ -1,3 +1,4 @@
+#include "app/folderlister.h"
 #include "app/folderview.h"
 #include "app/mainform.h"
 #include "app/openfolderdlg.h"
@@ -619,6 +620,27 @@ TEST_F(MainWindowTest, PleaseWaitShowsWhileAFolderIsReadWithNothingShown) {
   apptest::Click(Form().PnlPleaseWait, QPoint(5, 5));
   TOpenFolderForm::ModalAnswer = nullptr;
   EXPECT_EQ(Asked, 1);
+
+  // After Close Folder the hint is back; a large folder opened then goes on
+  // from the event loop, and "Please wait..." stands in the hint's place
+  // until its first picture is asked for.
+  for (int I = 0; I < 5 && !Form().FolderViews().empty(); ++I) Form().Execute("CloseFolder");
+  ASSERT_FALSE(Form().LblToOpen->isHidden());
+  fs::create_directory(Env.File("big"));
+  const std::string First = Env.Picture("big/p0000.png");
+  for (std::size_t I = 1; I <= TFolderLister::SmallFolder; ++I)
+    fs::create_hard_link(First, Env.File("big/p" + std::to_string(10000 + I) + ".png"));
+  Form().OpenFolderView(QString::fromStdString(Env.File("big")));
+  int Wrong = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    const bool Asked = !Form().CurrentFileName().isEmpty();
+    Wrong += !Form().LblToOpen->isHidden() || Form().PnlPleaseWait->isHidden() != Asked;
+    return Asked;
+  }));
+  EXPECT_EQ(Wrong, 0) << "the hint showed, or no panel, while the folder was read";
+  Loaded();
+  EXPECT_TRUE(Form().PnlPleaseWait->isHidden());
+  EXPECT_TRUE(Form().LblToOpen->isHidden());
 }
 
 // The supporting collection's hand cursors are in the screen's table once

@@ -117,10 +117,11 @@ TEST(ApplicationErrors, GuardedWorkHandsItsExceptionToTheHandler) {
   EXPECT_EQ(seen, QStringList{"Folder gone"});
 }
 
-// Shown through the application object, a dialog of no window belongs to the
-// main window, and a modal one to the topmost modal window: a window
-// manager stacks a window that belongs to nobody over all of ours.
-TEST(PlaceOverOwnerOf, EveryShownDialogBelongsToAWindowOfOurs) {
+// Shown through the application object, a modeless dialog of no window
+// belongs to the main window, a window modal to the whole program to no
+// window (a window manager stacks that over all of ours, palettes included),
+// and a window-modal one to the window it blocks.
+TEST(PlaceOverOwnerOf, ModelessDialogsBelongToTheMainWindowModalOnesToTheProgram) {
   QMainWindow main;
   main.show();
   QDialog wizard;
@@ -130,18 +131,24 @@ TEST(PlaceOverOwnerOf, EveryShownDialogBelongsToAWindowOfOurs) {
   QDialog question(&main);
   question.setModal(true);
   question.show();
+  EXPECT_EQ(question.windowHandle()->transientParent(), nullptr);
+  // Over another modal window, and from a window under it, all the same.
   QDialog results;
   results.setModal(true);
   results.show();
-  EXPECT_EQ(results.windowHandle()->transientParent(), question.windowHandle());
-  // A modal window of a window under the topmost modal one still goes over it.
+  EXPECT_EQ(results.windowHandle()->transientParent(), nullptr);
   QDialog late(&wizard);
   late.setModal(true);
   late.show();
-  EXPECT_EQ(late.windowHandle()->transientParent(), results.windowHandle());
+  EXPECT_EQ(late.windowHandle()->transientParent(), nullptr);
   late.hide();
   results.hide();
   question.hide();
+  QDialog progress(&main);
+  progress.setWindowModality(Qt::WindowModal);
+  progress.show();
+  EXPECT_EQ(progress.windowHandle()->transientParent(), main.windowHandle());
+  progress.hide();
   // A palette with a parent keeps the window it serves.
   QWidget palette(&main, Qt::Tool);
   palette.show();

@@ -7,8 +7,8 @@
 #             into the open-folder dialog: the message comes up over the
 #             dialog, is answered, and the program answers afterwards.
 #   palette   under a window manager, a question comes up while the tool
-#             box is the active window: it belongs to the main window and
-#             the program answers afterwards.
+#             box is the active window: it belongs to the whole program, not
+#             to the tool box, and the program answers afterwards.
 #   wizard    File > Exit (by "EXIT") while the e-mail wizard is open ends
 #             the program.
 #   sigterm   ended by SIGTERM as at logout: the settings are written and no
@@ -137,7 +137,7 @@ modal)
   ;;
 palette)
   # A question that comes up while the tool box is the active window: under
-  # a window manager it belongs to the main window, is answered, and the
+  # a window manager it belongs to the whole program, is answered, and the
   # program answers afterwards (owned by the tool box, the window manager
   # and the program handed the focus between them for good).
   matchbox-window-manager -use_titlebar no >"$work/wm.log" 2>&1 &
@@ -165,8 +165,11 @@ EOF2
   sleep 0.5
   timeout 20 "$program" "$work/pictures/b.png" || fail "the hand-off did not end"
   read -r box _ <<<"$(wait_window "^Overwrite current image file")" || fail "no question about the rotated picture"
+  # It belongs to the whole program (its client leader), not to the tool box.
   owner=$(xprop -id "$box" WM_TRANSIENT_FOR | sed 's/.*# //')
-  [ $((owner)) = "$main" ] || fail "the question belongs to window $owner, not to the main window $main"
+  leader=$(xprop -id "$main" WM_CLIENT_LEADER | sed 's/.*# //')
+  [ -n "$leader" ] && [ $((owner)) = $((leader)) ] ||
+    fail "the question belongs to window $owner, not to the program (client leader $leader; tool box $tools)"
   sleep 2
   # Yes by its key (the window manager may stack the tool box over the
   # question's buttons): the rotated picture is written.

@@ -9,6 +9,9 @@
 #               optimization" ticked, Send Email: the modal results window
 #               opens on top of the wizard (the top of the manager's stack)
 #               and closes by a click on its Continue button.
+#   trashquestion The tool box open, Delete in the Advanced Folder View:
+#               "Move ... to the trash?" is the top of the manager's stack,
+#               shows over the tool box and takes a click on its Yes.
 # Usage: wm.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -132,6 +135,63 @@ EOF
   sleep 1
   xdotool key Return
   wait_gone "^Email a.jpg$" || fail "the wizard stayed after sending"
+  ends
+  ;;
+trashquestion)
+  marked_picture "$work/pics/a.png" "#0000FF"
+  marked_picture "$work/pics/b.png" "#00FF00"
+  start "$work/pics/a.png"
+  xdotool windowactivate --sync "$main" key ctrl+t
+  read -r tools _ <<<"$(wait_window "^Image Tools$")" || fail "Ctrl+T opened no tool box"
+  sleep 1
+  # File > Advanced Folder View, the fourth item.
+  xdotool windowactivate --sync "$main" key alt+f
+  sleep 0.5
+  xdotool key Down Down Down Return
+  read -r view _ <<<"$(wait_window "^$work/pics$")" || fail "no Advanced Folder View"
+  sleep 1.5
+  # b.png: the row under a.png, the shown picture's, which is selected.
+  shot 01-view
+  read -r vw vh vx vy <<<"$(place "$view")"
+  read -r _ rh rx ry <<<"$(where 01-view "#308DC8" "${vw}x${vh}+$vx+$vy")" || fail "no selected row in the folder view"
+  click $((rx + 20)) $((ry + rh + rh / 2))
+  sleep 1
+  shot 02-tools
+  xdotool key Delete
+  question=""
+  for _ in $(seq 1 50); do
+    stacking=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g')
+    for w in $stacking; do
+      xprop -id "$w" _NET_WM_STATE | grep -q _NET_WM_STATE_MODAL && question=$((w))
+    done
+    [ -n "$question" ] && break
+    sleep 0.2
+  done
+  [ -n "$question" ] || fail "Delete asked no question"
+  sleep 1.5
+  shot 03-question
+  stacking=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g')
+  [ $(( ${stacking##* } )) = "$question" ] ||
+    fail "the question $question is not on top of the stack ($stacking; tool box $tools)"
+  # Where the question and the tool box overlap, the question's text and
+  # buttons replaced the tool box on the screen.
+  read -r qw qh qx qy <<<"$(place "$question")"
+  read -r tw th tx ty <<<"$(place "$tools")"
+  left=$((qx > tx ? qx : tx)) top=$((qy > ty ? qy : ty))
+  right=$((qx + qw < tx + tw ? qx + qw : tx + tw)) bottom=$((qy + qh < ty + th ? qy + qh : ty + th))
+  [ "$right" -gt "$left" ] && [ "$bottom" -gt "$top" ] ||
+    fail "the question ($qw x $qh at $qx,$qy) does not overlap the tool box ($tw x $th at $tx,$ty)"
+  overlap="$((right - left))x$((bottom - top))+$left+$top"
+  for s in 02-tools 03-question; do convert "$work/$s.png" -crop "$overlap" +repage "$work/$s-overlap.png"; done
+  changed=$(compare -metric AE "$work/02-tools-overlap.png" "$work/03-question-overlap.png" null: 2>&1 || true)
+  awk -v c="${changed%% *}" -v a=$(( (right - left) * (bottom - top) )) 'BEGIN { exit !(c > a / 20) }' ||
+    fail "the question does not show over the tool box: $changed pixels of the overlap $overlap changed"
+  # Its default button (No) wears the highlight; Yes is the button on its left.
+  read -r nw nh nx ny <<<"$(where 03-question "#26709E" "${qw}x${qh}+$qx+$qy")" || fail "no default button in the question"
+  click $((nx - nw / 2 - 8)) $((ny + nh / 2))
+  for _ in $(seq 1 50); do [ -e "$work/pics/b.png" ] || break; sleep 0.2; done
+  [ ! -e "$work/pics/b.png" ] && [ -e "$work/pics/a.png" ] || { shot 04-stuck; fail "Yes did not move b.png to the trash"; }
+  [ -e "$work/data/Trash/files/b.png" ] || fail "b.png is not in the trash"
   ends
   ;;
 *) fail "no case $case" ;;
