@@ -1,9 +1,9 @@
 #include "app/aboutdlg.h"
 #include "app/helpdlg.h"
 #include "controls/kel/kelshapebutton.h"
+#include "platform/openurl.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -161,7 +161,12 @@ void TAboutDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
 }
 
-void TAboutDlg::OpenLink(const QString& link) { QDesktopServices::openUrl(QUrl(link)); }
+void TAboutDlg::OpenLink(const QString& link) {
+  // As the Help menu's pages: a link that nothing could open is told.
+  platform::OpenUrlAsync(QUrl(link), this, [link](bool opened) {
+    if (!opened) ShowErrorDialog(QStringLiteral("No program could open %1.").arg(link));
+  });
+}
 
 void ShowStartupSplash(TAboutDlg& dialog, const QStringList& arguments) {
   if (!arguments.isEmpty() && arguments.first() == QLatin1String("/shell")) return;

@@ -7,8 +7,6 @@
 
 #include <QtCore/QTimer>
 #include <QtGui/QtEvents>
-#include <QtCore/QUrl>
-#include <QtGui/QDesktopServices>
 #include <QtGui/QDragEnterEvent>
 #include <QtGui/QPainter>
 #include <QtWidgets/QApplication>
@@ -153,8 +151,7 @@ void TSxCustomShellListView::DblClick() {
     return;
   }
   if (item->IsFileSystem && !folder) {
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(item->Path))))
-      FController->ReportError(this, "No program could open " + item->Path + ".");
+    FController->OpenPaths(this, {item->Path});
   } else if (folder && !HasOption(loOpenFoldersInNewWindow)) {
     OpenFolder(item);
   } else if (!item->Execute()) {

@@ -2,6 +2,7 @@
 #include "platform/application.h"
 
 #include "platform/fileproperties.h"
+#include "platform/openurl.h"
 #include "shell/sxfolderdrop.h"
 #include "shell/sxguards.h"
 
@@ -469,17 +470,9 @@ bool TSxCustomShellController::InvokeCommand(int command, const std::shared_ptr<
   std::vector<std::string> paths;
   for (const TSxItemIDList& id : ids) paths.push_back(folder->GetDisplayNameOf(id, SHGDN_FORPARSING));
   switch (command) {
-  case cmOpen: {
-    bool ok = true;
-    for (const std::string& path : paths) {
-      const QUrl url = path.find(":///") != std::string::npos ? QUrl(Q(path)) : QUrl::fromLocalFile(Q(path));
-      if (!QDesktopServices::openUrl(url)) {
-        ReportError(window, "No program could open " + path + ".");
-        ok = false;
-      }
-    }
-    return ok;
-  }
+  case cmOpen:
+    OpenPaths(window, paths);
+    return true;
   case cmCut:
   case cmCopy:
     SxSetClipboardFiles(folder->AbsoluteIDList(), ids,
@@ -544,6 +537,19 @@ bool TSxCustomShellController::RenameItem(QWidget* window, const TSxNamespaceFol
 
 void TSxCustomShellController::ReportError(QWidget* window, const std::string& text) {
   Report(OnCommandError, window, text);
+}
+
+void TSxCustomShellController::OpenPaths(QWidget* window, const std::vector<std::string>& paths) {
+  // The desktop's opener tells whether a program took the file only when
+  // it ends: started is not opened.
+  QPointer<QWidget> owner(window);
+  for (const std::string& path : paths) {
+    const QUrl url = path.find(":///") != std::string::npos ? QUrl(Q(path)) : QUrl::fromLocalFile(Q(path));
+    platform::OpenUrlAsync(url, window ? static_cast<QObject*>(window) : qApp,
+                           [owner, onError = OnCommandError, path](bool opened) {
+                             if (!opened) Report(onError, owner, "No program could open " + path + ".");
+                           });
+  }
 }
 
 // ---------------------------------------------------------------- items

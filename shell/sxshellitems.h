@@ -134,6 +134,10 @@ public:
   // Tells the user why a command failed: OnCommandError when set, else a
   // message box over window.
   void ReportError(QWidget* window, const std::string& text);
+  // Hands each file or address to the program the desktop chooses for it,
+  // without waiting; one that nothing could open is reported when its
+  // opener ends, even after this controller is gone.
+  void OpenPaths(QWidget* window, const std::vector<std::string>& paths);
 
   // Answers a context menu instead of the user (tests, automation): the
   // command chosen, 0 for none.

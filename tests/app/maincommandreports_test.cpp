@@ -1,5 +1,6 @@
 // Commands of the main window that write work files or hand over to another
 // program: where the files go, and what the user hears when nothing can act.
+#include "app/aboutdlg.h"
 #include "app/emailsizedlg.h"
 #include "app/genutil.h"
 #include "app/mainform.h"
@@ -190,4 +191,10 @@ TEST_F(MainCommandReportsTest, HelpPagesNothingCanOpenAreToldOf) {
   TriggerItem("KeyboardShortcutGuide1");
   EXPECT_EQ(Env.HelpShown, 2);
   EXPECT_EQ(Env.LastHelpText, "No keyboard guide is installed.");
+
+  // The About box's link alike.
+  TAboutDlg About;
+  emit About.findChild<QLabel*>("LblWeb")->linkActivated(AboutWebPage);
+  ASSERT_TRUE(WaitUntil([&] { return Env.HelpShown > 2; }));
+  EXPECT_EQ(Env.LastHelpText, QStringLiteral("No program could open %1.").arg(AboutWebPage));
 }

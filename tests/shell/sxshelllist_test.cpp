@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/fakemailprogram.h"
+
 #include <QtCore/QFile>
 #include <QtTest/QTest>
 #include <QtWidgets/QHeaderView>
@@ -310,6 +312,14 @@ TEST_F(ShellList, DoubleClickOpensFoldersUnlessTheHandlerSaysNo) {
   EXPECT_EQ(list->RowCount(), 0);
   list->MoveUpOneLevel();
   EXPECT_EQ(list->CurrentFolder()->Path, Dir);
+  // A file goes to the desktop's opener: one it finds no program for is
+  // told when the opener ends.
+  ASSERT_TRUE(WaitFor([&] { return !list->Loading(); }));
+  testing_support::TFakeProgram opener(QStringLiteral("xdg-open"), 3);
+  doubleClick("one.qqzz");
+  ASSERT_TRUE(WaitFor([&] { return !Errors.empty(); }));
+  EXPECT_EQ(opener.Arguments(), QStringList{QUrl::fromLocalFile(QString::fromStdString(Dir + "/one.qqzz")).toString()});
+  EXPECT_EQ(Errors.back(), "No program could open " + Dir + "/one.qqzz.");
 }
 
 TEST_F(ShellList, DeleteMovesToTheTrashWhoseColumnsTellWhence) {
