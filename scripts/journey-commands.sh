@@ -209,14 +209,7 @@ start "$pics"
 win=$(wait_window "^Pictrova - $pics/a-blue.png$") || fail "no window for the scan"
 read -r id width height x y <<<"$win"
 click $((x + 400)) $((y + 400))
-xdotool key alt+f
-sleep 0.3
-for _ in $(seq 1 13); do xdotool key Down; done
-xdotool key Right Return
-wait_window "^Select Source$" >/dev/null || { shot 07-nosource; fail "Select Source did not open"; }
-sleep 0.3
-xdotool key Return
-wait_gone "^Select Source$" || fail "Select Source did not close"
+select_test_scanner 07
 xdotool key ctrl+i
 # The scanner's own window: Scan is its default button.
 sleep 1.5

@@ -118,16 +118,8 @@ scan)
     >"$work/sane/test.conf"
   export SANE_CONFIG_DIR="$work/sane"
   start "$work/started"
-  # File > Import Image > Select Source..., then Ctrl+I and the scanner's
-  # own window, whose default button is Scan.
-  xdotool key alt+f
-  sleep 0.3
-  for _ in $(seq 1 13); do xdotool key Down; done
-  xdotool key Right Return
-  wait_window "^Select Source$" >/dev/null || { shot 01-nosource; fail "Select Source did not open"; }
-  sleep 0.3
-  xdotool key Return
-  wait_gone "^Select Source$" || fail "Select Source did not close"
+  # Then Ctrl+I and the scanner's own window, whose default button is Scan.
+  select_test_scanner 01
   xdotool key ctrl+i
   scanner=$(wait_window "^Noname frontend-tester$") || { shot 01-noscanner; fail "Ctrl+I did not open the scanner"; }
   sleep 0.5

@@ -230,3 +230,16 @@ pid_gone() {
   done
   return 1
 }
+
+# select_test_scanner <shot prefix>: File > Import Image > Select Source...,
+# the first source (SANE's test device) taken with Return.
+select_test_scanner() {
+  xdotool key alt+f
+  sleep 0.3
+  for _ in $(seq 1 13); do xdotool key Down; done
+  xdotool key Right Return
+  wait_window "^Select Source$" >/dev/null || { shot "$1-nosource"; fail "Select Source did not open"; }
+  sleep 0.3
+  xdotool key Return
+  wait_gone "^Select Source$" || fail "Select Source did not close"
+}

@@ -56,6 +56,14 @@ place() {
   xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
     /^  Width/ {w=$NF} /^  Height/ {h=$NF} END {print w, h, x, y}'
 }
+# The program's windows as the manager stacks them, bottom first.
+stacking() { xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g'; }
+# on_top <window> <what>: the window is last in the stacking.
+on_top() {
+  local order
+  order=$(stacking)
+  [ $(( ${order##* } )) = "$1" ] || fail "$2 $1 is not on top of the stack ($order)"
+}
 full() { xprop -id "$main" _NET_WM_STATE | grep -q _NET_WM_STATE_FULLSCREEN; }
 # wait_state <on|off>
 wait_state() {
@@ -122,9 +130,7 @@ EOF
   read -r results _ <<<"$(wait_window "^Results of Email Optimization$")" || fail "no results window"
   sleep 1.5
   shot 02-results
-  stacking=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g')
-  [ $(( ${stacking##* } )) = "$results" ] ||
-    fail "the results window $results is not on top of the stack ($stacking; wizard $wizard)"
+  on_top "$results" "the results window (wizard $wizard)"
   # Its "Continue" button, at the middle of its bottom edge, takes a click.
   read -r rw rh rx ry <<<"$(place "$results")"
   click $((rx + rw / 2)) $((ry + rh - 20))
@@ -160,8 +166,7 @@ trashquestion)
   xdotool key Delete
   question=""
   for _ in $(seq 1 50); do
-    stacking=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g')
-    for w in $stacking; do
+    for w in $(stacking); do
       xprop -id "$w" _NET_WM_STATE | grep -q _NET_WM_STATE_MODAL && question=$((w))
     done
     [ -n "$question" ] && break
@@ -170,9 +175,7 @@ trashquestion)
   [ -n "$question" ] || fail "Delete asked no question"
   sleep 1.5
   shot 03-question
-  stacking=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*# //; s/,//g')
-  [ $(( ${stacking##* } )) = "$question" ] ||
-    fail "the question $question is not on top of the stack ($stacking; tool box $tools)"
+  on_top "$question" "the question (tool box $tools)"
   # Where the question and the tool box overlap, the question's text and
   # buttons replaced the tool box on the screen.
   read -r qw qh qx qy <<<"$(place "$question")"
