@@ -186,20 +186,20 @@ void TRvStarter::Execute() {
       FRunning.push_back(job);
     }
     std::shared_ptr<TRvLoadResult> result = RvRunLoadJob(job->Request, *job->IO, &job->Cancelled);
-    bool announce = false;
     {
       std::lock_guard lock(FLock);
       std::erase(FRunning, job);
       if (!job->Cancelled) {
         FDone.push_back(std::move(result));
-        announce = FDone.size() == 1;
+        // Told in the same step as the job stops running: whoever finds none
+        // running finds every result already on its way. Telling only posts.
+        if (FDone.size() == 1 && FDeliver) FDeliver();
       }
     }
     // Out of the list, no one else reaches the job's component any more.
     job->IO.reset();
     // A place in the pool is free again.
     FWake.notify_all();
-    if (announce && FDeliver) FDeliver();
   }
 }
 

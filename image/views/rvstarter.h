@@ -59,7 +59,8 @@ std::shared_ptr<TRvLoadResult> RvRunLoadJob(const TRvLoadRequest& Request, TRast
 class TRvStarter {
 public:
   // Called on a worker thread when results wait where there were none: it
-  // must ask the user-interface thread to take them (TakeResults).
+  // must ask the user-interface thread to take them (TakeResults), and only
+  // ask (it runs under the starter's lock).
   using TDeliverProc = std::function<void()>;
 
   explicit TRvStarter(TDeliverProc Deliver);
