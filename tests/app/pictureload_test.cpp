@@ -275,7 +275,7 @@ TEST_F(PictureLoadTest, AWalkFasterThanTheReadsKeepsNoPictureBehind) {
   constexpr int Pictures = 8, Steps = 40;
   constexpr std::size_t Picture = 2048 * 1536 * 3;
   for (int I = 0; I < Pictures; ++I)
-    Env.Picture("p" + std::to_string(I) + ".jpg", 2048, 1536, QColor::fromHsv(I * 45, 255, 255));
+    Env.Picture(QStringLiteral("p%1.jpg").arg(I).toStdString(), 2048, 1536, QColor::fromHsv(I * 45, 255, 255));
   Show(Env.File("p0.jpg"));
   const std::size_t Before = HeldBytes();
   for (int Step = 0; Step < Steps; ++Step) {
