@@ -16,9 +16,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "platform/application.h"
+#include "platform/registry.h"
 
 namespace bench {
 
@@ -54,6 +57,15 @@ inline void EnsureApplication() {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   // The program's own application object: its allocator settings with it.
   new platform::TApplication(argc, argv);
+}
+
+// Writes the program's settings Name=Value into the key store of the folder
+// set with platform::SetKeyStoreFolder, for a main window made after.
+inline void WriteSettings(std::initializer_list<std::pair<const char*, const char*>> Settings) {
+  platform::TRegistry Reg;
+  Reg.SetRootKey(platform::HKEY_CURRENT_USER);
+  Reg.OpenKey("\\Software\\Halvenworth\\Pictrova 3", true);
+  for (const auto& [Name, Value] : Settings) Reg.WriteString(Name, Value);
 }
 
 // The longest time the event loop kept a 1 ms timer waiting between Start

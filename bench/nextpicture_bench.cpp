@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "app/mainform.h"
-#include "platform/registry.h"
 #include "platform/thread.h"
 
 namespace {
@@ -51,12 +50,7 @@ void BM_NextPicture(benchmark::State& State) {
   const std::string Folder = MakeFolder();
   QTemporaryDir Store;
   platform::SetKeyStoreFolder(Store.path().toStdString());
-  {
-    platform::TRegistry Reg;
-    Reg.SetRootKey(platform::HKEY_CURRENT_USER);
-    Reg.OpenKey("\\Software\\Halvenworth\\Pictrova 3", true);
-    Reg.WriteString("ImageTransitionEffect", "0");
-  }
+  bench::WriteSettings({{"ImageTransitionEffect", "0"}});
   app::TMainForm Form({}, nullptr);
   Form.resize(1280, 900);
   Form.show();

@@ -27,7 +27,6 @@
 #include "app/mainform.h"
 #include "image/io/rastrumio.h"
 #include "image/views/rastrumview.h"
-#include "platform/registry.h"
 #include "platform/thread.h"
 
 namespace {
@@ -95,16 +94,11 @@ void BM_SlideShowScenario(benchmark::State& State) {
   const int Pictures = static_cast<int>(State.range(0));
   QTemporaryDir Store;
   platform::SetKeyStoreFolder(Store.path().toStdString());
-  {
-    platform::TRegistry Reg;
-    Reg.SetRootKey(platform::HKEY_CURRENT_USER);
-    Reg.OpenKey("\\Software\\Halvenworth\\Pictrova 3", true);
-    Reg.WriteString("SlideShowInterval", "1000");
-    Reg.WriteString("ImageTransitionEffect", "0");
-    Reg.WriteString("ShowSlideShowPrompt", "False");
-    Reg.WriteString("ShowFullScreenPrompt", "False");
-    Reg.WriteString("StopAtStart", "False");
-  }
+  bench::WriteSettings({{"SlideShowInterval", "1000"},
+                        {"ImageTransitionEffect", "0"},
+                        {"ShowSlideShowPrompt", "False"},
+                        {"ShowFullScreenPrompt", "False"},
+                        {"StopAtStart", "False"}});
   // The floor: the same files decoded at full size, nothing else.
   std::vector<double> Decodes;
   for (int I = 0; I < 4; ++I) {
