@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang, fuzzes one of them, and merges what
 # it found into the saved corpus, minimised: scripts/fuzz.sh <target> [seconds]
-# FUZZ_BUILD_DIR chooses the build folder (default build/fuzz).
+# FUZZ_BUILD_DIR chooses the build folder (default build/fuzz). An input that
+# takes more than FUZZ_TIMEOUT seconds (default 5) or a gigabyte is a finding:
+# no input of the corpus needs a tenth of either, and a small file that costs
+# that much freezes the program or takes its memory.
 source "$(dirname "$0")/common.sh"
 
 [ $# -ge 1 ] || fail "usage: scripts/fuzz.sh <target> [seconds]"
@@ -15,7 +18,8 @@ work="$dir/work-$1"
 rm -rf "$work"; mkdir -p "$work" "$corpus"
 say "Fuzzing $1 for ${2:-600} s"
 export QT_QPA_PLATFORM=offscreen
-"$dir/fuzz/fuzz_$1" -max_total_time="${2:-600}" -timeout=10 -rss_limit_mb=2048 "$work" "$corpus" \
+"$dir/fuzz/fuzz_$1" -max_total_time="${2:-600}" -timeout="${FUZZ_TIMEOUT:-5}" -rss_limit_mb=1024 \
+  -malloc_limit_mb=512 "$work" "$corpus" \
   || fail "the fuzzer found a crash (see above; the input was saved in the current folder)"
 say "Minimising the corpus"
 merged="$dir/merged-$1"
