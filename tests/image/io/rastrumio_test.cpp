@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
@@ -23,6 +24,7 @@
 #include "image/model/rvmask.h"
 #include "platform/metafile.h"
 #include "platform/stream.h"
+#include "support/asnobody.h"
 
 namespace {
 
@@ -362,6 +364,49 @@ TEST_F(RastrumIOTest, SuccessfulSaveReplacesAndKeepsPermissions) {
   EXPECT_GT(ReadAll(name).size(), 8u);
   EXPECT_EQ(QFile::permissions(QString::fromStdString(name)),
             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+}
+
+// A save puts a new file in the old one's place, yet the file stays its
+// owner's with its attributes; a file the user may not write is refused by
+// its own name, though the folder is open to all.
+TEST_F(RastrumIOTest, ASaveKeepsTheFilesOwnerAndRefusesAFileTheUserMayNotWrite) {
+  if (!testing_support::CanRunAsNobody()) GTEST_SKIP() << "another user is needed: run as root";
+  const std::string name = Path("Garden.jpg");
+  TRastrumIO io;
+  MakePicture(*io.RvBitmap(), 8, 8);
+  io.SaveToFile(name);
+  ASSERT_EQ(::chown(name.c_str(), 1234, 1234), 0);
+  ASSERT_EQ(::chmod(name.c_str(), 0640), 0);
+  const bool attributes = ::setxattr(name.c_str(), "user.comment", "garden", 6, 0) == 0;
+  io.SaveToFile(name);
+  ASSERT_FALSE(io.Aborting);
+  struct stat st {};
+  ASSERT_EQ(::stat(name.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 1234u);
+  EXPECT_EQ(st.st_gid, 1234u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  char comment[16] = {};
+  if (attributes) {
+    EXPECT_EQ(::getxattr(name.c_str(), "user.comment", comment, sizeof comment), 6);
+  }
+
+  ASSERT_EQ(::chown(name.c_str(), 0, 0), 0);
+  ASSERT_EQ(::chmod(name.c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(Dir.path().toLocal8Bit().constData(), 0777), 0);
+  const Bytes before = ReadAll(name);
+  const int result = testing_support::RunAsNobody([&] {
+    try {
+      io.SaveToFile(name);
+    } catch (const platform::EStreamError& error) {
+      return std::string(error.what()) == "Cannot create file \"" + name + "\". The file is read-only." && io.Aborting
+                 ? 0
+                 : 2;
+    }
+    return 1;
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadAll(name), before);
+  EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 TEST_F(RastrumIOTest, LoadFailuresAreNeverSuccess) {
