@@ -31,6 +31,7 @@
 #include <cmath>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace app {
 
@@ -49,6 +50,20 @@ bool IsFile(const std::string& path) {
 bool IsFolder(const std::string& path) {
   std::error_code error;
   return std::filesystem::is_directory(path, error);
+}
+
+// Whether one of Paths names the file at Path: by the same name, or as the
+// same file under another spelling (a link, a second view of its folder).
+bool AmongFiles(const std::string& path, const std::vector<std::string>& paths) {
+  struct stat file;
+  const bool known = ::stat(path.c_str(), &file) == 0;
+  for (const std::string& other : paths) {
+    if (other == path) return true;
+    struct stat status;
+    if (known && ::stat(other.c_str(), &status) == 0 && status.st_dev == file.st_dev && status.st_ino == file.st_ino)
+      return true;
+  }
+  return false;
 }
 
 // The open folder view that holds Path, if any: after a tab switch or a
@@ -525,13 +540,14 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
   std::string path = target.toStdString();
   if (LowerFileExt(path).empty()) path += LowerFileExt(FCurrentFileName.toStdString());
   const bool existed = IsFile(path);
-  const bool other = QString::fromStdString(path) != FCurrentFilePath;
+  // Asked before the write, which puts a new file in the old one's place.
+  const bool other = !AmongFiles(path, {FCurrentFilePath.toStdString()});
   const bool withoutFile = WithoutOwnFile();
   if (WritePicture(path, true, QStringLiteral("Error converting to selected file format!"))) {
     outcome = TSaveAsOutcome::Written;
-    FIsNewImage = false;
-    FOnlyRotated = true;
-    FDontAskToSave = false;
+    // A copy neither opened nor taking the place of a missing file leaves
+    // the shown picture as it was: its own file unchanged, its edit still
+    // to be asked about (or saved silently) when it is left.
     if (other && openSaved) {
       // Saved: leaving it for the copy asks nothing.
       PictureSaved();
@@ -544,6 +560,10 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
       // opening it would make it, so that a later save goes there.
       PictureSaved();
       SetCurrentFileNames(QFileInfo(QString::fromStdString(path)).fileName(), QString::fromStdString(path));
+    } else if (!other) {
+      // Written over the shown file itself: it holds the picture now.
+      PictureSaved();
+      ReportFileWritten(path, existed);
     }
   }
   EndWaitCursor();
