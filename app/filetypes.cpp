@@ -3,6 +3,8 @@
 #include "app/genutil.h"
 #include "app/pictureutil.h"
 #include "app/startup.h"
+#include "platform/safesave.h"
+#include "platform/stream.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,7 +12,6 @@
 #include <QFileInfo>
 #include <QMimeDatabase>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
 #include <algorithm>
@@ -118,6 +119,15 @@ QStringList MimeAppsLists() {
   return Files;
 }
 
+// A desktop file written whole; one the desktop's files cannot take (a
+// file this user may not write) is left as it is, as a failed write is.
+void SaveDesktopFile(const QString& FileName, const QByteArray& Text) {
+  try {
+    platform::SaveFileSafely(FileName.toStdString(), std::string_view(Text.constData(), static_cast<std::size_t>(Text.size())));
+  } catch (const platform::EStreamError&) {
+  }
+}
+
 // Takes our entry out of the association lists of the given MIME types (all
 // types when Mimes is empty), leaving every other program's entries alone.
 void RemoveMimeAssociations(const QStringList& Mimes) {
@@ -157,10 +167,7 @@ void RemoveMimeAssociations(const QStringList& Mimes) {
       if (!Apps.isEmpty()) Result << Mime + QLatin1Char('=') + Apps.join(QLatin1Char(';')) + QLatin1Char(';');
     }
     if (!Changed) continue;
-    QSaveFile Out(FileName);
-    if (!Out.open(QIODevice::WriteOnly | QIODevice::Text)) continue;
-    Out.write(Result.join(QLatin1Char('\n')).toUtf8());
-    Out.commit();
+    SaveDesktopFile(FileName, Result.join(QLatin1Char('\n')).toUtf8());
   }
 }
 
@@ -195,10 +202,7 @@ void MirrorDefaultHandler(const std::string& Ext) {
 void WriteDesktopEntry() {
   const QString FileName = QString::fromStdString(DesktopEntryPath());
   QDir().mkpath(QFileInfo(FileName).absolutePath());
-  QSaveFile Out(FileName);
-  if (!Out.open(QIODevice::WriteOnly)) return;
-  Out.write(QByteArray::fromStdString(DesktopEntryText()));
-  Out.commit();
+  SaveDesktopFile(FileName, QByteArray::fromStdString(DesktopEntryText()));
 }
 
 void InstallDesktopEntry() {

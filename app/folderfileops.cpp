@@ -171,15 +171,16 @@ bool TFolderViewForm::FileOpKey(const QKeyEvent& Key) {
 
 bool TFolderViewForm::DeleteFiles(const std::vector<std::string>& Names) {
   if (Names.empty()) return false;
-  // The shown file may be among them: its read ends first.
-  if (FOwner) FOwner->FinishPendingLoad();
+  std::vector<std::string> Paths;
+  for (const std::string& N : Names) Paths.push_back(JoinPath(FFolderPath, N));
+  // The shown file may be among them: its edit is asked about first.
+  if (FOwner && !FOwner->ReleaseShownFile(Paths, false)) return false;
   const TWaitCursor Wait;
   wn::TWnSHFileOperation& Operation = *WnSHFileOperator;
   Operation.Operation = wn::foDelete;
   Operation.Owner = window();
-  Operation.SourceFiles.clear();
+  Operation.SourceFiles = std::move(Paths);
   Operation.DestFiles.clear();
-  for (const std::string& N : Names) Operation.SourceFiles.push_back(JoinPath(FFolderPath, N));
   bool Deleted = Operation.Execute();
   // A file the user chose to keep is still there: that is no delete.
   for (const std::string& Path : Operation.SourceFiles)
@@ -265,10 +266,7 @@ bool TFolderViewForm::RenameOnDisk(const std::string& OldName, const std::string
 void TFolderViewForm::RenameSelectedFile() {
   if (FClosing || FSelectedNames.size() != 1) return;
   const std::string OldName = FSelectedNames.front();
-  if (FOwner) FOwner->FinishPendingLoad();
-  if (FOwner && FOwner->CurrentFolderView() == this && FOwner->CurrentFileName() == QString::fromStdString(OldName) &&
-      FOwner->QuerySaveModified())
-    return;
+  if (FOwner && !FOwner->ReleaseShownFile({JoinPath(FFolderPath, OldName)}, true)) return;
   const std::size_t Dot = OldName.rfind('.');
   const QString Base = QString::fromStdString(Dot == std::string::npos ? OldName : OldName.substr(0, Dot));
   const std::string Ext = Dot == std::string::npos ? std::string() : OldName.substr(Dot);
@@ -298,7 +296,7 @@ void TFolderViewForm::RenameSelectedFile() {
 
 bool TFolderViewForm::ImageViewEdited(const std::string& OldName, const std::string& NewName) {
   if (FClosing || NewName == OldName) return false;
-  if (FOwner) FOwner->FinishPendingLoad();
+  if (FOwner && !FOwner->ReleaseShownFile({JoinPath(FFolderPath, OldName)}, true)) return false;
   QString Error;
   if (LowerFileExt(OldName) != LowerFileExt(NewName)) {
     Error = QStringLiteral("The file extension must match previous file extension.");

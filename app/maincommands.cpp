@@ -925,10 +925,10 @@ void TMainForm::ResizeImage(int width, int height) {
 
 void TMainForm::RenameShownFile() {
   FinishPendingLoad();
-  if (!HasImage() || FIsNewImage || QuerySaveModified() || !RenameDlg) return;
+  if (!HasImage() || FIsNewImage || !RenameDlg) return;
   // The shown file's own folder: the current view may show another one.
   const QFileInfo shown(FCurrentFilePath);
-  if (!shown.isFile()) return;
+  if (!shown.isFile() || !ReleaseShownFile({FCurrentFilePath.toStdString()}, true)) return;
   const std::string folder = shown.absolutePath().toStdString();
   const std::string oldName = shown.fileName().toStdString();
   const std::string ext = shown.suffix().isEmpty() ? std::string() : "." + shown.suffix().toStdString();

@@ -196,6 +196,14 @@ public:
   // Whether closing the folder view may go on: closing the last one leaves
   // no picture, and an edit whose save failed or was cancelled keeps it open.
   bool FolderViewMayClose(TFolderViewForm* view);
+  // A delete or move (shows false) or a rename (shows true: the picture
+  // stays on the screen) is about to take the files at Paths from where
+  // they are. When the shown picture's file is among them and the picture
+  // is edited, the user is asked as on leaving it: false keeps the picture
+  // with its edit, and the operation does not go on. A save comes first, so
+  // that the operation acts on the saved file; an edit left unsaved is
+  // dropped from a picture that stays on the screen.
+  bool ReleaseShownFile(const std::vector<std::string>& paths, bool shows);
   // False when the write failed or was cancelled, or a running show refused
   // it (the edit is still there).
   bool SaveModifiedImage();
@@ -492,8 +500,8 @@ private:
   // file (the saved copy) is shown now, or the picture stays with its edit.
   enum class TLeaveAnswer { Go, OtherShown, Kept };
   TLeaveAnswer QueryLeaveModified();
-  // The shown picture has no file of its own (a scan not saved yet): a save
-  // asks where to.
+  // The shown picture has no file of its own (a scan not saved yet, or its
+  // file has gone): a save asks where to.
   bool WithoutOwnFile() const;
   // The picture as shown is what its file holds now.
   void PictureSaved();

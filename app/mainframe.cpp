@@ -404,6 +404,9 @@ void TMainForm::RememberFilesForMove(const std::string& folder, const std::vecto
 
 bool TMainForm::PasteRememberedFiles(TFolderViewForm* target) {
   if (FRememberMode == 0 || FRememberedFiles.empty() || !target) return true;
+  // A move takes the shown file away: its edit is asked about first, and
+  // kept, the files stay where they are (and remembered).
+  if (FRememberMode == 2 && !ReleaseShownFile(FRememberedFiles, false)) return false;
   const TWaitCursor wait;
   target->show();
   target->raise();

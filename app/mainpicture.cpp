@@ -28,9 +28,11 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace app {
 
@@ -49,6 +51,28 @@ bool IsFile(const std::string& path) {
 bool IsFolder(const std::string& path) {
   std::error_code error;
   return std::filesystem::is_directory(path, error);
+}
+
+// Nothing is at Path any more: its file was deleted, moved or renamed away.
+// A file only out of reach for now (its folder closed to the user) is
+// still there.
+bool Gone(const std::string& path) {
+  struct stat status;
+  return ::lstat(path.c_str(), &status) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+// Whether one of Paths names the file at Path: by the same name, or as the
+// same file under another spelling (a link, a second view of its folder).
+bool AmongFiles(const std::string& path, const std::vector<std::string>& paths) {
+  struct stat file;
+  const bool known = ::stat(path.c_str(), &file) == 0;
+  for (const std::string& other : paths) {
+    if (other == path) return true;
+    struct stat status;
+    if (known && ::stat(other.c_str(), &status) == 0 && status.st_dev == file.st_dev && status.st_ino == file.st_ino)
+      return true;
+  }
+  return false;
 }
 
 // The open folder view that holds Path, if any: after a tab switch or a
@@ -363,7 +387,11 @@ void TMainForm::UpdateFileStatusText() {
 
 bool TMainForm::QuerySaveModified() { return QueryLeaveModified() != TLeaveAnswer::Go; }
 
-bool TMainForm::WithoutOwnFile() const { return FIsNewImage || !QFileInfo(FCurrentFilePath).isAbsolute(); }
+bool TMainForm::WithoutOwnFile() const {
+  // A file gone by any road (the program's own delete or move, another
+  // program's) is no place to write the picture back to.
+  return FIsNewImage || !QFileInfo(FCurrentFilePath).isAbsolute() || Gone(FCurrentFilePath.toStdString());
+}
 
 TMainForm::TLeaveAnswer TMainForm::QueryLeaveModified() {
   // The picture a read is on its way to replace was asked about before the
@@ -371,10 +399,11 @@ TMainForm::TLeaveAnswer TMainForm::QueryLeaveModified() {
   if (PictureLoadPending() || !HasImage() || !FModified) return TLeaveAnswer::Go;
   const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
   const int smaller = std::min(bitmap->Width(), bitmap->Height());
+  const bool withoutFile = WithoutOwnFile();
   // A save that failed keeps the picture and its edit on screen: the caller
   // stops. After a failed silent save the user is asked, so that another
   // name or discarding the edit stays within reach.
-  if (FOnlyRotated && !WithoutOwnFile() && FSettings.AutoSaveImages && smaller > 300 && !FAutoSaveFailed) {
+  if (FOnlyRotated && !withoutFile && FSettings.AutoSaveImages && smaller > 300 && !FAutoSaveFailed) {
     if (SaveModifiedImage()) return TLeaveAnswer::Go;
     FAutoSaveFailed = true;
     return TLeaveAnswer::Kept;
@@ -398,7 +427,8 @@ TMainForm::TLeaveAnswer TMainForm::QueryLeaveModified() {
     }
     return TLeaveAnswer::Kept;
   };
-  if (FIsNewImage && !FDontAskToSave) {
+  // A picture without a file to overwrite is offered a name, as a scan is.
+  if (withoutFile && !FDontAskToSave) {
     int answer = 0;
     if (HelpDlg) {
       HelpDlg->PromptSaveNewImage();
@@ -423,6 +453,20 @@ TMainForm::TLeaveAnswer TMainForm::QueryLeaveModified() {
   if ((!FOnlyRotated || !FSettings.AutoSaveImages || FAutoSaveFailed) && !FDontAskToSave) return askOverwrite(true);
   if (FDontAskToSave) return TLeaveAnswer::Go;
   return askOverwrite(false);
+}
+
+bool TMainForm::ReleaseShownFile(const std::vector<std::string>& paths, bool shows) {
+  FinishPendingLoad();
+  if (!HasImage() || !FModified || !AmongFiles(FCurrentFilePath.toStdString(), paths)) return true;
+  // The edit kept, or a copy saved and opened in the picture's place: the
+  // operation stops, as a step to another picture would.
+  if (QueryLeaveModified() != TLeaveAnswer::Go) return false;
+  // Discarded, or saved only as a copy: the picture shows its file again.
+  if (shows && FModified) {
+    ReloadImage();
+    FinishPendingLoad();
+  }
+  return true;
 }
 
 bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const QString& convertMessage) {
@@ -525,13 +569,14 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
   std::string path = target.toStdString();
   if (LowerFileExt(path).empty()) path += LowerFileExt(FCurrentFileName.toStdString());
   const bool existed = IsFile(path);
-  const bool other = QString::fromStdString(path) != FCurrentFilePath;
+  // Asked before the write, which puts a new file in the old one's place.
+  const bool other = !AmongFiles(path, {FCurrentFilePath.toStdString()});
   const bool withoutFile = WithoutOwnFile();
   if (WritePicture(path, true, QStringLiteral("Error converting to selected file format!"))) {
     outcome = TSaveAsOutcome::Written;
-    FIsNewImage = false;
-    FOnlyRotated = true;
-    FDontAskToSave = false;
+    // A copy neither opened nor taking the place of a missing file leaves
+    // the shown picture as it was: its own file unchanged, its edit still
+    // to be asked about (or saved silently) when it is left.
     if (other && openSaved) {
       // Saved: leaving it for the copy asks nothing.
       PictureSaved();
@@ -544,6 +589,10 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
       // opening it would make it, so that a later save goes there.
       PictureSaved();
       SetCurrentFileNames(QFileInfo(QString::fromStdString(path)).fileName(), QString::fromStdString(path));
+    } else if (!other) {
+      // Written over the shown file itself: it holds the picture now.
+      PictureSaved();
+      ReportFileWritten(path, existed);
     }
   }
   EndWaitCursor();

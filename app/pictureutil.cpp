@@ -2,9 +2,9 @@
 
 #include "image/io/rastrumio.h"
 #include "platform/graphics.h"
+#include "platform/safesave.h"
 #include "platform/stream.h"
 
-#include <QSaveFile>
 
 #include <memory>
 
@@ -105,11 +105,7 @@ void SavePictureObject(TPicture& Picture, const std::string& Target) {
   // A file confirmed for replacement stays whole until the new one is complete.
   platform::TMemoryStream Memory;
   Picture.Metafile().SaveToStream(Memory);
-  QSaveFile File(QString::fromStdString(Target));
-  const auto Size = static_cast<qint64>(Memory.Data().size());
-  if (!File.open(QIODevice::WriteOnly) ||
-      File.write(reinterpret_cast<const char*>(Memory.Memory()), Size) != Size || !File.commit())
-    throw platform::EInvalidGraphic("Cannot write " + Target);
+  platform::SaveFileSafely(Target, std::string_view(reinterpret_cast<const char*>(Memory.Memory()), Memory.Data().size()));
 }
 } // namespace
 

@@ -1,5 +1,8 @@
 #include "platform/registry.h"
 
+#include "platform/safesave.h"
+#include "platform/stream.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -274,7 +277,7 @@ public:
       if (!change(tree)) {
         ok = true;
       } else {
-        ok = WriteAtomically(folder, file, SerializeKeyStore(tree));
+        ok = WriteAtomically(file, SerializeKeyStore(tree));
       }
       FTree = std::move(tree);
       FValid = false; // re-stat on the next read
@@ -303,28 +306,15 @@ private:
     FValid = true;
   }
 
-  static bool WriteAtomically(const std::string& folder, const std::string& file,
-                              const std::string& text) {
-    std::string tmpl = folder + "/.keys.XXXXXX";
-    int fd = mkstemp(tmpl.data());
-    if (fd < 0) return false;
-    fchmod(fd, 0600);
-    size_t done = 0;
-    bool ok = true;
-    while (done < text.size()) {
-      ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ok = false;
-        break;
-      }
-      done += static_cast<size_t>(n);
+  // The file keeps its owner, group and mode (a new one is the user's own
+  // alone); one this user may not write is left as it is.
+  static bool WriteAtomically(const std::string& file, const std::string& text) {
+    try {
+      SaveFileSafely(file, text, 0600);
+      return true;
+    } catch (const EStreamError&) {
+      return false;
     }
-    if (ok && fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(tmpl.c_str(), file.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(tmpl.c_str());
-    return ok;
   }
 
   HKEY FRoot;

@@ -33,6 +33,7 @@
 #include "image/model/rvmask.h"
 #include "image/model/rvresample.h"
 #include "platform/metafile.h"
+#include "platform/safesave.h"
 #include "platform/stream.h"
 
 namespace rv {
@@ -114,73 +115,6 @@ void StretchPlain(TRvBitmap& Source, TRvBitmap& Dest, int Width, int Height) {
     }
   }
 }
-
-// The process's file-creation mask, read without setting it: umask() can
-// only be read by setting it, and another thread creating a file meanwhile
-// would get a mask of 0 (or, with two saves at once, keep it).
-mode_t CurrentUmask() {
-  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    unsigned mask = 0;
-    bool found = false;
-    while (!found && std::fgets(line, sizeof line, status)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
-    std::fclose(status);
-    if (found) return static_cast<mode_t>(mask & 0777);
-  }
-  return 022;
-}
-
-// A temporary file beside the target, removed unless committed.
-class TSafeSaveFile {
-public:
-  explicit TSafeSaveFile(const std::string& FileName) : FTarget(FileName) {
-    // Write through a symbolic link to the file it names, not over the link.
-    if (char* real = ::realpath(FileName.c_str(), nullptr)) {
-      struct stat st {};
-      if (::lstat(FileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) FTarget = real;
-      std::free(real);
-    }
-    const std::size_t slash = FTarget.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? std::string() : FTarget.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? FTarget : FTarget.substr(slash + 1);
-    std::string pattern = dir + "." + base + ".XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) throw platform::EStreamError("Cannot create file \"" + FileName + "\"");
-    FTemp = pattern;
-    struct stat st {};
-    mode_t mode;
-    if (::stat(FTarget.c_str(), &st) == 0) {
-      mode = st.st_mode & 07777;
-    } else {
-      mode = 0666 & ~CurrentUmask();
-    }
-    ::fchmod(fd, mode);
-    ::close(fd);
-  }
-  ~TSafeSaveFile() {
-    if (!FTemp.empty()) ::unlink(FTemp.c_str());
-  }
-  TSafeSaveFile(const TSafeSaveFile&) = delete;
-  TSafeSaveFile& operator=(const TSafeSaveFile&) = delete;
-
-  const std::string& TempName() const { return FTemp; }
-  // Puts the written file in place of the target; false when it could not.
-  bool Commit() {
-    const int fd = ::open(FTemp.c_str(), O_RDONLY);
-    if (fd >= 0) {
-      const bool synced = ::fsync(fd) == 0;
-      ::close(fd);
-      if (!synced) return false;
-    }
-    if (::rename(FTemp.c_str(), FTarget.c_str()) != 0) return false;
-    FTemp.clear();
-    return true;
-  }
-
-private:
-  std::string FTarget;
-  std::string FTemp;
-};
 
 } // namespace
 
@@ -444,7 +378,7 @@ void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) 
   MakeProgress(progress);
   try {
     // The old file stays untouched until the new one is complete.
-    TSafeSaveFile target(FileName);
+    platform::TSafeSaveFile target(FileName);
     {
       platform::TFileStream file(target.TempName(), platform::fmCreate);
       WriteBuiltIn(file, FileType, progress);

@@ -4,6 +4,7 @@
 #include "app/renamedlg.h"
 #include "apptestenv.h"
 #include "controls/support/wnutils/wnshfileop.h"
+#include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
 #include "shell/sxnotify.h"
 
@@ -57,9 +58,9 @@ protected:
     TRenameDlg::ModalAnswer = nullptr;
     TFolderViewForm::BeforeFileRename = nullptr;
   }
-  std::string Put(const std::string& Folder, const std::string& Name) {
+  std::string Put(const std::string& Folder, const std::string& Name, int Width = 8, int Height = 8) {
     const std::string Path = Folder + "/" + Name;
-    apptest::MarkedPicture(8, 8).save(QString::fromStdString(Path));
+    apptest::MarkedPicture(Width, Height).save(QString::fromStdString(Path));
     return Path;
   }
   TFolderViewForm* Open(const std::string& Path) {
@@ -260,6 +261,100 @@ TEST_F(FolderFileOpsTest, DeleteGoesToTheTrashOnlyAfterYes) {
   View->RemoveFileItem("b.png", true, Result, true);
   EXPECT_EQ(Result, "");
   EXPECT_TRUE(View->Names().empty());
+}
+
+namespace {
+
+int WidthOf(const std::string& Path) { return QImage(QString::fromStdString(Path)).width(); }
+
+} // namespace
+
+// Delete of the shown picture asks about its edit first, as leaving it does:
+// a large picture only turned is saved silently and its saved file goes to
+// the trash; a kept edit stops the delete; a discarded one lets it go. No
+// save writes the picture back under the deleted name.
+TEST_F(FolderFileOpsTest, TheShownPicturesEditIsAskedAboutBeforeItsFileIsDeleted) {
+  for (const char* Name : {"a.png", "b.png", "c.png"}) Put(One, Name, 480, 320);
+  TFolderViewForm* View = Open(One + "/a.png");
+  int Confirmed = 0;
+  View->WnSHFileOperator->OnConfirm = [&](auto...) {
+    ++Confirmed;
+    return platform::TFileOpAnswer::Yes;
+  };
+  const std::string Trash = qgetenv("XDG_DATA_HOME").toStdString() + "/Trash/files/";
+  auto ShownGoes = [&](const std::string& Name) {
+    return WaitUntil([&] {
+      return !Listed(View, Name) && !Form.PictureLoadPending() && Form.CurrentFileName().toStdString() != Name;
+    });
+  };
+
+  Form.RotateImage(90);
+  ASSERT_TRUE(Form.IsImageModified());
+  View->Delete1->trigger();
+  EXPECT_EQ(Env.HelpShown, 0);
+  EXPECT_EQ(Confirmed, 1);
+  EXPECT_EQ(WidthOf(Trash + "a.png"), 320);
+  ASSERT_TRUE(ShownGoes("a.png"));
+  EXPECT_FALSE(fs::exists(One + "/a.png"));
+
+  // Resized; "No", then no name given: the edit stays and so does the file.
+  const std::string Shown = Form.CurrentFileName().toStdString();
+  Form.ResizeImage(240, 160);
+  Env.HelpAnswer = 2;
+  View->Delete1->trigger();
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Confirmed, 1);
+  EXPECT_TRUE(Form.IsImageModified());
+  EXPECT_TRUE(fs::exists(One + "/" + Shown));
+  // "Discard Changes": the file goes as it was, and nothing more is asked.
+  Env.HelpAnswer = 3;
+  View->Delete1->trigger();
+  EXPECT_EQ(Confirmed, 2);
+  EXPECT_EQ(WidthOf(Trash + Shown), 480);
+  ASSERT_TRUE(ShownGoes(Shown));
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_FALSE(fs::exists(One + "/" + Shown));
+}
+
+// A move takes the shown picture's saved edit along and leaves no copy
+// behind; a rename in place keeps the edit with "No" and no name, and drops
+// it with "Discard Changes"; a file deleted by another program is no place
+// to save to: leaving its picture offers a name.
+TEST_F(FolderFileOpsTest, MoveRenameAndOutsideDeleteOfAnEditedPicture) {
+  for (const char* Name : {"a.png", "b.png", "c.png"}) Put(One, Name, 480, 320);
+  TFolderViewForm* Target = Open(Two);
+  TFolderViewForm* Source = Open(One + "/a.png");
+  Form.RotateImage(90);
+  apptest::PressKey(Source->ThumbView, Qt::Key_X, Qt::ControlModifier);
+  Target->Paste1->trigger();
+  EXPECT_EQ(WidthOf(Two + "/a.png"), 320);
+  ASSERT_TRUE(WaitUntil([&] { return !Listed(Source, "a.png") && !Form.PictureLoadPending(); }));
+  EXPECT_FALSE(fs::exists(One + "/a.png"));
+  EXPECT_EQ(Env.HelpShown, 0);
+
+  Source->SelectAndShowFile("b.png");
+  Form.ResizeImage(240, 160);
+  ASSERT_EQ(Form.CurrentFilePath(), QString::fromStdString(One + "/b.png"));
+  TFolderRows& Rows = Source->Rows();
+  Env.HelpAnswer = 2;
+  EXPECT_FALSE(Rows.setData(Rows.index(Rows.IndexOf("b.png"), fcName), QString("r.png")));
+  EXPECT_TRUE(fs::exists(One + "/b.png") && Form.IsImageModified());
+  Env.HelpAnswer = 3;
+  EXPECT_TRUE(Rows.setData(Rows.index(Rows.IndexOf("b.png"), fcName), QString("r.png")));
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_EQ(WidthOf(One + "/r.png"), 480);
+  EXPECT_FALSE(Form.IsImageModified());
+  EXPECT_EQ(Form.RastrumView1->GetBitmap()->Width(), 480);
+  EXPECT_EQ(Form.CurrentFileName(), "r.png");
+
+  // Large and turned, but its file is gone: asked, not saved silently.
+  Form.RotateImage(90);
+  Env.HelpAnswer = 2;
+  fs::remove(One + "/r.png");
+  ASSERT_TRUE(WaitUntil([&] { return Form.CurrentFileName() == "c.png" && !Form.PictureLoadPending(); }));
+  EXPECT_EQ(Env.HelpShown, 3);
+  EXPECT_EQ(Env.LastHelpCaption, "Save new image before continuing?");
+  EXPECT_FALSE(fs::exists(One + "/r.png"));
 }
 
 TEST_F(FolderFileOpsTest, AFileRenamedOverAListedOneLeavesOneRow) {

@@ -472,6 +472,54 @@ TEST_F(MainCommandsTest, OneQuestionPerMoveAndFailedSavesKeepTheEdit) {
   EXPECT_EQ(QImage(QString::fromStdString(Env.File(Long))).size(), QSize(400, 320));
 }
 
+// A copy written by Save As and not opened leaves the shown picture as it
+// was: leaving it asks about its own file, which a resize must never reach
+// silently, while an edit of turns only is still saved without a word.
+TEST_F(MainCommandsTest, ACopySavedAsLeavesTheShownPictureAsItWas) {
+  RunCommands = true;
+  TSaveAsForm SaveAs;
+  Main().FormsCreated();
+  QString Copy;
+  TSaveAsForm::ModalAnswer = [&](TSaveAsForm& F) {
+    ASSERT_TRUE(WaitUntil([&] { return !F.SxShellList->Loading(); }));
+    F.EdtFileName->setText(Copy);
+    F.SBtnSave->Click();
+  };
+  auto Settle = [&] {
+    return WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); });
+  };
+  auto SizeOf = [&](const char* Name) { return QImage(QString::fromStdString(Env.File(Name))).size(); };
+  Env.Picture("a.png", 480, 320);
+  Env.Picture("b.png", 480, 320);
+  Main().OpenPath(QString::fromStdString(Env.File("a.png")), false);
+  ASSERT_TRUE(Settle());
+  Main().ResizeImage(720, 480);
+  Copy = "large.png";
+  Main().Execute("SaveAs");
+  EXPECT_EQ(SizeOf("large.png"), QSize(720, 480));
+  EXPECT_TRUE(Main().IsImageModified() && !Main().OnlyRotated());
+  Env.HelpAnswer = 3;
+  KeyCommand(Qt::Key_Right);
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_NE(Main().CurrentFileName(), "a.png");
+  EXPECT_EQ(SizeOf("a.png"), QSize(480, 320));
+
+  Main().OpenPath(QString::fromStdString(Env.File("b.png")), false);
+  ASSERT_TRUE(Settle());
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  Copy = "turned.png";
+  Main().Execute("SaveAs");
+  EXPECT_TRUE(Main().IsImageModified() && Main().OnlyRotated());
+  KeyCommand(Qt::Key_Right);
+  ASSERT_TRUE(Settle());
+  TSaveAsForm::ModalAnswer = nullptr;
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(SizeOf("b.png"), QSize(320, 480));
+  EXPECT_EQ(SizeOf("turned.png"), QSize(320, 480));
+  EXPECT_TRUE(Env.MessageBoxes.isEmpty());
+}
+
 TEST_F(MainCommandsTest, FullScreenKeepsItsOwnControlFlags) {
   RunCommands = true;
   Main();

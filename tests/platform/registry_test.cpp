@@ -8,6 +8,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -257,6 +258,22 @@ TEST_F(KeyStore, WritesLeaveNoTemporaryFilesAndSeeOtherWriters) {
     EXPECT_TRUE(entry.endsWith(".keys") || entry.endsWith(".lock")) << entry.toStdString();
   // Nor the lock: it goes with its write.
   EXPECT_EQ(QDir(FTemp.QPath()).entryList({"*.lock"}, QDir::Files | QDir::Hidden), QStringList());
+}
+
+// Run by root with another user's home, the program leaves that user's
+// store the user's.
+TEST_F(KeyStore, AStoreRewrittenKeepsItsOwnerAndMode) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  TRegistry reg;
+  reg.WriteString("Value", "one");
+  const std::string file = FTemp.File("HKEY_CURRENT_USER.keys");
+  ASSERT_EQ(::chown(file.c_str(), 1234, 1234), 0);
+  reg.WriteString("Value", "two");
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 1234u);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(reg.ReadString("Value"), "two");
 }
 
 TEST_F(KeyStore, TwoProcessesWritingAtOnceLoseNoValue) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
@@ -23,6 +24,7 @@
 #include "image/model/rvmask.h"
 #include "platform/metafile.h"
 #include "platform/stream.h"
+#include "support/asnobody.h"
 
 namespace {
 
@@ -362,6 +364,77 @@ TEST_F(RastrumIOTest, SuccessfulSaveReplacesAndKeepsPermissions) {
   EXPECT_GT(ReadAll(name).size(), 8u);
   EXPECT_EQ(QFile::permissions(QString::fromStdString(name)),
             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+}
+
+// An access list as the kernel keeps it: owner, the user 4321, group, mask
+// and others.
+std::string AclValue(int Owner, int Named, int Group) {
+  std::string value;
+  auto put = [&](std::uint32_t number, int bytes) {
+    for (int i = 0; i < bytes; ++i) value += static_cast<char>((number >> (8 * i)) & 0xff);
+  };
+  put(2, 4);
+  const std::uint32_t entries[][3] = {{0x01, std::uint32_t(Owner), ~0u}, {0x02, std::uint32_t(Named), 4321},
+                                      {0x04, std::uint32_t(Group), ~0u}, {0x10, std::uint32_t(Named | Group), ~0u},
+                                      {0x20, 0, ~0u}};
+  for (const auto& e : entries) put(e[0], 2), put(e[1], 2), put(e[2], 4);
+  return value;
+}
+
+std::string Attribute(const std::string& Name, const char* Key) {
+  char value[256];
+  const ssize_t size = ::getxattr(Name.c_str(), Key, value, sizeof value);
+  return size < 0 ? "-" : std::string(value, static_cast<std::size_t>(size));
+}
+
+// A save puts a new file in the old one's place, yet the file stays its
+// owner's with its mode, attributes and access list (and gets none the
+// folder would give a new file); a file the user may not write is refused
+// by its own name, though the folder is open to all.
+TEST_F(RastrumIOTest, ASaveKeepsTheFileAsItWasAndRefusesAFileTheUserMayNotWrite) {
+  if (!testing_support::CanRunAsNobody()) GTEST_SKIP() << "another user is needed: run as root";
+  const std::string name = Path("Garden.jpg"), plain = Path("plain.jpg");
+  TRastrumIO io;
+  MakePicture(*io.RvBitmap(), 8, 8);
+  io.SaveToFile(name);
+  io.SaveToFile(plain);
+  ASSERT_EQ(::chown(name.c_str(), 1234, 1234), 0);
+  ASSERT_EQ(::chmod(name.c_str(), 06750), 0);
+  const std::string acl = AclValue(7, 4, 5);
+  if (::setxattr(name.c_str(), "user.comment", "garden", 6, 0) != 0 ||
+      ::setxattr(name.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0)
+    GTEST_SKIP() << "no extended attributes here";
+  const std::string folderAcl = AclValue(7, 7, 5);
+  ASSERT_EQ(::setxattr(Dir.path().toLocal8Bit().constData(), "system.posix_acl_default", folderAcl.data(),
+                       folderAcl.size(), 0),
+            0);
+  io.SaveToFile(name);
+  io.SaveToFile(plain);
+  ASSERT_FALSE(io.Aborting);
+  struct stat st {};
+  ASSERT_EQ(::stat(name.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 1234u);
+  EXPECT_EQ(st.st_gid, 1234u);
+  EXPECT_EQ(st.st_mode & 07777, 06750u);
+  EXPECT_EQ(Attribute(name, "user.comment"), "garden");
+  EXPECT_EQ(Attribute(name, "system.posix_acl_access"), acl);
+  EXPECT_EQ(Attribute(plain, "system.posix_acl_access"), "-");
+
+  ASSERT_EQ(::chown(name.c_str(), 0, 0), 0);
+  ASSERT_EQ(::chmod(name.c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(Dir.path().toLocal8Bit().constData(), 0777), 0);
+  const Bytes before = ReadAll(name);
+  const int result = testing_support::RunAsNobody([&] {
+    try {
+      io.SaveToFile(name);
+    } catch (const platform::EStreamError& error) {
+      return std::string(error.what()) == "Cannot create file \"" + name + "\". The file is read-only." ? 0 : 2;
+    }
+    return 1;
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadAll(name), before);
+  EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
 TEST_F(RastrumIOTest, LoadFailuresAreNeverSuccess) {

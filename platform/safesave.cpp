@@ -1,0 +1,153 @@
+#include "platform/safesave.h"
+
+#include "platform/stream.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// The access control list a file has beyond its mode bits.
+constexpr const char* AccessAclName = "system.posix_acl_access";
+
+// The names of the extended attributes of the file at Path, each ended by a
+// zero; empty when it has none or they cannot be read.
+std::vector<char> AttributeNames(const std::string& Path) {
+  for (;;) {
+    const ssize_t Size = ::listxattr(Path.c_str(), nullptr, 0);
+    if (Size <= 0) return {};
+    std::vector<char> Names(static_cast<std::size_t>(Size));
+    const ssize_t Got = ::listxattr(Path.c_str(), Names.data(), Names.size());
+    if (Got >= 0) {
+      Names.resize(static_cast<std::size_t>(Got));
+      return Names;
+    }
+    // Another attribute came meanwhile: ask again.
+    if (errno != ERANGE) return {};
+  }
+}
+
+bool AttributeValue(const std::string& Path, const char* Name, std::vector<char>& Value) {
+  for (;;) {
+    const ssize_t Size = ::getxattr(Path.c_str(), Name, nullptr, 0);
+    if (Size < 0) return false;
+    Value.resize(static_cast<std::size_t>(Size));
+    const ssize_t Got = ::getxattr(Path.c_str(), Name, Value.data(), Value.size());
+    if (Got >= 0) {
+      Value.resize(static_cast<std::size_t>(Got));
+      return true;
+    }
+    if (errno != ERANGE) return false;
+  }
+}
+
+// The extended attributes of the file at From onto the open file Fd. One
+// this user may not set (another's security label, a trusted attribute) is
+// left out, as the file system would leave it out of a copy.
+void CopyAttributes(const std::string& From, int Fd) {
+  const std::vector<char> Names = AttributeNames(From);
+  bool HasAcl = false;
+  std::vector<char> Value;
+  for (std::size_t At = 0; At < Names.size(); At += std::strlen(Names.data() + At) + 1) {
+    const char* Name = Names.data() + At;
+    if (std::strcmp(Name, AccessAclName) == 0) HasAcl = true;
+    if (AttributeValue(From, Name, Value)) ::fsetxattr(Fd, Name, Value.data(), Value.size(), 0);
+  }
+  // The folder's default list, given to the new file, was not the old one's.
+  if (!HasAcl) ::fremovexattr(Fd, AccessAclName);
+}
+
+} // namespace
+
+mode_t DefaultFileMode() {
+  // The mask is read without setting it: umask() can only be read by setting
+  // it, and another thread creating a file meanwhile would get a mask of 0.
+  mode_t Mask = 022;
+  if (std::FILE* Status = std::fopen("/proc/self/status", "re")) {
+    char Line[256];
+    unsigned Read = 0;
+    bool Found = false;
+    while (!Found && std::fgets(Line, sizeof Line, Status)) Found = std::sscanf(Line, "Umask: %o", &Read) == 1;
+    std::fclose(Status);
+    if (Found) Mask = static_cast<mode_t>(Read & 0777);
+  }
+  return 0666 & ~Mask;
+}
+
+TSafeSaveFile::TSafeSaveFile(const std::string& FileName, mode_t NewMode) : FTarget(FileName), FMode(NewMode) {
+  // Write through a symbolic link to the file it names, not over the link.
+  if (char* Real = ::realpath(FileName.c_str(), nullptr)) {
+    struct stat Link {};
+    if (::lstat(FileName.c_str(), &Link) == 0 && S_ISLNK(Link.st_mode)) FTarget = Real;
+    std::free(Real);
+  }
+  struct stat Old {};
+  if (::stat(FTarget.c_str(), &Old) == 0) {
+    // The rename would replace a file whatever its own permissions say.
+    if (::faccessat(AT_FDCWD, FTarget.c_str(), W_OK, AT_EACCESS) != 0 &&
+        (errno == EACCES || errno == EPERM || errno == EROFS))
+      throw EStreamError("Cannot create file \"" + FileName + "\". The file is read-only.");
+    FExisted = true;
+    FOwner = Old.st_uid;
+    FGroup = Old.st_gid;
+    FMode = Old.st_mode & 07777;
+  }
+  const std::size_t Slash = FTarget.find_last_of('/');
+  const std::string Dir = Slash == std::string::npos ? std::string() : FTarget.substr(0, Slash + 1);
+  const std::string Base = Slash == std::string::npos ? FTarget : FTarget.substr(Slash + 1);
+  std::string Pattern = Dir + "." + Base + ".XXXXXX";
+  const int Fd = ::mkstemp(Pattern.data());
+  if (Fd < 0) throw EStreamError("Cannot create file \"" + FileName + "\". " + std::strerror(errno));
+  ::close(Fd);
+  FTemp = Pattern;
+}
+
+TSafeSaveFile::~TSafeSaveFile() {
+  if (!FTemp.empty()) ::unlink(FTemp.c_str());
+}
+
+bool TSafeSaveFile::Commit() {
+  const int Fd = ::open(FTemp.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (Fd < 0) return false;
+  if (FExisted) {
+    // The replaced file's owner and group: root may give both, another user
+    // at most a group of its own.
+    struct stat Now {};
+    if (::fstat(Fd, &Now) == 0 && (Now.st_uid != FOwner || Now.st_gid != FGroup) &&
+        ::fchown(Fd, FOwner, FGroup) != 0)
+      (void)::fchown(Fd, static_cast<uid_t>(-1), FGroup);
+  }
+  // After the owner: a change of owner clears the set-user and set-group
+  // bits.
+  bool Ok = ::fchmod(Fd, FMode) == 0;
+  if (Ok && FExisted) CopyAttributes(FTarget, Fd);
+  Ok = Ok && ::fsync(Fd) == 0;
+  ::close(Fd);
+  if (!Ok || ::rename(FTemp.c_str(), FTarget.c_str()) != 0) return false;
+  FTemp.clear();
+  return true;
+}
+
+void SaveFileSafely(const std::string& FileName, std::string_view Data, mode_t NewMode) {
+  TSafeSaveFile File(FileName, NewMode);
+  bool Written = true;
+  try {
+    TFileStream Stream(File.TempName(), fmCreate);
+    Stream.WriteBuffer(Data.data(), static_cast<std::int64_t>(Data.size()));
+  } catch (const EStreamError&) {
+    // Named by the file the caller knows, not the hidden one.
+    Written = false;
+  }
+  if (!Written || !File.Commit()) throw EStreamError("Cannot write file \"" + FileName + "\".");
+}
+
+} // namespace platform

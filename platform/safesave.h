@@ -1,0 +1,48 @@
+// Whole files written under a hidden name beside their target and put in its
+// place only once complete: a write that fails or is cut short leaves the
+// old file as it was. The file put in place is the old one in all but its
+// contents: owner and group where this user may give them, mode, extended
+// attributes and access control lists.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace platform {
+
+// The mode a new file gets: read and write for all, less the process's
+// file-creation mask.
+mode_t DefaultFileMode();
+
+class TSafeSaveFile {
+public:
+  // NewMode: the mode of a file that does not exist yet. Raises
+  // EStreamError naming FileName when the file exists and this user may not
+  // write it (a rename over it needs only the folder's permission), or when
+  // nothing can be made beside it. A symbolic link is written through.
+  explicit TSafeSaveFile(const std::string& FileName, mode_t NewMode = DefaultFileMode());
+  ~TSafeSaveFile();
+  TSafeSaveFile(const TSafeSaveFile&) = delete;
+  TSafeSaveFile& operator=(const TSafeSaveFile&) = delete;
+
+  // The empty hidden file to write the contents to.
+  const std::string& TempName() const { return FTemp; }
+  // Puts the written file in place of the target; false when it could not
+  // (the target is then as it was).
+  bool Commit();
+
+private:
+  std::string FTarget;
+  std::string FTemp;
+  bool FExisted = false;
+  uid_t FOwner = 0;
+  gid_t FGroup = 0;
+  mode_t FMode = 0;
+};
+
+// Data as the whole of FileName, through a TSafeSaveFile; raises EStreamError
+// when it cannot be written.
+void SaveFileSafely(const std::string& FileName, std::string_view Data, mode_t NewMode = DefaultFileMode());
+
+} // namespace platform
