@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <utility>
 
 #include "image/io/tiff/tiffread.h"
@@ -16,6 +17,8 @@ namespace {
 
 constexpr std::int64_t ExifHeaderSize = 6;
 constexpr std::int64_t TiffHeaderSize = 8;
+
+thread_local std::int64_t GEntriesVisited = 0;
 
 void CopyExifFields(const TIOParamsVals& S, TIOParamsVals& D) {
   D.ExifImageDescription = S.ExifImageDescription;
@@ -88,6 +91,10 @@ public:
   struct TSpan {
     std::int64_t Start;
     std::int64_t End;
+    // Directories already spanned, at the depth they were reached from: one
+    // that many entries point at adds the same bytes each time, so it is
+    // walked once, not once for every pointer to it.
+    std::set<std::pair<std::int64_t, int>> Spanned = {};
     void Add(std::int64_t From, std::int64_t Length) {
       Start = std::min(Start, From);
       End = std::max(End, From + Length);
@@ -136,6 +143,7 @@ public:
   // size, picture data outside the thumbnail, a chain of more directories.
   bool Span(std::int64_t Directory, bool Thumbnail, int Depth, TSpan& Into) const {
     if (Depth > 2 || !Inside(Directory, 2)) return false;
+    if (Into.Spanned.count({Directory, Depth}) != 0) return true;
     const std::int64_t Count = Get(Directory, 2);
     const std::int64_t Next = Directory + 2 + 12 * Count;
     if (!Inside(Directory, Next + 4 - Directory)) return false;
@@ -143,6 +151,7 @@ public:
     if (Thumbnail && Get(Next, 4) != 0) return false;
     std::int64_t JpegAt = -1, JpegLength = -1, StripAt = -1, StripLength = -1;
     for (std::int64_t N = 0; N < Count; ++N) {
+      ++GEntriesVisited;
       const std::int64_t Entry = Directory + 2 + 12 * N;
       const std::uint32_t Tag = Get(Entry, 2);
       const std::int64_t Unit = TypeSize(Get(Entry + 2, 2));
@@ -178,6 +187,7 @@ public:
       if (!Thumbnail || At < 0 || Length < 0 || !Inside(At, Length)) return false;
       Into.Add(At, Length);
     }
+    Into.Spanned.insert({Directory, Depth});
     return true;
   }
 
@@ -198,6 +208,8 @@ private:
 };
 
 } // namespace
+
+std::int64_t RvExifEntriesVisited() { return GEntriesVisited; }
 
 bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Params) {
   // The size is checked before the header is looked at: a block shorter than
@@ -243,6 +255,7 @@ bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation) {
   std::int64_t Directory, Count;
   if (!T.Open(Data, Size) || !T.FirstDirectory(Directory, Count)) return false;
   for (std::int64_t N = 0; N < Count; ++N) {
+    ++GEntriesVisited;
     const std::int64_t Entry = Directory + 2 + 12 * N;
     if (!T.Inside(Entry, 12)) return false;
     if (T.Get(Entry, 2) != 274) continue;

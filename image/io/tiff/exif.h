@@ -41,6 +41,11 @@ int RvExifMarkerIndex(const TRvMarkerList& Markers);
 // as RvDropExifThumbnail does; the block keeps what it must.
 void RvDropJpegExifThumbnail(TRvMarkerList& Markers);
 
+// Directory entries the calling thread's Exif walks (reading the
+// orientation, leaving the thumbnail out) have looked at so far: their work,
+// which a crafted block must not make grow faster than its size.
+std::int64_t RvExifEntriesVisited();
+
 // The indexed Exif fields, one element at a time. An index out of range reads
 // 0 and writes nothing.
 std::int32_t GetExifISOSpeedRatings(const TIOParamsVals& Params, int Index);

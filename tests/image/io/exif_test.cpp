@@ -162,6 +162,40 @@ TEST(Exif, ThumbnailMissingOrUndecodableLeavesTheTags) {
   EXPECT_EQ(Broken.ExifBitmap->Width(), 0);
 }
 
+// ---- Crafted blocks: the work must follow the block's size
+
+// Three directories of N entries: every entry of the first points at the
+// second, every entry of the second at the third; the first's link names an
+// empty thumbnail directory at the end.
+Bytes ManyPointersBlock(std::uint32_t N) {
+  TBuilder B;
+  std::vector<tiffbuild::TTag> Plain(N, B.Short(37385, {16}));
+  const std::uint32_t Third = B.AddIfd(Plain, 0);
+  const std::uint32_t Second = B.AddIfd(std::vector<tiffbuild::TTag>(N, B.Long(34665, {Third})), 0);
+  std::size_t Link = 0;
+  B.SetFirst(B.AddIfd(std::vector<tiffbuild::TTag>(N, B.Long(34665, {Second})), 0, &Link));
+  B.Patch32(Link, B.AddIfd({}, 0));
+  Bytes Block = {'E', 'x', 'i', 'f', 0, 0};
+  Block.insert(Block.end(), B.B.begin(), B.B.end());
+  return Block;
+}
+
+// Leaving the thumbnail out of a saved turned picture walks each directory
+// once, however many entries point at it; the block loses its empty
+// thumbnail directory, as before.
+TEST(Exif, DirectoriesManyEntriesPointAtAreWalkedOnce) {
+  const std::uint32_t N = 400;
+  const Bytes Block = ManyPointersBlock(N);
+  TIOParamsVals P;
+  P.JpegMarkers.AddMarker(0xE1, Block.data(), static_cast<int>(Block.size()));
+  const std::int64_t Before = RvExifEntriesVisited();
+  RvDropJpegExifThumbnail(P.JpegMarkers);
+  EXPECT_LE(RvExifEntriesVisited() - Before, 3 * N);
+  ASSERT_EQ(P.JpegMarkers.MarkerLength(0), static_cast<int>(Block.size()) - 6);
+  TIOParamsVals Again;
+  EXPECT_TRUE(RvLoadExifFromApp1(P.JpegMarkers.MarkerData(0), P.JpegMarkers.MarkerLength(0), Again));
+}
+
 TEST(Exif, IndexedAccessorsCheckTheirRange) {
   TIOParamsVals P;
   SetExifISOSpeedRatings(P, 1, 400);
