@@ -6,6 +6,8 @@
 #include <set>
 #include <utility>
 
+#include "image/io/jpeg/jpegfilt.h"
+#include "image/io/rvsafeio.h"
 #include "image/io/tiff/tiffread.h"
 #include "image/model/rvmask.h"
 #include "image/model/rvprogress.h"
@@ -17,6 +19,10 @@ namespace {
 
 constexpr std::int64_t ExifHeaderSize = 6;
 constexpr std::int64_t TiffHeaderSize = 8;
+
+// No coding of a real thumbnail packs more pixels into a byte of its block:
+// a camera's JPEG thumbnail holds a few per byte, a flat one some tens.
+constexpr std::int64_t ExifThumbnailPixelsPerByte = 64;
 
 thread_local std::int64_t GEntriesVisited = 0;
 
@@ -207,11 +213,57 @@ private:
   bool FMotorola = false;
 };
 
+// Whether the thumbnail's directory (the second of the TIFF structure in
+// Tiff, an Exif block of BlockSize bytes) stands for a picture its block
+// could hold: the pixels its decoder would lay out, tiles wider or longer
+// than the picture included, or those of the JPEG stream it names. A
+// directory that cannot be found or measured is left to the reader, which
+// refuses it itself.
+bool ThumbnailInProportion(platform::TMemoryStream& Tiff, std::int64_t BlockSize) {
+  TTiffDirectory Dir(Tiff, 0, Tiff.Memory()[0] == 'I');
+  std::uint8_t B[4];
+  if (!Dir.ReadAt(4, B, 4)) return true;
+  const std::uint32_t First = Dir.U32(B);
+  if (!Dir.ReadAt(First, B, 2)) return true;
+  if (!Dir.ReadAt(std::int64_t{First} + 2 + 12 * std::int64_t{Dir.U16(B)}, B, 4)) return true;
+  const std::uint32_t Second = Dir.U32(B);
+  if (Second == 0 || Second == First || !Dir.Load(Second)) return true;
+
+  std::int64_t Width = Dir.TiffGetTagInteger(256, 0), Height = Dir.TiffGetTagInteger(257, 0);
+  if (Dir.TiffGetTagInteger(259, 1) == 6) {
+    // An old-style JPEG thumbnail is as large as the stream's own frame.
+    const std::int64_t At = Dir.TiffGetTagInteger(513, 0);
+    const std::int64_t Length = Dir.TiffGetTagInteger(514, 0);
+    const std::int64_t Available = Tiff.Size() - At;
+    if (At <= 0 || Available <= 0) return true;
+    platform::TBytesStream Jpeg(Tiff.Memory() + At, Length <= 0 ? Available : std::min(Length, Available));
+    TIOParamsVals Frame;
+    TRvBitmap None;
+    TRvLocalProgress Progress;
+    JpegReadStream(Jpeg, None, Frame, true, Progress.Rec);
+    if (Progress.Rec.IsAborting()) return true;
+    Width = Frame.UnscaledWidth;
+    Height = Frame.UnscaledHeight;
+  } else if (const std::int64_t TileWidth = Dir.TiffGetTagInteger(322, -1),
+             TileLength = Dir.TiffGetTagInteger(323, -1);
+             TileWidth > 0 || TileLength > 0) {
+    // Every tile is decoded whole, however little of it the picture shows.
+    const std::int64_t TW = TileWidth > 0 ? TileWidth : Width, TL = TileLength > 0 ? TileLength : Height;
+    if (Width <= 0 || Height <= 0 || TW <= 0 || TL <= 0) return true;
+    Width = (Width + TW - 1) / TW * TW;
+    Height = (Height + TL - 1) / TL * TL;
+  }
+  std::int64_t Pixels;
+  if (Width <= 0 || Height <= 0) return true;
+  if (!RvSizeMul(Width, Height, Pixels)) return false;
+  return RvDataCanFill(BlockSize, RvLeastStoredBytes(Pixels, ExifThumbnailPixelsPerByte, 1), Width, Height);
+}
+
 } // namespace
 
 std::int64_t RvExifEntriesVisited() { return GEntriesVisited; }
 
-bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Params) {
+bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Params, bool HeaderOnly) {
   // The size is checked before the header is looked at: a block shorter than
   // its own header and a TIFF header is not Exif.
   if (!RvIsExifApp1(Data, Size)) return false;
@@ -236,6 +288,12 @@ bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Para
   Params.HasExif = true;
   CopyExifFields(Temp, Params);
 
+  // A header read (a folder's list, after every save) needs no pixels; a
+  // thumbnail out of all proportion to its block is not decoded at all.
+  if (HeaderOnly || !ThumbnailInProportion(Stream, Size)) {
+    Params.ExifBitmap->FreeBits();
+    return true;
+  }
   Temp.TiffImageIndex = 1;
   Stream.SetPosition(0);
   TRvLocalProgress Second;
