@@ -477,15 +477,32 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
   std::int32_t& orientation = RastrumView1->GetIO()->Params().ExifOrientation;
   const std::int32_t shown = orientation;
   if (FPixelTurn.Turned() && orientation > 1) orientation = 1;
-  // A camera's thumbnail shows the pixels as they were stored, not turned.
-  if (FPixelTurn.Turned()) rv::RvDropJpegExifThumbnail(RastrumView1->GetIO()->Params().JpegMarkers);
+  // A camera's thumbnail shows the pixels as they were stored, not turned:
+  // it is left out of the bytes written. The shown picture keeps it unless
+  // its own file was written without it; a failed write or a copy leaves
+  // that file, and its thumbnail, as they were.
+  rv::TRvMarkerList& markers = RastrumView1->GetIO()->Params().JpegMarkers;
   struct TRestore {
     std::int32_t& Field;
     std::int32_t Value;
-    ~TRestore() { Field = Value; }
-  } restore{orientation, shown};
+    rv::TRvMarkerList& Markers;
+    int Exif;
+    std::vector<std::uint8_t> ExifShown = {};
+    bool OwnFileWritten = false;
+    ~TRestore() {
+      Field = Value;
+      if (Exif >= 0 && !OwnFileWritten)
+        Markers.SetMarkerData(Exif, 0xE1, ExifShown.data(), static_cast<int>(ExifShown.size()));
+    }
+  } restore{orientation, shown, markers, FPixelTurn.Turned() ? rv::RvExifMarkerIndex(markers) : -1};
+  if (restore.Exif >= 0) {
+    const std::uint8_t* exif = markers.MarkerData(restore.Exif);
+    restore.ExifShown.assign(exif, exif + markers.MarkerLength(restore.Exif));
+    rv::RvDropJpegExifThumbnail(markers);
+  }
   try {
     SavePictureInFormat(target, *RastrumView1->GetIO(), keepQuality, RastrumView1->GetBitmap());
+    restore.OwnFileWritten = WithoutOwnFile() || QString::fromStdString(target) == FCurrentFilePath;
     FBusy = false;
     return true;
   } catch (const EConvertError&) {

@@ -560,7 +560,7 @@ void TRastrumIO::ParamsFromFileFormat(const std::string& FileName, TRvFileType F
       std::unique_ptr<TRvMask> mask;
       if (FileType >= rvftTIFF && FileType <= rvftJ2K) {
         ReadBuiltIn(file, scratch, FileType, true, file.Size(), progress, &mask);
-        if (FileType == rvftJPEG) ReadJpegMetadata();
+        if (FileType == rvftJPEG) ReadJpegMetadata(true);
       } else if (const TRvFileFormatInfo* info = RvFindFileFormatInfo(FileType);
                  info != nullptr && static_cast<bool>(info->ReadEntry)) {
         info->ReadEntry(file, scratch, p, progress, true);
@@ -592,7 +592,7 @@ void TRastrumIO::ParamsFromStreamFormat(platform::TStream& Stream, TRvFileType F
       const std::int64_t length = Stream.Size() - Stream.Position();
       if (FileType >= rvftTIFF && FileType <= rvftJ2K) {
         ReadBuiltIn(Stream, scratch, FileType, true, length, progress, &mask);
-        if (FileType == rvftJPEG) ReadJpegMetadata();
+        if (FileType == rvftJPEG) ReadJpegMetadata(true);
       } else if (const TRvFileFormatInfo* info = RvFindFileFormatInfo(FileType);
                  info != nullptr && static_cast<bool>(info->ReadEntry)) {
         info->ReadEntry(Stream, scratch, p, progress, true);

@@ -265,7 +265,9 @@ private:
   const TRvMask* SaveAlphaSource(std::unique_ptr<TRvMask>& Temp);
   void StretchAlphaAfterAdjust(std::unique_ptr<TRvBitmap> KeptAlpha, int Width, int Height);
 
-  void ReadJpegMetadata();
+  // The IPTC records and Exif fields of the markers just read; a header read
+  // leaves the Exif thumbnail undecoded.
+  void ReadJpegMetadata(bool HeaderOnly);
   void PrepareJpegMarkers();
   void MakeProgress(TRvProgressRec& Progress, bool WithEvent = true);
   // Calls the codec of a built-in type. Mask: where a reader with

@@ -163,7 +163,7 @@ const TRvMask* TRastrumIO::SaveAlphaSource(std::unique_ptr<TRvMask>& Temp) {
 
 // ------------------------------------------------------------ JPEG metadata
 
-void TRastrumIO::ReadJpegMetadata() {
+void TRastrumIO::ReadJpegMetadata(bool HeaderOnly) {
   TIOParamsVals& p = *FParams;
   const int app13 = p.JpegMarkers.IndexOf(0xED);
   if (app13 >= 0)
@@ -171,7 +171,7 @@ void TRastrumIO::ReadJpegMetadata() {
                                          p.JpegMarkers.MarkerLength(app13));
   const int app1 = RvExifMarkerIndex(p.JpegMarkers);
   if (app1 >= 0 &&
-      RvLoadExifFromApp1(p.JpegMarkers.MarkerData(app1), p.JpegMarkers.MarkerLength(app1), p) &&
+      RvLoadExifFromApp1(p.JpegMarkers.MarkerData(app1), p.JpegMarkers.MarkerLength(app1), p, HeaderOnly) &&
       p.DpiX == 1 && p.DpiY == 1) {
     // A JFIF header that states only an aspect ratio: Exif has the resolution.
     const double f = p.ExifResolutionUnit == 3 ? 2.54 : 1.0;
@@ -364,7 +364,7 @@ int TRastrumIO::RunLoad(TRvFileType FileType, const std::string& FileName,
   else if (FileType == rvftPNG)
     SetBackground(ColorOfRGB(p.PngBackground));
   else if (FileType == rvftJPEG)
-    ReadJpegMetadata();
+    ReadJpegMetadata(false);
   EndLoad(ViewTakesDPI(FileType, Stream == nullptr));
   return count;
 }

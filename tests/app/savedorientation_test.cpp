@@ -1,13 +1,17 @@
 // A camera picture's orientation tag after the window saved it: turned
 // pixels are written upright, unturned ones keep the camera's tag.
 #include "app/mainform.h"
+#include "app/saveasform.h"
+#include "shell/sxshelllist.h"
 #include "image/io/rastrumio.h"
 #include "image/io/tiffbuild_testutil.h"
 #include "mainwindowhost.h"
 
 #include <QBuffer>
+#include <QCheckBox>
 #include <QFile>
 #include <QImageReader>
+#include <QLineEdit>
 #include <gtest/gtest.h>
 
 using namespace app;
@@ -63,6 +67,34 @@ QByteArray CameraExif(const QByteArray& Thumbnail, bool Tail, std::uint32_t Orie
          QByteArray(reinterpret_cast<const char*>(B.B.data()), static_cast<qsizetype>(B.B.size()));
 }
 
+// An 8 x 4 blue JPEG, a camera's thumbnail.
+QByteArray SmallJpeg() {
+  QImage Small(8, 4, QImage::Format_RGB32);
+  Small.fill(Qt::blue);
+  QByteArray Thumbnail;
+  QBuffer Buffer(&Thumbnail);
+  Buffer.open(QIODevice::WriteOnly);
+  Small.save(&Buffer, "JPG");
+  return Thumbnail;
+}
+
+QByteArray Saved(const std::string& Path) {
+  QFile File(QString::fromStdString(Path));
+  return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+}
+
+// What our reader finds in a saved file.
+struct TRead {
+  int Orientation, ThumbnailWidth, ExifWidth;
+  std::string Make;
+};
+TRead Read(const std::string& Path) {
+  rv::TRastrumIO IO;
+  IO.LoadFromFile(Path);
+  const rv::TIOParamsVals& P = IO.Params();
+  return TRead{P.ExifOrientation, P.ExifBitmap ? P.ExifBitmap->Width() : -1, P.ExifImageWidth, P.ExifMake};
+}
+
 // The turn the file's tag asks of a viewer, as another reader sees it.
 QImageIOHandler::Transformations TagOf(const std::string& Path) {
   return QImageReader(QString::fromStdString(Path)).transformation();
@@ -113,26 +145,8 @@ TEST_F(SavedOrientationTest, UnturnedPixelsKeepTheTag) {
 // where they end the block; the camera's other tags stay. Unturned pixels
 // keep it as it was.
 TEST_F(SavedOrientationTest, TurnedPixelsAreSavedWithoutTheCamerasThumbnail) {
-  QImage Small(8, 4, QImage::Format_RGB32);
-  Small.fill(Qt::blue);
-  QByteArray Thumbnail;
-  QBuffer Buffer(&Thumbnail);
-  Buffer.open(QIODevice::WriteOnly);
-  ASSERT_TRUE(Small.save(&Buffer, "JPG"));
-  const auto Saved = [&](const std::string& Path) {
-    QFile File(QString::fromStdString(Path));
-    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
-  };
-  struct TRead {
-    int Orientation, ThumbnailWidth, ExifWidth;
-    std::string Make;
-  };
-  const auto Read = [](const std::string& Path) {
-    rv::TRastrumIO IO;
-    IO.LoadFromFile(Path);
-    const rv::TIOParamsVals& P = IO.Params();
-    return TRead{P.ExifOrientation, P.ExifBitmap ? P.ExifBitmap->Width() : -1, P.ExifImageWidth, P.ExifMake};
-  };
+  const QByteArray Thumbnail = SmallJpeg();
+  ASSERT_FALSE(Thumbnail.isEmpty());
   struct TCase {
     const char* Name;
     bool Tail;
@@ -163,4 +177,45 @@ TEST_F(SavedOrientationTest, TurnedPixelsAreSavedWithoutTheCamerasThumbnail) {
     EXPECT_EQ(Saved(Path).contains(Thumbnail), !c.Tail);
     EXPECT_EQ(TagOf(Path), QImageIOHandler::TransformationNone);
   }
+}
+
+// The thumbnail is left out of the bytes written, not out of the shown
+// picture: after a turned copy written beside it, or a write that failed,
+// the picture turned back and saved over its own file keeps a thumbnail
+// still right for it.
+TEST_F(SavedOrientationTest, ACopyOrAFailedWriteLeavesTheShownFilesThumbnail) {
+  const QByteArray Thumbnail = SmallJpeg();
+  TSaveAsForm SaveAs;
+  Form().FormsCreated();
+  // The second name is too long for the file written beside it on the way.
+  const std::string Copies[] = {"copy.jpg", std::string(250, 'q') + ".jpg"};
+  const auto NameFor = [](const std::string& Copy) { return "camera" + std::to_string(Copy.size()) + ".jpg"; };
+  // All written before the folder is shown.
+  for (const std::string& Copy : Copies) WriteCameraJpeg(Env.File(NameFor(Copy)), CameraExif(Thumbnail, true, 6));
+  for (const std::string& Copy : Copies) {
+    SCOPED_TRACE(Copy.size());
+    const std::string Path = Env.File(NameFor(Copy));
+    Show(Path);
+    ASSERT_EQ(Form().CurrentFileName().toStdString(), NameFor(Copy));
+    Form().Execute("RotateCW");
+    TSaveAsForm::ModalAnswer = [&](TSaveAsForm& F) {
+      ASSERT_TRUE(apptest::WaitUntil([&] { return !F.SxShellList->Loading(); }));
+      F.EdtFileName->setText(QString::fromStdString(Copy));
+      F.CBOpenSavedImage->setChecked(false);
+      F.SBtnSave->Click();
+    };
+    Form().Execute("SaveAs");
+    TSaveAsForm::ModalAnswer = nullptr;
+    Form().Execute("RotateCCW");
+    Form().Execute("Save");
+    EXPECT_FALSE(Form().IsImageModified());
+    EXPECT_EQ(Read(Path).ThumbnailWidth, 8);
+    EXPECT_TRUE(Saved(Path).contains(Thumbnail));
+    EXPECT_EQ(TagOf(Path), QImageIOHandler::TransformationRotate90);
+  }
+  // The copy holds the turned pixels upright, without the thumbnail; the
+  // failed write said so once.
+  EXPECT_EQ(Read(Env.File("copy.jpg")).Orientation, 1);
+  EXPECT_EQ(Read(Env.File("copy.jpg")).ThumbnailWidth, 0);
+  EXPECT_EQ(Env.MessageBoxes.size(), 1);
 }

@@ -7,6 +7,8 @@
 #include <memory>
 #include <new>
 
+#include <jerror.h>
+
 #include "image/io/jpeg/jpegglue.h"
 #include "image/io/rvsafeio.h"
 
@@ -19,6 +21,8 @@ namespace {
 constexpr int JpegMaxScans = 500;
 
 constexpr int JpegMarkerLimit = 0xFFFF;
+
+thread_local std::int64_t GScansRead = 0;
 
 // The bitmap at the decoded size, after the library-wide caps. Its rows are
 // not cleared here: every row is decoded over, and the rows a failed decode
@@ -51,6 +55,9 @@ struct TJpegDecoder {
   jpeg_progress_mgr Monitor;
   TRvAbortFlag* Cancel = nullptr;
   bool Created = false;
+  // The scans of a progressive file were read up to where their data ended,
+  // short of the end of the image.
+  bool StoppedEarly = false;
   // The bitmap and the rows decoded into it; -1 before it is allocated.
   TRvBitmap* Target = nullptr;
   int RowsDone = -1;
@@ -96,6 +103,32 @@ void JpegMonitor(j_common_ptr Info) {
   if (!Info->is_decompressor) return;
   auto* D = static_cast<TJpegDecoder*>(Info->client_data);
   if (D->Info.input_scan_number > JpegMaxScans || IsSet(D->Cancel)) JpegErrorExit(Info);
+}
+
+// Takes in the scans of a file of many scans, one row of blocks at a time,
+// up to its end or to the end of its data: a scan with no data behind its
+// header. Every scan is a pass over the whole picture, and the scans of a
+// real file each carry at least a byte (a Huffman code is at least a bit for
+// every block, and the arithmetic coder writes one as soon as it has coded
+// two decisions, at least one for every block); what follows such a scan is
+// not read, as nothing follows the end of a truncated file. Answers the
+// scan to show.
+int JpegReadScans(TJpegDecoder& D) {
+  j_decompress_ptr Info = &D.Info;
+  for (int Got = JPEG_REACHED_SOS;; Got = jpeg_consume_input(Info)) {
+    JpegMonitor(reinterpret_cast<j_common_ptr>(Info));
+    if (Got == JPEG_REACHED_EOI || Got == JPEG_SUSPENDED) return Info->input_scan_number;
+    if (Got != JPEG_REACHED_SOS) continue;
+    const std::int64_t Blocks = static_cast<std::int64_t>(Info->MCUs_per_row) * Info->MCU_rows_in_scan *
+                                Info->blocks_in_MCU;
+    if (Blocks > 1 && JpegScanHasNoData(Info)) {
+      D.StoppedEarly = true;
+      WARNMS(Info, JWRN_JPEG_EOF);
+      // The scans before it are whole; with none before it, the first one is
+      // shown as a truncated file's is.
+      return std::max(Info->input_scan_number - 1, 1);
+    }
+  }
 }
 
 J_DCT_METHOD DctMethod(std::uint8_t Value, J_DCT_METHOD Default) {
@@ -218,12 +251,16 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   // code is at least one bit and every 8 x 8 block of the largest component
   // takes one at least, so a frame its data could not fill is refused before
   // the library or we allocate for it. Arithmetic coding can spend less than
-  // a bit on a block; those files are held by the pixel caps alone.
+  // a bit on a block; those files are held by the pixel caps alone, once
+  // their first scan has data. A first scan with none is where the data end
+  // (JpegReadScans): the frame then holds nothing at all.
   const std::int64_t StoredWidth = D.Info.image_width, StoredHeight = D.Info.image_height;
-  const std::int64_t Held = static_cast<std::int64_t>(D.Info.src->bytes_in_buffer) +
-                            std::max<std::int64_t>(Stream.Size() - Stream.Position(), 0);
+  const bool NoData = JpegScanHasNoData(&D.Info);
+  const std::int64_t Held = NoData ? 0
+                                   : static_cast<std::int64_t>(D.Info.src->bytes_in_buffer) +
+                                         std::max<std::int64_t>(Stream.Size() - Stream.Position(), 0);
   const std::int64_t Blocks = ((StoredWidth + 7) / 8) * ((StoredHeight + 7) / 8);
-  const std::int64_t Least = D.Info.arith_code ? 0 : RvLeastStoredBytes(Blocks, 8, 1);
+  const std::int64_t Least = D.Info.arith_code ? 1 : RvLeastStoredBytes(Blocks, 8, 1);
   if (!RvDataCanFill(Held, Least, StoredWidth, StoredHeight) || !AllocateOutput(Bitmap, Width, Height) ||
       (Cmyk && !Buffer.Allocate(Width * 4))) {
     Progress.Abort();
@@ -231,8 +268,15 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   }
   D.Target = &Bitmap;
   D.RowsDone = 0;
+  const bool Scans = jpeg_has_multiple_scans(&D.Info) != 0;
+  D.Info.buffered_image = Scans ? TRUE : FALSE;
   jpeg_start_decompress(&D.Info);
   if (IsSet(Aborting)) return true;
+  if (Scans) {
+    jpeg_start_output(&D.Info, JpegReadScans(D));
+    if (IsSet(Aborting)) return true;
+  }
+  GScansRead += D.Info.input_scan_number;
   // The library decides the output size; it must be the one allocated.
   if (D.Info.output_width != Width || D.Info.output_height != Height ||
       (!Cmyk && D.Info.output_components != 3) || (Cmyk && D.Info.output_components != 4)) {
@@ -271,6 +315,9 @@ void JpegFinishDecode(TJpegDecoder& D) {
   D.Err.Aborting = nullptr;
   D.Cancel = nullptr;
   if (setjmp(D.Err.Jump) != 0) return;
+  // Finishing would read the scans left behind.
+  if (D.StoppedEarly) return;
+  if (D.Info.buffered_image) jpeg_finish_output(&D.Info);
   jpeg_finish_decompress(&D.Info);
 }
 
@@ -397,6 +444,8 @@ bool JpegEncodeSteps(TJpegEncoder& E, platform::TStream& Stream, TRvBitmap& Sour
 }
 
 } // namespace
+
+std::int64_t JpegScansRead() { return GScansRead; }
 
 int JpegAutoScale(int StoredWidth, int StoredHeight, int WishedWidth, int WishedHeight) {
   if (WishedWidth <= 0 || WishedHeight <= 0) return 1;

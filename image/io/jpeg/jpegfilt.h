@@ -25,6 +25,11 @@ public:
 void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
                     bool HeaderOnly, TRvProgressRec& Progress);
 
+// Scans the calling thread's JPEG reads have gone into so far, each a pass
+// over the whole picture: the work of a read, which a file must not make
+// grow faster than its data.
+std::int64_t JpegScansRead();
+
 // Encodes the bitmap with the JPEG options of Params and writes every marker
 // of Params.JpegMarkers after the library's own headers. A short write sets
 // the flag; a fatal library error sets it and raises ERvJpegException.

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <utility>
 
+#include "image/io/jpeg/jpegfilt.h"
+#include "image/io/rvsafeio.h"
 #include "image/io/tiff/tiffread.h"
 #include "image/model/rvmask.h"
 #include "image/model/rvprogress.h"
@@ -16,6 +19,12 @@ namespace {
 
 constexpr std::int64_t ExifHeaderSize = 6;
 constexpr std::int64_t TiffHeaderSize = 8;
+
+// No coding of a real thumbnail packs more pixels into a byte of its block:
+// a camera's JPEG thumbnail holds a few per byte, a flat one some tens.
+constexpr std::int64_t ExifThumbnailPixelsPerByte = 64;
+
+thread_local std::int64_t GEntriesVisited = 0;
 
 void CopyExifFields(const TIOParamsVals& S, TIOParamsVals& D) {
   D.ExifImageDescription = S.ExifImageDescription;
@@ -88,6 +97,10 @@ public:
   struct TSpan {
     std::int64_t Start;
     std::int64_t End;
+    // Directories already spanned, at the depth they were reached from: one
+    // that many entries point at adds the same bytes each time, so it is
+    // walked once, not once for every pointer to it.
+    std::set<std::pair<std::int64_t, int>> Spanned = {};
     void Add(std::int64_t From, std::int64_t Length) {
       Start = std::min(Start, From);
       End = std::max(End, From + Length);
@@ -136,6 +149,7 @@ public:
   // size, picture data outside the thumbnail, a chain of more directories.
   bool Span(std::int64_t Directory, bool Thumbnail, int Depth, TSpan& Into) const {
     if (Depth > 2 || !Inside(Directory, 2)) return false;
+    if (Into.Spanned.count({Directory, Depth}) != 0) return true;
     const std::int64_t Count = Get(Directory, 2);
     const std::int64_t Next = Directory + 2 + 12 * Count;
     if (!Inside(Directory, Next + 4 - Directory)) return false;
@@ -143,6 +157,7 @@ public:
     if (Thumbnail && Get(Next, 4) != 0) return false;
     std::int64_t JpegAt = -1, JpegLength = -1, StripAt = -1, StripLength = -1;
     for (std::int64_t N = 0; N < Count; ++N) {
+      ++GEntriesVisited;
       const std::int64_t Entry = Directory + 2 + 12 * N;
       const std::uint32_t Tag = Get(Entry, 2);
       const std::int64_t Unit = TypeSize(Get(Entry + 2, 2));
@@ -178,6 +193,7 @@ public:
       if (!Thumbnail || At < 0 || Length < 0 || !Inside(At, Length)) return false;
       Into.Add(At, Length);
     }
+    Into.Spanned.insert({Directory, Depth});
     return true;
   }
 
@@ -197,9 +213,57 @@ private:
   bool FMotorola = false;
 };
 
+// Whether the thumbnail's directory (the second of the TIFF structure in
+// Tiff, an Exif block of BlockSize bytes) stands for a picture its block
+// could hold: the pixels its decoder would lay out, tiles wider or longer
+// than the picture included, or those of the JPEG stream it names. A
+// directory that cannot be found or measured is left to the reader, which
+// refuses it itself.
+bool ThumbnailInProportion(platform::TMemoryStream& Tiff, std::int64_t BlockSize) {
+  TTiffDirectory Dir(Tiff, 0, Tiff.Memory()[0] == 'I');
+  std::uint8_t B[4];
+  if (!Dir.ReadAt(4, B, 4)) return true;
+  const std::uint32_t First = Dir.U32(B);
+  if (!Dir.ReadAt(First, B, 2)) return true;
+  if (!Dir.ReadAt(std::int64_t{First} + 2 + 12 * std::int64_t{Dir.U16(B)}, B, 4)) return true;
+  const std::uint32_t Second = Dir.U32(B);
+  if (Second == 0 || Second == First || !Dir.Load(Second)) return true;
+
+  std::int64_t Width = Dir.TiffGetTagInteger(256, 0), Height = Dir.TiffGetTagInteger(257, 0);
+  if (Dir.TiffGetTagInteger(259, 1) == 6) {
+    // An old-style JPEG thumbnail is as large as the stream's own frame.
+    const std::int64_t At = Dir.TiffGetTagInteger(513, 0);
+    const std::int64_t Length = Dir.TiffGetTagInteger(514, 0);
+    const std::int64_t Available = Tiff.Size() - At;
+    if (At <= 0 || Available <= 0) return true;
+    platform::TBytesStream Jpeg(Tiff.Memory() + At, Length <= 0 ? Available : std::min(Length, Available));
+    TIOParamsVals Frame;
+    TRvBitmap None;
+    TRvLocalProgress Progress;
+    JpegReadStream(Jpeg, None, Frame, true, Progress.Rec);
+    if (Progress.Rec.IsAborting()) return true;
+    Width = Frame.UnscaledWidth;
+    Height = Frame.UnscaledHeight;
+  } else if (const std::int64_t TileWidth = Dir.TiffGetTagInteger(322, -1),
+             TileLength = Dir.TiffGetTagInteger(323, -1);
+             TileWidth > 0 || TileLength > 0) {
+    // Every tile is decoded whole, however little of it the picture shows.
+    const std::int64_t TW = TileWidth > 0 ? TileWidth : Width, TL = TileLength > 0 ? TileLength : Height;
+    if (Width <= 0 || Height <= 0 || TW <= 0 || TL <= 0) return true;
+    Width = (Width + TW - 1) / TW * TW;
+    Height = (Height + TL - 1) / TL * TL;
+  }
+  std::int64_t Pixels;
+  if (Width <= 0 || Height <= 0) return true;
+  if (!RvSizeMul(Width, Height, Pixels)) return false;
+  return RvDataCanFill(BlockSize, RvLeastStoredBytes(Pixels, ExifThumbnailPixelsPerByte, 1), Width, Height);
+}
+
 } // namespace
 
-bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Params) {
+std::int64_t RvExifEntriesVisited() { return GEntriesVisited; }
+
+bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Params, bool HeaderOnly) {
   // The size is checked before the header is looked at: a block shorter than
   // its own header and a TIFF header is not Exif.
   if (!RvIsExifApp1(Data, Size)) return false;
@@ -224,6 +288,12 @@ bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Para
   Params.HasExif = true;
   CopyExifFields(Temp, Params);
 
+  // A header read (a folder's list, after every save) needs no pixels; a
+  // thumbnail out of all proportion to its block is not decoded at all.
+  if (HeaderOnly || !ThumbnailInProportion(Stream, Size)) {
+    Params.ExifBitmap->FreeBits();
+    return true;
+  }
   Temp.TiffImageIndex = 1;
   Stream.SetPosition(0);
   TRvLocalProgress Second;
@@ -243,6 +313,7 @@ bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation) {
   std::int64_t Directory, Count;
   if (!T.Open(Data, Size) || !T.FirstDirectory(Directory, Count)) return false;
   for (std::int64_t N = 0; N < Count; ++N) {
+    ++GEntriesVisited;
     const std::int64_t Entry = Directory + 2 + 12 * N;
     if (!T.Inside(Entry, 12)) return false;
     if (T.Get(Entry, 2) != 274) continue;

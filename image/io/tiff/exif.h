@@ -13,8 +13,9 @@ namespace rv {
 // fields, and the second directory, when there is one, becomes
 // Params.ExifBitmap. False, with Params unchanged, for anything else: another
 // APP1 block, a block too short for its header or a damaged structure. A
-// thumbnail that cannot be decoded is left out.
-bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Params);
+// thumbnail that cannot be decoded, or whose pixels are out of all
+// proportion to the block's bytes, is left out; HeaderOnly leaves it out too.
+bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Params, bool HeaderOnly = false);
 
 // True when Data holds an Exif block (the header RvLoadExifFromApp1 looks
 // for).
@@ -40,6 +41,11 @@ int RvExifMarkerIndex(const TRvMarkerList& Markers);
 // The thumbnail of the Exif block among Markers, when there is one, left out
 // as RvDropExifThumbnail does; the block keeps what it must.
 void RvDropJpegExifThumbnail(TRvMarkerList& Markers);
+
+// Directory entries the calling thread's Exif walks (reading the
+// orientation, leaving the thumbnail out) have looked at so far: their work,
+// which a crafted block must not make grow faster than its size.
+std::int64_t RvExifEntriesVisited();
 
 // The indexed Exif fields, one element at a time. An index out of range reads
 // 0 and writes nothing.

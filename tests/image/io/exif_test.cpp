@@ -1,5 +1,7 @@
 #include "image/io/tiff/exif.h"
 
+#include "image/io/jpeg/jpegfilt.h"
+#include "image/io/rastrumio.h"
 #include "image/io/tiffbuild_testutil.h"
 
 #include <gtest/gtest.h>
@@ -160,6 +162,89 @@ TEST(Exif, ThumbnailMissingOrUndecodableLeavesTheTags) {
   ASSERT_TRUE(RvLoadExifFromApp1(Block.data(), static_cast<std::int64_t>(Block.size()), Broken));
   EXPECT_EQ(Broken.ExifFlash, 16);
   EXPECT_EQ(Broken.ExifBitmap->Width(), 0);
+}
+
+// ---- Crafted blocks: the work must follow the block's size
+
+// A JPEG picture of 8 x 8 pixels carrying Block as its APP1 segment.
+Bytes JpegWithApp1(const Bytes& Block) {
+  TRvBitmap Picture;
+  Picture.Allocate(8, 8, rvpf24Bit);
+  TIOParamsVals W;
+  W.JpegMarkers.AddMarker(0xE1, Block.data(), static_cast<int>(Block.size()));
+  platform::TMemoryStream S;
+  TRvLocalProgress P;
+  JpegWriteStream(S, Picture, W, P.Rec);
+  return S.Data();
+}
+
+// Three directories of N entries: every entry of the first points at the
+// second, every entry of the second at the third; the first's link names an
+// empty thumbnail directory at the end.
+Bytes ManyPointersBlock(std::uint32_t N) {
+  TBuilder B;
+  std::vector<tiffbuild::TTag> Plain(N, B.Short(37385, {16}));
+  const std::uint32_t Third = B.AddIfd(Plain, 0);
+  const std::uint32_t Second = B.AddIfd(std::vector<tiffbuild::TTag>(N, B.Long(34665, {Third})), 0);
+  std::size_t Link = 0;
+  B.SetFirst(B.AddIfd(std::vector<tiffbuild::TTag>(N, B.Long(34665, {Second})), 0, &Link));
+  B.Patch32(Link, B.AddIfd({}, 0));
+  Bytes Block = {'E', 'x', 'i', 'f', 0, 0};
+  Block.insert(Block.end(), B.B.begin(), B.B.end());
+  return Block;
+}
+
+// Leaving the thumbnail out of a saved turned picture walks each directory
+// once, however many entries point at it; the block loses its empty
+// thumbnail directory, as before.
+TEST(Exif, DirectoriesManyEntriesPointAtAreWalkedOnce) {
+  const std::uint32_t N = 400;
+  const Bytes Block = ManyPointersBlock(N);
+  TIOParamsVals P;
+  P.JpegMarkers.AddMarker(0xE1, Block.data(), static_cast<int>(Block.size()));
+  const std::int64_t Before = RvExifEntriesVisited();
+  RvDropJpegExifThumbnail(P.JpegMarkers);
+  EXPECT_LE(RvExifEntriesVisited() - Before, 3 * N);
+  ASSERT_EQ(P.JpegMarkers.MarkerLength(0), static_cast<int>(Block.size()) - 6);
+  TIOParamsVals Again;
+  EXPECT_TRUE(RvLoadExifFromApp1(P.JpegMarkers.MarkerData(0), P.JpegMarkers.MarkerLength(0), Again));
+}
+
+// An Exif thumbnail of tiles far wider than its picture, fax-coded from 16
+// bytes that every tile shares: a read of the file's header decodes no
+// thumbnail at all, nor does a whole read, the pixels it would lay out being
+// out of all proportion to the block; the picture and the camera's tags
+// read as ever, and a thumbnail in proportion is decoded by the whole read.
+TEST(Exif, ThumbnailsAreDecodedOnlyByWholeReadsAndInProportion) {
+  TBuilder B;
+  const std::uint32_t Data = B.AddBlob(Bytes(16, 0));
+  const std::uint32_t Thumb =
+      B.AddIfd({B.Long(256, {8}), B.Long(257, {4}), B.Short(258, {1}), B.Short(259, {4}), B.Short(262, {0}),
+                B.Long(322, {1u << 22}), B.Long(323, {1}), B.Long(324, {Data, Data, Data, Data}),
+                B.Long(325, {16, 16, 16, 16})},
+               0);
+  B.SetFirst(B.AddIfd({B.Ascii(271, "Camera Co")}, Thumb));
+  Bytes Tiled = {'E', 'x', 'i', 'f', 0, 0};
+  Tiled.insert(Tiled.end(), B.B.begin(), B.B.end());
+
+  for (const bool Fits : {false, true}) {
+    SCOPED_TRACE(Fits);
+    const Bytes File = JpegWithApp1(Fits ? ExifBlock() : Tiled);
+    platform::TBytesStream S(File.data(), static_cast<std::int64_t>(File.size()));
+    TRastrumIO IO;
+    IO.ParamsFromStream(S);
+    ASSERT_FALSE(IO.Aborting);
+    EXPECT_EQ(IO.Params().ExifMake, "Camera Co");
+    EXPECT_TRUE(IO.Params().ExifBitmap == nullptr || IO.Params().ExifBitmap->Width() == 0);
+
+    S.SetPosition(0);
+    IO.LoadFromStream(S);
+    ASSERT_FALSE(IO.Aborting);
+    EXPECT_EQ(IO.Params().Width, 8);
+    EXPECT_EQ(IO.Params().ExifMake, "Camera Co");
+    ASSERT_NE(IO.Params().ExifBitmap, nullptr);
+    EXPECT_EQ(IO.Params().ExifBitmap->Width(), Fits ? 2 : 0);
+  }
 }
 
 TEST(Exif, IndexedAccessorsCheckTheirRange) {

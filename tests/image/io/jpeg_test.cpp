@@ -490,6 +490,53 @@ TEST(JpegBroken, PictureOverThePixelCapIsRefusedButItsHeaderRead) {
   rv::RvSetMaxPixels(Saved);
 }
 
+// A progressive, arithmetic-coded gray frame of W x H pixels whose Scans
+// scans have nothing behind their headers.
+Bytes EmptyScans(int W, int H, int Scans) {
+  Bytes D = {0xFF, 0xD8, 0xFF, 0xDB, 0, 67, 0}; // quantisation table 0, 8-bit, all ones
+  D.insert(D.end(), 64, 1);
+  // SOF10: 8 bits, H, W, one component (id 1, 1 x 1, table 0).
+  D.insert(D.end(), {0xFF, 0xCA, 0, 11, 8, static_cast<std::uint8_t>(H >> 8), static_cast<std::uint8_t>(H),
+                     static_cast<std::uint8_t>(W >> 8), static_cast<std::uint8_t>(W), 1, 1, 0x11, 0});
+  for (int N = 0; N < Scans; ++N) D.insert(D.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0x00, 0, 0, 0}); // first DC scan
+  D.insert(D.end(), {0xFF, 0xD9});
+  return D;
+}
+
+// Every scan is a pass over the whole picture: a scan with no data is where
+// the data end, as the end of a truncated file is, and the read goes no
+// further. The scans before it are shown whole; a large frame with no data
+// at all is refused, as one cut after its header is.
+TEST(JpegBroken, ScansWithNoDataEndTheRead) {
+  std::int64_t Scans = rv::JpegScansRead();
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  EXPECT_FALSE(Decode(EmptyScans(1024, 512, 300), Out, Params));
+  EXPECT_EQ(rv::JpegScansRead() - Scans, 0);
+  Scans = rv::JpegScansRead();
+  EXPECT_TRUE(Decode(EmptyScans(256, 256, 300), Out, Params));
+  EXPECT_EQ(rv::JpegScansRead() - Scans, 1);
+  EXPECT_EQ(Out.Width(), 256);
+  EXPECT_GT(Params.JpegWarningCount, 0);
+
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 48, 40);
+  TIOParamsVals W;
+  W.JpegProgressive = true;
+  const Bytes Good = Encode(Bmp, W);
+  TRvBitmap Whole;
+  Scans = rv::JpegScansRead();
+  ASSERT_TRUE(Decode(Good, Whole, Params));
+  const std::int64_t GoodScans = rv::JpegScansRead() - Scans;
+  Bytes Padded(Good.begin(), Good.end() - 2);
+  for (int N = 0; N < 100; ++N) Padded.insert(Padded.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0x00, 0, 0, 0});
+  Padded.insert(Padded.end(), {0xFF, 0xD9});
+  Scans = rv::JpegScansRead();
+  ASSERT_TRUE(Decode(Padded, Out, Params));
+  EXPECT_EQ(rv::JpegScansRead() - Scans, GoodScans + 1);
+  ExpectSame24(Whole, Out);
+}
+
 // ---- Other programs
 
 TEST(JpegInterop, ReadsCjpegFilesLikeDjpeg) {
@@ -505,6 +552,7 @@ TEST(JpegInterop, ReadsCjpegFilesLikeDjpeg) {
     int Scale;
   } Cases[] = {{"-quality 90", "", 1},
                {"-quality 75 -progressive", "", 1},
+               {"-quality 75 -progressive -arithmetic", "-scale 1/2", 2},
                {"-grayscale", "", 1},
                {"-rgb -quality 100", "", 1},
                {"-sample 1x1", "-scale 1/2", 2},
