@@ -1,6 +1,7 @@
 #include "image/io/jpeg/jpegfilt.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -113,12 +114,33 @@ void JpegMonitor(j_common_ptr Info) {
 // two decisions, at least one for every block); what follows such a scan is
 // not read, as nothing follows the end of a truncated file. Answers the
 // scan to show.
-int JpegReadScans(TJpegDecoder& D) {
+//
+// DcOnly: the picture is wanted at an eighth of its size, where a block is
+// one pixel, its mean: once every component's mean (DC) is whole, the scans
+// of detail that follow are left unread.
+int JpegReadScans(TJpegDecoder& D, bool DcOnly) {
   j_decompress_ptr Info = &D.Info;
+  // The last bit of the means each component has so far (0: whole), taken
+  // from a scan once its data are in: the library marks a scan's bits as soon
+  // as its header is read.
+  std::array<int, MAX_COMPONENTS> DcBits;
+  DcBits.fill(-1);
+  std::array<int, MAX_COMPS_IN_SCAN> ScanComponents{};
+  int ScanCount = 0, ScanDcBit = -1;
   for (int Got = JPEG_REACHED_SOS;; Got = jpeg_consume_input(Info)) {
     JpegMonitor(reinterpret_cast<j_common_ptr>(Info));
     if (Got == JPEG_REACHED_EOI || Got == JPEG_SUSPENDED) return Info->input_scan_number;
     if (Got != JPEG_REACHED_SOS) continue;
+    for (int C = 0; C < ScanCount && ScanDcBit >= 0; ++C) DcBits[ScanComponents[C]] = ScanDcBit;
+    if (DcOnly &&
+        std::all_of(DcBits.begin(), DcBits.begin() + Info->num_components, [](int Bit) { return Bit == 0; })) {
+      D.StoppedEarly = true;
+      return Info->input_scan_number - 1;
+    }
+    ScanCount = std::min(Info->comps_in_scan, MAX_COMPS_IN_SCAN);
+    for (int C = 0; C < ScanCount; ++C)
+      ScanComponents[C] = std::clamp(Info->cur_comp_info[C]->component_index, 0, MAX_COMPONENTS - 1);
+    ScanDcBit = Info->Ss == 0 ? Info->Al : -1;
     const std::int64_t Blocks = static_cast<std::int64_t>(Info->MCUs_per_row) * Info->MCU_rows_in_scan *
                                 Info->blocks_in_MCU;
     if (Blocks > 1 && JpegScanHasNoData(Info)) {
@@ -273,10 +295,13 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   jpeg_start_decompress(&D.Info);
   if (IsSet(Aborting)) return true;
   if (Scans) {
-    jpeg_start_output(&D.Info, JpegReadScans(D));
+    // A thumbnail's read at an eighth needs only the first scans, those of
+    // the means.
+    jpeg_start_output(&D.Info, JpegReadScans(D, Params.JpegScale == 0 && D.Info.scale_denom == 8));
     if (IsSet(Aborting)) return true;
   }
-  GScansRead += D.Info.input_scan_number;
+  // A scan stopped at had only its header read.
+  GScansRead += D.Info.input_scan_number - (D.StoppedEarly ? 1 : 0);
   // The library decides the output size; it must be the one allocated.
   if (D.Info.output_width != Width || D.Info.output_height != Height ||
       (!Cmyk && D.Info.output_components != 3) || (Cmyk && D.Info.output_components != 4)) {

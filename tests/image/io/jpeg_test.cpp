@@ -515,7 +515,7 @@ TEST(JpegBroken, ScansWithNoDataEndTheRead) {
   EXPECT_EQ(rv::JpegScansRead() - Scans, 0);
   Scans = rv::JpegScansRead();
   EXPECT_TRUE(Decode(EmptyScans(256, 256, 300), Out, Params));
-  EXPECT_EQ(rv::JpegScansRead() - Scans, 1);
+  EXPECT_EQ(rv::JpegScansRead() - Scans, 0);
   EXPECT_EQ(Out.Width(), 256);
   EXPECT_GT(Params.JpegWarningCount, 0);
 
@@ -533,8 +533,48 @@ TEST(JpegBroken, ScansWithNoDataEndTheRead) {
   Padded.insert(Padded.end(), {0xFF, 0xD9});
   Scans = rv::JpegScansRead();
   ASSERT_TRUE(Decode(Padded, Out, Params));
-  EXPECT_EQ(rv::JpegScansRead() - Scans, GoodScans + 1);
+  EXPECT_EQ(rv::JpegScansRead() - Scans, GoodScans);
   ExpectSame24(Whole, Out);
+}
+
+// A thumbnail's read at an eighth takes the picture's means (its DC scans)
+// and leaves the scans of detail unread: the same pixels, of a real file,
+// and a few of a file of hundreds of scans.
+TEST(JpegBroken, AThumbnailAtAnEighthReadsOnlyTheScansOfMeans) {
+  auto Read = [](const Bytes& Data, TRvBitmap& Out, int Scale, std::int64_t& Scans) {
+    TIOParamsVals Params;
+    Params.JpegScale = static_cast<std::uint8_t>(Scale);
+    Params.Width = 32;
+    Params.Height = 24;
+    const std::int64_t Before = rv::JpegScansRead();
+    const bool Read = Decode(Data, Out, Params);
+    Scans = rv::JpegScansRead() - Before;
+    return Read;
+  };
+  TRvBitmap Bmp;
+  MakeNoise(Bmp, 256, 192);
+  TIOParamsVals W;
+  W.JpegProgressive = true;
+  W.JpegColorSpace = 1;
+  const Bytes Good = Encode(Bmp, W);
+  TRvBitmap Eighth, Thumb;
+  std::int64_t AllScans = 0, ThumbScans = 0;
+  ASSERT_TRUE(Read(Good, Eighth, 4, AllScans));
+  ASSERT_TRUE(Read(Good, Thumb, 0, ThumbScans));
+  EXPECT_EQ(Thumb.Width(), 32);
+  EXPECT_LT(ThumbScans, AllScans);
+  ExpectSame24(Eighth, Thumb);
+
+  // One scan of means, then 300 scans of detail with a byte each.
+  Bytes Many = EmptyScans(512, 512, 0);
+  Many.resize(Many.size() - 2);
+  Many.insert(Many.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0x00, 0, 0, 0, 0x12, 0x34});
+  for (int N = 0; N < 300; ++N) Many.insert(Many.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0x00, 1, 63, 0, 0x56});
+  Many.insert(Many.end(), {0xFF, 0xD9});
+  ASSERT_TRUE(Read(Many, Thumb, 0, ThumbScans));
+  EXPECT_EQ(ThumbScans, 1);
+  ASSERT_TRUE(Read(Many, Eighth, 4, AllScans));
+  EXPECT_EQ(AllScans, 301);
 }
 
 // ---- Other programs
