@@ -15,6 +15,7 @@
 #include "image/model/rastrumproc.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvprnforms.h"
+#include "platform/application.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -59,6 +60,7 @@ QString VariantString(const QString& Text) {
 // tool's own words when it is missing or refuses.
 void SetBackgroundKey(const QString& Key, const QString& Value) {
   QProcess tool;
+  platform::UnblockTerminationSignalsInChild(tool);
   tool.start(QStringLiteral("gsettings"),
              {QStringLiteral("set"), QStringLiteral("org.gnome.desktop.background"), Key, Value});
   if (!tool.waitForStarted())

@@ -80,6 +80,9 @@ int ProgramEntry(int argc, char** argv) {
     }
   }
 
+  // Before any thread exists: every thread of the program inherits them
+  // blocked, and only the main window's loop reads them.
+  platform::BlockTerminationSignals();
   platform::TApplication app(argc, argv);
   app.SetTitle(QString::fromLatin1(ApplicationTitle));
   app.OnException = [](std::exception_ptr error) {
