@@ -657,6 +657,20 @@ void TMainForm::Ptv_MainExecuteMacro(const QStringList& macro) {
 
 // ---- Close and destruction
 
+void TMainForm::CloseForSession() {
+  FSessionEnding = true;
+  // A question about the edit stays: the close would only ask it again.
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible() && dialog->isModal()) {
+      auto* message = dynamic_cast<THelpDlg*>(dialog);
+      if (!message || !message->AsksAboutEdit()) dialog->reject();
+    }
+  QTimer::singleShot(0, this, [this] {
+    if (close()) QCoreApplication::quit();
+    else FSessionEnding = false;
+  });
+}
+
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (!FSettingsWritten) {
     // A close asked for while the question of another is up waits for its

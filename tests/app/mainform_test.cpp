@@ -471,6 +471,27 @@ TEST_F(MainWindowTest, AFolderHandedOverOpensAsATab) {
   EXPECT_EQ(Form().FolderViews().size(), 1u);
 }
 
+// The session's end (a termination signal) while a file that cannot be read
+// is reported: the report ends as "Skip", the next broken file asks
+// nothing, and the window closes as Exit does, its settings written.
+TEST_F(MainWindowTest, TheSessionsEndEndsARunOfLoadErrorsAndCloses) {
+  Broken("a.png");
+  Broken("b.png");
+  int Asked = 0;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    ++Asked;
+    // Shown modally, as the program shows it.
+    D.setWindowModality(Qt::ApplicationModal);
+    Form().CloseForSession();
+    EXPECT_FALSE(D.isVisible());
+    EXPECT_EQ(D.result(), 2);
+  };
+  Show(Env.File("a.png"));
+  ASSERT_TRUE(WaitUntil([&] { return !Form().isVisible(); }));
+  EXPECT_EQ(Asked, 1);
+  EXPECT_EQ(ReadSetting("SlideShowInterval"), "5000");
+}
+
 TEST_F(MainWindowTest, PlacementAndRecentFoldersAreBackAfterARestart) {
   std::vector<std::string> Folders;
   for (const char* Name : {"older", "old", "new"}) {
