@@ -645,7 +645,9 @@ void TMainForm::Ptv_MainExecuteMacro(const QStringList& macro) {
       for (TFolderViewForm* view : FFolderViews)
         if (view->GetFolderPath() == folder) open = view;
       if (open && !open->Floating()) ThumbPageControl->setCurrentWidget(open->parentWidget());
-      if (!open) OpenFolderView(info.absoluteFilePath());
+      // A new tab puts its first picture, or none, in place of the shown
+      // one: an edit is asked about first, as Open Recent does.
+      if (!open && QueryLeaveModified() != TLeaveAnswer::Kept) OpenFolderView(info.absoluteFilePath());
     } else {
       OpenPath(macro[0], false);
     }
