@@ -586,6 +586,8 @@ private:
   // Wallpaper, clipboard, printing and scanner: the print windows, made on
   // first use and kept (children of the window, they go with it).
   void ShowPrintWindow(rv::TRvPrintForm& Window);
+  // The scanner library found no scanner: says so, and nothing stays selected.
+  void ScannerNotFound();
   QPointer<rv::Tfrvprnform2> FPrintOptionsForm;
   QPointer<rv::tfrvprnform1> FPrintPreviewForm;
 };

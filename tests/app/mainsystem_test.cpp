@@ -238,13 +238,28 @@ TEST_F(MainSystemTest, PrintWaitsOnlyWhileAShowRuns) {
 
 // ---- Scanner
 
-TEST_F(MainSystemTest, AcquireWithoutAScannerDoesNothing) {
+// Without a scanner, Select Source and Acquire Image say so; nothing is
+// selected afterwards, and Acquire Image is no longer offered.
+TEST_F(MainSystemTest, AcquireWithoutAScannerSaysSoAndDoesNothing) {
   testing_support::TSaneTestEnv Sane("", false);
   Env.Picture("a.png", 64, 48);
   Show(Env.File("a.png"));
-  Form().SelectScannerSource();
+  QAction* Acquire = Form().findChild<QAction*>("AcquireImage1");
+  ASSERT_NE(Acquire, nullptr);
+  // The library's first source at start: no scanner was looked for yet.
+  EXPECT_TRUE(Acquire->isEnabled());
+  Form().Execute("Acquire");
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpText, "No scanner was found.");
   EXPECT_FALSE(Form().ScannerSourceSelected());
+  EXPECT_FALSE(Acquire->isEnabled());
+  Form().Execute("SelectSource");
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_EQ(Env.LastHelpText, "No scanner was found.");
+  EXPECT_FALSE(Form().ScannerSourceSelected());
+  EXPECT_FALSE(Acquire->isEnabled());
   Form().AcquireImage();
+  EXPECT_EQ(Env.HelpShown, 2);
   EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 64);
   EXPECT_EQ(Form().CurrentFileName(), "a.png");
   EXPECT_FALSE(Form().IsImageModified());
