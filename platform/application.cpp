@@ -259,8 +259,9 @@ TTerminationSignals::TTerminationSignals(std::function<void(int)> onSignal, QObj
   ::pthread_sigmask(SIG_BLOCK, &taken, &FMaskBefore);
   FDescriptor = ::signalfd(-1, &taken, SFD_NONBLOCK | SFD_CLOEXEC);
   if (FDescriptor < 0) {
-    // Without a descriptor the signals keep their default actions.
-    ::pthread_sigmask(SIG_SETMASK, &FMaskBefore, nullptr);
+    // Without a descriptor the signals take their default actions here,
+    // where nothing else blocks them.
+    ::pthread_sigmask(SIG_UNBLOCK, &taken, nullptr);
     return;
   }
   FNotifier = new QSocketNotifier(FDescriptor, QSocketNotifier::Read, this);
