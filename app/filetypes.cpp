@@ -3,6 +3,7 @@
 #include "app/genutil.h"
 #include "app/pictureutil.h"
 #include "app/startup.h"
+#include "platform/application.h"
 #include "platform/safesave.h"
 #include "platform/stream.h"
 
@@ -178,6 +179,7 @@ void RunXdgMimeDefault(const QStringList& Mimes) {
   const QString Tool = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
   if (Tool.isEmpty()) return;
   QProcess Process;
+  platform::UnblockTerminationSignalsInChild(Process);
   Process.start(Tool, QStringList{QStringLiteral("default"), QString::fromLatin1(DesktopEntryId)} + Mimes);
   if (Process.waitForStarted()) Process.waitForFinished(30000);
 }

@@ -42,6 +42,9 @@ public:
   // 0 information, 1 alert, 2 question, 3 error.
   void SetIconKind(int kind);
   int IconKind() const { return FIconKind; }
+  // A question about leaving an edited picture (the only ones with the
+  // question icon): its answer decides whether the edit is kept.
+  bool AsksAboutEdit() const { return FIconKind == 2; }
   void SetDetailText(const QString& text);
   QStringList DetailLines() const { return FDetailLines; }
 

@@ -896,6 +896,11 @@ void TMainForm::ResizeImage(int width, int height) {
   FinishPendingLoad();
   if (!HasImage()) return;
   const QString size = QStringLiteral("%1 x %2 pixels").arg(width).arg(height);
+  if (width < 1 || height < 1) {
+    ShowErrorDialog(
+        QStringLiteral("The picture cannot be resized to %1: a picture is at least one pixel wide and high.").arg(size));
+    return;
+  }
   // The readers take no picture past the library's cap: one made here could
   // not be opened again once saved.
   if (!rv::RvPixelsAllowed(width, height)) {

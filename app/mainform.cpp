@@ -645,7 +645,9 @@ void TMainForm::Ptv_MainExecuteMacro(const QStringList& macro) {
       for (TFolderViewForm* view : FFolderViews)
         if (view->GetFolderPath() == folder) open = view;
       if (open && !open->Floating()) ThumbPageControl->setCurrentWidget(open->parentWidget());
-      if (!open) OpenFolderView(info.absoluteFilePath());
+      // A new tab puts its first picture, or none, in place of the shown
+      // one: an edit is asked about first, as Open Recent does.
+      if (!open && QueryLeaveModified() != TLeaveAnswer::Kept) OpenFolderView(info.absoluteFilePath());
     } else {
       OpenPath(macro[0], false);
     }
@@ -656,6 +658,20 @@ void TMainForm::Ptv_MainExecuteMacro(const QStringList& macro) {
 }
 
 // ---- Close and destruction
+
+void TMainForm::CloseForSession() {
+  FSessionEnding = true;
+  // A question about the edit stays: the close would only ask it again.
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible() && dialog->isModal()) {
+      auto* message = dynamic_cast<THelpDlg*>(dialog);
+      if (!message || !message->AsksAboutEdit()) dialog->reject();
+    }
+  QTimer::singleShot(0, this, [this] {
+    if (close()) QCoreApplication::quit();
+    else FSessionEnding = false;
+  });
+}
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (!FSettingsWritten) {

@@ -110,6 +110,11 @@ public:
 
   // ---- Start-up and hand-off
   void Ptv_MainExecuteMacro(const QStringList& macro);
+  // The session asks the program to end (a termination signal): the open
+  // dialogs end as cancelled, save a question about the edit, a file that
+  // cannot be read asks no more, and the window closes as File > Exit does;
+  // a close refused to keep an edit leaves the program running.
+  void CloseForSession();
   // The dialogs of start-up exist: the window links itself to them.
   void FormsCreated();
 
@@ -555,6 +560,8 @@ private:
   // The close is asking about the picture: a second close meanwhile waits
   // for that answer.
   bool FCloseQuerying = false;
+  // A termination signal's close is on its way.
+  bool FSessionEnding = false;
   bool FDestroyed = false;
   // Commands by name, in the order they were made.
   std::vector<std::pair<QString, std::function<void()>>> FCommands;
@@ -587,6 +594,8 @@ private:
   // Wallpaper, clipboard, printing and scanner: the print windows, made on
   // first use and kept (children of the window, they go with it).
   void ShowPrintWindow(rv::TRvPrintForm& Window);
+  // The scanner library found no scanner: says so, and nothing stays selected.
+  void ScannerNotFound();
   QPointer<rv::Tfrvprnform2> FPrintOptionsForm;
   QPointer<rv::tfrvprnform1> FPrintPreviewForm;
 };

@@ -247,10 +247,12 @@ void TMainForm::EndImageLoad(TFolderViewForm* view) {
 
 bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message,
                                 bool backwards, bool tooLarge) {
+  // Once the session has asked the program to end, a file that cannot be
+  // read is skipped without a word and the walk stops: the close comes.
   if (!IsFolder(view->GetFolderPath())) {
     EndWaitCursor();
     int answer = 2;
-    if (HelpDlg) {
+    if (HelpDlg && !FSessionEnding) {
       HelpDlg->PrepareChoice(QStringLiteral("Error"),
                              QStringLiteral("The Image Folder you have open has either been deleted, moved, or renamed."),
                              QStringLiteral("Close Folder"), QStringLiteral("Ignore"));
@@ -260,7 +262,7 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
     return false;
   }
   int answer = 2;
-  if (HelpDlg) {
+  if (HelpDlg && !FSessionEnding) {
     HelpDlg->PrepareLoadError(QString::fromStdString(current), QString::fromStdString(message), !tooLarge);
     answer = HelpDlg->ShowModal();
   }
@@ -275,6 +277,7 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
   if (skipped || next == "-") {
     EndWaitCursor();
     ClearPictureView();
+    if (FSessionEnding) return false;
     // The next file, unless the walk has come round to one already
     // skipped: every picture of a broken folder asks only once.
     const std::vector<std::string>& names = view->Names();

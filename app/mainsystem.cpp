@@ -11,10 +11,12 @@
 #include "app/settings.h"
 #include "controls/support/wnutils/wnutils.h"
 #include "image/io/rastrumio.h"
+#include "image/io/twain/rvtwain.h"
 #include "image/io/twain/rvtwainparams.h"
 #include "image/model/rastrumproc.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvprnforms.h"
+#include "platform/application.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -59,6 +61,7 @@ QString VariantString(const QString& Text) {
 // tool's own words when it is missing or refuses.
 void SetBackgroundKey(const QString& Key, const QString& Value) {
   QProcess tool;
+  platform::UnblockTerminationSignalsInChild(tool);
   tool.start(QStringLiteral("gsettings"),
              {QStringLiteral("set"), QStringLiteral("org.gnome.desktop.background"), Key, Value});
   if (!tool.waitForStarted())
@@ -185,15 +188,37 @@ void TMainForm::PrintPreview() {
 
 // ---- Scanner
 
+namespace {
+
+// Whether the scanner library finds a scanner now; the list the scanner
+// parameters keep is read once and would not see one plugged in later.
+bool ScannerFound(rv::TRastrumIO& io, QWidget* window) {
+  std::vector<platform::TW_IDENTITY> sources;
+  rv::TwainListSources(sources, io.TWainParams().Shared(), window);
+  return !sources.empty();
+}
+
+} // namespace
+
 bool TMainForm::ScannerSourceSelected() const {
   return RastrumView1->GetIO()->TWainParams().SelectedSource() > -1;
 }
 
+void TMainForm::ScannerNotFound() {
+  // Nothing stays selected, so that Acquire Image is offered again only
+  // once a scanner has been chosen.
+  RastrumView1->GetIO()->TWainParams().SetSelectedSource(-1);
+  UpdateCommandStates();
+  ShowErrorDialog(QStringLiteral("No scanner was found."));
+}
+
 void TMainForm::SelectScannerSource() {
   rv::TRastrumIO* io = RastrumView1->GetIO();
-  // With no scanner at all nothing stays selected; a cancelled choice keeps
-  // the source chosen before.
-  if (!io->SelectAcquireSource() && io->TWainParams().SourceCount() == 0) io->TWainParams().SetSelectedSource(-1);
+  // A cancelled choice keeps the source chosen before.
+  if (!io->SelectAcquireSource() && !ScannerFound(*io, this)) {
+    ScannerNotFound();
+    return;
+  }
   UpdateCommandStates();
 }
 
@@ -227,6 +252,8 @@ void TMainForm::AcquireImage() {
   }
   FAcquiring = false;
   EndWaitCursor();
+  // The source at start is the library's first one, which may be none.
+  if (!acquired && !ScannerFound(*RastrumView1->GetIO(), this)) ScannerNotFound();
 }
 
 } // namespace app

@@ -1,6 +1,7 @@
 #include "app/qmquickmail.h"
 
 #include "app/msgbox.h"
+#include "platform/application.h"
 
 #include <QProcess>
 
@@ -82,6 +83,7 @@ void TQmQuickMail::ReportResult(int Result) {
 bool TQmQuickMail::Send() {
   QProcess process;
   process.setProcessChannelMode(QProcess::ForwardedChannels);
+  platform::UnblockTerminationSignalsInChild(process);
   process.start(QString::fromLatin1(MailProgram), Arguments());
   const bool started = process.waitForStarted(-1);
   if (started) process.waitForFinished(-1);
@@ -94,6 +96,7 @@ void TQmQuickMail::SendAsync(std::function<void(bool Success)> Done) {
   if (FProcess) return;
   FProcess = std::make_unique<QProcess>();
   FProcess->setProcessChannelMode(QProcess::ForwardedChannels);
+  platform::UnblockTerminationSignalsInChild(*FProcess);
   auto finish = [this, Done = std::move(Done)] {
     // Released after this call: the process object is still delivering.
     std::unique_ptr<QProcess> process = std::move(FProcess);

@@ -7,10 +7,8 @@
 #include "platform/singleinstance.h"
 
 #include <QCoreApplication>
-#include <QDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QTimer>
 #include <cstdio>
 #include <exception>
 
@@ -80,6 +78,9 @@ int ProgramEntry(int argc, char** argv) {
     }
   }
 
+  // Before any thread exists: every thread of the program inherits them
+  // blocked, and only the main window's loop reads them.
+  platform::BlockTerminationSignals();
   platform::TApplication app(argc, argv);
   app.SetTitle(QString::fromLatin1(ApplicationTitle));
   app.OnException = [](std::exception_ptr error) {
@@ -99,19 +100,9 @@ int ProgramEntry(int argc, char** argv) {
     TStartupForms forms(mainForm.RecentFolders());
     mainForm.FormsCreated();
     mainForm.show();
-    // Ended by the session (logout, hang-up, interrupt) as by File > Exit:
-    // open dialogs end as cancelled, then the main window closes, which
-    // writes the settings and cleans the work folder. A close refused to
-    // keep an edit whose save failed keeps the program, as Exit does; a
-    // second signal ends it at once.
-    platform::TTerminationSignals ending([&mainForm](int) {
-      for (QWidget* window : QApplication::topLevelWidgets())
-        if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible() && dialog->isModal())
-          dialog->reject();
-      QTimer::singleShot(0, &mainForm, [&mainForm] {
-        if (mainForm.close()) QCoreApplication::quit();
-      });
-    });
+    // Ended by the session (logout, hang-up, interrupt) as by File > Exit;
+    // a second signal of a kind ends it at once.
+    platform::TTerminationSignals ending([&mainForm](int) { mainForm.CloseForSession(); });
     result = app.exec();
   }
   mutex.Close();

@@ -186,9 +186,9 @@ void TToolBox::UpdateToolBoxState(bool Enabled) {
   const bool picture = Host && Host->HasImage();
   SBtnSave->setEnabled(picture && Host->IsImageModified() && !Host->ToolBoxSaveBlocked());
   const bool sized = WidthInPercent() != 100 || HeightInPercent() != 100;
-  // A size under one pixel is no size; one too large is offered, so that
-  // the main window can say why it cannot make it.
-  SBtnResize->setEnabled(picture && sized && WidthInPixels() >= 1 && HeightInPixels() >= 1);
+  // A size the main window cannot make (under a pixel, too large) is
+  // offered all the same, so that it can say why.
+  SBtnResize->setEnabled(picture && sized);
   SBtnResetSizes->setEnabled(picture && sized);
   SBtnReload->setEnabled(picture && !Host->IsNewImage());
   SBtnCancel->setEnabled(true);

@@ -1,6 +1,7 @@
 #include "platform/application.h"
 
 #include <QDialog>
+#include <QProcess>
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -15,7 +16,8 @@
 #include <vector>
 #include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace platform {
@@ -215,54 +217,91 @@ bool WindowManagerFullScreen() {
 namespace {
 
 constexpr int TerminationSignals[] = {SIGTERM, SIGHUP, SIGINT};
-// [0] written by the handler, [1] read by the event loop.
-int SignalPipe[2] = {-1, -1};
 
-void NoteSignal(int signo) {
-  const int saved = errno;
-  const char number = static_cast<char>(signo);
-  [[maybe_unused]] const ssize_t written = ::write(SignalPipe[0], &number, 1);
-  errno = saved;
+// The termination signals the program takes: all but those its starter
+// ignores.
+sigset_t TakenSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signo : TerminationSignals) {
+    struct sigaction now {};
+    if (::sigaction(signo, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue;
+    sigaddset(&set, signo);
+  }
+  return set;
+}
+
+// Runs in a new child before it goes on or loads its program: only calls
+// that are safe there.
+void UnblockTerminationSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signo : TerminationSignals) sigaddset(&set, signo);
+  ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 } // namespace
 
+void BlockTerminationSignals() {
+  static const bool hooked = ::pthread_atfork(nullptr, nullptr, UnblockTerminationSignals) == 0;
+  (void)hooked;
+  const sigset_t taken = TakenSignals();
+  ::pthread_sigmask(SIG_BLOCK, &taken, nullptr);
+}
+
+void UnblockTerminationSignalsInChild(QProcess& Process) {
+  Process.setChildProcessModifier(UnblockTerminationSignals);
+}
+
 TTerminationSignals::TTerminationSignals(std::function<void(int)> onSignal, QObject* parent)
     : QObject(parent), FOnSignal(std::move(onSignal)) {
-  if (SignalPipe[0] >= 0) return;
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, SignalPipe) != 0) {
-    SignalPipe[0] = SignalPipe[1] = -1;
+  const sigset_t taken = TakenSignals();
+  ::pthread_sigmask(SIG_BLOCK, &taken, &FMaskBefore);
+  FDescriptor = ::signalfd(-1, &taken, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (FDescriptor < 0) {
+    // Without a descriptor the signals take their default actions here,
+    // where nothing else blocks them.
+    ::pthread_sigmask(SIG_UNBLOCK, &taken, nullptr);
     return;
   }
-  FNotifier = new QSocketNotifier(SignalPipe[1], QSocketNotifier::Read, this);
-  connect(FNotifier, &QSocketNotifier::activated, this, [this] {
-    char number = 0;
-    while (::read(SignalPipe[1], &number, 1) == 1)
-      if (FOnSignal) FOnSignal(number);
-  });
-  struct sigaction action {};
-  action.sa_handler = NoteSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
-  for (int signo : TerminationSignals) {
-    // What the starter ignores (nohup's hang-up) stays ignored.
-    struct sigaction old {};
-    if (::sigaction(signo, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-    ::sigaction(signo, &action, nullptr);
+  FNotifier = new QSocketNotifier(FDescriptor, QSocketNotifier::Read, this);
+  connect(FNotifier, &QSocketNotifier::activated, this, [this] { ReadSignals(); });
+}
+
+void TTerminationSignals::ReadSignals() {
+  signalfd_siginfo info {};
+  while (::read(FDescriptor, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    const int signo = static_cast<int>(info.ssi_signo);
+    const bool again = std::find(FSeen.begin(), FSeen.end(), signo) != FSeen.end();
+    // The next one of this kind takes the default action in this thread,
+    // the only one that has it unblocked, whatever the event loop does.
+    ::signal(signo, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signo);
+    ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    if (again) {
+      ::raise(signo);
+      continue;
+    }
+    FSeen.push_back(signo);
+    if (FOnSignal) FOnSignal(signo);
   }
 }
 
 TTerminationSignals::~TTerminationSignals() {
   if (!FNotifier) return;
-  for (int signo : TerminationSignals) {
-    struct sigaction old {};
-    if (::sigaction(signo, nullptr, &old) == 0 && old.sa_handler == NoteSignal) ::signal(signo, SIG_DFL);
-  }
   delete FNotifier;
   FNotifier = nullptr;
-  ::close(SignalPipe[0]);
-  ::close(SignalPipe[1]);
-  SignalPipe[0] = SignalPipe[1] = -1;
+  ::close(FDescriptor);
+  FDescriptor = -1;
+  // What the thread had unblocked before is unblocked again; what it had
+  // blocked (the program blocks them from its start) stays blocked.
+  sigset_t unblock;
+  sigemptyset(&unblock);
+  for (int signo : TerminationSignals)
+    if (!sigismember(&FMaskBefore, signo)) sigaddset(&unblock, signo);
+  ::pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
 }
 
 } // namespace platform

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <QApplication>
+#include <csignal>
 #include <exception>
 #include <functional>
 #include <string>
+#include <vector>
 
+class QProcess;
 class QSocketNotifier;
 
 namespace platform {
@@ -65,10 +68,14 @@ void PlaceOverOwner(QWidget& Window);
 bool WindowManagerFullScreen();
 
 // The session's request to end (SIGTERM at logout, SIGHUP, SIGINT), handed to
-// the event loop: the signal handler only writes the signal's number to a
-// socket pair, and OnSignal runs from the event loop. Each signal's handler
-// is used once: a second one of the same kind ends the process at once.
-// One object at a time; the default actions come back with its end.
+// the event loop. The signals are blocked in every thread and read from a
+// signal descriptor, so that no handler a library installs or resets (a
+// scanner backend's reader resets SIGTERM's) decides how the program ends.
+// The first signal of a kind goes to OnSignal; from then on that kind has
+// its default action again, so a second one ends the process at once.
+// What the starter ignores (nohup's hang-up) stays ignored.
+// One object at a time; the calling thread's signal mask comes back with
+// its end.
 class TTerminationSignals : public QObject {
 public:
   explicit TTerminationSignals(std::function<void(int)> onSignal, QObject* parent = nullptr);
@@ -79,8 +86,26 @@ public:
   bool Installed() const { return FNotifier != nullptr; }
 
 private:
+  void ReadSignals();
+
   std::function<void(int)> FOnSignal;
   QSocketNotifier* FNotifier = nullptr;
+  int FDescriptor = -1;
+  sigset_t FMaskBefore {};
+  // The kinds seen once: the next one of a kind is the system's.
+  std::vector<int> FSeen;
 };
+
+// Blocks the termination signals in the calling thread, and so in every
+// thread it starts from then on: called first thing in the program, before
+// any thread exists, it keeps them from every thread. A child forked from
+// then on starts with them unblocked again.
+void BlockTerminationSignals();
+
+// A child that Process starts begins with the termination signals
+// unblocked: QProcess starts it without fork's hooks, and a program would
+// otherwise inherit them blocked (a browser that xdg-open starts could not
+// be ended at logout).
+void UnblockTerminationSignalsInChild(QProcess& Process);
 
 } // namespace platform

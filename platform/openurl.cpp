@@ -1,5 +1,7 @@
 #include "platform/openurl.h"
 
+#include "platform/application.h"
+
 #include <QtCore/QProcess>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QTimer>
@@ -24,6 +26,7 @@ void OpenUrlAsync(const QUrl& Url, QObject* Context, std::function<void(bool Ope
   // process of our own. It goes with Context.
   auto* Process = new QProcess(Context);
   Process->setProcessChannelMode(QProcess::ForwardedChannels);
+  UnblockTerminationSignalsInChild(*Process);
   auto Finish = std::make_shared<std::function<void(bool)>>([Process, Done = std::move(Done)](bool Opened) {
     Process->disconnect();
     Process->deleteLater();

@@ -136,21 +136,25 @@ TEST_F(MainCommandReportsTest, CheckForUpdatesWithoutAnUpdaterSaysSo) {
   EXPECT_EQ(Env.LastHelpText, "No updater is installed.");
 }
 
-// A size past the library's cap is offered and refused with the reason; the
-// picture stays as it was, unedited.
-TEST_F(MainCommandReportsTest, AResizeTooLargeSaysWhyAndKeepsThePicture) {
+// A size past the library's cap, or of no pixels, is offered and refused
+// with the reason; the picture stays as it was, unedited.
+TEST_F(MainCommandReportsTest, AResizeItCannotMakeSaysWhyAndKeepsThePicture) {
   TToolBox Box;
   Main().FormsCreated();
   Open(Env.Picture("a.png", 300, 200));
   Main().Execute("ToolBox");
+  const QString TooMany = QStringLiteral("that is more pixels than a picture may have.");
   struct TCase {
     bool Percent;
     const char* Width;
     const char* Said;
+    QString Why;
   };
   // The height follows; a percentage past what a number holds stays the
   // largest one.
-  for (TCase c : {TCase{false, "30000", "30000 x 20000"}, {true, "2000000000", "2147483647 x 1431655765"}}) {
+  for (const TCase& c : {TCase{false, "30000", "30000 x 20000", TooMany},
+                         TCase{true, "2000000000", "2147483647 x 1431655765", TooMany},
+                         TCase{false, "0", "0 x 0", "a picture is at least one pixel wide and high."}}) {
     Box.CmbWidthType->setCurrentIndex(c.Percent ? 1 : 0);
     Box.EditWidth->selectAll();
     QTest::keyClicks(Box.EditWidth, c.Width);
@@ -158,8 +162,7 @@ TEST_F(MainCommandReportsTest, AResizeTooLargeSaysWhyAndKeepsThePicture) {
     const int Before = Env.HelpShown;
     Box.SBtnResize->Click();
     EXPECT_EQ(Env.HelpShown, Before + 1);
-    EXPECT_EQ(Env.LastHelpText, QStringLiteral("The picture cannot be resized to %1 pixels: that is more pixels than a "
-                                               "picture may have.").arg(c.Said));
+    EXPECT_EQ(Env.LastHelpText, QStringLiteral("The picture cannot be resized to %1 pixels: %2").arg(c.Said, c.Why));
     EXPECT_EQ(Main().RastrumView1->GetBitmap()->Width(), 300);
     EXPECT_EQ(Main().RastrumView1->GetBitmap()->Height(), 200);
     EXPECT_FALSE(Main().IsImageModified());

@@ -471,6 +471,63 @@ TEST_F(MainWindowTest, AFolderHandedOverOpensAsATab) {
   EXPECT_EQ(Form().FolderViews().size(), 1u);
 }
 
+// What would leave nothing on the screen in place of an edit asks first: a
+// folder of no pictures handed over, the shown picture deselected. Kept,
+// the edit stays; discarded, the empty folder's tab opens.
+TEST_F(MainWindowTest, AnEditIsAskedAboutBeforeNothingTakesItsPlace) {
+  Env.Picture("a.png", 64, 48);
+  Show(Env.File("a.png"));
+  Form().RastrumView1->GetProc()->Rotate(-90, true);
+  Form().UpdateModifiedState();
+  ASSERT_TRUE(Form().IsImageModified());
+  testing_support::TTempFolder Empty;
+  // "No", and no name given in the save-as dialog.
+  Env.HelpAnswer = 2;
+  Form().Ptv_MainExecuteMacro({Empty.QPath()});
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Form().FolderViews().size(), 1u);
+  EXPECT_EQ(Form().CurrentFileName(), "a.png");
+  EXPECT_TRUE(Form().IsImageModified());
+
+  TFolderViewForm* View = Form().CurrentFolderView();
+  ASSERT_NE(View, nullptr);
+  rv::TRastrumMView& Strip = *View->ThumbView;
+  apptest::Click(&Strip, QPoint(Strip.ImageID(0) - Strip.ViewX() + Strip.ThumbWidth() / 2, Strip.ImageTag(0) + 20),
+                 Qt::LeftButton, Qt::ControlModifier);
+  EXPECT_TRUE(View->SelectedNames().empty());
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_EQ(Form().CurrentFileName(), "a.png");
+  EXPECT_TRUE(Form().IsImageModified());
+
+  Env.HelpAnswer = 3;
+  Form().Ptv_MainExecuteMacro({Empty.QPath()});
+  EXPECT_EQ(Env.HelpShown, 3);
+  EXPECT_EQ(Form().FolderViews().size(), 2u);
+  EXPECT_FALSE(Form().HasImage());
+  EXPECT_EQ(QImage(QString::fromStdString(Env.File("a.png"))).size(), QSize(64, 48));
+}
+
+// The session's end (a termination signal) while a file that cannot be read
+// is reported: the report ends as "Skip", the next broken file asks
+// nothing, and the window closes as Exit does, its settings written.
+TEST_F(MainWindowTest, TheSessionsEndEndsARunOfLoadErrorsAndCloses) {
+  Broken("a.png");
+  Broken("b.png");
+  int Asked = 0;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    ++Asked;
+    // Shown modally, as the program shows it.
+    D.setWindowModality(Qt::ApplicationModal);
+    Form().CloseForSession();
+    EXPECT_FALSE(D.isVisible());
+    EXPECT_EQ(D.result(), 2);
+  };
+  Show(Env.File("a.png"));
+  ASSERT_TRUE(WaitUntil([&] { return !Form().isVisible(); }));
+  EXPECT_EQ(Asked, 1);
+  EXPECT_EQ(ReadSetting("SlideShowInterval"), "5000");
+}
+
 TEST_F(MainWindowTest, PlacementAndRecentFoldersAreBackAfterARestart) {
   std::vector<std::string> Folders;
   for (const char* Name : {"older", "old", "new"}) {

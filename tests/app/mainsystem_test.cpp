@@ -238,13 +238,28 @@ TEST_F(MainSystemTest, PrintWaitsOnlyWhileAShowRuns) {
 
 // ---- Scanner
 
-TEST_F(MainSystemTest, AcquireWithoutAScannerDoesNothing) {
+// Without a scanner, Select Source and Acquire Image say so; nothing is
+// selected afterwards, and Acquire Image is no longer offered.
+TEST_F(MainSystemTest, AcquireWithoutAScannerSaysSoAndDoesNothing) {
   testing_support::TSaneTestEnv Sane("", false);
   Env.Picture("a.png", 64, 48);
   Show(Env.File("a.png"));
-  Form().SelectScannerSource();
+  QAction* Acquire = Form().findChild<QAction*>("AcquireImage1");
+  ASSERT_NE(Acquire, nullptr);
+  // The library's first source at start: no scanner was looked for yet.
+  EXPECT_TRUE(Acquire->isEnabled());
+  Form().Execute("Acquire");
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpText, "No scanner was found.");
   EXPECT_FALSE(Form().ScannerSourceSelected());
+  EXPECT_FALSE(Acquire->isEnabled());
+  Form().Execute("SelectSource");
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_EQ(Env.LastHelpText, "No scanner was found.");
+  EXPECT_FALSE(Form().ScannerSourceSelected());
+  EXPECT_FALSE(Acquire->isEnabled());
   Form().AcquireImage();
+  EXPECT_EQ(Env.HelpShown, 2);
   EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 64);
   EXPECT_EQ(Form().CurrentFileName(), "a.png");
   EXPECT_FALSE(Form().IsImageModified());
@@ -341,6 +356,25 @@ TEST_F(MainSystemTest, AcquiredPictureIsANewModifiedImage) {
   EXPECT_EQ(Env.LastHelpCaption, "Save new image before continuing?");
   EXPECT_TRUE(Form().IsNewImage());
   EXPECT_FALSE(Form().DontAskToSave());
+
+  // The session's end (a termination signal) while Exit's question is up
+  // leaves the question to the user: ended as cancelled it would drop the
+  // scan. "Yes" and no name given keep the scan and the window; the
+  // session's own close then asks once more.
+  bool StillAsked = false;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    if (++Env.HelpShown == 2) {
+      D.setWindowModality(Qt::ApplicationModal);
+      Form().CloseForSession();
+      StillAsked = D.isVisible();
+    }
+    D.done(1);
+  };
+  Form().Execute("Exit");
+  EXPECT_TRUE(StillAsked);
+  ASSERT_TRUE(apptest::WaitUntil([&] { return Env.HelpShown == 3; }));
+  EXPECT_TRUE(Form().isVisible());
+  EXPECT_TRUE(Form().IsNewImage());
 }
 
 // A step that cannot leave the picture asks nothing: a scan has no folder

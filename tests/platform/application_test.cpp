@@ -4,11 +4,14 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QProcess>
 #include <QWindow>
 #include <QTimer>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <stdexcept>
+#include <thread>
 
 using namespace platform;
 
@@ -38,27 +41,82 @@ TEST(ApplicationErrors, AnAbortIsSilent) {
   EXPECT_FALSE(called);
 }
 
+namespace {
+
+bool BlockedHere(int Signo) {
+  sigset_t Mask;
+  pthread_sigmask(SIG_BLOCK, nullptr, &Mask);
+  return sigismember(&Mask, Signo) == 1;
+}
+
+// The termination signals a process's status lists as blocked (bits 1, 2
+// and 15 of SigBlk), from its status text.
+unsigned TerminationBlocked(const QString& Status) {
+  for (const QString& Line : Status.split('\n'))
+    if (Line.startsWith("SigBlk:")) return Line.mid(7).trimmed().toULongLong(nullptr, 16) & 0x4003u;
+  return ~0u;
+}
+
+} // namespace
+
 // The session's signals reach the event loop, not the handler's context; the
 // second of a kind is the system's again.
 TEST(TerminationSignals, ArriveThroughTheEventLoopOnce) {
   std::vector<int> seen;
+  const auto arrived = [&](std::size_t Count) {
+    for (int i = 0; i < 50 && seen.size() < Count; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return seen.size();
+  };
   {
     TTerminationSignals ending([&](int signo) { seen.push_back(signo); });
     ASSERT_TRUE(ending.Installed());
     ::raise(SIGTERM);
-    ::raise(SIGHUP);
     EXPECT_TRUE(seen.empty()); // nothing runs inside the handler
-    for (int i = 0; i < 50 && seen.size() < 2; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(arrived(1), 1u);
+    ::raise(SIGHUP);
+    EXPECT_EQ(seen.size(), 1u);
+    EXPECT_EQ(arrived(2), 2u);
     EXPECT_EQ(seen, (std::vector<int>{SIGTERM, SIGHUP}));
     struct sigaction now {};
     ::sigaction(SIGTERM, nullptr, &now);
     EXPECT_EQ(now.sa_handler, SIG_DFL);
-    ::sigaction(SIGINT, nullptr, &now);
-    EXPECT_NE(now.sa_handler, SIG_DFL);
+    EXPECT_FALSE(BlockedHere(SIGTERM));
+    // Not seen yet: still the object's.
+    EXPECT_TRUE(BlockedHere(SIGINT));
   }
   struct sigaction after {};
   ::sigaction(SIGINT, nullptr, &after);
   EXPECT_EQ(after.sa_handler, SIG_DFL);
+  EXPECT_FALSE(BlockedHere(SIGINT));
+}
+
+// A library that sets a termination signal back to its default action (a
+// scanner backend's reader thread does) does not decide the program's end:
+// the signal still arrives through the event loop. The threads started
+// meanwhile have the signals blocked; the programs started have them
+// unblocked.
+TEST(TerminationSignals, OutliveAResetHandlerAndSpareChildren) {
+  std::vector<int> seen;
+  TTerminationSignals ending([&](int signo) { seen.push_back(signo); });
+  ASSERT_TRUE(ending.Installed());
+  bool threadBlocked = false;
+  std::thread([&] {
+    threadBlocked = BlockedHere(SIGTERM) && BlockedHere(SIGHUP) && BlockedHere(SIGINT);
+    struct sigaction reset {};
+    reset.sa_handler = SIG_DFL;
+    ::sigaction(SIGTERM, &reset, nullptr);
+  }).join();
+  EXPECT_TRUE(threadBlocked);
+  ::raise(SIGTERM);
+  for (int i = 0; i < 50 && seen.empty(); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(seen, std::vector<int>{SIGTERM});
+
+  ASSERT_TRUE(BlockedHere(SIGHUP) && BlockedHere(SIGINT));
+  QProcess child;
+  UnblockTerminationSignalsInChild(child);
+  child.start("grep", {"SigBlk", "/proc/self/status"});
+  ASSERT_TRUE(child.waitForFinished(10000));
+  EXPECT_EQ(TerminationBlocked(QString::fromLatin1(child.readAllStandardOutput())), 0u);
 }
 
 TEST(DialogOwnerOf, TheTopmostModalWindowComesFirst) {

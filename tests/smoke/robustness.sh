@@ -2,7 +2,8 @@
 # The real program where users met its faults, one case a run:
 #   handoff   a second start hands over a file that is no picture; the
 #             "File Error" message is closed with Escape; the first instance
-#             lives on and answers.
+#             lives on and answers. A folder of no pictures handed over
+#             asks about an edit before it takes the picture's place.
 #   modal     under a window manager, a folder that does not exist is typed
 #             into the open-folder dialog: the message comes up over the
 #             dialog, is answered, and the program answers afterwards.
@@ -13,7 +14,10 @@
 #             the program.
 #   sigterm   ended by SIGTERM as at logout: the settings are written and no
 #             work file or settings lock is left; work files of a process
-#             that is gone are cleared at the start.
+#             that is gone are cleared at the start. After a scan of SANE's
+#             test device (whose reader resets the handler of SIGTERM) the
+#             signal asks about the scan, as File > Exit does; during a run
+#             of files that cannot be read it ends the run and the program.
 # Usage: robustness.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -94,6 +98,16 @@ handoff)
   kill -0 "$first" 2>/dev/null || fail "the first instance died: $(tail -5 "$work/first.log")"
   # Skipped, the file that could not be read is still there.
   [ -f "$work/pictures/not_a_picture.png" ] || fail "Skip deleted the file"
+  main=$(find_window "^Pictrova - $work/pictures/later.jpg$") || fail "no main window"
+  press "${main%% *}" ctrl+r
+  wait_window "^Pictrova - $work/pictures/later.jpg\*$" >/dev/null || fail "the turn did not mark the picture modified"
+  mkdir -p "$work/empty"
+  timeout 20 "$program" "$work/empty" || fail "the hand-off of a folder did not end"
+  id=$(wait_window "^Overwrite current image file") ||
+    fail "the edit was not asked about before an empty folder took its place"
+  press "${id%% *}" Return
+  wait_window "^Pictrova - $work/empty$" >/dev/null || fail "the empty folder did not open after the question"
+  [ "$(identify -format "%wx%h" "$work/pictures/later.jpg")" = 300x400 ] || fail "Yes did not write the turned picture"
   ends_on_exit
   ;;
 modal)
@@ -193,19 +207,33 @@ wizard)
   ;;
 sigterm)
   marked_picture "$work/pictures/a.png" "#0000FF"
+  # SANE's test device is the only scanner.
+  mkdir -p "$work/sane" "$work/broken"
+  echo test >"$work/sane/dll.conf"
+  printf 'number_of_devices 1\nmode Color\ndepth 8\nresolution 50.0\n' >"$work/sane/test.conf"
+  export SANE_CONFIG_DIR="$work/sane"
   # Work files of a process that is gone, and of one that lives.
   dead=$(sh -c 'echo $$')
   echo x >"$work/tmp/rastrum$dead-AbC123"
   echo x >"$work/tmp/rastrum$$-AbC123"
-  "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
-  first=$!
-  wait_window "^Pictrova - $work/pictures/a.png$" >/dev/null || fail "the picture was not shown"
+  start_on_picture
   sleep 1
   [ -e "$work/tmp/rastrum$dead-AbC123" ] && fail "the dead process's work file is still there"
   [ -e "$work/tmp/rastrum$$-AbC123" ] || fail "a live process's work file went"
   ls "$work/tmp" | grep -q "^rastrum$first-" || fail "no work file while running: $(ls "$work/tmp")"
   grep -qs '"SlideShowInterval"' "$keys" && fail "the settings were written before the end"
+  # A scan, not saved: the signal asks about it; "No" lets the program end.
+  click $((mx + mw / 2)) $((my + mh / 2))
+  select_test_scanner sigterm
+  xdotool key ctrl+i
+  wait_window "^Noname frontend-tester$" >/dev/null || fail "Ctrl+I did not open the scanner"
+  sleep 0.5
+  xdotool key Return
+  wait_window "^Pictrova - new_image.jpg\*$" >/dev/null || fail "the scan is not shown"
   kill -TERM "$first"
+  box=$(wait_window "^Save new image before continuing\?$") ||
+    fail "SIGTERM after a scan did not ask about it ($(kill -0 "$first" 2>/dev/null && echo running || echo ended))"
+  press "${box%% *}" Escape
   pid_gone "$first" || fail "SIGTERM did not end the program"
   wait "$first" || fail "the program ended with an error: $(tail -5 "$work/first.log")"
   first=""
@@ -214,6 +242,20 @@ sigterm)
   [ -e "$keys.lock" ] && fail "the settings lock was left"
   grep -q '"SlideShowInterval" "5000"' "$keys" || fail "the settings were not written at the end"
   grep -q "\"$work/pictures\"" "$keys" || fail "the folder is not among the recent folders"
+
+  # Two files in a row that cannot be read: the signal during the first
+  # report ends the run and the program, which writes its settings.
+  echo "not a picture" >"$work/broken/a.png"
+  echo "not a picture either" >"$work/broken/b.png"
+  "$program" "$work/broken/a.png" >"$work/first.log" 2>&1 &
+  first=$!
+  wait_window "^File Error$" >/dev/null || fail "no File Error message"
+  sleep 0.5
+  kill -TERM "$first"
+  pid_gone "$first" || fail "SIGTERM during a run of File Error messages did not end the program"
+  wait "$first" || fail "the program ended with an error: $(tail -5 "$work/first.log")"
+  first=""
+  grep -q "\"$work/broken\"" "$keys" || fail "the settings were not written at the end of the run"
   ;;
 *)
   fail "unknown case"
