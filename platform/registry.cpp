@@ -45,6 +45,8 @@ std::string JoinPath(const std::vector<std::string>& parts) {
 
 // ---- text form ------------------------------------------------------------
 
+const char StoreHeader[] = "Pictrova key store 1";
+
 std::string Quote(const std::string& s) {
   static const char* hex = "0123456789abcdef";
   std::string out = "\"";
@@ -128,12 +130,7 @@ bool Tokenize(const std::string& line, std::vector<std::string>& words) {
   return true;
 }
 
-void WriteNode(const TRegKeyNode& node, std::vector<std::string>& path, std::string& out) {
-  if (!path.empty()) {
-    out += "key";
-    for (const auto& p : path) out += ' ' + Quote(p);
-    out += '\n';
-  }
+void WriteValues(const TRegKeyNode& node, std::string& out) {
   static const char* hex = "0123456789abcdef";
   for (const auto& [_, v] : node.Values) {
     switch (v.Kind) {
@@ -153,11 +150,6 @@ void WriteNode(const TRegKeyNode& node, std::vector<std::string>& path, std::str
       case rdUnknown: break;
     }
   }
-  for (const auto& [_, sub] : node.SubKeys) {
-    path.push_back(sub.Name);
-    WriteNode(sub, path, out);
-    path.pop_back();
-  }
 }
 
 TRegKeyNode* FindNode(TRegKeyNode& root, const std::string& path) {
@@ -169,6 +161,8 @@ TRegKeyNode* FindNode(TRegKeyNode& root, const std::string& path) {
   }
   return node;
 }
+
+bool TooDeep(const std::string& path) { return SplitPath(path).size() > MaxKeyDepth; }
 
 TRegKeyNode& MakeNode(TRegKeyNode& root, const std::string& path) {
   TRegKeyNode* node = &root;
@@ -349,9 +343,33 @@ TRootStore& Store(HKEY root) {
 } // namespace
 
 std::string SerializeKeyStore(const TRegKeyNode& root) {
-  std::string out = "Pictrova key store 1\n";
-  std::vector<std::string> path;
-  WriteNode(root, path, out);
+  std::string out = StoreHeader;
+  out += '\n';
+  WriteValues(root, out);
+  // Every key, parents first, each with its whole path: walked with a stack
+  // of our own, so that no tree is too deep for the thread's.
+  struct TLevel {
+    const TRegKeyNode* Node;
+    std::map<std::string, TRegKeyNode>::const_iterator Next;
+    size_t LineLength; // of keyLine up to this key
+  };
+  std::vector<TLevel> levels{{&root, root.SubKeys.begin(), 3}};
+  std::string keyLine = "key";
+  while (!levels.empty()) {
+    TLevel& level = levels.back();
+    if (level.Next == level.Node->SubKeys.end()) {
+      levels.pop_back();
+      continue;
+    }
+    const TRegKeyNode& sub = (level.Next++)->second;
+    keyLine.resize(level.LineLength);
+    keyLine += ' ';
+    keyLine += Quote(sub.Name);
+    out += keyLine;
+    out += '\n';
+    WriteValues(sub, out);
+    levels.push_back({&sub, sub.SubKeys.begin(), keyLine.size()});
+  }
   return out;
 }
 
@@ -374,7 +392,7 @@ TRegKeyNode ParseKeyStore(const std::string& text) {
     if (words.empty()) continue;
     const std::string& kind = words[0];
     if (kind == "key") {
-      if (words.size() < 2) {
+      if (words.size() < 2 || words.size() - 1 > MaxKeyDepth) {
         current = nullptr;
         continue;
       }
@@ -470,7 +488,7 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   const std::string path = Resolve(key);
   TRegKeyNode tree = Store(FRootKey).Snapshot();
   if (!FindNode(tree, path)) {
-    if (!canCreate || (FAccess & KEY_WRITE) != KEY_WRITE) return false;
+    if (!canCreate || (FAccess & KEY_WRITE) != KEY_WRITE || TooDeep(path)) return false;
     bool made = Store(FRootKey).Modify([&](TRegKeyNode& t) {
       if (FindNode(t, path)) return false;
       MakeNode(t, path);
@@ -500,7 +518,7 @@ void TRegistry::CloseKey() {
 
 bool TRegistry::CreateKey(const std::string& key) {
   const std::string path = Resolve(key);
-  if (SplitPath(path).empty()) return false;
+  if (SplitPath(path).empty() || TooDeep(path)) return false;
   return Store(FRootKey).Modify([&](TRegKeyNode& t) {
     if (FindNode(t, path)) return false;
     MakeNode(t, path);

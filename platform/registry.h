@@ -8,6 +8,7 @@
 // two processes writing at once lose no value.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <stdexcept>
@@ -50,6 +51,11 @@ struct TRegKeyNode {
   std::map<std::string, TRegKeyNode> SubKeys;
   bool operator==(const TRegKeyNode&) const = default;
 };
+
+// The deepest key the store holds, far beyond any key of the program's. A
+// deeper key line of a file is refused as damaged, and a deeper key is never
+// made: every level of a key writes its whole path.
+inline constexpr std::size_t MaxKeyDepth = 64;
 
 // The text form of one root's file. Parse never throws: damaged lines are
 // skipped, so a damaged file loses only what it damaged.
