@@ -1,6 +1,8 @@
 #include "platform/registry.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -8,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace platform {
 
@@ -204,15 +207,72 @@ bool MakeFolders(const std::string& folder) {
   return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  out.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
+enum class TFileState { Read, Absent, Unreadable };
+
+// Reads a root's file. A file that is there but cannot be read, or that
+// holds text which is no key store's (another program's, another encoding),
+// is unreadable: not a damaged store whose good lines still count.
+TFileState ReadStoreFile(const std::string& path, TRegKeyNode& tree) {
+  tree = TRegKeyNode{};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? TFileState::Absent : TFileState::Unreadable;
+  std::string text;
   char buf[65536];
   ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  while ((n = ::read(fd, buf, sizeof buf)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
   ::close(fd);
-  return n == 0;
+  if (n != 0) return TFileState::Unreadable;
+  const size_t headerEnd = sizeof StoreHeader - 1;
+  const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
+  if (!blank && (text.compare(0, headerEnd, StoreHeader) != 0 || (text.size() > headerEnd && text[headerEnd] != '\n')))
+    return TFileState::Unreadable;
+  tree = ParseKeyStore(text);
+  return TFileState::Read;
+}
+
+std::mutex& KeptMutex() {
+  static std::mutex m;
+  return m;
+}
+std::vector<std::string>& KeptFiles() {
+  static std::vector<std::string> kept;
+  return kept;
+}
+
+// Moves an unreadable root's file out of the way under a name of its own
+// beside it, never over an earlier one, so that the defaults the program
+// goes on with are written without losing it.
+bool KeepAside(const std::string& file) {
+  for (int n = 1; n <= 100; ++n) {
+    const std::string kept = file + ".unreadable" + (n > 1 ? "." + std::to_string(n) : std::string());
+    if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) == 0) {
+      std::lock_guard lock(KeptMutex());
+      KeptFiles().push_back(kept);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// The file a root's name leads to. A link (the settings kept with the
+// user's other dotfiles) stays a link: its file gets the new text.
+std::string LinkedFile(const std::string& file) {
+  std::string path = file;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<size_t>(n) >= target.size()) break;
+    target.resize(static_cast<size_t>(n));
+    path = target[0] == '/' ? target : path.substr(0, path.rfind('/') + 1) + target;
+  }
+  return path;
 }
 
 // The lock beside a root's file. The lock file goes again before its lock is
@@ -262,13 +322,14 @@ public:
     const int lockFd = LockFile(lockName);
     if (lockFd < 0) return false;
     bool ok = false;
-    std::string text;
-    if (ReadWholeFile(file, text)) {
-      TRegKeyNode tree = ParseKeyStore(text);
+    TRegKeyNode tree;
+    TFileState state = ReadStoreFile(file, tree);
+    if (state == TFileState::Unreadable && KeepAside(file)) state = TFileState::Absent;
+    if (state != TFileState::Unreadable) {
       if (!change(tree)) {
         ok = true;
       } else {
-        ok = WriteAtomically(folder, file, SerializeKeyStore(tree));
+        ok = WriteAtomically(file, SerializeKeyStore(tree));
       }
       FTree = std::move(tree);
       FValid = false; // re-stat on the next read
@@ -279,30 +340,50 @@ public:
 
 private:
   void Refresh() {
-    const std::string folder = KeyStoreFolder();
-    const std::string file = folder + "/" + RootFileName(FRoot);
-    struct stat st {};
-    bool exists = ::stat(file.c_str(), &st) == 0;
-    if (FValid && file == FFile && exists == FExists &&
-        (!exists || (st.st_ino == FStat.st_ino && st.st_dev == FStat.st_dev &&
-                     st.st_size == FStat.st_size &&
-                     st.st_mtim.tv_sec == FStat.st_mtim.tv_sec &&
-                     st.st_mtim.tv_nsec == FStat.st_mtim.tv_nsec)))
+    const std::string file = KeyStoreFolder() + "/" + RootFileName(FRoot);
+    for (bool keptAside = false;; keptAside = true) {
+      struct stat st {};
+      const bool exists = ::stat(file.c_str(), &st) == 0;
+      if (FValid && file == FFile && exists == FExists &&
+          (!exists || (st.st_ino == FStat.st_ino && st.st_dev == FStat.st_dev &&
+                       st.st_size == FStat.st_size &&
+                       st.st_mtim.tv_sec == FStat.st_mtim.tv_sec &&
+                       st.st_mtim.tv_nsec == FStat.st_mtim.tv_nsec)))
+        return;
+      // A file that cannot be read goes aside once, before any default
+      // read in its place can be written over it.
+      if (ReadStoreFile(file, FTree) == TFileState::Unreadable && !keptAside) {
+        KeepAsideLocked(file);
+        FValid = false;
+        continue;
+      }
+      FFile = file;
+      FExists = exists;
+      FStat = st;
+      FValid = true;
       return;
-    std::string text;
-    FTree = ReadWholeFile(file, text) ? ParseKeyStore(text) : TRegKeyNode{};
-    FFile = file;
-    FExists = exists;
-    FStat = st;
-    FValid = true;
+    }
   }
 
-  static bool WriteAtomically(const std::string& folder, const std::string& file,
-                              const std::string& text) {
-    std::string tmpl = folder + "/.keys.XXXXXX";
+  // Under the file lock, as no writer is then half-way.
+  static void KeepAsideLocked(const std::string& file) {
+    const std::string lockName = file + ".lock";
+    const int lockFd = LockFile(lockName);
+    if (lockFd < 0) return;
+    TRegKeyNode tree;
+    if (ReadStoreFile(file, tree) == TFileState::Unreadable) KeepAside(file);
+    UnlockFile(lockName, lockFd);
+  }
+
+  static bool WriteAtomically(const std::string& name, const std::string& text) {
+    // Beside the file itself, so that the rename stays on its file system.
+    const std::string file = LinkedFile(name);
+    std::string tmpl = file.substr(0, file.rfind('/') + 1) + ".keys.XXXXXX";
     int fd = mkstemp(tmpl.data());
     if (fd < 0) return false;
-    fchmod(fd, 0600);
+    // The file keeps the permissions it had; a new one is the user's alone.
+    struct stat old {};
+    fchmod(fd, ::stat(file.c_str(), &old) == 0 ? (old.st_mode & 0777) : 0600);
     size_t done = 0;
     bool ok = true;
     while (done < text.size()) {
@@ -445,6 +526,11 @@ TRegKeyNode ParseKeyStore(const std::string& text) {
     current->Values[Lower(v.Name)] = std::move(v);
   }
   return root;
+}
+
+std::vector<std::string> TakeKeptUnreadableFiles() {
+  std::lock_guard lock(KeptMutex());
+  return std::exchange(KeptFiles(), {});
 }
 
 void SetKeyStoreFolder(const std::string& folder) {

@@ -5,7 +5,8 @@
 // case-insensitively and keep the case they were created with. Every change
 // is a locked read-modify-write of the root's file, written to a temporary
 // file and renamed over the old one, so a crash never leaves half a file and
-// two processes writing at once lose no value.
+// two processes writing at once lose no value. A file that is a symbolic link
+// stays one: the file it leads to is written.
 #pragma once
 
 #include <cstddef>
@@ -66,6 +67,12 @@ TRegKeyNode ParseKeyStore(const std::string& text);
 // (read at each call, so tests can point it elsewhere).
 void SetKeyStoreFolder(const std::string& folder);
 std::string KeyStoreFolder();
+
+// A root's file that cannot be read as a key store is moved aside, to
+// "<file>.unreadable" (with a number after it when that name is taken), and
+// the root starts from nothing. Answers the names the files were kept under
+// since the last call.
+std::vector<std::string> TakeKeptUnreadableFiles();
 
 class TRegistry {
 public:
