@@ -2,6 +2,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/genutil.h"
+#include "controls/support/wnmrulist/wnmrulist.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rastrumio.h"
 #include "image/io/twain/rvtwainparams.h"
@@ -135,6 +136,19 @@ TEST(MainWindow, UnreadableSettingsAreKeptAndSaidOnceALinkStays) {
   EXPECT_EQ(target, linked);
   EXPECT_NE(FileBytes(linked).find("sz \"SlideShowInterval\" \"8000\"\n"), std::string::npos);
   EXPECT_EQ(env.HelpShown, 1);
+}
+
+// A key store that cannot be written (its folder cannot be made) opens no
+// recent-folders list: the main window opens and closes without one.
+TEST(MainWindow, OpensAndClosesWhenTheSettingsCannotBeWritten) {
+  apptest::TAppEnv env;
+  std::ofstream(env.File("blocked")) << "x";
+  platform::SetKeyStoreFolder(env.File("blocked") + "/keys");
+  TMainForm form({}, nullptr);
+  EXPECT_FALSE(form.FileMruList->Active());
+  form.show();
+  form.Ptv_MainExecuteMacro({"EXIT"});
+  EXPECT_FALSE(form.isVisible());
 }
 
 TEST(MainWindow, CreationInstallsTheFourLzwCoders) {
