@@ -12,6 +12,7 @@
 #include "image/io/rastrumio.h"
 #include "image/model/rastrumproc.h"
 #include "image/views/rastrumview.h"
+#include "platform/application.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -158,10 +159,13 @@ TEmailSizeDlg::TEmailSizeDlg(QWidget* parent) : QDialog(parent) {
 }
 
 TEmailSizeDlg::~TEmailSizeDlg() {
-  // FormDestroy
-  WriteSettingInt("InetSpeed", SpeedIndex());
-  WriteSettingBool("ShowOptResults", CBShowResults->Checked());
-  WriteSettingBool("DontOptimize", CBDontResize->Checked());
+  // FormDestroy. A write that fails goes to the error dialog: out of a
+  // destructor it would end the program.
+  platform::TApplication::Guarded([this] {
+    WriteSettingInt("InetSpeed", SpeedIndex());
+    WriteSettingBool("ShowOptResults", CBShowResults->Checked());
+    WriteSettingBool("DontOptimize", CBDontResize->Checked());
+  });
   if (EmailSizeDlg == this) EmailSizeDlg = nullptr;
 }
 

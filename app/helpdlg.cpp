@@ -222,6 +222,16 @@ void THelpDlg::ShowDefaultHandlerFailed(const QString& type) {
   SetIconKind(1);
 }
 
+void THelpDlg::ShowSettingsNotRead(const QStringList& keptFiles) {
+  setWindowTitle(QStringLiteral("Settings Not Read"));
+  LblHelpText->setText(QStringLiteral("Pictrova could not read its settings and uses its default settings."));
+  QStringList lines{QStringLiteral("The file that could not be read was kept as:")};
+  for (const QString& file : keptFiles) lines << QStringLiteral(" - ") + file;
+  SetDetailLines(lines);
+  SbtnOkay->SetCaption("OK");
+  SetIconKind(1);
+}
+
 void THelpDlg::ShowEmailOptimizationResults(const QStringList& lines, bool error) {
   setWindowTitle(QStringLiteral("Results of Email Optimization"));
   LblHelpText->setText(QStringLiteral("Results of Email Optimization:"));

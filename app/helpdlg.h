@@ -59,6 +59,8 @@ public:
   void PromptSaveNewImage();
   void ShowUnsupportedFormat(const QString& file);
   void ShowDefaultHandlerFailed(const QString& type);
+  // Settings files that could not be read, kept under the names given.
+  void ShowSettingsNotRead(const QStringList& keptFiles);
   void ShowEmailOptimizationResults(const QStringList& lines, bool error);
   // A picture that failed to load: "Delete" (1) and "Skip" (2), or OK alone.
   void PrepareLoadError(const QString& name, const QString& message, bool offerDelete);

@@ -177,8 +177,8 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   ApplySettings();
   ApplyControlVisibility();
   // A capacity beyond the list's kind would wrap around to a small one.
-  FileMruList->SetMaxItems(static_cast<wn::TMRUCount>(std::clamp(FSettings.FileMruMaxItems, 0, 255)));
   try {
+    FileMruList->SetMaxItems(static_cast<wn::TMRUCount>(std::clamp(FSettings.FileMruMaxItems, 0, 255)));
     FileMruList->SetActive(true);
   } catch (const wn::EMruException&) {
     // Without its key the list stays empty; the program goes on.
@@ -220,6 +220,15 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   UpdateFileStatusText();
 
   ShowStartupSplash(*FAboutDlg, arguments);
+
+  // A settings file that could not be read was kept aside and the defaults
+  // are in use: said once, at the start.
+  if (const std::vector<std::string> kept = platform::TakeKeptUnreadableFiles(); !kept.empty()) {
+    QStringList names;
+    for (const std::string& file : kept) names << QString::fromStdString(file);
+    FHelpDlg->ShowSettingsNotRead(names);
+    FHelpDlg->ShowModal();
+  }
 
   QString fileToOpen;
   for (const QString& arg : arguments) {
@@ -317,8 +326,13 @@ void TMainForm::BuildControls() {
   TabHackTimer->setSingleShot(true);
   connect(TabHackTimer, &QTimer::timeout, this, [this] { TabHackTimerTimer(); });
   FileMruList = new wn::TWnMruList();
-  FileMruList->SetSubKey("Software\\Halvenworth\\Pictrova 3\\RecentFolders\\");
-  FileMruList->SetMaxItems(20);
+  // Each of these opens the list, which a key store that cannot be written
+  // has none of: the window goes on without recent folders.
+  try {
+    FileMruList->SetSubKey("Software\\Halvenworth\\Pictrova 3\\RecentFolders\\");
+    FileMruList->SetMaxItems(20);
+  } catch (const wn::EMruException&) {
+  }
   QoRegistryStore1 = new wn::TQoRegistryStore(this);
   QoRegistryStore1->SetKeyName("Software\\Halvenworth\\Pictrova 3\\WinState");
   QoFormState1 = new wn::TQoFormState(this);

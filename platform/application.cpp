@@ -124,7 +124,9 @@ QWidget* DialogOwner(QWidget* preferred) {
   return MainWindow();
 }
 
-void PlaceOverOwner(QWidget& Window) {
+void PlaceOverOwner(QWidget& Window) { PlaceOverOwner(Window, QGuiApplication::platformName()); }
+
+void PlaceOverOwner(QWidget& Window, const QString& PlatformName) {
   const Qt::WindowType type = Window.windowType();
   if (!Window.isWindow() || (type != Qt::Dialog && type != Qt::Tool && type != Qt::Sheet)) return;
   QWidget* owner = nullptr;
@@ -133,11 +135,19 @@ void PlaceOverOwner(QWidget& Window) {
     owner = DialogOwner(Window.parentWidget());
     if (!owner) return;
   } else if (Window.isModal()) {
-    // Modal to the whole program: it belongs to no one window, and window
-    // managers keep it over all of ours. Owned by one window it came up just
-    // over that one, under a palette kept over the window the user works in;
-    // owned by another modal window, a manager that keeps the focus on the
-    // one modal to the whole program fought it for the focus.
+    // Modal to the whole program. Under X11 it belongs to no one window, and
+    // window managers keep it over all of ours. Owned by one window it came
+    // up just over that one, under a palette kept over the window the user
+    // works in; owned by another modal window, a manager that keeps the
+    // focus on the one modal to the whole program fought it for the focus.
+    // A Wayland compositor takes a window without an owner for an unrelated
+    // one, which can open or fall under the window it blocks: elsewhere it
+    // belongs to the topmost modal window, else to the window it serves.
+    if (PlatformName != QLatin1String("xcb")) {
+      QWidget* modal = QApplication::activeModalWidget();
+      owner = modal && modal != &Window ? modal : DialogOwner(Window.parentWidget());
+      if (!owner) return;
+    }
   } else if (!Window.parentWidget()) {
     owner = MainWindow();
     if (!owner) return;

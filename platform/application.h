@@ -54,14 +54,18 @@ private:
 QWidget* DialogOwner(QWidget* preferred = nullptr);
 
 // Hands Window, a dialog or palette about to be shown, to the window manager
-// as a window of ours: one modal to the whole program belongs to no one
-// window, so that the manager stacks it above all of the program's windows,
-// palettes included; a window-modal one belongs to DialogOwner's window,
-// whose windows it blocks; a modeless one without a parent belongs to the
-// main window (stacked above all of the program's windows it could cover a
-// modal window that blocks it). The application object applies this to
-// every window it shows.
+// as a window of ours: one modal to the whole program belongs, under X11, to
+// no one window, so that the manager stacks it above all of the program's
+// windows, palettes included, and elsewhere (Wayland) to the topmost modal
+// window or else DialogOwner's window, which it must never fall under; a
+// window-modal one belongs to DialogOwner's window, whose windows it blocks;
+// a modeless one without a parent belongs to the main window (stacked above
+// all of the program's windows it could cover a modal window that blocks
+// it). The application object applies this to every window it shows, for
+// the platform Qt runs on; PlatformName is that platform's name as Qt gives
+// it ("xcb" for X11).
 void PlaceOverOwner(QWidget& Window);
+void PlaceOverOwner(QWidget& Window, const QString& PlatformName);
 
 // Whether the window manager takes the full-screen state of a window and
 // covers the screen with it; without one the window covers it itself.

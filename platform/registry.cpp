@@ -4,6 +4,8 @@
 #include "platform/stream.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -11,6 +13,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace platform {
 
@@ -47,6 +50,8 @@ std::string JoinPath(const std::vector<std::string>& parts) {
 }
 
 // ---- text form ------------------------------------------------------------
+
+const char StoreHeader[] = "Pictrova key store 1";
 
 std::string Quote(const std::string& s) {
   static const char* hex = "0123456789abcdef";
@@ -131,12 +136,7 @@ bool Tokenize(const std::string& line, std::vector<std::string>& words) {
   return true;
 }
 
-void WriteNode(const TRegKeyNode& node, std::vector<std::string>& path, std::string& out) {
-  if (!path.empty()) {
-    out += "key";
-    for (const auto& p : path) out += ' ' + Quote(p);
-    out += '\n';
-  }
+void WriteValues(const TRegKeyNode& node, std::string& out) {
   static const char* hex = "0123456789abcdef";
   for (const auto& [_, v] : node.Values) {
     switch (v.Kind) {
@@ -156,11 +156,6 @@ void WriteNode(const TRegKeyNode& node, std::vector<std::string>& path, std::str
       case rdUnknown: break;
     }
   }
-  for (const auto& [_, sub] : node.SubKeys) {
-    path.push_back(sub.Name);
-    WriteNode(sub, path, out);
-    path.pop_back();
-  }
 }
 
 TRegKeyNode* FindNode(TRegKeyNode& root, const std::string& path) {
@@ -172,6 +167,8 @@ TRegKeyNode* FindNode(TRegKeyNode& root, const std::string& path) {
   }
   return node;
 }
+
+bool TooDeep(const std::string& path) { return SplitPath(path).size() > MaxKeyDepth; }
 
 TRegKeyNode& MakeNode(TRegKeyNode& root, const std::string& path) {
   TRegKeyNode* node = &root;
@@ -213,15 +210,56 @@ bool MakeFolders(const std::string& folder) {
   return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  out.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
+enum class TFileState { Read, Absent, Unreadable };
+
+// Reads a root's file. A file that is there but cannot be read, or that
+// holds text which is no key store's (another program's, another encoding),
+// is unreadable: not a damaged store whose good lines still count.
+TFileState ReadStoreFile(const std::string& path, TRegKeyNode& tree) {
+  tree = TRegKeyNode{};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? TFileState::Absent : TFileState::Unreadable;
+  std::string text;
   char buf[65536];
   ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  while ((n = ::read(fd, buf, sizeof buf)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
   ::close(fd);
-  return n == 0;
+  if (n != 0) return TFileState::Unreadable;
+  const size_t headerEnd = sizeof StoreHeader - 1;
+  const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
+  if (!blank && (text.compare(0, headerEnd, StoreHeader) != 0 || (text.size() > headerEnd && text[headerEnd] != '\n')))
+    return TFileState::Unreadable;
+  tree = ParseKeyStore(text);
+  return TFileState::Read;
+}
+
+std::mutex& KeptMutex() {
+  static std::mutex m;
+  return m;
+}
+std::vector<std::string>& KeptFiles() {
+  static std::vector<std::string> kept;
+  return kept;
+}
+
+// Moves an unreadable root's file out of the way under a name of its own
+// beside it, never over an earlier one, so that the defaults the program
+// goes on with are written without losing it.
+bool KeepAside(const std::string& file) {
+  for (int n = 1; n <= 100; ++n) {
+    const std::string kept = file + ".unreadable" + (n > 1 ? "." + std::to_string(n) : std::string());
+    if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) == 0) {
+      std::lock_guard lock(KeptMutex());
+      KeptFiles().push_back(kept);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 // The lock beside a root's file. The lock file goes again before its lock is
@@ -271,9 +309,10 @@ public:
     const int lockFd = LockFile(lockName);
     if (lockFd < 0) return false;
     bool ok = false;
-    std::string text;
-    if (ReadWholeFile(file, text)) {
-      TRegKeyNode tree = ParseKeyStore(text);
+    TRegKeyNode tree;
+    TFileState state = ReadStoreFile(file, tree);
+    if (state == TFileState::Unreadable && KeepAside(file)) state = TFileState::Absent;
+    if (state != TFileState::Unreadable) {
       if (!change(tree)) {
         ok = true;
       } else {
@@ -288,22 +327,39 @@ public:
 
 private:
   void Refresh() {
-    const std::string folder = KeyStoreFolder();
-    const std::string file = folder + "/" + RootFileName(FRoot);
-    struct stat st {};
-    bool exists = ::stat(file.c_str(), &st) == 0;
-    if (FValid && file == FFile && exists == FExists &&
-        (!exists || (st.st_ino == FStat.st_ino && st.st_dev == FStat.st_dev &&
-                     st.st_size == FStat.st_size &&
-                     st.st_mtim.tv_sec == FStat.st_mtim.tv_sec &&
-                     st.st_mtim.tv_nsec == FStat.st_mtim.tv_nsec)))
+    const std::string file = KeyStoreFolder() + "/" + RootFileName(FRoot);
+    for (bool keptAside = false;; keptAside = true) {
+      struct stat st {};
+      const bool exists = ::stat(file.c_str(), &st) == 0;
+      if (FValid && file == FFile && exists == FExists &&
+          (!exists || (st.st_ino == FStat.st_ino && st.st_dev == FStat.st_dev &&
+                       st.st_size == FStat.st_size &&
+                       st.st_mtim.tv_sec == FStat.st_mtim.tv_sec &&
+                       st.st_mtim.tv_nsec == FStat.st_mtim.tv_nsec)))
+        return;
+      // A file that cannot be read goes aside once, before any default
+      // read in its place can be written over it.
+      if (ReadStoreFile(file, FTree) == TFileState::Unreadable && !keptAside) {
+        KeepAsideLocked(file);
+        FValid = false;
+        continue;
+      }
+      FFile = file;
+      FExists = exists;
+      FStat = st;
+      FValid = true;
       return;
-    std::string text;
-    FTree = ReadWholeFile(file, text) ? ParseKeyStore(text) : TRegKeyNode{};
-    FFile = file;
-    FExists = exists;
-    FStat = st;
-    FValid = true;
+    }
+  }
+
+  // Under the file lock, as no writer is then half-way.
+  static void KeepAsideLocked(const std::string& file) {
+    const std::string lockName = file + ".lock";
+    const int lockFd = LockFile(lockName);
+    if (lockFd < 0) return;
+    TRegKeyNode tree;
+    if (ReadStoreFile(file, tree) == TFileState::Unreadable) KeepAside(file);
+    UnlockFile(lockName, lockFd);
   }
 
   // The file keeps its owner, group and mode (a new one is the user's own
@@ -339,9 +395,33 @@ TRootStore& Store(HKEY root) {
 } // namespace
 
 std::string SerializeKeyStore(const TRegKeyNode& root) {
-  std::string out = "Pictrova key store 1\n";
-  std::vector<std::string> path;
-  WriteNode(root, path, out);
+  std::string out = StoreHeader;
+  out += '\n';
+  WriteValues(root, out);
+  // Every key, parents first, each with its whole path: walked with a stack
+  // of our own, so that no tree is too deep for the thread's.
+  struct TLevel {
+    const TRegKeyNode* Node;
+    std::map<std::string, TRegKeyNode>::const_iterator Next;
+    size_t LineLength; // of keyLine up to this key
+  };
+  std::vector<TLevel> levels{{&root, root.SubKeys.begin(), 3}};
+  std::string keyLine = "key";
+  while (!levels.empty()) {
+    TLevel& level = levels.back();
+    if (level.Next == level.Node->SubKeys.end()) {
+      levels.pop_back();
+      continue;
+    }
+    const TRegKeyNode& sub = (level.Next++)->second;
+    keyLine.resize(level.LineLength);
+    keyLine += ' ';
+    keyLine += Quote(sub.Name);
+    out += keyLine;
+    out += '\n';
+    WriteValues(sub, out);
+    levels.push_back({&sub, sub.SubKeys.begin(), keyLine.size()});
+  }
   return out;
 }
 
@@ -364,7 +444,7 @@ TRegKeyNode ParseKeyStore(const std::string& text) {
     if (words.empty()) continue;
     const std::string& kind = words[0];
     if (kind == "key") {
-      if (words.size() < 2) {
+      if (words.size() < 2 || words.size() - 1 > MaxKeyDepth) {
         current = nullptr;
         continue;
       }
@@ -419,6 +499,11 @@ TRegKeyNode ParseKeyStore(const std::string& text) {
   return root;
 }
 
+std::vector<std::string> TakeKeptUnreadableFiles() {
+  std::lock_guard lock(KeptMutex());
+  return std::exchange(KeptFiles(), {});
+}
+
 void SetKeyStoreFolder(const std::string& folder) {
   std::lock_guard lock(FolderMutex());
   FolderOverride() = folder;
@@ -460,7 +545,7 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   const std::string path = Resolve(key);
   TRegKeyNode tree = Store(FRootKey).Snapshot();
   if (!FindNode(tree, path)) {
-    if (!canCreate || (FAccess & KEY_WRITE) != KEY_WRITE) return false;
+    if (!canCreate || (FAccess & KEY_WRITE) != KEY_WRITE || TooDeep(path)) return false;
     bool made = Store(FRootKey).Modify([&](TRegKeyNode& t) {
       if (FindNode(t, path)) return false;
       MakeNode(t, path);
@@ -490,7 +575,7 @@ void TRegistry::CloseKey() {
 
 bool TRegistry::CreateKey(const std::string& key) {
   const std::string path = Resolve(key);
-  if (SplitPath(path).empty()) return false;
+  if (SplitPath(path).empty() || TooDeep(path)) return false;
   return Store(FRootKey).Modify([&](TRegKeyNode& t) {
     if (FindNode(t, path)) return false;
     MakeNode(t, path);

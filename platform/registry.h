@@ -5,9 +5,11 @@
 // case-insensitively and keep the case they were created with. Every change
 // is a locked read-modify-write of the root's file, written to a temporary
 // file and renamed over the old one, so a crash never leaves half a file and
-// two processes writing at once lose no value.
+// two processes writing at once lose no value. A file that is a symbolic link
+// stays one: the file it leads to is written.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <stdexcept>
@@ -51,6 +53,11 @@ struct TRegKeyNode {
   bool operator==(const TRegKeyNode&) const = default;
 };
 
+// The deepest key the store holds, far beyond any key of the program's. A
+// deeper key line of a file is refused as damaged, and a deeper key is never
+// made: every level of a key writes its whole path.
+inline constexpr std::size_t MaxKeyDepth = 64;
+
 // The text form of one root's file. Parse never throws: damaged lines are
 // skipped, so a damaged file loses only what it damaged.
 std::string SerializeKeyStore(const TRegKeyNode& root);
@@ -60,6 +67,12 @@ TRegKeyNode ParseKeyStore(const std::string& text);
 // (read at each call, so tests can point it elsewhere).
 void SetKeyStoreFolder(const std::string& folder);
 std::string KeyStoreFolder();
+
+// A root's file that cannot be read as a key store is moved aside, to
+// "<file>.unreadable" (with a number after it when that name is taken), and
+// the root starts from nothing. Answers the names the files were kept under
+// since the last call.
+std::vector<std::string> TakeKeptUnreadableFiles();
 
 class TRegistry {
 public:

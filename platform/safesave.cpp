@@ -3,6 +3,7 @@
 #include "platform/stream.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,6 +67,23 @@ void CopyAttributes(const std::string& From, int Fd) {
   if (!HasAcl) ::fremovexattr(Fd, AccessAclName);
 }
 
+// The file a name leads to through any chain of symbolic links, also one
+// that does not exist yet.
+std::string LinkedFile(const std::string& FileName) {
+  std::string Path = FileName;
+  for (int Hops = 0; Hops < 40; ++Hops) {
+    struct stat Link {};
+    if (::lstat(Path.c_str(), &Link) != 0 || !S_ISLNK(Link.st_mode)) break;
+    std::string Target(PATH_MAX, '\0');
+    const ssize_t N = ::readlink(Path.c_str(), Target.data(), Target.size());
+    if (N <= 0 || static_cast<std::size_t>(N) >= Target.size()) break;
+    Target.resize(static_cast<std::size_t>(N));
+    const std::size_t Slash = Path.rfind('/');
+    Path = Target[0] == '/' || Slash == std::string::npos ? Target : Path.substr(0, Slash + 1) + Target;
+  }
+  return Path;
+}
+
 } // namespace
 
 mode_t DefaultFileMode() {
@@ -84,12 +102,9 @@ mode_t DefaultFileMode() {
 }
 
 TSafeSaveFile::TSafeSaveFile(const std::string& FileName, mode_t NewMode) : FTarget(FileName), FMode(NewMode) {
-  // Write through a symbolic link to the file it names, not over the link.
-  if (char* Real = ::realpath(FileName.c_str(), nullptr)) {
-    struct stat Link {};
-    if (::lstat(FileName.c_str(), &Link) == 0 && S_ISLNK(Link.st_mode)) FTarget = Real;
-    std::free(Real);
-  }
+  // Write through a symbolic link to the file it names, not over the link
+  // (settings kept with the user's other dotfiles stay a link).
+  FTarget = LinkedFile(FileName);
   struct stat Old {};
   if (::stat(FTarget.c_str(), &Old) == 0) {
     // The rename would replace a file whatever its own permissions say.

@@ -8,7 +8,9 @@
 #include "controls/kel/kelshapebutton.h"
 #include "controls/support/qrcheckbox/qrcheckbox.h"
 #include "image/views/rastrumview.h"
+#include "platform/application.h"
 #include "support/fakemailprogram.h"
+#include "support/filesizelimit.h"
 #include "support/tempkeystore.h"
 
 #include <QAbstractButton>
@@ -267,4 +269,20 @@ TEST_F(EmailDialog, OptionsAreKeptInTheSettings) {
   TEmailSizeDlg again;
   EXPECT_TRUE(again.RbLarge->isChecked());
   EXPECT_TRUE(again.CBDontResize->Checked());
+
+  // Settings that cannot be saved (the disk is full) are told, and the
+  // program goes on.
+  auto* application = dynamic_cast<platform::TApplication*>(QCoreApplication::instance());
+  ASSERT_NE(application, nullptr);
+  QStringList errors;
+  application->OnException = [&](std::exception_ptr e) { errors << platform::TApplication::ExceptionMessage(e); };
+  FDlg = std::make_unique<TEmailSizeDlg>();
+  FDlg->RbMedium->setChecked(true);
+  {
+    testing_support::TFileSizeLimit full(16);
+    FDlg.reset();
+  }
+  application->OnException = nullptr;
+  EXPECT_EQ(errors, QStringList{"Failed to set data for 'InetSpeed'"});
+  EXPECT_EQ(ReadSetting("InetSpeed"), "0");
 }

@@ -8,6 +8,7 @@
 #include "apptestenv.h"
 #include "controls/kel/kelshapebutton.h"
 #include "image/views/rastrumview.h"
+#include "platform/openurl.h"
 #include "support/fakemailprogram.h"
 #include "support/tempfolder.h"
 
@@ -20,6 +21,8 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest/QTest>
+#include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -176,11 +179,7 @@ TEST_F(MainCommandReportsTest, AResizeItCannotMakeSaysWhyAndKeepsThePicture) {
 TEST_F(MainCommandReportsTest, HelpPagesNothingCanOpenAreToldOf) {
   testing_support::TFakeProgram Opener(QStringLiteral("xdg-open"));
   // The window hears the opener's end as it ends.
-  const auto OpenerEnded = [&] {
-    for (const QProcess* P : Main().findChildren<QProcess*>())
-      if (P->state() != QProcess::NotRunning) return false;
-    return Opener.Ran();
-  };
+  const auto OpenerEnded = [&] { return platform::RunningOpeners() == 0 && Opener.Ran(); };
   TriggerItem("VisitWebsite1");
   ASSERT_TRUE(WaitUntil(OpenerEnded));
   EXPECT_EQ(Opener.Arguments(), QStringList{"https://pictrova.halvenworth.example/"});
@@ -200,4 +199,32 @@ TEST_F(MainCommandReportsTest, HelpPagesNothingCanOpenAreToldOf) {
   emit About.findChild<QLabel*>("LblWeb")->linkActivated(AboutWebPage);
   ASSERT_TRUE(WaitUntil([&] { return Env.HelpShown > 2; }));
   EXPECT_EQ(Env.LastHelpText, QStringLiteral("No program could open %1.").arg(AboutWebPage));
+}
+
+// Where xdg-open finds no desktop, it runs the program itself and ends when
+// the user closes that program, with that program's failure as its own: an
+// end after the answer time is no failure to open. The opener outlives the
+// window that asked, and is collected when it ends.
+TEST_F(MainCommandReportsTest, AnOpenerOutlivesItsWindowAndItsLateEndIsNoFailure) {
+  testing_support::TFakeProgram Opener(QStringLiteral("xdg-open"), 4);
+  Opener.Hold();
+  auto About = std::make_unique<TAboutDlg>();
+  emit About->findChild<QLabel*>("LblWeb")->linkActivated(AboutWebPage);
+  ASSERT_TRUE(WaitUntil([&] { return Opener.Ran(); }));
+  const pid_t First = static_cast<pid_t>(Opener.Pid());
+  About.reset();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(::kill(First, 0), 0);
+  EXPECT_EQ(platform::RunningOpeners(), 1);
+
+  platform::SetOpenerAnswerTime(std::chrono::milliseconds(0));
+  TriggerItem("VisitWebsite1");
+  ASSERT_TRUE(WaitUntil([&] { return Opener.Pid() != First && Opener.Ran(); }));
+  QCoreApplication::processEvents(); // the answer time is over
+  platform::SetOpenerAnswerTime(std::chrono::seconds(5));
+  Opener.Release();
+  ASSERT_TRUE(WaitUntil([&] { return platform::RunningOpeners() == 0; }));
+  EXPECT_EQ(::kill(First, 0), -1);
+  EXPECT_EQ(errno, ESRCH);
+  EXPECT_EQ(Env.HelpShown, 0);
 }

@@ -2,6 +2,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/genutil.h"
+#include "controls/support/wnmrulist/wnmrulist.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rastrumio.h"
 #include "image/io/twain/rvtwainparams.h"
@@ -15,6 +16,7 @@
 #include <QTabWidget>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace app;
 
@@ -83,6 +85,70 @@ TEST(MainWindow, WhatTheCommandLineOpens) {
     EXPECT_EQ(static_cast<int>(form.FolderViews().size()), c.Views);
     EXPECT_EQ(env.HelpShown, c.Unsupported);
   }
+}
+
+namespace {
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace
+
+// Settings that a start cannot read (here saved by an editor as UTF-16) are
+// kept beside the defaults the program goes on with, and said once, not at
+// every start. Settings kept as a link to the user's dotfiles are read and
+// written through the link, which stays.
+TEST(MainWindow, UnreadableSettingsAreKeptAndSaidOnceALinkStays) {
+  apptest::TAppEnv env;
+  const std::string keys = platform::KeyStoreFolder() + "/HKEY_CURRENT_USER.keys";
+  std::string foreign = "\xff\xfe";
+  for (char c : std::string("Pictrova key store 1\nkey \"Software\"\n")) foreign += {c, '\0'};
+  std::ofstream(keys, std::ios::binary) << foreign;
+  for (int start = 0; start < 2; ++start) {
+    TMainForm form({}, nullptr);
+    EXPECT_EQ(form.Settings(), TMainSettings{});
+    form.show();
+    form.Ptv_MainExecuteMacro({"EXIT"});
+  }
+  EXPECT_EQ(env.HelpShown, 1);
+  EXPECT_EQ(env.LastHelpCaption, "Settings Not Read");
+  EXPECT_EQ(env.LastHelpDetail.toStdString(), "The file that could not be read was kept as:\n - " + keys + ".unreadable");
+  EXPECT_EQ(FileBytes(keys + ".unreadable"), foreign);
+  EXPECT_EQ(ReadSetting("SlideShowInterval"), "5000");
+
+  testing_support::TTempFolder dotfiles;
+  const std::string linked = dotfiles.File("pictrova.keys");
+  std::ofstream(linked) << "Pictrova key store 1\nkey \"Software\"\nkey \"Software\" \"Halvenworth\"\n"
+                           "key \"Software\" \"Halvenworth\" \"Pictrova 3\"\nsz \"SlideShowInterval\" \"7000\"\n";
+  ASSERT_EQ(std::remove(keys.c_str()), 0);
+  ASSERT_EQ(::symlink(linked.c_str(), keys.c_str()), 0);
+  {
+    TMainForm form({}, nullptr);
+    EXPECT_EQ(form.Settings().SlideShowInterval, 7000);
+    form.MutableSettings().SlideShowInterval = 8000;
+    form.show();
+    form.Ptv_MainExecuteMacro({"EXIT"});
+  }
+  char target[4096] = {};
+  ASSERT_GT(::readlink(keys.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(target, linked);
+  EXPECT_NE(FileBytes(linked).find("sz \"SlideShowInterval\" \"8000\"\n"), std::string::npos);
+  EXPECT_EQ(env.HelpShown, 1);
+}
+
+// A key store that cannot be written (its folder cannot be made) opens no
+// recent-folders list: the main window opens and closes without one.
+TEST(MainWindow, OpensAndClosesWhenTheSettingsCannotBeWritten) {
+  apptest::TAppEnv env;
+  std::ofstream(env.File("blocked")) << "x";
+  platform::SetKeyStoreFolder(env.File("blocked") + "/keys");
+  TMainForm form({}, nullptr);
+  EXPECT_FALSE(form.FileMruList->Active());
+  form.show();
+  form.Ptv_MainExecuteMacro({"EXIT"});
+  EXPECT_FALSE(form.isVisible());
 }
 
 TEST(MainWindow, CreationInstallsTheFourLzwCoders) {

@@ -219,6 +219,36 @@ TEST_F(KeyStore, AWriteThatCannotBeSavedRaises) {
   EXPECT_EQ(Names(ParseKeyStore(FileText("one/two/three/HKEY_CURRENT_USER.keys"))), std::vector<std::string>{"Again"});
 }
 
+// A key line 32,000 levels deep (64 KB) is refused with its values, as a
+// damaged one; the rest of the file is read, the deepest key allowed is kept,
+// and what is written back stays small.
+TEST_F(KeyStore, AKeyDeeperThanAnyKeyIsRefused) {
+  std::string deep = "key", deepest = "key", deepestPath;
+  for (int i = 0; i < 32000; ++i) deep += " a";
+  for (size_t i = 0; i < MaxKeyDepth; ++i) {
+    deepest += " b";
+    deepestPath += "\\b";
+  }
+  std::ofstream(FTemp.File("HKEY_CURRENT_USER.keys"))
+      << "Pictrova key store 1\nkey \"Software\"\nsz \"Kept\" \"k\"\n"
+      << deep << "\nsz \"Orphan\" \"o\"\n" << deepest << "\nsz \"Deepest\" \"d\"\n";
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey("\\Software", false));
+  EXPECT_EQ(reg.ReadString("Kept"), "k");
+  reg.WriteString("Written", "w");
+  EXPECT_FALSE(reg.KeyExists("\\a"));
+  ASSERT_TRUE(reg.OpenKey(deepestPath, false));
+  EXPECT_EQ(reg.ReadString("Deepest"), "d");
+  // Nothing deeper is made, from the root or from the deepest key.
+  EXPECT_FALSE(reg.CreateKey("c"));
+  EXPECT_FALSE(reg.OpenKey("c", true));
+  EXPECT_FALSE(reg.CreateKey(deepestPath + "\\c"));
+  EXPECT_FALSE(reg.KeyExists(deepestPath + "\\c"));
+  // The deepest key's 64 lines, each with its path, and two values.
+  EXPECT_LT(FileText().size(), 10000u);
+  EXPECT_EQ(Names(ParseKeyStore(FileText()).SubKeys.at("software")), (std::vector<std::string>{"Kept", "Written"}));
+}
+
 TEST_F(KeyStore, RootsAreSeparateFilesAndChangesFromOutsideAreSeen) {
   TRegistry classes;
   classes.SetRootKey(HKEY_CLASSES_ROOT);

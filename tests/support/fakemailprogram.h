@@ -1,7 +1,7 @@
 // A stand-in program first on PATH for the life of a test (xdg-email, or
-// another desktop tool such as xdg-open): it records its arguments and ends
-// with the exit code asked for. Absent() instead leaves PATH with no such
-// program at all.
+// another desktop tool such as xdg-open): it records its process id and its
+// arguments and ends with the exit code asked for, once released when held.
+// Absent() instead leaves PATH with no such program at all.
 #pragma once
 
 #include "support/tempfolder.h"
@@ -23,9 +23,9 @@ public:
     script.open(QIODevice::WriteOnly);
     // Its own files, not variables of the environment: two stand-ins may be
     // on PATH at once.
-    script.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > '%1'\n"
-                                "exit $(cat '%2')\n")
-                     .arg(ArgsFile(), ExitFile())
+    script.write(QStringLiteral("#!/bin/sh\necho $$ > '%3'\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > '%1'\n"
+                                "while [ -e '%4' ]; do sleep 0.02; done\nexit $(cat '%2')\n")
+                     .arg(ArgsFile(), ExitFile(), PidFile(), HoldFile())
                      .toLocal8Bit());
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     script.close();
@@ -40,6 +40,15 @@ public:
     QFile file(ExitFile());
     file.open(QIODevice::WriteOnly);
     file.write(QByteArray::number(Code));
+  }
+  // Runs from now on stay until Release(), as a program does that the user
+  // has not closed yet.
+  void Hold() { QFile(HoldFile()).open(QIODevice::WriteOnly); }
+  void Release() { QFile::remove(HoldFile()); }
+  // The process id of the last run; 0 before one.
+  qint64 Pid() const {
+    QFile file(PidFile());
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
   }
   // PATH holds only an empty folder.
   void Absent() { qputenv("PATH", FEmpty.QPath().toLocal8Bit()); }
@@ -58,6 +67,8 @@ public:
 private:
   QString ArgsFile() const { return FFolder.QPath() + "/args"; }
   QString ExitFile() const { return FFolder.QPath() + "/exit"; }
+  QString PidFile() const { return FFolder.QPath() + "/pid"; }
+  QString HoldFile() const { return FFolder.QPath() + "/hold"; }
   TTempFolder FFolder;
   TTempFolder FEmpty;
   QByteArray FSavedPath;
