@@ -81,6 +81,11 @@ private:
   void DeleteParams(int Index);
   void Renumber(int From);
   void LoadFrames(platform::TStream& Stream, bool Gif);
+  void LoadGifFrames(platform::TStream& Stream, TRvProgressRec& Progress, int Position);
+  void LoadTiffFrames(platform::TStream& Stream, TRvProgressRec& Progress, int Position);
+  // The frame read at Position with its record, into the view; false, its
+  // image deleted again, when the load stops there.
+  bool PlaceFrame(int Position, TRvBitmap& Bitmap, TIOParamsVals& Params, bool Gif, int& Delay);
   void UpdateView();
   void Report(TRvProgressRec& Progress, int Per);
 
