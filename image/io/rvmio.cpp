@@ -62,6 +62,15 @@ int TRastrumMIO::ParamsMade() const {
   return static_cast<int>(std::count_if(FParams.begin(), FParams.end(), [](const auto& P) { return P != nullptr; }));
 }
 
+void TRastrumMIO::TakeParams(TRastrumMIO& Source, int First) {
+  First = std::clamp(First, 0, ParamsCount());
+  const int count = std::min(Source.ParamsCount(), ParamsCount() - First);
+  for (int i = 0; i < count; ++i)
+    FParams[static_cast<std::size_t>(First + i)] = std::move(Source.FParams[static_cast<std::size_t>(i)]);
+  Source.FParams.clear();
+  Renumber(First);
+}
+
 void TRastrumMIO::ViewChanged(TRvViewLink*, bool Destroying) {
   if (Destroying) {
     FView = nullptr;

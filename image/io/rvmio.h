@@ -40,6 +40,10 @@ public:
   int ParamsCount() const { return static_cast<int>(FParams.size()); }
   // The records made so far.
   int ParamsMade() const;
+  // For a view that took the images of Source's view: Source's records take
+  // the places of the records from First on, renumbered, and Source is left
+  // with none.
+  void TakeParams(TRastrumMIO& Source, int First);
 
   // By the extension: ".gif", ".tif"/".tiff", ".avi" (any case); others
   // load nothing.
