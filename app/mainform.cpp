@@ -731,6 +731,7 @@ void TMainForm::FormDestroy() {
   FClosing = true;
   DropPendingLoad();
   FDroppedLoads.clear();
+  FDroppedFrames.clear();
   qApp->removeEventFilter(this);
   GifTimer->stop();
   SlideShowTimer->stop();

@@ -58,6 +58,7 @@ namespace app {
 class TAboutDlg;
 class TFolderViewForm;
 class THelpDlg;
+class TFramesLoad;
 class TPictureLoad;
 class TToolBoxHost;
 
@@ -185,6 +186,8 @@ public:
   // Whether a picture asked for by ShowImageFile is still being read, or
   // shown with the state after it still to come.
   bool PictureLoadPending() const { return FPendingLoad != nullptr || FHandOverView.has_value(); }
+  // Whether the frames of the animated GIF on show are still being read.
+  bool FramesLoadPending() const { return FFramesLoad != nullptr; }
   // Waits for a pending read and shows its picture (or runs its error path)
   // and the state after it at once: every command and every step that acts on the shown picture
   // (edits, saving, printing, the clipboard, renaming, closing) calls it
@@ -495,6 +498,13 @@ private:
   void PlayTransitionSound();
   void DrawGifFrame(int index, bool transparent);
   void ShowGifCanvas();
+  // The end of a frames read: the current one's frames go into the hidden
+  // thumbnail view and play; a dropped one is forgotten.
+  void FramesEnded(unsigned serial);
+  // Waits for the frames read and plays its frames.
+  void ShowFrames();
+  // A frames read no longer wanted: its worker is told to stop.
+  void DropFramesLoad();
   void ShowLoadError(TFolderViewForm* view, const std::string& name, const QString& message);
   QString LoadErrorText(const std::string& name) const;
   void BeginWaitCursor();
@@ -554,6 +564,11 @@ private:
   std::unique_ptr<TPictureLoad> FPendingLoad;
   unsigned FPendingSerial = 0;
   std::vector<std::pair<unsigned, std::unique_ptr<TPictureLoad>>> FDroppedLoads;
+  // The read of the shown animation's frames, and the dropped ones whose
+  // workers have not ended yet, by serial.
+  std::unique_ptr<TFramesLoad> FFramesLoad;
+  unsigned FFramesSerial = 0;
+  std::vector<std::pair<unsigned, std::unique_ptr<TFramesLoad>>> FDroppedFrames;
   // The folder view of a picture shown whose FinishHandOver is to come.
   std::optional<QPointer<TFolderViewForm>> FHandOverView;
   bool FSettingsWritten = false;

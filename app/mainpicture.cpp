@@ -168,12 +168,15 @@ void TMainForm::FinishPendingLoad() {
     CompleteImageLoad();
   }
   FinishHandOver();
+  // The animation as well: what acts on the picture finds it as it plays.
+  if (FFramesLoad) ShowFrames();
 }
 
 void TMainForm::DropPendingLoad() {
   // The picture shown before gets its state before the next one is asked
-  // for or the view is cleared.
+  // for or the view is cleared; its frames are no longer wanted.
   FinishHandOver();
+  DropFramesLoad();
   if (!FPendingLoad) return;
   FPendingLoad->Abort();
   FDroppedLoads.emplace_back(FPendingSerial, std::move(FPendingLoad));
@@ -700,19 +703,45 @@ void TMainForm::ShowGifCanvas() {
 }
 
 void TMainForm::LoadImageIntoView() {
+  DropFramesLoad();
   RastrumMView1->Clear();
-  if (LowerFileExt(FCurrentFilePath.toStdString()) != ".gif") {
-    GifTimer->stop();
+  GifTimer->stop();
+  if (LowerFileExt(FCurrentFilePath.toStdString()) != ".gif") return;
+  // The frames are read on a worker, as the picture was: the window answers
+  // while a long animation is read, and a move to another picture drops the
+  // read.
+  const unsigned serial = ++FFramesSerial;
+  FFramesLoad = std::make_unique<TFramesLoad>(*RastrumMView1, FCurrentFilePath.toStdString(), this,
+                                              [this, serial] { FramesEnded(serial); });
+}
+
+void TMainForm::FramesEnded(unsigned serial) {
+  if (FFramesLoad && serial == FFramesSerial) {
+    ShowFrames();
     return;
   }
-  RastrumMView1->GetMIO()->LoadMultiImageFile(FCurrentFilePath.toStdString());
+  std::erase_if(FDroppedFrames, [serial](const auto& dropped) { return dropped.first == serial; });
+}
+
+void TMainForm::DropFramesLoad() {
+  if (!FFramesLoad) return;
+  FFramesLoad->Abort();
+  FDroppedFrames.emplace_back(FFramesSerial, std::move(FFramesLoad));
+}
+
+void TMainForm::ShowFrames() {
+  std::unique_ptr<TFramesLoad> load = std::move(FFramesLoad);
+  load->Wait();
+  RastrumMView1->TakeImages(load->Frames());
+  load.reset();
   const int frames = RastrumMView1->ImageCount();
   int width = 0, height = 0;
   for (int i = 0; i < frames; ++i) {
     width = std::max(width, RastrumMView1->ImageFullWidth(i));
     height = std::max(height, RastrumMView1->ImageFullHeight(i));
   }
-  if (frames > 0 && width > 0 && height > 0) {
+  // A picture edited while its frames were read keeps the edit on show.
+  if (frames > 0 && width > 0 && height > 0 && !FModified) {
     FGifFrameIndex = 0;
     const rv::TIOParamsVals* first = RastrumMView1->GetMIO()->GetParams(0);
     const bool transparent = first && first->GifHasTransparentColor;

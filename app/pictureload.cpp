@@ -1,7 +1,10 @@
 #include "app/pictureload.h"
 
+#include "image/io/rvmio.h"
 #include "image/io/rvsafeio.h"
 #include "image/views/rastrumview.h"
+#include "image/views/rvmview.h"
+#include "image/views/rvmviewimages.h"
 
 #include <QMetaObject>
 
@@ -42,6 +45,30 @@ std::string ReadPictureFile(rv::TRastrumIO& IO, const std::string& Path, bool* T
   return Error;
 }
 
+TWorkerRead::~TWorkerRead() = default;
+
+void TWorkerRead::Start(QObject* Context, std::function<void()> Work, std::function<void()> Done) {
+  FThread = std::thread([this, Context, Work = std::move(Work), Done = std::move(Done)]() mutable {
+    Work();
+    {
+      std::lock_guard Lock(FEndLock);
+      FEnded = true;
+      if (FAbort.load()) Release();
+    }
+    QMetaObject::invokeMethod(Context, std::move(Done), Qt::QueuedConnection);
+  });
+}
+
+void TWorkerRead::Abort() {
+  FAbort.store(true);
+  std::lock_guard Lock(FEndLock);
+  if (FEnded) Release();
+}
+
+void TWorkerRead::Wait() {
+  if (FThread.joinable()) FThread.join();
+}
+
 TPictureLoad::TPictureLoad(rv::TRastrumView& View, const std::string& Path, QObject* Context,
                            std::function<void(int)> Progress, std::function<void()> Done)
     : FPath(Path), FPicture(std::make_unique<rv::TRvLoadedPicture>(View.GetBackground(), View.DpiX(), View.DpiY())),
@@ -50,9 +77,8 @@ TPictureLoad::TPictureLoad(rv::TRastrumView& View, const std::string& Path, QObj
   FIO->AutoAdjustDPI = Shown.AutoAdjustDPI;
   FIO->FilteredAdjustDPI = Shown.FilteredAdjustDPI;
   FIO->SetAttachedRastrum(FPicture.get());
-  FThread = std::thread([this, Context, Progress = std::move(Progress), Done = std::move(Done)]() mutable {
-    Run(Context, std::move(Progress), std::move(Done));
-  });
+  Start(
+      Context, [this, Context, Progress = std::move(Progress)] { Run(Context, Progress); }, std::move(Done));
 }
 
 TPictureLoad::~TPictureLoad() {
@@ -62,31 +88,19 @@ TPictureLoad::~TPictureLoad() {
   FIO.reset();
 }
 
-void TPictureLoad::Abort() {
-  FAbort.store(true);
-  std::lock_guard Lock(FEndLock);
-  if (FEnded) ReleasePicture();
-}
-
-void TPictureLoad::ReleasePicture() {
-  // While a key is held down the window drops read after read, and hears of
-  // their ends only between the keys: each kept a whole picture until then.
+void TPictureLoad::Release() {
   FIO.reset();
   FPicture.reset();
 }
 
-void TPictureLoad::Wait() {
-  if (FThread.joinable()) FThread.join();
-}
-
-void TPictureLoad::Run(QObject* Context, std::function<void(int)> Progress, std::function<void()> Done) {
+void TPictureLoad::Run(QObject* Context, const std::function<void(int)>& Progress) {
   int Last = -1;
   // One report on its way at a time, carrying the newest percent when it
   // arrives: a window busy for a while gets one report, not a burst of
   // stale ones each repainting the bar in the same loop turn.
   auto Waiting = std::make_shared<std::atomic<int>>(-1);
   FIO->OnProgress = [&](void*, int Percent) {
-    if (FAbort.load()) FIO->Aborting = true;
+    if (Aborted()) FIO->Aborting = true;
     if (Percent == Last || !Progress) return;
     Last = Percent;
     if (Waiting->exchange(Percent) != -1) return;
@@ -97,14 +111,38 @@ void TPictureLoad::Run(QObject* Context, std::function<void(int)> Progress, std:
         },
         Qt::QueuedConnection);
   };
-  FError = FAbort.load() ? "Aborted" : ReadPictureFile(*FIO, FPath, &FTooLarge);
+  FError = Aborted() ? "Aborted" : ReadPictureFile(*FIO, FPath, &FTooLarge);
   FIO->OnProgress = nullptr;
-  {
-    std::lock_guard Lock(FEndLock);
-    FEnded = true;
-    if (FAbort.load()) ReleasePicture();
-  }
-  QMetaObject::invokeMethod(Context, std::move(Done), Qt::QueuedConnection);
 }
+
+TFramesLoad::TFramesLoad(rv::TRastrumMView& View, const std::string& Path, QObject* Context,
+                         std::function<void()> Done)
+    : FPath(Path), FFrames(std::make_unique<rv::TRvMViewImages>()) {
+  const rv::TRastrumMIO& Shown = *View.GetMIO();
+  rv::TRastrumMIO* IO = &FFrames->MIO();
+  IO->AutoAdjustDPI = Shown.AutoAdjustDPI;
+  IO->FilteredAdjustDPI = Shown.FilteredAdjustDPI;
+  Start(
+      Context,
+      [this, IO] {
+        IO->OnProgress = [this, IO](void*, int) {
+          if (Aborted()) IO->Aborting = true;
+        };
+        try {
+          if (!Aborted()) IO->LoadMultiImageFile(FPath);
+        } catch (...) {
+          // A file gone since its picture was read has no frames to play.
+        }
+        IO->OnProgress = nullptr;
+      },
+      std::move(Done));
+}
+
+TFramesLoad::~TFramesLoad() {
+  Abort();
+  Wait();
+}
+
+void TFramesLoad::Release() { FFrames.reset(); }
 
 } // namespace app

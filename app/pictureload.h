@@ -1,8 +1,9 @@
-// The read of a picture file for the main window's view, on a worker thread
-// of its own: the view's reader path (an input/output component attached to
-// a picture that stands in for the view), its own aborting flag, and the end
-// reported on the user-interface thread. The window swaps the result into
-// its view there; the worker never touches a widget.
+// The reads of a picture file for the main window's view, each on a worker
+// thread of its own: the picture by the view's reader path (an input/output
+// component attached to a picture that stands in for the view), the frames
+// of an animation by the multi-image component; each with its own aborting
+// flag and its end reported on the user-interface thread. The window swaps
+// the result into its views there; the worker never touches a widget.
 #pragma once
 
 #include "image/io/rastrumio.h"
@@ -18,14 +19,51 @@
 #include <thread>
 
 namespace rv {
+class TRastrumMView;
 class TRastrumView;
-}
+class TRvMViewImages;
+} // namespace rv
 
 namespace app {
 
 class TFolderViewForm;
 
-class TPictureLoad {
+// A read on a worker thread of its own whose end is told on the
+// user-interface thread, and whose result is let go as soon as it ends when
+// the read was dropped meanwhile.
+class TWorkerRead {
+public:
+  virtual ~TWorkerRead();
+  TWorkerRead(const TWorkerRead&) = delete;
+  TWorkerRead& operator=(const TWorkerRead&) = delete;
+
+  // Asks the reader to stop at its next progress report. The result of an
+  // aborted read is let go as soon as the read has ended: a dropped read
+  // keeps nothing while the window has yet to hear of its end.
+  void Abort();
+  // Waits until the worker has ended (the queued Done may still come).
+  void Wait();
+
+protected:
+  TWorkerRead() = default;
+  // Runs Work on the worker, then Done on Context's thread through its
+  // event queue (a Context that is gone gets none). Called once, by the
+  // constructor of the read, whose destructor aborts and waits.
+  void Start(QObject* Context, std::function<void()> Work, std::function<void()> Done);
+  bool Aborted() const { return FAbort.load(); }
+
+private:
+  // Under FEndLock, once the read of an aborted load has ended: the result
+  // goes.
+  virtual void Release() = 0;
+
+  std::atomic<bool> FAbort{false};
+  std::mutex FEndLock;
+  bool FEnded = false;
+  std::thread FThread;
+};
+
+class TPictureLoad : public TWorkerRead {
 public:
   // Reads Path into a picture with View's background and resolution and a
   // copy of the settings of View's component. Progress (percent) and then
@@ -34,16 +72,7 @@ public:
   TPictureLoad(rv::TRastrumView& View, const std::string& Path, QObject* Context,
                std::function<void(int Percent)> Progress, std::function<void()> Done);
   // Aborts the read and waits for the worker.
-  ~TPictureLoad();
-  TPictureLoad(const TPictureLoad&) = delete;
-  TPictureLoad& operator=(const TPictureLoad&) = delete;
-
-  // Asks the reader to stop at its next progress report. The picture of an
-  // aborted read is let go as soon as the read has ended: a dropped read
-  // keeps nothing while the window has yet to hear of its end.
-  void Abort();
-  // Waits until the worker has ended (the queued Done may still come).
-  void Wait();
+  ~TPictureLoad() override;
 
   const std::string& Path() const { return FPath; }
   // After Wait: the error that stopped the read, empty on success.
@@ -61,19 +90,39 @@ public:
   bool Backwards = false;
 
 private:
-  void Run(QObject* Context, std::function<void(int)> Progress, std::function<void()> Done);
-  // Under FEndLock, once the read of an aborted load has ended.
-  void ReleasePicture();
+  void Run(QObject* Context, const std::function<void(int)>& Progress);
+  // While a key is held down the window drops read after read, and hears of
+  // their ends only between the keys: each kept a whole picture until then.
+  void Release() override;
 
   std::string FPath;
   std::unique_ptr<rv::TRvLoadedPicture> FPicture;
   std::unique_ptr<rv::TRastrumIO> FIO;
   std::string FError;
   bool FTooLarge = false;
-  std::atomic<bool> FAbort{false};
-  std::mutex FEndLock;
-  bool FEnded = false;
-  std::thread FThread;
+};
+
+// The read of every frame of an animated GIF for the main window's
+// animation: on a worker, as the picture itself is read, into images away
+// from any view that the window's hidden thumbnail view then takes whole.
+// A dropped read stops at its next frame.
+class TFramesLoad : public TWorkerRead {
+public:
+  // The frames of Path, read with the settings of View's multi-image
+  // component; Done comes on Context's thread.
+  TFramesLoad(rv::TRastrumMView& View, const std::string& Path, QObject* Context, std::function<void()> Done);
+  ~TFramesLoad() override;
+
+  const std::string& Path() const { return FPath; }
+  // After Wait, of a read not aborted: the frames and their records. A
+  // file that could not be opened has none.
+  rv::TRvMViewImages& Frames() { return *FFrames; }
+
+private:
+  void Release() override;
+
+  std::string FPath;
+  std::unique_ptr<rv::TRvMViewImages> FFrames;
 };
 
 // The read of Path by IO on the calling thread: an empty answer, or the

@@ -1,10 +1,13 @@
 // GIF reader on arbitrary bytes, with the program's LZW coders installed:
-// header only, then every frame in full; the first frame is written again
-// and must read back. A low pixel cap keeps each input small.
+// header only, then frames in full by their index and every frame in one
+// walk; the first frame is written again and must read back. A low pixel
+// cap keeps each input small.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "image/io/gif/giflzw.h"
@@ -52,5 +55,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         reread.Height() != bitmap.Height())
       std::abort();
   }
+  // Every frame in one walk, each the size its record says.
+  struct TSink : rv::TGifFrameSink {
+    rv::TIOParamsVals Params;
+    int Read = 0;
+    rv::TIOParamsVals* FrameParams(int) override { return &Params; }
+    bool FrameRead(int, rv::TRvBitmap& Bitmap) override {
+      if (Bitmap.Width() != Params.Width || Bitmap.Height() != Params.Height) std::abort();
+      ++Read;
+      return true;
+    }
+  } sink;
+  stream.SetPosition(0);
+  std::vector<std::string> comments;
+  rv::TRvLocalProgress walk;
+  const int walked = rv::GifReadFrames(stream, sink, comments, walk.Rec);
+  if (sink.Read > walked) std::abort();
   return 0;
 }

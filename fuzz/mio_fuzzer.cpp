@@ -12,7 +12,7 @@
 
 namespace {
 
-class TFrameList : public rv::TRvMViewLink, public rv::TRvViewLink {
+class TFrameList : public rv::TRvMViewLink, public rv::TRvHiddenViewLink {
 public:
   rv::TRvViewLink& ViewLink() override { return *this; }
   int ImageCount() const override { return static_cast<int>(Sizes.size()); }
@@ -44,36 +44,9 @@ public:
   int LastOpIndex() const override { return OpIndex; }
   int SelectedImage() const override { return -1; }
 
-  platform::TBitmap* GetBitmap() override { return nullptr; }
-  rv::TRvMask* GetAlphaChannel() override { return nullptr; }
-  void SetAlphaChannel(rv::TRvMask*) override {}
-  bool HasAlphaChannel() override { return false; }
-  void RemoveAlphaChannel() override {}
-  platform::TColor GetBackground() const override { return 0; }
-  void SetBackground(platform::TColor) override {}
-  int LockUpdate() override { return 1; }
-  int UnlockUpdate() override { return 0; }
-  int UnlockUpdateEx() override { return 0; }
-  int DpiX() const override { return 0; }
-  int DpiY() const override { return 0; }
-  void SetDpiX(int) override {}
-  void SetDpiY(int) override {}
-  void SetDPI(int, int) override {}
-  void Update() override {}
-  void ImageChange() override {}
-  int RegisterBitmapChangeEvent(rv::TRvBitmapChangeEvent Callback) override {
-    Callback_ = std::move(Callback);
-    return 1;
-  }
-  void RemoveBitmapChangeEvent(int) override { Callback_ = nullptr; }
-  void CallBitmapChangeEvents() override {
-    if (Callback_) Callback_(this, false);
-  }
-
   std::vector<int> Sizes;
   int Op = rv::RvMOpNone;
   int OpIndex = 0;
-  rv::TRvBitmapChangeEvent Callback_;
 };
 
 } // namespace

@@ -62,6 +62,15 @@ int TRastrumMIO::ParamsMade() const {
   return static_cast<int>(std::count_if(FParams.begin(), FParams.end(), [](const auto& P) { return P != nullptr; }));
 }
 
+void TRastrumMIO::TakeParams(TRastrumMIO& Source, int First) {
+  First = std::clamp(First, 0, ParamsCount());
+  const int count = std::min(Source.ParamsCount(), ParamsCount() - First);
+  for (int i = 0; i < count; ++i)
+    FParams[static_cast<std::size_t>(First + i)] = std::move(Source.FParams[static_cast<std::size_t>(i)]);
+  Source.FParams.clear();
+  Renumber(First);
+}
+
 void TRastrumMIO::ViewChanged(TRvViewLink*, bool Destroying) {
   if (Destroying) {
     FView = nullptr;
@@ -161,60 +170,119 @@ void TRastrumMIO::AdjustDPI(TRvBitmap& Bitmap, TIOParamsVals& Params, bool Filte
   Params.Height = io.Params().Height;
 }
 
+bool TRastrumMIO::PlaceFrame(int Position, TRvBitmap& Bitmap, TIOParamsVals& Params, bool Gif, int& Delay) {
+  if (AutoAdjustDPI && !Aborting) AdjustDPI(Bitmap, Params, FilteredAdjustDPI);
+  Params.GifImageIndex = Position;
+  Params.TiffImageIndex = Position;
+  Params.FileType = Gif ? rvftGIF : rvftTIFF;
+  Params.FileName.clear();
+  if (Aborting) {
+    FView->DeleteImage(Position);
+    return false;
+  }
+  FView->SetImage(Position, &Bitmap);
+  if (Gif) {
+    FView->ImageBackground(Position, ColorOf(Params.GifBackground));
+    if (Params.GifDelayTime > 0) Delay = Params.GifDelayTime * 10;
+    FView->SetImageDelayTime(Position, Delay);
+  } else {
+    FView->SetImageDelayTime(Position, 100);
+  }
+  return true;
+}
+
 void TRastrumMIO::LoadFrames(platform::TStream& Stream, bool Gif) {
   if (FView == nullptr) return;
   TRvProgressRec progress;
   progress.OnProgress = OnProgress;
   progress.Sender = this;
   progress.Aborting = &Aborting;
+  const int position = std::max(FView->SelectedImage(), 0);
+  if (Gif)
+    LoadGifFrames(Stream, progress, position);
+  else
+    LoadTiffFrames(Stream, progress, position);
+  UpdateView();
+}
+
+namespace {
+
+// A frame sink made of two calls.
+template <class TParamsCall, class TReadCall>
+class TGifFrameCalls : public TGifFrameSink {
+public:
+  TGifFrameCalls(TParamsCall Params, TReadCall Read) : FParams(Params), FRead(Read) {}
+  TIOParamsVals* FrameParams(int Index) override { return FParams(Index); }
+  bool FrameRead(int Index, TRvBitmap& Bitmap) override { return FRead(Index, Bitmap); }
+
+private:
+  TParamsCall FParams;
+  TReadCall FRead;
+};
+
+} // namespace
+
+void TRastrumMIO::LoadGifFrames(platform::TStream& Stream, TRvProgressRec& Progress, int Position) {
+  // One walk over the file reads every frame: a read per frame would walk
+  // it once per frame.
+  const int first = Position;
+  int delay = 10;
+  // An image was inserted for the frame being read.
+  bool pending = false;
+  auto params = [&](int) {
+    FView->InsertImageEx(Position);
+    TIOParamsVals* params = GetParams(Position);
+    if (params != nullptr) {
+      pending = true;
+      // The file's comments are kept once, in its first frame's record: a
+      // frame's record starts as a copy of its neighbour's, and copies of
+      // every comment in every frame grow with frames x comments.
+      params->GifComments.clear();
+    }
+    return params;
+  };
+  auto read = [&](int, TRvBitmap& Bitmap) {
+    pending = false;
+    if (!PlaceFrame(Position, Bitmap, *GetParams(Position), true, delay)) return false;
+    ++Position;
+    return !Aborting;
+  };
+  TGifFrameCalls sink(params, read);
+  std::vector<std::string> comments;
+  const int frames = GifReadFrames(Stream, sink, comments, Progress);
+  // The image of a frame whose read failed goes again.
+  if (pending) FView->DeleteImage(Position);
+  for (int i = first; i < Position; ++i) GetParams(i)->GifImageCount = frames;
+  if (Position > first) GetParams(first)->GifComments = std::move(comments);
+}
+
+void TRastrumMIO::LoadTiffFrames(platform::TStream& Stream, TRvProgressRec& Progress, int Position) {
   const std::int64_t start = Stream.Position();
-  int position = std::max(FView->SelectedImage(), 0);
   int frameCount = 1;
   double factor = 0;
-  int delay = 10;
+  int delay = 100;
   for (int n = 0; n < frameCount; ++n) {
-    FView->InsertImageEx(position);
-    TIOParamsVals* params = GetParams(position);
+    FView->InsertImageEx(Position);
+    TIOParamsVals* params = GetParams(Position);
     if (params == nullptr) break;
     Stream.SetPosition(start);
     TRvBitmap bitmap;
     std::unique_ptr<TRvMask> mask;
     int count = 0;
-    if (Gif) {
-      params->GifImageIndex = n;
-      GifReadStream(Stream, bitmap, count, true, mask, false, progress, *params);
-    } else {
-      params->TiffImageIndex = n;
-      TiffReadStream(bitmap, Stream, count, true, true, mask, false, progress, params);
-    }
+    params->TiffImageIndex = n;
+    TiffReadStream(bitmap, Stream, count, true, true, mask, false, Progress, params);
     frameCount = count;
-    if (AutoAdjustDPI && !Aborting) AdjustDPI(bitmap, *params, FilteredAdjustDPI);
-    params->GifImageIndex = position;
-    params->TiffImageIndex = position;
-    params->FileType = Gif ? rvftGIF : rvftTIFF;
-    params->FileName.clear();
-    if (Aborting) {
-      FView->DeleteImage(position);
-      break;
-    }
-    if (count > 0) {
-      factor = 100.0 / count;
-      FView->SetImage(position, &bitmap);
-      if (Gif) {
-        FView->ImageBackground(position, ColorOf(params->GifBackground));
-        if (params->GifDelayTime > 0) delay = params->GifDelayTime * 10;
-        FView->SetImageDelayTime(position, delay);
-      } else {
-        FView->SetImageDelayTime(position, 100);
-      }
+    if (count == 0 && !Aborting) {
+      // The file held no page.
+      FView->DeleteImage(Position);
     } else {
-      FView->DeleteImage(position);
+      if (!PlaceFrame(Position, bitmap, *params, false, delay)) break;
+      factor = 100.0 / count;
     }
-    Report(progress, static_cast<int>(n * factor));
+    Report(Progress, static_cast<int>(n * factor));
     if (Aborting) break;
-    ++position;
+    ++Position;
   }
-  UpdateView();
 }
 
 void TRastrumMIO::LoadAviFileFrames(const std::string& FileName) {

@@ -40,6 +40,10 @@ public:
   int ParamsCount() const { return static_cast<int>(FParams.size()); }
   // The records made so far.
   int ParamsMade() const;
+  // For a view that took the images of Source's view: Source's records take
+  // the places of the records from First on, renumbered, and Source is left
+  // with none.
+  void TakeParams(TRastrumMIO& Source, int First);
 
   // By the extension: ".gif", ".tif"/".tiff", ".avi" (any case); others
   // load nothing.
@@ -81,6 +85,11 @@ private:
   void DeleteParams(int Index);
   void Renumber(int From);
   void LoadFrames(platform::TStream& Stream, bool Gif);
+  void LoadGifFrames(platform::TStream& Stream, TRvProgressRec& Progress, int Position);
+  void LoadTiffFrames(platform::TStream& Stream, TRvProgressRec& Progress, int Position);
+  // The frame read at Position with its record, into the view; false, its
+  // image deleted again, when the load stops there.
+  bool PlaceFrame(int Position, TRvBitmap& Bitmap, TIOParamsVals& Params, bool Gif, int& Delay);
   void UpdateView();
   void Report(TRvProgressRec& Progress, int Per);
 

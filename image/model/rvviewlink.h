@@ -68,6 +68,43 @@ public:
   virtual int SelectionPointCount() const { return 0; }
 };
 
+// The view side of what stands in for a view and shows nothing: no
+// picture, mask, background or resolution of its own and no layout to
+// update; one change callback at a time.
+class TRvHiddenViewLink : public TRvViewLink {
+public:
+  platform::TBitmap* GetBitmap() override { return nullptr; }
+  TRvMask* GetAlphaChannel() override { return nullptr; }
+  void SetAlphaChannel(TRvMask*) override {}
+  bool HasAlphaChannel() override { return false; }
+  void RemoveAlphaChannel() override {}
+  platform::TColor GetBackground() const override { return 0; }
+  void SetBackground(platform::TColor) override {}
+  int LockUpdate() override { return 1; }
+  int UnlockUpdate() override { return 0; }
+  int UnlockUpdateEx() override { return 0; }
+  int DpiX() const override { return 0; }
+  int DpiY() const override { return 0; }
+  void SetDpiX(int) override {}
+  void SetDpiY(int) override {}
+  void SetDPI(int, int) override {}
+  void Update() override {}
+  void ImageChange() override {}
+  int RegisterBitmapChangeEvent(TRvBitmapChangeEvent Callback) override {
+    FCallback = std::move(Callback);
+    return 1;
+  }
+  void RemoveBitmapChangeEvent(int Handle) override {
+    if (Handle == 1) FCallback = nullptr;
+  }
+  void CallBitmapChangeEvents() override {
+    if (FCallback) FCallback(this, false);
+  }
+
+private:
+  TRvBitmapChangeEvent FCallback;
+};
+
 // The class library's picture control: it shows the bitmap of its picture
 // and tells those who asked for free notification when it goes away.
 class TImage {

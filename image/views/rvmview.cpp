@@ -14,6 +14,7 @@
 #include "image/io/rvioparams.h"
 #include "image/io/rvmio.h"
 #include "image/model/rastrumproc.h"
+#include "image/views/rvmviewimages.h"
 #include "image/views/rvstarter.h"
 #include "image/views/rvthumbfit.h"
 #include "platform/stream.h"
@@ -211,6 +212,31 @@ void TRastrumMView::Clear() {
   Update();
 }
 
+void TRastrumMView::TakeImages(TRvMViewImages& Images) {
+  Clear();
+  if (Images.FStore) {
+    FStore = std::move(Images.FStore);
+    FStore->SetImageCacheSize(FImageCacheSize);
+  }
+  TRastrumMIO* mio = GetMIO();
+  LockUpdate();
+  for (const TRvMViewImages::TImage& image : Images.FImages) {
+    const int at = InsertRecord(ImageCount());
+    TImageRecord& r = *FImages[static_cast<std::size_t>(at)];
+    r.Image = image.Picture;
+    r.Background = image.Background;
+    r.DTime = image.DTime;
+    // The component adds a record, replaced by the image's own below.
+    FLastOp = RvMOpInsert;
+    FLastOpIndex = at;
+    CallBitmapChangeEvents();
+  }
+  Images.FImages.clear();
+  mio->TakeParams(Images.MIO(), 0);
+  UnlockUpdateEx();
+  Update();
+}
+
 int TRastrumMView::TakeLastOp() {
   const int op = FLastOp;
   FLastOp = RvMOpNone;
@@ -334,14 +360,7 @@ void TRastrumMView::FreeImagePixels(TImageRecord& R) {
 void TRastrumMView::StoreBitmap(TImageRecord& R, TRvBaseBitmap* Bitmap) {
   std::unique_ptr<TRvBitmap> reduced;
   if (StoreType == rvtThumb) reduced = RvReduceToThumb(Bitmap, FThumbWidth, FThumbHeight, ThumbResampleFilter);
-  TRvBaseBitmap* kept = reduced ? reduced.get() : Bitmap;
-  // The store's blocks carry no palette: other formats go in as 24 bits.
-  std::unique_ptr<TRvBitmap> wide = RvStorableCopy(kept);
-  R.Image = FStore->AddBitmap(wide ? wide.get() : kept);
-  if (R.Image != nullptr) {
-    FStore->SetFullWidth(R.Image, Bitmap->Width());
-    FStore->SetFullHeight(R.Image, Bitmap->Height());
-  }
+  R.Image = RvStorePicture(*FStore, reduced ? reduced.get() : Bitmap, Bitmap->Width(), Bitmap->Height());
   R.LoadFailed = false;
 }
 

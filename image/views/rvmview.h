@@ -35,6 +35,7 @@ class TIOParamsVals;
 class TRastrumIO;
 class TRastrumMIO;
 class TRastrumProc;
+class TRvMViewImages;
 class TRvStarter;
 struct TRvLoadResult;
 
@@ -85,6 +86,10 @@ public:
   bool DeleteImageNU(int Index);
   void DeleteImage(int Index) override;
   void Clear();
+  // Every image replaced by those of Images, which is left empty: their
+  // pictures (the store that holds them comes along, no picture is copied),
+  // backgrounds, delays and parameter records.
+  void TakeImages(TRvMViewImages& Images);
   int TakeLastOp() override;
   int LastOpIndex() const override { return FLastOpIndex; }
 

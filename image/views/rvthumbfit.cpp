@@ -33,6 +33,16 @@ std::unique_ptr<TRvBitmap> RvStorableCopy(TRvBaseBitmap* Bitmap) {
   return copy;
 }
 
+TRvDIBHandle RvStorePicture(TRvVirtualDIBList& Store, TRvBaseBitmap* Picture, int FullWidth, int FullHeight) {
+  std::unique_ptr<TRvBitmap> wide = RvStorableCopy(Picture);
+  const TRvDIBHandle handle = Store.AddBitmap(wide ? wide.get() : Picture);
+  if (handle != nullptr) {
+    Store.SetFullWidth(handle, FullWidth);
+    Store.SetFullHeight(handle, FullHeight);
+  }
+  return handle;
+}
+
 std::unique_ptr<TRvBitmap> RvReduceToThumb(TRvBaseBitmap* Bitmap, int BoxW, int BoxH,
                                            TResampleFilter Filter) {
   int w = 0, h = 0;

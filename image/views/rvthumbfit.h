@@ -6,6 +6,7 @@
 
 #include "image/model/rvbitmap.h"
 #include "image/model/rvresample.h"
+#include "image/model/rvthumbstore.h"
 #include "platform/colors.h"
 
 namespace rv {
@@ -24,6 +25,10 @@ std::unique_ptr<TRvBitmap> RvReduceToThumb(TRvBaseBitmap* Bitmap, int BoxW, int 
 // as a 24-bit copy (null for those two), since the store's blocks carry no
 // palette.
 std::unique_ptr<TRvBitmap> RvStorableCopy(TRvBaseBitmap* Bitmap);
+
+// Picture kept in Store as the store keeps pictures, with FullWidth x
+// FullHeight noted as its full size; null when no block could be had.
+TRvDIBHandle RvStorePicture(TRvVirtualDIBList& Store, TRvBaseBitmap* Picture, int FullWidth, int FullHeight);
 
 // The thumbnail of a file that could not be read: Width x Height in the
 // background colour, crossed corner to corner in gray.

@@ -28,8 +28,10 @@ protected:
     ASSERT_TRUE(WaitUntil([&] { return !Form().RastrumView1->TransitionRunning(); }));
   }
   // Waits until the picture asked for last has been read and shown (or its
-  // error path has run).
-  void Loaded() { ASSERT_TRUE(WaitUntil([&] { return !Form().PictureLoadPending(); })); }
+  // error path has run), with an animation's frames.
+  void Loaded() {
+    ASSERT_TRUE(WaitUntil([&] { return !Form().PictureLoadPending() && !Form().FramesLoadPending(); }));
+  }
 
   TAppEnv Env;
   std::unique_ptr<app::TMainForm> FForm;

@@ -53,14 +53,14 @@ void ReadGraphicControl(TRvStreamReader& R, std::uint8_t (&State)[4]) {
   SkipSubBlocks(R);
 }
 
-void ReadComment(TRvStreamReader& R, TIOParamsVals& Params) {
+void ReadComment(TRvStreamReader& R, std::vector<std::string>& Comments) {
   char Text[255];
   for (;;) {
     const int Length = R.ReadByte();
     if (Length <= 0) return;
     const auto Got = static_cast<std::size_t>(R.ReadSome(Text, Length));
     const std::size_t Used = static_cast<std::size_t>(std::find(Text, Text + Got, '\0') - Text);
-    if (Used > 0) Params.GifComments.emplace_back(Text, Used);
+    if (Used > 0) Comments.emplace_back(Text, Used);
     if (Got < static_cast<std::size_t>(Length)) return;
   }
 }
@@ -69,20 +69,129 @@ void Report(TRvProgressRec& Progress, int Percent) {
   if (Progress.OnProgress) Progress.OnProgress(Progress.Sender, Percent);
 }
 
+// What the signature, the logical screen and the global table give every
+// record read from the file.
+struct TGifHeader {
+  std::string Version;
+  int ScreenWidth = 0;
+  int ScreenHeight = 0;
+  int AspectRatio = 0;
+  bool HasGlobal = false;
+  TRGB Background{};
+  TGifPalette Global;
+
+  void Apply(TIOParamsVals& Params) const {
+    Params.GifVersion = Version;
+    Params.GifScreenWidth = ScreenWidth;
+    Params.GifScreenHeight = ScreenHeight;
+    Params.GifAspectRatio = AspectRatio;
+    Params.DpiX = RvDefaultDpiX;
+    Params.DpiY = RvDefaultDpiY;
+    Params.SamplesPerPixel = 1;
+    if (HasGlobal) Params.GifBackground = Background;
+  }
+};
+
+// False (and the abort flag set) when the data are no GIF; data that end
+// with the global table set the flag too, but the header is good.
+bool ReadHeader(TRvStreamReader& R, TRvProgressRec& Progress, TGifHeader& H) {
+  std::uint8_t Head[13];
+  R.Read(Head, sizeof(Head));
+  if (std::memcmp(Head, "GIF", 3) != 0) {
+    Progress.Abort();
+    return false;
+  }
+  H.Version.assign(reinterpret_cast<const char*>(Head), 6);
+  H.ScreenWidth = Head[6] | (Head[7] << 8);
+  H.ScreenHeight = Head[8] | (Head[9] << 8);
+  H.AspectRatio = Head[12];
+  std::fill(std::begin(H.Global.Entries), std::end(H.Global.Entries), TRGB{});
+  H.Global.Bits = (Head[10] & 7) + 1;
+  H.HasGlobal = (Head[10] & 0x80) != 0;
+  if (H.HasGlobal) {
+    ReadPalette(R, H.Global.Bits, H.Global);
+    H.Background = H.Global.Entries[Head[11]];
+  }
+  if (R.AtEnd()) Progress.Abort();
+  return true;
+}
+
 struct TGifDescriptor {
   int Left = 0;
   int Top = 0;
   int Width = 0;
   int Height = 0;
   bool Interlaced = false;
+  bool HasLocal = false;
+  int LocalBits = 1;
 };
 
-// The wanted frame; false when reading has to stop.
+TGifDescriptor ReadDescriptor(TRvStreamReader& R) {
+  std::uint8_t Raw[9];
+  R.Read(Raw, sizeof(Raw));
+  TGifDescriptor D;
+  D.Left = Raw[0] | (Raw[1] << 8);
+  D.Top = Raw[2] | (Raw[3] << 8);
+  D.Width = Raw[4] | (Raw[5] << 8);
+  D.Height = Raw[6] | (Raw[7] << 8);
+  D.Interlaced = (Raw[8] & 0x40) != 0;
+  D.HasLocal = (Raw[8] & 0x80) != 0;
+  D.LocalBits = (Raw[8] & 7) + 1;
+  return D;
+}
+
+// The blocks after the header, up to the trailer, the end of the data or an
+// abort: comments go to Comments, a graphic control block into Control when
+// WantsControl(frames so far) says so, and each image descriptor to
+// OnImage(frames so far, descriptor), which takes the frame's table and
+// data and answers false to end the walk there. Answers the number of image
+// descriptors met.
+template <class TWantsControl, class TOnImage>
+int WalkBlocks(TRvStreamReader& R, TRvProgressRec& Progress, std::vector<std::string>& Comments,
+               std::uint8_t (&Control)[4], TWantsControl WantsControl, TOnImage OnImage) {
+  int FrameCount = 0;
+  while (!Progress.IsAborting()) {
+    const int Block = R.ReadByte();
+    // The last byte of the file ends it, whatever it holds.
+    if (Block < 0 || R.AtEnd() || Block == Trailer) break;
+    if (Block == ExtensionIntroducer) {
+      const int Label = R.ReadByte();
+      if (Label == GraphicControlLabel && WantsControl(FrameCount))
+        ReadGraphicControl(R, Control);
+      else if (Label == CommentLabel)
+        ReadComment(R, Comments);
+      else
+        SkipSubBlocks(R);
+    } else if (Block == ImageSeparator) {
+      const bool More = OnImage(FrameCount, ReadDescriptor(R));
+      ++FrameCount;
+      if (!More) break;
+    }
+  }
+  return FrameCount;
+}
+
+// A frame's table and data stepped over.
+void SkipFrame(TRvStreamReader& R, const TGifDescriptor& D) {
+  if (D.HasLocal) R.Skip(3 << D.LocalBits);
+  R.ReadByte(); // LZW code size
+  SkipSubBlocks(R);
+}
+
+// The reports a frame's read makes when it starts and once its data are
+// decoded.
+struct TFramePercents {
+  int Start = 30;
+  int Decoded = 70;
+};
+
+// The frame the reader stands on (its table read); false when reading has
+// to stop.
 bool ReadFrame(TRvStreamReader& R, platform::TStream& Stream, const TGifDescriptor& D,
                const TGifPalette& Palette, const std::uint8_t (&Control)[4], TRvBitmap& Bitmap,
                bool NoAlpha, std::unique_ptr<TRvMask>& Mask, bool HeaderOnly,
-               TRvProgressRec& Progress, TIOParamsVals& Params) {
-  Report(Progress, 30);
+               TRvProgressRec& Progress, TFramePercents Percents, TIOParamsVals& Params) {
+  Report(Progress, Percents.Start);
   if (Progress.IsAborting()) return false;
   const TRGB* Colors = Palette.Entries;
   const std::uint8_t TransparentIndex = Control[3];
@@ -124,7 +233,7 @@ bool ReadFrame(TRvStreamReader& R, platform::TStream& Stream, const TGifDescript
       return false;
     }
     if (!R.Seek(After)) R.Seek(R.End());
-    Report(Progress, 70);
+    Report(Progress, Percents.Decoded);
     if (Progress.IsAborting()) return false;
   }
 
@@ -190,68 +299,59 @@ void GifReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, int& FrameCount
   std::uint8_t Control[4] = {0, 0, 0, 0};
 
   TRvStreamReader R(Stream);
-  std::uint8_t Head[13];
-  R.Read(Head, sizeof(Head));
-  if (std::memcmp(Head, "GIF", 3) != 0) {
-    Progress.Abort();
-    return;
-  }
-  Params.GifVersion.assign(reinterpret_cast<const char*>(Head), 6);
-  Params.GifScreenWidth = Head[6] | (Head[7] << 8);
-  Params.GifScreenHeight = Head[8] | (Head[9] << 8);
-  Params.GifAspectRatio = Head[12];
-  Params.DpiX = RvDefaultDpiX;
-  Params.DpiY = RvDefaultDpiY;
-  Params.SamplesPerPixel = 1;
-
-  TGifPalette Global;
-  std::fill(std::begin(Global.Entries), std::end(Global.Entries), TRGB{});
-  Global.Bits = (Head[10] & 7) + 1;
-  if ((Head[10] & 0x80) != 0) {
-    ReadPalette(R, Global.Bits, Global);
-    Params.GifBackground = Global.Entries[Head[11]];
-  }
-  if (R.AtEnd()) Progress.Abort();
+  TGifHeader Header;
+  if (!ReadHeader(R, Progress, Header)) return;
+  Header.Apply(Params);
 
   const int Wanted = Params.GifImageIndex;
   TGifPalette Local;
-  while (!Progress.IsAborting()) {
-    const int Block = R.ReadByte();
-    // The last byte of the file ends it, whatever it holds.
-    if (Block < 0 || R.AtEnd() || Block == Trailer) break;
-    if (Block == ExtensionIntroducer) {
-      const int Label = R.ReadByte();
-      if (Label == GraphicControlLabel && FrameCount == Wanted)
-        ReadGraphicControl(R, Control);
-      else if (Label == CommentLabel)
-        ReadComment(R, Params);
-      else
-        SkipSubBlocks(R);
-    } else if (Block == ImageSeparator) {
-      std::uint8_t Raw[9];
-      R.Read(Raw, sizeof(Raw));
-      TGifDescriptor D;
-      D.Left = Raw[0] | (Raw[1] << 8);
-      D.Top = Raw[2] | (Raw[3] << 8);
-      D.Width = Raw[4] | (Raw[5] << 8);
-      D.Height = Raw[6] | (Raw[7] << 8);
-      D.Interlaced = (Raw[8] & 0x40) != 0;
-      const bool HasLocal = (Raw[8] & 0x80) != 0;
-      const int LocalBits = (Raw[8] & 7) + 1;
-      if (FrameCount != Wanted) {
-        if (HasLocal) R.Skip(3 << LocalBits);
-        R.ReadByte(); // LZW code size
-        SkipSubBlocks(R);
-      } else {
-        if (HasLocal) ReadPalette(R, LocalBits, Local);
-        ReadFrame(R, Stream, D, HasLocal ? Local : Global, Control, Bitmap, NoAlpha, Mask, HeaderOnly,
-                  Progress, Params);
-      }
-      ++FrameCount;
-    }
-  }
+  FrameCount = WalkBlocks(
+      R, Progress, Params.GifComments, Control, [Wanted](int Index) { return Index == Wanted; },
+      [&](int Index, const TGifDescriptor& D) {
+        if (Index != Wanted) {
+          SkipFrame(R, D);
+          return true;
+        }
+        if (D.HasLocal) ReadPalette(R, D.LocalBits, Local);
+        ReadFrame(R, Stream, D, D.HasLocal ? Local : Header.Global, Control, Bitmap, NoAlpha, Mask, HeaderOnly,
+                  Progress, TFramePercents{}, Params);
+        return true;
+      });
   Params.GifImageCount = FrameCount;
   if (!Progress.IsAborting()) Report(Progress, 100);
+}
+
+int GifReadFrames(platform::TStream& Stream, TGifFrameSink& Sink, std::vector<std::string>& Comments,
+                  TRvProgressRec& Progress) {
+  Report(Progress, 0);
+  if (Progress.IsAborting()) return 0;
+  TRvStreamReader R(Stream);
+  TGifHeader Header;
+  if (!ReadHeader(R, Progress, Header)) return 0;
+
+  // Each frame's own graphic control block: none before a frame leaves its
+  // state clear.
+  std::uint8_t Control[4] = {0, 0, 0, 0};
+  TGifPalette Local;
+  const std::int64_t Size = std::max<std::int64_t>(R.End() - R.Start(), 1);
+  const int FrameCount = WalkBlocks(
+      R, Progress, Comments, Control, [](int) { return true; },
+      [&](int Index, const TGifDescriptor& D) {
+        TIOParamsVals* Params = Sink.FrameParams(Index);
+        if (Params == nullptr) return false;
+        Header.Apply(*Params);
+        if (D.HasLocal) ReadPalette(R, D.LocalBits, Local);
+        // The reports go by the share of the file read.
+        const int Percent = static_cast<int>((R.Position() - R.Start()) * 100 / Size);
+        TRvBitmap Bitmap;
+        std::unique_ptr<TRvMask> NoMask;
+        const bool Read = ReadFrame(R, Stream, D, D.HasLocal ? Local : Header.Global, Control, Bitmap, true, NoMask,
+                                    false, Progress, TFramePercents{Percent, Percent}, *Params);
+        std::memset(Control, 0, sizeof(Control));
+        return Read && Sink.FrameRead(Index, Bitmap);
+      });
+  if (!Progress.IsAborting()) Report(Progress, 100);
+  return FrameCount;
 }
 
 void GifReadFile(const std::string& FileName, TRvBitmap& Bitmap, int& FrameCount, bool NoAlpha,

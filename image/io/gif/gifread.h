@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image/io/rvioparams.h"
 #include "image/model/rvbitmap.h"
@@ -25,6 +26,26 @@ namespace rv {
 void GifReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, int& FrameCount, bool NoAlpha,
                    std::unique_ptr<TRvMask>& Mask, bool HeaderOnly, TRvProgressRec& Progress,
                    TIOParamsVals& Params);
+
+// What a read of every frame hands its frames to.
+class TGifFrameSink {
+public:
+  virtual ~TGifFrameSink() = default;
+  // The record frame Index (0-based) fills; null ends the read before it.
+  virtual TIOParamsVals* FrameParams(int Index) = 0;
+  // Frame Index, read into Bitmap (which the sink may take) with its record
+  // filled; false ends the read after it. A frame whose read failed is not
+  // handed over: the abort flag tells.
+  virtual bool FrameRead(int Index, TRvBitmap& Bitmap) = 0;
+};
+
+// Reads every frame in one walk over the file, each as GifReadStream reads
+// it by its index without alpha, except that no record receives the
+// comments or the frame count: the file's comments go to Comments, and the
+// number of frames met is the answer. Stops at the first frame whose read
+// fails, which is counted. Reports go by the share of the file read.
+int GifReadFrames(platform::TStream& Stream, TGifFrameSink& Sink, std::vector<std::string>& Comments,
+                  TRvProgressRec& Progress);
 
 // Opens the file for reading (EStreamError when it cannot be opened) and
 // reads the whole frame.

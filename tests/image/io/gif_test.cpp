@@ -450,6 +450,98 @@ TEST(GifRead, TruncatedAndCorruptFilesStayInBounds) {
   RvSetMaxPixels(OldCap);
 }
 
+// Every frame in one walk: each frame and its record as the read of that
+// frame by its index gives them, the comments and the count of the file
+// once; a cut file gives the frames before the cut, like reads by index.
+struct TEveryFrame : TGifFrameSink {
+  std::vector<std::unique_ptr<TIOParamsVals>> Params;
+  std::vector<std::unique_ptr<TRvBitmap>> Bitmaps;
+  std::vector<std::string> Comments;
+  int Frames = 0;
+  bool Ok = false;
+  explicit TEveryFrame(const Bytes& B) {
+    auto S = StreamOf(B);
+    TRvLocalProgress P;
+    Frames = GifReadFrames(S, *this, Comments, P.Rec);
+    Ok = !P.Rec.IsAborting();
+  }
+  TIOParamsVals* FrameParams(int) override {
+    Params.push_back(std::make_unique<TIOParamsVals>());
+    Params.back()->GifLzwDecompress = GifLzwDecompress;
+    return Params.back().get();
+  }
+  bool FrameRead(int, TRvBitmap& Bitmap) override {
+    Bitmaps.push_back(std::make_unique<TRvBitmap>());
+    Bitmaps.back()->Assign(&Bitmap);
+    return true;
+  }
+};
+
+void ExpectSameFrame(TIOParamsVals& A, TRvBitmap& ABmp, TGifRead& B) {
+  EXPECT_EQ(A.GifVersion, B.Params.GifVersion);
+  EXPECT_EQ(A.GifScreenWidth, B.Params.GifScreenWidth);
+  EXPECT_EQ(Packed(A.GifBackground), Packed(B.Params.GifBackground));
+  EXPECT_EQ(A.GifXPos, B.Params.GifXPos);
+  EXPECT_EQ(A.GifYPos, B.Params.GifYPos);
+  EXPECT_EQ(A.Width, B.Params.Width);
+  EXPECT_EQ(A.Height, B.Params.Height);
+  EXPECT_EQ(A.GifDelayTime, B.Params.GifDelayTime);
+  EXPECT_EQ(A.GifDisposal, B.Params.GifDisposal);
+  EXPECT_EQ(A.GifHasTransparentColor, B.Params.GifHasTransparentColor);
+  EXPECT_EQ(Packed(A.GifTransparentColor), Packed(B.Params.GifTransparentColor));
+  EXPECT_EQ(A.GifInterlaced, B.Params.GifInterlaced);
+  EXPECT_EQ(A.BitsPerSample, B.Params.BitsPerSample);
+  ASSERT_EQ(A.ColorMapCount, B.Params.ColorMapCount);
+  for (int I = 0; I < A.ColorMapCount; ++I) EXPECT_EQ(Packed(A.ColorMap[I]), Packed(B.Params.ColorMap[I]));
+  EXPECT_EQ(ABmp.PixelFormat(), B.Bmp.PixelFormat());
+  ExpectSamePixels(ABmp, B.Bmp);
+}
+
+TEST(GifRead, EveryFrameInOneWalkAsEachIsReadByItsIndex) {
+  Bytes Commented;
+  Screen(Commented, 1, 1, 0x80, 0);
+  Table(Commented, {0, 0xFFFFFF}, 2);
+  Put(Commented, {0x21, 0xFE, 3, 'o', 'n', 'e', 0});
+  Descriptor(Commented, 0, 0, 1, 1, 0);
+  Data(Commented, {1}, 1, 1, 1);
+  Put(Commented, {0x21, 0xFE, 3, 't', 'w', 'o', 0, 0x3B});
+  for (const Bytes& File : {FiveFrames(), Commented}) {
+    const TEveryFrame All(File);
+    ASSERT_TRUE(All.Ok);
+    ASSERT_EQ(All.Frames, static_cast<int>(All.Bitmaps.size()));
+    for (int I = 0; I < All.Frames; ++I) {
+      SCOPED_TRACE(I);
+      TGifRead One;
+      ReadGif(File, One, I, false, true);
+      ASSERT_TRUE(One.Ok);
+      EXPECT_EQ(All.Frames, One.Frames);
+      EXPECT_EQ(All.Comments, One.Params.GifComments);
+      EXPECT_TRUE(All.Params[static_cast<std::size_t>(I)]->GifComments.empty());
+      ExpectSameFrame(*All.Params[static_cast<std::size_t>(I)], *All.Bitmaps[static_cast<std::size_t>(I)], One);
+    }
+  }
+  EXPECT_EQ(TEveryFrame(Commented).Comments, (std::vector<std::string>{"one", "two"}));
+  // Cut anywhere: the frames read are those whose reads by index succeed,
+  // and a frame that fails ends the walk, its abort flag set.
+  const Bytes Full = FiveFrames();
+  for (std::size_t N = 14; N < Full.size(); ++N) {
+    SCOPED_TRACE(N);
+    const Bytes Cut(Full.begin(), Full.begin() + static_cast<std::ptrdiff_t>(N));
+    const TEveryFrame All(Cut);
+    for (int I = 0; I < All.Frames; ++I) {
+      TGifRead One;
+      ReadGif(Cut, One, I, false, true);
+      if (I < static_cast<int>(All.Bitmaps.size())) {
+        ASSERT_TRUE(One.Ok) << I;
+        ExpectSameFrame(*All.Params[static_cast<std::size_t>(I)], *All.Bitmaps[static_cast<std::size_t>(I)], One);
+      } else {
+        EXPECT_FALSE(All.Ok);
+        EXPECT_FALSE(One.Ok && One.Bmp.Width() > 0) << I;
+      }
+    }
+  }
+}
+
 // ---- Writing
 
 TEST(GifWrite, ByteLayoutOfASmallPicture) {

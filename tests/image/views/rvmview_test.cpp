@@ -10,6 +10,7 @@
 #include "image/io/lzwhooks.h"
 #include "image/io/rvioparams.h"
 #include "image/io/rvmio.h"
+#include "image/views/rvmviewimages.h"
 #include "mviewtestutil.h"
 #include "support/heldbytes.h"
 #include "platform/stream.h"
@@ -621,6 +622,63 @@ TEST(MView, AnimatedGifAndVideoFramesInTheirOrder) {
   mio->LoadAviFileFrames(dir.File("missing.avi"));
   EXPECT_TRUE(mio->Aborting.load());
   EXPECT_EQ(view.ImageCount(), 6);
+}
+
+// An animation's frames read away from any view, as the main window reads
+// them on a worker, and taken by a view whole: the view holds what a read
+// into it holds, and the list they were read into is left empty.
+TEST(MView, ImagesReadAwayFromTheViewAreTakenWhole) {
+  testing_support::TTempFolder dir;
+  const std::uint32_t fills[3] = {0x00FF00, 0x0000FF, 0xFFFF00};
+  for (int i = 0; i < 3; ++i) SaveMarked(dir.File("f" + std::to_string(i) + ".ppm"), 24 - 4 * i, 16 - 2 * i, fills[i]);
+  const std::string gif = dir.File("anim.gif");
+  if (std::system("command -v convert >/dev/null 2>&1") != 0) GTEST_SKIP() << "convert missing";
+  ASSERT_EQ(std::system(("convert -dispose Background -delay 10 '" + dir.File("f0.ppm") +
+                         "' -dispose None -delay 0 -page +2+1 '" + dir.File("f1.ppm") +
+                         "' -dispose Previous -delay 30 -page +4+2 '" + dir.File("f2.ppm") +
+                         "' -transparent '#FFFF00' '" + gif + "'")
+                            .c_str()),
+            0);
+  const TGifLzwDecompressProc saved = RvDefaultGifLzwDecompress;
+  RvDefaultGifLzwDecompress = GifLzwDecompress;
+  TRastrumMView direct, taken;
+  direct.GetMIO()->LoadMultiImageFile(gif);
+  TRvMViewImages images;
+  images.MIO().LoadMultiImageFile(gif);
+  RvDefaultGifLzwDecompress = saved;
+  Fill(taken, 2); // replaced
+  taken.TakeImages(images);
+  EXPECT_EQ(images.ImageCount(), 0);
+  EXPECT_EQ(images.MIO().ParamsCount(), 0);
+  EXPECT_EQ(images.Store(), nullptr);
+  ASSERT_EQ(direct.ImageCount(), 3);
+  ASSERT_EQ(taken.ImageCount(), 3);
+  ASSERT_EQ(taken.GetMIO()->ParamsCount(), 3);
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(taken.ImageDelayTime(i), direct.ImageDelayTime(i));
+    EXPECT_EQ(taken.GetImageBackground(i), direct.GetImageBackground(i));
+    EXPECT_EQ(taken.ImageFullWidth(i), direct.ImageFullWidth(i));
+    EXPECT_EQ(taken.ImageFullHeight(i), direct.ImageFullHeight(i));
+    const TIOParamsVals& a = *taken.GetMIO()->GetParams(i);
+    const TIOParamsVals& b = *direct.GetMIO()->GetParams(i);
+    EXPECT_EQ(a.GifImageIndex, i);
+    EXPECT_EQ(a.GifXPos, b.GifXPos);
+    EXPECT_EQ(a.GifYPos, b.GifYPos);
+    EXPECT_EQ(a.GifDelayTime, b.GifDelayTime);
+    EXPECT_EQ(a.GifDisposal, b.GifDisposal);
+    EXPECT_EQ(a.GifHasTransparentColor, b.GifHasTransparentColor);
+    EXPECT_EQ(RvRGBToPacked(a.GifTransparentColor), RvRGBToPacked(b.GifTransparentColor));
+    EXPECT_EQ(a.GifImageCount, 3);
+    EXPECT_EQ(a.FileType, rvftGIF);
+    platform::TBitmap* x = taken.GetImageBitmap(i);
+    platform::TBitmap* y = direct.GetImageBitmap(i);
+    ASSERT_TRUE(x && y);
+    EXPECT_EQ(x->ToImage(), y->ToImage());
+    taken.ReleaseImageBitmap(x);
+    direct.ReleaseImageBitmap(y);
+  }
+  EXPECT_EQ(taken.ImageDelayTime(1), 100); // no delay: the one before
 }
 
 TEST(MView, ResolutionsAreEvenedOutAlongTheSmallerSide) {

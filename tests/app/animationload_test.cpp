@@ -1,0 +1,200 @@
+// The frames of an animated GIF in the main window: read in one walk over
+// the file on a worker, that work dropped when the user moves on, and the
+// file's comments kept once among the frames' records.
+#include "app/folderview.h"
+#include "app/mainform.h"
+#include "app/settings.h"
+#include "apptestenv.h"
+#include "mainwindowhost.h"
+#include "image/io/lzwhooks.h"
+#include "image/io/rastrumio.h"
+#include "image/io/rvioparams.h"
+#include "image/io/rvmio.h"
+#include "image/model/rvbitmap.h"
+#include "image/views/rastrumview.h"
+#include "image/views/rvmview.h"
+#include "platform/stream.h"
+
+#include <QThread>
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace app;
+using apptest::WaitUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t HeaderBytes = 19; // screen and a table of two colours
+// An extension block of 255 bytes that readers step over.
+const std::string Padding = std::string{0x21, char(0xFF), char(255)} + std::string(255, 'p') + '\0';
+
+// A GIF of Frames 1 x 1 frames of 15 bytes each, black then white, with a
+// comment of 255 letters before each of the first Comments frames, or
+// padding before every frame.
+std::string ManyFramesGif(int Frames, int Comments, bool Padded = false) {
+  std::string B = "GIF89a";
+  B += {1, 0, 1, 0, char(0x80), 0, 0, 0, 0, 0, char(255), char(255), char(255)};
+  for (int I = 0; I < Frames; ++I) {
+    if (I < Comments) B += std::string{0x21, char(0xFE), char(255)} + std::string(255, char('a' + I)) + '\0';
+    if (Padded) B += Padding;
+    // Descriptor, code size 2, one sub-block of the codes clear, 0, end.
+    B += {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0};
+  }
+  return B + ';';
+}
+
+// What the process has read from files so far.
+std::int64_t BytesRead() {
+  std::ifstream Io("/proc/self/io");
+  std::string Key;
+  std::int64_t Value = 0;
+  while (Io >> Key >> Value)
+    if (Key == "rchar:") return Value;
+  return -1;
+}
+
+// The bytes of this process's picture stores in the temporary folder.
+std::int64_t StoreBytes() {
+  const std::string Own = "rastrum" + std::to_string(::getpid()) + "-";
+  std::int64_t Bytes = 0;
+  std::error_code Error;
+  for (const auto& Entry : fs::directory_iterator(rv::RvTempPath(), Error))
+    if (Entry.path().filename().string().rfind(Own, 0) == 0) Bytes += static_cast<std::int64_t>(Entry.file_size(Error));
+  return Bytes;
+}
+
+// The program's GIF decoder, watched: the frames after the first (only a
+// read of every frame decodes those) counted by the thread that decodes
+// them, and a gate that holds the decoding from a given frame on.
+struct TDecoderWatch {
+  // Where the first frame's data start in the files of ManyFramesGif.
+  static inline std::int64_t FirstData = HeaderBytes + 10;
+  static inline rv::TGifLzwDecompressProc Real = nullptr;
+  static inline Qt::HANDLE WindowThread = nullptr;
+  static inline std::atomic<int> OnWindowThread{0}, Elsewhere{0}, Held{0};
+  static inline std::mutex Lock;
+  static inline std::condition_variable Opened;
+  static inline std::int64_t HoldFrom = -1;
+
+  TDecoderWatch() {
+    Real = rv::RvDefaultGifLzwDecompress;
+    WindowThread = QThread::currentThreadId();
+    rv::RvDefaultGifLzwDecompress = Decode;
+  }
+  ~TDecoderWatch() {
+    Open();
+    rv::RvDefaultGifLzwDecompress = Real;
+  }
+  static void Decode(platform::TStream& Stream, int Height, int Width, std::uint8_t* Pixels, bool Interlaced) {
+    const std::int64_t At = Stream.Position();
+    if (At > FirstData) (QThread::currentThreadId() == WindowThread ? OnWindowThread : Elsewhere)++;
+    {
+      std::unique_lock Guard(Lock);
+      if (HoldFrom >= 0 && At >= HoldFrom) {
+        ++Held;
+        // Not for good: a window that decoded the frames itself would wait
+        // here, and then goes on with the gate open.
+        if (!Opened.wait_for(Guard, std::chrono::seconds(5), [] { return HoldFrom < 0; })) HoldFrom = -1;
+      }
+    }
+    Real(Stream, Height, Width, Pixels, Interlaced);
+  }
+  // Holds every frame from the one at Position on.
+  void Hold(std::int64_t Position) {
+    std::lock_guard Guard(Lock);
+    HoldFrom = Position;
+  }
+  void Open() {
+    {
+      std::lock_guard Guard(Lock);
+      HoldFrom = -1;
+    }
+    Opened.notify_all();
+  }
+};
+
+class AnimationLoadTest : public ::testing::Test, protected apptest::TMainWindowHost {
+protected:
+  std::string WriteGif(const std::string& Name, const std::string& Bytes) {
+    std::ofstream(Env.File(Name), std::ios::binary) << Bytes;
+    return Env.File(Name);
+  }
+  void ShowInFolder(const std::string& Name) {
+    Form().CurrentFolderView()->SelectAndShowFile(Name);
+    Loaded();
+  }
+};
+
+} // namespace
+
+// Each frame's read used to walk the whole file: frames x file size, on the
+// window's thread. Now one walk on a worker reads them all; moving to
+// another picture meanwhile stops that walk and lets go of its frames.
+TEST_F(AnimationLoadTest, TheFramesAreReadInOneWalkOffTheWindowsThread) {
+  constexpr int Frames = 600;
+  WriteSettingBool("AnimateGif", true);
+  const auto Size = static_cast<std::int64_t>(fs::file_size(WriteGif("many.gif", ManyFramesGif(Frames, 0, true))));
+  Env.Picture("a.png", 64, 48);
+  Env.Picture("z.png", 64, 48);
+  Show(Env.File("a.png"));
+  TDecoderWatch Watch;
+  Watch.FirstData = HeaderBytes + static_cast<std::int64_t>(Padding.size()) + 10;
+  const std::int64_t Before = BytesRead();
+  ShowInFolder("many.gif");
+  ASSERT_EQ(Form().RastrumMView1->ImageCount(), Frames);
+  EXPECT_TRUE(Form().GifTimer->isActive());
+  EXPECT_EQ(Watch.OnWindowThread, 0);
+  EXPECT_EQ(Watch.Elsewhere, Frames - 1);
+  // The picture, its thumbnail and its frames: a few walks, not one a frame.
+  EXPECT_LT(BytesRead() - Before, 10 * Size);
+
+  // Moving on while the frames are read.
+  ShowInFolder("a.png");
+  const std::int64_t Stores = StoreBytes();
+  Watch.Elsewhere = 0;
+  Watch.Hold(HeaderBytes + 100 * (static_cast<std::int64_t>(Padding.size()) + 15));
+  Form().CurrentFolderView()->SelectAndShowFile("many.gif");
+  ASSERT_TRUE(WaitUntil([&] { return Watch.Held > 0; }));
+  Form().CurrentFolderView()->SelectAndShowFile("z.png");
+  Watch.Open();
+  Loaded();
+  // The dropped read ends at the frame it was on, and its frames go: the
+  // pictures of a hundred frames would take megabytes of store.
+  EXPECT_TRUE(WaitUntil([&] { return StoreBytes() < Stores + (1 << 20); })) << StoreBytes() - Stores;
+  EXPECT_LE(Watch.Elsewhere, 100);
+  EXPECT_EQ(Form().RastrumMView1->ImageCount(), 0);
+  EXPECT_EQ(Form().CurrentFileName(), "z.png");
+}
+
+// Every frame's record used to start as a copy of the one before and get
+// all the file's comments once more: frames x frames x comments lines. The
+// file's comments are kept once, in its first frame's record, as the shown
+// picture's record keeps them.
+TEST_F(AnimationLoadTest, TheFilesCommentsAreKeptOnce) {
+  constexpr int Frames = 200, Comments = 10;
+  WriteSettingBool("AnimateGif", true);
+  Show(WriteGif("notes.gif", ManyFramesGif(Frames, Comments)));
+  rv::TRastrumMIO& Records = *Form().RastrumMView1->GetMIO();
+  ASSERT_EQ(Records.ParamsCount(), Frames);
+  std::vector<std::string> Expected;
+  for (int I = 0; I < Comments; ++I) Expected.push_back(std::string(255, char('a' + I)));
+  EXPECT_EQ(Records.GetParams(0)->GifComments, Expected);
+  EXPECT_EQ(Form().RastrumView1->GetIO()->Params().GifComments, Expected);
+  std::size_t Lines = 0, Bytes = 0;
+  for (int I = 0; I < Frames; ++I) {
+    const rv::TIOParamsVals& Frame = *Records.GetParams(I);
+    Lines += Frame.GifComments.size();
+    for (const std::string& Line : Frame.GifComments) Bytes += Line.size();
+    EXPECT_EQ(Frame.GifImageCount, Frames);
+  }
+  EXPECT_EQ(Lines, std::size_t{Comments});
+  EXPECT_EQ(Bytes, std::size_t{Comments} * 255);
+}
