@@ -5,11 +5,13 @@
 
 #include "image/io/avi/rvavifile.h"
 #include "image/io/gif/gifread.h"
+#include "image/io/rvsafeio.h"
 #include "image/io/rvformats.h"
 #include "image/io/tiff/tiffread.h"
 #include "image/model/rvclipboard.h"
 #include "image/model/rvdib.h"
 #include "image/model/rvmask.h"
+#include "image/model/rvthumbstore.h"
 #include "platform/stream.h"
 
 namespace rv {
@@ -241,8 +243,22 @@ void TRastrumMIO::LoadGifFrames(platform::TStream& Stream, TRvProgressRec& Progr
     }
     return params;
   };
+  // The frames together hold no more than the largest picture the program
+  // opens: each takes a block of its own however small it is, and a file of
+  // thousands of tiny frames (15 bytes each) would otherwise fill gigabytes.
+  // The animation plays the frames that fit.
+  const std::int64_t budget = RvMaxPixels() * 3;
+  std::int64_t held = 0;
   auto read = [&](int, TRvBitmap& Bitmap) {
     pending = false;
+    const std::int64_t block = (std::int64_t{TRvVirtualDIBList::HeaderSize} +
+                                std::int64_t{Bitmap.Height()} * Bitmap.RowLen() + TRvVirtualDIBList::BlockAlign - 1) /
+                               TRvVirtualDIBList::BlockAlign * TRvVirtualDIBList::BlockAlign;
+    held += block;
+    if (Position > first && held > budget) {
+      FView->DeleteImage(Position);
+      return false;
+    }
     if (!PlaceFrame(Position, Bitmap, *GetParams(Position), true, delay)) return false;
     ++Position;
     return !Aborting;

@@ -10,6 +10,8 @@
 #include "image/io/rastrumio.h"
 #include "image/io/rvioparams.h"
 #include "image/io/rvmio.h"
+#include "image/io/rvsafeio.h"
+#include "image/model/rvthumbstore.h"
 #include "image/model/rvbitmap.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
@@ -197,4 +199,22 @@ TEST_F(AnimationLoadTest, TheFilesCommentsAreKeptOnce) {
   }
   EXPECT_EQ(Lines, std::size_t{Comments});
   EXPECT_EQ(Bytes, std::size_t{Comments} * 255);
+}
+
+// Every frame takes a block of the picture store however small it is: a
+// file of thousands of 15-byte frames would fill gigabytes. The frames
+// together hold no more than the largest picture the program opens, and the
+// animation plays those that fit.
+TEST_F(AnimationLoadTest, TheFramesHoldNoMoreThanTheLargestPicture) {
+  constexpr std::int64_t Largest = 1 << 20, Budget = Largest * 3;
+  const std::int64_t Cap = rv::RvMaxPixels();
+  rv::RvSetMaxPixels(Largest);
+  WriteSettingBool("AnimateGif", true);
+  const std::int64_t Stores = StoreBytes();
+  Show(WriteGif("tiny.gif", ManyFramesGif(400, 0)));
+  const int Frames = Form().RastrumMView1->ImageCount();
+  rv::RvSetMaxPixels(Cap);
+  EXPECT_EQ(Frames, Budget / rv::TRvVirtualDIBList::BlockAlign);
+  EXPECT_LE(StoreBytes() - Stores, Budget + 4 * rv::TRvVirtualDIBList::BlockAlign);
+  EXPECT_EQ(Form().CurrentFileName(), "tiny.gif");
 }
