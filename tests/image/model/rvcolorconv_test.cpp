@@ -28,30 +28,14 @@ std::vector<int> Pixel(const platform::TBitmap& B, int X, int Y) {
 }
 
 // A view with a selection, and nothing else of a view.
-class TFakeView : public TRvViewLink {
+class TFakeView : public TRvHiddenViewLink {
 public:
   platform::TBitmap Bitmap{4, 4, platform::pf24bit};
   TRvMask Selection;
   platform::TBitmap* GetBitmap() override { return &Bitmap; }
-  TRvMask* GetAlphaChannel() override { return nullptr; }
-  void SetAlphaChannel(TRvMask*) override {}
-  bool HasAlphaChannel() override { return false; }
-  void RemoveAlphaChannel() override {}
-  platform::TColor GetBackground() const override { return 0; }
-  void SetBackground(platform::TColor) override {}
   int LockUpdate() override { return 0; }
-  int UnlockUpdate() override { return 0; }
-  int UnlockUpdateEx() override { return 0; }
   int DpiX() const override { return 96; }
   int DpiY() const override { return 96; }
-  void SetDpiX(int) override {}
-  void SetDpiY(int) override {}
-  void SetDPI(int, int) override {}
-  void Update() override {}
-  void ImageChange() override {}
-  int RegisterBitmapChangeEvent(TRvBitmapChangeEvent) override { return 1; }
-  void RemoveBitmapChangeEvent(int) override {}
-  void CallBitmapChangeEvents() override {}
   TRvMask* SelectionMask() override { return &Selection; }
   bool HasSelection() const override { return !Selection.IsEmpty(); }
 };
