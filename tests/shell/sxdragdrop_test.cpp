@@ -249,3 +249,46 @@ TEST(SxDragDrop, BrokenIDListArraysAreRefused) {
   EXPECT_TRUE(None->Items.empty());
   EXPECT_EQ(Empty.size(), 10u);
 }
+
+// A dropped or pasted block whose offsets all point into one long list: each
+// item would take that list from its own offset to its end. What a block
+// gives holds no more than the block's own bytes.
+TEST(SxDragDrop, ListsOfABlockTakeNoMoreThanItsBytes) {
+  auto Held = [](const TSxIDListArray& A) {
+    std::size_t N = A.Parent.Size();
+    for (const TSxItemIDList& I : A.Items) N += I.Size();
+    return N;
+  };
+  auto Block = [](std::uint32_t Count, const std::vector<std::uint8_t>& List, std::uint32_t Step) {
+    std::vector<std::uint8_t> B(8 + 4 * std::size_t{Count});
+    B.insert(B.end(), List.begin(), List.end());
+    for (std::uint32_t I = 0; I <= Count; ++I) {
+      const std::uint32_t At = 8 + 4 * Count + Step * I;
+      for (int K = 0; K < 4; ++K) B[4 + 4 * I + K] = static_cast<std::uint8_t>(At >> (8 * K));
+    }
+    B[0] = static_cast<std::uint8_t>(Count), B[1] = static_cast<std::uint8_t>(Count >> 8);
+    return B;
+  };
+  // 24,000 offsets and a list of 32,000 one-letter items, about 192 KB.
+  const TSxItemIDList Long(std::vector<std::string>(32000, "a"));
+  for (std::uint32_t Step : {0u, 3u}) {
+    SCOPED_TRACE(Step);
+    QMimeData Mime;
+    const std::vector<std::uint8_t> Bytes = Block(24000, Long.Bytes(), Step);
+    Mime.setData(SxIDListMimeType,
+                 QByteArray(reinterpret_cast<const char*>(Bytes.data()), static_cast<qsizetype>(Bytes.size())));
+    const auto Array = SxIDListArrayFromMime(&Mime);
+    EXPECT_FALSE(Array);
+    if (Array) EXPECT_LE(Held(*Array), Bytes.size());
+  }
+  // Offsets that share a list are read while the lists fit in the block.
+  const TSxItemIDList Short({"home", "u"});
+  const std::vector<std::uint8_t> Shared = Block(1, Short.Bytes(), 0);
+  const auto Array = SxParseIDListArray(Shared.data(), Shared.size());
+  ASSERT_TRUE(Array);
+  EXPECT_EQ(Array->Parent, Short);
+  EXPECT_EQ(Array->Items, std::vector<TSxItemIDList>(1, Short));
+  EXPECT_LE(Held(*Array), Shared.size());
+  const std::vector<std::uint8_t> Three = Block(2, Short.Bytes(), 0);
+  EXPECT_FALSE(SxParseIDListArray(Three.data(), Three.size()));
+}
