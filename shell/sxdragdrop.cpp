@@ -300,10 +300,8 @@ std::vector<std::string> SxPathsFromMime(const QMimeData* Data) {
   if (!Data) return {};
   if (auto Array = SxIDListArrayFromMime(Data)) {
     std::vector<std::string> Paths;
-    for (const TSxItemIDList& Item : Array->Items) {
-      std::string P = SxIDListToPath(ILCombine(Array->Parent, Item));
+    for (std::string& P : SxIDListChildPaths(Array->Parent, Array->Items))
       if (!P.empty()) Paths.push_back(std::move(P));
-    }
     return Paths;
   }
   return LocalPaths(Data->urls());
