@@ -1,6 +1,7 @@
 // CCITT rows as the TIFF reader asks for them: arbitrary bytes decoded at a
-// small width in one scheme. The bytes read as rows must also survive our
-// encoder and decoder in that scheme.
+// small width in one scheme, whole and for their first pixels only, which
+// must be the same. The bytes read as rows must also survive our encoder and
+// decoder in that scheme.
 #include "image/io/tiff/ccittfax.h"
 #include "platform/stream.h"
 
@@ -18,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t rowBytes = (static_cast<std::size_t>(width) + 7) / 8;
   const std::vector<std::uint8_t> input(data + 2, data + size);
 
-  auto decode = [&](const std::vector<std::uint8_t>& bytes, int order, bool fill, int rows) {
+  auto decode = [&](const std::vector<std::uint8_t>& bytes, int order, bool fill, int rows, int shown = -1) {
     std::vector<std::uint8_t> all;
     std::vector<std::uint8_t> row(rowBytes);
     rv::TFaxRefRow ref;
@@ -27,18 +28,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int y = 0; y < rows; ++y) {
       if (scheme == 0) {
         const std::int64_t at = std::min(pos, n);
-        pos += rv::FaxDecodeRowMH(row.data(), bytes.data() + at, n - at, width, order);
+        pos += rv::FaxDecodeRowMH(row.data(), bytes.data() + at, n - at, width, order, shown);
       } else if (scheme == 1) {
-        pos = rv::FaxDecodeRow1D(row.data(), bytes.data(), n, width, order, pos);
+        pos = rv::FaxDecodeRow1D(row.data(), bytes.data(), n, width, order, pos, shown);
       } else {
-        pos = rv::FaxDecodeRow2D(row.data(), bytes.data(), n, fill, order, pos, ref, width);
+        pos = rv::FaxDecodeRow2D(row.data(), bytes.data(), n, fill, order, pos, ref, width, shown);
       }
       if (pos > n * 8 && scheme != 0) std::abort();
       all.insert(all.end(), row.begin(), row.end());
     }
     return all;
   };
-  decode(input, fillOrder, fillBits, 64);
+  const std::vector<std::uint8_t> whole = decode(input, fillOrder, fillBits, 64);
+  const int shown = width / 2;
+  const std::vector<std::uint8_t> part = decode(input, fillOrder, fillBits, 64, shown);
+  for (std::size_t y = 0; y < 64; ++y)
+    for (int x = 0; x < shown; ++x) {
+      const std::size_t at = y * rowBytes + static_cast<std::size_t>(x >> 3);
+      if (((whole[at] ^ part[at]) & (0x80 >> (x & 7))) != 0) std::abort();
+    }
 
   const int rows = static_cast<int>(input.size() / rowBytes);
   platform::TMemoryStream out;

@@ -6,6 +6,7 @@
 #include <QtGui/QDrag>
 #include <QtWidgets/QWidget>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -127,11 +128,16 @@ std::optional<TSxIDListArray> SxParseIDListArray(const std::uint8_t* Data, std::
   const std::uint64_t Count = GetU32(Data);
   if (8 + 4 * Count > Size) return std::nullopt;
   TSxIDListArray Result;
+  // The lists of a block together take no more than the block: offsets that
+  // all point into one long list would otherwise have it walked and copied
+  // once for each of them.
+  std::size_t Left = Size;
   for (std::uint64_t I = 0; I <= Count; ++I) {
     const std::uint32_t Offset = GetU32(Data + 4 + 4 * I);
     if (Offset >= Size) return std::nullopt;
-    auto List = TSxItemIDList::FromBytes(Data + Offset, Size - Offset);
+    auto List = TSxItemIDList::FromBytes(Data + Offset, std::min<std::size_t>(Size - Offset, Left));
     if (!List) return std::nullopt;
+    Left -= List->Size();
     if (I == 0) Result.Parent = std::move(*List);
     else Result.Items.push_back(std::move(*List));
   }
@@ -294,10 +300,8 @@ std::vector<std::string> SxPathsFromMime(const QMimeData* Data) {
   if (!Data) return {};
   if (auto Array = SxIDListArrayFromMime(Data)) {
     std::vector<std::string> Paths;
-    for (const TSxItemIDList& Item : Array->Items) {
-      std::string P = SxIDListToPath(ILCombine(Array->Parent, Item));
+    for (std::string& P : SxIDListChildPaths(Array->Parent, Array->Items))
       if (!P.empty()) Paths.push_back(std::move(P));
-    }
     return Paths;
   }
   return LocalPaths(Data->urls());

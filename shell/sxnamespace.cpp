@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <cstring>
@@ -54,6 +55,17 @@ bool ValidName(const std::string& c) {
   return !c.empty() && c != "." && c != ".." && c.find('/') == std::string::npos;
 }
 
+// Appends Names[From..] to Path, in place: a list of many names costs the
+// length of its path, not its square. False at a name no file can have.
+bool JoinNames(std::string& Path, const std::vector<std::string>& Names, std::size_t From) {
+  for (std::size_t i = From; i < Names.size(); ++i) {
+    if (!ValidName(Names[i])) return false;
+    if (!Path.empty() && Path.back() != '/') Path += '/';
+    Path += Names[i];
+  }
+  return true;
+}
+
 bool Exists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
@@ -96,11 +108,8 @@ TResolved Resolve(const std::vector<std::string>& c) {
     i = 0;
     kind = TKind::FsItem;
   }
-  for (; i < c.size(); ++i) {
-    if (!ValidName(c[i])) return {TKind::Invalid, {}};
-    base = JoinPath(base, c[i]);
-    kind = TKind::FsItem;
-  }
+  if (!JoinNames(base, c, i)) return {TKind::Invalid, {}};
+  if (i < c.size()) kind = TKind::FsItem;
   return {kind, base};
 }
 
@@ -341,6 +350,22 @@ std::optional<TSxItemIDList> SxPathToIDList(const std::string& path, bool mustEx
 std::string SxIDListToPath(const TSxItemIDList& list) {
   const TResolved r = Resolve(list);
   return r.Kind == TKind::Invalid ? std::string() : r.Path;
+}
+
+std::vector<std::string> SxIDListChildPaths(const TSxItemIDList& parent, const std::vector<TSxItemIDList>& items) {
+  std::vector<std::string> out(items.size());
+  const std::vector<std::string> c = parent.Components();
+  // Below the desktop, Trash and Computer themselves an item names its own
+  // root; below anything else its path goes on from the parent's.
+  const bool ownRoot = c.empty() || (c.size() == 1 && (c[0] == kTrashID || c[0] == kComputerID));
+  const TResolved base = ownRoot ? TResolved{TKind::Invalid, {}} : Resolve(c);
+  if (!ownRoot && (base.Kind == TKind::Invalid || base.Path.size() >= PATH_MAX)) return out;
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    std::string path = ownRoot ? SxIDListToPath(ILCombine(parent, items[k])) : base.Path;
+    if (!ownRoot && !JoinNames(path, items[k].Components(), 0)) continue;
+    if (path.size() < PATH_MAX) out[k] = std::move(path);
+  }
+  return out;
 }
 
 // ---------------------------------------------------------------- names

@@ -83,6 +83,11 @@ TSxPathContext SxCurrentPathContext();
 std::optional<TSxItemIDList> SxPathToIDList(const std::string& path, bool mustExist, const TSxPathContext& context);
 // The file-system path of a list; empty for Computer and Trash themselves.
 std::string SxIDListToPath(const TSxItemIDList& list);
+// The paths of items below one parent, each as SxIDListToPath gives it for
+// the item joined to the parent, the parent resolved once. A path too long
+// for any system call (PATH_MAX bytes or more) names no file: it comes back
+// empty, as an invalid one does.
+std::vector<std::string> SxIDListChildPaths(const TSxItemIDList& parent, const std::vector<TSxItemIDList>& items);
 
 // Names compared case-insensitively, runs of digits by their value; folders
 // come first through CompareIDs.

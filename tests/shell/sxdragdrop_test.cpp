@@ -7,6 +7,7 @@
 #include <QtCore/QUrl>
 
 #include <cstring>
+#include <memory>
 
 using namespace sx;
 using shelltest::TPrivateHome;
@@ -248,4 +249,82 @@ TEST(SxDragDrop, BrokenIDListArraysAreRefused) {
   ASSERT_TRUE(None);
   EXPECT_TRUE(None->Items.empty());
   EXPECT_EQ(Empty.size(), 10u);
+}
+
+// A dropped or pasted block whose offsets all point into one long list: each
+// item would take that list from its own offset to its end. What a block
+// gives holds no more than the block's own bytes.
+TEST(SxDragDrop, ListsOfABlockTakeNoMoreThanItsBytes) {
+  auto Held = [](const TSxIDListArray& A) {
+    std::size_t N = A.Parent.Size();
+    for (const TSxItemIDList& I : A.Items) N += I.Size();
+    return N;
+  };
+  auto Block = [](std::uint32_t Count, const std::vector<std::uint8_t>& List, std::uint32_t Step) {
+    std::vector<std::uint8_t> B(8 + 4 * std::size_t{Count});
+    B.insert(B.end(), List.begin(), List.end());
+    for (std::uint32_t I = 0; I <= Count; ++I) {
+      const std::uint32_t At = 8 + 4 * Count + Step * I;
+      for (int K = 0; K < 4; ++K) B[4 + 4 * I + K] = static_cast<std::uint8_t>(At >> (8 * K));
+    }
+    B[0] = static_cast<std::uint8_t>(Count), B[1] = static_cast<std::uint8_t>(Count >> 8);
+    return B;
+  };
+  auto Offered = [](const std::vector<std::uint8_t>& Bytes) {
+    auto Mime = std::make_unique<QMimeData>();
+    Mime->setData(SxIDListMimeType,
+                  QByteArray(reinterpret_cast<const char*>(Bytes.data()), static_cast<qsizetype>(Bytes.size())));
+    return Mime;
+  };
+  // 24,000 offsets and a list of 32,000 one-letter items, about 192 KB.
+  const TSxItemIDList Long(std::vector<std::string>(32000, "a"));
+  for (std::uint32_t Step : {0u, 3u}) {
+    SCOPED_TRACE(Step);
+    const std::vector<std::uint8_t> Bytes = Block(24000, Long.Bytes(), Step);
+    const auto Array = SxIDListArrayFromMime(Offered(Bytes).get());
+    EXPECT_FALSE(Array);
+    if (Array) {
+      EXPECT_LE(Held(*Array), Bytes.size());
+    }
+  }
+  // That list as the parent of 16,000 items, all the same empty list: the
+  // block holds it once, and each path would hold it again, longer than any
+  // system call takes.
+  std::vector<std::uint8_t> Parented = Block(16000, Long.Bytes(), 0);
+  const std::uint32_t Item = static_cast<std::uint32_t>(Parented.size());
+  Parented.insert(Parented.end(), {0, 0});
+  for (std::size_t I = 1; I <= 16000; ++I)
+    for (int K = 0; K < 4; ++K) Parented[4 + 4 * I + K] = static_cast<std::uint8_t>(Item >> (8 * K));
+  const auto Mime = Offered(Parented);
+  ASSERT_TRUE(SxIDListArrayFromMime(Mime.get()));
+  EXPECT_TRUE(SxPathsFromMime(Mime.get()).empty());
+  // Offsets that share a list are read while the lists fit in the block.
+  const TSxItemIDList Short({"home", "u"});
+  const std::vector<std::uint8_t> Shared = Block(1, Short.Bytes(), 0);
+  const auto Array = SxParseIDListArray(Shared.data(), Shared.size());
+  ASSERT_TRUE(Array);
+  EXPECT_EQ(Array->Parent, Short);
+  EXPECT_EQ(Array->Items, std::vector<TSxItemIDList>(1, Short));
+  EXPECT_LE(Held(*Array), Shared.size());
+  const std::vector<std::uint8_t> Three = Block(2, Short.Bytes(), 0);
+  EXPECT_FALSE(SxParseIDListArray(Three.data(), Three.size()));
+}
+
+// The paths of a drop resolve its parent once, and come out as each item
+// joined to the parent resolves on its own, below every kind of root.
+TEST(SxDragDrop, ChildPathsAreThePathsOfTheJoinedLists) {
+  TPrivateHome H;
+  const std::vector<TSxItemIDList> Parents = {
+      TSxItemIDList(),           TSxItemIDList({kHomeID}),         TSxItemIDList({kTrashID}),
+      TSxItemIDList({kComputerID}), TSxItemIDList({kComputerID, "/mnt/"}), TSxItemIDList({kHomeID, "a", "b"}),
+      TSxItemIDList({"x"}),      TSxItemIDList({kHomeID, ".."}),   TSxItemIDList({kComputerID, "mnt"})};
+  const std::vector<TSxItemIDList> Items = {TSxItemIDList({"f.jpg"}), TSxItemIDList({kHomeID, "g"}),
+                                            TSxItemIDList({"/media/u"}), TSxItemIDList({"c", "d"}),
+                                            TSxItemIDList({".."}),    TSxItemIDList()};
+  for (const TSxItemIDList& Parent : Parents) {
+    const std::vector<std::string> Paths = SxIDListChildPaths(Parent, Items);
+    ASSERT_EQ(Paths.size(), Items.size());
+    for (std::size_t K = 0; K < Items.size(); ++K)
+      EXPECT_EQ(Paths[K], SxIDListToPath(ILCombine(Parent, Items[K]))) << Parent.Count() << " " << K;
+  }
 }

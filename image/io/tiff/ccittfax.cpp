@@ -179,6 +179,7 @@ public:
 
   std::int64_t Pos() const { return FPos; }
   bool AtEnd() const { return FPos >= FTotal; }
+  std::int64_t Left() const { return FTotal - FPos; }
   // Whether Count more bits exist.
   bool Has(int Count) const { return FPos + Count <= FTotal; }
 
@@ -346,6 +347,13 @@ void ClearBits(std::uint8_t* Row, int From, int To) {
 
 std::size_t RowBytes(int Width) { return (static_cast<std::size_t>(Width) + 7) / 8; }
 
+// Clears bits [From, To) of a decoded row that holds its first Shown pixels only.
+void ClearShown(std::uint8_t* Row, std::int64_t From, std::int64_t To, int Shown) {
+  if (From < Shown) ClearBits(Row, static_cast<int>(From), static_cast<int>(std::min<std::int64_t>(To, Shown)));
+}
+
+int ShownOf(int Shown, int Width) { return Shown < 0 || Shown > Width ? Width : Shown; }
+
 // The changing elements b1 and b2 of the reference row for a0 and its
 // colour; WhiteBit is the bit value of white in the row's convention.
 void FindB1B2(const std::uint8_t* Ref, int A0, int Colour, int Width, int WhiteBit, int& B1, int& B2) {
@@ -390,8 +398,8 @@ struct TChangeSink {
   }
 };
 
-void Decode1D(std::uint8_t* Row, TFaxBitReader& Reader, int Width, TChangeSink* Sink = nullptr) {
-  std::memset(Row, 0xFF, RowBytes(Width));
+void Decode1D(std::uint8_t* Row, TFaxBitReader& Reader, int Width, int Shown, TChangeSink* Sink = nullptr) {
+  std::memset(Row, 0xFF, RowBytes(Shown));
   std::int64_t pos = 0;
   int colour = kWhite;
   bool makeUpPending = false;
@@ -408,14 +416,13 @@ void Decode1D(std::uint8_t* Row, TFaxBitReader& Reader, int Width, TChangeSink* 
         Reader.Skip(c.Length);
         continue;
       }
-      if (colour == kBlack && pos < Width) ClearBits(Row, static_cast<int>(pos), Width);
+      if (colour == kBlack) ClearShown(Row, pos, Width, Shown);
       break;
     }
     Reader.Skip(c.Length);
     started = true;
     const std::int64_t end = pos + c.Run;
-    if (colour == kBlack && pos < Width)
-      ClearBits(Row, static_cast<int>(pos), static_cast<int>(std::min<std::int64_t>(end, Width)));
+    if (colour == kBlack) ClearShown(Row, pos, end, Shown);
     pos = end;
     if (c.Run < 64) {
       if (Sink != nullptr) {
@@ -456,8 +463,8 @@ bool SkipUncompressed(TFaxBitReader& Reader, int& A0, int& Colour, int Width) {
 }
 
 void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const int* changes,
-              TChangeSink& Sink, int Width) {
-  std::memset(Row, 0xFF, RowBytes(Width));
+              TChangeSink& Sink, int Width, int Shown) {
+  std::memset(Row, 0xFF, RowBytes(Shown));
   const TFaxTables& tables = Tables();
   int changeIndex = 0;
   int a0 = -1;
@@ -492,7 +499,7 @@ void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const int
       Reader.Skip(zeros + 1);
       if (a0 >= 0) {
         // An EOL inside the row ends it and starts the next one.
-        if (colour == kBlack) ClearBits(Row, from, Width);
+        if (colour == kBlack) ClearShown(Row, from, Width, Shown);
         Reader.SetPos(at);
         return;
       }
@@ -501,14 +508,14 @@ void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const int
       Reader.Skip(1);
       if (oneD) {
         Sink.Count = 0;
-        Decode1D(Row, Reader, Width, &Sink);
+        Decode1D(Row, Reader, Width, Shown, &Sink);
         return;
       }
       break;
     }
     case fmEol: {
       if (a0 >= 0) {
-        if (colour == kBlack) ClearBits(Row, from, Width);
+        if (colour == kBlack) ClearShown(Row, from, Width, Shown);
         return;
       }
       Reader.Skip(m.Length);
@@ -517,7 +524,7 @@ void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const int
       Reader.Skip(1);
       if (oneD) {
         Sink.Count = 0;
-        Decode1D(Row, Reader, Width, &Sink);
+        Decode1D(Row, Reader, Width, Shown, &Sink);
         return;
       }
       break;
@@ -526,7 +533,7 @@ void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const int
       Reader.Skip(m.Length);
       int b1, b2;
       NextB1B2(changes, changeIndex, a0, colour, b1, b2);
-      if (colour == kBlack) ClearBits(Row, from, b2);
+      if (colour == kBlack) ClearShown(Row, from, b2, Shown);
       a0 = b2;
       break;
     }
@@ -534,18 +541,18 @@ void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const int
       Reader.Skip(m.Length);
       const std::int64_t run1 = ReadRunLength(Reader, colour);
       if (run1 < 0) {
-        if (run1 == -2 && colour == kBlack) ClearBits(Row, from, Width);
+        if (run1 == -2 && colour == kBlack) ClearShown(Row, from, Width, Shown);
         return;
       }
       const std::int64_t run2 = ReadRunLength(Reader, 1 - colour);
       const int a1 = static_cast<int>(std::min<std::int64_t>(from + run1, Width));
       if (run2 < 0) {
-        if (colour == kBlack) ClearBits(Row, from, a1);
+        if (colour == kBlack) ClearShown(Row, from, a1, Shown);
         return;
       }
       const int a2 = static_cast<int>(std::min<std::int64_t>(a1 + run2, Width));
-      if (colour == kBlack) ClearBits(Row, from, a1);
-      else ClearBits(Row, a1, a2);
+      if (colour == kBlack) ClearShown(Row, from, a1, Shown);
+      else ClearShown(Row, a1, a2, Shown);
       // Empty runs are changes too: the next row's b1 and b2 count them.
       Sink.Add(a1);
       Sink.Add(a2);
@@ -566,7 +573,7 @@ void Decode2D(std::uint8_t* Row, TFaxBitReader& Reader, bool FillBits, const int
       NextB1B2(changes, changeIndex, a0, colour, b1, b2);
       // A damaged offset may point before a0 or past the row: keep a1 inside.
       const int a1 = std::clamp(b1 + static_cast<int>(m.Mode) - static_cast<int>(fmV0), from, Width);
-      if (colour == kBlack) ClearBits(Row, from, a1);
+      if (colour == kBlack) ClearShown(Row, from, a1, Shown);
       Sink.Add(a1);
       colour = 1 - colour;
       a0 = a1;
@@ -675,37 +682,38 @@ const TFaxCode& EolCode() { return Tables().Codes[kWhite][kEolIndex]; }
 } // namespace
 
 std::int64_t FaxDecodeRow1D(std::uint8_t* Row, const std::uint8_t* Data, std::int64_t DataSize,
-                            int Width, int FillOrder, std::int64_t BitPos) {
+                            int Width, int FillOrder, std::int64_t BitPos, int Shown) {
   if (Row == nullptr || Width <= 0) return BitPos;
   TFaxBitReader reader(Data, DataSize, FillOrder, BitPos);
-  Decode1D(Row, reader, Width);
+  Decode1D(Row, reader, Width, ShownOf(Shown, Width));
   return reader.Pos();
 }
 
 std::int64_t FaxDecodeRowMH(std::uint8_t* Row, const std::uint8_t* Data, std::int64_t DataSize,
-                            int Width, int FillOrder) {
-  const std::int64_t bits = FaxDecodeRow1D(Row, Data, DataSize, Width, FillOrder, 0);
+                            int Width, int FillOrder, int Shown) {
+  const std::int64_t bits = FaxDecodeRow1D(Row, Data, DataSize, Width, FillOrder, 0, Shown);
   return (bits + 7) / 8;
 }
 
 void TFaxRefRow::Reset(int Width) {
-  const std::size_t capacity = static_cast<std::size_t>(Width) * 2 + 8;
-  if (FWidth != Width || FChanges.size() != capacity + 3) {
-    FWidth = Width;
-    FChanges.assign(capacity + 3, Width);
-    FNext.assign(capacity + 3, Width);
-  }
-  std::fill_n(FChanges.begin(), 3, Width);
+  FWidth = Width;
+  FChanges.assign(3, Width);
 }
 
 std::int64_t FaxDecodeRow2D(std::uint8_t* Row, const std::uint8_t* Data, std::int64_t DataSize,
                             bool FillBits, int FillOrder, std::int64_t BitPos, TFaxRefRow& RefRow,
-                            int Width) {
+                            int Width, int Shown) {
   if (Row == nullptr || Width <= 0) return BitPos;
   if (RefRow.FWidth != Width) RefRow.Reset(Width);
   TFaxBitReader reader(Data, DataSize, FillOrder, BitPos);
-  TChangeSink sink{RefRow.FNext.data(), 0, static_cast<int>(RefRow.FNext.size()) - 3};
-  Decode2D(Row, reader, FillBits, RefRow.FChanges.data(), sink, Width);
+  // Room for the changes of a full row, or for one per bit left when that is
+  // fewer: no row can code more, so a wide row of few bytes stays small.
+  const std::int64_t capacity =
+      std::min({std::int64_t{Width} * 2 + 8, reader.Left() + 8, std::int64_t{INT32_MAX} - 8});
+  if (RefRow.FNext.size() < static_cast<std::size_t>(capacity) + 3)
+    RefRow.FNext.resize(static_cast<std::size_t>(capacity) + 3);
+  TChangeSink sink{RefRow.FNext.data(), 0, static_cast<int>(capacity)};
+  Decode2D(Row, reader, FillBits, RefRow.FChanges.data(), sink, Width, ShownOf(Shown, Width));
   // b1 and b2 always exist.
   std::fill_n(RefRow.FNext.begin() + sink.Count, 3, Width);
   RefRow.FChanges.swap(RefRow.FNext);

@@ -19,31 +19,36 @@ namespace rv {
 // Decoding never fails: unknown codes are skipped, runs are clipped to the
 // row, and nothing is read at or past Data + DataSize. Bit positions count
 // from the first bit of Data. FillOrder 2 takes each byte least significant
-// bit first.
+// bit first. Row receives the first Shown pixels of the Width coded ones
+// ((Shown + 7) / 8 bytes); the rest is decoded only to find where the row
+// ends, and costs no work of its width. A negative Shown, or one above
+// Width, stands for the whole row.
 
 // One row of modified Huffman runs from BitPos; an EOL before the first run
 // is skipped, one inside the row ends it and is left unread. Answers the new
 // bit position.
 std::int64_t FaxDecodeRow1D(std::uint8_t* Row, const std::uint8_t* Data, std::int64_t DataSize,
-                            int Width, int FillOrder, std::int64_t BitPos);
+                            int Width, int FillOrder, std::int64_t BitPos, int Shown = -1);
 
 // One byte-aligned row from the first bit of Data; answers the bytes used.
 std::int64_t FaxDecodeRowMH(std::uint8_t* Row, const std::uint8_t* Data, std::int64_t DataSize,
-                            int Width, int FillOrder);
+                            int Width, int FillOrder, int Shown = -1);
 
 // The reference row of the two-dimensional decoders: the changing elements
 // that decoding the previous row produced. They are kept as coded, not taken
 // from the row's pixels, because encoders use empty runs (a row coded
 // H(0,0) ...) that change colour twice at one spot and that the next row's
 // pass and vertical modes count. A new or reset one stands for an all-white
-// row, as before the first row of a strip.
+// row, as before the first row of a strip. Every change is coded in at
+// least one bit, so the lists grow with the data a row reads, never with a
+// width the data do not fill.
 class TFaxRefRow {
 public:
   void Reset(int Width);
 
 private:
   friend std::int64_t FaxDecodeRow2D(std::uint8_t*, const std::uint8_t*, std::int64_t, bool, int,
-                                     std::int64_t, TFaxRefRow&, int);
+                                     std::int64_t, TFaxRefRow&, int, int);
   // Entry k starts black (k even) or white again (k odd); three entries of
   // the width close the list.
   std::vector<int> FChanges, FNext;
@@ -56,7 +61,7 @@ private:
 // EOL. Answers the new bit position.
 std::int64_t FaxDecodeRow2D(std::uint8_t* Row, const std::uint8_t* Data, std::int64_t DataSize,
                             bool FillBits, int FillOrder, std::int64_t BitPos, TFaxRefRow& RefRow,
-                            int Width);
+                            int Width, int Shown = -1);
 
 // The encoders write through RvSafeStreamWrite, so a short write sets
 // Aborting. Between rows the caller keeps PendingBits (0..7) bits of a partial

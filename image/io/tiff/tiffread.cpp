@@ -190,28 +190,31 @@ std::string TTiffDirectory::TiffGetTagText(int Tag) const {
 // ---- PackBits -------------------------------------------------------------
 
 bool TiffPackBitsDecodeRow(const std::uint8_t* Data, std::int64_t Size, std::int64_t& Pos, std::uint8_t* Out,
-                           std::int64_t Count) {
+                           std::int64_t Count, std::int64_t Kept) {
+  if (Kept < 0 || Kept > Count) Kept = Count;
   std::int64_t Done = 0;
+  // The part of the next Len bytes that is kept.
+  auto Keep = [&](std::int64_t Len) { return static_cast<std::size_t>(std::clamp<std::int64_t>(Kept - Done, 0, Len)); };
   while (Done < Count) {
     if (Pos >= Size) {
-      std::memset(Out + Done, 0, static_cast<std::size_t>(Count - Done));
+      std::memset(Out + Done, 0, Keep(Count - Done));
       return false;
     }
     const int N = static_cast<std::int8_t>(Data[Pos++]);
     if (N >= 0) {
       std::int64_t Len = std::min<std::int64_t>(N + 1, Count - Done);
       const std::int64_t Avail = std::min<std::int64_t>(Len, Size - Pos);
-      std::memcpy(Out + Done, Data + Pos, static_cast<std::size_t>(Avail));
+      std::memcpy(Out + Done, Data + Pos, Keep(Avail));
       Pos += N + 1;
       Done += Avail;
       if (Avail < Len) {
-        std::memset(Out + Done, 0, static_cast<std::size_t>(Count - Done));
+        std::memset(Out + Done, 0, Keep(Count - Done));
         return false;
       }
     } else if (N != -128) {
       if (Pos >= Size) continue;
       const std::int64_t Len = std::min<std::int64_t>(1 - N, Count - Done);
-      std::memset(Out + Done, Data[Pos++], static_cast<std::size_t>(Len));
+      std::memset(Out + Done, Data[Pos++], Keep(Len));
       Done += Len;
     }
   }
@@ -292,12 +295,15 @@ public:
   TBlockDecoder& operator=(const TBlockDecoder&) = delete;
 
   // Count 0 takes the rest of the stream; data said to lie past the end are
-  // cut at it (rows that need them then fail).
-  bool Start(std::int64_t Offset, std::int64_t Count, int Width, std::int64_t Rows, std::int64_t RowBytes) {
+  // cut at it (rows that need them then fail). Rows are Width pixels wide,
+  // of which the first Shown are kept.
+  bool Start(std::int64_t Offset, std::int64_t Count, int Width, int Shown, std::int64_t Rows,
+             std::int64_t RowBytes) {
     FreeLzw();
     FPos = 0;
     FBitPos = 0;
     FWidth = Width;
+    FShown = Shown;
     const std::int64_t Available = FDir.StreamSize - FDir.Base - Offset;
     if (Available < 0) {
       FData.clear();
@@ -324,42 +330,46 @@ public:
     return true;
   }
 
-  // One row of RowBytes decoded bytes; false when it cannot be decoded.
-  bool Row(std::uint8_t* Out, std::int64_t RowBytes) {
+  // Decodes one row of RowBytes bytes and puts its first Kept bytes (the
+  // Shown pixels) into Out; false when it cannot be decoded. The rest of the
+  // row is passed over without being stored, where the scheme allows.
+  bool Row(std::uint8_t* Out, std::int64_t RowBytes, std::int64_t Kept) {
     const std::uint8_t* D = FData.empty() ? &FEmpty : FData.data();
     const std::int64_t Size = static_cast<std::int64_t>(FData.size());
     switch (FImage.Compression) {
     case cpNone: {
       const std::int64_t Avail = std::max<std::int64_t>(0, std::min(RowBytes, Size - FPos));
-      std::memcpy(Out, D + FPos, static_cast<std::size_t>(Avail));
-      std::memset(Out + Avail, 0, static_cast<std::size_t>(RowBytes - Avail));
+      const std::int64_t Copied = std::min(Avail, Kept);
+      std::memcpy(Out, D + FPos, static_cast<std::size_t>(Copied));
+      std::memset(Out + Copied, 0, static_cast<std::size_t>(Kept - Copied));
       FPos += RowBytes;
       return Avail == RowBytes;
     }
     case cpHuffman:
-      std::memset(Out, 0xFF, static_cast<std::size_t>(RowBytes));
-      if (FPos < Size) FPos += FaxDecodeRowMH(Out, D + FPos, Size - FPos, FWidth, FImage.FillOrder);
+      std::memset(Out, 0xFF, static_cast<std::size_t>(Kept));
+      if (FPos < Size) FPos += FaxDecodeRowMH(Out, D + FPos, Size - FPos, FWidth, FImage.FillOrder, FShown);
       return true;
     case cpT4:
-      std::memset(Out, 0xFF, static_cast<std::size_t>(RowBytes));
+      std::memset(Out, 0xFF, static_cast<std::size_t>(Kept));
       if (FImage.T4Options & 1)
         FBitPos = FaxDecodeRow2D(Out, D, Size, (FImage.T4Options & 4) != 0, FImage.FillOrder, FBitPos,
-                                 FRef, FWidth);
+                                 FRef, FWidth, FShown);
       else
-        FBitPos = FaxDecodeRow1D(Out, D, Size, FWidth, FImage.FillOrder, FBitPos);
+        FBitPos = FaxDecodeRow1D(Out, D, Size, FWidth, FImage.FillOrder, FBitPos, FShown);
       return true;
     case cpT6:
-      std::memset(Out, 0xFF, static_cast<std::size_t>(RowBytes));
-      FBitPos = FaxDecodeRow2D(Out, D, Size, false, FImage.FillOrder, FBitPos, FRef, FWidth);
+      std::memset(Out, 0xFF, static_cast<std::size_t>(Kept));
+      FBitPos = FaxDecodeRow2D(Out, D, Size, false, FImage.FillOrder, FBitPos, FRef, FWidth, FShown);
       return true;
     case cpLzw: {
+      // The pluggable decoder hands out whole rows.
       if (FData.empty() || RowBytes > INT32_MAX) return false;
       const std::uint8_t* P = FLzw(D, FData.size(), static_cast<int>(RowBytes), FLzwState);
       if (P == nullptr) return false;
-      std::memcpy(Out, P, static_cast<std::size_t>(RowBytes));
+      std::memcpy(Out, P, static_cast<std::size_t>(Kept));
       return true;
     }
-    case cpPackBits: return TiffPackBitsDecodeRow(D, Size, FPos, Out, RowBytes);
+    case cpPackBits: return TiffPackBitsDecodeRow(D, Size, FPos, Out, RowBytes, Kept);
     default: return false;
     }
   }
@@ -378,6 +388,7 @@ private:
   std::int64_t FPos = 0;
   std::int64_t FBitPos = 0;
   int FWidth = 0;
+  int FShown = 0;
   std::uint8_t FEmpty = 0;
 };
 
@@ -577,22 +588,27 @@ bool TTiffDecoder::DecodeBlock(std::int64_t Index, std::int64_t X0, std::int64_t
   const std::int64_t Count = At < Counts.size() ? Counts[At] : 0;
   const std::int64_t RowBytes = RvPackedRowBytes(BlockWidth, FImage.Spp * FImage.Bps);
   if (RowBytes <= 0 || !RvAllocationAllowed(RowBytes)) return false;
+  // A tile's columns past the picture's right edge are only decoded through,
+  // to reach its next row: what is held and written is the part shown.
+  const std::int64_t Shown = std::min(BlockWidth, FImage.Width - X0);
+  const std::int64_t Kept = RvPackedRowBytes(Shown, FImage.Spp * FImage.Bps);
   std::vector<std::uint8_t> Raw;
   TBlockDecoder Block(FDir, FImage, FLzw);
   try {
-    Raw.resize(static_cast<std::size_t>(RowBytes) + 8);
+    Raw.resize(static_cast<std::size_t>(Kept) + 8);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (!Block.Start(Offsets[static_cast<std::size_t>(Index)], Count, static_cast<int>(BlockWidth), Rows, RowBytes))
+  if (!Block.Start(Offsets[static_cast<std::size_t>(Index)], Count, static_cast<int>(BlockWidth),
+                   static_cast<int>(Shown), Rows, RowBytes))
     return false;
   // Rows below the picture (the last strip's or tile's padding) are not decoded.
   const std::int64_t Visible = std::min(Rows, FImage.Height - Y0);
   for (std::int64_t R = 0; R < Visible; ++R) {
     if (FProgress.IsAborting()) return true;
-    if (!Block.Row(Raw.data(), RowBytes)) return false;
-    UndoPredictor(Raw.data(), BlockWidth, FImage.Spp);
-    PutRow(Raw.data(), X0, Y0 + R, BlockWidth);
+    if (!Block.Row(Raw.data(), RowBytes, Kept)) return false;
+    UndoPredictor(Raw.data(), Shown, FImage.Spp);
+    PutRow(Raw.data(), X0, Y0 + R, Shown);
     Step();
   }
   return true;
@@ -610,14 +626,14 @@ bool TTiffDecoder::DecodePlanarStrip(std::int64_t Strip, std::int64_t Y0, std::i
     const auto At = static_cast<std::size_t>(Index);
     const std::int64_t Count = At < FImage.StripCounts.size() ? FImage.StripCounts[At] : 0;
     Planes.push_back(std::make_unique<TBlockDecoder>(FDir, FImage, FLzw));
-    if (!Planes.back()->Start(FImage.StripOffsets[At], Count, static_cast<int>(W), Rows, W))
+    if (!Planes.back()->Start(FImage.StripOffsets[At], Count, static_cast<int>(W), static_cast<int>(W), Rows, W))
       return false;
   }
   const std::int64_t Visible = std::min(Rows, FImage.Height - Y0);
   for (std::int64_t R = 0; R < Visible; ++R) {
     if (FProgress.IsAborting()) return true;
     for (std::int64_t P = 0; P < Spp; ++P) {
-      if (!Planes[static_cast<std::size_t>(P)]->Row(Plane.data(), W)) return false;
+      if (!Planes[static_cast<std::size_t>(P)]->Row(Plane.data(), W, W)) return false;
       UndoPredictor(Plane.data(), W, 1);
       for (std::int64_t X = 0; X < W; ++X)
         Raw[static_cast<std::size_t>(X * Spp + P)] = Plane[static_cast<std::size_t>(X)];
@@ -630,7 +646,8 @@ bool TTiffDecoder::DecodePlanarStrip(std::int64_t Strip, std::int64_t Y0, std::i
 
 void TTiffDecoder::Run() {
   const std::int64_t W = FImage.Width, H = FImage.Height;
-  if (FMask != nullptr) FAlpha.assign(static_cast<std::size_t>(std::max(W, FImage.TileWidth)) + 8, 255);
+  // Alpha is kept for the columns the picture shows, whatever the tile width.
+  if (FMask != nullptr) FAlpha.assign(static_cast<std::size_t>(W) + 8, 255);
   const bool Tiled = FImage.TileWidth > 0 || FImage.TileLength > 0;
   if (Tiled) {
     if (FImage.Planar == 2) {
@@ -954,13 +971,15 @@ bool CompressionDecodable(int Compression) {
 // fewest bytes that code the picture in its compression: none 1 for 1,
 // PackBits 128 bytes for 2, LZW 4096 bytes for every code of at least 9
 // bits, the fax schemes one row for every bit, JPEG 64 pixels for every bit.
+// Tiles are decoded across their whole width, so the picture here is what
+// its row of tiles covers: the columns past the right edge count too.
 bool BlocksCanFill(const TTiffDirectory& Dir, const TTiffImage& T) {
   const std::int64_t Size = std::max<std::int64_t>(Dir.StreamSize - Dir.Base, 0);
+  const bool Tiled = T.TileWidth > 0 || T.TileLength > 0;
   std::int64_t Held = 0;
   if (T.Compression == cpOldJpeg) {
     Held = Size - T.JpegOffset;
   } else {
-    const bool Tiled = T.TileWidth > 0 || T.TileLength > 0;
     const auto& Offsets = Tiled && !T.TileOffsets.empty() ? T.TileOffsets : T.StripOffsets;
     const auto& Counts = Tiled && !T.TileOffsets.empty() ? T.TileCounts : T.StripCounts;
     for (std::size_t I = 0; I < Offsets.size() && Held < Size; ++I) {
@@ -971,9 +990,15 @@ bool BlocksCanFill(const TTiffDirectory& Dir, const TTiffImage& T) {
     }
     Held = std::min(Held, Size);
   }
-  std::int64_t Decoded = 0;
-  const std::int64_t RowBytes = RvPackedRowBytes(T.Width, T.Spp * T.Bps);
-  if (RowBytes < 0 || !RvSizeMul(RowBytes, T.Height, Decoded)) Decoded = INT64_MAX;
+  std::int64_t Across = 1, BlockWidth = T.Width, Decoded = 0, Rows = 0;
+  if (Tiled && T.Compression != cpOldJpeg && T.TileWidth > 0 && T.Width > 0) {
+    BlockWidth = T.TileWidth;
+    Across = (T.Width + BlockWidth - 1) / BlockWidth;
+  }
+  const std::int64_t RowBytes = RvPackedRowBytes(BlockWidth, T.Spp * T.Bps);
+  if (RowBytes < 0 || !RvSizeMul(RowBytes, Across, Decoded) || !RvSizeMul(Decoded, T.Height, Decoded))
+    Decoded = INT64_MAX;
+  if (!RvSizeMul(Across, T.Height, Rows)) Rows = INT64_MAX;
   std::int64_t Least = 0;
   switch (T.Compression) {
   case cpNone: Least = Decoded; break;
@@ -981,11 +1006,11 @@ bool BlocksCanFill(const TTiffDirectory& Dir, const TTiffImage& T) {
   case cpLzw: Least = RvLeastStoredBytes(Decoded, 4096 * 8, 9); break;
   case cpHuffman:
   case cpT4:
-  case cpT6: Least = RvLeastStoredBytes(T.Height, 8, 1); break;
+  case cpT6: Least = RvLeastStoredBytes(Rows, 8, 1); break;
   case cpOldJpeg: Least = RvLeastStoredBytes(T.Width * T.Height, 64 * 8, 1); break;
   default: break; // refused later as undecodable
   }
-  return RvDataCanFill(Held, Least, T.Width, T.Height);
+  return RvDataCanFill(Held, Least, Across * BlockWidth, T.Height);
 }
 
 } // namespace

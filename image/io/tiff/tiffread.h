@@ -95,9 +95,10 @@ void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCoun
                     bool Embedded, std::unique_ptr<TRvMask>& Mask, bool HeaderOnly,
                     TRvProgressRec& Progress, TIOParamsVals* Params);
 
-// One row of PackBits from Data[Pos..Size) into Count bytes of Out; answers
-// false when the data end first.
+// One row of PackBits from Data[Pos..Size): Count bytes decoded, the first
+// Kept of them (all when Kept is negative) stored in Out; answers false when
+// the data end first.
 bool TiffPackBitsDecodeRow(const std::uint8_t* Data, std::int64_t Size, std::int64_t& Pos,
-                           std::uint8_t* Out, std::int64_t Count);
+                           std::uint8_t* Out, std::int64_t Count, std::int64_t Kept = -1);
 
 } // namespace rv

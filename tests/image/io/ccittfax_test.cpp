@@ -48,7 +48,7 @@ Bytes Encode(TScheme Scheme, const Rows& Page, int Width, bool AlignRows = false
 }
 
 Rows Decode(TScheme Scheme, const Bytes& Data, int Width, int Height, int FillOrder = 1,
-            bool FillBits = false) {
+            bool FillBits = false, int Shown = -1) {
   Rows out;
   TFaxRefRow ref;
   std::int64_t pos = 0;
@@ -59,11 +59,11 @@ Rows Decode(TScheme Scheme, const Bytes& Data, int Width, int Height, int FillOr
     switch (Scheme) {
     case fsMH:
       bytePos += FaxDecodeRowMH(row.data(), Data.data() + std::min(bytePos, size),
-                                std::max<std::int64_t>(0, size - bytePos), Width, FillOrder);
+                                std::max<std::int64_t>(0, size - bytePos), Width, FillOrder, Shown);
       break;
-    case fsG3OneD: pos = FaxDecodeRow1D(row.data(), Data.data(), size, Width, FillOrder, pos); break;
+    case fsG3OneD: pos = FaxDecodeRow1D(row.data(), Data.data(), size, Width, FillOrder, pos, Shown); break;
     default:
-      pos = FaxDecodeRow2D(row.data(), Data.data(), size, FillBits, FillOrder, pos, ref, Width);
+      pos = FaxDecodeRow2D(row.data(), Data.data(), size, FillBits, FillOrder, pos, ref, Width, Shown);
       break;
     }
     EXPECT_LE(pos, size * 8);
@@ -223,6 +223,34 @@ TEST(CcittDecode, RandomDataEndsEveryRow) {
   // Only V0 codes: a0 keeps moving or the data run out.
   const Bytes ones(64, 0xFF);
   Decode(fsG4, ones, 100, 600);
+}
+
+// A row decoded for its first pixels only is the start of the whole row, and
+// nothing past them is written: on coded pages and on damaged data alike.
+TEST(CcittDecode, ShownPixelsAreTheStartOfTheWholeRow) {
+  std::mt19937 rng(7);
+  auto Check = [](TScheme Scheme, const Bytes& Data, int W, int H, bool FillBits) {
+    const Rows Whole = Decode(Scheme, Data, W, H, 1, FillBits);
+    for (int Shown : {0, 1, std::min(9, W), W / 2}) {
+      const Rows Part = Decode(Scheme, Data, W, H, 1, FillBits, Shown);
+      for (int Y = 0; Y < H; ++Y) {
+        const Bytes& A = Whole[static_cast<std::size_t>(Y)];
+        const Bytes& B = Part[static_cast<std::size_t>(Y)];
+        for (int X = 0; X < Shown; ++X)
+          ASSERT_EQ(A[static_cast<std::size_t>(X >> 3)] & (0x80 >> (X & 7)), B[static_cast<std::size_t>(X >> 3)] & (0x80 >> (X & 7)))
+              << "scheme " << Scheme << " row " << Y << " pixel " << X << " of " << Shown;
+        for (std::size_t I = RowBytes(Shown); I < B.size(); ++I) ASSERT_EQ(B[I], 0x5A);
+      }
+    }
+  };
+  for (TScheme Scheme : {fsMH, fsG3OneD, fsG3TwoD, fsG4}) {
+    for (int Kind = 0; Kind < 6; ++Kind) Check(Scheme, Encode(Scheme, Page(Kind, 300, 20, rng), 300), 300, 20, false);
+    for (int I = 0; I < 50; ++I) {
+      Bytes Junk(rng() % 200);
+      for (auto& B : Junk) B = static_cast<std::uint8_t>(rng());
+      Check(Scheme, Junk, 1 + static_cast<int>(rng() % 150), 8, I % 2 == 0);
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------

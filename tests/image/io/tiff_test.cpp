@@ -2,6 +2,8 @@
 #include "image/io/tiff/tiffwrite.h"
 
 #include "image/io/jpeg/jpegfilt.h"
+#include "image/io/rastrumio.h"
+#include "image/io/tiff/tifflzw.h"
 #include "image/io/codectest_util.h"
 #include "image/io/tiffbuild_testutil.h"
 #include "image/io/tiffstrip_testutil.h"
@@ -9,7 +11,9 @@
 #include "support/tempfolder.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -573,6 +577,144 @@ TEST(TiffReader, OldStyleJpegInterchangeFormat) {
   TRead R;
   Read(B.B, R);
   EXPECT_TRUE(R.Failed);
+}
+
+// ---- Tiles wider than the picture ---------------------------------------------
+
+// A Width x Height picture in tiles TileWidth x TileLength that all point at
+// the same Data.
+Bytes SharedTiles(std::uint32_t Width, std::uint32_t Height, std::uint32_t TileWidth, std::uint32_t TileLength,
+                  std::uint32_t Compression, std::uint32_t Bits, const Bytes& Data) {
+  TBuilder B;
+  const std::uint32_t At = B.AddBlob(Data);
+  const std::uint32_t Tiles = (Width + TileWidth - 1) / TileWidth * ((Height + TileLength - 1) / TileLength);
+  B.SetFirst(B.AddIfd({B.Long(256, {Width}), B.Long(257, {Height}), B.Short(258, {Bits}), B.Short(259, {Compression}),
+                       B.Short(262, {Bits == 1 ? 0u : 1u}), B.Short(277, {1}), B.Long(322, {TileWidth}),
+                       B.Long(323, {TileLength}), B.Long(324, std::vector<std::uint32_t>(Tiles, At)),
+                       B.Long(325, std::vector<std::uint32_t>(Tiles, static_cast<std::uint32_t>(Data.size())))},
+                      0));
+  return B.B;
+}
+
+constexpr std::uint32_t WideTile = 1u << 28;
+
+// What six tiles share in each scheme. The fax data code one black pixel,
+// then white to the end of the row: modified Huffman runs (T.4
+// one-dimensional too), or T.6 horizontal mode with runs 0 and 1, then V0.
+// The others code 16 samples of gray.
+struct TSharedData {
+  std::uint32_t Compression, Bits;
+  Bytes Data;
+};
+std::vector<TSharedData> SharedData() {
+  Bytes Runs = {0x35, 0x40}, T6 = {0x26, 0xAA};
+  Runs.resize(16);
+  T6.resize(16);
+  const Bytes Gray(16, 0x80);
+  platform::TMemoryStream Lzw;
+  void* State = nullptr;
+  TiffLzwCompress(Gray.data(), 16, &Lzw, State);
+  TiffLzwCompress(nullptr, 0, &Lzw, State);
+  return {{2, 1, Runs}, {3, 1, Runs}, {4, 1, T6}, {1, 8, Gray}, {32773, 8, {0xF1, 0x80}}, {5, 8, Lzw.Data()}};
+}
+
+Bytes SmallJpeg() {
+  TRvBitmap Picture;
+  Picture.Allocate(8, 8, rvpf24Bit);
+  platform::TMemoryStream Jpeg;
+  TIOParamsVals P;
+  TRvLocalProgress W;
+  JpegWriteStream(Jpeg, Picture, P, W.Rec);
+  return Jpeg.Data();
+}
+
+// A JPEG whose Exif thumbnail is a 1 x 4 picture of four T.6 tiles 2^28
+// pixels wide, sharing 16 bytes.
+Bytes JpegWithWideTileThumbnail() {
+  TBuilder B;
+  B.B = SharedTiles(1, 4, WideTile, 1, 4, 1, SharedData()[2].Data);
+  const std::uint32_t Thumbnail = B.B[4] | B.B[5] << 8 | B.B[6] << 16 | static_cast<std::uint32_t>(B.B[7]) << 24;
+  B.SetFirst(B.AddIfd({B.Short(274, {1})}, Thumbnail));
+  Bytes App1 = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
+  App1.insert(App1.end(), B.B.begin(), B.B.end());
+  App1[2] = static_cast<std::uint8_t>((App1.size() - 2) >> 8);
+  App1[3] = static_cast<std::uint8_t>(App1.size() - 2);
+  Bytes File = SmallJpeg();
+  File.insert(File.begin() + 2, App1.begin(), App1.end());
+  return File;
+}
+
+// Through the program's reader, as a file opened in a folder.
+bool LoadAsTheProgramDoes(const Bytes& File, TRastrumIO& IO) {
+  platform::TBytesStream S(File.data(), static_cast<std::int64_t>(File.size()));
+  IO.LoadFromStream(S);
+  return !IO.Aborting;
+}
+
+TEST(TiffReader, TilesWiderThanThePictureShowWhatNarrowTilesShow) {
+  TLzwSlots Slots;
+  for (const TSharedData& D : SharedData()) {
+    SCOPED_TRACE(D.Compression);
+    TRead Wide, Narrow;
+    Read(SharedTiles(1, 6, WideTile, 1, D.Compression, D.Bits, D.Data), Wide);
+    Read(SharedTiles(1, 6, 16, 1, D.Compression, D.Bits, D.Data), Narrow);
+    ASSERT_FALSE(Narrow.Failed);
+    ASSERT_EQ(Narrow.Bitmap.Height(), 6);
+    if (D.Bits == 8) {
+      // Sixteen bytes cannot fill rows of 2^28 samples.
+      EXPECT_TRUE(Wide.Failed);
+      EXPECT_EQ(Wide.Bitmap.Width(), 0);
+      continue;
+    }
+    // The fax rows are only 16 bytes whatever their width.
+    ASSERT_FALSE(Wide.Failed);
+    ASSERT_EQ(Wide.Bitmap.Width(), 1);
+    ASSERT_EQ(Wide.Bitmap.Height(), 6);
+    for (int Y = 0; Y < 6; ++Y) {
+      EXPECT_EQ(Red(Narrow.Bitmap, 0, Y), 0);
+      EXPECT_EQ(Red(Wide.Bitmap, 0, Y), 0);
+    }
+  }
+  // The thumbnail of an Exif block is read by the same reader.
+  TRastrumIO IO;
+  ASSERT_TRUE(LoadAsTheProgramDoes(JpegWithWideTileThumbnail(), IO));
+  ASSERT_NE(IO.Params().ExifBitmap, nullptr);
+  ASSERT_EQ(IO.Params().ExifBitmap->Width(), 1);
+  ASSERT_EQ(IO.Params().ExifBitmap->Height(), 4);
+  for (int Y = 0; Y < 4; ++Y) EXPECT_EQ(Red(*IO.Params().ExifBitmap, 0, Y), 0);
+}
+
+long PeakKilobytes() {
+  rusage Usage{};
+  getrusage(RUSAGE_SELF, &Usage);
+  return Usage.ru_maxrss;
+}
+
+// Run in a process of its own, whose peak memory no other test has raised.
+TEST(TiffReaderDeathTest, TilesWiderThanThePictureTakeTheMemoryOfThePicture) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        TLzwSlots Slots;
+        std::vector<Bytes> Files;
+        for (const TSharedData& D : SharedData())
+          Files.push_back(SharedTiles(1, 6, WideTile, 1, D.Compression, D.Bits, D.Data));
+        Files.push_back(JpegWithWideTileThumbnail());
+        // The first reads of a process set up what every later one shares.
+        for (const Bytes& F : {SmallRgb(true), SmallJpeg()}) {
+          TRastrumIO Warm;
+          LoadAsTheProgramDoes(F, Warm);
+        }
+        const long Before = PeakKilobytes();
+        for (const Bytes& F : Files) {
+          TRastrumIO IO;
+          LoadAsTheProgramDoes(F, IO);
+        }
+        const long Grown = PeakKilobytes() - Before;
+        std::fprintf(stderr, "peak grew by %ld KB\n", Grown);
+        std::_Exit(Grown < 8192 ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "peak grew by");
 }
 
 TEST(TiffPackBits, DecodesRunsLiteralsAndSkipsNoOps) {
