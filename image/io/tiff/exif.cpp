@@ -215,8 +215,8 @@ private:
 
 // Whether the thumbnail's directory (the second of the TIFF structure in
 // Tiff, an Exif block of BlockSize bytes) stands for a picture its block
-// could hold: the pixels its decoder would lay out, tiles wider or longer
-// than the picture included, or those of the JPEG stream it names. A
+// could hold: its own pixels, or those of the JPEG stream it names (the
+// reader decodes no more of a tile than the picture shows). A
 // directory that cannot be found or measured is left to the reader, which
 // refuses it itself.
 bool ThumbnailInProportion(platform::TMemoryStream& Tiff, std::int64_t BlockSize) {
@@ -244,14 +244,6 @@ bool ThumbnailInProportion(platform::TMemoryStream& Tiff, std::int64_t BlockSize
     if (Progress.Rec.IsAborting()) return true;
     Width = Frame.UnscaledWidth;
     Height = Frame.UnscaledHeight;
-  } else if (const std::int64_t TileWidth = Dir.TiffGetTagInteger(322, -1),
-             TileLength = Dir.TiffGetTagInteger(323, -1);
-             TileWidth > 0 || TileLength > 0) {
-    // Every tile is decoded whole, however little of it the picture shows.
-    const std::int64_t TW = TileWidth > 0 ? TileWidth : Width, TL = TileLength > 0 ? TileLength : Height;
-    if (Width <= 0 || Height <= 0 || TW <= 0 || TL <= 0) return true;
-    Width = (Width + TW - 1) / TW * TW;
-    Height = (Height + TL - 1) / TL * TL;
   }
   std::int64_t Pixels;
   if (Width <= 0 || Height <= 0) return true;

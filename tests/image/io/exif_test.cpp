@@ -210,18 +210,18 @@ TEST(Exif, DirectoriesManyEntriesPointAtAreWalkedOnce) {
   EXPECT_TRUE(RvLoadExifFromApp1(P.JpegMarkers.MarkerData(0), P.JpegMarkers.MarkerLength(0), Again));
 }
 
-// An Exif thumbnail of tiles far wider than its picture, fax-coded from 16
-// bytes that every tile shares: a read of the file's header decodes no
-// thumbnail at all, nor does a whole read, the pixels it would lay out being
-// out of all proportion to the block; the picture and the camera's tags
-// read as ever, and a thumbnail in proportion is decoded by the whole read.
+// An Exif thumbnail of 2^24 pixels fax-coded in strips of one row that all
+// share 16 bytes (a 16 KB block): a read of the file's header decodes no
+// thumbnail at all, nor does a whole read, its pixels being out of all
+// proportion to the block; the picture and the camera's tags read as ever,
+// and a thumbnail in proportion is decoded by the whole read.
 TEST(Exif, ThumbnailsAreDecodedOnlyByWholeReadsAndInProportion) {
   TBuilder B;
-  const std::uint32_t Data = B.AddBlob(Bytes(16, 0));
+  const std::uint32_t Data = B.AddBlob(Bytes(16, 0)), Rows = 1u << 11;
   const std::uint32_t Thumb =
-      B.AddIfd({B.Long(256, {8}), B.Long(257, {4}), B.Short(258, {1}), B.Short(259, {4}), B.Short(262, {0}),
-                B.Long(322, {1u << 22}), B.Long(323, {1}), B.Long(324, {Data, Data, Data, Data}),
-                B.Long(325, {16, 16, 16, 16})},
+      B.AddIfd({B.Long(256, {1u << 13}), B.Long(257, {Rows}), B.Short(258, {1}), B.Short(259, {4}), B.Short(262, {0}),
+                B.Long(273, std::vector<std::uint32_t>(Rows, Data)), B.Long(278, {1}),
+                B.Long(279, std::vector<std::uint32_t>(Rows, 16))},
                0);
   B.SetFirst(B.AddIfd({B.Ascii(271, "Camera Co")}, Thumb));
   Bytes Tiled = {'E', 'x', 'i', 'f', 0, 0};
