@@ -542,7 +542,8 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
     FLister.reset();
     // Listed to its end from the event loop without a picture: none is to
     // come, and the main window stops waiting for one.
-    if (FromLoop && FNames.empty() && FOwner && FOwner->CurrentFolderView() == this && !FOwner->QuerySaveModified())
+    if (FromLoop && FNames.empty() && FOwner && FOwner->CurrentFolderView() == this &&
+        FOwner->QuerySaveModified() == TMainForm::TLeaveAnswer::Go)
       FOwner->ClearPictureView();
   } else if (!FListed.empty()) {
     QMetaObject::invokeMethod(this, [this] { TakeListedFiles(); }, Qt::QueuedConnection);
@@ -917,12 +918,12 @@ void TFolderViewForm::ShowFirstSelected() {
     if (!FOwner->ThumbsShownOrHidden()) return;
     const QString Path = QString::fromStdString(JoinPath(FFolderPath, FSelectedNames.front()));
     if (Path == FOwner->CurrentFilePath() && FOwner->CurrentFolderView() == this) return;
-    if (FOwner->QuerySaveModified()) return;
+    if (FOwner->QuerySaveModified() != TMainForm::TLeaveAnswer::Go) return;
     FOwner->ShowImageFile(this, FSelectedNames.front());
   } else {
     // Nothing to show blanks the picture: an edit is asked about first, and
     // one the user keeps stays on the screen.
-    if (FOwner->QuerySaveModified()) return;
+    if (FOwner->QuerySaveModified() != TMainForm::TLeaveAnswer::Go) return;
     FOwner->SetCurrentFolderView(this);
     FOwner->ClearPictureView();
   }

@@ -367,7 +367,7 @@ void TMainForm::BuildCommands() {
   AddCommand("VisitWebsite",
              [this] { OpenThroughDesktop(QUrl(QStringLiteral("https://pictrova.halvenworth.example/"))); });
   AddCommand("CheckForUpdates", [this] {
-    if (QuerySaveModified()) return;
+    if (QuerySaveModified() != TLeaveAnswer::Go) return;
     const QString updater = QString::fromStdString(JoinPath(QCoreApplication::applicationDirPath().toStdString(), "WiseUpdt.exe"));
     // No updater ships with the program; one put beside it is still run.
     if (!QFileInfo(updater).isFile()) ShowErrorDialog(QStringLiteral("No updater is installed."));
@@ -862,14 +862,14 @@ bool TMainForm::CanStepToAnotherPicture() const {
 // Asked about the picture only when the step can leave it: a scan with no
 // current folder view, or the one file of a folder, stays where it is.
 void TMainForm::PreviousImage() {
-  if (!CanStepToAnotherPicture() || QuerySaveModified()) return;
+  if (!CanStepToAnotherPicture() || QuerySaveModified() != TLeaveAnswer::Go) return;
   SBtnPrevious->setEnabled(false);
   FCurrentFolderView->ShowPreviousFile();
   UpdateCommandStates();
 }
 
 void TMainForm::NextImage() {
-  if (!CanStepToAnotherPicture() || QuerySaveModified()) return;
+  if (!CanStepToAnotherPicture() || QuerySaveModified() != TLeaveAnswer::Go) return;
   SBtnNext->setEnabled(false);
   FCurrentFolderView->ShowNextFile();
   UpdateCommandStates();
@@ -962,7 +962,7 @@ void TMainForm::RenameShownFile() {
 
 void TMainForm::EmailImages() {
   FinishPendingLoad();
-  if (QuerySaveModified() || !EmailSizeDlg) return;
+  if (QuerySaveModified() != TLeaveAnswer::Go || !EmailSizeDlg) return;
   if (FCurrentFolderView && !FCurrentFolderView->SelectedNames().empty()) {
     QStringList names;
     for (const std::string& n : FCurrentFolderView->SelectedNames()) names << QString::fromStdString(n);

@@ -661,7 +661,7 @@ void TMainForm::Ptv_MainExecuteMacro(const QStringList& macro) {
       if (open && !open->Floating()) ThumbPageControl->setCurrentWidget(open->parentWidget());
       // A new tab puts its first picture, or none, in place of the shown
       // one: an edit is asked about first, as Open Recent does.
-      if (!open && QueryLeaveModified() != TLeaveAnswer::Kept) OpenFolderView(info.absoluteFilePath());
+      if (!open && QuerySaveModified() != TLeaveAnswer::Kept) OpenFolderView(info.absoluteFilePath());
     } else {
       OpenPath(macro[0], false);
     }
@@ -698,7 +698,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     FinishPendingLoad();
     StopSlideShow();
     FCloseQuerying = true;
-    const TLeaveAnswer answer = QueryLeaveModified();
+    const TLeaveAnswer answer = QuerySaveModified();
     FCloseQuerying = false;
     // A save the user asked for that failed or was cancelled keeps the
     // window open, with the edit and nothing closed or written.

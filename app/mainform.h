@@ -197,10 +197,12 @@ public:
   void ClearPictureView();
   void LoadImageIntoView();
   void UpdateModifiedState();
-  // True: the caller stops. Either the modified picture was saved under
-  // another name, which is now shown, or a save the user asked for failed
-  // or was cancelled and the picture stays with its edit.
-  bool QuerySaveModified();
+  // Asked before leaving a modified picture. Anything but Go stops the
+  // caller: the picture was saved under another name, which is now shown
+  // (OtherShown), or a save the user asked for failed or was cancelled and
+  // the picture stays with its edit (Kept).
+  enum class TLeaveAnswer { Go, OtherShown, Kept };
+  TLeaveAnswer QuerySaveModified();
   // Whether closing the folder view may go on: closing the last one leaves
   // no picture, and an edit whose save failed or was cancelled keeps it open.
   bool FolderViewMayClose(TFolderViewForm* view);
@@ -511,10 +513,6 @@ private:
   void EndWaitCursor();
   enum class TSaveAsOutcome { Cancelled, Written, Opened, Failed };
   TSaveAsOutcome SaveImageAsOutcome();
-  // What leaving a modified picture came to: the caller may go on, another
-  // file (the saved copy) is shown now, or the picture stays with its edit.
-  enum class TLeaveAnswer { Go, OtherShown, Kept };
-  TLeaveAnswer QueryLeaveModified();
   // The shown picture has no file of its own (a scan not saved yet, or its
   // file has gone): a save asks where to.
   bool WithoutOwnFile() const;

@@ -89,7 +89,7 @@ void TMainForm::OpenPath(const QString& path, bool refresh) {
   // request goes on unless the edit stays (a save that failed or was
   // cancelled).
   StopSlideShow();
-  if (QueryLeaveModified() == TLeaveAnswer::Kept) return;
+  if (QuerySaveModified() == TLeaveAnswer::Kept) return;
   const QFileInfo info(path);
   if (!info.exists() || !info.isFile()) return;
   const std::string full = info.absoluteFilePath().toStdString();
@@ -135,7 +135,7 @@ bool TMainForm::StillWaiting() const {
 }
 
 void TMainForm::OpenImageFolder() {
-  if (FSlideShow || QuerySaveModified() || !OpenFolderForm) return;
+  if (FSlideShow || QuerySaveModified() != TLeaveAnswer::Go || !OpenFolderForm) return;
   if (OpenFolderForm->ShowModal() != 1) return;
   update();
   const TWaitCursor Wait;
@@ -197,7 +197,7 @@ void TMainForm::FolderViewClosed(TFolderViewForm* view) {
       if (QWidget* sheet = SheetOf(FCurrentFolderView)) ThumbPageControl->setCurrentWidget(sheet);
       FCurrentFolderView->ApplyFolderViewLayout();
     }
-  } else if (QueryLeaveModified() != TLeaveAnswer::Kept) {
+  } else if (QuerySaveModified() != TLeaveAnswer::Kept) {
     // An edit whose save failed or was cancelled stays on the screen.
     ClearPictureView();
   }
@@ -210,7 +210,7 @@ void TMainForm::FolderViewClosed(TFolderViewForm* view) {
 bool TMainForm::FolderViewMayClose(TFolderViewForm* view) {
   // Only the last view takes the picture with it.
   if (FClosing || FFolderViews.size() != 1 || FFolderViews.front() != view) return true;
-  return QueryLeaveModified() != TLeaveAnswer::Kept;
+  return QuerySaveModified() != TLeaveAnswer::Kept;
 }
 
 void TMainForm::FolderViewDestroyed(TFolderViewForm* view) {
@@ -366,7 +366,7 @@ void TMainForm::RecentFolderClick(QAction* item) {
   const QString folder = wn::MruMenuItemText(item);
   // An edit whose save failed or was cancelled stays: the new folder's
   // first picture would replace it.
-  if (!ValidateFolder(folder) || QueryLeaveModified() == TLeaveAnswer::Kept) return;
+  if (!ValidateFolder(folder) || QuerySaveModified() == TLeaveAnswer::Kept) return;
   const TWaitCursor Wait;
   OpenFolderView(folder);
 }

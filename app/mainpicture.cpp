@@ -391,15 +391,13 @@ void TMainForm::UpdateFileStatusText() {
 
 // ---- Leaving a modified picture, saving
 
-bool TMainForm::QuerySaveModified() { return QueryLeaveModified() != TLeaveAnswer::Go; }
-
 bool TMainForm::WithoutOwnFile() const {
   // A file gone by any road (the program's own delete or move, another
   // program's) is no place to write the picture back to.
   return FIsNewImage || !QFileInfo(FCurrentFilePath).isAbsolute() || Gone(FCurrentFilePath.toStdString());
 }
 
-TMainForm::TLeaveAnswer TMainForm::QueryLeaveModified() {
+TMainForm::TLeaveAnswer TMainForm::QuerySaveModified() {
   // The picture a read is on its way to replace was asked about before the
   // read began; the one coming is not modified.
   if (PictureLoadPending() || !HasImage() || !FModified) return TLeaveAnswer::Go;
@@ -466,7 +464,7 @@ bool TMainForm::ReleaseShownFile(const std::vector<std::string>& paths, bool sho
   if (!HasImage() || !FModified || !AmongFiles(FCurrentFilePath.toStdString(), paths)) return true;
   // The edit kept, or a copy saved and opened in the picture's place: the
   // operation stops, as a step to another picture would.
-  if (QueryLeaveModified() != TLeaveAnswer::Go) return false;
+  if (QuerySaveModified() != TLeaveAnswer::Go) return false;
   // Discarded, or saved only as a copy: the picture shows its file again.
   if (shows && FModified) {
     ReloadImage();

@@ -226,7 +226,7 @@ void TMainForm::AcquireImage() {
   FinishPendingLoad();
   // A second call while the scanner works would start nothing anyway.
   if (FAcquiring) return;
-  if (QuerySaveModified() || FSlideShow || !ScannerSourceSelected()) return;
+  if (QuerySaveModified() != TLeaveAnswer::Go || FSlideShow || !ScannerSourceSelected()) return;
   BeginWaitCursor();
   FAcquiring = true;
   bool acquired = false;

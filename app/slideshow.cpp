@@ -37,7 +37,7 @@ void TMainForm::StartSlideShow() {
   FinishPendingLoad();
   if (!FCurrentFolderView || FCurrentFolderView->Names().empty() || SlideShowTimerOn()) return;
   if (ReadPromptFlag("ShowSlideShowPrompt") && NotificationDlg && NotificationDlg->PromptSlideShow() != 1) return;
-  if (QuerySaveModified()) return;
+  if (QuerySaveModified() != TLeaveAnswer::Go) return;
   FSlideShow = true;
   FHint = QString::fromLatin1(RunningHint);
   SetStatusPanelText(1, FHint.section(QLatin1Char('|'), 1));
@@ -84,7 +84,7 @@ void TMainForm::PauseSlideShow() {
     // The show goes on to leave the picture: an edit made while it paused is
     // asked about now, while nothing moves. A save that failed (or a saved
     // copy opened in its place, which ends the show) keeps it paused.
-    if (QuerySaveModified() || !FSlideShow) return;
+    if (QuerySaveModified() != TLeaveAnswer::Go || !FSlideShow) return;
     SetSlideShowCaptions(true, false);
     SlideShowTimer->start();
     FHint = QString::fromLatin1(RunningHint);

@@ -408,12 +408,12 @@ TEST_F(MainWindowTest, LeavingAModifiedPicture) {
     ASSERT_TRUE(Form().IsImageModified());
     Env.HelpShown = 0;
     Env.HelpAnswer = C.Answer;
-    EXPECT_FALSE(Form().QuerySaveModified());
+    EXPECT_EQ(Form().QuerySaveModified(), TMainForm::TLeaveAnswer::Go);
     EXPECT_EQ(Env.HelpShown, C.Prompts) << Name;
     EXPECT_EQ(QImage(QString::fromStdString(Env.File(Name))).width(), C.Saved ? C.Height : C.Width) << Name;
     EXPECT_EQ(Form().DontAskToSave(), C.DontAskAfterwards) << Name;
     if (C.DontAskAfterwards) {
-      EXPECT_FALSE(Form().QuerySaveModified());
+      EXPECT_EQ(Form().QuerySaveModified(), TMainForm::TLeaveAnswer::Go);
       EXPECT_EQ(Env.HelpShown, C.Prompts);
     }
   }
