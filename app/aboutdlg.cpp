@@ -59,7 +59,7 @@ TAboutDlg::TAboutDlg(QWidget* parent)
     connect(label, &QLabel::linkActivated, this, [this](const QString& link) { OpenLink(link); });
     return label;
   };
-  FLblWeb = makeLink("LblWeb", QString::fromLatin1(AboutWebPage), QStringLiteral("www.halvenworth.com/pictrova"),
+  FLblWeb = makeLink("LblWeb", QString::fromLatin1(AboutWebPage), QStringLiteral("pictrova.halvenworth.example"),
                      SplashHeight + 52);
   FLblMail = makeLink("LblMail", QString::fromLatin1(AboutSupportMail), QStringLiteral("support@halvenworth.com"),
                       SplashHeight + 70);

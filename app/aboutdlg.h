@@ -17,7 +17,9 @@ class TKelShapeButton;
 namespace app {
 
 inline constexpr int AboutAutoCloseInterval = 3500;
-inline constexpr const char* AboutWebPage = "https://www.halvenworth.com/pictrova";
+// The product's web page, also behind Help > "Visit Website...": a
+// placeholder in a domain kept for examples, shown as it is.
+inline constexpr const char* AboutWebPage = "https://pictrova.halvenworth.example/";
 inline constexpr const char* AboutSupportMail = "mailto:support@halvenworth.com";
 
 class TAboutDlg : public QDialog {

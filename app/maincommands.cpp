@@ -364,8 +364,7 @@ void TMainForm::BuildCommands() {
       SetTransitionSound(sound);
       CheckTagged(TransitionSoundItems, sound);
     });
-  AddCommand("VisitWebsite",
-             [this] { OpenThroughDesktop(QUrl(QStringLiteral("https://pictrova.halvenworth.example/"))); });
+  AddCommand("VisitWebsite", [this] { OpenThroughDesktop(QUrl(QString::fromLatin1(AboutWebPage))); });
   AddCommand("CheckForUpdates", [this] {
     if (QuerySaveModified() != TLeaveAnswer::Go) return;
     const QString updater = QString::fromStdString(JoinPath(QCoreApplication::applicationDirPath().toStdString(), "WiseUpdt.exe"));

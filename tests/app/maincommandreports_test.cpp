@@ -194,11 +194,15 @@ TEST_F(MainCommandReportsTest, HelpPagesNothingCanOpenAreToldOf) {
   EXPECT_EQ(Env.HelpShown, 2);
   EXPECT_EQ(Env.LastHelpText, "No keyboard guide is installed.");
 
-  // The About box's link alike.
+  // The About box's link alike, to the same page.
   TAboutDlg About;
-  emit About.findChild<QLabel*>("LblWeb")->linkActivated(AboutWebPage);
+  const QString Link = About.findChild<QLabel*>("LblWeb")->text();
+  const QString Href = QRegularExpression(QStringLiteral("href=\"([^\"]*)\"")).match(Link).captured(1);
+  EXPECT_EQ(Href, "https://pictrova.halvenworth.example/");
+  EXPECT_TRUE(Link.contains(QStringLiteral(">pictrova.halvenworth.example<"))) << Link.toStdString();
+  emit About.findChild<QLabel*>("LblWeb")->linkActivated(Href);
   ASSERT_TRUE(WaitUntil([&] { return Env.HelpShown > 2; }));
-  EXPECT_EQ(Env.LastHelpText, QStringLiteral("No program could open %1.").arg(AboutWebPage));
+  EXPECT_EQ(Env.LastHelpText, "No program could open https://pictrova.halvenworth.example/.");
 }
 
 // Where xdg-open finds no desktop, it runs the program itself and ends when
