@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
+#include <QStandardPaths>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -236,12 +237,20 @@ void TSaveAsForm::Prepare(const std::string& Path, bool NewImage) {
   if (!NewImage && QFileInfo(QString::fromStdString(Path)).isFile()) {
     folder = FolderOf(Path);
   } else {
-    // The pictures folder in the documents folder, else the documents
-    // folder, else the home folder: the first that exists (a home need not
-    // have a documents folder), never the root.
+    // The desktop's pictures folder (the user's own choice in its folder
+    // settings), else the pictures folder in the documents folder, else the
+    // documents folder, else the home folder: the first that exists (a home
+    // need not have a documents folder), never the root.
     const std::string documents = wn::TWnDirectories().Personal();
-    const std::string pictures = documents.empty() ? std::string() : JoinPath(documents, "My Pictures");
-    folder = IsFolder(pictures) ? pictures : IsFolder(documents) ? documents : QDir::homePath().toStdString();
+    const std::string candidates[] = {
+        QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString(),
+        documents.empty() ? std::string() : JoinPath(documents, "My Pictures"), documents};
+    folder = QDir::homePath().toStdString();
+    for (const std::string& candidate : candidates)
+      if (!candidate.empty() && IsFolder(candidate)) {
+        folder = candidate;
+        break;
+      }
   }
   SxShellList->SetRootFolder(folder);
   const std::string name = FileNameOf(Path);

@@ -30,6 +30,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -118,6 +119,15 @@ TEST_F(SaveAs, PreparesWithTheFilesFolderAndType) {
   Env.MakeDir("home/Documents/My Pictures");
   PrepareAndWait("", true);
   EXPECT_EQ(Form.GetSaveAsTargetPath(), Env.Home + "/Documents/My Pictures/");
+  // The desktop's pictures folder comes first: the default one, then the
+  // one the user's folder settings name.
+  Env.MakeDir("home/Pictures");
+  PrepareAndWait("", true);
+  EXPECT_EQ(Form.GetSaveAsTargetPath(), Env.Home + "/Pictures/");
+  Env.MakeDir("home/Bilder");
+  std::ofstream(Env.Home + "/.config/user-dirs.dirs") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
+  PrepareAndWait(Folder + "/photo.ico", true);
+  EXPECT_EQ(Form.GetSaveAsTargetPath(), Env.Home + "/Bilder/photo.ico");
 }
 
 TEST_F(SaveAs, ChoosingATypeChangesTheExtension) {
