@@ -5,12 +5,14 @@
 #include "platform/application.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStyle>
+#include <algorithm>
 #include <cmath>
 
 namespace app {
@@ -131,6 +133,11 @@ void THelpDlg::SetDetailLines(const QStringList& lines) {
   MmoHelpDetail->setPlainText(lines.join(QLatin1Char('\n')));
 }
 
+void THelpDlg::SetHelpText(const QString& text, const QString& hint) {
+  LblHelpText->setText(text);
+  LblHelpText->setToolTip(hint);
+}
+
 void THelpDlg::SetDetailText(const QString& text) { SetDetailLines({text}); }
 
 int THelpDlg::ShowModal() {
@@ -153,10 +160,10 @@ int THelpDlg::ShowModal() {
 int THelpDlg::ShowMessage(const QString& caption, const QString& text, const QString& detail) {
   setWindowTitle(caption);
   if (!text.isEmpty()) {
-    LblHelpText->setText(text);
+    SetHelpText(text);
     SetDetailText(detail);
   } else {
-    LblHelpText->setText(detail);
+    SetHelpText(detail);
     SetDetailLines({});
   }
   SetIconKind(3);
@@ -165,7 +172,7 @@ int THelpDlg::ShowMessage(const QString& caption, const QString& text, const QSt
 
 void THelpDlg::PrepareOverwrite(const QStringList& firstLines) {
   setWindowTitle(OverwriteCaption);
-  LblHelpText->setText(OverwriteText);
+  SetHelpText(OverwriteText);
   SetDetailLines(firstLines + QStringList{QString(),
                                           QStringLiteral("Selecting \"Yes\" will cause the current file to be overwritten."),
                                           QStringLiteral("Selecting \"No\" will allow you to choose a new file name.")});
@@ -191,7 +198,7 @@ void THelpDlg::PromptOverwriteRotated() {
 
 void THelpDlg::PromptSaveNewImage() {
   setWindowTitle(QStringLiteral("Save new image before continuing?"));
-  LblHelpText->setText(QStringLiteral(
+  SetHelpText(QStringLiteral(
       "The current image has not yet been saved. Would you like to save this image before continuing?"));
   SetDetailLines({});
   SbtnOkay->SetCaption("Yes");
@@ -202,7 +209,7 @@ void THelpDlg::PromptSaveNewImage() {
 
 void THelpDlg::ShowUnsupportedFormat(const QString& file) {
   setWindowTitle(QStringLiteral("Unsupported File Format"));
-  LblHelpText->setText(file + QStringLiteral(" is not in a supported image format."));
+  SetHelpText(file + QStringLiteral(" is not in a supported image format."));
   SetDetailLines({QStringLiteral("The following image formats are supported:"),
                   QStringLiteral(" - JPEG (.jpeg, .jpg)"), QStringLiteral(" - Bitmap (.bmp)"),
                   QStringLiteral(" - Icon (.ico) (Read-only)"), QStringLiteral(" - PNG (.png)"),
@@ -214,8 +221,8 @@ void THelpDlg::ShowUnsupportedFormat(const QString& file) {
 
 void THelpDlg::ShowDefaultHandlerFailed(const QString& type) {
   setWindowTitle(QStringLiteral("Unable to Set as Default Handler"));
-  LblHelpText->setText(QStringLiteral("Pictrova could not be set as the default handler for ") + type +
-                       QStringLiteral(" images."));
+  SetHelpText(QStringLiteral("Pictrova could not be set as the default handler for ") + type +
+              QStringLiteral(" images."));
   SetDetailLines({QStringLiteral("Pictrova may not have been installed properly, or you may not have the access "
                                  "permissions required to perform this operation.")});
   SbtnOkay->SetCaption("OK");
@@ -224,7 +231,7 @@ void THelpDlg::ShowDefaultHandlerFailed(const QString& type) {
 
 void THelpDlg::ShowSettingsNotRead(const QStringList& keptFiles) {
   setWindowTitle(QStringLiteral("Settings Not Read"));
-  LblHelpText->setText(QStringLiteral("Pictrova could not read its settings and uses its default settings."));
+  SetHelpText(QStringLiteral("Pictrova could not read its settings and uses its default settings."));
   QStringList lines{QStringLiteral("The file that could not be read was kept as:")};
   for (const QString& file : keptFiles) lines << QStringLiteral(" - ") + file;
   SetDetailLines(lines);
@@ -234,7 +241,7 @@ void THelpDlg::ShowSettingsNotRead(const QStringList& keptFiles) {
 
 void THelpDlg::ShowEmailOptimizationResults(const QStringList& lines, bool error) {
   setWindowTitle(QStringLiteral("Results of Email Optimization"));
-  LblHelpText->setText(QStringLiteral("Results of Email Optimization:"));
+  SetHelpText(QStringLiteral("Results of Email Optimization:"));
   SetDetailLines(lines);
   SbtnOkay->SetCaption("Continue");
   SetIconKind(error ? 3 : 0);
@@ -242,8 +249,24 @@ void THelpDlg::ShowEmailOptimizationResults(const QStringList& lines, bool error
 
 void THelpDlg::PrepareLoadError(const QString& name, const QString& message, bool offerDelete) {
   setWindowTitle(QStringLiteral("File Error"));
-  LblHelpText->setText(QStringLiteral("The following error occured while attempting to open \"") + name +
-                       QStringLiteral("\":"));
+  // A long name is cut in its middle to fit the label, where it would run
+  // out of sight: its start and its type stay, the whole name is the hint.
+  const QString before = QStringLiteral("The following error occured while attempting to open \"");
+  const QString after = QStringLiteral("\":");
+  const QFontMetrics metrics(LblHelpText->font());
+  const int width = LblHelpText->width();
+  const auto bounds = [&](const QString& shown) {
+    return metrics.boundingRect(QRect(0, 0, width, 1 << 20), Qt::TextWordWrap, before + shown + after);
+  };
+  // As many lines as the text takes with a short name, at least the label's.
+  const int height = std::max(LblHelpText->height(), bounds(QStringLiteral("a")).height());
+  QString shown = name;
+  for (int room = width; room > 0; room -= metrics.averageCharWidth()) {
+    const QRect need = bounds(shown);
+    if (need.width() <= width && need.height() <= height) break;
+    shown = metrics.elidedText(name, Qt::ElideMiddle, room);
+  }
+  SetHelpText(before + shown + after, shown == name ? QString() : name);
   SetDetailText(message);
   if (offerDelete) {
     SbtnOkay->SetCaption("Delete");
@@ -258,7 +281,7 @@ void THelpDlg::PrepareLoadError(const QString& name, const QString& message, boo
 void THelpDlg::PrepareChoice(const QString& caption, const QString& text, const QString& okay,
                              const QString& cancel) {
   setWindowTitle(caption);
-  LblHelpText->setText(text);
+  SetHelpText(text);
   SetDetailLines({});
   SbtnOkay->SetCaption(okay.toStdString());
   if (!cancel.isEmpty()) {

@@ -87,6 +87,8 @@ private:
   void FormShow();
   bool HandleKey(int key);
   void SetDetailLines(const QStringList& lines);
+  // The text above the details; Hint is the label's tool tip.
+  void SetHelpText(const QString& text, const QString& hint = QString());
   void PrepareOverwrite(const QStringList& firstLines);
 
   int FIconKind = 3;

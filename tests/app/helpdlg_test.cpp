@@ -211,6 +211,28 @@ TEST_F(HelpDialog, LoadErrorOffersDeleteOrSkip) {
   FDlg.PrepareLoadError("broken.jpg", "Not a JPEG file", false);
   EXPECT_EQ(FDlg.ShowModal(), 1);
   EXPECT_EQ(FSeen.Buttons, QStringList({"OK"}));
+
+  // A name longer than the label keeps its start and its end in sight, cut
+  // in the middle; the whole name is the hint. A name without spaces would
+  // run past the label's edge, one with spaces below it.
+  const QString Start = QStringLiteral("Holiday_on_the_coast_with_the_whole_family_");
+  for (const QString& Middle : {QString(120, QLatin1Char('x')), QStringLiteral("and a day by the sea ").repeated(6)}) {
+    const QString Name = Start + Middle + QStringLiteral("IMG_0042.jpg");
+    FDlg.PrepareLoadError(Name, "Not a JPEG file", true);
+    FDlg.ShowModal();
+    const QString Shown = FSeen.Text;
+    EXPECT_TRUE(Shown.startsWith(QStringLiteral("The following error occured while attempting to open \"Holiday_on")))
+        << Shown.toStdString();
+    EXPECT_TRUE(Shown.endsWith(QStringLiteral("IMG_0042.jpg\":"))) << Shown.toStdString();
+    EXPECT_TRUE(Shown.contains(QChar(0x2026))) << Shown.toStdString();
+    const QRect Label = FDlg.LblHelpText->rect();
+    const QRect Need = FDlg.LblHelpText->fontMetrics().boundingRect(Label, Qt::TextWordWrap, Shown);
+    EXPECT_LE(Need.width(), Label.width()) << Shown.toStdString();
+    EXPECT_LE(Need.height(), std::max(Label.height(), 2 * FDlg.LblHelpText->fontMetrics().lineSpacing()));
+    EXPECT_EQ(FDlg.LblHelpText->toolTip(), Name);
+  }
+  FDlg.PrepareLoadError("broken.jpg", "Not a JPEG file", true);
+  EXPECT_TRUE(FDlg.LblHelpText->toolTip().isEmpty());
 }
 
 TEST_F(HelpDialog, MessagesWithAndWithoutText) {
