@@ -1,6 +1,7 @@
 // Painting of the thumbnail view: cells with their pictures, captions,
 // bevels, selection and border rings, then wallpaper or background around
 // them.
+#include <QFontMetrics>
 #include <QPainter>
 
 #include <algorithm>
@@ -213,22 +214,31 @@ void TRastrumMView::DrawThumbnailCell(platform::TCanvas& Canvas, TImageRecord& R
     Canvas.Brush.Color = acdSelected ? platform::clHighlight : Text.Background;
     if (acdSelected) Canvas.Font.Color = platform::clHighlightText;
   };
+  // Each caption stays in its own cell: a longer one is cut in its middle,
+  // where the start and the end of a file name (its number, its type) stay.
+  const auto fitted = [](const TRvMText& Text, int Width) {
+    const QFontMetrics metrics(Text.Font.ToQFont());
+    const QString caption = QString::fromStdString(Text.Caption());
+    if (metrics.horizontalAdvance(caption) <= Width) return Text.Caption();
+    return metrics.elidedText(caption, Qt::ElideMiddle, Width).toStdString();
+  };
   if (top) {
     prepare(*top);
-    Canvas.TextOut(x + (tw - RvTextWidth(top->Font, top->Caption())) / 2, y, top->Caption());
+    const std::string caption = fitted(*top, tw);
+    Canvas.TextOut(x + (tw - RvTextWidth(top->Font, caption)) / 2, y, caption);
   }
   if (bottom) {
     prepare(*bottom);
-    Canvas.TextOut(x + (tw - RvTextWidth(bottom->Font, bottom->Caption())) / 2, y + th - FBottomGap - hb,
-                   bottom->Caption());
+    const std::string caption = fitted(*bottom, tw);
+    Canvas.TextOut(x + (tw - RvTextWidth(bottom->Font, caption)) / 2, y + th - FBottomGap - hb, caption);
   }
   int infoHeight = 0;
   if (info) {
     prepare(*info);
     const int ith = RvTextHeight(info->Font);
     FillBand(Canvas, x, y + th - ith - 1, x + tw, y + th);
-    Canvas.TextOut(x + 1 + (tw - RvTextWidth(info->Font, info->Caption()) - 2) / 2, y + th - ith - 1,
-                   info->Caption());
+    const std::string caption = fitted(*info, tw - 2);
+    Canvas.TextOut(x + 1 + (tw - RvTextWidth(info->Font, caption) - 2) / 2, y + th - ith - 1, caption);
     infoHeight = ith + 3;
   }
 

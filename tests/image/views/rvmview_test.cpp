@@ -576,6 +576,39 @@ TEST(MView, FileNameCaptionsLookLikeCaptionsSetOneByOne) {
   EXPECT_EQ(named.ImageInfoText(1)->Font.Color, 0xFFFFFF);
 }
 
+// A caption longer than its cell is cut to the cell: its neighbours look as
+// beside a short one, and the long one still shows some of its text.
+TEST(MView, ALongCaptionStaysInItsOwnCell) {
+  TRvBitmap picture;
+  MarkedPicture(picture, 30, 20, 0x123456, 4);
+  const auto draw = [&](const std::string& Middle) {
+    TRastrumMView view;
+    view.SetInfoFileNames(true);
+    Shape(view, 200, 60, 0);
+    view.SetBackground(0x000000);
+    view.Font.Color = 0xFFFFFF;
+    for (const std::string& name : {std::string("a.png"), Middle, std::string("c.png")}) {
+      const int at = view.AppendImage();
+      view.SetImageFileName(at, "/pictures/" + name);
+      view.SetImage(at, &picture);
+    }
+    view.ImageTopText(1)->SetCaption(Middle);
+    view.DeselectNU();
+    return std::pair{Grab(view), view.ImageID(1)};
+  };
+  const auto [shortImage, left] = draw("m.png");
+  const auto [longImage, sameLeft] = draw("holiday_by_the_sea_with_the_whole_family_IMG_0042.png");
+  ASSERT_EQ(left, sameLeft);
+  int outside = 0, inside = 0;
+  for (int y = 0; y < shortImage.height(); ++y)
+    for (int x = 0; x < shortImage.width(); ++x) {
+      const bool differs = At(shortImage, x, y) != At(longImage, x, y);
+      (x >= left && x < left + 50 ? inside : outside) += differs;
+    }
+  EXPECT_EQ(outside, 0);
+  EXPECT_GT(inside, 0);
+}
+
 TEST(MView, AnimatedGifAndVideoFramesInTheirOrder) {
   testing_support::TTempFolder dir;
   const std::uint32_t fills[3] = {0x00FF00, 0x0000FF, 0xFFFF00};
