@@ -22,7 +22,7 @@
 
 namespace platform {
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+void MapLargeBlocksApart() {
   // Pictures are made on worker threads and freed on this one. Under the C
   // library's sliding threshold the first picture freed lifts the threshold
   // past every picture's size; from then on pictures are cut from the
@@ -32,6 +32,8 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   constexpr int LargeBlock = 1 << 20;
   mallopt(M_MMAP_THRESHOLD, LargeBlock);
 }
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 void TApplication::SetTitle(const QString& title) {
   // Not the display name: Qt would append that to every window caption.

@@ -20,6 +20,10 @@ public:
   const char* what() const noexcept override { return "Operation aborted"; }
 };
 
+// Set before any thread starts, so that every heap the C library makes
+// follows it: the first thing main does.
+void MapLargeBlocksApart();
+
 class TApplication : public QApplication {
 public:
   TApplication(int& argc, char** argv);

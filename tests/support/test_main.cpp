@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
+  platform::MapLargeBlocksApart();
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   testing::InitGoogleTest(&argc, argv);
   platform::TApplication app(argc, argv);
