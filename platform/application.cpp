@@ -46,7 +46,13 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     // in time to stack it.
     if (event->type() == QEvent::Show && receiver->isWidgetType()) {
       QWidget* widget = static_cast<QWidget*>(receiver);
-      if (widget->isWindow()) PlaceOverOwner(*widget);
+      if (widget->isWindow()) {
+        PlaceOverOwner(*widget);
+        // Without a caption of its own a window would be titled by the
+        // executable's name: a box asking about a file names the program.
+        const Qt::WindowType type = widget->windowType();
+        if (widget->windowTitle().isEmpty() && (type == Qt::Window || type == Qt::Dialog)) widget->setWindowTitle(FTitle);
+      }
     }
     return QApplication::notify(receiver, event);
   } catch (...) {

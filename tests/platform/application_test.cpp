@@ -1,4 +1,5 @@
 #include "platform/application.h"
+#include "platform/shfileopask.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -226,4 +227,29 @@ TEST(PlaceOverOwnerOf, ModelessDialogsBelongToTheMainWindowModalOnesToTheProgram
   QWidget palette(&main, Qt::Tool);
   palette.show();
   EXPECT_EQ(palette.windowHandle()->transientParent(), main.windowHandle());
+}
+
+TEST(ApplicationTitle, NamesTheWindowsThatHaveNoCaptionOfTheirOwn) {
+  auto& app = static_cast<TApplication&>(*QCoreApplication::instance());
+  const QString before = app.Title();
+  app.SetTitle(QStringLiteral("Pictrova 3"));
+  // The file operations' question comes with no caption from the folder views.
+  QString asked;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    ASSERT_NE(box, nullptr);
+    asked = box->windowTitle();
+    box->close();
+  });
+  AskFileOpConfirm(nullptr, std::string(), TFileOpConfirm::Delete, "/tmp/a.png", std::string(), true, false);
+  EXPECT_EQ(asked, QStringLiteral("Pictrova 3"));
+  // A caption of its own stays; a menu's pop-up gets none.
+  QDialog named;
+  named.setWindowTitle(QStringLiteral("Rename Image File"));
+  named.show();
+  EXPECT_EQ(named.windowTitle(), QStringLiteral("Rename Image File"));
+  QWidget popup(nullptr, Qt::Popup);
+  popup.show();
+  EXPECT_TRUE(popup.windowTitle().isEmpty());
+  app.SetTitle(before);
 }
