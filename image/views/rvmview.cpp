@@ -58,8 +58,7 @@ TRastrumMView::TRastrumMView(QWidget* AOwner)
   // A worker announces results with a queued call to this thread, which
   // dies with the view if the view goes first. The call carries nothing:
   // the results themselves pass under the loader's lock.
-  FStarter = std::make_unique<TRvStarter>(
-      [this] { QMetaObject::invokeMethod(this, "TakeLoadResults", Qt::QueuedConnection); });
+  FStarter = std::make_unique<TRvStarter>(LoadResultsAnnouncer());
   FStarter->SetPoolSize(ThreadPoolSize);
   setFocusPolicy(Qt::StrongFocus);
   resize(180, 90);
@@ -539,12 +538,20 @@ void TRastrumMView::StopLoaders() {
   if (FStarter) FStarter->StopLoaders();
 }
 
+std::function<void()> TRastrumMView::LoadResultsAnnouncer() {
+  return [this] { QueueTakeLoadResults(); };
+}
+
+void TRastrumMView::QueueTakeLoadResults() {
+  QMetaObject::invokeMethod(this, "TakeLoadResults", Qt::QueuedConnection);
+}
+
 void TRastrumMView::TakeLoadResults() {
   // A few at a time, so that a long run of results never holds up painting.
   constexpr int batch = 8;
   int rest = 0;
   for (const std::shared_ptr<TRvLoadResult>& result : FStarter->TakeResults(batch, rest)) LoadJobFinished(result);
-  if (rest > 0) QMetaObject::invokeMethod(this, "TakeLoadResults", Qt::QueuedConnection);
+  if (rest > 0) QueueTakeLoadResults();
 }
 
 int TRastrumMView::LoadQueueCount() const { return FStarter->QueueCount(); }

@@ -201,6 +201,12 @@ public:
   void LoadJobFinished(const std::shared_ptr<TRvLoadResult>& Result);
   // Takes the loader's waiting results into the images they belong to.
   Q_INVOKABLE void TakeLoadResults();
+  // What a worker calls when results wait. The thread checker is told of
+  // this hand-over by this name (its reports name the function that calls
+  // into the class library, not the one that ends there).
+  std::function<void()> LoadResultsAnnouncer();
+  // A queued call of TakeLoadResults.
+  [[gnu::noinline]] void QueueTakeLoadResults();
   int LoadQueueCount() const;
   int LoadRunningCount() const;
 
