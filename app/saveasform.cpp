@@ -17,7 +17,6 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
-#include <QStandardPaths>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -27,6 +26,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStandardPaths>
 
 #include "app/modalrun.h"
 

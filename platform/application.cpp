@@ -51,7 +51,8 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
         // Without a caption of its own a window would be titled by the
         // executable's name: a box asking about a file names the program.
         const Qt::WindowType type = widget->windowType();
-        if (widget->windowTitle().isEmpty() && (type == Qt::Window || type == Qt::Dialog)) widget->setWindowTitle(FTitle);
+        if (widget->windowTitle().isEmpty() && (type == Qt::Window || type == Qt::Dialog))
+          widget->setWindowTitle(FTitle);
       }
     }
     return QApplication::notify(receiver, event);
