@@ -659,28 +659,16 @@ TEST_F(RastrumIOTest, JpegExifOrientationIsWrittenAsTheFieldSays) {
 
 // ---------------------------------------------------------------- attachment
 
-class TFakeView : public TRvViewLink {
+class TFakeView : public TRvHiddenViewLink {
 public:
   platform::TBitmap Bmp{16, 16, platform::pf24bit};
   int Registered = 0, Removed = 0, Updates = 0, DpiCalls = 0;
   TRvBitmapChangeEvent Callback;
   platform::TBitmap* GetBitmap() override { return &Bmp; }
-  TRvMask* GetAlphaChannel() override { return nullptr; }
   void SetAlphaChannel(TRvMask* M) override { delete M; }
-  bool HasAlphaChannel() override { return false; }
-  void RemoveAlphaChannel() override {}
   platform::TColor GetBackground() const override { return 0x123456; }
-  void SetBackground(platform::TColor) override {}
-  int LockUpdate() override { return 1; }
-  int UnlockUpdate() override { return 0; }
-  int UnlockUpdateEx() override { return 0; }
-  int DpiX() const override { return 0; }
-  int DpiY() const override { return 0; }
-  void SetDpiX(int) override {}
-  void SetDpiY(int) override {}
   void SetDPI(int, int) override { ++DpiCalls; }
   void Update() override { ++Updates; }
-  void ImageChange() override {}
   int RegisterBitmapChangeEvent(TRvBitmapChangeEvent C) override {
     Callback = std::move(C);
     return ++Registered;

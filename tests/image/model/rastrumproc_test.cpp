@@ -14,7 +14,7 @@ using namespace rv;
 using platform::TBitmap;
 
 // A view as the component sees it: a bitmap, an alpha mask, callbacks.
-class TFakeView : public TRvViewLink {
+class TFakeView : public TRvHiddenViewLink {
 public:
   TFakeView() : Bitmap(4, 3, platform::pf24bit) {}
   ~TFakeView() override {
@@ -35,13 +35,6 @@ public:
   platform::TColor GetBackground() const override { return Background; }
   void SetBackground(platform::TColor Value) override { Background = Value; }
   int LockUpdate() override { return 0; }
-  int UnlockUpdate() override { return 0; }
-  int UnlockUpdateEx() override { return 0; }
-  int DpiX() const override { return 0; }
-  int DpiY() const override { return 0; }
-  void SetDpiX(int) override {}
-  void SetDpiY(int) override {}
-  void SetDPI(int, int) override {}
   void Update() override { ++Updates; }
   void ImageChange() override { ++Changes; }
   int RegisterBitmapChangeEvent(TRvBitmapChangeEvent Callback) override {
