@@ -471,8 +471,9 @@ private:
   void FoldersMenuClick(QAction* item);
   void RememberFiles(int mode, const std::string& folder, const std::vector<std::string>& names);
   // Writes the picture to Target; false after an error, which was shown
-  // (ConvertMessage for a format that could not be written).
-  bool WritePicture(const std::string& target, bool keepQuality, const QString& convertMessage);
+  // (ConvertMessage for a format that could not be written). OwnFile: Target
+  // is the shown picture's own file, or becomes it.
+  bool WritePicture(const std::string& target, bool keepQuality, const QString& convertMessage, bool ownFile);
   // A file of the current folder view was written: its row follows, or the
   // view looks for the new file.
   void ReportFileWritten(const std::string& path, bool existed);
@@ -511,8 +512,18 @@ private:
   QString LoadErrorText(const std::string& name) const;
   void BeginWaitCursor();
   void EndWaitCursor();
-  enum class TSaveAsOutcome { Cancelled, Written, Opened, Failed };
+  // Discarded: the edit given up at the question about a file another
+  // program changed.
+  enum class TSaveAsOutcome { Cancelled, Written, Opened, Failed, Discarded };
   TSaveAsOutcome SaveImageAsOutcome();
+  // SaveModifiedImage's work, without its reload of a picture whose edit
+  // was given up.
+  TSaveAsOutcome SaveShownPicture();
+  // What a step away from the picture makes of a save's outcome.
+  TLeaveAnswer LeaveAnswerOf(TSaveAsOutcome outcome);
+  // Another program changed the shown picture's file, or put another in
+  // its place, since the program read or wrote it.
+  bool ShownFileChanged() const;
   // The shown picture has no file of its own (a scan not saved yet, or its
   // file has gone): a save asks where to.
   bool WithoutOwnFile() const;
@@ -526,6 +537,8 @@ private:
   TMainSettings FSettings;
   QString FCurrentFileName;
   QString FCurrentFilePath;
+  // The shown picture's file as the program last read or wrote it.
+  TFileIdentity FShownIdentity;
   TFolderViewForm* FCurrentFolderView = nullptr;
   std::vector<TFolderViewForm*> FFolderViews;
   // Every folder view not yet destroyed, closed ones waiting for their
