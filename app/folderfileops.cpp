@@ -354,9 +354,9 @@ void TFolderViewForm::DropDraggedFiles(const QMimeData* Data) {
   const QPointer<TFolderViewForm> Source = FolderDragOf(Data)->Source;
   // The move may ask and show its progress: after the drag, not inside it.
   QTimer::singleShot(0, this, [this, Source] {
-    if (!Source || Source->Closing() || FClosing) return;
-    Source->CutSelectedFiles();
-    PasteFiles();
+    if (!Source || Source->Closing() || FClosing || !FOwner || Source->SelectedNames().empty()) return;
+    const std::vector<std::string> Names = Source->SelectedNames();
+    FOwner->MoveDraggedFiles(Source->GetFolderPath(), Names, this);
   });
 }
 

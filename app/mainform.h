@@ -174,6 +174,10 @@ public:
   void RememberFilesForCopy(const std::string& folder, const std::vector<std::string>& names);
   void RememberFilesForMove(const std::string& folder, const std::vector<std::string>& names);
   bool PasteRememberedFiles(TFolderViewForm* target);
+  // Files of a folder view dragged onto another one's: moved as a cut and
+  // paste moves them. A drag stopped by the question about the shown
+  // picture's edit leaves nothing marked as cut.
+  bool MoveDraggedFiles(const std::string& folder, const std::vector<std::string>& names, TFolderViewForm* target);
   void NotifyFolderViews(bool afterPaste, const std::string& sourceFolder, const std::string& targetFolder);
   const std::vector<std::string>& RememberedFiles() const { return FRememberedFiles; }
   int RememberMode() const { return FRememberMode; }
@@ -208,11 +212,12 @@ public:
   bool FolderViewMayClose(TFolderViewForm* view);
   // A delete or move (shows false) or a rename (shows true: the picture
   // stays on the screen) is about to take the files at Paths from where
-  // they are. When the shown picture's file is among them and the picture
-  // is edited, the user is asked as on leaving it: false keeps the picture
-  // with its edit, and the operation does not go on. A save comes first, so
-  // that the operation acts on the saved file; an edit left unsaved is
-  // dropped from a picture that stays on the screen.
+  // they are, or a paste or drop to put other files in their place. When
+  // the shown picture's file is among them and the picture is edited, the
+  // user is asked as on leaving it: false keeps the picture with its edit,
+  // and the operation does not go on. A save comes first, so that the
+  // operation acts on the saved file; an edit left unsaved is dropped from a
+  // picture that stays on the screen.
   bool ReleaseShownFile(const std::vector<std::string>& paths, bool shows);
   // False when the write failed or was cancelled, or a running show refused
   // it (the edit is still there).
@@ -470,6 +475,8 @@ private:
   void StatusBarResize();
   void FoldersMenuClick(QAction* item);
   void RememberFiles(int mode, const std::string& folder, const std::vector<std::string>& names);
+  // The paste itself, once the shown picture's edit has been settled.
+  bool PasteReleasedFiles(TFolderViewForm* target);
   // Writes the picture to Target; false after an error, which was shown
   // (ConvertMessage for a format that could not be written). OwnFile: Target
   // is the shown picture's own file, or becomes it.

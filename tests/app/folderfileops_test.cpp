@@ -6,6 +6,7 @@
 #include "controls/support/wnutils/wnshfileop.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "shell/sxfolderdrop.h"
 #include "shell/sxnotify.h"
 
 #include <QAction>
@@ -391,6 +392,73 @@ TEST_F(FolderFileOpsTest, MoveRenameAndOutsideDeleteOfAnEditedPicture) {
   EXPECT_EQ(Env.HelpShown, 3);
   EXPECT_EQ(Env.LastHelpCaption, "Save new image before continuing?");
   EXPECT_FALSE(fs::exists(One + "/r.png"));
+}
+
+// A paste or a drag that would put another file in place of the shown
+// edited picture's, or take that file away, settles the edit first, as a
+// cut and paste of the picture's own file does. An edit kept stops it: the
+// files stay where they are, what was cut stays cut, and a drag leaves
+// nothing marked as cut. A large picture only turned is saved silently
+// before the pasted file replaces it, and is never written over that file
+// afterwards.
+TEST_F(FolderFileOpsTest, PastesAndDragsOverTheShownEditedPictureSettleItsEditFirst) {
+  Put(One, "a.png", 400, 300);
+  Put(Two, "a.png", 480, 320);
+  Put(Two, "b.png", 480, 320);
+  TFolderViewForm* Source = Open(One);
+  TFolderViewForm* Target = Open(Two + "/a.png");
+  const std::string Pasted = Read(One + "/a.png");
+  Target->WnSHFileOperator->OnConfirm = [](auto...) { return platform::TFileOpAnswer::YesToAll; };
+
+  Form.ResizeImage(240, 160);
+  Source->Cut1->trigger();
+  Env.HelpAnswer = 2;
+  Target->Paste1->trigger();
+  ASSERT_EQ(Env.HelpShown, 1);
+  EXPECT_TRUE(Read(One + "/a.png") == Pasted);
+  EXPECT_EQ(WidthOf(Two + "/a.png"), 480);
+  EXPECT_TRUE(Form.IsImageModified() && Ghosted(Source, "a.png"));
+
+  // Dragged, and kept at the question: what was copied before stays so.
+  Target->Copy1->trigger();
+  std::unique_ptr<QMimeData> Data(Source->FileDragData());
+  QDragEnterEvent Enter(QPoint(5, 5), Qt::MoveAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(Target->ImageDetails->viewport(), &Enter);
+  QDropEvent Drop(QPointF(5, 5), Qt::MoveAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(Target->ImageDetails->viewport(), &Drop);
+  ASSERT_TRUE(WaitUntil([&] { return Env.HelpShown == 2; }));
+  EXPECT_TRUE(Read(One + "/a.png") == Pasted);
+  EXPECT_FALSE(Ghosted(Source, "a.png"));
+  EXPECT_EQ(Form.RememberMode(), 1);
+  EXPECT_EQ(Form.RememberedFiles(), std::vector<std::string>{Two + "/a.png"});
+
+  Form.ReloadImage();
+  Form.FinishPendingLoad();
+  Form.RotateImage(90);
+  Source->Cut1->trigger();
+  Target->Paste1->trigger();
+  EXPECT_TRUE(Read(Two + "/a.png") == Pasted);
+  EXPECT_FALSE(fs::exists(One + "/a.png"));
+  Form.NextImage();
+  ASSERT_TRUE(WaitUntil([&] { return Form.CurrentFileName() == "b.png" && !Form.PictureLoadPending(); }));
+  EXPECT_TRUE(Read(Two + "/a.png") == Pasted);
+  EXPECT_EQ(Env.HelpShown, 2);
+}
+
+// The shell's moves and moves to the trash (its controls' drops and
+// pastes) ask about the shown picture's edit as a cut and paste does.
+TEST_F(FolderFileOpsTest, TheShellsTransfersOfTheShownFileAskAboutItsEdit) {
+  Put(One, "a.png", 480, 320);
+  Open(One + "/a.png");
+  Form.ResizeImage(240, 160);
+  Env.HelpAnswer = 2;
+  EXPECT_FALSE(sx::SxTransferFiles(nullptr, nullptr, sx::DROPEFFECT_MOVE, {One + "/a.png"}, Two, false));
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_TRUE(fs::exists(One + "/a.png") && Form.IsImageModified());
+  Env.HelpAnswer = 3;
+  EXPECT_TRUE(sx::SxTransferFiles(nullptr, nullptr, sx::DROPEFFECT_MOVE, {One + "/a.png"}, "", true));
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_FALSE(fs::exists(One + "/a.png"));
 }
 
 TEST_F(FolderFileOpsTest, AFileRenamedOverAListedOneLeavesOneRow) {
