@@ -307,7 +307,7 @@ void TFolderViewForm::RenameSelectedFile() {
     const std::string NewName = Entered.toStdString() + Ext;
     // Only a rename the user went on with settles the shown picture's edit:
     // one cancelled leaves the file and the edit as they were.
-    if (FOwner && !FOwner->ReleaseShownFile({JoinPath(FFolderPath, OldName)}, true)) return;
+    if ((FOwner && !FOwner->ReleaseShownFile({JoinPath(FFolderPath, OldName)}, true)) || FClosing) return;
     QString Error;
     if (RenameOnDisk(OldName, NewName, Error)) {
       RenameFileItem(OldName, NewName, false);

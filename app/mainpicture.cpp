@@ -410,7 +410,8 @@ TMainForm::TLeaveAnswer TMainForm::QuerySaveModified() {
   const bool withoutFile = WithoutOwnFile();
   // A save that failed keeps the picture and its edit on screen: the caller
   // stops. After a failed silent save the user is asked, so that another
-  // name or discarding the edit stays within reach.
+  // name or discarding the edit stays within reach. An edit already given
+  // up, or saved as a copy, at a question of this step is not saved after all.
   if (FOnlyRotated && !withoutFile && FSettings.AutoSaveImages && smaller > 300 && !FAutoSaveFailed &&
       !FDontAskToSave) {
     const TSaveAsOutcome saved = SaveShownPicture();
@@ -517,7 +518,7 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
   try {
     SavePictureInFormat(target, *RastrumView1->GetIO(), keepQuality, RastrumView1->GetBitmap());
     restore.OwnFileWritten = ownFile;
-    // The file now holds what the program wrote: a later save compares with this one.
+    // The file holds what the program wrote: a later save compares with it.
     if (ownFile) FShownIdentity = TFileIdentity::Of(target);
     FBusy = false;
     return true;

@@ -167,7 +167,8 @@ changed() {
   wait_title "Pictrova - $pics/a.png*" || fail "the turn did not mark a.png modified ($(title))"
   cp "$work/other-a.png" "$pics/.a.png.new" && mv "$pics/.a.png.new" "$pics/a.png"
   xdotool key Right
-  wait_window "$question" >/dev/null || { shot 01-noquestion; fail "Right saved over a replaced file without a question"; }
+  wait_window "$question" >/dev/null ||
+    { shot 01-noquestion; fail "Right saved over a replaced file without a question"; }
   sleep 0.3
   shot 01-question
   cmp -s "$work/other-a.png" "$pics/a.png" || fail "the replaced a.png changed while the question was up"
@@ -185,7 +186,8 @@ changed() {
   wait_title "Pictrova - $pics/b.png*" || fail "the turn did not mark b.png modified ($(title))"
   cat "$work/other-b.png" >"$pics/b.png"
   xdotool key ctrl+s
-  read -r _ w h x y <<<"$(wait_window "$question")" || { shot 02-noquestion; fail "Ctrl+S saved over a rewritten file without a question"; }
+  read -r _ w h x y <<<"$(wait_window "$question")" ||
+    { shot 02-noquestion; fail "Ctrl+S saved over a rewritten file without a question"; }
   sleep 0.3
   click $((x + 107 + 105)) $((y + h - 20))
   wait_window "^Save Image$" >/dev/null || { shot 02-nodialog; fail "Save As opened no save-as dialog"; }
