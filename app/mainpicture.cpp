@@ -578,6 +578,9 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
       HelpDlg->PromptFileChanged(FCurrentFileName);
       answer = HelpDlg->ShowModal();
     }
+    // The picture asked about is still the one shown, with its edit.
+    if (FCurrentFilePath.toStdString() != target || !FModified)
+      return TSaveAsOutcome::Cancelled;
     if (answer == 2) return SaveImageAsOutcome();
     if (answer == 3) return TSaveAsOutcome::Discarded;
     if (answer != 1) return TSaveAsOutcome::Cancelled;
