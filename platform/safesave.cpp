@@ -86,6 +86,8 @@ std::string LinkedFile(const std::string& FileName) {
 
 } // namespace
 
+std::function<void(const std::string&)> TSafeSaveFile::AfterTempMade;
+
 mode_t DefaultFileMode() {
   // The mask is read without setting it: umask() can only be read by setting
   // it, and another thread creating a file meanwhile would get a mask of 0.
@@ -120,19 +122,26 @@ TSafeSaveFile::TSafeSaveFile(const std::string& FileName, mode_t NewMode) : FTar
   const std::string Dir = Slash == std::string::npos ? std::string() : FTarget.substr(0, Slash + 1);
   const std::string Base = Slash == std::string::npos ? FTarget : FTarget.substr(Slash + 1);
   std::string Pattern = Dir + "." + Base + ".XXXXXX";
-  const int Fd = ::mkstemp(Pattern.data());
+  const int Fd = ::mkostemp(Pattern.data(), O_CLOEXEC);
   if (Fd < 0) throw EStreamError("Cannot create file \"" + FileName + "\". " + std::strerror(errno));
-  ::close(Fd);
   FTemp = Pattern;
+  FFile = std::make_unique<TFileStream>(Fd, FTemp);
+  if (AfterTempMade) AfterTempMade(FTemp);
 }
 
 TSafeSaveFile::~TSafeSaveFile() {
-  if (!FTemp.empty()) ::unlink(FTemp.c_str());
+  // A name that leads elsewhere now is someone else's.
+  if (!FTemp.empty() && NameHoldsFile()) ::unlink(FTemp.c_str());
+}
+
+bool TSafeSaveFile::NameHoldsFile() const {
+  struct stat Named {}, Held {};
+  return ::lstat(FTemp.c_str(), &Named) == 0 && ::fstat(FFile->Handle(), &Held) == 0 &&
+         Named.st_ino == Held.st_ino && Named.st_dev == Held.st_dev;
 }
 
 bool TSafeSaveFile::Commit() {
-  const int Fd = ::open(FTemp.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (Fd < 0) return false;
+  const int Fd = FFile->Handle();
   if (FExisted) {
     // The replaced file's owner and group: root may give both, another user
     // at most a group of its own.
@@ -146,9 +155,17 @@ bool TSafeSaveFile::Commit() {
   bool Ok = ::fchmod(Fd, FMode) == 0;
   if (Ok && FExisted) CopyAttributes(FTarget, Fd);
   Ok = Ok && ::fsync(Fd) == 0;
-  ::close(Fd);
-  if (!Ok || ::rename(FTemp.c_str(), FTarget.c_str()) != 0) return false;
+  // Whatever else the name led to, the rename would put in the target's
+  // place (which whoever put it there could do alone): that is no save.
+  if (!Ok || !NameHoldsFile() || ::rename(FTemp.c_str(), FTarget.c_str()) != 0) return false;
   FTemp.clear();
+  // The rename itself lasts only once the folder is written.
+  const std::size_t Slash = FTarget.find_last_of('/');
+  const std::string Dir = Slash == std::string::npos ? "." : Slash == 0 ? "/" : FTarget.substr(0, Slash);
+  if (const int DirFd = ::open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); DirFd >= 0) {
+    ::fsync(DirFd);
+    ::close(DirFd);
+  }
   return true;
 }
 
@@ -156,8 +173,7 @@ void SaveFileSafely(const std::string& FileName, std::string_view Data, mode_t N
   TSafeSaveFile File(FileName, NewMode);
   bool Written = true;
   try {
-    TFileStream Stream(File.TempName(), fmCreate);
-    Stream.WriteBuffer(Data.data(), static_cast<std::int64_t>(Data.size()));
+    File.Stream().WriteBuffer(Data.data(), static_cast<std::int64_t>(Data.size()));
   } catch (const EStreamError&) {
     // Named by the file the caller knows, not the hidden one.
     Written = false;
