@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QTabWidget>
+#include <cerrno>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -136,6 +137,45 @@ TEST(MainWindow, UnreadableSettingsAreKeptAndSaidOnceALinkStays) {
   EXPECT_EQ(target, linked);
   EXPECT_NE(FileBytes(linked).find("sz \"SlideShowInterval\" \"8000\"\n"), std::string::npos);
   EXPECT_EQ(env.HelpShown, 1);
+}
+
+// Settings the file system fails to give (EIO of a network home) are no
+// damaged file: the window runs on the defaults without a word, and its
+// close writes nothing over the file, though it reads again by then.
+// An editor's CRLF line ends are read as they are; a file found holding
+// another program's text in the middle of the run is kept aside and said
+// then.
+TEST(MainWindow, SettingsThatFailToBeReadStayAndALaterMoveIsSaid) {
+  apptest::TAppEnv env;
+  const std::string keys = platform::KeyStoreFolder() + "/HKEY_CURRENT_USER.keys";
+  const std::string stored = "Pictrova key store 1\r\nkey \"Software\"\r\nkey \"Software\" \"Halvenworth\"\r\n"
+                             "key \"Software\" \"Halvenworth\" \"Pictrova 3\"\r\nsz \"SlideShowInterval\" \"7000\"\r\n";
+  std::ofstream(keys, std::ios::binary) << stored;
+  platform::KeyStoreReadFault = [](const std::string&) { return EIO; };
+  {
+    TMainForm form({}, nullptr);
+    platform::KeyStoreReadFault = nullptr;
+    EXPECT_EQ(form.Settings(), TMainSettings{});
+    form.MutableSettings().SlideShowInterval = 8000;
+    form.show();
+    form.Ptv_MainExecuteMacro({"EXIT"});
+  }
+  EXPECT_EQ(env.HelpShown, 0) << env.LastHelpText.toStdString();
+  EXPECT_EQ(FileBytes(keys), stored);
+
+  // The same file in another folder, read this time.
+  testing_support::TTempFolder other;
+  platform::SetKeyStoreFolder(other.Path());
+  const std::string otherKeys = other.File("HKEY_CURRENT_USER.keys");
+  std::ofstream(otherKeys, std::ios::binary) << stored;
+  TMainForm form({}, nullptr);
+  EXPECT_EQ(form.Settings().SlideShowInterval, 7000);
+  EXPECT_EQ(env.HelpShown, 0);
+  std::ofstream(otherKeys) << "[Settings]\nSlideShowInterval=9000\n";
+  EXPECT_EQ(ReadSetting("SlideShowInterval"), "");
+  ASSERT_TRUE(apptest::WaitUntil([&] { return env.HelpShown == 1; }));
+  EXPECT_EQ(env.LastHelpCaption, "Settings Not Read");
+  EXPECT_EQ(env.LastHelpDetail.toStdString(), "The file that could not be read was kept as:\n - " + otherKeys + ".unreadable");
 }
 
 // A key store that cannot be written (its folder cannot be made) opens no
