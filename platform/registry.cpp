@@ -285,11 +285,16 @@ bool KeepAside(const std::string& file) {
 // released, so that no run leaves one behind: whoever opened it meanwhile
 // finds, once it holds the lock, that the name no longer leads to its file,
 // and tries again.
-int LockFile(const std::string& lockName) {
+int LockFile(const std::string& lockName, bool wait = true) {
   for (;;) {
     const int fd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
-    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    int locked;
+    while ((locked = flock(fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
+      ::close(fd);
+      return -1;
     }
     struct stat held {}, named {};
     if (::fstat(fd, &held) == 0 && ::stat(lockName.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
@@ -559,6 +564,21 @@ void SetOnUnreadableKept(std::function<void()> notify) {
 }
 
 std::function<int(const std::string& file)> KeyStoreReadFault;
+
+void RemoveStaleKeyStoreFiles() {
+  const std::string folder = KeyStoreFolder();
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE}) {
+    const std::string file = folder + "/" + RootFileName(root);
+    const std::string lockName = file + ".lock";
+    // A lock left by a run that was killed is held by no one: taking it and
+    // letting it go removes it. One held is another run's, writing now.
+    const int lockFd = LockFile(lockName, false);
+    if (lockFd < 0) continue;
+    // No write is under way: every hidden file of one is a killed run's.
+    RemoveUnfinishedSaves(file);
+    UnlockFile(lockName, lockFd);
+  }
+}
 
 void SetKeyStoreFolder(const std::string& folder) {
   std::lock_guard lock(FolderMutex());

@@ -86,6 +86,11 @@ void SetOnUnreadableKept(std::function<void()> notify);
 // in for the file system's answer, 0 lets the file be opened (a test seam).
 extern std::function<int(const std::string& file)> KeyStoreReadFault;
 
+// The hidden files and lock that writes cut short by a killed process left
+// beside the roots' files; what a write of another running process holds
+// stays. For the start of the program.
+void RemoveStaleKeyStoreFiles();
+
 class TRegistry {
 public:
   explicit TRegistry(std::uint32_t access = KEY_ALL_ACCESS);

@@ -2,11 +2,13 @@
 
 #include "platform/stream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -167,6 +169,28 @@ bool TSafeSaveFile::Commit() {
     ::close(DirFd);
   }
   return true;
+}
+
+void RemoveUnfinishedSaves(const std::string& FileName) {
+  const std::string Target = LinkedFile(FileName);
+  const std::size_t Slash = Target.find_last_of('/');
+  const std::string Dir = Slash == std::string::npos ? "." : Target.substr(0, Slash + 1);
+  // The names mkstemp gives: the target's hidden name and six characters.
+  const std::string Prefix = "." + (Slash == std::string::npos ? Target : Target.substr(Slash + 1)) + ".";
+  const auto Letter = [](char C) { return (C >= '0' && C <= '9') || (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); };
+  DIR* Folder = ::opendir(Dir.c_str());
+  if (!Folder) return;
+  while (const dirent* Entry = ::readdir(Folder)) {
+    const std::string Name = Entry->d_name;
+    if (Name.size() != Prefix.size() + 6 || Name.compare(0, Prefix.size(), Prefix) != 0 ||
+        !std::all_of(Name.begin() + static_cast<std::ptrdiff_t>(Prefix.size()), Name.end(), Letter))
+      continue;
+    struct stat St {};
+    if (::fstatat(::dirfd(Folder), Name.c_str(), &St, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(St.st_mode) &&
+        St.st_uid == ::geteuid())
+      ::unlinkat(::dirfd(Folder), Name.c_str(), 0);
+  }
+  ::closedir(Folder);
 }
 
 void SaveFileSafely(const std::string& FileName, std::string_view Data, mode_t NewMode) {

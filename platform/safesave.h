@@ -54,6 +54,11 @@ private:
   mode_t FMode = 0;
 };
 
+// Removes the hidden files that saves of FileName cut short by a killed
+// process left beside it (this user's own). Only while no save of that file
+// can be under way.
+void RemoveUnfinishedSaves(const std::string& FileName);
+
 // Data as the whole of FileName, through a TSafeSaveFile; raises EStreamError
 // when it cannot be written.
 void SaveFileSafely(const std::string& FileName, std::string_view Data, mode_t NewMode = DefaultFileMode());

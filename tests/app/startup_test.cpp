@@ -15,8 +15,10 @@
 #include <QMenu>
 #include <QTabWidget>
 #include <cerrno>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 using namespace app;
@@ -176,6 +178,36 @@ TEST(MainWindow, SettingsThatFailToBeReadStayAndALaterMoveIsSaid) {
   ASSERT_TRUE(apptest::WaitUntil([&] { return env.HelpShown == 1; }));
   EXPECT_EQ(env.LastHelpCaption, "Settings Not Read");
   EXPECT_EQ(env.LastHelpDetail.toStdString(), "The file that could not be read was kept as:\n - " + otherKeys + ".unreadable");
+}
+
+// The work files of a settings write that was killed (its hidden file, its
+// lock) go at the start, before anything is read; while another running
+// write holds the lock, both stay.
+TEST(Startup, ClearsTheWorkFilesOfAKilledSettingsWrite) {
+  apptest::TAppEnv env;
+  testing_support::TTempFolder runtime;
+  const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+  qputenv("XDG_RUNTIME_DIR", runtime.QPath().toUtf8());
+  WriteSetting("SlideShowInterval", "7000");
+  const std::string folder = platform::KeyStoreFolder(), lock = folder + "/HKEY_CURRENT_USER.keys.lock";
+  const std::string hidden = folder + "/.HKEY_CURRENT_USER.keys.a1B2c3", other = folder + "/.HKEY_CURRENT_USER.keys.a1B2c3d";
+  std::ofstream(other) << "not a write's";
+  char program[] = "pictrova", exitWord[] = "EXIT";
+  char* argv[] = {program, exitWord, nullptr};
+  for (const bool held : {true, false}) {
+    std::ofstream(hidden) << "half";
+    std::ofstream{lock};
+    const int holder = held ? ::open(lock.c_str(), O_RDWR | O_CLOEXEC) : -1;
+    if (held) ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    EXPECT_EQ(ProgramEntry(2, argv), 0);
+    EXPECT_EQ(QFile::exists(QString::fromStdString(hidden)), held);
+    EXPECT_EQ(QFile::exists(QString::fromStdString(lock)), held);
+    if (held) ::close(holder);
+  }
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(other)));
+  EXPECT_EQ(ReadSetting("SlideShowInterval"), "7000");
+  if (savedRuntime.isNull()) qunsetenv("XDG_RUNTIME_DIR");
+  else qputenv("XDG_RUNTIME_DIR", savedRuntime);
 }
 
 // A key store that cannot be written (its folder cannot be made) opens no
