@@ -177,7 +177,8 @@ TEST(MainWindow, SettingsThatFailToBeReadStayAndALaterMoveIsSaid) {
   EXPECT_EQ(ReadSetting("SlideShowInterval"), "");
   ASSERT_TRUE(apptest::WaitUntil([&] { return env.HelpShown == 1; }));
   EXPECT_EQ(env.LastHelpCaption, "Settings Not Read");
-  EXPECT_EQ(env.LastHelpDetail.toStdString(), "The file that could not be read was kept as:\n - " + otherKeys + ".unreadable");
+  EXPECT_EQ(env.LastHelpDetail.toStdString(),
+            "The file that could not be read was kept as:\n - " + otherKeys + ".unreadable");
 }
 
 // The work files of a settings write that was killed (its hidden file, its
@@ -190,7 +191,9 @@ TEST(Startup, ClearsTheWorkFilesOfAKilledSettingsWrite) {
   qputenv("XDG_RUNTIME_DIR", runtime.QPath().toUtf8());
   WriteSetting("SlideShowInterval", "7000");
   const std::string folder = platform::KeyStoreFolder(), lock = folder + "/HKEY_CURRENT_USER.keys.lock";
-  const std::string hidden = folder + "/.HKEY_CURRENT_USER.keys.a1B2c3", other = folder + "/.HKEY_CURRENT_USER.keys.a1B2c3d";
+  // A hidden name of a write, and one that only looks like it.
+  const std::string hidden = folder + "/.HKEY_CURRENT_USER.keys.a1B2c3";
+  const std::string other = folder + "/.HKEY_CURRENT_USER.keys.a1B2c3d";
   std::ofstream(other) << "not a write's";
   char program[] = "pictrova", exitWord[] = "EXIT";
   char* argv[] = {program, exitWord, nullptr};
