@@ -379,10 +379,7 @@ void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) 
   try {
     // The old file stays untouched until the new one is complete.
     platform::TSafeSaveFile target(FileName);
-    {
-      platform::TFileStream file(target.TempName(), platform::fmCreate);
-      WriteBuiltIn(file, FileType, progress);
-    }
+    WriteBuiltIn(target.Stream(), FileType, progress);
     if (!Aborting && !target.Commit()) Aborting = true;
   } catch (...) {
     Aborting = true;

@@ -17,12 +17,14 @@
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rvformats.h"
 #include "image/model/rvmask.h"
 #include "platform/metafile.h"
+#include "platform/safesave.h"
 #include "platform/stream.h"
 #include "support/asnobody.h"
 
@@ -364,6 +366,33 @@ TEST_F(RastrumIOTest, SuccessfulSaveReplacesAndKeepsPermissions) {
   EXPECT_GT(ReadAll(name).size(), 8u);
   EXPECT_EQ(QFile::permissions(QString::fromStdString(name)),
             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+}
+
+// Anyone who may write the folder can put a link at the hidden name between
+// its making and the write: the picture goes into the file made, never into
+// the one the link names, and the save fails with the target as it was.
+TEST_F(RastrumIOTest, ALinkPutAtTheHiddenNameTakesNoByte) {
+  const std::string name = Path("p.png"), elsewhere = Path("elsewhere.txt");
+  const Bytes old = {1, 2, 3}, other = {'m', 'i', 'n', 'e'};
+  WriteAll(name, old);
+  WriteAll(elsewhere, other);
+  std::string hidden;
+  platform::TSafeSaveFile::AfterTempMade = [&](const std::string& Temp) {
+    hidden = Temp;
+    ASSERT_EQ(::unlink(Temp.c_str()), 0);
+    ASSERT_EQ(::symlink(elsewhere.c_str(), Temp.c_str()), 0);
+  };
+  TRastrumIO io;
+  MakePicture(*io.RvBitmap(), 8, 8);
+  io.SaveToFile(name);
+  platform::TSafeSaveFile::AfterTempMade = nullptr;
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_EQ(ReadAll(elsewhere), other);
+  EXPECT_EQ(ReadAll(name), old);
+  // The link is the other's: it stays.
+  struct stat st {};
+  EXPECT_EQ(::lstat(hidden.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 // An access list as the kernel keeps it: owner, the user 4321, group, mask
