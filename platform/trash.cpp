@@ -82,6 +82,23 @@ std::string NumberedName(const std::string& Name, int N) {
   return Dot == std::string::npos || Dot == 0 ? Name + Number : Name.substr(0, Dot) + Number + Name.substr(Dot);
 }
 
+// A rename that replaces nothing. File systems without RENAME_NOREPLACE get
+// a hard link (which never replaces) for a file, and a look first for a
+// folder, which cannot be linked.
+int RenameNoReplace(const std::string& From, const std::string& To) {
+  if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  struct stat St {};
+  if (::lstat(From.c_str(), &St) != 0) return errno;
+  if (!S_ISDIR(St.st_mode)) {
+    if (::link(From.c_str(), To.c_str()) != 0) return errno;
+    ::unlink(From.c_str());
+    return 0;
+  }
+  if (::lstat(To.c_str(), &St) == 0) return EEXIST;
+  return ::rename(From.c_str(), To.c_str()) == 0 ? 0 : errno;
+}
+
 bool WriteAll(int Fd, const std::string& Text) {
   for (std::size_t Done = 0; Done < Text.size();) {
     const ssize_t N = ::write(Fd, Text.data() + Done, Text.size() - Done);
@@ -158,8 +175,8 @@ int MoveToTrash(const std::string& Path) {
       return WriteError ? WriteError : EIO;
     }
     const std::string Target = Place.Trash + "/files/" + Trashed;
-    if (::renameat2(AT_FDCWD, Source.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    const int E = errno;
+    const int E = RenameNoReplace(Source, Target);
+    if (E == 0) return 0;
     ::unlink(Info.c_str());
     if (E != EEXIST) return E;
   }
