@@ -31,12 +31,16 @@ constexpr double kMaxCoordinate = 1 << 24;
 // or a pen wider than a pixel, whose outline is filled) the heights of its
 // edges within the frame, in target pixels, together at most this many
 // times the frame's height. The rasteriser's time grows with that sum and,
-// within one shape, with the edges that share a row: a polygon of a few
-// thousand points zigzagging across the frame kept it busy for a minute.
-// Real drawings stay far below; a shape the rest cannot pay for is damage,
-// skipped as a whole like shapes beyond kMaxCoordinate, which leaves the
-// budget to the shapes after it.
+// within one shape, with the square of the edges that share a row: a
+// polygon of 2,000 points zigzagging across the frame kept it busy for half
+// a minute. So a shape whose edges cover the frame's height more than
+// kCrowdedFrameHeights times is charged that much more again. Real drawings
+// stay far below both (a blend of hundreds of steps is many shapes, a page
+// of text as one outline about a hundred frame heights); a shape the rest
+// cannot pay for is damage, skipped as a whole like shapes beyond
+// kMaxCoordinate, which leaves the budget to the shapes after it.
 constexpr std::int64_t kFillFrameHeights = 1024;
+constexpr double kCrowdedFrameHeights = 64;
 
 // Little-endian reads that answer 0 and clear ok instead of reading past the
 // end of the record.
@@ -211,7 +215,8 @@ public:
     const QRectF frame = painter.transform().mapRect(QRectF(rect));
     FRowsTop = frame.top();
     FRowsBottom = frame.bottom();
-    FStats.FillBudget = kFillFrameHeights * std::max<std::int64_t>(1, std::llround(frame.height()));
+    FFrameHeight = double(std::max<std::int64_t>(1, std::llround(frame.height())));
+    FStats.FillBudget = kFillFrameHeights * std::int64_t(FFrameHeight);
     dc.pen.kind = GdiObject::Pen;
     dc.brush.kind = GdiObject::Brush;
     dc.brush.color = Qt::white;
@@ -229,7 +234,7 @@ protected:
   QTransform FDeviceToTarget;
   TMetafileDrawStats& FStats;
   const std::function<bool(int)>& FKeepGoing;
-  double FRowsTop = 0, FRowsBottom = 0; // the frame's rows on the device
+  double FRowsTop = 0, FRowsBottom = 0, FFrameHeight = 1; // the frame's rows on the device
 
   // Asked before the record at offset of size bytes: false ends the play.
   bool GoOn(std::size_t offset, std::size_t size) {
@@ -275,7 +280,8 @@ protected:
     // A wide pen's outline runs along both sides of every edge.
     if (pen.style() != Qt::NoPen && !pen.isCosmetic() && pen.widthF() * LargestScale(t) > 1) sides += 2;
     if (sides == 0) return true;
-    const double work = sides * EdgeRows(shape, t);
+    double work = sides * EdgeRows(shape, t);
+    work *= std::max(1.0, work / (kCrowdedFrameHeights * FFrameHeight));
     if (work > double(FStats.FillBudget - FStats.FillWork)) {
       ++FStats.ShapesSkipped;
       return false;

@@ -429,19 +429,22 @@ TEST(MetafileDamage, CrowdedFillsStopAtTheBudget) {
     EXPECT_EQ(At(img, 57, 57), 0xFF0000u) << "the square after the crowded shape";
   }
   // Fewer points across the frame are a drawing like any other: filled, and
-  // counted at the frame's height for each edge.
-  auto few = Wmf({red, W(0x012D, {0}), W(0x02FA, {5, 0, 0, 0, 0}), W(0x012D, {1}), WmfZigzag(0x0324, 100)}, true,
-                 3000, 3000);
-  TMetafile m;
-  m.LoadFromBytes(few.data(), few.size());
-  QImage img(300, 300, QImage::Format_RGB32);
-  const TMetafileDrawStats s = DrawOnto(img, m);
-  EXPECT_EQ(s.ShapesSkipped, 0);
-  EXPECT_EQ(s.FillWork, 100 * 300);
-  int filled = 0;
-  for (int y = 0; y < 300; ++y)
-    for (int x = 0; x < 300; ++x) filled += At(img, x, y) == 0xFF0000u;
-  EXPECT_GT(filled, 300 * 300 / 10);
+  // counted at the frame's height for each edge; beyond 64 edges across the
+  // frame, in proportion to their crowding too.
+  for (auto [points, work] : {std::pair{60, 60 * 300}, std::pair{200, 200 * 300 * 200 / 64}}) {
+    auto few = Wmf({red, W(0x012D, {0}), W(0x02FA, {5, 0, 0, 0, 0}), W(0x012D, {1}), WmfZigzag(0x0324, points)},
+                   true, 3000, 3000);
+    TMetafile m;
+    m.LoadFromBytes(few.data(), few.size());
+    QImage img(300, 300, QImage::Format_RGB32);
+    const TMetafileDrawStats s = DrawOnto(img, m);
+    EXPECT_EQ(s.ShapesSkipped, 0);
+    EXPECT_EQ(s.FillWork, work);
+    int filled = 0;
+    for (int y = 0; y < 300; ++y)
+      for (int x = 0; x < 300; ++x) filled += At(img, x, y) == 0xFF0000u;
+    EXPECT_GT(filled, 300 * 300 / 10) << points;
+  }
 }
 
 TEST(MetafileDamage, EveryTruncationLoadsOrIsRefusedAndDraws) {
