@@ -661,7 +661,15 @@ void TRastrumIO::LoadMetafile(const std::string& FileName, int Width, int Height
     dib.fill(QColor(static_cast<int>(rgb & 255), static_cast<int>((rgb >> 8) & 255),
                     static_cast<int>((rgb >> 16) & 255)));
     QPainter painter(&dib);
-    metafile.Draw(painter, QRect(0, 0, static_cast<int>(w), static_cast<int>(h)));
+    // Between records the play reports how far it got and stops once the
+    // load is aborted, as the codecs do between rows.
+    TRvProgressRec progress;
+    MakeProgress(progress);
+    progress.Per = 1;
+    metafile.Draw(painter, QRect(0, 0, static_cast<int>(w), static_cast<int>(h)), [&progress](int Percent) {
+      if (Percent != progress.Val) progress.Step(Percent);
+      return !progress.IsAborting();
+    });
   }
   if (!RvAllocateBitmap(*FRvBitmap, dibW, dibH, rvpf24Bit)) {
     Aborting = true;

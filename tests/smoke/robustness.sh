@@ -18,6 +18,11 @@
 #             test device (whose reader resets the handler of SIGTERM) the
 #             signal asks about the scan, as File > Exit does; during a run
 #             of files that cannot be read it ends the run and the program.
+#   crowded   a folder of 200 PNG files whose headers claim 16384 x 16384
+#             RGBA, a WMF polygon of 2,000 points zigzagging across its
+#             frame and one JPEG: the JPEG is shown at once, the window
+#             answers while the rest are read, and the program's peak memory
+#             is that of the JPEG alone but for the thumbnails.
 # Usage: robustness.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -256,6 +261,37 @@ sigterm)
   wait "$first" || fail "the program ended with an error: $(tail -5 "$work/first.log")"
   first=""
   grep -q "\"$work/broken\"" "$keys" || fail "the settings were not written at the end of the run"
+  ;;
+crowded)
+  corpus="$(dirname "$0")/../../fuzz/corpus"
+  mkdir -p "$work/plain" "$work/crowded"
+  marked_picture "$work/plain/a.jpg" "#0000FF"
+  cp "$work/plain/a.jpg" "$work/crowded/a.jpg"
+  cp "$corpus/metafile/7a0052deb44ff936ac90ef4ad5962d8003f38168" "$work/crowded/b.wmf"
+  for i in $(seq -w 1 200); do
+    cp "$corpus/png/e2bf96ff563b4e3def180e6f4befa477a1b80860" "$work/crowded/c$i.png"
+  done
+  # The JPEG alone, then beside the others: shown at once both times, the
+  # window answering (the tool box opens within seconds), and the headers
+  # read meanwhile adding no picture-sized memory to the program's peak.
+  for folder in plain crowded; do
+    "$program" "$work/$folder" >"$work/first.log" 2>&1 &
+    first=$!
+    read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/$folder/a.jpg$")" || fail "$folder was not opened"
+    sleep 1
+    shot "$folder"
+    check_marked "$folder" "#0000FF" "${mw}x$((mh - 230))+$mx+$((my + 168))" >/dev/null
+    start=$SECONDS
+    click $((mx + mw / 2)) $((my + mh / 2))
+    xdotool key ctrl+t
+    wait_window "^Image Tools$" >/dev/null || fail "$folder: no tool box: the window does not answer"
+    [ $((SECONDS - start)) -le 10 ] || fail "$folder: the tool box came after $((SECONDS - start)) s: the window was held"
+    peak=$(awk '/^VmHWM/ {print $2}' "/proc/$first/status")
+    [ "$folder" = plain ] && alone=$peak
+    ends_on_exit
+  done
+  echo "peak resident memory: $alone kB with the JPEG alone, $peak kB beside the crafted files"
+  [ $((peak - alone)) -lt $((200 * 1024)) ] || fail "the crafted files' headers took $(((peak - alone) / 1024)) MB"
   ;;
 *)
   fail "unknown case"

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -277,6 +278,51 @@ TEST_F(RastrumIOTest, LargeMetafileIsCappedAt2800) {
   io.LoadMetafile(name, 0, 50);
   EXPECT_EQ(rec.Finished, 1);
   EXPECT_EQ(io.RvBitmap()->Width(), 403);
+}
+
+TEST_F(RastrumIOTest, MetafileReportsBetweenRecordsAndStopsWhenAborted) {
+  // A placeable WMF of 100 x 80: a red rectangle at the top left, a hundred
+  // records that change nothing, a red rectangle at the bottom right.
+  Bytes wmf;
+  auto put16 = [&](int v) { wmf.push_back(static_cast<std::uint8_t>(v)), wmf.push_back(static_cast<std::uint8_t>(v >> 8)); };
+  auto record = [&](int function, std::initializer_list<int> words) {
+    put16(static_cast<int>(3 + words.size())), put16(0), put16(function);
+    for (int w : words) put16(w);
+  };
+  put16(0xCDD7), put16(0x9AC6), put16(0), put16(0), put16(0), put16(100), put16(80), put16(96), put16(0), put16(0), put16(0);
+  put16(1), put16(9), put16(0x0300), put16(0), put16(0), put16(1), put16(0), put16(0), put16(0);
+  record(0x02FC, {0, 0x00FF, 0, 0}); // red brush
+  record(0x012D, {0});
+  record(0x041B, {30, 40, 10, 10}); // bottom, right, top, left
+  for (int i = 0; i < 100; ++i) record(0x0102, {1});
+  record(0x041B, {70, 90, 50, 60});
+  record(0, {});
+  const std::string name = Path("steps.wmf");
+  WriteAll(name, wmf);
+  auto red = [](TRvBitmap& B, int X, int Y) {
+    const std::uint8_t* p = B.Scanline(Y) + 3 * X;
+    return p[0] == 0 && p[1] == 0 && p[2] == 255;
+  };
+
+  TRastrumIO io;
+  TRecorder rec;
+  rec.Attach(io);
+  io.LoadMetafile(name, -1, -1);
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_TRUE(red(*io.RvBitmap(), 20, 20));
+  EXPECT_TRUE(red(*io.RvBitmap(), 80, 60));
+  ASSERT_GT(rec.Progress.size(), 10u);
+  EXPECT_TRUE(std::is_sorted(rec.Progress.begin(), rec.Progress.end()));
+  EXPECT_LE(rec.Progress.back(), 100);
+
+  // Aborted once a tenth is played, as a read that is no longer wanted is.
+  io.OnProgress = [&io](void*, int Per) {
+    if (Per >= 10) io.Aborting = true;
+  };
+  io.LoadMetafile(name, -1, -1);
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_TRUE(red(*io.RvBitmap(), 20, 20));
+  EXPECT_FALSE(red(*io.RvBitmap(), 80, 60)) << "records after the abort are not played";
 }
 
 TEST_F(RastrumIOTest, MetafileWithoutSizeIsRefused) {
