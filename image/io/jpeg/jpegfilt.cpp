@@ -19,14 +19,15 @@ namespace {
 
 // A file of many scans (a progressive one) may hold any number of them, each
 // a pass over the blocks of the components it holds. Real files take a dozen
-// scans, a few passes over the picture, and hold about a byte for every block
-// their scans go through; a crafted one asks for hundreds of passes from a
-// few bytes. Scans are taken while the blocks they go through stay within
-// either allowance, the passes or what the bytes held pay for; past both the
-// read ends as at the end of a truncated file, showing the scans taken, and
-// past the cap it fails. How many bytes a scan holds tells nothing: the
-// arithmetic coder leaves out the zero bytes that would end its data, so a
-// smooth picture's scans of refinement may hold none at all.
+// scans and a few passes over the picture, and most hold a byte or more for
+// every block their scans go through (a smooth picture coded arithmetically
+// far less, in as few passes); a crafted one asks for hundreds of passes
+// from a few bytes. Scans are taken while the blocks they go through stay
+// within either allowance, the passes or what the bytes held pay for; past
+// both the read ends as at the end of a truncated file, showing the scans
+// taken, and past the cap it fails. How many bytes a scan holds tells
+// nothing: the arithmetic coder leaves out the zero bytes that would end its
+// data, so a smooth picture's scans of refinement may hold none at all.
 constexpr int JpegMaxScans = 500;
 constexpr std::int64_t JpegPassesAllowed = 16;
 constexpr std::int64_t JpegBlocksPerByteAllowed = 4;
@@ -38,7 +39,14 @@ std::int64_t JpegBytesHeld(j_decompress_ptr Info, platform::TStream& Stream) {
          std::max<std::int64_t>(Stream.Size() - Stream.Position(), 0);
 }
 
-bool JpegScansAllowed(std::int64_t Blocks, std::int64_t PictureBlocks, std::int64_t Held) {
+// Whether scans going through Blocks blocks in all stay within an allowance,
+// Held being the bytes behind the first scan's header.
+bool JpegScansAllowed(j_decompress_ptr Info, std::int64_t Blocks, std::int64_t Held) {
+  std::int64_t PictureBlocks = 0;
+  for (int C = 0; C < Info->num_components; ++C) {
+    const jpeg_component_info& Component = Info->comp_info[C];
+    PictureBlocks += static_cast<std::int64_t>(Component.width_in_blocks) * Component.height_in_blocks;
+  }
   return Blocks <= JpegPassesAllowed * PictureBlocks ||
          (Blocks + JpegBlocksPerByteAllowed - 1) / JpegBlocksPerByteAllowed <= Held;
 }
@@ -151,11 +159,6 @@ int JpegReadScans(TJpegDecoder& D, bool DcOnly) {
   DcBits.fill(-1);
   std::array<int, MAX_COMPS_IN_SCAN> ScanComponents{};
   int ScanCount = 0, ScanDcBit = -1;
-  std::int64_t PictureBlocks = 0;
-  for (int C = 0; C < Info->num_components; ++C) {
-    const jpeg_component_info& Component = Info->comp_info[C];
-    PictureBlocks += static_cast<std::int64_t>(Component.width_in_blocks) * Component.height_in_blocks;
-  }
   for (int Got = JPEG_REACHED_SOS;; Got = jpeg_consume_input(Info)) {
     JpegMonitor(reinterpret_cast<j_common_ptr>(Info));
     if (Got == JPEG_REACHED_EOI || Got == JPEG_SUSPENDED) return Info->input_scan_number;
@@ -171,7 +174,7 @@ int JpegReadScans(TJpegDecoder& D, bool DcOnly) {
       ScanComponents[C] = std::clamp(Info->cur_comp_info[C]->component_index, 0, MAX_COMPONENTS - 1);
     ScanDcBit = Info->Ss == 0 ? Info->Al : -1;
     const std::int64_t Blocks = D.Work.Blocks + JpegScanBlocks(Info);
-    if (D.Work.Scans > 0 && !JpegScansAllowed(Blocks, PictureBlocks, D.Held)) {
+    if (D.Work.Scans > 0 && !JpegScansAllowed(Info, Blocks, D.Held)) {
       D.StoppedEarly = true;
       WARNMS(Info, JWRN_JPEG_EOF);
       return Info->input_scan_number - 1;
