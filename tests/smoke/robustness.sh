@@ -23,6 +23,10 @@
 #             frame and one JPEG: the JPEG is shown at once, the window
 #             answers while the rest are read, and the program's peak memory
 #             is that of the JPEG alone but for the thumbnails.
+#   tiles     a folder holds a good picture beside JPEG-2000 files of a few
+#             hundred bytes that declare 65,535 tiles of many components or
+#             a palette picture of 16384 x 16384: the good picture is shown,
+#             and the program's peak resident memory stays small.
 # Usage: robustness.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -292,6 +296,26 @@ crowded)
   done
   echo "peak resident memory: $alone kB with the JPEG alone, $peak kB beside the crafted files"
   [ $((peak - alone)) -lt $((200 * 1024)) ] || fail "the crafted files' headers took $(((peak - alone) / 1024)) MB"
+  ;;
+tiles)
+  crafted="$(dirname "$0")/../../fuzz/corpus/jpeg2000"
+  cp "$crafted/1154301f0076ab1923e035ddc6b8257ee07af5b7" "$work/pictures/b.j2k"
+  cp "$crafted/9d7a6888cf7fc74a3605668f117acd67cd1e63c3" "$work/pictures/c.jp2"
+  cp "$crafted/1d5eb1ffaa8e99c0da17e84b698a814b37f775f4" "$work/pictures/d.jp2"
+  marked_picture "$work/pictures/a.png" "#0000FF"
+  start_on_picture
+  # The strip reads the neighbours meanwhile; reading the header of the first
+  # alone took gigabytes.
+  peak=0
+  for _ in $(seq 1 30); do
+    peak=$(awk '/^VmHWM:/ { print int($2 / 1024) }' "/proc/$first/status") || fail "the program ended"
+    [ "$peak" -le 500 ] || fail "the program's peak resident memory reached $peak MB"
+    sleep 0.2
+  done
+  shot tiles
+  check_marked tiles "#0000FF" "${mw}x${mh}+${mx}+${my}" >/dev/null
+  ends_on_exit
+  echo "peak resident memory: $peak MB"
   ;;
 *)
   fail "unknown case"
