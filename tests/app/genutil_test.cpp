@@ -12,7 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
 
 // Stands for the control library's shape button, recognised by class name.
 class TKelShapeButton : public QPushButton {
@@ -301,6 +304,45 @@ TEST_F(WorkFolderRunTest, EachRunHasItsOwnAndCleaningTakesOnlyOurFiles) {
   EXPECT_FALSE(fs::exists(Third));
   // No other run works there: the shared folder goes as well.
   EXPECT_FALSE(fs::exists(fs::path(Third).parent_path()));
+}
+
+// What a run that was killed left is cleared by a later start: only runs
+// that are gone, only what a run makes.
+TEST_F(WorkFolderRunTest, RunsThatAreGoneAreClearedPrivateFoldersAndAll) {
+  // The temporary roots are the test's own too.
+  QTemporaryDir Runtime, Temp;
+  const std::pair<const char*, QString> Roots[] = {{"XDG_RUNTIME_DIR", Runtime.path()}, {"TMPDIR", Temp.path()}};
+  std::vector<std::optional<QByteArray>> Old;
+  for (const auto& [Name, Value] : Roots) {
+    Old.push_back(qEnvironmentVariableIsSet(Name) ? std::optional(qgetenv(Name)) : std::nullopt);
+    qputenv(Name, Value.toUtf8());
+  }
+  const std::string Run = app::CreateWorkFolder();
+  const fs::path Shared = fs::path(Run).parent_path();
+  EXPECT_EQ(fs::status(Shared).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(fs::path(Run).filename().string().rfind("run-" + std::to_string(::getpid()) + "-", 0), 0u) << Run;
+
+  const pid_t Dead = ::fork();
+  if (Dead == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(Dead, nullptr, 0), Dead);
+  const fs::path Gone = Shared / ("run-" + std::to_string(Dead) + "-AbC123");
+  const fs::path Kept = Shared / ("run-" + std::to_string(Dead) + "-XyZ789"); // holds a file not of a run
+  const fs::path Live = Shared / "run-1-AbC123";
+  const fs::path Elsewhere = fs::path(Runtime.path().toStdString()) / "pictrova" / Gone.filename();
+  for (const fs::path& F : {Gone, Kept, Live, Elsewhere}) fs::create_directories(F);
+  for (const fs::path& F : {Gone / "a.jpg", Gone / ".b.png.Qw3rty", Kept / "c.jpg", Kept / "notes.txt",
+                            Live / "d.jpg", Elsewhere / "e.gif", fs::path(Run) / "f.jpg"})
+    std::ofstream(F) << "x";
+  EXPECT_EQ(app::RemoveStaleWorkFolders(), 2);
+  EXPECT_FALSE(fs::exists(Gone) || fs::exists(Elsewhere.parent_path()));
+  EXPECT_FALSE(fs::exists(Kept / "c.jpg"));
+  EXPECT_TRUE(fs::exists(Kept / "notes.txt"));
+  EXPECT_TRUE(fs::exists(Live / "d.jpg"));
+  EXPECT_TRUE(fs::exists(fs::path(Run) / "f.jpg"));
+  for (std::size_t I = 0; I < Old.size(); ++I) {
+    if (Old[I]) qputenv(Roots[I].first, *Old[I]);
+    else qunsetenv(Roots[I].first);
+  }
 }
 
 } // namespace
