@@ -949,7 +949,8 @@ void TMainForm::RenameShownFile() {
     newPath = JoinPath(folder, newName);
     QString text = RenameNameRefusal(entered);
     if (text.isEmpty()) {
-      const int error = IsPlainFileName(newName) ? platform::RenameNoReplace(JoinPath(folder, oldName), newPath) : EINVAL;
+      const int error =
+          IsPlainFileName(newName) ? platform::RenameNoReplace(JoinPath(folder, oldName), newPath) : EINVAL;
       if (error == 0) break;
       text = RenameFailureText(newName, error);
     }

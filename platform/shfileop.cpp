@@ -86,8 +86,9 @@ bool SpelledInside(const std::string& Folder, const std::string& Path) {
 bool FolderHolds(const std::string& Folder, const std::string& Path) {
   const std::string F = TrimSlashes(Folder), P = TrimSlashes(Path);
   if (SpelledInside(F, P)) return true;
+  // A link to a folder is copied as a link: it holds nothing.
   struct stat Held;
-  if (::stat(F.c_str(), &Held) != 0 || !S_ISDIR(Held.st_mode)) return false;
+  if (!LStat(F, Held) || !S_ISDIR(Held.st_mode)) return false;
   // From the deepest folder of Path that exists (a target is made later),
   // upward by "..": the kernel's own way up, whatever links led there; the
   // root is its own parent.
@@ -356,7 +357,8 @@ bool TFileOpRun::CopyTree(const std::string& Source, std::string Target) {
   if (FCancelled) return false;
   struct stat St;
   if (!LStat(Source, St)) return Fail(Source, errno, "Cannot read");
-  if (S_ISDIR(St.st_mode) && FolderHolds(Source, Target)) return Fail(Target, EINVAL, "Cannot copy a folder into itself");
+  if (S_ISDIR(St.st_mode) && FolderHolds(Source, Target))
+    return Fail(Target, EINVAL, "Cannot copy a folder into itself");
   const TDecision D = Resolve(Source, Target);
   if (D == TDecision::Skip) return true;
   if (D == TDecision::Abort) return false;
@@ -414,7 +416,8 @@ bool TFileOpRun::MoveTree(const std::string& Source, std::string Target) {
   if (FCancelled) return false;
   struct stat St;
   if (!LStat(Source, St)) return Fail(Source, errno, "Cannot move");
-  if (S_ISDIR(St.st_mode) && FolderHolds(Source, Target)) return Fail(Target, EINVAL, "Cannot move a folder into itself");
+  if (S_ISDIR(St.st_mode) && FolderHolds(Source, Target))
+    return Fail(Target, EINVAL, "Cannot move a folder into itself");
   const TDecision D = Resolve(Source, Target);
   if (D == TDecision::Skip) return true;
   if (D == TDecision::Abort) return false;

@@ -236,23 +236,25 @@ TEST(WorkFolderTest, FailureNamesTheLastPathTried) {
   fs::permissions(readOnly, fs::perms::owner_all);
 }
 
-// The runs' folders go into a data folder of the test's own.
+// The runs' folders go into a data folder of the test's own, and so do the
+// temporary folders tried after it.
 class WorkFolderRunTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    FOld = qgetenv("XDG_DATA_HOME");
-    FHadOld = qEnvironmentVariableIsSet("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", FData.path().toUtf8());
+    const std::pair<const char*, QTemporaryDir*> Folders[] = {
+        {"XDG_DATA_HOME", &FData}, {"XDG_RUNTIME_DIR", &FRuntime}, {"TMPDIR", &FTemp}};
+    for (const auto& [Name, Folder] : Folders) {
+      FOld.emplace_back(Name, qEnvironmentVariableIsSet(Name) ? std::optional(qgetenv(Name)) : std::nullopt);
+      qputenv(Name, Folder->path().toUtf8());
+    }
     app::ClearGenUtilCache();
   }
   void TearDown() override {
     app::ClearGenUtilCache();
-    if (FHadOld) qputenv("XDG_DATA_HOME", FOld);
-    else qunsetenv("XDG_DATA_HOME");
+    for (const auto& [Name, Value] : FOld) Value ? qputenv(Name, *Value) : qunsetenv(Name);
   }
-  QTemporaryDir FData;
-  QByteArray FOld;
-  bool FHadOld = false;
+  QTemporaryDir FData, FRuntime, FTemp;
+  std::vector<std::pair<const char*, std::optional<QByteArray>>> FOld;
 };
 
 TEST_F(WorkFolderRunTest, SecondCallDoesNotTouchTheDisk) {
@@ -309,14 +311,6 @@ TEST_F(WorkFolderRunTest, EachRunHasItsOwnAndCleaningTakesOnlyOurFiles) {
 // What a run that was killed left is cleared by a later start: only runs
 // that are gone, only what a run makes.
 TEST_F(WorkFolderRunTest, RunsThatAreGoneAreClearedPrivateFoldersAndAll) {
-  // The temporary roots are the test's own too.
-  QTemporaryDir Runtime, Temp;
-  const std::pair<const char*, QString> Roots[] = {{"XDG_RUNTIME_DIR", Runtime.path()}, {"TMPDIR", Temp.path()}};
-  std::vector<std::optional<QByteArray>> Old;
-  for (const auto& [Name, Value] : Roots) {
-    Old.push_back(qEnvironmentVariableIsSet(Name) ? std::optional(qgetenv(Name)) : std::nullopt);
-    qputenv(Name, Value.toUtf8());
-  }
   const std::string Run = app::CreateWorkFolder();
   const fs::path Shared = fs::path(Run).parent_path();
   EXPECT_EQ(fs::status(Shared).permissions() & fs::perms::all, fs::perms::owner_all);
@@ -328,7 +322,7 @@ TEST_F(WorkFolderRunTest, RunsThatAreGoneAreClearedPrivateFoldersAndAll) {
   const fs::path Gone = Shared / ("run-" + std::to_string(Dead) + "-AbC123");
   const fs::path Kept = Shared / ("run-" + std::to_string(Dead) + "-XyZ789"); // holds a file not of a run
   const fs::path Live = Shared / "run-1-AbC123";
-  const fs::path Elsewhere = fs::path(Runtime.path().toStdString()) / "pictrova" / Gone.filename();
+  const fs::path Elsewhere = fs::path(FRuntime.path().toStdString()) / "pictrova" / Gone.filename();
   for (const fs::path& F : {Gone, Kept, Live, Elsewhere}) fs::create_directories(F);
   for (const fs::path& F : {Gone / "a.jpg", Gone / ".b.png.Qw3rty", Kept / "c.jpg", Kept / "notes.txt",
                             Live / "d.jpg", Elsewhere / "e.gif", fs::path(Run) / "f.jpg"})
@@ -339,10 +333,6 @@ TEST_F(WorkFolderRunTest, RunsThatAreGoneAreClearedPrivateFoldersAndAll) {
   EXPECT_TRUE(fs::exists(Kept / "notes.txt"));
   EXPECT_TRUE(fs::exists(Live / "d.jpg"));
   EXPECT_TRUE(fs::exists(fs::path(Run) / "f.jpg"));
-  for (std::size_t I = 0; I < Old.size(); ++I) {
-    if (Old[I]) qputenv(Roots[I].first, *Old[I]);
-    else qunsetenv(Roots[I].first);
-  }
 }
 
 } // namespace

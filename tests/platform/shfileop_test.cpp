@@ -318,6 +318,7 @@ TEST_F(ShFileOp, FolderIntoItselfAndLongPaths) {
   EXPECT_FALSE(FolderHolds(P("f"), P("fa")));
   EXPECT_FALSE(FolderHolds(P("f"), Root));
   EXPECT_TRUE(FolderHolds("/", P("f")));
+  EXPECT_FALSE(FolderHolds(P("l"), P("f/x"))); // a link is copied as a link
   ::unlink(P("f/up").c_str());
 
   std::string Deep = Root;
