@@ -67,9 +67,10 @@ std::string LongPathName(const std::string& Path);
 std::string GetProgramLongPath();
 
 // The work folder for converted mail attachments: a folder of this run's own
-// (made fresh, named "run-<process>-XXXXXX", readable by the user only) inside "pictrovatemp" in the user's
-// data folder (TWnDirectories::WindowsDirectory), else inside "pictrova" in
-// the first usable temporary folder.
+// (made fresh, named "run-<process>-XXXXXX", readable by the user only)
+// inside "pictrovatemp" in the user's data folder
+// (TWnDirectories::WindowsDirectory), else inside "pictrova" in the first
+// usable temporary folder.
 // Cached; raises std::runtime_error("Cannot create " + last path tried).
 std::string CreateWorkFolder();
 // Notes a file that the program put into the work folder; only such files
