@@ -23,6 +23,7 @@
 #include <QRadioButton>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 
 using namespace app;
@@ -166,7 +167,13 @@ TEST_F(EmailDialog, ReducesWhatIsTooLarge) {
   const std::pair<QString, QSize> sizes[] = {{Work("big.jpg"), {208, 156}},   {Work("pic.jpg"), {640, 480}},
                                              {Work("pic (2).jpg"), {156, 104}}, {Work("big (2).jpg"), {72, 36}},
                                              {Work("noise.png"), {pngSide, pngSide}}};
-  for (const auto& [path, size] : sizes) EXPECT_EQ(SizeOf(path), size) << path.toStdString();
+  for (const auto& [path, size] : sizes) {
+    EXPECT_EQ(SizeOf(path), size) << path.toStdString();
+    // The user's own pictures, for the user alone.
+    EXPECT_EQ(std::filesystem::status(path.toStdString()).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << path.toStdString();
+  }
   EXPECT_EQ(QImageReader(Work("pic.jpg")).format(), "jpeg");
   EXPECT_EQ(result.SubjectNames, "small.jpg, middle.jpg, big.jpg, pic.bmp, pic.jpg, big.jpg");
   EXPECT_EQ(steps.size(), 8u + 5u * 2u + 1u);

@@ -11,7 +11,8 @@
 #             box is the active window: it belongs to the whole program, not
 #             to the tool box, and the program answers afterwards.
 #   wizard    File > Exit (by "EXIT") while the e-mail wizard is open ends
-#             the program.
+#             the program; the wizard's work folders of a process that is
+#             gone are cleared at the start.
 #   sigterm   ended by SIGTERM as at logout: the settings are written and no
 #             work file or settings lock is left; work files of a process
 #             that is gone are cleared at the start. After a scan of SANE's
@@ -207,7 +208,15 @@ EOF2
 wizard)
   # Exit while the e-mail wizard is open: the program ends, the wizard with it.
   marked_picture "$work/pictures/a.png" "#0000FF"
+  # Reduced copies left by a process that is gone, and by one that lives.
+  shared="$work/data/pictrova/pictrovatemp"
+  dead=$(sh -c 'echo $$')
+  mkdir -p "$shared/run-$dead-AbC123" "$shared/run-$$-AbC123"
+  echo x >"$shared/run-$dead-AbC123/a.jpg"
+  echo x >"$shared/run-$$-AbC123/b.jpg"
   start_on_picture
+  [ -e "$shared/run-$dead-AbC123" ] && fail "the work folder of a process that is gone is still there"
+  [ -e "$shared/run-$$-AbC123/b.jpg" ] || fail "a live process's reduced copy went"
   sleep 1
   click $((mx + mw / 2)) $((my + mh / 2))
   xdotool key ctrl+e
