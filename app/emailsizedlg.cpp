@@ -3,6 +3,7 @@
 #include "app/genutil.h"
 #include "app/helpdlg.h"
 #include "app/msgbox.h"
+#include "app/pictureload.h"
 #include "app/pictureutil.h"
 #include "app/qmquickmail.h"
 #include "app/settings.h"
@@ -239,6 +240,7 @@ void TEmailSizeDlg::UpdateCaption() {
 }
 
 void TEmailSizeDlg::ClearPreview() {
+  DropPreviewRead();
   ImgPreview->Blank();
   LblPreviewName->clear();
   LblPreviewSize->clear();
@@ -288,21 +290,38 @@ void TEmailSizeDlg::SBtnClearSelectionClick() {
 void TEmailSizeDlg::FileListBoxClick() {
   const int row = FileListBox->currentRow();
   if (row < 0 || row >= FPaths.size()) return;
-  const QString path = FPaths[row];
-  rv::TRastrumIO* io = ImgPreview->GetIO();
-  io->Aborting = false;
-  try {
-    io->LoadFromFile(path.toStdString());
-  } catch (const std::exception&) {
-    io->Aborting = true;
+  ReadPreview(FPaths[row]);
+}
+
+void TEmailSizeDlg::ReadPreview(const QString& Path) {
+  DropPreviewRead();
+  const unsigned serial = ++FPreviewSerial;
+  FPreviewRead = std::make_unique<TPictureLoad>(*ImgPreview, Path.toStdString(), this, nullptr,
+                                                [this, serial] { PreviewRead(serial); });
+}
+
+void TEmailSizeDlg::DropPreviewRead() {
+  if (!FPreviewRead) return;
+  FPreviewRead->Abort();
+  FDroppedPreviews.emplace_back(FPreviewSerial, std::move(FPreviewRead));
+}
+
+void TEmailSizeDlg::PreviewRead(unsigned Serial) {
+  if (!FPreviewRead || Serial != FPreviewSerial) {
+    std::erase_if(FDroppedPreviews, [Serial](const auto& Dropped) { return Dropped.first == Serial; });
+    return;
   }
-  LblPreviewName->setText(FileName(path));
-  if (io->Aborting) {
+  const std::unique_ptr<TPictureLoad> read = std::move(FPreviewRead);
+  read->Wait();
+  LblPreviewName->setText(FileName(QString::fromStdString(read->Path())));
+  if (!read->Error().empty()) {
     ImgPreview->Blank();
     LblPreviewSize->clear();
     return;
   }
-  ImgPreview->Update();
+  rv::TRastrumIO* io = ImgPreview->GetIO();
+  io->AssignParams(&read->IO());
+  ImgPreview->TakePicture(read->Picture());
   LblPreviewSize->setText(QString::number(io->Params().Width) + QStringLiteral(" x ") +
                           QString::number(io->Params().Height));
 }

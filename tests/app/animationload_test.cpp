@@ -210,6 +210,29 @@ TEST_F(AnimationLoadTest, PicturesAndFramesOfOnePixelShowAsAnySmallPicture) {
   EXPECT_TRUE(Form().HasImage());
 }
 
+// A command while the frames are read (held) acts on the picture shown
+// without waiting for them; they come after it and play.
+TEST_F(AnimationLoadTest, ACommandDoesNotWaitForTheFrames) {
+  constexpr int Frames = 50;
+  WriteSettingBool("AnimateGif", true);
+  WriteGif("anim.gif", ManyFramesGif(Frames, 0));
+  Env.Picture("a.png");
+  Show(Env.File("a.png"));
+  TDecoderWatch Watch;
+  Watch.FirstData = HeaderBytes + 10;
+  Watch.Hold(HeaderBytes + 5 * 15);
+  Form().CurrentFolderView()->SelectAndShowFile("anim.gif");
+  ASSERT_TRUE(WaitUntil([&] { return !Form().PictureLoadPending() && Watch.Held > 0; }));
+  Form().Execute("CopyToClipboard");
+  EXPECT_TRUE(Form().FramesLoadPending());
+  EXPECT_EQ(Form().RastrumMView1->ImageCount(), 0);
+  Watch.Open();
+  Loaded();
+  EXPECT_EQ(Form().RastrumMView1->ImageCount(), Frames);
+  EXPECT_TRUE(Form().GifTimer->isActive());
+  EXPECT_EQ(Watch.OnWindowThread, 0);
+}
+
 // Every frame's record used to start as a copy of the one before and get
 // all the file's comments once more: frames x frames x comments lines. The
 // file's comments are kept once, in its first frame's record, as the shown
