@@ -947,15 +947,18 @@ void TMainForm::RenameShownFile() {
     if (entered.isEmpty() || entered.compare(shown.completeBaseName(), Qt::CaseInsensitive) == 0) return;
     newName = entered.toStdString() + ext;
     newPath = JoinPath(folder, newName);
-    // Only a rename the user went on with settles the edit: one cancelled
-    // leaves the file and the edit as they were.
-    if (!ReleaseShownFile({JoinPath(folder, oldName)}, true)) return;
-    const int error = IsPlainFileName(newName) ? platform::RenameNoReplace(JoinPath(folder, oldName), newPath) : EINVAL;
-    if (error == 0) break;
-    const char* text =
-        error == EEXIST ? "A file by this name already exists. Please choose a different name." : "Unable to rename file.";
+    QString text = RenameNameRefusal(entered);
+    if (text.isEmpty()) {
+      // Only a rename the user went on with settles the edit: one cancelled
+      // leaves the file and the edit as they were.
+      if (!ReleaseShownFile({JoinPath(folder, oldName)}, true)) return;
+      const int error =
+          IsPlainFileName(newName) ? platform::RenameNoReplace(JoinPath(folder, oldName), newPath) : EINVAL;
+      if (error == 0) break;
+      text = RenameFailureText(newName, error);
+    }
     if (!HelpDlg) return;
-    HelpDlg->ShowMessage(QStringLiteral("Error"), QString::fromLatin1(text), QString());
+    HelpDlg->ShowMessage(QStringLiteral("Error"), text, QString());
   }
   for (TFolderViewForm* view : FFolderViews)
     if (view->GetFolderPath() == folder) view->RenameFileItem(oldName, newName, false);

@@ -1,9 +1,11 @@
 #include "app/startup.h"
 
 #include "app/filetypes.h"
+#include "app/genutil.h"
 #include "app/mainform.h"
 #include "image/model/rvbitmap.h"
 #include "platform/application.h"
+#include "platform/registry.h"
 #include "platform/singleinstance.h"
 
 #include <QCoreApplication>
@@ -50,6 +52,8 @@ int ProgramEntry(int argc, char** argv) {
   const QStringList args = Arguments(argc, argv);
   platform::TNamedMutex mutex(MutexName);
   if (!mutex.Owned()) return SecondInstance(argc, argv, args);
+  // Settings work files of an earlier run killed amid a write.
+  platform::RemoveStaleKeyStoreFiles();
 
   if (!args.isEmpty()) {
     const QString& first = args.front();
@@ -89,6 +93,7 @@ int ProgramEntry(int argc, char** argv) {
   };
   // Work files of earlier runs that were killed.
   rv::RvRemoveStaleTempFiles();
+  RemoveStaleWorkFolders();
   // Listening before any window exists: a second start during ours is held.
   platform::TDdeServerConv server(DdeService, DdeTopic);
   server.Listen();

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -229,6 +230,46 @@ TEST_F(ShFileOp, DeleteWithUndoGoesToTheTrash) {
   EXPECT_EQ(ReadFile(Trash), "g");
 }
 
+// A file on another device than the home trash goes to its top folder's
+// ".Trash-<uid>", recorded relative to that folder; where none can be made
+// it stays, with no record left anywhere: a trash never copies.
+TEST_F(ShFileOp, DeleteWithUndoOnAnotherDeviceUsesItsTopFolder) {
+  struct stat Shm {}, Here {};
+  if (::stat("/dev/shm", &Shm) != 0 || ::stat(Home.path().toLocal8Bit().constData(), &Here) != 0 ||
+      Shm.st_dev == Here.st_dev || ::access("/dev/shm", W_OK) != 0)
+    GTEST_SKIP() << "no writable folder on another device";
+  const std::string Trash = "/dev/shm/.Trash-" + std::to_string(::getuid());
+  if (Exists(Trash)) GTEST_SKIP() << Trash << " is someone else's";
+  // The test's own, gone with it whatever happens.
+  struct TGone {
+    std::string Path;
+    ~TGone() {
+      ::unlink(Path.c_str());
+      QDir(QString::fromStdString(Path)).removeRecursively();
+    }
+  } Gone{Trash};
+  QTemporaryDir Far(QStringLiteral("/dev/shm/pictrova-test-XXXXXX"));
+  ASSERT_TRUE(Far.isValid());
+  const std::string Folder = Far.path().toStdString();
+  TSHFileOpStruct Op;
+  Op.Func = FO_DELETE;
+  Op.From = {Folder + "/a b.txt"};
+  Op.Flags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION;
+
+  WriteFile(Trash, "in the way");
+  WriteFile(Folder + "/a b.txt", "far");
+  EXPECT_NE(SHFileOperation(Op), 0);
+  EXPECT_EQ(ReadFile(Folder + "/a b.txt"), "far");
+  EXPECT_EQ(QDir(Home.path() + "/.local/share/Trash/info").entryList(QDir::Files), QStringList());
+  ::unlink(Trash.c_str());
+
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_EQ(ReadFile(Trash + "/files/a b.txt"), "far");
+  const std::string Record = ReadFile(Trash + "/info/a b.txt.trashinfo");
+  EXPECT_EQ(Record.substr(0, Record.find("\nDeletionDate=")),
+            "[Trash Info]\nPath=" + Folder.substr(std::strlen("/dev/shm/")) + "/a%20b.txt");
+}
+
 TEST_F(ShFileOp, DeleteAsksAndRemovesTrees) {
   ::mkdir(P("tree").c_str(), 0755);
   ::mkdir(P("tree/x").c_str(), 0755);
@@ -296,6 +337,30 @@ TEST_F(ShFileOp, FolderIntoItselfAndLongPaths) {
   Op.To = {P("f/inner")};
   EXPECT_EQ(SHFileOperation(Op), EINVAL);
   EXPECT_FALSE(Exists(P("f/inner")));
+
+  // The same folder through a link, or through a link to a folder above
+  // it: refused before anything is made, for a copy and for a move.
+  ASSERT_EQ(::symlink("f", P("l").c_str()), 0);
+  ASSERT_EQ(::symlink(Root.c_str(), P("f/up").c_str()), 0);
+  for (const int Func : {FO_COPY, FO_MOVE})
+    for (const std::string& Into : {P("l"), P("f/up/l"), P("l/up/f")}) {
+      TSHFileOpStruct Linked;
+      Linked.Func = Func;
+      Linked.From = {P("f")};
+      Linked.To = {Into};
+      EXPECT_EQ(SHFileOperation(Linked), EINVAL) << Func << " " << Into;
+      ASSERT_EQ(Linked.Failures.size(), 1u);
+      EXPECT_EQ(Linked.Failures[0].Path, Into + "/f");
+      EXPECT_FALSE(Exists(P("f/f")));
+      EXPECT_TRUE(Exists(P("f/up")));
+    }
+  EXPECT_TRUE(FolderHolds(P("f"), P("l/a/b")));
+  EXPECT_TRUE(FolderHolds(P("f/"), P("f")));
+  EXPECT_FALSE(FolderHolds(P("f"), P("fa")));
+  EXPECT_FALSE(FolderHolds(P("f"), Root));
+  EXPECT_TRUE(FolderHolds("/", P("f")));
+  EXPECT_FALSE(FolderHolds(P("l"), P("f/x"))); // a link is copied as a link
+  ::unlink(P("f/up").c_str());
 
   std::string Deep = Root;
   for (int I = 0; I < 6; ++I) {

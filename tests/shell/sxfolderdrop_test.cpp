@@ -1,4 +1,5 @@
 #include "shell/sxfolderdrop.h"
+#include "shell/sxnamespace.h"
 #include "shell/sxnotify.h"
 #include "shell/sxshellitems.h"
 #include "shell/sxtrash.h"
@@ -204,6 +205,10 @@ TEST(SxClipboard, CopyGoesOutAsFileManagersReadIt) {
 
 TEST(SxClipboard, PasteReadsOursAndFileManagers) {
   const QUrl url = QUrl::fromLocalFile("/p/q.txt");
+  auto ourList = [](const TSxItemIDList& item) {
+    const std::vector<std::uint8_t> block = SxBuildIDListArray(TSxItemIDList({kComputerID, "/p"}), {item});
+    return QByteArray(reinterpret_cast<const char*>(block.data()), static_cast<qsizetype>(block.size()));
+  };
   struct TCase {
     const char* Name;
     std::function<void(QMimeData&)> Fill;
@@ -225,11 +230,18 @@ TEST(SxClipboard, PasteReadsOursAndFileManagers) {
       {"relative", [&](QMimeData& d) { d.setData("x-special/gnome-copied-files", "copy\nfile:x//q.txt"); },
        TSxClipboardAction::None},
       {"text", [&](QMimeData& d) { d.setText("/p/q.txt"); }, TSxClipboardAction::None},
+      {"our list", [&](QMimeData& d) { d.setData(SxIDListMimeType, ourList(TSxItemIDList({"q.txt"}))); },
+       TSxClipboardAction::Copy},
+      // An item without names would be the folder itself.
+      {"our list of the folder", [&](QMimeData& d) { d.setData(SxIDListMimeType, ourList(TSxItemIDList())); },
+       TSxClipboardAction::None},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     QMimeData data;
     c.Fill(data);
+    // Whether there is anything to paste is answered as the paste would.
+    EXPECT_EQ(SxPasteFromMime(&data, nullptr), c.Action);
     std::vector<std::string> paths;
     EXPECT_EQ(SxPasteFromMime(&data, &paths), c.Action);
     EXPECT_EQ(paths, c.Action == TSxClipboardAction::None ? std::vector<std::string>{}
@@ -260,6 +272,22 @@ TEST(SxClipboard, PasteCopiesOrMovesAndRefusesAFolderIntoItself) {
   EXPECT_FALSE(SxPasteFiles(&controller, nullptr, to));
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("into itself"), std::string::npos);
+
+  // Spelled through a link, to the folder or to one above it, it is the
+  // same folder: refused before anything is made, and no drop is taken.
+  const std::string linked = env.Home + "/linked";
+  const std::string up = to + "/up";
+  ASSERT_EQ(::symlink(to.c_str(), linked.c_str()), 0);
+  ASSERT_EQ(::symlink(env.Home.c_str(), up.c_str()), 0);
+  for (const std::string& into : {linked, up + "/to", linked + "/up/linked"}) {
+    errors.clear();
+    EXPECT_FALSE(SxPasteFiles(&controller, nullptr, into)) << into;
+    ASSERT_EQ(errors.size(), 1u) << into;
+    EXPECT_EQ(errors[0], "A folder cannot be pasted into itself.");
+    EXPECT_TRUE(SxDropRefused({to}, into)) << into;
+  }
+  EXPECT_FALSE(Exists(to + "/to"));
+  EXPECT_FALSE(SxDropRefused({to + "/f.txt"}, linked + "/up/from"));
 }
 
 TEST(SxFolderDrop, DropsCopyLinkAndDeleteIntoTheTrash) {

@@ -11,13 +11,27 @@
 #             box is the active window: it belongs to the whole program, not
 #             to the tool box, and the program answers afterwards.
 #   wizard    File > Exit (by "EXIT") while the e-mail wizard is open ends
-#             the program.
+#             the program; the wizard's work folders of a process that is
+#             gone are cleared at the start.
 #   sigterm   ended by SIGTERM as at logout: the settings are written and no
 #             work file or settings lock is left; work files of a process
 #             that is gone are cleared at the start. After a scan of SANE's
 #             test device (whose reader resets the handler of SIGTERM) the
 #             signal asks about the scan, as File > Exit does; during a run
 #             of files that cannot be read it ends the run and the program.
+#   crowded   a folder of 200 PNG files whose headers claim 16384 x 16384
+#             RGBA, a WMF polygon of 2,000 points zigzagging across its
+#             frame and one JPEG: the JPEG is shown at once, the window
+#             answers while the rest are read, and the program's peak memory
+#             is that of the JPEG alone but for the thumbnails.
+#   tiles     a folder holds a good picture beside JPEG-2000 files of a few
+#             hundred bytes that declare 65,535 tiles of many components or
+#             a palette picture of 16384 x 16384: the good picture is shown,
+#             and the program's peak resident memory stays small.
+#   slowread  a folder whose first picture takes seconds to read: the window
+#             shows and answers before its thumbnail is read, then the
+#             picture comes, and the next one after it. $PICTROVA_PING names
+#             the program that pings a window.
 # Usage: robustness.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -198,7 +212,15 @@ EOF2
 wizard)
   # Exit while the e-mail wizard is open: the program ends, the wizard with it.
   marked_picture "$work/pictures/a.png" "#0000FF"
+  # Reduced copies left by a process that is gone, and by one that lives.
+  shared="$work/data/pictrova/pictrovatemp"
+  dead=$(sh -c 'echo $$')
+  mkdir -p "$shared/run-$dead-AbC123" "$shared/run-$$-AbC123"
+  echo x >"$shared/run-$dead-AbC123/a.jpg"
+  echo x >"$shared/run-$$-AbC123/b.jpg"
   start_on_picture
+  [ -e "$shared/run-$dead-AbC123" ] && fail "the work folder of a process that is gone is still there"
+  [ -e "$shared/run-$$-AbC123/b.jpg" ] || fail "a live process's reduced copy went"
   sleep 1
   click $((mx + mw / 2)) $((my + mh / 2))
   xdotool key ctrl+e
@@ -256,6 +278,90 @@ sigterm)
   wait "$first" || fail "the program ended with an error: $(tail -5 "$work/first.log")"
   first=""
   grep -q "\"$work/broken\"" "$keys" || fail "the settings were not written at the end of the run"
+  ;;
+crowded)
+  corpus="$(dirname "$0")/../../fuzz/corpus"
+  mkdir -p "$work/plain" "$work/crowded"
+  marked_picture "$work/plain/a.jpg" "#0000FF"
+  cp "$work/plain/a.jpg" "$work/crowded/a.jpg"
+  cp "$corpus/metafile/7a0052deb44ff936ac90ef4ad5962d8003f38168" "$work/crowded/b.wmf"
+  for i in $(seq -w 1 200); do
+    cp "$corpus/png/e2bf96ff563b4e3def180e6f4befa477a1b80860" "$work/crowded/c$i.png"
+  done
+  # The JPEG alone, then beside the others: shown at once both times, the
+  # window answering (the tool box opens within seconds), and the headers
+  # read meanwhile adding no picture-sized memory to the program's peak.
+  for folder in plain crowded; do
+    "$program" "$work/$folder" >"$work/first.log" 2>&1 &
+    first=$!
+    read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/$folder/a.jpg$")" || fail "$folder was not opened"
+    sleep 1
+    shot "$folder"
+    check_marked "$folder" "#0000FF" "${mw}x$((mh - 230))+$mx+$((my + 168))" >/dev/null
+    start=$SECONDS
+    click $((mx + mw / 2)) $((my + mh / 2))
+    xdotool key ctrl+t
+    wait_window "^Image Tools$" >/dev/null || fail "$folder: no tool box: the window does not answer"
+    [ $((SECONDS - start)) -le 10 ] || fail "$folder: the tool box came after $((SECONDS - start)) s: the window was held"
+    peak=$(awk '/^VmHWM/ {print $2}' "/proc/$first/status")
+    [ "$folder" = plain ] && alone=$peak
+    ends_on_exit
+  done
+  echo "peak resident memory: $alone kB with the JPEG alone, $peak kB beside the crafted files"
+  [ $((peak - alone)) -lt $((200 * 1024)) ] || fail "the crafted files' headers took $(((peak - alone) / 1024)) MB"
+  ;;
+tiles)
+  crafted="$(dirname "$0")/../../fuzz/corpus/jpeg2000"
+  cp "$crafted/1154301f0076ab1923e035ddc6b8257ee07af5b7" "$work/pictures/b.j2k"
+  cp "$crafted/9d7a6888cf7fc74a3605668f117acd67cd1e63c3" "$work/pictures/c.jp2"
+  cp "$crafted/1d5eb1ffaa8e99c0da17e84b698a814b37f775f4" "$work/pictures/d.jp2"
+  marked_picture "$work/pictures/a.png" "#0000FF"
+  start_on_picture
+  # The strip reads the neighbours meanwhile; reading the header of the first
+  # alone took gigabytes.
+  peak=0
+  for _ in $(seq 1 30); do
+    peak=$(awk '/^VmHWM:/ { print int($2 / 1024) }' "/proc/$first/status") || fail "the program ended"
+    [ "$peak" -le 500 ] || fail "the program's peak resident memory reached $peak MB"
+    sleep 0.2
+  done
+  shot tiles
+  check_marked tiles "#0000FF" "${mw}x${mh}+${mx}+${my}" >/dev/null
+  ends_on_exit
+  echo "peak resident memory: $peak MB"
+  ;;
+slowread)
+  # Slow to read by its size alone: 12000 x 12000 of 16-bit samples, a
+  # megabyte of file.
+  ppmmake -maxval=65535 '#00C000' 12000 12000 | pnmtopng -force >"$work/pictures/a.png" || fail "no slow picture"
+  marked_picture "$work/pictures/b.jpg" "#FF0000"
+  "$program" "$work/pictures" >"$work/first.log" 2>&1 &
+  first=$!
+  read -r id mw mh mx my <<<"$(wait_window "^Pictrova")" || fail "no main window"
+  "$PICTROVA_PING" "$id" 1000 || fail "the window does not answer while the picture is read"
+  [ "$(title)" != "Pictrova - $work/pictures/a.png" ] || fail "the picture was read before the first ping"
+  shot early
+  share=$(fraction early "#00C000" "${mw}x${mh}+${mx}+${my}")
+  awk -v s="$share" 'BEGIN { exit !(s < 0.0005) }' ||
+    fail "the window showed only once the picture's thumbnail had been read"
+  for _ in $(seq 1 300); do
+    [ "$(title)" = "Pictrova - $work/pictures/a.png" ] && break
+    sleep 0.2
+  done
+  [ "$(title)" = "Pictrova - $work/pictures/a.png" ] || fail "the slow picture did not come"
+  # Past its transition.
+  sleep 1
+  shot shown
+  read -r bw bh _ <<<"$(where shown "#00C000" "${mw}x${mh}+${mx}+${my}")" || fail "the slow picture is not on the screen"
+  [ "$bw" -ge 200 ] && [ "$bh" -ge 200 ] || fail "the slow picture is not on the screen (${bw}x${bh})"
+  click $((mx + mw / 2)) $((my + mh / 2))
+  xdotool key Right
+  wait_title "Pictrova - $work/pictures/b.jpg" || fail "the next picture did not come"
+  sleep 1
+  shot next
+  check_marked next "#FF0000" "${mw}x${mh}+${mx}+${my}" >/dev/null
+  "$PICTROVA_PING" "$id" 1000 || fail "the window does not answer after the slow picture"
+  ends_on_exit
   ;;
 *)
   fail "unknown case"
