@@ -173,14 +173,36 @@ bool TFolderViewForm::DeleteFiles(const std::vector<std::string>& Names) {
   if (Names.empty()) return false;
   std::vector<std::string> Paths;
   for (const std::string& N : Names) Paths.push_back(JoinPath(FFolderPath, N));
-  // The shown file may be among them: its edit is asked about first.
-  if (FOwner && !FOwner->ReleaseShownFile(Paths, false)) return false;
-  const TWaitCursor Wait;
   wn::TWnSHFileOperation& Operation = *WnSHFileOperator;
+  // The shown file may be among them: its edit is settled once the user has
+  // said yes to the delete of that file, so that a delete declined or
+  // cancelled leaves the file and the edit as they were. A delete that asks
+  // nothing settles it first.
+  if (FOwner && Operation.Options.count(wn::fofNoConfirmation) && !FOwner->ReleaseShownFile(Paths, false))
+    return false;
+  const TWaitCursor Wait;
   Operation.Operation = wn::foDelete;
   Operation.Owner = window();
-  Operation.SourceFiles = std::move(Paths);
+  Operation.SourceFiles = Paths;
   Operation.DestFiles.clear();
+  const QPointer<TMainForm> Owner = FOwner;
+  Operation.OnAnswered = [&Paths, Owner](platform::TFileOpConfirm Kind, const std::string& Source,
+                                         platform::TFileOpAnswer Answer) {
+    const bool All = Answer == platform::TFileOpAnswer::YesToAll;
+    if (!Owner || Kind != platform::TFileOpConfirm::Delete || (Answer != platform::TFileOpAnswer::Yes && !All))
+      return Answer;
+    // "Yes to All" lets this file and every one after it go unasked.
+    std::vector<std::string> Going{Source};
+    if (All) {
+      const auto From = std::find(Paths.begin(), Paths.end(), Source);
+      Going.assign(From == Paths.end() ? Paths.begin() : From, Paths.end());
+    }
+    return Owner->ReleaseShownFile(Going, false) ? Answer : platform::TFileOpAnswer::Cancel;
+  };
+  struct TUnhook {
+    wn::TWnSHFileOperation& Operation;
+    ~TUnhook() { Operation.OnAnswered = nullptr; }
+  } Unhook{Operation};
   bool Deleted = Operation.Execute();
   // A file the user chose to keep is still there: that is no delete.
   for (const std::string& Path : Operation.SourceFiles)
@@ -264,7 +286,6 @@ bool TFolderViewForm::RenameOnDisk(const std::string& OldName, const std::string
 void TFolderViewForm::RenameSelectedFile() {
   if (FClosing || FSelectedNames.size() != 1) return;
   const std::string OldName = FSelectedNames.front();
-  if (FOwner && !FOwner->ReleaseShownFile({JoinPath(FFolderPath, OldName)}, true)) return;
   const std::size_t Dot = OldName.rfind('.');
   const QString Base = QString::fromStdString(Dot == std::string::npos ? OldName : OldName.substr(0, Dot));
   const std::string Ext = Dot == std::string::npos ? std::string() : OldName.substr(Dot);
@@ -283,6 +304,11 @@ void TFolderViewForm::RenameSelectedFile() {
     if (Entered.isEmpty() || Entered.compare(Base, Qt::CaseInsensitive) == 0) return;
     const std::string NewName = Entered.toStdString() + Ext;
     QString Error = RenameNameRefusal(Entered);
+    // Only a rename the user went on with, to a name not refused, settles
+    // the shown picture's edit: one cancelled leaves the file and the edit
+    // as they were.
+    if (Error.isEmpty() && ((FOwner && !FOwner->ReleaseShownFile({JoinPath(FFolderPath, OldName)}, true)) || FClosing))
+      return;
     if (Error.isEmpty() && RenameOnDisk(OldName, NewName, Error)) {
       RenameFileItem(OldName, NewName, false);
       return;
@@ -328,9 +354,9 @@ void TFolderViewForm::DropDraggedFiles(const QMimeData* Data) {
   const QPointer<TFolderViewForm> Source = FolderDragOf(Data)->Source;
   // The move may ask and show its progress: after the drag, not inside it.
   QTimer::singleShot(0, this, [this, Source] {
-    if (!Source || Source->Closing() || FClosing) return;
-    Source->CutSelectedFiles();
-    PasteFiles();
+    if (!Source || Source->Closing() || FClosing || !FOwner || Source->SelectedNames().empty()) return;
+    const std::vector<std::string> Names = Source->SelectedNames();
+    FOwner->MoveDraggedFiles(Source->GetFolderPath(), Names, this);
   });
 }
 

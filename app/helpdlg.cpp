@@ -207,6 +207,20 @@ void THelpDlg::PromptSaveNewImage() {
   SetIconKind(2);
 }
 
+void THelpDlg::PromptFileChanged(const QString& name) {
+  setWindowTitle(QStringLiteral("File changed by another program"));
+  SetHelpText(QLatin1Char('"') + name +
+              QStringLiteral("\" was changed by another program since it was opened. Overwrite it with the "
+                             "modified image?"));
+  SetDetailLines({});
+  SbtnOkay->SetCaption("Overwrite");
+  SBtnCancel->SetCaption("Save As");
+  SbtnOptional->SetCaption("Discard Changes");
+  SBtnCancel->show();
+  SbtnOptional->show();
+  SetIconKind(2);
+}
+
 void THelpDlg::ShowUnsupportedFormat(const QString& file) {
   setWindowTitle(QStringLiteral("Unsupported File Format"));
   SetHelpText(file + QStringLiteral(" is not in a supported image format."));

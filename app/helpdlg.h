@@ -57,6 +57,9 @@ public:
   void PromptOverwriteResized();
   void PromptOverwriteRotated();
   void PromptSaveNewImage();
+  // The shown picture's file was changed or replaced by another program
+  // since it was read: "Overwrite" (1), "Save As" (2), "Discard Changes" (3).
+  void PromptFileChanged(const QString& name);
   void ShowUnsupportedFormat(const QString& file);
   void ShowDefaultHandlerFailed(const QString& type);
   // Settings files that could not be read, kept under the names given.

@@ -932,7 +932,7 @@ void TMainForm::RenameShownFile() {
   if (!HasImage() || FIsNewImage || !RenameDlg) return;
   // The shown file's own folder: the current view may show another one.
   const QFileInfo shown(FCurrentFilePath);
-  if (!shown.isFile() || !ReleaseShownFile({FCurrentFilePath.toStdString()}, true)) return;
+  if (!shown.isFile()) return;
   const std::string folder = shown.absolutePath().toStdString();
   const std::string oldName = shown.fileName().toStdString();
   const std::string ext = shown.suffix().isEmpty() ? std::string() : "." + shown.suffix().toStdString();
@@ -949,6 +949,9 @@ void TMainForm::RenameShownFile() {
     newPath = JoinPath(folder, newName);
     QString text = RenameNameRefusal(entered);
     if (text.isEmpty()) {
+      // Only a rename the user went on with settles the edit: one cancelled
+      // leaves the file and the edit as they were.
+      if (!ReleaseShownFile({JoinPath(folder, oldName)}, true)) return;
       const int error =
           IsPlainFileName(newName) ? platform::RenameNoReplace(JoinPath(folder, oldName), newPath) : EINVAL;
       if (error == 0) break;

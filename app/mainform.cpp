@@ -14,6 +14,7 @@
 #include "controls/support/qoformstate/qoformstate.h"
 #include "controls/support/wnmrulist/wnmrulist.h"
 #include "controls/support/wnutils/wnutils.h"
+#include "shell/sxfolderdrop.h"
 #include "shell/sxshellitems.h"
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
@@ -137,12 +138,20 @@ TMainForm::TMainForm(const QStringList& arguments, platform::TDdeServerConv* ser
   if (MainForm == nullptr) MainForm = this;
   resize(800, 600);
   FormCreate(arguments);
+  // The shell controls' moves and drops may take the shown picture's file
+  // away or put another in its place: its edit is settled first, as a cut
+  // and paste settles it.
+  if (MainForm == this)
+    sx::SxBeforeTransfer = [this](const std::vector<std::string>& paths) { return ReleaseShownFile(paths, false); };
 }
 
 TMainForm::~TMainForm() {
   FormDestroy();
   if (FServer) FServer->SetOnExecuteMacro(nullptr);
-  if (MainForm == this) MainForm = nullptr;
+  if (MainForm == this) {
+    sx::SxBeforeTransfer = nullptr;
+    MainForm = nullptr;
+  }
 }
 
 void TMainForm::FormCreate(const QStringList& arguments) {

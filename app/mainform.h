@@ -175,6 +175,10 @@ public:
   void RememberFilesForCopy(const std::string& folder, const std::vector<std::string>& names);
   void RememberFilesForMove(const std::string& folder, const std::vector<std::string>& names);
   bool PasteRememberedFiles(TFolderViewForm* target);
+  // Files of a folder view dragged onto another one's: moved as a cut and
+  // paste moves them. A drag stopped by the question about the shown
+  // picture's edit leaves nothing marked as cut.
+  bool MoveDraggedFiles(const std::string& folder, const std::vector<std::string>& names, TFolderViewForm* target);
   void NotifyFolderViews(bool afterPaste, const std::string& sourceFolder, const std::string& targetFolder);
   const std::vector<std::string>& RememberedFiles() const { return FRememberedFiles; }
   int RememberMode() const { return FRememberMode; }
@@ -211,11 +215,12 @@ public:
   bool FolderViewMayClose(TFolderViewForm* view);
   // A delete or move (shows false) or a rename (shows true: the picture
   // stays on the screen) is about to take the files at Paths from where
-  // they are. When the shown picture's file is among them and the picture
-  // is edited, the user is asked as on leaving it: false keeps the picture
-  // with its edit, and the operation does not go on. A save comes first, so
-  // that the operation acts on the saved file; an edit left unsaved is
-  // dropped from a picture that stays on the screen.
+  // they are, or a paste or drop to put other files in their place. When
+  // the shown picture's file is among them and the picture is edited, the
+  // user is asked as on leaving it: false keeps the picture with its edit,
+  // and the operation does not go on. A save comes first, so that the
+  // operation acts on the saved file; an edit left unsaved is dropped from a
+  // picture that stays on the screen.
   bool ReleaseShownFile(const std::vector<std::string>& paths, bool shows);
   // False when the write failed or was cancelled, or a running show refused
   // it (the edit is still there).
@@ -473,9 +478,12 @@ private:
   void StatusBarResize();
   void FoldersMenuClick(QAction* item);
   void RememberFiles(int mode, const std::string& folder, const std::vector<std::string>& names);
+  // The paste itself, once the shown picture's edit has been settled.
+  bool PasteReleasedFiles(TFolderViewForm* target);
   // Writes the picture to Target; false after an error, which was shown
-  // (ConvertMessage for a format that could not be written).
-  bool WritePicture(const std::string& target, bool keepQuality, const QString& convertMessage);
+  // (ConvertMessage for a format that could not be written). OwnFile: Target
+  // is the shown picture's own file, or becomes it.
+  bool WritePicture(const std::string& target, bool keepQuality, const QString& convertMessage, bool ownFile);
   // A file of the current folder view was written: its row follows, or the
   // view looks for the new file.
   void ReportFileWritten(const std::string& path, bool existed);
@@ -519,8 +527,18 @@ private:
   QString LoadErrorText(const std::string& name) const;
   void BeginWaitCursor();
   void EndWaitCursor();
-  enum class TSaveAsOutcome { Cancelled, Written, Opened, Failed };
+  // Discarded: the edit given up at the question about a file another
+  // program changed.
+  enum class TSaveAsOutcome { Cancelled, Written, Opened, Failed, Discarded };
   TSaveAsOutcome SaveImageAsOutcome();
+  // SaveModifiedImage's work, without its reload of a picture whose edit
+  // was given up.
+  TSaveAsOutcome SaveShownPicture();
+  // What a step away from the picture makes of a save's outcome.
+  TLeaveAnswer LeaveAnswerOf(TSaveAsOutcome outcome);
+  // Another program changed the shown picture's file, or put another in
+  // its place, since the program read or wrote it.
+  bool ShownFileChanged() const;
   // The shown picture has no file of its own (a scan not saved yet, or its
   // file has gone): a save asks where to.
   bool WithoutOwnFile() const;
@@ -534,6 +552,8 @@ private:
   TMainSettings FSettings;
   QString FCurrentFileName;
   QString FCurrentFilePath;
+  // The shown picture's file as the program last read or wrote it.
+  TFileIdentity FShownIdentity;
   TFolderViewForm* FCurrentFolderView = nullptr;
   std::vector<TFolderViewForm*> FFolderViews;
   // Every folder view not yet destroyed, closed ones waiting for their

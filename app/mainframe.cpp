@@ -48,6 +48,19 @@ TFolderViewForm* ViewOfSheet(QWidget* sheet) {
   return controls == 1 ? found : nullptr;
 }
 
+// The files a paste of Paths into Folder takes from where they are (those
+// of a move) or may put another file in place of (those of their names in
+// Folder, each but a file's own place).
+std::vector<std::string> FilesAPasteTouches(const std::vector<std::string>& paths, bool move,
+                                            const std::string& folder) {
+  std::vector<std::string> touched;
+  if (move) touched = paths;
+  for (const std::string& path : paths)
+    if (std::string there = JoinPath(folder, path.substr(path.rfind('/') + 1)); there != path)
+      touched.push_back(std::move(there));
+  return touched;
+}
+
 } // namespace
 
 void TMainForm::OpenFolderView(const QString& path) {
@@ -404,9 +417,30 @@ void TMainForm::RememberFilesForMove(const std::string& folder, const std::vecto
 
 bool TMainForm::PasteRememberedFiles(TFolderViewForm* target) {
   if (FRememberMode == 0 || FRememberedFiles.empty() || !target) return true;
-  // A move takes the shown file away: its edit is asked about first, and
-  // kept, the files stay where they are (and remembered).
-  if (FRememberMode == 2 && !ReleaseShownFile(FRememberedFiles, false)) return false;
+  // A move takes the shown file away, and a paste may put another file in
+  // its place: its edit is asked about first, and kept, the files stay
+  // where they are (and remembered).
+  const QPointer<TFolderViewForm> view = target;
+  if (!ReleaseShownFile(FilesAPasteTouches(FRememberedFiles, FRememberMode == 2, target->GetFolderPath()), false) ||
+      !view)
+    return false;
+  return PasteReleasedFiles(target);
+}
+
+bool TMainForm::MoveDraggedFiles(const std::string& folder, const std::vector<std::string>& names,
+                                 TFolderViewForm* target) {
+  if (names.empty() || !target) return true;
+  std::vector<std::string> paths;
+  for (const std::string& name : names) paths.push_back(JoinPath(folder, name));
+  // Asked before the files are remembered: a drag stopped here leaves what
+  // was cut or copied before as it was.
+  const QPointer<TFolderViewForm> view = target;
+  if (!ReleaseShownFile(FilesAPasteTouches(paths, true, target->GetFolderPath()), false) || !view) return false;
+  RememberFilesForMove(folder, names);
+  return PasteReleasedFiles(target);
+}
+
+bool TMainForm::PasteReleasedFiles(TFolderViewForm* target) {
   const TWaitCursor wait;
   target->show();
   target->raise();

@@ -230,6 +230,7 @@ void TMainForm::CompleteImageLoad() {
   RastrumView1->PrepareTransition();
   io->AssignParams(&load->IO());
   RastrumView1->TakePicture(load->Picture());
+  FShownIdentity = load->Identity();
   // The read's copy of the pixels goes; the view's is their only owner.
   load.reset();
   PlayTransitionSound();
@@ -338,7 +339,9 @@ void TMainForm::ReloadImage() {
   BeginWaitCursor();
   try {
     FBusy = true;
+    const TFileIdentity identity = TFileIdentity::Of(path);
     LoadFileIntoView(path);
+    FShownIdentity = identity;
     FBusy = false;
     RastrumView1->GetProc()->ClearUndo();
     FIsNewImage = false;
@@ -363,6 +366,7 @@ void TMainForm::ClearPictureView() {
   StopSlideShow();
   FCurrentFileName.clear();
   FCurrentFilePath.clear();
+  FShownIdentity = {};
   RastrumView1->Blank();
   GifTimer->stop();
   FModified = false;
@@ -426,31 +430,15 @@ TMainForm::TLeaveAnswer TMainForm::QuerySaveModified() {
   const bool withoutFile = WithoutOwnFile();
   // A save that failed keeps the picture and its edit on screen: the caller
   // stops. After a failed silent save the user is asked, so that another
-  // name or discarding the edit stays within reach.
-  if (FOnlyRotated && !withoutFile && FSettings.AutoSaveImages && smaller > 300 && !FAutoSaveFailed) {
-    if (SaveModifiedImage()) return TLeaveAnswer::Go;
-    FAutoSaveFailed = true;
-    return TLeaveAnswer::Kept;
+  // name or discarding the edit stays within reach. An edit already given
+  // up, or saved as a copy, at a question of this step is not saved after all.
+  if (FOnlyRotated && !withoutFile && FSettings.AutoSaveImages && smaller > 300 && !FAutoSaveFailed &&
+      !FDontAskToSave) {
+    const TSaveAsOutcome saved = SaveShownPicture();
+    if (saved == TSaveAsOutcome::Failed) FAutoSaveFailed = true;
+    return LeaveAnswerOf(saved);
   }
-  // Save As from a question: a saved copy opened in place of this picture
-  // stops the caller; a write that failed or a dialog cancelled keeps the
-  // edit, as only "Discard Changes" (or "No" for a new picture) drops it. A
-  // copy written and not opened leaves this file as it was by the user's
-  // choice: the rest of this move (the folder view's own question on
-  // showing the next file) asks no more.
-  auto saveAs = [this] {
-    switch (SaveImageAsOutcome()) {
-    case TSaveAsOutcome::Opened:
-      return TLeaveAnswer::OtherShown;
-    case TSaveAsOutcome::Written:
-      FDontAskToSave = true;
-      return TLeaveAnswer::Go;
-    case TSaveAsOutcome::Failed:
-    case TSaveAsOutcome::Cancelled:
-      break;
-    }
-    return TLeaveAnswer::Kept;
-  };
+  auto saveAs = [this] { return LeaveAnswerOf(SaveImageAsOutcome()); };
   // A picture without a file to overwrite is offered a name, as a scan is.
   if (withoutFile && !FDontAskToSave) {
     int answer = 0;
@@ -469,7 +457,7 @@ TMainForm::TLeaveAnswer TMainForm::QuerySaveModified() {
       else HelpDlg->PromptOverwriteRotated();
       answer = HelpDlg->ShowModal();
     }
-    if (answer == 1) return SaveModifiedImage() ? TLeaveAnswer::Go : TLeaveAnswer::Kept;
+    if (answer == 1) return LeaveAnswerOf(SaveShownPicture());
     if (answer == 2) return saveAs();
     FDontAskToSave = true;
     return TLeaveAnswer::Go;
@@ -477,6 +465,28 @@ TMainForm::TLeaveAnswer TMainForm::QuerySaveModified() {
   if ((!FOnlyRotated || !FSettings.AutoSaveImages || FAutoSaveFailed) && !FDontAskToSave) return askOverwrite(true);
   if (FDontAskToSave) return TLeaveAnswer::Go;
   return askOverwrite(false);
+}
+
+TMainForm::TLeaveAnswer TMainForm::LeaveAnswerOf(TSaveAsOutcome outcome) {
+  // A copy saved and opened in place of this picture stops the caller; a
+  // write that failed or a question or dialog cancelled keeps the edit, as
+  // only "Discard Changes" (or "No" for a new picture) drops it. A copy
+  // written and not opened leaves this file as it was by the user's choice,
+  // as the edit given up does: the rest of this move (the folder view's own
+  // question on showing the next file) asks no more. A picture saved is no
+  // longer modified: a later edit of it is asked about again.
+  switch (outcome) {
+  case TSaveAsOutcome::Opened:
+    return TLeaveAnswer::OtherShown;
+  case TSaveAsOutcome::Written:
+  case TSaveAsOutcome::Discarded:
+    if (FModified) FDontAskToSave = true;
+    return TLeaveAnswer::Go;
+  case TSaveAsOutcome::Failed:
+  case TSaveAsOutcome::Cancelled:
+    break;
+  }
+  return TLeaveAnswer::Kept;
 }
 
 bool TMainForm::ReleaseShownFile(const std::vector<std::string>& paths, bool shows) {
@@ -493,7 +503,8 @@ bool TMainForm::ReleaseShownFile(const std::vector<std::string>& paths, bool sho
   return true;
 }
 
-bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const QString& convertMessage) {
+bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const QString& convertMessage,
+                             bool ownFile) {
   FBusy = true;
   // Turned or flipped pixels are the picture as the user made it upright: a
   // camera's orientation written with them would turn them once more. The
@@ -526,7 +537,9 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
   }
   try {
     SavePictureInFormat(target, *RastrumView1->GetIO(), keepQuality, RastrumView1->GetBitmap());
-    restore.OwnFileWritten = WithoutOwnFile() || QString::fromStdString(target) == FCurrentFilePath;
+    restore.OwnFileWritten = ownFile;
+    // The file holds what the program wrote: a later save compares with it.
+    if (ownFile) FShownIdentity = TFileIdentity::Of(target);
     FBusy = false;
     return true;
   } catch (const EConvertError&) {
@@ -553,30 +566,55 @@ void TMainForm::ReportFileWritten(const std::string& path, bool existed) {
 }
 
 bool TMainForm::SaveModifiedImage() {
+  const TSaveAsOutcome outcome = SaveShownPicture();
+  // Given up at the question about a file another program changed: the
+  // picture shows what its file holds now.
+  if (outcome == TSaveAsOutcome::Discarded) ReloadImage();
+  return outcome == TSaveAsOutcome::Written || outcome == TSaveAsOutcome::Opened;
+}
+
+bool TMainForm::ShownFileChanged() const {
+  return TFileIdentity::Of(FCurrentFilePath.toStdString()) != FShownIdentity;
+}
+
+TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
   FinishPendingLoad();
   // A paused show saves as any save does; a running one has no edit to save.
-  if (SlideShowTimerOn()) return false;
-  if (!FModified) return true;
+  if (SlideShowTimerOn()) return TSaveAsOutcome::Failed;
+  if (!FModified) return TSaveAsOutcome::Written;
   // A picture with no file of its own is never written to a bare name (the
   // program's working folder): the user says where.
-  if (WithoutOwnFile()) {
-    const TSaveAsOutcome outcome = SaveImageAsOutcome();
-    return outcome == TSaveAsOutcome::Written || outcome == TSaveAsOutcome::Opened;
-  }
-  BeginWaitCursor();
+  if (WithoutOwnFile()) return SaveImageAsOutcome();
   std::string target = FCurrentFilePath.toStdString();
   const std::string ext = LowerFileExt(target);
   // Icons and cursors have no writer: the picture goes beside them as a bitmap.
-  if (ext == ".ico" || ext == ".cur") target += ".bmp";
+  const bool beside = ext == ".ico" || ext == ".cur";
+  if (beside) target += ".bmp";
+  // Another program's file in the picture's place, or its change of the
+  // file, is never written over without a word, not even by the silent save.
+  if (!beside && ShownFileChanged()) {
+    int answer = 0;
+    if (HelpDlg) {
+      HelpDlg->PromptFileChanged(FCurrentFileName);
+      answer = HelpDlg->ShowModal();
+    }
+    // The picture asked about is still the one shown, with its edit.
+    if (FCurrentFilePath.toStdString() != target || !FModified)
+      return TSaveAsOutcome::Cancelled;
+    if (answer == 2) return SaveImageAsOutcome();
+    if (answer == 3) return TSaveAsOutcome::Discarded;
+    if (answer != 1) return TSaveAsOutcome::Cancelled;
+  }
+  BeginWaitCursor();
   const bool existed = IsFile(target);
-  const bool written = WritePicture(target, false, QStringLiteral("Error saving modified file!"));
+  const bool written = WritePicture(target, false, QStringLiteral("Error saving modified file!"), !beside);
   if (written) {
     PictureSaved();
     UpdateModifiedState();
     ReportFileWritten(target, existed);
   }
   EndWaitCursor();
-  return written;
+  return written ? TSaveAsOutcome::Written : TSaveAsOutcome::Failed;
 }
 
 void TMainForm::PictureSaved() {
@@ -613,7 +651,7 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
   // Asked before the write, which puts a new file in the old one's place.
   const bool other = !AmongFiles(path, {FCurrentFilePath.toStdString()});
   const bool withoutFile = WithoutOwnFile();
-  if (WritePicture(path, true, QStringLiteral("Error converting to selected file format!"))) {
+  if (WritePicture(path, true, QStringLiteral("Error converting to selected file format!"), withoutFile || !other)) {
     outcome = TSaveAsOutcome::Written;
     // A copy neither opened nor taking the place of a missing file leaves
     // the shown picture as it was: its own file unchanged, its edit still

@@ -116,6 +116,7 @@ void TPictureLoad::Run(QObject* Context, const std::function<void(int)>& Progres
         },
         Qt::QueuedConnection);
   };
+  FIdentity = TFileIdentity::Of(FPath);
   FError = Aborted() ? "Aborted" : ReadPictureFile(*FIO, FPath, &FTooLarge);
   FIO->OnProgress = nullptr;
 }

@@ -6,6 +6,7 @@
 // the result into its views there; the worker never touches a widget.
 #pragma once
 
+#include "app/pictureutil.h"
 #include "image/io/rastrumio.h"
 #include "image/io/rvloadedpicture.h"
 
@@ -81,6 +82,9 @@ public:
   const std::string& Error() const { return FError; }
   // After Wait: the read was refused for the picture's size, not its data.
   bool TooLarge() const { return FTooLarge; }
+  // The file as it was when the read began: a change while it was read
+  // shows as one since.
+  const TFileIdentity& Identity() const { return FIdentity; }
   // After Wait, of a read not aborted: its component and picture.
   rv::TRastrumIO& IO() { return *FIO; }
   rv::TRvLoadedPicture& Picture() { return *FPicture; }
@@ -102,6 +106,7 @@ private:
   std::unique_ptr<rv::TRastrumIO> FIO;
   std::string FError;
   bool FTooLarge = false;
+  TFileIdentity FIdentity;
 };
 
 // The read of every frame of an animated GIF for the main window's

@@ -7,6 +7,7 @@
 
 
 #include <memory>
+#include <sys/stat.h>
 
 namespace app {
 
@@ -37,6 +38,13 @@ constexpr TTypeDescription TypeDescriptions[] = {
 constexpr const char* ConvertErrorText = "Error converting to selected file format!";
 
 } // namespace
+
+TFileIdentity TFileIdentity::Of(const std::string& Path) {
+  struct stat Status;
+  if (::stat(Path.c_str(), &Status) != 0) return {};
+  return {static_cast<std::uint64_t>(Status.st_dev), static_cast<std::uint64_t>(Status.st_ino), Status.st_size,
+          Status.st_mtim.tv_sec, Status.st_mtim.tv_nsec};
+}
 
 std::string LowerFileExt(const std::string& FileName) {
   const std::size_t Pos = FileName.find_last_of("./");

@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <array>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -48,6 +49,20 @@ private:
   // Applies the matrix (a b / c d) after the transform so far.
   void Then(int A, int B, int C, int D);
   int FA = 1, FB = 0, FC = 0, FD = 1;
+};
+
+// What a file was at one moment: another program's change of it in place,
+// or another file put in its place, shows as a difference.
+struct TFileIdentity {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  std::int64_t Size = -1;
+  std::int64_t ModifiedSeconds = 0;
+  std::int64_t ModifiedNanoseconds = 0;
+  // The file Path names now, through links; the empty identity when there
+  // is none.
+  static TFileIdentity Of(const std::string& Path);
+  bool operator==(const TFileIdentity&) const = default;
 };
 
 // The lower-cased text from the last dot of the name (after its last path

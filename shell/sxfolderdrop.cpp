@@ -218,6 +218,8 @@ std::uint32_t TSxFolderDropTarget::Drop(const QMimeData* data, std::uint32_t key
 
 // ---------------------------------------------------------------- transfers
 
+std::function<bool(const std::vector<std::string>& paths)> SxBeforeTransfer;
+
 bool SxTransferFiles(TSxCustomShellController* controller, QWidget* window, std::uint32_t effect,
                      const std::vector<std::string>& paths, const std::string& folder, bool toTrash) {
   auto report = [&](const std::string& text) {
@@ -236,9 +238,12 @@ bool SxTransferFiles(TSxCustomShellController* controller, QWidget* window, std:
     return true;
   }
   TSxFileOperation op(window);
+  // What the transfer takes away or may replace.
+  std::vector<std::string> touched;
   if (toTrash) {
     op.Operation = fopDelete;
     op.Options = {foAllowUndo, foNoConfirmation, foNoErrorUI};
+    touched = paths;
   } else {
     op.Operation = effect == DROPEFFECT_MOVE ? fopMove : fopCopy;
     op.Options = {foAllowUndo, foNoErrorUI};
@@ -246,7 +251,11 @@ bool SxTransferFiles(TSxCustomShellController* controller, QWidget* window, std:
     // replace the file with itself.
     if (op.Operation == fopCopy && AnyInFolder(paths, folder)) op.Options.insert(foRenameCollision);
     op.SetDestination(folder);
+    if (op.Operation == fopMove) touched = paths;
+    if (!op.Options.count(foRenameCollision))
+      for (const std::string& path : paths) touched.push_back(folder + "/" + NameOf(path));
   }
+  if (!touched.empty() && SxBeforeTransfer && !SxBeforeTransfer(touched)) return false;
   op.SetSourceFiles(paths);
   if (controller) op.OnConfirm = controller->OnConfirm;
   bool ok = false;

@@ -12,6 +12,7 @@
 #include <QtCore/QSize>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,6 +91,12 @@ private:
 // component; into the trash it deletes them with undo. False after reporting.
 bool SxTransferFiles(TSxCustomShellController* controller, QWidget* window, std::uint32_t effect,
                      const std::vector<std::string>& paths, const std::string& folder, bool toTrash);
+// Asked by SxTransferFiles before a move or a move to the trash takes files
+// from where they are, or a move or copy may put other files in place of
+// those of their names in the target folder: those paths. False stops the
+// transfer, with nothing done or reported (the program settles an edit of
+// the file it shows here). Unset, every transfer goes on.
+extern std::function<bool(const std::vector<std::string>& paths)> SxBeforeTransfer;
 
 // Puts items of a folder on the clipboard for a later paste.
 void SxSetClipboardFiles(const TSxItemIDList& folder, const std::vector<TSxItemIDList>& items,

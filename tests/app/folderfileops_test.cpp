@@ -6,6 +6,7 @@
 #include "controls/support/wnutils/wnshfileop.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "shell/sxfolderdrop.h"
 #include "shell/sxnotify.h"
 
 #include <QAction>
@@ -284,17 +285,20 @@ int WidthOf(const std::string& Path) { return QImage(QString::fromStdString(Path
 
 } // namespace
 
-// Delete of the shown picture asks about its edit first, as leaving it does:
-// a large picture only turned is saved silently and its saved file goes to
-// the trash; a kept edit stops the delete; a discarded one lets it go. No
-// save writes the picture back under the deleted name.
-TEST_F(FolderFileOpsTest, TheShownPicturesEditIsAskedAboutBeforeItsFileIsDeleted) {
-  for (const char* Name : {"a.png", "b.png", "c.png"}) Put(One, Name, 480, 320);
+// Delete of the shown picture asks its own question first: declined or
+// cancelled, the file and the edit stay as they were. Once the user said
+// yes for that file, its edit is asked about as on leaving it: a large
+// picture only turned is saved silently and its saved file goes to the
+// trash; a kept edit stops the delete; a discarded one lets it go. No save
+// writes the picture back under the deleted name.
+TEST_F(FolderFileOpsTest, TheShownPicturesEditIsSettledOnlyOnceItsDeleteIsConfirmed) {
+  for (const char* Name : {"0.png", "a.png", "b.png", "c.png"}) Put(One, Name, 480, 320);
   TFolderViewForm* View = Open(One + "/a.png");
   int Confirmed = 0;
+  platform::TFileOpAnswer Answer = platform::TFileOpAnswer::No;
   View->WnSHFileOperator->OnConfirm = [&](auto...) {
     ++Confirmed;
-    return platform::TFileOpAnswer::Yes;
+    return Answer;
   };
   const std::string Trash = qgetenv("XDG_DATA_HOME").toStdString() + "/Trash/files/";
   auto ShownGoes = [&](const std::string& Name) {
@@ -305,9 +309,17 @@ TEST_F(FolderFileOpsTest, TheShownPicturesEditIsAskedAboutBeforeItsFileIsDeleted
 
   Form.RotateImage(90);
   ASSERT_TRUE(Form.IsImageModified());
+  const std::string Before = Read(One + "/a.png");
+  for (platform::TFileOpAnswer Declined : {platform::TFileOpAnswer::No, platform::TFileOpAnswer::Cancel}) {
+    Answer = Declined;
+    View->Delete1->trigger();
+    EXPECT_TRUE(Read(One + "/a.png") == Before);
+    EXPECT_TRUE(Form.IsImageModified());
+  }
+  Answer = platform::TFileOpAnswer::Yes;
   View->Delete1->trigger();
   EXPECT_EQ(Env.HelpShown, 0);
-  EXPECT_EQ(Confirmed, 1);
+  EXPECT_EQ(Confirmed, 3);
   EXPECT_EQ(WidthOf(Trash + "a.png"), 320);
   ASSERT_TRUE(ShownGoes("a.png"));
   EXPECT_FALSE(fs::exists(One + "/a.png"));
@@ -318,17 +330,27 @@ TEST_F(FolderFileOpsTest, TheShownPicturesEditIsAskedAboutBeforeItsFileIsDeleted
   Env.HelpAnswer = 2;
   View->Delete1->trigger();
   EXPECT_EQ(Env.HelpShown, 1);
-  EXPECT_EQ(Confirmed, 1);
+  EXPECT_EQ(Confirmed, 4);
   EXPECT_TRUE(Form.IsImageModified());
   EXPECT_TRUE(fs::exists(One + "/" + Shown));
   // "Discard Changes": the file goes as it was, and nothing more is asked.
   Env.HelpAnswer = 3;
   View->Delete1->trigger();
-  EXPECT_EQ(Confirmed, 2);
+  EXPECT_EQ(Confirmed, 5);
   EXPECT_EQ(WidthOf(Trash + Shown), 480);
   ASSERT_TRUE(ShownGoes(Shown));
   EXPECT_EQ(Env.HelpShown, 2);
   EXPECT_FALSE(fs::exists(One + "/" + Shown));
+
+  // "Yes to All" for a file before the shown one lets the shown one go
+  // unasked: its edit is settled at that answer.
+  ASSERT_EQ(Form.CurrentFileName(), "c.png");
+  Form.RotateImage(90);
+  Answer = platform::TFileOpAnswer::YesToAll;
+  EXPECT_TRUE(View->DeleteFiles({"0.png", "c.png"}));
+  EXPECT_EQ(Confirmed, 6);
+  EXPECT_EQ(WidthOf(Trash + "c.png"), 320);
+  EXPECT_EQ(Env.HelpShown, 2);
 }
 
 // A move takes the shown picture's saved edit along and leaves no copy
@@ -347,7 +369,22 @@ TEST_F(FolderFileOpsTest, MoveRenameAndOutsideDeleteOfAnEditedPicture) {
   EXPECT_FALSE(fs::exists(One + "/a.png"));
   EXPECT_EQ(Env.HelpShown, 0);
 
+  // A rename cancelled leaves a large turned picture's file and its edit;
+  // one gone on with saves the turn first.
   Source->SelectAndShowFile("b.png");
+  Form.RotateImage(90);
+  const std::string Before = Read(One + "/b.png");
+  Source->RenameSelectedFile();
+  EXPECT_TRUE(Read(One + "/b.png") == Before);
+  EXPECT_TRUE(Form.IsImageModified());
+  Answers = {"t"};
+  Source->RenameSelectedFile();
+  EXPECT_EQ(WidthOf(One + "/t.png"), 320);
+  EXPECT_FALSE(Form.IsImageModified());
+  Answers = {"b"};
+  Source->RenameSelectedFile();
+  ASSERT_TRUE(fs::exists(One + "/b.png"));
+
   Form.ResizeImage(240, 160);
   ASSERT_EQ(Form.CurrentFilePath(), QString::fromStdString(One + "/b.png"));
   TFolderRows& Rows = Source->Rows();
@@ -357,9 +394,9 @@ TEST_F(FolderFileOpsTest, MoveRenameAndOutsideDeleteOfAnEditedPicture) {
   Env.HelpAnswer = 3;
   EXPECT_TRUE(Rows.setData(Rows.index(Rows.IndexOf("b.png"), fcName), QString("r.png")));
   EXPECT_EQ(Env.HelpShown, 2);
-  EXPECT_EQ(WidthOf(One + "/r.png"), 480);
+  EXPECT_EQ(WidthOf(One + "/r.png"), 320);
   EXPECT_FALSE(Form.IsImageModified());
-  EXPECT_EQ(Form.RastrumView1->GetBitmap()->Width(), 480);
+  EXPECT_EQ(Form.RastrumView1->GetBitmap()->Width(), 320);
   EXPECT_EQ(Form.CurrentFileName(), "r.png");
 
   // Large and turned, but its file is gone: asked, not saved silently.
@@ -370,6 +407,73 @@ TEST_F(FolderFileOpsTest, MoveRenameAndOutsideDeleteOfAnEditedPicture) {
   EXPECT_EQ(Env.HelpShown, 3);
   EXPECT_EQ(Env.LastHelpCaption, "Save new image before continuing?");
   EXPECT_FALSE(fs::exists(One + "/r.png"));
+}
+
+// A paste or a drag that would put another file in place of the shown
+// edited picture's, or take that file away, settles the edit first, as a
+// cut and paste of the picture's own file does. An edit kept stops it: the
+// files stay where they are, what was cut stays cut, and a drag leaves
+// nothing marked as cut. A large picture only turned is saved silently
+// before the pasted file replaces it, and is never written over that file
+// afterwards.
+TEST_F(FolderFileOpsTest, PastesAndDragsOverTheShownEditedPictureSettleItsEditFirst) {
+  Put(One, "a.png", 400, 300);
+  Put(Two, "a.png", 480, 320);
+  Put(Two, "b.png", 480, 320);
+  TFolderViewForm* Source = Open(One);
+  TFolderViewForm* Target = Open(Two + "/a.png");
+  const std::string Pasted = Read(One + "/a.png");
+  Target->WnSHFileOperator->OnConfirm = [](auto...) { return platform::TFileOpAnswer::YesToAll; };
+
+  Form.ResizeImage(240, 160);
+  Source->Cut1->trigger();
+  Env.HelpAnswer = 2;
+  Target->Paste1->trigger();
+  ASSERT_EQ(Env.HelpShown, 1);
+  EXPECT_TRUE(Read(One + "/a.png") == Pasted);
+  EXPECT_EQ(WidthOf(Two + "/a.png"), 480);
+  EXPECT_TRUE(Form.IsImageModified() && Ghosted(Source, "a.png"));
+
+  // Dragged, and kept at the question: what was copied before stays so.
+  Target->Copy1->trigger();
+  std::unique_ptr<QMimeData> Data(Source->FileDragData());
+  QDragEnterEvent Enter(QPoint(5, 5), Qt::MoveAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(Target->ImageDetails->viewport(), &Enter);
+  QDropEvent Drop(QPointF(5, 5), Qt::MoveAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(Target->ImageDetails->viewport(), &Drop);
+  ASSERT_TRUE(WaitUntil([&] { return Env.HelpShown == 2; }));
+  EXPECT_TRUE(Read(One + "/a.png") == Pasted);
+  EXPECT_FALSE(Ghosted(Source, "a.png"));
+  EXPECT_EQ(Form.RememberMode(), 1);
+  EXPECT_EQ(Form.RememberedFiles(), std::vector<std::string>{Two + "/a.png"});
+
+  Form.ReloadImage();
+  Form.FinishPendingLoad();
+  Form.RotateImage(90);
+  Source->Cut1->trigger();
+  Target->Paste1->trigger();
+  EXPECT_TRUE(Read(Two + "/a.png") == Pasted);
+  EXPECT_FALSE(fs::exists(One + "/a.png"));
+  Form.NextImage();
+  ASSERT_TRUE(WaitUntil([&] { return Form.CurrentFileName() == "b.png" && !Form.PictureLoadPending(); }));
+  EXPECT_TRUE(Read(Two + "/a.png") == Pasted);
+  EXPECT_EQ(Env.HelpShown, 2);
+}
+
+// The shell's moves and moves to the trash (its controls' drops and
+// pastes) ask about the shown picture's edit as a cut and paste does.
+TEST_F(FolderFileOpsTest, TheShellsTransfersOfTheShownFileAskAboutItsEdit) {
+  Put(One, "a.png", 480, 320);
+  Open(One + "/a.png");
+  Form.ResizeImage(240, 160);
+  Env.HelpAnswer = 2;
+  EXPECT_FALSE(sx::SxTransferFiles(nullptr, nullptr, sx::DROPEFFECT_MOVE, {One + "/a.png"}, Two, false));
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_TRUE(fs::exists(One + "/a.png") && Form.IsImageModified());
+  Env.HelpAnswer = 3;
+  EXPECT_TRUE(sx::SxTransferFiles(nullptr, nullptr, sx::DROPEFFECT_MOVE, {One + "/a.png"}, "", true));
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_FALSE(fs::exists(One + "/a.png"));
 }
 
 TEST_F(FolderFileOpsTest, AFileRenamedOverAListedOneLeavesOneRow) {

@@ -15,6 +15,7 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -517,6 +518,90 @@ TEST_F(MainCommandsTest, ACopySavedAsLeavesTheShownPictureAsItWas) {
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(SizeOf("b.png"), QSize(320, 480));
   EXPECT_EQ(SizeOf("turned.png"), QSize(320, 480));
+  EXPECT_TRUE(Env.MessageBoxes.isEmpty());
+}
+
+// A file another program put in the shown picture's place, or rewrote in
+// place, is never written over without a word, not by Ctrl+S nor by the
+// silent save of a turned large picture: the user chooses to overwrite it,
+// save the picture under another name or give the edit up; a question
+// closed unanswered keeps the edit and the picture. The program's own save
+// is no change of the file: the next one asks nothing.
+TEST_F(MainCommandsTest, AFileChangedByAnotherProgramIsAskedAboutBeforeAnySave) {
+  RunCommands = true;
+  Env.Picture("a.png", 480, 320);
+  Env.Picture("b.png", 480, 320);
+  const std::string Shown = Env.File("a.png");
+  auto Settle = [&] {
+    return WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); });
+  };
+  auto SizeOf = [&](const char* Name) { return QImage(QString::fromStdString(Env.File(Name))).size(); };
+  auto Bytes = [](const std::string& Path) {
+    QFile File(QString::fromStdString(Path));
+    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+  };
+  // Another program's picture: written beside, then renamed over the file,
+  // or written into the file itself.
+  auto Replace = [&](bool inPlace) {
+    const std::string Path = inPlace ? Shown : Env.File(".a.png.new");
+    apptest::MarkedPicture(400, 360, Qt::yellow).save(QString::fromStdString(Path), "PNG");
+    if (!inPlace) fs::rename(Path, Shown);
+    return Bytes(Shown);
+  };
+  Main().SaveAsPrompt = [&](const QString&, QString& Target, bool& OpenSaved) {
+    Target = QString::fromStdString(Env.File("copy.png"));
+    OpenSaved = false;
+    return 1;
+  };
+  Main().OpenPath(QString::fromStdString(Shown), false);
+  ASSERT_TRUE(Settle());
+
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  QByteArray Other = Replace(false);
+  Env.HelpAnswer = 0;
+  KeyCommand(Qt::Key_Right);
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpCaption, "File changed by another program");
+  EXPECT_EQ(Env.LastHelpText, "\"a.png\" was changed by another program since it was opened. Overwrite it with the "
+                              "modified image?");
+  EXPECT_EQ(Env.LastHelpButtons, QStringList({"Overwrite", "Save As", "Discard Changes"}));
+  EXPECT_EQ(Main().CurrentFileName(), "a.png");
+  EXPECT_TRUE(Main().IsImageModified());
+  EXPECT_EQ(Bytes(Shown), Other);
+
+  // "Save As": a copy, the other program's file untouched, the edit kept.
+  Env.HelpAnswer = 2;
+  KeyCommand(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_EQ(SizeOf("copy.png"), QSize(320, 480));
+  EXPECT_EQ(Bytes(Shown), Other);
+  EXPECT_TRUE(Main().IsImageModified());
+  // "Overwrite"; then the program's own write asks nothing.
+  Env.HelpAnswer = 1;
+  KeyCommand(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(SizeOf("a.png"), QSize(320, 480));
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  KeyCommand(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(SizeOf("a.png"), QSize(480, 320));
+  EXPECT_EQ(Env.HelpShown, 3);
+
+  // Rewritten in place: "Discard Changes" to Ctrl+S shows the file as it is.
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  Other = Replace(true);
+  Env.HelpAnswer = 3;
+  KeyCommand(Qt::Key_S, Qt::ControlModifier);
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(Env.HelpShown, 4);
+  EXPECT_FALSE(Main().IsImageModified());
+  EXPECT_EQ(Main().RastrumView1->GetBitmap()->Width(), 400);
+  // Replaced again; "Discard Changes" to the silent save moves on.
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  Other = Replace(false);
+  KeyCommand(Qt::Key_Right);
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(Env.HelpShown, 5);
+  EXPECT_EQ(Main().CurrentFileName(), "b.png");
+  EXPECT_EQ(Bytes(Shown), Other);
   EXPECT_TRUE(Env.MessageBoxes.isEmpty());
 }
 

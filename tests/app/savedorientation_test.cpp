@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QLineEdit>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace app;
@@ -218,4 +219,30 @@ TEST_F(SavedOrientationTest, ACopyOrAFailedWriteLeavesTheShownFilesThumbnail) {
   EXPECT_EQ(Read(Env.File("copy.jpg")).Orientation, 1);
   EXPECT_EQ(Read(Env.File("copy.jpg")).ThumbnailWidth, 0);
   EXPECT_EQ(Env.MessageBoxes.size(), 1);
+}
+
+// Save As onto the shown file under another spelling (by a link to its
+// folder) writes its own file: the camera's thumbnail left out of the bytes
+// stays out of the shown picture too, and a later save of another edit
+// does not write it back beside the turned pixels.
+TEST_F(SavedOrientationTest, ASaveAsOntoTheShownFileByAnotherPathIsASaveOfItsOwnFile) {
+  const QByteArray Thumbnail = SmallJpeg();
+  const std::string Path = Env.File("camera.jpg");
+  WriteCameraJpeg(Path, CameraExif(Thumbnail, true, 6));
+  std::filesystem::create_directory_symlink(Env.Folder(), Env.File("link"));
+  Show(Path);
+  Form().Execute("RotateCW");
+  Form().SaveAsPrompt = [&](const QString&, QString& Target, bool& OpenSaved) {
+    Target = QString::fromStdString(Env.File("link") + "/camera.jpg");
+    OpenSaved = true;
+    return 1;
+  };
+  Form().Execute("SaveAs");
+  EXPECT_FALSE(Form().IsImageModified());
+  EXPECT_EQ(Read(Path).ThumbnailWidth, 0);
+  Form().ResizeImage(10, 20);
+  Form().Execute("Save");
+  EXPECT_EQ(Read(Path).ThumbnailWidth, 0);
+  EXPECT_FALSE(Saved(Path).contains(Thumbnail));
+  EXPECT_EQ(Read(Path).Orientation, 1);
 }

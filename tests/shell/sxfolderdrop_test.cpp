@@ -26,6 +26,20 @@ namespace {
 
 constexpr std::uint32_t kAll = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
 
+// Two folders of a private home, f.txt in the first, and a controller that
+// keeps the errors it would show.
+struct TTwoFolders {
+  TTwoFolders() {
+    TPrivateHome::Touch(from + "/f.txt");
+    controller.OnCommandError = [this](const std::string& text) { errors.push_back(text); };
+  }
+  TPrivateHome env;
+  const std::string from = env.MakeDir("home/from");
+  const std::string to = env.MakeDir("home/to");
+  TSxCustomShellController controller;
+  std::vector<std::string> errors;
+};
+
 } // namespace
 
 TEST(SxDropDecisions, KeysAndDevicesChooseTheEffect) {
@@ -236,13 +250,8 @@ TEST(SxClipboard, PasteReadsOursAndFileManagers) {
 }
 
 TEST(SxClipboard, PasteCopiesOrMovesAndRefusesAFolderIntoItself) {
-  TPrivateHome env;
-  const std::string from = env.MakeDir("home/from");
-  const std::string to = env.MakeDir("home/to");
-  TPrivateHome::Touch(from + "/f.txt");
-  TSxCustomShellController controller;
-  std::vector<std::string> errors;
-  controller.OnCommandError = [&](const std::string& text) { errors.push_back(text); };
+  TTwoFolders folders;
+  auto& [env, from, to, controller, errors] = folders;
   const TSxItemIDList folder = *SxPathToIDList(from, true);
 
   SxSetClipboardFiles(folder, {TSxItemIDList({"f.txt"})}, TSxClipboardAction::Copy);
@@ -314,6 +323,32 @@ TEST(SxFolderDrop, DropsCopyLinkAndDeleteIntoTheTrash) {
   EXPECT_TRUE(Exists(SxTrashFilesDirectory() + "/t.txt"));
   // Computer holds no files.
   EXPECT_EQ(TSxFolderDropTarget::Create(&controller, TSxItemIDList({kComputerID})), nullptr);
+}
+
+// Before a transfer takes files away or may put others in their place, the
+// program is told which; refused, nothing is done or reported.
+TEST(SxFolderDrop, ATransferNamesWhatItTakesOrReplacesBeforeItActs) {
+  TTwoFolders folders;
+  auto& [env, from, to, controller, errors] = folders;
+  std::vector<std::vector<std::string>> asked;
+  bool allowed = false;
+  SxBeforeTransfer = [&](const std::vector<std::string>& paths) {
+    asked.push_back(paths);
+    return allowed;
+  };
+  const std::string f = from + "/f.txt", there = to + "/f.txt";
+  EXPECT_FALSE(SxTransferFiles(&controller, nullptr, DROPEFFECT_MOVE, {f}, to, false));
+  EXPECT_FALSE(SxTransferFiles(&controller, nullptr, DROPEFFECT_MOVE, {f}, SxTrashFilesDirectory(), true));
+  EXPECT_FALSE(SxTransferFiles(&controller, nullptr, DROPEFFECT_COPY, {f}, to, false));
+  EXPECT_TRUE(Exists(f) && !Exists(there) && errors.empty());
+  allowed = true;
+  // A copy beside its original replaces nothing; a link never replaces.
+  EXPECT_TRUE(SxTransferFiles(&controller, nullptr, DROPEFFECT_COPY, {f}, from, false));
+  EXPECT_TRUE(SxTransferFiles(&controller, nullptr, DROPEFFECT_LINK, {f}, to, false));
+  SxBeforeTransfer = nullptr;
+  const std::vector<std::vector<std::string>> expected = {{f, there}, {f}, {there}};
+  EXPECT_EQ(asked, expected);
+  EXPECT_TRUE(Exists(from + "/f (2).txt"));
 }
 
 TEST(SxNotifyExtra, ExtraFoldersAreWatchedUntilDropped) {

@@ -8,6 +8,12 @@
 #            "Yes" (the save fails) or "No" with the save-as dialog
 #            cancelled, keep the window, the folder and the turn, and write
 #            no settings; "Discard Changes" then closes.
+#   changed  files another program replaced or rewrote under a turned
+#            picture: Right (the silent save) and Ctrl+S ask, and the other
+#            program's bytes survive unless "Overwrite" is chosen; Delete
+#            answered Cancel leaves a turned picture's file as it was; a
+#            paste of another folder's file over the turned picture saves
+#            the turn first, and the pasted file survives the next Right.
 # Usage: edits.sh <pictrova> <work folder> [case, paused if none]
 set -euo pipefail
 program=$1
@@ -126,8 +132,131 @@ closing() {
   grep -q '"MenuVisible"' "$keys" || fail "the settings were not written at the close"
 }
 
-if [ "$case" = closing ]; then
-  closing
+# The picture shown under the tab row and the strip: "w h x y" of the
+# colour's box in the shot.
+shown_box() {
+  where "$1" "$2" 900x450+0+170 || fail "$1: no $2 picture on the screen"
+}
+
+changed() {
+  journey_env "$work" pics from
+  settings ImageTransitionEffect=0
+  pics=$work/pics
+  marked_picture "$pics/a.png" "#0000FF" 480x360
+  marked_picture "$pics/b.png" "#00B000" 480x360
+  marked_picture "$pics/c.png" "#FF0000" 480x360
+  marked_picture "$work/from/c.png" "#FFFF00" 400x320
+  marked_picture "$work/other-a.png" "#FF00FF" 400x320
+  marked_picture "$work/other-b.png" "#00FFFF" 400x320
+  cp "$work/from/c.png" "$work/pasted.png"
+  # The file operations' questions bear the program's name.
+  local question="^File changed by another program$" message="^Pictrova( 3)?$"
+
+  # The folder to paste from first; the pictures' folder by a second start,
+  # its first picture shown.
+  "$program" "$work/from" >"$work/program.log" 2>&1 &
+  pid=$!
+  read -r id _ <<<"$(wait_window "^Pictrova - $work/from/c.png$")" || fail "the first folder is not shown"
+  place_window "$id"
+  "$program" "$pics"
+  wait_title "Pictrova - $pics/a.png" || fail "the second start did not show a.png ($(title))"
+  click 450 400
+
+  # a.png turned; another program puts its own file in its place; Right.
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/a.png*" || fail "the turn did not mark a.png modified ($(title))"
+  cp "$work/other-a.png" "$pics/.a.png.new" && mv "$pics/.a.png.new" "$pics/a.png"
+  xdotool key Right
+  wait_window "$question" >/dev/null ||
+    { shot 01-noquestion; fail "Right saved over a replaced file without a question"; }
+  sleep 0.3
+  shot 01-question
+  cmp -s "$work/other-a.png" "$pics/a.png" || fail "the replaced a.png changed while the question was up"
+  read -r bw bh _ <<<"$(shown_box 01-question "#0000FF")"
+  [ "$bh" -gt "$bw" ] || fail "the turned a.png is not on the screen behind the question"
+  # "Discard Changes" moves on; the other program's file stays.
+  read -r _ w h x y <<<"$(find_window "$question")"
+  click $((x + 107 + 210)) $((y + h - 20))
+  wait_title "Pictrova - $pics/b.png" || fail "Discard Changes did not move on to b.png ($(title))"
+  cmp -s "$work/other-a.png" "$pics/a.png" || fail "a.png was written over after Discard Changes"
+
+  # b.png turned and rewritten in place; Ctrl+S asks; "Save As" then
+  # Escape keeps the edit and the file.
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/b.png*" || fail "the turn did not mark b.png modified ($(title))"
+  cat "$work/other-b.png" >"$pics/b.png"
+  xdotool key ctrl+s
+  read -r _ w h x y <<<"$(wait_window "$question")" ||
+    { shot 02-noquestion; fail "Ctrl+S saved over a rewritten file without a question"; }
+  sleep 0.3
+  click $((x + 107 + 105)) $((y + h - 20))
+  wait_window "^Save Image$" >/dev/null || { shot 02-nodialog; fail "Save As opened no save-as dialog"; }
+  sleep 0.5
+  xdotool key Escape
+  wait_gone "^Save Image$" || fail "the save-as dialog did not close"
+  wait_title "Pictrova - $pics/b.png*" || fail "the edit of b.png is gone after Save As was cancelled ($(title))"
+  cmp -s "$work/other-b.png" "$pics/b.png" || fail "b.png was written over after Save As was cancelled"
+  sleep 0.3
+  shot 02-kept
+  read -r bw bh _ <<<"$(shown_box 02-kept "#00B000")"
+  [ "$bh" -gt "$bw" ] || fail "the turned b.png is not on the screen after Save As was cancelled"
+  # "Overwrite" writes it; the program's own file is then saved silently.
+  xdotool key ctrl+s
+  wait_window "$question" >/dev/null || fail "the second Ctrl+S asked nothing"
+  sleep 0.3
+  xdotool key Return
+  wait_title "Pictrova - $pics/b.png" || fail "Overwrite did not save b.png ($(title))"
+  [ "$(identify -format "%w %h" "$pics/b.png")" = "360 480" ] || fail "Overwrite did not write the turned b.png"
+
+  # Turned again; Delete answered Cancel leaves the file as it was.
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/b.png*" || fail "the turn did not mark b.png modified ($(title))"
+  cp "$pics/b.png" "$work/b-before.png"
+  xdotool key Delete
+  wait_window "$message" >/dev/null || { shot 03-noquestion; fail "Delete asked nothing"; }
+  sleep 0.3
+  shot 03-delete
+  cmp -s "$work/b-before.png" "$pics/b.png" || fail "b.png was written before the delete was confirmed"
+  xdotool key Escape
+  wait_gone "$message" || fail "the delete question did not close"
+  cmp -s "$work/b-before.png" "$pics/b.png" || fail "b.png changed though the delete was cancelled"
+  wait_title "Pictrova - $pics/b.png*" || fail "the edit of b.png is gone after the delete was cancelled ($(title))"
+  find_window "$question" >/dev/null && fail "the program's own file was asked about"
+  # Right saves the turn silently, as ever.
+  xdotool key Right
+  wait_title "Pictrova - $pics/c.png" || { shot 04-stuck; fail "Right did not move on to c.png ($(title))"; }
+  [ "$(identify -format "%w %h" "$pics/b.png")" = "480 360" ] || fail "b.png was not saved silently"
+
+  # c.png turned; from's c.png cut in its tab and pasted here, replacing it.
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/c.png*" || fail "the turn did not mark c.png modified ($(title))"
+  xdotool key Up
+  sleep 0.5
+  xdotool key ctrl+x
+  sleep 0.5
+  xdotool key Down
+  sleep 0.5
+  xdotool key ctrl+v
+  wait_window "$message" >/dev/null || { shot 05-noreplace; fail "the paste did not ask to replace c.png"; }
+  sleep 0.3
+  shot 05-replace
+  xdotool key y
+  for _ in $(seq 1 50); do [ -e "$work/from/c.png" ] || break; sleep 0.2; done
+  [ ! -e "$work/from/c.png" ] || fail "the paste did not move c.png"
+  cmp -s "$work/pasted.png" "$pics/c.png" || fail "the pasted c.png is not in the folder"
+  xdotool key Right
+  wait_title "Pictrova - $pics/a.png" || { shot 06-stuck; fail "Right did not move on to a.png ($(title))"; }
+  cmp -s "$work/pasted.png" "$pics/c.png" || fail "the turned picture was saved over the pasted c.png"
+  sleep 0.3
+  shot 06-after
+
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
+
+if [ "$case" = closing ] || [ "$case" = changed ]; then
+  "$case"
   echo "edits ($case) test passed; screenshots in $work"
   exit 0
 fi

@@ -234,7 +234,8 @@ bool TWnSHFileOperation::Execute() {
   Op.To = FullPaths(DestFiles);
   Op.ProgressTitle = Title;
   Op.OnConfirm = [this](platform::TFileOpConfirm Kind, const std::string& Source, const std::string& Target) {
-    return OnConfirm ? OnConfirm(Kind, Source, Target) : Confirm(Kind, Source, Target);
+    const platform::TFileOpAnswer Answer = OnConfirm ? OnConfirm(Kind, Source, Target) : Confirm(Kind, Source, Target);
+    return OnAnswered ? OnAnswered(Kind, Source, Answer) : Answer;
   };
 
   std::unique_ptr<platform::TFileOpProgressWindow> Progress;

@@ -73,6 +73,13 @@ class TWnSHFileOperation : public TWnCommonDialog {
   TWnShFileMappingEvent OnFileMapping;
   // Answers the operation's questions; unset, a message box asks the user.
   TConfirmEvent OnConfirm;
+  // Told each answer, on the application's thread, before the operation
+  // acts on it; what it returns stands instead (Cancel stops the
+  // operation). A step of the caller's own that must follow the user's
+  // "yes" and come before the file is touched goes here.
+  std::function<platform::TFileOpAnswer(platform::TFileOpConfirm Kind, const std::string& Source,
+                                        platform::TFileOpAnswer Answer)>
+      OnAnswered;
 
   unsigned Flags() const;
   static int OperationCode(TWnSHFileOpType Op);
