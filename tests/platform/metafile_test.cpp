@@ -524,7 +524,9 @@ TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {
   const std::int64_t budget = std::llround(1024 * std::hypot(64.0, 64.0));
   struct Case {
     std::vector<std::uint8_t> data;
-    std::int64_t each, drawn; // the work of each outline before the square, how many the budget pays for
+    // The work of each of the 3,000 lines before the square and how many of
+    // them the budget pays for; none for one crowded outline.
+    std::int64_t each, drawn;
   };
   const Case cases[] = {
       {wmf({thin, W(0x012D, {0}), WmfZigzag(0x0325, 16000)}), 0, 0},
