@@ -41,6 +41,17 @@ constexpr double kMaxCoordinate = 1 << 24;
 // kMaxCoordinate, which leaves the budget to the shapes after it.
 constexpr std::int64_t kFillFrameHeights = 1024;
 constexpr double kCrowdedFrameHeights = 64;
+// The stroke work of one play: for every outline drawn with a pen its length
+// within the frame in target pixels, times the pen's width where wider than
+// a pixel, together at most this many times the frame's diagonal. On the
+// 24-bit picture of a read each pixel of a thin line costs a fraction of a
+// microsecond: a 64 KB polyline zigzagging across the frame kept the read
+// busy for tens of seconds, and a few thousand flat lines under a pen as
+// wide as the frame for seconds, their edges costing the fill budget
+// nothing. Real drawings stay below (graph paper ruled every millimetre
+// over an A3 sheet takes under half); an outline the rest cannot pay for is
+// left out like an unaffordable fill, its shape still filled.
+constexpr double kStrokeFrameDiagonals = 1024;
 
 // Little-endian reads that answer 0 and clear ok instead of reading past the
 // end of the record.
@@ -212,11 +223,10 @@ public:
   Player(QPainter& painter, const QTransform& deviceToTarget, const QRect& rect, TMetafileDrawStats& stats,
          const std::function<bool(int)>& keepGoing)
       : P(painter), FDeviceToTarget(deviceToTarget * painter.transform()), FStats(stats), FKeepGoing(keepGoing) {
-    const QRectF frame = painter.transform().mapRect(QRectF(rect));
-    FRowsTop = frame.top();
-    FRowsBottom = frame.bottom();
-    FFrameHeight = double(std::max<std::int64_t>(1, std::llround(frame.height())));
+    FFrame = painter.transform().mapRect(QRectF(rect));
+    FFrameHeight = double(std::max<std::int64_t>(1, std::llround(FFrame.height())));
     FStats.FillBudget = kFillFrameHeights * std::int64_t(FFrameHeight);
+    FStats.StrokeBudget = std::max<std::int64_t>(1, std::llround(kStrokeFrameDiagonals * FrameDiagonal()));
     dc.pen.kind = GdiObject::Pen;
     dc.brush.kind = GdiObject::Brush;
     dc.brush.color = Qt::white;
@@ -234,7 +244,8 @@ protected:
   QTransform FDeviceToTarget;
   TMetafileDrawStats& FStats;
   const std::function<bool(int)>& FKeepGoing;
-  double FRowsTop = 0, FRowsBottom = 0, FFrameHeight = 1; // the frame's rows on the device
+  QRectF FFrame; // on the device
+  double FFrameHeight = 1;
 
   // Asked before the record at offset of size bytes: false ends the play.
   bool GoOn(std::size_t offset, std::size_t size) {
@@ -243,50 +254,114 @@ protected:
     return false;
   }
 
+  double FrameDiagonal() const { return std::hypot(FFrame.width(), FFrame.height()); }
+  // Walks shape's outline once t maps it onto the device: line(a, b) for
+  // each straight edge, curve(a, c1, c2, b) for each cubic one. closed adds
+  // the edge back to each figure's start, which a fill has and a stroke not.
+  template <typename Line, typename Curve>
+  static void Edges(const QPainterPath& shape, const QTransform& t, bool closed, Line line, Curve curve) {
+    QPointF start, last;
+    const int n = shape.elementCount();
+    for (int i = 0; i < n; ++i) {
+      const QPainterPath::Element& e = shape.elementAt(i);
+      const QPointF p = t.map(QPointF(e.x, e.y));
+      if (e.isMoveTo()) {
+        if (closed) line(last, start);
+        start = last = p;
+      } else if (e.isCurveTo() && i + 2 < n) {
+        const QPointF c2 = t.map(QPointF(shape.elementAt(i + 1))), end = t.map(QPointF(shape.elementAt(i + 2)));
+        curve(last, p, c2, end);
+        last = end;
+        i += 2;
+      } else {
+        line(last, p);
+        last = p;
+      }
+    }
+    if (closed) line(last, start);
+  }
   // The rows the rasteriser walks for shape's edges once t maps it onto the
   // device, within the frame: each line's vertical span, a curve's by its
   // control points, and the edge that closes each figure.
   double EdgeRows(const QPainterPath& shape, const QTransform& t) const {
     double rows = 0;
     auto span = [&](double y0, double y1) {
-      const double top = std::max(std::min(y0, y1), FRowsTop), bottom = std::min(std::max(y0, y1), FRowsBottom);
+      const double top = std::max(y0, FFrame.top()), bottom = std::min(y1, FFrame.bottom());
       if (bottom > top) rows += bottom - top;
     };
-    double start = 0, last = 0;
-    const int n = shape.elementCount();
-    for (int i = 0; i < n; ++i) {
-      const QPainterPath::Element& e = shape.elementAt(i);
-      const double y = t.map(QPointF(e.x, e.y)).y();
-      if (e.isMoveTo()) {
-        span(last, start);
-        start = last = y;
-      } else if (e.isCurveTo() && i + 2 < n) {
-        const double c2 = t.map(QPointF(shape.elementAt(i + 1))).y(), end = t.map(QPointF(shape.elementAt(i + 2))).y();
-        span(std::min({last, y, c2, end}), std::max({last, y, c2, end}));
-        last = end;
-        i += 2;
-      } else {
-        span(last, y);
-        last = y;
-      }
-    }
-    span(last, start);
+    Edges(
+        shape, t, true, [&](QPointF a, QPointF b) { span(std::min(a.y(), b.y()), std::max(a.y(), b.y())); },
+        [&](QPointF a, QPointF c1, QPointF c2, QPointF b) {
+          span(std::min({a.y(), c1.y(), c2.y(), b.y()}), std::max({a.y(), c1.y(), c2.y(), b.y()}));
+        });
     return rows;
   }
-  // Takes the fill work of drawing shape with pen and brush under t from the
-  // budget; false, with nothing taken, when what is left cannot pay for it.
-  bool AffordFill(const QPainterPath& shape, const QTransform& t, const QPen& pen, const QBrush& brush) {
+  // The length of the segment from a to b within area.
+  static double ClippedLength(QPointF a, QPointF b, const QRectF& area) {
+    const double dx = b.x() - a.x(), dy = b.y() - a.y();
+    double from = 0, to = 1;
+    // Keeps the part where p * s <= q for s along the segment.
+    auto keep = [&](double p, double q) {
+      if (p == 0) return q >= 0;
+      const double s = q / p;
+      if (p < 0) from = std::max(from, s);
+      else to = std::min(to, s);
+      return from < to;
+    };
+    if (!keep(-dx, a.x() - area.left()) || !keep(dx, area.right() - a.x()) || !keep(-dy, a.y() - area.top()) ||
+        !keep(dy, area.bottom() - a.y()))
+      return 0;
+    return (to - from) * std::hypot(dx, dy);
+  }
+  // The stroke work of shape's outline drawn with pen under t: its length
+  // within the frame, a curve's by its control polygon, which is never
+  // shorter, times the pen's width where wider than a pixel. A pen wider
+  // than the frame's diagonal paints no more of it than one that wide.
+  double StrokeWork(const QPainterPath& shape, const QTransform& t, const QPen& pen) const {
+    if (pen.style() == Qt::NoPen) return 0;
+    const double width =
+        pen.isCosmetic() ? 1 : std::clamp(pen.widthF() * LargestScale(t), 1.0, std::max(1.0, FrameDiagonal()));
+    // A wide pen reaches into the frame from up to half its width outside.
+    const double reach = width > 1 ? width / 2 : 0;
+    const QRectF area = FFrame.adjusted(-reach, -reach, reach, reach);
+    double length = 0;
+    auto leg = [&](QPointF a, QPointF b) { length += ClippedLength(a, b, area); };
+    Edges(shape, t, false, leg, [&](QPointF a, QPointF c1, QPointF c2, QPointF b) {
+      leg(a, c1);
+      leg(c1, c2);
+      leg(c2, b);
+    });
+    return length * width;
+  }
+  // The fill work of drawing shape with pen and brush under t.
+  double FillWork(const QPainterPath& shape, const QTransform& t, const QPen& pen, const QBrush& brush) const {
     int sides = brush.style() != Qt::NoBrush ? 1 : 0;
     // A wide pen's outline runs along both sides of every edge.
     if (pen.style() != Qt::NoPen && !pen.isCosmetic() && pen.widthF() * LargestScale(t) > 1) sides += 2;
-    if (sides == 0) return true;
+    if (sides == 0) return 0;
     double work = sides * EdgeRows(shape, t);
-    work *= std::max(1.0, work / (kCrowdedFrameHeights * FFrameHeight));
-    if (work > double(FStats.FillBudget - FStats.FillWork)) {
+    return work * std::max(1.0, work / (kCrowdedFrameHeights * FFrameHeight));
+  }
+  // Takes the work of drawing shape with pen and brush under t from the
+  // budgets; false, with nothing taken, when the fill budget cannot pay for
+  // the shape as given. An outline the stroke budget cannot pay for is left
+  // out (pen becomes none), and with it the shape unless it is filled.
+  bool Afford(const QPainterPath& shape, const QTransform& t, QPen& pen, const QBrush& brush) {
+    double fill = FillWork(shape, t, pen, brush);
+    if (fill > double(FStats.FillBudget - FStats.FillWork)) {
       ++FStats.ShapesSkipped;
       return false;
     }
-    FStats.FillWork += std::int64_t(std::ceil(work));
+    double stroke = StrokeWork(shape, t, pen);
+    if (stroke > double(FStats.StrokeBudget - FStats.StrokeWork)) {
+      ++FStats.StrokesSkipped;
+      pen = QPen(Qt::NoPen);
+      if (brush.style() == Qt::NoBrush) return false;
+      fill = FillWork(shape, t, pen, brush);
+      stroke = 0;
+    }
+    FStats.FillWork += std::int64_t(std::ceil(fill));
+    FStats.StrokeWork += std::int64_t(std::ceil(stroke));
     return true;
   }
 
@@ -367,9 +442,9 @@ protected:
       return;
     }
     if (!Sane(full.mapRect(shape.boundingRect()))) return;
-    const QPen pen = stroke ? MakePen(1) : QPen(Qt::NoPen);
+    QPen pen = stroke ? MakePen(1) : QPen(Qt::NoPen);
     const QBrush brush = fill ? MakeBrush() : QBrush(Qt::NoBrush);
-    if (!AffordFill(shape, full, pen, brush)) return;
+    if (!Afford(shape, full, pen, brush)) return;
     shape.setFillRule(FillRule());
     P.setTransform(full);
     P.setPen(pen);
@@ -473,9 +548,9 @@ protected:
     QPainterPath shape = path;
     path = QPainterPath();
     if (!Sane(FDeviceToTarget.mapRect(shape.boundingRect()))) return;
-    const QPen pen = stroke ? MakePen(Scale(LogicalToDevice())) : QPen(Qt::NoPen);
+    QPen pen = stroke ? MakePen(Scale(LogicalToDevice())) : QPen(Qt::NoPen);
     const QBrush brush = fill ? MakeBrush() : QBrush(Qt::NoBrush);
-    if (!AffordFill(shape, FDeviceToTarget, pen, brush)) return;
+    if (!Afford(shape, FDeviceToTarget, pen, brush)) return;
     shape.setFillRule(FillRule());
     P.setTransform(FDeviceToTarget);
     P.setPen(pen);

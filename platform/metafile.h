@@ -28,6 +28,13 @@ struct TMetafileDrawStats {
   std::int64_t FillBudget = 0;
   // Shapes left out because their fill would have overspent the budget.
   int ShapesSkipped = 0;
+  // The stroke work drawn and the play's budget for it: the length of the
+  // outlines drawn with a pen, in target pixels, times the pen's width where
+  // wider than a pixel.
+  std::int64_t StrokeWork = 0;
+  std::int64_t StrokeBudget = 0;
+  // Outlines left out because they would have overspent it.
+  int StrokesSkipped = 0;
   // The caller's keepGoing said no before the last record.
   bool Stopped = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include "platform/stream.h"
@@ -342,13 +343,22 @@ TEST(MetafileDraw, OpaqueTextRectangleWithoutCharacters) {
   EXPECT_EQ(At(img, 35, 20), 0xFFFFFFu);
 }
 
-TEST(MetafileDraw, RealPicturesTakeAFractionOfTheFillBudgetAndDrawAsBefore) {
-  // The pictures above, then a polygon of 2,000 points across the frame:
-  // the polygon is left out, and the picture before it is drawn as alone.
+TEST(MetafileDraw, RealPicturesTakeAFractionOfTheBudgetsAndDrawAsBefore) {
+  // The pictures above, then a polygon of 2,000 points across the frame and
+  // a thin polyline of 4,000: both are left out, and the picture before
+  // them is drawn as alone.
   for (bool enhanced : {false, true}) {
     auto records = enhanced ? EmfPictureRecords() : PictureRecords();
     auto alone = enhanced ? Emf(records) : Wmf(records, true);
     records.push_back(enhanced ? EmfZigzag(86, 2000, 100) : WmfZigzag(0x0324, 2000, 100));
+    if (enhanced) {
+      records.push_back(E(38, Out().u32(6).u32(0).i32(0).i32(0).u32(0))); // object 6: thin black pen
+      records.push_back(E(37, Out().u32(6)));
+    } else {
+      records.push_back(W(0x02FA, {0, 0, 0, 0, 0})); // object 5: thin black pen
+      records.push_back(W(0x012D, {5}));
+    }
+    records.push_back(enhanced ? EmfZigzag(87, 4000, 100) : WmfZigzag(0x0325, 4000, 100));
     auto crowded = enhanced ? Emf(records) : Wmf(records, true);
     TMetafile m, c;
     m.LoadFromBytes(alone.data(), alone.size());
@@ -360,11 +370,47 @@ TEST(MetafileDraw, RealPicturesTakeAFractionOfTheFillBudgetAndDrawAsBefore) {
     EXPECT_GT(s.FillWork, 0);
     EXPECT_LT(s.FillWork, s.FillBudget / 100) << "a real picture is far from the budget";
     EXPECT_EQ(s.ShapesSkipped, 0);
+    EXPECT_EQ(s.StrokeBudget, std::llround(1024 * std::hypot(200.0, 160.0)));
+    EXPECT_GT(s.StrokeWork, 0) << "the green line";
+    EXPECT_LT(s.StrokeWork, s.StrokeBudget / 100);
+    EXPECT_EQ(s.StrokesSkipped, 0);
     const TMetafileDrawStats t = DrawOnto(withPolygon, c);
     EXPECT_EQ(t.ShapesSkipped, 1);
+    EXPECT_EQ(t.StrokesSkipped, 1);
     EXPECT_EQ(t.FillWork, s.FillWork);
+    EXPECT_EQ(t.StrokeWork, s.StrokeWork);
     EXPECT_EQ(withPolygon, picture);
   }
+}
+
+TEST(MetafileDraw, StrokeWorkIsTheLengthInTheFrameTimesAWidePensWidth) {
+  // 100 x 80 units drawn at twice their size.
+  const auto thin = Wmf({W(0x02FA, {0, 0, 0, 0, 0}), W(0x012D, {0}), // object 0: thin black pen
+                         W(0x0325, {3, 10, 10, 90, 10, 90, 70}), // 160 + 120 pixels
+                         W(0x0214, {40, 50}), W(0x0213, {40, 150}), // 100 of its 200 within the frame
+                         W(0x02FA, {0, 5, 0, 0, 0}), W(0x012D, {1}), // object 1: a pen of 10 pixels
+                         W(0x0214, {20, 10}), W(0x0213, {20, 60})}, // 100 pixels, 10 wide
+                        true);
+  TMetafile m;
+  m.LoadFromBytes(thin.data(), thin.size());
+  QImage img(200, 160, QImage::Format_RGB32);
+  TMetafileDrawStats s = DrawOnto(img, m);
+  EXPECT_EQ(s.StrokeWork, 280 + 100 + 1000);
+  EXPECT_EQ(s.StrokesSkipped, 0);
+  EXPECT_EQ(At(img, 100, 20), 0x000000u);
+  EXPECT_EQ(At(img, 199, 80), 0x000000u);
+  EXPECT_EQ(At(img, 60, 44), 0x000000u);
+  EXPECT_EQ(At(img, 60, 60), 0xFFFFFFu);
+  // A pen far wider than the frame paints the whole of it, and is counted
+  // as one as wide as the frame's diagonal.
+  const auto wide = Wmf({W(0x02FA, {0, 30000, 0, 0x00FF, 0}), W(0x012D, {0}), W(0x0214, {40, 10}),
+                         W(0x0213, {40, 20})},
+                        true);
+  m.LoadFromBytes(wide.data(), wide.size());
+  s = DrawOnto(img, m);
+  EXPECT_EQ(s.StrokeWork, std::int64_t(std::ceil(20 * std::hypot(200.0, 160.0))));
+  EXPECT_EQ(At(img, 0, 0), 0xFF0000u);
+  EXPECT_EQ(At(img, 199, 159), 0xFF0000u);
 }
 
 TEST(MetafileDraw, KeepGoingIsAskedBetweenRecordsAndEndsThePlay) {
@@ -444,6 +490,63 @@ TEST(MetafileDamage, CrowdedFillsStopAtTheBudget) {
     for (int y = 0; y < 300; ++y)
       for (int x = 0; x < 300; ++x) filled += At(img, x, y) == 0xFF0000u;
     EXPECT_GT(filled, 300 * 300 / 10) << points;
+  }
+}
+
+TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {
+  // Thin outlines crossing the frame 16,000 times, as a polyline and as a
+  // path, and thousands of lines under a thin pen and under one 60 pixels
+  // wide: at the program's size each file kept a read busy for seconds.
+  // What the budget cannot pay for is left out; a square after them keeps
+  // its fill, and its blue outline while the budget can pay for it. 4,096
+  // units onto 64 pixels: lengths come out whole.
+  const auto thin = W(0x02FA, {0, 0, 0, 0, 0});
+  const auto square = std::vector<std::vector<std::uint8_t>>{
+      W(0x02FC, {0, 0x00FF, 0x0000, 0}), W(0x02FA, {0, 0, 0, 0x0000, 0x00FF}), W(0x012D, {1}), W(0x012D, {2}),
+      W(0x041B, {3712, 3712, 2560, 2560})}; // 40 to 58 pixels
+  auto wmf = [&](std::vector<std::vector<std::uint8_t>> records) {
+    records.insert(records.end(), square.begin(), square.end());
+    return Wmf(records, true, 4096, 4096);
+  };
+  std::vector<std::vector<std::uint8_t>> lines{thin, W(0x012D, {0})};
+  std::vector<std::vector<std::uint8_t>> flat{W(0x02FA, {0, 3840, 0, 0, 0}), W(0x012D, {0})};
+  for (int i = 0; i < 3000; ++i) { // 40 pixels each: (i, 1024) to (i, 3584), and across
+    lines.insert(lines.end(), {W(0x0214, {1024, i}), W(0x0213, {3584, i})});
+    flat.insert(flat.end(), {W(0x0214, {i, 1024}), W(0x0213, {i, 3584})});
+  }
+  const auto emfSquare = std::vector<std::vector<std::uint8_t>>{
+      E(39, Out().u32(1).u32(0).u32(0x0000FF).u32(0)), E(38, Out().u32(2).u32(0).i32(0).i32(0).u32(0xFF0000)),
+      E(37, Out().u32(1)), E(37, Out().u32(2)), E(43, Out().i32(2560).i32(2560).i32(3712).i32(3712))};
+  auto emf = [&](std::vector<std::vector<std::uint8_t>> records) {
+    records.insert(records.end(), emfSquare.begin(), emfSquare.end());
+    return Emf(records, 4096 * 508 * 100 / 1920, 4096 * 381 * 100 / 1440);
+  };
+  const std::int64_t budget = std::llround(1024 * std::hypot(64.0, 64.0));
+  struct Case {
+    std::vector<std::uint8_t> data;
+    // The work of each of the 3,000 lines before the square and how many of
+    // them the budget pays for; none for one crowded outline.
+    std::int64_t each, drawn;
+  };
+  const Case cases[] = {
+      {wmf({thin, W(0x012D, {0}), WmfZigzag(0x0325, 16000)}), 0, 0},
+      {emf({EmfZigzag(87, 16000)}), 0, 0},
+      {emf({E(59, Out()), EmfZigzag(89, 16000), E(60, Out()), E(64, Out())}), 0, 0}, // a stroked path
+      {wmf(lines), 40, budget / 40},
+      {wmf(flat), 40 * 60, budget / (40 * 60)},
+  };
+  for (const Case& c : cases) {
+    TMetafile m;
+    m.LoadFromBytes(c.data.data(), c.data.size());
+    QImage img(64, 64, QImage::Format_RGB32);
+    const TMetafileDrawStats s = DrawOnto(img, m);
+    const bool outlined = budget - c.each * c.drawn >= 4 * 18;
+    EXPECT_EQ(s.StrokeBudget, budget);
+    EXPECT_NEAR(double(s.StrokeWork), double(c.each * c.drawn + (outlined ? 4 * 18 : 0)), 1);
+    EXPECT_EQ(s.StrokesSkipped, (c.each ? 3000 - c.drawn : 1) + !outlined);
+    EXPECT_EQ(s.ShapesSkipped, 0);
+    EXPECT_EQ(At(img, 50, 50), 0xFF0000u) << "the square's fill";
+    EXPECT_EQ(At(img, 40, 50), outlined ? 0x0000FFu : 0xFF0000u) << "the square's outline";
   }
 }
 
