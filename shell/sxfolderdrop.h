@@ -93,7 +93,8 @@ bool SxTransferFiles(TSxCustomShellController* controller, QWidget* window, std:
                      const std::vector<std::string>& paths, const std::string& folder, bool toTrash);
 // Asked by SxTransferFiles before a move or a move to the trash takes files
 // from where they are, or a move or copy may put other files in place of
-// those of their names in the target folder: those paths. False stops the
+// those of their names in the target folder: those paths. The shell views'
+// own delete, move to the trash and rename ask it too. False stops the
 // transfer, with nothing done or reported (the program settles an edit of
 // the file it shows here). Unset, every transfer goes on.
 extern std::function<bool(const std::vector<std::string>& paths)> SxBeforeTransfer;

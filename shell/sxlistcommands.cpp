@@ -3,6 +3,7 @@
 #include "shell/sxshellcombo.h"
 #include "shell/sxshelllist.h"
 #include "shell/sxshelltree.h"
+#include "shell/sxfolderdrop.h"
 #include "shell/sxguards.h"
 
 #include <QtCore/QTimer>
@@ -95,6 +96,7 @@ bool TSxCustomShellListView::DeleteSelectedItems(bool AllowUndo, bool Confirm) {
   std::vector<std::string> paths;
   for (int row : rows)
     if (TSxShellItem* item = RowItem(row)) paths.push_back(item->Path);
+  if (SxBeforeTransfer && !SxBeforeTransfer(paths)) return false;
   TSxFileOperation op(this);
   op.Operation = fopDelete;
   op.SetSourceFiles(paths);

@@ -481,6 +481,7 @@ bool TSxCustomShellController::InvokeCommand(int command, const std::shared_ptr<
   case cmPaste:
     return SxPasteFiles(this, window, paths.front());
   case cmMoveToTrash: {
+    if (SxBeforeTransfer && !SxBeforeTransfer(paths)) return false;
     TSxFileOperation op(window);
     op.Operation = fopDelete;
     // The trash keeps every file, so there is nothing to ask; failures are
@@ -522,6 +523,8 @@ bool TSxCustomShellController::RenameItem(QWidget* window, const TSxNamespaceFol
                         "or be longer than 255 bytes.");
     return false;
   }
+  // The file leaves its name: whoever holds it by that name settles first.
+  if (SxBeforeTransfer && !SxBeforeTransfer({folder.GetDisplayNameOf(relative, SHGDN_FORPARSING)})) return false;
   bool ok;
   int error;
   {

@@ -340,13 +340,18 @@ TEST(SxFolderDrop, ATransferNamesWhatItTakesOrReplacesBeforeItActs) {
   EXPECT_FALSE(SxTransferFiles(&controller, nullptr, DROPEFFECT_MOVE, {f}, to, false));
   EXPECT_FALSE(SxTransferFiles(&controller, nullptr, DROPEFFECT_MOVE, {f}, SxTrashFilesDirectory(), true));
   EXPECT_FALSE(SxTransferFiles(&controller, nullptr, DROPEFFECT_COPY, {f}, to, false));
+  // The shell's own commands that take a file from its name ask too.
+  auto folder = TSxNamespaceFolder::Desktop()->BindToObject(*SxPathToIDList(from, true));
+  TSxItemIDList renamed;
+  EXPECT_FALSE(controller.InvokeCommand(cmMoveToTrash, folder, nullptr, {TSxItemIDList({"f.txt"})}));
+  EXPECT_FALSE(controller.RenameItem(nullptr, *folder, TSxItemIDList({"f.txt"}), "f.txt", "g.txt", renamed));
   EXPECT_TRUE(Exists(f) && !Exists(there) && errors.empty());
   allowed = true;
   // A copy beside its original replaces nothing; a link never replaces.
   EXPECT_TRUE(SxTransferFiles(&controller, nullptr, DROPEFFECT_COPY, {f}, from, false));
   EXPECT_TRUE(SxTransferFiles(&controller, nullptr, DROPEFFECT_LINK, {f}, to, false));
   SxBeforeTransfer = nullptr;
-  const std::vector<std::vector<std::string>> expected = {{f, there}, {f}, {there}};
+  const std::vector<std::vector<std::string>> expected = {{f, there}, {f}, {there}, {f}, {f}};
   EXPECT_EQ(asked, expected);
   EXPECT_TRUE(Exists(from + "/f (2).txt"));
 }

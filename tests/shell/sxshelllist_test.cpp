@@ -1,3 +1,4 @@
+#include "shell/sxfolderdrop.h"
 #include "shell/sxshelllist.h"
 #include "shell/sxtrash.h"
 #include "shelltestenv.h"
@@ -329,6 +330,17 @@ TEST_F(ShellList, DeleteMovesToTheTrashWhoseColumnsTellWhence) {
   auto list = MakeList(vsList);
   EXPECT_FALSE(list->DeleteSelectedItems(true, false));
   list->SelectRow(Row(*list, "one.qqzz"));
+  // Whoever holds the file by its name (the program's edited picture) may
+  // stop the delete.
+  std::vector<std::string> asked;
+  SxBeforeTransfer = [&](const std::vector<std::string>& paths) {
+    asked = paths;
+    return false;
+  };
+  EXPECT_FALSE(list->DeleteSelectedItems(true, false));
+  SxBeforeTransfer = nullptr;
+  EXPECT_EQ(asked, std::vector<std::string>{Dir + "/one.qqzz"});
+  EXPECT_TRUE(Exists(Dir + "/one.qqzz"));
   EXPECT_TRUE(list->DeleteSelectedItems(true, false));
   const std::string trash = Env.Home + "/.local/share/Trash";
   EXPECT_TRUE(Exists(trash + "/files/one.qqzz"));
