@@ -281,6 +281,7 @@ TEST_F(FolderFileOpsTest, TheShownPicturesEditIsAskedAboutBeforeItsFileIsDeleted
     ++Confirmed;
     return platform::TFileOpAnswer::Yes;
   };
+  const apptest::TUnansweredModals Unanswered;
   const std::string Trash = qgetenv("XDG_DATA_HOME").toStdString() + "/Trash/files/";
   auto ShownGoes = [&](const std::string& Name) {
     return WaitUntil([&] {
@@ -305,7 +306,7 @@ TEST_F(FolderFileOpsTest, TheShownPicturesEditIsAskedAboutBeforeItsFileIsDeleted
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(Confirmed, 1);
   EXPECT_TRUE(Form.IsImageModified());
-  EXPECT_TRUE(fs::exists(One + "/" + Shown));
+  ASSERT_TRUE(fs::exists(One + "/" + Shown));
   // "Discard Changes": the file goes as it was, and nothing more is asked.
   Env.HelpAnswer = 3;
   View->Delete1->trigger();
@@ -314,6 +315,7 @@ TEST_F(FolderFileOpsTest, TheShownPicturesEditIsAskedAboutBeforeItsFileIsDeleted
   ASSERT_TRUE(ShownGoes(Shown));
   EXPECT_EQ(Env.HelpShown, 2);
   EXPECT_FALSE(fs::exists(One + "/" + Shown));
+  EXPECT_EQ(Unanswered.Count, 0);
 }
 
 // A move takes the shown picture's saved edit along and leaves no copy
