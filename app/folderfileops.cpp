@@ -174,7 +174,7 @@ bool TFolderViewForm::DeleteFiles(const std::vector<std::string>& Names) {
   std::vector<std::string> Paths;
   for (const std::string& N : Names) Paths.push_back(JoinPath(FFolderPath, N));
   // The shown file may be among them: its edit is asked about first.
-  if (FOwner && !FOwner->ReleaseShownFile(Paths, false)) return false;
+  if (!OwnerReleases(Paths, false)) return false;
   const TWaitCursor Wait;
   wn::TWnSHFileOperation& Operation = *WnSHFileOperator;
   Operation.Operation = wn::foDelete;
@@ -266,7 +266,7 @@ bool TFolderViewForm::RenameOnDisk(const std::string& OldName, const std::string
 void TFolderViewForm::RenameSelectedFile() {
   if (FClosing || FSelectedNames.size() != 1) return;
   const std::string OldName = FSelectedNames.front();
-  if (FOwner && !FOwner->ReleaseShownFile({JoinPath(FFolderPath, OldName)}, true)) return;
+  if (!OwnerReleases({JoinPath(FFolderPath, OldName)}, true)) return;
   const std::size_t Dot = OldName.rfind('.');
   const QString Base = QString::fromStdString(Dot == std::string::npos ? OldName : OldName.substr(0, Dot));
   const std::string Ext = Dot == std::string::npos ? std::string() : OldName.substr(Dot);
@@ -296,7 +296,7 @@ void TFolderViewForm::RenameSelectedFile() {
 
 bool TFolderViewForm::ImageViewEdited(const std::string& OldName, const std::string& NewName) {
   if (FClosing || NewName == OldName) return false;
-  if (FOwner && !FOwner->ReleaseShownFile({JoinPath(FFolderPath, OldName)}, true)) return false;
+  if (!OwnerReleases({JoinPath(FFolderPath, OldName)}, true)) return false;
   QString Error;
   if (LowerFileExt(OldName) != LowerFileExt(NewName)) {
     Error = QStringLiteral("The file extension must match previous file extension.");
