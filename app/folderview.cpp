@@ -541,10 +541,10 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   if (Done) {
     FLister.reset();
     // Listed to its end from the event loop without a picture: none is to
-    // come, and the main window stops waiting for one.
-    if (FromLoop && FNames.empty() && FOwner && FOwner->CurrentFolderView() == this &&
-        FOwner->QuerySaveModified() == TMainForm::TLeaveAnswer::Go)
-      FOwner->ClearPictureView();
+    // come, and the main window stops waiting for one, when that still
+    // holds after its question about an edit.
+    const auto Waiting = [this] { return FNames.empty() && FOwner && FOwner->CurrentFolderView() == this; };
+    if (FromLoop && Waiting() && OwnerLetsPictureGo() && Waiting()) FOwner->ClearPictureView();
   } else if (!FListed.empty()) {
     QMetaObject::invokeMethod(this, [this] { TakeListedFiles(); }, Qt::QueuedConnection);
   }
