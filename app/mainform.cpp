@@ -222,13 +222,9 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   ShowStartupSplash(*FAboutDlg, arguments);
 
   // A settings file that could not be read was kept aside and the defaults
-  // are in use: said once, at the start.
-  if (const std::vector<std::string> kept = platform::TakeKeptUnreadableFiles(); !kept.empty()) {
-    QStringList names;
-    for (const std::string& file : kept) names << QString::fromStdString(file);
-    FHelpDlg->ShowSettingsNotRead(names);
-    FHelpDlg->ShowModal();
-  }
+  // are in use: said at the start, and after any later read that moves one.
+  SayKeptSettingsFiles();
+  SayKeptSettingsFilesWhenMoved();
 
   QString fileToOpen;
   for (const QString& arg : arguments) {

@@ -1,7 +1,10 @@
 #include "app/settings.h"
 
+#include "app/helpdlg.h"
 #include "controls/support/ndcoders/ndcoders.h"
 
+#include <QCoreApplication>
+#include <QStringList>
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
@@ -78,6 +81,23 @@ int ReadSettingInt(const std::string& name, int defaultValue) {
 
 void WriteSettingBool(const std::string& name, bool value) { WriteSetting(name, BooleanToText(value)); }
 void WriteSettingInt(const std::string& name, int value) { WriteSetting(name, std::to_string(value)); }
+
+void SayKeptSettingsFiles() {
+  if (!HelpDlg) return;
+  const std::vector<std::string> kept = platform::TakeKeptUnreadableFiles();
+  if (kept.empty()) return;
+  QStringList names;
+  for (const std::string& file : kept) names << QString::fromStdString(file);
+  HelpDlg->ShowSettingsNotRead(names);
+  HelpDlg->ShowModal();
+}
+
+void SayKeptSettingsFilesWhenMoved() {
+  platform::SetOnUnreadableKept([] {
+    if (QCoreApplication* app = QCoreApplication::instance())
+      QMetaObject::invokeMethod(app, [] { SayKeptSettingsFiles(); }, Qt::QueuedConnection);
+  });
+}
 
 std::string BackgroundColorValueName() { return wn::Base64EncodeString("BackGroundColor"); }
 

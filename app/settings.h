@@ -25,6 +25,13 @@ void WriteSettingInt(const std::string& name, int value);
 void WriteRegistryValue(platform::HKEY root, const std::string& keyPath, const std::string& valueName,
                         const QVariant& value, int kind);
 
+// "Settings Not Read" with the settings files moved aside since it was last
+// said; nothing when none was, or no message dialog exists yet.
+void SayKeptSettingsFiles();
+// From now on each move is said from the event loop, whichever thread's
+// read made it.
+void SayKeptSettingsFilesWhenMoved();
+
 // The value name of the background colour: the base64 text of
 // "BackGroundColor", derived afresh each time.
 std::string BackgroundColorValueName();

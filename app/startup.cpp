@@ -4,6 +4,7 @@
 #include "app/mainform.h"
 #include "image/model/rvbitmap.h"
 #include "platform/application.h"
+#include "platform/registry.h"
 #include "platform/singleinstance.h"
 
 #include <QCoreApplication>
@@ -50,6 +51,8 @@ int ProgramEntry(int argc, char** argv) {
   const QStringList args = Arguments(argc, argv);
   platform::TNamedMutex mutex(MutexName);
   if (!mutex.Owned()) return SecondInstance(argc, argv, args);
+  // Settings work files of an earlier run killed amid a write.
+  platform::RemoveStaleKeyStoreFiles();
 
   if (!args.isEmpty()) {
     const QString& first = args.front();

@@ -8,6 +8,8 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -47,18 +49,42 @@ void MakePhoto(rv::TRvBitmap& Bmp, int W, int H) {
   }
 }
 
-const std::vector<std::uint8_t>& JpegFile() {
-  static const std::vector<std::uint8_t> Data = [] {
-    rv::TRvBitmap Bmp;
-    MakePhoto(Bmp, 6000, 4000);
+// A photograph of the desktop's backgrounds (empty when missing).
+constexpr const char* RealPhoto = "/usr/share/backgrounds/mate/abstract/Elephants_3840x2160.jpg";
+
+std::vector<std::uint8_t> MakeJpegFile(bool Progressive, bool Real) {
+  rv::TRvBitmap Bmp;
+  if (Real) {
+    std::ifstream F(RealPhoto, std::ios::binary);
+    const std::vector<std::uint8_t> Data((std::istreambuf_iterator<char>(F)), {});
+    platform::TBytesStream S(Data.data(), static_cast<std::int64_t>(Data.size()));
     rv::TIOParamsVals Params;
-    Params.JpegQuality = 90;
-    platform::TMemoryStream S;
     rv::TRvLocalProgress P;
-    rv::JpegWriteStream(S, Bmp, Params, P.Rec);
-    return S.Data();
-  }();
-  return Data;
+    rv::JpegReadStream(S, Bmp, Params, false, P.Rec);
+    if (P.Rec.IsAborting()) return {};
+  } else {
+    MakePhoto(Bmp, 6000, 4000);
+  }
+  rv::TIOParamsVals Params;
+  Params.JpegQuality = 90;
+  Params.JpegProgressive = Progressive;
+  platform::TMemoryStream S;
+  rv::TRvLocalProgress P;
+  rv::JpegWriteStream(S, Bmp, Params, P.Rec);
+  return S.Data();
+}
+
+// Kind 0 baseline, 1 progressive as encoders write it (ten scans), 2 the
+// real photograph written so.
+const std::vector<std::uint8_t>& JpegFile(std::int64_t Kind) {
+  static const std::vector<std::uint8_t> Baseline = MakeJpegFile(false, false);
+  static const std::vector<std::uint8_t> Scans = MakeJpegFile(true, false);
+  static const std::vector<std::uint8_t> Real = MakeJpegFile(true, true);
+  return Kind == 0 ? Baseline : Kind == 1 ? Scans : Real;
+}
+
+std::string JpegSubject(const benchmark::State& State) {
+  return "jpeg/" + std::to_string(State.range(0)) + "/" + std::to_string(State.range(1));
 }
 
 const std::vector<std::uint8_t>& PngFile() {
@@ -157,6 +183,32 @@ bool BarePngDecode(const std::vector<std::uint8_t>& Data) {
   return true;
 }
 
+// The 57 bytes of a PNG whose header claims 16384 x 16384 RGBA: a folder of
+// them is what the program's header reads meet.
+const std::vector<std::uint8_t>& PngBigHeaderFile() {
+  static const std::vector<std::uint8_t> Data = {
+      0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44,
+      0x52, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x40, 0x00, 0x08, 0x06, 0x00, 0x00, 0x00, 0xa9,
+      0xc8, 0x10, 0x84, 0x00, 0x00, 0x00, 0x00, 0x49, 0x44, 0x41, 0x54, 0x35, 0xaf, 0x06, 0x1e,
+      0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+  return Data;
+}
+
+bool BarePngHeader(const std::vector<std::uint8_t>& Data) {
+  TBarePngSource Source{Data.data(), Data.size(), 0};
+  png_structp Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop Info = png_create_info_struct(Png);
+  if (setjmp(png_jmpbuf(Png)) != 0) {
+    png_destroy_read_struct(&Png, &Info, nullptr);
+    return false;
+  }
+  png_set_read_fn(Png, &Source, BarePngRead);
+  png_read_info(Png, Info);
+  benchmark::DoNotOptimize(png_get_image_width(Png, Info));
+  png_destroy_read_struct(&Png, &Info, nullptr);
+  return true;
+}
+
 // ---- Benchmarks
 
 template <typename F>
@@ -173,18 +225,26 @@ void Timed(benchmark::State& State, const std::string& Subject, bool Bare, F Bod
 }
 
 void JpegBare(benchmark::State& State) {
-  const auto& Data = JpegFile();
+  const auto& Data = JpegFile(State.range(1));
+  if (Data.empty()) {
+    State.SkipWithError("no photograph");
+    return;
+  }
   const int Denominator = static_cast<int>(State.range(0));
-  Timed(State, "jpeg/" + std::to_string(Denominator), true, [&] {
+  Timed(State, JpegSubject(State), true, [&] {
     std::size_t Bytes = 0;
     if (!BareJpegDecode(Data, Denominator, Bytes)) State.SkipWithError("bare decode failed");
   });
 }
 
 void JpegOurs(benchmark::State& State) {
-  const auto& Data = JpegFile();
+  const auto& Data = JpegFile(State.range(1));
+  if (Data.empty()) {
+    State.SkipWithError("no photograph");
+    return;
+  }
   const int Denominator = static_cast<int>(State.range(0));
-  Timed(State, "jpeg/" + std::to_string(Denominator), false, [&] {
+  Timed(State, JpegSubject(State), false, [&] {
     platform::TBytesStream S(Data.data(), static_cast<std::int64_t>(Data.size()));
     rv::TRvBitmap Bmp;
     rv::TIOParamsVals Params;
@@ -203,25 +263,47 @@ void PngBare(benchmark::State& State) {
   });
 }
 
-void PngOurs(benchmark::State& State) {
-  const auto& Data = PngFile();
-  Timed(State, "png", false, [&] {
+// Our reader as the program calls it, with a mask: the whole picture, or
+// (as its parameter reads) the header only.
+void PngOursRead(benchmark::State& State, const std::vector<std::uint8_t>& Data, const std::string& Subject,
+                 bool HeaderOnly) {
+  Timed(State, Subject, false, [&] {
     platform::TBytesStream S(Data.data(), static_cast<std::int64_t>(Data.size()));
     rv::TRvBitmap Bmp;
     rv::TIOParamsVals Params;
     std::unique_ptr<rv::TRvMask> Mask;
     rv::TRvLocalProgress P;
-    rv::PngReadStream(S, Bmp, Params, P.Rec, false, Mask, false);
-    if (P.Rec.IsAborting()) State.SkipWithError("our decode failed");
-    benchmark::DoNotOptimize(Bmp.Scanline(0));
+    rv::PngReadStream(S, Bmp, Params, P.Rec, HeaderOnly, Mask, false);
+    if (P.Rec.IsAborting()) State.SkipWithError("our read failed");
+    benchmark::DoNotOptimize(Params.Width);
+    if (!HeaderOnly) benchmark::DoNotOptimize(Bmp.Scanline(0));
   });
 }
 
+void PngOurs(benchmark::State& State) { PngOursRead(State, PngFile(), "png", false); }
+
+void PngHeaderBare(benchmark::State& State) {
+  const auto& Data = PngBigHeaderFile();
+  Timed(State, "pngheader", true, [&] {
+    if (!BarePngHeader(Data)) State.SkipWithError("bare header read failed");
+  });
+}
+
+void PngHeaderOurs(benchmark::State& State) { PngOursRead(State, PngBigHeaderFile(), "pngheader", true); }
+
 } // namespace
 
-BENCHMARK(JpegBare)->Name("Jpeg6000x4000/Full/Bare")->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(JpegOurs)->Name("Jpeg6000x4000/Full/Ours")->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(JpegBare)->Name("Jpeg6000x4000/OneEighth/Bare")->Arg(8)->Unit(benchmark::kMillisecond);
-BENCHMARK(JpegOurs)->Name("Jpeg6000x4000/OneEighth/Ours")->Arg(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegBare)->Name("Jpeg6000x4000/Full/Bare")->Args({1, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegOurs)->Name("Jpeg6000x4000/Full/Ours")->Args({1, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegBare)->Name("Jpeg6000x4000/OneEighth/Bare")->Args({8, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegOurs)->Name("Jpeg6000x4000/OneEighth/Ours")->Args({8, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegBare)->Name("Jpeg6000x4000Progressive/Full/Bare")->Args({1, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegOurs)->Name("Jpeg6000x4000Progressive/Full/Ours")->Args({1, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegBare)->Name("Jpeg6000x4000Progressive/OneEighth/Bare")->Args({8, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegOurs)->Name("Jpeg6000x4000Progressive/OneEighth/Ours")->Args({8, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegBare)->Name("JpegPhoto3840x2160Progressive/Full/Bare")->Args({1, 2})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegOurs)->Name("JpegPhoto3840x2160Progressive/Full/Ours")->Args({1, 2})->Unit(benchmark::kMillisecond);
 BENCHMARK(PngBare)->Name("Png3000x2000/Bare")->Unit(benchmark::kMillisecond);
 BENCHMARK(PngOurs)->Name("Png3000x2000/Ours")->Unit(benchmark::kMillisecond);
+BENCHMARK(PngHeaderBare)->Name("PngHeader16384x16384RGBA/Bare")->Unit(benchmark::kMicrosecond);
+BENCHMARK(PngHeaderOurs)->Name("PngHeader16384x16384RGBA/Ours")->Unit(benchmark::kMicrosecond);

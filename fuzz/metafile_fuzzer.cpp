@@ -1,6 +1,8 @@
 // Metafiles come from any file with a metafile extension: arbitrary bytes must
 // load or be refused, and a loaded one must play onto a small picture without
-// reading outside its records.
+// reading outside its records, and onto a strip as tall as the largest
+// picture the program draws (where crowded fills cost the most) within its
+// fill budget.
 #include "platform/metafile.h"
 
 #include "fuzz_application.h"
@@ -21,9 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   if (metafile.Width() <= 0 || metafile.Height() <= 0) std::abort();
-  QImage target(48, 32, QImage::Format_RGB32);
-  target.fill(Qt::white);
-  QPainter painter(&target);
-  metafile.Draw(painter, QRect(0, 0, 48, 32));
+  for (QSize size : {QSize(48, 32), QSize(8, 2800)}) {
+    QImage target(size, QImage::Format_RGB32);
+    target.fill(Qt::white);
+    QPainter painter(&target);
+    const platform::TMetafileDrawStats stats = metafile.Draw(painter, target.rect());
+    if (stats.FillWork > stats.FillBudget) std::abort();
+  }
   return 0;
 }

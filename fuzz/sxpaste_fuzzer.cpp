@@ -1,6 +1,7 @@
 // What another program leaves on the clipboard for a paste: the GNOME list,
 // KDE's cut mark, a URI list and our identifier-list array, in any mix. A
-// paste offers local absolute paths or nothing at all.
+// paste offers local absolute paths or nothing at all, and whether there is
+// anything to paste is answered as the paste itself would answer.
 #include "shell/sxdragdrop.h"
 #include "shell/sxfolderdrop.h"
 
@@ -28,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> paths;
   const sx::TSxClipboardAction action = sx::SxPasteFromMime(&mime, &paths);
   if ((action == sx::TSxClipboardAction::None) != paths.empty()) std::abort();
+  if (sx::SxPasteFromMime(&mime, nullptr) != action) std::abort();
   for (const std::string& p : paths)
     if (p.empty() || p[0] != '/') std::abort();
   return 0;

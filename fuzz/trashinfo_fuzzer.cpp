@@ -1,8 +1,7 @@
 // ".trashinfo" records as other programs write them: whatever the reader
-// accepts must read back the same once written out again.
+// accepts must read back the same once the program's own trash writes it.
+#include "platform/trash.h"
 #include "shell/sxtrash.h"
-
-#include <QtCore/QByteArray>
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,9 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto info = sx::SxParseTrashInfo(text);
   if (!info) return 0;
   if (info->OriginalPath.empty() || info->OriginalPath.find('\0') != std::string::npos) std::abort();
-  const std::string again = "[Trash Info]\nPath=" +
-                            QByteArray::fromStdString(info->OriginalPath).toPercentEncoding("/").toStdString() +
-                            "\nDeletionDate=" + info->DeletionDate + "\n";
+  const std::string again = platform::TrashInfoText(info->OriginalPath, info->DeletionDate);
   const auto reread = sx::SxParseTrashInfo(again);
   if (!reread || reread->OriginalPath != info->OriginalPath || reread->DeletionDate != info->DeletionDate)
     std::abort();

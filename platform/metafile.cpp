@@ -27,6 +27,20 @@ constexpr int kMaxTextChars = 8192;
 // Shapes mapped beyond this many target pixels are damage, not pictures, and
 // would only keep the rasteriser busy.
 constexpr double kMaxCoordinate = 1 << 24;
+// The fill work of one play: for every shape the rasteriser fills (a brush,
+// or a pen wider than a pixel, whose outline is filled) the heights of its
+// edges within the frame, in target pixels, together at most this many
+// times the frame's height. The rasteriser's time grows with that sum and,
+// within one shape, with the square of the edges that share a row: a
+// polygon of 2,000 points zigzagging across the frame kept it busy for half
+// a minute. So a shape whose edges cover the frame's height more than
+// kCrowdedFrameHeights times is charged that much more again. Real drawings
+// stay far below both (a blend of hundreds of steps is many shapes, a page
+// of text as one outline about a hundred frame heights); a shape the rest
+// cannot pay for is damage, skipped as a whole like shapes beyond
+// kMaxCoordinate, which leaves the budget to the shapes after it.
+constexpr std::int64_t kFillFrameHeights = 1024;
+constexpr double kCrowdedFrameHeights = 64;
 
 // Little-endian reads that answer 0 and clear ok instead of reading past the
 // end of the record.
@@ -195,8 +209,14 @@ constexpr std::uint32_t kPatCopy = 0x00F00021;
 
 class Player {
 public:
-  Player(QPainter& painter, const QTransform& deviceToTarget)
-      : P(painter), FDeviceToTarget(deviceToTarget * painter.transform()) {
+  Player(QPainter& painter, const QTransform& deviceToTarget, const QRect& rect, TMetafileDrawStats& stats,
+         const std::function<bool(int)>& keepGoing)
+      : P(painter), FDeviceToTarget(deviceToTarget * painter.transform()), FStats(stats), FKeepGoing(keepGoing) {
+    const QRectF frame = painter.transform().mapRect(QRectF(rect));
+    FRowsTop = frame.top();
+    FRowsBottom = frame.bottom();
+    FFrameHeight = double(std::max<std::int64_t>(1, std::llround(frame.height())));
+    FStats.FillBudget = kFillFrameHeights * std::int64_t(FFrameHeight);
     dc.pen.kind = GdiObject::Pen;
     dc.brush.kind = GdiObject::Brush;
     dc.brush.color = Qt::white;
@@ -212,6 +232,63 @@ protected:
   bool inPath = false;
   QPainterPath path; // in reference-device coordinates
   QTransform FDeviceToTarget;
+  TMetafileDrawStats& FStats;
+  const std::function<bool(int)>& FKeepGoing;
+  double FRowsTop = 0, FRowsBottom = 0, FFrameHeight = 1; // the frame's rows on the device
+
+  // Asked before the record at offset of size bytes: false ends the play.
+  bool GoOn(std::size_t offset, std::size_t size) {
+    if (!FKeepGoing || FKeepGoing(int(offset * 100 / std::max<std::size_t>(size, 1)))) return true;
+    FStats.Stopped = true;
+    return false;
+  }
+
+  // The rows the rasteriser walks for shape's edges once t maps it onto the
+  // device, within the frame: each line's vertical span, a curve's by its
+  // control points, and the edge that closes each figure.
+  double EdgeRows(const QPainterPath& shape, const QTransform& t) const {
+    double rows = 0;
+    auto span = [&](double y0, double y1) {
+      const double top = std::max(std::min(y0, y1), FRowsTop), bottom = std::min(std::max(y0, y1), FRowsBottom);
+      if (bottom > top) rows += bottom - top;
+    };
+    double start = 0, last = 0;
+    const int n = shape.elementCount();
+    for (int i = 0; i < n; ++i) {
+      const QPainterPath::Element& e = shape.elementAt(i);
+      const double y = t.map(QPointF(e.x, e.y)).y();
+      if (e.isMoveTo()) {
+        span(last, start);
+        start = last = y;
+      } else if (e.isCurveTo() && i + 2 < n) {
+        const double c2 = t.map(QPointF(shape.elementAt(i + 1))).y(), end = t.map(QPointF(shape.elementAt(i + 2))).y();
+        span(std::min({last, y, c2, end}), std::max({last, y, c2, end}));
+        last = end;
+        i += 2;
+      } else {
+        span(last, y);
+        last = y;
+      }
+    }
+    span(last, start);
+    return rows;
+  }
+  // Takes the fill work of drawing shape with pen and brush under t from the
+  // budget; false, with nothing taken, when what is left cannot pay for it.
+  bool AffordFill(const QPainterPath& shape, const QTransform& t, const QPen& pen, const QBrush& brush) {
+    int sides = brush.style() != Qt::NoBrush ? 1 : 0;
+    // A wide pen's outline runs along both sides of every edge.
+    if (pen.style() != Qt::NoPen && !pen.isCosmetic() && pen.widthF() * LargestScale(t) > 1) sides += 2;
+    if (sides == 0) return true;
+    double work = sides * EdgeRows(shape, t);
+    work *= std::max(1.0, work / (kCrowdedFrameHeights * FFrameHeight));
+    if (work > double(FStats.FillBudget - FStats.FillWork)) {
+      ++FStats.ShapesSkipped;
+      return false;
+    }
+    FStats.FillWork += std::int64_t(std::ceil(work));
+    return true;
+  }
 
   QTransform PageToDevice() const {
     double sx = 1, sy = 1;
@@ -290,10 +367,13 @@ protected:
       return;
     }
     if (!Sane(full.mapRect(shape.boundingRect()))) return;
+    const QPen pen = stroke ? MakePen(1) : QPen(Qt::NoPen);
+    const QBrush brush = fill ? MakeBrush() : QBrush(Qt::NoBrush);
+    if (!AffordFill(shape, full, pen, brush)) return;
     shape.setFillRule(FillRule());
     P.setTransform(full);
-    P.setPen(stroke ? MakePen(1) : QPen(Qt::NoPen));
-    P.setBrush(fill ? MakeBrush() : QBrush(Qt::NoBrush));
+    P.setPen(pen);
+    P.setBrush(brush);
     P.drawPath(shape);
   }
 
@@ -393,10 +473,13 @@ protected:
     QPainterPath shape = path;
     path = QPainterPath();
     if (!Sane(FDeviceToTarget.mapRect(shape.boundingRect()))) return;
+    const QPen pen = stroke ? MakePen(Scale(LogicalToDevice())) : QPen(Qt::NoPen);
+    const QBrush brush = fill ? MakeBrush() : QBrush(Qt::NoBrush);
+    if (!AffordFill(shape, FDeviceToTarget, pen, brush)) return;
     shape.setFillRule(FillRule());
     P.setTransform(FDeviceToTarget);
-    P.setPen(stroke ? MakePen(Scale(LogicalToDevice())) : QPen(Qt::NoPen));
-    P.setBrush(fill ? MakeBrush() : QBrush(Qt::NoBrush));
+    P.setPen(pen);
+    P.setBrush(brush);
     P.drawPath(shape);
   }
 
@@ -560,8 +643,9 @@ protected:
 
 class WmfPlayer : public Player {
 public:
-  WmfPlayer(QPainter& painter, const QTransform& deviceToTarget, QRectF frame)
-      : Player(painter, deviceToTarget) {
+  WmfPlayer(QPainter& painter, const QTransform& deviceToTarget, const QRect& rect, TMetafileDrawStats& stats,
+            const std::function<bool(int)>& keepGoing, QRectF frame)
+      : Player(painter, deviceToTarget, rect, stats, keepGoing) {
     // The player maps the window onto the picture's frame, as the platform
     // does when it plays a placeable metafile into a rectangle.
     dc.mapMode = MM_ANISOTROPIC;
@@ -574,7 +658,7 @@ public:
       Bytes head{data + offset, size - offset};
       std::uint64_t bytes = std::uint64_t(head.U32(0)) * 2;
       std::uint16_t function = head.U16(4);
-      if (bytes < 6 || bytes > size - offset || function == 0) return;
+      if (bytes < 6 || bytes > size - offset || function == 0 || !GoOn(offset, size)) return;
       Bytes rec{data + offset + 6, std::size_t(bytes - 6)};
       Record(function, rec);
       offset += std::size_t(bytes);
@@ -877,8 +961,9 @@ private:
 
 class EmfPlayer : public Player {
 public:
-  EmfPlayer(QPainter& painter, const QTransform& deviceToTarget, std::size_t handles)
-      : Player(painter, deviceToTarget), objects(std::min(handles, kMaxObjects)) {}
+  EmfPlayer(QPainter& painter, const QTransform& deviceToTarget, const QRect& rect, TMetafileDrawStats& stats,
+            const std::function<bool(int)>& keepGoing, std::size_t handles)
+      : Player(painter, deviceToTarget, rect, stats, keepGoing), objects(std::min(handles, kMaxObjects)) {}
 
   void Play(const std::uint8_t* data, std::size_t size) {
     std::size_t offset = 0;
@@ -887,7 +972,7 @@ public:
       std::uint32_t type = head.U32(0), bytes = head.U32(4);
       if (bytes < 8 || bytes % 4 != 0 || bytes > size - offset) return;
       Bytes rec{data + offset, bytes};
-      if (type == 14) return; // EOF
+      if (type == 14 || !GoOn(offset, size)) return; // EOF
       Record(type, rec);
       offset += bytes;
     }
@@ -1443,8 +1528,10 @@ void TMetafile::Assign(const QImage& picture) {
   LoadFromBytes(out.data(), out.size());
 }
 
-void TMetafile::Draw(QPainter& painter, const QRect& rect) const {
-  if (FData.empty() || FFrameWidth == 0 || FFrameHeight == 0 || rect.isEmpty()) return;
+TMetafileDrawStats TMetafile::Draw(QPainter& painter, const QRect& rect,
+                                   const std::function<bool(int)>& keepGoing) const {
+  TMetafileDrawStats stats;
+  if (FData.empty() || FFrameWidth == 0 || FFrameHeight == 0 || rect.isEmpty()) return stats;
   // The frame, in the units the records start in, onto the target rectangle.
   double sx = rect.width() / FFrameWidth, sy = rect.height() / FFrameHeight;
   QTransform deviceToTarget(sx, 0, 0, sy, rect.left() - FFrameLeft * sx, rect.top() - FFrameTop * sy);
@@ -1452,14 +1539,15 @@ void TMetafile::Draw(QPainter& painter, const QRect& rect) const {
   painter.setClipRect(rect, Qt::IntersectClip);
   if (FEnhanced) {
     Bytes head{FData.data(), FData.size()};
-    EmfPlayer player(painter, deviceToTarget, head.U16(56));
+    EmfPlayer player(painter, deviceToTarget, rect, stats, keepGoing, head.U16(56));
     player.Play(FData.data(), FData.size());
   } else {
     QRectF frame(FFrameLeft, FFrameTop, FFrameWidth, FFrameHeight);
-    WmfPlayer player(painter, deviceToTarget, frame);
+    WmfPlayer player(painter, deviceToTarget, rect, stats, keepGoing, frame);
     player.Play(FData.data(), FData.size(), FRecordsOffset);
   }
   painter.restore();
+  return stats;
 }
 
 } // namespace platform

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QRect>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,6 +19,18 @@ class QPainter;
 namespace platform {
 
 class TStream;
+
+// What one play of the records cost and how it ended.
+struct TMetafileDrawStats {
+  // The fill work drawn and the play's budget for it: the heights of the
+  // edges the rasteriser walks, in target pixels (see metafile.cpp).
+  std::int64_t FillWork = 0;
+  std::int64_t FillBudget = 0;
+  // Shapes left out because their fill would have overspent the budget.
+  int ShapesSkipped = 0;
+  // The caller's keepGoing said no before the last record.
+  bool Stopped = false;
+};
 
 class TMetafile {
 public:
@@ -48,7 +61,10 @@ public:
 
   // Plays the records onto painter, the picture stretched to fill rect and
   // clipped to it. Damaged records end the play; what came before stays.
-  void Draw(QPainter& painter, const QRect& rect) const;
+  // keepGoing, when given, is asked before each record with the share of the
+  // bytes played so far (0..100); false ends the play there.
+  TMetafileDrawStats Draw(QPainter& painter, const QRect& rect,
+                          const std::function<bool(int)>& keepGoing = {}) const;
 
 private:
   std::vector<std::uint8_t> FData;

@@ -3,12 +3,14 @@
 #include "platform/safesave.h"
 #include "platform/stream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -210,15 +212,19 @@ bool MakeFolders(const std::string& folder) {
   return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-enum class TFileState { Read, Absent, Unreadable };
+// Unreadable: text that is no key store's (another program's, another
+// encoding); Failed: the file system's error (a network home's EIO, no
+// descriptor left), which may pass and says nothing of the contents.
+enum class TFileState { Read, Absent, Unreadable, Failed };
 
-// Reads a root's file. A file that is there but cannot be read, or that
-// holds text which is no key store's (another program's, another encoding),
-// is unreadable: not a damaged store whose good lines still count.
 TFileState ReadStoreFile(const std::string& path, TRegKeyNode& tree) {
   tree = TRegKeyNode{};
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? TFileState::Absent : TFileState::Unreadable;
+  const int fault = KeyStoreReadFault ? KeyStoreReadFault(path) : 0;
+  const int fd = fault != 0 ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = fault != 0 ? fault : errno;
+    return error == ENOENT || error == ENOTDIR ? TFileState::Absent : TFileState::Failed;
+  }
   std::string text;
   char buf[65536];
   ssize_t n;
@@ -228,10 +234,14 @@ TFileState ReadStoreFile(const std::string& path, TRegKeyNode& tree) {
     text.append(buf, static_cast<size_t>(n));
   }
   ::close(fd);
-  if (n != 0) return TFileState::Unreadable;
+  if (n != 0) return TFileState::Failed;
+  // The header line, also as an editor may have saved it (CRLF line ends,
+  // blanks after it).
   const size_t headerEnd = sizeof StoreHeader - 1;
   const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
-  if (!blank && (text.compare(0, headerEnd, StoreHeader) != 0 || (text.size() > headerEnd && text[headerEnd] != '\n')))
+  const size_t lineEnd = std::min(text.find('\n'), text.size());
+  if (!blank && (text.compare(0, headerEnd, StoreHeader) != 0 ||
+                 text.find_first_not_of(" \t\r", headerEnd) < lineEnd))
     return TFileState::Unreadable;
   tree = ParseKeyStore(text);
   return TFileState::Read;
@@ -245,6 +255,10 @@ std::vector<std::string>& KeptFiles() {
   static std::vector<std::string> kept;
   return kept;
 }
+std::function<void()>& KeptNotify() {
+  static std::function<void()> notify;
+  return notify;
+}
 
 // Moves an unreadable root's file out of the way under a name of its own
 // beside it, never over an earlier one, so that the defaults the program
@@ -253,8 +267,13 @@ bool KeepAside(const std::string& file) {
   for (int n = 1; n <= 100; ++n) {
     const std::string kept = file + ".unreadable" + (n > 1 ? "." + std::to_string(n) : std::string());
     if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) == 0) {
-      std::lock_guard lock(KeptMutex());
-      KeptFiles().push_back(kept);
+      std::function<void()> notify;
+      {
+        std::lock_guard lock(KeptMutex());
+        KeptFiles().push_back(kept);
+        notify = KeptNotify();
+      }
+      if (notify) notify();
       return true;
     }
     if (errno != EEXIST) return false;
@@ -266,11 +285,16 @@ bool KeepAside(const std::string& file) {
 // released, so that no run leaves one behind: whoever opened it meanwhile
 // finds, once it holds the lock, that the name no longer leads to its file,
 // and tries again.
-int LockFile(const std::string& lockName) {
+int LockFile(const std::string& lockName, bool wait = true) {
   for (;;) {
     const int fd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
-    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    int locked;
+    while ((locked = flock(fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
+      ::close(fd);
+      return -1;
     }
     struct stat held {}, named {};
     if (::fstat(fd, &held) == 0 && ::stat(lockName.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
@@ -303,14 +327,24 @@ public:
   bool Modify(F&& change) {
     std::lock_guard lock(FMutex);
     const std::string folder = KeyStoreFolder();
-    if (!MakeFolders(folder)) return false;
     const std::string file = folder + "/" + RootFileName(FRoot);
+    if (file == FHeld) {
+      change(FTree);
+      return true;
+    }
+    if (!MakeFolders(folder)) return false;
     const std::string lockName = file + ".lock";
     const int lockFd = LockFile(lockName);
     if (lockFd < 0) return false;
     bool ok = false;
     TRegKeyNode tree;
     TFileState state = ReadStoreFile(file, tree);
+    if (state == TFileState::Failed) {
+      UnlockFile(lockName, lockFd);
+      Hold(file);
+      change(FTree);
+      return true;
+    }
     if (state == TFileState::Unreadable && KeepAside(file)) state = TFileState::Absent;
     if (state != TFileState::Unreadable) {
       if (!change(tree)) {
@@ -328,6 +362,7 @@ public:
 private:
   void Refresh() {
     const std::string file = KeyStoreFolder() + "/" + RootFileName(FRoot);
+    if (file == FHeld) return;
     for (bool keptAside = false;; keptAside = true) {
       struct stat st {};
       const bool exists = ::stat(file.c_str(), &st) == 0;
@@ -339,7 +374,12 @@ private:
         return;
       // A file that cannot be read goes aside once, before any default
       // read in its place can be written over it.
-      if (ReadStoreFile(file, FTree) == TFileState::Unreadable && !keptAside) {
+      const TFileState state = ReadStoreFile(file, FTree);
+      if (state == TFileState::Failed) {
+        Hold(file);
+        return;
+      }
+      if (state == TFileState::Unreadable && !keptAside) {
         KeepAsideLocked(file);
         FValid = false;
         continue;
@@ -350,6 +390,16 @@ private:
       FValid = true;
       return;
     }
+  }
+
+  // A file the file system failed to give is not known to hold nothing:
+  // the run goes on with the defaults and keeps what it writes in memory,
+  // never over the file, not even once it could be read again (the values
+  // written would stem from the defaults).
+  void Hold(const std::string& file) {
+    FHeld = file;
+    FTree = TRegKeyNode{};
+    FValid = false;
   }
 
   // Under the file lock, as no writer is then half-way.
@@ -377,6 +427,7 @@ private:
   std::mutex FMutex;
   TRegKeyNode FTree;
   std::string FFile;
+  std::string FHeld;
   bool FExists = false;
   bool FValid = false;
   struct stat FStat {};
@@ -436,6 +487,9 @@ TRegKeyNode ParseKeyStore(const std::string& text) {
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(pos, end - pos);
     pos = end + 1;
+    // A line end an editor made CRLF (a line break in a value is written as
+    // an escape, never as itself).
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!Tokenize(line, words)) {
       // The values after an unreadable key line are its own, not the last key's.
       if (line.compare(0, 4, "key ") == 0) current = nullptr;
@@ -502,6 +556,28 @@ TRegKeyNode ParseKeyStore(const std::string& text) {
 std::vector<std::string> TakeKeptUnreadableFiles() {
   std::lock_guard lock(KeptMutex());
   return std::exchange(KeptFiles(), {});
+}
+
+void SetOnUnreadableKept(std::function<void()> notify) {
+  std::lock_guard lock(KeptMutex());
+  KeptNotify() = std::move(notify);
+}
+
+std::function<int(const std::string& file)> KeyStoreReadFault;
+
+void RemoveStaleKeyStoreFiles() {
+  const std::string folder = KeyStoreFolder();
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE}) {
+    const std::string file = folder + "/" + RootFileName(root);
+    const std::string lockName = file + ".lock";
+    // A lock left by a run that was killed is held by no one: taking it and
+    // letting it go removes it. One held is another run's, writing now.
+    const int lockFd = LockFile(lockName, false);
+    if (lockFd < 0) continue;
+    // No write is under way: every hidden file of one is a killed run's.
+    RemoveUnfinishedSaves(file);
+    UnlockFile(lockName, lockFd);
+  }
 }
 
 void SetKeyStoreFolder(const std::string& folder) {

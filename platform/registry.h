@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -68,11 +69,27 @@ TRegKeyNode ParseKeyStore(const std::string& text);
 void SetKeyStoreFolder(const std::string& folder);
 std::string KeyStoreFolder();
 
-// A root's file that cannot be read as a key store is moved aside, to
+// A root's file that holds no key store is moved aside, to
 // "<file>.unreadable" (with a number after it when that name is taken), and
 // the root starts from nothing. Answers the names the files were kept under
 // since the last call.
 std::vector<std::string> TakeKeptUnreadableFiles();
+// Called after each such move, on the thread that made it and with the
+// store locked: it must neither use the store nor wait for another thread.
+void SetOnUnreadableKept(std::function<void()> notify);
+
+// A root's file the file system fails to open or read (an error that may
+// pass) is left as it is: for the rest of the run the root lives in memory
+// only, starting empty, and nothing is written to the file.
+//
+// When set, asked before each open of a root's file: an error number stands
+// in for the file system's answer, 0 lets the file be opened (a test seam).
+extern std::function<int(const std::string& file)> KeyStoreReadFault;
+
+// The hidden files and lock that writes cut short by a killed process left
+// beside the roots' files; what a write of another running process holds
+// stays. For the start of the program.
+void RemoveStaleKeyStoreFiles();
 
 class TRegistry {
 public:

@@ -2,11 +2,13 @@
 
 #include "platform/stream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -86,6 +88,8 @@ std::string LinkedFile(const std::string& FileName) {
 
 } // namespace
 
+std::function<void(const std::string&)> TSafeSaveFile::AfterTempMade;
+
 mode_t DefaultFileMode() {
   // The mask is read without setting it: umask() can only be read by setting
   // it, and another thread creating a file meanwhile would get a mask of 0.
@@ -120,19 +124,26 @@ TSafeSaveFile::TSafeSaveFile(const std::string& FileName, mode_t NewMode) : FTar
   const std::string Dir = Slash == std::string::npos ? std::string() : FTarget.substr(0, Slash + 1);
   const std::string Base = Slash == std::string::npos ? FTarget : FTarget.substr(Slash + 1);
   std::string Pattern = Dir + "." + Base + ".XXXXXX";
-  const int Fd = ::mkstemp(Pattern.data());
+  const int Fd = ::mkostemp(Pattern.data(), O_CLOEXEC);
   if (Fd < 0) throw EStreamError("Cannot create file \"" + FileName + "\". " + std::strerror(errno));
-  ::close(Fd);
   FTemp = Pattern;
+  FFile = std::make_unique<TFileStream>(Fd, FTemp);
+  if (AfterTempMade) AfterTempMade(FTemp);
 }
 
 TSafeSaveFile::~TSafeSaveFile() {
-  if (!FTemp.empty()) ::unlink(FTemp.c_str());
+  // A name that leads elsewhere now is someone else's.
+  if (!FTemp.empty() && NameHoldsFile()) ::unlink(FTemp.c_str());
+}
+
+bool TSafeSaveFile::NameHoldsFile() const {
+  struct stat Named {}, Held {};
+  return ::lstat(FTemp.c_str(), &Named) == 0 && ::fstat(FFile->Handle(), &Held) == 0 &&
+         Named.st_ino == Held.st_ino && Named.st_dev == Held.st_dev;
 }
 
 bool TSafeSaveFile::Commit() {
-  const int Fd = ::open(FTemp.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (Fd < 0) return false;
+  const int Fd = FFile->Handle();
   if (FExisted) {
     // The replaced file's owner and group: root may give both, another user
     // at most a group of its own.
@@ -146,18 +157,47 @@ bool TSafeSaveFile::Commit() {
   bool Ok = ::fchmod(Fd, FMode) == 0;
   if (Ok && FExisted) CopyAttributes(FTarget, Fd);
   Ok = Ok && ::fsync(Fd) == 0;
-  ::close(Fd);
-  if (!Ok || ::rename(FTemp.c_str(), FTarget.c_str()) != 0) return false;
+  // Whatever else the name led to, the rename would put in the target's
+  // place (which whoever put it there could do alone): that is no save.
+  if (!Ok || !NameHoldsFile() || ::rename(FTemp.c_str(), FTarget.c_str()) != 0) return false;
   FTemp.clear();
+  // The rename itself lasts only once the folder is written.
+  const std::size_t Slash = FTarget.find_last_of('/');
+  const std::string Dir = Slash == std::string::npos ? "." : Slash == 0 ? "/" : FTarget.substr(0, Slash);
+  if (const int DirFd = ::open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); DirFd >= 0) {
+    ::fsync(DirFd);
+    ::close(DirFd);
+  }
   return true;
+}
+
+void RemoveUnfinishedSaves(const std::string& FileName) {
+  const std::string Target = LinkedFile(FileName);
+  const std::size_t Slash = Target.find_last_of('/');
+  const std::string Dir = Slash == std::string::npos ? "." : Target.substr(0, Slash + 1);
+  // The names mkstemp gives: the target's hidden name and six characters.
+  const std::string Prefix = "." + (Slash == std::string::npos ? Target : Target.substr(Slash + 1)) + ".";
+  const auto Letter = [](char C) { return (C >= '0' && C <= '9') || (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); };
+  DIR* Folder = ::opendir(Dir.c_str());
+  if (!Folder) return;
+  while (const dirent* Entry = ::readdir(Folder)) {
+    const std::string Name = Entry->d_name;
+    if (Name.size() != Prefix.size() + 6 || Name.compare(0, Prefix.size(), Prefix) != 0 ||
+        !std::all_of(Name.begin() + static_cast<std::ptrdiff_t>(Prefix.size()), Name.end(), Letter))
+      continue;
+    struct stat St {};
+    if (::fstatat(::dirfd(Folder), Name.c_str(), &St, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(St.st_mode) &&
+        St.st_uid == ::geteuid())
+      ::unlinkat(::dirfd(Folder), Name.c_str(), 0);
+  }
+  ::closedir(Folder);
 }
 
 void SaveFileSafely(const std::string& FileName, std::string_view Data, mode_t NewMode) {
   TSafeSaveFile File(FileName, NewMode);
   bool Written = true;
   try {
-    TFileStream Stream(File.TempName(), fmCreate);
-    Stream.WriteBuffer(Data.data(), static_cast<std::int64_t>(Data.size()));
+    File.Stream().WriteBuffer(Data.data(), static_cast<std::int64_t>(Data.size()));
   } catch (const EStreamError&) {
     // Named by the file the caller knows, not the hidden one.
     Written = false;

@@ -5,6 +5,10 @@
 // attributes and access control lists.
 #pragma once
 
+#include "platform/stream.h"
+
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -26,20 +30,34 @@ public:
   TSafeSaveFile(const TSafeSaveFile&) = delete;
   TSafeSaveFile& operator=(const TSafeSaveFile&) = delete;
 
-  // The empty hidden file to write the contents to.
-  const std::string& TempName() const { return FTemp; }
+  // The empty hidden file to write the contents to, open since it was made:
+  // its name is never opened again, as anyone who may write the folder can
+  // put a link there meanwhile.
+  TStream& Stream() { return *FFile; }
   // Puts the written file in place of the target; false when it could not
-  // (the target is then as it was).
+  // (the target is then as it was), also when the hidden name no longer
+  // leads to the file written.
   bool Commit();
 
+  // Called with the hidden file's name once it is made (a test seam).
+  static std::function<void(const std::string& TempName)> AfterTempMade;
+
 private:
+  bool NameHoldsFile() const;
+
   std::string FTarget;
   std::string FTemp;
+  std::unique_ptr<TFileStream> FFile;
   bool FExisted = false;
   uid_t FOwner = 0;
   gid_t FGroup = 0;
   mode_t FMode = 0;
 };
+
+// Removes the hidden files that saves of FileName cut short by a killed
+// process left beside it (this user's own). Only while no save of that file
+// can be under way.
+void RemoveUnfinishedSaves(const std::string& FileName);
 
 // Data as the whole of FileName, through a TSafeSaveFile; raises EStreamError
 // when it cannot be written.

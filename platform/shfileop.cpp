@@ -1,8 +1,7 @@
 #include "platform/shfileop.h"
 
-#include <QDir>
-#include <QFile>
-#include <QStandardPaths>
+#include "platform/trash.h"
+
 #include <QString>
 
 #include <cerrno>
@@ -416,11 +415,7 @@ bool TFileOpRun::DeleteItem(const std::string& P) {
   }
   if (A == TFileOpAnswer::YesToAll) FOp.Flags |= FOF_NOCONFIRMATION;
   if (FOp.Flags & FOF_ALLOWUNDO) {
-    // Without the data folder the trash cannot be set up, and the files
-    // would land in the working folder instead.
-    const QString Data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (Data.isEmpty() || !QDir().mkpath(Data)) return Fail(P, EIO, "Cannot move to the trash");
-    if (!QFile::moveToTrash(QString::fromStdString(P))) return Fail(P, EIO, "Cannot move to the trash");
+    if (const int E = MoveToTrash(P)) return Fail(P, E, "Cannot move to the trash");
     return Progress(0, P);
   }
   return RemoveTree(P) && Progress(0, P);

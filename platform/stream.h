@@ -81,12 +81,16 @@ class TFileStream : public TStream {
 public:
   // Raises EStreamError when the file cannot be opened or created.
   TFileStream(const std::string& fileName, TFileMode mode);
+  // Takes over a descriptor already open for reading and writing; fileName
+  // names it in messages.
+  TFileStream(int handle, const std::string& fileName) : FFd(handle), FFileName(fileName) {}
   ~TFileStream() override;
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
   void SetSize(std::int64_t size) override;
   const std::string& FileName() const { return FFileName; }
+  int Handle() const { return FFd; }
 
 private:
   int FFd = -1;

@@ -35,9 +35,11 @@ QByteArray UriList(const std::vector<std::string>& Paths) {
   return Out;
 }
 
-std::vector<std::string> LocalPaths(const QList<QUrl>& Urls) {
+// At most Wanted of them.
+std::vector<std::string> LocalPaths(const QList<QUrl>& Urls, std::size_t Wanted = SIZE_MAX) {
   std::vector<std::string> Paths;
   for (const QUrl& U : Urls) {
+    if (Paths.size() >= Wanted) break;
     if (!U.isLocalFile()) continue;
     // "file:name" reads as a name relative to wherever we happen to run.
     std::string P = U.toLocalFile().toStdString();
@@ -305,6 +307,12 @@ std::vector<std::string> SxPathsFromMime(const QMimeData* Data) {
     return Paths;
   }
   return LocalPaths(Data->urls());
+}
+
+bool SxMimeHasPaths(const QMimeData* Data) {
+  if (!Data) return false;
+  if (auto Array = SxIDListArrayFromMime(Data)) return !SxIDListFirstChildPath(Array->Parent, Array->Items).empty();
+  return !LocalPaths(Data->urls(), 1).empty();
 }
 
 TSxClipboardAction SxCopiedFilesFromMime(const QMimeData* Data, std::vector<std::string>* Paths) {

@@ -164,6 +164,8 @@ std::optional<TSxIDListArray> SxParseIDListArray(const QByteArray& Bytes);
 // file list. Paths are absolute local paths.
 std::optional<TSxIDListArray> SxIDListArrayFromMime(const QMimeData* Data);
 std::vector<std::string> SxPathsFromMime(const QMimeData* Data);
+// Whether SxPathsFromMime gives any path, answered at the first one.
+bool SxMimeHasPaths(const QMimeData* Data);
 // Reads "x-special/gnome-copied-files": the action and the paths; None when
 // the type is absent or malformed.
 TSxClipboardAction SxCopiedFilesFromMime(const QMimeData* Data, std::vector<std::string>* Paths);

@@ -145,7 +145,7 @@ std::string SxDragImageText(int files, int folders, int rows) {
 }
 
 bool SxDragEnter(QDragEnterEvent* Event, bool AllowDrop) {
-  const bool files = AllowDrop && !SxPathsFromMime(Event->mimeData()).empty();
+  const bool files = AllowDrop && SxMimeHasPaths(Event->mimeData());
   if (files) Event->accept();
   else Event->ignore();
   return files;
@@ -283,11 +283,12 @@ TSxClipboardAction SxPasteFromMime(const QMimeData* data, std::vector<std::strin
   std::vector<std::string> found;
   TSxClipboardAction action = SxCopiedFilesFromMime(data, &found);
   if (action == TSxClipboardAction::None || found.empty()) {
-    found = SxPathsFromMime(data);
+    // Asked only whether there is anything to paste: the first file answers.
+    const bool any = paths ? !(found = SxPathsFromMime(data)).empty() : SxMimeHasPaths(data);
     action = TSxClipboardAction::Copy;
     if (data && data->data(kKdeCutSelection).startsWith('1')) action = TSxClipboardAction::Cut;
+    if (!any) action = TSxClipboardAction::None;
   }
-  if (found.empty()) action = TSxClipboardAction::None;
   if (paths) *paths = std::move(found);
   return action;
 }

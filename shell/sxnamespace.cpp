@@ -352,21 +352,69 @@ std::string SxIDListToPath(const TSxItemIDList& list) {
   return r.Kind == TKind::Invalid ? std::string() : r.Path;
 }
 
-std::vector<std::string> SxIDListChildPaths(const TSxItemIDList& parent, const std::vector<TSxItemIDList>& items) {
-  std::vector<std::string> out(items.size());
+namespace {
+
+// What the paths of a block may take: a small multiple of the block's own
+// bytes, and some room besides, so that a drag of many files from a deep
+// folder still passes while a few bytes of offsets to empty or tiny items
+// below a long parent cannot each make a copy of the parent's path.
+constexpr std::size_t kPathBytesPerBlockByte = 32;
+constexpr std::size_t kPathBytesAllowance = 256 * PATH_MAX;
+
+thread_local std::int64_t gChildPathBytes = 0;
+
+// Hands Take(index, path) the path of each item that names a file, in
+// order, until Take answers false; hands nothing when the paths together
+// could go beyond what the block may take. An item without names would be
+// the parent itself, which no drop or paste offers.
+template <typename F>
+void EachChildPath(const TSxItemIDList& parent, const std::vector<TSxItemIDList>& items, F take) {
   const std::vector<std::string> c = parent.Components();
   // Below the desktop, Trash and Computer themselves an item names its own
   // root; below anything else its path goes on from the parent's.
   const bool ownRoot = c.empty() || (c.size() == 1 && (c[0] == kTrashID || c[0] == kComputerID));
   const TResolved base = ownRoot ? TResolved{TKind::Invalid, {}} : Resolve(c);
-  if (!ownRoot && (base.Kind == TKind::Invalid || base.Path.size() >= PATH_MAX)) return out;
-  for (std::size_t k = 0; k < items.size(); ++k) {
-    std::string path = ownRoot ? SxIDListToPath(ILCombine(parent, items[k])) : base.Path;
-    if (!ownRoot && !JoinNames(path, items[k].Components(), 0)) continue;
-    if (path.size() < PATH_MAX) out[k] = std::move(path);
+  if (!ownRoot && (base.Kind == TKind::Invalid || base.Path.size() >= PATH_MAX)) return;
+  // An item's path is its root's or its parent's, then at most its own bytes.
+  const std::size_t prefix =
+      ownRoot ? std::max({SxDesktopDirectory().size(), SxHomeDirectory().size(), SxTrashFilesDirectory().size()})
+              : base.Path.size();
+  std::size_t block = 8 + 4 * items.size() + parent.Size(), paths = 0;
+  for (const TSxItemIDList& item : items) {
+    block += item.Size();
+    if (!item.IsEmpty()) paths += prefix + item.Size();
   }
+  if (paths > kPathBytesPerBlockByte * block + kPathBytesAllowance) return;
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    if (items[k].IsEmpty()) continue;
+    std::string path = ownRoot ? SxIDListToPath(ILCombine(parent, items[k])) : base.Path;
+    const bool joined = ownRoot || JoinNames(path, items[k].Components(), 0);
+    gChildPathBytes += static_cast<std::int64_t>(path.size());
+    if (joined && !path.empty() && path.size() < PATH_MAX && !take(k, std::move(path))) return;
+  }
+}
+
+} // namespace
+
+std::vector<std::string> SxIDListChildPaths(const TSxItemIDList& parent, const std::vector<TSxItemIDList>& items) {
+  std::vector<std::string> out(items.size());
+  EachChildPath(parent, items, [&](std::size_t k, std::string path) {
+    out[k] = std::move(path);
+    return true;
+  });
   return out;
 }
+
+std::string SxIDListFirstChildPath(const TSxItemIDList& parent, const std::vector<TSxItemIDList>& items) {
+  std::string first;
+  EachChildPath(parent, items, [&](std::size_t, std::string path) {
+    first = std::move(path);
+    return false;
+  });
+  return first;
+}
+
+std::int64_t SxChildPathBytesMade() { return gChildPathBytes; }
 
 // ---------------------------------------------------------------- names
 

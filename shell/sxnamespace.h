@@ -86,8 +86,16 @@ std::string SxIDListToPath(const TSxItemIDList& list);
 // The paths of items below one parent, each as SxIDListToPath gives it for
 // the item joined to the parent, the parent resolved once. A path too long
 // for any system call (PATH_MAX bytes or more) names no file: it comes back
-// empty, as an invalid one does.
+// empty, as an invalid one does, and so does an item without names (the
+// parent itself). Paths that together would take more than a small
+// multiple of the lists' own bytes all come back empty.
 std::vector<std::string> SxIDListChildPaths(const TSxItemIDList& parent, const std::vector<TSxItemIDList>& items);
+// The first path SxIDListChildPaths gives that is not empty, found without
+// making the others; empty when there is none.
+std::string SxIDListFirstChildPath(const TSxItemIDList& parent, const std::vector<TSxItemIDList>& items);
+// Bytes of the paths those two have made on the calling thread so far: the
+// work a dropped or pasted block costs.
+std::int64_t SxChildPathBytesMade();
 
 // Names compared case-insensitively, runs of digits by their value; folders
 // come first through CompareIDs.

@@ -379,10 +379,7 @@ void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) 
   try {
     // The old file stays untouched until the new one is complete.
     platform::TSafeSaveFile target(FileName);
-    {
-      platform::TFileStream file(target.TempName(), platform::fmCreate);
-      WriteBuiltIn(file, FileType, progress);
-    }
+    WriteBuiltIn(target.Stream(), FileType, progress);
     if (!Aborting && !target.Commit()) Aborting = true;
   } catch (...) {
     Aborting = true;
@@ -664,7 +661,15 @@ void TRastrumIO::LoadMetafile(const std::string& FileName, int Width, int Height
     dib.fill(QColor(static_cast<int>(rgb & 255), static_cast<int>((rgb >> 8) & 255),
                     static_cast<int>((rgb >> 16) & 255)));
     QPainter painter(&dib);
-    metafile.Draw(painter, QRect(0, 0, static_cast<int>(w), static_cast<int>(h)));
+    // Between records the play reports how far it got and stops once the
+    // load is aborted, as the codecs do between rows.
+    TRvProgressRec progress;
+    MakeProgress(progress);
+    progress.Per = 1;
+    metafile.Draw(painter, QRect(0, 0, static_cast<int>(w), static_cast<int>(h)), [&progress](int Percent) {
+      if (Percent != progress.Val) progress.Step(Percent);
+      return !progress.IsAborting();
+    });
   }
   if (!RvAllocateBitmap(*FRvBitmap, dibW, dibH, rvpf24Bit)) {
     Aborting = true;

@@ -14,8 +14,11 @@
 #include <QFile>
 #include <QMenu>
 #include <QTabWidget>
+#include <cerrno>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 using namespace app;
@@ -136,6 +139,78 @@ TEST(MainWindow, UnreadableSettingsAreKeptAndSaidOnceALinkStays) {
   EXPECT_EQ(target, linked);
   EXPECT_NE(FileBytes(linked).find("sz \"SlideShowInterval\" \"8000\"\n"), std::string::npos);
   EXPECT_EQ(env.HelpShown, 1);
+}
+
+// Settings the file system fails to give (EIO of a network home) are no
+// damaged file: the window runs on the defaults without a word, and its
+// close writes nothing over the file, though it reads again by then.
+// An editor's CRLF line ends are read as they are; a file found holding
+// another program's text in the middle of the run is kept aside and said
+// then.
+TEST(MainWindow, SettingsThatFailToBeReadStayAndALaterMoveIsSaid) {
+  apptest::TAppEnv env;
+  const std::string keys = platform::KeyStoreFolder() + "/HKEY_CURRENT_USER.keys";
+  const std::string stored = "Pictrova key store 1\r\nkey \"Software\"\r\nkey \"Software\" \"Halvenworth\"\r\n"
+                             "key \"Software\" \"Halvenworth\" \"Pictrova 3\"\r\nsz \"SlideShowInterval\" \"7000\"\r\n";
+  std::ofstream(keys, std::ios::binary) << stored;
+  platform::KeyStoreReadFault = [](const std::string&) { return EIO; };
+  {
+    TMainForm form({}, nullptr);
+    platform::KeyStoreReadFault = nullptr;
+    EXPECT_EQ(form.Settings(), TMainSettings{});
+    form.MutableSettings().SlideShowInterval = 8000;
+    form.show();
+    form.Ptv_MainExecuteMacro({"EXIT"});
+  }
+  EXPECT_EQ(env.HelpShown, 0) << env.LastHelpText.toStdString();
+  EXPECT_EQ(FileBytes(keys), stored);
+
+  // The same file in another folder, read this time.
+  testing_support::TTempFolder other;
+  platform::SetKeyStoreFolder(other.Path());
+  const std::string otherKeys = other.File("HKEY_CURRENT_USER.keys");
+  std::ofstream(otherKeys, std::ios::binary) << stored;
+  TMainForm form({}, nullptr);
+  EXPECT_EQ(form.Settings().SlideShowInterval, 7000);
+  EXPECT_EQ(env.HelpShown, 0);
+  std::ofstream(otherKeys) << "[Settings]\nSlideShowInterval=9000\n";
+  EXPECT_EQ(ReadSetting("SlideShowInterval"), "");
+  ASSERT_TRUE(apptest::WaitUntil([&] { return env.HelpShown == 1; }));
+  EXPECT_EQ(env.LastHelpCaption, "Settings Not Read");
+  EXPECT_EQ(env.LastHelpDetail.toStdString(),
+            "The file that could not be read was kept as:\n - " + otherKeys + ".unreadable");
+}
+
+// The work files of a settings write that was killed (its hidden file, its
+// lock) go at the start, before anything is read; while another running
+// write holds the lock, both stay.
+TEST(Startup, ClearsTheWorkFilesOfAKilledSettingsWrite) {
+  apptest::TAppEnv env;
+  testing_support::TTempFolder runtime;
+  const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+  qputenv("XDG_RUNTIME_DIR", runtime.QPath().toUtf8());
+  WriteSetting("SlideShowInterval", "7000");
+  const std::string folder = platform::KeyStoreFolder(), lock = folder + "/HKEY_CURRENT_USER.keys.lock";
+  // A hidden name of a write, and one that only looks like it.
+  const std::string hidden = folder + "/.HKEY_CURRENT_USER.keys.a1B2c3";
+  const std::string other = folder + "/.HKEY_CURRENT_USER.keys.a1B2c3d";
+  std::ofstream(other) << "not a write's";
+  char program[] = "pictrova", exitWord[] = "EXIT";
+  char* argv[] = {program, exitWord, nullptr};
+  for (const bool held : {true, false}) {
+    std::ofstream(hidden) << "half";
+    std::ofstream{lock};
+    const int holder = held ? ::open(lock.c_str(), O_RDWR | O_CLOEXEC) : -1;
+    if (held) ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    EXPECT_EQ(ProgramEntry(2, argv), 0);
+    EXPECT_EQ(QFile::exists(QString::fromStdString(hidden)), held);
+    EXPECT_EQ(QFile::exists(QString::fromStdString(lock)), held);
+    if (held) ::close(holder);
+  }
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(other)));
+  EXPECT_EQ(ReadSetting("SlideShowInterval"), "7000");
+  if (savedRuntime.isNull()) qunsetenv("XDG_RUNTIME_DIR");
+  else qputenv("XDG_RUNTIME_DIR", savedRuntime);
 }
 
 // A key store that cannot be written (its folder cannot be made) opens no

@@ -1,6 +1,7 @@
 #include "platform/metafile.h"
 
 #include <QPainter>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "platform/stream.h"
@@ -176,6 +177,38 @@ std::vector<std::vector<std::uint8_t>> EmfPictureRecords() {
   };
 }
 
+// Points zigzagging between the top and the bottom of a frame size units
+// square: every edge spans the frame, the closing one too for an even count.
+std::vector<std::uint8_t> ZigzagPoints(int points, int size, bool small) {
+  Out p;
+  for (int i = 0; i < points; ++i) {
+    const int x = i * size / points, y = i % 2 ? size : 0;
+    if (small) p.u16(unsigned(x)).u16(unsigned(y));
+    else p.i32(x).i32(y);
+  }
+  return p.b;
+}
+std::vector<std::uint8_t> WmfZigzag(unsigned function, int points, int size = 3000) {
+  Out r; // Polygon or Polyline: count, points; PolyPolygon: one polygon of count points
+  if (function == 0x0538) r.u16(1);
+  r.u16(unsigned(points)).raw(ZigzagPoints(points, size, true));
+  return Out().u32(std::uint32_t(3 + r.b.size() / 2)).u16(function).raw(r.b).b;
+}
+std::vector<std::uint8_t> EmfZigzag(std::uint32_t type, int points, int size = 3000) {
+  Out r; // bounds, then Polygon16: count, points; PolyPolygon16: one polygon, count, its count, points
+  r.i32(0).i32(0).i32(size).i32(size);
+  if (type == 91) r.u32(1);
+  r.u32(std::uint32_t(points));
+  if (type == 91) r.u32(std::uint32_t(points));
+  return E(type, r.raw(ZigzagPoints(points, size, type != 3)));
+}
+
+TMetafileDrawStats DrawOnto(QImage& image, const TMetafile& m) {
+  image.fill(Qt::white);
+  QPainter p(&image);
+  return m.Draw(p, image.rect());
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- sizes
@@ -309,7 +342,110 @@ TEST(MetafileDraw, OpaqueTextRectangleWithoutCharacters) {
   EXPECT_EQ(At(img, 35, 20), 0xFFFFFFu);
 }
 
+TEST(MetafileDraw, RealPicturesTakeAFractionOfTheFillBudgetAndDrawAsBefore) {
+  // The pictures above, then a polygon of 2,000 points across the frame:
+  // the polygon is left out, and the picture before it is drawn as alone.
+  for (bool enhanced : {false, true}) {
+    auto records = enhanced ? EmfPictureRecords() : PictureRecords();
+    auto alone = enhanced ? Emf(records) : Wmf(records, true);
+    records.push_back(enhanced ? EmfZigzag(86, 2000, 100) : WmfZigzag(0x0324, 2000, 100));
+    auto crowded = enhanced ? Emf(records) : Wmf(records, true);
+    TMetafile m, c;
+    m.LoadFromBytes(alone.data(), alone.size());
+    c.LoadFromBytes(crowded.data(), crowded.size());
+    QImage picture(200, 160, QImage::Format_RGB32), withPolygon(200, 160, QImage::Format_RGB32);
+    const TMetafileDrawStats s = DrawOnto(picture, m);
+    ExpectPicture(picture, 2);
+    EXPECT_EQ(s.FillBudget, 1024 * 160);
+    EXPECT_GT(s.FillWork, 0);
+    EXPECT_LT(s.FillWork, s.FillBudget / 100) << "a real picture is far from the budget";
+    EXPECT_EQ(s.ShapesSkipped, 0);
+    const TMetafileDrawStats t = DrawOnto(withPolygon, c);
+    EXPECT_EQ(t.ShapesSkipped, 1);
+    EXPECT_EQ(t.FillWork, s.FillWork);
+    EXPECT_EQ(withPolygon, picture);
+  }
+}
+
+TEST(MetafileDraw, KeepGoingIsAskedBetweenRecordsAndEndsThePlay) {
+  auto wmf = Wmf({W(0x02FC, {0, 0x00FF, 0x0000, 0}), W(0x012D, {0}), // red brush
+                  W(0x041B, {30, 40, 10, 10}), W(0x041B, {70, 90, 50, 60})}, true);
+  TMetafile m;
+  m.LoadFromBytes(wmf.data(), wmf.size());
+  std::vector<int> asked;
+  QImage img(100, 80, QImage::Format_RGB32);
+  img.fill(Qt::white);
+  QPainter p(&img);
+  TMetafileDrawStats s = m.Draw(p, img.rect(), [&](int percent) {
+    asked.push_back(percent);
+    return asked.size() < 4; // no to the second rectangle
+  });
+  p.end();
+  EXPECT_TRUE(s.Stopped);
+  ASSERT_EQ(asked.size(), 4u);
+  EXPECT_TRUE(std::is_sorted(asked.begin(), asked.end()));
+  EXPECT_GE(asked.front(), 0);
+  EXPECT_LT(asked.back(), 100);
+  EXPECT_EQ(At(img, 20, 20), 0xFF0000u);
+  EXPECT_EQ(At(img, 70, 60), 0xFFFFFFu) << "the record after the no is not played";
+  img.fill(Qt::white);
+  p.begin(&img);
+  EXPECT_FALSE(m.Draw(p, img.rect(), [](int) { return true; }).Stopped);
+  p.end();
+  EXPECT_EQ(At(img, 70, 60), 0xFF0000u);
+}
+
 // ---------------------------------------------------------------- damage
+
+TEST(MetafileDamage, CrowdedFillsStopAtTheBudget) {
+  // Shapes whose edges cross the frame thousands of times: each would keep
+  // the rasteriser busy for a minute at the program's size. They are left
+  // out; a rectangle after them is still drawn with the budget they left.
+  const auto red = W(0x02FC, {0, 0x00FF, 0x0000, 0});
+  const auto wide = W(0x02FA, {0, 100, 0, 0, 0}); // a pen of 100 units, 2 pixels here
+  const auto square = W(0x041B, {2900, 2900, 2800, 2800});
+  const std::vector<std::vector<std::uint8_t>> files = {
+      Wmf({red, W(0x012D, {0}), WmfZigzag(0x0324, 2000), square}, true, 3000, 3000),
+      Wmf({red, W(0x012D, {0}), WmfZigzag(0x0538, 4000), square}, true, 3000, 3000),
+      Wmf({wide, W(0x012D, {0}), WmfZigzag(0x0325, 2000), red, W(0x012D, {1}), W(0x02FA, {5, 0, 0, 0, 0}),
+           W(0x012D, {2}), square},
+          true, 3000, 3000),
+      Emf({E(39, Out().u32(1).u32(0).u32(0x0000FF).u32(0)), E(37, Out().u32(1)), EmfZigzag(86, 2000),
+           E(43, Out().i32(2800).i32(2800).i32(2900).i32(2900))}, 3000 * 508 * 100 / 1920, 3000 * 381 * 100 / 1440),
+      Emf({E(39, Out().u32(1).u32(0).u32(0x0000FF).u32(0)), E(37, Out().u32(1)), EmfZigzag(91, 2000),
+           E(43, Out().i32(2800).i32(2800).i32(2900).i32(2900))}, 3000 * 508 * 100 / 1920, 3000 * 381 * 100 / 1440),
+      Emf({E(39, Out().u32(1).u32(0).u32(0x0000FF).u32(0)), E(37, Out().u32(1)), EmfZigzag(3, 2000),
+           E(43, Out().i32(2800).i32(2800).i32(2900).i32(2900))}, 3000 * 508 * 100 / 1920, 3000 * 381 * 100 / 1440),
+  };
+  for (const auto& data : files) {
+    TMetafile m;
+    m.LoadFromBytes(data.data(), data.size());
+    // Small, so that without a budget the test takes seconds, not minutes.
+    QImage img(60, 60, QImage::Format_RGB32);
+    const TMetafileDrawStats s = DrawOnto(img, m);
+    EXPECT_EQ(s.ShapesSkipped, 1);
+    EXPECT_LE(s.FillWork, s.FillBudget);
+    EXPECT_LE(s.FillWork, 6 * 2) << "only the square's sides";
+    EXPECT_EQ(At(img, 57, 57), 0xFF0000u) << "the square after the crowded shape";
+  }
+  // Fewer points across the frame are a drawing like any other: filled, and
+  // counted at the frame's height for each edge; beyond 64 edges across the
+  // frame, in proportion to their crowding too.
+  for (auto [points, work] : {std::pair{60, 60 * 300}, std::pair{200, 200 * 300 * 200 / 64}}) {
+    auto few = Wmf({red, W(0x012D, {0}), W(0x02FA, {5, 0, 0, 0, 0}), W(0x012D, {1}), WmfZigzag(0x0324, points)},
+                   true, 3000, 3000);
+    TMetafile m;
+    m.LoadFromBytes(few.data(), few.size());
+    QImage img(300, 300, QImage::Format_RGB32);
+    const TMetafileDrawStats s = DrawOnto(img, m);
+    EXPECT_EQ(s.ShapesSkipped, 0);
+    EXPECT_EQ(s.FillWork, work);
+    int filled = 0;
+    for (int y = 0; y < 300; ++y)
+      for (int x = 0; x < 300; ++x) filled += At(img, x, y) == 0xFF0000u;
+    EXPECT_GT(filled, 300 * 300 / 10) << points;
+  }
+}
 
 TEST(MetafileDamage, EveryTruncationLoadsOrIsRefusedAndDraws) {
   for (const auto& data : {Wmf(PictureRecords(), true), Emf(EmfPictureRecords())}) {

@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 #include "support/tempfolder.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -20,8 +21,9 @@ class KeyStore : public ::testing::Test {
 protected:
   void SetUp() override { SetKeyStoreFolder(FTemp.Path()); }
   void TearDown() override { SetKeyStoreFolder(""); }
-  std::string FileText(const char* name = "HKEY_CURRENT_USER.keys") {
-    std::ifstream in(FTemp.File(name));
+  std::string FileText(const char* name = "HKEY_CURRENT_USER.keys") { return TextOf(FTemp.File(name)); }
+  static std::string TextOf(const std::string& path) {
+    std::ifstream in(path);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
@@ -219,12 +221,68 @@ TEST_F(KeyStore, AWriteThatCannotBeSavedRaises) {
   EXPECT_EQ(Names(ParseKeyStore(FileText("one/two/three/HKEY_CURRENT_USER.keys"))), std::vector<std::string>{"Again"});
 }
 
-// A key line 32,000 levels deep (64 KB) is refused with its values, as a
-// damaged one; the rest of the file is read, the deepest key allowed is kept,
-// and what is written back stays small.
+// A file the file system fails to give (a network home's EIO, no descriptor
+// left, a folder in its place) is no damaged file: it stays as it is, and
+// the run starts from nothing and keeps what it writes in memory, never
+// over the file, not even once the file could be read again.
+TEST_F(KeyStore, AFileThatFailsToBeReadIsLeftAsItIs) {
+  const std::string stored = "Pictrova key store 1\nsz \"V\" \"stored\"\n";
+  const struct {
+    const char* Name;
+    int Fault;
+  } cases[] = {{"EIO", EIO}, {"EMFILE", EMFILE}, {"a folder", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    testing_support::TTempFolder folder;
+    SetKeyStoreFolder(folder.Path());
+    const std::string file = folder.File("HKEY_CURRENT_USER.keys");
+    if (c.Fault == 0) ASSERT_EQ(::mkdir(file.c_str(), 0700), 0);
+    else std::ofstream(file) << stored;
+    KeyStoreReadFault = [&](const std::string&) { return c.Fault; };
+    TRegistry reg;
+    EXPECT_EQ(reg.ReadString("V"), "");
+    KeyStoreReadFault = nullptr;
+    reg.WriteString("V", "this run's");
+    ASSERT_TRUE(reg.OpenKey("\\Software", true));
+    reg.WriteString("W", "w");
+    EXPECT_EQ(TRegistry().ReadString("V"), "this run's");
+    EXPECT_EQ(TakeKeptUnreadableFiles(), std::vector<std::string>{});
+    if (c.Fault != 0) EXPECT_EQ(TextOf(file), stored);
+    EXPECT_EQ(QDir(folder.QPath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"HKEY_CURRENT_USER.keys"});
+  }
+}
+
+// An editor's CRLF line ends read as the store's own; text of another
+// program's is moved aside, and each move is told, also one that a read
+// finds in the middle of the run.
+TEST_F(KeyStore, CrLfLinesAreReadAndEveryMoveAsideIsTold) {
+  int told = 0;
+  SetOnUnreadableKept([&] { ++told; });
+  const std::string file = FTemp.File("HKEY_CURRENT_USER.keys");
+  std::ofstream(file, std::ios::binary) << "Pictrova key store 1 \r\nkey \"K\"\r\nsz \"V\" \"crlf\"\r\n";
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey("\\K", false));
+  EXPECT_EQ(reg.ReadString("V"), "crlf");
+  reg.WriteString("W", "w");
+  EXPECT_EQ(FileText(), "Pictrova key store 1\nkey \"K\"\nsz \"V\" \"crlf\"\nsz \"W\" \"w\"\n");
+  for (int move = 1; move <= 2; ++move) {
+    std::ofstream(file) << "[Settings]\nV=other\n";
+    EXPECT_EQ(reg.ReadString("V"), "");
+    EXPECT_EQ(told, move);
+  }
+  SetOnUnreadableKept(nullptr);
+  EXPECT_EQ(TakeKeptUnreadableFiles(), (std::vector<std::string>{file + ".unreadable", file + ".unreadable.2"}));
+}
+
+// A key line four times deeper than the deepest key is refused with its
+// values, as a damaged one; the rest of the file is read, the deepest key
+// allowed is kept, and what is written back stays small. (A store that took
+// the line would write each of its levels with its whole path: its depth
+// bounds that work, which grows with its square.)
 TEST_F(KeyStore, AKeyDeeperThanAnyKeyIsRefused) {
   std::string deep = "key", deepest = "key", deepestPath;
-  for (int i = 0; i < 32000; ++i) deep += " a";
+  for (size_t i = 0; i < 4 * MaxKeyDepth; ++i) deep += " a";
   for (size_t i = 0; i < MaxKeyDepth; ++i) {
     deepest += " b";
     deepestPath += "\\b";

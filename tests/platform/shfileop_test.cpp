@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -227,6 +228,46 @@ TEST_F(ShFileOp, DeleteWithUndoGoesToTheTrash) {
   EXPECT_FALSE(Exists(P("gone.txt")));
   const std::string Trash = Home.path().toStdString() + "/.local/share/Trash/files/gone.txt";
   EXPECT_EQ(ReadFile(Trash), "g");
+}
+
+// A file on another device than the home trash goes to its top folder's
+// ".Trash-<uid>", recorded relative to that folder; where none can be made
+// it stays, with no record left anywhere: a trash never copies.
+TEST_F(ShFileOp, DeleteWithUndoOnAnotherDeviceUsesItsTopFolder) {
+  struct stat Shm {}, Here {};
+  if (::stat("/dev/shm", &Shm) != 0 || ::stat(Home.path().toLocal8Bit().constData(), &Here) != 0 ||
+      Shm.st_dev == Here.st_dev || ::access("/dev/shm", W_OK) != 0)
+    GTEST_SKIP() << "no writable folder on another device";
+  const std::string Trash = "/dev/shm/.Trash-" + std::to_string(::getuid());
+  if (Exists(Trash)) GTEST_SKIP() << Trash << " is someone else's";
+  // The test's own, gone with it whatever happens.
+  struct TGone {
+    std::string Path;
+    ~TGone() {
+      ::unlink(Path.c_str());
+      QDir(QString::fromStdString(Path)).removeRecursively();
+    }
+  } Gone{Trash};
+  QTemporaryDir Far(QStringLiteral("/dev/shm/pictrova-test-XXXXXX"));
+  ASSERT_TRUE(Far.isValid());
+  const std::string Folder = Far.path().toStdString();
+  TSHFileOpStruct Op;
+  Op.Func = FO_DELETE;
+  Op.From = {Folder + "/a b.txt"};
+  Op.Flags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION;
+
+  WriteFile(Trash, "in the way");
+  WriteFile(Folder + "/a b.txt", "far");
+  EXPECT_NE(SHFileOperation(Op), 0);
+  EXPECT_EQ(ReadFile(Folder + "/a b.txt"), "far");
+  EXPECT_EQ(QDir(Home.path() + "/.local/share/Trash/info").entryList(QDir::Files), QStringList());
+  ::unlink(Trash.c_str());
+
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_EQ(ReadFile(Trash + "/files/a b.txt"), "far");
+  const std::string Record = ReadFile(Trash + "/info/a b.txt.trashinfo");
+  EXPECT_EQ(Record.substr(0, Record.find("\nDeletionDate=")),
+            "[Trash Info]\nPath=" + Folder.substr(std::strlen("/dev/shm/")) + "/a%20b.txt");
 }
 
 TEST_F(ShFileOp, DeleteAsksAndRemovesTrees) {

@@ -6,8 +6,10 @@
 
 #include <QtCore/QUrl>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 using namespace sx;
 using shelltest::TPrivateHome;
@@ -324,7 +326,54 @@ TEST(SxDragDrop, ChildPathsAreThePathsOfTheJoinedLists) {
   for (const TSxItemIDList& Parent : Parents) {
     const std::vector<std::string> Paths = SxIDListChildPaths(Parent, Items);
     ASSERT_EQ(Paths.size(), Items.size());
+    // An item without names would be the parent itself: it is no child.
     for (std::size_t K = 0; K < Items.size(); ++K)
-      EXPECT_EQ(Paths[K], SxIDListToPath(ILCombine(Parent, Items[K]))) << Parent.Count() << " " << K;
+      EXPECT_EQ(Paths[K], Items[K].IsEmpty() ? std::string() : SxIDListToPath(ILCombine(Parent, Items[K])))
+          << Parent.Count() << " " << K;
+    const auto First = std::find_if(Paths.begin(), Paths.end(), [](const std::string& P) { return !P.empty(); });
+    EXPECT_EQ(SxIDListFirstChildPath(Parent, Items), First == Paths.end() ? std::string() : *First);
+  }
+}
+
+// The paths of a dropped or pasted block take a small multiple of its bytes:
+// items without names are no children, a check for files stops at the first
+// path, and a block whose paths would take more names no files.
+TEST(SxDragDrop, PathsOfABlockTakeASmallMultipleOfItsBytes) {
+  // A parent whose path is nearly as long as a path can be.
+  std::vector<std::string> Names = {kComputerID, "/"};
+  for (char C = 'a'; C < 'a' + 19; ++C) Names.push_back(std::string(200, C));
+  const TSxItemIDList Deep(Names);
+  // The bytes of paths made for a block offered by another program: all its
+  // files read (every one of Files found), or a check for any.
+  auto Made = [](const TSxItemIDList& Parent, const std::vector<TSxItemIDList>& Items, bool All, int Files) {
+    const std::vector<std::uint8_t> Block = SxBuildIDListArray(Parent, Items);
+    QMimeData Mime;
+    Mime.setData(SxIDListMimeType, QByteArray(reinterpret_cast<const char*>(Block.data()),
+                                              static_cast<qsizetype>(Block.size())));
+    const std::int64_t Before = SxChildPathBytesMade();
+    EXPECT_EQ(All ? static_cast<int>(SxPathsFromMime(&Mime).size()) : SxMimeHasPaths(&Mime) ? Files : 0, Files);
+    return SxChildPathBytesMade() - Before;
+  };
+  // 229,393 empty items below it (900 KB when they share one list) made
+  // 876 MB of copies of the parent's path; as many three-letter names as
+  // 900 KB hold, 317 MB.
+  const std::vector<TSxItemIDList> Empty(229393);
+  std::vector<TSxItemIDList> Tiny;
+  for (int I = 0; I < 83000; ++I) Tiny.push_back(TSxItemIDList({std::to_string(100 + I % 900)}));
+  for (bool All : {true, false}) {
+    EXPECT_EQ(Made(Deep, Empty, All, 0), 0);
+    EXPECT_EQ(Made(Deep, Tiny, All, 0), 0);
+  }
+  // 200 files of that deep folder, and 10,000 of a shallow one: every path,
+  // or the first one only for a check.
+  for (const auto& [Parent, Files] : {std::pair{Deep, 200}, std::pair{TSxItemIDList({kComputerID, "/srv"}), 10000}}) {
+    std::vector<TSxItemIDList> Items;
+    std::int64_t Bytes = 0;
+    for (int I = 0; I < Files; ++I) {
+      Items.push_back(TSxItemIDList({"picture " + std::to_string(I) + ".jpg"}));
+      Bytes += SxIDListToPath(ILCombine(Parent, Items.back())).size();
+    }
+    EXPECT_EQ(Made(Parent, Items, true, Files), Bytes);
+    EXPECT_EQ(Made(Parent, Items, false, 1), SxIDListToPath(ILCombine(Parent, Items[0])).size());
   }
 }

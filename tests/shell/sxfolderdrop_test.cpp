@@ -1,4 +1,5 @@
 #include "shell/sxfolderdrop.h"
+#include "shell/sxnamespace.h"
 #include "shell/sxnotify.h"
 #include "shell/sxshellitems.h"
 #include "shell/sxtrash.h"
@@ -190,6 +191,10 @@ TEST(SxClipboard, CopyGoesOutAsFileManagersReadIt) {
 
 TEST(SxClipboard, PasteReadsOursAndFileManagers) {
   const QUrl url = QUrl::fromLocalFile("/p/q.txt");
+  auto ourList = [](const TSxItemIDList& item) {
+    const std::vector<std::uint8_t> block = SxBuildIDListArray(TSxItemIDList({kComputerID, "/p"}), {item});
+    return QByteArray(reinterpret_cast<const char*>(block.data()), static_cast<qsizetype>(block.size()));
+  };
   struct TCase {
     const char* Name;
     std::function<void(QMimeData&)> Fill;
@@ -211,11 +216,18 @@ TEST(SxClipboard, PasteReadsOursAndFileManagers) {
       {"relative", [&](QMimeData& d) { d.setData("x-special/gnome-copied-files", "copy\nfile:x//q.txt"); },
        TSxClipboardAction::None},
       {"text", [&](QMimeData& d) { d.setText("/p/q.txt"); }, TSxClipboardAction::None},
+      {"our list", [&](QMimeData& d) { d.setData(SxIDListMimeType, ourList(TSxItemIDList({"q.txt"}))); },
+       TSxClipboardAction::Copy},
+      // An item without names would be the folder itself.
+      {"our list of the folder", [&](QMimeData& d) { d.setData(SxIDListMimeType, ourList(TSxItemIDList())); },
+       TSxClipboardAction::None},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     QMimeData data;
     c.Fill(data);
+    // Whether there is anything to paste is answered as the paste would.
+    EXPECT_EQ(SxPasteFromMime(&data, nullptr), c.Action);
     std::vector<std::string> paths;
     EXPECT_EQ(SxPasteFromMime(&data, &paths), c.Action);
     EXPECT_EQ(paths, c.Action == TSxClipboardAction::None ? std::vector<std::string>{}

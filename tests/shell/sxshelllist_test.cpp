@@ -1,4 +1,5 @@
 #include "shell/sxshelllist.h"
+#include "shell/sxtrash.h"
 #include "shelltestenv.h"
 #include "support/inotifywatches.h"
 
@@ -7,6 +8,7 @@
 #include "support/fakemailprogram.h"
 
 #include <QtCore/QFile>
+#include <QtCore/QRegularExpression>
 #include <QtTest/QTest>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLineEdit>
@@ -16,6 +18,7 @@
 #include <QtWidgets/QTreeView>
 
 #include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -347,6 +350,52 @@ TEST_F(ShellList, DeleteMovesToTheTrashWhoseColumnsTellWhence) {
   EXPECT_FALSE(item->SubItems[1].empty());
   EXPECT_EQ(item->SubItems[2], "QQZZ File");
   EXPECT_EQ(item->SubItems[3], "1KB");
+}
+
+// Names a raw record would change (a "%41" read back as "A", a line break
+// splitting the line) are recorded percent-encoded and read back whole, by
+// the trash's reader and in the trash view; a name the trash holds already
+// gets a number before its extension.
+TEST_F(ShellList, TrashRecordsReadBackEveryNameWhole) {
+  const std::string folder = Env.MakeDir("home/pct%41 dir");
+  const std::vector<std::string> names = {"pct%41 x.jpg", "a b.jpg", "n\xc3\xa9 \xe2\x82\xac.jpg", "new\nline.jpg",
+                                          "one.qqzz"};
+  for (const std::string& name : names) WriteFile(folder + "/" + name, 1);
+  auto list = MakeList(vsList, folder);
+  ASSERT_EQ(list->RowCount(), 5);
+  for (int r = 0; r < 5; ++r) list->SelectRow(r);
+  ASSERT_TRUE(list->DeleteSelectedItems(true, false));
+  auto first = MakeList(vsList);
+  first->SelectRow(Row(*first, "one.qqzz"));
+  ASSERT_TRUE(first->DeleteSelectedItems(true, false));
+
+  const std::string trash = Env.Home + "/.local/share/Trash";
+  std::ifstream in(trash + "/info/pct%41 x.jpg.trashinfo");
+  const std::string record{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_EQ(record.substr(0, record.find("\nDeletionDate=") + 1),
+            "[Trash Info]\nPath=" + Env.Root + "/home/pct%2541%20dir/pct%2541%20x.jpg\n");
+  EXPECT_TRUE(QRegularExpression("\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n$")
+                  .match(QString::fromStdString(record))
+                  .hasMatch())
+      << record;
+  for (const std::string& name : names) {
+    const std::optional<TSxTrashInfo> info = SxReadTrashInfo(trash + "/files/" + name);
+    ASSERT_TRUE(info) << name;
+    EXPECT_EQ(info->OriginalPath, folder + "/" + name);
+  }
+  const std::optional<TSxTrashInfo> second = SxReadTrashInfo(trash + "/files/one.2.qqzz");
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->OriginalPath, Dir + "/one.qqzz");
+
+  auto bin = std::make_unique<TSxShellListView>();
+  bin->SetViewStyle(vsReport);
+  bin->SetSpecialRootFolder(sfBitBucket);
+  ASSERT_TRUE(WaitFor([&] { return !bin->Loading(); }));
+  ASSERT_EQ(bin->RowCount(), 6);
+  for (int r = 0; r < 6; ++r) {
+    const TSxShellItem* item = bin->RowItem(r);
+    EXPECT_EQ(item->SubItems.at(0), item->DisplayName == "one.2.qqzz" ? Dir : folder) << item->DisplayName;
+  }
 }
 
 TEST_F(ShellList, DragTextCountsFilesAndFolders) {

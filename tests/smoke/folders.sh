@@ -8,6 +8,10 @@
 #            up while the drag goes on, and the drop moves the file there.
 #   rename   Ctrl+Enter, then a name that is taken: after the error the
 #            rename dialog comes back, and the next name is taken.
+#   trash    Ctrl+A, Delete and "Yes to All" move pictures whose names a raw
+#            record would change (a "%41", blanks, letters beyond ASCII, a
+#            line break) to the trash: each record's Path decodes to the
+#            name it had and is written as GLib's trash writes it.
 # Usage: folders.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -159,6 +163,50 @@ rename)
   [ -f "$work/one/c.png" ] && [ ! -e "$work/one/a.png" ] && [ -f "$work/one/b.png" ] ||
     fail "the files are not as renamed: $(ls "$work/one")"
   ends
+  ;;
+trash)
+  names=("pct%41 x.png" "a b.png" "né €.png" $'new\nline.png')
+  marked_picture "$work/one/a.png" "#FF0000"
+  for name in "${names[@]}"; do
+    marked_picture "$work/one/$name" "#0000FF"
+    cp "$work/one/$name" "$work/two/$name"
+  done
+  start "$work/one/a.png"
+  strip="${mw}x100+${mx}+$((my + 40))"
+  shot before
+  where before "#0000FF" "$strip" >/dev/null || fail "the pictures to delete are not in the strip"
+  before=$(xdotool search --onlyvisible --name . | sort)
+  xdotool key ctrl+a Delete
+  question=""
+  for _ in $(seq 1 50); do
+    question=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name . | sort) | head -1)
+    [ -n "$question" ] && break
+    sleep 0.2
+  done
+  [ -n "$question" ] || fail "Delete asked no question"
+  sleep 0.5
+  shot question
+  xdotool windowfocus --sync "$question" key alt+a
+  for _ in $(seq 1 50); do [ -z "$(ls -A "$work/one")" ] && break; sleep 0.2; done
+  [ -z "$(ls -A "$work/one")" ] || fail "Yes to All left $(ls "$work/one" | tr '\n' ' ')in the folder"
+  sleep 1
+  shot after
+  where after "#0000FF" "$strip" >/dev/null && fail "deleted pictures are still in the strip"
+  ends
+  # The peer: GLib's own trash, in a data folder of its own.
+  for name in "${names[@]}"; do XDG_DATA_HOME="$work/peer" gio trash "$work/two/$name"; done
+  for name in a.png "${names[@]}"; do
+    info="$work/data/Trash/info/$name.trashinfo"
+    [ -f "$work/data/Trash/files/$name" ] && [ -f "$info" ] || fail "$name is not in the trash with its record"
+    path=$(sed -n 's/^Path=//p' "$info")
+    [ "$(wc -l <"$info")" = 3 ] || fail "the record of $name is not three lines: $(cat "$info")"
+    # Percent-decoded (a byte at a time, as the format asks), the name it had.
+    printf -v decoded '%b' "${path//%/\\x}"
+    [ "$decoded" = "$work/one/$name" ] || fail "the record of $name decodes to $decoded"
+    [ "$name" = a.png ] && continue
+    peer=$(sed -n 's/^Path=//p' "$work/peer/Trash/info/$name.trashinfo")
+    [ "$path" = "${peer/\/two\///one/}" ] || fail "the record of $name says $path where GLib's says $peer"
+  done
   ;;
 *)
   fail "unknown case"

@@ -35,6 +35,15 @@
 #   children  the programs the program starts (xdg-open by Help > Visit
 #             Website, xdg-email by the e-mail wizard) begin with the
 #             termination signals unblocked.
+#   crowded   a folder of 200 PNG files whose headers claim 16384 x 16384
+#             RGBA, a WMF polygon of 2,000 points zigzagging across its
+#             frame and one JPEG: the JPEG is shown at once, the window
+#             answers while the rest are read, and the program's peak memory
+#             is that of the JPEG alone but for the thumbnails.
+#   tiles     a folder holds a good picture beside JPEG-2000 files of a few
+#             hundred bytes that declare 65,535 tiles of many components or
+#             a palette picture of 16384 x 16384: the good picture is shown,
+#             and the program's peak resident memory stays small.
 # Usage: robustness.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -426,6 +435,57 @@ children)
   sleep 1
   xdotool key Escape
   ends_on_exit
+  ;;
+crowded)
+  corpus="$(dirname "$0")/../../fuzz/corpus"
+  mkdir -p "$work/plain" "$work/crowded"
+  marked_picture "$work/plain/a.jpg" "#0000FF"
+  cp "$work/plain/a.jpg" "$work/crowded/a.jpg"
+  cp "$corpus/metafile/7a0052deb44ff936ac90ef4ad5962d8003f38168" "$work/crowded/b.wmf"
+  for i in $(seq -w 1 200); do
+    cp "$corpus/png/e2bf96ff563b4e3def180e6f4befa477a1b80860" "$work/crowded/c$i.png"
+  done
+  # The JPEG alone, then beside the others: shown at once both times, the
+  # window answering (the tool box opens within seconds), and the headers
+  # read meanwhile adding no picture-sized memory to the program's peak.
+  for folder in plain crowded; do
+    "$program" "$work/$folder" >"$work/first.log" 2>&1 &
+    first=$!
+    read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/$folder/a.jpg$")" || fail "$folder was not opened"
+    sleep 1
+    shot "$folder"
+    check_marked "$folder" "#0000FF" "${mw}x$((mh - 230))+$mx+$((my + 168))" >/dev/null
+    start=$SECONDS
+    click $((mx + mw / 2)) $((my + mh / 2))
+    xdotool key ctrl+t
+    wait_window "^Image Tools$" >/dev/null || fail "$folder: no tool box: the window does not answer"
+    [ $((SECONDS - start)) -le 10 ] || fail "$folder: the tool box came after $((SECONDS - start)) s: the window was held"
+    peak=$(awk '/^VmHWM/ {print $2}' "/proc/$first/status")
+    [ "$folder" = plain ] && alone=$peak
+    ends_on_exit
+  done
+  echo "peak resident memory: $alone kB with the JPEG alone, $peak kB beside the crafted files"
+  [ $((peak - alone)) -lt $((200 * 1024)) ] || fail "the crafted files' headers took $(((peak - alone) / 1024)) MB"
+  ;;
+tiles)
+  crafted="$(dirname "$0")/../../fuzz/corpus/jpeg2000"
+  cp "$crafted/1154301f0076ab1923e035ddc6b8257ee07af5b7" "$work/pictures/b.j2k"
+  cp "$crafted/9d7a6888cf7fc74a3605668f117acd67cd1e63c3" "$work/pictures/c.jp2"
+  cp "$crafted/1d5eb1ffaa8e99c0da17e84b698a814b37f775f4" "$work/pictures/d.jp2"
+  marked_picture "$work/pictures/a.png" "#0000FF"
+  start_on_picture
+  # The strip reads the neighbours meanwhile; reading the header of the first
+  # alone took gigabytes.
+  peak=0
+  for _ in $(seq 1 30); do
+    peak=$(awk '/^VmHWM:/ { print int($2 / 1024) }' "/proc/$first/status") || fail "the program ended"
+    [ "$peak" -le 500 ] || fail "the program's peak resident memory reached $peak MB"
+    sleep 0.2
+  done
+  shot tiles
+  check_marked tiles "#0000FF" "${mw}x${mh}+${mx}+${my}" >/dev/null
+  ends_on_exit
+  echo "peak resident memory: $peak MB"
   ;;
 *)
   fail "unknown case"

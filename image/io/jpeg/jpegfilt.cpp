@@ -17,13 +17,46 @@ namespace rv {
 
 namespace {
 
-// A progressive file may hold any number of scans, each a pass over the whole
-// picture; real files have a dozen, a crafted one could keep us busy forever.
+// A file of many scans (a progressive one) may hold any number of them, each
+// a pass over the blocks of the components it holds. Real files take a dozen
+// scans and a few passes over the picture, and most hold a byte or more for
+// every block their scans go through (a smooth picture coded arithmetically
+// far less, in as few passes); a crafted one asks for hundreds of passes
+// from a few bytes. Scans are taken while the blocks they go through stay
+// within either allowance, the passes or what the bytes held pay for; past
+// both the read ends as at the end of a truncated file, showing the scans
+// taken, and past the cap it fails. How many bytes a scan holds tells
+// nothing: the arithmetic coder leaves out the zero bytes that would end its
+// data, so a smooth picture's scans of refinement may hold none at all.
 constexpr int JpegMaxScans = 500;
+constexpr std::int64_t JpegPassesAllowed = 16;
+constexpr std::int64_t JpegBlocksPerByteAllowed = 4;
+
+// The bytes the library has not taken yet: those of its buffer and the
+// stream's rest.
+std::int64_t JpegBytesHeld(j_decompress_ptr Info, platform::TStream& Stream) {
+  return static_cast<std::int64_t>(Info->src->bytes_in_buffer) +
+         std::max<std::int64_t>(Stream.Size() - Stream.Position(), 0);
+}
+
+// Whether scans going through Blocks blocks in all stay within an allowance,
+// Held being the bytes behind the first scan's header.
+bool JpegScansAllowed(j_decompress_ptr Info, std::int64_t Blocks, std::int64_t Held) {
+  std::int64_t PictureBlocks = 0;
+  for (int C = 0; C < Info->num_components; ++C) {
+    const jpeg_component_info& Component = Info->comp_info[C];
+    PictureBlocks += static_cast<std::int64_t>(Component.width_in_blocks) * Component.height_in_blocks;
+  }
+  return Blocks <= JpegPassesAllowed * PictureBlocks ||
+         (Blocks + JpegBlocksPerByteAllowed - 1) / JpegBlocksPerByteAllowed <= Held;
+}
+
+// The blocks the scan whose header was read last goes through.
+std::int64_t JpegScanBlocks(j_decompress_ptr Info) {
+  return static_cast<std::int64_t>(Info->MCUs_per_row) * Info->MCU_rows_in_scan * Info->blocks_in_MCU;
+}
 
 constexpr int JpegMarkerLimit = 0xFFFF;
-
-thread_local std::int64_t GScansRead = 0;
 
 // The bitmap at the decoded size, after the library-wide caps. Its rows are
 // not cleared here: every row is decoded over, and the rows a failed decode
@@ -56,7 +89,10 @@ struct TJpegDecoder {
   jpeg_progress_mgr Monitor;
   TRvAbortFlag* Cancel = nullptr;
   bool Created = false;
-  // The scans of a progressive file were read up to where their data ended,
+  // The bytes behind the first scan's header (JpegBytesHeld).
+  std::int64_t Held = 0;
+  TJpegReadWork Work;
+  // The scans of a progressive file were read up to a scan left untaken,
   // short of the end of the image.
   bool StoppedEarly = false;
   // The bitmap and the rows decoded into it; -1 before it is allocated.
@@ -107,13 +143,9 @@ void JpegMonitor(j_common_ptr Info) {
 }
 
 // Takes in the scans of a file of many scans, one row of blocks at a time,
-// up to its end or to the end of its data: a scan with no data behind its
-// header. Every scan is a pass over the whole picture, and the scans of a
-// real file each carry at least a byte (a Huffman code is at least a bit for
-// every block, and the arithmetic coder writes one as soon as it has coded
-// two decisions, at least one for every block); what follows such a scan is
-// not read, as nothing follows the end of a truncated file. Answers the
-// scan to show.
+// up to its end or to the first scan past the allowances (JpegScansAllowed):
+// what follows is not read, as nothing follows the end of a truncated file.
+// Answers the scan to show.
 //
 // DcOnly: the picture is wanted at an eighth of its size, where a block is
 // one pixel, its mean: once every component's mean (DC) is whole, the scans
@@ -141,15 +173,14 @@ int JpegReadScans(TJpegDecoder& D, bool DcOnly) {
     for (int C = 0; C < ScanCount; ++C)
       ScanComponents[C] = std::clamp(Info->cur_comp_info[C]->component_index, 0, MAX_COMPONENTS - 1);
     ScanDcBit = Info->Ss == 0 ? Info->Al : -1;
-    const std::int64_t Blocks = static_cast<std::int64_t>(Info->MCUs_per_row) * Info->MCU_rows_in_scan *
-                                Info->blocks_in_MCU;
-    if (Blocks > 1 && JpegScanHasNoData(Info)) {
+    const std::int64_t Blocks = D.Work.Blocks + JpegScanBlocks(Info);
+    if (D.Work.Scans > 0 && !JpegScansAllowed(Info, Blocks, D.Held)) {
       D.StoppedEarly = true;
       WARNMS(Info, JWRN_JPEG_EOF);
-      // The scans before it are whole; with none before it, the first one is
-      // shown as a truncated file's is.
-      return std::max(Info->input_scan_number - 1, 1);
+      return Info->input_scan_number - 1;
     }
+    D.Work.Blocks = Blocks;
+    ++D.Work.Scans;
   }
 }
 
@@ -273,17 +304,13 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   // code is at least one bit and every 8 x 8 block of the largest component
   // takes one at least, so a frame its data could not fill is refused before
   // the library or we allocate for it. Arithmetic coding can spend less than
-  // a bit on a block; those files are held by the pixel caps alone, once
-  // their first scan has data. A first scan with none is where the data end
-  // (JpegReadScans): the frame then holds nothing at all.
+  // a bit on a block, and a scan no byte at all; those files are held by the
+  // pixel caps, the scans of their data by the allowances of JpegReadScans.
   const std::int64_t StoredWidth = D.Info.image_width, StoredHeight = D.Info.image_height;
-  const bool NoData = JpegScanHasNoData(&D.Info);
-  const std::int64_t Held = NoData ? 0
-                                   : static_cast<std::int64_t>(D.Info.src->bytes_in_buffer) +
-                                         std::max<std::int64_t>(Stream.Size() - Stream.Position(), 0);
+  D.Held = JpegBytesHeld(&D.Info, Stream);
   const std::int64_t Blocks = ((StoredWidth + 7) / 8) * ((StoredHeight + 7) / 8);
   const std::int64_t Least = D.Info.arith_code ? 1 : RvLeastStoredBytes(Blocks, 8, 1);
-  if (!RvDataCanFill(Held, Least, StoredWidth, StoredHeight) || !AllocateOutput(Bitmap, Width, Height) ||
+  if (!RvDataCanFill(D.Held, Least, StoredWidth, StoredHeight) || !AllocateOutput(Bitmap, Width, Height) ||
       (Cmyk && !Buffer.Allocate(Width * 4))) {
     Progress.Abort();
     return true;
@@ -299,9 +326,9 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
     // the means.
     jpeg_start_output(&D.Info, JpegReadScans(D, Params.JpegScale == 0 && D.Info.scale_denom == 8));
     if (IsSet(Aborting)) return true;
+  } else {
+    D.Work = {1, JpegScanBlocks(&D.Info)};
   }
-  // A scan stopped at had only its header read.
-  GScansRead += D.Info.input_scan_number - (D.StoppedEarly ? 1 : 0);
   // The library decides the output size; it must be the one allocated.
   if (D.Info.output_width != Width || D.Info.output_height != Height ||
       (!Cmyk && D.Info.output_components != 3) || (Cmyk && D.Info.output_components != 4)) {
@@ -470,8 +497,6 @@ bool JpegEncodeSteps(TJpegEncoder& E, platform::TStream& Stream, TRvBitmap& Sour
 
 } // namespace
 
-std::int64_t JpegScansRead() { return GScansRead; }
-
 int JpegAutoScale(int StoredWidth, int StoredHeight, int WishedWidth, int WishedHeight) {
   if (WishedWidth <= 0 || WishedHeight <= 0) return 1;
   for (int E = 3; E >= 0; --E) {
@@ -513,7 +538,7 @@ void JpegBgrToCmyk(const std::uint8_t* Bgr, std::uint8_t* Cmyk) {
 }
 
 void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
-                    bool HeaderOnly, TRvProgressRec& Progress) {
+                    bool HeaderOnly, TRvProgressRec& Progress, TJpegReadWork* Work) {
   Params.JpegWarningCount = 0;
   Params.JpegWarningCode = 0;
   try {
@@ -538,6 +563,10 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
       Params.JpegWarningCount = static_cast<std::int32_t>(
           std::min<long>(D.Err.Pub.num_warnings, INT32_MAX));
       Params.JpegWarningCode = D.Err.Pub.msg_code;
+    }
+    if (Work != nullptr) {
+      Work->Scans += D.Work.Scans;
+      Work->Blocks += D.Work.Blocks;
     }
   } catch (...) {
     Progress.Abort();

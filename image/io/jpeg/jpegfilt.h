@@ -18,17 +18,20 @@ public:
   ERvJpegException() : std::runtime_error("Jpeg corrupted file") {}
 };
 
+// The work of a read, added up for a caller that weighs it: every scan
+// taken in is a pass over the blocks of the components it holds.
+struct TJpegReadWork {
+  std::int64_t Scans = 0;
+  std::int64_t Blocks = 0;
+};
+
 // Decodes one JPEG image found at, or at most 99 bytes after, the stream's
 // position. Params.Width and Params.Height are the wished size when
 // JpegScale is 0 (automatic). Failure is reported only through the
-// progress record's flag; nothing is thrown.
+// progress record's flag; nothing is thrown. Work, when given, gains the
+// scans the read took in.
 void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
-                    bool HeaderOnly, TRvProgressRec& Progress);
-
-// Scans the calling thread's JPEG reads have gone into so far, each a pass
-// over the whole picture: the work of a read, which a file must not make
-// grow faster than its data.
-std::int64_t JpegScansRead();
+                    bool HeaderOnly, TRvProgressRec& Progress, TJpegReadWork* Work = nullptr);
 
 // Encodes the bitmap with the JPEG options of Params and writes every marker
 // of Params.JpegMarkers after the library's own headers. A short write sets

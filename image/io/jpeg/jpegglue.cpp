@@ -56,28 +56,21 @@ void InitSource(j_decompress_ptr Info) {
   reinterpret_cast<TJpegSourceMgr*>(Info->src)->StartOfFile = true;
 }
 
-// Refills the buffer after the Keep bytes still unread, which move to its
-// start.
-void Refill(TJpegSourceMgr* Src, std::size_t Keep) {
-  if (Keep > 0) std::memmove(Src->Buffer, Src->Pub.next_input_byte, Keep);
+boolean FillInputBuffer(j_decompress_ptr Info) {
+  auto* Src = reinterpret_cast<TJpegSourceMgr*>(Info->src);
   bool Failed = false;
-  std::int64_t N = SafeRead(Src->Stream, Src->Buffer + Keep, static_cast<std::int64_t>(JpegStreamBufferSize - Keep),
-                            Failed);
+  std::int64_t N = SafeRead(Src->Stream, Src->Buffer, JpegStreamBufferSize, Failed);
   if (N < 1) {
     // An unreadable stream is a failure, not a short file.
     if (Src->StartOfFile || Failed) SetFlag(Src->Aborting);
     // End the image by the library's own rules instead of failing.
-    Src->Buffer[Keep] = 0xFF;
-    Src->Buffer[Keep + 1] = JPEG_EOI;
+    Src->Buffer[0] = 0xFF;
+    Src->Buffer[1] = JPEG_EOI;
     N = 2;
   }
   Src->Pub.next_input_byte = Src->Buffer;
-  Src->Pub.bytes_in_buffer = Keep + static_cast<std::size_t>(N);
+  Src->Pub.bytes_in_buffer = static_cast<std::size_t>(N);
   Src->StartOfFile = false;
-}
-
-boolean FillInputBuffer(j_decompress_ptr Info) {
-  Refill(reinterpret_cast<TJpegSourceMgr*>(Info->src), 0);
   return TRUE;
 }
 
@@ -137,25 +130,6 @@ void JpegEmitMessage(j_common_ptr Info, int Level) {
 void JpegResetErrorMgr(j_common_ptr Info) {
   Info->err->num_warnings = 0;
   Info->err->msg_code = 0;
-}
-
-bool JpegScanHasNoData(j_decompress_ptr Info) {
-  auto* Src = reinterpret_cast<TJpegSourceMgr*>(Info->src);
-  // Fill bytes (0xFF) may stand before a marker; a run of them that fills
-  // the buffer is left for the library to read.
-  for (std::size_t At = 0;;) {
-    if (At + 2 > Src->Pub.bytes_in_buffer) {
-      if (Src->Pub.bytes_in_buffer + 2 > JpegStreamBufferSize) return false;
-      Refill(Src, Src->Pub.bytes_in_buffer);
-      continue;
-    }
-    const JOCTET* P = Src->Pub.next_input_byte + At;
-    if (P[0] != 0xFF) return false;
-    // 0xFF 0x00 is a data byte; a restart marker ends an interval of data.
-    if (P[1] == 0x00 || (P[1] >= JPEG_RST0 && P[1] <= JPEG_RST0 + 7)) return false;
-    if (P[1] != 0xFF) return true;
-    ++At;
-  }
 }
 
 void JpegStreamSource(j_decompress_ptr Info, platform::TStream* Stream, TRvAbortFlag* Aborting) {

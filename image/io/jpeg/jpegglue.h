@@ -57,12 +57,6 @@ struct TJpegDestMgr {
 void JpegStreamSource(j_decompress_ptr Info, platform::TStream* Stream, TRvAbortFlag* Aborting);
 void JpegStreamDest(j_compress_ptr Info, platform::TStream* Stream, TRvAbortFlag* Aborting);
 void JpegFreeStreamSource(j_decompress_ptr Info);
-
-// For a scan whose header was just read: whether its data are missing, the
-// bytes after the header being a marker other than a restart marker (or the
-// stream's end). Reads ahead through the stream source, keeping what it
-// has not handed to the library.
-bool JpegScanHasNoData(j_decompress_ptr Info);
 void JpegFreeStreamDest(j_compress_ptr Info);
 
 } // namespace rv

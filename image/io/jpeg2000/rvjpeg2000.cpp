@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include <openjpeg.h>
 
@@ -191,74 +192,191 @@ TJ2kPlane MakePlane(const opj_image_t* Image, int Index) {
 
 enum TJ2kSpace { jsGray, jsRGB, jsYCbCr, jsOther };
 
-TJ2kSpace SpaceOf(const opj_image_t* Image) {
-  switch (Image->color_space) {
+TJ2kSpace SpaceOf(OPJ_COLOR_SPACE ColourSpace, OPJ_UINT32 Count) {
+  switch (ColourSpace) {
   case OPJ_CLRSPC_GRAY: return jsGray;
-  case OPJ_CLRSPC_SRGB: return Image->numcomps >= 3 ? jsRGB : jsOther;
-  case OPJ_CLRSPC_SYCC: return Image->numcomps >= 3 ? jsYCbCr : jsOther;
+  case OPJ_CLRSPC_SRGB: return Count >= 3 ? jsRGB : jsOther;
+  case OPJ_CLRSPC_SYCC: return Count >= 3 ? jsYCbCr : jsOther;
   case OPJ_CLRSPC_UNKNOWN:
   case OPJ_CLRSPC_UNSPECIFIED:
     // A code stream names no colour space: three components or more are
     // colour, fewer are gray.
-    if (Image->numcomps >= 3) return jsRGB;
-    if (Image->numcomps >= 1) return jsGray;
+    if (Count >= 3) return jsRGB;
+    if (Count >= 1) return jsGray;
     return jsOther;
   default: return jsOther;
   }
 }
 
-// What the header boxes of a JP2 file say beyond the code stream: a colour
-// box ("colr") naming CIELab (enumerated colour space 14), whose samples the
-// library hands over as raw L, a and b, and a palette, which turns one
-// component into colours only while decoding. The header boxes come before
-// the code stream; only they are looked at.
+TJ2kSpace SpaceOf(const opj_image_t* Image) { return SpaceOf(Image->color_space, Image->numcomps); }
+
+// What the boxes of a JP2 file say beyond the code stream, and where the
+// code stream starts. A colour box ("colr") naming CIELab (enumerated colour
+// space 14) makes the library hand over raw L, a and b. A palette ("pclr")
+// turns one component into its columns, and the component mapping ("cmap")
+// without which the library leaves the palette unused, the channel
+// definition ("cdef") that can put another channel first and the first
+// colour box's colour space take effect only while decoding: a header-only
+// read tells the outcome from them instead.
 struct TJp2Boxes {
   bool Lab = false;
   bool Palette = false;
+  bool Mapped = false;
+  std::vector<OPJ_UINT32> ColumnBits; // each palette column's precision
+  std::uint32_t FirstChannel = 0;     // the channel that decoding puts first
+  OPJ_COLOR_SPACE ColourSpace = OPJ_CLRSPC_UNSPECIFIED;
+  bool ColourSeen = false;
+  std::int64_t CodeStream = -1; // the contents of the "jp2c" box; -1 when none was found
+
+  // The channels the palette brings in while decoding: none without a mapping.
+  std::size_t PaletteChannels() const { return Mapped ? ColumnBits.size() : 0; }
 };
 
+OPJ_COLOR_SPACE EnumeratedSpace(std::uint32_t Enumerated) {
+  switch (Enumerated) {
+  case 12: return OPJ_CLRSPC_CMYK;
+  case 16: return OPJ_CLRSPC_SRGB;
+  case 17: return OPJ_CLRSPC_GRAY;
+  case 18: return OPJ_CLRSPC_SYCC;
+  case 24: return OPJ_CLRSPC_EYCC;
+  default: return OPJ_CLRSPC_UNSPECIFIED;
+  }
+}
+
+void ReadHeaderBox(platform::TStream& Stream, std::uint32_t Type, std::int64_t Payload, TJp2Boxes& Found) {
+  std::uint8_t Head[8];
+  if (Type == 0x636F6C72) { // "colr": method, precedence, approximation, enumerated colour space
+    const auto Got = Stream.Read(Head, std::min<std::int64_t>(Payload, 7));
+    const bool Enumerated = Got == 7 && Head[0] == 1;
+    Found.Lab = Found.Lab || (Enumerated && ReadU32BE(Head + 3) == 14);
+    // The library takes the first colour box's colour space.
+    if (!Found.ColourSeen && Got >= 1)
+      Found.ColourSpace = Enumerated ? EnumeratedSpace(ReadU32BE(Head + 3)) : OPJ_CLRSPC_UNSPECIFIED;
+    Found.ColourSeen = Found.ColourSeen || Got >= 1;
+  }
+  if (Type == 0x70636C72) { // "pclr": entries (2 bytes), columns (1), each column's depth
+    Found.Palette = true;
+    std::uint8_t Depths[256];
+    if (Payload >= 3 && Stream.Read(Head, 3) == 3 && Payload >= 3 + Head[2] &&
+        Stream.Read(Depths, Head[2]) == Head[2]) {
+      Found.ColumnBits.clear();
+      for (int I = 0; I < Head[2]; ++I) Found.ColumnBits.push_back((Depths[I] & 0x7Fu) + 1);
+    }
+  }
+  if (Type == 0x636D6170) Found.Mapped = true; // "cmap"
+  if (Type == 0x63646566 && Payload >= 2 && Stream.Read(Head, 2) == 2) { // "cdef": channel, type, association
+    const int Count = (Head[0] << 8) | Head[1];
+    for (int I = 0; I < Count && 2 + 6 * (I + 1) <= Payload && Stream.Read(Head, 6) == 6; ++I)
+      if (((Head[4] << 8) | Head[5]) == 1) Found.FirstChannel = (std::uint32_t{Head[0]} << 8) | Head[1];
+  }
+}
+
+// The boxes from the signature box at Start: the header boxes up to the end
+// of "jp2h" (among the first 64 boxes), then on to "jp2c". A file
+// with thousands of boxes before its code stream is none we read.
 TJp2Boxes ReadJp2Boxes(platform::TStream& Stream, std::int64_t Start) {
   const std::int64_t Here = Stream.Position();
   TJp2Boxes Found;
   std::int64_t At = Start;
-  std::int64_t Limit = Stream.Size(); // the end of the box whose contents are walked
-  std::uint8_t Head[8];
-  for (int Boxes = 0; Boxes < 64 && At + 8 <= Limit; ++Boxes) {
+  const std::int64_t End = Stream.Size();
+  std::int64_t Limit = End; // the end of the box whose contents are walked
+  bool HeaderRead = false;
+  std::uint8_t Head[16];
+  for (int Boxes = 0; Boxes < 4096 && At + 8 <= Limit; ++Boxes) {
     Stream.SetPosition(At);
     if (Stream.Read(Head, 8) != 8) break;
     std::int64_t Length = ReadU32BE(Head);
+    std::int64_t HeadSize = 8;
     const std::uint32_t Type = ReadU32BE(Head + 4);
-    if (Length == 0) Length = Limit - At;
-    if (Length < 8 || Length > Limit - At) break;
-    if (Type == 0x6A703268) { // "jp2h": walk the boxes inside it
+    if (Length == 1) { // the length follows in 64 bits
+      if (Stream.Read(Head + 8, 8) != 8 || ReadU32BE(Head + 8) > 0x7FFFFFFF) break;
+      Length = (std::int64_t{ReadU32BE(Head + 8)} << 32) | ReadU32BE(Head + 12);
+      HeadSize = 16;
+    } else if (Length == 0) {
+      Length = Limit - At;
+    }
+    if (Type == 0x6A703263) { // "jp2c": the code stream, however long it says it is
+      if (Limit == End) Found.CodeStream = At + HeadSize;
+      break;
+    }
+    if (Length < HeadSize || Length > Limit - At) break;
+    if (Type == 0x6A703268 && Limit == End) { // "jp2h": walk the boxes inside it
       Limit = At + Length;
-      At += 8;
+      At += HeadSize;
       continue;
     }
-    if (Type == 0x636F6C72 && Length >= 15 && Stream.Read(Head, 7) == 7) // "colr"
-      Found.Lab = Found.Lab || (Head[0] == 1 && ReadU32BE(Head + 3) == 14);
-    if (Type == 0x70636C72) Found.Palette = true; // "pclr"
-    if (Type == 0x6A703263) break; // "jp2c": the code stream, no header box follows
+    if (!HeaderRead && Boxes < 64) ReadHeaderBox(Stream, Type, Length - HeadSize, Found);
     At += Length;
+    if (At == Limit && Limit != End) {
+      Limit = End;
+      HeaderRead = true;
+    }
   }
   Stream.SetPosition(Here);
   return Found;
 }
 
-bool DecodeAllowed(const opj_image_t* Image, int Used) {
+// The code stream at At begins with its image and tile size marker. The
+// library lays out every tile with every component as soon as it reads the
+// header, before any pixel: a few bytes declaring 65,535 tiles of 64
+// components take gigabytes. Tiles times (8 + components) within this bound
+// leave thousands of tiles to a picture of a few components, far more than
+// encoders cut pictures into.
+constexpr std::int64_t MaxTileComponents = 65536;
+
+bool TilesAllowed(platform::TStream& Stream, std::int64_t At) {
+  if (At < 0) return false;
+  const std::int64_t Here = Stream.Position();
+  std::uint8_t Siz[42];
+  Stream.SetPosition(At);
+  const bool Read = Stream.Read(Siz, 42) == 42;
+  Stream.SetPosition(Here);
+  if (!Read || Siz[0] != 0xFF || Siz[1] != 0x4F || Siz[2] != 0xFF || Siz[3] != 0x51) return false;
+  const std::int64_t Width = ReadU32BE(Siz + 8), Height = ReadU32BE(Siz + 12);
+  const std::int64_t TileWidth = ReadU32BE(Siz + 24), TileHeight = ReadU32BE(Siz + 28);
+  const std::int64_t TileX = ReadU32BE(Siz + 32), TileY = ReadU32BE(Siz + 36);
+  const std::int64_t Components = (Siz[40] << 8) | Siz[41];
+  // A grid the library refuses anyway is left to it.
+  if (TileWidth == 0 || TileHeight == 0 || Width <= TileX || Height <= TileY) return true;
+  const std::int64_t Across = (Width - TileX + TileWidth - 1) / TileWidth;
+  const std::int64_t Down = (Height - TileY + TileHeight - 1) / TileHeight;
+  std::int64_t Tiles, Cost;
+  return RvSizeMul(Across, Down, Tiles) && RvSizeMul(Tiles, 8 + Components, Cost) && Cost <= MaxTileComponents;
+}
+
+// The sample layout decoding a JP2 file with a palette box will leave, told
+// from its boxes: the palette's columns, or the components when no mapping
+// brings the palette in.
+struct TJ2kLayout {
+  TJ2kSpace Space;
+  OPJ_UINT32 Bits;
+};
+
+TJ2kLayout DecodedLayout(const opj_image_t* Image, const TJp2Boxes& Boxes) {
+  const bool Expands = Boxes.PaletteChannels() > 0;
+  const auto Channels = Expands ? static_cast<OPJ_UINT32>(Boxes.PaletteChannels()) : Image->numcomps;
+  const std::uint32_t First = Boxes.FirstChannel < Channels ? Boxes.FirstChannel : 0;
+  return {SpaceOf(Boxes.ColourSpace, Channels), Expands ? Boxes.ColumnBits[First] : Image->comps[First].prec};
+}
+
+bool DecodeAllowed(const opj_image_t* Image, const TJp2Boxes& Boxes) {
   const std::int64_t W = static_cast<std::int64_t>(Image->x1) - Image->x0;
   const std::int64_t H = static_cast<std::int64_t>(Image->y1) - Image->y0;
   if (!RvPixelsAllowed(W, H)) return false;
-  // The library decodes every component into 32-bit samples.
-  std::int64_t Total = 0;
+  // The library decodes every component into 32-bit samples, and a palette
+  // adds one plane of a component's size for each of its columns.
+  std::int64_t Total = 0, Largest = 0;
   for (OPJ_UINT32 I = 0; I < Image->numcomps; ++I) {
     const opj_image_comp_t& C = Image->comps[I];
     std::int64_t Bytes = 0;
     if (C.dx == 0 || C.dy == 0 || !RvSizeMul(static_cast<std::int64_t>(C.w) * 4, C.h, Bytes) ||
         !RvSizeAdd(Total, Bytes, Total))
       return false;
+    Largest = std::max(Largest, Bytes);
   }
-  return Used >= 1 && RvAllocationAllowed(Total);
+  std::int64_t Planes = 0;
+  return RvSizeMul(Largest, static_cast<std::int64_t>(Boxes.PaletteChannels()), Planes) &&
+         RvSizeAdd(Total, Planes, Total) && RvAllocationAllowed(Total);
 }
 
 } // namespace
@@ -336,6 +454,13 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
     Source.Stream = &Stream;
     Source.Start = Stream.Position();
     Source.Length = std::max<std::int64_t>(Stream.Size() - Source.Start, 0);
+    const TJp2Boxes Boxes = Format == OPJ_CODEC_JP2 ? ReadJp2Boxes(Stream, Source.Start) : TJp2Boxes{};
+    // Raw Lab samples shown as RGB would be a wrong picture.
+    if (Boxes.Lab ||
+        !TilesAllowed(Stream, Format == OPJ_CODEC_JP2 ? Boxes.CodeStream : Source.Start)) {
+      Progress.Abort();
+      return;
+    }
 
     TJ2kCodec J;
     J.Codec = opj_create_decompress(Format);
@@ -366,12 +491,6 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
       Progress.Abort();
       return;
     }
-    const TJp2Boxes Boxes = Format == OPJ_CODEC_JP2 ? ReadJp2Boxes(Stream, Source.Start) : TJp2Boxes{};
-    // Raw Lab samples shown as RGB would be a wrong picture.
-    if (Boxes.Lab) {
-      Progress.Abort();
-      return;
-    }
     const std::int64_t Width = static_cast<std::int64_t>(J.Image->x1) - J.Image->x0;
     const std::int64_t Height = static_cast<std::int64_t>(J.Image->y1) - J.Image->y0;
     if (Width > INT32_MAX || Height > INT32_MAX) {
@@ -390,20 +509,27 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
       Params.BitsPerSample = static_cast<std::int32_t>(J.Image->comps[0].prec);
       Params.SamplesPerPixel = Space == jsGray ? 1 : 3;
     }
-    if (!HeaderOnly || Space == jsOther || Boxes.Palette) {
-      if (!DecodeAllowed(J.Image, 1) || !opj_decode(J.Codec, J.Stream, J.Image) ||
+    OPJ_UINT32 Bits = J.Image->comps[0].prec;
+    if (HeaderOnly && Boxes.Palette) {
+      // Decoding would only expand the palette, at the whole picture's cost.
+      const TJ2kLayout Layout = DecodedLayout(J.Image, Boxes);
+      Space = Layout.Space;
+      Bits = Layout.Bits;
+    } else if (!HeaderOnly || Space == jsOther) {
+      if (!DecodeAllowed(J.Image, Boxes) || !opj_decode(J.Codec, J.Stream, J.Image) ||
           !opj_end_decompress(J.Codec, J.Stream)) {
         Progress.Abort();
         return;
       }
       Space = SpaceOf(J.Image);
+      Bits = J.Image->comps[0].prec;
     }
     if (Space == jsOther) {
       Progress.Abort();
       return;
     }
     const int Used = Space == jsGray ? 1 : 3;
-    Params.BitsPerSample = static_cast<std::int32_t>(J.Image->comps[0].prec);
+    Params.BitsPerSample = static_cast<std::int32_t>(Bits);
     Params.SamplesPerPixel = Used;
     if (HeaderOnly) return;
 

@@ -295,7 +295,6 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
     Red.Factor = PngReductionFactor(static_cast<int>(Width), static_cast<int>(Height), WishedWidth, WishedHeight);
   Red.Width = static_cast<int>((Width + Red.Factor - 1) / Red.Factor);
   Red.Height = static_cast<int>((Height + Red.Factor - 1) / Red.Factor);
-  if (!UseBackground) PrepareMask(AlphaMask, Red.Width, Red.Height);
   if (Red.Factor > 1 && !HeaderOnly) {
     // A thumbnail is a preview: the checksums over the compressed and the
     // inflated data cost a tenth of the read and are left unchecked; broken
@@ -356,6 +355,9 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
   Params.UnscaledWidth = Params.Width;
   Params.UnscaledHeight = Params.Height;
   if (HeaderOnly) return;
+  // Only a read that decodes needs the mask: one of the header's size would
+  // cost a header read hundreds of megabytes.
+  if (!UseBackground) PrepareMask(AlphaMask, Red.Width, Red.Height);
   if (Red.Factor > 1) {
     PngReadReduced(R, Bitmap, Params, Progress, AlphaMask, Red, Buffer, SumBuffer);
     return;

@@ -24,8 +24,6 @@ constexpr std::int64_t TiffHeaderSize = 8;
 // a camera's JPEG thumbnail holds a few per byte, a flat one some tens.
 constexpr std::int64_t ExifThumbnailPixelsPerByte = 64;
 
-thread_local std::int64_t GEntriesVisited = 0;
-
 void CopyExifFields(const TIOParamsVals& S, TIOParamsVals& D) {
   D.ExifImageDescription = S.ExifImageDescription;
   D.ExifMake = S.ExifMake;
@@ -101,6 +99,8 @@ public:
     // that many entries point at adds the same bytes each time, so it is
     // walked once, not once for every pointer to it.
     std::set<std::pair<std::int64_t, int>> Spanned = {};
+    // Directory entries looked at: the walk's work.
+    std::int64_t Visited = 0;
     void Add(std::int64_t From, std::int64_t Length) {
       Start = std::min(Start, From);
       End = std::max(End, From + Length);
@@ -157,7 +157,7 @@ public:
     if (Thumbnail && Get(Next, 4) != 0) return false;
     std::int64_t JpegAt = -1, JpegLength = -1, StripAt = -1, StripLength = -1;
     for (std::int64_t N = 0; N < Count; ++N) {
-      ++GEntriesVisited;
+      ++Into.Visited;
       const std::int64_t Entry = Directory + 2 + 12 * N;
       const std::uint32_t Tag = Get(Entry, 2);
       const std::int64_t Unit = TypeSize(Get(Entry + 2, 2));
@@ -253,8 +253,6 @@ bool ThumbnailInProportion(platform::TMemoryStream& Tiff, std::int64_t BlockSize
 
 } // namespace
 
-std::int64_t RvExifEntriesVisited() { return GEntriesVisited; }
-
 bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Params, bool HeaderOnly) {
   // The size is checked before the header is looked at: a block shorter than
   // its own header and a TIFF header is not Exif.
@@ -305,7 +303,6 @@ bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation) {
   std::int64_t Directory, Count;
   if (!T.Open(Data, Size) || !T.FirstDirectory(Directory, Count)) return false;
   for (std::int64_t N = 0; N < Count; ++N) {
-    ++GEntriesVisited;
     const std::int64_t Entry = Directory + 2 + 12 * N;
     if (!T.Inside(Entry, 12)) return false;
     if (T.Get(Entry, 2) != 274) continue;
@@ -319,7 +316,7 @@ bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation) {
   return false;
 }
 
-std::int64_t RvDropExifThumbnail(void* Data, std::int64_t Size) {
+std::int64_t RvDropExifThumbnail(void* Data, std::int64_t Size, std::int64_t* EntriesVisited) {
   TExifTiff T;
   std::int64_t First, Count;
   if (!T.Open(Data, Size) || !T.FirstDirectory(First, Count)) return -1;
@@ -331,8 +328,9 @@ std::int64_t RvDropExifThumbnail(void* Data, std::int64_t Size) {
   // The thumbnail's bytes go too when they end the block and nothing else
   // lies among them; otherwise they stay, unreachable.
   TExifTiff::TSpan Rest{0, TiffHeaderSize}, Thumbnail{Second, Second};
-  if (!T.Span(First, false, 0, Rest) || !T.Span(Second, true, 0, Thumbnail) || Rest.End > Thumbnail.Start)
-    return Size;
+  const bool Spanned = T.Span(First, false, 0, Rest) && T.Span(Second, true, 0, Thumbnail);
+  if (EntriesVisited != nullptr) *EntriesVisited += Rest.Visited + Thumbnail.Visited;
+  if (!Spanned || Rest.End > Thumbnail.Start) return Size;
   return ExifHeaderSize + Thumbnail.Start;
 }
 
@@ -342,11 +340,11 @@ int RvExifMarkerIndex(const TRvMarkerList& Markers) {
   return -1;
 }
 
-void RvDropJpegExifThumbnail(TRvMarkerList& Markers) {
+void RvDropJpegExifThumbnail(TRvMarkerList& Markers, std::int64_t* EntriesVisited) {
   const int App1 = RvExifMarkerIndex(Markers);
   if (App1 < 0) return;
   const int Length = Markers.MarkerLength(App1);
-  const std::int64_t Kept = RvDropExifThumbnail(Markers.MarkerData(App1), Length);
+  const std::int64_t Kept = RvDropExifThumbnail(Markers.MarkerData(App1), Length, EntriesVisited);
   if (Kept >= 0 && Kept < Length)
     Markers.SetMarkerData(App1, 0xE1, Markers.MarkerData(App1), static_cast<int>(Kept));
 }

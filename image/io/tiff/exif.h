@@ -33,19 +33,17 @@ bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation);
 // directories hold lies among them, they can go too: the answer is then the
 // shorter size to keep, otherwise Size. -1, the block unchanged, when it is
 // not Exif, its first directory is not inside it, or it has no thumbnail.
-std::int64_t RvDropExifThumbnail(void* Data, std::int64_t Size);
+// EntriesVisited, when given, gains the directory entries the walk looked
+// at: its work, which a crafted block must not make grow faster than its
+// size.
+std::int64_t RvDropExifThumbnail(void* Data, std::int64_t Size, std::int64_t* EntriesVisited = nullptr);
 
 // The Exif block among a JPEG file's markers: a file may carry XMP in an
 // APP1 block too, before or after it. -1 when none.
 int RvExifMarkerIndex(const TRvMarkerList& Markers);
 // The thumbnail of the Exif block among Markers, when there is one, left out
 // as RvDropExifThumbnail does; the block keeps what it must.
-void RvDropJpegExifThumbnail(TRvMarkerList& Markers);
-
-// Directory entries the calling thread's Exif walks (reading the
-// orientation, leaving the thumbnail out) have looked at so far: their work,
-// which a crafted block must not make grow faster than its size.
-std::int64_t RvExifEntriesVisited();
+void RvDropJpegExifThumbnail(TRvMarkerList& Markers, std::int64_t* EntriesVisited = nullptr);
 
 // The indexed Exif fields, one element at a time. An index out of range reads
 // 0 and writes nothing.

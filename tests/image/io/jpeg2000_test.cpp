@@ -105,17 +105,39 @@ Bytes Be(std::uint32_t V, int Bytes) {
   return B;
 }
 
-// A JP2 file around an 8-bit code stream: colour box ("colr") EnumCs and,
-// when given, a palette (red, green, blue entries) that maps the one
-// component to three channels.
-Bytes Jp2File(const Bytes& CodeStream, int W, int H, int Components, std::uint32_t EnumCs,
-              const std::vector<std::array<std::uint8_t, 3>>& Palette = {}) {
+// A JP2 file: signature, file type, the header box holding Header, and the
+// code stream in a "jp2c" box (with a 64-bit length when Long).
+Bytes Jp2Around(const Bytes& Header, const Bytes& CodeStream, bool Long = false) {
+  Bytes File = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+  PutBox(File, "ftyp", {'j', 'p', '2', ' ', 0, 0, 0, 0, 'j', 'p', '2', ' '});
+  PutBox(File, "jp2h", Header);
+  if (!Long) {
+    PutBox(File, "jp2c", CodeStream);
+    return File;
+  }
+  const Bytes Length = Be(static_cast<std::uint32_t>(CodeStream.size() + 16), 4);
+  File.insert(File.end(), {0, 0, 0, 1, 'j', 'p', '2', 'c', 0, 0, 0, 0, Length[0], Length[1], Length[2], Length[3]});
+  File.insert(File.end(), CodeStream.begin(), CodeStream.end());
+  return File;
+}
+
+// The image header box ("ihdr") and an enumerated colour box ("colr").
+Bytes Jp2Header(int W, int H, int Components, std::uint32_t EnumCs) {
   Bytes Header, Ihdr = Be(static_cast<std::uint32_t>(H), 4), Colr = {1, 0, 0};
   for (std::uint8_t B : Be(static_cast<std::uint32_t>(W), 4)) Ihdr.push_back(B);
   Ihdr.insert(Ihdr.end(), {0, static_cast<std::uint8_t>(Components), 7, 7, 0, 0});
   for (std::uint8_t B : Be(EnumCs, 4)) Colr.push_back(B);
   PutBox(Header, "ihdr", Ihdr);
   PutBox(Header, "colr", Colr);
+  return Header;
+}
+
+// A JP2 file around an 8-bit code stream: colour box ("colr") EnumCs and,
+// when given, a palette (red, green, blue entries) that maps the one
+// component to three channels.
+Bytes Jp2File(const Bytes& CodeStream, int W, int H, int Components, std::uint32_t EnumCs,
+              const std::vector<std::array<std::uint8_t, 3>>& Palette = {}) {
+  Bytes Header = Jp2Header(W, H, Components, EnumCs);
   if (!Palette.empty()) {
     Bytes Pclr = Be(static_cast<std::uint32_t>(Palette.size()), 2);
     Pclr.insert(Pclr.end(), {3, 7, 7, 7});
@@ -123,11 +145,59 @@ Bytes Jp2File(const Bytes& CodeStream, int W, int H, int Components, std::uint32
     PutBox(Header, "pclr", Pclr);
     PutBox(Header, "cmap", {0, 0, 1, 0, 0, 0, 1, 1, 0, 0, 1, 2});
   }
-  Bytes File = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
-  PutBox(File, "ftyp", {'j', 'p', '2', ' ', 0, 0, 0, 0, 'j', 'p', '2', ' '});
-  PutBox(File, "jp2h", Header);
-  PutBox(File, "jp2c", CodeStream);
-  return File;
+  return Jp2Around(Header, CodeStream);
+}
+
+// A code stream of 8-bit components on a grid of W x H tiles of TileW x
+// TileH, of which only the first tile is there: start of code stream; image
+// and tile size (no capabilities, no offsets, unsigned samples, no
+// subsampling); coding style (layer-resolution order, one layer, no
+// component transform, no decomposition, 64 x 64 code blocks, the
+// reversible filter); quantisation (none, two guard bits, one band);
+// the first tile part, whose one empty packet per component decodes as
+// zeros; end of code stream. One tile makes a whole picture of zeros.
+Bytes TiledCodeStream(std::uint32_t W, std::uint32_t H, std::uint32_t TileW, std::uint32_t TileH,
+                      int Components) {
+  Bytes S = {0xFF, 0x4F, 0xFF, 0x51};
+  const Bytes Size = Be(static_cast<std::uint32_t>(38 + 3 * Components), 2);
+  S.insert(S.end(), Size.begin(), Size.end());
+  S.insert(S.end(), {0, 0});
+  for (std::uint32_t V : {W, H, 0u, 0u, TileW, TileH, 0u, 0u})
+    for (std::uint8_t B : Be(V, 4)) S.push_back(B);
+  for (std::uint8_t B : Be(static_cast<std::uint32_t>(Components), 2)) S.push_back(B);
+  for (int C = 0; C < Components; ++C) S.insert(S.end(), {7, 1, 1});
+  S.insert(S.end(), {0xFF, 0x52, 0, 12, 0, 0, 0, 1, 0, 0, 4, 4, 0, 1});
+  S.insert(S.end(), {0xFF, 0x5C, 0, 4, 0x40, 0x40});
+  S.insert(S.end(), {0xFF, 0x90, 0, 10, 0, 0});
+  for (std::uint8_t B : Be(static_cast<std::uint32_t>(14 + Components), 4)) S.push_back(B);
+  S.insert(S.end(), {0, 1, 0xFF, 0x93});
+  S.insert(S.end(), static_cast<std::size_t>(Components), 0);
+  S.insert(S.end(), {0xFF, 0xD9});
+  return S;
+}
+
+// Jp2Header of one component with a palette ("pclr") of two entries, 0
+// then 1 in every column, of columns of the given depths; a mapping
+// ("cmap") of column I to channel I when Mapped; a channel definition
+// ("cdef") that makes channel First the first colour when it is not 0.
+Bytes PaletteHeader(int W, int H, std::uint32_t EnumCs, const std::vector<int>& Depths, bool Mapped = true,
+                    int First = 0) {
+  const auto Columns = static_cast<std::uint8_t>(Depths.size());
+  Bytes Header = Jp2Header(W, H, 1, EnumCs), Pclr = {0, 2, Columns}, Cmap, Cdef = {0, Columns};
+  for (int D : Depths) Pclr.push_back(static_cast<std::uint8_t>(D - 1));
+  for (std::uint8_t Entry = 0; Entry < 2; ++Entry)
+    for (int D : Depths) {
+      Pclr.insert(Pclr.end(), static_cast<std::size_t>((D + 7) / 8 - 1), 0);
+      Pclr.push_back(Entry);
+    }
+  for (std::uint8_t I = 0; I < Columns; ++I) {
+    Cmap.insert(Cmap.end(), {0, 0, 1, I});
+    Cdef.insert(Cdef.end(), {0, I, 0, 0, 0, static_cast<std::uint8_t>(I == First ? 1 : I < First ? I + 2 : I + 1)});
+  }
+  PutBox(Header, "pclr", Pclr);
+  if (Mapped) PutBox(Header, "cmap", Cmap);
+  if (First != 0) PutBox(Header, "cdef", Cdef);
+  return Header;
 }
 
 } // namespace
@@ -269,6 +339,39 @@ TEST(Jpeg2000Layout, YCbCrFileIsConverted) {
     }
 }
 
+// A palette turns the one component into its columns only while decoding.
+// A header-only read tells the layout decoding leaves from the boxes
+// instead: the same file with its tile cut short gives it too.
+TEST(Jpeg2000Layout, PaletteLayoutComesFromTheBoxesNotADecode) {
+  const Bytes Stream = TiledCodeStream(16, 8, 16, 8, 1);
+  const Bytes Cut(Stream.begin(), Stream.end() - 3); // the packet and the end of the code stream
+  const struct {
+    const char* Name;
+    std::uint32_t EnumCs;
+    std::vector<int> Depths;
+    bool Mapped;
+    int First, Samples, Bits; // Samples 0: refused
+  } Cases[] = {
+      {"sRGB", 16, {8, 8, 8}, true, 0, 3, 8},           {"gray", 17, {8, 8, 8}, true, 0, 1, 8},
+      {"sYCC", 18, {8, 8, 8}, true, 0, 3, 8},           {"depths", 16, {4, 12, 16}, true, 0, 3, 4},
+      {"second first", 16, {4, 12, 16}, true, 1, 3, 12}, {"unmapped: the component", 17, {4, 4, 4}, false, 0, 1, 8},
+      {"one column", 16, {8}, true, 0, 0, 0},           {"CMYK", 12, {8, 8, 8, 8}, true, 0, 0, 0},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const Bytes Header = PaletteHeader(16, 8, C.EnumCs, C.Depths, C.Mapped, C.First);
+    TRvBitmap Out;
+    TIOParamsVals Full, Head, CutHead, CutFull;
+    ASSERT_EQ(Read(Jp2Around(Header, Stream), Out, Full), C.Samples > 0);
+    EXPECT_EQ(Read(Jp2Around(Header, Stream), Out, Head, true), C.Samples > 0);
+    EXPECT_EQ(Read(Jp2Around(Header, Cut), Out, CutHead, true), C.Samples > 0);
+    EXPECT_FALSE(Read(Jp2Around(Header, Cut), Out, CutFull));
+    if (C.Samples == 0) continue;
+    for (const TIOParamsVals* P : {&Full, &Head, &CutHead})
+      EXPECT_EQ(std::make_pair(P->SamplesPerPixel, P->BitsPerSample), std::make_pair(C.Samples, C.Bits));
+  }
+}
+
 // ---- Failures
 
 TEST(Jpeg2000Failure, UnknownFormatOrColourSpaceWritesNothing) {
@@ -337,14 +440,58 @@ TEST(Jpeg2000Failure, PixelCapRefusesTheDecodeNotTheHeader) {
   MakeNoise(Bmp, 100, 100);
   TIOParamsVals W;
   const Bytes Data = Write(Bmp, W, 0);
+  // A palette picture's header is not decoded either.
+  const Bytes Palette = Jp2Around(PaletteHeader(100, 100, 16, {8, 8, 8}), TiledCodeStream(100, 100, 100, 100, 1));
   const std::int64_t Saved = rv::RvMaxPixels();
   rv::RvSetMaxPixels(5000);
+  for (const Bytes* File : {&Data, &Palette}) {
+    TRvBitmap Out;
+    TIOParamsVals Params;
+    EXPECT_TRUE(Read(*File, Out, Params, true));
+    EXPECT_FALSE(Read(*File, Out, Params));
+    EXPECT_EQ(Out.Width(), 0);
+  }
+  rv::RvSetMaxPixels(Saved);
+}
+
+// The library lays out every tile with every component as soon as it reads
+// the header: tiles x (8 + components) beyond 65,536 are refused before it,
+// in a code stream and in a JP2 file's code-stream box of either length.
+TEST(Jpeg2000Failure, TilesTimesComponentsAreBoundedBeforeTheHeader) {
+  const struct {
+    std::uint32_t Across, Down;
+    int Components;
+    bool Read;
+  } Cases[] = {{7281, 1, 1, true}, {7282, 1, 1, false}, {5957, 1, 3, true},
+               {5958, 1, 3, false}, {85, 85, 1, true},  {86, 86, 1, false}};
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(testing::Message() << C.Across << " x " << C.Down << " tiles of " << C.Components);
+    // Tiles of one pixel.
+    const Bytes Stream = TiledCodeStream(C.Across, C.Down, 1, 1, C.Components);
+    const Bytes Header = Jp2Header(static_cast<int>(C.Across), static_cast<int>(C.Down), C.Components, 16);
+    for (const Bytes& File : {Stream, Jp2Around(Header, Stream), Jp2Around(Header, Stream, true)}) {
+      TRvBitmap Out;
+      TIOParamsVals Params;
+      EXPECT_EQ(Read(File, Out, Params, true), C.Read);
+      EXPECT_EQ(Params.Width, C.Read ? static_cast<std::int32_t>(C.Across) : 0);
+    }
+  }
+}
+
+// A palette's columns become planes of the component's size while decoding:
+// they count in the allocation cap with the component.
+TEST(Jpeg2000Failure, PaletteColumnsCountInTheAllocationCap) {
+  const Bytes File = Jp2Around(PaletteHeader(64, 64, 16, {8, 8, 8}), TiledCodeStream(64, 64, 64, 64, 1));
+  const std::int64_t Planes = 4 * 64 * 64 * 4; // the component and three columns of 32-bit samples
+  const std::int64_t Saved = rv::RvMaxAllocation();
   TRvBitmap Out;
   TIOParamsVals Params;
-  EXPECT_TRUE(Read(Data, Out, Params, true));
-  EXPECT_FALSE(Read(Data, Out, Params));
-  rv::RvSetMaxPixels(Saved);
-  EXPECT_EQ(Out.Width(), 0);
+  rv::RvSetMaxAllocation(Planes - 1);
+  EXPECT_FALSE(Read(File, Out, Params));
+  rv::RvSetMaxAllocation(Planes);
+  EXPECT_TRUE(Read(File, Out, Params));
+  rv::RvSetMaxAllocation(Saved);
+  EXPECT_EQ(Out.Width(), 64);
 }
 
 // ---- Other programs

@@ -260,6 +260,25 @@ TEST(PngRead, HeaderOnlyLeavesTheBitmap) {
   EXPECT_EQ(R.Params.Width, 5);
   EXPECT_EQ(R.Params.Height, 3);
   EXPECT_EQ(R.Bmp.Width(), 2);
+  // Nor the mask, which the program's header reads pass as well: a header
+  // of 16384 x 16384 RGBA is no reason to allocate 256 MB.
+  TRead Big;
+  Read(MakePng(16384, 16384, 8, 6, {}), Big, true, false);
+  ASSERT_TRUE(Big.Ok);
+  EXPECT_EQ(Big.Params.Width, 16384);
+  EXPECT_EQ(Big.Params.SamplesPerPixel, 4);
+  EXPECT_EQ(Big.Mask, nullptr);
+  Big.Mask = std::make_unique<TRvMask>();
+  Big.Mask->Allocate(3, 2, 8);
+  Read(MakePng(16384, 16384, 8, 6, {}), Big, true, false);
+  EXPECT_EQ(Big.Mask->Width(), 3);
+  // A read that decodes still gets a mask of the picture's size.
+  TRead Small;
+  Read(MakePng(5, 3, 8, 6, Bytes(3 * 21, 0)), Small);
+  ASSERT_TRUE(Small.Ok);
+  ASSERT_NE(Small.Mask, nullptr);
+  EXPECT_EQ(Small.Mask->Width(), 5);
+  EXPECT_EQ(Small.Mask->Height(), 3);
 }
 
 TEST(PngRead, BackgroundOfTheFileInItsOwnDepth) {

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -17,12 +18,14 @@
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rvformats.h"
 #include "image/model/rvmask.h"
 #include "platform/metafile.h"
+#include "platform/safesave.h"
 #include "platform/stream.h"
 #include "support/asnobody.h"
 
@@ -277,6 +280,51 @@ TEST_F(RastrumIOTest, LargeMetafileIsCappedAt2800) {
   EXPECT_EQ(io.RvBitmap()->Width(), 403);
 }
 
+TEST_F(RastrumIOTest, MetafileReportsBetweenRecordsAndStopsWhenAborted) {
+  // A placeable WMF of 100 x 80: a red rectangle at the top left, a hundred
+  // records that change nothing, a red rectangle at the bottom right.
+  Bytes wmf;
+  auto put16 = [&](int v) { wmf.push_back(static_cast<std::uint8_t>(v)), wmf.push_back(static_cast<std::uint8_t>(v >> 8)); };
+  auto record = [&](int function, std::initializer_list<int> words) {
+    put16(static_cast<int>(3 + words.size())), put16(0), put16(function);
+    for (int w : words) put16(w);
+  };
+  put16(0xCDD7), put16(0x9AC6), put16(0), put16(0), put16(0), put16(100), put16(80), put16(96), put16(0), put16(0), put16(0);
+  put16(1), put16(9), put16(0x0300), put16(0), put16(0), put16(1), put16(0), put16(0), put16(0);
+  record(0x02FC, {0, 0x00FF, 0, 0}); // red brush
+  record(0x012D, {0});
+  record(0x041B, {30, 40, 10, 10}); // bottom, right, top, left
+  for (int i = 0; i < 100; ++i) record(0x0102, {1});
+  record(0x041B, {70, 90, 50, 60});
+  record(0, {});
+  const std::string name = Path("steps.wmf");
+  WriteAll(name, wmf);
+  auto red = [](TRvBitmap& B, int X, int Y) {
+    const std::uint8_t* p = B.Scanline(Y) + 3 * X;
+    return p[0] == 0 && p[1] == 0 && p[2] == 255;
+  };
+
+  TRastrumIO io;
+  TRecorder rec;
+  rec.Attach(io);
+  io.LoadMetafile(name, -1, -1);
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_TRUE(red(*io.RvBitmap(), 20, 20));
+  EXPECT_TRUE(red(*io.RvBitmap(), 80, 60));
+  ASSERT_GT(rec.Progress.size(), 10u);
+  EXPECT_TRUE(std::is_sorted(rec.Progress.begin(), rec.Progress.end()));
+  EXPECT_LE(rec.Progress.back(), 100);
+
+  // Aborted once a tenth is played, as a read that is no longer wanted is.
+  io.OnProgress = [&io](void*, int Per) {
+    if (Per >= 10) io.Aborting = true;
+  };
+  io.LoadMetafile(name, -1, -1);
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_TRUE(red(*io.RvBitmap(), 20, 20));
+  EXPECT_FALSE(red(*io.RvBitmap(), 80, 60)) << "records after the abort are not played";
+}
+
 TEST_F(RastrumIOTest, MetafileWithoutSizeIsRefused) {
   const std::string name = Path("bad.wmf");
   WriteAll(name, Bytes(40, 0));
@@ -364,6 +412,33 @@ TEST_F(RastrumIOTest, SuccessfulSaveReplacesAndKeepsPermissions) {
   EXPECT_GT(ReadAll(name).size(), 8u);
   EXPECT_EQ(QFile::permissions(QString::fromStdString(name)),
             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+}
+
+// Anyone who may write the folder can put a link at the hidden name between
+// its making and the write: the picture goes into the file made, never into
+// the one the link names, and the save fails with the target as it was.
+TEST_F(RastrumIOTest, ALinkPutAtTheHiddenNameTakesNoByte) {
+  const std::string name = Path("p.png"), elsewhere = Path("elsewhere.txt");
+  const Bytes old = {1, 2, 3}, other = {'m', 'i', 'n', 'e'};
+  WriteAll(name, old);
+  WriteAll(elsewhere, other);
+  std::string hidden;
+  platform::TSafeSaveFile::AfterTempMade = [&](const std::string& Temp) {
+    hidden = Temp;
+    ASSERT_EQ(::unlink(Temp.c_str()), 0);
+    ASSERT_EQ(::symlink(elsewhere.c_str(), Temp.c_str()), 0);
+  };
+  TRastrumIO io;
+  MakePicture(*io.RvBitmap(), 8, 8);
+  io.SaveToFile(name);
+  platform::TSafeSaveFile::AfterTempMade = nullptr;
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_EQ(ReadAll(elsewhere), other);
+  EXPECT_EQ(ReadAll(name), old);
+  // The link is the other's: it stays.
+  struct stat st {};
+  EXPECT_EQ(::lstat(hidden.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 // An access list as the kernel keeps it: owner, the user 4321, group, mask
