@@ -3,6 +3,7 @@
 #include "app/genutil.h"
 #include "app/helpdlg.h"
 #include "app/msgbox.h"
+#include "app/pictureload.h"
 #include "app/pictureutil.h"
 #include "app/qmquickmail.h"
 #include "app/settings.h"
@@ -21,8 +22,12 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QRadioButton>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace app {
 
@@ -55,15 +60,24 @@ wn::TQrCheckBox* MakeCheckBox(QWidget* parent, const char* caption, int y) {
 
 QString FileName(const QString& Path) { return QFileInfo(Path).fileName(); }
 
-// A name not yet taken in the work folder: pictures of the same name from
-// two folders, or x.bmp beside x.jpg, each keep their own file.
-std::string UniqueOutputPath(const std::string& Folder, const QString& Name) {
+// A name not yet taken in the work folder, made there as an empty file that
+// only this user may read: pictures of the same name from two folders, or
+// x.bmp beside x.jpg, each keep their own file, and the save that fills it
+// keeps its mode.
+std::string ReserveOutputPath(const std::string& Folder, const QString& Name) {
   const QFileInfo info(Name);
   const QString stem = info.completeBaseName(), suffix = info.suffix();
   QString candidate = Name;
-  for (int n = 2; QFileInfo::exists(QString::fromStdString(JoinPath(Folder, candidate.toStdString()))); ++n)
+  for (int n = 2;; ++n) {
+    const std::string path = JoinPath(Folder, candidate.toStdString());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+      return path;
+    }
+    if (errno != EEXIST) throw std::runtime_error("Cannot create " + path + ": " + std::strerror(errno));
     candidate = stem + QStringLiteral(" (%1)").arg(n) + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
-  return JoinPath(Folder, candidate.toStdString());
+  }
 }
 
 QString SizeText(int Width, int Height) { return QString::number(Width) + QLatin1Char('x') + QString::number(Height); }
@@ -226,6 +240,7 @@ void TEmailSizeDlg::UpdateCaption() {
 }
 
 void TEmailSizeDlg::ClearPreview() {
+  DropPreviewRead();
   ImgPreview->Blank();
   LblPreviewName->clear();
   LblPreviewSize->clear();
@@ -275,21 +290,38 @@ void TEmailSizeDlg::SBtnClearSelectionClick() {
 void TEmailSizeDlg::FileListBoxClick() {
   const int row = FileListBox->currentRow();
   if (row < 0 || row >= FPaths.size()) return;
-  const QString path = FPaths[row];
-  rv::TRastrumIO* io = ImgPreview->GetIO();
-  io->Aborting = false;
-  try {
-    io->LoadFromFile(path.toStdString());
-  } catch (const std::exception&) {
-    io->Aborting = true;
+  ReadPreview(FPaths[row]);
+}
+
+void TEmailSizeDlg::ReadPreview(const QString& Path) {
+  DropPreviewRead();
+  const unsigned serial = ++FPreviewSerial;
+  FPreviewRead = std::make_unique<TPictureLoad>(*ImgPreview, Path.toStdString(), this, nullptr,
+                                                [this, serial] { PreviewRead(serial); });
+}
+
+void TEmailSizeDlg::DropPreviewRead() {
+  if (!FPreviewRead) return;
+  FPreviewRead->Abort();
+  FDroppedPreviews.emplace_back(FPreviewSerial, std::move(FPreviewRead));
+}
+
+void TEmailSizeDlg::PreviewRead(unsigned Serial) {
+  if (!FPreviewRead || Serial != FPreviewSerial) {
+    std::erase_if(FDroppedPreviews, [Serial](const auto& Dropped) { return Dropped.first == Serial; });
+    return;
   }
-  LblPreviewName->setText(FileName(path));
-  if (io->Aborting) {
+  const std::unique_ptr<TPictureLoad> read = std::move(FPreviewRead);
+  read->Wait();
+  LblPreviewName->setText(FileName(QString::fromStdString(read->Path())));
+  if (!read->Error().empty()) {
     ImgPreview->Blank();
     LblPreviewSize->clear();
     return;
   }
-  ImgPreview->Update();
+  rv::TRastrumIO* io = ImgPreview->GetIO();
+  io->AssignParams(&read->IO());
+  ImgPreview->TakePicture(read->Picture());
   LblPreviewSize->setText(QString::number(io->Params().Width) + QStringLiteral(" x ") +
                           QString::number(io->Params().Height));
 }
@@ -336,10 +368,15 @@ TEmailOptimization TEmailSizeDlg::Optimize(const std::string& Folder, const std:
           if (newWidth != bitmap->Width() || newHeight != bitmap->Height())
             view.GetProc()->Resample(newWidth, newHeight, rv::rfNone);
           if (Progress) Progress(3 * i + 2);
-          const std::string output = UniqueOutputPath(Folder, outputName);
-          SavePictureInFormat(output, *io, false);
+          const std::string output = ReserveOutputPath(Folder, outputName);
           // Ours: the work folder's cleaning at close takes it.
           AddWorkFile(output);
+          try {
+            SavePictureInFormat(output, *io, false);
+          } catch (...) {
+            ::unlink(output.c_str());
+            throw;
+          }
           result.Attachments.append(QString::fromStdString(output));
           if (showResults) {
             const QString after = SizeText(bitmap->Width(), bitmap->Height());

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QGroupBox;
 class QLabel;
@@ -27,6 +29,7 @@ class TQrCheckBox;
 
 namespace app {
 
+class TPictureLoad;
 class TQmQuickMail;
 
 // Byte limit of a picture for each connection speed (item index of RGSpeed).
@@ -110,12 +113,22 @@ private:
   void UpdateCancelCaption();
   void ClearList();
   void ClearPreview();
+  // The preview's picture is read on a worker; its name and size come with
+  // it when the read ends. A read no longer wanted is dropped.
+  void ReadPreview(const QString& Path);
+  void DropPreviewRead();
+  void PreviewRead(unsigned Serial);
   void LayoutFiles();
   void Finish(bool Sent);
 
   QStringList FPaths;
   bool FFilesShown = false;
   std::unique_ptr<TQmQuickMail> FQuickMail;
+  // The preview's read asked for last, and the dropped ones whose workers
+  // have not ended yet, by serial.
+  std::unique_ptr<TPictureLoad> FPreviewRead;
+  unsigned FPreviewSerial = 0;
+  std::vector<std::pair<unsigned, std::unique_ptr<TPictureLoad>>> FDroppedPreviews;
 };
 
 // The one e-mail dialog of the program (set by the first one created).

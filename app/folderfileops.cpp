@@ -242,24 +242,22 @@ void TFolderViewForm::StartFileOpDelay() { FileOpDelayTimer->start(); }
 // ---- Rename
 
 bool TFolderViewForm::RenameOnDisk(const std::string& OldName, const std::string& NewName, QString& Error) {
-  const QString Unable = QStringLiteral("Unable to rename file.");
   // A name is one entry of this folder: no way out of it, nothing hidden
   // after a NUL.
   if (NewName.empty() || NewName == "." || NewName == ".." || NewName.find_first_of(std::string("/\0", 2)) != std::string::npos) {
-    Error = Unable;
+    Error = RenameFailureText(NewName, EINVAL);
     return false;
   }
-  const QString Exists = QStringLiteral("A file by this name already exists. Please choose a different name.");
   const std::string To = JoinPath(FFolderPath, NewName);
   if (PathExists(To)) {
-    Error = Exists;
+    Error = RenameFailureText(NewName, EEXIST);
     return false;
   }
   if (BeforeFileRename) BeforeFileRename(To);
   // Never replacing: a file that took the name since the check stays.
   const int Code = platform::RenameNoReplace(JoinPath(FFolderPath, OldName), To);
   if (Code == 0) return true;
-  Error = Code == EEXIST ? Exists : Unable;
+  Error = RenameFailureText(NewName, Code);
   return false;
 }
 
@@ -284,8 +282,8 @@ void TFolderViewForm::RenameSelectedFile() {
     const QString Entered = Dialog->EdtNewFileName->text();
     if (Entered.isEmpty() || Entered.compare(Base, Qt::CaseInsensitive) == 0) return;
     const std::string NewName = Entered.toStdString() + Ext;
-    QString Error;
-    if (RenameOnDisk(OldName, NewName, Error)) {
+    QString Error = RenameNameRefusal(Entered);
+    if (Error.isEmpty() && RenameOnDisk(OldName, NewName, Error)) {
       RenameFileItem(OldName, NewName, false);
       return;
     }

@@ -8,7 +8,6 @@
 #include "app/notificationdlg.h"
 #include "app/pictureutil.h"
 #include "controls/support/wnutils/wnshfileop.h"
-#include "image/io/rastrumio.h"
 #include "image/io/rvioparams.h"
 #include "image/io/rvknownformat.h"
 #include "image/views/rvmview.h"
@@ -707,18 +706,13 @@ void TFolderViewForm::UpdateFileItem(int Row, std::int64_t Size, std::int64_t Mo
                    static_cast<std::uint64_t>(std::max<std::int64_t>(Size, 0));
   R.Size = Size;
   R.Modified = Modified;
-  rv::TRastrumIO Reader;
-  Reader.Params().Width = 0;
-  Reader.Params().Height = 0;
-  Reader.ParamsFromFile(JoinPath(FFolderPath, R.Name));
-  R.DetailsDone = true;
+  // The header is read again off the window's thread, as at the folder's
+  // opening: by the thumbnail's new read, or by the loader thread for a row
+  // whose thumbnail is not on screen.
+  R.DetailsDone = false;
   R.Width = R.Height = R.Bits = -1;
-  if (!Reader.Aborting && Reader.Params().Width > 0 && Reader.Params().Height > 0) {
-    R.Width = Reader.Params().Width;
-    R.Height = Reader.Params().Height;
-    R.Bits = Reader.Params().BitsPerSample * Reader.Params().SamplesPerPixel;
-  }
   R.Skipped = false;
+  ++FDetailsEpoch;
   FRows->RowChanged(Row);
   ThumbReload(IndexOfName(R.Name));
 }
@@ -1416,7 +1410,7 @@ void TFolderViewForm::ThumbRename(int Index, const std::string& Name) {
 
 void TFolderViewForm::ThumbReload(int Index) {
   if (Index < 0 || Index >= ThumbView->ImageCount()) return;
-  ThumbView->LoadImageFromFile(Index, JoinPath(FFolderPath, FNames[static_cast<std::size_t>(Index)]));
+  ThumbView->RereadImage(Index);
 }
 
 void TFolderViewForm::ThumbSelect(const std::vector<int>& Indexes) {

@@ -122,6 +122,9 @@ public:
   // name afterwards (empty when none).
   void RemoveFileItem(const std::string& Name, bool DeleteFile, std::string& Result, bool Select);
   void UpdateFileItem(int Row, std::int64_t Size, std::int64_t Modified);
+  // Counts the files changed since the view opened: a header read that
+  // began before a change may be of the file as it was.
+  std::uint64_t DetailsEpoch() const { return FDetailsEpoch; }
   void SelectSingleFile(const std::string& Name);
   void AddToSelection(const std::string& Name);
   void RemoveFromSelection(const std::string& Name);
@@ -363,6 +366,7 @@ private:
   std::vector<std::string> FNotifiedNew;
   bool FNotifiedGone = false;
   int FRefreshResumeRow = 0;
+  std::uint64_t FDetailsEpoch = 0;
   int FListStyle = 2;
   int FStripViewX = -1;
   int FStripLeft = -1;

@@ -8,10 +8,14 @@
 #include <QGuiApplication>
 #include <QLocale>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QWidget>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -37,14 +41,55 @@ std::string FormatNumber(long double Value) {
   return Locale.toString(static_cast<double>(Value), 'f', 2).toStdString();
 }
 
-// True when Path is a folder we can put files into, creating it when missing.
+// True when Path is a folder we can put files into, creating it when missing
+// (for this user only: what goes into it is the user's own pictures).
 bool UsableFolder(const std::string& Path) {
   std::error_code Error;
-  if (!std::filesystem::is_directory(Path, Error)) {
-    Error.clear();
-    if (!std::filesystem::create_directory(Path, Error) || Error) return false;
-  }
+  if (!std::filesystem::is_directory(Path, Error) && ::mkdir(Path.c_str(), 0700) != 0) return false;
   return ::access(Path.c_str(), W_OK | X_OK) == 0;
+}
+
+// The folders that hold the runs' own folders, where FindWorkFolder looks.
+std::vector<std::string> SharedWorkFolders() {
+  std::vector<std::string> Folders;
+  const QString Data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  if (!Data.isEmpty()) Folders.push_back(JoinPath(Data.toStdString(), "pictrovatemp"));
+  for (const std::string& Root : WorkFolderTempRoots()) Folders.push_back(JoinPath(Root, "pictrova"));
+  return Folders;
+}
+
+// The process a run's folder "run-<process>-XXXXXX" belongs to; 0 for any
+// other name.
+long RunFolderProcess(const std::string& Name) {
+  if (Name.rfind("run-", 0) != 0) return 0;
+  const std::size_t Dash = Name.find('-', 4);
+  if (Dash == std::string::npos || Dash == 4 || Name.size() != Dash + 7 ||
+      !std::all_of(Name.begin() + 4, Name.begin() + static_cast<std::ptrdiff_t>(Dash),
+                   [](char C) { return C >= '0' && C <= '9'; }))
+    return 0;
+  const long Pid = std::strtol(Name.c_str() + 4, nullptr, 10);
+  return Pid > 0 && Pid <= INT_MAX ? Pid : 0;
+}
+
+// What a run puts into its folder: the pictures, and the hidden files a
+// save writes them to first (".<picture>.XXXXXX").
+bool RunFile(const std::string& Name) {
+  if (IsImageFileExtension(Name)) return true;
+  return Name.size() > 8 && Name[0] == '.' && Name[Name.size() - 7] == '.' &&
+         IsImageFileExtension(Name.substr(1, Name.size() - 8));
+}
+
+bool OwnEntry(const std::string& Path, struct stat& Info) {
+  return ::lstat(Path.c_str(), &Info) == 0 && Info.st_uid == ::getuid();
+}
+
+// The paths of Folder's entries; none when it cannot be read.
+std::vector<std::string> Entries(const std::string& Folder) {
+  std::vector<std::string> Paths;
+  std::error_code Error;
+  for (std::filesystem::directory_iterator At(Folder, Error), End; !Error && At != End; At.increment(Error))
+    Paths.push_back(At->path().string());
+  return Paths;
 }
 
 // The class-name test keeps this unit free of the control library's headers;
@@ -197,8 +242,10 @@ std::string CreateWorkFolder() {
   // program's folder is not writable.
   const std::string UserFolder = wn::TWnDirectories().WindowsDirectory();
   // A shared folder of a fixed name could hold other runs' files; this run
-  // works in a fresh folder of its own inside it.
-  std::string Run = JoinPath(FindWorkFolder(UserFolder, WorkFolderTempRoots()), "run-XXXXXX");
+  // works in a fresh folder of its own inside it, named after the process
+  // so that a later start can tell it was left by a run that is gone.
+  std::string Run = JoinPath(FindWorkFolder(UserFolder, WorkFolderTempRoots()),
+                             "run-" + std::to_string(::getpid()) + "-XXXXXX");
   if (::mkdtemp(Run.data()) == nullptr) throw std::runtime_error("Cannot create " + Run);
   WorkFolderPath = Run;
   return WorkFolderPath;
@@ -224,6 +271,27 @@ void CleanWorkFolder() {
   // The shared folder goes too once no other run works in it.
   ::rmdir(std::filesystem::path(WorkFolderPath).parent_path().c_str());
   WorkFolderPath.clear();
+}
+
+int RemoveStaleWorkFolders() {
+  int Removed = 0;
+  for (const std::string& Shared : SharedWorkFolders()) {
+    struct stat Info {};
+    if (!OwnEntry(Shared, Info) || !S_ISDIR(Info.st_mode)) continue;
+    for (const std::string& Run : Entries(Shared)) {
+      const long Pid = RunFolderProcess(std::filesystem::path(Run).filename().string());
+      if (Pid == 0 || Pid == ::getpid() || !OwnEntry(Run, Info) || !S_ISDIR(Info.st_mode)) continue;
+      // A live process (of any owner) keeps its folder.
+      if (::kill(static_cast<pid_t>(Pid), 0) == 0 || errno != ESRCH) continue;
+      for (const std::string& File : Entries(Run))
+        if (RunFile(std::filesystem::path(File).filename().string()) && OwnEntry(File, Info) && S_ISREG(Info.st_mode))
+          ::unlink(File.c_str());
+      // Anything else left keeps the folder.
+      if (::rmdir(Run.c_str()) == 0) ++Removed;
+    }
+    ::rmdir(Shared.c_str());
+  }
+  return Removed;
 }
 
 void ClearGenUtilCache() {

@@ -67,9 +67,10 @@ std::string LongPathName(const std::string& Path);
 std::string GetProgramLongPath();
 
 // The work folder for converted mail attachments: a folder of this run's own
-// (made fresh, readable by the user only) inside "pictrovatemp" in the user's
-// data folder (TWnDirectories::WindowsDirectory), else inside "pictrova" in
-// the first usable temporary folder.
+// (made fresh, named "run-<process>-XXXXXX", readable by the user only)
+// inside "pictrovatemp" in the user's data folder
+// (TWnDirectories::WindowsDirectory), else inside "pictrova" in the first
+// usable temporary folder.
 // Cached; raises std::runtime_error("Cannot create " + last path tried).
 std::string CreateWorkFolder();
 // Notes a file that the program put into the work folder; only such files
@@ -79,6 +80,10 @@ void AddWorkFile(const std::string& Path);
 // (and the folder holding it) when that leaves it empty; errors are ignored. Nothing when no work folder
 // was made in this run.
 void CleanWorkFolder();
+// Removes what runs that are gone (killed, or crashed) left in their work
+// folders, and the folders themselves once empty; answers how many folders
+// went.
+int RemoveStaleWorkFolders();
 // The search itself: UserFolder first, then each of TempRoots.
 std::string FindWorkFolder(const std::string& UserFolder, const std::vector<std::string>& TempRoots);
 // The temporary folders tried after the user's data folder: the per-user runtime

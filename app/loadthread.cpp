@@ -144,6 +144,7 @@ bool TLoadThread::TakeRows(std::vector<std::string>& Names) {
     return true;
   }
   TFolderRows& Rows = View->Rows();
+  FEpoch = View->DetailsEpoch();
   const int Count = Rows.Count();
   const int First = static_cast<int>(View->Names().size()) > ScanStartRow ? ScanStartRow : 0;
   for (int I = First; I < Count && static_cast<int>(Names.size()) < RowsPerCall; ++I) {
@@ -183,8 +184,11 @@ void TLoadThread::StoreRows(const std::vector<THeaderResult>& Results) {
   if (!IsActive() || View == nullptr) return;
   TFolderRows& Rows = View->Rows();
   int First = Rows.Count(), Last = -1;
+  // A file changed while the headers were read: they may be of the file as
+  // it was, and the rows are handed out again.
+  const bool Current = View->DetailsEpoch() == FEpoch;
   for (const THeaderResult& R : Results) {
-    const int Index = Rows.IndexOf(R.Name);
+    const int Index = Current ? Rows.IndexOf(R.Name) : -1;
     if (Index < 0) continue;
     TFolderRow& Row = Rows.Row(Index);
     if (Row.Width >= 0 || Row.DetailsDone) continue;

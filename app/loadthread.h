@@ -99,6 +99,8 @@ private:
   bool FCreateSuspended;
   bool FStarted = false;
   std::string FFolder;
+  // The view's details epoch when the rows were handed out.
+  std::uint64_t FEpoch = 0;
   std::unique_ptr<rv::TRastrumIO> HeaderReader;
 };
 

@@ -961,12 +961,15 @@ void TMainForm::RenameShownFile() {
     if (entered.isEmpty() || entered.compare(shown.completeBaseName(), Qt::CaseInsensitive) == 0) return;
     newName = entered.toStdString() + ext;
     newPath = JoinPath(folder, newName);
-    const int error = IsPlainFileName(newName) ? platform::RenameNoReplace(JoinPath(folder, oldName), newPath) : EINVAL;
-    if (error == 0) break;
-    const char* text =
-        error == EEXIST ? "A file by this name already exists. Please choose a different name." : "Unable to rename file.";
+    QString text = RenameNameRefusal(entered);
+    if (text.isEmpty()) {
+      const int error =
+          IsPlainFileName(newName) ? platform::RenameNoReplace(JoinPath(folder, oldName), newPath) : EINVAL;
+      if (error == 0) break;
+      text = RenameFailureText(newName, error);
+    }
     if (!HelpDlg) return;
-    HelpDlg->ShowMessage(QStringLiteral("Error"), QString::fromLatin1(text), QString());
+    HelpDlg->ShowMessage(QStringLiteral("Error"), text, QString());
   }
   for (TFolderViewForm* view : FFolderViews)
     if (view->GetFolderPath() == folder) view->RenameFileItem(oldName, newName, false);

@@ -20,6 +20,7 @@
 class QAction;
 class QComboBox;
 class QDropEvent;
+class QEventLoop;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
@@ -188,10 +189,12 @@ public:
   bool PictureLoadPending() const { return FPendingLoad != nullptr || FHandOverView.has_value(); }
   // Whether the frames of the animated GIF on show are still being read.
   bool FramesLoadPending() const { return FFramesLoad != nullptr; }
-  // Waits for a pending read and shows its picture (or runs its error path)
-  // and the state after it at once: every command and every step that acts on the shown picture
-  // (edits, saving, printing, the clipboard, renaming, closing) calls it
-  // first.
+  // Waits for a pending read, the window answering meanwhile with the
+  // user's input held back, and shows its picture (or runs its error path)
+  // and the state after it: every command and every step that acts on the
+  // shown picture (edits, saving, printing, the clipboard, renaming,
+  // closing) calls it first. An animation's frames still being read are not
+  // waited for.
   void FinishPendingLoad();
   void ReloadImage();
   void ClearPictureView();
@@ -503,6 +506,11 @@ private:
   // be dropped.
   void DropPendingLoad();
   void LoadEnded(unsigned serial);
+  // Serves the event loop without the user's input until the pending read
+  // has ended (or been dropped or replaced).
+  void AwaitPendingLoad();
+  // The end, drop or replacement of the pending read: the waits re-check.
+  void WakeReadWaits();
   void PlayTransitionSound();
   void DrawGifFrame(int index, bool transparent);
   void ShowGifCanvas();
@@ -588,6 +596,8 @@ private:
   std::unique_ptr<TPictureLoad> FPendingLoad;
   unsigned FPendingSerial = 0;
   std::vector<std::pair<unsigned, std::unique_ptr<TPictureLoad>>> FDroppedLoads;
+  // The loops of the waits for the pending read, innermost last.
+  std::vector<QEventLoop*> FReadWaits;
   // The read of the shown animation's frames, and the dropped ones whose
   // workers have not ended yet, by serial.
   std::unique_ptr<TFramesLoad> FFramesLoad;

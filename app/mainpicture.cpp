@@ -20,6 +20,7 @@
 #include "image/views/rvmview.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -154,22 +155,40 @@ void TMainForm::StartImageLoad(TFolderViewForm* view, std::string current, bool 
 }
 
 void TMainForm::LoadEnded(unsigned serial) {
-  if (FPendingLoad && serial == FPendingSerial) {
-    CompleteImageLoad();
-    return;
-  }
-  std::erase_if(FDroppedLoads, [serial](const auto& dropped) { return dropped.first == serial; });
+  if (FPendingLoad && serial == FPendingSerial) CompleteImageLoad();
+  else std::erase_if(FDroppedLoads, [serial](const auto& dropped) { return dropped.first == serial; });
+  WakeReadWaits();
 }
 
 void TMainForm::FinishPendingLoad() {
   // The error path may go on to the next file: that read is finished too.
   while (FPendingLoad) {
-    FPendingLoad->Wait();
-    CompleteImageLoad();
+    if (FPendingLoad->Ended()) CompleteImageLoad();
+    else AwaitPendingLoad();
   }
   FinishHandOver();
-  // The animation as well: what acts on the picture finds it as it plays.
-  if (FFramesLoad) ShowFrames();
+  // The animation as well once its frames are read: what acts on the
+  // picture finds it as it plays. Frames still being read are not waited
+  // for: a command acts on the picture shown, and frames that come after an
+  // edit keep the edit on show.
+  if (FFramesLoad && FFramesLoad->Ended()) ShowFrames();
+}
+
+void TMainForm::AwaitPendingLoad() {
+  // The window answers while the read runs (it paints, and its timers and
+  // queued calls run); the user's input waits for the picture it would act
+  // on. The wait cursor of the read is up meanwhile.
+  QEventLoop loop;
+  FReadWaits.push_back(&loop);
+  const int result = loop.exec(QEventLoop::ExcludeUserInputEvents);
+  std::erase(FReadWaits, &loop);
+  // The program is ending and its loops no longer run: the read is waited
+  // for as it is.
+  if (result < 0 && FPendingLoad) FPendingLoad->Wait();
+}
+
+void TMainForm::WakeReadWaits() {
+  for (QEventLoop* loop : FReadWaits) loop->quit();
 }
 
 void TMainForm::DropPendingLoad() {
@@ -180,6 +199,7 @@ void TMainForm::DropPendingLoad() {
   if (!FPendingLoad) return;
   FPendingLoad->Abort();
   FDroppedLoads.emplace_back(FPendingSerial, std::move(FPendingLoad));
+  WakeReadWaits();
   // A new serial: the dropped read's reports no longer match.
   ++FPendingSerial;
   FBusy = false;

@@ -183,7 +183,12 @@ QString TOpenFolderForm::TreeFolder() const {
 int TOpenFolderForm::ShowModal() { return RunModal(*this, ModalAnswer); }
 
 void TOpenFolderForm::showEvent(QShowEvent* Event) {
+  // Files deleted, added or changed while the dialog was hidden: the list
+  // and the preview are read again (the first walk lists them itself).
+  const bool Walked = FTreePending;
+  FPreviewFile.clear();
   PlaceTreeAtStart();
+  if (!Walked && SxShellTree->SelectedFolder()) PopulateFileList();
   QDialog::showEvent(Event);
   ShowOpenFolderFileInfo();
 }

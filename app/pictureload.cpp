@@ -69,6 +69,11 @@ void TWorkerRead::Wait() {
   if (FThread.joinable()) FThread.join();
 }
 
+bool TWorkerRead::Ended() {
+  std::lock_guard Lock(FEndLock);
+  return FEnded;
+}
+
 TPictureLoad::TPictureLoad(rv::TRastrumView& View, const std::string& Path, QObject* Context,
                            std::function<void(int)> Progress, std::function<void()> Done)
     : FPath(Path), FPicture(std::make_unique<rv::TRvLoadedPicture>(View.GetBackground(), View.DpiX(), View.DpiY())),

@@ -43,6 +43,8 @@ public:
   void Abort();
   // Waits until the worker has ended (the queued Done may still come).
   void Wait();
+  // Whether the worker's read has ended, without waiting.
+  bool Ended();
 
 protected:
   TWorkerRead() = default;

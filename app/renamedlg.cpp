@@ -2,11 +2,16 @@
 #include "app/modalrun.h"
 
 #include "app/genutil.h"
+#include "shell/sxnamespace.h"
 
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace app {
 
@@ -66,5 +71,20 @@ void TRenameDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void TRenameDlg::reject() { done(2); }
+
+QString RenameNameRefusal(const QString& Entered) {
+  if (!Entered.isEmpty() && std::all_of(Entered.begin(), Entered.end(), [](QChar C) { return C == QLatin1Char('.'); }))
+    return QStringLiteral("A file name cannot be made of dots only. Please choose a different name.");
+  return QString();
+}
+
+QString RenameFailureText(const std::string& NewName, int Error) {
+  if (Error == EEXIST) return QStringLiteral("A file by this name already exists. Please choose a different name.");
+  // A name that is no entry of its folder was never tried: its fault is
+  // the reason, not the code it stands for.
+  const std::string Fault = sx::SxItemNameFault(NewName);
+  const QString Reason = QString::fromStdString(Fault.empty() ? std::strerror(Error) : Fault);
+  return QStringLiteral("Unable to rename file.\n") + Reason;
+}
 
 } // namespace app

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 #include <functional>
+#include <string>
 
 class QLabel;
 class QLineEdit;
@@ -40,5 +42,14 @@ private:
 
 // The one rename dialog of the program (set by the first one created).
 extern TRenameDlg* RenameDlg;
+
+// Why a name entered in the dialog is refused before the file is touched;
+// empty when it may be tried. A name of dots only would give a hidden file
+// ("..." + the extension) or no file of its own at all.
+QString RenameNameRefusal(const QString& Entered);
+// What a rename to NewName that failed with Error (an errno value) tells
+// the user: a taken name in its own words, any other failure with its
+// reason on a second line.
+QString RenameFailureText(const std::string& NewName, int Error);
 
 } // namespace app

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/filetypes.h"
+#include "app/genutil.h"
 #include "app/mainform.h"
 #include "image/model/rvbitmap.h"
 #include "platform/application.h"
@@ -94,6 +95,7 @@ int ProgramEntry(int argc, char** argv) {
   };
   // Work files of earlier runs that were killed.
   rv::RvRemoveStaleTempFiles();
+  RemoveStaleWorkFolders();
   // Listening before any window exists: a second start during ours is held.
   platform::TDdeServerConv server(DdeService, DdeTopic);
   server.Listen();

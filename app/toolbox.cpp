@@ -11,12 +11,14 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <iterator>
 
 namespace app {
 
@@ -25,6 +27,8 @@ TToolBox* ToolBox = nullptr;
 namespace {
 
 constexpr int ClientWidth = 220;
+constexpr QKeySequence::StandardKey EditingKeys[] = {QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Cut,
+                                                     QKeySequence::Paste,     QKeySequence::Undo, QKeySequence::Redo};
 constexpr int PixelsItem = 0;
 constexpr int PercentItem = 1;
 
@@ -242,8 +246,13 @@ void TToolBox::SizeEdited(bool width) {
 
 bool TToolBox::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress && (watched == EditWidth || watched == EditHeight)) {
-    const QString text = static_cast<QKeyEvent*>(event)->text();
-    if (text.size() == 1) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const QString text = key->text();
+    // The box's own editing keys (select all, copy, cut, paste, undo) are
+    // no characters typed into it, though they come with a control one.
+    const bool editing = std::any_of(std::begin(EditingKeys), std::end(EditingKeys),
+                                     [key](QKeySequence::StandardKey Standard) { return key->matches(Standard); });
+    if (text.size() == 1 && !editing) {
       const char16_t c = text[0].unicode();
       const bool accepted = (c >= '0' && c <= '9') || c == '.' || c == 8 || c == 9 || c == 13 || c == 27 || c == 12;
       if (!accepted) return true;

@@ -73,7 +73,43 @@ std::vector<std::string> ListDir(const std::string& Dir, int& Error) {
   return Names;
 }
 
+bool SameFile(const struct stat& A, const struct stat& B) { return A.st_dev == B.st_dev && A.st_ino == B.st_ino; }
+
+bool SpelledInside(const std::string& Folder, const std::string& Path) {
+  return Path == Folder || (Path.size() > Folder.size() && Path.compare(0, Folder.size(), Folder) == 0 &&
+                            (Folder == "/" || Path[Folder.size()] == '/'));
+}
+
 }  // namespace
+
+bool FolderHolds(const std::string& Folder, const std::string& Path) {
+  const std::string F = TrimSlashes(Folder), P = TrimSlashes(Path);
+  if (SpelledInside(F, P)) return true;
+  // A link to a folder is copied as a link: it holds nothing.
+  struct stat Held;
+  if (!LStat(F, Held) || !S_ISDIR(Held.st_mode)) return false;
+  // From the deepest folder of Path that exists (a target is made later),
+  // upward by "..": the kernel's own way up, whatever links led there; the
+  // root is its own parent.
+  std::string Start = P;
+  int Fd = ::open(Start.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  while (Fd < 0 && Start != DirOf(Start)) {
+    Start = DirOf(Start);
+    Fd = ::open(Start.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  struct stat Up, Below {};
+  bool Found = false;
+  for (bool First = true; Fd >= 0 && ::fstat(Fd, &Up) == 0 && (First || !SameFile(Up, Below)); First = false) {
+    Found = SameFile(Up, Held);
+    if (Found) break;
+    Below = Up;
+    const int Parent = ::openat(Fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ::close(Fd);
+    Fd = Parent;
+  }
+  if (Fd >= 0) ::close(Fd);
+  return Found;
+}
 
 int RenameNoReplace(const std::string& From, const std::string& To) {
   if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0) return 0;
@@ -125,7 +161,6 @@ class TFileOpRun {
   TDecision Resolve(const std::string& Source, std::string& Target);
   bool Fail(const std::string& Path, int Code, const std::string& What);
   bool Progress(std::int64_t Bytes, const std::string& Current);
-  bool Inside(const std::string& Source, const std::string& Target);
 
   bool CopyTree(const std::string& Source, std::string Target);
   bool CopyResolved(const std::string& Source, const struct stat& St, const std::string& Target, TDecision D);
@@ -171,10 +206,6 @@ TFileOpAnswer TFileOpRun::Ask(TFileOpConfirm Kind, const std::string& Source, co
   return A;
 }
 
-bool TFileOpRun::Inside(const std::string& Source, const std::string& Target) {
-  return Target == Source || (Target.size() > Source.size() && Target.compare(0, Source.size(), Source) == 0 &&
-                              Target[Source.size()] == '/');
-}
 
 // What to do about Target before writing there; may change Target to a free
 // name.
@@ -325,7 +356,8 @@ bool TFileOpRun::CopyTree(const std::string& Source, std::string Target) {
   if (FCancelled) return false;
   struct stat St;
   if (!LStat(Source, St)) return Fail(Source, errno, "Cannot read");
-  if (S_ISDIR(St.st_mode) && Inside(Source, Target)) return Fail(Target, EINVAL, "Cannot copy a folder into itself");
+  if (S_ISDIR(St.st_mode) && FolderHolds(Source, Target))
+    return Fail(Target, EINVAL, "Cannot copy a folder into itself");
   const TDecision D = Resolve(Source, Target);
   if (D == TDecision::Skip) return true;
   if (D == TDecision::Abort) return false;
@@ -383,7 +415,8 @@ bool TFileOpRun::MoveTree(const std::string& Source, std::string Target) {
   if (FCancelled) return false;
   struct stat St;
   if (!LStat(Source, St)) return Fail(Source, errno, "Cannot move");
-  if (S_ISDIR(St.st_mode) && Inside(Source, Target)) return Fail(Target, EINVAL, "Cannot move a folder into itself");
+  if (S_ISDIR(St.st_mode) && FolderHolds(Source, Target))
+    return Fail(Target, EINVAL, "Cannot move a folder into itself");
   const TDecision D = Resolve(Source, Target);
   if (D == TDecision::Skip) return true;
   if (D == TDecision::Abort) return false;

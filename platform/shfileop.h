@@ -76,6 +76,13 @@ struct TSHFileOpStruct {
 // answers 0 or an errno value, EEXIST when To exists.
 int RenameNoReplace(const std::string& From, const std::string& To);
 
+// True when Path names the folder Folder or lies inside it, by its spelling
+// or as the system resolves it: with every link followed and across mount
+// points, the deepest folder of Path that exists and those above it are
+// compared with Folder by device and inode. A link to a folder holds
+// nothing.
+bool FolderHolds(const std::string& Folder, const std::string& Path);
+
 // 0 when every item was done or skipped by an answer; ECANCELED when
 // cancelled; otherwise the errno value of the first failure.
 int SHFileOperation(TSHFileOpStruct& Op);

@@ -26,12 +26,6 @@ std::string ParentOf(const std::string& path) {
 
 std::string NameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
-bool IsUnderOrEqual(const std::string& path, const std::string& root) {
-  if (path == root) return true;
-  if (root == "/") return !path.empty() && path[0] == '/';
-  return path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/';
-}
-
 std::string Trimmed(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
@@ -45,9 +39,10 @@ bool AnyInFolder(const std::vector<std::string>& sources, const std::string& fol
   return false;
 }
 
+// Also through a linked spelling of the folder or of one above it.
 bool AnyHolds(const std::vector<std::string>& sources, const std::string& folder) {
   for (const std::string& s : sources)
-    if (IsUnderOrEqual(Trimmed(folder), Trimmed(s))) return true;
+    if (platform::FolderHolds(s, folder)) return true;
   return false;
 }
 

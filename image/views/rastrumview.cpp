@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include "image/io/rastrumio.h"
 #include "image/io/rvioparams.h"
@@ -180,6 +181,7 @@ void TRastrumView::Blank() {
   FTransition->Stop();
   FBitmap.SetSize(1, 1);
   Clear();
+  FBlank = true;
 }
 
 void TRastrumView::Clear() {
@@ -191,7 +193,10 @@ void TRastrumView::Clear() {
   Update();
 }
 
-bool TRastrumView::IsEmpty() const { return FBitmap.Width() < 2 && FBitmap.Height() < 2; }
+bool TRastrumView::IsEmpty() const {
+  // A picture of one pixel is a picture: only the pixel Blank leaves is none.
+  return FBitmap.Empty() || (FBlank && FBitmap.Width() == 1 && FBitmap.Height() == 1);
+}
 
 void TRastrumView::Assign(const TRastrumView* Source) {
   if (Source == nullptr) {
@@ -241,10 +246,16 @@ void TRastrumView::TakePicture(TRvLoadedPicture& Source) {
 void TRastrumView::SetBackground(platform::TColor Value) {
   TRvView::SetBackground(Value);
   Update();
+  // A new background brings no picture: a blank view stays blank.
+  FBackgroundChange = true;
   ImageChange();
+  FBackgroundChange = false;
 }
 
 void TRastrumView::ImageChange() {
+  // The first picture after Blank: one of a single pixel was laid out as
+  // the blank one (at 100 percent) and is laid out again as a picture.
+  if (!FBackgroundChange && std::exchange(FBlank, false) && FBitmap.Width() == 1 && FBitmap.Height() == 1) Update();
   if (OnImageChange) OnImageChange(this);
 }
 
@@ -442,7 +453,7 @@ void TRastrumView::Update() {
   if ((AutoStretch || AutoShrink || AutoFit) && bw != 0 && bh != 0) {
     int bx, by;
     RvBackgroundBorder(FBackgroundStyle, bx, by);
-    if (bw < 2 && bh < 2)
+    if (IsEmpty())
       FZoom = 100;
     else
       FZoom = AutoZoom(bw, bh, ExtentX() - 2 * bx, ExtentY() - 2 * by, AutoStretch || AutoFit,

@@ -134,7 +134,8 @@ public:
   void Blank();
   // Fills the picture with Background and drops the alpha channel.
   void Clear();
-  // Narrower than 2 and lower than 2 pixels.
+  // No pixels, or only the one pixel Blank left (a picture of 1 x 1 that
+  // arrived since is a picture).
   virtual bool IsEmpty() const;
   // A view: its picture, alpha channel, background and resolution. A 24- or
   // 1-bit bitmap: its pixels; another bitmap: drawn onto a 24-bit one.
@@ -469,6 +470,10 @@ private:
   bool FNoInvalidate = false;
   int FUpdateDepth = 0;
   bool FDestroying = false;
+  // Set by Blank until a picture arrives (ImageChange); a change of the
+  // background alone is none.
+  bool FBlank = false;
+  bool FBackgroundChange = false;
 
   TResampleFilter FZoomFilter = rfNone;
   TResampleFilter FRestoreFilter = rfNone;

@@ -133,7 +133,7 @@ void TRastrumView::DrawImageTo(platform::TBitmap& Dest, const platform::TRect* C
     DrawBackgroundFor(Dest, &c);
   }
   const int bw = FBitmap.Width(), bh = FBitmap.Height();
-  if ((bw == 1 && bh == 1) || bw == 0 || bh == 0) return;
+  if (IsEmpty()) return;
   if (FEnableAlpha && FAlpha != nullptr &&
       (FAlpha->Width() != bw || FAlpha->Height() != bh))
     return;

@@ -353,6 +353,7 @@ void TRastrumMView::FreeImagePixels(TImageRecord& R) {
     FStore->Delete(R.Image);
     R.Image = nullptr;
   }
+  R.Reread = false;
   DropScaledCopy(R);
 }
 
@@ -371,7 +372,13 @@ void TRastrumMView::RetakeCurrentBitmap() {
 }
 
 void TRastrumMView::TakeCurrentBitmap() {
-  platform::TBitmap* Lent = GetImageBitmap(FSelectedImage);
+  // With workers, an image still without pixels is read by them as any
+  // cell is, and lent out when its read lands (SetImage): a slow file never
+  // holds the window. Without, it is read now.
+  const TImageRecord* r = Record(FSelectedImage);
+  const bool later = r != nullptr && r->Image == nullptr && !r->FileName.empty() && ThreadPoolSize != 0 &&
+                     RequestLoad(FSelectedImage);
+  platform::TBitmap* Lent = later ? nullptr : GetImageBitmap(FSelectedImage);
   // Reading the image on the way lent it as the current one already: that
   // loan goes back, or the bitmap and its block would stay for as long as
   // the image (one for each picture shown before its thumbnail was read).
@@ -461,6 +468,24 @@ bool TRastrumMView::LoadImageNow(int Index) {
   return true;
 }
 
+void TRastrumMView::RereadImage(int Index) {
+  TImageRecord* r = Record(Index);
+  if (r == nullptr) return;
+  r->LoadFailed = false;
+  if (ThreadPoolSize == 0) {
+    LoadImageNow(Index);
+    Update();
+    return;
+  }
+  // A new identity: reads asked for before the change no longer match.
+  FByKey.erase(r->Key);
+  r->Key = FNextKey++;
+  FByKey.emplace(r->Key, r);
+  r->Reread = r->Image != nullptr;
+  // The next paint of the cell asks the workers.
+  QWidget::update();
+}
+
 bool TRastrumMView::LoadImageFromFile(int Index, const std::string& FileName) {
   platform::TFileStream file(FileName, platform::fmOpenRead);
   return LoadImageFromStream(Index, file);
@@ -501,7 +526,7 @@ TRastrumProc* TRastrumMView::GetProc() {
 bool TRastrumMView::RequestLoad(int Index) {
   TImageRecord* r = Record(Index);
   if (r == nullptr) return false;
-  if (r->Image != nullptr) return true;
+  if (!WantsRead(*r)) return true;
   PruneLoadRequests();
   // A read whose result waits for the user-interface thread is not read
   // again (a paint between the two would ask for it).
@@ -523,7 +548,9 @@ bool TRastrumMView::RequestLoad(int Index) {
 
 bool TRastrumMView::StillWanted(std::uint64_t Key) const {
   auto it = FByKey.find(Key);
-  return it != FByKey.end() && IsImageVisible(it->second->Index);
+  // The current image's read goes on wherever the image lies: its bitmap is
+  // lent out when the read lands.
+  return it != FByKey.end() && (it->second->Index == FSelectedImage || IsImageVisible(it->second->Index));
 }
 
 void TRastrumMView::PruneLoadRequests() {
@@ -564,12 +591,14 @@ void TRastrumMView::LoadJobFinished(const std::shared_ptr<TRvLoadResult>& Result
   TImageRecord& r = *it->second;
   // A result for a file the image no longer names, or for an image that got
   // its pixels meanwhile, is stale.
-  if (r.FileName != Result->FileName || r.Image != nullptr) return;
+  if (r.FileName != Result->FileName || !WantsRead(r)) return;
   const int index = r.Index;
   if (TIOParamsVals* params = GetMIO()->GetParams(index)) params->Assign(*Result->Params);
   r.Background = Result->Background;
   if (Result->Failed) {
+    // A file read again that can no longer be read keeps its picture.
     r.LoadFailed = true;
+    r.Reread = false;
   } else {
     SetImage(index, Result->Bitmap.get());
     SetImageFullWidth(index, Result->FullWidth);

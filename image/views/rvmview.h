@@ -1,7 +1,8 @@
 // The thumbnail view: a scrollable grid (or one row, the film strip) of
 // cells, one per image of an ordered list. Each image names where its pixels
-// come from; pixels are read only when a cell has to be painted, by the
-// background loader for most cells and at once for the current image.
+// come from; pixels are read only when a cell has to be painted or becomes
+// the current one, by the background loader when the view has one, else at
+// once.
 #pragma once
 
 #include <QTimer>
@@ -136,6 +137,11 @@ public:
   platform::TBitmap* GetImageBitmap(int Index);
   void ReleaseImageBitmap(platform::TBitmap* Bitmap, bool WriteBack = false);
   bool LoadImageFromFile(int Index, const std::string& FileName);
+  // The image's file changed: it is read again, by the workers when the
+  // view has them (the picture held stays on show until the new one
+  // arrives, and whatever was read or asked for before is dropped), else at
+  // once.
+  void RereadImage(int Index);
   bool LoadImageFromStream(int Index, platform::TStream& Stream);
   void ReserveCacheSpace(int Width, int Height, int Count, int BitCount) override;
   TRastrumMIO* GetMIO();
@@ -340,6 +346,8 @@ private:
     int Index = 0;
     // A failed load is not tried again at every paint.
     bool LoadFailed = false;
+    // The pixels held are of the file as it was: a read is still wanted.
+    bool Reread = false;
   };
 
   TImageRecord* Record(int Index) const;
@@ -350,8 +358,11 @@ private:
   // An info caption of the record's font and background showing its file's
   // name; Owner raises gaps when its caption is set.
   TRvMText FileNameCaption(const TImageRecord& R, TRastrumMView* Owner) const;
-  // The image of a load request still exists and shows.
+  // The image of a load request still exists and shows, or is the current
+  // one.
   bool StillWanted(std::uint64_t Key) const;
+  // The image wants pixels from its file.
+  static bool WantsRead(const TImageRecord& R) { return R.Image == nullptr || R.Reread; }
   void Renumber(int From);
   void MarkLayout(int From);
   void LayoutImages();

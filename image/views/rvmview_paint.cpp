@@ -37,9 +37,11 @@ void TRastrumMView::ExcludeRings(int X, int Y, int N) {
 
 bool TRastrumMView::PaintCell(platform::TCanvas& Canvas, int Index, int& Restart) {
   TImageRecord& r = *FImages[static_cast<std::size_t>(Index)];
-  if (r.Image == nullptr && !r.LoadFailed) {
+  if (WantsRead(r) && !r.LoadFailed) {
     bool queued = false;
-    if (Index != FSelectedImage && ThreadPoolSize != 0) queued = RequestLoad(Index);
+    // The current image's cell as well: with workers the window never waits
+    // for a file, however slow.
+    if (ThreadPoolSize != 0) queued = RequestLoad(Index);
     if (!queued) {
       bool loaded = false;
       // A reader that raises must not end the paint: the image counts as

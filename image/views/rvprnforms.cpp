@@ -165,8 +165,12 @@ bool TRvPrintForm::PrintPreview(bool Print) {
       Refuse(why);
       return false;
     }
+    // A PDF printer without a file (what a machine with no printer set up
+    // gives) is not asked at all: it would refuse the job yet stay taken
+    // by it, and refuse every later change of its set-up and every job.
+    const bool noFile = printer.outputFormat() == QPrinter::PdfFormat && printer.outputFileName().isEmpty();
     QPainter painter;
-    if (!painter.begin(&printer)) {
+    if (noFile || !painter.begin(&printer)) {
       Refuse("The printer did not accept the print job.");
       return false;
     }

@@ -17,6 +17,7 @@
 #include "image/views/rvmview.h"
 #include "platform/stream.h"
 
+#include <QAction>
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
@@ -174,6 +175,62 @@ TEST_F(AnimationLoadTest, TheFramesAreReadInOneWalkOffTheWindowsThread) {
   EXPECT_LE(Watch.Elsewhere, 100);
   EXPECT_EQ(Form().RastrumMView1->ImageCount(), 0);
   EXPECT_EQ(Form().CurrentFileName(), "z.png");
+}
+
+// A picture of one pixel was taken for no picture: nothing shown, no size
+// said, its commands off. It shows as any small picture does, fitted to the
+// window, and an animation of such frames plays.
+TEST_F(AnimationLoadTest, PicturesAndFramesOfOnePixelShowAsAnySmallPicture) {
+  WriteSettingBool("AnimateGif", true);
+  const QRgb Orange = qRgb(255, 128, 0);
+  QImage Pixel(1, 1, QImage::Format_RGB32);
+  Pixel.fill(Orange);
+  for (const char* Name : {"a.png", "b.bmp"}) ASSERT_TRUE(Pixel.save(QString::fromStdString(Env.File(Name))));
+  QImage(2, 2, QImage::Format_RGB32).save(QString::fromStdString(Env.File("small.png")));
+  // The frames' first table entry (the colour they hold) orange.
+  for (const auto& [Name, Frames] : {std::pair("c.gif", 1), std::pair("d.gif", 3)})
+    WriteGif(Name, ManyFramesGif(Frames, 0).replace(13, 3, std::string("\xFF\x80\x00", 3)));
+  Show(Env.File("small.png"));
+  rv::TRastrumView& View = *Form().RastrumView1;
+  const QRect Small(View.OffsetX(), View.OffsetY(), View.DrawWidth(), View.DrawHeight());
+  for (const char* Name : {"a.png", "b.bmp", "c.gif", "d.gif"}) {
+    ShowInFolder(Name);
+    ASSERT_TRUE(WaitUntil([&] { return !View.TransitionRunning(); }));
+    EXPECT_TRUE(Form().HasImage()) << Name;
+    EXPECT_EQ(Form().StatusPanelText(0), QString(Name) + " (1x1)");
+    EXPECT_EQ(QRect(View.OffsetX(), View.OffsetY(), View.DrawWidth(), View.DrawHeight()), Small) << Name;
+    const QImage Shown = View.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(Shown.pixel(Small.topLeft()), Orange) << Name;
+    EXPECT_EQ(Shown.pixel(Small.bottomRight()), Orange) << Name;
+    EXPECT_TRUE(Form().findChild<QAction*>("RotateCW1")->isEnabled()) << Name;
+  }
+  ASSERT_EQ(Form().RastrumMView1->ImageCount(), 3);
+  Form().GifTimerTimer();
+  EXPECT_TRUE(Form().GifTimer->isActive());
+  EXPECT_TRUE(Form().HasImage());
+}
+
+// A command while the frames are read (held) acts on the picture shown
+// without waiting for them; they come after it and play.
+TEST_F(AnimationLoadTest, ACommandDoesNotWaitForTheFrames) {
+  constexpr int Frames = 50;
+  WriteSettingBool("AnimateGif", true);
+  WriteGif("anim.gif", ManyFramesGif(Frames, 0));
+  Env.Picture("a.png");
+  Show(Env.File("a.png"));
+  TDecoderWatch Watch;
+  Watch.FirstData = HeaderBytes + 10;
+  Watch.Hold(HeaderBytes + 5 * 15);
+  Form().CurrentFolderView()->SelectAndShowFile("anim.gif");
+  ASSERT_TRUE(WaitUntil([&] { return !Form().PictureLoadPending() && Watch.Held > 0; }));
+  Form().Execute("CopyToClipboard");
+  EXPECT_TRUE(Form().FramesLoadPending());
+  EXPECT_EQ(Form().RastrumMView1->ImageCount(), 0);
+  Watch.Open();
+  Loaded();
+  EXPECT_EQ(Form().RastrumMView1->ImageCount(), Frames);
+  EXPECT_TRUE(Form().GifTimer->isActive());
+  EXPECT_EQ(Watch.OnWindowThread, 0);
 }
 
 // Every frame's record used to start as a copy of the one before and get

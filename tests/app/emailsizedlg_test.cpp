@@ -4,6 +4,7 @@
 #include "app/msgbox.h"
 #include "app/qmquickmail.h"
 #include "app/settings.h"
+#include "apptestenv.h"
 #include "controls/kel/kelprogressfill.h"
 #include "controls/kel/kelshapebutton.h"
 #include "controls/support/qrcheckbox/qrcheckbox.h"
@@ -11,6 +12,7 @@
 #include "platform/application.h"
 #include "support/fakemailprogram.h"
 #include "support/filesizelimit.h"
+#include "support/gatedreads.h"
 #include "support/tempkeystore.h"
 
 #include <QAbstractButton>
@@ -23,9 +25,11 @@
 #include <QRadioButton>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 
 using namespace app;
+using apptest::WaitUntil;
 using testing_support::TTempFolder;
 
 namespace {
@@ -166,7 +170,13 @@ TEST_F(EmailDialog, ReducesWhatIsTooLarge) {
   const std::pair<QString, QSize> sizes[] = {{Work("big.jpg"), {208, 156}},   {Work("pic.jpg"), {640, 480}},
                                              {Work("pic (2).jpg"), {156, 104}}, {Work("big (2).jpg"), {72, 36}},
                                              {Work("noise.png"), {pngSide, pngSide}}};
-  for (const auto& [path, size] : sizes) EXPECT_EQ(SizeOf(path), size) << path.toStdString();
+  for (const auto& [path, size] : sizes) {
+    EXPECT_EQ(SizeOf(path), size) << path.toStdString();
+    // The user's own pictures, for the user alone.
+    EXPECT_EQ(std::filesystem::status(path.toStdString()).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << path.toStdString();
+  }
   EXPECT_EQ(QImageReader(Work("pic.jpg")).format(), "jpeg");
   EXPECT_EQ(result.SubjectNames, "small.jpg, middle.jpg, big.jpg, pic.bmp, pic.jpg, big.jpg");
   EXPECT_EQ(steps.size(), 8u + 5u * 2u + 1u);
@@ -237,7 +247,8 @@ TEST_F(EmailDialog, ShowFilesAndPreview) {
 
   QListWidget* list = FDlg->FileListBox;
   Click(list->viewport(), list->visualItemRect(list->item(1)).center());
-  EXPECT_EQ(FDlg->LblPreviewName->text(), "halves.png");
+  // Read on a worker: the name comes with the picture.
+  ASSERT_TRUE(WaitUntil([&] { return FDlg->LblPreviewName->text() == "halves.png"; }));
   EXPECT_EQ(FDlg->LblPreviewSize->text(), "60 x 30");
   rv::TRastrumView& view = *FDlg->ImgPreview;
   const QImage shown = view.grab().toImage();
@@ -245,13 +256,38 @@ TEST_F(EmailDialog, ShowFilesAndPreview) {
   EXPECT_EQ(shown.pixel(left + view.DrawWidth() / 4, top + view.DrawHeight() / 2) & 0xFFFFFF, 0xFF0000u);
   EXPECT_EQ(shown.pixel(left + 3 * view.DrawWidth() / 4, top + view.DrawHeight() / 2) & 0xFFFFFF, 0x0000FFu);
   Click(list->viewport(), list->visualItemRect(list->item(0)).center());
-  EXPECT_EQ(FDlg->LblPreviewName->text(), "missing.jpg");
+  ASSERT_TRUE(WaitUntil([&] { return FDlg->LblPreviewName->text() == "missing.jpg"; }));
   EXPECT_EQ(FDlg->LblPreviewSize->text(), "");
 
   Click(FDlg->SBtnShowFiles);
   EXPECT_EQ(FDlg->width(), narrow);
   EXPECT_FALSE(FDlg->FileListBox->isVisible());
   EXPECT_EQ(FDlg->SBtnShowFiles->Caption(), "Show Files >");
+}
+
+// A file slow to read (held at the gate) is read off the window's thread; a
+// file chosen meanwhile takes its place, and the first one's picture never
+// comes.
+TEST_F(EmailDialog, ThePreviewIsReadOffTheWindowsThread) {
+  testsupport::TGatedReads& Reads = testsupport::TGatedReads::Get();
+  Reads.Reset();
+  const QString slow = FFiles.QPath() + "/slow.gate", other = FFiles.QPath() + "/other.gate";
+  testsupport::TGatedReads::Write(slow.toStdString(), 0xFF0000, 40, 30);
+  testsupport::TGatedReads::Write(other.toStdString(), 0x0000FF, 20, 10);
+  FDlg->ShowWithFiles({slow, other});
+  Click(FDlg->SBtnShowFiles);
+  QListWidget* list = FDlg->FileListBox;
+  Reads.Close();
+  Click(list->viewport(), list->visualItemRect(list->item(0)).center());
+  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }));
+  EXPECT_EQ(FDlg->LblPreviewName->text(), "");
+  Click(list->viewport(), list->visualItemRect(list->item(1)).center());
+  Reads.Open();
+  ASSERT_TRUE(WaitUntil([&] { return FDlg->LblPreviewName->text() == "other.gate"; }));
+  EXPECT_EQ(FDlg->LblPreviewSize->text(), "20 x 10");
+  WaitUntil([] { return false; }, 200);
+  EXPECT_EQ(FDlg->LblPreviewName->text(), "other.gate");
+  EXPECT_EQ(Reads.OnWindow, 0);
 }
 
 TEST_F(EmailDialog, OptionsAreKeptInTheSettings) {

@@ -30,7 +30,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const QString AlreadyExists = "A file by this name already exists. Please choose a different name.";
-const QString Unable = "Unable to rename file.";
+// A name that is no entry of its folder, said on the second line.
+const QString Unable = "Unable to rename file.\nA name cannot contain \"/\".";
 
 std::string Read(const std::string& Path) {
   std::ifstream In(Path, std::ios::binary);
@@ -102,16 +103,30 @@ TEST_F(FolderFileOpsTest, RenameDialogChecksTheNameAndOffersItselfAgain) {
   ASSERT_EQ(Shown.size(), 3u);
   EXPECT_EQ(Shown[0], std::make_pair(QString("Photo"), QString("Portable Network Graphics")));
 
-  // A taken name, then names that leave the folder: each an error, then the
-  // dialog again with the text entered; the last try goes through.
+  // A taken name, names that leave the folder, a name of dots only and a
+  // file gone meanwhile: each an error, then the dialog again with the text
+  // entered; the last try goes through.
   Shown.clear();
-  Answers = {"taken", "../Photo", "sub/x", "renamed"};
+  Answers = {"taken", "../Photo", "..", "sub/x", "gone", "renamed"};
+  QStringList Said;
+  const auto Answer = TRenameDlg::ModalAnswer;
+  TRenameDlg::ModalAnswer = [&](TRenameDlg& D) {
+    Said << Env.LastHelpText;
+    Answer(D);
+  };
+  TFolderViewForm::BeforeFileRename = [&](const std::string& Path) {
+    if (Path == One + "/gone.png") fs::rename(One + "/Photo.png", One + "/away");
+    if (Path == One + "/renamed.png") fs::rename(One + "/away", One + "/Photo.png");
+  };
   View->RenameSelectedFile();
-  ASSERT_EQ(Shown.size(), 4u);
+  ASSERT_EQ(Shown.size(), 6u);
   EXPECT_EQ(Shown[1].first, "taken");
-  EXPECT_EQ(Shown[3].first, "sub/x");
-  EXPECT_EQ(Env.HelpShown, 3);
-  EXPECT_EQ(Env.LastHelpText, Unable);
+  EXPECT_EQ(Shown[3].first, "..");
+  EXPECT_EQ(Env.HelpShown, 5);
+  EXPECT_EQ(Said, (QStringList{"", AlreadyExists, Unable,
+                               "A file name cannot be made of dots only. Please choose a different name.", Unable,
+                               "Unable to rename file.\nNo such file or directory"}));
+  EXPECT_FALSE(fs::exists(One + "/...png") || fs::exists(One + "/..png"));
   EXPECT_FALSE(fs::exists(Env.File("Photo.png")) || fs::exists(One + "/Photo.png"));
   EXPECT_TRUE(fs::exists(One + "/renamed.png"));
   EXPECT_EQ(View->Names(), (std::vector<std::string>{"renamed.png", "taken.png"}));

@@ -176,12 +176,19 @@ TEST_F(FolderListerTest, OpeningAFolderExaminesEachFileOnceFirstScreenFirst) {
   ASSERT_LT(OnScreen.size(), Names.size());
 
   // One status call and one open a file; the one shown in the picture view
-  // is opened once more, when the picture view reads it whole.
+  // is opened once more, when the picture view reads it whole. Its two
+  // reads run at once, on two workers, and the kernel reports two opens of
+  // a file one right after the other as one.
   EXPECT_EQ(Form.CurrentFileName(), QString::fromStdString(Names.front()));
   ASSERT_TRUE(WaitUntil([&] { return Form.HasImage(); }));
   for (const std::string& N : Names) {
     EXPECT_EQ(Stats[N], 1) << N;
-    EXPECT_EQ(Watch.Count(N), N == Names.front() ? 2 : 1) << N;
+    if (N == Names.front()) {
+      EXPECT_GE(Watch.Count(N), 1);
+      EXPECT_LE(Watch.Count(N), 2);
+    } else {
+      EXPECT_EQ(Watch.Count(N), 1) << N;
+    }
   }
   // The thumbnails on screen were read before any other file.
   std::vector<std::string> First;

@@ -6,6 +6,7 @@
 #include "image/io/rvmio.h"
 #include "image/views/rvmview.h"
 #include "shell/sxnotify.h"
+#include "support/gatedreads.h"
 
 #include <QFile>
 #include <QScrollBar>
@@ -171,8 +172,9 @@ TEST_F(FolderViewTest, RefreshModesAddDropAndUpdate) {
     EXPECT_EQ(View->Names(), S.Names) << "mode " << S.Mode;
     EXPECT_EQ(RowNames(View).size(), S.Names.size());
     if (S.KeepDimensions) {
+      // Read again off the window's thread.
       const TFolderRows& Rows = View->Rows();
-      EXPECT_EQ(Rows.SubItem(Rows.Row(Rows.IndexOf("keep.png")), 3), S.KeepDimensions);
+      EXPECT_TRUE(WaitUntil([&] { return Rows.SubItem(Rows.Row(Rows.IndexOf("keep.png")), 3) == S.KeepDimensions; }));
     }
   }
   EXPECT_EQ(View->TotalFileSize(), fs::file_size(Env.File("keep.png")) + fs::file_size(Env.File("new.png")));
@@ -221,6 +223,35 @@ TEST_F(FolderViewTest, ClosingWhileTheLoaderWorksStopsItCleanly) {
   ASSERT_TRUE(WaitUntil([&] { return View->Rows().Row(0).DetailsDone; }));
   View->CloseFolderViewNoPrompt();
   ASSERT_TRUE(WaitUntil([&] { return Form.FolderViews().empty(); }));
+}
+
+// A folder whose first file is slow to read (held at the gate) opens at
+// once: the strip's cell and the picture are read by workers and come when
+// their reads end. A change of the file has its header and thumbnail read
+// off the window's thread too.
+TEST_F(FolderViewTest, ASlowFileIsReadOffTheWindowsThread) {
+  testsupport::TGatedReads& Reads = testsupport::TGatedReads::Get();
+  Reads.Reset();
+  const std::string Slow = Env.File("a.gate");
+  testsupport::TGatedReads::Write(Slow, 0xFF0000, 40, 30);
+  Env.Picture("b.png");
+  Reads.Close();
+  TFolderViewForm* View = Open(Slow);
+  rv::TRastrumMView& Strip = *View->ThumbView;
+  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 2; }));
+  EXPECT_TRUE(Form.PictureLoadPending());
+  EXPECT_FALSE(Strip.ImageHasPixels(0));
+  Reads.Open();
+  ASSERT_TRUE(WaitUntil([&] { return !Form.PictureLoadPending() && Strip.ImageHasPixels(0); }));
+  EXPECT_EQ(Form.RastrumView1->GetBitmap()->Width(), 40);
+
+  testsupport::TGatedReads::Write(Slow, 0x00FF00, 50, 20);
+  fs::last_write_time(Slow, fs::file_time_type::clock::now() + std::chrono::hours(1));
+  View->RefreshFolder(2, false);
+  const TFolderRows& Rows = View->Rows();
+  EXPECT_TRUE(WaitUntil([&] { return Rows.SubItem(Rows.Row(Rows.IndexOf("a.gate")), 3) == "50 x 20"; }));
+  EXPECT_TRUE(WaitUntil([&] { return Strip.ImageFullWidth(0) == 50; }));
+  EXPECT_EQ(Reads.OnWindow, 0);
 }
 
 TEST(FilmStripPictureTest, HolesFollowTheScrollPhaseAndTheHighlight) {

@@ -12,7 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
 
 // Stands for the control library's shape button, recognised by class name.
 class TKelShapeButton : public QPushButton {
@@ -233,23 +236,25 @@ TEST(WorkFolderTest, FailureNamesTheLastPathTried) {
   fs::permissions(readOnly, fs::perms::owner_all);
 }
 
-// The runs' folders go into a data folder of the test's own.
+// The runs' folders go into a data folder of the test's own, and so do the
+// temporary folders tried after it.
 class WorkFolderRunTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    FOld = qgetenv("XDG_DATA_HOME");
-    FHadOld = qEnvironmentVariableIsSet("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", FData.path().toUtf8());
+    const std::pair<const char*, QTemporaryDir*> Folders[] = {
+        {"XDG_DATA_HOME", &FData}, {"XDG_RUNTIME_DIR", &FRuntime}, {"TMPDIR", &FTemp}};
+    for (const auto& [Name, Folder] : Folders) {
+      FOld.emplace_back(Name, qEnvironmentVariableIsSet(Name) ? std::optional(qgetenv(Name)) : std::nullopt);
+      qputenv(Name, Folder->path().toUtf8());
+    }
     app::ClearGenUtilCache();
   }
   void TearDown() override {
     app::ClearGenUtilCache();
-    if (FHadOld) qputenv("XDG_DATA_HOME", FOld);
-    else qunsetenv("XDG_DATA_HOME");
+    for (const auto& [Name, Value] : FOld) Value ? qputenv(Name, *Value) : qunsetenv(Name);
   }
-  QTemporaryDir FData;
-  QByteArray FOld;
-  bool FHadOld = false;
+  QTemporaryDir FData, FRuntime, FTemp;
+  std::vector<std::pair<const char*, std::optional<QByteArray>>> FOld;
 };
 
 TEST_F(WorkFolderRunTest, SecondCallDoesNotTouchTheDisk) {
@@ -301,6 +306,33 @@ TEST_F(WorkFolderRunTest, EachRunHasItsOwnAndCleaningTakesOnlyOurFiles) {
   EXPECT_FALSE(fs::exists(Third));
   // No other run works there: the shared folder goes as well.
   EXPECT_FALSE(fs::exists(fs::path(Third).parent_path()));
+}
+
+// What a run that was killed left is cleared by a later start: only runs
+// that are gone, only what a run makes.
+TEST_F(WorkFolderRunTest, RunsThatAreGoneAreClearedPrivateFoldersAndAll) {
+  const std::string Run = app::CreateWorkFolder();
+  const fs::path Shared = fs::path(Run).parent_path();
+  EXPECT_EQ(fs::status(Shared).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(fs::path(Run).filename().string().rfind("run-" + std::to_string(::getpid()) + "-", 0), 0u) << Run;
+
+  const pid_t Dead = ::fork();
+  if (Dead == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(Dead, nullptr, 0), Dead);
+  const fs::path Gone = Shared / ("run-" + std::to_string(Dead) + "-AbC123");
+  const fs::path Kept = Shared / ("run-" + std::to_string(Dead) + "-XyZ789"); // holds a file not of a run
+  const fs::path Live = Shared / "run-1-AbC123";
+  const fs::path Elsewhere = fs::path(FRuntime.path().toStdString()) / "pictrova" / Gone.filename();
+  for (const fs::path& F : {Gone, Kept, Live, Elsewhere}) fs::create_directories(F);
+  for (const fs::path& F : {Gone / "a.jpg", Gone / ".b.png.Qw3rty", Kept / "c.jpg", Kept / "notes.txt",
+                            Live / "d.jpg", Elsewhere / "e.gif", fs::path(Run) / "f.jpg"})
+    std::ofstream(F) << "x";
+  EXPECT_EQ(app::RemoveStaleWorkFolders(), 2);
+  EXPECT_FALSE(fs::exists(Gone) || fs::exists(Elsewhere.parent_path()));
+  EXPECT_FALSE(fs::exists(Kept / "c.jpg"));
+  EXPECT_TRUE(fs::exists(Kept / "notes.txt"));
+  EXPECT_TRUE(fs::exists(Live / "d.jpg"));
+  EXPECT_TRUE(fs::exists(fs::path(Run) / "f.jpg"));
 }
 
 } // namespace

@@ -706,8 +706,15 @@ TEST_F(MainCommandsTest, RenameOfTheShownFileNeverReplaces) {
   EXPECT_EQ(Shown.size(), 1);
   EXPECT_TRUE(fs::exists(Env.File("p0.png")));
   RenameTo("../away");
-  EXPECT_EQ(Env.LastHelpText, "Unable to rename file.");
+  EXPECT_EQ(Env.LastHelpText, "Unable to rename file.\nA name cannot contain \"/\".");
   EXPECT_EQ(Shown, QStringList({"p0", "../away"}));
+  // Dots alone would make a hidden file.
+  for (const char* Dots : {".", "..", "..."}) {
+    RenameTo(Dots);
+    EXPECT_EQ(Env.LastHelpText, "A file name cannot be made of dots only. Please choose a different name.");
+    EXPECT_EQ(Shown, QStringList({"p0", Dots}));
+  }
+  EXPECT_FALSE(fs::exists(Env.File("..png")) || fs::exists(Env.File("...png")) || fs::exists(Env.File("....png")));
   RenameTo("fresh");
   EXPECT_EQ(Shown.size(), 1);
   TRenameDlg::ModalAnswer = nullptr;

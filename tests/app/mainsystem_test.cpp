@@ -213,6 +213,47 @@ TEST_F(MainSystemTest, PrintWindowsAreMadeOnceCaptionedAndPrint) {
   Printer.setOutputFileName(QString());
 }
 
+// A job the printer refused (no printer set up: a PDF printer without a
+// file) leaves the printer to Printer Setup and to the next job, which
+// prints the picture.
+TEST_F(MainSystemTest, AFailedPrintLeavesThePrinterUsable) {
+  testing_support::TTempFolder Out;
+  const QString Pdf = Out.QPath() + "/page.pdf";
+  QPrinter& Printer = rv::RvPrinter();
+  Printer.setOutputFormat(QPrinter::PdfFormat);
+  Printer.setOutputFileName(QString());
+  SystemDialogAnswer = [&](QDialog& D) {
+    if (auto* Options = dynamic_cast<rv::Tfrvprnform2*>(&D)) Options->Button1->click();
+    // What choosing a PDF file in Printer Setup does to the printer.
+    if (auto* Setup = dynamic_cast<QPrintDialog*>(&D)) {
+      D.reject();
+      Setup->printer()->setOutputFileName(Pdf);
+      Setup->printer()->setPageSize(QPageSize(QPageSize::A4));
+    }
+  };
+  Env.Picture("a.png", 64, 48, QColor(0, 0, 255));
+  Show(Env.File("a.png"));
+  Form().PrintImage();
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpText, "The printer did not accept the print job.");
+  EXPECT_NE(Printer.printerState(), QPrinter::Active);
+  Form().PrinterSetup();
+  EXPECT_EQ(Printer.outputFileName(), Pdf);
+  Form().PrintImage();
+  EXPECT_EQ(Env.HelpShown, 1) << Env.LastHelpText.toStdString();
+  QProcess Render;
+  Render.start("pdftoppm", {"-r", "10", "-singlefile", Pdf, Out.QPath() + "/page"});
+  ASSERT_TRUE(Render.waitForFinished(60000));
+  ASSERT_EQ(Render.exitCode(), 0) << Render.readAllStandardError().toStdString();
+  const QImage Page(Out.QPath() + "/page.ppm");
+  ASSERT_EQ(Page.size(), QSize(83, 117));
+  // Fitted inside the margins of an inch, in the middle of the page.
+  const QColor Middle = Page.pixel(41, 58);
+  EXPECT_TRUE(Middle.blue() > 200 && Middle.red() < 60 && Middle.green() < 60) << Middle.name().toStdString();
+  EXPECT_EQ(Page.pixel(3, 3), qRgb(255, 255, 255));
+  Printer.setOutputFileName(QString());
+}
+
 // A paused show prints; a running one waits.
 TEST_F(MainSystemTest, PrintWaitsOnlyWhileAShowRuns) {
   int Shown = 0;

@@ -265,17 +265,28 @@ TEST_F(OpenFolderTest, TheStartUpsDialogIsReadyWhenTheMainWindowOpensIt) {
   Form.FormsCreated();
   Form.show();
   ASSERT_EQ(OpenFolderForm, &Forms.OpenFolder);
-  QString Tree, Preview;
+  QString Tree, Preview, Dimensions;
   QStringList Listed;
   TOpenFolderForm::ModalAnswer = [&](TOpenFolderForm& D) {
     Tree = D.TreeFolder();
     Listed = Items(*D.ImageListBox);
     Preview = D.PreviewFile();
+    Dimensions = D.LblDimensions->text();
     D.done(2);
   };
   Form.OpenImageFolder();
-  TOpenFolderForm::ModalAnswer = nullptr;
   EXPECT_EQ(Tree, Pics);
   EXPECT_EQ(Listed, (QStringList{"A.jpg", "b.png", "c.bmp"}));
   EXPECT_EQ(Preview, Pics + "/A.jpg");
+  EXPECT_EQ(Dimensions, "Dimensions: 32 x 32");
+
+  // Shown again after the first file was deleted and another one took a
+  // new picture: the folder as it is now.
+  fs::remove(Env.File("pics/A.jpg"));
+  apptest::MarkedPicture(40, 30).save(Pics + "/b.png");
+  Form.OpenImageFolder();
+  TOpenFolderForm::ModalAnswer = nullptr;
+  EXPECT_EQ(Listed, (QStringList{"b.png", "c.bmp"}));
+  EXPECT_EQ(Preview, Pics + "/b.png");
+  EXPECT_EQ(Dimensions, "Dimensions: 40 x 30");
 }

@@ -9,12 +9,14 @@
 #include "image/views/rastrumview.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <zlib.h>
 
+#include "support/gatedreads.h"
 #include "support/heldbytes.h"
 
 using namespace app;
@@ -212,6 +214,35 @@ TEST_F(PictureLoadTest, ACommandActsOnThePictureAskedForLast) {
   EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 40);
   EXPECT_TRUE(Form().IsImageModified());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// A command while a slow read runs (held at the gate) waits for it with
+// the window answering, under the wait cursor: a timer fires meanwhile, and
+// lets the read go on. The command then acts on the picture read.
+TEST_F(PictureLoadTest, ACommandWaitsForASlowReadWithTheWindowAnswering) {
+  testsupport::TGatedReads& Reads = testsupport::TGatedReads::Get();
+  Reads.Reset();
+  Env.Picture("a.png", 64, 48, Qt::yellow);
+  testsupport::TGatedReads::Write(Env.File("b.gate"), 0x00FFFF, 40, 30);
+  Show(Env.File("a.png"));
+  Reads.Close();
+  Form().CurrentFolderView()->SelectAndShowFile("b.gate");
+  // The picture's read: its thumbnail was read with the folder.
+  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }));
+  bool Served = false, Waiting = false;
+  QTimer::singleShot(0, &Form(), [&] {
+    Served = Reads.Held == 1;
+    Waiting = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    Reads.Open();
+  });
+  Form().Execute("RotateCW");
+  EXPECT_TRUE(Served);
+  EXPECT_TRUE(Waiting);
+  EXPECT_FALSE(Form().PictureLoadPending());
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 30);
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Height(), 40);
+  EXPECT_EQ(Reads.OnWindow, 0);
+  Settled();
 }
 
 TEST_F(PictureLoadTest, ACommandRightAfterTheSwapFindsTheNewPicturesState) {

@@ -79,6 +79,15 @@ TEST_F(ToolBoxTest, ConstrainedBoxesFollowEachOther) {
 TEST_F(ToolBoxTest, UnitsConvertAndKeysAreFiltered) {
   Type(Box.EditWidth, "3a2-0");
   EXPECT_EQ(Box.EditWidth->text(), "320");
+  // The boxes' own editing keys are no characters: Ctrl+A selects the
+  // text, so that the next digit replaces it, and Ctrl+Z takes it back.
+  Type(Box.EditWidth, "2400");
+  QTest::keyClick(Box.EditWidth, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(Box.EditWidth, Qt::Key_0);
+  EXPECT_EQ(Box.EditWidth->text(), "0");
+  QTest::keyClick(Box.EditWidth, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(Box.EditWidth->text(), "2400");
+  Type(Box.EditWidth, "320");
   Box.CmbWidthType->setCurrentIndex(1);
   EXPECT_EQ(Box.EditWidth->text(), "50");
   EXPECT_EQ(Box.WidthInPixels(), 320);

@@ -338,6 +338,30 @@ TEST_F(ShFileOp, FolderIntoItselfAndLongPaths) {
   EXPECT_EQ(SHFileOperation(Op), EINVAL);
   EXPECT_FALSE(Exists(P("f/inner")));
 
+  // The same folder through a link, or through a link to a folder above
+  // it: refused before anything is made, for a copy and for a move.
+  ASSERT_EQ(::symlink("f", P("l").c_str()), 0);
+  ASSERT_EQ(::symlink(Root.c_str(), P("f/up").c_str()), 0);
+  for (const int Func : {FO_COPY, FO_MOVE})
+    for (const std::string& Into : {P("l"), P("f/up/l"), P("l/up/f")}) {
+      TSHFileOpStruct Linked;
+      Linked.Func = Func;
+      Linked.From = {P("f")};
+      Linked.To = {Into};
+      EXPECT_EQ(SHFileOperation(Linked), EINVAL) << Func << " " << Into;
+      ASSERT_EQ(Linked.Failures.size(), 1u);
+      EXPECT_EQ(Linked.Failures[0].Path, Into + "/f");
+      EXPECT_FALSE(Exists(P("f/f")));
+      EXPECT_TRUE(Exists(P("f/up")));
+    }
+  EXPECT_TRUE(FolderHolds(P("f"), P("l/a/b")));
+  EXPECT_TRUE(FolderHolds(P("f/"), P("f")));
+  EXPECT_FALSE(FolderHolds(P("f"), P("fa")));
+  EXPECT_FALSE(FolderHolds(P("f"), Root));
+  EXPECT_TRUE(FolderHolds("/", P("f")));
+  EXPECT_FALSE(FolderHolds(P("l"), P("f/x"))); // a link is copied as a link
+  ::unlink(P("f/up").c_str());
+
   std::string Deep = Root;
   for (int I = 0; I < 6; ++I) {
     Deep += "/" + std::string(50, static_cast<char>('a' + I));

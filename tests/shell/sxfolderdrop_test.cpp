@@ -263,6 +263,22 @@ TEST(SxClipboard, PasteCopiesOrMovesAndRefusesAFolderIntoItself) {
   EXPECT_FALSE(SxPasteFiles(&controller, nullptr, to));
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("into itself"), std::string::npos);
+
+  // Spelled through a link, to the folder or to one above it, it is the
+  // same folder: refused before anything is made, and no drop is taken.
+  const std::string linked = env.Home + "/linked";
+  const std::string up = to + "/up";
+  ASSERT_EQ(::symlink(to.c_str(), linked.c_str()), 0);
+  ASSERT_EQ(::symlink(env.Home.c_str(), up.c_str()), 0);
+  for (const std::string& into : {linked, up + "/to", linked + "/up/linked"}) {
+    errors.clear();
+    EXPECT_FALSE(SxPasteFiles(&controller, nullptr, into)) << into;
+    ASSERT_EQ(errors.size(), 1u) << into;
+    EXPECT_EQ(errors[0], "A folder cannot be pasted into itself.");
+    EXPECT_TRUE(SxDropRefused({to}, into)) << into;
+  }
+  EXPECT_FALSE(Exists(to + "/to"));
+  EXPECT_FALSE(SxDropRefused({to + "/f.txt"}, linked + "/up/from"));
 }
 
 TEST(SxFolderDrop, DropsCopyLinkAndDeleteIntoTheTrash) {

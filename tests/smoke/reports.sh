@@ -8,6 +8,11 @@
 #   website     Help > Visit Website... where the desktop's opener has no
 #               program for the web page: it fails on its own output only.
 #   guide       Help > Keyboard Shortcut Guide..., the same.
+#   onepixel    a picture of one pixel is shown as any small picture (its
+#               colour where a picture of 2 x 2 is drawn, at the program's
+#               own zoom for small pictures) and the status bar says its
+#               size: its text is the start of the text shown for a picture
+#               named after it.
 # Usage: reports.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -50,10 +55,19 @@ EOF
 chmod +x "$work/bin/xdg-open"
 export PATH="$work/bin:$PATH"
 
-marked_picture "$work/pictures/a.png" "#FF0000"
-"$program" "$work/pictures/a.png" >"$work/program.log" 2>&1 &
+first=a.png
+if [ "$case" = onepixel ]; then
+  # The second sorts after the first and its status text begins with the
+  # first one's: "p.png (1x1)" and "p.png (1x1).png (2x2)".
+  first=p.png
+  convert -size 1x1 "xc:#FF8000" "$work/pictures/p.png"
+  convert -size 2x2 "xc:#FF8000" "$work/pictures/p.png (1x1).png"
+else
+  marked_picture "$work/pictures/a.png" "#FF0000"
+fi
+"$program" "$work/pictures/$first" >"$work/program.log" 2>&1 &
 pid=$!
-read -r main _ <<<"$(wait_window "^Pictrova - $work/pictures/a.png$")" || fail "the picture was not shown"
+read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/$first$")" || fail "the picture was not shown"
 sleep 1
 xdotool windowfocus --sync "$main"
 
@@ -102,6 +116,39 @@ guide)
   said "Keyboard Shortcut Guide..."
   [ "$(cat "$work/opened" 2>/dev/null)" = "file://$(dirname "$program")/keyboard_guide.html" ] ||
     fail "the opener was not asked for the guide: $(cat "$work/opened" 2>/dev/null)"
+  ;;
+onepixel)
+  wait_gone "^About Pictrova 3$" || fail "the start-up splash stays"
+  place_window "$main"
+  read -r main mw mh mx my <<<"$(find_window "^Pictrova - $work/pictures/p\.png$")" || fail "the window went"
+  # The picture view under the film strip, and the status bar.
+  view="$((mw - 8))x$((mh - 180))+$((mx + 4))+$((my + 150))"
+  status="$((mw / 2))x24+$mx+$((my + mh - 26))"
+  shot one
+  one=$(where one "#FF8000" "$view") || fail "the picture of one pixel is not shown"
+  said=$(where one "#000000" "$status") || fail "the status bar says nothing"
+  read -r tw th tx ty <<<"$said"
+  xdotool key Right
+  wait_window "^Pictrova - $work/pictures/p\.png \(1x1\)\.png$" >/dev/null || fail "the next picture was not shown"
+  sleep 1
+  shot two
+  two=$(where two "#FF8000" "$view") || fail "the picture of 2 x 2 is not shown"
+  [ "$one" = "$two" ] || fail "the picture of one pixel is shown at $one, one of 2 x 2 at $two"
+  read -r w h _ <<<"$one"
+  [ "$w" -ge 100 ] && [ $((w - h)) -le 1 ] && [ $((h - w)) -le 1 ] || fail "the small pictures are shown at $one"
+  # The status texts: dark pixels where the bar is.
+  said=$(where two "#000000" "$status") || fail "the status bar says nothing of the second"
+  read -r uw _ ux _ <<<"$said"
+  [ "$tx" = "$ux" ] && [ "$uw" -gt $((tw + 20)) ] || fail "the status texts do not start alike: $tx+$tw, $ux+$uw"
+  text="${tw}x${th}+${tx}+${ty}"
+  for s in one two; do convert "$work/$s.png" -crop "$text" +repage "$work/$s-text.png"; done
+  differ=$(compare -metric AE "$work/one-text.png" "$work/two-text.png" null: 2>&1) || true
+  [ "$differ" = 0 ] || fail "the status bar does not say \"p.png (1x1)\" ($differ pixels differ)"
+  timeout 20 "$program" EXIT || fail "the EXIT start did not end"
+  pid_gone "$pid" || fail "the program did not end on EXIT"
+  wait "$pid" || fail "the program ended with an error: $(tail -5 "$work/program.log")"
+  echo "reports ($case) passed"
+  exit 0
   ;;
 *)
   fail "unknown case"

@@ -11,7 +11,8 @@
 #             box is the active window: it belongs to the whole program, not
 #             to the tool box, and the program answers afterwards.
 #   wizard    File > Exit (by "EXIT") while the e-mail wizard is open ends
-#             the program.
+#             the program; the wizard's work folders of a process that is
+#             gone are cleared at the start.
 #   sigterm   ended by SIGTERM as at logout: the settings are written and no
 #             work file or settings lock is left; work files of a process
 #             that is gone are cleared at the start. After a scan of SANE's
@@ -44,6 +45,10 @@
 #             hundred bytes that declare 65,535 tiles of many components or
 #             a palette picture of 16384 x 16384: the good picture is shown,
 #             and the program's peak resident memory stays small.
+#   slowread  a folder whose first picture takes seconds to read: the window
+#             shows and answers before its thumbnail is read, then the
+#             picture comes, and the next one after it. $PICTROVA_PING names
+#             the program that pings a window.
 # Usage: robustness.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -226,7 +231,15 @@ EOF2
 wizard)
   # Exit while the e-mail wizard is open: the program ends, the wizard with it.
   marked_picture "$work/pictures/a.png" "#0000FF"
+  # Reduced copies left by a process that is gone, and by one that lives.
+  shared="$work/data/pictrova/pictrovatemp"
+  dead=$(sh -c 'echo $$')
+  mkdir -p "$shared/run-$dead-AbC123" "$shared/run-$$-AbC123"
+  echo x >"$shared/run-$dead-AbC123/a.jpg"
+  echo x >"$shared/run-$$-AbC123/b.jpg"
   start_on_picture
+  [ -e "$shared/run-$dead-AbC123" ] && fail "the work folder of a process that is gone is still there"
+  [ -e "$shared/run-$$-AbC123/b.jpg" ] || fail "a live process's reduced copy went"
   sleep 1
   click $((mx + mw / 2)) $((my + mh / 2))
   xdotool key ctrl+e
@@ -486,6 +499,39 @@ tiles)
   check_marked tiles "#0000FF" "${mw}x${mh}+${mx}+${my}" >/dev/null
   ends_on_exit
   echo "peak resident memory: $peak MB"
+  ;;
+slowread)
+  # Slow to read by its size alone: 12000 x 12000 of 16-bit samples, a
+  # megabyte of file.
+  ppmmake -maxval=65535 '#00C000' 12000 12000 | pnmtopng -force >"$work/pictures/a.png" || fail "no slow picture"
+  marked_picture "$work/pictures/b.jpg" "#FF0000"
+  "$program" "$work/pictures" >"$work/first.log" 2>&1 &
+  first=$!
+  read -r id mw mh mx my <<<"$(wait_window "^Pictrova")" || fail "no main window"
+  "$PICTROVA_PING" "$id" 1000 || fail "the window does not answer while the picture is read"
+  [ "$(title)" != "Pictrova - $work/pictures/a.png" ] || fail "the picture was read before the first ping"
+  shot early
+  share=$(fraction early "#00C000" "${mw}x${mh}+${mx}+${my}")
+  awk -v s="$share" 'BEGIN { exit !(s < 0.0005) }' ||
+    fail "the window showed only once the picture's thumbnail had been read"
+  for _ in $(seq 1 300); do
+    [ "$(title)" = "Pictrova - $work/pictures/a.png" ] && break
+    sleep 0.2
+  done
+  [ "$(title)" = "Pictrova - $work/pictures/a.png" ] || fail "the slow picture did not come"
+  # Past its transition.
+  sleep 1
+  shot shown
+  read -r bw bh _ <<<"$(where shown "#00C000" "${mw}x${mh}+${mx}+${my}")" || fail "the slow picture is not on the screen"
+  [ "$bw" -ge 200 ] && [ "$bh" -ge 200 ] || fail "the slow picture is not on the screen (${bw}x${bh})"
+  click $((mx + mw / 2)) $((my + mh / 2))
+  xdotool key Right
+  wait_title "Pictrova - $work/pictures/b.jpg" || fail "the next picture did not come"
+  sleep 1
+  shot next
+  check_marked next "#FF0000" "${mw}x${mh}+${mx}+${my}" >/dev/null
+  "$PICTROVA_PING" "$id" 1000 || fail "the window does not answer after the slow picture"
+  ends_on_exit
   ;;
 *)
   fail "unknown case"

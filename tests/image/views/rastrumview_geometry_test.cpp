@@ -156,6 +156,23 @@ TEST(RastrumViewGeometry, BlankLeavesAnEmptyOnePixelPicture) {
   EXPECT_TRUE(view->IsEmpty());
   EXPECT_EQ(view->GetBitmap()->Width(), 1);
   EXPECT_FALSE(view->HasAlphaChannel());
+  // A new background is no picture.
+  view->SetBackground(platform::clBlue);
+  EXPECT_TRUE(view->IsEmpty());
+
+  // A picture of one pixel is a picture: fitted and drawn as any small one.
+  view->AutoFit = true;
+  platform::TBitmap pixel(1, 1, platform::pf24bit);
+  pixel.Canvas().SetPixels(0, 0, platform::clRed);
+  view->Assign(&pixel);
+  EXPECT_FALSE(view->IsEmpty());
+  EXPECT_DOUBLE_EQ(view->Zoom(), 10000);
+  const QImage shown = viewtest::Shot(*view);
+  EXPECT_EQ(viewtest::At(shown, 0, 0), 0xFF0000u);
+  EXPECT_EQ(viewtest::At(shown, 99, 99), 0xFF0000u);
+  EXPECT_EQ(viewtest::At(shown, 100, 50), 0x0000FFu);
+  view->Blank();
+  EXPECT_TRUE(view->IsEmpty());
 }
 
 TEST(RastrumViewGeometry, ScrollBarsScaleTheViewIntoTheirRange) {

@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 
 #include "image/io/png/rvpng.h"
 #include "image/io/rastrumio.h"
@@ -19,6 +20,7 @@
 #include "image/views/rvthumbfit.h"
 #include "mviewtestutil.h"
 #include "support/filesizelimit.h"
+#include "support/gatedreads.h"
 #include "support/tempfolder.h"
 
 namespace {
@@ -65,10 +67,13 @@ protected:
 TEST_F(TLoader, VisibleCellsLoadInTheBackground) {
   TRastrumMView view;
   PaintedStrip(view);
-  // The current image is read at once; the other visible ones are queued.
-  EXPECT_TRUE(view.ImageHasPixels(1));
-  EXPECT_FALSE(view.ImageHasPixels(0) && view.ImageHasPixels(2));
-  ASSERT_TRUE(WaitFor([&] { return view.ImageHasPixels(0) && view.ImageHasPixels(2); }));
+  // The current image is read by the workers as the other visible ones
+  // are: none at once, and its bitmap is lent out when its read lands.
+  EXPECT_FALSE(view.ImageHasPixels(0) || view.ImageHasPixels(1) || view.ImageHasPixels(2));
+  EXPECT_EQ(view.GetBitmap(), nullptr);
+  ASSERT_TRUE(WaitFor([&] { return view.ImageHasPixels(0) && view.ImageHasPixels(1) && view.ImageHasPixels(2); }));
+  ASSERT_NE(view.GetBitmap(), nullptr);
+  EXPECT_EQ(view.GetBitmap()->Width(), 50);
   // 170 pixels show cells 0 to 3 (the fourth partly); none beyond.
   EXPECT_TRUE(WaitFor([&] { return view.ImageHasPixels(3); }));
   for (int i = 4; i < 30; ++i) EXPECT_FALSE(view.ImageHasPixels(i)) << i;
@@ -334,6 +339,57 @@ TEST_F(TLoader, AReadWaitingToBeTakenIsNotAskedForAgain) {
   int rest = 0;
   EXPECT_EQ(starter.TakeResults(8, rest).size(), 1u);
   EXPECT_FALSE(starter.HasResult(7, Name(0)));
+}
+
+// Files slow to read (held at the gate) selected, painted and changed: the
+// workers read them all, the window's thread none, and its event loop runs
+// meanwhile. Each picture lands in its own image, and a read asked for
+// before a change of the file never lands.
+TEST_F(TLoader, TheWindowReadsNoFileItsWorkersReadSlowly) {
+  testsupport::TGatedReads& Reads = testsupport::TGatedReads::Get();
+  Reads.Reset();
+  auto Gated = [&](int I) { return Dir.File("g" + std::to_string(I) + ".gate"); };
+  TRastrumMView view;
+  Shape(view, 170, 60, 0);
+  view.SetEnableMultiSelect(true);
+  for (int i = 0; i < 3; ++i) {
+    testsupport::TGatedReads::Write(Gated(i), FillOf(i));
+    view.SetImageFileName(view.AppendImage(), Gated(i));
+  }
+  view.DeselectNU();
+  Reads.Close();
+  // As a click selects, then as a folder view selects; then painted.
+  view.SetSelectedImage(0);
+  view.BeginSelectImages();
+  view.SetSelectedImage(1);
+  view.EndSelectImages();
+  Grab(view);
+  bool fired = false;
+  QTimer::singleShot(0, [&] { fired = true; });
+  ASSERT_TRUE(WaitFor([&] { return fired && Reads.Held == 3; }, 5000));
+  EXPECT_EQ(view.GetBitmap(), nullptr);
+  Reads.Open();
+  ASSERT_TRUE(WaitFor([&] { return view.GetBitmap() != nullptr && view.ImageHasPixels(0) && view.ImageHasPixels(2); }));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(StoredFill(view, i), FillOf(i)) << i;
+  const std::uint8_t* current = view.GetBitmap()->ScanLine(10) + 3 * 10;
+  EXPECT_EQ((std::uint32_t{current[2]} << 16) | (current[1] << 8) | current[0], FillOf(1));
+
+  // Changed twice while held: the picture it had stays until the second
+  // change's read lands; the first change's read is dropped.
+  Reads.Close();
+  testsupport::TGatedReads::Write(Gated(2), 0x00FF00);
+  view.RereadImage(2);
+  Grab(view);
+  ASSERT_TRUE(WaitFor([&] { return Reads.Held == 1; }, 5000));
+  testsupport::TGatedReads::Write(Gated(2), 0x0000FF);
+  view.RereadImage(2);
+  Grab(view);
+  EXPECT_EQ(StoredFill(view, 2), FillOf(2));
+  Reads.Open();
+  ASSERT_TRUE(WaitFor([&] { return StoredFill(view, 2) != FillOf(2); }, 5000));
+  EXPECT_EQ(StoredFill(view, 2), 0x0000FFu);
+  EXPECT_EQ(Reads.OnWindow, 0);
+  EXPECT_EQ(Reads.Elsewhere, 5);
 }
 
 TEST(Starter, QueueOperationsUnderLoad) {
