@@ -178,26 +178,23 @@ bool TFolderViewForm::DeleteFiles(const std::vector<std::string>& Names) {
   // said yes to the delete of that file, so that a delete declined or
   // cancelled leaves the file and the edit as they were. A delete that asks
   // nothing settles it first.
-  if (FOwner && Operation.Options.count(wn::fofNoConfirmation) && !FOwner->ReleaseShownFile(Paths, false))
-    return false;
+  if (Operation.Options.count(wn::fofNoConfirmation) && !OwnerReleases(Paths, false)) return false;
   const TWaitCursor Wait;
   Operation.Operation = wn::foDelete;
   Operation.Owner = window();
   Operation.SourceFiles = Paths;
   Operation.DestFiles.clear();
-  const QPointer<TMainForm> Owner = FOwner;
-  Operation.OnAnswered = [&Paths, Owner](platform::TFileOpConfirm Kind, const std::string& Source,
-                                         platform::TFileOpAnswer Answer) {
+  Operation.OnAnswered = [this, &Paths](platform::TFileOpConfirm Kind, const std::string& Source,
+                                        platform::TFileOpAnswer Answer) {
     const bool All = Answer == platform::TFileOpAnswer::YesToAll;
-    if (!Owner || Kind != platform::TFileOpConfirm::Delete || (Answer != platform::TFileOpAnswer::Yes && !All))
-      return Answer;
+    if (Kind != platform::TFileOpConfirm::Delete || (Answer != platform::TFileOpAnswer::Yes && !All)) return Answer;
     // "Yes to All" lets this file and every one after it go unasked.
     std::vector<std::string> Going{Source};
     if (All) {
       const auto From = std::find(Paths.begin(), Paths.end(), Source);
       Going.assign(From == Paths.end() ? Paths.begin() : From, Paths.end());
     }
-    return Owner->ReleaseShownFile(Going, false) ? Answer : platform::TFileOpAnswer::Cancel;
+    return OwnerReleases(Going, false) ? Answer : platform::TFileOpAnswer::Cancel;
   };
   struct TUnhook {
     wn::TWnSHFileOperation& Operation;
@@ -307,8 +304,7 @@ void TFolderViewForm::RenameSelectedFile() {
     // Only a rename the user went on with, to a name not refused, settles
     // the shown picture's edit: one cancelled leaves the file and the edit
     // as they were.
-    if (Error.isEmpty() && ((FOwner && !FOwner->ReleaseShownFile({JoinPath(FFolderPath, OldName)}, true)) || FClosing))
-      return;
+    if (Error.isEmpty() && !OwnerReleases({JoinPath(FFolderPath, OldName)}, true)) return;
     if (Error.isEmpty() && RenameOnDisk(OldName, NewName, Error)) {
       RenameFileItem(OldName, NewName, false);
       return;
@@ -320,7 +316,7 @@ void TFolderViewForm::RenameSelectedFile() {
 
 bool TFolderViewForm::ImageViewEdited(const std::string& OldName, const std::string& NewName) {
   if (FClosing || NewName == OldName) return false;
-  if (FOwner && !FOwner->ReleaseShownFile({JoinPath(FFolderPath, OldName)}, true)) return false;
+  if (!OwnerReleases({JoinPath(FFolderPath, OldName)}, true)) return false;
   QString Error;
   if (LowerFileExt(OldName) != LowerFileExt(NewName)) {
     Error = QStringLiteral("The file extension must match previous file extension.");

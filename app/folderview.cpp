@@ -540,10 +540,10 @@ void TFolderViewForm::TakeListedFiles(bool FromLoop) {
   if (Done) {
     FLister.reset();
     // Listed to its end from the event loop without a picture: none is to
-    // come, and the main window stops waiting for one.
-    if (FromLoop && FNames.empty() && FOwner && FOwner->CurrentFolderView() == this &&
-        FOwner->QuerySaveModified() == TMainForm::TLeaveAnswer::Go)
-      FOwner->ClearPictureView();
+    // come, and the main window stops waiting for one, when that still
+    // holds after its question about an edit.
+    const auto Waiting = [this] { return FNames.empty() && FOwner && FOwner->CurrentFolderView() == this; };
+    if (FromLoop && Waiting() && OwnerLetsPictureGo() && Waiting()) FOwner->ClearPictureView();
   } else if (!FListed.empty()) {
     QMetaObject::invokeMethod(this, [this] { TakeListedFiles(); }, Qt::QueuedConnection);
   }
@@ -906,18 +906,30 @@ void TFolderViewForm::SyncSelection(bool ShowFile) {
   if (ShowFile) ShowFirstSelected();
 }
 
+bool TFolderViewForm::OwnerLetsPictureGo() {
+  const QPointer<TFolderViewForm> Self(this);
+  return FOwner->QuerySaveModified() == TMainForm::TLeaveAnswer::Go && Self && !FClosing;
+}
+
+bool TFolderViewForm::OwnerReleases(const std::vector<std::string>& Paths, bool Shows) {
+  if (!FOwner) return true;
+  const QPointer<TFolderViewForm> Self(this);
+  return FOwner->ReleaseShownFile(Paths, Shows) && Self && !FClosing;
+}
+
 void TFolderViewForm::ShowFirstSelected() {
   if (!FOwner) return;
   if (!FSelectedNames.empty()) {
     if (!FOwner->ThumbsShownOrHidden()) return;
     const QString Path = QString::fromStdString(JoinPath(FFolderPath, FSelectedNames.front()));
     if (Path == FOwner->CurrentFilePath() && FOwner->CurrentFolderView() == this) return;
-    if (FOwner->QuerySaveModified() != TMainForm::TLeaveAnswer::Go) return;
+    // The selection may have changed while the user was asked.
+    if (!OwnerLetsPictureGo() || FSelectedNames.empty()) return;
     FOwner->ShowImageFile(this, FSelectedNames.front());
   } else {
     // Nothing to show blanks the picture: an edit is asked about first, and
     // one the user keeps stays on the screen.
-    if (FOwner->QuerySaveModified() != TMainForm::TLeaveAnswer::Go) return;
+    if (!OwnerLetsPictureGo() || !FSelectedNames.empty()) return;
     FOwner->SetCurrentFolderView(this);
     FOwner->ClearPictureView();
   }
@@ -1271,8 +1283,9 @@ void TFolderViewForm::FolderDeleted(const std::string& Path) {
   if (FClosing) return;
   if (WithoutTrailingDelimiter(Path) != WithoutTrailingDelimiter(FFolderPath)) return;
   // A file operation still running may be this view's own: the view stays
-  // until it has ended.
-  if (wn::TWnSHFileOperation::Running()) {
+  // until it has ended, and until the main window's question about its edit
+  // is answered (one question at a time).
+  if (wn::TWnSHFileOperation::Running() || (FOwner && FOwner->QuestionUp())) {
     QTimer::singleShot(20, this, [this, Path] { FolderDeleted(Path); });
     return;
   }

@@ -290,6 +290,12 @@ private:
   // first of them is selected when nothing is, and shown.
   void AddFileItems(const std::vector<const TScannedFile*>& Files, bool Select);
   void SelectRowsFromNames();
+  // The main window's question about its edited picture before this view
+  // replaces or blanks it, or takes its file away or renames it
+  // (TMainForm::QuerySaveModified, ReleaseShownFile): a modal loop. True when
+  // the answer lets the step go on and this view still stands afterwards.
+  bool OwnerLetsPictureGo();
+  bool OwnerReleases(const std::vector<std::string>& Paths, bool Shows);
   void ShowFirstSelected();
   // ShowFirstSelected once the strip has read its screen or the wait is over.
   void ShowFirstSelectedAfterStrip(QDeadlineTimer Deadline);

@@ -182,6 +182,7 @@ void THelpDlg::PrepareOverwrite(const QStringList& firstLines) {
   SBtnCancel->show();
   SbtnOptional->show();
   SetIconKind(2);
+  FAsksAboutEdit = true;
 }
 
 void THelpDlg::PromptOverwriteResized() {
@@ -205,6 +206,7 @@ void THelpDlg::PromptSaveNewImage() {
   SBtnCancel->SetCaption("No");
   SBtnCancel->show();
   SetIconKind(2);
+  FAsksAboutEdit = true;
 }
 
 void THelpDlg::PromptFileChanged(const QString& name) {
@@ -379,6 +381,7 @@ void THelpDlg::reject() {
 
 void THelpDlg::done(int result) {
   QDialog::done(result);
+  FAsksAboutEdit = false;
   SBtnCancel->hide();
   SbtnOptional->hide();
   SbtnOkay->SetCaption("OK");

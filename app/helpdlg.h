@@ -42,9 +42,10 @@ public:
   // 0 information, 1 alert, 2 question, 3 error.
   void SetIconKind(int kind);
   int IconKind() const { return FIconKind; }
-  // A question about leaving an edited picture (the only ones with the
-  // question icon): its answer decides whether the edit is kept.
-  bool AsksAboutEdit() const { return FIconKind == 2; }
+  // The message up is a question about leaving an edited picture
+  // (PromptOverwriteResized, PromptOverwriteRotated, PromptSaveNewImage):
+  // its answer decides whether the edit is kept.
+  bool AsksAboutEdit() const { return FAsksAboutEdit; }
   void SetDetailText(const QString& text);
   QStringList DetailLines() const { return FDetailLines; }
 
@@ -95,6 +96,8 @@ private:
   void PrepareOverwrite(const QStringList& firstLines);
 
   int FIconKind = 3;
+  // Set where a question about the edit is prepared, until it is answered.
+  bool FAsksAboutEdit = false;
   QStringList FDetailLines;
   std::function<void(std::exception_ptr)> FPreviousHandler;
   bool FHandlerInstalled = false;

@@ -367,6 +367,9 @@ void TMainForm::BuildCommands() {
   AddCommand("VisitWebsite", [this] { OpenThroughDesktop(QUrl(QString::fromLatin1(AboutWebPage))); });
   AddCommand("CheckForUpdates", [this] {
     if (QuerySaveModified() != TLeaveAnswer::Go) return;
+    // The updater runs beside the picture, which stays: the next step asks
+    // again.
+    ForgetAnswer();
     const QString updater = QString::fromStdString(JoinPath(QCoreApplication::applicationDirPath().toStdString(), "WiseUpdt.exe"));
     // No updater ships with the program; one put beside it is still run.
     if (!QFileInfo(updater).isFile()) ShowErrorDialog(QStringLiteral("No updater is installed."));
@@ -859,16 +862,27 @@ bool TMainForm::CanStepToAnotherPicture() const {
 }
 
 // Asked about the picture only when the step can leave it: a scan with no
-// current folder view, or the one file of a folder, stays where it is.
+// current folder view, or the one file of a folder, stays where it is. The
+// question is a modal loop: the step goes on in the folder view it was
+// asked for, when that is still there and current.
+bool TMainForm::MayStepToAnotherPicture() {
+  if (!CanStepToAnotherPicture()) return false;
+  const QPointer<TFolderViewForm> view = FCurrentFolderView;
+  if (QuerySaveModified() != TLeaveAnswer::Go) return false;
+  if (view && view == FCurrentFolderView && CanStepToAnotherPicture()) return true;
+  ForgetAnswer();
+  return false;
+}
+
 void TMainForm::PreviousImage() {
-  if (!CanStepToAnotherPicture() || QuerySaveModified() != TLeaveAnswer::Go) return;
+  if (!MayStepToAnotherPicture()) return;
   SBtnPrevious->setEnabled(false);
   FCurrentFolderView->ShowPreviousFile();
   UpdateCommandStates();
 }
 
 void TMainForm::NextImage() {
-  if (!CanStepToAnotherPicture() || QuerySaveModified() != TLeaveAnswer::Go) return;
+  if (!MayStepToAnotherPicture()) return;
   SBtnNext->setEnabled(false);
   FCurrentFolderView->ShowNextFile();
   UpdateCommandStates();
@@ -967,7 +981,10 @@ void TMainForm::RenameShownFile() {
 
 void TMainForm::EmailImages() {
   FinishPendingLoad();
-  if (QuerySaveModified() != TLeaveAnswer::Go || !EmailSizeDlg) return;
+  if (!EmailSizeDlg || QuerySaveModified() != TLeaveAnswer::Go) return;
+  // The wizard mails the files as they are and leaves the picture: the
+  // next step asks again.
+  ForgetAnswer();
   if (FCurrentFolderView && !FCurrentFolderView->SelectedNames().empty()) {
     QStringList names;
     for (const std::string& n : FCurrentFolderView->SelectedNames()) names << QString::fromStdString(n);

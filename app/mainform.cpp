@@ -375,7 +375,11 @@ void TMainForm::PreparePictureView() {
   view.SetSelectionColor2(platform::clWhite);
   view.SetSelectionGripStyle(platform::clBlack, platform::clWhite, platform::bsClear, 3, true);
   view.OnImageChange = [this](void*) {
-    if (!FBusy && !FAcquiring) UpdateModifiedState();
+    if (FBusy || FAcquiring) return;
+    // A change since the question: the answer was given for another edit.
+    ForgetAnswer();
+    FCloseAnswered = false;
+    UpdateModifiedState();
   };
   SBtnAutoFit->SetPressed(true);
 }
@@ -680,31 +684,35 @@ void TMainForm::Ptv_MainExecuteMacro(const QStringList& macro) {
 
 void TMainForm::CloseForSession() {
   FSessionEnding = true;
-  // A question about the edit stays: the close would only ask it again.
-  for (QWidget* window : QApplication::topLevelWidgets())
-    if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible() && dialog->isModal()) {
-      auto* message = dynamic_cast<THelpDlg*>(dialog);
-      if (!message || !message->AsksAboutEdit()) dialog->reject();
-    }
+  // A question about the edit stays, and so does what its answer opened
+  // (the save-as dialog): the close waits for the answer instead of asking
+  // again. Every other dialog ends as cancelled.
+  if (!FAsking)
+    for (QWidget* window : QApplication::topLevelWidgets())
+      if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible() && dialog->isModal()) {
+        auto* message = dynamic_cast<THelpDlg*>(dialog);
+        if (!message || !message->AsksAboutEdit()) dialog->reject();
+      }
   QTimer::singleShot(0, this, [this] {
     if (close()) QCoreApplication::quit();
-    else FSessionEnding = false;
+    else if (!FCloseWaits) FSessionEnding = false;
   });
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (!FSettingsWritten) {
-    // A close asked for while the question of another is up waits for its
-    // answer.
-    if (FCloseQuerying) {
+    // A close asked for while a question about the edit is up (its own or a
+    // step's) waits for the answer; the one question stays the only one.
+    if (FAsking) {
+      FCloseWaits = true;
       event->ignore();
       return;
     }
+    const bool answered = FCloseAnswered;
+    FCloseAnswered = false;
     FinishPendingLoad();
     StopSlideShow();
-    FCloseQuerying = true;
-    const TLeaveAnswer answer = QuerySaveModified();
-    FCloseQuerying = false;
+    const TLeaveAnswer answer = answered ? TLeaveAnswer::Go : QuerySaveModified();
     // A save the user asked for that failed or was cancelled keeps the
     // window open, with the edit and nothing closed or written.
     if (answer == TLeaveAnswer::Kept) {

@@ -206,10 +206,14 @@ public:
   void UpdateModifiedState();
   // Asked before leaving a modified picture. Anything but Go stops the
   // caller: the picture was saved under another name, which is now shown
-  // (OtherShown), or a save the user asked for failed or was cancelled and
-  // the picture stays with its edit (Kept).
+  // (OtherShown), or the picture stays (Kept): a save the user asked for
+  // failed or was cancelled, the question about it is up already (one
+  // question at a time), or a close came while it was up and now takes
+  // the answer, so no step goes on.
   enum class TLeaveAnswer { Go, OtherShown, Kept };
   TLeaveAnswer QuerySaveModified();
+  // Whether the question of QuerySaveModified is up.
+  bool QuestionUp() const { return FAsking; }
   // Whether closing the folder view may go on: closing the last one leaves
   // no picture, and an edit whose save failed or was cancelled keeps it open.
   bool FolderViewMayClose(TFolderViewForm* view);
@@ -461,6 +465,8 @@ private:
   // A step to the previous or next picture would show another one: the
   // current folder view holds a file other than the one shown.
   bool CanStepToAnotherPicture() const;
+  // And the user's answer about an edit lets it.
+  bool MayStepToAnotherPicture();
   void SetSlideShowCaptions(bool running, bool paused);
   void ShowSlideShowButtonState(bool running);
   // A pointer move over the picture during a show may bring the pointer back.
@@ -544,6 +550,20 @@ private:
   bool WithoutOwnFile() const;
   // The picture as shown is what its file holds now.
   void PictureSaved();
+  // The questions of QuerySaveModified and what their answers do.
+  TLeaveAnswer AskAboutEdit();
+  // The step an answer was given for did not leave the picture, or the
+  // picture changed since: the answer goes, and the next step asks again.
+  void ForgetAnswer();
+  // Holds a running show while the user is asked: no step is taken behind
+  // the question, and the show goes on once it is answered (unless the
+  // answer ended it).
+  struct TShowHold {
+    explicit TShowHold(TMainForm& form);
+    ~TShowHold();
+    TMainForm& Form;
+    bool Held;
+  };
 
   platform::TDdeServerConv* FServer;
   // Made without owner at creation, freed with the main window.
@@ -562,7 +582,13 @@ private:
   std::vector<QWidget*> FOtherWindows;
   QWidget* FLastShownTab = nullptr;
   bool FModified = false;
+  // The user's answer that lets the edit go unsaved ("Discard Changes", "No"
+  // for a picture without a file, or a copy saved under another name): it
+  // covers the edit and the step it was given for only.
   bool FDontAskToSave = false;
+  // That answer was given for a delete or move of the shown file: it holds
+  // once the file has gone.
+  bool FAnswerTakesFile = false;
   // The silent save of this picture failed: leaving it asks instead.
   bool FAutoSaveFailed = false;
   bool FOnlyRotated = true;
@@ -600,9 +626,14 @@ private:
   // The folder view of a picture shown whose FinishHandOver is to come.
   std::optional<QPointer<TFolderViewForm>> FHandOverView;
   bool FSettingsWritten = false;
-  // The close is asking about the picture: a second close meanwhile waits
-  // for that answer.
-  bool FCloseQuerying = false;
+  // A question about the edit is up (or its answer is acted on: a save, the
+  // save-as dialog).
+  bool FAsking = false;
+  // A close came while it was up: it waits for the answer, and then runs.
+  bool FCloseWaits = false;
+  // That answer let the picture go: the close that waited acts on it
+  // without asking again.
+  bool FCloseAnswered = false;
   // A termination signal's close is on its way.
   bool FSessionEnding = false;
   bool FDestroyed = false;

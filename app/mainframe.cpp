@@ -104,7 +104,10 @@ void TMainForm::OpenPath(const QString& path, bool refresh) {
   StopSlideShow();
   if (QuerySaveModified() == TLeaveAnswer::Kept) return;
   const QFileInfo info(path);
-  if (!info.exists() || !info.isFile()) return;
+  if (!info.exists() || !info.isFile()) {
+    ForgetAnswer();
+    return;
+  }
   const std::string full = info.absoluteFilePath().toStdString();
   const std::size_t slash = full.rfind('/');
   const std::string folder = full.substr(0, slash == 0 ? 1 : slash);
@@ -113,7 +116,11 @@ void TMainForm::OpenPath(const QString& path, bool refresh) {
     // Exact text: another spelling of the folder opens another view.
     if (view->GetFolderPath() != folder) continue;
     if (refresh) view->RefreshFolder(3, false);
+    const QString shown = FCurrentFilePath;
     view->SelectAndShowFile(name);
+    // The shown file itself (or one its view has still to list): the picture
+    // stays, and the next step asks again.
+    if (!PictureLoadPending() && FCurrentFilePath == shown) ForgetAnswer();
     if (view->Floating()) {
       view->raise();
       view->activateWindow();
@@ -148,8 +155,12 @@ bool TMainForm::StillWaiting() const {
 }
 
 void TMainForm::OpenImageFolder() {
-  if (FSlideShow || QuerySaveModified() != TLeaveAnswer::Go || !OpenFolderForm) return;
-  if (OpenFolderForm->ShowModal() != 1) return;
+  if (FSlideShow || !OpenFolderForm || QuerySaveModified() != TLeaveAnswer::Go) return;
+  // No folder chosen: the picture stays, and the next step asks again.
+  if (OpenFolderForm->ShowModal() != 1) {
+    ForgetAnswer();
+    return;
+  }
   update();
   const TWaitCursor Wait;
   OpenFolderView(OpenFolderForm->GetSelectedPath());

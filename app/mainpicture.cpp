@@ -271,6 +271,7 @@ void TMainForm::EndImageLoad(TFolderViewForm* view) {
 
 bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, const std::string& message,
                                 bool backwards, bool tooLarge) {
+  const TShowHold hold(*this);
   // Once the session has asked the program to end, a file that cannot be
   // read is skipped without a word and the walk stops: the close comes.
   if (!IsFolder(view->GetFolderPath())) {
@@ -425,6 +426,47 @@ TMainForm::TLeaveAnswer TMainForm::QuerySaveModified() {
   // The picture a read is on its way to replace was asked about before the
   // read began; the one coming is not modified.
   if (PictureLoadPending() || !HasImage() || !FModified) return TLeaveAnswer::Go;
+  // A step that comes while the user is asked (a folder's change, a close's
+  // own question) does not go on: only the answer moves the picture. Nor
+  // does one once the window has closed.
+  if (FAsking || FClosing) return TLeaveAnswer::Kept;
+  // A delete or move the answer was for left the file where it was.
+  if (FAnswerTakesFile && !Gone(FCurrentFilePath.toStdString())) ForgetAnswer();
+  FAnswerTakesFile = false;
+  TLeaveAnswer answer;
+  {
+    const TShowHold hold(*this);
+    FAsking = true;
+    answer = AskAboutEdit();
+    FAsking = false;
+  }
+  if (!FCloseWaits) return answer;
+  // A close came meanwhile (the session's end, the window's close button):
+  // the answer is the close's, which runs once this step has stopped.
+  FCloseWaits = false;
+  FCloseAnswered = answer == TLeaveAnswer::Go;
+  QTimer::singleShot(0, this, [this] {
+    if (!close()) FSessionEnding = false;
+  });
+  return TLeaveAnswer::Kept;
+}
+
+void TMainForm::ForgetAnswer() {
+  FDontAskToSave = false;
+  FAnswerTakesFile = false;
+}
+
+TMainForm::TShowHold::TShowHold(TMainForm& form) : Form(form), Held(form.SlideShowTimer->isActive()) {
+  form.SlideShowTimer->stop();
+}
+
+TMainForm::TShowHold::~TShowHold() {
+  if (!Held || !Form.FSlideShow || Form.FClosing || Form.SlideShowTimer->isActive()) return;
+  Form.SlideShowTimer->start();
+  Form.UpdateCommandStates();
+}
+
+TMainForm::TLeaveAnswer TMainForm::AskAboutEdit() {
   const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
   const int smaller = std::min(bitmap->Width(), bitmap->Height());
   const bool withoutFile = WithoutOwnFile();
@@ -500,6 +542,9 @@ bool TMainForm::ReleaseShownFile(const std::vector<std::string>& paths, bool sho
     ReloadImage();
     FinishPendingLoad();
   }
+  // Taken away, the file leaves the picture without its edit when its
+  // folder view says so; left where it was, the answer goes.
+  if (!shows) FAnswerTakesFile = FDontAskToSave;
   return true;
 }
 

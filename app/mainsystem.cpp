@@ -226,25 +226,28 @@ void TMainForm::AcquireImage() {
   FinishPendingLoad();
   // A second call while the scanner works would start nothing anyway.
   if (FAcquiring) return;
-  if (QuerySaveModified() != TLeaveAnswer::Go || FSlideShow || !ScannerSourceSelected()) return;
+  if (FSlideShow || !ScannerSourceSelected() || QuerySaveModified() != TLeaveAnswer::Go) return;
   BeginWaitCursor();
   FAcquiring = true;
   bool acquired = false;
+  // An answer covered this scan only: with none taken the picture stays,
+  // and the next step asks again.
   try {
     acquired = RastrumView1->GetIO()->Acquire();
   } catch (const std::exception& error) {
     FAcquiring = false;
     EndWaitCursor();
+    ForgetAnswer();
     ShowErrorDialog(QString::fromUtf8(error.what()));
     return;
   }
+  ForgetAnswer();
   if (acquired) {
     FIsNewImage = true;
     LblToOpen->hide();
     OpenBtnImage->hide();
     FCurrentFileName = QStringLiteral("new_image.jpg");
     FCurrentFilePath = FCurrentFileName;
-    FDontAskToSave = false;
     FAutoSaveFailed = false;
     FOnlyRotated = false;
     FCurrentFolderView = nullptr;

@@ -37,7 +37,14 @@ void TMainForm::StartSlideShow() {
   FinishPendingLoad();
   if (!FCurrentFolderView || FCurrentFolderView->Names().empty() || SlideShowTimerOn()) return;
   if (ReadPromptFlag("ShowSlideShowPrompt") && NotificationDlg && NotificationDlg->PromptSlideShow() != 1) return;
+  const QPointer<TFolderViewForm> asked = FCurrentFolderView;
   if (QuerySaveModified() != TLeaveAnswer::Go) return;
+  // The question is a modal loop: the show starts in the folder it was
+  // asked for, when that is still there with its pictures.
+  if (!asked || asked != FCurrentFolderView || asked->Names().empty()) {
+    ForgetAnswer();
+    return;
+  }
   FSlideShow = true;
   FHint = QString::fromLatin1(RunningHint);
   SetStatusPanelText(1, FHint.section(QLatin1Char('|'), 1));
@@ -68,6 +75,9 @@ void TMainForm::SlideShowTimerTimer() {
   // A picture slower to read than the interval is shown for one tick before
   // the show moves on.
   FinishPendingLoad();
+  // The read's error was asked about meanwhile: the answer ended the show,
+  // or its next step comes a whole interval after it.
+  if (!FSlideShow || !SlideShowTimer->isActive()) return;
   if (FSettings.StopAtStart && !FFirstTick && FCurrentFilePath == FStartPath) {
     StopSlideShow();
     return;
@@ -91,6 +101,8 @@ void TMainForm::PauseSlideShow() {
     HideCursorInFullScreen();
     if (ToolBox) ToolBox->hide();
   } else {
+    // An answer given to go on with the show covered its steps only.
+    ForgetAnswer();
     SetSlideShowCaptions(true, true);
     SlideShowTimer->stop();
     FHint = QString::fromLatin1(PausedHint);
@@ -102,6 +114,9 @@ void TMainForm::PauseSlideShow() {
 
 void TMainForm::StopSlideShow() {
   if (FSlideShow) {
+    // An answer given to start or go on with the show covered its steps
+    // only.
+    ForgetAnswer();
     FSlideShow = false;
     SetSlideShowCaptions(false, false);
     ShowSlideShowButtonState(false);

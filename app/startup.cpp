@@ -82,10 +82,12 @@ int ProgramEntry(int argc, char** argv) {
     }
   }
 
-  // Before any thread exists: every thread of the program inherits them
-  // blocked, and only the main window's loop reads them.
+  // The session's end (platform/application.h): blocked before any thread
+  // exists, read from the application object's start. Until the main window
+  // is up, a signal ends the program as it would unblocked.
   platform::BlockTerminationSignals();
   platform::TApplication app(argc, argv);
+  platform::TTerminationSignals ending;
   app.SetTitle(QString::fromLatin1(ApplicationTitle));
   app.OnException = [](std::exception_ptr error) {
     QMessageBox::critical(platform::DialogOwner(), QStringLiteral("Error"),
@@ -107,8 +109,9 @@ int ProgramEntry(int argc, char** argv) {
     mainForm.show();
     // Ended by the session (logout, hang-up, interrupt) as by File > Exit;
     // a second signal of a kind ends it at once.
-    platform::TTerminationSignals ending([&mainForm](int) { mainForm.CloseForSession(); });
+    ending.OnSignal = [&mainForm](int) { mainForm.CloseForSession(); };
     result = app.exec();
+    ending.OnSignal = nullptr;
   }
   mutex.Close();
   return result;

@@ -272,8 +272,18 @@ void UnblockTerminationSignalsInChild(QProcess& Process) {
   Process.setChildProcessModifier(UnblockTerminationSignals);
 }
 
+short UnblockTerminationSignalsInSpawn(posix_spawnattr_t& Attributes) {
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigmask(&Attributes, &none);
+  posix_spawnattr_setsigdefault(&Attributes, &defaults);
+  return POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+}
+
 TTerminationSignals::TTerminationSignals(std::function<void(int)> onSignal, QObject* parent)
-    : QObject(parent), FOnSignal(std::move(onSignal)) {
+    : QObject(parent), OnSignal(std::move(onSignal)) {
   const sigset_t taken = TakenSignals();
   ::pthread_sigmask(SIG_BLOCK, &taken, &FMaskBefore);
   FDescriptor = ::signalfd(-1, &taken, SFD_NONBLOCK | SFD_CLOEXEC);
@@ -299,12 +309,12 @@ void TTerminationSignals::ReadSignals() {
     sigemptyset(&one);
     sigaddset(&one, signo);
     ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-    if (again) {
+    if (again || !OnSignal) {
       ::raise(signo);
       continue;
     }
     FSeen.push_back(signo);
-    if (FOnSignal) FOnSignal(signo);
+    OnSignal(signo);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <exception>
 #include <functional>
+#include <spawn.h>
 #include <string>
 #include <vector>
 
@@ -75,28 +76,53 @@ void PlaceOverOwner(QWidget& Window, const QString& PlatformName);
 // covers the screen with it; without one the window covers it itself.
 bool WindowManagerFullScreen();
 
-// The session's request to end (SIGTERM at logout, SIGHUP, SIGINT), handed to
-// the event loop. The signals are blocked in every thread and read from a
-// signal descriptor, so that no handler a library installs or resets (a
-// scanner backend's reader resets SIGTERM's) decides how the program ends.
-// The first signal of a kind goes to OnSignal; from then on that kind has
-// its default action again, so a second one ends the process at once.
-// What the starter ignores (nohup's hang-up) stays ignored.
+// ---- The session's end: SIGTERM (logout), SIGHUP (a terminal closed) and
+// SIGINT (Ctrl+C in a terminal).
+//
+// The whole design, and which path covers which thread or child:
+// - Every thread of the program: BlockTerminationSignals, called first in
+//   the program, before the application object or any thread exists,
+//   blocks them; each thread started later inherits the block, so that no
+//   handler a library installs or resets (a scanner backend's reader resets
+//   SIGTERM's) decides how the program ends.
+// - The main thread reads them from a signal descriptor, through a
+//   TTerminationSignals made as soon as the application object exists:
+//   signals sent meanwhile wait for it. Without OnSignal (the start-up,
+//   before the main window is up; its end, after the window has gone) a
+//   signal ends the program as its default action would. With OnSignal, the
+//   first signal of a kind goes to it through the event loop, and the next
+//   one of that kind takes its default action. What the starter ignores
+//   (nohup's hang-up, a background job's interrupt) stays ignored.
+// - Children begin with them unblocked, whichever way they start (a
+//   browser that xdg-open starts must end at logout): one made by fork (a
+//   library's, QProcess::startDetached) through the fork handler
+//   BlockTerminationSignals installs; one QProcess::start makes, which runs
+//   no fork handlers, through UnblockTerminationSignalsInChild; one made by
+//   posix_spawn, which runs none either, through
+//   UnblockTerminationSignalsInSpawn.
+
+// Blocks the termination signals in the calling thread, and so in every
+// thread it starts from then on; a child forked from then on starts with
+// them unblocked again.
+void BlockTerminationSignals();
+
 // One object at a time; the calling thread's signal mask comes back with
 // its end.
 class TTerminationSignals : public QObject {
 public:
-  explicit TTerminationSignals(std::function<void(int)> onSignal, QObject* parent = nullptr);
+  explicit TTerminationSignals(std::function<void(int)> onSignal = nullptr, QObject* parent = nullptr);
   ~TTerminationSignals() override;
   TTerminationSignals(const TTerminationSignals&) = delete;
   TTerminationSignals& operator=(const TTerminationSignals&) = delete;
 
   bool Installed() const { return FNotifier != nullptr; }
 
+  // Told the signal's number; unset, the signal takes its default action.
+  std::function<void(int)> OnSignal;
+
 private:
   void ReadSignals();
 
-  std::function<void(int)> FOnSignal;
   QSocketNotifier* FNotifier = nullptr;
   int FDescriptor = -1;
   sigset_t FMaskBefore {};
@@ -104,16 +130,12 @@ private:
   std::vector<int> FSeen;
 };
 
-// Blocks the termination signals in the calling thread, and so in every
-// thread it starts from then on: called first thing in the program, before
-// any thread exists, it keeps them from every thread. A child forked from
-// then on starts with them unblocked again.
-void BlockTerminationSignals();
-
-// A child that Process starts begins with the termination signals
-// unblocked: QProcess starts it without fork's hooks, and a program would
-// otherwise inherit them blocked (a browser that xdg-open starts could not
-// be ended at logout).
+// A child that Process starts begins with the termination signals unblocked.
 void UnblockTerminationSignalsInChild(QProcess& Process);
+
+// A child that posix_spawn starts with Attributes begins with no signal
+// blocked and SIGPIPE at its default action; answers the flags this needs,
+// for the caller to add to its own.
+short UnblockTerminationSignalsInSpawn(posix_spawnattr_t& Attributes);
 
 } // namespace platform

@@ -1,4 +1,5 @@
 #include "platform/openurl.h"
+#include "platform/application.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFile>
@@ -11,7 +12,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -39,13 +39,7 @@ pid_t StartOpener(const QString& Opener, const QString& Argument) {
   posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | UnblockTerminationSignalsInSpawn(attributes));
   pid_t pid = -1;
   const int error = posix_spawn(&pid, program.constData(), &actions, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);

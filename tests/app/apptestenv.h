@@ -21,6 +21,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QThread>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -81,6 +82,26 @@ inline app::TMainForm& ShownMainForm(std::unique_ptr<app::TMainForm>& Form) {
   }
   return *Form;
 }
+
+// Closes every modal window that comes up with no answer of the test's own
+// (a message box of the system's), counting it: a test that meets one fails
+// at once instead of waiting for a user until its time runs out.
+class TUnansweredModals {
+public:
+  TUnansweredModals() {
+    QObject::connect(&FTimer, &QTimer::timeout, &FTimer, [this] {
+      QWidget* Modal = QApplication::activeModalWidget();
+      if (!Modal) return;
+      ++Count;
+      Modal->close();
+    });
+    FTimer.start(50);
+  }
+  int Count = 0;
+
+private:
+  QTimer FTimer;
+};
 
 // A key store and a folder of the test's own; the dialogs answer as told.
 class TAppEnv {

@@ -300,6 +300,7 @@ TEST_F(FolderFileOpsTest, TheShownPicturesEditIsSettledOnlyOnceItsDeleteIsConfir
     ++Confirmed;
     return Answer;
   };
+  const apptest::TUnansweredModals Unanswered;
   const std::string Trash = qgetenv("XDG_DATA_HOME").toStdString() + "/Trash/files/";
   auto ShownGoes = [&](const std::string& Name) {
     return WaitUntil([&] {
@@ -332,7 +333,7 @@ TEST_F(FolderFileOpsTest, TheShownPicturesEditIsSettledOnlyOnceItsDeleteIsConfir
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(Confirmed, 4);
   EXPECT_TRUE(Form.IsImageModified());
-  EXPECT_TRUE(fs::exists(One + "/" + Shown));
+  ASSERT_TRUE(fs::exists(One + "/" + Shown));
   // "Discard Changes": the file goes as it was, and nothing more is asked.
   Env.HelpAnswer = 3;
   View->Delete1->trigger();
@@ -351,6 +352,7 @@ TEST_F(FolderFileOpsTest, TheShownPicturesEditIsSettledOnlyOnceItsDeleteIsConfir
   EXPECT_EQ(Confirmed, 6);
   EXPECT_EQ(WidthOf(Trash + "c.png"), 320);
   EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_EQ(Unanswered.Count, 0);
 }
 
 // A move takes the shown picture's saved edit along and leaves no copy

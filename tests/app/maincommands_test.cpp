@@ -1,12 +1,15 @@
+#include "app/emailsizedlg.h"
 #include "app/folderview.h"
 #include "app/mainform.h"
 #include "app/notificationdlg.h"
+#include "app/openfolderdlg.h"
 #include "app/renamedlg.h"
 #include "app/saveasform.h"
 #include "app/settings.h"
 #include "app/toolbox.h"
 #include "apptestenv.h"
 #include "controls/kel/kelshapebutton.h"
+#include "controls/support/wnutils/wnshfileop.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
 #include "shell/sxshelllist.h"
@@ -23,6 +26,7 @@
 #include <QTimer>
 #include <QtTest/QTest>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -603,6 +607,113 @@ TEST_F(MainCommandsTest, AFileChangedByAnotherProgramIsAskedAboutBeforeAnySave) 
   EXPECT_EQ(Main().CurrentFileName(), "b.png");
   EXPECT_EQ(Bytes(Shown), Other);
   EXPECT_TRUE(Env.MessageBoxes.isEmpty());
+}
+
+// An answer that lets an edit go unsaved covers that edit and the step it
+// was given for: once a step has left the picture where it was, or the
+// picture has changed again, the next step asks anew.
+TEST_F(MainCommandsTest, AnAnswerCoversOnlyItsEditAndItsStep) {
+  RunCommands = true;
+  TSaveAsForm SaveAs;
+  TOpenFolderForm Folders({}, nullptr, TOpenFolderForm::tsAtFirstUse);
+  TEmailSizeDlg Mail;
+  Main().FormsCreated();
+  TOpenFolderForm::ModalAnswer = [](TOpenFolderForm& F) { F.done(2); };
+  // A copy saved, or (Copy empty) the dialog cancelled.
+  QString Copy;
+  TSaveAsForm::ModalAnswer = [&](TSaveAsForm& F) {
+    if (Copy.isEmpty()) return F.SBtnCancel->Click();
+    ASSERT_TRUE(WaitUntil([&] { return !F.SxShellList->Loading(); }));
+    F.EdtFileName->setText(Copy);
+    F.SBtnSave->Click();
+  };
+  int Asked = 0, Answer = 3;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    if (D.AsksAboutEdit()) ++Asked;
+    D.done(D.AsksAboutEdit() ? Answer : 1);
+  };
+  OpenFolder(3);
+  const std::string Shown = Env.File("p0.png");
+  auto Turn = [&] { KeyCommand(Qt::Key_R, Qt::ControlModifier); };
+  struct TStep {
+    const char* Name;
+    std::function<void()> Run; // turns the picture and takes a step that asks once
+  };
+  const TStep Steps[] = {
+      {"Open Image Folder, cancelled", [&] { Turn(), KeyCommand(Qt::Key_O, Qt::ControlModifier); }},
+      {"Check for Updates", [&] { Turn(), Main().Execute("CheckForUpdates"); }},
+      {"the e-mail wizard", [&] { Turn(), KeyCommand(Qt::Key_E, Qt::ControlModifier), Mail.close(); }},
+      {"a paused show gone on and paused again", [&] {
+         KeyCommand(Qt::Key_S), KeyCommand(Qt::Key_P), Turn();
+         KeyCommand(Qt::Key_P), KeyCommand(Qt::Key_P);
+       }},
+      {"a delete or move that left the file", [&] { Turn(), Main().ReleaseShownFile({Shown}, false); }},
+      {"a copy saved and not opened", [&] {
+         Turn();
+         Copy = "copy.png", Answer = 2;
+         Main().Execute("CheckForUpdates");
+         Copy.clear();
+       }},
+      {"a new change", [&] {
+         Turn();
+         EXPECT_EQ(Main().QuerySaveModified(), TMainForm::TLeaveAnswer::Go);
+         Turn();
+       }},
+  };
+  for (const TStep& S : Steps) {
+    Asked = 0, Answer = 3;
+    S.Run();
+    EXPECT_EQ(Asked, 1) << S.Name;
+    ASSERT_EQ(Main().CurrentFileName(), "p0.png") << S.Name;
+    ASSERT_TRUE(Main().IsImageModified()) << S.Name;
+    // The next step asks; "No" and no name keep the picture and its edit.
+    Answer = 2;
+    KeyCommand(Qt::Key_Right);
+    EXPECT_EQ(Asked, 2) << S.Name;
+    EXPECT_EQ(Main().CurrentFileName(), "p0.png") << S.Name;
+    EXPECT_TRUE(Main().IsImageModified()) << S.Name;
+    KeyCommand(Qt::Key_Q);
+    Main().ReloadImage();
+    ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().IsImageModified(); })) << S.Name;
+  }
+  EXPECT_EQ(QImage(QString::fromStdString(Shown)).size(), QSize(40, 30));
+  EXPECT_EQ(QImage(QString::fromStdString(Env.File("copy.png"))).size(), QSize(30, 40));
+  TOpenFolderForm::ModalAnswer = nullptr;
+  TSaveAsForm::ModalAnswer = nullptr;
+}
+
+// A question holds a running show: a picture that cannot be read is asked
+// about once, and no step of the show is taken until the answer, after
+// which the show goes on.
+TEST_F(MainCommandsTest, AQuestionHoldsARunningShow) {
+  RunCommands = true;
+  OpenFolder(3);
+  std::ofstream(Env.File("p1.png")) << "not a picture";
+  Main().CurrentFolderView()->WnSHFileOperator->OnConfirm = [](auto...) { return platform::TFileOpAnswer::Yes; };
+  int Asked = 0;
+  bool Held = false;
+  QString During;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    if (++Asked == 1) {
+      Held = !Main().SlideShowTimer->isActive();
+      // A tick due meanwhile takes no step.
+      Main().SlideShowTimerTimer();
+      During = Main().CurrentFileName();
+    }
+    D.done(1);
+  };
+  KeyCommand(Qt::Key_S);
+  ASSERT_TRUE(Main().SlideShowTimerOn());
+  Main().SlideShowTimerTimer();
+  ASSERT_TRUE(WaitUntil([&] { return Asked > 0 && !Main().PictureLoadPending(); }));
+  EXPECT_EQ(Asked, 1);
+  EXPECT_TRUE(Held);
+  EXPECT_EQ(During, "p1.png");
+  // "Delete": the show goes on from the next picture.
+  EXPECT_FALSE(fs::exists(Env.File("p1.png")));
+  EXPECT_EQ(Main().CurrentFileName(), "p2.png");
+  EXPECT_TRUE(Main().SlideShowTimerOn());
+  KeyCommand(Qt::Key_Q);
 }
 
 TEST_F(MainCommandsTest, FullScreenKeepsItsOwnControlFlags) {

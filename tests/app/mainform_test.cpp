@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QEventLoop>
 #include <QLabel>
+#include <QLineEdit>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QMenu>
@@ -526,6 +527,56 @@ TEST_F(MainWindowTest, TheSessionsEndEndsARunOfLoadErrorsAndCloses) {
   ASSERT_TRUE(WaitUntil([&] { return !Form().isVisible(); }));
   EXPECT_EQ(Asked, 1);
   EXPECT_EQ(ReadSetting("SlideShowInterval"), "5000");
+}
+
+// The session's end while a step asks about the edit (the question's own
+// loop runs meanwhile): the question stays the only one, a step that comes
+// meanwhile does not go on, and the close waits for the answer. "Discard
+// Changes" then closes the window without asking again, and the step the
+// question was for is not taken: the file stays as it was, and no other
+// picture comes.
+TEST_F(MainWindowTest, ACloseWhileAStepAsksAboutTheEditWaitsForTheAnswer) {
+  struct TStep {
+    const char* Name;
+    std::function<void(TFolderViewForm&)> Run;
+  };
+  const TStep Steps[] = {
+      {"Delete", [](TFolderViewForm& View) { View.Delete1->trigger(); }},
+      {"Next", [this](TFolderViewForm&) { apptest::PressKey(Form().KeyCatcher, Qt::Key_Right); }},
+      {"Check for Updates", [this](TFolderViewForm&) { Form().Execute("CheckForUpdates"); }},
+      {"Exit", [this](TFolderViewForm&) { Form().Execute("Exit"); }},
+  };
+  for (const char* Name : {"a.png", "b.png"}) Env.Picture(Name, 200, 125);
+  for (const TStep& S : Steps) {
+    FForm.reset();
+    Show(Env.File("a.png"));
+    TFolderViewForm* View = Form().CurrentFolderView();
+    ASSERT_NE(View, nullptr);
+    // The delete's own question, were it asked first, says yes.
+    View->WnSHFileOperator->OnConfirm = [](auto...) { return platform::TFileOpAnswer::Yes; };
+    apptest::PressKey(Form().KeyCatcher, Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(Form().IsImageModified());
+    int Asked = 0;
+    bool Waited = false;
+    THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+      if (++Asked == 1) {
+        Form().CloseForSession();
+        Form().NextImage();
+        QCoreApplication::processEvents();
+        Waited = D.isVisible() && Form().isVisible();
+      }
+      D.done(3);
+    };
+    S.Run(*View);
+    EXPECT_TRUE(Waited) << S.Name;
+    EXPECT_EQ(Form().CurrentFileName(), "a.png") << S.Name;
+    EXPECT_FALSE(Form().PictureLoadPending()) << S.Name;
+    ASSERT_TRUE(WaitUntil([&] { return !Form().isVisible(); })) << S.Name;
+    EXPECT_EQ(Asked, 1) << S.Name;
+    EXPECT_EQ(QImage(QString::fromStdString(Env.File("a.png"))).size(), QSize(200, 125)) << S.Name;
+    // Closed as File > Exit closes: the settings written.
+    EXPECT_TRUE(Form().Closing()) << S.Name;
+  }
 }
 
 TEST_F(MainWindowTest, PlacementAndRecentFoldersAreBackAfterARestart) {

@@ -9,6 +9,7 @@
 #include <QWindow>
 #include <QTimer>
 #include <csignal>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <vector>
@@ -119,6 +120,27 @@ TEST(TerminationSignals, OutliveAResetHandlerAndSpareChildren) {
   child.start("grep", {"SigBlk", "/proc/self/status"});
   ASSERT_TRUE(child.waitForFinished(10000));
   EXPECT_EQ(TerminationBlocked(QString::fromLatin1(child.readAllStandardOutput())), 0u);
+}
+
+// Read from the start, before anything takes them (the program's start-up
+// before its main window is up): a signal ends the process as it would
+// unblocked.
+TEST(TerminationSignalsDeathTest, WithoutAHandlerEndTheProcessAsByDefault) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (int Signo : {SIGTERM, SIGHUP, SIGINT}) {
+    // One the starter ignores (a background job's interrupt) stays ignored.
+    struct sigaction Now {};
+    if (::sigaction(Signo, nullptr, &Now) == 0 && Now.sa_handler == SIG_IGN) continue;
+    EXPECT_EXIT(
+        {
+          TTerminationSignals Ending;
+          ::raise(Signo);
+          for (int I = 0; I < 100; ++I) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+          std::exit(0);
+        },
+        testing::KilledBySignal(Signo), "")
+        << Signo;
+  }
 }
 
 TEST(DialogOwnerOf, TheTopmostModalWindowComesFirst) {

@@ -26,7 +26,7 @@ fail() { echo "EDITS ($case) FAILED: $*" >&2; [ -n "$pid" ] && kill "$pid" 2>/de
 # The picture's file and its folder are closed to the user. Permissions do
 # not stop root: run by root, the program runs as nobody.
 closing() {
-  local user="" question="^Overwrite current image file with modified image before continuing\?$"
+  local user="" question=$edit_question
   [ "$(id -u)" = 0 ] && user=nobody
   # A run by the user itself left its folder closed to it.
   [ -d "$work/pics" ] && chmod -R u+w "$work/pics"
@@ -88,14 +88,6 @@ closing() {
     xdotool key Return
     windows -lt 2 || fail "$1: the message did not close"
   }
-  # button <number>: a click on the question's first, second or third button
-  # (three of 100 centred on its 434 wide window, 25 high at its foot).
-  button() {
-    local q w h x y
-    read -r q w h x y <<<"$(wait_window "$question")" || fail "no question about the turned picture"
-    sleep 0.3
-    click $((x + 107 + 105 * ($1 - 1))) $((y + h - 20))
-  }
 
   # Pause (Exit), "Yes": the save fails; the window stays with the turn.
   xdotool key Pause
@@ -107,7 +99,7 @@ closing() {
   xdotool key alt+f
   sleep 0.3
   xdotool key Up Return
-  button 2
+  edit_answer 2
   wait_window "^Save Image$" >/dev/null || { shot 02-nodialog; fail "No opened no save-as dialog"; }
   sleep 0.5
   xdotool key Escape
@@ -124,7 +116,7 @@ closing() {
 
   # "Discard Changes" lets the close go on: the settings are written.
   "${as_user[@]}" timeout 20 "$program" EXIT || fail "the EXIT start did not end"
-  button 3
+  edit_answer 3
   pid_gone "$pid" || { shot 04-notended; fail "Discard Changes did not end the program"; }
   wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
   pid=""

@@ -19,6 +19,23 @@
 #             test device (whose reader resets the handler of SIGTERM) the
 #             signal asks about the scan, as File > Exit does; during a run
 #             of files that cannot be read it ends the run and the program.
+#   question  SIGTERM while a step (Delete, Right) asks about the edit of a
+#             small turned picture: the question is up once, "Discard
+#             Changes" ends the program well, the file is as it was and no
+#             other picture came.
+#   startsignal  a settings file that cannot be read: SIGTERM, SIGHUP or
+#             SIGINT while "Settings Not Read" is up at the start ends the
+#             program as the signal's default action does.
+#   answer    "Discard Changes" for Open Image Folder, whose dialog is then
+#             cancelled, holds for that step only: turned again, a step to
+#             the next picture asks; "Yes" writes both turns, and the next
+#             picture comes.
+#   showerror a slide show meets a file that cannot be read: "File Error"
+#             is up once however long it waits, and its answer shows the
+#             next picture.
+#   children  the programs the program starts (xdg-open by Help > Visit
+#             Website, xdg-email by the e-mail wizard) begin with the
+#             termination signals unblocked.
 #   crowded   a folder of 200 PNG files whose headers claim 16384 x 16384
 #             RGBA, a WMF polygon of 2,000 points zigzagging across its
 #             frame and one JPEG: the JPEG is shown at once, the window
@@ -82,6 +99,8 @@ start_on_picture() {
   "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
   first=$!
   read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/a.png$")" || fail "the picture was not shown"
+  # The picture view: under the film strip, over the tool bar.
+  view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
 }
 
 ends_on_exit() {
@@ -278,6 +297,157 @@ sigterm)
   wait "$first" || fail "the program ended with an error: $(tail -5 "$work/first.log")"
   first=""
   grep -q "\"$work/broken\"" "$keys" || fail "the settings were not written at the end of the run"
+  ;;
+question)
+  marked_picture "$work/pictures/a.png" "#0000FF" 200x125
+  marked_picture "$work/pictures/b.png" "#00FF00" 200x125
+  sum=$(md5sum <"$work/pictures/a.png")
+  for step in Delete Right; do
+    start_on_picture
+    click $((mx + mw / 2)) $((my + mh / 2))
+    xdotool key ctrl+r
+    wait_window "^Pictrova - $work/pictures/a.png\*$" >/dev/null || fail "$step: the turn did not mark the picture modified"
+    xdotool key "$step"
+    # The delete's own question may come first: "Yes" to it.
+    for _ in $(seq 1 20); do find_window "$edit_question" >/dev/null && break; sleep 0.2; done
+    [ "$step" = Delete ] && ! find_window "$edit_question" >/dev/null && xdotool key alt+y
+    wait_window "$edit_question" >/dev/null || { shot "question-$step-none"; fail "$step: no question about the edit"; }
+    kill -TERM "$first"
+    sleep 1.5
+    shot "question-$step"
+    [ "$(windows_named "$edit_question")" = 1 ] || fail "$step: the question is up $(windows_named "$edit_question") times"
+    read -r bw bh _ <<<"$(where "question-$step" "#0000FF" "$view")" || fail "$step: the turned picture is not shown"
+    [ "$bh" -gt "$bw" ] || fail "$step: the picture shown is not the turned one"
+    where "question-$step" "#00FF00" "$view" >/dev/null && fail "$step: the next picture came"
+    edit_answer 3
+    pid_gone "$first" || { shot "question-$step-running"; fail "$step: Discard Changes did not end the program"; }
+    status=0
+    wait "$first" || status=$?
+    first=""
+    [ "$status" = 0 ] || fail "$step: the program ended with status $status: $(tail -5 "$work/first.log")"
+    [ "$(md5sum <"$work/pictures/a.png")" = "$sum" ] || fail "$step: a.png was changed or taken"
+    grep -q '"SlideShowInterval" "5000"' "$keys" || fail "$step: the settings were not written"
+    sed -i '/"SlideShowInterval"/d' "$keys"
+  done
+  ;;
+startsignal)
+  marked_picture "$work/pictures/a.png" "#0000FF"
+  for signal in TERM HUP INT; do
+    mkdir -p "$(dirname "$keys")"
+    echo "not the program's settings" >"$keys"
+    # A job of its own: a background job of a script would ignore SIGINT.
+    set -m
+    "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
+    first=$!
+    set +m
+    wait_window "^Settings Not Read$" >/dev/null || fail "SIG$signal: no Settings Not Read message"
+    sleep 0.5
+    kill -"$signal" "$first"
+    pid_gone "$first" || { shot "startsignal-$signal"; fail "SIG$signal did not end the program at its start"; }
+    status=0
+    wait "$first" || status=$?
+    first=""
+    [ "$status" = $((128 + $(kill -l "$signal"))) ] || fail "SIG$signal: the program ended with status $status"
+    find_window "^Pictrova - " >/dev/null && fail "SIG$signal: a main window is left"
+  done
+  ;;
+answer)
+  marked_picture "$work/pictures/a.png" "#0000FF" 200x125
+  marked_picture "$work/pictures/b.png" "#00FF00" 200x125
+  start_on_picture
+  click $((mx + mw / 2)) $((my + mh / 2))
+  xdotool key ctrl+r
+  wait_window "^Pictrova - $work/pictures/a.png\*$" >/dev/null || fail "the turn did not mark the picture modified"
+  xdotool key ctrl+o
+  edit_answer 3
+  read -r dlg _ <<<"$(wait_window "^Open Image Folder$")" || fail "Discard Changes opened no Open Image Folder dialog"
+  sleep 0.5
+  press "$dlg" Escape
+  wait_gone "^Open Image Folder$" || fail "the dialog did not close"
+  click $((mx + mw / 2)) $((my + mh / 2))
+  xdotool key ctrl+r
+  sleep 0.5
+  xdotool key Right
+  for _ in $(seq 1 25); do
+    find_window "$edit_question" >/dev/null && break
+    find_window "^Pictrova - $work/pictures/b.png$" >/dev/null && break
+    sleep 0.2
+  done
+  find_window "$edit_question" >/dev/null || { shot answer-none; fail "the next step after the turn asked nothing"; }
+  sleep 0.5
+  shot answer-question
+  where answer-question "#0000FF" "$view" >/dev/null || fail "the turned picture is not shown"
+  where answer-question "#00FF00" "$view" >/dev/null && fail "the next picture came unasked"
+  edit_answer 1
+  wait_window "^Pictrova - $work/pictures/b.png$" >/dev/null || fail "Yes did not move on to b.png"
+  sleep 1
+  shot answer-next
+  check_marked answer-next "#00FF00" "$view" >/dev/null
+  # Both turns: upside down, the black mark at the top left.
+  [ "$(identify -format "%wx%h" "$work/pictures/a.png")" = 200x125 ] || fail "a.png changed its size"
+  [ "$(convert "$work/pictures/a.png" -format "%[fx:int(255*p{5,5}.r)]" info:)" = 0 ] ||
+    fail "a.png does not hold both turns"
+  ends_on_exit
+  ;;
+showerror)
+  settings SlideShowInterval=400 ImageTransitionEffect=0 ShowSlideShowPrompt=False ShowFullScreenPrompt=False
+  marked_picture "$work/pictures/a.png" "#0000FF"
+  echo "not a picture" >"$work/pictures/b.png"
+  marked_picture "$work/pictures/c.png" "#00FF00"
+  start_on_picture
+  click $((mx + mw / 2)) $((my + mh / 2))
+  xdotool key s
+  read -r box _ <<<"$(wait_window "^File Error$")" || fail "the show met no File Error"
+  # Ten of the show's intervals.
+  sleep 4
+  shot showerror-question
+  [ "$(windows_named "^File Error$")" = 1 ] || fail "File Error is up $(windows_named "^File Error$") times"
+  # Behind it, the show stands on the picture before the broken file.
+  where showerror-question "#0000FF" 1280x1024+0+0 >/dev/null || fail "the show moved on behind File Error"
+  where showerror-question "#00FF00" 1280x1024+0+0 >/dev/null && fail "the show moved on behind File Error"
+  # "Skip": the show ends there, on the next picture.
+  press "$box" Escape
+  wait_gone "^File Error$" || fail "File Error did not close"
+  wait_window "^Pictrova - $work/pictures/c.png$" >/dev/null || fail "Skip did not show the next picture"
+  sleep 2
+  shot showerror-next
+  [ "$(windows_named "^File Error$")" = 0 ] || fail "File Error came again"
+  check_marked showerror-next "#00FF00" 1280x1024+0+0 >/dev/null
+  [ -f "$work/pictures/b.png" ] || fail "Skip deleted the file"
+  ends_on_exit
+  ;;
+children)
+  marked_picture "$work/pictures/a.png" "#0000FF"
+  mkdir -p "$work/bin"
+  for tool in xdg-open xdg-email; do
+    # The stand-in becomes grep, which reads its own mask: a shell's child
+    # reading the shell's mask would catch it blocking all while it forks.
+    printf '#!/bin/sh\nexec grep SigBlk /proc/self/status >"%s"\n' "$work/$tool.mask" >"$work/bin/$tool"
+    chmod +x "$work/bin/$tool"
+  done
+  export PATH="$work/bin:$PATH"
+  start_on_picture
+  click $((mx + mw / 2)) $((my + mh / 2))
+  # Help > Visit Website..., its first item.
+  xdotool key alt+h
+  sleep 0.5
+  xdotool key Return
+  # The e-mail wizard's Send Email, its Enter key.
+  xdotool key ctrl+e
+  read -r wizard _ <<<"$(wait_window "^Email a.png$")" || fail "no e-mail wizard"
+  sleep 0.5
+  press "$wizard" Return
+  for tool in xdg-open xdg-email; do
+    for _ in $(seq 1 50); do [ -s "$work/$tool.mask" ] && break; sleep 0.2; done
+    [ -s "$work/$tool.mask" ] || { shot "children-$tool"; fail "$tool was not started"; }
+    mask=$(awk '{ print $2 }' "$work/$tool.mask")
+    # SIGHUP, SIGINT and SIGTERM: bits 1, 2 and 15.
+    [ $((0x$mask & 0x4003)) = 0 ] || fail "$tool began with termination signals blocked (SigBlk $mask)"
+  done
+  # The wizard's question after the mail: "No".
+  sleep 1
+  xdotool key Escape
+  ends_on_exit
   ;;
 crowded)
   corpus="$(dirname "$0")/../../fuzz/corpus"

@@ -74,6 +74,21 @@ click() {
   xdotool mousemove --sync "$1" "$2" click "${3:-1}"
 }
 
+# windows_named <regex>: how many visible windows have a matching name.
+windows_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l; }
+
+# The question about an edit before its picture is left.
+edit_question="^Overwrite current image file with modified image before continuing\?$"
+# edit_answer <number>: a click on that question's first ("Yes"), second
+# ("No") or third ("Discard Changes") button: three of 100 centred on its
+# 434 wide window, 25 high at its foot.
+edit_answer() {
+  local q w h x y
+  read -r q w h x y <<<"$(wait_window "$edit_question")" || fail "no question about the edit"
+  sleep 0.3
+  click $((x + 107 + 105 * ($1 - 1))) $((y + h - 20))
+}
+
 # A picture of 400 x 300 (or WxH) in Fill with a white mark at the top left
 # and a black one at the bottom right, so that an offset or a flip shows.
 marked_picture() {
