@@ -702,8 +702,10 @@ void TMainForm::CloseForSession() {
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (!FSettingsWritten) {
     // A close asked for while a question about the edit is up (its own or a
-    // step's) waits for the answer; the one question stays the only one.
-    if (FAsking) {
+    // step's) waits for the answer; the one question stays the only one. One
+    // that comes while a command waits for the picture it acts on waits for
+    // that command.
+    if (FAsking || !FReadWaits.empty()) {
       FCloseWaits = true;
       event->ignore();
       return;

@@ -555,6 +555,9 @@ private:
   // The step an answer was given for did not leave the picture, or the
   // picture changed since: the answer goes, and the next step asks again.
   void ForgetAnswer();
+  // Runs the close that waited for a question or a command, once this one
+  // is done.
+  void RunWaitingClose();
   // Holds a running show while the user is asked: no step is taken behind
   // the question, and the show goes on once it is answered (unless the
   // answer ended it).
@@ -629,7 +632,8 @@ private:
   // A question about the edit is up (or its answer is acted on: a save, the
   // save-as dialog).
   bool FAsking = false;
-  // A close came while it was up: it waits for the answer, and then runs.
+  // A close came while it was up, or while a command waited for a read: it
+  // waits for the answer or the command, and then runs.
   bool FCloseWaits = false;
   // That answer let the picture go: the close that waited acts on it
   // without asking again.

@@ -182,6 +182,9 @@ void TMainForm::AwaitPendingLoad() {
   FReadWaits.push_back(&loop);
   const int result = loop.exec(QEventLoop::ExcludeUserInputEvents);
   std::erase(FReadWaits, &loop);
+  // A close that came meanwhile runs once the command that waited is done
+  // with the window.
+  if (FReadWaits.empty() && FCloseWaits && !FAsking) RunWaitingClose();
   // The program is ending and its loops no longer run: the read is waited
   // for as it is.
   if (result < 0 && FPendingLoad) FPendingLoad->Wait();
@@ -443,12 +446,16 @@ TMainForm::TLeaveAnswer TMainForm::QuerySaveModified() {
   if (!FCloseWaits) return answer;
   // A close came meanwhile (the session's end, the window's close button):
   // the answer is the close's, which runs once this step has stopped.
-  FCloseWaits = false;
   FCloseAnswered = answer == TLeaveAnswer::Go;
+  RunWaitingClose();
+  return TLeaveAnswer::Kept;
+}
+
+void TMainForm::RunWaitingClose() {
+  FCloseWaits = false;
   QTimer::singleShot(0, this, [this] {
     if (!close()) FSessionEnding = false;
   });
-  return TLeaveAnswer::Kept;
 }
 
 void TMainForm::ForgetAnswer() {

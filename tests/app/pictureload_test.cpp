@@ -2,6 +2,7 @@
 // before and after the read ends, and what a newer request, a command or
 // the window's end do to a read still running.
 #include "app/folderview.h"
+#include "app/helpdlg.h"
 #include "app/mainform.h"
 #include "apptestenv.h"
 #include "mainwindowhost.h"
@@ -229,20 +230,32 @@ TEST_F(PictureLoadTest, ACommandWaitsForASlowReadWithTheWindowAnswering) {
   Form().CurrentFolderView()->SelectAndShowFile("b.gate");
   // The picture's read: its thumbnail was read with the folder.
   ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }));
-  bool Served = false, Waiting = false;
+  // A close (the session's end) that comes meanwhile waits for the command.
+  bool Served = false, Waiting = false, Closed = true;
   QTimer::singleShot(0, &Form(), [&] {
     Served = Reads.Held == 1;
     Waiting = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    Closed = Form().close();
     Reads.Open();
   });
   Form().Execute("RotateCW");
   EXPECT_TRUE(Served);
   EXPECT_TRUE(Waiting);
+  EXPECT_FALSE(Closed);
+  EXPECT_TRUE(Form().isVisible());
+  EXPECT_FALSE(Form().Closing());
   EXPECT_FALSE(Form().PictureLoadPending());
   EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 30);
   EXPECT_EQ(Form().RastrumView1->GetBitmap()->Height(), 40);
   EXPECT_EQ(Reads.OnWindow, 0);
-  Settled();
+  // Then it runs, and asks about the turn the command made.
+  int Asked = 0;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    Asked += D.AsksAboutEdit();
+    D.done(3);
+  };
+  ASSERT_TRUE(WaitUntil([&] { return !Form().isVisible(); }));
+  EXPECT_EQ(Asked, 1);
 }
 
 TEST_F(PictureLoadTest, ACommandRightAfterTheSwapFindsTheNewPicturesState) {
