@@ -364,8 +364,10 @@ finish() {
       read -r w h x y <<<"$g"
       # Three buttons of 100 centred on the 434 wide window, 25 high at the foot.
       xdotool mousemove --window "$id" 317 $((h - 20)) click 1 ;;
-    "Pictrova"*) ;;
-    *) xdotool key Escape ;;
+    # The main window and its folder views; a message of the program's own
+    # ("Pictrova 3") is answered like any other window.
+    "Pictrova - "*|"Pictrova by "*) ;;
+    *) xdotool windowfocus "$id" 2>/dev/null; xdotool key Escape ;;
     esac
   done
 }
