@@ -495,7 +495,9 @@ private:
   void ReportFileWritten(const std::string& path, bool existed);
   void CheckMenuPair(QAction* main, QAction* popup, bool checked);
   void UpdateMenuPopupItems();
-  bool LoadFileIntoView(const std::string& path);
+  // Reads Path into the view on a worker, the window answering meanwhile;
+  // raises the read's error.
+  void LoadFileIntoView(const std::string& path);
   // The steps of ShowImageFile: the read of Current starts, or its error is
   // handled at once; the end of the read; the error path, true when Current
   // (now the name that took the failed one's place) is to be read next.
@@ -517,6 +519,9 @@ private:
   // Serves the event loop without the user's input until the pending read
   // has ended (or been dropped or replaced).
   void AwaitPendingLoad();
+  // One turn of such a wait, until a read ends or is dropped; false once
+  // the program is ending and its loops no longer run.
+  bool AwaitRead();
   // The end, drop or replacement of the pending read: the waits re-check.
   void WakeReadWaits();
   void PlayTransitionSound();

@@ -108,10 +108,22 @@ void TMainForm::SetCurrentFileNames(const QString& name, const QString& path) {
 
 QString TMainForm::LoadErrorText(const std::string& name) const { return QString::fromStdString(name); }
 
-bool TMainForm::LoadFileIntoView(const std::string& path) {
-  const std::string error = ReadPictureFile(*RastrumView1->GetIO(), path);
-  if (!error.empty()) throw std::runtime_error(error);
-  return true;
+void TMainForm::LoadFileIntoView(const std::string& path) {
+  rv::TRastrumIO* io = RastrumView1->GetIO();
+  TPictureLoad load(
+      *RastrumView1, path, this,
+      [io](int percent) {
+        if (io->OnProgress) io->OnProgress(io, percent);
+      },
+      [this] { WakeReadWaits(); });
+  while (!load.Ended() && AwaitRead()) {
+  }
+  load.Wait();
+  if (io->OnFinishWork) io->OnFinishWork(io);
+  if (!load.Error().empty()) throw std::runtime_error(load.Error());
+  io->AssignParams(&load.IO());
+  RastrumView1->TakePicture(load.Picture());
+  FShownIdentity = load.Identity();
 }
 
 void TMainForm::PlayTransitionSound() {
@@ -175,6 +187,12 @@ void TMainForm::FinishPendingLoad() {
 }
 
 void TMainForm::AwaitPendingLoad() {
+  // The program is ending and its loops no longer run: the read is waited
+  // for as it is.
+  if (!AwaitRead() && FPendingLoad) FPendingLoad->Wait();
+}
+
+bool TMainForm::AwaitRead() {
   // The window answers while the read runs (it paints, and its timers and
   // queued calls run); the user's input waits for the picture it would act
   // on. The wait cursor of the read is up meanwhile.
@@ -185,9 +203,7 @@ void TMainForm::AwaitPendingLoad() {
   // A close that came meanwhile runs once the command that waited is done
   // with the window.
   if (FReadWaits.empty() && FCloseWaits && !FAsking) RunWaitingClose();
-  // The program is ending and its loops no longer run: the read is waited
-  // for as it is.
-  if (result < 0 && FPendingLoad) FPendingLoad->Wait();
+  return result >= 0;
 }
 
 void TMainForm::WakeReadWaits() {
@@ -343,9 +359,7 @@ void TMainForm::ReloadImage() {
   BeginWaitCursor();
   try {
     FBusy = true;
-    const TFileIdentity identity = TFileIdentity::Of(path);
     LoadFileIntoView(path);
-    FShownIdentity = identity;
     FBusy = false;
     RastrumView1->GetProc()->ClearUndo();
     FIsNewImage = false;

@@ -258,6 +258,41 @@ TEST_F(PictureLoadTest, ACommandWaitsForASlowReadWithTheWindowAnswering) {
   EXPECT_EQ(Asked, 1);
 }
 
+// Reload of a picture whose folder is not the current tab reads it from its
+// own path: on a worker too, the window answering meanwhile.
+TEST_F(PictureLoadTest, AReloadOutsideTheCurrentFolderReadsOffTheWindowsThread) {
+  testsupport::TGatedReads& Reads = testsupport::TGatedReads::Get();
+  fs::create_directory(Env.File("one"));
+  fs::create_directory(Env.File("two"));
+  testsupport::TGatedReads::Write(Env.File("one/a.gate"), 0x00FFFF, 40, 30);
+  apptest::MarkedPicture(64, 48, Qt::yellow).save(QString::fromStdString(Env.File("two/b.png")));
+  Show(Env.File("two/b.png"));
+  TFolderViewForm* Two = Form().CurrentFolderView();
+  Show(Env.File("one/a.gate"));
+  Settled();
+  Form().ThumbPageControl->setCurrentWidget(Two->parentWidget());
+  ASSERT_EQ(Form().CurrentFolderView(), Two);
+  Reads.Reset();
+  Reads.Close();
+  testsupport::TGatedReads::Write(Env.File("one/a.gate"), 0xFF00FF, 30, 20);
+  // The window's timers run while the read waits at the gate.
+  bool Served = false;
+  QTimer Tick;
+  QObject::connect(&Tick, &QTimer::timeout, [&] {
+    if (Reads.Held != 1) return;
+    Served = true;
+    Reads.Open();
+  });
+  Tick.start(5);
+  Form().ReloadImage();
+  Tick.stop();
+  EXPECT_TRUE(Served);
+  EXPECT_EQ(Reads.OnWindow, 0);
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 30);
+  EXPECT_EQ(Form().CurrentFilePath(), QString::fromStdString(Env.File("one/a.gate")));
+  EXPECT_EQ(Env.HelpShown, 0);
+}
+
 TEST_F(PictureLoadTest, ACommandRightAfterTheSwapFindsTheNewPicturesState) {
   Env.Picture("a.png", 64, 48, Qt::yellow);
   Env.Picture("b.png", 80, 40, Qt::cyan);
