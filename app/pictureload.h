@@ -3,7 +3,8 @@
 // component attached to a picture that stands in for the view), the frames
 // of an animation by the multi-image component; each with its own aborting
 // flag and its end reported on the user-interface thread. The window swaps
-// the result into its views there; the worker never touches a widget.
+// the result into its views there; the worker never touches a widget. The
+// dialogs' previews are read the same way.
 #pragma once
 
 #include "image/io/rastrumio.h"
