@@ -11,10 +11,12 @@
 #include "controls/kel/kelshapebutton.h"
 #include "controls/support/qrcheckbox/qrcheckbox.h"
 #include "image/io/rastrumio.h"
+#include "image/io/rvloadedpicture.h"
 #include "image/model/rastrumproc.h"
 #include "image/views/rastrumview.h"
 #include "platform/application.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -82,7 +84,145 @@ std::string ReserveOutputPath(const std::string& Folder, const QString& Name) {
 
 QString SizeText(int Width, int Height) { return QString::number(Width) + QLatin1Char('x') + QString::number(Height); }
 
+// What one optimisation works on, taken from the dialog as it starts.
+struct TEmailJob {
+  QStringList Paths;
+  std::int64_t Limit;
+  bool DontResize;
+  bool ShowResults;
+  std::string Folder;
+};
+
+TEmailJob JobOf(const TEmailSizeDlg& Dialog, const std::string& Folder) {
+  return {Dialog.Paths(), EmailSizeLimit(Dialog.SpeedIndex()), Dialog.CBDontResize->Checked(),
+          Dialog.CBShowResults->Checked(), Folder};
+}
+
+// The optimisation of Job's files, on any thread: it touches no widget.
+// Stop is asked before each file and at each report of the reader, which
+// then stops where it is.
+TEmailOptimization OptimizeFiles(const TEmailJob& Job, const std::function<void(int)>& Progress,
+                                 const std::function<bool()>& Stop) {
+  TEmailOptimization result;
+  const std::int64_t limit = Job.Limit;
+  // The hidden view of the reductions, without a widget: a new view's
+  // background, which a reader may compose on.
+  rv::TRvLoadedPicture picture(platform::clBtnFace, 0, 0);
+  rv::TRastrumIO io;
+  io.SetAttachedRastrum(&picture);
+  io.OnProgress = [&](void*, int) {
+    if (Stop()) io.Aborting = true;
+  };
+  rv::TRastrumProc proc;
+  proc.SetAttachedRastrum(&picture);
+  // The copy an undo entry would keep is never used here.
+  proc.AutoUndo = false;
+
+  for (int i = 0; i < Job.Paths.size() && !Stop(); ++i) {
+    const QString path = Job.Paths[i];
+    const QString name = FileName(path);
+    const std::string ext = LowerFileExt(path.toStdString());
+    try {
+      const QFileInfo file(path);
+      // Gone since it was listed: reported, and the other files still go.
+      if (!file.isFile()) throw std::runtime_error("File not found");
+      const std::int64_t size = file.size();
+      if (ext == ".ico" || ext == ".cur" || Job.DontResize || size <= limit) {
+        result.Attachments.append(path);
+        if (Job.ShowResults) result.Results.append(name + QStringLiteral(" - Unchanged"));
+      } else {
+        io.Aborting = false;
+        io.LoadFromFile(path.toStdString());
+        if (io.Aborting) throw std::runtime_error("Unable to read the image file");
+        if (Progress) Progress(3 * i + 1);
+        const bool bmp = ext == ".bmp";
+        const QString outputName = bmp ? QFileInfo(name).completeBaseName() + QStringLiteral(".jpg") : name;
+        const double ratio = (bmp ? 16.0 : 1.5) * static_cast<double>(limit) / static_cast<double>(size);
+        if (ratio >= 1.0 && !bmp) {
+          result.Attachments.append(path);
+          if (Job.ShowResults) result.Results.append(name + QStringLiteral(" - Unchanged"));
+        } else {
+          const double factor = EmailScaleFactor(ratio);
+          const int width = io.Params().Width, height = io.Params().Height;
+          platform::TBitmap* bitmap = picture.GetBitmap();
+          const int newWidth = static_cast<int>(std::nearbyint(bitmap->Width() * factor));
+          const int newHeight = static_cast<int>(std::nearbyint(bitmap->Height() * factor));
+          if (newWidth != bitmap->Width() || newHeight != bitmap->Height())
+            proc.Resample(newWidth, newHeight, rv::rfNone);
+          if (Progress) Progress(3 * i + 2);
+          const std::string output = ReserveOutputPath(Job.Folder, outputName);
+          result.WorkFiles.push_back(output);
+          try {
+            SavePictureInFormat(output, io, false);
+          } catch (...) {
+            ::unlink(output.c_str());
+            throw;
+          }
+          result.Attachments.append(QString::fromStdString(output));
+          if (Job.ShowResults) {
+            const QString after = SizeText(bitmap->Width(), bitmap->Height());
+            if (bmp && factor == 1.0)
+              result.Results.append(name + QStringLiteral(" - Converted to Jpeg"));
+            else if (bmp)
+              result.Results.append(name + QStringLiteral(" - Converted to Jpeg and resized from ") +
+                                    SizeText(width, height) + QStringLiteral(" to ") + after);
+            else
+              result.Results.append(name + QStringLiteral(" - Resized from ") + SizeText(width, height) +
+                                    QStringLiteral(" to ") + after);
+          }
+        }
+      }
+    } catch (const std::exception& error) {
+      result.Results.append(name + QStringLiteral(" - ERROR: ") + QString::fromUtf8(error.what()));
+      result.Error = true;
+    }
+    if (result.SubjectNames.isEmpty())
+      result.SubjectNames = name;
+    else if (static_cast<std::size_t>(result.SubjectNames.size()) < SubjectLength)
+      result.SubjectNames += QStringLiteral(", ") + name;
+    if (Progress) Progress(3 * i + 3);
+  }
+  return result;
+}
+
 } // namespace
+
+// The optimisation of one "Send Email" on a worker of its own. A run that
+// is dropped takes its copies with it: nothing will attach them.
+class TEmailReduction : public TWorkerRead {
+public:
+  TEmailReduction(TEmailJob Job, QObject* Context, std::function<void(int)> Progress, std::function<void()> Done)
+      : Job(std::move(Job)) {
+    Start(
+        Context,
+        [this, Context, Progress = std::move(Progress)] {
+          TQueuedProgress report(Context, Progress);
+          FResult = OptimizeFiles(
+              this->Job, [&report](int Step) { report(Step); }, [this] { return Aborted(); });
+        },
+        std::move(Done));
+  }
+  ~TEmailReduction() override {
+    Abort();
+    Wait();
+    if (!FTaken)
+      for (const std::string& file : FResult.WorkFiles) ::unlink(file.c_str());
+  }
+  // After Wait, of a run not aborted: what it made, its copies the
+  // caller's from now on.
+  TEmailOptimization Take() {
+    FTaken = true;
+    return std::move(FResult);
+  }
+
+  const TEmailJob Job;
+
+private:
+  void Release() override {}
+
+  TEmailOptimization FResult;
+  bool FTaken = false;
+};
 
 int EmailSizeLimit(int SpeedIndex) {
   switch (SpeedIndex) {
@@ -150,6 +290,17 @@ TEmailSizeDlg::TEmailSizeDlg(QWidget* parent) : QDialog(parent) {
   LblPreviewSize = new QLabel(this);
   LblPreviewSize->setGeometry(NarrowWidth + 214, 188, 138, 16);
 
+  FPreview = std::make_unique<TPreviewReads>(*ImgPreview, this, [this](TPictureLoad& Read) {
+    LblPreviewName->setText(FileName(QString::fromStdString(Read.Path())));
+    if (!Read.Error().empty()) {
+      ImgPreview->Blank();
+      LblPreviewSize->clear();
+      return;
+    }
+    const rv::TIOParamsVals& params = ImgPreview->GetIO()->Params();
+    LblPreviewSize->setText(QString::number(params.Width) + QStringLiteral(" x ") + QString::number(params.Height));
+  });
+  FReductions = std::make_unique<TNewestRead<TEmailReduction>>();
   FQuickMail = std::make_unique<TQmQuickMail>();
   QuickMail = FQuickMail.get();
   WorkFolder = CreateWorkFolder;
@@ -240,7 +391,7 @@ void TEmailSizeDlg::UpdateCaption() {
 }
 
 void TEmailSizeDlg::ClearPreview() {
-  DropPreviewRead();
+  FPreview->Drop();
   ImgPreview->Blank();
   LblPreviewName->clear();
   LblPreviewSize->clear();
@@ -268,6 +419,8 @@ void TEmailSizeDlg::SBtnShowFilesClick() {
 }
 
 void TEmailSizeDlg::SBtnCancelClick() {
+  // During the optimisation "Cancel" stops it, and the list stays.
+  if (Reducing()) return StopReducing();
   ClearList();
   close();
 }
@@ -290,117 +443,13 @@ void TEmailSizeDlg::SBtnClearSelectionClick() {
 void TEmailSizeDlg::FileListBoxClick() {
   const int row = FileListBox->currentRow();
   if (row < 0 || row >= FPaths.size()) return;
-  ReadPreview(FPaths[row]);
-}
-
-void TEmailSizeDlg::ReadPreview(const QString& Path) {
-  DropPreviewRead();
-  const unsigned serial = ++FPreviewSerial;
-  FPreviewRead = std::make_unique<TPictureLoad>(*ImgPreview, Path.toStdString(), this, nullptr,
-                                                [this, serial] { PreviewRead(serial); });
-}
-
-void TEmailSizeDlg::DropPreviewRead() {
-  if (!FPreviewRead) return;
-  FPreviewRead->Abort();
-  FDroppedPreviews.emplace_back(FPreviewSerial, std::move(FPreviewRead));
-}
-
-void TEmailSizeDlg::PreviewRead(unsigned Serial) {
-  if (!FPreviewRead || Serial != FPreviewSerial) {
-    std::erase_if(FDroppedPreviews, [Serial](const auto& Dropped) { return Dropped.first == Serial; });
-    return;
-  }
-  const std::unique_ptr<TPictureLoad> read = std::move(FPreviewRead);
-  read->Wait();
-  LblPreviewName->setText(FileName(QString::fromStdString(read->Path())));
-  if (!read->Error().empty()) {
-    ImgPreview->Blank();
-    LblPreviewSize->clear();
-    return;
-  }
-  rv::TRastrumIO* io = ImgPreview->GetIO();
-  io->AssignParams(&read->IO());
-  ImgPreview->TakePicture(read->Picture());
-  LblPreviewSize->setText(QString::number(io->Params().Width) + QStringLiteral(" x ") +
-                          QString::number(io->Params().Height));
+  FPreview->Read(FPaths[row].toStdString());
 }
 
 TEmailOptimization TEmailSizeDlg::Optimize(const std::string& Folder, const std::function<void(int)>& Progress) {
-  TEmailOptimization result;
-  const std::int64_t limit = EmailSizeLimit(SpeedIndex());
-  const bool dontResize = CBDontResize->Checked();
-  const bool showResults = CBShowResults->Checked();
-  rv::TRastrumView view;
-  rv::TRastrumIO* io = view.GetIO();
-  // The copy an undo entry would keep is never used here.
-  view.GetProc()->AutoUndo = false;
-
-  for (int i = 0; i < FPaths.size(); ++i) {
-    const QString path = FPaths[i];
-    const QString name = FileName(path);
-    const std::string ext = LowerFileExt(path.toStdString());
-    try {
-      const QFileInfo file(path);
-      // Gone since it was listed: reported, and the other files still go.
-      if (!file.isFile()) throw std::runtime_error("File not found");
-      const std::int64_t size = file.size();
-      if (ext == ".ico" || ext == ".cur" || dontResize || size <= limit) {
-        result.Attachments.append(path);
-        if (showResults) result.Results.append(name + QStringLiteral(" - Unchanged"));
-      } else {
-        io->Aborting = false;
-        io->LoadFromFile(path.toStdString());
-        if (io->Aborting) throw std::runtime_error("Unable to read the image file");
-        if (Progress) Progress(3 * i + 1);
-        const bool bmp = ext == ".bmp";
-        const QString outputName = bmp ? QFileInfo(name).completeBaseName() + QStringLiteral(".jpg") : name;
-        const double ratio = (bmp ? 16.0 : 1.5) * static_cast<double>(limit) / static_cast<double>(size);
-        if (ratio >= 1.0 && !bmp) {
-          result.Attachments.append(path);
-          if (showResults) result.Results.append(name + QStringLiteral(" - Unchanged"));
-        } else {
-          const double factor = EmailScaleFactor(ratio);
-          const int width = io->Params().Width, height = io->Params().Height;
-          platform::TBitmap* bitmap = view.GetBitmap();
-          const int newWidth = static_cast<int>(std::nearbyint(bitmap->Width() * factor));
-          const int newHeight = static_cast<int>(std::nearbyint(bitmap->Height() * factor));
-          if (newWidth != bitmap->Width() || newHeight != bitmap->Height())
-            view.GetProc()->Resample(newWidth, newHeight, rv::rfNone);
-          if (Progress) Progress(3 * i + 2);
-          const std::string output = ReserveOutputPath(Folder, outputName);
-          // Ours: the work folder's cleaning at close takes it.
-          AddWorkFile(output);
-          try {
-            SavePictureInFormat(output, *io, false);
-          } catch (...) {
-            ::unlink(output.c_str());
-            throw;
-          }
-          result.Attachments.append(QString::fromStdString(output));
-          if (showResults) {
-            const QString after = SizeText(bitmap->Width(), bitmap->Height());
-            if (bmp && factor == 1.0)
-              result.Results.append(name + QStringLiteral(" - Converted to Jpeg"));
-            else if (bmp)
-              result.Results.append(name + QStringLiteral(" - Converted to Jpeg and resized from ") +
-                                    SizeText(width, height) + QStringLiteral(" to ") + after);
-            else
-              result.Results.append(name + QStringLiteral(" - Resized from ") + SizeText(width, height) +
-                                    QStringLiteral(" to ") + after);
-          }
-        }
-      }
-    } catch (const std::exception& error) {
-      result.Results.append(name + QStringLiteral(" - ERROR: ") + QString::fromUtf8(error.what()));
-      result.Error = true;
-    }
-    if (result.SubjectNames.isEmpty())
-      result.SubjectNames = name;
-    else if (static_cast<std::size_t>(result.SubjectNames.size()) < SubjectLength)
-      result.SubjectNames += QStringLiteral(", ") + name;
-    if (Progress) Progress(3 * i + 3);
-  }
+  TEmailOptimization result = OptimizeFiles(JobOf(*this, Folder), Progress, [] { return false; });
+  // Ours: the work folder's cleaning at close takes them.
+  for (const std::string& file : result.WorkFiles) AddWorkFile(file);
   return result;
 }
 
@@ -416,16 +465,36 @@ void TEmailSizeDlg::ShowEmailOptimizationResults(const QStringList& Lines, bool 
   dialog->ShowModal();
 }
 
-bool TEmailSizeDlg::Sending() const { return FQuickMail->Busy(); }
+bool TEmailSizeDlg::Sending() const { return FSending || FQuickMail->Busy(); }
+
+bool TEmailSizeDlg::Reducing() const { return FReductions->Current() != nullptr; }
 
 void TEmailSizeDlg::SBtnContinueClick() {
   if (FPaths.isEmpty() || Sending()) return;
   const std::string workFolder = WorkFolder();
   PBProgress->SetMaxValue(3 * static_cast<int>(FPaths.size()));
   QuickMail->FileNames.clear();
-  const TEmailOptimization result = Optimize(workFolder, [this](int Step) { PBProgress->SetPosition(Step); });
+  FSending = true;
+  EnableForReducing(true);
+  FReductions->Start([&](unsigned Serial) {
+    return std::make_unique<TEmailReduction>(
+        JobOf(*this, workFolder), this,
+        [this, Serial](int Step) {
+          if (FReductions->Wanted(Serial)) PBProgress->SetPosition(Step);
+        },
+        [this, Serial] { Reduced(Serial); });
+  });
+}
 
-  if (result.Error || (CBShowResults->Checked() && !CBDontResize->Checked()))
+void TEmailSizeDlg::Reduced(unsigned Serial) {
+  const std::unique_ptr<TEmailReduction> run = FReductions->Ended(Serial);
+  if (!run) return;
+  run->Wait();
+  const TEmailOptimization result = run->Take();
+  // Ours: the work folder's cleaning at close takes them.
+  for (const std::string& file : result.WorkFiles) AddWorkFile(file);
+  EnableForReducing(false);
+  if (result.Error || (run->Job.ShowResults && !run->Job.DontResize))
     ShowEmailOptimizationResults(result.Results, result.Error);
   QuickMail->Subject = static_cast<std::size_t>(result.SubjectNames.size()) > SubjectLength
                            ? QString::number(result.Attachments.size()) + QStringLiteral(" Images")
@@ -435,7 +504,22 @@ void TEmailSizeDlg::SBtnContinueClick() {
   QuickMail->SendAsync([this](bool Sent) { Finish(Sent); });
 }
 
+void TEmailSizeDlg::StopReducing() {
+  if (!Reducing()) return;
+  FReductions->Drop();
+  FSending = false;
+  EnableForReducing(false);
+  PBProgress->SetPosition(0);
+}
+
+void TEmailSizeDlg::EnableForReducing(bool Reducing) {
+  for (QWidget* part : std::initializer_list<QWidget*>{RGSpeed, CBDontResize, CBShowResults, SBtnContinue, FileListBox,
+                                                       SBtnClearSelection, SBtnClearList, SBtnMoreFiles})
+    part->setEnabled(!Reducing);
+}
+
 void TEmailSizeDlg::Finish(bool Sent) {
+  FSending = false;
   setEnabled(true);
   if (Sent && MessageDlg(windowTitle(), QStringLiteral("Finished. Would you like to clear the file list?"),
                          QMessageBox::Question, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
@@ -443,6 +527,11 @@ void TEmailSizeDlg::Finish(bool Sent) {
   UpdateCaption();
   PBProgress->SetPosition(0);
   close();
+}
+
+void TEmailSizeDlg::closeEvent(QCloseEvent* event) {
+  StopReducing();
+  QDialog::closeEvent(event);
 }
 
 void TEmailSizeDlg::keyPressEvent(QKeyEvent* event) {

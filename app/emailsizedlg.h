@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 class QGroupBox;
@@ -29,8 +28,11 @@ class TQrCheckBox;
 
 namespace app {
 
-class TPictureLoad;
+class TEmailReduction;
+class TPreviewReads;
 class TQmQuickMail;
+template <class TRead>
+class TNewestRead;
 
 // Byte limit of a picture for each connection speed (item index of RGSpeed).
 int EmailSizeLimit(int SpeedIndex);
@@ -44,6 +46,8 @@ struct TEmailOptimization {
   QStringList Results;     // lines for the results box
   QString SubjectNames;
   bool Error = false;
+  // The reduced copies made in the work folder.
+  std::vector<std::string> WorkFiles;
 };
 
 class TEmailSizeDlg : public QDialog {
@@ -88,8 +92,9 @@ public:
   void SetSpeedIndex(int Index);
   bool FilesShown() const { return FFilesShown; }
 
-  // "Send Email": the optimisation, the results and the hand-off; the
-  // dialog closes once the mail program has answered.
+  // "Send Email": the optimisation on a worker, with the progress shown and
+  // "Cancel" stopping it; then the results and the hand-off. The dialog
+  // closes once the mail program has answered.
   void SBtnContinueClick();
   void SBtnCancelClick();
   void SBtnShowFilesClick();
@@ -98,37 +103,45 @@ public:
   void SBtnClearSelectionClick();
   void FileListBoxClick();
 
-  // Shrinks what must shrink into Folder; Progress gets 3 steps a file.
+  // Shrinks what must shrink into Folder on the calling thread; Progress
+  // gets 3 steps a file.
   TEmailOptimization Optimize(const std::string& Folder, const std::function<void(int)>& Progress);
   // The results in the message dialog, modally.
   void ShowEmailOptimizationResults(const QStringList& Lines, bool Error);
+  // From "Send Email" until the mail program has answered.
   bool Sending() const;
+  // The optimisation of "Send Email" is under way.
+  bool Reducing() const;
 
 protected:
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
 private:
   void UpdateCaption();
   void UpdateCancelCaption();
   void ClearList();
   void ClearPreview();
-  // The preview's picture is read on a worker; its name and size come with
-  // it when the read ends. A read no longer wanted is dropped.
-  void ReadPreview(const QString& Path);
-  void DropPreviewRead();
-  void PreviewRead(unsigned Serial);
   void LayoutFiles();
+  // The optimisation's end on the window's thread: the results and the
+  // hand-off to the mail program.
+  void Reduced(unsigned Serial);
+  // Stops the optimisation under way; nothing is sent.
+  void StopReducing();
+  // While the optimisation runs only "Cancel" (and the window's own close)
+  // acts: the list and the options stay as the run took them.
+  void EnableForReducing(bool Reducing);
   void Finish(bool Sent);
 
   QStringList FPaths;
   bool FFilesShown = false;
+  bool FSending = false;
   std::unique_ptr<TQmQuickMail> FQuickMail;
-  // The preview's read asked for last, and the dropped ones whose workers
-  // have not ended yet, by serial.
-  std::unique_ptr<TPictureLoad> FPreviewRead;
-  unsigned FPreviewSerial = 0;
-  std::vector<std::pair<unsigned, std::unique_ptr<TPictureLoad>>> FDroppedPreviews;
+  // The preview's picture is read on a worker; its name and size come with
+  // it when the read ends.
+  std::unique_ptr<TPreviewReads> FPreview;
+  std::unique_ptr<TNewestRead<TEmailReduction>> FReductions;
 };
 
 // The one e-mail dialog of the program (set by the first one created).

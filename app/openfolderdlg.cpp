@@ -7,6 +7,7 @@
 #include "app/mainform.h"
 #include "app/modalrun.h"
 #include "app/newfolderdlg.h"
+#include "app/pictureload.h"
 #include "app/pictureutil.h"
 #include "controls/kel/kelshapebutton.h"
 #include "controls/support/wnimagelistbox/wnimagelistbox.h"
@@ -104,6 +105,16 @@ TOpenFolderForm::TOpenFolderForm(const QStringList& RecentFolders, QWidget* Pare
   LblDimensions = MakeLabel(this, QStringLiteral("Approx. Dimensions:"), 610, 230, 200);
   LblSize = MakeLabel(this, QStringLiteral("Size:"), 610, 248, 200);
   LblModified = MakeLabel(this, QStringLiteral("Modified Date:"), 610, 266, 200);
+  FPreview = std::make_unique<TPreviewReads>(*ImagePreview, this, [this](TPictureLoad& Read) {
+    int Width = 0, Height = 0;
+    if (Read.Error().empty()) {
+      Width = ImagePreview->IOParams().Width;
+      Height = ImagePreview->IOParams().Height;
+    } else {
+      ImagePreview->Blank();
+    }
+    LblDimensions->setText(QStringLiteral("Dimensions: %1 x %2").arg(Width).arg(Height));
+  });
 
   SBtnOpen = new kel::TKelShapeButton(this);
   SBtnOpen->SetCaption("Open");
@@ -254,6 +265,7 @@ void TOpenFolderForm::ShowOpenFolderFileInfo() {
     LblDimensions->setText(QStringLiteral("Dimensions:"));
     LblSize->setText(QStringLiteral("Size:"));
     LblModified->setText(QStringLiteral("Modified Date:"));
+    FPreview->Drop();
     ImagePreview->Blank();
     return;
   }
@@ -267,19 +279,15 @@ void TOpenFolderForm::ShowOpenFolderFileInfo() {
   const QString Path = QString::fromStdString(JoinPath(TreeFolder().toStdString(), Name));
   if (Path == FPreviewFile) return;
   FPreviewFile = Path;
-  int Width = 0, Height = 0;
-  try {
-    ImagePreview->LoadFromFile(Path.toStdString());
-    Width = ImagePreview->IOParams().Width;
-    Height = ImagePreview->IOParams().Height;
-  } catch (const std::exception&) {
-    ImagePreview->Blank();
-  }
+  // The picture of the file selected before goes at once; this one comes
+  // with its dimensions.
+  ImagePreview->Blank();
+  FPreview->Read(Path.toStdString());
   TScannedFile File;
   const bool Known = ReadScannedFile(TreeFolder().toStdString(), Name, File);
   LblImageNOf->setText(QStringLiteral("Image #: %1 of %2").arg(Row + 1).arg(ImageListBox->count()));
   LblImageType->setText(QStringLiteral("Type: ") + QString::fromStdString(GetImageTypeDescription(Name)));
-  LblDimensions->setText(QStringLiteral("Dimensions: %1 x %2").arg(Width).arg(Height));
+  LblDimensions->setText(QStringLiteral("Dimensions:"));
   LblSize->setText(QStringLiteral("Size: ") +
                    QString::fromStdString(FormatByteSize(Known ? static_cast<std::uint64_t>(File.Size) : 0)));
   LblModified->setText(QStringLiteral("Modified Date: ") + (Known ? FolderDateTimeText(File.Modified) : QString()));
@@ -356,6 +364,8 @@ void TOpenFolderForm::done(int Result) {
   // An Open whose folder is not valid keeps the dialog up.
   if (Result == 1 && !CloseWithOpen()) return;
   QDialog::done(Result);
+  // A closed dialog has no preview to wait for; showing it reads it again.
+  FPreview->Drop();
 }
 
 void TOpenFolderForm::keyPressEvent(QKeyEvent* Event) {

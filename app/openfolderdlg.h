@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ class TWnImageListBox;
 } // namespace wn
 
 namespace app {
+
+class TPreviewReads;
 
 class TOpenFolderForm : public QDialog {
 public:
@@ -64,6 +67,8 @@ public:
   // The tree's selected folder; empty when none.
   QString TreeFolder() const;
   void PopulateFileList();
+  // The labels of the selected file; its picture and dimensions are read on
+  // a worker and come when the read ends.
   void ShowOpenFolderFileInfo();
   void RefreshOpenFolder();
   void AssignFolderClick();
@@ -102,6 +107,7 @@ private:
   bool FFilling = false;
   // The starting folder waits to be selected in the tree.
   bool FTreePending = false;
+  std::unique_ptr<TPreviewReads> FPreview;
 };
 
 // The one open-folder dialog of the program (set by the first one created).

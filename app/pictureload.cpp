@@ -98,27 +98,52 @@ void TPictureLoad::Release() {
   FPicture.reset();
 }
 
+TQueuedProgress::TQueuedProgress(QObject* Context, std::function<void(int)> Progress)
+    : FContext(Context), FProgress(std::move(Progress)), FWaiting(std::make_shared<std::atomic<int>>(-1)) {}
+
+void TQueuedProgress::operator()(int Value) {
+  if (Value == FLast || !FProgress) return;
+  FLast = Value;
+  if (FWaiting->exchange(Value) != -1) return;
+  QMetaObject::invokeMethod(
+      FContext,
+      [Progress = FProgress, Waiting = FWaiting] {
+        if (const int Newest = Waiting->exchange(-1); Newest != -1) Progress(Newest);
+      },
+      Qt::QueuedConnection);
+}
+
 void TPictureLoad::Run(QObject* Context, const std::function<void(int)>& Progress) {
-  int Last = -1;
-  // One report on its way at a time, carrying the newest percent when it
-  // arrives: a window busy for a while gets one report, not a burst of
-  // stale ones each repainting the bar in the same loop turn.
-  auto Waiting = std::make_shared<std::atomic<int>>(-1);
+  TQueuedProgress Report(Context, Progress);
   FIO->OnProgress = [&](void*, int Percent) {
     if (Aborted()) FIO->Aborting = true;
-    if (Percent == Last || !Progress) return;
-    Last = Percent;
-    if (Waiting->exchange(Percent) != -1) return;
-    QMetaObject::invokeMethod(
-        Context,
-        [Progress, Waiting] {
-          if (const int Newest = Waiting->exchange(-1); Newest != -1) Progress(Newest);
-        },
-        Qt::QueuedConnection);
+    Report(Percent);
   };
   FIdentity = TFileIdentity::Of(FPath);
   FError = Aborted() ? "Aborted" : ReadPictureFile(*FIO, FPath, &FTooLarge);
   FIO->OnProgress = nullptr;
+}
+
+TPreviewReads::TPreviewReads(rv::TRastrumView& View, QObject* Context, std::function<void(TPictureLoad&)> Shown)
+    : FView(View), FContext(Context), FShown(std::move(Shown)) {}
+
+void TPreviewReads::Read(const std::string& Path) {
+  FReads.Start([&](unsigned Serial) {
+    return std::make_unique<TPictureLoad>(FView, Path, FContext, nullptr, [this, Serial] { Ended(Serial); });
+  });
+}
+
+void TPreviewReads::Drop() { FReads.Drop(); }
+
+void TPreviewReads::Ended(unsigned Serial) {
+  const std::unique_ptr<TPictureLoad> Read = FReads.Ended(Serial);
+  if (!Read) return;
+  Read->Wait();
+  if (Read->Error().empty()) {
+    FView.GetIO()->AssignParams(&Read->IO());
+    FView.TakePicture(Read->Picture());
+  }
+  FShown(*Read);
 }
 
 TFramesLoad::TFramesLoad(rv::TRastrumMView& View, const std::string& Path, QObject* Context,

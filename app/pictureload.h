@@ -3,7 +3,8 @@
 // component attached to a picture that stands in for the view), the frames
 // of an animation by the multi-image component; each with its own aborting
 // flag and its end reported on the user-interface thread. The window swaps
-// the result into its views there; the worker never touches a widget.
+// the result into its views there; the worker never touches a widget. The
+// dialogs' previews are read the same way.
 #pragma once
 
 #include "app/pictureutil.h"
@@ -18,6 +19,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace rv {
 class TRastrumMView;
@@ -64,6 +67,24 @@ private:
   std::mutex FEndLock;
   bool FEnded = false;
   std::thread FThread;
+};
+
+// Reports of a worker's progress, made on the worker and told on Context's
+// thread: one report on its way at a time, carrying the newest value when it
+// arrives, so that a window busy for a while gets one report, not a burst of
+// stale ones each repainting the bar in the same loop turn. A value equal to
+// the last one is not sent again; an empty Progress gets nothing.
+class TQueuedProgress {
+public:
+  TQueuedProgress(QObject* Context, std::function<void(int)> Progress);
+  // On the worker.
+  void operator()(int Value);
+
+private:
+  QObject* FContext;
+  std::function<void(int)> FProgress;
+  std::shared_ptr<std::atomic<int>> FWaiting;
+  int FLast = -1;
 };
 
 class TPictureLoad : public TWorkerRead {
@@ -130,6 +151,74 @@ private:
 
   std::string FPath;
   std::unique_ptr<rv::TRvMViewImages> FFrames;
+};
+
+// The worker read asked for last, and those dropped before it until their
+// workers end: a dropped read is aborted at once and let go when its end is
+// told, so that the window never waits for a reader to notice. Reads are
+// told apart by a serial, given to the read when it is made.
+template <class TRead>
+class TNewestRead {
+public:
+  // Makes the read for the next serial in place of the one asked for before.
+  template <class TMake>
+  TRead& Start(TMake Make) {
+    Drop();
+    FRead = Make(++FSerial);
+    return *FRead;
+  }
+  void Drop() {
+    if (!FRead) return;
+    FRead->Abort();
+    FDropped.emplace_back(FSerial, std::move(FRead));
+  }
+  // At the end of the read of Serial: the read when it is still the one
+  // asked for last, taken out; else nothing, and the dropped read goes.
+  std::unique_ptr<TRead> Ended(unsigned Serial) {
+    if (FRead && Serial == FSerial) return std::move(FRead);
+    std::erase_if(FDropped, [Serial](const auto& Dropped) { return Dropped.first == Serial; });
+    return nullptr;
+  }
+  // The read asked for last while it is under way.
+  TRead* Current() const { return FRead.get(); }
+  // Serial is the read asked for last, still under way.
+  bool Wanted(unsigned Serial) const { return FRead && Serial == FSerial; }
+
+private:
+  std::unique_ptr<TRead> FRead;
+  unsigned FSerial = 0;
+  std::vector<std::pair<unsigned, std::unique_ptr<TRead>>> FDropped;
+};
+
+// The preview picture of a dialog, read on workers: the read asked for last
+// lands in View when it ends, and Shown is told of it there; a read asked for
+// before it is dropped, and never lands. What the dialog shows beside the
+// picture comes with it, from the read: a slow file never holds the dialog.
+class TPreviewReads {
+public:
+  // Shown runs on Context's thread once the newest read has ended, the
+  // picture already in View when the read succeeded. Context (the dialog)
+  // holds the reads and outlives them.
+  TPreviewReads(rv::TRastrumView& View, QObject* Context, std::function<void(TPictureLoad& Read)> Shown);
+  // Aborts every read and waits for their workers.
+  ~TPreviewReads() = default;
+  TPreviewReads(const TPreviewReads&) = delete;
+  TPreviewReads& operator=(const TPreviewReads&) = delete;
+
+  // Reads Path for View in place of any read still under way.
+  void Read(const std::string& Path);
+  // The read under way, if any, will not land.
+  void Drop();
+  // A read is under way that is still wanted.
+  bool Reading() const { return FReads.Current() != nullptr; }
+
+private:
+  void Ended(unsigned Serial);
+
+  rv::TRastrumView& FView;
+  QObject* FContext;
+  std::function<void(TPictureLoad&)> FShown;
+  TNewestRead<TPictureLoad> FReads;
 };
 
 // The read of Path by IO on the calling thread: an empty answer, or the

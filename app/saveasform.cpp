@@ -4,6 +4,7 @@
 #include "app/genutil.h"
 #include "app/helpdlg.h"
 #include "app/msgbox.h"
+#include "app/pictureload.h"
 #include "app/pictureutil.h"
 #include "controls/kel/kelshapebutton.h"
 #include "controls/support/wnutils/wnutils.h"
@@ -157,6 +158,18 @@ TSaveAsForm::TSaveAsForm(QWidget* parent) : QDialog(parent) {
   LblModified = MakeLabel(this, QStringLiteral("Modified Date:"), {412, 250, 160, 36});
   LblModified->setWordWrap(true);
   LblModified->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  FPreview = std::make_unique<TPreviewReads>(*ImagePreview, this, [this](TPictureLoad& Read) {
+    if (!Read.Error().empty()) return ClearPreview();
+    const QFileInfo file(QString::fromStdString(Read.Path()));
+    const rv::TIOParamsVals& params = ImagePreview->IOParams();
+    LblDimensions->setText(QStringLiteral("Dimensions: %1 x %2").arg(params.Width).arg(params.Height));
+    // The byte-size text counts in 32 bits: larger files show its largest value.
+    const auto size = static_cast<std::uint32_t>(
+        std::min<qint64>(file.size(), std::numeric_limits<std::uint32_t>::max()));
+    LblSize->setText(QStringLiteral("Size: ") + QString::fromStdString(FormatByteSize(size)));
+    LblModified->setText(QStringLiteral("Modified Date: ") +
+                         QLocale().toString(file.lastModified(), QLocale::ShortFormat));
+  });
 
   MakeLabel(this, QStringLiteral("File name:"), {8, 324, 90, 20});
   EdtFileName = new QLineEdit(this);
@@ -292,6 +305,7 @@ void TSaveAsForm::showEvent(QShowEvent* event) {
 }
 
 void TSaveAsForm::ClearPreview() {
+  FPreview->Drop();
   ImagePreview->Blank();
   LblDimensions->setText(DimensionsCaption);
   LblSize->setText(SizeCaption);
@@ -299,30 +313,10 @@ void TSaveAsForm::ClearPreview() {
 }
 
 void TSaveAsForm::RefreshPreview() {
+  ClearPreview();
+  // The hidden dialog reads no picture: showing it brings the preview.
   sx::TSxShellItem* item = SxShellList->SelectedItem();
-  if (!IsPictureFile(item)) {
-    ClearPreview();
-    return;
-  }
-  try {
-    ImagePreview->LoadFromFile(item->Path);
-  } catch (const std::exception&) {
-    ClearPreview();
-    return;
-  }
-  if (ImagePreview->GetIO()->Aborting) {
-    ClearPreview();
-    return;
-  }
-  const QFileInfo file(QString::fromStdString(item->Path));
-  const rv::TIOParamsVals& params = ImagePreview->IOParams();
-  LblDimensions->setText(QStringLiteral("Dimensions: %1 x %2").arg(params.Width).arg(params.Height));
-  // The byte-size text counts in 32 bits: larger files show its largest value.
-  const auto size = static_cast<std::uint32_t>(
-      std::min<qint64>(file.size(), std::numeric_limits<std::uint32_t>::max()));
-  LblSize->setText(QStringLiteral("Size: ") + QString::fromStdString(FormatByteSize(size)));
-  LblModified->setText(QStringLiteral("Modified Date: ") +
-                       QLocale().toString(file.lastModified(), QLocale::ShortFormat));
+  if (isVisible() && IsPictureFile(item)) FPreview->Read(item->Path);
 }
 
 void TSaveAsForm::SelectFilter(int Index) {
@@ -381,6 +375,8 @@ bool TSaveAsForm::CloseQuery() {
 void TSaveAsForm::done(int result) {
   if (result == 1 && !CloseQuery()) return;
   QDialog::done(result);
+  // A closed dialog has no preview to wait for.
+  FPreview->Drop();
 }
 
 void TSaveAsForm::reject() { done(2); }

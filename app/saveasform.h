@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QAction;
@@ -33,6 +34,8 @@ class TSxShellItem;
 } // namespace sx
 
 namespace app {
+
+class TPreviewReads;
 
 // One row of the file-type list.
 struct TSaveAsFileType {
@@ -94,7 +97,8 @@ public:
   // to be opened.
   int Execute(const QString& Current, bool NewImage, QString& Target, bool& OpenSaved);
 
-  // The preview and its labels for the selected list item.
+  // The preview and its labels for the selected list item, read on a worker
+  // while the dialog is shown: they come when the read ends.
   void RefreshPreview();
   void SelectFilter(int Index);
 
@@ -117,6 +121,8 @@ private:
   void Refresh();
   void ClearPreview();
   bool HandleKey(int key);
+
+  std::unique_ptr<TPreviewReads> FPreview;
 };
 
 // The one save-as dialog of the program (set by the first one created).

@@ -17,12 +17,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QImageReader>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -288,6 +290,64 @@ TEST_F(EmailDialog, ThePreviewIsReadOffTheWindowsThread) {
   WaitUntil([] { return false; }, 200);
   EXPECT_EQ(FDlg->LblPreviewName->text(), "other.gate");
   EXPECT_EQ(Reads.OnWindow, 0);
+}
+
+// "Send Email" reads, reduces and writes on a worker, with its progress
+// shown and the window answering while a file is slow to read (held at the
+// gate). "Cancel" stops the run at the reader and sends nothing; closing the
+// dialog or its end mid-run waits for no reader and leaves no copy behind.
+TEST_F(EmailDialog, TheReductionsAreMadeOffTheWindowsThread) {
+  testsupport::TGatedReads& Reads = testsupport::TGatedReads::Get();
+  Reads.Reset();
+  const QString small = FFiles.QPath() + "/small.gate", big = FFiles.QPath() + "/big.gate";
+  testsupport::TGatedReads::Write(small.toStdString(), 0x00FF00, 8, 8);
+  testsupport::TGatedReads::Write(big.toStdString(), 0xFF0000, 40, 30, 100000);
+  testing_support::TFakeMailProgram fake;
+  FDlg->ShowWithFiles({small, big});
+  FDlg->SetSpeedIndex(2);
+  FDlg->CBShowResults->SetChecked(true);
+  const auto workFiles = [&] { return QDir(FWork.QPath()).entryList(QDir::Files); };
+
+  Reads.Close();
+  Click(FDlg->SBtnContinue);
+  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return FDlg->PBProgress->Position() == 3; })) << "the small file's steps are shown";
+  bool fired = false;
+  QTimer::singleShot(0, FDlg.get(), [&] { fired = true; });
+  ASSERT_TRUE(WaitUntil([&] { return fired; }));
+  EXPECT_TRUE(FDlg->Sending());
+  EXPECT_FALSE(FDlg->SBtnContinue->isEnabled());
+  EXPECT_FALSE(FDlg->FileListBox->isEnabled());
+  Click(FDlg->SBtnCancel);
+  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 0; })) << "the reader stops at its abort flag";
+  EXPECT_FALSE(FDlg->Sending());
+  EXPECT_TRUE(FDlg->isVisible());
+  EXPECT_EQ(FDlg->Paths().size(), 2) << "Cancel stops the run and keeps the list";
+  EXPECT_TRUE(FDlg->SBtnContinue->isEnabled());
+  EXPECT_EQ(FDlg->PBProgress->Position(), 0);
+  WaitUntil([] { return false; }, 100);
+  EXPECT_FALSE(fake.Ran());
+  EXPECT_TRUE(FResults.isEmpty());
+
+  Reads.Open();
+  Click(FDlg->SBtnContinue);
+  ASSERT_TRUE(WaitUntil([&] { return !FDlg->Sending(); }));
+  EXPECT_EQ(FResults, (QStringList{"Results of Email Optimization", "small.gate - Unchanged",
+                                   "big.gate - Resized from 40x30 to 21x16"}));
+  EXPECT_EQ(fake.Arguments(), (QStringList{"--utf8", "--subject", "small.gate, big.gate", "--attach", small,
+                                           "--attach", Work("big.gate")}));
+  EXPECT_EQ(workFiles(), QStringList{"big.gate"});
+  EXPECT_EQ(Reads.OnWindow, 0);
+
+  FDlg->ShowWithFiles({big});
+  Reads.Close();
+  Click(FDlg->SBtnContinue);
+  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }, 3000));
+  FDlg->close();
+  FDlg.reset();
+  EXPECT_EQ(Reads.Held, 0);
+  Reads.Open();
+  EXPECT_EQ(workFiles(), QStringList{"big.gate"}) << "a run that was stopped leaves no copy";
 }
 
 TEST_F(EmailDialog, OptionsAreKeptInTheSettings) {

@@ -304,6 +304,8 @@ TEST_F(FolderListerTest, TheHiddenOpenFolderDialogListsNamesWithoutReadingFiles)
   // Shown, it previews the selected file.
   Dialog.show();
   EXPECT_EQ(Dialog.PreviewFile().toStdString(), Env.File(Names.front()));
+  // Read on a worker: the dimensions come with the picture.
+  ASSERT_TRUE(WaitUntil([&] { return Dialog.LblDimensions->text() != "Dimensions:"; }));
   EXPECT_EQ(Dialog.LblDimensions->text(), "Dimensions: 64 x 48");
   EXPECT_EQ(Watch.Count(Names.front()), 1);
 }

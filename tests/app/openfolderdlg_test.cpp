@@ -7,11 +7,13 @@
 #include "controls/support/wnimagelistbox/wnimagelistbox.h"
 #include "image/views/rastrum.h"
 #include "shell/sxshelltree.h"
+#include "support/gatedreads.h"
 #include "support/inotifywatches.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -62,6 +64,8 @@ TEST_F(OpenFolderTest, ThePreviewShowsTheSelectedFileWithItsDetails) {
   Dialog.show();
   Dialog.ImageListBox->setCurrentRow(1);
   EXPECT_EQ(Dialog.PreviewFile(), Pics + "/b.png");
+  // Read on a worker: the dimensions come with the picture.
+  ASSERT_TRUE(WaitUntil([&] { return Dialog.LblDimensions->text() != "Dimensions:"; }));
   struct TLabel {
     QLabel* Label;
     QString Text;
@@ -93,6 +97,45 @@ TEST_F(OpenFolderTest, ThePreviewShowsTheSelectedFileWithItsDetails) {
   EXPECT_EQ(Dialog.LblImageNOf->text(), "Image #:");
   EXPECT_EQ(Dialog.LblDimensions->text(), "Dimensions:");
   EXPECT_TRUE(Dialog.ImagePreview->IsEmpty());
+}
+
+// A picture slow to read (held at the gate) is read off the window's thread
+// with the window answering; the file's details show at once, its picture and
+// dimensions when the read ends. A file selected meanwhile takes its place,
+// and closing the dialog drops the read under way.
+TEST_F(OpenFolderTest, ThePreviewIsReadOffTheWindowsThread) {
+  testsupport::TGatedReads& Reads = testsupport::TGatedReads::Get();
+  Reads.Reset();
+  const std::string Slow = Env.File("slow");
+  fs::create_directory(Slow);
+  testsupport::TGatedReads::Write(Slow + "/a.gate", 0xFF0000, 40, 30);
+  testsupport::TGatedReads::Write(Slow + "/b.gate", 0x0000FF, 20, 10);
+  TOpenFolderForm Dialog({QString::fromStdString(Slow)});
+  Reads.Close();
+  Dialog.show();
+  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }, 3000));
+  bool Fired = false;
+  QTimer::singleShot(0, &Dialog, [&] { Fired = true; });
+  ASSERT_TRUE(WaitUntil([&] { return Fired; }));
+  EXPECT_EQ(Dialog.LblImageNOf->text(), "Image #: 1 of 2");
+  EXPECT_EQ(Dialog.LblSize->text(), "Size: 9 bytes");
+  EXPECT_EQ(Dialog.LblDimensions->text(), "Dimensions:");
+  EXPECT_TRUE(Dialog.ImagePreview->IsEmpty());
+  Dialog.ImageListBox->setCurrentRow(1);
+  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 2; }));
+  Reads.Open();
+  ASSERT_TRUE(WaitUntil([&] { return Dialog.LblDimensions->text() != "Dimensions:"; }));
+  WaitUntil([] { return false; }, 200);
+  EXPECT_EQ(Dialog.LblDimensions->text(), "Dimensions: 20 x 10");
+  EXPECT_EQ(Dialog.ImagePreview->GetBitmap()->Canvas().Pixels(0, 0), platform::TColor(platform::RGB(0, 0, 255)));
+
+  Reads.Close();
+  Dialog.ImageListBox->setCurrentRow(0);
+  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }));
+  Dialog.done(2);
+  EXPECT_TRUE(WaitUntil([&] { return Reads.Held == 0; })) << "the read of a closed dialog stops at its abort flag";
+  Reads.Open();
+  EXPECT_EQ(Reads.OnWindow, 0);
 }
 
 // The dialog follows folders only while it is up, and a folder view's
@@ -271,6 +314,7 @@ TEST_F(OpenFolderTest, TheStartUpsDialogIsReadyWhenTheMainWindowOpensIt) {
     Tree = D.TreeFolder();
     Listed = Items(*D.ImageListBox);
     Preview = D.PreviewFile();
+    WaitUntil([&] { return D.LblDimensions->text() != "Dimensions:"; });
     Dimensions = D.LblDimensions->text();
     D.done(2);
   };

@@ -10,6 +10,7 @@
 #include "platform/graphics.h"
 #include "shell/shelltestenv.h"
 #include "shell/sxshelllist.h"
+#include "support/gatedreads.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -209,6 +210,35 @@ TEST_F(SaveAs, PreviewOfTheSelectedPicture) {
   EXPECT_EQ(Form.LblDimensions->text(), "Dimensions:");
   EXPECT_EQ(Form.LblSize->text(), "Size:");
   EXPECT_TRUE(Form.ImagePreview->IsEmpty());
+}
+
+// A picture slow to read (its decoding held at the gate) is read off the
+// window's thread with the window answering, and shows when its read ends;
+// a file selected meanwhile takes its place.
+TEST_F(SaveAs, ThePreviewIsReadOffTheWindowsThread) {
+  testsupport::TGatedReads& Reads = testsupport::TGatedReads::Get();
+  testsupport::TGatedGifDecodes Gifs;
+  Reads.Reset();
+  Gifs.Write(Folder + "/slow.gif", 0xFF0000, 40, 30);
+  Gifs.Write(Folder + "/other.gif", 0x0000FF, 20, 10);
+  PrepareAndWait(Folder + "/slow.gif");
+  Reads.Close();
+  Form.show();
+  ASSERT_TRUE(WaitFor([&] { return Reads.Held == 1; }));
+  bool fired = false;
+  QTimer::singleShot(0, &Form, [&] { fired = true; });
+  ASSERT_TRUE(WaitFor([&] { return fired; }));
+  EXPECT_EQ(Form.LblDimensions->text(), "Dimensions:");
+  EXPECT_TRUE(Form.ImagePreview->IsEmpty());
+  Form.SxShellList->SelectItemByName("other.gif");
+  ASSERT_TRUE(WaitFor([&] { return Reads.Held == 2; }));
+  Reads.Open();
+  ASSERT_TRUE(WaitFor([&] { return Form.LblDimensions->text() != "Dimensions:"; }));
+  shelltest::Pump(200);
+  EXPECT_EQ(Form.LblDimensions->text(), "Dimensions: 20 x 10");
+  EXPECT_EQ(Form.ImagePreview->GetBitmap()->Canvas().Pixels(0, 0), platform::TColor(platform::RGB(0, 0, 255)));
+  EXPECT_EQ(Reads.OnWindow, 0);
+  EXPECT_EQ(Reads.Elsewhere, 2);
 }
 
 TEST_F(SaveAs, APathTypedInFullIsTakenAsItStands) {

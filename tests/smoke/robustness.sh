@@ -47,8 +47,10 @@
 #             and the program's peak resident memory stays small.
 #   slowread  a folder whose first picture takes seconds to read: the window
 #             shows and answers before its thumbnail is read, then the
-#             picture comes, and the next one after it. $PICTROVA_PING names
-#             the program that pings a window.
+#             picture comes, and the next one after it. Open Image Folder on
+#             the folder answers while its preview of that picture is read,
+#             then shows it. $PICTROVA_PING names the program that pings a
+#             window.
 # Usage: robustness.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -531,6 +533,25 @@ slowread)
   shot next
   check_marked next "#FF0000" "${mw}x${mh}+${mx}+${my}" >/dev/null
   "$PICTROVA_PING" "$id" 1000 || fail "the window does not answer after the slow picture"
+  # The dialog selects the folder's first file, the slow one, for its preview
+  # (200 x 160 at 610, 26).
+  xdotool key ctrl+o
+  read -r dialog _ _ dx dy <<<"$(wait_window "^Open Image Folder$")" || fail "Ctrl+O opened no dialog"
+  preview="200x160+$((dx + 610))+$((dy + 26))"
+  "$PICTROVA_PING" "$dialog" 1000 || fail "the dialog does not answer while its preview is read"
+  shot dialog-early
+  share=$(fraction dialog-early "#00C000" "$preview")
+  awk -v s="$share" 'BEGIN { exit !(s < 0.0005) }' || fail "the dialog showed only once its preview had been read"
+  for _ in $(seq 1 300); do
+    shot dialog
+    share=$(fraction dialog "#00C000" "$preview")
+    awk -v s="$share" 'BEGIN { exit !(s > 0.3) }' && break
+    sleep 0.2
+  done
+  awk -v s="$share" 'BEGIN { exit !(s > 0.3) }' || fail "the slow picture's preview did not come ($share)"
+  "$PICTROVA_PING" "$dialog" 1000 || fail "the dialog does not answer after its preview"
+  press "$dialog" Escape
+  wait_gone "^Open Image Folder$" || fail "the dialog did not close"
   ends_on_exit
   ;;
 *)
