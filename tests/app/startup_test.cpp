@@ -201,7 +201,9 @@ TEST(Startup, ClearsTheWorkFilesOfAKilledSettingsWrite) {
     std::ofstream(hidden) << "half";
     std::ofstream{lock};
     const int holder = held ? ::open(lock.c_str(), O_RDWR | O_CLOEXEC) : -1;
-    if (held) ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    if (held) {
+      ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    }
     EXPECT_EQ(ProgramEntry(2, argv), 0);
     EXPECT_EQ(QFile::exists(QString::fromStdString(hidden)), held);
     EXPECT_EQ(QFile::exists(QString::fromStdString(lock)), held);

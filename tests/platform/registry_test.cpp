@@ -247,7 +247,9 @@ TEST_F(KeyStore, AFileThatFailsToBeReadIsLeftAsItIs) {
     reg.WriteString("W", "w");
     EXPECT_EQ(TRegistry().ReadString("V"), "this run's");
     EXPECT_EQ(TakeKeptUnreadableFiles(), std::vector<std::string>{});
-    if (c.Fault != 0) EXPECT_EQ(TextOf(file), stored);
+    if (c.Fault != 0) {
+      EXPECT_EQ(TextOf(file), stored);
+    }
     EXPECT_EQ(QDir(folder.QPath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"HKEY_CURRENT_USER.keys"});
   }
