@@ -64,9 +64,10 @@ public:
   }
 
   // Reads of pixels or headers on the window's thread; reads of pixels and
-  // of headers elsewhere; reads waiting at the gate now.
-  std::atomic<int> OnWindow{0}, Elsewhere{0}, HeadersElsewhere{0}, Held{0};
-  void Reset() { OnWindow = Elsewhere = HeadersElsewhere = 0; }
+  // of headers elsewhere; reads waiting at the gate now, and all that came
+  // to it closed (a dropped read leaves the gate soon after the next comes).
+  std::atomic<int> OnWindow{0}, Elsewhere{0}, HeadersElsewhere{0}, Held{0}, Arrived{0};
+  void Reset() { OnWindow = Elsewhere = HeadersElsewhere = Arrived = 0; }
 
   // While the gate is closed, reads of pixels off the window's thread wait
   // until it opens or their read is cancelled (5 s at most: a window that
@@ -130,6 +131,7 @@ private:
     std::unique_lock Lock(FLock);
     if (!FClosed) return;
     ++Held;
+    ++Arrived;
     const auto Until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (FClosed && !(Progress && Progress->IsAborting()) && std::chrono::steady_clock::now() < Until) {
       Lock.unlock();
