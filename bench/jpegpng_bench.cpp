@@ -4,13 +4,9 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +14,7 @@
 #include <jpeglib.h>
 #include <png.h>
 
+#include "bench_readers.h"
 #include "image/io/jpeg/jpegfilt.h"
 #include "image/io/png/rvpng.h"
 #include "image/model/rvbitmap.h"
@@ -25,13 +22,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Seconds per iteration of the bare runs, by subject.
-std::map<std::string, double>& BareTimes() {
-  static std::map<std::string, double> Times;
-  return Times;
-}
+using bench::Timed;
 
 // A photograph-like picture: smooth gradients with fine noise.
 void MakePhoto(rv::TRvBitmap& Bmp, int W, int H) {
@@ -49,19 +40,11 @@ void MakePhoto(rv::TRvBitmap& Bmp, int W, int H) {
   }
 }
 
-// A photograph of the desktop's backgrounds (empty when missing).
-constexpr const char* RealPhoto = "/usr/share/backgrounds/mate/abstract/Elephants_3840x2160.jpg";
-
+// Empty when the real photograph is missing.
 std::vector<std::uint8_t> MakeJpegFile(bool Progressive, bool Real) {
   rv::TRvBitmap Bmp;
   if (Real) {
-    std::ifstream F(RealPhoto, std::ios::binary);
-    const std::vector<std::uint8_t> Data((std::istreambuf_iterator<char>(F)), {});
-    platform::TBytesStream S(Data.data(), static_cast<std::int64_t>(Data.size()));
-    rv::TIOParamsVals Params;
-    rv::TRvLocalProgress P;
-    rv::JpegReadStream(S, Bmp, Params, false, P.Rec);
-    if (P.Rec.IsAborting()) return {};
+    if (!bench::ReadRealPhoto(Bmp)) return {};
   } else {
     MakePhoto(Bmp, 6000, 4000);
   }
@@ -210,19 +193,6 @@ bool BarePngHeader(const std::vector<std::uint8_t>& Data) {
 }
 
 // ---- Benchmarks
-
-template <typename F>
-void Timed(benchmark::State& State, const std::string& Subject, bool Bare, F Body) {
-  const auto Start = Clock::now();
-  for (auto _ : State) Body();
-  const double PerIteration =
-      std::chrono::duration<double>(Clock::now() - Start).count() / static_cast<double>(State.iterations());
-  if (Bare) {
-    BareTimes()[Subject] = PerIteration;
-  } else if (BareTimes().count(Subject) != 0) {
-    State.counters["vs_bare"] = PerIteration / BareTimes()[Subject];
-  }
-}
 
 void JpegBare(benchmark::State& State) {
   const auto& Data = JpegFile(State.range(1));
