@@ -164,19 +164,32 @@ struct TJ2kPlane {
   const opj_image_comp_t* Comp;
   std::int64_t Max; // 2^precision - 1
   std::int64_t Offset; // brings signed samples to the unsigned range
-  OPJ_UINT32 ImageX0;
   OPJ_UINT32 ImageY0;
+  // Per column of the picture, the plane's column (-1 outside it); per
+  // level of a plane of up to 16 bits, its 8-bit value. Made once, so that
+  // a row costs no division per pixel.
+  std::vector<std::int64_t> Cols;
+  std::vector<std::uint8_t> Levels;
 
-  int At(std::int64_t X, std::int64_t Y) const {
-    const std::int64_t Col = (ImageX0 + X) / Comp->dx - Comp->x0;
+  int Level(std::int64_t Sample) const {
+    const std::int64_t V = Sample + Offset;
+    if (V >= 0 && V < static_cast<std::int64_t>(Levels.size())) return Levels[static_cast<std::size_t>(V)];
+    return static_cast<int>(std::clamp<std::int64_t>(V * 255 / Max, 0, 255));
+  }
+
+  // The 8-bit values of the picture's row Y, one per column.
+  void RowAt(std::int64_t Y, int* Out) const {
     const std::int64_t Row = (ImageY0 + Y) / Comp->dy - Comp->y0;
-    if (Col < 0 || Row < 0 || Col >= Comp->w || Row >= Comp->h) return 0;
-    const std::int64_t V = (Comp->data[Row * Comp->w + Col] + Offset) * 255 / Max;
-    return static_cast<int>(std::clamp<std::int64_t>(V, 0, 255));
+    if (Row < 0 || Row >= Comp->h) {
+      std::fill_n(Out, Cols.size(), 0);
+      return;
+    }
+    const OPJ_INT32* Samples = Comp->data + Row * Comp->w;
+    for (std::size_t X = 0; X < Cols.size(); ++X) Out[X] = Cols[X] < 0 ? 0 : Level(Samples[Cols[X]]);
   }
 };
 
-TJ2kPlane MakePlane(const opj_image_t* Image, int Index) {
+TJ2kPlane MakePlane(const opj_image_t* Image, int Index, std::int64_t Width) {
   const opj_image_comp_t* C = &Image->comps[Index];
   TJ2kPlane P;
   P.Comp = C;
@@ -185,8 +198,16 @@ TJ2kPlane MakePlane(const opj_image_t* Image, int Index) {
   // Signed samples are centred on zero; shifted up they keep their meaning
   // instead of every negative value turning black.
   P.Offset = C->sgnd != 0 ? std::int64_t{1} << (Precision - 1) : 0;
-  P.ImageX0 = Image->x0;
   P.ImageY0 = Image->y0;
+  P.Cols.resize(static_cast<std::size_t>(Width));
+  for (std::int64_t X = 0; X < Width; ++X) {
+    const std::int64_t Col = (Image->x0 + X) / C->dx - C->x0;
+    P.Cols[static_cast<std::size_t>(X)] = Col >= 0 && Col < C->w ? Col : -1;
+  }
+  if (Precision <= 16) {
+    P.Levels.resize(static_cast<std::size_t>(P.Max) + 1);
+    for (std::int64_t V = 0; V <= P.Max; ++V) P.Levels[static_cast<std::size_t>(V)] = static_cast<std::uint8_t>(V * 255 / P.Max);
+  }
   return P;
 }
 
@@ -540,7 +561,7 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
         Progress.Abort();
         return;
       }
-      Planes[I] = MakePlane(J.Image, I);
+      Planes[I] = MakePlane(J.Image, I, Width);
     }
 
     const bool OneBit = Params.BitsPerSample == 1 && Used == 1;
@@ -551,18 +572,22 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
     Progress.Val = 0;
     Progress.Per = 100.0 / static_cast<double>(Height);
     const bool Ycc = Space == jsYCbCr;
+    std::vector<int> Values(static_cast<std::size_t>(Used * Width));
+    int* const Value[3] = {Values.data(), Values.data() + (Used > 1 ? Width : 0),
+                           Values.data() + (Used > 1 ? 2 * Width : 0)};
     for (int Y = 0; Y < static_cast<int>(Height); ++Y) {
       std::uint8_t* Row = Bitmap.Scanline(Y);
+      for (int I = 0; I < Used; ++I) Planes[I].RowAt(Y, Value[I]);
       for (int X = 0; X < static_cast<int>(Width); ++X) {
         int R, G, B;
         if (Used == 1) {
-          R = G = B = Planes[0].At(X, Y);
+          R = G = B = Value[0][X];
         } else if (Ycc) {
-          Jpeg2000YCbCrToRGB(Planes[0].At(X, Y), Planes[1].At(X, Y), Planes[2].At(X, Y), R, G, B);
+          Jpeg2000YCbCrToRGB(Value[0][X], Value[1][X], Value[2][X], R, G, B);
         } else {
-          R = Planes[0].At(X, Y);
-          G = Planes[1].At(X, Y);
-          B = Planes[2].At(X, Y);
+          R = Value[0][X];
+          G = Value[1][X];
+          B = Value[2][X];
         }
         if (OneBit) {
           if (R != 0) Row[X >> 3] |= static_cast<std::uint8_t>(0x80 >> (X & 7));
