@@ -160,14 +160,20 @@ bool PeekBytes(platform::TStream& Stream, std::uint8_t* Buffer, std::int64_t Cou
 }
 
 // One component's sample at picture pixel (X, Y), scaled to 0..255.
+// A picture whose origin is odd starts between two samples of a plane at
+// half size, the first of them outside it: the nearest inside stands for it.
+std::int64_t Nearest(std::int64_t Index, OPJ_UINT32 Count) {
+  return std::clamp<std::int64_t>(Index, 0, std::int64_t{Count} - 1);
+}
+
 struct TJ2kPlane {
   const opj_image_comp_t* Comp;
   std::int64_t Max; // 2^precision - 1
   std::int64_t Offset; // brings signed samples to the unsigned range
   OPJ_UINT32 ImageY0;
-  // Per column of the picture, the plane's column (-1 outside it); per
-  // level of a plane of up to 16 bits, its 8-bit value. Made once, so that
-  // a row costs no division per pixel.
+  // Per column of the picture, the plane's column (-1 for a plane of none);
+  // per level of a plane of up to 16 bits, its 8-bit value. Made once, so
+  // that a row costs no division per pixel.
   std::vector<std::int64_t> Cols;
   std::vector<std::uint8_t> Levels;
 
@@ -179,11 +185,11 @@ struct TJ2kPlane {
 
   // The 8-bit values of the picture's row Y, one per column.
   void RowAt(std::int64_t Y, int* Out) const {
-    const std::int64_t Row = (ImageY0 + Y) / Comp->dy - Comp->y0;
-    if (Row < 0 || Row >= Comp->h) {
+    if (Comp->h == 0) {
       std::fill_n(Out, Cols.size(), 0);
       return;
     }
+    const std::int64_t Row = Nearest((ImageY0 + Y) / Comp->dy - Comp->y0, Comp->h);
     const OPJ_INT32* Samples = Comp->data + Row * Comp->w;
     for (std::size_t X = 0; X < Cols.size(); ++X) Out[X] = Cols[X] < 0 ? 0 : Level(Samples[Cols[X]]);
   }
@@ -201,8 +207,7 @@ TJ2kPlane MakePlane(const opj_image_t* Image, int Index, std::int64_t Width) {
   P.ImageY0 = Image->y0;
   P.Cols.resize(static_cast<std::size_t>(Width));
   for (std::int64_t X = 0; X < Width; ++X) {
-    const std::int64_t Col = (Image->x0 + X) / C->dx - C->x0;
-    P.Cols[static_cast<std::size_t>(X)] = Col >= 0 && Col < C->w ? Col : -1;
+    P.Cols[static_cast<std::size_t>(X)] = C->w == 0 ? -1 : Nearest((Image->x0 + X) / C->dx - C->x0, C->w);
   }
   if (Precision <= 16) {
     P.Levels.resize(static_cast<std::size_t>(P.Max) + 1);

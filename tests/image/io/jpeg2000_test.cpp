@@ -53,21 +53,35 @@ OPJ_BOOL SinkSeek(OPJ_OFF_T Position, void* User) {
   return OPJ_TRUE;
 }
 
+// Samples of Precision bits, signed or not, on a canvas whose picture
+// starts at (X0, Y0).
+struct TSampleLayout {
+  int Precision = 8;
+  bool Signed = false;
+  int X0 = 0, Y0 = 0;
+};
+
 template <typename F>
-Bytes LibraryFile(OPJ_CODEC_FORMAT Format, OPJ_COLOR_SPACE Space, int W, int H, int Sub, F Fill) {
+Bytes LibraryFile(OPJ_CODEC_FORMAT Format, OPJ_COLOR_SPACE Space, int W, int H, int Sub, F Fill,
+                  TSampleLayout Layout = {}) {
   opj_image_cmptparm_t P[3];
   std::memset(P, 0, sizeof(P));
   for (int C = 0; C < 3; ++C) {
     const int D = C == 0 ? 1 : Sub;
     P[C].dx = static_cast<OPJ_UINT32>(D);
     P[C].dy = static_cast<OPJ_UINT32>(D);
-    P[C].w = static_cast<OPJ_UINT32>((W + D - 1) / D);
-    P[C].h = static_cast<OPJ_UINT32>((H + D - 1) / D);
-    P[C].prec = 8;
+    P[C].x0 = static_cast<OPJ_UINT32>((Layout.X0 + D - 1) / D);
+    P[C].y0 = static_cast<OPJ_UINT32>((Layout.Y0 + D - 1) / D);
+    P[C].w = static_cast<OPJ_UINT32>((Layout.X0 + W + D - 1) / D) - P[C].x0;
+    P[C].h = static_cast<OPJ_UINT32>((Layout.Y0 + H + D - 1) / D) - P[C].y0;
+    P[C].prec = static_cast<OPJ_UINT32>(Layout.Precision);
+    P[C].sgnd = Layout.Signed ? 1 : 0;
   }
   opj_image_t* Image = opj_image_create(3, P, Space);
-  Image->x1 = static_cast<OPJ_UINT32>(W);
-  Image->y1 = static_cast<OPJ_UINT32>(H);
+  Image->x0 = static_cast<OPJ_UINT32>(Layout.X0);
+  Image->y0 = static_cast<OPJ_UINT32>(Layout.Y0);
+  Image->x1 = static_cast<OPJ_UINT32>(Layout.X0 + W);
+  Image->y1 = static_cast<OPJ_UINT32>(Layout.Y0 + H);
   for (int C = 0; C < 3; ++C)
     for (OPJ_UINT32 Y = 0; Y < P[C].h; ++Y)
       for (OPJ_UINT32 X = 0; X < P[C].w; ++X)
@@ -320,6 +334,30 @@ TEST(Jpeg2000Layout, SubsampledChromaIsReadFromTheHalfSizeSample) {
       ASSERT_EQ(Px(Out, X, Y)[2], Fill(0, X, Y));
       ASSERT_EQ(Px(Out, X, Y)[1], Fill(1, X / 2, Y / 2));
       ASSERT_EQ(Px(Out, X, Y)[0], Fill(2, X / 2, Y / 2));
+    }
+}
+
+// Signed 12-bit samples, chroma at half size, the picture at an odd place
+// on the canvas: each sample is centred and scaled to 8 bits, taken from
+// the sample its canvas position falls in, or for the first column and row,
+// which fall before the first chroma sample, from that sample.
+TEST(Jpeg2000Layout, SignedDeepSamplesOffTheOriginAreScaledFromTheirOwnSample) {
+  const TSampleLayout Layout{12, true, 3, 5};
+  auto Fill = [](int C, int X, int Y) { return -2048 + (C * 700 + X * 311 + Y * 157) % 4096; };
+  const Bytes Data = LibraryFile(OPJ_CODEC_J2K, OPJ_CLRSPC_UNSPECIFIED, 11, 9, 2, Fill, Layout);
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  ASSERT_TRUE(Read(Data, Out, Params));
+  ASSERT_EQ(Out.Width(), 11);
+  ASSERT_EQ(Params.BitsPerSample, 12);
+  auto Level = [](int Sample) { return (Sample + 2048) * 255 / 4095; };
+  for (int Y = 0; Y < 9; ++Y)
+    for (int X = 0; X < 11; ++X) {
+      const int CX = std::max(0, (Layout.X0 + X) / 2 - (Layout.X0 + 1) / 2);
+      const int CY = std::max(0, (Layout.Y0 + Y) / 2 - (Layout.Y0 + 1) / 2);
+      ASSERT_EQ(Px(Out, X, Y)[2], Level(Fill(0, X, Y))) << X << "," << Y;
+      ASSERT_EQ(Px(Out, X, Y)[1], Level(Fill(1, CX, CY))) << X << "," << Y;
+      ASSERT_EQ(Px(Out, X, Y)[0], Level(Fill(2, CX, CY))) << X << "," << Y;
     }
 }
 
