@@ -170,11 +170,10 @@ struct TJ2kPlane {
   const opj_image_comp_t* Comp;
   std::int64_t Max; // 2^precision - 1
   std::int64_t Offset; // brings signed samples to the unsigned range
+  OPJ_UINT32 ImageX0;
   OPJ_UINT32 ImageY0;
-  // Per column of the picture, the plane's column (-1 for a plane of none);
-  // per level of a plane of up to 16 bits, its 8-bit value. Made once, so
-  // that a row costs no division per pixel.
-  std::vector<std::int64_t> Cols;
+  // Per level of a plane of up to 16 bits, its 8-bit value: made once, so
+  // that a pixel costs no division.
   std::vector<std::uint8_t> Levels;
 
   int Level(std::int64_t Sample) const {
@@ -183,19 +182,27 @@ struct TJ2kPlane {
     return static_cast<int>(std::clamp<std::int64_t>(V * 255 / Max, 0, 255));
   }
 
-  // The 8-bit values of the picture's row Y, one per column.
-  void RowAt(std::int64_t Y, int* Out) const {
-    if (Comp->h == 0) {
-      std::fill_n(Out, Cols.size(), 0);
+  // The 8-bit values of the picture's row Y, Width of them. The plane's
+  // column moves on every dx columns of the canvas.
+  void RowAt(std::int64_t Y, std::int64_t Width, int* Out) const {
+    if (Comp->w == 0 || Comp->h == 0) {
+      std::fill_n(Out, Width, 0);
       return;
     }
-    const std::int64_t Row = Nearest((ImageY0 + Y) / Comp->dy - Comp->y0, Comp->h);
-    const OPJ_INT32* Samples = Comp->data + Row * Comp->w;
-    for (std::size_t X = 0; X < Cols.size(); ++X) Out[X] = Cols[X] < 0 ? 0 : Level(Samples[Cols[X]]);
+    const OPJ_INT32* Samples = Comp->data + Nearest((ImageY0 + Y) / Comp->dy - Comp->y0, Comp->h) * Comp->w;
+    std::int64_t Col = ImageX0 / Comp->dx - std::int64_t{Comp->x0};
+    OPJ_UINT32 Phase = ImageX0 % Comp->dx;
+    for (std::int64_t X = 0; X < Width; ++X) {
+      Out[X] = Level(Samples[Nearest(Col, Comp->w)]);
+      if (++Phase == Comp->dx) {
+        Phase = 0;
+        ++Col;
+      }
+    }
   }
 };
 
-TJ2kPlane MakePlane(const opj_image_t* Image, int Index, std::int64_t Width) {
+TJ2kPlane MakePlane(const opj_image_t* Image, int Index) {
   const opj_image_comp_t* C = &Image->comps[Index];
   TJ2kPlane P;
   P.Comp = C;
@@ -204,14 +211,12 @@ TJ2kPlane MakePlane(const opj_image_t* Image, int Index, std::int64_t Width) {
   // Signed samples are centred on zero; shifted up they keep their meaning
   // instead of every negative value turning black.
   P.Offset = C->sgnd != 0 ? std::int64_t{1} << (Precision - 1) : 0;
+  P.ImageX0 = Image->x0;
   P.ImageY0 = Image->y0;
-  P.Cols.resize(static_cast<std::size_t>(Width));
-  for (std::int64_t X = 0; X < Width; ++X) {
-    P.Cols[static_cast<std::size_t>(X)] = C->w == 0 ? -1 : Nearest((Image->x0 + X) / C->dx - C->x0, C->w);
-  }
   if (Precision <= 16) {
     P.Levels.resize(static_cast<std::size_t>(P.Max) + 1);
-    for (std::int64_t V = 0; V <= P.Max; ++V) P.Levels[static_cast<std::size_t>(V)] = static_cast<std::uint8_t>(V * 255 / P.Max);
+    for (std::int64_t V = 0; V <= P.Max; ++V)
+      P.Levels[static_cast<std::size_t>(V)] = static_cast<std::uint8_t>(V * 255 / P.Max);
   }
   return P;
 }
@@ -566,7 +571,7 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
         Progress.Abort();
         return;
       }
-      Planes[I] = MakePlane(J.Image, I, Width);
+      Planes[I] = MakePlane(J.Image, I);
     }
 
     const bool OneBit = Params.BitsPerSample == 1 && Used == 1;
@@ -582,7 +587,7 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
                            Values.data() + (Used > 1 ? 2 * Width : 0)};
     for (int Y = 0; Y < static_cast<int>(Height); ++Y) {
       std::uint8_t* Row = Bitmap.Scanline(Y);
-      for (int I = 0; I < Used; ++I) Planes[I].RowAt(Y, Value[I]);
+      for (int I = 0; I < Used; ++I) Planes[I].RowAt(Y, Width, Value[I]);
       for (int X = 0; X < static_cast<int>(Width); ++X) {
         int R, G, B;
         if (Used == 1) {
