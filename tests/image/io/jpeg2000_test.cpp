@@ -3,6 +3,9 @@
 #include <array>
 #include <clocale>
 #include <cstring>
+#include <filesystem>
+#include <tuple>
+
 #include <openjpeg.h>
 
 #include "image/io/jpeg2000/rvjpeg2000.h"
@@ -163,15 +166,16 @@ Bytes Jp2File(const Bytes& CodeStream, int W, int H, int Components, std::uint32
 }
 
 // A code stream of 8-bit components on a grid of W x H tiles of TileW x
-// TileH, of which only the first tile is there: start of code stream; image
-// and tile size (no capabilities, no offsets, unsigned samples, no
-// subsampling); coding style (layer-resolution order, one layer, no
-// component transform, no decomposition, 64 x 64 code blocks, the
+// TileH, of which only the first tile is there unless AllTiles: start of
+// code stream; image and tile size (no capabilities, no offsets, unsigned
+// samples, no subsampling); coding style (layer-resolution order, one
+// layer, no component transform, no decomposition, 64 x 64 code blocks, the
 // reversible filter); quantisation (none, two guard bits, one band);
-// the first tile part, whose one empty packet per component decodes as
-// zeros; end of code stream. One tile makes a whole picture of zeros.
+// a tile part per tile (its index, its length, part 0 of 1), whose one
+// empty packet per component decodes as zeros; end of code stream. One tile
+// makes a whole picture of zeros.
 Bytes TiledCodeStream(std::uint32_t W, std::uint32_t H, std::uint32_t TileW, std::uint32_t TileH,
-                      int Components) {
+                      int Components, bool AllTiles = false) {
   Bytes S = {0xFF, 0x4F, 0xFF, 0x51};
   const Bytes Size = Be(static_cast<std::uint32_t>(38 + 3 * Components), 2);
   S.insert(S.end(), Size.begin(), Size.end());
@@ -182,10 +186,14 @@ Bytes TiledCodeStream(std::uint32_t W, std::uint32_t H, std::uint32_t TileW, std
   for (int C = 0; C < Components; ++C) S.insert(S.end(), {7, 1, 1});
   S.insert(S.end(), {0xFF, 0x52, 0, 12, 0, 0, 0, 1, 0, 0, 4, 4, 0, 1});
   S.insert(S.end(), {0xFF, 0x5C, 0, 4, 0x40, 0x40});
-  S.insert(S.end(), {0xFF, 0x90, 0, 10, 0, 0});
-  for (std::uint8_t B : Be(static_cast<std::uint32_t>(14 + Components), 4)) S.push_back(B);
-  S.insert(S.end(), {0, 1, 0xFF, 0x93});
-  S.insert(S.end(), static_cast<std::size_t>(Components), 0);
+  const std::uint32_t Tiles = AllTiles ? (W + TileW - 1) / TileW * ((H + TileH - 1) / TileH) : 1;
+  for (std::uint32_t Tile = 0; Tile < Tiles; ++Tile) {
+    const Bytes Index = Be(Tile, 2);
+    S.insert(S.end(), {0xFF, 0x90, 0, 10, Index[0], Index[1]});
+    for (std::uint8_t B : Be(static_cast<std::uint32_t>(14 + Components), 4)) S.push_back(B);
+    S.insert(S.end(), {0, 1, 0xFF, 0x93});
+    S.insert(S.end(), static_cast<std::size_t>(Components), 0);
+  }
   S.insert(S.end(), {0xFF, 0xD9});
   return S;
 }
@@ -492,21 +500,30 @@ TEST(Jpeg2000Failure, PixelCapRefusesTheDecodeNotTheHeader) {
   rv::RvSetMaxPixels(Saved);
 }
 
-// The library lays out every tile with every component as soon as it reads
-// the header: tiles x (8 + components) beyond 65,536 are refused before it,
-// in a code stream and in a JP2 file's code-stream box of either length.
-TEST(Jpeg2000Failure, TilesTimesComponentsAreBoundedBeforeTheHeader) {
+// Every tile needs a tile-part of at least 14 bytes: a code stream that
+// declares more tiles than its bytes hold is refused before the library lays
+// them out, in a code stream and in a JP2 file's code-stream box of either
+// length; with a tile-part for each, thousands read. What the library lays
+// out for them (about 12 KB a tile of three components) counts in the
+// allocation cap.
+TEST(Jpeg2000Failure, TilesAreBoundedByTheTilePartsTheBytesHold) {
   const struct {
     std::uint32_t Across, Down;
     int Components;
-    bool Read;
-  } Cases[] = {{7281, 1, 1, true}, {7282, 1, 1, false}, {5957, 1, 3, true},
-               {5958, 1, 3, false}, {85, 85, 1, true},  {86, 86, 1, false}};
+    bool AllTiles, Read;
+    std::int64_t Cap = 0; // 0: the cap as it is
+  } Cases[] = {{5, 1, 1, false, true},     {6, 1, 1, false, false},     {255, 257, 1, false, false},
+               {257, 255, 64, false, false}, {7282, 1, 1, true, true},   {5958, 1, 3, true, true},
+               {86, 86, 1, true, true},      {2000, 1, 3, true, false, std::int64_t{16} << 20},
+               {2000, 1, 3, true, true, std::int64_t{40} << 20}};
+  const std::int64_t Saved = rv::RvMaxAllocation();
   for (const auto& C : Cases) {
-    SCOPED_TRACE(testing::Message() << C.Across << " x " << C.Down << " tiles of " << C.Components);
+    SCOPED_TRACE(testing::Message() << C.Across << " x " << C.Down << " tiles of " << C.Components << ", all "
+                                    << C.AllTiles << ", cap " << C.Cap);
     // Tiles of one pixel.
-    const Bytes Stream = TiledCodeStream(C.Across, C.Down, 1, 1, C.Components);
+    const Bytes Stream = TiledCodeStream(C.Across, C.Down, 1, 1, C.Components, C.AllTiles);
     const Bytes Header = Jp2Header(static_cast<int>(C.Across), static_cast<int>(C.Down), C.Components, 16);
+    rv::RvSetMaxAllocation(C.Cap > 0 ? C.Cap : Saved);
     for (const Bytes& File : {Stream, Jp2Around(Header, Stream), Jp2Around(Header, Stream, true)}) {
       TRvBitmap Out;
       TIOParamsVals Params;
@@ -514,6 +531,7 @@ TEST(Jpeg2000Failure, TilesTimesComponentsAreBoundedBeforeTheHeader) {
       EXPECT_EQ(Params.Width, C.Read ? static_cast<std::int32_t>(C.Across) : 0);
     }
   }
+  rv::RvSetMaxAllocation(Saved);
 }
 
 // A palette's columns become planes of the component's size while decoding:
@@ -654,4 +672,46 @@ TEST(Jpeg2000Interop, PaletteBoxIsAppliedAndLabIsRefused) {
   EXPECT_FALSE(Read(Lab, Out, Params, true));
   ASSERT_TRUE(Read(Srgb, Out, Params));
   ExpectSame24(Rgb, Out);
+}
+
+// Photographs cut by opj_compress into tiles of 16, 32 and 64 pixels, by the
+// thousand, lossless and lossy: read as opj_decompress reads them, and their
+// header alone gives the full read's layout.
+TEST(Jpeg2000Interop, ReadsTiledPhotographsLikeOpjDecompress) {
+  LIBCODECS_NEED_TOOL("opj_compress");
+  LIBCODECS_NEED_TOOL("opj_decompress");
+  LIBCODECS_NEED_TOOL("djpeg");
+  const std::string Photos = "/usr/share/backgrounds/mate/nature/";
+  for (const char* Photo : {"Dune.jpg", "LadyBird.jpg"})
+    if (!std::filesystem::exists(Photos + Photo)) GTEST_SKIP() << "photograph missing: " << Photo;
+  testing_support::TTempFolder Dir;
+  const struct {
+    const char* Photo;
+    const char* Decode; // djpeg's options; -grayscale makes a gray picture
+    const char* Encode;
+    const char* File;
+  } Cases[] = {
+      {"Dune.jpg", "", "-t 16,16 -n 5", "a.j2k"},                  // 1680 x 1050: 105 x 66 tiles
+      {"Dune.jpg", "-grayscale", "-t 16,16 -n 5 -I", "b.jp2"},     // the same in gray, lossy
+      {"LadyBird.jpg", "-scale 3/4", "-t 32,32 -I -n 4", "c.jp2"}, // 1920 x 1200: 60 x 38
+      {"Dune.jpg", "", "-t 64,64 -I -r 10", "d.jp2"},              // 27 x 17
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(testing::Message() << C.Photo << " " << C.Decode << " " << C.Encode);
+    const bool Gray = std::string(C.Decode).find("-grayscale") != std::string::npos;
+    const std::string In = Dir.File(Gray ? "in.pgm" : "in.ppm"), Ref = Dir.File(Gray ? "ref.pgm" : "ref.ppm");
+    ASSERT_TRUE(RunTool(std::string("djpeg -pnm ") + C.Decode + " -outfile " + In + " " + Photos + C.Photo));
+    ASSERT_TRUE(RunTool("opj_compress -i " + In + " -o " + Dir.File(C.File) + " " + C.Encode));
+    ASSERT_TRUE(RunTool("opj_decompress -i " + Dir.File(C.File) + " -o " + Ref));
+    TRvBitmap Expected, Out, Header;
+    ASSERT_TRUE(ReadPnm(Ref, Expected));
+    const Bytes Data = ReadFile(Dir.File(C.File));
+    TIOParamsVals Full, Head;
+    ASSERT_TRUE(Read(Data, Out, Full));
+    ExpectSame24(Expected, Out);
+    ASSERT_TRUE(Read(Data, Header, Head, true));
+    EXPECT_EQ(std::make_tuple(Head.Width, Head.Height, Head.SamplesPerPixel, Head.BitsPerSample),
+              std::make_tuple(Full.Width, Full.Height, Full.SamplesPerPixel, Full.BitsPerSample));
+    EXPECT_EQ(Full.SamplesPerPixel, Gray ? 1 : 3);
+  }
 }
