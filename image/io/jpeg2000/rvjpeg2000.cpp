@@ -302,8 +302,10 @@ void ReadHeaderBox(platform::TStream& Stream, std::uint32_t Type, std::int64_t P
   }
 }
 
-// The boxes from the signature box at Start: the header boxes up to the end
-// of "jp2h" (among the first 64 boxes), then on to "jp2c". A file
+// The boxes from the signature box at Start on to "jp2c". The library takes
+// header boxes inside "jp2h" and also, misplaced, after it up to the code
+// stream (a mapping box there still brings the palette in), but ignores those
+// before it; the walk reads the same ones, among the first 64 boxes. A file
 // with thousands of boxes before its code stream is none we read.
 TJp2Boxes ReadJp2Boxes(platform::TStream& Stream, std::int64_t Start) {
   const std::int64_t Here = Stream.Position();
@@ -311,7 +313,7 @@ TJp2Boxes ReadJp2Boxes(platform::TStream& Stream, std::int64_t Start) {
   std::int64_t At = Start;
   const std::int64_t End = Stream.Size();
   std::int64_t Limit = End; // the end of the box whose contents are walked
-  bool HeaderRead = false;
+  bool HeaderSeen = false;
   std::uint8_t Head[16];
   for (int Boxes = 0; Boxes < 4096 && At + 8 <= Limit; ++Boxes) {
     Stream.SetPosition(At);
@@ -332,16 +334,14 @@ TJp2Boxes ReadJp2Boxes(platform::TStream& Stream, std::int64_t Start) {
     }
     if (Length < HeadSize || Length > Limit - At) break;
     if (Type == 0x6A703268 && Limit == End) { // "jp2h": walk the boxes inside it
+      HeaderSeen = true;
       Limit = At + Length;
       At += HeadSize;
       continue;
     }
-    if (!HeaderRead && Boxes < 64) ReadHeaderBox(Stream, Type, Length - HeadSize, Found);
+    if (HeaderSeen && Boxes < 64) ReadHeaderBox(Stream, Type, Length - HeadSize, Found);
     At += Length;
-    if (At == Limit && Limit != End) {
-      Limit = End;
-      HeaderRead = true;
-    }
+    if (At == Limit) Limit = End;
   }
   Stream.SetPosition(Here);
   return Found;
