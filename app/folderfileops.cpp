@@ -184,7 +184,7 @@ bool TFolderViewForm::DeleteFiles(const std::vector<std::string>& Names) {
   Operation.Owner = window();
   Operation.SourceFiles = Paths;
   Operation.DestFiles.clear();
-  Operation.OnAnswered = [this, &Paths](platform::TFileOpConfirm Kind, const std::string& Source,
+  Operation.OnAnswered = [this, &Paths](platform::TFileOpConfirm Kind, const std::string& Source, const std::string&,
                                         platform::TFileOpAnswer Answer) {
     const bool All = Answer == platform::TFileOpAnswer::YesToAll;
     if (Kind != platform::TFileOpConfirm::Delete || (Answer != platform::TFileOpAnswer::Yes && !All)) return Answer;

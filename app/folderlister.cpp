@@ -1,6 +1,7 @@
 #include "app/folderlister.h"
 
 #include "app/folderrows.h"
+#include "platform/safesave.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -104,6 +105,9 @@ void TFolderLister::Run() {
     }
   }
   ::close(Fd);
+  // Work files that saves and copies of runs now gone left here go before
+  // the folder counts as listed; a large folder's first files do not wait.
+  platform::RemoveStaleWorkFiles(FFolder);
   Publish(Batch, true);
 }
 

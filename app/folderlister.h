@@ -2,7 +2,8 @@
 // never holds up the window: the names are read and sorted first (the order
 // the view shows), then each file is examined with one status call in that
 // order and handed over in batches, a small first one for the first screen
-// of thumbnails and larger ones after it.
+// of thumbnails and larger ones after it. The work files of saves and copies
+// of runs now gone go before the last batch.
 #pragma once
 
 #include "app/folderview.h"

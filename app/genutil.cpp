@@ -2,6 +2,7 @@
 
 #include "app/pictureutil.h"
 #include "controls/support/wnutils/wnutils.h"
+#include "platform/safesave.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -72,9 +73,10 @@ long RunFolderProcess(const std::string& Name) {
 }
 
 // What a run puts into its folder: the pictures, and the hidden files a
-// save writes them to first (".<picture>.XXXXXX").
+// save writes them to first (".<picture>.pictrova-<process>-XXXXXX", by
+// earlier runs ".<picture>.XXXXXX").
 bool RunFile(const std::string& Name) {
-  if (IsImageFileExtension(Name)) return true;
+  if (IsImageFileExtension(Name) || platform::WorkFileProcess(Name) != 0) return true;
   return Name.size() > 8 && Name[0] == '.' && Name[Name.size() - 7] == '.' &&
          IsImageFileExtension(Name.substr(1, Name.size() - 8));
 }

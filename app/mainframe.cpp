@@ -11,6 +11,7 @@
 #include "controls/support/q32statusbar/q32statusbar.h"
 #include "controls/support/wnmrulist/wnmrulist.h"
 #include "controls/support/wnutils/wnshfileop.h"
+#include "platform/shfileop.h"
 
 #include <QApplication>
 #include <QDropEvent>
@@ -27,6 +28,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace app {
 
@@ -46,19 +48,6 @@ TFolderViewForm* ViewOfSheet(QWidget* sheet) {
     found = dynamic_cast<TFolderViewForm*>(child);
   }
   return controls == 1 ? found : nullptr;
-}
-
-// The files a paste of Paths into Folder takes from where they are (those
-// of a move) or may put another file in place of (those of their names in
-// Folder, each but a file's own place).
-std::vector<std::string> FilesAPasteTouches(const std::vector<std::string>& paths, bool move,
-                                            const std::string& folder) {
-  std::vector<std::string> touched;
-  if (move) touched = paths;
-  for (const std::string& path : paths)
-    if (std::string there = JoinPath(folder, path.substr(path.rfind('/') + 1)); there != path)
-      touched.push_back(std::move(there));
-  return touched;
 }
 
 } // namespace
@@ -442,10 +431,12 @@ void TMainForm::RememberFilesForMove(const std::string& folder, const std::vecto
 bool TMainForm::PasteRememberedFiles(TFolderViewForm* target) {
   if (FRememberMode == 0 || FRememberedFiles.empty() || !target) return true;
   // A move takes the shown file away, and a paste may put another file in
-  // its place: its edit is asked about first, and kept, the files stay
-  // where they are (and remembered).
+  // its place: its edit is asked about before the paste goes on (at the
+  // paste's own question where a file of its name is in the folder), and
+  // kept, the files stay where they are (and remembered).
   const QPointer<TFolderViewForm> view = target;
-  if (!ReleaseShownFile(FilesAPasteTouches(FRememberedFiles, FRememberMode == 2, target->GetFolderPath()), false) ||
+  if (!ReleaseShownFile(platform::FileOpUnaskedChanges(FRememberedFiles, target->GetFolderPath(), FRememberMode == 2),
+                        false) ||
       !view)
     return false;
   return PasteReleasedFiles(target);
@@ -459,28 +450,66 @@ bool TMainForm::MoveDraggedFiles(const std::string& folder, const std::vector<st
   // Asked before the files are remembered: a drag stopped here leaves what
   // was cut or copied before as it was.
   const QPointer<TFolderViewForm> view = target;
-  if (!ReleaseShownFile(FilesAPasteTouches(paths, true, target->GetFolderPath()), false) || !view) return false;
+  if (!ReleaseShownFile(platform::FileOpUnaskedChanges(paths, target->GetFolderPath(), true), false) || !view)
+    return false;
+  const std::vector<std::string> files = FRememberedFiles;
+  const int mode = FRememberMode;
   RememberFilesForMove(folder, names);
-  return PasteReleasedFiles(target);
+  const bool result = PasteReleasedFiles(target);
+  if (result || FRememberMode == 0) return result;
+  // Stopped by the edit at the move's question: as if stopped before it.
+  FRememberedFiles = files;
+  FRememberMode = mode;
+  NotifyFolderViews(false, std::string(), std::string());
+  return false;
 }
 
 bool TMainForm::PasteReleasedFiles(TFolderViewForm* target) {
   const TWaitCursor wait;
   target->show();
   target->raise();
+  const QPointer<TFolderViewForm> view = target;
+  const std::string folder = target->GetFolderPath();
+  const bool moved = FRememberMode == 2;
+  const std::vector<std::string> files = FRememberedFiles;
   wn::TWnSHFileOperation& operation = *target->WnSHFileOperator;
   operation.Owner = this;
-  operation.SourceFiles = FRememberedFiles;
-  operation.DestFiles = {target->GetFolderPath()};
-  operation.Operation = FRememberMode == 1 ? wn::foCopy : wn::foMove;
+  operation.SourceFiles = files;
+  operation.DestFiles = {folder};
+  operation.Operation = moved ? wn::foMove : wn::foCopy;
+  // The shown picture's edit is settled once the user said yes to putting
+  // another file in place of its file (or to taking it away); declined or
+  // cancelled, the file and the edit stay as they were.
+  bool kept = false;
+  operation.OnAnswered = [&](platform::TFileOpConfirm kind, const std::string& source, const std::string& replaced,
+                             platform::TFileOpAnswer answer) {
+    using platform::TFileOpAnswer;
+    const bool all = answer == TFileOpAnswer::YesToAll;
+    if (kind != platform::TFileOpConfirm::Replace || (answer != TFileOpAnswer::Yes && !all)) return answer;
+    if (ReleaseShownFile(platform::FileOpReplaceChanges(files, folder, moved, source, replaced, all), false) && view)
+      return answer;
+    kept = true;
+    return TFileOpAnswer::Cancel;
+  };
+  struct TUnhook {
+    wn::TWnSHFileOperation& Operation;
+    ~TUnhook() { Operation.OnAnswered = nullptr; }
+  } unhook{operation};
   const bool result = operation.Execute();
-  const std::string first = FRememberedFiles.front();
-  const std::size_t slash = first.rfind('/');
-  const std::string source = first.substr(0, slash == 0 ? 1 : slash);
-  const bool moved = FRememberMode == 2;
-  FRememberMode = 0;
-  NotifyFolderViews(true, moved ? source : std::string(), target->GetFolderPath());
-  return result;
+  const std::size_t slash = files.front().rfind('/');
+  const std::string source = files.front().substr(0, slash == 0 ? 1 : slash);
+  if (kept) {
+    // What was cut stays cut, but for what went before the question.
+    std::erase_if(FRememberedFiles, [](const std::string& path) {
+      struct stat status;
+      return ::lstat(path.c_str(), &status) != 0;
+    });
+    if (FRememberedFiles.empty()) FRememberMode = 0;
+  } else {
+    FRememberMode = 0;
+  }
+  NotifyFolderViews(true, moved ? source : std::string(), folder);
+  return result && !kept;
 }
 
 void TMainForm::NotifyFolderViews(bool afterPaste, const std::string& sourceFolder, const std::string& targetFolder) {

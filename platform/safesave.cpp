@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -53,22 +54,6 @@ bool AttributeValue(const std::string& Path, const char* Name, std::vector<char>
   }
 }
 
-// The extended attributes of the file at From onto the open file Fd. One
-// this user may not set (another's security label, a trusted attribute) is
-// left out, as the file system would leave it out of a copy.
-void CopyAttributes(const std::string& From, int Fd) {
-  const std::vector<char> Names = AttributeNames(From);
-  bool HasAcl = false;
-  std::vector<char> Value;
-  for (std::size_t At = 0; At < Names.size(); At += std::strlen(Names.data() + At) + 1) {
-    const char* Name = Names.data() + At;
-    if (std::strcmp(Name, AccessAclName) == 0) HasAcl = true;
-    if (AttributeValue(From, Name, Value)) ::fsetxattr(Fd, Name, Value.data(), Value.size(), 0);
-  }
-  // The folder's default list, given to the new file, was not the old one's.
-  if (!HasAcl) ::fremovexattr(Fd, AccessAclName);
-}
-
 // The file a name leads to through any chain of symbolic links, also one
 // that does not exist yet.
 std::string LinkedFile(const std::string& FileName) {
@@ -86,7 +71,98 @@ std::string LinkedFile(const std::string& FileName) {
   return Path;
 }
 
+constexpr const char* WorkFileMark = "pictrova-";
+// The characters mkstemp fills in.
+constexpr std::size_t RandomLength = 6;
+
+bool Letter(char C) { return (C >= '0' && C <= '9') || (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); }
+
+// The process number at Text[At], up to Stop; 0 when there is none there.
+long ProcessAt(const std::string& Text, std::size_t At, char Stop, std::size_t& End) {
+  End = At;
+  while (End < Text.size() && Text[End] >= '0' && Text[End] <= '9' && End - At < 10) ++End;
+  if (End == At || End >= Text.size() || Text[End] != Stop || Text[At] == '0') return 0;
+  const long Pid = std::strtol(Text.c_str() + At, nullptr, 10);
+  return Pid > 0 && Pid <= INT_MAX ? Pid : 0;
+}
+
 } // namespace
+
+std::vector<TAttributeFault> CopyAttributes(const std::string& From, int Fd) {
+  std::vector<TAttributeFault> Faults;
+  const std::vector<char> Names = AttributeNames(From);
+  bool HasAcl = false;
+  std::vector<char> Value;
+  for (std::size_t At = 0; At < Names.size(); At += std::strlen(Names.data() + At) + 1) {
+    const char* Name = Names.data() + At;
+    if (std::strcmp(Name, AccessAclName) == 0) HasAcl = true;
+    if (AttributeValue(From, Name, Value) && ::fsetxattr(Fd, Name, Value.data(), Value.size(), 0) != 0 &&
+        std::strncmp(Name, "user.", 5) == 0)
+      Faults.push_back({Name, errno});
+  }
+  // The folder's default list, given to the new file, was not the old one's.
+  if (!HasAcl) ::fremovexattr(Fd, AccessAclName);
+  return Faults;
+}
+
+std::string SaveWorkFilePattern(const std::string& FileName) {
+  const std::size_t Slash = FileName.find_last_of('/');
+  const std::string Dir = Slash == std::string::npos ? std::string() : FileName.substr(0, Slash + 1);
+  const std::string Base = Slash == std::string::npos ? FileName : FileName.substr(Slash + 1);
+  const std::string Tail = "." + std::string(WorkFileMark) + std::to_string(::getpid()) + "-";
+  long Longest = ::pathconf(Dir.empty() ? "." : Dir.c_str(), _PC_NAME_MAX);
+  if (Longest <= 0) Longest = NAME_MAX;
+  // Where the mark leaves no room, the name alone: as long a name still
+  // saves as it did, and a longer one still cannot.
+  if (1 + Base.size() + Tail.size() + RandomLength > static_cast<std::size_t>(Longest)) return Dir + "." + Base + ".";
+  return Dir + "." + Base + Tail;
+}
+
+long WorkFileProcess(const std::string& Name) {
+  if (Name.size() < 2 || Name[0] != '.') return 0;
+  const std::string Mark = WorkFileMark;
+  std::size_t End = 0;
+  // A copy's: ".pictrova-<process>-<n>.part".
+  if (Name.compare(1, Mark.size(), Mark) == 0 && Name.size() > 5 && Name.compare(Name.size() - 5, 5, ".part") == 0) {
+    const long Pid = ProcessAt(Name, 1 + Mark.size(), '-', End);
+    const std::size_t Number = End + 1, Dot = Name.size() - 5;
+    if (Pid != 0 && Number < Dot &&
+        std::all_of(Name.begin() + static_cast<std::ptrdiff_t>(Number), Name.begin() + static_cast<std::ptrdiff_t>(Dot),
+                    [](char C) { return C >= '0' && C <= '9'; }))
+      return Pid;
+  }
+  // A save's: ".<name>.pictrova-<process>-XXXXXX", the name not empty.
+  if (Name.size() < Mark.size() + RandomLength + 5) return 0;
+  const std::size_t Random = Name.size() - RandomLength;
+  if (!std::all_of(Name.begin() + static_cast<std::ptrdiff_t>(Random), Name.end(), Letter)) return 0;
+  const std::size_t Dash = Random - 1;
+  if (Name[Dash] != '-') return 0;
+  std::size_t Start = Dash;
+  while (Start > 0 && Name[Start - 1] >= '0' && Name[Start - 1] <= '9') --Start;
+  const std::size_t Dot = Start - Mark.size() - 1;
+  if (Start < Mark.size() + 3 || Name.compare(Start - Mark.size(), Mark.size(), Mark) != 0 || Name[Dot] != '.')
+    return 0;
+  return ProcessAt(Name, Start, '-', End);
+}
+
+int RemoveStaleWorkFiles(const std::string& Folder) {
+  DIR* Dir = ::opendir(Folder.c_str());
+  if (!Dir) return 0;
+  int Removed = 0;
+  while (const dirent* Entry = ::readdir(Dir)) {
+    const long Pid = WorkFileProcess(Entry->d_name);
+    if (Pid == 0 || Pid == ::getpid()) continue;
+    struct stat St {};
+    if (::fstatat(::dirfd(Dir), Entry->d_name, &St, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(St.st_mode) ||
+        St.st_uid != ::geteuid())
+      continue;
+    // A live process (of any owner) may be writing it.
+    if (::kill(static_cast<pid_t>(Pid), 0) == 0 || errno != ESRCH) continue;
+    if (::unlinkat(::dirfd(Dir), Entry->d_name, 0) == 0) ++Removed;
+  }
+  ::closedir(Dir);
+  return Removed;
+}
 
 std::function<void(const std::string&)> TSafeSaveFile::AfterTempMade;
 
@@ -120,10 +196,9 @@ TSafeSaveFile::TSafeSaveFile(const std::string& FileName, mode_t NewMode) : FTar
     FGroup = Old.st_gid;
     FMode = Old.st_mode & 07777;
   }
-  const std::size_t Slash = FTarget.find_last_of('/');
-  const std::string Dir = Slash == std::string::npos ? std::string() : FTarget.substr(0, Slash + 1);
-  const std::string Base = Slash == std::string::npos ? FTarget : FTarget.substr(Slash + 1);
-  std::string Pattern = Dir + "." + Base + ".XXXXXX";
+  // Named for this process: a later start tells the file of a save cut
+  // short from another program's.
+  std::string Pattern = SaveWorkFilePattern(FTarget) + "XXXXXX";
   const int Fd = ::mkostemp(Pattern.data(), O_CLOEXEC);
   if (Fd < 0) throw EStreamError("Cannot create file \"" + FileName + "\". " + std::strerror(errno));
   FTemp = Pattern;
@@ -175,16 +250,17 @@ void RemoveUnfinishedSaves(const std::string& FileName) {
   const std::string Target = LinkedFile(FileName);
   const std::size_t Slash = Target.find_last_of('/');
   const std::string Dir = Slash == std::string::npos ? "." : Target.substr(0, Slash + 1);
-  // The names mkstemp gives: the target's hidden name and six characters.
+  // The names mkstemp gives: the target's hidden name and six characters,
+  // with the process's mark between them or, left by earlier runs, without.
   const std::string Prefix = "." + (Slash == std::string::npos ? Target : Target.substr(Slash + 1)) + ".";
-  const auto Letter = [](char C) { return (C >= '0' && C <= '9') || (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); };
+  const std::string Marked = Prefix + WorkFileMark;
   DIR* Folder = ::opendir(Dir.c_str());
   if (!Folder) return;
   while (const dirent* Entry = ::readdir(Folder)) {
     const std::string Name = Entry->d_name;
-    if (Name.size() != Prefix.size() + 6 || Name.compare(0, Prefix.size(), Prefix) != 0 ||
-        !std::all_of(Name.begin() + static_cast<std::ptrdiff_t>(Prefix.size()), Name.end(), Letter))
-      continue;
+    const bool Plain = Name.size() == Prefix.size() + RandomLength && Name.compare(0, Prefix.size(), Prefix) == 0 &&
+                       std::all_of(Name.begin() + static_cast<std::ptrdiff_t>(Prefix.size()), Name.end(), Letter);
+    if (!Plain && (Name.compare(0, Marked.size(), Marked) != 0 || WorkFileProcess(Name) == 0)) continue;
     struct stat St {};
     if (::fstatat(::dirfd(Folder), Name.c_str(), &St, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(St.st_mode) &&
         St.st_uid == ::geteuid())

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace platform {
 
@@ -58,6 +59,31 @@ private:
 // process left beside it (this user's own). Only while no save of that file
 // can be under way.
 void RemoveUnfinishedSaves(const std::string& FileName);
+
+// The hidden file a save of FileName writes first, before the six
+// characters mkstemp fills in: ".<name>.pictrova-<process>-", or ".<name>."
+// where that would pass the longest name the folder holds.
+std::string SaveWorkFilePattern(const std::string& FileName);
+// The process whose save or copy writes the work file of the name
+// (".<name>.pictrova-<process>-XXXXXX" or ".pictrova-<process>-<n>.part");
+// 0 for any other name.
+long WorkFileProcess(const std::string& Name);
+// Removes from Folder the work files of this user's saves and copies that a
+// run now gone left behind (killed amid the write); those of a live process,
+// of another user and every other name stay. Answers how many went.
+int RemoveStaleWorkFiles(const std::string& Folder);
+
+// An extended attribute of the user's own ("user.") that a copy could not
+// set, with the error.
+struct TAttributeFault {
+  std::string Name;
+  int Code = 0;
+};
+// The extended attributes of the file at From onto the open file Fd, as a
+// save keeps them. One this user may not set (another's security label, a
+// trusted attribute) is left out, as the file system would leave it out of
+// a copy; those of the user's own that could not be set are answered.
+std::vector<TAttributeFault> CopyAttributes(const std::string& From, int Fd);
 
 // Data as the whole of FileName, through a TSafeSaveFile; raises EStreamError
 // when it cannot be written.

@@ -1,5 +1,6 @@
 #include "platform/shfileop.h"
 
+#include "platform/safesave.h"
 #include "platform/trash.h"
 
 #include <QString>
@@ -56,6 +57,14 @@ bool IsDir(const std::string& P) {
 }
 
 bool HasWildcard(const std::string& Name) { return Name.find_first_of("*?") != std::string::npos; }
+
+// A source to match against its folder's names: one whose name holds "*" or
+// "?" and names no file as it is. A file of such a name is itself, and only
+// itself.
+bool IsPattern(const std::string& Source) {
+  const std::string P = TrimSlashes(Source);
+  return HasWildcard(NameOf(P)) && !Exists(P);
+}
 
 std::vector<std::string> ListDir(const std::string& Dir, int& Error) {
   std::vector<std::string> Names;
@@ -120,8 +129,11 @@ int RenameNoReplace(const std::string& From, const std::string& To) {
   struct stat St;
   if (LStat(From, St) && !S_ISDIR(St.st_mode)) {
     if (::link(From.c_str(), To.c_str()) == 0) {
-      ::unlink(From.c_str());
-      return 0;
+      if (::unlink(From.c_str()) == 0) return 0;
+      // Still under its old name: no rename, and no second name left.
+      E = errno;
+      ::unlink(To.c_str());
+      return E;
     }
     if (errno == EEXIST) return EEXIST;
   }
@@ -160,10 +172,13 @@ class TFileOpRun {
   TFileOpAnswer Ask(TFileOpConfirm Kind, const std::string& Source, const std::string& Target);
   TDecision Resolve(const std::string& Source, std::string& Target);
   bool Fail(const std::string& Path, int Code, const std::string& What);
+  void KeepAttributes(const std::string& Source, int Fd, const std::string& Target);
   bool Progress(std::int64_t Bytes, const std::string& Current);
 
   bool CopyTree(const std::string& Source, std::string Target);
   bool CopyResolved(const std::string& Source, const struct stat& St, const std::string& Target, TDecision D);
+  // A new folder at Target with Source's extended attributes.
+  bool MakeFolderLike(const std::string& Source, const std::string& Target);
   bool MoveChildren(const std::string& Source, const struct stat& St, const std::string& Target);
   bool CopyFile(const std::string& Source, const struct stat& St, const std::string& Target, TDecision D);
   bool CopyLink(const std::string& Source, const std::string& Target, TDecision D);
@@ -189,6 +204,13 @@ bool TFileOpRun::Fail(const std::string& Path, int Code, const std::string& What
   if (FFirstError == 0) FFirstError = Code;
   FOp.Failures.push_back({Path, Code, What + ": " + std::strerror(Code)});
   return false;
+}
+
+// The source's extended attributes on the copy, as a save keeps them; the
+// user's own that the target would not take are told, the copy stays.
+void TFileOpRun::KeepAttributes(const std::string& Source, int Fd, const std::string& Target) {
+  for (const TAttributeFault& F : CopyAttributes(Source, Fd))
+    FOp.Warnings.push_back({Target, F.Code, "Cannot keep the attribute " + F.Name + ": " + std::strerror(F.Code)});
 }
 
 bool TFileOpRun::Progress(std::int64_t Bytes, const std::string& Current) {
@@ -231,7 +253,10 @@ TDecision TFileOpRun::Resolve(const std::string& Source, std::string& Target) {
     Fail(Target, EEXIST, "No free name");
     return TDecision::Skip;
   }
-  if (HaveSource && S.st_dev == T.st_dev && S.st_ino == T.st_ino) {
+  // A link that leads to the target is the target too: put in its place, it
+  // would lead to itself, and the file would be gone.
+  struct stat Led;
+  if (HaveSource && (SameFile(S, T) || (S_ISLNK(S.st_mode) && ::stat(Source.c_str(), &Led) == 0 && SameFile(Led, T)))) {
     Fail(Target, EEXIST, "Source and target are the same");
     return TDecision::Skip;
   }
@@ -325,6 +350,9 @@ bool TFileOpRun::CopyFile(const std::string& Source, const struct stat& St, cons
     }
     if (!Progress(N, Source)) return Abandon(Target, 0, "");
   }
+  // Before the mode: a file without write permission takes no attribute of
+  // the user's.
+  KeepAttributes(Source, Out, Target);
   if (!(FOp.Flags & FOF_NOCOPYSECURITYATTRIBS)) ::fchmod(Out, St.st_mode & 07777);
   const struct timespec Times[2] = {St.st_atim, St.st_mtim};
   ::futimens(Out, Times);
@@ -370,7 +398,7 @@ bool TFileOpRun::CopyResolved(const std::string& Source, const struct stat& St, 
   if (S_ISREG(St.st_mode)) return CopyFile(Source, St, Target, D);
   if (S_ISLNK(St.st_mode)) return CopyLink(Source, Target, D);
   if (!S_ISDIR(St.st_mode)) return Fail(Source, ENOTSUP, "Cannot copy");
-  if (!IsDir(Target) && ::mkdir(Target.c_str(), 0700) != 0) return Fail(Target, errno, "Cannot create");
+  if (!IsDir(Target) && !MakeFolderLike(Source, Target)) return false;
   int E = 0;
   bool Ok = true;
   for (const std::string& Name : ListDir(Source, E)) {
@@ -380,6 +408,15 @@ bool TFileOpRun::CopyResolved(const std::string& Source, const struct stat& St, 
   if (E != 0) Ok = Fail(Source, E, "Cannot read");
   if (!(FOp.Flags & FOF_NOCOPYSECURITYATTRIBS)) ::chmod(Target.c_str(), St.st_mode & 07777);
   return Ok;
+}
+
+bool TFileOpRun::MakeFolderLike(const std::string& Source, const std::string& Target) {
+  if (::mkdir(Target.c_str(), 0700) != 0) return Fail(Target, errno, "Cannot create");
+  if (const int Fd = ::open(Target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); Fd >= 0) {
+    KeepAttributes(Source, Fd, Target);
+    ::close(Fd);
+  }
+  return true;
 }
 
 bool TFileOpRun::RemoveTree(const std::string& P) {
@@ -427,10 +464,7 @@ bool TFileOpRun::MoveTree(const std::string& Source, std::string Target) {
   if (E == EEXIST) return MoveTree(Source, Target);  // appeared meanwhile: decide again
   if (E != EXDEV) return Fail(Source, E, "Cannot move");
   // Another device: a source goes only once its copy is complete.
-  if (S_ISDIR(St.st_mode)) {
-    if (::mkdir(Target.c_str(), 0700) != 0) return Fail(Target, errno, "Cannot create");
-    return MoveChildren(Source, St, Target);
-  }
+  if (S_ISDIR(St.st_mode)) return MakeFolderLike(Source, Target) && MoveChildren(Source, St, Target);
   if (!CopyResolved(Source, St, Target, D)) return false;
   if (!FPlaced) return true;  // the user kept the existing file: the source stays
   return ::unlink(Source.c_str()) == 0 ? true : Fail(Source, errno, "Cannot delete");
@@ -460,7 +494,7 @@ std::vector<std::string> TFileOpRun::ExpandSources() {
     if (Raw.empty()) continue;
     const std::string P = TrimSlashes(Raw);
     const std::string Name = NameOf(P);
-    if (!HasWildcard(Name)) {
+    if (!IsPattern(P)) {
       Result.push_back(P);
       continue;
     }
@@ -495,9 +529,8 @@ int TFileOpRun::Run() {
   FOp.AnyOperationsAborted = false;
   FOp.NameMappings.clear();
   FOp.Failures.clear();
-  const bool Wildcards = std::any_of(FOp.From.begin(), FOp.From.end(), [](const std::string& S) {
-    return HasWildcard(NameOf(TrimSlashes(S)));
-  });
+  FOp.Warnings.clear();
+  const bool Wildcards = std::any_of(FOp.From.begin(), FOp.From.end(), IsPattern);
   const std::vector<std::string> Sources = ExpandSources();
   if (FOp.Func != FO_DELETE)
     for (const std::string& S : Sources) FTotal += TreeBytes(S);
@@ -563,5 +596,41 @@ int TFileOpRun::Run() {
 }  // namespace
 
 int SHFileOperation(TSHFileOpStruct& Op) { return TFileOpRun(Op).Run(); }
+
+std::vector<std::string> FileOpUnaskedChanges(const std::vector<std::string>& Sources, const std::string& Folder,
+                                              bool Move) {
+  std::vector<std::string> Taken, Placed;
+  for (const std::string& Source : Sources) {
+    const std::string There = Join(TrimSlashes(Folder), NameOf(TrimSlashes(Source)));
+    // A name in use is asked about; the source's own place is no change.
+    if (Exists(There)) continue;
+    if (Move) Taken.push_back(Source);
+    Placed.push_back(There);
+  }
+  Taken.insert(Taken.end(), Placed.begin(), Placed.end());
+  return Taken;
+}
+
+std::vector<std::string> FileOpReplaceChanges(const std::vector<std::string>& Sources, const std::string& Folder,
+                                              bool Move, const std::string& Source, const std::string& Target,
+                                              bool All) {
+  std::vector<std::string> Changes{Target};
+  if (Move) Changes.push_back(Source);
+  if (!All) return Changes;
+  // The sources after the one the question came for, from the one that
+  // holds it (a folder whose items go on unasked); unknown, every source.
+  auto From = std::find_if(Sources.begin(), Sources.end(), [&](const std::string& S) {
+    const std::string Own = TrimSlashes(S);
+    return Source == Own || (Source.size() > Own.size() && Source.compare(0, Own.size(), Own) == 0 &&
+                             Source[Own.size()] == '/');
+  });
+  if (From == Sources.end()) From = Sources.begin();
+  else if (TrimSlashes(*From) == Source) ++From;
+  for (auto It = From; It != Sources.end(); ++It) {
+    Changes.push_back(Join(TrimSlashes(Folder), NameOf(TrimSlashes(*It))));
+    if (Move) Changes.push_back(*It);
+  }
+  return Changes;
+}
 
 }  // namespace platform

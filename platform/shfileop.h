@@ -2,9 +2,10 @@
 // and folders, with confirmation and progress through callbacks.
 //
 // A file is never replaced without a "yes" from OnConfirm (no callback, no
-// replacing); a copied file appears under its name only when complete; a move
-// to another device copies, then deletes the source; with FOF_ALLOWUNDO a
-// delete moves to the trash.
+// replacing), nor by a link that leads to it; a copied file appears under its
+// name only when complete, with its extended attributes; a move to another
+// device copies, then deletes the source; with FOF_ALLOWUNDO a delete moves
+// to the trash.
 #pragma once
 
 #include <cstdint>
@@ -53,7 +54,8 @@ struct TFileOpFailure {
 
 struct TSHFileOpStruct {
   int Func = FO_COPY;
-  // Full paths; the last component of a source may hold "*" and "?".
+  // Full paths; the last component of a source may hold "*" and "?", which
+  // match names of its folder unless a file has that very name.
   std::vector<std::string> From;
   // One destination (a folder, or the new name of a single source), or one
   // per source with FOF_MULTIDESTFILES and for FO_RENAME.
@@ -70,6 +72,9 @@ struct TSHFileOpStruct {
   bool AnyOperationsAborted = false;
   std::vector<TFileOpNameMapping> NameMappings;
   std::vector<TFileOpFailure> Failures;
+  // Items done without all they had: an extended attribute of the user's
+  // that the target would not take. No failure of the operation.
+  std::vector<TFileOpFailure> Warnings;
 };
 
 // Gives From the name To unless To exists (also when it appears meanwhile);
@@ -86,5 +91,19 @@ bool FolderHolds(const std::string& Folder, const std::string& Path);
 // 0 when every item was done or skipped by an answer; ECANCELED when
 // cancelled; otherwise the errno value of the first failure.
 int SHFileOperation(TSHFileOpStruct& Op);
+
+// A copy or move of Sources into the folder Folder asks before it puts a
+// source in place of a file of its name there; where the name is free it
+// asks nothing. What the caller must settle before such a transfer starts:
+// for each source whose name is free in Folder, the path its name takes
+// there and, for a move, the source itself (the sources first).
+std::vector<std::string> FileOpUnaskedChanges(const std::vector<std::string>& Sources, const std::string& Folder,
+                                              bool Move);
+// What a "Yes" to putting Source in place of Target lets the transfer
+// change: Target and, for a move, Source; with All ("Yes to All") also what
+// the sources after the one that holds Source may replace or take.
+std::vector<std::string> FileOpReplaceChanges(const std::vector<std::string>& Sources, const std::string& Folder,
+                                              bool Move, const std::string& Source, const std::string& Target,
+                                              bool All);
 
 }  // namespace platform

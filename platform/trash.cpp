@@ -3,9 +3,11 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -73,27 +75,41 @@ std::string LocalDateText() {
   return Text;
 }
 
-// The n-th name tried for Name: a number before the extension, so that the
-// trash still shows the file's type.
-std::string NumberedName(const std::string& Name, int N) {
-  if (N == 1) return Name;
-  const std::size_t Dot = Name.rfind('.');
-  const std::string Number = "." + std::to_string(N);
-  return Dot == std::string::npos || Dot == 0 ? Name + Number : Name.substr(0, Dot) + Number + Name.substr(Dot);
+constexpr const char* InfoSuffix = ".trashinfo";
+
+// Name cut to at most Bytes bytes, never in the middle of a UTF-8 character.
+std::string CutName(const std::string& Name, std::size_t Bytes) {
+  if (Name.size() <= Bytes) return Name;
+  std::size_t End = Bytes;
+  // A UTF-8 character's later bytes are 10xxxxxx; no character has more
+  // than three of them.
+  for (int Back = 0; Back < 3 && End > 0 && (static_cast<unsigned char>(Name[End]) & 0xC0) == 0x80; ++Back) --End;
+  return Name.substr(0, End);
+}
+
+// A system call's answer, 0 or an error number; or the fault a test puts
+// in its place.
+int Call(const char* Name, const std::string& Path, const std::function<int()>& Make) {
+  if (TrashCallFault)
+    if (const int Fault = TrashCallFault(Name, Path)) return Fault;
+  return Make() == 0 ? 0 : errno;
 }
 
 // A rename that replaces nothing. File systems without RENAME_NOREPLACE get
 // a hard link (which never replaces) for a file, and a look first for a
 // folder, which cannot be linked.
 int RenameNoReplace(const std::string& From, const std::string& To) {
-  if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
+  int E = Call("renameat2", From,
+               [&] { return ::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE); });
+  if (E != EINVAL && E != ENOSYS) return E;
   struct stat St {};
   if (::lstat(From.c_str(), &St) != 0) return errno;
   if (!S_ISDIR(St.st_mode)) {
     if (::link(From.c_str(), To.c_str()) != 0) return errno;
-    ::unlink(From.c_str());
-    return 0;
+    E = Call("unlink", From, [&] { return ::unlink(From.c_str()); });
+    // Still where it was, the file keeps no second name in the trash.
+    if (E != 0) ::unlink(To.c_str());
+    return E;
   }
   if (::lstat(To.c_str(), &St) == 0) return EEXIST;
   return ::rename(From.c_str(), To.c_str()) == 0 ? 0 : errno;
@@ -110,6 +126,25 @@ bool WriteAll(int Fd, const std::string& Text) {
 }
 
 } // namespace
+
+std::function<int(const char* Call, const std::string& Path)> TrashCallFault;
+
+std::string TrashedName(const std::string& Name, int N, std::size_t Longest) {
+  // A number before the extension, so that the trash still shows the
+  // file's type.
+  const std::size_t Dot = Name.rfind('.');
+  std::string Stem = Dot == std::string::npos || Dot == 0 ? Name : Name.substr(0, Dot);
+  std::string Extension = Dot == std::string::npos || Dot == 0 ? std::string() : Name.substr(Dot);
+  const std::string Number = N == 1 ? std::string() : "." + std::to_string(N);
+  const std::size_t Room = Longest - std::min(Longest, std::strlen(InfoSuffix));
+  if (Stem.size() + Number.size() + Extension.size() <= Room) return Stem + Number + Extension;
+  // An extension that leaves no byte of the name is no extension to keep.
+  if (Number.size() + Extension.size() >= Room) {
+    Stem += Extension;
+    Extension.clear();
+  }
+  return CutName(Stem, Room - std::min(Room, Number.size() + Extension.size())) + Number + Extension;
+}
 
 std::string TrashInfoText(const std::string& OriginalPath, const std::string& DeletionDate) {
   static const char* Hex = "0123456789ABCDEF";
@@ -157,9 +192,14 @@ int MoveToTrash(const std::string& Path) {
     if (const int E = TrashFolders(Place.Trash, false)) return E;
 
   const std::string Record = TrashInfoText(Place.Record, LocalDateText());
+  // The record's name is the longest: the trashed name and ".trashinfo".
+  std::size_t Longest = NAME_MAX;
+  for (const char* Sub : {"/files", "/info"})
+    if (const long Most = ::pathconf((Place.Trash + Sub).c_str(), _PC_NAME_MAX); Most > 0)
+      Longest = std::min(Longest, static_cast<std::size_t>(Most));
   for (int N = 1; N <= 100000; ++N) {
-    const std::string Trashed = NumberedName(Name, N);
-    const std::string Info = Place.Trash + "/info/" + Trashed + ".trashinfo";
+    const std::string Trashed = TrashedName(Name, N, Longest);
+    const std::string Info = Place.Trash + "/info/" + Trashed + InfoSuffix;
     // The record's name is taken first, by a creation that fails where the
     // name is taken: two deletes at once never share one.
     const int Fd = ::open(Info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

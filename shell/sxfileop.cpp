@@ -105,10 +105,13 @@ bool TSxCustomFileOperation::Execute() {
   if (std::all_of(FSourceFiles.begin(), FSourceFiles.end(), [](const std::string& S) { return S.empty(); }))
     RaiseSyError<ESyFileOpError>(scNoSourceFiles);
 
+  FWarnings.clear();
   std::vector<std::string> From, To;
   int MappedCount = 0;
-  const bool AnyMapping = std::any_of(FSourceFiles.begin(), FSourceFiles.end(),
-                                      [](const std::string& S) { return S.find('=') != std::string::npos; });
+  // A name may hold "=": only a caller that asked for mappings means one.
+  const bool AnyMapping =
+      AllowMappings && std::any_of(FSourceFiles.begin(), FSourceFiles.end(),
+                                   [](const std::string& S) { return S.find('=') != std::string::npos; });
   if (AnyMapping) {
     if (Operation == fopDelete) RaiseSyError<ESyFileOpError>(scFileMappingsInDelete);
     FUsesMappings = true;
@@ -143,7 +146,8 @@ bool TSxCustomFileOperation::Execute() {
   Op.Flags = OpFlags;
   Op.ProgressTitle = SimpleText;
   Op.OnConfirm = [this](platform::TFileOpConfirm Kind, const std::string& Source, const std::string& Target) {
-    return OnConfirm ? OnConfirm(Kind, Source, Target) : Confirm(Kind, Source, Target);
+    const platform::TFileOpAnswer Answer = OnConfirm ? OnConfirm(Kind, Source, Target) : Confirm(Kind, Source, Target);
+    return OnAnswered ? OnAnswered(Kind, Source, Target, Answer) : Answer;
   };
 
   std::unique_ptr<platform::TFileOpProgressWindow> Progress;
@@ -158,6 +162,7 @@ bool TSxCustomFileOperation::Execute() {
   Progress.reset();
 
   FOperationsAborted = Op.AnyOperationsAborted;
+  FWarnings = Op.Warnings;
   if (Result == ECANCELED) {
     LastError = ERROR_CANCELLED;
     LastErrorText = "The operation was canceled by the user.";
@@ -170,9 +175,11 @@ bool TSxCustomFileOperation::Execute() {
     SetLastShellError(static_cast<std::uint32_t>(Result));
   }
 
-  if (LastError != 0 && Result != ECANCELED && !Options.count(foNoErrorUI) && HasWidgets() && !Op.Failures.empty()) {
+  const bool Failed = LastError != 0 && Result != ECANCELED && !Op.Failures.empty();
+  if ((Failed || !FWarnings.empty()) && !Options.count(foNoErrorUI) && HasWidgets()) {
     QString Text;
-    for (const auto& F : Op.Failures) Text += QString::fromStdString(F.Path + "\n" + F.Message + "\n\n");
+    for (const auto* List : {&Op.Failures, &FWarnings})
+      for (const auto& F : *List) Text += QString::fromStdString(F.Path + "\n" + F.Message + "\n\n");
     QMessageBox::warning(OwnerWindow(), QString::fromStdString(SimpleText), Text.trimmed());
   }
   if (LastError != 0) DoError();

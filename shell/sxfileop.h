@@ -43,6 +43,9 @@ class TSxCustomFileOperation : public TSyShellComponent {
 public:
   using TConfirmEvent = std::function<platform::TFileOpAnswer(
       platform::TFileOpConfirm Kind, const std::string& Source, const std::string& Target)>;
+  using TAnsweredEvent = std::function<platform::TFileOpAnswer(
+      platform::TFileOpConfirm Kind, const std::string& Source, const std::string& Target,
+      platform::TFileOpAnswer Answer)>;
 
   // Owner: the window the shell's dialogs belong to (none: the active window).
   explicit TSxCustomFileOperation(QWidget* Owner = nullptr);
@@ -50,6 +53,9 @@ public:
   // True when the operation ended without error. Raises ESyFileOpError for
   // missing sources or destination and for mappings in a delete.
   bool Execute();
+  // Items done without all they had (an extended attribute the target
+  // would not take), from the last Execute.
+  const std::vector<platform::TFileOpFailure>& Warnings() const { return FWarnings; }
 
   bool OperationsAborted() const { return FOperationsAborted; }
   bool UsesMappings() const { return FUsesMappings; }
@@ -60,6 +66,9 @@ public:
   void SetDestination(const std::string& Value);
   TSxFileOp Operation = fopCopy;
   TSxFileOpOptionsSet Options{foAllowUndo, foFilesOnly, foRenameCollision};
+  // A source line "from=to" names its own destination only when set;
+  // otherwise every line is a path, whatever characters its names hold.
+  bool AllowMappings = false;
   std::string SimpleText;
   const std::vector<std::string>& SourceFiles() const { return FSourceFiles; }
   std::vector<std::string>& SourceFiles() { return FSourceFiles; }
@@ -68,6 +77,11 @@ public:
   // Answers the shell's questions (replace, delete, create folder); unset, a
   // message box asks the user.
   TConfirmEvent OnConfirm;
+  // Told each answer before the operation acts on it; what it returns
+  // stands instead (Cancel stops the operation). A step of the caller's own
+  // that must follow the user's "yes" and come before the file is touched
+  // goes here. Target is empty but for a replace question.
+  TAnsweredEvent OnAnswered;
 
   unsigned Flags() const;
   static int OperationCode(TSxFileOp Op);
@@ -88,6 +102,7 @@ private:
   bool FUsesMappings = false;
   std::string FDestination;
   std::vector<std::string> FSourceFiles;
+  std::vector<platform::TFileOpFailure> FWarnings;
 };
 
 class TSxFileOperation : public TSxCustomFileOperation {

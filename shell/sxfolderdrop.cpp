@@ -238,35 +238,54 @@ bool SxTransferFiles(TSxCustomShellController* controller, QWidget* window, std:
     return true;
   }
   TSxFileOperation op(window);
-  // What the transfer takes away or may replace.
+  // What the transfer takes away, or puts under a name free in the folder,
+  // without a question; a file of a source's name there is asked about, and
+  // what a "Yes" lets go is told at that answer.
   std::vector<std::string> touched;
+  const bool move = !toTrash && effect == DROPEFFECT_MOVE;
   if (toTrash) {
     op.Operation = fopDelete;
     op.Options = {foAllowUndo, foNoConfirmation, foNoErrorUI};
     touched = paths;
   } else {
-    op.Operation = effect == DROPEFFECT_MOVE ? fopMove : fopCopy;
+    op.Operation = move ? fopMove : fopCopy;
     op.Options = {foAllowUndo, foNoErrorUI};
     // A copy beside its original takes a new name rather than asking to
     // replace the file with itself.
     if (op.Operation == fopCopy && AnyInFolder(paths, folder)) op.Options.insert(foRenameCollision);
     op.SetDestination(folder);
-    if (op.Operation == fopMove) touched = paths;
-    if (!op.Options.count(foRenameCollision))
-      for (const std::string& path : paths) touched.push_back(folder + "/" + NameOf(path));
+    if (!op.Options.count(foRenameCollision)) touched = platform::FileOpUnaskedChanges(paths, folder, move);
   }
   if (!touched.empty() && SxBeforeTransfer && !SxBeforeTransfer(touched)) return false;
   op.SetSourceFiles(paths);
   if (controller) op.OnConfirm = controller->OnConfirm;
+  bool stopped = false;
+  if (!toTrash)
+    op.OnAnswered = [&](platform::TFileOpConfirm kind, const std::string& source, const std::string& target,
+                        platform::TFileOpAnswer answer) {
+      using platform::TFileOpAnswer;
+      const bool all = answer == TFileOpAnswer::YesToAll;
+      if (kind != platform::TFileOpConfirm::Replace || (answer != TFileOpAnswer::Yes && !all) || !SxBeforeTransfer)
+        return answer;
+      if (SxBeforeTransfer(platform::FileOpReplaceChanges(paths, folder, move, source, target, all))) return answer;
+      stopped = true;
+      return TFileOpAnswer::Cancel;
+    };
   bool ok = false;
   try {
     ok = op.Execute();
   } catch (const ESyException& e) {
     op.LastErrorText = e.what();
   }
+  if (stopped) return false;
   if (!ok && op.LastError != ERROR_CANCELLED) {
     const char* what = toTrash ? "move to the trash" : effect == DROPEFFECT_MOVE ? "move" : "copy";
     report(std::string("Could not ") + what + " the files: " + op.LastErrorText);
+  }
+  if (ok && !op.Warnings().empty()) {
+    std::string text = "Not everything the files had could be kept:";
+    for (const platform::TFileOpFailure& w : op.Warnings()) text += "\n" + w.Path + ": " + w.Message;
+    report(text);
   }
   return ok;
 }

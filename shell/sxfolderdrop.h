@@ -88,15 +88,20 @@ private:
 };
 
 // Copies, moves or links paths into folder through the file operation
-// component; into the trash it deletes them with undo. False after reporting.
+// component; into the trash it deletes them with undo. False after reporting;
+// what the files had that could not be kept (an extended attribute) is
+// reported after a transfer that went through. Every path is a path, whatever
+// its name holds.
 bool SxTransferFiles(TSxCustomShellController* controller, QWidget* window, std::uint32_t effect,
                      const std::vector<std::string>& paths, const std::string& folder, bool toTrash);
 // Asked by SxTransferFiles before a move or a move to the trash takes files
-// from where they are, or a move or copy may put other files in place of
-// those of their names in the target folder: those paths. The shell views'
-// own delete, move to the trash and rename ask it too. False stops the
-// transfer, with nothing done or reported (the program settles an edit of
-// the file it shows here). Unset, every transfer goes on.
+// from where they are, or a copy or move puts them under names free in the
+// target folder: those paths. A file of a source's name there is asked
+// about by the operation first, and the paths a "Yes" lets it replace or
+// take come here at that answer. The shell views' own delete, move to the
+// trash and rename ask it too, a delete that asks at its answer. False stops
+// the transfer, with nothing more done or reported (the program settles an
+// edit of the file it shows here). Unset, every transfer goes on.
 extern std::function<bool(const std::vector<std::string>& paths)> SxBeforeTransfer;
 
 // Puts items of a folder on the clipboard for a later paste.

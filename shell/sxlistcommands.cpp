@@ -16,6 +16,7 @@
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QTreeView>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -96,7 +97,9 @@ bool TSxCustomShellListView::DeleteSelectedItems(bool AllowUndo, bool Confirm) {
   std::vector<std::string> paths;
   for (int row : rows)
     if (TSxShellItem* item = RowItem(row)) paths.push_back(item->Path);
-  if (SxBeforeTransfer && !SxBeforeTransfer(paths)) return false;
+  // A delete that asks settles whoever holds a file by its name once the
+  // user said yes for it: one declined or cancelled leaves all as it was.
+  if (!Confirm && SxBeforeTransfer && !SxBeforeTransfer(paths)) return false;
   TSxFileOperation op(this);
   op.Operation = fopDelete;
   op.SetSourceFiles(paths);
@@ -104,12 +107,31 @@ bool TSxCustomShellListView::DeleteSelectedItems(bool AllowUndo, bool Confirm) {
   if (!Confirm) op.Options.insert(foNoConfirmation);
   op.Options.insert(foNoErrorUI);
   op.OnConfirm = FController->OnConfirm;
+  bool stopped = false;
+  if (Confirm)
+    op.OnAnswered = [&](platform::TFileOpConfirm kind, const std::string& source, const std::string&,
+                        platform::TFileOpAnswer answer) {
+      using platform::TFileOpAnswer;
+      const bool all = answer == TFileOpAnswer::YesToAll;
+      if (kind != platform::TFileOpConfirm::Delete || (answer != TFileOpAnswer::Yes && !all) || !SxBeforeTransfer)
+        return answer;
+      // "Yes to All" lets this item and every one after it go unasked.
+      std::vector<std::string> going{source};
+      if (all) {
+        const auto from = std::find(paths.begin(), paths.end(), source);
+        going.assign(from == paths.end() ? paths.begin() : from, paths.end());
+      }
+      if (SxBeforeTransfer(going)) return answer;
+      stopped = true;
+      return TFileOpAnswer::Cancel;
+    };
   bool ok = false;
   try {
     ok = op.Execute();
   } catch (const ESyException& e) {
     op.LastErrorText = e.what();
   }
+  if (stopped) return false;
   if (!ok && op.LastError != ERROR_CANCELLED && !op.OperationsAborted())
     FController->ReportError(this, "Could not delete: " + op.LastErrorText);
   return ok;

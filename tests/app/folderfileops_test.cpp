@@ -19,10 +19,13 @@
 #include <QTabWidget>
 #include <QThread>
 #include <QTreeView>
+#include <QTemporaryDir>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 
 using namespace app;
 using apptest::WaitUntil;
@@ -460,6 +463,92 @@ TEST_F(FolderFileOpsTest, PastesAndDragsOverTheShownEditedPictureSettleItsEditFi
   ASSERT_TRUE(WaitUntil([&] { return Form.CurrentFileName() == "b.png" && !Form.PictureLoadPending(); }));
   EXPECT_TRUE(Read(Two + "/a.png") == Pasted);
   EXPECT_EQ(Env.HelpShown, 2);
+}
+
+// A paste or a drag onto the shown edited picture's file that the user
+// declines or cancels at its own question leaves that file and the edit as
+// they were: the edit is settled only at a "Yes".
+TEST_F(FolderFileOpsTest, APasteOrDragDeclinedAtItsQuestionLeavesTheEditAndTheFile) {
+  Put(One, "a.png", 400, 300);
+  Put(Two, "a.png", 480, 320);
+  TFolderViewForm* Source = Open(One);
+  TFolderViewForm* Target = Open(Two + "/a.png");
+  const std::string Pasted = Read(One + "/a.png"), Shown = Read(Two + "/a.png");
+  int Asked = 0;
+  platform::TFileOpAnswer Answer;
+  Target->WnSHFileOperator->OnConfirm = [&](auto...) { return ++Asked, Answer; };
+  Form.RotateImage(90);
+  std::unique_ptr<QMimeData> Data(Source->FileDragData());
+  const std::function<void()> Steps[] = {
+      [&] { Source->Copy1->trigger(), Target->Paste1->trigger(); },
+      [&] { Source->Cut1->trigger(), Target->Paste1->trigger(); },
+      [&] {
+        QDragEnterEvent Enter(QPoint(5, 5), Qt::MoveAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Target->ImageDetails->viewport(), &Enter);
+        QDropEvent Drop(QPointF(5, 5), Qt::MoveAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Target->ImageDetails->viewport(), &Drop);
+      },
+  };
+  for (const auto Declined : {platform::TFileOpAnswer::No, platform::TFileOpAnswer::Cancel})
+    for (const auto& Step : Steps) {
+      Answer = Declined;
+      const int Before = Asked;
+      Step();
+      ASSERT_TRUE(WaitUntil([&] { return Asked == Before + 1; })) << Before;
+      EXPECT_TRUE(Read(Two + "/a.png") == Shown && Read(One + "/a.png") == Pasted);
+      EXPECT_TRUE(Form.IsImageModified());
+    }
+  EXPECT_EQ(Env.HelpShown, 0);
+}
+
+// Pasted between folder views: a link onto the file it leads to is refused,
+// the file staying; a file copied and moved to another device keeps the
+// user's extended attributes.
+TEST_F(FolderFileOpsTest, PastesKeepTheFileALinkLeadsToAndTheFilesAttributes) {
+  const std::string Picture = Put(Two, "pic.png"), Bytes = Read(Picture), Moved = Put(One, "m.png");
+  ASSERT_EQ(::symlink(Picture.c_str(), (One + "/pic.png").c_str()), 0);
+  TFolderViewForm* Source = Open(One + "/pic.png");
+  TFolderViewForm* Target = Open(Two);
+  Target->WnSHFileOperator->OnConfirm = [](auto...) { return platform::TFileOpAnswer::Yes; };
+  const apptest::TUnansweredModals Told;
+  for (QAction* Take : {Source->Copy1, Source->Cut1}) {
+    Take->trigger();
+    EXPECT_FALSE(Form.PasteRememberedFiles(Target));
+    EXPECT_TRUE(!fs::is_symlink(Picture) && Read(Picture) == Bytes && fs::is_symlink(One + "/pic.png"));
+  }
+  EXPECT_TRUE(WaitUntil([&] { return Told.Count == 2; }));
+
+  QTemporaryDir Far(QStringLiteral("/dev/shm/pictrova-test-XXXXXX"));
+  const std::string Away = Far.path().toStdString();
+  struct stat Here {}, There {};
+  if (::stat(One.c_str(), &Here) != 0 || ::stat(Away.c_str(), &There) != 0 || Here.st_dev == There.st_dev ||
+      ::setxattr(Moved.c_str(), "user.comment", "kept", 4, 0) != 0)
+    GTEST_SKIP() << "no other device with user attributes";
+  Source->SelectAndShowFile("m.png");
+  TFolderViewForm* Elsewhere = Open(Away);
+  for (QAction* Take : {Source->Copy1, Source->Cut1}) {
+    fs::remove(Away + "/m.png");
+    Take->trigger();
+    EXPECT_TRUE(Form.PasteRememberedFiles(Elsewhere));
+    EXPECT_EQ(::getxattr((Away + "/m.png").c_str(), "user.comment", nullptr, 0), 4);
+  }
+  EXPECT_FALSE(fs::exists(Moved));
+}
+
+// Opening a folder clears the work files that saves and copies of runs now
+// gone left there; another program's hidden file and a live run's stay.
+TEST_F(FolderFileOpsTest, OpeningAFolderClearsTheWorkFilesOfRunsThatAreGone) {
+  const pid_t Dead = ::fork();
+  if (Dead == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(Dead, nullptr, 0), Dead);
+  const std::string D = std::to_string(Dead), Live = std::to_string(::getppid());
+  const std::string Gone[] = {".pictrova-" + D + "-4.part", ".a.png.pictrova-" + D + "-Qw3rty"},
+                    Stay[] = {".a.png.Qw3rty", ".pictrova-" + Live + "-4.part"};
+  for (const std::string& Name : {Gone[0], Gone[1], Stay[0], Stay[1]}) std::ofstream(One + "/" + Name) << "x";
+  Put(One, "a.png");
+  Open(One + "/a.png");
+  EXPECT_TRUE(WaitUntil([&] { return !fs::exists(One + "/" + Gone[0]) && !fs::exists(One + "/" + Gone[1]); }));
+  EXPECT_TRUE(fs::exists(One + "/" + Stay[0]) && fs::exists(One + "/" + Stay[1]));
 }
 
 // The shell's moves and moves to the trash (its controls' drops and

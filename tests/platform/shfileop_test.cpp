@@ -1,4 +1,6 @@
+#include "platform/safesave.h"
 #include "platform/shfileop.h"
+#include "platform/trash.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -10,6 +12,8 @@
 #include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -27,6 +31,8 @@ bool Exists(const std::string& P) {
   struct stat St;
   return ::lstat(P.c_str(), &St) == 0;
 }
+
+std::string NameOf(const std::string& P) { return P.substr(P.rfind('/') + 1); }
 
 // Names left in Dir that look like unfinished copies.
 int PartialFiles(const std::string& Dir) {
@@ -373,4 +379,92 @@ TEST_F(ShFileOp, FolderIntoItselfAndLongPaths) {
   Op.To = {Deep};
   EXPECT_EQ(SHFileOperation(Op), 0);
   EXPECT_EQ(ReadFile(Deep + "/x.txt"), "x");
+}
+
+// A move to another device keeps the user's extended attributes; one the
+// target will not take is told, and the file is moved all the same.
+TEST_F(ShFileOp, AnAttributeTheTargetWillNotTakeIsTold) {
+  QTemporaryDir Other("/dev/shm/pictrova-test-XXXXXX");
+  const std::string Far = Other.path().toStdString() + "/a.jpg", Big(8000, 'b');
+  WriteFile(Far, "a");
+  WriteFile(P("probe"), "");
+  struct stat Shm, Here;
+  if (::stat(Far.c_str(), &Shm) != 0 || ::stat(Root.c_str(), &Here) != 0 || Shm.st_dev == Here.st_dev ||
+      ::setxattr(Far.c_str(), "user.comment", "kept", 4, 0) != 0 ||
+      ::setxattr(Far.c_str(), "user.big", Big.data(), Big.size(), 0) != 0 ||
+      ::setxattr(P("probe").c_str(), "user.big", Big.data(), Big.size(), 0) == 0)
+    GTEST_SKIP() << "no attribute /dev/shm takes and this folder's file system refuses";
+  TSHFileOpStruct Op;
+  Op.Func = FO_MOVE;
+  Op.From = {Far};
+  Op.To = {Root};
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_EQ(::getxattr(P("a.jpg").c_str(), "user.comment", nullptr, 0), 4);
+  ASSERT_EQ(Op.Warnings.size(), 1u);
+  EXPECT_EQ(Op.Warnings[0].Path, P("a.jpg"));
+  EXPECT_EQ(Op.Warnings[0].Message.rfind("Cannot keep the attribute user.big: ", 0), 0u);
+  EXPECT_FALSE(Exists(Far));
+}
+
+// A name near the longest a folder holds goes to the trash under a shorter
+// one where, numbered and with ".trashinfo", it would pass it: its extension
+// kept, no character cut. The record keeps the whole path.
+TEST_F(ShFileOp, LongNamesGoToTheTrashShortened) {
+  const std::string B = std::string(240, 'b') + ".jpg";
+  const std::pair<std::string, int> Names[] = {{"x.jpg", 3}, {".hidden", 2}, {B, 1}, {B, 2},
+                                               {std::string(238, 'b') + "\xC3\xA9.jpg", 2},
+                                               {"x." + std::string(260, 'e'), 1}};
+  const std::string Trashed[] = {"x.3.jpg", ".hidden.2", B, std::string(239, 'b') + ".2.jpg",
+                                 std::string(238, 'b') + ".2.jpg", "x." + std::string(243, 'e')};
+  for (int I = 0; I < 6; ++I) EXPECT_EQ(TrashedName(Names[I].first, Names[I].second, 255), Trashed[I]) << I;
+
+  // 246 bytes, and the same 244 twice.
+  ::mkdir(P("sub").c_str(), 0755);
+  const std::string Trash = Home.path().toStdString() + "/.local/share/Trash/";
+  for (const std::string& Path : {P(std::string(242, 'a') + ".jpg"), P(B), P("sub/" + B)}) {
+    WriteFile(Path, Path);
+    EXPECT_EQ(MoveToTrash(Path), 0) << Path.size();
+    const std::string Name = TrashedName(NameOf(Path), Path == P("sub/" + B) ? 2 : 1, 255);
+    EXPECT_EQ(ReadFile(Trash + "files/" + Name), Path);
+    EXPECT_EQ(ReadFile(Trash + "info/" + Name + ".trashinfo").find("\nPath=" + Path + "\n"), 12u);
+  }
+}
+
+// Where the trash is reached by a link and an unlink, an unlink that fails
+// leaves the file in place and says so, with nothing left in the trash.
+TEST_F(ShFileOp, ATrashThatCannotUnlinkSaysSo) {
+  WriteFile(P("kept.jpg"), "k");
+  TrashCallFault = [](const char* Call, const std::string&) { return Call[0] == 'r' ? EINVAL : EPERM; };
+  EXPECT_EQ(MoveToTrash(P("kept.jpg")), EPERM);
+  TrashCallFault = nullptr;
+  EXPECT_EQ(ReadFile(P("kept.jpg")), "k");
+  const QString Trash = Home.path() + "/.local/share/Trash";
+  EXPECT_TRUE(QDir(Trash + "/files").isEmpty() && QDir(Trash + "/info").isEmpty());
+}
+
+// Work files named for a process that is gone go; those of a live one (or
+// this one), other names and other kinds of entry stay. A save's bears its
+// process where the name leaves room.
+TEST_F(ShFileOp, StaleWorkFilesOfRunsThatAreGoneOnly) {
+  const pid_t Dead = ::fork();
+  if (Dead == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(Dead, nullptr, 0), Dead);
+  const std::string D = std::to_string(Dead), Live = std::to_string(::getppid());
+  const std::vector<std::string> Gone = {".pictrova-" + D + "-0.part", ".a.png.pictrova-" + D + "-Ab12Cd"};
+  const std::vector<std::string> Stay = {".pictrova-" + Live + "-3.part",    ".a.png.Ab12Cd",
+                                         "a.png.pictrova-" + D + "-Ab12Cd",   ".pictrova-" + D + "-x.part",
+                                         ".a.png.pictrova-" + D + "-Ab12C",   "..pictrova-" + D + "-Ab12Cd"};
+  for (const auto* List : {&Gone, &Stay})
+    for (const std::string& Name : *List) WriteFile(P(Name), "x");
+  ::mkdir(P(".b.png.pictrova-" + D + "-Ab12Cd").c_str(), 0755);
+  EXPECT_EQ(RemoveStaleWorkFiles(Root), 2);
+  for (const std::string& Name : Stay) EXPECT_TRUE(Exists(P(Name))) << Name;
+  EXPECT_TRUE(Exists(P(".b.png.pictrova-" + D + "-Ab12Cd")));
+  for (const std::string& Name : {std::string("p.png"), std::string(240, 'p') + ".png"}) {
+    std::string Hidden;
+    TSafeSaveFile::AfterTempMade = [&](const std::string& Temp) { Hidden = NameOf(Temp); };
+    SaveFileSafely(P(Name), "saved");
+    TSafeSaveFile::AfterTempMade = nullptr;
+    EXPECT_EQ(WorkFileProcess(Hidden), Name.size() < 200 ? ::getpid() : 0) << Hidden;
+  }
 }

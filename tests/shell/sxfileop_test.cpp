@@ -100,6 +100,7 @@ TEST(SxFileOp, ArgumentErrorsBeforeTheShell) {
   EXPECT_EQ(RaisedCode(Op), 112);
 
   // A plain line among mappings needs the destination folder.
+  Op.AllowMappings = true;
   Op.SetSourceFiles({Dir + "/a.txt=" + Dir + "/b.txt", Dir + "/a.txt"});
   EXPECT_EQ(RaisedCode(Op), 112);
   EXPECT_FALSE(Exists(Dir + "/b.txt"));
@@ -180,6 +181,7 @@ TEST(SxFileOp, MappingsNameSeveralDestinations) {
   Write(Src + "/a.txt", "A");
   Write(Src + "/c.txt", "C");
   TQuietOp Op;
+  Op.AllowMappings = true;
   Op.SetDestination(Out + "/");
   Op.SetSourceFiles({Src + "/a.txt=" + Src + "/b.txt", "", Src + "/c.txt"});
   ASSERT_TRUE(Op.Execute());

@@ -13,7 +13,10 @@
 #include <QtGui/QGuiApplication>
 #include <QtWidgets/QMenu>
 
+#include <QtCore/QDir>
+
 #include <cerrno>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +28,11 @@ using shelltest::WaitFor;
 namespace {
 
 constexpr std::uint32_t kAll = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // Two folders of a private home, f.txt in the first, and a controller that
 // keeps the errors it would show.
@@ -354,6 +362,62 @@ TEST(SxFolderDrop, ATransferNamesWhatItTakesOrReplacesBeforeItActs) {
   const std::vector<std::vector<std::string>> expected = {{f, there}, {f}, {there}, {f}, {f}};
   EXPECT_EQ(asked, expected);
   EXPECT_TRUE(Exists(from + "/f (2).txt"));
+}
+
+// A file of a source's name in the folder is asked about by the transfer
+// itself: only at a "Yes" is the program told what that lets it replace or
+// take, and refused there, nothing changes and nothing is said.
+TEST(SxFolderDrop, WhatAReplaceTakesIsToldOnlyAtItsYes) {
+  TTwoFolders folders;
+  auto& [env, from, to, controller, errors] = folders;
+  const std::string f = from + "/f.txt", there = to + "/f.txt";
+  std::vector<std::vector<std::string>> told;
+  bool allowed = true;
+  SxBeforeTransfer = [&](const std::vector<std::string>& paths) { return told.push_back(paths), allowed; };
+  using platform::TFileOpAnswer;
+  const std::tuple<std::uint32_t, TFileOpAnswer, bool, std::vector<std::string>> cases[] = {
+      {DROPEFFECT_COPY, TFileOpAnswer::No, true, {}},
+      {DROPEFFECT_MOVE, TFileOpAnswer::Cancel, true, {}},
+      {DROPEFFECT_MOVE, TFileOpAnswer::Yes, false, {there, f}},
+      {DROPEFFECT_COPY, TFileOpAnswer::Yes, true, {there}},
+      {DROPEFFECT_MOVE, TFileOpAnswer::YesToAll, true, {there, f}},
+  };
+  for (const auto& [effect, answer, allow, paths] : cases) {
+    told.clear();
+    allowed = allow;
+    std::ofstream(f) << "new";
+    std::ofstream(there) << "old";
+    controller.OnConfirm = [&](auto...) { return answer; };
+    SxTransferFiles(&controller, nullptr, effect, {f}, to, false);
+    EXPECT_EQ(told, paths.empty() ? decltype(told){} : decltype(told){paths});
+    EXPECT_EQ(Read(there), allow && !paths.empty() ? "new" : "old");
+  }
+  SxBeforeTransfer = nullptr;
+  EXPECT_TRUE(errors.empty() && !Exists(f));
+}
+
+// A name is a name whatever it holds: "2024=best" dropped, pasted or moved
+// to the trash goes itself, and "2024" stays; "a?.jpg" leaves "ab.jpg".
+TEST(SxFolderDrop, ANameIsANameWhateverItHolds) {
+  TPrivateHome env;
+  const std::string p = env.MakeDir("home/P"), q = env.MakeDir("home/P/Q");
+  for (const char* d : {"2024", "2024=best"}) env.MakeDir(std::string("home/P/") + d);
+  for (const char* f : {"2024/d.jpg", "2024=best/e.jpg", "x=y.jpg", "a?.jpg", "ab.jpg"})
+    std::ofstream(p + "/" + f) << f;
+  TSxCustomShellController controller;
+  auto folder = TSxNamespaceFolder::Desktop()->BindToObject(*SxPathToIDList(p, true));
+  const QString cwd = QDir::currentPath(); // where a "to" would land
+  QDir::setCurrent(QString::fromStdString(env.Root));
+  EXPECT_TRUE(SxTransferFiles(&controller, nullptr, DROPEFFECT_MOVE, {p + "/2024=best", p + "/a?.jpg"}, q, false));
+  SxSetClipboardFiles(*SxPathToIDList(q, false), {TSxItemIDList({"2024=best"})}, TSxClipboardAction::Copy);
+  EXPECT_TRUE(SxPasteFiles(&controller, nullptr, p));
+  EXPECT_TRUE(controller.InvokeCommand(cmMoveToTrash, folder, nullptr, {TSxItemIDList({"x=y.jpg"})}));
+  QDir::setCurrent(cwd);
+  // Each file holds the name it was made with.
+  for (const char* f : {"Q/2024=best/e.jpg", "2024=best/e.jpg", "2024/d.jpg", "Q/a?.jpg", "ab.jpg"})
+    EXPECT_EQ(Read(p + "/" + f), f[0] == 'Q' ? f + 2 : f);
+  EXPECT_EQ(Read(SxTrashFilesDirectory() + "/x=y.jpg"), "x=y.jpg");
+  EXPECT_FALSE(Exists(p + "/x=y.jpg") || Exists(env.Root + "/best") || Exists(q + "/best"));
 }
 
 TEST(SxNotifyExtra, ExtraFoldersAreWatchedUntilDropped) {

@@ -338,8 +338,19 @@ TEST_F(ShellList, DeleteMovesToTheTrashWhoseColumnsTellWhence) {
     return false;
   };
   EXPECT_FALSE(list->DeleteSelectedItems(true, false));
-  SxBeforeTransfer = nullptr;
   EXPECT_EQ(asked, std::vector<std::string>{Dir + "/one.qqzz"});
+  // A delete that asks tells it only once the user said yes for the file.
+  using platform::TFileOpAnswer;
+  for (const auto answer : {TFileOpAnswer::No, TFileOpAnswer::Cancel, TFileOpAnswer::Yes}) {
+    asked.clear();
+    list->Controller()->OnConfirm = [&](auto...) { return answer; };
+    list->DeleteSelectedItems(true, true);
+    EXPECT_TRUE(Exists(Dir + "/one.qqzz"));
+    EXPECT_EQ(asked, answer == TFileOpAnswer::Yes ? std::vector<std::string>{Dir + "/one.qqzz"}
+                                                  : std::vector<std::string>{});
+  }
+  list->Controller()->OnConfirm = nullptr;
+  SxBeforeTransfer = nullptr;
   EXPECT_TRUE(Exists(Dir + "/one.qqzz"));
   EXPECT_TRUE(list->DeleteSelectedItems(true, false));
   const std::string trash = Env.Home + "/.local/share/Trash";

@@ -12,8 +12,10 @@
 #            picture: Right (the silent save) and Ctrl+S ask, and the other
 #            program's bytes survive unless "Overwrite" is chosen; Delete
 #            answered Cancel leaves a turned picture's file as it was; a
-#            paste of another folder's file over the turned picture saves
-#            the turn first, and the pasted file survives the next Right.
+#            paste of another folder's file over the turned picture
+#            answered "No" at its replace question writes neither file and
+#            keeps the turn; answered "Yes", it saves the turn first, and
+#            the pasted file survives the next Right.
 # Usage: edits.sh <pictrova> <work folder> [case, paused if none]
 set -euo pipefail
 program=$1
@@ -219,9 +221,29 @@ changed() {
   wait_title "Pictrova - $pics/c.png" || { shot 04-stuck; fail "Right did not move on to c.png ($(title))"; }
   [ "$(identify -format "%w %h" "$pics/b.png")" = "480 360" ] || fail "b.png was not saved silently"
 
-  # c.png turned; from's c.png cut in its tab and pasted here, replacing it.
+  # c.png turned; from's c.png copied in its tab and pasted here, "No" to
+  # the replace: no file changes, the turn stays.
   xdotool key ctrl+r
   wait_title "Pictrova - $pics/c.png*" || fail "the turn did not mark c.png modified ($(title))"
+  cp "$pics/c.png" "$work/c-before.png"
+  xdotool key Up
+  sleep 0.5
+  xdotool key ctrl+c
+  sleep 0.5
+  xdotool key Down
+  sleep 0.5
+  xdotool key ctrl+v
+  wait_window "$message" >/dev/null || { shot 05-nodeclined; fail "the paste did not ask to replace c.png"; }
+  sleep 0.3
+  shot 05-declined
+  cmp -s "$work/c-before.png" "$pics/c.png" || fail "c.png was written before the replace was answered"
+  xdotool key n
+  wait_gone "$message" || fail "the replace question did not close"
+  cmp -s "$work/c-before.png" "$pics/c.png" || fail "c.png was written though the paste was declined"
+  cmp -s "$work/pasted.png" "$work/from/c.png" || fail "from's c.png changed though the paste was declined"
+  wait_title "Pictrova - $pics/c.png*" || fail "the edit of c.png is gone after the paste was declined ($(title))"
+
+  # Cut and pasted again, "Yes": replaced.
   xdotool key Up
   sleep 0.5
   xdotool key ctrl+x

@@ -8,6 +8,9 @@
 #            up while the drag goes on, and the drop moves the file there.
 #   rename   Ctrl+Enter, then a name that is taken: after the error the
 #            rename dialog comes back, and the next name is taken.
+#   links    a link in one folder to the picture in another, copied there
+#            (Ctrl+C, a second start on the picture, Ctrl+V, "Yes" were it
+#            asked), then cut there: refused, the picture and the link stay.
 #   trash    Ctrl+A, Delete and "Yes to All" move pictures whose names a raw
 #            record would change (a "%41", blanks, letters beyond ASCII, a
 #            line break) to the trash: each record's Path decodes to the
@@ -168,6 +171,36 @@ rename)
   wait_window "^Pictrova - $work/one/c.png$" >/dev/null || fail "the second name was not taken"
   [ -f "$work/one/c.png" ] && [ ! -e "$work/one/a.png" ] && [ -f "$work/one/b.png" ] ||
     fail "the files are not as renamed: $(ls "$work/one")"
+  ends
+  ;;
+links)
+  marked_picture "$work/two/pic.png" "#FF0000"
+  ln -s "$work/two/pic.png" "$work/one/pic.png"
+  sum=$(sha256sum <"$work/two/pic.png")
+  # paste <what>: Ctrl+V into the picture's folder is refused with a
+  # message ("Yes" were it a question); the picture, the link and the empty
+  # trash stay.
+  paste() {
+    xdotool key ctrl+v
+    wait_window "^Pictrova( 3)?$" >/dev/null || { shot "$1"; fail "$1: the paste said nothing"; }
+    shot "$1"
+    xdotool key y
+    sleep 0.5
+    find_window "^Pictrova( 3)?$" >/dev/null && xdotool key Return
+    wait_gone "^Pictrova( 3)?$" || fail "$1: the message did not close"
+    [ ! -L "$work/two/pic.png" ] && [ "$(sha256sum <"$work/two/pic.png")" = "$sum" ] || fail "$1: two/pic.png changed"
+    [ "$(readlink "$work/one/pic.png")" = "$work/two/pic.png" ] || fail "$1: the link in one changed"
+    [ -z "$(ls -A "$work/data/Trash/files" 2>/dev/null)" ] || fail "$1: something went to the trash"
+  }
+  start "$work/one/pic.png"
+  xdotool key ctrl+c
+  "$program" "$work/two/pic.png"
+  wait_window "^Pictrova - $work/two/pic.png$" >/dev/null || fail "the second start did not show two/pic.png"
+  sleep 1
+  paste copy
+  # The link's tab, Ctrl+X; back to the picture's, Ctrl+V.
+  xdotool key --delay 500 Up ctrl+x Down
+  paste move
   ends
   ;;
 trash)

@@ -79,6 +79,7 @@ int Show(int argc, char** argv) {
     rect("dest", Global(tree->viewport(), tree->NodeRect(tree->FindNodeByPath(root + "/dest"))));
     rect("drag", rowRect("drag.txt"));
     rect("copy", rowRect("copy.txt"));
+    rect("best", rowRect("2024=best"));
     rect("combo", Global(combo, combo->rect()));
     const QPalette p = tree->palette();
     out << "highlight " << p.color(QPalette::Active, QPalette::Highlight).rgb() << ' '

@@ -235,7 +235,7 @@ bool TWnSHFileOperation::Execute() {
   Op.ProgressTitle = Title;
   Op.OnConfirm = [this](platform::TFileOpConfirm Kind, const std::string& Source, const std::string& Target) {
     const platform::TFileOpAnswer Answer = OnConfirm ? OnConfirm(Kind, Source, Target) : Confirm(Kind, Source, Target);
-    return OnAnswered ? OnAnswered(Kind, Source, Answer) : Answer;
+    return OnAnswered ? OnAnswered(Kind, Source, Target, Answer) : Answer;
   };
 
   std::unique_ptr<platform::TFileOpProgressWindow> Progress;
@@ -248,10 +248,12 @@ bool TWnSHFileOperation::Execute() {
   Progress.reset();
   FAborted = Op.AnyOperationsAborted;
   FFailures = Op.Failures;
+  FWarnings = Op.Warnings;
 
-  if (!FFailures.empty() && !Options.count(fofNoErrorUI)) {
+  if ((!FFailures.empty() || !FWarnings.empty()) && !Options.count(fofNoErrorUI)) {
     QString Text;
-    for (const auto& F : FFailures) Text += QString::fromStdString(F.Path + "\n" + F.Message + "\n\n");
+    for (const auto* List : {&FFailures, &FWarnings})
+      for (const auto& F : *List) Text += QString::fromStdString(F.Path + "\n" + F.Message + "\n\n");
     QMessageBox::warning(OwnerWindow(), QString::fromStdString(Title), Text.trimmed());
   }
   if (Options.count(fofWantMappingHandle))

@@ -76,15 +76,19 @@ class TWnSHFileOperation : public TWnCommonDialog {
   // Told each answer, on the application's thread, before the operation
   // acts on it; what it returns stands instead (Cancel stops the
   // operation). A step of the caller's own that must follow the user's
-  // "yes" and come before the file is touched goes here.
+  // "yes" and come before the file is touched goes here. Target is the file
+  // a replace question would put Source in place of, empty for the others.
   std::function<platform::TFileOpAnswer(platform::TFileOpConfirm Kind, const std::string& Source,
-                                        platform::TFileOpAnswer Answer)>
+                                        const std::string& Target, platform::TFileOpAnswer Answer)>
       OnAnswered;
 
   unsigned Flags() const;
   static int OperationCode(TWnSHFileOpType Op);
   bool OperationsAborted() const { return FAborted; }
   const std::vector<platform::TFileOpFailure>& Failures() const { return FFailures; }
+  // Items done without all they had (an extended attribute the target
+  // would not take); shown with the failures, no failure themselves.
+  const std::vector<platform::TFileOpFailure>& Warnings() const { return FWarnings; }
 
  protected:
   virtual QWidget* OwnerWindow() const;
@@ -98,6 +102,7 @@ class TWnSHFileOperation : public TWnCommonDialog {
   bool FExecuting = false;
   bool FAborted = false;
   std::vector<platform::TFileOpFailure> FFailures;
+  std::vector<platform::TFileOpFailure> FWarnings;
 };
 
 }  // namespace wn
