@@ -50,20 +50,23 @@ constexpr double kCrowdedFrameHeights = 64;
 // largest size). A blend of 256 concentric steps paints about 70 frames, a
 // page of layered backgrounds a few.
 constexpr double kFillFrameAreas = 512;
-// Ink: what each outline covers within the frame, its length there times the
-// pen's width, a wide pen's figure also one width longer for its caps or
-// corners (and each of its segments at least a pixel long, for the join it
-// makes); at most kStrokeFrameDiagonals frame diagonals or kStrokeFrameAreas
-// frame areas, whichever is more. A pixel of thin line costs the platform a
-// span of its own, the dearest ink there is: a 64 KB polyline zigzagging
-// across the frame stays out. Thin lines grow with the drawing's size and
-// wide pens with its area: graph paper ruled every millimetre over A3 takes
-// half the diagonals at any size, and at the largest size an A3 cross-hatch
-// every 1.5 mm under a pen of 0.35 mm inks a fifth of the areas, a scatter
-// plot of 35,000 open circles and a clip art of 1,000 blobs outlined 0.6 %
-// of the frame wide under half.
+// Thin lines: the length within the frame of every outline drawn with a
+// pen a pixel wide, at most kStrokeFrameDiagonals frame diagonals. Each of
+// their pixels costs the platform a span of its own on the 24-bit picture,
+// a few tenths of a microsecond: a 64 KB polyline zigzagging across the
+// frame stays out, while graph paper ruled every millimetre over A3 takes
+// half of it, at any size, as thin lines grow with the drawing's size.
 constexpr double kStrokeFrameDiagonals = 1024;
-constexpr double kStrokeFrameAreas = 2;
+// Wide outlines: what every outline drawn with a wider pen covers within the
+// frame, its length there times the pen's width, each figure one width
+// longer for its caps or corners and each segment at least a pixel long for
+// its join, at most kWideFrameAreas frame areas. The filler paints a row of
+// such a band as one span, tens of nanoseconds a pixel covered at worst.
+// Wide pens grow with the drawing's area: at the largest size an A3
+// cross-hatch every 1.5 mm under a pen of 0.35 mm covers half a frame, a
+// scatter plot of 35,000 open circles most of one, and a clip art of 1,000
+// blobs outlined 0.6 % of the frame wide a frame and a quarter.
+constexpr double kWideFrameAreas = 4;
 
 // Little-endian reads that answer 0 and clear ok instead of reading past the
 // end of the record.
@@ -392,7 +395,8 @@ public:
     };
     FStats.FillBudget = allow(double(kFillFrameHeights) * FFrameHeight);
     FStats.FillPixelBudget = allow(kFillFrameAreas * area);
-    FStats.StrokeBudget = allow(std::max(kStrokeFrameDiagonals * FrameDiagonal(), kStrokeFrameAreas * area));
+    FStats.StrokeBudget = allow(kStrokeFrameDiagonals * FrameDiagonal());
+    FStats.WideStrokeBudget = allow(kWideFrameAreas * area);
     dc.pen.kind = GdiObject::Pen;
     dc.brush.kind = GdiObject::Brush;
     dc.brush.color = Qt::white;
@@ -563,18 +567,21 @@ protected:
         }
       }
     }
+    const bool wide = pen.style() != Qt::NoPen && PenWidth(pen, t) > 1;
+    std::int64_t& strokeWork = wide ? FStats.WideStrokeWork : FStats.StrokeWork;
+    const std::int64_t strokeBudget = wide ? FStats.WideStrokeBudget : FStats.StrokeBudget;
     double stroke = StrokeWork(shape, t, pen);
-    if (stroke > double(FStats.StrokeBudget - FStats.StrokeWork)) {
+    if (stroke > double(strokeBudget - strokeWork)) {
       ++FStats.StrokesSkipped;
       pen = QPen(Qt::NoPen);
       stroke = 0;
       if (brush.style() == Qt::NoBrush) return;
     }
     FStats.FillWork += std::int64_t(std::ceil(fill));
-    FStats.StrokeWork += std::int64_t(std::ceil(stroke));
+    strokeWork += std::int64_t(std::ceil(stroke));
     if (brush.style() != Qt::NoBrush) FStats.FillPixels += Paint(area, shape.fillRule(), brush, t);
     if (pen.style() == Qt::NoPen) return;
-    if (PenWidth(pen, t) <= 1) {
+    if (!wide) {
       P.setTransform(t);
       P.setPen(pen);
       P.setBrush(Qt::NoBrush);
@@ -587,26 +594,42 @@ protected:
     Paint(Flatten(stroker.createStroke(shape), t, QRectF(FPixels)), Qt::WindingFill, pen.brush(), t);
   }
   // Paints the spans of area by rule with brush, on the device; a pattern
-  // lies where and as large as t puts it. Answers the pixels painted.
+  // lies where and as large as t puts it. Rows whose spans repeat the row
+  // above go as one rectangle each. Answers the pixels painted.
   std::int64_t Paint(const std::vector<QPolygonF>& area, Qt::FillRule rule, QBrush brush, const QTransform& t) {
     P.save();
     P.resetTransform();
     P.setPen(Qt::NoPen);
     if (brush.style() != Qt::SolidPattern) brush.setTransform(t);
     P.setBrush(brush);
-    constexpr std::size_t batch = 1024;
-    std::vector<QRect> spans;
-    spans.reserve(batch);
+    std::vector<QRect> open, row;
+    int rowY = 0;
+    auto flush = [&] {
+      if (!open.empty()) P.drawRects(open.data(), int(open.size()));
+      open.clear();
+    };
+    auto endRow = [&] {
+      const bool repeats = row.size() == open.size() && !open.empty() && open.front().bottom() == rowY - 1 &&
+                           std::equal(row.begin(), row.end(), open.begin(), [](const QRect& a, const QRect& b) {
+                             return a.left() == b.left() && a.right() == b.right();
+                           });
+      if (repeats) {
+        for (QRect& r : open) r.setBottom(rowY);
+      } else {
+        flush();
+        open.swap(row);
+      }
+      row.clear();
+    };
     std::int64_t pixels = 0;
     ScanFill(area, rule, FPixels, [&](int y, int l, int r) {
-      spans.emplace_back(l, y, r - l, 1);
+      if (y != rowY && !row.empty()) endRow();
+      rowY = y;
+      row.emplace_back(l, y, r - l, 1);
       pixels += r - l;
-      if (spans.size() == batch) {
-        P.drawRects(spans.data(), int(spans.size()));
-        spans.clear();
-      }
     });
-    if (!spans.empty()) P.drawRects(spans.data(), int(spans.size()));
+    if (!row.empty()) endRow();
+    flush();
     P.restore();
     return pixels;
   }

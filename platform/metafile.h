@@ -32,12 +32,16 @@ struct TMetafileDrawStats {
   std::int64_t FillPixelBudget = 0;
   // Shapes left out because their fill would have overspent a budget.
   int ShapesSkipped = 0;
-  // The stroke work drawn and the play's budget for it: what the outlines
-  // drawn with a pen cover, in target pixels: their length times the pen's
-  // width, a wide pen's figures one width longer.
+  // The outlines drawn with a thin pen and the play's budget for them: their
+  // length, in target pixels.
   std::int64_t StrokeWork = 0;
   std::int64_t StrokeBudget = 0;
-  // Outlines left out because they would have overspent it.
+  // The outlines drawn with a pen wider than a pixel and the play's budget
+  // for them: what they cover, in target pixels, their length times the
+  // pen's width, each figure one width longer.
+  std::int64_t WideStrokeWork = 0;
+  std::int64_t WideStrokeBudget = 0;
+  // Outlines left out because they would have overspent theirs.
   int StrokesSkipped = 0;
   // The caller's keepGoing said no before the last record.
   bool Stopped = false;
