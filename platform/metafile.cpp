@@ -28,26 +28,28 @@ constexpr int kMaxTextChars = 8192;
 // Shapes mapped beyond this many target pixels are damage, not pictures, and
 // would only keep the rasteriser busy.
 constexpr double kMaxCoordinate = 1 << 24;
-// The work budgets of one play. Fills and wide outlines are drawn by the
+// The work budgets of one play. Fills and wide outlines are painted by the
 // scanline filler below, thin outlines by the platform's line drawing, onto
-// the 24-bit picture of a read of at most 2800 pixels a side; each budget
-// pays for one kind of work, sized to a second or two of it there, and a
-// shape (or outline) the rest of a budget cannot pay for is left out as a
+// the 24-bit picture of a read, at most 2800 pixels a side; each budget pays
+// for one kind of work and holds a second or two of it there, and a shape
+// (or an outline) the rest of a budget cannot pay for is left out as a
 // whole, which leaves the budget to the shapes after it.
 //
 // Edges: for every filled shape the heights of its edges within the frame
 // (a curve's by its control polygon, never less), at most kFillFrameHeights
-// frame heights; the filler steps each edge once a row. A shape whose edges
-// cover the frame's height more than kCrowdedFrameHeights times is charged
-// that much more again, for the rows it keeps sorting: the comb polygon of
-// 2,000 points zigzagging across the frame stays out, while a star of 2,000
-// points (about 2,000 frame heights with its crowding) and a zigzag of 700
-// points fit, and a page of text as one outline is about a hundred.
+// frame heights; the filler steps each edge once a row, some ten
+// nanoseconds. A shape whose edges cover the frame's height more than
+// kCrowdedFrameHeights times is charged that much more again: no drawing
+// crowds its rows so, and the comb polygon of 2,000 points zigzagging across
+// the frame, made to keep a rasteriser busy, stays out. A star of 2,000
+// points takes a quarter of the budget with its crowding, a zigzag of 500
+// points a half, a page of text as one outline about a hundred frame
+// heights.
 constexpr std::int64_t kFillFrameHeights = 8192;
 constexpr double kCrowdedFrameHeights = 64;
 // Fill pixels: the pixels the fills paint within the frame, at most
-// kFillFrameAreas times the frame's area (each a few milliseconds at the
-// largest size). A blend of 256 concentric steps paints about 70 frames, a
+// kFillFrameAreas times the frame's area, under a millisecond each at the
+// largest size. A blend of 256 concentric steps paints about 70 frames, a
 // page of layered backgrounds a few.
 constexpr double kFillFrameAreas = 512;
 // Thin lines: the length within the frame of every outline drawn with a
@@ -258,7 +260,7 @@ void ScanFill(const std::vector<QPolygonF>& polygons, Qt::FillRule rule, const Q
     const qsizetype n = poly.size();
     for (qsizetype i = 0; i < n; ++i) {
       QPointF a = poly[i], b = poly[i + 1 < n ? i + 1 : 0];
-      if (!(a.y() != b.y()) || !std::isfinite(a.x()) || !std::isfinite(b.x())) continue;
+      if (!std::isfinite(a.x() + a.y() + b.x() + b.y()) || a.y() == b.y()) continue;
       int direction = 1;
       if (a.y() > b.y()) {
         std::swap(a, b);
@@ -546,7 +548,7 @@ protected:
   // Draws shape under t, filled with brush and then outlined with pen, as
   // far as the budgets pay for it. A fill they cannot pay for leaves out the
   // whole shape; an outline, only itself (and the shape unless it is filled).
-  void Draw(const QPainterPath& shape, const QTransform& t, QPen pen, const QBrush& brush) {
+  void DrawShape(const QPainterPath& shape, const QTransform& t, QPen pen, const QBrush& brush) {
     const double fill = FillWork(shape, t, brush);
     if (fill > double(FStats.FillBudget - FStats.FillWork)) {
       ++FStats.ShapesSkipped;
@@ -579,7 +581,7 @@ protected:
     }
     FStats.FillWork += std::int64_t(std::ceil(fill));
     strokeWork += std::int64_t(std::ceil(stroke));
-    if (brush.style() != Qt::NoBrush) FStats.FillPixels += Paint(area, shape.fillRule(), brush, t);
+    if (brush.style() != Qt::NoBrush) FStats.FillPixels += PaintArea(area, shape.fillRule(), brush, t);
     if (pen.style() == Qt::NoPen) return;
     if (!wide) {
       P.setTransform(t);
@@ -591,12 +593,12 @@ protected:
     // A wide outline is the area its pen sweeps, filled like any other.
     QPainterPathStroker stroker(pen);
     stroker.setCurveThreshold(0.25 / LargestScale(t));
-    Paint(Flatten(stroker.createStroke(shape), t, QRectF(FPixels)), Qt::WindingFill, pen.brush(), t);
+    PaintArea(Flatten(stroker.createStroke(shape), t, QRectF(FPixels)), Qt::WindingFill, pen.brush(), t);
   }
   // Paints the spans of area by rule with brush, on the device; a pattern
   // lies where and as large as t puts it. Rows whose spans repeat the row
   // above go as one rectangle each. Answers the pixels painted.
-  std::int64_t Paint(const std::vector<QPolygonF>& area, Qt::FillRule rule, QBrush brush, const QTransform& t) {
+  std::int64_t PaintArea(const std::vector<QPolygonF>& area, Qt::FillRule rule, QBrush brush, const QTransform& t) {
     P.save();
     P.resetTransform();
     P.setPen(Qt::NoPen);
@@ -712,7 +714,7 @@ protected:
     }
     if (!Sane(full.mapRect(shape.boundingRect()))) return;
     shape.setFillRule(FillRule());
-    Draw(shape, full, stroke ? MakePen(1) : QPen(Qt::NoPen), fill ? MakeBrush() : QBrush(Qt::NoBrush));
+    DrawShape(shape, full, stroke ? MakePen(1) : QPen(Qt::NoPen), fill ? MakeBrush() : QBrush(Qt::NoBrush));
   }
 
   void MoveTo(QPointF p) {
@@ -812,7 +814,7 @@ protected:
     path = QPainterPath();
     if (!Sane(FDeviceToTarget.mapRect(shape.boundingRect()))) return;
     shape.setFillRule(FillRule());
-    Draw(shape, FDeviceToTarget, stroke ? MakePen(Scale(LogicalToDevice())) : QPen(Qt::NoPen),
+    DrawShape(shape, FDeviceToTarget, stroke ? MakePen(Scale(LogicalToDevice())) : QPen(Qt::NoPen),
          fill ? MakeBrush() : QBrush(Qt::NoBrush));
   }
 
