@@ -429,12 +429,12 @@ protected:
 
   double FrameDiagonal() const { return std::hypot(FFrame.width(), FFrame.height()); }
   // Walks shape's outline once t maps it onto the device: line(a, b) for
-  // each straight edge, curve(a, c1, c2, b) for each cubic one, figure()
+  // each straight edge and for each leg of a cubic one's control polygon,
+  // which is never shorter nor spans fewer rows than the curve; figure()
   // after each figure. closed adds the edge back to each figure's start,
   // which a fill has and a stroke not.
-  template <typename Line, typename Curve, typename Figure>
-  static void Edges(const QPainterPath& shape, const QTransform& t, bool closed, Line line, Curve curve,
-                    Figure figure) {
+  template <typename Line, typename Figure>
+  static void Edges(const QPainterPath& shape, const QTransform& t, bool closed, Line line, Figure figure) {
     QPointF start, last;
     const int n = shape.elementCount();
     for (int i = 0; i < n; ++i) {
@@ -448,7 +448,9 @@ protected:
         start = last = p;
       } else if (e.isCurveTo() && i + 2 < n) {
         const QPointF c2 = t.map(QPointF(shape.elementAt(i + 1))), end = t.map(QPointF(shape.elementAt(i + 2)));
-        curve(last, p, c2, end);
+        line(last, p);
+        line(p, c2);
+        line(c2, end);
         last = end;
         i += 2;
       } else {
@@ -460,8 +462,7 @@ protected:
     figure();
   }
   // The rows the filler walks for shape's edges once t maps it onto the
-  // device, within the frame: each line's vertical span, a curve's by its
-  // control polygon's, and the edge that closes each figure.
+  // device, within the frame, with the edge that closes each figure.
   double EdgeRows(const QPainterPath& shape, const QTransform& t) const {
     double rows = 0;
     auto line = [&](QPointF a, QPointF b) {
@@ -469,14 +470,7 @@ protected:
       const double bottom = std::min(std::max(a.y(), b.y()), FFrame.bottom());
       if (bottom > top) rows += bottom - top;
     };
-    Edges(
-        shape, t, true, line,
-        [&](QPointF a, QPointF c1, QPointF c2, QPointF b) {
-          line(a, c1);
-          line(c1, c2);
-          line(c2, b);
-        },
-        [] {});
+    Edges(shape, t, true, line, [] {});
     return rows;
   }
   // The length of the segment from a to b within area; negative when no
@@ -505,11 +499,10 @@ protected:
     return std::clamp(pen.widthF() * LargestScale(t), 1.0, std::max(1.0, FrameDiagonal()));
   }
   // The ink of shape's outline drawn with pen under t: the length of each
-  // figure within the frame, a curve's by its control polygon, which is
-  // never shorter, times the pen's width. A wide pen reaches half its width
-  // beyond the figure on every side, so each figure it touches the frame
-  // with counts one width longer (its caps, or its corners), and each
-  // segment at least a pixel long (its join).
+  // figure within the frame times the pen's width. A wide pen reaches half
+  // its width beyond the figure on every side, so each figure it touches
+  // the frame with counts one width longer (its caps, or its corners), and
+  // each segment at least a pixel long (its join).
   double StrokeWork(const QPainterPath& shape, const QTransform& t, const QPen& pen) const {
     if (pen.style() == Qt::NoPen) return 0;
     const double width = PenWidth(pen, t);
@@ -524,18 +517,11 @@ protected:
       length += wide ? std::max(part, 1.0) : part;
       touches = true;
     };
-    Edges(
-        shape, t, false, leg,
-        [&](QPointF a, QPointF c1, QPointF c2, QPointF b) {
-          leg(a, c1);
-          leg(c1, c2);
-          leg(c2, b);
-        },
-        [&] {
-          if (touches) ink += wide ? (length + width) * width : length;
-          length = 0;
-          touches = false;
-        });
+    Edges(shape, t, false, leg, [&] {
+      if (touches) ink += wide ? (length + width) * width : length;
+      length = 0;
+      touches = false;
+    });
     return ink;
   }
   // The edge work of filling shape with brush under t.
