@@ -2,7 +2,7 @@
 // load or be refused, and a loaded one must play onto a small picture without
 // reading outside its records, and onto a strip as tall as the largest
 // picture the program draws (where crowded fills cost the most) within its
-// fill and stroke budgets.
+// work budgets.
 #include "platform/metafile.h"
 
 #include "fuzz_application.h"
@@ -28,7 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     target.fill(Qt::white);
     QPainter painter(&target);
     const platform::TMetafileDrawStats stats = metafile.Draw(painter, target.rect());
-    if (stats.FillWork > stats.FillBudget || stats.StrokeWork > stats.StrokeBudget) std::abort();
+    if (stats.FillWork > stats.FillBudget || stats.FillPixels > stats.FillPixelBudget ||
+        stats.StrokeWork > stats.StrokeBudget || stats.WideStrokeWork > stats.WideStrokeBudget)
+      std::abort();
   }
   return 0;
 }

@@ -20,20 +20,28 @@ namespace platform {
 
 class TStream;
 
-// What one play of the records cost and how it ended.
+// What one play of the records cost and how it ended (the budgets are
+// explained in metafile.cpp).
 struct TMetafileDrawStats {
   // The fill work drawn and the play's budget for it: the heights of the
-  // edges the rasteriser walks, in target pixels (see metafile.cpp).
+  // edges the filler walks, in target pixels, more for a crowded shape.
   std::int64_t FillWork = 0;
   std::int64_t FillBudget = 0;
-  // Shapes left out because their fill would have overspent the budget.
+  // The pixels the fills painted and the play's budget for them.
+  std::int64_t FillPixels = 0;
+  std::int64_t FillPixelBudget = 0;
+  // Shapes left out because their fill would have overspent a budget.
   int ShapesSkipped = 0;
-  // The stroke work drawn and the play's budget for it: the length of the
-  // outlines drawn with a pen, in target pixels, times the pen's width where
-  // wider than a pixel.
+  // The outlines drawn with a thin pen and the play's budget for them: their
+  // length, in target pixels.
   std::int64_t StrokeWork = 0;
   std::int64_t StrokeBudget = 0;
-  // Outlines left out because they would have overspent it.
+  // The outlines drawn with a pen wider than a pixel and the play's budget
+  // for them: what they cover, in target pixels, their length times the
+  // pen's width, each figure one width longer.
+  std::int64_t WideStrokeWork = 0;
+  std::int64_t WideStrokeBudget = 0;
+  // Outlines left out because they would have overspent theirs.
   int StrokesSkipped = 0;
   // The caller's keepGoing said no before the last record.
   bool Stopped = false;
@@ -69,9 +77,11 @@ public:
   // Plays the records onto painter, the picture stretched to fill rect and
   // clipped to it. Damaged records end the play; what came before stays.
   // keepGoing, when given, is asked before each record with the share of the
-  // bytes played so far (0..100); false ends the play there.
-  TMetafileDrawStats Draw(QPainter& painter, const QRect& rect,
-                          const std::function<bool(int)>& keepGoing = {}) const;
+  // bytes played so far (0..100); false ends the play there. allowance
+  // multiplies the work budgets (a test draws a picture without them to
+  // compare).
+  TMetafileDrawStats Draw(QPainter& painter, const QRect& rect, const std::function<bool(int)>& keepGoing = {},
+                          double allowance = 1) const;
 
 private:
   std::vector<std::uint8_t> FData;

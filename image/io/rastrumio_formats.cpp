@@ -595,6 +595,7 @@ void TRastrumIO::LoadMetafile(const std::string& FileName, int Width, int Height
   }
   TIOParamsVals& p = *FParams;
   p.ResetInfo();
+  p.MetafileShapesLeftOut = 0;
   platform::TMetafile metafile;
   try {
     metafile.LoadFromFile(FileName);
@@ -666,10 +667,14 @@ void TRastrumIO::LoadMetafile(const std::string& FileName, int Width, int Height
     TRvProgressRec progress;
     MakeProgress(progress);
     progress.Per = 1;
-    metafile.Draw(painter, QRect(0, 0, static_cast<int>(w), static_cast<int>(h)), [&progress](int Percent) {
-      if (Percent != progress.Val) progress.Step(Percent);
-      return !progress.IsAborting();
-    });
+    const platform::TMetafileDrawStats drawn =
+        metafile.Draw(painter, QRect(0, 0, static_cast<int>(w), static_cast<int>(h)), [&progress](int Percent) {
+          if (Percent != progress.Val) progress.Step(Percent);
+          return !progress.IsAborting();
+        });
+    // A picture drawn without what the budgets left out says so, as a JPEG
+    // read counts its warnings, rather than passing for the whole drawing.
+    p.MetafileShapesLeftOut = drawn.ShapesSkipped + drawn.StrokesSkipped;
   }
   if (!RvAllocateBitmap(*FRvBitmap, dibW, dibH, rvpf24Bit)) {
     Aborting = true;

@@ -218,6 +218,7 @@ void TIOParamsVals::SetDefaultParams() {
   TgaAspectRatio = 1.0;
   TgaGamma = 2.2;
   TgaGrayLevel = false;
+  MetafileShapesLeftOut = 0;
 
   IptcRecords.Clear();
   PnmComments.clear();
@@ -383,6 +384,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   TgaAspectRatio = S.TgaAspectRatio;
   TgaGamma = S.TgaGamma;
   TgaGrayLevel = S.TgaGrayLevel;
+  MetafileShapesLeftOut = S.MetafileShapesLeftOut;
 
   IptcRecords.Assign(&S.IptcRecords);
   PnmComments = S.PnmComments;

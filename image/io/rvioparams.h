@@ -169,6 +169,11 @@ public:
   double TgaGamma = 2.2;
   bool TgaGrayLevel = false;
 
+  // ---- Metafiles
+  // The shapes and outlines the last read's play left out to stay within its
+  // work budgets: 0 when the picture is drawn whole.
+  std::int32_t MetafileShapesLeftOut = 0;
+
   // ---- Metadata
   TRvIPTCInfoList IptcRecords;
   std::vector<std::string> PnmComments;

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -204,10 +205,107 @@ std::vector<std::uint8_t> EmfZigzag(std::uint32_t type, int points, int size = 3
   return E(type, r.raw(ZigzagPoints(points, size, type != 3)));
 }
 
-TMetafileDrawStats DrawOnto(QImage& image, const TMetafile& m) {
+TMetafileDrawStats DrawOnto(QImage& image, const TMetafile& m, double allowance = 1) {
   image.fill(Qt::white);
   QPainter p(&image);
-  return m.Draw(p, image.rect());
+  return m.Draw(p, image.rect(), {}, allowance);
+}
+
+// Ordinary drawings, written as drawing programs write them.
+
+// Numbers in [0, 1) from a fixed seed, the same with every library.
+struct Random {
+  std::uint32_t state;
+  double operator()() { return (state = state * 1664525u + 1013904223u) / 4294967296.0; }
+};
+
+// Lines at 45 degrees both ways across width x height, spacing apart: down
+// to the left along x + y = c, down to the right along x - y = c - height.
+std::vector<std::array<int, 4>> CrossHatch(double width, double height, double spacing) {
+  std::vector<std::array<int, 4>> lines;
+  auto line = [&](double x0, double y0, double x1, double y1) {
+    lines.push_back({int(std::lround(x0)), int(std::lround(y0)), int(std::lround(x1)), int(std::lround(y1))});
+  };
+  const double step = spacing * std::sqrt(2.0);
+  for (double c = step / 2; c < width + height; c += step) {
+    const double left = std::max(0.0, c - height), right = std::min(width, c);
+    line(left, c - left, right, c - right);
+    const double k = c - height, from = std::max(0.0, k), to = std::min(width, k + height);
+    line(from, from - k, to, to - k);
+  }
+  return lines;
+}
+// A3 in 0.05 mm, hatched every 1.5 mm under a pen of 0.35 mm (7 units).
+std::vector<std::uint8_t> WmfCrossHatch() {
+  std::vector<std::vector<std::uint8_t>> r{W(0x02FA, {0, 7, 0, 0, 0}), W(0x012D, {0})};
+  for (const auto& l : CrossHatch(8400, 5940, 30)) r.insert(r.end(), {W(0x0214, {l[1], l[0]}), W(0x0213, {l[3], l[2]})});
+  return Wmf(r, true, 8400, 5940, 508);
+}
+// A3 in 0.01 mm on the reference device, hatched every 2 mm, pen 0.35 mm.
+std::vector<std::uint8_t> EmfCrossHatch() {
+  std::vector<std::vector<std::uint8_t>> r{E(17, Out().u32(8)), E(9, Out().i32(42000).i32(29700)),
+                                           E(11, Out().i32(1587).i32(1123)),
+                                           E(38, Out().u32(1).u32(0).i32(35).i32(0).u32(0)), E(37, Out().u32(1))};
+  for (const auto& l : CrossHatch(42000, 29700, 200))
+    r.insert(r.end(), {E(27, Out().i32(l[0]).i32(l[1])), E(54, Out().i32(l[2]).i32(l[3]))});
+  return Emf(r, 42000, 29700);
+}
+// Open circles 0.05 inch across under a pen of 0.01 inch, in five clusters
+// over 10 x 7.5 inches.
+std::vector<std::uint8_t> Scatter(int circles) {
+  std::vector<std::vector<std::uint8_t>> r{W(0x02FA, {0, 10, 0, 0x8020, 0x0020}), W(0x02FC, {1, 0, 0, 0}),
+                                           W(0x012D, {0}), W(0x012D, {1})};
+  Random random{7};
+  for (int i = 0; i < circles; ++i) {
+    const double spread = random() + random() + random() + random() - 2;
+    const int x = std::clamp(int(1500 + i % 5 * 1700 + spread * 900), 200, 9750);
+    const int y = std::clamp(int(6000 - i % 5 * 1000 + (random() - 0.5) * 1500), 200, 7250);
+    r.push_back(W(0x0418, {y + 25, x + 25, y - 25, x - 25}));
+  }
+  return Wmf(r, true, 10000, 7500, 1000);
+}
+// Filled blobs of 20 points over 10 x 7.5 inches, outlined under a pen 0.6 %
+// of the frame wide, each with a brush of its own.
+std::vector<std::uint8_t> Blobs(int blobs) {
+  std::vector<std::vector<std::uint8_t>> r{W(0x02FA, {0, 60, 0, 0x2020, 0x0020}), W(0x012D, {0})};
+  Random random{11};
+  for (int i = 0; i < blobs; ++i) {
+    r.push_back(W(0x02FC, {0, int(random() * 65536), int(random() * 256), 0}));
+    r.push_back(W(0x012D, {1}));
+    const double cx = 400 + random() * 9200, cy = 400 + random() * 6700, radius = 100 + random() * 300;
+    Out points;
+    points.u16(20);
+    for (int k = 0; k < 20; ++k) {
+      const double a = k * 2 * M_PI / 20, reach = radius * (0.7 + 0.3 * random());
+      points.u16(unsigned(cx + reach * std::cos(a))).u16(unsigned(cy + reach * std::sin(a)));
+    }
+    r.push_back(Out().u32(std::uint32_t(3 + points.b.size() / 2)).u16(0x0324).raw(points.b).b);
+    r.push_back(W(0x01F0, {1}));
+  }
+  return Wmf(r, true, 10000, 7500, 1000);
+}
+// A filled star of points alternately 1450 and 600 units from the centre of
+// 3000 x 3000, outlined under a thin pen.
+std::vector<std::uint8_t> Star(int points) {
+  Out p;
+  p.u16(unsigned(points));
+  for (int k = 0; k < points; ++k) {
+    const double a = k * 2 * M_PI / points, reach = k % 2 ? 600 : 1450;
+    p.u16(unsigned(std::lround(1500 + reach * std::cos(a)))).u16(unsigned(std::lround(1500 + reach * std::sin(a))));
+  }
+  return Wmf({W(0x02FC, {0, 0x00C0, 0x0080, 0}), W(0x012D, {0}), Out().u32(std::uint32_t(3 + p.b.size() / 2)).u16(0x0324).raw(p.b).b},
+             true, 3000, 3000);
+}
+// A filled polygon zigzagging across 3000 x 3000 without an outline, and a
+// polyline beside it under a pen of 3 units.
+std::vector<std::uint8_t> Zigzags(int points) {
+  Out beside;
+  beside.u16(unsigned(points));
+  for (int i = 0; i < points; ++i) beside.u16(unsigned(i * 3000 / points + 3)).u16(i % 2 ? 3000 : 0);
+  return Wmf({W(0x02FC, {0, 0x00C0, 0x0080, 0}), W(0x02FA, {5, 0, 0, 0, 0}), W(0x012D, {0}), W(0x012D, {1}),
+              WmfZigzag(0x0324, points), W(0x02FA, {0, 3, 0, 0x8000, 0}), W(0x012D, {2}),
+              Out().u32(std::uint32_t(3 + beside.b.size() / 2)).u16(0x0325).raw(beside.b).b},
+             true, 3000, 3000);
 }
 
 } // namespace
@@ -366,19 +464,21 @@ TEST(MetafileDraw, RealPicturesTakeAFractionOfTheBudgetsAndDrawAsBefore) {
     QImage picture(200, 160, QImage::Format_RGB32), withPolygon(200, 160, QImage::Format_RGB32);
     const TMetafileDrawStats s = DrawOnto(picture, m);
     ExpectPicture(picture, 2);
-    EXPECT_EQ(s.FillBudget, 1024 * 160);
+    EXPECT_EQ(s.FillBudget, 8192 * 160);
     EXPECT_GT(s.FillWork, 0);
     EXPECT_LT(s.FillWork, s.FillBudget / 100) << "a real picture is far from the budget";
     EXPECT_EQ(s.ShapesSkipped, 0);
     EXPECT_EQ(s.StrokeBudget, std::llround(1024 * std::hypot(200.0, 160.0)));
-    EXPECT_GT(s.StrokeWork, 0) << "the green line";
-    EXPECT_LT(s.StrokeWork, s.StrokeBudget / 100);
+    EXPECT_EQ(s.WideStrokeBudget, 4 * 200 * 160);
+    EXPECT_GT(s.WideStrokeWork, 0) << "the green line, 6 pixels wide";
+    EXPECT_LT(s.WideStrokeWork, s.WideStrokeBudget / 100);
     EXPECT_EQ(s.StrokesSkipped, 0);
     const TMetafileDrawStats t = DrawOnto(withPolygon, c);
     EXPECT_EQ(t.ShapesSkipped, 1);
     EXPECT_EQ(t.StrokesSkipped, 1);
     EXPECT_EQ(t.FillWork, s.FillWork);
     EXPECT_EQ(t.StrokeWork, s.StrokeWork);
+    EXPECT_EQ(t.WideStrokeWork, s.WideStrokeWork);
     EXPECT_EQ(withPolygon, picture);
   }
 }
@@ -389,28 +489,59 @@ TEST(MetafileDraw, StrokeWorkIsTheLengthInTheFrameTimesAWidePensWidth) {
                          W(0x0325, {3, 10, 10, 90, 10, 90, 70}), // 160 + 120 pixels
                          W(0x0214, {40, 50}), W(0x0213, {40, 150}), // 100 of its 200 within the frame
                          W(0x02FA, {0, 5, 0, 0, 0}), W(0x012D, {1}), // object 1: a pen of 10 pixels
-                         W(0x0214, {20, 10}), W(0x0213, {20, 60})}, // 100 pixels, 10 wide
+                         W(0x0214, {20, 10}), W(0x0213, {20, 60})}, // 100 pixels, 10 wide, and its caps
                         true);
   TMetafile m;
   m.LoadFromBytes(thin.data(), thin.size());
   QImage img(200, 160, QImage::Format_RGB32);
   TMetafileDrawStats s = DrawOnto(img, m);
-  EXPECT_EQ(s.StrokeWork, 280 + 100 + 1000);
+  EXPECT_EQ(s.StrokeWork, 280 + 100);
+  EXPECT_EQ(s.WideStrokeWork, (100 + 10) * 10);
   EXPECT_EQ(s.StrokesSkipped, 0);
   EXPECT_EQ(At(img, 100, 20), 0x000000u);
   EXPECT_EQ(At(img, 199, 80), 0x000000u);
   EXPECT_EQ(At(img, 60, 44), 0x000000u);
   EXPECT_EQ(At(img, 60, 60), 0xFFFFFFu);
   // A pen far wider than the frame paints the whole of it, and is counted
-  // as one as wide as the frame's diagonal.
+  // as one as wide as the frame's diagonal, its caps too.
   const auto wide = Wmf({W(0x02FA, {0, 30000, 0, 0x00FF, 0}), W(0x012D, {0}), W(0x0214, {40, 10}),
                          W(0x0213, {40, 20})},
                         true);
   m.LoadFromBytes(wide.data(), wide.size());
   s = DrawOnto(img, m);
-  EXPECT_EQ(s.StrokeWork, std::int64_t(std::ceil(20 * std::hypot(200.0, 160.0))));
+  EXPECT_EQ(s.WideStrokeWork, std::int64_t(std::ceil((20 + std::hypot(200.0, 160.0)) * std::hypot(200.0, 160.0))));
   EXPECT_EQ(At(img, 0, 0), 0xFF0000u);
   EXPECT_EQ(At(img, 199, 159), 0xFF0000u);
+}
+
+TEST(MetafileDraw, OrdinaryDrawingsAreWholeAtTheLargestSizeDrawn) {
+  // Drawn as a read draws them, 2800 pixels along the longer side, every
+  // shape is there as drawn without budgets, with half of each to spare.
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> data;
+  } drawings[] = {
+      {"A3 cross-hatch every 1.5 mm under a pen of 0.35 mm", WmfCrossHatch()},
+      {"enhanced A3 cross-hatch every 2 mm", EmfCrossHatch()},
+      {"scatter plot of 35,000 open circles", Scatter(35000)},
+      {"clip art of 1,000 blobs outlined 0.6 % of the frame wide", Blobs(1000)},
+      {"star of 2,000 points", Star(2000)},
+      {"zigzags of 500 points", Zigzags(500)},
+  };
+  for (const auto& d : drawings) {
+    TMetafile m;
+    m.LoadFromBytes(d.data.data(), d.data.size());
+    const QSize size = m.Width() >= m.Height() ? QSize(2800, m.Height() * 2800 / m.Width())
+                                               : QSize(m.Width() * 2800 / m.Height(), 2800);
+    QImage drawn(size, QImage::Format_RGB32), whole(size, QImage::Format_RGB32);
+    const TMetafileDrawStats s = DrawOnto(drawn, m), w = DrawOnto(whole, m, 1e9);
+    EXPECT_EQ(s.ShapesSkipped + s.StrokesSkipped, 0) << d.name;
+    EXPECT_TRUE(drawn == whole) << d.name;
+    EXPECT_GT(w.FillPixels + w.StrokeWork + w.WideStrokeWork, 0) << d.name;
+    for (auto [work, budget] : {std::pair{s.FillWork, s.FillBudget}, {s.FillPixels, s.FillPixelBudget},
+                                {s.StrokeWork, s.StrokeBudget}, {s.WideStrokeWork, s.WideStrokeBudget}})
+      EXPECT_LE(work, budget / 2) << d.name;
+  }
 }
 
 TEST(MetafileDraw, KeepGoingIsAskedBetweenRecordsAndEndsThePlay) {
@@ -447,15 +578,17 @@ TEST(MetafileDamage, CrowdedFillsStopAtTheBudget) {
   // Shapes whose edges cross the frame thousands of times: each would keep
   // the rasteriser busy for a minute at the program's size. They are left
   // out; a rectangle after them is still drawn with the budget they left.
+  // The polyline under a wide pen is an outline, left out as one.
   const auto red = W(0x02FC, {0, 0x00FF, 0x0000, 0});
   const auto wide = W(0x02FA, {0, 100, 0, 0, 0}); // a pen of 100 units, 2 pixels here
   const auto square = W(0x041B, {2900, 2900, 2800, 2800});
+  const auto wideZigzag = Wmf({wide, W(0x012D, {0}), WmfZigzag(0x0325, 2000), red, W(0x012D, {1}),
+                               W(0x02FA, {5, 0, 0, 0, 0}), W(0x012D, {2}), square},
+                              true, 3000, 3000);
   const std::vector<std::vector<std::uint8_t>> files = {
       Wmf({red, W(0x012D, {0}), WmfZigzag(0x0324, 2000), square}, true, 3000, 3000),
       Wmf({red, W(0x012D, {0}), WmfZigzag(0x0538, 4000), square}, true, 3000, 3000),
-      Wmf({wide, W(0x012D, {0}), WmfZigzag(0x0325, 2000), red, W(0x012D, {1}), W(0x02FA, {5, 0, 0, 0, 0}),
-           W(0x012D, {2}), square},
-          true, 3000, 3000),
+      wideZigzag,
       Emf({E(39, Out().u32(1).u32(0).u32(0x0000FF).u32(0)), E(37, Out().u32(1)), EmfZigzag(86, 2000),
            E(43, Out().i32(2800).i32(2800).i32(2900).i32(2900))}, 3000 * 508 * 100 / 1920, 3000 * 381 * 100 / 1440),
       Emf({E(39, Out().u32(1).u32(0).u32(0x0000FF).u32(0)), E(37, Out().u32(1)), EmfZigzag(91, 2000),
@@ -469,7 +602,9 @@ TEST(MetafileDamage, CrowdedFillsStopAtTheBudget) {
     // Small, so that without a budget the test takes seconds, not minutes.
     QImage img(60, 60, QImage::Format_RGB32);
     const TMetafileDrawStats s = DrawOnto(img, m);
-    EXPECT_EQ(s.ShapesSkipped, 1);
+    const bool outline = data == wideZigzag;
+    EXPECT_EQ(s.ShapesSkipped, outline ? 0 : 1);
+    EXPECT_EQ(s.StrokesSkipped, outline ? 1 : 0);
     EXPECT_LE(s.FillWork, s.FillBudget);
     EXPECT_LE(s.FillWork, 6 * 2) << "only the square's sides";
     EXPECT_EQ(At(img, 57, 57), 0xFF0000u) << "the square after the crowded shape";
@@ -491,6 +626,26 @@ TEST(MetafileDamage, CrowdedFillsStopAtTheBudget) {
       for (int x = 0; x < 300; ++x) filled += At(img, x, y) == 0xFF0000u;
     EXPECT_GT(filled, 300 * 300 / 10) << points;
   }
+}
+
+TEST(MetafileDamage, FilledPixelsStopAtTheirBudget) {
+  // 600 rectangles over the whole frame, each of another red: few edges,
+  // but the filler paints every pixel of each. 512 frames are paid for, the
+  // rest left out.
+  std::vector<std::vector<std::uint8_t>> records{W(0x02FA, {5, 0, 0, 0, 0}), W(0x012D, {0})};
+  for (int i = 0; i < 600; ++i)
+    records.insert(records.end(), {W(0x02FC, {0, i % 256, 0, 0}), W(0x012D, {1}), W(0x041B, {80, 100, 0, 0}),
+                                   W(0x01F0, {1})});
+  TMetafile m;
+  const auto wmf = Wmf(records, true);
+  m.LoadFromBytes(wmf.data(), wmf.size());
+  QImage img(60, 48, QImage::Format_RGB32);
+  const TMetafileDrawStats s = DrawOnto(img, m);
+  EXPECT_EQ(s.FillPixelBudget, 512 * 60 * 48);
+  EXPECT_EQ(s.FillPixels, 512 * 60 * 48);
+  EXPECT_LT(s.FillWork, s.FillBudget / 2);
+  EXPECT_EQ(s.ShapesSkipped, 600 - 512);
+  EXPECT_EQ(At(img, 30, 24), QRgb(511 % 256) << 16) << "the last rectangle paid for";
 }
 
 TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {
@@ -521,28 +676,33 @@ TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {
     records.insert(records.end(), emfSquare.begin(), emfSquare.end());
     return Emf(records, 4096 * 508 * 100 / 1920, 4096 * 381 * 100 / 1440);
   };
-  const std::int64_t budget = std::llround(1024 * std::hypot(64.0, 64.0));
+  const std::int64_t budget = std::llround(1024 * std::hypot(64.0, 64.0)), wideBudget = 4 * 64 * 64;
   struct Case {
     std::vector<std::uint8_t> data;
     // The work of each of the 3,000 lines before the square and how many of
-    // them the budget pays for; none for one crowded outline.
+    // them the budget pays for; none for one crowded outline. Wide lines are
+    // paid from a budget of their own.
     std::int64_t each, drawn;
+    bool wide = false;
   };
   const Case cases[] = {
       {wmf({thin, W(0x012D, {0}), WmfZigzag(0x0325, 16000)}), 0, 0},
       {emf({EmfZigzag(87, 16000)}), 0, 0},
       {emf({E(59, Out()), EmfZigzag(89, 16000), E(60, Out()), E(64, Out())}), 0, 0}, // a stroked path
       {wmf(lines), 40, budget / 40},
-      {wmf(flat), 40 * 60, budget / (40 * 60)},
+      {wmf(flat), (40 + 60) * 60, wideBudget / ((40 + 60) * 60), true}, // the wide pen's caps too
   };
   for (const Case& c : cases) {
     TMetafile m;
     m.LoadFromBytes(c.data.data(), c.data.size());
     QImage img(64, 64, QImage::Format_RGB32);
     const TMetafileDrawStats s = DrawOnto(img, m);
-    const bool outlined = budget - c.each * c.drawn >= 4 * 18;
+    const std::int64_t thinWork = c.wide ? 0 : c.each * c.drawn;
+    const bool outlined = budget - thinWork >= 4 * 18;
     EXPECT_EQ(s.StrokeBudget, budget);
-    EXPECT_NEAR(double(s.StrokeWork), double(c.each * c.drawn + (outlined ? 4 * 18 : 0)), 1);
+    EXPECT_EQ(s.WideStrokeBudget, wideBudget);
+    EXPECT_NEAR(double(s.StrokeWork), double(thinWork + (outlined ? 4 * 18 : 0)), 1);
+    EXPECT_EQ(s.WideStrokeWork, c.wide ? c.each * c.drawn : 0);
     EXPECT_EQ(s.StrokesSkipped, (c.each ? 3000 - c.drawn : 1) + !outlined);
     EXPECT_EQ(s.ShapesSkipped, 0);
     EXPECT_EQ(At(img, 50, 50), 0xFF0000u) << "the square's fill";
