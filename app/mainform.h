@@ -700,6 +700,10 @@ private:
   void ShowPrintWindow(rv::TRvPrintForm& Window);
   // The scanner library found no scanner: says so, and nothing stays selected.
   void ScannerNotFound();
+  // Has SANE list its devices on a worker for the command under way, the
+  // window answering meanwhile as it does for a read; false when the window
+  // was asked to close meanwhile (the close runs next, not the command).
+  bool AwaitScannerList();
   QPointer<rv::Tfrvprnform2> FPrintOptionsForm;
   QPointer<rv::tfrvprnform1> FPrintPreviewForm;
 };
