@@ -862,7 +862,8 @@ void TMainForm::ComposeGifFrame(int current) {
     if (p->GifDisposal <= 1)
       DrawGifFrame(i, p->GifHasTransparentColor);
     else if (p->GifDisposal == 2 && i > base)
-      ClearGifCanvas(QRect(p->GifXPos, p->GifYPos, RastrumMView1->ImageFullWidth(i), RastrumMView1->ImageFullHeight(i)));
+      ClearGifCanvas(
+          QRect(p->GifXPos, p->GifYPos, RastrumMView1->ImageFullWidth(i), RastrumMView1->ImageFullHeight(i)));
   }
   // Only the frame on show may restore what it covers.
   FGifUnder = QImage();
