@@ -280,9 +280,8 @@ void TMainForm::AcquireImage() {
   if (FSlideShow || !ScannerSourceSelected() || QuerySaveModified() != TLeaveAnswer::Go) return;
   BeginWaitCursor();
   FAcquiring = true;
-  bool acquired = false;
-  // An answer covered this scan only: with none taken the picture stays,
-  // and the next step asks again.
+  // The window answers while SANE lists its devices; the scan comes with
+  // the list.
   const TListedAhead ahead;
   if (!AwaitScannerList()) {
     FAcquiring = false;
@@ -290,6 +289,9 @@ void TMainForm::AcquireImage() {
     ForgetAnswer();
     return;
   }
+  bool acquired = false;
+  // An answer covered this scan only: with none taken the picture stays,
+  // and the next step asks again.
   try {
     acquired = RastrumView1->GetIO()->Acquire();
   } catch (const std::exception& error) {
