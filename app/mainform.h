@@ -241,6 +241,11 @@ public:
   bool CheckAutoFitForZoom();
   void GifTimerTimer();
   int GifFrameIndex() const { return FGifFrameIndex; }
+  // The animation's frames drawn onto its canvas so far: a tick draws one.
+  int GifFramesDrawn() const { return FGifFramesDrawn; }
+  // Shows frame index of the animation, composed anew; the ticks go on from
+  // there.
+  void SeekGifFrame(int index);
   bool IsImageModified() const { return FModified; }
   bool HasImage() const;
   bool IsNewImage() const { return FIsNewImage; }
@@ -528,7 +533,16 @@ private:
   void WakeReadWaits();
   void PlayTransitionSound();
   void DrawGifFrame(int index, bool transparent);
-  void ShowGifCanvas();
+  // The area of the canvas back to the background.
+  void ClearGifCanvas(const QRect& area);
+  // The colour the canvas's background shows in under the frame index.
+  QRgb GifBackground(int index) const;
+  bool GifFrameFillsCanvas(int index) const;
+  // The canvas of the frame current from all the frames it needs.
+  void ComposeGifFrame(int current);
+  // The canvas of the frame current from that of the one before it.
+  void NextGifFrame(int current);
+  void ShowGifCanvas(QRgb background);
   // The end of a frames read: the current one's frames go into the hidden
   // thumbnail view and play; a dropped one is forgotten.
   void FramesEnded(unsigned serial);
@@ -617,7 +631,14 @@ private:
   std::vector<std::string> FRememberedFiles;
   int FRememberMode = 0;
   int FGifFrameIndex = -1;
+  // The frames composed up to frame FGifComposed (none: -1), transparent
+  // where the background shows.
   QImage FGifCanvas;
+  int FGifComposed = -1;
+  // What the frame last drawn covers, when it is to be put back after it.
+  QImage FGifUnder;
+  QPoint FGifUnderAt;
+  int FGifFramesDrawn = 0;
   // 0 the chosen one, 1 to 10 the named waves; empty when missing.
   QByteArray FTransitionSounds[11];
   int FWaitCursorDepth = 0;
@@ -681,6 +702,10 @@ private:
   void ShowPrintWindow(rv::TRvPrintForm& Window);
   // The scanner library found no scanner: says so, and nothing stays selected.
   void ScannerNotFound();
+  // Has SANE list its devices on a worker for the command under way, the
+  // window answering meanwhile as it does for a read; false when the window
+  // was asked to close meanwhile (the close runs next, not the command).
+  bool AwaitScannerList();
   QPointer<rv::Tfrvprnform2> FPrintOptionsForm;
   QPointer<rv::tfrvprnform1> FPrintPreviewForm;
 };

@@ -787,7 +787,9 @@ bool TMainForm::CheckAutoFitForZoom() {
 }
 
 // ---- Animated GIFs: the frames live in the hidden thumbnail view, each
-// with its own parameter record; the canvas composes them.
+// with its own parameter record; the canvas composes them. It keeps what the
+// frames left, the background left transparent: the background's colour
+// follows the frame on show, and comes in only when the canvas is shown.
 
 namespace {
 
@@ -810,13 +812,99 @@ void TMainForm::DrawGifFrame(int index, bool transparent) {
         if ((row[x] & 0xFFFFFFu) == key) row[x] = 0;
     }
   }
+  // A frame that restores what it covers keeps a copy of it.
+  const QRect covered = QRect(params->GifXPos, params->GifYPos, picture.width(), picture.height()) & FGifCanvas.rect();
+  if (params->GifDisposal > 2 && !covered.isEmpty()) {
+    FGifUnder = FGifCanvas.copy(covered);
+    FGifUnderAt = covered.topLeft();
+  }
+  ++FGifFramesDrawn;
   QPainter painter(&FGifCanvas);
   painter.drawImage(params->GifXPos, params->GifYPos, picture);
 }
 
-void TMainForm::ShowGifCanvas() {
+void TMainForm::ClearGifCanvas(const QRect& area) {
+  QPainter painter(&FGifCanvas);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.fillRect(area, Qt::transparent);
+}
+
+QRgb TMainForm::GifBackground(int index) const {
+  if (const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(index))
+    return FrameColour(p->GifHasTransparentColor ? p->GifTransparentColor : p->GifBackground);
+  const std::uint32_t rgb = platform::ColorToRGB(RastrumView1->GetBackground());
+  return qRgb(platform::GetRValue(rgb), platform::GetGValue(rgb), platform::GetBValue(rgb));
+}
+
+bool TMainForm::GifFrameFillsCanvas(int index) const {
+  return RastrumMView1->ImageFullWidth(index) == FGifCanvas.width() &&
+         RastrumMView1->ImageFullHeight(index) == FGifCanvas.height();
+}
+
+void TMainForm::ComposeGifFrame(int current) {
+  auto frameInfo = [this](int index) { return RastrumMView1->GetMIO()->GetParams(index); };
+  FGifUnder = QImage();
+  FGifCanvas.fill(Qt::transparent);
+  // The base: the last full-size frame before this one that covers what
+  // came before it.
+  int base = 0;
+  for (int i = current; i >= 1; --i) {
+    const rv::TIOParamsVals* p = frameInfo(i);
+    if (!p) continue;
+    if (GifFrameFillsCanvas(i) && (!p->GifHasTransparentColor || (p->GifDisposal == 2 && i < current))) {
+      base = i;
+      break;
+    }
+  }
+  for (int i = base; i < current; ++i) {
+    const rv::TIOParamsVals* p = frameInfo(i);
+    if (!p) continue;
+    if (p->GifDisposal <= 1)
+      DrawGifFrame(i, p->GifHasTransparentColor);
+    else if (p->GifDisposal == 2 && i > base)
+      ClearGifCanvas(
+          QRect(p->GifXPos, p->GifYPos, RastrumMView1->ImageFullWidth(i), RastrumMView1->ImageFullHeight(i)));
+  }
+  // Only the frame on show may restore what it covers.
+  FGifUnder = QImage();
+  const rv::TIOParamsVals* p = frameInfo(current);
+  DrawGifFrame(current, p && p->GifHasTransparentColor);
+  FGifComposed = current;
+}
+
+void TMainForm::NextGifFrame(int current) {
+  // What the frame before leaves for this one, as the full composition
+  // would have it: a full-size frame cleared takes all before it along.
+  const int previous = current - 1;
+  if (const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(previous)) {
+    if (p->GifDisposal == 2) {
+      if (GifFrameFillsCanvas(previous)) FGifCanvas.fill(Qt::transparent);
+      else
+        ClearGifCanvas(QRect(p->GifXPos, p->GifYPos, RastrumMView1->ImageFullWidth(previous),
+                             RastrumMView1->ImageFullHeight(previous)));
+    } else if (p->GifDisposal > 2 && !FGifUnder.isNull()) {
+      QPainter painter(&FGifCanvas);
+      painter.setCompositionMode(QPainter::CompositionMode_Source);
+      painter.drawImage(FGifUnderAt, FGifUnder);
+    }
+  }
+  FGifUnder = QImage();
+  const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(current);
+  // An opaque full-size frame starts the composition anew, wherever it lies.
+  if (p && !p->GifHasTransparentColor && GifFrameFillsCanvas(current)) FGifCanvas.fill(Qt::transparent);
+  DrawGifFrame(current, p && p->GifHasTransparentColor);
+  FGifComposed = current;
+}
+
+void TMainForm::ShowGifCanvas(QRgb background) {
+  QImage shown(FGifCanvas.size(), QImage::Format_RGB32);
+  for (int y = 0; y < shown.height(); ++y) {
+    const auto* from = reinterpret_cast<const QRgb*>(FGifCanvas.constScanLine(y));
+    auto* to = reinterpret_cast<QRgb*>(shown.scanLine(y));
+    for (int x = 0; x < shown.width(); ++x) to[x] = qAlpha(from[x]) != 0 ? from[x] : background;
+  }
   platform::TBitmap bitmap;
-  bitmap.SetImage(FGifCanvas);
+  bitmap.SetImage(shown);
   // A frame is no change of the picture: the modified state stays.
   const bool busy = FBusy;
   FBusy = true;
@@ -827,6 +915,7 @@ void TMainForm::ShowGifCanvas() {
 void TMainForm::LoadImageIntoView() {
   DropFramesLoad();
   RastrumMView1->Clear();
+  FGifComposed = -1;
   GifTimer->stop();
   if (LowerFileExt(FCurrentFilePath.toStdString()) != ".gif") return;
   // The frames are read on a worker, as the picture was: the window answers
@@ -856,25 +945,43 @@ void TMainForm::ShowFrames() {
   load->Wait();
   RastrumMView1->TakeImages(load->Frames());
   load.reset();
+  FGifComposed = -1;
   const int frames = RastrumMView1->ImageCount();
   int width = 0, height = 0;
   for (int i = 0; i < frames; ++i) {
     width = std::max(width, RastrumMView1->ImageFullWidth(i));
     height = std::max(height, RastrumMView1->ImageFullHeight(i));
   }
-  // A picture edited while its frames were read keeps the edit on show.
-  if (frames > 0 && width > 0 && height > 0 && !FModified) {
+  if (frames > 0 && width > 0 && height > 0) {
+    // The canvas is this animation's also while an edit stays on show: the
+    // frames play from the start once the edit is undone.
     FGifFrameIndex = 0;
-    const rv::TIOParamsVals* first = RastrumMView1->GetMIO()->GetParams(0);
-    const bool transparent = first && first->GifHasTransparentColor;
-    FGifCanvas = QImage(width, height, QImage::Format_RGB32);
-    FGifCanvas.fill(first ? FrameColour(transparent ? first->GifTransparentColor : first->GifBackground) : qRgb(0, 0, 0));
-    DrawGifFrame(0, transparent);
-    ShowGifCanvas();
-    GifTimer->setInterval(GifDelayToInterval(static_cast<std::uint32_t>(std::max(first ? first->GifDelayTime : 0, 0))));
+    FGifCanvas = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+    // A picture edited while its frames were read keeps the edit on show.
+    if (!FModified) {
+      const rv::TIOParamsVals* first = RastrumMView1->GetMIO()->GetParams(0);
+      const bool transparent = first && first->GifHasTransparentColor;
+      FGifUnder = QImage();
+      FGifCanvas.fill(Qt::transparent);
+      DrawGifFrame(0, transparent);
+      FGifComposed = 0;
+      ShowGifCanvas(first ? FrameColour(transparent ? first->GifTransparentColor : first->GifBackground)
+                          : qRgb(0, 0, 0));
+      GifTimer->setInterval(
+          GifDelayToInterval(static_cast<std::uint32_t>(std::max(first ? first->GifDelayTime : 0, 0))));
+    }
   }
   if (frames > 1 && FSettings.AnimateGif && !SlideShowTimerOn() && !FModified) GifTimer->start();
   else GifTimer->stop();
+}
+
+void TMainForm::SeekGifFrame(int index) {
+  if (index < 0 || index >= RastrumMView1->ImageCount() || FGifCanvas.isNull()) return;
+  FGifFrameIndex = index;
+  ComposeGifFrame(index);
+  ShowGifCanvas(GifBackground(index));
+  const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(index);
+  GifTimer->setInterval(GifDelayToInterval(static_cast<std::uint32_t>(std::max(p ? p->GifDelayTime : 0, 0))));
 }
 
 void TMainForm::GifTimerTimer() {
@@ -886,42 +993,12 @@ void TMainForm::GifTimerTimer() {
   }
   FGifFrameIndex = FGifFrameIndex + 1 >= frames ? 0 : FGifFrameIndex + 1;
   const int current = FGifFrameIndex;
-  auto frameInfo = [this](int index) { return RastrumMView1->GetMIO()->GetParams(index); };
-  QRgb brush;
-  if (const rv::TIOParamsVals* p = frameInfo(current))
-    brush = FrameColour(p->GifHasTransparentColor ? p->GifTransparentColor : p->GifBackground);
-  else {
-    const std::uint32_t rgb = platform::ColorToRGB(RastrumView1->GetBackground());
-    brush = qRgb(platform::GetRValue(rgb), platform::GetGValue(rgb), platform::GetBValue(rgb));
-  }
-  FGifCanvas.fill(brush);
-  // The base: the last full-size frame before this one that covers what
-  // came before it.
-  int base = 0;
-  for (int i = current; i >= 1; --i) {
-    const rv::TIOParamsVals* p = frameInfo(i);
-    if (!p) continue;
-    const bool fullSize = RastrumMView1->ImageFullWidth(i) == FGifCanvas.width() &&
-                          RastrumMView1->ImageFullHeight(i) == FGifCanvas.height();
-    if (fullSize && (!p->GifHasTransparentColor || (p->GifDisposal == 2 && i < current))) {
-      base = i;
-      break;
-    }
-  }
-  for (int i = base; i < current; ++i) {
-    const rv::TIOParamsVals* p = frameInfo(i);
-    if (!p) continue;
-    if (p->GifDisposal <= 1) {
-      DrawGifFrame(i, p->GifHasTransparentColor);
-    } else if (p->GifDisposal == 2 && i > base) {
-      QPainter painter(&FGifCanvas);
-      painter.fillRect(p->GifXPos, p->GifYPos, RastrumMView1->ImageFullWidth(i), RastrumMView1->ImageFullHeight(i),
-                       QColor::fromRgb(brush));
-    }
-  }
-  const rv::TIOParamsVals* p = frameInfo(current);
-  DrawGifFrame(current, p && p->GifHasTransparentColor);
-  ShowGifCanvas();
+  // The next frame is drawn over what the one before left; a jump (the
+  // first frame, the loop back to it, a seek) composes the frame anew.
+  if (current > 0 && FGifComposed == current - 1) NextGifFrame(current);
+  else ComposeGifFrame(current);
+  ShowGifCanvas(GifBackground(current));
+  const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(current);
   GifTimer->setInterval(GifDelayToInterval(static_cast<std::uint32_t>(std::max(p ? p->GifDelayTime : 0, 0))));
 }
 

@@ -7,6 +7,7 @@
 #include "app/helpdlg.h"
 #include "app/mainform.h"
 #include "app/modalrun.h"
+#include "app/pictureload.h"
 #include "app/pictureutil.h"
 #include "app/settings.h"
 #include "controls/support/wnutils/wnutils.h"
@@ -198,7 +199,47 @@ bool ScannerFound(rv::TRastrumIO& io, QWidget* window) {
   return !sources.empty();
 }
 
+// SANE's device list, read on a worker of its own for the command that
+// waits for it.
+class TScannerListing : public TWorkerRead {
+public:
+  TScannerListing(rv::TRvTWainShared& Shared, QObject* Context, std::function<void()> Done) {
+    Start(Context, [&Shared] { rv::TwainReadSourcesAhead(Shared); }, std::move(Done));
+  }
+  // SANE cannot be left to a worker that outlives the command.
+  ~TScannerListing() override { Wait(); }
+
+private:
+  void Release() override {}
+};
+
+// The list read ahead counts for one command: a scanner plugged in after it
+// is seen by the next.
+struct TListedAhead {
+  ~TListedAhead() { rv::TwainForgetSourcesAhead(); }
+};
+
 } // namespace
+
+bool TMainForm::AwaitScannerList() {
+  // A close asked for meanwhile waits for the list, as for a read, and then
+  // runs in place of the command.
+  struct TCloseWatch : QObject {
+    bool Asked = false;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Close) Asked = true;
+      return false;
+    }
+  } closeWatch;
+  installEventFilter(&closeWatch);
+  {
+    TScannerListing listing(RastrumView1->GetIO()->TWainParams().Shared(), this, [this] { WakeReadWaits(); });
+    while (!listing.Ended() && AwaitRead()) {
+    }
+  }
+  removeEventFilter(&closeWatch);
+  return !closeWatch.Asked && !FClosing;
+}
 
 bool TMainForm::ScannerSourceSelected() const {
   return RastrumView1->GetIO()->TWainParams().SelectedSource() > -1;
@@ -213,7 +254,17 @@ void TMainForm::ScannerNotFound() {
 }
 
 void TMainForm::SelectScannerSource() {
+  if (FAcquiring) return;
   rv::TRastrumIO* io = RastrumView1->GetIO();
+  // The window answers while SANE lists its devices; the choice comes with
+  // the list.
+  const TListedAhead ahead;
+  BeginWaitCursor();
+  FAcquiring = true;
+  const bool listed = AwaitScannerList();
+  FAcquiring = false;
+  EndWaitCursor();
+  if (!listed) return;
   // A cancelled choice keeps the source chosen before.
   if (!io->SelectAcquireSource() && !ScannerFound(*io, this)) {
     ScannerNotFound();
@@ -229,6 +280,15 @@ void TMainForm::AcquireImage() {
   if (FSlideShow || !ScannerSourceSelected() || QuerySaveModified() != TLeaveAnswer::Go) return;
   BeginWaitCursor();
   FAcquiring = true;
+  // The window answers while SANE lists its devices; the scan comes with
+  // the list.
+  const TListedAhead ahead;
+  if (!AwaitScannerList()) {
+    FAcquiring = false;
+    EndWaitCursor();
+    ForgetAnswer();
+    return;
+  }
   bool acquired = false;
   // An answer covered this scan only: with none taken the picture stays,
   // and the next step asks again.

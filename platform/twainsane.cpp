@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,8 @@ struct TManager {
   std::int64_t PixelLimit = std::int64_t{1} << 28;
   std::vector<TDevice> Devices;
   bool DevicesRead = false;
+  // The list was read ahead for the jobs to come: they do not read it again.
+  bool DevicesAhead = false;
   std::map<std::string, TW_UINT32> Ids;
   TW_UINT32 NextSourceId = 1;
   std::string DefaultDevice;
@@ -82,6 +85,13 @@ struct TManager {
 TManager& Manager() {
   static TManager m;
   return m;
+}
+
+// The manager's state is the user-interface thread's, but for a list read
+// ahead on a worker: SANE is called by one thread at a time.
+std::recursive_mutex& ManagerLock() {
+  static std::recursive_mutex lock;
+  return lock;
 }
 
 void CopyText(TW_STR32& Field, const std::string& Text) {
@@ -115,6 +125,11 @@ void ReadDevices() {
     if (same > 1 || d.Product.empty()) d.Product += (d.Product.empty() ? "" : " ") + ("(" + d.Name + ")");
   }
   m.DevicesRead = true;
+}
+
+// The device list for a job that wants it as it is now.
+void ReadDevicesUnlessAhead() {
+  if (!Manager().DevicesAhead || !Manager().DevicesRead) ReadDevices();
 }
 
 void FillIdentity(TW_IDENTITY& Identity, const TDevice& Device) {
@@ -221,7 +236,7 @@ TW_UINT16 ManagerCall(TW_IDENTITY& Origin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT1
     TSession& session = m.Sessions[Origin.Id];
     session.Parent = pData != nullptr ? *static_cast<QObject**>(pData) : nullptr;
     // Sources plugged in since the last time are seen by the next job.
-    m.DevicesRead = false;
+    if (!m.DevicesAhead) m.DevicesRead = false;
     return ManagerSucceed(session);
   }
   const auto found = m.Sessions.find(Origin.Id);
@@ -250,7 +265,7 @@ TW_UINT16 ManagerCall(TW_IDENTITY& Origin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT1
   auto& identity = *static_cast<TW_IDENTITY*>(pData);
   switch (MSG) {
   case MSG_GETFIRST:
-    ReadDevices();
+    ReadDevicesUnlessAhead();
     session.NextDevice = 0;
     [[fallthrough]];
   case MSG_GETNEXT:
@@ -269,7 +284,7 @@ TW_UINT16 ManagerCall(TW_IDENTITY& Origin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT1
     return ManagerSucceed(session);
   }
   case MSG_USERSELECT: {
-    ReadDevices();
+    ReadDevicesUnlessAhead();
     // Without sources there is nothing to show, and without windows no way to.
     if (m.Devices.empty()) return ManagerFail(&session, TWCC_NODS);
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
@@ -357,12 +372,18 @@ TW_UINT16 SourceCall(TW_IDENTITY& Origin, TW_IDENTITY& Dest, TW_UINT32 DG, TW_UI
 
 TW_UINT16 TwainSaneEntry(TW_IDENTITY* pOrigin, TW_IDENTITY* pDest, TW_UINT32 DG, TW_UINT16 DAT,
                          TW_UINT16 MSG, TW_MEMREF pData) {
-  if (Manager().SaneLoads == 0 || pOrigin == nullptr) return TWRC_FAILURE;
-  if (pDest == nullptr) return ManagerCall(*pOrigin, DG, DAT, MSG, pData);
+  if (pOrigin == nullptr) return TWRC_FAILURE;
+  if (pDest == nullptr) {
+    const std::lock_guard lock(ManagerLock());
+    if (Manager().SaneLoads == 0) return TWRC_FAILURE;
+    return ManagerCall(*pOrigin, DG, DAT, MSG, pData);
+  }
+  if (Manager().SaneLoads == 0) return TWRC_FAILURE;
   return SourceCall(*pOrigin, *pDest, DG, DAT, MSG, pData);
 }
 
 TTwainManager* TwainLoadManager() {
+  const std::lock_guard lock(ManagerLock());
   TManager& m = Manager();
   if (m.Installed == nullptr) return nullptr;
   const bool sane = m.Installed == &TwainSaneEntry;
@@ -381,6 +402,7 @@ DSMENTRYPROC TwainManagerEntry(const TTwainManager* Manager) {
 
 void TwainFreeManager(TTwainManager* Loaded) {
   if (Loaded == nullptr) return;
+  const std::lock_guard lock(ManagerLock());
   TManager& m = Manager();
   if (Loaded->Sane && m.SaneLoads > 0 && --m.SaneLoads == 0) {
     // Whatever the applications left open goes before SANE does.
@@ -390,10 +412,24 @@ void TwainFreeManager(TTwainManager* Loaded) {
     m.Open.clear();
     m.Devices.clear();
     m.DevicesRead = false;
+    m.DevicesAhead = false;
     KeepSaneBackendsLoaded();
     sane_exit();
   }
   delete Loaded;
+}
+
+void TwainReadDevicesAhead(const TTwainManager* Loaded) {
+  if (Loaded == nullptr || !Loaded->Sane) return;
+  const std::lock_guard lock(ManagerLock());
+  if (Manager().SaneLoads == 0) return;
+  ReadDevices();
+  Manager().DevicesAhead = true;
+}
+
+void TwainForgetDevicesAhead() {
+  const std::lock_guard lock(ManagerLock());
+  Manager().DevicesAhead = false;
 }
 
 void TwainInstallManager(DSMENTRYPROC Entry) { Manager().Installed = Entry; }

@@ -30,6 +30,14 @@ void TwainInstallSaneManager();
 TW_UINT16 TwainSaneEntry(TW_IDENTITY* pOrigin, TW_IDENTITY* pDest, TW_UINT32 DG, TW_UINT16 DAT,
                          TW_UINT16 MSG, TW_MEMREF pData);
 
+// Reads SANE's device list now, on the calling thread, for the jobs that
+// follow: SANE may take seconds over it (its network backends wait for
+// hosts that do not answer), so a window reads it on a worker while it
+// answers. Until TwainForgetDevicesAhead, the jobs take this list instead of
+// reading their own. Nothing for a manager other than SANE's.
+void TwainReadDevicesAhead(const TTwainManager* Manager);
+void TwainForgetDevicesAhead();
+
 // Most pixels a source holds of one page; a page of unknown length ends
 // there. Default 2^28.
 void TwainSetPixelLimit(std::int64_t Pixels);

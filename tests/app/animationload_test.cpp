@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "apptestenv.h"
 #include "mainwindowhost.h"
+#include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rastrumio.h"
 #include "image/io/rvioparams.h"
@@ -18,6 +19,7 @@
 #include "platform/stream.h"
 
 #include <QAction>
+#include <QPainter>
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
@@ -123,6 +125,74 @@ struct TDecoderWatch {
     Opened.notify_all();
   }
 };
+
+// A frame of a hand-built animation: place, size, disposal, transparent
+// index (-1: none) and a table of four colours of its own (empty: the
+// file's); its pixels run through the indices, Seed apart.
+struct TGifFrame {
+  int X, Y, Width, Height, Disposal, Transparent;
+  std::vector<QRgb> Table;
+  int Seed;
+};
+
+// A screen of 26 x 17 with a table of red, green, blue and white (the
+// background); every frame 50 ms.
+std::string AnimationGif(const std::vector<TGifFrame>& Frames) {
+  auto Word = [](int V) { return std::string{char(V & 255), char(V >> 8)}; };
+  auto Table = [](const std::vector<QRgb>& T) {
+    std::string B;
+    for (QRgb C : T) B += {char(qRed(C)), char(qGreen(C)), char(qBlue(C))};
+    return B;
+  };
+  std::string B = "GIF89a" + Word(26) + Word(17) + "\x81\x03" + '\0' +
+                  Table({qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255)});
+  for (const TGifFrame& F : Frames) {
+    B += {0x21, char(0xF9), 4, char(F.Disposal << 2 | (F.Transparent >= 0)), 5, 0, char(std::max(F.Transparent, 0)), 0};
+    B += ',' + Word(F.X) + Word(F.Y) + Word(F.Width) + Word(F.Height) + (F.Table.empty() ? '\0' : '\x81') + Table(F.Table);
+    std::vector<std::uint8_t> Pixels(static_cast<std::size_t>(F.Width) * F.Height);
+    for (std::size_t I = 0; I < Pixels.size(); ++I) Pixels[I] = (I % F.Width + 2 * (I / F.Width) + F.Seed) % 4;
+    platform::TMemoryStream Data;
+    rv::GifLzwCompress(Data, F.Height, F.Width, 2, Pixels.data(), false);
+    B.append(reinterpret_cast<const char*>(Data.Memory()), static_cast<std::size_t>(Data.Size()));
+  }
+  return B + ';';
+}
+
+QRgb Colour(const rv::TRGB& C) { return qRgb(C.r, C.g, C.b); }
+
+// Frame Current as the window used to compose every frame from all those it
+// needs: the background in the frame's transparent colour (else the file's
+// background), the frames from the last full-size one that hides all before
+// it, each left, cleared or passed over by its disposal, then the frame.
+QImage Recomposed(rv::TRastrumMView& Frames, int Current, QSize Canvas) {
+  auto Info = [&](int I) { return Frames.GetMIO()->GetParams(I); };
+  const rv::TIOParamsVals& Shown = *Info(Current);
+  const QRgb Brush = Colour(Shown.GifHasTransparentColor ? Shown.GifTransparentColor : Shown.GifBackground);
+  QImage Image(Canvas, QImage::Format_RGB32);
+  Image.fill(Brush);
+  QPainter Painter(&Image);
+  auto Draw = [&](int I) {
+    platform::TBitmap* Frame = Frames.GetImageBitmap(I);
+    QImage Picture = Frame->ToImage().convertToFormat(QImage::Format_ARGB32);
+    Frames.ReleaseImageBitmap(Frame);
+    for (int Y = 0; Y < Picture.height(); ++Y)
+      for (int X = 0; X < Picture.width(); ++X)
+        if (Info(I)->GifHasTransparentColor && Picture.pixel(X, Y) == (Colour(Info(I)->GifTransparentColor)))
+          Picture.setPixel(X, Y, 0);
+    Painter.drawImage(Info(I)->GifXPos, Info(I)->GifYPos, Picture);
+  };
+  auto Full = [&](int I) { return QSize(Frames.ImageFullWidth(I), Frames.ImageFullHeight(I)) == Canvas; };
+  int Base = 0;
+  for (int I = Current; I >= 1 && Base == 0; --I)
+    if (Full(I) && (!Info(I)->GifHasTransparentColor || (Info(I)->GifDisposal == 2 && I < Current))) Base = I;
+  for (int I = Base; I < Current; ++I) {
+    if (Info(I)->GifDisposal <= 1) Draw(I);
+    else if (Info(I)->GifDisposal == 2 && I > Base)
+      Painter.fillRect(Info(I)->GifXPos, Info(I)->GifYPos, Frames.ImageFullWidth(I), Frames.ImageFullHeight(I), Brush);
+  }
+  Draw(Current);
+  return Image;
+}
 
 class AnimationLoadTest : public ::testing::Test, protected apptest::TMainWindowHost {
 protected:
@@ -274,4 +344,54 @@ TEST_F(AnimationLoadTest, TheFramesHoldNoMoreThanTheLargestPicture) {
   EXPECT_EQ(Frames, Budget / rv::TRvVirtualDIBList::BlockAlign);
   EXPECT_LE(StoreBytes() - Stores, Budget + 4 * rv::TRvVirtualDIBList::BlockAlign);
   EXPECT_EQ(Form().CurrentFileName(), "tiny.gif");
+}
+
+// Each tick used to draw every frame since the last full-size opaque one:
+// for the delta animations that optimisers write, every frame since the
+// first. The canvas is kept between ticks and a tick draws one frame; every
+// frame shows as the full composition makes it: frames left in place,
+// cleared or put back (undefined disposals too), transparent colours of
+// their own, frames of any size and place, a full-size frame off the corner.
+TEST_F(AnimationLoadTest, ATickDrawsOneFrameOverWhatTheOneBeforeLeft) {
+  WriteSettingBool("AnimateGif", true);
+  WriteSetting("ImageTransitionEffect", "0");
+  const std::vector<QRgb> Dark = {qRgb(0, 0, 0), qRgb(90, 0, 0), qRgb(0, 90, 0), qRgb(0, 0, 90)};
+  const std::vector<QRgb> Pale = {qRgb(250, 200, 200), qRgb(200, 250, 200), qRgb(200, 200, 250), qRgb(30, 30, 30)};
+  const std::vector<std::pair<const char*, std::vector<TGifFrame>>> Cases = {
+      {"left.gif",
+       {{0, 0, 24, 16, 1, -1, {}, 0}, {3, 2, 8, 6, 1, 0, Dark, 1}, {10, 5, 10, 8, 0, 2, {}, 2},
+        {0, 0, 24, 16, 1, 1, Pale, 3}, {20, 12, 4, 4, 1, -1, {}, 0}}},
+      {"cleared.gif",
+       {{2, 2, 12, 10, 2, 3, {}, 0}, {0, 0, 24, 16, 1, 0, Dark, 1}, {5, 3, 6, 6, 2, -1, {}, 2},
+        {0, 0, 24, 16, 2, 1, {}, 3}, {8, 8, 10, 6, 2, 2, Pale, 1}, {0, 0, 4, 4, 1, -1, {}, 2},
+        {1, 1, 24, 16, 2, 0, Dark, 2}, {4, 4, 6, 5, 1, -1, {}, 3}}},
+      {"restored.gif",
+       {{0, 0, 24, 16, 1, -1, {}, 0}, {4, 4, 8, 8, 3, 0, {}, 1}, {6, 2, 8, 8, 3, -1, Dark, 2},
+        {2, 1, 24, 16, 3, -1, {}, 3}, {10, 6, 6, 6, 1, 1, Pale, 0}, {0, 0, 24, 16, 5, 2, {}, 1},
+        {3, 3, 5, 5, 2, -1, {}, 2}, {7, 0, 9, 9, 3, 3, Pale, 3}}},
+  };
+  // Written before the folder is read: it lists them all.
+  for (const auto& [Name, Frames] : Cases) WriteGif(Name, AnimationGif(Frames));
+  for (const auto& [Name, Frames] : Cases) {
+    Show(Env.File(Name));
+    Form().GifTimer->stop();
+    rv::TRastrumMView& Held = *Form().RastrumMView1;
+    ASSERT_EQ(Held.ImageCount(), static_cast<int>(Frames.size())) << Name;
+    auto Shown = [&] { return Form().RastrumView1->GetBitmap()->ToImage().convertToFormat(QImage::Format_RGB32); };
+    EXPECT_EQ(Shown(), Recomposed(Held, Form().GifFrameIndex(), QSize(24, 16))) << Name;
+    auto Ticks = [&](int Count) {
+      for (int Tick = 0; Tick < Count; ++Tick) {
+        const int Drawn = Form().GifFramesDrawn();
+        Form().GifTimerTimer();
+        const int Frame = Form().GifFrameIndex();
+        EXPECT_EQ(Form().GifFramesDrawn() - Drawn, 1) << Name << " frame " << Frame;
+        EXPECT_EQ(Shown(), Recomposed(Held, Frame, QSize(24, 16))) << Name << " frame " << Frame;
+      }
+    };
+    Ticks(2 * Held.ImageCount() + 1);
+    // A seek composes its frame anew, and the ticks go on from there.
+    Form().SeekGifFrame(3);
+    EXPECT_EQ(Shown(), Recomposed(Held, 3, QSize(24, 16))) << Name;
+    Ticks(2);
+  }
 }

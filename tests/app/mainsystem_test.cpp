@@ -18,6 +18,9 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QListWidget>
+#include <QThread>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -25,9 +28,15 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QToolButton>
+#include <atomic>
+#include <condition_variable>
+#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <sane/sane.h>
+#include <tuple>
 
 using namespace app;
 namespace fs = std::filesystem;
@@ -311,6 +320,51 @@ TEST_F(MainSystemTest, AcquireWithoutAScannerSaysSoAndDoesNothing) {
   }
 }
 
+// SANE's device lists, watched: each counted by the thread that asks for it,
+// the next one held until the gate opens.
+struct TListingWatch {
+  static inline std::atomic<int> OnWindowThread{0}, Elsewhere{0};
+  static inline std::atomic<bool> Held{false};
+  static inline std::mutex Lock;
+  static inline std::condition_variable Opened;
+  static inline bool HoldNext = false;
+
+  TListingWatch() {
+    OnWindowThread = Elsewhere = 0;
+    std::lock_guard Guard(Lock);
+    HoldNext = true;
+  }
+  ~TListingWatch() { Open(); }
+  static void Listing() {
+    const bool Window = QThread::currentThread() == QCoreApplication::instance()->thread();
+    ++(Window ? OnWindowThread : Elsewhere);
+    std::unique_lock Guard(Lock);
+    Held = HoldNext;
+    // Not for good on the window's thread: nothing would open the gate.
+    Opened.wait_for(Guard, std::chrono::seconds(Window ? 5 : 60), [] { return !HoldNext; });
+    HoldNext = Held = false;
+  }
+  static void Open() {
+    {
+      std::lock_guard Guard(Lock);
+      HoldNext = false;
+    }
+    Opened.notify_all();
+  }
+};
+
+} // namespace
+
+// The program's SANE, seen by the watch.
+extern "C" SANE_Status sane_get_devices(const SANE_Device*** List, SANE_Bool Local) {
+  static const auto Real =
+      reinterpret_cast<SANE_Status (*)(const SANE_Device***, SANE_Bool)>(dlsym(RTLD_NEXT, "sane_get_devices"));
+  TListingWatch::Listing();
+  return Real(List, Local);
+}
+
+namespace {
+
 // Scanner parameters as the tests want them: no source window, no progress
 // window.
 void QuietScanner(TMainForm& Form) {
@@ -469,3 +523,53 @@ TEST_F(MainSystemTest, SavingAScanInAHomeWithoutDocumentsStartsAtHome) {
 }
 
 } // namespace
+
+// SANE may take seconds over its device list (its network backends wait
+// for hosts that do not answer), and the window did not answer meanwhile.
+// The list is read on a worker with the window answering; the choice of a
+// scanner or the scan comes once it is in. A close meanwhile waits for the
+// list, then runs in place of the command.
+TEST_F(MainSystemTest, TheWindowAnswersWhileSaneListsItsDevices) {
+  testing_support::TSaneTestEnv Sane("mode Color\ndepth 8\nresolution 50\ntest-picture \"Color pattern\"");
+  Env.Picture("a.png", 64, 48);
+  Show(Env.File("a.png"));
+  QuietScanner(Form());
+  auto ChoiceUp = [] {
+    for (QWidget* W : QApplication::topLevelWidgets())
+      if (W->objectName() == platform::TwainSelectDialogName && W->isVisible()) return W;
+    return static_cast<QWidget*>(nullptr);
+  };
+  for (const auto& [Command, Close, Chosen] : {std::tuple("SelectSource", false, 1), std::tuple("Acquire", false, 0),
+                                               std::tuple("SelectSource", true, 0)}) {
+    TListingWatch Watch;
+    int Turns = 0, Choices = 0;
+    bool ChoiceBeforeList = false;
+    // The window's loop turns while the list is held: the gate opens after
+    // a few turns, after a close in the last step.
+    QTimer Loop;
+    QObject::connect(&Loop, &QTimer::timeout, [&] {
+      if (QWidget* Choice = ChoiceUp()) {
+        ChoiceBeforeList = ChoiceBeforeList || TListingWatch::Held;
+        ++Choices;
+        Choice->findChild<QListWidget*>(QStringLiteral("Sources"))->setCurrentRow(1);
+        Choice->findChild<QPushButton*>(QStringLiteral("Select"))->click();
+      } else if (TListingWatch::Held && ++Turns == 3) {
+        if (Close) Form().close();
+        Watch.Open();
+      }
+    });
+    Loop.start(1);
+    Form().Execute(Command);
+    Loop.stop();
+    EXPECT_GE(Turns, 3) << Command;
+    EXPECT_FALSE(ChoiceBeforeList) << Command;
+    EXPECT_EQ(TListingWatch::OnWindowThread, 0) << Command;
+    EXPECT_GT(TListingWatch::Elsewhere, 0) << Command;
+    EXPECT_EQ(Choices, Chosen) << Command;
+  }
+  EXPECT_EQ(Form().RastrumView1->GetIO()->TWainParams().SelectedSourceName(), "Noname frontend-tester (test:1)");
+  // The scan came after its list; the close asked about it ("No") and ran.
+  ASSERT_TRUE(apptest::WaitUntil([&] { return Form().Closing(); }));
+  EXPECT_EQ(Env.LastHelpCaption, "Save new image before continuing?");
+  EXPECT_FALSE(Form().isVisible());
+}

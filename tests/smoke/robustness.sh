@@ -51,6 +51,11 @@
 #             the folder answers while its preview of that picture is read,
 #             then shows it. $PICTROVA_PING names the program that pings a
 #             window.
+#   gifplay   an animated GIF of one 256 x 256 frame and 12,000 frames of
+#             one pixel, each left in place (as optimisers write deltas):
+#             while it plays the window answers a ping within 100 ms, and
+#             the frames keep coming. $PICTROVA_PING names the program that
+#             pings a window.
 # Usage: robustness.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -553,6 +558,70 @@ slowread)
   press "$dialog" Escape
   wait_gone "^Open Image Folder$" || fail "the dialog did not close"
   ends_on_exit
+  ;;
+gifplay)
+  # The first frame green, coded with a clear code before every two pixels
+  # (its codes stay 3 bits wide); each later frame a red pixel of its own,
+  # 50 ms each.
+  perl -e '
+    binmode STDOUT;
+    my ($acc, $bits, $data) = (0, 0, "");
+    for my $code ((4, 0, 0) x 32768, 5) {
+      $acc |= $code << $bits;
+      for ($bits += 3; $bits >= 8; $bits -= 8) { $data .= chr($acc & 255); $acc >>= 8 }
+    }
+    $data .= chr($acc) if $bits;
+    print "GIF89a", pack("v2C3", 256, 256, 0x81, 0, 0), pack("C12", 0, 0xC0, 0, 0xFF, 0, 0, (0) x 6);
+    print pack("C8", 0x21, 0xF9, 4, 4, 5, 0, 0, 0), pack("Cv4C", 0x2C, 0, 0, 256, 256, 0), chr(2);
+    print chr(length $1), $1 while $data =~ /(.{1,255})/gs;
+    print chr(0);
+    for my $i (0 .. 11999) {
+      print pack("C8", 0x21, 0xF9, 4, 4, 5, 0, 0, 0), pack("Cv4C", 0x2C, $i % 256, int($i / 256) * 5, 1, 1, 0),
+        pack("C5", 2, 2, 0x4C, 0x01, 0);
+    }
+    print ";";
+  ' >"$work/pictures/pixels.gif" || fail "no animation"
+  settings AnimateGif=True ImageTransitionEffect=0
+  "$program" "$work/pictures/pixels.gif" >"$work/first.log" 2>&1 &
+  first=$!
+  read -r id mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/pixels.gif$")" || fail "the animation was not shown"
+  # The picture view: under the film strip, over the tool bar.
+  view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
+  # differ <shot> <shot>: the pixels of the view that differ.
+  differ() {
+    convert "$work/$1.png" -crop "$view" +repage "$work/$1-view.png"
+    convert "$work/$2.png" -crop "$view" +repage "$work/$2-view.png"
+    compare -metric AE "$work/$1-view.png" "$work/$2-view.png" null: 2>&1 | awk '{ print $1 + 0 }'
+  }
+  # The frames are read on a worker; once they are in, the picture changes.
+  shot before
+  playing=""
+  for n in $(seq 1 60); do
+    sleep 1
+    shot "play$n"
+    [ "$(differ before "play$n")" -gt 0 ] && playing=$n && break
+  done
+  [ -n "$playing" ] || fail "the animation does not play"
+  awk -v s="$(fraction "play$playing" "#00C000" "$view")" 'BEGIN { exit !(s > 0.1) }' ||
+    fail "the animation's first frame is not on the screen"
+  late=0
+  for _ in $(seq 1 40); do
+    "$PICTROVA_PING" "$id" 100 || late=$((late + 1))
+    sleep 0.1
+  done
+  [ "$late" = 0 ] || fail "the window did not answer within 100 ms $late times of 40 while the animation played"
+  shot later
+  [ "$(differ "play$playing" later)" -gt 0 ] || fail "the animation stopped"
+  # The end lets go of the frames' store, a file of some 800 MB: on a busy
+  # disk that takes a while.
+  timeout 20 "$program" EXIT || fail "the EXIT start did not end"
+  for _ in $(seq 1 180); do
+    kill -0 "$first" 2>/dev/null || break
+    sleep 1
+  done
+  pid_gone "$first" || fail "the first instance does not answer: EXIT did not end it"
+  wait "$first" || fail "the first instance ended with an error: $(tail -5 "$work/first.log")"
+  first=""
   ;;
 *)
   fail "unknown case"

@@ -148,8 +148,8 @@ void SetProxyEnabled(QObject* Proxy, bool Enabled) {
   if (auto* w = qobject_cast<QWidget*>(Proxy)) w->setEnabled(Enabled);
 }
 
-bool LoadManager(TConnection& C) {
-  TRvTWainShared& shared = *C.Shared;
+// The manager of Shared's jobs, loaded by the first.
+bool LoadSharedManager(TRvTWainShared& shared) {
   if (shared.Module == nullptr) {
     shared.Module = TwainLoadManager();
     if (shared.Module == nullptr) return false;
@@ -160,9 +160,14 @@ bool LoadManager(TConnection& C) {
       return false;
     }
   }
+  return true;
+}
+
+bool LoadManager(TConnection& C) {
+  if (!LoadSharedManager(*C.Shared)) return false;
   // The sources hold no more of a page than the library would take.
   TwainSetPixelLimit(RvMaxPixels());
-  C.Entry = shared.Entry;
+  C.Entry = C.Shared->Entry;
   C.State = 2;
   return true;
 }
@@ -811,6 +816,14 @@ void TwainListSources(std::vector<TW_IDENTITY>& List, TRvTWainShared& Shared, QW
   EndJob(c);
   if (active) active->activateWindow();
 }
+
+void TwainReadSourcesAhead(TRvTWainShared& Shared) {
+  // No connection: the proxy window is made on the user-interface thread,
+  // by the job.
+  if (LoadSharedManager(Shared)) TwainReadDevicesAhead(Shared.Module);
+}
+
+void TwainForgetSourcesAhead() { TwainForgetDevicesAhead(); }
 
 void TwainReadCapabilities(TRvTWainParams& P, TRvTWainShared& Shared, QWidget* ParentWindow) {
   TConnection c;

@@ -46,6 +46,11 @@ bool TwainSelectSource(std::string& Name, TRvTWainShared& Shared, QWidget* Paren
 // List becomes the identity of every source with a name.
 void TwainListSources(std::vector<platform::TW_IDENTITY>& List, TRvTWainShared& Shared,
                       QWidget* ParentWindow);
+// Loads the manager and has it read its sources now, on the calling thread:
+// a worker's, while the window answers. The jobs after it take that list
+// instead of reading their own, until TwainForgetSourcesAhead.
+void TwainReadSourcesAhead(TRvTWainShared& Shared);
+void TwainForgetSourcesAhead();
 // Fills the capability lists and values of Params from its source; a value
 // that cannot be read stays as it was.
 void TwainReadCapabilities(TRvTWainParams& Params, TRvTWainShared& Shared, QWidget* ParentWindow);
