@@ -848,6 +848,12 @@ TEST_F(MainCommandsTest, RenameOfTheShownFileNeverReplaces) {
     EXPECT_EQ(Shown, QStringList({"p0", Dots}));
   }
   EXPECT_FALSE(fs::exists(Env.File("..png")) || fs::exists(Env.File("...png")) || fs::exists(Env.File("....png")));
+  // So would a name that starts with one.
+  RenameTo(".hidden");
+  EXPECT_EQ(Env.LastHelpText,
+            "A file name cannot start with a dot: the file would be hidden. Please choose a different name.");
+  EXPECT_EQ(Shown, QStringList({"p0", ".hidden"}));
+  EXPECT_FALSE(fs::exists(Env.File(".hidden.png")));
   RenameTo("fresh");
   EXPECT_EQ(Shown.size(), 1);
   TRenameDlg::ModalAnswer = nullptr;
