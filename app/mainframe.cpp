@@ -229,6 +229,8 @@ void TMainForm::FolderViewClosed(TFolderViewForm* view) {
   if (!PnlPleaseWait->isHidden() && !StillWaiting()) ShowPleaseWait(false);
   UpdateFolderTabHeight(nullptr);
   UpdateCommandStates();
+  // The title named the closed folder while it showed no picture.
+  UpdateFileStatusText();
 }
 
 bool TMainForm::FolderViewMayClose(TFolderViewForm* view) {
@@ -298,6 +300,8 @@ void TMainForm::ThumbPageControlChange() {
   if (!view) return;
   FCurrentFolderView = view;
   view->ApplyFolderViewLayout();
+  // Without a picture the title names the current tab's folder.
+  UpdateFileStatusText();
   if (KeyCatcher) KeyCatcher->setFocus();
 }
 
