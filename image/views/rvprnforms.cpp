@@ -26,8 +26,8 @@
 #include <stdexcept>
 
 #include "image/model/rvdib.h"
-#include "platform/safesave.h"
 #include "image/model/rvwords.h"
+#include "platform/safesave.h"
 
 namespace rv {
 
@@ -278,14 +278,18 @@ bool TRvPrintForm::PrintPreview(bool Print) {
     }
     if (toFile && !MayPrintInto(file)) return false;
     TRvPrintRefusal why;
+    // Whether the file now holds this print, whole or not.
+    bool written = false;
     if (toFile && printer.colorMode() != QPrinter::GrayScale) {
       why = PrintToFile(printer, file, layout);
+      written = why.empty();
     } else {
       QPainter painter;
       if (!painter.begin(&printer)) {
         Refuse(toFile ? NotWritten(file) : "The printer did not accept the print job.");
         return false;
       }
+      written = true;
       {
         platform::TCanvas canvas(&painter);
         why = RvPrintImage(*IO, canvas, layout);
@@ -294,7 +298,7 @@ bool TRvPrintForm::PrintPreview(bool Print) {
       if (why.empty() && (!ended || printer.printerState() == QPrinter::Error || (toFile && !PrintFileWhole(file))))
         why = toFile ? NotWritten(file) : "The printer did not accept the print job.";
     }
-    if (toFile) LastPrintedFile() = {file, JobTitle};
+    if (toFile && written) LastPrintedFile() = {file, JobTitle};
     if (!why.empty()) Refuse(why);
     return why.empty();
   }
