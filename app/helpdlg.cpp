@@ -255,6 +255,18 @@ void THelpDlg::ShowSettingsNotRead(const QStringList& keptFiles) {
   SetIconKind(1);
 }
 
+void THelpDlg::ShowSettingsNotReadAgain(const QStringList& failedFiles) {
+  setWindowTitle(QStringLiteral("Settings Not Read"));
+  SetHelpText(QStringLiteral("Pictrova could not read its settings again and goes on with the settings it read "
+                             "before."));
+  QStringList lines{QStringLiteral("The file that could not be read:")};
+  for (const QString& file : failedFiles) lines << QStringLiteral(" - ") + file;
+  lines << QStringLiteral("Changes to the settings are saved once the file can be read again.");
+  SetDetailLines(lines);
+  SbtnOkay->SetCaption("OK");
+  SetIconKind(1);
+}
+
 void THelpDlg::ShowEmailOptimizationResults(const QStringList& lines, bool error) {
   setWindowTitle(QStringLiteral("Results of Email Optimization"));
   SetHelpText(QStringLiteral("Results of Email Optimization:"));

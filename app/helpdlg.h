@@ -65,6 +65,9 @@ public:
   void ShowDefaultHandlerFailed(const QString& type);
   // Settings files that could not be read, kept under the names given.
   void ShowSettingsNotRead(const QStringList& keptFiles);
+  // Settings files read earlier in the run that failed to be read again,
+  // each as its name and the file system's error.
+  void ShowSettingsNotReadAgain(const QStringList& failedFiles);
   void ShowEmailOptimizationResults(const QStringList& lines, bool error);
   // A picture that failed to load: "Delete" (1) and "Skip" (2), or OK alone.
   void PrepareLoadError(const QString& name, const QString& message, bool offerDelete);

@@ -132,6 +132,8 @@ public:
   QStringList RecentFolders() const;
   void RecentFolderClick(QAction* item);
   bool ValidateFolder(const QString& path);
+  // Out of the recent folders, the menu and the Open Folder dialog's list.
+  void DropRecentFolder(const QString& path);
   void UpdateFolderTabHeight(QWidget* removing);
   void TabHackTimerTimer();
   // Puts a floating (or new) folder view into a new tab sheet.

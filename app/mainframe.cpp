@@ -392,9 +392,18 @@ void TMainForm::RebuildRecentFoldersMenu() {
 void TMainForm::RecentFolderClick(QAction* item) {
   if (FSlideShow) return;
   const QString folder = wn::MruMenuItemText(item);
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder.toStdString(), error)) {
+    // Dropped before the message: its nested loop must not find it in the
+    // menu again.
+    DropRecentFolder(folder);
+    MessageDlg(windowTitle(), folder + QStringLiteral(" is not a valid Folder. It has been removed from the recent folders."),
+               QMessageBox::Critical, QMessageBox::Ok);
+    return;
+  }
   // An edit whose save failed or was cancelled stays: the new folder's
   // first picture would replace it.
-  if (!ValidateFolder(folder) || QuerySaveModified() == TLeaveAnswer::Kept) return;
+  if (QuerySaveModified() == TLeaveAnswer::Kept) return;
   const TWaitCursor Wait;
   OpenFolderView(folder);
 }
@@ -403,13 +412,17 @@ bool TMainForm::ValidateFolder(const QString& path) {
   std::error_code error;
   if (std::filesystem::is_directory(path.toStdString(), error)) return true;
   MessageDlg(windowTitle(), QStringLiteral("Please choose a valid Folder"), QMessageBox::Critical, QMessageBox::Ok);
+  DropRecentFolder(path);
+  return false;
+}
+
+void TMainForm::DropRecentFolder(const QString& path) {
   if (FileMruList->Active()) {
     const int index = FileMruList->FindString(path.toStdString());
     if (index >= 0) FileMruList->DeleteItem(index);
   }
   if (OpenFolderForm) OpenFolderForm->DropRecentPath(path);
   RebuildRecentFoldersMenu();
-  return false;
 }
 
 // ---- Copy and cut between folder views

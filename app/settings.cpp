@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 namespace app {
@@ -85,18 +86,31 @@ void WriteSettingInt(const std::string& name, int value) { WriteSetting(name, st
 void SayKeptSettingsFiles() {
   if (!HelpDlg) return;
   const std::vector<std::string> kept = platform::TakeKeptUnreadableFiles();
-  if (kept.empty()) return;
+  if (!kept.empty()) {
+    QStringList names;
+    for (const std::string& file : kept) names << QString::fromStdString(file);
+    HelpDlg->ShowSettingsNotRead(names);
+    HelpDlg->ShowModal();
+  }
+  // The message above runs an event loop: a failure met meanwhile is taken too.
+  if (!HelpDlg) return;
+  const std::vector<platform::TKeyStoreReadFailure> failed = platform::TakeKeyStoreReadFailures();
+  if (failed.empty()) return;
   QStringList names;
-  for (const std::string& file : kept) names << QString::fromStdString(file);
-  HelpDlg->ShowSettingsNotRead(names);
+  for (const auto& failure : failed)
+    names << QString::fromStdString(failure.File) + QStringLiteral(" (") +
+                 QString::fromLocal8Bit(std::strerror(failure.Error)) + QStringLiteral(")");
+  HelpDlg->ShowSettingsNotReadAgain(names);
   HelpDlg->ShowModal();
 }
 
 void SayKeptSettingsFilesWhenMoved() {
-  platform::SetOnUnreadableKept([] {
+  const auto say = [] {
     if (QCoreApplication* app = QCoreApplication::instance())
       QMetaObject::invokeMethod(app, [] { SayKeptSettingsFiles(); }, Qt::QueuedConnection);
-  });
+  };
+  platform::SetOnUnreadableKept(say);
+  platform::SetOnKeyStoreReadFailed(say);
 }
 
 std::string BackgroundColorValueName() { return wn::Base64EncodeString("BackGroundColor"); }

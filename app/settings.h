@@ -26,10 +26,11 @@ void WriteRegistryValue(platform::HKEY root, const std::string& keyPath, const s
                         const QVariant& value, int kind);
 
 // "Settings Not Read" with the settings files moved aside since it was last
-// said; nothing when none was, or no message dialog exists yet.
+// said, and with those read before that failed to be read again; nothing
+// when there are none, or no message dialog exists yet.
 void SayKeptSettingsFiles();
-// From now on each move is said from the event loop, whichever thread's
-// read made it.
+// From now on each move and each such failure is said from the event loop,
+// whichever thread's read met it.
 void SayKeptSettingsFilesWhenMoved();
 
 // The value name of the background colour: the base64 text of

@@ -4,6 +4,7 @@
 #include "platform/stream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -160,14 +161,18 @@ void WriteValues(const TRegKeyNode& node, std::string& out) {
   }
 }
 
-TRegKeyNode* FindNode(TRegKeyNode& root, const std::string& path) {
-  TRegKeyNode* node = &root;
+const TRegKeyNode* FindNode(const TRegKeyNode& root, const std::string& path) {
+  const TRegKeyNode* node = &root;
   for (const auto& part : SplitPath(path)) {
     auto it = node->SubKeys.find(Lower(part));
     if (it == node->SubKeys.end()) return nullptr;
     node = &it->second;
   }
   return node;
+}
+
+TRegKeyNode* FindNode(TRegKeyNode& root, const std::string& path) {
+  return const_cast<TRegKeyNode*>(FindNode(std::as_const(root), path));
 }
 
 bool TooDeep(const std::string& path) { return SplitPath(path).size() > MaxKeyDepth; }
@@ -217,13 +222,16 @@ bool MakeFolders(const std::string& folder) {
 // descriptor left), which may pass and says nothing of the contents.
 enum class TFileState { Read, Absent, Unreadable, Failed };
 
-TFileState ReadStoreFile(const std::string& path, TRegKeyNode& tree) {
+// error: the file system's error number of a failed read.
+TFileState ReadStoreFile(const std::string& path, TRegKeyNode& tree, int* error = nullptr) {
   tree = TRegKeyNode{};
   const int fault = KeyStoreReadFault ? KeyStoreReadFault(path) : 0;
   const int fd = fault != 0 ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    const int error = fault != 0 ? fault : errno;
-    return error == ENOENT || error == ENOTDIR ? TFileState::Absent : TFileState::Failed;
+    const int failure = fault != 0 ? fault : errno;
+    if (failure == ENOENT || failure == ENOTDIR) return TFileState::Absent;
+    if (error) *error = failure;
+    return TFileState::Failed;
   }
   std::string text;
   char buf[65536];
@@ -233,8 +241,12 @@ TFileState ReadStoreFile(const std::string& path, TRegKeyNode& tree) {
     if (n < 0) break;
     text.append(buf, static_cast<size_t>(n));
   }
+  const int failure = errno;
   ::close(fd);
-  if (n != 0) return TFileState::Failed;
+  if (n != 0) {
+    if (error) *error = failure;
+    return TFileState::Failed;
+  }
   // The header line, also as an editor may have saved it (CRLF line ends,
   // blanks after it).
   const size_t headerEnd = sizeof StoreHeader - 1;
@@ -258,6 +270,40 @@ std::vector<std::string>& KeptFiles() {
 std::function<void()>& KeptNotify() {
   static std::function<void()> notify;
   return notify;
+}
+std::vector<TKeyStoreReadFailure>& ReadFailures() {
+  static std::vector<TKeyStoreReadFailure> failures;
+  return failures;
+}
+std::vector<std::string>& FilesToldFailing() {
+  static std::vector<std::string> files;
+  return files;
+}
+std::function<void()>& FailureNotify() {
+  static std::function<void()> notify;
+  return notify;
+}
+
+// Once a run for each file: a file system that keeps failing would
+// otherwise be told at every read.
+void TellReadFailure(const std::string& file, int error) {
+  std::function<void()> notify;
+  {
+    std::lock_guard lock(KeptMutex());
+    auto& told = FilesToldFailing();
+    if (std::find(told.begin(), told.end(), file) != told.end()) return;
+    told.push_back(file);
+    ReadFailures().push_back({file, error});
+    notify = FailureNotify();
+  }
+  if (notify) notify();
+}
+
+// Errors of the file system that may pass (a network home's, no descriptor
+// or memory left), unlike a folder this user may not write.
+bool Passing(int error) {
+  return error == EIO || error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOLCK ||
+         error == EAGAIN || error == ETIMEDOUT;
 }
 
 // Moves an unreadable root's file out of the way under a name of its own
@@ -310,56 +356,85 @@ void UnlockFile(const std::string& lockName, int fd) {
   ::close(fd);
 }
 
+// A change of a tree: answers whether it changed anything. It holds what it
+// needs by value, as one made while the file cannot be read is kept and run
+// again on the tree read later.
+using TTreeChange = std::function<bool(TRegKeyNode&)>;
+
 // One root's file with a parsed copy kept while the file stays the same.
 class TRootStore {
 public:
   explicit TRootStore(HKEY root) : FRoot(root) {}
 
-  TRegKeyNode Snapshot() {
+  // Runs read on the newest tree under the store's lock: a read copies no
+  // more of the tree than it takes out of it.
+  template <class F>
+  auto Read(F&& read) {
     std::lock_guard lock(FMutex);
     Refresh();
-    return FTree;
+    return read(std::as_const(FTree));
   }
 
   // Runs change on the newest tree under the file lock and writes the result
-  // when change answers true. Answers false when the file cannot be written.
-  template <class F>
-  bool Modify(F&& change) {
+  // when change answers true (what it answered goes to changed). Answers
+  // false when the file cannot be written.
+  bool Modify(TTreeChange change, bool* changed = nullptr) {
     std::lock_guard lock(FMutex);
+    return ModifyLocked(std::move(change), changed);
+  }
+
+private:
+  bool ModifyLocked(TTreeChange change, bool* changed = nullptr) {
     const std::string folder = KeyStoreFolder();
     const std::string file = folder + "/" + RootFileName(FRoot);
     if (file == FHeld) {
-      change(FTree);
+      const bool answer = change(FTree);
+      if (changed) *changed = answer;
       return true;
     }
     if (!MakeFolders(folder)) return false;
     const std::string lockName = file + ".lock";
     const int lockFd = LockFile(lockName);
-    if (lockFd < 0) return false;
+    if (lockFd < 0) {
+      const int error = errno;
+      if (file != FFile || !Passing(error)) return false;
+      Defer(file, error, std::move(change), changed);
+      return true;
+    }
     bool ok = false;
     TRegKeyNode tree;
-    TFileState state = ReadStoreFile(file, tree);
+    int error = 0;
+    TFileState state = ReadStoreFile(file, tree, &error);
     if (state == TFileState::Failed) {
       UnlockFile(lockName, lockFd);
-      Hold(file);
-      change(FTree);
+      if (file == FFile) {
+        Defer(file, error, std::move(change), changed);
+      } else {
+        Hold(file);
+        const bool answer = change(FTree);
+        if (changed) *changed = answer;
+      }
       return true;
     }
     if (state == TFileState::Unreadable && KeepAside(file)) state = TFileState::Absent;
     if (state != TFileState::Unreadable) {
-      if (!change(tree)) {
-        ok = true;
-      } else {
-        ok = WriteAtomically(file, SerializeKeyStore(tree));
-      }
+      // What this run changed while the file could not be read goes onto
+      // what the file holds now, before this change.
+      if (file != FFile) FDeferred.clear();
+      bool dirty = false;
+      for (const TTreeChange& deferred : FDeferred) dirty = deferred(tree) || dirty;
+      const bool answer = change(tree);
+      if (changed) *changed = answer;
+      ok = !(dirty || answer) || WriteAtomically(file, SerializeKeyStore(tree));
+      if (ok) FDeferred.clear();
       FTree = std::move(tree);
+      FFile = file;
       FValid = false; // re-stat on the next read
     }
     UnlockFile(lockName, lockFd);
     return ok;
   }
 
-private:
   void Refresh() {
     const std::string file = KeyStoreFolder() + "/" + RootFileName(FRoot);
     if (file == FHeld) return;
@@ -374,9 +449,17 @@ private:
         return;
       // A file that cannot be read goes aside once, before any default
       // read in its place can be written over it.
-      const TFileState state = ReadStoreFile(file, FTree);
+      TRegKeyNode tree;
+      int error = 0;
+      const TFileState state = ReadStoreFile(file, tree, &error);
       if (state == TFileState::Failed) {
-        Hold(file);
+        // Read well before: what it held stays, and the next read tries again.
+        if (file == FFile) {
+          FValid = false;
+          TellReadFailure(file, error);
+        } else {
+          Hold(file);
+        }
         return;
       }
       if (state == TFileState::Unreadable && !keptAside) {
@@ -384,22 +467,42 @@ private:
         FValid = false;
         continue;
       }
+      if (file != FFile) FDeferred.clear();
+      FTree = std::move(tree);
+      for (const TTreeChange& deferred : FDeferred) deferred(FTree);
       FFile = file;
       FExists = exists;
       FStat = st;
       FValid = true;
+      // Readable again: what waited is written now rather than with a
+      // write that may never come in this run. One that fails waits for
+      // the next write or change of the file, not for every read.
+      if (!FDeferred.empty() && !(ModifyLocked([](TRegKeyNode&) { return false; }) && FDeferred.empty()))
+        FValid = true;
       return;
     }
   }
 
-  // A file the file system failed to give is not known to hold nothing:
-  // the run goes on with the defaults and keeps what it writes in memory,
-  // never over the file, not even once it could be read again (the values
-  // written would stem from the defaults).
+  // A file the file system failed to give before it was ever read is not
+  // known to hold nothing: the run goes on with the defaults and keeps what
+  // it writes in memory, never over the file, not even once it could be
+  // read again (the values written would stem from the defaults).
   void Hold(const std::string& file) {
     FHeld = file;
     FTree = TRegKeyNode{};
     FValid = false;
+  }
+
+  // A file read well before that the file system fails to give now: the
+  // tree last read stays, and the change waits over it for the next write
+  // that reads the file again. A change that changes nothing is no change
+  // of this run's.
+  void Defer(const std::string& file, int error, TTreeChange change, bool* changed) {
+    const bool answer = change(FTree);
+    if (changed) *changed = answer;
+    if (answer) FDeferred.push_back(std::move(change));
+    FValid = false;
+    TellReadFailure(file, error);
   }
 
   // Under the file lock, as no writer is then half-way.
@@ -426,7 +529,10 @@ private:
   HKEY FRoot;
   std::mutex FMutex;
   TRegKeyNode FTree;
+  // The file FTree was last read from, and this run's changes of it that
+  // wait for it to be read again.
   std::string FFile;
+  std::vector<TTreeChange> FDeferred;
   std::string FHeld;
   bool FExists = false;
   bool FValid = false;
@@ -444,6 +550,27 @@ TRootStore& Store(HKEY root) {
 }
 
 } // namespace
+
+namespace {
+std::atomic<std::uint64_t> NodeCopies{0};
+} // namespace
+
+TRegKeyNode::TRegKeyNode(const TRegKeyNode& other)
+    : Name(other.Name), Values(other.Values), SubKeys(other.SubKeys) {
+  NodeCopies.fetch_add(1, std::memory_order_relaxed);
+}
+
+TRegKeyNode& TRegKeyNode::operator=(const TRegKeyNode& other) {
+  if (this != &other) {
+    Name = other.Name;
+    Values = other.Values;
+    SubKeys = other.SubKeys;
+    NodeCopies.fetch_add(1, std::memory_order_relaxed);
+  }
+  return *this;
+}
+
+std::uint64_t KeyNodeCopies() { return NodeCopies.load(std::memory_order_relaxed); }
 
 std::string SerializeKeyStore(const TRegKeyNode& root) {
   std::string out = StoreHeader;
@@ -563,6 +690,16 @@ void SetOnUnreadableKept(std::function<void()> notify) {
   KeptNotify() = std::move(notify);
 }
 
+std::vector<TKeyStoreReadFailure> TakeKeyStoreReadFailures() {
+  std::lock_guard lock(KeptMutex());
+  return std::exchange(ReadFailures(), {});
+}
+
+void SetOnKeyStoreReadFailed(std::function<void()> notify) {
+  std::lock_guard lock(KeptMutex());
+  FailureNotify() = std::move(notify);
+}
+
 std::function<int(const std::string& file)> KeyStoreReadFault;
 
 void RemoveStaleKeyStoreFiles() {
@@ -619,10 +756,10 @@ std::string TRegistry::Resolve(const std::string& key) const {
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   const std::string path = Resolve(key);
-  TRegKeyNode tree = Store(FRootKey).Snapshot();
-  if (!FindNode(tree, path)) {
+  const bool found = Store(FRootKey).Read([&](const TRegKeyNode& t) { return FindNode(t, path) != nullptr; });
+  if (!found) {
     if (!canCreate || (FAccess & KEY_WRITE) != KEY_WRITE || TooDeep(path)) return false;
-    bool made = Store(FRootKey).Modify([&](TRegKeyNode& t) {
+    bool made = Store(FRootKey).Modify([path](TRegKeyNode& t) {
       if (FindNode(t, path)) return false;
       MakeNode(t, path);
       return true;
@@ -636,8 +773,7 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
 
 bool TRegistry::OpenKeyReadOnly(const std::string& key) {
   const std::string path = Resolve(key);
-  TRegKeyNode tree = Store(FRootKey).Snapshot();
-  if (!FindNode(tree, path)) return false;
+  if (!Store(FRootKey).Read([&](const TRegKeyNode& t) { return FindNode(t, path) != nullptr; })) return false;
   FAccess = KEY_READ;
   FCurrentPath = path;
   FOpen = true;
@@ -652,7 +788,7 @@ void TRegistry::CloseKey() {
 bool TRegistry::CreateKey(const std::string& key) {
   const std::string path = Resolve(key);
   if (SplitPath(path).empty() || TooDeep(path)) return false;
-  return Store(FRootKey).Modify([&](TRegKeyNode& t) {
+  return Store(FRootKey).Modify([path](TRegKeyNode& t) {
     if (FindNode(t, path)) return false;
     MakeNode(t, path);
     return true;
@@ -660,118 +796,168 @@ bool TRegistry::CreateKey(const std::string& key) {
 }
 
 bool TRegistry::DeleteKey(const std::string& key) {
-  const std::string path = Resolve(key);
-  auto parts = SplitPath(path);
+  auto parts = SplitPath(Resolve(key));
   if (parts.empty()) return false;
+  const std::string leaf = Lower(parts.back());
+  parts.pop_back();
   bool found = false;
-  bool written = Store(FRootKey).Modify([&](TRegKeyNode& t) {
-    std::string leaf = Lower(parts.back());
-    parts.pop_back();
-    TRegKeyNode* parent = FindNode(t, JoinPath(parts));
-    if (!parent) return false;
-    found = parent->SubKeys.erase(leaf) > 0;
-    return found;
-  });
+  bool written = Store(FRootKey).Modify(
+      [parent = JoinPath(parts), leaf](TRegKeyNode& t) {
+        TRegKeyNode* node = FindNode(t, parent);
+        return node && node->SubKeys.erase(leaf) > 0;
+      },
+      &found);
   return written && found;
 }
 
 bool TRegistry::KeyExists(const std::string& key) {
-  TRegKeyNode tree = Store(FRootKey).Snapshot();
-  return FindNode(tree, Resolve(key)) != nullptr;
+  const std::string path = Resolve(key);
+  return Store(FRootKey).Read([&](const TRegKeyNode& t) { return FindNode(t, path) != nullptr; });
 }
 
 bool TRegistry::GetKeyNames(std::vector<std::string>& names) {
   names.clear();
-  TRegKeyNode tree = Store(FRootKey).Snapshot();
-  TRegKeyNode* node = FindNode(tree, FOpen ? FCurrentPath : std::string());
-  if (!node) return false;
-  for (const auto& [_, sub] : node->SubKeys) names.push_back(sub.Name);
-  return true;
+  return Store(FRootKey).Read([&](const TRegKeyNode& t) {
+    const TRegKeyNode* node = FindNode(t, OpenPath());
+    if (!node) return false;
+    for (const auto& [_, sub] : node->SubKeys) names.push_back(sub.Name);
+    return true;
+  });
 }
 
 bool TRegistry::GetValueNames(std::vector<std::string>& names) {
   names.clear();
-  TRegKeyNode tree = Store(FRootKey).Snapshot();
-  TRegKeyNode* node = FindNode(tree, FOpen ? FCurrentPath : std::string());
-  if (!node) return false;
-  for (const auto& [_, v] : node->Values) names.push_back(v.Name);
-  return true;
+  return Store(FRootKey).Read([&](const TRegKeyNode& t) {
+    const TRegKeyNode* node = FindNode(t, OpenPath());
+    if (!node) return false;
+    for (const auto& [_, v] : node->Values) names.push_back(v.Name);
+    return true;
+  });
 }
 
 bool TRegistry::HasSubKeys() {
-  std::vector<std::string> names;
-  return GetKeyNames(names) && !names.empty();
+  return Store(FRootKey).Read([&](const TRegKeyNode& t) {
+    const TRegKeyNode* node = FindNode(t, OpenPath());
+    return node && !node->SubKeys.empty();
+  });
 }
 
-const TRegValue* TRegistry::FindValue(const std::string& name, TRegKeyNode& rootCopy) {
-  rootCopy = Store(FRootKey).Snapshot();
-  TRegKeyNode* node = FindNode(rootCopy, FOpen ? FCurrentPath : std::string());
-  if (!node) return nullptr;
-  auto it = node->Values.find(Lower(name));
-  return it == node->Values.end() ? nullptr : &it->second;
+void TRegistry::LookUp(const std::string& name, const std::function<void(const TRegValue*)>& use) {
+  Store(FRootKey).Read([&](const TRegKeyNode& t) {
+    const TRegKeyNode* node = FindNode(t, OpenPath());
+    const TRegValue* value = nullptr;
+    if (node) {
+      auto it = node->Values.find(Lower(name));
+      if (it != node->Values.end()) value = &it->second;
+    }
+    use(value);
+  });
 }
 
 bool TRegistry::ValueExists(const std::string& name) {
-  TRegKeyNode tree;
-  return FindValue(name, tree) != nullptr;
+  bool exists = false;
+  LookUp(name, [&](const TRegValue* v) { exists = v != nullptr; });
+  return exists;
 }
 
 bool TRegistry::DeleteValue(const std::string& name) {
   RequireWrite(name);
   bool found = false;
-  const std::string path = FOpen ? FCurrentPath : std::string();
-  bool written = Store(FRootKey).Modify([&](TRegKeyNode& t) {
-    TRegKeyNode* node = FindNode(t, path);
-    found = node && node->Values.erase(Lower(name)) > 0;
-    return found;
-  });
+  bool written = Store(FRootKey).Modify(
+      [path = OpenPath(), lower = Lower(name)](TRegKeyNode& t) {
+        TRegKeyNode* node = FindNode(t, path);
+        return node && node->Values.erase(lower) > 0;
+      },
+      &found);
   return written && found;
 }
 
 TRegDataType TRegistry::GetDataType(const std::string& name) {
-  TRegKeyNode tree;
-  const TRegValue* v = FindValue(name, tree);
-  return v ? v->Kind : rdUnknown;
+  TRegDataType kind = rdUnknown;
+  LookUp(name, [&](const TRegValue* v) {
+    if (v) kind = v->Kind;
+  });
+  return kind;
 }
 
 int TRegistry::GetDataSize(const std::string& name) {
-  TRegKeyNode tree;
-  const TRegValue* v = FindValue(name, tree);
-  if (!v) return -1;
-  switch (v->Kind) {
-    case rdString:
-    case rdExpandString: return static_cast<int>(v->Text.size() + 1);
-    case rdInteger: return 4;
-    case rdBinary: return static_cast<int>(v->Bytes.size());
-    default: return -1;
-  }
+  int size = -1;
+  LookUp(name, [&](const TRegValue* v) {
+    if (!v) return;
+    switch (v->Kind) {
+      case rdString:
+      case rdExpandString: size = static_cast<int>(v->Text.size() + 1); break;
+      case rdInteger: size = 4; break;
+      case rdBinary: size = static_cast<int>(v->Bytes.size()); break;
+      default: break;
+    }
+  });
+  return size;
 }
 
+namespace {
+// How a typed read found its value: the readers raise outside the store's lock.
+enum class TLookUp { Found, Absent, OtherKind };
+} // namespace
+
 std::string TRegistry::ReadString(const std::string& name) {
-  TRegKeyNode tree;
-  const TRegValue* v = FindValue(name, tree);
-  if (!v) return std::string();
-  if (v->Kind != rdString && v->Kind != rdExpandString)
-    throw ERegistryException("Invalid data type for '" + name + "'");
-  return v->Text;
+  std::string text;
+  TLookUp found = TLookUp::Absent;
+  LookUp(name, [&](const TRegValue* v) {
+    if (!v) return;
+    if (v->Kind != rdString && v->Kind != rdExpandString) {
+      found = TLookUp::OtherKind;
+      return;
+    }
+    found = TLookUp::Found;
+    text = v->Text;
+  });
+  if (found == TLookUp::OtherKind) throw ERegistryException("Invalid data type for '" + name + "'");
+  return text;
 }
 
 std::int32_t TRegistry::ReadInteger(const std::string& name) {
-  TRegKeyNode tree;
-  const TRegValue* v = FindValue(name, tree);
-  if (!v) throw ERegistryException("Unable to read data for '" + name + "'");
-  if (v->Kind != rdInteger) throw ERegistryException("Invalid data type for '" + name + "'");
-  return v->Integer;
+  std::int32_t number = 0;
+  TLookUp found = TLookUp::Absent;
+  LookUp(name, [&](const TRegValue* v) {
+    if (!v) return;
+    found = v->Kind == rdInteger ? TLookUp::Found : TLookUp::OtherKind;
+    number = v->Integer;
+  });
+  if (found == TLookUp::Absent) throw ERegistryException("Unable to read data for '" + name + "'");
+  if (found == TLookUp::OtherKind) throw ERegistryException("Invalid data type for '" + name + "'");
+  return number;
 }
 
 bool TRegistry::ReadBool(const std::string& name) { return ReadInteger(name) != 0; }
 
 std::vector<std::uint8_t> TRegistry::ReadBinaryData(const std::string& name) {
-  TRegKeyNode tree;
-  const TRegValue* v = FindValue(name, tree);
-  if (!v) throw ERegistryException("Unable to read data for '" + name + "'");
-  if (v->Kind != rdBinary) throw ERegistryException("Invalid data type for '" + name + "'");
-  return v->Bytes;
+  std::vector<std::uint8_t> bytes;
+  TLookUp found = TLookUp::Absent;
+  LookUp(name, [&](const TRegValue* v) {
+    if (!v) return;
+    found = v->Kind == rdBinary ? TLookUp::Found : TLookUp::OtherKind;
+    if (found == TLookUp::Found) bytes = v->Bytes;
+  });
+  if (found == TLookUp::Absent) throw ERegistryException("Unable to read data for '" + name + "'");
+  if (found == TLookUp::OtherKind) throw ERegistryException("Invalid data type for '" + name + "'");
+  return bytes;
+}
+
+bool TRegistry::ReadKey(const std::function<void(const TRegKeyNode& key)>& read) {
+  return Store(FRootKey).Read([&](const TRegKeyNode& t) {
+    const TRegKeyNode* node = FindNode(t, OpenPath());
+    if (node) read(*node);
+    return node != nullptr;
+  });
+}
+
+bool TRegistry::ChangeKey(const std::function<bool(TRegKeyNode& key)>& change) {
+  if ((FAccess & KEY_WRITE) != KEY_WRITE) return false;
+  return Store(FRootKey).Modify([path = OpenPath(), change](TRegKeyNode& t) {
+    const bool made = FindNode(t, path) == nullptr;
+    return change(MakeNode(t, path)) || made;
+  });
 }
 
 void TRegistry::RequireWrite(const std::string& name) const {
@@ -781,15 +967,15 @@ void TRegistry::RequireWrite(const std::string& name) const {
 
 void TRegistry::PutValue(TRegValue value) {
   RequireWrite(value.Name);
-  const std::string path = FOpen ? FCurrentPath : std::string();
-  bool ok = Store(FRootKey).Modify([&](TRegKeyNode& t) {
+  const std::string name = value.Name;
+  bool ok = Store(FRootKey).Modify([path = OpenPath(), value = std::move(value)](TRegKeyNode& t) {
     TRegKeyNode& node = MakeNode(t, path);
     auto& slot = node.Values[Lower(value.Name)];
     if (slot == value) return false;
     slot = value;
     return true;
   });
-  if (!ok) throw ERegistryException("Failed to set data for '" + value.Name + "'");
+  if (!ok) throw ERegistryException("Failed to set data for '" + name + "'");
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {

@@ -51,8 +51,18 @@ struct TRegKeyNode {
   std::string Name;
   std::map<std::string, TRegValue> Values;
   std::map<std::string, TRegKeyNode> SubKeys;
+  TRegKeyNode() = default;
+  // Each copy of a key, its sub-keys' included, is counted: a read must copy
+  // none of the tree (KeyNodeCopies).
+  TRegKeyNode(const TRegKeyNode& other);
+  TRegKeyNode(TRegKeyNode&&) noexcept = default;
+  TRegKeyNode& operator=(const TRegKeyNode& other);
+  TRegKeyNode& operator=(TRegKeyNode&&) noexcept = default;
   bool operator==(const TRegKeyNode&) const = default;
 };
+
+// The keys copied so far in this process, for those who watch the cost of a read.
+std::uint64_t KeyNodeCopies();
 
 // The deepest key the store holds, far beyond any key of the program's. A
 // deeper key line of a file is refused as damaged, and a deeper key is never
@@ -79,8 +89,21 @@ std::vector<std::string> TakeKeptUnreadableFiles();
 void SetOnUnreadableKept(std::function<void()> notify);
 
 // A root's file the file system fails to open or read (an error that may
-// pass) is left as it is: for the rest of the run the root lives in memory
-// only, starting empty, and nothing is written to the file.
+// pass) before the run has read it is left as it is: for the rest of the run
+// the root lives in memory only, starting empty, and nothing is written to
+// the file.
+//
+// One the run has read keeps what it held: reads answer the values last
+// read, this run's changes are kept over them in memory and written with
+// the next write that reads the file again, and the failure is told once a
+// run for each file.
+struct TKeyStoreReadFailure {
+  std::string File;
+  int Error = 0; // the file system's error number
+};
+std::vector<TKeyStoreReadFailure> TakeKeyStoreReadFailures();
+// Called after each failure told, on the same terms as SetOnUnreadableKept.
+void SetOnKeyStoreReadFailed(std::function<void()> notify);
 //
 // When set, asked before each open of a root's file: an error number stands
 // in for the file system's answer, 0 lets the file be opened (a test seam).
@@ -137,9 +160,22 @@ public:
   void WriteBool(const std::string& name, bool value);
   void WriteBinaryData(const std::string& name, const std::vector<std::uint8_t>& value);
 
+  // The open key as stored now, handed to read under the store's lock (read
+  // must not use the store). Answers false when the key is missing.
+  bool ReadKey(const std::function<void(const TRegKeyNode& key)>& read);
+  // Runs change on the open key as stored now, under the lock of the root's
+  // file, and writes the root when change answers true: no other process
+  // writes between the read and the write. The key is made when missing.
+  // change must not use the store, holds what it needs by value and answers
+  // the same on a newer key: while the file cannot be read it runs again on
+  // what a later read finds. Answers false when the root cannot be written.
+  bool ChangeKey(const std::function<bool(TRegKeyNode& key)>& change);
+
 private:
   std::string Resolve(const std::string& key) const;
-  const TRegValue* FindValue(const std::string& name, TRegKeyNode& rootCopy);
+  std::string OpenPath() const { return FOpen ? FCurrentPath : std::string(); }
+  // Runs use on the value (nullptr when absent) under the store's lock.
+  void LookUp(const std::string& name, const std::function<void(const TRegValue*)>& use);
   void PutValue(TRegValue value);
   void RequireWrite(const std::string& name) const;
 

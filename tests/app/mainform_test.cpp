@@ -5,6 +5,7 @@
 #include "apptestenv.h"
 #include "mainwindowhost.h"
 #include "controls/kel/kelprogressfill.h"
+#include "controls/support/wnmrulist/wnmrulist.h"
 #include "controls/support/wnutils/wnshfileop.h"
 #include "image/io/rastrumio.h"
 #include "image/model/rastrumproc.h"
@@ -13,6 +14,7 @@
 #include "platform/cursors.h"
 #include "platform/singleinstance.h"
 #include "support/tempfolder.h"
+#include "support/tempkeystore.h"
 
 #include <QAction>
 #include <QEventLoop>
@@ -155,11 +157,19 @@ TEST_F(MainWindowTest, TheTitleNamesTheCurrentFolderOrNone) {
   EXPECT_EQ(Form().windowTitle(), "Pictrova by Halvenworth");
 }
 
+// Another run of the program on the same settings adds a folder meanwhile:
+// it stays beside this run's. A folder gone is named, and leaves the menu
+// and the stored list.
 TEST_F(MainWindowTest, RecentFoldersKeepTheirPathAndDropMissingOnes) {
   const std::string Odd = Env.File("R&D");
   fs::create_directory(Odd);
   apptest::MarkedPicture(8, 8).save(QString::fromStdString(Odd + "/x.png"));
   Show(Odd + "/x.png");
+  const std::string RecentKey = "Software\\Halvenworth\\Pictrova 3\\RecentFolders\\";
+  wn::TWnMruList OtherRun;
+  OtherRun.SetSubKey(RecentKey);
+  OtherRun.SetMaxItems(20);
+  OtherRun.AddString("/elsewhere");
   QAction* Item = Form().OpenRecent1->actions().front();
   EXPECT_EQ(Item->text(), QString::fromStdString(Env.File("R&&D")));
   Form().FolderViews().front()->CloseFolderViewNoPrompt();
@@ -167,14 +177,18 @@ TEST_F(MainWindowTest, RecentFoldersKeepTheirPathAndDropMissingOnes) {
   Form().RecentFolderClick(Item);
   ASSERT_EQ(Form().FolderViews().size(), 1u);
   EXPECT_EQ(Form().FolderViews().front()->GetFolderPath(), Odd);
+  EXPECT_EQ(Form().RecentFolders(), (QStringList{QString::fromStdString(Odd), "/elsewhere"}));
 
   Form().FolderViews().front()->CloseFolderViewNoPrompt();
   ASSERT_TRUE(WaitUntil([&] { return Form().FolderViews().empty(); }));
   fs::remove_all(Odd);
   Form().RecentFolderClick(Form().OpenRecent1->actions().front());
-  EXPECT_EQ(Env.MessageBoxes, QStringList{"Please choose a valid Folder"});
+  EXPECT_EQ(Env.MessageBoxes,
+            QStringList{QString::fromStdString(Odd) + " is not a valid Folder. It has been removed from the recent folders."});
   EXPECT_TRUE(Form().FolderViews().empty());
-  EXPECT_EQ(MenuTexts(Form().OpenRecent1), QStringList{"[Empty] (disabled)"});
+  EXPECT_EQ(MenuTexts(Form().OpenRecent1), QStringList{"/elsewhere"});
+  EXPECT_EQ(testing_support::KeyValueTexts("\\" + RecentKey),
+            (std::map<std::string, std::string>{{"b", "/elsewhere"}, {"MRUList", "b"}}));
 }
 
 TEST_F(MainWindowTest, HiddenFolderTabShowsAgainWithASecondFolder) {

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QTabWidget>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -179,6 +180,41 @@ TEST(MainWindow, SettingsThatFailToBeReadStayAndALaterMoveIsSaid) {
   EXPECT_EQ(env.LastHelpCaption, "Settings Not Read");
   EXPECT_EQ(env.LastHelpDetail.toStdString(),
             "The file that could not be read was kept as:\n - " + otherKeys + ".unreadable");
+}
+
+// Settings read well at the start, where their many reads copy none of the
+// store's keys, that the file system fails to give later (no descriptor
+// left) stay as read: the failure is said once however often it is met,
+// and what the window changed meanwhile reaches the file, beside another
+// program's change, once the file reads again.
+TEST(MainWindow, SettingsThatFailLaterKeepTheirValuesAndAreSaidOnce) {
+  apptest::TAppEnv env;
+  const std::string keys = platform::KeyStoreFolder() + "/HKEY_CURRENT_USER.keys";
+  const std::string stored = "Pictrova key store 1\nkey \"Software\"\nkey \"Software\" \"Halvenworth\"\n"
+                             "key \"Software\" \"Halvenworth\" \"Pictrova 3\"\nsz \"SlideShowInterval\" \"7000\"\n";
+  std::ofstream(keys, std::ios::binary) << stored;
+  const std::uint64_t copies = platform::KeyNodeCopies();
+  TMainForm form({}, nullptr);
+  EXPECT_EQ(platform::KeyNodeCopies() - copies, 0u);
+  EXPECT_EQ(form.Settings().SlideShowInterval, 7000);
+  std::ofstream(keys, std::ios::binary) << stored << "sz \"Theirs\" \"t\"\n";
+  platform::KeyStoreReadFault = [](const std::string&) { return EMFILE; };
+  for (int read = 0; read < 3; ++read) EXPECT_EQ(ReadSettingInt("SlideShowInterval", 5000), 7000);
+  ASSERT_TRUE(apptest::WaitUntil([&] { return env.HelpShown == 1; }));
+  EXPECT_EQ(env.LastHelpCaption, "Settings Not Read");
+  EXPECT_EQ(env.LastHelpDetail.toStdString(), "The file that could not be read:\n - " + keys + " (" +
+                                                  std::strerror(EMFILE) +
+                                                  ")\nChanges to the settings are saved once the file can be read again.");
+  form.MutableSettings().SlideShowInterval = 8000;
+  form.show();
+  form.Ptv_MainExecuteMacro({"EXIT"});
+  EXPECT_EQ(FileBytes(keys), stored + "sz \"Theirs\" \"t\"\n");
+  platform::KeyStoreReadFault = nullptr;
+  EXPECT_EQ(ReadSetting("SlideShowInterval"), "8000");
+  const std::string written = FileBytes(keys);
+  EXPECT_NE(written.find("sz \"SlideShowInterval\" \"8000\"\n"), std::string::npos) << written;
+  EXPECT_NE(written.find("sz \"Theirs\" \"t\"\n"), std::string::npos) << written;
+  EXPECT_EQ(env.HelpShown, 1);
 }
 
 // The work files of a settings write that was killed (its hidden file, its

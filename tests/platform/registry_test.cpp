@@ -2,6 +2,7 @@
 #include "support/tempfolder.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,7 +22,11 @@ namespace {
 class KeyStore : public ::testing::Test {
 protected:
   void SetUp() override { SetKeyStoreFolder(FTemp.Path()); }
-  void TearDown() override { SetKeyStoreFolder(""); }
+  void TearDown() override {
+    KeyStoreReadFault = nullptr;
+    SetOnKeyStoreReadFailed(nullptr);
+    SetKeyStoreFolder("");
+  }
   std::string FileText(const char* name = "HKEY_CURRENT_USER.keys") { return TextOf(FTemp.File(name)); }
   static std::string TextOf(const std::string& path) {
     std::ifstream in(path);
@@ -253,6 +259,105 @@ TEST_F(KeyStore, AFileThatFailsToBeReadIsLeftAsItIs) {
     EXPECT_EQ(QDir(folder.QPath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"HKEY_CURRENT_USER.keys"});
   }
+}
+
+// A file read well that the file system then fails to give (a network
+// home's EIO, no descriptor left) keeps what it held: reads answer the
+// values last read, this run's writes wait over them and reach the file,
+// over what another program wrote meanwhile, once it reads again; the
+// failure is told once.
+TEST_F(KeyStore, AFileReadWellThenFailingKeepsItsValuesAndWritesLater) {
+  const std::string before = "Pictrova key store 1\nkey \"K\"\nsz \"Kept\" \"k\"\nsz \"Mine\" \"old\"\n";
+  const std::string others = before + "sz \"Theirs\" \"t\"\n"; // another program's write
+  for (const int fault : {EIO, EMFILE}) {
+    SCOPED_TRACE(fault);
+    testing_support::TTempFolder folder;
+    SetKeyStoreFolder(folder.Path());
+    const std::string file = folder.File("HKEY_CURRENT_USER.keys");
+    std::ofstream(file) << before;
+    int told = 0;
+    SetOnKeyStoreReadFailed([&] { ++told; });
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("\\K", false));
+    EXPECT_EQ(reg.ReadString("Kept"), "k");
+    std::ofstream(file) << others;
+    KeyStoreReadFault = [&](const std::string&) { return fault; };
+    for (int read = 0; read < 3; ++read) EXPECT_EQ(reg.ReadString("Kept"), "k");
+    reg.WriteString("Mine", "this run's");
+    EXPECT_TRUE(reg.DeleteValue("Kept"));
+    EXPECT_EQ(reg.ReadString("Mine"), "this run's");
+    EXPECT_FALSE(reg.ValueExists("Kept"));
+    EXPECT_EQ(TextOf(file), others);
+    KeyStoreReadFault = nullptr;
+    // The first read that reads the file again writes what waited.
+    EXPECT_EQ(reg.ReadString("Theirs"), "t");
+    EXPECT_EQ(TextOf(file), "Pictrova key store 1\nkey \"K\"\nsz \"Mine\" \"this run's\"\nsz \"Theirs\" \"t\"\n");
+    SetOnKeyStoreReadFailed(nullptr);
+    EXPECT_EQ(told, 1);
+    const auto failures = TakeKeyStoreReadFailures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].File, file);
+    EXPECT_EQ(failures[0].Error, fault);
+  }
+  // No descriptor left at all, for real, in a child: its writes cannot even
+  // take the lock, and wait for the next write.
+  SetKeyStoreFolder(FTemp.Path());
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TRegistry reg;
+    reg.WriteString("V", "before");
+    struct rlimit limit {};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, 256);
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(2);
+    std::vector<int> filled;
+    for (int fd; (fd = ::dup(0)) >= 0;) filled.push_back(fd);
+    if (errno != EMFILE) _exit(3);
+    try {
+      reg.WriteString("V", "during");
+    } catch (const ERegistryException&) {
+      _exit(4);
+    }
+    if (reg.ReadString("V") != "during") _exit(5);
+    for (int fd : filled) ::close(fd);
+    reg.WriteString("W", "after");
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(FileText(), "Pictrova key store 1\nsz \"V\" \"during\"\nsz \"W\" \"after\"\n");
+}
+
+// A read looks its value up in the tree the store keeps: reads of every
+// kind, however many, copy none of its keys.
+TEST_F(KeyStore, ReadsCopyNoKeyOfTheTree) {
+  const std::string key = "\\Software\\Halvenworth\\Pictrova 3";
+  TRegistry writer, reader(KEY_READ);
+  ASSERT_TRUE(writer.OpenKey(key, true));
+  writer.WriteString("Text", "t");
+  writer.WriteInteger("Number", 1);
+  writer.WriteBinaryData("Bytes", {1});
+  ASSERT_TRUE(writer.CreateKey("Sub"));
+  const std::uint64_t copies = KeyNodeCopies();
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(writer.OpenKey(key, true));
+    ASSERT_TRUE(reader.OpenKeyReadOnly(key));
+    EXPECT_EQ(reader.ReadString("Text"), "t");
+    EXPECT_EQ(reader.ReadInteger("Number"), 1);
+    EXPECT_EQ(reader.ReadBinaryData("Bytes").size(), 1u);
+    EXPECT_EQ(reader.GetDataType("Text"), rdString);
+    EXPECT_EQ(reader.GetDataSize("Absent"), -1);
+    EXPECT_TRUE(reader.ValueExists("Number"));
+    EXPECT_TRUE(reader.KeyExists("Sub"));
+    EXPECT_TRUE(reader.HasSubKeys());
+    std::vector<std::string> names;
+    EXPECT_TRUE(reader.GetValueNames(names));
+    EXPECT_TRUE(reader.GetKeyNames(names));
+  }
+  EXPECT_EQ(KeyNodeCopies() - copies, 0u);
 }
 
 // An editor's CRLF line ends read as the store's own; text of another

@@ -12,6 +12,10 @@
 #            record would change (a "%41", blanks, letters beyond ASCII, a
 #            line break) to the trash: each record's Path decodes to the
 #            name it had and is written as GLib's trash writes it.
+#   recent   two runs on one settings folder (two sessions of one user)
+#            each open folders: the stored recent folders keep both runs';
+#            Open Recent of one that is gone says so and drops it for good,
+#            though the other run still lists it when it ends.
 # Usage: folders.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -21,9 +25,11 @@ source "$(dirname "$0")/screenlib.sh"
 journey_env "$work" one two bin
 
 pid=""
+second=""
 fail() {
   echo "FOLDERS ($case) FAILED: $*" >&2
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  [ -n "$second" ] && kill "$second" 2>/dev/null
   exit 1
 }
 
@@ -207,6 +213,80 @@ trash)
     peer=$(sed -n 's/^Path=//p' "$work/peer/Trash/info/$name.trashinfo")
     [ "$path" = "${peer/\/two\///one/}" ] || fail "the record of $name says $path where GLib's says $peer"
   done
+  ;;
+recent)
+  marked_picture "$work/one/a.png" "#FF0000"
+  marked_picture "$work/two/b.png" "#0000FF"
+  mkdir -p "$work/three"
+  marked_picture "$work/three/c.png" "#00FF00"
+  (cd "$work" && sha256sum one/a.png three/c.png) >"$work/pictures.sha256"
+  # recent_lines: the recent folders' key and values as the settings file holds them.
+  recent_lines() {
+    awk '/^key / { on = ($0 ~ /"RecentFolders"$/) } on' \
+      "$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
+  }
+  # expect_recent <order> <slot=folder>...: the stored list, byte for byte.
+  expect_recent() {
+    local order=$1 s
+    shift
+    {
+      echo 'key "Software" "Halvenworth" "Pictrova 3" "RecentFolders"'
+      for s in "$@"; do printf 'sz "%s" "%s"\n' "${s%%=*}" "$work/${s#*=}"; done
+      printf 'sz "MRUList" "%s"\n' "$order"
+    } >"$work/recent.expected"
+    recent_lines >"$work/recent.stored"
+    cmp -s "$work/recent.expected" "$work/recent.stored" ||
+      fail "$order: the stored recent folders are $(tr '\n' '|' <"$work/recent.stored")"
+  }
+  start "$work/one/a.png"
+  first=$pid
+  # The second run: another session's runtime folder, the same settings.
+  mkdir -m 700 "$work/runtime2"
+  XDG_RUNTIME_DIR="$work/runtime2" "$program" "$work/two/b.png" >"$work/second.log" 2>&1 &
+  second=$!
+  wait_window "^Pictrova - $work/two/b.png$" >/dev/null || fail "the second run did not show two/b.png"
+  sleep 1
+  # The first run opens a third folder (a second start hands it over).
+  "$program" "$work/three/c.png"
+  wait_window "^Pictrova - $work/three/c.png$" >/dev/null || fail "the first run did not open the third folder"
+  sleep 1
+  expect_recent cba a=one b=two c=three
+  # Open Recent's second item (the menu: three, two, one) after two went.
+  rm -r "$work/two"
+  read -r main _ <<<"$(find_window "^Pictrova - $work/three/c.png$")"
+  xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus --sync "$main"
+  xdotool key alt+f
+  sleep 0.5
+  xdotool key Down Right
+  sleep 0.5
+  shot recentmenu
+  xdotool key Down Return
+  for _ in $(seq 1 50); do
+    [ "$(windows_named "^Pictrova - $work/three/c.png$")" -ge 2 ] && break
+    sleep 0.2
+  done
+  [ "$(windows_named "^Pictrova - $work/three/c.png$")" -ge 2 ] || { shot nomessage; fail "no message for the folder gone"; }
+  shot message
+  expect_recent ca a=one c=three
+  xdotool key Return
+  for _ in $(seq 1 50); do
+    [ "$(windows_named "^Pictrova - $work/three/c.png$")" -eq 1 ] && break
+    sleep 0.2
+  done
+  [ "$(windows_named "^Pictrova - $work/three/c.png$")" -eq 1 ] || fail "the message stayed"
+  # The second run had the folder open: it closes it when told.
+  read -r told _ <<<"$(wait_window "^Error$")" || { shot noerror; fail "the second run did not say its folder went"; }
+  xdotool windowfocus --sync "$told" key Return
+  wait_gone "^Error$" || fail "the second run's message stayed"
+  # The second run, which still lists the folder, ends first.
+  timeout 20 env XDG_RUNTIME_DIR="$work/runtime2" "$program" EXIT || fail "the second run's EXIT start did not end"
+  pid_gone "$second" || fail "the second run did not end on EXIT"
+  wait "$second" || fail "the second run ended with an error: $(tail -5 "$work/second.log")"
+  second=""
+  pid=$first
+  ends
+  expect_recent ca a=one c=three
+  (cd "$work" && sha256sum -c --quiet pictures.sha256) || fail "a picture changed"
   ;;
 *)
   fail "unknown case"

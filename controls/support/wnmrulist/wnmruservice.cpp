@@ -45,42 +45,101 @@ bool TMruServiceList::Load() {
   platform::TRegistry Registry;
   Registry.SetRootKey(FDesc.hKey);
   if (!Registry.OpenKey(FDesc.SubKey, true)) return false;
-  const bool Binary = FDesc.fFlags & MRU_BINARY;
-  std::string Order;
-  if (Registry.GetDataType(OrderValue) == platform::rdString) Order = Registry.ReadString(OrderValue);
   bool Damaged = false;
+  Registry.ReadKey([&](const platform::TRegKeyNode& Key) {
+    FEntries = ReadEntries(Key, FDesc.fFlags & MRU_BINARY, FCapacity, Damaged);
+  });
+  if (Damaged) Changed();
+  return true;
+}
+
+std::vector<TMruServiceList::TEntry> TMruServiceList::ReadEntries(const platform::TRegKeyNode& Key, bool Binary,
+                                                                  std::size_t Capacity, bool& Damaged) {
+  // The store keys values by their lower-case name; slot letters have no
+  // upper case.
+  const auto Find = [&Key](const std::string& Name) -> const platform::TRegValue* {
+    const auto It = Key.Values.find(Name);
+    return It == Key.Values.end() ? nullptr : &It->second;
+  };
+  std::vector<TEntry> Entries;
+  std::string Order;
+  if (const platform::TRegValue* Value = Find("mrulist"); Value && Value->Kind == platform::rdString)
+    Order = Value->Text;
   std::vector<bool> Seen(SlotLimit, false);
   for (char Letter : Order) {
     const int Slot = SlotOf(std::string(1, Letter));
-    const std::string Name = MruSlotName(Slot);
-    if (Slot < 0 || Seen[Slot] || Registry.GetDataType(Name) != (Binary ? platform::rdBinary : platform::rdString)) {
+    const platform::TRegValue* Value = Slot < 0 ? nullptr : Find(MruSlotName(Slot));
+    if (!Value || Seen[Slot] || Value->Kind != (Binary ? platform::rdBinary : platform::rdString)) {
       Damaged = true;
       continue;
     }
     Seen[Slot] = true;
-    TEntry Entry{Slot, {}};
-    if (Binary) {
-      const std::vector<std::uint8_t> Bytes = Registry.ReadBinaryData(Name);
-      Entry.Data.assign(Bytes.begin(), Bytes.end());
-    } else {
-      Entry.Data = Registry.ReadString(Name);
-    }
-    FEntries.push_back(std::move(Entry));
+    Entries.push_back({Slot, Binary ? std::string(Value->Bytes.begin(), Value->Bytes.end()) : Value->Text});
   }
   // A lower capacity than the list was written with keeps the most recent.
-  if (FEntries.size() > FCapacity) {
-    FEntries.resize(FCapacity);
+  if (Entries.size() > Capacity) {
+    Entries.resize(Capacity);
     Damaged = true;
   }
-  std::vector<std::string> Names;
-  Registry.GetValueNames(Names);
-  for (const std::string& Name : Names) {
-    const int Slot = SlotOf(Name);
-    if (Slot >= 0 && std::none_of(FEntries.begin(), FEntries.end(), [Slot](const TEntry& E) { return E.Slot == Slot; }))
+  for (const auto& [_, Value] : Key.Values) {
+    const int Slot = SlotOf(Value.Name);
+    if (Slot >= 0 && std::none_of(Entries.begin(), Entries.end(), [Slot](const TEntry& E) { return E.Slot == Slot; }))
       Damaged = true;
   }
-  if (Damaged) Changed();
-  return true;
+  return Entries;
+}
+
+void TMruServiceList::Apply(std::vector<TEntry>& Entries, const TChange& Change, std::size_t Capacity) {
+  const auto Found = std::find_if(Entries.begin(), Entries.end(), [&](const TEntry& E) { return E.Data == Change.Data; });
+  if (!Change.Add) {
+    if (Found != Entries.end()) Entries.erase(Found);
+    return;
+  }
+  if (Found != Entries.end()) {
+    std::rotate(Entries.begin(), Found, Found + 1);
+    return;
+  }
+  if (Capacity == 0) return;
+  int Slot = -1;
+  if (Entries.size() >= Capacity) {
+    Slot = Entries.back().Slot;
+    Entries.pop_back();
+  } else {
+    for (int Free = 0; Free < SlotLimit && Slot < 0; ++Free)
+      if (std::none_of(Entries.begin(), Entries.end(), [Free](const TEntry& E) { return E.Slot == Free; })) Slot = Free;
+  }
+  Entries.insert(Entries.begin(), TEntry{Slot, Change.Data});
+}
+
+bool TMruServiceList::StoreEntries(platform::TRegKeyNode& Key, const std::vector<TEntry>& Entries, bool Binary) {
+  bool Changes = false;
+  const auto Put = [&](const std::string& Lower, platform::TRegValue Value) {
+    platform::TRegValue& Stored = Key.Values[Lower];
+    if (Stored == Value) return;
+    Stored = std::move(Value);
+    Changes = true;
+  };
+  std::string Order;
+  for (const TEntry& Entry : Entries) {
+    const std::string Name = MruSlotName(Entry.Slot);
+    if (Binary)
+      Put(Name, {Name, platform::rdBinary, {}, 0, std::vector<std::uint8_t>(Entry.Data.begin(), Entry.Data.end())});
+    else
+      Put(Name, {Name, platform::rdString, Entry.Data, 0, {}});
+    Order += Name;
+  }
+  Put("mrulist", {OrderValue, platform::rdString, Order, 0, {}});
+  // Slot values no entry uses go.
+  for (auto It = Key.Values.begin(); It != Key.Values.end();) {
+    const int Slot = SlotOf(It->second.Name);
+    if (Slot >= 0 && Order.find(static_cast<char>('a' + Slot)) == std::string::npos) {
+      It = Key.Values.erase(It);
+      Changes = true;
+    } else {
+      ++It;
+    }
+  }
+  return Changes;
 }
 
 void TMruServiceList::Changed() {
@@ -88,57 +147,32 @@ void TMruServiceList::Changed() {
   if (!(FDesc.fFlags & MRU_CACHEWRITE)) Write();
 }
 
-// Writes the whole list: values that did not change cost no write, and slot
-// values no entry uses are removed.
+// The list as stored now, with this run's changes on it, written in one
+// step under the store's lock: another run's changes since this one read
+// the list stay, and an unchanged list costs no write.
 void TMruServiceList::Write() {
-  try {
-    platform::TRegistry Registry;
-    Registry.SetRootKey(FDesc.hKey);
-    if (!Registry.OpenKey(FDesc.SubKey, true)) return;
-    std::string Order;
-    for (const TEntry& Entry : FEntries) {
-      const std::string Name = MruSlotName(Entry.Slot);
-      if (FDesc.fFlags & MRU_BINARY)
-        Registry.WriteBinaryData(Name, std::vector<std::uint8_t>(Entry.Data.begin(), Entry.Data.end()));
-      else
-        Registry.WriteString(Name, Entry.Data);
-      Order += Name;
-    }
-    Registry.WriteString(OrderValue, Order);
-    std::vector<std::string> Names;
-    Registry.GetValueNames(Names);
-    for (const std::string& Name : Names) {
-      const int Slot = SlotOf(Name);
-      if (Slot >= 0 && Order.find(static_cast<char>('a' + Slot)) == std::string::npos) Registry.DeleteValue(Name);
-    }
-    FDirty = false;
-  } catch (const platform::ERegistryException&) {
-    // Stays dirty: the next change or the list's end tries again.
-  }
-}
-
-int TMruServiceList::FreeSlot() const {
-  for (int Slot = 0; Slot < SlotLimit; ++Slot)
-    if (std::none_of(FEntries.begin(), FEntries.end(), [Slot](const TEntry& E) { return E.Slot == Slot; }))
-      return Slot;
-  return -1;
+  platform::TRegistry Registry;
+  Registry.SetRootKey(FDesc.hKey);
+  if (!Registry.OpenKey(FDesc.SubKey, true)) return;
+  const bool Binary = FDesc.fFlags & MRU_BINARY;
+  const bool Written = Registry.ChangeKey([Changes = FChanges, Binary, Capacity = FCapacity](platform::TRegKeyNode& Key) {
+    bool Damaged = false;
+    std::vector<TEntry> Entries = ReadEntries(Key, Binary, Capacity, Damaged);
+    for (const TChange& Change : Changes) Apply(Entries, Change, Capacity);
+    return StoreEntries(Key, Entries, Binary);
+  });
+  // Stays dirty otherwise: the next change or the list's end tries again.
+  if (!Written) return;
+  FChanges.clear();
+  FDirty = false;
+  bool Damaged = false;
+  Registry.ReadKey([&](const platform::TRegKeyNode& Key) { FEntries = ReadEntries(Key, Binary, FCapacity, Damaged); });
 }
 
 int TMruServiceList::AddString(const std::string& Text) {
   if ((FDesc.fFlags & MRU_BINARY) || FCapacity == 0) return -1;
-  const int Found = FindString(Text);
-  if (Found >= 0) {
-    std::rotate(FEntries.begin(), FEntries.begin() + Found, FEntries.begin() + Found + 1);
-  } else {
-    int Slot;
-    if (FEntries.size() >= FCapacity) {
-      Slot = FEntries.back().Slot;
-      FEntries.pop_back();
-    } else {
-      Slot = FreeSlot();
-    }
-    FEntries.insert(FEntries.begin(), TEntry{Slot, Text});
-  }
+  FChanges.push_back({true, Text});
+  Apply(FEntries, FChanges.back(), FCapacity);
   Changed();
   return 0;
 }
@@ -152,6 +186,7 @@ int TMruServiceList::FindString(const std::string& Text) const {
 
 int TMruServiceList::Delete(int Index) {
   if (Index < 0 || Index >= Count()) return 0;
+  FChanges.push_back({false, FEntries[static_cast<std::size_t>(Index)].Data});
   FEntries.erase(FEntries.begin() + Index);
   Changed();
   return 1;

@@ -72,15 +72,30 @@ class TMruServiceList {
     int Slot = 0;
     std::string Data;
   };
+  // One change of this run's: Data put in front, or removed.
+  struct TChange {
+    bool Add = true;
+    std::string Data;
+  };
   explicit TMruServiceList(const TMruListDesc& Desc);
   bool Load();
   void Changed();
   void Write();
-  int FreeSlot() const;
+  // The list a key holds: the slots its order names, each once and of the
+  // list's kind, the most recent Capacity of them. Damaged tells that the
+  // key holds more or other than that.
+  static std::vector<TEntry> ReadEntries(const platform::TRegKeyNode& Key, bool Binary, std::size_t Capacity,
+                                         bool& Damaged);
+  static void Apply(std::vector<TEntry>& Entries, const TChange& Change, std::size_t Capacity);
+  // Puts Entries into Key as ReadEntries reads them; answers whether Key changed.
+  static bool StoreEntries(platform::TRegKeyNode& Key, const std::vector<TEntry>& Entries, bool Binary);
 
   TMruListDesc FDesc;
   std::size_t FCapacity = 0;
   std::vector<TEntry> FEntries;
+  // This run's changes not yet written: each write applies them to the list
+  // as stored then, so that another run's changes in between stay.
+  std::vector<TChange> FChanges;
   bool FDirty = false;
   int FItemReads = 0;
 };

@@ -302,8 +302,10 @@ void ReadHeaderBox(platform::TStream& Stream, std::uint32_t Type, std::int64_t P
   }
 }
 
-// The boxes from the signature box at Start: the header boxes up to the end
-// of "jp2h" (among the first 64 boxes), then on to "jp2c". A file
+// The boxes from the signature box at Start on to "jp2c". The library takes
+// header boxes inside "jp2h" and also, misplaced, after it up to the code
+// stream (a mapping box there still brings the palette in), but ignores those
+// before it; the walk reads the same ones, among the first 64 boxes. A file
 // with thousands of boxes before its code stream is none we read.
 TJp2Boxes ReadJp2Boxes(platform::TStream& Stream, std::int64_t Start) {
   const std::int64_t Here = Stream.Position();
@@ -311,7 +313,7 @@ TJp2Boxes ReadJp2Boxes(platform::TStream& Stream, std::int64_t Start) {
   std::int64_t At = Start;
   const std::int64_t End = Stream.Size();
   std::int64_t Limit = End; // the end of the box whose contents are walked
-  bool HeaderRead = false;
+  bool HeaderSeen = false;
   std::uint8_t Head[16];
   for (int Boxes = 0; Boxes < 4096 && At + 8 <= Limit; ++Boxes) {
     Stream.SetPosition(At);
@@ -332,32 +334,34 @@ TJp2Boxes ReadJp2Boxes(platform::TStream& Stream, std::int64_t Start) {
     }
     if (Length < HeadSize || Length > Limit - At) break;
     if (Type == 0x6A703268 && Limit == End) { // "jp2h": walk the boxes inside it
+      HeaderSeen = true;
       Limit = At + Length;
       At += HeadSize;
       continue;
     }
-    if (!HeaderRead && Boxes < 64) ReadHeaderBox(Stream, Type, Length - HeadSize, Found);
+    if (HeaderSeen && Boxes < 64) ReadHeaderBox(Stream, Type, Length - HeadSize, Found);
     At += Length;
-    if (At == Limit && Limit != End) {
-      Limit = End;
-      HeaderRead = true;
-    }
+    if (At == Limit) Limit = End;
   }
   Stream.SetPosition(Here);
   return Found;
 }
 
-// The code stream at At begins with its image and tile size marker. The
-// library lays out every tile with every component as soon as it reads the
-// header, before any pixel: a few bytes declaring 65,535 tiles of 64
-// components take gigabytes. Tiles times (8 + components) within this bound
-// leave thousands of tiles to a picture of a few components, far more than
-// encoders cut pictures into.
-constexpr std::int64_t MaxTileComponents = 65536;
+// The code stream at At begins with its image and tile size marker. Every
+// tile has at least one tile-part, a start-of-tile segment (12 bytes) and a
+// start-of-data marker (2): more tiles than the bytes from there on hold
+// tile-parts for is no code stream. The library lays out every tile with
+// every component as soon as it reads the header, before any pixel (about
+// 8.9 KB a tile and 1.1 KB a tile-component, measured on OpenJPEG 2.5): that
+// memory counts in the allocation cap the pixels are held to.
+constexpr std::int64_t TilePartBytes = 14;
+constexpr std::int64_t TileHeaderBytes = 9216;
+constexpr std::int64_t TileComponentHeaderBytes = 1152;
 
 bool TilesAllowed(platform::TStream& Stream, std::int64_t At) {
   if (At < 0) return false;
   const std::int64_t Here = Stream.Position();
+  const std::int64_t Bytes = Stream.Size() - At;
   std::uint8_t Siz[42];
   Stream.SetPosition(At);
   const bool Read = Stream.Read(Siz, 42) == 42;
@@ -371,8 +375,11 @@ bool TilesAllowed(platform::TStream& Stream, std::int64_t At) {
   if (TileWidth == 0 || TileHeight == 0 || Width <= TileX || Height <= TileY) return true;
   const std::int64_t Across = (Width - TileX + TileWidth - 1) / TileWidth;
   const std::int64_t Down = (Height - TileY + TileHeight - 1) / TileHeight;
-  std::int64_t Tiles, Cost;
-  return RvSizeMul(Across, Down, Tiles) && RvSizeMul(Tiles, 8 + Components, Cost) && Cost <= MaxTileComponents;
+  std::int64_t Tiles, Header, PerTile;
+  return RvSizeMul(Across, Down, Tiles) && Tiles <= Bytes / TilePartBytes &&
+         RvSizeMul(Components, TileComponentHeaderBytes, PerTile) &&
+         RvSizeAdd(PerTile, TileHeaderBytes, PerTile) && RvSizeMul(Tiles, PerTile, Header) &&
+         RvAllocationAllowed(Header);
 }
 
 // The sample layout decoding a JP2 file with a palette box will leave, told

@@ -226,6 +226,34 @@ TEST_F(MruList, DelayedWriteWaitsForTheClose) {
   EXPECT_EQ(Stored(), (TValues{{"a", "/p/one"}, {"MRUList", "a"}}));
 }
 
+// Two runs of the program on one settings folder, each with its own list:
+// every write takes the list as stored then, so neither run loses what the
+// other added or removed, a delayed write neither.
+TEST_F(MruList, TwoRunsKeepEachOthersChanges) {
+  TWnMruList First, Second;
+  Configure(First);
+  First.AddString("/p/shared");
+  First.AddString("/p/gone");
+  Configure(Second);
+  First.AddString("/p/first");
+  Second.AddString("/p/second");
+  EXPECT_EQ(Items(Second), (std::vector<std::string>{"/p/second", "/p/first", "/p/gone", "/p/shared"}));
+  First.DeleteItem(First.FindString("/p/gone"));
+  Second.AddString("/p/shared");
+  EXPECT_EQ(Items(Second), (std::vector<std::string>{"/p/shared", "/p/second", "/p/first"}));
+  EXPECT_EQ(Stored(), (TValues{{"a", "/p/shared"}, {"c", "/p/first"}, {"d", "/p/second"}, {"MRUList", "adc"}}));
+  {
+    TWnMruList Delayed;
+    Delayed.SetDelayedWrite(true);
+    Configure(Delayed);
+    Delayed.AddString("/p/delayed");
+    First.AddString("/p/meanwhile");
+  }
+  First.Reopen();
+  EXPECT_EQ(Items(First),
+            (std::vector<std::string>{"/p/delayed", "/p/meanwhile", "/p/shared", "/p/second", "/p/first"}));
+}
+
 TEST_F(MruList, MenuItemsKeepTheirText) {
   TWnMruList List;
   Configure(List);

@@ -3,6 +3,9 @@
 #include <array>
 #include <clocale>
 #include <cstring>
+#include <filesystem>
+#include <tuple>
+
 #include <openjpeg.h>
 
 #include "image/io/jpeg2000/rvjpeg2000.h"
@@ -119,12 +122,16 @@ Bytes Be(std::uint32_t V, int Bytes) {
   return B;
 }
 
-// A JP2 file: signature, file type, the header box holding Header, and the
-// code stream in a "jp2c" box (with a 64-bit length when Long).
-Bytes Jp2Around(const Bytes& Header, const Bytes& CodeStream, bool Long = false) {
+// A JP2 file: signature, file type, the boxes Before, the header box holding
+// Header, the boxes After, and the code stream in a "jp2c" box (with a
+// 64-bit length when Long).
+Bytes Jp2Around(const Bytes& Header, const Bytes& CodeStream, bool Long = false, const Bytes& Before = {},
+                const Bytes& After = {}) {
   Bytes File = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
   PutBox(File, "ftyp", {'j', 'p', '2', ' ', 0, 0, 0, 0, 'j', 'p', '2', ' '});
+  File.insert(File.end(), Before.begin(), Before.end());
   PutBox(File, "jp2h", Header);
+  File.insert(File.end(), After.begin(), After.end());
   if (!Long) {
     PutBox(File, "jp2c", CodeStream);
     return File;
@@ -135,43 +142,54 @@ Bytes Jp2Around(const Bytes& Header, const Bytes& CodeStream, bool Long = false)
   return File;
 }
 
-// The image header box ("ihdr") and an enumerated colour box ("colr").
+// An enumerated colour box ("colr"): method 1, precedence, approximation,
+// the colour space.
+Bytes ColourBox(std::uint32_t EnumCs) {
+  Bytes Box, Colr = {1, 0, 0};
+  for (std::uint8_t B : Be(EnumCs, 4)) Colr.push_back(B);
+  PutBox(Box, "colr", Colr);
+  return Box;
+}
+
+// The image header box ("ihdr") and, unless EnumCs is 0, a colour box.
 Bytes Jp2Header(int W, int H, int Components, std::uint32_t EnumCs) {
-  Bytes Header, Ihdr = Be(static_cast<std::uint32_t>(H), 4), Colr = {1, 0, 0};
+  Bytes Header, Ihdr = Be(static_cast<std::uint32_t>(H), 4);
   for (std::uint8_t B : Be(static_cast<std::uint32_t>(W), 4)) Ihdr.push_back(B);
   Ihdr.insert(Ihdr.end(), {0, static_cast<std::uint8_t>(Components), 7, 7, 0, 0});
-  for (std::uint8_t B : Be(EnumCs, 4)) Colr.push_back(B);
   PutBox(Header, "ihdr", Ihdr);
-  PutBox(Header, "colr", Colr);
+  const Bytes Colr = EnumCs != 0 ? ColourBox(EnumCs) : Bytes{};
+  Header.insert(Header.end(), Colr.begin(), Colr.end());
   return Header;
 }
 
 // A JP2 file around an 8-bit code stream: colour box ("colr") EnumCs and,
 // when given, a palette (red, green, blue entries) that maps the one
-// component to three channels.
+// component to three channels, its mapping box ("cmap") inside the header
+// box or, when MapAfterHeader, misplaced after it.
 Bytes Jp2File(const Bytes& CodeStream, int W, int H, int Components, std::uint32_t EnumCs,
-              const std::vector<std::array<std::uint8_t, 3>>& Palette = {}) {
-  Bytes Header = Jp2Header(W, H, Components, EnumCs);
+              const std::vector<std::array<std::uint8_t, 3>>& Palette = {}, bool MapAfterHeader = false) {
+  Bytes Header = Jp2Header(W, H, Components, EnumCs), Late;
   if (!Palette.empty()) {
     Bytes Pclr = Be(static_cast<std::uint32_t>(Palette.size()), 2);
     Pclr.insert(Pclr.end(), {3, 7, 7, 7});
     for (const auto& E : Palette) Pclr.insert(Pclr.end(), E.begin(), E.end());
     PutBox(Header, "pclr", Pclr);
-    PutBox(Header, "cmap", {0, 0, 1, 0, 0, 0, 1, 1, 0, 0, 1, 2});
+    PutBox(MapAfterHeader ? Late : Header, "cmap", {0, 0, 1, 0, 0, 0, 1, 1, 0, 0, 1, 2});
   }
-  return Jp2Around(Header, CodeStream);
+  return Jp2Around(Header, CodeStream, false, {}, Late);
 }
 
 // A code stream of 8-bit components on a grid of W x H tiles of TileW x
-// TileH, of which only the first tile is there: start of code stream; image
-// and tile size (no capabilities, no offsets, unsigned samples, no
-// subsampling); coding style (layer-resolution order, one layer, no
-// component transform, no decomposition, 64 x 64 code blocks, the
+// TileH, of which only the first tile is there unless AllTiles: start of
+// code stream; image and tile size (no capabilities, no offsets, unsigned
+// samples, no subsampling); coding style (layer-resolution order, one
+// layer, no component transform, no decomposition, 64 x 64 code blocks, the
 // reversible filter); quantisation (none, two guard bits, one band);
-// the first tile part, whose one empty packet per component decodes as
-// zeros; end of code stream. One tile makes a whole picture of zeros.
+// a tile part per tile (its index, its length, part 0 of 1), whose one
+// empty packet per component decodes as zeros; end of code stream. One tile
+// makes a whole picture of zeros.
 Bytes TiledCodeStream(std::uint32_t W, std::uint32_t H, std::uint32_t TileW, std::uint32_t TileH,
-                      int Components) {
+                      int Components, bool AllTiles = false) {
   Bytes S = {0xFF, 0x4F, 0xFF, 0x51};
   const Bytes Size = Be(static_cast<std::uint32_t>(38 + 3 * Components), 2);
   S.insert(S.end(), Size.begin(), Size.end());
@@ -182,12 +200,25 @@ Bytes TiledCodeStream(std::uint32_t W, std::uint32_t H, std::uint32_t TileW, std
   for (int C = 0; C < Components; ++C) S.insert(S.end(), {7, 1, 1});
   S.insert(S.end(), {0xFF, 0x52, 0, 12, 0, 0, 0, 1, 0, 0, 4, 4, 0, 1});
   S.insert(S.end(), {0xFF, 0x5C, 0, 4, 0x40, 0x40});
-  S.insert(S.end(), {0xFF, 0x90, 0, 10, 0, 0});
-  for (std::uint8_t B : Be(static_cast<std::uint32_t>(14 + Components), 4)) S.push_back(B);
-  S.insert(S.end(), {0, 1, 0xFF, 0x93});
-  S.insert(S.end(), static_cast<std::size_t>(Components), 0);
+  const std::uint32_t Tiles = AllTiles ? (W + TileW - 1) / TileW * ((H + TileH - 1) / TileH) : 1;
+  for (std::uint32_t Tile = 0; Tile < Tiles; ++Tile) {
+    const Bytes Index = Be(Tile, 2);
+    S.insert(S.end(), {0xFF, 0x90, 0, 10, Index[0], Index[1]});
+    for (std::uint8_t B : Be(static_cast<std::uint32_t>(14 + Components), 4)) S.push_back(B);
+    S.insert(S.end(), {0, 1, 0xFF, 0x93});
+    S.insert(S.end(), static_cast<std::size_t>(Components), 0);
+  }
   S.insert(S.end(), {0xFF, 0xD9});
   return S;
+}
+
+// A component mapping box ("cmap"): per channel I the component (2 bytes,
+// 0), the palette's use (1) and its column (I).
+Bytes MappingBox(int Columns) {
+  Bytes Box, Cmap;
+  for (int I = 0; I < Columns; ++I) Cmap.insert(Cmap.end(), {0, 0, 1, static_cast<std::uint8_t>(I)});
+  PutBox(Box, "cmap", Cmap);
+  return Box;
 }
 
 // Jp2Header of one component with a palette ("pclr") of two entries, 0
@@ -197,19 +228,18 @@ Bytes TiledCodeStream(std::uint32_t W, std::uint32_t H, std::uint32_t TileW, std
 Bytes PaletteHeader(int W, int H, std::uint32_t EnumCs, const std::vector<int>& Depths, bool Mapped = true,
                     int First = 0) {
   const auto Columns = static_cast<std::uint8_t>(Depths.size());
-  Bytes Header = Jp2Header(W, H, 1, EnumCs), Pclr = {0, 2, Columns}, Cmap, Cdef = {0, Columns};
+  Bytes Header = Jp2Header(W, H, 1, EnumCs), Pclr = {0, 2, Columns}, Cdef = {0, Columns};
   for (int D : Depths) Pclr.push_back(static_cast<std::uint8_t>(D - 1));
   for (std::uint8_t Entry = 0; Entry < 2; ++Entry)
     for (int D : Depths) {
       Pclr.insert(Pclr.end(), static_cast<std::size_t>((D + 7) / 8 - 1), 0);
       Pclr.push_back(Entry);
     }
-  for (std::uint8_t I = 0; I < Columns; ++I) {
-    Cmap.insert(Cmap.end(), {0, 0, 1, I});
+  for (std::uint8_t I = 0; I < Columns; ++I)
     Cdef.insert(Cdef.end(), {0, I, 0, 0, 0, static_cast<std::uint8_t>(I == First ? 1 : I < First ? I + 2 : I + 1)});
-  }
   PutBox(Header, "pclr", Pclr);
-  if (Mapped) PutBox(Header, "cmap", Cmap);
+  const Bytes Cmap = MappingBox(Columns);
+  if (Mapped) Header.insert(Header.end(), Cmap.begin(), Cmap.end());
   if (First != 0) PutBox(Header, "cdef", Cdef);
   return Header;
 }
@@ -379,31 +409,41 @@ TEST(Jpeg2000Layout, YCbCrFileIsConverted) {
 
 // A palette turns the one component into its columns only while decoding.
 // A header-only read tells the layout decoding leaves from the boxes
-// instead: the same file with its tile cut short gives it too.
+// instead: the same file with its tile cut short gives it too. Header boxes
+// misplaced after the header box count, as they do for the library; those
+// before it do not.
 TEST(Jpeg2000Layout, PaletteLayoutComesFromTheBoxesNotADecode) {
   const Bytes Stream = TiledCodeStream(16, 8, 16, 8, 1);
   const Bytes Cut(Stream.begin(), Stream.end() - 3); // the packet and the end of the code stream
+  const Bytes Cmap = MappingBox(3);
   const struct {
     const char* Name;
-    std::uint32_t EnumCs;
+    std::uint32_t EnumCs; // 0: no colour box in the header box
     std::vector<int> Depths;
     bool Mapped;
     int First, Samples, Bits; // Samples 0: refused
+    Bytes Before = {}, After = {}; // boxes around the header box
   } Cases[] = {
       {"sRGB", 16, {8, 8, 8}, true, 0, 3, 8},           {"gray", 17, {8, 8, 8}, true, 0, 1, 8},
       {"sYCC", 18, {8, 8, 8}, true, 0, 3, 8},           {"depths", 16, {4, 12, 16}, true, 0, 3, 4},
       {"second first", 16, {4, 12, 16}, true, 1, 3, 12}, {"unmapped: the component", 17, {4, 4, 4}, false, 0, 1, 8},
       {"one column", 16, {8}, true, 0, 0, 0},           {"CMYK", 12, {8, 8, 8, 8}, true, 0, 0, 0},
+      {"mapping after the header", 16, {4, 12, 16}, false, 0, 3, 4, {}, Cmap},
+      {"mapping before the header: unused", 16, {4, 12, 16}, false, 0, 0, 0, Cmap},
+      {"gray after the header", 0, {4, 12, 16}, true, 0, 1, 4, {}, ColourBox(17)},
+      {"Lab before the header: ignored", 16, {4, 12, 16}, true, 0, 3, 4, ColourBox(14)},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.Name);
     const Bytes Header = PaletteHeader(16, 8, C.EnumCs, C.Depths, C.Mapped, C.First);
+    const Bytes Whole = Jp2Around(Header, Stream, false, C.Before, C.After);
+    const Bytes Short = Jp2Around(Header, Cut, false, C.Before, C.After);
     TRvBitmap Out;
     TIOParamsVals Full, Head, CutHead, CutFull;
-    ASSERT_EQ(Read(Jp2Around(Header, Stream), Out, Full), C.Samples > 0);
-    EXPECT_EQ(Read(Jp2Around(Header, Stream), Out, Head, true), C.Samples > 0);
-    EXPECT_EQ(Read(Jp2Around(Header, Cut), Out, CutHead, true), C.Samples > 0);
-    EXPECT_FALSE(Read(Jp2Around(Header, Cut), Out, CutFull));
+    ASSERT_EQ(Read(Whole, Out, Full), C.Samples > 0);
+    EXPECT_EQ(Read(Whole, Out, Head, true), C.Samples > 0);
+    EXPECT_EQ(Read(Short, Out, CutHead, true), C.Samples > 0);
+    EXPECT_FALSE(Read(Short, Out, CutFull));
     if (C.Samples == 0) continue;
     for (const TIOParamsVals* P : {&Full, &Head, &CutHead})
       EXPECT_EQ(std::make_pair(P->SamplesPerPixel, P->BitsPerSample), std::make_pair(C.Samples, C.Bits));
@@ -492,21 +532,30 @@ TEST(Jpeg2000Failure, PixelCapRefusesTheDecodeNotTheHeader) {
   rv::RvSetMaxPixels(Saved);
 }
 
-// The library lays out every tile with every component as soon as it reads
-// the header: tiles x (8 + components) beyond 65,536 are refused before it,
-// in a code stream and in a JP2 file's code-stream box of either length.
-TEST(Jpeg2000Failure, TilesTimesComponentsAreBoundedBeforeTheHeader) {
+// Every tile needs a tile-part of at least 14 bytes: a code stream that
+// declares more tiles than its bytes hold is refused before the library lays
+// them out, in a code stream and in a JP2 file's code-stream box of either
+// length; with a tile-part for each, thousands read. What the library lays
+// out for them (about 12 KB a tile of three components) counts in the
+// allocation cap.
+TEST(Jpeg2000Failure, TilesAreBoundedByTheTilePartsTheBytesHold) {
   const struct {
     std::uint32_t Across, Down;
     int Components;
-    bool Read;
-  } Cases[] = {{7281, 1, 1, true}, {7282, 1, 1, false}, {5957, 1, 3, true},
-               {5958, 1, 3, false}, {85, 85, 1, true},  {86, 86, 1, false}};
+    bool AllTiles, Read;
+    std::int64_t Cap = 0; // 0: the cap as it is
+  } Cases[] = {{5, 1, 1, false, true},     {6, 1, 1, false, false},     {255, 257, 1, false, false},
+               {257, 255, 64, false, false}, {7282, 1, 1, true, true},   {5958, 1, 3, true, true},
+               {86, 86, 1, true, true},      {2000, 1, 3, true, false, std::int64_t{16} << 20},
+               {2000, 1, 3, true, true, std::int64_t{40} << 20}};
+  const std::int64_t Saved = rv::RvMaxAllocation();
   for (const auto& C : Cases) {
-    SCOPED_TRACE(testing::Message() << C.Across << " x " << C.Down << " tiles of " << C.Components);
+    SCOPED_TRACE(testing::Message() << C.Across << " x " << C.Down << " tiles of " << C.Components << ", all "
+                                    << C.AllTiles << ", cap " << C.Cap);
     // Tiles of one pixel.
-    const Bytes Stream = TiledCodeStream(C.Across, C.Down, 1, 1, C.Components);
+    const Bytes Stream = TiledCodeStream(C.Across, C.Down, 1, 1, C.Components, C.AllTiles);
     const Bytes Header = Jp2Header(static_cast<int>(C.Across), static_cast<int>(C.Down), C.Components, 16);
+    rv::RvSetMaxAllocation(C.Cap > 0 ? C.Cap : Saved);
     for (const Bytes& File : {Stream, Jp2Around(Header, Stream), Jp2Around(Header, Stream, true)}) {
       TRvBitmap Out;
       TIOParamsVals Params;
@@ -514,6 +563,7 @@ TEST(Jpeg2000Failure, TilesTimesComponentsAreBoundedBeforeTheHeader) {
       EXPECT_EQ(Params.Width, C.Read ? static_cast<std::int32_t>(C.Across) : 0);
     }
   }
+  rv::RvSetMaxAllocation(Saved);
 }
 
 // A palette's columns become planes of the component's size while decoding:
@@ -643,6 +693,19 @@ TEST(Jpeg2000Interop, PaletteBoxIsAppliedAndLabIsRefused) {
   EXPECT_EQ(HeaderParams.SamplesPerPixel, 3);
   EXPECT_EQ(Header.Width(), 0);
 
+  // The mapping box misplaced after the header box, where the library still
+  // takes it: the header read gives the full read's size and depth.
+  WriteFile(Dir.File("late.jp2"), Jp2File(ReadFile(Dir.File("idx.j2k")), 13, 7, 1, 16, Palette, true));
+  ASSERT_TRUE(RunTool("opj_decompress -i " + Dir.File("late.jp2") + " -o " + Dir.File("late.ppm")));
+  TRvBitmap LateRef;
+  TIOParamsVals LateParams, LateHeader;
+  ASSERT_TRUE(ReadPnm(Dir.File("late.ppm"), LateRef));
+  ASSERT_TRUE(Read(ReadFile(Dir.File("late.jp2")), Out, LateParams));
+  ExpectSame24(LateRef, Out);
+  ASSERT_TRUE(Read(ReadFile(Dir.File("late.jp2")), Header, LateHeader, true));
+  for (const TIOParamsVals* P : {&LateParams, &LateHeader})
+    EXPECT_EQ(std::make_tuple(P->Width, P->Height, P->SamplesPerPixel, P->BitsPerSample), std::make_tuple(13, 7, 3, 8));
+
   // Three components declared CIELab: refused, not shown as RGB.
   TRvBitmap Rgb;
   MakeGradient(Rgb, 13, 7);
@@ -654,4 +717,46 @@ TEST(Jpeg2000Interop, PaletteBoxIsAppliedAndLabIsRefused) {
   EXPECT_FALSE(Read(Lab, Out, Params, true));
   ASSERT_TRUE(Read(Srgb, Out, Params));
   ExpectSame24(Rgb, Out);
+}
+
+// Photographs cut by opj_compress into tiles of 16, 32 and 64 pixels, by the
+// thousand, lossless and lossy: read as opj_decompress reads them, and their
+// header alone gives the full read's layout.
+TEST(Jpeg2000Interop, ReadsTiledPhotographsLikeOpjDecompress) {
+  LIBCODECS_NEED_TOOL("opj_compress");
+  LIBCODECS_NEED_TOOL("opj_decompress");
+  LIBCODECS_NEED_TOOL("djpeg");
+  const std::string Photos = "/usr/share/backgrounds/mate/nature/";
+  for (const char* Photo : {"Dune.jpg", "LadyBird.jpg"})
+    if (!std::filesystem::exists(Photos + Photo)) GTEST_SKIP() << "photograph missing: " << Photo;
+  testing_support::TTempFolder Dir;
+  const struct {
+    const char* Photo;
+    const char* Decode; // djpeg's options; -grayscale makes a gray picture
+    const char* Encode;
+    const char* File;
+  } Cases[] = {
+      {"Dune.jpg", "", "-t 16,16 -n 5", "a.j2k"},                  // 1680 x 1050: 105 x 66 tiles
+      {"Dune.jpg", "-grayscale", "-t 16,16 -n 5 -I", "b.jp2"},     // the same in gray, lossy
+      {"LadyBird.jpg", "-scale 3/4", "-t 32,32 -I -n 4", "c.jp2"}, // 1920 x 1200: 60 x 38
+      {"Dune.jpg", "", "-t 64,64 -I -r 10", "d.jp2"},              // 27 x 17
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(testing::Message() << C.Photo << " " << C.Decode << " " << C.Encode);
+    const bool Gray = std::string(C.Decode).find("-grayscale") != std::string::npos;
+    const std::string In = Dir.File(Gray ? "in.pgm" : "in.ppm"), Ref = Dir.File(Gray ? "ref.pgm" : "ref.ppm");
+    ASSERT_TRUE(RunTool(std::string("djpeg -pnm ") + C.Decode + " -outfile " + In + " " + Photos + C.Photo));
+    ASSERT_TRUE(RunTool("opj_compress -i " + In + " -o " + Dir.File(C.File) + " " + C.Encode));
+    ASSERT_TRUE(RunTool("opj_decompress -i " + Dir.File(C.File) + " -o " + Ref));
+    TRvBitmap Expected, Out, Header;
+    ASSERT_TRUE(ReadPnm(Ref, Expected));
+    const Bytes Data = ReadFile(Dir.File(C.File));
+    TIOParamsVals Full, Head;
+    ASSERT_TRUE(Read(Data, Out, Full));
+    ExpectSame24(Expected, Out);
+    ASSERT_TRUE(Read(Data, Header, Head, true));
+    EXPECT_EQ(std::make_tuple(Head.Width, Head.Height, Head.SamplesPerPixel, Head.BitsPerSample),
+              std::make_tuple(Full.Width, Full.Height, Full.SamplesPerPixel, Full.BitsPerSample));
+    EXPECT_EQ(Full.SamplesPerPixel, Gray ? 1 : 3);
+  }
 }
