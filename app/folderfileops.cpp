@@ -316,8 +316,13 @@ void TFolderViewForm::RenameSelectedFile() {
 
 bool TFolderViewForm::ImageViewEdited(const std::string& OldName, const std::string& NewName) {
   if (FClosing || NewName == OldName) return false;
+  // A name refused settles nothing: the shown picture's edit stays.
+  QString Error = RenameNameRefusal(QString::fromStdString(NewName));
+  if (!Error.isEmpty()) {
+    ShowErrorDialog(Error);
+    return false;
+  }
   if (!OwnerReleases({JoinPath(FFolderPath, OldName)}, true)) return false;
-  QString Error;
   if (LowerFileExt(OldName) != LowerFileExt(NewName)) {
     Error = QStringLiteral("The file extension must match previous file extension.");
   } else if (RenameOnDisk(OldName, NewName, Error)) {

@@ -598,6 +598,9 @@ private:
   QString FCurrentFilePath;
   // The shown picture's file as the program last read or wrote it.
   TFileIdentity FShownIdentity;
+  // The bitmap the last save of an icon wrote beside it: a later save
+  // replaces that one without a question, any other file there only with.
+  TFileIdentity FBesideIdentity;
   TFolderViewForm* FCurrentFolderView = nullptr;
   std::vector<TFolderViewForm*> FFolderViews;
   // Every folder view not yet destroyed, closed ones waiting for their

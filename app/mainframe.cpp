@@ -218,6 +218,8 @@ void TMainForm::FolderViewClosed(TFolderViewForm* view) {
   if (!PnlPleaseWait->isHidden() && !StillWaiting()) ShowPleaseWait(false);
   UpdateFolderTabHeight(nullptr);
   UpdateCommandStates();
+  // The title named the closed folder while it showed no picture.
+  UpdateFileStatusText();
 }
 
 bool TMainForm::FolderViewMayClose(TFolderViewForm* view) {
@@ -287,6 +289,8 @@ void TMainForm::ThumbPageControlChange() {
   if (!view) return;
   FCurrentFolderView = view;
   view->ApplyFolderViewLayout();
+  // Without a picture the title names the current tab's folder.
+  UpdateFileStatusText();
   if (KeyCatcher) KeyCatcher->setFocus();
 }
 

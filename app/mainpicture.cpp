@@ -671,9 +671,19 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
     if (answer == 3) return TSaveAsOutcome::Discarded;
     if (answer != 1) return TSaveAsOutcome::Cancelled;
   }
+  // The bitmap's name beside an icon may be the user's own file.
+  if (beside && IsFile(target) && TFileIdentity::Of(target) != FBesideIdentity) {
+    const QString question = QString::fromStdString(target) + QStringLiteral(" already exists!\nDo you want to replace it?");
+    const int answer =
+        MessageDlg(windowTitle(), question, QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    // The picture asked about is still the one shown, with its edit.
+    if (FCurrentFilePath.toStdString() + ".bmp" != target || !FModified || answer != QMessageBox::Yes)
+      return TSaveAsOutcome::Cancelled;
+  }
   BeginWaitCursor();
   const bool existed = IsFile(target);
   const bool written = WritePicture(target, false, QStringLiteral("Error saving modified file!"), !beside);
+  if (written && beside) FBesideIdentity = TFileIdentity::Of(target);
   if (written) {
     PictureSaved();
     UpdateModifiedState();

@@ -7,6 +7,7 @@
 #include "app/helpdlg.h"
 #include "app/mainform.h"
 #include "app/modalrun.h"
+#include "app/msgbox.h"
 #include "app/pictureload.h"
 #include "app/pictureutil.h"
 #include "app/settings.h"
@@ -166,6 +167,10 @@ void TMainForm::ShowPrintWindow(rv::TRvPrintForm& Window) {
   Window.JobTitle = FCurrentFileName.toStdString();
   // Refused prints say why in the program's own error dialog.
   Window.OnRefusal = [](const std::string& why) { ShowErrorDialog(QString::fromStdString(why)); };
+  Window.OnReplaceQuestion = [&Window](const std::string& question) {
+    return MessageDlg(Window.windowTitle(), QString::fromStdString(question), QMessageBox::Warning,
+                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+  };
   Window.setWindowTitle(QStringLiteral("Pictrova - ") + FCurrentFileName);
   RunModal<QDialog>(Window, SystemDialogAnswer);
 }

@@ -75,6 +75,10 @@ void TRenameDlg::reject() { done(2); }
 QString RenameNameRefusal(const QString& Entered) {
   if (!Entered.isEmpty() && std::all_of(Entered.begin(), Entered.end(), [](QChar C) { return C == QLatin1Char('.'); }))
     return QStringLiteral("A file name cannot be made of dots only. Please choose a different name.");
+  // The folder views and file managers leave such a file out: it would seem
+  // gone. (A name with a "/" is refused for that.)
+  if (Entered.startsWith(QLatin1Char('.')) && !Entered.contains(QLatin1Char('/')))
+    return QStringLiteral("A file name cannot start with a dot: the file would be hidden. Please choose a different name.");
   return QString();
 }
 

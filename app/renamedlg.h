@@ -45,7 +45,8 @@ extern TRenameDlg* RenameDlg;
 
 // Why a name entered in the dialog is refused before the file is touched;
 // empty when it may be tried. A name of dots only would give a hidden file
-// ("..." + the extension) or no file of its own at all.
+// ("..." + the extension) or no file of its own at all; any other name that
+// starts with a dot a hidden file.
 QString RenameNameRefusal(const QString& Entered);
 // What a rename to NewName that failed with Error (an errno value) tells
 // the user: a taken name in its own words, any other failure with its

@@ -153,11 +153,15 @@ TSaveAsForm::TSaveAsForm(QWidget* parent) : QDialog(parent) {
   ImagePreview->OnDblClick = [this](void*) {
     if (!ImagePreview->IsEmpty()) done(1);
   };
-  LblDimensions = MakeLabel(this, QStringLiteral("Approx. Dimensions:"), {412, 210, 160, 18});
-  LblSize = MakeLabel(this, QStringLiteral("Size:"), {412, 230, 160, 18});
-  LblModified = MakeLabel(this, QStringLiteral("Modified Date:"), {412, 250, 160, 36});
-  LblModified->setWordWrap(true);
-  LblModified->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // A large picture's dimensions take a second line rather than be cut at
+  // the dialog's edge.
+  LblDimensions = MakeLabel(this, QStringLiteral("Approx. Dimensions:"), {412, 206, 160, 36});
+  LblSize = MakeLabel(this, QStringLiteral("Size:"), {412, 244, 160, 18});
+  LblModified = MakeLabel(this, QStringLiteral("Modified Date:"), {412, 264, 160, 36});
+  for (QLabel* label : {LblDimensions, LblModified}) {
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  }
   FPreview = std::make_unique<TPreviewReads>(*ImagePreview, this, [this](TPictureLoad& Read) {
     if (!Read.Error().empty()) return ClearPreview();
     const QFileInfo file(QString::fromStdString(Read.Path()));
@@ -367,7 +371,7 @@ bool TSaveAsForm::CloseQuery() {
   }
   if (QFileInfo::exists(target) &&
       MessageDlg(windowTitle(), target + QStringLiteral(" already exists!\n\rDo you you want to replace it?"),
-                 QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+                 QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
     return false;
   return true;
 }

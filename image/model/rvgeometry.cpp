@@ -81,9 +81,36 @@ void StorePlane(const TPlane& P, TRvBitmap* B) {
   for (int y = 0; y < P.H; ++y) std::memcpy(B->Scanline(y), P.Row(y), P.Stride);
 }
 
+// The quarter turn of a plane of N bytes a pixel into D, already allocated.
+// Walked in blocks so that both pictures stay in the cache.
+template <int N>
+void TurnBytes(const TPlane& S, TPlane& D, int Quarters) {
+  const int w = S.W, h = S.H;
+  constexpr int block = 64;
+  for (int y0 = 0; y0 < h; y0 += block) {
+    const int y1 = std::min(h, y0 + block);
+    for (int x0 = 0; x0 < w; x0 += block) {
+      const int x1 = std::min(w, x0 + block);
+      for (int y = y0; y < y1; ++y) {
+        const std::uint8_t* s = S.Row(y) + N * x0;
+        for (int x = x0; x < x1; ++x, s += N) {
+          std::uint8_t* d;
+          switch (Quarters) {
+            case 0: d = D.Row(y) + N * x; break;
+            case 1: d = D.Row(w - 1 - x) + N * y; break;
+            case 2: d = D.Row(h - 1 - y) + N * (w - 1 - x); break;
+            default: d = D.Row(x) + N * (h - 1 - y); break;
+          }
+          for (int c = 0; c < N; ++c) d[c] = s[c];
+        }
+      }
+    }
+  }
+}
+
 // Quarter turns: counter-clockwise Dest(y, W - 1 - x) = Source(x, y),
 // clockwise Dest(H - 1 - y, x) = Source(x, y); half turn Dest(W - 1 - x,
-// H - 1 - y). Walked in blocks so that both pictures stay in the cache.
+// H - 1 - y). 1-, 8- and 24-bit planes.
 void TurnPlane(const TPlane& S, TPlane& D, int Quarters) {
   Quarters &= 3;
   const bool swap = (Quarters & 1) != 0;
@@ -104,28 +131,10 @@ void TurnPlane(const TPlane& S, TPlane& D, int Quarters) {
     }
     return;
   }
-  constexpr int block = 64;
-  for (int y0 = 0; y0 < h; y0 += block) {
-    const int y1 = std::min(h, y0 + block);
-    for (int x0 = 0; x0 < w; x0 += block) {
-      const int x1 = std::min(w, x0 + block);
-      for (int y = y0; y < y1; ++y) {
-        const std::uint8_t* s = S.Row(y) + 3 * x0;
-        for (int x = x0; x < x1; ++x, s += 3) {
-          std::uint8_t* d;
-          switch (Quarters) {
-            case 0: d = D.Row(y) + 3 * x; break;
-            case 1: d = D.Row(w - 1 - x) + 3 * y; break;
-            case 2: d = D.Row(h - 1 - y) + 3 * (w - 1 - x); break;
-            default: d = D.Row(x) + 3 * (h - 1 - y); break;
-          }
-          d[0] = s[0];
-          d[1] = s[1];
-          d[2] = s[2];
-        }
-      }
-    }
-  }
+  if (S.Bits == 8)
+    TurnBytes<1>(S, D, Quarters);
+  else
+    TurnBytes<3>(S, D, Quarters);
 }
 
 // ------------------------------------------------------------ shear rotation
@@ -213,21 +222,28 @@ struct TShearTarget {
   std::function<void()> Done;
 };
 
+// The counter-clockwise quarter turns (0 to 3) in Angle; Rest is what is
+// left, in degrees with three decimals from -45 to 45.
+int FoldQuarters(double Angle, double& Rest) {
+  Rest = std::fmod(RoundEven(Angle * 1000), 360000.0) / 1000;
+  int quarters = 0;
+  while (Rest > 45) {
+    Rest -= 90;
+    ++quarters;
+  }
+  while (Rest < -45) {
+    Rest += 90;
+    --quarters;
+  }
+  return quarters & 3;
+}
+
 void ShearRotate(int w, int h, const TRowReader& Source, double Angle, bool AntiAlias,
                  const TRGB& Bg, TShearTarget& Target, const std::function<void(int)>& Report) {
   if (w <= 0 || h <= 0 || !std::isfinite(Angle)) return;
-  // Degrees with three decimals and the sign of the angle.
-  double a = std::fmod(RoundEven(Angle * 1000), 360000.0) / 1000;
-  int quarters = 0; // counter-clockwise quarter turns folded into the work copy
-  while (a > 45) {
-    a -= 90;
-    ++quarters;
-  }
-  while (a < -45) {
-    a += 90;
-    --quarters;
-  }
-  quarters &= 3;
+  double a = 0;
+  // counter-clockwise quarter turns folded into the work copy
+  const int quarters = FoldQuarters(Angle, a);
   TPlane work;
   TRowReader W = Source;
   if (quarters != 0) {
@@ -360,6 +376,8 @@ void ShearRotate(int w, int h, const TRowReader& Source, double Angle, bool Anti
 
 // ------------------------------------------------------------ 1-bit rotation
 
+// Nearest pixel. An 8-bit plane (the alpha of a 1-bit picture) turns the
+// same way, its uncovered corners 0 whatever BackgroundBit says.
 void RotateBWPlane(const TPlane& S, TPlane& D, double Angle, int BackgroundBit,
                    const std::function<void(int)>& Report) {
   if (Angle == 90) {
@@ -383,7 +401,8 @@ void RotateBWPlane(const TPlane& S, TPlane& D, double Angle, int BackgroundBit,
   if (!(nw >= 1 && nh >= 1 && nw < std::numeric_limits<int>::max() && nh < std::numeric_limits<int>::max()))
     throw std::bad_alloc();
   const int W2 = static_cast<int>(nw), H2 = static_cast<int>(nh);
-  D.Allocate(W2, H2, 1);
+  D.Allocate(W2, H2, S.Bits);
+  const bool bytes = S.Bits == 8;
   const double cx2 = W2 / 2.0 - 0.5, cy2 = H2 / 2.0 - 0.5, cx = W / 2.0 - 0.5, cy = H / 2.0 - 0.5;
   std::vector<int> A(static_cast<std::size_t>(W2)), B(static_cast<std::size_t>(W2));
   for (int x = 0; x < W2; ++x) {
@@ -400,8 +419,9 @@ void RotateBWPlane(const TPlane& S, TPlane& D, double Angle, int BackgroundBit,
       const int sx = A[static_cast<std::size_t>(x)] + bx;
       const int sy = B[static_cast<std::size_t>(x)] + by;
       if (sx >= 0 && sx < W && sy >= 0 && sy < H) {
-        if (RvTestBit(S.Row(sy), sx)) RvSetBit(d, x, 1);
-      } else if (BackgroundBit == 1) {
+        if (bytes) d[x] = S.Row(sy)[sx];
+        else if (RvTestBit(S.Row(sy), sx)) RvSetBit(d, x, 1);
+      } else if (BackgroundBit == 1 && !bytes) {
         RvSetBit(d, x, 1);
       }
     }
@@ -457,6 +477,35 @@ void FlipRows(RowFn Row, int Width, int Height, int Bits, int RowBytes, int Dire
   }
   if (Direction != 0) return;
   for (int y = 0; y < Height; ++y) MirrorRow(Row(y), Width, Bits, temp);
+}
+
+// ------------------------------------------------------------ transparency
+
+// An 8-bit mask as a plane, top row first (the mask keeps its rows bottom up).
+void LoadMaskPlane(TPlane& P, const TRvMask& M) {
+  P.Allocate(M.Width(), M.Height(), 8);
+  for (int y = 0; y < P.H; ++y) std::memcpy(P.Row(y), M.ScanLine(y), static_cast<std::size_t>(P.W));
+}
+
+void StoreMaskPlane(const TPlane& P, TRvMask& M, bool Full) {
+  M.Allocate(P.W, P.H, 8);
+  for (int y = 0; y < P.H; ++y) std::memcpy(M.ScanLine(y), P.Row(y), static_cast<std::size_t>(P.W));
+  M.SetFull(Full);
+}
+
+// The target's transparency when it is to turn with the pixels: 8-bit and
+// of the picture's own size.
+TRvMask* MaskOfPicture(TRvMask* Mask, const TBitmap* B) {
+  if (Mask == nullptr || Mask->BitCount() != 8 || Mask->Width() != B->Width() || Mask->Height() != B->Height())
+    return nullptr;
+  return Mask;
+}
+
+// A mask that makes nothing transparent only takes the turned picture's
+// size: it gets no transparent corners from a turn.
+void KeepOpaque(TRvMask& Mask, const TBitmap* B) {
+  Mask.Allocate(B->Width(), B->Height(), 8);
+  Mask.Fill(255);
 }
 
 int TBitmapBits(const TBitmap* B) {
@@ -665,6 +714,56 @@ static void TurnBitmap(TRvBitmap* Source, TRvBitmap* Dest, int Quarters) {
 void RvRotateBitmapLeft(TRvBitmap* Source, TRvBitmap* Dest) { TurnBitmap(Source, Dest, 1); }
 void RvRotateBitmapRight(TRvBitmap* Source, TRvBitmap* Dest) { TurnBitmap(Source, Dest, 3); }
 
+void RvRotateMask(TRvMask* Mask, double Angle, bool AntiAlias) {
+  if (Mask == nullptr || Mask->BitCount() != 8 || Mask->Width() <= 0 || Mask->Height() <= 0 || !std::isfinite(Angle))
+    return;
+  double rest = 0;
+  const int quarters = FoldQuarters(Angle, rest);
+  if (rest == 0) {
+    if (quarters == 0) return;
+    TPlane s, d;
+    LoadMaskPlane(s, *Mask);
+    TurnPlane(s, d, quarters);
+    StoreMaskPlane(d, *Mask, Mask->Full());
+    return;
+  }
+  // The shears work on 24-bit rows: the mask goes through them as a gray
+  // picture on a background of 0, so that its result has the very size and
+  // blend of the pixels' one.
+  const int w = Mask->Width();
+  std::vector<std::uint8_t> gray(static_cast<std::size_t>(w) * 3);
+  const TRowReader read = [&gray, Mask, w](int y) -> const std::uint8_t* {
+    const std::uint8_t* a = Mask->ScanLine(y);
+    for (int x = 0; x < w; ++x) gray[3 * x] = gray[3 * x + 1] = gray[3 * x + 2] = a[x];
+    return gray.data();
+  };
+  TPlane result;
+  TShearTarget target;
+  target.Resize = [&result](int W, int H) { result.Allocate(W, H, 24); };
+  target.Row = [&result](int y) { return result.Row(y); };
+  target.Done = [&result, Mask] {
+    Mask->Allocate(result.W, result.H, 8);
+    for (int y = 0; y < result.H; ++y) {
+      const std::uint8_t* s = result.Row(y);
+      std::uint8_t* d = Mask->ScanLine(y);
+      for (int x = 0; x < result.W; ++x) d[x] = s[3 * x];
+    }
+    Mask->SetFull(false);
+  };
+  ShearRotate(w, Mask->Height(), read, Angle, AntiAlias, TRGB{}, target, nullptr);
+}
+
+void RvFlipMask(TRvMask* Mask, int Direction) {
+  if (Mask == nullptr || Mask->BitCount() != 8) return;
+  const int w = Mask->Width(), h = Mask->Height();
+  if (Direction == rvfdVertical) {
+    for (int top = 0, bottom = h - 1; top < bottom; ++top, --bottom)
+      std::swap_ranges(Mask->ScanLine(top), Mask->ScanLine(top) + w, Mask->ScanLine(bottom));
+  } else if (Direction == rvfdHorizontal) {
+    for (int y = 0; y < h; ++y) std::reverse(Mask->ScanLine(y), Mask->ScanLine(y) + w);
+  }
+}
+
 bool RvKeepAspect(int Width, int Height, int& NewWidth, int& NewHeight) {
   if (NewWidth < 0 && NewHeight < 0) return false;
   // In 64 bits: the product of two picture sides overflows 32.
@@ -748,6 +847,8 @@ void TRastrumProc::Flip(int Direction) {
   TBitmap* b = FBitmap;
   FlipRows([b](int y) { return b->ScanLine(y); }, b->Width(), b->Height(), TBitmapBits(b),
            b->ScanLineSize(), Direction);
+  // The transparency goes with the pixels it belongs to.
+  if (TBitmapBits(b) != 0) RvFlipMask(MaskOfPicture(GetAlphaMask(), b), Direction);
   UpdateView();
 }
 
@@ -756,16 +857,26 @@ void TRastrumProc::Rotate(double Angle, bool AntiAlias) { Rotate(Angle, AntiAlia
 void TRastrumProc::Rotate(double Angle, bool AntiAlias, platform::TColor Background) {
   if (FBitmap == nullptr || Angle == 0) return;
   if (AutoUndo) SaveUndoCaption("Rotate " + FloatText(Angle));
+  // The transparency turns with the pixels, taken while it still fits them.
+  TRvMask* mask = MaskOfPicture(GetAlphaMask(), FBitmap);
+  const bool opaque = mask != nullptr && mask->Full();
   if (FBitmap->PixelFormat() == platform::pf24bit) {
     TRGB bg;
     RvColorToRGB(Background, bg);
     RvShearRotateTBitmap(FBitmap, Angle, AntiAlias, bg, this, OnProgress);
+    if (mask != nullptr && !opaque) RvRotateMask(mask, Angle, AntiAlias);
   } else if (FBitmap->PixelFormat() == platform::pf1bit && !FBitmap->Empty() && std::isfinite(Angle)) {
     TPlane source, dest;
     LoadPlane(source, FBitmap->Width(), FBitmap->Height(), 1, Reader(FBitmap));
     RotateBWPlane(source, dest, Angle, Background != 0 ? 1 : 0, [this](int per) { Progress(per); });
     StorePlane(dest, FBitmap);
+    if (mask != nullptr && !opaque) {
+      LoadMaskPlane(source, *mask);
+      RotateBWPlane(source, dest, Angle, 0, nullptr);
+      StoreMaskPlane(dest, *mask, false);
+    }
   }
+  if (opaque) KeepOpaque(*mask, FBitmap);
   UpdateView();
 }
 

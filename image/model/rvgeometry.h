@@ -12,6 +12,8 @@
 
 namespace rv {
 
+class TRvMask;
+
 // Dest takes Source's pixel format and shows Source stretched (nearest
 // pixel) over Dest's whole size.
 void RvStretchTBitmap(const platform::TBitmap* Source, platform::TBitmap* Dest);
@@ -39,6 +41,11 @@ void RvRotateBitmapRight(TRvBitmap* Source, TRvBitmap* Dest);
 bool RvKeepAspect(int Width, int Height, int& NewWidth, int& NewHeight);
 // Inverts every pixel bit of a 1-bit library bitmap.
 void RvNegativeBits(TRvBitmap* Bitmap);
+// The transparency of a picture (an 8-bit mask) turned as RvRotateBitmap
+// turns a 24-bit picture of its size, the uncovered corners transparent;
+// and flipped as RvFlipBitmap flips one. Other masks are left as they are.
+void RvRotateMask(TRvMask* Mask, double Angle, bool AntiAlias);
+void RvFlipMask(TRvMask* Mask, int Direction);
 
 // The three-shear rotation of a 24-bit class-library bitmap in place, with
 // progress (Sender, per) once per row or column of each pass.

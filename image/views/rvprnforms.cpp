@@ -3,6 +3,8 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,16 +14,20 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 #include "image/model/rvdib.h"
 #include "image/model/rvwords.h"
+#include "platform/safesave.h"
 
 namespace rv {
 
@@ -73,6 +79,55 @@ double FieldValue(const QLineEdit* Edit) {
 }
 
 QString NumberText(double Value) { return QString::number(Value, 'g', 15); }
+
+// The file the last print to a file went to, and whose print it was: the
+// printer keeps its file from one picture to the next.
+struct TPrintedFile {
+  QString File;
+  std::string Job;
+};
+TPrintedFile& LastPrintedFile() {
+  static TPrintedFile printed;
+  return printed;
+}
+
+// The PDF writer says nothing of a write that failed (a full disk): a file
+// written whole ends with the document's end mark.
+bool PrintFileWhole(const QString& Name) {
+  QFile file(Name);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const qint64 size = file.size();
+  if (!file.seek(std::max<qint64>(0, size - 32))) return false;
+  return file.readAll().contains("%%EOF");
+}
+
+// The PDF writer's output into a safely saved file: a write refused or cut
+// short is remembered, where a file device would report only part of it.
+class TSaveDevice : public QIODevice {
+public:
+  explicit TSaveDevice(platform::TStream& Stream) : FStream(Stream) {}
+  bool Failed = false;
+
+protected:
+  qint64 readData(char*, qint64) override { return -1; }
+  qint64 writeData(const char* Data, qint64 Length) override {
+    if (Failed) return -1;
+    try {
+      FStream.WriteBuffer(Data, Length);
+      return Length;
+    } catch (const std::exception&) {
+      Failed = true;
+      return -1;
+    }
+  }
+
+private:
+  platform::TStream& FStream;
+};
+
+std::string NotWritten(const QString& File) {
+  return "The print could not be written to " + File.toStdString() + ".";
+}
 
 } // namespace
 
@@ -155,6 +210,53 @@ void TRvPrintForm::Refuse(const std::string& Why) {
   QMessageBox::warning(platform::DialogOwner(this), windowTitle(), QString::fromStdString(Why));
 }
 
+bool TRvPrintForm::MayPrintInto(const QString& File) {
+  const TPrintedFile& printed = LastPrintedFile();
+  if (File != printed.File || printed.Job == JobTitle || !QFileInfo::exists(File)) return true;
+  const std::string question = File.toStdString() + " already holds the print of " + printed.Job +
+                               ".\nDo you want to replace it?";
+  if (OnReplaceQuestion) return OnReplaceQuestion(question);
+  return QMessageBox::question(platform::DialogOwner(this), windowTitle(), QString::fromStdString(question),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+// The printer's own PDF writer says nothing of a write that failed (a full
+// disk), empties the old file before it begins and, after such a failure,
+// writes nothing more for the rest of the session: a print to a file goes
+// through a writer of its own, into a file that takes the old one's place
+// only once it is whole. (A print in gray stays with the printer, which
+// alone can make one.)
+TRvPrintRefusal TRvPrintForm::PrintToFile(const QPrinter& Printer, const QString& File,
+                                          const TRvPrintLayout& Layout) {
+  std::unique_ptr<platform::TSafeSaveFile> save;
+  try {
+    save = std::make_unique<platform::TSafeSaveFile>(File.toStdString());
+  } catch (const std::exception&) {
+    return NotWritten(File);
+  }
+  TSaveDevice out(save->Stream());
+  out.open(QIODevice::WriteOnly);
+  TRvPrintRefusal why;
+  {
+    QPdfWriter writer(&out);
+    writer.setResolution(Printer.resolution());
+    writer.setPageLayout(Printer.pageLayout());
+    writer.setTitle(Printer.docName());
+    writer.setCreator(Printer.creator());
+    writer.setPdfVersion(Printer.pdfVersion());
+    QPainter painter;
+    if (!painter.begin(&writer)) return NotWritten(File);
+    {
+      platform::TCanvas canvas(&painter);
+      why = RvPrintImage(*IO, canvas, Layout);
+    }
+    painter.end();
+  }
+  // A print refused leaves the old file as it was.
+  if (!why.empty()) return why;
+  return !out.Failed && save->Commit() ? TRvPrintRefusal() : NotWritten(File);
+}
+
 bool TRvPrintForm::PrintPreview(bool Print) {
   if (IO == nullptr || !FReady) return false;
   const TRvPrintLayout layout = ReadLayout();
@@ -168,18 +270,35 @@ bool TRvPrintForm::PrintPreview(bool Print) {
     // A PDF printer without a file (what a machine with no printer set up
     // gives) is not asked at all: it would refuse the job yet stay taken
     // by it, and refuse every later change of its set-up and every job.
-    const bool noFile = printer.outputFormat() == QPrinter::PdfFormat && printer.outputFileName().isEmpty();
-    QPainter painter;
-    if (noFile || !painter.begin(&printer)) {
+    const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
+    const QString file = toFile ? printer.outputFileName() : QString();
+    if (toFile && file.isEmpty()) {
       Refuse("The printer did not accept the print job.");
       return false;
     }
+    if (toFile && !MayPrintInto(file)) return false;
     TRvPrintRefusal why;
-    {
-      platform::TCanvas canvas(&painter);
-      why = RvPrintImage(*IO, canvas, layout);
+    // Whether the file now holds this print, whole or not.
+    bool written = false;
+    if (toFile && printer.colorMode() != QPrinter::GrayScale) {
+      why = PrintToFile(printer, file, layout);
+      written = why.empty();
+    } else {
+      QPainter painter;
+      if (!painter.begin(&printer)) {
+        Refuse(toFile ? NotWritten(file) : "The printer did not accept the print job.");
+        return false;
+      }
+      written = true;
+      {
+        platform::TCanvas canvas(&painter);
+        why = RvPrintImage(*IO, canvas, layout);
+      }
+      const bool ended = painter.end();
+      if (why.empty() && (!ended || printer.printerState() == QPrinter::Error || (toFile && !PrintFileWhole(file))))
+        why = toFile ? NotWritten(file) : "The printer did not accept the print job.";
     }
-    painter.end();
+    if (toFile && written) LastPrintedFile() = {file, JobTitle};
     if (!why.empty()) Refuse(why);
     return why.empty();
   }

@@ -55,6 +55,9 @@ public:
   QPrinter* Printer = nullptr;
   // Told why a print did not happen; a message box when unset.
   std::function<void(const std::string& Why)> OnRefusal;
+  // Asked before a print to a file replaces another picture's print there;
+  // true lets it. A message box (No the default) when unset.
+  std::function<bool(const std::string& Question)> OnReplaceQuestion;
 
   // The layout the controls describe, lengths in inches.
   TRvPrintLayout ReadLayout() const;
@@ -77,6 +80,11 @@ protected:
   void SizeModeChanged();
   virtual void SizeFieldsEnabled(bool On);
   void Refuse(const std::string& Why);
+  // Whether the print may go to File: not when it holds the print of
+  // another picture and the user says no.
+  bool MayPrintInto(const QString& File);
+  // The print into File through a PDF writer of its own.
+  TRvPrintRefusal PrintToFile(const QPrinter& Printer, const QString& File, const TRvPrintLayout& Layout);
   QPrinter& ThePrinter() const;
   double UnitFactor() const;
   // Changes of the fields preview only after the window was first shown.

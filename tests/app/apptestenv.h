@@ -22,9 +22,13 @@
 #include <QPainter>
 #include <QThread>
 #include <QTimer>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <zlib.h>
+
+#include <gtest/gtest.h>
 
 namespace apptest {
 
@@ -40,6 +44,48 @@ inline QImage MarkedPicture(int Width, int Height, QColor Fill = QColor(128, 128
   P.fillRect(0, Height - H, W, H, Qt::blue);
   P.fillRect(Width - W, Height - H, W, H, Qt::white);
   return Picture;
+}
+
+// A valid PNG of Width x Height, written row by row: black with one white
+// byte a row, so that it is a few megabytes however large; 8-bit RGB, or
+// 1-bit gray when Bilevel (a small bitmap when read).
+inline void WriteLargePng(const std::string& Path, std::uint32_t Width, std::uint32_t Height, bool Bilevel = false) {
+  std::ofstream Out(Path, std::ios::binary);
+  auto Chunk = [&](const char* Type, const std::string& Data) {
+    auto Be32 = [&](std::uint32_t V) {
+      const char B[4] = {char(V >> 24), char(V >> 16), char(V >> 8), char(V)};
+      Out.write(B, 4);
+    };
+    Be32(static_cast<std::uint32_t>(Data.size()));
+    std::string Body = std::string(Type, 4) + Data;
+    Out.write(Body.data(), static_cast<std::streamsize>(Body.size()));
+    Be32(static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Body.data()), Body.size())));
+  };
+  Out.write("\x89PNG\r\n\x1a\n", 8);
+  std::string Header;
+  for (std::uint32_t V : {Width, Height}) Header += {char(V >> 24), char(V >> 16), char(V >> 8), char(V)};
+  // Depth and colour type (1-bit gray or 8-bit RGB), not interlaced.
+  Header += {char(Bilevel ? 1 : 8), char(Bilevel ? 0 : 2), 0, 0, 0};
+  Chunk("IHDR", Header);
+  z_stream Z{};
+  ASSERT_EQ(deflateInit(&Z, 6), Z_OK);
+  const std::size_t RowBytes = Bilevel ? (std::size_t{Width} + 7) / 8 : std::size_t{Width} * 3;
+  std::string Row(1 + RowBytes, '\0'), Packed(1 << 20, '\0'), Data;
+  for (std::uint32_t Y = 0; Y < Height; ++Y) {
+    Row[1 + (Y * 7) % (Row.size() - 1)] = char(255);
+    Z.next_in = reinterpret_cast<Bytef*>(Row.data());
+    Z.avail_in = static_cast<uInt>(Row.size());
+    do {
+      Z.next_out = reinterpret_cast<Bytef*>(Packed.data());
+      Z.avail_out = static_cast<uInt>(Packed.size());
+      deflate(&Z, Y + 1 == Height ? Z_FINISH : Z_NO_FLUSH);
+      Data.append(Packed.data(), Packed.size() - Z.avail_out);
+    } while (Z.avail_out == 0 || (Y + 1 == Height && Z.avail_in > 0));
+    Row[1 + (Y * 7) % (Row.size() - 1)] = 0;
+  }
+  deflateEnd(&Z);
+  Chunk("IDAT", Data);
+  Chunk("IEND", "");
 }
 
 // Pumps events (and the threads' synchronised calls) until Done answers

@@ -36,6 +36,7 @@ namespace {
 const QString AlreadyExists = "A file by this name already exists. Please choose a different name.";
 // A name that is no entry of its folder, said on the second line.
 const QString Unable = "Unable to rename file.\nA name cannot contain \"/\".";
+const QString Hidden = "A file name cannot start with a dot: the file would be hidden. Please choose a different name.";
 
 std::string Read(const std::string& Path) {
   std::ifstream In(Path, std::ios::binary);
@@ -107,11 +108,11 @@ TEST_F(FolderFileOpsTest, RenameDialogChecksTheNameAndOffersItselfAgain) {
   ASSERT_EQ(Shown.size(), 3u);
   EXPECT_EQ(Shown[0], std::make_pair(QString("Photo"), QString("Portable Network Graphics")));
 
-  // A taken name, names that leave the folder, a name of dots only and a
-  // file gone meanwhile: each an error, then the dialog again with the text
-  // entered; the last try goes through.
+  // A taken name, names that leave the folder, a name of dots only, one
+  // that would hide the file and a file gone meanwhile: each an error, then
+  // the dialog again with the text entered; the last try goes through.
   Shown.clear();
-  Answers = {"taken", "../Photo", "..", "sub/x", "gone", "renamed"};
+  Answers = {"taken", "../Photo", "..", ".hidden", "sub/x", "gone", "renamed"};
   QStringList Said;
   const auto Answer = TRenameDlg::ModalAnswer;
   TRenameDlg::ModalAnswer = [&](TRenameDlg& D) {
@@ -123,14 +124,15 @@ TEST_F(FolderFileOpsTest, RenameDialogChecksTheNameAndOffersItselfAgain) {
     if (Path == One + "/renamed.png") fs::rename(One + "/away", One + "/Photo.png");
   };
   View->RenameSelectedFile();
-  ASSERT_EQ(Shown.size(), 6u);
+  ASSERT_EQ(Shown.size(), 7u);
   EXPECT_EQ(Shown[1].first, "taken");
   EXPECT_EQ(Shown[3].first, "..");
-  EXPECT_EQ(Env.HelpShown, 5);
+  EXPECT_EQ(Shown[4].first, ".hidden");
+  EXPECT_EQ(Env.HelpShown, 6);
   EXPECT_EQ(Said, (QStringList{"", AlreadyExists, Unable,
-                               "A file name cannot be made of dots only. Please choose a different name.", Unable,
-                               "Unable to rename file.\nNo such file or directory"}));
-  EXPECT_FALSE(fs::exists(One + "/...png") || fs::exists(One + "/..png"));
+                               "A file name cannot be made of dots only. Please choose a different name.", Hidden,
+                               Unable, "Unable to rename file.\nNo such file or directory"}));
+  EXPECT_FALSE(fs::exists(One + "/...png") || fs::exists(One + "/..png") || fs::exists(One + "/.hidden.png"));
   EXPECT_FALSE(fs::exists(Env.File("Photo.png")) || fs::exists(One + "/Photo.png"));
   EXPECT_TRUE(fs::exists(One + "/renamed.png"));
   EXPECT_EQ(View->Names(), (std::vector<std::string>{"renamed.png", "taken.png"}));
@@ -173,7 +175,8 @@ TEST_F(FolderFileOpsTest, InPlaceEditKeepsTheExtensionAndNeverReplaces) {
   const TCase Refused[] = {{"a.jpg", "The file extension must match previous file extension."},
                            {"a", "The file extension must match previous file extension."},
                            {"other.png", AlreadyExists},
-                           {"x/a.png", Unable}};
+                           {"x/a.png", Unable},
+                           {".a.png", Hidden}};
   for (const TCase& C : Refused) {
     EXPECT_FALSE(Rows.setData(NameCell("a.png"), QString(C.Name))) << C.Name;
     EXPECT_EQ(Env.LastHelpText, C.Message) << C.Name;
@@ -185,7 +188,8 @@ TEST_F(FolderFileOpsTest, InPlaceEditKeepsTheExtensionAndNeverReplaces) {
   EXPECT_TRUE(fs::exists(One + "/B.PNG") && !fs::exists(One + "/a.png"));
   EXPECT_EQ(Rows.data(NameCell("B.PNG"), Qt::DisplayRole).toString(), "B.PNG");
   EXPECT_TRUE(Listed(View, "B.PNG"));
-  EXPECT_EQ(Env.HelpShown, 4);
+  EXPECT_FALSE(fs::exists(One + "/.a.png"));
+  EXPECT_EQ(Env.HelpShown, 5);
 }
 
 TEST_F(FolderFileOpsTest, DragsMoveFilesOnlyBetweenViewsOfDifferentFolders) {

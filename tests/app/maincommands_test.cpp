@@ -14,6 +14,7 @@
 #include "image/views/rvmview.h"
 #include "shell/sxshelllist.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QColorDialog>
 #include <QComboBox>
@@ -22,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSlider>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -609,6 +611,52 @@ TEST_F(MainCommandsTest, AFileChangedByAnotherProgramIsAskedAboutBeforeAnySave) 
   EXPECT_TRUE(Env.MessageBoxes.isEmpty());
 }
 
+// An icon's save writes a bitmap beside it: a file the user has by that
+// name is replaced only when the user says so, No the default; the bitmap
+// the program wrote there is replaced by the next save without a word.
+TEST_F(MainCommandsTest, AnIconsBitmapReplacesAFileThereOnlyWhenAllowed) {
+  RunCommands = true;
+  const std::string Icon = Env.Picture("i.ico", 48, 32);
+  const std::string Beside = Icon + ".bmp";
+  std::ofstream(Beside) << "the user's own";
+  bool Allow = false;
+  QStringList Asked;
+  MessageDlgAnswer = [&](QMessageBox& Box) {
+    Asked << Box.text();
+    EXPECT_EQ(static_cast<QAbstractButton*>(Box.defaultButton()), Box.button(QMessageBox::No));
+    Box.button(Allow ? QMessageBox::Yes : QMessageBox::No)->click();
+  };
+  auto Bytes = [&] {
+    QFile File(QString::fromStdString(Beside));
+    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+  };
+  Main().OpenPath(QString::fromStdString(Icon), false);
+  ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
+  const QString Question = QString::fromStdString(Beside) + " already exists!\nDo you want to replace it?";
+  struct TStep {
+    bool Allow;
+    QStringList Asked;
+    QSize Written; // empty: the user's file kept
+  };
+  // Each step turns the picture once more.
+  const TStep Steps[] = {{false, {Question}, {}}, {true, {Question, Question}, {48, 32}},
+                         {false, {Question, Question}, {32, 48}}};
+  for (const TStep& Step : Steps) {
+    Allow = Step.Allow;
+    KeyCommand(Qt::Key_R, Qt::ControlModifier);
+    KeyCommand(Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(Asked, Step.Asked);
+    if (Step.Written.isEmpty()) {
+      EXPECT_EQ(Bytes(), "the user's own");
+      EXPECT_TRUE(Main().IsImageModified());
+    } else {
+      EXPECT_EQ(QImage(QString::fromStdString(Beside), "BMP").size(), Step.Written);
+      EXPECT_FALSE(Main().IsImageModified());
+    }
+  }
+  EXPECT_EQ(QImage(QString::fromStdString(Icon)).size(), QSize(48, 32));
+}
+
 // An answer that lets an edit go unsaved covers that edit and the step it
 // was given for: once a step has left the picture where it was, or the
 // picture has changed again, the next step asks anew.
@@ -800,6 +848,12 @@ TEST_F(MainCommandsTest, RenameOfTheShownFileNeverReplaces) {
     EXPECT_EQ(Shown, QStringList({"p0", Dots}));
   }
   EXPECT_FALSE(fs::exists(Env.File("..png")) || fs::exists(Env.File("...png")) || fs::exists(Env.File("....png")));
+  // So would a name that starts with one.
+  RenameTo(".hidden");
+  EXPECT_EQ(Env.LastHelpText,
+            "A file name cannot start with a dot: the file would be hidden. Please choose a different name.");
+  EXPECT_EQ(Shown, QStringList({"p0", ".hidden"}));
+  EXPECT_FALSE(fs::exists(Env.File(".hidden.png")));
   RenameTo("fresh");
   EXPECT_EQ(Shown.size(), 1);
   TRenameDlg::ModalAnswer = nullptr;

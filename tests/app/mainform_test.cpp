@@ -126,6 +126,37 @@ TEST_F(MainWindowTest, OnePathOneViewAndTheFoldersMenuFollows) {
   EXPECT_FALSE(Form().LblToOpen->isHidden());
 }
 
+// Without a picture the title names the current tab's folder: never one
+// closed, nor one deleted under its tab.
+TEST_F(MainWindowTest, TheTitleNamesTheCurrentFolderOrNone) {
+  for (const char* Name : {"one", "two", "three"}) fs::create_directory(Env.File(Name));
+  apptest::MarkedPicture(8, 8).save(QString::fromStdString(Env.File("one/a.png")));
+  auto Title = [&](const char* Folder) { return QString("Pictrova - ") + QString::fromStdString(Env.File(Folder)); };
+  auto Views = [&](std::size_t Count) { return WaitUntil([&] { return Form().FolderViews().size() == Count; }); };
+  Show(Env.File("one/a.png"));
+  Form().ClearPictureView();
+  for (const char* Folder : {"two", "three"}) {
+    Form().OpenFolderView(QString::fromStdString(Env.File(Folder)));
+    Loaded();
+    EXPECT_EQ(Form().windowTitle(), Title(Folder));
+  }
+  // The user turns to a tab, then another.
+  Form().ThumbPageControl->setCurrentIndex(0);
+  EXPECT_EQ(Form().windowTitle(), Title("one"));
+  Form().ThumbPageControl->setCurrentIndex(2);
+  EXPECT_EQ(Form().windowTitle(), Title("three"));
+  // Closed, deleted, the last one closed.
+  Form().FolderViews().back()->CloseFolderViewNoPrompt();
+  ASSERT_TRUE(Views(2));
+  EXPECT_EQ(Form().windowTitle(), Title("two"));
+  fs::remove_all(Env.File("two"));
+  ASSERT_TRUE(Views(1));
+  EXPECT_EQ(Form().windowTitle(), Title("one"));
+  Form().FolderViews().back()->CloseFolderViewNoPrompt();
+  ASSERT_TRUE(Views(0));
+  EXPECT_EQ(Form().windowTitle(), "Pictrova by Halvenworth");
+}
+
 // Another run of the program on the same settings adds a folder meanwhile:
 // it stays beside this run's. A folder gone is named, and leaves the menu
 // and the stored list.

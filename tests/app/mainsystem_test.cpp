@@ -14,8 +14,10 @@
 #include "platform/twainsane.h"
 #include "shell/shelltestenv.h"
 #include "shell/sxshelllist.h"
+#include "support/filesizelimit.h"
 #include "support/sanetestenv.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QDialog>
 #include <QListWidget>
@@ -260,6 +262,62 @@ TEST_F(MainSystemTest, AFailedPrintLeavesThePrinterUsable) {
   const QColor Middle = Page.pixel(41, 58);
   EXPECT_TRUE(Middle.blue() > 200 && Middle.red() < 60 && Middle.green() < 60) << Middle.name().toStdString();
   EXPECT_EQ(Page.pixel(3, 3), qRgb(255, 255, 255));
+  Printer.setOutputFileName(QString());
+}
+
+// The printer keeps its file from one picture to the next: another
+// picture's print there is kept unless the user says so, No the default;
+// a print the disk cannot hold says so.
+TEST_F(MainSystemTest, APrintToAFileKeepsAnotherPicturesPrintAndSaysWhenNotWritten) {
+  testing_support::TTempFolder Out;
+  const QString Pdf = Out.QPath() + "/page.pdf";
+  QPrinter& Printer = rv::RvPrinter();
+  Printer.setOutputFormat(QPrinter::PdfFormat);
+  Printer.setOutputFileName(Pdf);
+  SystemDialogAnswer = [](QDialog& D) {
+    if (auto* Options = dynamic_cast<rv::Tfrvprnform2*>(&D)) Options->Button1->click();
+  };
+  bool Replace = false;
+  MessageDlgAnswer = [&](QMessageBox& Box) {
+    Env.MessageBoxes << Box.text();
+    EXPECT_EQ(static_cast<QAbstractButton*>(Box.defaultButton()), Box.button(QMessageBox::No));
+    Box.button(Replace ? QMessageBox::Yes : QMessageBox::No)->click();
+  };
+  auto Printed = [&] {
+    QFile File(Pdf);
+    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+  };
+  Env.Picture("a.png", 64, 48);
+  Env.Picture("b.png", 48, 64, QColor(0, 0, 255));
+  Show(Env.File("a.png"));
+  Form().PrintImage();
+  const QByteArray First = Printed();
+  ASSERT_TRUE(First.startsWith("%PDF"));
+  Show(Env.File("b.png"));
+  Form().PrintImage();
+  const QString Question = Pdf + " already holds the print of a.png.\nDo you want to replace it?";
+  EXPECT_EQ(Env.MessageBoxes, QStringList{Question});
+  EXPECT_EQ(Printed(), First);
+  Replace = true;
+  Form().PrintImage();
+  EXPECT_EQ(Env.MessageBoxes, (QStringList{Question, Question}));
+  EXPECT_NE(Printed(), First);
+  EXPECT_EQ(Env.HelpShown, 0);
+
+  // A print far larger than the page's work file, then a disk that holds
+  // only half of it (the limit holds for every file).
+  Printer.setCreator(QString(1000000, QLatin1Char('x')));
+  Form().PrintImage();
+  const QByteArray Whole = Printed();
+  ASSERT_GT(Whole.size(), 1000000);
+  {
+    const testing_support::TFileSizeLimit Full(static_cast<rlim_t>(Whole.size() / 2));
+    Form().PrintImage();
+  }
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpText, "The print could not be written to " + Pdf + ".");
+  EXPECT_EQ(Printed(), Whole) << "the earlier print is kept";
+  Printer.setCreator(QString());
   Printer.setOutputFileName(QString());
 }
 

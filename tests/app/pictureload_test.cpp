@@ -15,7 +15,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <malloc.h>
-#include <zlib.h>
 
 #include "support/gatedreads.h"
 #include "support/heldbytes.h"
@@ -43,50 +42,11 @@ protected:
   }
 };
 
-// A valid RGB PNG of Width x Height, written row by row: black with one
-// white byte a row, so that it is a few megabytes however large.
-void WriteLargePng(const std::string& Path, std::uint32_t Width, std::uint32_t Height) {
-  std::ofstream Out(Path, std::ios::binary);
-  auto Chunk = [&](const char* Type, const std::string& Data) {
-    auto Be32 = [&](std::uint32_t V) {
-      const char B[4] = {char(V >> 24), char(V >> 16), char(V >> 8), char(V)};
-      Out.write(B, 4);
-    };
-    Be32(static_cast<std::uint32_t>(Data.size()));
-    std::string Body = std::string(Type, 4) + Data;
-    Out.write(Body.data(), static_cast<std::streamsize>(Body.size()));
-    Be32(static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Body.data()), Body.size())));
-  };
-  Out.write("\x89PNG\r\n\x1a\n", 8);
-  std::string Header;
-  for (std::uint32_t V : {Width, Height}) Header += {char(V >> 24), char(V >> 16), char(V >> 8), char(V)};
-  Header += {8, 2, 0, 0, 0}; // 8-bit RGB, not interlaced
-  Chunk("IHDR", Header);
-  z_stream Z{};
-  ASSERT_EQ(deflateInit(&Z, 6), Z_OK);
-  std::string Row(1 + std::size_t{Width} * 3, '\0'), Packed(1 << 20, '\0'), Data;
-  for (std::uint32_t Y = 0; Y < Height; ++Y) {
-    Row[1 + (Y * 7) % (Row.size() - 1)] = char(255);
-    Z.next_in = reinterpret_cast<Bytef*>(Row.data());
-    Z.avail_in = static_cast<uInt>(Row.size());
-    do {
-      Z.next_out = reinterpret_cast<Bytef*>(Packed.data());
-      Z.avail_out = static_cast<uInt>(Packed.size());
-      deflate(&Z, Y + 1 == Height ? Z_FINISH : Z_NO_FLUSH);
-      Data.append(Packed.data(), Packed.size() - Z.avail_out);
-    } while (Z.avail_out == 0 || (Y + 1 == Height && Z.avail_in > 0));
-    Row[1 + (Y * 7) % (Row.size() - 1)] = 0;
-  }
-  deflateEnd(&Z);
-  Chunk("IDAT", Data);
-  Chunk("IEND", "");
-}
-
 } // namespace
 
 TEST_F(PictureLoadTest, APictureTooLargeIsNotCalledDamaged) {
   Env.Picture("a.png");
-  WriteLargePng(Env.File("b.png"), 20000, 20000);
+  apptest::WriteLargePng(Env.File("b.png"), 20000, 20000);
   Env.Picture("c.png", 30, 20, Qt::cyan);
   std::ofstream(Env.File("d.png")) << "not a picture at all";
   Show(Env.File("a.png"));

@@ -56,6 +56,8 @@ protected:
     MessageDlgAnswer = [this](QMessageBox& box) {
       const bool question = box.icon() == QMessageBox::Warning;
       (question ? Questions : Messages).push_back(box.text().toStdString());
+      // Enter never replaces a file.
+      if (question) EXPECT_EQ(static_cast<QAbstractButton*>(box.defaultButton()), box.button(QMessageBox::No)) << box.text().toStdString();
       box.button(!question ? QMessageBox::Ok : Replace ? QMessageBox::Yes : QMessageBox::No)->click();
     };
   }
@@ -210,6 +212,30 @@ TEST_F(SaveAs, PreviewOfTheSelectedPicture) {
   EXPECT_EQ(Form.LblDimensions->text(), "Dimensions:");
   EXPECT_EQ(Form.LblSize->text(), "Size:");
   EXPECT_TRUE(Form.ImagePreview->IsEmpty());
+}
+
+// The preview's texts show whole inside the dialog, those of a very large
+// picture too.
+TEST_F(SaveAs, ThePreviewsTextsShowWhole) {
+  apptest::WriteLargePng(Folder + "/huge.png", 12000, 12000, true);
+  PrepareAndWait(Folder + "/huge.png");
+  Form.show();
+  ASSERT_TRUE(WaitFor([&] { return Form.LblDimensions->text() != "Dimensions:"; }, 60000));
+  EXPECT_EQ(Form.LblDimensions->text(), "Dimensions: 12000 x 12000");
+  const QLabel* labels[] = {Form.LblDimensions, Form.LblSize, Form.LblModified};
+  for (const QLabel* label : labels) {
+    const std::string text = label->text().toStdString();
+    const QRect box = label->geometry();
+    EXPECT_TRUE(Form.rect().contains(box)) << text;
+    if (label->wordWrap()) {
+      EXPECT_LE(label->heightForWidth(box.width()), box.height()) << text;
+    } else {
+      EXPECT_LE(label->sizeHint().width(), box.width()) << text;
+      EXPECT_LE(label->sizeHint().height(), box.height()) << text;
+    }
+    for (const QLabel* other : labels)
+      if (other != label) EXPECT_FALSE(box.intersects(other->geometry())) << text;
+  }
 }
 
 // A picture slow to read (its decoding held at the gate) is read off the

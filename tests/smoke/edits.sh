@@ -16,6 +16,13 @@
 #            answered "No" at its replace question writes neither file and
 #            keeps the turn; answered "Yes", it saves the turn first, and
 #            the pasted file survives the next Right.
+#   alpha    transparent pictures turned and saved keep their transparency,
+#            turned with their pixels: a red circle on a transparent ground
+#            turned by Ctrl+R and saved silently by Right, a picture drawn
+#            only in its alpha channel (a gray one) turned by Ctrl+L and
+#            saved by Ctrl+S, with Enable Transparency off, and a half turn
+#            saved by Ctrl+S with it on; the files not saved keep their
+#            bytes.
 # Usage: edits.sh <pictrova> <work folder> [case, paused if none]
 set -euo pipefail
 program=$1
@@ -269,7 +276,107 @@ changed() {
   pid=""
 }
 
-if [ "$case" = closing ] || [ "$case" = changed ]; then
+# planes <file> <name> <operators...>: the alpha channel of a picture, and
+# its colours flattened on black, after the ImageMagick operators given, as
+# $work/planes/<name>.alpha.png and <name>.flat.png.
+planes() {
+  local file=$1 name=$2
+  shift 2
+  mkdir -p "$work/planes"
+  convert "$file" "$@" -alpha extract "png:$work/planes/$name.alpha.png"
+  convert "$file" "$@" -background black -alpha remove -alpha off "png:$work/planes/$name.flat.png"
+}
+# same_picture <saved> <original> <operators...>: the saved file holds the
+# original turned by the operators, its transparency included.
+same_picture() {
+  local saved=$1 original=$2 name differ plane
+  name=$(basename "$saved" .png)
+  shift 2
+  pngcheck -q "$saved" >/dev/null || fail "$saved is no sound PNG"
+  case "$(identify -format %A "$saved")" in
+    False | Undefined) fail "$saved was written without its transparency" ;;
+  esac
+  planes "$saved" "$name-saved"
+  planes "$original" "$name-turned" "$@"
+  for plane in alpha flat; do
+    differ=$(compare -metric AE "$work/planes/$name-turned.$plane.png" "$work/planes/$name-saved.$plane.png" null: 2>&1) ||
+      true
+    [ "$differ" = 0 ] || fail "$saved: $differ pixels of its $plane plane differ from the turned original's"
+  done
+}
+
+alpha() {
+  journey_env "$work" pics originals
+  settings ImageTransitionEffect=0 AlphaChannel=False
+  pics=$work/pics
+  # A red circle on a transparent ground, a half transparent green mark at
+  # its top left so that a turn shows.
+  convert -size 480x320 xc:none -fill red -draw "circle 240,160 240,40" -fill "#00FF0080" \
+    -draw "rectangle 0,0 119,79" -define png:color-type=6 "$pics/a-circle.png"
+  # Black everywhere, the picture only in the alpha channel.
+  convert -size 480x320 xc:black \( -size 480x320 radial-gradient: -fill white -draw "rectangle 0,0 119,79" \
+    -fill gray30 -draw "circle 360,240 360,200" \) -alpha off -compose CopyOpacity -composite \
+    -define png:color-type=4 "$pics/b-drawn.png"
+  convert -size 480x320 xc:none -fill blue -draw "circle 240,160 240,40" -fill "#FFFF00C0" \
+    -draw "rectangle 0,0 119,79" -define png:color-type=6 "$pics/c-half.png"
+  marked_picture "$pics/d-plain.png" "#0000FF" 480x320
+  cp "$pics"/*.png "$work/originals/"
+  (cd "$work/originals" && sha256sum ./*.png >"$work/before.sha256")
+  # unchanged <file>...: the files hold their bytes from the start.
+  unchanged() {
+    local f
+    for f in "$@"; do
+      grep "  ./$f\$" "$work/before.sha256" | (cd "$pics" && sha256sum -c --quiet -) >/dev/null 2>&1 ||
+        fail "$f changed"
+    done
+  }
+
+  "$program" "$pics" >"$work/program.log" 2>&1 &
+  pid=$!
+  read -r id _ <<<"$(wait_window "^Pictrova - $pics/a-circle.png$")" || fail "the circle is not shown"
+  place_window "$id"
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/a-circle.png*" || fail "the turn did not mark the circle modified ($(title))"
+  xdotool key Right
+  wait_title "Pictrova - $pics/b-drawn.png" || { shot 01-stuck; fail "Right did not move on to b-drawn.png ($(title))"; }
+  same_picture "$pics/a-circle.png" "$work/originals/a-circle.png" -rotate 90
+  unchanged b-drawn.png c-half.png d-plain.png
+
+  xdotool key ctrl+l
+  wait_title "Pictrova - $pics/b-drawn.png*" || fail "the turn did not mark b-drawn.png modified ($(title))"
+  xdotool key ctrl+s
+  wait_title "Pictrova - $pics/b-drawn.png" || { shot 02-stuck; fail "Ctrl+S did not save b-drawn.png ($(title))"; }
+  same_picture "$pics/b-drawn.png" "$work/originals/b-drawn.png" -rotate -90
+  # The picture is its alpha channel: none of it may be lost.
+  [ "$(stat -c %s "$pics/b-drawn.png")" -gt 20000 ] || fail "b-drawn.png lost its picture ($(stat -c %s "$pics/b-drawn.png") bytes)"
+  unchanged c-half.png d-plain.png
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+
+  # With Enable Transparency on: a half turn of c-half.png.
+  settings ImageTransitionEffect=0 AlphaChannel=True
+  "$program" "$pics/c-half.png" >>"$work/program.log" 2>&1 &
+  pid=$!
+  read -r id _ <<<"$(wait_window "^Pictrova - $pics/c-half.png$")" || fail "c-half.png is not shown"
+  place_window "$id"
+  xdotool key ctrl+r ctrl+r
+  wait_title "Pictrova - $pics/c-half.png*" || fail "the turns did not mark c-half.png modified ($(title))"
+  sleep 0.5
+  shot 03-turned
+  # The transparent ground shows the window's background, not black.
+  read -r bw bh bx by <<<"$(where 03-turned "#0000FF" 900x450+0+170)" || fail "no blue circle on the screen"
+  [ "$(fraction 03-turned black "${bw}x${bh}+${bx}+${by}")" = 0 ] || fail "the transparent ground shows black"
+  xdotool key ctrl+s
+  wait_title "Pictrova - $pics/c-half.png" || { shot 04-stuck; fail "Ctrl+S did not save c-half.png ($(title))"; }
+  same_picture "$pics/c-half.png" "$work/originals/c-half.png" -rotate 180
+  unchanged d-plain.png
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
+
+if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ]; then
   "$case"
   echo "edits ($case) test passed; screenshots in $work"
   exit 0

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -267,6 +268,79 @@ TEST(RastrumProcView, FollowsTheViewAndItsAlpha) {
   EXPECT_EQ(view.Alpha->GetPixel(1, 1), 200);
   proc.SetAttachedRastrum(nullptr);
   EXPECT_TRUE(view.Callbacks.empty());
+}
+
+// The transparency turns and flips with the pixels: each pixel's alpha is
+// made its own gray level (or, in a 1-bit picture, its bit) and stays so,
+// whatever the turn, with the corners a turn uncovers black and transparent.
+TEST(RastrumProcView, TransparencyTurnsWithThePixels) {
+  struct TCase {
+    platform::TPixelFormat Format;
+    std::function<void(TRastrumProc&)> Turn;
+    int Width, Height; // after the turn
+  };
+  const TCase cases[] = {
+      {platform::pf24bit, [](TRastrumProc& p) { p.Rotate(-90, true); }, 5, 7},
+      {platform::pf24bit, [](TRastrumProc& p) { p.Rotate(90, true); }, 5, 7},
+      {platform::pf24bit, [](TRastrumProc& p) { p.Rotate(180, true); }, 7, 5},
+      {platform::pf24bit, [](TRastrumProc& p) { p.Flip(rvfdHorizontal); }, 7, 5},
+      {platform::pf24bit, [](TRastrumProc& p) { p.Flip(rvfdVertical); }, 7, 5},
+      {platform::pf24bit, [](TRastrumProc& p) { p.Rotate(30, true); }, 10, 8},
+      {platform::pf1bit, [](TRastrumProc& p) { p.Rotate(-90, true); }, 5, 7},
+      {platform::pf1bit, [](TRastrumProc& p) { p.Rotate(30, true); }, 9, 8},
+      {platform::pf1bit, [](TRastrumProc& p) { p.Flip(rvfdHorizontal); }, 7, 5},
+  };
+  int index = 0;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(index++);
+    TFakeView view;
+    view.Background = platform::clBlack;
+    view.Bitmap.SetPixelFormat(c.Format);
+    view.Bitmap.SetSize(7, 5);
+    const bool bw = c.Format == platform::pf1bit;
+    auto level = [&](int x, int y) -> int {
+      const std::uint8_t* row = view.Bitmap.ScanLine(y);
+      return bw ? ((row[x / 8] >> (7 - x % 8)) & 1) * 255 : row[3 * x];
+    };
+    for (int y = 0; y < 5; ++y) {
+      std::uint8_t* row = view.Bitmap.ScanLine(y);
+      for (int x = 0; x < 7; ++x) {
+        const int v = (x * 37 + y * 53) % 256;
+        if (bw && v > 127) row[x / 8] = static_cast<std::uint8_t>(row[x / 8] | (0x80 >> (x % 8)));
+        else if (bw) row[x / 8] = static_cast<std::uint8_t>(row[x / 8] & ~(0x80 >> (x % 8)));
+        else std::memset(row + 3 * x, v, 3);
+      }
+    }
+    TRvMask* alpha = view.GetAlphaChannel();
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 7; ++x) alpha->SetPixel(x, y, level(x, y));
+    const std::vector<std::uint8_t> before(alpha->Bits(), alpha->Bits() + 7 * 5);
+    TRastrumProc proc;
+    proc.SetAttachedRastrum(&view);
+    c.Turn(proc);
+    ASSERT_EQ(view.Bitmap.Width(), c.Width);
+    ASSERT_EQ(view.Bitmap.Height(), c.Height);
+    ASSERT_EQ(view.Alpha.get(), alpha);
+    ASSERT_EQ(alpha->Width(), c.Width);
+    ASSERT_EQ(alpha->Height(), c.Height);
+    EXPECT_FALSE(alpha->Full());
+    for (int y = 0; y < c.Height; ++y)
+      for (int x = 0; x < c.Width; ++x) ASSERT_EQ(alpha->GetPixel(x, y), level(x, y)) << x << "," << y;
+    proc.Undo();
+    ASSERT_EQ(alpha->Width(), 7);
+    EXPECT_EQ(std::vector<std::uint8_t>(alpha->Bits(), alpha->Bits() + 7 * 5), before);
+  }
+
+  // A mask that hides nothing gets no transparent corners from a turn.
+  TFakeView view;
+  view.GetAlphaChannel()->Fill(255);
+  TRastrumProc proc;
+  proc.SetAttachedRastrum(&view);
+  proc.Rotate(30, true);
+  ASSERT_EQ(view.Alpha->Width(), view.Bitmap.Width());
+  ASSERT_EQ(view.Alpha->Height(), view.Bitmap.Height());
+  EXPECT_TRUE(view.Alpha->Full());
+  EXPECT_EQ(view.Alpha->GetPixel(0, 0), 255);
 }
 
 TEST(RastrumProcView, DestroyedViewDetachesTheComponent) {

@@ -15,9 +15,12 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include "image/model/rvwords.h"
+#include "support/filesizelimit.h"
 #include "support/tempfolder.h"
 #include "viewtest_support.h"
 
@@ -188,6 +191,82 @@ TEST_F(PrintForms, ARefusedPrintSaysWhyAndStays) {
   Click(form.SpeedButton12);
   EXPECT_FALSE(form.isVisible());
   EXPECT_EQ(form.result(), 1);
+}
+
+// A print to a file the disk cannot hold says so and is no success.
+TEST_F(PrintForms, APrintTheDiskCannotHoldSaysSo) {
+  // A job of a long title, whose print is far larger than the page's work
+  // file (the limit holds for every file).
+  Tfrvprnform2 form;
+  form.JobTitle = std::string(1000000, 'x');
+  Open(form);
+  Click(form.Button1);
+  const qint64 Whole = QFileInfo(Temp.QPath() + "/out.pdf").size();
+  ASSERT_GT(Whole, 1000000);
+  Open(form);
+  {
+    const testing_support::TFileSizeLimit full(static_cast<rlim_t>(Whole / 2));
+    Click(form.Button1);
+  }
+  EXPECT_EQ(Refusals, std::vector<std::string>{"The print could not be written to " + Temp.Path() + "/out.pdf."});
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(QFileInfo(Temp.QPath() + "/out.pdf").size(), Whole) << "the earlier print is kept";
+  EXPECT_EQ(QDir(Temp.QPath()).entryList(QDir::Files), QStringList{"out.pdf"}) << "no work file is left";
+  Click(form.Button1);
+  EXPECT_EQ(Refusals.size(), 1u) << "with room, the same print goes through";
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(QFileInfo(Temp.QPath() + "/out.pdf").size(), Whole);
+}
+
+// The printer keeps its file from one picture to the next: another
+// picture's print there is replaced only when the user says so; the same
+// picture's print again is.
+TEST_F(PrintForms, AnotherPicturesPrintIsReplacedOnlyWhenAllowed) {
+  const QString Pdf = Temp.QPath() + "/out.pdf";
+  auto Bytes = [&] {
+    QFile File(Pdf);
+    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+  };
+  struct TCase {
+    const char* Job;
+    bool Allow;       // the answer, when asked
+    bool Asked;
+    bool Printed;
+  };
+  const TCase Cases[] = {
+      {"a.png", false, false, true}, // a new file
+      {"a.png", false, false, true}, // its own print again
+      {"b.png", false, true, false}, // a's print kept
+      {"b.png", true, true, true},
+      {"a.png", true, true, true},
+  };
+  tfrvprnform1 form;
+  Open(form);
+  std::vector<std::string> Questions;
+  bool Allow = false;
+  form.OnReplaceQuestion = [&](const std::string& Question) {
+    Questions.push_back(Question);
+    return Allow;
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Job);
+    Questions.clear();
+    Allow = C.Allow;
+    form.JobTitle = C.Job;
+    // Each print tells its own by the picture's size.
+    IO.Params().DpiX = IO.Params().DpiY = C.Job[0] == 'a' ? 100 : 150;
+    const QByteArray Before = Bytes();
+    Click(form.SpeedButton11);
+    EXPECT_EQ(Questions.size(), C.Asked ? 1u : 0u);
+    if (C.Asked) {
+      EXPECT_EQ(Questions[0], Temp.Path() + "/out.pdf already holds the print of " +
+                                  (C.Job[0] == 'a' ? "b.png" : "a.png") + ".\nDo you want to replace it?");
+    }
+    if (!C.Printed) EXPECT_EQ(Bytes(), Before);
+    else if (C.Asked) EXPECT_NE(Bytes(), Before);
+    EXPECT_TRUE(Bytes().trimmed().endsWith("%%EOF"));
+    EXPECT_TRUE(Refusals.empty());
+  }
 }
 
 } // namespace
