@@ -17,20 +17,72 @@ namespace rv {
 
 namespace {
 
-// A file of many scans (a progressive one) may hold any number of them, each
-// a pass over the blocks of the components it holds. Real files take a dozen
-// scans and a few passes over the picture, and most hold a byte or more for
-// every block their scans go through (a smooth picture coded arithmetically
-// far less, in as few passes); a crafted one asks for hundreds of passes
-// from a few bytes. Scans are taken while the blocks they go through stay
-// within either allowance, the passes or what the bytes held pay for; past
-// both the read ends as at the end of a truncated file, showing the scans
-// taken, and past the cap it fails. How many bytes a scan holds tells
-// nothing: the arithmetic coder leaves out the zero bytes that would end its
-// data, so a smooth picture's scans of refinement may hold none at all.
+// A file of many scans (a progressive one) builds every coefficient of every
+// component up scan by scan, each scan a pass over the blocks of the
+// components it holds. In a valid progression each scan adds bits no earlier
+// scan had: a band's first scan starts its coefficients (Ah 0), and a
+// refinement goes on from the last bit the scans before it left those
+// coefficients at (Ah that bit, Al below it). Such scans are bounded by the
+// structure itself, at most 14 steps of precision for each coefficient, and
+// by the cap; they are taken whatever they cost, for no count of passes or
+// ratio of blocks to bytes tells them from a crafted file's: encoders write
+// scripts of 70 scans and more, and the arithmetic coder leaves out the zero
+// bytes that would end its data, so a smooth picture's refinements may hold
+// no byte at all. A scan that adds nothing only does again what was done,
+// which is what a crafted file repeats hundreds of times over a large frame
+// to hold a reader; only such a scan is held to the allowances. It is taken
+// while all the blocks gone through so far stay within either of them, the
+// passes over the picture or what the bytes held pay for; past both the read
+// ends as at the end of a truncated file, showing the scans taken, and past
+// the cap it fails.
 constexpr int JpegMaxScans = 500;
 constexpr std::int64_t JpegPassesAllowed = 16;
 constexpr std::int64_t JpegBlocksPerByteAllowed = 4;
+
+// The bits the scans taken so far hold: for every component and
+// coefficient, the last bit reached (Al), -1 while no scan has started it.
+// Only scans that add bits move it, so a repeat never opens the way for
+// another round of refinements.
+struct TJpegProgression {
+  std::array<std::array<std::int8_t, DCTSIZE2>, MAX_COMPONENTS> Bit;
+
+  TJpegProgression() {
+    for (auto& Component : Bit) Component.fill(-1);
+  }
+
+  // Whether the coefficients the output takes are whole: a component whose
+  // block comes out as one pixel takes its mean (DC) alone; one of fewer
+  // samples, whose block the library scales by less, takes them all.
+  bool OutputWhole(j_decompress_ptr Info) const {
+    for (int C = 0; C < std::min(Info->num_components, MAX_COMPONENTS); ++C) {
+      const int Taken = Info->comp_info[C].DCT_scaled_size == 1 ? 1 : DCTSIZE2;
+      if (std::any_of(Bit[C].begin(), Bit[C].begin() + Taken, [](std::int8_t Held) { return Held != 0; }))
+        return false;
+    }
+    return true;
+  }
+
+  // Whether the scan whose header was read last adds bits to every
+  // coefficient it holds; if so they are counted as held. A scan of a file
+  // of one pass per component holds every coefficient whole.
+  bool Adds(j_decompress_ptr Info) {
+    const bool Progressive = Info->progressive_mode != 0;
+    const int Ss = Progressive ? std::clamp(Info->Ss, 0, DCTSIZE2 - 1) : 0;
+    const int Se = Progressive ? std::clamp(Info->Se, Ss, DCTSIZE2 - 1) : DCTSIZE2 - 1;
+    const int Ah = Progressive ? Info->Ah : 0, Al = Progressive ? Info->Al : 0;
+    const int Count = std::min(Info->comps_in_scan, MAX_COMPS_IN_SCAN);
+    auto BitsOf = [&](int C) -> std::array<std::int8_t, DCTSIZE2>& {
+      return Bit[std::clamp(Info->cur_comp_info[C]->component_index, 0, MAX_COMPONENTS - 1)];
+    };
+    for (int C = 0; C < Count; ++C) {
+      const auto& Bits = BitsOf(C);
+      for (int K = Ss; K <= Se; ++K)
+        if (Ah == 0 ? Bits[K] >= 0 : (Bits[K] != Ah || Al >= Ah)) return false;
+    }
+    for (int C = 0; C < Count; ++C) std::fill(BitsOf(C).begin() + Ss, BitsOf(C).begin() + Se + 1, Al);
+    return true;
+  }
+};
 
 // The bytes the library has not taken yet: those of its buffer and the
 // stream's rest.
@@ -39,9 +91,12 @@ std::int64_t JpegBytesHeld(j_decompress_ptr Info, platform::TStream& Stream) {
          std::max<std::int64_t>(Stream.Size() - Stream.Position(), 0);
 }
 
-// Whether scans going through Blocks blocks in all stay within an allowance,
-// Held being the bytes behind the first scan's header.
-bool JpegScansAllowed(j_decompress_ptr Info, std::int64_t Blocks, std::int64_t Held) {
+// Whether the scan whose header was read last is taken, Blocks being those
+// all the scans go through with it and Held the bytes behind the first
+// scan's header. The first scan is always taken.
+bool JpegScanAllowed(j_decompress_ptr Info, TJpegProgression& Progression, bool First, std::int64_t Blocks,
+                     std::int64_t Held) {
+  if (Progression.Adds(Info) || First) return true;
   std::int64_t PictureBlocks = 0;
   for (int C = 0; C < Info->num_components; ++C) {
     const jpeg_component_info& Component = Info->comp_info[C];
@@ -143,38 +198,28 @@ void JpegMonitor(j_common_ptr Info) {
 }
 
 // Takes in the scans of a file of many scans, one row of blocks at a time,
-// up to its end or to the first scan past the allowances (JpegScansAllowed):
-// what follows is not read, as nothing follows the end of a truncated file.
+// up to its end or to the first scan left untaken (JpegScanAllowed): what
+// follows is not read, as nothing follows the end of a truncated file.
 // Answers the scan to show.
 //
 // DcOnly: the picture is wanted at an eighth of its size, where a block is
-// one pixel, its mean: once every component's mean (DC) is whole, the scans
-// of detail that follow are left unread.
+// one pixel, its mean: once the coefficients the output takes are whole, the
+// scans of detail that follow are left unread.
 int JpegReadScans(TJpegDecoder& D, bool DcOnly) {
   j_decompress_ptr Info = &D.Info;
-  // The last bit of the means each component has so far (0: whole), taken
-  // from a scan once its data are in: the library marks a scan's bits as soon
-  // as its header is read.
-  std::array<int, MAX_COMPONENTS> DcBits;
-  DcBits.fill(-1);
-  std::array<int, MAX_COMPS_IN_SCAN> ScanComponents{};
-  int ScanCount = 0, ScanDcBit = -1;
+  // Counted as a scan's header is read; what is whole is looked at only at
+  // the next header, once that scan's data are in.
+  TJpegProgression Progression;
   for (int Got = JPEG_REACHED_SOS;; Got = jpeg_consume_input(Info)) {
     JpegMonitor(reinterpret_cast<j_common_ptr>(Info));
     if (Got == JPEG_REACHED_EOI || Got == JPEG_SUSPENDED) return Info->input_scan_number;
     if (Got != JPEG_REACHED_SOS) continue;
-    for (int C = 0; C < ScanCount && ScanDcBit >= 0; ++C) DcBits[ScanComponents[C]] = ScanDcBit;
-    if (DcOnly &&
-        std::all_of(DcBits.begin(), DcBits.begin() + Info->num_components, [](int Bit) { return Bit == 0; })) {
+    if (DcOnly && Progression.OutputWhole(Info)) {
       D.StoppedEarly = true;
       return Info->input_scan_number - 1;
     }
-    ScanCount = std::min(Info->comps_in_scan, MAX_COMPS_IN_SCAN);
-    for (int C = 0; C < ScanCount; ++C)
-      ScanComponents[C] = std::clamp(Info->cur_comp_info[C]->component_index, 0, MAX_COMPONENTS - 1);
-    ScanDcBit = Info->Ss == 0 ? Info->Al : -1;
     const std::int64_t Blocks = D.Work.Blocks + JpegScanBlocks(Info);
-    if (D.Work.Scans > 0 && !JpegScansAllowed(Info, Blocks, D.Held)) {
+    if (!JpegScanAllowed(Info, Progression, D.Work.Scans == 0, Blocks, D.Held)) {
       D.StoppedEarly = true;
       WARNMS(Info, JWRN_JPEG_EOF);
       return Info->input_scan_number - 1;
@@ -305,7 +350,7 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   // takes one at least, so a frame its data could not fill is refused before
   // the library or we allocate for it. Arithmetic coding can spend less than
   // a bit on a block, and a scan no byte at all; those files are held by the
-  // pixel caps, the scans of their data by the allowances of JpegReadScans.
+  // pixel caps, the scans of their data by the rule of JpegScanAllowed.
   const std::int64_t StoredWidth = D.Info.image_width, StoredHeight = D.Info.image_height;
   D.Held = JpegBytesHeld(&D.Info, Stream);
   const std::int64_t Blocks = ((StoredWidth + 7) / 8) * ((StoredHeight + 7) / 8);
@@ -323,8 +368,12 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   if (IsSet(Aborting)) return true;
   if (Scans) {
     // A thumbnail's read at an eighth needs only the first scans, those of
-    // the means.
-    jpeg_start_output(&D.Info, JpegReadScans(D, Params.JpegScale == 0 && D.Info.scale_denom == 8));
+    // the means (and of the detail of components of fewer samples). Its
+    // pixels are then whole: the library's smoothing of blocks whose detail
+    // is still to come would only move them off what the whole file shows.
+    const bool DcOnly = Params.JpegScale == 0 && D.Info.scale_denom == 8;
+    if (DcOnly) D.Info.do_block_smoothing = FALSE;
+    jpeg_start_output(&D.Info, JpegReadScans(D, DcOnly));
     if (IsSet(Aborting)) return true;
   } else {
     D.Work = {1, JpegScanBlocks(&D.Info)};

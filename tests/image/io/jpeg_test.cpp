@@ -675,6 +675,94 @@ TScanCensus ExpectReadAsDjpeg(const testing_support::TTempFolder& Dir, const std
   return Census;
 }
 
+// Reads File as ExpectReadAsDjpeg does at an eighth, and as a thumbnail is
+// read, at an eighth chosen for the size wished, from the scans of the
+// means alone.
+void ExpectEighthAsDjpeg(const testing_support::TTempFolder& Dir, const std::string& File) {
+  ExpectReadAsDjpeg(Dir, File, "-scale 1/8", 4);
+  SCOPED_TRACE(File + " as a thumbnail");
+  TRvBitmap Ref, Thumb;
+  ASSERT_TRUE(ReadPnm(Dir.File("ref.pnm"), Ref));
+  TIOParamsVals Params;
+  Params.JpegScale = 0;
+  // The eighth's size rounds up, the wish that picks it down.
+  Params.Width = Ref.Width() - 1;
+  Params.Height = Ref.Height() - 1;
+  ASSERT_TRUE(Decode(ReadFile(File), Thumb, Params));
+  EXPECT_EQ(Params.JpegScaleUsed, 8);
+  ExpectSame24(Ref, Thumb);
+}
+
+// A step of a scan script: the band of Components' coefficients Ss-Se
+// ("0: 1-63") taken from bit Ah to bit Al.
+std::string ScanStep(const std::string& Band, int Ah, int Al) {
+  return Band + ", " + std::to_string(Ah) + ", " + std::to_string(Al) + ";\n";
+}
+
+// A band taken to bit Top, then refined one bit a scan down to bit 0.
+std::string ScanSteps(const std::string& Band, int Top) {
+  std::string Script = ScanStep(Band, 0, Top);
+  for (int Bit = Top; Bit > 0; --Bit) Script += ScanStep(Band, Bit, Bit - 1);
+  return Script;
+}
+
+// Long scripts for a picture of three components, as encoders are told to
+// write them.
+enum TLongScript { lsFourSteps, lsMeansLast, lsBitByBit, lsEachCoefficient, lsDeep };
+
+std::string LongScanScript(TLongScript Kind) {
+  const char* Bands[] = {"0: 1-2", "0: 3-5", "0: 6-9", "0: 10-20", "0: 21-63"};
+  std::string Script;
+  switch (Kind) {
+  case lsFourSteps: // 32 scans: four steps of precision over the means and seven bands
+    for (const auto& [Ah, Al] : {std::pair{0, 3}, {3, 2}, {2, 1}, {1, 0}}) {
+      Script += ScanStep("0,1,2: 0-0", Ah, Al);
+      for (const char* Band : Bands) Script += ScanStep(Band, Ah, Al);
+      Script += ScanStep("1: 1-63", Ah, Al) + ScanStep("2: 1-63", Ah, Al);
+    }
+    break;
+  case lsMeansLast: // 20 scans: the means' refinements last, each component's on its own
+    Script = ScanStep("0,1,2: 0-0", 0, 3);
+    for (const char* Band : Bands) Script += ScanStep(Band, 0, 1);
+    Script += ScanStep("0: 1-63", 1, 0) + ScanSteps("1: 1-63", 1) + ScanSteps("2: 1-63", 1);
+    for (int Bit = 3; Bit > 0; --Bit)
+      for (const char* Component : {"0", "1", "2"}) Script += ScanStep(std::string(Component) + ": 0-0", Bit, Bit - 1);
+    break;
+  case lsBitByBit: // 77 scans: successive approximation of every band, a bit a scan
+    Script = ScanSteps("0,1,2: 0-0", 8);
+    for (const char* Band : Bands) Script += ScanSteps(Band, 7);
+    for (const char* Band : {"1: 1-5", "1: 6-63", "2: 1-5", "2: 6-63"}) Script += ScanSteps(Band, 6);
+    break;
+  case lsEachCoefficient: // 66 scans: one for every coefficient of the luminance
+    Script = ScanStep("0,1,2: 0-0", 0, 0);
+    for (int K = 1; K < 64; ++K) Script += ScanStep("0: " + std::to_string(K) + "-" + std::to_string(K), 0, 0);
+    Script += ScanStep("1: 1-63", 0, 0) + ScanStep("2: 1-63", 0, 0);
+    break;
+  case lsDeep: // 38 scans: few bands, each from deep down
+    Script = ScanSteps("0,1,2: 0-0", 5);
+    for (const char* Band : {"0: 1-5", "0: 6-63", "1: 1-63", "2: 1-63"}) Script += ScanSteps(Band, 7);
+    break;
+  }
+  return Script;
+}
+
+// A page of text: lines of black words on white.
+void MakeTextPage(TRvBitmap& Bmp, int W, int H) {
+  Bmp.Allocate(W, H, rv::rvpf24Bit);
+  std::uint32_t S = 7;
+  for (int Y = 0; Y < H; ++Y) std::memset(Bmp.Scanline(Y), 255, static_cast<std::size_t>(W) * 3);
+  for (int Line = 40; Line + 14 < H - 40; Line += 24) {
+    for (int X = 60; X < W - 60;) {
+      S = S * 1103515245u + 12345u;
+      const int Word = 10 + static_cast<int>(S >> 16) % 60;
+      for (int Y = Line + static_cast<int>(S >> 8) % 4; Y < Line + 14; ++Y)
+        for (int Ink = X; Ink < std::min(X + Word, W - 60); ++Ink)
+          if ((Ink - X) % 7 < 2 || Y == Line + 13) std::memset(Px(Bmp, Ink, Y), 0, 3);
+      X += Word + 12;
+    }
+  }
+}
+
 } // namespace
 
 TEST(JpegInterop, ReadsCjpegFilesLikeDjpeg) {
@@ -759,14 +847,96 @@ TEST(JpegInterop, ReadsEveryScanOfProgressiveFilesLikeDjpeg) {
     }
   }
   // Photographs are compared at an eighth, which takes every scan all the
-  // same; the large ones are left out to keep the test short.
+  // same, and as thumbnails; the large ones are left out to keep the test
+  // short.
   std::error_code Error;
   for (const auto& Entry : std::filesystem::recursive_directory_iterator("/usr/share/backgrounds", Error)) {
     if (Entry.path().extension() != ".jpg" || Entry.file_size(Error) > 250000) continue;
     for (const auto& Options : Transcodings) {
       ASSERT_TRUE(RunTool("jpegtran " + Options + " -outfile " + Dir.File("t.jpg") + " " + Entry.path().string()));
-      ExpectReadAsDjpeg(Dir, Dir.File("t.jpg"), "-scale 1/8", 4);
+      ExpectEighthAsDjpeg(Dir, Dir.File("t.jpg"));
     }
+  }
+}
+
+// Photographs transcoded without loss by long scan scripts, coded by
+// Huffman or arithmetically, with and without restarts: every scan adds
+// bits no earlier scan had, however many passes the scans make over the
+// picture and however few bytes they hold, and is read.
+TEST(JpegInterop, ReadsPhotographsOfLongScanScriptsLikeDjpeg) {
+  LIBCODECS_NEED_TOOL("djpeg");
+  LIBCODECS_NEED_TOOL("jpegtran");
+  const std::string Garden = "/usr/share/backgrounds/mate/nature/Garden.jpg"; // 2560 x 1600, 4:2:0
+  const std::string Green = "/usr/share/backgrounds/mate/desktop/GreenTraditional.jpg"; // 1900 x 1200, 4:4:4
+  if (!std::filesystem::exists(Garden) || !std::filesystem::exists(Green)) GTEST_SKIP() << "no photographs";
+  testing_support::TTempFolder Dir;
+  const struct {
+    const std::string& Photo;
+    TLongScript Script;
+    const char* Options;
+    bool Eighth;
+  } Cases[] = {{Garden, lsFourSteps, "", false},
+               {Green, lsFourSteps, "-arithmetic -restart 2", true},
+               {Green, lsMeansLast, "-restart 1", false},
+               {Garden, lsMeansLast, "-arithmetic", true},
+               {Garden, lsBitByBit, "-arithmetic", false},
+               {Green, lsBitByBit, "", true},
+               {Green, lsEachCoefficient, "-arithmetic -restart 1", false},
+               {Garden, lsEachCoefficient, "-restart 4", true},
+               {Green, lsDeep, "", false},
+               {Garden, lsDeep, "-arithmetic", true}};
+  for (const auto& C : Cases) {
+    const std::string Script = LongScanScript(C.Script);
+    WriteFile(Dir.File("scans.txt"), Bytes(Script.begin(), Script.end()));
+    ASSERT_TRUE(RunTool(std::string("jpegtran ") + C.Options + " -scans " + Dir.File("scans.txt") + " -outfile " +
+                        Dir.File("t.jpg") + " " + C.Photo));
+    if (C.Eighth)
+      ExpectEighthAsDjpeg(Dir, Dir.File("t.jpg"));
+    else
+      ExpectReadAsDjpeg(Dir, Dir.File("t.jpg"));
+  }
+}
+
+// cjpeg's files of large pictures of flat colour, of smooth shades and of
+// text, which hold few bytes for their blocks, with its own progression and
+// with long scripts: read whole.
+TEST(JpegInterop, ReadsProgressiveFilesOfLargePicturesLikeDjpeg) {
+  LIBCODECS_NEED_TOOL("cjpeg");
+  LIBCODECS_NEED_TOOL("djpeg");
+  testing_support::TTempFolder Dir;
+  for (const TLongScript Kind : {lsMeansLast, lsDeep}) {
+    const std::string Script = LongScanScript(Kind);
+    WriteFile(Dir.File(std::to_string(Kind) + ".txt"), Bytes(Script.begin(), Script.end()));
+  }
+  TRvBitmap Bmp;
+  Bmp.Allocate(2400, 1800, rv::rvpf24Bit);
+  for (int Y = 0; Y < Bmp.Height(); ++Y)
+    for (int X = 0; X < Bmp.Width(); ++X) std::memcpy(Px(Bmp, X, Y), "\x30\x90\xD0", 3);
+  WritePnm(Bmp, Dir.File("flat.ppm"));
+  MakeGradient(Bmp, 2400, 1800);
+  WritePnm(Bmp, Dir.File("smooth.ppm"));
+  MakeTextPage(Bmp, 2480, 3508);
+  WritePnm(Bmp, Dir.File("text.ppm"));
+  const struct {
+    const char* Picture;
+    std::string Options;
+    bool Eighth;
+  } Cases[] = {{"flat", "-progressive", false},
+               {"flat", "-scans " + Dir.File(std::to_string(lsDeep) + ".txt"), false},
+               {"flat", "-arithmetic -scans " + Dir.File(std::to_string(lsMeansLast) + ".txt"), true},
+               {"smooth", "-progressive -arithmetic", true},
+               {"smooth", "-arithmetic -scans " + Dir.File(std::to_string(lsDeep) + ".txt"), false},
+               {"smooth", "-restart 1 -scans " + Dir.File(std::to_string(lsMeansLast) + ".txt"), true},
+               {"text", "-progressive", true},
+               {"text", "-scans " + Dir.File(std::to_string(lsDeep) + ".txt"), true},
+               {"text", "-arithmetic -scans " + Dir.File(std::to_string(lsMeansLast) + ".txt"), false}};
+  for (const auto& C : Cases) {
+    ASSERT_TRUE(RunTool("cjpeg " + C.Options + " -outfile " + Dir.File("t.jpg") + " " +
+                        Dir.File(std::string(C.Picture) + ".ppm")));
+    if (C.Eighth)
+      ExpectEighthAsDjpeg(Dir, Dir.File("t.jpg"));
+    else
+      ExpectReadAsDjpeg(Dir, Dir.File("t.jpg"));
   }
 }
 
