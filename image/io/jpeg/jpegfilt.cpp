@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include <jerror.h>
 
@@ -111,8 +113,6 @@ std::int64_t JpegScanBlocks(j_decompress_ptr Info) {
   return static_cast<std::int64_t>(Info->MCUs_per_row) * Info->MCU_rows_in_scan * Info->blocks_in_MCU;
 }
 
-constexpr int JpegMarkerLimit = 0xFFFF;
-
 // The bitmap at the decoded size, after the library-wide caps. Its rows are
 // not cleared here: every row is decoded over, and the rows a failed decode
 // never reached are cleared afterwards (ZeroRowsFrom), which spares a whole
@@ -153,6 +153,12 @@ struct TJpegDecoder {
   // The bitmap and the rows decoded into it; -1 before it is allocated.
   TRvBitmap* Target = nullptr;
   int RowsDone = -1;
+  // Where the markers are kept as the library meets them (JpegTakeMarker),
+  // what they hold so far, and room for the one being read.
+  TRvMarkerList* Markers = nullptr;
+  std::int64_t MarkerBytes = 0;
+  bool FirstMarker = true;
+  std::vector<std::uint8_t> MarkerRoom;
 
   TJpegDecoder() {
     std::memset(&Info, 0, sizeof(Info));
@@ -195,6 +201,86 @@ void JpegMonitor(j_common_ptr Info) {
   if (!Info->is_decompressor) return;
   auto* D = static_cast<TJpegDecoder*>(Info->client_data);
   if (D->Info.input_scan_number > JpegMaxScans || IsSet(D->Cancel)) JpegErrorExit(Info);
+}
+
+// Reads the next Count bytes of the stream into Data, or past them when Data
+// is null. Our source never suspends; another would fail here.
+void JpegMarkerBytes(j_decompress_ptr Info, std::uint8_t* Data, std::int64_t Count) {
+  jpeg_source_mgr* Src = Info->src;
+  while (Count > 0) {
+    if (Src->bytes_in_buffer == 0 && !Src->fill_input_buffer(Info)) ERREXIT(Info, JERR_CANT_SUSPEND);
+    const std::size_t Part = std::min<std::size_t>(Src->bytes_in_buffer, static_cast<std::size_t>(Count));
+    if (Data != nullptr) {
+      std::memcpy(Data, Src->next_input_byte, Part);
+      Data += Part;
+    }
+    Src->next_input_byte += Part;
+    Src->bytes_in_buffer -= Part;
+    Count -= static_cast<std::int64_t>(Part);
+  }
+}
+
+// What the library would take from a JFIF or Adobe header itself, were it
+// reading the marker: the density and the colour transform of the file.
+void JpegExamineMarker(j_decompress_ptr Info, int Code, const std::uint8_t* Data, std::int64_t Size) {
+  if (Code == JPEG_APP0 && Size >= 14 && std::memcmp(Data, "JFIF", 5) == 0) {
+    Info->saw_JFIF_marker = TRUE;
+    Info->JFIF_major_version = Data[5];
+    Info->JFIF_minor_version = Data[6];
+    Info->density_unit = Data[7];
+    Info->X_density = static_cast<UINT16>(Data[8] << 8 | Data[9]);
+    Info->Y_density = static_cast<UINT16>(Data[10] << 8 | Data[11]);
+    if (Data[5] != 1) WARNMS2(Info, JWRN_JFIF_MAJOR, Data[5], Data[6]);
+  } else if (Code == JPEG_APP0 + 14 && Size >= 12 && std::memcmp(Data, "Adobe", 5) == 0) {
+    Info->saw_Adobe_marker = TRUE;
+    Info->Adobe_transform = Data[11];
+  }
+}
+
+// Room for a marker of Size bytes that is kept, or null when it is not: the
+// file's own JFIF header (the writer makes a new one) and what lies past
+// the counts kept.
+std::uint8_t* JpegMarkerRoom(TJpegDecoder& D, int Code, bool First, std::int64_t Size) {
+  if ((First && Code == JPEG_APP0) || D.Markers == nullptr || D.Markers->Count() >= JpegMarkersKept ||
+      D.MarkerBytes + Size > JpegMarkerBytesKept)
+    return nullptr;
+  // A byte more than the data: an empty marker is kept too.
+  const auto Room = static_cast<std::size_t>(Size) + 1;
+  try {
+    if (D.MarkerRoom.size() < Room) D.MarkerRoom.resize(Room);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return D.MarkerRoom.data();
+}
+
+// The library's processor of COM and APP0-15 markers. Its own way of saving
+// them walks its whole list for every marker it adds; this one adds in
+// constant time, up to the counts kept, and skips the data of the rest.
+boolean JpegTakeMarker(j_decompress_ptr Info) {
+  auto* D = static_cast<TJpegDecoder*>(Info->client_data);
+  std::uint8_t Length[2];
+  JpegMarkerBytes(Info, Length, 2);
+  const int Code = Info->unread_marker;
+  // A length word below its own two bytes: nothing to read, as the library
+  // takes it.
+  const std::int64_t Size = std::max((Length[0] << 8 | Length[1]) - 2, 0);
+  ++D->Work.Markers;
+  std::uint8_t Head[14];
+  std::uint8_t* Room = JpegMarkerRoom(*D, Code, std::exchange(D->FirstMarker, false), Size);
+  const std::int64_t Read = Room != nullptr ? Size : std::min<std::int64_t>(Size, sizeof(Head));
+  std::uint8_t* Data = Room != nullptr ? Room : Head;
+  JpegMarkerBytes(Info, Data, Read);
+  JpegMarkerBytes(Info, nullptr, Size - Read);
+  JpegExamineMarker(Info, Code, Data, Read);
+  if (Room != nullptr) {
+    try {
+      D->Markers->AddMarker(static_cast<std::uint8_t>(Code), Data, static_cast<int>(Size));
+      D->MarkerBytes += Size;
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  return TRUE;
 }
 
 // Takes in the scans of a file of many scans, one row of blocks at a time,
@@ -270,8 +356,8 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   D.Info.mem->max_memory_to_use =
       static_cast<long>(std::min<std::int64_t>(RvMaxAllocation(), LONG_MAX));
 
-  jpeg_save_markers(&D.Info, JPEG_COM, JpegMarkerLimit);
-  for (int M = 0; M < 16; ++M) jpeg_save_markers(&D.Info, JPEG_APP0 + M, JpegMarkerLimit);
+  jpeg_set_marker_processor(&D.Info, JPEG_COM, JpegTakeMarker);
+  for (int M = 0; M < 16; ++M) jpeg_set_marker_processor(&D.Info, JPEG_APP0 + M, JpegTakeMarker);
   jpeg_read_header(&D.Info, TRUE);
 
   Params.BitsPerSample = 8;
@@ -376,7 +462,8 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
     jpeg_start_output(&D.Info, JpegReadScans(D, DcOnly));
     if (IsSet(Aborting)) return true;
   } else {
-    D.Work = {1, JpegScanBlocks(&D.Info)};
+    D.Work.Scans = 1;
+    D.Work.Blocks = JpegScanBlocks(&D.Info);
   }
   // The library decides the output size; it must be the one allocated.
   if (D.Info.output_width != Width || D.Info.output_height != Height ||
@@ -420,20 +507,6 @@ void JpegFinishDecode(TJpegDecoder& D) {
   if (D.StoppedEarly) return;
   if (D.Info.buffered_image) jpeg_finish_output(&D.Info);
   jpeg_finish_decompress(&D.Info);
-}
-
-void CollectMarkers(TJpegDecoder& D, TIOParamsVals& Params) {
-  Params.JpegMarkers.Clear();
-  if (!D.Created) return;
-  bool First = true;
-  for (jpeg_saved_marker_ptr M = D.Info.marker_list; M != nullptr; M = M->next) {
-    // The file's own JFIF header: the writer makes a new one.
-    const bool SkipIt = First && M->marker == JPEG_APP0;
-    First = false;
-    if (SkipIt) continue;
-    Params.JpegMarkers.AddMarker(static_cast<std::uint8_t>(M->marker), M->data,
-                                 static_cast<int>(M->data_length));
-  }
 }
 
 // The Adobe segment's transform byte tells a decoder how the components are
@@ -590,6 +663,7 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
                     bool HeaderOnly, TRvProgressRec& Progress, TJpegReadWork* Work) {
   Params.JpegWarningCount = 0;
   Params.JpegWarningCode = 0;
+  Params.JpegMarkers.Clear();
   try {
     const std::int64_t Start = JpegFindStart(Stream);
     if (Start < 0) {
@@ -599,6 +673,7 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Stream.SetPosition(Start);
 
     TJpegDecoder D;
+    D.Markers = &Params.JpegMarkers;
     TRvBuffer Buffer;
     JpegInitErrorMgr(D.Err, Progress.Aborting);
     D.Info.err = &D.Err.Pub;
@@ -606,7 +681,6 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     D.Cancel = Progress.Aborting;
     const bool Clean = JpegDecodeSteps(D, Stream, Bitmap, Params, HeaderOnly, Progress, Buffer);
 
-    CollectMarkers(D, Params);
     if (Clean && D.Created && !Progress.IsAborting() && !HeaderOnly) JpegFinishDecode(D);
     if (D.Err.Pub.num_warnings > 0) {
       Params.JpegWarningCount = static_cast<std::int32_t>(
@@ -616,6 +690,7 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     if (Work != nullptr) {
       Work->Scans += D.Work.Scans;
       Work->Blocks += D.Work.Blocks;
+      Work->Markers += D.Work.Markers;
     }
   } catch (...) {
     Progress.Abort();

@@ -272,26 +272,44 @@ TEST(JpegMarkers, FirstJfifIsDroppedAndTheRestWrittenBack) {
   TIOParamsVals W;
   const Bytes Exif = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42};
   W.JpegMarkers.AddMarker(0xE1, Exif.data(), static_cast<int>(Exif.size()));
+  // An ICC profile split over three APP2 markers: name, number, count, part.
+  Bytes Profile(150000);
+  for (std::size_t N = 0; N < Profile.size(); ++N) Profile[N] = static_cast<std::uint8_t>(N * 7 + N / 251);
+  for (int Part = 0; Part < 3; ++Part) {
+    Bytes Chunk = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, static_cast<std::uint8_t>(Part + 1), 3};
+    Chunk.insert(Chunk.end(), Profile.begin() + Part * 50000, Profile.begin() + (Part + 1) * 50000);
+    W.JpegMarkers.AddMarker(0xE2, Chunk.data(), static_cast<int>(Chunk.size()));
+  }
   W.JpegMarkers.AddMarker(0xFE, "hello", 5);
   const Bytes Data = Encode(Bmp, W);
 
   TRvBitmap Out;
   TIOParamsVals Params;
   ASSERT_TRUE(Decode(Data, Out, Params));
-  ASSERT_EQ(Params.JpegMarkers.Count(), 2);
+  ASSERT_EQ(Params.JpegMarkers.Count(), 5);
   EXPECT_EQ(Params.JpegMarkers.MarkerType(0), 0xE1);
   EXPECT_EQ(Params.JpegMarkers.MarkerLength(0), 10);
   EXPECT_EQ(std::memcmp(Params.JpegMarkers.MarkerData(0), Exif.data(), 10), 0);
-  EXPECT_EQ(Params.JpegMarkers.MarkerType(1), 0xFE);
+  Bytes Joined;
+  for (int N = 1; N <= 3; ++N) {
+    ASSERT_EQ(Params.JpegMarkers.MarkerType(N), 0xE2);
+    const std::uint8_t* Chunk = Params.JpegMarkers.MarkerData(N);
+    EXPECT_EQ(Chunk[12], N);
+    Joined.insert(Joined.end(), Chunk + 14, Chunk + Params.JpegMarkers.MarkerLength(N));
+  }
+  EXPECT_EQ(Joined, Profile);
+  EXPECT_EQ(Params.JpegMarkers.MarkerType(4), 0xFE);
 
   // Saved again: the new JFIF header first, then APP1, then COM.
   const Bytes Again = Encode(Out, Params);
   const std::int64_t App0 = FindMarker(Again, 0xE0);
   const std::int64_t App1 = FindMarker(Again, 0xE1);
+  const std::int64_t App2 = FindMarker(Again, 0xE2);
   const std::int64_t Com = FindMarker(Again, 0xFE);
   EXPECT_EQ(App0, 2);
   EXPECT_LT(App0, App1);
-  EXPECT_LT(App1, Com);
+  EXPECT_LT(App1, App2);
+  EXPECT_LT(App2, Com);
 }
 
 TEST(JpegMarkers, MarkersAreReplacedOnEveryRead) {
@@ -303,6 +321,67 @@ TEST(JpegMarkers, MarkersAreReplacedOnEveryRead) {
   Params.JpegMarkers.AddMarker(0xFE, "old", 3);
   ASSERT_TRUE(Decode(Data, Out, Params, true));
   EXPECT_EQ(Params.JpegMarkers.Count(), 0);
+}
+
+namespace {
+
+// Data with Count markers of Code after its start, or after its first
+// segment (the JFIF or Adobe header), each of Size bytes that tell the
+// marker's number.
+Bytes WithMarkers(const Bytes& Data, int Code, int Count, int Size, bool AfterFirst) {
+  const std::size_t At = AfterFirst ? 4 + (Data[4] << 8 | Data[5]) : 2;
+  Bytes Out(Data.begin(), Data.begin() + static_cast<std::ptrdiff_t>(At));
+  for (int N = 0; N < Count; ++N) {
+    Out.insert(Out.end(), {0xFF, static_cast<std::uint8_t>(Code), static_cast<std::uint8_t>((Size + 2) >> 8),
+                           static_cast<std::uint8_t>(Size + 2)});
+    for (int K = 0; K < Size; ++K) Out.push_back(static_cast<std::uint8_t>(N + K));
+  }
+  Out.insert(Out.end(), Data.begin() + static_cast<std::ptrdiff_t>(At), Data.end());
+  return Out;
+}
+
+} // namespace
+
+// Each comment or application marker is met once, at a cost of its own size
+// whatever comes before it; the first are kept up to the counts of markers
+// and of bytes kept and the data of the rest are skipped, by a header's read
+// as by a whole one. The JFIF and Adobe headers still give the density and
+// the colour space wherever they stand.
+TEST(JpegMarkers, ManyMarkersAreMetOnceAndKeptWithinTheCounts) {
+  TRvBitmap Bmp;
+  MakeGradient(Bmp, 8, 8);
+  const struct {
+    int ColorSpace; // 2: a JFIF header first, 4 (YCCK): an Adobe header first
+    bool AfterFirst;
+    int Count, Size, Kept;
+  } Cases[] = {{2, true, 64000, 0, rv::JpegMarkersKept}, // 256 KB of empty markers
+               {2, true, 300, 65533, static_cast<int>(rv::JpegMarkerBytesKept / 65533)},
+               {2, true, 40, 1000, 40},
+               {4, false, 2000, 0, rv::JpegMarkersKept}};
+  for (const auto& C : Cases) {
+    const Bytes Plain = Encode(Bmp, 95, C.ColorSpace);
+    TRvBitmap Ref;
+    TIOParamsVals RefParams;
+    ASSERT_TRUE(Decode(Plain, Ref, RefParams));
+    const Bytes Data = WithMarkers(Plain, 0xE2, C.Count, C.Size, C.AfterFirst);
+    for (const bool HeaderOnly : {true, false}) {
+      SCOPED_TRACE(std::to_string(C.Count) + " markers of " + std::to_string(C.Size) + (HeaderOnly ? ", header" : ""));
+      TRvBitmap Out;
+      TIOParamsVals Params;
+      rv::TJpegReadWork Work;
+      ASSERT_TRUE(Decode(Data, Out, Params, HeaderOnly, &Work));
+      EXPECT_EQ(Work.Markers, C.Count + 1); // and the file's own header
+      ASSERT_EQ(Params.JpegMarkers.Count(), C.Kept);
+      const int Last = C.Kept - 1;
+      ASSERT_EQ(Params.JpegMarkers.MarkerLength(Last), C.Size);
+      if (C.Size > 0)
+        EXPECT_EQ(Params.JpegMarkers.MarkerData(Last)[C.Size - 1], static_cast<std::uint8_t>(Last + C.Size - 1));
+      EXPECT_EQ(Params.JpegColorSpace, C.ColorSpace);
+      if (C.ColorSpace == 2) EXPECT_EQ(Params.DpiX, rv::RvDefaultDpiX);
+      EXPECT_EQ(Params.Width, 8);
+      if (!HeaderOnly) ExpectSame24(Ref, Out);
+    }
+  }
 }
 
 TEST(JpegMarkers, AdobeSegmentThatDisagreesWithTheColourSpaceIsDropped) {
