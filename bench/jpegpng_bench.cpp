@@ -306,6 +306,28 @@ void JpegOurs(benchmark::State& State) {
   });
 }
 
+// A thumbnail's read as the folder view makes it: the scale picked for the
+// size wished, an eighth.
+void JpegOursThumbnail(benchmark::State& State) {
+  const auto& Data = JpegFile(State.range(1));
+  if (Data.empty()) {
+    State.SkipWithError("no photograph");
+    return;
+  }
+  Timed(State, JpegSubject(State), false, [&] {
+    platform::TBytesStream S(Data.data(), static_cast<std::int64_t>(Data.size()));
+    rv::TRvBitmap Bmp;
+    rv::TIOParamsVals Params;
+    Params.JpegScale = 0;
+    Params.Width = 160;
+    Params.Height = 120;
+    rv::TRvLocalProgress P;
+    rv::JpegReadStream(S, Bmp, Params, false, P.Rec);
+    if (P.Rec.IsAborting() || Params.JpegScaleUsed != 8) State.SkipWithError("our decode failed");
+    benchmark::DoNotOptimize(Bmp.Scanline(0));
+  });
+}
+
 void PngBare(benchmark::State& State) {
   const auto& Data = PngFile();
   Timed(State, "png", true, [&] {
@@ -351,6 +373,8 @@ BENCHMARK(JpegBare)->Name("Jpeg6000x4000Progressive/Full/Bare")->Args({1, 1})->U
 BENCHMARK(JpegOurs)->Name("Jpeg6000x4000Progressive/Full/Ours")->Args({1, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegBare)->Name("Jpeg6000x4000Progressive/OneEighth/Bare")->Args({8, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegOurs)->Name("Jpeg6000x4000Progressive/OneEighth/Ours")->Args({8, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegBare)->Name("JpegPhoto3840x2160Progressive/OneEighth/Bare")->Args({8, 2})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegOursThumbnail)->Name("JpegPhoto3840x2160Progressive/Thumbnail/Ours")->Args({8, 2})->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegBare)->Name("JpegPhoto3840x2160Progressive/Full/Bare")->Args({1, 2})->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegOurs)->Name("JpegPhoto3840x2160Progressive/Full/Ours")->Args({1, 2})->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegBare)->Name("JpegPhoto2560x1600Scans77/Full/Bare")->Args({1, 3})->Unit(benchmark::kMillisecond);
