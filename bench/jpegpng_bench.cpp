@@ -374,7 +374,10 @@ BENCHMARK(JpegOurs)->Name("Jpeg6000x4000Progressive/Full/Ours")->Args({1, 1})->U
 BENCHMARK(JpegBare)->Name("Jpeg6000x4000Progressive/OneEighth/Bare")->Args({8, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegOurs)->Name("Jpeg6000x4000Progressive/OneEighth/Ours")->Args({8, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegBare)->Name("JpegPhoto3840x2160Progressive/OneEighth/Bare")->Args({8, 2})->Unit(benchmark::kMillisecond);
-BENCHMARK(JpegOursThumbnail)->Name("JpegPhoto3840x2160Progressive/Thumbnail/Ours")->Args({8, 2})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegOursThumbnail)
+    ->Name("JpegPhoto3840x2160Progressive/Thumbnail/Ours")
+    ->Args({8, 2})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegBare)->Name("JpegPhoto3840x2160Progressive/Full/Bare")->Args({1, 2})->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegOurs)->Name("JpegPhoto3840x2160Progressive/Full/Ours")->Args({1, 2})->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegBare)->Name("JpegPhoto2560x1600Scans77/Full/Bare")->Args({1, 3})->Unit(benchmark::kMillisecond);
