@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,13 +60,99 @@ std::vector<std::uint8_t> MakeJpegFile(bool Progressive, bool Real) {
   return S.Data();
 }
 
+struct TBareJpegError {
+  jpeg_error_mgr Pub;
+  std::jmp_buf Jump;
+};
+
+[[noreturn]] void BareJpegExit(j_common_ptr Info) {
+  std::longjmp(reinterpret_cast<TBareJpegError*>(Info->err)->Jump, 1);
+}
+
+// A photograph of 2560 x 1600 of the desktop's backgrounds, transcoded
+// without loss as jpegtran -scans does, by a script of 77 scans: the means,
+// five bands of luminance and two of each colour, each refined a bit a scan.
+// Empty when the photograph is missing.
+std::vector<std::uint8_t> MakeLongScriptFile() {
+  std::ifstream F("/usr/share/backgrounds/mate/nature/Garden.jpg", std::ios::binary);
+  const std::vector<std::uint8_t> Photo((std::istreambuf_iterator<char>(F)), {});
+  if (Photo.empty()) return {};
+  std::vector<jpeg_scan_info> Script;
+  auto Steps = [&](std::initializer_list<int> Components, int Ss, int Se, int Top) {
+    for (int Ah = 0, Al = Top; Al >= 0; Ah = Al, --Al) {
+      jpeg_scan_info Scan{};
+      Scan.comps_in_scan = static_cast<int>(Components.size());
+      std::copy(Components.begin(), Components.end(), Scan.component_index);
+      Scan.Ss = Ss;
+      Scan.Se = Se;
+      Scan.Ah = Ah;
+      Scan.Al = Al;
+      Script.push_back(Scan);
+    }
+  };
+  Steps({0, 1, 2}, 0, 0, 8);
+  for (const auto& [Ss, Se] : {std::pair{1, 2}, {3, 5}, {6, 9}, {10, 20}, {21, 63}}) Steps({0}, Ss, Se, 7);
+  for (int C : {1, 2}) {
+    Steps({C}, 1, 5, 6);
+    Steps({C}, 6, 63, 6);
+  }
+  // The library's own error exit ends the run: the file is made once.
+  jpeg_decompress_struct In;
+  jpeg_compress_struct Out;
+  jpeg_error_mgr Err;
+  In.err = Out.err = jpeg_std_error(&Err);
+  unsigned char* Written = nullptr;
+  unsigned long Size = 0;
+  jpeg_create_decompress(&In);
+  jpeg_create_compress(&Out);
+  jpeg_mem_src(&In, Photo.data(), static_cast<unsigned long>(Photo.size()));
+  jpeg_read_header(&In, TRUE);
+  jvirt_barray_ptr* Coefficients = jpeg_read_coefficients(&In);
+  jpeg_copy_critical_parameters(&In, &Out);
+  Out.scan_info = Script.data();
+  Out.num_scans = static_cast<int>(Script.size());
+  jpeg_mem_dest(&Out, &Written, &Size);
+  jpeg_write_coefficients(&Out, Coefficients);
+  jpeg_finish_compress(&Out);
+  jpeg_finish_decompress(&In);
+  std::vector<std::uint8_t> Data(Written, Written + Size);
+  jpeg_destroy_compress(&Out);
+  jpeg_destroy_decompress(&In);
+  std::free(Written);
+  return Data;
+}
+
+// An 8 x 8 picture behind 64,000 empty APP2 markers (256 KB).
+std::vector<std::uint8_t> MakeManyMarkersFile() {
+  rv::TRvBitmap Bmp;
+  MakePhoto(Bmp, 8, 8);
+  rv::TIOParamsVals Params;
+  platform::TMemoryStream S;
+  rv::TRvLocalProgress P;
+  rv::JpegWriteStream(S, Bmp, Params, P.Rec);
+  const std::vector<std::uint8_t>& Plain = S.Data();
+  std::vector<std::uint8_t> Data(Plain.begin(), Plain.begin() + 2);
+  for (int N = 0; N < 64000; ++N) Data.insert(Data.end(), {0xFF, 0xE2, 0, 2});
+  Data.insert(Data.end(), Plain.begin() + 2, Plain.end());
+  return Data;
+}
+
 // Kind 0 baseline, 1 progressive as encoders write it (ten scans), 2 the
-// real photograph written so.
+// real photograph written so, 3 a photograph of a long scan script, 4 a
+// small picture behind many markers.
 const std::vector<std::uint8_t>& JpegFile(std::int64_t Kind) {
   static const std::vector<std::uint8_t> Baseline = MakeJpegFile(false, false);
   static const std::vector<std::uint8_t> Scans = MakeJpegFile(true, false);
   static const std::vector<std::uint8_t> Real = MakeJpegFile(true, true);
-  return Kind == 0 ? Baseline : Kind == 1 ? Scans : Real;
+  static const std::vector<std::uint8_t> LongScript = MakeLongScriptFile();
+  static const std::vector<std::uint8_t> Markers = MakeManyMarkersFile();
+  switch (Kind) {
+  case 0: return Baseline;
+  case 1: return Scans;
+  case 2: return Real;
+  case 3: return LongScript;
+  default: return Markers;
+  }
 }
 
 std::string JpegSubject(const benchmark::State& State) {
@@ -86,15 +175,6 @@ const std::vector<std::uint8_t>& PngFile() {
 }
 
 // ---- Bare decodes
-
-struct TBareJpegError {
-  jpeg_error_mgr Pub;
-  std::jmp_buf Jump;
-};
-
-[[noreturn]] void BareJpegExit(j_common_ptr Info) {
-  std::longjmp(reinterpret_cast<TBareJpegError*>(Info->err)->Jump, 1);
-}
 
 bool BareJpegDecode(const std::vector<std::uint8_t>& Data, int Denominator, std::size_t& Bytes) {
   jpeg_decompress_struct Info;
@@ -226,6 +306,28 @@ void JpegOurs(benchmark::State& State) {
   });
 }
 
+// A thumbnail's read as the folder view makes it: the scale picked for the
+// size wished, an eighth.
+void JpegOursThumbnail(benchmark::State& State) {
+  const auto& Data = JpegFile(State.range(1));
+  if (Data.empty()) {
+    State.SkipWithError("no photograph");
+    return;
+  }
+  Timed(State, JpegSubject(State), false, [&] {
+    platform::TBytesStream S(Data.data(), static_cast<std::int64_t>(Data.size()));
+    rv::TRvBitmap Bmp;
+    rv::TIOParamsVals Params;
+    Params.JpegScale = 0;
+    Params.Width = 160;
+    Params.Height = 120;
+    rv::TRvLocalProgress P;
+    rv::JpegReadStream(S, Bmp, Params, false, P.Rec);
+    if (P.Rec.IsAborting() || Params.JpegScaleUsed != 8) State.SkipWithError("our decode failed");
+    benchmark::DoNotOptimize(Bmp.Scanline(0));
+  });
+}
+
 void PngBare(benchmark::State& State) {
   const auto& Data = PngFile();
   Timed(State, "png", true, [&] {
@@ -271,8 +373,17 @@ BENCHMARK(JpegBare)->Name("Jpeg6000x4000Progressive/Full/Bare")->Args({1, 1})->U
 BENCHMARK(JpegOurs)->Name("Jpeg6000x4000Progressive/Full/Ours")->Args({1, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegBare)->Name("Jpeg6000x4000Progressive/OneEighth/Bare")->Args({8, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegOurs)->Name("Jpeg6000x4000Progressive/OneEighth/Ours")->Args({8, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegBare)->Name("JpegPhoto3840x2160Progressive/OneEighth/Bare")->Args({8, 2})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegOursThumbnail)
+    ->Name("JpegPhoto3840x2160Progressive/Thumbnail/Ours")
+    ->Args({8, 2})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegBare)->Name("JpegPhoto3840x2160Progressive/Full/Bare")->Args({1, 2})->Unit(benchmark::kMillisecond);
 BENCHMARK(JpegOurs)->Name("JpegPhoto3840x2160Progressive/Full/Ours")->Args({1, 2})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegBare)->Name("JpegPhoto2560x1600Scans77/Full/Bare")->Args({1, 3})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegOurs)->Name("JpegPhoto2560x1600Scans77/Full/Ours")->Args({1, 3})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegBare)->Name("Jpeg8x8After64000Markers/Full/Bare")->Args({1, 4})->Unit(benchmark::kMillisecond);
+BENCHMARK(JpegOurs)->Name("Jpeg8x8After64000Markers/Full/Ours")->Args({1, 4})->Unit(benchmark::kMillisecond);
 BENCHMARK(PngBare)->Name("Png3000x2000/Bare")->Unit(benchmark::kMillisecond);
 BENCHMARK(PngOurs)->Name("Png3000x2000/Ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(PngHeaderBare)->Name("PngHeader16384x16384RGBA/Bare")->Unit(benchmark::kMicrosecond);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include <jerror.h>
 
@@ -17,20 +19,72 @@ namespace rv {
 
 namespace {
 
-// A file of many scans (a progressive one) may hold any number of them, each
-// a pass over the blocks of the components it holds. Real files take a dozen
-// scans and a few passes over the picture, and most hold a byte or more for
-// every block their scans go through (a smooth picture coded arithmetically
-// far less, in as few passes); a crafted one asks for hundreds of passes
-// from a few bytes. Scans are taken while the blocks they go through stay
-// within either allowance, the passes or what the bytes held pay for; past
-// both the read ends as at the end of a truncated file, showing the scans
-// taken, and past the cap it fails. How many bytes a scan holds tells
-// nothing: the arithmetic coder leaves out the zero bytes that would end its
-// data, so a smooth picture's scans of refinement may hold none at all.
+// A file of many scans (a progressive one) builds every coefficient of every
+// component up scan by scan, each scan a pass over the blocks of the
+// components it holds. In a valid progression each scan adds bits no earlier
+// scan had: a band's first scan starts its coefficients (Ah 0), and a
+// refinement goes on from the last bit the scans before it left those
+// coefficients at (Ah that bit, Al below it). Such scans are bounded by the
+// structure itself, at most 14 steps of precision for each coefficient, and
+// by the cap; they are taken whatever they cost, for no count of passes or
+// ratio of blocks to bytes tells them from a crafted file's: encoders write
+// scripts of 70 scans and more, and the arithmetic coder leaves out the zero
+// bytes that would end its data, so a smooth picture's refinements may hold
+// no byte at all. A scan that adds nothing only does again what was done,
+// which is what a crafted file repeats hundreds of times over a large frame
+// to hold a reader; only such a scan is held to the allowances. It is taken
+// while all the blocks gone through so far stay within either of them, the
+// passes over the picture or what the bytes held pay for; past both the read
+// ends as at the end of a truncated file, showing the scans taken, and past
+// the cap it fails.
 constexpr int JpegMaxScans = 500;
 constexpr std::int64_t JpegPassesAllowed = 16;
 constexpr std::int64_t JpegBlocksPerByteAllowed = 4;
+
+// The bits the scans taken so far hold: for every component and
+// coefficient, the last bit reached (Al), -1 while no scan has started it.
+// Only scans that add bits move it, so a repeat never opens the way for
+// another round of refinements.
+struct TJpegProgression {
+  std::array<std::array<std::int8_t, DCTSIZE2>, MAX_COMPONENTS> Bit;
+
+  TJpegProgression() {
+    for (auto& Component : Bit) Component.fill(-1);
+  }
+
+  // Whether the coefficients the output takes are whole: a component whose
+  // block comes out as one pixel takes its mean (DC) alone; one of fewer
+  // samples, whose block the library scales by less, takes them all.
+  bool OutputWhole(j_decompress_ptr Info) const {
+    for (int C = 0; C < std::min(Info->num_components, MAX_COMPONENTS); ++C) {
+      const int Taken = Info->comp_info[C].DCT_scaled_size == 1 ? 1 : DCTSIZE2;
+      if (std::any_of(Bit[C].begin(), Bit[C].begin() + Taken, [](std::int8_t Held) { return Held != 0; }))
+        return false;
+    }
+    return true;
+  }
+
+  // Whether the scan whose header was read last adds bits to every
+  // coefficient it holds; if so they are counted as held. A scan of a file
+  // of one pass per component holds every coefficient whole.
+  bool Adds(j_decompress_ptr Info) {
+    const bool Progressive = Info->progressive_mode != 0;
+    const int Ss = Progressive ? std::clamp(Info->Ss, 0, DCTSIZE2 - 1) : 0;
+    const int Se = Progressive ? std::clamp(Info->Se, Ss, DCTSIZE2 - 1) : DCTSIZE2 - 1;
+    const int Ah = Progressive ? Info->Ah : 0, Al = Progressive ? Info->Al : 0;
+    const int Count = std::min(Info->comps_in_scan, MAX_COMPS_IN_SCAN);
+    auto BitsOf = [&](int C) -> std::array<std::int8_t, DCTSIZE2>& {
+      return Bit[std::clamp(Info->cur_comp_info[C]->component_index, 0, MAX_COMPONENTS - 1)];
+    };
+    for (int C = 0; C < Count; ++C) {
+      const auto& Bits = BitsOf(C);
+      for (int K = Ss; K <= Se; ++K)
+        if (Ah == 0 ? Bits[K] >= 0 : (Bits[K] != Ah || Al >= Ah)) return false;
+    }
+    for (int C = 0; C < Count; ++C) std::fill(BitsOf(C).begin() + Ss, BitsOf(C).begin() + Se + 1, Al);
+    return true;
+  }
+};
 
 // The bytes the library has not taken yet: those of its buffer and the
 // stream's rest.
@@ -39,9 +93,12 @@ std::int64_t JpegBytesHeld(j_decompress_ptr Info, platform::TStream& Stream) {
          std::max<std::int64_t>(Stream.Size() - Stream.Position(), 0);
 }
 
-// Whether scans going through Blocks blocks in all stay within an allowance,
-// Held being the bytes behind the first scan's header.
-bool JpegScansAllowed(j_decompress_ptr Info, std::int64_t Blocks, std::int64_t Held) {
+// Whether the scan whose header was read last is taken, Blocks being those
+// all the scans go through with it and Held the bytes behind the first
+// scan's header. The first scan is always taken.
+bool JpegScanAllowed(j_decompress_ptr Info, TJpegProgression& Progression, bool First, std::int64_t Blocks,
+                     std::int64_t Held) {
+  if (Progression.Adds(Info) || First) return true;
   std::int64_t PictureBlocks = 0;
   for (int C = 0; C < Info->num_components; ++C) {
     const jpeg_component_info& Component = Info->comp_info[C];
@@ -55,8 +112,6 @@ bool JpegScansAllowed(j_decompress_ptr Info, std::int64_t Blocks, std::int64_t H
 std::int64_t JpegScanBlocks(j_decompress_ptr Info) {
   return static_cast<std::int64_t>(Info->MCUs_per_row) * Info->MCU_rows_in_scan * Info->blocks_in_MCU;
 }
-
-constexpr int JpegMarkerLimit = 0xFFFF;
 
 // The bitmap at the decoded size, after the library-wide caps. Its rows are
 // not cleared here: every row is decoded over, and the rows a failed decode
@@ -98,6 +153,12 @@ struct TJpegDecoder {
   // The bitmap and the rows decoded into it; -1 before it is allocated.
   TRvBitmap* Target = nullptr;
   int RowsDone = -1;
+  // Where the markers are kept as the library meets them (JpegTakeMarker),
+  // what they hold so far, and room for the one being read.
+  TRvMarkerList* Markers = nullptr;
+  std::int64_t MarkerBytes = 0;
+  bool FirstMarker = true;
+  std::vector<std::uint8_t> MarkerRoom;
 
   TJpegDecoder() {
     std::memset(&Info, 0, sizeof(Info));
@@ -142,39 +203,109 @@ void JpegMonitor(j_common_ptr Info) {
   if (D->Info.input_scan_number > JpegMaxScans || IsSet(D->Cancel)) JpegErrorExit(Info);
 }
 
+// Reads the next Count bytes of the stream into Data, or past them when Data
+// is null. Our source never suspends; another would fail here.
+void JpegMarkerBytes(j_decompress_ptr Info, std::uint8_t* Data, std::int64_t Count) {
+  jpeg_source_mgr* Src = Info->src;
+  while (Count > 0) {
+    if (Src->bytes_in_buffer == 0 && !Src->fill_input_buffer(Info)) ERREXIT(Info, JERR_CANT_SUSPEND);
+    const std::size_t Part = std::min<std::size_t>(Src->bytes_in_buffer, static_cast<std::size_t>(Count));
+    if (Data != nullptr) {
+      std::memcpy(Data, Src->next_input_byte, Part);
+      Data += Part;
+    }
+    Src->next_input_byte += Part;
+    Src->bytes_in_buffer -= Part;
+    Count -= static_cast<std::int64_t>(Part);
+  }
+}
+
+// What the library would take from a JFIF or Adobe header itself, were it
+// reading the marker: the density and the colour transform of the file.
+void JpegExamineMarker(j_decompress_ptr Info, int Code, const std::uint8_t* Data, std::int64_t Size) {
+  if (Code == JPEG_APP0 && Size >= 14 && std::memcmp(Data, "JFIF", 5) == 0) {
+    Info->saw_JFIF_marker = TRUE;
+    Info->JFIF_major_version = Data[5];
+    Info->JFIF_minor_version = Data[6];
+    Info->density_unit = Data[7];
+    Info->X_density = static_cast<UINT16>(Data[8] << 8 | Data[9]);
+    Info->Y_density = static_cast<UINT16>(Data[10] << 8 | Data[11]);
+    if (Data[5] != 1) WARNMS2(Info, JWRN_JFIF_MAJOR, Data[5], Data[6]);
+  } else if (Code == JPEG_APP0 + 14 && Size >= 12 && std::memcmp(Data, "Adobe", 5) == 0) {
+    Info->saw_Adobe_marker = TRUE;
+    Info->Adobe_transform = Data[11];
+  }
+}
+
+// Room for a marker of Size bytes that is kept, or null when it is not: the
+// file's own JFIF header (the writer makes a new one) and what lies past
+// the counts kept.
+std::uint8_t* JpegMarkerRoom(TJpegDecoder& D, int Code, bool First, std::int64_t Size) {
+  if ((First && Code == JPEG_APP0) || D.Markers == nullptr || D.Markers->Count() >= JpegMarkersKept ||
+      D.MarkerBytes + Size > JpegMarkerBytesKept)
+    return nullptr;
+  // A byte more than the data: an empty marker is kept too.
+  const auto Room = static_cast<std::size_t>(Size) + 1;
+  try {
+    if (D.MarkerRoom.size() < Room) D.MarkerRoom.resize(Room);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return D.MarkerRoom.data();
+}
+
+// The library's processor of COM and APP0-15 markers. Its own way of saving
+// them walks its whole list for every marker it adds; this one adds in
+// constant time, up to the counts kept, and skips the data of the rest.
+boolean JpegTakeMarker(j_decompress_ptr Info) {
+  auto* D = static_cast<TJpegDecoder*>(Info->client_data);
+  std::uint8_t Length[2];
+  JpegMarkerBytes(Info, Length, 2);
+  const int Code = Info->unread_marker;
+  // A length word below its own two bytes: nothing to read, as the library
+  // takes it.
+  const std::int64_t Size = std::max((Length[0] << 8 | Length[1]) - 2, 0);
+  ++D->Work.Markers;
+  std::uint8_t Head[14];
+  std::uint8_t* Room = JpegMarkerRoom(*D, Code, std::exchange(D->FirstMarker, false), Size);
+  const std::int64_t Read = Room != nullptr ? Size : std::min<std::int64_t>(Size, sizeof(Head));
+  std::uint8_t* Data = Room != nullptr ? Room : Head;
+  JpegMarkerBytes(Info, Data, Read);
+  JpegMarkerBytes(Info, nullptr, Size - Read);
+  JpegExamineMarker(Info, Code, Data, Read);
+  if (Room != nullptr) {
+    try {
+      D->Markers->AddMarker(static_cast<std::uint8_t>(Code), Data, static_cast<int>(Size));
+      D->MarkerBytes += Size;
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  return TRUE;
+}
+
 // Takes in the scans of a file of many scans, one row of blocks at a time,
-// up to its end or to the first scan past the allowances (JpegScansAllowed):
-// what follows is not read, as nothing follows the end of a truncated file.
+// up to its end or to the first scan left untaken (JpegScanAllowed): what
+// follows is not read, as nothing follows the end of a truncated file.
 // Answers the scan to show.
 //
 // DcOnly: the picture is wanted at an eighth of its size, where a block is
-// one pixel, its mean: once every component's mean (DC) is whole, the scans
-// of detail that follow are left unread.
+// one pixel, its mean: once the coefficients the output takes are whole, the
+// scans of detail that follow are left unread.
 int JpegReadScans(TJpegDecoder& D, bool DcOnly) {
   j_decompress_ptr Info = &D.Info;
-  // The last bit of the means each component has so far (0: whole), taken
-  // from a scan once its data are in: the library marks a scan's bits as soon
-  // as its header is read.
-  std::array<int, MAX_COMPONENTS> DcBits;
-  DcBits.fill(-1);
-  std::array<int, MAX_COMPS_IN_SCAN> ScanComponents{};
-  int ScanCount = 0, ScanDcBit = -1;
+  // Counted as a scan's header is read; what is whole is looked at only at
+  // the next header, once that scan's data are in.
+  TJpegProgression Progression;
   for (int Got = JPEG_REACHED_SOS;; Got = jpeg_consume_input(Info)) {
     JpegMonitor(reinterpret_cast<j_common_ptr>(Info));
     if (Got == JPEG_REACHED_EOI || Got == JPEG_SUSPENDED) return Info->input_scan_number;
     if (Got != JPEG_REACHED_SOS) continue;
-    for (int C = 0; C < ScanCount && ScanDcBit >= 0; ++C) DcBits[ScanComponents[C]] = ScanDcBit;
-    if (DcOnly &&
-        std::all_of(DcBits.begin(), DcBits.begin() + Info->num_components, [](int Bit) { return Bit == 0; })) {
+    if (DcOnly && Progression.OutputWhole(Info)) {
       D.StoppedEarly = true;
       return Info->input_scan_number - 1;
     }
-    ScanCount = std::min(Info->comps_in_scan, MAX_COMPS_IN_SCAN);
-    for (int C = 0; C < ScanCount; ++C)
-      ScanComponents[C] = std::clamp(Info->cur_comp_info[C]->component_index, 0, MAX_COMPONENTS - 1);
-    ScanDcBit = Info->Ss == 0 ? Info->Al : -1;
     const std::int64_t Blocks = D.Work.Blocks + JpegScanBlocks(Info);
-    if (D.Work.Scans > 0 && !JpegScansAllowed(Info, Blocks, D.Held)) {
+    if (!JpegScanAllowed(Info, Progression, D.Work.Scans == 0, Blocks, D.Held)) {
       D.StoppedEarly = true;
       WARNMS(Info, JWRN_JPEG_EOF);
       return Info->input_scan_number - 1;
@@ -225,8 +356,8 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   D.Info.mem->max_memory_to_use =
       static_cast<long>(std::min<std::int64_t>(RvMaxAllocation(), LONG_MAX));
 
-  jpeg_save_markers(&D.Info, JPEG_COM, JpegMarkerLimit);
-  for (int M = 0; M < 16; ++M) jpeg_save_markers(&D.Info, JPEG_APP0 + M, JpegMarkerLimit);
+  jpeg_set_marker_processor(&D.Info, JPEG_COM, JpegTakeMarker);
+  for (int M = 0; M < 16; ++M) jpeg_set_marker_processor(&D.Info, JPEG_APP0 + M, JpegTakeMarker);
   jpeg_read_header(&D.Info, TRUE);
 
   Params.BitsPerSample = 8;
@@ -305,7 +436,7 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   // takes one at least, so a frame its data could not fill is refused before
   // the library or we allocate for it. Arithmetic coding can spend less than
   // a bit on a block, and a scan no byte at all; those files are held by the
-  // pixel caps, the scans of their data by the allowances of JpegReadScans.
+  // pixel caps, the scans of their data by the rule of JpegScanAllowed.
   const std::int64_t StoredWidth = D.Info.image_width, StoredHeight = D.Info.image_height;
   D.Held = JpegBytesHeld(&D.Info, Stream);
   const std::int64_t Blocks = ((StoredWidth + 7) / 8) * ((StoredHeight + 7) / 8);
@@ -323,11 +454,16 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   if (IsSet(Aborting)) return true;
   if (Scans) {
     // A thumbnail's read at an eighth needs only the first scans, those of
-    // the means.
-    jpeg_start_output(&D.Info, JpegReadScans(D, Params.JpegScale == 0 && D.Info.scale_denom == 8));
+    // the means (and of the detail of components of fewer samples). Its
+    // pixels are then whole: the library's smoothing of blocks whose detail
+    // is still to come would only move them off what the whole file shows.
+    const bool DcOnly = Params.JpegScale == 0 && D.Info.scale_denom == 8;
+    if (DcOnly) D.Info.do_block_smoothing = FALSE;
+    jpeg_start_output(&D.Info, JpegReadScans(D, DcOnly));
     if (IsSet(Aborting)) return true;
   } else {
-    D.Work = {1, JpegScanBlocks(&D.Info)};
+    D.Work.Scans = 1;
+    D.Work.Blocks = JpegScanBlocks(&D.Info);
   }
   // The library decides the output size; it must be the one allocated.
   if (D.Info.output_width != Width || D.Info.output_height != Height ||
@@ -371,20 +507,6 @@ void JpegFinishDecode(TJpegDecoder& D) {
   if (D.StoppedEarly) return;
   if (D.Info.buffered_image) jpeg_finish_output(&D.Info);
   jpeg_finish_decompress(&D.Info);
-}
-
-void CollectMarkers(TJpegDecoder& D, TIOParamsVals& Params) {
-  Params.JpegMarkers.Clear();
-  if (!D.Created) return;
-  bool First = true;
-  for (jpeg_saved_marker_ptr M = D.Info.marker_list; M != nullptr; M = M->next) {
-    // The file's own JFIF header: the writer makes a new one.
-    const bool SkipIt = First && M->marker == JPEG_APP0;
-    First = false;
-    if (SkipIt) continue;
-    Params.JpegMarkers.AddMarker(static_cast<std::uint8_t>(M->marker), M->data,
-                                 static_cast<int>(M->data_length));
-  }
 }
 
 // The Adobe segment's transform byte tells a decoder how the components are
@@ -541,6 +663,7 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
                     bool HeaderOnly, TRvProgressRec& Progress, TJpegReadWork* Work) {
   Params.JpegWarningCount = 0;
   Params.JpegWarningCode = 0;
+  Params.JpegMarkers.Clear();
   try {
     const std::int64_t Start = JpegFindStart(Stream);
     if (Start < 0) {
@@ -550,6 +673,7 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Stream.SetPosition(Start);
 
     TJpegDecoder D;
+    D.Markers = &Params.JpegMarkers;
     TRvBuffer Buffer;
     JpegInitErrorMgr(D.Err, Progress.Aborting);
     D.Info.err = &D.Err.Pub;
@@ -557,7 +681,6 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     D.Cancel = Progress.Aborting;
     const bool Clean = JpegDecodeSteps(D, Stream, Bitmap, Params, HeaderOnly, Progress, Buffer);
 
-    CollectMarkers(D, Params);
     if (Clean && D.Created && !Progress.IsAborting() && !HeaderOnly) JpegFinishDecode(D);
     if (D.Err.Pub.num_warnings > 0) {
       Params.JpegWarningCount = static_cast<std::int32_t>(
@@ -567,6 +690,7 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     if (Work != nullptr) {
       Work->Scans += D.Work.Scans;
       Work->Blocks += D.Work.Blocks;
+      Work->Markers += D.Work.Markers;
     }
   } catch (...) {
     Progress.Abort();

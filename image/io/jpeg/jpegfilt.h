@@ -19,11 +19,21 @@ public:
 };
 
 // The work of a read, added up for a caller that weighs it: every scan
-// taken in is a pass over the blocks of the components it holds.
+// taken in is a pass over the blocks of the components it holds; every
+// comment or application marker met is read or skipped once.
 struct TJpegReadWork {
   std::int64_t Scans = 0;
   std::int64_t Blocks = 0;
+  std::int64_t Markers = 0;
 };
+
+// A read keeps the comment and application markers (COM, APP0-15) into
+// Params.JpegMarkers in the order of the file, the file's own JFIF header
+// left out, up to these counts of markers and of their bytes; the data of
+// the rest are skipped. Real files hold a few dozen; an ICC profile split
+// over 255 markers fits.
+inline constexpr int JpegMarkersKept = 1024;
+inline constexpr std::int64_t JpegMarkerBytesKept = std::int64_t{16} << 20;
 
 // Decodes one JPEG image found at, or at most 99 bytes after, the stream's
 // position. Params.Width and Params.Height are the wished size when

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "image/io/jpeg/jpegfilt.h"
 #include "image/io/rvsafeio.h"
@@ -272,17 +273,31 @@ TEST(JpegMarkers, FirstJfifIsDroppedAndTheRestWrittenBack) {
   TIOParamsVals W;
   const Bytes Exif = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42};
   W.JpegMarkers.AddMarker(0xE1, Exif.data(), static_cast<int>(Exif.size()));
+  // An ICC profile of 150,000 bytes in three APP2 markers: name, number, count, part.
+  Bytes Profile(150000), Joined;
+  for (std::size_t N = 0; N < Profile.size(); ++N) Profile[N] = static_cast<std::uint8_t>(N * 7 + N / 251);
+  for (int Part = 0; Part < 3; ++Part) {
+    Bytes Chunk = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, static_cast<std::uint8_t>(Part + 1), 3};
+    Chunk.insert(Chunk.end(), Profile.begin() + Part * 50000, Profile.begin() + (Part + 1) * 50000);
+    W.JpegMarkers.AddMarker(0xE2, Chunk.data(), static_cast<int>(Chunk.size()));
+  }
   W.JpegMarkers.AddMarker(0xFE, "hello", 5);
   const Bytes Data = Encode(Bmp, W);
 
   TRvBitmap Out;
   TIOParamsVals Params;
   ASSERT_TRUE(Decode(Data, Out, Params));
-  ASSERT_EQ(Params.JpegMarkers.Count(), 2);
+  ASSERT_EQ(Params.JpegMarkers.Count(), 5);
   EXPECT_EQ(Params.JpegMarkers.MarkerType(0), 0xE1);
   EXPECT_EQ(Params.JpegMarkers.MarkerLength(0), 10);
   EXPECT_EQ(std::memcmp(Params.JpegMarkers.MarkerData(0), Exif.data(), 10), 0);
-  EXPECT_EQ(Params.JpegMarkers.MarkerType(1), 0xFE);
+  for (int N = 1; N <= 3; ++N) {
+    const std::uint8_t* Chunk = Params.JpegMarkers.MarkerData(N);
+    EXPECT_EQ(Params.JpegMarkers.MarkerType(N) << 8 | Chunk[12], 0xE200 | N);
+    Joined.insert(Joined.end(), Chunk + 14, Chunk + Params.JpegMarkers.MarkerLength(N));
+  }
+  EXPECT_EQ(Joined, Profile);
+  EXPECT_EQ(Params.JpegMarkers.MarkerType(4), 0xFE);
 
   // Saved again: the new JFIF header first, then APP1, then COM.
   const Bytes Again = Encode(Out, Params);
@@ -303,6 +318,47 @@ TEST(JpegMarkers, MarkersAreReplacedOnEveryRead) {
   Params.JpegMarkers.AddMarker(0xFE, "old", 3);
   ASSERT_TRUE(Decode(Data, Out, Params, true));
   EXPECT_EQ(Params.JpegMarkers.Count(), 0);
+}
+
+// Each comment or application marker is met once, at a cost of its own size
+// whatever comes before it; the first are kept up to the counts of markers
+// and of bytes kept and the data of the rest skipped, by a header's read as
+// by a whole one. A JFIF or Adobe header among the rest still counts.
+TEST(JpegMarkers, ManyMarkersAreMetOnceAndKeptWithinTheCounts) {
+  TRvBitmap Bmp;
+  MakeGradient(Bmp, 8, 8);
+  const struct {
+    // 2: a JFIF header before the markers; 4 (YCCK): an Adobe header after them.
+    int ColorSpace, Count, Size, Kept;
+  } Cases[] = {{2, 64000, 0, rv::JpegMarkersKept}, // 256 KB of empty markers
+               {2, 300, 65533, static_cast<int>(rv::JpegMarkerBytesKept / 65533)},
+               {2, 40, 1000, 40},
+               {4, 2000, 0, rv::JpegMarkersKept}};
+  for (const auto& C : Cases) {
+    const Bytes Plain = Encode(Bmp, 95, C.ColorSpace);
+    const std::size_t At = C.ColorSpace == 2 ? 4 + (Plain[4] << 8 | Plain[5]) : 2;
+    Bytes Data(Plain.begin(), Plain.begin() + static_cast<std::ptrdiff_t>(At));
+    for (int N = 0; N < C.Count; ++N) {
+      const auto Length = static_cast<std::uint16_t>(C.Size + 2);
+      Data.insert(Data.end(), {0xFF, 0xE2, static_cast<std::uint8_t>(Length >> 8), static_cast<std::uint8_t>(Length)});
+      Data.resize(Data.size() + static_cast<std::size_t>(C.Size), static_cast<std::uint8_t>(N));
+    }
+    Data.insert(Data.end(), Plain.begin() + static_cast<std::ptrdiff_t>(At), Plain.end());
+    TRvBitmap Ref, Out;
+    TIOParamsVals RefParams, Params;
+    ASSERT_TRUE(Decode(Plain, Ref, RefParams));
+    for (const bool HeaderOnly : {true, false}) {
+      SCOPED_TRACE(std::to_string(C.Count) + " of " + std::to_string(C.Size) + (HeaderOnly ? ", header" : ""));
+      rv::TJpegReadWork Work;
+      ASSERT_TRUE(Decode(Data, Out, Params, HeaderOnly, &Work));
+      EXPECT_EQ(Work.Markers, C.Count + 1); // and the file's own header
+      ASSERT_EQ(Params.JpegMarkers.Count(), C.Kept);
+      EXPECT_EQ(Params.JpegMarkers.MarkerLength(C.Kept - 1), C.Size);
+      EXPECT_EQ(Params.JpegColorSpace, C.ColorSpace);
+      if (C.ColorSpace == 2) EXPECT_EQ(Params.DpiX, rv::RvDefaultDpiX);
+    }
+    ExpectSame24(Ref, Out);
+  }
 }
 
 TEST(JpegMarkers, AdobeSegmentThatDisagreesWithTheColourSpaceIsDropped) {
@@ -675,6 +731,69 @@ TScanCensus ExpectReadAsDjpeg(const testing_support::TTempFolder& Dir, const std
   return Census;
 }
 
+// Reads File as ExpectReadAsDjpeg does at an eighth, and as a thumbnail is
+// read, at the eighth its wish picks (the eighth's size rounds up).
+void ExpectEighthAsDjpeg(const testing_support::TTempFolder& Dir, const std::string& File) {
+  ExpectReadAsDjpeg(Dir, File, "-scale 1/8", 4);
+  SCOPED_TRACE(File + " as a thumbnail");
+  TRvBitmap Ref, Thumb;
+  ASSERT_TRUE(ReadPnm(Dir.File("ref.pnm"), Ref));
+  TIOParamsVals Params;
+  Params.JpegScale = 0;
+  Params.Width = Ref.Width() - 1;
+  Params.Height = Ref.Height() - 1;
+  ASSERT_TRUE(Decode(ReadFile(File), Thumb, Params));
+  ExpectSame24(Ref, Thumb);
+}
+
+// Scan scripts of three components: a band ("0: 1-63") taken from bit Ah
+// to bit Al; taken to bit Top, then refined a bit a scan down to 0.
+std::string ScanStep(const std::string& Band, int Ah, int Al) {
+  return Band + ", " + std::to_string(Ah) + ", " + std::to_string(Al) + ";\n";
+}
+
+std::string ScanSteps(const std::string& Band, int Top) {
+  std::string Script = ScanStep(Band, 0, Top);
+  for (int Bit = Top; Bit > 0; --Bit) Script += ScanStep(Band, Bit, Bit - 1);
+  return Script;
+}
+
+enum TLongScript { lsFourSteps, lsMeansLast, lsBitByBit, lsEachCoefficient, lsDeep };
+
+std::string LongScanScript(TLongScript Kind) {
+  const std::vector<std::string> Luma = {"0: 1-2", "0: 3-5", "0: 6-9", "0: 10-20", "0: 21-63"};
+  std::string Script;
+  switch (Kind) {
+  case lsFourSteps: // 32 scans: four steps of precision over the means and seven bands
+    for (int Al = 3; Al >= 0; --Al)
+      for (const auto& Band : {std::string("0,1,2: 0-0"), Luma[0], Luma[1], Luma[2], Luma[3], Luma[4],
+                               std::string("1: 1-63"), std::string("2: 1-63")})
+        Script += ScanStep(Band, Al == 3 ? 0 : Al + 1, Al);
+    return Script;
+  case lsMeansLast: // 20 scans: the means' refinements last, each component's on its own
+    Script = ScanStep("0,1,2: 0-0", 0, 3);
+    for (const auto& Band : Luma) Script += ScanStep(Band, 0, 1);
+    Script += ScanStep("0: 1-63", 1, 0) + ScanSteps("1: 1-63", 1) + ScanSteps("2: 1-63", 1);
+    for (int Bit = 3; Bit > 0; --Bit)
+      for (const char* C : {"0", "1", "2"}) Script += ScanStep(std::string(C) + ": 0-0", Bit, Bit - 1);
+    return Script;
+  case lsBitByBit: // 77 scans: every band a bit a scan
+    Script = ScanSteps("0,1,2: 0-0", 8);
+    for (const auto& Band : Luma) Script += ScanSteps(Band, 7);
+    for (const char* Band : {"1: 1-5", "1: 6-63", "2: 1-5", "2: 6-63"}) Script += ScanSteps(Band, 6);
+    return Script;
+  case lsEachCoefficient: // 66 scans: one for every coefficient of the luminance
+    for (int K = 0; K < 64; ++K)
+      Script += ScanStep(K == 0 ? "0,1,2: 0-0" : "0: " + std::to_string(K) + "-" + std::to_string(K), 0, 0);
+    return Script + ScanStep("1: 1-63", 0, 0) + ScanStep("2: 1-63", 0, 0);
+  case lsDeep: // 38 scans: few bands, each from deep down
+    Script = ScanSteps("0,1,2: 0-0", 5);
+    for (const char* Band : {"0: 1-5", "0: 6-63", "1: 1-63", "2: 1-63"}) Script += ScanSteps(Band, 7);
+    return Script;
+  }
+  return Script;
+}
+
 } // namespace
 
 TEST(JpegInterop, ReadsCjpegFilesLikeDjpeg) {
@@ -759,14 +878,73 @@ TEST(JpegInterop, ReadsEveryScanOfProgressiveFilesLikeDjpeg) {
     }
   }
   // Photographs are compared at an eighth, which takes every scan all the
-  // same; the large ones are left out to keep the test short.
+  // same, and as thumbnails; the large ones are left out to keep the test
+  // short.
   std::error_code Error;
   for (const auto& Entry : std::filesystem::recursive_directory_iterator("/usr/share/backgrounds", Error)) {
     if (Entry.path().extension() != ".jpg" || Entry.file_size(Error) > 250000) continue;
     for (const auto& Options : Transcodings) {
       ASSERT_TRUE(RunTool("jpegtran " + Options + " -outfile " + Dir.File("t.jpg") + " " + Entry.path().string()));
-      ExpectReadAsDjpeg(Dir, Dir.File("t.jpg"), "-scale 1/8", 4);
+      ExpectEighthAsDjpeg(Dir, Dir.File("t.jpg"));
     }
+  }
+}
+
+// Long scan scripts of every kind, as jpegtran writes them from photographs
+// without loss (Huffman or arithmetic, with and without restarts) and cjpeg
+// from large pictures of flat colour, smooth shades and text, which hold few
+// bytes for their blocks: every scan adds bits no earlier scan had, however
+// many passes the scans make, and is read.
+TEST(JpegInterop, ReadsLongScanScriptsLikeDjpeg) {
+  LIBCODECS_NEED_TOOL("cjpeg");
+  LIBCODECS_NEED_TOOL("djpeg");
+  LIBCODECS_NEED_TOOL("jpegtran");
+  const std::string Garden = "/usr/share/backgrounds/mate/nature/Garden.jpg"; // 2560 x 1600, 4:2:0
+  const std::string Green = "/usr/share/backgrounds/mate/desktop/GreenTraditional.jpg"; // 1900 x 1200, 4:4:4
+  if (!std::filesystem::exists(Garden) || !std::filesystem::exists(Green)) GTEST_SKIP() << "no photographs";
+  testing_support::TTempFolder Dir;
+  const std::string Flat = Dir.File("flat.ppm"), Smooth = Dir.File("smooth.ppm"), Text = Dir.File("text.ppm");
+  TRvBitmap Bmp;
+  MakeGradient(Bmp, 2400, 1800);
+  WritePnm(Bmp, Smooth);
+  for (int Y = 0; Y < Bmp.Height(); ++Y) std::memset(Bmp.Scanline(Y), 0x90, static_cast<std::size_t>(Bmp.RowLen()));
+  WritePnm(Bmp, Flat);
+  Bmp.Allocate(2480, 3508, rv::rvpf24Bit); // an A4 page at 300 dpi: lines of words of strokes
+  for (int Y = 0; Y < Bmp.Height(); ++Y)
+    for (int X = 0; X < Bmp.Width(); ++X) {
+      const bool Ink = Y % 40 > 12 && (X % 9 < 2 || Y % 40 == 35) && (X / 50 * 7 + Y / 40 * 3) % 5 != 0;
+      std::memset(Px(Bmp, X, Y), Ink ? 0 : 255, 3);
+    }
+  WritePnm(Bmp, Text);
+  const struct {
+    const char* Tool;
+    const std::string& Picture;
+    TLongScript Script;
+    const char* Options;
+    bool Eighth;
+  } Cases[] = {{"jpegtran", Garden, lsFourSteps, "", false},
+               {"jpegtran", Green, lsFourSteps, "-arithmetic -restart 2", true},
+               {"jpegtran", Garden, lsMeansLast, "-arithmetic", true},
+               {"jpegtran", Garden, lsBitByBit, "-arithmetic", false},
+               {"jpegtran", Green, lsBitByBit, "", true},
+               {"jpegtran", Green, lsEachCoefficient, "-arithmetic -restart 1", false},
+               {"jpegtran", Garden, lsEachCoefficient, "-restart 4", true},
+               {"jpegtran", Green, lsDeep, "", false},
+               {"cjpeg", Flat, lsDeep, "", false},
+               {"cjpeg", Flat, lsMeansLast, "-arithmetic", true},
+               {"cjpeg", Smooth, lsDeep, "-arithmetic", false},
+               {"cjpeg", Smooth, lsMeansLast, "-restart 1", true},
+               {"cjpeg", Text, lsDeep, "", true},
+               {"cjpeg", Text, lsMeansLast, "-arithmetic", false}};
+  for (const auto& C : Cases) {
+    const std::string Script = LongScanScript(C.Script);
+    WriteFile(Dir.File("scans.txt"), Bytes(Script.begin(), Script.end()));
+    ASSERT_TRUE(RunTool(std::string(C.Tool) + " " + C.Options + " -scans " + Dir.File("scans.txt") + " -outfile " +
+                        Dir.File("t.jpg") + " " + C.Picture));
+    if (C.Eighth)
+      ExpectEighthAsDjpeg(Dir, Dir.File("t.jpg"));
+    else
+      ExpectReadAsDjpeg(Dir, Dir.File("t.jpg"));
   }
 }
 
