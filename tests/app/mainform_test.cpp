@@ -644,6 +644,26 @@ TEST_F(MainWindowTest, ACloseWhileAStepAsksAboutTheEditWaitsForTheAnswer) {
   }
 }
 
+// A question whose loop ends by an exception leaves nothing asking: the next
+// close asks about the edit and closes.
+TEST_F(MainWindowTest, AQuestionEndedByAnExceptionLeavesNoCloseWaiting) {
+  Env.Picture("a.png", 200, 125);
+  Show(Env.File("a.png"));
+  apptest::PressKey(Form().KeyCatcher, Qt::Key_R, Qt::ControlModifier);
+  THelpDlg::ModalAnswer = [](THelpDlg&) { throw std::runtime_error("The question could not be shown"); };
+  EXPECT_THROW(Form().QuerySaveModified(), std::runtime_error);
+  EXPECT_FALSE(Form().QuestionUp());
+  int Asked = 0;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    ++Asked;
+    D.done(3);
+  };
+  Form().close();
+  EXPECT_EQ(Asked, 1);
+  EXPECT_FALSE(Form().isVisible());
+  EXPECT_TRUE(Form().Closing());
+}
+
 TEST_F(MainWindowTest, PlacementAndRecentFoldersAreBackAfterARestart) {
   std::vector<std::string> Folders;
   for (const char* Name : {"older", "old", "new"}) {
