@@ -221,6 +221,10 @@ void THelpDlg::PromptFileChanged(const QString& name) {
   SBtnCancel->show();
   SbtnOptional->show();
   SetIconKind(2);
+  // Enter writes over nobody's file: the other program's may be the only
+  // copy of what it holds.
+  FEnterAnswer = 2;
+  FAsksAboutEdit = true;
 }
 
 void THelpDlg::ShowUnsupportedFormat(const QString& file) {
@@ -367,7 +371,7 @@ void THelpDlg::FormShow() {
 
 bool THelpDlg::HandleKey(int key) {
   if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-    done(1);
+    done(FEnterAnswer);
     return true;
   }
   if (key == Qt::Key_Escape) {
@@ -394,6 +398,7 @@ void THelpDlg::reject() {
 void THelpDlg::done(int result) {
   QDialog::done(result);
   FAsksAboutEdit = false;
+  FEnterAnswer = 1;
   SBtnCancel->hide();
   SbtnOptional->hide();
   SbtnOkay->SetCaption("OK");

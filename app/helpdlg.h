@@ -42,9 +42,9 @@ public:
   // 0 information, 1 alert, 2 question, 3 error.
   void SetIconKind(int kind);
   int IconKind() const { return FIconKind; }
-  // The message up is a question about leaving an edited picture
-  // (PromptOverwriteResized, PromptOverwriteRotated, PromptSaveNewImage):
-  // its answer decides whether the edit is kept.
+  // The message up is a question about leaving or saving an edited picture
+  // (PromptOverwriteResized, PromptOverwriteRotated, PromptSaveNewImage,
+  // PromptFileChanged): its answer decides whether the edit is kept.
   bool AsksAboutEdit() const { return FAsksAboutEdit; }
   void SetDetailText(const QString& text);
   QStringList DetailLines() const { return FDetailLines; }
@@ -60,6 +60,7 @@ public:
   void PromptSaveNewImage();
   // The shown picture's file was changed or replaced by another program
   // since it was read: "Overwrite" (1), "Save As" (2), "Discard Changes" (3).
+  // Enter answers "Save As".
   void PromptFileChanged(const QString& name);
   void ShowUnsupportedFormat(const QString& file);
   void ShowDefaultHandlerFailed(const QString& type);
@@ -101,6 +102,8 @@ private:
   int FIconKind = 3;
   // Set where a question about the edit is prepared, until it is answered.
   bool FAsksAboutEdit = false;
+  // The answer of Enter, until the message is answered.
+  int FEnterAnswer = 1;
   QStringList FDetailLines;
   std::function<void(std::exception_ptr)> FPreviousHandler;
   bool FHandlerInstalled = false;

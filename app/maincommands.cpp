@@ -366,10 +366,9 @@ void TMainForm::BuildCommands() {
     });
   AddCommand("VisitWebsite", [this] { OpenThroughDesktop(QUrl(QString::fromLatin1(AboutWebPage))); });
   AddCommand("CheckForUpdates", [this] {
-    if (QuerySaveModified() != TLeaveAnswer::Go) return;
     // The updater runs beside the picture, which stays: the next step asks
     // again.
-    ForgetAnswer();
+    if (QuerySaveModified() != TLeaveAnswer::Go) return;
     const QString updater = QString::fromStdString(JoinPath(QCoreApplication::applicationDirPath().toStdString(), "WiseUpdt.exe"));
     // No updater ships with the program; one put beside it is still run.
     if (!QFileInfo(updater).isFile()) ShowErrorDialog(QStringLiteral("No updater is installed."));
@@ -869,9 +868,7 @@ bool TMainForm::MayStepToAnotherPicture() {
   if (!CanStepToAnotherPicture()) return false;
   const QPointer<TFolderViewForm> view = FCurrentFolderView;
   if (QuerySaveModified() != TLeaveAnswer::Go) return false;
-  if (view && view == FCurrentFolderView && CanStepToAnotherPicture()) return true;
-  ForgetAnswer();
-  return false;
+  return view && view == FCurrentFolderView && CanStepToAnotherPicture();
 }
 
 void TMainForm::PreviousImage() {
@@ -945,7 +942,8 @@ void TMainForm::RenameShownFile() {
   FinishPendingLoad();
   if (!HasImage() || FIsNewImage || !RenameDlg) return;
   // The shown file's own folder: the current view may show another one.
-  const QFileInfo shown(FCurrentFilePath);
+  const QString shownPath = FCurrentFilePath;
+  const QFileInfo shown(shownPath);
   if (!shown.isFile()) return;
   const std::string folder = shown.absolutePath().toStdString();
   const std::string oldName = shown.fileName().toStdString();
@@ -976,15 +974,16 @@ void TMainForm::RenameShownFile() {
   }
   for (TFolderViewForm* view : FFolderViews)
     if (view->GetFolderPath() == folder) view->RenameFileItem(oldName, newName, false);
-  SetCurrentFileNames(QString::fromStdString(newName), QString::fromStdString(newPath));
+  // The names follow when the renamed file is still the one shown.
+  if (FCurrentFilePath == shownPath)
+    SetCurrentFileNames(QString::fromStdString(newName), QString::fromStdString(newPath));
 }
 
 void TMainForm::EmailImages() {
   FinishPendingLoad();
-  if (!EmailSizeDlg || QuerySaveModified() != TLeaveAnswer::Go) return;
   // The wizard mails the files as they are and leaves the picture: the
   // next step asks again.
-  ForgetAnswer();
+  if (!EmailSizeDlg || QuerySaveModified() != TLeaveAnswer::Go) return;
   if (FCurrentFolderView && !FCurrentFolderView->SelectedNames().empty()) {
     QStringList names;
     for (const std::string& n : FCurrentFolderView->SelectedNames()) names << QString::fromStdString(n);

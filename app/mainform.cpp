@@ -137,6 +137,13 @@ TMainForm::TMainForm(const QStringList& arguments, platform::TDdeServerConv* ser
   setObjectName(QStringLiteral("MainForm"));
   if (MainForm == nullptr) MainForm = this;
   resize(800, 600);
+  // A close that waited for the question or a command runs from the event
+  // loop, once they are done.
+  FQuestion.RunClose = [this] {
+    QTimer::singleShot(0, this, [this] {
+      if (!close()) FQuestion.SetSessionEnding(false);
+    });
+  };
   FormCreate(arguments);
   // The shell controls' moves and drops may take the shown picture's file
   // away or put another in its place: its edit is settled first, as a cut
@@ -376,9 +383,8 @@ void TMainForm::PreparePictureView() {
   view.SetSelectionGripStyle(platform::clBlack, platform::clWhite, platform::bsClear, 3, true);
   view.OnImageChange = [this](void*) {
     if (FBusy || FAcquiring) return;
-    // A change since the question: the answer was given for another edit.
-    ForgetAnswer();
-    FCloseAnswered = false;
+    // A change since the question: an answer was given for another edit.
+    FQuestion.PictureChanged();
     UpdateModifiedState();
   };
   SBtnAutoFit->SetPressed(true);
@@ -565,6 +571,13 @@ int TMainForm::TransitionSoundNumber() const { return FSettings.ImageTransitionS
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
+  // The user's input outside a modal window begins a new step: an answer
+  // given for an earlier one covers it no more. Input to a dialog belongs to
+  // the step that opened it.
+  if ((type == QEvent::KeyPress || type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick ||
+       type == QEvent::Wheel || type == QEvent::Drop) &&
+      !QApplication::activeModalWidget())
+    FQuestion.NewStep();
   if (type == QEvent::KeyPress && watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
     // A key the focused control leaves climbs to its parents: the map asks
     // about the control it was sent to first.
@@ -655,6 +668,7 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 // ---- Hand-off
 
 void TMainForm::Ptv_MainExecuteMacro(const QStringList& macro) {
+  FQuestion.NewStep();
   if (macro.size() == 1 && macro[0] == QLatin1String("EXIT")) {
     close();
     return;
@@ -683,11 +697,11 @@ void TMainForm::Ptv_MainExecuteMacro(const QStringList& macro) {
 // ---- Close and destruction
 
 void TMainForm::CloseForSession() {
-  FSessionEnding = true;
+  FQuestion.SetSessionEnding(true);
   // A question about the edit stays, and so does what its answer opened
   // (the save-as dialog): the close waits for the answer instead of asking
   // again. Every other dialog ends as cancelled.
-  if (!FAsking)
+  if (!FQuestion.Asking())
     for (QWidget* window : QApplication::topLevelWidgets())
       if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible() && dialog->isModal()) {
         auto* message = dynamic_cast<THelpDlg*>(dialog);
@@ -695,7 +709,7 @@ void TMainForm::CloseForSession() {
       }
   QTimer::singleShot(0, this, [this] {
     if (close()) QCoreApplication::quit();
-    else if (!FCloseWaits) FSessionEnding = false;
+    else if (!FQuestion.CloseWaits()) FQuestion.SetSessionEnding(false);
   });
 }
 
@@ -705,13 +719,14 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     // step's) waits for the answer; the one question stays the only one. One
     // that comes while a command waits for the picture it acts on waits for
     // that command.
-    if (FAsking || !FReadWaits.empty()) {
-      FCloseWaits = true;
+    if (FQuestion.CloseMustWait()) {
       event->ignore();
       return;
     }
-    const bool answered = FCloseAnswered;
-    FCloseAnswered = false;
+    // A close is a step of its own: it inherits no answer, unless it waited
+    // for one.
+    const bool answered = FQuestion.TakeCloseAnswer();
+    if (!answered) FQuestion.NewStep();
     FinishPendingLoad();
     StopSlideShow();
     const TLeaveAnswer answer = answered ? TLeaveAnswer::Go : QuerySaveModified();

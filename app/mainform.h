@@ -3,6 +3,7 @@
 // creation and close, and the server side of the single-instance hand-off.
 #pragma once
 
+#include "app/editquestion.h"
 #include "app/pictureutil.h"
 #include "platform/colors.h"
 
@@ -20,7 +21,6 @@
 class QAction;
 class QComboBox;
 class QDropEvent;
-class QEventLoop;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
@@ -190,9 +190,10 @@ public:
   // transition and the state after it come when the read ends (or its
   // error path). A newer call drops the read still running.
   void ShowImageFile(TFolderViewForm* view, const std::string& name);
-  // Whether a picture asked for by ShowImageFile is still being read, or
-  // shown with the state after it still to come.
-  bool PictureLoadPending() const { return FPendingLoad != nullptr || FHandOverView.has_value(); }
+  // Whether a picture asked for by ShowImageFile (or read again by
+  // ReloadImage) is still being read, or shown with the state after it
+  // still to come.
+  bool PictureLoadPending() const { return FPendingLoad != nullptr || FHandOverView.has_value() || FReloading; }
   // Whether the frames of the animated GIF on show are still being read.
   bool FramesLoadPending() const { return FFramesLoad != nullptr; }
   // Waits for a pending read, the window answering meanwhile with the
@@ -215,7 +216,7 @@ public:
   enum class TLeaveAnswer { Go, OtherShown, Kept };
   TLeaveAnswer QuerySaveModified();
   // Whether the question of QuerySaveModified is up.
-  bool QuestionUp() const { return FAsking; }
+  bool QuestionUp() const { return FQuestion.Asking(); }
   // Whether closing the folder view may go on: closing the last one leaves
   // no picture, and an edit whose save failed or was cancelled keeps it open.
   bool FolderViewMayClose(TFolderViewForm* view);
@@ -229,7 +230,9 @@ public:
   // picture that stays on the screen.
   bool ReleaseShownFile(const std::vector<std::string>& paths, bool shows);
   // False when the write failed or was cancelled, or a running show refused
-  // it (the edit is still there).
+  // it (the edit is still there). Its question about a file another program
+  // changed is the one question about the edit: none comes while another is
+  // up, and a close waits for its answer.
   bool SaveModifiedImage();
   // True: a new file was opened.
   bool SaveImageAs();
@@ -250,7 +253,8 @@ public:
   bool HasImage() const;
   bool IsNewImage() const { return FIsNewImage; }
   bool OnlyRotated() const { return FOnlyRotated; }
-  bool DontAskToSave() const { return FDontAskToSave; }
+  // An answer lets the shown picture's edit go unsaved.
+  bool DontAskToSave() const { return FQuestion.LetsGo(FCurrentFilePath.toStdString()); }
   bool AutoFit() const { return FAutoFit; }
   // Set by a folder view around its step back to the previous picture.
   bool SteppingBackwards = false;
@@ -503,8 +507,9 @@ private:
   void CheckMenuPair(QAction* main, QAction* popup, bool checked);
   void UpdateMenuPopupItems();
   // Reads Path into the view on a worker, the window answering meanwhile;
-  // raises the read's error.
-  void LoadFileIntoView(const std::string& path);
+  // raises the read's error. False: another picture was asked for, or the
+  // view cleared, meanwhile, and the read's picture is not shown.
+  bool LoadFileIntoView(const std::string& path);
   // The steps of ShowImageFile: the read of Current starts, or its error is
   // handled at once; the end of the read; the error path, true when Current
   // (now the name that took the failed one's place) is to be read next.
@@ -573,12 +578,6 @@ private:
   void PictureSaved();
   // The questions of QuerySaveModified and what their answers do.
   TLeaveAnswer AskAboutEdit();
-  // The step an answer was given for did not leave the picture, or the
-  // picture changed since: the answer goes, and the next step asks again.
-  void ForgetAnswer();
-  // Runs the close that waited for a question or a command, once this one
-  // is done.
-  void RunWaitingClose();
   // Holds a running show while the user is asked: no step is taken behind
   // the question, and the show goes on once it is answered (unless the
   // answer ended it).
@@ -609,13 +608,10 @@ private:
   std::vector<QWidget*> FOtherWindows;
   QWidget* FLastShownTab = nullptr;
   bool FModified = false;
-  // The user's answer that lets the edit go unsaved ("Discard Changes", "No"
-  // for a picture without a file, or a copy saved under another name): it
-  // covers the edit and the step it was given for only.
-  bool FDontAskToSave = false;
-  // That answer was given for a delete or move of the shown file: it holds
-  // once the file has gone.
-  bool FAnswerTakesFile = false;
+  // The question about the edit, the close that waits for it, and the
+  // user's answer that lets the edit go unsaved ("Discard Changes", "No" for
+  // a picture without a file, or a copy saved under another name).
+  TEditQuestion FQuestion;
   // The silent save of this picture failed: leaving it asks instead.
   bool FAutoSaveFailed = false;
   bool FOnlyRotated = true;
@@ -650,8 +646,8 @@ private:
   std::unique_ptr<TPictureLoad> FPendingLoad;
   unsigned FPendingSerial = 0;
   std::vector<std::pair<unsigned, std::unique_ptr<TPictureLoad>>> FDroppedLoads;
-  // The loops of the waits for the pending read, innermost last.
-  std::vector<QEventLoop*> FReadWaits;
+  // A reload waits for its read of the shown file.
+  bool FReloading = false;
   // The read of the shown animation's frames, and the dropped ones whose
   // workers have not ended yet, by serial.
   std::unique_ptr<TFramesLoad> FFramesLoad;
@@ -660,17 +656,6 @@ private:
   // The folder view of a picture shown whose FinishHandOver is to come.
   std::optional<QPointer<TFolderViewForm>> FHandOverView;
   bool FSettingsWritten = false;
-  // A question about the edit is up (or its answer is acted on: a save, the
-  // save-as dialog).
-  bool FAsking = false;
-  // A close came while it was up, or while a command waited for a read: it
-  // waits for the answer or the command, and then runs.
-  bool FCloseWaits = false;
-  // That answer let the picture go: the close that waited acts on it
-  // without asking again.
-  bool FCloseAnswered = false;
-  // A termination signal's close is on its way.
-  bool FSessionEnding = false;
   bool FDestroyed = false;
   // Commands by name, in the order they were made.
   std::vector<std::pair<QString, std::function<void()>>> FCommands;

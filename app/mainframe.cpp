@@ -93,10 +93,7 @@ void TMainForm::OpenPath(const QString& path, bool refresh) {
   StopSlideShow();
   if (QuerySaveModified() == TLeaveAnswer::Kept) return;
   const QFileInfo info(path);
-  if (!info.exists() || !info.isFile()) {
-    ForgetAnswer();
-    return;
-  }
+  if (!info.exists() || !info.isFile()) return;
   const std::string full = info.absoluteFilePath().toStdString();
   const std::size_t slash = full.rfind('/');
   const std::string folder = full.substr(0, slash == 0 ? 1 : slash);
@@ -105,11 +102,9 @@ void TMainForm::OpenPath(const QString& path, bool refresh) {
     // Exact text: another spelling of the folder opens another view.
     if (view->GetFolderPath() != folder) continue;
     if (refresh) view->RefreshFolder(3, false);
-    const QString shown = FCurrentFilePath;
-    view->SelectAndShowFile(name);
     // The shown file itself (or one its view has still to list): the picture
     // stays, and the next step asks again.
-    if (!PictureLoadPending() && FCurrentFilePath == shown) ForgetAnswer();
+    view->SelectAndShowFile(name);
     if (view->Floating()) {
       view->raise();
       view->activateWindow();
@@ -146,10 +141,7 @@ bool TMainForm::StillWaiting() const {
 void TMainForm::OpenImageFolder() {
   if (FSlideShow || !OpenFolderForm || QuerySaveModified() != TLeaveAnswer::Go) return;
   // No folder chosen: the picture stays, and the next step asks again.
-  if (OpenFolderForm->ShowModal() != 1) {
-    ForgetAnswer();
-    return;
-  }
+  if (OpenFolderForm->ShowModal() != 1) return;
   update();
   const TWaitCursor Wait;
   OpenFolderView(OpenFolderForm->GetSelectedPath());
@@ -476,6 +468,12 @@ bool TMainForm::PasteReleasedFiles(TFolderViewForm* target) {
   const std::string folder = target->GetFolderPath();
   const bool moved = FRememberMode == 2;
   const std::vector<std::string> files = FRememberedFiles;
+  // The files of the folder the paste may replace, as they are before it.
+  std::vector<std::pair<std::string, TFileIdentity>> there;
+  for (const std::string& path : files)
+    if (std::string place = JoinPath(folder, path.substr(path.rfind('/') + 1)); place != path)
+      if (TFileIdentity identity = TFileIdentity::Of(place); identity.Size >= 0)
+        there.emplace_back(std::move(place), identity);
   wn::TWnSHFileOperation& operation = *target->WnSHFileOperator;
   operation.Owner = this;
   operation.SourceFiles = files;
@@ -513,6 +511,13 @@ bool TMainForm::PasteReleasedFiles(TFolderViewForm* target) {
     FRememberMode = 0;
   }
   NotifyFolderViews(true, moved ? source : std::string(), folder);
+  for (const auto& [place, identity] : there) {
+    if (TFileIdentity::Of(place) == identity) continue;
+    // Replaced: its row and thumbnail are read again, and the shown picture
+    // (whose edit was settled at the answer) shows the file now there.
+    ReportFileWritten(place, true);
+    if (HasImage() && FCurrentFilePath.toStdString() == place) ReloadImage();
+  }
   return result && !kept;
 }
 

@@ -76,6 +76,16 @@ bool AmongFiles(const std::string& path, const std::vector<std::string>& paths) 
   return false;
 }
 
+// Whether the two names lead to one place, through symbolic links and other
+// spellings of the folders: a write to one is a write to the other.
+bool SameFilePath(const std::string& one, const std::string& other) {
+  std::error_code error;
+  const std::filesystem::path first = std::filesystem::weakly_canonical(one, error);
+  if (error) return one == other;
+  const std::filesystem::path second = std::filesystem::weakly_canonical(other, error);
+  return error ? one == other : first == second;
+}
+
 // The open folder view that holds Path, if any: after a tab switch or a
 // closed folder the current view may be another folder with a file of the
 // same name.
@@ -103,27 +113,51 @@ bool TMainForm::HasImage() const { return !RastrumView1->IsEmpty(); }
 void TMainForm::SetCurrentFileNames(const QString& name, const QString& path) {
   FCurrentFileName = name;
   FCurrentFilePath = path;
+  // The program's own rename moves the file's change time on: the same file
+  // with the same contents is still the one read or written.
+  if (const TFileIdentity now = TFileIdentity::Of(path.toStdString()); now.SameContents(FShownIdentity))
+    FShownIdentity = now;
   UpdateFileStatusText();
 }
 
 QString TMainForm::LoadErrorText(const std::string& name) const { return QString::fromStdString(name); }
 
-void TMainForm::LoadFileIntoView(const std::string& path) {
+bool TMainForm::LoadFileIntoView(const std::string& path) {
+  // A serial of its own, as a folder view's read has: another picture asked
+  // for while this one is read (a hand-off opening another file) or the view
+  // cleared has the screen, and this read's picture and identity would be
+  // shown under the other's name.
+  const unsigned serial = ++FPendingSerial;
+  const auto overtaken = [&] { return serial != FPendingSerial || FCurrentFilePath.toStdString() != path; };
   rv::TRastrumIO* io = RastrumView1->GetIO();
-  TPictureLoad load(
+  auto load = std::make_unique<TPictureLoad>(
       *RastrumView1, path, this,
-      [io](int percent) {
-        if (io->OnProgress) io->OnProgress(io, percent);
+      [this, serial, io](int percent) {
+        if (serial == FPendingSerial && io->OnProgress) io->OnProgress(io, percent);
       },
-      [this] { WakeReadWaits(); });
-  while (!load.Ended() && AwaitRead()) {
+      [this, serial] { LoadEnded(serial); });
+  {
+    const bool reloading = std::exchange(FReloading, true);
+    struct TRestore {
+      bool& Flag;
+      bool Value;
+      ~TRestore() { Flag = Value; }
+    } restore{FReloading, reloading};
+    while (!load->Ended() && !overtaken() && AwaitRead()) {
+    }
   }
-  load.Wait();
+  if (overtaken()) {
+    load->Abort();
+    FDroppedLoads.emplace_back(serial, std::move(load));
+    return false;
+  }
+  load->Wait();
   if (io->OnFinishWork) io->OnFinishWork(io);
-  if (!load.Error().empty()) throw std::runtime_error(load.Error());
-  io->AssignParams(&load.IO());
-  RastrumView1->TakePicture(load.Picture());
-  FShownIdentity = load.Identity();
+  if (!load->Error().empty()) throw std::runtime_error(load->Error());
+  io->AssignParams(&load->IO());
+  RastrumView1->TakePicture(load->Picture());
+  FShownIdentity = load->Identity();
+  return true;
 }
 
 void TMainForm::PlayTransitionSound() {
@@ -159,6 +193,8 @@ void TMainForm::StartImageLoad(TFolderViewForm* view, std::string current, bool 
       FPendingLoad->View = view;
       FPendingLoad->Name = current;
       FPendingLoad->Backwards = backwards;
+      // A wait for a reload's read gives way to it.
+      WakeReadWaits();
       return;
     }
     if (!HandleLoadError(view, current, "File \"" + path + "\" Does Not Exist", backwards)) return;
@@ -195,20 +231,14 @@ void TMainForm::AwaitPendingLoad() {
 bool TMainForm::AwaitRead() {
   // The window answers while the read runs (it paints, and its timers and
   // queued calls run); the user's input waits for the picture it would act
-  // on. The wait cursor of the read is up meanwhile.
+  // on. The wait cursor of the read is up meanwhile. A close that comes
+  // meanwhile runs once the command that waited is done with the window.
   QEventLoop loop;
-  FReadWaits.push_back(&loop);
-  const int result = loop.exec(QEventLoop::ExcludeUserInputEvents);
-  std::erase(FReadWaits, &loop);
-  // A close that came meanwhile runs once the command that waited is done
-  // with the window.
-  if (FReadWaits.empty() && FCloseWaits && !FAsking) RunWaitingClose();
-  return result >= 0;
+  const TEditQuestion::TReadWait wait(FQuestion, loop);
+  return loop.exec(QEventLoop::ExcludeUserInputEvents) >= 0;
 }
 
-void TMainForm::WakeReadWaits() {
-  for (QEventLoop* loop : FReadWaits) loop->quit();
-}
+void TMainForm::WakeReadWaits() { FQuestion.WakeReadWaits(); }
 
 void TMainForm::DropPendingLoad() {
   // The picture shown before gets its state before the next one is asked
@@ -262,7 +292,7 @@ void TMainForm::CompleteImageLoad() {
   // short. The transition holds the view meanwhile.
   RastrumView1->GetProc()->ClearUndo();
   FIsNewImage = false;
-  FDontAskToSave = false;
+  FQuestion.PictureChanged();
   FAutoSaveFailed = false;
   FOnlyRotated = true;
   FPixelTurn.Reset();
@@ -296,7 +326,7 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
   if (!IsFolder(view->GetFolderPath())) {
     EndWaitCursor();
     int answer = 2;
-    if (HelpDlg && !FSessionEnding) {
+    if (HelpDlg && !FQuestion.SessionEnding()) {
       HelpDlg->PrepareChoice(QStringLiteral("Error"),
                              QStringLiteral("The Image Folder you have open has either been deleted, moved, or renamed."),
                              QStringLiteral("Close Folder"), QStringLiteral("Ignore"));
@@ -306,7 +336,7 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
     return false;
   }
   int answer = 2;
-  if (HelpDlg && !FSessionEnding) {
+  if (HelpDlg && !FQuestion.SessionEnding()) {
     HelpDlg->PrepareLoadError(QString::fromStdString(current), QString::fromStdString(message), !tooLarge);
     answer = HelpDlg->ShowModal();
   }
@@ -321,7 +351,7 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
   if (skipped || next == "-") {
     EndWaitCursor();
     ClearPictureView();
-    if (FSessionEnding) return false;
+    if (FQuestion.SessionEnding()) return false;
     // The next file, unless the walk has come round to one already
     // skipped: every picture of a broken folder asks only once.
     const std::vector<std::string>& names = view->Names();
@@ -359,16 +389,18 @@ void TMainForm::ReloadImage() {
   BeginWaitCursor();
   try {
     FBusy = true;
-    LoadFileIntoView(path);
+    const bool shown = LoadFileIntoView(path);
     FBusy = false;
-    RastrumView1->GetProc()->ClearUndo();
-    FIsNewImage = false;
-    FDontAskToSave = false;
-    FAutoSaveFailed = false;
-    FOnlyRotated = true;
-    FPixelTurn.Reset();
-    UpdateModifiedState();
-    LoadImageIntoView();
+    if (shown) {
+      RastrumView1->GetProc()->ClearUndo();
+      FIsNewImage = false;
+      FQuestion.PictureChanged();
+      FAutoSaveFailed = false;
+      FOnlyRotated = true;
+      FPixelTurn.Reset();
+      UpdateModifiedState();
+      LoadImageIntoView();
+    }
   } catch (const std::exception& error) {
     FBusy = false;
     if (HelpDlg) {
@@ -388,7 +420,9 @@ void TMainForm::ClearPictureView() {
   RastrumView1->Blank();
   GifTimer->stop();
   FModified = false;
-  FDontAskToSave = false;
+  FQuestion.PictureChanged();
+  // A reload waiting for its read has nothing to show any more.
+  WakeReadWaits();
   FAutoSaveFailed = false;
   FIsNewImage = false;
   FOnlyRotated = true;
@@ -446,35 +480,15 @@ TMainForm::TLeaveAnswer TMainForm::QuerySaveModified() {
   // A step that comes while the user is asked (a folder's change, a close's
   // own question) does not go on: only the answer moves the picture. Nor
   // does one once the window has closed.
-  if (FAsking || FClosing) return TLeaveAnswer::Kept;
-  // A delete or move the answer was for left the file where it was.
-  if (FAnswerTakesFile && !Gone(FCurrentFilePath.toStdString())) ForgetAnswer();
-  FAnswerTakesFile = false;
-  TLeaveAnswer answer;
-  {
-    const TShowHold hold(*this);
-    FAsking = true;
-    answer = AskAboutEdit();
-    FAsking = false;
-  }
-  if (!FCloseWaits) return answer;
+  if (FQuestion.Asking() || FClosing) return TLeaveAnswer::Kept;
+  const TShowHold hold(*this);
+  const TEditQuestion::TAsking asking(FQuestion);
+  const TLeaveAnswer answer = AskAboutEdit();
+  if (!FQuestion.CloseWaits()) return answer;
   // A close came meanwhile (the session's end, the window's close button):
   // the answer is the close's, which runs once this step has stopped.
-  FCloseAnswered = answer == TLeaveAnswer::Go;
-  RunWaitingClose();
+  FQuestion.AnswerClose(answer == TLeaveAnswer::Go);
   return TLeaveAnswer::Kept;
-}
-
-void TMainForm::RunWaitingClose() {
-  FCloseWaits = false;
-  QTimer::singleShot(0, this, [this] {
-    if (!close()) FSessionEnding = false;
-  });
-}
-
-void TMainForm::ForgetAnswer() {
-  FDontAskToSave = false;
-  FAnswerTakesFile = false;
 }
 
 TMainForm::TShowHold::TShowHold(TMainForm& form) : Form(form), Held(form.SlideShowTimer->isActive()) {
@@ -491,26 +505,27 @@ TMainForm::TLeaveAnswer TMainForm::AskAboutEdit() {
   const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
   const int smaller = std::min(bitmap->Width(), bitmap->Height());
   const bool withoutFile = WithoutOwnFile();
+  const std::string path = FCurrentFilePath.toStdString();
+  const bool letGo = FQuestion.LetsGo(path);
   // A save that failed keeps the picture and its edit on screen: the caller
   // stops. After a failed silent save the user is asked, so that another
   // name or discarding the edit stays within reach. An edit already given
   // up, or saved as a copy, at a question of this step is not saved after all.
-  if (FOnlyRotated && !withoutFile && FSettings.AutoSaveImages && smaller > 300 && !FAutoSaveFailed &&
-      !FDontAskToSave) {
+  if (FOnlyRotated && !withoutFile && FSettings.AutoSaveImages && smaller > 300 && !FAutoSaveFailed && !letGo) {
     const TSaveAsOutcome saved = SaveShownPicture();
     if (saved == TSaveAsOutcome::Failed) FAutoSaveFailed = true;
     return LeaveAnswerOf(saved);
   }
   auto saveAs = [this] { return LeaveAnswerOf(SaveImageAsOutcome()); };
   // A picture without a file to overwrite is offered a name, as a scan is.
-  if (withoutFile && !FDontAskToSave) {
+  if (withoutFile && !letGo) {
     int answer = 0;
     if (HelpDlg) {
       HelpDlg->PromptSaveNewImage();
       answer = HelpDlg->ShowModal();
     }
     if (answer == 1) return saveAs();
-    FDontAskToSave = true;
+    FQuestion.LetGo(path);
     return TLeaveAnswer::Go;
   }
   auto askOverwrite = [&](bool resized) {
@@ -522,12 +537,11 @@ TMainForm::TLeaveAnswer TMainForm::AskAboutEdit() {
     }
     if (answer == 1) return LeaveAnswerOf(SaveShownPicture());
     if (answer == 2) return saveAs();
-    FDontAskToSave = true;
+    FQuestion.LetGo(path);
     return TLeaveAnswer::Go;
   };
-  if ((!FOnlyRotated || !FSettings.AutoSaveImages || FAutoSaveFailed) && !FDontAskToSave) return askOverwrite(true);
-  if (FDontAskToSave) return TLeaveAnswer::Go;
-  return askOverwrite(false);
+  if (letGo) return TLeaveAnswer::Go;
+  return askOverwrite(!FOnlyRotated || !FSettings.AutoSaveImages || FAutoSaveFailed);
 }
 
 TMainForm::TLeaveAnswer TMainForm::LeaveAnswerOf(TSaveAsOutcome outcome) {
@@ -543,7 +557,7 @@ TMainForm::TLeaveAnswer TMainForm::LeaveAnswerOf(TSaveAsOutcome outcome) {
     return TLeaveAnswer::OtherShown;
   case TSaveAsOutcome::Written:
   case TSaveAsOutcome::Discarded:
-    if (FModified) FDontAskToSave = true;
+    if (FModified) FQuestion.LetGo(FCurrentFilePath.toStdString());
     return TLeaveAnswer::Go;
   case TSaveAsOutcome::Failed:
   case TSaveAsOutcome::Cancelled:
@@ -560,12 +574,17 @@ bool TMainForm::ReleaseShownFile(const std::vector<std::string>& paths, bool sho
   if (QuerySaveModified() != TLeaveAnswer::Go) return false;
   // Discarded, or saved only as a copy: the picture shows its file again.
   if (shows && FModified) {
+    const QString shown = FCurrentFilePath;
     ReloadImage();
+    const unsigned serial = FPendingSerial;
     FinishPendingLoad();
+    // Another picture came while the file was read again (a hand-off): the
+    // operation was for the file shown before, and does not go on.
+    if (serial != FPendingSerial || FCurrentFilePath != shown) return false;
   }
   // Taken away, the file leaves the picture without its edit when its
-  // folder view says so; left where it was, the answer goes.
-  if (!shows) FAnswerTakesFile = FDontAskToSave;
+  // folder view says so; left where it was, the next step asks again.
+  if (!shows) FQuestion.LetGoWithFile();
   return true;
 }
 
@@ -632,7 +651,19 @@ void TMainForm::ReportFileWritten(const std::string& path, bool existed) {
 }
 
 bool TMainForm::SaveModifiedImage() {
-  const TSaveAsOutcome outcome = SaveShownPicture();
+  // One question about the edit at a time.
+  if (FQuestion.Asking()) return false;
+  TSaveAsOutcome outcome;
+  {
+    const TEditQuestion::TAsking asking(FQuestion);
+    outcome = SaveShownPicture();
+    // A close came while it asked (the session's end): the answer is the
+    // close's, which runs once the save is done.
+    if (FQuestion.CloseWaits()) {
+      FQuestion.AnswerClose(LeaveAnswerOf(outcome) == TLeaveAnswer::Go);
+      return false;
+    }
+  }
   // Given up at the question about a file another program changed: the
   // picture shows what its file holds now.
   if (outcome == TSaveAsOutcome::Discarded) ReloadImage();
@@ -659,13 +690,14 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
   // Another program's file in the picture's place, or its change of the
   // file, is never written over without a word, not even by the silent save.
   if (!beside && ShownFileChanged()) {
+    const unsigned serial = FPendingSerial;
     int answer = 0;
     if (HelpDlg) {
       HelpDlg->PromptFileChanged(FCurrentFileName);
       answer = HelpDlg->ShowModal();
     }
     // The picture asked about is still the one shown, with its edit.
-    if (FCurrentFilePath.toStdString() != target || !FModified)
+    if (serial != FPendingSerial || PictureLoadPending() || FCurrentFilePath.toStdString() != target || !FModified)
       return TSaveAsOutcome::Cancelled;
     if (answer == 2) return SaveImageAsOutcome();
     if (answer == 3) return TSaveAsOutcome::Discarded;
@@ -702,7 +734,7 @@ void TMainForm::PictureSaved() {
   RastrumView1->GetProc()->ClearUndo();
   FIsNewImage = false;
   FOnlyRotated = true;
-  FDontAskToSave = false;
+  FQuestion.PictureChanged();
   FAutoSaveFailed = false;
 }
 
@@ -715,17 +747,23 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
   if (params.JpegQuality == 50) params.JpegQuality = 80;
   QString target;
   bool openSaved = false;
+  const QString shown = FCurrentFilePath;
+  const unsigned serial = FPendingSerial;
   const int result = SaveAsPrompt ? SaveAsPrompt(FCurrentFilePath, target, openSaved) : 2;
   // A cancelled dialog leaves the edit as it was, still to be asked about
-  // when the picture is left.
-  if (result != 1) return TSaveAsOutcome::Cancelled;
+  // when the picture is left; so does another picture come meanwhile.
+  if (result != 1 || serial != FPendingSerial || PictureLoadPending() || FCurrentFilePath != shown || !HasImage())
+    return TSaveAsOutcome::Cancelled;
   BeginWaitCursor();
   TSaveAsOutcome outcome = TSaveAsOutcome::Failed;
   std::string path = target.toStdString();
   if (LowerFileExt(path).empty()) path += LowerFileExt(FCurrentFileName.toStdString());
   const bool existed = IsFile(path);
   // Asked before the write, which puts a new file in the old one's place.
-  const bool other = !AmongFiles(path, {FCurrentFilePath.toStdString()});
+  // Another name of the shown file (a hard link) is another file's place:
+  // the write puts a new file there and leaves the shown one as it was, so
+  // the picture is saved only as a copy.
+  const bool other = !SameFilePath(path, FCurrentFilePath.toStdString());
   const bool withoutFile = WithoutOwnFile();
   if (WritePicture(path, true, QStringLiteral("Error converting to selected file format!"), withoutFile || !other)) {
     outcome = TSaveAsOutcome::Written;

@@ -302,13 +302,12 @@ void TMainForm::AcquireImage() {
   } catch (const std::exception& error) {
     FAcquiring = false;
     EndWaitCursor();
-    ForgetAnswer();
     ShowErrorDialog(QString::fromUtf8(error.what()));
     return;
   }
-  ForgetAnswer();
   if (acquired) {
     FIsNewImage = true;
+    FQuestion.PictureChanged();
     LblToOpen->hide();
     OpenBtnImage->hide();
     FCurrentFileName = QStringLiteral("new_image.jpg");

@@ -43,7 +43,7 @@ TFileIdentity TFileIdentity::Of(const std::string& Path) {
   struct stat Status;
   if (::stat(Path.c_str(), &Status) != 0) return {};
   return {static_cast<std::uint64_t>(Status.st_dev), static_cast<std::uint64_t>(Status.st_ino), Status.st_size,
-          Status.st_mtim.tv_sec, Status.st_mtim.tv_nsec};
+          Status.st_mtim.tv_sec, Status.st_mtim.tv_nsec, Status.st_ctim.tv_sec, Status.st_ctim.tv_nsec};
 }
 
 std::string LowerFileExt(const std::string& FileName) {

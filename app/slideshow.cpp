@@ -41,10 +41,7 @@ void TMainForm::StartSlideShow() {
   if (QuerySaveModified() != TLeaveAnswer::Go) return;
   // The question is a modal loop: the show starts in the folder it was
   // asked for, when that is still there with its pictures.
-  if (!asked || asked != FCurrentFolderView || asked->Names().empty()) {
-    ForgetAnswer();
-    return;
-  }
+  if (!asked || asked != FCurrentFolderView || asked->Names().empty()) return;
   FSlideShow = true;
   FHint = QString::fromLatin1(RunningHint);
   SetStatusPanelText(1, FHint.section(QLatin1Char('|'), 1));
@@ -101,8 +98,6 @@ void TMainForm::PauseSlideShow() {
     HideCursorInFullScreen();
     if (ToolBox) ToolBox->hide();
   } else {
-    // An answer given to go on with the show covered its steps only.
-    ForgetAnswer();
     SetSlideShowCaptions(true, true);
     SlideShowTimer->stop();
     FHint = QString::fromLatin1(PausedHint);
@@ -114,9 +109,6 @@ void TMainForm::PauseSlideShow() {
 
 void TMainForm::StopSlideShow() {
   if (FSlideShow) {
-    // An answer given to start or go on with the show covered its steps
-    // only.
-    ForgetAnswer();
     FSlideShow = false;
     SetSlideShowCaptions(false, false);
     ShowSlideShowButtonState(false);

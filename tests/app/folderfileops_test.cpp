@@ -555,6 +555,51 @@ TEST_F(FolderFileOpsTest, OpeningAFolderClearsTheWorkFilesOfRunsThatAreGone) {
   EXPECT_TRUE(fs::exists(One + "/" + Stay[0]) && fs::exists(One + "/" + Stay[1]));
 }
 
+// A paste or a drag that put another file in place of the shown edited
+// picture's, whose edit was given up at the question, shows the file now
+// there: leaving it asks nothing and writes nothing over the only copy of
+// the pasted picture, and its row and thumbnail are read again.
+TEST_F(FolderFileOpsTest, APasteOrDragThatReplacedTheShownFileShowsTheFileNowThere) {
+  const auto Drag = [](TFolderViewForm& Source, TFolderViewForm& Target) {
+    std::unique_ptr<QMimeData> Data(Source.FileDragData());
+    QDragEnterEvent Enter(QPoint(5, 5), Qt::MoveAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Target.ImageDetails->viewport(), &Enter);
+    QDropEvent Drop(QPointF(5, 5), Qt::MoveAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Target.ImageDetails->viewport(), &Drop);
+  };
+  const auto Paste = [](TFolderViewForm& Source, TFolderViewForm& Target) {
+    Source.Cut1->trigger();
+    Target.Paste1->trigger();
+  };
+  const std::pair<const char*, std::function<void(TFolderViewForm&, TFolderViewForm&)>> Moves[] = {{"paste", Paste},
+                                                                                                     {"drag", Drag}};
+  for (const auto& [Name, Move] : Moves) {
+    const std::string From = One + "/" + Name, To = Two + "/" + Name;
+    fs::create_directory(From);
+    fs::create_directory(To);
+    const std::string Pasted = Read(Put(From, "s.png", 160, 100));
+    Put(To, "s.png", 200, 125);
+    Put(To, "t.png", 200, 125);
+    TFolderViewForm* Source = Open(From);
+    TFolderViewForm* Target = Open(To + "/s.png");
+    Target->WnSHFileOperator->OnConfirm = [](auto...) { return platform::TFileOpAnswer::Yes; };
+    Form.RotateImage(90);
+    Env.HelpShown = 0;
+    Env.HelpAnswer = 3;
+    Move(*Source, *Target);
+    ASSERT_TRUE(WaitUntil([&] { return !fs::exists(From + "/s.png") && !Form.PictureLoadPending(); })) << Name;
+    EXPECT_EQ(Env.HelpShown, 1) << Name;
+    EXPECT_FALSE(Form.IsImageModified()) << Name;
+    EXPECT_EQ(Form.RastrumView1->GetBitmap()->Width(), 160) << Name;
+    TFolderRows& Rows = Target->Rows();
+    EXPECT_EQ(Rows.Row(Rows.IndexOf("s.png")).Size, static_cast<std::int64_t>(Pasted.size())) << Name;
+    Form.NextImage();
+    ASSERT_TRUE(WaitUntil([&] { return Form.CurrentFileName() == "t.png" && !Form.PictureLoadPending(); })) << Name;
+    EXPECT_EQ(Env.HelpShown, 1) << Name;
+    EXPECT_TRUE(Read(To + "/s.png") == Pasted) << Name;
+  }
+}
+
 // The shell's moves and moves to the trash (its controls' drops and
 // pastes) ask about the shown picture's edit as a cut and paste does.
 TEST_F(FolderFileOpsTest, TheShellsTransfersOfTheShownFileAskAboutItsEdit) {

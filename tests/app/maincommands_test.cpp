@@ -31,6 +31,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace app;
 using apptest::PressKey;
@@ -520,10 +522,33 @@ TEST_F(MainCommandsTest, ACopySavedAsLeavesTheShownPictureAsItWas) {
   EXPECT_TRUE(Main().IsImageModified() && Main().OnlyRotated());
   KeyCommand(Qt::Key_Right);
   ASSERT_TRUE(Settle());
-  TSaveAsForm::ModalAnswer = nullptr;
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(SizeOf("b.png"), QSize(320, 480));
   EXPECT_EQ(SizeOf("turned.png"), QSize(320, 480));
+
+  // Another name of the shown file (a hard link) is another file's place:
+  // the copy goes there, and the shown file and its edit stay as they were.
+  fs::create_directory(Env.File("links"));
+  Env.Picture("links/c.png", 200, 125);
+  fs::create_hard_link(Env.File("links/c.png"), Env.File("links/link.png"));
+  Main().OpenPath(QString::fromStdString(Env.File("links/c.png")), false);
+  ASSERT_TRUE(Settle());
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  Copy = "link.png";
+  // "Yes" to replacing it.
+  const auto Replace = app::MessageDlgAnswer;
+  app::MessageDlgAnswer = [](QMessageBox& Box) { Box.done(QMessageBox::Yes); };
+  Main().Execute("SaveAs");
+  app::MessageDlgAnswer = Replace;
+  TSaveAsForm::ModalAnswer = nullptr;
+  EXPECT_EQ(SizeOf("links/link.png"), QSize(125, 200));
+  EXPECT_EQ(SizeOf("links/c.png"), QSize(200, 125));
+  EXPECT_TRUE(Main().IsImageModified());
+  Env.HelpAnswer = 3;
+  KeyCommand(Qt::Key_Right);
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_EQ(SizeOf("links/c.png"), QSize(200, 125));
   EXPECT_TRUE(Env.MessageBoxes.isEmpty());
 }
 
@@ -576,8 +601,14 @@ TEST_F(MainCommandsTest, AFileChangedByAnotherProgramIsAskedAboutBeforeAnySave) 
   EXPECT_EQ(Bytes(Shown), Other);
 
   // "Save As": a copy, the other program's file untouched, the edit kept.
-  Env.HelpAnswer = 2;
+  // Enter answers so too, never "Overwrite".
+  const auto Answer = THelpDlg::ModalAnswer;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    ++Env.HelpShown;
+    PressKey(&D, Qt::Key_Return);
+  };
   KeyCommand(Qt::Key_S, Qt::ControlModifier);
+  THelpDlg::ModalAnswer = Answer;
   EXPECT_EQ(Env.HelpShown, 2);
   EXPECT_EQ(SizeOf("copy.png"), QSize(320, 480));
   EXPECT_EQ(Bytes(Shown), Other);
@@ -600,12 +631,31 @@ TEST_F(MainCommandsTest, AFileChangedByAnotherProgramIsAskedAboutBeforeAnySave) 
   EXPECT_EQ(Env.HelpShown, 4);
   EXPECT_FALSE(Main().IsImageModified());
   EXPECT_EQ(Main().RastrumView1->GetBitmap()->Width(), 400);
-  // Replaced again; "Discard Changes" to the silent save moves on.
+  // Rewritten in place to the same size and its time put back (as touch -r
+  // or cp -p leave it): still asked about; closed unanswered, nothing is
+  // written.
   KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  struct stat Was {};
+  ASSERT_EQ(::stat(Shown.c_str(), &Was), 0);
+  ASSERT_TRUE(WaitUntil([&] {
+    std::ofstream(Shown, std::ios::binary | std::ios::in) << 'x';
+    const timespec Times[] = {Was.st_atim, Was.st_mtim};
+    struct stat Now {};
+    return ::utimensat(AT_FDCWD, Shown.c_str(), Times, 0) == 0 && ::stat(Shown.c_str(), &Now) == 0 &&
+           (Now.st_ctim.tv_sec != Was.st_ctim.tv_sec || Now.st_ctim.tv_nsec != Was.st_ctim.tv_nsec);
+  }));
+  Other = Bytes(Shown);
+  Env.HelpAnswer = 0;
+  KeyCommand(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(Env.HelpShown, 5);
+  EXPECT_EQ(Bytes(Shown), Other);
+  EXPECT_TRUE(Main().IsImageModified());
+  // Replaced again; "Discard Changes" to the silent save moves on.
+  Env.HelpAnswer = 3;
   Other = Replace(false);
   KeyCommand(Qt::Key_Right);
   ASSERT_TRUE(Settle());
-  EXPECT_EQ(Env.HelpShown, 5);
+  EXPECT_EQ(Env.HelpShown, 6);
   EXPECT_EQ(Main().CurrentFileName(), "b.png");
   EXPECT_EQ(Bytes(Shown), Other);
   EXPECT_TRUE(Env.MessageBoxes.isEmpty());
@@ -861,6 +911,12 @@ TEST_F(MainCommandsTest, RenameOfTheShownFileNeverReplaces) {
   EXPECT_TRUE(fs::exists(Env.File("p1.png")));
   EXPECT_FALSE(fs::exists(Env.File("p0.png")));
   EXPECT_EQ(Main().CurrentFileName(), "fresh.png");
+  // The file is still the one read: a save after the rename asks nothing.
+  Env.HelpShown = 0;
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  KeyCommand(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(Env.HelpShown, 0);
+  EXPECT_EQ(QImage(QString::fromStdString(Env.File("fresh.png"))).size(), QSize(30, 40));
   const auto& Names = Main().CurrentFolderView()->Names();
   EXPECT_NE(std::find(Names.begin(), Names.end(), "fresh.png"), Names.end());
 }

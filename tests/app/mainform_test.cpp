@@ -2,6 +2,7 @@
 #include "app/folderview.h"
 #include "app/mainform.h"
 #include "app/openfolderdlg.h"
+#include "app/toolbox.h"
 #include "apptestenv.h"
 #include "mainwindowhost.h"
 #include "controls/kel/kelprogressfill.h"
@@ -49,6 +50,10 @@ protected:
     return Texts;
   }
   void Broken(const std::string& Name) { std::ofstream(Env.File(Name)) << "not a picture at all"; }
+  static std::string Bytes(const std::string& Path) {
+    std::ifstream In(Path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(In), {});
+  }
 };
 
 } // namespace
@@ -428,6 +433,41 @@ TEST_F(MainWindowTest, CommandsOnTheShownPictureKeepToItsOwnFolder) {
   EXPECT_EQ(Env.HelpShown, 0);
 }
 
+// A reload of the shown picture from another folder's tab reads its file
+// with the window answering. A hand-off that opens another file meanwhile has
+// the screen: the reload's picture is not shown under the other's name, and
+// a turn and a save write the other file's own picture, asking nothing.
+TEST_F(MainWindowTest, AReloadGivesWayToAPictureOpenedWhileItReads) {
+  fs::create_directory(Env.File("one"));
+  fs::create_directory(Env.File("two"));
+  const std::string Read = Env.Picture("one/a.png", 64, 480, Qt::yellow);
+  const std::string Opened = Env.Picture("two/c.png", 64, 48, Qt::cyan);
+  const std::string Before = Bytes(Read);
+  Show(Opened);
+  TFolderViewForm* Two = Form().CurrentFolderView();
+  Show(Read);
+  Form().ThumbPageControl->setCurrentWidget(Two->parentWidget());
+  ASSERT_EQ(Form().CurrentFilePath().toStdString(), Read);
+  bool HandedOff = false;
+  Form().RastrumView1->GetIO()->OnProgress = [&](void*, int) {
+    if (std::exchange(HandedOff, true)) return;
+    Form().Ptv_MainExecuteMacro({QString::fromStdString(Opened)});
+    // Its picture is on the screen while the reload still waits.
+    EXPECT_TRUE(WaitUntil([&] { return Form().StatusPanelText(0) == "c.png (64x48)"; }));
+  };
+  Form().ReloadImage();
+  Form().RastrumView1->GetIO()->OnProgress = nullptr;
+  Loaded();
+  ASSERT_TRUE(HandedOff);
+  EXPECT_EQ(Form().CurrentFilePath().toStdString(), Opened);
+  EXPECT_EQ(Form().RastrumView1->GetBitmap()->Height(), 48);
+  Form().RotateImage(90);
+  EXPECT_TRUE(Form().SaveModifiedImage());
+  EXPECT_EQ(Env.HelpShown, 0);
+  EXPECT_EQ(QImage(QString::fromStdString(Opened)).size(), QSize(48, 64));
+  EXPECT_TRUE(Bytes(Read) == Before);
+}
+
 TEST_F(MainWindowTest, LeavingAModifiedPicture) {
   struct TCase {
     int Width, Height;
@@ -579,38 +619,58 @@ TEST_F(MainWindowTest, TheSessionsEndEndsARunOfLoadErrorsAndCloses) {
 // meanwhile does not go on, and the close waits for the answer. "Discard
 // Changes" then closes the window without asking again, and the step the
 // question was for is not taken: the file stays as it was, and no other
-// picture comes.
+// picture comes. A save's question about a file another program replaced is
+// such a question too: its "Discard Changes" leaves the other program's
+// file, its "Overwrite" writes the edit, and either ends the program.
 TEST_F(MainWindowTest, ACloseWhileAStepAsksAboutTheEditWaitsForTheAnswer) {
   struct TStep {
     const char* Name;
     std::function<void(TFolderViewForm&)> Run;
+    // Another program put its file in a.png's place first.
+    bool Replaced = false;
+    int Answer = 3;
   };
+  TToolBox Box;
   const TStep Steps[] = {
       {"Delete", [](TFolderViewForm& View) { View.Delete1->trigger(); }},
       {"Next", [this](TFolderViewForm&) { apptest::PressKey(Form().KeyCatcher, Qt::Key_Right); }},
       {"Check for Updates", [this](TFolderViewForm&) { Form().Execute("CheckForUpdates"); }},
       {"Exit", [this](TFolderViewForm&) { Form().Execute("Exit"); }},
+      {"Save", [this](TFolderViewForm&) { apptest::PressKey(Form().KeyCatcher, Qt::Key_S, Qt::ControlModifier); },
+       true},
+      {"Save to File", [&](TFolderViewForm&) { Box.SBtnSave->Click(); }, true, 1},
   };
   for (const char* Name : {"a.png", "b.png"}) Env.Picture(Name, 200, 125);
+  const std::string Shown = Env.File("a.png"), Other = Env.File("other.png");
   for (const TStep& S : Steps) {
     FForm.reset();
-    Show(Env.File("a.png"));
+    Env.Picture("a.png", 200, 125);
+    Show(Shown);
+    Form().FormsCreated();
     TFolderViewForm* View = Form().CurrentFolderView();
     ASSERT_NE(View, nullptr);
     // The delete's own question, were it asked first, says yes.
     View->WnSHFileOperator->OnConfirm = [](auto...) { return platform::TFileOpAnswer::Yes; };
     apptest::PressKey(Form().KeyCatcher, Qt::Key_R, Qt::ControlModifier);
     ASSERT_TRUE(Form().IsImageModified());
+    if (S.Replaced) {
+      Env.Picture("other.png", 200, 125, Qt::yellow);
+      fs::copy_file(Other, Shown + ".new");
+      fs::rename(Shown + ".new", Shown);
+    }
+    const std::string Before = Bytes(Shown);
     int Asked = 0;
     bool Waited = false;
     THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+      // Modal, as the program shows it.
+      D.setWindowModality(Qt::ApplicationModal);
       if (++Asked == 1) {
         Form().CloseForSession();
         Form().NextImage();
         QCoreApplication::processEvents();
         Waited = D.isVisible() && Form().isVisible();
       }
-      D.done(3);
+      D.done(S.Answer);
     };
     S.Run(*View);
     EXPECT_TRUE(Waited) << S.Name;
@@ -618,10 +678,35 @@ TEST_F(MainWindowTest, ACloseWhileAStepAsksAboutTheEditWaitsForTheAnswer) {
     EXPECT_FALSE(Form().PictureLoadPending()) << S.Name;
     ASSERT_TRUE(WaitUntil([&] { return !Form().isVisible(); })) << S.Name;
     EXPECT_EQ(Asked, 1) << S.Name;
-    EXPECT_EQ(QImage(QString::fromStdString(Env.File("a.png"))).size(), QSize(200, 125)) << S.Name;
+    // "Overwrite" wrote the turned picture; any other answer left the file.
+    if (S.Answer == 1) {
+      EXPECT_EQ(QImage(QString::fromStdString(Shown)).size(), QSize(125, 200)) << S.Name;
+    } else {
+      EXPECT_TRUE(Bytes(Shown) == Before) << S.Name;
+    }
     // Closed as File > Exit closes: the settings written.
     EXPECT_TRUE(Form().Closing()) << S.Name;
   }
+}
+
+// A question whose loop ends by an exception leaves nothing asking: the next
+// close asks about the edit and closes.
+TEST_F(MainWindowTest, AQuestionEndedByAnExceptionLeavesNoCloseWaiting) {
+  Env.Picture("a.png", 200, 125);
+  Show(Env.File("a.png"));
+  apptest::PressKey(Form().KeyCatcher, Qt::Key_R, Qt::ControlModifier);
+  THelpDlg::ModalAnswer = [](THelpDlg&) { throw std::runtime_error("The question could not be shown"); };
+  EXPECT_THROW(Form().QuerySaveModified(), std::runtime_error);
+  EXPECT_FALSE(Form().QuestionUp());
+  int Asked = 0;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    ++Asked;
+    D.done(3);
+  };
+  Form().close();
+  EXPECT_EQ(Asked, 1);
+  EXPECT_FALSE(Form().isVisible());
+  EXPECT_TRUE(Form().Closing());
 }
 
 TEST_F(MainWindowTest, PlacementAndRecentFoldersAreBackAfterARestart) {

@@ -10,7 +10,8 @@
 #            no settings; "Discard Changes" then closes.
 #   changed  files another program replaced or rewrote under a turned
 #            picture: Right (the silent save) and Ctrl+S ask, and the other
-#            program's bytes survive unless "Overwrite" is chosen; Delete
+#            program's bytes survive unless "Overwrite" is chosen (Enter is
+#            "Save As"); Delete
 #            answered Cancel leaves a turned picture's file as it was; a
 #            paste of another folder's file over the turned picture
 #            answered "No" at its replace question writes neither file and
@@ -23,6 +24,10 @@
 #            saved by Ctrl+S, with Enable Transparency off, and a half turn
 #            saved by Ctrl+S with it on; the files not saved keep their
 #            bytes.
+#   pasted   a small turned picture whose file a paste from another tab
+#            replaces: with "Discard Changes" and "Yes" to the replace the
+#            pasted picture is shown unmodified, its thumbnail too; Right
+#            asks nothing, and every file is as the paste left it.
 # Usage: edits.sh <pictrova> <work folder> [case, paused if none]
 set -euo pipefail
 program=$1
@@ -201,11 +206,21 @@ changed() {
   shot 02-kept
   read -r bw bh _ <<<"$(shown_box 02-kept "#00B000")"
   [ "$bh" -gt "$bw" ] || fail "the turned b.png is not on the screen after Save As was cancelled"
-  # "Overwrite" writes it; the program's own file is then saved silently.
+  # Enter is "Save As", never "Overwrite": the other program's file stays.
   xdotool key ctrl+s
   wait_window "$question" >/dev/null || fail "the second Ctrl+S asked nothing"
   sleep 0.3
   xdotool key Return
+  wait_window "^Save Image$" >/dev/null || { shot 02-enter; fail "Enter did not answer Save As"; }
+  cmp -s "$work/other-b.png" "$pics/b.png" || fail "Enter wrote over b.png"
+  sleep 0.5
+  xdotool key Escape
+  wait_gone "^Save Image$" || fail "the save-as dialog did not close"
+  # "Overwrite" writes it; the program's own file is then saved silently.
+  xdotool key ctrl+s
+  read -r _ w h x y <<<"$(wait_window "$question")" || fail "the third Ctrl+S asked nothing"
+  sleep 0.3
+  click $((x + 107)) $((y + h - 20))
   wait_title "Pictrova - $pics/b.png" || fail "Overwrite did not save b.png ($(title))"
   [ "$(identify -format "%w %h" "$pics/b.png")" = "360 480" ] || fail "Overwrite did not write the turned b.png"
 
@@ -371,12 +386,81 @@ alpha() {
   wait_title "Pictrova - $pics/c-half.png" || { shot 04-stuck; fail "Ctrl+S did not save c-half.png ($(title))"; }
   same_picture "$pics/c-half.png" "$work/originals/c-half.png" -rotate 180
   unchanged d-plain.png
+
   timeout 20 "$program" EXIT || fail "EXIT did not end"
   wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
   pid=""
 }
 
-if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ]; then
+pasted() {
+  journey_env "$work" pics from
+  settings ImageTransitionEffect=0
+  pics=$work/pics
+  marked_picture "$pics/s.png" "#0000FF" 200x125
+  marked_picture "$pics/t.png" "#00B000" 200x125
+  marked_picture "$work/from/s.png" "#FFFF00" 160x100
+  local message="^Pictrova( 3)?$" pasted next
+  pasted=$(sha256sum <"$work/from/s.png")
+  next=$(sha256sum <"$pics/t.png")
+
+  "$program" "$work/from" >"$work/program.log" 2>&1 &
+  pid=$!
+  read -r id _ <<<"$(wait_window "^Pictrova - $work/from/s.png$")" || fail "the first folder is not shown"
+  place_window "$id"
+  "$program" "$pics"
+  wait_title "Pictrova - $pics/s.png" || fail "the second start did not show s.png ($(title))"
+  click 450 400
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/s.png*" || fail "the turn did not mark s.png modified ($(title))"
+  # from's s.png cut in its tab and pasted here, over the turned picture's
+  # file: the question about the edit and the replace, in either order.
+  xdotool key Up
+  sleep 0.5
+  xdotool key ctrl+x
+  sleep 0.5
+  xdotool key Down
+  sleep 0.5
+  xdotool key ctrl+v
+  local asked=0 replaced=0
+  for _ in $(seq 1 100); do
+    if [ $asked = 0 ] && find_window "$edit_question" >/dev/null; then
+      edit_answer 3
+      asked=1
+      wait_gone "$edit_question" || fail "the question about the edit did not close"
+    elif [ $replaced = 0 ] && find_window "$message" >/dev/null; then
+      sleep 0.3
+      xdotool key y
+      replaced=1
+      wait_gone "$message" || fail "the replace question did not close"
+    fi
+    [ $asked = 1 ] && [ $replaced = 1 ] && break
+    sleep 0.2
+  done
+  [ $asked = 1 ] || { shot 01-noquestion; fail "the paste did not ask about the edit"; }
+  [ $replaced = 1 ] || { shot 01-noreplace; fail "the paste did not ask to replace s.png"; }
+  for _ in $(seq 1 50); do [ -e "$work/from/s.png" ] || break; sleep 0.2; done
+  [ ! -e "$work/from/s.png" ] || fail "the paste did not move s.png"
+  [ "$(sha256sum <"$pics/s.png")" = "$pasted" ] || fail "the pasted s.png is not in the folder"
+  wait_title "Pictrova - $pics/s.png" || { shot 02-modified; fail "the discarded edit is still shown ($(title))"; }
+  sleep 0.5
+  shot 02-pasted
+  read -r bw bh _ <<<"$(shown_box 02-pasted "#FFFF00")"
+  [ "$bw" -gt "$bh" ] || fail "the pasted picture is not the one on the screen"
+  where 02-pasted "#0000FF" 900x450+0+170 >/dev/null && fail "the discarded edit is on the screen"
+  where 02-pasted "#FFFF00" 900x100+0+40 >/dev/null || fail "the film strip does not show the pasted picture"
+  where 02-pasted "#0000FF" 900x100+0+40 >/dev/null && fail "the film strip keeps the replaced picture's thumbnail"
+  xdotool key Right
+  wait_title "Pictrova - $pics/t.png" || { shot 03-stuck; fail "Right did not move on to t.png ($(title))"; }
+  find_window "$edit_question" >/dev/null && fail "Right asked about the discarded edit"
+  [ "$(sha256sum <"$pics/s.png")" = "$pasted" ] || fail "the discarded edit was written over the pasted s.png"
+  [ "$(sha256sum <"$pics/t.png")" = "$next" ] || fail "t.png changed"
+
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
+
+if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ] || [ "$case" = pasted ]; then
   "$case"
   echo "edits ($case) test passed; screenshots in $work"
   exit 0

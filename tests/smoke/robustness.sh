@@ -23,6 +23,16 @@
 #             small turned picture: the question is up once, "Discard
 #             Changes" ends the program well, the file is as it was and no
 #             other picture came.
+#   savequestion  Ctrl+S, then Image Tools' Save to File, of a small turned
+#             picture whose file another program replaced: SIGTERM while
+#             "File changed by another program" is up asks nothing more; the
+#             close waits for its answer, and "Discard Changes" (which leaves
+#             the other program's file) or "Overwrite" (which writes the turn)
+#             ends the program.
+#   reloadhandoff  a slow picture shown from another folder's tab is read
+#             again (Shift+F5) and a second start hands over that folder's
+#             file meanwhile: the file handed over is shown, and a turn and a
+#             save write its own picture, asking nothing.
 #   startsignal  a settings file that cannot be read: SIGTERM, SIGHUP or
 #             SIGINT while "Settings Not Read" is up at the start ends the
 #             program as the signal's default action does.
@@ -336,6 +346,104 @@ question)
     grep -q '"SlideShowInterval" "5000"' "$keys" || fail "$step: the settings were not written"
     sed -i '/"SlideShowInterval"/d' "$keys"
   done
+  ;;
+savequestion)
+  changed="^File changed by another program$"
+  marked_picture "$work/other.png" "#FFFF00" 200x125
+  other=$(sha256sum <"$work/other.png")
+  for road in save tools; do
+    marked_picture "$work/pictures/a.png" "#0000FF" 200x125
+    start_on_picture
+    click $((mx + mw / 2)) $((my + mh / 2))
+    xdotool key ctrl+r
+    wait_window "^Pictrova - $work/pictures/a.png\*$" >/dev/null || fail "$road: the turn did not mark the picture modified"
+    cp "$work/other.png" "$work/pictures/.a.png.new"
+    mv "$work/pictures/.a.png.new" "$work/pictures/a.png"
+    if [ "$road" = save ]; then
+      xdotool key ctrl+s
+    else
+      xdotool key ctrl+t
+      read -r tools _ <<<"$(wait_window "^Image Tools$")" || fail "no tool box"
+      sleep 0.5
+      # Save to File.
+      xdotool mousemove --window "$tools" 100 304 click 1
+    fi
+    read -r _ w h x y <<<"$(wait_window "$changed")" || { shot "savequestion-$road-none"; fail "$road: no question"; }
+    kill -TERM "$first"
+    sleep 1.5
+    shot "savequestion-$road"
+    [ "$(windows_named "$changed")" = 1 ] || fail "$road: the question is up $(windows_named "$changed") times"
+    [ "$(windows_named "$edit_question")" = 0 ] || fail "$road: the signal asked about the edit over the question"
+    kill -0 "$first" 2>/dev/null || fail "$road: the program ended before the answer"
+    [ "$(sha256sum <"$work/pictures/a.png")" = "$other" ] || fail "$road: a.png was written before the answer"
+    # "Discard Changes" to Ctrl+S, "Overwrite" to Save to File.
+    if [ "$road" = save ]; then click $((x + 107 + 210)) $((y + h - 20)); else click $((x + 107)) $((y + h - 20)); fi
+    pid_gone "$first" || { shot "savequestion-$road-running"; fail "$road: the answer did not end the program"; }
+    status=0
+    wait "$first" || status=$?
+    first=""
+    [ "$status" = 0 ] || fail "$road: the program ended with status $status: $(tail -5 "$work/first.log")"
+    if [ "$road" = save ]; then
+      [ "$(sha256sum <"$work/pictures/a.png")" = "$other" ] || fail "Discard Changes wrote over the other program's a.png"
+    else
+      [ "$(identify -format "%wx%h" "$work/pictures/a.png")" = 125x200 ] || fail "Overwrite did not write the turn"
+    fi
+    [ "$(sha256sum <"$work/other.png")" = "$other" ] || fail "$road: other.png changed"
+    grep -q '"SlideShowInterval" "5000"' "$keys" || fail "$road: the settings were not written"
+    sed -i '/"SlideShowInterval"/d' "$keys"
+  done
+  ;;
+reloadhandoff)
+  mkdir -p "$work/one" "$work/two"
+  # Slow to read by its size alone, as in slowread.
+  ppmmake -maxval=65535 '#00C000' 12000 12000 | pnmtopng -force >"$work/one/a.png" || fail "no slow picture"
+  marked_picture "$work/two/c.png" "#FF0000" 200x125
+  slow=$(sha256sum <"$work/one/a.png")
+  "$program" "$work/two/c.png" >"$work/first.log" 2>&1 &
+  first=$!
+  read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/two/c.png$")" || fail "c.png was not shown"
+  view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
+  start=$SECONDS
+  timeout 20 "$program" "$work/one/a.png" || fail "the hand-off of a.png did not end"
+  for _ in $(seq 1 300); do
+    [ "$(xdotool getwindowname "$main")" = "Pictrova - $work/one/a.png" ] && break
+    sleep 0.2
+  done
+  [ "$(xdotool getwindowname "$main")" = "Pictrova - $work/one/a.png" ] || fail "the slow picture did not come"
+  echo "the slow picture took $((SECONDS - start)) s to come"
+  # The first tab, two's; the slow picture stays on the screen.
+  click $((mx + mw / 2)) $((my + mh / 2))
+  xdotool key Up
+  sleep 0.5
+  xdotool key shift+F5
+  timeout 20 "$program" "$work/two/c.png" || fail "the hand-off of c.png did not end"
+  for _ in $(seq 1 150); do
+    [ "$(xdotool getwindowname "$main")" = "Pictrova - $work/two/c.png" ] && break
+    sleep 0.2
+  done
+  [ "$(xdotool getwindowname "$main")" = "Pictrova - $work/two/c.png" ] || fail "c.png was not shown after the hand-off"
+  sleep 1
+  shot reloadhandoff
+  where reloadhandoff "#FF0000" "$view" >/dev/null || fail "c.png's picture is not on the screen"
+  where reloadhandoff "#00C000" "$view" >/dev/null && fail "the slow picture is shown under c.png's name"
+  xdotool key ctrl+r
+  for _ in $(seq 1 150); do
+    [ "$(xdotool getwindowname "$main")" = "Pictrova - $work/two/c.png*" ] && break
+    sleep 0.2
+  done
+  xdotool key ctrl+s
+  for _ in $(seq 1 150); do
+    [ "$(identify -format "%wx%h" "$work/two/c.png" 2>/dev/null)" = 125x200 ] && break
+    find_window "^File changed by another program$" >/dev/null && break
+    sleep 0.2
+  done
+  shot reloadhandoff-saved
+  find_window "^File changed by another program$" >/dev/null && fail "the save took c.png for another program's file"
+  [ "$(identify -format "%wx%h" "$work/two/c.png")" = 125x200 ] || fail "the turned c.png was not saved"
+  [ "$(convert "$work/two/c.png" -format "%[fx:int(255*p{60,100}.r)],%[fx:int(255*p{60,100}.g)]" info:)" = "255,0" ] ||
+    fail "c.png does not hold its own picture"
+  [ "$(sha256sum <"$work/one/a.png")" = "$slow" ] || fail "a.png changed"
+  ends_on_exit
   ;;
 startsignal)
   marked_picture "$work/pictures/a.png" "#0000FF"
