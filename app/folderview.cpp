@@ -1230,6 +1230,14 @@ void TFolderViewForm::FileRenamed(const std::string& OldPath, const std::string&
   // a rename of our own) needs no refresh: one per file of a paste of
   // thousands would read the folder thousands of times.
   const bool NewListed = NewIn && Listed(NewName);
+  // Notices come late: a rename undone since (b to t, then t back to b)
+  // finds its new name gone, and renaming the row would take the view, and
+  // the shown picture's name, to a file that is not there.
+  struct stat Status;
+  if (OldIn && NewIn && ::lstat(NewPath.c_str(), &Status) != 0) {
+    if (::lstat(OldPath.c_str(), &Status) != 0 && Listed(OldName)) FileDeleted(OldPath);
+    return;
+  }
   if (OldIn && NewIn) {
     if (NewListed) {
       // Renamed over a listed file: one row stays, with the new content.

@@ -147,9 +147,13 @@ TMainForm::TMainForm(const QStringList& arguments, platform::TDdeServerConv* ser
   FormCreate(arguments);
   // The shell controls' moves and drops may take the shown picture's file
   // away or put another in its place: its edit is settled first, as a cut
-  // and paste settles it.
-  if (MainForm == this)
+  // and paste settles it, and a file they put in its place is shown.
+  if (MainForm == this) {
     sx::SxBeforeTransfer = [this](const std::vector<std::string>& paths) { return ReleaseShownFile(paths, false); };
+    sx::SxAfterTransfer = [this](const std::vector<std::string>& paths) {
+      for (const std::string& path : paths) ShowReplacedFile(path);
+    };
+  }
 }
 
 TMainForm::~TMainForm() {
@@ -157,6 +161,7 @@ TMainForm::~TMainForm() {
   if (FServer) FServer->SetOnExecuteMacro(nullptr);
   if (MainForm == this) {
     sx::SxBeforeTransfer = nullptr;
+    sx::SxAfterTransfer = nullptr;
     MainForm = nullptr;
   }
 }

@@ -504,6 +504,8 @@ private:
   // A file of the current folder view was written: its row follows, or the
   // view looks for the new file.
   void ReportFileWritten(const std::string& path, bool existed);
+  // A file a paste or a drop put another file in place of.
+  void ShowReplacedFile(const std::string& place);
   void CheckMenuPair(QAction* main, QAction* popup, bool checked);
   void UpdateMenuPopupItems();
   // Reads Path into the view on a worker, the window answering meanwhile;

@@ -511,14 +511,16 @@ bool TMainForm::PasteReleasedFiles(TFolderViewForm* target) {
     FRememberMode = 0;
   }
   NotifyFolderViews(true, moved ? source : std::string(), folder);
-  for (const auto& [place, identity] : there) {
-    if (TFileIdentity::Of(place) == identity) continue;
-    // Replaced: its row and thumbnail are read again, and the shown picture
-    // (whose edit was settled at the answer) shows the file now there.
-    ReportFileWritten(place, true);
-    if (HasImage() && FCurrentFilePath.toStdString() == place) ReloadImage();
-  }
+  for (const auto& [place, identity] : there)
+    if (TFileIdentity::Of(place) != identity) ShowReplacedFile(place);
   return result && !kept;
+}
+
+void TMainForm::ShowReplacedFile(const std::string& place) {
+  // Its row and thumbnail are read again, and the shown picture (whose edit
+  // was settled at the answer) shows the file now there.
+  ReportFileWritten(place, true);
+  if (HasImage() && FCurrentFilePath.toStdString() == place) ReloadImage();
 }
 
 void TMainForm::NotifyFolderViews(bool afterPaste, const std::string& sourceFolder, const std::string& targetFolder) {

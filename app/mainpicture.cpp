@@ -353,10 +353,11 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
     ClearPictureView();
     if (FQuestion.SessionEnding()) return false;
     // The next file, unless the walk has come round to one already
-    // skipped: every picture of a broken folder asks only once.
+    // skipped: every picture of a broken folder asks only once (a folder of
+    // one name comes round to that name itself).
     const std::vector<std::string>& names = view->Names();
     const auto at = std::find(names.begin(), names.end(), current);
-    if (at != names.end() && names.size() > 1) {
+    if (at != names.end()) {
       const std::size_t index = static_cast<std::size_t>(at - names.begin());
       const std::string& following =
           backwards ? names[(index + names.size() - 1) % names.size()] : names[(index + 1) % names.size()];
@@ -451,6 +452,8 @@ void TMainForm::UpdateFileStatusText() {
     QString text = FCurrentFileName + QStringLiteral(" (") + QString::number(bitmap->Width()) + QLatin1Char('x') +
                    QString::number(bitmap->Height()) + QLatin1Char(')');
     if (FModified) text += QStringLiteral(" (Modified)");
+    // A drawing whose play stopped at its bounds shows what fit: say so.
+    if (RastrumView1->GetIO()->Params().MetafileShapesLeftOut > 0) text += QStringLiteral(" (Not every shape drawn)");
     SetStatusPanelText(0, text);
   } else {
     SetStatusPanelText(0, QString());

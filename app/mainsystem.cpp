@@ -291,7 +291,6 @@ void TMainForm::AcquireImage() {
   if (!AwaitScannerList()) {
     FAcquiring = false;
     EndWaitCursor();
-    ForgetAnswer();
     return;
   }
   bool acquired = false;

@@ -18,6 +18,14 @@ namespace sx {
 
 namespace {
 
+// A file as a replacement would change it: another inode, or new contents
+// written into the same one.
+bool SameFileState(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
 std::string ParentOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return {};
@@ -219,6 +227,7 @@ std::uint32_t TSxFolderDropTarget::Drop(const QMimeData* data, std::uint32_t key
 // ---------------------------------------------------------------- transfers
 
 std::function<bool(const std::vector<std::string>& paths)> SxBeforeTransfer;
+std::function<void(const std::vector<std::string>& paths)> SxAfterTransfer;
 
 bool SxTransferFiles(TSxCustomShellController* controller, QWidget* window, std::uint32_t effect,
                      const std::vector<std::string>& paths, const std::string& folder, bool toTrash) {
@@ -257,6 +266,22 @@ bool SxTransferFiles(TSxCustomShellController* controller, QWidget* window, std:
     if (!op.Options.count(foRenameCollision)) touched = platform::FileOpUnaskedChanges(paths, folder, move);
   }
   if (!touched.empty() && SxBeforeTransfer && !SxBeforeTransfer(touched)) return false;
+  // The target folder's files of the sources' names, as they are before.
+  std::vector<std::pair<std::string, struct stat>> there;
+  if (!toTrash && SxAfterTransfer)
+    for (const std::string& path : paths) {
+      struct stat st {};
+      if (std::string place = folder + "/" + NameOf(path); place != path && ::stat(place.c_str(), &st) == 0)
+        there.emplace_back(std::move(place), st);
+    }
+  const auto tellReplaced = [&] {
+    std::vector<std::string> replaced;
+    for (const auto& [place, before] : there) {
+      struct stat now {};
+      if (::stat(place.c_str(), &now) == 0 && !SameFileState(now, before)) replaced.push_back(place);
+    }
+    if (!replaced.empty() && SxAfterTransfer) SxAfterTransfer(replaced);
+  };
   op.SetSourceFiles(paths);
   if (controller) op.OnConfirm = controller->OnConfirm;
   bool stopped = false;
@@ -277,6 +302,8 @@ bool SxTransferFiles(TSxCustomShellController* controller, QWidget* window, std:
   } catch (const ESyException& e) {
     op.LastErrorText = e.what();
   }
+  // Files replaced before a stop or a failure are told too.
+  tellReplaced();
   if (stopped) return false;
   if (!ok && op.LastError != ERROR_CANCELLED) {
     const char* what = toTrash ? "move to the trash" : effect == DROPEFFECT_MOVE ? "move" : "copy";

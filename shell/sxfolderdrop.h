@@ -103,6 +103,10 @@ bool SxTransferFiles(TSxCustomShellController* controller, QWidget* window, std:
 // the transfer, with nothing more done or reported (the program settles an
 // edit of the file it shows here). Unset, every transfer goes on.
 extern std::function<bool(const std::vector<std::string>& paths)> SxBeforeTransfer;
+// Told by SxTransferFiles, after a copy or move, the files of the target
+// folder it put another file in place of (the program shows the file now in
+// the place of the picture it shows). Unset, nobody is told.
+extern std::function<void(const std::vector<std::string>& paths)> SxAfterTransfer;
 
 // Puts items of a folder on the clipboard for a later paste.
 void SxSetClipboardFiles(const TSxItemIDList& folder, const std::vector<TSxItemIDList>& items,

@@ -8,6 +8,7 @@
 #include "image/views/rvmview.h"
 #include "shell/sxfolderdrop.h"
 #include "shell/sxnotify.h"
+#include "shell/sxshellitems.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -604,7 +605,7 @@ TEST_F(FolderFileOpsTest, APasteOrDragThatReplacedTheShownFileShowsTheFileNowThe
 // pastes) ask about the shown picture's edit as a cut and paste does.
 TEST_F(FolderFileOpsTest, TheShellsTransfersOfTheShownFileAskAboutItsEdit) {
   Put(One, "a.png", 480, 320);
-  Open(One + "/a.png");
+  TFolderViewForm* View = Open(One + "/a.png");
   Form.ResizeImage(240, 160);
   Env.HelpAnswer = 2;
   EXPECT_FALSE(sx::SxTransferFiles(nullptr, nullptr, sx::DROPEFFECT_MOVE, {One + "/a.png"}, Two, false));
@@ -614,6 +615,45 @@ TEST_F(FolderFileOpsTest, TheShellsTransfersOfTheShownFileAskAboutItsEdit) {
   EXPECT_TRUE(sx::SxTransferFiles(nullptr, nullptr, sx::DROPEFFECT_MOVE, {One + "/a.png"}, "", true));
   EXPECT_EQ(Env.HelpShown, 2);
   EXPECT_FALSE(fs::exists(One + "/a.png"));
+
+  // A drop that puts another file in place of the shown one, its edit given
+  // up at "Yes" to the replace: the file now there is shown, as it is.
+  ASSERT_TRUE(WaitUntil([&] { return !Listed(View, "a.png") && !Form.PictureLoadPending(); }));
+  Put(One, "b.png", 480, 320);
+  const std::string Dropped = Read(Put(Two, "b.png", 160, 100));
+  Open(One + "/b.png");
+  Form.ResizeImage(240, 160);
+  const int Asked = Env.HelpShown;
+  sx::TSxCustomShellController Controller;
+  Controller.OnConfirm = [](auto...) { return platform::TFileOpAnswer::Yes; };
+  EXPECT_TRUE(sx::SxTransferFiles(&Controller, nullptr, sx::DROPEFFECT_MOVE, {Two + "/b.png"}, One, false));
+  EXPECT_EQ(Env.HelpShown, Asked + 1);
+  ASSERT_TRUE(WaitUntil([&] { return !Form.PictureLoadPending() && !Form.IsImageModified(); }));
+  EXPECT_EQ(Form.RastrumView1->GetBitmap()->Width(), 160);
+  EXPECT_EQ(Read(One + "/b.png"), Dropped);
+}
+
+// A folder whose only listed file went before the folder heard of it: the
+// read's error is told once and the walk stops there, where it came round
+// to that file again without end.
+TEST_F(FolderFileOpsTest, AFolderWhoseOnlyFileWentAsksOnce) {
+  Put(One, "a.png");
+  TFolderViewForm* View = Open(One + "/a.png");
+  fs::remove(One + "/a.png");
+  Env.HelpShown = 0;
+  Form.ShowImageFile(View, "a.png");
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_FALSE(Form.HasImage());
+}
+
+// A rename's notice that comes after the rename was undone (b to t, then t
+// back to b) leaves the row and the shown picture's name with the file there.
+TEST_F(FolderFileOpsTest, ALateNoticeOfARenameUndoneRenamesNothing) {
+  Put(One, "b.png");
+  TFolderViewForm* View = Open(One + "/b.png");
+  View->FileRenamed(One + "/b.png", One + "/t.png");
+  EXPECT_TRUE(Listed(View, "b.png") && !Listed(View, "t.png"));
+  EXPECT_EQ(Form.CurrentFileName(), "b.png");
 }
 
 TEST_F(FolderFileOpsTest, AFileRenamedOverAListedOneLeavesOneRow) {

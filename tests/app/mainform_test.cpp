@@ -14,6 +14,7 @@
 #include "image/views/rvmview.h"
 #include "platform/cursors.h"
 #include "platform/singleinstance.h"
+#include "support/crowdedwmf.h"
 #include "support/tempfolder.h"
 #include "support/tempkeystore.h"
 
@@ -79,6 +80,20 @@ TEST_F(MainWindowTest, APictureShowsFittedWithItsCornersInPlace) {
   EXPECT_EQ(Form().StatusPanelText(0), "corners.png (64x48)");
   EXPECT_EQ(Form().windowTitle(), "Pictrova - " + Env.QFolder() + "/corners.png");
   EXPECT_TRUE(Form().LblToOpen->isHidden());
+}
+
+// A drawing whose play stopped at a bound says so beside its name; a whole
+// one says nothing.
+TEST_F(MainWindowTest, ADrawingShownInPartSaysSo) {
+  for (const bool Crowded : {false, true}) {
+    // Each in a folder of its own, shown as its folder opens.
+    const std::string Name = Crowded ? "crowded/a.wmf" : "square/a.wmf";
+    fs::create_directory(Env.File(Name.substr(0, Name.find('/'))));
+    const std::vector<std::uint8_t> Wmf = testsupport::SquareWmf(Crowded);
+    std::ofstream(Env.File(Name), std::ios::binary).write(reinterpret_cast<const char*>(Wmf.data()), Wmf.size());
+    Show(Env.File(Name));
+    EXPECT_EQ(Form().StatusPanelText(0).endsWith(" (Not every shape drawn)"), Crowded) << Name;
+  }
 }
 
 TEST_F(MainWindowTest, ShowingAPictureRunsTheChosenTransition) {

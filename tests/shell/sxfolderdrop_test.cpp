@@ -382,8 +382,11 @@ TEST(SxFolderDrop, WhatAReplaceTakesIsToldOnlyAtItsYes) {
       {DROPEFFECT_COPY, TFileOpAnswer::Yes, true, {there}},
       {DROPEFFECT_MOVE, TFileOpAnswer::YesToAll, true, {there, f}},
   };
+  std::vector<std::string> replaced;
+  SxAfterTransfer = [&](const std::vector<std::string>& paths) { replaced = paths; };
   for (const auto& [effect, answer, allow, paths] : cases) {
     told.clear();
+    replaced.clear();
     allowed = allow;
     std::ofstream(f) << "new";
     std::ofstream(there) << "old";
@@ -391,8 +394,11 @@ TEST(SxFolderDrop, WhatAReplaceTakesIsToldOnlyAtItsYes) {
     SxTransferFiles(&controller, nullptr, effect, {f}, to, false);
     EXPECT_EQ(told, paths.empty() ? decltype(told){} : decltype(told){paths});
     EXPECT_EQ(Read(there), allow && !paths.empty() ? "new" : "old");
+    // Told after the transfer: the file it put another in place of.
+    EXPECT_EQ(replaced, allow && !paths.empty() ? std::vector<std::string>{there} : std::vector<std::string>{});
   }
   SxBeforeTransfer = nullptr;
+  SxAfterTransfer = nullptr;
   EXPECT_TRUE(errors.empty() && !Exists(f));
 }
 
