@@ -205,6 +205,8 @@ public:
   void FinishPendingLoad();
   void ReloadImage();
   void ClearPictureView();
+  // A picture just read or read again: no edit, nothing to undo.
+  void StartWithoutEdit();
   void LoadImageIntoView();
   void UpdateModifiedState();
   // Asked before leaving a modified picture. Anything but Go stops the

@@ -290,15 +290,19 @@ void TMainForm::CompleteImageLoad() {
   // it (commands, status, the animation's frames) waits for the next loop
   // turn, so that the swap and the transition's start keep the loop's turn
   // short. The transition holds the view meanwhile.
+  StartWithoutEdit();
+  FModified = false;
+  FHandOverView = QPointer<TFolderViewForm>(view);
+  QMetaObject::invokeMethod(this, [this] { FinishHandOver(); }, Qt::QueuedConnection);
+}
+
+void TMainForm::StartWithoutEdit() {
   RastrumView1->GetProc()->ClearUndo();
   FIsNewImage = false;
   FQuestion.PictureChanged();
   FAutoSaveFailed = false;
   FOnlyRotated = true;
   FPixelTurn.Reset();
-  FModified = false;
-  FHandOverView = QPointer<TFolderViewForm>(view);
-  QMetaObject::invokeMethod(this, [this] { FinishHandOver(); }, Qt::QueuedConnection);
 }
 
 void TMainForm::FinishHandOver() {
@@ -393,12 +397,7 @@ void TMainForm::ReloadImage() {
     const bool shown = LoadFileIntoView(path);
     FBusy = false;
     if (shown) {
-      RastrumView1->GetProc()->ClearUndo();
-      FIsNewImage = false;
-      FQuestion.PictureChanged();
-      FAutoSaveFailed = false;
-      FOnlyRotated = true;
-      FPixelTurn.Reset();
+      StartWithoutEdit();
       UpdateModifiedState();
       LoadImageIntoView();
     }
