@@ -242,6 +242,18 @@ hung() {
 # whose bytes are none of the recorded files'.
 convert -size 100x80 xc:"#406080" "$work/other.png"
 convert -delay 50 -size 50x40 xc:"#604080" xc:"#806040" "$work/other.gif"
+# remove_own <path>: a file of its own, or a folder of its own with what it
+# put there; a file the user moved into that folder stays, and the folder
+# with it.
+remove_own() {
+  if [ -d "$1" ]; then
+    rm -f "$1/other.gif" 2>/dev/null
+    rmdir "$1" 2>/dev/null
+  else
+    rm -f "$1" 2>/dev/null
+  fi
+  return 0
+}
 change_folder() {
   RANDOM=$((seed + 1))
   local i=0 own
@@ -253,10 +265,10 @@ change_folder() {
     2) own=$(ls "$pics" | grep '^other-' | shuf -n1 --random-source=<(yes $i))
        [ -n "$own" ] && mv "$pics/$own" "$pics/other-renamed-$i.${own##*.}" 2>/dev/null ;;
     3) own=$(ls "$pics" | grep '^other-' | shuf -n1 --random-source=<(yes $i))
-       [ -n "$own" ] && rm -rf "$pics/$own" ;;
+       [ -n "$own" ] && remove_own "$pics/$own" ;;
     4) mkdir -p "$pics/other-folder-$i" 2>/dev/null
        cp "$work/other.gif" "$pics/other-folder-$i/other.gif" 2>/dev/null ;;
-    5) rm -rf "$pics"/other-folder-* 2>/dev/null ;;
+    5) for own in "$pics"/other-folder-*; do remove_own "$own"; done ;;
     esac
     sleep "$((RANDOM % 3 + 1)).$((RANDOM % 10))"
   done
@@ -356,6 +368,9 @@ changer=""
 # answered "Discard Changes" (its third button), then EXIT.
 finish() {
   local id g w h x y name
+  # A drag still under way (a text edit's scroll timer can start one after
+  # the button went up) ends with a click on the bare screen.
+  xdotool mousemove 1279 1023 click 1
   for id in $(windows); do
     name=$(xdotool getwindowname "$id" 2>/dev/null)
     case $name in
@@ -364,9 +379,12 @@ finish() {
       read -r w h x y <<<"$g"
       # Three buttons of 100 centred on the 434 wide window, 25 high at the foot.
       xdotool mousemove --window "$id" 317 $((h - 20)) click 1 ;;
-    # The main window and its folder views; a message of the program's own
-    # ("Pictrova 3") is answered like any other window.
-    "Pictrova - "*|"Pictrova by "*) ;;
+    # The main window and its folder views, which belong to no other
+    # window; a message of the program's own, whose caption may be the main
+    # window's title, is answered like any other window.
+    "Pictrova - "*|"Pictrova by "*)
+      xprop -id "$id" WM_TRANSIENT_FOR 2>/dev/null | grep -q "window id" || continue
+      xdotool windowfocus "$id" 2>/dev/null; xdotool key Escape ;;
     *) xdotool windowfocus "$id" 2>/dev/null; xdotool key Escape ;;
     esac
   done
