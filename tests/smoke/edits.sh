@@ -144,6 +144,20 @@ shown_box() {
   where "$1" "$2" 900x450+0+170 || fail "$1: no $2 picture on the screen"
 }
 
+# The question "$message" of a step ($5) answered "no" by key $2: the file $3
+# keeps the bytes of $4 before and after, and its edit stays.
+declined() {
+  local name=${3##*/}
+  wait_window "$message" >/dev/null || { shot "$1-none"; fail "$5 asked nothing"; }
+  sleep 0.3
+  shot "$1"
+  cmp -s "$4" "$3" || fail "$name was written before $5 was answered"
+  xdotool key "$2"
+  wait_gone "$message" || fail "the question of $5 did not close"
+  cmp -s "$4" "$3" || fail "$name changed though $5 was declined"
+  wait_title "Pictrova - $3*" || fail "the edit of $name is gone after $5 was declined ($(title))"
+}
+
 changed() {
   journey_env "$work" pics from
   settings ImageTransitionEffect=0
@@ -229,14 +243,7 @@ changed() {
   wait_title "Pictrova - $pics/b.png*" || fail "the turn did not mark b.png modified ($(title))"
   cp "$pics/b.png" "$work/b-before.png"
   xdotool key Delete
-  wait_window "$message" >/dev/null || { shot 03-noquestion; fail "Delete asked nothing"; }
-  sleep 0.3
-  shot 03-delete
-  cmp -s "$work/b-before.png" "$pics/b.png" || fail "b.png was written before the delete was confirmed"
-  xdotool key Escape
-  wait_gone "$message" || fail "the delete question did not close"
-  cmp -s "$work/b-before.png" "$pics/b.png" || fail "b.png changed though the delete was cancelled"
-  wait_title "Pictrova - $pics/b.png*" || fail "the edit of b.png is gone after the delete was cancelled ($(title))"
+  declined 03-delete Escape "$pics/b.png" "$work/b-before.png" "the delete"
   find_window "$question" >/dev/null && fail "the program's own file was asked about"
   # Right saves the turn silently, as ever.
   xdotool key Right
@@ -255,15 +262,8 @@ changed() {
   xdotool key Down
   sleep 0.5
   xdotool key ctrl+v
-  wait_window "$message" >/dev/null || { shot 05-nodeclined; fail "the paste did not ask to replace c.png"; }
-  sleep 0.3
-  shot 05-declined
-  cmp -s "$work/c-before.png" "$pics/c.png" || fail "c.png was written before the replace was answered"
-  xdotool key n
-  wait_gone "$message" || fail "the replace question did not close"
-  cmp -s "$work/c-before.png" "$pics/c.png" || fail "c.png was written though the paste was declined"
+  declined 05-declined n "$pics/c.png" "$work/c-before.png" "the paste"
   cmp -s "$work/pasted.png" "$work/from/c.png" || fail "from's c.png changed though the paste was declined"
-  wait_title "Pictrova - $pics/c.png*" || fail "the edit of c.png is gone after the paste was declined ($(title))"
 
   # Cut and pasted again, "Yes": replaced.
   xdotool key Up
