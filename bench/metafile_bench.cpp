@@ -22,193 +22,11 @@
 #include <vector>
 
 #include "platform/metafile.h"
+#include "support/drawings.h"
 
 namespace {
 
-// A placeable WMF: records of 16-bit words, in pixels at 96 per inch.
-class TWmfWriter {
-public:
-  void Record(std::uint16_t Function, const std::vector<int>& Words) {
-    Put32(static_cast<std::uint32_t>(3 + Words.size()));
-    Put16(Function);
-    for (int W : Words) Put16(static_cast<std::uint16_t>(W));
-  }
-  void Line(int X0, int Y0, int X1, int Y1) {
-    Record(0x0214, {Y0, X0}); // MoveTo
-    Record(0x0213, {Y1, X1}); // LineTo
-  }
-  std::vector<std::uint8_t> Finish(int Width, int Height, int Inch = 96) {
-    Record(0x0000, {});
-    std::vector<std::uint8_t> Records;
-    Records.swap(FBytes);
-    Put32(0x9AC6CDD7);
-    for (int W : {0, 0, 0, Width, Height, Inch, 0, 0, 0}) Put16(static_cast<std::uint16_t>(W));
-    for (int W : {1, 9, 0x0300}) Put16(static_cast<std::uint16_t>(W));
-    Put32(static_cast<std::uint32_t>((18 + Records.size()) / 2));
-    Put16(8);
-    Put32(0);
-    Put16(0);
-    FBytes.insert(FBytes.end(), Records.begin(), Records.end());
-    return std::move(FBytes);
-  }
-
-private:
-  std::vector<std::uint8_t> FBytes;
-  void Put16(std::uint16_t V) {
-    FBytes.push_back(static_cast<std::uint8_t>(V));
-    FBytes.push_back(static_cast<std::uint8_t>(V >> 8));
-  }
-  void Put32(std::uint32_t V) {
-    Put16(static_cast<std::uint16_t>(V));
-    Put16(static_cast<std::uint16_t>(V >> 16));
-  }
-};
-
-// An EMF on a reference device of 1920 x 1440 pixels on 508 x 381 mm:
-// records of 32-bit words.
-class TEmfWriter {
-public:
-  void Record(std::uint32_t Type, const std::vector<std::int32_t>& Words) {
-    Put32(Type);
-    Put32(static_cast<std::uint32_t>(8 + 4 * Words.size()));
-    for (std::int32_t W : Words) Put32(static_cast<std::uint32_t>(W));
-    ++FRecords;
-  }
-  // The frame in hundredths of a millimetre.
-  std::vector<std::uint8_t> Finish(int FrameRight, int FrameBottom) {
-    Record(14, {0, 16, 20});
-    std::vector<std::uint8_t> Records;
-    Records.swap(FBytes);
-    for (std::int32_t W : {1, 88, 0, 0, 0, 0, 0, 0, FrameRight, FrameBottom, 0x464D4520, 0x10000})
-      Put32(static_cast<std::uint32_t>(W));
-    Put32(static_cast<std::uint32_t>(88 + Records.size()));
-    Put32(static_cast<std::uint32_t>(FRecords + 1));
-    for (std::int32_t W : {16, 0, 0, 0, 1920, 1440, 508, 381}) Put32(static_cast<std::uint32_t>(W));
-    FBytes.insert(FBytes.end(), Records.begin(), Records.end());
-    return std::move(FBytes);
-  }
-
-private:
-  std::vector<std::uint8_t> FBytes;
-  int FRecords = 0;
-  void Put32(std::uint32_t V) {
-    for (int I = 0; I < 4; ++I) FBytes.push_back(static_cast<std::uint8_t>(V >> (8 * I)));
-  }
-};
-
-// Numbers in [0, 1) from a fixed seed.
-struct TRandom {
-  std::uint32_t State;
-  double operator()() { return (State = State * 1664525u + 1013904223u) / 4294967296.0; }
-};
-
-// Lines at 45 degrees both ways across Width x Height, Spacing apart.
-std::vector<std::array<int, 4>> CrossHatch(double Width, double Height, double Spacing) {
-  std::vector<std::array<int, 4>> Lines;
-  auto Line = [&](double X0, double Y0, double X1, double Y1) {
-    Lines.push_back({static_cast<int>(std::lround(X0)), static_cast<int>(std::lround(Y0)),
-                     static_cast<int>(std::lround(X1)), static_cast<int>(std::lround(Y1))});
-  };
-  const double Step = Spacing * std::sqrt(2.0);
-  for (double C = Step / 2; C < Width + Height; C += Step) {
-    const double Left = std::max(0.0, C - Height), Right = std::min(Width, C);
-    Line(Left, C - Left, Right, C - Right);
-    const double K = C - Height, From = std::max(0.0, K), To = std::min(Width, K + Height);
-    Line(From, From - K, To, To - K);
-  }
-  return Lines;
-}
-
-std::vector<std::uint8_t> WmfCrossHatch() { // A3 in 0.05 mm
-  TWmfWriter W;
-  W.Record(0x02FA, {0, 7, 0, 0, 0});
-  W.Record(0x012D, {0});
-  for (const auto& L : CrossHatch(8400, 5940, 30)) W.Line(L[0], L[1], L[2], L[3]);
-  return W.Finish(8400, 5940, 508);
-}
-
-std::vector<std::uint8_t> EmfCrossHatch() { // A3 in 0.01 mm
-  TEmfWriter E;
-  E.Record(17, {8});
-  E.Record(9, {42000, 29700});
-  E.Record(11, {1587, 1123});
-  E.Record(38, {1, 0, 35, 0, 0});
-  E.Record(37, {1});
-  for (const auto& L : CrossHatch(42000, 29700, 200)) {
-    E.Record(27, {L[0], L[1]});
-    E.Record(54, {L[2], L[3]});
-  }
-  return E.Finish(42000, 29700);
-}
-
-std::vector<std::uint8_t> Scatter() { // 10 x 7.5 inches
-  TWmfWriter W;
-  W.Record(0x02FA, {0, 10, 0, 0x8020, 0x0020});
-  W.Record(0x02FC, {1, 0, 0, 0});
-  W.Record(0x012D, {0});
-  W.Record(0x012D, {1});
-  TRandom Random{7};
-  for (int I = 0; I < 35000; ++I) {
-    const double Spread = Random() + Random() + Random() + Random() - 2;
-    const int X = std::clamp(static_cast<int>(1500 + I % 5 * 1700 + Spread * 900), 200, 9750);
-    const int Y = std::clamp(static_cast<int>(6000 - I % 5 * 1000 + (Random() - 0.5) * 1500), 200, 7250);
-    W.Record(0x0418, {Y + 25, X + 25, Y - 25, X - 25});
-  }
-  return W.Finish(10000, 7500, 1000);
-}
-
-std::vector<std::uint8_t> Blobs() { // 10 x 7.5 inches
-  TWmfWriter W;
-  W.Record(0x02FA, {0, 60, 0, 0x2020, 0x0020});
-  W.Record(0x012D, {0});
-  TRandom Random{11};
-  for (int I = 0; I < 1000; ++I) {
-    W.Record(0x02FC, {0, static_cast<int>(Random() * 65536), static_cast<int>(Random() * 256), 0});
-    W.Record(0x012D, {1});
-    const double X = 400 + Random() * 9200, Y = 400 + Random() * 6700, Radius = 100 + Random() * 300;
-    std::vector<int> Points = {20};
-    for (int K = 0; K < 20; ++K) {
-      const double A = K * 2 * M_PI / 20, Reach = Radius * (0.7 + 0.3 * Random());
-      Points.push_back(static_cast<int>(X + Reach * std::cos(A)));
-      Points.push_back(static_cast<int>(Y + Reach * std::sin(A)));
-    }
-    W.Record(0x0324, Points);
-    W.Record(0x01F0, {1});
-  }
-  return W.Finish(10000, 7500, 1000);
-}
-
-std::vector<std::uint8_t> Star() {
-  TWmfWriter W;
-  W.Record(0x02FC, {0, 0x00C0, 0x0080, 0});
-  W.Record(0x012D, {0});
-  std::vector<int> Points = {2000};
-  for (int K = 0; K < 2000; ++K) {
-    const double A = K * 2 * M_PI / 2000, Reach = K % 2 ? 600 : 1450;
-    Points.push_back(static_cast<int>(std::lround(1500 + Reach * std::cos(A))));
-    Points.push_back(static_cast<int>(std::lround(1500 + Reach * std::sin(A))));
-  }
-  W.Record(0x0324, Points);
-  return W.Finish(3000, 3000);
-}
-
-std::vector<std::uint8_t> Zigzags() {
-  TWmfWriter W;
-  W.Record(0x02FC, {0, 0x00C0, 0x0080, 0});
-  W.Record(0x02FA, {5, 0, 0, 0, 0});
-  W.Record(0x012D, {0});
-  W.Record(0x012D, {1});
-  std::vector<int> Filled = {500}, Beside = {500};
-  for (int I = 0; I < 500; ++I) {
-    Filled.insert(Filled.end(), {I * 3000 / 500, I % 2 ? 3000 : 0});
-    Beside.insert(Beside.end(), {I * 3000 / 500 + 3, I % 2 ? 3000 : 0});
-  }
-  W.Record(0x0324, Filled);
-  W.Record(0x02FA, {0, 3, 0, 0x8000, 0});
-  W.Record(0x012D, {2});
-  W.Record(0x0325, Beside);
-  return W.Finish(3000, 3000);
-}
+using namespace testsupport;
 
 std::vector<std::uint8_t> FloorPlan() {
   TWmfWriter W;
@@ -275,10 +93,10 @@ void BM_MetafileFloorPlan(benchmark::State& State) { Play(State, FloorPlan()); }
 void BM_MetafileZigzagPolyline(benchmark::State& State) { Play(State, Zigzag()); }
 void BM_MetafileCrossHatch(benchmark::State& State) { Play(State, WmfCrossHatch(), true); }
 void BM_MetafileEnhancedCrossHatch(benchmark::State& State) { Play(State, EmfCrossHatch(), true); }
-void BM_MetafileScatter(benchmark::State& State) { Play(State, Scatter(), true); }
-void BM_MetafileBlobs(benchmark::State& State) { Play(State, Blobs(), true); }
-void BM_MetafileStar(benchmark::State& State) { Play(State, Star(), true); }
-void BM_MetafileZigzags(benchmark::State& State) { Play(State, Zigzags(), true); }
+void BM_MetafileScatter(benchmark::State& State) { Play(State, Scatter(35000), true); }
+void BM_MetafileBlobs(benchmark::State& State) { Play(State, Blobs(1000), true); }
+void BM_MetafileStar(benchmark::State& State) { Play(State, Star(2000), true); }
+void BM_MetafileZigzags(benchmark::State& State) { Play(State, Zigzags(500), true); }
 
 } // namespace
 

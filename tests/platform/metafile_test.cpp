@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/stream.h"
+#include "support/drawings.h"
 
 using namespace platform;
+using namespace testsupport;
 
 namespace {
 
@@ -209,103 +211,6 @@ TMetafileDrawStats DrawOnto(QImage& image, const TMetafile& m, double allowance 
   image.fill(Qt::white);
   QPainter p(&image);
   return m.Draw(p, image.rect(), {}, allowance);
-}
-
-// Ordinary drawings, written as drawing programs write them.
-
-// Numbers in [0, 1) from a fixed seed, the same with every library.
-struct Random {
-  std::uint32_t state;
-  double operator()() { return (state = state * 1664525u + 1013904223u) / 4294967296.0; }
-};
-
-// Lines at 45 degrees both ways across width x height, spacing apart: down
-// to the left along x + y = c, down to the right along x - y = c - height.
-std::vector<std::array<int, 4>> CrossHatch(double width, double height, double spacing) {
-  std::vector<std::array<int, 4>> lines;
-  auto line = [&](double x0, double y0, double x1, double y1) {
-    lines.push_back({int(std::lround(x0)), int(std::lround(y0)), int(std::lround(x1)), int(std::lround(y1))});
-  };
-  const double step = spacing * std::sqrt(2.0);
-  for (double c = step / 2; c < width + height; c += step) {
-    const double left = std::max(0.0, c - height), right = std::min(width, c);
-    line(left, c - left, right, c - right);
-    const double k = c - height, from = std::max(0.0, k), to = std::min(width, k + height);
-    line(from, from - k, to, to - k);
-  }
-  return lines;
-}
-// A3 in 0.05 mm, hatched every 1.5 mm under a pen of 0.35 mm (7 units).
-std::vector<std::uint8_t> WmfCrossHatch() {
-  std::vector<std::vector<std::uint8_t>> r{W(0x02FA, {0, 7, 0, 0, 0}), W(0x012D, {0})};
-  for (const auto& l : CrossHatch(8400, 5940, 30)) r.insert(r.end(), {W(0x0214, {l[1], l[0]}), W(0x0213, {l[3], l[2]})});
-  return Wmf(r, true, 8400, 5940, 508);
-}
-// A3 in 0.01 mm on the reference device, hatched every 2 mm, pen 0.35 mm.
-std::vector<std::uint8_t> EmfCrossHatch() {
-  std::vector<std::vector<std::uint8_t>> r{E(17, Out().u32(8)), E(9, Out().i32(42000).i32(29700)),
-                                           E(11, Out().i32(1587).i32(1123)),
-                                           E(38, Out().u32(1).u32(0).i32(35).i32(0).u32(0)), E(37, Out().u32(1))};
-  for (const auto& l : CrossHatch(42000, 29700, 200))
-    r.insert(r.end(), {E(27, Out().i32(l[0]).i32(l[1])), E(54, Out().i32(l[2]).i32(l[3]))});
-  return Emf(r, 42000, 29700);
-}
-// Open circles 0.05 inch across under a pen of 0.01 inch, in five clusters
-// over 10 x 7.5 inches.
-std::vector<std::uint8_t> Scatter(int circles) {
-  std::vector<std::vector<std::uint8_t>> r{W(0x02FA, {0, 10, 0, 0x8020, 0x0020}), W(0x02FC, {1, 0, 0, 0}),
-                                           W(0x012D, {0}), W(0x012D, {1})};
-  Random random{7};
-  for (int i = 0; i < circles; ++i) {
-    const double spread = random() + random() + random() + random() - 2;
-    const int x = std::clamp(int(1500 + i % 5 * 1700 + spread * 900), 200, 9750);
-    const int y = std::clamp(int(6000 - i % 5 * 1000 + (random() - 0.5) * 1500), 200, 7250);
-    r.push_back(W(0x0418, {y + 25, x + 25, y - 25, x - 25}));
-  }
-  return Wmf(r, true, 10000, 7500, 1000);
-}
-// Filled blobs of 20 points over 10 x 7.5 inches, outlined under a pen 0.6 %
-// of the frame wide, each with a brush of its own.
-std::vector<std::uint8_t> Blobs(int blobs) {
-  std::vector<std::vector<std::uint8_t>> r{W(0x02FA, {0, 60, 0, 0x2020, 0x0020}), W(0x012D, {0})};
-  Random random{11};
-  for (int i = 0; i < blobs; ++i) {
-    r.push_back(W(0x02FC, {0, int(random() * 65536), int(random() * 256), 0}));
-    r.push_back(W(0x012D, {1}));
-    const double cx = 400 + random() * 9200, cy = 400 + random() * 6700, radius = 100 + random() * 300;
-    Out points;
-    points.u16(20);
-    for (int k = 0; k < 20; ++k) {
-      const double a = k * 2 * M_PI / 20, reach = radius * (0.7 + 0.3 * random());
-      points.u16(unsigned(cx + reach * std::cos(a))).u16(unsigned(cy + reach * std::sin(a)));
-    }
-    r.push_back(Out().u32(std::uint32_t(3 + points.b.size() / 2)).u16(0x0324).raw(points.b).b);
-    r.push_back(W(0x01F0, {1}));
-  }
-  return Wmf(r, true, 10000, 7500, 1000);
-}
-// A filled star of points alternately 1450 and 600 units from the centre of
-// 3000 x 3000, outlined under a thin pen.
-std::vector<std::uint8_t> Star(int points) {
-  Out p;
-  p.u16(unsigned(points));
-  for (int k = 0; k < points; ++k) {
-    const double a = k * 2 * M_PI / points, reach = k % 2 ? 600 : 1450;
-    p.u16(unsigned(std::lround(1500 + reach * std::cos(a)))).u16(unsigned(std::lround(1500 + reach * std::sin(a))));
-  }
-  return Wmf({W(0x02FC, {0, 0x00C0, 0x0080, 0}), W(0x012D, {0}), Out().u32(std::uint32_t(3 + p.b.size() / 2)).u16(0x0324).raw(p.b).b},
-             true, 3000, 3000);
-}
-// A filled polygon zigzagging across 3000 x 3000 without an outline, and a
-// polyline beside it under a pen of 3 units.
-std::vector<std::uint8_t> Zigzags(int points) {
-  Out beside;
-  beside.u16(unsigned(points));
-  for (int i = 0; i < points; ++i) beside.u16(unsigned(i * 3000 / points + 3)).u16(i % 2 ? 3000 : 0);
-  return Wmf({W(0x02FC, {0, 0x00C0, 0x0080, 0}), W(0x02FA, {5, 0, 0, 0, 0}), W(0x012D, {0}), W(0x012D, {1}),
-              WmfZigzag(0x0324, points), W(0x02FA, {0, 3, 0, 0x8000, 0}), W(0x012D, {2}),
-              Out().u32(std::uint32_t(3 + beside.b.size() / 2)).u16(0x0325).raw(beside.b).b},
-             true, 3000, 3000);
 }
 
 } // namespace
