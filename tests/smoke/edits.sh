@@ -158,6 +158,18 @@ declined() {
   wait_title "Pictrova - $3*" || fail "the edit of $name is gone after $5 was declined ($(title))"
 }
 
+# The folder to paste from first, showing $1; the pictures' folder by a
+# second start, showing $2, in the window's view; $id is that window.
+two_starts() {
+  "$program" "$work/from" >"$work/program.log" 2>&1 &
+  pid=$!
+  read -r id _ <<<"$(wait_window "^Pictrova - $work/from/$1$")" || fail "the first folder is not shown"
+  place_window "$id"
+  "$program" "$pics"
+  wait_title "Pictrova - $pics/$2" || fail "the second start did not show $2 ($(title))"
+  click 450 400
+}
+
 changed() {
   journey_env "$work" pics from
   settings ImageTransitionEffect=0
@@ -172,15 +184,7 @@ changed() {
   # The file operations' questions bear the program's name.
   local question="^File changed by another program$" message="^Pictrova( 3)?$"
 
-  # The folder to paste from first; the pictures' folder by a second start,
-  # its first picture shown.
-  "$program" "$work/from" >"$work/program.log" 2>&1 &
-  pid=$!
-  read -r id _ <<<"$(wait_window "^Pictrova - $work/from/c.png$")" || fail "the first folder is not shown"
-  place_window "$id"
-  "$program" "$pics"
-  wait_title "Pictrova - $pics/a.png" || fail "the second start did not show a.png ($(title))"
-  click 450 400
+  two_starts c.png a.png
 
   # a.png turned; another program puts its own file in its place; Right.
   xdotool key ctrl+r
@@ -403,13 +407,7 @@ pasted() {
   pasted=$(sha256sum <"$work/from/s.png")
   next=$(sha256sum <"$pics/t.png")
 
-  "$program" "$work/from" >"$work/program.log" 2>&1 &
-  pid=$!
-  read -r id _ <<<"$(wait_window "^Pictrova - $work/from/s.png$")" || fail "the first folder is not shown"
-  place_window "$id"
-  "$program" "$pics"
-  wait_title "Pictrova - $pics/s.png" || fail "the second start did not show s.png ($(title))"
-  click 450 400
+  two_starts s.png s.png
   xdotool key ctrl+r
   wait_title "Pictrova - $pics/s.png*" || fail "the turn did not mark s.png modified ($(title))"
   # from's s.png cut in its tab and pasted here, over the turned picture's
