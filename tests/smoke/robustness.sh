@@ -86,6 +86,15 @@ fail() {
 keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
 
 # The visible window named Name that is not Other, as "id width height x y".
+# Waits up to $2 seconds for the window $main to be titled $1.
+main_titled() {
+  for _ in $(seq 1 $(($2 * 5))); do
+    [ "$(xdotool getwindowname "$main")" = "$1" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
 other_window() {
   local id
   for id in $(xdotool search --onlyvisible --name "$1" 2>/dev/null); do
@@ -405,11 +414,7 @@ reloadhandoff)
   view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
   start=$SECONDS
   timeout 20 "$program" "$work/one/a.png" || fail "the hand-off of a.png did not end"
-  for _ in $(seq 1 300); do
-    [ "$(xdotool getwindowname "$main")" = "Pictrova - $work/one/a.png" ] && break
-    sleep 0.2
-  done
-  [ "$(xdotool getwindowname "$main")" = "Pictrova - $work/one/a.png" ] || fail "the slow picture did not come"
+  main_titled "Pictrova - $work/one/a.png" 60 || fail "the slow picture did not come"
   echo "the slow picture took $((SECONDS - start)) s to come"
   # The first tab, two's; the slow picture stays on the screen.
   click $((mx + mw / 2)) $((my + mh / 2))
@@ -417,20 +422,13 @@ reloadhandoff)
   sleep 0.5
   xdotool key shift+F5
   timeout 20 "$program" "$work/two/c.png" || fail "the hand-off of c.png did not end"
-  for _ in $(seq 1 150); do
-    [ "$(xdotool getwindowname "$main")" = "Pictrova - $work/two/c.png" ] && break
-    sleep 0.2
-  done
-  [ "$(xdotool getwindowname "$main")" = "Pictrova - $work/two/c.png" ] || fail "c.png was not shown after the hand-off"
+  main_titled "Pictrova - $work/two/c.png" 30 || fail "c.png was not shown after the hand-off"
   sleep 1
   shot reloadhandoff
   where reloadhandoff "#FF0000" "$view" >/dev/null || fail "c.png's picture is not on the screen"
   where reloadhandoff "#00C000" "$view" >/dev/null && fail "the slow picture is shown under c.png's name"
   xdotool key ctrl+r
-  for _ in $(seq 1 150); do
-    [ "$(xdotool getwindowname "$main")" = "Pictrova - $work/two/c.png*" ] && break
-    sleep 0.2
-  done
+  main_titled "Pictrova - $work/two/c.png*" 30
   xdotool key ctrl+s
   for _ in $(seq 1 150); do
     [ "$(identify -format "%wx%h" "$work/two/c.png" 2>/dev/null)" = 125x200 ] && break
