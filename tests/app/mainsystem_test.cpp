@@ -64,6 +64,13 @@ protected:
     P.waitForFinished(10000);
     return QString::fromUtf8(P.readAllStandardOutput()).trimmed();
   }
+  // The program's printer, printing to the PDF file Pdf.
+  static QPrinter& PrinterToPdf(const QString& Pdf) {
+    QPrinter& Printer = rv::RvPrinter();
+    Printer.setOutputFormat(QPrinter::PdfFormat);
+    Printer.setOutputFileName(Pdf);
+    return Printer;
+  }
   // Where the program keeps its own files.
   static QString DataFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation); }
 
@@ -163,9 +170,7 @@ TEST_F(MainSystemTest, WallpaperWithoutGsettingsSaysSo) {
 TEST_F(MainSystemTest, PrintWindowsAreMadeOnceCaptionedAndPrint) {
   testing_support::TTempFolder Out;
   const QString Pdf = Out.QPath() + "/page.pdf";
-  QPrinter& Printer = rv::RvPrinter();
-  Printer.setOutputFormat(QPrinter::PdfFormat);
-  Printer.setOutputFileName(Pdf);
+  QPrinter& Printer = PrinterToPdf(Pdf);
   int Shown = 0;
   QString Caption;
   SystemDialogAnswer = [&](QDialog& D) {
@@ -271,9 +276,7 @@ TEST_F(MainSystemTest, AFailedPrintLeavesThePrinterUsable) {
 TEST_F(MainSystemTest, APrintToAFileKeepsAnotherPicturesPrintAndSaysWhenNotWritten) {
   testing_support::TTempFolder Out;
   const QString Pdf = Out.QPath() + "/page.pdf";
-  QPrinter& Printer = rv::RvPrinter();
-  Printer.setOutputFormat(QPrinter::PdfFormat);
-  Printer.setOutputFileName(Pdf);
+  QPrinter& Printer = PrinterToPdf(Pdf);
   SystemDialogAnswer = [](QDialog& D) {
     if (auto* Options = dynamic_cast<rv::Tfrvprnform2*>(&D)) Options->Button1->click();
   };

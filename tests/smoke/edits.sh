@@ -158,6 +158,14 @@ declined() {
   wait_title "Pictrova - $3*" || fail "the edit of $name is gone after $5 was declined ($(title))"
 }
 
+# The pictures' folder and the folder to paste from, shown without
+# transitions.
+paste_folders() {
+  journey_env "$work" pics from
+  settings ImageTransitionEffect=0
+  pics=$work/pics
+}
+
 # The folder to paste from first, showing $1; the pictures' folder by a
 # second start, showing $2, in the window's view; $id is that window.
 two_starts() {
@@ -171,9 +179,7 @@ two_starts() {
 }
 
 changed() {
-  journey_env "$work" pics from
-  settings ImageTransitionEffect=0
-  pics=$work/pics
+  paste_folders
   marked_picture "$pics/a.png" "#0000FF" 480x360
   marked_picture "$pics/b.png" "#00B000" 480x360
   marked_picture "$pics/c.png" "#FF0000" 480x360
@@ -397,9 +403,7 @@ alpha() {
 }
 
 pasted() {
-  journey_env "$work" pics from
-  settings ImageTransitionEffect=0
-  pics=$work/pics
+  paste_folders
   marked_picture "$pics/s.png" "#0000FF" 200x125
   marked_picture "$pics/t.png" "#00B000" 200x125
   marked_picture "$work/from/s.png" "#FFFF00" 160x100
