@@ -166,6 +166,18 @@ paste_folders() {
   pics=$work/pics
 }
 
+# The picture of from's tab (the one above) copied or cut by key $1 and
+# pasted in the pictures' tab.
+paste_from_tab() {
+  xdotool key Up
+  sleep 0.5
+  xdotool key "$1"
+  sleep 0.5
+  xdotool key Down
+  sleep 0.5
+  xdotool key ctrl+v
+}
+
 # The folder to paste from first, showing $1; the pictures' folder by a
 # second start, showing $2, in the window's view; $id is that window.
 two_starts() {
@@ -265,24 +277,12 @@ changed() {
   xdotool key ctrl+r
   wait_title "Pictrova - $pics/c.png*" || fail "the turn did not mark c.png modified ($(title))"
   cp "$pics/c.png" "$work/c-before.png"
-  xdotool key Up
-  sleep 0.5
-  xdotool key ctrl+c
-  sleep 0.5
-  xdotool key Down
-  sleep 0.5
-  xdotool key ctrl+v
+  paste_from_tab ctrl+c
   declined 05-declined n "$pics/c.png" "$work/c-before.png" "the paste"
   cmp -s "$work/pasted.png" "$work/from/c.png" || fail "from's c.png changed though the paste was declined"
 
   # Cut and pasted again, "Yes": replaced.
-  xdotool key Up
-  sleep 0.5
-  xdotool key ctrl+x
-  sleep 0.5
-  xdotool key Down
-  sleep 0.5
-  xdotool key ctrl+v
+  paste_from_tab ctrl+x
   wait_window "$message" >/dev/null || { shot 05-noreplace; fail "the paste did not ask to replace c.png"; }
   sleep 0.3
   shot 05-replace
@@ -416,13 +416,7 @@ pasted() {
   wait_title "Pictrova - $pics/s.png*" || fail "the turn did not mark s.png modified ($(title))"
   # from's s.png cut in its tab and pasted here, over the turned picture's
   # file: the question about the edit and the replace, in either order.
-  xdotool key Up
-  sleep 0.5
-  xdotool key ctrl+x
-  sleep 0.5
-  xdotool key Down
-  sleep 0.5
-  xdotool key ctrl+v
+  paste_from_tab ctrl+x
   local asked=0 replaced=0
   for _ in $(seq 1 100); do
     if [ $asked = 0 ] && find_window "$edit_question" >/dev/null; then
