@@ -253,6 +253,35 @@ TEST_F(PictureLoadTest, AReloadOutsideTheCurrentFolderReadsOffTheWindowsThread) 
   EXPECT_EQ(Env.HelpShown, 0);
 }
 
+// A picture handed over by a second start and slow to read (held at the
+// gate), in the shown picture's folder or in a new tab: the title and the
+// status name the picture on the screen until the new one shows.
+TEST_F(PictureLoadTest, AHandOffKeepsTheShownNamesUntilItsPictureComes) {
+  testsupport::TGatedReads& Reads = testsupport::TGatedReads::Get();
+  fs::create_directory(Env.File("one"));
+  fs::create_directory(Env.File("two"));
+  const std::string Shown = Env.Picture("one/a.png", 64, 48, Qt::yellow);
+  for (const char* Slow : {"one/b.gate", "two/c.gate"}) {
+    const std::string Path = Env.File(Slow);
+    testsupport::TGatedReads::Write(Path, 0x00FFFF, 40, 30);
+    Show(Shown);
+    const QString Title = Form().windowTitle();
+    ASSERT_EQ(Form().StatusPanelText(0), "a.png (64x48)");
+    Reads.Reset();
+    Reads.Close();
+    Form().Ptv_MainExecuteMacro({Path});
+    ASSERT_TRUE(WaitUntil([&] { return Reads.Held > 0; }));
+    Pump(50);
+    EXPECT_TRUE(Form().PictureLoadPending());
+    EXPECT_EQ(Form().windowTitle(), Title) << Slow;
+    EXPECT_EQ(Form().StatusPanelText(0), "a.png (64x48)") << Slow;
+    Reads.Open();
+    Settled();
+    EXPECT_EQ(Form().windowTitle(), "Pictrova - " + QString::fromStdString(Path));
+    EXPECT_EQ(Form().StatusPanelText(0), QString::fromStdString(Path.substr(Path.rfind('/') + 1)) + " (40x30)");
+  }
+}
+
 TEST_F(PictureLoadTest, ACommandRightAfterTheSwapFindsTheNewPicturesState) {
   Env.Picture("a.png", 64, 48, Qt::yellow);
   Env.Picture("b.png", 80, 40, Qt::cyan);
