@@ -254,16 +254,18 @@ TEST_F(PictureLoadTest, AReloadOutsideTheCurrentFolderReadsOffTheWindowsThread) 
 }
 
 // A picture handed over by a second start and slow to read (held at the
-// gate), in the shown picture's folder or in a new tab: the title and the
-// status name the picture on the screen until the new one shows.
+// gate), in the shown picture's folder, in a folder open in another tab or
+// in a new tab: the title and the status name the picture on the screen
+// until the new one shows.
 TEST_F(PictureLoadTest, AHandOffKeepsTheShownNamesUntilItsPictureComes) {
   testsupport::TGatedReads& Reads = testsupport::TGatedReads::Get();
-  fs::create_directory(Env.File("one"));
-  fs::create_directory(Env.File("two"));
+  for (const char* Folder : {"one", "two", "three"}) fs::create_directory(Env.File(Folder));
   const std::string Shown = Env.Picture("one/a.png", 64, 48, Qt::yellow);
-  for (const char* Slow : {"one/b.gate", "two/c.gate"}) {
+  const char* const Slows[] = {"one/c.gate", "two/d.gate", "three/e.gate"};
+  for (const char* Slow : Slows) testsupport::TGatedReads::Write(Env.File(Slow), 0x00FFFF, 40, 30);
+  Show(Env.Picture("two/b.png", 64, 48, Qt::cyan));
+  for (const char* Slow : Slows) {
     const std::string Path = Env.File(Slow);
-    testsupport::TGatedReads::Write(Path, 0x00FFFF, 40, 30);
     Show(Shown);
     const QString Title = Form().windowTitle();
     ASSERT_EQ(Form().StatusPanelText(0), "a.png (64x48)");
