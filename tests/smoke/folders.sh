@@ -56,6 +56,22 @@ thumb() {
   read -r bw bh bx by <<<"$box"
   echo "$((bx + bw / 2)) $((by + bh / 2))"
 }
+# delete_answered <keys> <answer>: the keys that delete, then the question
+# they bring (the window new since) answered by its key.
+delete_answered() {
+  local before question=""
+  before=$(xdotool search --onlyvisible --name . | sort)
+  xdotool key $1
+  for _ in $(seq 1 50); do
+    question=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name . | sort) | head -1)
+    [ -n "$question" ] && break
+    sleep 0.2
+  done
+  [ -n "$question" ] || fail "Delete asked no question"
+  sleep 0.5
+  shot question
+  xdotool windowfocus --sync "$question" key "$2"
+}
 ends() {
   timeout 20 "$program" EXIT || fail "the EXIT start did not end"
   pid_gone "$pid" || fail "the program did not end on EXIT"
@@ -219,18 +235,7 @@ trash)
   strip="${mw}x100+${mx}+$((my + 40))"
   shot before
   where before "#0000FF" "$strip" >/dev/null || fail "the pictures to delete are not in the strip"
-  before=$(xdotool search --onlyvisible --name . | sort)
-  xdotool key ctrl+a Delete
-  question=""
-  for _ in $(seq 1 50); do
-    question=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name . | sort) | head -1)
-    [ -n "$question" ] && break
-    sleep 0.2
-  done
-  [ -n "$question" ] || fail "Delete asked no question"
-  sleep 0.5
-  shot question
-  xdotool windowfocus --sync "$question" key alt+a
+  delete_answered "ctrl+a Delete" alt+a
   for _ in $(seq 1 50); do [ -z "$(ls -A "$work/one")" ] && break; sleep 0.2; done
   [ -z "$(ls -A "$work/one")" ] || fail "Yes to All left $(ls "$work/one" | tr '\n' ' ')in the folder"
   sleep 1
@@ -286,18 +291,7 @@ names)
   done
   [ "$(identify -format "%w %h" "$work/two/$latin1")" = "300 400" ] || fail "Ctrl+S did not write the turn to $latin1"
   [ "$(sha256sum <"$work/two/$twin")" = "$sum" ] || fail "the save changed the twin"
-  before=$(xdotool search --onlyvisible --name . | sort)
-  xdotool key Delete
-  question=""
-  for _ in $(seq 1 50); do
-    question=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name . | sort) | head -1)
-    [ -n "$question" ] && break
-    sleep 0.2
-  done
-  [ -n "$question" ] || fail "Delete asked no question"
-  sleep 0.5
-  shot question
-  xdotool windowfocus --sync "$question" key alt+y
+  delete_answered Delete alt+y
   for _ in $(seq 1 50); do [ -e "$work/two/$latin1" ] || break; sleep 0.2; done
   [ ! -e "$work/two/$latin1" ] || fail "Delete left $latin1 in its folder"
   [ "$(identify -format "%w %h" "$work/data/Trash/files/$latin1")" = "300 400" ] || fail "$latin1 is not in the trash"
