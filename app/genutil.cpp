@@ -116,7 +116,9 @@ bool IsPlainFileName(const std::string& Name) {
          Name.find('\0') == std::string::npos;
 }
 
-QString FileNameText(const std::string& Path) { return QString::fromUtf8(Path.data(), static_cast<qsizetype>(Path.size())); }
+QString FileNameText(const std::string& Path) {
+  return QString::fromUtf8(Path.data(), static_cast<qsizetype>(Path.size()));
+}
 
 std::string NameOfPath(const std::string& Path) { return Path.substr(Path.rfind(PathDelim) + 1); }
 

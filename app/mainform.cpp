@@ -266,7 +266,8 @@ void TMainForm::FormCreate(const std::vector<std::string>& arguments) {
   }
   // Still outside the event loop: a failure must reach the error path, not
   // end the start.
-  if (!fileToOpen.empty()) platform::TApplication::Guarded([&] { OpenFolderView(platform::AbsoluteFilePath(fileToOpen)); });
+  if (!fileToOpen.empty())
+    platform::TApplication::Guarded([&] { OpenFolderView(platform::AbsoluteFilePath(fileToOpen)); });
   // The hand-off from later starts: held by the server until the start's
   // own folder is open, so that a hand-off of the same folder selects it.
   if (FServer)

@@ -377,7 +377,8 @@ void TMainForm::RecentFolderClick(QAction* item) {
     // menu again.
     DropRecentFolder(folder);
     MessageDlg(windowTitle(),
-               FileNameText(folder) + QStringLiteral(" is not a valid Folder. It has been removed from the recent folders."),
+               FileNameText(folder) +
+                   QStringLiteral(" is not a valid Folder. It has been removed from the recent folders."),
                QMessageBox::Critical, QMessageBox::Ok);
     return;
   }

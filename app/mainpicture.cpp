@@ -455,8 +455,8 @@ void TMainForm::UpdateFileStatusText() {
   if (FPendingLoad && HasImage()) return;
   if (HasImage() && !FCurrentFileName.empty()) {
     const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
-    QString text = FileNameText(FCurrentFileName) + QStringLiteral(" (") + QString::number(bitmap->Width()) + QLatin1Char('x') +
-                   QString::number(bitmap->Height()) + QLatin1Char(')');
+    QString text = FileNameText(FCurrentFileName) + QStringLiteral(" (") + QString::number(bitmap->Width()) +
+                   QLatin1Char('x') + QString::number(bitmap->Height()) + QLatin1Char(')');
     if (FModified) text += QStringLiteral(" (Modified)");
     // A drawing whose play stopped at its bounds shows what fit: say so.
     if (RastrumView1->GetIO()->Params().MetafileShapesLeftOut > 0) text += QStringLiteral(" (Not every shape drawn)");

@@ -119,7 +119,8 @@ void TMainForm::SetAsDesktopWallpaper() {
   try {
     const std::string folder = wn::TWnDirectories().WindowsDirectory();
     if (folder.empty()) throw std::runtime_error("The program's data folder cannot be created.");
-    const std::string target = WallpaperPath(QString::fromStdString(folder), FileNameText(FCurrentFileName)).toStdString();
+    const std::string target =
+        WallpaperPath(QString::fromStdString(folder), FileNameText(FCurrentFileName)).toStdString();
     PrepareWallpaperTarget(target);
     const platform::TBitmap* shown = RastrumView1->GetBitmap();
     const double factor = WallpaperScale(shown->Width(), shown->Height(), ScreenSizeOf(*this));

@@ -395,7 +395,8 @@ bool TSaveAsForm::CloseQuery() {
   }
   std::error_code error;
   if (std::filesystem::exists(target, error) &&
-      MessageDlg(windowTitle(), FileNameText(target) + QStringLiteral(" already exists!\n\rDo you you want to replace it?"),
+      MessageDlg(windowTitle(),
+                 FileNameText(target) + QStringLiteral(" already exists!\n\rDo you you want to replace it?"),
                  QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
     return false;
   return true;

@@ -25,7 +25,8 @@ std::string SecondInstanceMacro(const std::vector<std::string>& arguments) {
   // path. A folder goes too: the running instance opens it as a tab.
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(last, error);
-  if (std::filesystem::is_regular_file(status) || std::filesystem::is_directory(status)) return platform::AbsoluteFilePath(last);
+  if (std::filesystem::is_regular_file(status) || std::filesystem::is_directory(status))
+    return platform::AbsoluteFilePath(last);
   return std::string();
 }
 

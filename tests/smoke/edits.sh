@@ -487,7 +487,8 @@ renamed() {
   # Another program's bytes in place, of the same size, the time put back.
   touch -r "$pics/a.bmp" "$work/stamp"
   sleep 1
-  [ "$(stat -c %s "$work/other.bmp")" = "$(stat -c %s "$pics/a.bmp")" ] || fail "the other program's bitmap differs in size"
+  [ "$(stat -c %s "$work/other.bmp")" = "$(stat -c %s "$pics/a.bmp")" ] ||
+    fail "the other program's bitmap differs in size"
   dd if="$work/other.bmp" of="$pics/a.bmp" bs=1M conv=notrunc status=none
   touch -r "$work/stamp" "$pics/a.bmp"
   rename_to a2
