@@ -883,8 +883,8 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
       Space = Layout.Space;
       Bits = Layout.Bits;
     } else if (!HeaderOnly || Space == jsOther) {
-      if (!DecodeAllowed(J.Image, Boxes) || !LayoutAllowed(Stream, CodeStream) || !opj_decode(J.Codec, J.Stream, J.Image) ||
-          !opj_end_decompress(J.Codec, J.Stream)) {
+      if (!DecodeAllowed(J.Image, Boxes) || !LayoutAllowed(Stream, CodeStream) ||
+          !opj_decode(J.Codec, J.Stream, J.Image) || !opj_end_decompress(J.Codec, J.Stream)) {
         Progress.Abort();
         return;
       }

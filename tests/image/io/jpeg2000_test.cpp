@@ -179,44 +179,34 @@ Bytes Jp2File(const Bytes& CodeStream, int W, int H, int Components, std::uint32
   return Jp2Around(Header, CodeStream, false, {}, Late);
 }
 
-// A marker segment: the marker, its length, its payload.
-Bytes Segment(std::uint8_t Marker, const Bytes& Payload) {
-  Bytes S = {0xFF, Marker};
-  for (std::uint8_t B : Be(static_cast<std::uint32_t>(Payload.size() + 2), 2)) S.push_back(B);
-  S.insert(S.end(), Payload.begin(), Payload.end());
-  return S;
+// The bytes of Parts one after the other, after those of To.
+void Put(Bytes& To, std::initializer_list<Bytes> Parts) {
+  for (const Bytes& P : Parts) To.insert(To.end(), P.begin(), P.end());
+}
+Bytes Cat(std::initializer_list<Bytes> Parts) {
+  Bytes All;
+  Put(All, Parts);
+  return All;
 }
 
-// The levels, code-block size and precincts of a coding style: Levels
+// A marker segment: the marker, its length, its payload.
+Bytes Segment(std::uint8_t Marker, const Bytes& Payload) {
+  return Cat({{0xFF, Marker}, Be(static_cast<std::uint32_t>(Payload.size() + 2), 2), Payload});
+}
+
+// A coding style for all components (COD: layer-resolution order, one
+// layer, no component transform) with the quantisation that goes with its
+// levels (QCD: none, two guard bits), or for Component alone (COC): Levels
 // decomposition levels, code-blocks of 2^Block x 2^Block, the reversible
 // filter and, unless Precincts is empty, each level's precinct size
 // exponents (width in the low nibble).
-Bytes StyleTail(int Levels, int Block, const Bytes& Precincts) {
-  Bytes P = {static_cast<std::uint8_t>(Levels), static_cast<std::uint8_t>(Block - 2),
-             static_cast<std::uint8_t>(Block - 2), 0, 1};
-  P.insert(P.end(), Precincts.begin(), Precincts.end());
-  return P;
-}
-
-// A coding style (layer-resolution order, one layer, no component
-// transform) with the quantisation that goes with its levels (none, two
-// guard bits).
-Bytes CodingStyle(int Levels, int Block, const Bytes& Precincts = {}) {
-  Bytes P = {static_cast<std::uint8_t>(Precincts.empty() ? 0 : 1), 0, 0, 1, 0};
-  const Bytes Tail = StyleTail(Levels, Block, Precincts);
-  P.insert(P.end(), Tail.begin(), Tail.end());
-  Bytes S = Segment(0x52, P);
-  const Bytes Q = Segment(0x5C, Bytes(static_cast<std::size_t>(3 * Levels + 2), 0x40));
-  S.insert(S.end(), Q.begin(), Q.end());
-  return S;
-}
-
-// The same for one component (of at most 256), without quantisation.
-Bytes ComponentStyle(int Component, int Levels, int Block, const Bytes& Precincts = {}) {
-  Bytes P = {static_cast<std::uint8_t>(Component), static_cast<std::uint8_t>(Precincts.empty() ? 0 : 1)};
-  const Bytes Tail = StyleTail(Levels, Block, Precincts);
-  P.insert(P.end(), Tail.begin(), Tail.end());
-  return Segment(0x53, P);
+Bytes CodingStyle(int Levels, int Block, const Bytes& Precincts = {}, int Component = -1) {
+  const auto Given = static_cast<std::uint8_t>(Precincts.empty() ? 0 : 1);
+  const auto L = static_cast<std::uint8_t>(Levels), B = static_cast<std::uint8_t>(Block - 2);
+  const Bytes Tail = Cat({{L, B, B, 0, 1}, Precincts});
+  if (Component >= 0) return Segment(0x53, Cat({{static_cast<std::uint8_t>(Component), Given}, Tail}));
+  return Cat({Segment(0x52, Cat({{Given, 0, 0, 1, 0}, Tail})),
+              Segment(0x5C, Bytes(static_cast<std::size_t>(3 * Levels + 2), 0x40))});
 }
 
 // A picture of W x H at (X0, Y0) on the canvas, cut into tiles of TileW x
@@ -225,7 +215,6 @@ struct TGrid {
   std::uint32_t W, H, TileW, TileH;
   int Components = 1;
   std::uint32_t X0 = 0, Y0 = 0;
-  std::uint32_t Tiles() const { return (X0 + W + TileW - 1) / TileW * ((Y0 + H + TileH - 1) / TileH); }
 };
 
 // The header segments of each tile-part of a tile.
@@ -237,26 +226,23 @@ using TParts = std::vector<Bytes>;
 // component; end of code stream.
 template <typename F>
 Bytes StyledCodeStream(const TGrid& Grid, const Bytes& Main, F Parts) {
-  Bytes S = {0xFF, 0x4F}, Size = {0, 0};
-  for (std::uint32_t V : {Grid.X0 + Grid.W, Grid.Y0 + Grid.H, Grid.X0, Grid.Y0, Grid.TileW, Grid.TileH, 0u, 0u})
-    for (std::uint8_t B : Be(V, 4)) Size.push_back(B);
-  for (std::uint8_t B : Be(static_cast<std::uint32_t>(Grid.Components), 2)) Size.push_back(B);
-  for (int C = 0; C < Grid.Components; ++C) Size.insert(Size.end(), {7, 1, 1});
-  for (const Bytes& Part : {Segment(0x51, Size), Main}) S.insert(S.end(), Part.begin(), Part.end());
-  for (std::uint32_t Tile = 0; Tile < Grid.Tiles(); ++Tile) {
+  const std::uint32_t Right = Grid.X0 + Grid.W, Bottom = Grid.Y0 + Grid.H;
+  Bytes Size = {0, 0};
+  for (std::uint32_t V : {Right, Bottom, Grid.X0, Grid.Y0, Grid.TileW, Grid.TileH, 0u, 0u}) Put(Size, {Be(V, 4)});
+  Put(Size, {Be(static_cast<std::uint32_t>(Grid.Components), 2)});
+  for (int C = 0; C < Grid.Components; ++C) Put(Size, {{7, 1, 1}});
+  Bytes S = Cat({{0xFF, 0x4F}, Segment(0x51, Size), Main});
+  const Bytes Packets(static_cast<std::size_t>(Grid.Components), 0);
+  const std::uint32_t Tiles = (Right + Grid.TileW - 1) / Grid.TileW * ((Bottom + Grid.TileH - 1) / Grid.TileH);
+  for (std::uint32_t Tile = 0; Tile < Tiles; ++Tile) {
     const TParts Headers = Parts(Tile);
-    for (std::size_t Part = 0; Part < Headers.size(); ++Part) {
-      const Bytes& Header = Headers[Part];
-      const Bytes Index = Be(Tile, 2);
-      S.insert(S.end(), {0xFF, 0x90, 0, 10, Index[0], Index[1]});
-      for (std::uint8_t B : Be(static_cast<std::uint32_t>(14 + Header.size() + Grid.Components), 4)) S.push_back(B);
-      S.insert(S.end(), {static_cast<std::uint8_t>(Part), static_cast<std::uint8_t>(Headers.size())});
-      S.insert(S.end(), Header.begin(), Header.end());
-      S.insert(S.end(), {0xFF, 0x93});
-      S.insert(S.end(), static_cast<std::size_t>(Grid.Components), 0);
-    }
+    for (std::size_t Part = 0; Part < Headers.size(); ++Part)
+      Put(S, {{0xFF, 0x90, 0, 10}, Be(Tile, 2),
+              Be(static_cast<std::uint32_t>(14 + Headers[Part].size() + Packets.size()), 4),
+              {static_cast<std::uint8_t>(Part), static_cast<std::uint8_t>(Headers.size())}, Headers[Part],
+              {0xFF, 0x93}, Packets});
   }
-  S.insert(S.end(), {0xFF, 0xD9});
+  Put(S, {{0xFF, 0xD9}});
   return S;
 }
 
@@ -637,10 +623,8 @@ TEST(Jpeg2000Failure, PrecinctsAndCodeBlocksCountInTheAllocationCap) {
   TinyAtLowest.front() = 0x11;
   TinyAtHighest.back() = 0x11;
   const Bytes Plain = CodingStyle(5, 6), Small = CodingStyle(5, 2), Fine = CodingStyle(5, 6, Tiny);
-  auto Join = [](std::initializer_list<Bytes> Parts) {
-    Bytes All;
-    for (const Bytes& P : Parts) All.insert(All.end(), P.begin(), P.end());
-    return All;
+  auto Own = [](int Component, int Block, const Bytes& Precincts = {}) {
+    return CodingStyle(5, Block, Precincts, Component);
   };
   const TGrid One{512, 512, 512, 512}, Three{512, 512, 512, 512, 3};
   const struct {
@@ -653,17 +637,17 @@ TEST(Jpeg2000Failure, PrecinctsAndCodeBlocksCountInTheAllocationCap) {
       {"64 x 64 code-blocks, a precinct a level", Three, Plain},
       {"4 x 4 code-blocks", One, Small},
       {"4 x 4 code-blocks in three components", Three, Small, {{}}, false},
-      {"4 x 4 code-blocks in one of three", Three, Join({Plain, ComponentStyle(1, 5, 2)})},
-      {"4 x 4 code-blocks in two of three", Three, Join({Plain, ComponentStyle(0, 5, 2), ComponentStyle(2, 5, 2)}),
+      {"4 x 4 code-blocks in one of three", Three, Cat({Plain, Own(1, 2)})},
+      {"4 x 4 code-blocks in two of three", Three, Cat({Plain, Own(0, 2), Own(2, 2)}),
        {{}}, false},
       {"components' own styles before the one for all", Three,
-       Join({ComponentStyle(0, 5, 2), ComponentStyle(1, 5, 2), Plain}), {{}}, false},
+       Cat({Own(0, 2), Own(1, 2), Plain}), {{}}, false},
       {"2 x 2 precincts", One, Fine, {{}}, false},
       {"2 x 2 precincts at the lowest level only", One, CodingStyle(5, 6, TinyAtLowest)},
       {"2 x 2 precincts at the highest level only", One, CodingStyle(5, 6, TinyAtHighest), {{}}, false},
       {"2 x 2 precincts in the tile's header", One, Plain, {Fine}, false},
       {"2 x 2 precincts in the tile's header for one component", Three, Plain,
-       {ComponentStyle(2, 5, 6, Tiny)}, false},
+       {Own(2, 6, Tiny)}, false},
       {"the tile's header over the main one", One, Fine, {Plain}},
       {"a coding style in a later tile-part", One, Plain, {{}, Plain}, false},
       {"four tiles of 4 x 4 code-blocks", {1024, 1024, 512, 512}, Small, {{}}},
@@ -695,10 +679,7 @@ TEST(Jpeg2000Failure, PrecinctsAndCodeBlocksCountInTheAllocationCap) {
 // few times at most, not once for every tile-part.
 TEST(Jpeg2000Failure, LayoutWalkReadsTheCodeStreamOnce) {
   const Bytes Stream = StyledCodeStream({512, 512, 16, 16, 3}, CodingStyle(4, 4), [](std::uint32_t Tile) {
-    const Bytes Own = ComponentStyle(static_cast<int>(Tile % 3), 4, 3, Bytes(5, 0x44));
-    Bytes First = CodingStyle(4, 4);
-    First.insert(First.end(), Own.begin(), Own.end());
-    return TParts{First, {}, {}};
+    return TParts{Cat({CodingStyle(4, 4), CodingStyle(4, 3, Bytes(5, 0x44), static_cast<int>(Tile % 3))}), {}, {}};
   });
   platform::TBytesStream Inner(Stream.data(), static_cast<std::int64_t>(Stream.size()));
   TCountingStream Counted(Inner);
