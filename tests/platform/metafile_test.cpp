@@ -348,7 +348,7 @@ TEST(MetafileDraw, OpaqueTextRectangleWithoutCharacters) {
 
 TEST(MetafileDraw, RealPicturesTakeAFractionOfTheBudgetsAndDrawAsBefore) {
   // The pictures above, then a polygon of 2,000 points across the frame and
-  // a thin polyline of 4,000: both are left out, and the picture before
+  // a thin polyline of 8,000: both are left out, and the picture before
   // them is drawn as alone.
   for (bool enhanced : {false, true}) {
     auto records = enhanced ? EmfPictureRecords() : PictureRecords();
@@ -361,7 +361,7 @@ TEST(MetafileDraw, RealPicturesTakeAFractionOfTheBudgetsAndDrawAsBefore) {
       records.push_back(W(0x02FA, {0, 0, 0, 0, 0})); // object 5: thin black pen
       records.push_back(W(0x012D, {5}));
     }
-    records.push_back(enhanced ? EmfZigzag(87, 4000, 100) : WmfZigzag(0x0325, 4000, 100));
+    records.push_back(enhanced ? EmfZigzag(87, 8000, 100) : WmfZigzag(0x0325, 8000, 100));
     auto crowded = enhanced ? Emf(records) : Wmf(records, true);
     TMetafile m, c;
     m.LoadFromBytes(alone.data(), alone.size());
@@ -373,7 +373,7 @@ TEST(MetafileDraw, RealPicturesTakeAFractionOfTheBudgetsAndDrawAsBefore) {
     EXPECT_GT(s.FillWork, 0);
     EXPECT_LT(s.FillWork, s.FillBudget / 100) << "a real picture is far from the budget";
     EXPECT_EQ(s.ShapesSkipped, 0);
-    EXPECT_EQ(s.StrokeBudget, std::llround(1024 * std::hypot(200.0, 160.0)));
+    EXPECT_EQ(s.StrokeBudget, std::llround(2560 * std::hypot(200.0, 160.0)));
     EXPECT_EQ(s.WideStrokeBudget, 4 * 200 * 160);
     EXPECT_GT(s.WideStrokeWork, 0) << "the green line, 6 pixels wide";
     EXPECT_LT(s.WideStrokeWork, s.WideStrokeBudget / 100);
@@ -429,6 +429,7 @@ TEST(MetafileDraw, OrdinaryDrawingsAreWholeAtTheLargestSizeDrawn) {
       {"A3 cross-hatch every 1.5 mm under a pen of 0.35 mm", WmfCrossHatch()},
       {"enhanced A3 cross-hatch every 2 mm", EmfCrossHatch()},
       {"scatter plot of 35,000 open circles", Scatter(35000)},
+      {"scatter plot of 70,000 filled markers outlined under a hairline pen", DenseScatter(70000)},
       {"clip art of 1,000 blobs outlined 0.6 % of the frame wide", Blobs(1000)},
       {"star of 2,000 points", Star(2000)},
       {"zigzags of 500 points", Zigzags(500)},
@@ -446,6 +447,110 @@ TEST(MetafileDraw, OrdinaryDrawingsAreWholeAtTheLargestSizeDrawn) {
     for (auto [work, budget] : {std::pair{s.FillWork, s.FillBudget}, {s.FillPixels, s.FillPixelBudget},
                                 {s.StrokeWork, s.StrokeBudget}, {s.WideStrokeWork, s.WideStrokeBudget}})
       EXPECT_LE(work, budget / 2) << d.name;
+  }
+}
+
+// A WMF region of rectangles (left, top, right, bottom), one scan each.
+std::vector<std::uint8_t> WmfRegion(const std::vector<QRect>& rects) {
+  Out scans;
+  for (const QRect& r : rects)
+    scans.u16(2).u16(unsigned(r.top())).u16(unsigned(r.bottom() + 1)).u16(unsigned(r.left())).u16(unsigned(r.right() + 1)).u16(2);
+  Out region; // next in chain, type, count, size, scans, largest scan, bounds
+  region.u16(0).u16(6).u32(0).u16(unsigned(22 + scans.b.size())).u16(unsigned(rects.size())).u16(2);
+  region.u16(0).u16(0).u16(100).u16(80).raw(scans.b);
+  return Out().u32(std::uint32_t(3 + region.b.size() / 2)).u16(0x06FF).raw(region.b).b;
+}
+// ExtSelectClipRgn: mode and rectangles on the reference device; without
+// rectangles, no region at all.
+std::vector<std::uint8_t> EmfClipRegion(unsigned mode, const std::vector<QRect>& rects) {
+  Out data;
+  if (!rects.empty()) {
+    data.u32(32).u32(1).u32(std::uint32_t(rects.size())).u32(std::uint32_t(rects.size() * 16));
+    data.i32(0).i32(0).i32(100).i32(80);
+    for (const QRect& r : rects) data.i32(r.left()).i32(r.top()).i32(r.right() + 1).i32(r.bottom() + 1);
+  }
+  return E(75, Out().u32(std::uint32_t(data.b.size())).u32(mode).raw(data.b));
+}
+
+TEST(MetafileDraw, ClipRecordsConfineEveryShapeTextAndBlit) {
+  // The drawing of the pictures above with a thin outline round it and a
+  // black blit without a source, after records that clip it: it comes out
+  // as drawn without them, wherever the clip region keeps pixel centres,
+  // and white elsewhere. Clip regions are kept in device pixels when the
+  // mapping changes after them, and with the rest of the saved state.
+  auto scene = [](bool enhanced) {
+    auto records = enhanced ? EmfPictureRecords() : PictureRecords();
+    if (enhanced) {
+      records.insert(records.end(), {E(38, Out().u32(6).u32(0).i32(0).i32(0).u32(0xFF0000)), E(37, Out().u32(6)),
+                                     E(37, Out().u32(0x80000005)), E(42, Out().i32(3).i32(3).i32(97).i32(77)),
+                                     E(76, Out().i32(0).i32(0).i32(0).i32(0).i32(55).i32(45).i32(10).i32(30)
+                                               .u32(0x00000042).raw(std::vector<std::uint8_t>(56, 0)))});
+    } else {
+      records.insert(records.end(), {W(0x02FA, {0, 0, 0, 0, 0x00FF}), W(0x012D, {5}), W(0x02FC, {1, 0, 0, 0}),
+                                     W(0x012D, {6}), W(0x0418, {77, 97, 3, 3}),
+                                     W(0x061D, {0x0042, 0x0000, 30, 10, 45, 55})});
+    }
+    return records;
+  };
+  const QRect frame(0, 0, 100, 80), middle(30, 20, 40, 40);
+  const QRegion twoRects = QRegion(10, 10, 30, 20) + QRegion(50, 40, 40, 30);
+  const auto window = W(0x020C, {80, 100});
+  const struct {
+    const char* name;
+    bool enhanced;
+    std::vector<std::vector<std::uint8_t>> clip;
+    QRegion kept;
+  } cases[] = {
+      {"IntersectClipRect", false, {W(0x0416, {60, 70, 20, 30})}, middle},
+      {"ExcludeClipRect", false, {W(0x0415, {60, 70, 20, 30})}, QRegion(frame) - middle},
+      {"two IntersectClipRects", false, {W(0x0416, {60, 60, 10, 10}), W(0x0416, {70, 90, 30, 40})},
+       QRegion(40, 30, 20, 30)},
+      {"SelectClipRegion", false, {WmfRegion({QRect(10, 10, 30, 20), QRect(50, 40, 40, 30)}), W(0x012C, {0}), W(0x01F0, {0})}, twoRects},
+      {"OffsetClipRgn", false, {W(0x0416, {60, 70, 20, 30}), W(0x0220, {5, -20})}, middle.translated(-20, 5)},
+      {"IntersectClipRect undone by RestoreDC", false,
+       {W(0x001E, {}), W(0x0416, {60, 70, 20, 30}), W(0x0127, {-1})}, frame},
+      {"ExcludeClipRect kept by SaveDC", false,
+       {W(0x0415, {60, 70, 20, 30}), W(0x001E, {}), W(0x0416, {40, 40, 10, 10}), W(0x0127, {-1})},
+       QRegion(frame) - middle},
+      {"IntersectClipRect before the window doubles", false,
+       {W(0x020C, {40, 50}), W(0x0416, {30, 35, 10, 15}), window}, middle},
+      {"EMR_INTERSECTCLIPRECT", true, {E(30, Out().i32(30).i32(20).i32(70).i32(60))}, middle},
+      {"EMR_EXCLUDECLIPRECT", true, {E(29, Out().i32(30).i32(20).i32(70).i32(60))}, QRegion(frame) - middle},
+      {"EMR_EXTSELECTCLIPRGN copy", true, {EmfClipRegion(5, {QRect(10, 10, 30, 20), QRect(50, 40, 40, 30)})},
+       twoRects},
+      {"EMR_EXTSELECTCLIPRGN difference", true,
+       {E(30, Out().i32(10).i32(10).i32(90).i32(70)), EmfClipRegion(4, {middle})},
+       QRegion(10, 10, 80, 60) - middle},
+      {"EMR_EXTSELECTCLIPRGN or, xor", true,
+       {EmfClipRegion(5, {middle}), EmfClipRegion(2, {QRect(10, 10, 30, 20)}), EmfClipRegion(3, {QRect(50, 40, 40, 30)})},
+       QRegion(middle) + QRegion(10, 10, 30, 20) ^ QRegion(50, 40, 40, 30)},
+      {"EMR_EXTSELECTCLIPRGN copy of no region", true,
+       {E(30, Out().i32(30).i32(20).i32(70).i32(60)), EmfClipRegion(5, {})}, frame},
+      {"EMR_SELECTCLIPPATH", true,
+       {E(59, Out()), E(43, Out().i32(30).i32(20).i32(70).i32(60)), E(60, Out()), E(67, Out().u32(5))}, middle},
+      {"EMR_OFFSETCLIPRGN", true, {E(30, Out().i32(30).i32(20).i32(70).i32(60)), E(26, Out().i32(-20).i32(5))},
+       middle.translated(-20, 5)},
+      {"EMR_INTERSECTCLIPRECT undone by EMR_RESTOREDC", true,
+       {E(33, Out()), E(30, Out().i32(30).i32(20).i32(70).i32(60)), E(34, Out().i32(-1))}, frame},
+  };
+  for (const auto& c : cases) {
+    auto records = c.clip;
+    const auto drawing = scene(c.enhanced);
+    records.insert(records.end(), drawing.begin(), drawing.end());
+    const auto whole = c.enhanced ? Emf(drawing) : Wmf(drawing, true);
+    const auto clipped = c.enhanced ? Emf(records) : Wmf(records, true);
+    TMetafile w, m;
+    w.LoadFromBytes(whole.data(), whole.size());
+    m.LoadFromBytes(clipped.data(), clipped.size());
+    QImage expected = Render(w, 100, 80);
+    for (int y = 0; y < 80; ++y)
+      for (int x = 0; x < 100; ++x)
+        if (!c.kept.contains(QPoint(x, y))) expected.setPixel(x, y, qRgb(255, 255, 255));
+    const QImage drawn = Render(m, 100, 80);
+    int wrong = 0;
+    for (int y = 0; y < 80; ++y)
+      for (int x = 0; x < 100; ++x) wrong += drawn.pixel(x, y) != expected.pixel(x, y);
+    EXPECT_EQ(wrong, 0) << c.name;
   }
 }
 
@@ -570,10 +675,10 @@ TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {
   };
   std::vector<std::vector<std::uint8_t>> lines{thin, W(0x012D, {0})};
   std::vector<std::vector<std::uint8_t>> flat{W(0x02FA, {0, 3840, 0, 0, 0}), W(0x012D, {0})};
-  for (int i = 0; i < 3000; ++i) { // 40 pixels each: (i, 1024) to (i, 3584), and across
-    lines.insert(lines.end(), {W(0x0214, {1024, i}), W(0x0213, {3584, i})});
+  for (int i = 0; i < 6000; ++i) // 40 pixels each: (x, 1024) to (x, 3584)
+    lines.insert(lines.end(), {W(0x0214, {1024, i * 2 / 3}), W(0x0213, {3584, i * 2 / 3})});
+  for (int i = 0; i < 3000; ++i) // across, as wide as 60 pixels
     flat.insert(flat.end(), {W(0x0214, {i, 1024}), W(0x0213, {i, 3584})});
-  }
   const auto emfSquare = std::vector<std::vector<std::uint8_t>>{
       E(39, Out().u32(1).u32(0).u32(0x0000FF).u32(0)), E(38, Out().u32(2).u32(0).i32(0).i32(0).u32(0xFF0000)),
       E(37, Out().u32(1)), E(37, Out().u32(2)), E(43, Out().i32(2560).i32(2560).i32(3712).i32(3712))};
@@ -581,21 +686,21 @@ TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {
     records.insert(records.end(), emfSquare.begin(), emfSquare.end());
     return Emf(records, 4096 * 508 * 100 / 1920, 4096 * 381 * 100 / 1440);
   };
-  const std::int64_t budget = std::llround(1024 * std::hypot(64.0, 64.0)), wideBudget = 4 * 64 * 64;
+  const std::int64_t budget = std::llround(2560 * std::hypot(64.0, 64.0)), wideBudget = 4 * 64 * 64;
   struct Case {
     std::vector<std::uint8_t> data;
-    // The work of each of the 3,000 lines before the square and how many of
-    // them the budget pays for; none for one crowded outline. Wide lines are
-    // paid from a budget of their own.
-    std::int64_t each, drawn;
+    // The lines before the square, the work of each and how many of them
+    // the budget pays for; none for one crowded outline. Wide lines are paid
+    // from a budget of their own.
+    std::int64_t count, each, drawn;
     bool wide = false;
   };
   const Case cases[] = {
-      {wmf({thin, W(0x012D, {0}), WmfZigzag(0x0325, 16000)}), 0, 0},
-      {emf({EmfZigzag(87, 16000)}), 0, 0},
-      {emf({E(59, Out()), EmfZigzag(89, 16000), E(60, Out()), E(64, Out())}), 0, 0}, // a stroked path
-      {wmf(lines), 40, budget / 40},
-      {wmf(flat), (40 + 60) * 60, wideBudget / ((40 + 60) * 60), true}, // the wide pen's caps too
+      {wmf({thin, W(0x012D, {0}), WmfZigzag(0x0325, 16000)}), 1, 0, 0},
+      {emf({EmfZigzag(87, 16000)}), 1, 0, 0},
+      {emf({E(59, Out()), EmfZigzag(89, 16000), E(60, Out()), E(64, Out())}), 1, 0, 0}, // a stroked path
+      {wmf(lines), 6000, 40, budget / 40},
+      {wmf(flat), 3000, (40 + 60) * 60, wideBudget / ((40 + 60) * 60), true}, // the wide pen's caps too
   };
   for (const Case& c : cases) {
     TMetafile m;
@@ -608,7 +713,7 @@ TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {
     EXPECT_EQ(s.WideStrokeBudget, wideBudget);
     EXPECT_NEAR(double(s.StrokeWork), double(thinWork + (outlined ? 4 * 18 : 0)), 1);
     EXPECT_EQ(s.WideStrokeWork, c.wide ? c.each * c.drawn : 0);
-    EXPECT_EQ(s.StrokesSkipped, (c.each ? 3000 - c.drawn : 1) + !outlined);
+    EXPECT_EQ(s.StrokesSkipped, c.count - c.drawn + !outlined);
     EXPECT_EQ(s.ShapesSkipped, 0);
     EXPECT_EQ(At(img, 50, 50), 0xFF0000u) << "the square's fill";
     EXPECT_EQ(At(img, 40, 50), outlined ? 0x0000FFu : 0xFF0000u) << "the square's outline";

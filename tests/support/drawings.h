@@ -150,6 +150,24 @@ inline std::vector<std::uint8_t> Scatter(int Circles) {
   return W.Finish(10000, 7500, 1000);
 }
 
+// Filled circular markers 0.054 inch across outlined under a hairline pen, in
+// five clusters over 10 x 7.5 inches: one 14-byte record each.
+inline std::vector<std::uint8_t> DenseScatter(int Markers) {
+  TWmfWriter W;
+  W.Record(0x02FA, {0, 0, 0, 0x4000, 0x0000});
+  W.Record(0x02FC, {0, 0xC040, 0x00F0, 0});
+  W.Record(0x012D, {0});
+  W.Record(0x012D, {1});
+  TRandom Random{13};
+  for (int I = 0; I < Markers; ++I) {
+    const double Spread = Random() + Random() + Random() + Random() - 2;
+    const int X = std::clamp(static_cast<int>(1500 + I % 5 * 1700 + Spread * 1000), 100, 9900);
+    const int Y = std::clamp(static_cast<int>(6000 - I % 5 * 1000 + (Random() - 0.5) * 2000), 100, 7400);
+    W.Record(0x0418, {Y + 27, X + 27, Y - 27, X - 27});
+  }
+  return W.Finish(10000, 7500, 1000);
+}
+
 // Filled blobs of 20 points over 10 x 7.5 inches, outlined under a pen 0.6 %
 // of the frame wide, each with a brush of its own.
 inline std::vector<std::uint8_t> Blobs(int Count) {
