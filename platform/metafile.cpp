@@ -52,16 +52,17 @@ constexpr double kCrowdedFrameHeights = 64;
 // kFillFrameAreas times the frame's area, a few milliseconds each at the
 // largest size. A blend of 256 concentric steps paints about 70 frames, a
 // page of layered backgrounds a few. Blits (with or without a picture) and
-// text pay from it too, by the pixels of their destination and the boxes of
-// their glyphs within the frame: a page of text comes to a fraction of one
+// text pay from it too, by the pixels of their destination and of their
+// glyphs within the frame: a page of text comes to a small part of one
 // frame. What costs the platform more than a solid fill counts that many
 // times: a hatch or pattern brush, which it paints pixel by pixel, about ten
-// times; a picture stretched or combined onto the frame about twice, and so
-// do glyphs, which it fills as outlines.
+// times; a picture stretched or combined onto the frame about twice. A clip
+// region that cuts a fill into pieces adds the cost of a span for each row
+// of each, some fifty pixels.
 constexpr double kFillFrameAreas = 512;
 constexpr int kPatternCost = 10;
 constexpr int kPictureCost = 2;
-constexpr int kGlyphCost = 2;
+constexpr int kClipRunCost = 48;
 // Thin lines: the length within the frame of every outline drawn with a
 // pen a pixel wide, at most kStrokeFrameDiagonals frame diagonals, about a
 // second of them. Each of their pixels costs the platform a span of its own
@@ -620,9 +621,47 @@ protected:
          c != end && c->top() == top && c->left() < r; ++c)
       out(std::max(l, c->left()), std::min(r, c->right() + 1));
   }
-  // The spans of area by rule that the frame and the clip region keep.
-  template <typename Span> void Spans(const std::vector<QPolygonF>& area, Qt::FillRule rule, Span span) const {
-    ScanFill(area, rule, FPaint, [&](int y, int l, int r) { ClipSpan(y, l, r, [&](int a, int b) { span(y, a, b); }); });
+  // Calls out(rects) with the parts of band (rectangles on the same rows,
+  // left to right) that the clip region keeps, a band of its own for each
+  // band of the clip region it meets: the two rows of spans are merged.
+  template <typename Out> void ClipBand(const std::vector<QRect>& band, Out out) const {
+    if (!ClipShaped()) return out(band);
+    const int top = band.front().top(), bottom = band.front().bottom();
+    const QRect* end = dc.clip.end();
+    std::vector<QRect> kept;
+    const QRect* c = std::partition_point(dc.clip.begin(), end, [&](const QRect& r) { return r.bottom() < top; });
+    while (c != end && c->top() <= bottom) {
+      const QRect* next = c;
+      while (next != end && next->top() == c->top()) ++next;
+      const int from = std::max(top, c->top()), to = std::min(bottom, c->bottom());
+      kept.clear();
+      for (auto a = band.begin(); a != band.end() && c != next;) {
+        const int l = std::max(a->left(), c->left()), r = std::min(a->right(), c->right());
+        if (l <= r) kept.emplace_back(QPoint(l, from), QPoint(r, to));
+        if (a->right() < c->right()) ++a;
+        else ++c;
+      }
+      if (!kept.empty()) out(kept);
+      c = next;
+    }
+  }
+  // Calls paint(rects) with the rectangles of area by rule that the frame
+  // and the clip region keep, band by band; answers what painting them
+  // costs in pixels of a solid fill: where a clip region cuts them into
+  // pieces, kClipRunCost pixels more for each row of each, as the platform
+  // paints a span for it.
+  template <typename Paint> std::int64_t Rects(const std::vector<QPolygonF>& area, Qt::FillRule rule, Paint paint) const {
+    const std::int64_t piece = ClipShaped() ? kClipRunCost : 0;
+    std::int64_t cost = 0;
+    Banding bands([&](const std::vector<QRect>& band) {
+      ClipBand(band, [&](const std::vector<QRect>& rects) {
+        paint(rects);
+        for (const QRect& r : rects) cost += (std::int64_t(r.width()) + piece) * r.height();
+      });
+    });
+    ScanFill(area, rule, FPaint, [&](int y, int l, int r) { bands.Add(y, l, r); });
+    bands.Finish();
+    return cost;
   }
   bool PayFillWork(double work) {
     if (work > double(FStats.FillBudget - FStats.FillWork)) return false;
@@ -644,7 +683,10 @@ protected:
         ++edges;
       }
     const double work = Crowded(rows) + edges + (dc.clipped ? dc.clip.rectCount() : 1);
-    if (work > double(FStats.FillBudget - FStats.FillWork)) {
+    const std::int64_t left = FStats.FillBudget - FStats.FillWork;
+    if (work > double(left)) {
+      // Its edges were walked all the same.
+      FStats.FillWork += std::min(left, std::int64_t(edges));
       ++FStats.ShapesSkipped;
       return false;
     }
@@ -684,6 +726,10 @@ protected:
   }
   // Rectangles in the units t maps onto the device.
   void ClipRects(const std::vector<QRect>& rects, const QTransform& t, int mode) {
+    if (4 * double(rects.size()) > double(FStats.FillBudget - FStats.FillWork)) {
+      ++FStats.ShapesSkipped;
+      return;
+    }
     std::vector<QPolygonF> polygons;
     polygons.reserve(rects.size());
     for (const QRect& r : rects) {
@@ -763,9 +809,9 @@ protected:
       // A fill paints no more than the frame: only near the end of the
       // budget are its pixels counted before it is drawn.
       const std::int64_t left = FStats.FillPixelBudget - FStats.FillPixels;
-      if (left < std::int64_t(FPaint.width()) * FPaint.height() * cost) {
-        std::int64_t pixels = 0;
-        Spans(area, shape.fillRule(), [&](int, int l, int r) { pixels += r - l; });
+      const std::int64_t most = (ClipShaped() ? 1 + kClipRunCost : 1) * cost;
+      if (left < std::int64_t(FPaint.width()) * FPaint.height() * most) {
+        const std::int64_t pixels = Rects(area, shape.fillRule(), [](const std::vector<QRect>&) {});
         if (pixels * cost > left) {
           ++FStats.ShapesSkipped;
           return;
@@ -813,21 +859,16 @@ protected:
   }
   // Paints the spans of area by rule that the clip region keeps with brush,
   // on the device; a pattern lies where and as large as t puts it. Rows
-  // whose spans repeat the row above go as one rectangle each. Answers the
-  // pixels painted.
+  // whose spans repeat the row above go as one rectangle each. Answers what
+  // the painting cost, as Rects counts it.
   std::int64_t PaintArea(const std::vector<QPolygonF>& area, Qt::FillRule rule, QBrush brush, const QTransform& t) {
     P.save();
     P.resetTransform();
     P.setPen(Qt::NoPen);
     if (brush.style() != Qt::SolidPattern) brush.setTransform(t);
     P.setBrush(brush);
-    std::int64_t pixels = 0;
-    Banding bands([&](const std::vector<QRect>& rects) { P.drawRects(rects.data(), int(rects.size())); });
-    Spans(area, rule, [&](int y, int l, int r) {
-      bands.Add(y, l, r);
-      pixels += r - l;
-    });
-    bands.Finish();
+    const std::int64_t pixels =
+        Rects(area, rule, [&](const std::vector<QRect>& rects) { P.drawRects(rects.data(), int(rects.size())); });
     P.restore();
     return pixels;
   }
@@ -1081,34 +1122,14 @@ protected:
     dc.clip = clip;
     ClipChanged();
   }
-  // Glyphs are filled as outlines: the font engine's own glyph rendering
-  // fails on the stretched transforms that metafiles may carry. Each is paid
-  // for by the box of its outline within the clip region's bounds, before
-  // any is made.
+  // Glyphs are filled as outlines, as any other shape, and paid for by
+  // their edges and the pixels they paint: the font engine's own glyph
+  // rendering fails on the stretched transforms that metafiles may carry.
   void DrawGlyphs(const QString& text, const QFont& font, double unit, QPointF origin, const std::vector<double>* dx,
                   const QTransform& t) {
-    QFontMetricsF metrics(font);
-    const QRectF paint(FPaint);
-    // Lines under or through the text span the glyphs' cells.
-    const bool lined = font.underline() || font.strikeOut();
-    double boxes = 0, x = origin.x();
-    bool seen = false;
-    for (int i = 0; i < text.size(); ++i) {
-      const double advance = metrics.horizontalAdvance(text[i]);
-      QRectF ink = metrics.boundingRect(text[i]);
-      if (lined) ink |= QRectF(0, -metrics.ascent(), advance, metrics.ascent() + metrics.descent());
-      const QRectF box = t.mapRect(QRectF(x + ink.left() * unit, origin.y() + ink.top() * unit, ink.width() * unit,
-                                          ink.height() * unit)) & paint;
-      if (!box.isEmpty()) {
-        boxes += box.width() * box.height();
-        seen = true;
-      }
-      x += dx ? (*dx)[std::size_t(i)] : advance * unit;
-    }
-    if (!seen || !PayPixels(boxes * kGlyphCost)) return;
     QPainterPath glyphs;
     if (dx) {
-      x = origin.x();
+      double x = origin.x();
       for (int i = 0; i < text.size(); ++i) {
         glyphs.addText(QPointF(x, origin.y()) / unit, font, QString(text[i]));
         x += (*dx)[std::size_t(i)];
@@ -1117,16 +1138,7 @@ protected:
       glyphs.addText(origin / unit, font, text);
     }
     if (unit != 1) glyphs = QTransform::fromScale(unit, unit).map(glyphs);
-    P.save();
-    if (ClipPlatform(t.mapRect(glyphs.controlPointRect()).toAlignedRect().adjusted(-1, -1, 1, 1) & FPaint)) {
-      P.setTransform(t);
-      P.setPen(Qt::NoPen);
-      P.setBrush(dc.textColor);
-      P.drawPath(glyphs);
-    } else {
-      ++FStats.ShapesSkipped;
-    }
-    P.restore();
+    DrawShape(glyphs, t, QPen(Qt::NoPen), QBrush(dc.textColor));
   }
 
   // The part of image a record's source rectangle covers, computed in 64 bits
