@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 
 #include "platform/stream.h"
@@ -656,6 +657,105 @@ TEST(MetafileDamage, FilledPixelsStopAtTheirBudget) {
   EXPECT_LT(s.FillWork, s.FillBudget / 2);
   EXPECT_EQ(s.ShapesSkipped, 600 - 512);
   EXPECT_EQ(At(img, 30, 24), QRgb(511 % 256) << 16) << "the last rectangle paid for";
+}
+
+TEST(MetafileDamage, BlitsPayForTheirPixels) {
+  // 2,000 blits over the whole frame, each once painted in a second or more
+  // at the program's size: they pay from the fill pixel budget for the
+  // pixels of their destination, a hatch brush ten times, a picture twice,
+  // and what it cannot pay for is left out. Hatched shapes pay as much.
+  const auto hatched = W(0x02FC, {2, 0x00FF, 0, 5}), solid = W(0x02FC, {0, 0x00FF, 0, 0});
+  const auto patBlt = W(0x061D, {0x0021, 0x00F0, 80, 100, 0, 0});
+  const auto bitBlt = E(76, Out().i32(0).i32(0).i32(0).i32(0).i32(0).i32(0).i32(100).i32(80).u32(0x00F00021)
+                                .raw(std::vector<std::uint8_t>(56, 0)));
+  Out pixel; // a 1 x 1 24-bit DIB
+  pixel.u32(40).i32(1).i32(1).u16(1).u16(24).u32(0).u32(4).i32(0).i32(0).u32(0).u32(0).u8(0).u8(0x80).u8(0xFF).u8(0);
+  const auto stretch = W(0x0F43, {0x0020, 0x00CC, 0, 1, 1, 0, 0, 80, 100, 0, 0}, pixel.b);
+  auto many = [](std::vector<std::vector<std::uint8_t>> records, const std::vector<std::uint8_t>& blit) {
+    records.insert(records.end(), 2000, blit);
+    return records;
+  };
+  const std::int64_t frame = 60 * 48, budget = 512 * frame;
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> data;
+    std::int64_t each;
+  } cases[] = {
+      {"hatched PatBlt", Wmf(many({hatched, W(0x012D, {0})}, patBlt), true), 10 * frame},
+      {"solid PatBlt", Wmf(many({solid, W(0x012D, {0})}, patBlt), true), frame},
+      {"hatched BitBlt without a source",
+       Emf(many({E(39, Out().u32(1).u32(2).u32(0x0000FF).u32(5)), E(37, Out().u32(1))}, bitBlt)), 10 * frame},
+      {"StretchDIB of one pixel", Wmf(many({}, stretch), true), 2 * frame},
+      {"hatched rectangles",
+       Wmf(many({hatched, W(0x012D, {0}), W(0x02FA, {5, 0, 0, 0, 0}), W(0x012D, {1})}, W(0x041B, {80, 100, 0, 0})),
+           true),
+       10 * frame},
+  };
+  for (const auto& c : cases) {
+    TMetafile m;
+    m.LoadFromBytes(c.data.data(), c.data.size());
+    QImage img(60, 48, QImage::Format_RGB32);
+    const TMetafileDrawStats s = DrawOnto(img, m);
+    EXPECT_EQ(s.FillPixelBudget, budget) << c.name;
+    EXPECT_EQ(s.FillPixels, budget / c.each * c.each) << c.name;
+    EXPECT_EQ(s.ShapesSkipped, 2000 - budget / c.each) << c.name;
+    int painted = 0;
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 60; ++x) painted += At(img, x, y) != 0xFFFFFFu;
+    EXPECT_GT(painted, frame / 8) << c.name;
+  }
+}
+
+TEST(MetafileDamage, TextPaysForItsGlyphs) {
+  // Text pays from the fill budgets as the outlines of its glyphs: by their
+  // edges and by the pixels they paint. A line of text paints its glyphs
+  // alone; a page far less than the frame; 2,000 lines of 16 letters as
+  // tall as the frame, once 40 seconds at the program's size, only what the
+  // budgets pay for.
+  auto text = [](const char* letters, int x, int y) {
+    Out t;
+    t.str(letters);
+    if (std::strlen(letters) % 2) t.u8(0);
+    t.u16(unsigned(y)).u16(unsigned(x));
+    return W(0x0521, {int(std::strlen(letters))}, t.b);
+  };
+  auto font = [](int height) { return W(0x02FB, {-height, 0, 0, 0, 400, 0, 0, 0, 0}, {'S', 'a', 'n', 's', 0}); };
+  const auto transparent = W(0x0102, {1});
+  TMetafile m;
+  auto line = Wmf({transparent, font(40), W(0x012D, {0}), text("MW", 10, 10)}, true, 200, 100);
+  m.LoadFromBytes(line.data(), line.size());
+  QImage img(200, 100, QImage::Format_RGB32);
+  TMetafileDrawStats s = DrawOnto(img, m);
+  std::int64_t ink = 0;
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 200; ++x) ink += At(img, x, y) != 0xFFFFFFu;
+  EXPECT_GT(ink, 400);
+  EXPECT_EQ(s.FillPixels, ink);
+  EXPECT_GT(s.FillWork, 0);
+
+  // A4 at 2800 pixels: 60 lines of 80 characters at 10 points.
+  std::vector<std::vector<std::uint8_t>> page{transparent, font(35), W(0x012D, {0})};
+  for (int i = 0; i < 60; ++i)
+    page.push_back(text("The quick brown fox jumps over the lazy dog; pack my box with five dozen jugs.", 120, 150 + 42 * i));
+  const auto a4 = Wmf(page, true, 1980, 2800);
+  m.LoadFromBytes(a4.data(), a4.size());
+  img = QImage(1980, 2800, QImage::Format_RGB32);
+  s = DrawOnto(img, m);
+  EXPECT_EQ(s.ShapesSkipped, 0);
+  EXPECT_GT(s.FillPixels, 0);
+  EXPECT_LT(s.FillPixels, 1980 * 2800 / 8) << "a page paints far less than the frame";
+  EXPECT_LT(s.FillWork, s.FillBudget / 50);
+
+  std::vector<std::vector<std::uint8_t>> tall{font(1900), W(0x012D, {0})};
+  tall.insert(tall.end(), 2000, text("MWMWMWMWMWMWMWMW", 0, 100));
+  const auto crowded = Wmf(tall, true, 2800, 2100);
+  m.LoadFromBytes(crowded.data(), crowded.size());
+  img = QImage(280, 210, QImage::Format_RGB32);
+  s = DrawOnto(img, m);
+  EXPECT_LE(s.FillPixels, s.FillPixelBudget);
+  EXPECT_LE(s.FillWork, s.FillBudget);
+  EXPECT_GT(s.FillWork, s.FillBudget * 9 / 10) << "the glyphs' edges spend the budget";
+  EXPECT_GT(s.ShapesSkipped, 3000) << "most backgrounds and glyphs are left out";
 }
 
 TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {

@@ -17,6 +17,7 @@ namespace testsupport {
 class TWmfWriter {
 public:
   void Record(std::uint16_t Function, const std::vector<int>& Words) {
+    FLargest = std::max(FLargest, static_cast<std::uint32_t>(3 + Words.size()));
     Put32(static_cast<std::uint32_t>(3 + Words.size()));
     Put16(Function);
     for (int W : Words) Put16(static_cast<std::uint16_t>(W));
@@ -34,7 +35,7 @@ public:
     for (int W : {1, 9, 0x0300}) Put16(static_cast<std::uint16_t>(W));
     Put32(static_cast<std::uint32_t>((18 + Records.size()) / 2));
     Put16(8);
-    Put32(0);
+    Put32(FLargest); // in words: readers that plan their buffers by it refuse 0
     Put16(0);
     FBytes.insert(FBytes.end(), Records.begin(), Records.end());
     return std::move(FBytes);
@@ -42,6 +43,7 @@ public:
 
 private:
   std::vector<std::uint8_t> FBytes;
+  std::uint32_t FLargest = 0;
   void Put16(std::uint16_t V) {
     FBytes.push_back(static_cast<std::uint8_t>(V));
     FBytes.push_back(static_cast<std::uint8_t>(V >> 8));
