@@ -63,6 +63,12 @@ constexpr double kFillFrameAreas = 512;
 constexpr int kPatternCost = 10;
 constexpr int kPictureCost = 2;
 constexpr int kClipRunCost = 48;
+// What the platform draws itself under a clip region of many rectangles
+// costs more for each of them it walks: a picture some four hundred pixels
+// for each row of each, a thin outline a pixel of its length for each of its
+// segments and each rectangle within its bounds.
+constexpr double kClipPictureRowCost = 400;
+constexpr double kClipSegmentCost = 1;
 // Thin lines: the length within the frame of every outline drawn with a
 // pen a pixel wide, at most kStrokeFrameDiagonals frame diagonals, about a
 // second of them. Each of their pixels costs the platform a span of its own
@@ -751,17 +757,22 @@ protected:
     dc.clip = dc.clip.translated(step(d.x()), step(d.y())) & FPixels;
     ClipChanged();
   }
-  // Confines what the platform draws itself (thin outlines, pictures and
-  // glyphs) to the clip region within box, on the device; called between
-  // P.save() and P.restore(). The platform walks the spans of its clip row
-  // by row: those within box are paid from the fill work, and when they
-  // cannot be, the budget is spent and the answer is false.
-  bool ClipPlatform(const QRect& box) {
-    if (!dc.clipped) return true;
-    P.resetTransform();
+  // The clip region within box (on the device), for what the platform
+  // draws itself: thin outlines and pictures. The platform sets its clip up
+  // span by span, so the spans within box are paid from the fill work with
+  // the rectangles walked to find them; when they cannot be, the budget is
+  // spent and paid is false. rects counts the rectangles kept, for what the
+  // platform's drawing costs more under them.
+  struct PlatformClip {
+    bool paid = true;
+    QRegion region;
+    std::int64_t rects = 0, spans = 0;
+  };
+  PlatformClip ClipFor(const QRect& box) {
+    PlatformClip clip;
     if (!ClipShaped()) {
-      P.setClipRect(FPaint, Qt::IntersectClip);
-      return true;
+      clip.region = QRegion(FPaint);
+      return clip;
     }
     const std::int64_t left = FStats.FillBudget - FStats.FillWork;
     std::int64_t work = 0;
@@ -773,15 +784,23 @@ protected:
       work += 1 + (part.isEmpty() ? 0 : part.height());
       if (work > left) {
         FStats.FillWork = FStats.FillBudget;
-        return false;
+        clip.paid = false;
+        return clip;
       }
-      if (!part.isEmpty()) rects.push_back(part);
+      if (part.isEmpty()) continue;
+      rects.push_back(part);
+      clip.spans += part.height();
     }
     FStats.FillWork += work;
-    QRegion region;
-    region.setRects(rects.data(), int(rects.size()));
-    P.setClipRegion(region, Qt::IntersectClip);
-    return true;
+    clip.region.setRects(rects.data(), int(rects.size()));
+    clip.rects = std::int64_t(rects.size());
+    return clip;
+  }
+  // Confines the platform's drawing to clip, between P.save() and P.restore().
+  void Confine(const PlatformClip& clip) {
+    if (!dc.clipped) return;
+    P.resetTransform();
+    P.setClipRegion(clip.region, Qt::IntersectClip);
   }
   bool PayPixels(double pixels) {
     if (pixels > double(FStats.FillPixelBudget - FStats.FillPixels)) {
@@ -838,12 +857,19 @@ protected:
         // What a thin pen draws lies within a pixel of the shape's points.
         const QRect box = t.mapRect(shape.controlPointRect()).toAlignedRect().adjusted(-1, -1, 1, 1) & FPaint;
         if (box.isEmpty()) return;
-        P.save();
-        if (!ClipPlatform(box)) {
+        const PlatformClip clip = ClipFor(box);
+        // The platform walks the clip for every segment it draws under it.
+        double segments = 0;
+        if (clip.paid && clip.rects > 1)
+          for (const QPolygonF& poly : Flatten(shape, t, QRectF(box))) segments += double(poly.size());
+        const double more = segments * double(clip.rects) * kClipSegmentCost;
+        if (!clip.paid || more > double(FStats.StrokeBudget - FStats.StrokeWork)) {
           ++FStats.StrokesSkipped;
-          P.restore();
           return;
         }
+        FStats.StrokeWork += std::int64_t(std::ceil(more));
+        P.save();
+        Confine(clip);
       }
       P.setTransform(t);
       P.setPen(pen);
@@ -1183,18 +1209,24 @@ protected:
       default: return;
     }
     const QRect box = full.mapRect(dest).toAlignedRect() & FPaint;
-    if (box.isEmpty() || !PayPixels(double(box.width()) * box.height() * kPictureCost)) return;
+    if (box.isEmpty()) return;
+    // Under a clip region of many rectangles the platform walks them for
+    // each of the picture's rows.
+    const PlatformClip clip = ClipFor(box);
+    if (!clip.paid) {
+      ++FStats.ShapesSkipped;
+      return;
+    }
+    const double rows = clip.rects > 1 ? double(clip.spans) * kClipPictureRowCost : 0;
+    if (!PayPixels(double(box.width()) * box.height() * kPictureCost + rows)) return;
     QImage part = image.copy(source);
     if (mirrorX || mirrorY) part = part.mirrored(mirrorX, mirrorY);
     P.save();
-    if (ClipPlatform(box)) {
-      P.setTransform(full);
-      P.setRenderHint(QPainter::SmoothPixmapTransform, dc.stretchMode == 4);
-      P.setCompositionMode(mode);
-      P.drawImage(dest, part);
-    } else {
-      ++FStats.ShapesSkipped;
-    }
+    Confine(clip);
+    P.setTransform(full);
+    P.setRenderHint(QPainter::SmoothPixmapTransform, dc.stretchMode == 4);
+    P.setCompositionMode(mode);
+    P.drawImage(dest, part);
     P.restore();
   }
   // A blit without a source: the brush, black or white over dest, filled
