@@ -758,6 +758,55 @@ TEST(MetafileDamage, TextPaysForItsGlyphs) {
   EXPECT_GT(s.ShapesSkipped, 3000) << "most backgrounds and glyphs are left out";
 }
 
+TEST(MetafileDamage, ClipRegionsPayForTheirWork) {
+  // Clip regions of many rectangles cost work for each of them: the filler
+  // walks a region's edges each time it is selected, and the platform walks
+  // a clip's rectangles for each segment of a thin outline and each row of
+  // a picture drawn under it. A region of 400 rectangles selected 2,000
+  // times is left out once the fill work is spent; an ellipse outlined and
+  // a picture stretched under a comb of 50 strips cost many times what they
+  // cost without it.
+  std::vector<QRect> rects;
+  for (int i = 0; i < 400; ++i) rects.emplace_back(i % 20 * 5, i / 20 * 4, 3, 2);
+  std::vector<std::vector<std::uint8_t>> again{WmfRegion(rects)};
+  for (int i = 0; i < 2000; ++i)
+    again.insert(again.end(), {W(0x001E, {}), W(0x012C, {0}), W(0x0418, {78, 98, 2, 2}), W(0x0127, {-1})});
+  TMetafile m;
+  const auto selected = Wmf(again, true);
+  m.LoadFromBytes(selected.data(), selected.size());
+  QImage img(100, 80, QImage::Format_RGB32);
+  TMetafileDrawStats s = DrawOnto(img, m);
+  EXPECT_LE(s.FillWork, s.FillBudget);
+  EXPECT_GT(s.FillWork, s.FillBudget * 9 / 10);
+  EXPECT_GT(s.ShapesSkipped, 1000);
+
+  std::vector<std::vector<std::uint8_t>> comb;
+  for (int i = 0; i < 50; ++i) comb.push_back(W(0x0415, {80, 2 * i + 1, 0, 2 * i}));
+  Out pixel; // a 1 x 1 24-bit DIB
+  pixel.u32(40).i32(1).i32(1).u16(1).u16(24).u32(0).u32(4).i32(0).i32(0).u32(0).u32(0).u8(0).u8(0x80).u8(0xFF).u8(0);
+  const struct {
+    const char* name;
+    std::vector<std::vector<std::uint8_t>> drawing;
+    std::int64_t TMetafileDrawStats::*work;
+  } cases[] = {
+      {"thin outline", {W(0x02FC, {1, 0, 0, 0}), W(0x012D, {0}), W(0x0418, {78, 98, 2, 2})},
+       &TMetafileDrawStats::StrokeWork},
+      {"picture", {W(0x0F43, {0x0020, 0x00CC, 0, 1, 1, 0, 0, 80, 100, 0, 0}, pixel.b)}, &TMetafileDrawStats::FillPixels},
+  };
+  for (const auto& c : cases) {
+    auto combed = comb;
+    combed.insert(combed.end(), c.drawing.begin(), c.drawing.end());
+    const auto plain = Wmf(c.drawing, true), clipped = Wmf(combed, true);
+    m.LoadFromBytes(plain.data(), plain.size());
+    const std::int64_t alone = DrawOnto(img, m).*c.work;
+    m.LoadFromBytes(clipped.data(), clipped.size());
+    s = DrawOnto(img, m);
+    EXPECT_GT(alone, 0) << c.name;
+    EXPECT_GT(s.*c.work, 5 * alone) << c.name;
+    EXPECT_EQ(s.ShapesSkipped + s.StrokesSkipped, 0) << c.name;
+  }
+}
+
 TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {
   // Thin outlines crossing the frame 16,000 times, as a polyline and as a
   // path, and thousands of lines under a thin pen and under one 60 pixels
