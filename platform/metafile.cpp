@@ -613,20 +613,6 @@ protected:
   void ClipChanged() { FPaint = dc.clipped ? FPixels & dc.clip.boundingRect() : FPixels; }
   // A clip region that keeps less than its bounds, which FPaint holds.
   bool ClipShaped() const { return dc.clipped && dc.clip.rectCount() > 1; }
-  // Calls out(l, r) for each run of the span of row y from l to r
-  // (exclusive) that the clip region keeps. Its rectangles lie in bands of
-  // rows, top to bottom and left to right within a band: both are found by
-  // halving.
-  template <typename Out> void ClipSpan(int y, int l, int r, Out out) const {
-    if (!ClipShaped()) return out(l, r);
-    const QRect* end = dc.clip.end();
-    const QRect* band = std::partition_point(dc.clip.begin(), end, [y](const QRect& c) { return c.bottom() < y; });
-    if (band == end || band->top() > y) return;
-    const int top = band->top();
-    for (const QRect* c = std::partition_point(band, end, [&](const QRect& c) { return c.top() == top && c.right() < l; });
-         c != end && c->top() == top && c->left() < r; ++c)
-      out(std::max(l, c->left()), std::min(r, c->right() + 1));
-  }
   // Calls out(rects) with the parts of band (rectangles on the same rows,
   // left to right) that the clip region keeps, a band of its own for each
   // band of the clip region it meets: the two rows of spans are merged.
@@ -1244,18 +1230,13 @@ protected:
     shape.addRect(dest);
     DrawShape(shape, full, QPen(Qt::NoPen), brush);
   }
-  // Sets the pixel of the device at the logical point p, when the frame and
-  // the clip region keep it.
+  // Fills the pixel of the device at the logical point p.
   void SetPixel(QPointF p, const QColor& color) {
     const QPointF at = Full().map(p);
     if (!Sane(QRectF(at, at))) return;
-    const QPoint pixel(int(std::floor(at.x())), int(std::floor(at.y())));
-    if (!FPaint.contains(pixel)) return;
-    bool kept = false;
-    ClipSpan(pixel.y(), pixel.x(), pixel.x() + 1, [&](int, int) { kept = true; });
-    if (!kept) return;
-    P.resetTransform();
-    P.fillRect(QRect(pixel, QSize(1, 1)), color);
+    QPainterPath pixel;
+    pixel.addRect(std::floor(at.x()), std::floor(at.y()), 1, 1);
+    DrawShape(pixel, QTransform(), QPen(Qt::NoPen), QBrush(color));
   }
 
   template <typename T, typename V> static void SetIf(const Bytes& r, T& field, V value) {

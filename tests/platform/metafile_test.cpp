@@ -451,92 +451,61 @@ TEST(MetafileDraw, OrdinaryDrawingsAreWholeAtTheLargestSizeDrawn) {
   }
 }
 
-// A WMF region of rectangles (left, top, right, bottom), one scan each.
+// A WMF region and an ExtSelectClipRgn record (mode, rectangles on the
+// reference device; none: no region) of rectangles, one scan each.
 std::vector<std::uint8_t> WmfRegion(const std::vector<QRect>& rects) {
-  Out scans;
-  for (const QRect& r : rects)
-    scans.u16(2).u16(unsigned(r.top())).u16(unsigned(r.bottom() + 1)).u16(unsigned(r.left())).u16(unsigned(r.right() + 1)).u16(2);
-  Out region; // next in chain, type, count, size, scans, largest scan, bounds
-  region.u16(0).u16(6).u32(0).u16(unsigned(22 + scans.b.size())).u16(unsigned(rects.size())).u16(2);
-  region.u16(0).u16(0).u16(100).u16(80).raw(scans.b);
-  return Out().u32(std::uint32_t(3 + region.b.size() / 2)).u16(0x06FF).raw(region.b).b;
+  Out r; // next in chain, type, count, size, scans, largest scan, bounds, scans
+  r.u16(0).u16(6).u32(0).u16(unsigned(22 + 12 * rects.size())).u16(unsigned(rects.size())).u16(2).u16(0).u16(0).u16(100).u16(80);
+  for (const QRect& c : rects) r.u16(2).u16(c.top()).u16(c.bottom() + 1).u16(c.left()).u16(c.right() + 1).u16(2);
+  return Out().u32(std::uint32_t(3 + r.b.size() / 2)).u16(0x06FF).raw(r.b).b;
 }
-// ExtSelectClipRgn: mode and rectangles on the reference device; without
-// rectangles, no region at all.
 std::vector<std::uint8_t> EmfClipRegion(unsigned mode, const std::vector<QRect>& rects) {
-  Out data;
-  if (!rects.empty()) {
-    data.u32(32).u32(1).u32(std::uint32_t(rects.size())).u32(std::uint32_t(rects.size() * 16));
-    data.i32(0).i32(0).i32(100).i32(80);
-    for (const QRect& r : rects) data.i32(r.left()).i32(r.top()).i32(r.right() + 1).i32(r.bottom() + 1);
-  }
-  return E(75, Out().u32(std::uint32_t(data.b.size())).u32(mode).raw(data.b));
+  Out d;
+  if (!rects.empty()) d.u32(32).u32(1).u32(std::uint32_t(rects.size())).u32(std::uint32_t(16 * rects.size())).i32(0).i32(0).i32(100).i32(80);
+  for (const QRect& c : rects) d.i32(c.left()).i32(c.top()).i32(c.right() + 1).i32(c.bottom() + 1);
+  return E(75, Out().u32(std::uint32_t(d.b.size())).u32(mode).raw(d.b));
 }
 
 TEST(MetafileDraw, ClipRecordsConfineEveryShapeTextAndBlit) {
-  // The drawing of the pictures above with a thin outline round it and a
-  // black blit without a source, after records that clip it: it comes out
-  // as drawn without them, wherever the clip region keeps pixel centres,
-  // and white elsewhere. Clip regions are kept in device pixels when the
-  // mapping changes after them, and with the rest of the saved state.
-  auto scene = [](bool enhanced) {
-    auto records = enhanced ? EmfPictureRecords() : PictureRecords();
-    if (enhanced) {
-      records.insert(records.end(), {E(38, Out().u32(6).u32(0).i32(0).i32(0).u32(0xFF0000)), E(37, Out().u32(6)),
-                                     E(37, Out().u32(0x80000005)), E(42, Out().i32(3).i32(3).i32(97).i32(77)),
-                                     E(76, Out().i32(0).i32(0).i32(0).i32(0).i32(55).i32(45).i32(10).i32(30)
-                                               .u32(0x00000042).raw(std::vector<std::uint8_t>(56, 0)))});
-    } else {
-      records.insert(records.end(), {W(0x02FA, {0, 0, 0, 0, 0x00FF}), W(0x012D, {5}), W(0x02FC, {1, 0, 0, 0}),
-                                     W(0x012D, {6}), W(0x0418, {77, 97, 3, 3}),
-                                     W(0x061D, {0x0042, 0x0000, 30, 10, 45, 55})});
-    }
-    return records;
-  };
-  const QRect frame(0, 0, 100, 80), middle(30, 20, 40, 40);
-  const QRegion twoRects = QRegion(10, 10, 30, 20) + QRegion(50, 40, 40, 30);
-  const auto window = W(0x020C, {80, 100});
+  // The pictures above with a thin outline round them, after clip records:
+  // drawn as without them wherever the clip region keeps pixel centres,
+  // white elsewhere. The region stays in device pixels when the mapping
+  // changes after it, and is saved and restored with the rest.
+  const QRect frame(0, 0, 100, 80), mid(30, 20, 40, 40), a(10, 10, 30, 20), b(50, 40, 40, 30);
+  const auto emfMid = Out().i32(30).i32(20).i32(70).i32(60);
   const struct {
-    const char* name;
     bool enhanced;
     std::vector<std::vector<std::uint8_t>> clip;
     QRegion kept;
   } cases[] = {
-      {"IntersectClipRect", false, {W(0x0416, {60, 70, 20, 30})}, middle},
-      {"ExcludeClipRect", false, {W(0x0415, {60, 70, 20, 30})}, QRegion(frame) - middle},
-      {"two IntersectClipRects", false, {W(0x0416, {60, 60, 10, 10}), W(0x0416, {70, 90, 30, 40})},
-       QRegion(40, 30, 20, 30)},
-      {"SelectClipRegion", false, {WmfRegion({QRect(10, 10, 30, 20), QRect(50, 40, 40, 30)}), W(0x012C, {0}), W(0x01F0, {0})}, twoRects},
-      {"OffsetClipRgn", false, {W(0x0416, {60, 70, 20, 30}), W(0x0220, {5, -20})}, middle.translated(-20, 5)},
-      {"IntersectClipRect undone by RestoreDC", false,
-       {W(0x001E, {}), W(0x0416, {60, 70, 20, 30}), W(0x0127, {-1})}, frame},
-      {"ExcludeClipRect kept by SaveDC", false,
-       {W(0x0415, {60, 70, 20, 30}), W(0x001E, {}), W(0x0416, {40, 40, 10, 10}), W(0x0127, {-1})},
-       QRegion(frame) - middle},
-      {"IntersectClipRect before the window doubles", false,
-       {W(0x020C, {40, 50}), W(0x0416, {30, 35, 10, 15}), window}, middle},
-      {"EMR_INTERSECTCLIPRECT", true, {E(30, Out().i32(30).i32(20).i32(70).i32(60))}, middle},
-      {"EMR_EXCLUDECLIPRECT", true, {E(29, Out().i32(30).i32(20).i32(70).i32(60))}, QRegion(frame) - middle},
-      {"EMR_EXTSELECTCLIPRGN copy", true, {EmfClipRegion(5, {QRect(10, 10, 30, 20), QRect(50, 40, 40, 30)})},
-       twoRects},
-      {"EMR_EXTSELECTCLIPRGN difference", true,
-       {E(30, Out().i32(10).i32(10).i32(90).i32(70)), EmfClipRegion(4, {middle})},
-       QRegion(10, 10, 80, 60) - middle},
-      {"EMR_EXTSELECTCLIPRGN or, xor", true,
-       {EmfClipRegion(5, {middle}), EmfClipRegion(2, {QRect(10, 10, 30, 20)}), EmfClipRegion(3, {QRect(50, 40, 40, 30)})},
-       QRegion(middle) + QRegion(10, 10, 30, 20) ^ QRegion(50, 40, 40, 30)},
-      {"EMR_EXTSELECTCLIPRGN copy of no region", true,
-       {E(30, Out().i32(30).i32(20).i32(70).i32(60)), EmfClipRegion(5, {})}, frame},
-      {"EMR_SELECTCLIPPATH", true,
-       {E(59, Out()), E(43, Out().i32(30).i32(20).i32(70).i32(60)), E(60, Out()), E(67, Out().u32(5))}, middle},
-      {"EMR_OFFSETCLIPRGN", true, {E(30, Out().i32(30).i32(20).i32(70).i32(60)), E(26, Out().i32(-20).i32(5))},
-       middle.translated(-20, 5)},
-      {"EMR_INTERSECTCLIPRECT undone by EMR_RESTOREDC", true,
-       {E(33, Out()), E(30, Out().i32(30).i32(20).i32(70).i32(60)), E(34, Out().i32(-1))}, frame},
+      {false, {W(0x0416, {60, 70, 20, 30})}, mid}, // IntersectClipRect
+      {false, {W(0x0415, {60, 70, 20, 30})}, QRegion(frame) - mid}, // ExcludeClipRect
+      {false, {W(0x0416, {60, 60, 10, 10}), W(0x0416, {70, 90, 30, 40})}, QRegion(40, 30, 20, 30)},
+      {false, {WmfRegion({a, b}), W(0x012C, {0}), W(0x01F0, {0})}, QRegion(a) + b}, // SelectClipRegion, deleted
+      {false, {W(0x0416, {60, 70, 20, 30}), W(0x0220, {5, -20})}, mid.translated(-20, 5)}, // OffsetClipRgn
+      {false, {W(0x001E, {}), W(0x0416, {60, 70, 20, 30}), W(0x0127, {-1})}, frame}, // SaveDC, RestoreDC
+      {false, {W(0x0415, {60, 70, 20, 30}), W(0x001E, {}), W(0x0416, {40, 40, 10, 10}), W(0x0127, {-1})},
+       QRegion(frame) - mid},
+      {false, {W(0x020C, {40, 50}), W(0x0416, {30, 35, 10, 15})}, mid}, // set at twice the size
+      {true, {E(30, emfMid)}, mid},
+      {true, {E(29, emfMid)}, QRegion(frame) - mid},
+      {true, {EmfClipRegion(5, {a, b})}, QRegion(a) + b},
+      {true, {E(30, Out().i32(10).i32(10).i32(90).i32(70)), EmfClipRegion(4, {mid})}, QRegion(10, 10, 80, 60) - mid},
+      {true, {EmfClipRegion(5, {mid}), EmfClipRegion(2, {a}), EmfClipRegion(3, {b})}, (QRegion(mid) + a) ^ b},
+      {true, {E(30, emfMid), EmfClipRegion(5, {})}, frame},
+      {true, {E(59, Out()), E(43, emfMid), E(60, Out()), E(67, Out().u32(5))}, mid}, // SelectClipPath
+      {true, {E(30, emfMid), E(26, Out().i32(-20).i32(5))}, mid.translated(-20, 5)},
+      {true, {E(33, Out()), E(30, emfMid), E(34, Out().i32(-1))}, frame},
   };
   for (const auto& c : cases) {
+    auto drawing = c.enhanced ? EmfPictureRecords() : PictureRecords();
+    if (c.enhanced) // object 6: a thin blue pen; the hollow stock brush
+      drawing.insert(drawing.end(), {E(38, Out().u32(6).u32(0).i32(0).i32(0).u32(0xFF0000)), E(37, Out().u32(6)),
+                                     E(37, Out().u32(0x80000005)), E(42, Out().i32(3).i32(3).i32(97).i32(77))});
+    else // objects 5 and 6: a thin blue pen, a hollow brush
+      drawing.insert(drawing.end(), {W(0x02FA, {0, 0, 0, 0, 0x00FF}), W(0x012D, {5}), W(0x02FC, {1, 0, 0, 0}),
+                                     W(0x012D, {6}), W(0x0418, {77, 97, 3, 3})});
     auto records = c.clip;
-    const auto drawing = scene(c.enhanced);
     records.insert(records.end(), drawing.begin(), drawing.end());
     const auto whole = c.enhanced ? Emf(drawing) : Wmf(drawing, true);
     const auto clipped = c.enhanced ? Emf(records) : Wmf(records, true);
@@ -544,14 +513,12 @@ TEST(MetafileDraw, ClipRecordsConfineEveryShapeTextAndBlit) {
     w.LoadFromBytes(whole.data(), whole.size());
     m.LoadFromBytes(clipped.data(), clipped.size());
     QImage expected = Render(w, 100, 80);
-    for (int y = 0; y < 80; ++y)
-      for (int x = 0; x < 100; ++x)
-        if (!c.kept.contains(QPoint(x, y))) expected.setPixel(x, y, qRgb(255, 255, 255));
     const QImage drawn = Render(m, 100, 80);
     int wrong = 0;
     for (int y = 0; y < 80; ++y)
-      for (int x = 0; x < 100; ++x) wrong += drawn.pixel(x, y) != expected.pixel(x, y);
-    EXPECT_EQ(wrong, 0) << c.name;
+      for (int x = 0; x < 100; ++x)
+        wrong += drawn.pixel(x, y) != (c.kept.contains(QPoint(x, y)) ? expected.pixel(x, y) : qRgb(255, 255, 255));
+    EXPECT_EQ(wrong, 0) << "case " << &c - cases;
   }
 }
 
@@ -659,118 +626,73 @@ TEST(MetafileDamage, FilledPixelsStopAtTheirBudget) {
   EXPECT_EQ(At(img, 30, 24), QRgb(511 % 256) << 16) << "the last rectangle paid for";
 }
 
-TEST(MetafileDamage, BlitsPayForTheirPixels) {
-  // 2,000 blits over the whole frame, each once painted in a second or more
-  // at the program's size: they pay from the fill pixel budget for the
-  // pixels of their destination, a hatch brush ten times, a picture twice,
-  // and what it cannot pay for is left out. Hatched shapes pay as much.
-  const auto hatched = W(0x02FC, {2, 0x00FF, 0, 5}), solid = W(0x02FC, {0, 0x00FF, 0, 0});
-  const auto patBlt = W(0x061D, {0x0021, 0x00F0, 80, 100, 0, 0});
-  const auto bitBlt = E(76, Out().i32(0).i32(0).i32(0).i32(0).i32(0).i32(0).i32(100).i32(80).u32(0x00F00021)
-                                .raw(std::vector<std::uint8_t>(56, 0)));
+TEST(MetafileDamage, BlitsAndTextPayForTheirPixels) {
+  // 2,000 blits over the frame, each a second or more at the program's size
+  // before: they pay for the pixels of their destination, a hatch ten times,
+  // a picture twice, and what the budget cannot pay for is left out; hatched
+  // shapes too. Text pays for the pixels of its glyphs: a page of it far
+  // less than the frame.
+  const auto hatched = W(0x02FC, {2, 0x00FF, 0, 5}), patBlt = W(0x061D, {0x0021, 0x00F0, 80, 100, 0, 0});
   Out pixel; // a 1 x 1 24-bit DIB
   pixel.u32(40).i32(1).i32(1).u16(1).u16(24).u32(0).u32(4).i32(0).i32(0).u32(0).u32(0).u8(0).u8(0x80).u8(0xFF).u8(0);
-  const auto stretch = W(0x0F43, {0x0020, 0x00CC, 0, 1, 1, 0, 0, 80, 100, 0, 0}, pixel.b);
   auto many = [](std::vector<std::vector<std::uint8_t>> records, const std::vector<std::uint8_t>& blit) {
     records.insert(records.end(), 2000, blit);
     return records;
   };
   const std::int64_t frame = 60 * 48, budget = 512 * frame;
   const struct {
-    const char* name;
     std::vector<std::uint8_t> data;
     std::int64_t each;
   } cases[] = {
-      {"hatched PatBlt", Wmf(many({hatched, W(0x012D, {0})}, patBlt), true), 10 * frame},
-      {"solid PatBlt", Wmf(many({solid, W(0x012D, {0})}, patBlt), true), frame},
-      {"hatched BitBlt without a source",
-       Emf(many({E(39, Out().u32(1).u32(2).u32(0x0000FF).u32(5)), E(37, Out().u32(1))}, bitBlt)), 10 * frame},
-      {"StretchDIB of one pixel", Wmf(many({}, stretch), true), 2 * frame},
-      {"hatched rectangles",
-       Wmf(many({hatched, W(0x012D, {0}), W(0x02FA, {5, 0, 0, 0, 0}), W(0x012D, {1})}, W(0x041B, {80, 100, 0, 0})),
-           true),
-       10 * frame},
+      {Wmf(many({hatched, W(0x012D, {0})}, patBlt), true), 10 * frame},
+      {Wmf(many({W(0x02FC, {0, 0x00FF, 0, 0}), W(0x012D, {0})}, patBlt), true), frame},
+      {Emf(many({E(39, Out().u32(1).u32(2).u32(0x0000FF).u32(5)), E(37, Out().u32(1))}, // BitBlt without a source
+                E(76, Out().i32(0).i32(0).i32(0).i32(0).i32(0).i32(0).i32(100).i32(80).u32(0x00F00021)
+                          .raw(std::vector<std::uint8_t>(56, 0))))), 10 * frame},
+      {Wmf(many({}, W(0x0F43, {0x0020, 0x00CC, 0, 1, 1, 0, 0, 80, 100, 0, 0}, pixel.b)), true), 2 * frame},
+      {Wmf(many({hatched, W(0x012D, {0}), W(0x02FA, {5, 0, 0, 0, 0}), W(0x012D, {1})}, W(0x041B, {80, 100, 0, 0})),
+           true), 10 * frame},
   };
+  TMetafile m;
+  QImage img(60, 48, QImage::Format_RGB32);
   for (const auto& c : cases) {
-    TMetafile m;
     m.LoadFromBytes(c.data.data(), c.data.size());
-    QImage img(60, 48, QImage::Format_RGB32);
     const TMetafileDrawStats s = DrawOnto(img, m);
-    EXPECT_EQ(s.FillPixelBudget, budget) << c.name;
-    EXPECT_EQ(s.FillPixels, budget / c.each * c.each) << c.name;
-    EXPECT_EQ(s.ShapesSkipped, 2000 - budget / c.each) << c.name;
-    int painted = 0;
-    for (int y = 0; y < 48; ++y)
-      for (int x = 0; x < 60; ++x) painted += At(img, x, y) != 0xFFFFFFu;
-    EXPECT_GT(painted, frame / 8) << c.name;
+    EXPECT_EQ(s.FillPixels, budget / c.each * c.each) << "case " << &c - cases;
+    EXPECT_EQ(s.ShapesSkipped, 2000 - budget / c.each) << "case " << &c - cases;
+  }
+  auto text = [](int x, int y) { // TextOut of 78 characters at (x, y)
+    return W(0x0521, {78}, Out().str("The quick brown fox jumps over the lazy dog; pack my box with five dozen jugs.")
+                               .u16(unsigned(y)).u16(unsigned(x)).b);
+  };
+  std::vector<std::vector<std::uint8_t>> page{W(0x0102, {1}), W(0x02FB, {-35, 0, 0, 0, 400, 0, 0, 0, 0}, {'S', 'a', 'n', 's', 0}),
+                                              W(0x012D, {0})};
+  for (int i = 0; i < 60; ++i) page.push_back(text(120, 150 + 42 * i)); // A4 at 2800 pixels, at 10 points
+  for (const auto& [data, size] : {std::pair{Wmf({page[0], page[1], page[2], text(10, 10)}, true, 1980, 100), QSize(1980, 100)},
+                                   {Wmf(page, true, 1980, 2800), QSize(1980, 2800)}}) {
+    m.LoadFromBytes(data.data(), data.size());
+    img = QImage(size, QImage::Format_RGB32);
+    const TMetafileDrawStats s = DrawOnto(img, m);
+    std::int64_t ink = 0;
+    for (int y = 0; y < img.height(); ++y)
+      for (int x = 0; x < img.width(); ++x) ink += At(img, x, y) != 0xFFFFFFu;
+    EXPECT_GT(ink, 0);
+    EXPECT_EQ(s.FillPixels, ink);
+    EXPECT_LT(s.FillPixels, std::int64_t(size.width()) * size.height() / 8);
+    EXPECT_EQ(s.ShapesSkipped, 0);
   }
 }
 
-TEST(MetafileDamage, TextPaysForItsGlyphs) {
-  // Text pays from the fill budgets as the outlines of its glyphs: by their
-  // edges and by the pixels they paint. A line of text paints its glyphs
-  // alone; a page far less than the frame; 2,000 lines of 16 letters as
-  // tall as the frame, once 40 seconds at the program's size, only what the
-  // budgets pay for.
-  auto text = [](const char* letters, int x, int y) {
-    Out t;
-    t.str(letters);
-    if (std::strlen(letters) % 2) t.u8(0);
-    t.u16(unsigned(y)).u16(unsigned(x));
-    return W(0x0521, {int(std::strlen(letters))}, t.b);
-  };
-  auto font = [](int height) { return W(0x02FB, {-height, 0, 0, 0, 400, 0, 0, 0, 0}, {'S', 'a', 'n', 's', 0}); };
-  const auto transparent = W(0x0102, {1});
-  TMetafile m;
-  auto line = Wmf({transparent, font(40), W(0x012D, {0}), text("MW", 10, 10)}, true, 200, 100);
-  m.LoadFromBytes(line.data(), line.size());
-  QImage img(200, 100, QImage::Format_RGB32);
-  TMetafileDrawStats s = DrawOnto(img, m);
-  std::int64_t ink = 0;
-  for (int y = 0; y < 100; ++y)
-    for (int x = 0; x < 200; ++x) ink += At(img, x, y) != 0xFFFFFFu;
-  EXPECT_GT(ink, 400);
-  EXPECT_EQ(s.FillPixels, ink);
-  EXPECT_GT(s.FillWork, 0);
-
-  // A4 at 2800 pixels: 60 lines of 80 characters at 10 points.
-  std::vector<std::vector<std::uint8_t>> page{transparent, font(35), W(0x012D, {0})};
-  for (int i = 0; i < 60; ++i)
-    page.push_back(text("The quick brown fox jumps over the lazy dog; pack my box with five dozen jugs.", 120, 150 + 42 * i));
-  const auto a4 = Wmf(page, true, 1980, 2800);
-  m.LoadFromBytes(a4.data(), a4.size());
-  img = QImage(1980, 2800, QImage::Format_RGB32);
-  s = DrawOnto(img, m);
-  EXPECT_EQ(s.ShapesSkipped, 0);
-  EXPECT_GT(s.FillPixels, 0);
-  EXPECT_LT(s.FillPixels, 1980 * 2800 / 8) << "a page paints far less than the frame";
-  EXPECT_LT(s.FillWork, s.FillBudget / 50);
-
-  std::vector<std::vector<std::uint8_t>> tall{font(1900), W(0x012D, {0})};
-  tall.insert(tall.end(), 2000, text("MWMWMWMWMWMWMWMW", 0, 100));
-  const auto crowded = Wmf(tall, true, 2800, 2100);
-  m.LoadFromBytes(crowded.data(), crowded.size());
-  img = QImage(280, 210, QImage::Format_RGB32);
-  s = DrawOnto(img, m);
-  EXPECT_LE(s.FillPixels, s.FillPixelBudget);
-  EXPECT_LE(s.FillWork, s.FillBudget);
-  EXPECT_GT(s.FillWork, s.FillBudget * 9 / 10) << "the glyphs' edges spend the budget";
-  EXPECT_GT(s.ShapesSkipped, 3000) << "most backgrounds and glyphs are left out";
-}
-
 TEST(MetafileDamage, ClipRegionsPayForTheirWork) {
-  // Clip regions of many rectangles cost work for each of them: the filler
-  // walks a region's edges each time it is selected, and the platform walks
-  // a clip's rectangles for each segment of a thin outline and each row of
-  // a picture drawn under it. A region of 400 rectangles selected 2,000
-  // times is left out once the fill work is spent; an ellipse outlined and
-  // a picture stretched under a comb of 50 strips cost many times what they
-  // cost without it.
+  // The filler walks a region's edges each time it is selected, and the
+  // platform a clip's rectangles for each segment of a thin outline and each
+  // row of a picture under it: a region of 400 rectangles selected 2,000
+  // times is left out once the fill work is spent; an outline and a picture
+  // under a comb of 50 strips cost many times what they cost without it.
   std::vector<QRect> rects;
   for (int i = 0; i < 400; ++i) rects.emplace_back(i % 20 * 5, i / 20 * 4, 3, 2);
-  std::vector<std::vector<std::uint8_t>> again{WmfRegion(rects)};
-  for (int i = 0; i < 2000; ++i)
-    again.insert(again.end(), {W(0x001E, {}), W(0x012C, {0}), W(0x0418, {78, 98, 2, 2}), W(0x0127, {-1})});
+  std::vector<std::vector<std::uint8_t>> again{WmfRegion(rects)}, comb;
+  again.insert(again.end(), 2000, Out().raw(W(0x001E, {})).raw(W(0x012C, {0})).raw(W(0x0418, {78, 98, 2, 2})).raw(W(0x0127, {-1})).b);
   TMetafile m;
   const auto selected = Wmf(again, true);
   m.LoadFromBytes(selected.data(), selected.size());
@@ -779,31 +701,21 @@ TEST(MetafileDamage, ClipRegionsPayForTheirWork) {
   EXPECT_LE(s.FillWork, s.FillBudget);
   EXPECT_GT(s.FillWork, s.FillBudget * 9 / 10);
   EXPECT_GT(s.ShapesSkipped, 1000);
-
-  std::vector<std::vector<std::uint8_t>> comb;
   for (int i = 0; i < 50; ++i) comb.push_back(W(0x0415, {80, 2 * i + 1, 0, 2 * i}));
-  Out pixel; // a 1 x 1 24-bit DIB
-  pixel.u32(40).i32(1).i32(1).u16(1).u16(24).u32(0).u32(4).i32(0).i32(0).u32(0).u32(0).u8(0).u8(0x80).u8(0xFF).u8(0);
-  const struct {
-    const char* name;
-    std::vector<std::vector<std::uint8_t>> drawing;
-    std::int64_t TMetafileDrawStats::*work;
-  } cases[] = {
-      {"thin outline", {W(0x02FC, {1, 0, 0, 0}), W(0x012D, {0}), W(0x0418, {78, 98, 2, 2})},
-       &TMetafileDrawStats::StrokeWork},
-      {"picture", {W(0x0F43, {0x0020, 0x00CC, 0, 1, 1, 0, 0, 80, 100, 0, 0}, pixel.b)}, &TMetafileDrawStats::FillPixels},
-  };
-  for (const auto& c : cases) {
+  const auto outline = std::vector<std::vector<std::uint8_t>>{W(0x02FC, {1, 0, 0, 0}), W(0x012D, {0}), W(0x0418, {78, 98, 2, 2})};
+  const auto picture = PictureRecords(); // its blit
+  for (const auto& [drawing, work] : {std::pair{outline, &TMetafileDrawStats::StrokeWork},
+                                      {std::vector<std::vector<std::uint8_t>>{picture.back()}, &TMetafileDrawStats::FillPixels}}) {
     auto combed = comb;
-    combed.insert(combed.end(), c.drawing.begin(), c.drawing.end());
-    const auto plain = Wmf(c.drawing, true), clipped = Wmf(combed, true);
+    combed.insert(combed.end(), drawing.begin(), drawing.end());
+    const auto plain = Wmf(drawing, true), clipped = Wmf(combed, true);
     m.LoadFromBytes(plain.data(), plain.size());
-    const std::int64_t alone = DrawOnto(img, m).*c.work;
+    const std::int64_t alone = DrawOnto(img, m).*work;
     m.LoadFromBytes(clipped.data(), clipped.size());
     s = DrawOnto(img, m);
-    EXPECT_GT(alone, 0) << c.name;
-    EXPECT_GT(s.*c.work, 5 * alone) << c.name;
-    EXPECT_EQ(s.ShapesSkipped + s.StrokesSkipped, 0) << c.name;
+    EXPECT_GT(alone, 0);
+    EXPECT_GT(s.*work, 5 * alone);
+    EXPECT_EQ(s.ShapesSkipped + s.StrokesSkipped, 0);
   }
 }
 
