@@ -134,40 +134,34 @@ inline std::vector<std::uint8_t> EmfCrossHatch() {
   return E.Finish(42000, 29700);
 }
 
-// Open circles 0.05 inch across under a pen of 0.01 inch, in five clusters
-// over 10 x 7.5 inches.
-inline std::vector<std::uint8_t> Scatter(int Circles) {
+// Circles Radius units about, drawn with a pen and a brush (their
+// CreatePenIndirect and CreateBrushIndirect words), in five clusters over
+// 10 x 7.5 inches: one 14-byte record each.
+inline std::vector<std::uint8_t> Clusters(int Count, int Radius, const std::vector<int>& Pen,
+                                          const std::vector<int>& Brush, std::uint32_t Seed) {
   TWmfWriter W;
-  W.Record(0x02FA, {0, 10, 0, 0x8020, 0x0020});
-  W.Record(0x02FC, {1, 0, 0, 0});
+  W.Record(0x02FA, Pen);
+  W.Record(0x02FC, Brush);
   W.Record(0x012D, {0});
   W.Record(0x012D, {1});
-  TRandom Random{7};
-  for (int I = 0; I < Circles; ++I) {
+  TRandom Random{Seed};
+  for (int I = 0; I < Count; ++I) {
     const double Spread = Random() + Random() + Random() + Random() - 2;
     const int X = std::clamp(static_cast<int>(1500 + I % 5 * 1700 + Spread * 900), 200, 9750);
     const int Y = std::clamp(static_cast<int>(6000 - I % 5 * 1000 + (Random() - 0.5) * 1500), 200, 7250);
-    W.Record(0x0418, {Y + 25, X + 25, Y - 25, X - 25});
+    W.Record(0x0418, {Y + Radius, X + Radius, Y - Radius, X - Radius});
   }
   return W.Finish(10000, 7500, 1000);
 }
 
-// Filled circular markers 0.054 inch across outlined under a hairline pen, in
-// five clusters over 10 x 7.5 inches: one 14-byte record each.
+// Open circles 0.05 inch across under a pen of 0.01 inch.
+inline std::vector<std::uint8_t> Scatter(int Circles) {
+  return Clusters(Circles, 25, {0, 10, 0, 0x8020, 0x0020}, {1, 0, 0, 0}, 7);
+}
+
+// Filled markers 0.054 inch across outlined under a hairline pen.
 inline std::vector<std::uint8_t> DenseScatter(int Markers) {
-  TWmfWriter W;
-  W.Record(0x02FA, {0, 0, 0, 0x4000, 0x0000});
-  W.Record(0x02FC, {0, 0xC040, 0x00F0, 0});
-  W.Record(0x012D, {0});
-  W.Record(0x012D, {1});
-  TRandom Random{13};
-  for (int I = 0; I < Markers; ++I) {
-    const double Spread = Random() + Random() + Random() + Random() - 2;
-    const int X = std::clamp(static_cast<int>(1500 + I % 5 * 1700 + Spread * 1000), 100, 9900);
-    const int Y = std::clamp(static_cast<int>(6000 - I % 5 * 1000 + (Random() - 0.5) * 2000), 100, 7400);
-    W.Record(0x0418, {Y + 27, X + 27, Y - 27, X - 27});
-  }
-  return W.Finish(10000, 7500, 1000);
+  return Clusters(Markers, 27, {0, 0, 0, 0x4000, 0x0000}, {0, 0xC040, 0x00F0, 0}, 13);
 }
 
 // Filled blobs of 20 points over 10 x 7.5 inches, outlined under a pen 0.6 %
