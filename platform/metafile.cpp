@@ -642,7 +642,8 @@ protected:
   // costs in pixels of a solid fill: where a clip region cuts them into
   // pieces, kClipRunCost pixels more for each row of each, as the platform
   // paints a span for it.
-  template <typename Paint> std::int64_t Rects(const std::vector<QPolygonF>& area, Qt::FillRule rule, Paint paint) const {
+  template <typename Paint>
+  std::int64_t Rects(const std::vector<QPolygonF>& area, Qt::FillRule rule, Paint paint) const {
     const std::int64_t piece = ClipShaped() ? kClipRunCost : 0;
     std::int64_t cost = 0;
     Banding bands([&](const std::vector<QRect>& band) {
@@ -764,8 +765,8 @@ protected:
     std::int64_t work = 0;
     std::vector<QRect> rects;
     const QRect* end = dc.clip.end();
-    for (const QRect* c = std::partition_point(dc.clip.begin(), end, [&](const QRect& c) { return c.bottom() < box.top(); });
-         c != end && c->top() <= box.bottom(); ++c) {
+    auto above = [&](const QRect& c) { return c.bottom() < box.top(); };
+    for (auto c = std::partition_point(dc.clip.begin(), end, above); c != end && c->top() <= box.bottom(); ++c) {
       const QRect part = *c & box;
       work += 1 + (part.isEmpty() ? 0 : part.height());
       if (work > left) {

@@ -455,13 +455,15 @@ TEST(MetafileDraw, OrdinaryDrawingsAreWholeAtTheLargestSizeDrawn) {
 // reference device; none: no region) of rectangles, one scan each.
 std::vector<std::uint8_t> WmfRegion(const std::vector<QRect>& rects) {
   Out r; // next in chain, type, count, size, scans, largest scan, bounds, scans
-  r.u16(0).u16(6).u32(0).u16(unsigned(22 + 12 * rects.size())).u16(unsigned(rects.size())).u16(2).u16(0).u16(0).u16(100).u16(80);
+  r.u16(0).u16(6).u32(0).u16(unsigned(22 + 12 * rects.size())).u16(unsigned(rects.size())).u16(2);
+  r.u16(0).u16(0).u16(100).u16(80);
   for (const QRect& c : rects) r.u16(2).u16(c.top()).u16(c.bottom() + 1).u16(c.left()).u16(c.right() + 1).u16(2);
   return Out().u32(std::uint32_t(3 + r.b.size() / 2)).u16(0x06FF).raw(r.b).b;
 }
 std::vector<std::uint8_t> EmfClipRegion(unsigned mode, const std::vector<QRect>& rects) {
   Out d;
-  if (!rects.empty()) d.u32(32).u32(1).u32(std::uint32_t(rects.size())).u32(std::uint32_t(16 * rects.size())).i32(0).i32(0).i32(100).i32(80);
+  const std::uint32_t count = std::uint32_t(rects.size());
+  if (count) d.u32(32).u32(1).u32(count).u32(16 * count).i32(0).i32(0).i32(100).i32(80);
   for (const QRect& c : rects) d.i32(c.left()).i32(c.top()).i32(c.right() + 1).i32(c.bottom() + 1);
   return E(75, Out().u32(std::uint32_t(d.b.size())).u32(mode).raw(d.b));
 }
@@ -665,11 +667,12 @@ TEST(MetafileDamage, BlitsAndTextPayForTheirPixels) {
     return W(0x0521, {78}, Out().str("The quick brown fox jumps over the lazy dog; pack my box with five dozen jugs.")
                                .u16(unsigned(y)).u16(unsigned(x)).b);
   };
-  std::vector<std::vector<std::uint8_t>> page{W(0x0102, {1}), W(0x02FB, {-35, 0, 0, 0, 400, 0, 0, 0, 0}, {'S', 'a', 'n', 's', 0}),
-                                              W(0x012D, {0})};
+  std::vector<std::vector<std::uint8_t>> page{
+      W(0x0102, {1}), W(0x02FB, {-35, 0, 0, 0, 400, 0, 0, 0, 0}, {'S', 'a', 'n', 's', 0}), W(0x012D, {0})};
   for (int i = 0; i < 60; ++i) page.push_back(text(120, 150 + 42 * i)); // A4 at 2800 pixels, at 10 points
-  for (const auto& [data, size] : {std::pair{Wmf({page[0], page[1], page[2], text(10, 10)}, true, 1980, 100), QSize(1980, 100)},
-                                   {Wmf(page, true, 1980, 2800), QSize(1980, 2800)}}) {
+  const auto line = Wmf({page[0], page[1], page[2], text(10, 10)}, true, 1980, 100);
+  const auto a4 = Wmf(page, true, 1980, 2800);
+  for (const auto& [data, size] : {std::pair{line, QSize(1980, 100)}, {a4, QSize(1980, 2800)}}) {
     m.LoadFromBytes(data.data(), data.size());
     img = QImage(size, QImage::Format_RGB32);
     const TMetafileDrawStats s = DrawOnto(img, m);
@@ -692,7 +695,8 @@ TEST(MetafileDamage, ClipRegionsPayForTheirWork) {
   std::vector<QRect> rects;
   for (int i = 0; i < 400; ++i) rects.emplace_back(i % 20 * 5, i / 20 * 4, 3, 2);
   std::vector<std::vector<std::uint8_t>> again{WmfRegion(rects)}, comb;
-  again.insert(again.end(), 2000, Out().raw(W(0x001E, {})).raw(W(0x012C, {0})).raw(W(0x0418, {78, 98, 2, 2})).raw(W(0x0127, {-1})).b);
+  again.insert(again.end(), 2000,
+               Out().raw(W(0x001E, {})).raw(W(0x012C, {0})).raw(W(0x0418, {78, 98, 2, 2})).raw(W(0x0127, {-1})).b);
   TMetafile m;
   const auto selected = Wmf(again, true);
   m.LoadFromBytes(selected.data(), selected.size());
@@ -702,10 +706,11 @@ TEST(MetafileDamage, ClipRegionsPayForTheirWork) {
   EXPECT_GT(s.FillWork, s.FillBudget * 9 / 10);
   EXPECT_GT(s.ShapesSkipped, 1000);
   for (int i = 0; i < 50; ++i) comb.push_back(W(0x0415, {80, 2 * i + 1, 0, 2 * i}));
-  const auto outline = std::vector<std::vector<std::uint8_t>>{W(0x02FC, {1, 0, 0, 0}), W(0x012D, {0}), W(0x0418, {78, 98, 2, 2})};
-  const auto picture = PictureRecords(); // its blit
-  for (const auto& [drawing, work] : {std::pair{outline, &TMetafileDrawStats::StrokeWork},
-                                      {std::vector<std::vector<std::uint8_t>>{picture.back()}, &TMetafileDrawStats::FillPixels}}) {
+  using Records = std::vector<std::vector<std::uint8_t>>;
+  const Records outline{W(0x02FC, {1, 0, 0, 0}), W(0x012D, {0}), W(0x0418, {78, 98, 2, 2})};
+  const Records picture{PictureRecords().back()}; // its blit
+  for (const auto& [drawing, work] :
+       {std::pair{outline, &TMetafileDrawStats::StrokeWork}, {picture, &TMetafileDrawStats::FillPixels}}) {
     auto combed = comb;
     combed.insert(combed.end(), drawing.begin(), drawing.end());
     const auto plain = Wmf(drawing, true), clipped = Wmf(combed, true);

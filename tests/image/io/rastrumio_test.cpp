@@ -366,7 +366,8 @@ TEST_F(RastrumIOTest, MetafileClipsAsTheReferenceDoes) {
   for (const auto& clip : cases) {
     testsupport::TWmfWriter w;
     for (const auto& [function, words] : std::vector<std::pair<int, std::vector<int>>>{
-             {0x02FA, {5, 0, 0, 0, 0}}, {0x012D, {0}}, {0x02FC, {0, 0xFFFF, 0x00FF, 0}}, {0x012D, {1}}, {0x041B, {80, 100, 0, 0}}})
+             {0x02FA, {5, 0, 0, 0, 0}}, {0x012D, {0}}, {0x02FC, {0, 0xFFFF, 0x00FF, 0}}, {0x012D, {1}},
+             {0x041B, {80, 100, 0, 0}}})
       w.Record(static_cast<std::uint16_t>(function), words);
     for (const auto& [function, words] : clip) w.Record(static_cast<std::uint16_t>(function), words);
     for (const auto& [function, words] : std::vector<std::pair<int, std::vector<int>>>{
