@@ -12,6 +12,7 @@
 #include "controls/support/wnutils/wnshfileop.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "platform/shfileop.h"
 #include "shell/sxshelllist.h"
 
 #include <QAbstractButton>
@@ -19,6 +20,7 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,6 +29,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -659,6 +662,83 @@ TEST_F(MainCommandsTest, AFileChangedByAnotherProgramIsAskedAboutBeforeAnySave) 
   EXPECT_EQ(Main().CurrentFileName(), "b.png");
   EXPECT_EQ(Bytes(Shown), Other);
   EXPECT_TRUE(Env.MessageBoxes.isEmpty());
+}
+
+// Another program's file put in the shown picture's place while the
+// picture is saved, right before the save's own rename, is never written
+// over: Ctrl+S and the silent save ask about it as before a save, the file
+// stays as the other program left it unless "Overwrite" is chosen, and no
+// work file is left; a Save As onto it says so.
+TEST_F(MainCommandsTest, AFilePutInThePicturesPlaceWhileItIsSavedIsAskedAbout) {
+  RunCommands = true;
+  Env.Picture("a.png", 480, 320);
+  Env.Picture("b.png", 480, 320);
+  const std::string Shown = Env.File("a.png");
+  auto SizeOf = [&](const char* Name) { return QImage(QString::fromStdString(Env.File(Name))).size(); };
+  auto Bytes = [](const std::string& Path) {
+    QFile File(QString::fromStdString(Path));
+    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+  };
+  auto WorkFiles = [&] {
+    return QDir(QString::fromStdString(Env.File(""))).entryList({"*pictrova-*"}, QDir::Hidden | QDir::Files);
+  };
+  // The other program renames its picture over the file once, when the
+  // save is about to put its own there.
+  std::string Arrives;
+  QByteArray Other;
+  platform::FileOpCallFault = [&](const char* Call, const std::string& Path) {
+    if (std::strcmp(Call, "exchange") == 0 && Path == Arrives) {
+      Arrives.clear();
+      apptest::MarkedPicture(400, 360, Qt::yellow).save(QString::fromStdString(Path + ".new"), "PNG");
+      fs::rename(Path + ".new", Path);
+      Other = Bytes(Path);
+    }
+    return 0;
+  };
+  Main().OpenPath(QString::fromStdString(Shown), false);
+  ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
+  // The second Ctrl+S asks first about the file the first left there.
+  struct TStep {
+    int Key;
+    int Answer;
+    int Asks;
+    QSize Written;  // empty: the other program's file kept
+    const char* Shows;
+  };
+  const TStep Steps[] = {
+      {Qt::Key_S, 0, 1, {}, "a.png"}, {Qt::Key_S, 1, 2, {320, 480}, "a.png"}, {Qt::Key_Right, 3, 1, {}, "b.png"}};
+  for (const TStep& Step : Steps) {
+    SCOPED_TRACE(Step.Answer);
+    if (!Main().IsImageModified()) KeyCommand(Qt::Key_R, Qt::ControlModifier);
+    const int Asked = Env.HelpShown;
+    Env.HelpAnswer = Step.Answer;
+    Arrives = Shown;
+    KeyCommand(Step.Key, Step.Key == Qt::Key_S ? Qt::ControlModifier : Qt::NoModifier);
+    ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
+    EXPECT_EQ(Env.HelpShown, Asked + Step.Asks);
+    EXPECT_EQ(Env.LastHelpCaption, "File changed by another program");
+    if (Step.Written.isEmpty()) EXPECT_EQ(Bytes(Shown), Other);
+    else EXPECT_EQ(SizeOf("a.png"), Step.Written);
+    EXPECT_EQ(Main().CurrentFileName(), Step.Shows);
+    EXPECT_EQ(Main().IsImageModified(), Step.Answer == 0);
+    EXPECT_EQ(WorkFiles(), QStringList());
+  }
+  // Saved as b.png's own name, over which the other program's file comes.
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  Main().SaveAsPrompt = [&](const QString&, QString& Target, bool& OpenSaved) {
+    Target = QString::fromStdString(Env.File("b.png"));
+    OpenSaved = false;
+    return 1;
+  };
+  Arrives = Env.File("b.png");
+  Env.MessageBoxes.clear();
+  Main().Execute("SaveAs");
+  platform::FileOpCallFault = nullptr;
+  EXPECT_EQ(Bytes(Env.File("b.png")), Other);
+  EXPECT_EQ(Env.MessageBoxes, QStringList("Another program changed " + QString::fromStdString(Env.File("b.png")) +
+                                          " while the picture was saved: it was not written over."));
+  EXPECT_TRUE(Main().IsImageModified());
+  EXPECT_EQ(WorkFiles(), QStringList());
 }
 
 // An icon's save writes a bitmap beside it: a file the user has by that
