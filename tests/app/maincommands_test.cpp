@@ -12,6 +12,7 @@
 #include "controls/support/wnutils/wnshfileop.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "platform/safesave.h"
 #include "platform/shfileop.h"
 #include "shell/sxshelllist.h"
 
@@ -34,6 +35,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -53,6 +55,8 @@ protected:
     };
   }
   void TearDown() override {
+    platform::FileOpCallFault = nullptr;
+    platform::TSafeSaveFile::AfterTempMade = nullptr;
     Form.reset();
     TMainForm::CommandTrace = nullptr;
   }
@@ -438,9 +442,13 @@ TEST_F(MainCommandsTest, OneQuestionPerMoveAndFailedSavesKeepTheEdit) {
   };
   Env.Picture("p0.png", 40, 30);
   Env.Picture("p1.png", 40, 30);
-  // A name so long that no file can be made beside it to save through.
-  const std::string Long = std::string(246, 'q') + ".png";
-  Env.Picture(Long, 400, 320);
+  // A picture whose file cannot be written: each save fails as it would
+  // take the file's place.
+  const std::string Failing = "failing.png";
+  Env.Picture(Failing, 400, 320);
+  platform::FileOpCallFault = [Path = Env.File(Failing)](const char* Call, const std::string& Target) {
+    return std::strcmp(Call, "exchange") == 0 && Target == Path ? EIO : 0;
+  };
   auto Settle = [&] {
     return WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); });
   };
@@ -459,29 +467,29 @@ TEST_F(MainCommandsTest, OneQuestionPerMoveAndFailedSavesKeepTheEdit) {
   EXPECT_EQ(QImage(QString::fromStdString(Env.File("p0.png"))).size(), QSize(40, 30));
 
   // The silent save fails: one message, the picture stays with its edit.
-  Main().OpenPath(QString::fromStdString(Env.File(Long)), false);
+  Main().OpenPath(QString::fromStdString(Env.File(Failing)), false);
   ASSERT_TRUE(Settle());
   KeyCommand(Qt::Key_R, Qt::ControlModifier);
   Env.HelpShown = 0;
   KeyCommand(Qt::Key_Right);
   EXPECT_EQ(Env.MessageBoxes.size(), 1);
   EXPECT_EQ(Env.HelpShown, 0);
-  EXPECT_EQ(Main().CurrentFileName().toStdString(), Long);
+  EXPECT_EQ(Main().CurrentFileName().toStdString(), Failing);
   EXPECT_TRUE(Main().IsImageModified());
   // The next move asks instead; "Yes" fails the same way and keeps it all.
   Env.HelpAnswer = 1;
   KeyCommand(Qt::Key_Right);
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(Env.MessageBoxes.size(), 2);
-  EXPECT_EQ(Main().CurrentFileName().toStdString(), Long);
+  EXPECT_EQ(Main().CurrentFileName().toStdString(), Failing);
   EXPECT_TRUE(Main().IsImageModified());
   // "Discard Changes" moves on; the file was never touched.
   Env.HelpAnswer = 3;
   KeyCommand(Qt::Key_Right);
   ASSERT_TRUE(Settle());
   EXPECT_EQ(Env.HelpShown, 2);
-  EXPECT_NE(Main().CurrentFileName().toStdString(), Long);
-  EXPECT_EQ(QImage(QString::fromStdString(Env.File(Long))).size(), QSize(400, 320));
+  EXPECT_NE(Main().CurrentFileName().toStdString(), Failing);
+  EXPECT_EQ(QImage(QString::fromStdString(Env.File(Failing))).size(), QSize(400, 320));
 }
 
 // A copy written by Save As and not opened leaves the shown picture as it
@@ -682,18 +690,16 @@ TEST_F(MainCommandsTest, AFilePutInThePicturesPlaceWhileItIsSavedIsAskedAbout) {
   auto WorkFiles = [&] {
     return QDir(QString::fromStdString(Env.File(""))).entryList({"*pictrova-*"}, QDir::Hidden | QDir::Files);
   };
-  // The other program renames its picture over the file once, when the
-  // save is about to put its own there.
+  // The other program renames its picture over the file once, while the
+  // save writes its own beside it.
   std::string Arrives;
   QByteArray Other;
-  platform::FileOpCallFault = [&](const char* Call, const std::string& Path) {
-    if (std::strcmp(Call, "exchange") == 0 && Path == Arrives) {
-      Arrives.clear();
-      apptest::MarkedPicture(400, 360, Qt::yellow).save(QString::fromStdString(Path + ".new"), "PNG");
-      fs::rename(Path + ".new", Path);
-      Other = Bytes(Path);
-    }
-    return 0;
+  platform::TSafeSaveFile::AfterTempMade = [&](const std::string& Temp) {
+    const std::size_t Slash = Arrives.rfind('/') + 1;
+    if (Arrives.empty() || Temp.rfind(Arrives.substr(0, Slash) + "." + Arrives.substr(Slash) + ".", 0) != 0) return;
+    apptest::MarkedPicture(400, 360, Qt::yellow).save(QString::fromStdString(Arrives + ".new"), "PNG");
+    fs::rename(Arrives + ".new", Arrives);
+    Other = Bytes(std::exchange(Arrives, ""));
   };
   Main().OpenPath(QString::fromStdString(Shown), false);
   ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
@@ -733,7 +739,7 @@ TEST_F(MainCommandsTest, AFilePutInThePicturesPlaceWhileItIsSavedIsAskedAbout) {
   Arrives = Env.File("b.png");
   Env.MessageBoxes.clear();
   Main().Execute("SaveAs");
-  platform::FileOpCallFault = nullptr;
+  platform::TSafeSaveFile::AfterTempMade = nullptr;
   EXPECT_EQ(Bytes(Env.File("b.png")), Other);
   EXPECT_EQ(Env.MessageBoxes, QStringList("Another program changed " + QString::fromStdString(Env.File("b.png")) +
                                           " while the picture was saved: it was not written over."));

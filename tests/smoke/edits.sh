@@ -32,8 +32,8 @@
 #            its work file another program renames its own picture over
 #            the name: the save asks "File changed by another program",
 #            the other program's file is there byte for byte, no work file
-#            is left and the turn stays; Escape keeps all that; Ctrl+S and
-#            "Overwrite" then write the turned picture.
+#            is left and the turn stays; Save As cancelled keeps all that;
+#            Ctrl+S and "Overwrite" then write the turned picture.
 # Usage: edits.sh <pictrova> <work folder> [case, paused if none]
 set -euo pipefail
 program=$1
@@ -492,10 +492,14 @@ commit() {
   shot 01-question
   [ "$(sha256sum <"$pics/big.bmp")" = "$other" ] || fail "the other program's big.bmp was written over"
   [ "$(ls -A "$pics")" = big.bmp ] || fail "files left beside big.bmp: $(ls -A "$pics" | tr '\n' ' ')"
+  # Enter is "Save As"; its dialog cancelled, the turn and the file stay.
+  xdotool key Return
+  wait_window "^Save Image$" >/dev/null || { shot 01-enter; fail "Enter did not answer Save As"; }
+  sleep 0.5
   xdotool key Escape
-  wait_gone "$question" || fail "the question did not close"
-  wait_title "Pictrova - $pics/big.bmp*" || fail "the turn is gone after the question was closed ($(title))"
-  [ "$(sha256sum <"$pics/big.bmp")" = "$other" ] || fail "big.bmp was written over after the question was closed"
+  wait_gone "^Save Image$" || fail "the save-as dialog did not close"
+  wait_title "Pictrova - $pics/big.bmp*" || fail "the turn is gone after Save As was cancelled ($(title))"
+  [ "$(sha256sum <"$pics/big.bmp")" = "$other" ] || fail "big.bmp was written over after Save As was cancelled"
   [ "$(ls -A "$pics")" = big.bmp ] || fail "files left beside big.bmp: $(ls -A "$pics" | tr '\n' ' ')"
   # "Overwrite": the turned picture, its white corner now at the top right.
   xdotool key ctrl+s
