@@ -319,15 +319,17 @@ TDecision TFileOpRun::Resolve(const std::string& Source, std::string& Target) {
     Fail(Target, S_ISDIR(T.st_mode) ? EISDIR : ENOTDIR, "Cannot replace");
     return TDecision::Skip;
   }
-  // The file the answer is about: no other takes its place.
+  // The file the answer is about: no other takes its place. It is the file
+  // as the answer leaves it (answering may have saved an edit into it).
   FAsked = T;
   if (FReplaceAll) return TDecision::Replace;
   if (FSkipAll) return TDecision::Skip;
   switch (Ask(TFileOpConfirm::Replace, Source, Target)) {
     case TFileOpAnswer::YesToAll:
       FReplaceAll = true;
-      return TDecision::Replace;
+      [[fallthrough]];
     case TFileOpAnswer::Yes:
+      if (!LStat(Target, FAsked)) FAsked = {};
       return TDecision::Replace;
     case TFileOpAnswer::NoToAll:
       FSkipAll = true;

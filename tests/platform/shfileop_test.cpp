@@ -591,28 +591,26 @@ TEST_F(ShFileOp, ASaveReplacesOnlyTheFileItFound) {
 
 // A copy or a move replaces only the file the user was asked about: one
 // that another program put in its place after the "Yes" (while the copy was
-// written, or while the question was up) is asked about anew, and stays on
-// "No".
+// written, or right before the move's rename) is asked about anew, and
+// stays on "No".
 TEST_F(ShFileOp, AReplaceTakesOnlyTheFileTheUserWasAskedAbout) {
   struct TCase {
     int Func;
-    bool InQuestion;  // the other file comes while the question is up, else while copying
     TFileOpAnswer Second;
     const char* Left;
   };
-  const TCase Cases[] = {{FO_COPY, false, TFileOpAnswer::No, "other"},
-                         {FO_COPY, false, TFileOpAnswer::Yes, "new"},
-                         {FO_MOVE, true, TFileOpAnswer::No, "other"},
-                         {FO_MOVE, true, TFileOpAnswer::Yes, "new"}};
+  const TCase Cases[] = {{FO_COPY, TFileOpAnswer::No, "other"},
+                         {FO_COPY, TFileOpAnswer::Yes, "new"},
+                         {FO_MOVE, TFileOpAnswer::No, "other"},
+                         {FO_MOVE, TFileOpAnswer::Yes, "new"}};
   ::mkdir(P("out").c_str(), 0755);
   for (const TCase& C : Cases) {
-    SCOPED_TRACE(testing::Message() << C.Func << C.InQuestion << static_cast<int>(C.Second));
+    SCOPED_TRACE(testing::Message() << C.Func << static_cast<int>(C.Second));
     WriteFile(P("a.txt"), "new");
     WriteFile(P("out/a.txt"), "old");
     bool Came = false;
     const auto Arrive = [&] {
-      if (Came) return;
-      Came = true;
+      if (std::exchange(Came, true)) return;
       WriteFile(P("other"), "other");
       ::rename(P("other").c_str(), P("out/a.txt").c_str());
     };
@@ -622,15 +620,18 @@ TEST_F(ShFileOp, AReplaceTakesOnlyTheFileTheUserWasAskedAbout) {
     Op.From = {P("a.txt")};
     Op.To = {P("out")};
     Op.OnConfirm = [&](TFileOpConfirm, const std::string&, const std::string&) {
-      if (++Asked > 1) return C.Second;
-      if (C.InQuestion) Arrive();
-      return TFileOpAnswer::Yes;
+      return ++Asked > 1 ? C.Second : TFileOpAnswer::Yes;
     };
     Op.OnProgress = [&](std::int64_t, std::int64_t, const std::string&) {
-      if (!C.InQuestion) Arrive();
+      Arrive();
       return true;
     };
+    FileOpCallFault = [&](const char* Call, const std::string&) {
+      if (std::strcmp(Call, "exchange") == 0) Arrive();
+      return 0;
+    };
     EXPECT_EQ(SHFileOperation(Op), 0);
+    FileOpCallFault = nullptr;
     EXPECT_EQ(Asked, 2);
     EXPECT_EQ(ReadFile(P("out/a.txt")), C.Left);
     EXPECT_EQ(Exists(P("a.txt")), C.Func == FO_COPY || C.Second == TFileOpAnswer::No);
