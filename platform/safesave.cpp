@@ -181,7 +181,8 @@ std::string MarkedPrefix(const std::string& Dir, const std::string& Base) {
   long Longest = ::pathconf(Dir.empty() ? "." : Dir.c_str(), _PC_NAME_MAX);
   if (Longest <= 0) Longest = NAME_MAX;
   const std::size_t Tail = 1 + std::strlen(WorkFileMark) + ProcessDigits + 1 + RandomLength;
-  const std::size_t Room = static_cast<std::size_t>(Longest) > Tail + 2 ? static_cast<std::size_t>(Longest) - Tail - 1 : 1;
+  const std::size_t Most = static_cast<std::size_t>(Longest);
+  const std::size_t Room = Most > Tail + 2 ? Most - Tail - 1 : 1;
   return "." + CutFileName(Base, Room) + "." + WorkFileMark;
 }
 
@@ -216,7 +217,8 @@ void UnmarkWorkFile(int Fd) { (void)::fremovexattr(Fd, WorkMarkName); }
 void KeepOwner(int Fd, uid_t Uid, gid_t Gid) {
   struct stat Now {};
   if (::fstat(Fd, &Now) != 0 || (Now.st_uid == Uid && Now.st_gid == Gid)) return;
-  if (::fchownat(Fd, "", Uid, Gid, AT_EMPTY_PATH) != 0) (void)::fchownat(Fd, "", static_cast<uid_t>(-1), Gid, AT_EMPTY_PATH);
+  if (::fchownat(Fd, "", Uid, Gid, AT_EMPTY_PATH) != 0)
+    (void)::fchownat(Fd, "", static_cast<uid_t>(-1), Gid, AT_EMPTY_PATH);
 }
 
 long WorkFileProcess(const std::string& Name) {

@@ -180,7 +180,8 @@ int ReplaceFile(const std::string& From, const std::string& To, const struct sta
     ::unlink(From.c_str());
     return 0;
   }
-  // Another program's file came in the meantime: back under its name.
+  // Another program's file came in the meantime: back under its name (by
+  // a plain rename, should the exchange fail, at the cost of From's file).
   E = Call("exchange", From, [&] {
     return ::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_EXCHANGE);
   });

@@ -3,7 +3,7 @@
 //
 // A file is never replaced without a "yes" from OnConfirm (no callback, no
 // replacing), nor by a link that leads to it, nor is a file replaced that
-// came (or changed) after the question; a copied file appears under its name
+// came (or changed) after the answer; a copied file appears under its name
 // only when complete, with its extended attributes; a move to another device
 // copies, keeping owner and group as far as this user may give them and the
 // folders' times, then deletes the source; with FOF_ALLOWUNDO a delete moves

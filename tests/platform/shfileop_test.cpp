@@ -456,8 +456,10 @@ TEST_F(ShFileOp, StaleWorkFilesOfRunsThatAreGoneOnly) {
   const pid_t Dead = testing_support::KilledRun(Root, "a.png");
   ASSERT_NE(Dead, 0);
   const std::string D = std::to_string(Dead), Live = std::to_string(::getppid()), Self = std::to_string(::getpid());
-  const QStringList Killed = QDir(QString::fromStdString(Root))
-                                 .entryList({QString::fromStdString("*pictrova-" + D + "-*")}, QDir::Hidden | QDir::Files);
+  const auto Hidden = [&](const std::string& Pattern) {
+    return QDir(QString::fromStdString(Root)).entryList({QString::fromStdString(Pattern)}, QDir::Hidden | QDir::Files);
+  };
+  const QStringList Killed = Hidden("*pictrova-" + D + "-*");
   ASSERT_EQ(Killed.size(), 2) << Killed.join(' ').toStdString();
   // The killed run's mark, and as another machine, a sandbox and a process
   // of this one's number that started earlier would bear it.
@@ -489,8 +491,9 @@ TEST_F(ShFileOp, StaleWorkFilesOfRunsThatAreGoneOnly) {
   for (const QString& Name : Killed) EXPECT_FALSE(Exists(P(Name.toStdString()))) << Name.toStdString();
   EXPECT_FALSE(Exists(P(Marked[2].first)));
   EXPECT_TRUE(Exists(P(".b.png.pictrova-" + D + "-Ab12Cd")));
-  EXPECT_EQ(QDir(QString::fromStdString(Root)).entryList({".live.png.pictrova-*"}, QDir::Hidden | QDir::Files).size(), 1);
-  for (const std::string& Name : {std::string("p.png"), std::string(240, 'p') + ".png", std::string(251, 'p') + ".png"}) {
+  EXPECT_EQ(Hidden(".live.png.pictrova-*").size(), 1);
+  for (const std::string& Name : {std::string("p.png"), std::string(240, 'p') + ".png",
+                                  std::string(251, 'p') + ".png"}) {
     std::string Hidden;
     ssize_t MarkSize = 0;
     TSafeSaveFile::AfterTempMade = [&](const std::string& Temp) {

@@ -375,10 +375,14 @@ commit_workfiles)
     wait "$gone" || true
     mkdir -m 700 "$work/runtime2"
     victim() { ps -o pid= --ppid "$pid" | head -1; }
-    killed big.bmp .big.bmp. env XDG_RUNTIME_DIR="$work/runtime2" unshare --pid --fork --kill-child --mount-proc sh -c \
+    killed big.bmp .big.bmp. env XDG_RUNTIME_DIR="$work/runtime2" \
+      unshare --pid --fork --kill-child --mount-proc sh -c \
       'echo $(($1 - 1)) >/proc/sys/kernel/ns_last_pid && "$2" "$3"; :' sh "$gone" "$program" "$work/one/big.bmp"
     sandboxed=$temp
-    case $sandboxed in *".pictrova-$gone-"*) ;; *) fail "the sandbox's save is not of process $gone: $sandboxed" ;; esac
+    case $sandboxed in
+    *".pictrova-$gone-"*) ;;
+    *) fail "the sandbox's save is not of process $gone: $sandboxed" ;;
+    esac
   fi
   sh -c 'exit 0' &
   gone=$!
@@ -390,7 +394,8 @@ commit_workfiles)
   start "$work/one/a.png"
   for _ in $(seq 1 50); do [ -e "$work/one/$own" ] || break; sleep 0.2; done
   [ ! -e "$work/one/$own" ] || fail "the killed save's work file $own stayed"
-  (cd "$work/one" && sha256sum -c --quiet "$work/kept.sha256") || fail "a file that is no killed save's work file changed"
+  (cd "$work/one" && sha256sum -c --quiet "$work/kept.sha256") ||
+    fail "a file that is no killed save's work file changed"
   [ -z "$sandboxed" ] || [ -e "$work/one/$sandboxed" ] || fail "the sandbox's work file went"
   ends
   ;;
