@@ -66,6 +66,14 @@
 #             while it plays the window answers a ping within 100 ms, and
 #             the frames keep coming. $PICTROVA_PING names the program that
 #             pings a window.
+#   gifsprites  an animated GIF of a 200 x 200 screen and eight sprites of
+#             50 x 50 at their places on it, each a colour of its own and
+#             left in place, the last shown 10 s: all eight show at their
+#             places.
+#   gifbig    an animated GIF of some 50 KB: a first frame of 8192 x 8192 and
+#             200 red frames of 64 x 64 over it, left in place, 50 ms each:
+#             while it plays the window answers a ping within 100 ms, and
+#             the frames keep coming.
 # Usage: robustness.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -722,6 +730,137 @@ gifplay)
   # disk that takes a while.
   timeout 20 "$program" EXIT || fail "the EXIT start did not end"
   for _ in $(seq 1 180); do
+    kill -0 "$first" 2>/dev/null || break
+    sleep 1
+  done
+  pid_gone "$first" || fail "the first instance does not answer: EXIT did not end it"
+  wait "$first" || fail "the first instance ended with an error: $(tail -5 "$work/first.log")"
+  first=""
+  ;;
+gifsprites)
+  # A table of 16 colours, the sprites' eight and grey; each sprite coded
+  # with a clear code before every 14 pixels (its codes stay 5 bits wide).
+  perl -e '
+    binmode STDOUT;
+    my @colours = ([255, 0, 0], [0, 192, 0], [0, 0, 255], [255, 255, 0], [255, 0, 255], [0, 255, 255],
+      [255, 128, 0], [128, 0, 255], ([40, 40, 40]) x 8);
+    my @at = ([0, 0], [150, 0], [0, 150], [150, 150], [75, 75], [75, 0], [0, 75], [150, 75]);
+    print "GIF89a", pack("v2C3", 200, 200, 0xF3, 8, 0), map { pack("C3", @$_) } @colours;
+    for my $i (0 .. 7) {
+      my ($acc, $bits, $data) = (0, 0, "");
+      for my $code ((map { $_ % 14 ? $i : (16, $i) } 0 .. 2499), 17) {
+        $acc |= $code << $bits;
+        for ($bits += 5; $bits >= 8; $bits -= 8) { $data .= chr($acc & 255); $acc >>= 8 }
+      }
+      $data .= chr($acc) if $bits;
+      print pack("C4vC2", 0x21, 0xF9, 4, 4, $i == 7 ? 1000 : 30, 0, 0), pack("Cv4C", 0x2C, @{$at[$i]}, 50, 50, 0), chr(4);
+      print chr(length $1), $1 while $data =~ /(.{1,255})/gs;
+      print chr(0);
+    }
+    print ";";
+  ' >"$work/pictures/sprites.gif" || fail "no animation"
+  settings AnimateGif=True ImageTransitionEffect=0
+  "$program" "$work/pictures/sprites.gif" >"$work/first.log" 2>&1 &
+  first=$!
+  read -r id mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/sprites.gif$")" || fail "the animation was not shown"
+  view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
+  colours=("#FF0000" "#00C000" "#0000FF" "#FFFF00" "#FF00FF" "#00FFFF" "#FF8000" "#8000FF")
+  places=("0 0" "150 0" "0 150" "150 150" "75 75" "75 0" "0 75" "150 75")
+  # The last frame stays 10 s: a shot within them shows all eight.
+  all=""
+  for n in $(seq 1 60); do
+    sleep 0.5
+    shot "sprites$n"
+    all=$n
+    for c in "${colours[@]}"; do
+      where "sprites$n" "$c" "$view" >/dev/null || { all=""; break; }
+    done
+    [ -n "$all" ] && break
+  done
+  [ -n "$all" ] || fail "the sprites never showed all together"
+  read -r w0 h0 x0 y0 <<<"$(where "sprites$all" "${colours[0]}" "$view")"
+  for i in 1 2 3 4 5 6 7; do
+    read -r w h x y <<<"$(where "sprites$all" "${colours[$i]}" "$view")"
+    read -r px py <<<"${places[$i]}"
+    # Sprite i lies (px, py) from the first, at the zoom the first shows.
+    awk -v w="$w" -v h="$h" -v dx=$((x - x0)) -v dy=$((y - y0)) -v w0="$w0" -v h0="$h0" -v px="$px" -v py="$py" \
+      'BEGIN { d = 3 + w0 / 50; exit !(w - w0 < d && w0 - w < d && h - h0 < d && h0 - h < d &&
+                 dx - px * w0 / 50 < d && px * w0 / 50 - dx < d && dy - py * h0 / 50 < d && py * h0 / 50 - dy < d) }' ||
+      fail "sprite $i (${colours[$i]}) shows at ${w}x${h}+${x}+${y}, the first at ${w0}x${h0}+${x0}+${y0}"
+  done
+  timeout 20 "$program" EXIT || fail "the EXIT start did not end"
+  pid_gone "$first" || fail "the first instance does not answer: EXIT did not end it"
+  wait "$first" || fail "the first instance ended with an error: $(tail -5 "$work/first.log")"
+  first=""
+  ;;
+gifbig)
+  # The first frame green, coded as runs that grow by a pixel each (every
+  # code the entry the one before added), a clear code when the table is
+  # full; the red frames likewise.
+  perl -e '
+    binmode STDOUT;
+    sub uniform {
+      my ($n, $c) = @_;
+      my ($acc, $bits, $data, $next, $w, $run) = (0, 0, "", 6, 3, 1);
+      my $put = sub {
+        $acc |= $_[0] << $bits;
+        for ($bits += $_[1]; $bits >= 8; $bits -= 8) { $data .= chr($acc & 255); $acc >>= 8 }
+      };
+      $put->(4, 3);
+      while ($n > 0) {
+        $run = $n if $run > $n;
+        $put->($run == 1 ? $c : $run + 4, $w);
+        $n -= $run;
+        last if $n == 0;
+        $next++;
+        $w++ if $next - 1 >= (1 << $w) && $w < 12;
+        $run++;
+        if ($next == 4096) { $put->(4, $w); ($next, $w, $run) = (6, 3, 1) }
+      }
+      $put->(5, $w);
+      $data .= chr($acc) if $bits;
+      my $out = chr(2);
+      $out .= chr(length $1) . $1 while $data =~ /(.{1,255})/gs;
+      return $out . chr(0);
+    }
+    print "GIF89a", pack("v2C3", 8192, 8192, 0x81, 0, 0), pack("C12", 0, 0xC0, 0, 0xFF, 0, 0, (255) x 6);
+    print pack("C8", 0x21, 0xF9, 4, 4, 5, 0, 0, 0), pack("Cv4C", 0x2C, 0, 0, 8192, 8192, 0), uniform(8192 * 8192, 0);
+    for my $i (0 .. 199) {
+      print pack("C8", 0x21, 0xF9, 4, 4, 5, 0, 0, 0), pack("Cv4C", 0x2C, $i * 997 % 8128, $i * 1531 % 8128, 64, 64, 0),
+        uniform(64 * 64, 1);
+    }
+    print ";";
+  ' >"$work/pictures/big.gif" || fail "no animation"
+  settings AnimateGif=True ImageTransitionEffect=0
+  "$program" "$work/pictures/big.gif" >"$work/first.log" 2>&1 &
+  first=$!
+  read -r id mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/big.gif$")" || fail "the animation was not shown"
+  view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
+  differ() {
+    convert "$work/$1.png" -crop "$view" +repage "$work/$1-view.png"
+    convert "$work/$2.png" -crop "$view" +repage "$work/$2-view.png"
+    compare -metric AE "$work/$1-view.png" "$work/$2-view.png" null: 2>&1 | awk '{ print $1 + 0 }'
+  }
+  # The frames are read on a worker; once they are in, red frames come.
+  playing=""
+  for n in $(seq 1 120); do
+    sleep 1
+    shot "play$n"
+    awk -v s="$(fraction "play$n" "#FF0000" "$view")" 'BEGIN { exit !(s > 0) }' && playing=$n && break
+  done
+  [ -n "$playing" ] || fail "the animation does not play"
+  awk -v s="$(fraction "play$playing" "#00C000" "$view")" 'BEGIN { exit !(s > 0.1) }' ||
+    fail "the animation's first frame is not on the screen"
+  late=0
+  for _ in $(seq 1 40); do
+    "$PICTROVA_PING" "$id" 100 || late=$((late + 1))
+    sleep 0.1
+  done
+  [ "$late" = 0 ] || fail "the window did not answer within 100 ms $late times of 40 while the animation played"
+  shot later
+  [ "$(differ "play$playing" later)" -gt 0 ] || fail "the animation stopped"
+  timeout 20 "$program" EXIT || fail "the EXIT start did not end"
+  for _ in $(seq 1 60); do
     kill -0 "$first" 2>/dev/null || break
     sleep 1
   done
