@@ -66,7 +66,7 @@
 #             while it plays the window answers a ping within 100 ms, and
 #             the frames keep coming. $PICTROVA_PING names the program that
 #             pings a window.
-#   gifsprites  an animated GIF of a 200 x 200 screen and eight sprites of
+#   gifsprites  an animated GIF of a 400 x 150 screen and eight sprites of
 #             50 x 50 at their places on it, each a colour of its own and
 #             left in place, the last shown 10 s: all eight show at their
 #             places.
@@ -744,8 +744,8 @@ gifsprites)
     binmode STDOUT;
     my @colours = ([255, 0, 0], [0, 192, 0], [0, 0, 255], [255, 255, 0], [255, 0, 255], [0, 255, 255],
       [255, 128, 0], [128, 0, 255], ([40, 40, 40]) x 8);
-    my @at = ([0, 0], [150, 0], [0, 150], [150, 150], [75, 75], [75, 0], [0, 75], [150, 75]);
-    print "GIF89a", pack("v2C3", 200, 200, 0xF3, 8, 0), map { pack("C3", @$_) } @colours;
+    my @at = ([0, 0], [350, 0], [0, 100], [350, 100], [175, 50], [175, 0], [0, 50], [350, 50]);
+    print "GIF89a", pack("v2C3", 400, 150, 0xF3, 8, 0), map { pack("C3", @$_) } @colours;
     for my $i (0 .. 7) {
       my ($acc, $bits, $data) = (0, 0, "");
       for my $code ((map { $_ % 14 ? $i : (16, $i) } 0 .. 2499), 17) {
@@ -765,7 +765,7 @@ gifsprites)
   read -r id mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/sprites.gif$")" || fail "the animation was not shown"
   view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
   colours=("#FF0000" "#00C000" "#0000FF" "#FFFF00" "#FF00FF" "#00FFFF" "#FF8000" "#8000FF")
-  places=("0 0" "150 0" "0 150" "150 150" "75 75" "75 0" "0 75" "150 75")
+  places=("0 0" "350 0" "0 100" "350 100" "175 50" "175 0" "0 50" "350 50")
   # The last frame stays 10 s: a shot within them shows all eight.
   all=""
   for n in $(seq 1 60); do
