@@ -137,11 +137,50 @@ start_on_picture() {
   view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
 }
 
+# ends_on_exit [seconds]: an end that takes long (a large store let go on a
+# busy disk) is waited for up to that long.
 ends_on_exit() {
   timeout 20 "$program" EXIT || fail "the EXIT start did not end"
+  for _ in $(seq 1 "${1:-0}"); do
+    kill -0 "$first" 2>/dev/null || break
+    sleep 1
+  done
   pid_gone "$first" || fail "the first instance does not answer: EXIT did not end it"
   wait "$first" || fail "the first instance ended with an error: $(tail -5 "$work/first.log")"
   first=""
+}
+
+# start_on_animation <name>: starts the program, animations on, on the file
+# of pictures/ and waits for it to show; sets first, the main window's id
+# and place (id mw mh mx my) and the picture view's region.
+start_on_animation() {
+  settings AnimateGif=True ImageTransitionEffect=0
+  "$program" "$work/pictures/$1" >"$work/first.log" 2>&1 &
+  first=$!
+  read -r id mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/$1$")" || fail "the animation was not shown"
+  # The picture view: under the film strip, over the tool bar.
+  view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
+}
+# differ <shot> <shot>: the pixels of the view that differ.
+differ() {
+  convert "$work/$1.png" -crop "$view" +repage "$work/$1-view.png"
+  convert "$work/$2.png" -crop "$view" +repage "$work/$2-view.png"
+  compare -metric AE "$work/$1-view.png" "$work/$2-view.png" null: 2>&1 | awk '{ print $1 + 0 }'
+}
+# plays_answering <shot>: the animation that shows its first frame (green)
+# on the shot plays on: the window answers a ping within 100 ms 40 times,
+# and a later shot differs.
+plays_answering() {
+  awk -v s="$(fraction "$1" "#00C000" "$view")" 'BEGIN { exit !(s > 0.1) }' ||
+    fail "the animation's first frame is not on the screen"
+  local late=0
+  for _ in $(seq 1 40); do
+    "$PICTROVA_PING" "$id" 100 || late=$((late + 1))
+    sleep 0.1
+  done
+  [ "$late" = 0 ] || fail "the window did not answer within 100 ms $late times of 40 while the animation played"
+  shot later
+  [ "$(differ "$1" later)" -gt 0 ] || fail "the animation stopped"
 }
 
 case $case in
@@ -695,18 +734,7 @@ gifplay)
     }
     print ";";
   ' >"$work/pictures/pixels.gif" || fail "no animation"
-  settings AnimateGif=True ImageTransitionEffect=0
-  "$program" "$work/pictures/pixels.gif" >"$work/first.log" 2>&1 &
-  first=$!
-  read -r id mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/pixels.gif$")" || fail "the animation was not shown"
-  # The picture view: under the film strip, over the tool bar.
-  view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
-  # differ <shot> <shot>: the pixels of the view that differ.
-  differ() {
-    convert "$work/$1.png" -crop "$view" +repage "$work/$1-view.png"
-    convert "$work/$2.png" -crop "$view" +repage "$work/$2-view.png"
-    compare -metric AE "$work/$1-view.png" "$work/$2-view.png" null: 2>&1 | awk '{ print $1 + 0 }'
-  }
+  start_on_animation pixels.gif
   # The frames are read on a worker; once they are in, the picture changes.
   shot before
   playing=""
@@ -716,26 +744,10 @@ gifplay)
     [ "$(differ before "play$n")" -gt 0 ] && playing=$n && break
   done
   [ -n "$playing" ] || fail "the animation does not play"
-  awk -v s="$(fraction "play$playing" "#00C000" "$view")" 'BEGIN { exit !(s > 0.1) }' ||
-    fail "the animation's first frame is not on the screen"
-  late=0
-  for _ in $(seq 1 40); do
-    "$PICTROVA_PING" "$id" 100 || late=$((late + 1))
-    sleep 0.1
-  done
-  [ "$late" = 0 ] || fail "the window did not answer within 100 ms $late times of 40 while the animation played"
-  shot later
-  [ "$(differ "play$playing" later)" -gt 0 ] || fail "the animation stopped"
+  plays_answering "play$playing"
   # The end lets go of the frames' store, a file of some 800 MB: on a busy
   # disk that takes a while.
-  timeout 20 "$program" EXIT || fail "the EXIT start did not end"
-  for _ in $(seq 1 180); do
-    kill -0 "$first" 2>/dev/null || break
-    sleep 1
-  done
-  pid_gone "$first" || fail "the first instance does not answer: EXIT did not end it"
-  wait "$first" || fail "the first instance ended with an error: $(tail -5 "$work/first.log")"
-  first=""
+  ends_on_exit 180
   ;;
 gifsprites)
   # A table of 16 colours, the sprites' eight and grey; each sprite coded
@@ -759,11 +771,7 @@ gifsprites)
     }
     print ";";
   ' >"$work/pictures/sprites.gif" || fail "no animation"
-  settings AnimateGif=True ImageTransitionEffect=0
-  "$program" "$work/pictures/sprites.gif" >"$work/first.log" 2>&1 &
-  first=$!
-  read -r id mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/sprites.gif$")" || fail "the animation was not shown"
-  view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
+  start_on_animation sprites.gif
   colours=("#FF0000" "#00C000" "#0000FF" "#FFFF00" "#FF00FF" "#00FFFF" "#FF8000" "#8000FF")
   places=("0 0" "350 0" "0 100" "350 100" "175 50" "175 0" "0 50" "350 50")
   # The last frame stays 10 s: a shot within them shows all eight.
@@ -788,10 +796,7 @@ gifsprites)
                  dx - px * w0 / 50 < d && px * w0 / 50 - dx < d && dy - py * h0 / 50 < d && py * h0 / 50 - dy < d) }' ||
       fail "sprite $i (${colours[$i]}) shows at ${w}x${h}+${x}+${y}, the first at ${w0}x${h0}+${x0}+${y0}"
   done
-  timeout 20 "$program" EXIT || fail "the EXIT start did not end"
-  pid_gone "$first" || fail "the first instance does not answer: EXIT did not end it"
-  wait "$first" || fail "the first instance ended with an error: $(tail -5 "$work/first.log")"
-  first=""
+  ends_on_exit
   ;;
 gifbig)
   # The first frame green, coded as runs that grow by a pixel each (every
@@ -831,16 +836,7 @@ gifbig)
     }
     print ";";
   ' >"$work/pictures/big.gif" || fail "no animation"
-  settings AnimateGif=True ImageTransitionEffect=0
-  "$program" "$work/pictures/big.gif" >"$work/first.log" 2>&1 &
-  first=$!
-  read -r id mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/big.gif$")" || fail "the animation was not shown"
-  view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
-  differ() {
-    convert "$work/$1.png" -crop "$view" +repage "$work/$1-view.png"
-    convert "$work/$2.png" -crop "$view" +repage "$work/$2-view.png"
-    compare -metric AE "$work/$1-view.png" "$work/$2-view.png" null: 2>&1 | awk '{ print $1 + 0 }'
-  }
+  start_on_animation big.gif
   # The frames are read on a worker; once they are in, red frames come.
   playing=""
   for n in $(seq 1 120); do
@@ -849,24 +845,8 @@ gifbig)
     awk -v s="$(fraction "play$n" "#FF0000" "$view")" 'BEGIN { exit !(s > 0) }' && playing=$n && break
   done
   [ -n "$playing" ] || fail "the animation does not play"
-  awk -v s="$(fraction "play$playing" "#00C000" "$view")" 'BEGIN { exit !(s > 0.1) }' ||
-    fail "the animation's first frame is not on the screen"
-  late=0
-  for _ in $(seq 1 40); do
-    "$PICTROVA_PING" "$id" 100 || late=$((late + 1))
-    sleep 0.1
-  done
-  [ "$late" = 0 ] || fail "the window did not answer within 100 ms $late times of 40 while the animation played"
-  shot later
-  [ "$(differ "play$playing" later)" -gt 0 ] || fail "the animation stopped"
-  timeout 20 "$program" EXIT || fail "the EXIT start did not end"
-  for _ in $(seq 1 60); do
-    kill -0 "$first" 2>/dev/null || break
-    sleep 1
-  done
-  pid_gone "$first" || fail "the first instance does not answer: EXIT did not end it"
-  wait "$first" || fail "the first instance ended with an error: $(tail -5 "$work/first.log")"
-  first=""
+  plays_answering "play$playing"
+  ends_on_exit 60
   ;;
 *)
   fail "unknown case"
