@@ -161,6 +161,37 @@ start_on_animation() {
   # The picture view: under the film strip, over the tool bar.
   view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
 }
+# Perl's uniform(pixels, colour, bits): the image data of a frame of one
+# colour of a table of 2^bits colours, coded as runs that grow by a pixel
+# each (every code the entry the one before added), a clear code when the
+# table is full: a frame of 8192 x 8192 takes some 50 KB.
+uniform_frame='
+  sub uniform {
+    my ($n, $c, $size) = @_;
+    my ($clear, $acc, $bits, $data) = (1 << $size, 0, 0, "");
+    my ($next, $w, $run) = ($clear + 2, $size + 1, 1);
+    my $put = sub {
+      $acc |= $_[0] << $bits;
+      for ($bits += $w; $bits >= 8; $bits -= 8) { $data .= chr($acc & 255); $acc >>= 8 }
+    };
+    $put->($clear);
+    while ($n > 0) {
+      $run = $n if $run > $n;
+      $put->($run == 1 ? $c : $clear + $run);
+      $n -= $run;
+      last if $n == 0;
+      $next++;
+      $w++ if $next - 1 >= (1 << $w) && $w < 12;
+      $run++;
+      if ($next == 4096) { $put->($clear); ($next, $w, $run) = ($clear + 2, $size + 1, 1) }
+    }
+    $put->($clear + 1);
+    $data .= chr($acc) if $bits;
+    my $out = chr($size);
+    $out .= chr(length $1) . $1 while $data =~ /(.{1,255})/gs;
+    return $out . chr(0);
+  }
+'
 # differ <shot> <shot>: the pixels of the view that differ.
 differ() {
   convert "$work/$1.png" -crop "$view" +repage "$work/$1-view.png"
@@ -750,24 +781,16 @@ gifplay)
   ends_on_exit 180
   ;;
 gifsprites)
-  # A table of 16 colours, the sprites' eight and grey; each sprite coded
-  # with a clear code before every 14 pixels (its codes stay 5 bits wide).
-  perl -e '
+  # A table of 16 colours: the sprites' eight and grey.
+  perl -e "$uniform_frame"'
     binmode STDOUT;
     my @colours = ([255, 0, 0], [0, 192, 0], [0, 0, 255], [255, 255, 0], [255, 0, 255], [0, 255, 255],
       [255, 128, 0], [128, 0, 255], ([40, 40, 40]) x 8);
     my @at = ([0, 0], [350, 0], [0, 100], [350, 100], [175, 50], [175, 0], [0, 50], [350, 50]);
     print "GIF89a", pack("v2C3", 400, 150, 0xF3, 8, 0), map { pack("C3", @$_) } @colours;
     for my $i (0 .. 7) {
-      my ($acc, $bits, $data) = (0, 0, "");
-      for my $code ((map { $_ % 14 ? $i : (16, $i) } 0 .. 2499), 17) {
-        $acc |= $code << $bits;
-        for ($bits += 5; $bits >= 8; $bits -= 8) { $data .= chr($acc & 255); $acc >>= 8 }
-      }
-      $data .= chr($acc) if $bits;
-      print pack("C4vC2", 0x21, 0xF9, 4, 4, $i == 7 ? 1000 : 30, 0, 0), pack("Cv4C", 0x2C, @{$at[$i]}, 50, 50, 0), chr(4);
-      print chr(length $1), $1 while $data =~ /(.{1,255})/gs;
-      print chr(0);
+      print pack("C4vC2", 0x21, 0xF9, 4, 4, $i == 7 ? 1000 : 30, 0, 0), pack("Cv4C", 0x2C, @{$at[$i]}, 50, 50, 0),
+        uniform(50 * 50, $i, 4);
     }
     print ";";
   ' >"$work/pictures/sprites.gif" || fail "no animation"
@@ -799,40 +822,13 @@ gifsprites)
   ends_on_exit
   ;;
 gifbig)
-  # The first frame green, coded as runs that grow by a pixel each (every
-  # code the entry the one before added), a clear code when the table is
-  # full; the red frames likewise.
-  perl -e '
+  perl -e "$uniform_frame"'
     binmode STDOUT;
-    sub uniform {
-      my ($n, $c) = @_;
-      my ($acc, $bits, $data, $next, $w, $run) = (0, 0, "", 6, 3, 1);
-      my $put = sub {
-        $acc |= $_[0] << $bits;
-        for ($bits += $_[1]; $bits >= 8; $bits -= 8) { $data .= chr($acc & 255); $acc >>= 8 }
-      };
-      $put->(4, 3);
-      while ($n > 0) {
-        $run = $n if $run > $n;
-        $put->($run == 1 ? $c : $run + 4, $w);
-        $n -= $run;
-        last if $n == 0;
-        $next++;
-        $w++ if $next - 1 >= (1 << $w) && $w < 12;
-        $run++;
-        if ($next == 4096) { $put->(4, $w); ($next, $w, $run) = (6, 3, 1) }
-      }
-      $put->(5, $w);
-      $data .= chr($acc) if $bits;
-      my $out = chr(2);
-      $out .= chr(length $1) . $1 while $data =~ /(.{1,255})/gs;
-      return $out . chr(0);
-    }
     print "GIF89a", pack("v2C3", 8192, 8192, 0x81, 0, 0), pack("C12", 0, 0xC0, 0, 0xFF, 0, 0, (255) x 6);
-    print pack("C8", 0x21, 0xF9, 4, 4, 5, 0, 0, 0), pack("Cv4C", 0x2C, 0, 0, 8192, 8192, 0), uniform(8192 * 8192, 0);
+    print pack("C8", 0x21, 0xF9, 4, 4, 5, 0, 0, 0), pack("Cv4C", 0x2C, 0, 0, 8192, 8192, 0), uniform(8192 * 8192, 0, 2);
     for my $i (0 .. 199) {
       print pack("C8", 0x21, 0xF9, 4, 4, 5, 0, 0, 0), pack("Cv4C", 0x2C, $i * 997 % 8128, $i * 1531 % 8128, 64, 64, 0),
-        uniform(64 * 64, 1);
+        uniform(64 * 64, 1, 2);
     }
     print ";";
   ' >"$work/pictures/big.gif" || fail "no animation"
