@@ -507,3 +507,20 @@ TEST_F(AnimationLoadTest, ATickRewritesOnlyWhatItChanged) {
     if (Tick % 5 == 0 || Frame == 0) EXPECT_EQ(Shown(), Recomposed(Held, Frame, {Width, Height})) << "frame " << Frame;
   }
 }
+
+// A row and a column across the screen, a few bytes each, made a canvas of
+// the widest frame's width and the tallest one's height: 65,535 squared
+// from a file of 74 KB. The canvas stays within the pixel cap: a frame that
+// would take it beyond is drawn clipped.
+TEST_F(AnimationLoadTest, TheCanvasStaysWithinThePixelCap) {
+  constexpr std::int64_t Largest = 1 << 20;
+  const std::int64_t Cap = rv::RvMaxPixels();
+  rv::RvSetMaxPixels(Largest);
+  WriteSettingBool("AnimateGif", true);
+  Show(WriteGif("cross.gif", AnimationGif({{0, 0, 2000, 1, 1, -1, {}, 0}, {0, 0, 1, 2000, 1, -1, {}, 1}}, {2000, 2000})));
+  rv::RvSetMaxPixels(Cap);
+  ASSERT_EQ(Form().RastrumMView1->ImageCount(), 2);
+  EXPECT_EQ(Shown().size(), QSize(2000, 1));
+  Form().GifTimerTimer();
+  EXPECT_EQ(Shown().size(), QSize(2000, 1));
+}
