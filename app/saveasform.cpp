@@ -85,12 +85,6 @@ QLabel* MakeLabel(QWidget* parent, const QString& caption, QRect bounds) {
   return label;
 }
 
-// The name with its extension (from its last dot) replaced by Ext.
-std::string ChangeFileExt(const std::string& Name, const std::string& Ext) {
-  const std::size_t dot = Name.rfind('.');
-  return (dot == std::string::npos ? Name : Name.substr(0, dot)) + Ext;
-}
-
 std::string FileNameOf(const std::string& Path) {
   const std::size_t slash = Path.rfind('/');
   return slash == std::string::npos ? Path : Path.substr(slash + 1);

@@ -869,7 +869,7 @@ TEST_F(FolderFileOpsTest, EmailFromThePopUpAndFromTheKeysOfAnUndockedView) {
   EXPECT_EQ(First->Email1->text(), "Email Images [Ctrl+E]");
   ASSERT_TRUE(First->Email1->isEnabled());
   First->Email1->trigger();
-  EXPECT_EQ(Mail.Paths(), QStringList({QString::fromStdString(One + "/a.png"), QString::fromStdString(One + "/b.png")}));
+  EXPECT_EQ(Mail.Paths(), (std::vector<std::string>{One + "/a.png", One + "/b.png"}));
   EXPECT_TRUE(Mail.isVisible());
 
   // The second folder, undocked: the tab left behind is the current view,
@@ -881,8 +881,8 @@ TEST_F(FolderFileOpsTest, EmailFromThePopUpAndFromTheKeysOfAnUndockedView) {
   ASSERT_EQ(Second->SelectedNames(), std::vector<std::string>{"c.png"});
   apptest::PressKey(Second->ImageDetails, Qt::Key_E, Qt::ControlModifier);
   EXPECT_EQ(Form.CurrentFolderView(), Second);
-  EXPECT_EQ(Mail.Paths().size(), 3);
-  EXPECT_EQ(Mail.Paths().value(2), QString::fromStdString(Two + "/c.png"));
+  ASSERT_EQ(Mail.Paths().size(), 3u);
+  EXPECT_EQ(Mail.Paths()[2], Two + "/c.png");
   EXPECT_EQ(Mail.windowTitle(), "Email 3 Images");
 }
 

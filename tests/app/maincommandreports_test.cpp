@@ -99,7 +99,7 @@ TEST_F(MainCommandReportsTest, TheMailWorkFolderIsTheUsersAndGoesWithTheMainWind
   Open(Env.Picture("big.bmp", 640, 480));
   TriggerItem("EmailWizard1");
   ASSERT_TRUE(Wizard.isVisible());
-  ASSERT_EQ(Wizard.Paths(), QStringList{QString::fromStdString(Env.File("big.bmp"))});
+  ASSERT_EQ(Wizard.Paths(), std::vector<std::string>{Env.File("big.bmp")});
   Wizard.SBtnContinue->Click();
   ASSERT_TRUE(WaitUntil([&] { return !Wizard.Sending(); }));
   const QStringList Args = Mail.Arguments();

@@ -34,7 +34,7 @@ TEST_F(MailSender, ArgumentsInOrder) {
   mail.TextToSend = {QStringLiteral("Hello"), QStringLiteral("there")};
   mail.ToCCEmail = {QStringLiteral("c1@example.org"), QString(), QStringLiteral("c2@example.org")};
   mail.ToBCCEmail = {QStringLiteral("b@example.org")};
-  mail.FileNames = {QStringLiteral("/tmp/one two.jpg"), QStringLiteral("/tmp/-x.png")};
+  mail.FileNames = {"/tmp/one two.jpg", "/tmp/-x.png"};
   mail.ToEmail = QStringLiteral("to@example.org");
   EXPECT_TRUE(mail.Send());
   EXPECT_EQ(fake.Arguments(),
@@ -44,7 +44,7 @@ TEST_F(MailSender, ArgumentsInOrder) {
   EXPECT_TRUE(FBoxes.isEmpty());
 
   TQmQuickMail bare;
-  bare.FileNames = {QStringLiteral("/tmp/a.jpg")};
+  bare.FileNames = {"/tmp/a.jpg"};
   EXPECT_TRUE(bare.Send());
   EXPECT_EQ(fake.Arguments(), (QStringList{"--utf8", "--attach", "/tmp/a.jpg"})) << "empty texts are left out";
 }
@@ -74,7 +74,7 @@ TEST_F(MailSender, ExitCodesToResults) {
       FBoxes.clear();
       QString event;
       TQmQuickMail mail;
-      mail.FileNames = {QStringLiteral("/tmp/a.jpg")};
+      mail.FileNames = {"/tmp/a.jpg"};
       mail.OnUserAbort = [&](TQmQuickMail*) { event = "abort"; };
       if (events) {
         mail.OnAttachmentNotFound = [&](TQmQuickMail*) { event = "not found"; };
