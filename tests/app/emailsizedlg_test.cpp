@@ -197,6 +197,26 @@ TEST_F(EmailDialog, ReducesWhatIsTooLarge) {
   EXPECT_EQ(steps.back(), 24);
 }
 
+// Names that are no UTF-8 (Latin-1 beside its twin, a lone continuation
+// byte) keep their bytes through the reduction: each copy in the work folder
+// is named as its own picture, and the list shows the bytes marked.
+TEST_F(EmailDialog, ReducedCopiesKeepTheirNamesBytes) {
+  const std::pair<std::string, const char*> Pictures[] = {
+      {"caf\xe9.jpg", "JPG"}, {"caf\xef\xbf\xbd.jpg", "JPG"}, {"a\x80z.bmp", "BMP"}};
+  std::vector<std::string> paths;
+  for (const auto& [name, format] : Pictures) {
+    paths.push_back(FFiles.File(name));
+    const QString made = Picture(FFiles, QString("made.") + format, 400, 300, format, *format == 'J' ? 200000 : 0);
+    std::filesystem::rename(made.toStdString(), paths.back());
+  }
+  FDlg->StartWithFiles(paths);
+  EXPECT_EQ(FDlg->FileListBox->item(0)->text(), "caf\uFFFD.jpg");
+  const TEmailOptimization result = FDlg->Optimize(FWork.Path(), nullptr);
+  EXPECT_FALSE(result.Error) << result.Results.join('\n').toStdString();
+  EXPECT_EQ(result.Attachments,
+            (std::vector<std::string>{FWork.File("caf\xe9.jpg"), FWork.File("caf\xef\xbf\xbd.jpg"), FWork.File("a\x80z.jpg")}));
+}
+
 TEST_F(EmailDialog, DoNotResizeAttachesEverythingAsItIs) {
   const QString big = Picture(FFiles, "big.jpg", 400, 300, "JPG", 200000);
   const QString bmp = Picture(FFiles, "pic.bmp", 640, 480, "BMP");

@@ -337,3 +337,44 @@ TEST_F(OpenFolderTest, TheStartUpsDialogIsReadyWhenTheMainWindowOpensIt) {
   EXPECT_EQ(Preview, Pics + "/b.png");
   EXPECT_EQ(Dimensions, "Dimensions: 40 x 30");
 }
+
+// A folder and a file whose names are no UTF-8 (Latin-1; a lone
+// continuation byte) are chosen as themselves, also beside the twin folder
+// whose text they show as: the recent folder the dialog starts in, its
+// picture, and the tab the main window opens for them.
+TEST_F(OpenFolderTest, AFolderAndItsFileAreChosenAsTheirBytes) {
+  struct TCase {
+    std::string Folder, Twin;
+  };
+  const TCase Cases[] = {{"caf\xe9", ""}, {"caf\xe9", "caf\xef\xbf\xbd"}, {"a\x80z", "a\xef\xbf\xbdz"}};
+  const std::string Name = "p\xe9.png";
+  int Round = 0;
+  for (const TCase& C : Cases) {
+    const std::string Base = Env.File("r" + std::to_string(Round++)), Folder = Base + "/" + C.Folder;
+    fs::create_directories(Folder);
+    apptest::SavePicture(apptest::MarkedPicture(30, 20), Folder + "/" + Name);
+    if (!C.Twin.empty()) {
+      fs::create_directory(Base + "/" + C.Twin);
+      apptest::SavePicture(apptest::MarkedPicture(10, 10), Base + "/" + C.Twin + "/" + Name);
+    }
+    TMainForm Form({Folder}, nullptr);
+    TStartupForms Forms(Form.RecentFolders());
+    Form.FormsCreated();
+    Form.show();
+    QString Box, Listed;
+    TOpenFolderForm::ModalAnswer = [&](TOpenFolderForm& D) {
+      Box = D.CbxImageFolder->currentText();
+      Listed = Items(*D.ImageListBox).join('|');
+      D.done(1);
+    };
+    Form.OpenImageFolder();
+    TOpenFolderForm::ModalAnswer = nullptr;
+    EXPECT_EQ(Box, QString::fromStdString(Folder)) << Round;
+    EXPECT_EQ(Listed, QString::fromStdString(Name)) << Round;
+    ASSERT_EQ(Form.FolderViews().size(), 2u) << Round;
+    EXPECT_EQ(Form.FolderViews().back()->GetFolderPath(), Folder) << Round;
+    ASSERT_TRUE(WaitUntil([&] { return !Form.PictureLoadPending(); }));
+    EXPECT_EQ(Form.CurrentPathBytes(), Folder + "/" + Name) << Round;
+    EXPECT_EQ(Env.MessageBoxes, QStringList{}) << Round;
+  }
+}
