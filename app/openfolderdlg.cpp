@@ -197,10 +197,7 @@ void TOpenFolderForm::SetPathBox(const std::string& Path) {
 }
 
 std::string TOpenFolderForm::PathBoxFolder() const {
-  // The box shows a folder's bytes that are no UTF-8 marked: as long as it
-  // reads so, it stands for that folder.
-  const QString Text = CbxImageFolder->currentText();
-  return Text == FileNameText(FPathBoxFolder) ? FPathBoxFolder : Text.toStdString();
+  return FileNameOfText(CbxImageFolder->currentText(), FPathBoxFolder);
 }
 
 void TOpenFolderForm::AddRecentPath(const std::string& Path) {

@@ -28,18 +28,18 @@ std::vector<std::string> TQmQuickMail::Arguments() const {
   // With "--utf8" xdg-email takes the texts as UTF-8 and percent-encodes
   // the attachments' bytes as they are.
   std::vector<std::string> args{"--utf8"};
-  const auto add = [&args](const char* Option, const QString& Text) {
-    if (Blank(Text)) return;
-    if (Option) args.emplace_back(Option);
-    args.push_back(Text.trimmed().toStdString());
+  const auto add = [&args](const char* Option, const QString& Value) {
+    args.insert(args.end(), {Option, Value.toStdString()});
   };
-  if (!Blank(Subject)) args.insert(args.end(), {"--subject", Subject.toStdString()});
+  if (!Blank(Subject)) add("--subject", Subject);
   const QString body = TextToSend.join(QLatin1Char('\n'));
-  if (!Blank(body)) args.insert(args.end(), {"--body", body.toStdString()});
-  for (const QString& address : ToCCEmail) add("--cc", address);
-  for (const QString& address : ToBCCEmail) add("--bcc", address);
+  if (!Blank(body)) add("--body", body);
+  for (const QString& address : ToCCEmail)
+    if (!Blank(address)) add("--cc", address.trimmed());
+  for (const QString& address : ToBCCEmail)
+    if (!Blank(address)) add("--bcc", address.trimmed());
   for (const std::string& file : FileNames) args.insert(args.end(), {"--attach", file});
-  add(nullptr, ToEmail);
+  if (!Blank(ToEmail)) args.push_back(ToEmail.trimmed().toStdString());
   return args;
 }
 

@@ -293,10 +293,7 @@ void TSaveAsForm::SetNameBox(const std::string& Name) {
 }
 
 std::string TSaveAsForm::NameBoxBytes() const {
-  // The box shows the name put there with its bytes that are no UTF-8
-  // marked: as long as it reads so, it stands for those bytes.
-  const QString text = EdtFileName->text();
-  return text == FileNameText(FNameBytes) ? FNameBytes : text.toStdString();
+  return FileNameOfText(EdtFileName->text(), FNameBytes);
 }
 
 std::string TSaveAsForm::GetSaveAsTargetPath() const {
