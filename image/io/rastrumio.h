@@ -206,6 +206,10 @@ public:
   void SaveJP2Stream(platform::TStream& Stream);
   void SaveJ2KFile(const std::string& FileName);
   void SaveJ2KStream(platform::TStream& Stream);
+  // The picture written in place of page Params().TiffImageIndex of the
+  // TIFF file PagesFrom (FileName itself, or another name), every other
+  // page copied as that file stores it, all into FileName.
+  void SaveTIFFPageFile(const std::string& FileName, const std::string& PagesFrom);
 
   // ---- Other operations
   // Renders a WMF or EMF file at Width x Height; a negative side follows the

@@ -184,6 +184,7 @@ void TIOParamsVals::SetDefaultParams() {
   JpegProgressive = false;
   JpegScale = 1;
   JpegMarkers.Clear();
+  JpegMarkersLeftOut = 0;
   JpegScaleUsed = 1;
   JpegWarningCount = 0;
   JpegWarningCode = 0;
@@ -222,6 +223,7 @@ void TIOParamsVals::SetDefaultParams() {
 
   IptcRecords.Clear();
   PnmComments.clear();
+  IccProfile.clear();
   ResetExif();
 
   FileName.clear();
@@ -288,6 +290,8 @@ void TIOParamsVals::ResetExif() {
 void TIOParamsVals::ResetInfo() {
   IptcRecords.Clear();
   JpegMarkers.Clear();
+  JpegMarkersLeftOut = 0;
+  IccProfile.clear();
   ResetExif();
   GifComments.clear();
   TiffDocumentName.clear();
@@ -350,6 +354,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   JpegProgressive = S.JpegProgressive;
   JpegScale = S.JpegScale;
   JpegMarkers.Assign(&S.JpegMarkers);
+  JpegMarkersLeftOut = S.JpegMarkersLeftOut;
   JpegScaleUsed = S.JpegScaleUsed;
   JpegWarningCount = S.JpegWarningCount;
   JpegWarningCode = S.JpegWarningCode;
@@ -388,6 +393,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
 
   IptcRecords.Assign(&S.IptcRecords);
   PnmComments = S.PnmComments;
+  IccProfile = S.IccProfile;
   HasExif = S.HasExif;
   if (S.ExifBitmap) {
     if (!ExifBitmap) ExifBitmap = std::make_unique<TRvBitmap>();

@@ -133,6 +133,7 @@ public:
   bool JpegProgressive = false;
   std::uint8_t JpegScale = 1; // 0 automatic, 1 full, 2 half, 3 quarter, 4 eighth
   TRvMarkerList JpegMarkers;
+  std::int32_t JpegMarkersLeftOut = 0; // markers the read skipped past its counts
   std::int32_t JpegScaleUsed = 1;
   std::int32_t JpegWarningCount = 0;
   std::int32_t JpegWarningCode = 0;
@@ -177,6 +178,9 @@ public:
   // ---- Metadata
   TRvIPTCInfoList IptcRecords;
   std::vector<std::string> PnmComments;
+  // The colour profile the file held (PNG iCCP, TIFF InterColorProfile), as
+  // stored; empty when none. Written back by the writers that can hold it.
+  std::vector<std::uint8_t> IccProfile;
   bool HasExif = false;
   std::unique_ptr<TRvBitmap> ExifBitmap; // created on demand
 

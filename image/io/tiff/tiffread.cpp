@@ -886,6 +886,8 @@ void FillParams(const TTiffDirectory& D, const TTiffImage& T, TIOParamsVals& P) 
   P.TiffPageNumber = static_cast<std::int32_t>(D.TiffGetTagArrayItem(297, 0, 0));
   P.TiffPageCount = static_cast<std::int32_t>(D.TiffGetTagArrayItem(297, 1, 0));
   P.TiffOrientation = T.Orientation;
+  // Bounded by the stream: the reader checks that the bytes are there.
+  P.IccProfile = D.TiffGetTagBytes(34675);
   if (T.ColorMap.empty()) P.FreeColorMap();
   else P.SetColorMap(T.ColorMap.data(), static_cast<int>(T.ColorMap.size()));
 }
