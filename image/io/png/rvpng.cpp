@@ -234,11 +234,13 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
   png_set_compression_buffer_size(R.Png, PngIdatReadSize);
   // Text and other variable-length chunks are of no use here and may
   // declare up to 2 GB: they are skipped unread instead of buffered. The
-  // colour profile is kept for a save to write back; it inflates to no more
-  // than the chunk limit.
+  // colour profile of a picture read whole is kept for a save to write
+  // back (it inflates to no more than the chunk limit); a header or a
+  // thumbnail has no use for it.
   png_set_chunk_malloc_max(R.Png, PngChunkLimit);
-  static const png_byte Skipped[] = "tEXt\0zTXt\0iTXt\0sPLT\0eXIf\0pCAL\0sCAL\0";
-  png_set_keep_unknown_chunks(R.Png, PNG_HANDLE_CHUNK_NEVER, Skipped, 7);
+  static const png_byte Skipped[] = "iCCP\0tEXt\0zTXt\0iTXt\0sPLT\0eXIf\0pCAL\0sCAL\0";
+  const bool KeepProfile = !HeaderOnly && Params.JpegScale != 0;
+  png_set_keep_unknown_chunks(R.Png, PNG_HANDLE_CHUNK_NEVER, KeepProfile ? Skipped + 5 : Skipped, KeepProfile ? 7 : 8);
   png_read_info(R.Png, R.Info);
   ReadProfile(R, Params);
 

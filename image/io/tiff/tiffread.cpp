@@ -886,8 +886,7 @@ void FillParams(const TTiffDirectory& D, const TTiffImage& T, TIOParamsVals& P) 
   P.TiffPageNumber = static_cast<std::int32_t>(D.TiffGetTagArrayItem(297, 0, 0));
   P.TiffPageCount = static_cast<std::int32_t>(D.TiffGetTagArrayItem(297, 1, 0));
   P.TiffOrientation = T.Orientation;
-  // Bounded by the stream: the reader checks that the bytes are there.
-  P.IccProfile = D.TiffGetTagBytes(34675);
+  P.IccProfile.clear();
   if (T.ColorMap.empty()) P.FreeColorMap();
   else P.SetColorMap(T.ColorMap.data(), static_cast<int>(T.ColorMap.size()));
 }
@@ -1064,6 +1063,9 @@ void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCoun
     return;
   }
   if (HeaderOnly) return;
+  // The colour profile of a picture read whole, for a save to write back; a
+  // thumbnail has no use for it. Bounded by the stream, which must hold it.
+  if (Params->JpegScale != 0) Params->IccProfile = Dir.TiffGetTagBytes(34675);
   if (T.Width <= 0 || T.Height <= 0 || T.Width > INT32_MAX || T.Height > INT32_MAX) {
     Progress.Abort();
     return;
