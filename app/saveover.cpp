@@ -55,10 +55,16 @@ private:
   std::int64_t FPosition = 0, FSize = 0;
 };
 
-bool WriteTurnedFrames(platform::TStream& Source, platform::TStream& Out, const rv::TRvGridTurn& Turn) {
+// A trial passes the frames to no coder: that they all decode and fit
+// their turned places is what it has to find out.
+void NoFrameCoded(platform::TStream&, int, int, int, const std::uint8_t*, bool) {}
+
+bool WriteTurnedFrames(platform::TStream& Source, platform::TStream& Out, const rv::TRvGridTurn& Turn,
+                       bool Trial = false) {
   rv::TRvLocalProgress Progress;
   Source.SetPosition(0);
-  return rv::GifWriteTurned(Source, Out, Turn, Progress.Rec) && !Progress.Rec.IsAborting();
+  return rv::GifWriteTurned(Source, Out, Turn, Progress.Rec, nullptr, Trial ? NoFrameCoded : nullptr) &&
+         !Progress.Rec.IsAborting();
 }
 
 int GifFrames(platform::TStream& Source) {
@@ -95,7 +101,7 @@ void PlanOtherImages(const TSaveSubject& S, rv::TRvFileType Type, TSavePlan& Pla
   const int Frames = GifFrames(*Source);
   if (Frames < 2) return;
   TDiscardStream Trial;
-  if (S.OnlyTurned && WriteTurnedFrames(*Source, Trial, S.Turn)) Plan.Way = TSavePlan::swTurnedFrames;
+  if (S.OnlyTurned && WriteTurnedFrames(*Source, Trial, S.Turn, true)) Plan.Way = TSavePlan::swTurnedFrames;
   else Plan.Lost << Others(Frames - 1, "The other frame of the animation", "The other %1 frames of the animation");
 }
 

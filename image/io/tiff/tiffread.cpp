@@ -1114,6 +1114,17 @@ void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCoun
     }
     TTiffDecoder Decoder(Dir, T, Bitmap, Mask.get(), NoAlpha, Convert, Lzw, Progress);
     Decoder.Run();
+    // The rows went into the mask as they were decoded: it is full only
+    // while every pixel is opaque, or a save and a turn would take the
+    // picture for an opaque one.
+    if (Mask != nullptr && T.Alpha && !NoAlpha) {
+      bool Opaque = true;
+      for (int Y = 0; Y < Mask->Height() && Opaque; ++Y) {
+        const std::uint8_t* Row = Mask->ScanLine(Y);
+        Opaque = std::all_of(Row, Row + Mask->Width(), [](std::uint8_t A) { return A == 255; });
+      }
+      Mask->SetFull(Opaque);
+    }
   }
   if (Params->TiffApplyOrientation && T.Orientation >= 2 && T.Orientation <= 8 && Bitmap.Width() > 0)
   {

@@ -966,7 +966,8 @@ TEST(TiffPages, OtherPagesAreCopiedAsStoredInEitherByteOrder) {
     ASSERT_TRUE(Second.Load(1));
     EXPECT_EQ(Second.D.TiffGetTagBytes(65000), Private);
     if (tifftest::HaveTool("tiffinfo")) {
-      const std::string Name = testing_support::TTempFolder().File("pages.tif");
+      const testing_support::TTempFolder Folder;
+      const std::string Name = Folder.File("pages.tif");
       codectest::Save(Name, F);
       EXPECT_EQ(std::system(("tiffinfo -D '" + Name + "' >/dev/null 2>&1").c_str()), 0);
     }
