@@ -5,18 +5,11 @@
 // or the user is asked first.
 #pragma once
 
+#include "app/pictureutil.h"
 #include "image/io/gif/gifturn.h"
 #include "image/io/rvioparams.h"
 
 #include <QStringList>
-#include <string>
-
-namespace platform {
-class TBitmap;
-}
-namespace rv {
-class TRastrumIO;
-}
 
 namespace app {
 

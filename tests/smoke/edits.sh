@@ -435,11 +435,11 @@ pages() {
   convert -delay 10 -dispose none "$work/red.png" -delay 20 -dispose background \( "$work/green.png" -transparent white \) \
     -delay 30 -dispose previous "$work/blue.png" -loop 0 "$pics/b-anim.gif"
   test_profile >"$work/p.icc"
-  convert -size 480x320 gradient:yellow-navy -profile "$work/p.icc" "$pics/c-profile.png"
+  convert -size 480x320 gradient:yellow-navy -depth 8 -profile "$work/p.icc" "$pics/c-profile.png"
   convert -size 480x320 xc:none -fill red -draw "circle 240,160 240,40" -fill "#00FF0080" \
     -draw "rectangle 0,0 119,79" "$work/alpha.png"
   convert "$work/alpha.png" "$pics/d-alpha.bmp"
-  convert "$work/alpha.png" "$pics/e-alpha.tif"
+  convert "$work/alpha.png" -compress lzw "$pics/e-alpha.tif"
   convert -size 480x320 gradient:red-navy -depth 16 "$pics/f-deep.png"
   marked_picture "$pics/g-plain.png" "#0000FF" 480x320
   cp "$pics"/* "$work/originals/"

@@ -468,16 +468,6 @@ struct TPngWriteJob {
   const std::vector<std::uint8_t>* Profile = nullptr;
 };
 
-// Every pixel of a 24-bit picture a shade of gray.
-bool AllGray(TRvBitmap& Bitmap) {
-  for (int Y = 0; Y < Bitmap.Height(); ++Y) {
-    const std::uint8_t* Row = Bitmap.Scanline(Y);
-    for (int X = 0; X < Bitmap.Width(); ++X, Row += 3)
-      if (Row[0] != Row[1] || Row[1] != Row[2]) return false;
-  }
-  return true;
-}
-
 // A profile's data colour space (bytes 16 to 19 of its header) fits the
 // colour type: gray for gray data, RGB for the others. libpng refuses any
 // other pairing, and a gray picture read from a gray file must not take an
@@ -679,7 +669,7 @@ void PngWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   const bool GrayFile = Params.ColorMapCount == 0 && (Params.SamplesPerPixel == 1 || Params.SamplesPerPixel == 2);
   if (J.Source->PixelFormat() == rvpf1Bit)
     J.Layout = plGray1;
-  else if (GrayFile && AllGray(*J.Source))
+  else if (GrayFile && RvAllGray(*J.Source))
     J.Layout = HasMask ? plGrayAlpha : plGray8;
   else if (Params.SamplesPerPixel == 1)
     J.Layout = plPalette;

@@ -13,7 +13,6 @@
 #include "image/model/rvgeometry.h"
 #include "image/model/rvhelpers.h"
 #include "image/model/rvlists.h"
-#include "image/model/rvquantizer.h"
 
 namespace rv {
 
@@ -204,7 +203,9 @@ std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProg
   // 1. The working bitmap.
   std::unique_ptr<TRvBitmap> Holder;
   TRvBitmap* Work = nullptr;
-  const bool OneBit = Params.BitsPerSample == 1 && Params.SamplesPerPixel == 1;
+  // Two colours of a palette are not black and white: they are written as
+  // a palette of one bit.
+  const bool OneBit = Params.BitsPerSample == 1 && Params.SamplesPerPixel == 1 && Params.ColorMapCount == 0;
   if (OneBit) {
     TRGB Colors[2];
     Work = RvAsBlackWhite(Bitmap, Holder, Colors);
@@ -217,15 +218,23 @@ std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProg
   }
   const int W = Work->Width(), H = Work->Height();
 
-  // 2. Normalisation of the parameters.
-  std::unique_ptr<TRvQuantizer> Quantizer;
+  // 2. Normalisation of the parameters. A gray file's picture that is still
+  // all gray goes back as 8-bit gray; any other of one sample as a palette,
+  // its own colours exactly where they fit.
+  std::unique_ptr<TRvPaletteMapper> Mapper;
+  bool GrayData = false;
   std::vector<TRGB> Palette;
-  if (!OneBit && Params.SamplesPerPixel == 1 && Params.BitsPerSample >= 2 && Params.BitsPerSample <= 8) {
-    Params.TiffPhotometric = 3;
-    Palette.assign(std::size_t{1} << Params.BitsPerSample, TRGB{});
-    Quantizer = std::make_unique<TRvQuantizer>(Work, Palette.data(), static_cast<int>(Palette.size()));
+  if (!OneBit && Params.SamplesPerPixel == 1 && Params.BitsPerSample >= 1 && Params.BitsPerSample <= 8) {
+    if (Params.ColorMapCount == 0 && RvAllGray(*Work)) {
+      GrayData = true;
+      Params.TiffPhotometric = 1;
+      Params.BitsPerSample = 8;
+    } else {
+      Params.TiffPhotometric = 3;
+      Palette.assign(std::size_t{1} << Params.BitsPerSample, TRGB{});
+      Mapper = std::make_unique<TRvPaletteMapper>(*Work, Palette.data(), static_cast<int>(Palette.size()));
+    }
     if (Params.TiffCompression != 5 && Params.TiffCompression != 8) Params.TiffCompression = 0;
-    if (Quantizer->GrayIdentity()) Params.TiffPhotometric = 1;
   }
   if (Params.TiffPhotometric == 3 && Params.SamplesPerPixel > 1) Params.TiffPhotometric = 2;
   if (Params.BitsPerSample > 8) {
@@ -247,9 +256,9 @@ std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProg
   case 7: Photometric = 7; break;
   default: Photometric = 2; break;
   }
-  // Gray and palette data come from the quantizer; without one (a depth it
-  // was not asked for) the picture is written as RGB rather than as garbage.
-  if (!OneBit && (Photometric == 1 || Photometric == 3) && Quantizer == nullptr) {
+  // Gray and palette data come from the step before; without them (a depth
+  // it was not asked for) the picture is written as RGB rather than as garbage.
+  if (!OneBit && ((Photometric == 1 && !GrayData) || (Photometric == 3 && Mapper == nullptr))) {
     Photometric = 2;
     Params.TiffPhotometric = 2;
     Params.SamplesPerPixel = WithAlpha ? 4 : 3;
@@ -364,12 +373,12 @@ std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProg
         const std::uint8_t* P = Src + 3 * X;
         RvRGBToCIELab((P[2] << 16) | (P[1] << 8) | P[0], Row.data() + 3 * X);
       }
+    } else if (GrayData) {
+      for (int X = 0; X < W; ++X) Row[static_cast<std::size_t>(X)] = Src[3 * X];
     } else {
       std::fill(Row.begin(), Row.end(), 0);
       for (int X = 0; X < W; ++X) {
-        const std::uint8_t* P = Src + 3 * X;
-        const auto Index = static_cast<unsigned>(
-            Quantizer->RGBIndex((std::uint32_t{P[2]} << 16) | (std::uint32_t{P[1]} << 8) | P[0]));
+        const auto Index = static_cast<unsigned>(Mapper->Index(Src + 3 * X));
         if (Bps == 8) {
           Row[static_cast<std::size_t>(X)] = static_cast<std::uint8_t>(Index);
         } else {
@@ -427,11 +436,12 @@ std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProg
                             static_cast<std::uint16_t>(Params.TiffPageCount)});
   if (Photometric == 3 && !Bits1) {
     const std::size_t N = Palette.size();
+    // 16-bit entries, 255 as 65535: what readers scale down is the colour.
     std::vector<std::uint16_t> Map(3 * N);
     for (std::size_t I = 0; I < N; ++I) {
-      Map[I] = static_cast<std::uint16_t>(Palette[I].r * 256);
-      Map[N + I] = static_cast<std::uint16_t>(Palette[I].g * 256);
-      Map[2 * N + I] = static_cast<std::uint16_t>(Palette[I].b * 256);
+      Map[I] = static_cast<std::uint16_t>(Palette[I].r * 257);
+      Map[N + I] = static_cast<std::uint16_t>(Palette[I].g * 257);
+      Map[2 * N + I] = static_cast<std::uint16_t>(Palette[I].b * 257);
     }
     Out.AddShortArray(320, Map);
   }
