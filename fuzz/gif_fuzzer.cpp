@@ -1,6 +1,7 @@
 // GIF reader on arbitrary bytes, with the program's LZW coders installed:
 // header only, then frames in full by their index and every frame in one
-// walk; the first frame is written again and must read back. A low pixel
+// walk; the first frame is written again and must read back, and every
+// frame turned must read back as many. A low pixel
 // cap keeps each input small.
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "fuzz_support.h"
 #include "image/io/gif/giflzw.h"
 #include "image/io/gif/gifread.h"
+#include "image/io/gif/gifturn.h"
 #include "image/io/gif/gifwrite.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rvsafeio.h"
@@ -71,5 +73,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   rv::TRvLocalProgress walk;
   const int walked = rv::GifReadFrames(stream, sink, comments, walk.Rec);
   if (sink.Read > walked) std::abort();
+  // Every frame turned a quarter, as a save of a turned animation writes
+  // them: what is written reads again with as many frames.
+  stream.SetPosition(0);
+  platform::TMemoryStream turned;
+  rv::TRvLocalProgress turning;
+  if (rv::GifWriteTurned(stream, turned, rv::TRvGridTurn{0, -1, 1, 0}, turning.Rec)) {
+    turned.SetPosition(0);
+    rv::TIOParamsVals params;
+    rv::TRvBitmap bitmap;
+    std::unique_ptr<rv::TRvMask> mask;
+    rv::TRvLocalProgress reading;
+    int count = 0;
+    rv::GifReadStream(turned, bitmap, count, true, mask, true, reading.Rec, params);
+    if (count != walked) std::abort();
+  }
   return 0;
 }

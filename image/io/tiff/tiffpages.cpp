@@ -146,8 +146,11 @@ std::int64_t TTiffPages::CopyDirectory(std::uint32_t Offset, int Depth, TOut& Ou
         TiffPut32(Values.data() + 4 * I, static_cast<std::uint32_t>(Moved[I]), FIntel);
       if (Values.size() <= 4) {
         std::memset(Copy.Value, 0, 4);
-        std::memcpy(Copy.Value, Values.data(), Values.size());
+        if (!Values.empty()) std::memcpy(Copy.Value, Values.data(), Values.size());
       } else {
+        // New bytes of every directory that leads here: they count too.
+        FCopied += static_cast<std::int64_t>(Values.size());
+        if (FCopied > CopyBudget()) return -1;
         Out.Align();
         TiffPut32(Copy.Value, static_cast<std::uint32_t>(Out.Position), FIntel);
         Out.Write(Values.data(), static_cast<std::int64_t>(Values.size()));
@@ -184,7 +187,7 @@ bool TTiffPages::Numbers(const TTiffEntry& E, std::vector<std::uint32_t>& Values
   if ((Size != 2 && Size != 4) || Total > FSize) return false;
   std::vector<std::uint8_t> Raw(static_cast<std::size_t>(Total));
   if (Total <= 4) {
-    std::memcpy(Raw.data(), E.Value, Raw.size());
+    if (Total > 0) std::memcpy(Raw.data(), E.Value, Raw.size());
   } else {
     const std::uint32_t Offset = Get32(E.Value);
     if (Offset + Total > FSize) return false;
