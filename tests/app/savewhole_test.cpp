@@ -18,6 +18,10 @@ using namespace app;
 
 namespace {
 
+// Arguments separated by "|".
+QStringList Args(const QString& Text) { return Text.split(QLatin1Char('|')); }
+QString Q(const std::string& Text) { return QString::fromStdString(Text); }
+
 // What a reference tool prints; empty when it fails.
 QByteArray Tool(const QString& Program, const QStringList& Arguments) {
   QProcess P;
@@ -27,15 +31,15 @@ QByteArray Tool(const QString& Program, const QStringList& Arguments) {
 }
 QByteArray Magick(const QStringList& Arguments) { return Tool(QStringLiteral("convert"), Arguments); }
 QByteArray Identify(const std::string& Path, const char* Format) {
-  return Tool(QStringLiteral("identify"), {QStringLiteral("-format"), QString::fromLatin1(Format), QString::fromStdString(Path)});
+  return Tool(QStringLiteral("identify"), {QStringLiteral("-format"), QString::fromLatin1(Format), Q(Path)});
 }
 QByteArray Bytes(const std::string& Path) {
-  QFile File(QString::fromStdString(Path));
+  QFile File(Q(Path));
   return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
 }
 
 // A small RGB display profile as colour-managed programs write them: a
-// header, the colourants, white point, curves and texts.
+// header, the colourants, white point, curves and a text.
 QByteArray Profile() {
   auto Be32 = [](QByteArray& B, quint32 V) { B.append(char(V >> 24)).append(char(V >> 16)).append(char(V >> 8)).append(char(V)); };
   auto Xyz = [&](double X, double Y, double Z) {
@@ -72,16 +76,13 @@ protected:
     // Somewhere to step to: the silent save runs on the way.
     Env.Picture("zz.png", 40, 30);
   }
-  // A 480 x 320 picture by ImageMagick: a gradient from Fill to navy with a
-  // white corner, of many colours, so that no file is made of a palette.
-  std::string Made(const std::string& Name, const QStringList& Options, const char* Fill = "red") {
+  // A 480 x 320 gradient from Fill to navy with a white corner, of many
+  // colours (no palette), 8 bits a sample unless Options give a depth.
+  std::string Made(const std::string& Name, const QString& Options = {}, const char* Fill = "red") {
     const std::string Path = Env.File(Name);
-    Magick(QStringList{QStringLiteral("-size"), QStringLiteral("480x320"),
-                       QStringLiteral("gradient:") + Fill + QStringLiteral("-navy"), QStringLiteral("-depth"),
-                       Options.contains(QStringLiteral("-depth")) ? QStringLiteral("16") : QStringLiteral("8"),
-                       QStringLiteral("-fill"), QStringLiteral("white"), QStringLiteral("-draw"),
-                       QStringLiteral("rectangle 0,0 119,79")} +
-           Options + QStringList{QString::fromStdString(Path)});
+    const QString Depth = Options.contains(QStringLiteral("-depth")) ? QString() : QStringLiteral("|-depth|8");
+    Magick(Args(QStringLiteral("-size|480x320|gradient:%1-navy%2|-fill|white|-draw|rectangle 0,0 119,79").arg(Fill, Depth)) +
+           (Options.isEmpty() ? QStringList() : Args(Options)) + QStringList{Q(Path)});
     EXPECT_FALSE(Bytes(Path).isEmpty()) << Name;
     return Path;
   }
@@ -93,89 +94,77 @@ protected:
     Form().Execute("NextImage");
     Loaded();
   }
+  // A copy of the file as it was, beside it.
+  std::string Before(const char* Name) {
+    const std::string Copy = Env.File(std::string("before-") + Name);
+    EXPECT_TRUE(QFile::copy(Q(Env.File(Name)), Q(Copy)));
+    return Copy;
+  }
   // The frames or pages of a file as RGBA bytes, top row first whatever
-  // corner the file starts at, with ImageMagick's options.
-  static QByteArray Pixels(const std::string& Path, const QStringList& Options = {}) {
-    return Magick(QStringList{QString::fromStdString(Path), QStringLiteral("-auto-orient")} + Options +
-                  QStringList{QStringLiteral("rgba:-")});
+  // corner the file starts at, after ImageMagick's options.
+  static QByteArray Pixels(const std::string& Path, const QString& Options = {}) {
+    return Magick(QStringList{Q(Path), QStringLiteral("-auto-orient")} +
+                  (Options.isEmpty() ? QStringList() : Args(Options)) + QStringList{QStringLiteral("rgba:-")});
   }
 };
 
 } // namespace
 
 TEST_F(SaveWholeTest, ATurnedMultiPageTiffOrAnimationKeepsEveryPageAndFrame) {
-  const std::string Red = Made("r.png", {}), Green = Made("g.png", {}, "green"), Blue = Made("b.png", {}, "blue");
-  const QStringList Frames = {QString::fromStdString(Red), QString::fromStdString(Green), QString::fromStdString(Blue)};
-  Magick(Frames + QStringList{QStringLiteral("-compress"), QStringLiteral("lzw"),
-                              QString::fromStdString(Env.File("pages.tif"))});
+  const QString R = Q(Made("r.png")), G = Q(Made("g.png", {}, "green")), B = Q(Made("b.png", {}, "blue"));
+  Magick(Args(R + "|" + G + "|" + B + "|-compress|lzw|" + Q(Env.File("pages.tif"))));
   // Three delays and three ways to dispose; white is transparent in the second.
-  Magick({QStringLiteral("-delay"), QStringLiteral("10"), QStringLiteral("-dispose"), QStringLiteral("none"), Frames[0],
-          QStringLiteral("-delay"), QStringLiteral("20"), QStringLiteral("-dispose"), QStringLiteral("background"),
-          QStringLiteral("("), Frames[1], QStringLiteral("-transparent"), QStringLiteral("white"), QStringLiteral(")"),
-          QStringLiteral("-delay"), QStringLiteral("30"), QStringLiteral("-dispose"), QStringLiteral("previous"),
-          Frames[2], QStringLiteral("-loop"), QStringLiteral("0"), QString::fromStdString(Env.File("anim.gif"))});
+  Magick(Args(QStringLiteral("-delay|10|-dispose|none|%1|-delay|20|-dispose|background|(|%2|-transparent|white|)|"
+                             "-delay|30|-dispose|previous|%3|-loop|0|%4")
+                  .arg(R, G, B, Q(Env.File("anim.gif")))));
   for (const char* Name : {"pages.tif", "anim.gif"}) {
     SCOPED_TRACE(Name);
-    const std::string Path = Env.File(Name), Before = Env.File(std::string("before-") + Name);
-    ASSERT_TRUE(QFile::copy(QString::fromStdString(Path), QString::fromStdString(Before)));
+    const std::string Path = Env.File(Name), Was = Before(Name);
     TurnAndLeave(Path);
     EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpDetail.toStdString();
     EXPECT_NE(Form().CurrentFileName(), Name);
-    const bool Animation = std::string(Name) == "anim.gif";
-    // Every page or frame is there, turned in an animation; the frames keep
-    // their delays, disposal and transparency.
-    if (Animation)
+    if (std::string(Name) == "anim.gif") {
+      // Every frame turned, with its delay, disposal and transparency.
       EXPECT_EQ(Identify(Path, "%w %h %T %D %A\n"),
                 "320 480 10 None False\n320 480 20 Background True\n320 480 30 Previous False\n");
-    else
-      EXPECT_EQ(Identify(Path, "%w %h\n"), "320 480\n480 320\n480 320\n");
-    if (Animation) {
-      EXPECT_EQ(Pixels(Path, {QStringLiteral("-coalesce")}),
-                Pixels(Before, {QStringLiteral("-coalesce"), QStringLiteral("-rotate"), QStringLiteral("90")}));
+      EXPECT_EQ(Pixels(Path, "-coalesce"), Pixels(Was, "-coalesce|-rotate|90"));
       continue;
     }
     // The page shown is turned; the others are as they were.
-    EXPECT_EQ(Pixels(Path + "[0]"), Pixels(Before + "[0]", {QStringLiteral("-rotate"), QStringLiteral("90")}));
-    for (const char* Page : {"[1]", "[2]"}) EXPECT_EQ(Pixels(Path + Page), Pixels(Before + Page)) << Page;
+    EXPECT_EQ(Identify(Path, "%w %h\n"), "320 480\n480 320\n480 320\n");
+    EXPECT_EQ(Pixels(Path + "[0]"), Pixels(Was + "[0]", "-rotate|90"));
+    for (const char* Page : {"[1]", "[2]"}) EXPECT_EQ(Pixels(Path + Page), Pixels(Was + Page)) << Page;
   }
 }
 
 TEST_F(SaveWholeTest, AColourProfileAndTransparencyAreWrittenBack) {
-  QFile Icc(QString::fromStdString(Env.File("p.icc")));
+  QFile Icc(Q(Env.File("p.icc")));
   ASSERT_TRUE(Icc.open(QIODevice::WriteOnly));
   Icc.write(Profile());
   Icc.close();
-  const QStringList WithProfile = {QStringLiteral("-profile"), Icc.fileName()};
   // Opaque on the left, fading to transparent downwards on the right.
-  const QStringList Transparent = {QStringLiteral("-alpha"), QStringLiteral("set"), QStringLiteral("-channel"),
-                                   QStringLiteral("A"), QStringLiteral("-fx"), QStringLiteral("i < w / 2 ? 1 : 1 - j / h"),
-                                   QStringLiteral("+channel")};
-  struct TCase {
+  const QString Transparent = QStringLiteral("-alpha|set|-channel|A|-fx|i < w / 2 ? 1 : 1 - j / h|+channel");
+  const struct {
     const char* Name;
-    bool Profile, Alpha;
-  };
-  const TCase Cases[] = {{"icc.png", true, false}, {"icc.tif", true, false}, {"alpha.bmp", false, true},
-                         {"alpha.tif", false, true}, {"alpha.png", false, true}, {"alpha.tga", false, true}};
-  for (const TCase& C : Cases) Made(C.Name, C.Profile ? WithProfile : Transparent);
-  for (const TCase& C : Cases) {
+    bool Alpha;
+  } Cases[] = {{"icc.png", false},  {"icc.tif", false},  {"alpha.bmp", true},
+               {"alpha.tif", true}, {"alpha.png", true}, {"alpha.tga", true}};
+  for (const auto& C : Cases) Made(C.Name, C.Alpha ? Transparent : QStringLiteral("-profile|") + Icc.fileName());
+  for (const auto& C : Cases) {
     SCOPED_TRACE(C.Name);
-    const std::string Path = Env.File(C.Name), Before = Env.File(std::string("before-") + C.Name);
-    ASSERT_TRUE(QFile::copy(QString::fromStdString(Path), QString::fromStdString(Before)));
+    const std::string Path = Env.File(C.Name), Was = Before(C.Name);
     if (C.Alpha) {
       ASSERT_EQ(Identify(Path, "%A"), "True");
     }
     TurnAndLeave(Path);
     EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpDetail.toStdString();
     EXPECT_EQ(Identify(Path, "%w %h"), "320 480");
-    if (C.Profile) {
-      EXPECT_EQ(Magick({QString::fromStdString(Path), QStringLiteral("icc:-")}), Profile());
+    if (!C.Alpha) {
+      EXPECT_EQ(Magick({Q(Path), QStringLiteral("icc:-")}), Profile());
+      continue;
     }
-    if (C.Alpha) {
-      EXPECT_EQ(Identify(Path, "%A"), "True");
-      EXPECT_EQ(Pixels(Path, {QStringLiteral("-alpha"), QStringLiteral("extract")}),
-                Pixels(Before, {QStringLiteral("-rotate"), QStringLiteral("90"), QStringLiteral("-alpha"),
-                                QStringLiteral("extract")}));
-    }
+    EXPECT_EQ(Identify(Path, "%A"), "True");
+    EXPECT_EQ(Pixels(Path, "-alpha|extract"), Pixels(Was, "-rotate|90|-alpha|extract"));
   }
 }
 
@@ -183,39 +172,34 @@ TEST_F(SaveWholeTest, AColourProfileAndTransparencyAreWrittenBack) {
 // what it would lose listed: closed unanswered the file and the edit stay;
 // "Discard Changes" moves on without a write; "Overwrite" writes what it can.
 TEST_F(SaveWholeTest, WhatASaveCannotWriteBackIsAskedAbout) {
-  const QStringList Deep = {QStringLiteral("-depth"), QStringLiteral("16"), QStringLiteral("-type"),
-                            QStringLiteral("TrueColor"), QStringLiteral("-fill"), QStringLiteral("#123456"),
-                            QStringLiteral("-draw"), QStringLiteral("rectangle 200,200 210,210")};
+  const QString Deep = QStringLiteral("-depth|16|-type|TrueColor|-fill|#123456|-draw|rectangle 200,200 210,210");
   Made("deep.png", Deep);
   Made("deep.tif", Deep);
-  const std::string Frame = Made("frame.png", {});
-  Magick({QString::fromStdString(Frame), QString::fromStdString(Frame), QString::fromStdString(Env.File("anim.gif"))});
+  const QString Frame = Q(Made("frame.png"));
+  Magick({Frame, Frame, Q(Env.File("anim.gif"))});
   const QString Depth = QStringLiteral(" - The 16-bit depth of its colours (the picture is saved at 8 bits)");
-  struct TCase {
+  const struct {
     const char* Name;
     bool Resize;
     QString Lost;
+  } Cases[] = {{"deep.png", false, Depth},
+               {"deep.tif", false, Depth},
+               {"anim.gif", true, QStringLiteral(" - The other frame of the animation")}};
+  // A resize by Ctrl+S (leaving would ask about the resize first); a turn
+  // by the silent save.
+  const auto Edit = [&](bool Resize) {
+    if (Resize) Form().ResizeImage(240, 160);
+    else Form().Execute("RotateCW");
   };
-  const TCase Cases[] = {{"deep.png", false, Depth},
-                         {"deep.tif", false, Depth},
-                         {"anim.gif", true, QStringLiteral(" - The other frame of the animation")}};
-  for (const TCase& C : Cases) {
+  for (const auto& C : Cases) {
     SCOPED_TRACE(C.Name);
     const std::string Path = Env.File(C.Name);
     const QByteArray Was = Bytes(Path);
     Show(Path);
-    Env.HelpShown = 0;
     for (int Answer : {0, 3}) {
       Env.HelpAnswer = Answer;
-      // A resize by Ctrl+S (leaving would ask about the resize first); a
-      // turn by the silent save.
-      if (C.Resize) {
-        Form().ResizeImage(240, 160);
-        Form().Execute("Save");
-      } else {
-        Form().Execute("RotateCW");
-        Form().Execute("NextImage");
-      }
+      Edit(C.Resize);
+      Form().Execute(C.Resize ? "Save" : "NextImage");
       Loaded();
       EXPECT_EQ(Env.LastHelpCaption, "Not everything can be saved");
       EXPECT_EQ(Env.LastHelpText, QStringLiteral("\"%1\" holds more than the modified image can be saved with. "
@@ -224,14 +208,11 @@ TEST_F(SaveWholeTest, WhatASaveCannotWriteBackIsAskedAbout) {
       EXPECT_EQ(Env.LastHelpDetail.split('\n').value(0), C.Lost);
       EXPECT_EQ(Env.LastHelpButtons, QStringList({"Overwrite", "Save As", "Discard Changes"}));
       EXPECT_EQ(Bytes(Path), Was);
-      if (Answer == 0) {
-        EXPECT_TRUE(Form().IsImageModified());
-      }
+      EXPECT_EQ(Form().IsImageModified(), Answer == 0);
     }
     // The user's own choice: written as it can be.
     Show(Path);
-    if (C.Resize) Form().ResizeImage(240, 160);
-    else Form().Execute("RotateCW");
+    Edit(C.Resize);
     Env.HelpAnswer = 1;
     Form().Execute("Save");
     EXPECT_FALSE(Form().IsImageModified());
@@ -240,12 +221,10 @@ TEST_F(SaveWholeTest, WhatASaveCannotWriteBackIsAskedAbout) {
 }
 
 TEST_F(SaveWholeTest, TransparencyAFormatCannotHoldIsAskedAboutBeforeACopy) {
-  const std::string Path = Made("alpha.png", {QStringLiteral("-alpha"), QStringLiteral("set"), QStringLiteral("-channel"),
-                                              QStringLiteral("A"), QStringLiteral("-fx"), QStringLiteral("1 - j / h"),
-                                              QStringLiteral("+channel")});
+  const std::string Path = Made("alpha.png", QStringLiteral("-alpha|set|-channel|A|-fx|1 - j / h|+channel"));
   const std::string Copy = Env.File("copy.jpg");
   Form().SaveAsPrompt = [&](const QString&, QString& Target, bool& OpenSaved) {
-    Target = QString::fromStdString(Copy);
+    Target = Q(Copy);
     OpenSaved = false;
     return 1;
   };
@@ -256,7 +235,7 @@ TEST_F(SaveWholeTest, TransparencyAFormatCannotHoldIsAskedAboutBeforeACopy) {
     EXPECT_EQ(Env.LastHelpText, "\"copy.jpg\" cannot hold all of the modified image. Saving it loses what is listed below.");
     EXPECT_EQ(Env.LastHelpDetail, " - The transparency");
     EXPECT_EQ(Env.LastHelpButtons, QStringList({"Save", "Cancel"}));
-    EXPECT_EQ(QFile::exists(QString::fromStdString(Copy)), Answer == 1);
+    EXPECT_EQ(QFile::exists(Q(Copy)), Answer == 1);
   }
   EXPECT_EQ(Env.HelpShown, 2);
 }
@@ -269,14 +248,13 @@ TEST(SavePlan, AJpegsBlocksLeftOutByTheReadAreNamed) {
   Subject.Shown = Subject.Target = "/nowhere/a.jpg";
   Subject.OverShown = true;
   Subject.Params = &Params;
-  struct TCase {
+  const struct {
     int LeftOut;
     QStringList Lost;
-  };
-  const TCase Cases[] = {{0, {}},
-                         {1, {"A block of the file's data that was not read"}},
-                         {7, {"7 blocks of the file's data that were not read"}}};
-  for (const TCase& C : Cases) {
+  } Cases[] = {{0, {}},
+               {1, {"A block of the file's data that was not read"}},
+               {7, {"7 blocks of the file's data that were not read"}}};
+  for (const auto& C : Cases) {
     Params.JpegMarkersLeftOut = C.LeftOut;
     EXPECT_EQ(PlanSave(Subject).Lost, C.Lost) << C.LeftOut;
   }

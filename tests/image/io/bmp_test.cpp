@@ -776,39 +776,3 @@ TEST(BmpInterop, TransparencyReadsAsImageMagickReadsIt) {
     codectest::ExpectMatches(bmp, c.Alpha ? mask.get() : nullptr, codectest::Reference(file));
   }
 }
-
-// A picture with transparency is written at 32 bits with an alpha mask,
-// which ImageMagick and our reader read back.
-TEST(BmpInterop, TransparencyIsWrittenWithAnAlphaMask) {
-  CODECTEST_NEED_TOOLS("convert");
-  testing_support::TTempFolder dir;
-  TRvBitmap bmp;
-  Paint(bmp, 23, 9, [](int x, int y) { return std::uint32_t(x * 11) << 16 | std::uint32_t(y * 25) << 8 | 77u; });
-  rv::TRvMask alpha;
-  alpha.Allocate(23, 9, 8);
-  for (int y = 0; y < 9; ++y)
-    for (int x = 0; x < 23; ++x) alpha.ScanLine(y)[x] = std::uint8_t((x * 40 + y) % 256);
-  alpha.SetFull(false);
-  TIOParamsVals params;
-  params.BmpVersion = 2; // the core header cannot hold it: not taken
-  platform::TMemoryStream out;
-  rv::TRvLocalProgress p;
-  rv::BmpWriteStream(out, bmp, params, p.Rec, &alpha);
-  ASSERT_FALSE(p.Rec.IsAborting());
-  const std::vector<std::uint8_t> f = out.Data();
-  EXPECT_EQ(At32(f, 14), 108u);
-  EXPECT_EQ(At16(f, 28), 32u);
-  const std::string file = dir.File("ours.bmp");
-  codectest::Save(file, f);
-  codectest::ExpectMatches(bmp, &alpha, codectest::Reference(file));
-  platform::TBytesStream s(f.data(), static_cast<std::int64_t>(f.size()));
-  TRvBitmap back;
-  TIOParamsVals read;
-  std::unique_ptr<rv::TRvMask> mask;
-  rv::TRvLocalProgress q;
-  rv::BmpReadStream(s, &back, 0, read, q.Rec, false, &mask);
-  ASSERT_TRUE(mask);
-  EXPECT_EQ(Pixels(back), Pixels(bmp));
-  for (int y = 0; y < 9; ++y)
-    EXPECT_EQ(std::memcmp(mask->ScanLine(y), alpha.ScanLine(y), 23), 0) << y;
-}
