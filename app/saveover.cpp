@@ -91,11 +91,12 @@ void PlanOtherImages(const TSaveSubject& S, rv::TRvFileType Type, TSavePlan& Pla
     return; // nothing there to keep
   }
   if (Type == rv::rvftTIFF) {
+    // A file of one page keeps its texts and tags the same way.
     rv::TTiffPages Pages(*Source);
     const int Index = S.Params->TiffImageIndex;
-    if (Pages.Count() < 2) return;
     if (Index >= 0 && Index < Pages.Count() && Pages.CanCopyAllBut(Index)) Plan.Way = TSavePlan::swPageInPlace;
-    else Plan.Lost << Others(Pages.Count() - 1, "The other page of the file", "The other %1 pages of the file");
+    else if (Pages.Count() > 1)
+      Plan.Lost << Others(Pages.Count() - 1, "The other page of the file", "The other %1 pages of the file");
     return;
   }
   const int Frames = GifFrames(*Source);

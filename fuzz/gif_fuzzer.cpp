@@ -1,8 +1,7 @@
 // GIF reader on arbitrary bytes, with the program's LZW coders installed:
 // header only, then frames in full by their index and every frame in one
 // walk; the first frame is written again and must read back, and every
-// frame turned must read back as many. A low pixel
-// cap keeps each input small.
+// frame turned must read back. A low pixel cap keeps each input small.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -74,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int walked = rv::GifReadFrames(stream, sink, comments, walk.Rec);
   if (sink.Read > walked) std::abort();
   // Every frame turned a quarter, as a save of a turned animation writes
-  // them: what is written reads again with as many frames.
+  // them: what is written reads again, with every frame the walk met (and
+  // any empty ones past it, which the turn keeps as they are).
   stream.SetPosition(0);
   platform::TMemoryStream turned;
   rv::TRvLocalProgress turning;
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rv::TRvLocalProgress reading;
     int count = 0;
     rv::GifReadStream(turned, bitmap, count, true, mask, true, reading.Rec, params);
-    if (count != walked) std::abort();
+    if (reading.Rec.IsAborting() || count < walked) std::abort();
   }
   return 0;
 }

@@ -52,9 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       rv::TRvBitmap page;
       page.Allocate(3, 2, rv::rvpf24Bit);
       rv::TIOParamsVals params;
-      const bool written = pages.Write(out, 0, *progress.Rec.Aborting, [&](std::int64_t& next) {
-        return rv::TiffWritePage(out, page, progress.Rec, params, nullptr, pages.Intel(), next);
-      });
+      const bool written =
+          pages.Write(out, 0, *progress.Rec.Aborting, [&](std::int64_t& next, const std::vector<rv::TTiffEntry>& kept) {
+            return rv::TiffWritePage(out, page, progress.Rec, params, nullptr, pages.Intel(), next, &kept);
+          });
       if (!written || out.Size() > 3 * static_cast<std::int64_t>(size) + 200000) std::abort();
       if (rv::TTiffPages(out).Count() != pages.Count()) std::abort();
     }

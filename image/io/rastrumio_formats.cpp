@@ -523,9 +523,11 @@ void TRastrumIO::SaveTIFFPageFile(const std::string& FileName, const std::string
     const TRvMask* alpha = SaveAlphaSource(temp);
     platform::TSafeSaveFile target(FileName);
     const bool written = p.TiffImageIndex >= 0 && p.TiffImageIndex < pages.Count() &&
-                         pages.Write(target.Stream(), p.TiffImageIndex, Aborting, [&](std::int64_t& NextAt) {
-                           return TiffWritePage(target.Stream(), *FRvBitmap, progress, p, alpha, pages.Intel(), NextAt);
-                         });
+                         pages.Write(target.Stream(), p.TiffImageIndex, Aborting,
+                                     [&](std::int64_t& NextAt, const std::vector<TTiffEntry>& Kept) {
+                                       return TiffWritePage(target.Stream(), *FRvBitmap, progress, p, alpha,
+                                                            pages.Intel(), NextAt, &Kept);
+                                     });
     if (!written || Aborting || !target.Commit()) Aborting = true;
   } catch (...) {
     Aborting = true;

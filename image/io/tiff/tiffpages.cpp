@@ -27,6 +27,17 @@ int CountsOf(int Tag) {
   }
 }
 
+// Tags a page written anew states itself or that describe how the old
+// pixels were stored: the other tags of the page it replaces go with it.
+bool DescribesStorage(int Tag) {
+  static const std::unordered_set<int> Storage = {
+      256, 257, 258, 259, 262, 263, 264, 265, 266, 269, 270, 273, 274, 277, 278, 279, 280, 281, 282, 283,
+      284, 285, 286, 287, 290, 291, 292, 293, 296, 297, 301, 317, 320, 322, 323, 324, 325, 330, 332, 333,
+      334, 335, 336, 338, 339, 340, 341, 347, 512, 513, 514, 515, 517, 518, 519, 520, 521, 529, 530, 531,
+      532, 34675};
+  return Storage.count(Tag) != 0;
+}
+
 // The bytes of one value of Type; the IFD type is a LONG.
 int TypeBytes(int Type) { return Type == 13 ? 4 : TiffTypeSize(Type); }
 
@@ -107,35 +118,33 @@ std::int64_t TTiffPages::CopyBytes(std::uint32_t Offset, std::uint32_t Count, TO
   return At;
 }
 
-std::int64_t TTiffPages::CopyDirectory(std::uint32_t Offset, int Depth, TOut& Out, std::int64_t& NextAt) {
-  TTiffDirectory Dir(FSource, 0, FIntel);
-  if (Depth > DeepestDirectory || !Dir.Load(Offset)) return -1;
-  std::vector<TTiffEntry> Kept;
+bool TTiffPages::CopyEntries(const TTiffDirectory& Dir, int Depth, TOut& Out, std::vector<TTiffEntry>& Kept,
+                             bool AroundNewPixels) {
   Kept.reserve(Dir.Entries.size());
   for (const TTiffEntry& E : Dir.Entries) {
     // The free space of the old file is none of the new one's.
-    if (E.Tag == 288 || E.Tag == 289) continue;
+    if (E.Tag == 288 || E.Tag == 289 || (AroundNewPixels && DescribesStorage(E.Tag))) continue;
     // The old JPEG tables lie elsewhere by offsets of unstated lengths.
-    if (E.Tag == 519 || E.Tag == 520 || E.Tag == 521) return -1;
+    if (E.Tag == 519 || E.Tag == 520 || E.Tag == 521) return false;
     const int Size = TypeBytes(E.Type);
-    if (Size == 0) return -1;
+    if (Size == 0) return false;
     const std::int64_t Total = std::int64_t{E.Count} * Size;
     TTiffEntry Copy = E;
     const int CountsTag = CountsOf(E.Tag);
     std::vector<std::int64_t> Moved;
     if (LeadsToDirectory(E.Tag) || CountsTag != 0) {
-      if (Size != 4 && !(CountsTag != 0 && Size == 2)) return -1;
+      if (Size != 4 && !(CountsTag != 0 && Size == 2)) return false;
       std::vector<std::uint32_t> Offsets, Counts;
-      if (!Numbers(E, Offsets)) return -1;
+      if (!Numbers(E, Offsets)) return false;
       if (CountsTag != 0) {
         const int C = Dir.TiffFindTag(CountsTag);
         if (C < 0 || !Numbers(Dir.Entries[static_cast<std::size_t>(C)], Counts) || Counts.size() != Offsets.size())
-          return -1;
+          return false;
       }
       for (std::size_t I = 0; I < Offsets.size(); ++I) {
         const std::int64_t At = CountsTag != 0 ? CopyBytes(Offsets[I], Counts[I], Out)
                                                : CopySubDirectory(Offsets[I], Depth + 1, Out);
-        if (At < 0) return -1;
+        if (At < 0) return false;
         Moved.push_back(At);
       }
       // Offsets go out as LONGs (a SHORT may not reach the new place), in
@@ -150,19 +159,26 @@ std::int64_t TTiffPages::CopyDirectory(std::uint32_t Offset, int Depth, TOut& Ou
       } else {
         // New bytes of every directory that leads here: they count too.
         FCopied += static_cast<std::int64_t>(Values.size());
-        if (FCopied > CopyBudget()) return -1;
+        if (FCopied > CopyBudget()) return false;
         Out.Align();
         TiffPut32(Copy.Value, static_cast<std::uint32_t>(Out.Position), FIntel);
         Out.Write(Values.data(), static_cast<std::int64_t>(Values.size()));
       }
     } else if (Total > 4) {
-      if (Total > 0xFFFFFFFFll) return -1;
+      if (Total > 0xFFFFFFFFll) return false;
       const std::int64_t At = CopyBytes(Get32(E.Value), static_cast<std::uint32_t>(Total), Out);
-      if (At < 0) return -1;
+      if (At < 0) return false;
       TiffPut32(Copy.Value, static_cast<std::uint32_t>(At), FIntel);
     }
     Kept.push_back(Copy);
   }
+  return true;
+}
+
+std::int64_t TTiffPages::CopyDirectory(std::uint32_t Offset, int Depth, TOut& Out, std::int64_t& NextAt) {
+  TTiffDirectory Dir(FSource, 0, FIntel);
+  std::vector<TTiffEntry> Kept;
+  if (Depth > DeepestDirectory || !Dir.Load(Offset) || !CopyEntries(Dir, Depth, Out, Kept, false)) return -1;
   Out.Align();
   const std::int64_t At = Out.Position;
   std::vector<std::uint8_t> Table(2 + Kept.size() * 12 + 4, 0);
@@ -179,6 +195,11 @@ std::int64_t TTiffPages::CopyDirectory(std::uint32_t Offset, int Depth, TOut& Ou
   Out.Write(Table.data(), static_cast<std::int64_t>(Table.size()));
   NextAt = At + static_cast<std::int64_t>(Table.size()) - 4;
   return At;
+}
+
+bool TTiffPages::KeepAround(int Index, TOut& Out, std::vector<TTiffEntry>& Kept) {
+  TTiffDirectory Dir(FSource, 0, FIntel);
+  return Dir.Load(FPages[static_cast<std::size_t>(Index)]) && CopyEntries(Dir, 0, Out, Kept, true);
 }
 
 bool TTiffPages::Numbers(const TTiffEntry& E, std::vector<std::uint32_t>& Values) {
@@ -219,13 +240,15 @@ bool TTiffPages::CanCopyAllBut(int Skipped) {
   Trial.Position = 8;
   for (int I = 0; I < Count(); ++I) {
     std::int64_t NextAt = 0;
-    if (I != Skipped && CopyDirectory(FPages[static_cast<std::size_t>(I)], 0, Trial, NextAt) < 0) return false;
+    std::vector<TTiffEntry> Kept;
+    if (I == Skipped ? !KeepAround(I, Trial, Kept)
+                     : CopyDirectory(FPages[static_cast<std::size_t>(I)], 0, Trial, NextAt) < 0)
+      return false;
   }
   return true;
 }
 
-bool TTiffPages::Write(platform::TStream& Out, int Replaced, TRvAbortFlag& Aborting,
-                       const std::function<std::int64_t(std::int64_t& NextAt)>& WritePage) {
+bool TTiffPages::Write(platform::TStream& Out, int Replaced, TRvAbortFlag& Aborting, const TPageWriter& WritePage) {
   Reset();
   TOut Copies{&Out, &Aborting, Out.Position()};
   std::int64_t LinkAt = Copies.Position + 4;
@@ -233,7 +256,9 @@ bool TTiffPages::Write(platform::TStream& Out, int Replaced, TRvAbortFlag& Abort
   for (int I = 0; I < Count(); ++I) {
     std::int64_t NextAt = 0, Directory = 0;
     if (I == Replaced) {
-      Directory = WritePage(NextAt);
+      Copies.Position = Out.Position();
+      std::vector<TTiffEntry> Kept;
+      Directory = KeepAround(I, Copies, Kept) ? WritePage(NextAt, Kept) : 0;
     } else {
       Copies.Position = Out.Position();
       Directory = CopyDirectory(FPages[static_cast<std::size_t>(I)], 0, Copies, NextAt);

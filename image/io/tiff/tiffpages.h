@@ -27,20 +27,22 @@ public:
   int Count() const { return static_cast<int>(FPages.size()); }
   bool Intel() const { return FIntel; }
 
-  // Whether every page but Skipped can be copied as it is stored: each of
-  // its values and blocks lies in the file, its entries are of known types,
-  // and all of them together take no more than twice what the file holds
+  // Whether every page but Skipped can be copied as it is stored, and what
+  // Skipped holds besides its pixels (its texts, Exif, private tags): each
+  // value and block lies in the file, its entries are of known types, and
+  // all of them together take no more than twice what the file holds
   // (blocks claimed over and over are a crafted file's, not a writer's).
   bool CanCopyAllBut(int Skipped);
 
   // Writes the whole file anew at Out's position: the header, then every
   // page in its place, page Replaced by WritePage, which writes a page at
-  // Out's position in this file's byte order and answers the position of
+  // Out's position in this file's byte order with the entries Kept (their
+  // values already in Out) besides its own, and answers the position of
   // its directory (0 on failure) and in NextAt that of its link. Offsets in
   // Out are its absolute positions. False when a page could not be copied
   // or a write failed (Aborting set).
-  bool Write(platform::TStream& Out, int Replaced, TRvAbortFlag& Aborting,
-             const std::function<std::int64_t(std::int64_t& NextAt)>& WritePage);
+  using TPageWriter = std::function<std::int64_t(std::int64_t& NextAt, const std::vector<TTiffEntry>& Kept)>;
+  bool Write(platform::TStream& Out, int Replaced, TRvAbortFlag& Aborting, const TPageWriter& WritePage);
 
 private:
   // Where the copies go: a stream, or nowhere (a trial that only weighs).
@@ -56,6 +58,13 @@ private:
   // The directory at Offset with everything it leads to; answers where its
   // copy lies (-1 when it cannot be copied) and in NextAt its link.
   std::int64_t CopyDirectory(std::uint32_t Offset, int Depth, TOut& Out, std::int64_t& NextAt);
+  // The entries of Dir with their values and what they lead to copied;
+  // AroundNewPixels leaves out those of the pixels' storage. False when one
+  // cannot be copied.
+  bool CopyEntries(const TTiffDirectory& Dir, int Depth, TOut& Out, std::vector<TTiffEntry>& Kept,
+                   bool AroundNewPixels);
+  // What page Index holds besides its pixels, for the page that replaces it.
+  bool KeepAround(int Index, TOut& Out, std::vector<TTiffEntry>& Kept);
   // Count bytes at Offset of the file; answers where they went (-1 when
   // they are not all in the file or the copies would outgrow the budget).
   std::int64_t CopyBytes(std::uint32_t Offset, std::uint32_t Count, TOut& Out);

@@ -123,6 +123,17 @@ public:
     FEntries.push_back(E);
   }
 
+  // Entries whose values lie in the stream already; a tag this page states
+  // itself stays its own.
+  void AddKept(const std::vector<TTiffEntry>& Kept) {
+    for (const TTiffEntry& E : Kept) {
+      if (std::any_of(FEntries.begin(), FEntries.end(), [&](const TOutEntry& O) { return O.Tag == E.Tag; })) continue;
+      TOutEntry Out{E.Tag, E.Type, E.Count, {}};
+      std::memcpy(Out.Value, E.Value, 4);
+      FEntries.push_back(Out);
+    }
+  }
+
   // Pads to even and writes the directory with no next one; answers its
   // position (0 after a failure) and in NextAt that of its link.
   std::int64_t Directory(std::int64_t& NextAt) {
@@ -186,7 +197,8 @@ void TiffPut32(std::uint8_t* P, std::uint32_t V, bool Intel) {
 }
 
 std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec& Progress,
-                           TIOParamsVals& Params, const TRvMask* Alpha, bool Intel, std::int64_t& NextAt) {
+                           TIOParamsVals& Params, const TRvMask* Alpha, bool Intel, std::int64_t& NextAt,
+                           const std::vector<TTiffEntry>* Kept) {
   if (Bitmap.Width() <= 0 || Bitmap.Height() <= 0) {
     Progress.Abort();
     return 0;
@@ -450,6 +462,7 @@ std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProg
   if (!Params.IccProfile.empty() && Params.IccProfile.size() <= 0xFFFFFFFFu)
     Out.AddData(34675, tUndefined, static_cast<std::uint32_t>(Params.IccProfile.size()), Params.IccProfile.data(),
                 static_cast<std::int64_t>(Params.IccProfile.size()));
+  if (Kept != nullptr) Out.AddKept(*Kept);
   return Out.Directory(NextAt);
 }
 

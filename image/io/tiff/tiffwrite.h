@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/io/rvioparams.h"
+#include "image/io/tiff/tiffread.h"
 #include "image/model/rvbitmap.h"
 #include "image/model/rvmask.h"
 #include "image/model/rvprogress.h"
@@ -28,11 +29,13 @@ int TiffWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec
 // byte order, with no first directory yet.
 bool TiffWriteHeader(platform::TStream& Stream, TRvAbortFlag& Aborting, bool Intel);
 // One page as TiffWriteStream writes it, its data and then its directory,
-// at the stream position and in the byte order given; answers the position
-// of its directory (0 when the write failed) and in NextAt that of its link
-// to the next one, which is left 0.
+// at the stream position and in the byte order given, with the Kept entries
+// (their values in the stream already) besides its own; answers the
+// position of its directory (0 when the write failed) and in NextAt that of
+// its link to the next one, which is left 0.
 std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec& Progress,
-                           TIOParamsVals& Params, const TRvMask* Alpha, bool Intel, std::int64_t& NextAt);
+                           TIOParamsVals& Params, const TRvMask* Alpha, bool Intel, std::int64_t& NextAt,
+                           const std::vector<TTiffEntry>* Kept = nullptr);
 // Points the link at LinkAt (the header's or a directory's) to Directory;
 // the stream position stays where it was.
 bool TiffLinkDirectory(platform::TStream& Stream, TRvAbortFlag& Aborting, std::int64_t LinkAt,
