@@ -62,11 +62,13 @@ struct TRgba {
   }
 };
 
-// ImageMagick's decode of File after Options (such as -auto-orient); empty
-// when it fails. Pictures without alpha come out opaque.
-inline TRgba Reference(const std::string& File, const std::string& Options = "") {
+// ImageMagick's decode of File after Options (such as -auto-orient), read
+// with ReadOptions (such as -density); empty when it fails. Pictures without
+// alpha come out opaque.
+inline TRgba Reference(const std::string& File, const std::string& Options = "", const std::string& ReadOptions = "") {
   TRgba R;
-  const std::string Command = "convert '" + File + "' " + Options + " -alpha set -type TrueColorAlpha -depth 8 pam:- 2>/dev/null";
+  const std::string Command = "convert " + ReadOptions + " '" + File + "' " + Options +
+                              " -alpha set -type TrueColorAlpha -depth 8 pam:- 2>/dev/null";
   FILE* Pipe = popen(Command.c_str(), "r");
   if (Pipe == nullptr) return R;
   Bytes Out;

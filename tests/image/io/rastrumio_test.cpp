@@ -20,6 +20,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "codectest_util.h"
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rvformats.h"
@@ -29,6 +30,7 @@
 #include "platform/stream.h"
 #include "support/asnobody.h"
 #include "support/crowdedwmf.h"
+#include "support/drawings.h"
 
 namespace {
 
@@ -341,6 +343,54 @@ TEST_F(RastrumIOTest, MetafileSaysWhatItsPlayLeftOut) {
     EXPECT_EQ(io.Params().MetafileShapesLeftOut, crowded ? 1 : 0);
     const std::uint8_t* p = io.RvBitmap()->Scanline(20) + 3 * 20;
     EXPECT_TRUE(p[0] == 0 && p[1] == 0 && p[2] == 255) << "the square";
+  }
+}
+
+TEST_F(RastrumIOTest, MetafileClipsAsTheReferenceDoes) {
+  // Placeable WMFs of 100 x 80: a white background over the frame (the
+  // reference sizes a drawing by what it draws), clip records, a red
+  // ellipse over the frame and a blue band across it, read as the program
+  // reads them and by ImageMagick through libwmf. Only pixels whose
+  // neighbours the reference paints alike are compared: it antialiases
+  // edges, and leaves out the first column and row a clip rectangle keeps.
+  CODECTEST_NEED_TOOLS("convert");
+  const std::vector<std::pair<int, std::vector<int>>> cases[] = {
+      {{0x0416, {60, 70, 20, 30}}}, // IntersectClipRect
+      {{0x0416, {60, 60, 10, 10}}, {0x0416, {70, 90, 30, 40}}},
+      {{0x0416, {70, 90, 10, 10}}, {0x001E, {}}, {0x0416, {60, 70, 20, 30}}, {0x0127, {-1}}}, // SaveDC, RestoreDC
+  };
+  auto kind = [](const std::uint8_t* rgb) { // red, blue, white or between
+    return (rgb[0] > 200) * 1 + (rgb[1] > 200) * 2 + (rgb[2] > 200) * 4 +
+           8 * std::any_of(rgb, rgb + 3, [](std::uint8_t v) { return v > 55 && v <= 200; });
+  };
+  for (const auto& clip : cases) {
+    testsupport::TWmfWriter w;
+    for (const auto& [function, words] : std::vector<std::pair<int, std::vector<int>>>{
+             {0x02FA, {5, 0, 0, 0, 0}}, {0x012D, {0}}, {0x02FC, {0, 0xFFFF, 0x00FF, 0}}, {0x012D, {1}},
+             {0x041B, {80, 100, 0, 0}}})
+      w.Record(static_cast<std::uint16_t>(function), words);
+    for (const auto& [function, words] : clip) w.Record(static_cast<std::uint16_t>(function), words);
+    for (const auto& [function, words] : std::vector<std::pair<int, std::vector<int>>>{
+             {0x02FC, {0, 0x00FF, 0, 0}}, {0x012D, {2}}, {0x0418, {78, 98, 2, 2}}, {0x02FC, {0, 0, 0x00FF, 0}},
+             {0x012D, {3}}, {0x041B, {55, 95, 45, 5}}})
+      w.Record(static_cast<std::uint16_t>(function), words);
+    WriteAll(Path("clip.wmf"), w.Finish(100, 80));
+    const codectest::TRgba ref = codectest::Reference(Path("clip.wmf"), "", "-density 96");
+    ASSERT_EQ(ref.Width, 100);
+    TRastrumIO io;
+    io.LoadMetafile(Path("clip.wmf"), -1, -1);
+    int compared = 0, wrong = 0;
+    for (int y = 1; y + 1 < io.RvBitmap()->Height(); ++y)
+      for (int x = 1; x + 1 < io.RvBitmap()->Width(); ++x) {
+        bool alike = kind(ref.At(x, y)) < 8;
+        for (int n = 0; n < 9 && alike; ++n) alike = kind(ref.At(x - 1 + n % 3, y - 1 + n / 3)) == kind(ref.At(x, y));
+        const std::uint8_t* bgr = io.RvBitmap()->Scanline(y) + 3 * x;
+        const std::uint8_t ours[] = {bgr[2], bgr[1], bgr[0]};
+        compared += alike;
+        wrong += alike && kind(ours) != kind(ref.At(x, y));
+      }
+    EXPECT_GT(compared, 97 * 77 * 3 / 4);
+    EXPECT_EQ(wrong, 0) << "case " << &clip - cases;
   }
 }
 
