@@ -598,10 +598,14 @@ tiles)
   cp "$crafted/1154301f0076ab1923e035ddc6b8257ee07af5b7" "$work/pictures/b.j2k"
   cp "$crafted/9d7a6888cf7fc74a3605668f117acd67cd1e63c3" "$work/pictures/c.jp2"
   cp "$crafted/1d5eb1ffaa8e99c0da17e84b698a814b37f775f4" "$work/pictures/d.jp2"
+  # 2 x 2 precincts and 4 x 4 code-blocks over a tile of 2048 x 2048, set in
+  # the main header and in the tile-part's.
+  cp "$crafted/c6093dfaaba5601be4ad289a867116e0e3253db8" "$work/pictures/e.j2k"
+  cp "$crafted/3fe3b15aa2f9792e21a00a4a02f8c5103c8db1db" "$work/pictures/f.j2k"
   marked_picture "$work/pictures/a.png" "#0000FF"
   start_on_picture
   # The strip reads the neighbours meanwhile; reading the header of the first
-  # alone took gigabytes.
+  # alone took gigabytes, decoding the last two as much.
   peak=0
   for _ in $(seq 1 30); do
     peak=$(awk '/^VmHWM:/ { print int($2 / 1024) }' "/proc/$first/status") || fail "the program ended"
