@@ -291,7 +291,6 @@ void TIOParamsVals::ResetInfo() {
   IptcRecords.Clear();
   JpegMarkers.Clear();
   JpegMarkersLeftOut = 0;
-  IccProfile.clear();
   ResetExif();
   GifComments.clear();
   TiffDocumentName.clear();
@@ -301,6 +300,7 @@ void TIOParamsVals::ResetInfo() {
   TgaAuthor.clear();
   TgaJobName.clear();
   PnmComments.clear();
+  IccProfile.clear();
 }
 
 void TIOParamsVals::Assign(const TIOParamsVals& S) {
