@@ -612,6 +612,9 @@ private:
   // The bitmap the last save of an icon wrote beside it: a later save
   // replaces that one without a question, any other file there only with.
   TFileIdentity FBesideIdentity;
+  // The last WritePicture wrote nothing because another file had taken the
+  // target's place meanwhile (or the file there had changed).
+  bool FWriteFoundOther = false;
   TFolderViewForm* FCurrentFolderView = nullptr;
   std::vector<TFolderViewForm*> FFolderViews;
   // Every folder view not yet destroyed, closed ones waiting for their

@@ -19,6 +19,7 @@
 #include "image/io/tiff/exif.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "platform/safesave.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -595,6 +596,7 @@ bool TMainForm::ReleaseShownFile(const std::vector<std::string>& paths, bool sho
 bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const QString& convertMessage,
                              bool ownFile) {
   FBusy = true;
+  FWriteFoundOther = false;
   // Turned or flipped pixels are the picture as the user made it upright: a
   // camera's orientation written with them would turn them once more. The
   // shown file's own orientation stays for what it holds.
@@ -631,6 +633,10 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
     if (ownFile) FShownIdentity = TFileIdentity::Of(target);
     FBusy = false;
     return true;
+  } catch (const platform::EFileChanged&) {
+    // Nothing was written over: the caller asks about the file now there.
+    FBusy = false;
+    FWriteFoundOther = true;
   } catch (const EConvertError&) {
     FBusy = false;
     MessageDlg(windowTitle(), convertMessage, QMessageBox::Critical, QMessageBox::Ok);
@@ -763,6 +769,12 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
   BeginWaitCursor();
   const bool existed = IsFile(target);
   const bool written = WritePicture(target, false, QStringLiteral("Error saving modified file!"), !beside);
+  // Another file took the picture's place while it was written: asked
+  // about as before a save.
+  if (!written && FWriteFoundOther) {
+    EndWaitCursor();
+    return SaveShownPicture();
+  }
   if (written && beside) FBesideIdentity = TFileIdentity::Of(target);
   if (written) {
     PictureSaved();
@@ -839,6 +851,11 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
       PictureSaved();
       ReportFileWritten(path, existed);
     }
+  } else if (FWriteFoundOther) {
+    MessageDlg(windowTitle(),
+               QStringLiteral("Another program changed ") + QString::fromStdString(path) +
+                   QStringLiteral(" while the picture was saved: it was not written over."),
+               QMessageBox::Critical, QMessageBox::Ok);
   }
   EndWaitCursor();
   UpdateModifiedState();

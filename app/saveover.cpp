@@ -145,8 +145,11 @@ void WritePlannedSave(const TSavePlan& Plan, const TSaveSubject& S, rv::TRastrum
   case TSavePlan::swTurnedFrames: {
     platform::TFileStream Source(S.Shown, platform::fmOpenRead);
     platform::TSafeSaveFile Target(S.Target);
-    if (!WriteTurnedFrames(Source, Target.Stream(), S.Turn) || !Target.Commit()) throw EConvertError(ConvertErrorText);
-    return;
+    if (!WriteTurnedFrames(Source, Target.Stream(), S.Turn)) throw EConvertError(ConvertErrorText);
+    if (Target.Commit()) return;
+    // Nothing was written over: the caller asks about the file there.
+    if (Target.FoundOther()) throw platform::EFileChanged(S.Target);
+    throw EConvertError(ConvertErrorText);
   }
   }
 }

@@ -373,6 +373,13 @@ int TRastrumIO::RunLoad(TRvFileType FileType, const std::string& FileName,
 
 // ------------------------------------------------------------ save bodies
 
+void TRastrumIO::Commit(platform::TSafeSaveFile& Target, const std::string& FileName) {
+  if (Target.Commit()) return;
+  Aborting = true;
+  // Nothing was written over: the caller may ask about the file there.
+  if (Target.FoundOther()) throw platform::EFileChanged(FileName);
+}
+
 void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) {
   if (!StartOperation()) return;
   ConvertForSave();
@@ -382,7 +389,7 @@ void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) 
     // The old file stays untouched until the new one is complete.
     platform::TSafeSaveFile target(FileName);
     WriteBuiltIn(target.Stream(), FileType, progress);
-    if (!Aborting && !target.Commit()) Aborting = true;
+    if (!Aborting) Commit(target, FileName);
   } catch (...) {
     Aborting = true;
     FinishWork();
@@ -528,7 +535,8 @@ void TRastrumIO::SaveTIFFPageFile(const std::string& FileName, const std::string
                                        return TiffWritePage(target.Stream(), *FRvBitmap, progress, p, alpha,
                                                             pages.Intel(), NextAt, &Kept);
                                      });
-    if (!written || Aborting || !target.Commit()) Aborting = true;
+    if (!written || Aborting) Aborting = true;
+    else Commit(target, FileName);
   } catch (...) {
     Aborting = true;
     FinishWork();

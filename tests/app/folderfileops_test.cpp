@@ -9,6 +9,7 @@
 #include "shell/sxfolderdrop.h"
 #include "shell/sxnotify.h"
 #include "shell/sxshellitems.h"
+#include "support/killedrun.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -541,19 +542,22 @@ TEST_F(FolderFileOpsTest, PastesKeepTheFileALinkLeadsToAndTheFilesAttributes) {
 }
 
 // Opening a folder clears the work files that saves and copies of runs now
-// gone left there; another program's hidden file and a live run's stay.
+// gone left there; another program's hidden file, a live run's and a file
+// only named like a gone run's stay.
 TEST_F(FolderFileOpsTest, OpeningAFolderClearsTheWorkFilesOfRunsThatAreGone) {
-  const pid_t Dead = ::fork();
-  if (Dead == 0) ::_exit(0);
-  ASSERT_EQ(::waitpid(Dead, nullptr, 0), Dead);
+  const pid_t Dead = testing_support::KilledRun(One, "a.png");
+  ASSERT_NE(Dead, 0);
   const std::string D = std::to_string(Dead), Live = std::to_string(::getppid());
-  const std::string Gone[] = {".pictrova-" + D + "-4.part", ".a.png.pictrova-" + D + "-Qw3rty"},
-                    Stay[] = {".a.png.Qw3rty", ".pictrova-" + Live + "-4.part"};
-  for (const std::string& Name : {Gone[0], Gone[1], Stay[0], Stay[1]}) std::ofstream(One + "/" + Name) << "x";
+  std::vector<std::string> Gone;
+  for (const auto& Entry : fs::directory_iterator(One)) Gone.push_back(Entry.path().string());
+  ASSERT_EQ(Gone.size(), 2u);
+  const std::string Stay[] = {".a.png.Qw3rty", ".pictrova-" + Live + "-4.part", ".pictrova-" + D + "-4.part",
+                              ".a.png.pictrova-" + D + "-backup"};
+  for (const std::string& Name : Stay) std::ofstream(One + "/" + Name) << "x";
   Put(One, "a.png");
   Open(One + "/a.png");
-  EXPECT_TRUE(WaitUntil([&] { return !fs::exists(One + "/" + Gone[0]) && !fs::exists(One + "/" + Gone[1]); }));
-  EXPECT_TRUE(fs::exists(One + "/" + Stay[0]) && fs::exists(One + "/" + Stay[1]));
+  EXPECT_TRUE(WaitUntil([&] { return !fs::exists(Gone[0]) && !fs::exists(Gone[1]); }));
+  for (const std::string& Name : Stay) EXPECT_TRUE(fs::exists(One + "/" + Name)) << Name;
 }
 
 // A paste or a drag that put another file in place of the shown edited

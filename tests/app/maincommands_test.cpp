@@ -12,6 +12,8 @@
 #include "controls/support/wnutils/wnshfileop.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "platform/safesave.h"
+#include "platform/shfileop.h"
 #include "shell/sxshelllist.h"
 
 #include <QAbstractButton>
@@ -19,6 +21,7 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,10 +30,12 @@
 #include <QSlider>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -50,6 +55,8 @@ protected:
     };
   }
   void TearDown() override {
+    platform::FileOpCallFault = nullptr;
+    platform::TSafeSaveFile::AfterTempMade = nullptr;
     Form.reset();
     TMainForm::CommandTrace = nullptr;
   }
@@ -435,9 +442,13 @@ TEST_F(MainCommandsTest, OneQuestionPerMoveAndFailedSavesKeepTheEdit) {
   };
   Env.Picture("p0.png", 40, 30);
   Env.Picture("p1.png", 40, 30);
-  // A name so long that no file can be made beside it to save through.
-  const std::string Long = std::string(246, 'q') + ".png";
-  Env.Picture(Long, 400, 320);
+  // A picture whose file cannot be written: each save fails as it would
+  // take the file's place.
+  const std::string Failing = "failing.png";
+  Env.Picture(Failing, 400, 320);
+  platform::FileOpCallFault = [Path = Env.File(Failing)](const char* Call, const std::string& Target) {
+    return std::strcmp(Call, "exchange") == 0 && Target == Path ? EIO : 0;
+  };
   auto Settle = [&] {
     return WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); });
   };
@@ -456,29 +467,29 @@ TEST_F(MainCommandsTest, OneQuestionPerMoveAndFailedSavesKeepTheEdit) {
   EXPECT_EQ(QImage(QString::fromStdString(Env.File("p0.png"))).size(), QSize(40, 30));
 
   // The silent save fails: one message, the picture stays with its edit.
-  Main().OpenPath(QString::fromStdString(Env.File(Long)), false);
+  Main().OpenPath(QString::fromStdString(Env.File(Failing)), false);
   ASSERT_TRUE(Settle());
   KeyCommand(Qt::Key_R, Qt::ControlModifier);
   Env.HelpShown = 0;
   KeyCommand(Qt::Key_Right);
   EXPECT_EQ(Env.MessageBoxes.size(), 1);
   EXPECT_EQ(Env.HelpShown, 0);
-  EXPECT_EQ(Main().CurrentFileName().toStdString(), Long);
+  EXPECT_EQ(Main().CurrentFileName().toStdString(), Failing);
   EXPECT_TRUE(Main().IsImageModified());
   // The next move asks instead; "Yes" fails the same way and keeps it all.
   Env.HelpAnswer = 1;
   KeyCommand(Qt::Key_Right);
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(Env.MessageBoxes.size(), 2);
-  EXPECT_EQ(Main().CurrentFileName().toStdString(), Long);
+  EXPECT_EQ(Main().CurrentFileName().toStdString(), Failing);
   EXPECT_TRUE(Main().IsImageModified());
   // "Discard Changes" moves on; the file was never touched.
   Env.HelpAnswer = 3;
   KeyCommand(Qt::Key_Right);
   ASSERT_TRUE(Settle());
   EXPECT_EQ(Env.HelpShown, 2);
-  EXPECT_NE(Main().CurrentFileName().toStdString(), Long);
-  EXPECT_EQ(QImage(QString::fromStdString(Env.File(Long))).size(), QSize(400, 320));
+  EXPECT_NE(Main().CurrentFileName().toStdString(), Failing);
+  EXPECT_EQ(QImage(QString::fromStdString(Env.File(Failing))).size(), QSize(400, 320));
 }
 
 // A copy written by Save As and not opened leaves the shown picture as it
@@ -659,6 +670,81 @@ TEST_F(MainCommandsTest, AFileChangedByAnotherProgramIsAskedAboutBeforeAnySave) 
   EXPECT_EQ(Main().CurrentFileName(), "b.png");
   EXPECT_EQ(Bytes(Shown), Other);
   EXPECT_TRUE(Env.MessageBoxes.isEmpty());
+}
+
+// Another program's file put in the shown picture's place while the
+// picture is saved, right before the save's own rename, is never written
+// over: Ctrl+S and the silent save ask about it as before a save, the file
+// stays as the other program left it unless "Overwrite" is chosen, and no
+// work file is left; a Save As onto it says so.
+TEST_F(MainCommandsTest, AFilePutInThePicturesPlaceWhileItIsSavedIsAskedAbout) {
+  RunCommands = true;
+  Env.Picture("a.png", 480, 320);
+  Env.Picture("b.png", 480, 320);
+  const std::string Shown = Env.File("a.png");
+  auto SizeOf = [&](const char* Name) { return QImage(QString::fromStdString(Env.File(Name))).size(); };
+  auto Bytes = [](const std::string& Path) {
+    QFile File(QString::fromStdString(Path));
+    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+  };
+  auto WorkFiles = [&] {
+    return QDir(QString::fromStdString(Env.File(""))).entryList({"*pictrova-*"}, QDir::Hidden | QDir::Files);
+  };
+  // The other program renames its picture over the file once, while the
+  // save writes its own beside it.
+  std::string Arrives;
+  QByteArray Other;
+  platform::TSafeSaveFile::AfterTempMade = [&](const std::string& Temp) {
+    const std::size_t Slash = Arrives.rfind('/') + 1;
+    if (Arrives.empty() || Temp.rfind(Arrives.substr(0, Slash) + "." + Arrives.substr(Slash) + ".", 0) != 0) return;
+    apptest::MarkedPicture(400, 360, Qt::yellow).save(QString::fromStdString(Arrives + ".new"), "PNG");
+    fs::rename(Arrives + ".new", Arrives);
+    Other = Bytes(std::exchange(Arrives, ""));
+  };
+  Main().OpenPath(QString::fromStdString(Shown), false);
+  ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
+  // The second Ctrl+S asks first about the file the first left there.
+  struct TStep {
+    int Key;
+    int Answer;
+    int Asks;
+    QSize Written;  // empty: the other program's file kept
+    const char* Shows;
+  };
+  const TStep Steps[] = {
+      {Qt::Key_S, 0, 1, {}, "a.png"}, {Qt::Key_S, 1, 2, {320, 480}, "a.png"}, {Qt::Key_Right, 3, 1, {}, "b.png"}};
+  for (const TStep& Step : Steps) {
+    SCOPED_TRACE(Step.Answer);
+    if (!Main().IsImageModified()) KeyCommand(Qt::Key_R, Qt::ControlModifier);
+    const int Asked = Env.HelpShown;
+    Env.HelpAnswer = Step.Answer;
+    Arrives = Shown;
+    KeyCommand(Step.Key, Step.Key == Qt::Key_S ? Qt::ControlModifier : Qt::NoModifier);
+    ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
+    EXPECT_EQ(Env.HelpShown, Asked + Step.Asks);
+    EXPECT_EQ(Env.LastHelpCaption, "File changed by another program");
+    if (Step.Written.isEmpty()) EXPECT_EQ(Bytes(Shown), Other);
+    else EXPECT_EQ(SizeOf("a.png"), Step.Written);
+    EXPECT_EQ(Main().CurrentFileName(), Step.Shows);
+    EXPECT_EQ(Main().IsImageModified(), Step.Answer == 0);
+    EXPECT_EQ(WorkFiles(), QStringList());
+  }
+  // Saved as b.png's own name, over which the other program's file comes.
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  Main().SaveAsPrompt = [&](const QString&, QString& Target, bool& OpenSaved) {
+    Target = QString::fromStdString(Env.File("b.png"));
+    OpenSaved = false;
+    return 1;
+  };
+  Arrives = Env.File("b.png");
+  Env.MessageBoxes.clear();
+  Main().Execute("SaveAs");
+  platform::TSafeSaveFile::AfterTempMade = nullptr;
+  EXPECT_EQ(Bytes(Env.File("b.png")), Other);
+  EXPECT_EQ(Env.MessageBoxes, QStringList("Another program changed " + QString::fromStdString(Env.File("b.png")) +
+                                          " while the picture was saved: it was not written over."));
+  EXPECT_TRUE(Main().IsImageModified());
+  EXPECT_EQ(WorkFiles(), QStringList());
 }
 
 // An icon's save writes a bitmap beside it: a file the user has by that

@@ -28,6 +28,12 @@
 #            replaces: with "Discard Changes" and "Yes" to the replace the
 #            pasted picture is shown unmodified, its thumbnail too; Right
 #            asks nothing, and every file is as the paste left it.
+#   commit   a large turned picture saved by Ctrl+S, while the save writes
+#            its work file another program renames its own picture over
+#            the name: the save asks "File changed by another program",
+#            the other program's file is there byte for byte, no work file
+#            is left and the turn stays; Save As cancelled keeps all that;
+#            Ctrl+S and "Overwrite" then write the turned picture.
 #   pages    files that hold more than one picture, a colour profile or
 #            transparency, turned by Ctrl+R and saved silently by Right: a
 #            TIFF of three pages keeps them, the two not shown byte-equal in
@@ -570,8 +576,65 @@ pasted() {
   pid=""
 }
 
+commit() {
+  journey_env "$work" pics
+  settings ImageTransitionEffect=0
+  pics=$work/pics
+  local question="^File changed by another program$" temp="" other before
+  # 7000 x 5000, white at its top left: long enough a save to come between.
+  convert -size 7000x5000 xc:"#0000FF" -fill white -draw "rectangle 0,0 1749,1249" "BMP3:$pics/big.bmp"
+  convert -size 400x300 xc:"#FF0000" "BMP3:$work/other.bmp"
+  other=$(sha256sum <"$work/other.bmp")
+  "$program" "$pics/big.bmp" >"$work/program.log" 2>&1 &
+  pid=$!
+  read -r id _ <<<"$(wait_window "^Pictrova - $pics/big.bmp$")" || fail "big.bmp is not shown"
+  place_window "$id"
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/big.bmp*" || fail "the turn did not mark big.bmp modified ($(title))"
+  xdotool key ctrl+s
+  for _ in $(seq 1 600); do
+    temp=$(ls -A "$pics" | grep -m 1 '^\.big\.bmp\.pictrova-[0-9]*-') && break
+    sleep 0.05
+  done
+  [ -n "$temp" ] || fail "no work file of the save was seen"
+  # The other program's picture, written beside and renamed over the name.
+  cp "$work/other.bmp" "$pics/.big.bmp.new" && mv "$pics/.big.bmp.new" "$pics/big.bmp"
+  [ -e "$pics/$temp" ] || fail "the save was over before the other program's file came"
+  read -r _ w h x y <<<"$(wait_window "$question")" ||
+    { shot 01-noquestion; fail "the save wrote over the file put in its place without a question"; }
+  sleep 0.3
+  shot 01-question
+  [ "$(sha256sum <"$pics/big.bmp")" = "$other" ] || fail "the other program's big.bmp was written over"
+  [ "$(ls -A "$pics")" = big.bmp ] || fail "files left beside big.bmp: $(ls -A "$pics" | tr '\n' ' ')"
+  # Enter is "Save As"; its dialog cancelled, the turn and the file stay.
+  xdotool key Return
+  wait_window "^Save Image$" >/dev/null || { shot 01-enter; fail "Enter did not answer Save As"; }
+  sleep 0.5
+  xdotool key Escape
+  wait_gone "^Save Image$" || fail "the save-as dialog did not close"
+  wait_title "Pictrova - $pics/big.bmp*" || fail "the turn is gone after Save As was cancelled ($(title))"
+  [ "$(sha256sum <"$pics/big.bmp")" = "$other" ] || fail "big.bmp was written over after Save As was cancelled"
+  [ "$(ls -A "$pics")" = big.bmp ] || fail "files left beside big.bmp: $(ls -A "$pics" | tr '\n' ' ')"
+  # "Overwrite": the turned picture, its white corner now at the top right.
+  xdotool key ctrl+s
+  read -r _ w h x y <<<"$(wait_window "$question")" || fail "Ctrl+S did not ask about the other program's file"
+  sleep 0.3
+  click $((x + 107)) $((y + h - 20))
+  for _ in $(seq 1 6); do wait_title "Pictrova - $pics/big.bmp" && break; done
+  [ "$(title)" = "Pictrova - $pics/big.bmp" ] || fail "Overwrite did not save big.bmp ($(title))"
+  [ "$(identify -format "%w %h" "$pics/big.bmp")" = "5000 7000" ] || fail "Overwrite did not write the turned big.bmp"
+  before=$(convert "$pics/big.bmp" -format "%[pixel:p{4990,10}] %[pixel:p{10,10}]" info:)
+  [[ "$before" =~ ^(white|srgb\(255,255,255\))\ (blue|srgb\(0,0,255\))$ ]] ||
+    fail "the turned big.bmp has its corners as $before"
+  [ "$(ls -A "$pics")" = big.bmp ] || fail "files left beside big.bmp: $(ls -A "$pics" | tr '\n' ' ')"
+
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
+
 if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ] || [ "$case" = pasted ] ||
-  [ "$case" = pages ]; then
+  [ "$case" = commit ] || [ "$case" = pages ]; then
   "$case"
   echo "edits ($case) test passed; screenshots in $work"
   exit 0

@@ -774,10 +774,13 @@ TEST_F(RastrumIOTest, JpegAspectOnlyDensityTakesExifResolution) {
   }
 }
 
+// Orientation 6 in a little-endian Exif block.
+const Bytes Orientation6 = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0,
+                            6, 0, 0, 0, 0, 0, 0, 0};
+
 TEST_F(RastrumIOTest, JpegExifOrientationIsWrittenAsTheFieldSays) {
-  // Orientation 6 in a little-endian Exif block, after an XMP block.
-  const Bytes exif = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0,
-                      6, 0, 0, 0, 0, 0, 0, 0};
+  // After an XMP block.
+  const Bytes& exif = Orientation6;
   const std::string xmp = "http://ns.adobe.com/xap/1.0/";
   TRastrumIO out;
   MakePicture(*out.RvBitmap(), 16, 16);
@@ -799,6 +802,36 @@ TEST_F(RastrumIOTest, JpegExifOrientationIsWrittenAsTheFieldSays) {
   upright.LoadFromFile(Path("q.jpg"));
   EXPECT_EQ(upright.Params().ExifOrientation, 1);
   EXPECT_EQ(upright.Params().JpegMarkers.IndexOf(0xE1), 0);
+}
+
+// Behind more markers than a read keeps, the Exif block is read as
+// ImageMagick reads it, and a save writes it and the ICC profile back.
+TEST_F(RastrumIOTest, JpegExifAndProfileBehindManyMarkersAreReadAndSaved) {
+  CODECTEST_NEED_TOOLS("identify", "convert");
+  TRastrumIO out;
+  MakePicture(*out.RvBitmap(), 16, 16);
+  for (int n = 0; n < 1100; ++n) out.Params().JpegMarkers.AddMarker(0xFE, "c", 1);
+  out.Params().JpegMarkers.AddMarker(0xE1, Orientation6.data(), static_cast<int>(Orientation6.size()));
+  Bytes profile(100000);
+  for (std::size_t n = 0; n < profile.size(); ++n) profile[n] = static_cast<std::uint8_t>(n * 7 + n / 251);
+  for (std::uint8_t chunk : {1, 2}) {
+    Bytes b = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, chunk, 2};
+    b.insert(b.end(), profile.begin() + (chunk - 1) * 50000, profile.begin() + chunk * 50000);
+    out.Params().JpegMarkers.AddMarker(0xE2, b.data(), static_cast<int>(b.size()));
+  }
+  out.SaveToFile(Path("m.jpg"));
+  TRastrumIO io;
+  io.LoadFromFile(Path("m.jpg"));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params().JpegMarkersLeftOut, 1100 + 1 - 1024); // and the IPTC block the save adds
+  io.SaveToFile(Path("n.jpg"));
+  for (const char* name : {"m.jpg", "n.jpg"}) {
+    ASSERT_TRUE(codectest::Run("identify -format '%[EXIF:Orientation]' " + Path(name) + " > " + Path("o.txt")));
+    EXPECT_EQ(ReadAll(Path("o.txt")), Bytes{'6'}) << name;
+  }
+  EXPECT_EQ(io.Params().ExifOrientation, 6);
+  ASSERT_TRUE(codectest::Run("convert " + Path("n.jpg") + " " + Path("n.icc")));
+  EXPECT_EQ(ReadAll(Path("n.icc")), profile);
 }
 
 // ---------------------------------------------------------------- attachment
