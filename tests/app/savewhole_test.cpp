@@ -177,6 +177,13 @@ TEST_F(SaveWholeTest, WhatASaveCannotWriteBackIsAskedAbout) {
   Made("deep.tif", Deep);
   const QString Frame = Q(Made("frame.png"));
   Magick({Frame, Frame, Q(Env.File("anim.gif"))});
+  // A JPEG of 1,100 comments after its JFIF header: more than a read keeps.
+  QByteArray Jpeg = Bytes(Made("many.jpg"));
+  const int AfterJfif = 4 + ((uchar(Jpeg[4]) << 8) | uchar(Jpeg[5]));
+  for (int I = 0; I < 1100; ++I) Jpeg.insert(AfterJfif, QByteArray("\xFF\xFE\0\x04hi", 6));
+  QFile Many(Q(Env.File("many.jpg")));
+  ASSERT_TRUE(Many.open(QIODevice::WriteOnly) && Many.write(Jpeg) == Jpeg.size());
+  Many.close();
   const QString Depth = QStringLiteral(" - The 16-bit depth of its colours (the picture is saved at 8 bits)");
   const struct {
     const char* Name;
@@ -184,7 +191,8 @@ TEST_F(SaveWholeTest, WhatASaveCannotWriteBackIsAskedAbout) {
     QString Lost;
   } Cases[] = {{"deep.png", false, Depth},
                {"deep.tif", false, Depth},
-               {"anim.gif", true, QStringLiteral(" - The other frame of the animation")}};
+               {"anim.gif", true, QStringLiteral(" - The other frame of the animation")},
+               {"many.jpg", false, QStringLiteral(" - 76 blocks of the file's data that were not read")}};
   // A resize by Ctrl+S (leaving would ask about the resize first); a turn
   // by the silent save.
   const auto Edit = [&](bool Resize) {
