@@ -249,6 +249,9 @@ public:
   int GifFrameIndex() const { return FGifFrameIndex; }
   // The animation's frames drawn onto its canvas so far: a tick draws one.
   int GifFramesDrawn() const { return FGifFramesDrawn; }
+  // The canvas pixels written into the picture view so far: a tick writes
+  // those it changed.
+  std::int64_t GifPixelsShown() const { return FGifPixelsShown; }
   // Shows frame index of the animation, composed anew; the ticks go on from
   // there.
   void SeekGifFrame(int index);
@@ -542,16 +545,28 @@ private:
   // The end, drop or replacement of the pending read: the waits re-check.
   void WakeReadWaits();
   void PlayTransitionSound();
-  void DrawGifFrame(int index, bool transparent);
+  // Draws the frame onto the canvas; only inside area (canvas coordinates)
+  // when one is given.
+  void DrawGifFrame(int index, bool transparent, const QRect* area = nullptr);
   // The area of the canvas back to the background.
   void ClearGifCanvas(const QRect& area);
+  // Notes an area of the canvas that changed; uncovers: it may show the
+  // background now.
+  void NoteGifChange(const QRect& area, bool uncovers);
   // The colour the canvas's background shows in under the frame index.
   QRgb GifBackground(int index) const;
+  // Where the frame lies on the canvas (it may reach beyond).
+  QRect GifFrameRect(int index) const;
   bool GifFrameFillsCanvas(int index) const;
   // The canvas of the frame current from all the frames it needs.
   void ComposeGifFrame(int current);
   // The canvas of the frame current from that of the one before it.
   void NextGifFrame(int current);
+  // The canvas of the first frame from that of the last: frame 0 put back
+  // where the loop changed it; false when composing it anew costs less.
+  bool RewindGifCanvas();
+  // Writes into the picture view what changed on the canvas since it was
+  // last shown, all of it when the view holds another picture.
   void ShowGifCanvas(QRgb background);
   // The end of a frames read: the current one's frames go into the hidden
   // thumbnail view and play; a dropped one is forgotten.
@@ -656,6 +671,23 @@ private:
   QImage FGifUnder;
   QPoint FGifUnderAt;
   int FGifFramesDrawn = 0;
+  std::int64_t FGifPixelsShown = 0;
+  // The areas of the canvas changed since it was last shown; all of it
+  // after a composition anew.
+  std::vector<QRect> FGifChanged;
+  bool FGifChangedAll = true;
+  // Where the shown canvas may show the background: the transparent part of
+  // its last whole show and what frames cleared or put back since.
+  QRect FGifUncovered;
+  // The view's picture as the last show left it (its cache key, which any
+  // other change of the picture changes) and the background colour shown.
+  qint64 FGifShownKey = 0;
+  QRgb FGifShownBackground = 0;
+  // The areas changed since the canvas held the first frame as composed,
+  // while together they are smaller than the canvas (their area; -1: not
+  // known, the canvas holds another composition).
+  std::vector<QRect> FGifSinceFirst;
+  std::int64_t FGifSinceFirstArea = -1;
   // 0 the chosen one, 1 to 10 the named waves; empty when missing.
   QByteArray FTransitionSounds[11];
   int FWaitCursorDepth = 0;

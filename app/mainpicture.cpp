@@ -15,6 +15,7 @@
 #include "image/io/rastrumio.h"
 #include "image/model/rastrumproc.h"
 #include "image/io/rvmio.h"
+#include "image/io/rvsafeio.h"
 #include "image/model/rvmask.h"
 #include "image/io/tiff/exif.h"
 #include "image/views/rastrumview.h"
@@ -912,14 +913,49 @@ namespace {
 
 QRgb FrameColour(const rv::TRGB& C) { return qRgb(C.r, C.g, C.b); }
 
+// The canvas the frames are composed on: their rectangles together, from
+// the screen's top-left corner and inside the logical screen (a screen of
+// no size holds them all). A frame that would take it past the pixel cap
+// stays out and is drawn clipped: frames far apart, a few bytes each, must
+// not make it gigabytes.
+QSize GifCanvasSize(rv::TRastrumMView& frames) {
+  std::int64_t width = 0, height = 0;
+  for (int i = 0; i < frames.ImageCount(); ++i) {
+    const rv::TIOParamsVals* p = frames.GetMIO()->GetParams(i);
+    if (!p) continue;
+    QRect placed(p->GifXPos, p->GifYPos, frames.ImageFullWidth(i), frames.ImageFullHeight(i));
+    if (p->GifScreenWidth > 0 && p->GifScreenHeight > 0)
+      placed &= QRect(0, 0, p->GifScreenWidth, p->GifScreenHeight);
+    if (placed.isEmpty()) continue;
+    const std::int64_t w = std::max<std::int64_t>(width, placed.right() + 1);
+    const std::int64_t h = std::max<std::int64_t>(height, placed.bottom() + 1);
+    if (w * h > rv::RvMaxPixels()) continue;
+    width = w;
+    height = h;
+  }
+  return {static_cast<int>(width), static_cast<int>(height)};
+}
+
 } // namespace
 
-void TMainForm::DrawGifFrame(int index, bool transparent) {
-  rv::TIOParamsVals* params = RastrumMView1->GetMIO()->GetParams(index);
-  platform::TBitmap* frame = RastrumMView1->GetImageBitmap(index);
-  if (!params || !frame) return;
-  QImage picture = frame->ToImage().convertToFormat(QImage::Format_ARGB32);
-  RastrumMView1->ReleaseImageBitmap(frame);
+QRect TMainForm::GifFrameRect(int index) const {
+  const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(index);
+  if (!p) return {};
+  return {p->GifXPos, p->GifYPos, RastrumMView1->ImageFullWidth(index), RastrumMView1->ImageFullHeight(index)};
+}
+
+void TMainForm::DrawGifFrame(int index, bool transparent, const QRect* area) {
+  const rv::TIOParamsVals* params = RastrumMView1->GetMIO()->GetParams(index);
+  if (!params) return;
+  const QRect placed = GifFrameRect(index);
+  QRect covered = placed & FGifCanvas.rect();
+  if (area) covered &= *area;
+  else ++FGifFramesDrawn;
+  if (covered.isEmpty()) return;
+  // Only the part drawn is read: a part of a large frame costs what it holds.
+  QImage picture =
+      RastrumMView1->ImageArea(index, covered.translated(-placed.topLeft())).convertToFormat(QImage::Format_ARGB32);
+  if (picture.isNull()) return;
   if (transparent) {
     // The frame's transparent colour lets the canvas show through.
     const QRgb key = FrameColour(params->GifTransparentColor) & 0xFFFFFFu;
@@ -930,20 +966,38 @@ void TMainForm::DrawGifFrame(int index, bool transparent) {
     }
   }
   // A frame that restores what it covers keeps a copy of it.
-  const QRect covered = QRect(params->GifXPos, params->GifYPos, picture.width(), picture.height()) & FGifCanvas.rect();
-  if (params->GifDisposal > 2 && !covered.isEmpty()) {
+  if (!area && params->GifDisposal > 2) {
     FGifUnder = FGifCanvas.copy(covered);
     FGifUnderAt = covered.topLeft();
   }
-  ++FGifFramesDrawn;
   QPainter painter(&FGifCanvas);
-  painter.drawImage(params->GifXPos, params->GifYPos, picture);
+  painter.drawImage(covered.topLeft(), picture);
+  NoteGifChange(covered, false);
 }
 
 void TMainForm::ClearGifCanvas(const QRect& area) {
+  const QRect cleared = area & FGifCanvas.rect();
+  if (cleared.isEmpty()) return;
   QPainter painter(&FGifCanvas);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
-  painter.fillRect(area, Qt::transparent);
+  painter.fillRect(cleared, Qt::transparent);
+  NoteGifChange(cleared, true);
+}
+
+void TMainForm::NoteGifChange(const QRect& area, bool uncovers) {
+  if (area.isEmpty()) return;
+  if (!FGifChangedAll) FGifChanged.push_back(area);
+  if (uncovers) FGifUncovered |= area;
+  if (FGifSinceFirstArea < 0) return;
+  // Composing the first frame anew costs the canvas's area: changes beyond
+  // that are not worth putting back one by one.
+  FGifSinceFirstArea += std::int64_t{area.width()} * area.height();
+  if (FGifSinceFirstArea > std::int64_t{FGifCanvas.width()} * FGifCanvas.height()) {
+    FGifSinceFirstArea = -1;
+    std::vector<QRect>().swap(FGifSinceFirst);
+  } else {
+    FGifSinceFirst.push_back(area);
+  }
 }
 
 QRgb TMainForm::GifBackground(int index) const {
@@ -953,22 +1007,26 @@ QRgb TMainForm::GifBackground(int index) const {
   return qRgb(platform::GetRValue(rgb), platform::GetGValue(rgb), platform::GetBValue(rgb));
 }
 
-bool TMainForm::GifFrameFillsCanvas(int index) const {
-  return RastrumMView1->ImageFullWidth(index) == FGifCanvas.width() &&
-         RastrumMView1->ImageFullHeight(index) == FGifCanvas.height();
-}
+bool TMainForm::GifFrameFillsCanvas(int index) const { return GifFrameRect(index).contains(FGifCanvas.rect()); }
 
 void TMainForm::ComposeGifFrame(int current) {
   auto frameInfo = [this](int index) { return RastrumMView1->GetMIO()->GetParams(index); };
   FGifUnder = QImage();
+  FGifChangedAll = true;
+  FGifChanged.clear();
+  FGifSinceFirstArea = -1;
+  std::vector<QRect>().swap(FGifSinceFirst);
   FGifCanvas.fill(Qt::transparent);
-  // The base: the last full-size frame before this one that covers what
-  // came before it.
+  // The base: the last frame over the whole canvas that hides all before
+  // it: opaque and left in place (or the frame on show, unless the next
+  // tick puts back what it covers), or cleared. One that puts back what it
+  // covered hides nothing.
   int base = 0;
   for (int i = current; i >= 1; --i) {
     const rv::TIOParamsVals* p = frameInfo(i);
-    if (!p) continue;
-    if (GifFrameFillsCanvas(i) && (!p->GifHasTransparentColor || (p->GifDisposal == 2 && i < current))) {
+    if (!p || !GifFrameFillsCanvas(i)) continue;
+    const bool stays = p->GifDisposal <= 1 || (i == current && p->GifDisposal == 2);
+    if ((!p->GifHasTransparentColor && stays) || (p->GifDisposal == 2 && i < current)) {
       base = i;
       break;
     }
@@ -976,57 +1034,121 @@ void TMainForm::ComposeGifFrame(int current) {
   for (int i = base; i < current; ++i) {
     const rv::TIOParamsVals* p = frameInfo(i);
     if (!p) continue;
-    if (p->GifDisposal <= 1)
-      DrawGifFrame(i, p->GifHasTransparentColor);
-    else if (p->GifDisposal == 2 && i > base)
-      ClearGifCanvas(
-          QRect(p->GifXPos, p->GifYPos, RastrumMView1->ImageFullWidth(i), RastrumMView1->ImageFullHeight(i)));
+    if (p->GifDisposal <= 1) DrawGifFrame(i, p->GifHasTransparentColor);
+    else if (p->GifDisposal == 2 && i > base) ClearGifCanvas(GifFrameRect(i));
   }
   // Only the frame on show may restore what it covers.
   FGifUnder = QImage();
   const rv::TIOParamsVals* p = frameInfo(current);
   DrawGifFrame(current, p && p->GifHasTransparentColor);
   FGifComposed = current;
+  if (current == 0) FGifSinceFirstArea = 0;
 }
 
 void TMainForm::NextGifFrame(int current) {
-  // What the frame before leaves for this one, as the full composition
-  // would have it: a full-size frame cleared takes all before it along.
+  // What the frame before leaves for this one.
   const int previous = current - 1;
   if (const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(previous)) {
     if (p->GifDisposal == 2) {
-      if (GifFrameFillsCanvas(previous)) FGifCanvas.fill(Qt::transparent);
-      else
-        ClearGifCanvas(QRect(p->GifXPos, p->GifYPos, RastrumMView1->ImageFullWidth(previous),
-                             RastrumMView1->ImageFullHeight(previous)));
+      ClearGifCanvas(GifFrameRect(previous));
     } else if (p->GifDisposal > 2 && !FGifUnder.isNull()) {
       QPainter painter(&FGifCanvas);
       painter.setCompositionMode(QPainter::CompositionMode_Source);
       painter.drawImage(FGifUnderAt, FGifUnder);
+      NoteGifChange(QRect(FGifUnderAt, FGifUnder.size()), true);
     }
   }
   FGifUnder = QImage();
   const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(current);
-  // An opaque full-size frame starts the composition anew, wherever it lies.
-  if (p && !p->GifHasTransparentColor && GifFrameFillsCanvas(current)) FGifCanvas.fill(Qt::transparent);
   DrawGifFrame(current, p && p->GifHasTransparentColor);
   FGifComposed = current;
 }
 
-void TMainForm::ShowGifCanvas(QRgb background) {
-  QImage shown(FGifCanvas.size(), QImage::Format_RGB32);
-  for (int y = 0; y < shown.height(); ++y) {
-    const auto* from = reinterpret_cast<const QRgb*>(FGifCanvas.constScanLine(y));
-    auto* to = reinterpret_cast<QRgb*>(shown.scanLine(y));
-    for (int x = 0; x < shown.width(); ++x) to[x] = qAlpha(from[x]) != 0 ? from[x] : background;
+bool TMainForm::RewindGifCanvas() {
+  const rv::TIOParamsVals* first = RastrumMView1->GetMIO()->GetParams(0);
+  // A first frame that puts back what it covers would need that copy too.
+  if (!first || first->GifDisposal > 2 || FGifSinceFirstArea < 0 ||
+      FGifComposed != RastrumMView1->ImageCount() - 1)
+    return false;
+  std::vector<QRect> changed;
+  changed.swap(FGifSinceFirst);
+  FGifSinceFirstArea = -1;
+  FGifUnder = QImage();
+  for (const QRect& area : changed) {
+    ClearGifCanvas(area);
+    DrawGifFrame(0, first->GifHasTransparentColor, &area);
   }
-  platform::TBitmap bitmap;
-  bitmap.SetImage(shown);
+  ++FGifFramesDrawn;
+  FGifComposed = 0;
+  FGifSinceFirstArea = 0;
+  return true;
+}
+
+void TMainForm::ShowGifCanvas(QRgb background) {
+  platform::TBitmap& shown = *RastrumView1->GetBitmap();
+  const QRect all = FGifCanvas.rect();
+  // The view keeps what the last show wrote, unless its picture changed
+  // since (an edit and its undo, a save, another picture).
+  const bool kept = !FGifChangedAll && FGifShownKey != 0 && shown.Image().cacheKey() == FGifShownKey &&
+                    shown.PixelFormat() == platform::pf24bit && shown.Width() == all.width() &&
+                    shown.Height() == all.height();
+  std::vector<QRect> areas;
+  if (kept) {
+    areas.swap(FGifChanged);
+    // A background of another colour shows wherever the canvas is clear.
+    if (background != FGifShownBackground && !FGifUncovered.isEmpty()) areas.push_back(FGifUncovered);
+  } else {
+    if (shown.PixelFormat() != platform::pf24bit || shown.Width() != all.width() || shown.Height() != all.height()) {
+      shown.SetSize(1, 1);
+      shown.SetPixelFormat(platform::pf24bit);
+      shown.SetSize(all.width(), all.height());
+    }
+    areas = {all};
+  }
+  FGifChanged.clear();
+  FGifChangedAll = false;
+  FGifShownKey = 0;
+  QImage& to = shown.Image();
+  if (to.isNull() || to.size() != all.size()) return;
+  // The clear part of a whole show, by its bounds.
+  int clearLeft = all.width(), clearTop = all.height(), clearRight = -1, clearBottom = -1;
+  std::uint8_t* const bits = to.bits();
+  const auto stride = static_cast<std::size_t>(to.bytesPerLine());
+  for (const QRect& area : areas) {
+    const QRect a = area & all;
+    if (a.isEmpty()) continue;
+    for (int y = a.top(); y <= a.bottom(); ++y) {
+      const auto* from = reinterpret_cast<const QRgb*>(FGifCanvas.constScanLine(y));
+      std::uint8_t* row = bits + static_cast<std::size_t>(y) * stride;
+      for (int x = a.left(); x <= a.right(); ++x) {
+        QRgb c = from[x];
+        if (qAlpha(c) == 0) {
+          c = background;
+          clearLeft = std::min(clearLeft, x);
+          clearRight = std::max(clearRight, x);
+          clearTop = std::min(clearTop, y);
+          clearBottom = y;
+        }
+        row[3 * x] = static_cast<std::uint8_t>(qBlue(c));
+        row[3 * x + 1] = static_cast<std::uint8_t>(qGreen(c));
+        row[3 * x + 2] = static_cast<std::uint8_t>(qRed(c));
+      }
+    }
+    FGifPixelsShown += std::int64_t{a.width()} * a.height();
+  }
+  if (!kept) FGifUncovered = clearRight < 0 ? QRect() : QRect(QPoint(clearLeft, clearTop), QPoint(clearRight, clearBottom));
   // A frame is no change of the picture: the modified state stays.
   const bool busy = FBusy;
   FBusy = true;
-  RastrumView1->Assign(&bitmap);
+  if (kept) {
+    RastrumView1->ImageAreasChange(areas);
+  } else {
+    RastrumView1->Update();
+    RastrumView1->ImageChange();
+  }
   FBusy = busy;
+  FGifShownKey = shown.Image().cacheKey();
+  FGifShownBackground = background;
 }
 
 void TMainForm::LoadImageIntoView() {
@@ -1064,32 +1186,28 @@ void TMainForm::ShowFrames() {
   load.reset();
   FGifComposed = -1;
   const int frames = RastrumMView1->ImageCount();
-  int width = 0, height = 0;
-  for (int i = 0; i < frames; ++i) {
-    width = std::max(width, RastrumMView1->ImageFullWidth(i));
-    height = std::max(height, RastrumMView1->ImageFullHeight(i));
-  }
-  if (frames > 0 && width > 0 && height > 0) {
+  const QSize canvas = GifCanvasSize(*RastrumMView1);
+  FGifCanvas = QImage();
+  if (frames > 0 && !canvas.isEmpty()) {
     // The canvas is this animation's also while an edit stays on show: the
     // frames play from the start once the edit is undone.
     FGifFrameIndex = 0;
-    FGifCanvas = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+    FGifCanvas = QImage(canvas, QImage::Format_ARGB32_Premultiplied);
     // A picture edited while its frames were read keeps the edit on show.
-    if (!FModified) {
+    if (!FGifCanvas.isNull() && !FModified) {
+      ComposeGifFrame(0);
+      ShowGifCanvas(GifBackground(0));
+      // The picture is the canvas now, which can be larger than the frame read.
+      UpdateFileStatusText();
       const rv::TIOParamsVals* first = RastrumMView1->GetMIO()->GetParams(0);
-      const bool transparent = first && first->GifHasTransparentColor;
-      FGifUnder = QImage();
-      FGifCanvas.fill(Qt::transparent);
-      DrawGifFrame(0, transparent);
-      FGifComposed = 0;
-      ShowGifCanvas(first ? FrameColour(transparent ? first->GifTransparentColor : first->GifBackground)
-                          : qRgb(0, 0, 0));
       GifTimer->setInterval(
           GifDelayToInterval(static_cast<std::uint32_t>(std::max(first ? first->GifDelayTime : 0, 0))));
     }
   }
-  if (frames > 1 && FSettings.AnimateGif && !SlideShowTimerOn() && !FModified) GifTimer->start();
-  else GifTimer->stop();
+  if (frames > 1 && !FGifCanvas.isNull() && FSettings.AnimateGif && !SlideShowTimerOn() && !FModified)
+    GifTimer->start();
+  else
+    GifTimer->stop();
 }
 
 void TMainForm::SeekGifFrame(int index) {
@@ -1104,16 +1222,17 @@ void TMainForm::SeekGifFrame(int index) {
 void TMainForm::GifTimerTimer() {
   if (FSlideShow) return;
   const int frames = RastrumMView1->ImageCount();
-  if (!FSettings.AnimateGif || !HasImage() || frames == 0) {
+  if (!FSettings.AnimateGif || !HasImage() || frames == 0 || FGifCanvas.isNull()) {
     GifTimer->stop();
     return;
   }
   FGifFrameIndex = FGifFrameIndex + 1 >= frames ? 0 : FGifFrameIndex + 1;
   const int current = FGifFrameIndex;
-  // The next frame is drawn over what the one before left; a jump (the
-  // first frame, the loop back to it, a seek) composes the frame anew.
+  // The next frame is drawn over what the one before left, the first one
+  // back where the loop changed it; a jump (a seek, the first tick after an
+  // edit) composes the frame anew.
   if (current > 0 && FGifComposed == current - 1) NextGifFrame(current);
-  else ComposeGifFrame(current);
+  else if (current > 0 || !RewindGifCanvas()) ComposeGifFrame(current);
   ShowGifCanvas(GifBackground(current));
   const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(current);
   GifTimer->setInterval(GifDelayToInterval(static_cast<std::uint32_t>(std::max(p ? p->GifDelayTime : 0, 0))));
