@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/editquestion.h"
+#include "app/genutil.h"
 #include "app/pictureutil.h"
 #include "app/saveover.h"
 #include "platform/colors.h"
@@ -106,13 +107,14 @@ extern const char* const TransitionSoundNames[11];
 
 class TMainForm : public QMainWindow {
 public:
-  // arguments: the command line without the program name. server: the
-  // conversation that has been listening since start-up (may be null).
-  TMainForm(const QStringList& arguments, platform::TDdeServerConv* server, QWidget* parent = nullptr);
+  // arguments: the command line without the program name, as its bytes.
+  // server: the conversation that has been listening since start-up (may
+  // be null).
+  TMainForm(const std::vector<std::string>& arguments, platform::TDdeServerConv* server, QWidget* parent = nullptr);
   ~TMainForm() override;
 
   // ---- Start-up and hand-off
-  void Ptv_MainExecuteMacro(const QStringList& macro);
+  void Ptv_MainExecuteMacro(const std::vector<std::string>& macro);
   // The session asks the program to end (a termination signal): the open
   // dialogs end as cancelled, save a question about the edit, a file that
   // cannot be read asks no more, and the window closes as File > Exit does;
@@ -122,8 +124,8 @@ public:
   void FormsCreated();
 
   // ---- Folder views and tabs
-  void OpenFolderView(const QString& path);
-  void OpenPath(const QString& path, bool refresh);
+  void OpenFolderView(const std::string& path);
+  void OpenPath(const std::string& path, bool refresh);
   void OpenImageFolder();
   void FolderViewClosed(TFolderViewForm* view);
   void AddFoldersMenuItem(QWidget* window, const QString& caption);
@@ -134,7 +136,7 @@ public:
   void RecentFolderClick(QAction* item);
   bool ValidateFolder(const QString& path);
   // Out of the recent folders, the menu and the Open Folder dialog's list.
-  void DropRecentFolder(const QString& path);
+  void DropRecentFolder(const std::string& path);
   void UpdateFolderTabHeight(QWidget* removing);
   void TabHackTimerTimer();
   // Puts a floating (or new) folder view into a new tab sheet.
@@ -260,15 +262,27 @@ public:
   bool IsNewImage() const { return FIsNewImage; }
   bool OnlyRotated() const { return FOnlyRotated; }
   // An answer lets the shown picture's edit go unsaved.
-  bool DontAskToSave() const { return FQuestion.LetsGo(FCurrentFilePath.toStdString()); }
+  bool DontAskToSave() const { return FQuestion.LetsGo(FCurrentFilePath); }
   bool AutoFit() const { return FAutoFit; }
   // Set by a folder view around its step back to the previous picture.
   bool SteppingBackwards = false;
   bool Closing() const { return FClosing; }
-  QString CurrentFilePath() const { return FCurrentFilePath; }
-  QString CurrentFileName() const { return FCurrentFileName; }
-  // A rename of the shown file or its folder: the shown names follow.
-  void SetCurrentFileNames(const QString& name, const QString& path);
+  // The shown file's path and name as their bytes: what acts on the file
+  // takes these.
+  const std::string& CurrentPathBytes() const { return FCurrentFilePath; }
+  const std::string& CurrentNameBytes() const { return FCurrentFileName; }
+  // The same as the screen shows them.
+  QString CurrentFilePath() const { return FileNameText(FCurrentFilePath); }
+  QString CurrentFileName() const { return FileNameText(FCurrentFileName); }
+  // A rename of the shown file or its folder: the shown names follow. The
+  // file's identity stays as it was read or written: a rename by another
+  // program is a change the next save asks about.
+  void SetCurrentFileNames(const std::string& name, const std::string& path);
+  // The program's own rename of From to To, never over a file there
+  // (answers the error number, 0 when done). The shown picture's file keeps
+  // its identity through it only when it was still the file read or
+  // written just before.
+  int RenameOwnFile(const std::string& from, const std::string& to);
   bool Modified() const { return FModified; }
   // Marks the picture changed the way an edit does (the tool box and the
   // commands edit through the view's processing component).
@@ -277,7 +291,8 @@ public:
   // The save-as dialog's part of SaveImageAs: answers the modal result and,
   // for OK, the target and whether the saved file is to be opened. Unset:
   // the dialog is not there and the answer is Cancel.
-  std::function<int(const QString& current, QString& target, bool& openSaved)> SaveAsPrompt;
+  // The paths are their bytes.
+  std::function<int(const std::string& current, std::string& target, bool& openSaved)> SaveAsPrompt;
   // Played at every picture shown (the sound layer plays in-memory waves);
   // unset, nothing plays.
   static std::function<void(const QByteArray& wave)> PlayWave;
@@ -448,7 +463,7 @@ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-  void FormCreate(const QStringList& arguments);
+  void FormCreate(const std::vector<std::string>& arguments);
   void FormClose();
   void FormDestroy();
   void BuildMenus();
@@ -620,8 +635,9 @@ private:
   std::unique_ptr<THelpDlg> FHelpDlg;
   std::unique_ptr<TAboutDlg> FAboutDlg;
   TMainSettings FSettings;
-  QString FCurrentFileName;
-  QString FCurrentFilePath;
+  // Bytes, as the folder listing or the command line gave them.
+  std::string FCurrentFileName;
+  std::string FCurrentFilePath;
   // The shown picture's file as the program last read or wrote it.
   TFileIdentity FShownIdentity;
   // The bitmap the last save of an icon wrote beside it: a later save
@@ -721,7 +737,7 @@ private:
   // The percent of a scan at which the picture was last repainted.
   int FRepaintPercent = 0;
   // Slide show.
-  QString FStartPath;
+  std::string FStartPath;
   bool FFirstTick = false;
   bool FFullScreenBefore = false;
   bool FCursorHidden = false;

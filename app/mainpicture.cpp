@@ -24,7 +24,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -80,14 +79,23 @@ bool AmongFiles(const std::string& path, const std::vector<std::string>& paths) 
   return false;
 }
 
-// Whether the two names lead to one place, through symbolic links and other
-// spellings of the folders: a write to one is a write to the other.
-bool SameFilePath(const std::string& one, const std::string& other) {
-  std::error_code error;
-  const std::filesystem::path first = std::filesystem::weakly_canonical(one, error);
-  if (error) return one == other;
-  const std::filesystem::path second = std::filesystem::weakly_canonical(other, error);
-  return error ? one == other : first == second;
+// Whether a write to Target writes the shown file at Shown: the same name,
+// or another spelling of the same file (a symbolic link, a bind mount, a
+// case-insensitive disk), which the write goes through to. The file itself
+// is compared, not its spelling. A second hard link is another name in a
+// folder: the write puts a new file there and leaves the shown one as it
+// was. A file of one link, or the same entry of the same folder, has no
+// other name.
+bool SameFilePath(const std::string& target, const std::string& shown) {
+  if (target == shown) return true;
+  struct stat file, status;
+  if (::stat(shown.c_str(), &file) != 0 || ::stat(target.c_str(), &status) != 0) return false;
+  if (status.st_dev != file.st_dev || status.st_ino != file.st_ino) return false;
+  if (status.st_nlink == 1) return true;
+  struct stat folder, targetFolder;
+  return NameOfPath(target) == NameOfPath(shown) && ::stat(FolderOfPath(shown).c_str(), &folder) == 0 &&
+         ::stat(FolderOfPath(target).c_str(), &targetFolder) == 0 && folder.st_dev == targetFolder.st_dev &&
+         folder.st_ino == targetFolder.st_ino;
 }
 
 // The open folder view that holds Path, if any: after a tab switch or a
@@ -114,17 +122,13 @@ void TMainForm::EndWaitCursor() {
 
 bool TMainForm::HasImage() const { return !RastrumView1->IsEmpty(); }
 
-void TMainForm::SetCurrentFileNames(const QString& name, const QString& path) {
+void TMainForm::SetCurrentFileNames(const std::string& name, const std::string& path) {
   FCurrentFileName = name;
   FCurrentFilePath = path;
-  // The program's own rename moves the file's change time on: the same file
-  // with the same contents is still the one read or written.
-  if (const TFileIdentity now = TFileIdentity::Of(path.toStdString()); now.SameContents(FShownIdentity))
-    FShownIdentity = now;
   UpdateFileStatusText();
 }
 
-QString TMainForm::LoadErrorText(const std::string& name) const { return QString::fromStdString(name); }
+QString TMainForm::LoadErrorText(const std::string& name) const { return FileNameText(name); }
 
 bool TMainForm::LoadFileIntoView(const std::string& path) {
   // A serial of its own, as a folder view's read has: another picture asked
@@ -132,7 +136,7 @@ bool TMainForm::LoadFileIntoView(const std::string& path) {
   // cleared has the screen, and this read's picture and identity would be
   // shown under the other's name.
   const unsigned serial = ++FPendingSerial;
-  const auto overtaken = [&] { return serial != FPendingSerial || FCurrentFilePath.toStdString() != path; };
+  const auto overtaken = [&] { return serial != FPendingSerial || FCurrentFilePath != path; };
   rv::TRastrumIO* io = RastrumView1->GetIO();
   auto load = std::make_unique<TPictureLoad>(
       *RastrumView1, path, this,
@@ -172,7 +176,7 @@ void TMainForm::ShowImageFile(TFolderViewForm* view, const std::string& name) {
   if (!view || FClosing) return;
   DropPendingLoad();
   FCurrentFolderView = view;
-  FCurrentFileName = QString::fromStdString(name);
+  FCurrentFileName = name;
   ShowPleaseWait(false);
   BeginWaitCursor();
   StartImageLoad(view, name, SteppingBackwards);
@@ -180,8 +184,8 @@ void TMainForm::ShowImageFile(TFolderViewForm* view, const std::string& name) {
 
 void TMainForm::StartImageLoad(TFolderViewForm* view, std::string current, bool backwards) {
   while (!view->Names().empty()) {
-    FCurrentFilePath = QString::fromStdString(JoinPath(view->GetFolderPath(), current));
-    const std::string path = FCurrentFilePath.toStdString();
+    FCurrentFilePath = JoinPath(view->GetFolderPath(), current);
+    const std::string path = FCurrentFilePath;
     if (IsFile(path)) {
       FBusy = true;
       const unsigned serial = ++FPendingSerial;
@@ -345,7 +349,7 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
   }
   int answer = 2;
   if (HelpDlg && !FQuestion.SessionEnding()) {
-    HelpDlg->PrepareLoadError(QString::fromStdString(current), QString::fromStdString(message), !tooLarge);
+    HelpDlg->PrepareLoadError(FileNameText(current), FileNameText(message), !tooLarge);
     answer = HelpDlg->ShowModal();
   }
   std::string next = "-";
@@ -377,7 +381,7 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
     return false;
   }
   current = next;
-  FCurrentFileName = QString::fromStdString(current);
+  FCurrentFileName = current;
   if (current.empty()) {
     EndImageLoad(view);
     return false;
@@ -387,11 +391,11 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
 
 void TMainForm::ReloadImage() {
   FinishPendingLoad();
-  const std::string path = FCurrentFilePath.toStdString();
+  const std::string path = FCurrentFilePath;
   // Through the folder view only when it is the shown file's own folder;
   // otherwise the file is read again from its own path.
   if (FCurrentFolderView && !path.empty() && ViewHolding({FCurrentFolderView}, path)) {
-    ShowImageFile(FCurrentFolderView, FCurrentFileName.toStdString());
+    ShowImageFile(FCurrentFolderView, FCurrentFileName);
     return;
   }
   if (!IsFile(path)) return;
@@ -408,7 +412,7 @@ void TMainForm::ReloadImage() {
   } catch (const std::exception& error) {
     FBusy = false;
     if (HelpDlg) {
-      HelpDlg->PrepareLoadError(QFileInfo(FCurrentFilePath).fileName(), QString::fromUtf8(error.what()), false);
+      HelpDlg->PrepareLoadError(FileNameText(NameOfPath(path)), QString::fromUtf8(error.what()), false);
       HelpDlg->ShowModal();
     }
   }
@@ -450,10 +454,13 @@ void TMainForm::UpdateModifiedState() {
 }
 
 void TMainForm::UpdateFileStatusText() {
-  if (HasImage() && !FCurrentFileName.isEmpty()) {
+  // A read on its way to replace the picture holds the next file's names
+  // already: the texts stay the shown picture's until its successor shows.
+  if (FPendingLoad && HasImage()) return;
+  if (HasImage() && !FCurrentFileName.empty()) {
     const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
-    QString text = FCurrentFileName + QStringLiteral(" (") + QString::number(bitmap->Width()) + QLatin1Char('x') +
-                   QString::number(bitmap->Height()) + QLatin1Char(')');
+    QString text = FileNameText(FCurrentFileName) + QStringLiteral(" (") + QString::number(bitmap->Width()) +
+                   QLatin1Char('x') + QString::number(bitmap->Height()) + QLatin1Char(')');
     if (FModified) text += QStringLiteral(" (Modified)");
     // A drawing whose play stopped at its bounds shows what fit: say so.
     if (RastrumView1->GetIO()->Params().MetafileShapesLeftOut > 0) text += QStringLiteral(" (Not every shape drawn)");
@@ -462,11 +469,11 @@ void TMainForm::UpdateFileStatusText() {
     SetStatusPanelText(0, QString());
   }
   QString caption = QStringLiteral("Pictrova by Halvenworth");
-  if (!FCurrentFilePath.isEmpty()) {
-    caption = QStringLiteral("Pictrova - ") + FCurrentFilePath;
+  if (!FCurrentFilePath.empty()) {
+    caption = QStringLiteral("Pictrova - ") + FileNameText(FCurrentFilePath);
     if (FModified) caption += QLatin1Char('*');
   } else if (FCurrentFolderView) {
-    caption = QStringLiteral("Pictrova - ") + QString::fromStdString(FCurrentFolderView->GetFolderPath());
+    caption = QStringLiteral("Pictrova - ") + FileNameText(FCurrentFolderView->GetFolderPath());
   }
   setWindowTitle(caption);
 }
@@ -476,7 +483,7 @@ void TMainForm::UpdateFileStatusText() {
 bool TMainForm::WithoutOwnFile() const {
   // A file gone by any road (the program's own delete or move, another
   // program's) is no place to write the picture back to.
-  return FIsNewImage || !QFileInfo(FCurrentFilePath).isAbsolute() || Gone(FCurrentFilePath.toStdString());
+  return FIsNewImage || FCurrentFilePath.empty() || FCurrentFilePath.front() != '/' || Gone(FCurrentFilePath);
 }
 
 TMainForm::TLeaveAnswer TMainForm::QuerySaveModified() {
@@ -511,7 +518,7 @@ TMainForm::TLeaveAnswer TMainForm::AskAboutEdit() {
   const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
   const int smaller = std::min(bitmap->Width(), bitmap->Height());
   const bool withoutFile = WithoutOwnFile();
-  const std::string path = FCurrentFilePath.toStdString();
+  const std::string path = FCurrentFilePath;
   const bool letGo = FQuestion.LetsGo(path);
   // A save that failed keeps the picture and its edit on screen: the caller
   // stops. After a failed silent save the user is asked, so that another
@@ -563,7 +570,7 @@ TMainForm::TLeaveAnswer TMainForm::LeaveAnswerOf(TSaveAsOutcome outcome) {
     return TLeaveAnswer::OtherShown;
   case TSaveAsOutcome::Written:
   case TSaveAsOutcome::Discarded:
-    if (FModified) FQuestion.LetGo(FCurrentFilePath.toStdString());
+    if (FModified) FQuestion.LetGo(FCurrentFilePath);
     return TLeaveAnswer::Go;
   case TSaveAsOutcome::Failed:
   case TSaveAsOutcome::Cancelled:
@@ -574,13 +581,13 @@ TMainForm::TLeaveAnswer TMainForm::LeaveAnswerOf(TSaveAsOutcome outcome) {
 
 bool TMainForm::ReleaseShownFile(const std::vector<std::string>& paths, bool shows) {
   FinishPendingLoad();
-  if (!HasImage() || !FModified || !AmongFiles(FCurrentFilePath.toStdString(), paths)) return true;
+  if (!HasImage() || !FModified || !AmongFiles(FCurrentFilePath, paths)) return true;
   // The edit kept, or a copy saved and opened in the picture's place: the
   // operation stops, as a step to another picture would.
   if (QuerySaveModified() != TLeaveAnswer::Go) return false;
   // Discarded, or saved only as a copy: the picture shows its file again.
   if (shows && FModified) {
-    const QString shown = FCurrentFilePath;
+    const std::string shown = FCurrentFilePath;
     ReloadImage();
     const unsigned serial = FPendingSerial;
     FinishPendingLoad();
@@ -653,7 +660,7 @@ std::optional<TMainForm::TSaveAsOutcome> TMainForm::AskWhatTheSaveLoses(const st
   rv::TRastrumIO* io = RastrumView1->GetIO();
   const rv::TRvMask* alpha = RastrumView1->HasAlphaChannel() ? RastrumView1->GetAlphaChannel() : nullptr;
   const std::array<int, 4> turn = FPixelTurn.Matrix();
-  FSaveSubject = TSaveSubject{WithoutOwnFile() ? std::string() : FCurrentFilePath.toStdString(),
+  FSaveSubject = TSaveSubject{WithoutOwnFile() ? std::string() : FCurrentFilePath,
                               target,
                               overShown,
                               &io->Params(),
@@ -663,10 +670,10 @@ std::optional<TMainForm::TSaveAsOutcome> TMainForm::AskWhatTheSaveLoses(const st
   FSavePlan = PlanSave(FSaveSubject);
   if (FSavePlan.Lost.isEmpty()) return std::nullopt;
   const unsigned serial = FPendingSerial;
-  const QString shown = FCurrentFilePath;
+  const std::string shown = FCurrentFilePath;
   int answer = 0;
   if (HelpDlg) {
-    HelpDlg->PromptSaveLoses(QFileInfo(QString::fromStdString(target)).fileName(), FSavePlan.Lost, fromSaveAs);
+    HelpDlg->PromptSaveLoses(FileNameText(NameOfPath(target)), FSavePlan.Lost, fromSaveAs);
     answer = HelpDlg->ShowModal();
   }
   // The picture asked about is still the one shown, with its edit.
@@ -725,7 +732,7 @@ bool TMainForm::SaveModifiedImage() {
 }
 
 bool TMainForm::ShownFileChanged() const {
-  return TFileIdentity::Of(FCurrentFilePath.toStdString()) != FShownIdentity;
+  return TFileIdentity::Of(FCurrentFilePath) != FShownIdentity;
 }
 
 TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
@@ -736,7 +743,7 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
   // A picture with no file of its own is never written to a bare name (the
   // program's working folder): the user says where.
   if (WithoutOwnFile()) return SaveImageAsOutcome();
-  std::string target = FCurrentFilePath.toStdString();
+  std::string target = FCurrentFilePath;
   const std::string ext = LowerFileExt(target);
   // Icons and cursors have no writer: the picture goes beside them as a bitmap.
   const bool beside = ext == ".ico" || ext == ".cur";
@@ -747,11 +754,11 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
     const unsigned serial = FPendingSerial;
     int answer = 0;
     if (HelpDlg) {
-      HelpDlg->PromptFileChanged(FCurrentFileName);
+      HelpDlg->PromptFileChanged(FileNameText(FCurrentFileName));
       answer = HelpDlg->ShowModal();
     }
     // The picture asked about is still the one shown, with its edit.
-    if (serial != FPendingSerial || PictureLoadPending() || FCurrentFilePath.toStdString() != target || !FModified)
+    if (serial != FPendingSerial || PictureLoadPending() || FCurrentFilePath != target || !FModified)
       return TSaveAsOutcome::Cancelled;
     if (answer == 2) return SaveImageAsOutcome();
     if (answer == 3) return TSaveAsOutcome::Discarded;
@@ -759,11 +766,11 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
   }
   // The bitmap's name beside an icon may be the user's own file.
   if (beside && IsFile(target) && TFileIdentity::Of(target) != FBesideIdentity) {
-    const QString question = QString::fromStdString(target) + QStringLiteral(" already exists!\nDo you want to replace it?");
+    const QString question = FileNameText(target) + QStringLiteral(" already exists!\nDo you want to replace it?");
     const int answer =
         MessageDlg(windowTitle(), question, QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     // The picture asked about is still the one shown, with its edit.
-    if (FCurrentFilePath.toStdString() + ".bmp" != target || !FModified || answer != QMessageBox::Yes)
+    if (FCurrentFilePath + ".bmp" != target || !FModified || answer != QMessageBox::Yes)
       return TSaveAsOutcome::Cancelled;
   }
   if (const std::optional<TSaveAsOutcome> asked = AskWhatTheSaveLoses(target, !beside, false)) return *asked;
@@ -806,9 +813,9 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
   if (SlideShowTimerOn() || !HasImage()) return TSaveAsOutcome::Cancelled;
   rv::TIOParamsVals& params = RastrumView1->GetIO()->Params();
   if (params.JpegQuality == 50) params.JpegQuality = 80;
-  QString target;
+  std::string target;
   bool openSaved = false;
-  const QString shown = FCurrentFilePath;
+  const std::string shown = FCurrentFilePath;
   const unsigned serial = FPendingSerial;
   const int result = SaveAsPrompt ? SaveAsPrompt(FCurrentFilePath, target, openSaved) : 2;
   // A cancelled dialog leaves the edit as it was, still to be asked about
@@ -816,14 +823,14 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
   if (result != 1 || serial != FPendingSerial || PictureLoadPending() || FCurrentFilePath != shown || !HasImage())
     return TSaveAsOutcome::Cancelled;
   TSaveAsOutcome outcome = TSaveAsOutcome::Failed;
-  std::string path = target.toStdString();
-  if (LowerFileExt(path).empty()) path += LowerFileExt(FCurrentFileName.toStdString());
+  std::string path = target;
+  if (LowerFileExt(path).empty()) path += LowerFileExt(FCurrentFileName);
   const bool existed = IsFile(path);
   // Asked before the write, which puts a new file in the old one's place.
   // Another name of the shown file (a hard link) is another file's place:
   // the write puts a new file there and leaves the shown one as it was, so
   // the picture is saved only as a copy.
-  const bool other = !SameFilePath(path, FCurrentFilePath.toStdString());
+  const bool other = !SameFilePath(path, FCurrentFilePath);
   const bool withoutFile = WithoutOwnFile();
   if (const std::optional<TSaveAsOutcome> asked = AskWhatTheSaveLoses(path, !other && !withoutFile, true)) {
     UpdateModifiedState();
@@ -839,14 +846,14 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
       // Saved: leaving it for the copy asks nothing.
       PictureSaved();
       UpdateModifiedState();
-      OpenPath(QString::fromStdString(path), true);
+      OpenPath(path, true);
       outcome = TSaveAsOutcome::Opened;
       ReportFileWritten(path, existed);
     } else if (withoutFile) {
       // The picture had no file: the one written becomes its own, as
       // opening it would make it, so that a later save goes there.
       PictureSaved();
-      SetCurrentFileNames(QFileInfo(QString::fromStdString(path)).fileName(), QString::fromStdString(path));
+      SetCurrentFileNames(NameOfPath(path), path);
     } else if (!other) {
       // Written over the shown file itself: it holds the picture now.
       PictureSaved();
@@ -1156,12 +1163,12 @@ void TMainForm::LoadImageIntoView() {
   RastrumMView1->Clear();
   FGifComposed = -1;
   GifTimer->stop();
-  if (LowerFileExt(FCurrentFilePath.toStdString()) != ".gif") return;
+  if (LowerFileExt(FCurrentFilePath) != ".gif") return;
   // The frames are read on a worker, as the picture was: the window answers
   // while a long animation is read, and a move to another picture drops the
   // read.
   const unsigned serial = ++FFramesSerial;
-  FFramesLoad = std::make_unique<TFramesLoad>(*RastrumMView1, FCurrentFilePath.toStdString(), this,
+  FFramesLoad = std::make_unique<TFramesLoad>(*RastrumMView1, FCurrentFilePath, this,
                                               [this, serial] { FramesEnded(serial); });
 }
 

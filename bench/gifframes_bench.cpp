@@ -249,11 +249,11 @@ void BM_GifFramesInTheWindow(benchmark::State& State, const std::function<std::s
     bench::TLoopBlockMeter Meter;
     for (auto _ : State) {
       State.PauseTiming();
-      Form.OpenPath(QString::fromStdString(Other), false);
+      Form.OpenPath(Other, false);
       Serve([&] { return Form.HasImage() && !Form.PictureLoadPending(); });
       State.ResumeTiming();
       Meter.Start();
-      Form.OpenPath(QString::fromStdString(Gif), false);
+      Form.OpenPath(Gif, false);
       Serve([&] { return !Form.PictureLoadPending() && Form.RastrumMView1->ImageCount() == Frames; });
       Longest = std::max(Longest, Meter.Stop());
     }
@@ -276,7 +276,7 @@ void BM_GifTicks(benchmark::State& State, const std::function<std::string()>& Pa
     app::TMainForm Form({}, nullptr);
     Form.resize(1280, 900);
     Form.show();
-    Form.OpenPath(QString::fromStdString(Gif), false);
+    Form.OpenPath(Gif, false);
     Serve([&] { return !Form.PictureLoadPending() && Form.RastrumMView1->ImageCount() == Frames; });
     // The ticks come from here, not from the window's timer.
     Form.GifTimer->stop();

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,6 +119,19 @@ bool FolderHolds(const std::string& Folder, const std::string& Path) {
   }
   if (Fd >= 0) ::close(Fd);
   return Found;
+}
+
+std::string CleanFilePath(const std::string& Path) {
+  if (Path.empty()) return Path;
+  std::string Clean = std::filesystem::path(Path).lexically_normal().native();
+  while (Clean.size() > 1 && Clean.back() == '/') Clean.pop_back();
+  return Clean.empty() ? std::string(".") : Clean;
+}
+
+std::string AbsoluteFilePath(const std::string& Path) {
+  if (Path.empty() || Path.front() == '/') return CleanFilePath(Path);
+  std::error_code Error;
+  return CleanFilePath(std::filesystem::current_path(Error).native() + "/" + Path);
 }
 
 std::function<int(const char* Call, const std::string& Path)> FileOpCallFault;

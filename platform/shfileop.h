@@ -80,6 +80,14 @@ struct TSHFileOpStruct {
   std::vector<TFileOpFailure> Warnings;
 };
 
+// Paths keep their bytes: a name need not be UTF-8, and no text
+// conversion gives such bytes back. CleanFilePath takes out "." and ".."
+// where they can go and doubled or trailing delimiters (the root keeps its
+// own), lexically; AbsoluteFilePath does so after joining a relative path
+// to the working folder. Empty stays empty.
+std::string CleanFilePath(const std::string& Path);
+std::string AbsoluteFilePath(const std::string& Path);
+
 // Gives From the name To unless To exists (also when it appears meanwhile);
 // answers 0 or an errno value, EEXIST when To exists.
 int RenameNoReplace(const std::string& From, const std::string& To);

@@ -68,12 +68,12 @@ protected:
   }
   std::string Put(const std::string& Folder, const std::string& Name, int Width = 8, int Height = 8) {
     const std::string Path = Folder + "/" + Name;
-    apptest::MarkedPicture(Width, Height).save(QString::fromStdString(Path));
+    apptest::SavePicture(apptest::MarkedPicture(Width, Height), Path);
     return Path;
   }
   TFolderViewForm* Open(const std::string& Path) {
     Form.show();
-    Form.OpenFolderView(QString::fromStdString(Path));
+    Form.OpenFolderView(Path);
     return Form.CurrentFolderView();
   }
   static bool Listed(TFolderViewForm* View, const std::string& Name) {
@@ -361,6 +361,74 @@ TEST_F(FolderFileOpsTest, TheShownPicturesEditIsSettledOnlyOnceItsDeleteIsConfir
   EXPECT_EQ(Confirmed, 6);
   EXPECT_EQ(WidthOf(Trash + "c.png"), 320);
   EXPECT_EQ(Env.HelpShown, 2);
+  EXPECT_EQ(Unanswered.Count, 0);
+}
+
+// A file's name is its bytes: one that is no UTF-8 (Latin-1, as old
+// archives and cameras write it; a lone continuation byte) is shown, saved,
+// deleted and renamed as itself, also beside the twin whose text it shows
+// as (U+FFFD in UTF-8), which stays byte for byte as it was. The screen
+// marks the bytes it cannot show.
+TEST_F(FolderFileOpsTest, ANameIsActedOnAsItsBytes) {
+  const QString Mark(QChar(0xFFFD));
+  struct TCase {
+    std::string Name, Twin;
+    QString Base;
+  };
+  const TCase Cases[] = {
+      {"caf\xe9.png", "", "caf" + Mark},
+      {"caf\xe9.png", "caf\xef\xbf\xbd.png", "caf" + Mark},
+      {"caf\xef\xbf\xbd.png", "caf\xe9.png", "caf" + Mark},
+      {"a\x80z.png", "a\xef\xbf\xbdz.png", "a" + Mark + "z"},
+      {"x=?.png", "", "x=?"},
+  };
+  const std::string Trash = qgetenv("XDG_DATA_HOME").toStdString() + "/Trash";
+  const apptest::TUnansweredModals Unanswered;
+  int Round = 0;
+  for (const TCase& C : Cases) {
+    const std::string Folder = Env.File("n" + std::to_string(Round++));
+    fs::create_directory(Folder);
+    fs::remove_all(Trash);
+    const std::string Path = Put(Folder, C.Name, 48, 32);
+    const std::string Twin = C.Twin.empty() ? std::string() : Put(Folder, C.Twin, 20, 10);
+    const std::string TwinBytes = Read(Twin);
+    TFolderViewForm* View = Open(Path);
+    View->WnSHFileOperator->OnConfirm = [](auto...) { return platform::TFileOpAnswer::Yes; };
+    ASSERT_TRUE(WaitUntil([&] { return !Form.PictureLoadPending(); }));
+    EXPECT_EQ(Env.HelpShown, 0) << Round;
+    EXPECT_EQ(View->SelectedNames(), std::vector<std::string>{C.Name});
+    EXPECT_EQ(Form.CurrentPathBytes(), Path);
+    EXPECT_EQ(Form.RastrumView1->GetBitmap()->Width(), 48) << Round;
+    EXPECT_EQ(Form.StatusPanelText(0), C.Base + ".png (48x32)");
+    EXPECT_EQ(Form.windowTitle(), "Pictrova - " + QString::fromStdString(Path));
+
+    Form.RotateImage(90);
+    EXPECT_TRUE(Form.SaveModifiedImage());
+    EXPECT_EQ(apptest::LoadPicture(Path).size(), QSize(32, 48)) << Round;
+    View->Delete1->trigger();
+    EXPECT_FALSE(fs::exists(Path)) << Round;
+    EXPECT_EQ(apptest::LoadPicture(Trash + "/files/" + C.Name).size(), QSize(32, 48)) << Round;
+    EXPECT_TRUE(Read(Twin) == TwinBytes) << Round;
+
+    // The rename dialog shows the name as text: left as it reads, the file
+    // keeps its name.
+    Put(Folder, C.Name, 48, 32);
+    ASSERT_TRUE(WaitUntil([&] { return Listed(View, C.Name); })) << Round;
+    View->SelectAndShowFile(C.Name);
+    ASSERT_TRUE(WaitUntil([&] { return !Form.PictureLoadPending() && Form.CurrentPathBytes() == Path; }));
+    Shown.clear();
+    Answers = {C.Base, "r" + QString::number(Round)};
+    View->RenameSelectedFile();
+    EXPECT_TRUE(fs::exists(Path)) << Round;
+    View->RenameSelectedFile();
+    EXPECT_EQ(Shown.size(), 2u);
+    EXPECT_EQ(Shown.front().first, C.Base);
+    EXPECT_FALSE(fs::exists(Path)) << Round;
+    EXPECT_EQ(Form.CurrentPathBytes(), Folder + "/r" + std::to_string(Round) + ".png");
+    EXPECT_EQ(apptest::LoadPicture(Form.CurrentPathBytes()).size(), QSize(48, 32)) << Round;
+    EXPECT_TRUE(Read(Twin) == TwinBytes) << Round;
+  }
+  EXPECT_EQ(Env.HelpShown, 0);
   EXPECT_EQ(Unanswered.Count, 0);
 }
 

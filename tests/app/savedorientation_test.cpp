@@ -238,8 +238,8 @@ TEST_F(SavedOrientationTest, ASaveAsOntoTheShownFileByAnotherPathIsASaveOfItsOwn
   std::filesystem::create_directory_symlink(Env.Folder(), Env.File("link"));
   Show(Path);
   Form().Execute("RotateCW");
-  Form().SaveAsPrompt = [&](const QString&, QString& Target, bool& OpenSaved) {
-    Target = QString::fromStdString(Env.File("link") + "/camera.jpg");
+  Form().SaveAsPrompt = [&](const std::string&, std::string& Target, bool& OpenSaved) {
+    Target = Env.File("link") + "/camera.jpg";
     OpenSaved = true;
     return 1;
   };

@@ -231,8 +231,8 @@ TEST_F(SaveWholeTest, WhatASaveCannotWriteBackIsAskedAbout) {
 TEST_F(SaveWholeTest, TransparencyAFormatCannotHoldIsAskedAboutBeforeACopy) {
   const std::string Path = Made("alpha.png", QStringLiteral("-alpha|set|-channel|A|-fx|1 - j / h|+channel"));
   const std::string Copy = Env.File("copy.jpg");
-  Form().SaveAsPrompt = [&](const QString&, QString& Target, bool& OpenSaved) {
-    Target = Q(Copy);
+  Form().SaveAsPrompt = [&](const std::string&, std::string& Target, bool& OpenSaved) {
+    Target = Copy;
     OpenSaved = false;
     return 1;
   };

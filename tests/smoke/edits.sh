@@ -24,6 +24,11 @@
 #            saved by Ctrl+S, with Enable Transparency off, and a half turn
 #            saved by Ctrl+S with it on; the files not saved keep their
 #            bytes.
+#   renamed  a picture another program rewrote in place, its size and time
+#            put back, then renamed by the program (Ctrl+Enter): a turn and
+#            Right ask about the other program's change, and its bytes
+#            survive; renamed again with nothing changed, Right saves the
+#            turn silently.
 #   pasted   a small turned picture whose file a paste from another tab
 #            replaces: with "Discard Changes" and "Yes" to the replace the
 #            pasted picture is shown unmodified, its thumbnail too; Right
@@ -576,6 +581,64 @@ pasted() {
   pid=""
 }
 
+# rename_to <name>: Ctrl+Enter, the name typed over the old one, Enter; the
+# title then names the renamed file.
+rename_to() {
+  xdotool key ctrl+Return
+  wait_window "^Rename Image File$" >/dev/null || fail "Ctrl+Enter did not open the rename dialog"
+  xdotool key ctrl+a
+  xdotool type "$1"
+  xdotool key Return
+  wait_title "Pictrova - $pics/$1.bmp" || fail "the rename to $1 did not take ($(title))"
+}
+
+renamed() {
+  journey_env "$work" pics
+  settings ImageTransitionEffect=0
+  pics=$work/pics
+  marked_picture "$pics/a.bmp" "#0000FF" 480x360
+  marked_picture "$pics/b.bmp" "#00B000" 480x360
+  marked_picture "$work/other.bmp" "#FF00FF" 480x360
+  local question="^File changed by another program$"
+  "$program" "$pics/a.bmp" >"$work/program.log" 2>&1 &
+  pid=$!
+  read -r id _ <<<"$(wait_window "^Pictrova - $pics/a.bmp$")" || fail "a.bmp is not shown"
+  place_window "$id"
+  # Another program's bytes in place, of the same size, the time put back.
+  touch -r "$pics/a.bmp" "$work/stamp"
+  sleep 1
+  [ "$(stat -c %s "$work/other.bmp")" = "$(stat -c %s "$pics/a.bmp")" ] ||
+    fail "the other program's bitmap differs in size"
+  dd if="$work/other.bmp" of="$pics/a.bmp" bs=1M conv=notrunc status=none
+  touch -r "$work/stamp" "$pics/a.bmp"
+  rename_to a2
+  cp "$pics/a2.bmp" "$work/a2-before.bmp"
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/a2.bmp*" || fail "the turn did not mark a2.bmp modified ($(title))"
+  xdotool key Right
+  wait_window "$question" >/dev/null || { shot 01-noquestion; fail "Right saved over the rewritten a2.bmp unasked"; }
+  sleep 0.3
+  shot 01-question
+  cmp -s "$work/a2-before.bmp" "$pics/a2.bmp" || fail "the rewritten a2.bmp changed while the question was up"
+  # "Discard Changes" moves on; the other program's bytes stay.
+  read -r _ w h x y <<<"$(find_window "$question")"
+  click $((x + 107 + 210)) $((y + h - 20))
+  wait_title "Pictrova - $pics/b.bmp" || fail "Discard Changes did not move on to b.bmp ($(title))"
+  cmp -s "$work/a2-before.bmp" "$pics/a2.bmp" || fail "a2.bmp was written over after Discard Changes"
+  # Nothing changed: the program's own rename keeps the turn's save silent.
+  rename_to b2
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/b2.bmp*" || fail "the turn did not mark b2.bmp modified ($(title))"
+  xdotool key Right
+  wait_title "Pictrova - $pics/a2.bmp" || { shot 02-stuck; fail "Right did not move on to a2.bmp ($(title))"; }
+  find_window "$question" >/dev/null && fail "the program's own renamed file was asked about"
+  [ "$(identify -format "%w %h" "$pics/b2.bmp")" = "360 480" ] || fail "b2.bmp was not saved silently"
+  cmp -s "$work/a2-before.bmp" "$pics/a2.bmp" || fail "a2.bmp changed"
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
+
 commit() {
   journey_env "$work" pics
   settings ImageTransitionEffect=0
@@ -634,7 +697,7 @@ commit() {
 }
 
 if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ] || [ "$case" = pasted ] ||
-  [ "$case" = commit ] || [ "$case" = pages ]; then
+  [ "$case" = commit ] || [ "$case" = renamed ] || [ "$case" = pages ]; then
   "$case"
   echo "edits ($case) test passed; screenshots in $work"
   exit 0

@@ -15,6 +15,11 @@
 #            record would change (a "%41", blanks, letters beyond ASCII, a
 #            line break) to the trash: each record's Path decodes to the
 #            name it had and is written as GLib's trash writes it.
+#   names    a picture whose name is no UTF-8 (Latin-1 "caf\xe9.png"), alone
+#            in its folder and beside its twin "caf\xef\xbf\xbd.png" (what
+#            its text reads as): started on, it is the picture shown, with
+#            no error; a turn and Ctrl+S write it, and Delete sends it to
+#            the trash; the twin keeps its bytes throughout.
 #   recent   two runs on one settings folder (two sessions of one user)
 #            each open folders: the stored recent folders keep both runs';
 #            Open Recent of one that is gone says so and drops it for good,
@@ -60,6 +65,22 @@ thumb() {
   box=$(where "$1" "$2" "${mw}x100+${mx}+$((my + 40))") || fail "$1: no $2 thumbnail in the strip"
   read -r bw bh bx by <<<"$box"
   echo "$((bx + bw / 2)) $((by + bh / 2))"
+}
+# delete_answered <keys> <answer>: the keys that delete, then the question
+# they bring (the window new since) answered by its key.
+delete_answered() {
+  local before question=""
+  before=$(xdotool search --onlyvisible --name . | sort)
+  xdotool key $1
+  for _ in $(seq 1 50); do
+    question=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name . | sort) | head -1)
+    [ -n "$question" ] && break
+    sleep 0.2
+  done
+  [ -n "$question" ] || fail "Delete asked no question"
+  sleep 0.5
+  shot question
+  xdotool windowfocus --sync "$question" key "$2"
 }
 ends() {
   timeout 20 "$program" EXIT || fail "the EXIT start did not end"
@@ -224,18 +245,7 @@ trash)
   strip="${mw}x100+${mx}+$((my + 40))"
   shot before
   where before "#0000FF" "$strip" >/dev/null || fail "the pictures to delete are not in the strip"
-  before=$(xdotool search --onlyvisible --name . | sort)
-  xdotool key ctrl+a Delete
-  question=""
-  for _ in $(seq 1 50); do
-    question=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name . | sort) | head -1)
-    [ -n "$question" ] && break
-    sleep 0.2
-  done
-  [ -n "$question" ] || fail "Delete asked no question"
-  sleep 0.5
-  shot question
-  xdotool windowfocus --sync "$question" key alt+a
+  delete_answered "ctrl+a Delete" alt+a
   for _ in $(seq 1 50); do [ -z "$(ls -A "$work/one")" ] && break; sleep 0.2; done
   [ -z "$(ls -A "$work/one")" ] || fail "Yes to All left $(ls "$work/one" | tr '\n' ' ')in the folder"
   sleep 1
@@ -256,6 +266,47 @@ trash)
     peer=$(sed -n 's/^Path=//p' "$work/peer/Trash/info/$name.trashinfo")
     [ "$path" = "${peer/\/two\///one/}" ] || fail "the record of $name says $path where GLib's says $peer"
   done
+  ;;
+names)
+  latin1=$'caf\xe9.png' twin=$'caf\xef\xbf\xbd.png'
+  marked_picture "$work/one/$latin1" "#FF0000"
+  marked_picture "$work/two/$latin1" "#FF0000"
+  marked_picture "$work/two/$twin" "#0000FF" 300x400
+  sum=$(sha256sum <"$work/two/$twin")
+  # shown <shot> <folder>: the Latin-1 picture, red, is on the screen under
+  # its name (the byte marked), and no error came.
+  shown() {
+    read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $2/caf.*\.png$")" || fail "$1: no picture shown"
+    sleep 1
+    shot "$1"
+    find_window "^File Error$" >/dev/null && fail "$1: the picture could not be opened"
+    where "$1" "#FF0000" "${mw}x$((mh - 200))+${mx}+$((my + 150))" >/dev/null || fail "$1: the red picture is not shown"
+    where "$1" "#0000FF" "${mw}x$((mh - 200))+${mx}+$((my + 150))" >/dev/null && fail "$1: the twin is shown"
+    [ "$(xdotool getwindowname "$main")" = "Pictrova - $2/caf"$'\xef\xbf\xbd'".png" ] ||
+      fail "$1: the title is $(xdotool getwindowname "$main")"
+  }
+  "$program" "$work/one" >"$work/program.log" 2>&1 &
+  pid=$!
+  shown alone "$work/one"
+  ends
+  "$program" "$work/two/$latin1" >"$work/program.log" 2>&1 &
+  pid=$!
+  shown beside "$work/two"
+  xdotool key ctrl+r
+  sleep 0.5
+  xdotool key ctrl+s
+  for _ in $(seq 1 50); do
+    [ "$(identify -format "%w %h" "$work/two/$latin1" 2>/dev/null)" = "300 400" ] && break
+    sleep 0.2
+  done
+  [ "$(identify -format "%w %h" "$work/two/$latin1")" = "300 400" ] || fail "Ctrl+S did not write the turn to $latin1"
+  [ "$(sha256sum <"$work/two/$twin")" = "$sum" ] || fail "the save changed the twin"
+  delete_answered Delete alt+y
+  for _ in $(seq 1 50); do [ -e "$work/two/$latin1" ] || break; sleep 0.2; done
+  [ ! -e "$work/two/$latin1" ] || fail "Delete left $latin1 in its folder"
+  [ "$(identify -format "%w %h" "$work/data/Trash/files/$latin1")" = "300 400" ] || fail "$latin1 is not in the trash"
+  [ "$(sha256sum <"$work/two/$twin")" = "$sum" ] || fail "the delete changed the twin"
+  ends
   ;;
 recent)
   marked_picture "$work/one/a.png" "#FF0000"
