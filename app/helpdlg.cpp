@@ -227,6 +227,32 @@ void THelpDlg::PromptFileChanged(const QString& name) {
   FAsksAboutEdit = true;
 }
 
+void THelpDlg::PromptSaveLoses(const QString& name, const QStringList& lost, bool copy) {
+  setWindowTitle(QStringLiteral("Not everything can be saved"));
+  SetHelpText(copy ? QLatin1Char('"') + name +
+                         QStringLiteral("\" cannot hold all of the modified image. Saving it loses what is listed below.")
+                   : QLatin1Char('"') + name +
+                         QStringLiteral("\" holds more than the modified image can be saved with. Overwriting it loses "
+                                        "what is listed below."));
+  QStringList lines;
+  for (const QString& line : lost) lines << QStringLiteral(" - ") + line;
+  if (!copy)
+    lines << QString() << QStringLiteral("Selecting \"Save As\" will allow you to choose a new file name and keep the "
+                                         "file as it is.");
+  SetDetailLines(lines);
+  SbtnOkay->SetCaption(copy ? "Save" : "Overwrite");
+  SBtnCancel->SetCaption(copy ? "Cancel" : "Save As");
+  SBtnCancel->show();
+  if (!copy) {
+    SbtnOptional->SetCaption("Discard Changes");
+    SbtnOptional->show();
+  }
+  SetIconKind(2);
+  // Enter loses nothing: the file stays as it is.
+  FEnterAnswer = 2;
+  FAsksAboutEdit = true;
+}
+
 void THelpDlg::ShowUnsupportedFormat(const QString& file) {
   setWindowTitle(QStringLiteral("Unsupported File Format"));
   SetHelpText(file + QStringLiteral(" is not in a supported image format."));

@@ -44,7 +44,8 @@ public:
   int IconKind() const { return FIconKind; }
   // The message up is a question about leaving or saving an edited picture
   // (PromptOverwriteResized, PromptOverwriteRotated, PromptSaveNewImage,
-  // PromptFileChanged): its answer decides whether the edit is kept.
+  // PromptFileChanged, PromptSaveLoses): its answer decides whether the
+  // edit is kept.
   bool AsksAboutEdit() const { return FAsksAboutEdit; }
   void SetDetailText(const QString& text);
   QStringList DetailLines() const { return FDetailLines; }
@@ -62,6 +63,11 @@ public:
   // since it was read: "Overwrite" (1), "Save As" (2), "Discard Changes" (3).
   // Enter answers "Save As".
   void PromptFileChanged(const QString& name);
+  // A save of the edited picture as the file Name would leave out what Lost
+  // lists. Over the picture's own file: "Overwrite" (1), "Save As" (2),
+  // "Discard Changes" (3), Enter answering "Save As"; as a name the user
+  // chose (Copy): "Save" (1) and "Cancel" (2), Enter answering "Cancel".
+  void PromptSaveLoses(const QString& name, const QStringList& lost, bool copy);
   void ShowUnsupportedFormat(const QString& file);
   void ShowDefaultHandlerFailed(const QString& type);
   // Settings files that could not be read, kept under the names given.

@@ -6,6 +6,7 @@
 #include "app/editquestion.h"
 #include "app/genutil.h"
 #include "app/pictureutil.h"
+#include "app/saveover.h"
 #include "platform/colors.h"
 
 #include <QMainWindow>
@@ -602,6 +603,13 @@ private:
   TSaveAsOutcome SaveShownPicture();
   // What a step away from the picture makes of a save's outcome.
   TLeaveAnswer LeaveAnswerOf(TSaveAsOutcome outcome);
+  // Plans the save of the picture to Target (OverShown: the shown file
+  // itself) and, when it would leave out part of what the file or the
+  // picture holds, asks first. Nothing: go on with the write; otherwise the
+  // outcome the answer gave. FromSaveAs: the user has chosen the name.
+  std::optional<TSaveAsOutcome> AskWhatTheSaveLoses(const std::string& target, bool overShown, bool fromSaveAs);
+  // The write of the save planned last, or of the picture alone.
+  void WriteShownPicture(const std::string& target, bool keepQuality);
   // Another program changed the shown picture's file, or put another in
   // its place, since the program read or wrote it.
   bool ShownFileChanged() const;
@@ -655,6 +663,9 @@ private:
   bool FOnlyRotated = true;
   // The turns and flips of the shown pixels since they were read or saved.
   TPixelTurn FPixelTurn;
+  // The save asked about last, for its write.
+  TSaveSubject FSaveSubject;
+  TSavePlan FSavePlan;
   bool FIsNewImage = false;
   bool FAutoFit = true;
   bool FBusy = false;

@@ -16,6 +16,7 @@
 #include "image/model/rastrumproc.h"
 #include "image/io/rvmio.h"
 #include "image/io/rvsafeio.h"
+#include "image/model/rvmask.h"
 #include "image/io/tiff/exif.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
@@ -30,6 +31,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
@@ -633,7 +635,7 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
     rv::RvDropJpegExifThumbnail(markers);
   }
   try {
-    SavePictureInFormat(target, *RastrumView1->GetIO(), keepQuality, RastrumView1->GetBitmap());
+    WriteShownPicture(target, keepQuality);
     restore.OwnFileWritten = ownFile;
     // The file holds what the program wrote: a later save compares with it.
     if (ownFile) FShownIdentity = TFileIdentity::Of(target);
@@ -651,6 +653,49 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
     MessageDlg(windowTitle(), QString::fromUtf8(error.what()), QMessageBox::Critical, QMessageBox::Ok);
   }
   return false;
+}
+
+std::optional<TMainForm::TSaveAsOutcome> TMainForm::AskWhatTheSaveLoses(const std::string& target, bool overShown,
+                                                                         bool fromSaveAs) {
+  rv::TRastrumIO* io = RastrumView1->GetIO();
+  const rv::TRvMask* alpha = RastrumView1->HasAlphaChannel() ? RastrumView1->GetAlphaChannel() : nullptr;
+  const std::array<int, 4> turn = FPixelTurn.Matrix();
+  FSaveSubject = TSaveSubject{WithoutOwnFile() ? std::string() : FCurrentFilePath,
+                              target,
+                              overShown,
+                              &io->Params(),
+                              alpha != nullptr && !alpha->Full(),
+                              FOnlyRotated,
+                              rv::TRvGridTurn{turn[0], turn[1], turn[2], turn[3]}};
+  FSavePlan = PlanSave(FSaveSubject);
+  if (FSavePlan.Lost.isEmpty()) return std::nullopt;
+  const unsigned serial = FPendingSerial;
+  const std::string shown = FCurrentFilePath;
+  int answer = 0;
+  if (HelpDlg) {
+    HelpDlg->PromptSaveLoses(FileNameText(NameOfPath(target)), FSavePlan.Lost, fromSaveAs);
+    answer = HelpDlg->ShowModal();
+  }
+  // The picture asked about is still the one shown, with its edit.
+  if (serial != FPendingSerial || PictureLoadPending() || FCurrentFilePath != shown || !HasImage() ||
+      (!fromSaveAs && !FModified))
+    return TSaveAsOutcome::Cancelled;
+  if (answer == 1) return std::nullopt;
+  if (fromSaveAs) return TSaveAsOutcome::Cancelled;
+  if (answer == 2) return SaveImageAsOutcome();
+  if (answer == 3) return TSaveAsOutcome::Discarded;
+  return TSaveAsOutcome::Cancelled;
+}
+
+void TMainForm::WriteShownPicture(const std::string& target, bool keepQuality) {
+  // Only the save just planned for this target goes its own way; any other
+  // write is of the picture alone.
+  TSaveSubject subject = std::exchange(FSaveSubject, TSaveSubject{});
+  const TSavePlan plan = subject.Target == target ? std::exchange(FSavePlan, TSavePlan{}) : TSavePlan{};
+  subject.Target = target;
+  WritePlannedSave(plan, subject, *RastrumView1->GetIO(), keepQuality, RastrumView1->GetBitmap());
+  // The animation plays its frames as they now are in the file.
+  if (plan.Way == TSavePlan::swTurnedFrames) LoadImageIntoView();
 }
 
 void TMainForm::ReportFileWritten(const std::string& path, bool existed) {
@@ -728,6 +773,7 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
     if (FCurrentFilePath + ".bmp" != target || !FModified || answer != QMessageBox::Yes)
       return TSaveAsOutcome::Cancelled;
   }
+  if (const std::optional<TSaveAsOutcome> asked = AskWhatTheSaveLoses(target, !beside, false)) return *asked;
   BeginWaitCursor();
   const bool existed = IsFile(target);
   const bool written = WritePicture(target, false, QStringLiteral("Error saving modified file!"), !beside);
@@ -776,7 +822,6 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
   // when the picture is left; so does another picture come meanwhile.
   if (result != 1 || serial != FPendingSerial || PictureLoadPending() || FCurrentFilePath != shown || !HasImage())
     return TSaveAsOutcome::Cancelled;
-  BeginWaitCursor();
   TSaveAsOutcome outcome = TSaveAsOutcome::Failed;
   std::string path = target;
   if (LowerFileExt(path).empty()) path += LowerFileExt(FCurrentFileName);
@@ -787,6 +832,11 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
   // the picture is saved only as a copy.
   const bool other = !SameFilePath(path, FCurrentFilePath);
   const bool withoutFile = WithoutOwnFile();
+  if (const std::optional<TSaveAsOutcome> asked = AskWhatTheSaveLoses(path, !other && !withoutFile, true)) {
+    UpdateModifiedState();
+    return *asked;
+  }
+  BeginWaitCursor();
   if (WritePicture(path, true, QStringLiteral("Error converting to selected file format!"), withoutFile || !other)) {
     outcome = TSaveAsOutcome::Written;
     // A copy neither opened nor taking the place of a missing file leaves

@@ -35,8 +35,6 @@ constexpr TTypeDescription TypeDescriptions[] = {
     {".pxm .ppm .pgm .pbm ", "Portable Pixmap, GreyMap, BitMap"},
 };
 
-constexpr const char* ConvertErrorText = "Error converting to selected file format!";
-
 } // namespace
 
 TFileIdentity TFileIdentity::Of(const std::string& Path) {

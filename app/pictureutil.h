@@ -25,6 +25,7 @@ class EConvertError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
 };
+inline constexpr const char* ConvertErrorText = "Error converting to selected file format!";
 
 // Lower-case, with their dot, in the order the dialogs list them.
 inline constexpr std::array<const char*, 32> ImageFileExtensions = {
@@ -37,13 +38,16 @@ inline constexpr std::array<const char*, 32> ImageFileExtensions = {
 // (four quarter turns, a flip and the same flip again).
 class TPixelTurn {
 public:
-  // Angle in quarter turns (90, -90, 180, ...); the sense does not matter
-  // as long as one sense is kept.
+  // Angle in degrees clockwise, a multiple of 90 (90, -90, 180, ...).
   void Rotate(int Angle);
   void FlipHorizontal() { Then(-1, 0, 0, 1); }
   void FlipVertical() { Then(1, 0, 0, -1); }
   bool Turned() const { return !(FA == 1 && FB == 0 && FC == 0 && FD == 1); }
   void Reset() { *this = TPixelTurn(); }
+  // The transform as a matrix (a b / c d): a pixel at (x, y), y downwards,
+  // goes to (a x + b y, c x + d y), moved back into the picture. The same
+  // turn applies to what else the file holds (an animation's frames).
+  std::array<int, 4> Matrix() const { return {FA, FB, FC, FD}; }
 
 private:
   // Applies the matrix (a b / c d) after the transform so far.

@@ -89,7 +89,9 @@ std::vector<std::pair<std::string, Bytes>> Samples() {
   Out.emplace_back("gif", Encode(GifWriteStream));
   Out.emplace_back("jpg", Encode(JpegWriteStream));
   Out.emplace_back("pcx", Encode(PcxWriteStream));
-  Out.emplace_back("bmp", Encode(BmpWriteStream));
+  Out.emplace_back("bmp", Encode([](S& St, TRvBitmap& B, TIOParamsVals& Pa, TRvProgressRec& Pr) {
+    BmpWriteStream(St, B, Pa, Pr);
+  }));
   Out.emplace_back("ico", IconBytes(1));
   Out.emplace_back("cur", IconBytes(2));
   Out.emplace_back("png", Encode([](S& St, TRvBitmap& B, TIOParamsVals& Pa, TRvProgressRec& Pr) {

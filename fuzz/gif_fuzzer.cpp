@@ -1,7 +1,7 @@
 // GIF reader on arbitrary bytes, with the program's LZW coders installed:
 // header only, then frames in full by their index and every frame in one
-// walk; the first frame is written again and must read back. A low pixel
-// cap keeps each input small.
+// walk; the first frame is written again and must read back, and every
+// frame turned must read back. A low pixel cap keeps each input small.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,9 +12,25 @@
 #include "fuzz_support.h"
 #include "image/io/gif/giflzw.h"
 #include "image/io/gif/gifread.h"
+#include "image/io/gif/gifturn.h"
 #include "image/io/gif/gifwrite.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rvsafeio.h"
+
+namespace {
+
+// One frame of Stream read from its start (NoAlpha), or its header only;
+// false when the read failed.
+bool ReadAgain(platform::TStream& Stream, bool HeaderOnly, rv::TRvBitmap& Bitmap, int& Count) {
+  Stream.SetPosition(0);
+  rv::TIOParamsVals params;
+  std::unique_ptr<rv::TRvMask> mask;
+  rv::TRvLocalProgress reading;
+  rv::GifReadStream(Stream, Bitmap, Count, true, mask, HeaderOnly, reading.Rec, params);
+  return !reading.Rec.IsAborting();
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzSetUp(1 << 18, std::int64_t{64} << 20);
@@ -44,14 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rv::TRvLocalProgress writing;
     rv::GifWriteStream(out, bitmap, params, writing.Rec);
     if (writing.Rec.IsAborting()) std::abort();
-    out.SetPosition(0);
-    rv::TIOParamsVals again;
     rv::TRvBitmap reread;
-    std::unique_ptr<rv::TRvMask> mask2;
-    rv::TRvLocalProgress reading;
     int count2 = 0;
-    rv::GifReadStream(out, reread, count2, true, mask2, false, reading.Rec, again);
-    if (reading.Rec.IsAborting() || count2 != 1 || reread.Width() != bitmap.Width() ||
+    if (!ReadAgain(out, false, reread, count2) || count2 != 1 || reread.Width() != bitmap.Width() ||
         reread.Height() != bitmap.Height())
       std::abort();
   }
@@ -71,5 +82,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   rv::TRvLocalProgress walk;
   const int walked = rv::GifReadFrames(stream, sink, comments, walk.Rec);
   if (sink.Read > walked) std::abort();
+  // Every frame turned a quarter, as a save of a turned animation writes
+  // them: what is written reads again, with every frame the walk met (and
+  // any empty ones past it, which the turn keeps as they are).
+  stream.SetPosition(0);
+  platform::TMemoryStream turned;
+  rv::TRvLocalProgress turning;
+  rv::TRvBitmap unused;
+  int count = 0;
+  if (rv::GifWriteTurned(stream, turned, rv::TRvGridTurn{0, -1, 1, 0}, turning.Rec) &&
+      (!ReadAgain(turned, true, unused, count) || count < walked))
+    std::abort();
   return 0;
 }

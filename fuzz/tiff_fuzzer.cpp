@@ -1,9 +1,10 @@
 // TIFF reader on arbitrary bytes: header only, then every page decoded in
 // full (strips, tiles, CCITT, LZW, PackBits, the Exif directory), then the
 // same bytes as the TIFF structure of an Exif block, read, given a new
-// orientation and left without its thumbnail. The LZW coders sit in the
-// record's hooks as the application installs them; a low pixel cap keeps
-// each input small.
+// orientation and left without its thumbnail; and their pages copied
+// around a page written anew, as a save keeps them. The LZW coders sit in
+// the record's hooks as the application installs them; a low pixel cap
+// keeps each input small.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,7 +16,9 @@
 #include "image/io/rvsafeio.h"
 #include "image/io/tiff/exif.h"
 #include "image/io/tiff/tifflzw.h"
+#include "image/io/tiff/tiffpages.h"
 #include "image/io/tiff/tiffread.h"
+#include "image/io/tiff/tiffwrite.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzSetUp(1 << 18, std::int64_t{32} << 20);
@@ -38,6 +41,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rv::TRvLocalProgress progress;
     int pages = 0;
     rv::TiffReadStream(bitmap, stream, pages, false, false, mask, false, progress.Rec, &params);
+  }
+  // The pages kept by a save that writes one of them anew: the copy stays
+  // within its budget of the input's size, and a copy made reads again.
+  {
+    rv::TTiffPages pages(stream);
+    if (pages.CanCopyAllBut(0)) {
+      platform::TMemoryStream out;
+      rv::TRvLocalProgress progress;
+      rv::TRvBitmap page;
+      page.Allocate(3, 2, rv::rvpf24Bit);
+      rv::TIOParamsVals params;
+      const bool written =
+          pages.Write(out, 0, *progress.Rec.Aborting, [&](std::int64_t& next, const std::vector<rv::TTiffEntry>& kept) {
+            return rv::TiffWritePage(out, page, progress.Rec, params, nullptr, pages.Intel(), next, &kept);
+          });
+      if (!written || out.Size() > 3 * static_cast<std::int64_t>(size) + 200000) std::abort();
+      if (rv::TTiffPages(out).Count() != pages.Count()) std::abort();
+    }
   }
   std::vector<std::uint8_t> app1 = {'E', 'x', 'i', 'f', 0, 0};
   app1.insert(app1.end(), data, data + size);

@@ -24,6 +24,7 @@
 class QWidget;
 
 namespace platform {
+class TSafeSaveFile;
 class TStream;
 }
 
@@ -206,6 +207,10 @@ public:
   void SaveJP2Stream(platform::TStream& Stream);
   void SaveJ2KFile(const std::string& FileName);
   void SaveJ2KStream(platform::TStream& Stream);
+  // The picture written in place of page Params().TiffImageIndex of the
+  // TIFF file PagesFrom (FileName itself, or another name), every other
+  // page copied as that file stores it, all into FileName.
+  void SaveTIFFPageFile(const std::string& FileName, const std::string& PagesFrom);
 
   // ---- Other operations
   // Renders a WMF or EMF file at Width x Height; a negative side follows the
@@ -280,6 +285,9 @@ private:
   // Bodies shared by the wrappers: Stream nullptr reads or writes FileName.
   int RunLoad(TRvFileType FileType, const std::string& FileName, platform::TStream* Stream);
   void RunSaveFile(TRvFileType FileType, const std::string& FileName);
+  // Puts a complete file in place; raises EFileChanged when another file
+  // took its place meanwhile, and sets Aborting on any failure.
+  void Commit(platform::TSafeSaveFile& Target, const std::string& FileName);
   void RunSaveStream(TRvFileType FileType, platform::TStream& Stream);
   // The built-in wrapper of a type; false when the type has none.
   bool LoadFileByType(const std::string& FileName, TRvFileType FileType);

@@ -27,6 +27,7 @@
 #include "image/io/rvsafeio.h"
 #include "image/io/tga/rvtga.h"
 #include "image/io/tiff/exif.h"
+#include "image/io/tiff/tiffpages.h"
 #include "image/io/tiff/tiffread.h"
 #include "image/io/tiff/tiffwrite.h"
 #include "image/model/rvhelpers.h"
@@ -46,6 +47,7 @@ bool HasAlphaSteps(TRvFileType FileType) {
   switch (FileType) {
   case rvftTIFF:
   case rvftGIF:
+  case rvftBMP:
   case rvftICO:
   case rvftCUR:
   case rvftPNG:
@@ -229,7 +231,7 @@ int TRastrumIO::ReadBuiltIn(platform::TStream& Stream, TRvBitmap& Target, TRvFil
     PcxReadStream(Stream, Target, p, HeaderOnly, Progress, DataLength);
     break;
   case rvftBMP:
-    BmpReadStream(Stream, &Target, DataLength, p, Progress, HeaderOnly);
+    BmpReadStream(Stream, &Target, DataLength, p, Progress, HeaderOnly, noMask ? nullptr : &mask);
     break;
   case rvftICO:
     IcoReadStream(Stream, &Target, p, noMask, mask, Progress, HeaderOnly);
@@ -263,14 +265,14 @@ void TRastrumIO::WriteBuiltIn(platform::TStream& Stream, TRvFileType FileType,
   TRvBitmap& b = *FRvBitmap;
   std::unique_ptr<TRvMask> temp;
   switch (FileType) {
-  case rvftTIFF: TiffWriteStream(Stream, b, Progress, p); break;
+  case rvftTIFF: TiffWriteStream(Stream, b, Progress, p, SaveAlphaSource(temp)); break;
   case rvftGIF: GifWriteStream(Stream, b, p, Progress); break;
   case rvftJPEG:
     PrepareJpegMarkers();
     JpegWriteStream(Stream, b, p, Progress);
     break;
   case rvftPCX: PcxWriteStream(Stream, b, p, Progress); break;
-  case rvftBMP: BmpWriteStream(Stream, b, p, Progress); break;
+  case rvftBMP: BmpWriteStream(Stream, b, p, Progress, SaveAlphaSource(temp)); break;
   case rvftPNG: PngWriteStream(Stream, b, p, SaveAlphaSource(temp), Progress); break;
   case rvftTGA: TgaWriteStream(Stream, b, p, SaveAlphaSource(temp), Progress); break;
   case rvftPXM: PnmWriteStream(Stream, b, p, Progress); break;
@@ -371,6 +373,13 @@ int TRastrumIO::RunLoad(TRvFileType FileType, const std::string& FileName,
 
 // ------------------------------------------------------------ save bodies
 
+void TRastrumIO::Commit(platform::TSafeSaveFile& Target, const std::string& FileName) {
+  if (Target.Commit()) return;
+  Aborting = true;
+  // Nothing was written over: the caller may ask about the file there.
+  if (Target.FoundOther()) throw platform::EFileChanged(FileName);
+}
+
 void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) {
   if (!StartOperation()) return;
   ConvertForSave();
@@ -380,12 +389,7 @@ void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) 
     // The old file stays untouched until the new one is complete.
     platform::TSafeSaveFile target(FileName);
     WriteBuiltIn(target.Stream(), FileType, progress);
-    if (!Aborting && !target.Commit()) {
-      Aborting = true;
-      // Nothing was written over: the caller may ask about the file there.
-      if (target.FoundOther())
-        throw platform::EFileChanged(FileName);
-    }
+    if (!Aborting) Commit(target, FileName);
   } catch (...) {
     Aborting = true;
     FinishWork();
@@ -508,6 +512,38 @@ RV_FILE_WRITER(SaveJP2File, rvftJP2)
 RV_STREAM_WRITER(SaveJP2Stream, rvftJP2)
 RV_FILE_WRITER(SaveJ2KFile, rvftJ2K)
 RV_STREAM_WRITER(SaveJ2KStream, rvftJ2K)
+
+void TRastrumIO::SaveTIFFPageFile(const std::string& FileName, const std::string& PagesFrom) {
+  if (HandOff(TRvIOFileProc([this, PagesFrom](const std::string& N) { SaveTIFFPageFile(N, PagesFrom); }), FileName))
+    return;
+  if (!StartOperation()) return;
+  ConvertForSave();
+  TRvProgressRec progress;
+  MakeProgress(progress);
+  try {
+    // Read while the new file is written beside it: the old one stays in
+    // place, and readable, until the new one is complete.
+    platform::TFileStream source(PagesFrom, platform::fmOpenRead);
+    TTiffPages pages(source);
+    TIOParamsVals& p = *FParams;
+    std::unique_ptr<TRvMask> temp;
+    const TRvMask* alpha = SaveAlphaSource(temp);
+    platform::TSafeSaveFile target(FileName);
+    const bool written = p.TiffImageIndex >= 0 && p.TiffImageIndex < pages.Count() &&
+                         pages.Write(target.Stream(), p.TiffImageIndex, Aborting,
+                                     [&](std::int64_t& NextAt, const std::vector<TTiffEntry>& Kept) {
+                                       return TiffWritePage(target.Stream(), *FRvBitmap, progress, p, alpha,
+                                                            pages.Intel(), NextAt, &Kept);
+                                     });
+    if (!written || Aborting) Aborting = true;
+    else Commit(target, FileName);
+  } catch (...) {
+    Aborting = true;
+    FinishWork();
+    throw;
+  }
+  FinishWork();
+}
 
 #undef RV_FILE_READER
 #undef RV_STREAM_READER

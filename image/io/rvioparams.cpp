@@ -223,6 +223,7 @@ void TIOParamsVals::SetDefaultParams() {
 
   IptcRecords.Clear();
   PnmComments.clear();
+  IccProfile.clear();
   ResetExif();
 
   FileName.clear();
@@ -299,6 +300,7 @@ void TIOParamsVals::ResetInfo() {
   TgaAuthor.clear();
   TgaJobName.clear();
   PnmComments.clear();
+  IccProfile.clear();
 }
 
 void TIOParamsVals::Assign(const TIOParamsVals& S) {
@@ -391,6 +393,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
 
   IptcRecords.Assign(&S.IptcRecords);
   PnmComments = S.PnmComments;
+  IccProfile = S.IccProfile;
   HasExif = S.HasExif;
   if (S.ExifBitmap) {
     if (!ExifBitmap) ExifBitmap = std::make_unique<TRvBitmap>();

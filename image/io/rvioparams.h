@@ -178,6 +178,9 @@ public:
   // ---- Metadata
   TRvIPTCInfoList IptcRecords;
   std::vector<std::string> PnmComments;
+  // The colour profile the file held (PNG iCCP, TIFF InterColorProfile), as
+  // stored; empty when none. Written back by the writers that can hold it.
+  std::vector<std::uint8_t> IccProfile;
   bool HasExif = false;
   std::unique_ptr<TRvBitmap> ExifBitmap; // created on demand
 

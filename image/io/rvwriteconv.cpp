@@ -65,6 +65,15 @@ TRvBitmap* RvAsBlackWhite(TRvBitmap& Bitmap, std::unique_ptr<TRvBitmap>& Holder,
   return Holder.get();
 }
 
+bool RvAllGray(TRvBitmap& Bitmap24) {
+  for (int Y = 0; Y < Bitmap24.Height(); ++Y) {
+    const std::uint8_t* Row = Bitmap24.Scanline(Y);
+    for (int X = 0; X < Bitmap24.Width(); ++X, Row += 3)
+      if (Row[0] != Row[1] || Row[1] != Row[2]) return false;
+  }
+  return true;
+}
+
 TRvPaletteMapper::TRvPaletteMapper(TRvBitmap& Bitmap24, TRGB* Palette, int Count) {
   for (int I = 0; I < Count; ++I) Palette[I] = TRGB{};
   // A picture with no more colours than entries keeps its colours exactly,

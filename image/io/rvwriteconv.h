@@ -23,6 +23,9 @@ TRvBitmap* RvAs24Bit(TRvBitmap& Bitmap, std::unique_ptr<TRvBitmap>& Holder);
 // := black, white). Null when the picture is empty or cannot be converted.
 TRvBitmap* RvAsBlackWhite(TRvBitmap& Bitmap, std::unique_ptr<TRvBitmap>& Holder, TRGB Palette[2]);
 
+// Every pixel of a 24-bit picture a shade of gray.
+bool RvAllGray(TRvBitmap& Bitmap24);
+
 // Maps the colours of a 24-bit picture to at most Count palette entries:
 // the picture's own colours when it has no more than Count, else the
 // quantiser's. Palette receives Count entries (unused ones black).

@@ -39,6 +39,14 @@
 #            the other program's file is there byte for byte, no work file
 #            is left and the turn stays; Save As cancelled keeps all that;
 #            Ctrl+S and "Overwrite" then write the turned picture.
+#   pages    files that hold more than one picture, a colour profile or
+#            transparency, turned by Ctrl+R and saved silently by Right: a
+#            TIFF of three pages keeps them, the two not shown byte-equal in
+#            pixels; an animation keeps its three frames, all turned, with
+#            their delays, disposal and transparency; a PNG keeps its colour
+#            profile byte for byte; a 32-bit BMP and an RGBA TIFF keep their
+#            transparency, turned. A 16-bit PNG is not written at 8 bits
+#            without a question: "Discard Changes" leaves its bytes.
 # Usage: edits.sh <pictrova> <work folder> [case, paused if none]
 set -euo pipefail
 program=$1
@@ -413,6 +421,112 @@ alpha() {
   pid=""
 }
 
+# A small RGB display profile, as colour-managed programs embed them.
+test_profile() {
+  base64 -d <<'EOF'
+AAAB7G5vbmUCEAAAbW50clJHQiBYWVogAAAAAAAAAAAAAAAAYWNzcAAAAAAAAAAAAAAAAAAAAAAA
+AAAAAAAAAAAAAAAAAPbWAAEAAAAA0y0AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA
+AAAAAAAAAAAAAAAAAAAAAAAJZGVzYwAAAPAAAABjY3BydAAAAVQAAAAVd3RwdAAAAWwAAAAUclhZ
+WgAAAYAAAAAUZ1hZWgAAAZQAAAAUYlhZWgAAAagAAAAUclRSQwAAAbwAAAAQZ1RSQwAAAcwAAAAQ
+YlRSQwAAAdwAAAAQZGVzYwAAAAAAAAAJVGVzdCBSR0IAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA
+AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAHRl
+eHQAAAAATm8gY29weXJpZ2h0AAAAAFhZWiAAAAAAAAD21QABAAAAANMsWFlaIAAAAAAAAG+kAAA4
+9QAAA45YWVogAAAAAAAAYpUAALeGAAAY21hZWiAAAAAAAAAkogAAD4MAALbPY3VydgAAAAAAAAAB
+AjMAAGN1cnYAAAAAAAAAAQIzAABjdXJ2AAAAAAAAAAECMwAA
+EOF
+}
+
+pages() {
+  journey_env "$work" pics originals
+  settings ImageTransitionEffect=0
+  pics=$work/pics
+  local c
+  for c in red green blue; do marked_picture "$work/$c.png" "$c" 480x320; done
+  convert "$work/red.png" "$work/green.png" "$work/blue.png" -compress lzw "$pics/a-pages.tif"
+  convert -delay 10 -dispose none "$work/red.png" -delay 20 -dispose background \( "$work/green.png" -transparent white \) \
+    -delay 30 -dispose previous "$work/blue.png" -loop 0 "$pics/b-anim.gif"
+  test_profile >"$work/p.icc"
+  convert -size 480x320 gradient:yellow-navy -depth 8 -profile "$work/p.icc" "$pics/c-profile.png"
+  convert -size 480x320 xc:none -fill red -draw "circle 240,160 240,40" -fill "#00FF0080" \
+    -draw "rectangle 0,0 119,79" "$work/alpha.png"
+  convert "$work/alpha.png" "$pics/d-alpha.bmp"
+  convert "$work/alpha.png" -compress lzw "$pics/e-alpha.tif"
+  convert -size 480x320 gradient:red-navy -depth 16 "$pics/f-deep.png"
+  marked_picture "$pics/g-plain.png" "#0000FF" 480x320
+  cp "$pics"/* "$work/originals/"
+  [ "$(identify -format %A "$pics/d-alpha.bmp")" = True ] || fail "ImageMagick wrote d-alpha.bmp without alpha"
+  pngcheck -v "$pics/f-deep.png" | grep -q "48-bit RGB" || fail "f-deep.png is not of 16 bits a sample"
+
+  # rgba <file> <operators...>: the checksum of its pixels after the operators.
+  rgba() {
+    local f=$1
+    shift
+    convert "$f" "$@" rgba:- | sha256sum
+  }
+  # turned <file> <next>: Ctrl+R, then Right saves it without a word.
+  turned() {
+    xdotool key ctrl+r
+    wait_title "Pictrova - $pics/$1*" || fail "the turn did not mark $1 modified ($(title))"
+    xdotool key Right
+    wait_title "Pictrova - $pics/$2" || { shot "$1-stuck"; fail "Right did not move on from $1 ($(title))"; }
+  }
+  "$program" "$pics" >"$work/program.log" 2>&1 &
+  pid=$!
+  read -r id _ <<<"$(wait_window "^Pictrova - $pics/a-pages.tif$")" || fail "a-pages.tif is not shown"
+  place_window "$id"
+
+  turned a-pages.tif b-anim.gif
+  [ "$(tiffinfo "$pics/a-pages.tif" 2>/dev/null | grep -c "^TIFF Directory")" = 3 ] || fail "a-pages.tif lost pages"
+  [ "$(identify -format "%w %h " "$pics/a-pages.tif")" = "320 480 480 320 480 320 " ] ||
+    fail "a-pages.tif: $(identify -format "%w %h " "$pics/a-pages.tif")"
+  [ "$(rgba "$pics/a-pages.tif[0]")" = "$(rgba "$work/originals/a-pages.tif[0]" -rotate 90)" ] ||
+    fail "the first page of a-pages.tif is not the turned one"
+  for c in 1 2; do
+    [ "$(rgba "$pics/a-pages.tif[$c]")" = "$(rgba "$work/originals/a-pages.tif[$c]")" ] ||
+      fail "page $c of a-pages.tif changed"
+  done
+
+  turned b-anim.gif c-profile.png
+  [ "$(identify -format "%w %h %T %D %A;" "$pics/b-anim.gif")" = \
+    "320 480 10 None False;320 480 20 Background True;320 480 30 Previous False;" ] ||
+    fail "b-anim.gif: $(identify -format "%w %h %T %D %A;" "$pics/b-anim.gif")"
+  [ "$(rgba "$pics/b-anim.gif" -coalesce)" = "$(rgba "$work/originals/b-anim.gif" -coalesce -rotate 90)" ] ||
+    fail "the frames of b-anim.gif are not the turned ones"
+
+  turned c-profile.png d-alpha.bmp
+  convert "$pics/c-profile.png" "$work/saved.icc" && cmp -s "$work/saved.icc" "$work/p.icc" ||
+    fail "c-profile.png lost its colour profile"
+  pngcheck -v "$pics/c-profile.png" | grep -q iCCP || fail "c-profile.png has no iCCP chunk"
+
+  turned d-alpha.bmp e-alpha.tif
+  turned e-alpha.tif f-deep.png
+  for c in d-alpha.bmp e-alpha.tif; do
+    [ "$(identify -format "%w %h %A" "$pics/$c")" = "320 480 True" ] || fail "$c was saved without its transparency"
+    [ "$(rgba "$pics/$c" -alpha extract)" = "$(rgba "$work/originals/$c" -rotate 90 -alpha extract)" ] ||
+      fail "the transparency of $c is not the turned one"
+  done
+
+  # The 16-bit picture is asked about, and nothing is written.
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/f-deep.png*" || fail "the turn did not mark f-deep.png modified ($(title))"
+  xdotool key Right
+  local q w h x y
+  read -r q w h x y <<<"$(wait_window "^Not everything can be saved$")" ||
+    { shot 01-silent; fail "f-deep.png was not asked about"; }
+  sleep 0.3
+  shot 01-asked
+  cmp -s "$pics/f-deep.png" "$work/originals/f-deep.png" || fail "f-deep.png was written before the answer"
+  # "Discard Changes", the third button.
+  click $((x + 107 + 210)) $((y + h - 20))
+  wait_title "Pictrova - $pics/g-plain.png" || { shot 02-stuck; fail "Discard Changes did not move on ($(title))"; }
+  cmp -s "$pics/f-deep.png" "$work/originals/f-deep.png" || fail "f-deep.png changed though its edit was discarded"
+  cmp -s "$pics/g-plain.png" "$work/originals/g-plain.png" || fail "g-plain.png changed"
+
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
+
 pasted() {
   paste_folders
   marked_picture "$pics/s.png" "#0000FF" 200x125
@@ -583,7 +697,7 @@ commit() {
 }
 
 if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ] || [ "$case" = pasted ] ||
-  [ "$case" = commit ] || [ "$case" = renamed ]; then
+  [ "$case" = commit ] || [ "$case" = renamed ] || [ "$case" = pages ]; then
   "$case"
   echo "edits ($case) test passed; screenshots in $work"
   exit 0

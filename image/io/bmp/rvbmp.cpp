@@ -74,6 +74,9 @@ struct TBmpHeader {
   std::uint32_t Compression = BiRgb;
   std::uint32_t ImageSize = 0;
   std::uint32_t Masks[3] = {0, 0, 0};
+  // The alpha mask of a header that states one with its bit fields.
+  std::uint32_t AlphaMask = 0;
+  bool AlphaIfUsed = false;
 };
 
 void SetSampleLayout(int Bits, TIOParamsVals& Params) {
@@ -144,7 +147,7 @@ bool Supported(const TBmpHeader& H) {
 }
 
 void ReadPixels(TRvStreamReader& In, TRvBitmap& Bitmap, const TBmpHeader& H, TIOParamsVals& Params,
-                TRvProgressRec& Progress, const TRvBuffer& RleData) {
+                TRvProgressRec& Progress, const TRvBuffer& RleData, TRvMask* Alpha) {
   const int width = Bitmap.Width();
   const int height = Bitmap.Height();
   const bool topDown = H.Height < 0;
@@ -171,7 +174,7 @@ void ReadPixels(TRvStreamReader& In, TRvBitmap& Bitmap, const TBmpHeader& H, TIO
   const int wr = RvMaskShiftWidth(masks[0]);
   const int wg = RvMaskShiftWidth(masks[1]);
   const int wb = RvMaskShiftWidth(masks[2]);
-  const TChannel red(masks[0]), green(masks[1]), blue(masks[2]);
+  const TChannel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(H.AlphaMask);
   const bool plain32 = H.Compression != BiBitFields || (masks[0] | masks[1] | masks[2]) == 0 ||
                        (masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF);
   const bool invert1 = H.Bits == 1 && IsWhiteBlack(pal[0], pal[1]);
@@ -219,6 +222,7 @@ void ReadPixels(TRvStreamReader& In, TRvBitmap& Bitmap, const TBmpHeader& H, TIO
       for (int x = 0; x < width; ++x) {
         const std::uint8_t* p = src + 4 * static_cast<std::size_t>(x);
         std::uint8_t* q = dst + 3 * static_cast<std::size_t>(x);
+        if (Alpha != nullptr) Alpha->ScanLine(y)[x] = alpha.Get(Get32(p));
         if (plain32) {
           q[0] = p[0];
           q[1] = p[1];
@@ -279,7 +283,8 @@ int BmpDpiFromPpm(std::int32_t PixelsPerMetre) {
 std::int32_t BmpPpmFromDpi(int Dpi) { return RvRound(static_cast<double>(Dpi) / 2.54 * 100.0); }
 
 void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Size,
-                   TIOParamsVals& Params, TRvProgressRec& Progress, bool HeaderOnly) {
+                   TIOParamsVals& Params, TRvProgressRec& Progress, bool HeaderOnly,
+                   std::unique_ptr<TRvMask>* Mask) {
   TRvStreamReader in(Stream);
   TBmpHeader h;
   h.Start = in.Position();
@@ -337,6 +342,15 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
     const bool masks = h.Compression == BiBitFields;
     if (masks && h.HeaderSize >= 52 && h.HeaderSize != 64)
       for (int k = 0; k < 3; ++k) h.Masks[k] = Get32(info + 40 + 4 * k);
+    // Headers of 56 bytes and more follow the colour masks with the alpha
+    // mask: a 32-bit picture with one has transparency.
+    if (masks && h.HeaderSize >= 56 && h.HeaderSize != 64 && h.Bits == 32) h.AlphaMask = Get32(info + 52);
+    // The fourth byte of a plain 32-bit pixel is alpha when any pixel uses
+    // it; writers that leave it zero mean an opaque picture.
+    if (h.HeaderSize == 40 && h.Compression == BiRgb && h.Bits == 32) {
+      h.AlphaMask = 0xFF000000;
+      h.AlphaIfUsed = true;
+    }
     else if (masks && h.HeaderSize == 40)
       for (int k = 0; k < 3; ++k) h.Masks[k] = in.U32LE();
     if (used != 0) ReadColorMap(in, Params, static_cast<int>(used), 4);
@@ -349,6 +363,7 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
       static_cast<std::int32_t>(std::min<std::int64_t>(std::llabs(h.Height), INT32_MAX));
   Params.BmpCompression = (h.Compression == BiRle8 || h.Compression == BiRle4) ? 1 : 0;
   SetSampleLayout(h.Bits, Params);
+  if (h.AlphaMask != 0 && !h.AlphaIfUsed) Params.SamplesPerPixel = 4;
 
   if (h.PixelOffset != 0) in.Seek(h.Start + h.PixelOffset);
   const std::int64_t dataSize =
@@ -393,7 +408,29 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
     return;
   }
   Progress.Per = 100.0 / static_cast<double>(height);
-  ReadPixels(in, *Bitmap, h, Params, Progress, rleData);
+  TRvMask* alpha = nullptr;
+  if (h.AlphaMask != 0 && Mask != nullptr) {
+    if (!*Mask) *Mask = std::make_unique<TRvMask>();
+    (*Mask)->Allocate(static_cast<int>(h.Width), static_cast<int>(height), 8);
+    (*Mask)->Fill(255);
+    alpha = Mask->get();
+  }
+  ReadPixels(in, *Bitmap, h, Params, Progress, rleData, alpha);
+  if (alpha != nullptr) {
+    // Full only while every pixel is opaque.
+    bool opaque = true, unused = true;
+    for (int y = 0; y < alpha->Height() && (opaque || unused); ++y) {
+      const std::uint8_t* row = alpha->ScanLine(y);
+      opaque = opaque && std::all_of(row, row + alpha->Width(), [](std::uint8_t a) { return a == 255; });
+      unused = unused && std::all_of(row, row + alpha->Width(), [](std::uint8_t a) { return a == 0; });
+    }
+    if (h.AlphaIfUsed && unused) {
+      alpha->Fill(255);
+    } else {
+      alpha->SetFull(opaque);
+      Params.SamplesPerPixel = 4;
+    }
+  }
 }
 
 void BmpWritePalette(platform::TStream& Stream, const TRGB* ColorMap, int Count,
@@ -432,9 +469,13 @@ void MakeFileHeader(std::uint8_t* Out, std::uint32_t FileSize, std::uint32_t Pix
 } // namespace
 
 void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
-                    TRvProgressRec& Progress) {
+                    TRvProgressRec& Progress, const TRvMask* Alpha) {
   TRvAbortFlag& aborting = *Progress.Aborting;
-  const int bits = (Params.BitsPerSample == 1 || Params.BitsPerSample == 4)
+  // Transparency needs 32 bits with an alpha mask, which the OS/2 header
+  // cannot state: a picture with it is written with the version 4 header.
+  const bool withAlpha = Alpha != nullptr && !Alpha->Full();
+  const int bits = withAlpha ? 32
+                   : (Params.BitsPerSample == 1 || Params.BitsPerSample == 4)
                        ? Params.BitsPerSample
                        : (Params.SamplesPerPixel == 1 ? 8 : 24);
   const int width = Bitmap.Width();
@@ -443,13 +484,13 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Progress.Abort();
     return;
   }
-  const bool core = Params.BmpVersion == 2;
+  const bool core = Params.BmpVersion == 2 && !withAlpha;
   // The core header holds 16-bit sizes: a larger picture cannot be written in it.
   if (core && (width > 0xFFFF || height > 0xFFFF)) {
     Progress.Abort();
     return;
   }
-  const std::uint32_t headerSize = core ? 12 : Params.BmpVersion == 3 ? 64 : 40;
+  const std::uint32_t headerSize = withAlpha ? 108 : core ? 12 : Params.BmpVersion == 3 ? 64 : 40;
   const bool rle = !core && Params.BmpCompression == 1 && (bits == 4 || bits == 8);
   const std::int64_t rowBytes = RvRowLen(width, bits);
   const int colours = bits <= 8 ? 1 << bits : 0;
@@ -499,7 +540,7 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   MakeFileHeader(fileHeader, 0, 0);
   RvSafeStreamWrite(Stream, aborting, fileHeader, sizeof fileHeader);
 
-  std::uint8_t header[64] = {};
+  std::uint8_t header[108] = {};
   Put32(header, headerSize);
   if (core) {
     Put16(header + 4, static_cast<std::uint32_t>(width));
@@ -509,11 +550,19 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Put32(header + 4, static_cast<std::uint32_t>(width));
     Put32(header + 8, static_cast<std::uint32_t>(height));
     Put16(header + 12, 1);
-    Put32(header + 16, rle ? (bits == 4 ? BiRle4 : BiRle8) : BiRgb);
+    Put32(header + 16, rle ? (bits == 4 ? BiRle4 : BiRle8) : withAlpha ? BiBitFields : BiRgb);
     Put32(header + 24, static_cast<std::uint32_t>(BmpPpmFromDpi(Params.DpiX)));
     Put32(header + 28, static_cast<std::uint32_t>(BmpPpmFromDpi(Params.DpiY)));
     Put32(header + 32, static_cast<std::uint32_t>(colours));
-    Put32(header + 36, 1u << bits);
+    Put32(header + 36, bits == 32 ? 0u : 1u << bits);
+    if (withAlpha) {
+      // Blue, green, red and alpha bytes, in the colours of sRGB.
+      Put32(header + 40, 0x00FF0000);
+      Put32(header + 44, 0x0000FF00);
+      Put32(header + 48, 0x000000FF);
+      Put32(header + 52, 0xFF000000);
+      Put32(header + 56, 0x73524742);
+    }
   }
   RvSafeStreamWrite(Stream, aborting, header, headerSize);
 
@@ -541,6 +590,13 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     std::fill(line.begin(), line.end(), 0);
     if (bits == 24) {
       std::memcpy(line.data(), src, static_cast<std::size_t>(width) * 3);
+    } else if (bits == 32) {
+      const int y = height - 1 - i;
+      for (int x = 0; x < width; ++x) {
+        std::uint8_t* q = line.data() + 4 * static_cast<std::size_t>(x);
+        std::memcpy(q, src + 3 * static_cast<std::size_t>(x), 3);
+        q[3] = x < Alpha->Width() && y < Alpha->Height() ? static_cast<std::uint8_t>(Alpha->GetPixel(x, y)) : 255;
+      }
     } else if (bits == 1) {
       // The padding bits of the last byte go out cleared.
       std::memcpy(line.data(), src, static_cast<std::size_t>((width + 7) / 8));

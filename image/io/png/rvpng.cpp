@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <vector>
 
 #include <png.h>
 
@@ -108,6 +109,16 @@ void SplitAlphaRow(const std::uint8_t* Buffer, std::uint8_t* Row, std::uint8_t* 
     Row[3 * X + 2] = Buffer[4 * X + 2];
     Alpha[X] = Buffer[4 * X + 3];
   }
+}
+
+void ReadProfile(TPngReader& R, TIOParamsVals& Params) {
+  png_charp Name = nullptr;
+  int Compression = 0;
+  png_bytep Profile = nullptr;
+  png_uint_32 Length = 0;
+  Params.IccProfile.clear();
+  if (png_get_iCCP(R.Png, R.Info, &Name, &Compression, &Profile, &Length) != 0 && Profile != nullptr)
+    Params.IccProfile.assign(Profile, Profile + Length);
 }
 
 // The reduction of a read at a wished size: Factor x Factor source pixels
@@ -221,12 +232,17 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
   // Compressed data is fetched in small pieces, so that a file cut short
   // still yields the rows its data reached before the cut.
   png_set_compression_buffer_size(R.Png, PngIdatReadSize);
-  // Text, profile and other variable-length chunks are of no use here and
-  // may declare up to 2 GB: they are skipped unread instead of buffered.
+  // Text and other variable-length chunks are of no use here and may
+  // declare up to 2 GB: they are skipped unread instead of buffered. The
+  // colour profile of a picture read whole is kept for a save to write
+  // back (it inflates to no more than the chunk limit); a header or a
+  // thumbnail has no use for it.
   png_set_chunk_malloc_max(R.Png, PngChunkLimit);
-  static const png_byte Skipped[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0pCAL\0sCAL\0";
-  png_set_keep_unknown_chunks(R.Png, PNG_HANDLE_CHUNK_NEVER, Skipped, 8);
+  static const png_byte Skipped[] = "iCCP\0tEXt\0zTXt\0iTXt\0sPLT\0eXIf\0pCAL\0sCAL\0";
+  const bool KeepProfile = !HeaderOnly && Params.JpegScale != 0;
+  png_set_keep_unknown_chunks(R.Png, PNG_HANDLE_CHUNK_NEVER, KeepProfile ? Skipped + 5 : Skipped, KeepProfile ? 7 : 8);
   png_read_info(R.Png, R.Info);
+  ReadProfile(R, Params);
 
   png_uint_32 Width = 0;
   png_uint_32 Height = 0;
@@ -438,7 +454,7 @@ void PngWriteCallback(png_structp Png, png_bytep Data, std::size_t Length) {
 
 void PngFlushCallback(png_structp) {}
 
-enum TPngLayout { plGray1, plPalette, plRGB, plRGBA };
+enum TPngLayout { plGray1, plGray8, plGrayAlpha, plPalette, plRGB, plRGBA };
 
 struct TPngWriteJob {
   TRvBitmap* Source = nullptr;
@@ -448,7 +464,19 @@ struct TPngWriteJob {
   png_color Palette[256];
   int PaletteCount = 0;
   std::uint8_t* Buffer = nullptr;
+  // The colour profile to write, null for none.
+  const std::vector<std::uint8_t>* Profile = nullptr;
 };
+
+// A profile's data colour space (bytes 16 to 19 of its header) fits the
+// colour type: gray for gray data, RGB for the others. libpng refuses any
+// other pairing, and a gray picture read from a gray file must not take an
+// RGB profile nor the reverse.
+bool ProfileFits(const std::vector<std::uint8_t>& Profile, TPngLayout Layout) {
+  if (Profile.size() < 20) return false;
+  const bool GrayLayout = Layout == plGray1 || Layout == plGray8 || Layout == plGrayAlpha;
+  return std::memcmp(Profile.data() + 16, GrayLayout ? "GRAY" : "RGB ", 4) == 0;
+}
 
 // 255 where the mask has no pixel: a mask of another size than the
 // picture must not be read outside its rows.
@@ -460,7 +488,14 @@ std::uint8_t AlphaAt(const TRvMask* Mask, int X, int Y) {
 
 void BuildRow(const TPngWriteJob& J, const std::uint8_t* Row, int Y, int Width) {
   std::uint8_t* Out = J.Buffer;
-  if (J.Layout == plPalette) {
+  if (J.Layout == plGray8) {
+    for (int X = 0; X < Width; ++X) Out[X] = Row[3 * X];
+  } else if (J.Layout == plGrayAlpha) {
+    for (int X = 0; X < Width; ++X) {
+      Out[2 * X] = Row[3 * X];
+      Out[2 * X + 1] = AlphaAt(J.Mask, X, Y);
+    }
+  } else if (J.Layout == plPalette) {
     for (int X = 0; X < Width; ++X) {
       if (J.Mask != nullptr && AlphaAt(J.Mask, X, Y) < 255)
         Out[X] = 0;
@@ -498,6 +533,8 @@ bool PngWriteSteps(TPngWriter& Wr, TPngWriteJob& J, TIOParamsVals& Params,
     ColorType = PNG_COLOR_TYPE_GRAY;
     Depth = 1;
     break;
+  case plGray8: ColorType = PNG_COLOR_TYPE_GRAY; break;
+  case plGrayAlpha: ColorType = PNG_COLOR_TYPE_GRAY_ALPHA; break;
   case plPalette: ColorType = PNG_COLOR_TYPE_PALETTE; break;
   case plRGB: ColorType = PNG_COLOR_TYPE_RGB; break;
   case plRGBA: ColorType = PNG_COLOR_TYPE_RGB_ALPHA; break;
@@ -513,6 +550,9 @@ bool PngWriteSteps(TPngWriter& Wr, TPngWriteJob& J, TIOParamsVals& Params,
       png_set_tRNS(Wr.Png, Wr.Info, &Transparent, 1, nullptr);
     }
   }
+  if (J.Profile != nullptr)
+    png_set_iCCP(Wr.Png, Wr.Info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, J.Profile->data(),
+                 static_cast<png_uint_32>(J.Profile->size()));
   png_set_pHYs(Wr.Png, Wr.Info, PixelsPerMetre(Params.DpiX), PixelsPerMetre(Params.DpiY),
                PNG_RESOLUTION_METER);
   switch (Params.PngFilter) {
@@ -531,6 +571,8 @@ bool PngWriteSteps(TPngWriter& Wr, TPngWriteJob& J, TIOParamsVals& Params,
     Background.index = 0; // entry 0 is the background colour itself
   } else if (J.Layout == plGray1) {
     Background.gray = RvRGBToGray(Bg) >= 128 ? 1 : 0;
+  } else if (J.Layout == plGray8 || J.Layout == plGrayAlpha) {
+    Background.gray = static_cast<png_uint_16>(RvRGBToGray(Bg));
   } else {
     Background.red = Bg.r;
     Background.green = Bg.g;
@@ -548,7 +590,7 @@ bool PngWriteSteps(TPngWriter& Wr, TPngWriteJob& J, TIOParamsVals& Params,
   for (int Pass = 0; Pass < Passes; ++Pass) {
     for (int Y = 0; Y < Height; ++Y) {
       std::uint8_t* Row = J.Source->Scanline(Y);
-      if (J.Layout == plPalette || J.Layout == plRGBA) {
+      if (J.Layout != plGray1 && J.Layout != plRGB) {
         BuildRow(J, Row, Y, Width);
         png_write_row(Wr.Png, J.Buffer);
       } else {
@@ -604,6 +646,9 @@ void PngWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
                                    PngWarningCallback);
   if (Wr.Png != nullptr) Wr.Info = png_create_info_struct(Wr.Png);
   if (Wr.Png == nullptr || Wr.Info == nullptr) throw EInvalidGraphic("Error on creating PNG");
+  // The profile passed libpng's checks when it was read: a stricter word
+  // on the way out leaves it out rather than failing the save.
+  png_set_benign_errors(Wr.Png, 1);
 
   TPngWriteJob J;
   std::unique_ptr<TRvBitmap> Holder;
@@ -619,14 +664,19 @@ void PngWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   J.Mask = HasMask ? AlphaMask : nullptr;
 
   // A 1-bit source is always written as 1-bit gray: an RGB colour type
-  // would make libpng read three bytes a pixel from one-bit rows.
+  // would make libpng read three bytes a pixel from one-bit rows. A gray
+  // file's picture goes back as gray: a palette holds 255 of its 256 shades.
+  const bool GrayFile = Params.ColorMapCount == 0 && (Params.SamplesPerPixel == 1 || Params.SamplesPerPixel == 2);
   if (J.Source->PixelFormat() == rvpf1Bit)
     J.Layout = plGray1;
+  else if (GrayFile && RvAllGray(*J.Source))
+    J.Layout = HasMask ? plGrayAlpha : plGray8;
   else if (Params.SamplesPerPixel == 1)
     J.Layout = plPalette;
   else
     J.Layout = HasMask ? plRGBA : plRGB;
   if (J.Layout == plGray1) J.Mask = nullptr;
+  if (ProfileFits(Params.IccProfile, J.Layout)) J.Profile = &Params.IccProfile;
 
   std::unique_ptr<TRvPaletteMapper> Mapper;
   TRvBuffer Buffer;
@@ -646,8 +696,8 @@ void PngWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     }
     J.PaletteCount = std::min(N + 1, 256);
   }
-  if (J.Layout == plPalette || J.Layout == plRGBA) {
-    const std::int64_t PixelBytes = J.Layout == plPalette ? 1 : 4;
+  if (J.Layout != plGray1 && J.Layout != plRGB) {
+    const std::int64_t PixelBytes = J.Layout == plRGBA ? 4 : J.Layout == plGrayAlpha ? 2 : 1;
     if (!Buffer.Allocate(std::max<std::int64_t>(J.Source->Width(), 1) * PixelBytes)) {
       Progress.Abort();
       return;

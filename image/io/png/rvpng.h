@@ -20,7 +20,7 @@ using platform::EInvalidGraphic;
 // position is restored.
 bool IsPngStream(platform::TStream& Stream);
 
-// Reads one PNG picture. Without UseBackground an alpha channel goes to
+// Reads one PNG picture and its colour profile. Without UseBackground an alpha channel goes to
 // AlphaMask (created when null, sized to the picture and filled with 255);
 // with it, transparent pixels are composited on the file's bKGD colour or on
 // Params.PngBackground. Failure is reported only through the flag; the
@@ -29,7 +29,9 @@ void PngReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
                    TRvProgressRec& Progress, bool HeaderOnly, std::unique_ptr<TRvMask>& AlphaMask,
                    bool UseBackground);
 
-// Writes the bitmap as PNG by the PNG options of Params. AlphaMask may be
+// Writes the bitmap as PNG by the PNG options of Params, with the colour
+// profile Params holds. A gray file's picture (no palette, one or two
+// samples) that is still all gray is written as gray. AlphaMask may be
 // null; a full mask counts as none. A short write sets the flag; a libpng
 // error raises EInvalidGraphic "Error on creating PNG".
 void PngWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,

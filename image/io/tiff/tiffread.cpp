@@ -886,6 +886,7 @@ void FillParams(const TTiffDirectory& D, const TTiffImage& T, TIOParamsVals& P) 
   P.TiffPageNumber = static_cast<std::int32_t>(D.TiffGetTagArrayItem(297, 0, 0));
   P.TiffPageCount = static_cast<std::int32_t>(D.TiffGetTagArrayItem(297, 1, 0));
   P.TiffOrientation = T.Orientation;
+  P.IccProfile.clear();
   if (T.ColorMap.empty()) P.FreeColorMap();
   else P.SetColorMap(T.ColorMap.data(), static_cast<int>(T.ColorMap.size()));
 }
@@ -1062,6 +1063,9 @@ void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCoun
     return;
   }
   if (HeaderOnly) return;
+  // The colour profile of a picture read whole, for a save to write back; a
+  // thumbnail has no use for it. Bounded by the stream, which must hold it.
+  if (Params->JpegScale != 0) Params->IccProfile = Dir.TiffGetTagBytes(34675);
   if (T.Width <= 0 || T.Height <= 0 || T.Width > INT32_MAX || T.Height > INT32_MAX) {
     Progress.Abort();
     return;
@@ -1110,6 +1114,17 @@ void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCoun
     }
     TTiffDecoder Decoder(Dir, T, Bitmap, Mask.get(), NoAlpha, Convert, Lzw, Progress);
     Decoder.Run();
+    // The rows went into the mask as they were decoded: it is full only
+    // while every pixel is opaque, or a save and a turn would take the
+    // picture for an opaque one.
+    if (Mask != nullptr && T.Alpha && !NoAlpha) {
+      bool Opaque = true;
+      for (int Y = 0; Y < Mask->Height() && Opaque; ++Y) {
+        const std::uint8_t* Row = Mask->ScanLine(Y);
+        Opaque = std::all_of(Row, Row + Mask->Width(), [](std::uint8_t A) { return A == 255; });
+      }
+      Mask->SetFull(Opaque);
+    }
   }
   if (Params->TiffApplyOrientation && T.Orientation >= 2 && T.Orientation <= 8 && Bitmap.Width() > 0)
   {

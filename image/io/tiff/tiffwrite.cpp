@@ -13,7 +13,6 @@
 #include "image/model/rvgeometry.h"
 #include "image/model/rvhelpers.h"
 #include "image/model/rvlists.h"
-#include "image/model/rvquantizer.h"
 
 namespace rv {
 
@@ -57,7 +56,7 @@ void TiffBgrToCmyk(const std::uint8_t* Bgr, std::uint8_t* Cmyk) {
 
 namespace {
 
-constexpr std::uint16_t tShort = 3, tLong = 4, tAscii = 2, tRational = 5;
+constexpr std::uint16_t tShort = 3, tLong = 4, tAscii = 2, tRational = 5, tUndefined = 7;
 
 struct TOutEntry {
   std::uint16_t Tag;
@@ -66,28 +65,24 @@ struct TOutEntry {
   std::uint8_t Value[4];
 };
 
-void Put16(std::uint8_t* P, std::uint32_t V) {
-  P[0] = static_cast<std::uint8_t>(V);
-  P[1] = static_cast<std::uint8_t>(V >> 8);
-}
-void Put32(std::uint8_t* P, std::uint32_t V) {
-  Put16(P, V & 0xFFFF);
-  Put16(P + 2, V >> 16);
-}
-
 std::uint32_t Clamp32(std::int64_t V) {
   return static_cast<std::uint32_t>(std::clamp<std::int64_t>(V, 0, 0xFFFFFFFF));
 }
 
+// One directory's entries, gathered while its data are written, then the
+// directory itself, in the file's byte order.
 class TTiffWriter {
 public:
-  TTiffWriter(platform::TStream& Stream, TRvProgressRec& Progress) : FStream(Stream), FProgress(Progress) {}
+  TTiffWriter(platform::TStream& Stream, TRvProgressRec& Progress, bool Intel)
+      : FStream(Stream), FProgress(Progress), FIntel(Intel) {}
 
   bool Aborting() const { return FProgress.IsAborting(); }
   void Write(const void* Data, std::int64_t Count) {
     if (Count > 0 && !Aborting()) RvSafeStreamWrite(FStream, *FProgress.Aborting, Data, Count);
   }
   std::int64_t Position() { return FStream.Position(); }
+  void Put16(std::uint8_t* P, std::uint32_t V) const { TiffPut16(P, V, FIntel); }
+  void Put32(std::uint8_t* P, std::uint32_t V) const { TiffPut32(P, V, FIntel); }
 
   void AddLong(std::uint16_t Tag, std::uint32_t V) {
     TOutEntry E{Tag, tLong, 1, {}};
@@ -128,9 +123,21 @@ public:
     FEntries.push_back(E);
   }
 
-  // Pads to even, writes the directory and then the header at Start.
-  void Finish(std::int64_t Start) {
-    if (Aborting()) return;
+  // Entries whose values lie in the stream already; a tag this page states
+  // itself stays its own.
+  void AddKept(const std::vector<TTiffEntry>& Kept) {
+    for (const TTiffEntry& E : Kept) {
+      if (std::any_of(FEntries.begin(), FEntries.end(), [&](const TOutEntry& O) { return O.Tag == E.Tag; })) continue;
+      TOutEntry Out{E.Tag, E.Type, E.Count, {}};
+      std::memcpy(Out.Value, E.Value, 4);
+      FEntries.push_back(Out);
+    }
+  }
+
+  // Pads to even and writes the directory with no next one; answers its
+  // position (0 after a failure) and in NextAt that of its link.
+  std::int64_t Directory(std::int64_t& NextAt) {
+    if (Aborting()) return 0;
     if (Position() & 1) {
       const std::uint8_t Zero = 0;
       Write(&Zero, 1);
@@ -148,32 +155,69 @@ public:
       std::memcpy(P + 8, FEntries[I].Value, 4);
     }
     Write(Dir.data(), static_cast<std::int64_t>(Dir.size()));
-    const std::int64_t End = Position();
-    std::uint8_t Header[8] = {'I', 'I', 42, 0};
-    Put32(Header + 4, Clamp32(DirOffset));
-    FStream.Seek(Start, platform::soBeginning);
-    Write(Header, 8);
-    FStream.Seek(End, platform::soBeginning);
+    NextAt = DirOffset + static_cast<std::int64_t>(Dir.size()) - 4;
+    return Aborting() ? 0 : DirOffset;
   }
 
 private:
   platform::TStream& FStream;
   TRvProgressRec& FProgress;
+  bool FIntel;
   std::vector<TOutEntry> FEntries;
 };
 
+// 255 where the mask has no pixel, so that a mask of another size than the
+// picture is never read outside its rows.
+std::uint8_t AlphaAt(const TRvMask& Mask, int X, int Y) {
+  if (X >= Mask.Width() || Y >= Mask.Height()) return 255;
+  const int V = Mask.GetPixel(X, Y);
+  return Mask.BitCount() == 1 ? (V != 0 ? 255 : 0) : static_cast<std::uint8_t>(V);
+}
+
 } // namespace
 
-int TiffWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec& Progress,
-                    TIOParamsVals& Params) {
+void TiffPut16(std::uint8_t* P, std::uint32_t V, bool Intel) {
+  if (Intel) {
+    P[0] = static_cast<std::uint8_t>(V);
+    P[1] = static_cast<std::uint8_t>(V >> 8);
+  } else {
+    P[0] = static_cast<std::uint8_t>(V >> 8);
+    P[1] = static_cast<std::uint8_t>(V);
+  }
+}
+
+void TiffPut32(std::uint8_t* P, std::uint32_t V, bool Intel) {
+  if (Intel) {
+    TiffPut16(P, V & 0xFFFF, true);
+    TiffPut16(P + 2, V >> 16, true);
+  } else {
+    TiffPut16(P, V >> 16, false);
+    TiffPut16(P + 2, V & 0xFFFF, false);
+  }
+}
+
+std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec& Progress,
+                           TIOParamsVals& Params, const TRvMask* Alpha, bool Intel, std::int64_t& NextAt,
+                           const std::vector<TTiffEntry>* Kept) {
   if (Bitmap.Width() <= 0 || Bitmap.Height() <= 0) {
     Progress.Abort();
     return 0;
   }
+  // Transparency goes out as a fourth, unassociated sample of 8-bit RGB:
+  // none of the other layouts holds it.
+  const bool WithAlpha = Alpha != nullptr && !Alpha->Full();
+  if (WithAlpha) {
+    Params.BitsPerSample = 8;
+    Params.SamplesPerPixel = 4;
+    Params.TiffPhotometric = 2;
+    if (Params.TiffCompression != 5 && Params.TiffCompression != 8) Params.TiffCompression = 0;
+  }
   // 1. The working bitmap.
   std::unique_ptr<TRvBitmap> Holder;
   TRvBitmap* Work = nullptr;
-  const bool OneBit = Params.BitsPerSample == 1 && Params.SamplesPerPixel == 1;
+  // Two colours of a palette are not black and white: they are written as
+  // a palette of one bit.
+  const bool OneBit = Params.BitsPerSample == 1 && Params.SamplesPerPixel == 1 && Params.ColorMapCount == 0;
   if (OneBit) {
     TRGB Colors[2];
     Work = RvAsBlackWhite(Bitmap, Holder, Colors);
@@ -186,15 +230,23 @@ int TiffWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec
   }
   const int W = Work->Width(), H = Work->Height();
 
-  // 2. Normalisation of the parameters.
-  std::unique_ptr<TRvQuantizer> Quantizer;
+  // 2. Normalisation of the parameters. A gray file's picture that is still
+  // all gray goes back as 8-bit gray; any other of one sample as a palette,
+  // its own colours exactly where they fit.
+  std::unique_ptr<TRvPaletteMapper> Mapper;
+  bool GrayData = false;
   std::vector<TRGB> Palette;
-  if (!OneBit && Params.SamplesPerPixel == 1 && Params.BitsPerSample >= 2 && Params.BitsPerSample <= 8) {
-    Params.TiffPhotometric = 3;
-    Palette.assign(std::size_t{1} << Params.BitsPerSample, TRGB{});
-    Quantizer = std::make_unique<TRvQuantizer>(Work, Palette.data(), static_cast<int>(Palette.size()));
+  if (!OneBit && Params.SamplesPerPixel == 1 && Params.BitsPerSample >= 1 && Params.BitsPerSample <= 8) {
+    if (Params.ColorMapCount == 0 && RvAllGray(*Work)) {
+      GrayData = true;
+      Params.TiffPhotometric = 1;
+      Params.BitsPerSample = 8;
+    } else {
+      Params.TiffPhotometric = 3;
+      Palette.assign(std::size_t{1} << Params.BitsPerSample, TRGB{});
+      Mapper = std::make_unique<TRvPaletteMapper>(*Work, Palette.data(), static_cast<int>(Palette.size()));
+    }
     if (Params.TiffCompression != 5 && Params.TiffCompression != 8) Params.TiffCompression = 0;
-    if (Quantizer->GrayIdentity()) Params.TiffPhotometric = 1;
   }
   if (Params.TiffPhotometric == 3 && Params.SamplesPerPixel > 1) Params.TiffPhotometric = 2;
   if (Params.BitsPerSample > 8) {
@@ -216,12 +268,12 @@ int TiffWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec
   case 7: Photometric = 7; break;
   default: Photometric = 2; break;
   }
-  // Gray and palette data come from the quantizer; without one (a depth it
-  // was not asked for) the picture is written as RGB rather than as garbage.
-  if (!OneBit && (Photometric == 1 || Photometric == 3) && Quantizer == nullptr) {
+  // Gray and palette data come from the step before; without them (a depth
+  // it was not asked for) the picture is written as RGB rather than as garbage.
+  if (!OneBit && ((Photometric == 1 && !GrayData) || (Photometric == 3 && Mapper == nullptr))) {
     Photometric = 2;
     Params.TiffPhotometric = 2;
-    Params.SamplesPerPixel = 3;
+    Params.SamplesPerPixel = WithAlpha ? 4 : 3;
     Params.BitsPerSample = 8;
   }
   const int DataPhotometric = Photometric;
@@ -267,10 +319,7 @@ int TiffWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec
     RvNegativeBits(Work);
   }
 
-  TTiffWriter Out(Stream, Progress);
-  const std::int64_t Start = Out.Position();
-  const std::uint8_t Zeros[8] = {};
-  Out.Write(Zeros, 8);
+  TTiffWriter Out(Stream, Progress, Intel);
 
   // 8. Entries before the data.
   const bool Bits1 = Work->PixelFormat() == rvpf1Bit;
@@ -284,13 +333,14 @@ int TiffWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec
   } else if (Photometric == 1 || Photometric == 3) {
     Out.AddShort(258, static_cast<std::uint32_t>(Bps));
     Spp = 1;
-  } else if (Photometric == 5) {
+  } else if (Photometric == 5 || (Photometric == 2 && WithAlpha)) {
     Out.AddShortArray(258, {8, 8, 8, 8});
     Spp = 4;
   } else {
     Out.AddShortArray(258, {8, 8, 8});
     Spp = 3;
   }
+  const bool RGBA = Photometric == 2 && Spp == 4;
   Out.AddShort(259, static_cast<std::uint32_t>(Compression));
   std::uint32_t PhotometricTag;
   if (Bits1) PhotometricTag = Photometric == 0 ? 0 : 1;
@@ -318,14 +368,16 @@ int TiffWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec
       std::memcpy(Row.data(), Src, static_cast<std::size_t>(RowBytes));
     } else if (Photometric == 2) {
       for (int X = 0; X < W; ++X) {
-        Row[static_cast<std::size_t>(3 * X)] = Src[3 * X + 2];
-        Row[static_cast<std::size_t>(3 * X + 1)] = Src[3 * X + 1];
-        Row[static_cast<std::size_t>(3 * X + 2)] = Src[3 * X];
+        std::uint8_t* P = Row.data() + static_cast<std::ptrdiff_t>(X) * Spp;
+        P[0] = Src[3 * X + 2];
+        P[1] = Src[3 * X + 1];
+        P[2] = Src[3 * X];
+        if (RGBA) P[3] = AlphaAt(*Alpha, X, Y);
       }
       if (Predictor == 2)
-        for (std::int64_t I = RowBytes - 1; I >= 3; --I)
+        for (std::int64_t I = RowBytes - 1; I >= Spp; --I)
           Row[static_cast<std::size_t>(I)] =
-              static_cast<std::uint8_t>(Row[static_cast<std::size_t>(I)] - Row[static_cast<std::size_t>(I - 3)]);
+              static_cast<std::uint8_t>(Row[static_cast<std::size_t>(I)] - Row[static_cast<std::size_t>(I - Spp)]);
     } else if (Photometric == 5) {
       for (int X = 0; X < W; ++X) TiffBgrToCmyk(Src + 3 * X, Row.data() + 4 * X);
     } else if (Photometric == 7) {
@@ -333,12 +385,12 @@ int TiffWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec
         const std::uint8_t* P = Src + 3 * X;
         RvRGBToCIELab((P[2] << 16) | (P[1] << 8) | P[0], Row.data() + 3 * X);
       }
+    } else if (GrayData) {
+      for (int X = 0; X < W; ++X) Row[static_cast<std::size_t>(X)] = Src[3 * X];
     } else {
       std::fill(Row.begin(), Row.end(), 0);
       for (int X = 0; X < W; ++X) {
-        const std::uint8_t* P = Src + 3 * X;
-        const auto Index = static_cast<unsigned>(
-            Quantizer->RGBIndex((std::uint32_t{P[2]} << 16) | (std::uint32_t{P[1]} << 8) | P[0]));
+        const auto Index = static_cast<unsigned>(Mapper->Index(Src + 3 * X));
         if (Bps == 8) {
           Row[static_cast<std::size_t>(X)] = static_cast<std::uint8_t>(Index);
         } else {
@@ -396,16 +448,56 @@ int TiffWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec
                             static_cast<std::uint16_t>(Params.TiffPageCount)});
   if (Photometric == 3 && !Bits1) {
     const std::size_t N = Palette.size();
+    // 16-bit entries, 255 as 65535: what readers scale down is the colour.
     std::vector<std::uint16_t> Map(3 * N);
     for (std::size_t I = 0; I < N; ++I) {
-      Map[I] = static_cast<std::uint16_t>(Palette[I].r * 256);
-      Map[N + I] = static_cast<std::uint16_t>(Palette[I].g * 256);
-      Map[2 * N + I] = static_cast<std::uint16_t>(Palette[I].b * 256);
+      Map[I] = static_cast<std::uint16_t>(Palette[I].r * 257);
+      Map[N + I] = static_cast<std::uint16_t>(Palette[I].g * 257);
+      Map[2 * N + I] = static_cast<std::uint16_t>(Palette[I].b * 257);
     }
     Out.AddShortArray(320, Map);
   }
-  Out.Finish(Start);
-  return Progress.IsAborting() ? 0 : 1;
+  // Unassociated alpha: the colours are stored as they are, not multiplied.
+  if (RGBA) Out.AddShort(338, 2);
+  if (!Params.IccProfile.empty() && Params.IccProfile.size() <= 0xFFFFFFFFu)
+    Out.AddData(34675, tUndefined, static_cast<std::uint32_t>(Params.IccProfile.size()), Params.IccProfile.data(),
+                static_cast<std::int64_t>(Params.IccProfile.size()));
+  if (Kept != nullptr) Out.AddKept(*Kept);
+  return Out.Directory(NextAt);
+}
+
+int TiffWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec& Progress,
+                    TIOParamsVals& Params, const TRvMask* Alpha) {
+  if (Bitmap.Width() <= 0 || Bitmap.Height() <= 0) {
+    Progress.Abort();
+    return 0;
+  }
+  const std::int64_t Start = Stream.Position();
+  if (!TiffWriteHeader(Stream, *Progress.Aborting, true)) return 0;
+  std::int64_t NextAt = 0;
+  const std::int64_t Directory = TiffWritePage(Stream, Bitmap, Progress, Params, Alpha, true, NextAt);
+  if (Directory == 0 || !TiffLinkDirectory(Stream, *Progress.Aborting, Start + 4, Directory, true)) return 0;
+  return 1;
+}
+
+bool TiffWriteHeader(platform::TStream& Stream, TRvAbortFlag& Aborting, bool Intel) {
+  std::uint8_t Header[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  Header[0] = Header[1] = Intel ? 'I' : 'M';
+  TiffPut16(Header + 2, 42, Intel);
+  RvSafeStreamWrite(Stream, Aborting, Header, 8);
+  return !Aborting.load(std::memory_order_relaxed);
+}
+
+bool TiffLinkDirectory(platform::TStream& Stream, TRvAbortFlag& Aborting, std::int64_t LinkAt,
+                       std::int64_t Directory, bool Intel) {
+  if (Aborting.load(std::memory_order_relaxed)) return false;
+  std::uint8_t Link[4];
+  TiffPut32(Link, Clamp32(Directory), Intel);
+  const std::int64_t End = Stream.Position();
+  Stream.Seek(LinkAt, platform::soBeginning);
+  RvSafeStreamWrite(Stream, Aborting, Link, 4);
+  Stream.Seek(End, platform::soBeginning);
+  return !Aborting.load(std::memory_order_relaxed);
 }
 
 } // namespace rv

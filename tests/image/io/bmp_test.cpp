@@ -719,3 +719,60 @@ TEST(BmpInterop, BitFieldsBeforeAColourTableReadAsImageMagickReadsThem) {
     else EXPECT_EQ(Pixels(bmp), first);
   }
 }
+
+namespace {
+
+// A 32-bit 19 x 7 picture after Header (40, 56 or 108 bytes of it, the
+// compression given, masks after a 40-byte header when it says bit
+// fields), its fourth bytes Alpha(x, y).
+template <class TAlpha>
+TBytes ThirtyTwoBits(std::uint32_t HeaderSize, std::uint32_t Compression, TAlpha Alpha) {
+  const bool trailing = HeaderSize == 40 && Compression == 3;
+  const std::uint32_t pixels = 14 + HeaderSize + (trailing ? 12 : 0);
+  TBytes b = BmpHead(19, 7, 32, Compression, 0, pixels);
+  b.Data[14] = static_cast<std::uint8_t>(HeaderSize);
+  if (HeaderSize > 40 || trailing) b.U32(0x00FF0000).U32(0x0000FF00).U32(0x000000FF);
+  if (HeaderSize > 52) b.U32(0xFF000000);
+  if (HeaderSize > 56) b.Raw({'B', 'G', 'R', 's'}).Zeros(HeaderSize - 60);
+  for (int y = 6; y >= 0; --y)
+    for (int x = 0; x < 19; ++x) b.Raw({unsigned(x * 13), unsigned(y * 30), 200, Alpha(x, y)});
+  return b;
+}
+
+} // namespace
+
+// Which 32-bit files have transparency, and what it is, as ImageMagick
+// reads them: a header stating an alpha mask with its bit fields, or the
+// fourth bytes of a plain 40-byte header's pixels when any is used.
+TEST(BmpInterop, TransparencyReadsAsImageMagickReadsIt) {
+  CODECTEST_NEED_TOOLS("convert");
+  testing_support::TTempFolder dir;
+  const auto ramp = [](int x, int y) { return unsigned((x * 11 + y * 29) % 256); };
+  const auto none = [](int, int) { return 0u; };
+  struct TCase {
+    const char* Name;
+    TBytes File;
+    bool Alpha;
+  };
+  const TCase cases[] = {{"mask in a 56-byte header", ThirtyTwoBits(56, 3, ramp), true},
+                         {"mask in a 108-byte header", ThirtyTwoBits(108, 3, ramp), true},
+                         {"fourth bytes of a 40-byte header", ThirtyTwoBits(40, 0, ramp), true},
+                         {"fourth bytes all 0", ThirtyTwoBits(40, 0, none), false},
+                         {"no bit fields in a 108-byte header", ThirtyTwoBits(108, 0, ramp), false},
+                         {"masks after a 40-byte header", ThirtyTwoBits(40, 3, ramp), false}};
+  int n = 0;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string file = dir.File("a" + std::to_string(n++) + ".bmp");
+    codectest::Save(file, c.File.Data);
+    platform::TBytesStream s(c.File.Data.data(), static_cast<std::int64_t>(c.File.Size()));
+    TRvBitmap bmp;
+    TIOParamsVals params;
+    std::unique_ptr<rv::TRvMask> mask;
+    rv::TRvLocalProgress p;
+    rv::BmpReadStream(s, &bmp, 0, params, p.Rec, false, &mask);
+    ASSERT_FALSE(p.Rec.IsAborting());
+    EXPECT_EQ(mask && !mask->Full(), c.Alpha);
+    codectest::ExpectMatches(bmp, c.Alpha ? mask.get() : nullptr, codectest::Reference(file));
+  }
+}

@@ -603,3 +603,36 @@ TEST(PngInterop, ToolsReadOurFiles) {
   for (int Y = 0; Y < 5; ++Y)
     for (int X = 0; X < 19; ++X) ASSERT_EQ(Px(Ref, X, Y)[0], BitAt(One, X, Y) ? 255 : 0);
 }
+
+// A gray file's picture goes back as gray, every shade of it: a palette
+// holds 255 of 256. A colour profile goes back byte for byte, where its
+// colour space fits the colour type written.
+TEST(PngWrite, AGrayFileStaysGrayWithItsProfile) {
+  Bytes Raw;
+  for (int Y = 0; Y < 2; ++Y) {
+    Raw.push_back(0);
+    for (int X = 0; X < 256; ++X) Raw.push_back(static_cast<std::uint8_t>(Y == 0 ? X : 255 - X));
+  }
+  // A profile header of a gray space; the rest of a profile is not looked at here.
+  Bytes Profile(132, 0);
+  Profile[3] = 132;
+  std::memcpy(Profile.data() + 12, "mntrGRAYXYZ ", 12);
+  std::memcpy(Profile.data() + 36, "acsp", 4);
+  const Bytes Gray = MakePng(256, 2, 8, 0, Raw);
+  TRead R;
+  Read(Gray, R);
+  ASSERT_TRUE(R.Ok);
+  ASSERT_EQ(R.Params.SamplesPerPixel, 1);
+  for (const bool WithProfile : {false, true}) {
+    SCOPED_TRACE(WithProfile);
+    R.Params.IccProfile = WithProfile ? Profile : Bytes();
+    const Bytes Written = Write(R.Bmp, R.Params);
+    EXPECT_EQ(Chunk(Written, "IHDR")[9], 0); // gray
+    EXPECT_EQ(Inflated(Written), Raw);
+    EXPECT_EQ(!Chunk(Written, "iCCP").empty(), WithProfile);
+  }
+  // An RGB profile cannot go with gray data: left out, the write not failed.
+  std::memcpy(Profile.data() + 16, "RGB ", 4);
+  R.Params.IccProfile = Profile;
+  EXPECT_TRUE(Chunk(Write(R.Bmp, R.Params), "iCCP").empty());
+}

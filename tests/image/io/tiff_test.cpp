@@ -1,5 +1,6 @@
 #include "image/io/tiff/tiffread.h"
 #include "image/io/tiff/tiffwrite.h"
+#include "image/io/tiff/tiffpages.h"
 
 #include "image/io/jpeg/jpegfilt.h"
 #include "image/io/rastrumio.h"
@@ -877,3 +878,128 @@ TEST(TiffWriter, CmykConversion) {
 }
 
 } // namespace
+
+// ---- Pages kept as they are stored ---------------------------------------
+
+namespace {
+
+// The directory of page Index of a file, or of the Exif directory it leads to.
+struct TPage {
+  explicit TPage(const Bytes& File) : S(File.data(), static_cast<std::int64_t>(File.size())), D(S, 0, File[0] == 'I') {}
+  bool Load(int Index) {
+    std::uint8_t B[4];
+    if (!D.ReadAt(4, B, 4)) return false;
+    std::uint32_t At = D.U32(B);
+    for (int I = 0; I < Index && D.Load(At); ++I) {
+      if (!D.ReadAt(std::int64_t{At} + 2 + 12 * static_cast<std::int64_t>(D.Entries.size()), B, 4)) return false;
+      At = D.U32(B);
+    }
+    return At != 0 && D.Load(At);
+  }
+  platform::TBytesStream S;
+  TTiffDirectory D;
+};
+
+} // namespace
+
+// The pages not written anew keep their samples, their private directories
+// and tags we do not know, in the file's own byte order; the page written
+// in their midst takes its place.
+TEST(TiffPages, OtherPagesAreCopiedAsStoredInEitherByteOrder) {
+  for (bool Intel : {true, false}) {
+    SCOPED_TRACE(Intel ? "II" : "MM");
+    TBuilder B(Intel);
+    const Bytes Private = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    std::size_t Link = 4;
+    for (int Page = 0; Page < 3; ++Page) {
+      Bytes Rows[2];
+      for (int Y = 0; Y < 2; ++Y)
+        for (int X = 0; X < 4; ++X) Rows[Y].push_back(static_cast<std::uint8_t>(40 * Page + 10 * Y + X));
+      const std::uint32_t First = B.AddBlob(Rows[0]), Second = B.AddBlob(Rows[1]);
+      std::vector<tiffbuild::TTag> Tags = {B.Long(256, {4}),  B.Long(257, {2}), B.Short(258, {8}),
+                                           B.Short(259, {1}), B.Short(262, {1}), B.Long(273, {First, Second}),
+                                           B.Short(277, {1}), B.Long(278, {1}), B.Short(279, {4, 4})};
+      if (Page == 1) {
+        const std::uint32_t Exif = B.AddIfd({B.Ascii(36867, "2024:01:02 03:04:05")}, 0);
+        Tags.push_back(B.Long(34665, {Exif}));
+        Tags.push_back(B.Undefined(65000, Private));
+      }
+      std::size_t Next = 0;
+      B.Patch32(Link, B.AddIfd(Tags, 0, &Next));
+      Link = Next;
+    }
+    platform::TBytesStream Source(B.B.data(), static_cast<std::int64_t>(B.B.size()));
+    TTiffPages Pages(Source);
+    ASSERT_EQ(Pages.Count(), 3);
+    EXPECT_EQ(Pages.Intel(), Intel);
+    // The second page written anew, with its Exif and private tag; the
+    // first and the third copied.
+    ASSERT_TRUE(Pages.CanCopyAllBut(1));
+    TRvBitmap New;
+    New.Allocate(3, 5, rvpf24Bit);
+    New.Scanline(4)[2] = 99;
+    TIOParamsVals P;
+    platform::TMemoryStream Out;
+    TRvLocalProgress Prog;
+    ASSERT_TRUE(Pages.Write(Out, 1, *Prog.Rec.Aborting, [&](std::int64_t& NextAt, const std::vector<TTiffEntry>& Kept) {
+      return TiffWritePage(Out, New, Prog.Rec, P, nullptr, Intel, NextAt, &Kept);
+    }));
+    const Bytes F = Out.Data();
+    EXPECT_EQ(F[0], Intel ? 'I' : 'M');
+    for (int Page : {0, 1, 2}) {
+      TRead R;
+      Read(F, R, Page);
+      ASSERT_FALSE(R.Failed) << Page;
+      EXPECT_EQ(R.Count, 3);
+      if (Page == 1) {
+        EXPECT_EQ(R.Bitmap.Width(), 3);
+        EXPECT_EQ(R.Bitmap.Scanline(4)[2], 99);
+        EXPECT_EQ(R.Params.ExifDateTimeOriginal, "2024:01:02 03:04:05");
+        continue;
+      }
+      for (int Y = 0; Y < 2; ++Y)
+        for (int X = 0; X < 4; ++X) EXPECT_EQ(Red(R.Bitmap, X, Y), 40 * Page + 10 * Y + X) << Page;
+    }
+    TPage Second(F);
+    ASSERT_TRUE(Second.Load(1));
+    EXPECT_EQ(Second.D.TiffGetTagBytes(65000), Private);
+    if (tifftest::HaveTool("tiffinfo")) {
+      const testing_support::TTempFolder Folder;
+      const std::string Name = Folder.File("pages.tif");
+      codectest::Save(Name, F);
+      EXPECT_EQ(std::system(("tiffinfo -D '" + Name + "' >/dev/null 2>&1").c_str()), 0);
+    }
+  }
+}
+
+// Strips that each claim most of the file are a crafted file's: a page of
+// them is not copied (the save asks instead), and the trial stops within a
+// budget of the file's size. Strips that share one block, as sparse
+// writers store blank ones, are copied once.
+TEST(TiffPages, BlocksClaimedOverAndOverAreRefusedBeforeTheyAreCopied) {
+  constexpr int Strips = 4096;
+  for (bool Shared : {true, false}) {
+    SCOPED_TRACE(Shared ? "shared" : "overlapping");
+    TBuilder B;
+    const std::uint32_t Data = B.AddBlob(Bytes(Strips * 16, 7));
+    std::vector<std::uint32_t> Offsets, Counts;
+    for (int I = 0; I < Strips; ++I) {
+      Offsets.push_back(Shared ? Data : Data + 16 * static_cast<std::uint32_t>(I) / 2);
+      Counts.push_back(Shared ? 16 : Strips * 16 - 8 * static_cast<std::uint32_t>(I));
+    }
+    B.SetFirst(B.AddIfd({B.Long(256, {16}), B.Long(257, {Strips}), B.Short(258, {8}), B.Short(259, {1}),
+                         B.Short(262, {1}), B.Long(273, Offsets), B.Short(277, {1}), B.Long(278, {1}),
+                         B.Long(279, Counts)},
+                        0));
+    platform::TBytesStream Source(B.B.data(), static_cast<std::int64_t>(B.B.size()));
+    TTiffPages Pages(Source);
+    ASSERT_EQ(Pages.Count(), 1);
+    EXPECT_EQ(Pages.CanCopyAllBut(-1), Shared);
+    platform::TMemoryStream Out;
+    TRvLocalProgress Prog;
+    EXPECT_EQ(Pages.Write(Out, -1, *Prog.Rec.Aborting,
+                          [](std::int64_t&, const std::vector<TTiffEntry>&) { return std::int64_t{0}; }),
+              Shared);
+    EXPECT_LE(Out.Size(), static_cast<std::int64_t>(Shared ? B.B.size() : 3 * B.B.size()));
+  }
+}

@@ -1,0 +1,32 @@
+// A GIF file written anew with every frame turned or mirrored alike: the
+// logical screen and each frame's place and pixels turn, and everything
+// else (colour tables, delays, disposal, transparency, comments, looping)
+// goes over as the file stores it. The LZW stages are the library-wide
+// hooks or the ones given.
+#pragma once
+
+#include "image/io/lzwhooks.h"
+#include "image/model/rvprogress.h"
+#include "platform/stream.h"
+
+namespace rv {
+
+// A quarter turn or mirror of a pixel grid: (x, y) goes to
+// (A x + B y, C x + D y), moved back into the grid. Each of A to D is -1, 0
+// or 1, one of A and B and one of C and D nonzero.
+struct TRvGridTurn {
+  int A = 1, B = 0, C = 0, D = 1;
+  bool Valid() const;
+  // Whether width and height change places.
+  bool Swaps() const { return A == 0; }
+};
+
+// Writes Source's GIF at Out's position with every frame turned by Turn.
+// False when Source holds no GIF whose frames all decode, or a frame would
+// leave the sixteen-bit range of a GIF's positions; a failed write sets the
+// progress record's flag. Null coders take the library-wide hooks.
+bool GifWriteTurned(platform::TStream& Source, platform::TStream& Out, const TRvGridTurn& Turn,
+                    TRvProgressRec& Progress, TGifLzwDecompressProc Decode = nullptr,
+                    TGifLzwCompressProc Encode = nullptr);
+
+} // namespace rv

@@ -1,0 +1,272 @@
+// A save over a picture's file writes back all the file held: the other
+// pages of a TIFF file and the frames of an animation (turned with the
+// picture), a colour profile and transparency; what it cannot write back
+// (a depth over 8 bits, frames an edit other than a turn cannot reach,
+// transparency a format cannot hold) is asked about first. Files are made
+// and read back by ImageMagick.
+#include "app/mainform.h"
+#include "app/saveover.h"
+#include "apptestenv.h"
+#include "mainwindowhost.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+using namespace app;
+
+namespace {
+
+// Arguments separated by "|".
+QStringList Args(const QString& Text) { return Text.split(QLatin1Char('|')); }
+QString Q(const std::string& Text) { return QString::fromStdString(Text); }
+
+// What a reference tool prints; empty when it fails.
+QByteArray Tool(const QString& Program, const QStringList& Arguments) {
+  QProcess P;
+  P.start(Program, Arguments);
+  if (!P.waitForFinished(60000) || P.exitStatus() != QProcess::NormalExit || P.exitCode() != 0) return {};
+  return P.readAllStandardOutput();
+}
+QByteArray Magick(const QStringList& Arguments) { return Tool(QStringLiteral("convert"), Arguments); }
+QByteArray Identify(const std::string& Path, const char* Format) {
+  return Tool(QStringLiteral("identify"), {QStringLiteral("-format"), QString::fromLatin1(Format), Q(Path)});
+}
+QByteArray Bytes(const std::string& Path) {
+  QFile File(Q(Path));
+  return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+}
+
+// A small RGB display profile as colour-managed programs write them: a
+// header, the colourants, white point, curves and a text.
+QByteArray Profile() {
+  auto Be32 = [](QByteArray& B, quint32 V) { B.append(char(V >> 24)).append(char(V >> 16)).append(char(V >> 8)).append(char(V)); };
+  auto Xyz = [&](double X, double Y, double Z) {
+    QByteArray B("XYZ \0\0\0\0", 8);
+    for (double V : {X, Y, Z}) Be32(B, quint32(qint32(V * 65536)));
+    return B;
+  };
+  const QByteArray Curve("curv\0\0\0\0\0\0\0\x01\x02\x33\0\0", 16);
+  const QList<QPair<QByteArray, QByteArray>> Tags = {
+      {"cprt", QByteArray("text\0\0\0\0No copyright\0\0\0\0", 24)}, {"wtpt", Xyz(0.9642, 1, 0.8249)},
+      {"rXYZ", Xyz(0.4361, 0.2225, 0.0139)}, {"gXYZ", Xyz(0.3851, 0.7169, 0.0971)},
+      {"bXYZ", Xyz(0.1431, 0.0606, 0.7141)}, {"rTRC", Curve}, {"gTRC", Curve}, {"bTRC", Curve}};
+  QByteArray Table, Data;
+  Be32(Table, quint32(Tags.size()));
+  for (const auto& [Signature, Value] : Tags) {
+    Table += Signature;
+    Be32(Table, quint32(128 + 4 + 12 * Tags.size() + Data.size()));
+    Be32(Table, quint32(Value.size()));
+    Data += Value;
+  }
+  QByteArray Header(128, '\0');
+  qToBigEndian<quint32>(quint32(128 + Table.size() + Data.size()), Header.data());
+  Header.replace(8, 4, QByteArray("\x02\x10\0\0", 4));
+  Header.replace(12, 12, "mntrRGB XYZ ");
+  Header.replace(36, 4, "acsp");
+  Header.replace(68, 12, QByteArray("\0\0\xF6\xD6\0\x01\0\0\0\0\xD3\x2D", 12));
+  return Header + Table + Data;
+}
+
+class SaveWholeTest : public ::testing::Test, protected apptest::TMainWindowHost {
+protected:
+  void SetUp() override {
+    if (Magick({QStringLiteral("-version")}).isEmpty()) GTEST_SKIP() << "ImageMagick is not installed";
+    // Somewhere to step to: the silent save runs on the way.
+    Env.Picture("zz.png", 40, 30);
+  }
+  // A 480 x 320 gradient from Fill to navy with a white corner, of many
+  // colours (no palette), 8 bits a sample unless Options give a depth.
+  std::string Made(const std::string& Name, const QString& Options = {}, const char* Fill = "red") {
+    const std::string Path = Env.File(Name);
+    const QString Depth = Options.contains(QStringLiteral("-depth")) ? QString() : QStringLiteral("|-depth|8");
+    Magick(Args(QStringLiteral("-size|480x320|gradient:%1-navy%2|-fill|white|-draw|rectangle 0,0 119,79").arg(Fill, Depth)) +
+           (Options.isEmpty() ? QStringList() : Args(Options)) + QStringList{Q(Path)});
+    EXPECT_FALSE(Bytes(Path).isEmpty()) << Name;
+    return Path;
+  }
+  // Turned clockwise and left for the next picture: the silent save.
+  void TurnAndLeave(const std::string& Path) {
+    Show(Path);
+    Form().Execute("RotateCW");
+    ASSERT_TRUE(Form().IsImageModified());
+    Form().Execute("NextImage");
+    Loaded();
+  }
+  // A copy of the file as it was, beside it.
+  std::string Before(const char* Name) {
+    const std::string Copy = Env.File(std::string("before-") + Name);
+    EXPECT_TRUE(QFile::copy(Q(Env.File(Name)), Q(Copy)));
+    return Copy;
+  }
+  // The frames or pages of a file as RGBA bytes, top row first whatever
+  // corner the file starts at, after ImageMagick's options.
+  static QByteArray Pixels(const std::string& Path, const QString& Options = {}) {
+    return Magick(QStringList{Q(Path), QStringLiteral("-auto-orient")} +
+                  (Options.isEmpty() ? QStringList() : Args(Options)) + QStringList{QStringLiteral("rgba:-")});
+  }
+};
+
+} // namespace
+
+TEST_F(SaveWholeTest, ATurnedMultiPageTiffOrAnimationKeepsEveryPageAndFrame) {
+  const QString R = Q(Made("r.png")), G = Q(Made("g.png", {}, "green")), B = Q(Made("b.png", {}, "blue"));
+  Magick(Args(R + "|" + G + "|" + B + "|-compress|lzw|" + Q(Env.File("pages.tif"))));
+  // Three delays and three ways to dispose; white is transparent in the second.
+  Magick(Args(QStringLiteral("-delay|10|-dispose|none|%1|-delay|20|-dispose|background|(|%2|-transparent|white|)|"
+                             "-delay|30|-dispose|previous|%3|-loop|0|%4")
+                  .arg(R, G, B, Q(Env.File("anim.gif")))));
+  for (const char* Name : {"pages.tif", "anim.gif"}) {
+    SCOPED_TRACE(Name);
+    const std::string Path = Env.File(Name), Was = Before(Name);
+    TurnAndLeave(Path);
+    EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpDetail.toStdString();
+    EXPECT_NE(Form().CurrentFileName(), Name);
+    if (std::string(Name) == "anim.gif") {
+      // Every frame turned, with its delay, disposal and transparency.
+      EXPECT_EQ(Identify(Path, "%w %h %T %D %A\n"),
+                "320 480 10 None False\n320 480 20 Background True\n320 480 30 Previous False\n");
+      EXPECT_EQ(Pixels(Path, "-coalesce"), Pixels(Was, "-coalesce|-rotate|90"));
+      continue;
+    }
+    // The page shown is turned; the others are as they were.
+    EXPECT_EQ(Identify(Path, "%w %h\n"), "320 480\n480 320\n480 320\n");
+    EXPECT_EQ(Pixels(Path + "[0]"), Pixels(Was + "[0]", "-rotate|90"));
+    for (const char* Page : {"[1]", "[2]"}) EXPECT_EQ(Pixels(Path + Page), Pixels(Was + Page)) << Page;
+  }
+}
+
+TEST_F(SaveWholeTest, AColourProfileAndTransparencyAreWrittenBack) {
+  QFile Icc(Q(Env.File("p.icc")));
+  ASSERT_TRUE(Icc.open(QIODevice::WriteOnly));
+  Icc.write(Profile());
+  Icc.close();
+  // Opaque on the left, fading to transparent downwards on the right.
+  const QString Transparent = QStringLiteral("-alpha|set|-channel|A|-fx|i < w / 2 ? 1 : 1 - j / h|+channel");
+  const struct {
+    const char* Name;
+    bool Alpha;
+  } Cases[] = {{"icc.png", false},  {"icc.tif", false},  {"alpha.bmp", true},
+               {"alpha.tif", true}, {"alpha.png", true}, {"alpha.tga", true}};
+  for (const auto& C : Cases) Made(C.Name, C.Alpha ? Transparent : QStringLiteral("-profile|") + Icc.fileName());
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const std::string Path = Env.File(C.Name), Was = Before(C.Name);
+    if (C.Alpha) {
+      ASSERT_EQ(Identify(Path, "%A"), "True");
+    }
+    TurnAndLeave(Path);
+    EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpDetail.toStdString();
+    EXPECT_EQ(Identify(Path, "%w %h"), "320 480");
+    if (!C.Alpha) {
+      EXPECT_EQ(Magick({Q(Path), QStringLiteral("icc:-")}), Profile());
+      continue;
+    }
+    EXPECT_EQ(Identify(Path, "%A"), "True");
+    EXPECT_EQ(Pixels(Path, "-alpha|extract"), Pixels(Was, "-rotate|90|-alpha|extract"));
+  }
+}
+
+// What a save cannot write back is asked about, with the file named and
+// what it would lose listed: closed unanswered the file and the edit stay;
+// "Discard Changes" moves on without a write; "Overwrite" writes what it can.
+TEST_F(SaveWholeTest, WhatASaveCannotWriteBackIsAskedAbout) {
+  const QString Deep = QStringLiteral("-depth|16|-type|TrueColor|-fill|#123456|-draw|rectangle 200,200 210,210");
+  Made("deep.png", Deep);
+  Made("deep.tif", Deep);
+  const QString Frame = Q(Made("frame.png"));
+  Magick({Frame, Frame, Q(Env.File("anim.gif"))});
+  // A JPEG of 1,100 comments after its JFIF header: more than a read keeps.
+  QByteArray Jpeg = Bytes(Made("many.jpg"));
+  const int AfterJfif = 4 + ((uchar(Jpeg[4]) << 8) | uchar(Jpeg[5]));
+  for (int I = 0; I < 1100; ++I) Jpeg.insert(AfterJfif, QByteArray("\xFF\xFE\0\x04hi", 6));
+  QFile Many(Q(Env.File("many.jpg")));
+  ASSERT_TRUE(Many.open(QIODevice::WriteOnly) && Many.write(Jpeg) == Jpeg.size());
+  Many.close();
+  const QString Depth = QStringLiteral(" - The 16-bit depth of its colours (the picture is saved at 8 bits)");
+  const struct {
+    const char* Name;
+    bool Resize;
+    QString Lost;
+  } Cases[] = {{"deep.png", false, Depth},
+               {"deep.tif", false, Depth},
+               {"anim.gif", true, QStringLiteral(" - The other frame of the animation")},
+               {"many.jpg", false, QStringLiteral(" - 76 blocks of the file's data that were not read")}};
+  // A resize by Ctrl+S (leaving would ask about the resize first); a turn
+  // by the silent save.
+  const auto Edit = [&](bool Resize) {
+    if (Resize) Form().ResizeImage(240, 160);
+    else Form().Execute("RotateCW");
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const std::string Path = Env.File(C.Name);
+    const QByteArray Was = Bytes(Path);
+    Show(Path);
+    for (int Answer : {0, 3}) {
+      Env.HelpAnswer = Answer;
+      Edit(C.Resize);
+      Form().Execute(C.Resize ? "Save" : "NextImage");
+      Loaded();
+      EXPECT_EQ(Env.LastHelpCaption, "Not everything can be saved");
+      EXPECT_EQ(Env.LastHelpText, QStringLiteral("\"%1\" holds more than the modified image can be saved with. "
+                                                 "Overwriting it loses what is listed below.")
+                                      .arg(C.Name));
+      EXPECT_EQ(Env.LastHelpDetail.split('\n').value(0), C.Lost);
+      EXPECT_EQ(Env.LastHelpButtons, QStringList({"Overwrite", "Save As", "Discard Changes"}));
+      EXPECT_EQ(Bytes(Path), Was);
+      EXPECT_EQ(Form().IsImageModified(), Answer == 0);
+    }
+    // The user's own choice: written as it can be.
+    Show(Path);
+    Edit(C.Resize);
+    Env.HelpAnswer = 1;
+    Form().Execute("Save");
+    EXPECT_FALSE(Form().IsImageModified());
+    EXPECT_NE(Bytes(Path), Was);
+  }
+}
+
+TEST_F(SaveWholeTest, TransparencyAFormatCannotHoldIsAskedAboutBeforeACopy) {
+  const std::string Path = Made("alpha.png", QStringLiteral("-alpha|set|-channel|A|-fx|1 - j / h|+channel"));
+  const std::string Copy = Env.File("copy.jpg");
+  Form().SaveAsPrompt = [&](const std::string&, std::string& Target, bool& OpenSaved) {
+    Target = Copy;
+    OpenSaved = false;
+    return 1;
+  };
+  Show(Path);
+  for (int Answer : {2, 1}) {
+    Env.HelpAnswer = Answer;
+    Form().Execute("SaveAs");
+    EXPECT_EQ(Env.LastHelpText, "\"copy.jpg\" cannot hold all of the modified image. Saving it loses what is listed below.");
+    EXPECT_EQ(Env.LastHelpDetail, " - The transparency");
+    EXPECT_EQ(Env.LastHelpButtons, QStringList({"Save", "Cancel"}));
+    EXPECT_EQ(QFile::exists(Q(Copy)), Answer == 1);
+  }
+  EXPECT_EQ(Env.HelpShown, 2);
+}
+
+// The blocks of a JPEG file its read passed over cannot be written back.
+TEST(SavePlan, AJpegsBlocksLeftOutByTheReadAreNamed) {
+  rv::TIOParamsVals Params;
+  Params.FileType = rv::rvftJPEG;
+  TSaveSubject Subject;
+  Subject.Shown = Subject.Target = "/nowhere/a.jpg";
+  Subject.OverShown = true;
+  Subject.Params = &Params;
+  const struct {
+    int LeftOut;
+    QStringList Lost;
+  } Cases[] = {{0, {}},
+               {1, {"A block of the file's data that was not read"}},
+               {7, {"7 blocks of the file's data that were not read"}}};
+  for (const auto& C : Cases) {
+    Params.JpegMarkersLeftOut = C.LeftOut;
+    EXPECT_EQ(PlanSave(Subject).Lost, C.Lost) << C.LeftOut;
+  }
+  // A copy under another name leaves the file as it is.
+  Subject.OverShown = false;
+  EXPECT_TRUE(PlanSave(Subject).Lost.isEmpty());
+}
