@@ -40,7 +40,8 @@ fail() {
 start() {
   "$program" "$1" >"$work/program.log" 2>&1 &
   pid=$!
-  read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $1$")" || fail "$1 was not shown"
+  watch "$pid"
+  read -r main mw mh mx my < <(wait_window "^Pictrova - $1$") || fail "$1 was not shown"
   sleep 1
 }
 # thumb <shot> <colour>: the centre "x y" of the strip's thumbnail in that
@@ -92,9 +93,9 @@ EOF
   xdotool click 3
   sleep 0.5
   xdotool key Up Up Return
-  read -r adv _ <<<"$(wait_window "^$work/one$")" || fail "no advanced folder view"
+  read -r adv _ < <(wait_window "^$work/one$") || fail "no advanced folder view"
   xdotool windowfocus --sync "$adv" key --delay 100 ctrl+a ctrl+e
-  read -r wizard _ <<<"$(wait_window "^Email 3 Images$")" ||
+  read -r wizard _ < <(wait_window "^Email 3 Images$") ||
     fail "Ctrl+E in the advanced folder view did not add its selection"
   shot wizard3
   xdotool windowfocus --sync "$wizard" key Return
@@ -120,7 +121,7 @@ tabdrag)
   two="$work/second_folder_of_pictures"
   start "$two/x.png"
   # The second folder comes by a second start; its tab is the last one.
-  "$program" "$one/a.png"
+  timeout 20 "$program" "$one/a.png" || fail "the second start did not end"
   wait_window "^Pictrova - $one/a.png$" >/dev/null || fail "the first folder did not open"
   sleep 1
   shot before
@@ -194,7 +195,7 @@ links)
   }
   start "$work/one/pic.png"
   xdotool key ctrl+c
-  "$program" "$work/two/pic.png"
+  timeout 20 "$program" "$work/two/pic.png" || fail "the second start did not end"
   wait_window "^Pictrova - $work/two/pic.png$" >/dev/null || fail "the second start did not show two/pic.png"
   sleep 1
   paste copy
@@ -277,10 +278,11 @@ recent)
   mkdir -m 700 "$work/runtime2"
   XDG_RUNTIME_DIR="$work/runtime2" "$program" "$work/two/b.png" >"$work/second.log" 2>&1 &
   second=$!
+  watch "$second"
   wait_window "^Pictrova - $work/two/b.png$" >/dev/null || fail "the second run did not show two/b.png"
   sleep 1
   # The first run opens a third folder (a second start hands it over).
-  "$program" "$work/three/c.png"
+  timeout 20 "$program" "$work/three/c.png" || fail "the second start did not end"
   wait_window "^Pictrova - $work/three/c.png$" >/dev/null || fail "the first run did not open the third folder"
   sleep 1
   expect_recent cba a=one b=two c=three
@@ -308,7 +310,7 @@ recent)
   done
   [ "$(windows_named "^Pictrova - $work/three/c.png$")" -eq 1 ] || fail "the message stayed"
   # The second run had the folder open: it closes it when told.
-  read -r told _ <<<"$(wait_window "^Error$")" || { shot noerror; fail "the second run did not say its folder went"; }
+  read -r told _ < <(wait_window "^Error$") || { shot noerror; fail "the second run did not say its folder went"; }
   xdotool windowfocus --sync "$told" key Return
   wait_gone "^Error$" || fail "the second run's message stayed"
   # The second run, which still lists the folder, ends first.

@@ -36,6 +36,7 @@ field() { awk -v k="$1" '$1 == k { print $2 + int($4 / 2), $3 + int($5 / 2) }' "
 cd "$work"
 "$program" show "$work" >"$work/program.log" 2>&1 &
 pid=$!
+watch "$pid"
 until_ok 30 test -f "$work/geometry.txt" || fail "the views never agreed on the folder: $(cat "$work/program.log")"
 
 shot_ok() {
