@@ -2,7 +2,7 @@
 # A user's second session with the real program, under a virtual display:
 # the commands. Keys, menus and dialogs driven by synthetic input; every
 # step is a screenshot checked against the pictures and files.
-#   xvfb-run -a -s "-screen 0 1280x1024x24" scripts/journey-commands.sh <pictrova> [work folder]
+#   tests/smoke/ondisplay.sh scripts/journey-commands.sh <pictrova> [work folder]
 set -euo pipefail
 program=$1
 work=${2:-/tmp/pictrova-commands}

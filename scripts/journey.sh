@@ -2,7 +2,7 @@
 # A new user's first session with the real program, under a virtual display,
 # driven by synthetic mouse and keys; every step is a screenshot checked
 # against the pictures shown.
-#   xvfb-run -a -s "-screen 0 1280x1024x24" scripts/journey.sh <pictrova> [work folder]
+#   tests/smoke/ondisplay.sh scripts/journey.sh <pictrova> [work folder]
 set -euo pipefail
 program=$1
 work=${2:-/tmp/pictrova-journey}

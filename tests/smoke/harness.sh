@@ -85,7 +85,8 @@ inside-cleanup)
     matchbox-window-manager -use_titlebar no >/dev/null 2>&1 &
     wm=$!
   fi
-  server=$(socket_holder "${DISPLAY#:}" $(pgrep -x Xvfb)) || fail "no X server holds $DISPLAY"
+  servers=$(grep -lx Xvfb /proc/[0-9]*/comm 2>/dev/null | cut -d/ -f3)
+  server=$(socket_holder "${DISPLAY#:}" $servers) || fail "no X server holds $DISPLAY"
   echo "$program $wm $server" >"$work/processes"
   case $1 in
   pass) exit 0 ;;
@@ -177,7 +178,7 @@ cleanup)
     *) [ "$status" != 0 ] || fail "$how: a test that did not pass ended with 0" ;;
     esac
     for _ in $(seq 1 30); do gone "${processes[@]}" && break; sleep 0.1; done
-    gone "${processes[@]}" || fail "$how: left running: $(ps -o pid=,comm= -p "${processes[*]}" | tr '\n' ' ')"
+    gone "${processes[@]}" || fail "$how: left running: $(for p in "${processes[@]}"; do cat "/proc/$p/comm"; done 2>/dev/null | tr '\n' ' ')"
   done
   ;;
 *)

@@ -28,8 +28,17 @@ server=""
 group=""
 
 # group_runs: a process of the command's group has not ended (one that has
-# may wait for a parent that does not reap it).
-group_runs() { ps -e -o pgid=,stat= | awk -v g="$group" '$1 == g && $2 !~ /^Z/ { n++ } END { exit !n }'; }
+# may wait as a zombie for a parent that does not reap it).
+group_runs() {
+  local stat fields
+  for stat in /proc/[0-9]*/stat; do
+    read -r fields 2>/dev/null <"$stat" || continue
+    # After the name in parentheses: state, parent, process group.
+    read -r -a fields <<<"${fields##*) }"
+    [ "${fields[2]}" = "$group" ] && [ "${fields[0]}" != Z ] && return 0
+  done
+  return 1
+}
 # The command's process group: asked to end, then ended.
 stop_group() {
   [ -n "$group" ] || return 0
