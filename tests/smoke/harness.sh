@@ -85,7 +85,8 @@ inside-cleanup)
     matchbox-window-manager -use_titlebar no >/dev/null 2>&1 &
     wm=$!
   fi
-  servers=$(grep -lx Xvfb /proc/[0-9]*/comm 2>/dev/null | cut -d/ -f3)
+  # (Processes that end meanwhile make grep answer 2.)
+  servers=$(grep -lx Xvfb /proc/[0-9]*/comm 2>/dev/null | cut -d/ -f3 || true)
   server=$(socket_holder "${DISPLAY#:}" $servers) || fail "no X server holds $DISPLAY"
   echo "$program $wm $server" >"$work/processes"
   case $1 in

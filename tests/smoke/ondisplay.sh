@@ -93,9 +93,11 @@ start_server() {
   # The server takes every cookie of its file, whatever display an entry
   # names; a client looks one up by the display's number, known only later.
   xauth -q -f "$scratch/server.auth" add :0 . "$cookie" 2>/dev/null || { say "xauth failed"; return 1; }
-  # It dies with this script, even one killed outright.
-  setpriv --pdeathsig KILL -- Xvfb -displayfd 3 -auth "$scratch/server.auth" -nolisten tcp -screen 0 "$screen" \
-    3>"$scratch/display" 2>>"$scratch/xvfb.log" &
+  # It dies with this script, even one killed outright. It keeps running as
+  # it is when its last client goes (a program ended, the next one not yet
+  # started), not resetting under the next one.
+  setpriv --pdeathsig KILL -- Xvfb -displayfd 3 -auth "$scratch/server.auth" -nolisten tcp -noreset \
+    -screen 0 "$screen" 3>"$scratch/display" 2>>"$scratch/xvfb.log" &
   server=$!
   # The number comes once the server takes connections.
   for _ in $(seq 1 300); do
