@@ -31,7 +31,7 @@ marked_picture "$pics/c-red.png" "#FF0000" 480x360
 start() {
   "$program" "$@" >>"$work/program.log" 2>&1 &
   pid=$!
-  watch "$pid"
+  watch_program "$pid"
 }
 
 step "open a folder, show a picture"

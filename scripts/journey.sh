@@ -31,7 +31,7 @@ photo=/usr/share/backgrounds/mate/nature/LadyBird.jpg
 start() {
   "$program" "$@" >>"$work/program.log" 2>&1 &
   pid=$!
-  watch "$pid"
+  watch_program "$pid"
 }
 
 step "start on a folder of pictures"

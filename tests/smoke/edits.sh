@@ -61,7 +61,7 @@ closing() {
 
   "${as_user[@]}" "$program" "$pics" >"$work/program.log" 2>&1 &
   pid=$!
-  watch "$pid"
+  watch_program "$pid"
   local shown="Pictrova - $pics/a.png"
   read -r id _ < <(wait_window "^$shown$") || fail "the picture is not shown"
   place_window "$id"
@@ -185,7 +185,7 @@ paste_from_tab() {
 two_starts() {
   "$program" "$work/from" >"$work/program.log" 2>&1 &
   pid=$!
-  watch "$pid"
+  watch_program "$pid"
   read -r id _ < <(wait_window "^Pictrova - $work/from/$1$") || fail "the first folder is not shown"
   place_window "$id"
   timeout 20 "$program" "$pics" || fail "the second start did not end"
@@ -361,7 +361,7 @@ alpha() {
 
   "$program" "$pics" >"$work/program.log" 2>&1 &
   pid=$!
-  watch "$pid"
+  watch_program "$pid"
   read -r id _ < <(wait_window "^Pictrova - $pics/a-circle.png$") || fail "the circle is not shown"
   place_window "$id"
   xdotool key ctrl+r
@@ -387,7 +387,7 @@ alpha() {
   settings ImageTransitionEffect=0 AlphaChannel=True
   "$program" "$pics/c-half.png" >>"$work/program.log" 2>&1 &
   pid=$!
-  watch "$pid"
+  watch_program "$pid"
   read -r id _ < <(wait_window "^Pictrova - $pics/c-half.png$") || fail "c-half.png is not shown"
   place_window "$id"
   xdotool key ctrl+r ctrl+r
@@ -489,7 +489,7 @@ turned() {
 
 "$program" "$pics" >"$work/program.log" 2>&1 &
 pid=$!
-watch "$pid"
+watch_program "$pid"
 win=$(wait_window "^Pictrova - $pics/a-small.png$") || fail "the first picture is not shown"
 read -r id _ <<<"$win"
 place_window "$id"

@@ -40,7 +40,7 @@ fail() {
 start() {
   "$program" "$1" >"$work/program.log" 2>&1 &
   pid=$!
-  watch "$pid"
+  watch_program "$pid"
   read -r main mw mh mx my < <(wait_window "^Pictrova - $1$") || fail "$1 was not shown"
   sleep 1
 }
@@ -278,7 +278,7 @@ recent)
   mkdir -m 700 "$work/runtime2"
   XDG_RUNTIME_DIR="$work/runtime2" "$program" "$work/two/b.png" >"$work/second.log" 2>&1 &
   second=$!
-  watch "$second"
+  watch_program "$second"
   wait_window "^Pictrova - $work/two/b.png$" >/dev/null || fail "the second run did not show two/b.png"
   sleep 1
   # The first run opens a third folder (a second start hands it over).

@@ -67,7 +67,7 @@ else
 fi
 "$program" "$work/pictures/$first" >"$work/program.log" 2>&1 &
 pid=$!
-watch "$pid"
+watch_program "$pid"
 read -r main mw mh mx my < <(wait_window "^Pictrova - $work/pictures/$first$") || fail "the picture was not shown"
 sleep 1
 xdotool windowfocus --sync "$main"

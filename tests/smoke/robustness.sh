@@ -124,7 +124,7 @@ press() {
 start_on_picture() {
   "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
   first=$!
-  watch "$first"
+  watch_program "$first"
   read -r main mw mh mx my < <(wait_window "^Pictrova - $work/pictures/a.png$") || fail "the picture was not shown"
   # The picture view: under the film strip, over the tool bar.
   view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
@@ -144,7 +144,7 @@ handoff)
   echo "just some text" >"$work/pictures/not_a_picture.png"
   "$program" "$work/pictures/good.jpg" >"$work/first.log" 2>&1 &
   first=$!
-  watch "$first"
+  watch_program "$first"
   wait_window "^Pictrova - $work/pictures/good.jpg$" >/dev/null || fail "the picture was not shown"
   timeout 20 "$program" "$work/pictures/not_a_picture.png" || fail "the second start did not end"
   read -r id _ < <(wait_window "^File Error$") || fail "no File Error message"
@@ -177,7 +177,7 @@ modal)
   sleep 1
   "$program" >"$work/first.log" 2>&1 &
   first=$!
-  watch "$first"
+  watch_program "$first"
   read -r main mw mh mx my < <(wait_window "^Pictrova by Halvenworth$") || fail "no main window"
   # The start-up splash goes by itself; the window manager restacks then.
   wait_window "^About Pictrova 3$" >/dev/null || fail "no start-up splash"
@@ -319,7 +319,7 @@ sigterm)
   echo "not a picture either" >"$work/broken/b.png"
   "$program" "$work/broken/a.png" >"$work/first.log" 2>&1 &
   first=$!
-  watch "$first"
+  watch_program "$first"
   wait_window "^File Error$" >/dev/null || fail "no File Error message"
   sleep 0.5
   kill -TERM "$first"
@@ -414,7 +414,7 @@ reloadhandoff)
   slow=$(sha256sum <"$work/one/a.png")
   "$program" "$work/two/c.png" >"$work/first.log" 2>&1 &
   first=$!
-  watch "$first"
+  watch_program "$first"
   read -r main mw mh mx my < <(wait_window "^Pictrova - $work/two/c.png$") || fail "c.png was not shown"
   view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
   start=$SECONDS
@@ -457,7 +457,7 @@ startsignal)
     set -m
     "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
     first=$!
-    watch "$first"
+    watch_program "$first"
     set +m
     wait_window "^Settings Not Read$" >/dev/null || fail "SIG$signal: no Settings Not Read message"
     sleep 0.5
@@ -583,7 +583,7 @@ crowded)
   for folder in plain crowded; do
     "$program" "$work/$folder" >"$work/first.log" 2>&1 &
     first=$!
-    watch "$first"
+    watch_program "$first"
     read -r main mw mh mx my < <(wait_window "^Pictrova - $work/$folder/a.jpg$") || fail "$folder was not opened"
     sleep 1
     shot "$folder"
@@ -627,7 +627,7 @@ slowread)
   marked_picture "$work/pictures/b.jpg" "#FF0000"
   "$program" "$work/pictures" >"$work/first.log" 2>&1 &
   first=$!
-  watch "$first"
+  watch_program "$first"
   read -r id mw mh mx my < <(wait_window "^Pictrova") || fail "no main window"
   "$PICTROVA_PING" "$id" 1000 || fail "the window does not answer while the picture is read"
   [ "$(title)" != "Pictrova - $work/pictures/a.png" ] || fail "the picture was read before the first ping"
@@ -698,7 +698,7 @@ gifplay)
   settings AnimateGif=True ImageTransitionEffect=0
   "$program" "$work/pictures/pixels.gif" >"$work/first.log" 2>&1 &
   first=$!
-  watch "$first"
+  watch_program "$first"
   read -r id mw mh mx my < <(wait_window "^Pictrova - $work/pictures/pixels.gif$") || fail "the animation was not shown"
   # The picture view: under the film strip, over the tool bar.
   view="${mw}x$((mh - 240))+${mx}+$((my + 170))"

@@ -3,21 +3,24 @@
 # shows on them. Expects $work (a scratch folder, where screenshots go) and
 # fail() of the caller.
 
+# shell_fields <key>...: the values of those keys of the KEY=value lines
+# on the input (xdotool's --shell answers), on one line; "-" for one that
+# is missing.
+shell_fields() {
+  local key value k out=()
+  local -A found=()
+  while IFS== read -r key value; do found[$key]=$value; done
+  for k in "$@"; do out+=("${found[$k]:--}"); done
+  echo "${out[*]}"
+}
+
 # geometry_of <id>: "id width height x y" of the window; nothing, and
 # false, when it is gone (a window may close between a search and this).
 geometry_of() {
-  local answer key value w="" h="" x="" y=""
-  answer=$(xdotool getwindowgeometry --shell "$1" 2>/dev/null) || return 1
-  while IFS== read -r key value; do
-    case $key in
-    WIDTH) w=$value ;;
-    HEIGHT) h=$value ;;
-    X) x=$value ;;
-    Y) y=$value ;;
-    esac
-  done <<<"$answer"
-  [[ "$w $h $x $y" =~ ^[0-9]+\ [0-9]+\ -?[0-9]+\ -?[0-9]+$ ]] || return 1
-  echo "$1 $w $h $x $y"
+  local answer
+  answer=$(xdotool getwindowgeometry --shell "$1" 2>/dev/null | shell_fields WIDTH HEIGHT X Y) || return 1
+  [[ "$answer" =~ ^[0-9]+\ [0-9]+\ -?[0-9]+\ -?[0-9]+$ ]] || return 1
+  echo "$1 $answer"
 }
 
 # window_place <id>: WIDTH, HEIGHT, X and Y of the window; false when it is
@@ -38,12 +41,12 @@ find_window() {
   return 1
 }
 
-# watch <pid>...: the program (or programs) the test drives. A wait below
-# for one of its windows gives up at once, saying so, when a watched
+# watch_program <pid>...: the program (or programs) the test drives. A wait
+# below for one of its windows gives up at once, saying so, when a watched
 # program has ended: its windows will not come. pid_gone <pid> (a wait for
 # an end the test brought about) and unwatch <pid> stop watching it.
 watched=()
-watch() {
+watch_program() {
   local p live=()
   # One watched before that has ended meanwhile ended as its test let it.
   for p in "${watched[@]}"; do kill -0 "$p" 2>/dev/null && live+=("$p"); done
@@ -126,9 +129,17 @@ near() {
   [ $(( ($1-$4)*($1-$4) < 1600 && ($2-$5)*($2-$5) < 1600 && ($3-$6)*($3-$6) < 1600 )) -eq 1 ]
 }
 
+# pointer_to <x> <y>: the pointer moved to a screen point, once it is there.
+# A move to where it is already makes no motion for --sync to wait for.
+pointer_to() {
+  [ "$(xdotool getmouselocation --shell 2>/dev/null | shell_fields X Y)" = "$1 $2" ] ||
+    xdotool mousemove --sync "$1" "$2"
+}
+
 # click <x> <y> [button]: a synthetic click at a screen point.
 click() {
-  xdotool mousemove --sync "$1" "$2" click "${3:-1}"
+  pointer_to "$1" "$2"
+  xdotool click "${3:-1}"
 }
 
 # windows_named <regex>: how many visible windows have a matching name.

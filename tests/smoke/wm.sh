@@ -40,7 +40,7 @@ sleep 1
 start() {
   "$program" "$1" >"$work/program.log" 2>&1 &
   pid=$!
-  watch "$pid"
+  watch_program "$pid"
   read -r main _ < <(wait_window "^Pictrova - $1$") || fail "$1 was not shown"
   sleep 1.5
 }
