@@ -4,10 +4,10 @@
 #   gone     a window that closes between the search for it and the look
 #            at its place is not there: find_window finds nothing,
 #            wait_gone ends at once, and the test goes on.
-#   taken    X servers that hold displays without lock files (as one
-#            started with -displayfd does) are not used: the test's display
-#            answers with its own cookie and is no stand-in's; and an X
-#            server that names a display another server holds is refused:
+#   taken    an X server that holds a display without a lock file (as one
+#            started with -displayfd does) is not used: the test's display
+#            answers with its own cookie and is not the stand-in's; and an
+#            X server that names a display another server holds is refused:
 #            the test does not run there.
 #   early    a program that ends at once (as one that cannot open its
 #            display does) ends its test at once: a folder test fails
@@ -66,11 +66,7 @@ inside-gone)
   exit 0
   ;;
 inside-taken)
-  number=${DISPLAY#:}
-  read -r -a standins <<<"$STANDINS"
-  for pid in "${standins[@]}"; do
-    socket_holder "$number" "$pid" >/dev/null && fail "the test runs on the display of the stand-in $pid"
-  done
+  socket_holder "${DISPLAY#:}" "$STANDIN" >/dev/null && fail "the test runs on the stand-in's display"
   xdpyinfo >/dev/null 2>&1 || fail "the display $DISPLAY does not answer with the test's cookie"
   echo "$DISPLAY" >"$work/ran"
   exit 0
@@ -106,23 +102,15 @@ gone)
   grep -q "the test went on" "$work/log" || fail "$(tail -3 "$work/log")"
   ;;
 taken)
-  # Stand-ins: servers with cookies of their own and no lock files, one on
-  # the first display free, one where a search by lock files begins.
+  # The stand-in: a server with a cookie of its own on the first display
+  # free, without a lock file.
   touch "$work/standin.auth"
   xauth -q -f "$work/standin.auth" add :0 . "$(od -An -tx1 -N16 /dev/urandom | tr -d ' \n')"
-  standins=()
-  trap 'kill "${standins[@]}" 2>/dev/null || true' EXIT
   Xvfb -displayfd 3 -auth "$work/standin.auth" -nolisten tcp 3>"$work/standin.display" 2>"$work/standin.log" &
-  standins+=($!)
+  export STANDIN=$!
+  trap 'kill "$STANDIN" 2>/dev/null || true' EXIT
   for _ in $(seq 1 100); do [ -s "$work/standin.display" ] && break; sleep 0.1; done
   [ -s "$work/standin.display" ] || fail "the stand-in took no display"
-  for n in $(seq 99 120); do
-    [ -e "/tmp/.X$n-lock" ] || grep -q "/tmp/.X11-unix/X$n\$" /proc/net/unix || break
-  done
-  Xvfb ":$n" -nolock -auth "$work/standin.auth" -nolisten tcp 2>>"$work/standin.log" &
-  standins+=($!)
-  sleep 1
-  export STANDINS="${standins[*]}"
   "$@" "$here/harness.sh" inside-taken "$work" >"$work/log" 2>&1 || fail "$(tail -3 "$work/log")"
   [ -s "$work/ran" ] || fail "the test did not run"
   # An X server that names the stand-in's display as its own.
