@@ -168,8 +168,8 @@ void TAboutDlg::OpenLink(const QString& link) {
   });
 }
 
-void ShowStartupSplash(TAboutDlg& dialog, const QStringList& arguments) {
-  if (!arguments.isEmpty() && arguments.first() == QLatin1String("/shell")) return;
+void ShowStartupSplash(TAboutDlg& dialog, const std::vector<std::string>& arguments) {
+  if (!arguments.empty() && arguments.front() == "/shell") return;
   dialog.ShowWithTimer();
 }
 

@@ -5,6 +5,8 @@
 
 #include <QDialog>
 #include <QStringList>
+#include <string>
+#include <vector>
 
 class QFrame;
 class QLabel;
@@ -67,7 +69,7 @@ private:
 
 // Called once by the main window's creation with its command-line arguments
 // (without the program name): the splash, unless the first is "/shell".
-void ShowStartupSplash(TAboutDlg& dialog, const QStringList& arguments);
+void ShowStartupSplash(TAboutDlg& dialog, const std::vector<std::string>& arguments);
 // Help > "About... [F1]": the modal box, not while a slide show runs.
 void ShowAboutBox(TAboutDlg& dialog, bool slideShowRunning);
 

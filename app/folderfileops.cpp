@@ -274,7 +274,8 @@ bool TFolderViewForm::RenameOnDisk(const std::string& OldName, const std::string
   }
   if (BeforeFileRename) BeforeFileRename(To);
   // Never replacing: a file that took the name since the check stays.
-  const int Code = platform::RenameNoReplace(JoinPath(FFolderPath, OldName), To);
+  const std::string From = JoinPath(FFolderPath, OldName);
+  const int Code = FOwner ? FOwner->RenameOwnFile(From, To) : platform::RenameNoReplace(From, To);
   if (Code == 0) return true;
   Error = RenameFailureText(NewName, Code);
   return false;
@@ -284,7 +285,7 @@ void TFolderViewForm::RenameSelectedFile() {
   if (FClosing || FSelectedNames.size() != 1) return;
   const std::string OldName = FSelectedNames.front();
   const std::size_t Dot = OldName.rfind('.');
-  const QString Base = QString::fromStdString(Dot == std::string::npos ? OldName : OldName.substr(0, Dot));
+  const QString Base = FileNameText(Dot == std::string::npos ? OldName : OldName.substr(0, Dot));
   const std::string Ext = Dot == std::string::npos ? std::string() : OldName.substr(Dot);
 
   std::unique_ptr<TRenameDlg> Own;

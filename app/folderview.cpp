@@ -416,8 +416,8 @@ void TFolderViewForm::SetFolderPath(const std::string& Path) {
   // The shown picture follows only when it lies in this folder, whichever
   // view is current.
   const bool ShownHere =
-      Changed && FOwner && !FOwner->CurrentFileName().isEmpty() &&
-      FOwner->CurrentFilePath() == QString::fromStdString(JoinPath(FFolderPath, FOwner->CurrentFileName().toStdString()));
+      Changed && FOwner && !FOwner->CurrentNameBytes().empty() &&
+      FOwner->CurrentPathBytes() == JoinPath(FFolderPath, FOwner->CurrentNameBytes());
   FFolderPath = Path;
   const std::string Trimmed = WithoutTrailingDelimiter(Path);
   const std::size_t Slash = Trimmed.rfind('/');
@@ -426,8 +426,7 @@ void TFolderViewForm::SetFolderPath(const std::string& Path) {
   setWindowTitle(QString::fromStdString(Floating() ? FFolderPath : FFolderName));
   if (FOwner) FOwner->FolderTabsChanged();
   if (ShownHere)
-    FOwner->SetCurrentFileNames(FOwner->CurrentFileName(),
-                                QString::fromStdString(JoinPath(FFolderPath, FOwner->CurrentFileName().toStdString())));
+    FOwner->SetCurrentFileNames(FOwner->CurrentNameBytes(), JoinPath(FFolderPath, FOwner->CurrentNameBytes()));
   if (Changed && SxShellNotify->Active()) SxShellNotify->SetWatchFolder(WithoutTrailingDelimiter(FFolderPath));
 }
 
@@ -725,9 +724,8 @@ void TFolderViewForm::FlagFileSkipped(const std::string& Name) {
 }
 
 void TFolderViewForm::RenameFileItem(const std::string& OldName, const std::string& NewName, bool KeepRow) {
-  if (FOwner && FOwner->CurrentFilePath() == QString::fromStdString(JoinPath(FFolderPath, OldName)))
-    FOwner->SetCurrentFileNames(QString::fromStdString(NewName),
-                                QString::fromStdString(JoinPath(FFolderPath, NewName)));
+  if (FOwner && FOwner->CurrentPathBytes() == JoinPath(FFolderPath, OldName))
+    FOwner->SetCurrentFileNames(NewName, JoinPath(FFolderPath, NewName));
   const int Index = IndexOfName(OldName);
   if (Index < 0) return;
   FNames[static_cast<std::size_t>(Index)] = NewName;
@@ -921,8 +919,8 @@ void TFolderViewForm::ShowFirstSelected() {
   if (!FOwner) return;
   if (!FSelectedNames.empty()) {
     if (!FOwner->ThumbsShownOrHidden()) return;
-    const QString Path = QString::fromStdString(JoinPath(FFolderPath, FSelectedNames.front()));
-    if (Path == FOwner->CurrentFilePath() && FOwner->CurrentFolderView() == this) return;
+    const std::string Path = JoinPath(FFolderPath, FSelectedNames.front());
+    if (Path == FOwner->CurrentPathBytes() && FOwner->CurrentFolderView() == this) return;
     // The selection may have changed while the user was asked.
     if (!OwnerLetsPictureGo() || FSelectedNames.empty()) return;
     FOwner->ShowImageFile(this, FSelectedNames.front());
@@ -1184,7 +1182,7 @@ void TFolderViewForm::FileDeleted(const std::string& Path) {
 std::string TFolderViewForm::ShownName() const {
   if (!FOwner || FOwner->CurrentFolderView() != this) return std::string();
   bool InFolder = false;
-  const std::string Name = FileNameOf(FOwner->CurrentFilePath().toStdString(), InFolder);
+  const std::string Name = FileNameOf(FOwner->CurrentPathBytes(), InFolder);
   return InFolder ? Name : std::string();
 }
 

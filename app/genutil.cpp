@@ -116,6 +116,18 @@ bool IsPlainFileName(const std::string& Name) {
          Name.find('\0') == std::string::npos;
 }
 
+QString FileNameText(const std::string& Path) {
+  return QString::fromUtf8(Path.data(), static_cast<qsizetype>(Path.size()));
+}
+
+std::string NameOfPath(const std::string& Path) { return Path.substr(Path.rfind(PathDelim) + 1); }
+
+std::string FolderOfPath(const std::string& Path) {
+  const std::size_t Slash = Path.rfind(PathDelim);
+  if (Slash == std::string::npos) return std::string();
+  return Path.substr(0, Slash == 0 ? 1 : Slash);
+}
+
 std::string JoinPath(const std::string& Folder, const std::string& Name) {
   if (!Folder.empty() && Folder.back() == PathDelim) return Folder + Name;
   return Folder + PathDelim + Name;

@@ -8,6 +8,7 @@
 #include <vector>
 
 class QCursor;
+class QString;
 class QWidget;
 
 namespace app {
@@ -18,6 +19,16 @@ std::string JoinPath(const std::string& Folder, const std::string& Name);
 // A name that stays inside its folder: not empty, no "/" or NUL, not "."
 // or "..".
 bool IsPlainFileName(const std::string& Name);
+// File names and paths are kept as their bytes from the listing or the
+// command line to every call that acts on them: a name need not be UTF-8
+// (old archives, cameras), and no text conversion gives such bytes back.
+// The text of one for the screen only, bytes that are no UTF-8 shown as
+// U+FFFD.
+QString FileNameText(const std::string& Path);
+// The part of Path after its last delimiter, and the part before it (the
+// root for a file at the root).
+std::string NameOfPath(const std::string& Path);
+std::string FolderOfPath(const std::string& Path);
 
 // "%d bytes", or the size in KB, MB or GB with two decimals and the locale's
 // separators. 64-bit: a folder's total or a single video can pass 4 GB.

@@ -795,7 +795,7 @@ void TMainForm::FormsCreated() {
   }
   if (ToolBox) ToolBox->Host = FToolBoxHost.get();
   if (SaveAsForm && !SaveAsPrompt)
-    SaveAsPrompt = [this](const QString& current, QString& target, bool& openSaved) {
+    SaveAsPrompt = [this](const std::string& current, std::string& target, bool& openSaved) {
       // "Advanced..." edits the shown picture's own save parameters, the
       // ones the write then uses; linked only while the dialog is open, as
       // the dialog may outlive this window.
@@ -857,7 +857,7 @@ bool TMainForm::CanStepToAnotherPicture() const {
   const std::vector<std::string>& names = FCurrentFolderView->Names();
   return names.size() > 1 ||
          (names.size() == 1 &&
-          QString::fromStdString(JoinPath(FCurrentFolderView->GetFolderPath(), names.front())) != FCurrentFilePath);
+          JoinPath(FCurrentFolderView->GetFolderPath(), names.front()) != FCurrentFilePath);
 }
 
 // Asked about the picture only when the step can leave it: a scan with no
@@ -938,34 +938,48 @@ void TMainForm::ResizeImage(int width, int height) {
   UpdateModifiedState();
 }
 
+int TMainForm::RenameOwnFile(const std::string& from, const std::string& to) {
+  // The rename moves the file's change time on. The whole identity just
+  // before it tells the shown file as read or written from one another
+  // program rewrote in place, its size and time put back: only the first
+  // takes the renamed file's identity, the other stays to be asked about.
+  const TFileIdentity before = TFileIdentity::Of(from);
+  const int error = platform::RenameNoReplace(from, to);
+  if (error == 0 && before.Size >= 0 && before == FShownIdentity)
+    if (const TFileIdentity after = TFileIdentity::Of(to); after.SameContents(before)) FShownIdentity = after;
+  return error;
+}
+
 void TMainForm::RenameShownFile() {
   FinishPendingLoad();
   if (!HasImage() || FIsNewImage || !RenameDlg) return;
   // The shown file's own folder: the current view may show another one.
-  const QString shownPath = FCurrentFilePath;
-  const QFileInfo shown(shownPath);
-  if (!shown.isFile()) return;
-  const std::string folder = shown.absolutePath().toStdString();
-  const std::string oldName = shown.fileName().toStdString();
-  const std::string ext = shown.suffix().isEmpty() ? std::string() : "." + shown.suffix().toStdString();
-  RenameDlg->EdtNewFileName->setText(shown.completeBaseName());
-  RenameDlg->LblFileType->setText(QString::fromStdString(GetImageTypeDescription(shown.absoluteFilePath().toStdString())));
+  // The name's bytes are kept; the dialog shows them as text.
+  const std::string shownPath = FCurrentFilePath;
+  std::error_code fault;
+  if (!std::filesystem::is_regular_file(shownPath, fault)) return;
+  const std::string folder = FolderOfPath(shownPath);
+  const std::string oldName = NameOfPath(shownPath);
+  const std::size_t dot = oldName.rfind('.');
+  const std::string ext = dot == std::string::npos ? std::string() : oldName.substr(dot);
+  const QString base = FileNameText(oldName.substr(0, dot));
+  RenameDlg->EdtNewFileName->setText(base);
+  RenameDlg->LblFileType->setText(QString::fromStdString(GetImageTypeDescription(oldName)));
   std::string newName, newPath;
   // After an error the dialog comes back with the name entered, until a
   // name is taken or the user gives up.
   for (;;) {
     if (RenameDlg->ShowModal() != 1) return;
     const QString entered = RenameDlg->EdtNewFileName->text();
-    if (entered.isEmpty() || entered.compare(shown.completeBaseName(), Qt::CaseInsensitive) == 0) return;
+    if (entered.isEmpty() || entered.compare(base, Qt::CaseInsensitive) == 0) return;
     newName = entered.toStdString() + ext;
     newPath = JoinPath(folder, newName);
     QString text = RenameNameRefusal(entered);
     if (text.isEmpty()) {
       // Only a rename the user went on with settles the edit: one cancelled
       // leaves the file and the edit as they were.
-      if (!ReleaseShownFile({JoinPath(folder, oldName)}, true)) return;
-      const int error =
-          IsPlainFileName(newName) ? platform::RenameNoReplace(JoinPath(folder, oldName), newPath) : EINVAL;
+      if (!ReleaseShownFile({shownPath}, true)) return;
+      const int error = IsPlainFileName(newName) ? RenameOwnFile(shownPath, newPath) : EINVAL;
       if (error == 0) break;
       text = RenameFailureText(newName, error);
     }
@@ -975,8 +989,7 @@ void TMainForm::RenameShownFile() {
   for (TFolderViewForm* view : FFolderViews)
     if (view->GetFolderPath() == folder) view->RenameFileItem(oldName, newName, false);
   // The names follow when the renamed file is still the one shown.
-  if (FCurrentFilePath == shownPath)
-    SetCurrentFileNames(QString::fromStdString(newName), QString::fromStdString(newPath));
+  if (FCurrentFilePath == shownPath) SetCurrentFileNames(newName, newPath);
 }
 
 void TMainForm::EmailImages() {
@@ -988,8 +1001,8 @@ void TMainForm::EmailImages() {
     QStringList names;
     for (const std::string& n : FCurrentFolderView->SelectedNames()) names << QString::fromStdString(n);
     EmailSizeDlg->StartWithFiles(QString::fromStdString(FCurrentFolderView->GetFolderPath()), names);
-  } else if (QFileInfo(FCurrentFilePath).isFile()) {
-    EmailSizeDlg->StartWithFiles(QStringList{FCurrentFilePath});
+  } else if (std::error_code fault; std::filesystem::is_regular_file(FCurrentFilePath, fault)) {
+    EmailSizeDlg->StartWithFiles(QStringList{FileNameText(FCurrentFilePath)});
   }
   EmailSizeDlg->show();
   EmailSizeDlg->raise();
@@ -997,9 +1010,9 @@ void TMainForm::EmailImages() {
 
 void TMainForm::ShowFileProperties() {
   FinishPendingLoad();
-  if (!HasImage() || FCurrentFilePath.isEmpty()) return;
+  if (!HasImage() || FCurrentFilePath.empty()) return;
   wn::TWnObjectPropertiesDialog properties;
-  properties.ObjectName = FCurrentFilePath.toStdString();
+  properties.ObjectName = FCurrentFilePath;
   // The file manager may be slow to start or not there at all: the window
   // goes on meanwhile, and a refusal is told.
   properties.ExecuteAsync(this, [this](bool Shown) {

@@ -26,13 +26,13 @@
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
 #include "platform/application.h"
+#include "platform/shfileop.h"
 #include "platform/singleinstance.h"
 #include "platform/sound.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -46,6 +46,8 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <filesystem>
 
 namespace app {
 
@@ -132,7 +134,7 @@ void TMainSettings::Write() const {
   WriteSettingInt(MruSetting.Name, this->*MruSetting.Member);
 }
 
-TMainForm::TMainForm(const QStringList& arguments, platform::TDdeServerConv* server, QWidget* parent)
+TMainForm::TMainForm(const std::vector<std::string>& arguments, platform::TDdeServerConv* server, QWidget* parent)
     : QMainWindow(parent), FServer(server) {
   setObjectName(QStringLiteral("MainForm"));
   if (MainForm == nullptr) MainForm = this;
@@ -166,7 +168,7 @@ TMainForm::~TMainForm() {
   }
 }
 
-void TMainForm::FormCreate(const QStringList& arguments) {
+void TMainForm::FormCreate(const std::vector<std::string>& arguments) {
   SetMainFormPixelsPerInch(logicalDpiX());
   // The supporting collection's cursors, ready before its first control.
   wn::WnRegisterCursors();
@@ -247,27 +249,29 @@ void TMainForm::FormCreate(const QStringList& arguments) {
   SayKeptSettingsFiles();
   SayKeptSettingsFilesWhenMoved();
 
-  QString fileToOpen;
-  for (const QString& arg : arguments) {
-    const QFileInfo info(arg);
-    const QString suffix = info.suffix();
-    if (info.isDir()) {
+  std::string fileToOpen;
+  for (const std::string& arg : arguments) {
+    const std::string name = NameOfPath(arg);
+    const std::size_t dot = name.rfind('.');
+    std::error_code error;
+    if (std::filesystem::is_directory(arg, error)) {
       // A folder opens as a tab of its own.
       fileToOpen = arg;
-    } else if (rv::RvIsKnownFormat(arg.toStdString())) {
+    } else if (rv::RvIsKnownFormat(arg)) {
       fileToOpen = arg;
-    } else if (!suffix.isEmpty()) {
-      FHelpDlg->ShowUnsupportedFormat(arg);
+    } else if (dot != std::string::npos && dot + 1 < name.size()) {
+      FHelpDlg->ShowUnsupportedFormat(FileNameText(arg));
       FHelpDlg->ShowModal();
     }
   }
   // Still outside the event loop: a failure must reach the error path, not
   // end the start.
-  if (!fileToOpen.isEmpty())
-    platform::TApplication::Guarded([&] { OpenFolderView(QFileInfo(fileToOpen).absoluteFilePath()); });
+  if (!fileToOpen.empty())
+    platform::TApplication::Guarded([&] { OpenFolderView(platform::AbsoluteFilePath(fileToOpen)); });
   // The hand-off from later starts: held by the server until the start's
   // own folder is open, so that a hand-off of the same folder selects it.
-  if (FServer) FServer->SetOnExecuteMacro([this](const QStringList& macro) { Ptv_MainExecuteMacro(macro); });
+  if (FServer)
+    FServer->SetOnExecuteMacro([this](const std::vector<std::string>& macro) { Ptv_MainExecuteMacro(macro); });
 }
 
 void TMainForm::BuildControls() {
@@ -672,24 +676,24 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 
 // ---- Hand-off
 
-void TMainForm::Ptv_MainExecuteMacro(const QStringList& macro) {
+void TMainForm::Ptv_MainExecuteMacro(const std::vector<std::string>& macro) {
   FQuestion.NewStep();
-  if (macro.size() == 1 && macro[0] == QLatin1String("EXIT")) {
+  if (macro.size() == 1 && macro[0] == "EXIT") {
     close();
     return;
   }
-  if (!macro.isEmpty()) {
-    const QFileInfo info(macro[0]);
-    if (info.isDir()) {
+  if (!macro.empty()) {
+    std::error_code error;
+    if (std::filesystem::is_directory(macro[0], error)) {
       // A folder handed over opens as a tab, or its open tab is selected.
-      const std::string folder = info.absoluteFilePath().toStdString();
+      const std::string folder = platform::AbsoluteFilePath(macro[0]);
       TFolderViewForm* open = nullptr;
       for (TFolderViewForm* view : FFolderViews)
         if (view->GetFolderPath() == folder) open = view;
       if (open && !open->Floating()) ThumbPageControl->setCurrentWidget(open->parentWidget());
       // A new tab puts its first picture, or none, in place of the shown
       // one: an edit is asked about first, as Open Recent does.
-      if (!open && QuerySaveModified() != TLeaveAnswer::Kept) OpenFolderView(info.absoluteFilePath());
+      if (!open && QuerySaveModified() != TLeaveAnswer::Kept) OpenFolderView(folder);
     } else {
       OpenPath(macro[0], false);
     }

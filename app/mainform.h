@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/editquestion.h"
+#include "app/genutil.h"
 #include "app/pictureutil.h"
 #include "platform/colors.h"
 
@@ -105,13 +106,14 @@ extern const char* const TransitionSoundNames[11];
 
 class TMainForm : public QMainWindow {
 public:
-  // arguments: the command line without the program name. server: the
-  // conversation that has been listening since start-up (may be null).
-  TMainForm(const QStringList& arguments, platform::TDdeServerConv* server, QWidget* parent = nullptr);
+  // arguments: the command line without the program name, as its bytes.
+  // server: the conversation that has been listening since start-up (may
+  // be null).
+  TMainForm(const std::vector<std::string>& arguments, platform::TDdeServerConv* server, QWidget* parent = nullptr);
   ~TMainForm() override;
 
   // ---- Start-up and hand-off
-  void Ptv_MainExecuteMacro(const QStringList& macro);
+  void Ptv_MainExecuteMacro(const std::vector<std::string>& macro);
   // The session asks the program to end (a termination signal): the open
   // dialogs end as cancelled, save a question about the edit, a file that
   // cannot be read asks no more, and the window closes as File > Exit does;
@@ -121,8 +123,8 @@ public:
   void FormsCreated();
 
   // ---- Folder views and tabs
-  void OpenFolderView(const QString& path);
-  void OpenPath(const QString& path, bool refresh);
+  void OpenFolderView(const std::string& path);
+  void OpenPath(const std::string& path, bool refresh);
   void OpenImageFolder();
   void FolderViewClosed(TFolderViewForm* view);
   void AddFoldersMenuItem(QWidget* window, const QString& caption);
@@ -133,7 +135,7 @@ public:
   void RecentFolderClick(QAction* item);
   bool ValidateFolder(const QString& path);
   // Out of the recent folders, the menu and the Open Folder dialog's list.
-  void DropRecentFolder(const QString& path);
+  void DropRecentFolder(const std::string& path);
   void UpdateFolderTabHeight(QWidget* removing);
   void TabHackTimerTimer();
   // Puts a floating (or new) folder view into a new tab sheet.
@@ -248,6 +250,9 @@ public:
   int GifFrameIndex() const { return FGifFrameIndex; }
   // The animation's frames drawn onto its canvas so far: a tick draws one.
   int GifFramesDrawn() const { return FGifFramesDrawn; }
+  // The canvas pixels written into the picture view so far: a tick writes
+  // those it changed.
+  std::int64_t GifPixelsShown() const { return FGifPixelsShown; }
   // Shows frame index of the animation, composed anew; the ticks go on from
   // there.
   void SeekGifFrame(int index);
@@ -256,15 +261,27 @@ public:
   bool IsNewImage() const { return FIsNewImage; }
   bool OnlyRotated() const { return FOnlyRotated; }
   // An answer lets the shown picture's edit go unsaved.
-  bool DontAskToSave() const { return FQuestion.LetsGo(FCurrentFilePath.toStdString()); }
+  bool DontAskToSave() const { return FQuestion.LetsGo(FCurrentFilePath); }
   bool AutoFit() const { return FAutoFit; }
   // Set by a folder view around its step back to the previous picture.
   bool SteppingBackwards = false;
   bool Closing() const { return FClosing; }
-  QString CurrentFilePath() const { return FCurrentFilePath; }
-  QString CurrentFileName() const { return FCurrentFileName; }
-  // A rename of the shown file or its folder: the shown names follow.
-  void SetCurrentFileNames(const QString& name, const QString& path);
+  // The shown file's path and name as their bytes: what acts on the file
+  // takes these.
+  const std::string& CurrentPathBytes() const { return FCurrentFilePath; }
+  const std::string& CurrentNameBytes() const { return FCurrentFileName; }
+  // The same as the screen shows them.
+  QString CurrentFilePath() const { return FileNameText(FCurrentFilePath); }
+  QString CurrentFileName() const { return FileNameText(FCurrentFileName); }
+  // A rename of the shown file or its folder: the shown names follow. The
+  // file's identity stays as it was read or written: a rename by another
+  // program is a change the next save asks about.
+  void SetCurrentFileNames(const std::string& name, const std::string& path);
+  // The program's own rename of From to To, never over a file there
+  // (answers the error number, 0 when done). The shown picture's file keeps
+  // its identity through it only when it was still the file read or
+  // written just before.
+  int RenameOwnFile(const std::string& from, const std::string& to);
   bool Modified() const { return FModified; }
   // Marks the picture changed the way an edit does (the tool box and the
   // commands edit through the view's processing component).
@@ -273,7 +290,8 @@ public:
   // The save-as dialog's part of SaveImageAs: answers the modal result and,
   // for OK, the target and whether the saved file is to be opened. Unset:
   // the dialog is not there and the answer is Cancel.
-  std::function<int(const QString& current, QString& target, bool& openSaved)> SaveAsPrompt;
+  // The paths are their bytes.
+  std::function<int(const std::string& current, std::string& target, bool& openSaved)> SaveAsPrompt;
   // Played at every picture shown (the sound layer plays in-memory waves);
   // unset, nothing plays.
   static std::function<void(const QByteArray& wave)> PlayWave;
@@ -444,7 +462,7 @@ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-  void FormCreate(const QStringList& arguments);
+  void FormCreate(const std::vector<std::string>& arguments);
   void FormClose();
   void FormDestroy();
   void BuildMenus();
@@ -541,16 +559,28 @@ private:
   // The end, drop or replacement of the pending read: the waits re-check.
   void WakeReadWaits();
   void PlayTransitionSound();
-  void DrawGifFrame(int index, bool transparent);
+  // Draws the frame onto the canvas; only inside area (canvas coordinates)
+  // when one is given.
+  void DrawGifFrame(int index, bool transparent, const QRect* area = nullptr);
   // The area of the canvas back to the background.
   void ClearGifCanvas(const QRect& area);
+  // Notes an area of the canvas that changed; uncovers: it may show the
+  // background now.
+  void NoteGifChange(const QRect& area, bool uncovers);
   // The colour the canvas's background shows in under the frame index.
   QRgb GifBackground(int index) const;
+  // Where the frame lies on the canvas (it may reach beyond).
+  QRect GifFrameRect(int index) const;
   bool GifFrameFillsCanvas(int index) const;
   // The canvas of the frame current from all the frames it needs.
   void ComposeGifFrame(int current);
   // The canvas of the frame current from that of the one before it.
   void NextGifFrame(int current);
+  // The canvas of the first frame from that of the last: frame 0 put back
+  // where the loop changed it; false when composing it anew costs less.
+  bool RewindGifCanvas();
+  // Writes into the picture view what changed on the canvas since it was
+  // last shown, all of it when the view holds another picture.
   void ShowGifCanvas(QRgb background);
   // The end of a frames read: the current one's frames go into the hidden
   // thumbnail view and play; a dropped one is forgotten.
@@ -597,13 +627,17 @@ private:
   std::unique_ptr<THelpDlg> FHelpDlg;
   std::unique_ptr<TAboutDlg> FAboutDlg;
   TMainSettings FSettings;
-  QString FCurrentFileName;
-  QString FCurrentFilePath;
+  // Bytes, as the folder listing or the command line gave them.
+  std::string FCurrentFileName;
+  std::string FCurrentFilePath;
   // The shown picture's file as the program last read or wrote it.
   TFileIdentity FShownIdentity;
   // The bitmap the last save of an icon wrote beside it: a later save
   // replaces that one without a question, any other file there only with.
   TFileIdentity FBesideIdentity;
+  // The last WritePicture wrote nothing because another file had taken the
+  // target's place meanwhile (or the file there had changed).
+  bool FWriteFoundOther = false;
   TFolderViewForm* FCurrentFolderView = nullptr;
   std::vector<TFolderViewForm*> FFolderViews;
   // Every folder view not yet destroyed, closed ones waiting for their
@@ -642,6 +676,23 @@ private:
   QImage FGifUnder;
   QPoint FGifUnderAt;
   int FGifFramesDrawn = 0;
+  std::int64_t FGifPixelsShown = 0;
+  // The areas of the canvas changed since it was last shown; all of it
+  // after a composition anew.
+  std::vector<QRect> FGifChanged;
+  bool FGifChangedAll = true;
+  // Where the shown canvas may show the background: the transparent part of
+  // its last whole show and what frames cleared or put back since.
+  QRect FGifUncovered;
+  // The view's picture as the last show left it (its cache key, which any
+  // other change of the picture changes) and the background colour shown.
+  qint64 FGifShownKey = 0;
+  QRgb FGifShownBackground = 0;
+  // The areas changed since the canvas held the first frame as composed,
+  // while together they are smaller than the canvas (their area; -1: not
+  // known, the canvas holds another composition).
+  std::vector<QRect> FGifSinceFirst;
+  std::int64_t FGifSinceFirstArea = -1;
   // 0 the chosen one, 1 to 10 the named waves; empty when missing.
   QByteArray FTransitionSounds[11];
   int FWaitCursorDepth = 0;
@@ -675,7 +726,7 @@ private:
   // The percent of a scan at which the picture was last repainted.
   int FRepaintPercent = 0;
   // Slide show.
-  QString FStartPath;
+  std::string FStartPath;
   bool FFirstTick = false;
   bool FFullScreenBefore = false;
   bool FCursorHidden = false;

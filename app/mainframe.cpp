@@ -15,7 +15,6 @@
 
 #include <QApplication>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -52,9 +51,9 @@ TFolderViewForm* ViewOfSheet(QWidget* sheet) {
 
 } // namespace
 
-void TMainForm::OpenFolderView(const QString& path) {
-  const QFileInfo info(path);
-  if (!info.exists()) return;
+void TMainForm::OpenFolderView(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) return;
   auto* view = new TFolderViewForm(this);
   FLiveViews.push_back(view);
   // Docked and listed before it loads: the first picture's messages come
@@ -68,7 +67,7 @@ void TMainForm::OpenFolderView(const QString& path) {
   const bool wait = isVisible() && !HasImage() && !PictureLoadPending();
   if (wait) ShowPleaseWait(true);
   try {
-    view->LoadFolder(path.toStdString());
+    view->LoadFolder(path);
   } catch (...) {
     if (wait) ShowPleaseWait(false);
     throw;
@@ -86,18 +85,17 @@ void TMainForm::OpenFolderView(const QString& path) {
   AddFoldersMenuItem(view, QString());
 }
 
-void TMainForm::OpenPath(const QString& path, bool refresh) {
+void TMainForm::OpenPath(const std::string& path, bool refresh) {
   // Stopping the show and asking about a modified picture come first; the
   // request goes on unless the edit stays (a save that failed or was
   // cancelled).
   StopSlideShow();
   if (QuerySaveModified() == TLeaveAnswer::Kept) return;
-  const QFileInfo info(path);
-  if (!info.exists() || !info.isFile()) return;
-  const std::string full = info.absoluteFilePath().toStdString();
-  const std::size_t slash = full.rfind('/');
-  const std::string folder = full.substr(0, slash == 0 ? 1 : slash);
-  const std::string name = full.substr(slash + 1);
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return;
+  const std::string full = platform::AbsoluteFilePath(path);
+  const std::string folder = FolderOfPath(full);
+  const std::string name = NameOfPath(full);
   for (TFolderViewForm* view : FFolderViews) {
     // Exact text: another spelling of the folder opens another view.
     if (view->GetFolderPath() != folder) continue;
@@ -114,13 +112,13 @@ void TMainForm::OpenPath(const QString& path, bool refresh) {
     }
     return;
   }
-  OpenFolderView(QString::fromStdString(full));
+  OpenFolderView(full);
 }
 
 void TMainForm::ShowPleaseWait(bool shown) {
   if (!shown) {
     if (!PnlPleaseWait->isHidden()) PnlPleaseWait->hide();
-    const bool nothing = FCurrentFileName.isEmpty() && !HasImage();
+    const bool nothing = FCurrentFileName.empty() && !HasImage();
     LblToOpen->setVisible(nothing);
     OpenBtnImage->setVisible(nothing);
     return;
@@ -134,7 +132,7 @@ void TMainForm::ShowPleaseWait(bool shown) {
 }
 
 bool TMainForm::StillWaiting() const {
-  return !PnlPleaseWait->isHidden() && FCurrentFileName.isEmpty() && FCurrentFolderView &&
+  return !PnlPleaseWait->isHidden() && FCurrentFileName.empty() && FCurrentFolderView &&
          FCurrentFolderView->Listing();
 }
 
@@ -144,7 +142,7 @@ void TMainForm::OpenImageFolder() {
   if (OpenFolderForm->ShowModal() != 1) return;
   update();
   const TWaitCursor Wait;
-  OpenFolderView(OpenFolderForm->GetSelectedPath());
+  OpenFolderView(OpenFolderForm->GetSelectedPath().toStdString());
 }
 
 void TMainForm::DockFolderView(TFolderViewForm* view) {
@@ -375,13 +373,15 @@ void TMainForm::RebuildRecentFoldersMenu() {
 
 void TMainForm::RecentFolderClick(QAction* item) {
   if (FSlideShow) return;
-  const QString folder = wn::MruMenuItemText(item);
+  const std::string folder = wn::MruMenuItemBytes(item);
   std::error_code error;
-  if (!std::filesystem::is_directory(folder.toStdString(), error)) {
+  if (!std::filesystem::is_directory(folder, error)) {
     // Dropped before the message: its nested loop must not find it in the
     // menu again.
     DropRecentFolder(folder);
-    MessageDlg(windowTitle(), folder + QStringLiteral(" is not a valid Folder. It has been removed from the recent folders."),
+    MessageDlg(windowTitle(),
+               FileNameText(folder) +
+                   QStringLiteral(" is not a valid Folder. It has been removed from the recent folders."),
                QMessageBox::Critical, QMessageBox::Ok);
     return;
   }
@@ -396,16 +396,16 @@ bool TMainForm::ValidateFolder(const QString& path) {
   std::error_code error;
   if (std::filesystem::is_directory(path.toStdString(), error)) return true;
   MessageDlg(windowTitle(), QStringLiteral("Please choose a valid Folder"), QMessageBox::Critical, QMessageBox::Ok);
-  DropRecentFolder(path);
+  DropRecentFolder(path.toStdString());
   return false;
 }
 
-void TMainForm::DropRecentFolder(const QString& path) {
+void TMainForm::DropRecentFolder(const std::string& path) {
   if (FileMruList->Active()) {
-    const int index = FileMruList->FindString(path.toStdString());
+    const int index = FileMruList->FindString(path);
     if (index >= 0) FileMruList->DeleteItem(index);
   }
-  if (OpenFolderForm) OpenFolderForm->DropRecentPath(path);
+  if (OpenFolderForm) OpenFolderForm->DropRecentPath(FileNameText(path));
   RebuildRecentFoldersMenu();
 }
 
@@ -529,7 +529,7 @@ void TMainForm::ShowReplacedFile(const std::string& place) {
   // Its row and thumbnail are read again, and the shown picture (whose edit
   // was settled at the answer) shows the file now there.
   ReportFileWritten(place, true);
-  if (HasImage() && FCurrentFilePath.toStdString() == place) ReloadImage();
+  if (HasImage() && FCurrentFilePath == place) ReloadImage();
 }
 
 void TMainForm::NotifyFolderViews(bool afterPaste, const std::string& sourceFolder, const std::string& targetFolder) {

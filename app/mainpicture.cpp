@@ -15,13 +15,14 @@
 #include "image/io/rastrumio.h"
 #include "image/model/rastrumproc.h"
 #include "image/io/rvmio.h"
+#include "image/io/rvsafeio.h"
 #include "image/io/tiff/exif.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "platform/safesave.h"
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -76,14 +77,23 @@ bool AmongFiles(const std::string& path, const std::vector<std::string>& paths) 
   return false;
 }
 
-// Whether the two names lead to one place, through symbolic links and other
-// spellings of the folders: a write to one is a write to the other.
-bool SameFilePath(const std::string& one, const std::string& other) {
-  std::error_code error;
-  const std::filesystem::path first = std::filesystem::weakly_canonical(one, error);
-  if (error) return one == other;
-  const std::filesystem::path second = std::filesystem::weakly_canonical(other, error);
-  return error ? one == other : first == second;
+// Whether a write to Target writes the shown file at Shown: the same name,
+// or another spelling of the same file (a symbolic link, a bind mount, a
+// case-insensitive disk), which the write goes through to. The file itself
+// is compared, not its spelling. A second hard link is another name in a
+// folder: the write puts a new file there and leaves the shown one as it
+// was. A file of one link, or the same entry of the same folder, has no
+// other name.
+bool SameFilePath(const std::string& target, const std::string& shown) {
+  if (target == shown) return true;
+  struct stat file, status;
+  if (::stat(shown.c_str(), &file) != 0 || ::stat(target.c_str(), &status) != 0) return false;
+  if (status.st_dev != file.st_dev || status.st_ino != file.st_ino) return false;
+  if (status.st_nlink == 1) return true;
+  struct stat folder, targetFolder;
+  return NameOfPath(target) == NameOfPath(shown) && ::stat(FolderOfPath(shown).c_str(), &folder) == 0 &&
+         ::stat(FolderOfPath(target).c_str(), &targetFolder) == 0 && folder.st_dev == targetFolder.st_dev &&
+         folder.st_ino == targetFolder.st_ino;
 }
 
 // The open folder view that holds Path, if any: after a tab switch or a
@@ -110,17 +120,13 @@ void TMainForm::EndWaitCursor() {
 
 bool TMainForm::HasImage() const { return !RastrumView1->IsEmpty(); }
 
-void TMainForm::SetCurrentFileNames(const QString& name, const QString& path) {
+void TMainForm::SetCurrentFileNames(const std::string& name, const std::string& path) {
   FCurrentFileName = name;
   FCurrentFilePath = path;
-  // The program's own rename moves the file's change time on: the same file
-  // with the same contents is still the one read or written.
-  if (const TFileIdentity now = TFileIdentity::Of(path.toStdString()); now.SameContents(FShownIdentity))
-    FShownIdentity = now;
   UpdateFileStatusText();
 }
 
-QString TMainForm::LoadErrorText(const std::string& name) const { return QString::fromStdString(name); }
+QString TMainForm::LoadErrorText(const std::string& name) const { return FileNameText(name); }
 
 bool TMainForm::LoadFileIntoView(const std::string& path) {
   // A serial of its own, as a folder view's read has: another picture asked
@@ -128,7 +134,7 @@ bool TMainForm::LoadFileIntoView(const std::string& path) {
   // cleared has the screen, and this read's picture and identity would be
   // shown under the other's name.
   const unsigned serial = ++FPendingSerial;
-  const auto overtaken = [&] { return serial != FPendingSerial || FCurrentFilePath.toStdString() != path; };
+  const auto overtaken = [&] { return serial != FPendingSerial || FCurrentFilePath != path; };
   rv::TRastrumIO* io = RastrumView1->GetIO();
   auto load = std::make_unique<TPictureLoad>(
       *RastrumView1, path, this,
@@ -168,7 +174,7 @@ void TMainForm::ShowImageFile(TFolderViewForm* view, const std::string& name) {
   if (!view || FClosing) return;
   DropPendingLoad();
   FCurrentFolderView = view;
-  FCurrentFileName = QString::fromStdString(name);
+  FCurrentFileName = name;
   ShowPleaseWait(false);
   BeginWaitCursor();
   StartImageLoad(view, name, SteppingBackwards);
@@ -176,8 +182,8 @@ void TMainForm::ShowImageFile(TFolderViewForm* view, const std::string& name) {
 
 void TMainForm::StartImageLoad(TFolderViewForm* view, std::string current, bool backwards) {
   while (!view->Names().empty()) {
-    FCurrentFilePath = QString::fromStdString(JoinPath(view->GetFolderPath(), current));
-    const std::string path = FCurrentFilePath.toStdString();
+    FCurrentFilePath = JoinPath(view->GetFolderPath(), current);
+    const std::string path = FCurrentFilePath;
     if (IsFile(path)) {
       FBusy = true;
       const unsigned serial = ++FPendingSerial;
@@ -341,7 +347,7 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
   }
   int answer = 2;
   if (HelpDlg && !FQuestion.SessionEnding()) {
-    HelpDlg->PrepareLoadError(QString::fromStdString(current), QString::fromStdString(message), !tooLarge);
+    HelpDlg->PrepareLoadError(FileNameText(current), FileNameText(message), !tooLarge);
     answer = HelpDlg->ShowModal();
   }
   std::string next = "-";
@@ -373,7 +379,7 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
     return false;
   }
   current = next;
-  FCurrentFileName = QString::fromStdString(current);
+  FCurrentFileName = current;
   if (current.empty()) {
     EndImageLoad(view);
     return false;
@@ -383,11 +389,11 @@ bool TMainForm::HandleLoadError(TFolderViewForm* view, std::string& current, con
 
 void TMainForm::ReloadImage() {
   FinishPendingLoad();
-  const std::string path = FCurrentFilePath.toStdString();
+  const std::string path = FCurrentFilePath;
   // Through the folder view only when it is the shown file's own folder;
   // otherwise the file is read again from its own path.
   if (FCurrentFolderView && !path.empty() && ViewHolding({FCurrentFolderView}, path)) {
-    ShowImageFile(FCurrentFolderView, FCurrentFileName.toStdString());
+    ShowImageFile(FCurrentFolderView, FCurrentFileName);
     return;
   }
   if (!IsFile(path)) return;
@@ -404,7 +410,7 @@ void TMainForm::ReloadImage() {
   } catch (const std::exception& error) {
     FBusy = false;
     if (HelpDlg) {
-      HelpDlg->PrepareLoadError(QFileInfo(FCurrentFilePath).fileName(), QString::fromUtf8(error.what()), false);
+      HelpDlg->PrepareLoadError(FileNameText(NameOfPath(path)), QString::fromUtf8(error.what()), false);
       HelpDlg->ShowModal();
     }
   }
@@ -446,10 +452,13 @@ void TMainForm::UpdateModifiedState() {
 }
 
 void TMainForm::UpdateFileStatusText() {
-  if (HasImage() && !FCurrentFileName.isEmpty()) {
+  // A read on its way to replace the picture holds the next file's names
+  // already: the texts stay the shown picture's until its successor shows.
+  if (FPendingLoad && HasImage()) return;
+  if (HasImage() && !FCurrentFileName.empty()) {
     const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
-    QString text = FCurrentFileName + QStringLiteral(" (") + QString::number(bitmap->Width()) + QLatin1Char('x') +
-                   QString::number(bitmap->Height()) + QLatin1Char(')');
+    QString text = FileNameText(FCurrentFileName) + QStringLiteral(" (") + QString::number(bitmap->Width()) +
+                   QLatin1Char('x') + QString::number(bitmap->Height()) + QLatin1Char(')');
     if (FModified) text += QStringLiteral(" (Modified)");
     // A drawing whose play stopped at its bounds shows what fit: say so.
     if (RastrumView1->GetIO()->Params().MetafileShapesLeftOut > 0) text += QStringLiteral(" (Not every shape drawn)");
@@ -458,11 +467,11 @@ void TMainForm::UpdateFileStatusText() {
     SetStatusPanelText(0, QString());
   }
   QString caption = QStringLiteral("Pictrova by Halvenworth");
-  if (!FCurrentFilePath.isEmpty()) {
-    caption = QStringLiteral("Pictrova - ") + FCurrentFilePath;
+  if (!FCurrentFilePath.empty()) {
+    caption = QStringLiteral("Pictrova - ") + FileNameText(FCurrentFilePath);
     if (FModified) caption += QLatin1Char('*');
   } else if (FCurrentFolderView) {
-    caption = QStringLiteral("Pictrova - ") + QString::fromStdString(FCurrentFolderView->GetFolderPath());
+    caption = QStringLiteral("Pictrova - ") + FileNameText(FCurrentFolderView->GetFolderPath());
   }
   setWindowTitle(caption);
 }
@@ -472,7 +481,7 @@ void TMainForm::UpdateFileStatusText() {
 bool TMainForm::WithoutOwnFile() const {
   // A file gone by any road (the program's own delete or move, another
   // program's) is no place to write the picture back to.
-  return FIsNewImage || !QFileInfo(FCurrentFilePath).isAbsolute() || Gone(FCurrentFilePath.toStdString());
+  return FIsNewImage || FCurrentFilePath.empty() || FCurrentFilePath.front() != '/' || Gone(FCurrentFilePath);
 }
 
 TMainForm::TLeaveAnswer TMainForm::QuerySaveModified() {
@@ -507,7 +516,7 @@ TMainForm::TLeaveAnswer TMainForm::AskAboutEdit() {
   const platform::TBitmap* bitmap = RastrumView1->GetBitmap();
   const int smaller = std::min(bitmap->Width(), bitmap->Height());
   const bool withoutFile = WithoutOwnFile();
-  const std::string path = FCurrentFilePath.toStdString();
+  const std::string path = FCurrentFilePath;
   const bool letGo = FQuestion.LetsGo(path);
   // A save that failed keeps the picture and its edit on screen: the caller
   // stops. After a failed silent save the user is asked, so that another
@@ -559,7 +568,7 @@ TMainForm::TLeaveAnswer TMainForm::LeaveAnswerOf(TSaveAsOutcome outcome) {
     return TLeaveAnswer::OtherShown;
   case TSaveAsOutcome::Written:
   case TSaveAsOutcome::Discarded:
-    if (FModified) FQuestion.LetGo(FCurrentFilePath.toStdString());
+    if (FModified) FQuestion.LetGo(FCurrentFilePath);
     return TLeaveAnswer::Go;
   case TSaveAsOutcome::Failed:
   case TSaveAsOutcome::Cancelled:
@@ -570,13 +579,13 @@ TMainForm::TLeaveAnswer TMainForm::LeaveAnswerOf(TSaveAsOutcome outcome) {
 
 bool TMainForm::ReleaseShownFile(const std::vector<std::string>& paths, bool shows) {
   FinishPendingLoad();
-  if (!HasImage() || !FModified || !AmongFiles(FCurrentFilePath.toStdString(), paths)) return true;
+  if (!HasImage() || !FModified || !AmongFiles(FCurrentFilePath, paths)) return true;
   // The edit kept, or a copy saved and opened in the picture's place: the
   // operation stops, as a step to another picture would.
   if (QuerySaveModified() != TLeaveAnswer::Go) return false;
   // Discarded, or saved only as a copy: the picture shows its file again.
   if (shows && FModified) {
-    const QString shown = FCurrentFilePath;
+    const std::string shown = FCurrentFilePath;
     ReloadImage();
     const unsigned serial = FPendingSerial;
     FinishPendingLoad();
@@ -593,6 +602,7 @@ bool TMainForm::ReleaseShownFile(const std::vector<std::string>& paths, bool sho
 bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const QString& convertMessage,
                              bool ownFile) {
   FBusy = true;
+  FWriteFoundOther = false;
   // Turned or flipped pixels are the picture as the user made it upright: a
   // camera's orientation written with them would turn them once more. The
   // shown file's own orientation stays for what it holds.
@@ -629,6 +639,10 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
     if (ownFile) FShownIdentity = TFileIdentity::Of(target);
     FBusy = false;
     return true;
+  } catch (const platform::EFileChanged&) {
+    // Nothing was written over: the caller asks about the file now there.
+    FBusy = false;
+    FWriteFoundOther = true;
   } catch (const EConvertError&) {
     FBusy = false;
     MessageDlg(windowTitle(), convertMessage, QMessageBox::Critical, QMessageBox::Ok);
@@ -673,7 +687,7 @@ bool TMainForm::SaveModifiedImage() {
 }
 
 bool TMainForm::ShownFileChanged() const {
-  return TFileIdentity::Of(FCurrentFilePath.toStdString()) != FShownIdentity;
+  return TFileIdentity::Of(FCurrentFilePath) != FShownIdentity;
 }
 
 TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
@@ -684,7 +698,7 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
   // A picture with no file of its own is never written to a bare name (the
   // program's working folder): the user says where.
   if (WithoutOwnFile()) return SaveImageAsOutcome();
-  std::string target = FCurrentFilePath.toStdString();
+  std::string target = FCurrentFilePath;
   const std::string ext = LowerFileExt(target);
   // Icons and cursors have no writer: the picture goes beside them as a bitmap.
   const bool beside = ext == ".ico" || ext == ".cur";
@@ -695,11 +709,11 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
     const unsigned serial = FPendingSerial;
     int answer = 0;
     if (HelpDlg) {
-      HelpDlg->PromptFileChanged(FCurrentFileName);
+      HelpDlg->PromptFileChanged(FileNameText(FCurrentFileName));
       answer = HelpDlg->ShowModal();
     }
     // The picture asked about is still the one shown, with its edit.
-    if (serial != FPendingSerial || PictureLoadPending() || FCurrentFilePath.toStdString() != target || !FModified)
+    if (serial != FPendingSerial || PictureLoadPending() || FCurrentFilePath != target || !FModified)
       return TSaveAsOutcome::Cancelled;
     if (answer == 2) return SaveImageAsOutcome();
     if (answer == 3) return TSaveAsOutcome::Discarded;
@@ -707,16 +721,22 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
   }
   // The bitmap's name beside an icon may be the user's own file.
   if (beside && IsFile(target) && TFileIdentity::Of(target) != FBesideIdentity) {
-    const QString question = QString::fromStdString(target) + QStringLiteral(" already exists!\nDo you want to replace it?");
+    const QString question = FileNameText(target) + QStringLiteral(" already exists!\nDo you want to replace it?");
     const int answer =
         MessageDlg(windowTitle(), question, QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     // The picture asked about is still the one shown, with its edit.
-    if (FCurrentFilePath.toStdString() + ".bmp" != target || !FModified || answer != QMessageBox::Yes)
+    if (FCurrentFilePath + ".bmp" != target || !FModified || answer != QMessageBox::Yes)
       return TSaveAsOutcome::Cancelled;
   }
   BeginWaitCursor();
   const bool existed = IsFile(target);
   const bool written = WritePicture(target, false, QStringLiteral("Error saving modified file!"), !beside);
+  // Another file took the picture's place while it was written: asked
+  // about as before a save.
+  if (!written && FWriteFoundOther) {
+    EndWaitCursor();
+    return SaveShownPicture();
+  }
   if (written && beside) FBesideIdentity = TFileIdentity::Of(target);
   if (written) {
     PictureSaved();
@@ -747,9 +767,9 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
   if (SlideShowTimerOn() || !HasImage()) return TSaveAsOutcome::Cancelled;
   rv::TIOParamsVals& params = RastrumView1->GetIO()->Params();
   if (params.JpegQuality == 50) params.JpegQuality = 80;
-  QString target;
+  std::string target;
   bool openSaved = false;
-  const QString shown = FCurrentFilePath;
+  const std::string shown = FCurrentFilePath;
   const unsigned serial = FPendingSerial;
   const int result = SaveAsPrompt ? SaveAsPrompt(FCurrentFilePath, target, openSaved) : 2;
   // A cancelled dialog leaves the edit as it was, still to be asked about
@@ -758,14 +778,14 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
     return TSaveAsOutcome::Cancelled;
   BeginWaitCursor();
   TSaveAsOutcome outcome = TSaveAsOutcome::Failed;
-  std::string path = target.toStdString();
-  if (LowerFileExt(path).empty()) path += LowerFileExt(FCurrentFileName.toStdString());
+  std::string path = target;
+  if (LowerFileExt(path).empty()) path += LowerFileExt(FCurrentFileName);
   const bool existed = IsFile(path);
   // Asked before the write, which puts a new file in the old one's place.
   // Another name of the shown file (a hard link) is another file's place:
   // the write puts a new file there and leaves the shown one as it was, so
   // the picture is saved only as a copy.
-  const bool other = !SameFilePath(path, FCurrentFilePath.toStdString());
+  const bool other = !SameFilePath(path, FCurrentFilePath);
   const bool withoutFile = WithoutOwnFile();
   if (WritePicture(path, true, QStringLiteral("Error converting to selected file format!"), withoutFile || !other)) {
     outcome = TSaveAsOutcome::Written;
@@ -776,19 +796,24 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
       // Saved: leaving it for the copy asks nothing.
       PictureSaved();
       UpdateModifiedState();
-      OpenPath(QString::fromStdString(path), true);
+      OpenPath(path, true);
       outcome = TSaveAsOutcome::Opened;
       ReportFileWritten(path, existed);
     } else if (withoutFile) {
       // The picture had no file: the one written becomes its own, as
       // opening it would make it, so that a later save goes there.
       PictureSaved();
-      SetCurrentFileNames(QFileInfo(QString::fromStdString(path)).fileName(), QString::fromStdString(path));
+      SetCurrentFileNames(NameOfPath(path), path);
     } else if (!other) {
       // Written over the shown file itself: it holds the picture now.
       PictureSaved();
       ReportFileWritten(path, existed);
     }
+  } else if (FWriteFoundOther) {
+    MessageDlg(windowTitle(),
+               QStringLiteral("Another program changed ") + QString::fromStdString(path) +
+                   QStringLiteral(" while the picture was saved: it was not written over."),
+               QMessageBox::Critical, QMessageBox::Ok);
   }
   EndWaitCursor();
   UpdateModifiedState();
@@ -845,14 +870,49 @@ namespace {
 
 QRgb FrameColour(const rv::TRGB& C) { return qRgb(C.r, C.g, C.b); }
 
+// The canvas the frames are composed on: their rectangles together, from
+// the screen's top-left corner and inside the logical screen (a screen of
+// no size holds them all). A frame that would take it past the pixel cap
+// stays out and is drawn clipped: frames far apart, a few bytes each, must
+// not make it gigabytes.
+QSize GifCanvasSize(rv::TRastrumMView& frames) {
+  std::int64_t width = 0, height = 0;
+  for (int i = 0; i < frames.ImageCount(); ++i) {
+    const rv::TIOParamsVals* p = frames.GetMIO()->GetParams(i);
+    if (!p) continue;
+    QRect placed(p->GifXPos, p->GifYPos, frames.ImageFullWidth(i), frames.ImageFullHeight(i));
+    if (p->GifScreenWidth > 0 && p->GifScreenHeight > 0)
+      placed &= QRect(0, 0, p->GifScreenWidth, p->GifScreenHeight);
+    if (placed.isEmpty()) continue;
+    const std::int64_t w = std::max<std::int64_t>(width, placed.right() + 1);
+    const std::int64_t h = std::max<std::int64_t>(height, placed.bottom() + 1);
+    if (w * h > rv::RvMaxPixels()) continue;
+    width = w;
+    height = h;
+  }
+  return {static_cast<int>(width), static_cast<int>(height)};
+}
+
 } // namespace
 
-void TMainForm::DrawGifFrame(int index, bool transparent) {
-  rv::TIOParamsVals* params = RastrumMView1->GetMIO()->GetParams(index);
-  platform::TBitmap* frame = RastrumMView1->GetImageBitmap(index);
-  if (!params || !frame) return;
-  QImage picture = frame->ToImage().convertToFormat(QImage::Format_ARGB32);
-  RastrumMView1->ReleaseImageBitmap(frame);
+QRect TMainForm::GifFrameRect(int index) const {
+  const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(index);
+  if (!p) return {};
+  return {p->GifXPos, p->GifYPos, RastrumMView1->ImageFullWidth(index), RastrumMView1->ImageFullHeight(index)};
+}
+
+void TMainForm::DrawGifFrame(int index, bool transparent, const QRect* area) {
+  const rv::TIOParamsVals* params = RastrumMView1->GetMIO()->GetParams(index);
+  if (!params) return;
+  const QRect placed = GifFrameRect(index);
+  QRect covered = placed & FGifCanvas.rect();
+  if (area) covered &= *area;
+  else ++FGifFramesDrawn;
+  if (covered.isEmpty()) return;
+  // Only the part drawn is read: a part of a large frame costs what it holds.
+  QImage picture =
+      RastrumMView1->ImageArea(index, covered.translated(-placed.topLeft())).convertToFormat(QImage::Format_ARGB32);
+  if (picture.isNull()) return;
   if (transparent) {
     // The frame's transparent colour lets the canvas show through.
     const QRgb key = FrameColour(params->GifTransparentColor) & 0xFFFFFFu;
@@ -863,20 +923,38 @@ void TMainForm::DrawGifFrame(int index, bool transparent) {
     }
   }
   // A frame that restores what it covers keeps a copy of it.
-  const QRect covered = QRect(params->GifXPos, params->GifYPos, picture.width(), picture.height()) & FGifCanvas.rect();
-  if (params->GifDisposal > 2 && !covered.isEmpty()) {
+  if (!area && params->GifDisposal > 2) {
     FGifUnder = FGifCanvas.copy(covered);
     FGifUnderAt = covered.topLeft();
   }
-  ++FGifFramesDrawn;
   QPainter painter(&FGifCanvas);
-  painter.drawImage(params->GifXPos, params->GifYPos, picture);
+  painter.drawImage(covered.topLeft(), picture);
+  NoteGifChange(covered, false);
 }
 
 void TMainForm::ClearGifCanvas(const QRect& area) {
+  const QRect cleared = area & FGifCanvas.rect();
+  if (cleared.isEmpty()) return;
   QPainter painter(&FGifCanvas);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
-  painter.fillRect(area, Qt::transparent);
+  painter.fillRect(cleared, Qt::transparent);
+  NoteGifChange(cleared, true);
+}
+
+void TMainForm::NoteGifChange(const QRect& area, bool uncovers) {
+  if (area.isEmpty()) return;
+  if (!FGifChangedAll) FGifChanged.push_back(area);
+  if (uncovers) FGifUncovered |= area;
+  if (FGifSinceFirstArea < 0) return;
+  // Composing the first frame anew costs the canvas's area: changes beyond
+  // that are not worth putting back one by one.
+  FGifSinceFirstArea += std::int64_t{area.width()} * area.height();
+  if (FGifSinceFirstArea > std::int64_t{FGifCanvas.width()} * FGifCanvas.height()) {
+    FGifSinceFirstArea = -1;
+    std::vector<QRect>().swap(FGifSinceFirst);
+  } else {
+    FGifSinceFirst.push_back(area);
+  }
 }
 
 QRgb TMainForm::GifBackground(int index) const {
@@ -886,22 +964,26 @@ QRgb TMainForm::GifBackground(int index) const {
   return qRgb(platform::GetRValue(rgb), platform::GetGValue(rgb), platform::GetBValue(rgb));
 }
 
-bool TMainForm::GifFrameFillsCanvas(int index) const {
-  return RastrumMView1->ImageFullWidth(index) == FGifCanvas.width() &&
-         RastrumMView1->ImageFullHeight(index) == FGifCanvas.height();
-}
+bool TMainForm::GifFrameFillsCanvas(int index) const { return GifFrameRect(index).contains(FGifCanvas.rect()); }
 
 void TMainForm::ComposeGifFrame(int current) {
   auto frameInfo = [this](int index) { return RastrumMView1->GetMIO()->GetParams(index); };
   FGifUnder = QImage();
+  FGifChangedAll = true;
+  FGifChanged.clear();
+  FGifSinceFirstArea = -1;
+  std::vector<QRect>().swap(FGifSinceFirst);
   FGifCanvas.fill(Qt::transparent);
-  // The base: the last full-size frame before this one that covers what
-  // came before it.
+  // The base: the last frame over the whole canvas that hides all before
+  // it: opaque and left in place (or the frame on show, unless the next
+  // tick puts back what it covers), or cleared. One that puts back what it
+  // covered hides nothing.
   int base = 0;
   for (int i = current; i >= 1; --i) {
     const rv::TIOParamsVals* p = frameInfo(i);
-    if (!p) continue;
-    if (GifFrameFillsCanvas(i) && (!p->GifHasTransparentColor || (p->GifDisposal == 2 && i < current))) {
+    if (!p || !GifFrameFillsCanvas(i)) continue;
+    const bool stays = p->GifDisposal <= 1 || (i == current && p->GifDisposal == 2);
+    if ((!p->GifHasTransparentColor && stays) || (p->GifDisposal == 2 && i < current)) {
       base = i;
       break;
     }
@@ -909,57 +991,121 @@ void TMainForm::ComposeGifFrame(int current) {
   for (int i = base; i < current; ++i) {
     const rv::TIOParamsVals* p = frameInfo(i);
     if (!p) continue;
-    if (p->GifDisposal <= 1)
-      DrawGifFrame(i, p->GifHasTransparentColor);
-    else if (p->GifDisposal == 2 && i > base)
-      ClearGifCanvas(
-          QRect(p->GifXPos, p->GifYPos, RastrumMView1->ImageFullWidth(i), RastrumMView1->ImageFullHeight(i)));
+    if (p->GifDisposal <= 1) DrawGifFrame(i, p->GifHasTransparentColor);
+    else if (p->GifDisposal == 2 && i > base) ClearGifCanvas(GifFrameRect(i));
   }
   // Only the frame on show may restore what it covers.
   FGifUnder = QImage();
   const rv::TIOParamsVals* p = frameInfo(current);
   DrawGifFrame(current, p && p->GifHasTransparentColor);
   FGifComposed = current;
+  if (current == 0) FGifSinceFirstArea = 0;
 }
 
 void TMainForm::NextGifFrame(int current) {
-  // What the frame before leaves for this one, as the full composition
-  // would have it: a full-size frame cleared takes all before it along.
+  // What the frame before leaves for this one.
   const int previous = current - 1;
   if (const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(previous)) {
     if (p->GifDisposal == 2) {
-      if (GifFrameFillsCanvas(previous)) FGifCanvas.fill(Qt::transparent);
-      else
-        ClearGifCanvas(QRect(p->GifXPos, p->GifYPos, RastrumMView1->ImageFullWidth(previous),
-                             RastrumMView1->ImageFullHeight(previous)));
+      ClearGifCanvas(GifFrameRect(previous));
     } else if (p->GifDisposal > 2 && !FGifUnder.isNull()) {
       QPainter painter(&FGifCanvas);
       painter.setCompositionMode(QPainter::CompositionMode_Source);
       painter.drawImage(FGifUnderAt, FGifUnder);
+      NoteGifChange(QRect(FGifUnderAt, FGifUnder.size()), true);
     }
   }
   FGifUnder = QImage();
   const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(current);
-  // An opaque full-size frame starts the composition anew, wherever it lies.
-  if (p && !p->GifHasTransparentColor && GifFrameFillsCanvas(current)) FGifCanvas.fill(Qt::transparent);
   DrawGifFrame(current, p && p->GifHasTransparentColor);
   FGifComposed = current;
 }
 
-void TMainForm::ShowGifCanvas(QRgb background) {
-  QImage shown(FGifCanvas.size(), QImage::Format_RGB32);
-  for (int y = 0; y < shown.height(); ++y) {
-    const auto* from = reinterpret_cast<const QRgb*>(FGifCanvas.constScanLine(y));
-    auto* to = reinterpret_cast<QRgb*>(shown.scanLine(y));
-    for (int x = 0; x < shown.width(); ++x) to[x] = qAlpha(from[x]) != 0 ? from[x] : background;
+bool TMainForm::RewindGifCanvas() {
+  const rv::TIOParamsVals* first = RastrumMView1->GetMIO()->GetParams(0);
+  // A first frame that puts back what it covers would need that copy too.
+  if (!first || first->GifDisposal > 2 || FGifSinceFirstArea < 0 ||
+      FGifComposed != RastrumMView1->ImageCount() - 1)
+    return false;
+  std::vector<QRect> changed;
+  changed.swap(FGifSinceFirst);
+  FGifSinceFirstArea = -1;
+  FGifUnder = QImage();
+  for (const QRect& area : changed) {
+    ClearGifCanvas(area);
+    DrawGifFrame(0, first->GifHasTransparentColor, &area);
   }
-  platform::TBitmap bitmap;
-  bitmap.SetImage(shown);
+  ++FGifFramesDrawn;
+  FGifComposed = 0;
+  FGifSinceFirstArea = 0;
+  return true;
+}
+
+void TMainForm::ShowGifCanvas(QRgb background) {
+  platform::TBitmap& shown = *RastrumView1->GetBitmap();
+  const QRect all = FGifCanvas.rect();
+  // The view keeps what the last show wrote, unless its picture changed
+  // since (an edit and its undo, a save, another picture).
+  const bool kept = !FGifChangedAll && FGifShownKey != 0 && shown.Image().cacheKey() == FGifShownKey &&
+                    shown.PixelFormat() == platform::pf24bit && shown.Width() == all.width() &&
+                    shown.Height() == all.height();
+  std::vector<QRect> areas;
+  if (kept) {
+    areas.swap(FGifChanged);
+    // A background of another colour shows wherever the canvas is clear.
+    if (background != FGifShownBackground && !FGifUncovered.isEmpty()) areas.push_back(FGifUncovered);
+  } else {
+    if (shown.PixelFormat() != platform::pf24bit || shown.Width() != all.width() || shown.Height() != all.height()) {
+      shown.SetSize(1, 1);
+      shown.SetPixelFormat(platform::pf24bit);
+      shown.SetSize(all.width(), all.height());
+    }
+    areas = {all};
+  }
+  FGifChanged.clear();
+  FGifChangedAll = false;
+  FGifShownKey = 0;
+  QImage& to = shown.Image();
+  if (to.isNull() || to.size() != all.size()) return;
+  // The clear part of a whole show, by its bounds.
+  int clearLeft = all.width(), clearTop = all.height(), clearRight = -1, clearBottom = -1;
+  std::uint8_t* const bits = to.bits();
+  const auto stride = static_cast<std::size_t>(to.bytesPerLine());
+  for (const QRect& area : areas) {
+    const QRect a = area & all;
+    if (a.isEmpty()) continue;
+    for (int y = a.top(); y <= a.bottom(); ++y) {
+      const auto* from = reinterpret_cast<const QRgb*>(FGifCanvas.constScanLine(y));
+      std::uint8_t* row = bits + static_cast<std::size_t>(y) * stride;
+      for (int x = a.left(); x <= a.right(); ++x) {
+        QRgb c = from[x];
+        if (qAlpha(c) == 0) {
+          c = background;
+          clearLeft = std::min(clearLeft, x);
+          clearRight = std::max(clearRight, x);
+          clearTop = std::min(clearTop, y);
+          clearBottom = y;
+        }
+        row[3 * x] = static_cast<std::uint8_t>(qBlue(c));
+        row[3 * x + 1] = static_cast<std::uint8_t>(qGreen(c));
+        row[3 * x + 2] = static_cast<std::uint8_t>(qRed(c));
+      }
+    }
+    FGifPixelsShown += std::int64_t{a.width()} * a.height();
+  }
+  if (!kept) FGifUncovered = clearRight < 0 ? QRect() : QRect(QPoint(clearLeft, clearTop), QPoint(clearRight, clearBottom));
   // A frame is no change of the picture: the modified state stays.
   const bool busy = FBusy;
   FBusy = true;
-  RastrumView1->Assign(&bitmap);
+  if (kept) {
+    RastrumView1->ImageAreasChange(areas);
+  } else {
+    RastrumView1->Update();
+    RastrumView1->ImageChange();
+  }
   FBusy = busy;
+  FGifShownKey = shown.Image().cacheKey();
+  FGifShownBackground = background;
 }
 
 void TMainForm::LoadImageIntoView() {
@@ -967,12 +1113,12 @@ void TMainForm::LoadImageIntoView() {
   RastrumMView1->Clear();
   FGifComposed = -1;
   GifTimer->stop();
-  if (LowerFileExt(FCurrentFilePath.toStdString()) != ".gif") return;
+  if (LowerFileExt(FCurrentFilePath) != ".gif") return;
   // The frames are read on a worker, as the picture was: the window answers
   // while a long animation is read, and a move to another picture drops the
   // read.
   const unsigned serial = ++FFramesSerial;
-  FFramesLoad = std::make_unique<TFramesLoad>(*RastrumMView1, FCurrentFilePath.toStdString(), this,
+  FFramesLoad = std::make_unique<TFramesLoad>(*RastrumMView1, FCurrentFilePath, this,
                                               [this, serial] { FramesEnded(serial); });
 }
 
@@ -997,32 +1143,28 @@ void TMainForm::ShowFrames() {
   load.reset();
   FGifComposed = -1;
   const int frames = RastrumMView1->ImageCount();
-  int width = 0, height = 0;
-  for (int i = 0; i < frames; ++i) {
-    width = std::max(width, RastrumMView1->ImageFullWidth(i));
-    height = std::max(height, RastrumMView1->ImageFullHeight(i));
-  }
-  if (frames > 0 && width > 0 && height > 0) {
+  const QSize canvas = GifCanvasSize(*RastrumMView1);
+  FGifCanvas = QImage();
+  if (frames > 0 && !canvas.isEmpty()) {
     // The canvas is this animation's also while an edit stays on show: the
     // frames play from the start once the edit is undone.
     FGifFrameIndex = 0;
-    FGifCanvas = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+    FGifCanvas = QImage(canvas, QImage::Format_ARGB32_Premultiplied);
     // A picture edited while its frames were read keeps the edit on show.
-    if (!FModified) {
+    if (!FGifCanvas.isNull() && !FModified) {
+      ComposeGifFrame(0);
+      ShowGifCanvas(GifBackground(0));
+      // The picture is the canvas now, which can be larger than the frame read.
+      UpdateFileStatusText();
       const rv::TIOParamsVals* first = RastrumMView1->GetMIO()->GetParams(0);
-      const bool transparent = first && first->GifHasTransparentColor;
-      FGifUnder = QImage();
-      FGifCanvas.fill(Qt::transparent);
-      DrawGifFrame(0, transparent);
-      FGifComposed = 0;
-      ShowGifCanvas(first ? FrameColour(transparent ? first->GifTransparentColor : first->GifBackground)
-                          : qRgb(0, 0, 0));
       GifTimer->setInterval(
           GifDelayToInterval(static_cast<std::uint32_t>(std::max(first ? first->GifDelayTime : 0, 0))));
     }
   }
-  if (frames > 1 && FSettings.AnimateGif && !SlideShowTimerOn() && !FModified) GifTimer->start();
-  else GifTimer->stop();
+  if (frames > 1 && !FGifCanvas.isNull() && FSettings.AnimateGif && !SlideShowTimerOn() && !FModified)
+    GifTimer->start();
+  else
+    GifTimer->stop();
 }
 
 void TMainForm::SeekGifFrame(int index) {
@@ -1037,16 +1179,17 @@ void TMainForm::SeekGifFrame(int index) {
 void TMainForm::GifTimerTimer() {
   if (FSlideShow) return;
   const int frames = RastrumMView1->ImageCount();
-  if (!FSettings.AnimateGif || !HasImage() || frames == 0) {
+  if (!FSettings.AnimateGif || !HasImage() || frames == 0 || FGifCanvas.isNull()) {
     GifTimer->stop();
     return;
   }
   FGifFrameIndex = FGifFrameIndex + 1 >= frames ? 0 : FGifFrameIndex + 1;
   const int current = FGifFrameIndex;
-  // The next frame is drawn over what the one before left; a jump (the
-  // first frame, the loop back to it, a seek) composes the frame anew.
+  // The next frame is drawn over what the one before left, the first one
+  // back where the loop changed it; a jump (a seek, the first tick after an
+  // edit) composes the frame anew.
   if (current > 0 && FGifComposed == current - 1) NextGifFrame(current);
-  else ComposeGifFrame(current);
+  else if (current > 0 || !RewindGifCanvas()) ComposeGifFrame(current);
   ShowGifCanvas(GifBackground(current));
   const rv::TIOParamsVals* p = RastrumMView1->GetMIO()->GetParams(current);
   GifTimer->setInterval(GifDelayToInterval(static_cast<std::uint32_t>(std::max(p ? p->GifDelayTime : 0, 0))));

@@ -119,7 +119,8 @@ void TMainForm::SetAsDesktopWallpaper() {
   try {
     const std::string folder = wn::TWnDirectories().WindowsDirectory();
     if (folder.empty()) throw std::runtime_error("The program's data folder cannot be created.");
-    const std::string target = WallpaperPath(QString::fromStdString(folder), FCurrentFileName).toStdString();
+    const std::string target =
+        WallpaperPath(QString::fromStdString(folder), FileNameText(FCurrentFileName)).toStdString();
     PrepareWallpaperTarget(target);
     const platform::TBitmap* shown = RastrumView1->GetBitmap();
     const double factor = WallpaperScale(shown->Width(), shown->Height(), ScreenSizeOf(*this));
@@ -164,14 +165,14 @@ void TMainForm::ShowPrintWindow(rv::TRvPrintForm& Window) {
   Window.IO = io;
   Window.MeasureUnit = io->DialogsMeasureUnit;
   Window.setFont(io->PreviewFont().ToQFont());
-  Window.JobTitle = FCurrentFileName.toStdString();
+  Window.JobTitle = FileNameText(FCurrentFileName).toStdString();
   // Refused prints say why in the program's own error dialog.
   Window.OnRefusal = [](const std::string& why) { ShowErrorDialog(QString::fromStdString(why)); };
   Window.OnReplaceQuestion = [&Window](const std::string& question) {
     return MessageDlg(Window.windowTitle(), QString::fromStdString(question), QMessageBox::Warning,
                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
   };
-  Window.setWindowTitle(QStringLiteral("Pictrova - ") + FCurrentFileName);
+  Window.setWindowTitle(QStringLiteral("Pictrova - ") + FileNameText(FCurrentFileName));
   RunModal<QDialog>(Window, SystemDialogAnswer);
 }
 
@@ -309,7 +310,7 @@ void TMainForm::AcquireImage() {
     FQuestion.PictureChanged();
     LblToOpen->hide();
     OpenBtnImage->hide();
-    FCurrentFileName = QStringLiteral("new_image.jpg");
+    FCurrentFileName = "new_image.jpg";
     FCurrentFilePath = FCurrentFileName;
     FAutoSaveFailed = false;
     FOnlyRotated = false;

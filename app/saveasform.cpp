@@ -18,7 +18,6 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,7 +30,9 @@
 
 #include "app/modalrun.h"
 
+#include <filesystem>
 #include <limits>
+#include <sys/stat.h>
 
 namespace app {
 
@@ -100,13 +101,20 @@ std::string FolderOf(const std::string& Path) {
   return slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
 }
 
-bool IsFolder(const std::string& Path) { return !Path.empty() && QFileInfo(QString::fromStdString(Path)).isDir(); }
+bool IsFolder(const std::string& Path) {
+  std::error_code error;
+  return !Path.empty() && std::filesystem::is_directory(Path, error);
+}
+
+bool IsFile(const std::string& Path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(Path, error);
+}
 
 // A list row that names an existing picture file. Asked of the file itself:
 // the filtered rows are copies that do not all carry the item's file flag.
 bool IsPictureFile(const sx::TSxShellItem* Item) {
-  return Item && !Item->IsFolder && IsImageFileExtension(Item->Path) &&
-         QFileInfo(QString::fromStdString(Item->Path)).isFile();
+  return Item && !Item->IsFolder && IsImageFileExtension(Item->Path) && IsFile(Item->Path);
 }
 
 } // namespace
@@ -164,15 +172,19 @@ TSaveAsForm::TSaveAsForm(QWidget* parent) : QDialog(parent) {
   }
   FPreview = std::make_unique<TPreviewReads>(*ImagePreview, this, [this](TPictureLoad& Read) {
     if (!Read.Error().empty()) return ClearPreview();
-    const QFileInfo file(QString::fromStdString(Read.Path()));
+    struct stat file {};
+    const bool known = ::stat(Read.Path().c_str(), &file) == 0;
     const rv::TIOParamsVals& params = ImagePreview->IOParams();
     LblDimensions->setText(QStringLiteral("Dimensions: %1 x %2").arg(params.Width).arg(params.Height));
     // The byte-size text counts in 32 bits: larger files show its largest value.
     const auto size = static_cast<std::uint32_t>(
-        std::min<qint64>(file.size(), std::numeric_limits<std::uint32_t>::max()));
+        std::min<std::int64_t>(file.st_size, std::numeric_limits<std::uint32_t>::max()));
     LblSize->setText(QStringLiteral("Size: ") + QString::fromStdString(FormatByteSize(size)));
-    LblModified->setText(QStringLiteral("Modified Date: ") +
-                         QLocale().toString(file.lastModified(), QLocale::ShortFormat));
+    const QDateTime modified =
+        known ? QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(file.st_mtim.tv_sec) * 1000 +
+                                               file.st_mtim.tv_nsec / 1000000)
+              : QDateTime();
+    LblModified->setText(QStringLiteral("Modified Date: ") + QLocale().toString(modified, QLocale::ShortFormat));
   });
 
   MakeLabel(this, QStringLiteral("File name:"), {8, 324, 90, 20});
@@ -251,7 +263,7 @@ TSaveAsForm::~TSaveAsForm() {
 
 void TSaveAsForm::Prepare(const std::string& Path, bool NewImage) {
   std::string folder;
-  if (!NewImage && QFileInfo(QString::fromStdString(Path)).isFile()) {
+  if (!NewImage && IsFile(Path)) {
     folder = FolderOf(Path);
   } else {
     // The desktop's pictures folder (the user's own choice in its folder
@@ -271,7 +283,7 @@ void TSaveAsForm::Prepare(const std::string& Path, bool NewImage) {
   }
   SxShellList->SetRootFolder(folder);
   const std::string name = FileNameOf(Path);
-  EdtFileName->setText(QString::fromStdString(name));
+  SetNameBox(name);
   const int row = SaveAsRowOfExtension(LowerFileExt(name));
   if (row >= 0) {
     const QSignalBlocker quiet(CmbFilter);
@@ -281,8 +293,20 @@ void TSaveAsForm::Prepare(const std::string& Path, bool NewImage) {
   if (!name.empty()) SxShellList->SelectItemByName(name);
 }
 
+void TSaveAsForm::SetNameBox(const std::string& Name) {
+  FNameBytes = Name;
+  EdtFileName->setText(FileNameText(Name));
+}
+
+std::string TSaveAsForm::NameBoxBytes() const {
+  // The box shows the name put there with its bytes that are no UTF-8
+  // marked: as long as it reads so, it stands for those bytes.
+  const QString text = EdtFileName->text();
+  return text == FileNameText(FNameBytes) ? FNameBytes : text.toStdString();
+}
+
 std::string TSaveAsForm::GetSaveAsTargetPath() const {
-  const std::string name = EdtFileName->text().toStdString();
+  const std::string name = NameBoxBytes();
   // A path typed in full names its own folder; any other name is in the one shown.
   if (!name.empty() && name.front() == '/') return name;
   const sx::TSxShellFolder* folder = SxShellList->CurrentFolder();
@@ -291,11 +315,11 @@ std::string TSaveAsForm::GetSaveAsTargetPath() const {
 
 int TSaveAsForm::ShowModal() { return RunModal(*this, ModalAnswer); }
 
-int TSaveAsForm::Execute(const QString& Current, bool NewImage, QString& Target, bool& OpenSaved) {
-  Prepare(Current.toStdString(), NewImage);
+int TSaveAsForm::Execute(const std::string& Current, bool NewImage, std::string& Target, bool& OpenSaved) {
+  Prepare(Current, NewImage);
   const int result = ShowModal();
   if (result == 1) {
-    Target = QString::fromStdString(GetSaveAsTargetPath());
+    Target = GetSaveAsTargetPath();
     OpenSaved = CBOpenSavedImage->isChecked();
   }
   return result;
@@ -328,8 +352,8 @@ void TSaveAsForm::SelectFilter(int Index) {
   const TSaveAsFileType& row = SaveAsFileTypes[static_cast<std::size_t>(Index)];
   if (SxShellList->FileFilter() == row.Masks) return;
   SxShellList->SetFileFilter(row.Masks);
-  const std::string name = EdtFileName->text().toStdString();
-  if (!name.empty()) EdtFileName->setText(QString::fromStdString(ChangeFileExt(name, row.DefaultExt)));
+  const std::string name = NameBoxBytes();
+  if (!name.empty()) SetNameBox(ChangeFileExt(name, row.DefaultExt));
 }
 
 void TSaveAsForm::SetViewStyle(QAction* Item) {
@@ -350,27 +374,29 @@ void TSaveAsForm::ItemDblClick(sx::TSxShellItem* Item, bool& DefaultAction) {
   if (!IsPictureFile(Item)) return;
   DefaultAction = false;
   // The file double-clicked is the one to save over, whatever the box held.
-  EdtFileName->setText(QString::fromStdString(FileNameOf(Item->Path)));
+  SetNameBox(FileNameOf(Item->Path));
   done(1);
 }
 
 bool TSaveAsForm::CloseQuery() {
-  std::string name = EdtFileName->text().toStdString();
+  std::string name = NameBoxBytes();
   if (name.empty()) return false;
   // Only the name's own dots count, not those of a folder typed before it.
   if (FileNameOf(name).find('.') == std::string::npos) {
     const int row = std::max(0, CmbFilter->currentIndex());
     name += SaveAsFileTypes[static_cast<std::size_t>(row)].DefaultExt;
-    EdtFileName->setText(QString::fromStdString(name));
+    SetNameBox(name);
   }
-  const QString target = QString::fromStdString(GetSaveAsTargetPath());
-  if (!IsImageFileExtension(target.toStdString())) {
-    MessageDlg(windowTitle(), target + QStringLiteral(" is not a supported save format!"), QMessageBox::Critical,
-               QMessageBox::Ok);
+  const std::string target = GetSaveAsTargetPath();
+  if (!IsImageFileExtension(target)) {
+    MessageDlg(windowTitle(), FileNameText(target) + QStringLiteral(" is not a supported save format!"),
+               QMessageBox::Critical, QMessageBox::Ok);
     return false;
   }
-  if (QFileInfo::exists(target) &&
-      MessageDlg(windowTitle(), target + QStringLiteral(" already exists!\n\rDo you you want to replace it?"),
+  std::error_code error;
+  if (std::filesystem::exists(target, error) &&
+      MessageDlg(windowTitle(),
+                 FileNameText(target) + QStringLiteral(" already exists!\n\rDo you you want to replace it?"),
                  QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
     return false;
   return true;

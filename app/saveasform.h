@@ -95,7 +95,8 @@ public:
   int ShowModal();
   // Prepare, ShowModal and, for OK, the target and whether the saved file is
   // to be opened.
-  int Execute(const QString& Current, bool NewImage, QString& Target, bool& OpenSaved);
+  // Paths are their bytes: a name need not be UTF-8.
+  int Execute(const std::string& Current, bool NewImage, std::string& Target, bool& OpenSaved);
 
   // The preview and its labels for the selected list item, read on a worker
   // while the dialog is shown: they come when the read ends.
@@ -116,6 +117,9 @@ protected:
 
 private:
   bool CloseQuery();
+  // The name box: a name put there keeps its bytes while the box shows it.
+  void SetNameBox(const std::string& Name);
+  std::string NameBoxBytes() const;
   void ItemDblClick(sx::TSxShellItem* Item, bool& DefaultAction);
   void SetViewStyle(QAction* Item);
   void Refresh();
@@ -123,6 +127,7 @@ private:
   bool HandleKey(int key);
 
   std::unique_ptr<TPreviewReads> FPreview;
+  std::string FNameBytes;
 };
 
 // The one save-as dialog of the program (set by the first one created).

@@ -6,36 +6,36 @@
 #include "image/model/rvbitmap.h"
 #include "platform/application.h"
 #include "platform/registry.h"
+#include "platform/shfileop.h"
 #include "platform/singleinstance.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 
 namespace app {
 
-QString SecondInstanceMacro(const QStringList& arguments) {
-  if (arguments.isEmpty()) return QString();
-  const QString last = arguments.back();
-  if (last == QLatin1String("EXIT")) return last;
-  QFileInfo info(last);
+std::string SecondInstanceMacro(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) return std::string();
+  const std::string& last = arguments.back();
+  if (last == "EXIT") return last;
   // The running instance has another working folder: hand it an absolute
   // path. A folder goes too: the running instance opens it as a tab.
-  if (info.exists() && (info.isFile() || info.isDir())) return info.absoluteFilePath();
-  return QString();
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(last, error);
+  if (std::filesystem::is_regular_file(status) || std::filesystem::is_directory(status))
+    return platform::AbsoluteFilePath(last);
+  return std::string();
 }
 
 namespace {
 
-QStringList Arguments(int argc, char** argv) {
-  QStringList args;
-  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
-  return args;
-}
+// The arguments as their bytes: a file's name need not be UTF-8.
+std::vector<std::string> Arguments(int argc, char** argv) { return std::vector<std::string>(argv + 1, argv + argc); }
 
-int SecondInstance(int argc, char** argv, const QStringList& args) {
+int SecondInstance(int argc, char** argv, const std::vector<std::string>& args) {
   QCoreApplication app(argc, argv);
   platform::TDdeClientConv client;
   client.SetLink(DdeService, DdeTopic);
@@ -49,25 +49,25 @@ int SecondInstance(int argc, char** argv, const QStringList& args) {
 } // namespace
 
 int ProgramEntry(int argc, char** argv) {
-  const QStringList args = Arguments(argc, argv);
+  const std::vector<std::string> args = Arguments(argc, argv);
   platform::TNamedMutex mutex(MutexName);
   if (!mutex.Owned()) return SecondInstance(argc, argv, args);
   // Settings work files of an earlier run killed amid a write.
   platform::RemoveStaleKeyStoreFiles();
 
-  if (!args.isEmpty()) {
-    const QString& first = args.front();
+  if (!args.empty()) {
+    const std::string& first = args.front();
     bool handled = true;
     int result = 0;
     try {
-      if (first == QLatin1String("-install")) {
+      if (first == "-install") {
         FixInstallFileTypes();
         InstallFileTypes();
-      } else if (first == QLatin1String("-fixinstall")) {
+      } else if (first == "-fixinstall") {
         FixInstallFileTypes();
-      } else if (first == QLatin1String("-uninstall")) {
+      } else if (first == "-uninstall") {
         UninstallFileTypes();
-      } else if (first != QLatin1String("EXIT")) {
+      } else if (first != "EXIT") {
         handled = false;
       }
     } catch (const std::exception& e) {

@@ -1,8 +1,9 @@
 // The program entry: single instance, command-line switches, main window.
 #pragma once
 
-#include <QString>
 #include <QStringList>
+#include <string>
+#include <vector>
 
 #include "app/emailsizedlg.h"
 #include "app/newfolderdlg.h"
@@ -41,7 +42,7 @@ struct TStartupForms {
 };
 
 // What a second instance sends for its arguments: "EXIT", the absolute path
-// of an existing file or folder, or the empty macro.
-QString SecondInstanceMacro(const QStringList& arguments);
+// of an existing file or folder (its bytes), or the empty macro.
+std::string SecondInstanceMacro(const std::vector<std::string>& arguments);
 
 } // namespace app

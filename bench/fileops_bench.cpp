@@ -93,9 +93,9 @@ void BM_PasteBetweenFolderViews(benchmark::State& State) {
     app::TMainForm Form({}, nullptr);
     Form.resize(1280, 900);
     Form.show();
-    Form.OpenFolderView(QString::fromStdString(A));
+    Form.OpenFolderView(A);
     app::TFolderViewForm* Source = Form.CurrentFolderView();
-    Form.OpenFolderView(QString::fromStdString(B));
+    Form.OpenFolderView(B);
     app::TFolderViewForm* Target = Form.CurrentFolderView();
     Pump([] { return false; }, 300);
     auto Watch = [&](bool On) {

@@ -169,7 +169,7 @@ void BM_OpenFolderScenario(benchmark::State& State) {
     TBusyMeter Busy;
 
     const auto Start = std::chrono::steady_clock::now();
-    Form.OpenFolderView(QString::fromStdString(Folder));
+    Form.OpenFolderView(Folder);
     const double OpenCall = Since(Start);
     app::TFolderViewForm* View = Form.CurrentFolderView();
     rv::TRastrumMView& Strip = *View->ThumbView;

@@ -16,7 +16,9 @@
 // paint it asks for, and the frames a tick draws, at the start of the loop
 // and at its end (reached by a seek, not timed), for the delta animations
 // optimisers write: 1,000 frames of 48 x 40 over one of 400 x 300 (1.5 MB),
-// and one frame of 256 x 256 followed by 12,000 of 1 x 1 (350 KB).
+// one frame of 256 x 256 followed by 12,000 of 1 x 1 (350 KB), and one of
+// 8192 x 8192 in one colour followed by 200 of 1 x 1; counted are the
+// canvas pixels a tick writes into the picture view.
 #include "bench_photos.h" // before Qt
 
 #include <benchmark/benchmark.h>
@@ -123,15 +125,16 @@ void PutFrame(std::string& B, int Left, int Top, int Width, int Height, int Bits
   B.append(reinterpret_cast<const char*>(Data.Memory()), static_cast<std::size_t>(Data.Size()));
 }
 
-// One full frame and then Deltas frames of DeltaWidth x DeltaHeight
-// wandering over it, in a table of 256 colours.
-std::string Deltas(int Width, int Height, int Deltas, int DeltaWidth, int DeltaHeight) {
+// One full frame (of noise, or Plain in one colour) and then Deltas frames
+// of DeltaWidth x DeltaHeight wandering over it, in a table of 256 colours.
+std::string Deltas(int Width, int Height, int Deltas, int DeltaWidth, int DeltaHeight, bool Plain = false) {
   std::string B = Screen(Width, Height, 8);
   for (int I = 0; I < 256; ++I) B += {char(I), char((I * 7) & 255), char(255 - I)};
   B += {0x21, char(0xFF), 11};
   B += "NETSCAPE2.0";
   B += {3, 1, 0, 0, 0};
-  PutFrame(B, 0, 0, Width, Height, 8, Noise(Width, Height, 1).data());
+  PutFrame(B, 0, 0, Width, Height, 8,
+           (Plain ? std::vector<std::uint8_t>(static_cast<std::size_t>(Width) * Height, 1) : Noise(Width, Height, 1)).data());
   for (int F = 0; F < Deltas; ++F) {
     const int Left = (F * 37) % (Width - DeltaWidth + 1), Top = (F * 23) % (Height - DeltaHeight + 1);
     if (DeltaWidth == 1 && DeltaHeight == 1) {
@@ -162,6 +165,7 @@ std::string ManyFramesFile() { return File("frames32000.gif", [] { return ManyFr
 std::string CommentsFile() { return File("comments1000.gif", [] { return ManyFrames(1000, 10); }); }
 std::string DeltasFile() { return File("deltas1000.gif", [] { return Deltas(400, 300, 1000, 48, 40); }); }
 std::string PixelsFile() { return File("pixels12000.gif", [] { return Deltas(256, 256, 12000, 1, 1); }); }
+std::string LargeFile() { return File("large8192.gif", [] { return Deltas(8192, 8192, 200, 1, 1, true); }); }
 
 // A file in memory that counts the bytes read from it.
 class TCountingStream : public platform::TMemoryStream {
@@ -245,11 +249,11 @@ void BM_GifFramesInTheWindow(benchmark::State& State, const std::function<std::s
     bench::TLoopBlockMeter Meter;
     for (auto _ : State) {
       State.PauseTiming();
-      Form.OpenPath(QString::fromStdString(Other), false);
+      Form.OpenPath(Other, false);
       Serve([&] { return Form.HasImage() && !Form.PictureLoadPending(); });
       State.ResumeTiming();
       Meter.Start();
-      Form.OpenPath(QString::fromStdString(Gif), false);
+      Form.OpenPath(Gif, false);
       Serve([&] { return !Form.PictureLoadPending() && Form.RastrumMView1->ImageCount() == Frames; });
       Longest = std::max(Longest, Meter.Stop());
     }
@@ -272,7 +276,7 @@ void BM_GifTicks(benchmark::State& State, const std::function<std::string()>& Pa
     app::TMainForm Form({}, nullptr);
     Form.resize(1280, 900);
     Form.show();
-    Form.OpenPath(QString::fromStdString(Gif), false);
+    Form.OpenPath(Gif, false);
     Serve([&] { return !Form.PictureLoadPending() && Form.RastrumMView1->ImageCount() == Frames; });
     // The ticks come from here, not from the window's timer.
     Form.GifTimer->stop();
@@ -280,12 +284,14 @@ void BM_GifTicks(benchmark::State& State, const std::function<std::string()>& Pa
     if (End) Form.SeekGifFrame(Frames - Ticks - 1);
     QCoreApplication::processEvents();
     const int Drawn = Form.GifFramesDrawn();
+    const std::int64_t Shown = Form.GifPixelsShown();
     for (auto _ : State) {
       Form.GifTimerTimer();
       QCoreApplication::processEvents();
     }
     State.counters["frame"] = Form.GifFrameIndex();
     State.counters["drawn_per_tick"] = static_cast<double>(Form.GifFramesDrawn() - Drawn) / Ticks;
+    State.counters["shown_per_tick"] = static_cast<double>(Form.GifPixelsShown() - Shown) / Ticks;
   }
   State.counters["frames"] = Frames;
   platform::SetKeyStoreFolder("");
@@ -297,6 +303,8 @@ BENCHMARK_CAPTURE(BM_GifTicks, deltas1000_start, DeltasFile, false)->Unit(benchm
 BENCHMARK_CAPTURE(BM_GifTicks, deltas1000_end, DeltasFile, true)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK_CAPTURE(BM_GifTicks, pixels12000_start, PixelsFile, false)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK_CAPTURE(BM_GifTicks, pixels12000_end, PixelsFile, true)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK_CAPTURE(BM_GifTicks, large8192_start, LargeFile, false)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK_CAPTURE(BM_GifTicks, large8192_end, LargeFile, true)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK_CAPTURE(BM_GifFrames, animation300, AnimationFile)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK_CAPTURE(BM_GifFrames, frames32000, ManyFramesFile)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_CAPTURE(BM_GifFrames, comments1000, CommentsFile)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -54,7 +54,7 @@ void BM_NextPicture(benchmark::State& State) {
   app::TMainForm Form({}, nullptr);
   Form.resize(1280, 900);
   Form.show();
-  Form.OpenPath(QString::fromStdString(Folder + "/p0.jpg"), false);
+  Form.OpenPath(Folder + "/p0.jpg", false);
   Serve([&] { return Form.HasImage() && !Form.PictureLoadPending(); });
   std::vector<double> Moves;
   for (auto _ : State) {

@@ -112,7 +112,7 @@ void BM_SlideShowScenario(benchmark::State& State) {
     app::TMainForm Form({}, nullptr);
     Form.resize(1280, 900);
     Form.show();
-    Form.OpenFolderView(QString::fromStdString(Folder));
+    Form.OpenFolderView(Folder);
     TTickWatch Watch(Form);
     double After20 = 0;
     Form.StartSlideShow();

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPainterPathStroker>
+#include <QRegion>
 #include <QTransform>
 #include <algorithm>
 #include <cmath>
@@ -48,17 +49,36 @@ constexpr double kMaxCoordinate = 1 << 24;
 constexpr std::int64_t kFillFrameHeights = 8192;
 constexpr double kCrowdedFrameHeights = 64;
 // Fill pixels: the pixels the fills paint within the frame, at most
-// kFillFrameAreas times the frame's area, under a millisecond each at the
+// kFillFrameAreas times the frame's area, a few milliseconds each at the
 // largest size. A blend of 256 concentric steps paints about 70 frames, a
-// page of layered backgrounds a few.
+// page of layered backgrounds a few. Blits (with or without a picture) and
+// text pay from it too, by the pixels of their destination and of their
+// glyphs within the frame: a page of text comes to a small part of one
+// frame. What costs the platform more than a solid fill counts that many
+// times: a hatch or pattern brush, which it paints pixel by pixel, about ten
+// times; a picture stretched or combined onto the frame about twice. A clip
+// region that cuts a fill into pieces adds the cost of a span for each row
+// of each, some fifty pixels.
 constexpr double kFillFrameAreas = 512;
+constexpr int kPatternCost = 10;
+constexpr int kPictureCost = 2;
+constexpr int kClipRunCost = 48;
+// What the platform draws itself under a clip region of many rectangles
+// costs more for each of them it walks: a picture some four hundred pixels
+// for each row of each, a thin outline a pixel of its length for each of its
+// segments and each rectangle within its bounds.
+constexpr double kClipPictureRowCost = 400;
+constexpr double kClipSegmentCost = 1;
 // Thin lines: the length within the frame of every outline drawn with a
-// pen a pixel wide, at most kStrokeFrameDiagonals frame diagonals. Each of
-// their pixels costs the platform a span of its own on the 24-bit picture,
-// a few tenths of a microsecond: a 64 KB polyline zigzagging across the
-// frame stays out, while graph paper ruled every millimetre over A3 takes
-// half of it, at any size, as thin lines grow with the drawing's size.
-constexpr double kStrokeFrameDiagonals = 1024;
+// pen a pixel wide, at most kStrokeFrameDiagonals frame diagonals, about a
+// second of them. Each of their pixels costs the platform a span of its own
+// on the 24-bit picture, a tenth of a microsecond or more on long lines
+// across the frame, a little less round small markers: a 64 KB polyline
+// zigzagging across the frame stays out, while graph paper ruled every
+// millimetre over A3 takes a fifth of it, at any size, as thin lines grow
+// with the drawing's size, and a scatter plot of 70,000 markers outlined
+// under a hairline pen some two fifths at the largest.
+constexpr double kStrokeFrameDiagonals = 2560;
 // Wide outlines: what every outline drawn with a wider pen covers within the
 // frame, its length there times the pen's width, each figure one width
 // longer for its caps or corners and each segment at least a pixel long for
@@ -332,12 +352,52 @@ void ScanFill(const std::vector<QPolygonF>& polygons, Qt::FillRule rule, const Q
   }
 }
 
+// Gathers spans given row by row, top to bottom and left to right within a
+// row, into rectangles: a row whose spans repeat the row above lengthens its
+// rectangles, so a band of equal rows becomes one rectangle a span. band(rects)
+// takes the rectangles of each band once it ends; they share their rows.
+template <typename Band> class Banding {
+public:
+  explicit Banding(Band band) : FBand(band) {}
+  void Add(int y, int left, int right) {
+    if (y != FRowY && !FRow.empty()) EndRow();
+    FRowY = y;
+    FRow.emplace_back(left, y, right - left, 1);
+  }
+  void Finish() {
+    if (!FRow.empty()) EndRow();
+    Flush();
+  }
+
+private:
+  Band FBand;
+  std::vector<QRect> FOpen, FRow;
+  int FRowY = 0;
+  void Flush() {
+    if (!FOpen.empty()) FBand(FOpen);
+    FOpen.clear();
+  }
+  void EndRow() {
+    const bool repeats = FRow.size() == FOpen.size() && !FOpen.empty() && FOpen.front().bottom() == FRowY - 1 &&
+                         std::equal(FRow.begin(), FRow.end(), FOpen.begin(), [](const QRect& a, const QRect& b) {
+                           return a.left() == b.left() && a.right() == b.right();
+                         });
+    if (repeats) {
+      for (QRect& r : FOpen) r.setBottom(FRowY);
+    } else {
+      Flush();
+      FOpen.swap(FRow);
+    }
+    FRow.clear();
+  }
+};
+
 // ---------------------------------------------------------------- player
 
 // Pens, brushes and fonts as the records describe them; selected objects are
 // copied into the device context, so deleting one never leaves a dangling use.
 struct GdiObject {
-  enum Kind { None, Pen, Brush, Font, Other } kind = None;
+  enum Kind { None, Pen, Brush, Font, Region, Other } kind = None;
   int style = 0;
   double width = 0;
   bool cosmetic = false;
@@ -349,6 +409,7 @@ struct GdiObject {
   bool italic = false, underline = false, strikeOut = false;
   int escapement = 0;
   QString face;
+  std::vector<QRect> rects; // a region's, in logical units
 };
 
 GdiObject Obj(GdiObject::Kind kind) {
@@ -371,11 +432,18 @@ struct DeviceContext {
   QPointF windowOrg, windowExt{1, 1}, viewportOrg, viewportExt{1, 1};
   int mapMode = 1; // MM_TEXT
   QTransform world;
+  // The clip region, in target pixels within the frame: set in logical
+  // units, it stays where they lay then, whatever mapping follows. Without
+  // one the whole frame is painted.
+  bool clipped = false;
+  QRegion clip;
 };
 
 enum { MM_TEXT = 1, MM_ISOTROPIC = 7, MM_ANISOTROPIC = 8 };
 enum { TA_UPDATECP = 1, TA_RIGHT = 2, TA_CENTER = 6, TA_BOTTOM = 8, TA_BASELINE = 24 };
 enum { ETO_OPAQUE = 2, ETO_CLIPPED = 4, ETO_PDY = 0x2000 };
+// How a new clip area combines with the clip region.
+enum { RGN_AND = 1, RGN_OR = 2, RGN_XOR = 3, RGN_DIFF = 4, RGN_COPY = 5 };
 constexpr std::uint32_t kPatCopy = 0x00F00021;
 
 class Player {
@@ -385,12 +453,10 @@ public:
       : P(painter), FDeviceToTarget(deviceToTarget * painter.transform()), FStats(stats), FKeepGoing(keepGoing) {
     FFrame = painter.transform().mapRect(QRectF(rect));
     FFrameHeight = double(std::max<std::int64_t>(1, std::llround(FFrame.height())));
-    // The device pixels whose centres lie in the frame.
-    auto pixel = [](double v) { return int(std::clamp(std::ceil(v - 0.5), -kMaxCoordinate, kMaxCoordinate)); };
-    FPixels = QRect(QPoint(pixel(FFrame.left()), pixel(FFrame.top())),
-                    QPoint(pixel(FFrame.right()) - 1, pixel(FFrame.bottom()) - 1));
+    FPixels = PixelsIn(FFrame);
     if (const QPaintDevice* device = painter.device())
       FPixels &= QRect(0, 0, device->width(), device->height());
+    FPaint = FPixels;
     const double area = FFrame.width() * FFrame.height();
     auto allow = [&](double work) {
       return std::llround(std::clamp(work * allowance, 1.0, double(std::int64_t(1) << 62)));
@@ -419,6 +485,16 @@ protected:
   QRectF FFrame; // on the device
   double FFrameHeight = 1;
   QRect FPixels; // on the device, what fills and wide outlines may paint
+  QRect FPaint; // FPixels within the clip region's bounds
+
+  // The device pixels whose centres lie in r, r finite.
+  static QRect PixelsIn(const QRectF& r) {
+    auto pixel = [](double v) { return int(std::clamp(std::ceil(v - 0.5), -kMaxCoordinate, kMaxCoordinate)); };
+    return QRect(QPoint(pixel(r.left()), pixel(r.top())), QPoint(pixel(r.right()) - 1, pixel(r.bottom()) - 1));
+  }
+  static bool Finite(const QRectF& r) {
+    return std::isfinite(r.left()) && std::isfinite(r.top()) && std::isfinite(r.right()) && std::isfinite(r.bottom());
+  }
 
   // Asked before the record at offset of size bytes: false ends the play.
   bool GoOn(std::size_t offset, std::size_t size) {
@@ -465,14 +541,17 @@ protected:
   // device, within the frame, with the edge that closes each figure.
   double EdgeRows(const QPainterPath& shape, const QTransform& t) const {
     double rows = 0;
-    auto line = [&](QPointF a, QPointF b) {
-      const double top = std::max(std::min(a.y(), b.y()), FFrame.top());
-      const double bottom = std::min(std::max(a.y(), b.y()), FFrame.bottom());
-      if (bottom > top) rows += bottom - top;
-    };
-    Edges(shape, t, true, line, [] {});
+    Edges(shape, t, true, [&](QPointF a, QPointF b) { rows += EdgeRows(a, b); }, [] {});
     return rows;
   }
+  // The rows of the frame the edge from a to b spans, on the device.
+  double EdgeRows(QPointF a, QPointF b) const {
+    const double top = std::max(std::min(a.y(), b.y()), FFrame.top());
+    const double bottom = std::min(std::max(a.y(), b.y()), FFrame.bottom());
+    return bottom > top ? bottom - top : 0;
+  }
+  // The work of filling a shape whose edges span rows of the frame.
+  double Crowded(double rows) const { return rows * std::max(1.0, rows / (kCrowdedFrameHeights * FFrameHeight)); }
   // The length of the segment from a to b within area; negative when no
   // part of it lies there.
   static double ClippedLength(QPointF a, QPointF b, const QRectF& area) {
@@ -526,10 +605,199 @@ protected:
   }
   // The edge work of filling shape with brush under t.
   double FillWork(const QPainterPath& shape, const QTransform& t, const QBrush& brush) const {
-    if (brush.style() == Qt::NoBrush) return 0;
-    const double work = EdgeRows(shape, t);
-    return work * std::max(1.0, work / (kCrowdedFrameHeights * FFrameHeight));
+    return brush.style() == Qt::NoBrush ? 0 : Crowded(EdgeRows(shape, t));
   }
+
+  // ---- the clip region
+
+  void ClipChanged() { FPaint = dc.clipped ? FPixels & dc.clip.boundingRect() : FPixels; }
+  // A clip region that keeps less than its bounds, which FPaint holds.
+  bool ClipShaped() const { return dc.clipped && dc.clip.rectCount() > 1; }
+  // Calls out(rects) with the parts of band (rectangles on the same rows,
+  // left to right) that the clip region keeps, a band of its own for each
+  // band of the clip region it meets: the two rows of spans are merged.
+  template <typename Out> void ClipBand(const std::vector<QRect>& band, Out out) const {
+    if (!ClipShaped()) return out(band);
+    const int top = band.front().top(), bottom = band.front().bottom();
+    const QRect* end = dc.clip.end();
+    std::vector<QRect> kept;
+    const QRect* c = std::partition_point(dc.clip.begin(), end, [&](const QRect& r) { return r.bottom() < top; });
+    while (c != end && c->top() <= bottom) {
+      const QRect* next = c;
+      while (next != end && next->top() == c->top()) ++next;
+      const int from = std::max(top, c->top()), to = std::min(bottom, c->bottom());
+      kept.clear();
+      for (auto a = band.begin(); a != band.end() && c != next;) {
+        const int l = std::max(a->left(), c->left()), r = std::min(a->right(), c->right());
+        if (l <= r) kept.emplace_back(QPoint(l, from), QPoint(r, to));
+        if (a->right() < c->right()) ++a;
+        else ++c;
+      }
+      if (!kept.empty()) out(kept);
+      c = next;
+    }
+  }
+  // Calls paint(rects) with the rectangles of area by rule that the frame
+  // and the clip region keep, band by band; answers what painting them
+  // costs in pixels of a solid fill: where a clip region cuts them into
+  // pieces, kClipRunCost pixels more for each row of each, as the platform
+  // paints a span for it.
+  template <typename Paint>
+  std::int64_t Rects(const std::vector<QPolygonF>& area, Qt::FillRule rule, Paint paint) const {
+    const std::int64_t piece = ClipShaped() ? kClipRunCost : 0;
+    std::int64_t cost = 0;
+    Banding bands([&](const std::vector<QRect>& band) {
+      ClipBand(band, [&](const std::vector<QRect>& rects) {
+        paint(rects);
+        for (const QRect& r : rects) cost += (std::int64_t(r.width()) + piece) * r.height();
+      });
+    });
+    ScanFill(area, rule, FPaint, [&](int y, int l, int r) { bands.Add(y, l, r); });
+    bands.Finish();
+    return cost;
+  }
+  bool PayFillWork(double work) {
+    if (work > double(FStats.FillBudget - FStats.FillWork)) return false;
+    FStats.FillWork += std::int64_t(std::ceil(work));
+    return true;
+  }
+
+  // Combines the clip region with the pixels of the frame that polygons
+  // (on the device) cover by rule, as mode says. The filler walks their
+  // edges and the regions' rectangles are combined, all paid from the fill
+  // work, every edge too, as a region object may be selected again and
+  // again; a change the budget cannot pay for is left out.
+  bool ClipArea(const std::vector<QPolygonF>& polygons, Qt::FillRule rule, int mode) {
+    if (mode < RGN_AND || mode > RGN_COPY) return false;
+    double rows = 0, edges = 0;
+    for (const QPolygonF& poly : polygons)
+      for (qsizetype i = 0; i < poly.size(); ++i) {
+        rows += EdgeRows(poly[i], poly[i + 1 < poly.size() ? i + 1 : 0]);
+        ++edges;
+      }
+    const double work = Crowded(rows) + edges + (dc.clipped ? dc.clip.rectCount() : 1);
+    const std::int64_t left = FStats.FillBudget - FStats.FillWork;
+    if (work > double(left)) {
+      // Its edges were walked all the same.
+      FStats.FillWork += std::min(left, std::int64_t(edges));
+      ++FStats.ShapesSkipped;
+      return false;
+    }
+    std::vector<QRect> rects;
+    Banding bands([&](const std::vector<QRect>& band) { rects.insert(rects.end(), band.begin(), band.end()); });
+    ScanFill(polygons, rule, FPixels, [&](int y, int l, int r) { bands.Add(y, l, r); });
+    bands.Finish();
+    QRegion area;
+    area.setRects(rects.data(), int(rects.size()));
+    return CombineClip(area, mode, work);
+  }
+  bool CombineClip(const QRegion& area, int mode, double work) {
+    const QRegion current = dc.clipped ? dc.clip : QRegion(FPixels);
+    if (!PayFillWork(work + area.rectCount())) {
+      ++FStats.ShapesSkipped;
+      return false;
+    }
+    switch (mode) {
+      case RGN_AND: dc.clip = current & area; break;
+      case RGN_OR: dc.clip = current | area; break;
+      case RGN_XOR: dc.clip = current ^ area; break;
+      case RGN_DIFF: dc.clip = current - area; break;
+      default: dc.clip = area; break;
+    }
+    dc.clipped = true;
+    ClipChanged();
+    return true;
+  }
+  // A rectangle in logical units; the platform's clip rectangles leave out
+  // their right and bottom edges, as pixel centres on them are.
+  bool ClipRect(const QRectF& r, int mode) {
+    const QTransform full = Full();
+    if (!Finite(full.mapRect(r))) return false;
+    if (full.type() <= QTransform::TxScale)
+      return CombineClip(QRegion(PixelsIn(full.mapRect(r)) & FPixels), mode, dc.clipped ? dc.clip.rectCount() : 1);
+    return ClipArea({full.map(QPolygonF(r))}, Qt::OddEvenFill, mode);
+  }
+  // Rectangles in the units t maps onto the device.
+  void ClipRects(const std::vector<QRect>& rects, const QTransform& t, int mode) {
+    if (4 * double(rects.size()) > double(FStats.FillBudget - FStats.FillWork)) {
+      ++FStats.ShapesSkipped;
+      return;
+    }
+    std::vector<QPolygonF> polygons;
+    polygons.reserve(rects.size());
+    for (const QRect& r : rects) {
+      const QPolygonF poly = t.map(QPolygonF(QRectF(r)));
+      if (Finite(poly.boundingRect())) polygons.push_back(poly);
+    }
+    ClipArea(polygons, Qt::WindingFill, mode);
+  }
+  void OffsetClip(QPointF by) {
+    if (!dc.clipped) return;
+    const QTransform full = Full();
+    const QPointF d = full.map(by) - full.map(QPointF(0, 0));
+    if (!std::isfinite(d.x()) || !std::isfinite(d.y())) return;
+    if (!PayFillWork(dc.clip.rectCount())) {
+      ++FStats.ShapesSkipped;
+      return;
+    }
+    auto step = [](double v) { return int(std::clamp(std::round(v), -kMaxCoordinate, kMaxCoordinate)); };
+    dc.clip = dc.clip.translated(step(d.x()), step(d.y())) & FPixels;
+    ClipChanged();
+  }
+  // The clip region within box (on the device), for what the platform
+  // draws itself: thin outlines and pictures. The platform sets its clip up
+  // span by span, so the spans within box are paid from the fill work with
+  // the rectangles walked to find them; when they cannot be, the budget is
+  // spent and paid is false. rects counts the rectangles kept, for what the
+  // platform's drawing costs more under them.
+  struct PlatformClip {
+    bool paid = true;
+    QRegion region;
+    std::int64_t rects = 0, spans = 0;
+  };
+  PlatformClip ClipFor(const QRect& box) {
+    PlatformClip clip;
+    if (!ClipShaped()) {
+      clip.region = QRegion(FPaint);
+      return clip;
+    }
+    const std::int64_t left = FStats.FillBudget - FStats.FillWork;
+    std::int64_t work = 0;
+    std::vector<QRect> rects;
+    const QRect* end = dc.clip.end();
+    auto above = [&](const QRect& c) { return c.bottom() < box.top(); };
+    for (auto c = std::partition_point(dc.clip.begin(), end, above); c != end && c->top() <= box.bottom(); ++c) {
+      const QRect part = *c & box;
+      work += 1 + (part.isEmpty() ? 0 : part.height());
+      if (work > left) {
+        FStats.FillWork = FStats.FillBudget;
+        clip.paid = false;
+        return clip;
+      }
+      if (part.isEmpty()) continue;
+      rects.push_back(part);
+      clip.spans += part.height();
+    }
+    FStats.FillWork += work;
+    clip.region.setRects(rects.data(), int(rects.size()));
+    clip.rects = std::int64_t(rects.size());
+    return clip;
+  }
+  // Confines the platform's drawing to clip, between P.save() and P.restore().
+  void Confine(const PlatformClip& clip) {
+    if (!dc.clipped) return;
+    P.resetTransform();
+    P.setClipRegion(clip.region, Qt::IntersectClip);
+  }
+  bool PayPixels(double pixels) {
+    if (pixels > double(FStats.FillPixelBudget - FStats.FillPixels)) {
+      ++FStats.ShapesSkipped;
+      return false;
+    }
+    FStats.FillPixels += std::int64_t(std::ceil(pixels));
+    return true;
+  }
+  static int BrushCost(const QBrush& brush) { return brush.style() == Qt::SolidPattern ? 1 : kPatternCost; }
 
   // Draws shape under t, filled with brush and then outlined with pen, as
   // far as the budgets pay for it. A fill they cannot pay for leaves out the
@@ -541,15 +809,16 @@ protected:
       return;
     }
     std::vector<QPolygonF> area;
+    const int cost = BrushCost(brush);
     if (brush.style() != Qt::NoBrush) {
-      area = Flatten(shape, t, QRectF(FPixels));
+      area = Flatten(shape, t, QRectF(FPaint));
       // A fill paints no more than the frame: only near the end of the
       // budget are its pixels counted before it is drawn.
       const std::int64_t left = FStats.FillPixelBudget - FStats.FillPixels;
-      if (left < std::int64_t(FPixels.width()) * FPixels.height()) {
-        std::int64_t pixels = 0;
-        ScanFill(area, shape.fillRule(), FPixels, [&](int, int l, int r) { pixels += r - l; });
-        if (pixels > left) {
+      const std::int64_t most = (ClipShaped() ? 1 + kClipRunCost : 1) * cost;
+      if (left < std::int64_t(FPaint.width()) * FPaint.height() * most) {
+        const std::int64_t pixels = Rects(area, shape.fillRule(), [](const std::vector<QRect>&) {});
+        if (pixels * cost > left) {
           ++FStats.ShapesSkipped;
           return;
         }
@@ -567,57 +836,52 @@ protected:
     }
     FStats.FillWork += std::int64_t(std::ceil(fill));
     strokeWork += std::int64_t(std::ceil(stroke));
-    if (brush.style() != Qt::NoBrush) FStats.FillPixels += PaintArea(area, shape.fillRule(), brush, t);
+    if (brush.style() != Qt::NoBrush) FStats.FillPixels += PaintArea(area, shape.fillRule(), brush, t) * cost;
     if (pen.style() == Qt::NoPen) return;
     if (!wide) {
+      const bool clipped = dc.clipped;
+      if (clipped) {
+        // What a thin pen draws lies within a pixel of the shape's points.
+        const QRect box = t.mapRect(shape.controlPointRect()).toAlignedRect().adjusted(-1, -1, 1, 1) & FPaint;
+        if (box.isEmpty()) return;
+        const PlatformClip clip = ClipFor(box);
+        // The platform walks the clip for every segment it draws under it.
+        double segments = 0;
+        if (clip.paid && clip.rects > 1)
+          for (const QPolygonF& poly : Flatten(shape, t, QRectF(box))) segments += double(poly.size());
+        const double more = segments * double(clip.rects) * kClipSegmentCost;
+        if (!clip.paid || more > double(FStats.StrokeBudget - FStats.StrokeWork)) {
+          ++FStats.StrokesSkipped;
+          return;
+        }
+        FStats.StrokeWork += std::int64_t(std::ceil(more));
+        P.save();
+        Confine(clip);
+      }
       P.setTransform(t);
       P.setPen(pen);
       P.setBrush(Qt::NoBrush);
       P.drawPath(shape);
+      if (clipped) P.restore();
       return;
     }
     // A wide outline is the area its pen sweeps, filled like any other.
     QPainterPathStroker stroker(pen);
     stroker.setCurveThreshold(0.25 / LargestScale(t));
-    PaintArea(Flatten(stroker.createStroke(shape), t, QRectF(FPixels)), Qt::WindingFill, pen.brush(), t);
+    PaintArea(Flatten(stroker.createStroke(shape), t, QRectF(FPaint)), Qt::WindingFill, pen.brush(), t);
   }
-  // Paints the spans of area by rule with brush, on the device; a pattern
-  // lies where and as large as t puts it. Rows whose spans repeat the row
-  // above go as one rectangle each. Answers the pixels painted.
+  // Paints the spans of area by rule that the clip region keeps with brush,
+  // on the device; a pattern lies where and as large as t puts it. Rows
+  // whose spans repeat the row above go as one rectangle each. Answers what
+  // the painting cost, as Rects counts it.
   std::int64_t PaintArea(const std::vector<QPolygonF>& area, Qt::FillRule rule, QBrush brush, const QTransform& t) {
     P.save();
     P.resetTransform();
     P.setPen(Qt::NoPen);
     if (brush.style() != Qt::SolidPattern) brush.setTransform(t);
     P.setBrush(brush);
-    std::vector<QRect> open, row;
-    int rowY = 0;
-    auto flush = [&] {
-      if (!open.empty()) P.drawRects(open.data(), int(open.size()));
-      open.clear();
-    };
-    auto endRow = [&] {
-      const bool repeats = row.size() == open.size() && !open.empty() && open.front().bottom() == rowY - 1 &&
-                           std::equal(row.begin(), row.end(), open.begin(), [](const QRect& a, const QRect& b) {
-                             return a.left() == b.left() && a.right() == b.right();
-                           });
-      if (repeats) {
-        for (QRect& r : open) r.setBottom(rowY);
-      } else {
-        flush();
-        open.swap(row);
-      }
-      row.clear();
-    };
-    std::int64_t pixels = 0;
-    ScanFill(area, rule, FPixels, [&](int y, int l, int r) {
-      if (y != rowY && !row.empty()) endRow();
-      rowY = y;
-      row.emplace_back(l, y, r - l, 1);
-      pixels += r - l;
-    });
-    if (!row.empty()) endRow();
-    flush();
+    const std::int64_t pixels =
+        Rects(area, rule, [&](const std::vector<QRect>& rects) { P.drawRects(rects.data(), int(rects.size())); });
     P.restore();
     return pixels;
   }
@@ -809,8 +1073,9 @@ protected:
     QTransform full = Full();
     // The opaque rectangle is filled even without text: writers fill with it.
     if (rect && (options & ETO_OPAQUE) && Sane(full.mapRect(*rect))) {
-      P.setTransform(full);
-      P.fillRect(*rect, dc.bkColor);
+      QPainterPath box;
+      box.addRect(*rect);
+      DrawShape(box, full, QPen(Qt::NoPen), QBrush(dc.bkColor));
     }
     // Glyphs need the GUI application's font database.
     if (!qGuiApp || text.isEmpty() || text.size() > kMaxTextChars) return;
@@ -848,31 +1113,45 @@ protected:
 
     QRectF bounds(x, baseline - ascent, width, ascent + descent);
     if (!Sane(full.mapRect(bounds)) || (rect && !Sane(full.mapRect(*rect)))) return;
-    P.save();
-    P.setTransform(full);
+    QTransform t = full;
     if (dc.font.escapement != 0) {
-      P.translate(at);
-      P.rotate(-dc.font.escapement / 10.0);
-      P.translate(-at);
+      QTransform turn;
+      turn.translate(at.x(), at.y());
+      turn.rotate(-dc.font.escapement / 10.0);
+      turn.translate(-at.x(), -at.y());
+      t = turn * full;
     }
-    if (rect && (options & ETO_CLIPPED)) P.setClipRect(*rect, Qt::IntersectClip);
-    if (dc.bkMode == 2) P.fillRect(bounds, dc.bkColor);
-    // Glyphs are filled as outlines: the font engine's own glyph rendering
-    // fails on the stretched transforms that metafiles may carry.
+    // Clipped to its rectangle: the clip region narrowed for this text alone.
+    const bool clipped = dc.clipped;
+    const QRegion clip = dc.clip;
+    if (rect && (options & ETO_CLIPPED) && !ClipRect(*rect, RGN_AND)) return;
+    if (dc.bkMode == 2) {
+      QPainterPath background;
+      background.addRect(bounds);
+      DrawShape(background, t, QPen(Qt::NoPen), QBrush(dc.bkColor));
+    }
+    DrawGlyphs(text, font, unit, QPointF(x, baseline), useDx ? &dx : nullptr, t);
+    dc.clipped = clipped;
+    dc.clip = clip;
+    ClipChanged();
+  }
+  // Glyphs are filled as outlines, as any other shape, and paid for by
+  // their edges and the pixels they paint: the font engine's own glyph
+  // rendering fails on the stretched transforms that metafiles may carry.
+  void DrawGlyphs(const QString& text, const QFont& font, double unit, QPointF origin, const std::vector<double>* dx,
+                  const QTransform& t) {
     QPainterPath glyphs;
-    if (useDx) {
+    if (dx) {
+      double x = origin.x();
       for (int i = 0; i < text.size(); ++i) {
-        glyphs.addText(QPointF(x, baseline) / unit, font, QString(text[i]));
-        x += dx[std::size_t(i)];
+        glyphs.addText(QPointF(x, origin.y()) / unit, font, QString(text[i]));
+        x += (*dx)[std::size_t(i)];
       }
     } else {
-      glyphs.addText(QPointF(x, baseline) / unit, font, text);
+      glyphs.addText(origin / unit, font, text);
     }
     if (unit != 1) glyphs = QTransform::fromScale(unit, unit).map(glyphs);
-    P.setPen(Qt::NoPen);
-    P.setBrush(dc.textColor);
-    P.drawPath(glyphs);
-    P.restore();
+    DrawShape(glyphs, t, QPen(Qt::NoPen), QBrush(dc.textColor));
   }
 
   // The part of image a record's source rectangle covers, computed in 64 bits
@@ -897,7 +1176,8 @@ protected:
   }
 
   // Paints the source rectangle of image onto dest (logical coordinates);
-  // mirrored when a destination extent is negative.
+  // mirrored when a destination extent is negative. Paid for by the pixels
+  // of the destination within the clip region's bounds.
   void Image(QRectF dest, const QImage& image, QRect source, std::uint32_t rop) {
     if (image.isNull() || dest.width() == 0 || dest.height() == 0) return;
     bool mirrorX = dest.width() < 0, mirrorY = dest.height() < 0;
@@ -906,8 +1186,6 @@ protected:
     if (!Sane(full.mapRect(dest))) return;
     source = source.normalized().intersected(image.rect());
     if (source.isEmpty()) return;
-    QImage part = image.copy(source);
-    if (mirrorX || mirrorY) part = part.mirrored(mirrorX, mirrorY);
     QPainter::CompositionMode mode;
     switch (rop) {
       case 0x00CC0020: mode = QPainter::CompositionMode_SourceOver; break; // SRCCOPY
@@ -917,14 +1195,29 @@ protected:
       case 0x00330008: mode = QPainter::RasterOp_NotSource; break; // NOTSRCCOPY
       default: return;
     }
+    const QRect box = full.mapRect(dest).toAlignedRect() & FPaint;
+    if (box.isEmpty()) return;
+    // Under a clip region of many rectangles the platform walks them for
+    // each of the picture's rows.
+    const PlatformClip clip = ClipFor(box);
+    if (!clip.paid) {
+      ++FStats.ShapesSkipped;
+      return;
+    }
+    const double rows = clip.rects > 1 ? double(clip.spans) * kClipPictureRowCost : 0;
+    if (!PayPixels(double(box.width()) * box.height() * kPictureCost + rows)) return;
+    QImage part = image.copy(source);
+    if (mirrorX || mirrorY) part = part.mirrored(mirrorX, mirrorY);
     P.save();
+    Confine(clip);
     P.setTransform(full);
     P.setRenderHint(QPainter::SmoothPixmapTransform, dc.stretchMode == 4);
     P.setCompositionMode(mode);
     P.drawImage(dest, part);
     P.restore();
   }
-  // A blit without a source: the brush, black or white over dest.
+  // A blit without a source: the brush, black or white over dest, filled
+  // and paid for as any other shape.
   void PatBlt(QRectF dest, std::uint32_t rop) {
     QBrush brush;
     if (rop == kPatCopy) brush = MakeBrush();
@@ -934,8 +1227,17 @@ protected:
     dest = dest.normalized();
     QTransform full = Full();
     if (!Sane(full.mapRect(dest))) return;
-    P.setTransform(full);
-    P.fillRect(dest, brush);
+    QPainterPath shape;
+    shape.addRect(dest);
+    DrawShape(shape, full, QPen(Qt::NoPen), brush);
+  }
+  // Fills the pixel of the device at the logical point p.
+  void SetPixel(QPointF p, const QColor& color) {
+    const QPointF at = Full().map(p);
+    if (!Sane(QRectF(at, at))) return;
+    QPainterPath pixel;
+    pixel.addRect(std::floor(at.x()), std::floor(at.y()), 1, 1);
+    DrawShape(pixel, QTransform(), QPen(Qt::NoPen), QBrush(color));
   }
 
   template <typename T, typename V> static void SetIf(const Bytes& r, T& field, V value) {
@@ -951,6 +1253,7 @@ protected:
     if (target < 0 || target >= std::int64_t(saved.size())) return;
     dc = saved[std::size_t(target)];
     saved.resize(std::size_t(target));
+    ClipChanged();
   }
   void SetWindowExt(double x, double y) {
     if (x != 0 && y != 0) dc.windowExt = QPointF(x, y);
@@ -1011,6 +1314,26 @@ private:
   static QString Latin(Bytes& r, std::size_t off, std::size_t count) {
     if (!r.Has(off, count)) return {};
     return QString::fromLatin1(reinterpret_cast<const char*>(r.p + off), qsizetype(count));
+  }
+  // A region object: a header, its bounds, then scans of rows each with
+  // its spans (left, right), right and bottom left out, in logical units.
+  // Damaged scans end it; a damaged header leaves a placeholder.
+  static GdiObject Region(Bytes& r) {
+    GdiObject region = Obj(GdiObject::Region);
+    const std::uint16_t scans = r.U16(10);
+    if (!r.ok) return Obj(GdiObject::Other);
+    std::size_t off = 22;
+    for (std::uint16_t i = 0; i < scans; ++i) {
+      const std::uint16_t count = r.U16(off);
+      const int top = r.I16(off + 2), bottom = r.I16(off + 4);
+      if (!r.ok || count % 2 != 0 || !r.Has(off + 6, std::size_t(count) * 2)) break;
+      for (std::size_t k = 0; k < count; k += 2) {
+        const int left = r.I16(off + 6 + k * 2), right = r.I16(off + 8 + k * 2);
+        if (right > left && bottom > top) region.rects.emplace_back(QPoint(left, top), QPoint(right - 1, bottom - 1));
+      }
+      off += 6 + std::size_t(count) * 2 + 2;
+    }
+    return region;
   }
   // A DIB record's picture and the offset of the DIB when it carries one.
   static QImage Dib(Bytes& r, std::size_t off, unsigned usage = 0) {
@@ -1111,9 +1434,26 @@ private:
       }
       case 0x00F7: // CreatePalette
       case 0x01F9: // CreatePatternBrush
-      case 0x06FF: // CreateRegion
         AddObject(Obj(GdiObject::Other));
         break;
+      case 0x06FF: AddObject(Region(r)); break;
+      case 0x012C: { // SelectClipRegion
+        std::uint16_t index = r.U16(0);
+        if (r.ok && index < objects.size() && objects[index].kind == GdiObject::Region)
+          ClipRects(objects[index].rects, Full(), RGN_COPY);
+        break;
+      }
+      case 0x0416: // IntersectClipRect: bottom, right, top, left
+      case 0x0415: { // ExcludeClipRect
+        QRectF box = RectParams(r, 0);
+        if (r.ok) ClipRect(box, function == 0x0416 ? RGN_AND : RGN_DIFF);
+        break;
+      }
+      case 0x0220: { // OffsetClipRgn: y, x
+        double y = r.I16(0), x = r.I16(2);
+        if (r.ok) OffsetClip(QPointF(x, y));
+        break;
+      }
       case 0x012D: { // SelectObject
         std::uint16_t index = r.U16(0);
         if (!r.ok || index >= objects.size()) break;
@@ -1192,12 +1532,7 @@ private:
       case 0x041F: { // SetPixel: colour, y, x
         QColor color = ColorRef(r.U32(0));
         double y = r.I16(4), x = r.I16(6);
-        if (!r.ok) break;
-        QTransform full = Full();
-        QPointF at = full.map(QPointF(x, y));
-        if (!Sane(QRectF(at, at))) break;
-        P.resetTransform();
-        P.fillRect(QRectF(std::floor(at.x()), std::floor(at.y()), 1, 1), color);
+        if (r.ok) SetPixel(QPointF(x, y), color);
         break;
       }
       case 0x0521: { // TextOut: length, string (padded), y, x
@@ -1478,11 +1813,7 @@ private:
       case 15: { // SetPixelV
         QPointF p = Point32(r, 8);
         QColor color = ColorRef(r.U32(16));
-        if (!r.ok) break;
-        QPointF at = Full().map(p);
-        if (!Sane(QRectF(at, at))) break;
-        P.resetTransform();
-        P.fillRect(QRectF(std::floor(at.x()), std::floor(at.y()), 1, 1), color);
+        if (r.ok) SetPixel(p, color);
         break;
       }
       case 33: SaveDC(); break;
@@ -1603,6 +1934,49 @@ private:
       case 63: FillPath(true, true); break;
       case 64: FillPath(false, true); break;
       case 68: inPath = false; path = QPainterPath(); break;
+      case 29: case 30: { // ExcludeClipRect, IntersectClipRect
+        QRectF box = Rect32(r, 8);
+        if (r.ok) ClipRect(box, type == 30 ? RGN_AND : RGN_DIFF);
+        break;
+      }
+      case 26: { // OffsetClipRgn
+        QPointF by = Point32(r, 8);
+        if (r.ok) OffsetClip(by);
+        break;
+      }
+      case 75: { // ExtSelectClipRgn: data size, mode, RGNDATA (header, rectangles on the reference device)
+        std::uint32_t size = r.U32(8), mode = r.U32(12);
+        if (!r.ok) break;
+        if (size < 32) { // no region: only a copy, which removes the clip region
+          if (mode == RGN_COPY) {
+            dc.clipped = false;
+            ClipChanged();
+          }
+          break;
+        }
+        std::uint32_t count = r.U32(24);
+        if (!r.ok || count > (r.n - std::min<std::size_t>(r.n, 48)) / 16) break;
+        std::vector<QRect> rects;
+        rects.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+          const std::size_t at = 48 + i * 16;
+          const std::int64_t left = r.I32(at), top = r.I32(at + 4), right = r.I32(at + 8), bottom = r.I32(at + 12);
+          if (right > left && bottom > top && right - left <= INT32_MAX && bottom - top <= INT32_MAX)
+            rects.emplace_back(int(left), int(top), int(right - left), int(bottom - top));
+        }
+        ClipRects(rects, FDeviceToTarget, int(mode));
+        break;
+      }
+      case 67: { // SelectClipPath: the path bracket's outline, closed
+        std::uint32_t mode = r.U32(8);
+        if (!r.ok || inPath) break;
+        QPainterPath shape = path;
+        path = QPainterPath();
+        shape.setFillRule(FillRule());
+        if (Finite(FDeviceToTarget.mapRect(shape.controlPointRect())))
+          ClipArea(Flatten(shape, FDeviceToTarget, QRectF(FPixels)), shape.fillRule(), int(mode));
+        break;
+      }
       case 81: { // StretchDIBits
         QPointF dest = Point32(r, 24);
         int sx = r.I32(32), sy = r.I32(36), sw = r.I32(40), sh = r.I32(44);

@@ -1,5 +1,6 @@
 #include "platform/safesave.h"
 
+#include "platform/shfileop.h"
 #include "platform/stream.h"
 
 #include <algorithm>
@@ -74,6 +75,64 @@ std::string LinkedFile(const std::string& FileName) {
 constexpr const char* WorkFileMark = "pictrova-";
 // The characters mkstemp fills in.
 constexpr std::size_t RandomLength = 6;
+// The most digits a work file's process number has.
+constexpr std::size_t ProcessDigits = 10;
+
+// The attribute that marks a work file while it is written: the boot, the
+// process-id namespace, the process and its start, as "<boot> <namespace>
+// <process> <start>". A later run removes only a file whose process was of
+// its own boot and namespace and is gone: a name alone may be the user's
+// own file, or the live work file of a save on another machine sharing the
+// folder or in a sandbox.
+constexpr const char* WorkMarkName = "user.pictrova.work";
+
+std::string FirstLine(const char* Path) {
+  std::string Text;
+  if (std::FILE* File = std::fopen(Path, "re")) {
+    char Line[256];
+    if (std::fgets(Line, sizeof Line, File)) Text = Line;
+    std::fclose(File);
+  }
+  if (!Text.empty() && Text.back() == '\n') Text.pop_back();
+  return Text;
+}
+
+// The start of process Pid in clock ticks after the boot; 0 when unknown.
+unsigned long long ProcessStart(long Pid) {
+  const std::string Stat = FirstLine(("/proc/" + std::to_string(Pid) + "/stat").c_str());
+  // After the command's name in parentheses (which may hold anything), the
+  // state is the third field and the start the twenty-second.
+  const std::size_t Close = Stat.rfind(')');
+  if (Close == std::string::npos) return 0;
+  std::size_t At = Close + 1;
+  for (int Field = 3; Field < 22 && At != std::string::npos; ++Field) At = Stat.find(' ', At + 1);
+  return At == std::string::npos ? 0 : std::strtoull(Stat.c_str() + At + 1, nullptr, 10);
+}
+
+// This boot and process-id namespace, as a mark names them; empty when
+// either is unknown.
+std::string RunPlace() {
+  const std::string Boot = FirstLine("/proc/sys/kernel/random/boot_id");
+  char Space[64];
+  const ssize_t N = ::readlink("/proc/self/ns/pid", Space, sizeof Space - 1);
+  if (Boot.empty() || Boot.find(' ') != std::string::npos || N <= 0) return {};
+  return Boot + " " + std::string(Space, static_cast<std::size_t>(N));
+}
+
+// Whether a work file of process Pid bearing Mark was left by a run of this
+// boot and namespace (Place) that is gone.
+bool MarkOfRunGone(const std::string& Mark, const std::string& Place, long Pid) {
+  const std::string Own = Place + " " + std::to_string(Pid) + " ";
+  if (Place.empty() || Mark.size() <= Own.size() || Mark.compare(0, Own.size(), Own) != 0) return false;
+  char* End = nullptr;
+  const unsigned long long Start = std::strtoull(Mark.c_str() + Own.size(), &End, 10);
+  if (Start == 0 || *End != '\0') return false;
+  if (::kill(static_cast<pid_t>(Pid), 0) != 0) return errno == ESRCH;
+  // A live process of that number that started at another time took the
+  // number of the one gone.
+  const unsigned long long Now = ProcessStart(Pid);
+  return Now != 0 && Now != Start;
+}
 
 bool Letter(char C) { return (C >= '0' && C <= '9') || (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); }
 
@@ -95,6 +154,7 @@ std::vector<TAttributeFault> CopyAttributes(const std::string& From, int Fd) {
   std::vector<char> Value;
   for (std::size_t At = 0; At < Names.size(); At += std::strlen(Names.data() + At) + 1) {
     const char* Name = Names.data() + At;
+    if (std::strcmp(Name, WorkMarkName) == 0) continue;
     if (std::strcmp(Name, AccessAclName) == 0) HasAcl = true;
     if (AttributeValue(From, Name, Value) && ::fsetxattr(Fd, Name, Value.data(), Value.size(), 0) != 0 &&
         std::strncmp(Name, "user.", 5) == 0)
@@ -105,17 +165,60 @@ std::vector<TAttributeFault> CopyAttributes(const std::string& From, int Fd) {
   return Faults;
 }
 
-std::string SaveWorkFilePattern(const std::string& FileName) {
+namespace {
+
+// The folder part of FileName (with its slash, empty for none) and its name.
+std::pair<std::string, std::string> SplitName(const std::string& FileName) {
   const std::size_t Slash = FileName.find_last_of('/');
-  const std::string Dir = Slash == std::string::npos ? std::string() : FileName.substr(0, Slash + 1);
-  const std::string Base = Slash == std::string::npos ? FileName : FileName.substr(Slash + 1);
-  const std::string Tail = "." + std::string(WorkFileMark) + std::to_string(::getpid()) + "-";
+  if (Slash == std::string::npos) return {std::string(), FileName};
+  return {FileName.substr(0, Slash + 1), FileName.substr(Slash + 1)};
+}
+
+// ".<name>.pictrova-": where the longest process number would make the work
+// file's name pass the longest the folder holds, the name is cut (the same
+// cut for every process), so that every save's work file bears the mark.
+std::string MarkedPrefix(const std::string& Dir, const std::string& Base) {
   long Longest = ::pathconf(Dir.empty() ? "." : Dir.c_str(), _PC_NAME_MAX);
   if (Longest <= 0) Longest = NAME_MAX;
-  // Where the mark leaves no room, the name alone: as long a name still
-  // saves as it did, and a longer one still cannot.
-  if (1 + Base.size() + Tail.size() + RandomLength > static_cast<std::size_t>(Longest)) return Dir + "." + Base + ".";
-  return Dir + "." + Base + Tail;
+  const std::size_t Tail = 1 + std::strlen(WorkFileMark) + ProcessDigits + 1 + RandomLength;
+  const std::size_t Most = static_cast<std::size_t>(Longest);
+  const std::size_t Room = Most > Tail + 2 ? Most - Tail - 1 : 1;
+  return "." + CutFileName(Base, Room) + "." + WorkFileMark;
+}
+
+} // namespace
+
+std::string CutFileName(const std::string& Name, std::size_t Bytes) {
+  if (Name.size() <= Bytes) return Name;
+  std::size_t End = Bytes;
+  // A UTF-8 character's later bytes are 10xxxxxx; no character has more
+  // than three of them.
+  for (int Back = 0; Back < 3 && End > 0 && (static_cast<unsigned char>(Name[End]) & 0xC0) == 0x80; ++Back) --End;
+  return Name.substr(0, End);
+}
+
+std::string SaveWorkFilePattern(const std::string& FileName) {
+  const auto [Dir, Base] = SplitName(FileName);
+  return Dir + MarkedPrefix(Dir, Base) + std::to_string(::getpid()) + "-";
+}
+
+void MarkWorkFile(int Fd) {
+  const std::string Place = RunPlace();
+  const unsigned long long Start = ProcessStart(::getpid());
+  if (Place.empty() || Start == 0) return;
+  const std::string Mark = Place + " " + std::to_string(::getpid()) + " " + std::to_string(Start);
+  // A file system without user attributes keeps no mark: its work files
+  // stay where a run left them.
+  (void)::fsetxattr(Fd, WorkMarkName, Mark.data(), Mark.size(), 0);
+}
+
+void UnmarkWorkFile(int Fd) { (void)::fremovexattr(Fd, WorkMarkName); }
+
+void KeepOwner(int Fd, uid_t Uid, gid_t Gid) {
+  struct stat Now {};
+  if (::fstat(Fd, &Now) != 0 || (Now.st_uid == Uid && Now.st_gid == Gid)) return;
+  if (::fchownat(Fd, "", Uid, Gid, AT_EMPTY_PATH) != 0)
+    (void)::fchownat(Fd, "", static_cast<uid_t>(-1), Gid, AT_EMPTY_PATH);
 }
 
 long WorkFileProcess(const std::string& Name) {
@@ -146,19 +249,25 @@ long WorkFileProcess(const std::string& Name) {
 }
 
 int RemoveStaleWorkFiles(const std::string& Folder) {
+  const std::string Place = RunPlace();
+  if (Place.empty()) return 0;
   DIR* Dir = ::opendir(Folder.c_str());
   if (!Dir) return 0;
   int Removed = 0;
+  std::vector<char> Mark;
   while (const dirent* Entry = ::readdir(Dir)) {
     const long Pid = WorkFileProcess(Entry->d_name);
-    if (Pid == 0 || Pid == ::getpid()) continue;
-    struct stat St {};
+    if (Pid == 0) continue;
+    struct stat St {}, Again {};
+    const std::string Path = Folder + "/" + Entry->d_name;
     if (::fstatat(::dirfd(Dir), Entry->d_name, &St, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(St.st_mode) ||
-        St.st_uid != ::geteuid())
+        St.st_uid != ::geteuid() || !AttributeValue(Path, WorkMarkName, Mark) ||
+        !MarkOfRunGone(std::string(Mark.begin(), Mark.end()), Place, Pid))
       continue;
-    // A live process (of any owner) may be writing it.
-    if (::kill(static_cast<pid_t>(Pid), 0) == 0 || errno != ESRCH) continue;
-    if (::unlinkat(::dirfd(Dir), Entry->d_name, 0) == 0) ++Removed;
+    // Still the file whose mark was read.
+    if (::fstatat(::dirfd(Dir), Entry->d_name, &Again, AT_SYMLINK_NOFOLLOW) == 0 && Again.st_ino == St.st_ino &&
+        Again.st_dev == St.st_dev && ::unlinkat(::dirfd(Dir), Entry->d_name, 0) == 0)
+      ++Removed;
   }
   ::closedir(Dir);
   return Removed;
@@ -191,20 +300,23 @@ TSafeSaveFile::TSafeSaveFile(const std::string& FileName, mode_t NewMode) : FTar
     if (::faccessat(AT_FDCWD, FTarget.c_str(), W_OK, AT_EACCESS) != 0 &&
         (errno == EACCES || errno == EPERM || errno == EROFS))
       throw EStreamError("Cannot create file \"" + FileName + "\". The file is read-only.");
-    FExisted = true;
+    FExisted = ::lstat(FTarget.c_str(), &FOld) == 0;
     FOwner = Old.st_uid;
     FGroup = Old.st_gid;
     FMode = Old.st_mode & 07777;
   }
-  // Named for this process: a later start tells the file of a save cut
-  // short from another program's.
+  // Named and marked for this process: a later start tells the file of a
+  // save cut short from a live save's and from another program's.
   std::string Pattern = SaveWorkFilePattern(FTarget) + "XXXXXX";
   const int Fd = ::mkostemp(Pattern.data(), O_CLOEXEC);
   if (Fd < 0) throw EStreamError("Cannot create file \"" + FileName + "\". " + std::strerror(errno));
+  MarkWorkFile(Fd);
   FTemp = Pattern;
   FFile = std::make_unique<TFileStream>(Fd, FTemp);
   if (AfterTempMade) AfterTempMade(FTemp);
 }
+
+std::string TSafeSaveFile::OpenName() const { return "/proc/self/fd/" + std::to_string(FFile->Handle()); }
 
 TSafeSaveFile::~TSafeSaveFile() {
   // A name that leads elsewhere now is someone else's.
@@ -218,23 +330,26 @@ bool TSafeSaveFile::NameHoldsFile() const {
 }
 
 bool TSafeSaveFile::Commit() {
+  FFoundOther = false;
   const int Fd = FFile->Handle();
-  if (FExisted) {
-    // The replaced file's owner and group: root may give both, another user
-    // at most a group of its own.
-    struct stat Now {};
-    if (::fstat(Fd, &Now) == 0 && (Now.st_uid != FOwner || Now.st_gid != FGroup) &&
-        ::fchown(Fd, FOwner, FGroup) != 0)
-      (void)::fchown(Fd, static_cast<uid_t>(-1), FGroup);
-  }
-  // After the owner: a change of owner clears the set-user and set-group
-  // bits.
+  // In place it is no work file. The mark goes first, while this user may
+  // still write the file's attributes.
+  UnmarkWorkFile(Fd);
+  if (FExisted) KeepOwner(Fd, FOwner, FGroup);
   bool Ok = ::fchmod(Fd, FMode) == 0;
   if (Ok && FExisted) CopyAttributes(FTarget, Fd);
   Ok = Ok && ::fsync(Fd) == 0;
   // Whatever else the name led to, the rename would put in the target's
   // place (which whoever put it there could do alone): that is no save.
-  if (!Ok || !NameHoldsFile() || ::rename(FTemp.c_str(), FTarget.c_str()) != 0) return false;
+  if (!Ok || !NameHoldsFile()) return false;
+  // Only the file checked before the save, or a name still free: another
+  // program's file put there meanwhile may be the only copy of what it
+  // holds.
+  const int E = FExisted ? ReplaceFile(FTemp, FTarget, FOld) : RenameNoReplace(FTemp, FTarget);
+  if (E != 0) {
+    FFoundOther = E == EEXIST || (FExisted && E == ENOENT);
+    return false;
+  }
   FTemp.clear();
   // The rename itself lasts only once the folder is written.
   const std::size_t Slash = FTarget.find_last_of('/');
@@ -247,14 +362,12 @@ bool TSafeSaveFile::Commit() {
 }
 
 void RemoveUnfinishedSaves(const std::string& FileName) {
-  const std::string Target = LinkedFile(FileName);
-  const std::size_t Slash = Target.find_last_of('/');
-  const std::string Dir = Slash == std::string::npos ? "." : Target.substr(0, Slash + 1);
+  const auto [Dir, Base] = SplitName(LinkedFile(FileName));
   // The names mkstemp gives: the target's hidden name and six characters,
   // with the process's mark between them or, left by earlier runs, without.
-  const std::string Prefix = "." + (Slash == std::string::npos ? Target : Target.substr(Slash + 1)) + ".";
-  const std::string Marked = Prefix + WorkFileMark;
-  DIR* Folder = ::opendir(Dir.c_str());
+  const std::string Prefix = "." + Base + ".";
+  const std::string Marked = MarkedPrefix(Dir, Base);
+  DIR* Folder = ::opendir(Dir.empty() ? "." : Dir.c_str());
   if (!Folder) return;
   while (const dirent* Entry = ::readdir(Folder)) {
     const std::string Name = Entry->d_name;
@@ -278,7 +391,9 @@ void SaveFileSafely(const std::string& FileName, std::string_view Data, mode_t N
     // Named by the file the caller knows, not the hidden one.
     Written = false;
   }
-  if (!Written || !File.Commit()) throw EStreamError("Cannot write file \"" + FileName + "\".");
+  if (Written && File.Commit()) return;
+  if (File.FoundOther()) throw EFileChanged(FileName);
+  throw EStreamError("Cannot write file \"" + FileName + "\".");
 }
 
 } // namespace platform

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -19,6 +20,15 @@ namespace platform {
 // The mode a new file gets: read and write for all, less the process's
 // file-creation mask.
 mode_t DefaultFileMode();
+
+// Raised by a save that found another file at the name than the one it was
+// to replace (another program put its own there, or changed it, while the
+// save ran), or none: nothing was replaced.
+class EFileChanged : public EStreamError {
+public:
+  explicit EFileChanged(const std::string& FileName)
+      : EStreamError("Cannot write file \"" + FileName + "\". Another program changed it meanwhile.") {}
+};
 
 class TSafeSaveFile {
 public:
@@ -35,10 +45,17 @@ public:
   // its name is never opened again, as anyone who may write the folder can
   // put a link there meanwhile.
   TStream& Stream() { return *FFile; }
-  // Puts the written file in place of the target; false when it could not
-  // (the target is then as it was), also when the hidden name no longer
-  // leads to the file written.
+  // The hidden file by a name that leads to it whatever becomes of its name
+  // in the folder ("/proc/self/fd/<n>"), for a writer that opens its file
+  // itself.
+  std::string OpenName() const;
+  // Puts the written file in place of the target, only the file found there
+  // when the save began, unchanged (or, where there was none, in a name
+  // still free); false when it could not (the target is then as it was),
+  // also when the hidden name no longer leads to the file written.
   bool Commit();
+  // The last Commit found another file at the target's name, or none.
+  bool FoundOther() const { return FFoundOther; }
 
   // Called with the hidden file's name once it is made (a test seam).
   static std::function<void(const std::string& TempName)> AfterTempMade;
@@ -50,6 +67,9 @@ private:
   std::string FTemp;
   std::unique_ptr<TFileStream> FFile;
   bool FExisted = false;
+  bool FFoundOther = false;
+  // The target as the save found it.
+  struct stat FOld {};
   uid_t FOwner = 0;
   gid_t FGroup = 0;
   mode_t FMode = 0;
@@ -61,17 +81,35 @@ private:
 void RemoveUnfinishedSaves(const std::string& FileName);
 
 // The hidden file a save of FileName writes first, before the six
-// characters mkstemp fills in: ".<name>.pictrova-<process>-", or ".<name>."
-// where that would pass the longest name the folder holds.
+// characters mkstemp fills in: ".<name>.pictrova-<process>-", the name cut
+// where the whole would pass the longest name the folder holds.
 std::string SaveWorkFilePattern(const std::string& FileName);
 // The process whose save or copy writes the work file of the name
 // (".<name>.pictrova-<process>-XXXXXX" or ".pictrova-<process>-<n>.part");
 // 0 for any other name.
 long WorkFileProcess(const std::string& Name);
+// Marks the file just made at Fd as a work file of this process's, and
+// takes the mark off before it is put in place: an extended attribute
+// naming this boot, this process and its start.
+void MarkWorkFile(int Fd);
+void UnmarkWorkFile(int Fd);
 // Removes from Folder the work files of this user's saves and copies that a
-// run now gone left behind (killed amid the write); those of a live process,
-// of another user and every other name stay. Answers how many went.
+// run now gone left behind (killed amid the write): those that bear the
+// mark of a process of this boot and this machine's processes that is no
+// longer there. A live process's, another machine's or sandbox's, another
+// user's, a file without the mark and every other name stay. Answers how
+// many went.
 int RemoveStaleWorkFiles(const std::string& Folder);
+
+// Gives the file open at Fd (also by O_PATH, as a link) the owner Uid and
+// group Gid where this process may: root both, another user at most a group
+// of its own. Before the mode: a change of owner clears the set-user and
+// set-group bits.
+void KeepOwner(int Fd, uid_t Uid, gid_t Gid);
+
+// Name cut to at most Bytes bytes, never in the middle of a UTF-8
+// character.
+std::string CutFileName(const std::string& Name, std::size_t Bytes);
 
 // An extended attribute of the user's own ("user.") that a copy could not
 // set, with the error.
@@ -82,11 +120,13 @@ struct TAttributeFault {
 // The extended attributes of the file at From onto the open file Fd, as a
 // save keeps them. One this user may not set (another's security label, a
 // trusted attribute) is left out, as the file system would leave it out of
-// a copy; those of the user's own that could not be set are answered.
+// a copy; those of the user's own that could not be set are answered. A
+// work file's mark is no attribute of the file's and never goes.
 std::vector<TAttributeFault> CopyAttributes(const std::string& From, int Fd);
 
 // Data as the whole of FileName, through a TSafeSaveFile; raises EStreamError
-// when it cannot be written.
+// when it cannot be written, EFileChanged when another file took its place
+// meanwhile.
 void SaveFileSafely(const std::string& FileName, std::string_view Data, mode_t NewMode = DefaultFileMode());
 
 } // namespace platform

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,18 +121,53 @@ bool FolderHolds(const std::string& Folder, const std::string& Path) {
   return Found;
 }
 
+std::string CleanFilePath(const std::string& Path) {
+  if (Path.empty()) return Path;
+  std::string Clean = std::filesystem::path(Path).lexically_normal().native();
+  while (Clean.size() > 1 && Clean.back() == '/') Clean.pop_back();
+  return Clean.empty() ? std::string(".") : Clean;
+}
+
+std::string AbsoluteFilePath(const std::string& Path) {
+  if (Path.empty() || Path.front() == '/') return CleanFilePath(Path);
+  std::error_code Error;
+  return CleanFilePath(std::filesystem::current_path(Error).native() + "/" + Path);
+}
+
+std::function<int(const char* Call, const std::string& Path)> FileOpCallFault;
+
+namespace {
+
+// A system call's answer, 0 or an error number; or the fault a test puts
+// in its place.
+int Call(const char* Name, const std::string& Path, const std::function<int()>& Make) {
+  if (FileOpCallFault)
+    if (const int Fault = FileOpCallFault(Name, Path)) return Fault;
+  return Make() == 0 ? 0 : errno;
+}
+
+// The same file, and nothing written to it or done to its inode since.
+bool Unchanged(const struct stat& A, const struct stat& B) {
+  return SameFile(A, B) && A.st_size == B.st_size && A.st_mtim.tv_sec == B.st_mtim.tv_sec &&
+         A.st_mtim.tv_nsec == B.st_mtim.tv_nsec && A.st_ctim.tv_sec == B.st_ctim.tv_sec &&
+         A.st_ctim.tv_nsec == B.st_ctim.tv_nsec;
+}
+
+}  // namespace
+
 int RenameNoReplace(const std::string& From, const std::string& To) {
-  if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  int E = errno;
+  int E = Call("renameat2", To, [&] {
+    return ::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE);
+  });
   if (E != EINVAL && E != ENOSYS) return E;
   // File systems without the no-replace rename: a hard link fails on an
   // existing name just as atomically.
   struct stat St;
   if (LStat(From, St) && !S_ISDIR(St.st_mode)) {
     if (::link(From.c_str(), To.c_str()) == 0) {
-      if (::unlink(From.c_str()) == 0) return 0;
+      E = Call("unlink", From, [&] { return ::unlink(From.c_str()); });
+      if (E == 0) return 0;
       // Still under its old name: no rename, and no second name left.
-      E = errno;
       ::unlink(To.c_str());
       return E;
     }
@@ -139,6 +175,32 @@ int RenameNoReplace(const std::string& From, const std::string& To) {
   }
   if (Exists(To)) return EEXIST;
   return ::rename(From.c_str(), To.c_str()) == 0 ? 0 : errno;
+}
+
+int ReplaceFile(const std::string& From, const std::string& To, const struct stat& Expected) {
+  struct stat Now;
+  if (!LStat(To, Now)) return errno;
+  if (!Unchanged(Now, Expected)) return EEXIST;
+  int E = Call("exchange", To, [&] {
+    return ::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_EXCHANGE);
+  });
+  // Without the exchange, the look just taken is the last before the
+  // rename.
+  if (E == EINVAL || E == ENOSYS) return ::rename(From.c_str(), To.c_str()) == 0 ? 0 : errno;
+  if (E != 0) return E;
+  // What left the name (its change time moved on with the exchange).
+  struct stat Out;
+  if (LStat(From, Out) && SameFile(Out, Expected)) {
+    ::unlink(From.c_str());
+    return 0;
+  }
+  // Another program's file came in the meantime: back under its name (by
+  // a plain rename, should the exchange fail, at the cost of From's file).
+  E = Call("exchange", From, [&] {
+    return ::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_EXCHANGE);
+  });
+  if (E != 0) ::rename(From.c_str(), To.c_str());
+  return EEXIST;
 }
 
 namespace {
@@ -178,11 +240,18 @@ class TFileOpRun {
   bool CopyTree(const std::string& Source, std::string Target);
   bool CopyResolved(const std::string& Source, const struct stat& St, const std::string& Target, TDecision D);
   // A new folder at Target with Source's extended attributes.
-  bool MakeFolderLike(const std::string& Source, const std::string& Target);
+  bool MakeFolderLike(const std::string& Source, const struct stat& St, const std::string& Target);
   bool MoveChildren(const std::string& Source, const struct stat& St, const std::string& Target);
   bool CopyFile(const std::string& Source, const struct stat& St, const std::string& Target, TDecision D);
-  bool CopyLink(const std::string& Source, const std::string& Target, TDecision D);
+  bool CopyLink(const std::string& Source, const struct stat& St, const std::string& Target, TDecision D);
+  // Temp (or, for a move, the source) under Target: over the file the user
+  // was asked about, else only where the name is free. 0 or an errno value,
+  // EEXIST when another file holds the name.
+  int PutInPlace(const std::string& Temp, const std::string& Target, TDecision D);
   bool Place(const std::string& Temp, const std::string& Source, const std::string& Target, TDecision D);
+  // A move keeps the owner and group of what it moves (as far as this user
+  // may give them); a copy is the user's own.
+  bool Moving() const { return FOp.Func != FO_COPY; }
   bool MoveTree(const std::string& Source, std::string Target);
   bool RemoveTree(const std::string& P);
   bool DeleteItem(const std::string& P);
@@ -193,6 +262,7 @@ class TFileOpRun {
   bool FCancelled = false;
   bool FDeclined = false;  // a delete the user refused
   bool FPlaced = false;  // the last Place put its file under the target name
+  struct stat FAsked {};  // the file the last Replace answer was about
   int FFirstError = 0;
   std::int64_t FDone = 0;
   std::int64_t FTotal = 0;
@@ -264,13 +334,17 @@ TDecision TFileOpRun::Resolve(const std::string& Source, std::string& Target) {
     Fail(Target, S_ISDIR(T.st_mode) ? EISDIR : ENOTDIR, "Cannot replace");
     return TDecision::Skip;
   }
+  // The file the answer is about: no other takes its place. It is the file
+  // as the answer leaves it (answering may have saved an edit into it).
+  FAsked = T;
   if (FReplaceAll) return TDecision::Replace;
   if (FSkipAll) return TDecision::Skip;
   switch (Ask(TFileOpConfirm::Replace, Source, Target)) {
     case TFileOpAnswer::YesToAll:
       FReplaceAll = true;
-      return TDecision::Replace;
+      [[fallthrough]];
     case TFileOpAnswer::Yes:
+      if (!LStat(Target, FAsked)) FAsked = {};
       return TDecision::Replace;
     case TFileOpAnswer::NoToAll:
       FSkipAll = true;
@@ -283,20 +357,25 @@ TDecision TFileOpRun::Resolve(const std::string& Source, std::string& Target) {
   return TDecision::Abort;
 }
 
+int TFileOpRun::PutInPlace(const std::string& Temp, const std::string& Target, TDecision D) {
+  if (D != TDecision::Replace) return RenameNoReplace(Temp, Target);
+  const int E = ReplaceFile(Temp, Target, FAsked);
+  // Gone meanwhile: nothing to replace.
+  return E == ENOENT ? RenameNoReplace(Temp, Target) : E;
+}
+
 // Moves the finished Temp to Target: over it only when the user said so,
 // else only when the name is still free.
 bool TFileOpRun::Place(const std::string& Temp, const std::string& Source, const std::string& Target, TDecision D) {
   FPlaced = false;
-  int E = D == TDecision::Replace ? (::rename(Temp.c_str(), Target.c_str()) == 0 ? 0 : errno)
-                                  : RenameNoReplace(Temp, Target);
+  int E = PutInPlace(Temp, Target, D);
   if (E == EEXIST) {
-    // Target appeared while copying: ask now.
+    // Target appeared, or another file took the place of the one asked
+    // about, while copying: ask now.
     std::string Again = Target;
     const TDecision D2 = Resolve(Source, Again);
-    if (D2 == TDecision::Replace)
-      E = ::rename(Temp.c_str(), Again.c_str()) == 0 ? 0 : errno;
-    else if (D2 == TDecision::Proceed)
-      E = RenameNoReplace(Temp, Again);
+    if (D2 == TDecision::Replace || D2 == TDecision::Proceed)
+      E = PutInPlace(Temp, Again, D2);
     else {
       ::unlink(Temp.c_str());
       return D2 == TDecision::Skip;
@@ -323,6 +402,9 @@ bool TFileOpRun::CopyFile(const std::string& Source, const struct stat& St, cons
     ::close(In);
     return Fail(Target, E, "Cannot create");
   }
+  // This run's until it is whole: a later run removes it should this one
+  // be killed.
+  MarkWorkFile(Out);
   // Whatever goes wrong from here, the partial copy goes away.
   auto Abandon = [&](const std::string& Path, int Code, const char* What) {
     ::close(In);
@@ -351,8 +433,10 @@ bool TFileOpRun::CopyFile(const std::string& Source, const struct stat& St, cons
     if (!Progress(N, Source)) return Abandon(Target, 0, "");
   }
   // Before the mode: a file without write permission takes no attribute of
-  // the user's.
+  // the user's, nor loses one.
   KeepAttributes(Source, Out, Target);
+  UnmarkWorkFile(Out);
+  if (Moving()) KeepOwner(Out, St.st_uid, St.st_gid);
   if (!(FOp.Flags & FOF_NOCOPYSECURITYATTRIBS)) ::fchmod(Out, St.st_mode & 07777);
   const struct timespec Times[2] = {St.st_atim, St.st_mtim};
   ::futimens(Out, Times);
@@ -367,7 +451,8 @@ bool TFileOpRun::CopyFile(const std::string& Source, const struct stat& St, cons
   return Place(Temp, Source, Target, D);
 }
 
-bool TFileOpRun::CopyLink(const std::string& Source, const std::string& Target, TDecision D) {
+bool TFileOpRun::CopyLink(const std::string& Source, const struct stat& St, const std::string& Target,
+                          TDecision D) {
   std::vector<char> Link(4097);
   const ssize_t N = ::readlink(Source.c_str(), Link.data(), Link.size() - 1);
   if (N < 0) return Fail(Source, errno, "Cannot read");
@@ -377,6 +462,11 @@ bool TFileOpRun::CopyLink(const std::string& Source, const std::string& Target, 
     return ::symlink(Link.data(), Name.c_str()) == 0 ? 0 : errno;
   });
   if (E != 0) return Fail(Target, E, "Cannot create");
+  if (Moving())
+    if (const int Link = ::open(Temp.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC); Link >= 0) {
+      KeepOwner(Link, St.st_uid, St.st_gid);
+      ::close(Link);
+    }
   return Place(Temp, Source, Target, D);
 }
 
@@ -396,9 +486,9 @@ bool TFileOpRun::CopyResolved(const std::string& Source, const struct stat& St, 
                               TDecision D) {
   FPlaced = false;
   if (S_ISREG(St.st_mode)) return CopyFile(Source, St, Target, D);
-  if (S_ISLNK(St.st_mode)) return CopyLink(Source, Target, D);
+  if (S_ISLNK(St.st_mode)) return CopyLink(Source, St, Target, D);
   if (!S_ISDIR(St.st_mode)) return Fail(Source, ENOTSUP, "Cannot copy");
-  if (!IsDir(Target) && !MakeFolderLike(Source, Target)) return false;
+  if (!IsDir(Target) && !MakeFolderLike(Source, St, Target)) return false;
   int E = 0;
   bool Ok = true;
   for (const std::string& Name : ListDir(Source, E)) {
@@ -410,10 +500,12 @@ bool TFileOpRun::CopyResolved(const std::string& Source, const struct stat& St, 
   return Ok;
 }
 
-bool TFileOpRun::MakeFolderLike(const std::string& Source, const std::string& Target) {
+bool TFileOpRun::MakeFolderLike(const std::string& Source, const struct stat& St, const std::string& Target) {
   if (::mkdir(Target.c_str(), 0700) != 0) return Fail(Target, errno, "Cannot create");
   if (const int Fd = ::open(Target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); Fd >= 0) {
     KeepAttributes(Source, Fd, Target);
+    // Before the mode, which the folder gets once its items are in.
+    if (Moving()) KeepOwner(Fd, St.st_uid, St.st_gid);
     ::close(Fd);
   }
   return true;
@@ -458,13 +550,19 @@ bool TFileOpRun::MoveTree(const std::string& Source, std::string Target) {
   if (D == TDecision::Skip) return true;
   if (D == TDecision::Abort) return false;
   if (S_ISDIR(St.st_mode) && IsDir(Target)) return MoveChildren(Source, St, Target);
-  const int E = D == TDecision::Replace ? (::rename(Source.c_str(), Target.c_str()) == 0 ? 0 : errno)
-                                        : RenameNoReplace(Source, Target);
+  const int E = PutInPlace(Source, Target, D);
   if (E == 0) return Progress(S_ISREG(St.st_mode) ? St.st_size : 0, Source);
-  if (E == EEXIST) return MoveTree(Source, Target);  // appeared meanwhile: decide again
+  if (E == EEXIST) return MoveTree(Source, Target);  // appeared or changed meanwhile: decide again
   if (E != EXDEV) return Fail(Source, E, "Cannot move");
   // Another device: a source goes only once its copy is complete.
-  if (S_ISDIR(St.st_mode)) return MakeFolderLike(Source, Target) && MoveChildren(Source, St, Target);
+  if (S_ISDIR(St.st_mode)) {
+    if (!MakeFolderLike(Source, St, Target)) return false;
+    const bool Moved = MoveChildren(Source, St, Target);
+    // Last: each item moved in changed the folder's times.
+    const struct timespec Times[2] = {St.st_atim, St.st_mtim};
+    ::utimensat(AT_FDCWD, Target.c_str(), Times, AT_SYMLINK_NOFOLLOW);
+    return Moved;
+  }
   if (!CopyResolved(Source, St, Target, D)) return false;
   if (!FPlaced) return true;  // the user kept the existing file: the source stays
   return ::unlink(Source.c_str()) == 0 ? true : Fail(Source, errno, "Cannot delete");

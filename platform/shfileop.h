@@ -2,15 +2,18 @@
 // and folders, with confirmation and progress through callbacks.
 //
 // A file is never replaced without a "yes" from OnConfirm (no callback, no
-// replacing), nor by a link that leads to it; a copied file appears under its
-// name only when complete, with its extended attributes; a move to another
-// device copies, then deletes the source; with FOF_ALLOWUNDO a delete moves
+// replacing), nor by a link that leads to it, nor is a file replaced that
+// came (or changed) after the answer; a copied file appears under its name
+// only when complete, with its extended attributes; a move to another device
+// copies, keeping owner and group as far as this user may give them and the
+// folders' times, then deletes the source; with FOF_ALLOWUNDO a delete moves
 // to the trash.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace platform {
@@ -77,9 +80,31 @@ struct TSHFileOpStruct {
   std::vector<TFileOpFailure> Warnings;
 };
 
+// Paths keep their bytes: a name need not be UTF-8, and no text
+// conversion gives such bytes back. CleanFilePath takes out "." and ".."
+// where they can go and doubled or trailing delimiters (the root keeps its
+// own), lexically; AbsoluteFilePath does so after joining a relative path
+// to the working folder. Empty stays empty.
+std::string CleanFilePath(const std::string& Path);
+std::string AbsoluteFilePath(const std::string& Path);
+
 // Gives From the name To unless To exists (also when it appears meanwhile);
 // answers 0 or an errno value, EEXIST when To exists.
 int RenameNoReplace(const std::string& From, const std::string& To);
+// Puts From in place of the file at To only while To still names Expected
+// (the same file, unchanged since Expected was read by lstat): answers 0;
+// EEXIST when To names another file or Expected changed, ENOENT when it
+// names none, either leaving both names as they were; or another errno
+// value. The file that leaves To is looked at once out of the name, by an
+// exchange of the two; where the file system has no exchange, To is looked
+// at right before the rename.
+int ReplaceFile(const std::string& From, const std::string& To, const struct stat& Expected);
+
+// When set, asked before each call RenameNoReplace and ReplaceFile make to
+// "renameat2" (no replace), "exchange" (renameat2 exchanging two names) and
+// "unlink", with the path the call is made for: an error number stands in
+// for the system's answer, 0 lets the call be made (a test seam).
+extern std::function<int(const char* Call, const std::string& Path)> FileOpCallFault;
 
 // True when Path names the folder Folder or lies inside it, by its spelling
 // or as the system resolves it: with every link followed and across mount

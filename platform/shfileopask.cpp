@@ -2,12 +2,12 @@
 
 #include "platform/cursors.h"
 
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QObject>
 #include <QProgressDialog>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace platform {
 
@@ -54,9 +54,9 @@ bool FileOpMayAskAgain(TFileOpConfirm Kind, const std::vector<std::string>& Sour
   const auto Count = std::count_if(Sources.begin(), Sources.end(), [](const std::string& S) { return !S.empty(); });
   if (Count != 1) return Count > 1;
   const auto& Only = *std::find_if(Sources.begin(), Sources.end(), [](const std::string& S) { return !S.empty(); });
-  const QFileInfo Info(QString::fromStdString(Only));
-  if (Info.fileName().contains(QLatin1Char('*')) || Info.fileName().contains(QLatin1Char('?'))) return true;
-  return Kind == TFileOpConfirm::Replace && Info.isDir();
+  if (Only.substr(Only.rfind('/') + 1).find_first_of("*?") != std::string::npos) return true;
+  std::error_code Error;
+  return Kind == TFileOpConfirm::Replace && std::filesystem::is_directory(Only, Error);
 }
 
 TFileOpProgressWindow::TFileOpProgressWindow(QWidget* Owner, const std::string& Title, bool ShowNames)

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QRegularExpression>
 #include <QTimer>
 #include <cerrno>
 #include <chrono>
@@ -21,6 +20,22 @@ namespace {
 constexpr qsizetype kMaxMacroBytes = 64 * 1024;
 // How often held macros look again whether the modal window has gone.
 constexpr int kModalRetryMs = 100;
+
+// The lines of a macro, split at CR LF, LF or CR; no empty last line.
+std::vector<std::string> MacroLines(const std::string& macro) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < macro.size()) {
+    const std::size_t end = macro.find_first_of("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(macro.substr(start));
+      break;
+    }
+    lines.push_back(macro.substr(start, end - start));
+    start = end + (macro.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+  }
+  return lines;
+}
 
 bool ModalWindowRuns() {
   return qobject_cast<QApplication*>(QCoreApplication::instance()) && QApplication::activeModalWidget();
@@ -63,12 +78,11 @@ std::string DdeSocketPath(const std::string& service, const std::string& topic) 
   return RuntimeFolder() + "/" + service + "." + topic + ".dde";
 }
 
-QByteArray EncodeMacroFrame(const QString& macro) {
-  QByteArray text = macro.toUtf8();
-  return "DDE1 " + QByteArray::number(text.size()) + "\n" + text;
+QByteArray EncodeMacroFrame(const std::string& macro) {
+  return "DDE1 " + QByteArray::number(static_cast<qulonglong>(macro.size())) + "\n" + QByteArray::fromStdString(macro);
 }
 
-bool DecodeMacroFrames(QByteArray& buffer, std::vector<QString>& macros) {
+bool DecodeMacroFrames(QByteArray& buffer, std::vector<std::string>& macros) {
   for (;;) {
     if (buffer.isEmpty()) return true;
     qsizetype eol = buffer.indexOf('\n');
@@ -79,7 +93,7 @@ bool DecodeMacroFrames(QByteArray& buffer, std::vector<QString>& macros) {
     qlonglong length = head.mid(5).toLongLong(&ok);
     if (!ok || length < 0 || length > kMaxMacroBytes) return false;
     if (buffer.size() - eol - 1 < length) return true;
-    macros.push_back(QString::fromUtf8(buffer.mid(eol + 1, length)));
+    macros.push_back(buffer.mid(eol + 1, length).toStdString());
     buffer.remove(0, eol + 1 + length);
   }
 }
@@ -124,16 +138,12 @@ void TDdeServerConv::ReadFrom(QLocalSocket* socket) {
   auto it = FBuffers.find(socket);
   if (it == FBuffers.end()) return;
   it->second += socket->readAll();
-  std::vector<QString> macros;
+  std::vector<std::string> macros;
   if (!DecodeMacroFrames(it->second, macros)) {
     it->second.clear();
     socket->abort();
   }
-  for (const QString& m : macros) {
-    QStringList lines = m.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
-    if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
-    FHeld.push_back(lines);
-  }
+  for (const std::string& m : macros) FHeld.push_back(MacroLines(m));
   // Never from here: the handler may run a modal message, and the socket
   // must not be read again or deleted while its signal is still on the stack.
   if (!macros.empty()) ScheduleDelivery(0);
@@ -150,7 +160,7 @@ void TDdeServerConv::DeliverHeld() {
     ScheduleDelivery(kModalRetryMs);
     return;
   }
-  const QStringList lines = FHeld.front();
+  const std::vector<std::string> lines = FHeld.front();
   FHeld.pop_front();
   // The next one comes after this one, also when its handler threw.
   struct TDelivering {
@@ -166,7 +176,7 @@ void TDdeServerConv::DeliverHeld() {
   handler(lines);
 }
 
-void TDdeServerConv::SetOnExecuteMacro(std::function<void(const QStringList&)> handler) {
+void TDdeServerConv::SetOnExecuteMacro(std::function<void(const std::vector<std::string>&)> handler) {
   FOnExecuteMacro = std::move(handler);
   if (FOnExecuteMacro && !FHeld.empty()) ScheduleDelivery(0);
 }
@@ -204,7 +214,7 @@ void TDdeClientConv::CloseLink() {
   FSocket = nullptr;
 }
 
-bool TDdeClientConv::ExecuteMacro(const QString& macro) {
+bool TDdeClientConv::ExecuteMacro(const std::string& macro) {
   if (!FSocket || FSocket->state() != QLocalSocket::ConnectedState) return false;
   QByteArray frame = EncodeMacroFrame(macro);
   if (FSocket->write(frame) != frame.size()) return false;

@@ -12,11 +12,12 @@
 #pragma once
 
 #include <QObject>
-#include <QStringList>
+#include <QByteArray>
 #include <deque>
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 class QLocalServer;
 class QLocalSocket;
@@ -58,7 +59,8 @@ public:
 
   // Receives each execute-macro as its lines, in order, from the event loop;
   // macros that arrived before the handler was set are held until then.
-  void SetOnExecuteMacro(std::function<void(const QStringList&)> handler);
+  // A line is the bytes sent: a path need not be UTF-8.
+  void SetOnExecuteMacro(std::function<void(const std::vector<std::string>&)> handler);
 
 private:
   void Accept();
@@ -69,8 +71,8 @@ private:
   std::string FPath;
   QLocalServer* FServer = nullptr;
   std::map<QLocalSocket*, QByteArray> FBuffers;
-  std::function<void(const QStringList&)> FOnExecuteMacro;
-  std::deque<QStringList> FHeld;
+  std::function<void(const std::vector<std::string>&)> FOnExecuteMacro;
+  std::deque<std::vector<std::string>> FHeld;
   QTimer* FDeliveryTimer = nullptr;
   bool FDelivering = false;
 };
@@ -85,17 +87,18 @@ public:
   // listening. False when nobody answers.
   bool OpenLink(int timeoutMs = 5000);
   void CloseLink();
-  // Sends one macro text; answers once the bytes are handed to the server.
-  bool ExecuteMacro(const QString& macro);
+  // Sends one macro's bytes; answers once they are handed to the server.
+  bool ExecuteMacro(const std::string& macro);
 
 private:
   std::string FPath;
   QLocalSocket* FSocket = nullptr;
 };
 
-// The frame one macro travels in: "DDE1 <length>\n" and the UTF-8 text.
-QByteArray EncodeMacroFrame(const QString& macro);
+// The frame one macro travels in: "DDE1 <length>\n" and its bytes as they
+// are (a path's bytes, whatever its encoding).
+QByteArray EncodeMacroFrame(const std::string& macro);
 // Takes complete frames off the front of buffer; false on a damaged stream.
-bool DecodeMacroFrames(QByteArray& buffer, std::vector<QString>& macros);
+bool DecodeMacroFrames(QByteArray& buffer, std::vector<std::string>& macros);
 
 } // namespace platform

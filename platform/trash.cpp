@@ -1,5 +1,7 @@
 #include "platform/trash.h"
 
+#include "platform/safesave.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
@@ -77,16 +79,6 @@ std::string LocalDateText() {
 
 constexpr const char* InfoSuffix = ".trashinfo";
 
-// Name cut to at most Bytes bytes, never in the middle of a UTF-8 character.
-std::string CutName(const std::string& Name, std::size_t Bytes) {
-  if (Name.size() <= Bytes) return Name;
-  std::size_t End = Bytes;
-  // A UTF-8 character's later bytes are 10xxxxxx; no character has more
-  // than three of them.
-  for (int Back = 0; Back < 3 && End > 0 && (static_cast<unsigned char>(Name[End]) & 0xC0) == 0x80; ++Back) --End;
-  return Name.substr(0, End);
-}
-
 // A system call's answer, 0 or an error number; or the fault a test puts
 // in its place.
 int Call(const char* Name, const std::string& Path, const std::function<int()>& Make) {
@@ -143,7 +135,7 @@ std::string TrashedName(const std::string& Name, int N, std::size_t Longest) {
     Stem += Extension;
     Extension.clear();
   }
-  return CutName(Stem, Room - std::min(Room, Number.size() + Extension.size())) + Number + Extension;
+  return CutFileName(Stem, Room - std::min(Room, Number.size() + Extension.size())) + Number + Extension;
 }
 
 std::string TrashInfoText(const std::string& OriginalPath, const std::string& DeletionDate) {

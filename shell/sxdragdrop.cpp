@@ -25,11 +25,15 @@ std::uint32_t GetU32(const std::uint8_t* P) {
 
 constexpr std::size_t DropFilesHeaderSize = 20;
 
+// The file URI of a path: its bytes percent-encoded as they are, since a
+// name need not be UTF-8 (a URL made from text would lose such bytes).
+QByteArray FileUri(const std::string& P) { return "file://" + QByteArray::fromStdString(P).toPercentEncoding("/"); }
+
 QByteArray UriList(const std::vector<std::string>& Paths) {
   QByteArray Out;
   for (const std::string& P : Paths) {
     if (P.empty()) continue;
-    Out += QUrl::fromLocalFile(QString::fromStdString(P)).toEncoded();
+    Out += FileUri(P);
     Out += "\r\n";
   }
   return Out;
@@ -42,7 +46,8 @@ std::vector<std::string> LocalPaths(const QList<QUrl>& Urls, std::size_t Wanted 
     if (Paths.size() >= Wanted) break;
     if (!U.isLocalFile()) continue;
     // "file:name" reads as a name relative to wherever we happen to run.
-    std::string P = U.toLocalFile().toStdString();
+    // The path's bytes: those that are no UTF-8 stay encoded in the URL.
+    std::string P = QByteArray::fromPercentEncoding(U.path(QUrl::FullyEncoded).toLatin1()).toStdString();
     if (!P.empty() && P[0] == '/') Paths.push_back(std::move(P));
   }
   return Paths;
@@ -285,7 +290,7 @@ QVariant TSxDataObject::retrieveData(const QString& MimeType, QMetaType) const {
   if (MimeType == QLatin1String(SxGnomeCopiedFilesMimeType) && FClipboardAction != TSxClipboardAction::None) {
     QByteArray Out = FClipboardAction == TSxClipboardAction::Cut ? "cut" : "copy";
     for (const std::string& P : ItemPaths())
-      if (!P.empty()) Out += "\n" + QUrl::fromLocalFile(QString::fromStdString(P)).toEncoded();
+      if (!P.empty()) Out += "\n" + FileUri(P);
     return Out;
   }
   return {};

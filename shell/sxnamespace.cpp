@@ -1,6 +1,7 @@
 #include "shell/sxnamespace.h"
 
 #include "shell/sxbase.h"
+#include "platform/shfileop.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QStandardPaths>
@@ -26,9 +27,7 @@ namespace {
 
 std::string Std(const QString& s) { return s.toStdString(); }
 
-std::string CleanPath(const std::string& path) {
-  return Std(QDir::cleanPath(QString::fromStdString(path)));
-}
+std::string CleanPath(const std::string& path) { return platform::CleanFilePath(path); }
 
 std::string JoinPath(const std::string& base, const std::string& name) {
   if (base.empty() || base.back() == '/') return base + name;

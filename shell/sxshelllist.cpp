@@ -102,7 +102,12 @@ public:
   bool setData(const QModelIndex& index, const QVariant& value, int role) override {
     if (role != Qt::EditRole || index.column() != 0) return false;
     TSxShellItem* item = L->RowItem(index.row());
-    if (!item || !L->Edit(item, value.toString().toStdString())) return false;
+    if (!item) return false;
+    // The editor shows the name's bytes that are no UTF-8 as U+FFFD: while
+    // the text reads as the name shown, it is that name, unchanged.
+    const QString text = value.toString();
+    if (!L->Edit(item, text == QString::fromStdString(item->DisplayName) ? item->DisplayName : text.toStdString()))
+      return false;
     emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columnCount({}) - 1));
     return true;
   }

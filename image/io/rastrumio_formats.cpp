@@ -380,7 +380,12 @@ void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) 
     // The old file stays untouched until the new one is complete.
     platform::TSafeSaveFile target(FileName);
     WriteBuiltIn(target.Stream(), FileType, progress);
-    if (!Aborting && !target.Commit()) Aborting = true;
+    if (!Aborting && !target.Commit()) {
+      Aborting = true;
+      // Nothing was written over: the caller may ask about the file there.
+      if (target.FoundOther())
+        throw platform::EFileChanged(FileName);
+    }
   } catch (...) {
     Aborting = true;
     FinishWork();

@@ -184,6 +184,7 @@ void TIOParamsVals::SetDefaultParams() {
   JpegProgressive = false;
   JpegScale = 1;
   JpegMarkers.Clear();
+  JpegMarkersLeftOut = 0;
   JpegScaleUsed = 1;
   JpegWarningCount = 0;
   JpegWarningCode = 0;
@@ -288,6 +289,7 @@ void TIOParamsVals::ResetExif() {
 void TIOParamsVals::ResetInfo() {
   IptcRecords.Clear();
   JpegMarkers.Clear();
+  JpegMarkersLeftOut = 0;
   ResetExif();
   GifComments.clear();
   TiffDocumentName.clear();
@@ -350,6 +352,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   JpegProgressive = S.JpegProgressive;
   JpegScale = S.JpegScale;
   JpegMarkers.Assign(&S.JpegMarkers);
+  JpegMarkersLeftOut = S.JpegMarkersLeftOut;
   JpegScaleUsed = S.JpegScaleUsed;
   JpegWarningCount = S.JpegWarningCount;
   JpegWarningCode = S.JpegWarningCode;

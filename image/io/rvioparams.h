@@ -133,6 +133,7 @@ public:
   bool JpegProgressive = false;
   std::uint8_t JpegScale = 1; // 0 automatic, 1 full, 2 half, 3 quarter, 4 eighth
   TRvMarkerList JpegMarkers;
+  std::int32_t JpegMarkersLeftOut = 0; // markers the read skipped past its counts
   std::int32_t JpegScaleUsed = 1;
   std::int32_t JpegWarningCount = 0;
   std::int32_t JpegWarningCode = 0;

@@ -278,8 +278,13 @@ public:
   // event would).
   void RenderBackBuffer();
   // Back-buffer pixels the renderer wrote at the last render: the whole
-  // client, or only the strips a scroll uncovered.
+  // client, only the strips a scroll uncovered, or only what shows the
+  // areas of ImageAreasChange.
   std::int64_t RenderedPixels() const { return FRenderedPixels; }
+  // The picture's pixels inside Areas changed, not its size: only the parts
+  // of the back buffer that show them are rendered again (the whole client
+  // at the next paint when that cannot be told); then ImageChange.
+  void ImageAreasChange(const std::vector<QRect>& Areas);
 
   // ---- Selections.
   TRvSelectionOptions SelectionOptions() const { return FSelectionOptions; }
@@ -401,6 +406,10 @@ private:
   void PaintBackBuffer(const QRect& R);
   bool AlphaDisplayed() const;
   bool ScrollBackBuffer();
+  // The filled selection and the pixel grid are drawn over the whole back
+  // buffer, not only inside a clip: no part of it can be rendered alone.
+  bool ExtrasCoverAll() const;
+  bool RenderAreas(const std::vector<QRect>& Areas);
   // The software renderer's map along one axis: the first source pixel, the
   // start inside it and the step, anchored at a place of the whole zoomed
   // picture, so that the same zoomed pixel always shows the same source pixel.

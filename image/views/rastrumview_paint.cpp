@@ -284,9 +284,12 @@ void TRastrumView::RecordRenderedMaps() {
   FRenderedAnchorY = AxisMap(true).Anchor;
 }
 
+bool TRastrumView::ExtrasCoverAll() const {
+  return (DisplayGrid && FZoom >= 400) || ((FSelectionOptions & rvsoFilled) != 0 && FSel->Visible);
+}
+
 bool TRastrumView::ScrollBackBuffer() {
-  if (DisplayGrid && FZoom >= 400) return false;
-  if ((FSelectionOptions & rvsoFilled) != 0 && FSel->Visible) return false;
+  if (ExtrasCoverAll()) return false;
   const int w = FBackBuffer.Width(), h = FBackBuffer.Height();
   if (static_cast<int>(FRenderedCols.size()) != w || static_cast<int>(FRenderedRows.size()) != h)
     return false;
@@ -336,6 +339,48 @@ bool TRastrumView::ScrollBackBuffer() {
   FRenderedAnchorY += dy;
   FRenderedPixels = static_cast<std::int64_t>(std::abs(dy)) * w + static_cast<std::int64_t>(std::abs(dx)) * (h - std::abs(dy));
   return true;
+}
+
+bool TRastrumView::RenderAreas(const std::vector<QRect>& Areas) {
+  // Many small areas (a loop of frames put back) cost more to map one by
+  // one than the client does whole.
+  constexpr std::size_t MostAreas = 16;
+  const int w = FBackBuffer.Width(), h = FBackBuffer.Height();
+  if (FDirty || FZoomFilter != rfNone || !HasParentWindow() || Areas.size() > MostAreas || w != ExtentX() ||
+      h != ExtentY() || static_cast<int>(FRenderedCols.size()) != w || static_cast<int>(FRenderedRows.size()) != h ||
+      ExtrasCoverAll())
+    return false;
+  // The back buffer's columns (rows) that showed source columns First to Last.
+  auto span = [](const std::vector<int>& Map, int First, int Last) {
+    int from = -1, to = -1;
+    for (int i = 0; i < static_cast<int>(Map.size()); ++i)
+      if (Map[static_cast<std::size_t>(i)] >= First && Map[static_cast<std::size_t>(i)] <= Last) {
+        if (from < 0) from = i;
+        to = i;
+      }
+    return std::pair{from, to};
+  };
+  FRenderedPixels = 0;
+  for (const QRect& area : Areas) {
+    const auto [x0, x1] = span(FRenderedCols, area.left(), area.right());
+    const auto [y0, y1] = span(FRenderedRows, area.top(), area.bottom());
+    // Pixels the zoom passes over show nowhere.
+    if (x0 < 0 || y0 < 0) continue;
+    const platform::TRect clip = platform::Rect(x0, y0, x1 + 1, y1 + 1);
+    DrawImageTo(FBackBuffer, &clip);
+    FRenderedPixels += static_cast<std::int64_t>(x1 - x0 + 1) * (y1 - y0 + 1);
+    update(clip.ToQRect().translated(FrameWidth(), FrameWidth()));
+  }
+  return true;
+}
+
+void TRastrumView::ImageAreasChange(const std::vector<QRect>& Areas) {
+  if (!RenderAreas(Areas)) {
+    FDirty = true;
+    FRenderAll = true;
+    Invalidate();
+  }
+  ImageChange();
 }
 
 void TRastrumView::PaintBackBuffer(const QRect& R) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 #include "image/io/rastrumio.h"
 #include "image/io/rvioparams.h"
@@ -407,6 +408,36 @@ platform::TBitmap* TRastrumMView::GetImageBitmap(int Index) {
   if (r == nullptr) return nullptr;
   if (r->Image == nullptr) LoadImageNow(Index);
   return r->Image ? FStore->GetBitmap(r->Image) : nullptr;
+}
+
+QImage TRastrumMView::ImageArea(int Index, const QRect& Area) {
+  TImageRecord* r = Record(Index);
+  if (r == nullptr) return {};
+  if (r->Image == nullptr) LoadImageNow(Index);
+  if (r->Image == nullptr) return {};
+  const platform::TBitmapInfo* info = FStore->ImageBitmapInfo(r->Image);
+  if (info == nullptr) return {};
+  const int width = info->bmiHeader.biWidth, height = std::abs(info->bmiHeader.biHeight);
+  const QRect area = Area.intersected(QRect(0, 0, width, height));
+  if (area.isEmpty()) return {};
+  // A stored picture of 24 bits: its rows in the block, bottom-up.
+  if (info->bmiHeader.biBitCount == 24 && info->bmiHeader.biHeight > 0) {
+    const std::uint8_t* rows = FStore->ImagePixels(r->Image);
+    if (rows == nullptr) return {};
+    const auto rowLen = static_cast<std::size_t>(RvRowLen(width, 24));
+    QImage part(area.size(), QImage::Format_BGR888);
+    if (part.isNull()) return {};
+    for (int y = 0; y < area.height(); ++y)
+      std::memcpy(part.scanLine(y), rows + static_cast<std::size_t>(height - 1 - area.y() - y) * rowLen + 3 * static_cast<std::size_t>(area.x()),
+                  3 * static_cast<std::size_t>(area.width()));
+    return part;
+  }
+  // One lent out (then at hand) or of another depth.
+  platform::TBitmap* bitmap = FStore->GetBitmap(r->Image);
+  if (bitmap == nullptr) return {};
+  QImage part = bitmap->ToImage().copy(area);
+  FStore->ReleaseBitmap(bitmap, false);
+  return part;
 }
 
 void TRastrumMView::ReleaseImageBitmap(platform::TBitmap* Bitmap, bool WriteBack) {

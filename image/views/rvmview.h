@@ -136,6 +136,10 @@ public:
   // ReleaseImageBitmap.
   platform::TBitmap* GetImageBitmap(int Index);
   void ReleaseImageBitmap(platform::TBitmap* Bitmap, bool WriteBack = false);
+  // The pixels of image Index inside Area (its own coordinates, clipped to
+  // it), read from the store without lending the whole picture out: a part
+  // of a large picture costs what the part holds. Null when there are none.
+  QImage ImageArea(int Index, const QRect& Area);
   bool LoadImageFromFile(int Index, const std::string& FileName);
   // The image's file changed: it is read again, by the workers when the
   // view has them (the picture held stays on show until the new one

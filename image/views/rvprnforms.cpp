@@ -223,9 +223,9 @@ bool TRvPrintForm::MayPrintInto(const QString& File) {
 // The printer's own PDF writer says nothing of a write that failed (a full
 // disk), empties the old file before it begins and, after such a failure,
 // writes nothing more for the rest of the session: a print to a file goes
-// through a writer of its own, into a file that takes the old one's place
-// only once it is whole. (A print in gray stays with the printer, which
-// alone can make one.)
+// into a file that takes the old one's place only once it is whole, in
+// colour through a writer of its own, in gray (which only a printer makes)
+// through a printer of its own, set up as the user's.
 TRvPrintRefusal TRvPrintForm::PrintToFile(const QPrinter& Printer, const QString& File,
                                           const TRvPrintLayout& Layout) {
   std::unique_ptr<platform::TSafeSaveFile> save;
@@ -234,27 +234,48 @@ TRvPrintRefusal TRvPrintForm::PrintToFile(const QPrinter& Printer, const QString
   } catch (const std::exception&) {
     return NotWritten(File);
   }
-  TSaveDevice out(save->Stream());
-  out.open(QIODevice::WriteOnly);
   TRvPrintRefusal why;
-  {
-    QPdfWriter writer(&out);
-    writer.setResolution(Printer.resolution());
-    writer.setPageLayout(Printer.pageLayout());
-    writer.setTitle(Printer.docName());
-    writer.setCreator(Printer.creator());
-    writer.setPdfVersion(Printer.pdfVersion());
+  // Whether the print began and ended on the device.
+  const auto paint = [&](QPaintDevice& Device) {
     QPainter painter;
-    if (!painter.begin(&writer)) return NotWritten(File);
+    if (!painter.begin(&Device)) return false;
     {
       platform::TCanvas canvas(&painter);
       why = RvPrintImage(*IO, canvas, Layout);
     }
-    painter.end();
+    return painter.end();
+  };
+  bool whole = false;
+  if (Printer.colorMode() == QPrinter::GrayScale) {
+    // The work file as it was made, whatever its name leads to now.
+    const QString work = QString::fromStdString(save->OpenName());
+    QPrinter gray(QPrinter::HighResolution);
+    gray.setOutputFormat(QPrinter::PdfFormat);
+    gray.setOutputFileName(work);
+    gray.setColorMode(QPrinter::GrayScale);
+    gray.setResolution(Printer.resolution());
+    gray.setPageLayout(Printer.pageLayout());
+    gray.setDocName(Printer.docName());
+    gray.setCreator(Printer.creator());
+    gray.setPdfVersion(Printer.pdfVersion());
+    whole = paint(gray) && gray.printerState() != QPrinter::Error && PrintFileWhole(work);
+  } else {
+    TSaveDevice out(save->Stream());
+    out.open(QIODevice::WriteOnly);
+    {
+      QPdfWriter writer(&out);
+      writer.setResolution(Printer.resolution());
+      writer.setPageLayout(Printer.pageLayout());
+      writer.setTitle(Printer.docName());
+      writer.setCreator(Printer.creator());
+      writer.setPdfVersion(Printer.pdfVersion());
+      whole = paint(writer);
+    }
+    whole = whole && !out.Failed;
   }
   // A print refused leaves the old file as it was.
   if (!why.empty()) return why;
-  return !out.Failed && save->Commit() ? TRvPrintRefusal() : NotWritten(File);
+  return whole && save->Commit() ? TRvPrintRefusal() : NotWritten(File);
 }
 
 bool TRvPrintForm::PrintPreview(bool Print) {
@@ -280,23 +301,22 @@ bool TRvPrintForm::PrintPreview(bool Print) {
     TRvPrintRefusal why;
     // Whether the file now holds this print, whole or not.
     bool written = false;
-    if (toFile && printer.colorMode() != QPrinter::GrayScale) {
+    if (toFile) {
       why = PrintToFile(printer, file, layout);
       written = why.empty();
     } else {
       QPainter painter;
       if (!painter.begin(&printer)) {
-        Refuse(toFile ? NotWritten(file) : "The printer did not accept the print job.");
+        Refuse("The printer did not accept the print job.");
         return false;
       }
-      written = true;
       {
         platform::TCanvas canvas(&painter);
         why = RvPrintImage(*IO, canvas, layout);
       }
       const bool ended = painter.end();
-      if (why.empty() && (!ended || printer.printerState() == QPrinter::Error || (toFile && !PrintFileWhole(file))))
-        why = toFile ? NotWritten(file) : "The printer did not accept the print job.";
+      if (why.empty() && (!ended || printer.printerState() == QPrinter::Error))
+        why = "The printer did not accept the print job.";
     }
     if (toFile && written) LastPrintedFile() = {file, JobTitle};
     if (!why.empty()) Refuse(why);

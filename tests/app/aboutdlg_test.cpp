@@ -36,11 +36,11 @@ TEST(AboutDlgTest, FormAsBuilt) {
 
 TEST(AboutDlgTest, ShellStartShowsNoSplash) {
   app::TAboutDlg dlg;
-  app::ShowStartupSplash(dlg, {QStringLiteral("/shell"), QStringLiteral("/tmp/a.jpg")});
+  app::ShowStartupSplash(dlg, {"/shell", "/tmp/a.jpg"});
   EXPECT_FALSE(dlg.isVisible());
   EXPECT_FALSE(dlg.AutoCloseTimer()->isActive());
   // Only the first argument counts.
-  app::ShowStartupSplash(dlg, {QStringLiteral("/tmp/a.jpg"), QStringLiteral("/shell")});
+  app::ShowStartupSplash(dlg, {"/tmp/a.jpg", "/shell"});
   EXPECT_TRUE(dlg.isVisible());
   dlg.AutoCloseTimerTimer();
 }

@@ -129,23 +129,26 @@ struct TDecoderWatch {
 // A frame of a hand-built animation: place, size, disposal, transparent
 // index (-1: none) and a table of four colours of its own (empty: the
 // file's); its pixels run through the indices, Seed apart.
+const QRgb Grey = qRgb(128, 128, 128);
+
 struct TGifFrame {
   int X, Y, Width, Height, Disposal, Transparent;
   std::vector<QRgb> Table;
   int Seed;
 };
 
-// A screen of 26 x 17 with a table of red, green, blue and white (the
-// background); every frame 50 ms.
-std::string AnimationGif(const std::vector<TGifFrame>& Frames) {
+// A screen of 26 x 17 (or Screen) with a table of red, green, blue and
+// white, and grey for the background, which no frame's pixels use; every
+// frame 50 ms.
+std::string AnimationGif(const std::vector<TGifFrame>& Frames, QSize Screen = {26, 17}) {
   auto Word = [](int V) { return std::string{char(V & 255), char(V >> 8)}; };
   auto Table = [](const std::vector<QRgb>& T) {
     std::string B;
     for (QRgb C : T) B += {char(qRed(C)), char(qGreen(C)), char(qBlue(C))};
     return B;
   };
-  std::string B = "GIF89a" + Word(26) + Word(17) + "\x81\x03" + '\0' +
-                  Table({qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255)});
+  std::string B = "GIF89a" + Word(Screen.width()) + Word(Screen.height()) + "\x82\x04" + '\0' +
+                  Table({qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255), Grey, Grey, Grey, Grey});
   for (const TGifFrame& F : Frames) {
     B += {0x21, char(0xF9), 4, char(F.Disposal << 2 | (F.Transparent >= 0)), 5, 0, char(std::max(F.Transparent, 0)), 0};
     B += ',' + Word(F.X) + Word(F.Y) + Word(F.Width) + Word(F.Height) + (F.Table.empty() ? '\0' : '\x81') + Table(F.Table);
@@ -160,16 +163,23 @@ std::string AnimationGif(const std::vector<TGifFrame>& Frames) {
 
 QRgb Colour(const rv::TRGB& C) { return qRgb(C.r, C.g, C.b); }
 
+// The colour the background shows in under frame Current: its transparent
+// colour, else the file's background.
+QRgb Brush(rv::TRastrumMView& Frames, int Current) {
+  const rv::TIOParamsVals& Shown = *Frames.GetMIO()->GetParams(Current);
+  return Colour(Shown.GifHasTransparentColor ? Shown.GifTransparentColor : Shown.GifBackground);
+}
+
 // Frame Current as the window used to compose every frame from all those it
-// needs: the background in the frame's transparent colour (else the file's
-// background), the frames from the last full-size one that hides all before
-// it, each left, cleared or passed over by its disposal, then the frame.
+// needs: the background in its brush, the frames from the last one over the
+// whole canvas that hides all before it (opaque and left in place, or
+// cleared), each left, cleared or passed over by its disposal, then the
+// frame.
 QImage Recomposed(rv::TRastrumMView& Frames, int Current, QSize Canvas) {
   auto Info = [&](int I) { return Frames.GetMIO()->GetParams(I); };
-  const rv::TIOParamsVals& Shown = *Info(Current);
-  const QRgb Brush = Colour(Shown.GifHasTransparentColor ? Shown.GifTransparentColor : Shown.GifBackground);
+  const QRgb Background = Brush(Frames, Current);
   QImage Image(Canvas, QImage::Format_RGB32);
-  Image.fill(Brush);
+  Image.fill(Background);
   QPainter Painter(&Image);
   auto Draw = [&](int I) {
     platform::TBitmap* Frame = Frames.GetImageBitmap(I);
@@ -181,18 +191,67 @@ QImage Recomposed(rv::TRastrumMView& Frames, int Current, QSize Canvas) {
           Picture.setPixel(X, Y, 0);
     Painter.drawImage(Info(I)->GifXPos, Info(I)->GifYPos, Picture);
   };
-  auto Full = [&](int I) { return QSize(Frames.ImageFullWidth(I), Frames.ImageFullHeight(I)) == Canvas; };
+  auto Full = [&](int I) {
+    return QRect(Info(I)->GifXPos, Info(I)->GifYPos, Frames.ImageFullWidth(I), Frames.ImageFullHeight(I))
+        .contains(QRect(QPoint(0, 0), Canvas));
+  };
+  // A frame that puts back what it covered hides nothing after it.
+  auto Hides = [&](int I) {
+    return (!Info(I)->GifHasTransparentColor && (I == Current || Info(I)->GifDisposal <= 1)) ||
+           (Info(I)->GifDisposal == 2 && I < Current);
+  };
   int Base = 0;
   for (int I = Current; I >= 1 && Base == 0; --I)
-    if (Full(I) && (!Info(I)->GifHasTransparentColor || (Info(I)->GifDisposal == 2 && I < Current))) Base = I;
+    if (Full(I) && Hides(I)) Base = I;
   for (int I = Base; I < Current; ++I) {
     if (Info(I)->GifDisposal <= 1) Draw(I);
     else if (Info(I)->GifDisposal == 2 && I > Base)
-      Painter.fillRect(Info(I)->GifXPos, Info(I)->GifYPos, Frames.ImageFullWidth(I), Frames.ImageFullHeight(I), Brush);
+      Painter.fillRect(Info(I)->GifXPos, Info(I)->GifYPos, Frames.ImageFullWidth(I), Frames.ImageFullHeight(I),
+                       Background);
   }
   Draw(Current);
   return Image;
 }
+
+// Animations of frames left in place, cleared or put back (undefined
+// disposals too), transparent colours of their own, frames of any size and
+// place, a full-size frame off the corner; each with the canvas it shows on
+// (its frames' rectangles together, inside the screen) and whether the
+// reference composes it as the window does (it leaves the undefined
+// disposals in place).
+struct TAnimationCase {
+  const char* Name;
+  QSize Canvas;
+  bool Reference;
+  std::vector<TGifFrame> Frames;
+};
+
+const std::vector<QRgb> Dark = {qRgb(0, 0, 0), qRgb(90, 0, 0), qRgb(0, 90, 0), qRgb(0, 0, 90)};
+const std::vector<QRgb> Pale = {qRgb(250, 200, 200), qRgb(200, 250, 200), qRgb(200, 200, 250), qRgb(30, 30, 30)};
+
+const std::vector<TAnimationCase> AnimationCases = {
+    {"left.gif", {24, 16}, true,
+     {{0, 0, 24, 16, 1, -1, {}, 0}, {3, 2, 8, 6, 1, 0, Dark, 1}, {10, 5, 10, 8, 0, 2, {}, 2},
+      {0, 0, 24, 16, 1, 1, Pale, 3}, {20, 12, 4, 4, 1, -1, {}, 0}}},
+    {"cleared.gif", {25, 17}, true,
+     {{2, 2, 12, 10, 2, 3, {}, 0}, {0, 0, 24, 16, 1, 0, Dark, 1}, {5, 3, 6, 6, 2, -1, {}, 2},
+      {0, 0, 24, 16, 2, 1, {}, 3}, {8, 8, 10, 6, 2, 2, Pale, 1}, {0, 0, 4, 4, 1, -1, {}, 2},
+      {1, 1, 24, 16, 2, 0, Dark, 2}, {4, 4, 6, 5, 1, -1, {}, 3}}},
+    {"restored.gif", {26, 17}, false,
+     {{0, 0, 24, 16, 1, -1, {}, 0}, {4, 4, 8, 8, 3, 0, {}, 1}, {6, 2, 8, 8, 3, -1, Dark, 2},
+      {2, 1, 24, 16, 3, -1, {}, 3}, {10, 6, 6, 6, 1, 1, Pale, 0}, {0, 0, 24, 16, 5, 2, {}, 1},
+      {3, 3, 5, 5, 2, -1, {}, 2}, {7, 0, 9, 9, 3, 3, Pale, 3}}},
+    // Opaque full-size frames that put back what was before them: the
+    // frame after one shows over the first.
+    {"previous.gif", {24, 16}, true,
+     {{0, 0, 24, 16, 1, -1, {}, 0}, {0, 0, 24, 16, 3, -1, Dark, 1}, {9, 5, 6, 6, 1, -1, {}, 2},
+      {0, 0, 24, 16, 3, -1, Pale, 3}, {2, 3, 6, 6, 3, 1, {}, 1}}},
+    // Sprites over the screen, the last reaching past it: the canvas is
+    // the screen's, not the largest frame's.
+    {"sprites.gif", {26, 17}, true,
+     {{0, 0, 6, 6, 1, -1, {}, 0}, {18, 9, 6, 6, 1, -1, Dark, 1}, {10, 4, 6, 6, 2, 2, {}, 2},
+      {3, 10, 5, 5, 3, -1, Pale, 3}, {22, 14, 8, 8, 1, 0, {}, 1}}},
+};
 
 class AnimationLoadTest : public ::testing::Test, protected apptest::TMainWindowHost {
 protected:
@@ -204,6 +263,7 @@ protected:
     Form().CurrentFolderView()->SelectAndShowFile(Name);
     Loaded();
   }
+  QImage Shown() { return Form().RastrumView1->GetBitmap()->ToImage().convertToFormat(QImage::Format_RGB32); }
 };
 
 } // namespace
@@ -346,52 +406,121 @@ TEST_F(AnimationLoadTest, TheFramesHoldNoMoreThanTheLargestPicture) {
   EXPECT_EQ(Form().CurrentFileName(), "tiny.gif");
 }
 
+// The pixels of Ours, a canvas, that differ from Theirs, the reference's
+// composition of the whole screen (ImageMagick's coalesce, clear or in the
+// file's background colour where the background shows): Brush shows there,
+// and the screen beyond the canvas holds nothing.
+int Differing(const QImage& Theirs, const QImage& Ours, QRgb Brush) {
+  if (Theirs.size() != QSize(26, 17)) return -1;
+  int Count = 0;
+  for (int Y = 0; Y < Theirs.height(); ++Y)
+    for (int X = 0; X < Theirs.width(); ++X) {
+      const QRgb Their = Theirs.pixel(X, Y);
+      const bool Clear = qAlpha(Their) == 0 || Their == Grey;
+      if (!Ours.rect().contains(X, Y)) Count += !Clear;
+      else Count += Ours.pixel(X, Y) != (Clear ? Brush : Their);
+    }
+  return Count;
+}
+
 // Each tick used to draw every frame since the last full-size opaque one:
 // for the delta animations that optimisers write, every frame since the
 // first. The canvas is kept between ticks and a tick draws one frame; every
-// frame shows as the full composition makes it: frames left in place,
-// cleared or put back (undefined disposals too), transparent colours of
-// their own, frames of any size and place, a full-size frame off the corner.
+// frame shows as the full composition makes it, and as the reference
+// composes it, on a tick and on a seek alike.
 TEST_F(AnimationLoadTest, ATickDrawsOneFrameOverWhatTheOneBeforeLeft) {
   WriteSettingBool("AnimateGif", true);
   WriteSetting("ImageTransitionEffect", "0");
-  const std::vector<QRgb> Dark = {qRgb(0, 0, 0), qRgb(90, 0, 0), qRgb(0, 90, 0), qRgb(0, 0, 90)};
-  const std::vector<QRgb> Pale = {qRgb(250, 200, 200), qRgb(200, 250, 200), qRgb(200, 200, 250), qRgb(30, 30, 30)};
-  const std::vector<std::pair<const char*, std::vector<TGifFrame>>> Cases = {
-      {"left.gif",
-       {{0, 0, 24, 16, 1, -1, {}, 0}, {3, 2, 8, 6, 1, 0, Dark, 1}, {10, 5, 10, 8, 0, 2, {}, 2},
-        {0, 0, 24, 16, 1, 1, Pale, 3}, {20, 12, 4, 4, 1, -1, {}, 0}}},
-      {"cleared.gif",
-       {{2, 2, 12, 10, 2, 3, {}, 0}, {0, 0, 24, 16, 1, 0, Dark, 1}, {5, 3, 6, 6, 2, -1, {}, 2},
-        {0, 0, 24, 16, 2, 1, {}, 3}, {8, 8, 10, 6, 2, 2, Pale, 1}, {0, 0, 4, 4, 1, -1, {}, 2},
-        {1, 1, 24, 16, 2, 0, Dark, 2}, {4, 4, 6, 5, 1, -1, {}, 3}}},
-      {"restored.gif",
-       {{0, 0, 24, 16, 1, -1, {}, 0}, {4, 4, 8, 8, 3, 0, {}, 1}, {6, 2, 8, 8, 3, -1, Dark, 2},
-        {2, 1, 24, 16, 3, -1, {}, 3}, {10, 6, 6, 6, 1, 1, Pale, 0}, {0, 0, 24, 16, 5, 2, {}, 1},
-        {3, 3, 5, 5, 2, -1, {}, 2}, {7, 0, 9, 9, 3, 3, Pale, 3}}},
-  };
+  const bool Convert = std::system("convert -version >/dev/null 2>&1") == 0;
   // Written before the folder is read: it lists them all.
-  for (const auto& [Name, Frames] : Cases) WriteGif(Name, AnimationGif(Frames));
-  for (const auto& [Name, Frames] : Cases) {
+  for (const auto& [Name, Canvas, Reference, Frames] : AnimationCases) WriteGif(Name, AnimationGif(Frames));
+  for (const auto& [Name, Canvas, Reference, Frames] : AnimationCases) {
     Show(Env.File(Name));
     Form().GifTimer->stop();
     rv::TRastrumMView& Held = *Form().RastrumMView1;
-    ASSERT_EQ(Held.ImageCount(), static_cast<int>(Frames.size())) << Name;
-    auto Shown = [&] { return Form().RastrumView1->GetBitmap()->ToImage().convertToFormat(QImage::Format_RGB32); };
-    EXPECT_EQ(Shown(), Recomposed(Held, Form().GifFrameIndex(), QSize(24, 16))) << Name;
+    const int Count = Held.ImageCount();
+    ASSERT_EQ(Count, static_cast<int>(Frames.size())) << Name;
+    std::vector<QImage> Theirs;
+    const std::string Coalesced = Env.File(std::string(Name) + "-coalesced");
+    if (Reference && Convert) {
+      ASSERT_EQ(std::system(("convert '" + Env.File(Name) + "' -coalesce 'png32:" + Coalesced + "-%d.png'").c_str()), 0);
+      for (int Frame = 0; Frame < Count; ++Frame)
+        Theirs.push_back(QImage(QString::fromStdString(Coalesced + "-" + std::to_string(Frame) + ".png"))
+                             .convertToFormat(QImage::Format_ARGB32));
+    }
+    auto Expect = [&](int Frame, const char* How) {
+      EXPECT_EQ(Shown(), Recomposed(Held, Frame, Canvas)) << Name << " frame " << Frame << How;
+      if (!Theirs.empty())
+        EXPECT_EQ(Differing(Theirs[Frame], Shown(), Brush(Held, Frame)), 0) << Name << " frame " << Frame << How;
+    };
+    Expect(Form().GifFrameIndex(), " shown");
+    EXPECT_EQ(Form().StatusPanelText(0), QString("%1 (%2x%3)").arg(Name).arg(Canvas.width()).arg(Canvas.height()));
     auto Ticks = [&](int Count) {
       for (int Tick = 0; Tick < Count; ++Tick) {
         const int Drawn = Form().GifFramesDrawn();
         Form().GifTimerTimer();
         const int Frame = Form().GifFrameIndex();
         EXPECT_EQ(Form().GifFramesDrawn() - Drawn, 1) << Name << " frame " << Frame;
-        EXPECT_EQ(Shown(), Recomposed(Held, Frame, QSize(24, 16))) << Name << " frame " << Frame;
+        Expect(Frame, " on a tick");
       }
     };
-    Ticks(2 * Held.ImageCount() + 1);
+    Ticks(2 * Count + 1);
     // A seek composes its frame anew, and the ticks go on from there.
-    Form().SeekGifFrame(3);
-    EXPECT_EQ(Shown(), Recomposed(Held, 3, QSize(24, 16))) << Name;
+    for (const int Frame : {0, 1, 2, 4, 3}) {
+      Form().SeekGifFrame(Frame);
+      Expect(Frame, " sought");
+    }
     Ticks(2);
   }
+}
+
+// A large first frame and tiny frames after it: every tick converted and
+// copied the whole canvas into the view, and the view rendered its whole
+// client again. The view keeps the shown picture; a tick writes the pixels
+// it changed (the frame before cleared, the new frame) and renders what
+// shows them, the loop back to the first frame what the loop changed.
+TEST_F(AnimationLoadTest, ATickRewritesOnlyWhatItChanged) {
+  WriteSettingBool("AnimateGif", true);
+  WriteSetting("ImageTransitionEffect", "0");
+  constexpr int Width = 600, Height = 400, Tiny = 12;
+  std::vector<TGifFrame> Frames = {{0, 0, Width, Height, 1, -1, {}, 0}};
+  for (int I = 0; I < Tiny; ++I)
+    Frames.push_back({(I * 97) % Width, (I * 61) % Height, 1, 1, I % 3 == 0 ? 2 : 1, -1, Dark, I});
+  Show(WriteGif("large.gif", AnimationGif(Frames, {Width, Height})));
+  Form().GifTimer->stop();
+  rv::TRastrumMView& Held = *Form().RastrumMView1;
+  ASSERT_EQ(Held.ImageCount(), Tiny + 1);
+  rv::TRastrumView& View = *Form().RastrumView1;
+  View.RenderBackBuffer();
+  const std::int64_t Client = View.RenderedPixels();
+  ASSERT_GT(Client, 10000);
+  for (int Tick = 1; Tick <= 2 * (Tiny + 1); ++Tick) {
+    const std::int64_t Before = Form().GifPixelsShown();
+    Form().GifTimerTimer();
+    View.RenderBackBuffer();
+    const int Frame = Form().GifFrameIndex();
+    const std::int64_t Written = Form().GifPixelsShown() - Before;
+    // The frame before, cleared, and this one; at the loop, the tiny frames
+    // put back.
+    EXPECT_LE(Written, Frame == 0 ? 4 * Tiny : 2) << "frame " << Frame;
+    EXPECT_LE(View.RenderedPixels(), Frame == 0 ? Client : Client / 100) << "frame " << Frame;
+    if (Tick % 5 == 0 || Frame == 0) EXPECT_EQ(Shown(), Recomposed(Held, Frame, {Width, Height})) << "frame " << Frame;
+  }
+}
+
+// A row and a column across the screen, a few bytes each, made a canvas of
+// the widest frame's width and the tallest one's height: 65,535 squared
+// from a file of 74 KB. The canvas stays within the pixel cap: a frame that
+// would take it beyond is drawn clipped.
+TEST_F(AnimationLoadTest, TheCanvasStaysWithinThePixelCap) {
+  constexpr std::int64_t Largest = 1 << 20;
+  const std::int64_t Cap = rv::RvMaxPixels();
+  rv::RvSetMaxPixels(Largest);
+  WriteSettingBool("AnimateGif", true);
+  Show(WriteGif("cross.gif", AnimationGif({{0, 0, 2000, 1, 1, -1, {}, 0}, {0, 0, 1, 2000, 1, -1, {}, 1}}, {2000, 2000})));
+  rv::RvSetMaxPixels(Cap);
+  ASSERT_EQ(Form().RastrumMView1->ImageCount(), 2);
+  EXPECT_EQ(Shown().size(), QSize(2000, 1));
+  Form().GifTimerTimer();
+  EXPECT_EQ(Shown().size(), QSize(2000, 1));
 }

@@ -14,6 +14,7 @@
 #include "support/tempfolder.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QKeyEvent>
@@ -88,6 +89,25 @@ inline void WriteLargePng(const std::string& Path, std::uint32_t Width, std::uin
   Chunk("IEND", "");
 }
 
+// Writes Picture to Path in the format of its extension, the name taken as
+// its bytes (a name need not be UTF-8).
+inline bool SavePicture(const QImage& Picture, const std::string& Path) {
+  const std::string Ext = Path.substr(Path.rfind('.') + 1);
+  QBuffer Data;
+  Data.open(QIODevice::WriteOnly);
+  if (!Picture.save(&Data, QByteArray::fromStdString(Ext).toUpper().constData(), 100)) return false;
+  std::ofstream Out(Path, std::ios::binary);
+  Out.write(Data.data().constData(), Data.data().size());
+  return static_cast<bool>(Out);
+}
+
+// The picture in the file at Path, read by its name's bytes.
+inline QImage LoadPicture(const std::string& Path) {
+  std::ifstream In(Path, std::ios::binary);
+  const std::string Bytes((std::istreambuf_iterator<char>(In)), {});
+  return QImage::fromData(QByteArray::fromStdString(Bytes));
+}
+
 // Pumps events (and the threads' synchronised calls) until Done answers
 // true or Ms milliseconds have passed; answers Done's last word.
 inline bool WaitUntil(const std::function<bool()>& Done, int Ms = 5000) {
@@ -122,7 +142,7 @@ inline void PressKey(QWidget* Widget, int Key, Qt::KeyboardModifiers Mods = Qt::
 // The main window as the program shows it, made on first use.
 inline app::TMainForm& ShownMainForm(std::unique_ptr<app::TMainForm>& Form) {
   if (!Form) {
-    Form = std::make_unique<app::TMainForm>(QStringList{}, nullptr);
+    Form = std::make_unique<app::TMainForm>(std::vector<std::string>{}, nullptr);
     Form->resize(640, 480);
     Form->show();
   }
@@ -189,7 +209,7 @@ public:
   std::string Picture(const std::string& Name, int Width = 64, int Height = 48,
                       QColor Fill = QColor(128, 128, 128)) const {
     const std::string Path = File(Name);
-    MarkedPicture(Width, Height, Fill).save(QString::fromStdString(Path), nullptr, 100);
+    SavePicture(MarkedPicture(Width, Height, Fill), Path);
     return Path;
   }
 

@@ -9,6 +9,7 @@
 #include "shell/sxfolderdrop.h"
 #include "shell/sxnotify.h"
 #include "shell/sxshellitems.h"
+#include "support/killedrun.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -68,12 +69,12 @@ protected:
   }
   std::string Put(const std::string& Folder, const std::string& Name, int Width = 8, int Height = 8) {
     const std::string Path = Folder + "/" + Name;
-    apptest::MarkedPicture(Width, Height).save(QString::fromStdString(Path));
+    apptest::SavePicture(apptest::MarkedPicture(Width, Height), Path);
     return Path;
   }
   TFolderViewForm* Open(const std::string& Path) {
     Form.show();
-    Form.OpenFolderView(QString::fromStdString(Path));
+    Form.OpenFolderView(Path);
     return Form.CurrentFolderView();
   }
   static bool Listed(TFolderViewForm* View, const std::string& Name) {
@@ -383,6 +384,74 @@ TEST_F(FolderFileOpsTest, TheShownPicturesEditIsSettledOnlyOnceItsDeleteIsConfir
   EXPECT_EQ(Unanswered.Count, 0);
 }
 
+// A file's name is its bytes: one that is no UTF-8 (Latin-1, as old
+// archives and cameras write it; a lone continuation byte) is shown, saved,
+// deleted and renamed as itself, also beside the twin whose text it shows
+// as (U+FFFD in UTF-8), which stays byte for byte as it was. The screen
+// marks the bytes it cannot show.
+TEST_F(FolderFileOpsTest, ANameIsActedOnAsItsBytes) {
+  const QString Mark(QChar(0xFFFD));
+  struct TCase {
+    std::string Name, Twin;
+    QString Base;
+  };
+  const TCase Cases[] = {
+      {"caf\xe9.png", "", "caf" + Mark},
+      {"caf\xe9.png", "caf\xef\xbf\xbd.png", "caf" + Mark},
+      {"caf\xef\xbf\xbd.png", "caf\xe9.png", "caf" + Mark},
+      {"a\x80z.png", "a\xef\xbf\xbdz.png", "a" + Mark + "z"},
+      {"x=?.png", "", "x=?"},
+  };
+  const std::string Trash = qgetenv("XDG_DATA_HOME").toStdString() + "/Trash";
+  const apptest::TUnansweredModals Unanswered;
+  int Round = 0;
+  for (const TCase& C : Cases) {
+    const std::string Folder = Env.File("n" + std::to_string(Round++));
+    fs::create_directory(Folder);
+    fs::remove_all(Trash);
+    const std::string Path = Put(Folder, C.Name, 48, 32);
+    const std::string Twin = C.Twin.empty() ? std::string() : Put(Folder, C.Twin, 20, 10);
+    const std::string TwinBytes = Read(Twin);
+    TFolderViewForm* View = Open(Path);
+    View->WnSHFileOperator->OnConfirm = [](auto...) { return platform::TFileOpAnswer::Yes; };
+    ASSERT_TRUE(WaitUntil([&] { return !Form.PictureLoadPending(); }));
+    EXPECT_EQ(Env.HelpShown, 0) << Round;
+    EXPECT_EQ(View->SelectedNames(), std::vector<std::string>{C.Name});
+    EXPECT_EQ(Form.CurrentPathBytes(), Path);
+    EXPECT_EQ(Form.RastrumView1->GetBitmap()->Width(), 48) << Round;
+    EXPECT_EQ(Form.StatusPanelText(0), C.Base + ".png (48x32)");
+    EXPECT_EQ(Form.windowTitle(), "Pictrova - " + QString::fromStdString(Path));
+
+    Form.RotateImage(90);
+    EXPECT_TRUE(Form.SaveModifiedImage());
+    EXPECT_EQ(apptest::LoadPicture(Path).size(), QSize(32, 48)) << Round;
+    View->Delete1->trigger();
+    EXPECT_FALSE(fs::exists(Path)) << Round;
+    EXPECT_EQ(apptest::LoadPicture(Trash + "/files/" + C.Name).size(), QSize(32, 48)) << Round;
+    EXPECT_TRUE(Read(Twin) == TwinBytes) << Round;
+
+    // The rename dialog shows the name as text: left as it reads, the file
+    // keeps its name.
+    Put(Folder, C.Name, 48, 32);
+    ASSERT_TRUE(WaitUntil([&] { return Listed(View, C.Name); })) << Round;
+    View->SelectAndShowFile(C.Name);
+    ASSERT_TRUE(WaitUntil([&] { return !Form.PictureLoadPending() && Form.CurrentPathBytes() == Path; }));
+    Shown.clear();
+    Answers = {C.Base, "r" + QString::number(Round)};
+    View->RenameSelectedFile();
+    EXPECT_TRUE(fs::exists(Path)) << Round;
+    View->RenameSelectedFile();
+    EXPECT_EQ(Shown.size(), 2u);
+    EXPECT_EQ(Shown.front().first, C.Base);
+    EXPECT_FALSE(fs::exists(Path)) << Round;
+    EXPECT_EQ(Form.CurrentPathBytes(), Folder + "/r" + std::to_string(Round) + ".png");
+    EXPECT_EQ(apptest::LoadPicture(Form.CurrentPathBytes()).size(), QSize(48, 32)) << Round;
+    EXPECT_TRUE(Read(Twin) == TwinBytes) << Round;
+  }
+  EXPECT_EQ(Env.HelpShown, 0);
+  EXPECT_EQ(Unanswered.Count, 0);
+}
+
 // A move takes the shown picture's saved edit along and leaves no copy
 // behind; a rename in place keeps the edit with "No" and no name, and drops
 // it with "Discard Changes"; a file deleted by another program is no place
@@ -561,19 +630,22 @@ TEST_F(FolderFileOpsTest, PastesKeepTheFileALinkLeadsToAndTheFilesAttributes) {
 }
 
 // Opening a folder clears the work files that saves and copies of runs now
-// gone left there; another program's hidden file and a live run's stay.
+// gone left there; another program's hidden file, a live run's and a file
+// only named like a gone run's stay.
 TEST_F(FolderFileOpsTest, OpeningAFolderClearsTheWorkFilesOfRunsThatAreGone) {
-  const pid_t Dead = ::fork();
-  if (Dead == 0) ::_exit(0);
-  ASSERT_EQ(::waitpid(Dead, nullptr, 0), Dead);
+  const pid_t Dead = testing_support::KilledRun(One, "a.png");
+  ASSERT_NE(Dead, 0);
   const std::string D = std::to_string(Dead), Live = std::to_string(::getppid());
-  const std::string Gone[] = {".pictrova-" + D + "-4.part", ".a.png.pictrova-" + D + "-Qw3rty"},
-                    Stay[] = {".a.png.Qw3rty", ".pictrova-" + Live + "-4.part"};
-  for (const std::string& Name : {Gone[0], Gone[1], Stay[0], Stay[1]}) std::ofstream(One + "/" + Name) << "x";
+  std::vector<std::string> Gone;
+  for (const auto& Entry : fs::directory_iterator(One)) Gone.push_back(Entry.path().string());
+  ASSERT_EQ(Gone.size(), 2u);
+  const std::string Stay[] = {".a.png.Qw3rty", ".pictrova-" + Live + "-4.part", ".pictrova-" + D + "-4.part",
+                              ".a.png.pictrova-" + D + "-backup"};
+  for (const std::string& Name : Stay) std::ofstream(One + "/" + Name) << "x";
   Put(One, "a.png");
   Open(One + "/a.png");
-  EXPECT_TRUE(WaitUntil([&] { return !fs::exists(One + "/" + Gone[0]) && !fs::exists(One + "/" + Gone[1]); }));
-  EXPECT_TRUE(fs::exists(One + "/" + Stay[0]) && fs::exists(One + "/" + Stay[1]));
+  EXPECT_TRUE(WaitUntil([&] { return !fs::exists(Gone[0]) && !fs::exists(Gone[1]); }));
+  for (const std::string& Name : Stay) EXPECT_TRUE(fs::exists(One + "/" + Name)) << Name;
 }
 
 // A paste or a drag that put another file in place of the shown edited

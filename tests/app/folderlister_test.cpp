@@ -156,7 +156,7 @@ TEST_F(FolderListerTest, OpeningAFolderExaminesEachFileOnceFirstScreenFirst) {
   TMainForm Form{{}, nullptr};
   Form.resize(700, 500);
   Form.show();
-  Form.OpenFolderView(QString::fromStdString(Env.Folder()));
+  Form.OpenFolderView(Env.Folder());
   TFolderViewForm* View = Form.CurrentFolderView();
   ASSERT_NE(View, nullptr);
   rv::TRastrumMView& Strip = *View->ThumbView;
@@ -226,7 +226,7 @@ TEST_F(FolderListerTest, ALargeFolderShowsBeforeItIsReadAndFillsInOrder) {
   } Release;
   TMainForm Form{{}, nullptr};
   Form.show();
-  Form.OpenFolderView(QString::fromStdString(Env.Folder()));
+  Form.OpenFolderView(Env.Folder());
   TFolderViewForm* View = Form.CurrentFolderView();
   ASSERT_NE(View, nullptr);
   // The open returned while the listing is held after its first batch: the
@@ -278,7 +278,7 @@ TEST_F(FolderListerTest, ALargeFoldersFirstPictureComesAfterTheStripsScreen) {
       if (View->ThumbView->IsImageVisible(I) && View->ThumbView->ImageHasPixels(I)) ++StripPixels;
   };
   SlowStats = true;
-  Form.OpenFolderView(QString::fromStdString(Env.Folder()));
+  Form.OpenFolderView(Env.Folder());
   SlowStats = false;
   ASSERT_NE(Form.CurrentFolderView(), nullptr);
   // Nothing shown yet, or the first batch on a machine slow to return.

@@ -28,7 +28,7 @@ class FolderViewTest : public ::testing::Test {
 protected:
   TFolderViewForm* Open(const std::string& Path) {
     Form.show();
-    Form.OpenFolderView(QString::fromStdString(Path));
+    Form.OpenFolderView(Path);
     return Form.CurrentFolderView();
   }
   std::vector<std::string> RowNames(TFolderViewForm* View) {

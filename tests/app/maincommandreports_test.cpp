@@ -73,7 +73,7 @@ class MainCommandReportsTest : public ::testing::Test {
 protected:
   TMainForm& Main() { return apptest::ShownMainForm(Form); }
   void Open(const std::string& Path) {
-    Main().OpenPath(QString::fromStdString(Path), false);
+    Main().OpenPath(Path, false);
     ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
   }
   void TriggerItem(const char* Name) {

@@ -12,6 +12,8 @@
 #include "controls/support/wnutils/wnshfileop.h"
 #include "image/views/rastrumview.h"
 #include "image/views/rvmview.h"
+#include "platform/safesave.h"
+#include "platform/shfileop.h"
 #include "shell/sxshelllist.h"
 
 #include <QAbstractButton>
@@ -19,19 +21,25 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <utility>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 using namespace app;
@@ -40,6 +48,54 @@ using apptest::WaitUntil;
 namespace fs = std::filesystem;
 
 namespace {
+
+// Another program rewrites a byte of the file in place and puts its times
+// back (as touch -r or cp -p leave it): only its change time tells.
+bool RewriteKeepingTimes(const std::string& Path) {
+  struct stat Was {};
+  if (::stat(Path.c_str(), &Was) != 0) return false;
+  return WaitUntil([&] {
+    std::ofstream(Path, std::ios::binary | std::ios::in) << 'x';
+    const timespec Times[] = {Was.st_atim, Was.st_mtim};
+    struct stat Now {};
+    return ::utimensat(AT_FDCWD, Path.c_str(), Times, 0) == 0 && ::stat(Path.c_str(), &Now) == 0 &&
+           (Now.st_ctim.tv_sec != Was.st_ctim.tv_sec || Now.st_ctim.tv_nsec != Was.st_ctim.tv_nsec);
+  });
+}
+
+// Until the file system's clock has passed the file's change time: what is
+// done to the file from then on moves that time on.
+bool PastChangeTime(const std::string& Path) {
+  struct stat Was {};
+  if (::stat(Path.c_str(), &Was) != 0) return false;
+  return WaitUntil([&] {
+    timespec Now {};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &Now);
+    return Now.tv_sec > Was.st_ctim.tv_sec || (Now.tv_sec == Was.st_ctim.tv_sec && Now.tv_nsec > Was.st_ctim.tv_nsec);
+  });
+}
+
+// Runs the test that calls it again, in a process of its own inside a user
+// and mount namespace, where it may bind-mount folders: Here in that
+// process, which runs the test's body; RanThere in the one that started it,
+// which takes the other's outcome; NotToBeHad where namespaces are not.
+enum class TOwnMounts { Here, RanThere, NotToBeHad };
+TOwnMounts RunInOwnMounts(std::string& Output) {
+  if (qEnvironmentVariableIsSet("PICTROVA_OWN_MOUNTS")) return TOwnMounts::Here;
+  const ::testing::TestInfo* Info = ::testing::UnitTest::GetInstance()->current_test_info();
+  QProcess Run;
+  QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+  Environment.insert("PICTROVA_OWN_MOUNTS", "1");
+  Run.setProcessEnvironment(Environment);
+  Run.setProcessChannelMode(QProcess::MergedChannels);
+  Run.start("unshare", {"--map-root-user", "--mount", QFile::symLinkTarget("/proc/self/exe"),
+                        QStringLiteral("--gtest_filter=%1.%2").arg(Info->test_suite_name(), Info->name())});
+  const bool Ended = Run.waitForFinished(120000);
+  Output = Run.readAll().toStdString();
+  if (Output.find("[ RUN      ]") == std::string::npos) return TOwnMounts::NotToBeHad;
+  EXPECT_TRUE(Ended && Run.exitCode() == 0) << Output;
+  return TOwnMounts::RanThere;
+}
 
 class MainCommandsTest : public ::testing::Test {
 protected:
@@ -50,6 +106,8 @@ protected:
     };
   }
   void TearDown() override {
+    platform::FileOpCallFault = nullptr;
+    platform::TSafeSaveFile::AfterTempMade = nullptr;
     Form.reset();
     TMainForm::CommandTrace = nullptr;
   }
@@ -57,7 +115,7 @@ protected:
   // A folder of Count pictures opened, the first shown.
   void OpenFolder(int Count) {
     for (int I = 0; I < Count; ++I) Env.Picture("p" + std::to_string(I) + ".png", 40, 30, QColor(I * 40, 100, 200));
-    Main().OpenPath(QString::fromStdString(Env.File("p0.png")), false);
+    Main().OpenPath(Env.File("p0.png"), false);
     ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
   }
   QString KeyCommand(int Key, Qt::KeyboardModifiers Mods = Qt::NoModifier) {
@@ -386,7 +444,7 @@ TEST_F(MainCommandsTest, AnEditInAPausedShowReachesItsFile) {
     // Turned clockwise: the red corner is now at the top right.
     return File.size() == QSize(Width, Height) && File.pixel(Width - 1, 0) == qRgb(255, 0, 0);
   };
-  Main().OpenPath(QString::fromStdString(Env.File("p0.png")), false);
+  Main().OpenPath(Env.File("p0.png"), false);
   ASSERT_TRUE(Settle());
   KeyCommand(Qt::Key_S);
   KeyCommand(Qt::Key_P);
@@ -435,13 +493,17 @@ TEST_F(MainCommandsTest, OneQuestionPerMoveAndFailedSavesKeepTheEdit) {
   };
   Env.Picture("p0.png", 40, 30);
   Env.Picture("p1.png", 40, 30);
-  // A name so long that no file can be made beside it to save through.
-  const std::string Long = std::string(246, 'q') + ".png";
-  Env.Picture(Long, 400, 320);
+  // A picture whose file cannot be written: each save fails as it would
+  // take the file's place.
+  const std::string Failing = "failing.png";
+  Env.Picture(Failing, 400, 320);
+  platform::FileOpCallFault = [Path = Env.File(Failing)](const char* Call, const std::string& Target) {
+    return std::strcmp(Call, "exchange") == 0 && Target == Path ? EIO : 0;
+  };
   auto Settle = [&] {
     return WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); });
   };
-  Main().OpenPath(QString::fromStdString(Env.File("p0.png")), false);
+  Main().OpenPath(Env.File("p0.png"), false);
   ASSERT_TRUE(Settle());
 
   // "No", then a new name: the copy is written and the move goes on.
@@ -456,29 +518,29 @@ TEST_F(MainCommandsTest, OneQuestionPerMoveAndFailedSavesKeepTheEdit) {
   EXPECT_EQ(QImage(QString::fromStdString(Env.File("p0.png"))).size(), QSize(40, 30));
 
   // The silent save fails: one message, the picture stays with its edit.
-  Main().OpenPath(QString::fromStdString(Env.File(Long)), false);
+  Main().OpenPath(Env.File(Failing), false);
   ASSERT_TRUE(Settle());
   KeyCommand(Qt::Key_R, Qt::ControlModifier);
   Env.HelpShown = 0;
   KeyCommand(Qt::Key_Right);
   EXPECT_EQ(Env.MessageBoxes.size(), 1);
   EXPECT_EQ(Env.HelpShown, 0);
-  EXPECT_EQ(Main().CurrentFileName().toStdString(), Long);
+  EXPECT_EQ(Main().CurrentFileName().toStdString(), Failing);
   EXPECT_TRUE(Main().IsImageModified());
   // The next move asks instead; "Yes" fails the same way and keeps it all.
   Env.HelpAnswer = 1;
   KeyCommand(Qt::Key_Right);
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(Env.MessageBoxes.size(), 2);
-  EXPECT_EQ(Main().CurrentFileName().toStdString(), Long);
+  EXPECT_EQ(Main().CurrentFileName().toStdString(), Failing);
   EXPECT_TRUE(Main().IsImageModified());
   // "Discard Changes" moves on; the file was never touched.
   Env.HelpAnswer = 3;
   KeyCommand(Qt::Key_Right);
   ASSERT_TRUE(Settle());
   EXPECT_EQ(Env.HelpShown, 2);
-  EXPECT_NE(Main().CurrentFileName().toStdString(), Long);
-  EXPECT_EQ(QImage(QString::fromStdString(Env.File(Long))).size(), QSize(400, 320));
+  EXPECT_NE(Main().CurrentFileName().toStdString(), Failing);
+  EXPECT_EQ(QImage(QString::fromStdString(Env.File(Failing))).size(), QSize(400, 320));
 }
 
 // A copy written by Save As and not opened leaves the shown picture as it
@@ -500,7 +562,7 @@ TEST_F(MainCommandsTest, ACopySavedAsLeavesTheShownPictureAsItWas) {
   auto SizeOf = [&](const char* Name) { return QImage(QString::fromStdString(Env.File(Name))).size(); };
   Env.Picture("a.png", 480, 320);
   Env.Picture("b.png", 480, 320);
-  Main().OpenPath(QString::fromStdString(Env.File("a.png")), false);
+  Main().OpenPath(Env.File("a.png"), false);
   ASSERT_TRUE(Settle());
   Main().ResizeImage(720, 480);
   Copy = "large.png";
@@ -514,7 +576,7 @@ TEST_F(MainCommandsTest, ACopySavedAsLeavesTheShownPictureAsItWas) {
   EXPECT_NE(Main().CurrentFileName(), "a.png");
   EXPECT_EQ(SizeOf("a.png"), QSize(480, 320));
 
-  Main().OpenPath(QString::fromStdString(Env.File("b.png")), false);
+  Main().OpenPath(Env.File("b.png"), false);
   ASSERT_TRUE(Settle());
   KeyCommand(Qt::Key_R, Qt::ControlModifier);
   Copy = "turned.png";
@@ -531,7 +593,7 @@ TEST_F(MainCommandsTest, ACopySavedAsLeavesTheShownPictureAsItWas) {
   fs::create_directory(Env.File("links"));
   Env.Picture("links/c.png", 200, 125);
   fs::create_hard_link(Env.File("links/c.png"), Env.File("links/link.png"));
-  Main().OpenPath(QString::fromStdString(Env.File("links/c.png")), false);
+  Main().OpenPath(Env.File("links/c.png"), false);
   ASSERT_TRUE(Settle());
   KeyCommand(Qt::Key_R, Qt::ControlModifier);
   Copy = "link.png";
@@ -550,6 +612,60 @@ TEST_F(MainCommandsTest, ACopySavedAsLeavesTheShownPictureAsItWas) {
   EXPECT_EQ(Env.HelpShown, 2);
   EXPECT_EQ(SizeOf("links/c.png"), QSize(200, 125));
   EXPECT_TRUE(Env.MessageBoxes.isEmpty());
+}
+
+// The shown file under another spelling that no link stands for (a bind
+// mount of its folder, as the other case of a case-insensitive disk would
+// be) is the shown file: Save As there writes it, also when it has a second
+// hard link, and the picture is saved; the next save asks nothing. A second
+// hard link itself stays a copy's place.
+TEST_F(MainCommandsTest, SaveAsToTheShownFileUnderAnotherSpellingSavesIt) {
+  std::string Output;
+  const TOwnMounts Mounts = RunInOwnMounts(Output);
+  if (Mounts == TOwnMounts::NotToBeHad) GTEST_SKIP() << "no user and mount namespace: " << Output;
+  if (Mounts == TOwnMounts::RanThere) return;
+  RunCommands = true;
+  fs::create_directory(Env.File("pics"));
+  fs::create_directory(Env.File("same"));
+  ASSERT_EQ(::mount(Env.File("pics").c_str(), Env.File("same").c_str(), nullptr, MS_BIND, nullptr), 0)
+      << std::strerror(errno);
+  struct TCase {
+    const char *Shown, *Link, *Target;
+    bool Saved;
+  };
+  const TCase Cases[] = {{"a.png", nullptr, "same/a.png", true},
+                         {"b.png", "b2.png", "same/b.png", true},
+                         {"c.png", "c2.png", "same/c2.png", false}};
+  for (const TCase& C : Cases) {
+    const std::string Shown = Env.Picture(std::string("pics/") + C.Shown, 480, 320);
+    if (C.Link) fs::create_hard_link(Shown, Env.File(std::string("pics/") + C.Link));
+  }
+  for (const TCase& C : Cases) {
+    const std::string Shown = Env.File(std::string("pics/") + C.Shown);
+    Main().SaveAsPrompt = [&](const std::string&, std::string& Target, bool& OpenSaved) {
+      Target = Env.File(C.Target);
+      OpenSaved = false;
+      return 1;
+    };
+    Main().OpenPath(Shown, false);
+    ASSERT_TRUE(WaitUntil([&] {
+      return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning() &&
+             Main().CurrentPathBytes() == Shown;
+    }));
+    KeyCommand(Qt::Key_R, Qt::ControlModifier);
+    Main().Execute("SaveAs");
+    EXPECT_EQ(apptest::LoadPicture(Env.File(C.Target)).size(), QSize(320, 480)) << C.Target;
+    EXPECT_EQ(apptest::LoadPicture(Shown).size(), C.Saved ? QSize(320, 480) : QSize(480, 320)) << C.Target;
+    EXPECT_EQ(Main().IsImageModified(), !C.Saved) << C.Target;
+    if (!C.Saved) continue;
+    Env.HelpShown = 0;
+    KeyCommand(Qt::Key_R, Qt::ControlModifier);
+    KeyCommand(Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(Env.HelpShown, 0) << C.Target;
+    EXPECT_EQ(apptest::LoadPicture(Shown).size(), QSize(480, 320)) << C.Target;
+  }
+  Form.reset();
+  ::umount(Env.File("same").c_str());
 }
 
 // A file another program put in the shown picture's place, or rewrote in
@@ -579,12 +695,12 @@ TEST_F(MainCommandsTest, AFileChangedByAnotherProgramIsAskedAboutBeforeAnySave) 
     if (!inPlace) fs::rename(Path, Shown);
     return Bytes(Shown);
   };
-  Main().SaveAsPrompt = [&](const QString&, QString& Target, bool& OpenSaved) {
-    Target = QString::fromStdString(Env.File("copy.png"));
+  Main().SaveAsPrompt = [&](const std::string&, std::string& Target, bool& OpenSaved) {
+    Target = Env.File("copy.png");
     OpenSaved = false;
     return 1;
   };
-  Main().OpenPath(QString::fromStdString(Shown), false);
+  Main().OpenPath(Shown, false);
   ASSERT_TRUE(Settle());
 
   KeyCommand(Qt::Key_R, Qt::ControlModifier);
@@ -635,15 +751,7 @@ TEST_F(MainCommandsTest, AFileChangedByAnotherProgramIsAskedAboutBeforeAnySave) 
   // or cp -p leave it): still asked about; closed unanswered, nothing is
   // written.
   KeyCommand(Qt::Key_R, Qt::ControlModifier);
-  struct stat Was {};
-  ASSERT_EQ(::stat(Shown.c_str(), &Was), 0);
-  ASSERT_TRUE(WaitUntil([&] {
-    std::ofstream(Shown, std::ios::binary | std::ios::in) << 'x';
-    const timespec Times[] = {Was.st_atim, Was.st_mtim};
-    struct stat Now {};
-    return ::utimensat(AT_FDCWD, Shown.c_str(), Times, 0) == 0 && ::stat(Shown.c_str(), &Now) == 0 &&
-           (Now.st_ctim.tv_sec != Was.st_ctim.tv_sec || Now.st_ctim.tv_nsec != Was.st_ctim.tv_nsec);
-  }));
+  ASSERT_TRUE(RewriteKeepingTimes(Shown));
   Other = Bytes(Shown);
   Env.HelpAnswer = 0;
   KeyCommand(Qt::Key_S, Qt::ControlModifier);
@@ -659,6 +767,134 @@ TEST_F(MainCommandsTest, AFileChangedByAnotherProgramIsAskedAboutBeforeAnySave) 
   EXPECT_EQ(Main().CurrentFileName(), "b.png");
   EXPECT_EQ(Bytes(Shown), Other);
   EXPECT_TRUE(Env.MessageBoxes.isEmpty());
+}
+
+// A rename carries the shown file's identity over only when the program
+// made it and the file was still as read: another program's rewrite in
+// place just before (its time put back), or a rename by another program,
+// is asked about at the next save as any change of the file is.
+TEST_F(MainCommandsTest, ARenameCarriesNoOtherProgramsChangeIntoThePicture) {
+  RunCommands = true;
+  TRenameDlg Dialog;
+  std::string Entered;
+  TRenameDlg::ModalAnswer = [&](TRenameDlg& D) {
+    D.EdtNewFileName->setText(QString::fromStdString(Entered));
+    D.done(1);
+  };
+  enum TBy { ByWindow, ByFolderView, ByOtherProgram };
+  struct TCase {
+    TBy By;
+    bool Rewritten;
+    bool Asked;
+  };
+  const TCase Cases[] = {{ByWindow, false, false},
+                         {ByWindow, true, true},
+                         {ByFolderView, false, false},
+                         {ByFolderView, true, true},
+                         {ByOtherProgram, false, true}};
+  int Round = 0;
+  for (const TCase& C : Cases) {
+    const std::string Path = Env.Picture("a" + std::to_string(Round) + ".png", 480, 320);
+    Entered = "r" + std::to_string(Round++);
+    const std::string Renamed = Env.File(Entered + ".png");
+    Main().OpenPath(Path, false);
+    ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
+    ASSERT_TRUE(C.Rewritten ? RewriteKeepingTimes(Path) : PastChangeTime(Path));
+    if (C.By == ByWindow) KeyCommand(Qt::Key_Return, Qt::ControlModifier);
+    else if (C.By == ByFolderView) Main().CurrentFolderView()->RenameSelectedFile();
+    else fs::rename(Path, Renamed);
+    ASSERT_TRUE(WaitUntil([&] { return Main().CurrentPathBytes() == Renamed; })) << Round;
+    QFile File(QString::fromStdString(Renamed));
+    ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+    const QByteArray Before = File.readAll();
+    File.close();
+    Env.HelpShown = 0;
+    Env.HelpAnswer = 0;
+    KeyCommand(Qt::Key_R, Qt::ControlModifier);
+    KeyCommand(Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(Env.HelpShown, C.Asked ? 1 : 0) << Round;
+    // Closed unanswered, the question leaves the file as the other program
+    // made it.
+    ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+    EXPECT_EQ(File.readAll() == Before, C.Asked) << Round;
+    Form.reset();
+  }
+  TRenameDlg::ModalAnswer = nullptr;
+}
+
+// Another program's file put in the shown picture's place while the
+// picture is saved, right before the save's own rename, is never written
+// over: Ctrl+S and the silent save ask about it as before a save, the file
+// stays as the other program left it unless "Overwrite" is chosen, and no
+// work file is left; a Save As onto it says so.
+TEST_F(MainCommandsTest, AFilePutInThePicturesPlaceWhileItIsSavedIsAskedAbout) {
+  RunCommands = true;
+  Env.Picture("a.png", 480, 320);
+  Env.Picture("b.png", 480, 320);
+  const std::string Shown = Env.File("a.png");
+  auto SizeOf = [&](const char* Name) { return QImage(QString::fromStdString(Env.File(Name))).size(); };
+  auto Bytes = [](const std::string& Path) {
+    QFile File(QString::fromStdString(Path));
+    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+  };
+  auto WorkFiles = [&] {
+    return QDir(QString::fromStdString(Env.File(""))).entryList({"*pictrova-*"}, QDir::Hidden | QDir::Files);
+  };
+  // The other program renames its picture over the file once, while the
+  // save writes its own beside it.
+  std::string Arrives;
+  QByteArray Other;
+  platform::TSafeSaveFile::AfterTempMade = [&](const std::string& Temp) {
+    const std::size_t Slash = Arrives.rfind('/') + 1;
+    if (Arrives.empty() || Temp.rfind(Arrives.substr(0, Slash) + "." + Arrives.substr(Slash) + ".", 0) != 0) return;
+    apptest::MarkedPicture(400, 360, Qt::yellow).save(QString::fromStdString(Arrives + ".new"), "PNG");
+    fs::rename(Arrives + ".new", Arrives);
+    Other = Bytes(std::exchange(Arrives, ""));
+  };
+  Main().OpenPath(Shown, false);
+  ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
+  // The second Ctrl+S asks first about the file the first left there.
+  struct TStep {
+    int Key;
+    int Answer;
+    int Asks;
+    QSize Written;  // empty: the other program's file kept
+    const char* Shows;
+  };
+  const TStep Steps[] = {
+      {Qt::Key_S, 0, 1, {}, "a.png"}, {Qt::Key_S, 1, 2, {320, 480}, "a.png"}, {Qt::Key_Right, 3, 1, {}, "b.png"}};
+  for (const TStep& Step : Steps) {
+    SCOPED_TRACE(Step.Answer);
+    if (!Main().IsImageModified()) KeyCommand(Qt::Key_R, Qt::ControlModifier);
+    const int Asked = Env.HelpShown;
+    Env.HelpAnswer = Step.Answer;
+    Arrives = Shown;
+    KeyCommand(Step.Key, Step.Key == Qt::Key_S ? Qt::ControlModifier : Qt::NoModifier);
+    ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
+    EXPECT_EQ(Env.HelpShown, Asked + Step.Asks);
+    EXPECT_EQ(Env.LastHelpCaption, "File changed by another program");
+    if (Step.Written.isEmpty()) EXPECT_EQ(Bytes(Shown), Other);
+    else EXPECT_EQ(SizeOf("a.png"), Step.Written);
+    EXPECT_EQ(Main().CurrentFileName(), Step.Shows);
+    EXPECT_EQ(Main().IsImageModified(), Step.Answer == 0);
+    EXPECT_EQ(WorkFiles(), QStringList());
+  }
+  // Saved as b.png's own name, over which the other program's file comes.
+  KeyCommand(Qt::Key_R, Qt::ControlModifier);
+  Main().SaveAsPrompt = [&](const std::string&, std::string& Target, bool& OpenSaved) {
+    Target = Env.File("b.png");
+    OpenSaved = false;
+    return 1;
+  };
+  Arrives = Env.File("b.png");
+  Env.MessageBoxes.clear();
+  Main().Execute("SaveAs");
+  platform::TSafeSaveFile::AfterTempMade = nullptr;
+  EXPECT_EQ(Bytes(Env.File("b.png")), Other);
+  EXPECT_EQ(Env.MessageBoxes, QStringList("Another program changed " + QString::fromStdString(Env.File("b.png")) +
+                                          " while the picture was saved: it was not written over."));
+  EXPECT_TRUE(Main().IsImageModified());
+  EXPECT_EQ(WorkFiles(), QStringList());
 }
 
 // An icon's save writes a bitmap beside it: a file the user has by that
@@ -680,7 +916,7 @@ TEST_F(MainCommandsTest, AnIconsBitmapReplacesAFileThereOnlyWhenAllowed) {
     QFile File(QString::fromStdString(Beside));
     return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
   };
-  Main().OpenPath(QString::fromStdString(Icon), false);
+  Main().OpenPath(Icon, false);
   ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
   const QString Question = QString::fromStdString(Beside) + " already exists!\nDo you want to replace it?";
   struct TStep {
@@ -924,7 +1160,7 @@ TEST_F(MainCommandsTest, RenameOfTheShownFileNeverReplaces) {
 TEST_F(MainCommandsTest, TheMagnifierShowsThePictureUnderThePointer) {
   RunCommands = true;
   Env.Picture("red.png", 200, 150, QColor(255, 0, 0));
-  Main().OpenPath(QString::fromStdString(Env.File("red.png")), false);
+  Main().OpenPath(Env.File("red.png"), false);
   ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
   Main().SetMouseMode(2);
   ASSERT_EQ(Main().MouseMode(), 2);
@@ -1067,7 +1303,7 @@ TEST_F(MainCommandsTest, AMagnifierUnderThePointerOpensThePicturePopupAndFollows
   RunCommands = true;
   Env.Picture("a_red.png", 200, 150, QColor(255, 0, 0));
   Env.Picture("b_blue.png", 200, 150, QColor(0, 0, 255));
-  Main().OpenPath(QString::fromStdString(Env.File("a_red.png")), false);
+  Main().OpenPath(Env.File("a_red.png"), false);
   ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
   Main().CursorItems[2]->trigger();
   ASSERT_EQ(Main().MouseMode(), 2);
@@ -1133,7 +1369,7 @@ TEST_F(MainCommandsTest, TheToolBoxSizesFollowResizesTurnsAndThePictureShown) {
   Main().FormsCreated();
   Env.Picture("a.png", 200, 125);
   Env.Picture("b.png", 64, 48);
-  Main().OpenPath(QString::fromStdString(Env.File("a.png")), false);
+  Main().OpenPath(Env.File("a.png"), false);
   ASSERT_TRUE(WaitUntil([&] { return !Main().PictureLoadPending() && !Main().RastrumView1->TransitionRunning(); }));
   Main().Execute("ToolBox");
   ASSERT_TRUE(Box.isVisible());

@@ -178,7 +178,7 @@ TEST_F(MainWindowTest, TheTitleNamesTheCurrentFolderOrNone) {
   Show(Env.File("one/a.png"));
   Form().ClearPictureView();
   for (const char* Folder : {"two", "three"}) {
-    Form().OpenFolderView(QString::fromStdString(Env.File(Folder)));
+    Form().OpenFolderView(Env.File(Folder));
     Loaded();
     EXPECT_EQ(Form().windowTitle(), Title(Folder));
   }
@@ -203,11 +203,11 @@ TEST_F(MainWindowTest, TheTitleNamesTheCurrentFolderOrNone) {
 
 // Another run of the program on the same settings adds a folder meanwhile:
 // it stays beside this run's. A folder gone is named, and leaves the menu
-// and the stored list.
+// and the stored list. A folder's name is its bytes, UTF-8 or not.
 TEST_F(MainWindowTest, RecentFoldersKeepTheirPathAndDropMissingOnes) {
-  const std::string Odd = Env.File("R&D");
+  const std::string Odd = Env.File("R&D\xe9");
   fs::create_directory(Odd);
-  apptest::MarkedPicture(8, 8).save(QString::fromStdString(Odd + "/x.png"));
+  apptest::SavePicture(apptest::MarkedPicture(8, 8), Odd + "/x.png");
   Show(Odd + "/x.png");
   const std::string RecentKey = "Software\\Halvenworth\\Pictrova 3\\RecentFolders\\";
   wn::TWnMruList OtherRun;
@@ -215,7 +215,7 @@ TEST_F(MainWindowTest, RecentFoldersKeepTheirPathAndDropMissingOnes) {
   OtherRun.SetMaxItems(20);
   OtherRun.AddString("/elsewhere");
   QAction* Item = Form().OpenRecent1->actions().front();
-  EXPECT_EQ(Item->text(), QString::fromStdString(Env.File("R&&D")));
+  EXPECT_EQ(Item->text(), QString::fromStdString(Env.File("R&&D\xe9")));
   Form().FolderViews().front()->CloseFolderViewNoPrompt();
   ASSERT_TRUE(WaitUntil([&] { return Form().FolderViews().empty(); }));
   Form().RecentFolderClick(Item);
@@ -320,7 +320,7 @@ TEST_F(MainWindowTest, AHandOffDuringTheStartUpMessageOpensNoSecondTab) {
     ++Messages;
     platform::TDdeClientConv Client;
     Client.SetLink("PictrovaTest", "Ptv_Main");
-    if (Client.OpenLink(2000)) Client.ExecuteMacro(Env.QFolder());
+    if (Client.OpenLink(2000)) Client.ExecuteMacro(Env.Folder());
     Client.CloseLink();
     // The message's own loop, while the user reads it.
     QEventLoop Loop;
@@ -329,7 +329,7 @@ TEST_F(MainWindowTest, AHandOffDuringTheStartUpMessageOpensNoSecondTab) {
     D.done(1);
   };
   {
-    TMainForm Started({Env.QFolder(), Env.File("notes.qqzz").c_str()}, &Server);
+    TMainForm Started({Env.Folder(), Env.File("notes.qqzz")}, &Server);
     EXPECT_EQ(Messages, 1);
     QEventLoop Loop;
     QTimer::singleShot(300, &Loop, &QEventLoop::quit);
@@ -367,7 +367,7 @@ TEST_F(MainWindowTest, AFileThatVanishesDuringTheFirstMessageAtStartIsOneMoreLoa
   };
   // The folder is opened by the start itself, outside any event handler.
   std::unique_ptr<TMainForm> Started;
-  ASSERT_NO_THROW(Started = std::make_unique<TMainForm>(QStringList{Env.QFolder()}, nullptr));
+  ASSERT_NO_THROW(Started = std::make_unique<TMainForm>(std::vector<std::string>{Env.Folder()}, nullptr));
   ASSERT_TRUE(WaitUntil([&] { return !Started->PictureLoadPending(); }));
   EXPECT_FALSE(fs::exists(Env.File("a.jpg")));
   ASSERT_EQ(Texts.size(), 2);
@@ -387,7 +387,7 @@ TEST_F(MainWindowTest, AFailureWhileTheStartOpensAFolderReachesTheErrorPath) {
     D.done(1);
   };
   std::unique_ptr<TMainForm> Started;
-  ASSERT_NO_THROW(Started = std::make_unique<TMainForm>(QStringList{Env.QFolder()}, nullptr));
+  ASSERT_NO_THROW(Started = std::make_unique<TMainForm>(std::vector<std::string>{Env.Folder()}, nullptr));
   ASSERT_TRUE(WaitUntil([&] { return !Started->PictureLoadPending(); }));
   EXPECT_EQ(Shown, 2);
   EXPECT_EQ(Caption, "Error");
@@ -420,7 +420,7 @@ TEST_F(MainWindowTest, AFolderClosedWhileItsFirstPictureLoadsLeavesNoTab) {
   // The folder goes while the picture is read; the user closes the folder.
   Form().RastrumView1->GetIO()->OnProgress = [&](void*, int) { fs::remove_all(Folder); };
   Env.HelpAnswer = 1;
-  Form().OpenPath(Picture, false);
+  Form().OpenPath(Picture.toStdString(), false);
   Loaded();
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(Env.LastHelpText, "The Image Folder you have open has either been deleted, moved, or renamed.");
@@ -490,7 +490,7 @@ TEST_F(MainWindowTest, AReloadGivesWayToAPictureOpenedWhileItReads) {
   bool HandedOff = false;
   Form().RastrumView1->GetIO()->OnProgress = [&](void*, int) {
     if (std::exchange(HandedOff, true)) return;
-    Form().Ptv_MainExecuteMacro({QString::fromStdString(Opened)});
+    Form().Ptv_MainExecuteMacro({Opened});
     // Its picture is on the screen while the reload still waits.
     EXPECT_TRUE(WaitUntil([&] { return Form().StatusPanelText(0) == "c.png (64x48)"; }));
   };
@@ -589,10 +589,10 @@ TEST_F(MainWindowTest, ControlVisibilityIsKeptAndWrittenAtClose) {
 
 TEST_F(MainWindowTest, AFolderHandedOverOpensAsATab) {
   Env.Picture("h.png");
-  Form().Ptv_MainExecuteMacro({Env.QFolder()});
+  Form().Ptv_MainExecuteMacro({Env.Folder()});
   ASSERT_EQ(Form().FolderViews().size(), 1u);
   EXPECT_EQ(Form().CurrentFileName(), "h.png");
-  Form().Ptv_MainExecuteMacro({Env.QFolder()});
+  Form().Ptv_MainExecuteMacro({Env.Folder()});
   EXPECT_EQ(Form().FolderViews().size(), 1u);
 }
 
@@ -608,7 +608,7 @@ TEST_F(MainWindowTest, AnEditIsAskedAboutBeforeNothingTakesItsPlace) {
   testing_support::TTempFolder Empty;
   // "No", and no name given in the save-as dialog.
   Env.HelpAnswer = 2;
-  Form().Ptv_MainExecuteMacro({Empty.QPath()});
+  Form().Ptv_MainExecuteMacro({Empty.Path()});
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(Form().FolderViews().size(), 1u);
   EXPECT_EQ(Form().CurrentFileName(), "a.png");
@@ -625,7 +625,7 @@ TEST_F(MainWindowTest, AnEditIsAskedAboutBeforeNothingTakesItsPlace) {
   EXPECT_TRUE(Form().IsImageModified());
 
   Env.HelpAnswer = 3;
-  Form().Ptv_MainExecuteMacro({Empty.QPath()});
+  Form().Ptv_MainExecuteMacro({Empty.Path()});
   EXPECT_EQ(Env.HelpShown, 3);
   EXPECT_EQ(Form().FolderViews().size(), 2u);
   EXPECT_FALSE(Form().HasImage());
@@ -873,7 +873,7 @@ TEST_F(MainWindowTest, PleaseWaitShowsWhileAFolderIsReadWithNothingShown) {
   ASSERT_TRUE(WaitUntil([&] { return Form().windowHandle() && Form().windowHandle()->isExposed(); }));
   Form().PnlPleaseWait->installEventFilter(&Watch);
   EXPECT_TRUE(Form().PnlPleaseWait->isHidden());
-  Form().OpenPath(QString::fromStdString(Env.File("a.png")), false);
+  Form().OpenPath(Env.File("a.png"), false);
   EXPECT_EQ(Watch.Seen, (QStringList{"show", "paint", "hide"}));
   EXPECT_EQ(Form().PnlPleaseWait->text(), "Please wait...");
   Loaded();
@@ -881,7 +881,7 @@ TEST_F(MainWindowTest, PleaseWaitShowsWhileAFolderIsReadWithNothingShown) {
   Watch.Seen.clear();
   fs::create_directory(Env.File("more"));
   Env.Picture("more/b.png", 64, 48);
-  Form().OpenPath(QString::fromStdString(Env.File("more/b.png")), false);
+  Form().OpenPath(Env.File("more/b.png"), false);
   EXPECT_TRUE(Watch.Seen.isEmpty()) << Watch.Seen.join(',').toStdString();
   Loaded();
   Form().PnlPleaseWait->removeEventFilter(&Watch);
@@ -907,7 +907,7 @@ TEST_F(MainWindowTest, PleaseWaitShowsWhileAFolderIsReadWithNothingShown) {
   const std::string First = Env.Picture("big/p0000.png");
   for (std::size_t I = 1; I <= TFolderLister::SmallFolder; ++I)
     fs::create_hard_link(First, Env.File("big/p" + std::to_string(10000 + I) + ".png"));
-  Form().OpenFolderView(QString::fromStdString(Env.File("big")));
+  Form().OpenFolderView(Env.File("big"));
   int Wrong = 0;
   ASSERT_TRUE(WaitUntil([&] {
     const bool Asked = !Form().CurrentFileName().isEmpty();
@@ -932,7 +932,7 @@ TEST_F(MainWindowTest, TheHandCursorsAreRegistered) {
 
 TEST_F(MainWindowTest, OpeningAFolderCountsItsFilesOnTheProgressBar) {
   for (const char* Name : {"a.png", "b.png", "c.png"}) Env.Picture(Name);
-  Form().OpenFolderView(Env.QFolder());
+  Form().OpenFolderView(Env.Folder());
   // A small folder is listed whole before the view shows: the bar counted
   // its three files and is back at 0.
   EXPECT_EQ(Form().ProgressBar1->MaxValue(), 3);
@@ -955,7 +955,7 @@ TEST_F(MainWindowTest, OpeningAFolderCountsItsFilesOnTheProgressBar) {
   }
   std::vector<std::pair<int, int>> Seen;
   // The picture asked for is the last one listed: its read comes after.
-  Form().OpenFolderView(QString::fromStdString(Big + "/p2599.png"));
+  Form().OpenFolderView(Big + "/p2599.png");
   TFolderViewForm* View = Form().CurrentFolderView();
   QElapsedTimer Clock;
   Clock.start();

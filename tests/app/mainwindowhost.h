@@ -15,7 +15,7 @@ class TMainWindowHost {
 protected:
   app::TMainForm& Form() {
     if (!FForm) {
-      FForm = std::make_unique<app::TMainForm>(QStringList{}, nullptr);
+      FForm = std::make_unique<app::TMainForm>(std::vector<std::string>{}, nullptr);
       FForm->resize(640, 480);
       FForm->show();
     }
@@ -23,7 +23,7 @@ protected:
   }
   // Opens the file and waits until it is read and its transition has run.
   void Show(const std::string& Path) {
-    Form().OpenPath(QString::fromStdString(Path), false);
+    Form().OpenPath(Path, false);
     Loaded();
     ASSERT_TRUE(WaitUntil([&] { return !Form().RastrumView1->TransitionRunning(); }));
   }

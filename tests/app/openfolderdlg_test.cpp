@@ -158,7 +158,7 @@ TEST_F(OpenFolderTest, WatchesEndWithTheDialogAndTheView) {
     EXPECT_GT(During, Before);
     EXPECT_EQ(InotifyWatches(), Before);
   }
-  Form.OpenPath(Pics + "/b.png", false);
+  Form.OpenPath((Pics + "/b.png").toStdString(), false);
   ASSERT_EQ(Form.FolderViews().size(), 1u);
   EXPECT_GT(InotifyWatches(), Before);
   Form.FolderViews().front()->CloseFolderViewNoPrompt();
@@ -304,7 +304,7 @@ TEST_F(OpenFolderTest, MadeToWaitTheDialogWalksToItsFolderOnFirstUse) {
 // The start-up's dialog, shown by File > Open Image Folder, is in the folder
 // just opened with its pictures listed.
 TEST_F(OpenFolderTest, TheStartUpsDialogIsReadyWhenTheMainWindowOpensIt) {
-  TMainForm Form({Pics}, nullptr);
+  TMainForm Form({Pics.toStdString()}, nullptr);
   TStartupForms Forms(Form.RecentFolders());
   Form.FormsCreated();
   Form.show();

@@ -253,6 +253,37 @@ TEST_F(PictureLoadTest, AReloadOutsideTheCurrentFolderReadsOffTheWindowsThread) 
   EXPECT_EQ(Env.HelpShown, 0);
 }
 
+// A picture handed over by a second start and slow to read (held at the
+// gate), in the shown picture's folder, in a folder open in another tab or
+// in a new tab: the title and the status name the picture on the screen
+// until the new one shows.
+TEST_F(PictureLoadTest, AHandOffKeepsTheShownNamesUntilItsPictureComes) {
+  testsupport::TGatedReads& Reads = testsupport::TGatedReads::Get();
+  for (const char* Folder : {"one", "two", "three"}) fs::create_directory(Env.File(Folder));
+  const std::string Shown = Env.Picture("one/a.png", 64, 48, Qt::yellow);
+  const char* const Slows[] = {"one/c.gate", "two/d.gate", "three/e.gate"};
+  for (const char* Slow : Slows) testsupport::TGatedReads::Write(Env.File(Slow), 0x00FFFF, 40, 30);
+  Show(Env.Picture("two/b.png", 64, 48, Qt::cyan));
+  for (const char* Slow : Slows) {
+    const std::string Path = Env.File(Slow);
+    Show(Shown);
+    const QString Title = Form().windowTitle();
+    ASSERT_EQ(Form().StatusPanelText(0), "a.png (64x48)");
+    Reads.Reset();
+    Reads.Close();
+    Form().Ptv_MainExecuteMacro({Path});
+    ASSERT_TRUE(WaitUntil([&] { return Reads.Held > 0; }));
+    Pump(50);
+    EXPECT_TRUE(Form().PictureLoadPending());
+    EXPECT_EQ(Form().windowTitle(), Title) << Slow;
+    EXPECT_EQ(Form().StatusPanelText(0), "a.png (64x48)") << Slow;
+    Reads.Open();
+    Settled();
+    EXPECT_EQ(Form().windowTitle(), "Pictrova - " + QString::fromStdString(Path));
+    EXPECT_EQ(Form().StatusPanelText(0), QString::fromStdString(Path.substr(Path.rfind('/') + 1)) + " (40x30)");
+  }
+}
+
 TEST_F(PictureLoadTest, ACommandRightAfterTheSwapFindsTheNewPicturesState) {
   Env.Picture("a.png", 64, 48, Qt::yellow);
   Env.Picture("b.png", 80, 40, Qt::cyan);

@@ -70,10 +70,10 @@ protected:
     ASSERT_TRUE(WaitFor([&] { return !Form.SxShellList->Loading(); }));
   }
   // Shows the dialog, lets Act answer it, and the result with the target.
-  int Run(std::function<void(TSaveAsForm&)> Act, QString& target) {
+  int Run(std::function<void(TSaveAsForm&)> Act, std::string& target) {
     TSaveAsForm::ModalAnswer = std::move(Act);
     bool open = false;
-    return Form.Execute(QString::fromStdString(Folder + "/photo.ico"), false, target, open);
+    return Form.Execute(Folder + "/photo.ico", false, target, open);
   }
 
   shelltest::TPrivateHome Env;
@@ -165,7 +165,7 @@ TEST_F(SaveAs, ClosingChecksTheName) {
     Messages.clear();
     Questions.clear();
     Replace = c.Replace;
-    QString target;
+    std::string target;
     const int result = Run(
         [&](TSaveAsForm& f) {
           ASSERT_TRUE(WaitFor([&] { return !f.SxShellList->Loading(); }));
@@ -176,7 +176,7 @@ TEST_F(SaveAs, ClosingChecksTheName) {
         target);
     EXPECT_EQ(result, c.Result) << c.Name;
     if (c.Target) {
-      EXPECT_EQ(target.toStdString(), Folder + "/" + c.Target);
+      EXPECT_EQ(target, Folder + "/" + c.Target);
     }
     EXPECT_EQ(Messages, c.Message ? std::vector<std::string>{Folder + "/" + c.Message} : std::vector<std::string>{});
     EXPECT_EQ(Questions, c.Question ? std::vector<std::string>{Folder + "/" + c.Question} : std::vector<std::string>{});
@@ -280,7 +280,7 @@ TEST_F(SaveAs, APathTypedInFullIsTakenAsItStands) {
       {"else/new.bmp", Folder + "/else/new.bmp"},
   };
   for (const TCase& c : cases) {
-    QString target;
+    std::string target;
     const int result = Run(
         [&](TSaveAsForm& f) {
           ASSERT_TRUE(WaitFor([&] { return !f.SxShellList->Loading(); }));
@@ -290,7 +290,7 @@ TEST_F(SaveAs, APathTypedInFullIsTakenAsItStands) {
         },
         target);
     EXPECT_EQ(result, 1) << c.Name;
-    EXPECT_EQ(target.toStdString(), c.Target);
+    EXPECT_EQ(target, c.Target);
   }
   EXPECT_TRUE(Messages.empty());
 }
@@ -324,7 +324,7 @@ TEST(SaveAsFromTheMainWindow, AdvancedSetsTheParametersTheSaveUses) {
   main.resize(640, 480);
   main.show();
   env.Picture("p.png", 120, 90);
-  main.OpenPath(QString::fromStdString(env.File("p.png")), false);
+  main.OpenPath(env.File("p.png"), false);
   ASSERT_TRUE(apptest::WaitUntil(
       [&] { return !main.PictureLoadPending() && !main.RastrumView1->TransitionRunning(); }));
   const std::string elsewhere = env.File("out");
@@ -372,7 +372,7 @@ TEST(SaveAsFromTheMainWindow, AdvancedSetsTheParametersTheSaveUses) {
 
 TEST_F(SaveAs, DoubleClickedFileIsTheTarget) {
   Replace = true;
-  QString target;
+  std::string target;
   const int result = Run(
       [&](TSaveAsForm& f) {
         ASSERT_TRUE(WaitFor([&] { return !f.SxShellList->Loading(); }));
@@ -386,7 +386,41 @@ TEST_F(SaveAs, DoubleClickedFileIsTheTarget) {
       },
       target);
   EXPECT_EQ(result, 1);
-  EXPECT_EQ(target.toStdString(), Folder + "/a.png");
+  EXPECT_EQ(target, Folder + "/a.png");
+}
+
+// A name that is no UTF-8 shows with its bytes marked, and stays its bytes
+// while the box reads so: the shown file's own name, its extension
+// changed, a file double-clicked beside its U+FFFD twin.
+TEST_F(SaveAs, ANameThatIsNoUtf8IsTheTargetAsItsBytes) {
+  Replace = true;
+  const std::string Latin1 = Folder + "/caf\xe9.png", Twin = Folder + "/caf\xef\xbf\xbd.png";
+  shelltest::TPrivateHome::Touch(Latin1);
+  shelltest::TPrivateHome::Touch(Twin);
+  struct TCase {
+    int Row;
+    bool DoubleClicked;
+    std::string Target;
+  };
+  const TCase Cases[] = {{-1, false, Latin1}, {0, false, Folder + "/caf\xe9.jpg"}, {2, true, Latin1}};
+  for (const TCase& c : Cases) {
+    TSaveAsForm::ModalAnswer = [&](TSaveAsForm& f) {
+      ASSERT_TRUE(WaitFor([&] { return !f.SxShellList->Loading(); }));
+      EXPECT_EQ(f.EdtFileName->text(), QString::fromUtf8("caf\uFFFD.png"));
+      if (c.Row >= 0) f.CmbFilter->setCurrentIndex(c.Row);
+      if (!c.DoubleClicked) return f.SBtnSave->Click();
+      f.EdtFileName->setText("other.png");
+      for (int row = 0; row < f.SxShellList->RowCount(); ++row)
+        if (sx::TSxShellItem* item = f.SxShellList->RowItem(row); item && item->Path == Latin1) {
+          bool defaultAction = true;
+          f.SxShellList->OnItemDblClick(f.SxShellList, item, defaultAction);
+        }
+    };
+    std::string target;
+    bool open = false;
+    EXPECT_EQ(Form.Execute(Latin1, false, target, open), 1) << c.Row;
+    EXPECT_EQ(target, c.Target) << c.Row;
+  }
 }
 
 TEST_F(SaveAs, ReplacedMetafileIsSwappedInWhole) {

@@ -6,12 +6,14 @@
 #include "image/io/rastrumio.h"
 #include "image/io/tiffbuild_testutil.h"
 #include "mainwindowhost.h"
+#include "platform/shfileop.h"
 
 #include <QBuffer>
 #include <QCheckBox>
 #include <QFile>
 #include <QImageReader>
 #include <QLineEdit>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -188,8 +190,11 @@ TEST_F(SavedOrientationTest, ACopyOrAFailedWriteLeavesTheShownFilesThumbnail) {
   const QByteArray Thumbnail = SmallJpeg();
   TSaveAsForm SaveAs;
   Form().FormsCreated();
-  // The second name is too long for the file written beside it on the way.
-  const std::string Copies[] = {"copy.jpg", std::string(250, 'q') + ".jpg"};
+  // The second copy's write fails as it would take its name.
+  const std::string Copies[] = {"copy.jpg", "failing.jpg"};
+  platform::FileOpCallFault = [&](const char* Call, const std::string& Path) {
+    return std::strcmp(Call, "renameat2") == 0 && Path == Env.File("failing.jpg") ? EIO : 0;
+  };
   const auto NameFor = [](const std::string& Copy) { return "camera" + std::to_string(Copy.size()) + ".jpg"; };
   // All written before the folder is shown.
   for (const std::string& Copy : Copies) WriteCameraJpeg(Env.File(NameFor(Copy)), CameraExif(Thumbnail, true, 6));
@@ -219,6 +224,7 @@ TEST_F(SavedOrientationTest, ACopyOrAFailedWriteLeavesTheShownFilesThumbnail) {
   EXPECT_EQ(Read(Env.File("copy.jpg")).Orientation, 1);
   EXPECT_EQ(Read(Env.File("copy.jpg")).ThumbnailWidth, 0);
   EXPECT_EQ(Env.MessageBoxes.size(), 1);
+  platform::FileOpCallFault = nullptr;
 }
 
 // Save As onto the shown file under another spelling (by a link to its
@@ -232,8 +238,8 @@ TEST_F(SavedOrientationTest, ASaveAsOntoTheShownFileByAnotherPathIsASaveOfItsOwn
   std::filesystem::create_directory_symlink(Env.Folder(), Env.File("link"));
   Show(Path);
   Form().Execute("RotateCW");
-  Form().SaveAsPrompt = [&](const QString&, QString& Target, bool& OpenSaved) {
-    Target = QString::fromStdString(Env.File("link") + "/camera.jpg");
+  Form().SaveAsPrompt = [&](const std::string&, std::string& Target, bool& OpenSaved) {
+    Target = Env.File("link") + "/camera.jpg";
     OpenSaved = true;
     return 1;
   };

@@ -33,12 +33,15 @@ TEST(SecondInstance, SendsExitAnAbsoluteExistingFileOrNothing) {
   EXPECT_EQ(SecondInstanceMacro({"EXIT"}), "EXIT");
   EXPECT_EQ(SecondInstanceMacro({"exit"}), "");
   EXPECT_EQ(SecondInstanceMacro({"-install"}), "");
-  EXPECT_EQ(SecondInstanceMacro({"/shell", f.fileName()}), f.fileName());
-  EXPECT_EQ(SecondInstanceMacro({temp.QPath() + "/missing.jpg"}), "");
-  EXPECT_EQ(SecondInstanceMacro({temp.QPath()}), temp.QPath()); // a folder opens as a tab
+  EXPECT_EQ(SecondInstanceMacro({"/shell", f.fileName().toStdString()}), f.fileName().toStdString());
+  EXPECT_EQ(SecondInstanceMacro({temp.File("missing.jpg")}), "");
+  EXPECT_EQ(SecondInstanceMacro({temp.Path()}), temp.Path()); // a folder opens as a tab
 
   QDir::setCurrent(temp.QPath());
-  EXPECT_EQ(SecondInstanceMacro({"shot.jpg"}), f.fileName());
+  EXPECT_EQ(SecondInstanceMacro({"shot.jpg"}), f.fileName().toStdString());
+  // A name that is no UTF-8 goes as its bytes.
+  std::ofstream(temp.File("caf\xe9.jpg")) << "x";
+  EXPECT_EQ(SecondInstanceMacro({"caf\xe9.jpg"}), temp.File("caf\xe9.jpg"));
 }
 
 TEST(MainWindow, MacroOpensAPathOrClosesTheWindow) {
@@ -47,11 +50,11 @@ TEST(MainWindow, MacroOpensAPathOrClosesTheWindow) {
   {
     TMainForm form({}, nullptr);
     EXPECT_EQ(form.windowTitle(), "Pictrova by Halvenworth");
-    form.Ptv_MainExecuteMacro({file});
+    form.Ptv_MainExecuteMacro({file.toStdString()});
     EXPECT_EQ(form.CurrentFilePath(), file);
     ASSERT_TRUE(apptest::WaitUntil([&] { return !form.PictureLoadPending(); }));
     EXPECT_EQ(form.windowTitle(), "Pictrova - " + file);
-    form.Ptv_MainExecuteMacro({env.QFolder() + "/none.png"});
+    form.Ptv_MainExecuteMacro({env.File("none.png")});
     EXPECT_EQ(form.CurrentFilePath(), file);
     form.show();
     form.Ptv_MainExecuteMacro({"EXIT"});
@@ -65,27 +68,30 @@ TEST(MainWindow, MacroOpensAPathOrClosesTheWindow) {
 
 TEST(MainWindow, WhatTheCommandLineOpens) {
   apptest::TAppEnv env;
-  const QString picture = QString::fromStdString(env.Picture("b.JPEG"));
+  const std::string picture = env.Picture("b.JPEG");
+  const std::string latin1 = env.Picture("caf\xe9.png");
   env.Picture("a.png");
   std::ofstream(env.File("notes.txt")) << "x";
   struct TCase {
-    QStringList Arguments;
-    QString Shown;
+    std::vector<std::string> Arguments;
+    std::string Shown;
     int Views;
     int Unsupported;
   };
   const TCase Cases[] = {
       {{"/shell", picture}, picture, 1, 0},
       // A folder opens as a tab showing its first picture.
-      {{env.QFolder()}, env.QFolder() + "/a.png", 1, 0},
+      {{env.Folder()}, env.File("a.png"), 1, 0},
       // A later picture replaces an earlier one; other files are reported.
-      {{env.QFolder() + "/notes.txt", env.QFolder() + "/a.png", picture}, picture, 1, 1},
-      {{"/shell"}, QString(), 0, 0},
+      {{env.File("notes.txt"), env.File("a.png"), picture}, picture, 1, 1},
+      {{"/shell"}, std::string(), 0, 0},
+      // A name is its bytes, UTF-8 or not.
+      {{latin1}, latin1, 1, 0},
   };
   for (const TCase& c : Cases) {
     env.HelpShown = 0;
     TMainForm form(c.Arguments, nullptr);
-    EXPECT_EQ(form.CurrentFilePath(), c.Shown) << c.Arguments.join(' ').toStdString();
+    EXPECT_EQ(form.CurrentPathBytes(), c.Shown) << c.Arguments.back();
     EXPECT_EQ(static_cast<int>(form.FolderViews().size()), c.Views);
     EXPECT_EQ(env.HelpShown, c.Unsupported);
   }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 
 #include "platform/stream.h"
@@ -348,7 +349,7 @@ TEST(MetafileDraw, OpaqueTextRectangleWithoutCharacters) {
 
 TEST(MetafileDraw, RealPicturesTakeAFractionOfTheBudgetsAndDrawAsBefore) {
   // The pictures above, then a polygon of 2,000 points across the frame and
-  // a thin polyline of 4,000: both are left out, and the picture before
+  // a thin polyline of 8,000: both are left out, and the picture before
   // them is drawn as alone.
   for (bool enhanced : {false, true}) {
     auto records = enhanced ? EmfPictureRecords() : PictureRecords();
@@ -361,7 +362,7 @@ TEST(MetafileDraw, RealPicturesTakeAFractionOfTheBudgetsAndDrawAsBefore) {
       records.push_back(W(0x02FA, {0, 0, 0, 0, 0})); // object 5: thin black pen
       records.push_back(W(0x012D, {5}));
     }
-    records.push_back(enhanced ? EmfZigzag(87, 4000, 100) : WmfZigzag(0x0325, 4000, 100));
+    records.push_back(enhanced ? EmfZigzag(87, 8000, 100) : WmfZigzag(0x0325, 8000, 100));
     auto crowded = enhanced ? Emf(records) : Wmf(records, true);
     TMetafile m, c;
     m.LoadFromBytes(alone.data(), alone.size());
@@ -373,7 +374,7 @@ TEST(MetafileDraw, RealPicturesTakeAFractionOfTheBudgetsAndDrawAsBefore) {
     EXPECT_GT(s.FillWork, 0);
     EXPECT_LT(s.FillWork, s.FillBudget / 100) << "a real picture is far from the budget";
     EXPECT_EQ(s.ShapesSkipped, 0);
-    EXPECT_EQ(s.StrokeBudget, std::llround(1024 * std::hypot(200.0, 160.0)));
+    EXPECT_EQ(s.StrokeBudget, std::llround(2560 * std::hypot(200.0, 160.0)));
     EXPECT_EQ(s.WideStrokeBudget, 4 * 200 * 160);
     EXPECT_GT(s.WideStrokeWork, 0) << "the green line, 6 pixels wide";
     EXPECT_LT(s.WideStrokeWork, s.WideStrokeBudget / 100);
@@ -429,6 +430,7 @@ TEST(MetafileDraw, OrdinaryDrawingsAreWholeAtTheLargestSizeDrawn) {
       {"A3 cross-hatch every 1.5 mm under a pen of 0.35 mm", WmfCrossHatch()},
       {"enhanced A3 cross-hatch every 2 mm", EmfCrossHatch()},
       {"scatter plot of 35,000 open circles", Scatter(35000)},
+      {"scatter plot of 70,000 filled markers outlined under a hairline pen", DenseScatter(70000)},
       {"clip art of 1,000 blobs outlined 0.6 % of the frame wide", Blobs(1000)},
       {"star of 2,000 points", Star(2000)},
       {"zigzags of 500 points", Zigzags(500)},
@@ -446,6 +448,79 @@ TEST(MetafileDraw, OrdinaryDrawingsAreWholeAtTheLargestSizeDrawn) {
     for (auto [work, budget] : {std::pair{s.FillWork, s.FillBudget}, {s.FillPixels, s.FillPixelBudget},
                                 {s.StrokeWork, s.StrokeBudget}, {s.WideStrokeWork, s.WideStrokeBudget}})
       EXPECT_LE(work, budget / 2) << d.name;
+  }
+}
+
+// A WMF region and an ExtSelectClipRgn record (mode, rectangles on the
+// reference device; none: no region) of rectangles, one scan each.
+std::vector<std::uint8_t> WmfRegion(const std::vector<QRect>& rects) {
+  Out r; // next in chain, type, count, size, scans, largest scan, bounds, scans
+  r.u16(0).u16(6).u32(0).u16(unsigned(22 + 12 * rects.size())).u16(unsigned(rects.size())).u16(2);
+  r.u16(0).u16(0).u16(100).u16(80);
+  for (const QRect& c : rects) r.u16(2).u16(c.top()).u16(c.bottom() + 1).u16(c.left()).u16(c.right() + 1).u16(2);
+  return Out().u32(std::uint32_t(3 + r.b.size() / 2)).u16(0x06FF).raw(r.b).b;
+}
+std::vector<std::uint8_t> EmfClipRegion(unsigned mode, const std::vector<QRect>& rects) {
+  Out d;
+  const std::uint32_t count = std::uint32_t(rects.size());
+  if (count) d.u32(32).u32(1).u32(count).u32(16 * count).i32(0).i32(0).i32(100).i32(80);
+  for (const QRect& c : rects) d.i32(c.left()).i32(c.top()).i32(c.right() + 1).i32(c.bottom() + 1);
+  return E(75, Out().u32(std::uint32_t(d.b.size())).u32(mode).raw(d.b));
+}
+
+TEST(MetafileDraw, ClipRecordsConfineEveryShapeTextAndBlit) {
+  // The pictures above with a thin outline round them, after clip records:
+  // drawn as without them wherever the clip region keeps pixel centres,
+  // white elsewhere. The region stays in device pixels when the mapping
+  // changes after it, and is saved and restored with the rest.
+  const QRect frame(0, 0, 100, 80), mid(30, 20, 40, 40), a(10, 10, 30, 20), b(50, 40, 40, 30);
+  const auto emfMid = Out().i32(30).i32(20).i32(70).i32(60);
+  const struct {
+    bool enhanced;
+    std::vector<std::vector<std::uint8_t>> clip;
+    QRegion kept;
+  } cases[] = {
+      {false, {W(0x0416, {60, 70, 20, 30})}, mid}, // IntersectClipRect
+      {false, {W(0x0415, {60, 70, 20, 30})}, QRegion(frame) - mid}, // ExcludeClipRect
+      {false, {W(0x0416, {60, 60, 10, 10}), W(0x0416, {70, 90, 30, 40})}, QRegion(40, 30, 20, 30)},
+      {false, {WmfRegion({a, b}), W(0x012C, {0}), W(0x01F0, {0})}, QRegion(a) + b}, // SelectClipRegion, deleted
+      {false, {W(0x0416, {60, 70, 20, 30}), W(0x0220, {5, -20})}, mid.translated(-20, 5)}, // OffsetClipRgn
+      {false, {W(0x001E, {}), W(0x0416, {60, 70, 20, 30}), W(0x0127, {-1})}, frame}, // SaveDC, RestoreDC
+      {false, {W(0x0415, {60, 70, 20, 30}), W(0x001E, {}), W(0x0416, {40, 40, 10, 10}), W(0x0127, {-1})},
+       QRegion(frame) - mid},
+      {false, {W(0x020C, {40, 50}), W(0x0416, {30, 35, 10, 15})}, mid}, // set at twice the size
+      {true, {E(30, emfMid)}, mid},
+      {true, {E(29, emfMid)}, QRegion(frame) - mid},
+      {true, {EmfClipRegion(5, {a, b})}, QRegion(a) + b},
+      {true, {E(30, Out().i32(10).i32(10).i32(90).i32(70)), EmfClipRegion(4, {mid})}, QRegion(10, 10, 80, 60) - mid},
+      {true, {EmfClipRegion(5, {mid}), EmfClipRegion(2, {a}), EmfClipRegion(3, {b})}, (QRegion(mid) + a) ^ b},
+      {true, {E(30, emfMid), EmfClipRegion(5, {})}, frame},
+      {true, {E(59, Out()), E(43, emfMid), E(60, Out()), E(67, Out().u32(5))}, mid}, // SelectClipPath
+      {true, {E(30, emfMid), E(26, Out().i32(-20).i32(5))}, mid.translated(-20, 5)},
+      {true, {E(33, Out()), E(30, emfMid), E(34, Out().i32(-1))}, frame},
+  };
+  for (const auto& c : cases) {
+    auto drawing = c.enhanced ? EmfPictureRecords() : PictureRecords();
+    if (c.enhanced) // object 6: a thin blue pen; the hollow stock brush
+      drawing.insert(drawing.end(), {E(38, Out().u32(6).u32(0).i32(0).i32(0).u32(0xFF0000)), E(37, Out().u32(6)),
+                                     E(37, Out().u32(0x80000005)), E(42, Out().i32(3).i32(3).i32(97).i32(77))});
+    else // objects 5 and 6: a thin blue pen, a hollow brush
+      drawing.insert(drawing.end(), {W(0x02FA, {0, 0, 0, 0, 0x00FF}), W(0x012D, {5}), W(0x02FC, {1, 0, 0, 0}),
+                                     W(0x012D, {6}), W(0x0418, {77, 97, 3, 3})});
+    auto records = c.clip;
+    records.insert(records.end(), drawing.begin(), drawing.end());
+    const auto whole = c.enhanced ? Emf(drawing) : Wmf(drawing, true);
+    const auto clipped = c.enhanced ? Emf(records) : Wmf(records, true);
+    TMetafile w, m;
+    w.LoadFromBytes(whole.data(), whole.size());
+    m.LoadFromBytes(clipped.data(), clipped.size());
+    QImage expected = Render(w, 100, 80);
+    const QImage drawn = Render(m, 100, 80);
+    int wrong = 0;
+    for (int y = 0; y < 80; ++y)
+      for (int x = 0; x < 100; ++x)
+        wrong += drawn.pixel(x, y) != (c.kept.contains(QPoint(x, y)) ? expected.pixel(x, y) : qRgb(255, 255, 255));
+    EXPECT_EQ(wrong, 0) << "case " << &c - cases;
   }
 }
 
@@ -553,6 +628,102 @@ TEST(MetafileDamage, FilledPixelsStopAtTheirBudget) {
   EXPECT_EQ(At(img, 30, 24), QRgb(511 % 256) << 16) << "the last rectangle paid for";
 }
 
+TEST(MetafileDamage, BlitsAndTextPayForTheirPixels) {
+  // 2,000 blits over the frame, each a second or more at the program's size
+  // before: they pay for the pixels of their destination, a hatch ten times,
+  // a picture twice, and what the budget cannot pay for is left out; hatched
+  // shapes too. Text pays for the pixels of its glyphs: a page of it far
+  // less than the frame.
+  const auto hatched = W(0x02FC, {2, 0x00FF, 0, 5}), patBlt = W(0x061D, {0x0021, 0x00F0, 80, 100, 0, 0});
+  Out pixel; // a 1 x 1 24-bit DIB
+  pixel.u32(40).i32(1).i32(1).u16(1).u16(24).u32(0).u32(4).i32(0).i32(0).u32(0).u32(0).u8(0).u8(0x80).u8(0xFF).u8(0);
+  auto many = [](std::vector<std::vector<std::uint8_t>> records, const std::vector<std::uint8_t>& blit) {
+    records.insert(records.end(), 2000, blit);
+    return records;
+  };
+  const std::int64_t frame = 60 * 48, budget = 512 * frame;
+  const struct {
+    std::vector<std::uint8_t> data;
+    std::int64_t each;
+  } cases[] = {
+      {Wmf(many({hatched, W(0x012D, {0})}, patBlt), true), 10 * frame},
+      {Wmf(many({W(0x02FC, {0, 0x00FF, 0, 0}), W(0x012D, {0})}, patBlt), true), frame},
+      {Emf(many({E(39, Out().u32(1).u32(2).u32(0x0000FF).u32(5)), E(37, Out().u32(1))}, // BitBlt without a source
+                E(76, Out().i32(0).i32(0).i32(0).i32(0).i32(0).i32(0).i32(100).i32(80).u32(0x00F00021)
+                          .raw(std::vector<std::uint8_t>(56, 0))))), 10 * frame},
+      {Wmf(many({}, W(0x0F43, {0x0020, 0x00CC, 0, 1, 1, 0, 0, 80, 100, 0, 0}, pixel.b)), true), 2 * frame},
+      {Wmf(many({hatched, W(0x012D, {0}), W(0x02FA, {5, 0, 0, 0, 0}), W(0x012D, {1})}, W(0x041B, {80, 100, 0, 0})),
+           true), 10 * frame},
+  };
+  TMetafile m;
+  QImage img(60, 48, QImage::Format_RGB32);
+  for (const auto& c : cases) {
+    m.LoadFromBytes(c.data.data(), c.data.size());
+    const TMetafileDrawStats s = DrawOnto(img, m);
+    EXPECT_EQ(s.FillPixels, budget / c.each * c.each) << "case " << &c - cases;
+    EXPECT_EQ(s.ShapesSkipped, 2000 - budget / c.each) << "case " << &c - cases;
+  }
+  auto text = [](int x, int y) { // TextOut of 78 characters at (x, y)
+    return W(0x0521, {78}, Out().str("The quick brown fox jumps over the lazy dog; pack my box with five dozen jugs.")
+                               .u16(unsigned(y)).u16(unsigned(x)).b);
+  };
+  std::vector<std::vector<std::uint8_t>> page{
+      W(0x0102, {1}), W(0x02FB, {-35, 0, 0, 0, 400, 0, 0, 0, 0}, {'S', 'a', 'n', 's', 0}), W(0x012D, {0})};
+  for (int i = 0; i < 60; ++i) page.push_back(text(120, 150 + 42 * i)); // A4 at 2800 pixels, at 10 points
+  const auto line = Wmf({page[0], page[1], page[2], text(10, 10)}, true, 1980, 100);
+  const auto a4 = Wmf(page, true, 1980, 2800);
+  for (const auto& [data, size] : {std::pair{line, QSize(1980, 100)}, {a4, QSize(1980, 2800)}}) {
+    m.LoadFromBytes(data.data(), data.size());
+    img = QImage(size, QImage::Format_RGB32);
+    const TMetafileDrawStats s = DrawOnto(img, m);
+    std::int64_t ink = 0;
+    for (int y = 0; y < img.height(); ++y)
+      for (int x = 0; x < img.width(); ++x) ink += At(img, x, y) != 0xFFFFFFu;
+    EXPECT_GT(ink, 0);
+    EXPECT_EQ(s.FillPixels, ink);
+    EXPECT_LT(s.FillPixels, std::int64_t(size.width()) * size.height() / 8);
+    EXPECT_EQ(s.ShapesSkipped, 0);
+  }
+}
+
+TEST(MetafileDamage, ClipRegionsPayForTheirWork) {
+  // The filler walks a region's edges each time it is selected, and the
+  // platform a clip's rectangles for each segment of a thin outline and each
+  // row of a picture under it: a region of 400 rectangles selected 2,000
+  // times is left out once the fill work is spent; an outline and a picture
+  // under a comb of 50 strips cost many times what they cost without it.
+  std::vector<QRect> rects;
+  for (int i = 0; i < 400; ++i) rects.emplace_back(i % 20 * 5, i / 20 * 4, 3, 2);
+  std::vector<std::vector<std::uint8_t>> again{WmfRegion(rects)}, comb;
+  again.insert(again.end(), 2000,
+               Out().raw(W(0x001E, {})).raw(W(0x012C, {0})).raw(W(0x0418, {78, 98, 2, 2})).raw(W(0x0127, {-1})).b);
+  TMetafile m;
+  const auto selected = Wmf(again, true);
+  m.LoadFromBytes(selected.data(), selected.size());
+  QImage img(100, 80, QImage::Format_RGB32);
+  TMetafileDrawStats s = DrawOnto(img, m);
+  EXPECT_LE(s.FillWork, s.FillBudget);
+  EXPECT_GT(s.FillWork, s.FillBudget * 9 / 10);
+  EXPECT_GT(s.ShapesSkipped, 1000);
+  for (int i = 0; i < 50; ++i) comb.push_back(W(0x0415, {80, 2 * i + 1, 0, 2 * i}));
+  using Records = std::vector<std::vector<std::uint8_t>>;
+  const Records outline{W(0x02FC, {1, 0, 0, 0}), W(0x012D, {0}), W(0x0418, {78, 98, 2, 2})};
+  const Records picture{PictureRecords().back()}; // its blit
+  for (const auto& [drawing, work] :
+       {std::pair{outline, &TMetafileDrawStats::StrokeWork}, {picture, &TMetafileDrawStats::FillPixels}}) {
+    auto combed = comb;
+    combed.insert(combed.end(), drawing.begin(), drawing.end());
+    const auto plain = Wmf(drawing, true), clipped = Wmf(combed, true);
+    m.LoadFromBytes(plain.data(), plain.size());
+    const std::int64_t alone = DrawOnto(img, m).*work;
+    m.LoadFromBytes(clipped.data(), clipped.size());
+    s = DrawOnto(img, m);
+    EXPECT_GT(alone, 0);
+    EXPECT_GT(s.*work, 5 * alone);
+    EXPECT_EQ(s.ShapesSkipped + s.StrokesSkipped, 0);
+  }
+}
+
 TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {
   // Thin outlines crossing the frame 16,000 times, as a polyline and as a
   // path, and thousands of lines under a thin pen and under one 60 pixels
@@ -570,10 +741,10 @@ TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {
   };
   std::vector<std::vector<std::uint8_t>> lines{thin, W(0x012D, {0})};
   std::vector<std::vector<std::uint8_t>> flat{W(0x02FA, {0, 3840, 0, 0, 0}), W(0x012D, {0})};
-  for (int i = 0; i < 3000; ++i) { // 40 pixels each: (i, 1024) to (i, 3584), and across
-    lines.insert(lines.end(), {W(0x0214, {1024, i}), W(0x0213, {3584, i})});
+  for (int i = 0; i < 6000; ++i) // 40 pixels each: (x, 1024) to (x, 3584)
+    lines.insert(lines.end(), {W(0x0214, {1024, i * 2 / 3}), W(0x0213, {3584, i * 2 / 3})});
+  for (int i = 0; i < 3000; ++i) // across, as wide as 60 pixels
     flat.insert(flat.end(), {W(0x0214, {i, 1024}), W(0x0213, {i, 3584})});
-  }
   const auto emfSquare = std::vector<std::vector<std::uint8_t>>{
       E(39, Out().u32(1).u32(0).u32(0x0000FF).u32(0)), E(38, Out().u32(2).u32(0).i32(0).i32(0).u32(0xFF0000)),
       E(37, Out().u32(1)), E(37, Out().u32(2)), E(43, Out().i32(2560).i32(2560).i32(3712).i32(3712))};
@@ -581,21 +752,21 @@ TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {
     records.insert(records.end(), emfSquare.begin(), emfSquare.end());
     return Emf(records, 4096 * 508 * 100 / 1920, 4096 * 381 * 100 / 1440);
   };
-  const std::int64_t budget = std::llround(1024 * std::hypot(64.0, 64.0)), wideBudget = 4 * 64 * 64;
+  const std::int64_t budget = std::llround(2560 * std::hypot(64.0, 64.0)), wideBudget = 4 * 64 * 64;
   struct Case {
     std::vector<std::uint8_t> data;
-    // The work of each of the 3,000 lines before the square and how many of
-    // them the budget pays for; none for one crowded outline. Wide lines are
-    // paid from a budget of their own.
-    std::int64_t each, drawn;
+    // The lines before the square, the work of each and how many of them
+    // the budget pays for; none for one crowded outline. Wide lines are paid
+    // from a budget of their own.
+    std::int64_t count, each, drawn;
     bool wide = false;
   };
   const Case cases[] = {
-      {wmf({thin, W(0x012D, {0}), WmfZigzag(0x0325, 16000)}), 0, 0},
-      {emf({EmfZigzag(87, 16000)}), 0, 0},
-      {emf({E(59, Out()), EmfZigzag(89, 16000), E(60, Out()), E(64, Out())}), 0, 0}, // a stroked path
-      {wmf(lines), 40, budget / 40},
-      {wmf(flat), (40 + 60) * 60, wideBudget / ((40 + 60) * 60), true}, // the wide pen's caps too
+      {wmf({thin, W(0x012D, {0}), WmfZigzag(0x0325, 16000)}), 1, 0, 0},
+      {emf({EmfZigzag(87, 16000)}), 1, 0, 0},
+      {emf({E(59, Out()), EmfZigzag(89, 16000), E(60, Out()), E(64, Out())}), 1, 0, 0}, // a stroked path
+      {wmf(lines), 6000, 40, budget / 40},
+      {wmf(flat), 3000, (40 + 60) * 60, wideBudget / ((40 + 60) * 60), true}, // the wide pen's caps too
   };
   for (const Case& c : cases) {
     TMetafile m;
@@ -608,7 +779,7 @@ TEST(MetafileDamage, CrowdedStrokesStopAtTheBudget) {
     EXPECT_EQ(s.WideStrokeBudget, wideBudget);
     EXPECT_NEAR(double(s.StrokeWork), double(thinWork + (outlined ? 4 * 18 : 0)), 1);
     EXPECT_EQ(s.WideStrokeWork, c.wide ? c.each * c.drawn : 0);
-    EXPECT_EQ(s.StrokesSkipped, (c.each ? 3000 - c.drawn : 1) + !outlined);
+    EXPECT_EQ(s.StrokesSkipped, c.count - c.drawn + !outlined);
     EXPECT_EQ(s.ShapesSkipped, 0);
     EXPECT_EQ(At(img, 50, 50), 0xFF0000u) << "the square's fill";
     EXPECT_EQ(At(img, 40, 50), outlined ? 0x0000FFu : 0xFF0000u) << "the square's outline";

@@ -1,6 +1,7 @@
 #include "platform/safesave.h"
 #include "platform/shfileop.h"
 #include "platform/trash.h"
+#include "support/killedrun.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -9,12 +10,15 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace platform;
 
@@ -442,29 +446,271 @@ TEST_F(ShFileOp, ATrashThatCannotUnlinkSaysSo) {
   EXPECT_TRUE(QDir(Trash + "/files").isEmpty() && QDir(Trash + "/info").isEmpty());
 }
 
-// Work files named for a process that is gone go; those of a live one (or
-// this one), other names and other kinds of entry stay. A save's bears its
-// process where the name leaves room.
+// The work files of a run killed amid its save and its copy go: they bear
+// the mark of a process of this boot and namespace that is gone, or whose
+// number another process took since. Files that only look like them stay:
+// names without the mark (the user's own "backup"), a live save's, another
+// machine's or sandbox's, other kinds of entry. A save's bears its process
+// and the mark whatever the length of its name.
 TEST_F(ShFileOp, StaleWorkFilesOfRunsThatAreGoneOnly) {
-  const pid_t Dead = ::fork();
-  if (Dead == 0) ::_exit(0);
-  ASSERT_EQ(::waitpid(Dead, nullptr, 0), Dead);
-  const std::string D = std::to_string(Dead), Live = std::to_string(::getppid());
-  const std::vector<std::string> Gone = {".pictrova-" + D + "-0.part", ".a.png.pictrova-" + D + "-Ab12Cd"};
-  const std::vector<std::string> Stay = {".pictrova-" + Live + "-3.part",    ".a.png.Ab12Cd",
-                                         "a.png.pictrova-" + D + "-Ab12Cd",   ".pictrova-" + D + "-x.part",
-                                         ".a.png.pictrova-" + D + "-Ab12C",   "..pictrova-" + D + "-Ab12Cd"};
-  for (const auto* List : {&Gone, &Stay})
-    for (const std::string& Name : *List) WriteFile(P(Name), "x");
+  const pid_t Dead = testing_support::KilledRun(Root, "a.png");
+  ASSERT_NE(Dead, 0);
+  const std::string D = std::to_string(Dead), Live = std::to_string(::getppid()), Self = std::to_string(::getpid());
+  const auto Hidden = [&](const std::string& Pattern) {
+    return QDir(QString::fromStdString(Root)).entryList({QString::fromStdString(Pattern)}, QDir::Hidden | QDir::Files);
+  };
+  const QStringList Killed = Hidden("*pictrova-" + D + "-*");
+  ASSERT_EQ(Killed.size(), 2) << Killed.join(' ').toStdString();
+  // The killed run's mark, and as another machine, a sandbox and a process
+  // of this one's number that started earlier would bear it.
+  char Text[256] = {};
+  ASSERT_GT(::getxattr(P(Killed[0].toStdString()).c_str(), "user.pictrova.work", Text, sizeof Text - 1), 0);
+  std::string Boot, Space, Pid, Start;
+  std::istringstream(Text) >> Boot >> Space >> Pid >> Start;
+  ASSERT_EQ(Pid, D);
+  const std::pair<std::string, std::string> Marked[] = {
+      {".b.png.pictrova-" + D + "-OthrMc", "00000000-0000-0000-0000-000000000000 " + Space + " " + D + " " + Start},
+      {".c.png.pictrova-" + D + "-Sndbox", Boot + " pid:[1] " + D + " " + Start},
+      {".d.png.pictrova-" + Self + "-Reused", Boot + " " + Space + " " + Self + " 1"}};
+  for (const auto& [Name, Mark] : Marked) {
+    WriteFile(P(Name), "x");
+    ASSERT_EQ(::setxattr(P(Name).c_str(), "user.pictrova.work", Mark.data(), Mark.size(), 0), 0);
+  }
+  const TSafeSaveFile Saving(P("live.png"));
+  const std::vector<std::string> Stay = {".pictrova-" + D + "-90.part",       ".a.png.pictrova-" + D + "-Ab12Cd",
+                                         ".album.pictrova-2352-backup",       ".pictrova-" + Live + "-3.part",
+                                         ".a.png.Ab12Cd",                     "a.png.pictrova-" + D + "-Ab12Cd",
+                                         ".pictrova-" + D + "-x.part",        ".a.png.pictrova-" + D + "-Ab12C",
+                                         "..pictrova-" + D + "-Ab12Cd",       Marked[0].first,
+                                         Marked[1].first};
+  for (const std::string& Name : Stay)
+    if (!Exists(P(Name))) WriteFile(P(Name), "x");
   ::mkdir(P(".b.png.pictrova-" + D + "-Ab12Cd").c_str(), 0755);
-  EXPECT_EQ(RemoveStaleWorkFiles(Root), 2);
+  EXPECT_EQ(RemoveStaleWorkFiles(Root), 3);
   for (const std::string& Name : Stay) EXPECT_TRUE(Exists(P(Name))) << Name;
+  for (const QString& Name : Killed) EXPECT_FALSE(Exists(P(Name.toStdString()))) << Name.toStdString();
+  EXPECT_FALSE(Exists(P(Marked[2].first)));
   EXPECT_TRUE(Exists(P(".b.png.pictrova-" + D + "-Ab12Cd")));
-  for (const std::string& Name : {std::string("p.png"), std::string(240, 'p') + ".png"}) {
+  EXPECT_EQ(Hidden(".live.png.pictrova-*").size(), 1);
+  for (const std::string& Name : {std::string("p.png"), std::string(240, 'p') + ".png",
+                                  std::string(251, 'p') + ".png"}) {
     std::string Hidden;
-    TSafeSaveFile::AfterTempMade = [&](const std::string& Temp) { Hidden = NameOf(Temp); };
+    ssize_t MarkSize = 0;
+    TSafeSaveFile::AfterTempMade = [&](const std::string& Temp) {
+      Hidden = NameOf(Temp);
+      MarkSize = ::getxattr(Temp.c_str(), "user.pictrova.work", nullptr, 0);
+    };
     SaveFileSafely(P(Name), "saved");
     TSafeSaveFile::AfterTempMade = nullptr;
-    EXPECT_EQ(WorkFileProcess(Hidden), Name.size() < 200 ? ::getpid() : 0) << Hidden;
+    EXPECT_EQ(WorkFileProcess(Hidden), ::getpid()) << Hidden;
+    EXPECT_GT(MarkSize, 0) << Hidden;
+    EXPECT_EQ(ReadFile(P(Name)), "saved");
+    EXPECT_EQ(::getxattr(P(Name).c_str(), "user.pictrova.work", nullptr, 0), -1) << "the saved file bears no mark";
+  }
+}
+
+// Where the file system has no no-replace rename, a rename is a hard link
+// and an unlink of the old name: an unlink that fails leaves the file under
+// its old name only and says so; a name taken stays as it was.
+TEST_F(ShFileOp, ARenameWithoutTheNoReplaceRenameLinksAndUnlinks) {
+  struct TCase {
+    int Unlink;  // the unlink's fault
+    bool Taken;
+    int Answer;
+    const char* Old;  // what the old name holds after, "" for nothing
+    const char* New;
+  };
+  const TCase Cases[] = {{0, false, 0, "", "a"}, {EPERM, false, EPERM, "a", ""}, {0, true, EEXIST, "a", "b"}};
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Unlink);
+    ::unlink(P("b").c_str());
+    WriteFile(P("a"), "a");
+    if (C.Taken) WriteFile(P("b"), "b");
+    FileOpCallFault = [&](const char* Call, const std::string&) {
+      return std::strcmp(Call, "renameat2") == 0 ? EINVAL : std::strcmp(Call, "unlink") == 0 ? C.Unlink : 0;
+    };
+    EXPECT_EQ(RenameNoReplace(P("a"), P("b")), C.Answer);
+    FileOpCallFault = nullptr;
+    EXPECT_EQ(Exists(P("a")) ? ReadFile(P("a")) : "", C.Old);
+    EXPECT_EQ(Exists(P("b")) ? ReadFile(P("b")) : "", C.New);
+  }
+}
+
+// A save puts its file in place of the one it found there only. Another
+// program's file renamed over it while the save ran, even right before the
+// save's own rename, a change in place, a removal and a file made where
+// there was none are kept and said (the name as the other program left it,
+// no work file left); without the exchange of two names, the name is
+// looked at right before the rename.
+TEST_F(ShFileOp, ASaveReplacesOnlyTheFileItFound) {
+  enum TChange { None, Renamed, Rewritten, Removed };
+  struct TCase {
+    bool Existed;
+    bool Exchange;  // the file system exchanges two names
+    bool Late;      // changed right before the rename, else as the save began
+    TChange Change;
+    bool Saved;
+  };
+  const TCase Cases[] = {{true, true, true, Renamed, false},   {true, true, false, Rewritten, false},
+                         {true, true, false, Removed, false},  {false, true, false, Renamed, false},
+                         {true, false, false, Renamed, false}, {true, false, false, None, true}};
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(testing::Message() << C.Existed << C.Exchange << C.Late << C.Change);
+    const std::string Target = P("t.txt");
+    ::unlink(Target.c_str());
+    if (C.Existed) WriteFile(Target, "old");
+    bool Changed = false;
+    const auto Change = [&] {
+      if (std::exchange(Changed, true)) return;
+      if (C.Change == Renamed) {
+        WriteFile(P("other"), "other");
+        ::rename(P("other").c_str(), Target.c_str());
+      } else if (C.Change == Rewritten) {
+        WriteFile(Target, "other");
+      } else if (C.Change == Removed) {
+        ::unlink(Target.c_str());
+      }
+    };
+    if (!C.Late) TSafeSaveFile::AfterTempMade = [&](const std::string&) { Change(); };
+    FileOpCallFault = [&](const char* Call, const std::string&) {
+      if (std::strcmp(Call, "exchange") != 0) return 0;
+      if (C.Late) Change();
+      return C.Exchange ? 0 : EINVAL;
+    };
+    bool Refused = false;
+    try {
+      SaveFileSafely(Target, "saved");
+    } catch (const EFileChanged&) {
+      Refused = true;
+    }
+    TSafeSaveFile::AfterTempMade = nullptr;
+    FileOpCallFault = nullptr;
+    EXPECT_EQ(Refused, !C.Saved);
+    EXPECT_EQ(Exists(Target) ? ReadFile(Target) : "", C.Saved ? "saved" : C.Change == Removed ? "" : "other");
+    EXPECT_EQ(QDir(QString::fromStdString(Root)).entryList({"*pictrova-*"}, QDir::Hidden | QDir::Files),
+              QStringList());
+  }
+}
+
+// A copy or a move replaces only the file the user was asked about: one
+// that another program put in its place after the "Yes" (while the copy was
+// written, or right before the move's rename) is asked about anew, and
+// stays on "No".
+TEST_F(ShFileOp, AReplaceTakesOnlyTheFileTheUserWasAskedAbout) {
+  struct TCase {
+    int Func;
+    TFileOpAnswer Second;
+    const char* Left;
+  };
+  const TCase Cases[] = {{FO_COPY, TFileOpAnswer::No, "other"},
+                         {FO_COPY, TFileOpAnswer::Yes, "new"},
+                         {FO_MOVE, TFileOpAnswer::No, "other"},
+                         {FO_MOVE, TFileOpAnswer::Yes, "new"}};
+  ::mkdir(P("out").c_str(), 0755);
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(testing::Message() << C.Func << static_cast<int>(C.Second));
+    WriteFile(P("a.txt"), "new");
+    WriteFile(P("out/a.txt"), "old");
+    bool Came = false;
+    const auto Arrive = [&] {
+      if (std::exchange(Came, true)) return;
+      WriteFile(P("other"), "other");
+      ::rename(P("other").c_str(), P("out/a.txt").c_str());
+    };
+    int Asked = 0;
+    TSHFileOpStruct Op;
+    Op.Func = C.Func;
+    Op.From = {P("a.txt")};
+    Op.To = {P("out")};
+    Op.OnConfirm = [&](TFileOpConfirm, const std::string&, const std::string&) {
+      return ++Asked > 1 ? C.Second : TFileOpAnswer::Yes;
+    };
+    Op.OnProgress = [&](std::int64_t, std::int64_t, const std::string&) {
+      Arrive();
+      return true;
+    };
+    FileOpCallFault = [&](const char* Call, const std::string&) {
+      if (std::strcmp(Call, "exchange") == 0) Arrive();
+      return 0;
+    };
+    EXPECT_EQ(SHFileOperation(Op), 0);
+    FileOpCallFault = nullptr;
+    EXPECT_EQ(Asked, 2);
+    EXPECT_EQ(ReadFile(P("out/a.txt")), C.Left);
+    EXPECT_EQ(Exists(P("a.txt")), C.Func == FO_COPY || C.Second == TFileOpAnswer::No);
+    EXPECT_EQ(PartialFiles(P("out")), 0);
+    EXPECT_EQ(PartialFiles(Root), 0);
+  }
+}
+
+// A move to another device keeps what a move within one keeps: each item's
+// owner and group (run by root; another user at most its own groups), the
+// set-group bit of a shared folder, and the folders' times, set once their
+// items are in.
+TEST_F(ShFileOp, AMoveToAnotherDeviceKeepsOwnersGroupsAndFolderTimes) {
+  QTemporaryDir Other("/dev/shm/pictrova-test-XXXXXX");
+  struct stat Shm {}, Here {};
+  if (!Other.isValid() || ::stat(Other.path().toLocal8Bit().constData(), &Shm) != 0 ||
+      ::stat(Root.c_str(), &Here) != 0 || Shm.st_dev == Here.st_dev)
+    GTEST_SKIP() << "no second file system";
+  // Another user's and group, run by root; else a group of the user's own
+  // other than the one a new file gets.
+  uid_t Uid = ::geteuid();
+  gid_t Gid = 0;
+  if (Uid == 0) {
+    Uid = 65534;
+    Gid = 100;
+  } else {
+    gid_t Groups[64];
+    const int N = ::getgroups(64, Groups);
+    for (int I = 0; I < N && Gid == 0; ++I)
+      if (Groups[I] != ::getegid()) Gid = Groups[I];
+    if (Gid == 0) GTEST_SKIP() << "the user has no second group";
+  }
+  const std::string Far = Other.path().toStdString();
+  const struct timespec Then[2] = {{1000000000, 0}, {1000000000, 0}};
+  struct TItem {
+    const char* Name;
+    char Kind;    // 'd' a folder, 'f' a file, 'l' a link
+    mode_t Mode;  // none for a link
+  };
+  // Parents first.
+  const TItem Items[] = {{"shared", 'd', 02775},          {"shared/g.jpg", 'f', 0640}, {"shared/sub", 'd', 0750},
+                         {"shared/sub/h.jpg", 'f', 0604}, {"shared/link", 'l', 0}};
+  for (const TItem& I : Items) {
+    const std::string Path = Far + "/" + I.Name;
+    if (I.Kind == 'l') {
+      ASSERT_EQ(::symlink("g.jpg", Path.c_str()), 0);
+    } else if (I.Kind == 'd') {
+      ASSERT_EQ(::mkdir(Path.c_str(), 0700), 0);
+    } else {
+      WriteFile(Path, I.Name);
+    }
+    ASSERT_EQ(::lchown(Path.c_str(), Uid, Gid), 0) << I.Name;
+    if (I.Kind != 'l') {
+      ASSERT_EQ(::chmod(Path.c_str(), I.Mode), 0);
+    }
+  }
+  for (const char* Folder : {"shared/sub", "shared"})
+    ASSERT_EQ(::utimensat(AT_FDCWD, (Far + "/" + Folder).c_str(), Then, 0), 0);
+  TSHFileOpStruct Op;
+  Op.Func = FO_MOVE;
+  Op.From = {Far + "/shared"};
+  Op.To = {Root};
+  EXPECT_EQ(SHFileOperation(Op), 0);
+  EXPECT_TRUE(Op.Failures.empty());
+  for (const TItem& I : Items) {
+    SCOPED_TRACE(I.Name);
+    struct stat St {};
+    ASSERT_EQ(::lstat(P(I.Name).c_str(), &St), 0);
+    EXPECT_FALSE(Exists(Far + "/" + I.Name));
+    EXPECT_EQ(St.st_uid, Uid);
+    EXPECT_EQ(St.st_gid, Gid);
+    if (I.Kind != 'l') {
+      EXPECT_EQ(St.st_mode & 07777, I.Mode);
+    }
+    if (I.Kind == 'd') {
+      EXPECT_EQ(St.st_mtim.tv_sec, Then[1].tv_sec);
+    }
   }
 }

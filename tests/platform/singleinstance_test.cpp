@@ -73,17 +73,20 @@ TEST_F(SingleInstance, MacrosArriveAsLinesAndAreHeldUntilAHandlerExists) {
     ASSERT_TRUE(client.ExecuteMacro("/pictures/one.jpg"));
     ASSERT_TRUE(client.ExecuteMacro("EXIT"));
     ASSERT_TRUE(client.ExecuteMacro(""));
+    // A path is its bytes: Latin-1 is no UTF-8.
+    ASSERT_TRUE(client.ExecuteMacro("/pictures/caf\xe9.jpg"));
     client.CloseLink();
   }
   // Nothing is lost while nobody listens for macros yet.
   for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  std::vector<QStringList> got;
-  server.SetOnExecuteMacro([&](const QStringList& lines) { got.push_back(lines); });
-  SpinUntil([&] { return got.size() >= 3; });
-  ASSERT_EQ(got.size(), 3u);
-  EXPECT_EQ(got[0], QStringList{"/pictures/one.jpg"});
-  EXPECT_EQ(got[1], QStringList{"EXIT"});
-  EXPECT_TRUE(got[2].isEmpty());
+  std::vector<std::vector<std::string>> got;
+  server.SetOnExecuteMacro([&](const std::vector<std::string>& lines) { got.push_back(lines); });
+  SpinUntil([&] { return got.size() >= 4; });
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[0], std::vector<std::string>{"/pictures/one.jpg"});
+  EXPECT_EQ(got[1], std::vector<std::string>{"EXIT"});
+  EXPECT_TRUE(got[2].empty());
+  EXPECT_EQ(got[3], std::vector<std::string>{"/pictures/caf\xe9.jpg"});
 }
 
 // A handler that runs a modal loop of its own (a message about the file)
@@ -92,17 +95,17 @@ TEST_F(SingleInstance, MacrosArriveAsLinesAndAreHeldUntilAHandlerExists) {
 TEST_F(SingleInstance, AHandlerRunningItsOwnLoopIsNeverReentered) {
   TDdeServerConv server("Nested", "Topic");
   ASSERT_TRUE(server.Listen());
-  auto send = [](const QString& macro) {
+  auto send = [](const std::string& macro) {
     TDdeClientConv client;
     client.SetLink("Nested", "Topic");
     ASSERT_TRUE(client.OpenLink(2000));
     ASSERT_TRUE(client.ExecuteMacro(macro));
   };
-  std::vector<QString> got;
+  std::vector<std::string> got;
   int depth = 0, deepest = 0;
-  server.SetOnExecuteMacro([&](const QStringList& lines) {
+  server.SetOnExecuteMacro([&](const std::vector<std::string>& lines) {
     deepest = std::max(deepest, ++depth);
-    got.push_back(lines.value(0));
+    got.push_back(lines.empty() ? std::string() : lines.front());
     if (got.size() == 1) {
       send("/second.png");
       QEventLoop loop;
@@ -114,7 +117,7 @@ TEST_F(SingleInstance, AHandlerRunningItsOwnLoopIsNeverReentered) {
   send("/first.txt");
   SpinUntil([&] { return got.size() >= 2; });
   EXPECT_EQ(deepest, 1);
-  EXPECT_EQ(got, (std::vector<QString>{"/first.txt", "/second.png"}));
+  EXPECT_EQ(got, (std::vector<std::string>{"/first.txt", "/second.png"}));
 }
 
 TEST_F(SingleInstance, AStaleSocketFileIsReplaced) {
@@ -145,14 +148,14 @@ TEST_F(SingleInstance, ClientWithoutServerGivesUp) {
 }
 
 TEST(MacroFrames, SplitAcrossReadsAndDamagedStreams) {
-  QByteArray stream = EncodeMacroFrame("a") + EncodeMacroFrame(QString::fromUtf8("/bilder/grüße.png"));
-  std::vector<QString> macros;
+  QByteArray stream = EncodeMacroFrame("a") + EncodeMacroFrame("/bilder/grüße.png");
+  std::vector<std::string> macros;
   QByteArray buffer = stream.left(9);
   ASSERT_TRUE(DecodeMacroFrames(buffer, macros));
   buffer += stream.mid(9);
   ASSERT_TRUE(DecodeMacroFrames(buffer, macros));
   ASSERT_EQ(macros.size(), 2u);
-  EXPECT_EQ(macros[1], QString::fromUtf8("/bilder/grüße.png"));
+  EXPECT_EQ(macros[1], "/bilder/grüße.png");
   EXPECT_TRUE(buffer.isEmpty());
 
   QByteArray bad = "HELLO 5\nworld";

@@ -174,7 +174,8 @@ TEST(SxDragDrop, EnumeratingFormats) {
 TEST(SxDragDrop, MimeRoundTrip) {
   TPrivateHome H;
   const std::string Dir = H.MakeDir("drag");
-  const std::vector<std::string> Paths = {Dir + "/a b%.jpg", Dir + "/\xC3\xA9t\xC3\xA9.png"};
+  // A name is its bytes: Latin-1 is no UTF-8.
+  const std::vector<std::string> Paths = {Dir + "/a b%.jpg", Dir + "/\xC3\xA9t\xC3\xA9.png", Dir + "/caf\xE9.png"};
   for (const auto& P : Paths) TPrivateHome::Touch(P);
   TDragged D(Paths);
   TSxDataObject Obj(D.Relative, D.First);
@@ -184,15 +185,16 @@ TEST(SxDragDrop, MimeRoundTrip) {
   const auto Received = CopyOf(Obj);
   EXPECT_EQ(SxPathsFromMime(Received.get()), Paths);
   const QList<QUrl> Urls = Received->urls();
-  ASSERT_EQ(Urls.size(), 2);
+  ASSERT_EQ(Urls.size(), 3);
   EXPECT_EQ(Urls[0].toLocalFile().toStdString(), Paths[0]);
-  EXPECT_EQ(Received->text().toStdString(), Paths[0] + "\n" + Paths[1]);
+  EXPECT_EQ(Received->data(SxTextMimeType).toStdString(), Paths[0] + "\n" + Paths[1] + "\n" + Paths[2]);
 
   auto Array = SxIDListArrayFromMime(Received.get());
   ASSERT_TRUE(Array);
   EXPECT_EQ(Array->Parent, ParentOf(D.First));
   EXPECT_EQ(Array->Items, D.Relative);
   EXPECT_EQ(SxDisplayNameOf(ILCombine(Array->Parent, Array->Items[1]), SHGDN_FORPARSING), Paths[1]);
+  EXPECT_EQ(SxDisplayNameOf(ILCombine(Array->Parent, Array->Items[2]), SHGDN_FORPARSING), Paths[2]);
 
   // A file manager's own drop carries only the file list.
   QMimeData Foreign;

@@ -24,10 +24,21 @@
 #            saved by Ctrl+S, with Enable Transparency off, and a half turn
 #            saved by Ctrl+S with it on; the files not saved keep their
 #            bytes.
+#   renamed  a picture another program rewrote in place, its size and time
+#            put back, then renamed by the program (Ctrl+Enter): a turn and
+#            Right ask about the other program's change, and its bytes
+#            survive; renamed again with nothing changed, Right saves the
+#            turn silently.
 #   pasted   a small turned picture whose file a paste from another tab
 #            replaces: with "Discard Changes" and "Yes" to the replace the
 #            pasted picture is shown unmodified, its thumbnail too; Right
 #            asks nothing, and every file is as the paste left it.
+#   commit   a large turned picture saved by Ctrl+S, while the save writes
+#            its work file another program renames its own picture over
+#            the name: the save asks "File changed by another program",
+#            the other program's file is there byte for byte, no work file
+#            is left and the turn stays; Save As cancelled keeps all that;
+#            Ctrl+S and "Overwrite" then write the turned picture.
 # Usage: edits.sh <pictrova> <work folder> [case, paused if none]
 set -euo pipefail
 program=$1
@@ -461,7 +472,125 @@ pasted() {
   pid=""
 }
 
-if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ] || [ "$case" = pasted ]; then
+# rename_to <name>: Ctrl+Enter, the name typed over the old one, Enter; the
+# title then names the renamed file.
+rename_to() {
+  xdotool key ctrl+Return
+  wait_window "^Rename Image File$" >/dev/null || fail "Ctrl+Enter did not open the rename dialog"
+  xdotool key ctrl+a
+  xdotool type "$1"
+  xdotool key Return
+  wait_title "Pictrova - $pics/$1.bmp" || fail "the rename to $1 did not take ($(title))"
+}
+
+renamed() {
+  journey_env "$work" pics
+  settings ImageTransitionEffect=0
+  pics=$work/pics
+  marked_picture "$pics/a.bmp" "#0000FF" 480x360
+  marked_picture "$pics/b.bmp" "#00B000" 480x360
+  marked_picture "$work/other.bmp" "#FF00FF" 480x360
+  local question="^File changed by another program$"
+  "$program" "$pics/a.bmp" >"$work/program.log" 2>&1 &
+  pid=$!
+  watch_program "$pid"
+  read -r id _ < <(wait_window "^Pictrova - $pics/a.bmp$") || fail "a.bmp is not shown"
+  place_window "$id"
+  # Another program's bytes in place, of the same size, the time put back.
+  touch -r "$pics/a.bmp" "$work/stamp"
+  sleep 1
+  [ "$(stat -c %s "$work/other.bmp")" = "$(stat -c %s "$pics/a.bmp")" ] ||
+    fail "the other program's bitmap differs in size"
+  dd if="$work/other.bmp" of="$pics/a.bmp" bs=1M conv=notrunc status=none
+  touch -r "$work/stamp" "$pics/a.bmp"
+  rename_to a2
+  cp "$pics/a2.bmp" "$work/a2-before.bmp"
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/a2.bmp*" || fail "the turn did not mark a2.bmp modified ($(title))"
+  xdotool key Right
+  wait_window "$question" >/dev/null || { shot 01-noquestion; fail "Right saved over the rewritten a2.bmp unasked"; }
+  sleep 0.3
+  shot 01-question
+  cmp -s "$work/a2-before.bmp" "$pics/a2.bmp" || fail "the rewritten a2.bmp changed while the question was up"
+  # "Discard Changes" moves on; the other program's bytes stay.
+  read -r _ w h x y <<<"$(find_window "$question")"
+  click $((x + 107 + 210)) $((y + h - 20))
+  wait_title "Pictrova - $pics/b.bmp" || fail "Discard Changes did not move on to b.bmp ($(title))"
+  cmp -s "$work/a2-before.bmp" "$pics/a2.bmp" || fail "a2.bmp was written over after Discard Changes"
+  # Nothing changed: the program's own rename keeps the turn's save silent.
+  rename_to b2
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/b2.bmp*" || fail "the turn did not mark b2.bmp modified ($(title))"
+  xdotool key Right
+  wait_title "Pictrova - $pics/a2.bmp" || { shot 02-stuck; fail "Right did not move on to a2.bmp ($(title))"; }
+  find_window "$question" >/dev/null && fail "the program's own renamed file was asked about"
+  [ "$(identify -format "%w %h" "$pics/b2.bmp")" = "360 480" ] || fail "b2.bmp was not saved silently"
+  cmp -s "$work/a2-before.bmp" "$pics/a2.bmp" || fail "a2.bmp changed"
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
+
+commit() {
+  journey_env "$work" pics
+  settings ImageTransitionEffect=0
+  pics=$work/pics
+  local question="^File changed by another program$" temp="" other before
+  # 7000 x 5000, white at its top left: long enough a save to come between.
+  convert -size 7000x5000 xc:"#0000FF" -fill white -draw "rectangle 0,0 1749,1249" "BMP3:$pics/big.bmp"
+  convert -size 400x300 xc:"#FF0000" "BMP3:$work/other.bmp"
+  other=$(sha256sum <"$work/other.bmp")
+  "$program" "$pics/big.bmp" >"$work/program.log" 2>&1 &
+  pid=$!
+  watch_program "$pid"
+  read -r id _ < <(wait_window "^Pictrova - $pics/big.bmp$") || fail "big.bmp is not shown"
+  place_window "$id"
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/big.bmp*" || fail "the turn did not mark big.bmp modified ($(title))"
+  xdotool key ctrl+s
+  for _ in $(seq 1 600); do
+    temp=$(ls -A "$pics" | grep -m 1 '^\.big\.bmp\.pictrova-[0-9]*-') && break
+    sleep 0.05
+  done
+  [ -n "$temp" ] || fail "no work file of the save was seen"
+  # The other program's picture, written beside and renamed over the name.
+  cp "$work/other.bmp" "$pics/.big.bmp.new" && mv "$pics/.big.bmp.new" "$pics/big.bmp"
+  [ -e "$pics/$temp" ] || fail "the save was over before the other program's file came"
+  read -r _ w h x y < <(wait_window "$question") ||
+    { shot 01-noquestion; fail "the save wrote over the file put in its place without a question"; }
+  sleep 0.3
+  shot 01-question
+  [ "$(sha256sum <"$pics/big.bmp")" = "$other" ] || fail "the other program's big.bmp was written over"
+  [ "$(ls -A "$pics")" = big.bmp ] || fail "files left beside big.bmp: $(ls -A "$pics" | tr '\n' ' ')"
+  # Enter is "Save As"; its dialog cancelled, the turn and the file stay.
+  xdotool key Return
+  wait_window "^Save Image$" >/dev/null || { shot 01-enter; fail "Enter did not answer Save As"; }
+  sleep 0.5
+  xdotool key Escape
+  wait_gone "^Save Image$" || fail "the save-as dialog did not close"
+  wait_title "Pictrova - $pics/big.bmp*" || fail "the turn is gone after Save As was cancelled ($(title))"
+  [ "$(sha256sum <"$pics/big.bmp")" = "$other" ] || fail "big.bmp was written over after Save As was cancelled"
+  [ "$(ls -A "$pics")" = big.bmp ] || fail "files left beside big.bmp: $(ls -A "$pics" | tr '\n' ' ')"
+  # "Overwrite": the turned picture, its white corner now at the top right.
+  xdotool key ctrl+s
+  read -r _ w h x y < <(wait_window "$question") || fail "Ctrl+S did not ask about the other program's file"
+  sleep 0.3
+  click $((x + 107)) $((y + h - 20))
+  for _ in $(seq 1 6); do wait_title "Pictrova - $pics/big.bmp" && break; done
+  [ "$(title)" = "Pictrova - $pics/big.bmp" ] || fail "Overwrite did not save big.bmp ($(title))"
+  [ "$(identify -format "%w %h" "$pics/big.bmp")" = "5000 7000" ] || fail "Overwrite did not write the turned big.bmp"
+  before=$(convert "$pics/big.bmp" -format "%[pixel:p{4990,10}] %[pixel:p{10,10}]" info:)
+  [[ "$before" =~ ^(white|srgb\(255,255,255\))\ (blue|srgb\(0,0,255\))$ ]] ||
+    fail "the turned big.bmp has its corners as $before"
+  [ "$(ls -A "$pics")" = big.bmp ] || fail "files left beside big.bmp: $(ls -A "$pics" | tr '\n' ' ')"
+
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
+
+if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ] || [ "$case" = pasted ] ||
+  [ "$case" = commit ] || [ "$case" = renamed ]; then
   "$case"
   echo "edits ($case) test passed; screenshots in $work"
   exit 0

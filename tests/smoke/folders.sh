@@ -15,10 +15,25 @@
 #            record would change (a "%41", blanks, letters beyond ASCII, a
 #            line break) to the trash: each record's Path decodes to the
 #            name it had and is written as GLib's trash writes it.
+#   names    a picture whose name is no UTF-8 (Latin-1 "caf\xe9.png"), alone
+#            in its folder and beside its twin "caf\xef\xbf\xbd.png" (what
+#            its text reads as): started on, it is the picture shown, with
+#            no error; a turn and Ctrl+S write it, and Delete sends it to
+#            the trash; the twin keeps its bytes throughout.
 #   recent   two runs on one settings folder (two sessions of one user)
 #            each open folders: the stored recent folders keep both runs';
 #            Open Recent of one that is gone says so and drops it for good,
 #            though the other run still lists it when it ends.
+#   commit_workfiles
+#            saves killed amid their work files, one of a picture whose
+#            name is 240 bytes long and one run in a sandbox (another
+#            process-id namespace), beside files only named like work files:
+#            the next start's folder removes the killed save's work file
+#            only; the sandbox's and the look-alikes stay byte for byte.
+#   commit_move
+#            pictures of another user and group, of old times, cut in a
+#            folder on another device and pasted here: they arrive with
+#            their owner, group, mode and time, byte for byte.
 # Usage: folders.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -51,6 +66,22 @@ thumb() {
   box=$(where "$1" "$2" "${mw}x100+${mx}+$((my + 40))") || fail "$1: no $2 thumbnail in the strip"
   read -r bw bh bx by <<<"$box"
   echo "$((bx + bw / 2)) $((by + bh / 2))"
+}
+# delete_answered <keys> <answer>: the keys that delete, then the question
+# they bring (the window new since) answered by its key.
+delete_answered() {
+  local before question=""
+  before=$(xdotool search --onlyvisible --name . | sort)
+  xdotool key $1
+  for _ in $(seq 1 50); do
+    question=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name . | sort) | head -1)
+    [ -n "$question" ] && break
+    sleep 0.2
+  done
+  [ -n "$question" ] || fail "Delete asked no question"
+  sleep 0.5
+  shot question
+  xdotool windowfocus --sync "$question" key "$2"
 }
 ends() {
   timeout 20 "$program" EXIT || fail "the EXIT start did not end"
@@ -215,18 +246,7 @@ trash)
   strip="${mw}x100+${mx}+$((my + 40))"
   shot before
   where before "#0000FF" "$strip" >/dev/null || fail "the pictures to delete are not in the strip"
-  before=$(xdotool search --onlyvisible --name . | sort)
-  xdotool key ctrl+a Delete
-  question=""
-  for _ in $(seq 1 50); do
-    question=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name . | sort) | head -1)
-    [ -n "$question" ] && break
-    sleep 0.2
-  done
-  [ -n "$question" ] || fail "Delete asked no question"
-  sleep 0.5
-  shot question
-  xdotool windowfocus --sync "$question" key alt+a
+  delete_answered "ctrl+a Delete" alt+a
   for _ in $(seq 1 50); do [ -z "$(ls -A "$work/one")" ] && break; sleep 0.2; done
   [ -z "$(ls -A "$work/one")" ] || fail "Yes to All left $(ls "$work/one" | tr '\n' ' ')in the folder"
   sleep 1
@@ -247,6 +267,49 @@ trash)
     peer=$(sed -n 's/^Path=//p' "$work/peer/Trash/info/$name.trashinfo")
     [ "$path" = "${peer/\/two\///one/}" ] || fail "the record of $name says $path where GLib's says $peer"
   done
+  ;;
+names)
+  latin1=$'caf\xe9.png' twin=$'caf\xef\xbf\xbd.png'
+  marked_picture "$work/one/$latin1" "#FF0000"
+  marked_picture "$work/two/$latin1" "#FF0000"
+  marked_picture "$work/two/$twin" "#0000FF" 300x400
+  sum=$(sha256sum <"$work/two/$twin")
+  # shown <shot> <folder>: the Latin-1 picture, red, is on the screen under
+  # its name (the byte marked), and no error came.
+  shown() {
+    read -r main mw mh mx my < <(wait_window "^Pictrova - $2/caf.*\.png$") || fail "$1: no picture shown"
+    sleep 1
+    shot "$1"
+    find_window "^File Error$" >/dev/null && fail "$1: the picture could not be opened"
+    where "$1" "#FF0000" "${mw}x$((mh - 200))+${mx}+$((my + 150))" >/dev/null || fail "$1: the red picture is not shown"
+    where "$1" "#0000FF" "${mw}x$((mh - 200))+${mx}+$((my + 150))" >/dev/null && fail "$1: the twin is shown"
+    [ "$(xdotool getwindowname "$main")" = "Pictrova - $2/caf"$'\xef\xbf\xbd'".png" ] ||
+      fail "$1: the title is $(xdotool getwindowname "$main")"
+  }
+  "$program" "$work/one" >"$work/program.log" 2>&1 &
+  pid=$!
+  watch_program "$pid"
+  shown alone "$work/one"
+  ends
+  "$program" "$work/two/$latin1" >"$work/program.log" 2>&1 &
+  pid=$!
+  watch_program "$pid"
+  shown beside "$work/two"
+  xdotool key ctrl+r
+  sleep 0.5
+  xdotool key ctrl+s
+  for _ in $(seq 1 50); do
+    [ "$(identify -format "%w %h" "$work/two/$latin1" 2>/dev/null)" = "300 400" ] && break
+    sleep 0.2
+  done
+  [ "$(identify -format "%w %h" "$work/two/$latin1")" = "300 400" ] || fail "Ctrl+S did not write the turn to $latin1"
+  [ "$(sha256sum <"$work/two/$twin")" = "$sum" ] || fail "the save changed the twin"
+  delete_answered Delete alt+y
+  for _ in $(seq 1 50); do [ -e "$work/two/$latin1" ] || break; sleep 0.2; done
+  [ ! -e "$work/two/$latin1" ] || fail "Delete left $latin1 in its folder"
+  [ "$(identify -format "%w %h" "$work/data/Trash/files/$latin1")" = "300 400" ] || fail "$latin1 is not in the trash"
+  [ "$(sha256sum <"$work/two/$twin")" = "$sum" ] || fail "the delete changed the twin"
+  ends
   ;;
 recent)
   marked_picture "$work/one/a.png" "#FF0000"
@@ -322,6 +385,104 @@ recent)
   ends
   expect_recent ca a=one c=three
   (cd "$work" && sha256sum -c --quiet pictures.sha256) || fail "a picture changed"
+  ;;
+commit_workfiles)
+  long=$(printf 'p%.0s' $(seq 1 236)).bmp
+  convert -size 7000x5000 xc:"#0000FF" "BMP3:$work/one/$long"
+  cp "$work/one/$long" "$work/one/big.bmp"
+  marked_picture "$work/one/a.png" "#FF0000"
+  # killed <picture> <hidden> <command...>: the command shows the picture,
+  # which is turned and saved; the run is killed (by the process victim
+  # names) while the save writes its work file, the hidden file whose name
+  # starts with <hidden>, then in $temp.
+  killed() {
+    local picture=$1 hidden=$2 f
+    shift 2
+    "$@" >"$work/program.log" 2>&1 &
+    pid=$!
+    watch_program "$pid"
+    read -r id _ < <(wait_window "^Pictrova - $work/one/$picture$") || fail "$picture was not shown"
+    place_window "$id"
+    xdotool key ctrl+r
+    wait_title "Pictrova - $work/one/$picture*" || fail "the turn did not mark $picture modified ($(title))"
+    xdotool key ctrl+s
+    temp=""
+    for _ in $(seq 1 600); do
+      for f in "$work/one/$hidden"*; do [ -f "$f" ] && [ "${f##*/}" != "$own" ] && temp=${f##*/}; done
+      [ -n "$temp" ] && break
+      sleep 0.05
+    done
+    [ -n "$temp" ] || fail "no work file of the save of $picture was seen"
+    kill -KILL "$(victim)"
+    wait "$pid" 2>/dev/null || true
+    pid=""
+    [ -e "$work/one/$temp" ] || fail "the save of $picture was over before its run was killed"
+  }
+  victim() { echo "$pid"; }
+  own=""
+  killed "$long" .pppp "$program" "$work/one/$long"
+  own=$temp
+  # The sandbox's run gets a process number that no process here has: a
+  # look by number alone would take its save for a killed one.
+  sandboxed=""
+  if unshare --pid --fork --mount-proc true 2>/dev/null; then
+    sh -c 'exit 0' &
+    gone=$!
+    wait "$gone" || true
+    mkdir -m 700 "$work/runtime2"
+    victim() { ps -o pid= --ppid "$pid" | head -1; }
+    killed big.bmp .big.bmp. env XDG_RUNTIME_DIR="$work/runtime2" \
+      unshare --pid --fork --kill-child --mount-proc sh -c \
+      'echo $(($1 - 1)) >/proc/sys/kernel/ns_last_pid && "$2" "$3"; :' sh "$gone" "$program" "$work/one/big.bmp"
+    sandboxed=$temp
+    case $sandboxed in
+    *".pictrova-$gone-"*) ;;
+    *) fail "the sandbox's save is not of process $gone: $sandboxed" ;;
+    esac
+  fi
+  sh -c 'exit 0' &
+  gone=$!
+  wait "$gone" || true
+  for name in ".album.pictrova-$gone-backup" ".pictrova-$gone-0.part" ".a.png.pictrova-$gone-Qw3rty"; do
+    echo "the user's own $name" >"$work/one/$name"
+  done
+  (cd "$work/one" && find . -type f ! -name "$own" -print0 | xargs -0 sha256sum) >"$work/kept.sha256"
+  start "$work/one/a.png"
+  for _ in $(seq 1 50); do [ -e "$work/one/$own" ] || break; sleep 0.2; done
+  [ ! -e "$work/one/$own" ] || fail "the killed save's work file $own stayed"
+  (cd "$work/one" && sha256sum -c --quiet "$work/kept.sha256") ||
+    fail "a file that is no killed save's work file changed"
+  [ -z "$sandboxed" ] || [ -e "$work/one/$sandboxed" ] || fail "the sandbox's work file went"
+  ends
+  ;;
+commit_move)
+  far=$(mktemp -d /dev/shm/pictrova-screen.XXXXXX) || fail "no folder on another device"
+  trap 'rm -rf "$far"' EXIT
+  [ "$(stat -c %d "$far")" != "$(stat -c %d "$work/two")" ] || fail "/dev/shm is on the work folder's device"
+  marked_picture "$far/g.jpg" "#FF0000"
+  marked_picture "$far/h.png" "#0000FF"
+  marked_picture "$work/two/x.png" "#00FF00"
+  # Another user's and group run by root; the user's own otherwise.
+  [ "$(id -u)" = 0 ] && chown nobody:users "$far/g.jpg" && chown root:users "$far/h.png"
+  chmod 640 "$far/g.jpg"
+  chmod 604 "$far/h.png"
+  touch -d "2001-09-09 01:46:40" "$far/g.jpg" "$far/h.png"
+  for name in g.jpg h.png; do
+    echo "$(stat -c '%U %G %a %Y' "$far/$name") $(sha256sum <"$far/$name")" >"$work/$name.was"
+  done
+  start "$far/g.jpg"
+  xdotool key ctrl+a ctrl+x
+  timeout 20 "$program" "$work/two/x.png" || fail "the second start did not end"
+  wait_window "^Pictrova - $work/two/x.png$" >/dev/null || fail "the second start did not show two/x.png"
+  sleep 1
+  xdotool key ctrl+v
+  for _ in $(seq 1 50); do [ -e "$far/g.jpg" ] || [ -e "$far/h.png" ] || break; sleep 0.2; done
+  for name in g.jpg h.png; do
+    [ ! -e "$far/$name" ] || fail "$name was not moved"
+    is="$(stat -c '%U %G %a %Y' "$work/two/$name") $(sha256sum <"$work/two/$name")"
+    [ "$is" = "$(cat "$work/$name.was")" ] || fail "$name arrived as $is, not as $(cat "$work/$name.was")"
+  done
+  ends
   ;;
 *)
   fail "unknown case"

@@ -66,6 +66,14 @@
 #             while it plays the window answers a ping within 100 ms, and
 #             the frames keep coming. $PICTROVA_PING names the program that
 #             pings a window.
+#   gifsprites  an animated GIF of a 400 x 150 screen and eight sprites of
+#             50 x 50 at their places on it, each a colour of its own and
+#             left in place, the last shown 10 s: all eight show at their
+#             places.
+#   gifbig    an animated GIF of some 50 KB: a first frame of 8192 x 8192 and
+#             200 red frames of 64 x 64 over it, left in place, 50 ms each:
+#             while it plays the window answers a ping within 100 ms, and
+#             the frames keep coming.
 # Usage: robustness.sh <pictrova> <work folder> <case>
 set -euo pipefail
 program=$1
@@ -130,11 +138,82 @@ start_on_picture() {
   view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
 }
 
+# ends_on_exit [seconds]: an end that takes long (a large store let go on a
+# busy disk) is waited for up to that long.
 ends_on_exit() {
   timeout 20 "$program" EXIT || fail "the EXIT start did not end"
+  for _ in $(seq 1 "${1:-0}"); do
+    kill -0 "$first" 2>/dev/null || break
+    sleep 1
+  done
   pid_gone "$first" || fail "the first instance does not answer: EXIT did not end it"
   wait "$first" || fail "the first instance ended with an error: $(tail -5 "$work/first.log")"
   first=""
+}
+
+# start_on_animation <name>: starts the program, animations on, on the file
+# of pictures/ and waits for it to show; sets first, the main window's id
+# and place (id mw mh mx my) and the picture view's region.
+start_on_animation() {
+  settings AnimateGif=True ImageTransitionEffect=0
+  "$program" "$work/pictures/$1" >"$work/first.log" 2>&1 &
+  first=$!
+  watch_program "$first"
+  read -r id mw mh mx my < <(wait_window "^Pictrova - $work/pictures/$1$") || fail "the animation was not shown"
+  # The picture view: under the film strip, over the tool bar.
+  view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
+}
+# Perl's uniform(pixels, colour, bits): the image data of a frame of one
+# colour of a table of 2^bits colours, coded as runs that grow by a pixel
+# each (every code the entry the one before added), a clear code when the
+# table is full: a frame of 8192 x 8192 takes some 50 KB.
+uniform_frame='
+  sub uniform {
+    my ($n, $c, $size) = @_;
+    my ($clear, $acc, $bits, $data) = (1 << $size, 0, 0, "");
+    my ($next, $w, $run) = ($clear + 2, $size + 1, 1);
+    my $put = sub {
+      $acc |= $_[0] << $bits;
+      for ($bits += $w; $bits >= 8; $bits -= 8) { $data .= chr($acc & 255); $acc >>= 8 }
+    };
+    $put->($clear);
+    while ($n > 0) {
+      $run = $n if $run > $n;
+      $put->($run == 1 ? $c : $clear + $run);
+      $n -= $run;
+      last if $n == 0;
+      $next++;
+      $w++ if $next - 1 >= (1 << $w) && $w < 12;
+      $run++;
+      if ($next == 4096) { $put->($clear); ($next, $w, $run) = ($clear + 2, $size + 1, 1) }
+    }
+    $put->($clear + 1);
+    $data .= chr($acc) if $bits;
+    my $out = chr($size);
+    $out .= chr(length $1) . $1 while $data =~ /(.{1,255})/gs;
+    return $out . chr(0);
+  }
+'
+# differ <shot> <shot>: the pixels of the view that differ.
+differ() {
+  convert "$work/$1.png" -crop "$view" +repage "$work/$1-view.png"
+  convert "$work/$2.png" -crop "$view" +repage "$work/$2-view.png"
+  compare -metric AE "$work/$1-view.png" "$work/$2-view.png" null: 2>&1 | awk '{ print $1 + 0 }'
+}
+# plays_answering <shot>: the animation that shows its first frame (green)
+# on the shot plays on: the window answers a ping within 100 ms 40 times,
+# and a later shot differs.
+plays_answering() {
+  awk -v s="$(fraction "$1" "#00C000" "$view")" 'BEGIN { exit !(s > 0.1) }' ||
+    fail "the animation's first frame is not on the screen"
+  local late=0
+  for _ in $(seq 1 40); do
+    "$PICTROVA_PING" "$id" 100 || late=$((late + 1))
+    sleep 0.1
+  done
+  [ "$late" = 0 ] || fail "the window did not answer within 100 ms $late times of 40 while the animation played"
+  shot later
+  [ "$(differ "$1" later)" -gt 0 ] || fail "the animation stopped"
 }
 
 case $case in
@@ -607,10 +686,14 @@ tiles)
   cp "$crafted/1154301f0076ab1923e035ddc6b8257ee07af5b7" "$work/pictures/b.j2k"
   cp "$crafted/9d7a6888cf7fc74a3605668f117acd67cd1e63c3" "$work/pictures/c.jp2"
   cp "$crafted/1d5eb1ffaa8e99c0da17e84b698a814b37f775f4" "$work/pictures/d.jp2"
+  # 2 x 2 precincts and 4 x 4 code-blocks over a tile of 2048 x 2048, set in
+  # the main header and in the tile-part's.
+  cp "$crafted/c6093dfaaba5601be4ad289a867116e0e3253db8" "$work/pictures/e.j2k"
+  cp "$crafted/3fe3b15aa2f9792e21a00a4a02f8c5103c8db1db" "$work/pictures/f.j2k"
   marked_picture "$work/pictures/a.png" "#0000FF"
   start_on_picture
   # The strip reads the neighbours meanwhile; reading the header of the first
-  # alone took gigabytes.
+  # alone took gigabytes, decoding the last two as much.
   peak=0
   for _ in $(seq 1 30); do
     peak=$(awk '/^VmHWM:/ { print int($2 / 1024) }' "/proc/$first/status") || fail "the program ended"
@@ -697,19 +780,7 @@ gifplay)
     }
     print ";";
   ' >"$work/pictures/pixels.gif" || fail "no animation"
-  settings AnimateGif=True ImageTransitionEffect=0
-  "$program" "$work/pictures/pixels.gif" >"$work/first.log" 2>&1 &
-  first=$!
-  watch_program "$first"
-  read -r id mw mh mx my < <(wait_window "^Pictrova - $work/pictures/pixels.gif$") || fail "the animation was not shown"
-  # The picture view: under the film strip, over the tool bar.
-  view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
-  # differ <shot> <shot>: the pixels of the view that differ.
-  differ() {
-    convert "$work/$1.png" -crop "$view" +repage "$work/$1-view.png"
-    convert "$work/$2.png" -crop "$view" +repage "$work/$2-view.png"
-    compare -metric AE "$work/$1-view.png" "$work/$2-view.png" null: 2>&1 | awk '{ print $1 + 0 }'
-  }
+  start_on_animation pixels.gif
   # The frames are read on a worker; once they are in, the picture changes.
   shot before
   playing=""
@@ -719,26 +790,74 @@ gifplay)
     [ "$(differ before "play$n")" -gt 0 ] && playing=$n && break
   done
   [ -n "$playing" ] || fail "the animation does not play"
-  awk -v s="$(fraction "play$playing" "#00C000" "$view")" 'BEGIN { exit !(s > 0.1) }' ||
-    fail "the animation's first frame is not on the screen"
-  late=0
-  for _ in $(seq 1 40); do
-    "$PICTROVA_PING" "$id" 100 || late=$((late + 1))
-    sleep 0.1
-  done
-  [ "$late" = 0 ] || fail "the window did not answer within 100 ms $late times of 40 while the animation played"
-  shot later
-  [ "$(differ "play$playing" later)" -gt 0 ] || fail "the animation stopped"
+  plays_answering "play$playing"
   # The end lets go of the frames' store, a file of some 800 MB: on a busy
   # disk that takes a while.
-  timeout 20 "$program" EXIT || fail "the EXIT start did not end"
-  for _ in $(seq 1 180); do
-    kill -0 "$first" 2>/dev/null || break
-    sleep 1
+  ends_on_exit 180
+  ;;
+gifsprites)
+  # A table of 16 colours: the sprites' eight and grey.
+  perl -e "$uniform_frame"'
+    binmode STDOUT;
+    my @colours = ([255, 0, 0], [0, 192, 0], [0, 0, 255], [255, 255, 0], [255, 0, 255], [0, 255, 255],
+      [255, 128, 0], [128, 0, 255], ([40, 40, 40]) x 8);
+    my @at = ([0, 0], [350, 0], [0, 100], [350, 100], [175, 50], [175, 0], [0, 50], [350, 50]);
+    print "GIF89a", pack("v2C3", 400, 150, 0xF3, 8, 0), map { pack("C3", @$_) } @colours;
+    for my $i (0 .. 7) {
+      print pack("C4vC2", 0x21, 0xF9, 4, 4, $i == 7 ? 1000 : 30, 0, 0), pack("Cv4C", 0x2C, @{$at[$i]}, 50, 50, 0),
+        uniform(50 * 50, $i, 4);
+    }
+    print ";";
+  ' >"$work/pictures/sprites.gif" || fail "no animation"
+  start_on_animation sprites.gif
+  colours=("#FF0000" "#00C000" "#0000FF" "#FFFF00" "#FF00FF" "#00FFFF" "#FF8000" "#8000FF")
+  places=("0 0" "350 0" "0 100" "350 100" "175 50" "175 0" "0 50" "350 50")
+  # The last frame stays 10 s: a shot within them shows all eight.
+  all=""
+  for n in $(seq 1 60); do
+    sleep 0.5
+    shot "sprites$n"
+    all=$n
+    for c in "${colours[@]}"; do
+      where "sprites$n" "$c" "$view" >/dev/null || { all=""; break; }
+    done
+    [ -n "$all" ] && break
   done
-  pid_gone "$first" || fail "the first instance does not answer: EXIT did not end it"
-  wait "$first" || fail "the first instance ended with an error: $(tail -5 "$work/first.log")"
-  first=""
+  [ -n "$all" ] || fail "the sprites never showed all together"
+  read -r w0 h0 x0 y0 <<<"$(where "sprites$all" "${colours[0]}" "$view")"
+  for i in 1 2 3 4 5 6 7; do
+    read -r w h x y <<<"$(where "sprites$all" "${colours[$i]}" "$view")"
+    read -r px py <<<"${places[$i]}"
+    # Sprite i lies (px, py) from the first, at the zoom the first shows.
+    awk -v w="$w" -v h="$h" -v dx=$((x - x0)) -v dy=$((y - y0)) -v w0="$w0" -v h0="$h0" -v px="$px" -v py="$py" \
+      'BEGIN { d = 3 + w0 / 50; exit !(w - w0 < d && w0 - w < d && h - h0 < d && h0 - h < d &&
+                 dx - px * w0 / 50 < d && px * w0 / 50 - dx < d && dy - py * h0 / 50 < d && py * h0 / 50 - dy < d) }' ||
+      fail "sprite $i (${colours[$i]}) shows at ${w}x${h}+${x}+${y}, the first at ${w0}x${h0}+${x0}+${y0}"
+  done
+  ends_on_exit
+  ;;
+gifbig)
+  perl -e "$uniform_frame"'
+    binmode STDOUT;
+    print "GIF89a", pack("v2C3", 8192, 8192, 0x81, 0, 0), pack("C12", 0, 0xC0, 0, 0xFF, 0, 0, (255) x 6);
+    print pack("C8", 0x21, 0xF9, 4, 4, 5, 0, 0, 0), pack("Cv4C", 0x2C, 0, 0, 8192, 8192, 0), uniform(8192 * 8192, 0, 2);
+    for my $i (0 .. 199) {
+      print pack("C8", 0x21, 0xF9, 4, 4, 5, 0, 0, 0), pack("Cv4C", 0x2C, $i * 997 % 8128, $i * 1531 % 8128, 64, 64, 0),
+        uniform(64 * 64, 1, 2);
+    }
+    print ";";
+  ' >"$work/pictures/big.gif" || fail "no animation"
+  start_on_animation big.gif
+  # The frames are read on a worker; once they are in, red frames come.
+  playing=""
+  for n in $(seq 1 120); do
+    sleep 1
+    shot "play$n"
+    awk -v s="$(fraction "play$n" "#FF0000" "$view")" 'BEGIN { exit !(s > 0) }' && playing=$n && break
+  done
+  [ -n "$playing" ] || fail "the animation does not play"
+  plays_answering "play$playing"
+  ends_on_exit 60
   ;;
 *)
   fail "unknown case"

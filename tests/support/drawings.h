@@ -17,6 +17,7 @@ namespace testsupport {
 class TWmfWriter {
 public:
   void Record(std::uint16_t Function, const std::vector<int>& Words) {
+    FLargest = std::max(FLargest, static_cast<std::uint32_t>(3 + Words.size()));
     Put32(static_cast<std::uint32_t>(3 + Words.size()));
     Put16(Function);
     for (int W : Words) Put16(static_cast<std::uint16_t>(W));
@@ -34,7 +35,7 @@ public:
     for (int W : {1, 9, 0x0300}) Put16(static_cast<std::uint16_t>(W));
     Put32(static_cast<std::uint32_t>((18 + Records.size()) / 2));
     Put16(8);
-    Put32(0);
+    Put32(FLargest); // in words: readers that plan their buffers by it refuse 0
     Put16(0);
     FBytes.insert(FBytes.end(), Records.begin(), Records.end());
     return std::move(FBytes);
@@ -42,6 +43,7 @@ public:
 
 private:
   std::vector<std::uint8_t> FBytes;
+  std::uint32_t FLargest = 0;
   void Put16(std::uint16_t V) {
     FBytes.push_back(static_cast<std::uint8_t>(V));
     FBytes.push_back(static_cast<std::uint8_t>(V >> 8));
@@ -132,22 +134,34 @@ inline std::vector<std::uint8_t> EmfCrossHatch() {
   return E.Finish(42000, 29700);
 }
 
-// Open circles 0.05 inch across under a pen of 0.01 inch, in five clusters
-// over 10 x 7.5 inches.
-inline std::vector<std::uint8_t> Scatter(int Circles) {
+// Circles Radius units about, drawn with a pen and a brush (their
+// CreatePenIndirect and CreateBrushIndirect words), in five clusters over
+// 10 x 7.5 inches: one 14-byte record each.
+inline std::vector<std::uint8_t> Clusters(int Count, int Radius, const std::vector<int>& Pen,
+                                          const std::vector<int>& Brush, std::uint32_t Seed) {
   TWmfWriter W;
-  W.Record(0x02FA, {0, 10, 0, 0x8020, 0x0020});
-  W.Record(0x02FC, {1, 0, 0, 0});
+  W.Record(0x02FA, Pen);
+  W.Record(0x02FC, Brush);
   W.Record(0x012D, {0});
   W.Record(0x012D, {1});
-  TRandom Random{7};
-  for (int I = 0; I < Circles; ++I) {
+  TRandom Random{Seed};
+  for (int I = 0; I < Count; ++I) {
     const double Spread = Random() + Random() + Random() + Random() - 2;
     const int X = std::clamp(static_cast<int>(1500 + I % 5 * 1700 + Spread * 900), 200, 9750);
     const int Y = std::clamp(static_cast<int>(6000 - I % 5 * 1000 + (Random() - 0.5) * 1500), 200, 7250);
-    W.Record(0x0418, {Y + 25, X + 25, Y - 25, X - 25});
+    W.Record(0x0418, {Y + Radius, X + Radius, Y - Radius, X - Radius});
   }
   return W.Finish(10000, 7500, 1000);
+}
+
+// Open circles 0.05 inch across under a pen of 0.01 inch.
+inline std::vector<std::uint8_t> Scatter(int Circles) {
+  return Clusters(Circles, 25, {0, 10, 0, 0x8020, 0x0020}, {1, 0, 0, 0}, 7);
+}
+
+// Filled markers 0.054 inch across outlined under a hairline pen.
+inline std::vector<std::uint8_t> DenseScatter(int Markers) {
+  return Clusters(Markers, 27, {0, 0, 0, 0x4000, 0x0000}, {0, 0xC040, 0x00F0, 0}, 13);
 }
 
 // Filled blobs of 20 points over 10 x 7.5 inches, outlined under a pen 0.6 %

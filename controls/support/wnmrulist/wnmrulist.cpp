@@ -182,7 +182,8 @@ int AddMruMenuItems(QMenu& Menu, TWnMruList& List, const std::function<void(QAct
     if (!List.ReadItem(i, false)) continue;
     const QString Text = List.UseUnicode() ? List.ItemUnicodeText() : QString::fromStdString(List.ItemText());
     QAction* Action = Menu.addAction(QString(Text).replace(QLatin1Char('&'), QStringLiteral("&&")));
-    Action->setData(Text);
+    // A byte entry (a path) keeps its bytes: its text may have lost some.
+    Action->setData(List.UseUnicode() ? QVariant(Text) : QVariant(QByteArray::fromStdString(List.ItemText())));
     if (OnClick) QObject::connect(Action, &QAction::triggered, Action, [Action, OnClick] { OnClick(Action); });
     ++Added;
   }
@@ -190,5 +191,9 @@ int AddMruMenuItems(QMenu& Menu, TWnMruList& List, const std::function<void(QAct
 }
 
 QString MruMenuItemText(const QAction* Action) { return Action ? Action->data().toString() : QString(); }
+
+std::string MruMenuItemBytes(const QAction* Action) {
+  return Action ? Action->data().toByteArray().toStdString() : std::string();
+}
 
 }  // namespace wn

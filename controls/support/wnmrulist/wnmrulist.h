@@ -120,5 +120,7 @@ class TWnMruList : public TWnComponent {
 int AddMruMenuItems(QMenu& Menu, TWnMruList& List, const std::function<void(QAction*)>& OnClick);
 // The text an action of AddMruMenuItems stands for.
 QString MruMenuItemText(const QAction* Action);
+// Its bytes: those of a byte entry as stored, a text entry's in UTF-8.
+std::string MruMenuItemBytes(const QAction* Action);
 
 }  // namespace wn

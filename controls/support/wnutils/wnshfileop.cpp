@@ -1,12 +1,10 @@
 #include "controls/support/wnutils/wnshfileop.h"
 #include "platform/application.h"
-
+#include "platform/shfileop.h"
 #include "platform/shfileopask.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -53,7 +51,7 @@ std::vector<std::string> FullPaths(const std::vector<std::string>& Lines) {
   std::vector<std::string> Paths;
   for (const std::string& Line : Lines)
     if (!Line.empty())
-      Paths.push_back(QDir::cleanPath(QFileInfo(QString::fromStdString(Line)).absoluteFilePath()).toStdString());
+      Paths.push_back(platform::AbsoluteFilePath(Line));
   return Paths;
 }
 

@@ -14,6 +14,7 @@
 
 #include "image/io/jpeg/jpegglue.h"
 #include "image/io/rvsafeio.h"
+#include "image/io/tiff/exif.h"
 
 namespace rv {
 
@@ -24,20 +25,22 @@ namespace {
 // components it holds. In a valid progression each scan adds bits no earlier
 // scan had: a band's first scan starts its coefficients (Ah 0), and a
 // refinement goes on from the last bit the scans before it left those
-// coefficients at (Ah that bit, Al below it). Such scans are bounded by the
-// structure itself, at most 14 steps of precision for each coefficient, and
-// by the cap; they are taken whatever they cost, for no count of passes or
-// ratio of blocks to bytes tells them from a crafted file's: encoders write
-// scripts of 70 scans and more, and the arithmetic coder leaves out the zero
-// bytes that would end its data, so a smooth picture's refinements may hold
-// no byte at all. A scan that adds nothing only does again what was done,
-// which is what a crafted file repeats hundreds of times over a large frame
-// to hold a reader; only such a scan is held to the allowances. It is taken
-// while all the blocks gone through so far stay within either of them, the
-// passes over the picture or what the bytes held pay for; past both the read
-// ends as at the end of a truncated file, showing the scans taken, and past
-// the cap it fails.
+// coefficients at (Ah that bit, Al below it). Encoders write at most 100
+// scans, scripts of 70 and more among them, so no file of theirs passes over
+// the picture's blocks 100 times; and the arithmetic coder leaves out the
+// zero bytes that would end its data, so a smooth picture's refinements may
+// hold no byte at all: no ratio of blocks to bytes tells such a file from a
+// crafted one. Scans that add bits are therefore taken whatever they hold
+// while all the scans gone through stay within JpegAddingPassesAllowed
+// passes. A scan that adds nothing only does again what was done, which is
+// what a crafted file repeats hundreds of times over a large frame to hold a
+// reader; it, and past those passes any scan, is held to the allowances: it
+// is taken while all the blocks gone through so far stay within either of
+// them, the passes over the picture or what the bytes held pay for. Past
+// both the read ends as at the end of a truncated file, showing the scans
+// taken, and past the cap it fails.
 constexpr int JpegMaxScans = 500;
+constexpr std::int64_t JpegAddingPassesAllowed = 128;
 constexpr std::int64_t JpegPassesAllowed = 16;
 constexpr std::int64_t JpegBlocksPerByteAllowed = 4;
 
@@ -98,13 +101,14 @@ std::int64_t JpegBytesHeld(j_decompress_ptr Info, platform::TStream& Stream) {
 // scan's header. The first scan is always taken.
 bool JpegScanAllowed(j_decompress_ptr Info, TJpegProgression& Progression, bool First, std::int64_t Blocks,
                      std::int64_t Held) {
-  if (Progression.Adds(Info) || First) return true;
+  const bool Adds = Progression.Adds(Info);
+  if (First) return true;
   std::int64_t PictureBlocks = 0;
   for (int C = 0; C < Info->num_components; ++C) {
     const jpeg_component_info& Component = Info->comp_info[C];
     PictureBlocks += static_cast<std::int64_t>(Component.width_in_blocks) * Component.height_in_blocks;
   }
-  return Blocks <= JpegPassesAllowed * PictureBlocks ||
+  return Blocks <= (Adds ? JpegAddingPassesAllowed : JpegPassesAllowed) * PictureBlocks ||
          (Blocks + JpegBlocksPerByteAllowed - 1) / JpegBlocksPerByteAllowed <= Held;
 }
 
@@ -148,8 +152,10 @@ struct TJpegDecoder {
   std::int64_t Held = 0;
   TJpegReadWork Work;
   // The scans of a progressive file were read up to a scan left untaken,
-  // short of the end of the image.
+  // short of the end of the image; ShownWhole: because the coefficients the
+  // output takes were whole.
   bool StoppedEarly = false;
+  bool ShownWhole = false;
   // The bitmap and the rows decoded into it; -1 before it is allocated.
   TRvBitmap* Target = nullptr;
   int RowsDone = -1;
@@ -159,6 +165,13 @@ struct TJpegDecoder {
   std::int64_t MarkerBytes = 0;
   bool FirstMarker = true;
   std::vector<std::uint8_t> MarkerRoom;
+  // What JpegMarkerNeeded met: an Exif block; the count of chunks of the ICC
+  // profile (0 before its first chunk) and which of them.
+  bool ExifMet = false;
+  int IccCount = 0;
+  std::array<bool, 256> IccMet{};
+  // The markers whose data were skipped, the file's own JFIF header aside.
+  std::int32_t LeftOut = 0;
 
   TJpegDecoder() {
     std::memset(&Info, 0, sizeof(Info));
@@ -237,18 +250,42 @@ void JpegExamineMarker(j_decompress_ptr Info, int Code, const std::uint8_t* Data
   }
 }
 
+// The ICC profile's chunks open with this name, their number from 1 and the
+// count of chunks.
+constexpr std::uint8_t JpegIccName[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+constexpr std::int64_t JpegIccHead = sizeof(JpegIccName) + 2;
+
+// Whether a marker whose first bytes are Head (all of them, up to 14) is
+// one a picture's look depends on: the first Exif block (how the picture
+// is turned) or a chunk of the ICC profile (its colours), each chunk of the
+// set the first chunk met counts once. Notes it as met.
+bool JpegMarkerNeeded(TJpegDecoder& D, int Code, const std::uint8_t* Head, std::int64_t Size) {
+  if (Code == JPEG_APP0 + 1) return RvIsExifApp1(Head, Size) && !std::exchange(D.ExifMet, true);
+  if (Code != JPEG_APP0 + 2 || Size < JpegIccHead || std::memcmp(Head, JpegIccName, sizeof(JpegIccName)) != 0)
+    return false;
+  const int Number = Head[sizeof(JpegIccName)], Count = Head[sizeof(JpegIccName) + 1];
+  if (D.IccCount == 0) D.IccCount = Count;
+  if (Count != D.IccCount || Number < 1 || Number > Count || D.IccMet[Number]) return false;
+  D.IccMet[Number] = true;
+  return true;
+}
+
 // Room for a marker of Size bytes that is kept, or null when it is not: the
-// file's own JFIF header (the writer makes a new one) and what lies past
-// the counts kept.
-std::uint8_t* JpegMarkerRoom(TJpegDecoder& D, int Code, bool First, std::int64_t Size) {
-  if ((First && Code == JPEG_APP0) || D.Markers == nullptr || D.Markers->Count() >= JpegMarkersKept ||
-      D.MarkerBytes + Size > JpegMarkerBytesKept)
+// file's own JFIF header (the writer makes a new one) and, past the counts
+// kept, all but the markers the picture's look depends on.
+std::uint8_t* JpegMarkerRoom(TJpegDecoder& D, int Code, bool First, const std::uint8_t* Head, std::int64_t Size) {
+  if ((First && Code == JPEG_APP0) || D.Markers == nullptr) return nullptr;
+  const bool Needed = JpegMarkerNeeded(D, Code, Head, Size);
+  if (!Needed && (D.Markers->Count() >= JpegMarkersKept || D.MarkerBytes + Size > JpegMarkerBytesKept)) {
+    ++D.LeftOut;
     return nullptr;
+  }
   // A byte more than the data: an empty marker is kept too.
   const auto Room = static_cast<std::size_t>(Size) + 1;
   try {
     if (D.MarkerRoom.size() < Room) D.MarkerRoom.resize(Room);
   } catch (const std::bad_alloc&) {
+    ++D.LeftOut;
     return nullptr;
   }
   return D.MarkerRoom.data();
@@ -266,19 +303,24 @@ boolean JpegTakeMarker(j_decompress_ptr Info) {
   // takes it.
   const std::int64_t Size = std::max((Length[0] << 8 | Length[1]) - 2, 0);
   ++D->Work.Markers;
-  std::uint8_t Head[14];
-  std::uint8_t* Room = JpegMarkerRoom(*D, Code, std::exchange(D->FirstMarker, false), Size);
-  const std::int64_t Read = Room != nullptr ? Size : std::min<std::int64_t>(Size, sizeof(Head));
-  std::uint8_t* Data = Room != nullptr ? Room : Head;
-  JpegMarkerBytes(Info, Data, Read);
-  JpegMarkerBytes(Info, nullptr, Size - Read);
-  JpegExamineMarker(Info, Code, Data, Read);
-  if (Room != nullptr) {
-    try {
-      D->Markers->AddMarker(static_cast<std::uint8_t>(Code), Data, static_cast<int>(Size));
-      D->MarkerBytes += Size;
-    } catch (const std::bad_alloc&) {
-    }
+  // Enough to know a JFIF, Adobe, Exif or ICC marker by.
+  std::uint8_t Head[JpegIccHead];
+  const std::int64_t HeadSize = std::min<std::int64_t>(Size, sizeof(Head));
+  JpegMarkerBytes(Info, Head, HeadSize);
+  std::uint8_t* Room = JpegMarkerRoom(*D, Code, std::exchange(D->FirstMarker, false), Head, Size);
+  if (Room == nullptr) {
+    JpegMarkerBytes(Info, nullptr, Size - HeadSize);
+    JpegExamineMarker(Info, Code, Head, HeadSize);
+    return TRUE;
+  }
+  std::memcpy(Room, Head, static_cast<std::size_t>(HeadSize));
+  JpegMarkerBytes(Info, Room + HeadSize, Size - HeadSize);
+  JpegExamineMarker(Info, Code, Room, Size);
+  try {
+    D->Markers->AddMarker(static_cast<std::uint8_t>(Code), Room, static_cast<int>(Size));
+    D->MarkerBytes += Size;
+  } catch (const std::bad_alloc&) {
+    ++D->LeftOut;
   }
   return TRUE;
 }
@@ -301,7 +343,7 @@ int JpegReadScans(TJpegDecoder& D, bool DcOnly) {
     if (Got == JPEG_REACHED_EOI || Got == JPEG_SUSPENDED) return Info->input_scan_number;
     if (Got != JPEG_REACHED_SOS) continue;
     if (DcOnly && Progression.OutputWhole(Info)) {
-      D.StoppedEarly = true;
+      D.StoppedEarly = D.ShownWhole = true;
       return Info->input_scan_number - 1;
     }
     const std::int64_t Blocks = D.Work.Blocks + JpegScanBlocks(Info);
@@ -441,7 +483,10 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   D.Held = JpegBytesHeld(&D.Info, Stream);
   const std::int64_t Blocks = ((StoredWidth + 7) / 8) * ((StoredHeight + 7) / 8);
   const std::int64_t Least = D.Info.arith_code ? 1 : RvLeastStoredBytes(Blocks, 8, 1);
-  if (!RvDataCanFill(D.Held, Least, StoredWidth, StoredHeight) || !AllocateOutput(Bitmap, Width, Height) ||
+  // A read at a reduced scale still decodes every stored block: the stored
+  // frame is held to the pixel cap whatever the size shown.
+  if (!RvPixelsAllowed(StoredWidth, StoredHeight) || !RvDataCanFill(D.Held, Least, StoredWidth, StoredHeight) ||
+      !AllocateOutput(Bitmap, Width, Height) ||
       (Cmyk && !Buffer.Allocate(Width * 4))) {
     Progress.Abort();
     return true;
@@ -454,12 +499,15 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   if (IsSet(Aborting)) return true;
   if (Scans) {
     // A thumbnail's read at an eighth needs only the first scans, those of
-    // the means (and of the detail of components of fewer samples). Its
-    // pixels are then whole: the library's smoothing of blocks whose detail
-    // is still to come would only move them off what the whole file shows.
+    // the means (and of the detail of components of fewer samples).
     const bool DcOnly = Params.JpegScale == 0 && D.Info.scale_denom == 8;
-    if (DcOnly) D.Info.do_block_smoothing = FALSE;
-    jpeg_start_output(&D.Info, JpegReadScans(D, DcOnly));
+    const int Shown = JpegReadScans(D, DcOnly);
+    // Once those are whole, the library's smoothing of blocks whose detail
+    // is still to come would only move the pixels off what the whole file
+    // shows. A read that went on to the end of its data shows what the file
+    // holds, smoothed where its detail never came, as a read of every scan.
+    if (D.ShownWhole) D.Info.do_block_smoothing = FALSE;
+    jpeg_start_output(&D.Info, Shown);
     if (IsSet(Aborting)) return true;
   } else {
     D.Work.Scans = 1;
@@ -664,6 +712,7 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   Params.JpegWarningCount = 0;
   Params.JpegWarningCode = 0;
   Params.JpegMarkers.Clear();
+  Params.JpegMarkersLeftOut = 0;
   try {
     const std::int64_t Start = JpegFindStart(Stream);
     if (Start < 0) {
@@ -680,6 +729,7 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     D.Info.client_data = &D;
     D.Cancel = Progress.Aborting;
     const bool Clean = JpegDecodeSteps(D, Stream, Bitmap, Params, HeaderOnly, Progress, Buffer);
+    Params.JpegMarkersLeftOut = D.LeftOut;
 
     if (Clean && D.Created && !Progress.IsAborting() && !HeaderOnly) JpegFinishDecode(D);
     if (D.Err.Pub.num_warnings > 0) {

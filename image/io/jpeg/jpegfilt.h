@@ -29,9 +29,11 @@ struct TJpegReadWork {
 
 // A read keeps the comment and application markers (COM, APP0-15) into
 // Params.JpegMarkers in the order of the file, the file's own JFIF header
-// left out, up to these counts of markers and of their bytes; the data of
-// the rest are skipped. Real files hold a few dozen; an ICC profile split
-// over 255 markers fits.
+// left out, up to these counts of markers and of their bytes; past them it
+// keeps only the first Exif block and the chunks of the ICC profile (255 at
+// most), which say how the picture is turned and coloured, and skips the
+// data of the rest, counting them in Params.JpegMarkersLeftOut. Real files
+// hold a few dozen; an ICC profile split over 255 markers fits.
 inline constexpr int JpegMarkersKept = 1024;
 inline constexpr std::int64_t JpegMarkerBytesKept = std::int64_t{16} << 20;
 

@@ -347,39 +347,368 @@ TJp2Boxes ReadJp2Boxes(platform::TStream& Stream, std::int64_t Start) {
   return Found;
 }
 
-// The code stream at At begins with its image and tile size marker. Every
-// tile has at least one tile-part, a start-of-tile segment (12 bytes) and a
-// start-of-data marker (2): more tiles than the bytes from there on hold
-// tile-parts for is no code stream. The library lays out every tile with
-// every component as soon as it reads the header, before any pixel (about
-// 8.9 KB a tile and 1.1 KB a tile-component, measured on OpenJPEG 2.5): that
-// memory counts in the allocation cap the pixels are held to.
+// ---- What the library lays out before any pixel
+
+// The image and tile size segment that follows the start of the code
+// stream: the canvas, the tile grid and the component count.
+struct TJ2kGrid {
+  std::int64_t Width = 0, Height = 0, X0 = 0, Y0 = 0;
+  std::int64_t TileWidth = 0, TileHeight = 0, TileX = 0, TileY = 0;
+  std::int64_t Components = 0;
+  std::int64_t SegmentLength = 0;
+  std::int64_t Across = 0, Down = 0; // 0 for a grid the library refuses anyway
+
+  std::int64_t Tiles() const {
+    std::int64_t Count;
+    return RvSizeMul(Across, Down, Count) ? Count : INT64_MAX;
+  }
+
+  // Tile Index's edges on the canvas: the grid's cell cut to the picture.
+  void Tile(std::int64_t Index, std::int64_t& Left, std::int64_t& Top, std::int64_t& Right,
+            std::int64_t& Bottom) const {
+    const std::int64_t P = Index % Across, Q = Index / Across;
+    Left = std::max(TileX + P * TileWidth, X0);
+    Right = std::min(TileX + (P + 1) * TileWidth, Width);
+    Top = std::max(TileY + Q * TileHeight, Y0);
+    Bottom = std::min(TileY + (Q + 1) * TileHeight, Height);
+  }
+};
+
+bool ReadGrid(TRvStreamReader& Reader, TJ2kGrid& Grid) {
+  std::uint8_t Siz[42];
+  if (!Reader.Read(Siz, 42) || Siz[0] != 0xFF || Siz[1] != 0x4F || Siz[2] != 0xFF || Siz[3] != 0x51) return false;
+  Grid.SegmentLength = (Siz[4] << 8) | Siz[5];
+  Grid.Width = ReadU32BE(Siz + 8), Grid.Height = ReadU32BE(Siz + 12);
+  Grid.X0 = ReadU32BE(Siz + 16), Grid.Y0 = ReadU32BE(Siz + 20);
+  Grid.TileWidth = ReadU32BE(Siz + 24), Grid.TileHeight = ReadU32BE(Siz + 28);
+  Grid.TileX = ReadU32BE(Siz + 32), Grid.TileY = ReadU32BE(Siz + 36);
+  Grid.Components = (Siz[40] << 8) | Siz[41];
+  if (Grid.TileWidth > 0 && Grid.TileHeight > 0 && Grid.Width > Grid.TileX && Grid.Height > Grid.TileY) {
+    Grid.Across = (Grid.Width - Grid.TileX + Grid.TileWidth - 1) / Grid.TileWidth;
+    Grid.Down = (Grid.Height - Grid.TileY + Grid.TileHeight - 1) / Grid.TileHeight;
+  }
+  return true;
+}
+
+// Every tile has at least one tile-part, a start-of-tile segment (12 bytes)
+// and a start-of-data marker (2): more tiles than the bytes from there on
+// hold tile-parts for is no code stream. The library lays out every tile
+// with every component as soon as it reads the header, before any pixel
+// (about 8.9 KB a tile and 1.1 KB a tile-component, measured on OpenJPEG
+// 2.5): that memory counts in the allocation cap the pixels are held to.
 constexpr std::int64_t TilePartBytes = 14;
 constexpr std::int64_t TileHeaderBytes = 9216;
 constexpr std::int64_t TileComponentHeaderBytes = 1152;
 
+bool TileHeadersBytes(const TJ2kGrid& Grid, std::int64_t& Bytes) {
+  std::int64_t PerTile;
+  return RvSizeMul(Grid.Components, TileComponentHeaderBytes, PerTile) &&
+         RvSizeAdd(PerTile, TileHeaderBytes, PerTile) && RvSizeMul(Grid.Tiles(), PerTile, Bytes);
+}
+
+// The code stream at At begins with its image and tile size marker; its
+// tiles must fit the bytes and the tile headers the cap.
 bool TilesAllowed(platform::TStream& Stream, std::int64_t At) {
   if (At < 0) return false;
   const std::int64_t Here = Stream.Position();
-  const std::int64_t Bytes = Stream.Size() - At;
-  std::uint8_t Siz[42];
+  TJ2kGrid Grid;
+  bool Read;
   Stream.SetPosition(At);
-  const bool Read = Stream.Read(Siz, 42) == 42;
+  {
+    TRvStreamReader Reader(Stream, 42);
+    Read = ReadGrid(Reader, Grid);
+  }
   Stream.SetPosition(Here);
-  if (!Read || Siz[0] != 0xFF || Siz[1] != 0x4F || Siz[2] != 0xFF || Siz[3] != 0x51) return false;
-  const std::int64_t Width = ReadU32BE(Siz + 8), Height = ReadU32BE(Siz + 12);
-  const std::int64_t TileWidth = ReadU32BE(Siz + 24), TileHeight = ReadU32BE(Siz + 28);
-  const std::int64_t TileX = ReadU32BE(Siz + 32), TileY = ReadU32BE(Siz + 36);
-  const std::int64_t Components = (Siz[40] << 8) | Siz[41];
+  if (!Read) return false;
   // A grid the library refuses anyway is left to it.
-  if (TileWidth == 0 || TileHeight == 0 || Width <= TileX || Height <= TileY) return true;
-  const std::int64_t Across = (Width - TileX + TileWidth - 1) / TileWidth;
-  const std::int64_t Down = (Height - TileY + TileHeight - 1) / TileHeight;
-  std::int64_t Tiles, Header, PerTile;
-  return RvSizeMul(Across, Down, Tiles) && Tiles <= Bytes / TilePartBytes &&
-         RvSizeMul(Components, TileComponentHeaderBytes, PerTile) &&
-         RvSizeAdd(PerTile, TileHeaderBytes, PerTile) && RvSizeMul(Tiles, PerTile, Header) &&
+  if (Grid.Across == 0) return true;
+  std::int64_t Header;
+  return Grid.Tiles() <= (Stream.Size() - At) / TilePartBytes && TileHeadersBytes(Grid, Header) &&
          RvAllocationAllowed(Header);
+}
+
+// When it starts a tile the library lays out, for each of its components,
+// every precinct of every band of every resolution level and every
+// code-block in them, before it reads a packet; one tile at a time. On
+// OpenJPEG 2.5 that is about 170 bytes of resident memory a precinct of a
+// band and 400 a code-block (measured): a code stream of a few hundred
+// bytes that asks for precincts of 2 x 2 and code-blocks of 4 x 4 over a
+// large tile would take gigabytes. Charged a little above.
+constexpr std::int64_t PrecinctBytes = 192;
+constexpr std::int64_t CodeBlockBytes = 416;
+// More decomposition levels than this the library refuses, and so does the walk.
+constexpr int MostDecompositionLevels = 32;
+
+// V / 2^Shift rounded up and down, V of either sign. Coordinates stay below
+// 2^33: any shift of 40 or more gives what 40 gives.
+std::int64_t CeilShift(std::int64_t V, int Shift) { return -((-V) >> std::min(Shift, 40)); }
+std::int64_t FloorShift(std::int64_t V, int Shift) { return V >> std::min(Shift, 40); }
+// The cells of a grid of 2^Shift from 0 that [Low, High) meets.
+std::int64_t Cells(std::int64_t Low, std::int64_t High, int Shift) {
+  return High > Low ? CeilShift(High, Shift) - FloorShift(Low, Shift) : 0;
+}
+
+// A coding style segment's decomposition levels, code-block size exponents
+// and, when it gives them, each resolution level's precinct size exponents
+// (width in the low nibble), kept in a pool shared by the walk's styles.
+struct TJ2kStyle {
+  int Levels = 0;
+  int BlockWidth = 0, BlockHeight = 0;
+  std::int64_t Precincts = -1; // the first level's byte in the pool; -1: 2^15 x 2^15
+};
+
+// The memory the library lays out for a tile-component of the given edges
+// (in its own samples) coded in Style. A precinct of a resolution level is
+// laid out once for each of the level's bands, at half its size there; the
+// code-blocks, never larger than a precinct, cover each band.
+bool LayoutBytes(const TJ2kStyle& Style, const std::vector<std::uint8_t>& Pool, std::int64_t Left, std::int64_t Top,
+                 std::int64_t Right, std::int64_t Bottom, std::int64_t& Bytes) {
+  std::int64_t Precincts = 0, Blocks = 0;
+  for (int R = 0; R <= Style.Levels; ++R) {
+    const int Scale = Style.Levels - R;
+    const std::uint8_t Sizes = Style.Precincts < 0 ? 0xFF : Pool[static_cast<std::size_t>(Style.Precincts + R)];
+    const int Px = Sizes & 15, Py = Sizes >> 4;
+    std::int64_t Level;
+    if (!RvSizeMul(Cells(CeilShift(Left, Scale), CeilShift(Right, Scale), Px),
+                   Cells(CeilShift(Top, Scale), CeilShift(Bottom, Scale), Py), Level) ||
+        !RvSizeMul(Level, R == 0 ? 1 : 3, Level) || !RvSizeAdd(Precincts, Level, Precincts))
+      return false;
+    const int Bx = std::min(Style.BlockWidth, R == 0 ? Px : std::max(Px - 1, 0));
+    const int By = std::min(Style.BlockHeight, R == 0 ? Py : std::max(Py - 1, 0));
+    // The low band of level 0, or the high-pass bands 1 (across), 2 (down)
+    // and 3 (both) of the others, each moved by half its scale.
+    const int Shift = R == 0 ? Style.Levels : Style.Levels - R + 1;
+    for (int Band = R == 0 ? 0 : 1; Band <= (R == 0 ? 0 : 3); ++Band) {
+      const std::int64_t Half = Shift > 0 ? std::int64_t{1} << (std::min(Shift, 40) - 1) : 0;
+      const std::int64_t Dx = (Band & 1) != 0 ? Half : 0, Dy = (Band & 2) != 0 ? Half : 0;
+      std::int64_t InBand;
+      if (!RvSizeMul(Cells(CeilShift(Left - Dx, Shift), CeilShift(Right - Dx, Shift), Bx),
+                     Cells(CeilShift(Top - Dy, Shift), CeilShift(Bottom - Dy, Shift), By), InBand) ||
+          !RvSizeAdd(Blocks, InBand, Blocks))
+        return false;
+    }
+  }
+  std::int64_t BlockBytes;
+  return RvSizeMul(Precincts, PrecinctBytes, Bytes) && RvSizeMul(Blocks, CodeBlockBytes, BlockBytes) &&
+         RvSizeAdd(Bytes, BlockBytes, Bytes);
+}
+
+// The walk over a code stream's headers that charges, before decoding, the
+// largest tile's layout with the tile headers against the allocation cap.
+// It reads the coding style (COD) and component coding style (COC) segments
+// of the main header and of each tile's first tile-part, and moves from
+// tile-part to tile-part by their lengths: linear in the code stream.
+class TJ2kLayoutWalk {
+public:
+  TJ2kLayoutWalk(TRvStreamReader& Reader, const TJ2kGrid& Grid) : FReader(Reader), FGrid(Grid) {}
+
+  bool Allowed() {
+    std::int64_t Headers;
+    if (!TileHeadersBytes(FGrid, Headers) || !RvAllocationAllowed(Headers)) return false;
+    FFree = RvMaxAllocation() - Headers;
+    FComponents.resize(static_cast<std::size_t>(FGrid.Components));
+    for (auto& C : FComponents) {
+      std::uint8_t Sub[3];
+      if (!FReader.Read(Sub, 3)) return true; // a header the library took has them
+      C.Dx = Sub[1], C.Dy = Sub[2];
+    }
+    if (!FReader.Seek(FReader.Start() + 4 + FGrid.SegmentLength)) return true;
+    std::uint8_t Marker = 0;
+    TStep Step = sGo;
+    // The main header, up to the first tile-part.
+    while (Step == sGo && NextMarker(Marker) && Marker != 0x90 && Marker != 0xD9) Step = Segment(Marker, scMain);
+    if (Step == sRefuse) return false;
+    const std::int64_t Tiles = FGrid.Tiles();
+    const std::size_t MainStyles = FStyles.size(), MainPool = FPool.size();
+    std::vector<bool> Seen(static_cast<std::size_t>(Tiles));
+    while (Step == sGo && Marker == 0x90) {
+      // Its length (10), the tile, the tile-part's length from its start,
+      // the part's index and the count of parts.
+      const std::int64_t Start = FReader.Position() - 2;
+      std::uint8_t Sot[10];
+      if (!FReader.Read(Sot, 10) || Sot[0] != 0 || Sot[1] != 10) break;
+      const std::int64_t Tile = (Sot[2] << 8) | Sot[3];
+      const std::int64_t PartLength = ReadU32BE(Sot + 4);
+      // Coding styles belong in a tile's first tile-part only: there the
+      // tile's layout is settled before the library can start it.
+      TScope Scope = scNoTile;
+      if (Tile < Tiles) {
+        Scope = Seen[static_cast<std::size_t>(Tile)] ? scLaterPart : scFirstPart;
+        Seen[static_cast<std::size_t>(Tile)] = true;
+      }
+      ++FPart;
+      FTileCod = -1;
+      while (Step == sGo && NextMarker(Marker) && Marker != 0x93) Step = Segment(Marker, Scope);
+      if (Step == sRefuse || (Scope == scFirstPart && Marker == 0x93 && !TileAllowed(Tile))) return false;
+      if (Step != sGo || Marker != 0x93 || PartLength == 0) break; // a last tile-part runs to the end
+      FStyles.resize(MainStyles);
+      FPool.resize(MainPool);
+      // The next tile-part where this one says it ends; where that is no
+      // marker, the first start of tile from its data on (coded data never
+      // hold one).
+      const std::int64_t Data = FReader.Position();
+      const std::int64_t Next = Start + PartLength;
+      std::uint8_t At[2];
+      if (Next >= Data && Next + 2 <= FReader.End() && FReader.Seek(Next) && FReader.Read(At, 2) && At[0] == 0xFF &&
+          (At[1] == 0x90 || At[1] == 0xD9)) {
+        Marker = At[1];
+        continue;
+      }
+      FReader.Seek(Data);
+      Marker = ScanForTilePart() ? 0x90 : 0;
+    }
+    return true;
+  }
+
+private:
+  enum TStep { sGo, sStop, sRefuse };
+  enum TScope { scMain, scFirstPart, scLaterPart, scNoTile };
+
+  struct TComponent {
+    int Dx = 0, Dy = 0;
+    int MainCoc = -1; // styles by their index; -1: none
+    std::int64_t MainAt = 0;
+    int TileCoc = -1;
+    std::int64_t TileAt = 0;
+    std::int64_t TilePart = 0; // the tile-part whose header gave TileCoc
+  };
+
+  bool NextMarker(std::uint8_t& Marker) {
+    std::uint8_t M[2];
+    if (!FReader.Read(M, 2) || M[0] != 0xFF) return false;
+    Marker = M[1];
+    return true;
+  }
+
+  bool ScanForTilePart() {
+    int B = FReader.ReadByte();
+    while (B >= 0) {
+      const int Previous = B;
+      B = FReader.ReadByte();
+      if (Previous == 0xFF && B == 0x90) return true;
+    }
+    return false;
+  }
+
+  // One marker segment of a header. A segment the library cannot read
+  // stops the walk: the library refuses the code stream itself.
+  TStep Segment(std::uint8_t Marker, TScope Scope) {
+    if (Marker >= 0x30 && Marker <= 0x3F) return sGo; // a marker without segment
+    const std::int64_t Length = FReader.U16BE();
+    if (FReader.Short() || Length < 2) return sStop;
+    if (Marker != 0x52 && Marker != 0x53) return FReader.Skip(Length - 2) ? sGo : sStop;
+    if (Scope == scLaterPart) return sRefuse;
+    FSegment.resize(static_cast<std::size_t>(Length - 2));
+    if (!FReader.Read(FSegment.data(), Length - 2)) return sStop;
+    if (Scope == scNoTile) return sGo;
+    // COD: its style byte, progression order, layers and transform, then
+    // the levels. COC: its component (two bytes beyond 256 components), its
+    // style byte, then the levels.
+    const std::uint8_t* P = FSegment.data();
+    std::size_t At = 0;
+    std::int64_t Component = -1;
+    if (Marker == 0x53) {
+      const bool Wide = FGrid.Components > 256;
+      if (FSegment.size() < (Wide ? 2u : 1u)) return sStop;
+      Component = Wide ? (P[0] << 8) | P[1] : P[0];
+      if (Component >= FGrid.Components) return sStop;
+      At = Wide ? 2 : 1;
+    }
+    if (FSegment.size() < At + (Marker == 0x52 ? 5 : 1) + 5) return sStop;
+    const bool PrecinctsGiven = (P[At] & 1) != 0;
+    At += Marker == 0x52 ? 5 : 1;
+    // Levels, code-block width and height exponents (less 2), code-block
+    // style, filter, and with the style byte's bit 0 each level's precincts.
+    TJ2kStyle Style;
+    Style.Levels = P[At];
+    if (Style.Levels > MostDecompositionLevels) return sRefuse;
+    Style.BlockWidth = P[At + 1] + 2;
+    Style.BlockHeight = P[At + 2] + 2;
+    if (PrecinctsGiven) {
+      if (FSegment.size() < At + 5 + static_cast<std::size_t>(Style.Levels) + 1) return sStop;
+      Style.Precincts = static_cast<std::int64_t>(FPool.size());
+      FPool.insert(FPool.end(), P + At + 5, P + At + 5 + Style.Levels + 1);
+    }
+    const int Index = static_cast<int>(FStyles.size());
+    FStyles.push_back(Style);
+    ++FSegments;
+    if (Component < 0) {
+      (Scope == scMain ? FMainCod : FTileCod) = Index;
+      (Scope == scMain ? FMainCodAt : FTileCodAt) = FSegments;
+    } else {
+      TComponent& C = FComponents[static_cast<std::size_t>(Component)];
+      (Scope == scMain ? C.MainCoc : C.TileCoc) = Index;
+      (Scope == scMain ? C.MainAt : C.TileAt) = FSegments;
+      if (Scope != scMain) C.TilePart = FPart;
+    }
+    return sGo;
+  }
+
+  // The library applies a header's segments in their order, a component's
+  // own (COC) over the one for all (COD) only when it comes later; the
+  // format puts a component's own first wherever it stands. A component is
+  // charged for the dearer of the two readings. A tile's header comes over
+  // the main one.
+  void StylesOf(const TComponent& C, int& InOrder, int& ByRank) const {
+    const bool Own = C.TileCoc >= 0 && C.TilePart == FPart;
+    if (Own || FTileCod >= 0) {
+      ByRank = Own ? C.TileCoc : FTileCod;
+      InOrder = Own && (FTileCod < 0 || C.TileAt > FTileCodAt) ? C.TileCoc : FTileCod;
+      return;
+    }
+    ByRank = C.MainCoc >= 0 ? C.MainCoc : FMainCod;
+    InOrder = C.MainCoc >= 0 && C.MainAt > FMainCodAt ? C.MainCoc : FMainCod;
+  }
+
+  bool TileAllowed(std::int64_t Tile) const {
+    std::int64_t Left, Top, Right, Bottom, Total = 0;
+    FGrid.Tile(Tile, Left, Top, Right, Bottom);
+    for (const TComponent& C : FComponents) {
+      if (C.Dx == 0 || C.Dy == 0) continue; // a grid the library refuses
+      int Styles[2];
+      StylesOf(C, Styles[0], Styles[1]);
+      std::int64_t Most = 0;
+      for (int I = 0; I < 2; ++I) {
+        std::int64_t Bytes;
+        if (Styles[I] < 0 || (I == 1 && Styles[1] == Styles[0])) continue;
+        if (!LayoutBytes(FStyles[static_cast<std::size_t>(Styles[I])], FPool, (Left + C.Dx - 1) / C.Dx,
+                         (Top + C.Dy - 1) / C.Dy, (Right + C.Dx - 1) / C.Dx, (Bottom + C.Dy - 1) / C.Dy, Bytes))
+          return false;
+        Most = std::max(Most, Bytes);
+      }
+      if (!RvSizeAdd(Total, Most, Total) || Total > FFree) return false;
+    }
+    return true;
+  }
+
+  TRvStreamReader& FReader;
+  const TJ2kGrid& FGrid;
+  std::int64_t FFree = 0; // the cap less the tile headers
+  std::vector<TComponent> FComponents;
+  std::vector<TJ2kStyle> FStyles;
+  std::vector<std::uint8_t> FPool;
+  std::vector<std::uint8_t> FSegment;
+  int FMainCod = -1;
+  std::int64_t FMainCodAt = 0;
+  int FTileCod = -1; // in the current tile-part's header
+  std::int64_t FTileCodAt = 0;
+  std::int64_t FSegments = 0; // coding style segments read so far
+  std::int64_t FPart = 0;     // tile-parts read so far
+};
+
+// The largest tile's layout and the tile headers fit the allocation cap,
+// for the code stream at At.
+bool LayoutAllowed(platform::TStream& Stream, std::int64_t At) {
+  const std::int64_t Here = Stream.Position();
+  bool Allowed = true;
+  Stream.SetPosition(At);
+  {
+    TRvStreamReader Reader(Stream);
+    TJ2kGrid Grid;
+    if (ReadGrid(Reader, Grid) && Grid.Across > 0) Allowed = TJ2kLayoutWalk(Reader, Grid).Allowed();
+  }
+  Stream.SetPosition(Here);
+  return Allowed;
 }
 
 // The sample layout decoding a JP2 file with a palette box will leave, told
@@ -494,8 +823,8 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
     Source.Length = std::max<std::int64_t>(Stream.Size() - Source.Start, 0);
     const TJp2Boxes Boxes = Format == OPJ_CODEC_JP2 ? ReadJp2Boxes(Stream, Source.Start) : TJp2Boxes{};
     // Raw Lab samples shown as RGB would be a wrong picture.
-    if (Boxes.Lab ||
-        !TilesAllowed(Stream, Format == OPJ_CODEC_JP2 ? Boxes.CodeStream : Source.Start)) {
+    const std::int64_t CodeStream = Format == OPJ_CODEC_JP2 ? Boxes.CodeStream : Source.Start;
+    if (Boxes.Lab || !TilesAllowed(Stream, CodeStream)) {
       Progress.Abort();
       return;
     }
@@ -554,8 +883,8 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
       Space = Layout.Space;
       Bits = Layout.Bits;
     } else if (!HeaderOnly || Space == jsOther) {
-      if (!DecodeAllowed(J.Image, Boxes) || !opj_decode(J.Codec, J.Stream, J.Image) ||
-          !opj_end_decompress(J.Codec, J.Stream)) {
+      if (!DecodeAllowed(J.Image, Boxes) || !LayoutAllowed(Stream, CodeStream) ||
+          !opj_decode(J.Codec, J.Stream, J.Image) || !opj_end_decompress(J.Codec, J.Stream)) {
         Progress.Abort();
         return;
       }

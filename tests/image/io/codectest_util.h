@@ -62,11 +62,13 @@ struct TRgba {
   }
 };
 
-// ImageMagick's decode of File after Options (such as -auto-orient); empty
-// when it fails. Pictures without alpha come out opaque.
-inline TRgba Reference(const std::string& File, const std::string& Options = "") {
+// ImageMagick's decode of File after Options (such as -auto-orient), read
+// with ReadOptions (such as -density); empty when it fails. Pictures without
+// alpha come out opaque.
+inline TRgba Reference(const std::string& File, const std::string& Options = "", const std::string& ReadOptions = "") {
   TRgba R;
-  const std::string Command = "convert '" + File + "' " + Options + " -alpha set -type TrueColorAlpha -depth 8 pam:- 2>/dev/null";
+  const std::string Command = "convert " + ReadOptions + " '" + File + "' " + Options +
+                              " -alpha set -type TrueColorAlpha -depth 8 pam:- 2>/dev/null";
   FILE* Pipe = popen(Command.c_str(), "r");
   if (Pipe == nullptr) return R;
   Bytes Out;
@@ -193,6 +195,26 @@ public:
 
 private:
   std::int64_t FOld;
+};
+
+// Counts what a reader reads from the stream below it.
+class TCountingStream : public platform::TStream {
+public:
+  explicit TCountingStream(platform::TStream& Inner) : FInner(Inner) {}
+  std::int64_t Read(void* B, std::int64_t Count) override {
+    const std::int64_t N = FInner.Read(B, Count);
+    BytesRead += N > 0 ? N : 0;
+    return N;
+  }
+  std::int64_t Write(const void* B, std::int64_t Count) override { return FInner.Write(B, Count); }
+  std::int64_t Seek(std::int64_t Offset, platform::TSeekOrigin Origin) override {
+    return FInner.Seek(Offset, Origin);
+  }
+  std::int64_t Size() override { return FInner.Size(); }
+  std::int64_t BytesRead = 0;
+
+private:
+  platform::TStream& FInner;
 };
 
 // A stream that takes at most Capacity bytes, then writes short.

@@ -179,37 +179,82 @@ Bytes Jp2File(const Bytes& CodeStream, int W, int H, int Components, std::uint32
   return Jp2Around(Header, CodeStream, false, {}, Late);
 }
 
+// The bytes of Parts one after the other, after those of To.
+void Put(Bytes& To, std::initializer_list<Bytes> Parts) {
+  for (const Bytes& P : Parts) To.insert(To.end(), P.begin(), P.end());
+}
+Bytes Cat(std::initializer_list<Bytes> Parts) {
+  Bytes All;
+  Put(All, Parts);
+  return All;
+}
+
+// A marker segment: the marker, its length, its payload.
+Bytes Segment(std::uint8_t Marker, const Bytes& Payload) {
+  return Cat({{0xFF, Marker}, Be(static_cast<std::uint32_t>(Payload.size() + 2), 2), Payload});
+}
+
+// A coding style for all components (COD: layer-resolution order, one
+// layer, no component transform) with the quantisation that goes with its
+// levels (QCD: none, two guard bits), or for Component alone (COC): Levels
+// decomposition levels, code-blocks of 2^Block x 2^Block, the reversible
+// filter and, unless Precincts is empty, each level's precinct size
+// exponents (width in the low nibble).
+Bytes CodingStyle(int Levels, int Block, const Bytes& Precincts = {}, int Component = -1) {
+  const auto Given = static_cast<std::uint8_t>(Precincts.empty() ? 0 : 1);
+  const auto L = static_cast<std::uint8_t>(Levels), B = static_cast<std::uint8_t>(Block - 2);
+  const Bytes Tail = Cat({{L, B, B, 0, 1}, Precincts});
+  if (Component >= 0) return Segment(0x53, Cat({{static_cast<std::uint8_t>(Component), Given}, Tail}));
+  return Cat({Segment(0x52, Cat({{Given, 0, 0, 1, 0}, Tail})),
+              Segment(0x5C, Bytes(static_cast<std::size_t>(3 * Levels + 2), 0x40))});
+}
+
+// A picture of W x H at (X0, Y0) on the canvas, cut into tiles of TileW x
+// TileH from the canvas origin, of 8-bit components (no subsampling).
+struct TGrid {
+  std::uint32_t W, H, TileW, TileH;
+  int Components = 1;
+  std::uint32_t X0 = 0, Y0 = 0;
+};
+
+// The header segments of each tile-part of a tile.
+using TParts = std::vector<Bytes>;
+
+// A code stream on Grid: start of code stream; image and tile size; the
+// main header's segments Main; for each tile, in turn, the tile-parts
+// Parts(tile) lists, each with its header segments and one empty packet per
+// component; end of code stream.
+template <typename F>
+Bytes StyledCodeStream(const TGrid& Grid, const Bytes& Main, F Parts) {
+  const std::uint32_t Right = Grid.X0 + Grid.W, Bottom = Grid.Y0 + Grid.H;
+  Bytes Size = {0, 0};
+  for (std::uint32_t V : {Right, Bottom, Grid.X0, Grid.Y0, Grid.TileW, Grid.TileH, 0u, 0u}) Put(Size, {Be(V, 4)});
+  Put(Size, {Be(static_cast<std::uint32_t>(Grid.Components), 2)});
+  for (int C = 0; C < Grid.Components; ++C) Put(Size, {{7, 1, 1}});
+  Bytes S = Cat({{0xFF, 0x4F}, Segment(0x51, Size), Main});
+  const Bytes Packets(static_cast<std::size_t>(Grid.Components), 0);
+  const std::uint32_t Tiles = (Right + Grid.TileW - 1) / Grid.TileW * ((Bottom + Grid.TileH - 1) / Grid.TileH);
+  for (std::uint32_t Tile = 0; Tile < Tiles; ++Tile) {
+    const TParts Headers = Parts(Tile);
+    for (std::size_t Part = 0; Part < Headers.size(); ++Part)
+      Put(S, {{0xFF, 0x90, 0, 10}, Be(Tile, 2),
+              Be(static_cast<std::uint32_t>(14 + Headers[Part].size() + Packets.size()), 4),
+              {static_cast<std::uint8_t>(Part), static_cast<std::uint8_t>(Headers.size())}, Headers[Part],
+              {0xFF, 0x93}, Packets});
+  }
+  Put(S, {{0xFF, 0xD9}});
+  return S;
+}
+
 // A code stream of 8-bit components on a grid of W x H tiles of TileW x
-// TileH, of which only the first tile is there unless AllTiles: start of
-// code stream; image and tile size (no capabilities, no offsets, unsigned
-// samples, no subsampling); coding style (layer-resolution order, one
-// layer, no component transform, no decomposition, 64 x 64 code blocks, the
-// reversible filter); quantisation (none, two guard bits, one band);
-// a tile part per tile (its index, its length, part 0 of 1), whose one
-// empty packet per component decodes as zeros; end of code stream. One tile
-// makes a whole picture of zeros.
+// TileH, of which only the first tile is there unless AllTiles: coding
+// style of no decomposition and 64 x 64 code blocks, one tile-part per tile,
+// whose one empty packet per component decodes as zeros. One tile makes a
+// whole picture of zeros.
 Bytes TiledCodeStream(std::uint32_t W, std::uint32_t H, std::uint32_t TileW, std::uint32_t TileH,
                       int Components, bool AllTiles = false) {
-  Bytes S = {0xFF, 0x4F, 0xFF, 0x51};
-  const Bytes Size = Be(static_cast<std::uint32_t>(38 + 3 * Components), 2);
-  S.insert(S.end(), Size.begin(), Size.end());
-  S.insert(S.end(), {0, 0});
-  for (std::uint32_t V : {W, H, 0u, 0u, TileW, TileH, 0u, 0u})
-    for (std::uint8_t B : Be(V, 4)) S.push_back(B);
-  for (std::uint8_t B : Be(static_cast<std::uint32_t>(Components), 2)) S.push_back(B);
-  for (int C = 0; C < Components; ++C) S.insert(S.end(), {7, 1, 1});
-  S.insert(S.end(), {0xFF, 0x52, 0, 12, 0, 0, 0, 1, 0, 0, 4, 4, 0, 1});
-  S.insert(S.end(), {0xFF, 0x5C, 0, 4, 0x40, 0x40});
-  const std::uint32_t Tiles = AllTiles ? (W + TileW - 1) / TileW * ((H + TileH - 1) / TileH) : 1;
-  for (std::uint32_t Tile = 0; Tile < Tiles; ++Tile) {
-    const Bytes Index = Be(Tile, 2);
-    S.insert(S.end(), {0xFF, 0x90, 0, 10, Index[0], Index[1]});
-    for (std::uint8_t B : Be(static_cast<std::uint32_t>(14 + Components), 4)) S.push_back(B);
-    S.insert(S.end(), {0, 1, 0xFF, 0x93});
-    S.insert(S.end(), static_cast<std::size_t>(Components), 0);
-  }
-  S.insert(S.end(), {0xFF, 0xD9});
-  return S;
+  return StyledCodeStream({W, H, TileW, TileH, Components}, CodingStyle(0, 6),
+                          [&](std::uint32_t Tile) { return AllTiles || Tile == 0 ? TParts{{}} : TParts{}; });
 }
 
 // A component mapping box ("cmap"): per channel I the component (2 bytes,
@@ -566,6 +611,87 @@ TEST(Jpeg2000Failure, TilesAreBoundedByTheTilePartsTheBytesHold) {
   rv::RvSetMaxAllocation(Saved);
 }
 
+// Starting a tile, the library lays out every precinct and code-block of
+// its components, one tile at a time: the largest tile's count, from the
+// coding styles of the main header and of the tile's first tile-part,
+// counts in the allocation cap (here 10 MB) before the decode, not in a
+// header-only read. Precinct exponents of 1 are 2 x 2, code-block ones of 2
+// are 4 x 4; a picture of 512 x 512 is 1 MB a component.
+TEST(Jpeg2000Failure, PrecinctsAndCodeBlocksCountInTheAllocationCap) {
+  const Bytes Tiny(6, 0x11), Wide(6, 0xFF);
+  Bytes TinyAtLowest = Wide, TinyAtHighest = Wide;
+  TinyAtLowest.front() = 0x11;
+  TinyAtHighest.back() = 0x11;
+  const Bytes Plain = CodingStyle(5, 6), Small = CodingStyle(5, 2), Fine = CodingStyle(5, 6, Tiny);
+  auto Own = [](int Component, int Block, const Bytes& Precincts = {}) {
+    return CodingStyle(5, Block, Precincts, Component);
+  };
+  const TGrid One{512, 512, 512, 512}, Three{512, 512, 512, 512, 3};
+  const struct {
+    const char* Name;
+    TGrid Grid;
+    Bytes Main;
+    TParts Parts = {{}}; // each tile's
+    bool Read = true;
+  } Cases[] = {
+      {"64 x 64 code-blocks, a precinct a level", Three, Plain},
+      {"4 x 4 code-blocks", One, Small},
+      {"4 x 4 code-blocks in three components", Three, Small, {{}}, false},
+      {"4 x 4 code-blocks in one of three", Three, Cat({Plain, Own(1, 2)})},
+      {"4 x 4 code-blocks in two of three", Three, Cat({Plain, Own(0, 2), Own(2, 2)}),
+       {{}}, false},
+      {"components' own styles before the one for all", Three,
+       Cat({Own(0, 2), Own(1, 2), Plain}), {{}}, false},
+      {"2 x 2 precincts", One, Fine, {{}}, false},
+      {"2 x 2 precincts at the lowest level only", One, CodingStyle(5, 6, TinyAtLowest)},
+      {"2 x 2 precincts at the highest level only", One, CodingStyle(5, 6, TinyAtHighest), {{}}, false},
+      {"2 x 2 precincts in the tile's header", One, Plain, {Fine}, false},
+      {"2 x 2 precincts in the tile's header for one component", Three, Plain,
+       {Own(2, 6, Tiny)}, false},
+      {"the tile's header over the main one", One, Fine, {Plain}},
+      {"a coding style in a later tile-part", One, Plain, {{}, Plain}, false},
+      {"four tiles of 4 x 4 code-blocks", {1024, 1024, 512, 512}, Small, {{}}},
+      {"one tile of 4 x 4 code-blocks", {1024, 1024, 1024, 1024}, Small, {{}}, false},
+      {"a tile far larger than the picture", {512, 512, 1u << 20, 1u << 20}, Small},
+      {"a picture off the tile's origin", {512, 512, 1u << 20, 1u << 20, 1, 300000, 700000}, Small},
+  };
+  const std::int64_t Saved = rv::RvMaxAllocation();
+  rv::RvSetMaxAllocation(std::int64_t{10} << 20);
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const Bytes Stream = StyledCodeStream(C.Grid, C.Main, [&](std::uint32_t) { return C.Parts; });
+    const Bytes Header = Jp2Header(static_cast<int>(C.Grid.W), static_cast<int>(C.Grid.H), C.Grid.Components,
+                                   C.Grid.Components == 1 ? 17 : 16);
+    for (const Bytes& File : {Stream, Jp2Around(Header, Stream)}) {
+      TRvBitmap Out, Ignored;
+      TIOParamsVals Params, HeaderParams;
+      EXPECT_EQ(Read(File, Out, Params), C.Read);
+      EXPECT_EQ(Out.Width(), C.Read ? static_cast<int>(C.Grid.W) : 0);
+      EXPECT_TRUE(Read(File, Ignored, HeaderParams, true));
+    }
+  }
+  rv::RvSetMaxAllocation(Saved);
+}
+
+// The walk that counts them goes from tile-part to tile-part by their
+// lengths, every tile's first with its coding styles (here 3,072 of them in
+// 100 KB): the whole read, the library's included, reads the code stream a
+// few times at most, not once for every tile-part.
+TEST(Jpeg2000Failure, LayoutWalkReadsTheCodeStreamOnce) {
+  const Bytes Stream = StyledCodeStream({512, 512, 16, 16, 3}, CodingStyle(4, 4), [](std::uint32_t Tile) {
+    return TParts{Cat({CodingStyle(4, 4), CodingStyle(4, 3, Bytes(5, 0x44), static_cast<int>(Tile % 3))}), {}, {}};
+  });
+  platform::TBytesStream Inner(Stream.data(), static_cast<std::int64_t>(Stream.size()));
+  TCountingStream Counted(Inner);
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  TProgress P;
+  rv::Jpeg2000ReadStream(Counted, Out, Params, false, P.Rec);
+  ASSERT_FALSE(P.Aborted());
+  EXPECT_EQ(Out.Width(), 512);
+  EXPECT_LE(Counted.BytesRead, 4 * static_cast<std::int64_t>(Stream.size()));
+}
+
 // A palette's columns become planes of the component's size while decoding:
 // they count in the allocation cap with the component.
 TEST(Jpeg2000Failure, PaletteColumnsCountInTheAllocationCap) {
@@ -597,7 +723,9 @@ TEST(Jpeg2000Interop, ReadsOpjCompressFiles) {
     bool Lossless;
   } Cases[] = {{"a.jp2", "", true},          {"b.j2k", "-p RLCP", true},
                {"c.jp2", "-t 32,32 -n 3", true},  {"d.j2k", "-r 20", false},
-               {"e.jp2", "-I -r 10", false}, {"f.jp2", "-n 2 -b 16,16", true}};
+               {"e.jp2", "-I -r 10", false}, {"f.jp2", "-n 2 -b 16,16", true},
+               {"g.j2k", "-c [32,32]", true}, {"h.jp2", "-b 4,4", true},
+               {"i.j2k", "-c [64,64],[32,32] -b 4,4 -n 3", true}, {"j.jp2", "-c [32,32] -b 8,4 -I -r 15", false}};
   for (const auto& C : Cases) {
     ASSERT_TRUE(RunTool("opj_compress -i " + Dir.File("in.ppm") + " -o " + Dir.File(C.Name) + " " +
                         C.Options));
@@ -740,6 +868,11 @@ TEST(Jpeg2000Interop, ReadsTiledPhotographsLikeOpjDecompress) {
       {"Dune.jpg", "-grayscale", "-t 16,16 -n 5 -I", "b.jp2"},     // the same in gray, lossy
       {"LadyBird.jpg", "-scale 3/4", "-t 32,32 -I -n 4", "c.jp2"}, // 1920 x 1200: 60 x 38
       {"Dune.jpg", "", "-t 64,64 -I -r 10", "d.jp2"},              // 27 x 17
+      // Precincts of 32 x 32 and code-blocks down to 4 x 4: hundreds of
+      // thousands of them, still far inside the allocation cap.
+      {"Dune.jpg", "", "-c [32,32] -b 4,4", "e.j2k"},
+      {"LadyBird.jpg", "-grayscale", "-c [64,64],[32,32] -b 4,4 -I -r 20", "f.jp2"},
+      {"LadyBird.jpg", "", "-c [32,32] -b 4,8 -t 512,512 -n 4", "g.j2k"},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(testing::Message() << C.Photo << " " << C.Decode << " " << C.Encode);

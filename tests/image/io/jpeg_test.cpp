@@ -322,11 +322,18 @@ TEST(JpegMarkers, MarkersAreReplacedOnEveryRead) {
 
 // Each comment or application marker is met once, at a cost of its own size
 // whatever comes before it; the first are kept up to the counts of markers
-// and of bytes kept and the data of the rest skipped, by a header's read as
-// by a whole one. A JFIF or Adobe header among the rest still counts.
+// and of bytes kept and the data of the rest skipped and counted, by a
+// header's read as by a whole one. Past the counts the first Exif block and
+// each chunk of the ICC profile are kept all the same; XMP and a chunk met
+// again are not. A JFIF or Adobe header among the rest still counts.
 TEST(JpegMarkers, ManyMarkersAreMetOnceAndKeptWithinTheCounts) {
   TRvBitmap Bmp;
   MakeGradient(Bmp, 8, 8);
+  Bytes Exif = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0}, Xmp(20, 'x');
+  Bytes Icc1 = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, 1, 2}, Icc2 = Icc1;
+  Exif.resize(32);
+  Icc1.resize(1014, 7);
+  Icc2[12] = 2;
   const struct {
     // 2: a JFIF header before the markers; 4 (YCCK): an Adobe header after them.
     int ColorSpace, Count, Size, Kept;
@@ -338,11 +345,16 @@ TEST(JpegMarkers, ManyMarkersAreMetOnceAndKeptWithinTheCounts) {
     const Bytes Plain = Encode(Bmp, 95, C.ColorSpace);
     const std::size_t At = C.ColorSpace == 2 ? 4 + (Plain[4] << 8 | Plain[5]) : 2;
     Bytes Data(Plain.begin(), Plain.begin() + static_cast<std::ptrdiff_t>(At));
-    for (int N = 0; N < C.Count; ++N) {
-      const auto Length = static_cast<std::uint16_t>(C.Size + 2);
-      Data.insert(Data.end(), {0xFF, 0xE2, static_cast<std::uint8_t>(Length >> 8), static_cast<std::uint8_t>(Length)});
-      Data.resize(Data.size() + static_cast<std::size_t>(C.Size), static_cast<std::uint8_t>(N));
-    }
+    auto Add = [&](int Code, const Bytes& Body) {
+      const auto Length = static_cast<std::uint16_t>(Body.size() + 2);
+      Data.insert(Data.end(), {0xFF, static_cast<std::uint8_t>(Code), static_cast<std::uint8_t>(Length >> 8),
+                               static_cast<std::uint8_t>(Length)});
+      Data.insert(Data.end(), Body.begin(), Body.end());
+    };
+    for (int N = 0; N < C.Count; ++N) Add(0xE2, Bytes(static_cast<std::size_t>(C.Size), static_cast<std::uint8_t>(N)));
+    for (const Bytes* Body : {&Icc1, &Exif, &Xmp, &Icc1, &Icc2})
+      Add(Body == &Icc1 || Body == &Icc2 ? 0xE2 : 0xE1, *Body);
+    const int Past = C.Count > C.Kept ? 2 : 0;
     Data.insert(Data.end(), Plain.begin() + static_cast<std::ptrdiff_t>(At), Plain.end());
     TRvBitmap Ref, Out;
     TIOParamsVals RefParams, Params;
@@ -351,9 +363,12 @@ TEST(JpegMarkers, ManyMarkersAreMetOnceAndKeptWithinTheCounts) {
       SCOPED_TRACE(std::to_string(C.Count) + " of " + std::to_string(C.Size) + (HeaderOnly ? ", header" : ""));
       rv::TJpegReadWork Work;
       ASSERT_TRUE(Decode(Data, Out, Params, HeaderOnly, &Work));
-      EXPECT_EQ(Work.Markers, C.Count + 1); // and the file's own header
-      ASSERT_EQ(Params.JpegMarkers.Count(), C.Kept);
+      EXPECT_EQ(Work.Markers, C.Count + 6); // and the file's own header
+      ASSERT_EQ(Params.JpegMarkers.Count(), C.Kept + 5 - Past);
+      EXPECT_EQ(Params.JpegMarkersLeftOut, C.Count - C.Kept + Past + (C.ColorSpace == 4)); // an Adobe header too
       EXPECT_EQ(Params.JpegMarkers.MarkerLength(C.Kept - 1), C.Size);
+      EXPECT_EQ(rv::RvExifMarkerIndex(Params.JpegMarkers), C.Kept + 1);
+      EXPECT_EQ(Params.JpegMarkers.MarkerData(C.Kept + 4 - Past)[12], 2); // the profile whole
       EXPECT_EQ(Params.JpegColorSpace, C.ColorSpace);
       if (C.ColorSpace == 2) EXPECT_EQ(Params.DpiX, rv::RvDefaultDpiX);
     }
@@ -541,39 +556,57 @@ TEST(JpegBroken, CorruptedBytesNeverCrash) {
   }
 }
 
-TEST(JpegBroken, PictureOverThePixelCapIsRefusedButItsHeaderRead) {
-  TRvBitmap Bmp;
-  MakeGradient(Bmp, 100, 100);
-  const Bytes Data = Encode(Bmp);
-  const std::int64_t Saved = rv::RvMaxPixels();
-  rv::RvSetMaxPixels(5000);
-  TRvBitmap Out;
-  TIOParamsVals Params;
-  EXPECT_TRUE(Decode(Data, Out, Params, true));
-  EXPECT_EQ(Params.Width, 100);
-  EXPECT_FALSE(Decode(Data, Out, Params));
-  Params.JpegScale = 3; // 25 x 25 fits
-  EXPECT_TRUE(Decode(Data, Out, Params));
-  rv::RvSetMaxPixels(Saved);
-}
-
 // A progressive, arithmetic-coded gray frame of W x H pixels: a scan of
 // means, then Scans - 1 scans of detail, each scan followed by DataBytes
-// bytes of its own.
-Bytes ArithScans(int W, int H, int Scans, int DataBytes = 0) {
+// bytes of its own. Adding: each scan adds a bit no earlier scan had, the
+// means from bit 13, a coefficient at a time from bit 13 down, the means'
+// 13 refinements last.
+Bytes ArithScans(int W, int H, int Scans, int DataBytes = 0, bool Adding = false) {
   Bytes D = {0xFF, 0xD8, 0xFF, 0xDB, 0, 67, 0}; // quantisation table 0, 8-bit, all ones
   D.insert(D.end(), 64, 1);
   // SOF10: 8 bits, H, W, one component (id 1, 1 x 1, table 0).
   D.insert(D.end(), {0xFF, 0xCA, 0, 11, 8, static_cast<std::uint8_t>(H >> 8), static_cast<std::uint8_t>(H),
                      static_cast<std::uint8_t>(W >> 8), static_cast<std::uint8_t>(W), 1, 1, 0x11, 0});
   for (int N = 0; N < Scans; ++N) {
-    // Component 1, coefficients 0..0 (means) or 1..63, no approximation.
-    D.insert(D.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0x00, static_cast<std::uint8_t>(N == 0 ? 0 : 1),
-                       static_cast<std::uint8_t>(N == 0 ? 0 : 63), 0});
+    // Component 1, coefficients Ss..Se (0..0, means, or 1..63), bits Ah, Al.
+    const int Left = Scans - N, Step = (N - 1) % 14, Means = N == 0 || (Adding && Left <= 13);
+    const int Ss = Means ? 0 : Adding ? 1 + (N - 1) / 14 : 1, Se = Means || Adding ? Ss : 63;
+    const int Bits = !Adding ? 0
+                     : Means ? (N == 0 ? 13 : Left << 4 | (Left - 1))
+                             : (Step == 0 ? 13 : (14 - Step) << 4 | (13 - Step));
+    D.insert(D.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0x00, static_cast<std::uint8_t>(Ss), static_cast<std::uint8_t>(Se),
+                       static_cast<std::uint8_t>(Bits)});
     for (int K = 0; K < DataBytes; ++K) D.push_back(static_cast<std::uint8_t>(0x11 * ((N + K) % 14 + 1)));
   }
   D.insert(D.end(), {0xFF, 0xD9});
   return D;
+}
+
+// The pixel cap holds the stored frame of every read, whatever the scale: a
+// read at a reduced scale decodes every stored block all the same. A frame
+// over it is refused as too large before a block is decoded; its header is
+// read.
+TEST(JpegBroken, PictureOverThePixelCapIsRefusedButItsHeaderRead) {
+  TRvBitmap Bmp;
+  MakeGradient(Bmp, 100, 100);
+  const std::int64_t Saved = rv::RvMaxPixels();
+  rv::RvSetMaxPixels(5000);
+  // Sequential (SOF9) arithmetic coding fills a frame with a scan of no byte.
+  Bytes Arith = ArithScans(512, 256, 1);
+  Arith[72] = 0xC9;
+  for (const Bytes& Data : {Encode(Bmp), Arith})
+    for (int Scale : {1, 3, 0}) { // 0: a thumbnail's automatic eighth
+      TRvBitmap Out;
+      TIOParamsVals Params;
+      Params.JpegScale = static_cast<std::uint8_t>(Scale);
+      Params.Width = Params.Height = 8;
+      EXPECT_TRUE(Decode(Data, Out, Params, true));
+      rv::TJpegReadWork Work;
+      EXPECT_FALSE(Decode(Data, Out, Params, false, &Work)) << Scale;
+      EXPECT_EQ(Work.Blocks, 0);
+      EXPECT_EQ(rv::RvLastSizeRefusal().Width, Params.UnscaledWidth);
+    }
+  rv::RvSetMaxPixels(Saved);
 }
 
 // Every scan is a pass over the blocks of its components. Scans are taken
@@ -614,6 +647,23 @@ TEST(JpegBroken, ScansAreTakenWhileThePassesOrTheBytesAllowThem) {
   Padded.insert(Padded.end(), {0xFF, 0xD9});
   EXPECT_EQ(ScansTaken(Padded, Out, Params), GoodScans + 100);
   ExpectSame24(Whole, Out);
+
+  // Scans that add bits are taken whatever they hold while all the scans
+  // stay within 128 passes, above the 100 scans encoders write at most; past
+  // them they are held as repeats are. 500 of them without a byte: 128, whole
+  // or as a thumbnail, whose means come last. With 64 bytes each, the bytes
+  // pay for them all.
+  const struct {
+    int W, DataBytes, Scale, Scans;
+  } Adding[] = {{1024, 0, 1, 128}, {1024, 0, 0, 128}, {64, 64, 1, 500}};
+  for (const auto& A : Adding) {
+    Work = {};
+    Params.JpegScale = static_cast<std::uint8_t>(A.Scale);
+    Params.Width = Params.Height = 64;
+    ASSERT_TRUE(Decode(ArithScans(A.W, A.W, 500, A.DataBytes, true), Out, Params, false, &Work));
+    EXPECT_EQ(Work.Scans, A.Scans) << A.W << " " << A.Scale;
+    EXPECT_EQ(Work.Blocks, A.Scans * (A.W / 8) * (A.W / 8));
+  }
 }
 
 // An Exif thumbnail is read as any file is: a picture of 8 x 8 pixels that
@@ -715,13 +765,15 @@ TScanCensus CensusOfScans(const Bytes& Data) {
 }
 
 // Reads File at Scale (JpegScale) as djpeg does with its options: the same
-// pixels, from every scan of the file. Answers the file's census.
+// pixels, from every scan of the file. Answers the file's census. Of a Cut
+// file djpeg warns.
 TScanCensus ExpectReadAsDjpeg(const testing_support::TTempFolder& Dir, const std::string& File,
-                              const std::string& DjpegOptions = "", int Scale = 1) {
+                              const std::string& DjpegOptions = "", int Scale = 1, bool Cut = false) {
   SCOPED_TRACE(File + " " + DjpegOptions);
   const Bytes Data = ReadFile(File);
   const TScanCensus Census = CensusOfScans(Data);
-  EXPECT_TRUE(RunTool("djpeg -pnm " + DjpegOptions + " -outfile " + Dir.File("ref.pnm") + " " + File));
+  EXPECT_TRUE(RunTool("djpeg -pnm " + DjpegOptions + " -outfile " + Dir.File("ref.pnm") + " " + File +
+                      (Cut ? " || test $? -eq 2" : "")));
   TRvBitmap Ref, Out;
   EXPECT_TRUE(ReadPnm(Dir.File("ref.pnm"), Ref));
   TIOParamsVals Params;
@@ -733,8 +785,8 @@ TScanCensus ExpectReadAsDjpeg(const testing_support::TTempFolder& Dir, const std
 
 // Reads File as ExpectReadAsDjpeg does at an eighth, and as a thumbnail is
 // read, at the eighth its wish picks (the eighth's size rounds up).
-void ExpectEighthAsDjpeg(const testing_support::TTempFolder& Dir, const std::string& File) {
-  ExpectReadAsDjpeg(Dir, File, "-scale 1/8", 4);
+void ExpectEighthAsDjpeg(const testing_support::TTempFolder& Dir, const std::string& File, bool Cut = false) {
+  ExpectReadAsDjpeg(Dir, File, "-scale 1/8", 4, Cut);
   SCOPED_TRACE(File + " as a thumbnail");
   TRvBitmap Ref, Thumb;
   ASSERT_TRUE(ReadPnm(Dir.File("ref.pnm"), Ref));
@@ -843,9 +895,10 @@ TEST(JpegInterop, ReadsProgressiveArithmeticFilesOfSmoothPicturesLikeDjpeg) {
   EXPECT_GT(Empty, 0);
 }
 
-// What real encoders write progressively, with their own scan scripts and a
-// long one, from made pictures and from the desktop's backgrounds: read
-// whole, none near the allowances of its scans.
+// What real encoders write progressively, with their own scan scripts, a
+// long one and one that never sends some bands or bits of detail, from made
+// pictures and from the desktop's backgrounds: read whole, none near the
+// allowances of its scans; photographs cut short too.
 TEST(JpegInterop, ReadsEveryScanOfProgressiveFilesLikeDjpeg) {
   LIBCODECS_NEED_TOOL("cjpeg");
   LIBCODECS_NEED_TOOL("djpeg");
@@ -858,7 +911,10 @@ TEST(JpegInterop, ReadsEveryScanOfProgressiveFilesLikeDjpeg) {
     for (const char* Band : {"0,1,2: 0-0", "0: 1-2", "0: 3-5", "0: 6-9", "0: 10-20", "0: 21-63", "1: 1-63", "2: 1-63"})
       Script += std::string(Band) + ", " + Step + ";\n";
   WriteFile(Dir.File("scans.txt"), Bytes(Script.begin(), Script.end()));
-  const std::string Transcodings[] = {"-progressive", "-progressive -arithmetic", "-scans " + Dir.File("scans.txt")};
+  Script = "0,1,2: 0-0, 0, 1;\n0: 1-5, 0, 0;\n1: 1-63, 0, 0;\n2: 1-63, 0, 1;\n0,1,2: 0-0, 1, 0;\n";
+  WriteFile(Dir.File("partial.txt"), Bytes(Script.begin(), Script.end()));
+  const std::string Transcodings[] = {"-progressive -arithmetic", "-scans " + Dir.File("scans.txt"),
+                                      "-scans " + Dir.File("partial.txt"), "-progressive"};
 
   TRvBitmap Bmp;
   MakeNoise(Bmp, 75, 45);
@@ -878,14 +934,19 @@ TEST(JpegInterop, ReadsEveryScanOfProgressiveFilesLikeDjpeg) {
     }
   }
   // Photographs are compared at an eighth, which takes every scan all the
-  // same, and as thumbnails; the large ones are left out to keep the test
-  // short.
+  // same, and as thumbnails, which smooth what never came as djpeg does; the
+  // large ones are left out to keep the test short.
   std::error_code Error;
   for (const auto& Entry : std::filesystem::recursive_directory_iterator("/usr/share/backgrounds", Error)) {
     if (Entry.path().extension() != ".jpg" || Entry.file_size(Error) > 250000) continue;
     for (const auto& Options : Transcodings) {
       ASSERT_TRUE(RunTool("jpegtran " + Options + " -outfile " + Dir.File("t.jpg") + " " + Entry.path().string()));
       ExpectEighthAsDjpeg(Dir, Dir.File("t.jpg"));
+    }
+    const Bytes Whole = ReadFile(Dir.File("t.jpg"));
+    for (const std::size_t Percent : {5, 10, 30}) {
+      WriteFile(Dir.File("cut.jpg"), Bytes(Whole.begin(), Whole.begin() + Whole.size() * Percent / 100));
+      ExpectEighthAsDjpeg(Dir, Dir.File("cut.jpg"), true);
     }
   }
 }

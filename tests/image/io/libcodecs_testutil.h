@@ -163,6 +163,7 @@ inline bool ReadPnm(const std::string& Path, rv::TRvBitmap& Bmp, int* MaxVal = n
 // ---- Tools and files
 
 using codectest::HaveTool;
+using codectest::TCountingStream;
 using codectest::TShortStream;
 inline bool RunTool(const std::string& Command) { return codectest::Run(Command); }
 inline Bytes ReadFile(const std::string& Path) { return codectest::Load(Path); }

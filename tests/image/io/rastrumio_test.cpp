@@ -20,6 +20,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "codectest_util.h"
 #include "image/io/gif/giflzw.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rvformats.h"
@@ -29,6 +30,7 @@
 #include "platform/stream.h"
 #include "support/asnobody.h"
 #include "support/crowdedwmf.h"
+#include "support/drawings.h"
 
 namespace {
 
@@ -341,6 +343,54 @@ TEST_F(RastrumIOTest, MetafileSaysWhatItsPlayLeftOut) {
     EXPECT_EQ(io.Params().MetafileShapesLeftOut, crowded ? 1 : 0);
     const std::uint8_t* p = io.RvBitmap()->Scanline(20) + 3 * 20;
     EXPECT_TRUE(p[0] == 0 && p[1] == 0 && p[2] == 255) << "the square";
+  }
+}
+
+TEST_F(RastrumIOTest, MetafileClipsAsTheReferenceDoes) {
+  // Placeable WMFs of 100 x 80: a white background over the frame (the
+  // reference sizes a drawing by what it draws), clip records, a red
+  // ellipse over the frame and a blue band across it, read as the program
+  // reads them and by ImageMagick through libwmf. Only pixels whose
+  // neighbours the reference paints alike are compared: it antialiases
+  // edges, and leaves out the first column and row a clip rectangle keeps.
+  CODECTEST_NEED_TOOLS("convert");
+  const std::vector<std::pair<int, std::vector<int>>> cases[] = {
+      {{0x0416, {60, 70, 20, 30}}}, // IntersectClipRect
+      {{0x0416, {60, 60, 10, 10}}, {0x0416, {70, 90, 30, 40}}},
+      {{0x0416, {70, 90, 10, 10}}, {0x001E, {}}, {0x0416, {60, 70, 20, 30}}, {0x0127, {-1}}}, // SaveDC, RestoreDC
+  };
+  auto kind = [](const std::uint8_t* rgb) { // red, blue, white or between
+    return (rgb[0] > 200) * 1 + (rgb[1] > 200) * 2 + (rgb[2] > 200) * 4 +
+           8 * std::any_of(rgb, rgb + 3, [](std::uint8_t v) { return v > 55 && v <= 200; });
+  };
+  for (const auto& clip : cases) {
+    testsupport::TWmfWriter w;
+    for (const auto& [function, words] : std::vector<std::pair<int, std::vector<int>>>{
+             {0x02FA, {5, 0, 0, 0, 0}}, {0x012D, {0}}, {0x02FC, {0, 0xFFFF, 0x00FF, 0}}, {0x012D, {1}},
+             {0x041B, {80, 100, 0, 0}}})
+      w.Record(static_cast<std::uint16_t>(function), words);
+    for (const auto& [function, words] : clip) w.Record(static_cast<std::uint16_t>(function), words);
+    for (const auto& [function, words] : std::vector<std::pair<int, std::vector<int>>>{
+             {0x02FC, {0, 0x00FF, 0, 0}}, {0x012D, {2}}, {0x0418, {78, 98, 2, 2}}, {0x02FC, {0, 0, 0x00FF, 0}},
+             {0x012D, {3}}, {0x041B, {55, 95, 45, 5}}})
+      w.Record(static_cast<std::uint16_t>(function), words);
+    WriteAll(Path("clip.wmf"), w.Finish(100, 80));
+    const codectest::TRgba ref = codectest::Reference(Path("clip.wmf"), "", "-density 96");
+    ASSERT_EQ(ref.Width, 100);
+    TRastrumIO io;
+    io.LoadMetafile(Path("clip.wmf"), -1, -1);
+    int compared = 0, wrong = 0;
+    for (int y = 1; y + 1 < io.RvBitmap()->Height(); ++y)
+      for (int x = 1; x + 1 < io.RvBitmap()->Width(); ++x) {
+        bool alike = kind(ref.At(x, y)) < 8;
+        for (int n = 0; n < 9 && alike; ++n) alike = kind(ref.At(x - 1 + n % 3, y - 1 + n / 3)) == kind(ref.At(x, y));
+        const std::uint8_t* bgr = io.RvBitmap()->Scanline(y) + 3 * x;
+        const std::uint8_t ours[] = {bgr[2], bgr[1], bgr[0]};
+        compared += alike;
+        wrong += alike && kind(ours) != kind(ref.At(x, y));
+      }
+    EXPECT_GT(compared, 97 * 77 * 3 / 4);
+    EXPECT_EQ(wrong, 0) << "case " << &clip - cases;
   }
 }
 
@@ -724,10 +774,13 @@ TEST_F(RastrumIOTest, JpegAspectOnlyDensityTakesExifResolution) {
   }
 }
 
+// Orientation 6 in a little-endian Exif block.
+const Bytes Orientation6 = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0,
+                            6, 0, 0, 0, 0, 0, 0, 0};
+
 TEST_F(RastrumIOTest, JpegExifOrientationIsWrittenAsTheFieldSays) {
-  // Orientation 6 in a little-endian Exif block, after an XMP block.
-  const Bytes exif = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0,
-                      6, 0, 0, 0, 0, 0, 0, 0};
+  // After an XMP block.
+  const Bytes& exif = Orientation6;
   const std::string xmp = "http://ns.adobe.com/xap/1.0/";
   TRastrumIO out;
   MakePicture(*out.RvBitmap(), 16, 16);
@@ -749,6 +802,36 @@ TEST_F(RastrumIOTest, JpegExifOrientationIsWrittenAsTheFieldSays) {
   upright.LoadFromFile(Path("q.jpg"));
   EXPECT_EQ(upright.Params().ExifOrientation, 1);
   EXPECT_EQ(upright.Params().JpegMarkers.IndexOf(0xE1), 0);
+}
+
+// Behind more markers than a read keeps, the Exif block is read as
+// ImageMagick reads it, and a save writes it and the ICC profile back.
+TEST_F(RastrumIOTest, JpegExifAndProfileBehindManyMarkersAreReadAndSaved) {
+  CODECTEST_NEED_TOOLS("identify", "convert");
+  TRastrumIO out;
+  MakePicture(*out.RvBitmap(), 16, 16);
+  for (int n = 0; n < 1100; ++n) out.Params().JpegMarkers.AddMarker(0xFE, "c", 1);
+  out.Params().JpegMarkers.AddMarker(0xE1, Orientation6.data(), static_cast<int>(Orientation6.size()));
+  Bytes profile(100000);
+  for (std::size_t n = 0; n < profile.size(); ++n) profile[n] = static_cast<std::uint8_t>(n * 7 + n / 251);
+  for (std::uint8_t chunk : {1, 2}) {
+    Bytes b = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, chunk, 2};
+    b.insert(b.end(), profile.begin() + (chunk - 1) * 50000, profile.begin() + chunk * 50000);
+    out.Params().JpegMarkers.AddMarker(0xE2, b.data(), static_cast<int>(b.size()));
+  }
+  out.SaveToFile(Path("m.jpg"));
+  TRastrumIO io;
+  io.LoadFromFile(Path("m.jpg"));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params().JpegMarkersLeftOut, 1100 + 1 - 1024); // and the IPTC block the save adds
+  io.SaveToFile(Path("n.jpg"));
+  for (const char* name : {"m.jpg", "n.jpg"}) {
+    ASSERT_TRUE(codectest::Run("identify -format '%[EXIF:Orientation]' " + Path(name) + " > " + Path("o.txt")));
+    EXPECT_EQ(ReadAll(Path("o.txt")), Bytes{'6'}) << name;
+  }
+  EXPECT_EQ(io.Params().ExifOrientation, 6);
+  ASSERT_TRUE(codectest::Run("convert " + Path("n.jpg") + " " + Path("n.icc")));
+  EXPECT_EQ(ReadAll(Path("n.icc")), profile);
 }
 
 // ---------------------------------------------------------------- attachment

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "image/io/codectest_util.h"
 #include "image/io/rvknownformat.h"
 #include "image/io/tga/rvtga.h"
 #include "image/model/rvbitmap.h"
@@ -251,25 +252,7 @@ TEST(RvFormatsDetect, PositionAfterDetectionIsTheEntryPosition) {
   EXPECT_EQ(Detect(J, 3), 3);
 }
 
-// Counts what detection reads from the stream below it.
-class TCountingStream : public platform::TStream {
-public:
-  explicit TCountingStream(platform::TStream& Inner) : FInner(Inner) {}
-  std::int64_t Read(void* B, std::int64_t Count) override {
-    const std::int64_t N = FInner.Read(B, Count);
-    BytesRead += N > 0 ? N : 0;
-    return N;
-  }
-  std::int64_t Write(const void* B, std::int64_t Count) override { return FInner.Write(B, Count); }
-  std::int64_t Seek(std::int64_t Offset, platform::TSeekOrigin Origin) override {
-    return FInner.Seek(Offset, Origin);
-  }
-  std::int64_t Size() override { return FInner.Size(); }
-  std::int64_t BytesRead = 0;
-
-private:
-  platform::TStream& FInner;
-};
+using codectest::TCountingStream;
 
 TEST(RvFormatsDetect, ReadsOnlyTheFirstBytesOfALargeStream) {
   std::string Text;

@@ -31,6 +31,7 @@ TEST(TIOParamsVals, ValuesAtCreation) {
   EXPECT_NEAR(P.TgaDateTime, RvNow(), 1.0 / 1440);
   EXPECT_EQ(P.ColorMap, nullptr);
   EXPECT_EQ(P.ExifBitmap, nullptr);
+  EXPECT_EQ(P.JpegMarkersLeftOut, 0);
 }
 
 TEST(TIOParamsVals, NewRecordTakesTheInstalledLzwCoders) {
@@ -46,6 +47,7 @@ TEST(TIOParamsVals, AssignCopiesThePaletteIndependently) {
   TRGB* Map = Source->AllocColorMap(16);
   for (int I = 0; I < 16; ++I) RvCreateRGB(static_cast<std::uint8_t>(I), 0, 0, Map[I]);
   Source->JpegMarkers.AddMarker(0xFE, "hi", 2);
+  Source->JpegMarkersLeftOut = 3;
   Source->PnmComments = {"c"};
   Source->TgaImageId = "id";
   TIOParamsVals Copy;
@@ -54,6 +56,7 @@ TEST(TIOParamsVals, AssignCopiesThePaletteIndependently) {
   ASSERT_EQ(Copy.ColorMapCount, 16);
   EXPECT_EQ(Copy.ColorMap[15].r, 15);
   EXPECT_EQ(Copy.JpegMarkers.Count(), 1);
+  EXPECT_EQ(Copy.JpegMarkersLeftOut, 3);
   EXPECT_EQ(Copy.PnmComments.size(), 1u);
   EXPECT_EQ(Copy.TgaImageId, "id");
 }
@@ -79,6 +82,7 @@ TEST(TIOParamsVals, ResetInfoKeepsOptionsAndEmptiesFileTexts) {
   P.GifComments = {"y"};
   P.TgaAuthor = "me";
   P.IptcRecords.AddItem(2, 5, 1, "t");
+  P.JpegMarkersLeftOut = 2;
   P.ResetInfo();
   EXPECT_EQ(P.JpegQuality, 90);
   EXPECT_EQ(P.FileType, rvftPNG);
@@ -91,6 +95,7 @@ TEST(TIOParamsVals, ResetInfoKeepsOptionsAndEmptiesFileTexts) {
   EXPECT_TRUE(P.GifComments.empty());
   EXPECT_TRUE(P.TgaAuthor.empty());
   EXPECT_EQ(P.IptcRecords.Count(), 0);
+  EXPECT_EQ(P.JpegMarkersLeftOut, 0);
 }
 
 TEST(TIOParamsVals, FormatDescription) {

@@ -193,29 +193,40 @@ TEST_F(PrintForms, ARefusedPrintSaysWhyAndStays) {
   EXPECT_EQ(form.result(), 1);
 }
 
-// A print to a file the disk cannot hold says so and is no success.
+// A print to a file the disk cannot hold says so and is no success, in
+// colour and in gray: the earlier print stays whole, and no work file is
+// left.
 TEST_F(PrintForms, APrintTheDiskCannotHoldSaysSo) {
-  // A job of a long title, whose print is far larger than the page's work
-  // file (the limit holds for every file).
-  Tfrvprnform2 form;
-  form.JobTitle = std::string(1000000, 'x');
-  Open(form);
-  Click(form.Button1);
-  const qint64 Whole = QFileInfo(Temp.QPath() + "/out.pdf").size();
-  ASSERT_GT(Whole, 1000000);
-  Open(form);
-  {
-    const testing_support::TFileSizeLimit full(static_cast<rlim_t>(Whole / 2));
+  for (const QPrinter::ColorMode Mode : {QPrinter::Color, QPrinter::GrayScale}) {
+    SCOPED_TRACE(Mode);
+    Printer.setColorMode(Mode);
+    Refusals.clear();
+    QFile::remove(Temp.QPath() + "/out.pdf");
+    // A job of a long title, whose print is far larger than the page's work
+    // file (the limit holds for every file).
+    Tfrvprnform2 form;
+    form.JobTitle = std::string(1000000, 'x');
+    Open(form);
     Click(form.Button1);
+    const qint64 Whole = QFileInfo(Temp.QPath() + "/out.pdf").size();
+    ASSERT_GT(Whole, 1000000);
+    Open(form);
+    {
+      const testing_support::TFileSizeLimit full(static_cast<rlim_t>(Whole / 2));
+      Click(form.Button1);
+    }
+    EXPECT_EQ(Refusals, std::vector<std::string>{"The print could not be written to " + Temp.Path() + "/out.pdf."});
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(QFileInfo(Temp.QPath() + "/out.pdf").size(), Whole) << "the earlier print is kept";
+    EXPECT_EQ(QDir(Temp.QPath()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.pdf"})
+        << "no work file is left";
+    Click(form.Button1);
+    EXPECT_EQ(Refusals.size(), 1u) << "with room, the same print goes through";
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(QFileInfo(Temp.QPath() + "/out.pdf").size(), Whole);
+    EXPECT_EQ(Printer.outputFileName(), Temp.QPath() + "/out.pdf");
+    EXPECT_EQ(Printer.colorMode(), Mode);
   }
-  EXPECT_EQ(Refusals, std::vector<std::string>{"The print could not be written to " + Temp.Path() + "/out.pdf."});
-  EXPECT_TRUE(form.isVisible());
-  EXPECT_EQ(QFileInfo(Temp.QPath() + "/out.pdf").size(), Whole) << "the earlier print is kept";
-  EXPECT_EQ(QDir(Temp.QPath()).entryList(QDir::Files), QStringList{"out.pdf"}) << "no work file is left";
-  Click(form.Button1);
-  EXPECT_EQ(Refusals.size(), 1u) << "with room, the same print goes through";
-  EXPECT_FALSE(form.isVisible());
-  EXPECT_EQ(QFileInfo(Temp.QPath() + "/out.pdf").size(), Whole);
 }
 
 // The printer keeps its file from one picture to the next: another
