@@ -155,7 +155,7 @@ TEST_F(MainWindowTest, ATabClosedWithNothingShownLeavesTheCurrentTabsPictureShow
   apptest::MarkedPicture(64, 48).save(QString::fromStdString(Env.File("one/a.png")));
   Show(Env.File("one/a.png"));
   const double Fitted = Form().RastrumView1->Zoom();
-  Form().OpenFolderView(QString::fromStdString(Env.File("empty")));
+  Form().OpenFolderView(Env.File("empty"));
   Loaded();
   ASSERT_FALSE(Form().HasImage());
   EXPECT_EQ(Form().RastrumView1->Zoom(), 100);
