@@ -200,6 +200,9 @@ void TMainForm::FolderViewClosed(TFolderViewForm* view) {
       if (QWidget* sheet = SheetOf(FCurrentFolderView)) ThumbPageControl->setCurrentWidget(sheet);
       FCurrentFolderView->ApplyFolderViewLayout();
     }
+    // The closed folder left nothing on the screen: the one now current
+    // shows its picture.
+    if (!HasImage() && !PictureLoadPending()) FCurrentFolderView->SyncSelection(true);
   } else if (QuerySaveModified() != TLeaveAnswer::Kept) {
     // An edit whose save failed or was cancelled stays on the screen.
     ClearPictureView();
@@ -468,12 +471,13 @@ bool TMainForm::PasteReleasedFiles(TFolderViewForm* target) {
   const std::string folder = target->GetFolderPath();
   const bool moved = FRememberMode == 2;
   const std::vector<std::string> files = FRememberedFiles;
-  // The files of the folder the paste may replace, as they are before it.
-  std::vector<std::pair<std::string, TFileIdentity>> there;
-  for (const std::string& path : files)
-    if (std::string place = JoinPath(folder, path.substr(path.rfind('/') + 1)); place != path)
-      if (TFileIdentity identity = TFileIdentity::Of(place); identity.Size >= 0)
-        there.emplace_back(std::move(place), identity);
+  // The places the paste may fill, as they are before it: whether it did
+  // anything, and which files of the folder it put others in place of.
+  std::vector<std::pair<std::string, TFileIdentity>> places;
+  for (const std::string& path : files) {
+    const std::string place = JoinPath(folder, path.substr(path.rfind('/') + 1));
+    places.emplace_back(place, TFileIdentity::Of(place));
+  }
   wn::TWnSHFileOperation& operation = *target->WnSHFileOperator;
   operation.Owner = this;
   operation.SourceFiles = files;
@@ -507,12 +511,17 @@ bool TMainForm::PasteReleasedFiles(TFolderViewForm* target) {
       return ::lstat(path.c_str(), &status) != 0;
     });
     if (FRememberedFiles.empty()) FRememberMode = 0;
-  } else {
+  } else if (std::any_of(places.begin(), places.end(),
+                         [](const auto& place) { return TFileIdentity::Of(place.first) != place.second; })) {
+    // Used up; a paste that put nothing anywhere (every file declined, or
+    // refused) leaves what was copied or cut to be pasted again.
     FRememberMode = 0;
   }
   NotifyFolderViews(true, moved ? source : std::string(), folder);
-  for (const auto& [place, identity] : there)
-    if (TFileIdentity::Of(place) != identity) ShowReplacedFile(place);
+  for (std::size_t i = 0; i < places.size(); ++i) {
+    const auto& [place, identity] = places[i];
+    if (place != files[i] && identity.Size >= 0 && TFileIdentity::Of(place) != identity) ShowReplacedFile(place);
+  }
   return result && !kept;
 }
 

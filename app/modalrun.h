@@ -1,6 +1,8 @@
 // Running the application's dialogs modally, with a seam for tests.
 #pragma once
 
+#include "platform/cursors.h"
+
 #include <functional>
 
 class QDialog;
@@ -17,6 +19,7 @@ void PlaceOverOwner(QDialog& Dialog);
 // hook answers it; a dialog the hook leaves open closes with result 0.
 template <class TDialog>
 int RunModal(TDialog& Dialog, const std::function<void(TDialog&)>& Answer) {
+  const platform::TQuestionCursor Arrow;
   PlaceOverOwner(Dialog);
   if (!Answer) return Dialog.exec();
   Dialog.setResult(0);

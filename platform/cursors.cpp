@@ -71,4 +71,15 @@ void SetScreenCursor(TCursor Number) {
 
 TCursor ScreenCursor() { return gScreenCursor; }
 
+TQuestionCursor::TQuestionCursor() {
+  // The arrow goes on top of the others and comes off again in turn.
+  if (!QGuiApplication::overrideCursor()) return;
+  QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+  FSet = true;
+}
+
+TQuestionCursor::~TQuestionCursor() {
+  if (FSet) QGuiApplication::restoreOverrideCursor();
+}
+
 } // namespace platform

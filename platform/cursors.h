@@ -49,4 +49,20 @@ void SetControlCursor(QWidget* Control, TCursor Number);
 void SetScreenCursor(TCursor Number);
 TCursor ScreenCursor();
 
+// While a question waits for the user the pointer is the arrow over every
+// window, whatever screen cursor the work around the question set (an
+// hourglass says the program is busy, and an animated one is work for the
+// display server that it need not do meanwhile). Nothing changes when no
+// screen cursor is set.
+class TQuestionCursor {
+public:
+  TQuestionCursor();
+  ~TQuestionCursor();
+  TQuestionCursor(const TQuestionCursor&) = delete;
+  TQuestionCursor& operator=(const TQuestionCursor&) = delete;
+
+private:
+  bool FSet = false;
+};
+
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/shfileopask.h"
 
+#include "platform/cursors.h"
+
 #include <QMessageBox>
 #include <QObject>
 #include <QProgressDialog>
@@ -27,6 +29,7 @@ TFileOpAnswer AskFileOpConfirm(QWidget* Owner, const std::string& Title, TFileOp
   }
   QMessageBox::StandardButtons Buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
   if (Several) Buttons |= QMessageBox::YesToAll | QMessageBox::NoToAll;
+  const TQuestionCursor Arrow;
   const auto Answer = QMessageBox::question(Owner, QString::fromStdString(Title), Text, Buttons, QMessageBox::No);
   switch (Answer) {
     case QMessageBox::Yes: return TFileOpAnswer::Yes;
@@ -35,6 +38,15 @@ TFileOpAnswer AskFileOpConfirm(QWidget* Owner, const std::string& Title, TFileOp
     case QMessageBox::NoToAll: return TFileOpAnswer::NoToAll;
     default: return TFileOpAnswer::Cancel;
   }
+}
+
+void TellFileOpFailures(QWidget* Owner, const std::string& Title, const std::vector<TFileOpFailure>& Failures,
+                        const std::vector<TFileOpFailure>& Warnings) {
+  QString Text;
+  for (const auto* List : {&Failures, &Warnings})
+    for (const auto& F : *List) Text += QString::fromStdString(F.Path + "\n" + F.Message + "\n\n");
+  const TQuestionCursor Arrow;
+  QMessageBox::warning(Owner, QString::fromStdString(Title), Text.trimmed());
 }
 
 bool FileOpMayAskAgain(TFileOpConfirm Kind, const std::vector<std::string>& Sources) {

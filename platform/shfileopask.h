@@ -18,6 +18,11 @@ namespace platform {
 TFileOpAnswer AskFileOpConfirm(QWidget* Owner, const std::string& Title, TFileOpConfirm Kind,
                                const std::string& Source, const std::string& Target, bool ToTrash, bool Several);
 
+// Tells the items an operation failed on, and those done without all they
+// had, in one warning over Owner.
+void TellFileOpFailures(QWidget* Owner, const std::string& Title, const std::vector<TFileOpFailure>& Failures,
+                        const std::vector<TFileOpFailure>& Warnings);
+
 // Whether an operation on Sources may ask Kind's question more than once: a
 // new folder is asked for once, a delete once per item, a replace once per
 // file (a folder holds many).

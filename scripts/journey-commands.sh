@@ -2,7 +2,7 @@
 # A user's second session with the real program, under a virtual display:
 # the commands. Keys, menus and dialogs driven by synthetic input; every
 # step is a screenshot checked against the pictures and files.
-#   xvfb-run -a -s "-screen 0 1280x1024x24" scripts/journey-commands.sh <pictrova> [work folder]
+#   tests/smoke/ondisplay.sh scripts/journey-commands.sh <pictrova> [work folder]
 set -euo pipefail
 program=$1
 work=${2:-/tmp/pictrova-commands}
@@ -31,6 +31,7 @@ marked_picture "$pics/c-red.png" "#FF0000" 480x360
 start() {
   "$program" "$@" >>"$work/program.log" 2>&1 &
   pid=$!
+  watch_program "$pid"
 }
 
 step "open a folder, show a picture"
@@ -99,7 +100,7 @@ step "start a slide show: it goes round the folder in order and stops where it b
 click 450 400
 xdotool key s
 sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$id")"
+window_place "$id" || fail "the main window is gone"
 [ "$WIDTH" = 1280 ] && [ "$HEIGHT" = 1024 ] || fail "the show is not in full screen (${WIDTH}x$HEIGHT)"
 shot 04-show
 box=$(where 04-show "#FF0000" 1280x1024+0+0) || fail "the show does not show the red picture"
@@ -112,7 +113,7 @@ seen=""
 for _ in $(seq 1 400); do
   t=$(title)
   case "$seen" in *"|$t") ;; *) seen="$seen|$t" ;; esac
-  eval "$(xdotool getwindowgeometry --shell "$id")"
+  window_place "$id" || break
   [ "$WIDTH" = 1280 ] || break
   sleep 0.1
 done
@@ -125,7 +126,7 @@ case "$order" in
   "c-red.png turned.png a-blue.png b-green.png c-red.png " | "turned.png a-blue.png b-green.png c-red.png ") ;;
   *) fail "the show went $order" ;;
 esac
-eval "$(xdotool getwindowgeometry --shell "$id")"
+window_place "$id" || fail "the main window is gone"
 [ "$WIDTH" = 900 ] && [ "$HEIGHT" = 700 ] || fail "the window did not come back from the show (${WIDTH}x$HEIGHT)"
 
 step "a show stopped by Escape"
@@ -134,7 +135,7 @@ sleep 1.5
 xdotool key Escape
 sleep 0.5
 after=$(title)
-eval "$(xdotool getwindowgeometry --shell "$id")"
+window_place "$id" || fail "the main window is gone"
 [ "$WIDTH" = 900 ] && [ "$HEIGHT" = 700 ] || fail "Escape did not end the show's full screen (${WIDTH}x$HEIGHT)"
 sleep 2.2
 [ "$(title)" = "$after" ] || fail "the show went on after Escape"
@@ -142,7 +143,7 @@ sleep 2.2
 step "full screen and back"
 xdotool key F11
 sleep 1
-eval "$(xdotool getwindowgeometry --shell "$id")"
+window_place "$id" || fail "the main window is gone"
 [ "$WIDTH" = 1280 ] && [ "$HEIGHT" = 1024 ] || fail "F11 did not fill the screen (${WIDTH}x$HEIGHT)"
 shot 05-full
 # The full-screen controls: the film strip without the menu bar above it,
@@ -150,7 +151,7 @@ shot 05-full
 near "$(pixel 05-full 1000 40)" 0,0,0 || fail "full screen still shows the menu"
 xdotool key Escape
 sleep 1
-eval "$(xdotool getwindowgeometry --shell "$id")"
+window_place "$id" || fail "the main window is gone"
 [ "$WIDTH" = 900 ] && [ "$HEIGHT" = 700 ] || fail "Escape did not leave full screen (${WIDTH}x$HEIGHT)"
 
 step "print preview and print of the shown picture"

@@ -2,7 +2,7 @@
 # A new user's first session with the real program, under a virtual display,
 # driven by synthetic mouse and keys; every step is a screenshot checked
 # against the pictures shown.
-#   xvfb-run -a -s "-screen 0 1280x1024x24" scripts/journey.sh <pictrova> [work folder]
+#   tests/smoke/ondisplay.sh scripts/journey.sh <pictrova> [work folder]
 set -euo pipefail
 program=$1
 work=${2:-/tmp/pictrova-journey}
@@ -31,6 +31,7 @@ photo=/usr/share/backgrounds/mate/nature/LadyBird.jpg
 start() {
   "$program" "$@" >>"$work/program.log" 2>&1 &
   pid=$!
+  watch_program "$pid"
 }
 
 step "start on a folder of pictures"
@@ -178,7 +179,7 @@ step "after a restart the placement and the recent folders are back"
 xdotool windowmove --sync "$id" 120 90
 xdotool windowsize --sync "$id" 900 700
 sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$id")"
+window_place "$id" || fail "the main window is gone"
 before="$X $Y $WIDTH $HEIGHT"
 timeout 20 "$program" EXIT || fail "EXIT did not end"
 wait "$pid" || fail "the program ended with an error"

@@ -15,4 +15,4 @@ here=$(cd "$(dirname "$0")" && pwd)
 wm=""
 command -v matchbox-window-manager >/dev/null && wm=--wm
 echo "monkey: $program for $seconds s, seed $seed, work folder $work"
-exec xvfb-run -a -s "-screen 0 1280x1024x24" "$here/../tests/smoke/monkey.sh" "$program" "$work" "$seed" "$seconds" $wm
+exec "$here/../tests/smoke/ondisplay.sh" -s 1280x1024x24 "$here/../tests/smoke/monkey.sh" "$program" "$work" "$seed" "$seconds" $wm

@@ -5,7 +5,6 @@
 
 #include <QtCore/QObject>
 #include <QtWidgets/QApplication>
-#include <QtWidgets/QMessageBox>
 
 #include <algorithm>
 #include <cerrno>
@@ -176,12 +175,8 @@ bool TSxCustomFileOperation::Execute() {
   }
 
   const bool Failed = LastError != 0 && Result != ECANCELED && !Op.Failures.empty();
-  if ((Failed || !FWarnings.empty()) && !Options.count(foNoErrorUI) && HasWidgets()) {
-    QString Text;
-    for (const auto* List : {&Op.Failures, &FWarnings})
-      for (const auto& F : *List) Text += QString::fromStdString(F.Path + "\n" + F.Message + "\n\n");
-    QMessageBox::warning(OwnerWindow(), QString::fromStdString(SimpleText), Text.trimmed());
-  }
+  if ((Failed || !FWarnings.empty()) && !Options.count(foNoErrorUI) && HasWidgets())
+    platform::TellFileOpFailures(OwnerWindow(), SimpleText, Op.Failures, FWarnings);
   if (LastError != 0) DoError();
   return LastError == 0;
 }

@@ -180,8 +180,9 @@ void TRastrumView::Blank() {
   ReleaseTransitionStart();
   FTransition->Stop();
   FBitmap.SetSize(1, 1);
-  Clear();
+  // Blank before Clear lays it out: the blank pixel is no picture to fit.
   FBlank = true;
+  Clear();
 }
 
 void TRastrumView::Clear() {

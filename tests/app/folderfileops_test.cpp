@@ -16,6 +16,7 @@
 #include <QDragEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTabBar>
@@ -238,6 +239,25 @@ TEST_F(FolderFileOpsTest, CopyPasteThenCutRowsGhostedUntilAnotherCopyThenMove) {
   Target->Paste1->trigger();
   EXPECT_EQ(Target->Names(), std::vector<std::string>{"a.png"});
   EXPECT_EQ(Read(Two + "/a.png"), Read(One + "/a.png"));
+
+  // Pasted again, the user's own question answered "No": what was copied
+  // stays to be pasted, and the next Ctrl+V asks again. While the question
+  // waits the pointer is the arrow, not the hourglass.
+  std::vector<Qt::CursorShape> Pointers;
+  QTimer User;
+  QObject::connect(&User, &QTimer::timeout, [&] {
+    auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!Box || !Box->button(QMessageBox::No)) return;
+    const QCursor* Over = QGuiApplication::overrideCursor();
+    Pointers.push_back(Over ? Over->shape() : Qt::ArrowCursor);
+    Box->button(QMessageBox::No)->click();
+  });
+  User.start(20);
+  apptest::PressKey(Source->ThumbView, Qt::Key_C, Qt::ControlModifier);
+  for (int Paste = 0; Paste < 2; ++Paste) apptest::PressKey(Target->ImageDetails, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(Pointers, std::vector<Qt::CursorShape>(2, Qt::ArrowCursor));
+  EXPECT_TRUE(Target->Paste1->isEnabled());
+  User.stop();
 
   apptest::PressKey(Source->ImageDetails, Qt::Key_A, Qt::ControlModifier);
   apptest::PressKey(Source->ImageDetails, Qt::Key_X, Qt::ControlModifier);

@@ -146,6 +146,28 @@ TEST_F(MainWindowTest, OnePathOneViewAndTheFoldersMenuFollows) {
   EXPECT_FALSE(Form().LblToOpen->isHidden());
 }
 
+// A tab closed while nothing is on the screen (its folder had no picture)
+// leaves the picture of the tab now current shown, at its fitted zoom; the
+// empty view's zoom is 100 percent meanwhile, not the blank pixel's fit.
+TEST_F(MainWindowTest, ATabClosedWithNothingShownLeavesTheCurrentTabsPictureShown) {
+  fs::create_directory(Env.File("one"));
+  fs::create_directory(Env.File("empty"));
+  apptest::MarkedPicture(64, 48).save(QString::fromStdString(Env.File("one/a.png")));
+  Show(Env.File("one/a.png"));
+  const double Fitted = Form().RastrumView1->Zoom();
+  Form().OpenFolderView(Env.File("empty"));
+  Loaded();
+  ASSERT_FALSE(Form().HasImage());
+  EXPECT_EQ(Form().RastrumView1->Zoom(), 100);
+  Form().CurrentFolderView()->CloseFolderViewNoPrompt();
+  ASSERT_TRUE(WaitUntil([&] { return Form().FolderViews().size() == 1; }));
+  Loaded();
+  EXPECT_TRUE(Form().HasImage());
+  EXPECT_EQ(Form().CurrentFilePath().toStdString(), Env.File("one/a.png"));
+  EXPECT_EQ(Form().RastrumView1->Zoom(), Fitted);
+  EXPECT_TRUE(Form().LblToOpen->isHidden());
+}
+
 // Without a picture the title names the current tab's folder: never one
 // closed, nor one deleted under its tab.
 TEST_F(MainWindowTest, TheTitleNamesTheCurrentFolderOrNone) {
@@ -165,13 +187,15 @@ TEST_F(MainWindowTest, TheTitleNamesTheCurrentFolderOrNone) {
   EXPECT_EQ(Form().windowTitle(), Title("one"));
   Form().ThumbPageControl->setCurrentIndex(2);
   EXPECT_EQ(Form().windowTitle(), Title("three"));
-  // Closed, deleted, the last one closed.
+  // Closed, deleted (the tab left, with nothing on the screen, shows its
+  // picture), the last one closed.
   Form().FolderViews().back()->CloseFolderViewNoPrompt();
   ASSERT_TRUE(Views(2));
   EXPECT_EQ(Form().windowTitle(), Title("two"));
   fs::remove_all(Env.File("two"));
   ASSERT_TRUE(Views(1));
-  EXPECT_EQ(Form().windowTitle(), Title("one"));
+  Loaded();
+  EXPECT_EQ(Form().windowTitle(), "Pictrova - " + QString::fromStdString(Env.File("one/a.png")));
   Form().FolderViews().back()->CloseFolderViewNoPrompt();
   ASSERT_TRUE(Views(0));
   EXPECT_EQ(Form().windowTitle(), "Pictrova by Halvenworth");

@@ -80,8 +80,9 @@ closing() {
 
   "${as_user[@]}" "$program" "$pics" >"$work/program.log" 2>&1 &
   pid=$!
+  watch_program "$pid"
   local shown="Pictrova - $pics/a.png"
-  read -r id _ <<<"$(wait_window "^$shown$")" || fail "the picture is not shown"
+  read -r id _ < <(wait_window "^$shown$") || fail "the picture is not shown"
   place_window "$id"
   xdotool key ctrl+r
   wait_title "$shown*" || fail "the turn did not mark the picture modified ($(title))"
@@ -108,6 +109,7 @@ closing() {
   windows() {
     for _ in $(seq 1 100); do
       [ "$(xdotool search --onlyvisible --name "^$shown\*$" 2>/dev/null | wc -l)" "$1" "$2" ] && return 0
+      program_ended && return 1
       sleep 0.1
     done
     return 1
@@ -202,9 +204,10 @@ paste_from_tab() {
 two_starts() {
   "$program" "$work/from" >"$work/program.log" 2>&1 &
   pid=$!
-  read -r id _ <<<"$(wait_window "^Pictrova - $work/from/$1$")" || fail "the first folder is not shown"
+  watch_program "$pid"
+  read -r id _ < <(wait_window "^Pictrova - $work/from/$1$") || fail "the first folder is not shown"
   place_window "$id"
-  "$program" "$pics"
+  timeout 20 "$program" "$pics" || fail "the second start did not end"
   wait_title "Pictrova - $pics/$2" || fail "the second start did not show $2 ($(title))"
   click 450 400
 }
@@ -247,7 +250,7 @@ changed() {
   wait_title "Pictrova - $pics/b.png*" || fail "the turn did not mark b.png modified ($(title))"
   cat "$work/other-b.png" >"$pics/b.png"
   xdotool key ctrl+s
-  read -r _ w h x y <<<"$(wait_window "$question")" ||
+  read -r _ w h x y < <(wait_window "$question") ||
     { shot 02-noquestion; fail "Ctrl+S saved over a rewritten file without a question"; }
   sleep 0.3
   click $((x + 107 + 105)) $((y + h - 20))
@@ -273,7 +276,7 @@ changed() {
   wait_gone "^Save Image$" || fail "the save-as dialog did not close"
   # "Overwrite" writes it; the program's own file is then saved silently.
   xdotool key ctrl+s
-  read -r _ w h x y <<<"$(wait_window "$question")" || fail "the third Ctrl+S asked nothing"
+  read -r _ w h x y < <(wait_window "$question") || fail "the third Ctrl+S asked nothing"
   sleep 0.3
   click $((x + 107)) $((y + h - 20))
   wait_title "Pictrova - $pics/b.png" || fail "Overwrite did not save b.png ($(title))"
@@ -377,7 +380,8 @@ alpha() {
 
   "$program" "$pics" >"$work/program.log" 2>&1 &
   pid=$!
-  read -r id _ <<<"$(wait_window "^Pictrova - $pics/a-circle.png$")" || fail "the circle is not shown"
+  watch_program "$pid"
+  read -r id _ < <(wait_window "^Pictrova - $pics/a-circle.png$") || fail "the circle is not shown"
   place_window "$id"
   xdotool key ctrl+r
   wait_title "Pictrova - $pics/a-circle.png*" || fail "the turn did not mark the circle modified ($(title))"
@@ -402,14 +406,15 @@ alpha() {
   settings ImageTransitionEffect=0 AlphaChannel=True
   "$program" "$pics/c-half.png" >>"$work/program.log" 2>&1 &
   pid=$!
-  read -r id _ <<<"$(wait_window "^Pictrova - $pics/c-half.png$")" || fail "c-half.png is not shown"
+  watch_program "$pid"
+  read -r id _ < <(wait_window "^Pictrova - $pics/c-half.png$") || fail "c-half.png is not shown"
   place_window "$id"
   xdotool key ctrl+r ctrl+r
   wait_title "Pictrova - $pics/c-half.png*" || fail "the turns did not mark c-half.png modified ($(title))"
   sleep 0.5
   shot 03-turned
   # The transparent ground shows the window's background, not black.
-  read -r bw bh bx by <<<"$(where 03-turned "#0000FF" 900x450+0+170)" || fail "no blue circle on the screen"
+  read -r bw bh bx by < <(where 03-turned "#0000FF" 900x450+0+170) || fail "no blue circle on the screen"
   [ "$(fraction 03-turned black "${bw}x${bh}+${bx}+${by}")" = 0 ] || fail "the transparent ground shows black"
   xdotool key ctrl+s
   wait_title "Pictrova - $pics/c-half.png" || { shot 04-stuck; fail "Ctrl+S did not save c-half.png ($(title))"; }
@@ -602,7 +607,8 @@ renamed() {
   local question="^File changed by another program$"
   "$program" "$pics/a.bmp" >"$work/program.log" 2>&1 &
   pid=$!
-  read -r id _ <<<"$(wait_window "^Pictrova - $pics/a.bmp$")" || fail "a.bmp is not shown"
+  watch_program "$pid"
+  read -r id _ < <(wait_window "^Pictrova - $pics/a.bmp$") || fail "a.bmp is not shown"
   place_window "$id"
   # Another program's bytes in place, of the same size, the time put back.
   touch -r "$pics/a.bmp" "$work/stamp"
@@ -650,7 +656,8 @@ commit() {
   other=$(sha256sum <"$work/other.bmp")
   "$program" "$pics/big.bmp" >"$work/program.log" 2>&1 &
   pid=$!
-  read -r id _ <<<"$(wait_window "^Pictrova - $pics/big.bmp$")" || fail "big.bmp is not shown"
+  watch_program "$pid"
+  read -r id _ < <(wait_window "^Pictrova - $pics/big.bmp$") || fail "big.bmp is not shown"
   place_window "$id"
   xdotool key ctrl+r
   wait_title "Pictrova - $pics/big.bmp*" || fail "the turn did not mark big.bmp modified ($(title))"
@@ -663,7 +670,7 @@ commit() {
   # The other program's picture, written beside and renamed over the name.
   cp "$work/other.bmp" "$pics/.big.bmp.new" && mv "$pics/.big.bmp.new" "$pics/big.bmp"
   [ -e "$pics/$temp" ] || fail "the save was over before the other program's file came"
-  read -r _ w h x y <<<"$(wait_window "$question")" ||
+  read -r _ w h x y < <(wait_window "$question") ||
     { shot 01-noquestion; fail "the save wrote over the file put in its place without a question"; }
   sleep 0.3
   shot 01-question
@@ -680,7 +687,7 @@ commit() {
   [ "$(ls -A "$pics")" = big.bmp ] || fail "files left beside big.bmp: $(ls -A "$pics" | tr '\n' ' ')"
   # "Overwrite": the turned picture, its white corner now at the top right.
   xdotool key ctrl+s
-  read -r _ w h x y <<<"$(wait_window "$question")" || fail "Ctrl+S did not ask about the other program's file"
+  read -r _ w h x y < <(wait_window "$question") || fail "Ctrl+S did not ask about the other program's file"
   sleep 0.3
   click $((x + 107)) $((y + h - 20))
   for _ in $(seq 1 6); do wait_title "Pictrova - $pics/big.bmp" && break; done
@@ -725,6 +732,7 @@ turned() {
 
 "$program" "$pics" >"$work/program.log" 2>&1 &
 pid=$!
+watch_program "$pid"
 win=$(wait_window "^Pictrova - $pics/a-small.png$") || fail "the first picture is not shown"
 read -r id _ <<<"$win"
 place_window "$id"

@@ -56,7 +56,8 @@ fail() {
 start() {
   "$program" "$1" >"$work/program.log" 2>&1 &
   pid=$!
-  read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $1$")" || fail "$1 was not shown"
+  watch_program "$pid"
+  read -r main mw mh mx my < <(wait_window "^Pictrova - $1$") || fail "$1 was not shown"
   sleep 1
 }
 # thumb <shot> <colour>: the centre "x y" of the strip's thumbnail in that
@@ -129,9 +130,9 @@ EOF
   xdotool click 3
   sleep 0.5
   xdotool key Up Up Return
-  read -r adv _ <<<"$(wait_window "^$work/one$")" || fail "no advanced folder view"
+  read -r adv _ < <(wait_window "^$work/one$") || fail "no advanced folder view"
   xdotool windowfocus --sync "$adv" key --delay 100 ctrl+a ctrl+e
-  read -r wizard _ <<<"$(wait_window "^Email 4 Images$")" ||
+  read -r wizard _ < <(wait_window "^Email 4 Images$") ||
     fail "Ctrl+E in the advanced folder view did not add its selection"
   shot wizard3
   xdotool windowfocus --sync "$wizard" key Return
@@ -158,7 +159,7 @@ tabdrag)
   two="$work/second_folder_of_pictures"
   start "$two/x.png"
   # The second folder comes by a second start; its tab is the last one.
-  "$program" "$one/a.png"
+  timeout 20 "$program" "$one/a.png" || fail "the second start did not end"
   wait_window "^Pictrova - $one/a.png$" >/dev/null || fail "the first folder did not open"
   sleep 1
   shot before
@@ -232,7 +233,7 @@ links)
   }
   start "$work/one/pic.png"
   xdotool key ctrl+c
-  "$program" "$work/two/pic.png"
+  timeout 20 "$program" "$work/two/pic.png" || fail "the second start did not end"
   wait_window "^Pictrova - $work/two/pic.png$" >/dev/null || fail "the second start did not show two/pic.png"
   sleep 1
   paste copy
@@ -283,7 +284,7 @@ names)
   # shown <shot> <folder>: the Latin-1 picture, red, is on the screen under
   # its name (the byte marked), and no error came.
   shown() {
-    read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $2/caf.*\.png$")" || fail "$1: no picture shown"
+    read -r main mw mh mx my < <(wait_window "^Pictrova - $2/caf.*\.png$") || fail "$1: no picture shown"
     sleep 1
     shot "$1"
     find_window "^File Error$" >/dev/null && fail "$1: the picture could not be opened"
@@ -294,10 +295,12 @@ names)
   }
   "$program" "$work/one" >"$work/program.log" 2>&1 &
   pid=$!
+  watch_program "$pid"
   shown alone "$work/one"
   ends
   "$program" "$work/two/$latin1" >"$work/program.log" 2>&1 &
   pid=$!
+  watch_program "$pid"
   shown beside "$work/two"
   xdotool key ctrl+r
   sleep 0.5
@@ -345,10 +348,11 @@ recent)
   mkdir -m 700 "$work/runtime2"
   XDG_RUNTIME_DIR="$work/runtime2" "$program" "$work/two/b.png" >"$work/second.log" 2>&1 &
   second=$!
+  watch_program "$second"
   wait_window "^Pictrova - $work/two/b.png$" >/dev/null || fail "the second run did not show two/b.png"
   sleep 1
   # The first run opens a third folder (a second start hands it over).
-  "$program" "$work/three/c.png"
+  timeout 20 "$program" "$work/three/c.png" || fail "the second start did not end"
   wait_window "^Pictrova - $work/three/c.png$" >/dev/null || fail "the first run did not open the third folder"
   sleep 1
   expect_recent cba a=one b=two c=three
@@ -376,7 +380,7 @@ recent)
   done
   [ "$(windows_named "^Pictrova - $work/three/c.png$")" -eq 1 ] || fail "the message stayed"
   # The second run had the folder open: it closes it when told.
-  read -r told _ <<<"$(wait_window "^Error$")" || { shot noerror; fail "the second run did not say its folder went"; }
+  read -r told _ < <(wait_window "^Error$") || { shot noerror; fail "the second run did not say its folder went"; }
   xdotool windowfocus --sync "$told" key Return
   wait_gone "^Error$" || fail "the second run's message stayed"
   # The second run, which still lists the folder, ends first.
@@ -403,7 +407,8 @@ commit_workfiles)
     shift 2
     "$@" >"$work/program.log" 2>&1 &
     pid=$!
-    read -r id _ <<<"$(wait_window "^Pictrova - $work/one/$picture$")" || fail "$picture was not shown"
+    watch_program "$pid"
+    read -r id _ < <(wait_window "^Pictrova - $work/one/$picture$") || fail "$picture was not shown"
     place_window "$id"
     xdotool key ctrl+r
     wait_title "Pictrova - $work/one/$picture*" || fail "the turn did not mark $picture modified ($(title))"
@@ -474,7 +479,7 @@ commit_move)
   done
   start "$far/g.jpg"
   xdotool key ctrl+a ctrl+x
-  "$program" "$work/two/x.png"
+  timeout 20 "$program" "$work/two/x.png" || fail "the second start did not end"
   wait_window "^Pictrova - $work/two/x.png$" >/dev/null || fail "the second start did not show two/x.png"
   sleep 1
   xdotool key ctrl+v

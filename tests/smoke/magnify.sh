@@ -19,6 +19,7 @@ settings ImageTransitionEffect=0
 marked_picture "$work/pictures/a-red.png" "#FF0000" 400x300
 "$program" "$work/pictures" >"$work/program.log" 2>&1 &
 pid=$!
+watch_program "$pid"
 win=$(wait_window "^Pictrova - $work/pictures/a-red.png$") || fail "the picture is not shown"
 read -r id _ <<<"$win"
 xdotool windowsize --sync "$id" 900 700

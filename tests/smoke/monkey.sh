@@ -6,7 +6,7 @@
 # the folder must be left unchanged, moved (to the trash or elsewhere in
 # the work folder) with its bytes, or, where the user saved over it, be a
 # picture.
-# Usage (under a virtual display, e.g. xvfb-run -a -s "-screen 0 1280x1024x24"):
+# Usage (on a virtual display, e.g. under tests/smoke/ondisplay.sh):
 #   monkey.sh <pictrova> <work folder> <seed> <seconds> [--wm]
 # The answer probe (pictrova_ping) is $MONKEY_PING, else found in the build
 # folder beside the program. Run as root, the program runs as "nobody" so

@@ -67,7 +67,8 @@ else
 fi
 "$program" "$work/pictures/$first" >"$work/program.log" 2>&1 &
 pid=$!
-read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/$first$")" || fail "the picture was not shown"
+watch_program "$pid"
+read -r main mw mh mx my < <(wait_window "^Pictrova - $work/pictures/$first$") || fail "the picture was not shown"
 sleep 1
 xdotool windowfocus --sync "$main"
 
@@ -76,7 +77,7 @@ xdotool windowfocus --sync "$main"
 # sets message.
 said() {
   local start=$SECONDS
-  read -r message _ <<<"$(wait_window "^Error$")" || { shot nomessage; fail "$1 said nothing"; }
+  read -r message _ < <(wait_window "^Error$") || { shot nomessage; fail "$1 said nothing"; }
   [ $((SECONDS - start)) -le 3 ] || fail "$1: the message came late: the window waited"
   [ "$(xdotool getwindowpid "$message" 2>/dev/null)" = "$pid" ] || fail "$1: the message is not the program's"
   shot message
@@ -120,7 +121,7 @@ guide)
 onepixel)
   wait_gone "^About Pictrova 3$" || fail "the start-up splash stays"
   place_window "$main"
-  read -r main mw mh mx my <<<"$(find_window "^Pictrova - $work/pictures/p\.png$")" || fail "the window went"
+  read -r main mw mh mx my < <(find_window "^Pictrova - $work/pictures/p\.png$") || fail "the window went"
   # The picture view under the film strip, and the status bar.
   view="$((mw - 8))x$((mh - 180))+$((mx + 4))+$((my + 150))"
   status="$((mw / 2))x24+$mx+$((my + mh - 26))"

@@ -98,6 +98,7 @@ keys="$work/config/Halvenworth/Pictrova 3/HKEY_CURRENT_USER.keys"
 main_titled() {
   for _ in $(seq 1 $(($2 * 5))); do
     [ "$(xdotool getwindowname "$main")" = "$1" ] && return 0
+    program_ended && return 1
     sleep 0.2
   done
   return 1
@@ -107,15 +108,14 @@ other_window() {
   local id
   for id in $(xdotool search --onlyvisible --name "$1" 2>/dev/null); do
     [ "$id" = "$2" ] && continue
-    eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || continue
-    echo "$id $WIDTH $HEIGHT $X $Y"
-    return 0
+    geometry_of "$id" && return 0
   done
   return 1
 }
 wait_other() {
   for _ in $(seq 1 100); do
     other_window "$1" "$2" && return 0
+    program_ended && return 1
     sleep 0.2
   done
   return 1
@@ -132,7 +132,8 @@ press() {
 start_on_picture() {
   "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
   first=$!
-  read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/a.png$")" || fail "the picture was not shown"
+  watch_program "$first"
+  read -r main mw mh mx my < <(wait_window "^Pictrova - $work/pictures/a.png$") || fail "the picture was not shown"
   # The picture view: under the film strip, over the tool bar.
   view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
 }
@@ -157,7 +158,8 @@ start_on_animation() {
   settings AnimateGif=True ImageTransitionEffect=0
   "$program" "$work/pictures/$1" >"$work/first.log" 2>&1 &
   first=$!
-  read -r id mw mh mx my <<<"$(wait_window "^Pictrova - $work/pictures/$1$")" || fail "the animation was not shown"
+  watch_program "$first"
+  read -r id mw mh mx my < <(wait_window "^Pictrova - $work/pictures/$1$") || fail "the animation was not shown"
   # The picture view: under the film strip, over the tool bar.
   view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
 }
@@ -221,9 +223,10 @@ handoff)
   echo "just some text" >"$work/pictures/not_a_picture.png"
   "$program" "$work/pictures/good.jpg" >"$work/first.log" 2>&1 &
   first=$!
+  watch_program "$first"
   wait_window "^Pictrova - $work/pictures/good.jpg$" >/dev/null || fail "the picture was not shown"
   timeout 20 "$program" "$work/pictures/not_a_picture.png" || fail "the second start did not end"
-  read -r id _ <<<"$(wait_window "^File Error$")" || fail "no File Error message"
+  read -r id _ < <(wait_window "^File Error$") || fail "no File Error message"
   # A start during the message: its hand-off waits for the answer.
   timeout 20 "$program" "$work/pictures/later.jpg" || fail "the start during the message did not end"
   sleep 1
@@ -253,7 +256,8 @@ modal)
   sleep 1
   "$program" >"$work/first.log" 2>&1 &
   first=$!
-  read -r main mw mh mx my <<<"$(wait_window "^Pictrova by Halvenworth$")" || fail "no main window"
+  watch_program "$first"
+  read -r main mw mh mx my < <(wait_window "^Pictrova by Halvenworth$") || fail "no main window"
   # The start-up splash goes by itself; the window manager restacks then.
   wait_window "^About Pictrova 3$" >/dev/null || fail "no start-up splash"
   wait_gone "^About Pictrova 3$" || fail "the start-up splash stays"
@@ -261,13 +265,13 @@ modal)
   # The open button in the middle of the empty view opens the dialog (the
   # pointer starts there: a synced move would wait for a motion).
   xdotool mousemove $((mx + mw / 2)) $((my + mh / 2)) sleep 0.3 click 1
-  read -r dlg _ _ dx dy <<<"$(wait_window "^Open Image Folder$")" || fail "no open-folder dialog"
+  read -r dlg _ _ dx dy < <(wait_window "^Open Image Folder$") || fail "no open-folder dialog"
   sleep 1
   click $((dx + 100)) $((dy + 38))
   xdotool key --delay 30 ctrl+a
   xdotool type --delay 30 "/no/such/folder"
   xdotool key Return
-  read -r box bw bh bx by <<<"$(wait_other "^Pictrova by Halvenworth$" "$main")" || fail "no message"
+  read -r box bw bh bx by < <(wait_other "^Pictrova by Halvenworth$" "$main") || fail "no message"
   sleep 1
   shot message
   # The message is on top and drawn: its face, not the dialog's tree under it.
@@ -305,17 +309,19 @@ EOF2
   marked_picture "$work/pictures/a.png" "#0000FF"
   marked_picture "$work/pictures/b.png" "#00FF00"
   start_on_picture
+  # The start-up splash goes by itself first: a click meanwhile lands on it.
+  wait_gone "^About Pictrova 3$" || fail "the start-up splash stays"
   sleep 2
   click $((mx + mw / 2)) $((my + mh / 2))
   xdotool key ctrl+r
   sleep 0.5
   xdotool key ctrl+t
-  read -r tools tw th _ <<<"$(wait_window "^Image Tools$")" || fail "no tool box"
+  read -r tools tw th _ < <(wait_window "^Image Tools$") || fail "no tool box"
   sleep 1
   xdotool mousemove --window "$tools" 10 $((th - 10)) click 1
   sleep 0.5
   timeout 20 "$program" "$work/pictures/b.png" || fail "the hand-off did not end"
-  read -r box _ <<<"$(wait_window "^Overwrite current image file")" || fail "no question about the rotated picture"
+  read -r box _ < <(wait_window "^Overwrite current image file") || fail "no question about the rotated picture"
   # It belongs to the whole program (its client leader), not to the tool box.
   owner=$(xprop -id "$box" WM_TRANSIENT_FOR | sed 's/.*# //')
   leader=$(xprop -id "$main" WM_CLIENT_LEADER | sed 's/.*# //')
@@ -394,6 +400,7 @@ sigterm)
   echo "not a picture either" >"$work/broken/b.png"
   "$program" "$work/broken/a.png" >"$work/first.log" 2>&1 &
   first=$!
+  watch_program "$first"
   wait_window "^File Error$" >/dev/null || fail "no File Error message"
   sleep 0.5
   kill -TERM "$first"
@@ -420,7 +427,7 @@ question)
     sleep 1.5
     shot "question-$step"
     [ "$(windows_named "$edit_question")" = 1 ] || fail "$step: the question is up $(windows_named "$edit_question") times"
-    read -r bw bh _ <<<"$(where "question-$step" "#0000FF" "$view")" || fail "$step: the turned picture is not shown"
+    read -r bw bh _ < <(where "question-$step" "#0000FF" "$view") || fail "$step: the turned picture is not shown"
     [ "$bh" -gt "$bw" ] || fail "$step: the picture shown is not the turned one"
     where "question-$step" "#00FF00" "$view" >/dev/null && fail "$step: the next picture came"
     edit_answer 3
@@ -450,12 +457,12 @@ savequestion)
       xdotool key ctrl+s
     else
       xdotool key ctrl+t
-      read -r tools _ <<<"$(wait_window "^Image Tools$")" || fail "no tool box"
+      read -r tools _ < <(wait_window "^Image Tools$") || fail "no tool box"
       sleep 0.5
       # Save to File.
       xdotool mousemove --window "$tools" 100 304 click 1
     fi
-    read -r _ w h x y <<<"$(wait_window "$changed")" || { shot "savequestion-$road-none"; fail "$road: no question"; }
+    read -r _ w h x y < <(wait_window "$changed") || { shot "savequestion-$road-none"; fail "$road: no question"; }
     kill -TERM "$first"
     sleep 1.5
     shot "savequestion-$road"
@@ -488,7 +495,8 @@ reloadhandoff)
   slow=$(sha256sum <"$work/one/a.png")
   "$program" "$work/two/c.png" >"$work/first.log" 2>&1 &
   first=$!
-  read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/two/c.png$")" || fail "c.png was not shown"
+  watch_program "$first"
+  read -r main mw mh mx my < <(wait_window "^Pictrova - $work/two/c.png$") || fail "c.png was not shown"
   view="${mw}x$((mh - 240))+${mx}+$((my + 170))"
   start=$SECONDS
   timeout 20 "$program" "$work/one/a.png" || fail "the hand-off of a.png did not end"
@@ -530,6 +538,7 @@ startsignal)
     set -m
     "$program" "$work/pictures/a.png" >"$work/first.log" 2>&1 &
     first=$!
+    watch_program "$first"
     set +m
     wait_window "^Settings Not Read$" >/dev/null || fail "SIG$signal: no Settings Not Read message"
     sleep 0.5
@@ -551,7 +560,7 @@ answer)
   wait_window "^Pictrova - $work/pictures/a.png\*$" >/dev/null || fail "the turn did not mark the picture modified"
   xdotool key ctrl+o
   edit_answer 3
-  read -r dlg _ <<<"$(wait_window "^Open Image Folder$")" || fail "Discard Changes opened no Open Image Folder dialog"
+  read -r dlg _ < <(wait_window "^Open Image Folder$") || fail "Discard Changes opened no Open Image Folder dialog"
   sleep 0.5
   press "$dlg" Escape
   wait_gone "^Open Image Folder$" || fail "the dialog did not close"
@@ -588,7 +597,7 @@ showerror)
   start_on_picture
   click $((mx + mw / 2)) $((my + mh / 2))
   xdotool key s
-  read -r box _ <<<"$(wait_window "^File Error$")" || fail "the show met no File Error"
+  read -r box _ < <(wait_window "^File Error$") || fail "the show met no File Error"
   # Ten of the show's intervals.
   sleep 4
   shot showerror-question
@@ -625,7 +634,7 @@ children)
   xdotool key Return
   # The e-mail wizard's Send Email, its Enter key.
   xdotool key ctrl+e
-  read -r wizard _ <<<"$(wait_window "^Email a.png$")" || fail "no e-mail wizard"
+  read -r wizard _ < <(wait_window "^Email a.png$") || fail "no e-mail wizard"
   sleep 0.5
   press "$wizard" Return
   for tool in xdg-open xdg-email; do
@@ -655,7 +664,8 @@ crowded)
   for folder in plain crowded; do
     "$program" "$work/$folder" >"$work/first.log" 2>&1 &
     first=$!
-    read -r main mw mh mx my <<<"$(wait_window "^Pictrova - $work/$folder/a.jpg$")" || fail "$folder was not opened"
+    watch_program "$first"
+    read -r main mw mh mx my < <(wait_window "^Pictrova - $work/$folder/a.jpg$") || fail "$folder was not opened"
     sleep 1
     shot "$folder"
     check_marked "$folder" "#0000FF" "${mw}x$((mh - 230))+$mx+$((my + 168))" >/dev/null
@@ -702,7 +712,8 @@ slowread)
   marked_picture "$work/pictures/b.jpg" "#FF0000"
   "$program" "$work/pictures" >"$work/first.log" 2>&1 &
   first=$!
-  read -r id mw mh mx my <<<"$(wait_window "^Pictrova")" || fail "no main window"
+  watch_program "$first"
+  read -r id mw mh mx my < <(wait_window "^Pictrova") || fail "no main window"
   "$PICTROVA_PING" "$id" 1000 || fail "the window does not answer while the picture is read"
   [ "$(title)" != "Pictrova - $work/pictures/a.png" ] || fail "the picture was read before the first ping"
   shot early
@@ -717,7 +728,7 @@ slowread)
   # Past its transition.
   sleep 1
   shot shown
-  read -r bw bh _ <<<"$(where shown "#00C000" "${mw}x${mh}+${mx}+${my}")" || fail "the slow picture is not on the screen"
+  read -r bw bh _ < <(where shown "#00C000" "${mw}x${mh}+${mx}+${my}") || fail "the slow picture is not on the screen"
   [ "$bw" -ge 200 ] && [ "$bh" -ge 200 ] || fail "the slow picture is not on the screen (${bw}x${bh})"
   click $((mx + mw / 2)) $((my + mh / 2))
   xdotool key Right
@@ -729,7 +740,7 @@ slowread)
   # The dialog selects the folder's first file, the slow one, for its preview
   # (200 x 160 at 610, 26).
   xdotool key ctrl+o
-  read -r dialog _ _ dx dy <<<"$(wait_window "^Open Image Folder$")" || fail "Ctrl+O opened no dialog"
+  read -r dialog _ _ dx dy < <(wait_window "^Open Image Folder$") || fail "Ctrl+O opened no dialog"
   preview="200x160+$((dx + 610))+$((dy + 26))"
   "$PICTROVA_PING" "$dialog" 1000 || fail "the dialog does not answer while its preview is read"
   shot dialog-early

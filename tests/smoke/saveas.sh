@@ -24,6 +24,7 @@ marked_picture "$pics/a.png" "#0000FF" 400x300
 start() {
   (cd "${1:-.}" && exec "$program" "$pics/a.png") >"$work/program.log" 2>&1 &
   pid=$!
+  watch_program "$pid"
   win=$(wait_window "^Pictrova - $pics/a.png$") || fail "the picture is not shown"
   read -r id _ <<<"$win"
   place_window "$id"

@@ -3,19 +3,79 @@
 # shows on them. Expects $work (a scratch folder, where screenshots go) and
 # fail() of the caller.
 
+# shell_fields <key>...: the values of those keys of the KEY=value lines
+# on the input (xdotool's --shell answers), on one line; "-" for one that
+# is missing.
+shell_fields() {
+  local key value k out=()
+  local -A found=()
+  while IFS== read -r key value; do found[$key]=$value; done
+  for k in "$@"; do out+=("${found[$k]:--}"); done
+  echo "${out[*]}"
+}
+
+# geometry_of <id>: "id width height x y" of the window; nothing, and
+# false, when it is gone (a window may close between a search and this).
+geometry_of() {
+  local answer
+  answer=$(xdotool getwindowgeometry --shell "$1" 2>/dev/null | shell_fields WIDTH HEIGHT X Y) || return 1
+  [[ "$answer" =~ ^[0-9]+\ [0-9]+\ -?[0-9]+\ -?[0-9]+$ ]] || return 1
+  echo "$1 $answer"
+}
+
+# window_place <id>: WIDTH, HEIGHT, X and Y of the window; false when it is
+# gone.
+window_place() {
+  local answer
+  answer=$(geometry_of "$1") || return 1
+  read -r _ WIDTH HEIGHT X Y <<<"$answer"
+}
+
 # The window whose name matches exactly (an extended regular expression) as
-# "id width height x y".
+# "id width height x y": the first such window that is still there.
 find_window() {
   local id
-  id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1) || return 1
-  [ -n "$id" ] || return 1
-  eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null)" || return 1
-  echo "$id $WIDTH $HEIGHT $X $Y"
+  for id in $(xdotool search --onlyvisible --name "$1" 2>/dev/null); do
+    geometry_of "$id" && return 0
+  done
+  return 1
 }
+
+# watch_program <pid>...: the program (or programs) the test drives. A wait
+# below for one of its windows gives up at once, saying so, when a watched
+# program has ended: its windows will not come. pid_gone <pid> (a wait for
+# an end the test brought about) and unwatch <pid> stop watching it.
+watched=()
+watch_program() {
+  local p live=()
+  # One watched before that has ended meanwhile ended as its test let it.
+  for p in "${watched[@]}"; do kill -0 "$p" 2>/dev/null && live+=("$p"); done
+  watched=("${live[@]}" "$@")
+}
+unwatch() {
+  local kept=() p q
+  for p in "${watched[@]}"; do
+    for q in "$@"; do [ "$p" = "$q" ] && continue 2; done
+    kept+=("$p")
+  done
+  watched=("${kept[@]}")
+}
+# program_ended: true, saying which, when a watched program has ended.
+program_ended() {
+  local p
+  for p in "${watched[@]}"; do
+    kill -0 "$p" 2>/dev/null && continue
+    echo "the program (process $p) has ended" >&2
+    return 0
+  done
+  return 1
+}
+
 wait_window() {
   local w
   for _ in $(seq 1 150); do
     w=$(find_window "$1") && { echo "$w"; return 0; }
+    program_ended && return 1
     sleep 0.2
   done
   return 1
@@ -69,9 +129,17 @@ near() {
   [ $(( ($1-$4)*($1-$4) < 1600 && ($2-$5)*($2-$5) < 1600 && ($3-$6)*($3-$6) < 1600 )) -eq 1 ]
 }
 
+# pointer_to <x> <y>: the pointer moved to a screen point, once it is there.
+# A move to where it is already makes no motion for --sync to wait for.
+pointer_to() {
+  [ "$(xdotool getmouselocation --shell 2>/dev/null | shell_fields X Y)" = "$1 $2" ] ||
+    xdotool mousemove --sync "$1" "$2"
+}
+
 # click <x> <y> [button]: a synthetic click at a screen point.
 click() {
-  xdotool mousemove --sync "$1" "$2" click "${3:-1}"
+  pointer_to "$1" "$2"
+  xdotool click "${3:-1}"
 }
 
 # windows_named <regex>: how many visible windows have a matching name.
@@ -84,7 +152,7 @@ edit_question="^Overwrite current image file with modified image before continui
 # 434 wide window, 25 high at its foot.
 edit_answer() {
   local q w h x y
-  read -r q w h x y <<<"$(wait_window "$edit_question")" || fail "no question about the edit"
+  read -r q w h x y < <(wait_window "$edit_question") || fail "no question about the edit"
   sleep 0.3
   click $((x + 107 + 105 * ($1 - 1))) $((y + h - 20))
 }
@@ -132,6 +200,7 @@ title() { xdotool getwindowname "$id" 2>/dev/null; }
 wait_title() {
   for _ in $(seq 1 100); do
     [ "$(title)" = "$1" ] && return 0
+    program_ended && return 1
     sleep 0.1
   done
   return 1
@@ -237,8 +306,10 @@ journey_end() {
   journey_top=""
 }
 
-# pid_gone <pid>: true once the process has ended (10 s at most).
+# pid_gone <pid>: true once the process has ended (10 s at most); it is no
+# longer watched.
 pid_gone() {
+  unwatch "$1"
   for _ in $(seq 1 100); do
     kill -0 "$1" 2>/dev/null || return 0
     sleep 0.1

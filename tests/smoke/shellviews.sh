@@ -22,11 +22,13 @@ echo e >"$work/tree/src/2024=best/e.jpg"
 cp -a "$work/tree/src/." "$work/expected/"
 
 fail() { echo "SHELL VIEWS FAILED: $*" >&2; kill "$pid" 2>/dev/null || true; exit 1; }
-# until <seconds> <command...>: runs the command until it succeeds or the time is up.
+# until <seconds> <command...>: runs the command until it succeeds or the
+# time is up; at once when the program has ended.
 until_ok() {
   local end=$((SECONDS + $1)); shift
   until "$@"; do
     [ $SECONDS -lt $end ] || return 1
+    kill -0 "$pid" 2>/dev/null || return 1
     sleep 0.1
   done
 }

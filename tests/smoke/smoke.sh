@@ -18,6 +18,7 @@ fail() { echo "SMOKE FAILED: $*" >&2; [ -n "${first:-}" ] && kill "$first" 2>/de
 
 "$program" >"$work/first.log" 2>&1 &
 first=$!
+watch_program "$first"
 win=$(wait_window "^Pictrova by Halvenworth$") || fail "no main window appeared"
 read -r id width height x y <<<"$win"
 echo "main window $id ${width}x$height at $x,$y"

@@ -19,6 +19,7 @@ marked_picture "$work/pictures/b.jpg" "#FF0000"
 marked_picture "$work/pictures/c.jpg" "#0000FF"
 "$program" "$work/pictures" >"$work/program.log" 2>&1 &
 pid=$!
+watch_program "$pid"
 wait_window "^File Error$" >/dev/null || fail "no File Error message for a.jpg"
 rm "$work/pictures/b.jpg"
 for key in Right Right Return; do

@@ -40,7 +40,8 @@ sleep 1
 start() {
   "$program" "$1" >"$work/program.log" 2>&1 &
   pid=$!
-  read -r main _ <<<"$(wait_window "^Pictrova - $1$")" || fail "$1 was not shown"
+  watch_program "$pid"
+  read -r main _ < <(wait_window "^Pictrova - $1$") || fail "$1 was not shown"
   sleep 1.5
 }
 ends() {
@@ -91,7 +92,7 @@ fullscreen)
   [ "$(place "$main")" = "1280 1024 0 0" ] || fail "the full-screen window does not cover the screen ($(place "$main"))"
   shot 02-full
   # The fitted picture keeps only the view's narrow margin to the edges.
-  read -r gw gh gx gy <<<"$(where 02-full "#00B000" 1280x1024+0+0)" || fail "no picture in full screen"
+  read -r gw gh gx gy < <(where 02-full "#00B000" 1280x1024+0+0) || fail "no picture in full screen"
   [ "$gy" -le 10 ] && [ "$gw" -ge 1260 ] ||
     fail "the picture does not reach the screen's top edge: ${gw}x$gh at $gx,$gy"
   xdotool key F11
@@ -119,7 +120,7 @@ EOF
   convert -size 2400x1800 xc:"#FF0000" "$work/pics/a.jpg"
   start "$work/pics/a.jpg"
   xdotool windowactivate --sync "$main" key ctrl+e
-  read -r wizard _ <<<"$(wait_window "^Email a.jpg$")" || fail "Ctrl+E opened no e-mail wizard"
+  read -r wizard _ < <(wait_window "^Email a.jpg$") || fail "Ctrl+E opened no e-mail wizard"
   sleep 1
   read -r _ _ wx wy <<<"$(place "$wizard")"
   # "Show results after optimization." ticked, then "Send Email".
@@ -127,7 +128,7 @@ EOF
   sleep 0.3
   shot 01-wizard
   click $((wx + 40)) $((wy + 268))
-  read -r results _ <<<"$(wait_window "^Results of Email Optimization$")" || fail "no results window"
+  read -r results _ < <(wait_window "^Results of Email Optimization$") || fail "no results window"
   sleep 1.5
   shot 02-results
   on_top "$results" "the results window (wizard $wizard)"
@@ -148,18 +149,18 @@ trashquestion)
   marked_picture "$work/pics/b.png" "#00FF00"
   start "$work/pics/a.png"
   xdotool windowactivate --sync "$main" key ctrl+t
-  read -r tools _ <<<"$(wait_window "^Image Tools$")" || fail "Ctrl+T opened no tool box"
+  read -r tools _ < <(wait_window "^Image Tools$") || fail "Ctrl+T opened no tool box"
   sleep 1
   # File > Advanced Folder View, the fourth item.
   xdotool windowactivate --sync "$main" key alt+f
   sleep 0.5
   xdotool key Down Down Down Return
-  read -r view _ <<<"$(wait_window "^$work/pics$")" || fail "no Advanced Folder View"
+  read -r view _ < <(wait_window "^$work/pics$") || fail "no Advanced Folder View"
   sleep 1.5
   # b.png: the row under a.png, the shown picture's, which is selected.
   shot 01-view
   read -r vw vh vx vy <<<"$(place "$view")"
-  read -r _ rh rx ry <<<"$(where 01-view "#308DC8" "${vw}x${vh}+$vx+$vy")" || fail "no selected row in the folder view"
+  read -r _ rh rx ry < <(where 01-view "#308DC8" "${vw}x${vh}+$vx+$vy") || fail "no selected row in the folder view"
   click $((rx + 20)) $((ry + rh + rh / 2))
   sleep 1
   shot 02-tools
@@ -190,7 +191,7 @@ trashquestion)
   awk -v c="${changed%% *}" -v a=$(( (right - left) * (bottom - top) )) 'BEGIN { exit !(c > a / 20) }' ||
     fail "the question does not show over the tool box: $changed pixels of the overlap $overlap changed"
   # Its default button (No) wears the highlight; Yes is the button on its left.
-  read -r nw nh nx ny <<<"$(where 03-question "#26709E" "${qw}x${qh}+$qx+$qy")" || fail "no default button in the question"
+  read -r nw nh nx ny < <(where 03-question "#26709E" "${qw}x${qh}+$qx+$qy") || fail "no default button in the question"
   click $((nx - nw / 2 - 8)) $((ny + nh / 2))
   for _ in $(seq 1 50); do [ -e "$work/pics/b.png" ] || break; sleep 0.2; done
   [ ! -e "$work/pics/b.png" ] && [ -e "$work/pics/a.png" ] || { shot 04-stuck; fail "Yes did not move b.png to the trash"; }

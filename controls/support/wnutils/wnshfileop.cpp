@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -248,12 +247,8 @@ bool TWnSHFileOperation::Execute() {
   FFailures = Op.Failures;
   FWarnings = Op.Warnings;
 
-  if ((!FFailures.empty() || !FWarnings.empty()) && !Options.count(fofNoErrorUI)) {
-    QString Text;
-    for (const auto* List : {&FFailures, &FWarnings})
-      for (const auto& F : *List) Text += QString::fromStdString(F.Path + "\n" + F.Message + "\n\n");
-    QMessageBox::warning(OwnerWindow(), QString::fromStdString(Title), Text.trimmed());
-  }
+  if ((!FFailures.empty() || !FWarnings.empty()) && !Options.count(fofNoErrorUI))
+    platform::TellFileOpFailures(OwnerWindow(), Title, FFailures, FWarnings);
   if (Options.count(fofWantMappingHandle))
     for (const auto& M : Op.NameMappings)
       if (!M.OldName.empty() && !M.NewName.empty()) DoFileMapping(M.OldName, M.NewName);

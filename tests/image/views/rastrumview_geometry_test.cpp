@@ -171,8 +171,10 @@ TEST(RastrumViewGeometry, BlankLeavesAnEmptyOnePixelPicture) {
   EXPECT_EQ(viewtest::At(shown, 0, 0), 0xFF0000u);
   EXPECT_EQ(viewtest::At(shown, 99, 99), 0xFF0000u);
   EXPECT_EQ(viewtest::At(shown, 100, 50), 0x0000FFu);
+  // Blanked, the view has no picture to fit: 100 percent, as before one.
   view->Blank();
   EXPECT_TRUE(view->IsEmpty());
+  EXPECT_DOUBLE_EQ(view->Zoom(), 100);
 }
 
 TEST(RastrumViewGeometry, ScrollBarsScaleTheViewIntoTheirRange) {
