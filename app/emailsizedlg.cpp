@@ -17,17 +17,17 @@
 #include "platform/application.h"
 
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QRadioButton>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -60,25 +60,27 @@ wn::TQrCheckBox* MakeCheckBox(QWidget* parent, const char* caption, int y) {
   return box;
 }
 
-QString FileName(const QString& Path) { return QFileInfo(Path).fileName(); }
+// The name of a path on the screen.
+QString FileName(const std::string& Path) { return FileNameText(NameOfPath(Path)); }
 
 // A name not yet taken in the work folder, made there as an empty file that
 // only this user may read: pictures of the same name from two folders, or
 // x.bmp beside x.jpg, each keep their own file, and the save that fills it
 // keeps its mode.
-std::string ReserveOutputPath(const std::string& Folder, const QString& Name) {
-  const QFileInfo info(Name);
-  const QString stem = info.completeBaseName(), suffix = info.suffix();
-  QString candidate = Name;
+std::string ReserveOutputPath(const std::string& Folder, const std::string& Name) {
+  const std::size_t dot = Name.rfind('.');
+  const bool suffixed = dot != std::string::npos && dot + 1 < Name.size();
+  const std::string stem = Name.substr(0, dot), suffix = suffixed ? Name.substr(dot) : std::string();
+  std::string candidate = Name;
   for (int n = 2;; ++n) {
-    const std::string path = JoinPath(Folder, candidate.toStdString());
+    const std::string path = JoinPath(Folder, candidate);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
       return path;
     }
     if (errno != EEXIST) throw std::runtime_error("Cannot create " + path + ": " + std::strerror(errno));
-    candidate = stem + QStringLiteral(" (%1)").arg(n) + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
+    candidate = stem + " (" + std::to_string(n) + ")" + suffix;
   }
 }
 
@@ -86,7 +88,7 @@ QString SizeText(int Width, int Height) { return QString::number(Width) + QLatin
 
 // What one optimisation works on, taken from the dialog as it starts.
 struct TEmailJob {
-  QStringList Paths;
+  std::vector<std::string> Paths;
   std::int64_t Limit;
   bool DontResize;
   bool ShowResults;
@@ -118,28 +120,29 @@ TEmailOptimization OptimizeFiles(const TEmailJob& Job, const std::function<void(
   // The copy an undo entry would keep is never used here.
   proc.AutoUndo = false;
 
-  for (int i = 0; i < Job.Paths.size() && !Stop(); ++i) {
-    const QString path = Job.Paths[i];
+  for (int i = 0; i < static_cast<int>(Job.Paths.size()) && !Stop(); ++i) {
+    const std::string& path = Job.Paths[static_cast<std::size_t>(i)];
     const QString name = FileName(path);
-    const std::string ext = LowerFileExt(path.toStdString());
+    const std::string ext = LowerFileExt(path);
     try {
-      const QFileInfo file(path);
+      std::error_code fault;
       // Gone since it was listed: reported, and the other files still go.
-      if (!file.isFile()) throw std::runtime_error("File not found");
-      const std::int64_t size = file.size();
+      if (!std::filesystem::is_regular_file(path, fault)) throw std::runtime_error("File not found");
+      const auto size = static_cast<std::int64_t>(std::filesystem::file_size(path, fault));
+      if (fault) throw std::runtime_error("File not found");
       if (ext == ".ico" || ext == ".cur" || Job.DontResize || size <= limit) {
-        result.Attachments.append(path);
+        result.Attachments.push_back(path);
         if (Job.ShowResults) result.Results.append(name + QStringLiteral(" - Unchanged"));
       } else {
         io.Aborting = false;
-        io.LoadFromFile(path.toStdString());
+        io.LoadFromFile(path);
         if (io.Aborting) throw std::runtime_error("Unable to read the image file");
         if (Progress) Progress(3 * i + 1);
         const bool bmp = ext == ".bmp";
-        const QString outputName = bmp ? QFileInfo(name).completeBaseName() + QStringLiteral(".jpg") : name;
+        const std::string outputName = bmp ? ChangeFileExt(NameOfPath(path), ".jpg") : NameOfPath(path);
         const double ratio = (bmp ? 16.0 : 1.5) * static_cast<double>(limit) / static_cast<double>(size);
         if (ratio >= 1.0 && !bmp) {
-          result.Attachments.append(path);
+          result.Attachments.push_back(path);
           if (Job.ShowResults) result.Results.append(name + QStringLiteral(" - Unchanged"));
         } else {
           const double factor = EmailScaleFactor(ratio);
@@ -158,7 +161,7 @@ TEmailOptimization OptimizeFiles(const TEmailJob& Job, const std::function<void(
             ::unlink(output.c_str());
             throw;
           }
-          result.Attachments.append(QString::fromStdString(output));
+          result.Attachments.push_back(output);
           if (Job.ShowResults) {
             const QString after = SizeText(bitmap->Width(), bitmap->Height());
             if (bmp && factor == 1.0)
@@ -291,7 +294,7 @@ TEmailSizeDlg::TEmailSizeDlg(QWidget* parent) : QDialog(parent) {
   LblPreviewSize->setGeometry(NarrowWidth + 214, 188, 138, 16);
 
   FPreview = std::make_unique<TPreviewReads>(*ImgPreview, this, [this](TPictureLoad& Read) {
-    LblPreviewName->setText(FileName(QString::fromStdString(Read.Path())));
+    LblPreviewName->setText(FileName(Read.Path()));
     if (!Read.Error().empty()) {
       ImgPreview->Blank();
       LblPreviewSize->clear();
@@ -354,35 +357,35 @@ void TEmailSizeDlg::SetSpeedIndex(int Index) {
   }
 }
 
-void TEmailSizeDlg::AddFile(const QString& Path) { StartWithFiles(QStringList{Path}); }
+void TEmailSizeDlg::AddFile(const std::string& Path) { StartWithFiles(std::vector<std::string>{Path}); }
 
-void TEmailSizeDlg::StartWithFiles(const QStringList& Paths) {
-  for (const QString& path : Paths)
-    if (!FPaths.contains(path)) {
-      FPaths.append(path);
+void TEmailSizeDlg::StartWithFiles(const std::vector<std::string>& Paths) {
+  for (const std::string& path : Paths)
+    if (std::find(FPaths.begin(), FPaths.end(), path) == FPaths.end()) {
+      FPaths.push_back(path);
       FileListBox->addItem(FileName(path));
     }
   UpdateCancelCaption();
   UpdateCaption();
 }
 
-void TEmailSizeDlg::StartWithFiles(const QString& Folder, const QStringList& Names) {
-  QStringList paths;
-  for (const QString& name : Names) paths.append(QString::fromStdString(JoinPath(Folder.toStdString(), name.toStdString())));
+void TEmailSizeDlg::StartWithFiles(const std::string& Folder, const std::vector<std::string>& Names) {
+  std::vector<std::string> paths;
+  for (const std::string& name : Names) paths.push_back(JoinPath(Folder, name));
   StartWithFiles(paths);
 }
 
-void TEmailSizeDlg::ShowWithFiles(const QStringList& Paths) {
+void TEmailSizeDlg::ShowWithFiles(const std::vector<std::string>& Paths) {
   StartWithFiles(Paths);
   show();
   raise();
   activateWindow();
 }
 
-void TEmailSizeDlg::UpdateCancelCaption() { SBtnCancel->SetCaption(FPaths.isEmpty() ? "Close" : "Cancel"); }
+void TEmailSizeDlg::UpdateCancelCaption() { SBtnCancel->SetCaption(FPaths.empty() ? "Close" : "Cancel"); }
 
 void TEmailSizeDlg::UpdateCaption() {
-  if (FPaths.isEmpty())
+  if (FPaths.empty())
     setWindowTitle(QStringLiteral("No Files to Email"));
   else if (FPaths.size() == 1)
     setWindowTitle(QStringLiteral("Email ") + FileName(FPaths.front()));
@@ -433,7 +436,7 @@ void TEmailSizeDlg::SBtnClearSelectionClick() {
   for (int row = FileListBox->count() - 1; row >= 0; --row)
     if (FileListBox->item(row)->isSelected()) {
       delete FileListBox->takeItem(row);
-      FPaths.removeAt(row);
+      FPaths.erase(FPaths.begin() + row);
     }
   ClearPreview();
   UpdateCancelCaption();
@@ -442,8 +445,8 @@ void TEmailSizeDlg::SBtnClearSelectionClick() {
 
 void TEmailSizeDlg::FileListBoxClick() {
   const int row = FileListBox->currentRow();
-  if (row < 0 || row >= FPaths.size()) return;
-  FPreview->Read(FPaths[row].toStdString());
+  if (row < 0 || row >= static_cast<int>(FPaths.size())) return;
+  FPreview->Read(FPaths[static_cast<std::size_t>(row)]);
 }
 
 TEmailOptimization TEmailSizeDlg::Optimize(const std::string& Folder, const std::function<void(int)>& Progress) {
@@ -470,7 +473,7 @@ bool TEmailSizeDlg::Sending() const { return FSending || FQuickMail->Busy(); }
 bool TEmailSizeDlg::Reducing() const { return FReductions->Current() != nullptr; }
 
 void TEmailSizeDlg::SBtnContinueClick() {
-  if (FPaths.isEmpty() || Sending()) return;
+  if (FPaths.empty() || Sending()) return;
   const std::string workFolder = WorkFolder();
   PBProgress->SetMaxValue(3 * static_cast<int>(FPaths.size()));
   QuickMail->FileNames.clear();

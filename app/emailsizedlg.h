@@ -42,7 +42,7 @@ double EmailScaleFactor(double Ratio);
 
 // What the optimisation of one list made.
 struct TEmailOptimization {
-  QStringList Attachments; // full paths, in list order
+  std::vector<std::string> Attachments; // full paths, in list order
   QStringList Results;     // lines for the results box
   QString SubjectNames;
   bool Error = false;
@@ -78,16 +78,18 @@ public:
   // Where converted pictures go; tests point it at a folder of their own.
   std::function<std::string()> WorkFolder;
 
-  // Adds each path not yet in the list.
-  void StartWithFiles(const QStringList& Paths);
+  // Adds each path not yet in the list. Paths are kept as their bytes from
+  // the list to the mail program: a name need not be UTF-8, and its text
+  // would name another file.
+  void StartWithFiles(const std::vector<std::string>& Paths);
   // The selected names of a folder.
-  void StartWithFiles(const QString& Folder, const QStringList& Names);
-  void AddFile(const QString& Path);
+  void StartWithFiles(const std::string& Folder, const std::vector<std::string>& Names);
+  void AddFile(const std::string& Path);
   // What the e-mail command does: add the files, then show the dialog
   // without making it modal.
-  void ShowWithFiles(const QStringList& Paths);
+  void ShowWithFiles(const std::vector<std::string>& Paths);
 
-  const QStringList& Paths() const { return FPaths; }
+  const std::vector<std::string>& Paths() const { return FPaths; }
   int SpeedIndex() const;
   void SetSpeedIndex(int Index);
   bool FilesShown() const { return FFilesShown; }
@@ -134,7 +136,7 @@ private:
   void EnableForReducing(bool Reducing);
   void Finish(bool Sent);
 
-  QStringList FPaths;
+  std::vector<std::string> FPaths;
   bool FFilesShown = false;
   bool FSending = false;
   std::unique_ptr<TQmQuickMail> FQuickMail;

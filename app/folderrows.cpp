@@ -259,10 +259,8 @@ bool TFolderRows::setData(const QModelIndex& Index, const QVariant& Value, int R
   if (Role != Qt::EditRole || !Index.isValid() || Index.column() != fcName || Index.row() >= Count()) return false;
   // The handler renames the file and, through the folder view, the row.
   const std::string OldName = Row(Index.row()).Name;
-  // The editor shows the name's bytes that are no UTF-8 as U+FFFD: while
-  // the text reads as the name shown, it is that name, unchanged.
-  const QString Text = Value.toString();
-  return OnNameEdited && OnNameEdited(OldName, Text == FileNameText(OldName) ? OldName : Text.toStdString());
+  // While the editor's text reads as the name shown, it is that name, unchanged.
+  return OnNameEdited && OnNameEdited(OldName, FileNameOfText(Value.toString(), OldName));
 }
 
 Qt::ItemFlags TFolderRows::flags(const QModelIndex& Index) const {

@@ -120,6 +120,10 @@ QString FileNameText(const std::string& Path) {
   return QString::fromUtf8(Path.data(), static_cast<qsizetype>(Path.size()));
 }
 
+std::string FileNameOfText(const QString& Text, const std::string& Shown) {
+  return Text == FileNameText(Shown) ? Shown : Text.toStdString();
+}
+
 std::string NameOfPath(const std::string& Path) { return Path.substr(Path.rfind(PathDelim) + 1); }
 
 std::string FolderOfPath(const std::string& Path) {

@@ -25,6 +25,10 @@ bool IsPlainFileName(const std::string& Name);
 // The text of one for the screen only, bytes that are no UTF-8 shown as
 // U+FFFD.
 QString FileNameText(const std::string& Path);
+// The name a box's Text stands for: Shown, the name put there (its bytes
+// that are no UTF-8 shown marked), while the text reads as it; else the
+// text typed.
+std::string FileNameOfText(const QString& Text, const std::string& Shown);
 // The part of Path after its last delimiter, and the part before it (the
 // root for a file at the root).
 std::string NameOfPath(const std::string& Path);

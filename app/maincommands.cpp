@@ -783,13 +783,7 @@ void TMainForm::FormsCreated() {
     OptionsForm->OnRecentFoldersChanged = [this] {
       RebuildRecentFoldersMenu();
       // The path box's list loses what the recent list lost.
-      if (OpenFolderForm) {
-        const QStringList kept = RecentFolders();
-        for (int i = OpenFolderForm->CbxImageFolder->count() - 1; i >= 0; --i) {
-          const QString path = OpenFolderForm->CbxImageFolder->itemText(i);
-          if (!kept.contains(path)) OpenFolderForm->DropRecentPath(path);
-        }
-      }
+      if (OpenFolderForm) OpenFolderForm->KeepRecentPaths(RecentFolders());
     };
     OptionsForm->PictureViewClientSize = [this] { return RastrumView1->size(); };
   }
@@ -998,11 +992,9 @@ void TMainForm::EmailImages() {
   // next step asks again.
   if (!EmailSizeDlg || QuerySaveModified() != TLeaveAnswer::Go) return;
   if (FCurrentFolderView && !FCurrentFolderView->SelectedNames().empty()) {
-    QStringList names;
-    for (const std::string& n : FCurrentFolderView->SelectedNames()) names << QString::fromStdString(n);
-    EmailSizeDlg->StartWithFiles(QString::fromStdString(FCurrentFolderView->GetFolderPath()), names);
+    EmailSizeDlg->StartWithFiles(FCurrentFolderView->GetFolderPath(), FCurrentFolderView->SelectedNames());
   } else if (std::error_code fault; std::filesystem::is_regular_file(FCurrentFilePath, fault)) {
-    EmailSizeDlg->StartWithFiles(QStringList{FileNameText(FCurrentFilePath)});
+    EmailSizeDlg->AddFile(FCurrentFilePath);
   }
   EmailSizeDlg->show();
   EmailSizeDlg->raise();

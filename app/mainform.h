@@ -132,9 +132,9 @@ public:
   void RemoveFoldersMenuItem(QWidget* window);
   void RebuildRecentFoldersMenu();
   // The folders of the recent-folders list, most recent first.
-  QStringList RecentFolders() const;
+  std::vector<std::string> RecentFolders() const;
   void RecentFolderClick(QAction* item);
-  bool ValidateFolder(const QString& path);
+  bool ValidateFolder(const std::string& path);
   // Out of the recent folders, the menu and the Open Folder dialog's list.
   void DropRecentFolder(const std::string& path);
   void UpdateFolderTabHeight(QWidget* removing);

@@ -142,7 +142,7 @@ void TMainForm::OpenImageFolder() {
   if (OpenFolderForm->ShowModal() != 1) return;
   update();
   const TWaitCursor Wait;
-  OpenFolderView(OpenFolderForm->GetSelectedPath().toStdString());
+  OpenFolderView(OpenFolderForm->GetSelectedPath());
 }
 
 void TMainForm::DockFolderView(TFolderViewForm* view) {
@@ -353,11 +353,11 @@ void TMainForm::TabHackTimerTimer() {
 
 // ---- Recent folders
 
-QStringList TMainForm::RecentFolders() const {
-  QStringList folders;
+std::vector<std::string> TMainForm::RecentFolders() const {
+  std::vector<std::string> folders;
   const int count = FileMruList->Active() ? FileMruList->GetItemsCount() : 0;
   for (int i = 0; i < count; ++i)
-    if (FileMruList->ReadItem(i, false)) folders << QString::fromStdString(FileMruList->ItemText());
+    if (FileMruList->ReadItem(i, false)) folders.push_back(FileMruList->ItemText());
   return folders;
 }
 
@@ -392,11 +392,11 @@ void TMainForm::RecentFolderClick(QAction* item) {
   OpenFolderView(folder);
 }
 
-bool TMainForm::ValidateFolder(const QString& path) {
+bool TMainForm::ValidateFolder(const std::string& path) {
   std::error_code error;
-  if (std::filesystem::is_directory(path.toStdString(), error)) return true;
+  if (std::filesystem::is_directory(path, error)) return true;
   MessageDlg(windowTitle(), QStringLiteral("Please choose a valid Folder"), QMessageBox::Critical, QMessageBox::Ok);
-  DropRecentFolder(path.toStdString());
+  DropRecentFolder(path);
   return false;
 }
 
@@ -405,7 +405,7 @@ void TMainForm::DropRecentFolder(const std::string& path) {
     const int index = FileMruList->FindString(path);
     if (index >= 0) FileMruList->DeleteItem(index);
   }
-  if (OpenFolderForm) OpenFolderForm->DropRecentPath(FileNameText(path));
+  if (OpenFolderForm) OpenFolderForm->DropRecentPath(path);
   RebuildRecentFoldersMenu();
 }
 

@@ -19,15 +19,13 @@
 #include "image/views/rastrumview.h"
 #include "image/views/rvprnforms.h"
 #include "platform/application.h"
+#include "platform/openurl.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPrintDialog>
 #include <QProcess>
 #include <QScreen>
-#include <QUrl>
 
 #include <cmath>
 #include <filesystem>
@@ -96,12 +94,9 @@ void PrepareWallpaperTarget(const std::string& Target) {
 
 } // namespace
 
-QString WallpaperPath(const QString& Folder, const QString& Name) {
+std::string WallpaperPath(const std::string& Folder, const std::string& Name) {
   // Only the name counts: the file never leaves the folder.
-  const QString file = QFileInfo(Name).fileName();
-  const int dot = file.lastIndexOf(QLatin1Char('.'));
-  const QString stem = dot < 0 ? file : file.left(dot);
-  return QString::fromStdString(JoinPath(Folder.toStdString(), (stem + QStringLiteral(".bmp")).toStdString()));
+  return JoinPath(Folder, ChangeFileExt(NameOfPath(Name), ".bmp"));
 }
 
 double WallpaperScale(int Width, int Height, QSize Screen) {
@@ -119,8 +114,7 @@ void TMainForm::SetAsDesktopWallpaper() {
   try {
     const std::string folder = wn::TWnDirectories().WindowsDirectory();
     if (folder.empty()) throw std::runtime_error("The program's data folder cannot be created.");
-    const std::string target =
-        WallpaperPath(QString::fromStdString(folder), FileNameText(FCurrentFileName)).toStdString();
+    const std::string target = WallpaperPath(folder, FCurrentFileName);
     PrepareWallpaperTarget(target);
     const platform::TBitmap* shown = RastrumView1->GetBitmap();
     const double factor = WallpaperScale(shown->Width(), shown->Height(), ScreenSizeOf(*this));
@@ -139,7 +133,7 @@ void TMainForm::SetAsDesktopWallpaper() {
                        1);
     WriteRegistryValue(platform::HKEY_CURRENT_USER, "\\Control Panel\\Desktop", "WallpaperStyle",
                        QStringLiteral("0"), 1);
-    const QString uri = VariantString(QUrl::fromLocalFile(QString::fromStdString(target)).toString(QUrl::FullyEncoded));
+    const QString uri = VariantString(QString::fromLatin1(platform::FileUri(target)));
     SetBackgroundKey(QStringLiteral("picture-uri"), uri);
     SetBackgroundKey(QStringLiteral("picture-uri-dark"), uri);
     SetBackgroundKey(QStringLiteral("picture-options"), VariantString(QStringLiteral("centered")));
@@ -165,7 +159,9 @@ void TMainForm::ShowPrintWindow(rv::TRvPrintForm& Window) {
   Window.IO = io;
   Window.MeasureUnit = io->DialogsMeasureUnit;
   Window.setFont(io->PreviewFont().ToQFont());
-  Window.JobTitle = FileNameText(FCurrentFileName).toStdString();
+  // The name's bytes: the print of its twin (whose text reads the same) is
+  // another picture's.
+  Window.JobTitle = FCurrentFileName;
   // Refused prints say why in the program's own error dialog.
   Window.OnRefusal = [](const std::string& why) { ShowErrorDialog(QString::fromStdString(why)); };
   Window.OnReplaceQuestion = [&Window](const std::string& question) {

@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QString>
 #include <functional>
+#include <string>
 
 class QDialog;
 
@@ -19,8 +20,9 @@ extern std::function<QSize()> WallpaperScreenSize;
 extern std::function<void(QDialog&)> SystemDialogAnswer;
 
 // The wallpaper file made for a picture named Name: its extension replaced
-// by ".bmp", in Folder.
-QString WallpaperPath(const QString& Folder, const QString& Name);
+// by ".bmp", in Folder. Bytes, as the name's own: twins whose texts read the
+// same keep a wallpaper each.
+std::string WallpaperPath(const std::string& Folder, const std::string& Name);
 
 // The factor a picture of Width x Height is scaled by to fit a screen of
 // Screen's size: 1 when it fits, else the smaller of the two axes' ratios.

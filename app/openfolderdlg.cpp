@@ -18,7 +18,6 @@
 #include "shell/sxshelltree.h"
 
 #include <QComboBox>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,13 +35,13 @@ std::function<void(TOpenFolderForm&)> TOpenFolderForm::ModalAnswer;
 
 namespace {
 
-bool IsFolder(const QString& Path) {
+bool IsFolder(const std::string& Path) {
   std::error_code Error;
-  return !Path.isEmpty() && std::filesystem::is_directory(Path.toStdString(), Error);
+  return !Path.empty() && std::filesystem::is_directory(Path, Error);
 }
 
-QString WithoutTrailingDelimiter(QString Path) {
-  while (Path.size() > 1 && Path.endsWith(QLatin1Char('/'))) Path.chop(1);
+std::string WithoutTrailingDelimiter(std::string Path) {
+  while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
   return Path;
 }
 
@@ -54,21 +53,23 @@ QLabel* MakeLabel(QWidget* Parent, const QString& Text, int X, int Y, int W) {
 
 } // namespace
 
-QString OpenFolderStartingFolder(const QStringList& RecentFolders) {
-  for (const QString& F : RecentFolders)
+std::string OpenFolderStartingFolder(const std::vector<std::string>& RecentFolders) {
+  for (const std::string& F : RecentFolders)
     if (IsFolder(F)) return F;
-  const QString Documents = QString::fromStdString(wn::TWnDirectories().Personal());
+  const std::string Documents = wn::TWnDirectories().Personal();
   // The user's pictures: "My Pictures" in the documents as the design has
   // it, else the desktop's own pictures folder; then the documents.
-  const QString Candidates[] = {
-      Documents.isEmpty() ? QString() : WithoutTrailingDelimiter(Documents) + QStringLiteral("/My Pictures"),
-      QStandardPaths::writableLocation(QStandardPaths::PicturesLocation), WithoutTrailingDelimiter(Documents)};
-  for (const QString& C : Candidates)
+  const std::string Candidates[] = {
+      Documents.empty() ? std::string() : WithoutTrailingDelimiter(Documents) + "/My Pictures",
+      QStandardPaths::writableLocation(QStandardPaths::PicturesLocation).toStdString(),
+      WithoutTrailingDelimiter(Documents)};
+  for (const std::string& C : Candidates)
     if (IsFolder(C)) return WithoutTrailingDelimiter(C);
-  return QString();
+  return std::string();
 }
 
-TOpenFolderForm::TOpenFolderForm(const QStringList& RecentFolders, QWidget* Parent, TTreeStart TreeStart)
+TOpenFolderForm::TOpenFolderForm(const std::vector<std::string>& RecentFolders, QWidget* Parent,
+                                 TTreeStart TreeStart)
     : QDialog(Parent) {
   setObjectName(QStringLiteral("OpenFolderForm"));
   setWindowTitle(QStringLiteral("Open Image Folder"));
@@ -79,6 +80,12 @@ TOpenFolderForm::TOpenFolderForm(const QStringList& RecentFolders, QWidget* Pare
   CbxImageFolder->setEditable(true);
   CbxImageFolder->setInsertPolicy(QComboBox::NoInsert);
   CbxImageFolder->setGeometry(8, 26, 330, 24);
+  // A recent folder chosen in the box (whose text it takes) is the one meant.
+  const auto Chosen = [this](int Index) {
+    if (Index >= 0) FPathBoxFolder = CbxImageFolder->itemData(Index).toByteArray().toStdString();
+  };
+  connect(CbxImageFolder, &QComboBox::currentIndexChanged, this, Chosen);
+  connect(CbxImageFolder, &QComboBox::activated, this, Chosen);
   SBtnAssignFolder = new kel::TKelShapeButton(this);
   SBtnAssignFolder->setGeometry(342, 26, 24, 24);
   SBtnAssignFolder->SetCaption(">");
@@ -153,42 +160,60 @@ TOpenFolderForm::~TOpenFolderForm() {
   if (OpenFolderForm == this) OpenFolderForm = nullptr;
 }
 
-void TOpenFolderForm::FormCreate(const QStringList& RecentFolders) {
+void TOpenFolderForm::FormCreate(const std::vector<std::string>& RecentFolders) {
   AdjustControlsForDpi(this);
   ImagePreview->Blank();
-  for (const QString& F : RecentFolders)
-    if (IsFolder(F)) CbxImageFolder->addItem(F);
+  for (const std::string& F : RecentFolders)
+    if (IsFolder(F)) AddRecentPath(F);
   FStartingFolder = OpenFolderStartingFolder(RecentFolders);
-  if (!FStartingFolder.isEmpty()) {
-    CbxImageFolder->setEditText(FStartingFolder);
+  if (!FStartingFolder.empty()) {
+    SetPathBox(FStartingFolder);
     FTreePending = true;
   }
 }
 
 void TOpenFolderForm::PlaceTreeAtStart() {
   if (!FTreePending) return;
-  const QString Text = CbxImageFolder->currentText();
+  const std::string Box = PathBoxFolder();
   SelectTreeFolder(FStartingFolder);
   // A path put in the box since creation stays; the tree's own form of the
   // starting folder replaces the starting folder as it did at creation.
-  if (Text != FStartingFolder) CbxImageFolder->setEditText(Text);
+  if (Box != FStartingFolder) SetPathBox(Box);
 }
 
-void TOpenFolderForm::SelectTreeFolder(const QString& Path) {
+void TOpenFolderForm::SelectTreeFolder(const std::string& Path) {
   // Any folder chosen stands for the starting one.
   FTreePending = false;
   try {
-    SxShellTree->SelectFolderPath(Path.toStdString());
+    SxShellTree->SelectFolderPath(Path);
   } catch (const std::exception&) {
     // A folder outside the tree's root leaves the tree where it is.
   }
 }
 
-QString TOpenFolderForm::TreeFolder() const {
+void TOpenFolderForm::SetPathBox(const std::string& Path) {
+  FPathBoxFolder = Path;
+  CbxImageFolder->setEditText(FileNameText(Path));
+}
+
+std::string TOpenFolderForm::PathBoxFolder() const {
+  return FileNameOfText(CbxImageFolder->currentText(), FPathBoxFolder);
+}
+
+void TOpenFolderForm::AddRecentPath(const std::string& Path) {
+  CbxImageFolder->addItem(FileNameText(Path), QByteArray::fromStdString(Path));
+}
+
+std::string TOpenFolderForm::TreeFolder() const {
   // To its callers the tree has been in its starting folder all along.
   if (FTreePending) const_cast<TOpenFolderForm*>(this)->PlaceTreeAtStart();
   const sx::TSxShellFolder* Folder = SxShellTree->SelectedFolder();
-  return Folder ? QString::fromStdString(Folder->Path) : QString();
+  return Folder ? Folder->Path : std::string();
+}
+
+std::string TOpenFolderForm::FileNameAt(int Row) const {
+  const QListWidgetItem* Item = ImageListBox->item(Row);
+  return Item ? Item->data(Qt::UserRole).toByteArray().toStdString() : std::string();
 }
 
 int TOpenFolderForm::ShowModal() { return RunModal(*this, ModalAnswer); }
@@ -208,10 +233,9 @@ void TOpenFolderForm::SxShellTreeFolderSelected() {
   const sx::TSxShellFolder* Folder = SxShellTree->SelectedFolder();
   if (!Folder) return;
   // A virtual folder keeps its display form.
-  const QString Path = Folder->Path.empty() || Folder->Path.rfind("::", 0) == 0
-                           ? QString::fromStdString(Folder->DisplayName)
-                           : QString::fromStdString(Folder->Path);
-  if (Path != CbxImageFolder->currentText()) CbxImageFolder->setEditText(Path);
+  const std::string& Path =
+      Folder->Path.empty() || Folder->Path.rfind("::", 0) == 0 ? Folder->DisplayName : Folder->Path;
+  if (Path != PathBoxFolder()) SetPathBox(Path);
   PopulateFileList();
   ShowOpenFolderFileInfo();
 }
@@ -224,7 +248,7 @@ int TOpenFolderForm::GetOpenDialogIconIndex(const std::string& Name) {
   }
   QIcon Icon;
   try {
-    auto Item = sx::TSxShellItem::CreateFromPath(JoinPath(TreeFolder().toStdString(), Name));
+    auto Item = sx::TSxShellItem::CreateFromPath(JoinPath(TreeFolder(), Name));
     if (const QIcon* I = Item->GetSmallIcon()) Icon = *I;
   } catch (const std::exception&) {
   }
@@ -237,19 +261,20 @@ int TOpenFolderForm::GetOpenDialogIconIndex(const std::string& Name) {
 
 void TOpenFolderForm::PopulateFileList() {
   PlaceTreeAtStart();
-  const QString Previous = ImageListBox->currentItem() ? ImageListBox->currentItem()->text() : QString();
+  const std::string Previous = FileNameAt(ImageListBox->currentRow());
   FFilling = true;
   ImageListBox->Items().Clear();
-  const std::string Folder = TreeFolder().toStdString();
+  const std::string Folder = TreeFolder();
   const std::vector<std::string> Names = ListPictureNames(Folder, true);
   const std::vector<int> Order = SortedNameOrder(Names);
   int Reselect = -1;
   for (int I : Order) {
     const std::string& Name = Names[static_cast<std::size_t>(I)];
     wn::TWnListItem* Item = ImageListBox->Items().Add();
-    Item->SetText(QString::fromStdString(Name));
+    Item->SetText(FileNameText(Name));
+    ImageListBox->item(Item->Index())->setData(Qt::UserRole, QByteArray::fromStdString(Name));
     Item->SetImageIndex(GetOpenDialogIconIndex(Name));
-    if (Reselect < 0 && Item->Text() == Previous) Reselect = Item->Index();
+    if (Reselect < 0 && Name == Previous) Reselect = Item->Index();
   }
   FFilling = false;
   if (ImageListBox->count() > 0) ImageListBox->setCurrentRow(Reselect >= 0 ? Reselect : 0);
@@ -275,16 +300,16 @@ void TOpenFolderForm::ShowOpenFolderFileInfo() {
     FPreviewFile.clear();
     return;
   }
-  const std::string Name = ImageListBox->item(Row)->text().toStdString();
-  const QString Path = QString::fromStdString(JoinPath(TreeFolder().toStdString(), Name));
+  const std::string Name = FileNameAt(Row);
+  const std::string Path = JoinPath(TreeFolder(), Name);
   if (Path == FPreviewFile) return;
   FPreviewFile = Path;
   // The picture of the file selected before goes at once; this one comes
   // with its dimensions.
   ImagePreview->Blank();
-  FPreview->Read(Path.toStdString());
+  FPreview->Read(Path);
   TScannedFile File;
-  const bool Known = ReadScannedFile(TreeFolder().toStdString(), Name, File);
+  const bool Known = ReadScannedFile(TreeFolder(), Name, File);
   LblImageNOf->setText(QStringLiteral("Image #: %1 of %2").arg(Row + 1).arg(ImageListBox->count()));
   LblImageType->setText(QStringLiteral("Type: ") + QString::fromStdString(GetImageTypeDescription(Name)));
   LblDimensions->setText(QStringLiteral("Dimensions:"));
@@ -293,53 +318,53 @@ void TOpenFolderForm::ShowOpenFolderFileInfo() {
   LblModified->setText(QStringLiteral("Modified Date: ") + (Known ? FolderDateTimeText(File.Modified) : QString()));
 }
 
-QString TOpenFolderForm::GetSelectedPath() const {
-  const QString Folder = TreeFolder();
+std::string TOpenFolderForm::GetSelectedPath() const {
+  const std::string Folder = TreeFolder();
   const int Row = ImageListBox->currentRow();
   if (Row >= 0 && Row < ImageListBox->count() &&
-      WithoutTrailingDelimiter(CbxImageFolder->currentText()) == WithoutTrailingDelimiter(Folder))
-    return QString::fromStdString(JoinPath(Folder.toStdString(), ImageListBox->item(Row)->text().toStdString()));
+      WithoutTrailingDelimiter(PathBoxFolder()) == WithoutTrailingDelimiter(Folder))
+    return JoinPath(Folder, FileNameAt(Row));
   return Folder;
 }
 
 void TOpenFolderForm::AssignFolderClick() {
-  const QString Path = CbxImageFolder->currentText();
+  const std::string Path = PathBoxFolder();
   if (MainForm && !MainForm->ValidateFolder(Path)) return;
   if (!IsFolder(Path)) return;
   SelectTreeFolder(Path);
-  if (sx::TSxTreeNode Node = SxShellTree->FindNodeByPath(Path.toStdString())) SxShellTree->ExpandNode(Node);
+  if (sx::TSxTreeNode Node = SxShellTree->FindNodeByPath(Path)) SxShellTree->ExpandNode(Node);
   ShowOpenFolderFileInfo();
 }
 
 void TOpenFolderForm::NewFolderClick() {
   if (!NewFolderDlg) return;
-  const QString Folder = TreeFolder();
-  NewFolderDlg->LblCurFolder->setText(Folder);
+  const std::string Folder = TreeFolder();
+  NewFolderDlg->LblCurFolder->setText(FileNameText(Folder));
   NewFolderDlg->EdtNewFolderName->clear();
   while (NewFolderDlg->ShowModal() == 1) {
     const std::string Name = NewFolderDlg->EdtNewFolderName->text().toStdString();
-    const QString Path = QString::fromStdString(JoinPath(Folder.toStdString(), Name));
+    const std::string Path = JoinPath(Folder, Name);
     // Made by its name inside the folder shown: a name such as "../x" is
     // refused there, not made beside it.
-    if (!sx::SxCreateFolder(Folder.toStdString(), Name)) {
+    if (!sx::SxCreateFolder(Folder, Name)) {
       const int Error = errno;
       const std::string Fault = sx::SxItemNameFault(Name);
       if (!Fault.empty())
         ShowErrorDialog(QString::fromStdString("\"" + Name + "\" is not a valid folder name. " + Fault));
       else if (Error == EEXIST)
-        ShowErrorDialog(Path + QStringLiteral(" already exists."));
+        ShowErrorDialog(FileNameText(Path) + QStringLiteral(" already exists."));
       else
-        ShowErrorDialog(Path + QStringLiteral(" could not be created."));
+        ShowErrorDialog(FileNameText(Path) + QStringLiteral(" could not be created."));
       continue;
     }
-    SxShellTree->RefreshNode(SxShellTree->FindNodeByPath(Folder.toStdString()));
+    SxShellTree->RefreshNode(SxShellTree->FindNodeByPath(Folder));
     SelectTreeFolder(Path);
     break;
   }
 }
 
 void TOpenFolderForm::RefreshOpenFolder() {
-  const QString Previous = TreeFolder();
+  const std::string Previous = TreeFolder();
   SxShellTree->RefreshNode();
   if (IsFolder(Previous)) SelectTreeFolder(Previous);
   PopulateFileList();
@@ -347,15 +372,21 @@ void TOpenFolderForm::RefreshOpenFolder() {
   ShowOpenFolderFileInfo();
 }
 
-void TOpenFolderForm::DropRecentPath(const QString& Path) {
-  const int Index = CbxImageFolder->findText(Path);
+void TOpenFolderForm::DropRecentPath(const std::string& Path) {
+  const int Index = CbxImageFolder->findData(QByteArray::fromStdString(Path));
   if (Index >= 0) CbxImageFolder->removeItem(Index);
 }
 
+void TOpenFolderForm::KeepRecentPaths(const std::vector<std::string>& Kept) {
+  for (int I = CbxImageFolder->count() - 1; I >= 0; --I)
+    if (std::find(Kept.begin(), Kept.end(), CbxImageFolder->itemData(I).toByteArray().toStdString()) == Kept.end())
+      CbxImageFolder->removeItem(I);
+}
+
 bool TOpenFolderForm::CloseWithOpen() {
-  const QString Path = CbxImageFolder->currentText();
+  const std::string Path = PathBoxFolder();
   if (MainForm ? !MainForm->ValidateFolder(Path) : !IsFolder(Path)) return false;
-  if (CbxImageFolder->findText(Path) < 0) CbxImageFolder->addItem(Path);
+  if (CbxImageFolder->findData(QByteArray::fromStdString(Path)) < 0) AddRecentPath(Path);
   if (WithoutTrailingDelimiter(TreeFolder()) != WithoutTrailingDelimiter(Path)) SelectTreeFolder(Path);
   return true;
 }

@@ -40,7 +40,10 @@ public:
   enum TTreeStart { tsAtCreation, tsAtFirstUse };
 
   // RecentFolders: the main window's recent folders, most recent first.
-  explicit TOpenFolderForm(const QStringList& RecentFolders, QWidget* Parent = nullptr,
+  // Folders and files are kept as their bytes from the tree, the list and
+  // the path box to the main window: a name need not be UTF-8, and its text
+  // would name another folder.
+  explicit TOpenFolderForm(const std::vector<std::string>& RecentFolders, QWidget* Parent = nullptr,
                            TTreeStart TreeStart = tsAtCreation);
   ~TOpenFolderForm() override;
 
@@ -63,9 +66,14 @@ public:
   int ShowModal();
   // The chosen folder, or the folder and its selected file when the path
   // box shows that folder.
-  QString GetSelectedPath() const;
+  std::string GetSelectedPath() const;
   // The tree's selected folder; empty when none.
-  QString TreeFolder() const;
+  std::string TreeFolder() const;
+  // The folder the path box names: the one put there (the tree's, a recent
+  // one chosen) while the box reads as that folder's text, else its text.
+  std::string PathBoxFolder() const;
+  // The name of the list's file on Row; empty when there is none.
+  std::string FileNameAt(int Row) const;
   void PopulateFileList();
   // The labels of the selected file; its picture and dimensions are read on
   // a worker and come when the read ends.
@@ -74,10 +82,12 @@ public:
   void AssignFolderClick();
   void NewFolderClick();
   // A recent folder that no longer exists leaves the path box's list.
-  void DropRecentPath(const QString& Path);
+  void DropRecentPath(const std::string& Path);
+  // The path box's list keeps the folders of Kept only.
+  void KeepRecentPaths(const std::vector<std::string>& Kept);
   // The file shown in the preview; empty when none.
-  const QString& PreviewFile() const { return FPreviewFile; }
-  QString StartingFolder() const { return FStartingFolder; }
+  const std::string& PreviewFile() const { return FPreviewFile; }
+  const std::string& StartingFolder() const { return FStartingFolder; }
 
   // When set, ShowModal shows the dialog without a modal loop and lets this
   // answer it instead of a user.
@@ -91,17 +101,21 @@ protected:
   bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
-  void FormCreate(const QStringList& RecentFolders);
+  void FormCreate(const std::vector<std::string>& RecentFolders);
   void SxShellTreeFolderSelected();
-  void SelectTreeFolder(const QString& Path);
+  void SelectTreeFolder(const std::string& Path);
+  void SetPathBox(const std::string& Path);
+  void AddRecentPath(const std::string& Path);
   // Selects the starting folder in the tree when nothing has yet.
   void PlaceTreeAtStart();
   int GetOpenDialogIconIndex(const std::string& Name);
   bool CloseWithOpen();
 
   wn::TImageList* FIcons;
-  QString FPreviewFile;
-  QString FStartingFolder;
+  std::string FPreviewFile;
+  std::string FStartingFolder;
+  // The folder last put into the path box.
+  std::string FPathBoxFolder;
   std::vector<std::string> FIconExts;
   std::vector<int> FIconIndexes;
   bool FFilling = false;
@@ -116,6 +130,6 @@ extern TOpenFolderForm* OpenFolderForm;
 // The folder the dialog starts in: the first recent folder that exists,
 // else the user's "My Pictures", pictures or documents folder; empty when
 // there is none.
-QString OpenFolderStartingFolder(const QStringList& RecentFolders);
+std::string OpenFolderStartingFolder(const std::vector<std::string>& RecentFolders);
 
 } // namespace app

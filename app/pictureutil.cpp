@@ -53,6 +53,11 @@ std::string LowerFileExt(const std::string& FileName) {
   return Ext;
 }
 
+std::string ChangeFileExt(const std::string& Name, const std::string& Ext) {
+  const std::size_t Dot = Name.rfind('.');
+  return (Dot == std::string::npos ? Name : Name.substr(0, Dot)) + Ext;
+}
+
 bool IsImageFileExtension(const std::string& FileNameOrExt) {
   const std::string Ext = LowerFileExt(FileNameOrExt);
   for (const char* Known : ImageFileExtensions)

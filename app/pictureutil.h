@@ -82,6 +82,8 @@ struct TFileIdentity {
 // The lower-cased text from the last dot of the name (after its last path
 // delimiter), dot included; empty without a dot.
 std::string LowerFileExt(const std::string& FileName);
+// The name with its extension (from its last dot) replaced by Ext.
+std::string ChangeFileExt(const std::string& Name, const std::string& Ext);
 // FileNameOrExt: a file name or an extension with its dot.
 bool IsImageFileExtension(const std::string& FileNameOrExt);
 // "Unknown" when no description fits.

@@ -1,9 +1,9 @@
 #include "app/qmquickmail.h"
 
 #include "app/msgbox.h"
-#include "platform/application.h"
+#include "platform/childprocess.h"
 
-#include <QProcess>
+#include <sys/wait.h>
 
 namespace app {
 
@@ -16,29 +16,30 @@ bool Blank(const QString& Text) { return Text.trimmed().isEmpty(); }
 TQmQuickMail::TQmQuickMail() : FErrorMessage(DefaultErrorMessage) {}
 
 TQmQuickMail::~TQmQuickMail() {
-  if (FProcess) {
-    FProcess->disconnect();
-    // The composer it started lives on; only xdg-email itself is waited for.
-    FProcess->waitForFinished(5000);
-  }
+  // The composer it started lives on; only xdg-email itself is waited for.
+  if (FRun) FRun->EndQuietly(5000);
 }
 
 void TQmQuickMail::SetErrorMessage(const QString& Value) {
   FErrorMessage = Value.isEmpty() ? DefaultErrorMessage : Value;
 }
 
-QStringList TQmQuickMail::Arguments() const {
-  // Qt hands arguments over in UTF-8 whatever the locale says.
-  QStringList args{QStringLiteral("--utf8")};
-  if (!Blank(Subject)) args << QStringLiteral("--subject") << Subject;
+std::vector<std::string> TQmQuickMail::Arguments() const {
+  // With "--utf8" xdg-email takes the texts as UTF-8 and percent-encodes
+  // the attachments' bytes as they are.
+  std::vector<std::string> args{"--utf8"};
+  const auto add = [&args](const char* Option, const QString& Value) {
+    args.insert(args.end(), {Option, Value.toStdString()});
+  };
+  if (!Blank(Subject)) add("--subject", Subject);
   const QString body = TextToSend.join(QLatin1Char('\n'));
-  if (!Blank(body)) args << QStringLiteral("--body") << body;
+  if (!Blank(body)) add("--body", body);
   for (const QString& address : ToCCEmail)
-    if (!Blank(address)) args << QStringLiteral("--cc") << address.trimmed();
+    if (!Blank(address)) add("--cc", address.trimmed());
   for (const QString& address : ToBCCEmail)
-    if (!Blank(address)) args << QStringLiteral("--bcc") << address.trimmed();
-  for (const QString& file : FileNames) args << QStringLiteral("--attach") << file;
-  if (!Blank(ToEmail)) args << ToEmail.trimmed();
+    if (!Blank(address)) add("--bcc", address.trimmed());
+  for (const std::string& file : FileNames) args.insert(args.end(), {"--attach", file});
+  if (!Blank(ToEmail)) args.push_back(ToEmail.trimmed().toStdString());
   return args;
 }
 
@@ -54,10 +55,10 @@ int TQmQuickMail::ResultOfExitCode(int ExitCode) {
   }
 }
 
-int TQmQuickMail::ResultOf(const QProcess& Process, bool Started) const {
-  if (!Started || Process.error() == QProcess::FailedToStart) return MailNoMailProgram;
-  if (Process.exitStatus() != QProcess::NormalExit) return MailFailure;
-  return ResultOfExitCode(Process.exitCode());
+int TQmQuickMail::ResultOfRun(bool Started, int Status) {
+  if (!Started) return MailNoMailProgram;
+  if (Status < 0 || !WIFEXITED(Status)) return MailFailure;
+  return ResultOfExitCode(WEXITSTATUS(Status));
 }
 
 void TQmQuickMail::ReportResult(int Result) {
@@ -81,36 +82,22 @@ void TQmQuickMail::ReportResult(int Result) {
 }
 
 bool TQmQuickMail::Send() {
-  QProcess process;
-  process.setProcessChannelMode(QProcess::ForwardedChannels);
-  platform::UnblockTerminationSignalsInChild(process);
-  process.start(QString::fromLatin1(MailProgram), Arguments());
-  const bool started = process.waitForStarted(-1);
-  if (started) process.waitForFinished(-1);
-  const int result = ResultOf(process, started);
+  const pid_t pid = platform::StartProgram(MailProgram, Arguments(), false);
+  const int result = ResultOfRun(pid >= 0, pid >= 0 ? *platform::WaitProgram(pid) : -1);
   ReportResult(result);
   return result == MailSuccess;
 }
 
 void TQmQuickMail::SendAsync(std::function<void(bool Success)> Done) {
-  if (FProcess) return;
-  FProcess = std::make_unique<QProcess>();
-  FProcess->setProcessChannelMode(QProcess::ForwardedChannels);
-  platform::UnblockTerminationSignalsInChild(*FProcess);
-  auto finish = [this, Done = std::move(Done)] {
-    // Released after this call: the process object is still delivering.
-    std::unique_ptr<QProcess> process = std::move(FProcess);
-    process->disconnect();
-    const int result = ResultOf(*process, process->error() != QProcess::FailedToStart);
-    process.release()->deleteLater();
+  if (FRun) return;
+  const pid_t pid = platform::StartProgram(MailProgram, Arguments(), false);
+  FRun = std::make_unique<platform::TChildEndWatch>(pid, nullptr, [this, pid, Done = std::move(Done)](int Status) {
+    // Released after this call: the watch is still delivering.
+    FRun.release()->deleteLater();
+    const int result = ResultOfRun(pid >= 0, Status);
     ReportResult(result);
     if (Done) Done(result == MailSuccess);
-  };
-  QObject::connect(FProcess.get(), &QProcess::finished, finish);
-  QObject::connect(FProcess.get(), &QProcess::errorOccurred, [finish](QProcess::ProcessError error) {
-    if (error == QProcess::FailedToStart) finish();
   });
-  FProcess->start(QString::fromLatin1(MailProgram), Arguments());
 }
 
 } // namespace app

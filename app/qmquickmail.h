@@ -7,8 +7,12 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
-class QProcess;
+namespace platform {
+class TChildEndWatch;
+}
 
 namespace app {
 
@@ -38,7 +42,9 @@ public:
   QString Subject;
   QStringList ToCCEmail;
   QStringList ToBCCEmail;
-  QStringList FileNames; // full paths of the attachments, in order
+  // Full paths of the attachments, in order, as their bytes: a name need
+  // not be UTF-8, and the mail program must attach that very file.
+  std::vector<std::string> FileNames;
 
   const QString& ErrorMessage() const { return FErrorMessage; }
   // An empty text stands for "Error sending mail".
@@ -52,8 +58,8 @@ public:
   TNotifyEvent OnUserAbort;
 
   // The mail program's arguments: subject, body, copies, attachments, then
-  // the recipients.
-  QStringList Arguments() const;
+  // the recipients; the texts in UTF-8, the attachments' paths as they are.
+  std::vector<std::string> Arguments() const;
   // Runs xdg-email and waits for it; true when the composer opened. A
   // failure goes to its event, or without one to an error box with
   // ErrorMessage and the result.
@@ -61,10 +67,13 @@ public:
   // The same without waiting: Done runs on this thread once xdg-email has
   // ended (after the failure was reported). One send at a time.
   void SendAsync(std::function<void(bool Success)> Done);
-  bool Busy() const { return FProcess != nullptr; }
+  bool Busy() const { return FRun != nullptr; }
 
   // The result an exit code of xdg-email stands for.
   static int ResultOfExitCode(int ExitCode);
+  // The result of a run of xdg-email that ended with the wait status
+  // Status (-1: not known), or that never started.
+  static int ResultOfRun(bool Started, int Status);
   // Calls the result's event, or shows the error box; nothing for success.
   void ReportResult(int Result);
 
@@ -72,10 +81,8 @@ public:
   static constexpr const char* MailProgram = "xdg-email";
 
 private:
-  int ResultOf(const QProcess& Process, bool Started) const;
-
   QString FErrorMessage;
-  std::unique_ptr<QProcess> FProcess;
+  std::unique_ptr<platform::TChildEndWatch> FRun;
 };
 
 } // namespace app

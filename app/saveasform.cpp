@@ -85,12 +85,6 @@ QLabel* MakeLabel(QWidget* parent, const QString& caption, QRect bounds) {
   return label;
 }
 
-// The name with its extension (from its last dot) replaced by Ext.
-std::string ChangeFileExt(const std::string& Name, const std::string& Ext) {
-  const std::size_t dot = Name.rfind('.');
-  return (dot == std::string::npos ? Name : Name.substr(0, dot)) + Ext;
-}
-
 std::string FileNameOf(const std::string& Path) {
   const std::size_t slash = Path.rfind('/');
   return slash == std::string::npos ? Path : Path.substr(slash + 1);
@@ -299,10 +293,7 @@ void TSaveAsForm::SetNameBox(const std::string& Name) {
 }
 
 std::string TSaveAsForm::NameBoxBytes() const {
-  // The box shows the name put there with its bytes that are no UTF-8
-  // marked: as long as it reads so, it stands for those bytes.
-  const QString text = EdtFileName->text();
-  return text == FileNameText(FNameBytes) ? FNameBytes : text.toStdString();
+  return FileNameOfText(EdtFileName->text(), FNameBytes);
 }
 
 std::string TSaveAsForm::GetSaveAsTargetPath() const {

@@ -29,7 +29,7 @@ int ProgramEntry(int argc, char** argv);
 // walks to its starting folder only when first used: at start-up that walk
 // (and the listing of a folder just opened) would hold up the main window.
 struct TStartupForms {
-  explicit TStartupForms(const QStringList& RecentFolders)
+  explicit TStartupForms(const std::vector<std::string>& RecentFolders)
       : OpenFolder(RecentFolders, nullptr, TOpenFolderForm::tsAtFirstUse) {}
   TOptionsForm Options;
   TToolBox Tools;

@@ -93,7 +93,7 @@ void BM_OpenFolderPreviewStall(benchmark::State& State) {
   const TSlowFolder& slow = SlowFolder();
   double worst = 0;
   for (auto _ : State) {
-    app::TOpenFolderForm dialog({slow.Folder.path()});
+    app::TOpenFolderForm dialog({slow.Folder.path().toStdString()});
     worst = std::max(worst, LongestBlock([&] { dialog.show(); },
                                          [&] { return dialog.LblDimensions->text().endsWith("12000"); }));
   }
@@ -111,7 +111,7 @@ void BM_EmailSendStall(benchmark::State& State) {
     dialog.WorkFolder = [&] { return work.path().toStdString(); };
     dialog.SetSpeedIndex(1);
     dialog.CBShowResults->SetChecked(true);
-    dialog.ShowWithFiles({QString::fromStdString(slow.Picture)});
+    dialog.ShowWithFiles({slow.Picture});
     // The results stop the clock; the hand-off to a mail program is left out.
     bool shown = false;
     app::THelpDlg::ModalAnswer = [&](app::THelpDlg& Help) {

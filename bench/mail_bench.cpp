@@ -58,7 +58,9 @@ void BM_EmailReduce_Pictrova(benchmark::State& State) {
   const TPhotos& photos = Photos();
   app::TEmailSizeDlg dialog;
   dialog.SetSpeedIndex(1); // "Medium"
-  dialog.StartWithFiles(photos.Paths);
+  std::vector<std::string> paths;
+  for (const QString& path : photos.Paths) paths.push_back(path.toStdString());
+  dialog.StartWithFiles(paths);
   QTemporaryDir work;
   app::TEmailOptimization result;
   for (auto _ : State) {

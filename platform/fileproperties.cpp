@@ -1,12 +1,14 @@
 #include "platform/fileproperties.h"
+#include "platform/openurl.h"
+#include "platform/shfileop.h"
 
-#include <QtCore/QFileInfo>
 #include <QtCore/QStringList>
 #include <QtCore/QTimer>
-#include <QtCore/QUrl>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusMessage>
 #include <QtDBus/QDBusPendingCallWatcher>
+
+#include <filesystem>
 
 namespace platform {
 
@@ -20,9 +22,10 @@ constexpr int ReplyTimeoutMs = 5000;
 bool PropertiesCall(const std::vector<std::string>& Paths, QDBusMessage& Call) {
   QStringList Urls;
   for (const std::string& P : Paths) {
-    const QFileInfo Info(QString::fromStdString(P));
-    if (P.empty() || !Info.exists()) return false;
-    Urls << QUrl::fromLocalFile(Info.absoluteFilePath()).toString();
+    std::error_code Error;
+    if (P.empty() || !std::filesystem::exists(P, Error)) return false;
+    // By the path's bytes: its text would name another file, or none.
+    Urls << QString::fromLatin1(FileUri(AbsoluteFilePath(P)));
   }
   if (Urls.isEmpty()) return false;
   Call = QDBusMessage::createMethodCall(

@@ -1,8 +1,10 @@
 // Web pages and files handed to the program the desktop chooses for them.
 #pragma once
 
+#include <QtCore/QByteArray>
 #include <chrono>
 #include <functional>
+#include <string>
 
 class QObject;
 class QUrl;
@@ -25,5 +27,9 @@ void SetOpenerAnswerTime(std::chrono::milliseconds Time);
 
 // Openers started and not yet collected.
 int RunningOpeners();
+
+// The file URI of a path: its bytes percent-encoded as they are, since a
+// name need not be UTF-8 (a URL made from its text would name another file).
+QByteArray FileUri(const std::string& Path);
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "shell/sxdragdrop.h"
 
+#include "platform/openurl.h"
 #include "shell/sxnamespace.h"
 
 #include <QtCore/QUrl>
@@ -25,15 +26,11 @@ std::uint32_t GetU32(const std::uint8_t* P) {
 
 constexpr std::size_t DropFilesHeaderSize = 20;
 
-// The file URI of a path: its bytes percent-encoded as they are, since a
-// name need not be UTF-8 (a URL made from text would lose such bytes).
-QByteArray FileUri(const std::string& P) { return "file://" + QByteArray::fromStdString(P).toPercentEncoding("/"); }
-
 QByteArray UriList(const std::vector<std::string>& Paths) {
   QByteArray Out;
   for (const std::string& P : Paths) {
     if (P.empty()) continue;
-    Out += FileUri(P);
+    Out += platform::FileUri(P);
     Out += "\r\n";
   }
   return Out;
@@ -290,7 +287,7 @@ QVariant TSxDataObject::retrieveData(const QString& MimeType, QMetaType) const {
   if (MimeType == QLatin1String(SxGnomeCopiedFilesMimeType) && FClipboardAction != TSxClipboardAction::None) {
     QByteArray Out = FClipboardAction == TSxClipboardAction::Cut ? "cut" : "copy";
     for (const std::string& P : ItemPaths())
-      if (!P.empty()) Out += "\n" + FileUri(P);
+      if (!P.empty()) Out += "\n" + platform::FileUri(P);
     return Out;
   }
   return {};

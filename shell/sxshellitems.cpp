@@ -34,6 +34,12 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+// An item's address for the desktop's opener: a file's by the bytes of its
+// path, whose text would name another file.
+QUrl UrlOfPath(const std::string& Path) {
+  return Path.find(":///") != std::string::npos ? QUrl(Q(Path)) : QUrl::fromEncoded(platform::FileUri(Path));
+}
+
 // OnError when set, else a message box over window.
 void Report(const std::function<void(const std::string&)>& OnError, QWidget* window, const std::string& text) {
   if (OnError) {
@@ -547,8 +553,7 @@ void TSxCustomShellController::OpenPaths(QWidget* window, const std::vector<std:
   // it ends: started is not opened.
   QPointer<QWidget> owner(window);
   for (const std::string& path : paths) {
-    const QUrl url = path.find(":///") != std::string::npos ? QUrl(Q(path)) : QUrl::fromLocalFile(Q(path));
-    platform::OpenUrlAsync(url, window ? static_cast<QObject*>(window) : qApp,
+    platform::OpenUrlAsync(UrlOfPath(path), window ? static_cast<QObject*>(window) : qApp,
                            [owner, onError = OnCommandError, path](bool opened) {
                              if (!opened) Report(onError, owner, "No program could open " + path + ".");
                            });
@@ -736,8 +741,7 @@ const QIcon* TSxShellItem::GetSmallIcon() {
 }
 
 bool TSxShellItem::Execute() {
-  const QUrl url = Path.find(":///") != std::string::npos ? QUrl(Q(Path)) : QUrl::fromLocalFile(Q(Path));
-  return QDesktopServices::openUrl(url);
+  return QDesktopServices::openUrl(UrlOfPath(Path));
 }
 
 bool TSxShellItem::Attribute(std::uint32_t bit, bool needsParentOnly) {

@@ -67,6 +67,18 @@ QString Picture(const TTempFolder& Folder, const QString& Name, int Width, int H
 
 QSize SizeOf(const QString& Path) { return QImageReader(Path).size(); }
 
+// Paths as the dialog keeps them (bytes), and as text again.
+std::vector<std::string> Bytes(const QStringList& Paths) {
+  std::vector<std::string> Out;
+  for (const QString& P : Paths) Out.push_back(P.toStdString());
+  return Out;
+}
+QStringList Texts(const std::vector<std::string>& Paths) {
+  QStringList Out;
+  for (const std::string& P : Paths) Out << QString::fromStdString(P);
+  return Out;
+}
+
 class EmailDialog : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -110,10 +122,10 @@ TEST(EmailMath, LimitsAndScaleFactors) {
 TEST_F(EmailDialog, CaptionsAndTheListOfFiles) {
   EXPECT_EQ(FDlg->windowTitle(), "No Files to Email");
   EXPECT_EQ(FDlg->SBtnCancel->Caption(), "Close");
-  FDlg->StartWithFiles(FFiles.QPath(), {"a.jpg"});
+  FDlg->StartWithFiles(FFiles.Path(), {"a.jpg"});
   EXPECT_EQ(FDlg->windowTitle(), "Email a.jpg");
   EXPECT_EQ(FDlg->SBtnCancel->Caption(), "Cancel");
-  FDlg->StartWithFiles({FFiles.QPath() + "/a.jpg", FOther.QPath() + "/a.jpg", FFiles.QPath() + "/b.png"});
+  FDlg->StartWithFiles(Bytes({FFiles.QPath() + "/a.jpg", FOther.QPath() + "/a.jpg", FFiles.QPath() + "/b.png"}));
   EXPECT_EQ(FDlg->windowTitle(), "Email 3 Images") << "a path already listed is not added twice";
   EXPECT_EQ(FDlg->FileListBox->count(), 3);
   EXPECT_EQ(FDlg->FileListBox->item(2)->text(), "b.png");
@@ -122,16 +134,16 @@ TEST_F(EmailDialog, CaptionsAndTheListOfFiles) {
   FDlg->FileListBox->item(2)->setSelected(true);
   QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
   QApplication::sendEvent(FDlg->FileListBox, &del);
-  EXPECT_EQ(FDlg->Paths(), QStringList{FOther.QPath() + "/a.jpg"});
+  EXPECT_EQ(FDlg->Paths(), std::vector<std::string>{FOther.File("a.jpg")});
   FDlg->show();
   FDlg->SBtnMoreFiles->Click();
   EXPECT_FALSE(FDlg->isVisible());
-  EXPECT_EQ(FDlg->Paths().size(), 1) << "\"Add More Files\" keeps the list";
+  EXPECT_EQ(FDlg->Paths().size(), 1u) << "\"Add More Files\" keeps the list";
   FDlg->show();
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
   QApplication::sendEvent(FDlg.get(), &escape);
   EXPECT_FALSE(FDlg->isVisible());
-  EXPECT_TRUE(FDlg->Paths().isEmpty()) << "Esc is \"Close\", which clears";
+  EXPECT_TRUE(FDlg->Paths().empty()) << "Esc is \"Close\", which clears";
   EXPECT_EQ(FDlg->windowTitle(), "No Files to Email");
 }
 
@@ -151,7 +163,7 @@ TEST_F(EmailDialog, ReducesWhatIsTooLarge) {
     file.write(QByteArray(150000, 'x'));
   }
   ASSERT_EQ(QFile(bmp).size(), 921654);
-  FDlg->StartWithFiles({small, middle, big, bmp, twin, otherBig, png, broken});
+  FDlg->StartWithFiles(Bytes({small, middle, big, bmp, twin, otherBig, png, broken}));
   FDlg->SetSpeedIndex(1);
   FDlg->CBShowResults->SetChecked(true);
   std::vector<int> steps;
@@ -167,7 +179,7 @@ TEST_F(EmailDialog, ReducesWhatIsTooLarge) {
   EXPECT_TRUE(result.Results.value(7).startsWith("broken.jpg - ERROR: ")) << result.Results.value(7).toStdString();
   EXPECT_TRUE(result.Error);
   // Every output keeps its own name in the work folder.
-  EXPECT_EQ(result.Attachments, (QStringList{small, middle, Work("big.jpg"), Work("pic.jpg"), Work("pic (2).jpg"),
+  EXPECT_EQ(Texts(result.Attachments), (QStringList{small, middle, Work("big.jpg"), Work("pic.jpg"), Work("pic (2).jpg"),
                                              Work("big (2).jpg"), Work("noise.png")}));
   const std::pair<QString, QSize> sizes[] = {{Work("big.jpg"), {208, 156}},   {Work("pic.jpg"), {640, 480}},
                                              {Work("pic (2).jpg"), {156, 104}}, {Work("big (2).jpg"), {72, 36}},
@@ -185,10 +197,30 @@ TEST_F(EmailDialog, ReducesWhatIsTooLarge) {
   EXPECT_EQ(steps.back(), 24);
 }
 
+// Names that are no UTF-8 (Latin-1 beside its twin, a lone continuation
+// byte) keep their bytes through the reduction: each copy in the work folder
+// is named as its own picture, and the list shows the bytes marked.
+TEST_F(EmailDialog, ReducedCopiesKeepTheirNamesBytes) {
+  const std::pair<std::string, const char*> Pictures[] = {
+      {"caf\xe9.jpg", "JPG"}, {"caf\xef\xbf\xbd.jpg", "JPG"}, {"a\x80z.bmp", "BMP"}};
+  std::vector<std::string> paths;
+  for (const auto& [name, format] : Pictures) {
+    paths.push_back(FFiles.File(name));
+    const QString made = Picture(FFiles, QString("made.") + format, 400, 300, format, *format == 'J' ? 200000 : 0);
+    std::filesystem::rename(made.toStdString(), paths.back());
+  }
+  FDlg->StartWithFiles(paths);
+  EXPECT_EQ(FDlg->FileListBox->item(0)->text(), "caf\uFFFD.jpg");
+  const TEmailOptimization result = FDlg->Optimize(FWork.Path(), nullptr);
+  EXPECT_FALSE(result.Error) << result.Results.join('\n').toStdString();
+  EXPECT_EQ(result.Attachments,
+            (std::vector<std::string>{FWork.File("caf\xe9.jpg"), FWork.File("caf\xef\xbf\xbd.jpg"), FWork.File("a\x80z.jpg")}));
+}
+
 TEST_F(EmailDialog, DoNotResizeAttachesEverythingAsItIs) {
   const QString big = Picture(FFiles, "big.jpg", 400, 300, "JPG", 200000);
   const QString bmp = Picture(FFiles, "pic.bmp", 640, 480, "BMP");
-  FDlg->StartWithFiles({big, bmp});
+  FDlg->StartWithFiles(Bytes({big, bmp}));
   FDlg->CBDontResize->SetChecked(true);
   FDlg->CBShowResults->SetChecked(true);
   testing_support::TFakeMailProgram fake;
@@ -207,7 +239,7 @@ TEST_F(EmailDialog, SendEmailHandsTheReducedFilesOverAndClearsOnYes) {
     FResults.clear();
     FBoxes.clear();
     fake.SetExitCode(exitCode);
-    FDlg->ShowWithFiles({big, small, other});
+    FDlg->ShowWithFiles(Bytes({big, small, other}));
     FDlg->SetSpeedIndex(1);
     FDlg->CBShowResults->SetChecked(true);
     Click(FDlg->SBtnContinue);
@@ -223,10 +255,10 @@ TEST_F(EmailDialog, SendEmailHandsTheReducedFilesOverAndClearsOnYes) {
     EXPECT_EQ(FDlg->PBProgress->Position(), 0);
     if (exitCode == 2) {
       EXPECT_EQ(FBoxes, QStringList{"Error sending mail (11)."});
-      EXPECT_EQ(FDlg->Paths().size(), 3) << "a mail error keeps the list";
+      EXPECT_EQ(FDlg->Paths().size(), 3u) << "a mail error keeps the list";
     } else {
       EXPECT_EQ(FBoxes, QStringList{"Finished. Would you like to clear the file list?"});
-      EXPECT_TRUE(FDlg->Paths().isEmpty());
+      EXPECT_TRUE(FDlg->Paths().empty());
       EXPECT_EQ(FDlg->windowTitle(), "No Files to Email");
     }
   }
@@ -238,7 +270,7 @@ TEST_F(EmailDialog, ShowFilesAndPreview) {
   for (int y = 0; y < 30; ++y)
     for (int x = 30; x < 60; ++x) halves.setPixel(x, y, qRgb(0, 0, 255));
   ASSERT_TRUE(halves.save(FFiles.QPath() + "/halves.png"));
-  FDlg->ShowWithFiles({FFiles.QPath() + "/missing.jpg", FFiles.QPath() + "/halves.png"});
+  FDlg->ShowWithFiles({FFiles.File("missing.jpg"), FFiles.File("halves.png")});
   const int narrow = FDlg->width();
   EXPECT_FALSE(FDlg->FileListBox->isVisible());
   Click(FDlg->SBtnShowFiles);
@@ -276,7 +308,7 @@ TEST_F(EmailDialog, ThePreviewIsReadOffTheWindowsThread) {
   const QString slow = FFiles.QPath() + "/slow.gate", other = FFiles.QPath() + "/other.gate";
   testsupport::TGatedReads::Write(slow.toStdString(), 0xFF0000, 40, 30);
   testsupport::TGatedReads::Write(other.toStdString(), 0x0000FF, 20, 10);
-  FDlg->ShowWithFiles({slow, other});
+  FDlg->ShowWithFiles(Bytes({slow, other}));
   Click(FDlg->SBtnShowFiles);
   QListWidget* list = FDlg->FileListBox;
   Reads.Close();
@@ -303,7 +335,7 @@ TEST_F(EmailDialog, TheReductionsAreMadeOffTheWindowsThread) {
   testsupport::TGatedReads::Write(small.toStdString(), 0x00FF00, 8, 8);
   testsupport::TGatedReads::Write(big.toStdString(), 0xFF0000, 40, 30, 100000);
   testing_support::TFakeMailProgram fake;
-  FDlg->ShowWithFiles({small, big});
+  FDlg->ShowWithFiles(Bytes({small, big}));
   FDlg->SetSpeedIndex(2);
   FDlg->CBShowResults->SetChecked(true);
   const auto workFiles = [&] { return QDir(FWork.QPath()).entryList(QDir::Files); };
@@ -322,7 +354,7 @@ TEST_F(EmailDialog, TheReductionsAreMadeOffTheWindowsThread) {
   ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 0; })) << "the reader stops at its abort flag";
   EXPECT_FALSE(FDlg->Sending());
   EXPECT_TRUE(FDlg->isVisible());
-  EXPECT_EQ(FDlg->Paths().size(), 2) << "Cancel stops the run and keeps the list";
+  EXPECT_EQ(FDlg->Paths().size(), 2u) << "Cancel stops the run and keeps the list";
   EXPECT_TRUE(FDlg->SBtnContinue->isEnabled());
   EXPECT_EQ(FDlg->PBProgress->Position(), 0);
   WaitUntil([] { return false; }, 100);
@@ -339,7 +371,7 @@ TEST_F(EmailDialog, TheReductionsAreMadeOffTheWindowsThread) {
   EXPECT_EQ(workFiles(), QStringList{"big.gate"});
   EXPECT_EQ(Reads.OnWindow, 0);
 
-  FDlg->ShowWithFiles({big});
+  FDlg->ShowWithFiles(Bytes({big}));
   Reads.Close();
   Click(FDlg->SBtnContinue);
   ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }, 3000));

@@ -9,6 +9,7 @@
 #include "shell/sxfolderdrop.h"
 #include "shell/sxnotify.h"
 #include "shell/sxshellitems.h"
+#include "support/fakemailprogram.h"
 #include "support/killedrun.h"
 
 #include <QAction>
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 
@@ -385,10 +387,10 @@ TEST_F(FolderFileOpsTest, TheShownPicturesEditIsSettledOnlyOnceItsDeleteIsConfir
 }
 
 // A file's name is its bytes: one that is no UTF-8 (Latin-1, as old
-// archives and cameras write it; a lone continuation byte) is shown, saved,
-// deleted and renamed as itself, also beside the twin whose text it shows
-// as (U+FFFD in UTF-8), which stays byte for byte as it was. The screen
-// marks the bytes it cannot show.
+// archives and cameras write it; a lone continuation byte) is shown, mailed,
+// saved, deleted and renamed as itself, also beside the twin whose text it
+// shows as (U+FFFD in UTF-8), which stays byte for byte as it was. The
+// screen marks the bytes it cannot show.
 TEST_F(FolderFileOpsTest, ANameIsActedOnAsItsBytes) {
   const QString Mark(QChar(0xFFFD));
   struct TCase {
@@ -404,6 +406,10 @@ TEST_F(FolderFileOpsTest, ANameIsActedOnAsItsBytes) {
   };
   const std::string Trash = qgetenv("XDG_DATA_HOME").toStdString() + "/Trash";
   const apptest::TUnansweredModals Unanswered;
+  TEmailSizeDlg Mail;
+  const testing_support::TTempFolder Work;
+  Mail.WorkFolder = [&] { return Work.Path(); };
+  const testing_support::TFakeMailProgram Mailer;
   int Round = 0;
   for (const TCase& C : Cases) {
     const std::string Folder = Env.File("n" + std::to_string(Round++));
@@ -421,6 +427,20 @@ TEST_F(FolderFileOpsTest, ANameIsActedOnAsItsBytes) {
     EXPECT_EQ(Form.RastrumView1->GetBitmap()->Width(), 48) << Round;
     EXPECT_EQ(Form.StatusPanelText(0), C.Base + ".png (48x32)");
     EXPECT_EQ(Form.windowTitle(), "Pictrova - " + QString::fromStdString(Path));
+
+    // Each file of the selection goes to the mail program as itself.
+    Mail.SBtnClearListClick();
+    View->SelectAllFiles();
+    View->Email1->trigger();
+    Mail.SBtnContinue->Click();
+    ASSERT_TRUE(WaitUntil([&] { return !Mail.Sending(); }));
+    std::set<std::string> Attached;
+    const std::vector<std::string> Args = Mailer.ArgumentBytes();
+    for (std::size_t I = 1; I < Args.size(); ++I)
+      if (Args[I - 1] == "--attach") Attached.insert(Args[I]);
+    const std::set<std::string> Expected = {Path, Twin.empty() ? Path : Twin};
+    EXPECT_EQ(Attached, Expected) << Round;
+    View->SelectAndShowFile(C.Name);
 
     Form.RotateImage(90);
     EXPECT_TRUE(Form.SaveModifiedImage());
@@ -889,7 +909,7 @@ TEST_F(FolderFileOpsTest, EmailFromThePopUpAndFromTheKeysOfAnUndockedView) {
   EXPECT_EQ(First->Email1->text(), "Email Images [Ctrl+E]");
   ASSERT_TRUE(First->Email1->isEnabled());
   First->Email1->trigger();
-  EXPECT_EQ(Mail.Paths(), QStringList({QString::fromStdString(One + "/a.png"), QString::fromStdString(One + "/b.png")}));
+  EXPECT_EQ(Mail.Paths(), (std::vector<std::string>{One + "/a.png", One + "/b.png"}));
   EXPECT_TRUE(Mail.isVisible());
 
   // The second folder, undocked: the tab left behind is the current view,
@@ -901,8 +921,8 @@ TEST_F(FolderFileOpsTest, EmailFromThePopUpAndFromTheKeysOfAnUndockedView) {
   ASSERT_EQ(Second->SelectedNames(), std::vector<std::string>{"c.png"});
   apptest::PressKey(Second->ImageDetails, Qt::Key_E, Qt::ControlModifier);
   EXPECT_EQ(Form.CurrentFolderView(), Second);
-  EXPECT_EQ(Mail.Paths().size(), 3);
-  EXPECT_EQ(Mail.Paths().value(2), QString::fromStdString(Two + "/c.png"));
+  ASSERT_EQ(Mail.Paths().size(), 3u);
+  EXPECT_EQ(Mail.Paths()[2], Two + "/c.png");
   EXPECT_EQ(Mail.windowTitle(), "Email 3 Images");
 }
 

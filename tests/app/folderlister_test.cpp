@@ -294,7 +294,7 @@ TEST_F(FolderListerTest, ALargeFoldersFirstPictureComesAfterTheStripsScreen) {
 TEST_F(FolderListerTest, TheHiddenOpenFolderDialogListsNamesWithoutReadingFiles) {
   const std::vector<std::string> Names = Pictures(5);
   TOpenWatch Watch(Env.Folder());
-  TOpenFolderForm Dialog({QString::fromStdString(Env.Folder())});
+  TOpenFolderForm Dialog({Env.Folder()});
   ASSERT_EQ(Dialog.ImageListBox->count(), 5);
   EXPECT_EQ(Dialog.ImageListBox->item(0)->text().toStdString(), Names.front());
   // Plain files are told by their folder entries; nothing is opened.
@@ -303,7 +303,7 @@ TEST_F(FolderListerTest, TheHiddenOpenFolderDialogListsNamesWithoutReadingFiles)
   EXPECT_EQ(Dialog.PreviewFile(), "");
   // Shown, it previews the selected file.
   Dialog.show();
-  EXPECT_EQ(Dialog.PreviewFile().toStdString(), Env.File(Names.front()));
+  EXPECT_EQ(Dialog.PreviewFile(), Env.File(Names.front()));
   // Read on a worker: the dimensions come with the picture.
   ASSERT_TRUE(WaitUntil([&] { return Dialog.LblDimensions->text() != "Dimensions:"; }));
   EXPECT_EQ(Dialog.LblDimensions->text(), "Dimensions: 64 x 48");

@@ -14,6 +14,9 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
@@ -69,6 +72,26 @@ private:
   QProcess FDaemon;
 };
 
+// The file manager's properties window on that bus: it notes the addresses
+// it is asked about and answers at once.
+class TFakeFileManager : public QDBusVirtualObject {
+public:
+  TFakeFileManager() {
+    FBus.registerService(QStringLiteral("org.freedesktop.FileManager1"));
+    FBus.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), this);
+  }
+  ~TFakeFileManager() override { QDBusConnection::disconnectFromBus(FBus.name()); }
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& Message, const QDBusConnection& Connection) override {
+    Asked << Message.arguments().value(0).toStringList();
+    return Connection.send(Message.createReply());
+  }
+  QStringList Asked;
+
+private:
+  QDBusConnection FBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-files"));
+};
+
 class MainCommandReportsTest : public ::testing::Test {
 protected:
   TMainForm& Main() { return apptest::ShownMainForm(Form); }
@@ -99,7 +122,7 @@ TEST_F(MainCommandReportsTest, TheMailWorkFolderIsTheUsersAndGoesWithTheMainWind
   Open(Env.Picture("big.bmp", 640, 480));
   TriggerItem("EmailWizard1");
   ASSERT_TRUE(Wizard.isVisible());
-  ASSERT_EQ(Wizard.Paths(), QStringList{QString::fromStdString(Env.File("big.bmp"))});
+  ASSERT_EQ(Wizard.Paths(), std::vector<std::string>{Env.File("big.bmp")});
   Wizard.SBtnContinue->Click();
   ASSERT_TRUE(WaitUntil([&] { return !Wizard.Sending(); }));
   const QStringList Args = Mail.Arguments();
@@ -130,6 +153,19 @@ TEST_F(MainCommandReportsTest, FilePropertiesWithoutAFileManagerSaysSo) {
   ASSERT_TRUE(WaitUntil([&] { return Env.HelpShown > 0; }, 8000));
   EXPECT_EQ(Env.HelpShown, 1);
   EXPECT_EQ(Env.LastHelpText, "No file manager can show the properties of this file.");
+}
+
+// The file manager is asked about the shown file by its bytes, not about
+// the twin whose text it shows as.
+TEST_F(MainCommandReportsTest, FilePropertiesNameTheFileByItsBytes) {
+  TBusWithoutFileManager Bus;
+  TFakeFileManager Manager;
+  Env.Picture("caf\xef\xbf\xbd.png");
+  Open(Env.Picture("caf\xe9.png"));
+  TriggerItem("FileProperties1");
+  ASSERT_TRUE(WaitUntil([&] { return !Manager.Asked.isEmpty(); }, 8000));
+  EXPECT_EQ(Manager.Asked, QStringList{"file://" + Env.QFolder() + "/caf%E9.png"});
+  EXPECT_EQ(Env.HelpShown, 0);
 }
 
 TEST_F(MainCommandReportsTest, CheckForUpdatesWithoutAnUpdaterSaysSo) {

@@ -221,7 +221,7 @@ TEST_F(MainWindowTest, RecentFoldersKeepTheirPathAndDropMissingOnes) {
   Form().RecentFolderClick(Item);
   ASSERT_EQ(Form().FolderViews().size(), 1u);
   EXPECT_EQ(Form().FolderViews().front()->GetFolderPath(), Odd);
-  EXPECT_EQ(Form().RecentFolders(), (QStringList{QString::fromStdString(Odd), "/elsewhere"}));
+  EXPECT_EQ(Form().RecentFolders(), (std::vector<std::string>{Odd, "/elsewhere"}));
 
   Form().FolderViews().front()->CloseFolderViewNoPrompt();
   ASSERT_TRUE(WaitUntil([&] { return Form().FolderViews().empty(); }));
@@ -760,17 +760,18 @@ TEST_F(MainWindowTest, PlacementAndRecentFoldersAreBackAfterARestart) {
   Form().close();
   FForm.reset();
   EXPECT_EQ(Form().normalGeometry(), QRect(100, 120, 500, 400));
-  const QStringList Newest = {QString::fromStdString(Folders[2]), QString::fromStdString(Folders[1]),
-                              QString::fromStdString(Folders[0])};
+  const std::vector<std::string> Newest = {Folders[2], Folders[1], Folders[0]};
   EXPECT_EQ(Form().RecentFolders(), Newest);
-  EXPECT_EQ(MenuTexts(Form().OpenRecent1), Newest);
+  EXPECT_EQ(MenuTexts(Form().OpenRecent1), (QStringList{QString::fromStdString(Folders[2]),
+                                                        QString::fromStdString(Folders[1]),
+                                                        QString::fromStdString(Folders[0])}));
 
   // A smaller capacity keeps the newest; none keeps nothing.
   struct TCase {
     int Capacity;
-    QStringList Kept;
+    std::vector<std::string> Kept;
   };
-  const TCase Cases[] = {{2, Newest.mid(0, 2)}, {0, {}}};
+  const TCase Cases[] = {{2, {Newest[0], Newest[1]}}, {0, {}}};
   for (const TCase& C : Cases) {
     Form().MutableSettings().FileMruMaxItems = C.Capacity;
     Form().close();
@@ -889,7 +890,7 @@ TEST_F(MainWindowTest, PleaseWaitShowsWhileAFolderIsReadWithNothingShown) {
   // Without a picture a click on it runs the open command.
   Form().ClearPictureView();
   int Asked = 0;
-  TOpenFolderForm Dialog({Env.QFolder()});
+  TOpenFolderForm Dialog({Env.Folder()});
   TOpenFolderForm::ModalAnswer = [&](TOpenFolderForm& D) {
     ++Asked;
     D.done(2);

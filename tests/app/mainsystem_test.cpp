@@ -143,6 +143,22 @@ TEST_F(MainSystemTest, WallpaperReplacesOnlyTheProgramsOwnFile) {
   EXPECT_EQ(WallpaperPath("/data/", "noext"), "/data/noext.bmp");
 }
 
+// A picture whose name is no UTF-8 and its twin (whose text it shows as)
+// each get a wallpaper of their own name, named in the settings by its bytes.
+TEST_F(MainSystemTest, WallpapersOfTwinsKeepTheirNamesBytes) {
+  const std::pair<std::string, const char*> Pictures[] = {{"caf\xe9.png", "caf%E9.bmp"},
+                                                          {"caf\xef\xbf\xbd.png", "caf%EF%BF%BD.bmp"}};
+  for (const auto& [Name, Encoded] : Pictures) Env.Picture(Name, static_cast<int>(Name.size()) * 4, 10);
+  for (const auto& [Name, Encoded] : Pictures) {
+    Show(Env.File(Name));
+    Form().SetAsDesktopWallpaper();
+    EXPECT_EQ(Background("picture-uri"), "'file://" + DataFolder() + "/" + Encoded + "'");
+  }
+  EXPECT_EQ(apptest::LoadPicture(DataFolder().toStdString() + "/caf\xe9.bmp").width(), 32);
+  EXPECT_EQ(apptest::LoadPicture(DataFolder().toStdString() + "/caf\xef\xbf\xbd.bmp").width(), 40);
+  EXPECT_EQ(Env.HelpShown, 0);
+}
+
 TEST_F(MainSystemTest, WallpaperWithoutGsettingsSaysSo) {
   Env.Picture("a.png", 64, 48);
   Show(Env.File("a.png"));
@@ -292,6 +308,8 @@ TEST_F(MainSystemTest, APrintToAFileKeepsAnotherPicturesPrintAndSaysWhenNotWritt
   };
   Env.Picture("a.png", 64, 48);
   Env.Picture("b.png", 48, 64, QColor(0, 0, 255));
+  Env.Picture("caf\xe9.png", 64, 48);
+  Env.Picture("caf\xef\xbf\xbd.png", 48, 64);
   Show(Env.File("a.png"));
   Form().PrintImage();
   const QByteArray First = Printed();
@@ -321,6 +339,16 @@ TEST_F(MainSystemTest, APrintToAFileKeepsAnotherPicturesPrintAndSaysWhenNotWritt
   EXPECT_EQ(Env.LastHelpText, "The print could not be written to " + Pdf + ".");
   EXPECT_EQ(Printed(), Whole) << "the earlier print is kept";
   Printer.setCreator(QString());
+
+  // A twin (whose name reads as the same text) is another picture.
+  Env.MessageBoxes.clear();
+  Show(Env.File("caf\xe9.png"));
+  Form().PrintImage();
+  Replace = false;
+  Show(Env.File("caf\xef\xbf\xbd.png"));
+  Form().PrintImage();
+  EXPECT_EQ(Env.MessageBoxes.size(), 2);
+  EXPECT_EQ(Env.MessageBoxes.value(1), Pdf + " already holds the print of caf\uFFFD.png.\nDo you want to replace it?");
   Printer.setOutputFileName(QString());
 }
 

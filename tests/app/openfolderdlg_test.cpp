@@ -29,10 +29,9 @@ protected:
   void SetUp() override {
     fs::create_directory(Env.File("pics"));
     fs::create_directory(Env.File("empty"));
-    Pics = QString::fromStdString(Env.File("pics"));
-    apptest::MarkedPicture(64, 48, Qt::yellow).save(Pics + "/b.png");
-    apptest::MarkedPicture(32, 32).save(Pics + "/A.jpg");
-    apptest::MarkedPicture(20, 10).save(Pics + "/c.bmp");
+    apptest::MarkedPicture(64, 48, Qt::yellow).save(QPics + "/b.png");
+    apptest::MarkedPicture(32, 32).save(QPics + "/A.jpg");
+    apptest::MarkedPicture(20, 10).save(QPics + "/c.bmp");
     std::ofstream(Env.File("pics/notes.txt")) << "x";
   }
   QStringList Items(const wn::TWnImageListBox& Box) {
@@ -42,17 +41,18 @@ protected:
   }
 
   apptest::TAppEnv Env;
-  QString Pics;
+  const std::string Pics = Env.File("pics");
+  const QString QPics = QString::fromStdString(Pics);
 };
 
 } // namespace
 
 TEST_F(OpenFolderTest, StartsInTheFirstRecentFolderThatExists) {
-  const QStringList Recent = {QString::fromStdString(Env.File("gone")), Pics, QString::fromStdString(Env.File("empty"))};
+  const std::vector<std::string> Recent = {Env.File("gone"), Pics, Env.File("empty")};
   EXPECT_EQ(OpenFolderStartingFolder(Recent), Pics);
   TOpenFolderForm Dialog(Recent);
   EXPECT_EQ(Dialog.CbxImageFolder->count(), 2); // the missing folder is left out
-  EXPECT_EQ(Dialog.CbxImageFolder->currentText(), Pics);
+  EXPECT_EQ(Dialog.CbxImageFolder->currentText(), QPics);
   EXPECT_EQ(Dialog.TreeFolder(), Pics);
   // The picture files only, in name order, the first selected.
   EXPECT_EQ(Items(*Dialog.ImageListBox), (QStringList{"A.jpg", "b.png", "c.bmp"}));
@@ -92,7 +92,7 @@ TEST_F(OpenFolderTest, ThePreviewShowsTheSelectedFileWithItsDetails) {
   // A folder without pictures: no selection, the labels plain, no preview.
   Dialog.CbxImageFolder->setEditText(QString::fromStdString(Env.File("empty")));
   Dialog.AssignFolderClick();
-  EXPECT_EQ(Dialog.TreeFolder().toStdString(), Env.File("empty"));
+  EXPECT_EQ(Dialog.TreeFolder(), Env.File("empty"));
   EXPECT_EQ(Dialog.ImageListBox->count(), 0);
   EXPECT_EQ(Dialog.LblImageNOf->text(), "Image #:");
   EXPECT_EQ(Dialog.LblDimensions->text(), "Dimensions:");
@@ -110,7 +110,7 @@ TEST_F(OpenFolderTest, ThePreviewIsReadOffTheWindowsThread) {
   fs::create_directory(Slow);
   testsupport::TGatedReads::Write(Slow + "/a.gate", 0xFF0000, 40, 30);
   testsupport::TGatedReads::Write(Slow + "/b.gate", 0x0000FF, 20, 10);
-  TOpenFolderForm Dialog({QString::fromStdString(Slow)});
+  TOpenFolderForm Dialog({Slow});
   Reads.Close();
   Dialog.show();
   ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }, 3000));
@@ -158,7 +158,7 @@ TEST_F(OpenFolderTest, WatchesEndWithTheDialogAndTheView) {
     EXPECT_GT(During, Before);
     EXPECT_EQ(InotifyWatches(), Before);
   }
-  Form.OpenPath((Pics + "/b.png").toStdString(), false);
+  Form.OpenPath(Pics + "/b.png", false);
   ASSERT_EQ(Form.FolderViews().size(), 1u);
   EXPECT_GT(InotifyWatches(), Before);
   Form.FolderViews().front()->CloseFolderViewNoPrompt();
@@ -173,7 +173,7 @@ TEST_F(OpenFolderTest, OpenRefusesAFolderThatDoesNotExist) {
     D.CbxImageFolder->setEditText(QString::fromStdString(Env.File("nowhere")));
     D.done(1);
     Result = D.isVisible() ? 0 : D.result();
-    D.CbxImageFolder->setEditText(Pics);
+    D.CbxImageFolder->setEditText(QPics);
     D.done(1);
   };
   EXPECT_EQ(Dialog.ShowModal(), 1);
@@ -190,7 +190,7 @@ TEST_F(OpenFolderTest, NewFolderAsksAgainWhileTheNameExists) {
   const QStringList Names = {"taken", "fresh"};
   int Shown = 0;
   TNewFolderDlg::ModalAnswer = [&](TNewFolderDlg& D) {
-    EXPECT_EQ(D.LblCurFolder->text(), Pics);
+    EXPECT_EQ(D.LblCurFolder->text(), QPics);
     D.EdtNewFolderName->setText(Names[Shown++]);
     D.done(1);
   };
@@ -199,7 +199,7 @@ TEST_F(OpenFolderTest, NewFolderAsksAgainWhileTheNameExists) {
   TNewFolderDlg::ModalAnswer = nullptr;
   EXPECT_EQ(Shown, 2);
   EXPECT_EQ(Env.HelpShown, 1);
-  EXPECT_EQ(Env.LastHelpDetail + Env.LastHelpText, Pics + "/taken already exists.");
+  EXPECT_EQ(Env.LastHelpDetail + Env.LastHelpText, QPics + "/taken already exists.");
   EXPECT_TRUE(fs::is_directory(Env.File("pics/fresh")));
   EXPECT_EQ(Dialog.TreeFolder(), Pics + "/fresh");
 }
@@ -230,7 +230,7 @@ TEST_F(OpenFolderTest, NewFolderRefusesANameThatIsNotOneFolder) {
   EXPECT_FALSE(fs::exists(Env.File("evil")));
   EXPECT_FALSE(fs::exists(Env.File("pics/a")));
   EXPECT_TRUE(fs::is_directory(Env.File("pics/fine")));
-  EXPECT_EQ(Dialog.TreeFolder().toStdString(), Env.File("pics/fine"));
+  EXPECT_EQ(Dialog.TreeFolder(), Env.File("pics/fine"));
 }
 
 TEST_F(OpenFolderTest, TheMainWindowOpensTheChosenFileAsANewTab) {
@@ -238,7 +238,7 @@ TEST_F(OpenFolderTest, TheMainWindowOpensTheChosenFileAsANewTab) {
   Form.show();
   TOpenFolderForm Dialog(Form.RecentFolders());
   TOpenFolderForm::ModalAnswer = [&](TOpenFolderForm& D) {
-    D.CbxImageFolder->setEditText(Pics);
+    D.CbxImageFolder->setEditText(QPics);
     D.AssignFolderClick();
     D.ImageListBox->setCurrentRow(2);
     D.done(1);
@@ -246,8 +246,8 @@ TEST_F(OpenFolderTest, TheMainWindowOpensTheChosenFileAsANewTab) {
   Form.OpenImageFolder();
   TOpenFolderForm::ModalAnswer = nullptr;
   ASSERT_EQ(Form.FolderViews().size(), 1u);
-  EXPECT_EQ(Form.CurrentFilePath(), Pics + "/c.bmp");
-  EXPECT_EQ(Form.RecentFolders(), QStringList{Pics});
+  EXPECT_EQ(Form.CurrentFilePath(), QPics + "/c.bmp");
+  EXPECT_EQ(Form.RecentFolders(), std::vector<std::string>{Pics});
   // Cancel opens nothing.
   TOpenFolderForm::ModalAnswer = [](TOpenFolderForm& D) { D.done(2); };
   Form.OpenImageFolder();
@@ -259,13 +259,14 @@ TEST_F(OpenFolderTest, TheMainWindowOpensTheChosenFileAsANewTab) {
 // listing to its first use; whatever uses it first finds it as if it had
 // walked at creation.
 TEST_F(OpenFolderTest, MadeToWaitTheDialogWalksToItsFolderOnFirstUse) {
-  const QString Empty = QString::fromStdString(Env.File("empty"));
+  const std::string Empty = Env.File("empty");
+  const QString QEmpty = QString::fromStdString(Empty);
   const QStringList Listed = {"A.jpg", "b.png", "c.bmp"};
   {
     TOpenFolderForm Dialog({Pics}, nullptr, TOpenFolderForm::tsAtFirstUse);
     EXPECT_EQ(Dialog.SxShellTree->SelectedFolder(), nullptr);
     EXPECT_EQ(Dialog.ImageListBox->count(), 0);
-    EXPECT_EQ(Dialog.CbxImageFolder->currentText(), Pics);
+    EXPECT_EQ(Dialog.CbxImageFolder->currentText(), QPics);
     // A refill asked for first lists the folder once.
     Dialog.PopulateFileList();
     EXPECT_EQ(Items(*Dialog.ImageListBox), Listed);
@@ -281,35 +282,36 @@ TEST_F(OpenFolderTest, MadeToWaitTheDialogWalksToItsFolderOnFirstUse) {
   {
     // A path put in the box before the first use stays there.
     TOpenFolderForm Dialog({Pics}, nullptr, TOpenFolderForm::tsAtFirstUse);
-    Dialog.CbxImageFolder->setEditText(Empty);
+    Dialog.CbxImageFolder->setEditText(QEmpty);
     Dialog.show();
     EXPECT_EQ(Dialog.TreeFolder(), Pics);
-    EXPECT_EQ(Dialog.CbxImageFolder->currentText(), Empty);
+    EXPECT_EQ(Dialog.CbxImageFolder->currentText(), QEmpty);
     EXPECT_EQ(Dialog.PreviewFile(), Pics + "/A.jpg");
     EXPECT_EQ(Dialog.GetSelectedPath(), Pics);
   }
   {
     // A folder chosen first stands for the starting one.
     TOpenFolderForm Dialog({Pics}, nullptr, TOpenFolderForm::tsAtFirstUse);
-    Dialog.CbxImageFolder->setEditText(Empty);
+    Dialog.CbxImageFolder->setEditText(QEmpty);
     Dialog.AssignFolderClick();
     EXPECT_EQ(Dialog.TreeFolder(), Empty);
     EXPECT_EQ(Dialog.ImageListBox->count(), 0);
     Dialog.show();
     EXPECT_EQ(Dialog.TreeFolder(), Empty);
-    EXPECT_EQ(Dialog.CbxImageFolder->currentText(), Empty);
+    EXPECT_EQ(Dialog.CbxImageFolder->currentText(), QEmpty);
   }
 }
 
 // The start-up's dialog, shown by File > Open Image Folder, is in the folder
 // just opened with its pictures listed.
 TEST_F(OpenFolderTest, TheStartUpsDialogIsReadyWhenTheMainWindowOpensIt) {
-  TMainForm Form({Pics.toStdString()}, nullptr);
+  TMainForm Form({Pics}, nullptr);
   TStartupForms Forms(Form.RecentFolders());
   Form.FormsCreated();
   Form.show();
   ASSERT_EQ(OpenFolderForm, &Forms.OpenFolder);
-  QString Tree, Preview, Dimensions;
+  std::string Tree, Preview;
+  QString Dimensions;
   QStringList Listed;
   TOpenFolderForm::ModalAnswer = [&](TOpenFolderForm& D) {
     Tree = D.TreeFolder();
@@ -328,10 +330,51 @@ TEST_F(OpenFolderTest, TheStartUpsDialogIsReadyWhenTheMainWindowOpensIt) {
   // Shown again after the first file was deleted and another one took a
   // new picture: the folder as it is now.
   fs::remove(Env.File("pics/A.jpg"));
-  apptest::MarkedPicture(40, 30).save(Pics + "/b.png");
+  apptest::MarkedPicture(40, 30).save(QPics + "/b.png");
   Form.OpenImageFolder();
   TOpenFolderForm::ModalAnswer = nullptr;
   EXPECT_EQ(Listed, (QStringList{"b.png", "c.bmp"}));
   EXPECT_EQ(Preview, Pics + "/b.png");
   EXPECT_EQ(Dimensions, "Dimensions: 40 x 30");
+}
+
+// A folder and a file whose names are no UTF-8 (Latin-1; a lone
+// continuation byte) are chosen as themselves, also beside the twin folder
+// whose text they show as: the recent folder the dialog starts in, its
+// picture, and the tab the main window opens for them.
+TEST_F(OpenFolderTest, AFolderAndItsFileAreChosenAsTheirBytes) {
+  struct TCase {
+    std::string Folder, Twin;
+  };
+  const TCase Cases[] = {{"caf\xe9", ""}, {"caf\xe9", "caf\xef\xbf\xbd"}, {"a\x80z", "a\xef\xbf\xbdz"}};
+  const std::string Name = "p\xe9.png";
+  int Round = 0;
+  for (const TCase& C : Cases) {
+    const std::string Base = Env.File("r" + std::to_string(Round++)), Folder = Base + "/" + C.Folder;
+    fs::create_directories(Folder);
+    apptest::SavePicture(apptest::MarkedPicture(30, 20), Folder + "/" + Name);
+    if (!C.Twin.empty()) {
+      fs::create_directory(Base + "/" + C.Twin);
+      apptest::SavePicture(apptest::MarkedPicture(10, 10), Base + "/" + C.Twin + "/" + Name);
+    }
+    TMainForm Form({Folder}, nullptr);
+    TStartupForms Forms(Form.RecentFolders());
+    Form.FormsCreated();
+    Form.show();
+    QString Box, Listed;
+    TOpenFolderForm::ModalAnswer = [&](TOpenFolderForm& D) {
+      Box = D.CbxImageFolder->currentText();
+      Listed = Items(*D.ImageListBox).join('|');
+      D.done(1);
+    };
+    Form.OpenImageFolder();
+    TOpenFolderForm::ModalAnswer = nullptr;
+    EXPECT_EQ(Box, QString::fromStdString(Folder)) << Round;
+    EXPECT_EQ(Listed, QString::fromStdString(Name)) << Round;
+    ASSERT_EQ(Form.FolderViews().size(), 2u) << Round;
+    EXPECT_EQ(Form.FolderViews().back()->GetFolderPath(), Folder) << Round;
+    ASSERT_TRUE(WaitUntil([&] { return !Form.PictureLoadPending(); }));
+    EXPECT_EQ(Form.CurrentPathBytes(), Folder + "/" + Name) << Round;
+    EXPECT_EQ(Env.MessageBoxes, QStringList{}) << Round;
+  }
 }

@@ -34,17 +34,19 @@ TEST_F(MailSender, ArgumentsInOrder) {
   mail.TextToSend = {QStringLiteral("Hello"), QStringLiteral("there")};
   mail.ToCCEmail = {QStringLiteral("c1@example.org"), QString(), QStringLiteral("c2@example.org")};
   mail.ToBCCEmail = {QStringLiteral("b@example.org")};
-  mail.FileNames = {QStringLiteral("/tmp/one two.jpg"), QStringLiteral("/tmp/-x.png")};
+  // Attachments go as their bytes: a name need not be UTF-8.
+  mail.FileNames = {"/tmp/one two.jpg", "/tmp/-x.png", "/tmp/caf\xe9.jpg"};
   mail.ToEmail = QStringLiteral("to@example.org");
   EXPECT_TRUE(mail.Send());
-  EXPECT_EQ(fake.Arguments(),
-            (QStringList{"--utf8", "--subject", "Zwei Bilder ä", "--body", "Hello\nthere", "--cc", "c1@example.org",
-                         "--cc", "c2@example.org", "--bcc", "b@example.org", "--attach", "/tmp/one two.jpg",
-                         "--attach", "/tmp/-x.png", "to@example.org"}));
+  EXPECT_EQ(fake.ArgumentBytes(),
+            (std::vector<std::string>{"--utf8", "--subject", "Zwei Bilder \xc3\xa4", "--body", "Hello\nthere", "--cc",
+                                      "c1@example.org", "--cc", "c2@example.org", "--bcc", "b@example.org", "--attach",
+                                      "/tmp/one two.jpg", "--attach", "/tmp/-x.png", "--attach", "/tmp/caf\xe9.jpg",
+                                      "to@example.org"}));
   EXPECT_TRUE(FBoxes.isEmpty());
 
   TQmQuickMail bare;
-  bare.FileNames = {QStringLiteral("/tmp/a.jpg")};
+  bare.FileNames = {"/tmp/a.jpg"};
   EXPECT_TRUE(bare.Send());
   EXPECT_EQ(fake.Arguments(), (QStringList{"--utf8", "--attach", "/tmp/a.jpg"})) << "empty texts are left out";
 }
@@ -74,7 +76,7 @@ TEST_F(MailSender, ExitCodesToResults) {
       FBoxes.clear();
       QString event;
       TQmQuickMail mail;
-      mail.FileNames = {QStringLiteral("/tmp/a.jpg")};
+      mail.FileNames = {"/tmp/a.jpg"};
       mail.OnUserAbort = [&](TQmQuickMail*) { event = "abort"; };
       if (events) {
         mail.OnAttachmentNotFound = [&](TQmQuickMail*) { event = "not found"; };

@@ -308,7 +308,7 @@ TEST(MainWindow, ThePictureViewIsPreparedAtCreation) {
 TEST(MainWindow, TheFormsOfStartUpAreReachableAndHiddenUntilAsked) {
   apptest::TAppEnv env;
   {
-    TStartupForms forms({env.QFolder()});
+    TStartupForms forms({env.Folder()});
     const std::pair<QWidget*, QWidget*> reachable[] = {
         {OptionsForm, &forms.Options},       {ToolBox, &forms.Tools},
         {EmailSizeDlg, &forms.EmailSize},    {RenameDlg, &forms.Rename},

@@ -293,6 +293,8 @@ TEST_F(ShellList, RenamesInPlaceFromTheKeyboard) {
 }
 
 TEST_F(ShellList, DoubleClickOpensFoldersUnlessTheHandlerSaysNo) {
+  WriteFile(Dir + "/caf\xe9.qqzz", 1);
+  WriteFile(Dir + "/caf\xef\xbf\xbd.qqzz", 1);
   auto list = MakeList(vsList);
   list->show();
   bool defaultAction = false;
@@ -324,6 +326,10 @@ TEST_F(ShellList, DoubleClickOpensFoldersUnlessTheHandlerSaysNo) {
   ASSERT_TRUE(WaitFor([&] { return !Errors.empty(); }));
   EXPECT_EQ(opener.Arguments(), QStringList{QUrl::fromLocalFile(QString::fromStdString(Dir + "/one.qqzz")).toString()});
   EXPECT_EQ(Errors.back(), "No program could open " + Dir + "/one.qqzz.");
+  // A name that is no UTF-8 goes by its bytes, beside its twin.
+  doubleClick("caf\xe9.qqzz");
+  ASSERT_TRUE(WaitFor([&] { return Errors.size() == 2; }));
+  EXPECT_EQ(opener.ArgumentBytes(), std::vector<std::string>{"file://" + Dir + "/caf%E9.qqzz"});
 }
 
 TEST_F(ShellList, DeleteMovesToTheTrashWhoseColumnsTellWhence) {

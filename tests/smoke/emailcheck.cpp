@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   app::MessageDlgAnswer = [](QMessageBox& box) { box.button(QMessageBox::No)->click(); };
   dialog.SetSpeedIndex(1);
   dialog.move(120, 90);
-  dialog.ShowWithFiles({picture});
+  dialog.ShowWithFiles({picture.toStdString()});
 
   int result = 2;
   QTimer::singleShot(500, &application, [&] {

@@ -2,8 +2,9 @@
 # The folder views of the real program, one case a run:
 #   email    two thumbnails selected, "Email Images" of the strip's pop-up
 #            opens the e-mail wizard with them; Ctrl+E in the advanced
-#            folder view adds that view's selection; "Send Email" hands all
-#            three to a stand-in xdg-email.
+#            folder view adds that view's selection, a Latin-1 name and its
+#            twin among them; "Send Email" hands all four to a stand-in
+#            xdg-email, each by its own bytes.
 #   tabdrag  a thumbnail dragged onto another folder's tab: the tab comes
 #            up while the drag goes on, and the drop moves the file there.
 #   rename   Ctrl+Enter, then a name that is taken: after the error the
@@ -101,6 +102,11 @@ EOF
   marked_picture "$work/one/a.png" "#FF0000"
   marked_picture "$work/one/b.png" "#0000FF"
   marked_picture "$work/one/c.png" "#00FF00"
+  marked_picture "$work/one/d.png" "#FFFF00"
+  latin1=$(printf 'c\xe9.png')
+  twin=$(printf 'c\xef\xbf\xbd.png')
+  mv "$work/one/c.png" "$work/one/$latin1"
+  mv "$work/one/d.png" "$work/one/$twin"
   start "$work/one/a.png"
   shot strip
   read -r ax ay <<<"$(thumb strip "#FF0000")"
@@ -126,19 +132,20 @@ EOF
   xdotool key Up Up Return
   read -r adv _ < <(wait_window "^$work/one$") || fail "no advanced folder view"
   xdotool windowfocus --sync "$adv" key --delay 100 ctrl+a ctrl+e
-  read -r wizard _ < <(wait_window "^Email 3 Images$") ||
+  read -r wizard _ < <(wait_window "^Email 4 Images$") ||
     fail "Ctrl+E in the advanced folder view did not add its selection"
   shot wizard3
   xdotool windowfocus --sync "$wizard" key Return
   for _ in $(seq 1 100); do [ -s "$work/mail.args" ] && break; sleep 0.2; done
   [ -s "$work/mail.args" ] || fail "Send Email did not run xdg-email"
-  for name in a b c; do
-    grep -q "/$name.png\$" "$work/mail.args" || fail "$name.png is not attached: $(tr '\n' ' ' <"$work/mail.args")"
+  for name in a.png b.png "$latin1" "$twin"; do
+    LC_ALL=C grep -qxF "$work/one/$name" "$work/mail.args" ||
+      fail "$name is not attached: $(tr '\n' ' ' <"$work/mail.args")"
   done
   # "Finished. Would you like to clear the file list?": Yes.
   sleep 1
   xdotool key Return
-  wait_gone "^Email 3 Images$" || fail "the wizard stayed after sending"
+  wait_gone "^Email 4 Images$" || fail "the wizard stayed after sending"
   ends
   ;;
 tabdrag)

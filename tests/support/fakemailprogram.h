@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -53,13 +54,20 @@ public:
   // PATH holds only an empty folder.
   void Absent() { qputenv("PATH", FEmpty.QPath().toLocal8Bit()); }
 
-  // The arguments of the last run; empty before one.
-  QStringList Arguments() const {
+  // The arguments of the last run as their bytes; empty before one.
+  std::vector<std::string> ArgumentBytes() const {
     QFile file(ArgsFile());
     if (!file.open(QIODevice::ReadOnly)) return {};
+    QByteArrayList parts = file.readAll().split('\0');
+    parts.removeLast(); // after the last terminator
+    std::vector<std::string> args;
+    for (const QByteArray& a : parts) args.push_back(a.toStdString());
+    return args;
+  }
+  // The same as text.
+  QStringList Arguments() const {
     QStringList args;
-    for (const QByteArray& a : file.readAll().split('\0')) args << QString::fromUtf8(a);
-    if (!args.isEmpty()) args.removeLast(); // after the last terminator
+    for (const std::string& a : ArgumentBytes()) args << QString::fromStdString(a);
     return args;
   }
   bool Ran() const { return QFile::exists(ArgsFile()); }
