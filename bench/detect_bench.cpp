@@ -26,6 +26,7 @@
 #include "image/io/tiff/tiffwrite.h"
 #include "image/model/rvprogress.h"
 #include "platform/stream.h"
+#include "support/countingstream.h"
 
 namespace {
 
@@ -33,27 +34,7 @@ constexpr int FileCount = 10000;
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A stream over another that counts the bytes read through it.
-class TCountingStream : public platform::TStream {
-public:
-  explicit TCountingStream(platform::TStream& Inner) : FInner(Inner) {}
-  std::int64_t Read(void* Buffer, std::int64_t Count) override {
-    const std::int64_t N = FInner.Read(Buffer, Count);
-    if (N > 0) BytesRead += N;
-    return N;
-  }
-  std::int64_t Write(const void* Buffer, std::int64_t Count) override {
-    return FInner.Write(Buffer, Count);
-  }
-  std::int64_t Seek(std::int64_t Offset, platform::TSeekOrigin Origin) override {
-    return FInner.Seek(Offset, Origin);
-  }
-  std::int64_t Size() override { return FInner.Size(); }
-  std::int64_t BytesRead = 0;
-
-private:
-  platform::TStream& FInner;
-};
+using testsupport::TCountingStream;
 
 template <class Writer>
 Bytes Encode(Writer Write) {

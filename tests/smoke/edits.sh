@@ -378,13 +378,7 @@ alpha() {
     done
   }
 
-  "$program" "$pics" >"$work/program.log" 2>&1 &
-  pid=$!
-  watch_program "$pid"
-  read -r id _ < <(wait_window "^Pictrova - $pics/a-circle.png$") || fail "the circle is not shown"
-  place_window "$id"
-  xdotool key ctrl+r
-  wait_title "Pictrova - $pics/a-circle.png*" || fail "the turn did not mark the circle modified ($(title))"
+  start_turned "$pics/a-circle.png" "$program" "$pics"
   xdotool key Right
   wait_title "Pictrova - $pics/b-drawn.png" || { shot 01-stuck; fail "Right did not move on to b-drawn.png ($(title))"; }
   same_picture "$pics/a-circle.png" "$work/originals/a-circle.png" -rotate 90
@@ -654,13 +648,7 @@ commit() {
   convert -size 7000x5000 xc:"#0000FF" -fill white -draw "rectangle 0,0 1749,1249" "BMP3:$pics/big.bmp"
   convert -size 400x300 xc:"#FF0000" "BMP3:$work/other.bmp"
   other=$(sha256sum <"$work/other.bmp")
-  "$program" "$pics/big.bmp" >"$work/program.log" 2>&1 &
-  pid=$!
-  watch_program "$pid"
-  read -r id _ < <(wait_window "^Pictrova - $pics/big.bmp$") || fail "big.bmp is not shown"
-  place_window "$id"
-  xdotool key ctrl+r
-  wait_title "Pictrova - $pics/big.bmp*" || fail "the turn did not mark big.bmp modified ($(title))"
+  start_turned "$pics/big.bmp" "$program" "$pics/big.bmp"
   xdotool key ctrl+s
   for _ in $(seq 1 600); do
     temp=$(ls -A "$pics" | grep -m 1 '^\.big\.bmp\.pictrova-[0-9]*-') && break

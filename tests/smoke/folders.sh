@@ -405,13 +405,7 @@ commit_workfiles)
   killed() {
     local picture=$1 hidden=$2 f
     shift 2
-    "$@" >"$work/program.log" 2>&1 &
-    pid=$!
-    watch_program "$pid"
-    read -r id _ < <(wait_window "^Pictrova - $work/one/$picture$") || fail "$picture was not shown"
-    place_window "$id"
-    xdotool key ctrl+r
-    wait_title "Pictrova - $work/one/$picture*" || fail "the turn did not mark $picture modified ($(title))"
+    start_turned "$work/one/$picture" "$@"
     xdotool key ctrl+s
     temp=""
     for _ in $(seq 1 600); do

@@ -215,6 +215,21 @@ place_window() {
   click 450 400
 }
 
+# start_turned <shown picture> <command...>: runs the program ($pid, its
+# output in $work/program.log), waits for its window ($id) on the picture,
+# turns the picture and waits for the title to mark it modified.
+start_turned() {
+  local shown=$1
+  shift
+  "$@" >"$work/program.log" 2>&1 &
+  pid=$!
+  watch_program "$pid"
+  read -r id _ < <(wait_window "^Pictrova - $shown$") || fail "${shown##*/} is not shown"
+  place_window "$id"
+  xdotool key ctrl+r
+  wait_title "Pictrova - $shown*" || fail "the turn did not mark ${shown##*/} modified ($(title))"
+}
+
 # journey_env [--as <user>] <work folder> [extra folders...]: a fresh
 # scratch folder with private settings, runtime and data folders, and the
 # program on the virtual display; $program_home names it (the work folder

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/countingstream.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -197,25 +199,7 @@ private:
   std::int64_t FOld;
 };
 
-// Counts what a reader reads from the stream below it.
-class TCountingStream : public platform::TStream {
-public:
-  explicit TCountingStream(platform::TStream& Inner) : FInner(Inner) {}
-  std::int64_t Read(void* B, std::int64_t Count) override {
-    const std::int64_t N = FInner.Read(B, Count);
-    BytesRead += N > 0 ? N : 0;
-    return N;
-  }
-  std::int64_t Write(const void* B, std::int64_t Count) override { return FInner.Write(B, Count); }
-  std::int64_t Seek(std::int64_t Offset, platform::TSeekOrigin Origin) override {
-    return FInner.Seek(Offset, Origin);
-  }
-  std::int64_t Size() override { return FInner.Size(); }
-  std::int64_t BytesRead = 0;
-
-private:
-  platform::TStream& FInner;
-};
+using testsupport::TCountingStream;
 
 // A stream that takes at most Capacity bytes, then writes short.
 class TShortStream : public platform::TMemoryStream {
