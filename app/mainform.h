@@ -199,6 +199,9 @@ public:
   bool PictureLoadPending() const { return FPendingLoad != nullptr || FHandOverView.has_value() || FReloading; }
   // Whether the frames of the animated GIF on show are still being read.
   bool FramesLoadPending() const { return FFramesLoad != nullptr; }
+  // Whether a worker of a picture's read, wanted or dropped, is still at
+  // work, whether or not the window has heard of its end.
+  bool PictureReadsRunning();
   // Waits for a pending read, the window answering meanwhile with the
   // user's input held back, and shows its picture (or runs its error path)
   // and the state after it: every command and every step that acts on the

@@ -216,6 +216,12 @@ void TMainForm::LoadEnded(unsigned serial) {
   WakeReadWaits();
 }
 
+bool TMainForm::PictureReadsRunning() {
+  if (FPendingLoad && !FPendingLoad->Ended()) return true;
+  return std::any_of(FDroppedLoads.begin(), FDroppedLoads.end(),
+                     [](const auto& Dropped) { return !Dropped.second->Ended(); });
+}
+
 void TMainForm::FinishPendingLoad() {
   // The error path may go on to the next file: that read is finished too.
   while (FPendingLoad) {
