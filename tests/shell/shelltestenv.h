@@ -71,8 +71,10 @@ inline bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// Runs the event loop until cond holds or ms pass; answers cond.
-inline bool WaitFor(const std::function<bool()>& cond, int ms = 3000) {
+// Runs the event loop until cond holds or ms pass; answers cond. The time is
+// generous: the wait ends once cond holds, and a worker thread may be slow to
+// run at all on a busy machine of two cores.
+inline bool WaitFor(const std::function<bool()>& cond, int ms = 10000) {
   QElapsedTimer t;
   t.start();
   while (!cond()) {
