@@ -342,7 +342,7 @@ TEST_F(EmailDialog, TheReductionsAreMadeOffTheWindowsThread) {
 
   Reads.Close();
   Click(FDlg->SBtnContinue);
-  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }, 10000));
   ASSERT_TRUE(WaitUntil([&] { return FDlg->PBProgress->Position() == 3; })) << "the small file's steps are shown";
   bool fired = false;
   QTimer::singleShot(0, FDlg.get(), [&] { fired = true; });
@@ -374,7 +374,7 @@ TEST_F(EmailDialog, TheReductionsAreMadeOffTheWindowsThread) {
   FDlg->ShowWithFiles(Bytes({big}));
   Reads.Close();
   Click(FDlg->SBtnContinue);
-  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }, 10000));
   FDlg->close();
   FDlg.reset();
   EXPECT_EQ(Reads.Held, 0);

@@ -113,7 +113,7 @@ TEST_F(OpenFolderTest, ThePreviewIsReadOffTheWindowsThread) {
   TOpenFolderForm Dialog({Slow});
   Reads.Close();
   Dialog.show();
-  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return Reads.Held == 1; }, 10000));
   bool Fired = false;
   QTimer::singleShot(0, &Dialog, [&] { Fired = true; });
   ASSERT_TRUE(WaitUntil([&] { return Fired; }));
