@@ -73,9 +73,10 @@ const std::vector<std::string>& SourceFiles() {
 
 // A folder of Count names, hard links to the sources in turn.
 std::vector<std::string> Folder(int Count) {
+  // The sources first: they make the root the folder goes in.
+  const std::vector<std::string>& sources = SourceFiles();
   const std::string dir = Root + "/folder" + std::to_string(Count);
   ::mkdir(dir.c_str(), 0755);
-  const std::vector<std::string>& sources = SourceFiles();
   std::vector<std::string> names;
   for (int i = 0; i < Count; ++i) {
     const std::string& source = sources[static_cast<std::size_t>(i) % sources.size()];
