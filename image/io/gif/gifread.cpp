@@ -45,6 +45,10 @@ void ReadGraphicControl(TRvStreamReader& R, std::uint8_t (&State)[4]) {
   const int Size = R.ReadByte();
   if (Size < 0) return;
   std::memset(State, 0, sizeof(State));
+  // A size of 0 ends the block as it ends any run of sub-blocks: the block
+  // is then read as it is stepped over for every other frame, and as
+  // ImageMagick reads it.
+  if (Size == 0) return;
   const int Taken = std::min(Size, 4);
   R.ReadSome(State, Taken);
   // A block whose size byte is not 4 is stepped over by its own length, so

@@ -164,15 +164,7 @@ bool TTurner::Run() {
       if (Label < 0) break;
       const std::uint8_t Introducer[2] = {0x21, static_cast<std::uint8_t>(Label)};
       Write(Introducer, 2);
-      // A graphic control block's size byte is followed by as many bytes
-      // and then its sub-blocks, even when it is 0: read so by every reader.
-      if (Label == 0xF9) {
-        const int Size = FReader.ReadByte();
-        if (Size < 0) return false;
-        const std::uint8_t Byte = static_cast<std::uint8_t>(Size);
-        Write(&Byte, 1);
-        if (!Copy(Size)) return false;
-      }
+      // A graphic control block's size byte reads as its first sub-block's.
       if (!CopySubBlocks()) return false;
     } else if (Block == 0x2C) {
       if (!Frame()) return false;

@@ -455,6 +455,20 @@ struct TJ2kStyle {
   int Levels = 0;
   int BlockWidth = 0, BlockHeight = 0;
   std::int64_t Precincts = -1; // the first level's byte in the pool; -1: 2^15 x 2^15
+  std::int64_t Layers = 0;     // a COD's quality layers
+};
+
+// To decode a tile the library keeps a flag for every packet the tile
+// could hold: each layer (and one more) of each resolution level of each
+// component of each precinct, sized by the largest count of each among the
+// tile's components, two bytes a flag. Tens of thousands of layers over
+// small precincts make gigabytes of flags from a code stream of a hundred
+// bytes.
+constexpr std::int64_t PacketFlagBytes = 2;
+
+// The most precincts of any level, and the most levels, of a tile's components.
+struct TJ2kPackets {
+  std::int64_t Levels = 0, Precincts = 0;
 };
 
 // The memory the library lays out for a tile-component of the given edges
@@ -462,17 +476,19 @@ struct TJ2kStyle {
 // laid out once for each of the level's bands, at half its size there; the
 // code-blocks, never larger than a precinct, cover each band.
 bool LayoutBytes(const TJ2kStyle& Style, const std::vector<std::uint8_t>& Pool, std::int64_t Left, std::int64_t Top,
-                 std::int64_t Right, std::int64_t Bottom, std::int64_t& Bytes) {
+                 std::int64_t Right, std::int64_t Bottom, std::int64_t& Bytes, TJ2kPackets& Packets) {
   std::int64_t Precincts = 0, Blocks = 0;
+  Packets.Levels = std::max<std::int64_t>(Packets.Levels, Style.Levels + 1);
   for (int R = 0; R <= Style.Levels; ++R) {
     const int Scale = Style.Levels - R;
     const std::uint8_t Sizes = Style.Precincts < 0 ? 0xFF : Pool[static_cast<std::size_t>(Style.Precincts + R)];
     const int Px = Sizes & 15, Py = Sizes >> 4;
     std::int64_t Level;
     if (!RvSizeMul(Cells(CeilShift(Left, Scale), CeilShift(Right, Scale), Px),
-                   Cells(CeilShift(Top, Scale), CeilShift(Bottom, Scale), Py), Level) ||
-        !RvSizeMul(Level, R == 0 ? 1 : 3, Level) || !RvSizeAdd(Precincts, Level, Precincts))
+                   Cells(CeilShift(Top, Scale), CeilShift(Bottom, Scale), Py), Level))
       return false;
+    Packets.Precincts = std::max(Packets.Precincts, Level);
+    if (!RvSizeMul(Level, R == 0 ? 1 : 3, Level) || !RvSizeAdd(Precincts, Level, Precincts)) return false;
     const int Bx = std::min(Style.BlockWidth, R == 0 ? Px : std::max(Px - 1, 0));
     const int By = std::min(Style.BlockHeight, R == 0 ? Py : std::max(Py - 1, 0));
     // The low band of level 0, or the high-pass bands 1 (across), 2 (down)
@@ -620,6 +636,7 @@ private:
     // Levels, code-block width and height exponents (less 2), code-block
     // style, filter, and with the style byte's bit 0 each level's precincts.
     TJ2kStyle Style;
+    if (Marker == 0x52) Style.Layers = (P[2] << 8) | P[3];
     Style.Levels = P[At];
     if (Style.Levels > MostDecompositionLevels) return sRefuse;
     Style.BlockWidth = P[At + 1] + 2;
@@ -663,6 +680,7 @@ private:
   bool TileAllowed(std::int64_t Tile) const {
     std::int64_t Left, Top, Right, Bottom, Total = 0;
     FGrid.Tile(Tile, Left, Top, Right, Bottom);
+    TJ2kPackets Packets;
     for (const TComponent& C : FComponents) {
       if (C.Dx == 0 || C.Dy == 0) continue; // a grid the library refuses
       int Styles[2];
@@ -672,13 +690,19 @@ private:
         std::int64_t Bytes;
         if (Styles[I] < 0 || (I == 1 && Styles[1] == Styles[0])) continue;
         if (!LayoutBytes(FStyles[static_cast<std::size_t>(Styles[I])], FPool, (Left + C.Dx - 1) / C.Dx,
-                         (Top + C.Dy - 1) / C.Dy, (Right + C.Dx - 1) / C.Dx, (Bottom + C.Dy - 1) / C.Dy, Bytes))
+                         (Top + C.Dy - 1) / C.Dy, (Right + C.Dx - 1) / C.Dx, (Bottom + C.Dy - 1) / C.Dy, Bytes,
+                         Packets))
           return false;
         Most = std::max(Most, Bytes);
       }
       if (!RvSizeAdd(Total, Most, Total) || Total > FFree) return false;
     }
-    return true;
+    const int Cod = FTileCod >= 0 ? FTileCod : FMainCod;
+    const std::int64_t Layers = Cod >= 0 ? FStyles[static_cast<std::size_t>(Cod)].Layers : 0;
+    std::int64_t Flags;
+    return RvSizeMul(Layers + 1, Packets.Levels, Flags) && RvSizeMul(Flags, FGrid.Components, Flags) &&
+           RvSizeMul(Flags, Packets.Precincts, Flags) && RvSizeMul(Flags, PacketFlagBytes, Flags) &&
+           RvSizeAdd(Total, Flags, Total) && Total <= FFree;
   }
 
   TRvStreamReader& FReader;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "image/io/gif/giflzw.h"
+#include "image/io/gif/gifturn.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rvsafeio.h"
 #include "image/model/rvlists.h"
@@ -540,6 +541,37 @@ TEST(GifRead, EveryFrameInOneWalkAsEachIsReadByItsIndex) {
       }
     }
   }
+}
+
+// A graphic control block whose size byte is 0 ends there, as any run of
+// sub-blocks does (and as ImageMagick reads it): the frame after it is
+// found whichever frame is asked for, by the walk, and in a turned save.
+TEST(GifRead, ControlBlockOfSizeZeroEndsThere) {
+  Bytes B;
+  Screen(B, 1, 1, 0x80, 0);
+  Table(B, {0, 0xFFFFFF}, 2);
+  for (int Frame = 0; Frame < 3; ++Frame) {
+    if (Frame == 1) Put(B, {0x21, 0xF9, 0});
+    Descriptor(B, 0, 0, 1, 1, 0);
+    Data(B, {static_cast<std::uint8_t>(Frame & 1)}, 1, 1, 1);
+  }
+  Put(B, {0x3B});
+  for (int I = 0; I < 3; ++I) {
+    SCOPED_TRACE(I);
+    TGifRead One;
+    ReadGif(B, One, I, false, true);
+    ASSERT_TRUE(One.Ok);
+    EXPECT_EQ(One.Frames, 3);
+    EXPECT_EQ(PixelAt(One.Bmp, 0, 0), I == 1 ? 0xFFFFFFu : 0u);
+  }
+  EXPECT_EQ(TEveryFrame(B).Frames, 3);
+  auto Source = StreamOf(B);
+  platform::TMemoryStream Turned;
+  TRvLocalProgress P;
+  ASSERT_TRUE(GifWriteTurned(Source, Turned, TRvGridTurn{0, -1, 1, 0}, P.Rec, GifLzwDecompress, GifLzwCompress));
+  TGifRead Again;
+  ReadGif(Turned.Data(), Again, 0, true);
+  EXPECT_EQ(Again.Frames, 3);
 }
 
 // ---- Writing

@@ -194,18 +194,18 @@ Bytes Segment(std::uint8_t Marker, const Bytes& Payload) {
   return Cat({{0xFF, Marker}, Be(static_cast<std::uint32_t>(Payload.size() + 2), 2), Payload});
 }
 
-// A coding style for all components (COD: layer-resolution order, one
-// layer, no component transform) with the quantisation that goes with its
+// A coding style for all components (COD: layer-resolution order, Layers
+// quality layers, no component transform) with the quantisation that goes with its
 // levels (QCD: none, two guard bits), or for Component alone (COC): Levels
 // decomposition levels, code-blocks of 2^Block x 2^Block, the reversible
 // filter and, unless Precincts is empty, each level's precinct size
 // exponents (width in the low nibble).
-Bytes CodingStyle(int Levels, int Block, const Bytes& Precincts = {}, int Component = -1) {
+Bytes CodingStyle(int Levels, int Block, const Bytes& Precincts = {}, int Component = -1, int Layers = 1) {
   const auto Given = static_cast<std::uint8_t>(Precincts.empty() ? 0 : 1);
   const auto L = static_cast<std::uint8_t>(Levels), B = static_cast<std::uint8_t>(Block - 2);
   const Bytes Tail = Cat({{L, B, B, 0, 1}, Precincts});
   if (Component >= 0) return Segment(0x53, Cat({{static_cast<std::uint8_t>(Component), Given}, Tail}));
-  return Cat({Segment(0x52, Cat({{Given, 0, 0, 1, 0}, Tail})),
+  return Cat({Segment(0x52, Cat({{Given, 0}, Be(static_cast<std::uint32_t>(Layers), 2), {0}, Tail})),
               Segment(0x5C, Bytes(static_cast<std::size_t>(3 * Levels + 2), 0x40))});
 }
 
@@ -618,7 +618,7 @@ TEST(Jpeg2000Failure, TilesAreBoundedByTheTilePartsTheBytesHold) {
 // header-only read. Precinct exponents of 1 are 2 x 2, code-block ones of 2
 // are 4 x 4; a picture of 512 x 512 is 1 MB a component.
 TEST(Jpeg2000Failure, PrecinctsAndCodeBlocksCountInTheAllocationCap) {
-  const Bytes Tiny(6, 0x11), Wide(6, 0xFF);
+  const Bytes Tiny(6, 0x11), Medium(6, 0x55), Wide(6, 0xFF);
   Bytes TinyAtLowest = Wide, TinyAtHighest = Wide;
   TinyAtLowest.front() = 0x11;
   TinyAtHighest.back() = 0x11;
@@ -654,6 +654,15 @@ TEST(Jpeg2000Failure, PrecinctsAndCodeBlocksCountInTheAllocationCap) {
       {"one tile of 4 x 4 code-blocks", {1024, 1024, 1024, 1024}, Small, {{}}, false},
       {"a tile far larger than the picture", {512, 512, 1u << 20, 1u << 20}, Small},
       {"a picture off the tile's origin", {512, 512, 1u << 20, 1u << 20, 1, 300000, 700000}, Small},
+      // A flag for each packet a tile could hold: 2 bytes a layer, level
+      // and precinct of the level that has most (here 256 of 32 x 32).
+      {"65,535 layers, a precinct a level", One, CodingStyle(5, 6, {}, -1, 65535)},
+      {"1,000 layers over 32 x 32 precincts", One, CodingStyle(5, 6, Medium, -1, 1000)},
+      {"5,000 layers over 32 x 32 precincts", One, CodingStyle(5, 6, Medium, -1, 5000), {{}}, false},
+      {"5,000 layers in the tile's header", One, CodingStyle(5, 6, Medium), {CodingStyle(5, 6, Medium, -1, 5000)},
+       false},
+      {"5,000 layers over 32 x 32 precincts of one of three", Three,
+       Cat({CodingStyle(5, 6, {}, -1, 5000), Own(1, 6, Medium)}), {{}}, false},
   };
   const std::int64_t Saved = rv::RvMaxAllocation();
   rv::RvSetMaxAllocation(std::int64_t{10} << 20);
