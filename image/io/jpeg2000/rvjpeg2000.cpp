@@ -589,9 +589,26 @@ private:
     std::int64_t TilePart = 0; // the tile-part whose header gave TileCoc
   };
 
+  // The markers the library has a reading for, and the ends of a header.
+  static bool Known(std::uint8_t Marker) {
+    switch (Marker) {
+    case 0x50: case 0x51: case 0x52: case 0x53: case 0x55: case 0x57: case 0x58: case 0x59: case 0x5C: case 0x5D:
+    case 0x5E: case 0x5F: case 0x60: case 0x61: case 0x63: case 0x64: case 0x74: case 0x75: case 0x77: case 0x78:
+    case 0x90: case 0x91: case 0x93: case 0xD9:
+      return true;
+    default:
+      return false;
+    }
+  }
+
+  // A marker it does not know the library never takes the length of: it
+  // steps on two bytes at a time to the next marker it knows. So does the
+  // walk, or a coding style inside such a "segment" would go unseen.
   bool NextMarker(std::uint8_t& Marker) {
     std::uint8_t M[2];
     if (!FReader.Read(M, 2) || M[0] != 0xFF) return false;
+    while (M[0] != 0xFF || !Known(M[1]))
+      if (!FReader.Read(M, 2)) return false;
     Marker = M[1];
     return true;
   }
@@ -609,7 +626,6 @@ private:
   // One marker segment of a header. A segment the library cannot read
   // stops the walk: the library refuses the code stream itself.
   TStep Segment(std::uint8_t Marker, TScope Scope) {
-    if (Marker >= 0x30 && Marker <= 0x3F) return sGo; // a marker without segment
     const std::int64_t Length = FReader.U16BE();
     if (FReader.Short() || Length < 2) return sStop;
     if (Marker != 0x52 && Marker != 0x53) return FReader.Skip(Length - 2) ? sGo : sStop;

@@ -663,6 +663,10 @@ TEST(Jpeg2000Failure, PrecinctsAndCodeBlocksCountInTheAllocationCap) {
        false},
       {"5,000 layers over 32 x 32 precincts of one of three", Three,
        Cat({CodingStyle(5, 6, {}, -1, 5000), Own(1, 6, Medium)}), {{}}, false},
+      // The library steps through a marker it does not know two bytes at a
+      // time, never by its length, and reads the coding style inside.
+      {"5,000 layers inside a marker unknown to the library", One,
+       Cat({Plain, Segment(0x80, CodingStyle(5, 6, Medium, -1, 5000))}), {{}}, false},
   };
   const std::int64_t Saved = rv::RvMaxAllocation();
   rv::RvSetMaxAllocation(std::int64_t{10} << 20);
