@@ -444,6 +444,16 @@ pages() {
   convert "$work/red.png" "$work/green.png" "$work/blue.png" -compress lzw "$pics/a-pages.tif"
   convert -delay 10 -dispose none "$work/red.png" -delay 20 -dispose background \( "$work/green.png" -transparent white \) \
     -delay 30 -dispose previous "$work/blue.png" -loop 0 "$pics/b-anim.gif"
+  # The same frames, the second's graphic control block cut to its size byte
+  # 0: ImageMagick reads it as ended there, and so must the turned save.
+  convert -delay 10 "$work/red.png" "$work/green.png" "$work/blue.png" "$pics/b-gce.gif"
+  python3 - "$pics/b-gce.gif" <<'EOF'
+import sys
+d = open(sys.argv[1], 'rb').read()
+at = d.index(b'\x21\xf9\x04', d.index(b'\x21\xf9\x04') + 1)
+open(sys.argv[1], 'wb').write(d[:at] + b'\x21\xf9\x00' + d[at + 8:])
+EOF
+  [ "$(identify -format "%T;" "$pics/b-gce.gif")" = "10;0;10;" ] || fail "b-gce.gif: $(identify "$pics/b-gce.gif")"
   test_profile >"$work/p.icc"
   convert -size 480x320 gradient:yellow-navy -depth 8 -profile "$work/p.icc" "$pics/c-profile.png"
   convert -size 480x320 xc:none -fill red -draw "circle 240,160 240,40" -fill "#00FF0080" \
@@ -485,12 +495,18 @@ pages() {
       fail "page $c of a-pages.tif changed"
   done
 
-  turned b-anim.gif c-profile.png
+  turned b-anim.gif b-gce.gif
   [ "$(identify -format "%w %h %T %D %A;" "$pics/b-anim.gif")" = \
     "320 480 10 None False;320 480 20 Background True;320 480 30 Previous False;" ] ||
     fail "b-anim.gif: $(identify -format "%w %h %T %D %A;" "$pics/b-anim.gif")"
   [ "$(rgba "$pics/b-anim.gif" -coalesce)" = "$(rgba "$work/originals/b-anim.gif" -coalesce -rotate 90)" ] ||
     fail "the frames of b-anim.gif are not the turned ones"
+
+  turned b-gce.gif c-profile.png
+  [ "$(identify -format "%w %h %T;" "$pics/b-gce.gif")" = "320 480 10;320 480 0;320 480 10;" ] ||
+    fail "b-gce.gif: $(identify -format "%w %h %T;" "$pics/b-gce.gif")"
+  [ "$(rgba "$pics/b-gce.gif" -coalesce)" = "$(rgba "$work/originals/b-gce.gif" -coalesce -rotate 90)" ] ||
+    fail "the frames of b-gce.gif are not the turned ones"
 
   turned c-profile.png d-alpha.bmp
   convert "$pics/c-profile.png" "$work/saved.icc" && cmp -s "$work/saved.icc" "$work/p.icc" ||
