@@ -532,7 +532,7 @@ public:
     std::uint8_t Marker = 0;
     TStep Step = sGo;
     // The main header, up to the first tile-part.
-    while (Step == sGo && NextMarker(Marker) && Marker != 0x90 && Marker != 0xD9) Step = Segment(Marker, scMain);
+    while (Step == sGo && NextMarker(Marker) && Marker != 0x90) Step = Segment(Marker, scMain);
     if (Step == sRefuse) return false;
     const std::int64_t Tiles = FGrid.Tiles();
     const std::size_t MainStyles = FStyles.size(), MainPool = FPool.size();
@@ -554,7 +554,7 @@ public:
       }
       ++FPart;
       FTileCod = -1;
-      while (Step == sGo && NextMarker(Marker) && Marker != 0x93) Step = Segment(Marker, Scope);
+      while (Step == sGo && NextMarker(Marker, true) && Marker != 0x93) Step = Segment(Marker, Scope);
       if (Step == sRefuse || (Scope == scFirstPart && Marker == 0x93 && !TileAllowed(Tile))) return false;
       if (Step != sGo || Marker != 0x93 || PartLength == 0) break; // a last tile-part runs to the end
       FStyles.resize(MainStyles);
@@ -589,12 +589,13 @@ private:
     std::int64_t TilePart = 0; // the tile-part whose header gave TileCoc
   };
 
-  // The markers the library has a reading for, and the ends of a header.
+  // The markers the library has a reading for. The end of the code stream
+  // is none: in a header the library steps over it too.
   static bool Known(std::uint8_t Marker) {
     switch (Marker) {
     case 0x50: case 0x51: case 0x52: case 0x53: case 0x55: case 0x57: case 0x58: case 0x59: case 0x5C: case 0x5D:
     case 0x5E: case 0x5F: case 0x60: case 0x61: case 0x63: case 0x64: case 0x74: case 0x75: case 0x77: case 0x78:
-    case 0x90: case 0x91: case 0x93: case 0xD9:
+    case 0x90: case 0x91:
       return true;
     default:
       return false;
@@ -604,10 +605,11 @@ private:
   // A marker it does not know the library never takes the length of: it
   // steps on two bytes at a time to the next marker it knows. So does the
   // walk, or a coding style inside such a "segment" would go unseen.
-  bool NextMarker(std::uint8_t& Marker) {
+  // A tile-part's header ends at its start of data.
+  bool NextMarker(std::uint8_t& Marker, bool InTilePart = false) {
     std::uint8_t M[2];
     if (!FReader.Read(M, 2) || M[0] != 0xFF) return false;
-    while (M[0] != 0xFF || !Known(M[1]))
+    while (M[0] != 0xFF || !(Known(M[1]) || (InTilePart && M[1] == 0x93)))
       if (!FReader.Read(M, 2)) return false;
     Marker = M[1];
     return true;
