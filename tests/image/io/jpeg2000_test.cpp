@@ -667,6 +667,8 @@ TEST(Jpeg2000Failure, PrecinctsAndCodeBlocksCountInTheAllocationCap) {
       // time, never by its length, and reads the coding style inside.
       {"5,000 layers inside a marker unknown to the library", One,
        Cat({Plain, Segment(0x80, CodingStyle(5, 6, Medium, -1, 5000))}), {{}}, false},
+      {"5,000 layers after an end of code stream in the main header", One,
+       Cat({Plain, {0xFF, 0xD9}, CodingStyle(5, 6, Medium, -1, 5000)}), {{}}, false},
   };
   const std::int64_t Saved = rv::RvMaxAllocation();
   rv::RvSetMaxAllocation(std::int64_t{10} << 20);
