@@ -707,6 +707,26 @@ TEST(Jpeg2000Failure, LayoutWalkReadsTheCodeStreamOnce) {
   EXPECT_LE(Counted.BytesRead, 4 * static_cast<std::int64_t>(Stream.size()));
 }
 
+// A marker the library does not know is stepped over two bytes at a time.
+// Here every tile-part's header has one, after a comment that puts the
+// steps out of step with every marker up to a start of data at the very
+// end: the walk, which never goes back before a header's end, steps to the
+// end once, not from each of the 1,024 tile-parts.
+TEST(Jpeg2000Failure, StepsOverUnknownMarkersGoOverTheCodeStreamOnce) {
+  Bytes Stream = StyledCodeStream({512, 512, 16, 16, 2}, CodingStyle(0, 6), [](std::uint32_t) {
+    return TParts{{0xFF, 0x64, 0, 5, 0, 1, 'x', 0xFF, 0x80, 0}};
+  });
+  Put(Stream, {{0, 0xFF, 0x93}});
+  platform::TBytesStream Inner(Stream.data(), static_cast<std::int64_t>(Stream.size()));
+  TCountingStream Counted(Inner);
+  TRvBitmap Out;
+  TIOParamsVals Params;
+  TProgress P;
+  rv::Jpeg2000ReadStream(Counted, Out, Params, false, P.Rec);
+  EXPECT_TRUE(P.Aborted());
+  EXPECT_LE(Counted.BytesRead, 4 * static_cast<std::int64_t>(Stream.size()));
+}
+
 // A palette's columns become planes of the component's size while decoding:
 // they count in the allocation cap with the component.
 TEST(Jpeg2000Failure, PaletteColumnsCountInTheAllocationCap) {
