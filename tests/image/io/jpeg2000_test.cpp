@@ -688,6 +688,17 @@ TEST(Jpeg2000Failure, PrecinctsAndCodeBlocksCountInTheAllocationCap) {
   rv::RvSetMaxAllocation(Saved);
 }
 
+namespace {
+// Reads a code stream through a counter: the bytes the whole read took.
+std::int64_t CountedRead(const Bytes& Stream, TRvBitmap& Out, TProgress& P) {
+  platform::TBytesStream Inner(Stream.data(), static_cast<std::int64_t>(Stream.size()));
+  TCountingStream Counted(Inner);
+  TIOParamsVals Params;
+  rv::Jpeg2000ReadStream(Counted, Out, Params, false, P.Rec);
+  return Counted.BytesRead;
+}
+} // namespace
+
 // The walk that counts them goes from tile-part to tile-part by their
 // lengths, every tile's first with its coding styles (here 3,072 of them in
 // 100 KB): the whole read, the library's included, reads the code stream a
@@ -696,15 +707,12 @@ TEST(Jpeg2000Failure, LayoutWalkReadsTheCodeStreamOnce) {
   const Bytes Stream = StyledCodeStream({512, 512, 16, 16, 3}, CodingStyle(4, 4), [](std::uint32_t Tile) {
     return TParts{Cat({CodingStyle(4, 4), CodingStyle(4, 3, Bytes(5, 0x44), static_cast<int>(Tile % 3))}), {}, {}};
   });
-  platform::TBytesStream Inner(Stream.data(), static_cast<std::int64_t>(Stream.size()));
-  TCountingStream Counted(Inner);
   TRvBitmap Out;
-  TIOParamsVals Params;
   TProgress P;
-  rv::Jpeg2000ReadStream(Counted, Out, Params, false, P.Rec);
+  const std::int64_t Read = CountedRead(Stream, Out, P);
   ASSERT_FALSE(P.Aborted());
   EXPECT_EQ(Out.Width(), 512);
-  EXPECT_LE(Counted.BytesRead, 4 * static_cast<std::int64_t>(Stream.size()));
+  EXPECT_LE(Read, 4 * static_cast<std::int64_t>(Stream.size()));
 }
 
 // A marker the library does not know is stepped over two bytes at a time.
@@ -717,14 +725,10 @@ TEST(Jpeg2000Failure, StepsOverUnknownMarkersGoOverTheCodeStreamOnce) {
     return TParts{{0xFF, 0x64, 0, 5, 0, 1, 'x', 0xFF, 0x80, 0}};
   });
   Put(Stream, {{0, 0xFF, 0x93}});
-  platform::TBytesStream Inner(Stream.data(), static_cast<std::int64_t>(Stream.size()));
-  TCountingStream Counted(Inner);
   TRvBitmap Out;
-  TIOParamsVals Params;
   TProgress P;
-  rv::Jpeg2000ReadStream(Counted, Out, Params, false, P.Rec);
+  EXPECT_LE(CountedRead(Stream, Out, P), 4 * static_cast<std::int64_t>(Stream.size()));
   EXPECT_TRUE(P.Aborted());
-  EXPECT_LE(Counted.BytesRead, 4 * static_cast<std::int64_t>(Stream.size()));
 }
 
 // A palette's columns become planes of the component's size while decoding:
