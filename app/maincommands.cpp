@@ -885,6 +885,15 @@ void TMainForm::RotateImage(int angle) {
   const TWaitCursor wait;
   RastrumView1->GetProc()->Rotate(-angle, true, RastrumView1->GetBackground());
   FPixelTurn.Rotate(angle);
+  // A quarter turn turns the pixels' shape too: a fax's 204 x 98 dpi is
+  // 98 x 204 once its rows are columns, or every program that honours the
+  // resolution prints it stretched. What a save writes, and a print, follow.
+  if (angle % 180 != 0) {
+    rv::TIOParamsVals& params = RastrumView1->GetIO()->Params();
+    std::swap(params.DpiX, params.DpiY);
+    std::swap(params.TiffXPos, params.TiffYPos);
+    RastrumView1->SetDPI(RastrumView1->DpiY(), RastrumView1->DpiX());
+  }
 }
 
 void TMainForm::FlipImage(int direction) {

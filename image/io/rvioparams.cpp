@@ -141,6 +141,7 @@ void TIOParamsVals::SetDefaultParams() {
   Height = 0;
   DpiX = 0;
   DpiY = 0;
+  DpiStated = true;
   FileType = rvftUnknown;
 
   TiffCompression = 0;
@@ -288,6 +289,7 @@ void TIOParamsVals::ResetExif() {
 }
 
 void TIOParamsVals::ResetInfo() {
+  DpiStated = true;
   IptcRecords.Clear();
   JpegMarkers.Clear();
   JpegMarkersLeftOut = 0;
@@ -311,6 +313,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   Height = S.Height;
   DpiX = S.DpiX;
   DpiY = S.DpiY;
+  DpiStated = S.DpiStated;
   FileType = S.FileType;
 
   TiffCompression = S.TiffCompression;

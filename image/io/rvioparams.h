@@ -84,6 +84,10 @@ public:
   std::int32_t Height = 0;
   std::int32_t DpiX = 0;
   std::int32_t DpiY = 0;
+  // The file stated its resolution. A reader that finds none gives the
+  // defaults above and clears this, so that a save writes none either
+  // instead of claiming the screen's as the file's.
+  bool DpiStated = true;
   TRvFileType FileType = rvftUnknown;
 
   // ---- TIFF

@@ -1,9 +1,11 @@
 #include "image/io/rvwriteconv.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "image/model/rvcolorconv.h"
+#include "image/model/rvmask.h"
 
 namespace rv {
 
@@ -70,6 +72,52 @@ bool RvAllGray(TRvBitmap& Bitmap24) {
     const std::uint8_t* Row = Bitmap24.Scanline(Y);
     for (int X = 0; X < Bitmap24.Width(); ++X, Row += 3)
       if (Row[0] != Row[1] || Row[1] != Row[2]) return false;
+  }
+  return true;
+}
+
+bool RvIndexesInPalette(TRvBitmap& Bitmap, const TRvMask* Alpha, const TRGB* Palette,
+                        const std::uint8_t* PaletteAlpha, int Count, std::vector<std::uint8_t>& Indexes) {
+  Count = std::min(Count, 256);
+  if (Palette == nullptr || Count < 1) return false;
+  std::unique_ptr<TRvBitmap> Holder;
+  TRvBitmap* Source = RvAs24Bit(Bitmap, Holder);
+  if (Source == nullptr) return false;
+  // Colour and alpha as one key; the first entry of a key wins.
+  std::unordered_map<std::uint32_t, std::uint8_t> Entries;
+  int Clear = -1;
+  for (int I = Count - 1; I >= 0; --I) {
+    const std::uint32_t A = PaletteAlpha != nullptr ? PaletteAlpha[I] : 255;
+    Entries[(A << 24) | PackedAt(&Palette[I].b)] = static_cast<std::uint8_t>(I);
+    if (A == 0) Clear = I;
+  }
+  const bool Masked = Alpha != nullptr && !Alpha->Full();
+  const int W = Source->Width(), H = Source->Height();
+  try {
+    Indexes.assign(static_cast<std::size_t>(W) * static_cast<std::size_t>(H), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  std::uint32_t LastKey = 0xFFFFFFFF;
+  int LastIndex = -1;
+  for (int Y = 0; Y < H; ++Y) {
+    const std::uint8_t* Row = Source->Scanline(Y);
+    const bool MaskRow = Masked && Y < Alpha->Height();
+    const std::uint8_t* AlphaRow = MaskRow && Alpha->BitCount() == 8 ? Alpha->ScanLine(Y) : nullptr;
+    std::uint8_t* Out = Indexes.data() + static_cast<std::size_t>(Y) * W;
+    for (int X = 0; X < W; ++X, Row += 3) {
+      std::uint32_t A = 255;
+      if (MaskRow && X < Alpha->Width())
+        A = AlphaRow != nullptr ? AlphaRow[X] : (Alpha->GetPixel(X, Y) != 0 ? 255 : 0);
+      const std::uint32_t Key = (A << 24) | PackedAt(Row);
+      if (Key != LastKey) {
+        const auto It = Entries.find(Key);
+        LastIndex = It != Entries.end() ? It->second : (A == 0 ? Clear : -1);
+        LastKey = Key;
+      }
+      if (LastIndex < 0) return false;
+      Out[X] = static_cast<std::uint8_t>(LastIndex);
+    }
   }
   return true;
 }

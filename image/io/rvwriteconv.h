@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "image/model/rvbitmap.h"
 #include "image/model/rvhelpers.h"
 #include "image/model/rvquantizer.h"
 
 namespace rv {
+
+class TRvMask;
 
 // The picture itself when it is 24-bit, else a 24-bit copy held in Holder.
 // Null when the picture is empty or cannot be converted.
@@ -25,6 +28,18 @@ TRvBitmap* RvAsBlackWhite(TRvBitmap& Bitmap, std::unique_ptr<TRvBitmap>& Holder,
 
 // Every pixel of a 24-bit picture a shade of gray.
 bool RvAllGray(TRvBitmap& Bitmap24);
+
+// The picture's pixels as indexes into the palette its file was read with,
+// so that a save writes the file's own entries in their order and a
+// palette whose indices mean something stays as it was. Each pixel takes
+// the first entry of its colour and opacity; a wholly transparent pixel
+// takes the first wholly transparent entry when none has its colour.
+// PaletteAlpha may be null (every entry opaque); Alpha may be null or full.
+// Indexes receives width x height bytes, top row first. False when a pixel
+// is in no entry, as after a resize or a colour conversion: the caller then
+// chooses a palette of its own.
+bool RvIndexesInPalette(TRvBitmap& Bitmap, const TRvMask* Alpha, const TRGB* Palette,
+                        const std::uint8_t* PaletteAlpha, int Count, std::vector<std::uint8_t>& Indexes);
 
 // Maps the colours of a 24-bit picture to at most Count palette entries:
 // the picture's own colours when it has no more than Count, else the
