@@ -1,0 +1,567 @@
+// Every layout the readers produce, turned or flipped and saved the way the
+// program saves when a picture is left (or by Ctrl+S after a resize): the
+// file comes back as ImageMagick's turn of the original, pixel for pixel and
+// alpha for alpha, its resolution swapped by a quarter turn, and all else it
+// held the same (chunks, markers, tags, palettes, frames, trailing bytes);
+// or the save asks first, naming what it would lose, and the file stays.
+#include "app/mainform.h"
+#include "apptestenv.h"
+#include "mainwindowhost.h"
+#include "reftools.h"
+
+#include <QCryptographicHash>
+#include <QtEndian>
+#include <functional>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+namespace {
+
+using namespace apptest;
+
+constexpr int W = 480, H = 320;
+
+QByteArray Chars(std::initializer_list<int> Values) {
+  QByteArray B;
+  for (int V : Values) B += char(V);
+  return B;
+}
+QByteArray Be32(quint32 V) { return Chars({int(V >> 24), int(V >> 16), int(V >> 8), int(V)}); }
+// A byte of the file, 0 past its end.
+int ByteAt(const QByteArray& F, qsizetype I) { return I >= 0 && I < F.size() ? uchar(F[I]) : 0; }
+QString Digest(const QByteArray& D) {
+  return QString::fromLatin1(QCryptographicHash::hash(D, QCryptographicHash::Md5).toHex().left(10)) +
+         QStringLiteral("/%1").arg(D.size());
+}
+QByteArray Deflated(const QByteArray& D) {
+  uLongf Size = compressBound(uLong(D.size()));
+  QByteArray Out(qsizetype(Size), '\0');
+  compress2(reinterpret_cast<Bytef*>(Out.data()), &Size, reinterpret_cast<const Bytef*>(D.constData()),
+            uLong(D.size()), 6);
+  return Out.left(qsizetype(Size));
+}
+
+// ---- PNG files of an exact layout, which ImageMagick cannot be told.
+
+struct TPng {
+  int Depth = 8;
+  int Type = 2; // PNG colour type
+  int Entries = 0;
+  int Alpha = 0; // 0 none; 1 a clear entry (palette) or a colour key; 2 every entry its own alpha
+  // Chunks before the picture's data; a type starting with '+' after it.
+  QList<QPair<QByteArray, QByteArray>> Chunks = {};
+};
+
+QByteArray PngChunk(const QByteArray& Type, const QByteArray& Data) {
+  const QByteArray Body = Type + Data;
+  return Be32(quint32(Data.size())) + Body +
+         Be32(quint32(crc32(0, reinterpret_cast<const Bytef*>(Body.constData()), uInt(Body.size()))));
+}
+
+// The colours of palette entries: red and blue for two, else all distinct.
+QByteArray PngPalette(int Entries) {
+  QByteArray P;
+  for (int I = 0; I < Entries; ++I)
+    P += Entries == 2 ? (I == 0 ? QByteArray("\xFF\0\0", 3) : QByteArray("\0\0\xFF", 3))
+                      : Chars({I, 255 - I, I * 37});
+  return P;
+}
+
+QByteArray PngFile(const TPng& L) {
+  const int Channels = L.Type == 2 ? 3 : L.Type == 4 ? 2 : L.Type == 6 ? 4 : 1;
+  const int Levels = L.Type == 3 ? L.Entries : 1 << std::min(L.Depth, 8);
+  QByteArray Raw;
+  for (int Y = 0; Y < H; ++Y) {
+    Raw += '\0';
+    QByteArray Row;
+    quint32 Bits = 0;
+    int Held = 0;
+    for (int X = 0; X < W; ++X) {
+      const int Level = (X / 16 + Y / 16 * 7) % Levels;
+      const int Samples[4] = {Channels >= 3 ? X & 255 : Level, Y & 255, (X ^ Y) & 255, (X + Y) & 255};
+      for (int C = 0; C < Channels; ++C) {
+        const int S = Channels == 2 && C == 1 ? Samples[3] : Samples[C];
+        if (L.Depth == 16) {
+          Row += char(S);
+          Row += char(S * 7 + 1); // not a multiple of 257: 16 bits in use
+        } else if (L.Depth == 8) {
+          Row += char(S);
+        } else {
+          Bits = Bits << L.Depth | quint32(S);
+          if ((Held += L.Depth) == 8) Row += char(Bits), Bits = 0, Held = 0;
+        }
+      }
+    }
+    if (Held > 0) Row += char(Bits << (8 - Held));
+    Raw += Row;
+  }
+  QByteArray F("\x89PNG\r\n\x1a\n", 8);
+  F += PngChunk("IHDR", Be32(W) + Be32(H) + Chars({L.Depth, L.Type, 0, 0, 0}));
+  if (L.Type == 3) F += PngChunk("PLTE", PngPalette(L.Entries));
+  if (L.Alpha != 0) {
+    QByteArray T;
+    if (L.Type == 3)
+      for (int I = 0; I < (L.Alpha == 1 ? 1 : L.Entries); ++I) T += char(L.Alpha == 1 ? 0 : I * 255 / (L.Entries - 1));
+    else
+      T = L.Type == 0 ? QByteArray("\0\x01", 2) : QByteArray("\0\0\0\0\0\0", 6);
+    F += PngChunk("tRNS", T);
+  }
+  QByteArray After;
+  for (const auto& [Type, Data] : L.Chunks)
+    (Type.startsWith('+') ? After : F) += PngChunk(Type.mid(Type.startsWith('+') ? 1 : 0), Data);
+  return F + PngChunk("IDAT", Deflated(Raw)) + After + PngChunk("IEND", {});
+}
+
+QByteArray Xmp(const QByteArray& Inner) {
+  return "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+         "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description rdf:about='' " +
+         Inner + "/></rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
+}
+
+// A big-endian Exif block of one field, the artist.
+const QByteArray ExifArtist("MM\0*\0\0\0\x08\0\x01\x01\x3B\0\x02\0\0\0\x08\0\0\0\x1A\0\0\0\0Someone\0", 34);
+
+// The text, Exif, XMP and colour chunks a camera or an editor leaves.
+QList<QPair<QByteArray, QByteArray>> PngTexts(bool Palette) {
+  return {{"gAMA", Be32(45455)},
+          {"cHRM", Be32(31270) + Be32(32900) + Be32(64000) + Be32(33000) + Be32(30000) + Be32(60000) + Be32(15000) +
+                       Be32(6000)},
+          {"sRGB", QByteArray(1, '\0')},
+          {"tEXt", QByteArray("Title\0A caption", 15)},
+          {"zTXt", QByteArray("Comment\0\0", 9) + Deflated("A remark, compressed")},
+          {"iTXt", QByteArray("XML:com.adobe.xmp\0\0\0\0\0", 22) + Xmp("xmlns:dc='http://purl.org/dc/elements/1.1/' dc:rights='Mine'")},
+          {"eXIf", ExifArtist},
+          {"bKGD", Palette ? QByteArray(1, '\x05') : QByteArray("\0\x10\0\x20\0\x30", 6)},
+          {"pHYs", Be32(11811) + Be32(5906) + QByteArray(1, '\1')},
+          {"+tIME", QByteArray("\x07\xEA\x0C\x09\x0A\x0B\x0C", 7)}};
+}
+
+// ---- What a file holds besides its pixels, one line a piece, with the
+// resolution (and TIFF's position) of a quarter turn swapped.
+
+quint16 Le16(const QByteArray& F, qsizetype At) { return At + 2 <= F.size() ? qFromLittleEndian<quint16>(F.constData() + At) : 0; }
+quint32 Le32(const QByteArray& F, qsizetype At) { return At + 4 <= F.size() ? qFromLittleEndian<quint32>(F.constData() + At) : 0; }
+quint16 B16(const QByteArray& F, qsizetype At) { return At + 2 <= F.size() ? qFromBigEndian<quint16>(F.constData() + At) : 0; }
+quint32 B32(const QByteArray& F, qsizetype At) { return At + 4 <= F.size() ? qFromBigEndian<quint32>(F.constData() + At) : 0; }
+
+QStringList PngAnatomy(const QByteArray& F, bool Quarter) {
+  QStringList L;
+  for (qsizetype At = 8; At + 12 <= F.size();) {
+    const quint32 Len = B32(F, At);
+    const QByteArray Type = F.mid(At + 4, 4), Data = F.mid(At + 8, Len);
+    At += 12 + qsizetype(Len);
+    if (Type == "IDAT") {
+      if (L.isEmpty() || L.last() != "IDAT") L << QStringLiteral("IDAT");
+    } else if (Type == "IHDR") {
+      L << QStringLiteral("IHDR depth %1 type %2 interlace %3").arg(uchar(Data[8])).arg(uchar(Data[9])).arg(uchar(Data[12]));
+    } else if (Type == "pHYs") {
+      quint32 X = B32(Data, 0), Y = B32(Data, 4);
+      if (Quarter) std::swap(X, Y);
+      L << QStringLiteral("pHYs %1 %2 %3").arg(X).arg(Y).arg(uchar(Data[8]));
+    } else {
+      L << QString::fromLatin1(Type) + ' ' + Digest(Data);
+    }
+  }
+  return L;
+}
+
+QStringList GifAnatomy(const QByteArray& F, bool Quarter) {
+  QStringList L{QString::fromLatin1(F.left(6))};
+  quint16 SW = Le16(F, 6), SH = Le16(F, 8);
+  if (Quarter) std::swap(SW, SH);
+  const uchar Packed = ByteAt(F, 10);
+  L << QStringLiteral("screen %1 %2 %3 %4 %5").arg(SW).arg(SH).arg(Packed).arg(ByteAt(F, 11)).arg(ByteAt(F, 12));
+  qsizetype At = 13;
+  auto Table = [&](uchar P, const char* What) {
+    if ((P & 0x80) == 0) return;
+    const qsizetype N = qsizetype(3) << ((P & 7) + 1);
+    L << QString::fromLatin1(What) + ' ' + Digest(F.mid(At, N));
+    At += N;
+  };
+  auto SubBlocks = [&] {
+    QByteArray D;
+    for (uchar N; At < F.size() && (N = uchar(F[At++])) != 0; At += N) D += F.mid(At, N);
+    return D;
+  };
+  Table(Packed, "global");
+  while (At < F.size()) {
+    const uchar C = uchar(F[At++]);
+    if (C == 0x21) {
+      const uchar Label = ByteAt(F, At++);
+      const QByteArray D = SubBlocks();
+      L << QStringLiteral("extension %1 %2").arg(Label, 0, 16).arg(Label == 0xF9 ? QString::fromLatin1(D.toHex()) : Digest(D));
+    } else if (C == 0x2C) {
+      const uchar P = ByteAt(F, At + 8);
+      L << QStringLiteral("image %1").arg(P & 0xC7);
+      At += 9;
+      Table(P, "local");
+      ++At;
+      SubBlocks();
+    } else {
+      L << (C == 0x3B ? QStringLiteral("end") : QStringLiteral("stray %1").arg(C));
+      break;
+    }
+  }
+  return L;
+}
+
+QStringList BmpAnatomy(const QByteArray& F, bool Quarter) {
+  const quint32 Size = Le32(F, 14);
+  if (Size == 12) {
+    const int Bits = Le16(F, 24);
+    return {QStringLiteral("core %1").arg(Bits), Digest(F.mid(26, Bits <= 8 ? 3 << Bits : 0))};
+  }
+  const int Bits = Le16(F, 28);
+  quint32 X = Le32(F, 38), Y = Le32(F, 42);
+  if (Quarter) std::swap(X, Y);
+  const quint32 Used = Le32(F, 46), Compression = Le32(F, 30);
+  const quint32 Entries = Used != 0 ? Used : Bits <= 8 ? 1u << Bits : 0;
+  return {QStringLiteral("header %1 bits %2 compression %3 ppm %4 %5 used %6 important %7")
+              .arg(Size).arg(Bits).arg(Compression).arg(X).arg(Y).arg(Used).arg(Le32(F, 50)),
+          QStringLiteral("header rest ") + Digest(F.mid(54, qsizetype(Size) - 40 + (Compression == 3 && Size == 40 ? 12 : 0))),
+          QStringLiteral("palette ") + Digest(F.mid(14 + Size, 4 * qsizetype(Entries)))};
+}
+
+QStringList TiffAnatomy(const QByteArray& F, bool Quarter) {
+  const bool Intel = F.startsWith("II");
+  auto U16 = [&](qsizetype At) { return Intel ? Le16(F, At) : B16(F, At); };
+  auto U32 = [&](qsizetype At) { return Intel ? Le32(F, At) : B32(F, At); };
+  static const int Sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+  QStringList L{QString::fromLatin1(F.left(2))};
+  quint32 Ifd = U32(4);
+  for (int Page = 0; Ifd != 0 && Ifd + 2 <= quint32(F.size()) && Page < 16; ++Page) {
+    const int N = U16(Ifd);
+    QStringList Tags;
+    for (int I = 0; I < N; ++I) {
+      const qsizetype E = Ifd + 2 + 12 * I;
+      int Tag = U16(E);
+      const int Type = U16(E + 2);
+      const quint32 Count = U32(E + 4);
+      // Sizes and where the data lies are the writer's to choose.
+      if (QList<int>{256, 257, 273, 278, 279, 322, 323, 324, 325}.contains(Tag)) continue;
+      if (Quarter && (Tag == 282 || Tag == 283 || Tag == 286 || Tag == 287)) Tag ^= 1;
+      const qsizetype Bytes = qsizetype(Count) * (Type < 14 ? Sizes[Type] : 1);
+      const QByteArray V = Bytes <= 4 ? F.mid(E + 8, Bytes) : F.mid(U32(E + 8), Bytes);
+      Tags << QStringLiteral("%1 %2 %3 %4").arg(Tag, 5).arg(Type).arg(Count).arg(Bytes <= 16 ? QString::fromLatin1(V.toHex()) : Digest(V));
+    }
+    Tags.sort();
+    L << QStringLiteral("page %1").arg(Page) << Tags;
+    Ifd = U32(Ifd + 2 + 12 * N);
+  }
+  return L;
+}
+
+QStringList JpegAnatomy(const QByteArray& F, bool Quarter) {
+  QStringList L;
+  qsizetype At = 2;
+  while (At + 4 <= F.size() && uchar(F[At]) == 0xFF) {
+    const uchar M = uchar(F[At + 1]);
+    const int Len = B16(F, At + 2);
+    const QByteArray D = F.mid(At + 4, Len - 2);
+    if (M == 0xE0 && D.startsWith(QByteArray("JFIF\0", 5))) {
+      int X = B16(D, 8), Y = B16(D, 10);
+      if (Quarter) std::swap(X, Y);
+      L << QStringLiteral("JFIF units %1 density %2 %3").arg(uchar(D[7])).arg(X).arg(Y);
+    } else if ((M >= 0xE0 && M <= 0xEF) || M == 0xFE) {
+      L << QStringLiteral("marker %1 ").arg(M, 0, 16) + Digest(D);
+    } else if (M >= 0xC0 && M <= 0xCF && M != 0xC4 && M != 0xC8 && M != 0xCC) {
+      L << QStringLiteral("frame of %1 components").arg(ByteAt(D, 5));
+    }
+    if (M == 0xDA) break;
+    At += 2 + Len;
+  }
+  // Entropy-coded data never holds FF D9: the first after the scans ends the picture.
+  const qsizetype End = F.indexOf(QByteArray("\xFF\xD9", 2), At);
+  L << QStringLiteral("after the picture ") + Digest(End < 0 ? QByteArray() : F.mid(End + 2));
+  return L;
+}
+
+QStringList PnmAnatomy(const QByteArray& F, bool) {
+  QStringList L{QString::fromLatin1(F.left(2))};
+  int Numbers = 0;
+  const int Wanted = F[1] == '1' || F[1] == '4' ? 2 : 3;
+  for (qsizetype At = 2; At < F.size() && Numbers < Wanted;) {
+    const char C = F[At];
+    if (C == '#') {
+      const qsizetype End = F.indexOf('\n', At);
+      L << QString::fromLatin1(F.mid(At, End - At));
+      At = End < 0 ? F.size() : End;
+    } else if (C >= '0' && C <= '9') {
+      qsizetype End = At;
+      while (End < F.size() && F[End] >= '0' && F[End] <= '9') ++End;
+      if (++Numbers == 3) L << QStringLiteral("max ") + QString::fromLatin1(F.mid(At, End - At));
+      At = End;
+    } else {
+      ++At;
+    }
+  }
+  return L;
+}
+
+QStringList TgaAnatomy(const QByteArray& F, bool) {
+  const int Id = ByteAt(F, 0);
+  const qsizetype Map = qsizetype(Le16(F, 5)) * ((ByteAt(F, 7) + 7) / 8);
+  return {QStringLiteral("header ") + QString::fromLatin1(F.left(8).toHex()) + QStringLiteral(" depth %1 descriptor %2").arg(ByteAt(F, 16)).arg(ByteAt(F, 17)),
+          QStringLiteral("id ") + Digest(F.mid(18, Id)), QStringLiteral("map ") + Digest(F.mid(18 + Id, Map)),
+          F.endsWith(QByteArray("TRUEVISION-XFILE.\0", 18)) ? QStringLiteral("footer") : QString()};
+}
+
+QStringList PcxAnatomy(const QByteArray& F, bool Quarter) {
+  quint16 X = Le16(F, 12), Y = Le16(F, 14);
+  if (Quarter) std::swap(X, Y);
+  const bool Vga = ByteAt(F, 3) == 8 && ByteAt(F, 65) == 1 && F.size() > 769 && uchar(F[F.size() - 769]) == 12;
+  return {QStringLiteral("header ") + QString::fromLatin1(F.left(4).toHex()) + QStringLiteral(" dpi %1 %2 planes %3").arg(X).arg(Y).arg(ByteAt(F, 65)),
+          QStringLiteral("palette ") + Digest(F.mid(16, 48)), QStringLiteral("vga ") + Digest(Vga ? F.right(768) : QByteArray())};
+}
+
+QStringList Anatomy(const std::string& Path, bool Quarter) {
+  const QByteArray F = Bytes(Path);
+  const QString Ext = Q(Path).section(QLatin1Char('.'), -1);
+  using TAnatomy = QStringList (*)(const QByteArray&, bool);
+  const QList<QPair<QString, TAnatomy>> Kinds = {
+      {"png", PngAnatomy}, {"gif", GifAnatomy}, {"bmp", BmpAnatomy}, {"tif", TiffAnatomy}, {"jpg", JpegAnatomy},
+      {"pbm", PnmAnatomy}, {"pgm", PnmAnatomy}, {"ppm", PnmAnatomy}, {"tga", TgaAnatomy},  {"pcx", PcxAnatomy}};
+  for (const auto& [Kind, Of] : Kinds)
+    if (Kind == Ext) return Of(F, Quarter);
+  return {};
+}
+
+// ---- The table
+
+// ImageMagick's pictures: a plasma of many colours cut to a few, or shapes.
+QString Plasma(int Colours) {
+  return QStringLiteral("-seed|7|-size|%1x%2|plasma:fractal|-colors|%3").arg(W).arg(H).arg(Colours);
+}
+const QString Shapes = QStringLiteral("-size|480x320|xc:red|+antialias|-fill|blue|-draw|circle 240,160 240,40");
+
+struct TCase {
+  const char* Name; // the file's name; its extension gives the format
+  std::function<QByteArray(const std::string& Folder)> Make;
+  const char* Edit = "RotateCW";
+  // The lines of the question the save asks, empty when it saves silently.
+  QStringList Lost = {};
+  // The mean difference a sample may show (a JPEG's new encoding); -1 when
+  // the pixels are not compared (a resize).
+  double Tolerance = 0;
+};
+
+// Made by ImageMagick's convert from the arguments (separated by "|").
+std::function<QByteArray(const std::string&)> Im(const QString& Arguments, const char* Name) {
+  return [=](const std::string& Folder) {
+    const std::string Path = Folder + "/made-" + Name;
+    QStringList A = Args(Arguments);
+    // A format named before the name ("BMP3:") is one argument with it.
+    if (A.last().endsWith(QLatin1Char(':'))) A.last() += Q(Path);
+    else A << Q(Path);
+    Magick(A);
+    return Bytes(Path);
+  };
+}
+std::function<QByteArray(const std::string&)> Png(const TPng& Layout) {
+  return [=](const std::string&) { return PngFile(Layout); };
+}
+
+// A JPEG with segments put after its first and bytes after its end.
+std::function<QByteArray(const std::string&)> JpegWith(const QString& Arguments, const char* Name, const QByteArray& Segments,
+                                                       const QByteArray& After) {
+  auto Made = Im(Arguments, Name);
+  return [=](const std::string& Folder) {
+    QByteArray F = Made(Folder);
+    return F.insert(4 + B16(F, 4), Segments) + After;
+  };
+}
+QByteArray Segment(uchar Marker, const QByteArray& Data) {
+  return Chars({0xFF, Marker, int(Data.size() + 2) >> 8, int(Data.size() + 2)}) + Data;
+}
+
+// A phone's motion photo: the video's bytes after the picture, named by the
+// XMP as counted from the file's end.
+QByteArray MotionVideo() {
+  QByteArray V = Be32(24) + "ftypmp42" + Be32(0) + "isommp42" + Be32(8 + 4000) + "mdat";
+  for (int I = 0; I < 4000; ++I) V += char(I * 131 >> 3);
+  return V;
+}
+QByteArray MotionXmp() {
+  return QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) +
+         Xmp("xmlns:GCamera='http://ns.google.com/photos/1.0/camera/' GCamera:MicroVideo='1' GCamera:MicroVideoVersion='1' "
+             "GCamera:MicroVideoOffset='" + QByteArray::number(MotionVideo().size()) + "'");
+}
+
+// A placeable metafile of two shapes, a rectangle and an ellipse.
+QByteArray Metafile() {
+  auto Le16s = [](std::initializer_list<int> Words) {
+    QByteArray B;
+    for (int V : Words) B += char(V), B += char(V >> 8);
+    return B;
+  };
+  QByteArray Records = Le16s({7, 0, 0x041B, 400, 600, 40, 40}) + Le16s({7, 0, 0x0418, 300, 500, 100, 100}) +
+                       Le16s({3, 0, 0});
+  QByteArray Header = Le16s({1, 9, 0x300}) + Le16s({int(9 + Records.size() / 2), 0}) + Le16s({0, 7, 0, 0});
+  QByteArray Placeable = Le16s({0xCDD7, 0x9AC6, 0, 0, 0, 640, 480, 96, 0, 0});
+  quint16 Check = 0;
+  for (int I = 0; I < 10; ++I) Check ^= Le16(Placeable, 2 * I);
+  return Placeable + Le16s({Check}) + Header + Records;
+}
+
+// The case's name, not its bytes, in the test's name and messages.
+void PrintTo(const TCase& C, std::ostream* Out) { *Out << C.Name; }
+
+const QString Depth16 = QStringLiteral("The 16-bit depth of its colours (the picture is saved at 8 bits)");
+
+const TCase Cases[] = {
+    // PNG: every colour type and depth, palettes with and without alpha, chunks.
+    {"pal1-redblue.png", Png({1, 3, 2, 0, {{"iCCP", QByteArray("ICC profile\0\0", 13) + Deflated(Profile())}}})},
+    {"pal1-clear.png", Png({1, 3, 2, 1})},
+    {"pal2-partial.png", Png({2, 3, 4, 2}), "RotateCCW"},
+    {"pal4.png", Png({4, 3, 16, 0, {{"pHYs", Be32(3780) + Be32(3780) + QByteArray(1, '\1')}}}), "FlipHorizontal"},
+    {"pal8-partial.png", Png({8, 3, 256, 2})},
+    {"pal8-texts.png", Png({8, 3, 200, 1, PngTexts(true)})},
+    {"gray1.png", Png({1, 0})},
+    {"gray2.png", Png({2, 0}), "Rotate180"},
+    {"gray4-key.png", Png({4, 0, 0, 1})},
+    {"gray8.png", Png({8, 0})},
+    {"grayalpha8.png", Png({8, 4})},
+    {"gray16.png", Png({16, 0}), "RotateCW", {Depth16}},
+    {"rgb8-texts.png", Png({8, 2, 0, 0, PngTexts(false)})},
+    {"rgb8-key.png", Png({8, 2, 0, 1}), "FlipVertical"},
+    {"rgba8.png", Png({8, 6, 0, 0, {{"tEXt", QByteArray("Author\0Someone", 14)}}})},
+    {"rgb16.png", Png({16, 2}), "RotateCW", {Depth16}},
+    {"interlaced.png", Im(Plasma(4000) + "|-interlace|PNG", "interlaced.png")},
+    {"anim.png",
+     [](const std::string& Folder) {
+       const std::string Path = Folder + "/made-anim.png";
+       Tool(QStringLiteral("ffmpeg"), Args(QStringLiteral("-v|error|-f|lavfi|-i|testsrc=size=480x320:rate=1|-frames|3|-plays|0|-f|apng|") + Q(Path)));
+       return Bytes(Path);
+     },
+     "RotateCW", {"The other 2 frames of the animation"}},
+    {"rgb8-resized.png", Png({8, 2, 0, 0, PngTexts(false)}), "Resize", {}, -1},
+    // GIF: two colours, a transparent colour also used opaque, tables of 16 and 256.
+    {"two.gif", Im(Shapes + "|-type|palette|-colors|2", "two.gif")},
+    {"clear-black.gif",
+     Im("-size|480x320|xc:white|+antialias|-fill|black|-draw|rectangle 0,0 200,319|-fill|red|-draw|rectangle 300,0 "
+        "479,319|-alpha|set|-region|100x320+0+0|-alpha|transparent|+region",
+        "clear-black.gif")},
+    {"c16.gif", Im(Plasma(16) + "|-comment|A remark", "c16.gif"), "FlipHorizontal"},
+    {"c256.gif", Im(Plasma(256) + "|-interlace|GIF", "c256.gif"), "RotateCCW"},
+    // BMP: 1, 4, 8 bits of their own palettes, run-length, the old header, resolution.
+    {"two.bmp", Im(Shapes + "|-type|palette|-colors|2|BMP3:", "two.bmp")},
+    {"c16.bmp", Im(Plasma(16) + "|BMP3:", "c16.bmp")},
+    {"c200.bmp", Im(Plasma(200) + "|-units|PixelsPerCentimeter|-density|118.11x59.055|BMP3:", "c200.bmp")},
+    {"rle8.bmp", Im(Plasma(61) + "|-compress|RLE|BMP3:", "rle8.bmp"), "RotateCCW"},
+    {"core.bmp", Im(Plasma(200) + "|BMP2:", "core.bmp"), "Rotate180"},
+    {"rgb.bmp", Im(Plasma(4000) + "|-type|TrueColor|BMP3:", "rgb.bmp")},
+    // TIFF: a fax of its own resolution, palettes, gray of either byte order, units.
+    {"fax.tif", Im(Shapes + "|-monochrome|-compress|Group4|-units|PixelsPerInch|-density|204x98", "fax.tif")},
+    {"c16.tif", Im(Plasma(16) + "|-type|palette|-depth|4|-compress|LZW", "c16.tif")},
+    {"c200.tif", Im(Plasma(200) + "|-type|palette|-units|PixelsPerCentimeter|-density|40x20", "c200.tif"), "RotateCCW"},
+    {"gray-msb.tif", Im(Plasma(4000) + "|-type|grayscale|-endian|MSB", "gray-msb.tif")},
+    {"rgb.tif", Im(Plasma(4000) + "|-type|TrueColor|-compress|LZW|-set|comment|A page|-units|PixelsPerInch|-density|300x150", "rgb.tif")},
+    {"rgb-resized.tif", Im(Plasma(4000) + "|-type|TrueColor|-set|comment|A page|-density|300x150", "rgb-resized.tif"), "Resize", {}, -1},
+    // JPEG: densities, gray, text, and what follows the picture.
+    {"dpi.jpg", JpegWith(Plasma(4000) + "|-units|PixelsPerInch|-density|300x150", "dpi.jpg", Segment(0xFE, "A remark"), {}), "RotateCW", {}, 3},
+    {"nodensity.jpg", Im(Plasma(4000) + "|-type|grayscale", "nodensity.jpg"), "RotateCW", {}, 3},
+    {"motion.jpg", JpegWith(Plasma(4000), "motion.jpg", Segment(0xE1, MotionXmp()), MotionVideo()), "RotateCW", {}, 3},
+    {"motion-resized.jpg", JpegWith(Plasma(4000), "motion-resized.jpg", Segment(0xE1, MotionXmp()), MotionVideo()), "Resize", {}, -1},
+    // PBM, PGM, PPM: raw and plain, a maxval of its own, 16 bits.
+    {"bits.pbm", Im(Shapes + "|-monochrome", "bits.pbm")},
+    {"gray.pgm", Im(Plasma(4000) + "|-type|grayscale|-depth|8", "gray.pgm")},
+    {"gray15.pgm", Im(Plasma(4000) + "|-type|grayscale|-depth|4", "gray15.pgm"), "RotateCCW"},
+    {"rgb.ppm", Im(Plasma(4000) + "|-depth|8", "rgb.ppm")},
+    {"rgb16.ppm", Im(Plasma(4000) + "|-depth|16", "rgb16.ppm"), "RotateCW", {Depth16}},
+    // PCX and Targa: palettes, gray, run-length, alpha.
+    {"two.pcx", Im(Shapes + "|-monochrome", "two.pcx")},
+    {"c200.pcx", Im(Plasma(200) + "|-type|palette|-units|PixelsPerInch|-density|300x150", "c200.pcx")},
+    {"rgb.pcx", Im(Plasma(4000) + "|-type|TrueColor", "rgb.pcx")},
+    {"c200.tga", Im(Plasma(200) + "|-type|palette", "c200.tga")},
+    {"gray.tga", Im(Plasma(4000) + "|-type|grayscale", "gray.tga"), "FlipVertical"},
+    {"rgb-rle.tga", Im(Plasma(4000) + "|-compress|RLE", "rgb-rle.tga")},
+    {"rgba.tga", Im(Plasma(4000) + "|-alpha|set|-channel|A|-fx|i / w|+channel", "rgba.tga")},
+    // JPEG-2000 with a channel the read leaves out; a metafile's drawing.
+    {"rgba.jp2",
+     [](const std::string& Folder) {
+       Magick(Args(Plasma(4000) + "|-alpha|set|-channel|A|-fx|j / h|+channel|-depth|8") << Q(Folder + "/made-rgba.png"));
+       Tool(QStringLiteral("opj_compress"), {QStringLiteral("-i"), Q(Folder + "/made-rgba.png"), QStringLiteral("-o"), Q(Folder + "/made-rgba.jp2")});
+       return Bytes(Folder + "/made-rgba.jp2");
+     },
+     "RotateCW", {"The transparency"}},
+    {"plan.wmf", [](const std::string&) { return Metafile(); }, "RotateCW",
+     {"The drawing (it is saved as a picture)"}},
+};
+
+class SaveRoundTrip : public ::testing::TestWithParam<TCase>, protected TMainWindowHost {
+protected:
+  void SetUp() override {
+    if (Magick({QStringLiteral("-version")}).isEmpty()) GTEST_SKIP() << "ImageMagick is not installed";
+    // Somewhere to step to: the silent save runs on the way.
+    Env.Picture("zz.png", 40, 30);
+  }
+  // The frames of a file as 8-bit RGBA, after ImageMagick's options.
+  static QByteArray Pixels(const std::string& Path, const QString& Options = {}) {
+    return Magick(QStringList{Q(Path), QStringLiteral("-coalesce")} + (Options.isEmpty() ? QStringList() : Args(Options)) +
+                  QStringList{QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("rgba:-")});
+  }
+};
+
+QString TurnOf(const std::string& Edit) {
+  if (Edit == "RotateCW") return QStringLiteral("-rotate|90");
+  if (Edit == "RotateCCW") return QStringLiteral("-rotate|-90");
+  if (Edit == "Rotate180") return QStringLiteral("-rotate|180");
+  return Edit == "FlipHorizontal" ? QStringLiteral("-flop") : QStringLiteral("-flip");
+}
+
+double MeanDifference(const QByteArray& A, const QByteArray& B) {
+  if (A.size() != B.size() || A.isEmpty()) return 1e9;
+  double Sum = 0;
+  for (qsizetype I = 0; I < A.size(); ++I) Sum += std::abs(int(uchar(A[I])) - int(uchar(B[I])));
+  return Sum / double(A.size());
+}
+
+} // namespace
+
+TEST_P(SaveRoundTrip, TheFileComesBackTurnedWithAllItHeldOrTheSaveAsks) {
+  const TCase& C = GetParam();
+  const std::string Path = Env.File(C.Name), Was = Env.File(std::string("was-") + C.Name);
+  const QByteArray Made = C.Make(Env.Folder());
+  ASSERT_FALSE(Made.isEmpty()) << "the reference tool made no file";
+  ASSERT_TRUE(WriteBytes(Path, Made) && WriteBytes(Was, Made));
+  const std::string Edit = C.Edit;
+  Show(Path);
+  ASSERT_TRUE(Form().HasImage());
+  Env.HelpAnswer = 3; // "Discard Changes" when asked
+  if (Edit == "Resize") {
+    Form().ResizeImage(W * 3 / 4, H * 3 / 4);
+    Form().Execute("Save");
+  } else {
+    Form().Execute(Edit.c_str());
+    ASSERT_TRUE(Form().IsImageModified());
+    Form().Execute("NextImage");
+  }
+  Loaded();
+  QStringList Asked;
+  for (const QString& Line : Env.LastHelpDetail.split(QLatin1Char('\n')))
+    if (Line.startsWith(QStringLiteral(" - "))) Asked << Line.mid(3);
+  if (!C.Lost.isEmpty()) {
+    EXPECT_EQ(Env.LastHelpCaption.toStdString(), "Not everything can be saved");
+    EXPECT_EQ(Asked.join(QStringLiteral("; ")).toStdString(), C.Lost.join(QStringLiteral("; ")).toStdString());
+    EXPECT_TRUE(Bytes(Path) == Made) << "the file was written, though the user discarded the edit";
+    return;
+  }
+  EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpCaption.toStdString() << ": " << Asked.join("; ").toStdString();
+  EXPECT_NE(Bytes(Path), Made) << "nothing was saved";
+  const bool Quarter = Edit == "RotateCW" || Edit == "RotateCCW";
+  EXPECT_EQ(Anatomy(Path, false).join('\n').toStdString(), Anatomy(Was, Quarter).join('\n').toStdString());
+  if (C.Tolerance < 0) return;
+  const QByteArray Saved = Pixels(Path), Turned = Pixels(Was, TurnOf(Edit));
+  ASSERT_FALSE(Turned.isEmpty());
+  if (C.Tolerance == 0) {
+    EXPECT_TRUE(Saved == Turned) << "pixels or alpha differ from ImageMagick's turn";
+  } else {
+    EXPECT_LE(MeanDifference(Saved, Turned), C.Tolerance);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryLayout, SaveRoundTrip, ::testing::ValuesIn(Cases), [](const auto& Info) {
+  QString Name = QString::fromLatin1(Info.param.Name);
+  Name.replace(QLatin1Char('.'), QLatin1Char('_')).replace(QLatin1Char('-'), QLatin1Char('_'));
+  return Name.toStdString();
+});
