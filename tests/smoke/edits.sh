@@ -47,6 +47,11 @@
 #            profile byte for byte; a 32-bit BMP and an RGBA TIFF keep their
 #            transparency, turned. A 16-bit PNG is not written at 8 bits
 #            without a question: "Discard Changes" leaves its bytes.
+#   whole    a two-colour PNG keeps its two colours, a GIF whose
+#            transparent colour is also used opaque keeps which pixels are
+#            clear, a PNG keeps its text, XMP and background chunks, and a
+#            motion photo keeps the video after its picture, each turned by
+#            Ctrl+R and saved silently by Right.
 # Usage: edits.sh <pictrova> <work folder> [case, paused if none]
 set -euo pipefail
 program=$1
@@ -707,8 +712,113 @@ commit() {
   pid=""
 }
 
+# Files whose every colour, transparency, chunk and trailing byte a silent
+# save keeps, each turned by Ctrl+R and saved by Right, judged against
+# ImageMagick's turn of the original.
+whole() {
+  journey_env "$work" pics originals
+  settings ImageTransitionEffect=0
+  pics=$work/pics
+  python3 - "$pics" <<'EOF'
+import struct, sys, zlib
+pics = sys.argv[1]
+def chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+def png(name, depth, kind, palette, rows, extra=(), after=()):
+    head = struct.pack('>IIBBBBB', 480, 320, depth, kind, 0, 0, 0)
+    body = b''.join(chunk(k, d) for k, d in extra)
+    tail = b''.join(chunk(k, d) for k, d in after)
+    data = zlib.compress(b''.join(b'\0' + r for r in rows))
+    with open(f'{pics}/{name}', 'wb') as f:
+        f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', head) + (chunk(b'PLTE', palette) if palette else b'') +
+                body + chunk(b'IDAT', data) + tail + chunk(b'IEND', b''))
+# A two-colour logo: red and blue at one bit a pixel.
+png('a-two.png', 1, 3, b'\xff\0\0\0\0\xff',
+    [bytes(0xff if (x // 5 + y // 40) % 2 else 0 for x in range(60)) for y in range(320)])
+# A photograph's text, rights, date and background.
+xmp = (b"<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+       b"<rdf:Description xmlns:dc='http://purl.org/dc/elements/1.1/' dc:rights='Mine'/></rdf:RDF></x:xmpmeta>")
+png('c-texts.png', 8, 2, None, [bytes((x * 3 + y) & 255 for x in range(1440)) for y in range(320)],
+    [(b'gAMA', struct.pack('>I', 45455)), (b'tEXt', b'Title\0A caption'),
+     (b'zTXt', b'Comment\0\0' + zlib.compress(b'A remark')), (b'iTXt', b'XML:com.adobe.xmp\0\0\0\0\0' + xmp),
+     (b'bKGD', b'\0\x10\0\x20\0\x30'), (b'pHYs', struct.pack('>IIB', 11811, 5906, 1))],
+    [(b'tIME', b'\x07\xea\x0c\x09\x0a\x0b\x0c')])
+EOF
+  convert -size 480x320 xc:white +antialias -fill black -draw "rectangle 0,0 200,319" -fill red \
+    -draw "rectangle 300,0 479,319" -alpha set -region 100x320+0+0 -alpha transparent +region "$pics/b-clear.gif"
+  # A phone's motion photo: the video after the picture, named from the end.
+  convert -seed 7 -size 480x320 plasma:fractal "$work/photo.jpg"
+  head -c 5000 /dev/urandom >"$work/video.mp4"
+  python3 - "$work/photo.jpg" "$work/video.mp4" "$pics/d-motion.jpg" <<'EOF'
+import struct, sys
+photo, video = open(sys.argv[1], 'rb').read(), open(sys.argv[2], 'rb').read()
+xmp = (b"http://ns.adobe.com/xap/1.0/\0<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+       b"xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+       b"xmlns:GCamera='http://ns.google.com/photos/1.0/camera/' GCamera:MicroVideo='1' GCamera:MicroVideoOffset='%d'/>"
+       b"</rdf:RDF></x:xmpmeta>" % len(video))
+at = 4 + struct.unpack('>H', photo[4:6])[0]
+open(sys.argv[3], 'wb').write(photo[:at] + b'\xff\xe1' + struct.pack('>H', len(xmp) + 2) + xmp + photo[at:] + video)
+EOF
+  marked_picture "$pics/e-plain.png" "#0000FF" 480x320
+  cp "$pics"/* "$work/originals/"
+
+  rgba() {
+    local f=$1
+    shift
+    convert "$f" "$@" rgba:- | sha256sum
+  }
+  # The chunks of a PNG but its size and data, pHYs swapped when asked.
+  chunks() {
+    python3 - "$@" <<'EOF'
+import struct, sys
+d, swap = open(sys.argv[1], 'rb').read(), len(sys.argv) > 2
+at = 8
+while at < len(d):
+    n, = struct.unpack('>I', d[at:at + 4]); kind, data = d[at + 4:at + 8], d[at + 8:at + 8 + n]; at += 12 + n
+    if kind in (b'IHDR', b'IDAT'): continue
+    if kind == b'pHYs' and swap: data = data[4:8] + data[:4] + data[8:]
+    print(kind.decode(), data.hex())
+EOF
+  }
+  turned() {
+    xdotool key ctrl+r
+    wait_title "Pictrova - $pics/$1*" || fail "the turn did not mark $1 modified ($(title))"
+    xdotool key Right
+    wait_title "Pictrova - $pics/$2" || { shot "$1-stuck"; fail "Right did not move on from $1 ($(title))"; }
+  }
+  "$program" "$pics" >"$work/program.log" 2>&1 &
+  pid=$!
+  read -r id _ <<<"$(wait_window "^Pictrova - $pics/a-two.png$")" || fail "a-two.png is not shown"
+  place_window "$id"
+
+  turned a-two.png b-clear.gif
+  [ "$(rgba "$pics/a-two.png")" = "$(rgba "$work/originals/a-two.png" -rotate 90)" ] ||
+    fail "a-two.png: $(convert "$pics/a-two.png" -format %c histogram:info: | head -3 | tr '\n' ' ')"
+  turned b-clear.gif c-texts.png
+  [ "$(rgba "$pics/b-clear.gif")" = "$(rgba "$work/originals/b-clear.gif" -rotate 90)" ] ||
+    fail "b-clear.gif: $(convert "$pics/b-clear.gif" -alpha extract -format "%[fx:mean]" info:) of it opaque"
+  turned c-texts.png d-motion.jpg
+  [ "$(rgba "$pics/c-texts.png")" = "$(rgba "$work/originals/c-texts.png" -rotate 90)" ] ||
+    fail "c-texts.png is not the turned picture"
+  [ "$(chunks "$pics/c-texts.png")" = "$(chunks "$work/originals/c-texts.png" swap)" ] ||
+    fail "c-texts.png: chunks $(chunks "$pics/c-texts.png" | cut -c1-30 | tr '\n' ' ')"
+  turned d-motion.jpg e-plain.png
+  local size error
+  size=$(stat -c %s "$work/video.mp4")
+  tail -c "$size" "$pics/d-motion.jpg" | cmp -s - "$work/video.mp4" || fail "d-motion.jpg lost its video"
+  grep -qa "MicroVideoOffset='$size'" "$pics/d-motion.jpg" || fail "d-motion.jpg lost its XMP"
+  [ "$(identify -format "%w %h" "$pics/d-motion.jpg")" = "320 480" ] || fail "d-motion.jpg is not turned"
+  error=$(compare -metric MAE "$pics/d-motion.jpg" \( "$work/originals/d-motion.jpg" -rotate 90 \) null: 2>&1 |
+    sed 's/.*(\(.*\))/\1/')
+  awk -v e="$error" 'BEGIN { exit !(e < 0.02) }' || fail "d-motion.jpg differs from the turned photograph by $error"
+
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
+
 if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ] || [ "$case" = pasted ] ||
-  [ "$case" = commit ] || [ "$case" = renamed ] || [ "$case" = pages ]; then
+  [ "$case" = commit ] || [ "$case" = renamed ] || [ "$case" = pages ] || [ "$case" = whole ]; then
   "$case"
   echo "edits ($case) test passed; screenshots in $work"
   exit 0
