@@ -39,6 +39,11 @@
 #            the other program's file is there byte for byte, no work file
 #            is left and the turn stays; Save As cancelled keeps all that;
 #            Ctrl+S and "Overwrite" then write the turned picture.
+#   asked    a 16-bit PNG turned, Ctrl+S: "Not everything can be saved";
+#            while it is up another program renames its own picture over
+#            the name. "Overwrite" asks "File changed by another program"
+#            instead of writing, the other program's file is there byte for
+#            byte and no work file is left; "Discard Changes" shows it.
 #   pages    files that hold more than one picture, a colour profile or
 #            transparency, turned by Ctrl+R and saved silently by Right: a
 #            TIFF of three pages keeps them, the two not shown byte-equal in
@@ -707,8 +712,44 @@ commit() {
   pid=""
 }
 
+asked() {
+  journey_env "$work" pics
+  settings ImageTransitionEffect=0
+  pics=$work/pics
+  local w h x y other
+  convert -size 480x320 gradient:red-navy -depth 16 "$pics/deep.png"
+  pngcheck -v "$pics/deep.png" | grep -q "48-bit RGB" || fail "deep.png is not of 16 bits a sample"
+  convert -size 400x300 xc:"#FF0000" "PNG24:$work/other.png"
+  other=$(sha256sum <"$work/other.png")
+  start_turned "$pics/deep.png" "$program" "$pics/deep.png"
+  xdotool key ctrl+s
+  read -r _ w h x y < <(wait_window "^Not everything can be saved$") || { shot 01-silent; fail "deep.png was not asked about"; }
+  # The other program's picture, written beside and renamed over the name
+  # while the question is up.
+  cp "$work/other.png" "$pics/.deep.png.new" && mv "$pics/.deep.png.new" "$pics/deep.png"
+  sleep 0.3
+  shot 01-asked
+  # "Overwrite", the first button: the file asked about is no longer there.
+  click $((x + 107)) $((y + h - 20))
+  read -r _ w h x y < <(wait_window "^File changed by another program$") ||
+    { shot 02-noquestion; fail "Overwrite wrote over the file put in its place without a question"; }
+  sleep 0.3
+  shot 02-changed
+  [ "$(sha256sum <"$pics/deep.png")" = "$other" ] || fail "the other program's deep.png was written over"
+  [ "$(ls -A "$pics")" = deep.png ] || fail "files left beside deep.png: $(ls -A "$pics" | tr '\n' ' ')"
+  # "Discard Changes", the third button: the other program's picture shows.
+  click $((x + 107 + 210)) $((y + h - 20))
+  wait_title "Pictrova - $pics/deep.png" || { shot 03-stuck; fail "Discard Changes kept the edit ($(title))"; }
+  [ "$(sha256sum <"$pics/deep.png")" = "$other" ] || fail "deep.png was written after Discard Changes"
+  [ "$(ls -A "$pics")" = deep.png ] || fail "files left beside deep.png: $(ls -A "$pics" | tr '\n' ' ')"
+
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
+
 if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ] || [ "$case" = pasted ] ||
-  [ "$case" = commit ] || [ "$case" = renamed ] || [ "$case" = pages ]; then
+  [ "$case" = commit ] || [ "$case" = renamed ] || [ "$case" = pages ] || [ "$case" = asked ]; then
   "$case"
   echo "edits ($case) test passed; screenshots in $work"
   exit 0
