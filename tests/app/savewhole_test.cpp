@@ -330,7 +330,7 @@ TEST_F(SaveWholeTest, AFileThatComesWhileTheSaveAsksIsNeverWrittenOver) {
     Loaded();
     QStringList Expected;
     for (const TAsked& A : C.Asked) Expected << A.Caption;
-    EXPECT_EQ(Captions, Expected);
+    EXPECT_EQ(Captions.join(" / ").toStdString(), Expected.join(" / ").toStdString());
     if (C.ChangedBefore) EXPECT_EQ(Details.value(1), " - The other 2 frames of the animation");
     if (*C.Written == '\0') {
       EXPECT_EQ(Bytes(Path), Other);
