@@ -660,6 +660,13 @@ renamed() {
   pid=""
 }
 
+# other_kept <name> <checksum>: the other program's file is there byte for
+# byte, and nothing is left beside it.
+other_kept() {
+  [ "$(sha256sum <"$pics/$1")" = "$2" ] || fail "the other program's $1 was written over"
+  [ "$(ls -A "$pics")" = "$1" ] || fail "files left beside $1: $(ls -A "$pics" | tr '\n' ' ')"
+}
+
 commit() {
   journey_env "$work" pics
   settings ImageTransitionEffect=0
@@ -683,8 +690,7 @@ commit() {
     { shot 01-noquestion; fail "the save wrote over the file put in its place without a question"; }
   sleep 0.3
   shot 01-question
-  [ "$(sha256sum <"$pics/big.bmp")" = "$other" ] || fail "the other program's big.bmp was written over"
-  [ "$(ls -A "$pics")" = big.bmp ] || fail "files left beside big.bmp: $(ls -A "$pics" | tr '\n' ' ')"
+  other_kept big.bmp "$other"
   # Enter is "Save As"; its dialog cancelled, the turn and the file stay.
   xdotool key Return
   wait_window "^Save Image$" >/dev/null || { shot 01-enter; fail "Enter did not answer Save As"; }
@@ -735,13 +741,11 @@ asked() {
     { shot 02-noquestion; fail "Overwrite wrote over the file put in its place without a question"; }
   sleep 0.3
   shot 02-changed
-  [ "$(sha256sum <"$pics/deep.png")" = "$other" ] || fail "the other program's deep.png was written over"
-  [ "$(ls -A "$pics")" = deep.png ] || fail "files left beside deep.png: $(ls -A "$pics" | tr '\n' ' ')"
+  other_kept deep.png "$other"
   # "Discard Changes", the third button: the other program's picture shows.
   click $((x + 107 + 210)) $((y + h - 20))
   wait_title "Pictrova - $pics/deep.png" || { shot 03-stuck; fail "Discard Changes kept the edit ($(title))"; }
-  [ "$(sha256sum <"$pics/deep.png")" = "$other" ] || fail "deep.png was written after Discard Changes"
-  [ "$(ls -A "$pics")" = deep.png ] || fail "files left beside deep.png: $(ls -A "$pics" | tr '\n' ' ')"
+  other_kept deep.png "$other"
 
   timeout 20 "$program" EXIT || fail "EXIT did not end"
   wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
