@@ -610,12 +610,16 @@ private:
   // itself) and, when it would leave out part of what the file or the
   // picture holds, asks first. Nothing: go on with the write; otherwise the
   // outcome the answer gave. FromSaveAs: the user has chosen the name.
-  std::optional<TSaveAsOutcome> AskWhatTheSaveLoses(const std::string& target, bool overShown, bool fromSaveAs);
-  // The write of the save planned last, or of the picture alone.
-  void WriteShownPicture(const std::string& target, bool keepQuality);
-  // Another program changed the shown picture's file, or put another in
-  // its place, since the program read or wrote it.
-  bool ShownFileChanged() const;
+  // Accepted: the file at Target the write may replace, as the user was
+  // asked about it (or chose it); the pages and frames it writes back are
+  // those of the shown file as it was read.
+  std::optional<TSaveAsOutcome> AskWhatTheSaveLoses(const std::string& target, bool overShown, bool fromSaveAs,
+                                                    const TFileIdentity& accepted);
+  // Runs a save's work on a worker while the window waits for it, answering.
+  void AwaitSaveWork(std::function<void()> work);
+  // The write of the save planned last, or of the picture alone; answers
+  // the file written as the write left it.
+  TFileIdentity WriteShownPicture(const std::string& target, bool keepQuality);
   // The shown picture has no file of its own (a scan not saved yet, or its
   // file has gone): a save asks where to.
   bool WithoutOwnFile() const;

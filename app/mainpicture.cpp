@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
@@ -641,10 +642,10 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
     rv::RvDropJpegExifThumbnail(markers);
   }
   try {
-    WriteShownPicture(target, keepQuality);
+    const TFileIdentity written = WriteShownPicture(target, keepQuality);
     restore.OwnFileWritten = ownFile;
     // The file holds what the program wrote: a later save compares with it.
-    if (ownFile) FShownIdentity = TFileIdentity::Of(target);
+    if (ownFile) FShownIdentity = written;
     FBusy = false;
     return true;
   } catch (const platform::EFileChanged&) {
@@ -662,7 +663,8 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
 }
 
 std::optional<TMainForm::TSaveAsOutcome> TMainForm::AskWhatTheSaveLoses(const std::string& target, bool overShown,
-                                                                         bool fromSaveAs) {
+                                                                         bool fromSaveAs,
+                                                                         const TFileIdentity& accepted) {
   rv::TRastrumIO* io = RastrumView1->GetIO();
   const rv::TRvMask* alpha = RastrumView1->HasAlphaChannel() ? RastrumView1->GetAlphaChannel() : nullptr;
   const std::array<int, 4> turn = FPixelTurn.Matrix();
@@ -672,36 +674,90 @@ std::optional<TMainForm::TSaveAsOutcome> TMainForm::AskWhatTheSaveLoses(const st
                               &io->Params(),
                               alpha != nullptr && !alpha->Full(),
                               FOnlyRotated,
-                              rv::TRvGridTurn{turn[0], turn[1], turn[2], turn[3]}};
-  FSavePlan = PlanSave(FSaveSubject);
-  if (FSavePlan.Lost.isEmpty()) return std::nullopt;
+                              rv::TRvGridTurn{turn[0], turn[1], turn[2], turn[3]},
+                              accepted,
+                              FShownIdentity};
+  // The plan reads the file's other pages or frames (an animation's it
+  // decodes whole): on a worker, with its own copy of the settings.
+  rv::TIOParamsVals params;
+  params.Assign(io->Params());
+  TSaveSubject planned = FSaveSubject;
+  planned.Params = &params;
   const unsigned serial = FPendingSerial;
   const std::string shown = FCurrentFilePath;
+  // The picture planned for and asked about is still the one shown, with
+  // its edit.
+  const auto stillShown = [&] {
+    return serial == FPendingSerial && !PictureLoadPending() && FCurrentFilePath == shown && HasImage() &&
+           (fromSaveAs || FModified);
+  };
+  TSavePlan plan;
+  AwaitSaveWork([&] { plan = PlanSave(planned); });
+  FSavePlan = std::move(plan);
+  if (!stillShown()) return TSaveAsOutcome::Cancelled;
+  if (FSavePlan.Lost.isEmpty()) return std::nullopt;
   int answer = 0;
   if (HelpDlg) {
     HelpDlg->PromptSaveLoses(FileNameText(NameOfPath(target)), FSavePlan.Lost, fromSaveAs);
     answer = HelpDlg->ShowModal();
   }
-  // The picture asked about is still the one shown, with its edit.
-  if (serial != FPendingSerial || PictureLoadPending() || FCurrentFilePath != shown || !HasImage() ||
-      (!fromSaveAs && !FModified))
-    return TSaveAsOutcome::Cancelled;
+  if (!stillShown()) return TSaveAsOutcome::Cancelled;
   if (answer == 1) return std::nullopt;
+  // Nothing is written: the file the plan holds open is let go.
+  FSavePlan = TSavePlan{};
   if (fromSaveAs) return TSaveAsOutcome::Cancelled;
   if (answer == 2) return SaveImageAsOutcome();
   if (answer == 3) return TSaveAsOutcome::Discarded;
   return TSaveAsOutcome::Cancelled;
 }
 
-void TMainForm::WriteShownPicture(const std::string& target, bool keepQuality) {
+void TMainForm::AwaitSaveWork(std::function<void()> work) {
+  // On a worker, as pictures are read: the window paints, shows the
+  // progress and answers the window manager meanwhile. The user's input
+  // waits for the work, as it waits for a read; a step or a save that comes
+  // otherwise (a hand-off) finds the question's scope and goes no further,
+  // and a close waits for the work.
+  TSaveWork task(this, std::move(work), [this] { WakeReadWaits(); });
+  const TEditQuestion::TAsking asking(FQuestion);
+  while (!task.Ended() && AwaitRead()) {
+  }
+}
+
+TFileIdentity TMainForm::WriteShownPicture(const std::string& target, bool keepQuality) {
   // Only the save just planned for this target goes its own way; any other
-  // write is of the picture alone.
+  // write is of the picture alone, over the file there now.
   TSaveSubject subject = std::exchange(FSaveSubject, TSaveSubject{});
-  const TSavePlan plan = subject.Target == target ? std::exchange(FSavePlan, TSavePlan{}) : TSavePlan{};
+  TSavePlan plan = subject.Target == target ? std::exchange(FSavePlan, TSavePlan{}) : TSavePlan{};
+  if (subject.Target != target) subject.Accepted = TFileIdentity::Of(target);
   subject.Target = target;
-  WritePlannedSave(plan, subject, *RastrumView1->GetIO(), keepQuality, RastrumView1->GetBitmap());
+  rv::TRastrumIO* io = RastrumView1->GetIO();
+  TPictureCopy copy(*io);
+  subject.Params = &copy.IO().Params();
+  // The bar shows the write's progress until it ends, and no report of it
+  // after.
+  const auto writing = std::make_shared<std::atomic<bool>>(true);
+  TQueuedProgress report(this, [this, io, writing](int percent) {
+    if (*writing && io->OnProgress) io->OnProgress(io, percent);
+  });
+  copy.IO().OnProgress = [&report](void*, int percent) { report(percent); };
+  std::exception_ptr failure;
+  TFileIdentity written;
+  AwaitSaveWork([&] {
+    try {
+      WritePlannedSave(plan, subject, copy.IO(), keepQuality, copy.Bitmap());
+      written = TFileIdentity::Of(target);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    // The file the plan held open is let go with the write.
+    plan.Source.reset();
+  });
+  *writing = false;
+  if (io->OnFinishWork) io->OnFinishWork(io);
+  if (failure) std::rethrow_exception(failure);
   // The animation plays its frames as they now are in the file.
   if (plan.Way == TSavePlan::swTurnedFrames) LoadImageIntoView();
+  return written;
 }
 
 void TMainForm::ReportFileWritten(const std::string& path, bool existed) {
@@ -737,10 +793,6 @@ bool TMainForm::SaveModifiedImage() {
   return outcome == TSaveAsOutcome::Written || outcome == TSaveAsOutcome::Opened;
 }
 
-bool TMainForm::ShownFileChanged() const {
-  return TFileIdentity::Of(FCurrentFilePath) != FShownIdentity;
-}
-
 TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
   FinishPendingLoad();
   // A paused show saves as any save does; a running one has no edit to save.
@@ -754,9 +806,13 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
   // Icons and cursors have no writer: the picture goes beside them as a bitmap.
   const bool beside = ext == ".ico" || ext == ".cur";
   if (beside) target += ".bmp";
+  // The file the write may replace: the one the program read or wrote,
+  // or the one the user is asked about below as they are shown it; not a
+  // file that comes later, while a question is up or the write runs.
+  const TFileIdentity found = TFileIdentity::Of(target);
   // Another program's file in the picture's place, or its change of the
   // file, is never written over without a word, not even by the silent save.
-  if (!beside && ShownFileChanged()) {
+  if (!beside && found != FShownIdentity) {
     const unsigned serial = FPendingSerial;
     int answer = 0;
     if (HelpDlg) {
@@ -771,7 +827,7 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
     if (answer != 1) return TSaveAsOutcome::Cancelled;
   }
   // The bitmap's name beside an icon may be the user's own file.
-  if (beside && IsFile(target) && TFileIdentity::Of(target) != FBesideIdentity) {
+  if (beside && IsFile(target) && found != FBesideIdentity) {
     const QString question = FileNameText(target) + QStringLiteral(" already exists!\nDo you want to replace it?");
     const int answer =
         MessageDlg(windowTitle(), question, QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
@@ -779,7 +835,7 @@ TMainForm::TSaveAsOutcome TMainForm::SaveShownPicture() {
     if (FCurrentFilePath + ".bmp" != target || !FModified || answer != QMessageBox::Yes)
       return TSaveAsOutcome::Cancelled;
   }
-  if (const std::optional<TSaveAsOutcome> asked = AskWhatTheSaveLoses(target, !beside, false)) return *asked;
+  if (const std::optional<TSaveAsOutcome> asked = AskWhatTheSaveLoses(target, !beside, false, found)) return *asked;
   BeginWaitCursor();
   const bool existed = IsFile(target);
   const bool written = WritePicture(target, false, QStringLiteral("Error saving modified file!"), !beside);
@@ -838,7 +894,9 @@ TMainForm::TSaveAsOutcome TMainForm::SaveImageAsOutcome() {
   // the picture is saved only as a copy.
   const bool other = !SameFilePath(path, FCurrentFilePath);
   const bool withoutFile = WithoutOwnFile();
-  if (const std::optional<TSaveAsOutcome> asked = AskWhatTheSaveLoses(path, !other && !withoutFile, true)) {
+  // The file the user chose to replace, as the dialog left it (or none).
+  const TFileIdentity chosen = TFileIdentity::Of(path);
+  if (const std::optional<TSaveAsOutcome> asked = AskWhatTheSaveLoses(path, !other && !withoutFile, true, chosen)) {
     UpdateModifiedState();
     return *asked;
   }

@@ -7,7 +7,6 @@
 
 
 #include <memory>
-#include <sys/stat.h>
 
 namespace app {
 
@@ -36,13 +35,6 @@ constexpr TTypeDescription TypeDescriptions[] = {
 };
 
 } // namespace
-
-TFileIdentity TFileIdentity::Of(const std::string& Path) {
-  struct stat Status;
-  if (::stat(Path.c_str(), &Status) != 0) return {};
-  return {static_cast<std::uint64_t>(Status.st_dev), static_cast<std::uint64_t>(Status.st_ino), Status.st_size,
-          Status.st_mtim.tv_sec, Status.st_mtim.tv_nsec, Status.st_ctim.tv_sec, Status.st_ctim.tv_nsec};
-}
 
 std::string LowerFileExt(const std::string& FileName) {
   const std::size_t Pos = FileName.find_last_of("./");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/metafile.h"
+#include "platform/safesave.h"
 
 #include <QImage>
 #include <array>
@@ -55,29 +56,8 @@ private:
   int FA = 1, FB = 0, FC = 0, FD = 1;
 };
 
-// What a file was at one moment: another program's change of it in place,
-// or another file put in its place, shows as a difference. The change time
-// is in it because no program can set it back: a rewrite that puts the size
-// and the modification time back as they were still shows.
-struct TFileIdentity {
-  std::uint64_t Device = 0;
-  std::uint64_t Inode = 0;
-  std::int64_t Size = -1;
-  std::int64_t ModifiedSeconds = 0;
-  std::int64_t ModifiedNanoseconds = 0;
-  std::int64_t ChangedSeconds = 0;
-  std::int64_t ChangedNanoseconds = 0;
-  // The file Path names now, through links; the empty identity when there
-  // is none.
-  static TFileIdentity Of(const std::string& Path);
-  bool operator==(const TFileIdentity&) const = default;
-  // The same file with the same contents, whatever was done to its name or
-  // attributes since (which moves the change time on).
-  bool SameContents(const TFileIdentity& Other) const {
-    return Device == Other.Device && Inode == Other.Inode && Size == Other.Size &&
-           ModifiedSeconds == Other.ModifiedSeconds && ModifiedNanoseconds == Other.ModifiedNanoseconds;
-  }
-};
+// What a file was at one moment (see platform::TFileIdentity).
+using TFileIdentity = platform::TFileIdentity;
 
 // The lower-cased text from the last dot of the name (after its last path
 // delimiter), dot included; empty without a dot.

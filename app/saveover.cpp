@@ -5,6 +5,7 @@
 #include "image/io/rastrumio.h"
 #include "image/io/rvformats.h"
 #include "image/io/tiff/tiffpages.h"
+#include "image/model/rvmask.h"
 #include "platform/safesave.h"
 #include "platform/stream.h"
 
@@ -60,8 +61,9 @@ private:
 void NoFrameCoded(platform::TStream&, int, int, int, const std::uint8_t*, bool) {}
 
 bool WriteTurnedFrames(platform::TStream& Source, platform::TStream& Out, const rv::TRvGridTurn& Turn,
-                       bool Trial = false) {
+                       bool Trial = false, const rv::TRvProgressEvent& OnProgress = nullptr) {
   rv::TRvLocalProgress Progress;
+  Progress.Rec.OnProgress = OnProgress;
   Source.SetPosition(0);
   return rv::GifWriteTurned(Source, Out, Turn, Progress.Rec, nullptr, Trial ? NoFrameCoded : nullptr) &&
          !Progress.Rec.IsAborting();
@@ -81,15 +83,32 @@ QString Others(int Count, const char* One, const char* Many) {
   return Count == 1 ? QString::fromLatin1(One) : QString::fromLatin1(Many).arg(Count);
 }
 
+// The shown file open, when it is still the file seen; nullptr else.
+std::shared_ptr<platform::TFileStream> OpenSeen(const TSaveSubject& S) {
+  std::shared_ptr<platform::TFileStream> Source;
+  try {
+    Source = std::make_shared<platform::TFileStream>(S.Shown, platform::fmOpenRead);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+  return TFileIdentity::OfOpen(Source->Handle()).SameContents(S.Seen) ? Source : nullptr;
+}
+
 // The pages or frames of the shown file and whether the save keeps them.
 void PlanOtherImages(const TSaveSubject& S, rv::TRvFileType Type, TSavePlan& Plan) {
   if (Type != rv::rvftTIFF && Type != rv::rvftGIF) return;
-  std::unique_ptr<platform::TFileStream> Source;
-  try {
-    Source = std::make_unique<platform::TFileStream>(S.Shown, platform::fmOpenRead);
-  } catch (const std::exception&) {
-    return; // nothing there to keep
+  const std::shared_ptr<platform::TFileStream> Source = OpenSeen(S);
+  if (!Source) {
+    // The file seen is gone from its name or changed: what it held beside
+    // the picture, as its read counted it, can no longer be written back.
+    const int Count = Type == rv::rvftTIFF ? S.Params->TiffImageCount : S.Params->GifImageCount;
+    if (Count > 1 && Type == rv::rvftTIFF)
+      Plan.Lost << Others(Count - 1, "The other page of the file", "The other %1 pages of the file");
+    else if (Count > 1)
+      Plan.Lost << Others(Count - 1, "The other frame of the animation", "The other %1 frames of the animation");
+    return;
   }
+  Plan.Source = Source;
   if (Type == rv::rvftTIFF) {
     // A file of one page keeps its texts and tags the same way.
     rv::TTiffPages Pages(*Source);
@@ -134,24 +153,47 @@ TSavePlan PlanSave(const TSaveSubject& S) {
 
 void WritePlannedSave(const TSavePlan& Plan, const TSaveSubject& S, rv::TRastrumIO& IO, bool KeepQuality,
                       const platform::TBitmap* DisplayBitmap) {
+  const platform::TReplaceOnly Accepted(S.Target, S.Accepted);
+  // Pages and frames come only from the file the plan read them from.
+  if (Plan.Way != TSavePlan::swPicture && !Plan.Source) throw EConvertError(ConvertErrorText);
   switch (Plan.Way) {
   case TSavePlan::swPicture:
     SavePictureInFormat(S.Target, IO, KeepQuality, DisplayBitmap);
     return;
   case TSavePlan::swPageInPlace:
-    IO.SaveTIFFPageFile(S.Target, S.Shown);
+    IO.SaveTIFFPageFile(S.Target, *Plan.Source);
     if (IO.Aborting) throw EConvertError(ConvertErrorText);
     return;
   case TSavePlan::swTurnedFrames: {
-    platform::TFileStream Source(S.Shown, platform::fmOpenRead);
     platform::TSafeSaveFile Target(S.Target);
-    if (!WriteTurnedFrames(Source, Target.Stream(), S.Turn)) throw EConvertError(ConvertErrorText);
+    if (!WriteTurnedFrames(*Plan.Source, Target.Stream(), S.Turn, false, IO.OnProgress))
+      throw EConvertError(ConvertErrorText);
     if (Target.Commit()) return;
     // Nothing was written over: the caller asks about the file there.
     if (Target.FoundOther()) throw platform::EFileChanged(S.Target);
     throw EConvertError(ConvertErrorText);
   }
   }
+}
+
+TPictureCopy::TPictureCopy(rv::TRastrumIO& Shown) : FIO(std::make_unique<rv::TRastrumIO>()) {
+  rv::TRvViewLink* View = Shown.AttachedRastrum();
+  FPicture = std::make_unique<rv::TRvLoadedPicture>(Shown.GetBackground(), View ? View->DpiX() : 0,
+                                                    View ? View->DpiY() : 0);
+  if (const platform::TBitmap* Pixels = Shown.Bitmap()) FPicture->GetBitmap()->Assign(*Pixels);
+  const rv::TRvMask* Alpha = View ? (View->HasAlphaChannel() ? View->GetAlphaChannel() : nullptr) : Shown.AlphaMask();
+  if (Alpha != nullptr) {
+    auto Copy = std::make_unique<rv::TRvMask>();
+    Copy->Assign(Alpha);
+    FPicture->SetAlphaChannel(Copy.release());
+  }
+  FIO->SetAttachedRastrum(FPicture.get());
+  FIO->AssignParams(&Shown);
+}
+
+TPictureCopy::~TPictureCopy() {
+  // The component lets go of the picture before the picture goes.
+  FIO.reset();
 }
 
 } // namespace app

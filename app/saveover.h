@@ -5,11 +5,16 @@
 // or the user is asked first.
 #pragma once
 
+#include "app/pictureload.h"
 #include "app/pictureutil.h"
 #include "image/io/gif/gifturn.h"
 #include "image/io/rvioparams.h"
+#include "platform/stream.h"
 
 #include <QStringList>
+
+#include <functional>
+#include <memory>
 
 namespace app {
 
@@ -27,6 +32,13 @@ struct TSaveSubject {
   // only, adding up to Turn.
   bool OnlyTurned = false;
   rv::TRvGridTurn Turn;
+  // The file at Target the save may replace: the one the user was asked
+  // about (or chose in the dialog); empty when the name was free. Another
+  // file there, or this one changed, is not written over.
+  TFileIdentity Accepted;
+  // The shown file as its picture was read: the pages and frames written
+  // back are this file's, never those of a file that came since.
+  TFileIdentity Seen;
 };
 
 struct TSavePlan {
@@ -42,14 +54,52 @@ struct TSavePlan {
   // One line for each thing the save would not write, for the question;
   // empty when it keeps everything.
   QStringList Lost;
+  // The shown file the pages or frames are read from, open since the plan
+  // found it to be the file seen: whatever comes to its name meanwhile,
+  // the write reads what the plan read.
+  std::shared_ptr<platform::TFileStream> Source;
 };
 
 TSavePlan PlanSave(const TSaveSubject& Subject);
 
 // Writes the picture of IO (and, for an animation, the frames of the shown
-// file) to the target as Plan says. Raises EConvertError when the write
-// was aborted, as SavePictureInFormat does.
+// file) to the target as Plan says, over Subject.Accepted only. Raises
+// EConvertError when the write was aborted, as SavePictureInFormat does;
+// platform::EFileChanged when another file than the accepted one is at the
+// target. IO's progress event hears of every way.
 void WritePlannedSave(const TSavePlan& Plan, const TSaveSubject& Subject, rv::TRastrumIO& IO, bool KeepQuality,
                       const platform::TBitmap* DisplayBitmap);
+
+// Work of a save on a worker thread of its own, as pictures are read: its
+// end is told by Done on Context's thread through its event queue. The
+// work is never cut short: one begun is finished (or fails) whole.
+class TSaveWork : public TWorkerRead {
+public:
+  TSaveWork(QObject* Context, std::function<void()> Work, std::function<void()> Done) {
+    Start(Context, std::move(Work), std::move(Done));
+  }
+  ~TSaveWork() override { Wait(); }
+
+private:
+  void Release() override {}
+};
+
+// The shown picture as a save writes it: its pixels, mask and settings,
+// copied when it is made, so that nothing the window does while a worker
+// writes it reaches the write.
+class TPictureCopy {
+public:
+  explicit TPictureCopy(rv::TRastrumIO& Shown);
+  ~TPictureCopy();
+  TPictureCopy(const TPictureCopy&) = delete;
+  TPictureCopy& operator=(const TPictureCopy&) = delete;
+
+  rv::TRastrumIO& IO() { return *FIO; }
+  const platform::TBitmap* Bitmap() { return FPicture->GetBitmap(); }
+
+private:
+  std::unique_ptr<rv::TRvLoadedPicture> FPicture;
+  std::unique_ptr<rv::TRastrumIO> FIO;
+};
 
 } // namespace app

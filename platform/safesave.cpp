@@ -273,6 +273,41 @@ int RemoveStaleWorkFiles(const std::string& Folder) {
   return Removed;
 }
 
+TFileIdentity TFileIdentity::OfStatus(const struct stat& Status) {
+  return {static_cast<std::uint64_t>(Status.st_dev), static_cast<std::uint64_t>(Status.st_ino), Status.st_size,
+          Status.st_mtim.tv_sec, Status.st_mtim.tv_nsec, Status.st_ctim.tv_sec, Status.st_ctim.tv_nsec};
+}
+
+TFileIdentity TFileIdentity::Of(const std::string& Path) {
+  struct stat Status;
+  return ::stat(Path.c_str(), &Status) == 0 ? OfStatus(Status) : TFileIdentity{};
+}
+
+TFileIdentity TFileIdentity::OfOpen(int Fd) {
+  struct stat Status;
+  return ::fstat(Fd, &Status) == 0 ? OfStatus(Status) : TFileIdentity{};
+}
+
+namespace {
+// The innermost scope of this thread's; a save on another thread (a print
+// to a file, the settings) keeps to the file it finds.
+thread_local const TReplaceOnly* InnermostReplaceOnly = nullptr;
+} // namespace
+
+TReplaceOnly::TReplaceOnly(const std::string& FileName, const TFileIdentity& Accepted)
+    : FTarget(LinkedFile(FileName)), FAccepted(Accepted), FOuter(InnermostReplaceOnly) {
+  InnermostReplaceOnly = this;
+}
+
+TReplaceOnly::~TReplaceOnly() { InnermostReplaceOnly = FOuter; }
+
+const TFileIdentity* TReplaceOnly::For(const std::string& FileName) {
+  const std::string Target = LinkedFile(FileName);
+  for (const TReplaceOnly* Scope = InnermostReplaceOnly; Scope != nullptr; Scope = Scope->FOuter)
+    if (Scope->FTarget == Target) return &Scope->FAccepted;
+  return nullptr;
+}
+
 std::function<void(const std::string&)> TSafeSaveFile::AfterTempMade;
 
 mode_t DefaultFileMode() {
@@ -305,6 +340,11 @@ TSafeSaveFile::TSafeSaveFile(const std::string& FileName, mode_t NewMode) : FTar
     FGroup = Old.st_gid;
     FMode = Old.st_mode & 07777;
   }
+  // The file the user was asked about (the one the commit checks for), or
+  // none, or nothing is written.
+  if (const TFileIdentity* Accepted = TReplaceOnly::For(FTarget);
+      Accepted != nullptr && (FExisted ? TFileIdentity::OfStatus(FOld) != *Accepted : Accepted->Exists()))
+    throw EFileChanged(FileName);
   // Named and marked for this process: a later start tells the file of a
   // save cut short from a live save's and from another program's.
   std::string Pattern = SaveWorkFilePattern(FTarget) + "XXXXXX";

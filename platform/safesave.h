@@ -7,6 +7,7 @@
 
 #include "platform/stream.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,12 +31,67 @@ public:
       : EStreamError("Cannot write file \"" + FileName + "\". Another program changed it meanwhile.") {}
 };
 
+// What a file was at one moment: another program's change of it in place,
+// or another file put in its place, shows as a difference. The change time
+// is in it because no program can set it back: a rewrite that puts the size
+// and the modification time back as they were still shows.
+struct TFileIdentity {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  std::int64_t Size = -1;
+  std::int64_t ModifiedSeconds = 0;
+  std::int64_t ModifiedNanoseconds = 0;
+  std::int64_t ChangedSeconds = 0;
+  std::int64_t ChangedNanoseconds = 0;
+  // The file Path names now, through links; the empty identity when there
+  // is none.
+  static TFileIdentity Of(const std::string& Path);
+  // The file open at Fd, whatever its name has become.
+  static TFileIdentity OfOpen(int Fd);
+  static TFileIdentity OfStatus(const struct stat& Status);
+  // There was a file.
+  bool Exists() const { return Size >= 0; }
+  bool operator==(const TFileIdentity&) const = default;
+  // The same file with the same contents, whatever was done to its name or
+  // attributes since (which moves the change time on).
+  bool SameContents(const TFileIdentity& Other) const {
+    return Device == Other.Device && Inode == Other.Inode && Size == Other.Size &&
+           ModifiedSeconds == Other.ModifiedSeconds && ModifiedNanoseconds == Other.ModifiedNanoseconds;
+  }
+};
+
+// While one lives, a TSafeSaveFile this thread makes for FileName replaces
+// only the file Accepted names, unchanged (the file the user was asked
+// about, or agreed to), or, Accepted empty, only puts a file in a name still
+// free: it raises EFileChanged at once, before anything is written, when
+// another file is there, and its commit puts its file in place only if that
+// file is still there. Without one a save replaces the file it finds when it
+// begins. Scopes nest; each names one file.
+class TReplaceOnly {
+public:
+  TReplaceOnly(const std::string& FileName, const TFileIdentity& Accepted);
+  ~TReplaceOnly();
+  TReplaceOnly(const TReplaceOnly&) = delete;
+  TReplaceOnly& operator=(const TReplaceOnly&) = delete;
+
+  // The identity accepted for the file FileName leads to, if a scope of
+  // this thread names it; nullptr when none does.
+  static const TFileIdentity* For(const std::string& FileName);
+
+private:
+  std::string FTarget;
+  TFileIdentity FAccepted;
+  const TReplaceOnly* FOuter;
+};
+
 class TSafeSaveFile {
 public:
   // NewMode: the mode of a file that does not exist yet. Raises
   // EStreamError naming FileName when the file exists and this user may not
   // write it (a rename over it needs only the folder's permission), or when
-  // nothing can be made beside it. A symbolic link is written through.
+  // nothing can be made beside it; EFileChanged when a TReplaceOnly of this
+  // thread names another file than the one there. A symbolic link is
+  // written through.
   explicit TSafeSaveFile(const std::string& FileName, mode_t NewMode = DefaultFileMode());
   ~TSafeSaveFile();
   TSafeSaveFile(const TSafeSaveFile&) = delete;

@@ -211,6 +211,9 @@ public:
   // TIFF file PagesFrom (FileName itself, or another name), every other
   // page copied as that file stores it, all into FileName.
   void SaveTIFFPageFile(const std::string& FileName, const std::string& PagesFrom);
+  // The same with the pages read from PagesFrom, a file the caller holds
+  // open (whatever has come to its name since), on the calling thread.
+  void SaveTIFFPageFile(const std::string& FileName, platform::TStream& PagesFrom);
 
   // ---- Other operations
   // Renders a WMF or EMF file at Width x Height; a negative side follows the

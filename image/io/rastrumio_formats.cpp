@@ -516,6 +516,18 @@ RV_STREAM_WRITER(SaveJ2KStream, rvftJ2K)
 void TRastrumIO::SaveTIFFPageFile(const std::string& FileName, const std::string& PagesFrom) {
   if (HandOff(TRvIOFileProc([this, PagesFrom](const std::string& N) { SaveTIFFPageFile(N, PagesFrom); }), FileName))
     return;
+  std::unique_ptr<platform::TFileStream> source;
+  try {
+    source = std::make_unique<platform::TFileStream>(PagesFrom, platform::fmOpenRead);
+  } catch (...) {
+    Aborting = true;
+    FinishWork();
+    throw;
+  }
+  SaveTIFFPageFile(FileName, *source);
+}
+
+void TRastrumIO::SaveTIFFPageFile(const std::string& FileName, platform::TStream& PagesFrom) {
   if (!StartOperation()) return;
   ConvertForSave();
   TRvProgressRec progress;
@@ -523,8 +535,8 @@ void TRastrumIO::SaveTIFFPageFile(const std::string& FileName, const std::string
   try {
     // Read while the new file is written beside it: the old one stays in
     // place, and readable, until the new one is complete.
-    platform::TFileStream source(PagesFrom, platform::fmOpenRead);
-    TTiffPages pages(source);
+    PagesFrom.SetPosition(0);
+    TTiffPages pages(PagesFrom);
     TIOParamsVals& p = *FParams;
     std::unique_ptr<TRvMask> temp;
     const TRvMask* alpha = SaveAlphaSource(temp);

@@ -10,8 +10,14 @@
 #include "mainwindowhost.h"
 #include "reftools.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QTimer>
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 using namespace app;
 
@@ -201,6 +207,138 @@ TEST_F(SaveWholeTest, TransparencyAFormatCannotHoldIsAskedAboutBeforeACopy) {
     EXPECT_EQ(QFile::exists(Q(Copy)), Answer == 1);
   }
   EXPECT_EQ(Env.HelpShown, 2);
+}
+
+// Another program's file moved to the picture's name while the save asks
+// about it is never written over: a save replaces only the file the program
+// read (or the one the user was asked about, as shown), and writes back the
+// frames of the file the picture was read from, never another's. Ctrl+S,
+// the silent save and Save As over the shown file.
+TEST_F(SaveWholeTest, AFileThatComesWhileTheSaveAsksIsNeverWrittenOver) {
+  Made("deep.png", QStringLiteral("-depth|16|-type|TrueColor"));
+  const QString R = Q(Made("r.png")), G = Q(Made("g.png", {}, "green")), B = Q(Made("b.png", {}, "blue"));
+  Magick(Args(R + "|" + G + "|" + B + "|" + Q(Env.File("anim.gif"))));
+  Magick(Args(G + "|" + R + "|" + Q(Env.File("other.gif"))));
+  Made("other.png", {}, "yellow");
+  for (const char* Name : {"deep.png", "anim.gif"}) Before(Name);
+  // The other program's file, written beside and renamed over the name.
+  QByteArray Other;
+  const auto Arrive = [&](const std::string& Path) {
+    const std::string Beside = Path + ".new";
+    EXPECT_TRUE(QFile::copy(Q(Env.File(Path.ends_with(".gif") ? "other.gif" : "other.png")), Q(Beside)));
+    EXPECT_EQ(std::rename(Beside.c_str(), Path.c_str()), 0);
+    Other = Bytes(Path);
+  };
+  const QString Changed = QStringLiteral("File changed by another program"),
+                Loses = QStringLiteral("Not everything can be saved");
+  struct TAsked {
+    QString Caption;
+    bool OtherComes;
+    int Answer;
+  };
+  const struct {
+    const char* Name;
+    const char* Command;
+    bool ChangedBefore;
+    std::vector<TAsked> Asked;
+    // Empty: the other program's file stays; else the sizes of what was written.
+    const char* Written;
+  } Cases[] = {
+      {"deep.png", "Save", false, {{Loses, true, 1}, {Changed, false, 0}}, ""},
+      {"deep.png", "NextImage", false, {{Loses, true, 1}, {Changed, false, 0}}, ""},
+      {"deep.png", "SaveAs", false, {{Loses, true, 1}}, ""},
+      // The frames of the file seen are gone with it: asked about, and the
+      // other program's frames are not written in their place.
+      {"anim.gif", "Save", true, {{Changed, false, 1}, {Loses, false, 1}}, "320 480;"},
+      {"anim.gif", "Save", true, {{Changed, true, 1}, {Loses, false, 1}, {Changed, false, 0}}, ""},
+  };
+  const auto EnvAnswer = THelpDlg::ModalAnswer;
+  std::string Path;
+  std::vector<TAsked> Asked;
+  QStringList Captions, Details;
+  THelpDlg::ModalAnswer = [&](THelpDlg& D) {
+    const TAsked A = Asked.size() > static_cast<std::size_t>(Captions.size()) ? Asked[Captions.size()] : TAsked{};
+    Captions << D.windowTitle();
+    Details << D.DetailLines().value(0);
+    if (A.OtherComes) Arrive(Path);
+    Env.HelpAnswer = A.Answer;
+    EnvAnswer(D);
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(std::string(C.Name) + " " + C.Command);
+    Path = Env.File(C.Name);
+    std::remove(Path.c_str());
+    ASSERT_TRUE(QFile::copy(Q(Env.File(std::string("before-") + C.Name)), Q(Path)));
+    FForm.reset();
+    Show(Path);
+    Form().SaveAsPrompt = [&](const std::string&, std::string& Target, bool& OpenSaved) {
+      Target = Path;
+      OpenSaved = false;
+      return 1;
+    };
+    Form().Execute("RotateCW");
+    if (C.ChangedBefore) Arrive(Path);
+    Asked = C.Asked;
+    Captions.clear();
+    Details.clear();
+    Env.MessageBoxes.clear();
+    Form().Execute(C.Command);
+    Loaded();
+    QStringList Expected;
+    for (const TAsked& A : C.Asked) Expected << A.Caption;
+    EXPECT_EQ(Captions.join(" / ").toStdString(), Expected.join(" / ").toStdString());
+    if (C.ChangedBefore) EXPECT_EQ(Details.value(1), " - The other 2 frames of the animation");
+    if (*C.Written == '\0') {
+      EXPECT_EQ(Bytes(Path), Other);
+      EXPECT_TRUE(Form().IsImageModified());
+    } else {
+      EXPECT_EQ(Identify(Path, "%w %h;"), C.Written);
+    }
+    EXPECT_EQ(Env.MessageBoxes.size(), std::string(C.Command) == "SaveAs" ? 1 : 0);
+    EXPECT_EQ(QDir(Env.QFolder()).entryList({"*pictrova-*"}, QDir::Hidden | QDir::Files), QStringList());
+  }
+  THelpDlg::ModalAnswer = EnvAnswer;
+}
+
+// A long save runs off the window's thread: the window's loop turns while
+// the frames are written, the picture and its edit stay on show, a second
+// save or a step that comes meanwhile goes no further (no second writer, no
+// edit lost), and the file is right afterwards.
+TEST_F(SaveWholeTest, TheWindowsLoopRunsWhileALongSaveWrites) {
+  const std::string Path = Env.File("long.gif");
+  Magick(Args(QStringLiteral("-size|480x320|xc:gray|-duplicate|39|+noise|Random|-delay|5|") + Q(Path)));
+  const std::string Was = Before("long.gif");
+  Show(Path);
+  Form().Execute("RotateCW");
+  int Turns = 0, WhileWritten = 0;
+  qint64 Longest = 0;
+  QElapsedTimer Gap;
+  QTimer Ping;
+  Ping.setInterval(2);
+  QObject::connect(&Ping, &QTimer::timeout, [&] {
+    Longest = std::max(Longest, Gap.restart());
+    ++Turns;
+    if (QDir(Env.QFolder()).entryList({".long.gif.pictrova-*"}, QDir::Hidden | QDir::Files).isEmpty()) return;
+    if (++WhileWritten > 1) return;
+    EXPECT_TRUE(Form().IsImageModified());
+    EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 320);
+    Form().Execute("Save");
+    Form().Execute("NextImage");
+  });
+  Ping.start();
+  Gap.start();
+  QElapsedTimer Took;
+  Took.start();
+  Form().Execute("Save");
+  const qint64 Save = Took.elapsed();
+  Ping.stop();
+  std::printf("save %lld ms, loop turns %d, longest gap %lld ms\n", Save, Turns, Longest);
+  EXPECT_GT(WhileWritten, 0);
+  EXPECT_EQ(Env.HelpShown, 0);
+  EXPECT_EQ(Form().CurrentFileName(), "long.gif");
+  EXPECT_FALSE(Form().IsImageModified());
+  EXPECT_EQ(Identify(Path, "%w %h;").count("320 480;"), 40);
+  EXPECT_EQ(Pixels(Path, "-coalesce"), Pixels(Was, "-coalesce|-rotate|90"));
 }
 
 // The blocks of a JPEG file its read passed over cannot be written back.

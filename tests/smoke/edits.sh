@@ -39,6 +39,11 @@
 #            the other program's file is there byte for byte, no work file
 #            is left and the turn stays; Save As cancelled keeps all that;
 #            Ctrl+S and "Overwrite" then write the turned picture.
+#   asked    a 16-bit PNG turned, Ctrl+S: "Not everything can be saved";
+#            while it is up another program renames its own picture over
+#            the name. "Overwrite" asks "File changed by another program"
+#            instead of writing, the other program's file is there byte for
+#            byte and no work file is left; "Discard Changes" shows it.
 #   pages    files that hold more than one picture, a colour profile or
 #            transparency, turned by Ctrl+R and saved silently by Right: a
 #            TIFF of three pages keeps them, the two not shown byte-equal in
@@ -660,6 +665,13 @@ renamed() {
   pid=""
 }
 
+# other_kept <name> <checksum>: the other program's file is there byte for
+# byte, and nothing is left beside it.
+other_kept() {
+  [ "$(sha256sum <"$pics/$1")" = "$2" ] || fail "the other program's $1 was written over"
+  [ "$(ls -A "$pics")" = "$1" ] || fail "files left beside $1: $(ls -A "$pics" | tr '\n' ' ')"
+}
+
 commit() {
   journey_env "$work" pics
   settings ImageTransitionEffect=0
@@ -683,8 +695,7 @@ commit() {
     { shot 01-noquestion; fail "the save wrote over the file put in its place without a question"; }
   sleep 0.3
   shot 01-question
-  [ "$(sha256sum <"$pics/big.bmp")" = "$other" ] || fail "the other program's big.bmp was written over"
-  [ "$(ls -A "$pics")" = big.bmp ] || fail "files left beside big.bmp: $(ls -A "$pics" | tr '\n' ' ')"
+  other_kept big.bmp "$other"
   # Enter is "Save As"; its dialog cancelled, the turn and the file stay.
   xdotool key Return
   wait_window "^Save Image$" >/dev/null || { shot 01-enter; fail "Enter did not answer Save As"; }
@@ -817,8 +828,43 @@ EOF
   pid=""
 }
 
+asked() {
+  journey_env "$work" pics
+  settings ImageTransitionEffect=0
+  pics=$work/pics
+  local w h x y other
+  convert -size 480x320 gradient:red-navy -depth 16 "$pics/deep.png"
+  pngcheck -v "$pics/deep.png" | grep -q "48-bit RGB" || fail "deep.png is not of 16 bits a sample"
+  convert -size 400x300 xc:"#FF0000" "PNG24:$work/other.png"
+  other=$(sha256sum <"$work/other.png")
+  start_turned "$pics/deep.png" "$program" "$pics/deep.png"
+  xdotool key ctrl+s
+  read -r _ w h x y < <(wait_window "^Not everything can be saved$") || { shot 01-silent; fail "deep.png was not asked about"; }
+  # The other program's picture, written beside and renamed over the name
+  # while the question is up.
+  cp "$work/other.png" "$pics/.deep.png.new" && mv "$pics/.deep.png.new" "$pics/deep.png"
+  sleep 0.3
+  shot 01-asked
+  # "Overwrite", the first button: the file asked about is no longer there.
+  click $((x + 107)) $((y + h - 20))
+  read -r _ w h x y < <(wait_window "^File changed by another program$") ||
+    { shot 02-noquestion; fail "Overwrite wrote over the file put in its place without a question"; }
+  sleep 0.3
+  shot 02-changed
+  other_kept deep.png "$other"
+  # "Discard Changes", the third button: the other program's picture shows.
+  click $((x + 107 + 210)) $((y + h - 20))
+  wait_title "Pictrova - $pics/deep.png" || { shot 03-stuck; fail "Discard Changes kept the edit ($(title))"; }
+  other_kept deep.png "$other"
+
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
+
 if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ] || [ "$case" = pasted ] ||
-  [ "$case" = commit ] || [ "$case" = renamed ] || [ "$case" = pages ] || [ "$case" = whole ]; then
+  [ "$case" = commit ] || [ "$case" = renamed ] || [ "$case" = pages ] || [ "$case" = asked ] ||
+  [ "$case" = whole ]; then
   "$case"
   echo "edits ($case) test passed; screenshots in $work"
   exit 0
