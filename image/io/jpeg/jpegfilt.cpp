@@ -636,9 +636,10 @@ bool JpegEncodeSteps(TJpegEncoder& E, platform::TStream& Stream, TRvBitmap& Sour
   jpeg_set_defaults(&E.Info);
   jpeg_set_colorspace(&E.Info, Space);
 
-  // The density fields hold 16 bits. The resolution goes in the file's own
-  // unit; a picture whose file stated none states none (only a ratio of
-  // pixels that are not square), and a file without a JFIF header gets none.
+  // The density fields hold 16 bits. The JFIF header is the file's: none
+  // when it had none, one of a ratio of pixels only (1:1 unless they are
+  // not square) when it had such or the picture states no resolution (an
+  // Exif block may), else the resolution in the file's own unit.
   auto Density = [](std::int32_t Dpi, std::int32_t Default) {
     return static_cast<UINT16>(std::clamp(Dpi != 0 ? Dpi : Default, 0, 0xFFFF));
   };
@@ -646,8 +647,8 @@ bool JpegEncodeSteps(TJpegEncoder& E, platform::TStream& Stream, TRvBitmap& Sour
   E.Info.density_unit = 1;
   E.Info.X_density = Density(Params.DpiX, RvDefaultDpiX);
   E.Info.Y_density = Density(Params.DpiY, RvDefaultDpiY);
-  if (!Params.DpiStated) {
-    const bool Square = Params.DpiX == Params.DpiY || Params.DpiX < 1 || Params.DpiY < 1;
+  if (!Params.DpiStated || Params.JpegDensityUnit == 0) {
+    const bool Square = Params.DpiStated || Params.DpiX == Params.DpiY || Params.DpiX < 1 || Params.DpiY < 1;
     E.Info.density_unit = 0;
     E.Info.X_density = Square ? 1 : Density(Params.DpiX, 1);
     E.Info.Y_density = Square ? 1 : Density(Params.DpiY, 1);
