@@ -363,6 +363,10 @@ namespace {
 constexpr char XmpName[] = "http://ns.adobe.com/xap/1.0/";
 constexpr std::size_t XmpNameSize = sizeof(XmpName);
 
+constexpr std::size_t MaxTiffPrefixes = 4;
+constexpr std::size_t MaxStartTag = 256;
+constexpr std::size_t MaxPrefix = 64;
+
 bool IsXmlSpace(char C) { return C == ' ' || C == '\t' || C == '\n' || C == '\r'; }
 
 std::size_t SkipXmlSpace(const std::string& S, std::size_t At) {
@@ -377,14 +381,19 @@ std::vector<std::string> TiffPrefixes(const std::string& Xmp) {
   for (std::size_t At = Xmp.find(Binding); At != std::string::npos; At = Xmp.find(Binding, At + 1)) {
     const std::size_t Name = At + Binding.size();
     std::size_t End = Name;
-    while (End < Xmp.size() && !IsXmlSpace(Xmp[End]) && Xmp[End] != '=') ++End;
+    while (End < Xmp.size() && End - Name < MaxPrefix && !IsXmlSpace(Xmp[End]) && Xmp[End] != '=') ++End;
     const std::size_t Equals = SkipXmlSpace(Xmp, End);
     if (End == Name || Equals >= Xmp.size() || Xmp[Equals] != '=') continue;
     const std::size_t Quote = SkipXmlSpace(Xmp, Equals + 1);
     if (Quote >= Xmp.size() || (Xmp[Quote] != '"' && Xmp[Quote] != '\'')) continue;
-    const std::size_t Close = Xmp.find(Xmp[Quote], Quote + 1);
-    if (Close != std::string::npos && Xmp.compare(Quote + 1, Close - Quote - 1, Namespace) == 0)
-      Prefixes.push_back(Xmp.substr(Name, End - Name));
+    const std::size_t Close = Quote + 1 + Namespace.size();
+    const std::string Prefix = Xmp.substr(Name, End - Name);
+    if (Close < Xmp.size() && Xmp[Close] == Xmp[Quote] && Xmp.compare(Quote + 1, Namespace.size(), Namespace) == 0 &&
+        std::find(Prefixes.begin(), Prefixes.end(), Prefix) == Prefixes.end()) {
+      Prefixes.push_back(Prefix);
+      // Each prefix is a walk over the packet: a few are all a packet binds.
+      if (Prefixes.size() == MaxTiffPrefixes) break;
+    }
   }
   return Prefixes;
 }
@@ -406,9 +415,10 @@ bool SetXmpOrientation(std::string& Xmp, char Value) {
         if (Start >= Xmp.size() || (Xmp[Start] != '"' && Xmp[Start] != '\'')) continue;
         ++Start;
       } else if (Before == '<' && (Xmp[At + Name.size()] == '>' || IsXmlSpace(Xmp[At + Name.size()]))) {
-        const std::size_t Close = Xmp.find('>', At);
-        if (Close == std::string::npos || Xmp[Close - 1] == '/') continue;
-        Start = Close + 1;
+        // The start tag's end, among a few attributes at most.
+        const std::size_t Close = Xmp.substr(At, MaxStartTag).find('>');
+        if (Close == std::string::npos || Xmp[At + Close - 1] == '/') continue;
+        Start = At + Close + 1;
       } else {
         continue; // a closing tag, or a longer name
       }
