@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <tuple>
 
 #include "image/io/pnm/rvpnm.h"
 #include "image/io/rvsafeio.h"
@@ -345,10 +347,9 @@ TEST(PnmInterop, NetpbmReadsOurFiles) {
     }
 }
 
-// What the file held comes back from a save: its plain or binary form and
-// its maximum (two bytes a sample above 255) with every level it held; a
-// depth over 8 bits is recorded, for the save to ask about the bits below
-// the picture's 8. Netpbm reads what is written as the form it was.
+// A save writes back the file's form, plain or binary, and its maximum (two
+// bytes a sample above 255) while every level is one of it, else 255; a
+// depth over 8 bits is recorded for the save to ask about. Netpbm agrees.
 TEST(PnmWrite, TheFilesFormAndMaximumComeBack) {
   const auto File = [](const std::string& Head, std::initializer_list<int> Samples) {
     Bytes B;
@@ -359,44 +360,30 @@ TEST(PnmWrite, TheFilesFormAndMaximumComeBack) {
   const struct {
     Bytes In;
     int Bits;
-    std::string Header, Netpbm;
-    bool SameBytes;
-  } Cases[] = {
-      {File("P5 2 1 65535\n", {0x12, 0x34, 0xFF, 0xFF}), 16, "P5 2 1 65535\n", "PGM raw, 2 by 1  maxval 65535", false},
-      {File("P6 1 1 65535\n", {0, 0, 0x80, 0x80, 0xFF, 0xFF}), 16, "P6 1 1 65535\n", "PPM raw, 1 by 1  maxval 65535", true},
-      {File("P5 3 1 15\n", {15, 7, 0}), 8, "P5 3 1 15\n", "PGM raw, 3 by 1  maxval 15", true},
-      {File("P6 1 1 1\n", {1, 0, 1}), 8, "P6 1 1 1\n", "PPM raw, 1 by 1  maxval 1", true},
-      {File("P2 3 1 15\n0 7 15\n", {}), 8, "P2 3 1 15\n", "PGM plain, 3 by 1  maxval 15", true},
-      {File("P3 2 1 1023\n1023 0 512 4 8 9\n", {}), 10, "P3 2 1 1023\n", "PPM plain, 2 by 1  maxval 1023", false},
-      {File("P1 3 2\n010101\n", {}), 1, "P1 3 2\n", "PBM plain, 3 by 2", false},
-  };
+    std::string Netpbm;
+    bool Same;
+  } Cases[] = {{File("P5 2 1 65535\n", {0x12, 0x34, 0xFF, 0xFF}), 16, "PGM raw, 2 by 1  maxval 65535", false},
+               {File("P6 1 1 65535\n", {0, 0, 0x80, 0x80, 0xFF, 0xFF}), 16, "PPM raw, 1 by 1  maxval 65535", true},
+               {File("P5 3 1 15\n", {15, 7, 0}), 8, "PGM raw, 3 by 1  maxval 15", true},
+               {File("P2 3 1 15\n0 7 15\n", {}), 8, "PGM plain, 3 by 1  maxval 15", true},
+               {File("P3 2 1 1023\n1023 0 512 4 8 9\n", {}), 10, "PPM plain, 2 by 1  maxval 1023", false},
+               {File("P1 3 2\n010101\n", {}), 1, "PBM plain, 3 by 2", false}};
   testing_support::TTempFolder Dir;
   for (const auto& C : Cases) {
-    SCOPED_TRACE(C.Header);
-    TRead R;
+    TRead R, Again;
     ReadPnm(C.In, R);
-    ASSERT_FALSE(R.Aborted());
-    EXPECT_EQ(R.Params.BitsPerSample, C.Bits);
-    EXPECT_FALSE(R.Params.DpiStated);
+    EXPECT_EQ(std::tuple(R.Params.BitsPerSample, R.Params.DpiStated), std::tuple(C.Bits, false)) << C.Netpbm;
     const Bytes Out = WritePnm(R.Bmp, R.Params);
-    EXPECT_EQ(Text(Out, C.Header.size()), C.Header);
-    if (C.SameBytes) EXPECT_EQ(Out, C.In);
-    TRead Again;
+    EXPECT_TRUE(!C.Same || Out == C.In) << C.Netpbm;
     ReadPnm(Out, Again);
     ExpectSamePixels(R.Bmp, Again.Bmp);
-    if (!HaveTool("pamfile")) continue;
     SaveBytes(Dir.File("out.pnm"), Out);
-    ASSERT_TRUE(RunTool("pamfile " + Dir.File("out.pnm") + " > " + Dir.File("out.txt")));
-    const Bytes Said = LoadBytes(Dir.File("out.txt"));
-    EXPECT_NE(std::string(Said.begin(), Said.end()).find(C.Netpbm), std::string::npos);
+    EXPECT_TRUE(!HaveTool("pamfile") || RunTool("pamfile " + Dir.File("out.pnm") + " | grep -q '" + C.Netpbm + "'"))
+        << C.Netpbm;
   }
-  // A level an edit made that the file's maximum has not: written at 255.
+  // A level an edit made that a maximum of 15 has not.
   TRead R;
-  ReadPnm(File("P5 3 1 15\n", {15, 7, 0}), R);
-  R.Bmp.Scanline(0)[0] = R.Bmp.Scanline(0)[1] = R.Bmp.Scanline(0)[2] = 100;
-  const Bytes Out = WritePnm(R.Bmp, R.Params);
-  EXPECT_EQ(Text(Out, 10), "P5 3 1 255");
-  TRead Again;
-  ReadPnm(Out, Again);
-  ExpectSamePixels(R.Bmp, Again.Bmp);
+  ReadPnm(File("P5 1 1 15\n", {7}), R);
+  std::memset(R.Bmp.Scanline(0), 100, 3);
+  EXPECT_EQ(Text(WritePnm(R.Bmp, R.Params), 10), "P5 1 1 255");
 }
