@@ -619,27 +619,30 @@ bool TMainForm::WritePicture(const std::string& target, bool keepQuality, const 
   const std::int32_t shown = orientation;
   if (FPixelTurn.Turned() && orientation > 1) orientation = 1;
   // A camera's thumbnail shows the pixels as they were stored, not turned:
-  // it is left out of the bytes written. The shown picture keeps it unless
-  // its own file was written without it; a failed write or a copy leaves
-  // that file, and its thumbnail, as they were.
+  // it is left out of the bytes written. A quarter turn turns the pixels'
+  // shape too: the Exif resolution is written swapped, as the picture's own
+  // is. The orientation of the XMP packet follows the Exif one as the
+  // markers are written. The shown picture keeps the markers so written
+  // unless its own file was written without them; a failed write or a copy
+  // leaves that file, and its markers, as they were.
   rv::TRvMarkerList& markers = RastrumView1->GetIO()->Params().JpegMarkers;
   struct TRestore {
     std::int32_t& Field;
     std::int32_t Value;
     rv::TRvMarkerList& Markers;
-    int Exif;
-    std::vector<std::uint8_t> ExifShown = {};
+    bool Turned;
+    rv::TRvMarkerList Shown = {};
     bool OwnFileWritten = false;
     ~TRestore() {
       Field = Value;
-      if (Exif >= 0 && !OwnFileWritten)
-        Markers.SetMarkerData(Exif, 0xE1, ExifShown.data(), static_cast<int>(ExifShown.size()));
+      if (Turned && !OwnFileWritten) Markers.Assign(&Shown);
     }
-  } restore{orientation, shown, markers, FPixelTurn.Turned() ? rv::RvExifMarkerIndex(markers) : -1};
-  if (restore.Exif >= 0) {
-    const std::uint8_t* exif = markers.MarkerData(restore.Exif);
-    restore.ExifShown.assign(exif, exif + markers.MarkerLength(restore.Exif));
+  } restore{orientation, shown, markers, FPixelTurn.Turned()};
+  if (restore.Turned) {
+    restore.Shown.Assign(&markers);
     rv::RvDropJpegExifThumbnail(markers);
+    if (const int exif = rv::RvExifMarkerIndex(markers); exif >= 0 && FPixelTurn.Matrix()[0] == 0)
+      rv::RvSwapExifResolution(markers.MarkerData(exif), markers.MarkerLength(exif));
   }
   try {
     const TFileIdentity written = WriteShownPicture(target, keepQuality);

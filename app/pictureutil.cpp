@@ -91,12 +91,12 @@ void TPicture::SaveToFile(const std::string& FileName) const {
   }
 }
 
-void ConvertGraphicToMetafile(TPicture& Picture) {
+void ConvertGraphicToMetafile(TPicture& Picture, bool Enhanced) {
   if (Picture.IsMetafile()) return;
   // A bitmap drawn 1:1 at (0, 0) into a metafile of its own size is the
   // metafile that holds it in one stretched-bitmap record.
   platform::TMetafile Metafile;
-  Metafile.Assign(Picture.Bitmap());
+  Metafile.Assign(Picture.Bitmap(), Enhanced);
   Picture.Assign(Metafile);
 }
 
@@ -104,7 +104,8 @@ namespace {
 void SavePictureObject(TPicture& Picture, const std::string& Target) {
   // An empty picture would leave an empty file behind and look like success.
   if (Picture.Empty()) throw platform::EInvalidGraphic("No picture to save");
-  ConvertGraphicToMetafile(Picture);
+  // Another program opens the file by what its name says it is.
+  ConvertGraphicToMetafile(Picture, LowerFileExt(Target) != ".wmf");
   // A file confirmed for replacement stays whole until the new one is complete.
   platform::TMemoryStream Memory;
   Picture.Metafile().SaveToStream(Memory);

@@ -92,8 +92,10 @@ private:
 };
 
 // Makes the picture's graphic a metafile of its size holding the graphic
-// drawn at (0, 0); a metafile stays as it is.
-void ConvertGraphicToMetafile(TPicture& Picture);
+// drawn at (0, 0), an EMF or (Enhanced false) a WMF; a metafile stays as it is.
+void ConvertGraphicToMetafile(TPicture& Picture, bool Enhanced = true);
+// A bitmap becomes the kind of metafile the target's name says: a WMF for
+// ".wmf", an EMF otherwise.
 void SavePictureAsMetafile(const platform::TBitmap& Source, const std::string& Target);
 void SavePictureAsMetafile(const platform::TMetafile& Source, const std::string& Target);
 

@@ -143,10 +143,28 @@ TSavePlan PlanSave(const TSaveSubject& S) {
     if (Type == rv::rvftJPEG && P.JpegMarkersLeftOut > 0)
       Plan.Lost << Others(P.JpegMarkersLeftOut, "A block of the file's data that was not read",
                           "%1 blocks of the file's data that were not read");
+    // The rest follows the new picture; pictures whose index counts from
+    // the file's start can be placed again unless they lie in the picture.
+    if (Type == rv::rvftJPEG && P.JpegTrailer.Length > 0 && P.JpegTrailer.Unplaced > 0)
+      Plan.Lost << Others(P.JpegTrailer.Unplaced, "All the file holds after the picture: its index places a picture in it",
+                          "All the file holds after the picture: its index places %1 pictures in it");
+    // The read takes the colour channels of a JPEG-2000 file only.
+    if (Type == rv::rvftJP2 || Type == rv::rvftJ2K) {
+      if (P.J2000AlphaLeftOut) Plan.Lost << QStringLiteral("The transparency");
+      const int Extra = P.J2000ComponentsLeftOut - (P.J2000AlphaLeftOut ? 1 : 0);
+      if (Extra > 0)
+        Plan.Lost << Others(Extra, "A component of the file that was not read",
+                            "%1 components of the file that were not read");
+    }
+    // A metafile is shown as the pixels its drawing makes; they are what is
+    // written.
+    if (P.FileType == rv::rvftWMF || P.FileType == rv::rvftEMF)
+      Plan.Lost << QStringLiteral("The drawing: its shapes are saved as a picture of pixels");
   }
   // A GIF keeps its own transparent colour; no other picture's alpha.
   const bool KeyColour = Type == rv::rvftGIF && P.FileType == rv::rvftGIF && P.GifHasTransparentColor;
-  if (S.Transparent && !HoldsAlpha(Type) && !KeyColour && Plan.Way != TSavePlan::swTurnedFrames)
+  if (S.Transparent && !HoldsAlpha(Type) && !KeyColour && Plan.Way != TSavePlan::swTurnedFrames &&
+      !Plan.Lost.contains(QStringLiteral("The transparency")))
     Plan.Lost << QStringLiteral("The transparency");
   return Plan;
 }
@@ -157,9 +175,17 @@ void WritePlannedSave(const TSavePlan& Plan, const TSaveSubject& S, rv::TRastrum
   // Pages and frames come only from the file the plan read them from.
   if (Plan.Way != TSavePlan::swPicture && !Plan.Source) throw EConvertError(ConvertErrorText);
   switch (Plan.Way) {
-  case TSavePlan::swPicture:
+  case TSavePlan::swPicture: {
+    // A save of the file's picture keeps what the file holds after it; the
+    // program's other writes (a copy for mail) leave it out.
+    struct TTrailerKept {
+      rv::TIOParamsVals& Params;
+      ~TTrailerKept() { Params.JpegWriteTrailer = false; }
+    } Kept{IO.Params()};
+    IO.Params().JpegWriteTrailer = true;
     SavePictureInFormat(S.Target, IO, KeepQuality, DisplayBitmap);
     return;
+  }
   case TSavePlan::swPageInPlace:
     IO.SaveTIFFPageFile(S.Target, *Plan.Source);
     if (IO.Aborting) throw EConvertError(ConvertErrorText);

@@ -1,8 +1,10 @@
 // What a save of the shown picture keeps of the file it goes into, and what
 // it would leave out: the other pages of a TIFF file and the other frames of
-// an animation, a colour profile, a depth over 8 bits, transparency and the
-// JPEG markers a read passed over. A save writes back all the file held,
-// or the user is asked first.
+// an animation, a colour profile, a depth over 8 bits, transparency, the
+// JPEG markers a read passed over and what a JPEG file holds after its
+// picture, the components of a JPEG-2000 file a read left out, a
+// metafile's drawing. A save writes back all the file held, or the user is
+// asked first.
 #pragma once
 
 #include "app/pictureload.h"

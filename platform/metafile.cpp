@@ -2146,7 +2146,81 @@ void Put16(std::vector<std::uint8_t>& out, std::size_t at, std::uint16_t v) {
 }
 } // namespace
 
-void TMetafile::Assign(const QImage& picture) {
+namespace {
+// A picture's rows as a 24-bit bottom-up DIB's, from at on (stride bytes a row).
+void PutDibRows(std::vector<std::uint8_t>& out, std::size_t at, const QImage& rgb, std::uint64_t stride) {
+  const std::uint32_t w = std::uint32_t(rgb.width()), h = std::uint32_t(rgb.height());
+  for (std::uint32_t y = 0; y < h; ++y) {
+    const std::uint8_t* src = rgb.constScanLine(int(h - 1 - y));
+    std::uint8_t* dst = out.data() + at + stride * y;
+    for (std::uint32_t x = 0; x < w; ++x) {
+      dst[x * 3] = src[x * 3 + 2];
+      dst[x * 3 + 1] = src[x * 3 + 1];
+      dst[x * 3 + 2] = src[x * 3];
+    }
+  }
+}
+
+// The BITMAPINFOHEADER of those rows, at 96 dpi.
+void PutDibHeader(std::vector<std::uint8_t>& out, std::size_t bi, std::uint32_t w, std::uint32_t h,
+                  std::uint64_t bitsSize) {
+  Put32(out, bi, 40);
+  Put32(out, bi + 4, w);
+  Put32(out, bi + 8, h); // bottom-up
+  Put16(out, bi + 12, 1);
+  Put16(out, bi + 14, 24);
+  Put32(out, bi + 20, std::uint32_t(bitsSize));
+  Put32(out, bi + 24, 3780); // 96 dpi
+  Put32(out, bi + 28, 3780);
+}
+
+// A placeable WMF: the picture's box in units of 1/96 inch, a window of the
+// same extent, the picture in one StretchDIB record over it.
+std::vector<std::uint8_t> WmfOf(const QImage& rgb, std::uint64_t stride, std::uint64_t bitsSize) {
+  const std::uint32_t w = std::uint32_t(rgb.width()), h = std::uint32_t(rgb.height());
+  if (w > 0x7FFF || h > 0x7FFF) throw EInvalidGraphic("Picture too large for a Windows metafile");
+  constexpr std::size_t header = kPlaceableSize + 18, window = 2 * 10, dibRecord = 6 + 22 + 40, eof = 6;
+  if (bitsSize > 0x7FFFFFFFu - header - window - dibRecord - eof) throw EInvalidGraphic("Picture too large");
+  const std::size_t total = header + window + dibRecord + std::size_t(bitsSize) + eof;
+  std::vector<std::uint8_t> out(total, 0);
+  Put32(out, 0, kPlaceableKey);
+  Put16(out, 10, std::uint16_t(w)); // box: left, top 0
+  Put16(out, 12, std::uint16_t(h));
+  Put16(out, 14, 96); // units an inch
+  std::uint16_t check = 0;
+  for (std::size_t i = 0; i < 20; i += 2) check = std::uint16_t(check ^ (out[i] | out[i + 1] << 8));
+  Put16(out, 20, check);
+  std::size_t m = kPlaceableSize;
+  Put16(out, m, 1); // in memory
+  Put16(out, m + 2, 9);
+  Put16(out, m + 4, 0x0300);
+  Put32(out, m + 6, std::uint32_t((total - kPlaceableSize) / 2));
+  Put32(out, m + 12, std::uint32_t((dibRecord + bitsSize) / 2)); // the longest record
+  std::size_t r = header;
+  for (std::uint16_t function : {std::uint16_t(0x020B), std::uint16_t(0x020C)}) { // window origin, extent
+    Put32(out, r, 5);
+    Put16(out, r + 4, function);
+    if (function == 0x020C) {
+      Put16(out, r + 6, std::uint16_t(h));
+      Put16(out, r + 8, std::uint16_t(w));
+    }
+    r += 10;
+  }
+  Put32(out, r, std::uint32_t((dibRecord + bitsSize) / 2));
+  Put16(out, r + 4, 0x0F43); // StretchDIB: rop, usage, source and destination rectangles (y first), DIB
+  Put32(out, r + 6, 0x00CC0020);
+  Put16(out, r + 12, std::uint16_t(h));
+  Put16(out, r + 14, std::uint16_t(w));
+  Put16(out, r + 20, std::uint16_t(h));
+  Put16(out, r + 22, std::uint16_t(w));
+  PutDibHeader(out, r + 28, w, h, bitsSize);
+  PutDibRows(out, r + dibRecord, rgb, stride);
+  Put32(out, total - eof, 3); // end of file
+  return out;
+}
+} // namespace
+
+void TMetafile::Assign(const QImage& picture, bool enhanced) {
   if (picture.isNull()) {
     Clear();
     return;
@@ -2155,6 +2229,11 @@ void TMetafile::Assign(const QImage& picture) {
   const std::uint32_t w = std::uint32_t(rgb.width()), h = std::uint32_t(rgb.height());
   const std::uint64_t stride = (std::uint64_t(w) * 3 + 3) / 4 * 4;
   const std::uint64_t bitsSize = stride * h;
+  if (!enhanced) {
+    const std::vector<std::uint8_t> wmf = WmfOf(rgb, stride, bitsSize);
+    LoadFromBytes(wmf.data(), wmf.size());
+    return;
+  }
   constexpr std::size_t header = 108, dibRecord = 80 + 40, eof = 20;
   if (bitsSize > 0x7FFFFFFFu - header - dibRecord - eof) throw EInvalidGraphic("Picture too large");
   const std::size_t total = header + dibRecord + std::size_t(bitsSize) + eof;
@@ -2195,26 +2274,9 @@ void TMetafile::Assign(const QImage& picture) {
   Put32(out, r + 68, 0x00CC0020);
   Put32(out, r + 72, w);
   Put32(out, r + 76, h);
-  std::size_t bi = r + 80;
-  Put32(out, bi, 40);
-  Put32(out, bi + 4, w);
-  Put32(out, bi + 8, h); // bottom-up
-  Put16(out, bi + 12, 1);
-  Put16(out, bi + 14, 24);
-  Put32(out, bi + 20, std::uint32_t(bitsSize));
-  Put32(out, bi + 24, 3780); // 96 dpi
-  Put32(out, bi + 28, 3780);
-  std::size_t bits = r + dibRecord;
-  for (std::uint32_t y = 0; y < h; ++y) {
-    const std::uint8_t* src = rgb.constScanLine(int(h - 1 - y));
-    std::uint8_t* dst = out.data() + bits + stride * y;
-    for (std::uint32_t x = 0; x < w; ++x) {
-      dst[x * 3] = src[x * 3 + 2];
-      dst[x * 3 + 1] = src[x * 3 + 1];
-      dst[x * 3 + 2] = src[x * 3];
-    }
-  }
-  std::size_t e = bits + std::size_t(bitsSize);
+  PutDibHeader(out, r + 80, w, h, bitsSize);
+  PutDibRows(out, r + dibRecord, rgb, stride);
+  std::size_t e = r + dibRecord + std::size_t(bitsSize);
   Put32(out, e, 14); // EOF
   Put32(out, e + 4, eof);
   Put32(out, e + 12, 16);

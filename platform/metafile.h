@@ -1,7 +1,7 @@
 // Windows metafiles (WMF, with or without the placeable header, and EMF):
 // held as their bytes, sized as the class library sizes them, and drawn by a
 // record player of our own onto a QPainter. A minimal writer turns a picture
-// into an EMF of one stretched-bitmap record.
+// into an EMF or a WMF of one stretched-bitmap record.
 #pragma once
 
 #include <QImage>
@@ -58,13 +58,17 @@ public:
   void LoadFromStream(TStream& stream);
   void LoadFromBytes(const std::uint8_t* data, std::size_t size);
 
-  // Writes the held bytes (an EMF after Assign). Nothing for an empty one.
+  // Writes the held bytes (what Assign made, after it). Nothing for an
+  // empty one.
   void SaveToFile(const std::string& fileName) const;
   void SaveToStream(TStream& stream) const;
 
   // Becomes an EMF of picture's size holding the picture in one
-  // StretchDIBits record (24-bit rows). A null picture empties the metafile.
-  void Assign(const QImage& picture);
+  // StretchDIBits record (24-bit rows), or with enhanced false a placeable
+  // WMF of 96 units an inch holding it in one StretchDIB record (sides of
+  // at most 32,767 pixels, else EInvalidGraphic). A null picture empties the
+  // metafile.
+  void Assign(const QImage& picture, bool enhanced = true);
   void Clear();
 
   bool Empty() const { return FData.empty(); }

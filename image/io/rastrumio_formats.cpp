@@ -174,15 +174,17 @@ void TRastrumIO::ReadJpegMetadata(bool HeaderOnly) {
   const int app1 = RvExifMarkerIndex(p.JpegMarkers);
   if (app1 >= 0 &&
       RvLoadExifFromApp1(p.JpegMarkers.MarkerData(app1), p.JpegMarkers.MarkerLength(app1), p, HeaderOnly) &&
-      p.DpiX == 1 && p.DpiY == 1) {
-    // A JFIF header that states only an aspect ratio: Exif has the resolution.
+      (!p.DpiStated || (p.DpiX == 1 && p.DpiY == 1))) {
+    // No JFIF header, or one that states only an aspect ratio: Exif has the
+    // resolution.
     const double f = p.ExifResolutionUnit == 3 ? 2.54 : 1.0;
     const double x = p.ExifXResolution * f;
     const double y = p.ExifYResolution * f;
-    // Resolutions outside what fits are not taken.
-    if (x >= 0 && x < 2147483647.0 && y >= 0 && y < 2147483647.0) {
+    // Resolutions outside what fits, or of no dot an inch, are not taken.
+    if (x >= 1 && x < 2147483647.0 && y >= 1 && y < 2147483647.0) {
       p.DpiX = static_cast<std::int32_t>(std::trunc(x));
       p.DpiY = static_cast<std::int32_t>(std::trunc(y));
+      p.DpiStated = true;
     }
   }
 }
@@ -192,9 +194,16 @@ void TRastrumIO::PrepareJpegMarkers() {
   // The Exif block is written with the orientation the field holds: a
   // caller that turned the pixels upright has set it to 1, and a copy
   // telling to turn them once more would show the picture on its side.
+  // The XMP packet's copy of the orientation changes with it, or a program
+  // that reads the packet would turn the picture still.
   if (p.ExifOrientation >= 1 && p.ExifOrientation <= 8) {
-    if (const int app1 = RvExifMarkerIndex(p.JpegMarkers); app1 >= 0)
-      RvSetExifOrientation(p.JpegMarkers.MarkerData(app1), p.JpegMarkers.MarkerLength(app1), p.ExifOrientation);
+    int was = 0;
+    if (const int app1 = RvExifMarkerIndex(p.JpegMarkers);
+        app1 >= 0 &&
+        RvSetExifOrientation(p.JpegMarkers.MarkerData(app1), p.JpegMarkers.MarkerLength(app1), p.ExifOrientation,
+                             &was) &&
+        was != p.ExifOrientation)
+      RvSetJpegXmpOrientation(p.JpegMarkers, p.ExifOrientation);
   }
   if (!p.IptcRecords.Changed) return;
   const std::vector<std::uint8_t> block = p.IptcRecords.SaveToStandardBuffer();
@@ -390,6 +399,10 @@ void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) 
     platform::TSafeSaveFile target(FileName);
     WriteBuiltIn(target.Stream(), FileType, progress);
     if (!Aborting) Commit(target, FileName);
+    // The file read is the one written over: what it holds after its
+    // picture is now where this write put it.
+    if (!Aborting && FileType == rvftJPEG && FileName == FParams->FileName)
+      FParams->JpegTrailer = FParams->JpegTrailerWritten;
   } catch (...) {
     Aborting = true;
     FinishWork();

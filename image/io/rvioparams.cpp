@@ -191,10 +191,17 @@ void TIOParamsVals::SetDefaultParams() {
   JpegWarningCode = 0;
   UnscaledWidth = 0;
   UnscaledHeight = 0;
+  JpegDensityUnit = 1;
+  JpegTrailer = TRvJpegTrailer{};
+  JpegTrailerWritten = TRvJpegTrailer{};
+  JpegWriteTrailer = false;
 
   J2000ColorSpace = 1;
   J2000Rate = 1.0;
   J2000Progression = 0;
+  J2000ComponentsLeftOut = 0;
+  J2000AlphaLeftOut = false;
+  J2000ResolutionBox.clear();
   PcxVersion = 5;
   PcxCompression = 1;
   BmpVersion = 1;
@@ -224,6 +231,8 @@ void TIOParamsVals::SetDefaultParams() {
 
   IptcRecords.Clear();
   PnmComments.clear();
+  PnmMaxValue = 255;
+  PnmPlain = false;
   IccProfile.clear();
   ResetExif();
 
@@ -302,6 +311,14 @@ void TIOParamsVals::ResetInfo() {
   TgaAuthor.clear();
   TgaJobName.clear();
   PnmComments.clear();
+  PnmMaxValue = 255;
+  PnmPlain = false;
+  JpegDensityUnit = 1;
+  JpegTrailer = TRvJpegTrailer{};
+  JpegTrailerWritten = TRvJpegTrailer{};
+  J2000ComponentsLeftOut = 0;
+  J2000AlphaLeftOut = false;
+  J2000ResolutionBox.clear();
   IccProfile.clear();
 }
 
@@ -363,10 +380,17 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   JpegWarningCode = S.JpegWarningCode;
   UnscaledWidth = S.UnscaledWidth;
   UnscaledHeight = S.UnscaledHeight;
+  JpegDensityUnit = S.JpegDensityUnit;
+  JpegTrailer = S.JpegTrailer;
+  JpegTrailerWritten = S.JpegTrailerWritten;
+  JpegWriteTrailer = S.JpegWriteTrailer;
 
   J2000ColorSpace = S.J2000ColorSpace;
   J2000Rate = S.J2000Rate;
   J2000Progression = S.J2000Progression;
+  J2000ComponentsLeftOut = S.J2000ComponentsLeftOut;
+  J2000AlphaLeftOut = S.J2000AlphaLeftOut;
+  J2000ResolutionBox = S.J2000ResolutionBox;
   PcxVersion = S.PcxVersion;
   PcxCompression = S.PcxCompression;
   BmpVersion = S.BmpVersion;
@@ -396,6 +420,8 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
 
   IptcRecords.Assign(&S.IptcRecords);
   PnmComments = S.PnmComments;
+  PnmMaxValue = S.PnmMaxValue;
+  PnmPlain = S.PnmPlain;
   IccProfile = S.IccProfile;
   HasExif = S.HasExif;
   if (S.ExifBitmap) {

@@ -50,6 +50,22 @@ bool RvEncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Se
 void RvDecodeDateTime(TRvDateTime Value, int& Year, int& Month, int& Day, int& Hour, int& Minute,
                       int& Second);
 
+// What a JPEG file holds after its picture's end: a phone's video, a gain
+// map, more pictures. It is not held: a save copies it from the file, which
+// must still hold it (its size and first bytes as read).
+struct TRvJpegTrailer {
+  // The first byte after the picture's end, -1 when not known; the bytes
+  // from there to the end of the file.
+  std::int64_t At = -1;
+  std::int64_t Length = 0;
+  std::int64_t FileSize = 0;
+  std::array<std::uint8_t, 16> Head{};
+  // Where the file's MPF index (APP2) counts its offsets from, -1 without
+  // one; and the pictures it places that a save cannot place again.
+  std::int64_t MpfBase = -1;
+  std::int32_t Unplaced = 0;
+};
+
 class TIOParamsVals {
 public:
   explicit TIOParamsVals(TRastrumIO* Owner = nullptr);
@@ -143,11 +159,30 @@ public:
   std::int32_t JpegWarningCode = 0;
   std::int32_t UnscaledWidth = 0;
   std::int32_t UnscaledHeight = 0;
+  // The JFIF header's unit of density in the file: 0 an aspect ratio only,
+  // 1 dots per inch, 2 dots per centimetre; -1 when the file had no JFIF
+  // header (a save then writes none either). Per file.
+  std::int32_t JpegDensityUnit = 1;
+  // What the file held after its picture's end (JpegTrailer), and where the
+  // last write put the same (JpegTrailerWritten), for the file read to
+  // follow when it is the one written over.
+  TRvJpegTrailer JpegTrailer;
+  TRvJpegTrailer JpegTrailerWritten;
+  // A write copies JpegTrailer from the file read after the new picture.
+  // Off for writes that make something else of the picture (a copy for
+  // mail, a wallpaper): a save of the file turns it on.
+  bool JpegWriteTrailer = false;
 
   // ---- JPEG 2000, PCX, BMP, icon, cursor, PNG, Targa
   std::uint8_t J2000ColorSpace = 1; // 0 gray, 1 RGB, 2 YCbCr
   double J2000Rate = 1.0;
   std::uint8_t J2000Progression = 0;
+  // Per file: the components a read left out (J2000 reads colour channels
+  // only), whether one of them was the file's opacity, and the file's
+  // resolution box ("res ", its contents as stored) when it had one.
+  std::int32_t J2000ComponentsLeftOut = 0;
+  bool J2000AlphaLeftOut = false;
+  std::vector<std::uint8_t> J2000ResolutionBox;
   std::int32_t PcxVersion = 5;
   std::uint8_t PcxCompression = 1; // 0 none, 1 run-length
   std::uint8_t BmpVersion = 1;     // 1 40-byte, 2 OS/2 1.x, 3 OS/2 2.x, 0 other
@@ -182,6 +217,10 @@ public:
   // ---- Metadata
   TRvIPTCInfoList IptcRecords;
   std::vector<std::string> PnmComments;
+  // The file's maximum sample value and whether it was a plain (text) form:
+  // a save writes the same when the picture's levels allow.
+  std::int32_t PnmMaxValue = 255;
+  bool PnmPlain = false;
   // The colour profile the file held (PNG iCCP, TIFF InterColorProfile), as
   // stored; empty when none. Written back by the writers that can hold it.
   std::vector<std::uint8_t> IccProfile;

@@ -924,3 +924,20 @@ TEST(MetafileWriter, RoundTripPixelForPixel) {
   m.Assign(QImage());
   EXPECT_TRUE(m.Empty());
 }
+
+// A picture assigned as a WMF: placeable (its checksum right), of its size
+// at 96 units an inch, drawn back pixel for pixel; 16-bit sides only.
+TEST(MetafileWriter, BitmapBecomesAPlaceableWmf) {
+  QImage picture(7, 5, QImage::Format_RGB32);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x) picture.setPixel(x, y, qRgb(x * 36, y * 60, (x + y) * 20));
+  TMetafile m;
+  m.Assign(picture, false);
+  EXPECT_FALSE(m.Enhanced());
+  EXPECT_EQ(QSize(m.Width(), m.Height()), QSize(7, 5));
+  unsigned check = 0;
+  for (std::size_t i = 0; i < 22; i += 2) check ^= unsigned(m.Data()[i] | m.Data()[i + 1] << 8);
+  EXPECT_EQ(check, 0u);
+  EXPECT_EQ(Render(m, 7, 5).convertToFormat(QImage::Format_RGB32), picture);
+  EXPECT_THROW(m.Assign(QImage(32768, 1, QImage::Format_RGB32), false), EInvalidGraphic);
+}

@@ -13,6 +13,7 @@
 #include <jerror.h>
 
 #include "image/io/jpeg/jpegglue.h"
+#include "image/io/jpeg/jpegtrailer.h"
 #include "image/io/rvsafeio.h"
 #include "image/io/tiff/exif.h"
 
@@ -172,6 +173,10 @@ struct TJpegDecoder {
   std::array<bool, 256> IccMet{};
   // The markers whose data were skipped, the file's own JFIF header aside.
   std::int32_t LeftOut = 0;
+  // The stream read, and where the first MPF index kept counts from (-1
+  // while none was met).
+  platform::TStream* Stream = nullptr;
+  std::int64_t MpfBase = -1;
 
   TJpegDecoder() {
     std::memset(&Info, 0, sizeof(Info));
@@ -196,6 +201,10 @@ struct TJpegEncoder {
   jpeg_compress_struct Info;
   TJpegErrorMgr Err;
   bool Created = false;
+  // Where the stream was when the write began, and where the data of the
+  // MPF index written went (-1 when none was).
+  std::int64_t Start = 0;
+  std::int64_t MpfDataAt = -1;
 
   TJpegEncoder() { std::memset(&Info, 0, sizeof(Info)); }
   ~TJpegEncoder() {
@@ -299,6 +308,10 @@ boolean JpegTakeMarker(j_decompress_ptr Info) {
   std::uint8_t Length[2];
   JpegMarkerBytes(Info, Length, 2);
   const int Code = Info->unread_marker;
+  // Where an MPF index's data start in the file: its offsets count from there.
+  const std::int64_t DataAt = Code == JPEG_APP0 + 2 && D->Stream != nullptr
+                                  ? D->Stream->Position() - static_cast<std::int64_t>(Info->src->bytes_in_buffer)
+                                  : -1;
   // A length word below its own two bytes: nothing to read, as the library
   // takes it.
   const std::int64_t Size = std::max((Length[0] << 8 | Length[1]) - 2, 0);
@@ -319,6 +332,7 @@ boolean JpegTakeMarker(j_decompress_ptr Info) {
   try {
     D->Markers->AddMarker(static_cast<std::uint8_t>(Code), Room, static_cast<int>(Size));
     D->MarkerBytes += Size;
+    if (DataAt >= 0 && D->MpfBase < 0 && JpegIsMpf(Room, Size)) D->MpfBase = DataAt + 4;
   } catch (const std::bad_alloc&) {
     ++D->LeftOut;
   }
@@ -434,8 +448,13 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   }
   D.Info.dct_method = DctMethod(Params.JpegDctMethod, D.Info.dct_method);
 
-  switch (D.Info.density_unit) {
-  case 0:
+  // A JFIF header in dots per inch or centimetre states the resolution. One
+  // of an aspect ratio only, or none, states none (Exif may: see the
+  // metadata read); the ratio of pixels not square is kept as DpiX : DpiY.
+  const bool Jfif = D.Info.saw_JFIF_marker != 0;
+  Params.JpegDensityUnit = Jfif ? D.Info.density_unit : -1;
+  Params.DpiStated = Jfif && (D.Info.density_unit == 1 || D.Info.density_unit == 2);
+  switch (Params.DpiStated ? D.Info.density_unit : 0) {
   case 1:
     Params.DpiX = D.Info.X_density;
     Params.DpiY = D.Info.Y_density;
@@ -444,7 +463,14 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
     Params.DpiX = static_cast<std::int32_t>(std::trunc(D.Info.X_density * 2.54));
     Params.DpiY = static_cast<std::int32_t>(std::trunc(D.Info.Y_density * 2.54));
     break;
-  default: break;
+  default:
+    Params.DpiX = RvDefaultDpiX;
+    Params.DpiY = RvDefaultDpiY;
+    if (Jfif && D.Info.X_density != D.Info.Y_density && D.Info.X_density > 0 && D.Info.Y_density > 0) {
+      Params.DpiX = D.Info.X_density;
+      Params.DpiY = D.Info.Y_density;
+    }
+    break;
   }
 
   Params.FreeColorMap();
@@ -546,15 +572,17 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
 }
 
 // Ends a complete decode. The flag is detached first: an error in what
-// follows the picture does not make a whole picture a failure.
-void JpegFinishDecode(TJpegDecoder& D) {
+// follows the picture does not make a whole picture a failure. True when the
+// read reached the picture's end.
+bool JpegFinishDecode(TJpegDecoder& D) {
   D.Err.Aborting = nullptr;
   D.Cancel = nullptr;
-  if (setjmp(D.Err.Jump) != 0) return;
+  if (setjmp(D.Err.Jump) != 0) return false;
   // Finishing would read the scans left behind.
-  if (D.StoppedEarly) return;
+  if (D.StoppedEarly) return false;
   if (D.Info.buffered_image) jpeg_finish_output(&D.Info);
   jpeg_finish_decompress(&D.Info);
+  return true;
 }
 
 // The Adobe segment's transform byte tells a decoder how the components are
@@ -608,13 +636,28 @@ bool JpegEncodeSteps(TJpegEncoder& E, platform::TStream& Stream, TRvBitmap& Sour
   jpeg_set_defaults(&E.Info);
   jpeg_set_colorspace(&E.Info, Space);
 
-  // The density fields hold 16 bits.
+  // The density fields hold 16 bits. The JFIF header is the file's: none
+  // when it had none, one of a ratio of pixels only (1:1 unless they are
+  // not square) when it had such or the picture states no resolution (an
+  // Exif block may), else the resolution in the file's own unit.
   auto Density = [](std::int32_t Dpi, std::int32_t Default) {
     return static_cast<UINT16>(std::clamp(Dpi != 0 ? Dpi : Default, 0, 0xFFFF));
   };
+  E.Info.write_JFIF_header = Params.JpegDensityUnit < 0 ? FALSE : E.Info.write_JFIF_header;
   E.Info.density_unit = 1;
   E.Info.X_density = Density(Params.DpiX, RvDefaultDpiX);
   E.Info.Y_density = Density(Params.DpiY, RvDefaultDpiY);
+  if (!Params.DpiStated || Params.JpegDensityUnit == 0) {
+    const bool Square = Params.DpiStated || Params.DpiX == Params.DpiY || Params.DpiX < 1 || Params.DpiY < 1;
+    E.Info.density_unit = 0;
+    E.Info.X_density = Square ? 1 : Density(Params.DpiX, 1);
+    E.Info.Y_density = Square ? 1 : Density(Params.DpiY, 1);
+  } else if (Params.JpegDensityUnit == 2) {
+    // Read as Trunc(centimetres x 2.54), the inches round back to them.
+    E.Info.density_unit = 2;
+    E.Info.X_density = static_cast<UINT16>(std::lround(E.Info.X_density / 2.54));
+    E.Info.Y_density = static_cast<UINT16>(std::lround(E.Info.Y_density / 2.54));
+  }
   E.Info.dct_method = DctMethod(Params.JpegDctMethod, E.Info.dct_method);
   E.Info.optimize_coding = Params.JpegOptimalHuffman ? TRUE : FALSE;
   // The library's smoothing arithmetic is defined for 0..100 only.
@@ -636,6 +679,10 @@ bool JpegEncodeSteps(TJpegEncoder& E, platform::TStream& Stream, TRvBitmap& Sour
     if (Markers.MarkerType(N) == JPEG_APP0 + 14 &&
         AdobeMarkerMisfits(Markers.MarkerData(N), Length, Space))
       continue;
+    // The bytes out so far, in the stream and in the buffer, and the
+    // marker's code and length before its data.
+    if (Markers.MarkerType(N) == JPEG_APP0 + 2 && E.MpfDataAt < 0 && JpegIsMpf(Markers.MarkerData(N), Length))
+      E.MpfDataAt = Stream.Position() + static_cast<std::int64_t>(JpegStreamBufferSize - E.Info.dest->free_in_buffer) + 4;
     jpeg_write_marker(&E.Info, Markers.MarkerType(N), Markers.MarkerData(N),
                       static_cast<unsigned>(Length));
   }
@@ -713,6 +760,7 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   Params.JpegWarningCode = 0;
   Params.JpegMarkers.Clear();
   Params.JpegMarkersLeftOut = 0;
+  Params.JpegTrailer = TRvJpegTrailer{};
   try {
     const std::int64_t Start = JpegFindStart(Stream);
     if (Start < 0) {
@@ -728,10 +776,14 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     D.Info.err = &D.Err.Pub;
     D.Info.client_data = &D;
     D.Cancel = Progress.Aborting;
+    D.Stream = &Stream;
     const bool Clean = JpegDecodeSteps(D, Stream, Bitmap, Params, HeaderOnly, Progress, Buffer);
     Params.JpegMarkersLeftOut = D.LeftOut;
 
-    if (Clean && D.Created && !Progress.IsAborting() && !HeaderOnly) JpegFinishDecode(D);
+    // What follows the picture's end is noted where it lies, not read.
+    if (Clean && D.Created && !Progress.IsAborting() && !HeaderOnly && JpegFinishDecode(D))
+      JpegNoteTrailer(Stream, Stream.Position() - static_cast<std::int64_t>(D.Info.src->bytes_in_buffer), D.MpfBase,
+                      Params);
     if (D.Err.Pub.num_warnings > 0) {
       Params.JpegWarningCount = static_cast<std::int32_t>(
           std::min<long>(D.Err.Pub.num_warnings, INT32_MAX));
@@ -764,7 +816,9 @@ void JpegWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals
   TRvBuffer Buffer;
   JpegInitErrorMgr(E.Err, Progress.Aborting);
   E.Info.err = &E.Err.Pub;
+  E.Start = Stream.Position();
   if (!JpegEncodeSteps(E, Stream, *Source, Params, Progress, Buffer)) throw ERvJpegException();
+  if (!Progress.IsAborting()) JpegWriteTrailer(Stream, E.Start, E.MpfDataAt, Params, Progress);
 }
 
 } // namespace rv

@@ -241,6 +241,12 @@ TJ2kSpace SpaceOf(OPJ_COLOR_SPACE ColourSpace, OPJ_UINT32 Count) {
 
 TJ2kSpace SpaceOf(const opj_image_t* Image) { return SpaceOf(Image->color_space, Image->numcomps); }
 
+// Inside "res ": "resc" (capture) and "resd" (display), each the vertical
+// and horizontal grid points a metre as numerator, denominator (16 bits
+// each) and a power of ten (8 bits, signed): VN VD HN HD VE HE.
+constexpr std::int64_t ResolutionEntry = 18;
+constexpr std::uint32_t CaptureBox = 0x72657363, DisplayBox = 0x72657364;
+
 // What the boxes of a JP2 file say beyond the code stream, and where the
 // code stream starts. A colour box ("colr") naming CIELab (enumerated colour
 // space 14) makes the library hand over raw L, a and b. A palette ("pclr")
@@ -257,6 +263,7 @@ struct TJp2Boxes {
   std::uint32_t FirstChannel = 0;     // the channel that decoding puts first
   OPJ_COLOR_SPACE ColourSpace = OPJ_CLRSPC_UNSPECIFIED;
   bool ColourSeen = false;
+  std::vector<std::uint8_t> Resolution; // the first "res " box's contents
   std::int64_t CodeStream = -1; // the contents of the "jp2c" box; -1 when none was found
 
   // The channels the palette brings in while decoding: none without a mapping.
@@ -294,12 +301,110 @@ void ReadHeaderBox(platform::TStream& Stream, std::uint32_t Type, std::int64_t P
       for (int I = 0; I < Head[2]; ++I) Found.ColumnBits.push_back((Depths[I] & 0x7Fu) + 1);
     }
   }
+  // "res ": its capture and display boxes, 18 bytes each (more is none we know).
+  if (Type == 0x72657320 && Found.Resolution.empty() && Payload >= ResolutionEntry && Payload <= 4 * ResolutionEntry) {
+    Found.Resolution.resize(static_cast<std::size_t>(Payload));
+    if (Stream.Read(Found.Resolution.data(), Payload) != Payload) Found.Resolution.clear();
+  }
   if (Type == 0x636D6170) Found.Mapped = true; // "cmap"
   if (Type == 0x63646566 && Payload >= 2 && Stream.Read(Head, 2) == 2) { // "cdef": channel, type, association
     const int Count = (Head[0] << 8) | Head[1];
     for (int I = 0; I < Count && 2 + 6 * (I + 1) <= Payload && Stream.Read(Head, 6) == 6; ++I)
       if (((Head[4] << 8) | Head[5]) == 1) Found.FirstChannel = (std::uint32_t{Head[0]} << 8) | Head[1];
   }
+}
+
+// ---- Resolution boxes
+
+// Dots an inch of a numerator, denominator and power of ten a metre.
+std::int64_t DpiOf(std::uint32_t N, std::uint32_t D, std::int8_t E) {
+  if (N == 0 || D == 0) return 0;
+  const double Dpi = N / static_cast<double>(D) * std::pow(10.0, E) * 0.0254;
+  return Dpi >= 1 && Dpi < 2147483647.0 ? std::lround(Dpi) : 0;
+}
+
+// The resolution the contents of a "res " box give: the capture box's, else
+// the display box's. False when neither gives one.
+bool ResolutionOf(const std::vector<std::uint8_t>& Box, std::int32_t& DpiX, std::int32_t& DpiY) {
+  for (const std::uint32_t Wanted : {CaptureBox, DisplayBox}) {
+    for (std::size_t At = 0; At + ResolutionEntry <= Box.size(); At += ResolutionEntry) {
+      const std::uint8_t* B = Box.data() + At;
+      if (ReadU32BE(B) != ResolutionEntry || ReadU32BE(B + 4) != Wanted) continue;
+      const std::int64_t Y = DpiOf(B[8] << 8 | B[9], B[10] << 8 | B[11], static_cast<std::int8_t>(B[16]));
+      const std::int64_t X = DpiOf(B[12] << 8 | B[13], B[14] << 8 | B[15], static_cast<std::int8_t>(B[17]));
+      if (X < 1 || Y < 1) continue;
+      DpiX = static_cast<std::int32_t>(X);
+      DpiY = static_cast<std::int32_t>(Y);
+      return true;
+    }
+  }
+  return false;
+}
+
+void PutU32BE(std::vector<std::uint8_t>& Out, std::uint32_t V) {
+  for (int Shift = 24; Shift >= 0; Shift -= 8) Out.push_back(static_cast<std::uint8_t>(V >> Shift));
+}
+
+// The contents of a "res " box for the picture's resolution: the file's own
+// when the picture has it, turned a quarter when the picture is (vertical
+// and horizontal exchanged), else a capture box of DpiX x DpiY.
+std::vector<std::uint8_t> ResolutionFor(const TIOParamsVals& Params) {
+  std::vector<std::uint8_t> Box = Params.J2000ResolutionBox;
+  std::int32_t X = 0, Y = 0;
+  if (ResolutionOf(Box, X, Y) && X == Params.DpiX && Y == Params.DpiY) return Box;
+  if (ResolutionOf(Box, X, Y) && X == Params.DpiY && Y == Params.DpiX) {
+    for (std::size_t At = 0; At + ResolutionEntry <= Box.size(); At += ResolutionEntry) {
+      std::uint8_t* B = Box.data() + At + 8;
+      std::swap_ranges(B, B + 4, B + 4);
+      std::swap(B[8], B[9]);
+    }
+    return Box;
+  }
+  Box.clear();
+  PutU32BE(Box, ResolutionEntry);
+  PutU32BE(Box, CaptureBox);
+  // Dots an inch are 5000 / 127 points a metre: Dpi x 50 / 127 x 10^2, the
+  // numerator kept to 16 bits by a larger power.
+  std::int64_t N[2] = {std::clamp(Params.DpiY, 1, 0x7FFFFFFF) * std::int64_t{50},
+                       std::clamp(Params.DpiX, 1, 0x7FFFFFFF) * std::int64_t{50}};
+  std::uint8_t Power[2] = {2, 2};
+  for (int I = 0; I < 2; ++I) {
+    for (; N[I] > 0xFFFF; ++Power[I]) N[I] = (N[I] + 5) / 10;
+    Box.push_back(static_cast<std::uint8_t>(N[I] >> 8));
+    Box.push_back(static_cast<std::uint8_t>(N[I]));
+    Box.push_back(0);
+    Box.push_back(127);
+  }
+  Box.push_back(Power[0]);
+  Box.push_back(Power[1]);
+  return Box;
+}
+
+// Writes a JP2 file the library made, with a "res " box of Contents at the
+// end of its header box ("jp2h").
+bool WriteWithResolution(platform::TStream& Stream, const std::uint8_t* File, std::int64_t Size,
+                         const std::vector<std::uint8_t>& Contents) {
+  for (std::int64_t At = 0; At + 8 <= Size;) {
+    const std::int64_t Length = ReadU32BE(File + At);
+    if (Length < 8 || Length > Size - At) break;
+    if (ReadU32BE(File + At + 4) != 0x6A703268) { // "jp2h"
+      At += Length;
+      continue;
+    }
+    std::vector<std::uint8_t> Header;
+    PutU32BE(Header, static_cast<std::uint32_t>(Length + 8 + Contents.size()));
+    PutU32BE(Header, 0x6A703268);
+    std::vector<std::uint8_t> Box;
+    PutU32BE(Box, static_cast<std::uint32_t>(8 + Contents.size()));
+    PutU32BE(Box, 0x72657320); // "res "
+    Box.insert(Box.end(), Contents.begin(), Contents.end());
+    const std::int64_t Rest = At + Length;
+    return Stream.Write(File, At) == At && Stream.Write(Header.data(), 8) == 8 &&
+           Stream.Write(File + At + 8, Length - 8) == Length - 8 &&
+           Stream.Write(Box.data(), static_cast<std::int64_t>(Box.size())) == static_cast<std::int64_t>(Box.size()) &&
+           Stream.Write(File + Rest, Size - Rest) == Size - Rest;
+  }
+  return false;
 }
 
 // The boxes from the signature box at Start on to "jp2c". The library takes
@@ -906,8 +1011,11 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
       Progress.Abort();
       return;
     }
+    // The resolution of the file's "res " box; none without one.
     Params.DpiX = RvDefaultDpiX;
     Params.DpiY = RvDefaultDpiY;
+    Params.DpiStated = ResolutionOf(Boxes.Resolution, Params.DpiX, Params.DpiY);
+    Params.J2000ResolutionBox = Params.DpiStated ? Boxes.Resolution : std::vector<std::uint8_t>{};
     Params.FreeColorMap();
     Params.Width = static_cast<std::int32_t>(Width);
     Params.Height = static_cast<std::int32_t>(Height);
@@ -940,6 +1048,12 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
     const int Used = Space == jsGray ? 1 : 3;
     Params.BitsPerSample = static_cast<std::int32_t>(Bits);
     Params.SamplesPerPixel = Used;
+    // Components past the colour ones are not read: a save says so. Which
+    // is opacity the channel definition tells, once decoding applied it.
+    Params.J2000ComponentsLeftOut = std::max(static_cast<int>(J.Image->numcomps) - Used, 0);
+    Params.J2000AlphaLeftOut = false;
+    for (OPJ_UINT32 I = Used; I < J.Image->numcomps; ++I)
+      Params.J2000AlphaLeftOut = Params.J2000AlphaLeftOut || J.Image->comps[I].alpha != 0;
     if (HeaderOnly) return;
 
     TJ2kPlane Planes[3];
@@ -1018,7 +1132,10 @@ void Jpeg2000WriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParams
     const bool OneBit = Source->PixelFormat() == rvpf1Bit;
     const int Width = Source->Width();
     const int Height = Source->Height();
-    const int Count = Params.J2000ColorSpace == 0 ? 1 : 3;
+    // A picture read from one component stays one while it is gray.
+    const bool Gray =
+        Params.J2000ColorSpace == 0 || (Params.SamplesPerPixel == 1 && !OneBit && RvAllGray(*Source));
+    const int Count = Gray ? 1 : 3;
     const std::int64_t Maximum = (std::int64_t{1} << Params.BitsPerSample) - 1;
 
     opj_image_cmptparm_t Parms[3];
@@ -1111,7 +1228,12 @@ void Jpeg2000WriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParams
     opj_stream_destroy(J.Stream);
     J.Stream = nullptr;
     const std::int64_t Size = Encoded.Size();
-    if (Size <= 0 || Stream.Write(Encoded.Memory(), Size) != Size) Progress.Abort();
+    // A JP2 file carries the resolution the picture has, a code stream none.
+    if (Size > 0 && Format == 0 && Params.DpiStated && Params.DpiX > 0 && Params.DpiY > 0) {
+      if (!WriteWithResolution(Stream, Encoded.Memory(), Size, ResolutionFor(Params))) Progress.Abort();
+    } else if (Size <= 0 || Stream.Write(Encoded.Memory(), Size) != Size) {
+      Progress.Abort();
+    }
   } catch (...) {
     Progress.Abort();
   }

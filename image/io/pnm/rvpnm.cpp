@@ -1,5 +1,7 @@
 #include "image/io/pnm/rvpnm.h"
 
+#include <bit>
+#include <array>
 #include <cstring>
 #include <utility>
 #include <memory>
@@ -15,6 +17,10 @@ namespace {
 
 // Longer tokens are still consumed, but only this much is kept.
 constexpr std::size_t MaxTokenText = 4096;
+// The largest maximum the formats allow: two bytes a sample.
+constexpr std::int64_t PnmLargestMax = 65535;
+// Plain forms keep their lines to this many characters.
+constexpr std::size_t PlainLine = 70;
 
 bool IsAlnum(int C) {
   return (C >= '0' && C <= '9') || (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z');
@@ -80,6 +86,35 @@ std::uint8_t Scale(std::int64_t V, std::int64_t Max) {
 }
 
 void PutGray(std::uint8_t* Px, std::uint8_t G) { Px[0] = Px[1] = Px[2] = G; }
+
+// The maximum a write uses and, for each of the picture's levels, the
+// sample that reads back as it (the smallest such).
+struct TPnmLevels {
+  int Max = 255;
+  std::array<int, 256> Raw{};
+};
+
+// The file's maximum when every level of the picture (its gray levels, or
+// each colour sample) is one that maximum gives; 255 otherwise, as after
+// an edit that made new levels, which a coarser maximum would lose.
+TPnmLevels PnmLevels(TRvBitmap& Bitmap24, bool Gray, std::int64_t FileMax) {
+  TPnmLevels L;
+  for (int V = 0; V < 256; ++V) L.Raw[V] = V;
+  if (FileMax < 1 || FileMax > PnmLargestMax || FileMax == 255) return L;
+  TPnmLevels Fit;
+  Fit.Max = static_cast<int>(FileMax);
+  Fit.Raw.fill(-1);
+  for (std::int64_t Raw = FileMax; Raw >= 0; --Raw) Fit.Raw[Scale(Raw, FileMax)] = static_cast<int>(Raw);
+  for (int Y = 0; Y < Bitmap24.Height(); ++Y) {
+    const std::uint8_t* Row = Bitmap24.Scanline(Y);
+    for (int X = 0; X < Bitmap24.Width(); ++X, Row += 3) {
+      const bool Fits = Gray ? Fit.Raw[RvGray(Row[2], Row[1], Row[0])] >= 0
+                             : Fit.Raw[Row[0]] >= 0 && Fit.Raw[Row[1]] >= 0 && Fit.Raw[Row[2]] >= 0;
+      if (!Fits) return L;
+    }
+  }
+  return Fit;
+}
 
 } // namespace
 
@@ -156,8 +191,10 @@ void PnmReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   Params.FreeColorMap();
   Params.Width = static_cast<std::int32_t>(H.Width);
   Params.Height = static_cast<std::int32_t>(H.Height);
+  // The formats hold no resolution.
   Params.DpiX = RvDefaultDpiX;
   Params.DpiY = RvDefaultDpiY;
+  Params.DpiStated = false;
   Progress.Per = 100.0 / static_cast<double>(H.Height);
   Progress.Val = 0;
 
@@ -174,6 +211,12 @@ void PnmReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     Progress.Abort();
     return;
   }
+  // What a save keeps: the maximum, the plain form, and a depth over 8 bits
+  // that the picture's 8 bits cannot hold.
+  const std::int64_t FileMax = std::min(H.MaxValue, PnmLargestMax);
+  Params.PnmMaxValue = static_cast<std::int32_t>(FileMax);
+  Params.PnmPlain = Kind >= '1' && Kind <= '3';
+  if (FileMax > 255) Params.BitsPerSample = static_cast<std::int32_t>(std::bit_width(static_cast<std::uint64_t>(FileMax)));
   if (HeaderOnly) return;
   // The samples come from the data: binary ones take their bytes, plain
   // ones a digit and a separator each (plain bits a character). A header
@@ -301,7 +344,7 @@ void PnmWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   char Kind;
   if ((Params.BitsPerSample == 1 && Params.SamplesPerPixel == 1) || Bitmap.PixelFormat() == rvpf1Bit)
     Kind = '4';
-  else if (Params.BitsPerSample == 8 && Params.SamplesPerPixel == 1)
+  else if (Params.BitsPerSample >= 8 && Params.SamplesPerPixel == 1)
     Kind = '5';
   else
     Kind = '6'; // a palette or gray picture too is written as it looks
@@ -320,37 +363,74 @@ void PnmWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Progress.Abort();
     return;
   }
+  const int Samples = Kind == '6' ? 3 : 1;
+  TPnmLevels Levels;
+  if (Kind != '4') Levels = PnmLevels(*Source, Kind == '5', Params.PnmMaxValue);
+  // The file's own form: plain text, binary otherwise.
+  const bool Plain = Params.PnmPlain;
+  const char Magic = Plain ? static_cast<char>(Kind - 3) : Kind;
 
-  std::string Header = std::string("P") + Kind + " " + Comments + std::to_string(W) + " " +
-                       std::to_string(Rows) + (Kind == '4' ? "\n" : " 255\n");
+  std::string Header = std::string("P") + Magic + " " + Comments + std::to_string(W) + " " +
+                       std::to_string(Rows) + (Kind == '4' ? "\n" : " " + std::to_string(Levels.Max) + "\n");
   TRvAbortFlag& Aborting = *Progress.Aborting;
   RvSafeStreamWrite(Stream, Aborting, Header.data(), static_cast<std::int64_t>(Header.size()));
 
-  const std::int64_t LineBytes = Kind == '4' ? RvPackedRowBytes(W, 1)
-                                 : Kind == '5' ? W
-                                               : std::int64_t{W} * 3;
+  const int SampleBytes = Levels.Max > 255 ? 2 : 1;
+  const std::int64_t LineBytes =
+      Kind == '4' ? RvPackedRowBytes(W, 1) : std::int64_t{W} * Samples * SampleBytes;
   TRvBuffer Line;
-  if (!Line.Allocate(LineBytes)) {
+  if (!Plain && !Line.Allocate(LineBytes)) {
     Progress.Abort();
     return;
   }
+  std::string Text;
+  std::size_t LineStart = 0;
+  // One value of a plain form, a line broken before it would grow too long.
+  const auto PutText = [&](const std::string& Value, bool Separated) {
+    if (Text.size() - LineStart + Value.size() + (Separated ? 1 : 0) > PlainLine) {
+      Text += '\n';
+      LineStart = Text.size();
+    } else if (Separated && Text.size() > LineStart) {
+      Text += ' ';
+    }
+    Text += Value;
+  };
   for (int Y = 0; Y < Rows; ++Y) {
     if (Progress.IsAborting()) return;
     const std::uint8_t* Row = Source->Scanline(Y);
-    std::uint8_t* Out = Line.Data();
     if (Kind == '4') {
-      for (std::int64_t I = 0; I < LineBytes; ++I) Out[I] = static_cast<std::uint8_t>(~Row[I]);
-    } else if (Kind == '5') {
-      for (int X = 0; X < W; ++X)
-        Out[X] = static_cast<std::uint8_t>(RvGray(Row[3 * X + 2], Row[3 * X + 1], Row[3 * X]));
+      if (Plain) {
+        // In the file 1 is black; here a set bit is white.
+        for (int X = 0; X < W; ++X) PutText(RvTestBit(Row, X) ? "0" : "1", false);
+      } else {
+        std::uint8_t* Out = Line.Data();
+        for (std::int64_t I = 0; I < LineBytes; ++I) Out[I] = static_cast<std::uint8_t>(~Row[I]);
+      }
     } else {
+      std::uint8_t* Out = Line.Data();
       for (int X = 0; X < W; ++X) {
-        Out[3 * X] = Row[3 * X + 2];
-        Out[3 * X + 1] = Row[3 * X + 1];
-        Out[3 * X + 2] = Row[3 * X];
+        const std::uint8_t* Px = Row + 3 * X;
+        const std::uint8_t Gray = static_cast<std::uint8_t>(RvGray(Px[2], Px[1], Px[0]));
+        const std::uint8_t Values[3] = {Px[2], Px[1], Px[0]};
+        for (int S = 0; S < Samples; ++S) {
+          const int Raw = Levels.Raw[Samples == 1 ? Gray : Values[S]];
+          if (Plain) {
+            PutText(std::to_string(Raw), true);
+          } else {
+            if (SampleBytes == 2) *Out++ = static_cast<std::uint8_t>(Raw >> 8);
+            *Out++ = static_cast<std::uint8_t>(Raw);
+          }
+        }
       }
     }
-    RvSafeStreamWrite(Stream, Aborting, Out, LineBytes);
+    if (Plain) {
+      Text += '\n';
+      RvSafeStreamWrite(Stream, Aborting, Text.data(), static_cast<std::int64_t>(Text.size()));
+      Text.clear();
+      LineStart = 0;
+    } else {
+      RvSafeStreamWrite(Stream, Aborting, Line.Data(), LineBytes);
+    }
     Progress.Step(Y + 1);
   }
 }

@@ -1,5 +1,5 @@
 // The portable any-map formats: PBM, PGM and PPM, text forms P1-P3 and
-// binary forms P4-P6 read, binary forms written.
+// binary forms P4-P6, read and written.
 #pragma once
 
 #include <string>
@@ -26,7 +26,10 @@ bool IsPnmStream(platform::TStream& Stream);
 void PnmReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
                    TRvProgressRec& Progress, bool HeaderOnly);
 
-// Writes P4, P5 or P6 as BitsPerSample and SamplesPerPixel ask.
+// Writes a bitmap, graymap or pixmap as BitsPerSample and SamplesPerPixel
+// ask: in plain form when PnmPlain is set, with PnmMaxValue as its maximum
+// when every level of the picture is one of that maximum's (255 otherwise),
+// two bytes a sample above 255.
 void PnmWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
                     TRvProgressRec& Progress);
 

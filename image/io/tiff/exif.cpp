@@ -4,7 +4,9 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "image/io/jpeg/jpegfilt.h"
 #include "image/io/rvsafeio.h"
@@ -140,6 +142,15 @@ public:
     if (Directory < TiffHeaderSize || !Inside(Directory, 2)) return false;
     Count = Get(Directory, 2);
     return true;
+  }
+  // The entry of Tag among the Count at Directory, -1 when none is there.
+  std::int64_t FindEntry(std::int64_t Directory, std::int64_t Count, std::uint32_t Tag) const {
+    for (std::int64_t N = 0; N < Count; ++N) {
+      const std::int64_t Entry = Directory + 2 + 12 * N;
+      if (!Inside(Entry, 12)) return -1;
+      if (Get(Entry, 2) == Tag) return Entry;
+    }
+    return -1;
   }
 
   // Widens Into by the directory at Directory with its link to the next one,
@@ -297,23 +308,35 @@ bool RvIsExifApp1(const void* Data, std::int64_t Size) {
   return Data != nullptr && Size >= ExifHeaderSize + TiffHeaderSize && std::memcmp(Data, "Exif", 5) == 0;
 }
 
-bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation) {
+bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation, int* Was) {
   if (Orientation < 1 || Orientation > 8) return false;
   TExifTiff T;
   std::int64_t Directory, Count;
   if (!T.Open(Data, Size) || !T.FirstDirectory(Directory, Count)) return false;
-  for (std::int64_t N = 0; N < Count; ++N) {
-    const std::int64_t Entry = Directory + 2 + 12 * N;
-    if (!T.Inside(Entry, 12)) return false;
-    if (T.Get(Entry, 2) != 274) continue;
-    const std::uint32_t Type = T.Get(Entry + 2, 2);
-    const int Bytes = Type == 3 ? 2 : Type == 4 ? 4 : 0;
-    // One value, held in the entry itself.
-    if (Bytes == 0 || T.Get(Entry + 4, 4) != 1) return false;
-    T.Put(Entry + 8, Bytes, static_cast<std::uint32_t>(Orientation));
-    return true;
-  }
-  return false;
+  const std::int64_t Entry = T.FindEntry(Directory, Count, 274);
+  if (Entry < 0) return false;
+  const std::uint32_t Type = T.Get(Entry + 2, 2);
+  const int Bytes = Type == 3 ? 2 : Type == 4 ? 4 : 0;
+  // One value, held in the entry itself.
+  if (Bytes == 0 || T.Get(Entry + 4, 4) != 1) return false;
+  if (Was != nullptr) *Was = static_cast<int>(T.Get(Entry + 8, Bytes));
+  T.Put(Entry + 8, Bytes, static_cast<std::uint32_t>(Orientation));
+  return true;
+}
+
+bool RvSwapExifResolution(void* Data, std::int64_t Size) {
+  TExifTiff T;
+  std::int64_t Directory, Count;
+  if (!T.Open(Data, Size) || !T.FirstDirectory(Directory, Count)) return false;
+  const std::int64_t X = T.FindEntry(Directory, Count, 282), Y = T.FindEntry(Directory, Count, 283);
+  // One RATIONAL each, its eight bytes elsewhere: the entries exchange where.
+  for (const std::int64_t Entry : {X, Y})
+    if (Entry < 0 || T.Get(Entry + 2, 2) != 5 || T.Get(Entry + 4, 4) != 1 || !T.Inside(T.Get(Entry + 8, 4), 8))
+      return false;
+  const std::uint32_t XAt = T.Get(X + 8, 4);
+  T.Put(X + 8, 4, T.Get(Y + 8, 4));
+  T.Put(Y + 8, 4, XAt);
+  return true;
 }
 
 std::int64_t RvDropExifThumbnail(void* Data, std::int64_t Size, std::int64_t* EntriesVisited) {
@@ -332,6 +355,103 @@ std::int64_t RvDropExifThumbnail(void* Data, std::int64_t Size, std::int64_t* En
   if (EntriesVisited != nullptr) *EntriesVisited += Rest.Visited + Thumbnail.Visited;
   if (!Spanned || Rest.End > Thumbnail.Start) return Size;
   return ExifHeaderSize + Thumbnail.Start;
+}
+
+namespace {
+
+// The name an XMP packet's APP1 block opens with, its zero byte included.
+constexpr char XmpName[] = "http://ns.adobe.com/xap/1.0/";
+constexpr std::size_t XmpNameSize = sizeof(XmpName);
+
+constexpr std::size_t MaxTiffPrefixes = 4;
+constexpr std::size_t MaxStartTag = 256;
+constexpr std::size_t MaxPrefix = 64;
+
+bool IsXmlSpace(char C) { return C == ' ' || C == '\t' || C == '\n' || C == '\r'; }
+
+std::size_t SkipXmlSpace(const std::string& S, std::size_t At) {
+  while (At < S.size() && IsXmlSpace(S[At])) ++At;
+  return At;
+}
+
+// The prefixes the packet binds to the TIFF namespace: xmlns:P="...".
+std::vector<std::string> TiffPrefixes(const std::string& Xmp) {
+  static const std::string Binding = "xmlns:", Namespace = "http://ns.adobe.com/tiff/1.0/";
+  std::vector<std::string> Prefixes;
+  for (std::size_t At = Xmp.find(Binding); At != std::string::npos; At = Xmp.find(Binding, At + 1)) {
+    const std::size_t Name = At + Binding.size();
+    std::size_t End = Name;
+    while (End < Xmp.size() && End - Name < MaxPrefix && !IsXmlSpace(Xmp[End]) && Xmp[End] != '=') ++End;
+    const std::size_t Equals = SkipXmlSpace(Xmp, End);
+    if (End == Name || Equals >= Xmp.size() || Xmp[Equals] != '=') continue;
+    const std::size_t Quote = SkipXmlSpace(Xmp, Equals + 1);
+    if (Quote >= Xmp.size() || (Xmp[Quote] != '"' && Xmp[Quote] != '\'')) continue;
+    const std::size_t Close = Quote + 1 + Namespace.size();
+    const std::string Prefix = Xmp.substr(Name, End - Name);
+    if (Close < Xmp.size() && Xmp[Close] == Xmp[Quote] && Xmp.compare(Quote + 1, Namespace.size(), Namespace) == 0 &&
+        std::find(Prefixes.begin(), Prefixes.end(), Prefix) == Prefixes.end()) {
+      Prefixes.push_back(Prefix);
+      // Each prefix is a walk over the packet: a few are all a packet binds.
+      if (Prefixes.size() == MaxTiffPrefixes) break;
+    }
+  }
+  return Prefixes;
+}
+
+// Sets every P:Orientation of the packet, an attribute (P:Orientation="6")
+// or an element (<P:Orientation>6</P:Orientation>), to Value; the digits
+// only, whatever space is around them.
+bool SetXmpOrientation(std::string& Xmp, char Value) {
+  bool Set = false;
+  for (const std::string& Prefix : TiffPrefixes(Xmp)) {
+    const std::string Name = Prefix + ":Orientation";
+    for (std::size_t At = Xmp.find(Name); At != std::string::npos; At = Xmp.find(Name, At + 1)) {
+      const char Before = At > 0 ? Xmp[At - 1] : '\0';
+      const std::size_t After = SkipXmlSpace(Xmp, At + Name.size());
+      if (After >= Xmp.size() || At + Name.size() >= Xmp.size()) break;
+      std::size_t Start;
+      if (IsXmlSpace(Before) && Xmp[After] == '=') {
+        Start = SkipXmlSpace(Xmp, After + 1);
+        if (Start >= Xmp.size() || (Xmp[Start] != '"' && Xmp[Start] != '\'')) continue;
+        ++Start;
+      } else if (Before == '<' && (Xmp[At + Name.size()] == '>' || IsXmlSpace(Xmp[At + Name.size()]))) {
+        // The start tag's end, among a few attributes at most.
+        const std::size_t Close = Xmp.substr(At, MaxStartTag).find('>');
+        if (Close == std::string::npos || Xmp[At + Close - 1] == '/') continue;
+        Start = At + Close + 1;
+      } else {
+        continue; // a closing tag, or a longer name
+      }
+      const std::size_t First = SkipXmlSpace(Xmp, Start);
+      std::size_t Last = First;
+      while (Last < Xmp.size() && Xmp[Last] >= '0' && Xmp[Last] <= '9') ++Last;
+      if (Last == First) continue;
+      Xmp.replace(First, Last - First, 1, Value);
+      Set = true;
+    }
+  }
+  return Set;
+}
+
+} // namespace
+
+bool RvSetJpegXmpOrientation(TRvMarkerList& Markers, int Orientation) {
+  if (Orientation < 1 || Orientation > 8) return false;
+  bool Set = false;
+  for (int N = 0; N < Markers.Count(); ++N) {
+    const auto Length = static_cast<std::size_t>(Markers.MarkerLength(N));
+    const auto* Data = Markers.MarkerData(N);
+    if (Markers.MarkerType(N) != 0xE1 || Length < XmpNameSize || std::memcmp(Data, XmpName, XmpNameSize) != 0)
+      continue;
+    std::string Block(reinterpret_cast<const char*>(Data), Length);
+    std::string Packet = Block.substr(XmpNameSize);
+    // The block's length is written anew: the value only ever shortens.
+    if (!SetXmpOrientation(Packet, static_cast<char>('0' + Orientation))) continue;
+    Block.replace(XmpNameSize, std::string::npos, Packet);
+    Markers.SetMarkerData(N, 0xE1, Block.data(), static_cast<int>(Block.size()));
+    Set = true;
+  }
+  return Set;
 }
 
 int RvExifMarkerIndex(const TRvMarkerList& Markers) {

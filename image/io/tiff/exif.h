@@ -22,10 +22,21 @@ bool RvLoadExifFromApp1(const void* Data, std::int64_t Size, TIOParamsVals& Para
 bool RvIsExifApp1(const void* Data, std::int64_t Size);
 
 // Rewrites in place the Orientation tag (274) of an Exif block's first
-// directory to Orientation (1..8). False, with the block unchanged, when the
-// block is not Exif, has no such tag, or the tag is not one SHORT or LONG
-// inside the block.
-bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation);
+// directory to Orientation (1..8); Was, when given, receives the value it
+// held. False, with the block unchanged, when the block is not Exif, has no
+// such tag, or the tag is not one SHORT or LONG inside the block.
+bool RvSetExifOrientation(void* Data, std::int64_t Size, int Orientation, int* Was = nullptr);
+
+// Exchanges in place the XResolution and YResolution (282, 283) of an Exif
+// block's first directory, for pixels turned a quarter. False, with the
+// block unchanged, when it does not hold both as one RATIONAL each.
+bool RvSwapExifResolution(void* Data, std::int64_t Size);
+
+// Sets every tiff:Orientation of the file's XMP packet (an APP1 block
+// named "http://ns.adobe.com/xap/1.0/"), attribute or element, whatever
+// prefix names the namespace, to Orientation (1..8). False when there was
+// none to set.
+bool RvSetJpegXmpOrientation(TRvMarkerList& Markers, int Orientation);
 
 // Leaves the thumbnail out of an Exif block: the first directory's link to
 // the second (the thumbnail's) is cleared in place. When the thumbnail's

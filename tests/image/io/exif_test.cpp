@@ -272,3 +272,24 @@ TEST(Exif, IndexedAccessorsCheckTheirRange) {
 }
 
 } // namespace
+
+// The XMP packet's tiff:Orientation is set in either form, under whatever
+// prefix the packet binds to the namespace; the rest stays as it was.
+TEST(Exif, XmpOrientationIsSetInEitherForm) {
+  const std::string Tiff = "xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\"", Name("http://ns.adobe.com/xap/1.0/\0", 29);
+  const std::pair<std::string, std::string> Cases[] = {
+      {"<d " + Tiff + " tiff:Orientation=\"6\" tiff:Make=\"6\"/>", "<d " + Tiff + " tiff:Orientation=\"1\" tiff:Make=\"6\"/>"},
+      {"<d " + Tiff + "><tiff:Orientation>6</tiff:Orientation></d>", "<d " + Tiff + "><tiff:Orientation>1</tiff:Orientation></d>"},
+      {"<d xmlns:t='http://ns.adobe.com/tiff/1.0/'\n t:Orientation = ' 08 '><t:Orientation>\n 6 </t:Orientation></d>",
+       "<d xmlns:t='http://ns.adobe.com/tiff/1.0/'\n t:Orientation = ' 1 '><t:Orientation>\n 1 </t:Orientation></d>"},
+      // Another namespace's orientation, or a longer name, is not the one.
+      {"<d xmlns:tiff=\"http://example.com/\" tiff:Orientation=\"6\" x:tiff:OrientationX=\"6\"/>", ""}};
+  for (const auto& [Packet, Expected] : Cases) {
+    TRvMarkerList Markers;
+    const std::string Block = Name + Packet;
+    Markers.AddMarker(0xE1, Block.data(), static_cast<int>(Block.size()));
+    EXPECT_EQ(RvSetJpegXmpOrientation(Markers, 1), !Expected.empty());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(Markers.MarkerData(0)), Markers.MarkerLength(0)),
+              Name + (Expected.empty() ? Packet : Expected));
+  }
+}

@@ -932,3 +932,32 @@ TEST(Jpeg2000Interop, ReadsTiledPhotographsLikeOpjDecompress) {
     EXPECT_EQ(Full.SamplesPerPixel, Gray ? 1 : 3);
   }
 }
+
+// A JP2 file states the resolution of its "res " box, which a quarter turn
+// writes turned (vertical and horizontal exchanged, nothing else); without
+// one it states none and none is written. A picture read from one
+// component is written as one.
+TEST(Jpeg2000RoundTrip, ResolutionBoxAndGrayComeBack) {
+  TRvBitmap Bmp, Out;
+  MakeGradient(Bmp, 40, 20);
+  TIOParamsVals W, Params, Turned, Plain;
+  W.DpiX = 300;
+  W.DpiY = 150;
+  ASSERT_TRUE(Read(Write(Bmp, W, 0), Out, Params));
+  EXPECT_EQ(std::tuple(Params.DpiStated, Params.DpiX, Params.DpiY), std::tuple(true, 300, 150));
+  Bytes Box = Params.J2000ResolutionBox;
+  ASSERT_EQ(Box.size(), 18u);
+  std::swap(Params.DpiX, Params.DpiY);
+  ASSERT_TRUE(Read(Write(Out, Params, 0), Out, Turned));
+  std::swap_ranges(Box.begin() + 8, Box.begin() + 12, Box.begin() + 12);
+  std::swap(Box[16], Box[17]);
+  EXPECT_EQ(Turned.J2000ResolutionBox, Box);
+  EXPECT_EQ(std::tuple(Turned.DpiX, Turned.DpiY), std::tuple(150, 300));
+
+  W.DpiStated = false;
+  W.SamplesPerPixel = 1;
+  for (int Y = 0; Y < 20; ++Y) std::memset(Bmp.Scanline(Y), Y * 10, 40 * 3);
+  ASSERT_TRUE(Read(Write(Bmp, W, 0), Out, Plain));
+  EXPECT_EQ(std::tuple(Plain.DpiStated, Plain.SamplesPerPixel), std::tuple(false, 1));
+  ExpectSame24(Bmp, Out);
+}

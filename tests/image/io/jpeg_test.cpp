@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "image/io/jpeg/jpegfilt.h"
@@ -1052,4 +1055,107 @@ TEST(JpegInterop, ReadsImageMagickCmykFiles) {
   EXPECT_GE(Params.JpegColorSpace, 3); // CMYK or YCCK, as the tool chooses
   EXPECT_EQ(Params.SamplesPerPixel, 4);
   EXPECT_LE(MaxDifference(Bmp, Out), 10); // quality 100, two colour conversions
+}
+
+// The resolution a save writes is the file's, in the file's unit; one
+// that stated only a ratio of pixels, or none at all, states none after the
+// save either. A quarter turn (DpiX and DpiY exchanged) turns either.
+TEST(JpegResolution, ASaveStatesWhatTheFileStatedInItsUnit) {
+  TRvBitmap Bmp;
+  MakeGradient(Bmp, 8, 8);
+  const struct {
+    int Unit, X, Y; // -1: no JFIF header
+    bool Stated;
+    int DpiX, DpiY;
+  } Cases[] = {{0, 1, 1, false, 96, 96}, {0, 2, 1, false, 2, 1}, {1, 200, 100, true, 200, 100},
+               {2, 118, 59, true, 299, 149}, {-1, 0, 0, false, 96, 96}};
+  const std::int32_t Saved = rv::RvDefaultDpiX;
+  rv::RvDefaultDpiX = rv::RvDefaultDpiY = 96;
+  for (const auto& C : Cases) {
+    // The JFIF header's unit and densities at 13, or no header.
+    Bytes Data = Encode(Bmp);
+    const Bytes Jfif = {std::uint8_t(C.Unit), 0, std::uint8_t(C.X), 0, std::uint8_t(C.Y)};
+    if (C.Unit < 0) Data.erase(Data.begin() + 2, Data.begin() + 20);
+    else std::copy(Jfif.begin(), Jfif.end(), Data.begin() + 13);
+    TRvBitmap Out;
+    TIOParamsVals P;
+    ASSERT_TRUE(Decode(Data, Out, P, true));
+    EXPECT_EQ(std::tuple(P.DpiStated, P.DpiX, P.DpiY), std::tuple(C.Stated, C.DpiX, C.DpiY)) << C.Unit << C.X;
+    std::swap(P.DpiX, P.DpiY);
+    const Bytes Again = Encode(Bmp, P);
+    ASSERT_EQ(FindMarker(Again, 0xE0), C.Unit < 0 ? -1 : 2);
+    if (C.Unit >= 0) EXPECT_EQ(Bytes(Again.begin() + 13, Again.begin() + 18), Bytes({Data[13], 0, Data[17], 0, Data[15]}));
+  }
+  rv::RvDefaultDpiX = rv::RvDefaultDpiY = Saved;
+}
+
+// A phone's video after the picture (its XMP counts from the file's end),
+// or a second picture an MPF index places there: a save copies what
+// follows the picture from the file after the new one, byte for byte, and
+// places the index's pictures again. An index that places a picture inside
+// the picture itself cannot be kept, and a file changed since its read holds
+// none of it any more: nothing is copied.
+TEST(JpegTrailer, WhatFollowsThePictureFollowsTheNewOne) {
+  testing_support::TTempFolder Dir;
+  TRvBitmap Bmp, Small;
+  MakeNoise(Bmp, 64, 48);
+  MakeGradient(Small, 16, 8);
+  const Bytes Second = Encode(Small), Video(70000, 0x5A);
+  const std::string Xmp = std::string("http://ns.adobe.com/xap/1.0/\0", 29) +
+                          "<x:xmpmeta GCamera:MicroVideo=\"1\" GCamera:MicroVideoOffset=\"70000\"/>";
+  // An MPF index of two pictures, little-endian: a directory of the count
+  // and the entries, the entries (16 bytes each) at 50 in the structure.
+  const auto Le = [](Bytes& B, std::size_t At, std::uint32_t V) {
+    for (int I = 0; I < 4; ++I) B[At + I] = static_cast<std::uint8_t>(V >> (8 * I));
+  };
+  Bytes Mpf = {'M', 'P', 'F', 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 2, 0, 1, 0xB0, 4, 0, 1, 0, 0, 0, 2, 0, 0, 0,
+               2, 0xB0, 7, 0, 32, 0, 0, 0, 50, 0, 0, 0};
+  Mpf.resize(4 + 50 + 32, 0);
+  enum TKind { Motion, Placed, IntoPicture, Changed };
+  for (const TKind Kind : {Motion, Placed, IntoPicture, Changed}) {
+    TIOParamsVals W;
+    const bool Index = Kind == Placed || Kind == IntoPicture;
+    if (Index) W.JpegMarkers.AddMarker(0xE2, Mpf.data(), static_cast<int>(Mpf.size()));
+    else W.JpegMarkers.AddMarker(0xE1, Xmp.data(), static_cast<int>(Xmp.size()));
+    Bytes File = Encode(Bmp, W);
+    const std::size_t Picture = File.size(), Base = FindMarker(File, 0xE2) + 8;
+    if (Index) {
+      Le(File, Base + 50 + 4, static_cast<std::uint32_t>(Picture));
+      Le(File, Base + 66 + 4, static_cast<std::uint32_t>(Second.size()));
+      Le(File, Base + 66 + 8, static_cast<std::uint32_t>(Kind == Placed ? Picture - Base : 2));
+    }
+    const Bytes& After = Index ? Second : Video;
+    File.insert(File.end(), After.begin(), After.end());
+    WriteFile(Dir.File("in.jpg"), File);
+
+    platform::TFileStream In(Dir.File("in.jpg"), platform::fmOpenRead);
+    TRvBitmap Read;
+    TIOParamsVals P;
+    TProgress Progress;
+    rv::JpegReadStream(In, Read, P, false, Progress.Rec);
+    const rv::TRvJpegTrailer T = P.JpegTrailer;
+    EXPECT_EQ(std::tuple(T.At, T.Length, T.MpfBase, T.Unplaced),
+              std::tuple(std::int64_t(Picture), std::int64_t(After.size()), Index ? std::int64_t(Base) : -1,
+                         Kind == IntoPicture ? 1 : 0))
+        << Kind;
+    if (Kind == Changed) WriteFile(Dir.File("in.jpg"), Bytes(File.begin() + 1, File.end()));
+    // Written anew at another quality: the picture's size changes.
+    P.FileName = Dir.File("in.jpg");
+    P.JpegWriteTrailer = true;
+    P.JpegQuality = 60;
+    const Bytes Out = Encode(Read, P);
+    const auto End = static_cast<std::size_t>(P.JpegTrailerWritten.At);
+    ASSERT_NE(End, Picture);
+    EXPECT_EQ(Out[End - 2] << 8 | Out[End - 1], 0xFFD9);
+    EXPECT_EQ(Bytes(Out.begin() + std::ptrdiff_t(End), Out.end()), Kind == Motion || Kind == Placed ? After : Bytes())
+        << Kind;
+    WriteFile(Dir.File("out.jpg"), Out);
+    EXPECT_TRUE(!HaveTool("djpeg") || RunTool("djpeg -outfile " + Dir.File("out.ppm") + " " + Dir.File("out.jpg")));
+    if (Kind != Placed) continue;
+    // The first entry measures the new picture; the second finds the copy.
+    const std::size_t NewBase = FindMarker(Out, 0xE2) + 8;
+    EXPECT_EQ(P.JpegTrailerWritten.MpfBase, std::int64_t(NewBase));
+    EXPECT_EQ(Out[NewBase + 54] | Out[NewBase + 55] << 8 | Out[NewBase + 56] << 16, int(End));
+    EXPECT_EQ(NewBase + (Out[NewBase + 74] | Out[NewBase + 75] << 8 | Out[NewBase + 76] << 16), End);
+  }
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <tuple>
 
 #include "image/io/pnm/rvpnm.h"
 #include "image/io/rvsafeio.h"
@@ -343,4 +345,45 @@ TEST(PnmInterop, NetpbmReadsOurFiles) {
       const std::uint32_t G = static_cast<std::uint32_t>(RvGray(C >> 16, (C >> 8) & 255, C & 255));
       ASSERT_EQ(Gray.At(X, Y), G * 0x010101u);
     }
+}
+
+// A save writes back the file's form, plain or binary, and its maximum (two
+// bytes a sample above 255) while every level is one of it, else 255; a
+// depth over 8 bits is recorded for the save to ask about. Netpbm agrees.
+TEST(PnmWrite, TheFilesFormAndMaximumComeBack) {
+  const auto File = [](const std::string& Head, std::initializer_list<int> Samples) {
+    Bytes B;
+    PutText(B, Head);
+    Put(B, Samples);
+    return B;
+  };
+  const struct {
+    Bytes In;
+    int Bits;
+    std::string Netpbm;
+    bool Same;
+  } Cases[] = {{File("P5 2 1 65535\n", {0x12, 0x34, 0xFF, 0xFF}), 16, "PGM raw, 2 by 1  maxval 65535", false},
+               {File("P6 1 1 65535\n", {0, 0, 0x80, 0x80, 0xFF, 0xFF}), 16, "PPM raw, 1 by 1  maxval 65535", true},
+               {File("P5 3 1 15\n", {15, 7, 0}), 8, "PGM raw, 3 by 1  maxval 15", true},
+               {File("P2 3 1 15\n0 7 15\n", {}), 8, "PGM plain, 3 by 1  maxval 15", true},
+               {File("P3 2 1 1023\n1023 0 512 4 8 9\n", {}), 10, "PPM plain, 2 by 1  maxval 1023", false},
+               {File("P1 3 2\n010101\n", {}), 1, "PBM plain, 3 by 2", false}};
+  testing_support::TTempFolder Dir;
+  for (const auto& C : Cases) {
+    TRead R, Again;
+    ReadPnm(C.In, R);
+    EXPECT_EQ(std::tuple(R.Params.BitsPerSample, R.Params.DpiStated), std::tuple(C.Bits, false)) << C.Netpbm;
+    const Bytes Out = WritePnm(R.Bmp, R.Params);
+    EXPECT_TRUE(!C.Same || Out == C.In) << C.Netpbm;
+    ReadPnm(Out, Again);
+    ExpectSamePixels(R.Bmp, Again.Bmp);
+    SaveBytes(Dir.File("out.pnm"), Out);
+    EXPECT_TRUE(!HaveTool("pamfile") || RunTool("pamfile " + Dir.File("out.pnm") + " | grep -q '" + C.Netpbm + "'"))
+        << C.Netpbm;
+  }
+  // A level an edit made that a maximum of 15 has not.
+  TRead R;
+  ReadPnm(File("P5 1 1 15\n", {7}), R);
+  std::memset(R.Bmp.Scanline(0), 100, 3);
+  EXPECT_EQ(Text(WritePnm(R.Bmp, R.Params), 10), "P5 1 1 255");
 }
