@@ -197,7 +197,8 @@ TEST_F(SaveWholeTest, ATurnedPngKeepsItsColoursAndChunks) {
     qToBigEndian<quint32>(quint32(Data.size() - 4), Chunk.data());
     Chunk += Data;
     QByteArray Crc(4, '\0');
-    qToBigEndian<quint32>(quint32(crc32(0, reinterpret_cast<const Bytef*>(Data.constData()), uInt(Data.size()))), Crc.data());
+    const uLong Sum = crc32(0, reinterpret_cast<const Bytef*>(Data.constData()), uInt(Data.size()));
+    qToBigEndian<quint32>(quint32(Sum), Crc.data());
     Text.insert(33, Chunk + Crc);
   }
   QFile File(Q(Env.File("text.png")));
@@ -333,8 +334,11 @@ TEST(SavePlan, APngsFramesAndChunksLeftBehindAreNamed) {
     QStringList Lost;
   } Cases[] = {{0, 0, {}, {}},
                {2, 0, {}, {"The other 2 frames of the animation"}},
-               {1, 1, {"sTER"}, {"The other frame of the animation", "The chunk sTER, which holds only for the pixels as they were",
-                                 "A chunk of the file's data that was not read"}},
+               {1,
+                1,
+                {"sTER"},
+                {"The other frame of the animation", "The chunk sTER, which holds only for the pixels as they were",
+                 "A chunk of the file's data that was not read"}},
                {0, 76, {"dSIG", "prVT"}, {"The chunks dSIG, prVT, which hold only for the pixels as they were",
                                          "76 chunks of the file's data that were not read"}}};
   for (const auto& C : Cases) {

@@ -44,11 +44,6 @@ constexpr std::uint32_t PngKeywordRoom = 80;
 // The bytes in front of the TIFF structure of a JPEG Exif block.
 const std::uint8_t ExifHead[6] = {'E', 'x', 'i', 'f', 0, 0};
 
-std::uint32_t Be32(const std::uint8_t* P) {
-  return std::uint32_t{P[0]} << 24 | std::uint32_t{P[1]} << 16 | std::uint32_t{P[2]} << 8 | P[3];
-}
-unsigned Be16(const std::uint8_t* P) { return unsigned{P[0]} << 8 | P[1]; }
-
 bool IsType(const std::array<char, 4>& Type, const char* Name) { return std::memcmp(Type.data(), Name, 4) == 0; }
 
 // What a save does with a chunk of a type.
@@ -108,7 +103,7 @@ void KeepPngChunks(TRvStreamReader& Source, TIOParamsVals& Params) {
   std::vector<std::array<char, 4>> LooksMet;
   if (!Source.Skip(8)) return;
   while (Source.Read(Head, 8)) {
-    const std::uint32_t Length = Be32(Head);
+    const std::uint32_t Length = png_get_uint_32(Head);
     TRvPngChunk Chunk;
     std::memcpy(Chunk.Type.data(), Head + 4, 4);
     if (Length > 0x7FFFFFFFu || IsType(Chunk.Type, "IEND")) break;
@@ -152,13 +147,14 @@ void KeepPngChunks(TRvStreamReader& Source, TIOParamsVals& Params) {
     std::uint8_t Crc[4];
     if (!Source.Read(Chunk.Data.data(), Taken) || !Source.Skip(Length - Taken) || !Source.Read(Crc, 4)) break;
     if (Profile) {
-      Chunk.Data.resize(static_cast<std::size_t>(std::find(Chunk.Data.begin(), Chunk.Data.end(), 0) - Chunk.Data.begin()));
+      Chunk.Data.erase(std::find(Chunk.Data.begin(), Chunk.Data.end(), 0), Chunk.Data.end());
       if (!IsKeyword(Chunk.Data)) continue;
     } else {
       // A damaged chunk is not written back as if it were whole.
       uLong Sum = crc32(0, Head + 4, 4);
-      Sum = crc32(Sum, Chunk.Data.data(), static_cast<uInt>(Chunk.Data.size()));
-      if (Sum != Be32(Crc)) {
+      // zlib takes no data as a call for the initial value.
+      if (!Chunk.Data.empty()) Sum = crc32(Sum, Chunk.Data.data(), static_cast<uInt>(Chunk.Data.size()));
+      if (Sum != png_get_uint_32(Crc)) {
         ++Params.PngChunksLeftOut;
         continue;
       }
@@ -804,13 +800,13 @@ std::int64_t KeyColour(const TRvPngChunk* Trns, int ColorType, int Depth) {
   if (Trns == nullptr || Depth > 8) return -1;
   const std::vector<std::uint8_t>& D = Trns->Data;
   const unsigned Max = (1u << Depth) - 1;
-  if (ColorType == PNG_COLOR_TYPE_GRAY && D.size() == 2 && Be16(D.data()) <= Max) {
-    const std::uint32_t G = Be16(D.data()) * 255 / Max;
+  if (ColorType == PNG_COLOR_TYPE_GRAY && D.size() == 2 && png_get_uint_16(D.data()) <= Max) {
+    const std::uint32_t G = png_get_uint_16(D.data()) * 255 / Max;
     return G << 16 | G << 8 | G;
   }
-  if (ColorType == PNG_COLOR_TYPE_RGB && D.size() == 6 && Be16(&D[0]) <= Max && Be16(&D[2]) <= Max &&
-      Be16(&D[4]) <= Max)
-    return std::int64_t{Be16(&D[0])} << 16 | Be16(&D[2]) << 8 | Be16(&D[4]);
+  if (ColorType != PNG_COLOR_TYPE_RGB || D.size() != 6) return -1;
+  const unsigned R = png_get_uint_16(&D[0]), G = png_get_uint_16(&D[2]), B = png_get_uint_16(&D[4]);
+  return R <= Max && G <= Max && B <= Max ? std::int64_t{R} << 16 | G << 8 | B : -1;
   return -1;
 }
 
@@ -991,12 +987,12 @@ bool FileBackground(const TIOParamsVals& Params, const TRvPngChunk& Chunk, TRGB&
     Colour = Params.ColorMap[D[0]];
   } else if ((Type & PNG_COLOR_MASK_COLOR) == 0) {
     if (D.size() != 2) return false;
-    Colour.r = Colour.g = Colour.b = SampleToByte(Be16(D.data()), Depth);
+    Colour.r = Colour.g = Colour.b = SampleToByte(png_get_uint_16(D.data()), Depth);
   } else {
     if (D.size() != 6) return false;
-    Colour.r = SampleToByte(Be16(&D[0]), Depth);
-    Colour.g = SampleToByte(Be16(&D[2]), Depth);
-    Colour.b = SampleToByte(Be16(&D[4]), Depth);
+    Colour.r = SampleToByte(png_get_uint_16(&D[0]), Depth);
+    Colour.g = SampleToByte(png_get_uint_16(&D[2]), Depth);
+    Colour.b = SampleToByte(png_get_uint_16(&D[4]), Depth);
   }
   return true;
 }
@@ -1106,8 +1102,8 @@ void PrepareChunks(TPngWriteJob& J, const TIOParamsVals& Params, std::vector<png
       // The resolution the record holds, or the pixels' shape turned with them.
       const bool Swap = !Params.DpiStated && Turned;
       std::vector<std::uint8_t>& Data = Copies.emplace_back(9, Params.DpiStated ? PNG_RESOLUTION_METER : C.Data[8]);
-      const png_uint_32 X = Params.DpiStated ? PixelsPerMetre(Params.DpiX) : Be32(&C.Data[Swap ? 4 : 0]);
-      const png_uint_32 Y = Params.DpiStated ? PixelsPerMetre(Params.DpiY) : Be32(&C.Data[Swap ? 0 : 4]);
+      const png_uint_32 X = Params.DpiStated ? PixelsPerMetre(Params.DpiX) : png_get_uint_32(&C.Data[Swap ? 4 : 0]);
+      const png_uint_32 Y = Params.DpiStated ? PixelsPerMetre(Params.DpiY) : png_get_uint_32(&C.Data[Swap ? 0 : 4]);
       png_save_uint_32(Data.data(), X);
       png_save_uint_32(Data.data() + 4, Y);
       U.data = Data.data();

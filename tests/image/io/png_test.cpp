@@ -243,6 +243,12 @@ TEST(PngRead, ResolutionFromPhysOrTheDefault) {
   ASSERT_TRUE(R.Ok);
   EXPECT_EQ(R.Params.DpiX, 300);
   EXPECT_EQ(R.Params.DpiY, 100);
+  EXPECT_TRUE(R.Params.DpiStated);
+  // A pHYs of unknown unit gives the pixels' shape, no resolution.
+  Phys.back() = 0;
+  TRead Shape;
+  Read(MakePng(1, 1, 8, 0, {0, 0}, {{"pHYs", Phys}}), Shape, true);
+  EXPECT_FALSE(Shape.Params.DpiStated);
   const std::int32_t SavedX = rv::RvDefaultDpiX;
   const std::int32_t SavedY = rv::RvDefaultDpiY;
   rv::RvDefaultDpiX = 72;
@@ -253,6 +259,7 @@ TEST(PngRead, ResolutionFromPhysOrTheDefault) {
   rv::RvDefaultDpiY = SavedY;
   EXPECT_EQ(N.Params.DpiX, 72);
   EXPECT_EQ(N.Params.DpiY, 73);
+  EXPECT_FALSE(N.Params.DpiStated);
 }
 
 TEST(PngRead, HeaderOnlyLeavesTheBitmap) {
@@ -808,7 +815,9 @@ TEST(PngSave, ATurnedFileKeepsItsLayoutChunksAndPixels) {
     return [=](int X, int Y, int C) { return (X * 3 + Y * 5 + X * Y + C * 2) * (Levels > 256 ? 1999 : 1) % Levels; };
   };
   Bytes Plte;
-  for (int I = 0; I < 200; ++I) Plte.insert(Plte.end(), {static_cast<std::uint8_t>(I), static_cast<std::uint8_t>(255 - I), static_cast<std::uint8_t>(I * 7)});
+  for (int I = 0; I < 200; ++I)
+    Plte.insert(Plte.end(), {static_cast<std::uint8_t>(I), static_cast<std::uint8_t>(255 - I),
+                             static_cast<std::uint8_t>(I * 7)});
   const auto Entries = [&](int N) { return Bytes(Plte.begin(), Plte.begin() + 3 * N); };
   Bytes Alphas;
   for (int I = 0; I < 200; ++I) Alphas.push_back(static_cast<std::uint8_t>(I * 51 % 256));
@@ -860,7 +869,8 @@ TEST(PngSave, ATurnedFileKeepsItsLayoutChunksAndPixels) {
     SCOPED_TRACE(C.Name);
     const int Channels = C.Type == 2 ? 3 : C.Type == 4 ? 2 : C.Type == 6 ? 4 : 1;
     const std::string Original = Dir.File("original.png"), Saved = Dir.File("saved.png");
-    const Bytes File = MakePng(W, H, C.Depth, C.Type, PackedRows(W, H, C.Depth, Channels, Pattern(C.Levels)), C.Before, C.After);
+    const Bytes Raw = PackedRows(W, H, C.Depth, Channels, Pattern(C.Levels));
+    const Bytes File = MakePng(W, H, C.Depth, C.Type, Raw, C.Before, C.After);
     WriteFile(Original, File);
     ASSERT_TRUE(RunTool("pngcheck -q " + Original));
     TRead R;
@@ -901,8 +911,11 @@ TEST(PngSave, FramesChunksTiedToThePixelsAndChunksPastTheCountsAreNoted) {
       {"fcTL", Control}, {"fdAT", Words({2, 0})}, {"fcTL", Control}, {"fdAT", Words({4, 0})}};
   for (const bool PictureIsFrame : {true, false}) {
     SCOPED_TRACE(PictureIsFrame);
-    std::vector<std::pair<const char*, Bytes>> Before = {{"acTL", Words({PictureIsFrame ? 3u : 2u, 0})}, {"sTER", {0}}, {"prVT", {1}},
-                                                         {"prVT", {2}}, {"tEXt", Text(std::string("Title\0x", 7))}};
+    std::vector<std::pair<const char*, Bytes>> Before = {{"acTL", Words({PictureIsFrame ? 3u : 2u, 0})},
+                                                         {"sTER", {0}},
+                                                         {"prVT", {1}},
+                                                         {"prVT", {2}},
+                                                         {"tEXt", Text(std::string("Title\0x", 7))}};
     if (PictureIsFrame) Before.push_back({"fcTL", Control});
     TRead R;
     Read(MakePng(4, 3, 8, 0, Raw, Before, Frames), R);
