@@ -898,7 +898,8 @@ void ChooseLayout(TPngWriteJob& J, TRvBitmap& Bitmap, const TIOParamsVals& Param
       J.Indexes = Indexes.data();
       SetPalette(J, Params.ColorMap.get(), nullptr, Params.ColorMapCount);
       J.FileLayout = true;
-      J.FileTransparency = Trns != nullptr;
+      // A tRNS longer than the palette is none: libpng's reading left it out.
+      J.FileTransparency = Trns != nullptr && Trns->Data.size() <= static_cast<std::size_t>(Params.ColorMapCount);
       return;
     }
   }

@@ -6,7 +6,6 @@
 #include "image/io/png/rvpng.h"
 #include "image/io/codectest_util.h"
 #include "image/io/rvsafeio.h"
-#include "image/io/tiff/exif.h"
 #include "libcodecs_testutil.h"
 
 using namespace libcodecs_test;
@@ -706,24 +705,20 @@ Bytes Phys(std::uint32_t X, std::uint32_t Y, std::uint8_t Unit) {
   return B;
 }
 
-// A colour profile of a header, no tags and bytes that do not compress
-// away: libpng refuses a profile whose compressed form is very short.
-Bytes Profile(const char* Space) {
-  Bytes P(260, 0);
-  P[3] = 4;
-  P[2] = 1;
-  for (int I = 132; I < 260; ++I) P[static_cast<std::size_t>(I)] = static_cast<std::uint8_t>((I * 73 + 11) % 251);
-  P[8] = 2;
-  P[9] = 0x10;
-  std::memcpy(P.data() + 12, "mntr", 4);
-  std::memcpy(P.data() + 16, Space, 4);
-  std::memcpy(P.data() + 20, "XYZ ", 4);
+// An RGB colour profile of a header, no tags and 128 bytes that do not
+// compress away: libpng refuses a profile whose compressed form is short.
+Bytes RgbProfile() {
+  Bytes P = Words({260, 0, 0x02100000});
+  P.insert(P.end(), {'m', 'n', 't', 'r', 'R', 'G', 'B', ' ', 'X', 'Y', 'Z', ' '});
+  P.resize(260);
   std::memcpy(P.data() + 36, "acsp", 4);
   const Bytes D50 = Words({0xF6D6, 0x10000, 0xD32D});
   std::copy(D50.begin(), D50.end(), P.begin() + 68);
+  for (int I = 132; I < 260; ++I) P[static_cast<std::size_t>(I)] = static_cast<std::uint8_t>((I * 73 + 11) % 251);
   return P;
 }
-Bytes IccpChunk(const char* Name, const Bytes& Profile) {
+// An iCCP or zTXt chunk: a keyword, its end, method 0 and the data deflated.
+Bytes Deflated(const char* Name, const Bytes& Profile) {
   Bytes Data = Text(Name);
   Data.insert(Data.end(), {0, 0});
   uLongf Len = compressBound(static_cast<uLong>(Profile.size()));
@@ -733,12 +728,9 @@ Bytes IccpChunk(const char* Name, const Bytes& Profile) {
   return Data;
 }
 
-// A camera's Exif structure of one directory: its orientation.
-Bytes ExifOriented(int Orientation) {
-  Bytes E = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 1, 0x12, 0, 3, 0, 0, 0, 1, 0, static_cast<std::uint8_t>(Orientation),
-             0, 0, 0, 0, 0, 0};
-  return E;
-}
+// A camera's Exif structure of one directory: its orientation, 6 (turned
+// right), in byte 19.
+const Bytes ExifTurnedRight = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 1, 0x12, 0, 3, 0, 0, 0, 1, 0, 6, 0, 0, 0, 0, 0, 0};
 
 // A quarter turn clockwise of the picture and its mask, and of the
 // resolution, as the program makes it.
@@ -764,10 +756,10 @@ void TurnRight(TRead& R) {
   std::swap(R.Params.DpiX, R.Params.DpiY);
 }
 
-// The chunks of a file but its data, a profile by its name and contents,
-// Exif with orientation 1 as a save of a turned picture writes it; with
-// Turned, what a turn exchanges exchanged back: the sides in IHDR, a
-// pixel's width and height in pHYs and sCAL.
+// The chunks of a file but its data, a profile by its name (its contents
+// are the record's), Exif with orientation 1 as a save of a turned picture
+// writes it; with Turned, what a turn exchanges exchanged back: the sides
+// in IHDR, a pixel's width and height in pHYs and sCAL.
 std::vector<std::pair<std::string, Bytes>> ChunkList(const Bytes& File, bool Turned) {
   std::vector<std::pair<std::string, Bytes>> Out;
   for (auto [Type, Data] : Chunks(File)) {
@@ -781,20 +773,8 @@ std::vector<std::pair<std::string, Bytes>> ChunkList(const Bytes& File, bool Tur
       Swapped.insert(Swapped.end(), Data.begin() + 1, Zero);
       Data = Swapped;
     }
-    if (Type == "eXIf") {
-      Bytes Block = {'E', 'x', 'i', 'f', 0, 0};
-      Block.insert(Block.end(), Data.begin(), Data.end());
-      rv::RvSetExifOrientation(Block.data(), static_cast<std::int64_t>(Block.size()), 1);
-      Data.assign(Block.begin() + 6, Block.end());
-    }
-    if (Type == "iCCP") {
-      const auto Zero = std::find(Data.begin(), Data.end(), 0);
-      Bytes Profile(1 << 16);
-      uLongf Len = static_cast<uLongf>(Profile.size());
-      uncompress(Profile.data(), &Len, &*(Zero + 2), static_cast<uLong>(Data.end() - Zero - 2));
-      Data.erase(Zero + 1, Data.end());
-      Data.insert(Data.end(), Profile.begin(), Profile.begin() + static_cast<std::ptrdiff_t>(Len));
-    }
+    if (Type == "eXIf" && !Turned) Data[19] = 1;
+    if (Type == "iCCP") Data.erase(std::find(Data.begin(), Data.end(), 0), Data.end());
     Out.emplace_back(Type, Data);
   }
   return Out;
@@ -827,14 +807,7 @@ TEST(PngSave, ATurnedFileKeepsItsLayoutChunksAndPixels) {
       {"tEXt", Text(std::string("Author\0Someone", 14))},
       {"tIME", {7, 0xE8, 5, 17, 9, 30, 0}}};
   const std::vector<std::pair<const char*, Bytes>> Late = {
-      {"zTXt", [] {
-         Bytes D = Text(std::string("Copyright\0\0", 11));
-         Bytes Z(64);
-         uLongf Len = 64;
-         compress(Z.data(), &Len, reinterpret_cast<const Bytes::value_type*>("rights"), 6);
-         D.insert(D.end(), Z.begin(), Z.begin() + static_cast<std::ptrdiff_t>(Len));
-         return D;
-       }()},
+      {"zTXt", Deflated("Copyright", Text("rights"))},
       {"iTXt", Text(std::string("XML:com.adobe.xmp\0\0\0\0\0<x:xmpmeta/>", 34))},
       {"prVt", Text("a program's own, safe to copy")}};
   struct TCase {
@@ -844,7 +817,7 @@ TEST(PngSave, ATurnedFileKeepsItsLayoutChunksAndPixels) {
     int WrittenDepth = 0, WrittenType = -1; // when a depth over 8 bits changes them
   } Cases[] = {
       {"1-bit palette, red and blue, with its profile", 1, 3, 2,
-       {{"iCCP", IccpChunk("Logo colours", Profile("RGB "))}, {"PLTE", {255, 0, 0, 0, 0, 255}}, {"bKGD", {1}},
+       {{"iCCP", Deflated("Logo colours", RgbProfile())}, {"PLTE", {255, 0, 0, 0, 0, 255}}, {"bKGD", {1}},
         {"pHYs", Meter300x100}},
        Late},
       {"1-bit palette with a transparent entry", 1, 3, 2, {{"PLTE", {255, 0, 0, 0, 0, 255}}, {"tRNS", {0}}}, {}},
@@ -861,7 +834,7 @@ TEST(PngSave, ATurnedFileKeepsItsLayoutChunksAndPixels) {
       {"16-bit gray", 16, 0, 65536, {}, {}, 8, 0},
       {"16-bit gray with a key", 16, 0, 65536, {{"tRNS", {0x46, 0x47}}}, {}, 8, 4},
       {"8-bit gray and alpha", 8, 4, 256, {{"sBIT", {6, 8}}}, {}},
-      {"RGB with Exif turned upright", 8, 2, 256, {{"eXIf", ExifOriented(6)}, {"bKGD", {0, 1, 0, 2, 0, 3}}}, Texts},
+      {"RGB with Exif turned upright", 8, 2, 256, {{"eXIf", ExifTurnedRight}, {"bKGD", {0, 1, 0, 2, 0, 3}}}, Texts},
       {"RGB with a key", 8, 2, 256, {{"tRNS", {0, 0, 0, 2, 0, 4}}}, {}},
       {"RGBA", 8, 6, 256, {{"pHYs", Phys(2, 1, 0)}, {"sCAL", Text(std::string("\0012.5\0001", 6))}}, Late},
   };
