@@ -125,6 +125,24 @@ void PlanOtherImages(const TSaveSubject& S, rv::TRvFileType Type, TSavePlan& Pla
   else Plan.Lost << Others(Frames - 1, "The other frame of the animation", "The other %1 frames of the animation");
 }
 
+// What a PNG file held that its picture cannot be written back with: the
+// frames of an animation, the chunks that describe its pixels as they were
+// (unknown ones unsafe to copy, a signature) and those its read passed over.
+void PlanPngChunks(const rv::TIOParamsVals& P, TSavePlan& Plan) {
+  if (P.PngFramesLeftOut > 0)
+    Plan.Lost << Others(P.PngFramesLeftOut, "The other frame of the animation", "The other %1 frames of the animation");
+  if (!P.PngChunksTiedToPixels.empty()) {
+    QStringList Names;
+    for (const std::string& Name : P.PngChunksTiedToPixels) Names << QString::fromLatin1(Name.c_str());
+    Plan.Lost << (Names.size() == 1 ? QStringLiteral("The chunk %1, which holds only for the pixels as they were")
+                                    : QStringLiteral("The chunks %1, which hold only for the pixels as they were"))
+                     .arg(Names.join(QStringLiteral(", ")));
+  }
+  if (P.PngChunksLeftOut > 0)
+    Plan.Lost << Others(P.PngChunksLeftOut, "A chunk of the file's data that was not read",
+                        "%1 chunks of the file's data that were not read");
+}
+
 } // namespace
 
 TSavePlan PlanSave(const TSaveSubject& S) {
@@ -160,6 +178,7 @@ TSavePlan PlanSave(const TSaveSubject& S) {
     // written.
     if (P.FileType == rv::rvftWMF || P.FileType == rv::rvftEMF)
       Plan.Lost << QStringLiteral("The drawing: its shapes are saved as a picture of pixels");
+    if (Type == rv::rvftPNG) PlanPngChunks(P, Plan);
   }
   // A GIF keeps its own transparent colour; no other picture's alpha.
   const bool KeyColour = Type == rv::rvftGIF && P.FileType == rv::rvftGIF && P.GifHasTransparentColor;

@@ -1,6 +1,7 @@
 // PNG files come from anywhere: the header read, then the full decode (with
 // the alpha kept or composited, as the input picks), must stay inside their
-// buffers; a decoded picture written again must read back unchanged.
+// buffers; a decoded picture written again, by default options and by what
+// its file held, must read back unchanged.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,32 @@ bool SameRows(rv::TRvBitmap& A, rv::TRvBitmap& B) {
       if (((a[i >> 3] >> (7 - (i & 7))) & 1) != ((b[i >> 3] >> (7 - (i & 7))) & 1)) return false;
   }
   return true;
+}
+
+// A picture written by the Params given reads back with the same rows and
+// alpha; the writer neither fails nor aborts.
+void ReadsBackWritten(rv::TRvBitmap& bitmap, rv::TIOParamsVals& params, const rv::TRvMask* mask) {
+  platform::TMemoryStream written;
+  rv::TRvLocalProgress p3;
+  try {
+    rv::PngWriteStream(written, bitmap, params, mask, p3.Rec);
+  } catch (const rv::EInvalidGraphic&) {
+    std::abort();
+  }
+  if (p3.Rec.IsAborting()) std::abort();
+  written.SetPosition(0);
+  rv::TRvBitmap again;
+  rv::TIOParamsVals back;
+  std::unique_ptr<rv::TRvMask> againMask;
+  rv::TRvLocalProgress p4;
+  rv::PngReadStream(written, again, back, p4.Rec, false, againMask, false);
+  if (p4.Rec.IsAborting() || !SameRows(bitmap, again)) std::abort();
+  if (mask && !mask->Full()) {
+    if (!againMask || againMask->Width() != mask->Width()) std::abort();
+    for (int y = 0; y < mask->Height(); ++y)
+      if (std::memcmp(mask->ScanLine(y), againMask->ScanLine(y), static_cast<std::size_t>(mask->Width())) != 0)
+        std::abort();
+  }
 }
 
 } // namespace
@@ -52,26 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   out.BitsPerSample = bitmap.PixelFormat() == rv::rvpf1Bit ? 1 : 8;
   out.PngInterlaced = (Size & 4) != 0;
   out.PngFilter = static_cast<std::uint8_t>(Size % 4);
-  platform::TMemoryStream written;
-  rv::TRvLocalProgress p3;
-  try {
-    rv::PngWriteStream(written, bitmap, out, mask.get(), p3.Rec);
-  } catch (const rv::EInvalidGraphic&) {
-    std::abort();
-  }
-  if (p3.Rec.IsAborting()) std::abort();
-  written.SetPosition(0);
-  rv::TRvBitmap again;
-  rv::TIOParamsVals back;
-  std::unique_ptr<rv::TRvMask> againMask;
-  rv::TRvLocalProgress p4;
-  rv::PngReadStream(written, again, back, p4.Rec, false, againMask, false);
-  if (p4.Rec.IsAborting() || !SameRows(bitmap, again)) std::abort();
-  if (mask && !mask->Full()) {
-    if (!againMask || againMask->Width() != mask->Width()) std::abort();
-    for (int y = 0; y < mask->Height(); ++y)
-      if (std::memcmp(mask->ScanLine(y), againMask->ScanLine(y), static_cast<std::size_t>(mask->Width())) != 0)
-        std::abort();
-  }
+  ReadsBackWritten(bitmap, out, mask.get());
+  // Written with what its file held (its palette and depth, its colour key,
+  // its chunks) it reads back the same too; a composited picture has left
+  // the file's palette.
+  if (!useBackground) ReadsBackWritten(bitmap, params, mask.get());
   return 0;
 }

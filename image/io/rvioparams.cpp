@@ -216,6 +216,10 @@ void TIOParamsVals::SetDefaultParams() {
   PngBackground = TRGB{};
   PngFilter = 0;
   PngCompression = 5;
+  PngChunks.clear();
+  PngChunksLeftOut = 0;
+  PngChunksTiedToPixels.clear();
+  PngFramesLeftOut = 0;
   TgaXPos = 0;
   TgaYPos = 0;
   TgaCompressed = true;
@@ -302,6 +306,10 @@ void TIOParamsVals::ResetInfo() {
   IptcRecords.Clear();
   JpegMarkers.Clear();
   JpegMarkersLeftOut = 0;
+  PngChunks.clear();
+  PngChunksLeftOut = 0;
+  PngChunksTiedToPixels.clear();
+  PngFramesLeftOut = 0;
   ResetExif();
   GifComments.clear();
   TiffDocumentName.clear();
@@ -405,6 +413,10 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   PngBackground = S.PngBackground;
   PngFilter = S.PngFilter;
   PngCompression = S.PngCompression;
+  PngChunks = S.PngChunks;
+  PngChunksLeftOut = S.PngChunksLeftOut;
+  PngChunksTiedToPixels = S.PngChunksTiedToPixels;
+  PngFramesLeftOut = S.PngFramesLeftOut;
   TgaXPos = S.TgaXPos;
   TgaYPos = S.TgaYPos;
   TgaCompressed = S.TgaCompressed;

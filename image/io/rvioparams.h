@@ -66,6 +66,15 @@ struct TRvJpegTrailer {
   std::int32_t Unplaced = 0;
 };
 
+// One chunk of a PNG file kept for a save to write back as it was: its type,
+// its data and where it stood (0 between IHDR and PLTE, or before IDAT in a
+// file without PLTE; 1 between PLTE and IDAT; 2 after IDAT).
+struct TRvPngChunk {
+  std::array<char, 4> Type{};
+  std::uint8_t Place = 0;
+  std::vector<std::uint8_t> Data;
+};
+
 class TIOParamsVals {
 public:
   explicit TIOParamsVals(TRastrumIO* Owner = nullptr);
@@ -197,6 +206,15 @@ public:
   TRGB PngBackground{};
   std::uint8_t PngFilter = 0; // 0 none, 1 sub, 2 Paeth
   std::int32_t PngCompression = 5;
+  // What the PNG file held besides its picture: the ancillary chunks as
+  // stored, in file order; the chunks its read passed over past the counts
+  // kept; the names of the chunks that hold only for the pixels as they
+  // were (unknown ones unsafe to copy), which a save cannot write back; and
+  // the frames of an animation besides the picture.
+  std::vector<TRvPngChunk> PngChunks;
+  std::int32_t PngChunksLeftOut = 0;
+  std::vector<std::string> PngChunksTiedToPixels;
+  std::int32_t PngFramesLeftOut = 0;
   std::int32_t TgaXPos = 0;
   std::int32_t TgaYPos = 0;
   bool TgaCompressed = true;

@@ -363,3 +363,29 @@ TEST(SavePlan, AJpegsBlocksLeftOutByTheReadAreNamed) {
   Subject.OverShown = false;
   EXPECT_TRUE(PlanSave(Subject).Lost.isEmpty());
 }
+
+// What a PNG file held that a save cannot write back: the frames of an
+// animation, chunks that hold only for the pixels as they were, and chunks
+// its read passed over.
+TEST(SavePlan, APngsFramesAndChunksLeftBehindAreNamed) {
+  rv::TIOParamsVals Params;
+  TSaveSubject Subject;
+  Subject.Shown = Subject.Target = "/nowhere/a.png";
+  Subject.OverShown = true;
+  Subject.Params = &Params;
+  EXPECT_TRUE(PlanSave(Subject).Lost.isEmpty());
+  Params.PngFramesLeftOut = 2;
+  Params.PngChunksTiedToPixels = {"sTER"};
+  Params.PngChunksLeftOut = 1;
+  EXPECT_EQ(PlanSave(Subject).Lost,
+            QStringList({"The other 2 frames of the animation", "The chunk sTER, which holds only for the pixels as they were",
+                         "A chunk of the file's data that was not read"}));
+  Params.PngFramesLeftOut = 1;
+  Params.PngChunksTiedToPixels = {"dSIG", "prVT"};
+  Params.PngChunksLeftOut = 76;
+  EXPECT_EQ(PlanSave(Subject).Lost,
+            QStringList({"The other frame of the animation", "The chunks dSIG, prVT, which hold only for the pixels as they were",
+                         "76 chunks of the file's data that were not read"}));
+  Subject.OverShown = false;
+  EXPECT_TRUE(PlanSave(Subject).Lost.isEmpty());
+}

@@ -6,9 +6,11 @@
 #include <vector>
 
 #include <png.h>
+#include <zlib.h>
 
 #include "image/io/rvsafeio.h"
 #include "image/io/rvwriteconv.h"
+#include "image/io/tiff/exif.h"
 
 // libpng reports a fatal error by a call that must not return: our error
 // callbacks jump back with png_longjmp to the point the calling step set.
@@ -24,6 +26,148 @@ constexpr png_alloc_size_t PngChunkLimit = 8u << 20;
 
 bool IsSet(const TRvAbortFlag* Flag) {
   return Flag != nullptr && Flag->load(std::memory_order_relaxed);
+}
+
+// ---- The file's other chunks, kept for a save
+
+// What a read keeps of chunks that are neither the picture's look nor tied
+// to its layout, as the JPEG reader keeps its markers: past these the
+// chunks are counted, not kept.
+constexpr int PngChunksKept = 1024;
+constexpr std::int64_t PngChunkBytesKept = std::int64_t{16} << 20;
+// The chunks kept whatever the counts are small by their definition.
+constexpr std::uint32_t PngSmallChunk = 512;
+// Names of chunks tied to the old pixels listed at most.
+constexpr std::size_t PngTiedNamesKept = 16;
+// A profile's name: up to 79 characters and its terminating zero.
+constexpr std::uint32_t PngKeywordRoom = 80;
+// The bytes in front of the TIFF structure of a JPEG Exif block.
+const std::uint8_t ExifHead[6] = {'E', 'x', 'i', 'f', 0, 0};
+
+bool IsType(const std::array<char, 4>& Type, const char* Name) { return std::memcmp(Type.data(), Name, 4) == 0; }
+
+// What a save does with a chunk of a type.
+enum class TPngChunkUse {
+  Written,   // the picture and what the record holds: IHDR, PLTE, IDAT, IEND
+  Frame,     // an animation's: its frames are asked about
+  Look,      // the picture's look or tied to its layout: kept whatever the counts
+  Kept,      // written back as it was, within the counts
+  TiedToOld, // holds only for the pixels as they were
+};
+
+TPngChunkUse ChunkUse(const std::array<char, 4>& Type) {
+  // A critical chunk libpng does not know fails the read.
+  if ((Type[0] & 0x20) == 0) return TPngChunkUse::Written;
+  for (const char* Name : {"acTL", "fcTL", "fdAT"})
+    if (IsType(Type, Name)) return TPngChunkUse::Frame;
+  for (const char* Name : {"tRNS", "bKGD", "sBIT", "hIST", "pHYs", "iCCP", "gAMA", "cHRM", "sRGB", "cICP", "mDCV",
+                           "cLLI", "eXIf"})
+    if (IsType(Type, Name)) return TPngChunkUse::Look;
+  // Known chunks that a turn leaves true, though their names say unsafe to
+  // copy for a program that does not know them.
+  for (const char* Name : {"sPLT", "tIME", "pCAL", "sCAL"})
+    if (IsType(Type, Name)) return TPngChunkUse::Kept;
+  return (Type[3] & 0x20) != 0 ? TPngChunkUse::Kept : TPngChunkUse::TiedToOld;
+}
+
+// A keyword as the PNG rules allow it: 1 to 79 Latin-1 characters, no
+// leading, trailing or double space.
+bool IsKeyword(const std::vector<std::uint8_t>& Name) {
+  if (Name.empty() || Name.size() >= PngKeywordRoom || Name.front() == ' ' || Name.back() == ' ') return false;
+  for (std::size_t I = 0; I < Name.size(); ++I) {
+    const std::uint8_t C = Name[I];
+    if (C < 32 || (C > 126 && C < 161) || (C == ' ' && Name[I - 1] == ' ')) return false;
+  }
+  return true;
+}
+
+// The camera's fields of an eXIf chunk, its orientation among them, as a
+// JPEG's Exif block gives them; the thumbnail is not decoded.
+void LoadPngExif(const std::vector<std::uint8_t>& Data, TIOParamsVals& Params) {
+  std::vector<std::uint8_t> Block(ExifHead, ExifHead + sizeof(ExifHead));
+  Block.insert(Block.end(), Data.begin(), Data.end());
+  RvLoadExifFromApp1(Block.data(), static_cast<std::int64_t>(Block.size()), Params, true);
+}
+
+// Walks the chunks from the signature to IEND ahead of libpng, keeping the
+// ancillary ones a save writes back and noting the rest: one step per chunk,
+// the data of a kept chunk read once, so that a file of many or large
+// chunks costs time in proportion to its size and memory within the counts.
+// The stream is left where it was.
+void KeepPngChunks(TRvStreamReader& Source, TIOParamsVals& Params) {
+  const std::int64_t Start = Source.Position();
+  std::uint8_t Head[8];
+  int Place = 0, Frames = 0, Kept = 0;
+  bool FrameFirst = false;
+  std::int64_t Bytes = 0;
+  std::vector<std::array<char, 4>> LooksMet;
+  if (!Source.Skip(8)) return;
+  while (Source.Read(Head, 8)) {
+    const std::uint32_t Length = png_get_uint_32(Head);
+    TRvPngChunk Chunk;
+    std::memcpy(Chunk.Type.data(), Head + 4, 4);
+    if (Length > 0x7FFFFFFFu || IsType(Chunk.Type, "IEND")) break;
+    if (IsType(Chunk.Type, "PLTE") && Place == 0) Place = 1;
+    if (IsType(Chunk.Type, "IDAT")) Place = 2;
+    Chunk.Place = static_cast<std::uint8_t>(Place);
+    TPngChunkUse Use = ChunkUse(Chunk.Type);
+    if (Use == TPngChunkUse::Look) {
+      const bool Met = std::find(LooksMet.begin(), LooksMet.end(), Chunk.Type) != LooksMet.end();
+      const bool Small = Length <= PngSmallChunk || IsType(Chunk.Type, "iCCP") ||
+                         (IsType(Chunk.Type, "eXIf") && Length <= PngChunkLimit);
+      if (Met || !Small) Use = TPngChunkUse::Kept;
+      else LooksMet.push_back(Chunk.Type);
+    }
+    if (Use == TPngChunkUse::Kept &&
+        (Kept >= PngChunksKept || Length > PngChunkLimit || Bytes + Length > PngChunkBytesKept)) {
+      ++Params.PngChunksLeftOut;
+      Use = TPngChunkUse::Written;
+    }
+    if (Use == TPngChunkUse::Frame && IsType(Chunk.Type, "fcTL")) {
+      ++Frames;
+      FrameFirst = FrameFirst || Place < 2;
+    }
+    if (Use == TPngChunkUse::TiedToOld) {
+      const std::string Name(Chunk.Type.data(), 4);
+      std::vector<std::string>& Names = Params.PngChunksTiedToPixels;
+      if (std::find(Names.begin(), Names.end(), Name) == Names.end()) {
+        if (Names.size() < PngTiedNamesKept) Names.push_back(Name);
+        else ++Params.PngChunksLeftOut;
+      }
+    }
+    if (Use != TPngChunkUse::Look && Use != TPngChunkUse::Kept) {
+      if (!Source.Skip(std::int64_t{Length} + 4)) break;
+      continue;
+    }
+    if (std::int64_t{Length} + 4 > Source.Remaining()) break;
+    // Of a profile only its name: the profile itself is the record's.
+    const bool Profile = IsType(Chunk.Type, "iCCP");
+    const std::uint32_t Taken = Profile ? std::min(Length, PngKeywordRoom) : Length;
+    Chunk.Data.resize(Taken);
+    std::uint8_t Crc[4];
+    if (!Source.Read(Chunk.Data.data(), Taken) || !Source.Skip(Length - Taken) || !Source.Read(Crc, 4)) break;
+    if (Profile) {
+      Chunk.Data.erase(std::find(Chunk.Data.begin(), Chunk.Data.end(), 0), Chunk.Data.end());
+      if (!IsKeyword(Chunk.Data)) continue;
+    } else {
+      // A damaged chunk is not written back as if it were whole.
+      uLong Sum = crc32(0, Head + 4, 4);
+      // zlib takes no data as a call for the initial value.
+      if (!Chunk.Data.empty()) Sum = crc32(Sum, Chunk.Data.data(), static_cast<uInt>(Chunk.Data.size()));
+      if (Sum != png_get_uint_32(Crc)) {
+        ++Params.PngChunksLeftOut;
+        continue;
+      }
+    }
+    if (Use == TPngChunkUse::Kept) {
+      ++Kept;
+      Bytes += Length;
+    }
+    if (IsType(Chunk.Type, "eXIf") && Use == TPngChunkUse::Look) LoadPngExif(Chunk.Data, Params);
+    Params.PngChunks.push_back(std::move(Chunk));
+  }
+  Params.PngFramesLeftOut = std::max(Frames - (FrameFirst ? 1 : 0), 0);
+  Source.Seek(Start);
 }
 
 // ---- Reading
@@ -348,7 +492,10 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
   int Unit = 0;
   Params.DpiX = 0;
   Params.DpiY = 0;
-  if (png_get_pHYs(R.Png, R.Info, &ResX, &ResY, &Unit) != 0 && Unit == PNG_RESOLUTION_METER) {
+  // Only a resolution in metres is one: a pHYs of unknown unit gives the
+  // pixels' shape alone, which a save writes back as it was.
+  Params.DpiStated = png_get_pHYs(R.Png, R.Info, &ResX, &ResY, &Unit) != 0 && Unit == PNG_RESOLUTION_METER;
+  if (Params.DpiStated) {
     Params.DpiX = RvRound(ResX / 100.0 * 2.54);
     Params.DpiY = RvRound(ResY / 100.0 * 2.54);
   }
@@ -454,42 +601,94 @@ void PngWriteCallback(png_structp Png, png_bytep Data, std::size_t Length) {
 
 void PngFlushCallback(png_structp) {}
 
-enum TPngLayout { plGray1, plGray8, plGrayAlpha, plPalette, plRGB, plRGBA };
+enum TPngLayout {
+  plGray1,     // the rows of a 1-bit picture as they are
+  plGray,      // gray levels of Depth bits
+  plGrayAlpha, // 8-bit gray and alpha
+  plIndexed,   // the entries of Indexes, Depth bits each
+  plPalette,   // the quantiser's entries after entry 0, 8 bits each
+  plRGB,
+  plRGBA
+};
 
 struct TPngWriteJob {
   TRvBitmap* Source = nullptr;
   TPngLayout Layout = plRGB;
-  const TRvMask* Mask = nullptr; // given and not full
+  int ColorType = PNG_COLOR_TYPE_RGB;
+  int Depth = 8;
+  const TRvMask* Mask = nullptr; // given, not full, and written
   const TRvPaletteMapper* Mapper = nullptr;
+  const std::uint8_t* Indexes = nullptr; // width x height, top row first
   png_color Palette[256];
   int PaletteCount = 0;
   std::uint8_t* Buffer = nullptr;
-  // The colour profile to write, null for none.
+  // The file's own colour type and depth (and palette): its chunks tied to
+  // the layout go back as they were, its tRNS when FileTransparency.
+  bool FileLayout = false;
+  bool FileTransparency = false;
+  // Else tRNS: the alphas of the palette written.
+  png_byte Alphas[256];
+  int AlphaCount = 0;
+  bool HasBackground = false;
+  png_color_16 Background{};
+  bool HasSignificant = false;
+  png_color_8 Significant{};
+  bool HasHistogram = false;
+  png_uint_16 Histogram[256];
+  bool HasPhys = false;
+  png_uint_32 PhysX = 0, PhysY = 0;
+  int PhysUnit = PNG_RESOLUTION_METER;
+  // The colour profile to write, null for none, and its name.
   const std::vector<std::uint8_t>* Profile = nullptr;
+  const char* ProfileName = "ICC profile";
+  // The file's other chunks, in their places.
+  png_unknown_chunk* Chunks = nullptr;
+  int ChunkCount = 0;
 };
 
 // A profile's data colour space (bytes 16 to 19 of its header) fits the
 // colour type: gray for gray data, RGB for the others. libpng refuses any
 // other pairing, and a gray picture read from a gray file must not take an
 // RGB profile nor the reverse.
-bool ProfileFits(const std::vector<std::uint8_t>& Profile, TPngLayout Layout) {
+bool ProfileFits(const std::vector<std::uint8_t>& Profile, int ColorType) {
   if (Profile.size() < 20) return false;
-  const bool GrayLayout = Layout == plGray1 || Layout == plGray8 || Layout == plGrayAlpha;
+  const bool GrayLayout = (ColorType & PNG_COLOR_MASK_COLOR) == 0;
   return std::memcmp(Profile.data() + 16, GrayLayout ? "GRAY" : "RGB ", 4) == 0;
 }
 
 // 255 where the mask has no pixel: a mask of another size than the
 // picture must not be read outside its rows.
 std::uint8_t AlphaAt(const TRvMask* Mask, int X, int Y) {
-  if (X >= Mask->Width() || Y >= Mask->Height()) return 255;
+  if (Mask == nullptr || X >= Mask->Width() || Y >= Mask->Height()) return 255;
   const int V = Mask->GetPixel(X, Y);
   return Mask->BitCount() == 1 ? (V != 0 ? 255 : 0) : static_cast<std::uint8_t>(V);
 }
 
+std::uint32_t PackedAt(const std::uint8_t* BGR) {
+  return std::uint32_t{BGR[2]} << 16 | std::uint32_t{BGR[1]} << 8 | BGR[0];
+}
+
+// Samples of Depth bits (1, 2, 4 or 8), the leftmost in the high bits.
+template <typename TSample>
+void PackRow(std::uint8_t* Out, int Width, int Depth, TSample Sample) {
+  if (Depth == 8) {
+    for (int X = 0; X < Width; ++X) Out[X] = static_cast<std::uint8_t>(Sample(X));
+    return;
+  }
+  std::memset(Out, 0, (static_cast<std::size_t>(Width) * Depth + 7) / 8);
+  const int PerByte = 8 / Depth;
+  for (int X = 0; X < Width; ++X)
+    Out[X / PerByte] |= static_cast<std::uint8_t>(Sample(X) << (8 - Depth * (X % PerByte + 1)));
+}
+
 void BuildRow(const TPngWriteJob& J, const std::uint8_t* Row, int Y, int Width) {
   std::uint8_t* Out = J.Buffer;
-  if (J.Layout == plGray8) {
-    for (int X = 0; X < Width; ++X) Out[X] = Row[3 * X];
+  if (J.Layout == plGray) {
+    const int Step = 255 / ((1 << J.Depth) - 1);
+    PackRow(Out, Width, J.Depth, [&](int X) { return Row[3 * X] / Step; });
+  } else if (J.Layout == plIndexed) {
+    const std::uint8_t* Indexes = J.Indexes + static_cast<std::size_t>(Y) * static_cast<std::size_t>(Width);
+    PackRow(Out, Width, J.Depth, [&](int X) { return Indexes[X]; });
   } else if (J.Layout == plGrayAlpha) {
     for (int X = 0; X < Width; ++X) {
       Out[2 * X] = Row[3 * X];
@@ -526,59 +725,29 @@ bool PngWriteSteps(TPngWriter& Wr, TPngWriteJob& J, TIOParamsVals& Params,
   png_set_write_fn(Wr.Png, &Wr, PngWriteCallback, PngFlushCallback);
   const int Width = J.Source->Width();
   const int Height = J.Source->Height();
-  int ColorType = PNG_COLOR_TYPE_RGB;
-  int Depth = 8;
-  switch (J.Layout) {
-  case plGray1:
-    ColorType = PNG_COLOR_TYPE_GRAY;
-    Depth = 1;
-    break;
-  case plGray8: ColorType = PNG_COLOR_TYPE_GRAY; break;
-  case plGrayAlpha: ColorType = PNG_COLOR_TYPE_GRAY_ALPHA; break;
-  case plPalette: ColorType = PNG_COLOR_TYPE_PALETTE; break;
-  case plRGB: ColorType = PNG_COLOR_TYPE_RGB; break;
-  case plRGBA: ColorType = PNG_COLOR_TYPE_RGB_ALPHA; break;
-  }
   png_set_IHDR(Wr.Png, Wr.Info, static_cast<png_uint_32>(std::max(Width, 0)),
-               static_cast<png_uint_32>(std::max(Height, 0)), Depth, ColorType,
+               static_cast<png_uint_32>(std::max(Height, 0)), J.Depth, J.ColorType,
                Params.PngInterlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (J.Layout == plPalette) {
-    png_set_PLTE(Wr.Png, Wr.Info, J.Palette, J.PaletteCount);
-    if (J.Mask != nullptr) {
-      const png_byte Transparent = 0;
-      png_set_tRNS(Wr.Png, Wr.Info, &Transparent, 1, nullptr);
-    }
-  }
+  if (J.PaletteCount > 0) png_set_PLTE(Wr.Png, Wr.Info, J.Palette, J.PaletteCount);
+  if (J.AlphaCount > 0) png_set_tRNS(Wr.Png, Wr.Info, J.Alphas, J.AlphaCount, nullptr);
   if (J.Profile != nullptr)
-    png_set_iCCP(Wr.Png, Wr.Info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, J.Profile->data(),
+    png_set_iCCP(Wr.Png, Wr.Info, J.ProfileName, PNG_COMPRESSION_TYPE_BASE, J.Profile->data(),
                  static_cast<png_uint_32>(J.Profile->size()));
-  png_set_pHYs(Wr.Png, Wr.Info, PixelsPerMetre(Params.DpiX), PixelsPerMetre(Params.DpiY),
-               PNG_RESOLUTION_METER);
+  if (J.HasSignificant) png_set_sBIT(Wr.Png, Wr.Info, &J.Significant);
+  if (J.HasHistogram) png_set_hIST(Wr.Png, Wr.Info, J.Histogram);
+  if (J.HasBackground) png_set_bKGD(Wr.Png, Wr.Info, &J.Background);
+  if (J.HasPhys) png_set_pHYs(Wr.Png, Wr.Info, J.PhysX, J.PhysY, J.PhysUnit);
+  // Every chunk handed over is written, whatever its name says about
+  // copying: this program knows why each one is kept.
+  png_set_keep_unknown_chunks(Wr.Png, PNG_HANDLE_CHUNK_ALWAYS, nullptr, 0);
+  if (J.ChunkCount > 0) png_set_unknown_chunks(Wr.Png, Wr.Info, J.Chunks, J.ChunkCount);
   switch (Params.PngFilter) {
   case 0: png_set_filter(Wr.Png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE); break;
   case 1: png_set_filter(Wr.Png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB); break;
   case 2: png_set_filter(Wr.Png, PNG_FILTER_TYPE_BASE, PNG_FILTER_PAETH); break;
   default: break;
   }
-
-  // bKGD holds samples of the picture's own depth; 16-bit values in an
-  // 8-bit picture make a chunk that readers reject.
-  png_color_16 Background;
-  std::memset(&Background, 0, sizeof(Background));
-  const TRGB& Bg = Params.PngBackground;
-  if (J.Layout == plPalette) {
-    Background.index = 0; // entry 0 is the background colour itself
-  } else if (J.Layout == plGray1) {
-    Background.gray = RvRGBToGray(Bg) >= 128 ? 1 : 0;
-  } else if (J.Layout == plGray8 || J.Layout == plGrayAlpha) {
-    Background.gray = static_cast<png_uint_16>(RvRGBToGray(Bg));
-  } else {
-    Background.red = Bg.r;
-    Background.green = Bg.g;
-    Background.blue = Bg.b;
-  }
-  png_set_bKGD(Wr.Png, Wr.Info, &Background);
   png_set_compression_level(Wr.Png, Params.PngCompression);
   png_set_bgr(Wr.Png);
   png_write_info(Wr.Png, Wr.Info);
@@ -605,6 +774,357 @@ bool PngWriteSteps(TPngWriter& Wr, TPngWriteJob& J, TIOParamsVals& Params,
   return true;
 }
 
+// ---- What the file held, for the layout written
+
+const TRvPngChunk* KeptChunk(const TIOParamsVals& Params, const char* Type) {
+  for (const TRvPngChunk& C : Params.PngChunks)
+    if (IsType(C.Type, Type)) return &C;
+  return nullptr;
+}
+
+// The colour type of the file the record was read from.
+int FileColorType(const TIOParamsVals& Params) {
+  switch (Params.SamplesPerPixel) {
+  case 1: return Params.ColorMapCount > 0 ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_GRAY;
+  case 2: return PNG_COLOR_TYPE_GRAY_ALPHA;
+  case 4: return PNG_COLOR_TYPE_RGB_ALPHA;
+  default: return PNG_COLOR_TYPE_RGB;
+  }
+}
+
+bool PackableDepth(int Depth) { return Depth == 1 || Depth == 2 || Depth == 4 || Depth == 8; }
+
+// The colour a tRNS colour key of a gray or RGB file of Depth bits names,
+// packed; -1 for none, or a key no sample of 8 bits or less can hold.
+std::int64_t KeyColour(const TRvPngChunk* Trns, int ColorType, int Depth) {
+  if (Trns == nullptr || Depth > 8) return -1;
+  const std::vector<std::uint8_t>& D = Trns->Data;
+  const unsigned Max = (1u << Depth) - 1;
+  if (ColorType == PNG_COLOR_TYPE_GRAY && D.size() == 2 && png_get_uint_16(D.data()) <= Max) {
+    const std::uint32_t G = png_get_uint_16(D.data()) * 255 / Max;
+    return G << 16 | G << 8 | G;
+  }
+  if (ColorType != PNG_COLOR_TYPE_RGB || D.size() != 6) return -1;
+  const unsigned R = png_get_uint_16(&D[0]), G = png_get_uint_16(&D[2]), B = png_get_uint_16(&D[4]);
+  return R <= Max && G <= Max && B <= Max ? std::int64_t{R} << 16 | G << 8 | B : -1;
+  return -1;
+}
+
+// How a colour key holds the picture's transparency: 1 written with the
+// key; 0 opaque, written without it (an opaque pixel may have its colour);
+// -1 not at all (alpha between, a transparent pixel of another colour, or
+// an opaque one of the key's beside transparent ones).
+int KeyFit(TRvBitmap& Source24, const TRvMask* Mask, std::int64_t Key) {
+  bool Clear = false, OpaqueKey = false;
+  for (int Y = 0; Y < Source24.Height(); ++Y) {
+    const std::uint8_t* Row = Source24.Scanline(Y);
+    for (int X = 0; X < Source24.Width(); ++X) {
+      const std::uint8_t A = AlphaAt(Mask, X, Y);
+      const bool IsKey = PackedAt(Row + 3 * X) == Key;
+      if (A == 0 && !IsKey) return -1;
+      if (A != 0 && A != 255) return -1;
+      Clear = Clear || A == 0;
+      OpaqueKey = OpaqueKey || (A == 255 && IsKey);
+    }
+  }
+  if (Clear) return OpaqueKey ? -1 : 1;
+  return OpaqueKey || Key < 0 ? 0 : 1;
+}
+
+// Every pixel a gray that a sample of Depth bits holds exactly.
+bool GrayLevelsFit(TRvBitmap& Source24, int Depth) {
+  const int Step = 255 / ((1 << Depth) - 1);
+  for (int Y = 0; Y < Source24.Height(); ++Y) {
+    const std::uint8_t* P = Source24.Scanline(Y);
+    for (int X = 0; X < Source24.Width(); ++X, P += 3)
+      if (P[0] != P[1] || P[1] != P[2] || P[0] % Step != 0) return false;
+  }
+  return true;
+}
+
+// The picture's colour-and-alpha pairs in the order met, up to Count;
+// false when it has more.
+bool FewColours(TRvBitmap& Source24, const TRvMask* Mask, int Count, TRGB* Colours, std::uint8_t* Alphas,
+                int& Found) {
+  std::uint32_t Keys[256];
+  Found = 0;
+  for (int Y = 0; Y < Source24.Height(); ++Y) {
+    const std::uint8_t* Row = Source24.Scanline(Y);
+    for (int X = 0; X < Source24.Width(); ++X) {
+      const std::uint32_t Key = std::uint32_t{AlphaAt(Mask, X, Y)} << 24 | PackedAt(Row + 3 * X);
+      if (std::find(Keys, Keys + Found, Key) != Keys + Found) continue;
+      if (Found == Count) return false;
+      Keys[Found] = Key;
+      std::memcpy(&Colours[Found], Row + 3 * X, 3);
+      Alphas[Found++] = static_cast<std::uint8_t>(Key >> 24);
+    }
+  }
+  return true;
+}
+
+void SetPalette(TPngWriteJob& J, const TRGB* Colours, const std::uint8_t* Alphas, int Count) {
+  J.PaletteCount = Count;
+  J.AlphaCount = 0;
+  for (int I = 0; I < Count; ++I) {
+    J.Palette[I].red = Colours[I].r;
+    J.Palette[I].green = Colours[I].g;
+    J.Palette[I].blue = Colours[I].b;
+    J.Alphas[I] = Alphas != nullptr ? Alphas[I] : 255;
+    // tRNS may end before the palette: the entries after it are opaque.
+    if (J.Alphas[I] != 255) J.AlphaCount = I + 1;
+  }
+}
+
+// The layout the picture is written in: the file's own while the picture
+// still fits it (its palette, its gray depth, its colour key), else the
+// nearest that holds the picture.
+void ChooseLayout(TPngWriteJob& J, TRvBitmap& Bitmap, const TIOParamsVals& Params, const TRvMask* Mask,
+                  std::unique_ptr<TRvBitmap>& Holder, std::vector<std::uint8_t>& Indexes) {
+  const int FileType = FileColorType(Params), FileDepth = Params.BitsPerSample;
+  const TRvPngChunk* Trns = KeptChunk(Params, "tRNS");
+  J.Mask = Mask;
+  J.Source = &Bitmap;
+  J.Depth = 8;
+  // The palette the file was read with, its entries in their order and
+  // depth, each with its own alpha.
+  if (FileType == PNG_COLOR_TYPE_PALETTE && PackableDepth(FileDepth) && Params.ColorMapCount <= (1 << FileDepth)) {
+    std::uint8_t Alphas[256];
+    std::memset(Alphas, 255, sizeof(Alphas));
+    if (Trns != nullptr)
+      std::memcpy(Alphas, Trns->Data.data(), std::min<std::size_t>(Trns->Data.size(), Params.ColorMapCount));
+    if (RvIndexesInPalette(Bitmap, Mask, Params.ColorMap.get(), Alphas, Params.ColorMapCount, Indexes)) {
+      J.Layout = plIndexed;
+      J.Depth = FileDepth;
+      J.Indexes = Indexes.data();
+      SetPalette(J, Params.ColorMap.get(), nullptr, Params.ColorMapCount);
+      J.FileLayout = true;
+      // A tRNS longer than the palette is none: libpng's reading left it out.
+      J.FileTransparency = Trns != nullptr && Trns->Data.size() <= static_cast<std::size_t>(Params.ColorMapCount);
+      return;
+    }
+  }
+  if (Params.BitsPerSample == 1 && Bitmap.PixelFormat() == rvpf1Bit && Mask == nullptr) {
+    J.Layout = plGray1;
+    J.Depth = 1;
+    J.FileLayout = FileType == PNG_COLOR_TYPE_GRAY;
+    return;
+  }
+  TRvBitmap* Source24 = RvAs24Bit(Bitmap, Holder);
+  // An empty picture goes to libpng as it is, which refuses it.
+  if (Source24 == nullptr) return;
+  J.Source = Source24;
+  // A gray file in its depth, or an RGB one, with the colour key it had.
+  if ((FileType == PNG_COLOR_TYPE_GRAY && PackableDepth(FileDepth) && GrayLevelsFit(*Source24, FileDepth)) ||
+      (FileType == PNG_COLOR_TYPE_RGB && FileDepth == 8)) {
+    const int Fit = KeyFit(*Source24, Mask, KeyColour(Trns, FileType, FileDepth));
+    if (Fit >= 0) {
+      J.Layout = FileType == PNG_COLOR_TYPE_GRAY ? plGray : plRGB;
+      J.Depth = FileDepth;
+      J.Mask = nullptr;
+      J.FileLayout = true;
+      J.FileTransparency = Fit > 0;
+      return;
+    }
+  }
+  // One bit a pixel: the picture's own two colours with their alphas;
+  // plain black and white, or a picture of more colours, as 1-bit gray.
+  if (Params.BitsPerSample == 1) {
+    TRGB Colours[2];
+    std::uint8_t Alphas[2];
+    int Found = 0;
+    if (FewColours(*Source24, Mask, 2, Colours, Alphas, Found)) {
+      bool BlackWhite = true;
+      for (int I = 0; I < Found; ++I) {
+        const std::uint32_t C = RvRGBToPacked(Colours[I]);
+        BlackWhite = BlackWhite && Alphas[I] == 255 && (C == 0 || C == 0xFFFFFF);
+      }
+      if (!BlackWhite && RvIndexesInPalette(*Source24, Mask, Colours, Alphas, Found, Indexes)) {
+        J.Layout = plIndexed;
+        J.Depth = 1;
+        J.Indexes = Indexes.data();
+        SetPalette(J, Colours, Alphas, Found);
+        return;
+      }
+    }
+    TRGB TwoColors[2];
+    J.Source = RvAsBlackWhite(Bitmap, Holder, TwoColors);
+    if (J.Source == nullptr) J.Source = &Bitmap;
+    J.Layout = plGray1;
+    J.Depth = 1;
+    J.Mask = nullptr;
+    return;
+  }
+  // A gray file's picture goes back as gray: a palette holds 255 of its
+  // 256 shades.
+  const bool GrayFile = Params.ColorMapCount == 0 && (Params.SamplesPerPixel == 1 || Params.SamplesPerPixel == 2);
+  if (GrayFile && RvAllGray(*Source24))
+    J.Layout = Mask != nullptr ? plGrayAlpha : plGray;
+  else if (Params.SamplesPerPixel == 1)
+    J.Layout = plPalette;
+  else
+    J.Layout = Mask != nullptr ? plRGBA : plRGB;
+  J.FileLayout = FileDepth == 8 && ((J.Layout == plGrayAlpha && FileType == PNG_COLOR_TYPE_GRAY_ALPHA) ||
+                                    (J.Layout == plRGBA && FileType == PNG_COLOR_TYPE_RGB_ALPHA));
+}
+
+int LayoutColorType(TPngLayout Layout) {
+  switch (Layout) {
+  case plGray1:
+  case plGray: return PNG_COLOR_TYPE_GRAY;
+  case plGrayAlpha: return PNG_COLOR_TYPE_GRAY_ALPHA;
+  case plIndexed:
+  case plPalette: return PNG_COLOR_TYPE_PALETTE;
+  case plRGBA: return PNG_COLOR_TYPE_RGB_ALPHA;
+  default: return PNG_COLOR_TYPE_RGB;
+  }
+}
+
+// The colour of the file's bKGD.
+bool FileBackground(const TIOParamsVals& Params, const TRvPngChunk& Chunk, TRGB& Colour) {
+  const std::vector<std::uint8_t>& D = Chunk.Data;
+  const int Type = FileColorType(Params), Depth = Params.BitsPerSample;
+  if (Type == PNG_COLOR_TYPE_PALETTE) {
+    if (D.size() != 1 || D[0] >= Params.ColorMapCount) return false;
+    Colour = Params.ColorMap[D[0]];
+  } else if ((Type & PNG_COLOR_MASK_COLOR) == 0) {
+    if (D.size() != 2) return false;
+    Colour.r = Colour.g = Colour.b = SampleToByte(png_get_uint_16(D.data()), Depth);
+  } else {
+    if (D.size() != 6) return false;
+    Colour.r = SampleToByte(png_get_uint_16(&D[0]), Depth);
+    Colour.g = SampleToByte(png_get_uint_16(&D[2]), Depth);
+    Colour.b = SampleToByte(png_get_uint_16(&D[4]), Depth);
+  }
+  return true;
+}
+
+// A colour as bKGD holds it in the layout written: the nearest palette
+// entry, a gray level of the depth, or 8-bit samples.
+png_color_16 BackgroundIn(const TPngWriteJob& J, const TRGB& C) {
+  png_color_16 B{};
+  if (J.PaletteCount > 0) {
+    int Best = INT32_MAX;
+    for (int I = 0; I < J.PaletteCount; ++I) {
+      const int R = J.Palette[I].red - C.r, G = J.Palette[I].green - C.g, Bl = J.Palette[I].blue - C.b;
+      const int D = R * R + G * G + Bl * Bl;
+      if (D < Best) {
+        Best = D;
+        B.index = static_cast<png_byte>(I);
+      }
+    }
+  } else if ((J.ColorType & PNG_COLOR_MASK_COLOR) == 0) {
+    const int Max = (1 << J.Depth) - 1;
+    B.gray = static_cast<png_uint_16>((RvRGBToGray(C) * Max + 127) / 255);
+  } else {
+    B.red = C.r;
+    B.green = C.g;
+    B.blue = C.b;
+  }
+  return B;
+}
+
+// The file's sBIT for the channels written, each within the depth written.
+bool SignificantBits(const TIOParamsVals& Params, const TRvPngChunk& Chunk, const TPngWriteJob& J,
+                     png_color_8& Out) {
+  const std::vector<std::uint8_t>& D = Chunk.Data;
+  const int Type = FileColorType(Params);
+  const bool Gray = (Type & PNG_COLOR_MASK_COLOR) == 0;
+  const bool Alpha = (Type & PNG_COLOR_MASK_ALPHA) != 0;
+  if (D.size() != (Gray ? 1u : 3u) + (Alpha ? 1u : 0u)) return false;
+  const int Limit = J.ColorType == PNG_COLOR_TYPE_PALETTE ? 8 : J.Depth;
+  const auto Clamp = [&](int V) { return static_cast<png_byte>(std::clamp(V, 1, Limit)); };
+  const int R = D[0], G = Gray ? D[0] : D[1], B = Gray ? D[0] : D[2];
+  Out.red = Clamp(R);
+  Out.green = Clamp(G);
+  Out.blue = Clamp(B);
+  Out.gray = Clamp(Gray ? D[0] : std::max({R, G, B}));
+  Out.alpha = Clamp(Alpha ? D.back() : Limit);
+  return true;
+}
+
+// An sCAL's two lengths exchanged: a pixel's width is its height once
+// turned a quarter.
+std::vector<std::uint8_t> ScaleTurned(const std::vector<std::uint8_t>& Data) {
+  const auto Zero = std::find(Data.begin(), Data.end(), 0);
+  if (Data.empty() || Zero == Data.end()) return Data;
+  std::vector<std::uint8_t> Out{Data.front()};
+  Out.insert(Out.end(), Zero + 1, Data.end());
+  Out.push_back(0);
+  Out.insert(Out.end(), Data.begin() + 1, Zero);
+  return Out;
+}
+
+// The chunks the file held, for the layout chosen, in file order and in
+// their places: those tied to the layout as they were when it is the
+// file's, else converted (hIST then left out: its palette is gone); the
+// resolution as the record has it; the rest as they were. Copies holds
+// the chunks changed on the way.
+void PrepareChunks(TPngWriteJob& J, const TIOParamsVals& Params, std::vector<png_unknown_chunk>& Chunks,
+                   std::vector<std::vector<std::uint8_t>>& Copies) {
+  // A picture turned a quarter has its sides exchanged; a square one's
+  // pixels keep their shape.
+  const bool Turned = J.Source->Width() == Params.Height && J.Source->Height() == Params.Width &&
+                      Params.Width != Params.Height;
+  if (const TRvPngChunk* C = KeptChunk(Params, "bKGD"); C != nullptr && !J.FileLayout) {
+    TRGB Colour;
+    J.HasBackground = FileBackground(Params, *C, Colour);
+    J.Background = BackgroundIn(J, Colour);
+  }
+  if (const TRvPngChunk* C = KeptChunk(Params, "sBIT"); C != nullptr && !J.FileLayout)
+    J.HasSignificant = SignificantBits(Params, *C, J, J.Significant);
+  if (Params.DpiStated && KeptChunk(Params, "pHYs") == nullptr) {
+    J.HasPhys = true;
+    J.PhysX = PixelsPerMetre(Params.DpiX);
+    J.PhysY = PixelsPerMetre(Params.DpiY);
+  }
+  if (const TRvPngChunk* C = KeptChunk(Params, "iCCP"); C != nullptr && !C->Data.empty()) {
+    Copies.emplace_back(C->Data);
+    Copies.back().push_back(0);
+    J.ProfileName = reinterpret_cast<const char*>(Copies.back().data());
+  }
+  for (const TRvPngChunk& C : Params.PngChunks) {
+    png_unknown_chunk U{};
+    std::memcpy(U.name, C.Type.data(), 4);
+    U.data = const_cast<png_byte*>(C.Data.data());
+    U.size = C.Data.size();
+    U.location = static_cast<png_byte>(C.Place == 0 ? PNG_HAVE_IHDR : C.Place == 1 ? PNG_HAVE_PLTE : PNG_AFTER_IDAT);
+    // One of each chunk the PNG rules allow once.
+    bool Once = false;
+    for (const char* Name : {"tRNS", "bKGD", "sBIT", "hIST", "pHYs", "iCCP", "eXIf"})
+      Once = Once || IsType(C.Type, Name);
+    if (Once && KeptChunk(Params, C.Type.data()) != &C) continue;
+    if ((IsType(C.Type, "tRNS") && !J.FileTransparency) || IsType(C.Type, "iCCP") ||
+        ((IsType(C.Type, "bKGD") || IsType(C.Type, "sBIT")) && !J.FileLayout) ||
+        (IsType(C.Type, "hIST") && (!J.FileLayout || J.Layout != plIndexed)))
+      continue;
+    if (IsType(C.Type, "pHYs")) {
+      const bool Shape = C.Data.size() == 9 && C.Data[8] != PNG_RESOLUTION_METER;
+      if (!Params.DpiStated && !Shape) continue;
+      // The resolution the record holds, or the pixels' shape turned with them.
+      const bool Swap = !Params.DpiStated && Turned;
+      std::vector<std::uint8_t>& Data = Copies.emplace_back(9, Params.DpiStated ? PNG_RESOLUTION_METER : C.Data[8]);
+      const png_uint_32 X = Params.DpiStated ? PixelsPerMetre(Params.DpiX) : png_get_uint_32(&C.Data[Swap ? 4 : 0]);
+      const png_uint_32 Y = Params.DpiStated ? PixelsPerMetre(Params.DpiY) : png_get_uint_32(&C.Data[Swap ? 0 : 4]);
+      png_save_uint_32(Data.data(), X);
+      png_save_uint_32(Data.data() + 4, Y);
+      U.data = Data.data();
+      U.size = Data.size();
+    }
+    // Exif with the orientation of the record, as the JPEG writer does: a
+    // picture turned upright says so.
+    if (IsType(C.Type, "eXIf") && Params.ExifOrientation >= 1 && Params.ExifOrientation <= 8) {
+      std::vector<std::uint8_t>& Block = Copies.emplace_back(ExifHead, ExifHead + sizeof(ExifHead));
+      Block.insert(Block.end(), C.Data.begin(), C.Data.end());
+      RvSetExifOrientation(Block.data(), static_cast<std::int64_t>(Block.size()), Params.ExifOrientation);
+      U.data = Block.data() + sizeof(ExifHead);
+    }
+    if (IsType(C.Type, "sCAL") && Turned) U.data = Copies.emplace_back(ScaleTurned(C.Data)).data();
+    Chunks.push_back(U);
+  }
+  J.Chunks = Chunks.data();
+  J.ChunkCount = static_cast<int>(Chunks.size());
+}
+
 } // namespace
 
 bool IsPngStream(platform::TStream& Stream) {
@@ -623,6 +1143,12 @@ void PngReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   TPngReader R;
   R.Source = &Source;
   R.Aborting = Progress.Aborting;
+  Params.PngChunks.clear();
+  Params.PngChunksLeftOut = 0;
+  Params.PngChunksTiedToPixels.clear();
+  Params.PngFramesLeftOut = 0;
+  // What a save writes back matters only for a picture read whole.
+  if (!HeaderOnly && Params.JpegScale != 0) KeepPngChunks(Source, Params);
   R.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, Progress.Aborting, PngErrorCallback,
                                  PngWarningCallback);
   if (R.Png != nullptr) R.Info = png_create_info_struct(R.Png);
@@ -652,31 +1178,10 @@ void PngWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
 
   TPngWriteJob J;
   std::unique_ptr<TRvBitmap> Holder;
-  if (Params.BitsPerSample == 1) {
-    TRGB TwoColors[2];
-    J.Source = RvAsBlackWhite(Bitmap, Holder, TwoColors);
-  } else {
-    J.Source = RvAs24Bit(Bitmap, Holder);
-  }
-  // An empty picture goes to libpng as it is, which refuses it.
-  if (J.Source == nullptr) J.Source = &Bitmap;
-  const bool HasMask = AlphaMask != nullptr && !AlphaMask->Full();
-  J.Mask = HasMask ? AlphaMask : nullptr;
-
-  // A 1-bit source is always written as 1-bit gray: an RGB colour type
-  // would make libpng read three bytes a pixel from one-bit rows. A gray
-  // file's picture goes back as gray: a palette holds 255 of its 256 shades.
-  const bool GrayFile = Params.ColorMapCount == 0 && (Params.SamplesPerPixel == 1 || Params.SamplesPerPixel == 2);
-  if (J.Source->PixelFormat() == rvpf1Bit)
-    J.Layout = plGray1;
-  else if (GrayFile && RvAllGray(*J.Source))
-    J.Layout = HasMask ? plGrayAlpha : plGray8;
-  else if (Params.SamplesPerPixel == 1)
-    J.Layout = plPalette;
-  else
-    J.Layout = HasMask ? plRGBA : plRGB;
-  if (J.Layout == plGray1) J.Mask = nullptr;
-  if (ProfileFits(Params.IccProfile, J.Layout)) J.Profile = &Params.IccProfile;
+  std::vector<std::uint8_t> Indexes;
+  ChooseLayout(J, Bitmap, Params, AlphaMask != nullptr && !AlphaMask->Full() ? AlphaMask : nullptr, Holder, Indexes);
+  J.ColorType = LayoutColorType(J.Layout);
+  if (ProfileFits(Params.IccProfile, J.ColorType)) J.Profile = &Params.IccProfile;
 
   std::unique_ptr<TRvPaletteMapper> Mapper;
   TRvBuffer Buffer;
@@ -695,7 +1200,13 @@ void PngWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
       J.Palette[I + 1].blue = Colors[I].b;
     }
     J.PaletteCount = std::min(N + 1, 256);
+    // Entry 0 stands for every pixel that is not wholly opaque.
+    J.Alphas[0] = 0;
+    J.AlphaCount = J.Mask != nullptr ? 1 : 0;
   }
+  std::vector<png_unknown_chunk> Chunks;
+  std::vector<std::vector<std::uint8_t>> Copies;
+  PrepareChunks(J, Params, Chunks, Copies);
   if (J.Layout != plGray1 && J.Layout != plRGB) {
     const std::int64_t PixelBytes = J.Layout == plRGBA ? 4 : J.Layout == plGrayAlpha ? 2 : 1;
     if (!Buffer.Allocate(std::max<std::int64_t>(J.Source->Width(), 1) * PixelBytes)) {

@@ -28,9 +28,10 @@ void PutChunk(Bytes& File, const char* Type, const Bytes& Data) {
 }
 
 // A PNG file built by hand: Raw holds the filtered rows (each with its
-// filter byte), Extra the chunks between IHDR and IDAT.
+// filter byte), Extra the chunks between IHDR and IDAT, After those after it.
 Bytes MakePng(int W, int H, int Depth, int ColorType, const Bytes& Raw,
-              const std::vector<std::pair<const char*, Bytes>>& Extra = {}) {
+              const std::vector<std::pair<const char*, Bytes>>& Extra = {},
+              const std::vector<std::pair<const char*, Bytes>>& After = {}) {
   Bytes File = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   Bytes Ihdr;
   PutU32(Ihdr, static_cast<std::uint32_t>(W));
@@ -47,6 +48,7 @@ Bytes MakePng(int W, int H, int Depth, int ColorType, const Bytes& Raw,
   compress(Z.data(), &Len, Raw.data(), static_cast<uLong>(Raw.size()));
   Z.resize(Len);
   PutChunk(File, "IDAT", Z);
+  for (const auto& [Type, Data] : After) PutChunk(File, Type, Data);
   PutChunk(File, "IEND", {});
   return File;
 }
@@ -240,6 +242,12 @@ TEST(PngRead, ResolutionFromPhysOrTheDefault) {
   ASSERT_TRUE(R.Ok);
   EXPECT_EQ(R.Params.DpiX, 300);
   EXPECT_EQ(R.Params.DpiY, 100);
+  EXPECT_TRUE(R.Params.DpiStated);
+  // A pHYs of unknown unit gives the pixels' shape, no resolution.
+  Phys.back() = 0;
+  TRead Shape;
+  Read(MakePng(1, 1, 8, 0, {0, 0}, {{"pHYs", Phys}}), Shape, true);
+  EXPECT_FALSE(Shape.Params.DpiStated);
   const std::int32_t SavedX = rv::RvDefaultDpiX;
   const std::int32_t SavedY = rv::RvDefaultDpiY;
   rv::RvDefaultDpiX = 72;
@@ -250,6 +258,7 @@ TEST(PngRead, ResolutionFromPhysOrTheDefault) {
   rv::RvDefaultDpiY = SavedY;
   EXPECT_EQ(N.Params.DpiX, 72);
   EXPECT_EQ(N.Params.DpiY, 73);
+  EXPECT_FALSE(N.Params.DpiStated);
 }
 
 TEST(PngRead, HeaderOnlyLeavesTheBitmap) {
@@ -345,18 +354,34 @@ TEST(PngWrite, OneBitWithThreeSamplesWritesGrayNotOverrun) {
   EXPECT_FALSE(BitAt(R.Bmp, 4, 2));
 }
 
+// Its own two colours, each with its alpha, in a palette of two entries;
+// black and white as 1-bit gray.
 TEST(PngWrite, TwoColourPictureBecomesOneBit) {
   TRvBitmap Bmp;
   Bmp.Allocate(8, 2, rv::rvpf24Bit);
   for (int Y = 0; Y < 2; ++Y)
     for (int X = 0; X < 8; ++X) std::memset(Bmp.Scanline(Y) + 3 * X, X < 4 ? 30 : 220, 3);
+  TRvMask Mask;
+  Mask.Allocate(8, 2, 8);
+  Mask.Fill(255);
+  for (int X = 4; X < 8; ++X) Mask.ScanLine(1)[X] = Mask.ScanLine(0)[X] = 100;
+  Mask.SetFull(false);
   TIOParamsVals W;
   W.BitsPerSample = 1;
+  const Bytes Data = Write(Bmp, W, &Mask);
+  EXPECT_EQ(Chunk(Data, "IHDR")[8], 1);
+  EXPECT_EQ(Chunk(Data, "PLTE"), (Bytes{30, 30, 30, 220, 220, 220}));
+  EXPECT_EQ(Chunk(Data, "tRNS"), (Bytes{255, 100}));
   TRead R;
-  Read(Write(Bmp, W), R);
+  Read(Data, R);
   ASSERT_TRUE(R.Ok);
-  ASSERT_EQ(R.Bmp.PixelFormat(), rv::rvpf1Bit);
-  EXPECT_FALSE(BitAt(R.Bmp, 0, 0)); // the darker colour
+  ExpectSame24(Bmp, R.Bmp);
+  EXPECT_EQ(R.Mask->ScanLine(1)[7], 100);
+  for (int Y = 0; Y < 2; ++Y)
+    for (int X = 0; X < 8; ++X) std::memset(Bmp.Scanline(Y) + 3 * X, X < 4 ? 0 : 255, 3);
+  Read(Write(Bmp, W), R);
+  EXPECT_EQ(R.Bmp.PixelFormat(), rv::rvpf1Bit);
+  EXPECT_FALSE(BitAt(R.Bmp, 0, 0));
   EXPECT_TRUE(BitAt(R.Bmp, 7, 1));
 }
 
@@ -374,7 +399,7 @@ TEST(PngWrite, PaletteStartsWithTheBackgroundAndMarksItTransparent) {
   EXPECT_EQ(Plte[1], 2);
   EXPECT_EQ(Plte[2], 1);
   EXPECT_TRUE(Chunk(Plain, "tRNS").empty());
-  EXPECT_EQ(Chunk(Plain, "bKGD"), Bytes{0});
+  EXPECT_TRUE(Chunk(Plain, "bKGD").empty()); // none, as the file had none
   TRead R;
   Read(Plain, R);
   ASSERT_TRUE(R.Ok);
@@ -439,6 +464,14 @@ TEST(PngWrite, ResolutionAndBackgroundChunks) {
   W.DpiX = 300;
   W.DpiY = 72;
   W.PngBackground = rv::TRGB{30, 20, 10};
+  // The window's colour is no background of the file's, nor a resolution
+  // the file did not state.
+  W.DpiStated = false;
+  const Bytes Bare = Write(Bmp, W);
+  EXPECT_TRUE(Chunk(Bare, "bKGD").empty());
+  EXPECT_TRUE(Chunk(Bare, "pHYs").empty());
+  W.DpiStated = true;
+  W.PngChunks.push_back({{'b', 'K', 'G', 'D'}, 1, {0, 10, 0, 20, 0, 30}});
   const Bytes Data = Write(Bmp, W);
   const Bytes Phys = Chunk(Data, "pHYs");
   ASSERT_EQ(Phys.size(), 9u);
@@ -635,4 +668,251 @@ TEST(PngWrite, AGrayFileStaysGrayWithItsProfile) {
   std::memcpy(Profile.data() + 16, "RGB ", 4);
   R.Params.IccProfile = Profile;
   EXPECT_TRUE(Chunk(Write(R.Bmp, R.Params), "iCCP").empty());
+}
+
+// ---- A save writes back what the file held
+
+namespace {
+
+// W x H samples of Depth bits, Channels a pixel, each row after its filter
+// byte 0; Sample gives channel C of pixel (X, Y).
+template <typename TSample>
+Bytes PackedRows(int W, int H, int Depth, int Channels, TSample Sample) {
+  Bytes Raw;
+  for (int Y = 0; Y < H; ++Y) {
+    Raw.push_back(0);
+    std::uint32_t Bits = 0;
+    int Held = 0;
+    for (int X = 0; X < W; ++X)
+      for (int C = 0; C < Channels; ++C) {
+        Bits = Bits << Depth | Sample(X, Y, C);
+        for (Held += Depth; Held >= 8; Held -= 8) Raw.push_back(static_cast<std::uint8_t>(Bits >> (Held - 8)));
+      }
+    if (Held > 0) Raw.push_back(static_cast<std::uint8_t>(Bits << (8 - Held)));
+  }
+  return Raw;
+}
+
+Bytes Words(std::initializer_list<std::uint32_t> Values) {
+  Bytes B;
+  for (std::uint32_t V : Values) PutU32(B, V);
+  return B;
+}
+Bytes Text(const std::string& S) { return Bytes(S.begin(), S.end()); }
+Bytes Phys(std::uint32_t X, std::uint32_t Y, std::uint8_t Unit) {
+  Bytes B = Words({X, Y});
+  B.push_back(Unit);
+  return B;
+}
+
+// An RGB colour profile of a header, no tags and 128 bytes that do not
+// compress away: libpng refuses a profile whose compressed form is short.
+Bytes RgbProfile() {
+  Bytes P = Words({260, 0, 0x02100000});
+  P.insert(P.end(), {'m', 'n', 't', 'r', 'R', 'G', 'B', ' ', 'X', 'Y', 'Z', ' '});
+  P.resize(260);
+  std::memcpy(P.data() + 36, "acsp", 4);
+  const Bytes D50 = Words({0xF6D6, 0x10000, 0xD32D});
+  std::copy(D50.begin(), D50.end(), P.begin() + 68);
+  for (int I = 132; I < 260; ++I) P[static_cast<std::size_t>(I)] = static_cast<std::uint8_t>((I * 73 + 11) % 251);
+  return P;
+}
+// An iCCP or zTXt chunk: a keyword, its end, method 0 and the data deflated.
+Bytes Deflated(const char* Name, const Bytes& Profile) {
+  Bytes Data = Text(Name);
+  Data.insert(Data.end(), {0, 0});
+  uLongf Len = compressBound(static_cast<uLong>(Profile.size()));
+  Bytes Z(Len);
+  compress(Z.data(), &Len, Profile.data(), static_cast<uLong>(Profile.size()));
+  Data.insert(Data.end(), Z.begin(), Z.begin() + static_cast<std::ptrdiff_t>(Len));
+  return Data;
+}
+
+// A camera's Exif structure of one directory: its orientation, 6 (turned
+// right), in byte 19.
+const Bytes ExifTurnedRight = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 1, 0x12, 0, 3, 0, 0, 0, 1, 0, 6, 0, 0, 0, 0, 0, 0};
+
+// A quarter turn clockwise of the picture and its mask, and of the
+// resolution, as the program makes it.
+void TurnRight(TRead& R) {
+  const int W = R.Bmp.Width(), H = R.Bmp.Height();
+  const bool Bits = R.Bmp.PixelFormat() == rv::rvpf1Bit;
+  TRvBitmap Turned;
+  Turned.Allocate(H, W, R.Bmp.PixelFormat());
+  TRvMask Mask;
+  Mask.Allocate(H, W, 8);
+  for (int Y = 0; Y < W; ++Y) {
+    std::memset(Turned.Scanline(Y), 0, static_cast<std::size_t>(Turned.RowLen()));
+    for (int X = 0; X < H; ++X) {
+      const int SX = Y, SY = H - 1 - X;
+      if (Bits && BitAt(R.Bmp, SX, SY)) Turned.Scanline(Y)[X / 8] |= static_cast<std::uint8_t>(0x80 >> (X % 8));
+      if (!Bits) std::memcpy(Px(Turned, X, Y), Px(R.Bmp, SX, SY), 3);
+      Mask.ScanLine(Y)[X] = R.Mask->ScanLine(SY)[SX];
+    }
+  }
+  Mask.SetFull(R.Mask->Full());
+  R.Bmp.Assign(&Turned);
+  R.Mask->Assign(&Mask);
+  std::swap(R.Params.DpiX, R.Params.DpiY);
+}
+
+// The chunks of a file but its data, a profile by its name (its contents
+// are the record's), Exif with orientation 1 as a save of a turned picture
+// writes it; with Turned, what a turn exchanges exchanged back: the sides
+// in IHDR, a pixel's width and height in pHYs and sCAL.
+std::vector<std::pair<std::string, Bytes>> ChunkList(const Bytes& File, bool Turned) {
+  std::vector<std::pair<std::string, Bytes>> Out;
+  for (auto [Type, Data] : Chunks(File)) {
+    if (Type == "IDAT") continue;
+    if (Turned && (Type == "IHDR" || Type == "pHYs")) std::rotate(Data.begin(), Data.begin() + 4, Data.begin() + 8);
+    if (Turned && Type == "sCAL") {
+      const auto Zero = std::find(Data.begin(), Data.end(), 0);
+      Bytes Swapped = {Data[0]};
+      Swapped.insert(Swapped.end(), Zero + 1, Data.end());
+      Swapped.push_back(0);
+      Swapped.insert(Swapped.end(), Data.begin() + 1, Zero);
+      Data = Swapped;
+    }
+    if (Type == "eXIf" && !Turned) Data[19] = 1;
+    if (Type == "iCCP") Data.erase(std::find(Data.begin(), Data.end(), 0), Data.end());
+    Out.emplace_back(Type, Data);
+  }
+  return Out;
+}
+
+} // namespace
+
+// Files of every layout, with the chunks programs write, read, turned and
+// written: the layout, the palette with each entry's alpha, the colour key,
+// every chunk in its place and every pixel come back, turned.
+TEST(PngSave, ATurnedFileKeepsItsLayoutChunksAndPixels) {
+  LIBCODECS_NEED_TOOL("convert");
+  LIBCODECS_NEED_TOOL("pngcheck");
+  testing_support::TTempFolder Dir;
+  const int W = 7, H = 5;
+  // Spread over the levels of a 16-bit sample.
+  const auto Pattern = [](int Levels) {
+    return [=](int X, int Y, int C) { return (X * 3 + Y * 5 + X * Y + C * 2) * (Levels > 256 ? 1999 : 1) % Levels; };
+  };
+  Bytes Plte;
+  for (int I = 0; I < 200; ++I)
+    Plte.insert(Plte.end(), {static_cast<std::uint8_t>(I), static_cast<std::uint8_t>(255 - I),
+                             static_cast<std::uint8_t>(I * 7)});
+  const auto Entries = [&](int N) { return Bytes(Plte.begin(), Plte.begin() + 3 * N); };
+  Bytes Alphas;
+  for (int I = 0; I < 200; ++I) Alphas.push_back(static_cast<std::uint8_t>(I * 51 % 256));
+  const Bytes Meter300x100 = Phys(11811, 3937, 1);
+  std::vector<std::pair<const char*, Bytes>> Texts = {
+      {"tEXt", Text(std::string("Title\0A red and blue logo", 25))},
+      {"tEXt", Text(std::string("Author\0Someone", 14))},
+      {"tIME", {7, 0xE8, 5, 17, 9, 30, 0}}};
+  const std::vector<std::pair<const char*, Bytes>> Late = {
+      {"zTXt", Deflated("Copyright", Text("rights"))},
+      {"iTXt", Text(std::string("XML:com.adobe.xmp\0\0\0\0\0<x:xmpmeta/>", 34))},
+      {"prVt", Text("a program's own, safe to copy")}};
+  struct TCase {
+    const char* Name;
+    int Depth, Type, Levels;
+    std::vector<std::pair<const char*, Bytes>> Before, After;
+    int WrittenDepth = 0, WrittenType = -1; // when a depth over 8 bits changes them
+  } Cases[] = {
+      {"1-bit palette, red and blue, with its profile", 1, 3, 2,
+       {{"iCCP", Deflated("Logo colours", RgbProfile())}, {"PLTE", {255, 0, 0, 0, 0, 255}}, {"bKGD", {1}},
+        {"pHYs", Meter300x100}},
+       Late},
+      {"1-bit palette with a transparent entry", 1, 3, 2, {{"PLTE", {255, 0, 0, 0, 0, 255}}, {"tRNS", {0}}}, {}},
+      {"2-bit palette, partly transparent", 2, 3, 4,
+       {{"sBIT", {5, 6, 5}}, {"PLTE", Entries(4)}, {"tRNS", {0, 85, 170}}, {"bKGD", {2}}}, Texts},
+      {"4-bit palette with a histogram", 4, 3, 16, {{"PLTE", Entries(16)}, {"hIST", Bytes(32, 1)}}, {}},
+      {"8-bit palette, partly transparent", 8, 3, 200,
+       {{"gAMA", Words({45455})}, {"PLTE", Entries(200)}, {"tRNS", Bytes(Alphas.begin(), Alphas.end())}}, Late},
+      {"1-bit gray", 1, 0, 2, {{"sRGB", {0}}}, Texts},
+      {"1-bit gray with a key", 1, 0, 2, {{"tRNS", {0, 0}}}, {}},
+      {"2-bit gray with a key", 2, 0, 4, {{"tRNS", {0, 1}}, {"bKGD", {0, 3}}}, {}},
+      {"4-bit gray", 4, 0, 16, {{"cHRM", Words({31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000})}}, {}},
+      {"8-bit gray with a key", 8, 0, 256, {{"tRNS", {0, 3}}}, Late},
+      {"16-bit gray", 16, 0, 65536, {}, {}, 8, 0},
+      {"16-bit gray with a key", 16, 0, 65536, {{"tRNS", {0x46, 0x47}}}, {}, 8, 4},
+      {"8-bit gray and alpha", 8, 4, 256, {{"sBIT", {6, 8}}}, {}},
+      {"RGB with Exif turned upright", 8, 2, 256, {{"eXIf", ExifTurnedRight}, {"bKGD", {0, 1, 0, 2, 0, 3}}}, Texts},
+      {"RGB with a key", 8, 2, 256, {{"tRNS", {0, 0, 0, 2, 0, 4}}}, {}},
+      {"RGBA", 8, 6, 256, {{"pHYs", Phys(2, 1, 0)}, {"sCAL", Text(std::string("\0012.5\0001", 6))}}, Late},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const int Channels = C.Type == 2 ? 3 : C.Type == 4 ? 2 : C.Type == 6 ? 4 : 1;
+    const std::string Original = Dir.File("original.png"), Saved = Dir.File("saved.png");
+    const Bytes Raw = PackedRows(W, H, C.Depth, Channels, Pattern(C.Levels));
+    const Bytes File = MakePng(W, H, C.Depth, C.Type, Raw, C.Before, C.After);
+    WriteFile(Original, File);
+    ASSERT_TRUE(RunTool("pngcheck -q " + Original));
+    TRead R;
+    Read(File, R);
+    ASSERT_TRUE(R.Ok);
+    TurnRight(R);
+    R.Params.ExifOrientation = std::min(R.Params.ExifOrientation, 1); // as the program's save does
+    const Bytes Written = Write(R.Bmp, R.Params, R.Mask.get());
+    WriteFile(Saved, Written);
+    EXPECT_TRUE(RunTool("pngcheck -q " + Saved));
+    const codectest::TRgba Turned = codectest::Reference(Original, "-rotate 90");
+    const bool Deep = C.WrittenDepth != 0;
+    if (!Deep) {
+      EXPECT_EQ(codectest::Reference(Saved).Pixels, Turned.Pixels);
+    }
+    TRead Again;
+    Read(Written, Again);
+    ASSERT_TRUE(Again.Ok);
+    codectest::ExpectMatches(Again.Bmp, Again.Mask.get(), Turned, Deep ? 1 : 0);
+    const Bytes Ihdr = Chunk(Written, "IHDR");
+    EXPECT_EQ(Ihdr[8], Deep ? C.WrittenDepth : C.Depth);
+    EXPECT_EQ(Ihdr[9], Deep && C.WrittenType >= 0 ? C.WrittenType : C.Type);
+    if (Deep) continue;
+    EXPECT_EQ(ChunkList(Written, true), ChunkList(File, false));
+    EXPECT_EQ(Again.Params.IccProfile, R.Params.IccProfile);
+  }
+}
+
+// What a save cannot write back is noted for its question: the frames of
+// an animation, the chunks that hold only for the pixels as they were, and
+// those past the counts a read keeps, which cost it no more than their
+// reading.
+TEST(PngSave, FramesChunksTiedToThePixelsAndChunksPastTheCountsAreNoted) {
+  const Bytes Raw = PackedRows(4, 3, 8, 1, [](int X, int Y, int) { return X * 40 + Y; });
+  Bytes Control = Words({0, 4, 3, 0, 0, 0x00010001});
+  Control.insert(Control.end(), {0, 0});
+  const std::vector<std::pair<const char*, Bytes>> Frames = {
+      {"fcTL", Control}, {"fdAT", Words({2, 0})}, {"fcTL", Control}, {"fdAT", Words({4, 0})}};
+  for (const bool PictureIsFrame : {true, false}) {
+    SCOPED_TRACE(PictureIsFrame);
+    std::vector<std::pair<const char*, Bytes>> Before = {{"acTL", Words({PictureIsFrame ? 3u : 2u, 0})},
+                                                         {"sTER", {0}},
+                                                         {"prVT", {1}},
+                                                         {"prVT", {2}},
+                                                         {"tEXt", Text(std::string("Title\0x", 7))}};
+    if (PictureIsFrame) Before.push_back({"fcTL", Control});
+    TRead R;
+    Read(MakePng(4, 3, 8, 0, Raw, Before, Frames), R);
+    ASSERT_TRUE(R.Ok);
+    EXPECT_EQ(R.Params.PngFramesLeftOut, 2);
+    EXPECT_EQ(R.Params.PngChunksTiedToPixels, (std::vector<std::string>{"sTER", "prVT"}));
+    EXPECT_EQ(R.Params.PngChunksLeftOut, 0);
+    std::vector<std::string> Types;
+    for (const auto& [Type, Data] : Chunks(Write(R.Bmp, R.Params, R.Mask.get()))) Types.push_back(Type);
+    EXPECT_EQ(Types, (std::vector<std::string>{"IHDR", "tEXt", "IDAT", "IEND"}));
+  }
+  // 20,000 texts and one over the limit of a chunk: 1,024 kept.
+  std::vector<std::pair<const char*, Bytes>> Many(20000, {"tEXt", Text(std::string("Comment\0many", 12))});
+  Many.push_back({"tEXt", Bytes(9 << 20, 'a')});
+  TRead R;
+  Read(MakePng(4, 3, 8, 0, Raw, Many), R);
+  ASSERT_TRUE(R.Ok);
+  EXPECT_EQ(R.Params.PngChunks.size(), 1024u);
+  EXPECT_EQ(R.Params.PngChunksLeftOut, 20001 - 1024);
+  // A damaged chunk is counted, not kept.
+  Bytes Damaged = MakePng(4, 3, 8, 0, Raw, {{"tEXt", Text(std::string("Title\0x", 7))}});
+  Damaged[33 + 8 + 3] ^= 1;
+  Read(Damaged, R);
+  ASSERT_TRUE(R.Ok);
+  EXPECT_TRUE(R.Params.PngChunks.empty());
+  EXPECT_EQ(R.Params.PngChunksLeftOut, 1);
 }
