@@ -226,6 +226,7 @@ void TIOParamsVals::SetDefaultParams() {
   PnmComments.clear();
   IccProfile.clear();
   ResetExif();
+  ResetInfo();
 
   FileName.clear();
   FreeColorMap();
@@ -290,6 +291,14 @@ void TIOParamsVals::ResetExif() {
 
 void TIOParamsVals::ResetInfo() {
   DpiStated = true;
+  TiffResolutionUnit = 2;
+  TiffXResolution = TiffYResolution = TiffXPosition = TiffYPosition = {};
+  TiffColorMap16.clear();
+  TiffExtraSamples = -1;
+  PcxBitPlanes = false;
+  TgaDescriptor = 0x20;
+  TgaMapEntrySize = 0;
+  TgaMapAlpha.clear();
   IptcRecords.Clear();
   JpegMarkers.Clear();
   JpegMarkersLeftOut = 0;
@@ -331,6 +340,13 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   TiffLzwDecompress = S.TiffLzwDecompress;
   TiffLzwCompress = S.TiffLzwCompress;
   TiffApplyOrientation = S.TiffApplyOrientation;
+  TiffResolutionUnit = S.TiffResolutionUnit;
+  TiffXResolution = S.TiffXResolution;
+  TiffYResolution = S.TiffYResolution;
+  TiffXPosition = S.TiffXPosition;
+  TiffYPosition = S.TiffYPosition;
+  TiffColorMap16 = S.TiffColorMap16;
+  TiffExtraSamples = S.TiffExtraSamples;
 
   GifVersion = S.GifVersion;
   GifImageIndex = S.GifImageIndex;
@@ -369,6 +385,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   J2000Progression = S.J2000Progression;
   PcxVersion = S.PcxVersion;
   PcxCompression = S.PcxCompression;
+  PcxBitPlanes = S.PcxBitPlanes;
   BmpVersion = S.BmpVersion;
   BmpCompression = S.BmpCompression;
   IcoImageIndex = S.IcoImageIndex;
@@ -392,6 +409,9 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   TgaAspectRatio = S.TgaAspectRatio;
   TgaGamma = S.TgaGamma;
   TgaGrayLevel = S.TgaGrayLevel;
+  TgaDescriptor = S.TgaDescriptor;
+  TgaMapEntrySize = S.TgaMapEntrySize;
+  TgaMapAlpha = S.TgaMapAlpha;
   MetafileShapesLeftOut = S.MetafileShapesLeftOut;
 
   IptcRecords.Assign(&S.IptcRecords);

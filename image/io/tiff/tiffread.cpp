@@ -239,6 +239,7 @@ struct TTiffImage {
   std::vector<std::uint32_t> StripOffsets, StripCounts, TileOffsets, TileCounts;
   std::int64_t JpegProc = 0, JpegOffset = 0, JpegLength = 0;
   std::vector<TRGB> ColorMap;
+  std::vector<std::uint16_t> ColorMap16; // as stored, when whole
   std::string Software;
 };
 
@@ -769,6 +770,24 @@ void ReadColorMap(const TTiffDirectory& D, TTiffImage& T) {
     C.g = static_cast<std::uint8_t>(Map[Have + I] >> 8);
     C.b = static_cast<std::uint8_t>(Map[2 * Have + I] >> 8);
   }
+  // The low bytes too, for a save to write the entries back as they were.
+  if (Have == N && std::all_of(Map.begin(), Map.end(), [](std::uint32_t V) { return V <= 0xFFFF; }))
+    T.ColorMap16.assign(Map.begin(), Map.end());
+}
+
+// The first value of a resolution or position tag as stored: numerator and
+// denominator (an integer over 1); 0/0 when absent or not of those types.
+std::array<std::uint32_t, 2> StatedRational(const TTiffDirectory& D, int Tag) {
+  const int I = D.TiffFindTag(Tag);
+  if (I < 0) return {};
+  if (D.Entries[static_cast<std::size_t>(I)].Type == ttRational) {
+    const std::vector<std::uint8_t> B = D.TiffGetTagBytes(Tag);
+    if (B.size() < 8) return {};
+    return {D.U32(B.data()), D.U32(B.data() + 4)};
+  }
+  const std::int64_t V = D.TiffGetTagInteger(Tag, -1);
+  if (V < 0 || V > 0xFFFFFFFF) return {};
+  return {static_cast<std::uint32_t>(V), 1};
 }
 
 template <std::size_t N>
@@ -872,8 +891,16 @@ void FillParams(const TTiffDirectory& D, const TTiffImage& T, TIOParamsVals& P) 
   };
   P.DpiX = Trunc(T.XRes * Factor);
   P.DpiY = Trunc(T.YRes * Factor);
+  // The screen's resolution stands in for none; a save writes none back.
+  P.DpiStated = T.XRes > 0 || T.YRes > 0;
   if (P.DpiX == 0) P.DpiX = RvDefaultDpiX;
   if (P.DpiY == 0) P.DpiY = RvDefaultDpiY;
+  P.TiffResolutionUnit = static_cast<std::int32_t>(D.TiffGetTagInteger(296, 0));
+  P.TiffXResolution = StatedRational(D, 282);
+  P.TiffYResolution = StatedRational(D, 283);
+  P.TiffXPosition = StatedRational(D, 286);
+  P.TiffYPosition = StatedRational(D, 287);
+  P.TiffExtraSamples = T.ExtraSamples;
   P.TiffCompression = CompressionCode(T);
   if (T.Photometric >= 0 && T.Photometric <= 6) P.TiffPhotometric = static_cast<std::uint8_t>(T.Photometric);
   else if (T.Photometric == phCIELab) P.TiffPhotometric = 7;
@@ -889,6 +916,7 @@ void FillParams(const TTiffDirectory& D, const TTiffImage& T, TIOParamsVals& P) 
   P.IccProfile.clear();
   if (T.ColorMap.empty()) P.FreeColorMap();
   else P.SetColorMap(T.ColorMap.data(), static_cast<int>(T.ColorMap.size()));
+  P.TiffColorMap16 = T.ColorMap16;
 }
 
 void DecodeOldJpeg(const TTiffDirectory& D, const TTiffImage& T, TRvBitmap& Bitmap, TRvProgressRec& Progress) {
