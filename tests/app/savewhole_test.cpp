@@ -270,3 +270,41 @@ TEST(SavePlan, AJpegsBlocksLeftOutByTheReadAreNamed) {
   Subject.OverShown = false;
   EXPECT_TRUE(PlanSave(Subject).Lost.isEmpty());
 }
+
+// What a file's own layout holds that no write of its picture gives back is
+// named: a TIFF's inks and Lab colours and a sample it does not call
+// transparency; a TGA's bytes it does not call transparency and the depths
+// its writer has not. The layouts written back whole ask nothing.
+TEST(SavePlan, LayoutsAWriteCannotGiveBackAreNamed) {
+  const struct {
+    rv::TRvFileType Type;
+    int Bits, Samples, Photometric, Extra, Descriptor;
+    QStringList Lost;
+  } Cases[] = {
+      {rv::rvftTIFF, 8, 4, 5, -1, 0, {"Its CMYK ink amounts (they are worked out anew from the colours)"}},
+      {rv::rvftTIFF, 8, 3, 7, -1, 0, {"Its CIELab colours (the picture holds them as red, green and blue)"}},
+      {rv::rvftTIFF, 8, 4, 2, 0, 0, {"The extra sample of each pixel, which the file does not call transparency"}},
+      {rv::rvftTIFF, 8, 4, 2, 1, 0, {}},
+      {rv::rvftTIFF, 4, 1, 3, -1, 0, {}},
+      {rv::rvftTIFF, 1, 1, 0, -1, 0, {}},
+      {rv::rvftTGA, 8, 4, 2, -1, 0x20, {"The last byte of each pixel, which the file does not call transparency"}},
+      {rv::rvftTGA, 8, 4, 2, -1, 0x28, {}},
+      {rv::rvftTGA, 5, 3, 2, -1, 0x01, {"The transparency bit of each pixel"}},
+      {rv::rvftTGA, 1, 1, 2, -1, 0x20, {"Its depth of 1 bit (the picture is saved at 8 bits of gray)"}},
+      {rv::rvftTGA, 8, 1, 2, -1, 0x00, {}},
+  };
+  for (const auto& C : Cases) {
+    rv::TIOParamsVals Params;
+    Params.FileType = C.Type;
+    Params.BitsPerSample = C.Bits;
+    Params.SamplesPerPixel = C.Samples;
+    Params.TiffPhotometric = static_cast<std::uint8_t>(C.Photometric);
+    Params.TiffExtraSamples = C.Extra;
+    Params.TgaDescriptor = static_cast<std::uint8_t>(C.Descriptor);
+    TSaveSubject Subject;
+    Subject.Shown = Subject.Target = C.Type == rv::rvftTGA ? "/nowhere/a.tga" : "/nowhere/a.tif";
+    Subject.OverShown = true;
+    Subject.Params = &Params;
+    EXPECT_EQ(PlanSave(Subject).Lost, C.Lost) << C.Type << " " << C.Bits << "x" << C.Samples;
+  }
+}
