@@ -1139,6 +1139,7 @@ TEST_F(TTiffTurned, EveryLayoutComesBackTurnedWithItsOwnTags) {
   Run("convert -size 1728x160 plasma:fractal -seed 9 -blur 0x3 -threshold 50% -type bilevel -density 204x98 "
       "-units PixelsPerInch -compress Group4 '" + File("fax.tif") + "'");
   Run("tiffcp -c g3:2d '" + File("fax.tif") + "' '" + File("faxg3.tif") + "'");
+  Run("convert '" + File("bw.tif") + "' -define quantum:polarity=min-is-black -compress Group4 '" + File("black.tif") + "'");
   Run("tiffcp -c lzw:2 -B -t -w 16 -l 16 '" + File("rgb.tif") + "' '" + File("tiled.tif") + "'");
   Run("tiffcp -c packbits -p separate '" + File("rgb.tif") + "' '" + File("planar.tif") + "'");
   Run("convert '" + File("gray.tif") + "' -depth 4 -compress lzw '" + File("gray4.tif") + "'");
@@ -1177,6 +1178,7 @@ TEST_F(TTiffTurned, EveryLayoutComesBackTurnedWithItsOwnTags) {
                {T.Short(338, {2})})},
       {"fax G4 at 204 x 98 dpi", codectest::Load(File("fax.tif"))},
       {"fax G3 two-dimensional", codectest::Load(File("faxg3.tif"))},
+      {"fax G4 BlackIsZero", codectest::Load(File("black.tif"))},
       {"tiled LZW RGB, Motorola", codectest::Load(File("tiled.tif"))},
       {"planar PackBits RGB", codectest::Load(File("planar.tif"))},
       {"4-bit gray LZW", codectest::Load(File("gray4.tif"))},
