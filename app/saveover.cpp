@@ -135,6 +135,8 @@ TSavePlan PlanSave(const TSaveSubject& S) {
       Plan.Lost << QStringLiteral("The %1-bit depth of its colours (the picture is saved at 8 bits)")
                        .arg(P.BitsPerSample);
     for (const std::string& Line : LayoutLost(Type, P)) Plan.Lost << QString::fromStdString(Line);
+    if (Type == P.FileType && P.ColorMapRepeatsUsed)
+      Plan.Lost << QStringLiteral("Which of its palette entries of one colour each pixel has (it is saved with the first)");
     if (Type == rv::rvftJPEG && P.JpegMarkersLeftOut > 0)
       Plan.Lost << Others(P.JpegMarkersLeftOut, "A block of the file's data that was not read",
                           "%1 blocks of the file's data that were not read");

@@ -299,6 +299,7 @@ void TIOParamsVals::ResetInfo() {
   TgaDescriptor = 0x20;
   TgaMapEntrySize = 0;
   TgaMapAlpha.clear();
+  ColorMapRepeatsUsed = false;
   IptcRecords.Clear();
   JpegMarkers.Clear();
   JpegMarkersLeftOut = 0;
@@ -475,6 +476,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
 
   FileName = S.FileName;
   SetColorMap(S.ColorMap.get(), S.ColorMap ? S.ColorMapCount : 0);
+  ColorMapRepeatsUsed = S.ColorMapRepeatsUsed;
   GifImageCount = S.GifImageCount;
   TiffImageCount = S.TiffImageCount;
 }

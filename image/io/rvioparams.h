@@ -262,6 +262,10 @@ public:
   std::string FileName;
   std::unique_ptr<TRGB[]> ColorMap; // owned palette of ColorMapCount entries
   std::int32_t ColorMapCount = 0;
+  // Pixels of the file use a palette entry of the same colour as an earlier
+  // entry: a save, which knows pixels by their colour, gives them the
+  // earlier entry's index.
+  bool ColorMapRepeatsUsed = false;
   std::int32_t GifImageCount = 0;
   std::int32_t TiffImageCount = 0;
 };

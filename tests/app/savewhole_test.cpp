@@ -6,6 +6,7 @@
 // and read back by ImageMagick.
 #include "app/mainform.h"
 #include "app/saveover.h"
+#include "image/io/rvformats.h"
 #include "apptestenv.h"
 #include "mainwindowhost.h"
 
@@ -272,39 +273,30 @@ TEST(SavePlan, AJpegsBlocksLeftOutByTheReadAreNamed) {
 }
 
 // What a file's own layout holds that no write of its picture gives back is
-// named: a TIFF's inks and Lab colours and a sample it does not call
-// transparency; a TGA's bytes it does not call transparency and the depths
-// its writer has not. The layouts written back whole ask nothing.
+// named: a TIFF's inks and a sample it does not call transparency; a TGA's
+// bytes it does not call transparency and a depth its writer has not;
+// which of two palette entries of one colour a pixel had.
 TEST(SavePlan, LayoutsAWriteCannotGiveBackAreNamed) {
+  const QString Repeats = "Which of its palette entries of one colour each pixel has (it is saved with the first)";
   const struct {
-    rv::TRvFileType Type;
+    const char* Name;
     int Bits, Samples, Photometric, Extra, Descriptor;
+    bool Repeated;
     QStringList Lost;
-  } Cases[] = {
-      {rv::rvftTIFF, 8, 4, 5, -1, 0, {"Its CMYK ink amounts (they are worked out anew from the colours)"}},
-      {rv::rvftTIFF, 8, 3, 7, -1, 0, {"Its CIELab colours (the picture holds them as red, green and blue)"}},
-      {rv::rvftTIFF, 8, 4, 2, 0, 0, {"The extra sample of each pixel, which the file does not call transparency"}},
-      {rv::rvftTIFF, 8, 4, 2, 1, 0, {}},
-      {rv::rvftTIFF, 4, 1, 3, -1, 0, {}},
-      {rv::rvftTIFF, 1, 1, 0, -1, 0, {}},
-      {rv::rvftTGA, 8, 4, 2, -1, 0x20, {"The last byte of each pixel, which the file does not call transparency"}},
-      {rv::rvftTGA, 8, 4, 2, -1, 0x28, {}},
-      {rv::rvftTGA, 5, 3, 2, -1, 0x01, {"The transparency bit of each pixel"}},
-      {rv::rvftTGA, 1, 1, 2, -1, 0x20, {"Its depth of 1 bit (the picture is saved at 8 bits of gray)"}},
-      {rv::rvftTGA, 8, 1, 2, -1, 0x00, {}},
-  };
+  } Cases[] = {{"a.tif", 8, 4, 5, -1, 0, false, {"Its CMYK ink amounts (they are worked out anew from the colours)"}},
+               {"a.tif", 8, 4, 2, 0, 0, false, {"The extra sample of each pixel, which the file does not call transparency"}},
+               {"a.tif", 8, 4, 2, 1, 0, false, {}},
+               {"a.tif", 8, 1, 3, -1, 0, true, {Repeats}},
+               {"a.tga", 8, 4, 2, -1, 0x20, false, {"The last byte of each pixel, which the file does not call transparency"}},
+               {"a.tga", 8, 4, 2, -1, 0x28, false, {}},
+               {"a.tga", 1, 1, 2, -1, 0x20, false, {"Its depth of 1 bit (the picture is saved at 8 bits of gray)"}},
+               {"a.pcx", 8, 1, 2, -1, 0x00, true, {Repeats}}};
   for (const auto& C : Cases) {
-    rv::TIOParamsVals Params;
-    Params.FileType = C.Type;
-    Params.BitsPerSample = C.Bits;
-    Params.SamplesPerPixel = C.Samples;
-    Params.TiffPhotometric = static_cast<std::uint8_t>(C.Photometric);
-    Params.TiffExtraSamples = C.Extra;
-    Params.TgaDescriptor = static_cast<std::uint8_t>(C.Descriptor);
-    TSaveSubject Subject;
-    Subject.Shown = Subject.Target = C.Type == rv::rvftTGA ? "/nowhere/a.tga" : "/nowhere/a.tif";
-    Subject.OverShown = true;
-    Subject.Params = &Params;
-    EXPECT_EQ(PlanSave(Subject).Lost, C.Lost) << C.Type << " " << C.Bits << "x" << C.Samples;
+    rv::TIOParamsVals P;
+    P.FileType = rv::RvFindFileFormatInfoByExt(std::string(C.Name).substr(2))->FileType;
+    P.BitsPerSample = C.Bits, P.SamplesPerPixel = C.Samples, P.TiffPhotometric = std::uint8_t(C.Photometric);
+    P.TiffExtraSamples = C.Extra, P.TgaDescriptor = std::uint8_t(C.Descriptor), P.ColorMapRepeatsUsed = C.Repeated;
+    TSaveSubject Subject{"/nowhere/" + std::string(C.Name), "/nowhere/" + std::string(C.Name), true, &P};
+    EXPECT_EQ(PlanSave(Subject).Lost, C.Lost) << C.Name << " " << C.Bits << "x" << C.Samples;
   }
 }

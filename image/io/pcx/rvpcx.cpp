@@ -161,6 +161,7 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   Params.PcxVersion = H.Version;
   Params.PcxCompression = H.Encoding;
   Params.PcxBitPlanes = H.BitsPerPixel == 1 && H.Planes == 4;
+  Params.ColorMapRepeatsUsed = false;
   Params.FreeColorMap();
   if (H.BitsPerPixel == 8 && H.Planes == 1) {
     Params.SetColorMap(EndPalette, 256);
@@ -212,6 +213,8 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   }
   TRvByteReader In(Data.Data(), Data.Size());
   TPcxDecodeState State;
+  const std::vector<bool> Repeated = Layout == ly8 ? RvRepeatedEntries(EndPalette, 256) : RvRepeatedEntries(H.Palette, 16);
+  bool RepeatUsed = false;
   const bool Rle = H.Encoding == 1;
   std::uint8_t* L = Line.Data();
   Progress.Per = 100.0 / static_cast<double>(Height);
@@ -222,13 +225,17 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     switch (Layout) {
     case ly8:
       PcxDecodeRow(In, L, Bpl, Rle, State);
-      for (int X = 0; X < W; ++X) std::memcpy(Row + 3 * X, &EndPalette[L[X]], 3);
+      for (int X = 0; X < W; ++X) {
+        std::memcpy(Row + 3 * X, &EndPalette[L[X]], 3);
+        RepeatUsed = RepeatUsed || Repeated[L[X]];
+      }
       break;
     case ly4:
       PcxDecodeRow(In, L, Bpl, Rle, State);
       for (int X = 0; X < W; ++X) {
         const int Index = X % 2 == 0 ? L[X / 2] >> 4 : L[X / 2] & 15;
         std::memcpy(Row + 3 * X, &H.Palette[Index], 3);
+        RepeatUsed = RepeatUsed || Repeated[static_cast<std::size_t>(Index)];
       }
       break;
     case ly1:
@@ -250,11 +257,15 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
         for (int X = 0; X < W; ++X)
           if (RvTestBit(L, X)) Row[3 * X] = static_cast<std::uint8_t>(Row[3 * X] | (1 << P));
       }
-      for (int X = W - 1; X >= 0; --X) std::memcpy(Row + 3 * X, &H.Palette[Row[3 * X] & 15], 3);
+      for (int X = W - 1; X >= 0; --X) {
+        RepeatUsed = RepeatUsed || Repeated[Row[3 * X] & 15u];
+        std::memcpy(Row + 3 * X, &H.Palette[Row[3 * X] & 15], 3);
+      }
       break;
     }
     default: break;
     }
+    Params.ColorMapRepeatsUsed = RepeatUsed;
   }
 }
 

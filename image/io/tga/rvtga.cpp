@@ -347,6 +347,13 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   }
   const bool TopDown = (H.Descriptor & 0x20) != 0;
   const bool RightToLeft = (H.Descriptor & 0x10) != 0;
+  const std::vector<bool> Repeated = RvRepeatedEntries(Pal, Params.ColorMapCount);
+  Params.ColorMapRepeatsUsed = false;
+  const auto Entry = [&](int Index) {
+    if (static_cast<std::size_t>(Index) < Repeated.size() && Repeated[static_cast<std::size_t>(Index)])
+      Params.ColorMapRepeatsUsed = true;
+    return &Pal[Index];
+  };
   TPacketState State;
   std::vector<std::uint8_t> Alpha(static_cast<std::size_t>(W));
   Progress.Per = 100.0 / Rows;
@@ -372,10 +379,10 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
         switch (Depth) {
         case 4: {
           const int Index = Src % 2 == 0 ? In[Src / 2] >> 4 : In[Src / 2] & 15;
-          std::memcpy(Px, &Pal[Index], 3);
+          std::memcpy(Px, Entry(Index), 3);
           break;
         }
-        case 8: std::memcpy(Px, &Pal[In[Src]], 3); break;
+        case 8: std::memcpy(Px, Entry(In[Src]), 3); break;
         case 16: {
           if (GrayAlpha) {
             Px[0] = Px[1] = Px[2] = In[2 * Src];

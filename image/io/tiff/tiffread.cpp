@@ -9,6 +9,7 @@
 #include "image/io/jpeg/jpegfilt.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rvsafeio.h"
+#include "image/io/rvwriteconv.h"
 #include "image/io/tiff/ccittfax.h"
 #include "image/model/rvgeometry.h"
 #include "image/model/rvhelpers.h"
@@ -240,6 +241,7 @@ struct TTiffImage {
   std::int64_t JpegProc = 0, JpegOffset = 0, JpegLength = 0;
   std::vector<TRGB> ColorMap;
   std::vector<std::uint16_t> ColorMap16; // as stored, when whole
+  std::vector<bool> Repeated;            // entries of an earlier one's colour
   std::string Software;
 };
 
@@ -410,6 +412,8 @@ public:
         FLzw(Lzw), FProgress(Progress) {}
 
   void Run();
+  // A pixel took an entry of an earlier entry's colour.
+  bool RepeatUsed() const { return FRepeatUsed; }
 
 private:
   bool DecodeBlock(std::int64_t Index, std::int64_t X0, std::int64_t Y0, std::int64_t BlockWidth,
@@ -432,6 +436,7 @@ private:
   TTiffLzwDecompressProc FLzw;
   TRvProgressRec& FProgress;
   std::int32_t FRowsDone = 0;
+  bool FRepeatUsed = false;
   std::vector<std::uint8_t> FPixels; // one converted row: blue-green-red or bits
   std::vector<std::uint8_t> FAlpha;
 };
@@ -519,6 +524,7 @@ void TTiffDecoder::PutRow(const std::uint8_t* Raw, std::int64_t X0, std::int64_t
     for (std::int64_t X = 0; X < N; ++X, P += 3) {
       const unsigned Index = Sample(Raw, X * Spp);
       const TRGB C = Index < FImage.ColorMap.size() ? FImage.ColorMap[Index] : TRGB{};
+      if (Index < FImage.Repeated.size() && FImage.Repeated[Index]) FRepeatUsed = true;
       P[0] = C.b;
       P[1] = C.g;
       P[2] = C.r;
@@ -770,6 +776,7 @@ void ReadColorMap(const TTiffDirectory& D, TTiffImage& T) {
     C.g = static_cast<std::uint8_t>(Map[Have + I] >> 8);
     C.b = static_cast<std::uint8_t>(Map[2 * Have + I] >> 8);
   }
+  T.Repeated = RvRepeatedEntries(T.ColorMap.data(), static_cast<int>(N));
   // The low bytes too, for a save to write the entries back as they were.
   if (Have == N && std::all_of(Map.begin(), Map.end(), [](std::uint32_t V) { return V <= 0xFFFF; }))
     T.ColorMap16.assign(Map.begin(), Map.end());
@@ -917,6 +924,7 @@ void FillParams(const TTiffDirectory& D, const TTiffImage& T, TIOParamsVals& P) 
   if (T.ColorMap.empty()) P.FreeColorMap();
   else P.SetColorMap(T.ColorMap.data(), static_cast<int>(T.ColorMap.size()));
   P.TiffColorMap16 = T.ColorMap16;
+  P.ColorMapRepeatsUsed = false;
 }
 
 void DecodeOldJpeg(const TTiffDirectory& D, const TTiffImage& T, TRvBitmap& Bitmap, TRvProgressRec& Progress) {
@@ -1142,6 +1150,7 @@ void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCoun
     }
     TTiffDecoder Decoder(Dir, T, Bitmap, Mask.get(), NoAlpha, Convert, Lzw, Progress);
     Decoder.Run();
+    Params->ColorMapRepeatsUsed = Decoder.RepeatUsed();
     // The rows went into the mask as they were decoded: it is full only
     // while every pixel is opaque, or a save and a turn would take the
     // picture for an opaque one.
