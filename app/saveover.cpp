@@ -4,7 +4,9 @@
 #include "image/io/gif/gifread.h"
 #include "image/io/rastrumio.h"
 #include "image/io/rvformats.h"
+#include "image/io/tga/rvtga.h"
 #include "image/io/tiff/tiffpages.h"
+#include "image/io/tiff/tiffwrite.h"
 #include "image/model/rvmask.h"
 #include "platform/safesave.h"
 #include "platform/stream.h"
@@ -79,6 +81,15 @@ int GifFrames(platform::TStream& Source) {
   return Frames;
 }
 
+// What the shown file's layout holds that a write of its picture in the
+// same format cannot give back.
+std::vector<std::string> LayoutLost(rv::TRvFileType Type, const rv::TIOParamsVals& P) {
+  if (Type != P.FileType) return {};
+  if (Type == rv::rvftTIFF) return rv::TiffLayoutLost(P);
+  if (Type == rv::rvftTGA) return rv::TgaLayoutLost(P);
+  return {};
+}
+
 QString Others(int Count, const char* One, const char* Many) {
   return Count == 1 ? QString::fromLatin1(One) : QString::fromLatin1(Many).arg(Count);
 }
@@ -116,6 +127,8 @@ void PlanOtherImages(const TSaveSubject& S, rv::TRvFileType Type, TSavePlan& Pla
     if (Index >= 0 && Index < Pages.Count() && Pages.CanCopyAllBut(Index)) Plan.Way = TSavePlan::swPageInPlace;
     else if (Pages.Count() > 1)
       Plan.Lost << Others(Pages.Count() - 1, "The other page of the file", "The other %1 pages of the file");
+    else if (Pages.Count() == 1)
+      Plan.Lost << QStringLiteral("Tags of the file that cannot be copied as they are");
     return;
   }
   const int Frames = GifFrames(*Source);
@@ -158,6 +171,9 @@ TSavePlan PlanSave(const TSaveSubject& S) {
     if (P.BitsPerSample > 8 && Plan.Way != TSavePlan::swTurnedFrames)
       Plan.Lost << QStringLiteral("The %1-bit depth of its colours (the picture is saved at 8 bits)")
                        .arg(P.BitsPerSample);
+    for (const std::string& Line : LayoutLost(Type, P)) Plan.Lost << QString::fromStdString(Line);
+    if (Type == P.FileType && P.ColorMapRepeatsUsed)
+      Plan.Lost << QStringLiteral("Which of its palette entries of one colour each pixel has (it is saved with the first)");
     if (Type == rv::rvftJPEG && P.JpegMarkersLeftOut > 0)
       Plan.Lost << Others(P.JpegMarkersLeftOut, "A block of the file's data that was not read",
                           "%1 blocks of the file's data that were not read");

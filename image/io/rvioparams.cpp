@@ -239,6 +239,7 @@ void TIOParamsVals::SetDefaultParams() {
   PnmPlain = false;
   IccProfile.clear();
   ResetExif();
+  ResetInfo();
 
   FileName.clear();
   FreeColorMap();
@@ -303,6 +304,15 @@ void TIOParamsVals::ResetExif() {
 
 void TIOParamsVals::ResetInfo() {
   DpiStated = true;
+  TiffResolutionUnit = 2;
+  TiffXResolution = TiffYResolution = TiffXPosition = TiffYPosition = {};
+  TiffColorMap16.clear();
+  TiffExtraSamples = -1;
+  PcxBitPlanes = false;
+  TgaDescriptor = 0x20;
+  TgaMapEntrySize = 0;
+  TgaMapAlpha.clear();
+  ColorMapRepeatsUsed = false;
   IptcRecords.Clear();
   JpegMarkers.Clear();
   JpegMarkersLeftOut = 0;
@@ -356,6 +366,13 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   TiffLzwDecompress = S.TiffLzwDecompress;
   TiffLzwCompress = S.TiffLzwCompress;
   TiffApplyOrientation = S.TiffApplyOrientation;
+  TiffResolutionUnit = S.TiffResolutionUnit;
+  TiffXResolution = S.TiffXResolution;
+  TiffYResolution = S.TiffYResolution;
+  TiffXPosition = S.TiffXPosition;
+  TiffYPosition = S.TiffYPosition;
+  TiffColorMap16 = S.TiffColorMap16;
+  TiffExtraSamples = S.TiffExtraSamples;
 
   GifVersion = S.GifVersion;
   GifImageIndex = S.GifImageIndex;
@@ -401,6 +418,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   J2000ResolutionBox = S.J2000ResolutionBox;
   PcxVersion = S.PcxVersion;
   PcxCompression = S.PcxCompression;
+  PcxBitPlanes = S.PcxBitPlanes;
   BmpVersion = S.BmpVersion;
   BmpCompression = S.BmpCompression;
   IcoImageIndex = S.IcoImageIndex;
@@ -428,6 +446,9 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   TgaAspectRatio = S.TgaAspectRatio;
   TgaGamma = S.TgaGamma;
   TgaGrayLevel = S.TgaGrayLevel;
+  TgaDescriptor = S.TgaDescriptor;
+  TgaMapEntrySize = S.TgaMapEntrySize;
+  TgaMapAlpha = S.TgaMapAlpha;
   MetafileShapesLeftOut = S.MetafileShapesLeftOut;
 
   IptcRecords.Assign(&S.IptcRecords);
@@ -493,6 +514,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
 
   FileName = S.FileName;
   SetColorMap(S.ColorMap.get(), S.ColorMap ? S.ColorMapCount : 0);
+  ColorMapRepeatsUsed = S.ColorMapRepeatsUsed;
   GifImageCount = S.GifImageCount;
   TiffImageCount = S.TiffImageCount;
 }

@@ -134,6 +134,18 @@ public:
   TTiffLzwDecompressProc TiffLzwDecompress = nullptr;
   TTiffLzwCompressProc TiffLzwCompress = nullptr;
   bool TiffApplyOrientation = true;
+  // What the page stated, as it stated it, for a save to write back: its
+  // ResolutionUnit (1 none, 2 inch, 3 centimetre; 0 when it stated none,
+  // which means inches), X and Y resolution and position as numerator and
+  // denominator (0/0 when not stated), its ColorMap at 16 bits (all reds,
+  // then greens, then blues) and its ExtraSamples (-1 none, 0 unspecified
+  // data, 1 associated alpha, 2 unassociated). The writer takes a value
+  // again only while the field it was cut to (DpiX, TiffXPos, ColorMap)
+  // still says the same.
+  std::int32_t TiffResolutionUnit = 2;
+  std::array<std::uint32_t, 2> TiffXResolution{}, TiffYResolution{}, TiffXPosition{}, TiffYPosition{};
+  std::vector<std::uint16_t> TiffColorMap16;
+  std::int32_t TiffExtraSamples = -1;
 
   // ---- GIF
   std::string GifVersion = "GIF89a";
@@ -194,6 +206,7 @@ public:
   std::vector<std::uint8_t> J2000ResolutionBox;
   std::int32_t PcxVersion = 5;
   std::uint8_t PcxCompression = 1; // 0 none, 1 run-length
+  bool PcxBitPlanes = false;       // 16 colours stood in four planes of one bit
   std::uint8_t BmpVersion = 1;     // 1 40-byte, 2 OS/2 1.x, 3 OS/2 2.x, 0 other
   std::uint8_t BmpCompression = 0; // 0 none, 1 run-length
   std::int32_t IcoImageIndex = 0;
@@ -226,6 +239,12 @@ public:
   double TgaAspectRatio = 1.0;
   double TgaGamma = 2.2;
   bool TgaGrayLevel = false;
+  // The file's descriptor byte (alpha bits 0-3, right-to-left bit 4,
+  // top-down bit 5), its colour-map entry size (0 without a map) and the
+  // alpha bytes of 32-bit entries, for a save to write back.
+  std::uint8_t TgaDescriptor = 0x20;
+  std::int32_t TgaMapEntrySize = 0;
+  std::vector<std::uint8_t> TgaMapAlpha;
 
   // ---- Metafiles
   // The shapes and outlines the last read's play left out to stay within its
@@ -300,6 +319,10 @@ public:
   std::string FileName;
   std::unique_ptr<TRGB[]> ColorMap; // owned palette of ColorMapCount entries
   std::int32_t ColorMapCount = 0;
+  // Pixels of the file use a palette entry of the same colour as an earlier
+  // entry: a save, which knows pixels by their colour, gives them the
+  // earlier entry's index.
+  bool ColorMapRepeatsUsed = false;
   std::int32_t GifImageCount = 0;
   std::int32_t TiffImageCount = 0;
 };

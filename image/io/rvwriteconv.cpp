@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 #include "image/model/rvcolorconv.h"
 #include "image/model/rvmask.h"
@@ -120,6 +121,13 @@ bool RvIndexesInPalette(TRvBitmap& Bitmap, const TRvMask* Alpha, const TRGB* Pal
     }
   }
   return true;
+}
+
+std::vector<bool> RvRepeatedEntries(const TRGB* Palette, int Count) {
+  std::vector<bool> Repeated(static_cast<std::size_t>(std::max(Count, 0)));
+  std::unordered_set<std::uint32_t> Seen;
+  for (int I = 0; I < Count; ++I) Repeated[static_cast<std::size_t>(I)] = !Seen.insert(PackedAt(&Palette[I].b)).second;
+  return Repeated;
 }
 
 TRvPaletteMapper::TRvPaletteMapper(TRvBitmap& Bitmap24, TRGB* Palette, int Count) {

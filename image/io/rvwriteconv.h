@@ -41,6 +41,10 @@ bool RvAllGray(TRvBitmap& Bitmap24);
 bool RvIndexesInPalette(TRvBitmap& Bitmap, const TRvMask* Alpha, const TRGB* Palette,
                         const std::uint8_t* PaletteAlpha, int Count, std::vector<std::uint8_t>& Indexes);
 
+// For each of Count palette entries, whether an earlier entry has its
+// colour: pixels of such an entry cannot be told from the earlier one's.
+std::vector<bool> RvRepeatedEntries(const TRGB* Palette, int Count);
+
 // Maps the colours of a 24-bit picture to at most Count palette entries:
 // the picture's own colours when it has no more than Count, else the
 // quantiser's. Palette receives Count entries (unused ones black).

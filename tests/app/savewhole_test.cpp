@@ -6,6 +6,7 @@
 // and read back by ImageMagick.
 #include "app/mainform.h"
 #include "app/saveover.h"
+#include "image/io/rvformats.h"
 #include "apptestenv.h"
 #include "mainwindowhost.h"
 #include "reftools.h"
@@ -388,4 +389,33 @@ TEST(SavePlan, APngsFramesAndChunksLeftBehindAreNamed) {
                          "76 chunks of the file's data that were not read"}));
   Subject.OverShown = false;
   EXPECT_TRUE(PlanSave(Subject).Lost.isEmpty());
+}
+
+// What a file's own layout holds that no write of its picture gives back is
+// named: a TIFF's inks and a sample it does not call transparency; a TGA's
+// bytes it does not call transparency and a depth its writer has not;
+// which of two palette entries of one colour a pixel had.
+TEST(SavePlan, LayoutsAWriteCannotGiveBackAreNamed) {
+  const QString Repeats = "Which of its palette entries of one colour each pixel has (it is saved with the first)";
+  const struct {
+    const char* Name;
+    int Bits, Samples, Photometric, Extra, Descriptor;
+    bool Repeated;
+    QStringList Lost;
+  } Cases[] = {{"a.tif", 8, 4, 5, -1, 0, false, {"Its CMYK ink amounts (they are worked out anew from the colours)"}},
+               {"a.tif", 8, 4, 2, 0, 0, false, {"The extra sample of each pixel, which the file does not call transparency"}},
+               {"a.tif", 8, 4, 2, 1, 0, false, {}},
+               {"a.tif", 8, 1, 3, -1, 0, true, {Repeats}},
+               {"a.tga", 8, 4, 2, -1, 0x20, false, {"The last byte of each pixel, which the file does not call transparency"}},
+               {"a.tga", 8, 4, 2, -1, 0x28, false, {}},
+               {"a.tga", 1, 1, 2, -1, 0x20, false, {"Its depth of 1 bit (the picture is saved at 8 bits of gray)"}},
+               {"a.pcx", 8, 1, 2, -1, 0x00, true, {Repeats}}};
+  for (const auto& C : Cases) {
+    rv::TIOParamsVals P;
+    P.FileType = rv::RvFindFileFormatInfoByExt(std::string(C.Name).substr(2))->FileType;
+    P.BitsPerSample = C.Bits, P.SamplesPerPixel = C.Samples, P.TiffPhotometric = std::uint8_t(C.Photometric);
+    P.TiffExtraSamples = C.Extra, P.TgaDescriptor = std::uint8_t(C.Descriptor), P.ColorMapRepeatsUsed = C.Repeated;
+    TSaveSubject Subject{"/nowhere/" + std::string(C.Name), "/nowhere/" + std::string(C.Name), true, &P};
+    EXPECT_EQ(PlanSave(Subject).Lost, C.Lost) << C.Name << " " << C.Bits << "x" << C.Samples;
+  }
 }

@@ -1,5 +1,6 @@
 #include "image/io/pcx/rvpcx.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -131,7 +132,10 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     Progress.Abort();
     return;
   }
-  if (H.HDpi == 0 || H.VDpi == 0) {
+  // A resolution of 0 states none: the screen's stands in and a save
+  // writes none back.
+  Params.DpiStated = H.HDpi != 0 && H.VDpi != 0;
+  if (!Params.DpiStated) {
     Params.DpiX = RvDefaultDpiX;
     Params.DpiY = RvDefaultDpiY;
   } else {
@@ -156,6 +160,8 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   Params.Height = static_cast<std::int32_t>(Height);
   Params.PcxVersion = H.Version;
   Params.PcxCompression = H.Encoding;
+  Params.PcxBitPlanes = H.BitsPerPixel == 1 && H.Planes == 4;
+  Params.ColorMapRepeatsUsed = false;
   Params.FreeColorMap();
   if (H.BitsPerPixel == 8 && H.Planes == 1) {
     Params.SetColorMap(EndPalette, 256);
@@ -207,6 +213,8 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   }
   TRvByteReader In(Data.Data(), Data.Size());
   TPcxDecodeState State;
+  const std::vector<bool> Repeated = Layout == ly8 ? RvRepeatedEntries(EndPalette, 256) : RvRepeatedEntries(H.Palette, 16);
+  bool RepeatUsed = false;
   const bool Rle = H.Encoding == 1;
   std::uint8_t* L = Line.Data();
   Progress.Per = 100.0 / static_cast<double>(Height);
@@ -217,13 +225,17 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     switch (Layout) {
     case ly8:
       PcxDecodeRow(In, L, Bpl, Rle, State);
-      for (int X = 0; X < W; ++X) std::memcpy(Row + 3 * X, &EndPalette[L[X]], 3);
+      for (int X = 0; X < W; ++X) {
+        std::memcpy(Row + 3 * X, &EndPalette[L[X]], 3);
+        RepeatUsed = RepeatUsed || Repeated[L[X]];
+      }
       break;
     case ly4:
       PcxDecodeRow(In, L, Bpl, Rle, State);
       for (int X = 0; X < W; ++X) {
         const int Index = X % 2 == 0 ? L[X / 2] >> 4 : L[X / 2] & 15;
         std::memcpy(Row + 3 * X, &H.Palette[Index], 3);
+        RepeatUsed = RepeatUsed || Repeated[static_cast<std::size_t>(Index)];
       }
       break;
     case ly1:
@@ -245,11 +257,15 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
         for (int X = 0; X < W; ++X)
           if (RvTestBit(L, X)) Row[3 * X] = static_cast<std::uint8_t>(Row[3 * X] | (1 << P));
       }
-      for (int X = W - 1; X >= 0; --X) std::memcpy(Row + 3 * X, &H.Palette[Row[3 * X] & 15], 3);
+      for (int X = W - 1; X >= 0; --X) {
+        RepeatUsed = RepeatUsed || Repeated[Row[3 * X] & 15u];
+        std::memcpy(Row + 3 * X, &H.Palette[Row[3 * X] & 15], 3);
+      }
       break;
     }
     default: break;
     }
+    Params.ColorMapRepeatsUsed = RepeatUsed;
   }
 }
 
@@ -280,13 +296,31 @@ void PcxWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Progress.Abort();
     return;
   }
+  // A palette picture keeps its file's palette, entries and order, while
+  // its pixels are all in it; else it gets one of its own colours.
+  std::vector<std::uint8_t> Indexes;
   std::unique_ptr<TRvPaletteMapper> Mapper;
-  if (Depth == 4) Mapper = std::make_unique<TRvPaletteMapper>(*Source, HeaderPalette, 16);
-  if (Depth == 8) Mapper = std::make_unique<TRvPaletteMapper>(*Source, EndPalette, 256);
+  if (Depth == 4 || Depth == 8) {
+    TRGB* Palette = Depth == 4 ? HeaderPalette : EndPalette;
+    const int Entries = Depth == 4 ? 16 : 256;
+    if (Params.ColorMapCount > 0 && Params.ColorMapCount <= Entries &&
+        RvIndexesInPalette(*Source, nullptr, Params.ColorMap.get(), nullptr, Params.ColorMapCount, Indexes))
+      std::copy(Params.ColorMap.get(), Params.ColorMap.get() + Params.ColorMapCount, Palette);
+    else
+      Mapper = std::make_unique<TRvPaletteMapper>(*Source, Palette, Entries);
+  }
+  // A two-colour file's own header entries go back with its own bits.
+  if (Depth == 1 && Params.FileType == rvftPCX && Params.ColorMapCount == 2 && Bitmap.PixelFormat() == rvpf1Bit)
+    std::copy(Params.ColorMap.get(), Params.ColorMap.get() + 2, HeaderPalette);
+  const auto IndexAt = [&](const std::uint8_t* Row, int X, int Y) {
+    return Mapper != nullptr ? Mapper->Index(Row + 3 * X) : Indexes[static_cast<std::size_t>(Y) * W + X];
+  };
+  // Sixteen colours in four planes of one bit where the file had them so.
+  const bool BitPlanes = Depth == 4 && Params.PcxBitPlanes;
 
-  const int Bits = Depth == 24 ? 8 : Depth;
-  const int Planes = Depth == 24 ? 3 : 1;
-  const int Count = static_cast<int>(Depth == 24 ? W : RvPackedRowBytes(W, Depth));
+  const int Bits = Depth == 24 ? 8 : BitPlanes ? 1 : Depth;
+  const int Planes = Depth == 24 ? 3 : BitPlanes ? 4 : 1;
+  const int Count = static_cast<int>(Depth == 24 ? W : RvPackedRowBytes(W, Bits));
   const int Bpl = Count + Count % 2;
   const bool Rle = Params.PcxCompression != 0;
 
@@ -297,8 +331,11 @@ void PcxWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   Header[3] = static_cast<std::uint8_t>(Bits);
   PutLE16(Header + 8, W - 1);
   PutLE16(Header + 10, Rows - 1);
-  PutLE16(Header + 12, RvClamp(Params.DpiX, 0, 65535));
-  PutLE16(Header + 14, RvClamp(Params.DpiY, 0, 65535));
+  // No resolution where the file stated none.
+  if (Params.DpiStated) {
+    PutLE16(Header + 12, RvClamp(Params.DpiX, 0, 65535));
+    PutLE16(Header + 14, RvClamp(Params.DpiY, 0, 65535));
+  }
   for (int I = 0; I < 16; ++I) {
     Header[16 + 3 * I] = HeaderPalette[I].r;
     Header[17 + 3 * I] = HeaderPalette[I].g;
@@ -326,11 +363,14 @@ void PcxWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
       switch (Depth) {
       case 1: std::memcpy(L, Row, static_cast<std::size_t>(Count)); break;
       case 4:
-        for (int X = 0; X < W; ++X)
-          L[X / 2] = static_cast<std::uint8_t>(L[X / 2] | (Mapper->Index(Row + 3 * X) << (X % 2 == 0 ? 4 : 0)));
+        for (int X = 0; X < W; ++X) {
+          const int Index = IndexAt(Row, X, Y);
+          if (BitPlanes) RvSetBit(L, X, (Index >> P) & 1);
+          else L[X / 2] = static_cast<std::uint8_t>(L[X / 2] | (Index << (X % 2 == 0 ? 4 : 0)));
+        }
         break;
       case 8:
-        for (int X = 0; X < W; ++X) L[X] = static_cast<std::uint8_t>(Mapper->Index(Row + 3 * X));
+        for (int X = 0; X < W; ++X) L[X] = static_cast<std::uint8_t>(IndexAt(Row, X, Y));
         break;
       default:
         for (int X = 0; X < W; ++X) L[X] = Row[3 * X + 2 - P];

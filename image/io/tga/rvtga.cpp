@@ -73,6 +73,21 @@ TRGB FromWord(std::uint16_t W) {
   return C;
 }
 
+// A colour as a 5-5-5 word: the reader's FromWord backwards.
+std::uint16_t ToWord(const TRGB& C) {
+  return static_cast<std::uint16_t>(((C.r >> 3) << 10) | ((C.g >> 3) << 5) | (C.b >> 3));
+}
+
+// Every pixel of a 24-bit picture a colour of 5 bits a sample.
+bool Fits555(TRvBitmap& Bitmap24) {
+  for (int Y = 0; Y < Bitmap24.Height(); ++Y) {
+    const std::uint8_t* P = Bitmap24.Scanline(Y);
+    for (int X = 0; X < 3 * Bitmap24.Width(); ++X)
+      if (P[X] & 7) return false;
+  }
+  return true;
+}
+
 std::string FieldText(const std::uint8_t* P, std::size_t Size) {
   const auto* End = static_cast<const std::uint8_t*>(std::memchr(P, 0, Size));
   return std::string(reinterpret_cast<const char*>(P), End ? static_cast<std::size_t>(End - P) : Size);
@@ -239,9 +254,14 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   TRGB Pal[256];
   Fill332(Pal);
   Params.FreeColorMap();
+  Params.TgaDescriptor = H.Descriptor;
+  Params.TgaMapEntrySize = H.ColorMapType == 1 ? H.EntrySize : 0;
+  Params.TgaMapAlpha.clear();
   const int Depth = H.Depth;
   if (H.ColorMapType == 1) {
     const int EntryBytes = (H.EntrySize + 7) / 8;
+    // The alpha of 32-bit entries is kept aside, for a save to write back.
+    if (H.EntrySize == 32) Params.TgaMapAlpha.assign(std::min<std::size_t>(H.MapLength, 256), 255);
     std::uint8_t E[8] = {};
     for (int I = 0; I < H.MapLength; ++I) {
       if (!R.Read(E, EntryBytes > 8 ? 8 : EntryBytes)) break;
@@ -256,6 +276,7 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
       case 32: RvCreateRGB(E[2], E[1], E[0], Pal[Index]); break;
       default: break;
       }
+      if (static_cast<std::size_t>(Index) < Params.TgaMapAlpha.size()) Params.TgaMapAlpha[Index] = E[3];
     }
     Params.SetColorMap(Pal, std::min<int>(H.MapLength, 256));
     Params.TgaGrayLevel = false;
@@ -271,8 +292,10 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   Params.TgaCompressed = Rle;
   Params.Width = H.Width;
   Params.Height = H.Height;
+  // The format has no resolution: the screen's stands in, and is no file's.
   Params.DpiX = RvDefaultDpiX;
   Params.DpiY = RvDefaultDpiY;
+  Params.DpiStated = false;
   // 16-bit gray pictures hold gray in the low byte and alpha in the high one, not 5-5-5 colour.
   const bool GrayAlpha = Depth == 16 && (H.ImageType == 3 || H.ImageType == 11);
   switch (Depth) {
@@ -324,6 +347,13 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   }
   const bool TopDown = (H.Descriptor & 0x20) != 0;
   const bool RightToLeft = (H.Descriptor & 0x10) != 0;
+  const std::vector<bool> Repeated = RvRepeatedEntries(Pal, Params.ColorMapCount);
+  Params.ColorMapRepeatsUsed = false;
+  const auto Entry = [&](int Index) {
+    if (static_cast<std::size_t>(Index) < Repeated.size() && Repeated[static_cast<std::size_t>(Index)])
+      Params.ColorMapRepeatsUsed = true;
+    return &Pal[Index];
+  };
   TPacketState State;
   std::vector<std::uint8_t> Alpha(static_cast<std::size_t>(W));
   Progress.Per = 100.0 / Rows;
@@ -349,10 +379,10 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
         switch (Depth) {
         case 4: {
           const int Index = Src % 2 == 0 ? In[Src / 2] >> 4 : In[Src / 2] & 15;
-          std::memcpy(Px, &Pal[Index], 3);
+          std::memcpy(Px, Entry(Index), 3);
           break;
         }
-        case 8: std::memcpy(Px, &Pal[In[Src]], 3); break;
+        case 8: std::memcpy(Px, Entry(In[Src]), 3); break;
         case 16: {
           if (GrayAlpha) {
             Px[0] = Px[1] = Px[2] = In[2 * Src];
@@ -376,6 +406,19 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   }
 }
 
+std::vector<std::string> TgaLayoutLost(const TIOParamsVals& Params) {
+  std::vector<std::string> Lost;
+  const int AlphaBits = Params.TgaDescriptor & 0x0F;
+  // The reader takes neither as transparency, so the writer has neither.
+  if ((Params.SamplesPerPixel == 4 || Params.SamplesPerPixel == 2) && (AlphaBits & 8) == 0)
+    Lost.emplace_back("The last byte of each pixel, which the file does not call transparency");
+  if (Params.BitsPerSample == 5 && AlphaBits != 0) Lost.emplace_back("The transparency bit of each pixel");
+  if (Params.SamplesPerPixel == 1 && (Params.BitsPerSample == 1 || Params.BitsPerSample == 4))
+    Lost.emplace_back(Params.BitsPerSample == 1 ? "Its depth of 1 bit (the picture is saved at 8 bits of gray)"
+                                                : "Its depth of 4 bits (the picture is saved at 8 bits)");
+  return Lost;
+}
+
 void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
                     const TRvMask* AlphaMask, TRvProgressRec& Progress) {
   const std::int64_t Start = Stream.Position();
@@ -386,48 +429,62 @@ void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Progress.Abort();
     return;
   }
-  enum { okGray, okMapped, okRGB, okRGBA } Kind = okRGB;
-  int MapLength = 0;
+  enum { okGray, okGrayAlpha, okMapped, okRGB16, okRGB, okRGBA } Kind = okRGB;
+  int MapLength = 0, EntryBytes = 3, EntryBits = 24;
   TRGB Pal[256] = {};
   std::unique_ptr<TRvBitmap> Holder;
   std::unique_ptr<TRvPaletteMapper> Mapper;
+  std::vector<std::uint8_t> Indexes; // into the file's own colour map
   TRvBitmap* Source = nullptr;
-  if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 1) {
+  const bool MaskUsable = AlphaMask != nullptr && !AlphaMask->Full() && AlphaMask->BitCount() == 8 &&
+                          AlphaMask->Width() == W && AlphaMask->Height() == Rows;
+  const int Bps = Params.BitsPerSample, Spp = Params.SamplesPerPixel;
+  if (Spp == 1 && Bps == 1) {
     // Written as an 8-bit gray file of black and white: 1-bit files are
     // read by few programs.
     Source = RvAsBlackWhite(Bitmap, Holder, Pal);
     Kind = okGray;
     Params.TgaCompressed = false;
-  } else if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 8 && Params.TgaGrayLevel) {
-    Source = RvAs24Bit(Bitmap, Holder);
-    Kind = okGray;
-  } else if (Params.SamplesPerPixel == 1 && (Params.BitsPerSample == 4 || Params.BitsPerSample == 8)) {
-    Source = RvAs24Bit(Bitmap, Holder);
-    MapLength = Params.BitsPerSample == 4 ? 16 : 256;
-    if (Source != nullptr) {
-      Mapper = std::make_unique<TRvPaletteMapper>(*Source, Pal, MapLength);
-      Params.SetColorMap(Pal, MapLength);
-    }
-    Kind = okMapped;
-    // 4-bit pictures are written as 8-bit indices, which other programs read.
-    if (MapLength == 16) Params.TgaCompressed = false;
   } else {
-    // Other sample layouts are written in full colour rather than not at all.
     Source = RvAs24Bit(Bitmap, Holder);
-    const bool MaskUsable = AlphaMask != nullptr && !AlphaMask->Full() &&
-                            AlphaMask->BitCount() == 8 && AlphaMask->Width() == W &&
-                            AlphaMask->Height() == Rows;
-    if (MaskUsable) {
+    if (Source != nullptr && Spp == 2 && Bps == 8 && RvAllGray(*Source)) {
+      // Gray and alpha, as the file had them.
+      Kind = okGrayAlpha;
+    } else if (Spp == 1 && Bps == 8 && Params.TgaGrayLevel) {
+      Kind = okGray;
+    } else if (Source != nullptr && Spp == 1 && (Bps == 4 || Bps == 8)) {
+      Kind = okMapped;
+      // The file's colour map, entries and order, while every pixel is in
+      // it; else one of the picture's own colours.
+      if (Params.ColorMapCount > 0 && Params.ColorMapCount <= 256 &&
+          RvIndexesInPalette(*Source, nullptr, Params.ColorMap.get(), nullptr, Params.ColorMapCount, Indexes)) {
+        MapLength = Params.ColorMapCount;
+        std::copy(Params.ColorMap.get(), Params.ColorMap.get() + MapLength, Pal);
+        // Entries of 16 bits (or 32, with their alpha) where the file had them.
+        const bool Fits16 = std::all_of(Pal, Pal + MapLength, [](const TRGB& C) { return ((C.r | C.g | C.b) & 7) == 0; });
+        if ((Params.TgaMapEntrySize == 15 || Params.TgaMapEntrySize == 16) && Fits16) EntryBits = Params.TgaMapEntrySize;
+        if (Params.TgaMapEntrySize == 32 && Params.TgaMapAlpha.size() == static_cast<std::size_t>(MapLength)) EntryBits = 32;
+        EntryBytes = (EntryBits + 7) / 8;
+      } else {
+        MapLength = Bps == 4 ? 16 : 256;
+        Mapper = std::make_unique<TRvPaletteMapper>(*Source, Pal, MapLength);
+        Params.SetColorMap(Pal, MapLength);
+      }
+      // 4-bit pictures are written as 8-bit indices, which other programs read.
+      if (Bps == 4) Params.TgaCompressed = false;
+    } else if (Source != nullptr && Spp == 3 && Bps == 5 && !MaskUsable && Fits555(*Source)) {
+      Kind = okRGB16;
+    } else if (MaskUsable) {
+      // Other sample layouts are written in full colour rather than not at all.
       Kind = okRGBA;
-      Params.TgaCompressed = false;
     }
   }
   if (Source == nullptr) {
     Progress.Abort();
     return;
   }
-  const bool Rle = Params.TgaCompressed && Kind != okRGBA;
-  const int UnitBytes = Kind == okRGB ? 3 : Kind == okRGBA ? 4 : 1;
+  const bool Rle = Params.TgaCompressed;
+  const int UnitBytes = Kind == okRGB ? 3 : Kind == okRGBA ? 4 : Kind == okGrayAlpha || Kind == okRGB16 ? 2 : 1;
 
   std::uint8_t Header[HeaderSize] = {};
   // The length byte holds the text and its terminating NUL.
@@ -437,21 +494,35 @@ void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Header[1] = 1;
     Header[2] = Rle ? 9 : 1;
     PutLE16(Header + 5, MapLength);
-    Header[7] = 24;
+    Header[7] = static_cast<std::uint8_t>(EntryBits);
   } else {
     // Without a colour map its header fields stay zero, as readers expect.
-    Header[2] = Kind == okGray ? (Rle ? 11 : 3) : (Rle ? 10 : 2);
+    Header[2] = Kind == okGray || Kind == okGrayAlpha ? (Rle ? 11 : 3) : (Rle ? 10 : 2);
   }
   PutLE16(Header + 8, RvClamp(Params.TgaXPos, 0, 65535));
   PutLE16(Header + 10, RvClamp(Params.TgaYPos, 0, 65535));
   PutLE16(Header + 12, W);
   PutLE16(Header + 14, Rows);
   Header[16] = static_cast<std::uint8_t>(UnitBytes * 8);
-  Header[17] = Kind == okRGBA ? 0x28 : 0x20;
+  // The file's own corner to start from; its alpha bits where its pixels
+  // or entries still hold them.
+  const bool TopDown = (Params.TgaDescriptor & 0x20) != 0, RightToLeft = (Params.TgaDescriptor & 0x10) != 0;
+  int AlphaBits = Kind == okRGBA || Kind == okGrayAlpha ? 8 : 0;
+  if (Kind == okMapped && EntryBits == 32) AlphaBits = Params.TgaDescriptor & 0x0F;
+  Header[17] = static_cast<std::uint8_t>((Params.TgaDescriptor & 0x30) | AlphaBits);
   TRvAbortFlag& Aborting = *Progress.Aborting;
   RvSafeStreamWrite(Stream, Aborting, Header, HeaderSize);
   RvSafeStreamWrite(Stream, Aborting, Id.c_str(), static_cast<std::int64_t>(Id.size()) + 1);
-  if (Kind == okMapped) RvSafeStreamWrite(Stream, Aborting, Pal, std::int64_t{MapLength} * 3);
+  if (Kind == okMapped) {
+    std::vector<std::uint8_t> Map(static_cast<std::size_t>(MapLength) * EntryBytes);
+    for (int I = 0; I < MapLength; ++I) {
+      std::uint8_t* E = Map.data() + static_cast<std::size_t>(I) * EntryBytes;
+      if (EntryBytes == 2) PutLE16(E, ToWord(Pal[I]));
+      else std::memcpy(E, &Pal[I], 3);
+      if (EntryBytes == 4) E[3] = Params.TgaMapAlpha[static_cast<std::size_t>(I)];
+    }
+    RvSafeStreamWrite(Stream, Aborting, Map.data(), static_cast<std::int64_t>(Map.size()));
+  }
 
   TRvBuffer Line;
   if (!Line.Allocate(std::int64_t{W} * UnitBytes)) {
@@ -461,8 +532,9 @@ void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   std::vector<std::uint8_t> Encoded;
   Progress.Per = 100.0 / Rows;
   Progress.Val = 0;
-  for (int Y = 0; Y < Rows; ++Y) {
+  for (int I = 0; I < Rows; ++I) {
     if (Progress.IsAborting()) return;
+    const int Y = TopDown ? I : Rows - 1 - I;
     const std::uint8_t* Row = Source->Scanline(Y);
     std::uint8_t* Out = Line.Data();
     switch (Kind) {
@@ -474,8 +546,23 @@ void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
           Out[X] = static_cast<std::uint8_t>(RvGray(Row[3 * X + 2], Row[3 * X + 1], Row[3 * X]));
       }
       break;
+    case okGrayAlpha:
+      for (int X = 0; X < W; ++X) {
+        Out[2 * X] = Row[3 * X];
+        Out[2 * X + 1] = MaskUsable ? AlphaMask->ScanLine(Y)[X] : 255;
+      }
+      break;
     case okMapped:
-      for (int X = 0; X < W; ++X) Out[X] = static_cast<std::uint8_t>(Mapper->Index(Row + 3 * X));
+      for (int X = 0; X < W; ++X)
+        Out[X] = Mapper != nullptr ? static_cast<std::uint8_t>(Mapper->Index(Row + 3 * X))
+                                   : Indexes[static_cast<std::size_t>(Y) * W + X];
+      break;
+    case okRGB16:
+      for (int X = 0; X < W; ++X) {
+        TRGB C;
+        std::memcpy(&C, Row + 3 * X, 3);
+        PutLE16(Out + 2 * X, ToWord(C));
+      }
       break;
     case okRGB: std::memcpy(Out, Row, static_cast<std::size_t>(W) * 3); break;
     case okRGBA: {
@@ -487,13 +574,16 @@ void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
       break;
     }
     }
+    if (RightToLeft)
+      for (int L = 0, R = W - 1; L < R; ++L, --R)
+        std::swap_ranges(Out + L * UnitBytes, Out + (L + 1) * UnitBytes, Out + R * UnitBytes);
     if (Rle) {
       EncodeRow(Out, W, UnitBytes, Encoded);
       RvSafeStreamWrite(Stream, Aborting, Encoded.data(), static_cast<std::int64_t>(Encoded.size()));
     } else {
       RvSafeStreamWrite(Stream, Aborting, Out, Line.Size());
     }
-    Progress.Step(Y + 1);
+    Progress.Step(I + 1);
   }
 
   std::uint8_t E[ExtensionSize] = {};

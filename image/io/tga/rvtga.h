@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "image/io/rvioparams.h"
 #include "image/io/rvsafeio.h"
@@ -27,6 +29,11 @@ void TgaReadFooter(platform::TStream& Stream, TIOParamsVals& Params);
 void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
                    TRvProgressRec& Progress, bool HeaderOnly, std::unique_ptr<TRvMask>& AlphaMask,
                    bool NoMask);
+
+// What a file read with Params holds that no write of its picture gives
+// back, one line each for the question before a save; empty when a write
+// keeps it all.
+std::vector<std::string> TgaLayoutLost(const TIOParamsVals& Params);
 
 // AlphaMask may be null; a full mask counts as none.
 void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,

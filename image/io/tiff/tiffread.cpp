@@ -9,6 +9,7 @@
 #include "image/io/jpeg/jpegfilt.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rvsafeio.h"
+#include "image/io/rvwriteconv.h"
 #include "image/io/tiff/ccittfax.h"
 #include "image/model/rvgeometry.h"
 #include "image/model/rvhelpers.h"
@@ -239,6 +240,8 @@ struct TTiffImage {
   std::vector<std::uint32_t> StripOffsets, StripCounts, TileOffsets, TileCounts;
   std::int64_t JpegProc = 0, JpegOffset = 0, JpegLength = 0;
   std::vector<TRGB> ColorMap;
+  std::vector<std::uint16_t> ColorMap16; // as stored, when whole
+  std::vector<bool> Repeated;            // entries of an earlier one's colour
   std::string Software;
 };
 
@@ -409,6 +412,8 @@ public:
         FLzw(Lzw), FProgress(Progress) {}
 
   void Run();
+  // A pixel took an entry of an earlier entry's colour.
+  bool RepeatUsed() const { return FRepeatUsed; }
 
 private:
   bool DecodeBlock(std::int64_t Index, std::int64_t X0, std::int64_t Y0, std::int64_t BlockWidth,
@@ -431,6 +436,7 @@ private:
   TTiffLzwDecompressProc FLzw;
   TRvProgressRec& FProgress;
   std::int32_t FRowsDone = 0;
+  bool FRepeatUsed = false;
   std::vector<std::uint8_t> FPixels; // one converted row: blue-green-red or bits
   std::vector<std::uint8_t> FAlpha;
 };
@@ -518,6 +524,7 @@ void TTiffDecoder::PutRow(const std::uint8_t* Raw, std::int64_t X0, std::int64_t
     for (std::int64_t X = 0; X < N; ++X, P += 3) {
       const unsigned Index = Sample(Raw, X * Spp);
       const TRGB C = Index < FImage.ColorMap.size() ? FImage.ColorMap[Index] : TRGB{};
+      if (Index < FImage.Repeated.size() && FImage.Repeated[Index]) FRepeatUsed = true;
       P[0] = C.b;
       P[1] = C.g;
       P[2] = C.r;
@@ -769,6 +776,25 @@ void ReadColorMap(const TTiffDirectory& D, TTiffImage& T) {
     C.g = static_cast<std::uint8_t>(Map[Have + I] >> 8);
     C.b = static_cast<std::uint8_t>(Map[2 * Have + I] >> 8);
   }
+  T.Repeated = RvRepeatedEntries(T.ColorMap.data(), static_cast<int>(N));
+  // The low bytes too, for a save to write the entries back as they were.
+  if (Have == N && std::all_of(Map.begin(), Map.end(), [](std::uint32_t V) { return V <= 0xFFFF; }))
+    T.ColorMap16.assign(Map.begin(), Map.end());
+}
+
+// The first value of a resolution or position tag as stored: numerator and
+// denominator (an integer over 1); 0/0 when absent or not of those types.
+std::array<std::uint32_t, 2> StatedRational(const TTiffDirectory& D, int Tag) {
+  const int I = D.TiffFindTag(Tag);
+  if (I < 0) return {};
+  if (D.Entries[static_cast<std::size_t>(I)].Type == ttRational) {
+    const std::vector<std::uint8_t> B = D.TiffGetTagBytes(Tag);
+    if (B.size() < 8) return {};
+    return {D.U32(B.data()), D.U32(B.data() + 4)};
+  }
+  const std::int64_t V = D.TiffGetTagInteger(Tag, -1);
+  if (V < 0 || V > 0xFFFFFFFF) return {};
+  return {static_cast<std::uint32_t>(V), 1};
 }
 
 template <std::size_t N>
@@ -872,8 +898,16 @@ void FillParams(const TTiffDirectory& D, const TTiffImage& T, TIOParamsVals& P) 
   };
   P.DpiX = Trunc(T.XRes * Factor);
   P.DpiY = Trunc(T.YRes * Factor);
+  // The screen's resolution stands in for none; a save writes none back.
+  P.DpiStated = T.XRes > 0 || T.YRes > 0;
   if (P.DpiX == 0) P.DpiX = RvDefaultDpiX;
   if (P.DpiY == 0) P.DpiY = RvDefaultDpiY;
+  P.TiffResolutionUnit = static_cast<std::int32_t>(D.TiffGetTagInteger(296, 0));
+  P.TiffXResolution = StatedRational(D, 282);
+  P.TiffYResolution = StatedRational(D, 283);
+  P.TiffXPosition = StatedRational(D, 286);
+  P.TiffYPosition = StatedRational(D, 287);
+  P.TiffExtraSamples = T.ExtraSamples;
   P.TiffCompression = CompressionCode(T);
   if (T.Photometric >= 0 && T.Photometric <= 6) P.TiffPhotometric = static_cast<std::uint8_t>(T.Photometric);
   else if (T.Photometric == phCIELab) P.TiffPhotometric = 7;
@@ -889,6 +923,8 @@ void FillParams(const TTiffDirectory& D, const TTiffImage& T, TIOParamsVals& P) 
   P.IccProfile.clear();
   if (T.ColorMap.empty()) P.FreeColorMap();
   else P.SetColorMap(T.ColorMap.data(), static_cast<int>(T.ColorMap.size()));
+  P.TiffColorMap16 = T.ColorMap16;
+  P.ColorMapRepeatsUsed = false;
 }
 
 void DecodeOldJpeg(const TTiffDirectory& D, const TTiffImage& T, TRvBitmap& Bitmap, TRvProgressRec& Progress) {
@@ -1114,6 +1150,7 @@ void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCoun
     }
     TTiffDecoder Decoder(Dir, T, Bitmap, Mask.get(), NoAlpha, Convert, Lzw, Progress);
     Decoder.Run();
+    Params->ColorMapRepeatsUsed = Decoder.RepeatUsed();
     // The rows went into the mask as they were decoded: it is full only
     // while every pixel is opaque, or a save and a turn would take the
     // picture for an opaque one.

@@ -1,6 +1,7 @@
 #include "image/io/tiff/tiffwrite.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -48,9 +49,11 @@ void TiffBgrToCmyk(const std::uint8_t* Bgr, std::uint8_t* Cmyk) {
   const int B = Bgr[0], G = Bgr[1], R = Bgr[2];
   int K = std::max({R, G, B});
   if (K == 0) K = 1;
-  Cmyk[0] = static_cast<std::uint8_t>(255 - R * 255 / K);
-  Cmyk[1] = static_cast<std::uint8_t>(255 - G * 255 / K);
-  Cmyk[2] = static_cast<std::uint8_t>(255 - B * 255 / K);
+  // Rounded up, so that a reader's K x (255 - C) / 255 gives each colour
+  // back exactly rather than one less.
+  Cmyk[0] = static_cast<std::uint8_t>(255 - (R * 255 + K - 1) / K);
+  Cmyk[1] = static_cast<std::uint8_t>(255 - (G * 255 + K - 1) / K);
+  Cmyk[2] = static_cast<std::uint8_t>(255 - (B * 255 + K - 1) / K);
   Cmyk[3] = static_cast<std::uint8_t>(255 - K);
 }
 
@@ -166,12 +169,75 @@ private:
   std::vector<TOutEntry> FEntries;
 };
 
-// 255 where the mask has no pixel, so that a mask of another size than the
-// picture is never read outside its rows.
-std::uint8_t AlphaAt(const TRvMask& Mask, int X, int Y) {
-  if (X >= Mask.Width() || Y >= Mask.Height()) return 255;
-  const int V = Mask.GetPixel(X, Y);
-  return Mask.BitCount() == 1 ? (V != 0 ? 255 : 0) : static_cast<std::uint8_t>(V);
+// 255 where there is no mask or it has no pixel, so that a mask of another
+// size than the picture is never read outside its rows.
+std::uint8_t AlphaAt(const TRvMask* Mask, int X, int Y) {
+  if (Mask == nullptr || X >= Mask->Width() || Y >= Mask->Height()) return 255;
+  const int V = Mask->GetPixel(X, Y);
+  return Mask->BitCount() == 1 ? (V != 0 ? 255 : 0) : static_cast<std::uint8_t>(V);
+}
+
+// A colour multiplied by its alpha, rounded: the reader's division gives
+// the colour back exactly.
+std::uint8_t Associate(std::uint8_t V, std::uint8_t A) { return static_cast<std::uint8_t>((V * A + 127) / 255); }
+
+// How the rows are written.
+enum TLayout { lyBits, lyRGB, lyCMYK, lyLab, lyGray, lyPalette };
+
+// The sample of each gray level at a depth, as the reader turns samples
+// into levels (WhiteIsZero inverted); -1 for levels the depth has not.
+std::array<int, 256> GraySamples(int Bps, bool WhiteIsZero) {
+  std::array<int, 256> Samples;
+  Samples.fill(-1);
+  const int Max = (1 << Bps) - 1;
+  for (int V = Max; V >= 0; --V) {
+    int Level = Bps == 8 ? V : Bps == 4 ? V * 16 : V * 255 / Max;
+    if (WhiteIsZero) Level = 255 - Level;
+    Samples[static_cast<std::size_t>(Level)] = V;
+  }
+  return Samples;
+}
+
+// Every pixel of a 24-bit picture a gray the table has a sample for.
+bool GraysFit(TRvBitmap& Work, const std::array<int, 256>& Samples) {
+  for (int Y = 0; Y < Work.Height(); ++Y) {
+    const std::uint8_t* P = Work.Scanline(Y);
+    for (int X = 0; X < Work.Width(); ++X, P += 3)
+      if (P[0] != P[1] || P[1] != P[2] || Samples[P[0]] < 0) return false;
+  }
+  return true;
+}
+
+// Sample I of a row of Bps-bit samples, most significant bit first.
+void PutSample(std::uint8_t* Row, std::int64_t I, int Bps, unsigned V) {
+  if (Bps == 8) {
+    Row[I] = static_cast<std::uint8_t>(V);
+    return;
+  }
+  const std::int64_t Bit = I * Bps;
+  for (int K = 0; K < Bps; ++K)
+    if ((V >> (Bps - 1 - K)) & 1u) Row[(Bit + K) >> 3] |= static_cast<std::uint8_t>(0x80 >> ((Bit + K) & 7));
+}
+
+using TRational = std::array<std::uint32_t, 2>;
+
+bool IsStated(const TRational& R) { return R[0] != 0 || R[1] != 0; }
+
+// A resolution or position to write: what the file stated, as it stated
+// it, while the field still holds what the reader cut it to (the other
+// axis's after a quarter turn); else the field's own value in the unit.
+TRational StatedValue(std::int32_t Value, const TRational& Same, const TRational& Other, int Unit,
+                      std::uint32_t Scale) {
+  const double Factor = Unit == 3 ? 2.54 : 1.0;
+  const auto Cut = [&](const TRational& R) {
+    const double V = R[0] / static_cast<double>(R[1] == 0 ? 1 : R[1]) * Factor;
+    return std::isfinite(V) && V < 2147483647.0 ? static_cast<std::int32_t>(std::trunc(V)) : 0;
+  };
+  if (IsStated(Same) && Cut(Same) == Value) return Same;
+  if (IsStated(Other) && Cut(Other) == Value) return Other;
+  // Per centimetre: 50/127 of the value per inch.
+  if (Unit == 3) return {Clamp32(std::int64_t{Value} * 50), 127};
+  return {Clamp32(std::int64_t{Value} * Scale), Scale};
 }
 
 } // namespace
@@ -203,21 +269,28 @@ std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProg
     Progress.Abort();
     return 0;
   }
-  // Transparency goes out as a fourth, unassociated sample of 8-bit RGB:
-  // none of the other layouts holds it.
-  const bool WithAlpha = Alpha != nullptr && !Alpha->Full();
-  if (WithAlpha) {
+  const bool Transparent = Alpha != nullptr && !Alpha->Full();
+  // Samples over 8 bits are held at 8: gray stays gray.
+  if (Params.BitsPerSample > 8) {
     Params.BitsPerSample = 8;
-    Params.SamplesPerPixel = 4;
-    Params.TiffPhotometric = 2;
-    if (Params.TiffCompression != 5 && Params.TiffCompression != 8) Params.TiffCompression = 0;
+    if (Params.SamplesPerPixel > 2 || Params.TiffPhotometric > 1) {
+      Params.SamplesPerPixel = 3;
+      Params.TiffPhotometric = 2;
+    }
   }
-  // 1. The working bitmap.
+  const int InBps = Params.BitsPerSample, InSpp = Params.SamplesPerPixel, InPhotometric = Params.TiffPhotometric;
+  const bool GrayFile = InPhotometric <= 1;
+  // A second sample of 8 bits beside gray or an index, or a fourth beside
+  // red, green and blue, is alpha unless the page said otherwise.
+  const bool PairWithAlpha = InSpp == 2 && InBps == 8 && (GrayFile || InPhotometric == 3);
+  const bool FileAlpha =
+      Params.TiffExtraSamples != 0 && (PairWithAlpha || (InSpp == 4 && InBps == 8 && InPhotometric == 2));
+
+  // 1. The working bitmap. Two colours of a palette are not black and
+  // white: they are written as a palette of one bit.
   std::unique_ptr<TRvBitmap> Holder;
+  const bool OneBit = !Transparent && InBps == 1 && InSpp == 1 && Params.ColorMapCount == 0;
   TRvBitmap* Work = nullptr;
-  // Two colours of a palette are not black and white: they are written as
-  // a palette of one bit.
-  const bool OneBit = Params.BitsPerSample == 1 && Params.SamplesPerPixel == 1 && Params.ColorMapCount == 0;
   if (OneBit) {
     TRGB Colors[2];
     Work = RvAsBlackWhite(Bitmap, Holder, Colors);
@@ -230,133 +303,147 @@ std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProg
   }
   const int W = Work->Width(), H = Work->Height();
 
-  // 2. Normalisation of the parameters. A gray file's picture that is still
-  // all gray goes back as 8-bit gray; any other of one sample as a palette,
-  // its own colours exactly where they fit.
+  // 2. The layout. A picture of one sample (and alpha beside it) keeps its
+  // file's depth, photometric and palette, entries and order, wherever its
+  // pixels still fit them; a gray one else goes out as 8-bit gray, any
+  // other of one sample as a palette of its own colours where they fit.
+  TLayout Layout = lyRGB;
+  int Bps = 8, Spp = 3;
+  bool AlphaSample = false, WhiteIsZero = false;
+  std::vector<std::uint8_t> Indexes; // into the file's palette, row after row
   std::unique_ptr<TRvPaletteMapper> Mapper;
-  bool GrayData = false;
   std::vector<TRGB> Palette;
-  if (!OneBit && Params.SamplesPerPixel == 1 && Params.BitsPerSample >= 1 && Params.BitsPerSample <= 8) {
-    if (Params.ColorMapCount == 0 && RvAllGray(*Work)) {
-      GrayData = true;
-      Params.TiffPhotometric = 1;
-      Params.BitsPerSample = 8;
-    } else {
-      Params.TiffPhotometric = 3;
-      Palette.assign(std::size_t{1} << Params.BitsPerSample, TRGB{});
-      Mapper = std::make_unique<TRvPaletteMapper>(*Work, Palette.data(), static_cast<int>(Palette.size()));
+  std::vector<std::uint16_t> Map16;
+  std::array<int, 256> Gray{};
+  const bool OneSample = InSpp == 1 && InBps >= 1 && InBps <= 8 && !Transparent;
+  if (OneBit) {
+    Layout = lyBits;
+    Bps = Spp = 1;
+  } else if (OneSample || PairWithAlpha) {
+    const int Depth = PairWithAlpha ? 8 : InBps;
+    const int Entries = 1 << Depth;
+    const bool FilePalette = Params.ColorMapCount > 0 && Params.ColorMapCount <= Entries &&
+                             (OneSample || InPhotometric == 3) &&
+                             RvIndexesInPalette(*Work, nullptr, Params.ColorMap.get(), nullptr,
+                                                Params.ColorMapCount, Indexes);
+    if (!FilePalette) Indexes.clear();
+    if (!FilePalette && (Params.ColorMapCount == 0 || PairWithAlpha)) {
+      // Gray at the file's own depth where its levels are there, else at 8.
+      WhiteIsZero = InPhotometric == 0;
+      Gray = GraySamples(GrayFile ? Depth : 8, WhiteIsZero);
+      if (GrayFile && GraysFit(*Work, Gray)) {
+        Layout = lyGray;
+        Bps = Depth;
+      } else if (Gray = GraySamples(8, WhiteIsZero); GraysFit(*Work, Gray)) {
+        Layout = lyGray;
+      }
     }
-    if (Params.TiffCompression != 5 && Params.TiffCompression != 8) Params.TiffCompression = 0;
+    if (FilePalette || (Layout != lyGray && OneSample)) {
+      Layout = lyPalette;
+      Bps = Depth;
+      Palette.assign(static_cast<std::size_t>(Entries), TRGB{});
+      if (FilePalette) {
+        std::copy(Params.ColorMap.get(), Params.ColorMap.get() + Params.ColorMapCount, Palette.begin());
+        // The file's own 16-bit entries while the palette is still the file's.
+        const std::vector<std::uint16_t>& Own = Params.TiffColorMap16;
+        const std::size_t N = static_cast<std::size_t>(Params.ColorMapCount);
+        bool Same = Own.size() == 3 * N && N == Palette.size();
+        for (std::size_t I = 0; Same && I < N; ++I)
+          Same = Own[I] >> 8 == Palette[I].r && Own[N + I] >> 8 == Palette[I].g && Own[2 * N + I] >> 8 == Palette[I].b;
+        if (Same) Map16 = Own;
+      } else {
+        Mapper = std::make_unique<TRvPaletteMapper>(*Work, Palette.data(), Entries);
+      }
+    }
+    if (Layout == lyGray || Layout == lyPalette) {
+      Spp = PairWithAlpha ? 2 : 1;
+      AlphaSample = PairWithAlpha;
+    }
   }
-  if (Params.TiffPhotometric == 3 && Params.SamplesPerPixel > 1) Params.TiffPhotometric = 2;
-  if (Params.BitsPerSample > 8) {
-    Params.SamplesPerPixel = 3;
-    Params.BitsPerSample = 8;
-    Params.TiffPhotometric = 2;
+  if (Layout == lyRGB) {
+    // Anything else in full colour, transparency as a fourth sample.
+    if (InPhotometric == 5 && !Transparent) {
+      Layout = lyCMYK;
+      Spp = 4;
+    } else if (InPhotometric == 7 && !Transparent) {
+      Layout = lyLab;
+    } else {
+      AlphaSample = Transparent || FileAlpha;
+      Spp = AlphaSample ? 4 : 3;
+    }
   }
-  if (Params.TiffPhotometric <= 1 && Params.SamplesPerPixel == 3 && Params.BitsPerSample == 8)
-    Params.TiffPhotometric = 2;
-  if (Params.TiffPhotometric == 2 && Params.SamplesPerPixel == 1 && Params.BitsPerSample == 1)
-    Params.TiffPhotometric = 1;
+  // Alpha as the file had it: multiplied into the colours or not.
+  const bool Associated = AlphaSample && Params.TiffExtraSamples == 1;
 
-  // 3. Photometric code of the data.
-  int Photometric;
-  switch (Params.TiffPhotometric) {
-  case 0: case 1: Photometric = 1; break;
-  case 3: Photometric = 3; break;
-  case 5: Photometric = 5; Params.SamplesPerPixel = 4; break;
-  case 7: Photometric = 7; break;
-  default: Photometric = 2; break;
-  }
-  // Gray and palette data come from the step before; without them (a depth
-  // it was not asked for) the picture is written as RGB rather than as garbage.
-  if (!OneBit && ((Photometric == 1 && !GrayData) || (Photometric == 3 && Mapper == nullptr))) {
-    Photometric = 2;
-    Params.TiffPhotometric = 2;
-    Params.SamplesPerPixel = WithAlpha ? 4 : 3;
-    Params.BitsPerSample = 8;
-  }
-  const int DataPhotometric = Photometric;
-
-  // 4. Compression.
+  // 3. Compression.
   int Compression = 1, Predictor = 1;
   bool T4TwoD = false;
   TTiffLzwCompressProc Lzw = nullptr;
   switch (Params.TiffCompression) {
-  case 1: Compression = 2; Photometric = 0; break;
-  case 2: Compression = 3; Photometric = 0; break;
-  case 3: Compression = 3; T4TwoD = true; Photometric = 0; break;
-  case 4: Compression = 4; Photometric = 0; break;
+  case 1: Compression = 2; break;
+  case 2: Compression = 3; break;
+  case 3: Compression = 3; T4TwoD = true; break;
+  case 4: Compression = 4; break;
   case 5:
     Lzw = Params.TiffLzwCompress != nullptr ? Params.TiffLzwCompress : RvDefaultTiffLzwCompress;
-    if (Lzw != nullptr) {
-      Compression = 5;
-      Predictor = 2;
-    }
+    if (Lzw != nullptr) Compression = 5;
     break;
   case 8: Compression = 32773; break;
   default: break;
   }
   const bool Fax = Compression >= 2 && Compression <= 4;
-  if (Fax && Work->PixelFormat() != rvpf1Bit) {
-    // Uncompressed data keep the photometric of what they really are.
+  // The fax schemes code only bilevel rows; anything else goes uncompressed.
+  if (Fax && Layout != lyBits) {
     Compression = 1;
-    Photometric = DataPhotometric;
     T4TwoD = false;
-    Params.TiffCompression = 0;
   }
-  // 5. Prediction only for 8-bit RGB rows.
-  if (!(Predictor == 2 && Work->PixelFormat() == rvpf24Bit && Photometric == 2)) Predictor = 1;
+  // Prediction only for 8-bit RGB rows.
+  if (Compression == 5 && Layout == lyRGB) Predictor = 2;
+  // A bilevel page keeps which of its values is white. The fax coders take
+  // 1 as black, so their WhiteIsZero rows are the picture's inverted; a
+  // BlackIsZero fax page is coded as the picture's bits are.
+  if (Layout == lyBits)
+    WhiteIsZero = Compression >= 2 && Compression <= 4 ? InPhotometric != 1 : InPhotometric == 0;
 
-  // 6. The fax coders take 1 as black.
-  const bool Encoding = Compression >= 2 && Compression <= 4;
-  if (Encoding) {
-    if (Work == &Bitmap) {
-      Holder = std::make_unique<TRvBitmap>();
-      Holder->Assign(&Bitmap);
-      Work = Holder.get();
-    }
-    RvNegativeBits(Work);
+  std::uint32_t PhotometricTag;
+  switch (Layout) {
+  case lyBits:
+  case lyGray: PhotometricTag = WhiteIsZero ? 0 : 1; break;
+  case lyPalette: PhotometricTag = 3; break;
+  case lyCMYK: PhotometricTag = 5; break;
+  case lyLab: PhotometricTag = 8; break;
+  default: PhotometricTag = 2; break;
+  }
+  // What was written, for the caller.
+  Params.BitsPerSample = Bps;
+  Params.SamplesPerPixel = Spp;
+  Params.TiffPhotometric = static_cast<std::uint8_t>(Layout == lyLab ? 7 : PhotometricTag);
+  switch (Compression) {
+  case 2: Params.TiffCompression = 1; break;
+  case 3: Params.TiffCompression = T4TwoD ? 3 : 2; break;
+  case 4: Params.TiffCompression = 4; break;
+  case 5: Params.TiffCompression = 5; break;
+  case 32773: Params.TiffCompression = 8; break;
+  default: Params.TiffCompression = 0; break;
   }
 
   TTiffWriter Out(Stream, Progress, Intel);
 
-  // 8. Entries before the data.
-  const bool Bits1 = Work->PixelFormat() == rvpf1Bit;
-  const int Bps = Params.BitsPerSample;
+  // Entries before the data.
   Out.AddLong(256, static_cast<std::uint32_t>(W));
   Out.AddLong(257, static_cast<std::uint32_t>(H));
-  int Spp;
-  if (Bits1) {
-    Out.AddShort(258, 1);
-    Spp = 1;
-  } else if (Photometric == 1 || Photometric == 3) {
-    Out.AddShort(258, static_cast<std::uint32_t>(Bps));
-    Spp = 1;
-  } else if (Photometric == 5 || (Photometric == 2 && WithAlpha)) {
-    Out.AddShortArray(258, {8, 8, 8, 8});
-    Spp = 4;
-  } else {
-    Out.AddShortArray(258, {8, 8, 8});
-    Spp = 3;
-  }
-  const bool RGBA = Photometric == 2 && Spp == 4;
+  if (Spp == 1) Out.AddShort(258, static_cast<std::uint32_t>(Bps));
+  else Out.AddShortArray(258, std::vector<std::uint16_t>(static_cast<std::size_t>(Spp), 8));
   Out.AddShort(259, static_cast<std::uint32_t>(Compression));
-  std::uint32_t PhotometricTag;
-  if (Bits1) PhotometricTag = Photometric == 0 ? 0 : 1;
-  else if (Photometric == 7) PhotometricTag = 8;
-  else PhotometricTag = static_cast<std::uint32_t>(Photometric);
   Out.AddShort(262, PhotometricTag);
   Out.AddAscii(269, Params.TiffDocumentName);
   Out.AddAscii(270, Params.TiffImageDescription);
   const std::int64_t StripStart = Out.Position();
   Out.AddLong(273, Clamp32(StripStart));
 
-  // 9. The image data.
+  // The image data, one strip.
   Progress.Per = 100.0 / H;
-  const std::int64_t RowBytes = Bits1 ? (W + 7) / 8
-                                      : (Photometric == 1 || Photometric == 3 ? RvPackedRowBytes(W, Bps)
-                                                                              : std::int64_t{W} * Spp);
+  const std::int64_t RowBytes = RvPackedRowBytes(W, std::int64_t{Bps} * Spp);
   std::vector<std::uint8_t> Row(static_cast<std::size_t>(RowBytes) + 4), Packed;
   void* LzwState = nullptr;
   std::vector<std::uint8_t> RefRow;
@@ -364,42 +451,51 @@ std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProg
   std::uint8_t PendingByte = 0;
   for (int Y = 0; Y < H && !Progress.IsAborting(); ++Y) {
     const std::uint8_t* Src = Work->Scanline(Y);
-    if (Bits1) {
-      std::memcpy(Row.data(), Src, static_cast<std::size_t>(RowBytes));
-    } else if (Photometric == 2) {
+    switch (Layout) {
+    case lyBits:
+      for (std::int64_t I = 0; I < RowBytes; ++I)
+        Row[static_cast<std::size_t>(I)] = WhiteIsZero ? static_cast<std::uint8_t>(~Src[I]) : Src[I];
+      break;
+    case lyRGB:
       for (int X = 0; X < W; ++X) {
         std::uint8_t* P = Row.data() + static_cast<std::ptrdiff_t>(X) * Spp;
         P[0] = Src[3 * X + 2];
         P[1] = Src[3 * X + 1];
         P[2] = Src[3 * X];
-        if (RGBA) P[3] = AlphaAt(*Alpha, X, Y);
+        if (AlphaSample) {
+          P[3] = AlphaAt(Alpha, X, Y);
+          if (Associated)
+            for (int C = 0; C < 3; ++C) P[C] = Associate(P[C], P[3]);
+        }
       }
       if (Predictor == 2)
         for (std::int64_t I = RowBytes - 1; I >= Spp; --I)
           Row[static_cast<std::size_t>(I)] =
               static_cast<std::uint8_t>(Row[static_cast<std::size_t>(I)] - Row[static_cast<std::size_t>(I - Spp)]);
-    } else if (Photometric == 5) {
+      break;
+    case lyCMYK:
       for (int X = 0; X < W; ++X) TiffBgrToCmyk(Src + 3 * X, Row.data() + 4 * X);
-    } else if (Photometric == 7) {
+      break;
+    case lyLab:
       for (int X = 0; X < W; ++X) {
         const std::uint8_t* P = Src + 3 * X;
         RvRGBToCIELab((P[2] << 16) | (P[1] << 8) | P[0], Row.data() + 3 * X);
       }
-    } else if (GrayData) {
-      for (int X = 0; X < W; ++X) Row[static_cast<std::size_t>(X)] = Src[3 * X];
-    } else {
+      break;
+    case lyGray:
+    case lyPalette: {
       std::fill(Row.begin(), Row.end(), 0);
+      const std::uint8_t* Own = Indexes.empty() ? nullptr : Indexes.data() + static_cast<std::size_t>(Y) * W;
       for (int X = 0; X < W; ++X) {
-        const auto Index = static_cast<unsigned>(Mapper->Index(Src + 3 * X));
-        if (Bps == 8) {
-          Row[static_cast<std::size_t>(X)] = static_cast<std::uint8_t>(Index);
-        } else {
-          const std::int64_t Bit = std::int64_t{X} * Bps;
-          for (int K = 0; K < Bps; ++K)
-            if ((Index >> (Bps - 1 - K)) & 1u)
-              Row[static_cast<std::size_t>((Bit + K) >> 3)] |= static_cast<std::uint8_t>(0x80 >> ((Bit + K) & 7));
-        }
+        const std::uint8_t A = AlphaSample ? AlphaAt(Alpha, X, Y) : 255;
+        unsigned V;
+        if (Layout == lyGray) V = static_cast<unsigned>(Gray[Associated ? Associate(Src[3 * X], A) : Src[3 * X]]);
+        else V = Own != nullptr ? Own[X] : static_cast<unsigned>(Mapper->Index(Src + 3 * X));
+        PutSample(Row.data(), std::int64_t{X} * Spp, Bps, V);
+        if (AlphaSample) Row[static_cast<std::size_t>(2 * X + 1)] = A;
       }
+      break;
+    }
     }
     switch (Compression) {
     case 2: FaxEncodeRowMH(Row.data(), W, Stream, *Progress.Aborting); break;
@@ -430,40 +526,63 @@ std::int64_t TiffWritePage(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProg
   }
   if (Progress.IsAborting()) return 0;
 
-  // 10. Entries after the data, then the directory.
+  // Entries after the data, then the directory.
   Out.AddShort(277, static_cast<std::uint32_t>(Spp));
   Out.AddLong(278, static_cast<std::uint32_t>(H));
   Out.AddLong(279, Clamp32(Out.Position() - StripStart));
   if (Predictor == 2) Out.AddShort(317, 2);
-  Out.AddRational(282, Clamp32(Params.DpiX), 1);
-  Out.AddRational(283, Clamp32(Params.DpiY), 1);
+  // The resolution, unit and position the file stated, as it stated them,
+  // turned with the picture; none where it stated none.
+  const int Unit = Params.TiffResolutionUnit >= 1 && Params.TiffResolutionUnit <= 3 ? Params.TiffResolutionUnit : 2;
+  const bool Positioned = IsStated(Params.TiffXPosition) || IsStated(Params.TiffYPosition) ||
+                          Params.TiffXPos != 0 || Params.TiffYPos != 0;
+  const auto AddStated = [&](std::uint16_t Tag, const TRational& R) { Out.AddRational(Tag, R[0], R[1]); };
+  if (Params.DpiStated) {
+    AddStated(282, StatedValue(Params.DpiX, Params.TiffXResolution, Params.TiffYResolution, Unit, 1));
+    AddStated(283, StatedValue(Params.DpiY, Params.TiffYResolution, Params.TiffXResolution, Unit, 1));
+  }
   Out.AddAscii(285, Params.TiffPageName);
-  // Positions beyond what a RATIONAL holds are cut to it rather than wrapped.
-  Out.AddRational(286, Clamp32(std::int64_t{Params.TiffXPos} * 10000), 10000);
-  Out.AddRational(287, Clamp32(std::int64_t{Params.TiffYPos} * 10000), 10000);
+  if (Positioned) {
+    AddStated(286, StatedValue(Params.TiffXPos, Params.TiffXPosition, Params.TiffYPosition, Unit, 10000));
+    AddStated(287, StatedValue(Params.TiffYPos, Params.TiffYPosition, Params.TiffXPosition, Unit, 10000));
+  }
   if (Compression == 3) Out.AddLong(292, T4TwoD ? 1 : 0);
-  Out.AddShort(296, 2);
+  if ((Params.DpiStated || Positioned) && Params.TiffResolutionUnit != 0)
+    Out.AddShort(296, static_cast<std::uint32_t>(Unit));
   if (Params.TiffPageNumber != 0 || Params.TiffPageCount != 0)
     Out.AddShortArray(297, {static_cast<std::uint16_t>(Params.TiffPageNumber),
                             static_cast<std::uint16_t>(Params.TiffPageCount)});
-  if (Photometric == 3 && !Bits1) {
+  if (Layout == lyPalette) {
     const std::size_t N = Palette.size();
-    // 16-bit entries, 255 as 65535: what readers scale down is the colour.
-    std::vector<std::uint16_t> Map(3 * N);
-    for (std::size_t I = 0; I < N; ++I) {
-      Map[I] = static_cast<std::uint16_t>(Palette[I].r * 257);
-      Map[N + I] = static_cast<std::uint16_t>(Palette[I].g * 257);
-      Map[2 * N + I] = static_cast<std::uint16_t>(Palette[I].b * 257);
+    if (Map16.empty()) {
+      // 16-bit entries, 255 as 65535: what readers scale down is the colour.
+      Map16.resize(3 * N);
+      for (std::size_t I = 0; I < N; ++I) {
+        Map16[I] = static_cast<std::uint16_t>(Palette[I].r * 257);
+        Map16[N + I] = static_cast<std::uint16_t>(Palette[I].g * 257);
+        Map16[2 * N + I] = static_cast<std::uint16_t>(Palette[I].b * 257);
+      }
     }
-    Out.AddShortArray(320, Map);
+    Out.AddShortArray(320, Map16);
   }
-  // Unassociated alpha: the colours are stored as they are, not multiplied.
-  if (RGBA) Out.AddShort(338, 2);
+  if (AlphaSample) Out.AddShort(338, Associated ? 1 : 2);
   if (!Params.IccProfile.empty() && Params.IccProfile.size() <= 0xFFFFFFFFu)
     Out.AddData(34675, tUndefined, static_cast<std::uint32_t>(Params.IccProfile.size()), Params.IccProfile.data(),
                 static_cast<std::int64_t>(Params.IccProfile.size()));
   if (Kept != nullptr) Out.AddKept(*Kept);
   return Out.Directory(NextAt);
+}
+
+std::vector<std::string> TiffLayoutLost(const TIOParamsVals& Params) {
+  std::vector<std::string> Lost;
+  // The reader makes red, green and blue of inks and of Lab colours; what
+  // is written is worked out from those again.
+  if (Params.TiffPhotometric == 5) Lost.emplace_back("Its CMYK ink amounts (they are worked out anew from the colours)");
+  if (Params.TiffPhotometric == 7) Lost.emplace_back("Its CIELab colours (the picture holds them as red, green and blue)");
+  if (Params.TiffExtraSamples == 0 && (Params.SamplesPerPixel == 2 || Params.SamplesPerPixel == 4) &&
+      Params.TiffPhotometric != 5)
+    Lost.emplace_back("The extra sample of each pixel, which the file does not call transparency");
+  return Lost;
 }
 
 int TiffWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec& Progress,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "image/io/rvioparams.h"
@@ -24,6 +25,11 @@ namespace rv {
 // when the write failed (Aborting set).
 int TiffWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TRvProgressRec& Progress,
                     TIOParamsVals& Params, const TRvMask* Alpha = nullptr);
+
+// What a page read with Params holds that no write of its picture gives
+// back, one line each for the question before a save (depths over 8 bits
+// are the caller's); empty when a write keeps it all.
+std::vector<std::string> TiffLayoutLost(const TIOParamsVals& Params);
 
 // The parts of a file of several pages. The header, in Intel or Motorola
 // byte order, with no first directory yet.

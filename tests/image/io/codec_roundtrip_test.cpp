@@ -104,10 +104,10 @@ TEST(CodecRoundTrip, EveryFormatAndLayoutKeepsItsPixels) {
        [](const Bytes& F, TDecoded&, TIOParamsVals&) { EXPECT_EQ(F[2], 2); }},
       {"tga alpha", fmTga, pcNoise, 8, 3, true, None,
        [](const Bytes& F, TDecoded& D, TIOParamsVals& W) {
-         // 32 bits with 8 alpha bits, never run-length encoded.
+         // 32 bits with 8 alpha bits, run-length encoded as asked.
          EXPECT_TRUE(Has(F, 16, {32, 0x28}));
-         EXPECT_EQ(F[2], 2);
-         EXPECT_FALSE(W.TgaCompressed);
+         EXPECT_EQ(F[2], 10);
+         EXPECT_TRUE(W.TgaCompressed);
          EXPECT_FALSE(D.Mask->Full());
        }},
       {"bmp 24-bit", fmBmp, pcNoise, 8, 3, false, None, nullptr},

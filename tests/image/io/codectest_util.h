@@ -104,6 +104,19 @@ inline void OurPixel(rv::TRvBitmap& B, int X, int Y, int Rgb[3]) {
   Rgb[2] = Row[3 * X];
 }
 
+// Our picture and 8-bit alpha mask (null: opaque) as a decode to compare with.
+inline TRgba Ours(rv::TRvBitmap& B, const rv::TRvMask* Mask) {
+  TRgba R{B.Width(), B.Height(), {}};
+  for (int Y = 0; Y < B.Height(); ++Y)
+    for (int X = 0; X < B.Width(); ++X) {
+      int C[3];
+      OurPixel(B, X, Y, C);
+      const int A = Mask != nullptr ? Mask->ScanLine(Y)[X] : 255;
+      R.Pixels.insert(R.Pixels.end(), {std::uint8_t(C[0]), std::uint8_t(C[1]), std::uint8_t(C[2]), std::uint8_t(A)});
+    }
+  return R;
+}
+
 // Our picture and alpha mask against a reference decode. Without a mask
 // every reference pixel must be opaque; colours of fully transparent pixels
 // carry no meaning and are not compared.
@@ -175,17 +188,7 @@ inline TDecodedPtr RoundTrip(const TWriteFn& Write, const TReadFn& Read, rv::TRv
   EXPECT_FALSE(WriteFailed);
   TDecodedPtr D = ReadBytes(Read, Data);
   EXPECT_FALSE(D->Failed);
-  TRgba Expected;
-  Expected.Width = Bitmap.Width();
-  Expected.Height = Bitmap.Height();
-  for (int Y = 0; Y < Bitmap.Height(); ++Y)
-    for (int X = 0; X < Bitmap.Width(); ++X) {
-      int C[3];
-      OurPixel(Bitmap, X, Y, C);
-      const int A = Mask != nullptr ? Mask->ScanLine(Y)[X] : 255;
-      Expected.Pixels.insert(Expected.Pixels.end(), {std::uint8_t(C[0]), std::uint8_t(C[1]), std::uint8_t(C[2]), std::uint8_t(A)});
-    }
-  ExpectMatches(D->Bitmap, Mask != nullptr ? D->Mask.get() : nullptr, Expected, Tolerance);
+  ExpectMatches(D->Bitmap, Mask != nullptr ? D->Mask.get() : nullptr, Ours(Bitmap, Mask), Tolerance);
   return D;
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "image/io/codectest_util.h"
 #include "image/io/pcx/rvpcx.h"
 #include "image/io/rvsafeio.h"
 #include "image/model/rvprogress.h"
@@ -420,5 +421,63 @@ TEST(PcxInterop, OtherProgramsReadOurFiles) {
       ASSERT_TRUE(ParsePixmap(LoadBytes(Dir.File("back.ppm")), Back)) << Command;
       ExpectMatchesPixmap(*C.Bmp, Back);
     }
+  }
+}
+
+// A file turned a quarter and written back holds the picture turned, pixel
+// for pixel, in its own layout: depth, planes, palette entries in their
+// order, compression, version and the resolution it stated, turned (none
+// where it stated none). ImageMagick finds it turned as it turns the file.
+TEST(PcxInterop, TurnedFilesComeBackInTheirOwnLayout) {
+  if (!HaveTool("ppmtopcx") || !HaveTool("convert")) GTEST_SKIP() << "ppmtopcx or convert missing";
+  testing_support::TTempFolder Dir;
+  TRvBitmap Source, Few;
+  MakePattern(Source, 27, 8);
+  MakeStripes(Few, 27, 8, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0x808080});
+  SaveBytes(Dir.File("src.ppm"), PixmapBytes(Source));
+  SaveBytes(Dir.File("few.ppm"), PixmapBytes(Few));
+  // Raw, two pixels a byte, entries in no order of colour; the last two
+  // both black, which the save cannot tell apart.
+  Bytes Raw = Header(0, 4, 9, 5, 1, 6, 200, 100, {0x3A2B1C, 0xF00F0F, 0x102030, 0x0A0B0C, 0xFEDCBA, 0x778899, 0x000001,
+                                                  0x800080, 0x123456, 0x654321, 0xABCDEF, 0x00FF00, 0x5A5A5A, 0x0F0F0F});
+  for (int I = 0; I < 30; ++I) Raw.push_back(static_cast<std::uint8_t>(I * 37 % 256));
+  const std::string Few4 = " " + Dir.File("few.ppm") + " > ";
+  for (const auto& [Make, Dpi] : std::vector<std::pair<std::string, int>>{
+           {"convert " + Dir.File("few.ppm") + " -threshold 50% pbm:- | ppmtopcx > ", 150 | 75 << 16},
+           {"ppmtopcx -planes 4" + Few4, 300 | 300 << 16}, {"ppmtopcx -packed" + Few4, 0},
+           {"ppmtopcx -8bit" + Few4, 72 | 144 << 16}, {"ppmtopcx -24bit " + Dir.File("src.ppm") + " > ", 96 | 48 << 16},
+           {"", 0}}) {
+    SCOPED_TRACE(Make);
+    const std::string WasFile = Dir.File("was.pcx"), NowFile = Dir.File("now.pcx");
+    ASSERT_TRUE(Make.empty() || RunTool(Make + WasFile));
+    Bytes Was = Make.empty() ? Raw : LoadBytes(WasFile);
+    ASSERT_GT(Was.size(), 128u);
+    if (!Make.empty())
+      for (int I = 0; I < 4; ++I) Was[12 + I] = static_cast<std::uint8_t>(Dpi >> (8 * (I & 1) + 16 * (I / 2)));
+    SaveBytes(WasFile, Was);
+    TRead R;
+    ReadPcx(Was, R);
+    ASSERT_FALSE(R.Aborted());
+    R.Params.FileType = rvftPCX; // as the input/output component records it
+    EXPECT_EQ(R.Params.ColorMapRepeatsUsed, Make.empty());
+    TurnClockwise(R.Bmp);
+    std::swap(R.Params.DpiX, R.Params.DpiY);
+    const Bytes Now = WritePcx(R.Bmp, R.Params);
+    SaveBytes(NowFile, Now);
+    TRead Back;
+    ReadPcx(Now, Back);
+    ExpectSamePixels(R.Bmp, Back.Bmp);
+    EXPECT_EQ(codectest::Reference(NowFile).Pixels, codectest::Reference(WasFile, "-rotate 90").Pixels);
+    // Manufacturer, version, encoding, bits; the sizes and resolutions
+    // turned; the header palette, planes and (where a palette is) its kind.
+    const auto Field = [](const Bytes& B, std::initializer_list<int> At) {
+      std::vector<int> V;
+      for (int A : At) V.push_back(A < 8 || A == 65 ? B[A] : Le16(B, A));
+      return V;
+    };
+    EXPECT_EQ(Field(Now, {0, 1, 2, 3, 8, 10, 12, 14, 65}), Field(Was, {0, 1, 2, 3, 10, 8, 14, 12, 65}));
+    EXPECT_EQ(Bytes(Now.begin() + 16, Now.begin() + 64), Bytes(Was.begin() + 16, Was.begin() + 64));
+    EXPECT_TRUE(Was[65] != 1 || Le16(Now, 68) == Le16(Was, 68));
+    EXPECT_TRUE(Was[3] != 8 || Was[65] != 1 || std::equal(Now.end() - 769, Now.end(), Was.end() - 769));
   }
 }

@@ -16,6 +16,7 @@
 
 #include "image/io/rvioparams.h"
 #include "image/model/rvbitmap.h"
+#include "image/model/rvgeometry.h"
 #include "image/model/rvprogress.h"
 #include "platform/stream.h"
 
@@ -61,6 +62,9 @@ inline void MakeStripes(rv::TRvBitmap& Bmp, int W, int H, const std::vector<std:
     }
   }
 }
+
+// A quarter turn clockwise, as the window turns a picture.
+inline void TurnClockwise(rv::TRvBitmap& Bmp) { rv::RvRotateBitmap(&Bmp, false, -90, rv::TRGB{}); }
 
 inline void ExpectSamePixels(rv::TRvBitmap& A, rv::TRvBitmap& B) {
   ASSERT_EQ(A.Width(), B.Width());

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 
+#include "image/io/codectest_util.h"
 #include "image/io/rvsafeio.h"
 #include "image/io/tga/rvtga.h"
 #include "image/model/rvprogress.h"
@@ -384,5 +386,66 @@ TEST(TgaInterop, OtherProgramsReadOurFiles) {
       ASSERT_TRUE(ParsePixmap(LoadBytes(Dir.File("back.ppm")), Back)) << Command;
       ExpectMatchesPixmap(*C.Bmp, Back);
     }
+  }
+}
+
+// A file turned a quarter and written back holds the picture turned, pixel
+// for pixel and with its alpha, in its own layout: type, depth, colour map
+// (entries, their order and size), origin corner, alpha bits, compression,
+// ID and position. ImageMagick finds it turned as it turns the original.
+TEST(TgaInterop, TurnedFilesComeBackInTheirOwnLayout) {
+  if (!HaveTool("ppmtotga") || !HaveTool("convert")) GTEST_SKIP() << "ppmtotga or convert missing";
+  testing_support::TTempFolder Dir;
+  TRvBitmap Source, Few;
+  MakePattern(Source, 29, 9);
+  MakeStripes(Few, 29, 9, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0x808080});
+  const std::string Src = " " + Dir.File("src.ppm"), Colours = " " + Dir.File("few.ppm");
+  SaveBytes(Dir.File("src.ppm"), PixmapBytes(Source));
+  SaveBytes(Dir.File("few.ppm"), PixmapBytes(Few));
+  // Hand-built, 5 x 3: corners and forms ppmtotga does not write. Run-length
+  // pixels go one to a raw packet.
+  const auto Made = [](Bytes File, int Unit, int Rle, const std::function<int(int P, int K)>& Byte) {
+    for (int P = 0; P < 15; ++P)
+      for (int K = -Rle; K < Unit; ++K) File.push_back(static_cast<std::uint8_t>(K < 0 ? 0 : Byte(P, K)));
+    return File;
+  };
+  Bytes Map16 = Header(1, 5, 3, 8, 0x30, 1, 7, 16), Map32 = Header(9, 5, 3, 8, 0x08, 1, 6, 32);
+  for (int I = 0; I < 7; ++I) Put16(Map16, (I * 0x0C63 + 0x1234) & 0x7FFF);
+  for (int I = 0; I < 6; ++I) Put(Map32, {I * 40, 200 - I * 30, (I * 77) % 256, 255 - I * 50});
+  for (const auto& [Make, File] : std::vector<std::pair<std::string, Bytes>>{
+           {"ppmtotga -cmap" + Colours, {}}, {"ppmtotga -cmap -norle" + Colours, {}}, {"ppmtotga -mono" + Src, {}},
+           {"ppmtotga -rgb -norle" + Src, {}}, {"convert" + Colours + " -type palette tga:-", {}},
+           {"16-bit map, top right", Made(Map16, 1, 0, [](int P, int) { return P % 7; })},
+           {"32-bit map", Made(Map32, 1, 1, [](int P, int) { return P % 6; })},
+           {"5-5-5", Made(Header(10, 5, 3, 16, 0x20), 2, 1, [](int P, int K) { return K ? P * 9 % 128 : P * 2; })},
+           {"32-bit alpha, bottom right", Made(Header(2, 5, 3, 32, 0x18), 4, 0, [](int P, int K) { return P * 17 + K * 60; })},
+           {"gray and alpha", Made(Header(11, 5, 3, 16, 0x28), 2, 1, [](int P, int K) { return K ? P * 5 : P * 13; })}}) {
+    SCOPED_TRACE(Make);
+    ASSERT_TRUE(!File.empty() || RunTool(Make + " > " + Dir.File("was.tga")));
+    const Bytes Was = File.empty() ? LoadBytes(Dir.File("was.tga")) : File;
+    SaveBytes(Dir.File("was.tga"), Was);
+    TRead R;
+    ReadTga(Was, R);
+    ASSERT_FALSE(R.Aborted());
+    TurnClockwise(R.Bmp);
+    if (R.Mask != nullptr) RvRotateMask(R.Mask.get(), -90, false);
+    const Bytes Now = WriteTga(R.Bmp, R.Params, R.Mask.get());
+    SaveBytes(Dir.File("now.tga"), Now);
+    TRead Back;
+    ReadTga(Now, Back);
+    ASSERT_EQ(Back.Mask != nullptr, R.Mask != nullptr);
+    codectest::ExpectMatches(Back.Bmp, Back.Mask.get(), codectest::Ours(R.Bmp, R.Mask.get()));
+    // ImageMagick gives the rows as stored unless told to put them upright.
+    EXPECT_EQ(codectest::Reference(Dir.File("now.tga"), "-auto-orient").Pixels,
+              codectest::Reference(Dir.File("was.tga"), "-auto-orient -rotate 90").Pixels);
+    // The header but for the sizes, turned (the ID goes out with an ending
+    // NUL); the ID's text and the colour map as they were.
+    Bytes Head(Was.begin() + 1, Was.begin() + 18);
+    for (int I = 0; I < 2; ++I) std::swap(Head[11 + I], Head[13 + I]);
+    EXPECT_EQ(Bytes(Now.begin() + 1, Now.begin() + 18), Head);
+    EXPECT_EQ(Back.Params.TgaImageId, R.Params.TgaImageId);
+    const std::size_t MapBytes = static_cast<std::size_t>(Le16(Was, 5)) * ((Was[7] + 7) / 8);
+    ASSERT_GE(Now.size(), 18u + Now[0] + MapBytes);
+    EXPECT_TRUE(std::equal(Was.begin() + 18 + Was[0], Was.begin() + 18 + Was[0] + MapBytes, Now.begin() + 18 + Now[0]));
   }
 }

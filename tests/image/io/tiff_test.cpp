@@ -8,6 +8,7 @@
 #include "image/io/codectest_util.h"
 #include "image/io/tiffbuild_testutil.h"
 #include "image/io/tiffstrip_testutil.h"
+#include "image/model/rvgeometry.h"
 #include "platform/stream.h"
 #include "support/tempfolder.h"
 
@@ -17,6 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <set>
 
 namespace {
 
@@ -1001,5 +1005,92 @@ TEST(TiffPages, BlocksClaimedOverAndOverAreRefusedBeforeTheyAreCopied) {
                           [](std::int64_t&, const std::vector<TTiffEntry>&) { return std::int64_t{0}; }),
               Shared);
     EXPECT_LE(Out.Size(), static_cast<std::int64_t>(Shared ? B.B.size() : 3 * B.B.size()));
+  }
+}
+
+// ---- A page turned a quarter and written back in its place -----------------
+
+class TTiffTurned : public TTiffPeers {};
+
+// A page turned a quarter (as the window turns pixels, alpha, resolution
+// and position) and written in its place comes back with the picture
+// turned, pixel for pixel and with its alpha, in its own layout, and with
+// every tag but those of how the pixels lie: the resolution and position
+// turned in the file's own unit, none where it stated none. ImageMagick
+// finds the page turned as it turns the original; libtiff reads it.
+TEST_F(TTiffTurned, EveryLayoutComesBackTurnedWithItsOwnTags) {
+  TLzwSlots Slots;
+  // A palette of 16-bit entries that are no byte times 257, in no order of
+  // colour, Motorola order; 300 x 150 dpi.
+  TBuilder M(false);
+  std::vector<std::uint32_t> Map(768);
+  for (std::uint32_t I = 0; I < 256; ++I)
+    Map[I] = ((I * 97 + 13) % 256) << 8 | 0x5A, Map[256 + I] = (I * 37 & 255) << 8 | 0x13, Map[512 + I] = (255 - I) << 8 | 0xC7;
+  Bytes Indexes(48 * 30);
+  for (std::size_t I = 0; I < Indexes.size(); ++I) Indexes[I] = static_cast<std::uint8_t>(I * 5 + I / 48 * 3);
+  const std::uint32_t Strip = M.AddBlob(Indexes);
+  M.SetFirst(M.AddIfd({M.Short(256, {48}), M.Short(257, {30}), M.Short(258, {8}), M.Short(259, {1}), M.Short(262, {3}),
+                       M.Long(273, {Strip}), M.Short(277, {1}), M.Long(278, {30}), M.Long(279, {48 * 30}),
+                       M.Rational(282, {{300, 1}}), M.Rational(283, {{150, 1}}), M.Short(296, {2}), M.Short(320, Map)},
+                      0));
+  codectest::Save(File("pal16.tif"), M.B);
+  const std::string Alpha = " \\( +clone -fx 'i/w*j/h' \\) -alpha off -compose copy_opacity -composite ";
+  for (const std::string& Make : std::vector<std::string>{
+           "",
+        "convert -size 37x20 plasma:fractal -seed 3 -colors 16 -type palette -depth 4 -compress RLE -density 300x150",
+        "convert -size 33x18 gradient:black-white -depth 2 -define quantum:polarity=min-is-white",
+        "convert -size 21x13 gradient:red-blue -density 118.11x59.05 -units PixelsPerCentimeter -page +30+70 -depth 8 -endian MSB",
+        "convert -size 26x17 gradient:red-blue" + Alpha + "-define tiff:alpha=associated -depth 8",
+        "convert -size 19x25 gradient:white-black" + Alpha + "-type GrayscaleAlpha -depth 8 -compress lzw",
+        "convert -size 1728x160 plasma:fractal -seed 9 -blur 0x3 -threshold 50% -type bilevel -density 204x98 "
+        "-units PixelsPerInch -compress Group4",
+        "tiffcp -c g3:2d " + File("bw.tif"), "convert " + File("bw.tif") + " -define quantum:polarity=min-is-black -compress Group4",
+        "tiffcp -c lzw:2 -B -t -w 16 -l 16 " + File("rgb.tif"), "tiffcp -c packbits -p separate " + File("rgb.tif"),
+        "convert " + File("gray.tif") + " -depth 4 -compress lzw", "cp " + File("pal8.tif")}) {
+    SCOPED_TRACE(Make);
+    const std::string Was = Make.empty() ? File("pal16.tif") : File("was.tif"), Now = File("now.tif");
+    if (!Make.empty()) Run(Make + " '" + Was + "'");
+    const Bytes Old = codectest::Load(Was);
+    TRead R;
+    Read(Old, R);
+    ASSERT_FALSE(R.Failed);
+    EXPECT_FALSE(R.Params.ColorMapRepeatsUsed);
+    RvRotateBitmap(&R.Bitmap, false, -90, TRGB{});
+    if (R.Mask != nullptr) RvRotateMask(R.Mask.get(), -90, false);
+    std::swap(R.Params.DpiX, R.Params.DpiY);
+    std::swap(R.Params.TiffXPos, R.Params.TiffYPos);
+    platform::TBytesStream Source(Old.data(), static_cast<std::int64_t>(Old.size()));
+    TTiffPages Pages(Source);
+    platform::TMemoryStream Out;
+    TRvLocalProgress Prog;
+    ASSERT_TRUE(Pages.CanCopyAllBut(0));
+    ASSERT_TRUE(Pages.Write(Out, 0, *Prog.Rec.Aborting, [&](std::int64_t& NextAt, const std::vector<TTiffEntry>& Kept) {
+      return TiffWritePage(Out, R.Bitmap, Prog.Rec, R.Params, R.Mask.get(), Pages.Intel(), NextAt, &Kept);
+    }));
+    codectest::Save(Now, Out.Data());
+    TRead Back;
+    Read(Out.Data(), Back);
+    ASSERT_FALSE(Back.Failed);
+    ASSERT_EQ(Back.Bitmap.PixelFormat(), R.Bitmap.PixelFormat());
+    ASSERT_EQ(Back.Mask != nullptr, R.Mask != nullptr);
+    codectest::ExpectMatches(Back.Bitmap, Back.Mask.get(), codectest::Ours(R.Bitmap, R.Mask.get()));
+    EXPECT_EQ(codectest::Reference(Now).Pixels, codectest::Reference(Was, "-rotate 90").Pixels);
+    EXPECT_EQ(std::system(("tiffinfo -D '" + Now + "' >/dev/null 2>&1").c_str()), 0);
+    // The tags, each axis's on the other.
+    TPage A(Old), B(Out.Data());
+    ASSERT_TRUE(A.Load(0) && B.Load(0));
+    const std::set<int> Storage = {266, 273, 274, 278, 279, 284, 317, 322, 323, 324, 325};
+    const std::map<int, int> Turned = {{256, 257}, {257, 256}, {282, 283}, {283, 282}, {286, 287}, {287, 286}};
+    for (TTiffDirectory* D : {&A.D, &B.D})
+      for (const TTiffEntry& E : D->Entries) {
+        const int T = Turned.count(E.Tag) != 0 ? Turned.at(E.Tag) : E.Tag;
+        if (Storage.count(E.Tag) != 0) continue;
+        const TTiffDirectory& Other = D == &A.D ? B.D : A.D;
+        ASSERT_GE(Other.TiffFindTag(T), 0) << E.Tag;
+        const bool Number = E.Type == ttShort || E.Type == ttLong;
+        EXPECT_EQ(Number ? D->TiffGetTagArray(E.Tag) : std::vector<std::uint32_t>(),
+                  Number ? Other.TiffGetTagArray(T) : std::vector<std::uint32_t>()) << E.Tag;
+        EXPECT_EQ(Number ? Bytes() : D->TiffGetTagBytes(E.Tag), Number ? Bytes() : Other.TiffGetTagBytes(T)) << E.Tag;
+      }
   }
 }
