@@ -206,6 +206,7 @@ bool ReadFrame(TRvStreamReader& R, platform::TStream& Stream, const TGifDescript
   Params.Height = D.Height;
   Params.GifDelayTime = Control[1] | (Control[2] << 8);
   Params.GifHasTransparentColor = (Control[0] & 1) != 0;
+  Params.GifTransparentIndex = Params.GifHasTransparentColor ? TransparentIndex : -1;
   Params.GifDisposal = static_cast<std::uint8_t>((Control[0] >> 2) & 7);
   Params.GifInterlaced = D.Interlaced;
 

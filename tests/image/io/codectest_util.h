@@ -166,6 +166,49 @@ inline Bytes WriteBytes(const TWriteFn& Write, rv::TRvBitmap& Bitmap, rv::TIOPar
   return S.Data();
 }
 
+// Our picture and mask as a reference tool's decode gives them (no mask:
+// opaque).
+inline TRgba RgbaOf(rv::TRvBitmap& Bitmap, const rv::TRvMask* Mask) {
+  TRgba Out;
+  Out.Width = Bitmap.Width();
+  Out.Height = Bitmap.Height();
+  for (int Y = 0; Y < Bitmap.Height(); ++Y)
+    for (int X = 0; X < Bitmap.Width(); ++X) {
+      int C[3];
+      OurPixel(Bitmap, X, Y, C);
+      const int A = Mask != nullptr ? Mask->ScanLine(Y)[X] : 255;
+      Out.Pixels.insert(Out.Pixels.end(), {std::uint8_t(C[0]), std::uint8_t(C[1]), std::uint8_t(C[2]), std::uint8_t(A)});
+    }
+  return Out;
+}
+
+// A quarter turn clockwise (the program's Ctrl+R) of a 1- or 24-bit
+// picture and its 8-bit mask: (x, y) goes to (height - 1 - y, x).
+inline void TurnClockwise(rv::TRvBitmap& Bitmap, rv::TRvMask* Mask) {
+  const int W = Bitmap.Width(), H = Bitmap.Height();
+  const bool OneBit = Bitmap.PixelFormat() == rv::rvpf1Bit;
+  rv::TRvBitmap Turned;
+  Turned.Allocate(H, W, Bitmap.PixelFormat());
+  for (int Y = 0; Y < W; ++Y) {
+    std::uint8_t* Row = Turned.Scanline(Y);
+    if (OneBit) std::fill(Row, Row + (H + 7) / 8, 0);
+    for (int X = 0; X < H; ++X) {
+      const std::uint8_t* From = Bitmap.Scanline(H - 1 - X);
+      if (!OneBit) std::copy_n(From + 3 * Y, 3, Row + 3 * X);
+      else if ((From[Y >> 3] >> (7 - (Y & 7))) & 1) Row[X >> 3] |= static_cast<std::uint8_t>(0x80 >> (X & 7));
+    }
+  }
+  Bitmap.Assign(&Turned);
+  if (Mask == nullptr) return;
+  rv::TRvMask Alpha;
+  Alpha.Allocate(H, W, 8);
+  for (int Y = 0; Y < W; ++Y)
+    for (int X = 0; X < H; ++X) Alpha.ScanLine(Y)[X] = Mask->ScanLine(H - 1 - X)[Y];
+  const bool Full = Mask->Full();
+  Mask->Assign(&Alpha);
+  Mask->SetFull(Full);
+}
+
 // Writes Bitmap (and Mask) with Params, reads the bytes back and checks
 // every pixel (within Tolerance) and the alpha against what went in.
 inline TDecodedPtr RoundTrip(const TWriteFn& Write, const TReadFn& Read, rv::TRvBitmap& Bitmap, rv::TIOParamsVals& Params,
@@ -175,17 +218,7 @@ inline TDecodedPtr RoundTrip(const TWriteFn& Write, const TReadFn& Read, rv::TRv
   EXPECT_FALSE(WriteFailed);
   TDecodedPtr D = ReadBytes(Read, Data);
   EXPECT_FALSE(D->Failed);
-  TRgba Expected;
-  Expected.Width = Bitmap.Width();
-  Expected.Height = Bitmap.Height();
-  for (int Y = 0; Y < Bitmap.Height(); ++Y)
-    for (int X = 0; X < Bitmap.Width(); ++X) {
-      int C[3];
-      OurPixel(Bitmap, X, Y, C);
-      const int A = Mask != nullptr ? Mask->ScanLine(Y)[X] : 255;
-      Expected.Pixels.insert(Expected.Pixels.end(), {std::uint8_t(C[0]), std::uint8_t(C[1]), std::uint8_t(C[2]), std::uint8_t(A)});
-    }
-  ExpectMatches(D->Bitmap, Mask != nullptr ? D->Mask.get() : nullptr, Expected, Tolerance);
+  ExpectMatches(D->Bitmap, Mask != nullptr ? D->Mask.get() : nullptr, RgbaOf(Bitmap, Mask), Tolerance);
   return D;
 }
 
