@@ -89,8 +89,10 @@ struct TGifHeader {
     Params.GifScreenWidth = ScreenWidth;
     Params.GifScreenHeight = ScreenHeight;
     Params.GifAspectRatio = AspectRatio;
+    // A GIF states no resolution: the defaults stand in for one.
     Params.DpiX = RvDefaultDpiX;
     Params.DpiY = RvDefaultDpiY;
+    Params.DpiStated = false;
     Params.SamplesPerPixel = 1;
     if (HasGlobal) Params.GifBackground = Background;
   }

@@ -145,7 +145,8 @@ bool IndexColors(TRvBitmap& Bitmap, int Bits, const TIOParamsVals& Params, const
     const auto Opaque = std::find(Key.Clear.begin(), Key.Clear.end(), 0);
     const std::size_t First = static_cast<std::size_t>(Opaque - Key.Clear.begin());
     std::uint8_t Fill[3] = {0, 0, 0};
-    if (Opaque != Key.Clear.end()) std::memcpy(Fill, Work->Scanline(static_cast<int>(First / Width)) + 3 * (First % Width), 3);
+    if (Opaque != Key.Clear.end())
+      std::memcpy(Fill, Work->Scanline(static_cast<int>(First / Width)) + 3 * (First % Width), 3);
     for (int Y = 0; Y < Work->Height(); ++Y) {
       std::uint8_t* Row = Work->Scanline(Y);
       const std::uint8_t* Clear = Key.Clear.data() + static_cast<std::size_t>(Y) * Width;
@@ -164,7 +165,7 @@ bool IndexColors(TRvBitmap& Bitmap, int Bits, const TIOParamsVals& Params, const
       Dest[X] = static_cast<std::uint8_t>(Clear != nullptr && Clear[X] != 0 ? Count - 1 : Mapper.Index(Row + 3 * X));
   }
   auto IndexOf = [&](const TRGB& C) {
-    if (Mapper.Exact()) return RvNearestPaletteIndex(Out.Palette, Count, RvRGBToPacked(C));
+    if (Mapper.Exact()) return RvNearestPaletteIndex(Out.Palette, Masked ? Count - 1 : Count, RvRGBToPacked(C));
     const std::uint8_t BGR[3] = {C.b, C.g, C.r};
     return Mapper.Index(BGR);
   };

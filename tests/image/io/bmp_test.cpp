@@ -795,6 +795,10 @@ struct TKind {
 // the 1-bit kinds' own two; pixel values from Value(x, y), rows bottom up,
 // run-length encoded by our encoder where the kind says so; a version 5
 // header names sRGB or carries a made-up profile after the pixels.
+std::vector<std::uint8_t> Slice(const std::vector<std::uint8_t>& B, std::size_t From, std::size_t To) {
+  return std::vector<std::uint8_t>(B.begin() + std::ptrdiff_t(From), B.begin() + std::ptrdiff_t(To));
+}
+
 template <class TValue>
 TBytes KindFile(const TKind& K, int W, int H, const std::vector<std::uint32_t>& Two, TValue Value) {
   const bool core = K.HeaderSize == 12, fields = K.Compression == 3;
@@ -817,7 +821,8 @@ TBytes KindFile(const TKind& K, int W, int H, const std::vector<std::uint32_t>& 
     if (K.HeaderSize > 40 && K.HeaderSize < 108) b.Zeros(14 + K.HeaderSize - b.Size());
   }
   for (int i = 0; i < entries; ++i) {
-    const std::uint32_t c = K.Bits == 1 ? Two[i] : std::uint32_t(37 * i & 255) << 16 | (255 - 3 * i) << 8 | (91 * i & 255);
+    const std::uint32_t c =
+        K.Bits == 1 ? Two[i] : std::uint32_t(37 * i & 255) << 16 | (255 - 3 * i) << 8 | (91 * i & 255);
     b.Raw({c & 255, (c >> 8) & 255, c >> 16});
     if (!core) b.U8(0);
   }
@@ -825,7 +830,8 @@ TBytes KindFile(const TKind& K, int W, int H, const std::vector<std::uint32_t>& 
   for (int y = H - 1; y >= 0; --y) {
     if (K.Compression == 1 || K.Compression == 2) {
       for (int x = 0; x < W; ++x) row[x] = std::uint8_t(Value(x, y));
-      const int n = K.Compression == 1 ? rv::BmpEncodeRle8(row.data(), W, rle.data()) : rv::BmpEncodeRle4(row.data(), W, rle.data());
+      const int n = K.Compression == 1 ? rv::BmpEncodeRle8(row.data(), W, rle.data())
+                                       : rv::BmpEncodeRle4(row.data(), W, rle.data());
       b.Data.insert(b.Data.end(), rle.begin(), rle.begin() + n);
       continue;
     }
@@ -902,15 +908,13 @@ TEST(BmpWrite, ATurnedPictureKeepsItsFilesPaletteCompressionAndHeader) {
       EXPECT_EQ(At32(f, 42), std::uint32_t(k.PpmX));
       EXPECT_EQ(At32(f, 46), At32(file.Data, 46)); // colours used
       // Bit fields, colour space, intent and the OS/2 fields.
-      EXPECT_EQ(std::vector<std::uint8_t>(f.begin() + 54, f.begin() + std::ptrdiff_t(tables) - 4 * colours - (k.Profile ? 12 : 0)),
-                std::vector<std::uint8_t>(file.Data.begin() + 54, file.Data.begin() + std::ptrdiff_t(tables) - 4 * colours - (k.Profile ? 12 : 0)));
+      const std::size_t fields = tables - 4 * colours - (k.Profile ? 12 : 0);
+      EXPECT_EQ(Slice(f, 54, fields), Slice(file.Data, 54, fields));
     }
-    EXPECT_EQ(std::vector<std::uint8_t>(f.begin() + 14 + k.HeaderSize, f.begin() + std::ptrdiff_t(tables)),
-              std::vector<std::uint8_t>(file.Data.begin() + 14 + k.HeaderSize, file.Data.begin() + std::ptrdiff_t(tables)))
-        << "palette";
+    EXPECT_EQ(Slice(f, 14 + k.HeaderSize, tables), Slice(file.Data, 14 + k.HeaderSize, tables)) << "palette";
     if (k.Profile) {
       EXPECT_EQ(params.IccProfile.size(), 20u);
-      EXPECT_EQ(std::vector<std::uint8_t>(f.end() - 20, f.end()), params.IccProfile);
+      EXPECT_EQ(Slice(f, f.size() - 20, f.size()), params.IccProfile);
       EXPECT_EQ(At32(f, 14 + 112) + 14 + 20, f.size());
     }
     TRvBitmap back;
@@ -918,7 +922,8 @@ TEST(BmpWrite, ATurnedPictureKeepsItsFilesPaletteCompressionAndHeader) {
     ASSERT_FALSE(ReadBmp(f, &back, p2).Aborted);
     EXPECT_EQ(Pixels(back), Pixels(bmp));
     CODECTEST_NEED_TOOLS("convert");
-    const std::string was = dir.File("was" + std::to_string(n) + ".bmp"), ours = dir.File("ours" + std::to_string(n++) + ".bmp");
+    const std::string was = dir.File("was" + std::to_string(n) + ".bmp");
+    const std::string ours = dir.File("ours" + std::to_string(n++) + ".bmp");
     codectest::Save(was, file.Data);
     codectest::Save(ours, f);
     // ImageMagick keeps the fourth bytes of 32-bit pixels as an alpha it then turns.

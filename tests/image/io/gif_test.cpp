@@ -788,7 +788,8 @@ TEST(GifWrite, ATurnedPictureKeepsItsTableAndTransparentIndex) {
   // The last entry transparent, of the first one's colour.
   for (int Bits = 1; Bits <= 8; ++Bits) {
     std::vector<std::uint32_t> Ramp;
-    for (int I = 0; I < (1 << Bits) - 1; ++I) Ramp.push_back(std::uint32_t((I * 97) & 255) << 16 | (I * 53 & 255) << 8 | (255 - I));
+    for (int I = 0; I < (1 << Bits) - 1; ++I)
+      Ramp.push_back(std::uint32_t((I * 97) & 255) << 16 | (I * 53 & 255) << 8 | (255 - I));
     Ramp.push_back(Ramp[0]);
     Cases.push_back({std::to_string(Bits) + " bits", Bits, Ramp, (1 << Bits) - 1, Bits % 2 == 0, false});
   }
@@ -811,8 +812,9 @@ TEST(GifWrite, ATurnedPictureKeepsItsTableAndTransparentIndex) {
     TGifRead Read;
     ReadGif(File, Read);
     ASSERT_TRUE(Read.Ok);
+    EXPECT_FALSE(Read.Params.DpiStated);
     codectest::TurnClockwise(Read.Bmp, Read.Mask.get());
-    if (C.Recolour) MakeStripes(Read.Bmp, H, W, {0xFF0000, 0x00FF00, 0x123456});
+    if (C.Recolour) MakeStripes(Read.Bmp, H, W, {0x000000, 0xFF0000, 0x123456});
     Bytes Out;
     Read.Params.GifLzwCompress = GifLzwCompress;
     {
