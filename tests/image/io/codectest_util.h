@@ -23,6 +23,7 @@
 #include "image/io/tiff/tifflzw.h"
 #include "image/io/rvsafeio.h"
 #include "image/model/rvbitmap.h"
+#include "image/model/rvgeometry.h"
 #include "image/model/rvmask.h"
 #include "image/model/rvprogress.h"
 #include "platform/stream.h"
@@ -182,31 +183,16 @@ inline TRgba RgbaOf(rv::TRvBitmap& Bitmap, const rv::TRvMask* Mask) {
   return Out;
 }
 
-// A quarter turn clockwise (the program's Ctrl+R) of a 1- or 24-bit
-// picture and its 8-bit mask: (x, y) goes to (height - 1 - y, x).
+// The program's quarter turn clockwise (Ctrl+R) of a picture, made 24-bit,
+// and its 8-bit mask.
 inline void TurnClockwise(rv::TRvBitmap& Bitmap, rv::TRvMask* Mask) {
-  const int W = Bitmap.Width(), H = Bitmap.Height();
-  const bool OneBit = Bitmap.PixelFormat() == rv::rvpf1Bit;
-  rv::TRvBitmap Turned;
-  Turned.Allocate(H, W, Bitmap.PixelFormat());
-  for (int Y = 0; Y < W; ++Y) {
-    std::uint8_t* Row = Turned.Scanline(Y);
-    if (OneBit) std::fill(Row, Row + (H + 7) / 8, 0);
-    for (int X = 0; X < H; ++X) {
-      const std::uint8_t* From = Bitmap.Scanline(H - 1 - X);
-      if (!OneBit) std::copy_n(From + 3 * Y, 3, Row + 3 * X);
-      else if ((From[Y >> 3] >> (7 - (Y & 7))) & 1) Row[X >> 3] |= static_cast<std::uint8_t>(0x80 >> (X & 7));
-    }
-  }
-  Bitmap.Assign(&Turned);
+  Bitmap.ConvertPixelFormat(rv::rvpf24Bit);
+  rv::RvRotateBitmap(&Bitmap, false, -90, rv::TRGB{});
   if (Mask == nullptr) return;
-  rv::TRvMask Alpha;
-  Alpha.Allocate(H, W, 8);
-  for (int Y = 0; Y < W; ++Y)
-    for (int X = 0; X < H; ++X) Alpha.ScanLine(Y)[X] = Mask->ScanLine(H - 1 - X)[Y];
-  const bool Full = Mask->Full();
-  Mask->Assign(&Alpha);
-  Mask->SetFull(Full);
+  // An opaque mask stays so, as the program keeps it.
+  if (!Mask->Full()) return rv::RvRotateMask(Mask, -90, false);
+  Mask->Allocate(Bitmap.Width(), Bitmap.Height(), 8);
+  Mask->Fill(255);
 }
 
 // Writes Bitmap (and Mask) with Params, reads the bytes back and checks
