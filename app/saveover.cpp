@@ -38,6 +38,12 @@ bool HoldsAlpha(rv::TRvFileType Type) {
   }
 }
 
+// Whether the file the type writes keeps a colour profile: a BMP's
+// version 5 header does, the OS/2 headers do not.
+bool HoldsProfile(rv::TRvFileType Type, const rv::TIOParamsVals& P) {
+  return Type == rv::rvftPNG || Type == rv::rvftTIFF || (Type == rv::rvftBMP && P.BmpVersion != 2 && P.BmpVersion != 3);
+}
+
 // Takes every byte and keeps none: a trial write that only has to succeed.
 class TDiscardStream : public platform::TStream {
 public:
@@ -132,10 +138,13 @@ void PlanOtherImages(const TSaveSubject& S, rv::TRvFileType Type, TSavePlan& Pla
     return;
   }
   const int Frames = GifFrames(*Source);
-  if (Frames < 2) return;
+  if (Frames < 1) return;
+  // A still picture turned goes the same way: its table, transparent
+  // index, comments and every other block stay as the file holds them.
   TDiscardStream Trial;
   if (S.OnlyTurned && WriteTurnedFrames(*Source, Trial, S.Turn, true)) Plan.Way = TSavePlan::swTurnedFrames;
-  else Plan.Lost << Others(Frames - 1, "The other frame of the animation", "The other %1 frames of the animation");
+  else if (Frames > 1)
+    Plan.Lost << Others(Frames - 1, "The other frame of the animation", "The other %1 frames of the animation");
 }
 
 // What a PNG file held that its picture cannot be written back with: the
@@ -165,7 +174,7 @@ TSavePlan PlanSave(const TSaveSubject& S) {
   const rv::TRvFileType Type = TargetType(S.Target);
   if (S.OverShown && !S.Shown.empty()) {
     PlanOtherImages(S, Type, Plan);
-    if (!P.IccProfile.empty() && Type != rv::rvftPNG && Type != rv::rvftTIFF)
+    if (!P.IccProfile.empty() && !HoldsProfile(Type, P))
       Plan.Lost << QStringLiteral("The colour profile");
     // The picture holds 8 bits a sample whatever the file had.
     if (P.BitsPerSample > 8 && Plan.Way != TSavePlan::swTurnedFrames)

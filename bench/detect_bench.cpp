@@ -67,7 +67,9 @@ std::vector<std::pair<std::string, Bytes>> Samples() {
   Out.emplace_back("tif", Encode([](S& St, TRvBitmap& B, TIOParamsVals& Pa, TRvProgressRec& Pr) {
     TiffWriteStream(St, B, Pr, Pa);
   }));
-  Out.emplace_back("gif", Encode(GifWriteStream));
+  Out.emplace_back("gif", Encode([](S& St, TRvBitmap& B, TIOParamsVals& Pa, TRvProgressRec& Pr) {
+    GifWriteStream(St, B, Pa, Pr);
+  }));
   Out.emplace_back("jpg", Encode(JpegWriteStream));
   Out.emplace_back("pcx", Encode(PcxWriteStream));
   Out.emplace_back("bmp", Encode([](S& St, TRvBitmap& B, TIOParamsVals& Pa, TRvProgressRec& Pr) {

@@ -275,7 +275,7 @@ void TRastrumIO::WriteBuiltIn(platform::TStream& Stream, TRvFileType FileType,
   std::unique_ptr<TRvMask> temp;
   switch (FileType) {
   case rvftTIFF: TiffWriteStream(Stream, b, Progress, p, SaveAlphaSource(temp)); break;
-  case rvftGIF: GifWriteStream(Stream, b, p, Progress); break;
+  case rvftGIF: GifWriteStream(Stream, b, p, Progress, SaveAlphaSource(temp)); break;
   case rvftJPEG:
     PrepareJpegMarkers();
     JpegWriteStream(Stream, b, p, Progress);

@@ -168,6 +168,7 @@ void TIOParamsVals::SetDefaultParams() {
   GifHasTransparentColor = false;
   GifDisposal = 0;
   GifTransparentColor = TRGB{};
+  GifTransparentIndex = -1;
   GifInterlaced = false;
   GifScreenWidth = 0;
   GifScreenHeight = 0;
@@ -206,6 +207,7 @@ void TIOParamsVals::SetDefaultParams() {
   PcxCompression = 1;
   BmpVersion = 1;
   BmpCompression = 0;
+  BmpHeader.clear();
   IcoImageIndex = 0;
   IcoBackground = TRGB{255, 255, 255};
   CurImageIndex = 0;
@@ -322,6 +324,8 @@ void TIOParamsVals::ResetInfo() {
   PngFramesLeftOut = 0;
   ResetExif();
   GifComments.clear();
+  GifTransparentIndex = -1;
+  BmpHeader.clear();
   TiffDocumentName.clear();
   TiffImageDescription.clear();
   TiffPageName.clear();
@@ -382,6 +386,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   GifHasTransparentColor = S.GifHasTransparentColor;
   GifDisposal = S.GifDisposal;
   GifTransparentColor = S.GifTransparentColor;
+  GifTransparentIndex = S.GifTransparentIndex;
   GifInterlaced = S.GifInterlaced;
   GifScreenWidth = S.GifScreenWidth;
   GifScreenHeight = S.GifScreenHeight;
@@ -421,6 +426,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   PcxBitPlanes = S.PcxBitPlanes;
   BmpVersion = S.BmpVersion;
   BmpCompression = S.BmpCompression;
+  BmpHeader = S.BmpHeader;
   IcoImageIndex = S.IcoImageIndex;
   IcoBackground = S.IcoBackground;
   CurImageIndex = S.CurImageIndex;

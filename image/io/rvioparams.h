@@ -156,6 +156,10 @@ public:
   bool GifHasTransparentColor = false;
   std::uint8_t GifDisposal = 0;
   TRGB GifTransparentColor{};
+  // The frame's transparent index as its file stores it; -1 when the file
+  // has none. A save of the picture into the file's own table keeps it, and
+  // tells the file's transparent entry from a colour asked to be keyed.
+  std::int32_t GifTransparentIndex = -1;
   bool GifInterlaced = false;
   std::int32_t GifScreenWidth = 0;
   std::int32_t GifScreenHeight = 0;
@@ -209,6 +213,12 @@ public:
   bool PcxBitPlanes = false;       // 16 colours stood in four planes of one bit
   std::uint8_t BmpVersion = 1;     // 1 40-byte, 2 OS/2 1.x, 3 OS/2 2.x, 0 other
   std::uint8_t BmpCompression = 0; // 0 none, 1 run-length
+  // The information header of the BMP file read, as stored (at most its
+  // first 124 bytes; after a 40-byte header of bit fields the three masks
+  // that follow it, after a version-5 header naming a linked profile the
+  // profile's name): a save writes its version, depth, bit fields and
+  // colour space back. Empty for any other file.
+  std::vector<std::uint8_t> BmpHeader;
   std::int32_t IcoImageIndex = 0;
   TRGB IcoBackground{255, 255, 255};
   std::int32_t CurImageIndex = 0;

@@ -99,8 +99,9 @@ bool RvIndexesInPalette(TRvBitmap& Bitmap, const TRvMask* Alpha, const TRGB* Pal
   } catch (const std::bad_alloc&) {
     return false;
   }
-  std::uint32_t LastKey = 0xFFFFFFFF;
-  int LastIndex = -1;
+  // No key is free to mark "none yet": opaque white is 0xFFFFFFFF.
+  std::uint32_t LastKey = 0;
+  int LastIndex = -2;
   for (int Y = 0; Y < H; ++Y) {
     const std::uint8_t* Row = Source->Scanline(Y);
     const bool MaskRow = Masked && Y < Alpha->Height();
@@ -111,7 +112,7 @@ bool RvIndexesInPalette(TRvBitmap& Bitmap, const TRvMask* Alpha, const TRGB* Pal
       if (MaskRow && X < Alpha->Width())
         A = AlphaRow != nullptr ? AlphaRow[X] : (Alpha->GetPixel(X, Y) != 0 ? 255 : 0);
       const std::uint32_t Key = (A << 24) | PackedAt(Row);
-      if (Key != LastKey) {
+      if (Key != LastKey || LastIndex == -2) {
         const auto It = Entries.find(Key);
         LastIndex = It != Entries.end() ? It->second : (A == 0 ? Clear : -1);
         LastKey = Key;

@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "image/io/rvsafeio.h"
+#include "image/io/rvwriteconv.h"
 #include "image/model/rvbits.h"
 #include "image/model/rvcolorconv.h"
 #include "image/model/rvlists.h"
-#include "image/model/rvquantizer.h"
 
 namespace rv {
 
@@ -21,6 +21,12 @@ constexpr std::uint32_t BiRgb = 0;
 constexpr std::uint32_t BiRle8 = 1;
 constexpr std::uint32_t BiRle4 = 2;
 constexpr std::uint32_t BiBitFields = 3;
+constexpr std::uint32_t V4HeaderSize = 108;
+constexpr std::uint32_t V5HeaderSize = 124;
+// Colour-space types of version-4 and -5 headers.
+constexpr std::uint32_t ColourSpaceSrgb = 0x73524742;  // "sRGB"
+constexpr std::uint32_t ProfileEmbedded = 0x4D424544; // "MBED"
+constexpr std::uint32_t ProfileLinked = 0x4C494E4B;   // "LINK"
 
 inline std::uint16_t Get16(const std::uint8_t* P) {
   return static_cast<std::uint16_t>(P[0] | (P[1] << 8));
@@ -122,6 +128,26 @@ std::array<TRGB, 256> FullPalette(const TIOParamsVals& Params) {
   if (Params.ColorMap)
     std::copy_n(Params.ColorMap.get(), std::min(Params.ColorMapCount, 256), pal.begin());
   return pal;
+}
+
+// A version-5 header's colour profile, which its fields place after the
+// file header: an embedded one goes to the profile of Params, a linked
+// one's name after the header kept in Params. The reader stays where it was.
+void ReadProfile(TRvStreamReader& In, std::int64_t Start, TIOParamsVals& Params) {
+  const std::vector<std::uint8_t>& Header = Params.BmpHeader;
+  if (Header.size() < V5HeaderSize) return;
+  const std::uint32_t Type = Get32(Header.data() + 56);
+  const std::uint32_t Offset = Get32(Header.data() + 112), Size = Get32(Header.data() + 116);
+  if ((Type != ProfileEmbedded && Type != ProfileLinked) || Size == 0) return;
+  const std::int64_t Back = In.Position(), At = Start + 14 + Offset;
+  // Data the file does not hold are no profile.
+  if (At < In.Start() || At > In.End() || In.End() - At < Size || !In.Seek(At)) return;
+  std::vector<std::uint8_t> Profile(Size);
+  if (In.Read(Profile.data(), Size)) {
+    if (Type == ProfileEmbedded) Params.IccProfile = std::move(Profile);
+    else Params.BmpHeader.insert(Params.BmpHeader.end(), Profile.begin(), Profile.end());
+  }
+  In.Seek(Back);
 }
 
 bool IsWhiteBlack(const TRGB& First, const TRGB& Second) {
@@ -305,6 +331,8 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
     return;
   }
   Params.FreeColorMap();
+  Params.BmpHeader.clear();
+  Params.IccProfile.clear();
 
   if (h.HeaderSize == 12) {
     std::uint8_t core[8] = {};
@@ -315,12 +343,16 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
     h.Bits = Get16(core + 6);
     Params.DpiX = RvDefaultDpiX;
     Params.DpiY = RvDefaultDpiY;
+    Params.DpiStated = false;
+    Params.BmpHeader.assign(core, core + sizeof core);
+    Params.BmpHeader.insert(Params.BmpHeader.begin(), {12, 0, 0, 0});
     if (h.Bits <= 8) ReadColorMap(in, Params, 1 << h.Bits, 3);
   } else {
-    std::uint8_t info[64] = {};
+    std::uint8_t info[V5HeaderSize] = {};
     Put32(info, h.HeaderSize);
-    in.Read(info + 4, std::min<std::uint32_t>(h.HeaderSize, 64) - 4);
-    if (h.HeaderSize > 64) in.Skip(static_cast<std::int64_t>(h.HeaderSize) - 64);
+    in.Read(info + 4, std::min<std::uint32_t>(h.HeaderSize, V5HeaderSize) - 4);
+    if (h.HeaderSize > V5HeaderSize) in.Skip(static_cast<std::int64_t>(h.HeaderSize) - V5HeaderSize);
+    Params.BmpHeader.assign(info, info + std::min<std::uint32_t>(h.HeaderSize, V5HeaderSize));
     Params.BmpVersion = h.HeaderSize == 64 ? 3 : h.HeaderSize == 40 ? 1 : 0;
     h.Width = static_cast<std::int32_t>(Get32(info + 4));
     h.Height = static_cast<std::int32_t>(Get32(info + 8));
@@ -332,6 +364,7 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
     const int dpiY = BmpDpiFromPpm(static_cast<std::int32_t>(Get32(info + 28)));
     Params.DpiX = dpiX > 0 ? dpiX : RvDefaultDpiX;
     Params.DpiY = dpiY > 0 ? dpiY : RvDefaultDpiY;
+    Params.DpiStated = dpiX > 0 || dpiY > 0;
     std::uint32_t used = Get32(info + 32);
     if (used > 256) used = 0;
     if (used == 0 && h.Bits <= 8) used = 1u << h.Bits;
@@ -352,7 +385,11 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
       h.AlphaIfUsed = true;
     }
     else if (masks && h.HeaderSize == 40)
-      for (int k = 0; k < 3; ++k) h.Masks[k] = in.U32LE();
+      for (int k = 0; k < 3; ++k) {
+        h.Masks[k] = in.U32LE();
+        Params.BmpHeader.resize(Params.BmpHeader.size() + 4);
+        Put32(Params.BmpHeader.data() + 40 + 4 * k, h.Masks[k]);
+      }
     if (used != 0) ReadColorMap(in, Params, static_cast<int>(used), 4);
     if (masks && h.HeaderSize < 52 && h.HeaderSize != 40)
       for (int k = 0; k < 3; ++k) h.Masks[k] = in.U32LE();
@@ -365,6 +402,7 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
   SetSampleLayout(h.Bits, Params);
   if (h.AlphaMask != 0 && !h.AlphaIfUsed) Params.SamplesPerPixel = 4;
 
+  ReadProfile(in, h.Start, Params);
   if (h.PixelOffset != 0) in.Seek(h.Start + h.PixelOffset);
   const std::int64_t dataSize =
       Size > 0 ? Size - (in.Position() - h.Start) : static_cast<std::int64_t>(h.ImageSize);
@@ -448,17 +486,6 @@ void BmpWritePalette(platform::TStream& Stream, const TRGB* ColorMap, int Count,
 
 namespace {
 
-// A copy of Source in Format.
-std::unique_ptr<TRvBitmap> ConvertedCopy(TRvBitmap& Source, TRvPixelFormat Format) {
-  auto copy = std::make_unique<TRvBitmap>();
-  copy->Assign(&Source);
-  copy->ConvertPixelFormat(Format);
-  if (copy->PixelFormat() != Format || copy->Width() != Source.Width() ||
-      copy->Height() != Source.Height())
-    return nullptr;
-  return copy;
-}
-
 void MakeFileHeader(std::uint8_t* Out, std::uint32_t FileSize, std::uint32_t PixelOffset) {
   std::memset(Out, 0, 14);
   Put16(Out, BmpMagic);
@@ -466,105 +493,253 @@ void MakeFileHeader(std::uint8_t* Out, std::uint32_t FileSize, std::uint32_t Pix
   Put32(Out + 10, PixelOffset);
 }
 
+// A field of the header kept from the file read; 0 past its end.
+std::uint32_t StoredField(const std::vector<std::uint8_t>& Header, std::size_t Offset) {
+  return Header.size() >= Offset + 4 ? Get32(Header.data() + Offset) : 0;
+}
+
+// The size, depth and compression of the header kept from the file read.
+struct TStoredHeader {
+  explicit TStoredHeader(const std::vector<std::uint8_t>& H) : Size(StoredField(H, 0)) {
+    if (Size == 12 && H.size() >= 12) Bits = Get16(H.data() + 10);
+    else if (Size >= 16 && H.size() >= 16) Bits = Get16(H.data() + 14);
+    Compression = StoredField(H, 16);
+  }
+  std::uint32_t Size = 0;
+  int Bits = 0;
+  std::uint32_t Compression = BiRgb;
+};
+
+// How the picture goes into the file.
+struct TBmpLayout {
+  int Bits = 24;
+  std::uint32_t HeaderSize = 40;
+  std::uint32_t Compression = BiRgb;
+  // Red, green, blue and alpha bit fields.
+  std::uint32_t Masks[4] = {0, 0, 0, 0};
+  // The widths of 16-bit pixels' red, green and blue fields.
+  int Widths[3] = {5, 5, 5};
+  // The fourth byte of an opaque 32-bit pixel.
+  std::uint8_t Filler = 0;
+};
+
+// The widths of 16-bit fields that lie side by side, red on top and blue at
+// the bottom, each of 1 to 8 bits: the fields the reader widens to bytes
+// and a write can narrow back.
+bool SideBySide(const std::uint32_t* Masks, int (&Widths)[3]) {
+  int Shift = 0;
+  for (int K = 2; K >= 0; --K) {
+    Widths[K] = RvMaskShiftWidth(Masks[K]);
+    if (Widths[K] < 1 || Widths[K] > 8 || Masks[K] != ((1u << Widths[K]) - 1) << Shift) return false;
+    Shift += Widths[K];
+  }
+  return Shift <= 16;
+}
+
+// A 24-bit pixel in 16-bit fields; false when it has bits the fields lack,
+// as only a picture read from such a file has none.
+bool Pack16(const std::uint8_t* Pixel, const int (&Widths)[3], std::uint32_t& Value) {
+  Value = 0;
+  for (int K = 0; K < 3; ++K) {
+    const int Channel = Pixel[2 - K];
+    if ((Channel & ((1 << (8 - Widths[K])) - 1)) != 0) return false;
+    Value = (Value << Widths[K]) | static_cast<std::uint32_t>(Channel >> (8 - Widths[K]));
+  }
+  return true;
+}
+
+bool FitsSixteenBits(TRvBitmap& Bitmap24, const int (&Widths)[3]) {
+  std::uint32_t Unused = 0;
+  for (int Y = 0; Y < Bitmap24.Height(); ++Y) {
+    const std::uint8_t* Row = Bitmap24.Scanline(Y);
+    for (int X = 0; X < Bitmap24.Width(); ++X)
+      if (!Pack16(Row + 3 * static_cast<std::size_t>(X), Widths, Unused)) return false;
+  }
+  return true;
+}
+
+// The depth and bit fields of a picture without transparency: those the
+// file was read with where the picture still fits them.
+void ChooseDepth(const TIOParamsVals& Params, const TStoredHeader& Stored, bool Core, TBmpLayout& L) {
+  const std::vector<std::uint8_t>& H = Params.BmpHeader;
+  if (Params.BitsPerSample == 1 || Params.BitsPerSample == 4) L.Bits = Params.BitsPerSample;
+  else if (Params.SamplesPerPixel == 1) L.Bits = 8;
+  if (L.Bits != 24 || Core) return;
+  const std::uint32_t Stated[4] = {StoredField(H, 40), StoredField(H, 44), StoredField(H, 48),
+                                   Stored.Size >= 56 ? StoredField(H, 52) : 0};
+  const bool Fields = Stored.Compression == BiBitFields;
+  if (Params.BitsPerSample == 5) {
+    // Only a 16-bit file's read gives 5 bits a sample.
+    L.Bits = 16;
+    if (Stored.Bits == 16 && Fields && SideBySide(Stated, L.Widths)) {
+      L.Compression = BiBitFields;
+      std::copy_n(Stated, 3, L.Masks);
+    }
+  } else if (Stored.Bits == 32 && Params.BitsPerSample == 8 && (!Fields || (Stated[0] == 0x00FF0000 &&
+             Stated[1] == 0x0000FF00 && Stated[2] == 0x000000FF && (Stated[3] == 0 || Stated[3] == 0xFF000000)))) {
+    L.Bits = 32;
+    L.Compression = Fields ? BiBitFields : BiRgb;
+    std::copy_n(Stated, 4, L.Masks);
+    L.Filler = Fields && Stated[3] != 0 ? 255 : 0;
+  }
+}
+
+// The header of the file read, from its fortieth byte, where the one
+// written is of its kind: its bit fields, colour space and the fields of
+// the OS/2 header. False when there is none.
+bool CopyStoredTail(const std::vector<std::uint8_t>& H, const TStoredHeader& Stored, std::uint32_t Size,
+                    std::uint8_t* Header) {
+  if (Stored.Size <= 40 || (Stored.Size == 64) != (Size == 64)) return false;
+  const std::size_t End = std::min<std::size_t>({Size, Stored.Size, H.size()});
+  if (End > 40) std::copy(H.begin() + 40, H.begin() + static_cast<std::ptrdiff_t>(End), Header + 40);
+  return true;
+}
+
 } // namespace
 
 void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
                     TRvProgressRec& Progress, const TRvMask* Alpha) {
   TRvAbortFlag& aborting = *Progress.Aborting;
-  // Transparency needs 32 bits with an alpha mask, which the OS/2 header
-  // cannot state: a picture with it is written with the version 4 header.
-  const bool withAlpha = Alpha != nullptr && !Alpha->Full();
-  const int bits = withAlpha ? 32
-                   : (Params.BitsPerSample == 1 || Params.BitsPerSample == 4)
-                       ? Params.BitsPerSample
-                       : (Params.SamplesPerPixel == 1 ? 8 : 24);
   const int width = Bitmap.Width();
   const int height = Bitmap.Height();
   if (width < 1 || height < 1 || Bitmap.PixelFormat() == rvpfNone) {
     Progress.Abort();
     return;
   }
+  // Transparency needs 32 bits with an alpha mask, which the OS/2 header
+  // cannot state: a picture with it is written with the version 4 header.
+  const bool withAlpha = Alpha != nullptr && !Alpha->Full();
   const bool core = Params.BmpVersion == 2 && !withAlpha;
   // The core header holds 16-bit sizes: a larger picture cannot be written in it.
   if (core && (width > 0xFFFF || height > 0xFFFF)) {
     Progress.Abort();
     return;
   }
-  const std::uint32_t headerSize = withAlpha ? 108 : core ? 12 : Params.BmpVersion == 3 ? 64 : 40;
-  const bool rle = !core && Params.BmpCompression == 1 && (bits == 4 || bits == 8);
-  const std::int64_t rowBytes = RvRowLen(width, bits);
-  const int colours = bits <= 8 ? 1 << bits : 0;
+  const std::vector<std::uint8_t>& stored = Params.BmpHeader;
+  const TStoredHeader storedHeader(stored);
+  TBmpLayout layout;
+  if (withAlpha) {
+    layout.Bits = 32;
+    layout.Compression = BiBitFields;
+    const std::uint32_t bgra[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+    std::copy_n(bgra, 4, layout.Masks);
+  } else {
+    ChooseDepth(Params, storedHeader, core, layout);
+  }
 
-  // The picture the rows come from, and the palette written before them.
+  // The picture the rows come from: its indexes into the palette written
+  // before them, or its 24-bit pixels.
   std::unique_ptr<TRvBitmap> copy;
-  TRvBitmap* work = &Bitmap;
+  TRvBitmap* work = nullptr;
   std::vector<TRGB> palette;
-  if (bits == 1) {
-    palette = {TRGB{0, 0, 0}, TRGB{255, 255, 255}};
-    if (Bitmap.PixelFormat() != rvpf1Bit) {
-      std::unique_ptr<TRvBitmap> rgb;
-      TRvBitmap* source = &Bitmap;
-      if (Bitmap.PixelFormat() != rvpf24Bit) {
-        rgb = ConvertedCopy(Bitmap, rvpf24Bit);
-        source = rgb.get();
-      }
-      TRGB c1, c2;
-      if (source != nullptr) copy = RvTwoColorsToBW(source, c1, c2);
-      if (copy)
-        palette = {c1, c2};
-      else
-        copy = ConvertedCopy(Bitmap, rvpf1Bit);
-      work = copy.get();
+  std::vector<std::uint8_t> ownIndexes;
+  std::unique_ptr<TRvPaletteMapper> mapper;
+  bool own = false;
+  if (layout.Bits <= 8) {
+    // The palette the picture was read with, its entries in their order,
+    // while every pixel is one of them.
+    if (Params.ColorMap && Params.ColorMapCount > 0) {
+      const int count = std::min(Params.ColorMapCount, 1 << layout.Bits);
+      own = RvIndexesInPalette(Bitmap, nullptr, Params.ColorMap.get(), nullptr, count, ownIndexes);
+      if (own) palette.assign(Params.ColorMap.get(), Params.ColorMap.get() + count);
     }
-  } else if (Bitmap.PixelFormat() != rvpf24Bit) {
-    copy = ConvertedCopy(Bitmap, rvpf24Bit);
-    work = copy.get();
+    if (!own && layout.Bits == 1) {
+      TRGB two[2];
+      work = RvAsBlackWhite(Bitmap, copy, two);
+      palette.assign(two, two + 2);
+    } else if (!own) {
+      work = RvAs24Bit(Bitmap, copy);
+      palette.resize(std::size_t{1} << layout.Bits);
+      if (work != nullptr) mapper = std::make_unique<TRvPaletteMapper>(*work, palette.data(), 1 << layout.Bits);
+    }
+    if (!own && work == nullptr) {
+      Progress.Abort();
+      return;
+    }
+    if (!own) Params.SetColorMap(palette.data(), static_cast<int>(palette.size()));
+  } else {
+    work = RvAs24Bit(Bitmap, copy);
+    if (work == nullptr) {
+      Progress.Abort();
+      return;
+    }
+    if (layout.Bits == 16 && !FitsSixteenBits(*work, layout.Widths)) layout = TBmpLayout{};
   }
-  if (work == nullptr) {
-    Progress.Abort();
-    return;
-  }
+  const int bits = layout.Bits;
+  const bool rle = !core && Params.BmpCompression == 1 && (bits == 4 || bits == 8);
+  if (rle) layout.Compression = bits == 4 ? BiRle4 : BiRle8;
 
-  std::unique_ptr<TRvQuantizer> quantizer;
-  if (bits == 4 || bits == 8) {
-    Params.FreeColorMap();
-    TRGB* map = Params.AllocColorMap(colours);
-    quantizer = std::make_unique<TRvQuantizer>(work, map, colours);
-    palette.assign(map, map + colours);
-  } else if (bits == 1) {
-    Params.SetColorMap(palette.data(), 2);
+  // The header the file was read with where it can be written again; a
+  // colour profile takes the version 5 header, alpha at least version 4.
+  std::uint32_t headerSize = Params.BmpVersion == 3 ? 64 : 40;
+  if (Params.BmpVersion == 0 && (storedHeader.Size == 52 || storedHeader.Size == 56 ||
+                                 storedHeader.Size == V4HeaderSize || storedHeader.Size == V5HeaderSize))
+    headerSize = storedHeader.Size;
+  if (withAlpha && headerSize < V4HeaderSize) headerSize = V4HeaderSize;
+  std::vector<std::uint8_t> profile = Params.IccProfile;
+  std::uint32_t profileType = ProfileEmbedded;
+  if (profile.empty() && stored.size() > V5HeaderSize && StoredField(stored, 56) == ProfileLinked) {
+    profile.assign(stored.begin() + V5HeaderSize, stored.end());
+    profileType = ProfileLinked;
   }
+  if (!profile.empty() && headerSize != 64) headerSize = V5HeaderSize;
+  if (core) headerSize = 12;
+  // The OS/2 header has no bit fields: their usual values say the same.
+  if (headerSize == 64 && layout.Compression == BiBitFields) {
+    const int usual[3] = {5, 5, 5};
+    if (bits == 16 && !std::equal(layout.Widths, layout.Widths + 3, usual)) layout = TBmpLayout{};
+    layout.Compression = BiRgb;
+  }
+  const bool withProfile = headerSize == V5HeaderSize && !profile.empty();
+  const std::int64_t rowBytes = RvRowLen(width, bits);
 
   const std::int64_t start = Stream.Position();
   std::uint8_t fileHeader[14];
   MakeFileHeader(fileHeader, 0, 0);
   RvSafeStreamWrite(Stream, aborting, fileHeader, sizeof fileHeader);
 
-  std::uint8_t header[108] = {};
+  std::uint8_t header[V5HeaderSize] = {};
   Put32(header, headerSize);
   if (core) {
     Put16(header + 4, static_cast<std::uint32_t>(width));
     Put16(header + 6, static_cast<std::uint32_t>(height));
     Put16(header + 8, 1);
+    // No count of entries: the palette is always as long as the depth says.
+    if (!palette.empty()) palette.resize(std::size_t{1} << bits);
   } else {
+    const bool kept = CopyStoredTail(stored, storedHeader, headerSize, header);
+    const bool sameDepth = storedHeader.Bits == bits && storedHeader.Size >= 40;
     Put32(header + 4, static_cast<std::uint32_t>(width));
     Put32(header + 8, static_cast<std::uint32_t>(height));
     Put16(header + 12, 1);
-    Put32(header + 16, rle ? (bits == 4 ? BiRle4 : BiRle8) : withAlpha ? BiBitFields : BiRgb);
-    Put32(header + 24, static_cast<std::uint32_t>(BmpPpmFromDpi(Params.DpiX)));
-    Put32(header + 28, static_cast<std::uint32_t>(BmpPpmFromDpi(Params.DpiY)));
-    Put32(header + 32, static_cast<std::uint32_t>(colours));
-    Put32(header + 36, bits == 32 ? 0u : 1u << bits);
-    if (withAlpha) {
-      // Blue, green, red and alpha bytes, in the colours of sRGB.
-      Put32(header + 40, 0x00FF0000);
-      Put32(header + 44, 0x0000FF00);
-      Put32(header + 48, 0x000000FF);
-      Put32(header + 52, 0xFF000000);
-      Put32(header + 56, 0x73524742);
+    Put32(header + 16, layout.Compression);
+    // A file that stated no resolution gets none.
+    Put32(header + 24, Params.DpiStated ? static_cast<std::uint32_t>(BmpPpmFromDpi(Params.DpiX)) : 0u);
+    Put32(header + 28, Params.DpiStated ? static_cast<std::uint32_t>(BmpPpmFromDpi(Params.DpiY)) : 0u);
+    const std::uint32_t count = static_cast<std::uint32_t>(palette.size());
+    Put32(header + 32, own && sameDepth && StoredField(stored, 32) == 0 && count == 1u << bits ? 0u : count);
+    Put32(header + 36, sameDepth ? StoredField(stored, 36) : bits == 32 ? 0u : 1u << bits);
+    if (layout.Compression == BiBitFields && headerSize >= 52)
+      for (int k = 0; k < (headerSize >= 56 ? 4 : 3); ++k) Put32(header + 40 + 4 * k, layout.Masks[k]);
+    if (headerSize >= V4HeaderSize) {
+      const std::uint32_t space = Get32(header + 56);
+      if (withProfile) Put32(header + 56, profileType);
+      else if (!kept || space == ProfileEmbedded || space == ProfileLinked) Put32(header + 56, ColourSpaceSrgb);
+    }
+    // Pictures are rendered as images unless the file said otherwise.
+    if (headerSize == V5HeaderSize && (!kept || storedHeader.Size < V5HeaderSize)) Put32(header + 108, 4);
+    if (headerSize == V5HeaderSize) {
+      Put32(header + 112, 0);
+      Put32(header + 116, 0);
     }
   }
   RvSafeStreamWrite(Stream, aborting, header, headerSize);
+  // After a 40-byte header the bit fields come before the pixels.
+  if (!core && headerSize == 40 && layout.Compression == BiBitFields) {
+    std::uint8_t fields[12];
+    for (int k = 0; k < 3; ++k) Put32(fields + 4 * k, layout.Masks[k]);
+    RvSafeStreamWrite(Stream, aborting, fields, sizeof fields);
+  }
 
   if (!palette.empty() && !Progress.IsAborting()) {
     if (core) {
@@ -578,37 +753,25 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
 
   Progress.Per = 100.0 / height;
   std::vector<std::uint8_t> line(static_cast<std::size_t>(rowBytes));
-  std::vector<std::uint8_t> indexes;
+  std::vector<std::uint8_t> indexes(bits <= 8 ? static_cast<std::size_t>(width) : 0);
   std::vector<std::uint8_t> packed;
-  if (quantizer) indexes.resize(static_cast<std::size_t>(width));
   if (rle) packed.resize(static_cast<std::size_t>(BmpRleRowBound(width)));
+  const int last = static_cast<int>(palette.size()) - 1;
 
   for (int i = 0; i < height && !Progress.IsAborting(); ++i) {
     Progress.Step(i);
     if (Progress.IsAborting()) break;
-    const std::uint8_t* src = work->Scanline(height - 1 - i);
+    const int y = height - 1 - i;
     std::fill(line.begin(), line.end(), 0);
-    if (bits == 24) {
-      std::memcpy(line.data(), src, static_cast<std::size_t>(width) * 3);
-    } else if (bits == 32) {
-      const int y = height - 1 - i;
-      for (int x = 0; x < width; ++x) {
-        std::uint8_t* q = line.data() + 4 * static_cast<std::size_t>(x);
-        std::memcpy(q, src + 3 * static_cast<std::size_t>(x), 3);
-        q[3] = x < Alpha->Width() && y < Alpha->Height() ? static_cast<std::uint8_t>(Alpha->GetPixel(x, y)) : 255;
-      }
-    } else if (bits == 1) {
-      // The padding bits of the last byte go out cleared.
-      std::memcpy(line.data(), src, static_cast<std::size_t>((width + 7) / 8));
-      if (width & 7)
-        line[static_cast<std::size_t>(width / 8)] &=
-            static_cast<std::uint8_t>(0xFF00u >> (width & 7));
-    } else {
-      for (int x = 0; x < width; ++x) {
-        const std::uint8_t* p = src + 3 * static_cast<std::size_t>(x);
-        const std::uint32_t c = (static_cast<std::uint32_t>(p[2]) << 16) | (p[1] << 8) | p[0];
-        indexes[static_cast<std::size_t>(x)] =
-            static_cast<std::uint8_t>(std::clamp(quantizer->RGBIndex(c), 0, colours - 1));
+    if (bits <= 8) {
+      if (own) {
+        std::copy_n(ownIndexes.begin() + static_cast<std::ptrdiff_t>(y) * width, width, indexes.begin());
+      } else {
+        const std::uint8_t* src = work->Scanline(y);
+        for (int x = 0; x < width; ++x)
+          indexes[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(
+              bits == 1 ? (src[x >> 3] >> (7 - (x & 7))) & 1
+                        : std::clamp(mapper->Index(src + 3 * static_cast<std::size_t>(x)), 0, last));
       }
       if (rle) {
         const int n = bits == 8 ? BmpEncodeRle8(indexes.data(), width, packed.data())
@@ -616,13 +779,27 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
         RvSafeStreamWrite(Stream, aborting, packed.data(), n);
         continue;
       }
-      if (bits == 8) {
-        std::copy(indexes.begin(), indexes.end(), line.begin());
-      } else {
-        for (int x = 0; x < width; ++x)
-          line[static_cast<std::size_t>(x / 2)] |=
-              static_cast<std::uint8_t>((x & 1) ? indexes[static_cast<std::size_t>(x)]
-                                                : indexes[static_cast<std::size_t>(x)] << 4);
+      // The first pixel in the highest bits; the padding goes out cleared.
+      for (int x = 0; x < width; ++x)
+        line[static_cast<std::size_t>(x) * bits / 8] |=
+            static_cast<std::uint8_t>(indexes[static_cast<std::size_t>(x)] << (8 - bits - (x * bits) % 8));
+    } else {
+      const std::uint8_t* src = work->Scanline(y);
+      for (int x = 0; x < width; ++x) {
+        const std::uint8_t* p = src + 3 * static_cast<std::size_t>(x);
+        if (bits == 24) {
+          std::memcpy(line.data() + 3 * static_cast<std::size_t>(x), p, 3);
+        } else if (bits == 16) {
+          std::uint32_t v = 0;
+          Pack16(p, layout.Widths, v);
+          Put16(line.data() + 2 * static_cast<std::size_t>(x), v);
+        } else {
+          std::uint8_t* q = line.data() + 4 * static_cast<std::size_t>(x);
+          std::memcpy(q, p, 3);
+          q[3] = !withAlpha ? layout.Filler
+                 : x < Alpha->Width() && y < Alpha->Height() ? static_cast<std::uint8_t>(Alpha->GetPixel(x, y))
+                                                             : 255;
+        }
       }
     }
     RvSafeStreamWrite(Stream, aborting, line.data(), rowBytes);
@@ -630,6 +807,13 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   if (rle && !Progress.IsAborting()) {
     const std::uint8_t endOfBitmap[2] = {0, 1};
     RvSafeStreamWrite(Stream, aborting, endOfBitmap, 2);
+  }
+  const std::int64_t pixelEnd = Stream.Position();
+  // The profile follows the pixels; the header says where from its own start.
+  if (withProfile && !Progress.IsAborting()) {
+    Put32(header + 112, static_cast<std::uint32_t>(pixelEnd - start - 14));
+    Put32(header + 116, static_cast<std::uint32_t>(profile.size()));
+    RvSafeStreamWrite(Stream, aborting, profile.data(), static_cast<std::int64_t>(profile.size()));
   }
   if (Progress.IsAborting()) return;
 
@@ -647,7 +831,7 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Put16(header + 10, static_cast<std::uint32_t>(bits));
   } else {
     Put16(header + 14, static_cast<std::uint32_t>(bits));
-    Put32(header + 20, static_cast<std::uint32_t>(end - pixelStart));
+    Put32(header + 20, static_cast<std::uint32_t>(pixelEnd - pixelStart));
   }
   RvSafeStreamWrite(Stream, aborting, header, headerSize);
   Stream.Seek(end, platform::soBeginning);

@@ -27,7 +27,11 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
 
 // Writes Bitmap as a BMP at the stream position, at the depth, header and
 // compression Params asks for; with Alpha (null or full: none) at 32 bits
-// with an alpha mask. A short write sets the abort flag.
+// with an alpha mask. What Params keep of the file the picture was read
+// from goes back while the picture fits it: the palette's entries in their
+// order, 16-bit fields, 32 bits, the version 4 and 5 headers' colour space
+// and profile, and no resolution when the file stated none. A short write
+// sets the abort flag.
 void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
                     TRvProgressRec& Progress, const TRvMask* Alpha = nullptr);
 

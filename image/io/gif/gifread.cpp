@@ -89,8 +89,10 @@ struct TGifHeader {
     Params.GifScreenWidth = ScreenWidth;
     Params.GifScreenHeight = ScreenHeight;
     Params.GifAspectRatio = AspectRatio;
+    // A GIF states no resolution: the defaults stand in for one.
     Params.DpiX = RvDefaultDpiX;
     Params.DpiY = RvDefaultDpiY;
+    Params.DpiStated = false;
     Params.SamplesPerPixel = 1;
     if (HasGlobal) Params.GifBackground = Background;
   }
@@ -206,6 +208,7 @@ bool ReadFrame(TRvStreamReader& R, platform::TStream& Stream, const TGifDescript
   Params.Height = D.Height;
   Params.GifDelayTime = Control[1] | (Control[2] << 8);
   Params.GifHasTransparentColor = (Control[0] & 1) != 0;
+  Params.GifTransparentIndex = Params.GifHasTransparentColor ? TransparentIndex : -1;
   Params.GifDisposal = static_cast<std::uint8_t>((Control[0] >> 2) & 7);
   Params.GifInterlaced = D.Interlaced;
 

@@ -158,7 +158,13 @@ bool TTurner::Run() {
   std::int64_t Frames = 0;
   while (!FProgress.IsAborting()) {
     const int Block = FReader.ReadByte();
-    if (Block < 0 || Block == 0x3B) break;
+    if (Block < 0) break;
+    if (Block == 0x3B) {
+      // What follows the trailer is no GIF's, but the file's all the same.
+      const std::uint8_t Trailer = 0x3B;
+      Write(&Trailer, 1);
+      return Copy(FReader.Remaining()) && Frames > 0 && !FProgress.IsAborting();
+    }
     if (Block == 0x21) {
       const int Label = FReader.ReadByte();
       if (Label < 0) break;

@@ -10,6 +10,7 @@
 #include "image/io/rvwriteconv.h"
 #include "image/model/rvcolorconv.h"
 #include "image/model/rvlists.h"
+#include "image/model/rvmask.h"
 
 namespace rv {
 
@@ -34,29 +35,82 @@ struct TGifIndexed {
   TRvBuffer Indices;
   TRGB Palette[256];
   int Background = 0;
+  bool HasTransparent = false;
   int Transparent = 0;
 };
 
-bool IndexBlackWhite(TRvBitmap& Bitmap, const TIOParamsVals& Params, TGifIndexed& Out) {
-  std::unique_ptr<TRvBitmap> Color24, Holder;
-  TRvBitmap* Work = &Bitmap;
-  if (Bitmap.PixelFormat() != rvpf1Bit) {
-    TRvBitmap* Source = RvAs24Bit(Bitmap, Color24);
-    if (Source == nullptr) return false;
-    TRGB Dark, Light;
-    Holder = RvTwoColorsToBW(Source, Dark, Light);
-    if (!Holder) {
-      Holder = std::make_unique<TRvBitmap>();
-      Holder->Assign(Source);
-      Holder->ConvertPixelFormat(rvpf1Bit);
+// Where the picture shows through, one byte a pixel (1: less than half
+// opaque, as a GIF, which has no partial transparency, must show it); empty
+// when nothing does.
+std::vector<std::uint8_t> ClearPixels(const TRvMask* Alpha, int Width, int Height) {
+  std::vector<std::uint8_t> Clear;
+  if (Alpha == nullptr || Alpha->Full()) return Clear;
+  bool Any = false;
+  const int W = std::min(Width, Alpha->Width()), H = std::min(Height, Alpha->Height());
+  for (int Y = 0; Y < H; ++Y)
+    for (int X = 0; X < W; ++X) {
+      const int A = Alpha->GetPixel(X, Y);
+      if (Alpha->BitCount() == 8 ? A >= 128 : A != 0) continue;
+      if (!Any) Clear.assign(static_cast<std::size_t>(Width) * static_cast<std::size_t>(Height), 0);
+      Any = true;
+      Clear[static_cast<std::size_t>(Y) * static_cast<std::size_t>(Width) + static_cast<std::size_t>(X)] = 1;
     }
-    Work = Holder.get();
-  }
-  if (Work->PixelFormat() != rvpf1Bit || Work->Width() != Bitmap.Width() ||
-      Work->Height() != Bitmap.Height())
+  return Clear;
+}
+
+// How the written file says which pixels show through.
+struct TGifKey {
+  // The pixels, from the picture's mask.
+  std::vector<std::uint8_t> Clear;
+  // The transparent entry of the table the picture was read with, when
+  // Params still name it: -1 otherwise.
+  int FileIndex = -1;
+  // A colour asked to be transparent (the save options'), when the picture
+  // has no transparency of its own.
+  bool ByColour = false;
+};
+
+TGifKey KeyOf(const TRvMask* Alpha, int Width, int Height, const TIOParamsVals& Params) {
+  TGifKey Key;
+  Key.Clear = ClearPixels(Alpha, Width, Height);
+  if (!Params.GifHasTransparentColor) return Key;
+  // The reader's colour for an index past the table is black.
+  const int I = Params.GifTransparentIndex;
+  const std::uint32_t FileColour =
+      I >= 0 && I < Params.ColorMapCount && Params.ColorMap ? RvRGBToPacked(Params.ColorMap[I]) : 0;
+  if (I >= 0 && FileColour == RvRGBToPacked(Params.GifTransparentColor)) Key.FileIndex = I;
+  else Key.ByColour = Key.Clear.empty();
+  return Key;
+}
+
+// The picture in the table it was read with (its entries, their order and
+// its transparent entry), when every pixel still is one of its entries.
+bool IndexInFileTable(TRvBitmap& Bitmap, const TRvMask* Alpha, int Bits, const TIOParamsVals& Params,
+                      const TGifKey& Key, TGifIndexed& Out) {
+  if (!Params.ColorMap || Params.ColorMapCount < 1) return false;
+  const int Count = std::min(Params.ColorMapCount, 1 << Bits);
+  const bool OwnKey = Key.FileIndex >= 0 && Key.FileIndex < Count;
+  std::uint8_t Opacity[256];
+  std::fill(Opacity, Opacity + Count, 255);
+  if (OwnKey) Opacity[Key.FileIndex] = 0;
+  std::vector<std::uint8_t> Indexes;
+  if (!RvIndexesInPalette(Bitmap, Alpha, Params.ColorMap.get(), OwnKey ? Opacity : nullptr, Count, Indexes))
     return false;
-  RvCreateRGB(0, 0, 0, Out.Palette[0]);
-  RvCreateRGB(255, 255, 255, Out.Palette[1]);
+  std::copy(Indexes.begin(), Indexes.end(), Out.Indices.Data());
+  std::copy_n(Params.ColorMap.get(), Count, Out.Palette);
+  Out.Background = RvNearestPaletteIndex(Out.Palette, Count, RvRGBToPacked(Params.GifBackground));
+  Out.HasTransparent = OwnKey || Key.ByColour;
+  Out.Transparent = OwnKey ? Key.FileIndex
+                           : RvNearestPaletteIndex(Out.Palette, Count, RvRGBToPacked(Params.GifTransparentColor));
+  return true;
+}
+
+// A picture of no more than two colours keeps them; a 1-bit one, and one of
+// more colours, is black and white.
+bool IndexTwoColours(TRvBitmap& Bitmap, const TIOParamsVals& Params, const TGifKey& Key, TGifIndexed& Out) {
+  std::unique_ptr<TRvBitmap> Holder;
+  TRvBitmap* Work = RvAsBlackWhite(Bitmap, Holder, Out.Palette);
+  if (Work == nullptr || Work->Height() != Bitmap.Height()) return false;
   const std::size_t Width = static_cast<std::size_t>(Work->Width());
   for (int Y = 0; Y < Work->Height(); ++Y) {
     const std::uint8_t* Row = Work->Scanline(Y);
@@ -64,38 +118,73 @@ bool IndexBlackWhite(TRvBitmap& Bitmap, const TIOParamsVals& Params, TGifIndexed
     for (std::size_t X = 0; X < Width; ++X) Dest[X] = (Row[X >> 3] >> (7 - (X & 7))) & 1;
   }
   Out.Background = RvNearestPaletteIndex(Out.Palette, 2, RvRGBToPacked(Params.GifBackground));
+  Out.HasTransparent = Key.ByColour;
   Out.Transparent = RvNearestPaletteIndex(Out.Palette, 2, RvRGBToPacked(Params.GifTransparentColor));
   return true;
 }
 
-bool IndexColors(TRvBitmap& Bitmap, int Bits, const TIOParamsVals& Params, TGifIndexed& Out) {
+// A palette of the picture's own colours, or the quantiser's when they are
+// more than it holds. Pixels that show through take an entry of their own,
+// the last one, and leave the others to the rest.
+bool IndexColors(TRvBitmap& Bitmap, int Bits, const TIOParamsVals& Params, const TGifKey& Key, TGifIndexed& Out) {
   std::unique_ptr<TRvBitmap> Holder;
   TRvBitmap* Work = RvAs24Bit(Bitmap, Holder);
   if (Work == nullptr) return false;
   const int Count = 1 << Bits;
+  const bool Masked = !Key.Clear.empty();
+  const std::size_t Width = static_cast<std::size_t>(Work->Width());
+  if (Masked) {
+    // What shows through takes the colour of a pixel that does not, so
+    // that it costs the others no entry.
+    if (Holder == nullptr) {
+      Holder = std::make_unique<TRvBitmap>();
+      Holder->Assign(Work);
+      Work = Holder.get();
+      if (Work->Width() != Bitmap.Width() || Work->Height() != Bitmap.Height()) return false;
+    }
+    const auto Opaque = std::find(Key.Clear.begin(), Key.Clear.end(), 0);
+    const std::size_t First = static_cast<std::size_t>(Opaque - Key.Clear.begin());
+    std::uint8_t Fill[3] = {0, 0, 0};
+    if (Opaque != Key.Clear.end())
+      std::memcpy(Fill, Work->Scanline(static_cast<int>(First / Width)) + 3 * (First % Width), 3);
+    for (int Y = 0; Y < Work->Height(); ++Y) {
+      std::uint8_t* Row = Work->Scanline(Y);
+      const std::uint8_t* Clear = Key.Clear.data() + static_cast<std::size_t>(Y) * Width;
+      for (std::size_t X = 0; X < Width; ++X)
+        if (Clear[X] != 0) std::memcpy(Row + 3 * X, Fill, 3);
+    }
+  }
   // A picture with no more colours than the palette keeps them exactly; the
   // quantiser alone would move them.
-  const TRvPaletteMapper Mapper(*Work, Out.Palette, Count);
-  const std::size_t Width = static_cast<std::size_t>(Work->Width());
+  const TRvPaletteMapper Mapper(*Work, Out.Palette, Masked ? Count - 1 : Count);
   for (int Y = 0; Y < Work->Height(); ++Y) {
     const std::uint8_t* Row = Work->Scanline(Y);
     std::uint8_t* Dest = Out.Indices.Data() + static_cast<std::size_t>(Y) * Width;
-    for (std::size_t X = 0; X < Width; ++X) Dest[X] = static_cast<std::uint8_t>(Mapper.Index(Row + 3 * X));
+    const std::uint8_t* Clear = Masked ? Key.Clear.data() + static_cast<std::size_t>(Y) * Width : nullptr;
+    for (std::size_t X = 0; X < Width; ++X)
+      Dest[X] = static_cast<std::uint8_t>(Clear != nullptr && Clear[X] != 0 ? Count - 1 : Mapper.Index(Row + 3 * X));
   }
   auto IndexOf = [&](const TRGB& C) {
-    if (Mapper.Exact()) return RvNearestPaletteIndex(Out.Palette, Count, RvRGBToPacked(C));
+    if (Mapper.Exact()) return RvNearestPaletteIndex(Out.Palette, Masked ? Count - 1 : Count, RvRGBToPacked(C));
     const std::uint8_t BGR[3] = {C.b, C.g, C.r};
     return Mapper.Index(BGR);
   };
   Out.Background = IndexOf(Params.GifBackground);
-  Out.Transparent = IndexOf(Params.GifTransparentColor);
+  if (Masked) {
+    Out.HasTransparent = true;
+    Out.Transparent = Count - 1;
+    Out.Palette[Count - 1] = Params.GifHasTransparentColor ? Params.GifTransparentColor : TRGB{};
+  } else {
+    Out.HasTransparent = Key.ByColour;
+    Out.Transparent = IndexOf(Params.GifTransparentColor);
+  }
   return true;
 }
 
 } // namespace
 
 void GifWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
-                    TRvProgressRec& Progress) {
+                    TRvProgressRec& Progress, const TRvMask* Alpha) {
   Report(Progress, 0);
   if (Progress.IsAborting()) return;
   TRvAbortFlag& Aborting = *Progress.Aborting;
@@ -113,9 +202,12 @@ void GifWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   auto Indexed = std::make_unique<TGifIndexed>();
   std::fill(std::begin(Indexed->Palette), std::end(Indexed->Palette), TRGB{});
   try {
+    const TGifKey Key = KeyOf(Alpha, Width, Height, Params);
+    const bool TwoColours = Bits == 1 && Key.Clear.empty();
     if (!Indexed->Indices.Allocate(std::int64_t{Width} * Height + 9) ||
-        !(Bits == 1 ? IndexBlackWhite(Bitmap, Params, *Indexed)
-                    : IndexColors(Bitmap, Bits, Params, *Indexed))) {
+        !(IndexInFileTable(Bitmap, Alpha, Bits, Params, Key, *Indexed) ||
+          (TwoColours ? IndexTwoColours(Bitmap, Params, Key, *Indexed)
+                      : IndexColors(Bitmap, Bits, Params, Key, *Indexed)))) {
       Progress.Abort();
       return;
     }
@@ -150,7 +242,7 @@ void GifWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   const std::uint8_t Control[8] = {0x21,
                                    0xF9,
                                    4,
-                                   static_cast<std::uint8_t>((Params.GifHasTransparentColor ? 1 : 0) | 8),
+                                   static_cast<std::uint8_t>((Indexed->HasTransparent ? 1 : 0) | 8),
                                    static_cast<std::uint8_t>(Fit16(Params.GifDelayTime)),
                                    static_cast<std::uint8_t>(Fit16(Params.GifDelayTime) >> 8),
                                    static_cast<std::uint8_t>(Indexed->Transparent),

@@ -776,3 +776,159 @@ TEST(BmpInterop, TransparencyReadsAsImageMagickReadsIt) {
     codectest::ExpectMatches(bmp, c.Alpha ? mask.get() : nullptr, codectest::Reference(file));
   }
 }
+
+namespace {
+
+// One file kind of the turned-picture table.
+struct TKind {
+  const char* Name;
+  std::uint32_t HeaderSize; // 12: the core header
+  int Bits;
+  std::uint32_t Compression;
+  int Colours;              // palette entries (their count is also colours-used, 0 when 2^Bits)
+  std::int32_t PpmX, PpmY;  // 0: no resolution
+  std::vector<std::uint32_t> Masks = {};
+  bool Profile = false;
+};
+
+// The W x H picture of Kind: palette entry i = (37i, 255 - 3i, 91i) but for
+// the 1-bit kinds' own two; pixel values from Value(x, y), rows bottom up,
+// run-length encoded by our encoder where the kind says so; a version 5
+// header names sRGB or carries a made-up profile after the pixels.
+std::vector<std::uint8_t> Slice(const std::vector<std::uint8_t>& B, std::size_t From, std::size_t To) {
+  return std::vector<std::uint8_t>(B.begin() + std::ptrdiff_t(From), B.begin() + std::ptrdiff_t(To));
+}
+
+template <class TValue>
+TBytes KindFile(const TKind& K, int W, int H, const std::vector<std::uint32_t>& Two, TValue Value) {
+  const bool core = K.HeaderSize == 12, fields = K.Compression == 3;
+  const int entries = core && K.Bits <= 8 ? 1 << K.Bits : K.Colours;
+  const std::uint32_t pixels = 14 + K.HeaderSize + (fields && K.HeaderSize == 40 ? 12 : 0) + entries * (core ? 3 : 4);
+  TBytes b;
+  b.Raw({'B', 'M'}).U32(0).U32(0).U32(pixels).U32(K.HeaderSize);
+  if (core) {
+    b.U16(W).U16(H).U16(1).U16(K.Bits);
+  } else {
+    b.I32(W).I32(H).U16(1).U16(K.Bits).U32(K.Compression).U32(0).I32(K.PpmX).I32(K.PpmY);
+    b.U32(K.Bits <= 8 && K.Colours == 1 << K.Bits ? 0 : K.Colours).U32(0);
+    for (std::uint32_t m : K.Masks) b.U32(m);
+    if (K.HeaderSize >= 108) {
+      b.Zeros(56 - 40 - 4 * K.Masks.size()).Raw(K.Profile ? std::initializer_list<unsigned>{'D', 'E', 'B', 'M'}
+                                                          : std::initializer_list<unsigned>{'B', 'G', 'R', 's'});
+      b.Zeros(108 - 60);
+    }
+    if (K.HeaderSize == 124) b.U32(8).U32(0).U32(K.Profile ? 20 : 0).U32(0); // intent, profile place and size
+    if (K.HeaderSize > 40 && K.HeaderSize < 108) b.Zeros(14 + K.HeaderSize - b.Size());
+  }
+  for (int i = 0; i < entries; ++i) {
+    const std::uint32_t c =
+        K.Bits == 1 ? Two[i] : std::uint32_t(37 * i & 255) << 16 | (255 - 3 * i) << 8 | (91 * i & 255);
+    b.Raw({c & 255, (c >> 8) & 255, c >> 16});
+    if (!core) b.U8(0);
+  }
+  std::vector<std::uint8_t> row(W), rle(rv::BmpRleRowBound(W));
+  for (int y = H - 1; y >= 0; --y) {
+    if (K.Compression == 1 || K.Compression == 2) {
+      for (int x = 0; x < W; ++x) row[x] = std::uint8_t(Value(x, y));
+      const int n = K.Compression == 1 ? rv::BmpEncodeRle8(row.data(), W, rle.data())
+                                       : rv::BmpEncodeRle4(row.data(), W, rle.data());
+      b.Data.insert(b.Data.end(), rle.begin(), rle.begin() + n);
+      continue;
+    }
+    TBytes line;
+    line.Zeros(std::size_t(rv::RvRowLen(W, K.Bits)));
+    for (int x = 0; x < W; ++x) {
+      const std::uint32_t v = Value(x, y);
+      if (K.Bits <= 8) line.Data[x * K.Bits / 8] |= std::uint8_t(v << (8 - K.Bits - x * K.Bits % 8));
+      for (int k = 0; K.Bits > 8 && k < K.Bits / 8; ++k) line.Data[x * K.Bits / 8 + k] = std::uint8_t(v >> 8 * k);
+    }
+    b.Data.insert(b.Data.end(), line.Data.begin(), line.Data.end());
+  }
+  if (K.Compression == 1 || K.Compression == 2) b.Raw({0, 1});
+  if (K.Profile) {
+    // Where the profile is, counted from the information header.
+    const std::uint32_t at = std::uint32_t(b.Size() - 14);
+    for (int k = 0; k < 4; ++k) b.Data[14 + 112 + k] = std::uint8_t(at >> 8 * k);
+    for (int i = 0; i < 20; ++i) b.U8(i * 11);
+  }
+  return b;
+}
+
+} // namespace
+
+// A turned picture written again has the colours it had: the file's own
+// palette (its entries in their order, as many as it used), compression,
+// header version and colour space, 16 or 32 bits, its resolution turned,
+// and none where the file stated none. ImageMagick sees the file turned.
+TEST(BmpWrite, ATurnedPictureKeepsItsFilesPaletteCompressionAndHeader) {
+  testing_support::TTempFolder dir;
+  const TKind kinds[] = {
+      {"1-bit red and blue", 40, 1, 0, 2, 2835, 3780},
+      {"1-bit white then black", 40, 1, 0, 2, 0, 0},
+      {"4-bit of 12 colours", 40, 4, 0, 12, 2835, 3780},
+      {"4-bit of 16 colours, no resolution", 40, 4, 0, 16, 0, 0},
+      {"8-bit of 61 colours", 40, 8, 0, 61, 3780, 3780},
+      {"8-bit of 200 colours, version 5", 124, 8, 0, 200, 2835, 3780},
+      {"RLE4", 40, 4, 2, 13, 0, 0},
+      {"RLE8", 40, 8, 1, 200, 2835, 3780},
+      {"core header", 12, 8, 0, 256, 0, 0},
+      {"OS/2 2.x", 64, 4, 0, 16, 2835, 2835},
+      {"16-bit 5-6-5, version 4", 108, 16, 3, 0, 2835, 3780, {0xF800, 0x07E0, 0x001F, 0}},
+      {"16-bit 5-5-5", 40, 16, 0, 0, 0, 0},
+      {"16-bit 5-6-5 after a 40-byte header", 40, 16, 3, 0, 2835, 3780, {0xF800, 0x07E0, 0x001F}},
+      {"32-bit", 40, 32, 0, 0, 2835, 3780},
+      {"24-bit with a profile", 124, 24, 0, 0, 2835, 3780, {}, true}};
+  const std::vector<std::uint32_t> redBlue = {0xFF0000, 0x0000FF}, whiteBlack = {0xFFFFFF, 0};
+  const int W = 13, H = 6;
+  int n = 0;
+  for (const TKind& k : kinds) {
+    SCOPED_TRACE(k.Name);
+    const int colours = k.Bits <= 8 ? k.Colours : 0;
+    const TBytes file = KindFile(k, W, H, n == 1 ? whiteBlack : redBlue, [&](int x, int y) -> std::uint32_t {
+      if (k.Bits <= 8) return std::uint32_t((x * 5 + y * 3) % colours);
+      if (k.Bits == 16) return std::uint32_t(x * 2311 + y * 977) & (k.Compression == 3 ? 0xFFFF : 0x7FFF);
+      return std::uint32_t(x * 40 + y) << 16 | std::uint32_t(y * 40) << 8 | std::uint32_t(x * 19);
+    });
+    TRvBitmap bmp;
+    TIOParamsVals params;
+    ASSERT_FALSE(ReadBmp(file.Data, &bmp, params).Aborted);
+    EXPECT_EQ(params.DpiStated, k.HeaderSize != 12 && k.PpmX != 0);
+    codectest::TurnClockwise(bmp, nullptr);
+    std::swap(params.DpiX, params.DpiY);
+    const std::vector<std::uint8_t> f = WriteBmp(bmp, params);
+    ASSERT_GT(f.size(), 54u);
+    // The header and palette as the file had them, the resolution turned.
+    EXPECT_EQ(At32(f, 14), k.HeaderSize);
+    EXPECT_EQ(At16(f, k.HeaderSize == 12 ? 24 : 28), unsigned(k.Bits));
+    EXPECT_EQ(At32(f, 10), At32(file.Data, 10));
+    const std::size_t tables = At32(file.Data, 10);
+    if (k.HeaderSize != 12) {
+      EXPECT_EQ(At32(f, 30), k.Compression);
+      EXPECT_EQ(At32(f, 38), std::uint32_t(k.PpmY));
+      EXPECT_EQ(At32(f, 42), std::uint32_t(k.PpmX));
+      EXPECT_EQ(At32(f, 46), At32(file.Data, 46)); // colours used
+      // Bit fields, colour space, intent and the OS/2 fields.
+      const std::size_t fields = tables - 4 * colours - (k.Profile ? 12 : 0);
+      EXPECT_EQ(Slice(f, 54, fields), Slice(file.Data, 54, fields));
+    }
+    EXPECT_EQ(Slice(f, 14 + k.HeaderSize, tables), Slice(file.Data, 14 + k.HeaderSize, tables)) << "palette";
+    if (k.Profile) {
+      EXPECT_EQ(params.IccProfile.size(), 20u);
+      EXPECT_EQ(Slice(f, f.size() - 20, f.size()), params.IccProfile);
+      EXPECT_EQ(At32(f, 14 + 112) + 14 + 20, f.size());
+    }
+    TRvBitmap back;
+    TIOParamsVals p2;
+    ASSERT_FALSE(ReadBmp(f, &back, p2).Aborted);
+    EXPECT_EQ(Pixels(back), Pixels(bmp));
+    CODECTEST_NEED_TOOLS("convert");
+    const std::string was = dir.File("was" + std::to_string(n) + ".bmp");
+    const std::string ours = dir.File("ours" + std::to_string(n++) + ".bmp");
+    codectest::Save(was, file.Data);
+    codectest::Save(ours, f);
+    // ImageMagick keeps the fourth bytes of 32-bit pixels as an alpha it then turns.
+    const codectest::TRgba turned = codectest::Reference(was, "-alpha off -rotate 90");
+    ASSERT_GT(turned.Width, 0);
+    EXPECT_EQ(codectest::Reference(ours).Pixels, turned.Pixels);
+  }
+}

@@ -23,6 +23,7 @@
 #include "image/io/tiff/tifflzw.h"
 #include "image/io/rvsafeio.h"
 #include "image/model/rvbitmap.h"
+#include "image/model/rvgeometry.h"
 #include "image/model/rvmask.h"
 #include "image/model/rvprogress.h"
 #include "platform/stream.h"
@@ -177,6 +178,18 @@ inline Bytes WriteBytes(const TWriteFn& Write, rv::TRvBitmap& Bitmap, rv::TIOPar
   Write(S, Bitmap, Params, Mask, P.Rec);
   if (Failed != nullptr) *Failed = P.Rec.IsAborting();
   return S.Data();
+}
+
+// The program's quarter turn clockwise (Ctrl+R) of a picture, made 24-bit,
+// and its 8-bit mask.
+inline void TurnClockwise(rv::TRvBitmap& Bitmap, rv::TRvMask* Mask) {
+  Bitmap.ConvertPixelFormat(rv::rvpf24Bit);
+  rv::RvRotateBitmap(&Bitmap, false, -90, rv::TRGB{});
+  if (Mask == nullptr) return;
+  // An opaque mask stays so, as the program keeps it.
+  if (!Mask->Full()) return rv::RvRotateMask(Mask, -90, false);
+  Mask->Allocate(Bitmap.Width(), Bitmap.Height(), 8);
+  Mask->Fill(255);
 }
 
 // Writes Bitmap (and Mask) with Params, reads the bytes back and checks

@@ -13,6 +13,7 @@
 #include "image/io/lzwhooks.h"
 #include "image/io/rvsafeio.h"
 #include "image/model/rvlists.h"
+#include "image/io/codectest_util.h"
 #include "simplecodecs_testutil.h"
 
 namespace {
@@ -90,11 +91,11 @@ void ReadGif(const Bytes& B, TGifRead& R, int Index = 0, bool HeaderOnly = false
   R.Ok = !P.Rec.IsAborting();
 }
 
-bool WriteGif(TRvBitmap& Bmp, TIOParamsVals& Params, Bytes& Out) {
+bool WriteGif(TRvBitmap& Bmp, TIOParamsVals& Params, Bytes& Out, const TRvMask* Alpha = nullptr) {
   Params.GifLzwCompress = GifLzwCompress;
   platform::TMemoryStream S;
   TRvLocalProgress P;
-  GifWriteStream(S, Bmp, Params, P.Rec);
+  GifWriteStream(S, Bmp, Params, P.Rec, Alpha);
   Out = S.Data();
   return !P.Rec.IsAborting();
 }
@@ -679,15 +680,17 @@ TEST(GifWrite, RoundTripsThroughOurReader) {
   ExpectSamePixels(R.Bmp, Bw);
   EXPECT_EQ(R.Params.GifDisposal, 2);
 
-  // A two-colour colour picture asked for 1 bit becomes black and white.
+  // A two-colour colour picture asked for 1 bit keeps its two colours, the
+  // darker first.
   TRvBitmap Two;
   MakeStripes(Two, 6, 3, {0x800000, 0x00FFFF});
   Bytes Out2;
   ASSERT_TRUE(WriteGif(Two, P, Out2));
+  EXPECT_EQ(Bytes(Out2.begin() + 13, Out2.begin() + 19), (Bytes{0x80, 0, 0, 0, 0xFF, 0xFF}));
   TGifRead R2;
   ReadGif(Out2, R2);
-  EXPECT_EQ(PixelAt(R2.Bmp, 0, 0), 0u);
-  EXPECT_EQ(PixelAt(R2.Bmp, 1, 0), 0xFFFFFFu);
+  EXPECT_EQ(PixelAt(R2.Bmp, 0, 0), 0x800000u);
+  EXPECT_EQ(PixelAt(R2.Bmp, 1, 0), 0x00FFFFu);
 
   // Interlaced, 4 bits, with position, delay and a transparent colour.
   TRvBitmap Col;
@@ -763,6 +766,77 @@ bool GiflibPixels(const std::string& Dump, TPixmap& Out) {
     }
   }
   return false;
+}
+
+// A turned picture written again keeps the table it was read with (its
+// entries in their order, global or local, of 1 to 8 bits) and its
+// transparent index, so that opaque pixels of the transparent entry's
+// colour stay opaque; ImageMagick sees the file turned, giflib reads it. One
+// that no longer fits its table keeps which pixels show through.
+TEST(GifWrite, ATurnedPictureKeepsItsTableAndTransparentIndex) {
+  struct TCase {
+    std::string Name;
+    int Bits;
+    std::vector<std::uint32_t> Colors;
+    int Transparent; // -1: none
+    bool Local, Recolour;
+  };
+  std::vector<TCase> Cases = {{"red and blue", 1, {0xFF0000, 0x0000FF}, -1, false, false},
+                              {"white then black", 1, {0xFFFFFF, 0}, -1, false, false},
+                              {"black transparent", 1, {0, 0xFFFFFF}, 0, true, false},
+                              {"no longer fits", 2, {0, 0xFF0000, 0, 0x00FF00}, 2, false, true}};
+  // The last entry transparent, of the first one's colour.
+  for (int Bits = 1; Bits <= 8; ++Bits) {
+    std::vector<std::uint32_t> Ramp;
+    for (int I = 0; I < (1 << Bits) - 1; ++I)
+      Ramp.push_back(std::uint32_t((I * 97) & 255) << 16 | (I * 53 & 255) << 8 | (255 - I));
+    Ramp.push_back(Ramp[0]);
+    Cases.push_back({std::to_string(Bits) + " bits", Bits, Ramp, (1 << Bits) - 1, Bits % 2 == 0, false});
+  }
+  const int W = 13, H = 6;
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const int Count = 1 << C.Bits, Size = C.Bits - 1;
+    Bytes File, Entries;
+    for (std::uint32_t Color : C.Colors) Table(Entries, {Color}, 1);
+    Screen(File, W, H, C.Local ? 0x70 : 0xF0 | Size, 0);
+    if (!C.Local) File.insert(File.end(), Entries.begin(), Entries.end());
+    Control(File, C.Transparent >= 0 ? 1 : 0, 7, std::max(C.Transparent, 0));
+    Descriptor(File, 0, 0, W, H, C.Local ? 0x80 | Size : 0);
+    if (C.Local) File.insert(File.end(), Entries.begin(), Entries.end());
+    Indices Pixels(W * H);
+    for (int I = 0; I < W * H; ++I) Pixels[I] = static_cast<std::uint8_t>(I == 0 ? Count - 1 : (I * 7) % Count);
+    Data(File, Pixels, W, H, C.Bits);
+    Put(File, {0x21, 0xFE, 2, 'h', 'i', 0, 0x3B});
+
+    TGifRead Read;
+    ReadGif(File, Read);
+    ASSERT_TRUE(Read.Ok);
+    EXPECT_FALSE(Read.Params.DpiStated);
+    codectest::TurnClockwise(Read.Bmp, Read.Mask.get());
+    if (C.Recolour) MakeStripes(Read.Bmp, H, W, {0x000000, 0xFF0000, 0x123456});
+    Bytes Out;
+    ASSERT_TRUE(WriteGif(Read.Bmp, Read.Params, Out, Read.Mask.get()));
+    TGifRead Back;
+    ReadGif(Out, Back);
+    ASSERT_TRUE(Back.Ok);
+    codectest::ExpectMatches(Back.Bmp, Back.Mask.get(), codectest::Ours(Read.Bmp, Read.Mask.get()));
+    if (C.Recolour) continue;
+    // The table and the transparent index as the file had them.
+    EXPECT_EQ(Out[10], 0x80 | Size | Size << 4);
+    EXPECT_EQ(Bytes(Out.begin() + 13, Out.begin() + 13 + 3 * Count), Entries);
+    const std::size_t Ext = 13 + 3 * Count;
+    EXPECT_EQ(Out[Ext + 3] & 1, C.Transparent >= 0 ? 1 : 0);
+    if (C.Transparent >= 0) EXPECT_EQ(Out[Ext + 6], C.Transparent);
+    if (!HaveTool("convert") || !HaveTool("giftext")) continue;
+    const std::string Ours = TempName("turned.gif"), Was = TempName("was.gif");
+    SaveBytes(Ours, Out);
+    SaveBytes(Was, File);
+    EXPECT_EQ(codectest::Reference(Ours).Pixels, codectest::Reference(Was, "-rotate 90").Pixels);
+    EXPECT_NE(Capture("giftext " + Ours).find("GIF file terminated normally"), std::string::npos);
+    std::remove(Ours.c_str());
+    std::remove(Was.c_str());
+  }
 }
 
 TEST(GifInterop, GiflibReadsWhatWeWrite) {
