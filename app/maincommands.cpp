@@ -892,6 +892,7 @@ void TMainForm::RotateImage(int angle) {
     rv::TIOParamsVals& params = RastrumView1->GetIO()->Params();
     std::swap(params.DpiX, params.DpiY);
     std::swap(params.TiffXPos, params.TiffYPos);
+    if (params.TgaAspectRatio > 0) params.TgaAspectRatio = 1 / params.TgaAspectRatio;
     RastrumView1->SetDPI(RastrumView1->DpiY(), RastrumView1->DpiX());
   }
 }

@@ -205,10 +205,11 @@ void TRastrumIO::PrepareJpegMarkers() {
         was != p.ExifOrientation)
       RvSetJpegXmpOrientation(p.JpegMarkers, p.ExifOrientation);
   }
-  if (!p.IptcRecords.Changed) return;
+  const int index = p.JpegMarkers.IndexOf(0xED);
+  // No records where the file had no block: no block of none is added.
+  if (!p.IptcRecords.Changed || (index < 0 && p.IptcRecords.Count() == 0)) return;
   const std::vector<std::uint8_t> block = p.IptcRecords.SaveToStandardBuffer();
   const int length = static_cast<int>(std::min<std::size_t>(block.size(), 0x7fffffff));
-  const int index = p.JpegMarkers.IndexOf(0xED);
   if (index >= 0)
     p.JpegMarkers.SetMarkerData(index, 0xED, block.data(), length);
   else

@@ -311,11 +311,16 @@ void TIOParamsVals::ResetInfo() {
   TiffColorMap16.clear();
   TiffExtraSamples = -1;
   PcxBitPlanes = false;
+  PcxHeaderPalette.clear();
   TgaDescriptor = 0x20;
   TgaMapEntrySize = 0;
   TgaMapAlpha.clear();
+  TgaIdLength = -1;
+  TgaExtension.clear();
+  TgaExtrasLeftOut = false;
   ColorMapRepeatsUsed = false;
   IptcRecords.Clear();
+  IptcRecords.Changed = false;
   JpegMarkers.Clear();
   JpegMarkersLeftOut = 0;
   PngChunks.clear();
@@ -423,6 +428,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   J2000ResolutionBox = S.J2000ResolutionBox;
   PcxVersion = S.PcxVersion;
   PcxCompression = S.PcxCompression;
+  PcxHeaderPalette = S.PcxHeaderPalette;
   PcxBitPlanes = S.PcxBitPlanes;
   BmpVersion = S.BmpVersion;
   BmpCompression = S.BmpCompression;
@@ -448,6 +454,9 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   TgaAuthor = S.TgaAuthor;
   TgaDateTime = S.TgaDateTime;
   TgaJobName = S.TgaJobName;
+  TgaIdLength = S.TgaIdLength;
+  TgaExtension = S.TgaExtension;
+  TgaExtrasLeftOut = S.TgaExtrasLeftOut;
   TgaKeyColor = S.TgaKeyColor;
   TgaAspectRatio = S.TgaAspectRatio;
   TgaGamma = S.TgaGamma;
@@ -458,6 +467,9 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   MetafileShapesLeftOut = S.MetafileShapesLeftOut;
 
   IptcRecords.Assign(&S.IptcRecords);
+  // A copy of the record is as edited as the record: a save of it rebuilds
+  // the file's block only when its records were changed.
+  IptcRecords.Changed = S.IptcRecords.Changed;
   PnmComments = S.PnmComments;
   PnmMaxValue = S.PnmMaxValue;
   PnmPlain = S.PnmPlain;

@@ -211,6 +211,9 @@ public:
   std::int32_t PcxVersion = 5;
   std::uint8_t PcxCompression = 1; // 0 none, 1 run-length
   bool PcxBitPlanes = false;       // 16 colours stood in four planes of one bit
+  // An 8- or 24-bit PCX file's header palette, which its pixels do not use,
+  // as stored (48 bytes): a save writes it back; empty for other files.
+  std::vector<std::uint8_t> PcxHeaderPalette;
   std::uint8_t BmpVersion = 1;     // 1 40-byte, 2 OS/2 1.x, 3 OS/2 2.x, 0 other
   std::uint8_t BmpCompression = 0; // 0 none, 1 run-length
   // The information header of the BMP file read, as stored (at most its
@@ -255,6 +258,16 @@ public:
   std::uint8_t TgaDescriptor = 0x20;
   std::int32_t TgaMapEntrySize = 0;
   std::vector<std::uint8_t> TgaMapAlpha;
+  // The length of the file's image ID field, -1 for a picture not read from
+  // a Targa file (a save then writes the ID with its ending NUL); and the
+  // file's extension area as stored, empty when it had none. A save writes
+  // back what the file had, not more.
+  std::int32_t TgaIdLength = -1;
+  std::vector<std::uint8_t> TgaExtension;
+  // The file held what its extension area points to (a thumbnail, colour
+  // correction, scan-line table) or a developer area: a save cannot write
+  // them back.
+  bool TgaExtrasLeftOut = false;
 
   // ---- Metafiles
   // The shapes and outlines the last read's play left out to stay within its

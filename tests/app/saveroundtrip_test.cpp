@@ -41,6 +41,15 @@ QByteArray Deflated(const QByteArray& D) {
   return Out.left(qsizetype(Size));
 }
 
+QByteArray Inflated(const QByteArray& D) {
+  QByteArray Out(1 << 20, '\0');
+  uLongf Size = uLongf(Out.size());
+  if (uncompress(reinterpret_cast<Bytef*>(Out.data()), &Size, reinterpret_cast<const Bytef*>(D.constData()),
+                 uLong(D.size())) != Z_OK)
+    return "not inflated";
+  return Out.left(qsizetype(Size));
+}
+
 // ---- PNG files of an exact layout, which ImageMagick cannot be told.
 
 struct TPng {
@@ -48,7 +57,8 @@ struct TPng {
   int Type = 2; // PNG colour type
   int Entries = 0;
   int Alpha = 0; // 0 none; 1 a clear entry (palette) or a colour key; 2 every entry its own alpha
-  // Chunks before the picture's data; a type starting with '+' after it.
+  // Chunks before the picture's data; a type starting with '<' before the
+  // palette (colour chunks must), with '+' after the data.
   QList<QPair<QByteArray, QByteArray>> Chunks = {};
 };
 
@@ -97,6 +107,8 @@ QByteArray PngFile(const TPng& L) {
   }
   QByteArray F("\x89PNG\r\n\x1a\n", 8);
   F += PngChunk("IHDR", Be32(W) + Be32(H) + Chars({L.Depth, L.Type, 0, 0, 0}));
+  for (const auto& [Type, Data] : L.Chunks)
+    if (Type.startsWith('<')) F += PngChunk(Type.mid(1), Data);
   if (L.Type == 3) F += PngChunk("PLTE", PngPalette(L.Entries));
   if (L.Alpha != 0) {
     QByteArray T;
@@ -108,7 +120,7 @@ QByteArray PngFile(const TPng& L) {
   }
   QByteArray After;
   for (const auto& [Type, Data] : L.Chunks)
-    (Type.startsWith('+') ? After : F) += PngChunk(Type.mid(Type.startsWith('+') ? 1 : 0), Data);
+    if (!Type.startsWith('<')) (Type.startsWith('+') ? After : F) += PngChunk(Type.mid(Type.startsWith('+') ? 1 : 0), Data);
   return F + PngChunk("IDAT", Deflated(Raw)) + After + PngChunk("IEND", {});
 }
 
@@ -123,10 +135,10 @@ const QByteArray ExifArtist("MM\0*\0\0\0\x08\0\x01\x01\x3B\0\x02\0\0\0\x08\0\0\0
 
 // The text, Exif, XMP and colour chunks a camera or an editor leaves.
 QList<QPair<QByteArray, QByteArray>> PngTexts(bool Palette) {
-  return {{"gAMA", Be32(45455)},
-          {"cHRM", Be32(31270) + Be32(32900) + Be32(64000) + Be32(33000) + Be32(30000) + Be32(60000) + Be32(15000) +
+  return {{"<gAMA", Be32(45455)},
+          {"<cHRM", Be32(31270) + Be32(32900) + Be32(64000) + Be32(33000) + Be32(30000) + Be32(60000) + Be32(15000) +
                        Be32(6000)},
-          {"sRGB", QByteArray(1, '\0')},
+          {"<sRGB", QByteArray(1, '\0')},
           {"tEXt", QByteArray("Title\0A caption", 15)},
           {"zTXt", QByteArray("Comment\0\0", 9) + Deflated("A remark, compressed")},
           {"iTXt", QByteArray("XML:com.adobe.xmp\0\0\0\0\0", 22) + Xmp("xmlns:dc='http://purl.org/dc/elements/1.1/' dc:rights='Mine'")},
@@ -158,6 +170,10 @@ QStringList PngAnatomy(const QByteArray& F, bool Quarter) {
       quint32 X = B32(Data, 0), Y = B32(Data, 4);
       if (Quarter) std::swap(X, Y);
       L << QStringLiteral("pHYs %1 %2 %3").arg(X).arg(Y).arg(uchar(Data[8]));
+    } else if (Type == "iCCP" || Type == "zTXt") {
+      // Its keyword and what its deflated data holds, however deflated.
+      const qsizetype End = Data.indexOf('\0');
+      L << QString::fromLatin1(Type + ' ' + Data.left(End) + ' ') + Digest(Inflated(Data.mid(End + 2)));
     } else {
       L << QString::fromLatin1(Type) + ' ' + Digest(Data);
     }
@@ -237,8 +253,10 @@ QStringList TiffAnatomy(const QByteArray& F, bool Quarter) {
       int Tag = U16(E);
       const int Type = U16(E + 2);
       const quint32 Count = U32(E + 4);
-      // Sizes and where the data lies are the writer's to choose.
-      if (QList<int>{256, 257, 273, 278, 279, 322, 323, 324, 325}.contains(Tag)) continue;
+      // Sizes and how the data is laid out are the writer's to choose; an
+      // orientation of 1 says no more than none.
+      if (QList<int>{256, 257, 266, 273, 278, 279, 284, 322, 323, 324, 325}.contains(Tag)) continue;
+      if (Tag == 274 && U16(E + 8) == 1) continue;
       if (Quarter && (Tag == 282 || Tag == 283 || Tag == 286 || Tag == 287)) Tag ^= 1;
       const qsizetype Bytes = qsizetype(Count) * (Type < 14 ? Sizes[Type] : 1);
       const QByteArray V = Bytes <= 4 ? F.mid(E + 8, Bytes) : F.mid(U32(E + 8), Bytes);
@@ -330,7 +348,7 @@ QStringList Anatomy(const std::string& Path, bool Quarter) {
 
 // ImageMagick's pictures: a plasma of many colours cut to a few, or shapes.
 QString Plasma(int Colours) {
-  return QStringLiteral("-seed|7|-size|%1x%2|plasma:fractal|-colors|%3").arg(W).arg(H).arg(Colours);
+  return QStringLiteral("-seed|7|-size|%1x%2|plasma:fractal|-depth|8|-colors|%3").arg(W).arg(H).arg(Colours);
 }
 const QString Shapes = QStringLiteral("-size|480x320|xc:red|+antialias|-fill|blue|-draw|circle 240,160 240,40");
 
@@ -340,7 +358,8 @@ struct TCase {
   const char* Edit = "RotateCW";
   // The lines of the question the save asks, empty when it saves silently.
   QStringList Lost = {};
-  // The mean difference a sample may show (a JPEG's new encoding); -1 when
+  // The mean difference a sample may show (a JPEG's new encoding, at the
+  // quality saves are made with); -1 when
   // the pixels are not compared (a resize).
   double Tolerance = 0;
 };
@@ -410,7 +429,7 @@ const QString Depth16 = QStringLiteral("The 16-bit depth of its colours (the pic
 
 const TCase Cases[] = {
     // PNG: every colour type and depth, palettes with and without alpha, chunks.
-    {"pal1-redblue.png", Png({1, 3, 2, 0, {{"iCCP", QByteArray("ICC profile\0\0", 13) + Deflated(Profile())}}})},
+    {"pal1-redblue.png", Png({1, 3, 2, 0, {{"<iCCP", QByteArray("ICC profile\0\0", 13) + Deflated(Profile())}}})},
     {"pal1-clear.png", Png({1, 3, 2, 1})},
     {"pal2-partial.png", Png({2, 3, 4, 2}), "RotateCCW"},
     {"pal4.png", Png({4, 3, 16, 0, {{"pHYs", Be32(3780) + Be32(3780) + QByteArray(1, '\1')}}}), "FlipHorizontal"},
@@ -458,9 +477,9 @@ const TCase Cases[] = {
     {"rgb.tif", Im(Plasma(4000) + "|-type|TrueColor|-compress|LZW|-set|comment|A page|-units|PixelsPerInch|-density|300x150", "rgb.tif")},
     {"rgb-resized.tif", Im(Plasma(4000) + "|-type|TrueColor|-set|comment|A page|-density|300x150", "rgb-resized.tif"), "Resize", {}, -1},
     // JPEG: densities, gray, text, and what follows the picture.
-    {"dpi.jpg", JpegWith(Plasma(4000) + "|-units|PixelsPerInch|-density|300x150", "dpi.jpg", Segment(0xFE, "A remark"), {}), "RotateCW", {}, 3},
-    {"nodensity.jpg", Im(Plasma(4000) + "|-type|grayscale", "nodensity.jpg"), "RotateCW", {}, 3},
-    {"motion.jpg", JpegWith(Plasma(4000), "motion.jpg", Segment(0xE1, MotionXmp()), MotionVideo()), "RotateCW", {}, 3},
+    {"dpi.jpg", JpegWith(Plasma(4000) + "|-units|PixelsPerInch|-density|300x150", "dpi.jpg", Segment(0xFE, "A remark"), {}), "RotateCW", {}, 5},
+    {"nodensity.jpg", Im(Plasma(4000) + "|-type|grayscale", "nodensity.jpg"), "RotateCW", {}, 5},
+    {"motion.jpg", JpegWith(Plasma(4000), "motion.jpg", Segment(0xE1, MotionXmp()), MotionVideo()), "RotateCW", {}, 5},
     {"motion-resized.jpg", JpegWith(Plasma(4000), "motion-resized.jpg", Segment(0xE1, MotionXmp()), MotionVideo()), "Resize", {}, -1},
     // PBM, PGM, PPM: raw and plain, a maxval of its own, 16 bits.
     {"bits.pbm", Im(Shapes + "|-monochrome", "bits.pbm")},
@@ -485,7 +504,7 @@ const TCase Cases[] = {
      },
      "RotateCW", {"The transparency"}},
     {"plan.wmf", [](const std::string&) { return Metafile(); }, "RotateCW",
-     {"The drawing (it is saved as a picture)"}},
+     {"The drawing: its shapes are saved as a picture of pixels"}},
 };
 
 class SaveRoundTrip : public ::testing::TestWithParam<TCase>, protected TMainWindowHost {
@@ -497,7 +516,10 @@ protected:
   }
   // The frames of a file as 8-bit RGBA, after ImageMagick's options.
   static QByteArray Pixels(const std::string& Path, const QString& Options = {}) {
-    return Magick(QStringList{Q(Path), QStringLiteral("-coalesce")} + (Options.isEmpty() ? QStringList() : Args(Options)) +
+    // Upright as the file says: ImageMagick writes Targa rows the other way
+    // up from the corner its header names, and reads them back so.
+    return Magick(QStringList{Q(Path), QStringLiteral("-coalesce"), QStringLiteral("-auto-orient")} +
+                  (Options.isEmpty() ? QStringList() : Args(Options)) +
                   QStringList{QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("rgba:-")});
   }
 };

@@ -713,9 +713,19 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Put32(header + 8, static_cast<std::uint32_t>(height));
     Put16(header + 12, 1);
     Put32(header + 16, layout.Compression);
-    // A file that stated no resolution gets none.
-    Put32(header + 24, Params.DpiStated ? static_cast<std::uint32_t>(BmpPpmFromDpi(Params.DpiX)) : 0u);
-    Put32(header + 28, Params.DpiStated ? static_cast<std::uint32_t>(BmpPpmFromDpi(Params.DpiY)) : 0u);
+    // A file that stated no resolution gets none; one that did gets its own
+    // pixels a metre back for the axis that still has them (a quarter turn
+    // swaps them), not the dots an inch rounded and turned back.
+    const auto ppm = [&](int dpi) {
+      if (!Params.DpiStated) return 0u;
+      for (std::size_t at : {std::size_t{24}, std::size_t{28}})
+        if (const std::uint32_t was = StoredField(stored, at);
+            storedHeader.Size >= 40 && BmpDpiFromPpm(static_cast<std::int32_t>(was)) == dpi)
+          return was;
+      return static_cast<std::uint32_t>(BmpPpmFromDpi(dpi));
+    };
+    Put32(header + 24, ppm(Params.DpiX));
+    Put32(header + 28, ppm(Params.DpiY));
     const std::uint32_t count = static_cast<std::uint32_t>(palette.size());
     Put32(header + 32, own && sameDepth && StoredField(stored, 32) == 0 && count == 1u << bits ? 0u : count);
     Put32(header + 36, sameDepth ? StoredField(stored, 36) : bits == 32 ? 0u : 1u << bits);

@@ -161,6 +161,9 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   Params.PcxVersion = H.Version;
   Params.PcxCompression = H.Encoding;
   Params.PcxBitPlanes = H.BitsPerPixel == 1 && H.Planes == 4;
+  Params.PcxHeaderPalette.clear();
+  if (H.BitsPerPixel == 8)
+    for (const TRGB& C : H.Palette) Params.PcxHeaderPalette.insert(Params.PcxHeaderPalette.end(), {C.r, C.g, C.b});
   Params.ColorMapRepeatsUsed = false;
   Params.FreeColorMap();
   if (H.BitsPerPixel == 8 && H.Planes == 1) {
@@ -341,6 +344,9 @@ void PcxWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Header[17 + 3 * I] = HeaderPalette[I].g;
     Header[18 + 3 * I] = HeaderPalette[I].b;
   }
+  // The header palette of a file whose pixels do not use it, as it was.
+  if (Bits == 8 && Params.PcxHeaderPalette.size() == 48)
+    std::copy(Params.PcxHeaderPalette.begin(), Params.PcxHeaderPalette.end(), Header + 16);
   Header[65] = static_cast<std::uint8_t>(Planes);
   PutLE16(Header + 66, Bpl);
   PutLE16(Header + 68, Depth == 24 ? 0 : 1);

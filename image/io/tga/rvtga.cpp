@@ -199,6 +199,8 @@ bool IsTgaStream(platform::TStream& Stream) {
 void TgaReadFooter(platform::TStream& Stream, TIOParamsVals& Params) {
   const std::int64_t Start = Stream.Position();
   SetTgaDefaults(Params);
+  Params.TgaExtension.clear();
+  Params.TgaExtrasLeftOut = false;
   {
     TRvStreamReader R(Stream);
     std::uint8_t F[FooterSize];
@@ -208,6 +210,10 @@ void TgaReadFooter(platform::TStream& Stream, TIOParamsVals& Params) {
                                    (std::uint32_t{F[2]} << 16) | (std::uint32_t{F[3]} << 24);
       std::uint8_t E[ExtensionSize];
       if (Offset != 0 && R.Seek(Start + Offset) && R.Read(E, ExtensionSize)) {
+        Params.TgaExtension.assign(E, E + ExtensionSize);
+        // What the area points to, and a developer area, are not read.
+        Params.TgaExtrasLeftOut = std::any_of(E + 482, E + 494, [](std::uint8_t B) { return B != 0; }) ||
+                                  std::any_of(F + 4, F + 8, [](std::uint8_t B) { return B != 0; });
         TRvByteReader X(E, ExtensionSize);
         Params.TgaAuthor = FieldText(E + 2, 41);
         X.Seek(367);
@@ -250,6 +256,7 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   std::string Id(H.IdLength, '\0');
   R.Read(Id.data(), H.IdLength);
   Params.TgaImageId = FieldText(reinterpret_cast<const std::uint8_t*>(Id.data()), Id.size());
+  Params.TgaIdLength = H.IdLength;
 
   TRGB Pal[256];
   Fill332(Pal);
@@ -416,6 +423,8 @@ std::vector<std::string> TgaLayoutLost(const TIOParamsVals& Params) {
   if (Params.SamplesPerPixel == 1 && (Params.BitsPerSample == 1 || Params.BitsPerSample == 4))
     Lost.emplace_back(Params.BitsPerSample == 1 ? "Its depth of 1 bit (the picture is saved at 8 bits of gray)"
                                                 : "Its depth of 4 bits (the picture is saved at 8 bits)");
+  if (Params.TgaExtrasLeftOut)
+    Lost.emplace_back("The thumbnail, colour table or developer data the file keeps after its picture");
   return Lost;
 }
 
@@ -488,8 +497,10 @@ void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
 
   std::uint8_t Header[HeaderSize] = {};
   // The length byte holds the text and its terminating NUL.
-  const std::string Id = Params.TgaImageId.substr(0, 254);
-  Header[0] = static_cast<std::uint8_t>(Id.size() + 1);
+  // A file's own ID field keeps its length; a new one ends with a NUL.
+  std::string Id = Params.TgaImageId.substr(0, 254);
+  Id.resize(Params.TgaIdLength >= 0 ? static_cast<std::size_t>(Params.TgaIdLength) : Id.size() + 1, '\0');
+  Header[0] = static_cast<std::uint8_t>(Id.size());
   if (Kind == okMapped) {
     Header[1] = 1;
     Header[2] = Rle ? 9 : 1;
@@ -512,7 +523,7 @@ void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   Header[17] = static_cast<std::uint8_t>((Params.TgaDescriptor & 0x30) | AlphaBits);
   TRvAbortFlag& Aborting = *Progress.Aborting;
   RvSafeStreamWrite(Stream, Aborting, Header, HeaderSize);
-  RvSafeStreamWrite(Stream, Aborting, Id.c_str(), static_cast<std::int64_t>(Id.size()) + 1);
+  RvSafeStreamWrite(Stream, Aborting, Id.data(), static_cast<std::int64_t>(Id.size()));
   if (Kind == okMapped) {
     std::vector<std::uint8_t> Map(static_cast<std::size_t>(MapLength) * EntryBytes);
     for (int I = 0; I < MapLength; ++I) {
@@ -586,32 +597,54 @@ void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Progress.Step(I + 1);
   }
 
+  // A Targa file without an extension area gets none; one with an area
+  // gets its own back, with what the record now says in place of what it
+  // said when read, and no pointers to what is not written.
+  if (Params.TgaIdLength >= 0 && Params.TgaExtension.size() != ExtensionSize) return;
   std::uint8_t E[ExtensionSize] = {};
+  const bool Kept = Params.TgaExtension.size() == ExtensionSize;
+  if (Kept) std::memcpy(E, Params.TgaExtension.data(), ExtensionSize);
+  std::memset(E + 482, 0, 12);
   PutLE16(E, ExtensionSize);
-  const std::string Author = Params.TgaAuthor.substr(0, 40);
-  std::memcpy(E + 2, Author.data(), Author.size());
-  int Year, Month, Day, Hour, Minute, Second;
-  RvDecodeDateTime(Params.TgaDateTime, Year, Month, Day, Hour, Minute, Second);
-  PutLE16(E + 367, Month);
-  PutLE16(E + 369, Day);
-  PutLE16(E + 371, Year);
-  PutLE16(E + 373, Hour);
-  PutLE16(E + 375, Minute);
-  PutLE16(E + 377, Second);
-  const std::string Job = Params.TgaJobName.substr(0, 40);
-  std::memcpy(E + 379, Job.data(), Job.size());
+  const auto Text = [&](int At, const std::string& Value) {
+    if (Kept && FieldText(E + At, 41) == Value) return;
+    std::memset(E + At, 0, 41);
+    std::memcpy(E + At, Value.data(), std::min<std::size_t>(Value.size(), 40));
+  };
+  Text(2, Params.TgaAuthor);
+  Text(379, Params.TgaJobName);
+  if (!Kept) {
+    int Year, Month, Day, Hour, Minute, Second;
+    RvDecodeDateTime(Params.TgaDateTime, Year, Month, Day, Hour, Minute, Second);
+    PutLE16(E + 367, Month);
+    PutLE16(E + 369, Day);
+    PutLE16(E + 371, Year);
+    PutLE16(E + 373, Hour);
+    PutLE16(E + 375, Minute);
+    PutLE16(E + 377, Second);
+  }
   E[471] = Params.TgaKeyColor.r;
   E[472] = Params.TgaKeyColor.g;
   E[473] = Params.TgaKeyColor.b;
-  // Sixteen-bit numerators: ratios beyond 6.5535 are kept at that.
-  const auto Ratio = [](double V) {
+  // A ratio as stored while it is still the one read (or its inverse, after
+  // a quarter turn); sixteen-bit numerators otherwise: ratios beyond 6.5535
+  // are kept at that.
+  const auto Ratio = [&](int At, double V) {
+    const int Num = E[At] | (E[At + 1] << 8), Den = E[At + 2] | (E[At + 3] << 8);
+    if (Kept && Num != 0 && Den != 0) {
+      if (std::abs(V - double(Num) / Den) < 1e-9) return;
+      if (std::abs(V - double(Den) / Num) < 1e-9) {
+        PutLE16(E + At, Den);
+        PutLE16(E + At + 2, Num);
+        return;
+      }
+    }
     const double Scaled = std::trunc(V * 10000.0);
-    return Scaled >= 65535.0 ? 65535 : Scaled > 0 ? static_cast<int>(Scaled) : 0;
+    PutLE16(E + At, Scaled >= 65535.0 ? 65535 : Scaled > 0 ? static_cast<int>(Scaled) : 0);
+    PutLE16(E + At + 2, 10000);
   };
-  PutLE16(E + 474, Ratio(Params.TgaAspectRatio));
-  PutLE16(E + 476, 10000);
-  PutLE16(E + 478, Ratio(Params.TgaGamma));
-  PutLE16(E + 480, 10000);
+  Ratio(474, Params.TgaAspectRatio);
+  Ratio(478, Params.TgaGamma);
   std::uint8_t F[FooterSize] = {};
   PutLE32(F, static_cast<std::uint32_t>(Stream.Position() - Start));
   std::memcpy(F + 8, Signature, sizeof Signature);
