@@ -368,8 +368,12 @@ void TFolderViewForm::StartFileDrag() {
   Drag->setMimeData(FileDragData());
   const int Row = FRows->IndexOf(FSelectedNames.front());
   if (Row >= 0 && FRows->Row(Row).IconIndex >= 0) Drag->setPixmap(FRows->IconOf(FRows->Row(Row).IconIndex).pixmap(32, 32));
+  // The view may close while the drag's loop runs: nothing of it is used
+  // after it is gone.
+  const QPointer<TFolderViewForm> Self = this;
   Drag->exec(Qt::MoveAction, Qt::MoveAction);
   if (Drag) Drag->deleteLater();
+  if (!Self) return;
   // The drag took the button's release.
   FButtonDown = false;
   FDragSelecting = false;

@@ -466,6 +466,12 @@ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+  // The window and its key catcher take the keyboard.
+  void TakeKeyboard();
+  // Full screen: the window covers the screen once it has the keyboard
+  // (at once, unless a question just had it), at most CoverWaitMs on.
+  void CoverScreen();
+  static constexpr int CoverWaitMs = 1500;
   void FormCreate(const std::vector<std::string>& arguments);
   void FormClose();
   void FormDestroy();
@@ -752,6 +758,9 @@ private:
   // Full screen: the window state to come back to.
   Qt::WindowStates FStateBeforeFullScreen = Qt::WindowNoState;
   QRect FGeometryBeforeFullScreen;
+  // Counts the covers asked for: a waiting one goes only while it is the last.
+  int FCoverStep = 0;
+  QMetaObject::Connection FCoverOnFocus;
   // The magnifier's enter/leave count (0 to 2) and its last pointer.
   int FMagnifyEnter = 0;
   // The window has its cursor on the application's override stack.

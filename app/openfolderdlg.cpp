@@ -319,6 +319,7 @@ void TOpenFolderForm::ShowOpenFolderFileInfo() {
 }
 
 std::string TOpenFolderForm::GetSelectedPath() const {
+  if (!FUnlistedFolder.empty()) return FUnlistedFolder;
   const std::string Folder = TreeFolder();
   const int Row = ImageListBox->currentRow();
   if (Row >= 0 && Row < ImageListBox->count() &&
@@ -332,8 +333,16 @@ void TOpenFolderForm::AssignFolderClick() {
   if (MainForm && !MainForm->ValidateFolder(Path)) return;
   if (!IsFolder(Path)) return;
   SelectTreeFolder(Path);
+  if (!TreeShows(Path)) {
+    ShowErrorDialog(FileNameText(Path) + QStringLiteral(" is not shown in the folder tree. Open opens it."));
+    return;
+  }
   if (sx::TSxTreeNode Node = SxShellTree->FindNodeByPath(Path)) SxShellTree->ExpandNode(Node);
   ShowOpenFolderFileInfo();
+}
+
+bool TOpenFolderForm::TreeShows(const std::string& Path) const {
+  return WithoutTrailingDelimiter(TreeFolder()) == WithoutTrailingDelimiter(Path);
 }
 
 void TOpenFolderForm::NewFolderClick() {
@@ -387,11 +396,15 @@ bool TOpenFolderForm::CloseWithOpen() {
   const std::string Path = PathBoxFolder();
   if (MainForm ? !MainForm->ValidateFolder(Path) : !IsFolder(Path)) return false;
   if (CbxImageFolder->findData(QByteArray::fromStdString(Path)) < 0) AddRecentPath(Path);
-  if (WithoutTrailingDelimiter(TreeFolder()) != WithoutTrailingDelimiter(Path)) SelectTreeFolder(Path);
+  if (!TreeShows(Path)) SelectTreeFolder(Path);
+  // A folder the tree does not show (a hidden one, the trash's own) is the
+  // one opened, not the tree's.
+  if (!TreeShows(Path)) FUnlistedFolder = WithoutTrailingDelimiter(Path);
   return true;
 }
 
 void TOpenFolderForm::done(int Result) {
+  FUnlistedFolder.clear();
   // An Open whose folder is not valid keeps the dialog up.
   if (Result == 1 && !CloseWithOpen()) return;
   QDialog::done(Result);

@@ -65,7 +65,8 @@ public:
   // Shows the dialog modally; 1 Open, 2 Cancel.
   int ShowModal();
   // The chosen folder, or the folder and its selected file when the path
-  // box shows that folder.
+  // box shows that folder. A folder typed that the tree does not show is
+  // chosen as typed.
   std::string GetSelectedPath() const;
   // The tree's selected folder; empty when none.
   std::string TreeFolder() const;
@@ -110,12 +111,16 @@ private:
   void PlaceTreeAtStart();
   int GetOpenDialogIconIndex(const std::string& Name);
   bool CloseWithOpen();
+  // Whether the tree's selected folder is Path.
+  bool TreeShows(const std::string& Path) const;
 
   wn::TImageList* FIcons;
   std::string FPreviewFile;
   std::string FStartingFolder;
   // The folder last put into the path box.
   std::string FPathBoxFolder;
+  // The folder the last Open chose that the tree does not show.
+  std::string FUnlistedFolder;
   std::vector<std::string> FIconExts;
   std::vector<int> FIconIndexes;
   bool FFilling = false;

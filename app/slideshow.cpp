@@ -9,10 +9,12 @@
 #include "platform/application.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdlib>
 
@@ -172,12 +174,46 @@ void TMainForm::UpdateScreenCursor() {
 
 // ---- Full screen
 
+void TMainForm::TakeKeyboard() {
+  activateWindow();
+  KeyCatcher->setFocus();
+}
+
+void TMainForm::CoverScreen() {
+  // A question asked first (full screen's, the slide show's) had the
+  // keyboard. A compositor that hands it back as the question closes may
+  // not once the window's state changes meanwhile (Wayland's reference
+  // compositor then hands it to no window, and the window takes no key
+  // until clicked): the window covers the screen once it has the keyboard
+  // again, or after a while from a platform that never hands it back.
+  TakeKeyboard();
+  QObject::disconnect(FCoverOnFocus);
+  const int Step = ++FCoverStep;
+  const auto Cover = [this, Step] {
+    if (Step != FCoverStep || !FFullScreen) return;
+    ++FCoverStep;
+    QObject::disconnect(FCoverOnFocus);
+    // The window manager covers the screen with the window and drops its
+    // frame; a geometry set after that would end the state it has granted.
+    // Without a manager that does, the window covers the screen itself.
+    showFullScreen();
+    if (!platform::WindowManagerFullScreen())
+      if (QScreen* screen = this->screen()) setGeometry(screen->geometry());
+    TakeKeyboard();
+  };
+  if (isActiveWindow()) return Cover();
+  FCoverOnFocus = connect(qApp, &QGuiApplication::focusWindowChanged, this, [this, Cover](QWindow* Focus) {
+    if (Focus && Focus == windowHandle()) Cover();
+  });
+  QTimer::singleShot(CoverWaitMs, this, Cover);
+}
+
 void TMainForm::ToggleFullScreen() { SetFullScreen(!FFullScreen, true); }
 
 void TMainForm::SetFullScreen(bool enter, bool prompt) {
   if (enter) {
-    const bool asked = !FSlideShow && prompt && ReadPromptFlag("ShowFullScreenPrompt");
-    if (!asked || !NotificationDlg || NotificationDlg->PromptFullScreen() == 1) {
+    const bool asked = !FSlideShow && prompt && ReadPromptFlag("ShowFullScreenPrompt") && NotificationDlg;
+    if (!asked || NotificationDlg->PromptFullScreen() == 1) {
       if (!FFullScreen) {
         FStateBeforeFullScreen = windowState() & (Qt::WindowMaximized | Qt::WindowNoState);
         FGeometryBeforeFullScreen = geometry();
@@ -188,25 +224,26 @@ void TMainForm::SetFullScreen(bool enter, bool prompt) {
       SetStatusBarVisible(IsStatusBarVisible());
       SetThumbsVisible(AreThumbsVisible());
       SetAdvancedListVisible(IsAdvancedListVisible());
-      // The window manager covers the screen with the window and drops its
-      // frame; a geometry set after that would end the state it has granted.
-      // Without a manager that does, the window covers the screen itself.
-      showFullScreen();
-      if (!platform::WindowManagerFullScreen())
-        if (QScreen* screen = this->screen()) setGeometry(screen->geometry());
       FullScreen1->setChecked(true);
       PopFullScreen1->setChecked(true);
       ListVisible1->setVisible(true);
       PopListVisible1->setVisible(true);
-      KeyCatcher->setFocus();
+      CoverScreen();
     }
   } else {
     FFullScreen = false;
+    // A cover still waiting for the keyboard is not wanted any more.
+    ++FCoverStep;
+    QObject::disconnect(FCoverOnFocus);
     if (FStateBeforeFullScreen & Qt::WindowMaximized) {
       showMaximized();
     } else {
       showNormal();
-      if (FGeometryBeforeFullScreen.isValid()) setGeometry(FGeometryBeforeFullScreen);
+      // A Wayland compositor gives the window its former size back itself:
+      // a size set before it answers races that answer, and parts of the
+      // window painted meanwhile (the strip, the picture) stay blank.
+      if (FGeometryBeforeFullScreen.isValid() && !QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        setGeometry(FGeometryBeforeFullScreen);
     }
     SetMainMenuVisible(FSettings.MenuVisible);
     SetToolBarVisible(FSettings.NavVisible);
@@ -218,7 +255,7 @@ void TMainForm::SetFullScreen(bool enter, bool prompt) {
     PopFullScreen1->setChecked(false);
     ListVisible1->setVisible(false);
     PopListVisible1->setVisible(false);
-    KeyCatcher->setFocus();
+    TakeKeyboard();
   }
   // Only a bare picture on the whole screen goes without a border.
   const bool bare = FFullScreen && !IsMainMenuVisible() && !IsToolBarVisible() && !IsStatusBarVisible() &&

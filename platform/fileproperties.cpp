@@ -35,12 +35,16 @@ bool PropertiesCall(const std::vector<std::string>& Paths, QDBusMessage& Call) {
   return true;
 }
 
+QDBusConnection PropertiesBus() { return FilePropertiesBus ? FilePropertiesBus() : QDBusConnection::sessionBus(); }
+
 } // namespace
+
+std::function<QDBusConnection()> FilePropertiesBus;
 
 bool ShowFileProperties(const std::vector<std::string>& Paths) {
   QDBusMessage Call;
   if (!PropertiesCall(Paths, Call)) return false;
-  QDBusConnection Bus = QDBusConnection::sessionBus();
+  QDBusConnection Bus = PropertiesBus();
   if (!Bus.isConnected()) return false;
   return Bus.call(Call, QDBus::Block, ReplyTimeoutMs).type() == QDBusMessage::ReplyMessage;
 }
@@ -48,7 +52,7 @@ bool ShowFileProperties(const std::vector<std::string>& Paths) {
 void ShowFilePropertiesAsync(const std::vector<std::string>& Paths, QObject* Context,
                              std::function<void(bool Shown)> Done) {
   QDBusMessage Call;
-  QDBusConnection Bus = QDBusConnection::sessionBus();
+  QDBusConnection Bus = PropertiesBus();
   if (!PropertiesCall(Paths, Call) || !Bus.isConnected()) {
     // Answered from the event loop as a reply would be, so that callers
     // see one order of events.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+class QDBusConnection;
 class QObject;
 
 namespace platform {
@@ -19,5 +20,11 @@ bool ShowFileProperties(const std::vector<std::string>& Paths);
 // exist or there is no session bus), unless Context is gone by then.
 void ShowFilePropertiesAsync(const std::vector<std::string>& Paths, QObject* Context,
                              std::function<void(bool Shown)> Done);
+
+// When set, the bus the requests go on in place of the session bus (a test
+// seam: the process keeps its one session-bus connection for good, also
+// once that bus is gone, so each test's own bus needs a connection of its
+// own).
+extern std::function<QDBusConnection()> FilePropertiesBus;
 
 } // namespace platform

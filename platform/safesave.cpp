@@ -214,6 +214,20 @@ void MarkWorkFile(int Fd) {
 
 void UnmarkWorkFile(int Fd) { (void)::fremovexattr(Fd, WorkMarkName); }
 
+namespace {
+
+// Gives the file open at Fd (named Path) the mode Mode. A file system
+// that holds no modes (a FAT disk through FUSE) keeps what it has: it
+// answers ENOSYS or ENOTSUP, or EPERM while the mode already is Mode.
+bool KeepMode(int Fd, mode_t Mode, const std::string& Path) {
+  const int E = FileOpCall("fchmod", Path, [&] { return ::fchmod(Fd, Mode); });
+  struct stat Now {};
+  return E == 0 || E == ENOSYS || E == ENOTSUP ||
+         (E == EPERM && ::fstat(Fd, &Now) == 0 && (Now.st_mode & 07777) == Mode);
+}
+
+} // namespace
+
 void KeepOwner(int Fd, uid_t Uid, gid_t Gid) {
   struct stat Now {};
   if (::fstat(Fd, &Now) != 0 || (Now.st_uid == Uid && Now.st_gid == Gid)) return;
@@ -376,7 +390,7 @@ bool TSafeSaveFile::Commit() {
   // still write the file's attributes.
   UnmarkWorkFile(Fd);
   if (FExisted) KeepOwner(Fd, FOwner, FGroup);
-  bool Ok = ::fchmod(Fd, FMode) == 0;
+  bool Ok = KeepMode(Fd, FMode, FTarget);
   if (Ok && FExisted) CopyAttributes(FTarget, Fd);
   Ok = Ok && ::fsync(Fd) == 0;
   // Whatever else the name led to, the rename would put in the target's

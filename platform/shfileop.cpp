@@ -136,15 +136,13 @@ std::string AbsoluteFilePath(const std::string& Path) {
 
 std::function<int(const char* Call, const std::string& Path)> FileOpCallFault;
 
-namespace {
-
-// A system call's answer, 0 or an error number; or the fault a test puts
-// in its place.
-int Call(const char* Name, const std::string& Path, const std::function<int()>& Make) {
+int FileOpCall(const char* Name, const std::string& Path, const std::function<int()>& Make) {
   if (FileOpCallFault)
     if (const int Fault = FileOpCallFault(Name, Path)) return Fault;
   return Make() == 0 ? 0 : errno;
 }
+
+namespace {
 
 // The same file, and nothing written to it or done to its inode since.
 bool Unchanged(const struct stat& A, const struct stat& B) {
@@ -156,22 +154,24 @@ bool Unchanged(const struct stat& A, const struct stat& B) {
 }  // namespace
 
 int RenameNoReplace(const std::string& From, const std::string& To) {
-  int E = Call("renameat2", To, [&] {
+  int E = FileOpCall("renameat2", To, [&] {
     return ::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE);
   });
   if (E != EINVAL && E != ENOSYS) return E;
   // File systems without the no-replace rename: a hard link fails on an
-  // existing name just as atomically.
+  // existing name just as atomically. Where there are no hard links either
+  // (a FAT disk), and for a folder, the name is looked at right before.
   struct stat St;
   if (LStat(From, St) && !S_ISDIR(St.st_mode)) {
-    if (::link(From.c_str(), To.c_str()) == 0) {
-      E = Call("unlink", From, [&] { return ::unlink(From.c_str()); });
+    E = FileOpCall("link", To, [&] { return ::link(From.c_str(), To.c_str()); });
+    if (E == 0) {
+      E = FileOpCall("unlink", From, [&] { return ::unlink(From.c_str()); });
       if (E == 0) return 0;
       // Still under its old name: no rename, and no second name left.
       ::unlink(To.c_str());
       return E;
     }
-    if (errno == EEXIST) return EEXIST;
+    if (E == EEXIST) return EEXIST;
   }
   if (Exists(To)) return EEXIST;
   return ::rename(From.c_str(), To.c_str()) == 0 ? 0 : errno;
@@ -181,7 +181,7 @@ int ReplaceFile(const std::string& From, const std::string& To, const struct sta
   struct stat Now;
   if (!LStat(To, Now)) return errno;
   if (!Unchanged(Now, Expected)) return EEXIST;
-  int E = Call("exchange", To, [&] {
+  int E = FileOpCall("exchange", To, [&] {
     return ::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_EXCHANGE);
   });
   // Without the exchange, the look just taken is the last before the
@@ -196,7 +196,7 @@ int ReplaceFile(const std::string& From, const std::string& To, const struct sta
   }
   // Another program's file came in the meantime: back under its name (by
   // a plain rename, should the exchange fail, at the cost of From's file).
-  E = Call("exchange", From, [&] {
+  E = FileOpCall("exchange", From, [&] {
     return ::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_EXCHANGE);
   });
   if (E != 0) ::rename(From.c_str(), To.c_str());
@@ -239,8 +239,11 @@ class TFileOpRun {
 
   bool CopyTree(const std::string& Source, std::string Target);
   bool CopyResolved(const std::string& Source, const struct stat& St, const std::string& Target, TDecision D);
-  // A new folder at Target with Source's extended attributes.
+  // A new folder at Target with Source's extended attributes; it gets the
+  // source's mode (KeepFolderMode) once its items are in. A folder there
+  // before keeps its own mode, owner and times.
   bool MakeFolderLike(const std::string& Source, const struct stat& St, const std::string& Target);
+  void KeepFolderMode(const struct stat& St, const std::string& Target);
   bool MoveChildren(const std::string& Source, const struct stat& St, const std::string& Target);
   bool CopyFile(const std::string& Source, const struct stat& St, const std::string& Target, TDecision D);
   bool CopyLink(const std::string& Source, const struct stat& St, const std::string& Target, TDecision D);
@@ -488,7 +491,10 @@ bool TFileOpRun::CopyResolved(const std::string& Source, const struct stat& St, 
   if (S_ISREG(St.st_mode)) return CopyFile(Source, St, Target, D);
   if (S_ISLNK(St.st_mode)) return CopyLink(Source, St, Target, D);
   if (!S_ISDIR(St.st_mode)) return Fail(Source, ENOTSUP, "Cannot copy");
-  if (!IsDir(Target) && !MakeFolderLike(Source, St, Target)) return false;
+  // A folder of the name there takes the items in and stays as it is: its
+  // mode (a shared folder's group and set-group bit) is not the source's.
+  const bool Made = !IsDir(Target);
+  if (Made && !MakeFolderLike(Source, St, Target)) return false;
   int E = 0;
   bool Ok = true;
   for (const std::string& Name : ListDir(Source, E)) {
@@ -496,8 +502,12 @@ bool TFileOpRun::CopyResolved(const std::string& Source, const struct stat& St, 
     if (FCancelled) return false;
   }
   if (E != 0) Ok = Fail(Source, E, "Cannot read");
-  if (!(FOp.Flags & FOF_NOCOPYSECURITYATTRIBS)) ::chmod(Target.c_str(), St.st_mode & 07777);
+  if (Made) KeepFolderMode(St, Target);
   return Ok;
+}
+
+void TFileOpRun::KeepFolderMode(const struct stat& St, const std::string& Target) {
+  if (!(FOp.Flags & FOF_NOCOPYSECURITYATTRIBS)) ::chmod(Target.c_str(), St.st_mode & 07777);
 }
 
 bool TFileOpRun::MakeFolderLike(const std::string& Source, const struct stat& St, const std::string& Target) {
@@ -535,7 +545,6 @@ bool TFileOpRun::MoveChildren(const std::string& Source, const struct stat& St, 
     if (FCancelled) return false;
   }
   if (E != 0) return Fail(Source, E, "Cannot move");
-  if (!(FOp.Flags & FOF_NOCOPYSECURITYATTRIBS)) ::chmod(Target.c_str(), St.st_mode & 07777);
   if (::rmdir(Source.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST) return Fail(Source, errno, "Cannot delete");
   return Ok;
 }
@@ -558,6 +567,7 @@ bool TFileOpRun::MoveTree(const std::string& Source, std::string Target) {
   if (S_ISDIR(St.st_mode)) {
     if (!MakeFolderLike(Source, St, Target)) return false;
     const bool Moved = MoveChildren(Source, St, Target);
+    KeepFolderMode(St, Target);
     // Last: each item moved in changed the folder's times.
     const struct timespec Times[2] = {St.st_atim, St.st_mtim};
     ::utimensat(AT_FDCWD, Target.c_str(), Times, AT_SYMLINK_NOFOLLOW);

@@ -88,7 +88,8 @@ struct TSHFileOpStruct {
 std::string CleanFilePath(const std::string& Path);
 std::string AbsoluteFilePath(const std::string& Path);
 
-// Gives From the name To unless To exists (also when it appears meanwhile);
+// Gives From the name To unless To exists (also when it appears meanwhile,
+// where the file system has a rename that replaces nothing or hard links);
 // answers 0 or an errno value, EEXIST when To exists.
 int RenameNoReplace(const std::string& From, const std::string& To);
 // Puts From in place of the file at To only while To still names Expected
@@ -101,10 +102,14 @@ int RenameNoReplace(const std::string& From, const std::string& To);
 int ReplaceFile(const std::string& From, const std::string& To, const struct stat& Expected);
 
 // When set, asked before each call RenameNoReplace and ReplaceFile make to
-// "renameat2" (no replace), "exchange" (renameat2 exchanging two names) and
-// "unlink", with the path the call is made for: an error number stands in
-// for the system's answer, 0 lets the call be made (a test seam).
+// "renameat2" (no replace), "exchange" (renameat2 exchanging two names),
+// "link" and "unlink", and a save's commit to "fchmod", with the path the
+// call is made for: an error number stands in for the system's answer, 0
+// lets the call be made (a test seam).
 extern std::function<int(const char* Call, const std::string& Path)> FileOpCallFault;
+// The answer of the call Make (named Call, made for Path): 0 or its errno
+// value, or the fault FileOpCallFault puts in its place.
+int FileOpCall(const char* Call, const std::string& Path, const std::function<int()>& Make);
 
 // True when Path names the folder Folder or lies inside it, by its spelling
 // or as the system resolves it: with every link followed and across mount

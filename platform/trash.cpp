@@ -1,6 +1,7 @@
 #include "platform/trash.h"
 
 #include "platform/safesave.h"
+#include "platform/shfileop.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -79,34 +80,6 @@ std::string LocalDateText() {
 
 constexpr const char* InfoSuffix = ".trashinfo";
 
-// A system call's answer, 0 or an error number; or the fault a test puts
-// in its place.
-int Call(const char* Name, const std::string& Path, const std::function<int()>& Make) {
-  if (TrashCallFault)
-    if (const int Fault = TrashCallFault(Name, Path)) return Fault;
-  return Make() == 0 ? 0 : errno;
-}
-
-// A rename that replaces nothing. File systems without RENAME_NOREPLACE get
-// a hard link (which never replaces) for a file, and a look first for a
-// folder, which cannot be linked.
-int RenameNoReplace(const std::string& From, const std::string& To) {
-  int E = Call("renameat2", From,
-               [&] { return ::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE); });
-  if (E != EINVAL && E != ENOSYS) return E;
-  struct stat St {};
-  if (::lstat(From.c_str(), &St) != 0) return errno;
-  if (!S_ISDIR(St.st_mode)) {
-    if (::link(From.c_str(), To.c_str()) != 0) return errno;
-    E = Call("unlink", From, [&] { return ::unlink(From.c_str()); });
-    // Still where it was, the file keeps no second name in the trash.
-    if (E != 0) ::unlink(To.c_str());
-    return E;
-  }
-  if (::lstat(To.c_str(), &St) == 0) return EEXIST;
-  return ::rename(From.c_str(), To.c_str()) == 0 ? 0 : errno;
-}
-
 bool WriteAll(int Fd, const std::string& Text) {
   for (std::size_t Done = 0; Done < Text.size();) {
     const ssize_t N = ::write(Fd, Text.data() + Done, Text.size() - Done);
@@ -118,8 +91,6 @@ bool WriteAll(int Fd, const std::string& Text) {
 }
 
 } // namespace
-
-std::function<int(const char* Call, const std::string& Path)> TrashCallFault;
 
 std::string TrashedName(const std::string& Name, int N, std::size_t Longest) {
   // A number before the extension, so that the trash still shows the

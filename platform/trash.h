@@ -3,7 +3,7 @@
 // "info" folder saying where it came from and when it went.
 #pragma once
 
-#include <functional>
+#include <cstddef>
 #include <string>
 
 namespace platform {
@@ -16,9 +16,10 @@ std::string TrashInfoText(const std::string& OriginalPath, const std::string& De
 // Moves the file or folder at Path into the trash of its own device: the
 // user's home trash, else the top folder's ".Trash/<uid>" or ".Trash-<uid>".
 // The record is made first, under a name no one else holds, and the file
-// follows by a rename that replaces nothing. A name that, numbered and with
-// the record's ".trashinfo", would pass the longest name the trash holds is
-// shortened there, its extension kept; the record keeps the whole path.
+// follows by a rename that replaces nothing (the file operations' own). A
+// name that, numbered and with the record's ".trashinfo", would pass the
+// longest name the trash holds is shortened there, its extension kept; the
+// record keeps the whole path.
 // Answers 0, or the error that stopped it (the file is then where it was,
 // with no record of it left).
 int MoveToTrash(const std::string& Path);
@@ -26,10 +27,5 @@ int MoveToTrash(const std::string& Path);
 // The name the trash gives the N-th try (from 1) for a file of Name, its
 // record ".trashinfo" more, when no name may pass Longest bytes.
 std::string TrashedName(const std::string& Name, int N, std::size_t Longest);
-
-// When set, asked before each call MoveToTrash makes to "renameat2" and to
-// "unlink" on the file's path: an error number stands in for the system's
-// answer, 0 lets the call be made (a test seam).
-extern std::function<int(const char* Call, const std::string& Path)> TrashCallFault;
 
 } // namespace platform

@@ -6,10 +6,11 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 say() { printf '\n== %s\n' "$*"; }
 fail() { printf '\nFAILED: %s\n' "$*" >&2; exit 1; }
 
-# Everything the viewer needs to build and run.
+# Everything the viewer needs to build and run (Qt's Wayland plug-in, so
+# that a Wayland desktop shows it as its own window, not through XWayland).
 BUILD_PACKAGES="qt6-base-dev qt6-multimedia-dev libopenjp2-7-dev libsane-dev libavformat-dev
  libavcodec-dev libswscale-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev cmake ninja-build g++
- pkgconf ccache xdg-utils libxcb1-dev"
+ pkgconf ccache xdg-utils libxcb1-dev qt6-wayland"
 # What the tests add: sanitizer and fuzzing compilers, a virtual display, a
 # screenshot tool, Google's test and benchmark libraries, and the reference
 # tools whose files we read and who read ours (scanimage for the scanner,

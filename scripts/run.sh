@@ -8,7 +8,7 @@ configure "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release -DPICTROVA_TESTS=OFF 
 build "$ROOT/build/release" --target pictrova
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  fail "no display to open the window on (DISPLAY is not set)"
+  fail "no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)"
 fi
 args=()
 for a in "$@"; do

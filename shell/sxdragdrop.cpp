@@ -3,6 +3,7 @@
 #include "platform/openurl.h"
 #include "shell/sxnamespace.h"
 
+#include <QtCore/QPointer>
 #include <QtCore/QUrl>
 #include <QtGui/QDrag>
 #include <QtWidgets/QWidget>
@@ -337,16 +338,21 @@ TSxClipboardAction SxCopiedFilesFromMime(const QMimeData* Data, std::vector<std:
   return Action;
 }
 
+std::function<Qt::DropAction(QDrag& Drag, Qt::DropActions Allowed)> SxDragLoop;
+
 Qt::DropAction SxDoDragDrop(QWidget* Source, TSxDataObject* Data, Qt::DropActions Allowed, const QPixmap& Image,
                             QPoint HotSpot) {
-  auto* Drag = new QDrag(Source);
+  // The source's child, the drag goes with it should the source go while
+  // the drag's loop runs (its dialog closed by a key): it is used after the
+  // loop only while it is there.
+  const QPointer<QDrag> Drag = new QDrag(Source);
   Drag->setMimeData(Data);
   if (!Image.isNull()) {
     Drag->setPixmap(Image);
     Drag->setHotSpot(HotSpot);
   }
-  const Qt::DropAction Result = Drag->exec(Allowed);
-  Drag->deleteLater();
+  const Qt::DropAction Result = SxDragLoop ? SxDragLoop(*Drag, Allowed) : Drag->exec(Allowed);
+  if (Drag) Drag->deleteLater();
   return Result;
 }
 

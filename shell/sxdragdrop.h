@@ -13,12 +13,14 @@
 #include <QtGui/QPixmap>
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+class QDrag;
 class QWidget;
 
 namespace sx {
@@ -173,7 +175,11 @@ TSxClipboardAction SxCopiedFilesFromMime(const QMimeData* Data, std::vector<std:
 // Runs the drag on the user-interface thread; the drag takes the data object
 // over. Answers the action the target carried out.
 // Image, when given, follows the pointer with its hot spot there.
+// The source may go while the drag runs; the drag is not used after it.
 Qt::DropAction SxDoDragDrop(QWidget* Source, TSxDataObject* Data, Qt::DropActions Allowed,
                             const QPixmap& Image = QPixmap(), QPoint HotSpot = QPoint());
+// When set, runs each drag in place of the platform's loop and answers its
+// action (a test seam: the offscreen platform ends a drag at once).
+extern std::function<Qt::DropAction(QDrag& Drag, Qt::DropActions Allowed)> SxDragLoop;
 
 } // namespace sx

@@ -253,7 +253,9 @@ void TSxCustomShellListView::StartDrag() {
       effects &= item->ParentFolder ? item->ParentFolder->GetAttributesOf(item->RelativeIDList, effects) : 0;
     }
   if (ids.empty() || !focused || !effects) return;
-  FController->DragSource = static_cast<TSxShellListClient*>(this);
+  // Held here: the list may go while the drag runs.
+  const std::shared_ptr<TSxCustomShellController> controller = FControllerRef;
+  controller->DragSource = static_cast<TSxShellListClient*>(this);
   auto* data = new TSxDataObject(ids, focused->AbsoluteIDList);
 
   const int size = FViewStyle == vsIcon ? 32 : 16;
@@ -269,7 +271,7 @@ void TSxCustomShellListView::StartDrag() {
     p.drawText(QRect(size + 4, 0, image.width() - size - 4, image.height()), Qt::AlignVCenter | Qt::AlignLeft, text);
   }
   SxDoDragDrop(ActiveView(), data, SxDropActionsOf(effects), image, QPoint(size / 2, size / 2));
-  FController->DragSource = nullptr;
+  controller->DragSource = nullptr;
 }
 
 // ---------------------------------------------------------------- dropping in

@@ -289,7 +289,9 @@ std::string TSxCustomShellController::GetItemName(const TSxNamespaceFolder& fold
 
 std::shared_ptr<TSxNamespaceFolder> TSxCustomShellController::BindFolder(
     const TSxNamespaceFolder& folder, const TSxItemIDList& relative) {
-  return folder.BindToObject(relative);
+  std::shared_ptr<TSxNamespaceFolder> bound = folder.BindToObject(relative);
+  if (bound && OnFolderBound) OnFolderBound(*bound);
+  return bound;
 }
 
 bool TSxCustomShellController::ParsePath(const std::string& path, const TSxNamespaceFolder& folder,

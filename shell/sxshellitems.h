@@ -11,6 +11,7 @@
 #include <QtGui/QIcon>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -155,6 +156,9 @@ public:
   // None when the item is not a folder.
   std::shared_ptr<TSxNamespaceFolder> BindFolder(const TSxNamespaceFolder& folder,
                                                  const TSxItemIDList& relative);
+  // Called with each folder BindFolder bound, before it is handed out (a
+  // test seam: the file system may change before the folder is used).
+  std::function<void(const TSxNamespaceFolder& Bound)> OnFolderBound;
   bool ParsePath(const std::string& path, const TSxNamespaceFolder& folder, TSxItemIDList& list);
   // None for a list of one level or less (callers then use the desktop).
   std::shared_ptr<TSxNamespaceFolder> GetParentFolder(const TSxItemIDList& absolute);

@@ -783,8 +783,10 @@ void TSxCustomShellTreeView::AddNodeFor(TSxShellItem& Item) {
   // Hidden folders come only when the tree shows them, as a reading would.
   if (!(FOptions & toShowHidden) && !Item.DisplayName.empty() && Item.DisplayName[0] == '.') return;
   if (FindNodeByIDList(Item.AbsoluteIDList)) return;
+  // The parent the notice's item was made with: bound again, a parent gone
+  // meanwhile would leave the folder under the desktop.
   auto folder = std::make_unique<TSxShellFolder>(FController);
-  folder->Assign(Item);
+  folder->Assign(Item, true);
   if (!folder->ParentFolder) folder->ParentFolder = FController->DesktopFolder;
   if (TSxTreeNodeData* same = Node(FindNodeByPath(Item.Path))) {
     folder->ListIndex = same->FolderIndex;
@@ -799,11 +801,13 @@ void TSxCustomShellTreeView::AddNodeFor(TSxShellItem& Item) {
   const TSxItemIDList list = folder->AbsoluteIDList;
   const std::vector<std::string> c = list.Components();
   const bool drive = c.size() == 2 && c[0] == kComputerID;
-  // Marked as a reading would mark it: a folder that can be read may hold more.
-  if (drive || (folder->IsFolderItem() && folder->ParentFolder &&
-                FController->BindFolder(*folder->ParentFolder, folder->RelativeIDList) &&
-                FController->BindFolder(*folder->ParentFolder, folder->RelativeIDList)->EnumObjects(SHCONTF_FOLDERS)))
-    node->HasChildren = true;
+  // Marked as a reading would mark it: a folder that can be read may hold
+  // more. Bound once: the folder may go at any time, and a second binding
+  // would not be the one checked.
+  node->HasChildren = drive;
+  if (!drive && folder->IsFolderItem() && folder->ParentFolder)
+    if (const auto bound = FController->BindFolder(*folder->ParentFolder, folder->RelativeIDList))
+      node->HasChildren = bound->EnumObjects(SHCONTF_FOLDERS) != nullptr;
   FolderList.Add(std::move(folder));
   SetNodeImages(node.get(), list, false);
   node->Parent = parent;
@@ -853,7 +857,7 @@ void TSxCustomShellTreeView::ShellChangeNotify(TSxShellItem* Old, TSxShellItem* 
       return;
     }
     auto folder = std::make_unique<TSxShellFolder>(FController);
-    folder->Assign(*New);
+    folder->Assign(*New, true);
     if (!folder->ParentFolder) folder->ParentFolder = FController->DesktopFolder;
     folder->ListIndex = n->FolderIndex;
     const bool selected = FSelectedFolder && FSelectedFolder == NodeFolder(n);
@@ -938,7 +942,10 @@ void TSxCustomShellTreeView::startDrag(Qt::DropActions) {
   const std::uint32_t effects =
       folder->ParentFolder->GetAttributesOf(folder->RelativeIDList, SFGAO_CANCOPY | SFGAO_CANMOVE | SFGAO_CANLINK);
   if (!effects) return;
-  FController->DragSource = static_cast<TSxShellTreeClient*>(this);
+  // Held here: the tree may go while the drag runs, and the controller is
+  // told the drag ended all the same.
+  const std::shared_ptr<TSxCustomShellController> controller = FControllerRef;
+  controller->DragSource = static_cast<TSxShellTreeClient*>(this);
   auto* data = new TSxDataObject({folder->RelativeIDList}, folder->AbsoluteIDList);
   const QRect rect = visualRect(index);
   QPixmap image(rect.size());
@@ -952,7 +959,7 @@ void TSxCustomShellTreeView::startDrag(Qt::DropActions) {
     itemDelegate()->paint(&p, option, index);
   }
   SxDoDragDrop(this, data, SxDropActionsOf(effects), image, QPoint(0, 0));
-  FController->DragSource = nullptr;
+  controller->DragSource = nullptr;
 }
 
 // ---------------------------------------------------------------- dropping in

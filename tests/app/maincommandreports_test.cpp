@@ -8,6 +8,7 @@
 #include "apptestenv.h"
 #include "controls/kel/kelshapebutton.h"
 #include "image/views/rastrumview.h"
+#include "platform/fileproperties.h"
 #include "platform/openurl.h"
 #include "support/fakemailprogram.h"
 #include "support/tempfolder.h"
@@ -38,10 +39,14 @@ namespace {
 
 // A session bus of the test's own on which nothing serves the file
 // manager's requests; with no bus daemon installed, no bus at all. Either
-// way the file manager is missing, as on a desktop without one.
+// way the file manager is missing, as on a desktop without one. The
+// requests go on a connection of the test's own: the process's one
+// session-bus connection would stay with the first test's bus, gone with it.
 class TBusWithoutFileManager {
 public:
-  TBusWithoutFileManager() : FOld(qgetenv("DBUS_SESSION_BUS_ADDRESS")) {
+  TBusWithoutFileManager()
+      : FOld(qgetenv("DBUS_SESSION_BUS_ADDRESS")), FName(QStringLiteral("test-bus-%1").arg(++Made)) {
+    platform::FilePropertiesBus = [Name = FName] { return QDBusConnection(Name); };
     const QString Daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     QFile Session(QStringLiteral("/usr/share/dbus-1/session.conf"));
@@ -57,17 +62,23 @@ public:
     Config.write(Text.toUtf8());
     Config.close();
     FDaemon.start(Daemon, {"--config-file=" + Config.fileName(), "--print-address", "--nofork"});
-    if (FDaemon.waitForReadyRead(5000))
-      qputenv("DBUS_SESSION_BUS_ADDRESS", FDaemon.readLine().trimmed());
+    if (!FDaemon.waitForReadyRead(5000)) return;
+    const QByteArray Address = FDaemon.readLine().trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", Address);
+    QDBusConnection::connectToBus(QString::fromUtf8(Address), FName);
   }
   ~TBusWithoutFileManager() {
+    platform::FilePropertiesBus = nullptr;
+    QDBusConnection::disconnectFromBus(FName);
     FDaemon.kill();
     FDaemon.waitForFinished();
     qputenv("DBUS_SESSION_BUS_ADDRESS", FOld);
   }
 
 private:
+  static inline int Made = 0;
   QByteArray FOld;
+  QString FName;
   testing_support::TTempFolder FFolder;
   QProcess FDaemon;
 };
@@ -89,7 +100,9 @@ public:
   QStringList Asked;
 
 private:
-  QDBusConnection FBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-files"));
+  // By the address: the bus library reads the session bus's once per process.
+  QDBusConnection FBus = QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
+                                                       QStringLiteral("fake-files"));
 };
 
 class MainCommandReportsTest : public ::testing::Test {

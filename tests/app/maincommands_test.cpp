@@ -1079,6 +1079,38 @@ TEST_F(MainCommandsTest, FullScreenKeepsItsOwnControlFlags) {
   EXPECT_EQ(Main().RastrumView1->BorderStyle(), rv::bsSingle);
 }
 
+// The full-screen question had the keyboard: the window covers the screen
+// only once it has the keyboard back (a compositor may hand it to no window
+// when the window's state changes first), and a cover still waiting for it
+// goes with a leave of full screen.
+TEST_F(MainCommandsTest, FullScreenCoversTheScreenOnceTheWindowHasTheKeyboard) {
+  RunCommands = true;
+  OpenFolder(1);
+  app::TNotificationDlg::ModalAnswer = [&](app::TNotificationDlg& D) {
+    ++Env.PromptsShown;
+    D.activateWindow();
+    EXPECT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == &D; }));
+    D.done(1);
+  };
+  for (const bool LeftAtOnce : {true, false}) {
+    SCOPED_TRACE(LeftAtOnce);
+    Main().SetFullScreen(true, true);
+    ASSERT_TRUE(Main().FullScreen());
+    ASSERT_NE(QApplication::activeWindow(), &Main());
+    EXPECT_FALSE(Main().isFullScreen());
+    if (LeftAtOnce) {
+      EXPECT_EQ(KeyCommand(Qt::Key_Escape), "Escape");
+      WaitUntil([] { return false; }, 2000);  // past the longest wait
+      EXPECT_FALSE(Main().isFullScreen());
+      continue;
+    }
+    EXPECT_TRUE(WaitUntil([&] { return Main().isFullScreen(); }));
+    EXPECT_EQ(QApplication::activeWindow(), &Main());
+    EXPECT_EQ(QApplication::focusWidget(), Main().KeyCatcher);
+  }
+  EXPECT_EQ(Env.PromptsShown, 2);
+}
+
 TEST_F(MainCommandsTest, ZoomBoxTakesOnlyNumbersWithinRange) {
   RunCommands = true;
   OpenFolder(1);

@@ -378,3 +378,30 @@ TEST_F(OpenFolderTest, AFolderAndItsFileAreChosenAsTheirBytes) {
     EXPECT_EQ(Env.MessageBoxes, QStringList{}) << Round;
   }
 }
+
+// A folder typed that the tree does not show (a hidden one) is opened as
+// typed, not the tree's folder; "View Folder Contents", which shows the
+// tree's, says it cannot show it.
+TEST_F(OpenFolderTest, AFolderTheTreeDoesNotShowIsOpenedAsTyped) {
+  TMainForm Form({}, nullptr);
+  Form.show();
+  const std::string Hidden = Pics + "/.hidden";
+  fs::create_directory(Hidden);
+  apptest::MarkedPicture(16, 16).save(QString::fromStdString(Hidden + "/d.png"));
+  TOpenFolderForm Dialog({Pics});
+  TOpenFolderForm::ModalAnswer = [&](TOpenFolderForm& D) {
+    D.CbxImageFolder->setEditText(QString::fromStdString(Hidden));
+    D.AssignFolderClick();
+    EXPECT_EQ(D.TreeFolder(), Pics);
+    D.done(1);
+  };
+  Env.HelpShown = 0;
+  Form.OpenImageFolder();
+  TOpenFolderForm::ModalAnswer = nullptr;
+  EXPECT_EQ(Env.HelpShown, 1);
+  EXPECT_EQ(Env.LastHelpDetail + Env.LastHelpText,
+            QString::fromStdString(Hidden) + " is not shown in the folder tree. Open opens it.");
+  ASSERT_EQ(Form.FolderViews().size(), 1u);
+  EXPECT_EQ(Form.FolderViews().front()->GetFolderPath(), Hidden);
+  EXPECT_EQ(Dialog.GetSelectedPath(), Hidden);
+}

@@ -438,12 +438,97 @@ TEST_F(ShFileOp, LongNamesGoToTheTrashShortened) {
 // leaves the file in place and says so, with nothing left in the trash.
 TEST_F(ShFileOp, ATrashThatCannotUnlinkSaysSo) {
   WriteFile(P("kept.jpg"), "k");
-  TrashCallFault = [](const char* Call, const std::string&) { return Call[0] == 'r' ? EINVAL : EPERM; };
+  FileOpCallFault = [](const char* Call, const std::string&) {
+    return std::strcmp(Call, "renameat2") == 0 ? EINVAL : std::strcmp(Call, "unlink") == 0 ? EPERM : 0;
+  };
   EXPECT_EQ(MoveToTrash(P("kept.jpg")), EPERM);
-  TrashCallFault = nullptr;
+  FileOpCallFault = nullptr;
   EXPECT_EQ(ReadFile(P("kept.jpg")), "k");
   const QString Trash = Home.path() + "/.local/share/Trash";
   EXPECT_TRUE(QDir(Trash + "/files").isEmpty() && QDir(Trash + "/info").isEmpty());
+}
+
+// A FAT disk through FUSE has neither the no-replace rename nor hard links,
+// nor modes: a file and a folder still go to its trash, and a save keeps a
+// mode the disk cannot hold as it is (a mode it would change is no save).
+TEST_F(ShFileOp, ADiskWithoutModesOrLinksTrashesAndSaves) {
+  WriteFile(P("gone.jpg"), "g");
+  ::mkdir(P("folder").c_str(), 0755);
+  FileOpCallFault = [](const char* Call, const std::string&) {
+    return std::strcmp(Call, "renameat2") == 0 ? EINVAL : std::strcmp(Call, "link") == 0 ? EPERM : 0;
+  };
+  EXPECT_EQ(MoveToTrash(P("gone.jpg")), 0);
+  EXPECT_EQ(MoveToTrash(P("folder")), 0);
+  const std::string Trash = Home.path().toStdString() + "/.local/share/Trash/";
+  EXPECT_EQ(ReadFile(Trash + "files/gone.jpg"), "g");
+  EXPECT_TRUE(Exists(Trash + "files/folder") && Exists(Trash + "info/folder.trashinfo"));
+  EXPECT_FALSE(Exists(P("gone.jpg")) || Exists(P("folder")));
+
+  struct TCase {
+    int Fault;   // fchmod's answer
+    mode_t Mode; // the file's before the save; the work file is made 0600
+    bool Saved;
+  };
+  const TCase Cases[] = {{ENOSYS, 0644, true}, {ENOTSUP, 0644, true}, {EPERM, 0600, true},
+                         {EPERM, 0644, false}, {EIO, 0600, false}};
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(testing::Message() << C.Fault << " " << std::oct << C.Mode);
+    WriteFile(P("kept.txt"), "old");
+    ASSERT_EQ(::chmod(P("kept.txt").c_str(), C.Mode), 0);
+    FileOpCallFault = [&](const char* Call, const std::string&) {
+      return std::strcmp(Call, "fchmod") == 0 ? C.Fault : 0;
+    };
+    bool Saved = true;
+    try {
+      SaveFileSafely(P("kept.txt"), "new");
+    } catch (const EStreamError&) {
+      Saved = false;
+    }
+    EXPECT_EQ(Saved, C.Saved);
+    EXPECT_EQ(ReadFile(P("kept.txt")), C.Saved ? "new" : "old");
+  }
+  FileOpCallFault = nullptr;
+  EXPECT_EQ(QDir(QString::fromStdString(Root)).entryList({"*pictrova-*"}, QDir::Hidden | QDir::Files), QStringList());
+}
+
+// A folder copied or moved onto a folder of its name merges into it, which
+// keeps its own mode (a shared folder's set-group bit and its group's
+// rights); the folders the operation makes take their sources'.
+TEST_F(ShFileOp, AFolderMergedIntoAnotherLeavesItsMode) {
+  QTemporaryDir Other("/dev/shm/pictrova-test-XXXXXX");
+  struct stat Shm {}, Here {};
+  const bool Far = Other.isValid() && ::stat(Other.path().toLocal8Bit().constData(), &Shm) == 0 &&
+                   ::stat(Root.c_str(), &Here) == 0 && Shm.st_dev != Here.st_dev;
+  struct TCase {
+    int Func;
+    bool Elsewhere; // from another device
+  };
+  int N = 0;
+  for (const TCase& C : {TCase{FO_COPY, false}, TCase{FO_MOVE, false}, TCase{FO_MOVE, true}}) {
+    SCOPED_TRACE(testing::Message() << C.Func << C.Elsewhere);
+    if (C.Elsewhere && !Far) continue;
+    const std::string From = (C.Elsewhere ? Other.path().toStdString() : Root) + "/src" + std::to_string(++N);
+    const std::string To = P("to" + std::to_string(N));
+    const std::pair<std::string, mode_t> Folders[] = {
+        {From, 0755}, {From + "/Photos", 0700}, {From + "/Photos/sub", 0750}, {To, 0755}, {To + "/Photos", 02775}};
+    for (const auto& [Folder, Mode] : Folders) {
+      ASSERT_EQ(::mkdir(Folder.c_str(), 0700), 0);
+      ASSERT_EQ(::chmod(Folder.c_str(), Mode), 0);
+    }
+    WriteFile(From + "/Photos/a.jpg", "a");
+    TSHFileOpStruct Op;
+    Op.Func = C.Func;
+    Op.From = {From + "/Photos"};
+    Op.To = {To};
+    EXPECT_EQ(SHFileOperation(Op), 0);
+    struct stat Merged {}, Made {};
+    ASSERT_EQ(::stat((To + "/Photos").c_str(), &Merged), 0);
+    ASSERT_EQ(::stat((To + "/Photos/sub").c_str(), &Made), 0);
+    EXPECT_EQ(Merged.st_mode & 07777, 02775u);
+    EXPECT_EQ(Made.st_mode & 07777, 0750u);
+    EXPECT_EQ(ReadFile(To + "/Photos/a.jpg"), "a");
+    EXPECT_EQ(Exists(From + "/Photos"), C.Func == FO_COPY);
+  }
 }
 
 // The work files of a run killed amid its save and its copy go: they bear

@@ -1,3 +1,4 @@
+#include "shell/sxdragdrop.h"
 #include "shell/sxshelllist.h"
 #include "shell/sxshelltree.h"
 #include "shelltestenv.h"
@@ -6,10 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/QMimeData>
+#include <QtCore/QPointer>
+#include <QtCore/QTimer>
 #include <QtCore/QUrl>
+#include <QtGui/QDrag>
 #include <QtGui/QtEvents>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QDialog>
 #include <QtWidgets/QLineEdit>
 
 #include <cstdio>
@@ -175,6 +180,27 @@ TEST_F(ShellTree, ChangesMadeElsewhereReachTheNodes) {
   ASSERT_TRUE(WaitFor([&] { return Node(*tree, "a/new") == nullptr; }));
 }
 
+// A folder made and gone again before the tree has looked at it whole: the
+// tree looks once and keeps what it found (nothing to expand), and the
+// deletion that follows takes the node away.
+TEST_F(ShellTree, AFolderGoneAmidTheTreesLookIsNoFault) {
+  auto tree = MakeTree();
+  tree->ExpandNode(Node(*tree, "a"));
+  const std::string brief = Root + "/a/brief";
+  int bound = 0;
+  tree->Controller()->OnFolderBound = [&](const TSxNamespaceFolder& folder) {
+    if (folder.Path() == brief && bound++ == 0) ::rmdir(brief.c_str());
+  };
+  ASSERT_EQ(::mkdir(brief.c_str(), 0777), 0);
+  ASSERT_TRUE(WaitFor([&] { return bound > 0; }));
+  EXPECT_EQ(bound, 1);
+  if (TSxTreeNode n = Node(*tree, "a/brief")) {
+    EXPECT_FALSE(tree->NodeHasChildren(n));
+  }
+  ASSERT_TRUE(WaitFor([&] { return Node(*tree, "a/brief") == nullptr; }));
+  tree->Controller()->OnFolderBound = nullptr;
+}
+
 TEST_F(ShellTree, DeletedSelectionPassesToNextElsePreviousElseParent) {
   auto tree = MakeTree();
   TSxTreeNode a = Node(*tree, "a");
@@ -288,6 +314,42 @@ TEST_F(ShellTree, DragOverExpandsAfterTheIntervalAndDropMovesTheFile) {
   QDragEnterEvent refused(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(viewport, &refused);
   EXPECT_FALSE(refused.isAccepted());
+}
+
+// The tree's dialog closed by a key while a drag from the tree runs: the
+// dialog, the tree and the drag go in the drag's loop, and nothing of them
+// is used after.
+TEST_F(ShellTree, ADialogClosedWhileItsTreesDragRunsLeavesNothingUsed) {
+  struct TDragTree : TSxShellTreeView {
+    using TSxShellTreeView::TSxShellTreeView;
+    using TSxCustomShellTreeView::startDrag;
+  };
+  QPointer<QDialog> dialog = new QDialog;
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  auto* tree = new TDragTree(dialog);
+  tree->SetRootFolder(Root);
+  dialog->show();
+  ASSERT_TRUE(WaitFor([&] { return tree->StartInSelected(); }));
+  tree->SelectNode(Node(*tree, "a"));
+  const std::shared_ptr<TSxCustomShellController> controller = tree->SharedController();
+  int drags = 0;
+  SxDragLoop = [&](QDrag& drag, Qt::DropActions) {
+    ++drags;
+    EXPECT_EQ(controller->DragSource, static_cast<TSxShellTreeClient*>(tree));
+    EXPECT_EQ(drag.parent(), tree);
+    QEventLoop loop;
+    QObject::connect(dialog, &QObject::destroyed, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    QCoreApplication::postEvent(dialog, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    loop.exec();
+    return Qt::IgnoreAction;
+  };
+  tree->startDrag(Qt::CopyAction);
+  SxDragLoop = nullptr;
+  EXPECT_EQ(drags, 1);
+  EXPECT_FALSE(dialog);
+  EXPECT_EQ(controller->DragSource, nullptr);
+  delete dialog;
 }
 
 TEST_F(ShellTree, ExpandIntervalZeroNeverExpands) {
