@@ -5,11 +5,13 @@
 // held the same (chunks, markers, tags, palettes, frames, trailing bytes);
 // or the save asks first, naming what it would lose, and the file stays.
 #include "app/mainform.h"
+#include "platform/metafile.h"
 #include "apptestenv.h"
 #include "mainwindowhost.h"
 #include "reftools.h"
 
 #include <QCryptographicHash>
+#include <QImage>
 #include <QtEndian>
 #include <functional>
 #include <gtest/gtest.h>
@@ -362,6 +364,9 @@ struct TCase {
   // quality saves are made with); -1 when
   // the pixels are not compared (a resize).
   double Tolerance = 0;
+  // How the file begins once "Overwrite" is the answer to the question:
+  // the format its name says.
+  QByteArray Begins = {};
 };
 
 // Made by ImageMagick's convert from the arguments (separated by "|").
@@ -426,6 +431,7 @@ QByteArray Metafile() {
 void PrintTo(const TCase& C, std::ostream* Out) { *Out << C.Name; }
 
 const QString Depth16 = QStringLiteral("The 16-bit depth of its colours (the picture is saved at 8 bits)");
+const QString Drawing = QStringLiteral("The drawing: its shapes are saved as a picture of pixels");
 
 const TCase Cases[] = {
     // PNG: every colour type and depth, palettes with and without alpha, chunks.
@@ -440,7 +446,7 @@ const TCase Cases[] = {
     {"gray4-key.png", Png({4, 0, 0, 1})},
     {"gray8.png", Png({8, 0})},
     {"grayalpha8.png", Png({8, 4})},
-    {"gray16.png", Png({16, 0}), "RotateCW", {Depth16}},
+    {"gray16.png", Png({16, 0}), "RotateCW", {Depth16}, 0, "\x89PNG"},
     {"rgb8-texts.png", Png({8, 2, 0, 0, PngTexts(false)})},
     {"rgb8-key.png", Png({8, 2, 0, 1}), "FlipVertical"},
     {"rgba8.png", Png({8, 6, 0, 0, {{"tEXt", QByteArray("Author\0Someone", 14)}}})},
@@ -452,7 +458,7 @@ const TCase Cases[] = {
        Tool(QStringLiteral("ffmpeg"), Args(QStringLiteral("-v|error|-f|lavfi|-i|testsrc=size=480x320:rate=1|-frames|3|-plays|0|-f|apng|") + Q(Path)));
        return Bytes(Path);
      },
-     "RotateCW", {"The other 2 frames of the animation"}},
+     "RotateCW", {"The other 2 frames of the animation"}, 0, "\x89PNG"},
     {"rgb8-resized.png", Png({8, 2, 0, 0, PngTexts(false)}), "Resize", {}, -1},
     // GIF: two colours, a transparent colour also used opaque, tables of 16 and 256.
     {"two.gif", Im(Shapes + "|-type|palette|-colors|2", "two.gif")},
@@ -486,7 +492,8 @@ const TCase Cases[] = {
     {"gray.pgm", Im(Plasma(4000) + "|-type|grayscale|-depth|8", "gray.pgm")},
     {"gray15.pgm", Im(Plasma(4000) + "|-type|grayscale|-depth|4", "gray15.pgm"), "RotateCCW"},
     {"rgb.ppm", Im(Plasma(4000) + "|-depth|8", "rgb.ppm")},
-    {"rgb16.ppm", Im(Plasma(4000) + "|-depth|16", "rgb16.ppm"), "RotateCW", {Depth16}},
+    {"rgb16.ppm", Im(Plasma(4000) + "|-depth|16", "rgb16.ppm"), "RotateCW", {Depth16}, 0, "P6 "},
+    {"plain15.pgm", Im(Plasma(4000) + "|-type|grayscale|-depth|4|-compress|none", "plain15.pgm"), "FlipHorizontal"},
     // PCX and Targa: palettes, gray, run-length, alpha.
     {"two.pcx", Im(Shapes + "|-monochrome", "two.pcx")},
     {"c200.pcx", Im(Plasma(200) + "|-type|palette|-units|PixelsPerInch|-density|300x150", "c200.pcx")},
@@ -502,9 +509,16 @@ const TCase Cases[] = {
        Tool(QStringLiteral("opj_compress"), {QStringLiteral("-i"), Q(Folder + "/made-rgba.png"), QStringLiteral("-o"), Q(Folder + "/made-rgba.jp2")});
        return Bytes(Folder + "/made-rgba.jp2");
      },
-     "RotateCW", {"The transparency"}},
-    {"plan.wmf", [](const std::string&) { return Metafile(); }, "RotateCW",
-     {"The drawing: its shapes are saved as a picture of pixels"}},
+     "RotateCW", {"The transparency"}, 0, QByteArray("\0\0\0\x0CjP  ", 8)},
+    {"plan.wmf", [](const std::string&) { return Metafile(); }, "RotateCW", {Drawing}, 0, "\xD7\xCD\xC6\x9A"},
+    {"plan.emf",
+     [](const std::string& Folder) {
+       Magick(Args(Shapes) << Q(Folder + "/made-plan.png"));
+       platform::TMetafile Emf;
+       Emf.Assign(QImage(Q(Folder + "/made-plan.png")));
+       return QByteArray(reinterpret_cast<const char*>(Emf.Data().data()), qsizetype(Emf.Data().size()));
+     },
+     "RotateCW", {Drawing}, 0, QByteArray("\x01\0\0\0", 4)},
 };
 
 class SaveRoundTrip : public ::testing::TestWithParam<TCase>, protected TMainWindowHost {
@@ -566,6 +580,13 @@ TEST_P(SaveRoundTrip, TheFileComesBackTurnedWithAllItHeldOrTheSaveAsks) {
     EXPECT_EQ(Env.LastHelpCaption.toStdString(), "Not everything can be saved");
     EXPECT_EQ(Asked.join(QStringLiteral("; ")).toStdString(), C.Lost.join(QStringLiteral("; ")).toStdString());
     EXPECT_TRUE(Bytes(Path) == Made) << "the file was written, though the user discarded the edit";
+    if (C.Begins.isEmpty()) return;
+    // Asked again and answered "Overwrite": written as its name says.
+    Show(Path);
+    Env.HelpAnswer = 1;
+    Form().Execute(QString::fromLatin1(C.Edit));
+    Form().Execute("Save");
+    EXPECT_TRUE(Bytes(Path).startsWith(C.Begins)) << "not written as its name says";
     return;
   }
   EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpCaption.toStdString() << ": " << Asked.join("; ").toStdString();

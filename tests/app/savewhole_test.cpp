@@ -146,45 +146,6 @@ QByteArray KeyedGif() {
   return B + QByteArray(reinterpret_cast<const char*>(Data.Data().data()), qsizetype(Data.Data().size())) + "\x3B";
 }
 
-// A palette file turned and left for the next picture has the colours it
-// had, in its own palette and compression: a GIF of two colours, one whose
-// transparent entry's colour is also opaque, a run-length BMP of 200
-// colours without a resolution. No question; ImageMagick sees each turned.
-TEST_F(SaveWholeTest, ATurnedPaletteFileKeepsItsPaletteAndTransparency) {
-  const std::string Two = Env.File("two.gif"), Keyed = Env.File("keyed.gif"), Rle = Env.File("rle.bmp");
-  Magick(Args(QStringLiteral("-size|480x320|xc:red|-fill|blue|-draw|rectangle 0,0 119,79|%1").arg(Q(Two))));
-  Magick(Args(QStringLiteral("-size|480x320|-seed|5|plasma:fractal|+dither|-colors|200|-type|palette|"
-                             "-compress|RLE|BMP3:%1")
-                  .arg(Q(Rle))));
-  QFile File(Q(Keyed));
-  ASSERT_TRUE(File.open(QIODevice::WriteOnly));
-  File.write(KeyedGif());
-  File.close();
-  ASSERT_EQ(Identify(Two, "%[colors] %z"), "2 8"); // ImageMagick writes two entries
-  ASSERT_EQ(Identify(Rle, "%[colors] %C"), "200 RLE");
-  ASSERT_EQ(Bytes(Rle).mid(38, 8), QByteArray(8, '\0')); // no resolution
-  const struct {
-    const std::string& Path;
-    int Table, Length; // where the palette is, and its bytes
-  } Cases[] = {{Two, 13, 6}, {Keyed, 13, 12}, {Rle, 54, 1024}};
-  for (const auto& C : Cases) {
-    SCOPED_TRACE(C.Path);
-    const std::string Was = Before(C.Path.substr(C.Path.rfind('/') + 1).c_str());
-    TurnAndLeave(C.Path);
-    EXPECT_EQ(Env.HelpShown, 0) << Env.LastHelpDetail.toStdString();
-    EXPECT_EQ(Identify(C.Path, "%w %h"), "320 480");
-    EXPECT_EQ(Pixels(C.Path), Pixels(Was, "-rotate|90"));
-    const QByteArray Now = Bytes(C.Path), Then = Bytes(Was);
-    EXPECT_EQ(Now.mid(C.Table, C.Length), Then.mid(C.Table, C.Length));
-    if (C.Path == Keyed) EXPECT_EQ(Now.mid(Now.indexOf("\x21\xF9"), 8), Then.mid(Then.indexOf("\x21\xF9"), 8));
-    if (C.Path == Rle) {
-      // Compression 1, no resolution, 256 colours used, as it was.
-      EXPECT_EQ(Now.mid(30, 4), Then.mid(30, 4));
-      EXPECT_EQ(Now.mid(38, 12), Then.mid(38, 12));
-    }
-  }
-}
-
 // What a save cannot write back is asked about, with the file named and
 // what it would lose listed: closed unanswered the file and the edit stay;
 // "Discard Changes" moves on without a write; "Overwrite" writes what it can.
