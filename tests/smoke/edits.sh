@@ -445,6 +445,20 @@ AjMAAGN1cnYAAAAAAAAAAQIzAABjdXJ2AAAAAAAAAAECMwAA
 EOF
 }
 
+# rgba <file> <operators...>: the checksum of its pixels after the operators.
+rgba() {
+  local f=$1
+  shift
+  convert "$f" "$@" rgba:- | sha256sum
+}
+# turn_and_leave <file> <next>: Ctrl+R, then Right saves it without a word.
+turn_and_leave() {
+  xdotool key ctrl+r
+  wait_title "Pictrova - $pics/$1*" || fail "the turn did not mark $1 modified ($(title))"
+  xdotool key Right
+  wait_title "Pictrova - $pics/$2" || { shot "$1-stuck"; fail "Right did not move on from $1 ($(title))"; }
+}
+
 pages() {
   journey_env "$work" pics originals
   settings ImageTransitionEffect=0
@@ -476,25 +490,12 @@ EOF
   [ "$(identify -format %A "$pics/d-alpha.bmp")" = True ] || fail "ImageMagick wrote d-alpha.bmp without alpha"
   pngcheck -v "$pics/f-deep.png" | grep -q "48-bit RGB" || fail "f-deep.png is not of 16 bits a sample"
 
-  # rgba <file> <operators...>: the checksum of its pixels after the operators.
-  rgba() {
-    local f=$1
-    shift
-    convert "$f" "$@" rgba:- | sha256sum
-  }
-  # turned <file> <next>: Ctrl+R, then Right saves it without a word.
-  turned() {
-    xdotool key ctrl+r
-    wait_title "Pictrova - $pics/$1*" || fail "the turn did not mark $1 modified ($(title))"
-    xdotool key Right
-    wait_title "Pictrova - $pics/$2" || { shot "$1-stuck"; fail "Right did not move on from $1 ($(title))"; }
-  }
   "$program" "$pics" >"$work/program.log" 2>&1 &
   pid=$!
   read -r id _ <<<"$(wait_window "^Pictrova - $pics/a-pages.tif$")" || fail "a-pages.tif is not shown"
   place_window "$id"
 
-  turned a-pages.tif b-anim.gif
+  turn_and_leave a-pages.tif b-anim.gif
   [ "$(tiffinfo "$pics/a-pages.tif" 2>/dev/null | grep -c "^TIFF Directory")" = 3 ] || fail "a-pages.tif lost pages"
   [ "$(identify -format "%w %h " "$pics/a-pages.tif")" = "320 480 480 320 480 320 " ] ||
     fail "a-pages.tif: $(identify -format "%w %h " "$pics/a-pages.tif")"
@@ -505,26 +506,26 @@ EOF
       fail "page $c of a-pages.tif changed"
   done
 
-  turned b-anim.gif b-gce.gif
+  turn_and_leave b-anim.gif b-gce.gif
   [ "$(identify -format "%w %h %T %D %A;" "$pics/b-anim.gif")" = \
     "320 480 10 None False;320 480 20 Background True;320 480 30 Previous False;" ] ||
     fail "b-anim.gif: $(identify -format "%w %h %T %D %A;" "$pics/b-anim.gif")"
   [ "$(rgba "$pics/b-anim.gif" -coalesce)" = "$(rgba "$work/originals/b-anim.gif" -coalesce -rotate 90)" ] ||
     fail "the frames of b-anim.gif are not the turned ones"
 
-  turned b-gce.gif c-profile.png
+  turn_and_leave b-gce.gif c-profile.png
   [ "$(identify -format "%w %h %T;" "$pics/b-gce.gif")" = "320 480 10;320 480 0;320 480 10;" ] ||
     fail "b-gce.gif: $(identify -format "%w %h %T;" "$pics/b-gce.gif")"
   [ "$(rgba "$pics/b-gce.gif" -coalesce)" = "$(rgba "$work/originals/b-gce.gif" -coalesce -rotate 90)" ] ||
     fail "the frames of b-gce.gif are not the turned ones"
 
-  turned c-profile.png d-alpha.bmp
+  turn_and_leave c-profile.png d-alpha.bmp
   convert "$pics/c-profile.png" "$work/saved.icc" && cmp -s "$work/saved.icc" "$work/p.icc" ||
     fail "c-profile.png lost its colour profile"
   pngcheck -v "$pics/c-profile.png" | grep -q iCCP || fail "c-profile.png has no iCCP chunk"
 
-  turned d-alpha.bmp e-alpha.tif
-  turned e-alpha.tif f-deep.png
+  turn_and_leave d-alpha.bmp e-alpha.tif
+  turn_and_leave e-alpha.tif f-deep.png
   for c in d-alpha.bmp e-alpha.tif; do
     [ "$(identify -format "%w %h %A" "$pics/$c")" = "320 480 True" ] || fail "$c was saved without its transparency"
     [ "$(rgba "$pics/$c" -alpha extract)" = "$(rgba "$work/originals/$c" -rotate 90 -alpha extract)" ] ||
@@ -773,11 +774,6 @@ EOF
   marked_picture "$pics/e-plain.png" "#0000FF" 480x320
   cp "$pics"/* "$work/originals/"
 
-  rgba() {
-    local f=$1
-    shift
-    convert "$f" "$@" rgba:- | sha256sum
-  }
   # The chunks of a PNG but its size and data, pHYs swapped when asked.
   chunks() {
     python3 - "$@" <<'EOF'
@@ -791,29 +787,23 @@ while at < len(d):
     print(kind.decode(), data.hex())
 EOF
   }
-  turned() {
-    xdotool key ctrl+r
-    wait_title "Pictrova - $pics/$1*" || fail "the turn did not mark $1 modified ($(title))"
-    xdotool key Right
-    wait_title "Pictrova - $pics/$2" || { shot "$1-stuck"; fail "Right did not move on from $1 ($(title))"; }
-  }
   "$program" "$pics" >"$work/program.log" 2>&1 &
   pid=$!
   read -r id _ <<<"$(wait_window "^Pictrova - $pics/a-two.png$")" || fail "a-two.png is not shown"
   place_window "$id"
 
-  turned a-two.png b-clear.gif
+  turn_and_leave a-two.png b-clear.gif
   [ "$(rgba "$pics/a-two.png")" = "$(rgba "$work/originals/a-two.png" -rotate 90)" ] ||
     fail "a-two.png: $(convert "$pics/a-two.png" -format %c histogram:info: | head -3 | tr '\n' ' ')"
-  turned b-clear.gif c-texts.png
+  turn_and_leave b-clear.gif c-texts.png
   [ "$(rgba "$pics/b-clear.gif")" = "$(rgba "$work/originals/b-clear.gif" -rotate 90)" ] ||
     fail "b-clear.gif: $(convert "$pics/b-clear.gif" -alpha extract -format "%[fx:mean]" info:) of it opaque"
-  turned c-texts.png d-motion.jpg
+  turn_and_leave c-texts.png d-motion.jpg
   [ "$(rgba "$pics/c-texts.png")" = "$(rgba "$work/originals/c-texts.png" -rotate 90)" ] ||
     fail "c-texts.png is not the turned picture"
   [ "$(chunks "$pics/c-texts.png")" = "$(chunks "$work/originals/c-texts.png" swap)" ] ||
     fail "c-texts.png: chunks $(chunks "$pics/c-texts.png" | cut -c1-30 | tr '\n' ' ')"
-  turned d-motion.jpg e-plain.png
+  turn_and_leave d-motion.jpg e-plain.png
   local size error
   size=$(stat -c %s "$work/video.mp4")
   tail -c "$size" "$pics/d-motion.jpg" | cmp -s - "$work/video.mp4" || fail "d-motion.jpg lost its video"

@@ -432,10 +432,7 @@ TEST(PcxInterop, TurnedFilesComeBackInTheirOwnLayout) {
   if (!HaveTool("ppmtopcx") || !HaveTool("convert")) GTEST_SKIP() << "ppmtopcx or convert missing";
   testing_support::TTempFolder Dir;
   TRvBitmap Source, Few;
-  MakePattern(Source, 27, 8);
-  MakeStripes(Few, 27, 8, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0x808080});
-  SaveBytes(Dir.File("src.ppm"), PixmapBytes(Source));
-  SaveBytes(Dir.File("few.ppm"), PixmapBytes(Few));
+  SaveTurnSources(Dir.Path(), 27, 8, Source, Few);
   // Raw, two pixels a byte, entries in no order of colour; the last two
   // both black, which the save cannot tell apart.
   Bytes Raw = Header(0, 4, 9, 5, 1, 6, 200, 100, {0x3A2B1C, 0xF00F0F, 0x102030, 0x0A0B0C, 0xFEDCBA, 0x778899, 0x000001,

@@ -160,6 +160,15 @@ inline Bytes PixmapBytes(rv::TRvBitmap& Bmp) {
   return B;
 }
 
+// The many-coloured pattern and six stripes of the turned-file tests, both
+// W x H, written beside as src.ppm and few.ppm for the tools to convert.
+inline void SaveTurnSources(const std::string& Folder, int W, int H, rv::TRvBitmap& Source, rv::TRvBitmap& Few) {
+  MakePattern(Source, W, H);
+  MakeStripes(Few, W, H, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0x808080});
+  SaveBytes(Folder + "/src.ppm", PixmapBytes(Source));
+  SaveBytes(Folder + "/few.ppm", PixmapBytes(Few));
+}
+
 inline platform::TBytesStream StreamOf(const Bytes& B) {
   return platform::TBytesStream(B.data(), static_cast<std::int64_t>(B.size()));
 }

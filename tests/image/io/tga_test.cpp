@@ -397,11 +397,8 @@ TEST(TgaInterop, TurnedFilesComeBackInTheirOwnLayout) {
   if (!HaveTool("ppmtotga") || !HaveTool("convert")) GTEST_SKIP() << "ppmtotga or convert missing";
   testing_support::TTempFolder Dir;
   TRvBitmap Source, Few;
-  MakePattern(Source, 29, 9);
-  MakeStripes(Few, 29, 9, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0x808080});
+  SaveTurnSources(Dir.Path(), 29, 9, Source, Few);
   const std::string Src = " " + Dir.File("src.ppm"), Colours = " " + Dir.File("few.ppm");
-  SaveBytes(Dir.File("src.ppm"), PixmapBytes(Source));
-  SaveBytes(Dir.File("few.ppm"), PixmapBytes(Few));
   // Hand-built, 5 x 3: corners and forms ppmtotga does not write. Run-length
   // pixels go one to a raw packet.
   const auto Made = [](Bytes File, int Unit, int Rle, const std::function<int(int P, int K)>& Byte) {
