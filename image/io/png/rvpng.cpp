@@ -807,7 +807,6 @@ std::int64_t KeyColour(const TRvPngChunk* Trns, int ColorType, int Depth) {
   if (ColorType != PNG_COLOR_TYPE_RGB || D.size() != 6) return -1;
   const unsigned R = png_get_uint_16(&D[0]), G = png_get_uint_16(&D[2]), B = png_get_uint_16(&D[4]);
   return R <= Max && G <= Max && B <= Max ? std::int64_t{R} << 16 | G << 8 | B : -1;
-  return -1;
 }
 
 // How a colour key holds the picture's transparency: 1 written with the
