@@ -760,7 +760,7 @@ TFileIdentity TMainForm::WriteShownPicture(const std::string& target, bool keepQ
   if (failure) std::rethrow_exception(failure);
   // Where the write put what a JPEG holds after its picture, when it wrote
   // over the file read: a later save copies it from there.
-  io->Params().JpegTrailer = copy.IO().Params().JpegTrailer;
+  io->Params().Trailer = copy.IO().Params().Trailer;
   // The animation plays its frames as they now are in the file.
   if (plan.Way == TSavePlan::swTurnedFrames) LoadImageIntoView();
   return written;

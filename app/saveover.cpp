@@ -4,6 +4,7 @@
 #include "image/io/gif/gifread.h"
 #include "image/io/rastrumio.h"
 #include "image/io/rvformats.h"
+#include "image/io/rvtrailer.h"
 #include "image/io/tga/rvtga.h"
 #include "image/io/tiff/tiffpages.h"
 #include "image/io/tiff/tiffwrite.h"
@@ -186,10 +187,19 @@ TSavePlan PlanSave(const TSaveSubject& S) {
     if (Type == rv::rvftJPEG && P.JpegMarkersLeftOut > 0)
       Plan.Lost << Others(P.JpegMarkersLeftOut, "A block of the file's data that was not read",
                           "%1 blocks of the file's data that were not read");
-    // The rest follows the new picture; pictures whose index counts from
-    // the file's start can be placed again unless they lie in the picture.
-    if (Type == rv::rvftJPEG && P.JpegTrailer.Length > 0 && P.JpegTrailer.Unplaced > 0)
-      Plan.Lost << Others(P.JpegTrailer.Unplaced, "All the file holds after the picture: its index places a picture in it",
+    if (P.FileType == rv::rvftJPEG && P.JpegBytesBefore > 0)
+      Plan.Lost << Others(P.JpegBytesBefore, "The byte the file holds before the picture",
+                          "The %1 bytes the file holds before the picture");
+    // The rest follows the new picture where the format lets anything follow
+    // it; pictures whose index counts from the file's start can be placed
+    // again unless they lie in the picture.
+    const rv::TRvTrailer& After = P.Trailer;
+    if (After.Of != rv::rvftUnknown && After.Of == P.FileType && After.Length > 0 &&
+        (Type != After.Of || !rv::RvKeepsTrailer(Type)))
+      Plan.Lost << (After.Length == 1 ? QStringLiteral("The byte the file holds after the picture")
+                                      : QStringLiteral("The %1 bytes the file holds after the picture").arg(After.Length));
+    else if (Type == rv::rvftJPEG && P.Trailer.Length > 0 && P.Trailer.Unplaced > 0)
+      Plan.Lost << Others(P.Trailer.Unplaced, "All the file holds after the picture: its index places a picture in it",
                           "All the file holds after the picture: its index places %1 pictures in it");
     // The read takes the colour channels of a JPEG-2000 file only.
     if (Type == rv::rvftJP2 || Type == rv::rvftJ2K) {
@@ -224,9 +234,9 @@ void WritePlannedSave(const TSavePlan& Plan, const TSaveSubject& S, rv::TRastrum
     // program's other writes (a copy for mail) leave it out.
     struct TTrailerKept {
       rv::TIOParamsVals& Params;
-      ~TTrailerKept() { Params.JpegWriteTrailer = false; }
+      ~TTrailerKept() { Params.WriteTrailer = false; }
     } Kept{IO.Params()};
-    IO.Params().JpegWriteTrailer = true;
+    IO.Params().WriteTrailer = true;
     SavePictureInFormat(S.Target, IO, KeepQuality, DisplayBitmap);
     return;
   }

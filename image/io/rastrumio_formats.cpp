@@ -25,6 +25,7 @@
 #include "image/io/rastrumio.h"
 #include "image/io/rvformats.h"
 #include "image/io/rvsafeio.h"
+#include "image/io/rvtrailer.h"
 #include "image/io/tga/rvtga.h"
 #include "image/io/tiff/exif.h"
 #include "image/io/tiff/tiffpages.h"
@@ -274,6 +275,7 @@ void TRastrumIO::WriteBuiltIn(platform::TStream& Stream, TRvFileType FileType,
   TIOParamsVals& p = *FParams;
   TRvBitmap& b = *FRvBitmap;
   std::unique_ptr<TRvMask> temp;
+  const std::int64_t Start = Stream.Position();
   switch (FileType) {
   case rvftTIFF: TiffWriteStream(Stream, b, Progress, p, SaveAlphaSource(temp)); break;
   case rvftGIF: GifWriteStream(Stream, b, p, Progress, SaveAlphaSource(temp)); break;
@@ -297,6 +299,9 @@ void TRastrumIO::WriteBuiltIn(platform::TStream& Stream, TRvFileType FileType,
     }
     break;
   }
+  // The JPEG writer copies its own, placing its index's pictures again.
+  if (FileType != rvftJPEG && RvKeepsTrailer(FileType) && !Progress.IsAborting())
+    RvWriteTrailer(Stream, Start, FileType, p, Progress);
 }
 
 // ------------------------------------------------------------ load body
@@ -390,6 +395,21 @@ void TRastrumIO::Commit(platform::TSafeSaveFile& Target, const std::string& File
   if (Target.FoundOther()) throw platform::EFileChanged(FileName);
 }
 
+void TRastrumIO::NoteTrailerWritten(TRvFileType FileType, const std::string& FileName) {
+  // The file read is the one written over: what it holds after its picture
+  // is now where this write put it, or gone.
+  const TRvTrailer Written = FParams->TrailerWritten;
+  FParams->Trailer = TRvTrailer{};
+  if (Written.Of != FileType || Written.At < 0) return;
+  try {
+    platform::TFileStream File(FileName, platform::fmOpenRead);
+    RvNoteTrailer(File, Written.At, FileType, *FParams);
+  } catch (const std::exception&) {
+    return;
+  }
+  FParams->Trailer.MpfBase = Written.MpfBase;
+}
+
 void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) {
   if (!StartOperation()) return;
   ConvertForSave();
@@ -400,10 +420,7 @@ void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) 
     platform::TSafeSaveFile target(FileName);
     WriteBuiltIn(target.Stream(), FileType, progress);
     if (!Aborting) Commit(target, FileName);
-    // The file read is the one written over: what it holds after its
-    // picture is now where this write put it.
-    if (!Aborting && FileType == rvftJPEG && FileName == FParams->FileName)
-      FParams->JpegTrailer = FParams->JpegTrailerWritten;
+    if (!Aborting && FileName == FParams->FileName) NoteTrailerWritten(FileType, FileName);
   } catch (...) {
     Aborting = true;
     FinishWork();

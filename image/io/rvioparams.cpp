@@ -193,9 +193,10 @@ void TIOParamsVals::SetDefaultParams() {
   UnscaledWidth = 0;
   UnscaledHeight = 0;
   JpegDensityUnit = 1;
-  JpegTrailer = TRvJpegTrailer{};
-  JpegTrailerWritten = TRvJpegTrailer{};
-  JpegWriteTrailer = false;
+  JpegBytesBefore = 0;
+  Trailer = TRvTrailer{};
+  TrailerWritten = TRvTrailer{};
+  WriteTrailer = false;
 
   J2000ColorSpace = 1;
   J2000Rate = 1.0;
@@ -341,8 +342,9 @@ void TIOParamsVals::ResetInfo() {
   PnmMaxValue = 255;
   PnmPlain = false;
   JpegDensityUnit = 1;
-  JpegTrailer = TRvJpegTrailer{};
-  JpegTrailerWritten = TRvJpegTrailer{};
+  JpegBytesBefore = 0;
+  Trailer = TRvTrailer{};
+  TrailerWritten = TRvTrailer{};
   J2000ComponentsLeftOut = 0;
   J2000AlphaLeftOut = false;
   J2000ResolutionBox.clear();
@@ -416,9 +418,10 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   UnscaledWidth = S.UnscaledWidth;
   UnscaledHeight = S.UnscaledHeight;
   JpegDensityUnit = S.JpegDensityUnit;
-  JpegTrailer = S.JpegTrailer;
-  JpegTrailerWritten = S.JpegTrailerWritten;
-  JpegWriteTrailer = S.JpegWriteTrailer;
+  JpegBytesBefore = S.JpegBytesBefore;
+  Trailer = S.Trailer;
+  TrailerWritten = S.TrailerWritten;
+  WriteTrailer = S.WriteTrailer;
 
   J2000ColorSpace = S.J2000ColorSpace;
   J2000Rate = S.J2000Rate;

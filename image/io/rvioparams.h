@@ -50,17 +50,20 @@ bool RvEncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Se
 void RvDecodeDateTime(TRvDateTime Value, int& Year, int& Month, int& Day, int& Hour, int& Minute,
                       int& Second);
 
-// What a JPEG file holds after its picture's end: a phone's video, a gain
-// map, more pictures. It is not held: a save copies it from the file, which
-// must still hold it (its size and first bytes as read).
-struct TRvJpegTrailer {
-  // The first byte after the picture's end, -1 when not known; the bytes
-  // from there to the end of the file.
+// What a file holds after its picture's end: a phone's video, a gain map,
+// more pictures, another program's data. It is not held: a save copies it
+// from the file, which must still hold it (its size and the bytes either
+// side of the picture's end as read).
+struct TRvTrailer {
+  // The format whose read noted it; the first byte after the picture's end,
+  // -1 when not known; the bytes from there to the end of the file.
+  TRvFileType Of = rvftUnknown;
   std::int64_t At = -1;
   std::int64_t Length = 0;
   std::int64_t FileSize = 0;
   std::array<std::uint8_t, 16> Head{};
-  // Where the file's MPF index (APP2) counts its offsets from, -1 without
+  std::array<std::uint8_t, 8> Before{};
+  // Where a JPEG's MPF index (APP2) counts its offsets from, -1 without
   // one; and the pictures it places that a save cannot place again.
   std::int64_t MpfBase = -1;
   std::int32_t Unplaced = 0;
@@ -188,15 +191,18 @@ public:
   // 1 dots per inch, 2 dots per centimetre; -1 when the file had no JFIF
   // header (a save then writes none either). Per file.
   std::int32_t JpegDensityUnit = 1;
-  // What the file held after its picture's end (JpegTrailer), and where the
-  // last write put the same (JpegTrailerWritten), for the file read to
+  // The bytes the file held before its picture's start, which a read passes
+  // over and a save does not write.
+  std::int32_t JpegBytesBefore = 0;
+  // What the file held after its picture's end (Trailer), and where the
+  // last write put the same (TrailerWritten), for the file read to
   // follow when it is the one written over.
-  TRvJpegTrailer JpegTrailer;
-  TRvJpegTrailer JpegTrailerWritten;
-  // A write copies JpegTrailer from the file read after the new picture.
+  TRvTrailer Trailer;
+  TRvTrailer TrailerWritten;
+  // A write copies Trailer from the file read after the new picture.
   // Off for writes that make something else of the picture (a copy for
   // mail, a wallpaper): a save of the file turns it on.
-  bool JpegWriteTrailer = false;
+  bool WriteTrailer = false;
 
   // ---- JPEG 2000, PCX, BMP, icon, cursor, PNG, Targa
   std::uint8_t J2000ColorSpace = 1; // 0 gray, 1 RGB, 2 YCbCr

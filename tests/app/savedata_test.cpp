@@ -110,8 +110,8 @@ TEST_F(SaveDataTest, APhonesVideoFollowsTheTurnedPicture) {
 // follows the picture is named, for the save leaves it out.
 TEST(SavePlan, AnIndexTheSaveCannotKeepIsNamed) {
   rv::TIOParamsVals Params;
-  Params.JpegTrailer.Length = 5000;
-  Params.JpegTrailer.Unplaced = 2;
+  Params.Trailer.Length = 5000;
+  Params.Trailer.Unplaced = 2;
   const TSaveSubject Subject{"/nowhere/a.jpg", "/nowhere/a.jpg", true, &Params};
   EXPECT_EQ(PlanSave(Subject).Lost, QStringList{"All the file holds after the picture: its index places 2 pictures in it"});
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "image/io/rvsafeio.h"
+#include "image/io/rvtrailer.h"
 #include "image/io/rvwriteconv.h"
 #include "image/model/rvbits.h"
 #include "image/model/rvcolorconv.h"
@@ -148,6 +149,15 @@ void ReadProfile(TRvStreamReader& In, std::int64_t Start, TIOParamsVals& Params)
     else Params.BmpHeader.insert(Params.BmpHeader.end(), Profile.begin(), Profile.end());
   }
   In.Seek(Back);
+}
+
+// Where a profile the header places ends, 0 without one.
+std::int64_t ProfileEnd(std::int64_t Start, const TIOParamsVals& Params) {
+  const std::vector<std::uint8_t>& Header = Params.BmpHeader;
+  if (Header.size() < V5HeaderSize) return 0;
+  const std::uint32_t Type = Get32(Header.data() + 56);
+  if (Type != ProfileEmbedded && Type != ProfileLinked) return 0;
+  return Start + 14 + std::int64_t{Get32(Header.data() + 112)} + Get32(Header.data() + 116);
 }
 
 bool IsWhiteBlack(const TRGB& First, const TRGB& Second) {
@@ -314,6 +324,7 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
   TRvStreamReader in(Stream);
   TBmpHeader h;
   h.Start = in.Position();
+  Params.Trailer = TRvTrailer{};
   std::uint8_t fileHeader[14] = {};
   in.Read(fileHeader, sizeof fileHeader);
   h.FileSize = Get32(fileHeader + 2);
@@ -404,6 +415,7 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
 
   ReadProfile(in, h.Start, Params);
   if (h.PixelOffset != 0) in.Seek(h.Start + h.PixelOffset);
+  const std::int64_t pixelAt = in.Position();
   const std::int64_t dataSize =
       Size > 0 ? Size - (in.Position() - h.Start) : static_cast<std::int64_t>(h.ImageSize);
 
@@ -469,6 +481,12 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
       Params.SamplesPerPixel = 4;
     }
   }
+  // What follows the pixels, and a profile placed after them, is another
+  // program's: a save copies it after its own. Run-length data of no stated
+  // size run to the file's end.
+  if (Progress.IsAborting() || (rle && h.ImageSize == 0)) return;
+  const std::int64_t end = std::max(pixelAt + (rle ? std::int64_t{h.ImageSize} : needed), ProfileEnd(h.Start, Params));
+  RvNoteTrailer(Stream, end, rvftBMP, Params);
 }
 
 void BmpWritePalette(platform::TStream& Stream, const TRGB* ColorMap, int Count,

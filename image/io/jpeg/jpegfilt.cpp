@@ -760,13 +760,15 @@ void JpegReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   Params.JpegWarningCode = 0;
   Params.JpegMarkers.Clear();
   Params.JpegMarkersLeftOut = 0;
-  Params.JpegTrailer = TRvJpegTrailer{};
+  Params.Trailer = TRvTrailer{};
+  Params.JpegBytesBefore = 0;
   try {
     const std::int64_t Start = JpegFindStart(Stream);
     if (Start < 0) {
       Progress.Abort();
       return;
     }
+    Params.JpegBytesBefore = static_cast<std::int32_t>(Start - Stream.Position());
     Stream.SetPosition(Start);
 
     TJpegDecoder D;

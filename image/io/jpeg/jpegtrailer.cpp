@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/io/rvsafeio.h"
+#include "image/io/rvtrailer.h"
 #include "image/model/rvlists.h"
 
 namespace rv {
@@ -16,7 +17,6 @@ namespace {
 constexpr std::int64_t MpfHeader = 4;
 // An MP entry: attribute, size, offset (32 bits each), two dependent entries.
 constexpr std::int64_t MpfEntry = 16;
-constexpr std::int64_t CopyChunk = 65536;
 
 // The MP entries of an MPF index: where their array lies in the TIFF
 // structure (after the block's header) and how many there are.
@@ -74,7 +74,7 @@ int MpfMarker(const TRvMarkerList& Markers) {
 
 // Whether the picture of entry N, Offset and Size bytes from where the
 // index counts, lies wholly among the bytes after the picture.
-bool InTrailer(const TRvJpegTrailer& T, std::int64_t Offset, std::int64_t Size) {
+bool InTrailer(const TRvTrailer& T, std::int64_t Offset, std::int64_t Size) {
   const std::int64_t At = T.MpfBase + Offset;
   return At >= T.At && Size <= T.At + T.Length - At;
 }
@@ -82,7 +82,7 @@ bool InTrailer(const TRvJpegTrailer& T, std::int64_t Offset, std::int64_t Size) 
 // The pictures the index places where a save cannot place them again: in
 // the picture itself, which a save writes anew. An entry of no offset is the
 // picture itself (the first) or none; one past the file's end never was.
-std::int32_t MpfUnplaced(const TRvMarkerList& Markers, const TRvJpegTrailer& T) {
+std::int32_t MpfUnplaced(const TRvMarkerList& Markers, const TRvTrailer& T) {
   const int Marker = MpfMarker(Markers);
   if (T.MpfBase < 0 || Marker < 0) return 0;
   TMpfIndex I;
@@ -97,23 +97,12 @@ std::int32_t MpfUnplaced(const TRvMarkerList& Markers, const TRvJpegTrailer& T) 
   return Unplaced;
 }
 
-// The file read holds the bytes after its picture as they were read: its
-// size, the end of the picture before them and their first bytes.
-bool StillHolds(platform::TStream& File, const TRvJpegTrailer& T) {
-  std::uint8_t Bytes[2 + sizeof(T.Head)];
-  const std::int64_t Want = 2 + std::min<std::int64_t>(T.Length, sizeof(T.Head));
-  if (File.Size() != T.FileSize || T.At < 2) return false;
-  File.SetPosition(T.At - 2);
-  return File.Read(Bytes, Want) == Want && Bytes[0] == 0xFF && Bytes[1] == 0xD9 &&
-         std::memcmp(Bytes + 2, T.Head.data(), static_cast<std::size_t>(Want - 2)) == 0;
-}
-
 // Rewrites the MPF index written at MpfDataAt: the first picture's size
 // becomes the new picture's, the pictures after it are where the copy puts
 // them (NewAt on from Start), counted from the index's new place.
 void PlaceMpfPictures(platform::TStream& Stream, std::int64_t Start, std::int64_t MpfDataAt, std::int64_t NewAt,
                       TIOParamsVals& Params, TRvProgressRec& Progress) {
-  const TRvJpegTrailer& T = Params.JpegTrailer;
+  const TRvTrailer& T = Params.Trailer;
   const int Marker = MpfMarker(Params.JpegMarkers);
   if (Marker < 0 || MpfDataAt < 0 || T.MpfBase < 0) return;
   const std::uint8_t* Kept = Params.JpegMarkers.MarkerData(Marker);
@@ -143,60 +132,29 @@ bool JpegIsMpf(const std::uint8_t* Data, std::int64_t Size) {
 }
 
 void JpegNoteTrailer(platform::TStream& Stream, std::int64_t At, std::int64_t MpfBase, TIOParamsVals& Params) {
-  TRvJpegTrailer T;
-  T.FileSize = Stream.Size();
-  if (At < 0 || At > T.FileSize) return;
-  T.At = At;
-  T.Length = T.FileSize - At;
-  T.MpfBase = MpfBase;
-  const std::int64_t Here = Stream.Position();
-  Stream.SetPosition(At);
-  Stream.Read(T.Head.data(), std::min<std::int64_t>(T.Length, sizeof(T.Head)));
-  Stream.SetPosition(Here);
-  T.Unplaced = MpfUnplaced(Params.JpegMarkers, T);
-  Params.JpegTrailer = T;
+  RvNoteTrailer(Stream, At, rvftJPEG, Params);
+  if (Params.Trailer.At < 0) return;
+  Params.Trailer.MpfBase = MpfBase;
+  Params.Trailer.Unplaced = MpfUnplaced(Params.JpegMarkers, Params.Trailer);
 }
 
 void JpegWriteTrailer(platform::TStream& Stream, std::int64_t Start, std::int64_t MpfDataAt, TIOParamsVals& Params,
                       TRvProgressRec& Progress) {
-  const TRvJpegTrailer& T = Params.JpegTrailer;
-  TRvJpegTrailer& Written = Params.JpegTrailerWritten;
-  Written = TRvJpegTrailer{};
-  Written.At = Stream.Position() - Start;
-  Written.FileSize = Written.At;
   // Pictures the index places in the picture itself cannot follow it: the
   // save asked before leaving what follows the picture out.
-  if (!Params.JpegWriteTrailer || T.At < 0 || T.Length <= 0 || T.Unplaced > 0 || Params.FileName.empty()) return;
-  // A file another program has changed since holds no more of what was
-  // read: there is nothing of it to keep.
-  std::unique_ptr<platform::TFileStream> File;
-  try {
-    File = std::make_unique<platform::TFileStream>(Params.FileName, platform::fmOpenRead);
-  } catch (const std::exception&) {
+  if (Params.Trailer.Unplaced > 0) {
+    Params.TrailerWritten = TRvTrailer{};
+    Params.TrailerWritten.At = Stream.Position() - Start;
     return;
   }
-  if (!StillHolds(*File, T)) return;
-  TRvBuffer Buffer;
-  if (!Buffer.Allocate(CopyChunk)) {
-    Progress.Abort();
-    return;
-  }
-  PlaceMpfPictures(Stream, Start, MpfDataAt, Written.At, Params, Progress);
-  File->SetPosition(T.At);
-  for (std::int64_t Left = T.Length; Left > 0 && !Progress.IsAborting();) {
-    const std::int64_t Part = std::min(Left, CopyChunk);
-    if (File->Read(Buffer.Data(), Part) != Part) {
-      Progress.Abort();
-      return;
-    }
-    RvSafeStreamWrite(Stream, *Progress.Aborting, Buffer.Data(), Part);
-    Left -= Part;
-  }
-  if (Progress.IsAborting()) return;
-  Written.Length = T.Length;
-  Written.FileSize = Written.At + T.Length;
-  Written.Head = T.Head;
-  Written.MpfBase = MpfDataAt >= 0 && T.MpfBase >= 0 ? MpfDataAt - Start + MpfHeader : -1;
+  bool Copied = false;
+  RvWriteTrailer(Stream, Start, rvftJPEG, Params, Progress, [&](std::int64_t NewAt) {
+    PlaceMpfPictures(Stream, Start, MpfDataAt, NewAt, Params, Progress);
+    Copied = true;
+  });
+  if (Copied && !Progress.IsAborting())
+    Params.TrailerWritten.MpfBase =
+        MpfDataAt >= 0 && Params.Trailer.MpfBase >= 0 ? MpfDataAt - Start + MpfHeader : -1;
 }
 
 } // namespace rv

@@ -17,17 +17,17 @@ namespace rv {
 // structure whose offsets count from its first byte.
 bool JpegIsMpf(const std::uint8_t* Data, std::int64_t Size);
 
-// Notes in Params.JpegTrailer what follows a picture whose end a read
+// Notes in Params.Trailer what follows a picture whose end a read
 // reached at At of Stream (the file): its length, its first bytes, and the
 // pictures the kept MPF index, counting from MpfBase, places where a save
 // could not place them again. The stream's position is restored.
 void JpegNoteTrailer(platform::TStream& Stream, std::int64_t At, std::int64_t MpfBase, TIOParamsVals& Params);
 
 // After a picture written from Start to Stream's position: when
-// Params.JpegWriteTrailer is set, copies Params.JpegTrailer from the file
+// Params.WriteTrailer is set, copies Params.Trailer from the file
 // read (Params.FileName), provided it still holds it as read, and sets the
 // MPF index written at MpfDataAt (its data; -1 when none) to the new
-// places. Params.JpegTrailerWritten receives the layout written. A read
+// places. Params.TrailerWritten receives the layout written. A read
 // that fails part-way sets the flag.
 void JpegWriteTrailer(platform::TStream& Stream, std::int64_t Start, std::int64_t MpfDataAt, TIOParamsVals& Params,
                       TRvProgressRec& Progress);

@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include "image/io/rvsafeio.h"
+#include "image/io/rvtrailer.h"
 #include "image/io/rvwriteconv.h"
 #include "image/io/tiff/exif.h"
 
@@ -93,19 +94,23 @@ void LoadPngExif(const std::vector<std::uint8_t>& Data, TIOParamsVals& Params) {
 // ancillary ones a save writes back and noting the rest: one step per chunk,
 // the data of a kept chunk read once, so that a file of many or large
 // chunks costs time in proportion to its size and memory within the counts.
-// The stream is left where it was.
-void KeepPngChunks(TRvStreamReader& Source, TIOParamsVals& Params) {
+// The stream is left where it was. Answers where IEND ends, -1 when the walk
+// did not reach it whole.
+std::int64_t KeepPngChunks(TRvStreamReader& Source, TIOParamsVals& Params) {
   const std::int64_t Start = Source.Position();
+  std::int64_t End = -1;
   std::uint8_t Head[8];
   int Place = 0, Frames = 0, Kept = 0;
   bool FrameFirst = false;
   std::int64_t Bytes = 0;
   std::vector<std::array<char, 4>> LooksMet;
-  if (!Source.Skip(8)) return;
+  if (!Source.Skip(8)) return End;
   while (Source.Read(Head, 8)) {
     const std::uint32_t Length = png_get_uint_32(Head);
     TRvPngChunk Chunk;
     std::memcpy(Chunk.Type.data(), Head + 4, 4);
+    if (IsType(Chunk.Type, "IEND") && Length <= 0x7FFFFFFFu && Source.Skip(std::int64_t{Length} + 4))
+      End = Source.Position();
     if (Length > 0x7FFFFFFFu || IsType(Chunk.Type, "IEND")) break;
     if (IsType(Chunk.Type, "PLTE") && Place == 0) Place = 1;
     if (IsType(Chunk.Type, "IDAT")) Place = 2;
@@ -168,6 +173,7 @@ void KeepPngChunks(TRvStreamReader& Source, TIOParamsVals& Params) {
   }
   Params.PngFramesLeftOut = std::max(Frames - (FrameFirst ? 1 : 0), 0);
   Source.Seek(Start);
+  return End;
 }
 
 // ---- Reading
@@ -1142,12 +1148,17 @@ void PngReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   TPngReader R;
   R.Source = &Source;
   R.Aborting = Progress.Aborting;
+  Params.Trailer = TRvTrailer{};
   Params.PngChunks.clear();
   Params.PngChunksLeftOut = 0;
   Params.PngChunksTiedToPixels.clear();
   Params.PngFramesLeftOut = 0;
   // What a save writes back matters only for a picture read whole.
-  if (!HeaderOnly && Params.JpegScale != 0) KeepPngChunks(Source, Params);
+  if (!HeaderOnly && Params.JpegScale != 0) {
+    const std::int64_t End = KeepPngChunks(Source, Params);
+    // What follows IEND is another program's: a save copies it after its own.
+    if (End >= 0) RvNoteTrailer(Stream, End, rvftPNG, Params);
+  }
   R.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, Progress.Aborting, PngErrorCallback,
                                  PngWarningCallback);
   if (R.Png != nullptr) R.Info = png_create_info_struct(R.Png);

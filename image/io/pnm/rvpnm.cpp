@@ -1,12 +1,14 @@
 #include "image/io/pnm/rvpnm.h"
 
 #include <bit>
+#include <cctype>
 #include <array>
 #include <cstring>
 #include <utility>
 #include <memory>
 #include <string>
 
+#include "image/io/rvtrailer.h"
 #include "image/io/rvwriteconv.h"
 #include "image/model/rvbits.h"
 #include "image/model/rvlists.h"
@@ -182,6 +184,7 @@ void PnmReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
                    TRvProgressRec& Progress, bool HeaderOnly) {
   TRvStreamReader Reader(Stream);
   TPnmHeader H;
+  Params.Trailer = TRvTrailer{};
   Params.PnmComments.clear();
   ReadHeader(Reader, H, &Params.PnmComments);
   if (H.Width < 1 || H.Height < 1) {
@@ -321,6 +324,12 @@ void PnmReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     }
     if (Kind != '1' || Y + 1 < Rows) Progress.Step(Y + 1);
   }
+  if (Reader.Short() || Progress.IsAborting()) return;
+  // A plain picture ends with the separator after its last number.
+  if (Params.PnmPlain)
+    while (std::isspace(Reader.PeekByte()) != 0) Reader.ReadByte();
+  // What follows (often another picture) a save copies after its own.
+  RvNoteTrailer(Stream, Reader.Position(), rvftPXM, Params);
 }
 
 void PnmWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,

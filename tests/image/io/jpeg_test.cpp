@@ -1133,7 +1133,7 @@ TEST(JpegTrailer, WhatFollowsThePictureFollowsTheNewOne) {
     TIOParamsVals P;
     TProgress Progress;
     rv::JpegReadStream(In, Read, P, false, Progress.Rec);
-    const rv::TRvJpegTrailer T = P.JpegTrailer;
+    const rv::TRvTrailer T = P.Trailer;
     EXPECT_EQ(std::tuple(T.At, T.Length, T.MpfBase, T.Unplaced),
               std::tuple(std::int64_t(Picture), std::int64_t(After.size()), Index ? std::int64_t(Base) : -1,
                          Kind == IntoPicture ? 1 : 0))
@@ -1141,10 +1141,10 @@ TEST(JpegTrailer, WhatFollowsThePictureFollowsTheNewOne) {
     if (Kind == Changed) WriteFile(Dir.File("in.jpg"), Bytes(File.begin() + 1, File.end()));
     // Written anew at another quality: the picture's size changes.
     P.FileName = Dir.File("in.jpg");
-    P.JpegWriteTrailer = true;
+    P.WriteTrailer = true;
     P.JpegQuality = 60;
     const Bytes Out = Encode(Read, P);
-    const auto End = static_cast<std::size_t>(P.JpegTrailerWritten.At);
+    const auto End = static_cast<std::size_t>(P.TrailerWritten.At);
     ASSERT_NE(End, Picture);
     EXPECT_EQ(Out[End - 2] << 8 | Out[End - 1], 0xFFD9);
     EXPECT_EQ(Bytes(Out.begin() + std::ptrdiff_t(End), Out.end()), Kind == Motion || Kind == Placed ? After : Bytes())
@@ -1154,7 +1154,7 @@ TEST(JpegTrailer, WhatFollowsThePictureFollowsTheNewOne) {
     if (Kind != Placed) continue;
     // The first entry measures the new picture; the second finds the copy.
     const std::size_t NewBase = FindMarker(Out, 0xE2) + 8;
-    EXPECT_EQ(P.JpegTrailerWritten.MpfBase, std::int64_t(NewBase));
+    EXPECT_EQ(P.TrailerWritten.MpfBase, std::int64_t(NewBase));
     EXPECT_EQ(Out[NewBase + 54] | Out[NewBase + 55] << 8 | Out[NewBase + 56] << 16, int(End));
     EXPECT_EQ(NewBase + (Out[NewBase + 74] | Out[NewBase + 75] << 8 | Out[NewBase + 76] << 16), End);
   }

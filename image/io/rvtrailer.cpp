@@ -1,0 +1,92 @@
+#include "image/io/rvtrailer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "image/io/rvsafeio.h"
+#include "image/model/rvlists.h"
+
+namespace rv {
+
+namespace {
+
+constexpr std::int64_t CopyChunk = 65536;
+
+// The file read holds the bytes after its picture as they were read: its
+// size, and the bytes either side of the picture's end.
+bool StillHolds(platform::TStream& File, const TRvTrailer& T) {
+  const std::int64_t Before = std::min<std::int64_t>(T.At, sizeof(T.Before));
+  const std::int64_t After = std::min<std::int64_t>(T.Length, sizeof(T.Head));
+  std::uint8_t Bytes[sizeof(T.Before) + sizeof(T.Head)];
+  if (File.Size() != T.FileSize || T.At < 0) return false;
+  File.SetPosition(T.At - Before);
+  return File.Read(Bytes, Before + After) == Before + After &&
+         std::memcmp(Bytes, T.Before.data() + sizeof(T.Before) - Before, static_cast<std::size_t>(Before)) == 0 &&
+         std::memcmp(Bytes + Before, T.Head.data(), static_cast<std::size_t>(After)) == 0;
+}
+
+} // namespace
+
+void RvNoteTrailer(platform::TStream& Stream, std::int64_t At, TRvFileType Of, TIOParamsVals& Params) {
+  TRvTrailer T;
+  T.Of = Of;
+  T.FileSize = Stream.Size();
+  if (At < 0 || At > T.FileSize) return;
+  T.At = At;
+  T.Length = T.FileSize - At;
+  const std::int64_t Here = Stream.Position();
+  // The bytes before the end stand right-aligned.
+  const std::int64_t Before = std::min<std::int64_t>(At, sizeof(T.Before));
+  Stream.SetPosition(At - Before);
+  Stream.Read(T.Before.data() + sizeof(T.Before) - Before, Before);
+  Stream.Read(T.Head.data(), std::min<std::int64_t>(T.Length, sizeof(T.Head)));
+  Stream.SetPosition(Here);
+  Params.Trailer = T;
+}
+
+void RvWriteTrailer(platform::TStream& Stream, std::int64_t Start, TRvFileType Of, TIOParamsVals& Params,
+                    TRvProgressRec& Progress, const std::function<void(std::int64_t NewAt)>& Placed) {
+  const TRvTrailer& T = Params.Trailer;
+  TRvTrailer& Written = Params.TrailerWritten;
+  Written = TRvTrailer{};
+  Written.Of = Of;
+  Written.At = Stream.Position() - Start;
+  Written.FileSize = Written.At;
+  if (!Params.WriteTrailer || T.Of != Of || T.At < 0 || T.Length <= 0 || Params.FileName.empty()) return;
+  // A file another program has changed since holds no more of what was
+  // read: there is nothing of it to keep.
+  std::unique_ptr<platform::TFileStream> File;
+  try {
+    File = std::make_unique<platform::TFileStream>(Params.FileName, platform::fmOpenRead);
+  } catch (const std::exception&) {
+    return;
+  }
+  if (!StillHolds(*File, T)) return;
+  TRvBuffer Buffer;
+  if (!Buffer.Allocate(CopyChunk)) {
+    Progress.Abort();
+    return;
+  }
+  if (Placed) Placed(Written.At);
+  File->SetPosition(T.At);
+  for (std::int64_t Left = T.Length; Left > 0 && !Progress.IsAborting();) {
+    const std::int64_t Part = std::min(Left, CopyChunk);
+    if (File->Read(Buffer.Data(), Part) != Part) {
+      Progress.Abort();
+      return;
+    }
+    RvSafeStreamWrite(Stream, *Progress.Aborting, Buffer.Data(), Part);
+    Left -= Part;
+  }
+  if (Progress.IsAborting()) return;
+  Written.Length = T.Length;
+  Written.FileSize = Written.At + T.Length;
+  Written.Head = T.Head;
+}
+
+bool RvKeepsTrailer(TRvFileType Type) {
+  return Type == rvftJPEG || Type == rvftPNG || Type == rvftBMP || Type == rvftPXM;
+}
+
+} // namespace rv

@@ -1,0 +1,34 @@
+// What a file holds after its picture's end. A read notes where it lies; a
+// save of the file copies it, byte for byte, after the new picture, where
+// the format lets it follow any picture.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "image/io/rvioparams.h"
+#include "image/model/rvprogress.h"
+#include "platform/stream.h"
+
+namespace rv {
+
+// Notes in Params.Trailer, for the format Of, the bytes of Stream (the file
+// read) from At, where the read found its picture's end, to the stream's
+// end; none when At lies outside the stream. The position is restored.
+void RvNoteTrailer(platform::TStream& Stream, std::int64_t At, TRvFileType Of, TIOParamsVals& Params);
+
+// After a picture of the type Of written from Start to Stream's position:
+// when Params.WriteTrailer is set and the trailer is that format's, copies
+// Params.Trailer from the file read (Params.FileName), provided it still
+// holds it as read. Placed runs first with the trailer's new place, counted
+// from Start. Params.TrailerWritten receives where the picture written ends
+// and what was copied after it. A read that fails part-way aborts the
+// progress.
+void RvWriteTrailer(platform::TStream& Stream, std::int64_t Start, TRvFileType Of, TIOParamsVals& Params,
+                    TRvProgressRec& Progress, const std::function<void(std::int64_t NewAt)>& Placed = nullptr);
+
+// Whether a save in the format copies what the file held after its picture:
+// those whose readers stop at the picture's end whatever follows it.
+bool RvKeepsTrailer(TRvFileType Type);
+
+} // namespace rv
