@@ -86,7 +86,7 @@ void RvWriteTrailer(platform::TStream& Stream, std::int64_t Start, TRvFileType O
 }
 
 bool RvKeepsTrailer(TRvFileType Type) {
-  return Type == rvftJPEG || Type == rvftPNG || Type == rvftBMP || Type == rvftPXM;
+  return Type == rvftJPEG || Type == rvftPNG || Type == rvftBMP || Type == rvftPXM || Type == rvftGIF;
 }
 
 } // namespace rv

@@ -523,6 +523,8 @@ const TCase Cases[] = {
     {"trailed-rle.bmp", Trailed(Im(Plasma(61) + "|-compress|RLE|BMP3:", "trailed-rle.bmp")), "FlipVertical"},
     {"two-pictures.ppm", Trailed([](const std::string& F) { return Im(Plasma(4000), "first.ppm")(F) + Im(Shapes, "second.ppm")(F); })},
     {"trailed.pgm", Trailed(Im(Plasma(4000) + "|-type|grayscale|-compress|none", "trailed.pgm")), "Rotate180"},
+    {"trailed.pcx", Trailed(Im(Plasma(4000) + "|-type|TrueColor", "trailed.pcx")), "RotateCW", {"The 28 bytes the file holds after the picture"}, 0, "\x0A\x05\x01"},
+    {"trailed.tga", Trailed(Im(Plasma(4000), "trailed.tga")), "RotateCW", {"The 28 bytes the file holds after the picture"}},
     {"leading.jpg", [](const std::string& F) { return QByteArray("Leading") + Im(Plasma(4000), "leading.jpg")(F); },
      "RotateCW", {"The 7 bytes the file holds before the picture"}, 0, "\xFF\xD8\xFF"},
     {"plan.wmf", [](const std::string&) { return Metafile(); }, "RotateCW", {Drawing}, 0, "\xD7\xCD\xC6\x9A"},

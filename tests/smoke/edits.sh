@@ -54,9 +54,9 @@
 #            without a question: "Discard Changes" leaves its bytes.
 #   whole    a two-colour PNG keeps its two colours, a GIF whose
 #            transparent colour is also used opaque keeps which pixels are
-#            clear, a PNG keeps its text, XMP and background chunks, and a
-#            motion photo keeps the video after its picture, each turned by
-#            Ctrl+R and saved silently by Right.
+#            clear, a PNG keeps its text, XMP and background chunks and the
+#            bytes after its end, and a motion photo keeps the video after
+#            its picture, each turned by Ctrl+R and saved silently by Right.
 # Usage: edits.sh <pictrova> <work folder> [case, paused if none]
 set -euo pipefail
 program=$1
@@ -736,14 +736,14 @@ import struct, sys, zlib
 pics = sys.argv[1]
 def chunk(kind, data):
     return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
-def png(name, depth, kind, palette, rows, extra=(), after=()):
+def png(name, depth, kind, palette, rows, extra=(), after=(), appended=b''):
     head = struct.pack('>IIBBBBB', 480, 320, depth, kind, 0, 0, 0)
     body = b''.join(chunk(k, d) for k, d in extra)
     tail = b''.join(chunk(k, d) for k, d in after)
     data = zlib.compress(b''.join(b'\0' + r for r in rows))
     with open(f'{pics}/{name}', 'wb') as f:
         f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', head) + (chunk(b'PLTE', palette) if palette else b'') +
-                body + chunk(b'IDAT', data) + tail + chunk(b'IEND', b''))
+                body + chunk(b'IDAT', data) + tail + chunk(b'IEND', b'') + appended)
 # A two-colour logo: red and blue at one bit a pixel.
 png('a-two.png', 1, 3, b'\xff\0\0\0\0\xff',
     [bytes(0xff if (x // 5 + y // 40) % 2 else 0 for x in range(60)) for y in range(320)])
@@ -754,7 +754,7 @@ png('c-texts.png', 8, 2, None, [bytes((x * 3 + y) & 255 for x in range(1440)) fo
     [(b'gAMA', struct.pack('>I', 45455)), (b'tEXt', b'Title\0A caption'),
      (b'zTXt', b'Comment\0\0' + zlib.compress(b'A remark')), (b'iTXt', b'XML:com.adobe.xmp\0\0\0\0\0' + xmp),
      (b'bKGD', b'\0\x10\0\x20\0\x30'), (b'pHYs', struct.pack('>IIB', 11811, 5906, 1))],
-    [(b'tIME', b'\x07\xea\x0c\x09\x0a\x0b\x0c')])
+    [(b'tIME', b'\x07\xea\x0c\x09\x0a\x0b\x0c')], b'Appended by another program\n')
 EOF
   convert -size 480x320 xc:white +antialias -fill black -draw "rectangle 0,0 200,319" -fill red \
     -draw "rectangle 300,0 479,319" -alpha set -region 100x320+0+0 -alpha transparent +region "$pics/b-clear.gif"
@@ -803,6 +803,7 @@ EOF
     fail "c-texts.png is not the turned picture"
   [ "$(chunks "$pics/c-texts.png")" = "$(chunks "$work/originals/c-texts.png" swap)" ] ||
     fail "c-texts.png: chunks $(chunks "$pics/c-texts.png" | cut -c1-30 | tr '\n' ' ')"
+  [ "$(tail -c 28 "$pics/c-texts.png")" = "Appended by another program" ] || fail "c-texts.png lost what followed its end"
   turn_and_leave d-motion.jpg e-plain.png
   local size error
   size=$(stat -c %s "$work/video.mp4")

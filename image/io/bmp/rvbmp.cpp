@@ -482,9 +482,9 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
     }
   }
   // What follows the pixels, and a profile placed after them, is another
-  // program's: a save copies it after its own. Run-length data of no stated
-  // size run to the file's end.
-  if (Progress.IsAborting() || (rle && h.ImageSize == 0)) return;
+  // program's: a save of the file copies it after its own. Run-length data
+  // of no stated size run to the file's end.
+  if (Progress.IsAborting() || (rle && h.ImageSize == 0) || Size != Stream.Size() - h.Start) return;
   const std::int64_t end = std::max(pixelAt + (rle ? std::int64_t{h.ImageSize} : needed), ProfileEnd(h.Start, Params));
   RvNoteTrailer(Stream, end, rvftBMP, Params);
 }

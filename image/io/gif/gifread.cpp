@@ -5,6 +5,7 @@
 
 #include "image/io/lzwhooks.h"
 #include "image/io/rvsafeio.h"
+#include "image/io/rvtrailer.h"
 
 namespace rv {
 
@@ -301,6 +302,7 @@ void GifReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, int& FrameCount
                    std::unique_ptr<TRvMask>& Mask, bool HeaderOnly, TRvProgressRec& Progress,
                    TIOParamsVals& Params) {
   FrameCount = 0;
+  Params.Trailer = TRvTrailer{};
   Report(Progress, 0);
   if (Progress.IsAborting()) return;
   std::uint8_t Control[4] = {0, 0, 0, 0};
@@ -325,6 +327,11 @@ void GifReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, int& FrameCount
         return true;
       });
   Params.GifImageCount = FrameCount;
+  // What follows the trailer is no GIF's, but the file's: a save copies it
+  // after its own.
+  if (!HeaderOnly && !Progress.IsAborting() && R.Position() > R.Start() && R.Seek(R.Position() - 1) &&
+      R.ReadByte() == Trailer)
+    RvNoteTrailer(Stream, R.Position(), rvftGIF, Params);
   if (!Progress.IsAborting()) Report(Progress, 100);
 }
 

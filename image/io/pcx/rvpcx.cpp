@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "image/io/rvtrailer.h"
 #include "image/io/rvwriteconv.h"
 #include "image/model/rvbits.h"
 #include "image/model/rvlists.h"
@@ -124,6 +125,7 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
                    bool HeaderOnly, TRvProgressRec& Progress, std::int64_t Size) {
   TRvStreamReader Reader(Stream, Size < 0 ? 0 : Size);
   const std::int64_t Start = Reader.Start();
+  Params.Trailer = TRvTrailer{};
   std::uint8_t Raw[HeaderSize];
   Reader.Read(Raw, HeaderSize);
   TPcxHeader H;
@@ -270,6 +272,10 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     }
     Params.ColorMapRepeatsUsed = RepeatUsed;
   }
+  // What follows the lines is no picture's, but the file's; an 8-bit
+  // picture's palette stands last, so nothing follows it.
+  if (Layout != ly8 && !Progress.IsAborting() && Size == Stream.Size() - Start)
+    RvNoteTrailer(Stream, Start + HeaderSize + In.Position(), rvftPCX, Params);
 }
 
 void PcxWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,

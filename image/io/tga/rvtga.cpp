@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "image/io/rvtrailer.h"
 #include "image/io/rvwriteconv.h"
 #include "image/model/rvbits.h"
 #include "image/model/rvlists.h"
@@ -196,8 +197,9 @@ bool IsTgaStream(platform::TStream& Stream) {
   return KnownTypeAndDepth(H) && !LooksLikePnm(B);
 }
 
-void TgaReadFooter(platform::TStream& Stream, TIOParamsVals& Params) {
+bool TgaReadFooter(platform::TStream& Stream, TIOParamsVals& Params) {
   const std::int64_t Start = Stream.Position();
+  bool Found = false;
   SetTgaDefaults(Params);
   Params.TgaExtension.clear();
   Params.TgaExtrasLeftOut = false;
@@ -206,6 +208,7 @@ void TgaReadFooter(platform::TStream& Stream, TIOParamsVals& Params) {
     std::uint8_t F[FooterSize];
     if (R.Seek(R.End() - FooterSize) && R.Read(F, FooterSize) &&
         FieldText(F + 8, 18) == Signature) {
+      Found = true;
       const std::uint32_t Offset = std::uint32_t{F[0]} | (std::uint32_t{F[1]} << 8) |
                                    (std::uint32_t{F[2]} << 16) | (std::uint32_t{F[3]} << 24);
       std::uint8_t E[ExtensionSize];
@@ -235,12 +238,14 @@ void TgaReadFooter(platform::TStream& Stream, TIOParamsVals& Params) {
     }
   }
   Stream.SetPosition(Start);
+  return Found;
 }
 
 void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& Params,
                    TRvProgressRec& Progress, bool HeaderOnly, std::unique_ptr<TRvMask>& AlphaMask,
                    bool NoMask) {
-  TgaReadFooter(Stream, Params);
+  const bool Footer = TgaReadFooter(Stream, Params);
+  Params.Trailer = TRvTrailer{};
   TRvStreamReader R(Stream);
   std::uint8_t Raw[HeaderSize];
   const bool Whole = R.Read(Raw, HeaderSize);
@@ -411,6 +416,9 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
     }
     Progress.Step(I + 1);
   }
+  // In a file without a footer, what follows the pixels is no picture's but
+  // the file's; a footer stands last and names what comes before it.
+  if (!Footer && !R.Short()) RvNoteTrailer(Stream, R.Position(), rvftTGA, Params);
 }
 
 std::vector<std::string> TgaLayoutLost(const TIOParamsVals& Params) {

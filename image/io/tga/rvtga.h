@@ -20,9 +20,9 @@ namespace rv {
 bool IsTgaStream(platform::TStream& Stream);
 
 // Reads the extension area (author, date, job, key colour, aspect ratio,
-// gamma) when the file ends with the TGA 2 footer; defaults otherwise. The
-// stream position is restored.
-void TgaReadFooter(platform::TStream& Stream, TIOParamsVals& Params);
+// gamma) when the file ends with the TGA 2 footer, and answers whether it
+// does; defaults otherwise. The stream position is restored.
+bool TgaReadFooter(platform::TStream& Stream, TIOParamsVals& Params);
 
 // A 32-bit file with 8 alpha bits fills AlphaMask (created when null) unless
 // NoMask is set.
