@@ -174,6 +174,7 @@ void TIOParamsVals::SetDefaultParams() {
   GifScreenHeight = 0;
   GifBackground = TRGB{};
   GifAspectRatio = 0;
+  GifColorResolution = -1;
   GifComments.clear();
   GifLzwDecompress = RvDefaultGifLzwDecompress;
   GifLzwCompress = RvDefaultGifLzwCompress;
@@ -399,6 +400,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   GifScreenHeight = S.GifScreenHeight;
   GifBackground = S.GifBackground;
   GifAspectRatio = S.GifAspectRatio;
+  GifColorResolution = S.GifColorResolution;
   GifComments = S.GifComments;
   GifLzwDecompress = S.GifLzwDecompress;
   GifLzwCompress = S.GifLzwCompress;

@@ -168,6 +168,9 @@ public:
   std::int32_t GifScreenHeight = 0;
   TRGB GifBackground{};
   std::int32_t GifAspectRatio = 0;
+  // The screen's colour resolution field (bits a primary, less one) as the
+  // file had it; -1 for a picture not read from a GIF.
+  std::int32_t GifColorResolution = -1;
   std::vector<std::string> GifComments;
   TGifLzwDecompressProc GifLzwDecompress = nullptr;
   TGifLzwCompressProc GifLzwCompress = nullptr;

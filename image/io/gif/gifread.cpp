@@ -81,6 +81,7 @@ struct TGifHeader {
   int ScreenWidth = 0;
   int ScreenHeight = 0;
   int AspectRatio = 0;
+  int ColorResolution = 0;
   bool HasGlobal = false;
   TRGB Background{};
   TGifPalette Global;
@@ -90,6 +91,7 @@ struct TGifHeader {
     Params.GifScreenWidth = ScreenWidth;
     Params.GifScreenHeight = ScreenHeight;
     Params.GifAspectRatio = AspectRatio;
+    Params.GifColorResolution = ColorResolution;
     // A GIF states no resolution: the defaults stand in for one.
     Params.DpiX = RvDefaultDpiX;
     Params.DpiY = RvDefaultDpiY;
@@ -114,6 +116,7 @@ bool ReadHeader(TRvStreamReader& R, TRvProgressRec& Progress, TGifHeader& H) {
   H.AspectRatio = Head[12];
   std::fill(std::begin(H.Global.Entries), std::end(H.Global.Entries), TRGB{});
   H.Global.Bits = (Head[10] & 7) + 1;
+  H.ColorResolution = (Head[10] >> 4) & 7;
   H.HasGlobal = (Head[10] & 0x80) != 0;
   if (H.HasGlobal) {
     ReadPalette(R, H.Global.Bits, H.Global);

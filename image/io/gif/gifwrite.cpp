@@ -224,11 +224,15 @@ void GifWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   const std::string& Version = Params.GifVersion;
   const bool ValidVersion = Version.size() >= 6 && Version.compare(0, 3, "GIF") == 0;
   std::memcpy(Head, ValidVersion ? Version.data() : "GIF89a", 6);
+  // A picture of a GIF file is written with that file's fields: its colour
+  // resolution, aspect ratio and disposal, and no comment it did not have.
+  const bool FromGif = Params.FileType == rvftGIF;
+  const int Resolution = FromGif && Params.GifColorResolution >= 0 ? Params.GifColorResolution & 7 : Bits - 1;
   PutLE16(Head + 6, Width);
   PutLE16(Head + 8, Height);
-  Head[10] = static_cast<std::uint8_t>(0x80 | (Bits - 1) | ((Bits - 1) << 4));
+  Head[10] = static_cast<std::uint8_t>(0x80 | (Bits - 1) | (Resolution << 4));
   Head[11] = static_cast<std::uint8_t>(Indexed->Background);
-  Head[12] = 0;
+  Head[12] = FromGif ? static_cast<std::uint8_t>(std::clamp(Params.GifAspectRatio, 0, 255)) : 0;
   RvSafeStreamWrite(Stream, Aborting, Head, sizeof(Head));
   std::uint8_t Table[3 * 256];
   for (int I = 0; I < Count; ++I) {
@@ -238,11 +242,12 @@ void GifWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   }
   RvSafeStreamWrite(Stream, Aborting, Table, 3 * Count);
 
-  // Disposal method 2 (restore to background) whatever GifDisposal holds.
+  // Disposal method 2 (restore to background) but for a GIF file's own.
+  const int Disposal = FromGif ? Params.GifDisposal & 7 : 2;
   const std::uint8_t Control[8] = {0x21,
                                    0xF9,
                                    4,
-                                   static_cast<std::uint8_t>((Indexed->HasTransparent ? 1 : 0) | 8),
+                                   static_cast<std::uint8_t>((Indexed->HasTransparent ? 1 : 0) | (Disposal << 2)),
                                    static_cast<std::uint8_t>(Fit16(Params.GifDelayTime)),
                                    static_cast<std::uint8_t>(Fit16(Params.GifDelayTime) >> 8),
                                    static_cast<std::uint8_t>(Indexed->Transparent),
@@ -270,7 +275,9 @@ void GifWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   Indexed.reset();
 
   const std::uint8_t CommentHead[2] = {0x21, 0xFE};
-  RvSafeStreamWrite(Stream, Aborting, CommentHead, 2);
+  const bool Commented = std::any_of(Params.GifComments.begin(), Params.GifComments.end(),
+                                     [](const std::string& Line) { return !Line.empty(); });
+  if (Commented || !FromGif) RvSafeStreamWrite(Stream, Aborting, CommentHead, 2);
   for (const std::string& Line : Params.GifComments) {
     // A line longer than one sub-block continues in the next ones; an empty
     // line is left out, its 0 length would end the extension early.
@@ -282,7 +289,8 @@ void GifWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     }
   }
   const std::uint8_t Tail[2] = {0, 0x3B};
-  RvSafeStreamWrite(Stream, Aborting, Tail, 2);
+  if (Commented || !FromGif) RvSafeStreamWrite(Stream, Aborting, Tail, 2);
+  else RvSafeStreamWrite(Stream, Aborting, Tail + 1, 1);
   Report(Progress, 100);
 }
 
