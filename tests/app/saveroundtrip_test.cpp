@@ -533,6 +533,15 @@ const TCase Cases[] = {
     {"trailed.tga", Trailed(Im(Plasma(4000), "trailed.tga")), "RotateCW", {"The 28 bytes the file holds after the picture"}},
     {"leading.jpg", [](const std::string& F) { return QByteArray("Leading") + Im(Plasma(4000), "leading.jpg")(F); },
      "RotateCW", {"The 7 bytes the file holds before the picture"}, 0, "\xFF\xD8\xFF"},
+    // Resized: the same save keeps what the file held besides the pixels.
+    {"c200-resized.bmp", Im(Plasma(200) + "|-units|PixelsPerCentimeter|-density|118.11x59.055|BMP3:", "c200-resized.bmp"), "Resize", {}, -1},
+    {"rle-resized.bmp", Im(Plasma(61) + "|-compress|RLE|BMP3:", "rle-resized.bmp"), "Resize", {}, -1},
+    {"plain15-resized.pgm", Im(Plasma(4000) + "|-type|grayscale|-depth|4|-compress|none", "plain15-resized.pgm"), "Resize", {}, -1},
+    {"c200-resized.pcx", Im(Plasma(200) + "|-type|palette|-units|PixelsPerInch|-density|300x150", "c200-resized.pcx"), "Resize", {}, -1},
+    {"rgba-resized.tga", Im(Plasma(4000) + "|-alpha|set|-channel|A|-fx|i / w|+channel", "rgba-resized.tga"), "Resize", {}, -1},
+    {"c16-resized.tif", Im(Plasma(16) + "|-type|palette|-depth|4|-compress|LZW", "c16-resized.tif"), "Resize", {}, -1},
+    {"fax-resized.tif", Im(Shapes + "|-monochrome|-compress|Group4|-units|PixelsPerInch|-density|204x98", "fax-resized.tif"), "Resize", {}, -1},
+    {"gray16-resized.png", Png({16, 0}), "Resize", {Depth16}, 0, "\x89PNG"},
     {"plan.wmf", [](const std::string&) { return Metafile(); }, "RotateCW", {Drawing}, 0, "\xD7\xCD\xC6\x9A"},
     {"plan.emf",
      [](const std::string& Folder) {

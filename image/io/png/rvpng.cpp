@@ -962,9 +962,13 @@ void ChooseLayout(TPngWriteJob& J, TRvBitmap& Bitmap, const TIOParamsVals& Param
   // A gray file's picture goes back as gray: a palette holds 255 of its
   // 256 shades.
   const bool GrayFile = Params.ColorMapCount == 0 && (Params.SamplesPerPixel == 1 || Params.SamplesPerPixel == 2);
+  // A palette of partial alphas the picture no longer fits (resized, its
+  // colours changed) would keep one transparent entry: its alphas go as RGBA.
+  const bool PartialAlphas = FileType == PNG_COLOR_TYPE_PALETTE && Trns != nullptr &&
+                             std::any_of(Trns->Data.begin(), Trns->Data.end(), [](std::uint8_t A) { return A != 0 && A != 255; });
   if (GrayFile && RvAllGray(*Source24))
     J.Layout = Mask != nullptr ? plGrayAlpha : plGray;
-  else if (Params.SamplesPerPixel == 1)
+  else if (Params.SamplesPerPixel == 1 && !(PartialAlphas && Mask != nullptr))
     J.Layout = plPalette;
   else
     J.Layout = Mask != nullptr ? plRGBA : plRGB;

@@ -427,6 +427,34 @@ TEST(PngWrite, PaletteStartsWithTheBackgroundAndMarksItTransparent) {
   EXPECT_EQ(Raw[4 * 21 + 1 + 5], 0);
 }
 
+// A palette file of partial alphas whose picture no longer fits it (resized)
+// keeps every alpha, not one transparent entry.
+TEST(PngWrite, PartialAlphasOfAPaletteThePictureOutgrewGoAsRGBA) {
+  TRvBitmap Bmp;
+  MakeGradient(Bmp, 20, 20);
+  TIOParamsVals W;
+  W.SamplesPerPixel = 1;
+  W.BitsPerSample = 8;
+  const rv::TRGB Two[2] = {{0, 0, 0}, {255, 255, 255}};
+  W.SetColorMap(Two, 2);
+  rv::TRvPngChunk Trns;
+  std::memcpy(Trns.Type.data(), "tRNS", 4);
+  Trns.Data = {128, 255};
+  W.PngChunks.push_back(Trns);
+  TRvMask Mask;
+  Mask.Allocate(20, 20, 8);
+  Mask.Fill(255);
+  Mask.ScanLine(4)[5] = 128;
+  Mask.SetFull(false);
+  const Bytes File = Write(Bmp, W, &Mask);
+  EXPECT_EQ(Chunk(File, "IHDR").at(9), 6);
+  TRead R;
+  Read(File, R);
+  ASSERT_TRUE(R.Ok && R.Mask);
+  EXPECT_EQ(R.Mask->ScanLine(4)[5], 128);
+  EXPECT_EQ(R.Mask->ScanLine(4)[6], 255);
+}
+
 TEST(PngWrite, FewColoursKeepTheirColoursExactly) {
   TRvBitmap Bmp;
   Bmp.Allocate(6, 6, rv::rvpf24Bit);
