@@ -101,6 +101,11 @@ QString Others(int Count, const char* One, const char* Many) {
   return Count == 1 ? QString::fromLatin1(One) : QString::fromLatin1(Many).arg(Count);
 }
 
+QString BytesAfter(std::int64_t Length) {
+  return Length == 1 ? QStringLiteral("The byte the file holds after the picture")
+                     : QStringLiteral("The %1 bytes the file holds after the picture").arg(Length);
+}
+
 // The shown file open, when it is still the file seen; nullptr else.
 std::shared_ptr<platform::TFileStream> OpenSeen(const TSaveSubject& S) {
   std::shared_ptr<platform::TFileStream> Source;
@@ -136,6 +141,10 @@ void PlanOtherImages(const TSaveSubject& S, rv::TRvFileType Type, TSavePlan& Pla
       Plan.Lost << Others(Pages.Count() - 1, "The other page of the file", "The other %1 pages of the file");
     else if (Pages.Count() == 1)
       Plan.Lost << QStringLiteral("Tags of the file that cannot be copied as they are");
+    // Only the copy of the pages keeps what the file holds after all they
+    // reach; the writer of a picture ends with its own.
+    if (Plan.Way != TSavePlan::swPageInPlace)
+      if (const std::int64_t After = Pages.AfterReach(); After > 0) Plan.Lost << BytesAfter(After);
     return;
   }
   const int Frames = GifFrames(*Source);
@@ -196,8 +205,7 @@ TSavePlan PlanSave(const TSaveSubject& S) {
     const rv::TRvTrailer& After = P.Trailer;
     if (After.Of != rv::rvftUnknown && After.Of == P.FileType && After.Length > 0 &&
         (Type != After.Of || !rv::RvKeepsTrailer(Type)))
-      Plan.Lost << (After.Length == 1 ? QStringLiteral("The byte the file holds after the picture")
-                                      : QStringLiteral("The %1 bytes the file holds after the picture").arg(After.Length));
+      Plan.Lost << BytesAfter(After.Length);
     else if (Type == rv::rvftJPEG && P.Trailer.Length > 0 && P.Trailer.Unplaced > 0)
       Plan.Lost << Others(P.Trailer.Unplaced, "All the file holds after the picture: its index places a picture in it",
                           "All the file holds after the picture: its index places %1 pictures in it");

@@ -28,7 +28,9 @@ void RvWriteTrailer(platform::TStream& Stream, std::int64_t Start, TRvFileType O
                     TRvProgressRec& Progress, const std::function<void(std::int64_t NewAt)>& Placed = nullptr);
 
 // Whether a save in the format copies what the file held after its picture:
-// those whose readers stop at the picture's end whatever follows it.
+// those whose readers stop at the picture's end whatever follows it. A
+// TIFF's is kept where its pages are copied (TTiffPages), which find where
+// they end themselves.
 bool RvKeepsTrailer(TRvFileType Type);
 
 } // namespace rv

@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QtEndian>
 #include <functional>
+#include <tuple>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -437,6 +438,28 @@ QByteArray Metafile() {
   return Placeable + Le16s({Check}) + Header + Records;
 }
 
+// A page of gray rows whose Exif directory a SHORT leads to: a read follows
+// it, a copy of the page's tags does not.
+QByteArray ShortExifTiff() {
+  auto Le = [](quint32 V, int Bytes) {
+    QByteArray B;
+    for (int I = 0; I < Bytes; ++I) B += char(V >> 8 * I);
+    return B;
+  };
+  auto Entry = [&](int Tag, int Type, quint32 Value) { return Le(Tag, 2) + Le(Type, 2) + Le(1, 4) + Le(Value, 4); };
+  const QByteArray Exif = Le(1, 2) + Entry(0xA002, 4, W) + Le(0, 4);
+  const quint32 Page = 8 + Exif.size(), Rows = Page + 2 + 10 * 12 + 4;
+  QByteArray F = "II" + Le(42, 2) + Le(Page, 4) + Exif + Le(10, 2);
+  for (const auto& [Tag, Type, Value] : std::initializer_list<std::tuple<int, int, quint32>>{
+           {256, 3, W}, {257, 3, H}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1}, {273, 4, Rows}, {277, 3, 1},
+           {278, 3, H}, {279, 4, W * H}, {34665, 3, 8}})
+    F += Entry(Tag, Type, Value);
+  F += Le(0, 4);
+  for (int Y = 0; Y < H; ++Y)
+    for (int X = 0; X < W; ++X) F += char((X ^ Y) & 255);
+  return F;
+}
+
 // The case's name, not its bytes, in the test's name and messages.
 void PrintTo(const TCase& C, std::ostream* Out) { *Out << C.Name; }
 
@@ -527,6 +550,11 @@ const TCase Cases[] = {
     {"trailed-resized.gif", Trailed(Im(Plasma(16), "trailed-resized.gif")), "Resize", {}, -1},
     {"trailed.bmp", Trailed(Im(Plasma(200) + "|BMP3:", "trailed.bmp"))},
     {"trailed-rle.bmp", Trailed(Im(Plasma(61) + "|-compress|RLE|BMP3:", "trailed-rle.bmp")), "FlipVertical"},
+    {"trailed.tif", Trailed(Im(Plasma(4000) + "|-type|TrueColor", "trailed.tif"))},
+    {"trailed-pages.tif", Trailed(Im(Plasma(4000) + "|-size|480x320|gradient:red-blue|-type|TrueColor|-endian|MSB", "trailed-pages.tif")), "RotateCCW"},
+    {"trailed-resized.tif", Trailed(Im(Plasma(4000) + "|-type|TrueColor|-compress|LZW", "trailed-resized.tif")), "Resize", {}, -1},
+    {"trailed-unkept.tif", Trailed([](const std::string&) { return ShortExifTiff(); }), "RotateCW",
+     {"Tags of the file that cannot be copied as they are", "The 28 bytes the file holds after the picture"}, 0, "II*"},
     {"two-pictures.ppm", Trailed([](const std::string& F) { return Im(Plasma(4000), "first.ppm")(F) + Im(Shapes, "second.ppm")(F); })},
     {"trailed.pgm", Trailed(Im(Plasma(4000) + "|-type|grayscale|-compress|none", "trailed.pgm")), "Rotate180"},
     {"trailed.pcx", Trailed(Im(Plasma(4000) + "|-type|TrueColor", "trailed.pcx")), "RotateCW", {"The 28 bytes the file holds after the picture"}, 0, "\x0A\x05\x01"},

@@ -23,6 +23,7 @@ int CountsOf(int Tag) {
   case 273: return 279; // strips
   case 324: return 325; // tiles
   case 513: return 514; // an old-style JPEG stream
+  case 288: return 289; // free space
   default: return 0;
   }
 }
@@ -40,6 +41,9 @@ bool DescribesStorage(int Tag) {
 
 // The bytes of one value of Type; the IFD type is a LONG.
 int TypeBytes(int Type) { return Type == 13 ? 4 : TiffTypeSize(Type); }
+
+// The old JPEG tables, which lie at offsets of no stated length.
+bool LeadsToJpegTables(int Tag) { return Tag == 519 || Tag == 520 || Tag == 521; }
 
 // Directories nested deeper than a sub-image's Exif block's own are no
 // writer's.
@@ -125,7 +129,7 @@ bool TTiffPages::CopyEntries(const TTiffDirectory& Dir, int Depth, TOut& Out, st
     // The free space of the old file is none of the new one's.
     if (E.Tag == 288 || E.Tag == 289 || (AroundNewPixels && DescribesStorage(E.Tag))) continue;
     // The old JPEG tables lie elsewhere by offsets of unstated lengths.
-    if (E.Tag == 519 || E.Tag == 520 || E.Tag == 521) return false;
+    if (LeadsToJpegTables(E.Tag)) return false;
     const int Size = TypeBytes(E.Type);
     if (Size == 0) return false;
     const std::int64_t Total = std::int64_t{E.Count} * Size;
@@ -248,6 +252,91 @@ bool TTiffPages::CanCopyAllBut(int Skipped) {
   return true;
 }
 
+bool TTiffPages::ReachOf(std::uint32_t Offset, int Depth, TReach& R) {
+  if (Offset == 0 || !R.Seen.insert(Offset).second) return true;
+  // Nesting no writer's copy takes, or a table that runs off the file.
+  TTiffDirectory Dir(FSource, 0, FIntel);
+  if (Depth > DeepestDirectory || !Dir.Load(Offset)) return false;
+  // The table and the link after it.
+  const std::int64_t Table = 2 + 12 * static_cast<std::int64_t>(Dir.Entries.size()) + 4;
+  R.End = std::max(R.End, std::int64_t{Offset} + Table);
+  R.Weighed += Table;
+  auto Weigh = [&](std::int64_t Bytes) { return (R.Weighed += Bytes) <= CopyBudget(); };
+  // What a tag leads to is walked for its first entry, the one a read takes.
+  std::set<int> Walked;
+  for (const TTiffEntry& E : Dir.Entries) {
+    const int Size = TypeBytes(E.Type);
+    if (Size == 0) return false;
+    const std::int64_t Total = std::int64_t{E.Count} * Size;
+    if (Total > 4) R.End = std::max(R.End, std::int64_t{Get32(E.Value)} + Total);
+    const int CountsTag = CountsOf(E.Tag);
+    if ((CountsTag == 0 && !LeadsToDirectory(E.Tag) && !LeadsToJpegTables(E.Tag)) || !Walked.insert(E.Tag).second)
+      continue;
+    std::vector<std::uint32_t> Offsets, Counts;
+    if (!Weigh(Total) || !Numbers(E, Offsets)) return false;
+    if (CountsTag != 0) {
+      const int C = Dir.TiffFindTag(CountsTag);
+      if (C < 0) return false;
+      const TTiffEntry& CE = Dir.Entries[static_cast<std::size_t>(C)];
+      if (!Weigh(std::int64_t{CE.Count} * TypeBytes(CE.Type)) || !Numbers(CE, Counts)) return false;
+      for (std::size_t I = 0; I < std::min(Offsets.size(), Counts.size()); ++I)
+        R.End = std::max(R.End, std::int64_t{Offsets[I]} + Counts[I]);
+    } else if (LeadsToJpegTables(E.Tag)) {
+      // A quantisation table takes 64 bytes, a Huffman table its 16 counts
+      // and the codes they count.
+      for (const std::uint32_t At : Offsets) {
+        std::int64_t Length = 64;
+        if (E.Tag != 519) {
+          std::uint8_t Lengths[16];
+          if (!Weigh(16) || !Dir.ReadAt(At, Lengths, 16)) return false;
+          Length = 16;
+          for (const std::uint8_t L : Lengths) Length += L;
+        }
+        R.End = std::max(R.End, std::int64_t{At} + Length);
+      }
+    } else {
+      for (const std::uint32_t At : Offsets)
+        if (!ReachOf(At, Depth + 1, R)) return false;
+    }
+  }
+  return R.Weighed <= CopyBudget();
+}
+
+std::int64_t TTiffPages::Reach() {
+  if (FReach >= 0) return FReach;
+  TReach R;
+  bool Told = Count() > 0;
+  for (std::size_t I = 0; Told && I < FPages.size(); ++I) Told = ReachOf(FPages[I], 0, R);
+  FReach = Told ? std::min(R.End, FSize) : FSize;
+  return FReach;
+}
+
+std::int64_t TTiffPages::AfterReach() {
+  const std::int64_t From = Reach();
+  if (From + 1 == FSize && (From & 1) != 0) {
+    std::uint8_t Pad = 0;
+    FSource.SetPosition(From);
+    if (FSource.Read(&Pad, 1) == 1 && Pad == 0) return 0;
+  }
+  return FSize - From;
+}
+
+bool TTiffPages::CopyAfterReach(platform::TStream& Out, TRvAbortFlag& Aborting) {
+  const std::int64_t Length = AfterReach();
+  std::vector<std::uint8_t> Piece(static_cast<std::size_t>(std::min<std::int64_t>(Length, 1 << 16)));
+  FSource.SetPosition(Reach());
+  for (std::int64_t Done = 0; Done < Length && !Aborting.load(std::memory_order_relaxed);) {
+    const std::int64_t N = std::min<std::int64_t>(Length - Done, static_cast<std::int64_t>(Piece.size()));
+    if (FSource.Read(Piece.data(), N) != N) {
+      Aborting = true;
+      break;
+    }
+    RvSafeStreamWrite(Out, Aborting, Piece.data(), N);
+    Done += N;
+  }
+  return !Aborting.load(std::memory_order_relaxed);
+}
+
 bool TTiffPages::Write(platform::TStream& Out, int Replaced, TRvAbortFlag& Aborting, const TPageWriter& WritePage) {
   Reset();
   TOut Copies{&Out, &Aborting, Out.Position()};
@@ -269,7 +358,9 @@ bool TTiffPages::Write(platform::TStream& Out, int Replaced, TRvAbortFlag& Abort
     }
     LinkAt = NextAt;
   }
-  return !Aborting.load(std::memory_order_relaxed);
+  // What no page reaches, another program's, follows the new pages as the
+  // file held it.
+  return !Aborting.load(std::memory_order_relaxed) && CopyAfterReach(Out, Aborting);
 }
 
 } // namespace rv

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -34,13 +35,24 @@ public:
   // (blocks claimed over and over are a crafted file's, not a writer's).
   bool CanCopyAllBut(int Skipped);
 
+  // Where the file ends for its pages: the furthest byte of its header and
+  // of every directory, value, strip, tile and private directory they lead
+  // to, whether a copy could take them or not. The file's size when what
+  // one leads to has no length the walk can tell or the walk would weigh
+  // more than the copies may (a crafted file).
+  std::int64_t Reach();
+  // The bytes the file holds after Reach(): no page's, another program's.
+  // None when they are only a writer's zero byte that evens the end.
+  std::int64_t AfterReach();
+
   // Writes the whole file anew at Out's position: the header, then every
   // page in its place, page Replaced by WritePage, which writes a page at
   // Out's position in this file's byte order with the entries Kept (their
   // values already in Out) besides its own, and answers the position of
-  // its directory (0 on failure) and in NextAt that of its link. Offsets in
-  // Out are its absolute positions. False when a page could not be copied
-  // or a write failed (Aborting set).
+  // its directory (0 on failure) and in NextAt that of its link; then the
+  // bytes after Reach() as they are. Offsets in Out are its absolute
+  // positions. False when a page could not be copied or a write failed
+  // (Aborting set).
   using TPageWriter = std::function<std::int64_t(std::int64_t& NextAt, const std::vector<TTiffEntry>& Kept)>;
   bool Write(platform::TStream& Out, int Replaced, TRvAbortFlag& Aborting, const TPageWriter& WritePage);
 
@@ -55,6 +67,15 @@ private:
   };
 
   void Reset();
+  // The walk of Reach(): a directory with all it leads to; false when the
+  // file's end for its pages cannot be told.
+  struct TReach {
+    std::int64_t End = 8;
+    std::int64_t Weighed = 0;
+    std::unordered_set<std::uint32_t> Seen;
+  };
+  bool ReachOf(std::uint32_t Offset, int Depth, TReach& R);
+  bool CopyAfterReach(platform::TStream& Out, TRvAbortFlag& Aborting);
   // The directory at Offset with everything it leads to; answers where its
   // copy lies (-1 when it cannot be copied) and in NextAt its link.
   std::int64_t CopyDirectory(std::uint32_t Offset, int Depth, TOut& Out, std::int64_t& NextAt);
@@ -86,6 +107,7 @@ private:
   std::map<std::uint32_t, std::int64_t> FMovedDirectories;
   std::set<std::uint32_t> FCopying;
   std::int64_t FCopied = 0;
+  std::int64_t FReach = -1;
 };
 
 } // namespace rv

@@ -1008,6 +1008,51 @@ TEST(TiffPages, BlocksClaimedOverAndOverAreRefusedBeforeTheyAreCopied) {
   }
 }
 
+// What a file holds after all its pages reach (the page written anew's
+// strip, which the copy passes over, among them) follows the new file as it
+// is. A lone zero that evens the end is a writer's, and a strip claiming
+// more than the file holds (its end past 32 bits) leaves nothing after it.
+TEST(TiffPages, WhatFollowsAllThePagesReachFollowsTheNewFile) {
+  const Bytes Appended = {'a', 'f', 't', 'e', 'r', 0};
+  const struct {
+    std::uint32_t Claimed;
+    Bytes After;
+    bool Kept;
+  } Cases[] = {{3, Appended, true}, {3, {0}, false}, {3, {0, 0}, true}, {0xFFFFFFF0u, Appended, false}};
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Claimed);
+    SCOPED_TRACE(C.After.size());
+    TBuilder B;
+    const std::uint32_t Ifd = B.AddIfd({B.Long(256, {3}), B.Long(257, {1}), B.Short(258, {8}), B.Short(259, {1}),
+                                        B.Short(262, {1}), B.Long(273, {0}), B.Short(277, {1}), B.Long(278, {1}),
+                                        B.Long(279, {C.Claimed})},
+                                       0);
+    B.SetFirst(Ifd);
+    B.Patch32(Ifd + 2 + 5 * 12 + 8, B.AddBlob({1, 2, 3}));
+    const std::size_t Reach = B.B.size();
+    B.B.insert(B.B.end(), C.After.begin(), C.After.end());
+    platform::TBytesStream Source(B.B.data(), static_cast<std::int64_t>(B.B.size()));
+    TTiffPages Pages(Source);
+    ASSERT_TRUE(Pages.CanCopyAllBut(0));
+    EXPECT_EQ(Pages.Reach(), C.Claimed == 3 ? static_cast<std::int64_t>(Reach) : Source.Size());
+    EXPECT_EQ(Pages.AfterReach(), C.Kept ? static_cast<std::int64_t>(C.After.size()) : 0);
+    TRvBitmap New;
+    New.Allocate(1, 3, rvpf24Bit);
+    TIOParamsVals P;
+    platform::TMemoryStream Out;
+    TRvLocalProgress Prog;
+    std::int64_t Written = 0;
+    ASSERT_TRUE(Pages.Write(Out, 0, *Prog.Rec.Aborting, [&](std::int64_t& NextAt, const std::vector<TTiffEntry>& Kept) {
+      const std::int64_t At = TiffWritePage(Out, New, Prog.Rec, P, nullptr, true, NextAt, &Kept);
+      Written = Out.Position();
+      return At;
+    }));
+    const Bytes F = Out.Data();
+    ASSERT_EQ(F.size(), static_cast<std::size_t>(Written) + (C.Kept ? C.After.size() : 0));
+    EXPECT_TRUE(std::equal(F.begin() + Written, F.end(), C.After.begin()));
+  }
+}
+
 // ---- A page turned a quarter and written back in its place -----------------
 
 class TTiffTurned : public TTiffPeers {};
