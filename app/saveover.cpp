@@ -101,6 +101,7 @@ QString Others(int Count, const char* One, const char* Many) {
   return Count == 1 ? QString::fromLatin1(One) : QString::fromLatin1(Many).arg(Count);
 }
 
+// The question's line for what follows the picture that a save leaves out.
 QString BytesAfter(std::int64_t Length) {
   return Length == 1 ? QStringLiteral("The byte the file holds after the picture")
                      : QStringLiteral("The %1 bytes the file holds after the picture").arg(Length);
