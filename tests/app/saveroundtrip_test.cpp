@@ -508,7 +508,8 @@ const TCase Cases[] = {
     {"gray.tga", Im(Plasma(4000) + "|-type|grayscale", "gray.tga"), "FlipVertical"},
     {"rgb-rle.tga", Im(Plasma(4000) + "|-compress|RLE", "rgb-rle.tga")},
     {"rgba.tga", Im(Plasma(4000) + "|-alpha|set|-channel|A|-fx|i / w|+channel", "rgba.tga")},
-    // JPEG-2000 with a channel the read leaves out; a metafile's drawing.
+    // JPEG-2000 with a channel the read leaves out, with none, with boxes of
+    // metadata; a metafile's drawing.
     {"rgba.jp2",
      [](const std::string& Folder) {
        Magick(Args(Plasma(4000) + "|-alpha|set|-channel|A|-fx|j / h|+channel|-depth|8") << Q(Folder + "/made-rgba.png"));
@@ -516,6 +517,14 @@ const TCase Cases[] = {
        return Bytes(Folder + "/made-rgba.jp2");
      },
      "RotateCW", {"The transparency"}, 0, QByteArray("\0\0\0\x0CjP  ", 8)},
+    {"plain.jp2", Im(Plasma(4000), "plain.jp2"), "FlipHorizontal"},
+    {"xmp.jp2",
+     [](const std::string& Folder) {
+       const QByteArray Data = Xmp("xmlns:dc='http://purl.org/dc/elements/1.1/' dc:rights='Mine'");
+       const QByteArray Box = Be32(quint32(8 + Data.size())) + "xml " + Data;
+       return Im(Plasma(4000), "xmp.jp2")(Folder) + Box + Be32(12) + "uuid" + "Mine" + Box;
+     },
+     "RotateCW", {"The boxes xml, uuid of the file"}, 0, QByteArray("\0\0\0\x0CjP  ", 8)},
     // Bytes after the picture, and before a JPEG's.
     {"trailed.png", Trailed(Png({8, 2, 0, 0, PngTexts(false)}))},
     {"trailed.gif", Trailed(Im(Plasma(16), "trailed.gif")), "RotateCCW"},
@@ -523,6 +532,8 @@ const TCase Cases[] = {
     {"trailed-rle.bmp", Trailed(Im(Plasma(61) + "|-compress|RLE|BMP3:", "trailed-rle.bmp")), "FlipVertical"},
     {"two-pictures.ppm", Trailed([](const std::string& F) { return Im(Plasma(4000), "first.ppm")(F) + Im(Shapes, "second.ppm")(F); })},
     {"trailed.pgm", Trailed(Im(Plasma(4000) + "|-type|grayscale|-compress|none", "trailed.pgm")), "Rotate180"},
+    {"trailed.jp2", Trailed(Im(Plasma(4000), "trailed.jp2")), "RotateCW", {"The 28 bytes the file holds after the picture"}},
+    {"trailed.j2k", Trailed(Im(Plasma(4000), "trailed.j2k")), "Rotate180", {"The 28 bytes the file holds after the picture"}},
     {"leading.jpg", [](const std::string& F) { return QByteArray("Leading") + Im(Plasma(4000), "leading.jpg")(F); },
      "RotateCW", {"The 7 bytes the file holds before the picture"}, 0, "\xFF\xD8\xFF"},
     {"plan.wmf", [](const std::string&) { return Metafile(); }, "RotateCW", {Drawing}, 0, "\xD7\xCD\xC6\x9A"},
