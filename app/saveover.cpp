@@ -176,6 +176,19 @@ void PlanPngChunks(const rv::TIOParamsVals& P, TSavePlan& Plan) {
                         "%1 chunks of the file's data that were not read");
 }
 
+// The boxes of a JP2 file a write of its picture does not make again: its
+// metadata and other programs' boxes.
+void PlanJp2Boxes(const rv::TIOParamsVals& P, TSavePlan& Plan) {
+  if (!P.J2000BoxesLeftOut.empty()) {
+    QStringList Names;
+    for (const std::string& Name : P.J2000BoxesLeftOut) Names << QString::fromLatin1(Name.c_str());
+    Plan.Lost << (Names.size() == 1 ? QStringLiteral("The box %1 of the file") : QStringLiteral("The boxes %1 of the file"))
+                     .arg(Names.join(QStringLiteral(", ")));
+  }
+  if (P.J2000BoxesNotNamed > 0)
+    Plan.Lost << Others(P.J2000BoxesNotNamed, "Another box of the file", "%1 other boxes of the file");
+}
+
 } // namespace
 
 TSavePlan PlanSave(const TSaveSubject& S) {
@@ -217,6 +230,7 @@ TSavePlan PlanSave(const TSaveSubject& S) {
       if (Extra > 0)
         Plan.Lost << Others(Extra, "A component of the file that was not read",
                             "%1 components of the file that were not read");
+      if (P.FileType == rv::rvftJP2) PlanJp2Boxes(P, Plan);
     }
     // A metafile is shown as the pixels its drawing makes; they are what is
     // written.

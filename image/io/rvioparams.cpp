@@ -205,6 +205,8 @@ void TIOParamsVals::SetDefaultParams() {
   J2000ComponentsLeftOut = 0;
   J2000AlphaLeftOut = false;
   J2000ResolutionBox.clear();
+  J2000BoxesLeftOut.clear();
+  J2000BoxesNotNamed = 0;
   PcxVersion = 5;
   PcxCompression = 1;
   BmpVersion = 1;
@@ -349,6 +351,8 @@ void TIOParamsVals::ResetInfo() {
   J2000ComponentsLeftOut = 0;
   J2000AlphaLeftOut = false;
   J2000ResolutionBox.clear();
+  J2000BoxesLeftOut.clear();
+  J2000BoxesNotNamed = 0;
   IccProfile.clear();
 }
 
@@ -431,6 +435,8 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   J2000ComponentsLeftOut = S.J2000ComponentsLeftOut;
   J2000AlphaLeftOut = S.J2000AlphaLeftOut;
   J2000ResolutionBox = S.J2000ResolutionBox;
+  J2000BoxesLeftOut = S.J2000BoxesLeftOut;
+  J2000BoxesNotNamed = S.J2000BoxesNotNamed;
   PcxVersion = S.PcxVersion;
   PcxCompression = S.PcxCompression;
   PcxHeaderPalette = S.PcxHeaderPalette;

@@ -217,6 +217,12 @@ public:
   std::int32_t J2000ComponentsLeftOut = 0;
   bool J2000AlphaLeftOut = false;
   std::vector<std::uint8_t> J2000ResolutionBox;
+  // Per file: the names of a JP2 file's boxes a save does not write back
+  // (metadata, other programs' boxes, colour boxes the read passed over),
+  // in file order and each once, as many as the read keeps; past them the
+  // boxes it counted only.
+  std::vector<std::string> J2000BoxesLeftOut;
+  std::int32_t J2000BoxesNotNamed = 0;
   std::int32_t PcxVersion = 5;
   std::uint8_t PcxCompression = 1; // 0 none, 1 run-length
   bool PcxBitPlanes = false;       // 16 colours stood in four planes of one bit

@@ -536,7 +536,8 @@ const TCase Cases[] = {
     {"gray.tga", Im(Plasma(4000) + "|-type|grayscale", "gray.tga"), "FlipVertical"},
     {"rgb-rle.tga", Im(Plasma(4000) + "|-compress|RLE", "rgb-rle.tga")},
     {"rgba.tga", Im(Plasma(4000) + "|-alpha|set|-channel|A|-fx|i / w|+channel", "rgba.tga")},
-    // JPEG-2000 with a channel the read leaves out; a metafile's drawing.
+    // JPEG-2000 with a channel the read leaves out, with none, with boxes of
+    // metadata; a metafile's drawing.
     {"rgba.jp2",
      [](const std::string& Folder) {
        Magick(Args(Plasma(4000) + "|-alpha|set|-channel|A|-fx|j / h|+channel|-depth|8") << Q(Folder + "/made-rgba.png"));
@@ -544,6 +545,14 @@ const TCase Cases[] = {
        return Bytes(Folder + "/made-rgba.jp2");
      },
      "RotateCW", {"The transparency"}, 0, QByteArray("\0\0\0\x0CjP  ", 8)},
+    {"plain.jp2", Im(Plasma(4000), "plain.jp2"), "FlipHorizontal"},
+    {"xmp.jp2",
+     [](const std::string& Folder) {
+       const QByteArray Data = Xmp("xmlns:dc='http://purl.org/dc/elements/1.1/' dc:rights='Mine'");
+       const QByteArray Box = Be32(quint32(8 + Data.size())) + "xml " + Data;
+       return Im(Plasma(4000), "xmp.jp2")(Folder) + Box + Be32(12) + "uuid" + "Mine" + Box;
+     },
+     "RotateCW", {"The boxes xml, uuid of the file"}, 0, QByteArray("\0\0\0\x0CjP  ", 8)},
     // Bytes after the picture, and before a JPEG's.
     {"trailed.png", Trailed(Png({8, 2, 0, 0, PngTexts(false)}))},
     {"trailed.gif", Trailed(Im(Plasma(16), "trailed.gif")), "RotateCCW"},
@@ -559,6 +568,8 @@ const TCase Cases[] = {
     {"trailed.pgm", Trailed(Im(Plasma(4000) + "|-type|grayscale|-compress|none", "trailed.pgm")), "Rotate180"},
     {"trailed.pcx", Trailed(Im(Plasma(4000) + "|-type|TrueColor", "trailed.pcx")), "RotateCW", {"The 28 bytes the file holds after the picture"}, 0, "\x0A\x05\x01"},
     {"trailed.tga", Trailed(Im(Plasma(4000), "trailed.tga")), "RotateCW", {"The 28 bytes the file holds after the picture"}},
+    {"trailed.jp2", Trailed(Im(Plasma(4000), "trailed.jp2")), "RotateCW", {"The 28 bytes the file holds after the picture"}},
+    {"trailed.j2k", Trailed(Im(Plasma(4000), "trailed.j2k")), "Rotate180", {"The 28 bytes the file holds after the picture"}},
     {"leading.jpg", [](const std::string& F) { return QByteArray("Leading") + Im(Plasma(4000), "leading.jpg")(F); },
      "RotateCW", {"The 7 bytes the file holds before the picture"}, 0, "\xFF\xD8\xFF"},
     // Resized: the same save keeps what the file held besides the pixels.

@@ -11,6 +11,7 @@
 #include <openjpeg.h>
 
 #include "image/io/rvsafeio.h"
+#include "image/io/rvtrailer.h"
 #include "image/io/rvwriteconv.h"
 
 namespace rv {
@@ -450,6 +451,192 @@ TJp2Boxes ReadJp2Boxes(platform::TStream& Stream, std::int64_t Start) {
   }
   Stream.SetPosition(Here);
   return Found;
+}
+
+// ---- What a save does not write back
+
+// The most names of boxes a save cannot write back that a read keeps; past
+// them such boxes are only counted, so that a file of many costs no memory.
+constexpr std::size_t BoxesNamed = 16;
+
+// One box found by the walk: its type, where its contents start and where
+// it ends.
+struct TJp2Box {
+  std::uint32_t Type = 0;
+  std::int64_t Contents = 0;
+  std::int64_t End = 0;
+};
+
+// The box at the reader's position, inside a box (or file) that ends at
+// Limit: false where no whole box starts, or its type is no four printable
+// characters (other bytes, not a box). The reader is left after its header.
+bool ReadBoxHeader(TRvStreamReader& Reader, std::int64_t Limit, TJp2Box& Box) {
+  const std::int64_t At = Reader.Position();
+  std::uint8_t Head[16];
+  if (Limit - At < 8 || !Reader.Read(Head, 8)) return false;
+  std::int64_t Length = ReadU32BE(Head);
+  Box.Type = ReadU32BE(Head + 4);
+  Box.Contents = At + 8;
+  if (Length == 1) { // the length follows in 64 bits
+    if (Limit - At < 16 || !Reader.Read(Head + 8, 8) || ReadU32BE(Head + 8) > 0x7FFFFFFF) return false;
+    Length = (std::int64_t{ReadU32BE(Head + 8)} << 32) | ReadU32BE(Head + 12);
+    Box.Contents = At + 16;
+  } else if (Length == 0) { // the last box: it runs to the end
+    Length = Limit - At;
+  }
+  Box.End = At + Length;
+  for (int Shift = 24; Shift >= 0; Shift -= 8) {
+    const std::uint32_t C = (Box.Type >> Shift) & 0xFF;
+    if (C < 0x20 || C > 0x7E) return false;
+  }
+  return Length >= Box.Contents - At && Length <= Limit - At;
+}
+
+// A box of the header's kinds: the image header, the depths, colour,
+// palette, component mapping, channel definition and resolution boxes.
+bool IsHeaderKind(std::uint32_t Type) {
+  switch (Type) {
+  case 0x69686472: // "ihdr"
+  case 0x62706363: // "bpcc"
+  case 0x636F6C72: // "colr"
+  case 0x70636C72: // "pclr"
+  case 0x636D6170: // "cmap"
+  case 0x63646566: // "cdef"
+  case 0x72657320: // "res "
+    return true;
+  default:
+    return false;
+  }
+}
+
+// The walk over a JP2 file's boxes that notes what a save loses: a box the
+// writer makes anew (the signature, the file type, the header, the code
+// stream) or whose meaning the picture read holds (the header's boxes where
+// the library takes them, as ReadJp2Boxes tells) is kept; any other, another
+// program's or an alternative the read passed over, is named. One step a
+// box through a buffered reader: linear in the file.
+class TJp2Leftovers {
+public:
+  TJp2Leftovers(TRvStreamReader& Reader, TIOParamsVals& Params) : FReader(Reader), FParams(Params) {}
+
+  // Answers where the last whole box ends, -1 when the walk did not get past
+  // the code stream's box (one longer than the file is read to its end).
+  std::int64_t Walk() {
+    bool Signature = false, FileType = false, Header = false, CodeStream = false;
+    TJp2Box Box;
+    std::int64_t At = FReader.Position();
+    while (At < FReader.End() && ReadBoxHeader(FReader, FReader.End(), Box)) {
+      if (Box.Type == 0x6A502020 && !Signature) { // "jP  "
+        Signature = true;
+      } else if (Box.Type == 0x66747970 && !FileType) { // "ftyp"
+        FileType = true;
+      } else if (Box.Type == 0x6A703268 && !Header && !CodeStream) { // "jp2h"
+        Header = true;
+        TJp2Box Inner;
+        while (FReader.Position() < Box.End && ReadBoxHeader(FReader, Box.End, Inner) && FReader.Seek(Inner.End))
+          HeaderBox(Inner);
+      } else if (Box.Type == 0x6A703263 && !CodeStream) { // "jp2c"
+        CodeStream = true;
+      } else if (Header && !CodeStream && IsHeaderKind(Box.Type)) {
+        // Misplaced after the header, the library still takes it.
+        HeaderBox(Box);
+      } else {
+        Name(Box.Type);
+      }
+      if (!FReader.Seek(Box.End)) break;
+      At = Box.End;
+    }
+    return CodeStream ? At : -1;
+  }
+
+private:
+  // One of the header's boxes, the reader after it: the first colour box
+  // names an enumerated colour space the picture read is in (a profile it
+  // did not apply, and any later colour box, are lost); the resolution box
+  // is kept as stored when its read took it.
+  void HeaderBox(const TJp2Box& Box) {
+    const std::int64_t Size = Box.End - Box.Contents;
+    const std::int64_t Back = FReader.Position();
+    if (Box.Type == 0x636F6C72 && !FColourSeen && Size >= 1) {
+      FColourSeen = true;
+      const bool Enumerated = FReader.Seek(Box.Contents) && FReader.U8() == 1;
+      FReader.Seek(Back);
+      if (Enumerated) return;
+    } else if (Box.Type == 0x72657320 && !FResolutionKept) {
+      const std::vector<std::uint8_t>& Kept = FParams.J2000ResolutionBox;
+      std::vector<std::uint8_t> Stored(Kept.size());
+      FResolutionKept = !Kept.empty() && Size == static_cast<std::int64_t>(Kept.size()) &&
+                        FReader.Seek(Box.Contents) && FReader.Read(Stored.data(), Size) && Stored == Kept;
+      FReader.Seek(Back);
+      if (FResolutionKept) return;
+    } else if (Box.Type != 0x636F6C72 && Box.Type != 0x72657320 && IsHeaderKind(Box.Type)) {
+      return;
+    }
+    Name(Box.Type);
+  }
+
+  void Name(std::uint32_t Type) {
+    std::string Text;
+    for (int Shift = 24; Shift >= 0; Shift -= 8) Text += static_cast<char>(Type >> Shift);
+    // Types are padded with spaces: "xml " is named xml.
+    const std::size_t Last = Text.find_last_not_of(' ');
+    if (Last != std::string::npos) Text.erase(Last + 1);
+    std::vector<std::string>& Names = FParams.J2000BoxesLeftOut;
+    if (std::find(Names.begin(), Names.end(), Text) != Names.end()) return;
+    if (Names.size() < BoxesNamed) Names.push_back(Text);
+    else ++FParams.J2000BoxesNotNamed;
+  }
+
+  TRvStreamReader& FReader;
+  TIOParamsVals& FParams;
+  bool FColourSeen = false;
+  bool FResolutionKept = false;
+};
+
+// Notes in Params the boxes of the JP2 file at Start a save does not write
+// back, and what follows its last whole box after the code stream as its
+// trailer (often another program's data appended).
+void NoteJp2Leftovers(platform::TStream& Stream, std::int64_t Start, TIOParamsVals& Params) {
+  const std::int64_t Here = Stream.Position();
+  std::int64_t End;
+  Stream.SetPosition(Start);
+  {
+    TRvStreamReader Reader(Stream);
+    End = TJp2Leftovers(Reader, Params).Walk();
+  }
+  Stream.SetPosition(Here);
+  if (End >= 0) RvNoteTrailer(Stream, End, rvftJP2, Params);
+}
+
+// Where a code stream at Start ends, after its end marker, when its
+// tile-parts' lengths lead from the first to it; -1 else (a last tile-part
+// that runs to the end, lengths that lead elsewhere).
+std::int64_t CodeStreamEnd(platform::TStream& Stream, std::int64_t Start) {
+  const std::int64_t Here = Stream.Position();
+  std::int64_t End = -1;
+  Stream.SetPosition(Start);
+  {
+    TRvStreamReader Reader(Stream);
+    std::uint8_t M[2];
+    // The main header: the start marker, then segments of a stated length
+    // up to the first tile-part.
+    bool Read = Reader.Read(M, 2);
+    while (Read && Reader.Read(M, 2) && M[0] == 0xFF && M[1] != 0x90) {
+      const std::int64_t Length = Reader.U16BE();
+      Read = !Reader.Short() && Length >= 2 && Reader.Skip(Length - 2);
+    }
+    while (Read && !Reader.Short() && M[0] == 0xFF && M[1] == 0x90) {
+      // The tile-part's length counts from its marker; 0 runs to the end.
+      const std::int64_t At = Reader.Position() - 2;
+      std::uint8_t Sot[10];
+      if (!Reader.Read(Sot, 10)) break;
+      const std::int64_t Length = ReadU32BE(Sot + 4);
+      if (Length < 14 || !Reader.Seek(At + Length) || !Reader.Read(M, 2)) break;
+      if (M[0] == 0xFF && M[1] == 0xD9) End = Reader.Position();
+    }
+  }
+  Stream.SetPosition(Here);
+  return End;
 }
 
 // ---- What the library lays out before any pixel
@@ -963,6 +1150,9 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
       Progress.Abort();
       return;
     }
+    Params.Trailer = TRvTrailer{};
+    Params.J2000BoxesLeftOut.clear();
+    Params.J2000BoxesNotNamed = 0;
 
     TJ2kSource Source;
     Source.Stream = &Stream;
@@ -1055,6 +1245,13 @@ void Jpeg2000ReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsV
     for (OPJ_UINT32 I = Used; I < J.Image->numcomps; ++I)
       Params.J2000AlphaLeftOut = Params.J2000AlphaLeftOut || J.Image->comps[I].alpha != 0;
     if (HeaderOnly) return;
+    // What a save cannot write back matters only for a picture read whole.
+    if (Format == OPJ_CODEC_JP2) {
+      NoteJp2Leftovers(Stream, Source.Start, Params);
+    } else {
+      const std::int64_t End = CodeStreamEnd(Stream, Source.Start);
+      if (End >= 0) RvNoteTrailer(Stream, End, rvftJ2K, Params);
+    }
 
     TJ2kPlane Planes[3];
     for (int I = 0; I < Used; ++I) {

@@ -961,3 +961,68 @@ TEST(Jpeg2000RoundTrip, ResolutionBoxAndGrayComeBack) {
   EXPECT_EQ(std::tuple(Plain.DpiStated, Plain.SamplesPerPixel), std::tuple(false, 1));
   ExpectSame24(Bmp, Out);
 }
+
+// A read whole names the boxes of a JP2 file a save does not write back,
+// each once and in file order, the first 16 of them, and notes what follows
+// the last whole box past the code stream: lengths past the end, of 64
+// bits, or of 0 (to the end) are bounded by the file. The header's boxes
+// where the library takes them are the picture's. A code stream's bytes
+// after its end are noted too; a header-only read notes nothing.
+TEST(Jpeg2000Leftovers, BoxesASaveDoesNotWriteBackAreNamed) {
+  const Bytes Stream = TiledCodeStream(16, 8, 16, 8, 1);
+  auto Box = [](const std::string& Type) {
+    Bytes B;
+    PutBox(B, Type.c_str(), {'d', 'a', 't', 'a'});
+    return B;
+  };
+  Bytes Many, Res;
+  for (char C = 'a'; C < 'a' + 20; ++C) Put(Many, {Box(std::string("bx") + C + ' ')});
+  PutBox(Res, "res ", Cat({Be(18, 4), {'r', 'e', 's', 'c'}, Be(3780, 2), Be(1, 2), Be(3780, 2), Be(1, 2), {0, 0}}));
+  Bytes Profile;
+  PutBox(Profile, "colr", {2, 0, 0, 'i', 'c', 'c'});
+  const Bytes Gray = Jp2Header(16, 8, 1, 17);
+  const struct {
+    const char* Name;
+    Bytes Header, Before, After, Tail; // boxes before the header box, between it and the code stream, after that
+    std::vector<std::string> Named;
+    int NotNamed;
+    std::int64_t Trailer;
+  } Cases[] = {
+      {"plain", Gray, {}, {}, {}, {}, 0, 0},
+      {"metadata after the code stream", Gray, {}, {}, Cat({Box("xml "), Box("uuid"), Box("xml ")}), {"xml", "uuid"}, 0, 0},
+      {"before the header and in it", Cat({Gray, Box("uuid")}), Cat({Box("rreq"), ColourBox(17)}), {}, {},
+       {"rreq", "colr", "uuid"}, 0, 0},
+      {"a resolution kept, a second one and a second colour box", Cat({Gray, Res, ColourBox(16)}), {}, Res, {},
+       {"colr", "res"}, 0, 0},
+      {"a profile", Cat({Jp2Header(16, 8, 1, 0), Profile}), {}, {}, {}, {"colr"}, 0, 0},
+      {"64-bit length", Gray, {}, {}, {0, 0, 0, 1, 'x', 'm', 'l', ' ', 0, 0, 0, 0, 0, 0, 0, 20, 'a', 'b', 'c', 'd'}, {"xml"}, 0, 0},
+      {"length 0", Gray, {}, {}, {0, 0, 0, 0, 'u', 'u', 'i', 'd', 1, 2, 3}, {"uuid"}, 0, 0},
+      {"length past the end", Gray, {}, {}, Cat({Box("xml "), {0, 0, 1, 0, 'x', 'm', 'l', ' ', 1, 2}}), {"xml"}, 0, 10},
+      {"64-bit length past the end", Gray, {}, {}, {0, 0, 0, 1, 'u', 'u', 'i', 'd', 0x80, 0, 0, 0, 0, 0, 0, 0}, {}, 0, 16},
+      {"bytes, not a box", Gray, {}, {}, {0, 0, 0, 9, 'A', 'p', 'p', 0, 0}, {}, 0, 9},
+      {"fewer bytes than a box's header", Gray, {}, {}, {1, 2, 3}, {}, 0, 3},
+      {"many", Gray, {}, {}, Many, {}, 4, 0},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const Bytes File = Cat({Jp2Around(C.Header, Stream, false, C.Before, C.After), C.Tail});
+    TRvBitmap Out;
+    TIOParamsVals Params, Head;
+    ASSERT_TRUE(Read(File, Out, Params));
+    if (C.NotNamed == 0) EXPECT_EQ(Params.J2000BoxesLeftOut, C.Named);
+    EXPECT_EQ(Params.J2000BoxesLeftOut.size(), C.NotNamed > 0 ? 16u : C.Named.size());
+    EXPECT_EQ(Params.J2000BoxesNotNamed, C.NotNamed);
+    EXPECT_EQ(std::tuple(Params.Trailer.Of, Params.Trailer.Length), std::tuple(rv::rvftJP2, C.Trailer));
+    ASSERT_TRUE(Read(File, Out, Head, true));
+    EXPECT_EQ(std::tuple(Head.J2000BoxesLeftOut.size(), Head.Trailer.Of), std::tuple(0u, rv::rvftUnknown));
+  }
+  // A code stream box longer than the file runs to its end: nothing after it.
+  Bytes Long = Jp2Around(Gray, Stream);
+  Long[Long.size() - Stream.size() - 6] = 1;
+  TRvBitmap Out;
+  TIOParamsVals Params, Raw;
+  ASSERT_TRUE(Read(Long, Out, Params));
+  EXPECT_EQ(Params.Trailer.Of, rv::rvftUnknown);
+  ASSERT_TRUE(Read(Cat({Stream, {'e', 'n', 'd'}}), Out, Raw));
+  EXPECT_EQ(std::tuple(Raw.Trailer.Of, Raw.Trailer.Length), std::tuple(rv::rvftJ2K, std::int64_t{3}));
+}
