@@ -385,12 +385,24 @@ TEST(PngWrite, TwoColourPictureBecomesOneBit) {
   EXPECT_TRUE(BitAt(R.Bmp, 7, 1));
 }
 
-TEST(PngWrite, PaletteStartsWithTheBackgroundAndMarksItTransparent) {
-  TRvBitmap Bmp;
+// A gradient of 20 by 20 pixels as an 8-bit palette picture, and a mask
+// for it opaque but at (5, 4).
+void PaletteGradient(TRvBitmap& Bmp, TIOParamsVals& W) {
   MakeGradient(Bmp, 20, 20);
-  TIOParamsVals W;
   W.SamplesPerPixel = 1;
   W.BitsPerSample = 8;
+}
+void AllButOneOpaque(TRvMask& Mask, std::uint8_t Alpha) {
+  Mask.Allocate(20, 20, 8);
+  Mask.Fill(255);
+  Mask.ScanLine(4)[5] = Alpha;
+  Mask.SetFull(false);
+}
+
+TEST(PngWrite, PaletteStartsWithTheBackgroundAndMarksItTransparent) {
+  TRvBitmap Bmp;
+  TIOParamsVals W;
+  PaletteGradient(Bmp, W);
   W.PngBackground = rv::TRGB{1, 2, 3};
   const Bytes Plain = Write(Bmp, W);
   const Bytes Plte = Chunk(Plain, "PLTE");
@@ -411,10 +423,7 @@ TEST(PngWrite, PaletteStartsWithTheBackgroundAndMarksItTransparent) {
   EXPECT_LE(Sum / (20 * 60), 12);
 
   TRvMask Mask;
-  Mask.Allocate(20, 20, 8);
-  Mask.Fill(255);
-  Mask.ScanLine(4)[5] = 254;
-  Mask.SetFull(false);
+  AllButOneOpaque(Mask, 254);
   const Bytes WithMask = Write(Bmp, W, &Mask);
   EXPECT_EQ(Chunk(WithMask, "tRNS"), Bytes{0});
   const Bytes Raw = Inflated(WithMask);
@@ -431,10 +440,8 @@ TEST(PngWrite, PaletteStartsWithTheBackgroundAndMarksItTransparent) {
 // keeps every alpha, not one transparent entry.
 TEST(PngWrite, PartialAlphasOfAPaletteThePictureOutgrewGoAsRGBA) {
   TRvBitmap Bmp;
-  MakeGradient(Bmp, 20, 20);
   TIOParamsVals W;
-  W.SamplesPerPixel = 1;
-  W.BitsPerSample = 8;
+  PaletteGradient(Bmp, W);
   const rv::TRGB Two[2] = {{0, 0, 0}, {255, 255, 255}};
   W.SetColorMap(Two, 2);
   rv::TRvPngChunk Trns;
@@ -442,10 +449,7 @@ TEST(PngWrite, PartialAlphasOfAPaletteThePictureOutgrewGoAsRGBA) {
   Trns.Data = {128, 255};
   W.PngChunks.push_back(Trns);
   TRvMask Mask;
-  Mask.Allocate(20, 20, 8);
-  Mask.Fill(255);
-  Mask.ScanLine(4)[5] = 128;
-  Mask.SetFull(false);
+  AllButOneOpaque(Mask, 128);
   const Bytes File = Write(Bmp, W, &Mask);
   EXPECT_EQ(Chunk(File, "IHDR").at(9), 6);
   TRead R;
