@@ -758,8 +758,8 @@ TFileIdentity TMainForm::WriteShownPicture(const std::string& target, bool keepQ
   *writing = false;
   if (io->OnFinishWork) io->OnFinishWork(io);
   if (failure) std::rethrow_exception(failure);
-  // Where the write put what a JPEG holds after its picture, when it wrote
-  // over the file read: a later save copies it from there.
+  // Where the write put what the file holds after its picture, when it
+  // wrote over the file read: a later save copies it from there.
   io->Params().Trailer = copy.IO().Params().Trailer;
   // The animation plays its frames as they now are in the file.
   if (plan.Way == TSavePlan::swTurnedFrames) LoadImageIntoView();

@@ -63,26 +63,31 @@ void RvWriteTrailer(platform::TStream& Stream, std::int64_t Start, TRvFileType O
     return;
   }
   if (!StillHolds(*File, T)) return;
-  TRvBuffer Buffer;
-  if (!Buffer.Allocate(CopyChunk)) {
-    Progress.Abort();
-    return;
-  }
   if (Placed) Placed(Written.At);
-  File->SetPosition(T.At);
-  for (std::int64_t Left = T.Length; Left > 0 && !Progress.IsAborting();) {
-    const std::int64_t Part = std::min(Left, CopyChunk);
-    if (File->Read(Buffer.Data(), Part) != Part) {
-      Progress.Abort();
-      return;
-    }
-    RvSafeStreamWrite(Stream, *Progress.Aborting, Buffer.Data(), Part);
-    Left -= Part;
-  }
-  if (Progress.IsAborting()) return;
+  if (Progress.IsAborting() || !RvCopyBytes(*File, T.At, T.Length, Stream, *Progress.Aborting)) return;
   Written.Length = T.Length;
   Written.FileSize = Written.At + T.Length;
   Written.Head = T.Head;
+}
+
+bool RvCopyBytes(platform::TStream& From, std::int64_t At, std::int64_t Length, platform::TStream& Out,
+                 TRvAbortFlag& Aborting) {
+  TRvBuffer Buffer;
+  if (!Buffer.Allocate(std::min(std::max<std::int64_t>(Length, 1), CopyChunk))) {
+    Aborting = true;
+    return false;
+  }
+  From.SetPosition(At);
+  for (std::int64_t Left = Length; Left > 0 && !Aborting.load(std::memory_order_relaxed);) {
+    const std::int64_t Part = std::min(Left, CopyChunk);
+    if (From.Read(Buffer.Data(), Part) != Part) {
+      Aborting = true;
+      break;
+    }
+    RvSafeStreamWrite(Out, Aborting, Buffer.Data(), Part);
+    Left -= Part;
+  }
+  return !Aborting.load(std::memory_order_relaxed);
 }
 
 bool RvKeepsTrailer(TRvFileType Type) {

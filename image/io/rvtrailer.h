@@ -27,6 +27,12 @@ void RvNoteTrailer(platform::TStream& Stream, std::int64_t At, TRvFileType Of, T
 void RvWriteTrailer(platform::TStream& Stream, std::int64_t Start, TRvFileType Of, TIOParamsVals& Params,
                     TRvProgressRec& Progress, const std::function<void(std::int64_t NewAt)>& Placed = nullptr);
 
+// Copies Length bytes of From, starting at At, to Out's position in pieces
+// of 64 KB; false (and Aborting set) when From no longer holds them or a
+// write failed.
+bool RvCopyBytes(platform::TStream& From, std::int64_t At, std::int64_t Length, platform::TStream& Out,
+                 TRvAbortFlag& Aborting);
+
 // Whether a save in the format copies what the file held after its picture:
 // those whose readers stop at the picture's end whatever follows it. A
 // TIFF's is kept where its pages are copied (TTiffPages), which find where

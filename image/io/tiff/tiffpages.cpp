@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "image/io/rvtrailer.h"
 #include "image/io/tiff/tiffread.h"
 #include "image/io/tiff/tiffwrite.h"
 #include "image/model/rvlists.h"
@@ -323,18 +324,7 @@ std::int64_t TTiffPages::AfterReach() {
 
 bool TTiffPages::CopyAfterReach(platform::TStream& Out, TRvAbortFlag& Aborting) {
   const std::int64_t Length = AfterReach();
-  std::vector<std::uint8_t> Piece(static_cast<std::size_t>(std::min<std::int64_t>(Length, 1 << 16)));
-  FSource.SetPosition(Reach());
-  for (std::int64_t Done = 0; Done < Length && !Aborting.load(std::memory_order_relaxed);) {
-    const std::int64_t N = std::min<std::int64_t>(Length - Done, static_cast<std::int64_t>(Piece.size()));
-    if (FSource.Read(Piece.data(), N) != N) {
-      Aborting = true;
-      break;
-    }
-    RvSafeStreamWrite(Out, Aborting, Piece.data(), N);
-    Done += N;
-  }
-  return !Aborting.load(std::memory_order_relaxed);
+  return Length <= 0 || RvCopyBytes(FSource, Reach(), Length, Out, Aborting);
 }
 
 bool TTiffPages::Write(platform::TStream& Out, int Replaced, TRvAbortFlag& Aborting, const TPageWriter& WritePage) {
