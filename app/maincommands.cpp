@@ -891,6 +891,7 @@ void TMainForm::RotateImage(int angle) {
   if (angle % 180 != 0) {
     rv::TIOParamsVals& params = RastrumView1->GetIO()->Params();
     std::swap(params.DpiX, params.DpiY);
+    params.QuarterTurned = !params.QuarterTurned;
     std::swap(params.TiffXPos, params.TiffYPos);
     if (params.TgaAspectRatio > 0) params.TgaAspectRatio = 1 / params.TgaAspectRatio;
     RastrumView1->SetDPI(RastrumView1->DpiY(), RastrumView1->DpiX());

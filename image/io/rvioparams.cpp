@@ -142,6 +142,7 @@ void TIOParamsVals::SetDefaultParams() {
   DpiX = 0;
   DpiY = 0;
   DpiStated = true;
+  QuarterTurned = false;
   FileType = rvftUnknown;
 
   TiffCompression = 0;
@@ -310,6 +311,7 @@ void TIOParamsVals::ResetExif() {
 
 void TIOParamsVals::ResetInfo() {
   DpiStated = true;
+  QuarterTurned = false;
   TiffResolutionUnit = 2;
   TiffXResolution = TiffYResolution = TiffXPosition = TiffYPosition = {};
   TiffColorMap16.clear();
@@ -365,6 +367,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& S) {
   DpiX = S.DpiX;
   DpiY = S.DpiY;
   DpiStated = S.DpiStated;
+  QuarterTurned = S.QuarterTurned;
   FileType = S.FileType;
 
   TiffCompression = S.TiffCompression;

@@ -116,6 +116,10 @@ public:
   // defaults above and clears this, so that a save writes none either
   // instead of claiming the screen's as the file's.
   bool DpiStated = true;
+  // The picture was turned a quarter (or three) since its file was read:
+  // its rows are the file's columns, and what the file states of its
+  // pixels' shape is turned with them on a save. Per file.
+  bool QuarterTurned = false;
   TRvFileType FileType = rvftUnknown;
 
   // ---- TIFF
