@@ -46,7 +46,11 @@ bool TEditQuestion::TakeCloseAnswer() {
 void TEditQuestion::Settle() {
   // A close that came meanwhile runs once the question is answered and the
   // commands that waited are done with the window.
-  if (Asking() || !FReadWaits.empty() || !FCloseWaits) return;
+  if (Asking() || !FReadWaits.empty()) return;
+  if (!FCloseWaits) {
+    if (RunSettled) RunSettled();
+    return;
+  }
   FCloseWaits = false;
   if (RunClose) RunClose();
 }

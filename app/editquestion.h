@@ -65,6 +65,9 @@ public:
   bool TakeCloseAnswer();
   // Runs the close that waited (the window queues it).
   std::function<void()> RunClose;
+  // Runs, when no close waits, each time the question and the commands that
+  // waited for a read are all done (the window queues what waited).
+  std::function<void()> RunSettled;
   // A termination signal's close is on its way.
   bool SessionEnding() const { return FSessionEnding; }
   void SetSessionEnding(bool Ending) { FSessionEnding = Ending; }

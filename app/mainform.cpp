@@ -146,6 +146,12 @@ TMainForm::TMainForm(const std::vector<std::string>& arguments, platform::TDdeSe
       if (!close()) FQuestion.SetSessionEnding(false);
     });
   };
+  FQuestion.RunSettled = [this] {
+    if (FWaitingHandOff.empty()) return;
+    QTimer::singleShot(0, this, [this] {
+      if (!FWaitingHandOff.empty() && !FQuestion.Asking() && !FClosing) Ptv_MainExecuteMacro(std::exchange(FWaitingHandOff, {}));
+    });
+  };
   FormCreate(arguments);
   // The shell controls' moves and drops may take the shown picture's file
   // away or put another in its place: its edit is settled first, as a cut
@@ -680,6 +686,13 @@ void TMainForm::Ptv_MainExecuteMacro(const std::vector<std::string>& macro) {
   FQuestion.NewStep();
   if (macro.size() == 1 && macro[0] == "EXIT") {
     close();
+    return;
+  }
+  // A second start while the question about the edit is up, or a save
+  // runs, would find the edit still there and go no further: it waits for
+  // them, the latest one, as the user asked for it.
+  if (FQuestion.Asking() && !macro.empty()) {
+    FWaitingHandOff = macro;
     return;
   }
   if (!macro.empty()) {

@@ -659,6 +659,9 @@ private:
   // The last WritePicture wrote nothing because another file had taken the
   // target's place meanwhile (or the file there had changed).
   bool FWriteFoundOther = false;
+  // A hand-off that came while the question about the edit was up or a
+  // save ran: it runs once they are done.
+  std::vector<std::string> FWaitingHandOff;
   TFolderViewForm* FCurrentFolderView = nullptr;
   std::vector<TFolderViewForm*> FFolderViews;
   // Every folder view not yet destroyed, closed ones waiting for their

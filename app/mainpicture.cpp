@@ -124,6 +124,10 @@ void TMainForm::EndWaitCursor() {
 bool TMainForm::HasImage() const { return !RastrumView1->IsEmpty(); }
 
 void TMainForm::SetCurrentFileNames(const std::string& name, const std::string& path) {
+  // A rename of the shown file or its folder: the picture's record names
+  // the file by its new name too, so that nothing holds the old one.
+  rv::TIOParamsVals& params = RastrumView1->GetIO()->Params();
+  if (!params.FileName.empty() && params.FileName == FCurrentFilePath) params.FileName = path;
   FCurrentFileName = name;
   FCurrentFilePath = path;
   UpdateFileStatusText();

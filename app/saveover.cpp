@@ -121,7 +121,7 @@ std::shared_ptr<platform::TFileStream> OpenSeen(const TSaveSubject& S) {
 // The pages or frames of the shown file and whether the save keeps them.
 void PlanOtherImages(const TSaveSubject& S, rv::TRvFileType Type, TSavePlan& Plan) {
   if (Type != rv::rvftTIFF && Type != rv::rvftGIF) return;
-  const std::shared_ptr<platform::TFileStream> Source = OpenSeen(S);
+  const std::shared_ptr<platform::TFileStream> Source = Plan.Source;
   if (!Source) {
     // The file seen is gone from its name or changed: what it held beside
     // the picture, as its read counted it, can no longer be written back.
@@ -132,7 +132,6 @@ void PlanOtherImages(const TSaveSubject& S, rv::TRvFileType Type, TSavePlan& Pla
       Plan.Lost << Others(Count - 1, "The other frame of the animation", "The other %1 frames of the animation");
     return;
   }
-  Plan.Source = Source;
   if (Type == rv::rvftTIFF) {
     // A file of one page keeps its texts and tags the same way.
     rv::TTiffPages Pages(*Source);
@@ -197,6 +196,9 @@ TSavePlan PlanSave(const TSaveSubject& S) {
   const rv::TIOParamsVals& P = *S.Params;
   const rv::TRvFileType Type = TargetType(S.Target);
   if (S.OverShown && !S.Shown.empty()) {
+    // Whatever the save copies from the file is read from this one, open
+    // now and found to be the file seen, whatever its name has become.
+    Plan.Source = OpenSeen(S);
     PlanOtherImages(S, Type, Plan);
     if (!P.IccProfile.empty() && !HoldsProfile(Type, P))
       Plan.Lost << QStringLiteral("The colour profile");
@@ -217,12 +219,16 @@ TSavePlan PlanSave(const TSaveSubject& S) {
     // it; pictures whose index counts from the file's start can be placed
     // again unless they lie in the picture.
     const rv::TRvTrailer& After = P.Trailer;
-    if (After.Of != rv::rvftUnknown && After.Of == P.FileType && After.Length > 0 &&
-        (Type != After.Of || !rv::RvKeepsTrailer(Type)))
-      Plan.Lost << BytesAfter(After.Length);
-    else if (Type == rv::rvftJPEG && P.Trailer.Length > 0 && P.Trailer.Unplaced > 0)
-      Plan.Lost << Others(P.Trailer.Unplaced, "All the file holds after the picture: its index places a picture in it",
+    if (Type == rv::rvftJPEG && After.Length > 0 && After.Unplaced > 0)
+      Plan.Lost << Others(After.Unplaced, "All the file holds after the picture: its index places a picture in it",
                           "All the file holds after the picture: its index places %1 pictures in it");
+    else if (After.Of != rv::rvftUnknown && After.Of == P.FileType && After.Length > 0) {
+      // Kept only when the file open holds it as read.
+      if (Type == After.Of && rv::RvKeepsTrailer(Type) && Plan.Source && rv::RvTrailerHeld(*Plan.Source, After))
+        Plan.KeepsTrailer = true;
+      else
+        Plan.Lost << BytesAfter(After.Length);
+    }
     // The read takes the colour channels of a JPEG-2000 file only.
     if (Type == rv::rvftJP2 || Type == rv::rvftJ2K) {
       if (P.J2000AlphaLeftOut) Plan.Lost << QStringLiteral("The transparency");
@@ -253,14 +259,26 @@ void WritePlannedSave(const TSavePlan& Plan, const TSaveSubject& S, rv::TRastrum
   if (Plan.Way != TSavePlan::swPicture && !Plan.Source) throw EConvertError(ConvertErrorText);
   switch (Plan.Way) {
   case TSavePlan::swPicture: {
-    // A save of the file's picture keeps what the file holds after it; the
-    // program's other writes (a copy for mail) leave it out.
+    // A save of the file's picture keeps what the file holds after it, as
+    // planned; the program's other writes (a copy for mail) leave it out.
     struct TTrailerKept {
       rv::TIOParamsVals& Params;
-      ~TTrailerKept() { Params.WriteTrailer = false; }
+      ~TTrailerKept() {
+        Params.WriteTrailer = false;
+        Params.TrailerFrom = nullptr;
+      }
     } Kept{IO.Params()};
-    IO.Params().WriteTrailer = true;
-    SavePictureInFormat(S.Target, IO, KeepQuality, DisplayBitmap);
+    IO.Params().WriteTrailer = Plan.KeepsTrailer;
+    IO.Params().TrailerFrom = Plan.Source.get();
+    IO.Params().TrailerMissed = false;
+    try {
+      SavePictureInFormat(S.Target, IO, KeepQuality, DisplayBitmap);
+    } catch (const EConvertError&) {
+      // The file changed since the plan: nothing was written, and the
+      // caller asks about the file as it is now.
+      if (IO.Params().TrailerMissed) throw platform::EFileChanged(S.Target);
+      throw;
+    }
     return;
   }
   case TSavePlan::swPageInPlace:

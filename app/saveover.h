@@ -56,10 +56,13 @@ struct TSavePlan {
   // One line for each thing the save would not write, for the question;
   // empty when it keeps everything.
   QStringList Lost;
-  // The shown file the pages or frames are read from, open since the plan
-  // found it to be the file seen: whatever comes to its name meanwhile,
-  // the write reads what the plan read.
+  // The shown file the pages, frames or bytes after the picture are read
+  // from, open since the plan found it to be the file seen: whatever comes
+  // to its name meanwhile, the write reads what the plan read.
   std::shared_ptr<platform::TFileStream> Source;
+  // The save copies what Source holds after its picture, which the plan
+  // found there.
+  bool KeepsTrailer = false;
 };
 
 TSavePlan PlanSave(const TSaveSubject& Subject);

@@ -292,7 +292,7 @@ private:
   // took its place meanwhile, and sets Aborting on any failure.
   void Commit(platform::TSafeSaveFile& Target, const std::string& FileName);
   // After a write over the file read: what follows its picture, as written.
-  void NoteTrailerWritten(TRvFileType FileType, const std::string& FileName);
+  void NoteTrailerWritten(TRvFileType FileType, platform::TStream& Written);
   void RunSaveStream(TRvFileType FileType, platform::TStream& Stream);
   // The built-in wrapper of a type; false when the type has none.
   bool LoadFileByType(const std::string& FileName, TRvFileType FileType);

@@ -395,19 +395,15 @@ void TRastrumIO::Commit(platform::TSafeSaveFile& Target, const std::string& File
   if (Target.FoundOther()) throw platform::EFileChanged(FileName);
 }
 
-void TRastrumIO::NoteTrailerWritten(TRvFileType FileType, const std::string& FileName) {
+void TRastrumIO::NoteTrailerWritten(TRvFileType FileType, platform::TStream& Written) {
   // The file read is the one written over: what it holds after its picture
-  // is now where this write put it, or gone.
-  const TRvTrailer Written = FParams->TrailerWritten;
+  // is now where this write put it, or gone. The file written tells, by the
+  // handle it was written through.
+  const TRvTrailer Placed = FParams->TrailerWritten;
   FParams->Trailer = TRvTrailer{};
-  if (Written.Of != FileType || Written.At < 0) return;
-  try {
-    platform::TFileStream File(FileName, platform::fmOpenRead);
-    RvNoteTrailer(File, Written.At, FileType, *FParams);
-  } catch (const std::exception&) {
-    return;
-  }
-  FParams->Trailer.MpfBase = Written.MpfBase;
+  if (Placed.Of != FileType || Placed.At < 0) return;
+  RvNoteTrailer(Written, Placed.At, FileType, *FParams);
+  FParams->Trailer.MpfBase = Placed.MpfBase;
 }
 
 void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) {
@@ -420,7 +416,7 @@ void TRastrumIO::RunSaveFile(TRvFileType FileType, const std::string& FileName) 
     platform::TSafeSaveFile target(FileName);
     WriteBuiltIn(target.Stream(), FileType, progress);
     if (!Aborting) Commit(target, FileName);
-    if (!Aborting && FileName == FParams->FileName) NoteTrailerWritten(FileType, FileName);
+    if (!Aborting && FileName == FParams->FileName) NoteTrailerWritten(FileType, target.Stream());
   } catch (...) {
     Aborting = true;
     FinishWork();

@@ -199,6 +199,8 @@ void TIOParamsVals::SetDefaultParams() {
   Trailer = TRvTrailer{};
   TrailerWritten = TRvTrailer{};
   WriteTrailer = false;
+  TrailerFrom = nullptr;
+  TrailerMissed = false;
 
   J2000ColorSpace = 1;
   J2000Rate = 1.0;

@@ -13,6 +13,10 @@
 #include "image/model/rvhelpers.h"
 #include "image/model/rvmetadata.h"
 
+namespace platform {
+class TStream;
+}
+
 namespace rv {
 
 class TRastrumIO;
@@ -206,10 +210,16 @@ public:
   // follow when it is the one written over.
   TRvTrailer Trailer;
   TRvTrailer TrailerWritten;
-  // A write copies Trailer from the file read after the new picture.
-  // Off for writes that make something else of the picture (a copy for
-  // mail, a wallpaper): a save of the file turns it on.
+  // A write copies Trailer after the new picture from TrailerFrom: the
+  // file read, open since the save's plan found it to be the file seen,
+  // never a name, which may lead to another file by now. Off for writes
+  // that make something else of the picture (a copy for mail, a
+  // wallpaper): a save of the file that keeps it turns it on.
   bool WriteTrailer = false;
+  platform::TStream* TrailerFrom = nullptr;
+  // The last write was to copy Trailer and found it no longer there: the
+  // write was aborted rather than leave it out.
+  bool TrailerMissed = false;
 
   // ---- JPEG 2000, PCX, BMP, icon, cursor, PNG, Targa
   std::uint8_t J2000ColorSpace = 1; // 0 gray, 1 RGB, 2 YCbCr

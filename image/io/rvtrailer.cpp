@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 #include "image/io/rvsafeio.h"
 #include "image/model/rvlists.h"
@@ -13,9 +12,9 @@ namespace {
 
 constexpr std::int64_t CopyChunk = 65536;
 
-// The file read holds the bytes after its picture as they were read: its
-// size, and the bytes either side of the picture's end.
-bool StillHolds(platform::TStream& File, const TRvTrailer& T) {
+} // namespace
+
+bool RvTrailerHeld(platform::TStream& File, const TRvTrailer& T) {
   const std::int64_t Before = std::min<std::int64_t>(T.At, sizeof(T.Before));
   const std::int64_t After = std::min<std::int64_t>(T.Length, sizeof(T.Head));
   std::uint8_t Bytes[sizeof(T.Before) + sizeof(T.Head)];
@@ -25,8 +24,6 @@ bool StillHolds(platform::TStream& File, const TRvTrailer& T) {
          std::memcmp(Bytes, T.Before.data() + sizeof(T.Before) - Before, static_cast<std::size_t>(Before)) == 0 &&
          std::memcmp(Bytes + Before, T.Head.data(), static_cast<std::size_t>(After)) == 0;
 }
-
-} // namespace
 
 void RvNoteTrailer(platform::TStream& Stream, std::int64_t At, TRvFileType Of, TIOParamsVals& Params) {
   TRvTrailer T;
@@ -53,18 +50,17 @@ void RvWriteTrailer(platform::TStream& Stream, std::int64_t Start, TRvFileType O
   Written.Of = Of;
   Written.At = Stream.Position() - Start;
   Written.FileSize = Written.At;
-  if (!Params.WriteTrailer || T.Of != Of || T.At < 0 || T.Length <= 0 || Params.FileName.empty()) return;
-  // A file another program has changed since holds no more of what was
-  // read: there is nothing of it to keep.
-  std::unique_ptr<platform::TFileStream> File;
-  try {
-    File = std::make_unique<platform::TFileStream>(Params.FileName, platform::fmOpenRead);
-  } catch (const std::exception&) {
+  if (!Params.WriteTrailer || T.Of != Of || T.At < 0 || T.Length <= 0) return;
+  // The save was planned to keep it: a file that no longer holds it aborts
+  // the write, which leaves the file as it was, rather than lose it unsaid.
+  if (Params.TrailerFrom == nullptr || !RvTrailerHeld(*Params.TrailerFrom, T)) {
+    Params.TrailerMissed = true;
+    Progress.Abort();
     return;
   }
-  if (!StillHolds(*File, T)) return;
+  platform::TStream& File = *Params.TrailerFrom;
   if (Placed) Placed(Written.At);
-  if (Progress.IsAborting() || !RvCopyBytes(*File, T.At, T.Length, Stream, *Progress.Aborting)) return;
+  if (Progress.IsAborting() || !RvCopyBytes(File, T.At, T.Length, Stream, *Progress.Aborting)) return;
   Written.Length = T.Length;
   Written.FileSize = Written.At + T.Length;
   Written.Head = T.Head;

@@ -17,12 +17,17 @@ namespace rv {
 // end; none when At lies outside the stream. The position is restored.
 void RvNoteTrailer(platform::TStream& Stream, std::int64_t At, TRvFileType Of, TIOParamsVals& Params);
 
+// Whether File still holds the trailer T as its read noted it: its size,
+// and the bytes either side of the picture's end.
+bool RvTrailerHeld(platform::TStream& File, const TRvTrailer& T);
+
 // After a picture of the type Of written from Start to Stream's position:
 // when Params.WriteTrailer is set and the trailer is that format's, copies
-// Params.Trailer from the file read (Params.FileName), provided it still
-// holds it as read. Placed runs first with the trailer's new place, counted
-// from Start. Params.TrailerWritten receives where the picture written ends
-// and what was copied after it. A read that fails part-way aborts the
+// Params.Trailer from Params.TrailerFrom. When that no longer holds it as
+// read (or there is none), sets Params.TrailerMissed and aborts the
+// progress. Placed runs first with the trailer's new place, counted from
+// Start. Params.TrailerWritten receives where the picture written ends and
+// what was copied after it. A read that fails part-way aborts the
 // progress.
 void RvWriteTrailer(platform::TStream& Stream, std::int64_t Start, TRvFileType Of, TIOParamsVals& Params,
                     TRvProgressRec& Progress, const std::function<void(std::int64_t NewAt)>& Placed = nullptr);

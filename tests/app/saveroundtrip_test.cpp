@@ -5,6 +5,7 @@
 // held the same (chunks, markers, tags, palettes, frames, trailing bytes);
 // or the save asks first, naming what it would lose, and the file stays.
 #include "app/mainform.h"
+#include "app/renamedlg.h"
 #include "platform/metafile.h"
 #include "apptestenv.h"
 #include "mainwindowhost.h"
@@ -12,6 +13,7 @@
 
 #include <QCryptographicHash>
 #include <QImage>
+#include <QLineEdit>
 #include <QtEndian>
 #include <functional>
 #include <tuple>
@@ -339,13 +341,65 @@ QStringList PcxAnatomy(const QByteArray& F, bool Quarter) {
           QStringLiteral("palette ") + Digest(F.mid(16, 48)), QStringLiteral("vga ") + Digest(Vga ? F.right(768) : QByteArray())};
 }
 
+// A JPEG-2000 code stream's components and their depths (SIZ); a JP2
+// file's boxes, the header's inside, the resolution swapped by a quarter
+// turn.
+QString CodeStream(const QByteArray& C) {
+  if (B16(C, 0) != 0xFF4F || B16(C, 2) != 0xFF51) return QStringLiteral("no code stream");
+  const int Components = B16(C, 40);
+  QString L = QStringLiteral("code stream of %1 components:").arg(Components);
+  for (int I = 0; I < Components; ++I) L += QStringLiteral(" %1").arg(ByteAt(C, 42 + 3 * I));
+  return L;
+}
+
+void Jp2Boxes(const QByteArray& F, qsizetype At, qsizetype End, const QString& In, bool Quarter, QStringList& L) {
+  while (At + 8 <= End) {
+    qint64 Length = B32(F, At);
+    qsizetype Head = 8;
+    if (Length == 1) Length = qint64(B32(F, At + 8)) << 32 | B32(F, At + 12), Head = 16;
+    else if (Length == 0) Length = End - At;
+    if (Length < Head || At + Length > End) {
+      L << In + QStringLiteral("box past its end");
+      return;
+    }
+    const QByteArray Type = F.mid(At + 4, 4), Data = F.mid(At + Head, qsizetype(Length) - Head);
+    const QString Name = In + QString::fromLatin1(Type);
+    if (Type == "jp2h" || Type == "res ") {
+      Jp2Boxes(F, At + Head, At + qsizetype(Length), Name + '/', Quarter, L);
+    } else if (Type == "ihdr") {
+      L << Name + QStringLiteral(" components %1 depth %2 compression %3").arg(B16(Data, 8)).arg(ByteAt(Data, 10)).arg(ByteAt(Data, 11));
+    } else if (Type == "resc" || Type == "resd") {
+      QByteArray V = Data.left(4), H = Data.mid(4, 4);
+      char VE = Data.size() > 8 ? Data[8] : 0, HE = Data.size() > 9 ? Data[9] : 0;
+      if (Quarter) std::swap(V, H), std::swap(VE, HE);
+      L << Name + ' ' + QString::fromLatin1((V + H).toHex()) + QStringLiteral(" %1 %2").arg(int(VE)).arg(int(HE));
+    } else if (Type == "jp2c") {
+      L << Name + ' ' + CodeStream(Data);
+    } else if (Type == "ftyp") {
+      // The brands are the writer's; the file's kind is not.
+      L << Name + ' ' + QString::fromLatin1(Data.left(4));
+    } else {
+      L << Name + ' ' + Digest(Data);
+    }
+    At += qsizetype(Length);
+  }
+}
+
+QStringList Jp2Anatomy(const QByteArray& F, bool Quarter) {
+  QStringList L;
+  if (F.startsWith("\xFF\x4F")) L << CodeStream(F);
+  else Jp2Boxes(F, 0, F.size(), {}, Quarter, L);
+  return L;
+}
+
 QStringList Anatomy(const std::string& Path, bool Quarter) {
   const QByteArray F = Bytes(Path);
   const QString Ext = Q(Path).section(QLatin1Char('.'), -1);
   using TAnatomy = QStringList (*)(const QByteArray&, bool);
   const QList<QPair<QString, TAnatomy>> Kinds = {
       {"png", PngAnatomy}, {"gif", GifAnatomy}, {"bmp", BmpAnatomy}, {"tif", TiffAnatomy}, {"jpg", JpegAnatomy},
-      {"pbm", PnmAnatomy}, {"pgm", PnmAnatomy}, {"ppm", PnmAnatomy}, {"tga", TgaAnatomy},  {"pcx", PcxAnatomy}};
+      {"pbm", PnmAnatomy}, {"pgm", PnmAnatomy}, {"ppm", PnmAnatomy}, {"tga", TgaAnatomy},  {"pcx", PcxAnatomy},
+      {"jp2", Jp2Anatomy}, {"j2k", Jp2Anatomy}};
   for (const auto& [Kind, Of] : Kinds)
     if (Kind == Ext) return Of(F, Quarter);
   return {};
@@ -570,6 +624,14 @@ const TCase Cases[] = {
     {"trailed.tga", Trailed(Im(Plasma(4000), "trailed.tga")), "RotateCW", {"The 28 bytes the file holds after the picture"}},
     {"trailed.jp2", Trailed(Im(Plasma(4000), "trailed.jp2")), "RotateCW", {"The 28 bytes the file holds after the picture"}},
     {"trailed.j2k", Trailed(Im(Plasma(4000), "trailed.j2k")), "Rotate180", {"The 28 bytes the file holds after the picture"}},
+    // Renamed by the program between the read and the save: what follows the
+    // picture is copied from the file read, whatever its name now.
+    {"renamed-trailed.png", Trailed(Png({8, 2, 0, 0, PngTexts(false)}))},
+    {"renamed-motion.jpg", JpegWith(Plasma(4000), "renamed-motion.jpg", Segment(0xE1, MotionXmp()), MotionVideo()), "RotateCW", {}, 5},
+    {"renamed-trailed.bmp", Trailed(Im(Plasma(200) + "|BMP3:", "renamed-trailed.bmp")), "FlipHorizontal"},
+    {"renamed-two-pictures.ppm", Trailed([](const std::string& F) { return Im(Plasma(4000), "first.ppm")(F) + Im(Shapes, "second.ppm")(F); }), "RotateCCW"},
+    {"renamed-trailed.gif", Trailed(Im(Plasma(16), "renamed-trailed.gif")), "Rotate180"},
+    {"renamed-trailed-pages.tif", Trailed(Im(Plasma(4000) + "|-size|480x320|gradient:red-blue|-type|TrueColor", "renamed-trailed-pages.tif"))},
     {"leading.jpg", [](const std::string& F) { return QByteArray("Leading") + Im(Plasma(4000), "leading.jpg")(F); },
      "RotateCW", {"The 7 bytes the file holds before the picture"}, 0, "\xFF\xD8\xFF"},
     // Resized: the same save keeps what the file held besides the pixels.
@@ -627,13 +689,26 @@ double MeanDifference(const QByteArray& A, const QByteArray& B) {
 
 TEST_P(SaveRoundTrip, TheFileComesBackTurnedWithAllItHeldOrTheSaveAsks) {
   const TCase& C = GetParam();
-  const std::string Path = Env.File(C.Name), Was = Env.File(std::string("was-") + C.Name);
+  std::string Path = Env.File(C.Name);
+  const std::string Was = Env.File(std::string("was-") + C.Name);
   const QByteArray Made = C.Make(Env.Folder());
   ASSERT_FALSE(Made.isEmpty()) << "the reference tool made no file";
   ASSERT_TRUE(WriteBytes(Path, Made) && WriteBytes(Was, Made));
   const std::string Edit = C.Edit;
   Show(Path);
   ASSERT_TRUE(Form().HasImage());
+  if (QByteArray(C.Name).startsWith("renamed-")) {
+    // The program's Rename, before the edit.
+    app::TRenameDlg Dialog;
+    app::TRenameDlg::ModalAnswer = [](app::TRenameDlg& D) {
+      D.EdtNewFileName->setText(D.EdtNewFileName->text().replace(QStringLiteral("renamed-"), QStringLiteral("moved-")));
+      D.done(1);
+    };
+    Form().RenameShownFile();
+    app::TRenameDlg::ModalAnswer = nullptr;
+    Path = Env.File(QByteArray(C.Name).replace("renamed-", "moved-").toStdString());
+    ASSERT_EQ(Form().CurrentFilePath().toStdString(), Path);
+  }
   Env.HelpAnswer = 3; // "Discard Changes" when asked
   if (Edit == "Resize") {
     Form().ResizeImage(W * 3 / 4, H * 3 / 4);

@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTimer>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -320,8 +321,11 @@ TEST_F(SaveWholeTest, AFileThatComesWhileTheSaveAsksIsNeverWrittenOver) {
 // A long save runs off the window's thread: the window's loop turns while
 // the frames are written, the picture and its edit stay on show, a second
 // save or a step that comes meanwhile goes no further (no second writer, no
-// edit lost), and the file is right afterwards.
+// edit lost), and the file is right afterwards. A second start naming a
+// folder meanwhile opens it once the save is done.
 TEST_F(SaveWholeTest, TheWindowsLoopRunsWhileALongSaveWrites) {
+  std::filesystem::create_directory(Env.File("other"));
+  Env.Picture("other/o.png", 40, 30);
   const std::string Path = Env.File("long.gif");
   Magick(Args(QStringLiteral("-size|480x320|xc:gray|-duplicate|39|+noise|Random|-delay|5|") + Q(Path)));
   const std::string Was = Before("long.gif");
@@ -341,6 +345,7 @@ TEST_F(SaveWholeTest, TheWindowsLoopRunsWhileALongSaveWrites) {
     EXPECT_EQ(Form().RastrumView1->GetBitmap()->Width(), 320);
     Form().Execute("Save");
     Form().Execute("NextImage");
+    Form().Ptv_MainExecuteMacro({Env.File("other")});
   });
   Ping.start();
   Gap.start();
@@ -356,6 +361,8 @@ TEST_F(SaveWholeTest, TheWindowsLoopRunsWhileALongSaveWrites) {
   EXPECT_FALSE(Form().IsImageModified());
   EXPECT_EQ(Identify(Path, "%w %h;").count("320 480;"), 40);
   EXPECT_EQ(Pixels(Path, "-coalesce"), Pixels(Was, "-coalesce|-rotate|90"));
+  EXPECT_TRUE(apptest::WaitUntil([&] { return Form().CurrentFileName() == "o.png"; }));
+  EXPECT_EQ(Form().FolderViews().size(), 2u);
 }
 
 // The blocks of a JPEG file its read passed over cannot be written back.

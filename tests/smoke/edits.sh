@@ -44,6 +44,8 @@
 #            the name. "Overwrite" asks "File changed by another program"
 #            instead of writing, the other program's file is there byte for
 #            byte and no work file is left; "Discard Changes" shows it.
+#   unread   a BigTIFF and a GIF of no frame are refused with "File Error";
+#            Ctrl+R and Ctrl+S then leave both files byte for byte.
 #   pages    files that hold more than one picture, a colour profile or
 #            transparency, turned by Ctrl+R and saved silently by Right: a
 #            TIFF of three pages keeps them, the two not shown byte-equal in
@@ -56,7 +58,8 @@
 #            transparent colour is also used opaque keeps which pixels are
 #            clear, a PNG keeps its text, XMP and background chunks and the
 #            bytes after its end, and a motion photo keeps the video after
-#            its picture, each turned by Ctrl+R and saved silently by Right.
+#            its picture, each turned by Ctrl+R and saved silently by Right;
+#            the last two renamed by the program (Ctrl+Enter) first.
 # Usage: edits.sh <pictrova> <work folder> [case, paused if none]
 set -euo pipefail
 program=$1
@@ -607,15 +610,15 @@ pasted() {
   pid=""
 }
 
-# rename_to <name>: Ctrl+Enter, the name typed over the old one, Enter; the
-# title then names the renamed file.
+# rename_to <name> [extension]: Ctrl+Enter, the name typed over the old
+# one, Enter; the title then names the renamed file.
 rename_to() {
   xdotool key ctrl+Return
   wait_window "^Rename Image File$" >/dev/null || fail "Ctrl+Enter did not open the rename dialog"
   xdotool key ctrl+a
   xdotool type "$1"
   xdotool key Return
-  wait_title "Pictrova - $pics/$1.bmp" || fail "the rename to $1 did not take ($(title))"
+  wait_title "Pictrova - $pics/$1.${2:-bmp}" || fail "the rename to $1 did not take ($(title))"
 }
 
 renamed() {
@@ -798,23 +801,79 @@ EOF
   turn_and_leave b-clear.gif c-texts.png
   [ "$(rgba "$pics/b-clear.gif")" = "$(rgba "$work/originals/b-clear.gif" -rotate 90)" ] ||
     fail "b-clear.gif: $(convert "$pics/b-clear.gif" -alpha extract -format "%[fx:mean]" info:) of it opaque"
-  turn_and_leave c-texts.png d-motion.jpg
-  [ "$(rgba "$pics/c-texts.png")" = "$(rgba "$work/originals/c-texts.png" -rotate 90)" ] ||
-    fail "c-texts.png is not the turned picture"
-  [ "$(chunks "$pics/c-texts.png")" = "$(chunks "$work/originals/c-texts.png" swap)" ] ||
-    fail "c-texts.png: chunks $(chunks "$pics/c-texts.png" | cut -c1-30 | tr '\n' ' ')"
-  [ "$(tail -c 28 "$pics/c-texts.png")" = "Appended by another program" ] || fail "c-texts.png lost what followed its end"
-  turn_and_leave d-motion.jpg e-plain.png
+  # Renamed by the program first, each: what follows the picture is copied
+  # from the file read, whatever its name now.
+  rename_to c2-texts png
+  turn_and_leave c2-texts.png d-motion.jpg
+  [ "$(rgba "$pics/c2-texts.png")" = "$(rgba "$work/originals/c-texts.png" -rotate 90)" ] ||
+    fail "c2-texts.png is not the turned picture"
+  [ "$(chunks "$pics/c2-texts.png")" = "$(chunks "$work/originals/c-texts.png" swap)" ] ||
+    fail "c2-texts.png: chunks $(chunks "$pics/c2-texts.png" | cut -c1-30 | tr '\n' ' ')"
+  [ "$(tail -c 28 "$pics/c2-texts.png")" = "Appended by another program" ] || fail "c2-texts.png lost what followed its end"
+  rename_to d2-motion jpg
+  turn_and_leave d2-motion.jpg e-plain.png
   local size error
   size=$(stat -c %s "$work/video.mp4")
-  tail -c "$size" "$pics/d-motion.jpg" | cmp -s - "$work/video.mp4" || fail "d-motion.jpg lost its video"
-  grep -qa "MicroVideoOffset='$size'" "$pics/d-motion.jpg" || fail "d-motion.jpg lost its XMP"
-  [ "$(identify -format "%w %h" "$pics/d-motion.jpg")" = "320 480" ] || fail "d-motion.jpg is not turned"
+  tail -c "$size" "$pics/d2-motion.jpg" | cmp -s - "$work/video.mp4" || fail "d2-motion.jpg lost its video"
+  grep -qa "MicroVideoOffset='$size'" "$pics/d2-motion.jpg" || fail "d2-motion.jpg lost its XMP"
+  [ "$(identify -format "%w %h" "$pics/d2-motion.jpg")" = "320 480" ] || fail "d2-motion.jpg is not turned"
   # compare answers 1 for pictures that differ at all; its measure is what counts.
-  error=$({ compare -metric MAE "$pics/d-motion.jpg" \( "$work/originals/d-motion.jpg" -rotate 90 \) null: 2>&1 || true; } |
+  error=$({ compare -metric MAE "$pics/d2-motion.jpg" \( "$work/originals/d-motion.jpg" -rotate 90 \) null: 2>&1 || true; } |
     sed 's/.*(\(.*\))/\1/')
   # A new JPEG coding of the turned photograph at the quality saves are made with.
-  awk -v e="$error" 'BEGIN { exit !(e < 0.03) }' || fail "d-motion.jpg differs from the turned photograph by $error"
+  awk -v e="$error" 'BEGIN { exit !(e < 0.03) }' || fail "d2-motion.jpg differs from the turned photograph by $error"
+
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
+
+# Files whose pictures cannot be read, each refused with "File Error" and
+# skipped; Ctrl+R and Ctrl+S then write nothing over them.
+unread() {
+  journey_env "$work" pics
+  settings ImageTransitionEffect=0
+  pics=$work/pics
+  python3 - "$pics" <<'EOF'
+import struct, sys
+pics, w, h = sys.argv[1], 480, 320
+# A BigTIFF of gray rows, its directory after them, as large scans have it.
+rows = bytes((x ^ y) & 255 for y in range(h) for x in range(w))
+entries = [(256, 4, 1, w), (257, 4, 1, h), (258, 3, 1, 8), (259, 3, 1, 1), (262, 3, 1, 1), (273, 16, 1, 16),
+           (277, 3, 1, 1), (278, 4, 1, h), (279, 16, 1, len(rows))]
+ifd = struct.pack('<Q', len(entries)) + b''.join(struct.pack('<HHQQ', *e) for e in entries) + struct.pack('<Q', 0)
+open(f'{pics}/a-big.tif', 'wb').write(b'II' + struct.pack('<HHHQ', 43, 8, 0, 16 + len(rows)) + rows + ifd)
+# A GIF's screen and table of two colours, and no frame.
+open(f'{pics}/b-empty.gif', 'wb').write(b'GIF89a' + struct.pack('<HHBBB', w, h, 0x80, 0, 0) + b'\xff\0\0\0\0\xff;')
+EOF
+  local f before=() w h x y i=0
+  for f in a-big.tif b-empty.gif; do before+=("$(sha256sum <"$pics/$f")"); done
+  "$program" "$pics" >"$work/program.log" 2>&1 &
+  pid=$!
+  watch_program "$pid"
+  for f in a-big.tif b-empty.gif; do
+    read -r _ w h x y < <(wait_window "^File Error$") || { shot "$f-shown"; fail "$f was shown without an error"; }
+    sleep 0.3
+    shot "$f-error"
+    xdotool key Escape
+    wait_gone "^File Error$" || fail "the error about $f did not close"
+  done
+  read -r id _ < <(wait_window "^Pictrova") || fail "no main window"
+  sleep 0.5
+  find_window "^File Error$" >/dev/null && fail "a file was refused twice"
+  # Nothing is shown: a turn and a save have nothing to write.
+  xdotool key ctrl+r
+  sleep 0.5
+  xdotool key ctrl+s
+  sleep 1
+  shot 01-after
+  [[ "$(title)" == *"*" ]] && fail "a turn marked a picture that was not read modified ($(title))"
+  find_window "^Save Image$" >/dev/null && fail "Ctrl+S offered to save a picture that was not read"
+  for f in a-big.tif b-empty.gif; do
+    [ "$(sha256sum <"$pics/$f")" = "${before[$i]}" ] || fail "$f was written over"
+    i=$((i + 1))
+  done
+  [ "$(ls -A "$pics" | wc -l)" = 2 ] || fail "files left beside the two: $(ls -A "$pics" | tr '\n' ' ')"
 
   timeout 20 "$program" EXIT || fail "EXIT did not end"
   wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
@@ -857,7 +916,7 @@ asked() {
 
 if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ] || [ "$case" = pasted ] ||
   [ "$case" = commit ] || [ "$case" = renamed ] || [ "$case" = pages ] || [ "$case" = asked ] ||
-  [ "$case" = whole ]; then
+  [ "$case" = whole ] || [ "$case" = unread ]; then
   "$case"
   echo "edits ($case) test passed; screenshots in $work"
   exit 0

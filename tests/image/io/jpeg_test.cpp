@@ -1093,8 +1093,8 @@ TEST(JpegResolution, ASaveStatesWhatTheFileStatedInItsUnit) {
 // or a second picture an MPF index places there: a save copies what
 // follows the picture from the file after the new one, byte for byte, and
 // places the index's pictures again. An index that places a picture inside
-// the picture itself cannot be kept, and a file changed since its read holds
-// none of it any more: nothing is copied.
+// the picture itself cannot be kept. A file changed since its read holds
+// none of it any more: the write is aborted rather than leave it out.
 TEST(JpegTrailer, WhatFollowsThePictureFollowsTheNewOne) {
   testing_support::TTempFolder Dir;
   TRvBitmap Bmp, Small;
@@ -1140,14 +1140,22 @@ TEST(JpegTrailer, WhatFollowsThePictureFollowsTheNewOne) {
         << Kind;
     if (Kind == Changed) WriteFile(Dir.File("in.jpg"), Bytes(File.begin() + 1, File.end()));
     // Written anew at another quality: the picture's size changes.
-    P.FileName = Dir.File("in.jpg");
+    platform::TFileStream From(Dir.File("in.jpg"), platform::fmOpenRead);
+    P.TrailerFrom = &From;
     P.WriteTrailer = true;
     P.JpegQuality = 60;
+    if (Kind == Changed) {
+      platform::TMemoryStream S;
+      TProgress Aborted;
+      rv::JpegWriteStream(S, Read, P, Aborted.Rec);
+      EXPECT_TRUE(Aborted.Aborted() && P.TrailerMissed);
+      continue;
+    }
     const Bytes Out = Encode(Read, P);
     const auto End = static_cast<std::size_t>(P.TrailerWritten.At);
     ASSERT_NE(End, Picture);
     EXPECT_EQ(Out[End - 2] << 8 | Out[End - 1], 0xFFD9);
-    EXPECT_EQ(Bytes(Out.begin() + std::ptrdiff_t(End), Out.end()), Kind == Motion || Kind == Placed ? After : Bytes())
+    EXPECT_EQ(Bytes(Out.begin() + std::ptrdiff_t(End), Out.end()), Kind == IntoPicture ? Bytes() : After)
         << Kind;
     WriteFile(Dir.File("out.jpg"), Out);
     EXPECT_TRUE(!HaveTool("djpeg") || RunTool("djpeg -outfile " + Dir.File("out.ppm") + " " + Dir.File("out.jpg")));
