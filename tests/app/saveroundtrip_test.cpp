@@ -353,12 +353,22 @@ QStringList PnmAnatomy(const QByteArray& F, bool) {
   return L;
 }
 
-QStringList TgaAnatomy(const QByteArray& F, bool) {
+QStringList TgaAnatomy(const QByteArray& F, bool Quarter) {
   const int Id = ByteAt(F, 0);
   const qsizetype Map = qsizetype(Le16(F, 5)) * ((ByteAt(F, 7) + 7) / 8);
-  return {QStringLiteral("header ") + QString::fromLatin1(F.left(8).toHex()) + QStringLiteral(" depth %1 descriptor %2").arg(ByteAt(F, 16)).arg(ByteAt(F, 17)),
-          QStringLiteral("id ") + Digest(F.mid(18, Id)), QStringLiteral("map ") + Digest(F.mid(18 + Id, Map)),
-          F.endsWith(QByteArray("TRUEVISION-XFILE.\0", 18)) ? QStringLiteral("footer") : QString()};
+  const bool Footer = F.endsWith(QByteArray("TRUEVISION-XFILE.\0", 18));
+  QStringList L{QStringLiteral("header ") + QString::fromLatin1(F.left(8).toHex()) + QStringLiteral(" depth %1 descriptor %2").arg(ByteAt(F, 16)).arg(ByteAt(F, 17)),
+                QStringLiteral("id ") + Digest(F.mid(18, Id)), QStringLiteral("map ") + Digest(F.mid(18 + Id, Map)),
+                Footer ? QStringLiteral("footer") : QString()};
+  // The extension area: where it is, its texts, date, job, software and key
+  // colour as bytes, its aspect ratio (turned), gamma and offsets.
+  if (const qsizetype E = Footer ? qsizetype(Le32(F, F.size() - 26)) : 0; E != 0) {
+    const int N = Le16(F, E + 474), D = Le16(F, E + 476);
+    L << QStringLiteral("extension of %1 bytes %2 before the footer, developer area %3, fields %4, aspect %5/%6, gamma %7/%8, offsets %9")
+             .arg(Le16(F, E)).arg(F.size() - 26 - E).arg(Le32(F, F.size() - 22)).arg(Digest(F.mid(E + 2, 472)))
+             .arg(Quarter ? D : N).arg(Quarter ? N : D).arg(Le16(F, E + 478)).arg(Le16(F, E + 480)).arg(QString::fromLatin1(F.mid(E + 482, 13).toHex()));
+  }
+  return L;
 }
 
 QStringList PcxAnatomy(const QByteArray& F, bool Quarter) {
@@ -424,6 +434,21 @@ std::function<QByteArray(const std::string&)> Png(const TPng& Layout) {
 const QByteArray Appended = "Appended by another program\n";
 std::function<QByteArray(const std::string&)> Trailed(std::function<QByteArray(const std::string&)> Made) {
   return [=](const std::string& Folder) { return Made(Folder) + Appended; };
+}
+
+// ImageMagick's Targa with another program's extension area: texts, date,
+// job time, software, key colour, and the pixels' aspect ratio and gamma
+// as numerators and denominators (0/0: not stated).
+std::function<QByteArray(const std::string&)> TgaExtended(const char* Name, QList<int> AspectGamma) {
+  auto Made = Im(Plasma(4000), Name);
+  return [=](const std::string& Folder) {
+    const QByteArray F = Made(Folder);
+    auto Words = [](QList<int> Values) { QByteArray B; for (int V : Values) B += Chars({V, V >> 8}); return B; };
+    auto Text = [](const char* T, int Size) { return QByteArray(T).leftJustified(Size, '\0'); };
+    return F + Words({495}) + Text("Someone", 41) + Text("A remark", 324) + Words({3, 14, 2024, 15, 9, 26}) + Text("A job", 41) +
+           Words({1, 2, 3}) + Text("Another program", 41) + Words({123}) + "b" + Chars({16, 32, 48, 64}) + Words(AspectGamma) +
+           QByteArray(13, '\0') + Words({int(F.size()), int(F.size() >> 16), 0, 0}) + QByteArray("TRUEVISION-XFILE.\0", 18);
+  };
 }
 
 // A JPEG with segments put after its first and bytes after its end.
@@ -577,6 +602,8 @@ const TCase Cases[] = {
     {"gray.tga", Im(Plasma(4000) + "|-type|grayscale", "gray.tga"), "FlipVertical"},
     {"rgb-rle.tga", Im(Plasma(4000) + "|-compress|RLE", "rgb-rle.tga")},
     {"rgba.tga", Im(Plasma(4000) + "|-alpha|set|-channel|A|-fx|i / w|+channel", "rgba.tga")},
+    {"ext-aspect-unstated.tga", TgaExtended("ext-aspect-unstated.tga", {0, 0, 22, 10})},
+    {"ext-gamma-unstated.tga", TgaExtended("ext-gamma-unstated.tga", {2, 1, 0, 0}), "RotateCCW"},
     // JPEG-2000 with a channel the read leaves out, with none, with boxes of
     // metadata; a metafile's drawing.
     {"rgba.jp2",
