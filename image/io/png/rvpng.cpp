@@ -47,6 +47,13 @@ const std::uint8_t ExifHead[6] = {'E', 'x', 'i', 'f', 0, 0};
 
 bool IsType(const std::array<char, 4>& Type, const char* Name) { return std::memcmp(Type.data(), Name, 4) == 0; }
 
+// The whole dots per inch a read gives a resolution in pixels per metre:
+// Default for one of less than half a dot an inch.
+std::int32_t DpiOfMetres(png_uint_32 PerMetre, std::int32_t Default) {
+  const std::int32_t Dpi = RvRound(PerMetre / 100.0 * 2.54);
+  return Dpi != 0 ? Dpi : Default;
+}
+
 // What a save does with a chunk of a type.
 enum class TPngChunkUse {
   Written,   // the picture and what the record holds: IHDR, PLTE, IDAT, IEND
@@ -496,17 +503,11 @@ void PngReadSteps(TPngReader& R, TRvBitmap& Bitmap, TIOParamsVals& Params,
   png_uint_32 ResX = 0;
   png_uint_32 ResY = 0;
   int Unit = 0;
-  Params.DpiX = 0;
-  Params.DpiY = 0;
   // Only a resolution in metres is one: a pHYs of unknown unit gives the
   // pixels' shape alone, which a save writes back as it was.
   Params.DpiStated = png_get_pHYs(R.Png, R.Info, &ResX, &ResY, &Unit) != 0 && Unit == PNG_RESOLUTION_METER;
-  if (Params.DpiStated) {
-    Params.DpiX = RvRound(ResX / 100.0 * 2.54);
-    Params.DpiY = RvRound(ResY / 100.0 * 2.54);
-  }
-  if (Params.DpiX == 0) Params.DpiX = RvDefaultDpiX;
-  if (Params.DpiY == 0) Params.DpiY = RvDefaultDpiY;
+  Params.DpiX = Params.DpiStated ? DpiOfMetres(ResX, RvDefaultDpiX) : RvDefaultDpiX;
+  Params.DpiY = Params.DpiStated ? DpiOfMetres(ResY, RvDefaultDpiY) : RvDefaultDpiY;
 
   Params.FreeColorMap();
   png_colorp Palette = nullptr;
@@ -1066,14 +1067,13 @@ std::vector<std::uint8_t> ScaleTurned(const std::vector<std::uint8_t>& Data) {
 // The chunks the file held, for the layout chosen, in file order and in
 // their places: those tied to the layout as they were when it is the
 // file's, else converted (hIST then left out: its palette is gone); the
-// resolution as the record has it; the rest as they were. Copies holds
-// the chunks changed on the way.
+// resolution as the record has it; what states the pixels' shape (pHYs,
+// sCAL, the Exif resolution) turned with them when the picture was turned
+// a quarter since the read, whatever its sides are now; the rest as they
+// were. Copies holds the chunks changed on the way.
 void PrepareChunks(TPngWriteJob& J, const TIOParamsVals& Params, std::vector<png_unknown_chunk>& Chunks,
                    std::vector<std::vector<std::uint8_t>>& Copies) {
-  // A picture turned a quarter has its sides exchanged; a square one's
-  // pixels keep their shape.
-  const bool Turned = J.Source->Width() == Params.Height && J.Source->Height() == Params.Width &&
-                      Params.Width != Params.Height;
+  const bool Turned = Params.QuarterTurned;
   if (const TRvPngChunk* C = KeptChunk(Params, "bKGD"); C != nullptr && !J.FileLayout) {
     TRGB Colour;
     J.HasBackground = FileBackground(Params, *C, Colour);
@@ -1107,24 +1107,37 @@ void PrepareChunks(TPngWriteJob& J, const TIOParamsVals& Params, std::vector<png
         (IsType(C.Type, "hIST") && (!J.FileLayout || J.Layout != plIndexed)))
       continue;
     if (IsType(C.Type, "pHYs")) {
-      const bool Shape = C.Data.size() == 9 && C.Data[8] != PNG_RESOLUTION_METER;
+      const bool Whole = C.Data.size() == 9;
+      const bool Shape = Whole && C.Data[8] != PNG_RESOLUTION_METER;
       if (!Params.DpiStated && !Shape) continue;
-      // The resolution the record holds, or the pixels' shape turned with them.
-      const bool Swap = !Params.DpiStated && Turned;
+      // The stored values turned with the pixels, and the dots per inch the
+      // read gave them. While the record still holds those, the stored
+      // values are written: whole dots per inch are only their rounding.
+      png_uint_32 X = Whole ? png_get_uint_32(C.Data.data()) : 0, Y = Whole ? png_get_uint_32(C.Data.data() + 4) : 0;
+      std::int32_t DpiX = DpiOfMetres(X, RvDefaultDpiX), DpiY = DpiOfMetres(Y, RvDefaultDpiY);
+      if (Turned) {
+        std::swap(X, Y);
+        std::swap(DpiX, DpiY);
+      }
+      if (Params.DpiStated && (!Whole || Shape || DpiX != Params.DpiX || DpiY != Params.DpiY)) {
+        X = PixelsPerMetre(Params.DpiX);
+        Y = PixelsPerMetre(Params.DpiY);
+      }
       std::vector<std::uint8_t>& Data = Copies.emplace_back(9, Params.DpiStated ? PNG_RESOLUTION_METER : C.Data[8]);
-      const png_uint_32 X = Params.DpiStated ? PixelsPerMetre(Params.DpiX) : png_get_uint_32(&C.Data[Swap ? 4 : 0]);
-      const png_uint_32 Y = Params.DpiStated ? PixelsPerMetre(Params.DpiY) : png_get_uint_32(&C.Data[Swap ? 0 : 4]);
       png_save_uint_32(Data.data(), X);
       png_save_uint_32(Data.data() + 4, Y);
       U.data = Data.data();
       U.size = Data.size();
     }
     // Exif with the orientation of the record, as the JPEG writer does: a
-    // picture turned upright says so.
-    if (IsType(C.Type, "eXIf") && Params.ExifOrientation >= 1 && Params.ExifOrientation <= 8) {
+    // picture turned upright says so. Its resolution turns as the pHYs does.
+    const bool Oriented = Params.ExifOrientation >= 1 && Params.ExifOrientation <= 8;
+    if (IsType(C.Type, "eXIf") && (Oriented || Turned)) {
       std::vector<std::uint8_t>& Block = Copies.emplace_back(ExifHead, ExifHead + sizeof(ExifHead));
       Block.insert(Block.end(), C.Data.begin(), C.Data.end());
-      RvSetExifOrientation(Block.data(), static_cast<std::int64_t>(Block.size()), Params.ExifOrientation);
+      const auto Size = static_cast<std::int64_t>(Block.size());
+      if (Oriented) RvSetExifOrientation(Block.data(), Size, Params.ExifOrientation);
+      if (Turned) RvSwapExifResolution(Block.data(), Size);
       U.data = Block.data() + sizeof(ExifHead);
     }
     if (IsType(C.Type, "sCAL") && Turned) U.data = Copies.emplace_back(ScaleTurned(C.Data)).data();

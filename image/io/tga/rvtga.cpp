@@ -19,6 +19,9 @@ constexpr int HeaderSize = 18;
 constexpr int ExtensionSize = 495;
 constexpr int FooterSize = 26;
 constexpr char Signature[] = "TRUEVISION-XFILE."; // written with its NUL: 18 bytes
+// The pixel aspect ratio and gamma of a file that does not state them.
+constexpr double UnstatedAspect = 1.0;
+constexpr double UnstatedGamma = 2.2;
 
 struct TTgaHeader {
   std::uint8_t IdLength = 0, ColorMapType = 0, ImageType = 0;
@@ -176,8 +179,8 @@ void SetTgaDefaults(TIOParamsVals& Params) {
   Params.TgaJobName.clear();
   Params.TgaDateTime = RvNow();
   Params.TgaKeyColor = TRGB{};
-  Params.TgaAspectRatio = 1.0;
-  Params.TgaGamma = 2.2;
+  Params.TgaAspectRatio = UnstatedAspect;
+  Params.TgaGamma = UnstatedGamma;
 }
 
 } // namespace
@@ -635,10 +638,12 @@ void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   E[472] = Params.TgaKeyColor.g;
   E[473] = Params.TgaKeyColor.b;
   // A ratio as stored while it is still the one read (or its inverse, after
-  // a quarter turn); sixteen-bit numerators otherwise: ratios beyond 6.5535
-  // are kept at that.
-  const auto Ratio = [&](int At, double V) {
+  // a quarter turn), left unstated while the record holds what the read
+  // gives for none (a square pixel's turn is square); sixteen-bit
+  // numerators otherwise: ratios beyond 6.5535 are kept at that.
+  const auto Ratio = [&](int At, double V, double Unstated) {
     const int Num = E[At] | (E[At + 1] << 8), Den = E[At + 2] | (E[At + 3] << 8);
+    if (Kept && (Num == 0 || Den == 0) && V == Unstated) return;
     if (Kept && Num != 0 && Den != 0) {
       if (std::abs(V - double(Num) / Den) < 1e-9) return;
       if (std::abs(V - double(Den) / Num) < 1e-9) {
@@ -651,8 +656,8 @@ void TgaWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     PutLE16(E + At, Scaled >= 65535.0 ? 65535 : Scaled > 0 ? static_cast<int>(Scaled) : 0);
     PutLE16(E + At + 2, 10000);
   };
-  Ratio(474, Params.TgaAspectRatio);
-  Ratio(478, Params.TgaGamma);
+  Ratio(474, Params.TgaAspectRatio, UnstatedAspect);
+  Ratio(478, Params.TgaGamma, UnstatedGamma);
   std::uint8_t F[FooterSize] = {};
   PutLE32(F, static_cast<std::uint32_t>(Stream.Position() - Start));
   std::memcpy(F + 8, Signature, sizeof Signature);

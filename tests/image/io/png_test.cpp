@@ -765,7 +765,7 @@ Bytes Deflated(const char* Name, const Bytes& Profile) {
 const Bytes ExifTurnedRight = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 1, 0x12, 0, 3, 0, 0, 0, 1, 0, 6, 0, 0, 0, 0, 0, 0};
 
 // A quarter turn clockwise of the picture and its mask, and of the
-// resolution, as the program makes it.
+// resolution, the record noting the turn, as the program makes it.
 void TurnRight(TRead& R) {
   const int W = R.Bmp.Width(), H = R.Bmp.Height();
   const bool Bits = R.Bmp.PixelFormat() == rv::rvpf1Bit;
@@ -786,6 +786,7 @@ void TurnRight(TRead& R) {
   R.Bmp.Assign(&Turned);
   R.Mask->Assign(&Mask);
   std::swap(R.Params.DpiX, R.Params.DpiY);
+  R.Params.QuarterTurned = !R.Params.QuarterTurned;
 }
 
 // The chunks of a file but its data, a profile by its name (its contents
