@@ -1,6 +1,6 @@
 // BMP files come from anywhere: the header read, then the full decode, must
-// stay inside their buffers; a decoded picture written at 24 (or 1) bits and
-// read again must come back unchanged.
+// stay inside their buffers; a decoded picture written at 24 (or 1) bits, or
+// a 16-bit one as its file was, and read again must come back unchanged.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -61,5 +61,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   rv::BmpReadStream(written, &again, 0, back, p4.Rec, false);
   // A 1-bit picture keeps its bits only through the black-and-white palette.
   if (p4.Rec.IsAborting() || !SamePixels(bitmap, again)) std::abort();
+
+  // A 16-bit file's picture written as the file was (its own bit fields
+  // where they hold it) reads back unchanged too.
+  if (params.BitsPerSample != 5) return 0;
+  platform::TMemoryStream kept;
+  rv::TRvLocalProgress p5;
+  rv::BmpWriteStream(kept, bitmap, params, p5.Rec);
+  if (p5.Rec.IsAborting()) std::abort();
+  kept.SetPosition(0);
+  rv::TRvBitmap keptAgain;
+  rv::TIOParamsVals keptBack;
+  rv::TRvLocalProgress p6;
+  rv::BmpReadStream(kept, &keptAgain, 0, keptBack, p6.Rec, false);
+  if (p6.Rec.IsAborting() || !SamePixels(bitmap, keptAgain)) std::abort();
   return 0;
 }

@@ -122,8 +122,8 @@ std::int64_t RvBitmapRowLen(std::int64_t Width, platform::TPixelFormat Format) {
 
 int RvMaskShiftWidth(std::uint32_t Mask) {
   int bit = 0;
-  while (bit <= 30 && !(Mask & (1u << bit))) ++bit;
-  if (bit > 30) return 0;
+  while (bit <= 31 && !(Mask & (1u << bit))) ++bit;
+  if (bit > 31) return 0;
   int width = 0;
   while (bit <= 31 && (Mask & (1u << bit))) {
     ++width;

@@ -45,14 +45,8 @@ inline void Put32(std::uint8_t* P, std::uint32_t V) {
   Put16(P + 2, V >> 16);
 }
 
-// A shift in either direction, as the 16-bit unpacking needs it; whatever a
-// strange mask asks for, the result stays a defined byte.
-inline std::uint8_t ShiftToByte(std::uint32_t V, int Shift) {
-  if (Shift >= 32 || Shift <= -32) return 0;
-  return static_cast<std::uint8_t>(Shift >= 0 ? V >> Shift : V << -Shift);
-}
-
-// A channel of a 32-bit pixel through its mask, widened or narrowed to 8 bits.
+// A channel of a 16- or 32-bit pixel through its mask, wherever the mask
+// lies, widened or narrowed to 8 bits.
 struct TChannel {
   std::uint32_t Mask = 0;
   int Low = 0;
@@ -205,14 +199,15 @@ void ReadPixels(TRvStreamReader& In, TRvBitmap& Bitmap, const TBmpHeader& H, TIO
   }
   std::uint8_t* src = line.Data();
 
+  // A 16-bit pixel has its fields in its low 16 bits; without any mask
+  // there they are 5-5-5.
+  const std::uint32_t fieldBits = H.Bits == 16 ? 0xFFFF : 0xFFFFFFFF;
   std::uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
-  if (H.Compression == BiBitFields) std::copy_n(H.Masks, 3, masks);
-  const int wr = RvMaskShiftWidth(masks[0]);
-  const int wg = RvMaskShiftWidth(masks[1]);
-  const int wb = RvMaskShiftWidth(masks[2]);
+  if (H.Compression == BiBitFields && ((H.Masks[0] | H.Masks[1] | H.Masks[2] | H.AlphaMask) & fieldBits) != 0)
+    for (int k = 0; k < 3; ++k) masks[k] = H.Masks[k] & fieldBits;
   const TChannel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(H.AlphaMask);
-  const bool plain32 = H.Compression != BiBitFields || (masks[0] | masks[1] | masks[2]) == 0 ||
-                       (masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0x000000FF);
+  const bool plain32 = H.Compression != BiBitFields || (H.Masks[0] | H.Masks[1] | H.Masks[2]) == 0 ||
+                       (H.Masks[0] == 0x00FF0000 && H.Masks[1] == 0x0000FF00 && H.Masks[2] == 0x000000FF);
   const bool invert1 = H.Bits == 1 && IsWhiteBlack(pal[0], pal[1]);
   // Two colours other than black and white are kept by decoding through the palette.
   const bool colour1 = H.Bits == 1 && Bitmap.PixelFormat() == rvpf24Bit;
@@ -276,11 +271,13 @@ void ReadPixels(TRvStreamReader& In, TRvBitmap& Bitmap, const TBmpHeader& H, TIO
     case 16:
       In.Read(src, rowBytes);
       for (int x = 0; x < width; ++x) {
+        // Each field by its own place and width, as 32-bit pixels are read.
         const std::uint32_t v = Get16(src + 2 * static_cast<std::size_t>(x));
         std::uint8_t* q = dst + 3 * static_cast<std::size_t>(x);
-        q[2] = ShiftToByte(v & masks[0], wg + wb - (8 - wr));
-        q[1] = ShiftToByte(v & masks[1], wb - (8 - wg));
-        q[0] = ShiftToByte((v & 0xFF) & masks[2], -(8 - wb));
+        if (Alpha != nullptr) Alpha->ScanLine(y)[x] = alpha.Get(v);
+        q[0] = blue.Get(v);
+        q[1] = green.Get(v);
+        q[2] = red.Get(v);
       }
       break;
     case 8:
@@ -387,8 +384,10 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
     if (masks && h.HeaderSize >= 52 && h.HeaderSize != 64)
       for (int k = 0; k < 3; ++k) h.Masks[k] = Get32(info + 40 + 4 * k);
     // Headers of 56 bytes and more follow the colour masks with the alpha
-    // mask: a 32-bit picture with one has transparency.
-    if (masks && h.HeaderSize >= 56 && h.HeaderSize != 64 && h.Bits == 32) h.AlphaMask = Get32(info + 52);
+    // mask: a 16- or 32-bit picture with one has transparency (16 bits
+    // only from a mask in their own).
+    if (masks && h.HeaderSize >= 56 && h.HeaderSize != 64 && (h.Bits == 32 || h.Bits == 16))
+      h.AlphaMask = Get32(info + 52) & (h.Bits == 16 ? 0xFFFFu : 0xFFFFFFFFu);
     // The fourth byte of a plain 32-bit pixel is alpha when any pixel uses
     // it; writers that leave it zero mean an opaque picture.
     if (h.HeaderSize == 40 && h.Compression == BiRgb && h.Bits == 32) {
@@ -535,53 +534,95 @@ struct TBmpLayout {
   std::uint32_t Compression = BiRgb;
   // Red, green, blue and alpha bit fields.
   std::uint32_t Masks[4] = {0, 0, 0, 0};
-  // The widths of 16-bit pixels' red, green and blue fields.
-  int Widths[3] = {5, 5, 5};
+  // 16-bit colour fields as this reader widens them; else with the low bits
+  // 0 other readers of 5-bit samples leave.
+  bool Scaled = true;
   // The fourth byte of an opaque 32-bit pixel.
   std::uint8_t Filler = 0;
 };
 
-// The widths of 16-bit fields that lie side by side, red on top and blue at
-// the bottom, each of 1 to 8 bits: the fields the reader widens to bytes
-// and a write can narrow back.
-bool SideBySide(const std::uint32_t* Masks, int (&Widths)[3]) {
-  int Shift = 0;
-  for (int K = 2; K >= 0; --K) {
-    Widths[K] = RvMaskShiftWidth(Masks[K]);
-    if (Widths[K] < 1 || Widths[K] > 8 || Masks[K] != ((1u << Widths[K]) - 1) << Shift) return false;
-    Shift += Widths[K];
-  }
-  return Shift <= 16;
+// The layout of every picture with transparency but one a 16-bit file's
+// fields still hold.
+TBmpLayout WithAlphaLayout() {
+  TBmpLayout L;
+  L.Bits = 32;
+  L.Compression = BiBitFields;
+  const std::uint32_t Bgra[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+  std::copy_n(Bgra, 4, L.Masks);
+  return L;
 }
 
-// A 24-bit pixel in 16-bit fields; false when it has bits the fields lack,
-// as only a picture read from such a file has none.
-bool Pack16(const std::uint8_t* Pixel, const int (&Widths)[3], std::uint32_t& Value) {
+// Whether 16-bit fields can be written as the reader reads them: each colour
+// and the alpha mask a run of 1 to 16 bits (or none) in the pixel's 16, in
+// any order and place, no two sharing a bit.
+bool WritableFields(const std::uint32_t (&Masks)[4]) {
+  std::uint32_t Taken = 0;
+  for (const std::uint32_t M : Masks) {
+    const TChannel F(M);
+    if (M > 0xFFFF || (Taken & M) != 0 || (M != 0 && M != ((1u << F.Width) - 1) << F.Low)) return false;
+    Taken |= M;
+  }
+  return Taken != 0;
+}
+
+// An 8-bit sample narrowed into its field, added to Value; false when the
+// field cannot give the sample back. A field wider than 8 bits gives back
+// its top 8, and takes them with its lower bits repeating them.
+bool Narrow(const TChannel& F, unsigned Sample, bool Scaled, std::uint32_t& Value) {
+  if (F.Width == 0) return Sample == 0;
+  std::uint32_t V = 0;
+  if (F.Width > 8) V = Sample << (F.Width - 8) | Sample >> (16 - F.Width);
+  else if (Scaled) V = (Sample * ((1u << F.Width) - 1) + 127) / 255;
+  else V = Sample >> (8 - F.Width);
+  Value |= V << F.Low;
+  if (F.Width >= 8) return true;
+  return Scaled ? F.Get(V << F.Low) == Sample : (Sample & ((1u << (8 - F.Width)) - 1)) == 0;
+}
+
+// A 24-bit pixel and its alpha in 16-bit fields (validated by
+// WritableFields); false when it has values the fields lack, as only a
+// picture read from such a file has none.
+bool Pack16(const std::uint8_t* Pixel, unsigned Alpha, const TChannel (&Fields)[4], bool Scaled,
+            std::uint32_t& Value) {
   Value = 0;
-  for (int K = 0; K < 3; ++K) {
-    const int Channel = Pixel[2 - K];
-    if ((Channel & ((1 << (8 - Widths[K])) - 1)) != 0) return false;
-    Value = (Value << Widths[K]) | static_cast<std::uint32_t>(Channel >> (8 - Widths[K]));
-  }
-  return true;
+  bool Fits = true;
+  for (int K = 0; K < 3; ++K) Fits = Narrow(Fields[K], Pixel[2 - K], Scaled, Value) && Fits;
+  // The reader widens alpha by its width whatever the colours.
+  if (Fields[3].Width != 0) Fits = Narrow(Fields[3], Alpha, true, Value) && Fits;
+  return Fits;
 }
 
-bool FitsSixteenBits(TRvBitmap& Bitmap24, const int (&Widths)[3]) {
+unsigned AlphaAt(const TRvMask* Alpha, int X, int Y) {
+  return Alpha != nullptr && X < Alpha->Width() && Y < Alpha->Height() ? static_cast<unsigned>(Alpha->GetPixel(X, Y))
+                                                                       : 255u;
+}
+
+// Whether every pixel (and alpha, if any) fits L's 16-bit fields, as this
+// reader or another one left it; L says which.
+bool FitsSixteenBits(TRvBitmap& Bitmap24, const TRvMask* Alpha, TBmpLayout& L) {
+  const TChannel Fields[4] = {TChannel(L.Masks[0]), TChannel(L.Masks[1]), TChannel(L.Masks[2]), TChannel(L.Masks[3])};
   std::uint32_t Unused = 0;
-  for (int Y = 0; Y < Bitmap24.Height(); ++Y) {
-    const std::uint8_t* Row = Bitmap24.Scanline(Y);
-    for (int X = 0; X < Bitmap24.Width(); ++X)
-      if (!Pack16(Row + 3 * static_cast<std::size_t>(X), Widths, Unused)) return false;
+  for (const bool Scaled : {true, false}) {
+    bool Fits = true;
+    for (int Y = 0; Y < Bitmap24.Height() && Fits; ++Y) {
+      const std::uint8_t* Row = Bitmap24.Scanline(Y);
+      for (int X = 0; X < Bitmap24.Width() && Fits; ++X)
+        Fits = Pack16(Row + 3 * static_cast<std::size_t>(X), AlphaAt(Alpha, X, Y), Fields, Scaled, Unused);
+    }
+    L.Scaled = Scaled;
+    if (Fits) return true;
   }
-  return true;
+  return false;
 }
 
-// The depth and bit fields of a picture without transparency: those the
-// file was read with where the picture still fits them.
-void ChooseDepth(const TIOParamsVals& Params, const TStoredHeader& Stored, bool Core, TBmpLayout& L) {
+// The depth and bit fields of a picture: those the file was read with
+// where the picture still fits them. Transparency only 16-bit fields with
+// an alpha mask keep; else it takes 32 bits.
+void ChooseDepth(const TIOParamsVals& Params, const TStoredHeader& Stored, bool Core, bool WithAlpha,
+                 TBmpLayout& L) {
   const std::vector<std::uint8_t>& H = Params.BmpHeader;
-  if (Params.BitsPerSample == 1 || Params.BitsPerSample == 4) L.Bits = Params.BitsPerSample;
-  else if (Params.SamplesPerPixel == 1) L.Bits = 8;
+  if (!WithAlpha && (Params.BitsPerSample == 1 || Params.BitsPerSample == 4)) L.Bits = Params.BitsPerSample;
+  else if (!WithAlpha && Params.SamplesPerPixel == 1) L.Bits = 8;
   if (L.Bits != 24 || Core) return;
   const std::uint32_t Stated[4] = {StoredField(H, 40), StoredField(H, 44), StoredField(H, 48),
                                    Stored.Size >= 56 ? StoredField(H, 52) : 0};
@@ -589,9 +630,11 @@ void ChooseDepth(const TIOParamsVals& Params, const TStoredHeader& Stored, bool 
   if (Params.BitsPerSample == 5) {
     // Only a 16-bit file's read gives 5 bits a sample.
     L.Bits = 16;
-    if (Stored.Bits == 16 && Fields && SideBySide(Stated, L.Widths)) {
+    const std::uint32_t Usual[4] = {0x7C00, 0x03E0, 0x001F, 0};
+    std::copy_n(Usual, 4, L.Masks);
+    if (Stored.Bits == 16 && Fields && Stored.Size != 64 && WritableFields(Stated)) {
       L.Compression = BiBitFields;
-      std::copy_n(Stated, 3, L.Masks);
+      std::copy_n(Stated, 4, L.Masks);
     }
   } else if (Stored.Bits == 32 && Params.BitsPerSample == 8 && (!Fields || (Stated[0] == 0x00FF0000 &&
              Stated[1] == 0x0000FF00 && Stated[2] == 0x000000FF && (Stated[3] == 0 || Stated[3] == 0xFF000000)))) {
@@ -600,6 +643,7 @@ void ChooseDepth(const TIOParamsVals& Params, const TStoredHeader& Stored, bool 
     std::copy_n(Stated, 4, L.Masks);
     L.Filler = Fields && Stated[3] != 0 ? 255 : 0;
   }
+  if (WithAlpha && (L.Bits != 16 || L.Masks[3] == 0)) L = WithAlphaLayout();
 }
 
 // The header of the file read, from its fortieth byte, where the one
@@ -624,8 +668,9 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
     Progress.Abort();
     return;
   }
-  // Transparency needs 32 bits with an alpha mask, which the OS/2 header
-  // cannot state: a picture with it is written with the version 4 header.
+  // Transparency needs an alpha mask (of 32 bits, or of the 16-bit fields
+  // the file had), which the OS/2 header cannot state: a picture with it is
+  // written with the version 4 header, or the file's own that holds one.
   const bool withAlpha = Alpha != nullptr && !Alpha->Full();
   const bool core = Params.BmpVersion == 2 && !withAlpha;
   // The core header holds 16-bit sizes: a larger picture cannot be written in it.
@@ -636,14 +681,7 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   const std::vector<std::uint8_t>& stored = Params.BmpHeader;
   const TStoredHeader storedHeader(stored);
   TBmpLayout layout;
-  if (withAlpha) {
-    layout.Bits = 32;
-    layout.Compression = BiBitFields;
-    const std::uint32_t bgra[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
-    std::copy_n(bgra, 4, layout.Masks);
-  } else {
-    ChooseDepth(Params, storedHeader, core, layout);
-  }
+  ChooseDepth(Params, storedHeader, core, withAlpha, layout);
 
   // The picture the rows come from: its indexes into the palette written
   // before them, or its 24-bit pixels.
@@ -681,11 +719,9 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
       Progress.Abort();
       return;
     }
-    if (layout.Bits == 16 && !FitsSixteenBits(*work, layout.Widths)) layout = TBmpLayout{};
+    if (layout.Bits == 16 && !FitsSixteenBits(*work, withAlpha ? Alpha : nullptr, layout))
+      layout = withAlpha ? WithAlphaLayout() : TBmpLayout{};
   }
-  const int bits = layout.Bits;
-  const bool rle = !core && Params.BmpCompression == 1 && (bits == 4 || bits == 8);
-  if (rle) layout.Compression = bits == 4 ? BiRle4 : BiRle8;
 
   // The header the file was read with where it can be written again; a
   // colour profile takes the version 5 header, alpha at least version 4.
@@ -693,7 +729,8 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   if (Params.BmpVersion == 0 && (storedHeader.Size == 52 || storedHeader.Size == 56 ||
                                  storedHeader.Size == V4HeaderSize || storedHeader.Size == V5HeaderSize))
     headerSize = storedHeader.Size;
-  if (withAlpha && headerSize < V4HeaderSize) headerSize = V4HeaderSize;
+  if (withAlpha && headerSize < V4HeaderSize && (layout.Bits != 16 || headerSize < 56 || headerSize == 64))
+    headerSize = V4HeaderSize;
   std::vector<std::uint8_t> profile = Params.IccProfile;
   std::uint32_t profileType = ProfileEmbedded;
   if (profile.empty() && stored.size() > V5HeaderSize && StoredField(stored, 56) == ProfileLinked) {
@@ -704,10 +741,15 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   if (core) headerSize = 12;
   // The OS/2 header has no bit fields: their usual values say the same.
   if (headerSize == 64 && layout.Compression == BiBitFields) {
-    const int usual[3] = {5, 5, 5};
-    if (bits == 16 && !std::equal(layout.Widths, layout.Widths + 3, usual)) layout = TBmpLayout{};
+    const std::uint32_t usual[4] = {0x7C00, 0x03E0, 0x001F, 0};
+    if (layout.Bits == 16 && !std::equal(layout.Masks, layout.Masks + 4, usual)) layout = TBmpLayout{};
     layout.Compression = BiRgb;
   }
+  const int bits = layout.Bits;
+  const bool rle = !core && Params.BmpCompression == 1 && (bits == 4 || bits == 8);
+  if (rle) layout.Compression = bits == 4 ? BiRle4 : BiRle8;
+  const TChannel fields[4] = {TChannel(layout.Masks[0]), TChannel(layout.Masks[1]), TChannel(layout.Masks[2]),
+                              TChannel(layout.Masks[3])};
   const bool withProfile = headerSize == V5HeaderSize && !profile.empty();
   const std::int64_t rowBytes = RvRowLen(width, bits);
 
@@ -819,14 +861,12 @@ void BmpWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
           std::memcpy(line.data() + 3 * static_cast<std::size_t>(x), p, 3);
         } else if (bits == 16) {
           std::uint32_t v = 0;
-          Pack16(p, layout.Widths, v);
+          Pack16(p, AlphaAt(withAlpha ? Alpha : nullptr, x, y), fields, layout.Scaled, v);
           Put16(line.data() + 2 * static_cast<std::size_t>(x), v);
         } else {
           std::uint8_t* q = line.data() + 4 * static_cast<std::size_t>(x);
           std::memcpy(q, p, 3);
-          q[3] = !withAlpha ? layout.Filler
-                 : x < Alpha->Width() && y < Alpha->Height() ? static_cast<std::uint8_t>(Alpha->GetPixel(x, y))
-                                                             : 255;
+          q[3] = !withAlpha ? layout.Filler : static_cast<std::uint8_t>(AlphaAt(Alpha, x, y));
         }
       }
     }

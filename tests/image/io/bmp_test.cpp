@@ -2,6 +2,7 @@
 // and round trips.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 
 #include "image/io/bmptestutil.h"
@@ -127,15 +128,19 @@ TEST(BmpRead, PixelsOfEveryDepthAndLayout) {
       {"8-bit, colours used 300", ramp(BmpHead(1, 1, 8, 0, 300, 14 + 40 + 1024), 256, {7, 0, 0, 0}), false, 8, 256, {Ramp(7)}},
       {"8-bit index past the palette is black", ramp(BmpHead(2, 1, 8, 0, 2, 14 + 40 + 8), 2, {1, 200, 0, 0}), false, 8,
        2, {Ramp(1), 0}},
+      // 16-bit fields are widened to the full 0..255 by their own widths.
       {"16-bit without masks is 5-5-5", BmpHead(2, 1, 16, 0, 0, 54).U16(0x7FFF).U16(0x4210), false, 5, 0,
-       {0xF8F8F8, 0x808080}},
+       {0xFFFFFF, 0x838383}},
       {"16-bit masks after the header: 5-6-5",
        BmpHead(2, 1, 16, 3, 0, 66).U32(0xF800).U32(0x07E0).U32(0x001F).U16(0x07E0).U16(0xF81F), false, 5, 0,
-       {0x00FC00, 0xF800F8}},
+       {0x00FF00, 0xFF00FF}},
       {"16-bit masks, then the palette",
        BmpHead(2, 1, 16, 3, 2, 74).U32(0xF800).U32(0x07E0).U32(0x001F).Raw({1, 2, 3, 0, 4, 5, 6, 0}).U16(0x07E0).U16(0xF81F),
-       false, 5, 2, {0x00FC00, 0xF800F8}},
-      {"16-bit masks inside a 124-byte header", v5, false, 5, 0, {0x00FC00, 0xF800F8}},
+       false, 5, 2, {0x00FF00, 0xFF00FF}},
+      {"16-bit masks inside a 124-byte header", v5, false, 5, 0, {0x00FF00, 0xFF00FF}},
+      {"16-bit 3-10-3, green on top, a 10-bit field by its top 8 bits",
+       BmpHead(2, 1, 16, 3, 0, 66).U32(0x0038).U32(0xFFC0).U32(0x0007).U16(0x8012).U16(0xFFFF), false, 5, 0,
+       {0x488048, 0xFFFFFF}},
       {"32-bit drops the fourth byte", BmpHead(1, 1, 32, 0, 0, 54).Raw({0x11, 0x22, 0x33, 0x44}), false, 8, 0, {0x332211}},
       {"32-bit unusual masks are applied",
        BmpHead(1, 1, 32, 3, 0, 66).U32(0x0000FF00).U32(0x00FF0000).U32(0xFF000000).Raw({0x44, 0x11, 0x22, 0x33}), false,
@@ -615,8 +620,8 @@ TEST(BmpInterop, ReadsImageMagickFiles) {
     TRvBitmap bmp;
     TIOParamsVals params;
     ASSERT_FALSE(ReadBmp(bytes, &bmp, params, false, std::int64_t(bytes.size())).Aborted);
-    // 16-bit channels are read with their low bits 0, where ImageMagick widens them.
-    codectest::ExpectMatches(bmp, nullptr, codectest::Reference(file), c.Bits == 16 ? 7 : 0);
+    // 16-bit channels are widened within a level of ImageMagick's.
+    codectest::ExpectMatches(bmp, nullptr, codectest::Reference(file), c.Bits == 16 ? 1 : 0);
   }
 }
 
@@ -703,16 +708,17 @@ TEST(BmpInterop, BitFieldsBeforeAColourTableReadAsImageMagickReadsThem) {
     ASSERT_FALSE(ReadBmp(file.Data, &bmp, params).Aborted);
     const codectest::TRgba ref = codectest::Reference(name);
     ASSERT_EQ(ref.Width, 13);
-    // Our channels keep their 5 or 6 bits with the low bits 0; ImageMagick
-    // widens them to 8: narrowed back they must be the same bits.
+    // Both widen the 5 and 6 bits to 0..255, within a level of each other,
+    // and narrowed back they are the same bits.
     for (int y = 0; y < 6; ++y)
       for (int x = 0; x < 13; ++x) {
         int ours[3];
         codectest::OurPixel(bmp, x, y, ours);
         const std::uint8_t* p = ref.At(x, y);
         for (int c = 0; c < 3; ++c) {
-          const int bits = c == 1 ? 6 : 5, max = (1 << bits) - 1;
-          ASSERT_EQ(ours[c], ((p[c] * max + 127) / 255) << (8 - bits)) << x << "," << y << " channel " << c;
+          const int max = c == 1 ? 63 : 31;
+          ASSERT_NEAR(ours[c], p[c], 1) << x << "," << y << " channel " << c;
+          ASSERT_EQ((ours[c] * max + 127) / 255, (p[c] * max + 127) / 255) << x << "," << y << " channel " << c;
         }
       }
     if (first.empty()) first = Pixels(bmp);
@@ -931,4 +937,72 @@ TEST(BmpWrite, ATurnedPictureKeepsItsFilesPaletteCompressionAndHeader) {
     ASSERT_GT(turned.Width, 0);
     EXPECT_EQ(codectest::Reference(ours).Pixels, turned.Pixels);
   }
+}
+
+// Fields of every width from 1 to 16 bits, in any place and order, alpha
+// too: a picture read from them is written back in them, each field giving
+// back its bits (a wider one its top 8); colours they lack go into 24 bits.
+// Fields of 9 bits and more once took a negative shift.
+TEST(BmpWrite, SixteenBitFieldsOfEveryWidthKeepThePicture) {
+  const auto read = [](const std::vector<std::uint8_t>& F, TRvBitmap& Bmp, TIOParamsVals& Params,
+                        std::unique_ptr<rv::TRvMask>& Alpha) {
+    platform::TBytesStream s(F.data(), static_cast<std::int64_t>(F.size()));
+    rv::TRvLocalProgress p;
+    rv::BmpReadStream(s, &Bmp, 0, Params, p.Rec, false, &Alpha);
+    EXPECT_FALSE(p.Rec.IsAborting());
+  };
+  TRvBitmap painted;
+  Paint(painted, 128, 64,
+        [](int x, int y) { return std::uint32_t(x * 2) << 16 | std::uint32_t(y * 4) << 8 | std::uint32_t(x + y); });
+  // A header size, then channels (0 red, 1 green, 2 blue, 3 alpha) from the
+  // top bit: the first of the width, the others sharing what is left.
+  const std::vector<std::vector<int>> orders = {{40, 0, 1, 2}, {56, 1, 2, 0}, {108, 2, 3, 0, 1}, {108, 3, 1, 2, 0}};
+  for (const std::vector<int>& order : orders)
+    for (int width = 1; width <= 16; ++width) {
+      SCOPED_TRACE("header " + std::to_string(order[0]) + ", channel " + std::to_string(order[1]) + " of " +
+                   std::to_string(width) + " bits");
+      std::uint32_t masks[4] = {}, kept = 0;
+      const int others = int(order.size()) - 2, rest = 16 - width;
+      for (int k = 1, top = 16; k < int(order.size()); ++k) {
+        const int bits = k == 1 ? width : rest / others + (k - 2 < rest % others ? 1 : 0);
+        const std::uint32_t m = ((1u << bits) - 1) << (top -= bits);
+        masks[order[k]] = m;
+        kept |= m & ~(m >> std::min(bits, 8)); // what the field must give back
+      }
+      TBytes file = BmpHead(128, 64, 16, 3, 0, 14 + order[0] + (order[0] == 40 ? 12 : 0));
+      file.Data[14] = std::uint8_t(order[0]);
+      for (int k = 0; k < (order[0] == 40 ? 3 : 4); ++k) file.U32(masks[k]);
+      if (order[0] == 108) file.Raw({'B', 'G', 'R', 's'}).Zeros(48);
+      for (unsigned i = 0; i < 128 * 64; ++i) file.U16(i * 40503 & 0xFFFF);
+      TRvBitmap bmp, back;
+      std::unique_ptr<rv::TRvMask> alpha, backAlpha;
+      TIOParamsVals params;
+      read(file.Data, bmp, params, alpha);
+      EXPECT_EQ(alpha && !alpha->Full(), masks[3] != 0 && order[0] != 40);
+      platform::TMemoryStream written;
+      rv::TRvLocalProgress p;
+      rv::BmpWriteStream(written, bmp, params, p.Rec, alpha && !alpha->Full() ? alpha.get() : nullptr);
+      const std::vector<std::uint8_t>& f = written.Data();
+      ASSERT_EQ(f.size(), file.Size());
+      EXPECT_EQ(Slice(f, 28, 34), Slice(file.Data, 28, 34)) << "16 bits of bit fields";
+      EXPECT_EQ(Slice(f, 54, At32(f, 10)), Slice(file.Data, 54, At32(f, 10))) << "the fields";
+      for (std::size_t i = At32(f, 10); i < f.size(); i += 2)
+        ASSERT_EQ(At16(f, i) & kept, At16(file.Data, i) & kept) << "at " << i;
+      TIOParamsVals p2;
+      read(f, back, p2, backAlpha);
+      EXPECT_EQ(codectest::Ours(back, backAlpha.get()).Pixels, codectest::Ours(bmp, alpha.get()).Pixels);
+      const std::vector<std::uint8_t> whole = WriteBmp(painted, params);
+      EXPECT_EQ(At16(whole, 28), 24u);
+      ReadBmp(whole, &back, p2);
+      EXPECT_EQ(Pixels(back), Pixels(painted));
+    }
+  // 5-bit samples with their low bits clear, as other formats' readers
+  // leave them, still take 16 bits.
+  TIOParamsVals five;
+  five.BitsPerSample = 5;
+  five.SamplesPerPixel = 3;
+  Paint(painted, 2, 1, [](int x, int) { return x ? 0x10F8A0u : 0x08F850u; });
+  const std::vector<std::uint8_t> f = WriteBmp(painted, five);
+  EXPECT_EQ(Slice(f, 28, 34), std::vector<std::uint8_t>({16, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Slice(f, 54, 58), std::vector<std::uint8_t>({0xEA, 0x07, 0xF4, 0x0B}));
 }

@@ -80,6 +80,8 @@ TEST(RvHelpersBits, RowLengthsAndMasks) {
   EXPECT_EQ(RvMaskShiftWidth(0x0000F800), 5);
   EXPECT_EQ(RvMaskShiftWidth(0x000007E0), 6);
   EXPECT_EQ(RvMaskShiftWidth(0), 0);
+  EXPECT_EQ(RvMaskShiftWidth(0xFFC0), 10);
+  EXPECT_EQ(RvMaskShiftWidth(0x80000000), 1);
   EXPECT_EQ(RvMaskBitEnd(0x00000400), 10);
   EXPECT_EQ(RvMaskBitEnd(0x000007E0), 11);
   EXPECT_EQ(RvMaskBitEnd(0), -1);
