@@ -361,6 +361,14 @@ TEST(GifRead, FailuresSetTheAbortFlag) {
   TGifRead C;
   ReadGif(BadCodeSize, C);
   EXPECT_FALSE(C.Ok);
+  // A screen, its table and the trailer: no frame, no picture.
+  Bytes NoFrame(Good.begin(), Good.begin() + 19);
+  Put(NoFrame, {0x3B});
+  for (const bool HeaderOnly : {false, true}) {
+    TGifRead E;
+    ReadGif(NoFrame, E, 0, HeaderOnly);
+    EXPECT_FALSE(E.Ok);
+  }
 
   // No decoder in the record nor in the library: failure, bitmap untouched.
   const TEmptyGifSlots Empty;
