@@ -189,7 +189,9 @@ QStringList GifAnatomy(const QByteArray& F, bool Quarter) {
   quint16 SW = Le16(F, 6), SH = Le16(F, 8);
   if (Quarter) std::swap(SW, SH);
   const uchar Packed = ByteAt(F, 10);
-  const int Aspect = ByteAt(F, 12);
+  // Pixels (Aspect + 15) / 64 as wide as high are the inverse once turned.
+  int Aspect = ByteAt(F, 12);
+  if (Quarter && Aspect != 0) Aspect = std::clamp(int(std::lround(4096.0 / (Aspect + 15))) - 15, 1, 255);
   // The screen's size as the first image's when that covers it (a resize
   // scales both; a turn leaves out what lies past the screen).
   const qsizetype Screen = L.size();
@@ -550,7 +552,8 @@ const TCase Cases[] = {
     {"c16-resized.gif", Im(Plasma(16) + "|-comment|A remark", "c16-resized.gif"), "Resize", {}, -1},
     {"c256.gif", Im(Plasma(256) + "|-interlace|GIF", "c256.gif"), "RotateCCW"},
     // A frame past its screen, one larger than it (readers leave out what
-    // lies past the screen), one wholly off it, a screen with no frame.
+    // lies past the screen), one wholly off it, a screen with no frame,
+    // pixels twice as wide as high.
     {"past-screen.gif", Gif({W, H, 400, 240, 160, 160})},
     {"past-screen-flipped.gif", Gif({W, H, 400, 240, 160, 160}), "FlipHorizontal"},
     {"past-screen-half.gif", Gif({W, H, 400, 240, 160, 160}), "Rotate180"},
@@ -558,6 +561,7 @@ const TCase Cases[] = {
     {"off-screen.gif", Gif({W, H, W, 0, H, H}), "RotateCCW"},
     {"no-frame.gif", [](const std::string&) { return QByteArray("GIF89a\x14\0\x0A\0\x80\0\0\0\0\0\xFF\xFF\xFF;", 20); },
      "RotateCW", {}, 0, {}, true},
+    {"wide-pixels.gif", [](const std::string& F) { return Im(Plasma(16), "wide-pixels.gif")(F).replace(12, 1, "\x71"); }},
     // BMP: 1, 4, 8 bits of their own palettes, run-length, the old header, resolution.
     {"two.bmp", Im(Shapes + "|-type|palette|-colors|2|BMP3:", "two.bmp")},
     {"c16.bmp", Im(Plasma(16) + "|BMP3:", "c16.bmp")},

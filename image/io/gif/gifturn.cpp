@@ -165,6 +165,7 @@ bool TTurner::Run() {
   if (FTurn.Swaps()) {
     std::swap(Head[6], Head[8]);
     std::swap(Head[7], Head[9]);
+    Head[12] = static_cast<std::uint8_t>(GifAspectTurned(Head[12]));
   }
   Write(Head, sizeof(Head));
   if ((Head[10] & 0x80) != 0 && !Copy(std::int64_t{3} << ((Head[10] & 7) + 1))) return false;
@@ -200,6 +201,14 @@ bool TTurner::Run() {
 }
 
 } // namespace
+
+int GifAspectTurned(int Aspect) {
+  if (Aspect <= 0 || Aspect > 255) return Aspect;
+  // The ratio is (Aspect + 15) / 64; its inverse, 64 / (Aspect + 15), is
+  // the ratio of the byte 4096 / (Aspect + 15) - 15.
+  const int Sum = Aspect + 15;
+  return std::clamp((4096 + Sum / 2) / Sum - 15, 1, 255);
+}
 
 bool GifWriteTurned(platform::TStream& Source, platform::TStream& Out, const TRvGridTurn& Turn,
                     TRvProgressRec& Progress, TGifLzwDecompressProc Decode, TGifLzwCompressProc Encode) {

@@ -1,9 +1,10 @@
 // A GIF file written anew with every frame turned or mirrored alike: the
 // logical screen and each frame's place and pixels turn (a frame reaching
 // past the screen loses the part no reader shows; one wholly off it stays
-// off the turned screen), and everything else (colour tables, delays,
-// disposal, transparency, comments, looping) goes over as the file stores
-// it. The LZW stages are the library-wide hooks or the ones given.
+// off the turned screen), a quarter turn turns the pixel aspect ratio, and
+// everything else (colour tables, delays, disposal, transparency, comments,
+// looping) goes over as the file stores it. The LZW stages are the
+// library-wide hooks or the ones given.
 #pragma once
 
 #include "image/io/lzwhooks.h"
@@ -21,6 +22,11 @@ struct TRvGridTurn {
   // Whether width and height change places.
   bool Swaps() const { return A == 0; }
 };
+
+// The pixel aspect byte of a screen descriptor, whose ratio of width to
+// height is (Aspect + 15) / 64, for pixels turned a quarter: the byte
+// nearest the inverse ratio, within 1..255. 0 (no ratio stated) stays 0.
+int GifAspectTurned(int Aspect);
 
 // Writes Source's GIF at Out's position with every frame turned by Turn.
 // False when Source holds no GIF whose frames all decode, or a frame would
