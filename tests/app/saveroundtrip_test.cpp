@@ -224,9 +224,13 @@ QStringList GifAnatomy(const QByteArray& F, bool Quarter) {
   quint16 SW = Le16(F, 6), SH = Le16(F, 8);
   if (Quarter) std::swap(SW, SH);
   const uchar Packed = ByteAt(F, 10);
-  // The screen's size as the first image's when it is (a resize scales both).
+  // Pixels (Aspect + 15) / 64 as wide as high are the inverse once turned.
+  int Aspect = ByteAt(F, 12);
+  if (Quarter && Aspect != 0) Aspect = std::clamp(int(std::lround(4096.0 / (Aspect + 15))) - 15, 1, 255);
+  // The screen's size as the first image's when that covers it (a resize
+  // scales both; a turn leaves out what lies past the screen).
   const qsizetype Screen = L.size();
-  L << QStringLiteral("screen %1 %2 %3 %4 %5").arg(SW).arg(SH).arg(Packed).arg(ByteAt(F, 11)).arg(ByteAt(F, 12));
+  L << QStringLiteral("screen %1 %2 %3 %4 %5").arg(SW).arg(SH).arg(Packed).arg(ByteAt(F, 11)).arg(Aspect);
   qsizetype At = 13;
   auto Table = [&](uchar P, const char* What) {
     if ((P & 0x80) == 0) return;
@@ -247,8 +251,8 @@ QStringList GifAnatomy(const QByteArray& F, bool Quarter) {
       const QByteArray D = SubBlocks();
       L << QStringLiteral("extension %1 %2").arg(Label, 0, 16).arg(Label == 0xF9 ? QString::fromLatin1(D.toHex()) : Digest(D));
     } else if (C == 0x2C) {
-      if (Le16(F, At + 4) == Le16(F, 6) && Le16(F, At + 6) == Le16(F, 8))
-        L[Screen] = QStringLiteral("screen of the image %1 %2 %3").arg(Packed).arg(ByteAt(F, 11)).arg(ByteAt(F, 12));
+      if (Le16(F, At) == 0 && Le16(F, At + 2) == 0 && Le16(F, At + 4) >= Le16(F, 6) && Le16(F, At + 6) >= Le16(F, 8))
+        L[Screen] = QStringLiteral("screen of the image %1 %2 %3").arg(Packed).arg(ByteAt(F, 11)).arg(Aspect);
       const uchar P = ByteAt(F, At + 8);
       L << QStringLiteral("image %1").arg(P & 0xC7);
       At += 9;
@@ -520,6 +524,9 @@ struct TCase {
   // The pixels by the test's own reading, for files ImageMagick misreads:
   // the saved file's against the original's edited.
   QImage (*Decode)(const QByteArray&) = nullptr;
+  // The error a read refused the file with: no picture is shown, and the
+  // edit and the save cannot put one in its place.
+  const char* Refused = nullptr;
 };
 
 // Made by ImageMagick's convert from the arguments (separated by "|").
@@ -585,6 +592,49 @@ QByteArray MotionXmp() {
              "GCamera:MicroVideoOffset='" + QByteArray::number(MotionVideo().size()) + "'");
 }
 
+// ---- GIF files of one frame placed anywhere on its screen or off it.
+// Green (entry 0, transparent), red, blue, white (the background); the
+// frame's disposal is 2.
+
+struct TGif {
+  int ScreenWidth, ScreenHeight, Left, Top, Width, Height;
+};
+
+QByteArray Le16Bytes(int V) { return Chars({V & 255, V >> 8 & 255}); }
+
+// Nine-bit codes, a clear code before every 250 pixels so that the code
+// width never grows: the pixels stored, not compressed.
+QByteArray GifCodes(const QByteArray& Indices) {
+  QByteArray Packed;
+  quint32 Bits = 0;
+  int Held = 0;
+  auto Put = [&](int Code) {
+    Bits |= quint32(Code) << Held;
+    for (Held += 9; Held >= 8; Held -= 8) Packed += char(Bits), Bits >>= 8;
+  };
+  for (qsizetype I = 0; I < Indices.size(); ++I) {
+    if (I % 250 == 0) Put(256);
+    Put(uchar(Indices[I]));
+  }
+  Put(257);
+  if (Held > 0) Packed += char(Bits);
+  QByteArray D(1, char(8));
+  for (qsizetype At = 0; At < Packed.size(); At += 255) D += char(Packed.mid(At, 255).size()) + Packed.mid(At, 255);
+  return D + char(0);
+}
+
+std::function<QByteArray(const std::string&)> Gif(const TGif& G) {
+  return [=](const std::string&) {
+    QByteArray Indices;
+    for (int Y = 0; Y < G.Height; ++Y)
+      for (int X = 0; X < G.Width; ++X) Indices += char((X / 8 + Y / 8) % 3 == 0 ? 0 : 1 + (X / 16 + Y / 32) % 3);
+    return "GIF89a" + Le16Bytes(G.ScreenWidth) + Le16Bytes(G.ScreenHeight) + Chars({0x91, 3, 0}) +
+           Chars({0, 255, 0, 255, 0, 0, 0, 0, 255, 255, 255, 255, 0x21, 0xF9, 4, 0x09, 0, 0, 0, 0, 0x2C}) +
+           Le16Bytes(G.Left) + Le16Bytes(G.Top) + Le16Bytes(G.Width) + Le16Bytes(G.Height) + Chars({0}) +
+           GifCodes(Indices) + ';';
+  };
+}
+
 // A placeable metafile of two shapes, a rectangle and an ellipse.
 QByteArray Metafile() {
   auto Le16s = [](std::initializer_list<int> Words) {
@@ -626,6 +676,7 @@ QByteArray ShortExifTiff() {
 // The case's name, not its bytes, in the test's name and messages.
 void PrintTo(const TCase& C, std::ostream* Out) { *Out << C.Name; }
 
+const char* const Damaged = "The file is damaged or not in a format that can be read.";
 const QString Depth16 = QStringLiteral("The 16-bit depth of its colours (the picture is saved at 8 bits)");
 const QString Drawing = QStringLiteral("The drawing: its shapes are saved as a picture of pixels");
 
@@ -676,6 +727,17 @@ const TCase Cases[] = {
     {"c16.gif", Im(Plasma(16) + "|-comment|A remark", "c16.gif"), "FlipHorizontal"},
     {"c16-resized.gif", Im(Plasma(16) + "|-comment|A remark", "c16-resized.gif"), "Resize", {}, -1},
     {"c256.gif", Im(Plasma(256) + "|-interlace|GIF", "c256.gif"), "RotateCCW"},
+    // A frame past its screen, one larger than it (readers leave out what
+    // lies past the screen), one wholly off it, a screen with no frame,
+    // pixels twice as wide as high.
+    {"past-screen.gif", Gif({W, H, 400, 240, 160, 160})},
+    {"past-screen-flipped.gif", Gif({W, H, 400, 240, 160, 160}), "FlipHorizontal"},
+    {"past-screen-half.gif", Gif({W, H, 400, 240, 160, 160}), "Rotate180"},
+    {"larger-than-screen.gif", Gif({W, H, 0, 0, W + 32, H + 32}), "RotateCCW"},
+    {"off-screen.gif", Gif({W, H, W, 0, H, H}), "RotateCCW"},
+    {"no-frame.gif", [](const std::string&) { return QByteArray("GIF89a\x14\0\x0A\0\x80\0\0\0\0\0\xFF\xFF\xFF;", 20); },
+     "RotateCW", {}, 0, {}, nullptr, Damaged},
+    {"wide-pixels.gif", [](const std::string& F) { return Im(Plasma(16), "wide-pixels.gif")(F).replace(12, 1, "\x71"); }},
     // BMP: 1, 4, 8 bits of their own palettes, run-length, the old header, resolution.
     {"two.bmp", Im(Shapes + "|-type|palette|-colors|2|BMP3:", "two.bmp")},
     {"c16.bmp", Im(Plasma(16) + "|BMP3:", "c16.bmp")},
@@ -822,6 +884,17 @@ TEST_P(SaveRoundTrip, TheFileComesBackTurnedWithAllItHeldOrTheSaveAsks) {
   ASSERT_TRUE(WriteBytes(Path, Made) && WriteBytes(Was, Made));
   const std::string Edit = C.Edit;
   Show(Path);
+  if (C.Refused != nullptr) {
+    // The read fails as a broken file's does; the next picture is shown,
+    // and an edit and a save write nothing over the file.
+    EXPECT_EQ(Env.LastHelpCaption.toStdString(), "File Error");
+    EXPECT_EQ(Env.LastHelpDetail.toStdString(), C.Refused);
+    EXPECT_NE(Form().CurrentFilePath().toStdString(), Path) << "the file is shown as a picture";
+    Form().Execute(C.Edit);
+    Form().Execute("Save");
+    EXPECT_TRUE(Bytes(Path) == Made) << "the file was written over";
+    return;
+  }
   ASSERT_TRUE(Form().HasImage());
   if (QByteArray(C.Name).startsWith("renamed-")) {
     // The program's Rename, before the edit.

@@ -330,6 +330,12 @@ void GifReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, int& FrameCount
         return true;
       });
   Params.GifImageCount = FrameCount;
+  // A screen with no frame is no picture: shown, an edit of it would be
+  // saved over the file as a picture it never held.
+  if (FrameCount == 0 && !Progress.IsAborting()) {
+    Progress.Abort();
+    return;
+  }
   // What follows the trailer is no GIF's, but the file's: a save copies it
   // after its own.
   if (!HeaderOnly && !Progress.IsAborting() && R.Position() > R.Start() && R.Seek(R.Position() - 1) &&

@@ -21,8 +21,8 @@ namespace rv {
 // file, so FrameCount (and GifImageCount) receive the number of frames. Unless
 // NoAlpha, Mask (created when null) becomes the frame's transparency: 8-bit,
 // 255 opaque, 0 transparent. With HeaderOnly only Params are filled. Bad data
-// set the abort flag; an index beyond the last frame decodes nothing and is
-// no failure.
+// and a file without a frame set the abort flag; an index beyond the last
+// frame decodes nothing and is no failure.
 void GifReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, int& FrameCount, bool NoAlpha,
                    std::unique_ptr<TRvMask>& Mask, bool HeaderOnly, TRvProgressRec& Progress,
                    TIOParamsVals& Params);

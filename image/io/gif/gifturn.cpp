@@ -95,14 +95,27 @@ bool TTurner::Frame() {
   const int Left = Descriptor[1] | (Descriptor[2] << 8), Top = Descriptor[3] | (Descriptor[4] << 8);
   const int Width = Descriptor[5] | (Descriptor[6] << 8), Height = Descriptor[7] | (Descriptor[8] << 8);
   const bool Interlaced = (Descriptor[9] & 0x40) != 0;
+  // Readers show a frame only as far as the screen reaches (a screen of no
+  // size holds every frame whole): the part past it is left out, or the
+  // frame would turn to a place before the turned screen's start, which no
+  // GIF can say. A frame with nothing on the screen stays whole, and off
+  // the turned screen: past its far corner.
+  const bool Clips = FScreenWidth > 0 && FScreenHeight > 0 && Width > 0 && Height > 0;
+  int KeptWidth = Clips ? std::min(Width, FScreenWidth - Left) : Width;
+  int KeptHeight = Clips ? std::min(Height, FScreenHeight - Top) : Height;
+  const bool Unseen = Clips && (KeptWidth <= 0 || KeptHeight <= 0);
+  if (Unseen) {
+    KeptWidth = Width;
+    KeptHeight = Height;
+  }
   // The frame's place on the turned screen: where its corners go.
   const TTurnedGrid Screen(FTurn, FScreenWidth, FScreenHeight);
-  const int Right = Left + std::max(Width, 1) - 1, Bottom = Top + std::max(Height, 1) - 1;
-  const int NewLeft = std::min(Screen.X(Left, Top), Screen.X(Right, Bottom));
-  const int NewTop = std::min(Screen.Y(Left, Top), Screen.Y(Right, Bottom));
-  // A frame partly off the screen may turn to a place no GIF can say.
+  const int Right = Left + std::max(KeptWidth, 1) - 1, Bottom = Top + std::max(KeptHeight, 1) - 1;
+  const int NewLeft = Unseen ? Screen.NewWidth : std::min(Screen.X(Left, Top), Screen.X(Right, Bottom));
+  const int NewTop = Unseen ? Screen.NewHeight : std::min(Screen.Y(Left, Top), Screen.Y(Right, Bottom));
+  // A frame on a screen of no size may turn to a place no GIF can say.
   if (NewLeft < 0 || NewTop < 0 || NewLeft > 0xFFFF || NewTop > 0xFFFF) return false;
-  const TTurnedGrid Grid(FTurn, Width, Height);
+  const TTurnedGrid Grid(FTurn, KeptWidth, KeptHeight);
   PutLE16(Descriptor + 1, NewLeft);
   PutLE16(Descriptor + 3, NewTop);
   PutLE16(Descriptor + 5, Grid.NewWidth);
@@ -125,16 +138,16 @@ bool TTurner::Frame() {
       !RvDataCanFill(FReader.Remaining(), Least, Width, Height))
     return false;
   TRvBuffer Indices, Turned;
-  const std::int64_t Pixels = std::int64_t{Width} * Height;
-  if (!Indices.Allocate(Pixels) || !Turned.Allocate(Pixels)) return false;
+  if (!Indices.Allocate(std::int64_t{Width} * Height) || !Turned.Allocate(std::int64_t{KeptWidth} * KeptHeight))
+    return false;
   FReader.Sync();
   const std::int64_t Before = FSource.Position();
   FDecode(FSource, Height, Width, Indices.Data(), Interlaced);
   const std::int64_t After = FSource.Position();
   if (After == Before || !FReader.Seek(After)) return false;
-  for (int Y = 0; Y < Height; ++Y) {
+  for (int Y = 0; Y < KeptHeight; ++Y) {
     const std::uint8_t* Row = Indices.Data() + static_cast<std::size_t>(Y) * static_cast<std::size_t>(Width);
-    for (int X = 0; X < Width; ++X)
+    for (int X = 0; X < KeptWidth; ++X)
       Turned[static_cast<std::size_t>(Grid.Y(X, Y)) * static_cast<std::size_t>(Grid.NewWidth) +
              static_cast<std::size_t>(Grid.X(X, Y))] = Row[X];
   }
@@ -152,6 +165,7 @@ bool TTurner::Run() {
   if (FTurn.Swaps()) {
     std::swap(Head[6], Head[8]);
     std::swap(Head[7], Head[9]);
+    Head[12] = static_cast<std::uint8_t>(GifAspectTurned(Head[12]));
   }
   Write(Head, sizeof(Head));
   if ((Head[10] & 0x80) != 0 && !Copy(std::int64_t{3} << ((Head[10] & 7) + 1))) return false;
@@ -187,6 +201,14 @@ bool TTurner::Run() {
 }
 
 } // namespace
+
+int GifAspectTurned(int Aspect) {
+  if (Aspect <= 0 || Aspect > 255) return Aspect;
+  // The ratio is (Aspect + 15) / 64; its inverse, 64 / (Aspect + 15), is
+  // the ratio of the byte 4096 / (Aspect + 15) - 15.
+  const int Sum = Aspect + 15;
+  return std::clamp((4096 + Sum / 2) / Sum - 15, 1, 255);
+}
 
 bool GifWriteTurned(platform::TStream& Source, platform::TStream& Out, const TRvGridTurn& Turn,
                     TRvProgressRec& Progress, TGifLzwDecompressProc Decode, TGifLzwCompressProc Encode) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "image/io/gif/gifturn.h"
 #include "image/io/lzwhooks.h"
 #include "image/io/rvsafeio.h"
 #include "image/io/rvwriteconv.h"
@@ -232,7 +233,9 @@ void GifWriteStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals&
   PutLE16(Head + 8, Height);
   Head[10] = static_cast<std::uint8_t>(0x80 | (Bits - 1) | (Resolution << 4));
   Head[11] = static_cast<std::uint8_t>(Indexed->Background);
-  Head[12] = FromGif ? static_cast<std::uint8_t>(std::clamp(Params.GifAspectRatio, 0, 255)) : 0;
+  // The file's pixel shape is the picture's once turned with it.
+  const int Aspect = std::clamp(Params.GifAspectRatio, 0, 255);
+  Head[12] = FromGif ? static_cast<std::uint8_t>(Params.QuarterTurned ? GifAspectTurned(Aspect) : Aspect) : 0;
   RvSafeStreamWrite(Stream, Aborting, Head, sizeof(Head));
   std::uint8_t Table[3 * 256];
   for (int I = 0; I < Count; ++I) {

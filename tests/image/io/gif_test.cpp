@@ -361,6 +361,14 @@ TEST(GifRead, FailuresSetTheAbortFlag) {
   TGifRead C;
   ReadGif(BadCodeSize, C);
   EXPECT_FALSE(C.Ok);
+  // A screen, its table and the trailer: no frame, no picture.
+  Bytes NoFrame(Good.begin(), Good.begin() + 19);
+  Put(NoFrame, {0x3B});
+  for (const bool HeaderOnly : {false, true}) {
+    TGifRead E;
+    ReadGif(NoFrame, E, 0, HeaderOnly);
+    EXPECT_FALSE(E.Ok);
+  }
 
   // No decoder in the record nor in the library: failure, bitmap untouched.
   const TEmptyGifSlots Empty;
@@ -600,6 +608,23 @@ TEST(GifWrite, ByteLayoutOfASmallPicture) {
   EXPECT_EQ(Bytes(Out.begin(), Out.begin() + static_cast<std::ptrdiff_t>(Head.size())), Head);
   EXPECT_EQ(Out[Head.size()], 2); // LZW code size
   EXPECT_EQ(Bytes(Out.end() - 4, Out.end()), (Bytes{0x21, 0xFE, 0, 0x3B})); // empty comment, trailer
+}
+
+// The file's pixel aspect ratio, (byte + 15) / 64, is written inverted
+// for a picture turned a quarter: the nearest byte, within 1..255.
+TEST(GifWrite, APixelAspectRatioTurnsWithAQuarterTurn) {
+  TRvBitmap Bmp;
+  MakeStripes(Bmp, 2, 1, {0xFF0000, 0x0000FF});
+  const int Cases[][3] = {{113, 0, 113}, {113, 1, 17}, {0, 1, 0}, {1, 1, 241}, {255, 1, 1}, {20, 1, 102}};
+  for (const auto& [Aspect, Quarter, Written] : Cases) {
+    TIOParamsVals P;
+    P.FileType = rvftGIF;
+    P.GifAspectRatio = Aspect;
+    P.QuarterTurned = Quarter != 0;
+    Bytes Out;
+    ASSERT_TRUE(WriteGif(Bmp, P, Out));
+    EXPECT_EQ(Out[12], Written) << Aspect;
+  }
 }
 
 TEST(GifWrite, DepthIsCappedAtEightBits) {
