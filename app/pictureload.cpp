@@ -24,9 +24,10 @@ std::string TooLargeText(const rv::TRvSizeRefusal& Refusal) {
 
 std::string ReadPictureFile(rv::TRastrumIO& IO, const std::string& Path, bool* TooLarge) {
   if (TooLarge) *TooLarge = false;
-  // The readers run on this thread: a refusal for size they note is this
-  // read's.
+  // The readers run on this thread: a refusal for size or kind they note is
+  // this read's.
   rv::RvClearSizeRefusal();
+  rv::RvClearKindRefusal();
   std::string Error;
   try {
     IO.LoadFromFile(Path);
@@ -36,6 +37,8 @@ std::string ReadPictureFile(rv::TRastrumIO& IO, const std::string& Path, bool* T
     Error = Failure.what();
   }
   if (Error.empty()) return Error;
+  // A kind of file refused as such says so rather than "damaged".
+  if (std::string Kind = rv::RvLastKindRefusal(); IO.Aborting && !Kind.empty()) return Kind;
   // A picture over the size the readers take is valid: it is not called
   // damaged.
   if (const rv::TRvSizeRefusal Refusal = rv::RvLastSizeRefusal(); Refusal.Refused) {

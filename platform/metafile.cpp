@@ -2042,6 +2042,8 @@ void TMetafile::LoadFromBytes(const std::uint8_t* data, std::size_t size) {
   Bytes b{data, size};
   TMetafile next;
   std::int64_t width = 0, height = 0;
+  // Where the records after the header start, and the size of the smallest.
+  std::size_t records = 0, smallest = 6;
   if (b.U32(0) == kPlaceableKey && b.ok) {
     std::int16_t left = b.I16(6), top = b.I16(8), right = b.I16(10), bottom = b.I16(12);
     std::uint16_t inch = b.U16(14);
@@ -2058,6 +2060,7 @@ void TMetafile::LoadFromBytes(const std::uint8_t* data, std::size_t size) {
     next.FFrameWidth = double(right) - left;
     next.FFrameHeight = double(bottom) - top;
     next.FRecordsOffset = kPlaceableSize + std::size_t(headerWords) * 2;
+    records = next.FRecordsOffset;
   } else if (b.U32(0) == 1 && b.U32(40) == kEmfSignature && b.ok) {
     std::uint32_t headerSize = b.U32(4);
     if (headerSize < kEmfHeaderMin || headerSize > size) throw EInvalidGraphic("Invalid metafile");
@@ -2072,12 +2075,15 @@ void TMetafile::LoadFromBytes(const std::uint8_t* data, std::size_t size) {
     next.FFrameTop = double(MulDiv64(frameTop, deviceY, mmY * 100));
     next.FFrameWidth = double(width);
     next.FFrameHeight = double(height);
+    records = headerSize;
+    smallest = 8;
   } else {
     std::uint16_t type = b.U16(0), headerWords = b.U16(2), version = b.U16(4);
     if (!b.ok || (type != 1 && type != 2) || headerWords < 9 || (version != 0x0100 && version != 0x0300) ||
         !b.Has(0, std::size_t(headerWords) * 2))
       throw EInvalidGraphic("Invalid metafile");
     next.FRecordsOffset = std::size_t(headerWords) * 2;
+    records = next.FRecordsOffset;
     bool haveOrigin = false, haveExtent = false;
     for (std::size_t off = next.FRecordsOffset; off <= size && size - off >= 6;) {
       Bytes rec{data + off, size - off};
@@ -2103,6 +2109,9 @@ void TMetafile::LoadFromBytes(const std::uint8_t* data, std::size_t size) {
     height = std::int64_t(std::abs(next.FFrameHeight));
   }
   if (width <= 0 || height <= 0) throw EInvalidGraphic("Metafile has no size");
+  // One that ends with its header has no record to draw: its picture would
+  // be the background alone, none of the file's.
+  if (records > size || size - records < smallest) throw EInvalidGraphic("Metafile has no records");
   if (width > std::numeric_limits<std::int32_t>::max() || height > std::numeric_limits<std::int32_t>::max())
     throw EInvalidGraphic("Metafile too large");
   next.FWidth = int(width);

@@ -669,7 +669,9 @@ void TRastrumIO::LoadMetafile(const std::string& FileName, int Width, int Height
               FileName, Width, Height))
     return;
   if (!StartOperation()) return;
+  // A side of nothing draws nothing: no picture is read.
   if (Width == 0 || Height == 0) {
+    Aborting = true;
     FinishWork();
     return;
   }

@@ -13,6 +13,7 @@ namespace {
 std::atomic<std::int64_t> GMaxPixels{RvDefaultMaxPixels};
 std::atomic<std::int64_t> GMaxAllocation{RvDefaultMaxAllocation};
 thread_local TRvSizeRefusal GSizeRefusal;
+thread_local std::string GKindRefusal;
 
 void NoteSizeRefusal(std::int64_t Width, std::int64_t Height) {
   GSizeRefusal.Refused = true;
@@ -23,6 +24,10 @@ void NoteSizeRefusal(std::int64_t Width, std::int64_t Height) {
 
 void RvClearSizeRefusal() { GSizeRefusal = TRvSizeRefusal(); }
 TRvSizeRefusal RvLastSizeRefusal() { return GSizeRefusal; }
+
+void RvNoteKindRefusal(const char* Why) { GKindRefusal = Why; }
+void RvClearKindRefusal() { GKindRefusal.clear(); }
+std::string RvLastKindRefusal() { return GKindRefusal; }
 
 std::int64_t RvMaxPixels() { return GMaxPixels.load(std::memory_order_relaxed); }
 void RvSetMaxPixels(std::int64_t Value) { GMaxPixels.store(Value, std::memory_order_relaxed); }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "image/model/rvbitmap.h"
 
@@ -47,6 +48,15 @@ void RvClearSizeRefusal();
 TRvSizeRefusal RvLastSizeRefusal();
 // 0 <= Bytes <= the allocation cap.
 bool RvAllocationAllowed(std::int64_t Bytes);
+
+// ---- Refused for kind ------------------------------------------------------
+// A file of a kind a reader knows but does not read (a BigTIFF) is no damaged
+// file either: the reader notes what to tell the user, on the refusing
+// thread as the size refusal is, and its caller clears the note before the
+// read and looks at it after. Empty when there is none.
+void RvNoteKindRefusal(const char* Why);
+void RvClearKindRefusal();
+std::string RvLastKindRefusal();
 
 // ---- Data behind a header ------------------------------------------------
 // A header can claim any size; the pixels must come from the data behind it.

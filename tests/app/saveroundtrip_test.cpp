@@ -673,6 +673,28 @@ QByteArray ShortExifTiff() {
   return F;
 }
 
+// A BigTIFF of gray rows, its directory before them or after them: 8-byte
+// offsets and counts, 20-byte entries.
+QByteArray BigTiff(bool DirectoryFirst) {
+  auto Le = [](quint64 V, int Bytes) {
+    QByteArray B;
+    for (int I = 0; I < Bytes; ++I) B += char(V >> 8 * I);
+    return B;
+  };
+  const quint64 Directory = DirectoryFirst ? 16 : 16 + W * H, Rows = DirectoryFirst ? 16 + 8 + 9 * 20 + 8 : 16;
+  QByteArray Ifd = Le(9, 8);
+  for (const auto& [Tag, Type, Value] : std::initializer_list<std::tuple<int, int, quint64>>{
+           {256, 3, W}, {257, 3, H}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1}, {273, 16, Rows}, {277, 3, 1},
+           {278, 3, H}, {279, 16, W * H}})
+    Ifd += Le(Tag, 2) + Le(Type, 2) + Le(1, 8) + Le(Value, 8);
+  Ifd += Le(0, 8);
+  QByteArray Pixels;
+  for (int Y = 0; Y < H; ++Y)
+    for (int X = 0; X < W; ++X) Pixels += char((X ^ Y) & 255);
+  const QByteArray Header = "II" + Le(43, 2) + Le(8, 2) + Le(0, 2) + Le(Directory, 8);
+  return DirectoryFirst ? Header + Ifd + Pixels : Header + Pixels + Ifd;
+}
+
 // The case's name, not its bytes, in the test's name and messages.
 void PrintTo(const TCase& C, std::ostream* Out) { *Out << C.Name; }
 
@@ -840,6 +862,12 @@ const TCase Cases[] = {
        return QByteArray(reinterpret_cast<const char*>(Emf.Data().data()), qsizetype(Emf.Data().size()));
      },
      "RotateCW", {Drawing}, 0, QByteArray("\x01\0\0\0", 4)},
+    // Refused, and never written over: a BigTIFF, whose pixels or offsets a
+    // classic reader would take for its directory.
+    {"bigtiff-after.tif", [](const std::string&) { return BigTiff(false); }, "RotateCW", {}, 0, {},
+     nullptr, "BigTIFF files are not supported"},
+    {"bigtiff-first.tif", [](const std::string&) { return BigTiff(true); }, "RotateCW", {}, 0, {},
+     nullptr, "BigTIFF files are not supported"},
 };
 
 class SaveRoundTrip : public ::testing::TestWithParam<TCase>, protected TMainWindowHost {

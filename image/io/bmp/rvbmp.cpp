@@ -446,7 +446,10 @@ void BmpReadStream(platform::TStream& Stream, TRvBitmap* Bitmap, std::int64_t Si
   } else if (!RvSizeMul(RvRowLen(h.Width, h.Bits), height, needed)) {
     needed = INT64_MAX;
   }
-  if (!RvDataCanFill(held, needed, h.Width, height)) {
+  // Pixels from no byte at all (run-length data may still skip every
+  // pixel, which is a picture of the background) are none of the file's.
+  const bool none = rle ? rleData.Size() <= 0 : held <= 0;
+  if (none || !RvDataCanFill(held, needed, h.Width, height)) {
     Progress.Abort();
     return;
   }

@@ -68,6 +68,11 @@ void ReadDirectoryImage(platform::TStream& Stream, TRvBitmap* Bitmap, TIOParamsV
   std::uint8_t dirHeader[6] = {};
   in.Read(dirHeader, sizeof dirHeader);
   const int count = Get16(dirHeader + 4);
+  // A directory of no image has nothing to show.
+  if (count == 0) {
+    Progress.Abort();
+    return;
+  }
   if (Kind.Index < 0 || Kind.Index >= count) return;
   std::uint8_t entry[16] = {};
   for (int i = 0; i <= Kind.Index; ++i) in.Read(entry, sizeof entry);
@@ -154,10 +159,10 @@ void ReadDirectoryImage(platform::TStream& Stream, TRvBitmap* Bitmap, TIOParamsV
   }
   // The colour rows must be in the stream (the AND mask may be missing
   // under 32-bit pixels): a header claiming more is refused before any
-  // memory is taken.
+  // memory is taken, and an image that ends with its header has none.
   std::int64_t needed = 0;
   if (!RvSizeMul(RvRowLen(width, bits), height, needed)) needed = INT64_MAX;
-  if (!RvDataCanFill(in.Remaining(), needed, width, height)) {
+  if (in.Remaining() <= 0 || !RvDataCanFill(in.Remaining(), needed, width, height)) {
     Progress.Abort();
     return;
   }

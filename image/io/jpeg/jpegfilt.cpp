@@ -97,6 +97,21 @@ std::int64_t JpegBytesHeld(j_decompress_ptr Info, platform::TStream& Stream) {
          std::max<std::int64_t>(Stream.Size() - Stream.Position(), 0);
 }
 
+// Whether the scan whose header was read last has no coded byte behind it:
+// the data end there, or the end marker comes next. The stream is left
+// where it was.
+bool JpegScanEmpty(j_decompress_ptr Info, platform::TStream& Stream) {
+  std::uint8_t Next[2] = {};
+  std::int64_t Got = static_cast<std::int64_t>(std::min<std::size_t>(Info->src->bytes_in_buffer, 2));
+  if (Got > 0) std::memcpy(Next, Info->src->next_input_byte, static_cast<std::size_t>(Got));
+  if (Got < 2) {
+    const std::int64_t At = Stream.Position();
+    Got += std::max<std::int64_t>(Stream.Read(Next + Got, 2 - Got), 0);
+    Stream.SetPosition(At);
+  }
+  return Got == 0 || (Got == 2 && Next[0] == 0xFF && Next[1] == JPEG_EOI);
+}
+
 // Whether the scan whose header was read last is taken, Blocks being those
 // all the scans go through with it and Held the bytes behind the first
 // scan's header. The first scan is always taken.
@@ -511,7 +526,10 @@ bool JpegDecodeSteps(TJpegDecoder& D, platform::TStream& Stream, TRvBitmap& Bitm
   const std::int64_t Least = D.Info.arith_code ? 1 : RvLeastStoredBytes(Blocks, 8, 1);
   // A read at a reduced scale still decodes every stored block: the stored
   // frame is held to the pixel cap whatever the size shown.
-  if (!RvPixelsAllowed(StoredWidth, StoredHeight) || !RvDataCanFill(D.Held, Least, StoredWidth, StoredHeight) ||
+  // A Huffman-coded scan with no byte codes no block of the file: the
+  // library would make up a flat picture for it.
+  if (!RvPixelsAllowed(StoredWidth, StoredHeight) || (!D.Info.arith_code && JpegScanEmpty(&D.Info, Stream)) ||
+      !RvDataCanFill(D.Held, Least, StoredWidth, StoredHeight) ||
       !AllocateOutput(Bitmap, Width, Height) ||
       (Cmyk && !Buffer.Allocate(Width * 4))) {
     Progress.Abort();

@@ -193,8 +193,10 @@ void PcxReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   }
   if (HeaderOnly) return;
 
+  // A file that ends with its header holds no pixel: a picture of zeros
+  // would stand in for one it does not have.
   TRvBuffer Data;
-  if (!Data.Allocate(Reader.Remaining()) || !Reader.Read(Data.Data(), Data.Size())) {
+  if (Reader.Remaining() <= 0 || !Data.Allocate(Reader.Remaining()) || !Reader.Read(Data.Data(), Data.Size())) {
     Progress.Abort();
     return;
   }

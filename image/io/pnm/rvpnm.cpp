@@ -235,7 +235,8 @@ void PnmReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   case '5': case '6': Least = RvLeastStoredBytes(Count, 1, SampleBytes); break;
   default: Least = Count; break;
   }
-  if (!RvDataCanFill(Reader.Remaining(), Least, H.Width, H.Height) ||
+  // A file that ends with its header has no sample to show.
+  if (Reader.Remaining() <= 0 || !RvDataCanFill(Reader.Remaining(), Least, H.Width, H.Height) ||
       !RvAllocateBitmap(Bitmap, H.Width, H.Height, Bilevel ? rvpf1Bit : rvpf24Bit)) {
     Progress.Abort();
     return;

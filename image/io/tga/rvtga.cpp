@@ -337,7 +337,8 @@ void TgaReadStream(platform::TStream& Stream, TRvBitmap& Bitmap, TIOParamsVals& 
   if (!RvSizeMul(Units, Rows, AllUnits)) AllUnits = INT64_MAX;
   const std::int64_t Least =
       Rle ? RvLeastStoredBytes(AllUnits, 128, 1 + UnitBytes) : RvLeastStoredBytes(AllUnits, 1, UnitBytes);
-  if (!RvDataCanFill(R.Remaining(), Least, W, Rows) ||
+  // A file that ends before its first pixel has none to show.
+  if (R.Remaining() <= 0 || !RvDataCanFill(R.Remaining(), Least, W, Rows) ||
       !RvAllocateBitmap(Bitmap, W, Rows, Depth == 1 ? rvpf1Bit : rvpf24Bit)) {
     Progress.Abort();
     return;

@@ -70,6 +70,8 @@ TTiffPages::TTiffPages(platform::TStream& Source) : FSource(Source), FSize(Sourc
   if (FSource.Read(Header, 8) != 8 || Header[0] != Header[1] || (Header[0] != 'I' && Header[0] != 'M')) return;
   FIntel = Header[0] == 'I';
   TTiffDirectory Dir(FSource, 0, FIntel);
+  // A BigTIFF (43) links its directories by 64-bit offsets: none of it is
+  // walked as a classic file's, which would take its pixels for pages.
   if (Dir.U16(Header + 2) != 42) return;
   // The chain as the reader walks it: it ends at a directory not whole in
   // the file or one met before.

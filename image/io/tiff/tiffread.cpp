@@ -1066,12 +1066,24 @@ void TiffReadStream(TRvBitmap& Bitmap, platform::TStream& Stream, int& ImageCoun
     return;
   }
   Dir.Intel = Header[0] == 'I';
+  // Only the classic structure of 32-bit offsets is read. A BigTIFF (43)
+  // has 64-bit ones: read as a classic file, its offset and pixels would
+  // pass for directories. It is refused as what it is; any other version
+  // is no TIFF.
+  if (const std::uint16_t Version = Dir.U16(Header + 2); Version != 42) {
+    if (Version == 43 && !Embedded) RvNoteKindRefusal("BigTIFF files are not supported");
+    Progress.Abort();
+    return;
+  }
   const std::uint32_t First = Dir.U32(Header + 4);
-  if (First == 0) return;
   const std::int64_t Wanted = Params != nullptr ? Params->TiffImageIndex : -1;
   const bool Found = WalkDirectories(Dir, First, Wanted, ImageCount);
   if (Params != nullptr) Params->TiffImageCount = ImageCount;
-  if (Params == nullptr || !Found) return;
+  if (Params == nullptr) return;
+  // A file of no page has no picture to give: it fails rather than leave
+  // whatever the bitmap held to pass for one.
+  if (ImageCount == 0) Progress.Abort();
+  if (!Found) return;
 
   TTiffDirectory ExifDir(Stream, Base, Dir.Intel);
   const std::int64_t ExifOffset = Dir.TiffGetTagInteger(34665, 0);

@@ -280,6 +280,7 @@ TEST_F(RastrumIOTest, LargeMetafileIsCappedAt2800) {
   rec.Attach(io);
   io.LoadMetafile(name, 0, 50);
   EXPECT_EQ(rec.Finished, 1);
+  EXPECT_TRUE(io.Aborting) << "no picture was read";
   EXPECT_EQ(io.RvBitmap()->Width(), 403);
 }
 
@@ -616,6 +617,55 @@ TEST_F(RastrumIOTest, LoadFailuresAreNeverSuccess) {
   platform::TMemoryStream empty;
   io.LoadFromStream(empty);
   EXPECT_TRUE(io.Aborting);
+}
+
+TEST_F(RastrumIOTest, FilesThatHoldNoPixelAreRefusedNotShown) {
+  // Each file ends where its pixels would begin, or holds no picture: no
+  // picture of zeros, gray, the background or the old one's may pass for it.
+  TRastrumIO out;
+  MakePicture(*out.RvBitmap(), 6, 4);
+  auto head = [&](const char* Ext, auto Length) {
+    out.SaveToFile(Path(std::string("whole.") + Ext));
+    const Bytes B = ReadAll(Path(std::string("whole.") + Ext));
+    return Bytes(B.begin(), B.begin() + std::ptrdiff_t(Length(B)));
+  };
+  platform::TMetafile Emf;
+  Emf.Assign(QImage(6, 4, QImage::Format_RGB32));
+  // The JPEG up to the end of its scan's header, then with its end marker.
+  const Bytes Jpg = head("jpg", [](const Bytes& B) {
+    std::size_t At = 2;
+    while (B[At + 1] != 0xDA) At += 2 + (B[At + 2] << 8 | B[At + 3]);
+    return At + 2 + (B[At + 2] << 8 | B[At + 3]);
+  });
+  Bytes Ended = Jpg;
+  Ended.insert(Ended.end(), {0xFF, 0xD9});
+  const std::pair<const char*, Bytes> Cases[] = {
+      {"header.pcx", head("pcx", [](const Bytes&) { return 128; })},
+      {"header.tga", head("tga", [](const Bytes& B) { return 18 + B[0]; })},
+      {"header.ppm", {'P', '6', ' ', '6', ' ', '4', ' ', '2', '5', '5', '\n'}},
+      {"header.bmp", head("bmp", [](const Bytes& B) { return B[10] | B[11] << 8; })},
+      {"header.ico", [] { Bytes B = MakeIcon(1); B.resize(22 + 40); return B; }()},
+      {"none.ico", {0, 0, 1, 0, 0, 0}},
+      {"header.jpg", Jpg},
+      {"ended.jpg", Ended},
+      // A placeable metafile's header and the one after it, of 100 x 80.
+      {"header.wmf", {0xD7, 0xCD, 0xC6, 0x9A, 0, 0, 0, 0, 0, 0, 100, 0, 80, 0, 96, 0, 0, 0, 0, 0,
+                      0, 0, 1, 0, 9, 0, 0, 3, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"header.emf", Bytes(Emf.Data().begin(), Emf.Data().begin() + Emf.Data()[4] + (Emf.Data()[5] << 8))},
+      {"nopage.tif", {'I', 'I', 42, 0, 0, 0, 0, 0}},
+  };
+  for (const auto& [Name, File] : Cases) {
+    SCOPED_TRACE(Name);
+    WriteAll(Path(Name), File);
+    TRastrumIO io;
+    MakePicture(*io.RvBitmap(), 9, 9);
+    try {
+      io.LoadFromFile(Path(Name));
+    } catch (const std::exception&) {
+    }
+    EXPECT_TRUE(io.Aborting);
+    EXPECT_EQ(io.RvBitmap()->Width(), 9) << "a picture stands in for the file's";
+  }
 }
 
 TEST_F(RastrumIOTest, SaveIntoMissingFolderRaisesAndAborts) {

@@ -4,6 +4,7 @@
 
 #include "image/io/jpeg/jpegfilt.h"
 #include "image/io/rastrumio.h"
+#include "image/io/rvsafeio.h"
 #include "image/io/tiff/tifflzw.h"
 #include "image/io/codectest_util.h"
 #include "image/io/tiffbuild_testutil.h"
@@ -419,6 +420,37 @@ TEST(TiffReader, BrokenOrUndecodablePagesFailInsteadOfShowingBlank) {
   TRead Bad;
   Read(F, Bad, 0, true);
   EXPECT_TRUE(Bad.Failed);
+}
+
+TEST(TiffReader, ABigTiffOtherVersionsAndFilesOfNoPageAreRefused) {
+  // A good page under another version, in either byte order.
+  auto Version = [](bool Intel, int V) {
+    Bytes F = SmallRgb(Intel);
+    F[Intel ? 2 : 3] = static_cast<std::uint8_t>(V), F[Intel ? 3 : 2] = 0;
+    return F;
+  };
+  const std::string Big = "BigTIFF files are not supported";
+  const std::pair<Bytes, std::string> Cases[] = {
+      {Version(true, 43), Big}, {Version(false, 43), Big}, {Version(true, 41), ""}, {TBuilder().B, ""}};
+  for (const auto& [F, Note] : Cases)
+    for (const bool HeaderOnly : {false, true}) {
+      RvClearKindRefusal();
+      TRead R;
+      Read(F, R, 0, HeaderOnly);
+      EXPECT_TRUE(R.Failed);
+      EXPECT_EQ(RvLastKindRefusal(), Note);
+    }
+  // Inside another file (an Exif block) a BigTIFF is only no TIFF; a save
+  // takes none of it for a page.
+  const Bytes F = Version(true, 43);
+  platform::TBytesStream S(F.data(), static_cast<std::int64_t>(F.size()));
+  TRead Inner;
+  TRvLocalProgress P;
+  RvClearKindRefusal();
+  TiffReadStream(Inner.Bitmap, S, Inner.Count, true, true, Inner.Mask, false, P.Rec, &Inner.Params);
+  EXPECT_TRUE(P.Rec.IsAborting());
+  EXPECT_EQ(RvLastKindRefusal(), "");
+  EXPECT_EQ(TTiffPages(S).Count(), 0);
 }
 
 TEST(TiffReader, ValuesOutsideTheFileReadAsAbsent) {
