@@ -29,6 +29,21 @@ bool SamePixels(rv::TRvBitmap& A, rv::TRvBitmap& B) {
   return true;
 }
 
+// The picture written with Params and read again is the same, or the run
+// stops.
+void WrittenAndReadBack(rv::TRvBitmap& Bitmap, rv::TIOParamsVals& Params) {
+  platform::TMemoryStream written;
+  rv::TRvLocalProgress write;
+  rv::BmpWriteStream(written, Bitmap, Params, write.Rec);
+  if (write.Rec.IsAborting()) std::abort();
+  written.SetPosition(0);
+  rv::TRvBitmap again;
+  rv::TIOParamsVals back;
+  rv::TRvLocalProgress read;
+  rv::BmpReadStream(written, &again, 0, back, read.Rec, false);
+  if (read.Rec.IsAborting() || !SamePixels(Bitmap, again)) std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
@@ -50,30 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   rv::TIOParamsVals out;
   out.BitsPerSample = bitmap.PixelFormat() == rv::rvpf1Bit ? 1 : 8;
   out.SamplesPerPixel = 3;
-  platform::TMemoryStream written;
-  rv::TRvLocalProgress p3;
-  rv::BmpWriteStream(written, bitmap, out, p3.Rec);
-  if (p3.Rec.IsAborting()) std::abort();
-  written.SetPosition(0);
-  rv::TRvBitmap again;
-  rv::TIOParamsVals back;
-  rv::TRvLocalProgress p4;
-  rv::BmpReadStream(written, &again, 0, back, p4.Rec, false);
   // A 1-bit picture keeps its bits only through the black-and-white palette.
-  if (p4.Rec.IsAborting() || !SamePixels(bitmap, again)) std::abort();
-
+  WrittenAndReadBack(bitmap, out);
   // A 16-bit file's picture written as the file was (its own bit fields
   // where they hold it) reads back unchanged too.
-  if (params.BitsPerSample != 5) return 0;
-  platform::TMemoryStream kept;
-  rv::TRvLocalProgress p5;
-  rv::BmpWriteStream(kept, bitmap, params, p5.Rec);
-  if (p5.Rec.IsAborting()) std::abort();
-  kept.SetPosition(0);
-  rv::TRvBitmap keptAgain;
-  rv::TIOParamsVals keptBack;
-  rv::TRvLocalProgress p6;
-  rv::BmpReadStream(kept, &keptAgain, 0, keptBack, p6.Rec, false);
-  if (p6.Rec.IsAborting() || !SamePixels(bitmap, keptAgain)) std::abort();
+  if (params.BitsPerSample == 5) WrittenAndReadBack(bitmap, params);
   return 0;
 }

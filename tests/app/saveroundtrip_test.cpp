@@ -34,6 +34,12 @@ QByteArray Chars(std::initializer_list<int> Values) {
   for (int V : Values) B += char(V);
   return B;
 }
+// V in Bytes bytes, least significant first.
+QByteArray Le(quint64 V, int Bytes) {
+  QByteArray B;
+  for (int I = 0; I < Bytes; ++I) B += char(V >> 8 * I);
+  return B;
+}
 QByteArray Be32(quint32 V) { return Chars({int(V >> 24), int(V >> 16), int(V >> 8), int(V)}); }
 // A byte of the file, 0 past its end.
 int ByteAt(const QByteArray& F, qsizetype I) { return I >= 0 && I < F.size() ? uchar(F[I]) : 0; }
@@ -460,10 +466,6 @@ QStringList Anatomy(const std::string& Path, bool Quarter) {
 // (40: the masks follow it), each a gradient through every value it holds.
 std::function<QByteArray(const std::string&)> Bmp16(quint32 Size, std::array<quint32, 4> Masks) {
   return [=](const std::string&) {
-    const auto Le = [](quint32 V, int Bytes) {
-      const quint32 L = qToLittleEndian(V);
-      return QByteArray(reinterpret_cast<const char*>(&L), Bytes);
-    };
     const quint32 Offset = 14 + Size + (Size == 40 ? 12 : 0);
     QByteArray F = "BM" + Le(Offset + 2 * W * H, 4) + Le(0, 4) + Le(Offset, 4) + Le(Size, 4) + Le(W, 4) + Le(H, 4) + Le(1, 2) +
                    Le(16, 2) + Le(3, 4) + Le(2 * W * H, 4) + Le(2835, 4) + Le(3780, 4) + Le(0, 4) + Le(0, 4);
@@ -558,7 +560,7 @@ std::function<QByteArray(const std::string&)> TgaExtended(const char* Name, QLis
   auto Made = Im(Plasma(4000), Name);
   return [=](const std::string& Folder) {
     const QByteArray F = Made(Folder);
-    auto Words = [](QList<int> Values) { QByteArray B; for (int V : Values) B += Chars({V, V >> 8}); return B; };
+    auto Words = [](QList<int> Values) { QByteArray B; for (int V : Values) B += Le(quint64(V), 2); return B; };
     auto Text = [](const char* T, int Size) { return QByteArray(T).leftJustified(Size, '\0'); };
     return F + Words({495}) + Text("Someone", 41) + Text("A remark", 324) + Words({3, 14, 2024, 15, 9, 26}) + Text("A job", 41) +
            Words({1, 2, 3}) + Text("Another program", 41) + Words({123}) + "b" + Chars({16, 32, 48, 64}) + Words(AspectGamma) +
@@ -600,8 +602,6 @@ struct TGif {
   int ScreenWidth, ScreenHeight, Left, Top, Width, Height;
 };
 
-QByteArray Le16Bytes(int V) { return Chars({V & 255, V >> 8 & 255}); }
-
 // Nine-bit codes, a clear code before every 250 pixels so that the code
 // width never grows: the pixels stored, not compressed.
 QByteArray GifCodes(const QByteArray& Indices) {
@@ -628,9 +628,9 @@ std::function<QByteArray(const std::string&)> Gif(const TGif& G) {
     QByteArray Indices;
     for (int Y = 0; Y < G.Height; ++Y)
       for (int X = 0; X < G.Width; ++X) Indices += char((X / 8 + Y / 8) % 3 == 0 ? 0 : 1 + (X / 16 + Y / 32) % 3);
-    return "GIF89a" + Le16Bytes(G.ScreenWidth) + Le16Bytes(G.ScreenHeight) + Chars({0x91, 3, 0}) +
+    return "GIF89a" + Le(G.ScreenWidth, 2) + Le(G.ScreenHeight, 2) + Chars({0x91, 3, 0}) +
            Chars({0, 255, 0, 255, 0, 0, 0, 0, 255, 255, 255, 255, 0x21, 0xF9, 4, 0x09, 0, 0, 0, 0, 0x2C}) +
-           Le16Bytes(G.Left) + Le16Bytes(G.Top) + Le16Bytes(G.Width) + Le16Bytes(G.Height) + Chars({0}) +
+           Le(G.Left, 2) + Le(G.Top, 2) + Le(G.Width, 2) + Le(G.Height, 2) + Chars({0}) +
            GifCodes(Indices) + ';';
   };
 }
@@ -654,11 +654,6 @@ QByteArray Metafile() {
 // A page of gray rows whose Exif directory a SHORT leads to: a read follows
 // it, a copy of the page's tags does not.
 QByteArray ShortExifTiff() {
-  auto Le = [](quint32 V, int Bytes) {
-    QByteArray B;
-    for (int I = 0; I < Bytes; ++I) B += char(V >> 8 * I);
-    return B;
-  };
   auto Entry = [&](int Tag, int Type, quint32 Value) { return Le(Tag, 2) + Le(Type, 2) + Le(1, 4) + Le(Value, 4); };
   const QByteArray Exif = Le(1, 2) + Entry(0xA002, 4, W) + Le(0, 4);
   const quint32 Page = 8 + Exif.size(), Rows = Page + 2 + 10 * 12 + 4;
@@ -676,11 +671,6 @@ QByteArray ShortExifTiff() {
 // A BigTIFF of gray rows, its directory before them or after them: 8-byte
 // offsets and counts, 20-byte entries.
 QByteArray BigTiff(bool DirectoryFirst) {
-  auto Le = [](quint64 V, int Bytes) {
-    QByteArray B;
-    for (int I = 0; I < Bytes; ++I) B += char(V >> 8 * I);
-    return B;
-  };
   const quint64 Directory = DirectoryFirst ? 16 : 16 + W * H, Rows = DirectoryFirst ? 16 + 8 + 9 * 20 + 8 : 16;
   QByteArray Ifd = Le(9, 8);
   for (const auto& [Tag, Type, Value] : std::initializer_list<std::tuple<int, int, quint64>>{

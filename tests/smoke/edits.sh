@@ -68,6 +68,13 @@ case=${3:-paused}
 source "$(dirname "$0")/screenlib.sh"
 pid=""
 fail() { echo "EDITS ($case) FAILED: $*" >&2; [ -n "$pid" ] && kill "$pid" 2>/dev/null; exit 1; }
+# end_program: the running program ended by a second start's EXIT, and
+# without an error of its own.
+end_program() {
+  timeout 20 "$program" EXIT || fail "EXIT did not end"
+  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
+  pid=""
+}
 
 # The picture's file and its folder are closed to the user. Permissions do
 # not stop root: run by root, the program runs as nobody.
@@ -331,9 +338,7 @@ changed() {
   sleep 0.3
   shot 06-after
 
-  timeout 20 "$program" EXIT || fail "EXIT did not end"
-  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
-  pid=""
+  end_program
 }
 
 # planes <file> <name> <operators...>: the alpha channel of a picture, and
@@ -405,9 +410,7 @@ alpha() {
   # The picture is its alpha channel: none of it may be lost.
   [ "$(stat -c %s "$pics/b-drawn.png")" -gt 20000 ] || fail "b-drawn.png lost its picture ($(stat -c %s "$pics/b-drawn.png") bytes)"
   unchanged c-half.png d-plain.png
-  timeout 20 "$program" EXIT || fail "EXIT did not end"
-  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
-  pid=""
+  end_program
 
   # With Enable Transparency on: a half turn of c-half.png.
   settings ImageTransitionEffect=0 AlphaChannel=True
@@ -428,9 +431,7 @@ alpha() {
   same_picture "$pics/c-half.png" "$work/originals/c-half.png" -rotate 180
   unchanged d-plain.png
 
-  timeout 20 "$program" EXIT || fail "EXIT did not end"
-  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
-  pid=""
+  end_program
 }
 
 # A small RGB display profile, as colour-managed programs embed them.
@@ -551,9 +552,7 @@ EOF
   cmp -s "$pics/f-deep.png" "$work/originals/f-deep.png" || fail "f-deep.png changed though its edit was discarded"
   cmp -s "$pics/g-plain.png" "$work/originals/g-plain.png" || fail "g-plain.png changed"
 
-  timeout 20 "$program" EXIT || fail "EXIT did not end"
-  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
-  pid=""
+  end_program
 }
 
 pasted() {
@@ -605,9 +604,7 @@ pasted() {
   [ "$(sha256sum <"$pics/s.png")" = "$pasted" ] || fail "the discarded edit was written over the pasted s.png"
   [ "$(sha256sum <"$pics/t.png")" = "$next" ] || fail "t.png changed"
 
-  timeout 20 "$program" EXIT || fail "EXIT did not end"
-  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
-  pid=""
+  end_program
 }
 
 # rename_to <name> [extension]: Ctrl+Enter, the name typed over the old
@@ -664,9 +661,7 @@ renamed() {
   find_window "$question" >/dev/null && fail "the program's own renamed file was asked about"
   [ "$(identify -format "%w %h" "$pics/b2.bmp")" = "360 480" ] || fail "b2.bmp was not saved silently"
   cmp -s "$work/a2-before.bmp" "$pics/a2.bmp" || fail "a2.bmp changed"
-  timeout 20 "$program" EXIT || fail "EXIT did not end"
-  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
-  pid=""
+  end_program
 }
 
 # other_kept <name> <checksum>: the other program's file is there byte for
@@ -722,9 +717,7 @@ commit() {
     fail "the turned big.bmp has its corners as $before"
   [ "$(ls -A "$pics")" = big.bmp ] || fail "files left beside big.bmp: $(ls -A "$pics" | tr '\n' ' ')"
 
-  timeout 20 "$program" EXIT || fail "EXIT did not end"
-  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
-  pid=""
+  end_program
 }
 
 # Files whose every colour, transparency, chunk and trailing byte a silent
@@ -823,17 +816,17 @@ EOF
   # A new JPEG coding of the turned photograph at the quality saves are made with.
   awk -v e="$error" 'BEGIN { exit !(e < 0.03) }' || fail "d2-motion.jpg differs from the turned photograph by $error"
 
-  timeout 20 "$program" EXIT || fail "EXIT did not end"
-  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
-  pid=""
+  end_program
 }
 
-# Files whose pictures cannot be read, each refused with "File Error" and
-# skipped; Ctrl+R and Ctrl+S then write nothing over them.
+# Files whose pictures cannot be read, each alone in its folder: refused
+# with "File Error" and skipped, after which Ctrl+R and Ctrl+S write
+# nothing over them.
 unread() {
   journey_env "$work" pics
   settings ImageTransitionEffect=0
   pics=$work/pics
+  mkdir -p "$pics/big" "$pics/empty"
   python3 - "$pics" <<'EOF'
 import struct, sys
 pics, w, h = sys.argv[1], 480, 320
@@ -842,42 +835,39 @@ rows = bytes((x ^ y) & 255 for y in range(h) for x in range(w))
 entries = [(256, 4, 1, w), (257, 4, 1, h), (258, 3, 1, 8), (259, 3, 1, 1), (262, 3, 1, 1), (273, 16, 1, 16),
            (277, 3, 1, 1), (278, 4, 1, h), (279, 16, 1, len(rows))]
 ifd = struct.pack('<Q', len(entries)) + b''.join(struct.pack('<HHQQ', *e) for e in entries) + struct.pack('<Q', 0)
-open(f'{pics}/a-big.tif', 'wb').write(b'II' + struct.pack('<HHHQ', 43, 8, 0, 16 + len(rows)) + rows + ifd)
+open(f'{pics}/big/a.tif', 'wb').write(b'II' + struct.pack('<HHHQ', 43, 8, 0, 16 + len(rows)) + rows + ifd)
 # A GIF's screen and table of two colours, and no frame.
-open(f'{pics}/b-empty.gif', 'wb').write(b'GIF89a' + struct.pack('<HHBBB', w, h, 0x80, 0, 0) + b'\xff\0\0\0\0\xff;')
+open(f'{pics}/empty/b.gif', 'wb').write(b'GIF89a' + struct.pack('<HHBBB', w, h, 0x80, 0, 0) + b'\xff\0\0\0\0\xff;')
 EOF
-  local f before=() w h x y i=0
-  for f in a-big.tif b-empty.gif; do before+=("$(sha256sum <"$pics/$f")"); done
-  "$program" "$pics" >"$work/program.log" 2>&1 &
-  pid=$!
-  watch_program "$pid"
-  for f in a-big.tif b-empty.gif; do
-    read -r _ w h x y < <(wait_window "^File Error$") || { shot "$f-shown"; fail "$f was shown without an error"; }
+  local file before told
+  for file in big/a.tif empty/b.gif; do
+    before=$(sha256sum <"$pics/$file")
+    "$program" "$pics/${file%/*}" >"$work/program.log" 2>&1 &
+    pid=$!
+    watch_program "$pid"
+    read -r told _ < <(wait_window "^File Error$") || { shot "${file%/*}-shown"; fail "$file was shown without an error"; }
     sleep 0.3
-    shot "$f-error"
-    xdotool key Escape
-    wait_gone "^File Error$" || fail "the error about $f did not close"
+    shot "${file%/*}-error"
+    # To the message itself: it may not have the keys yet.
+    xdotool windowfocus --sync "$told" key Escape
+    wait_gone "^File Error$" || fail "the error about $file did not close, or came again"
+    read -r id _ < <(wait_window "^Pictrova") || fail "no main window"
+    # Nothing is shown: a turn and a save have nothing to write.
+    xdotool windowfocus --sync "$id" key ctrl+r
+    sleep 0.5
+    xdotool key ctrl+s
+    sleep 1
+    shot "${file%/*}-after"
+    [[ "$(title)" == *"*" ]] && fail "a turn marked $file modified ($(title))"
+    find_window "^Save Image$" >/dev/null && fail "Ctrl+S offered to save $file"
+    # The view shows none of the file's pixels: its ground alone, left of its
+    # invitation to open a folder.
+    awk -v s="$(fraction "${file%/*}-after" "rgb($(pixel "${file%/*}-after" 20 300))" 200x200+20+200)" \
+      'BEGIN { exit !(s > 0.99) }' || fail "the view shows a picture of $file"
+    [ "$(sha256sum <"$pics/$file")" = "$before" ] || fail "$file was written over"
+    [ "$(ls -A "$pics/${file%/*}")" = "${file#*/}" ] || fail "files left beside $file: $(ls -A "$pics/${file%/*}" | tr '\n' ' ')"
+    end_program
   done
-  read -r id _ < <(wait_window "^Pictrova") || fail "no main window"
-  sleep 0.5
-  find_window "^File Error$" >/dev/null && fail "a file was refused twice"
-  # Nothing is shown: a turn and a save have nothing to write.
-  xdotool key ctrl+r
-  sleep 0.5
-  xdotool key ctrl+s
-  sleep 1
-  shot 01-after
-  [[ "$(title)" == *"*" ]] && fail "a turn marked a picture that was not read modified ($(title))"
-  find_window "^Save Image$" >/dev/null && fail "Ctrl+S offered to save a picture that was not read"
-  for f in a-big.tif b-empty.gif; do
-    [ "$(sha256sum <"$pics/$f")" = "${before[$i]}" ] || fail "$f was written over"
-    i=$((i + 1))
-  done
-  [ "$(ls -A "$pics" | wc -l)" = 2 ] || fail "files left beside the two: $(ls -A "$pics" | tr '\n' ' ')"
-
-  timeout 20 "$program" EXIT || fail "EXIT did not end"
-  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
-  pid=""
 }
 
 asked() {
@@ -909,9 +899,7 @@ asked() {
   wait_title "Pictrova - $pics/deep.png" || { shot 03-stuck; fail "Discard Changes kept the edit ($(title))"; }
   other_kept deep.png "$other"
 
-  timeout 20 "$program" EXIT || fail "EXIT did not end"
-  wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
-  pid=""
+  end_program
 }
 
 if [ "$case" = closing ] || [ "$case" = changed ] || [ "$case" = alpha ] || [ "$case" = pasted ] ||
@@ -986,7 +974,5 @@ where 03-print "#FF0000" "${w}x${h}+${x}+${y}" >/dev/null || fail "the print win
 xdotool key Escape
 wait_gone "^Pictrova - c-red.png$" || fail "the print window did not close"
 
-timeout 20 "$program" EXIT || fail "EXIT did not end"
-wait "$pid" || fail "the program ended with an error: $(tail -20 "$work/program.log")"
-pid=""
+end_program
 echo "edits ($case) test passed; screenshots in $work"
