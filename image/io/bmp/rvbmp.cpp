@@ -540,6 +540,9 @@ struct TBmpLayout {
   // 16-bit colour fields as this reader widens them; else with the low bits
   // 0 other readers of 5-bit samples leave.
   bool Scaled = true;
+  // The picture may come from such a reader: not from a 16-bit BMP, whose
+  // samples this reader widened, so that its low bits are the file's.
+  bool OtherReader = true;
   // The fourth byte of an opaque 32-bit pixel.
   std::uint8_t Filler = 0;
 };
@@ -606,6 +609,7 @@ bool FitsSixteenBits(TRvBitmap& Bitmap24, const TRvMask* Alpha, TBmpLayout& L) {
   const TChannel Fields[4] = {TChannel(L.Masks[0]), TChannel(L.Masks[1]), TChannel(L.Masks[2]), TChannel(L.Masks[3])};
   std::uint32_t Unused = 0;
   for (const bool Scaled : {true, false}) {
+    if (!Scaled && !L.OtherReader) break;
     bool Fits = true;
     for (int Y = 0; Y < Bitmap24.Height() && Fits; ++Y) {
       const std::uint8_t* Row = Bitmap24.Scanline(Y);
@@ -633,6 +637,7 @@ void ChooseDepth(const TIOParamsVals& Params, const TStoredHeader& Stored, bool 
   if (Params.BitsPerSample == 5) {
     // Only a 16-bit file's read gives 5 bits a sample.
     L.Bits = 16;
+    L.OtherReader = Stored.Bits != 16;
     const std::uint32_t Usual[4] = {0x7C00, 0x03E0, 0x001F, 0};
     std::copy_n(Usual, 4, L.Masks);
     if (Stored.Bits == 16 && Fields && Stored.Size != 64 && WritableFields(Stated)) {

@@ -1005,4 +1005,17 @@ TEST(BmpWrite, SixteenBitFieldsOfEveryWidthKeepThePicture) {
   const std::vector<std::uint8_t> f = WriteBmp(painted, five);
   EXPECT_EQ(Slice(f, 28, 34), std::vector<std::uint8_t>({16, 0, 0, 0, 0, 0}));
   EXPECT_EQ(Slice(f, 54, 58), std::vector<std::uint8_t>({0xEA, 0x07, 0xF4, 0x0B}));
+  // Fields no write can state again (two sharing bits) read from a 16-bit
+  // file give samples that are not widened 5-bit ones: they take 24 bits,
+  // not 5-5-5 with their low bits dropped.
+  TBytes shared = BmpHead(2, 1, 16, 3, 0, 66);
+  shared.U32(0xFF00).U32(0x0FF0).U32(0x000F).U16(0xF800).U16(0x1080);
+  TRvBitmap bmp, back;
+  TIOParamsVals params;
+  ReadBmp(shared.Data, &bmp, params);
+  EXPECT_EQ(Pixels(bmp)[0] >> 16, 0xF8u);
+  const std::vector<std::uint8_t> kept = WriteBmp(bmp, params);
+  EXPECT_EQ(At16(kept, 28), 24u);
+  ReadBmp(kept, &back, params);
+  EXPECT_EQ(Pixels(back), Pixels(bmp));
 }
