@@ -18,11 +18,12 @@ namespace apptest {
 inline QStringList Args(const QString& Text) { return Text.split(QLatin1Char('|')); }
 inline QString Q(const std::string& Text) { return QString::fromStdString(Text); }
 
-// What a reference tool prints; empty when it fails.
+// What a reference tool prints; empty when it fails. A loaded machine can
+// take over a minute for a file of many frames: only a hung tool fails.
 inline QByteArray Tool(const QString& Program, const QStringList& Arguments) {
   QProcess P;
   P.start(Program, Arguments);
-  if (!P.waitForFinished(60000) || P.exitStatus() != QProcess::NormalExit || P.exitCode() != 0) return {};
+  if (!P.waitForFinished(180000) || P.exitStatus() != QProcess::NormalExit || P.exitCode() != 0) return {};
   return P.readAllStandardOutput();
 }
 inline QByteArray Magick(const QStringList& Arguments) { return Tool(QStringLiteral("convert"), Arguments); }
